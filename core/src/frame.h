@@ -1,6 +1,18 @@
 #pragma once
 
+#include <QObject>
+#include <QSize>
 #include <QString>
+
+#include <cstdint>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+class QImage;
+struct SwsContext;
 
 namespace ze::nox::core {
 
@@ -13,5 +25,66 @@ enum Component : int {
 };
 
 QString GetComponentName(Component component);
+
+// Sample values at one position: Y, U, V for pixel(), R, G, B for pixelRgb().
+struct PixelValues
+{
+    bool valid = false;
+    int c0 = 0;
+    int c1 = 0;
+    int c2 = 0;
+};
+
+// 64 colours, index 0 white through yellow, orange and red to index 63 black.
+extern const uint8_t heatMapGradient[64][3];
+
+// One decoded picture in FFmpeg form plus a converted picture for display.
+// Used by one thread at a time; never copied.
+class Frame : public QObject
+{
+    Q_OBJECT
+public:
+    Frame();
+    ~Frame() override;
+    Frame(Frame const&) = delete;
+    Frame& operator=(Frame const&) = delete;
+
+    bool isValid() const;
+    int bitDepth() const;
+    // Drops the picture, the converted picture and the scale context; the Frame is as new.
+    void reset();
+
+    PixelValues pixel(int x, int y) const;
+    PixelValues pixelRgb(int x, int y) const;
+
+    bool fillImage(QImage& image, Component component);
+    bool fillImageAsHeatMap(QImage& image, Component component, int maximum);
+    static bool getDiff(Frame& target, Frame const& a, Frame const& b);
+
+    void clear();
+    void clearRgbFrame();
+    void clearScaleContext();
+    bool dump(QString const& fileName) const;
+    static bool dumpAvFrame(QString const& fileName, AVFrame const* frame);
+    void saveAsJpeg(QString const& fileName, QSize const& size);
+
+    static const QString m_origImageJpegFormat;
+
+    // For decoders: the picture they write into.
+    AVFrame* avFrame() { return m_frame; }
+    AVFrame const* avFrame() const { return m_frame; }
+    int width() const;
+    int height() const;
+    AVPixelFormat pixelFormat() const;
+    // Makes the picture hold reference-counted planes of this size and format, packed rows
+    // (alignment 1). Planes that already match are kept; otherwise the Frame is reset and new
+    // planes are allocated. False (with a warning) when the allocation fails; the Frame is then empty.
+    bool allocatePicture(int width, int height, AVPixelFormat format);
+
+private:
+    AVFrame* m_frame = nullptr;
+    AVFrame* m_rgbFrame = nullptr;
+    SwsContext* m_scaleContext = nullptr;
+};
 
 } // namespace ze::nox::core

@@ -1,0 +1,57 @@
+#include "ze_nox_decoder.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace ze::nox::core {
+
+ZeNoxDecoder::ZeNoxDecoder(QObject* parent) : QObject(parent) {}
+
+ZeNoxDecoder::~ZeNoxDecoder() = default;
+
+StreamParams ZeNoxDecoder::params() const
+{
+    StreamParams p;
+    p.valid = true;
+    p.type = streamType();
+    p.width = width();
+    p.height = height();
+    p.pixFmt = pixelFormat();
+    p.frames = getOriginalFrameCount();
+    return p;
+}
+
+int ZeNoxDecoder::bitrateKbps(double fps) const
+{
+    const int frames = getOriginalFrameCount();
+    if (!isOpened() || frames <= 0)
+        return 0;
+    const double bits = static_cast<double>(QFileInfo(filename()).size()) * 8.0;
+    return static_cast<int>(bits * fps / (static_cast<double>(frames) * 1000.0));
+}
+
+int ZeNoxDecoder::firstFrameNumber() const
+{
+    return m_firstFrameNumber < 0 ? 0 : m_firstFrameNumber;
+}
+
+int ZeNoxDecoder::lastFrameNumber() const
+{
+    return m_lastFrameNumber < 0 ? getOriginalFrameCount() - 1 : m_lastFrameNumber;
+}
+
+void ZeNoxDecoder::setFirstFrameNumber(int n)
+{
+    m_firstFrameNumber = std::clamp(n, 0, std::max(0, lastFrameNumber()));
+    emit firstFrameNumberChanged();
+}
+
+void ZeNoxDecoder::setLastFrameNumber(int n)
+{
+    const int first = firstFrameNumber();
+    m_lastFrameNumber = std::clamp(n, first, std::max(first, getOriginalFrameCount() - 1));
+    emit lastFrameNumberChanged();
+}
+
+} // namespace ze::nox::core

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "ImageInfo.h"
+#include "YUVFile.h"
+#include "ze_nox_core_error.h"
+#include "ze_stream.h"
+
+#include <QObject>
+#include <QString>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+namespace ze::nox::core {
+
+class Frame;
+
+// What is known of an opened stream.
+struct StreamParams
+{
+    bool valid = false; // set when a decoder's params() made the record
+    ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
+    int width = 0;      // raw YUV: full stored width before crop
+    int height = 0;     // raw YUV: full stored height before crop
+    AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
+    int frames = 0;     // frames of the whole stream
+    CropInfo crop;      // zero except for raw YUV
+};
+
+// Asks the GUI for the raw parameters of a raw YUV file. Answers 0, 6 (file not openable) or 9
+// (cancelled). May show a modal dialog: called on the GUI thread only.
+typedef ZeNoxCoreError (*YuvRequiredParamsCallbackFn)(QString const& fileName, int& width, int& height,
+                                                      int& bitDepth, ImageInfo::IMG_TYPE& chromaFormat,
+                                                      YUVFile::Formats& planeOrder, int& frameSize,
+                                                      CropInfo& crop, bool forceDialog);
+
+// The abstract stream decoder. A decoder is used by one thread at a time.
+// Frame numbers of the navigation calls count from the effective first frame of the range.
+class ZeNoxDecoder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZeNoxDecoder(QObject* parent = nullptr);
+    ~ZeNoxDecoder() override;
+
+    virtual ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) = 0;
+    virtual void closeFile() = 0;
+    virtual bool isOpened() const = 0;
+    virtual ZeNoxCoreError openResult() const = 0;
+    virtual QString filename() const = 0;
+    // Default: valid, visible size, zero crop.
+    virtual StreamParams params() const;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual AVPixelFormat pixelFormat() const = 0;
+    virtual ZeStreamType streamType() const = 0;
+    // Default: file size x 8 x fps / (frame count x 1000) over the whole file, truncated; 0 when
+    // closed or empty.
+    virtual int bitrateKbps(double fps) const;
+    virtual int getOriginalFrameCount() const = 0;
+    virtual int curFrameNumber() const = 0;
+    virtual int curAbsoluteFrameNumber() const = 0;
+    virtual ZeNoxCoreError getFirstFrame(Frame& frame) = 0;
+    virtual ZeNoxCoreError getPrevFrame(Frame& frame) = 0;
+    virtual ZeNoxCoreError getNextFrame(Frame& frame) = 0;
+    virtual ZeNoxCoreError getNextFrameRaw(Frame& frame) = 0;
+    virtual ZeNoxCoreError getLastFrame(Frame& frame) = 0;
+    virtual ZeNoxCoreError getFrame(int n, Frame& frame) = 0;
+
+    // The range in use: -1 = unset (first frame 0, last frame count - 1).
+    int firstFrameNumber() const;      // effective first frame
+    int lastFrameNumber() const;       // effective last frame
+    // Clamped writes (first into 0..effective last, last into effective first..count - 1), each
+    // followed by its signal. Only on the GUI thread while nothing steps the decoder.
+    void setFirstFrameNumber(int n);
+    void setLastFrameNumber(int n);
+
+signals:
+    void firstFrameNumberChanged();
+    void lastFrameNumberChanged();
+
+protected:
+    int m_firstFrameNumber = -1;
+    int m_lastFrameNumber = -1;
+};
+
+} // namespace ze::nox::core
