@@ -480,8 +480,9 @@ ZeNoxCoreError ZeAv1Decoder::getFrame(int n, Frame& frame)
     const int target = first + n;
     if (target == m_curFrameNumber && frame.isValid())
         return ZE_NOX_CORE_OK;
-    if (target <= m_curFrameNumber) {
-        // Backwards, or the current picture again into a Frame that no longer holds it.
+    if (target <= m_curFrameNumber || !m_context) {
+        // Backwards, the current picture again into a Frame that no longer holds it, or after a
+        // restart that failed.
         const ZeNoxCoreError err = getFirstFrame(frame);
         if (err != ZE_NOX_CORE_OK)
             return err;
