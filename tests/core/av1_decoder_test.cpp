@@ -338,7 +338,6 @@ TEST(Av1PixFmt, FromSequenceHeader)
         {DAV1D_PIXEL_LAYOUT_I422, 0, AV_PIX_FMT_YUV422P},     {DAV1D_PIXEL_LAYOUT_I422, 1, AV_PIX_FMT_YUV422P10LE},
         {DAV1D_PIXEL_LAYOUT_I444, 0, AV_PIX_FMT_YUV444P},     {DAV1D_PIXEL_LAYOUT_I444, 1, AV_PIX_FMT_YUV444P10LE},
         {DAV1D_PIXEL_LAYOUT_I420, 2, AV_PIX_FMT_NONE},
-        {static_cast<Dav1dPixelLayout>(7), 0, AV_PIX_FMT_NONE},
     };
     for (Case const& c : kCases) {
         Dav1dSequenceHeader hdr {};
