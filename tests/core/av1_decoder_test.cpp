@@ -198,8 +198,12 @@ TEST_F(Av1Decoder, OpensWithParameters)
     ZeAv1Decoder dec;
     ASSERT_EQ(dec.openFile(TestMediaPath("av1_420p10.obu"), &params), ZE_NOX_CORE_OK);
     EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
+    // A Frame holding planes of another size and format gets planes of this stream.
     Frame frame;
+    ASSERT_TRUE(frame.allocatePicture(176, 144, AV_PIX_FMT_YUV420P));
     ASSERT_EQ(dec.getLastFrame(frame), ZE_NOX_CORE_OK);
+    EXPECT_EQ(frame.width(), 99);
+    EXPECT_EQ(frame.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
     EXPECT_EQ(PackedMd5(frame), FrameMd5s(TestMediaPath("av1_420p10.ivf.framemd5")).last());
     EXPECT_GT(dec.bitrateKbps(25), 0);
 
@@ -210,6 +214,28 @@ TEST_F(Av1Decoder, OpensWithParameters)
     none.pixFmt = AV_PIX_FMT_NONE;
     EXPECT_EQ(dec.openFile(TestMediaPath("av1_420p10.obu"), &none), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
     EXPECT_FALSE(dec.isOpened());
+
+    // Parameters that promise more frames than the stream has: the stream simply ends.
+    StreamParams more = params;
+    more.frames = 40;
+    ASSERT_EQ(dec.openFile(TestMediaPath("av1_420p10.obu"), &more), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.getFrame(29, frame), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 29);
+
+    // Parameters that hide a 12-bit stream: its pictures cannot be converted, and no step answers
+    // success with the picture that the Frame held before.
+    StreamParams hidden = params;
+    hidden.width = 64;
+    hidden.height = 48;
+    hidden.pixFmt = AV_PIX_FMT_YUV420P;
+    hidden.frames = 3;
+    ASSERT_EQ(dec.openFile(TestMediaPath("av1_420p12.ivf"), &hidden), ZE_NOX_CORE_OK);
+    ASSERT_TRUE(frame.allocatePicture(64, 48, AV_PIX_FMT_YUV420P));
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 1);
 
     dec.closeFile();
     EXPECT_EQ(dec.openResult(), ZE_NOX_CORE_NOT_OPENED);
