@@ -1,0 +1,11 @@
+#pragma once
+
+#include "input.h"
+
+extern const DemuxerDescriptor annexb_demuxer;
+
+int annexb_probe(const uint8_t* data);
+int annexb_open(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount,
+                unsigned timeBase[2]);
+int annexb_read(void* state, Dav1dData* data);
+void annexb_close(void* state);

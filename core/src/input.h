@@ -1,0 +1,56 @@
+#pragma once
+
+// Readers of AV1 bitstreams stored in files: IVF, Annex B (length-delimited) and the low-overhead
+// OBU stream. Each read hands out one unit of coded data as a Dav1dData buffer. The readers
+// write their diagnostics to standard error.
+
+// dav1d 1.0 headers carry no C++ linkage of their own.
+extern "C" {
+#include <dav1d/data.h>
+}
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+
+struct DemuxerDescriptor
+{
+    int stateSize;   // bytes of the reader's own state
+    const char* name;
+    int probeSize;   // bytes that the probe needs
+    int (*probe)(const uint8_t* data);
+    int (*open)(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount,
+                unsigned timeBase[2]);
+    int (*read)(void* state, Dav1dData* data);
+    void (*close)(void* state);
+};
+
+struct DemuxerInstance
+{
+    void* data;                   // the reader's state, following in the same allocation
+    const DemuxerDescriptor* impl;
+};
+
+// 0 and *out set, or a negative error number. A null name selects the reader by probing the
+// first bytes of the file.
+int input_open(DemuxerInstance** out, const char* name, const char* fileName, unsigned frameRate[2],
+               unsigned* frameCount, unsigned timeBase[2]);
+int input_read(DemuxerInstance* ctx, Dav1dData* data);
+void input_close(DemuxerInstance* ctx);
+
+// Helpers shared by the readers.
+namespace av1_input {
+
+// An unsigned leb128 field in buf[0, len): its length in bytes (1..8) with *value set, or 0 when
+// the field runs past len, does not end within 8 bytes or exceeds 2^32 - 1.
+int ParseLeb128(const uint8_t* buf, size_t len, uint64_t* value);
+// The same read from the file's current position: the field length, 0 when the file ends (or
+// fails) inside the field, -1 for an invalid field.
+int ReadLeb128(FILE* f, uint64_t* value);
+// Opens the file for reading and tells its size; null (with a message) when it does not open.
+FILE* OpenWithSize(const char* fileName, uint64_t* size);
+// Bytes between the file's position and the size found at open (0 when the position is unknown).
+uint64_t BytesLeft(FILE* f, uint64_t size);
+
+} // namespace av1_input
