@@ -82,9 +82,17 @@ public:
     bool allocatePicture(int width, int height, AVPixelFormat format);
 
 private:
+    // Makes m_rgbFrame a picture of m_frame's size in the given format, releasing a converted
+    // picture (and the scale context) of another format or size.
+    bool prepareRgbFrame(AVPixelFormat format);
+
     AVFrame* m_frame = nullptr;
     AVFrame* m_rgbFrame = nullptr;
     SwsContext* m_scaleContext = nullptr;
+    // The source picture the scale context was made for.
+    int m_scaleSrcWidth = 0;
+    int m_scaleSrcHeight = 0;
+    AVPixelFormat m_scaleSrcFormat = AV_PIX_FMT_NONE;
 };
 
 } // namespace ze::nox::core
