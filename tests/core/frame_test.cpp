@@ -370,26 +370,38 @@ TEST(FrameFillImage, PictureChangingSizeOrFormatUnderneath)
     const struct {
         Frame const* picture;
         int u; // expected grey of component 1
-    } kSteps[] = {{small.get(), 60}, {large.get(), 100}, {large444.get(), 140},
-                  {large.get(), 100}, {small.get(), 60}, {deep.get(), -1}, {large.get(), 100}};
-    Frame f;
-    for (const auto& step : kSteps) {
-        Frame const& p = *step.picture;
-        SCOPED_TRACE(testing::Message() << p.width() << "x" << p.height() << " " << p.pixelFormat());
-        HandOver(f, p);
-        const QSize size(p.width(), p.height());
-        QImage image;
-        ASSERT_TRUE(f.fillImageAsHeatMap(image, COMPONENT_YUV, 127));
-        EXPECT_EQ(image.size(), size);
-        EXPECT_TRUE(f.pixelRgb(size.width() - 1, size.height() - 1).valid);
-        EXPECT_FALSE(f.pixelRgb(size.width(), 0).valid);
-        ASSERT_TRUE(f.fillImage(image, COMPONENT_YUV));
-        EXPECT_EQ(image.size(), size);
-        ASSERT_TRUE(f.fillImage(image, COMPONENT_U));
-        EXPECT_EQ(image.size(), size);
-        if (step.u >= 0) {
-            EXPECT_NEAR(image.constScanLine(size.height() - 1)[size.width() - 1], step.u, 1);
-            EXPECT_NEAR(image.constScanLine(0)[0], step.u, 1);
+    } kSteps[] = {{small.get(), 60},      {large444.get(), 140}, {large.get(), 100}, {large444.get(), 140},
+                  {small.get(), 60},      {deep.get(), -1},      {large.get(), 100}};
+    // Each kind of conversion on its own, so the wanted converted format stays the same from
+    // step to step, then all of them mixed.
+    enum Kind { HeatMap, Rgb, Chroma, Mixed };
+    for (Kind kind : {HeatMap, Rgb, Chroma, Mixed}) {
+        Frame f;
+        for (const auto& step : kSteps) {
+            Frame const& p = *step.picture;
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << p.width() << "x" << p.height() << " "
+                                            << p.pixelFormat());
+            HandOver(f, p);
+            const QSize size(p.width(), p.height());
+            QImage image;
+            if (kind == HeatMap || kind == Mixed) {
+                ASSERT_TRUE(f.fillImageAsHeatMap(image, COMPONENT_YUV, 127));
+                EXPECT_EQ(image.size(), size);
+                EXPECT_TRUE(f.pixelRgb(size.width() - 1, size.height() - 1).valid);
+                EXPECT_FALSE(f.pixelRgb(size.width(), 0).valid);
+            }
+            if (kind == Rgb || kind == Mixed) {
+                ASSERT_TRUE(f.fillImage(image, COMPONENT_YUV));
+                EXPECT_EQ(image.size(), size);
+            }
+            if (kind == Chroma || kind == Mixed) {
+                ASSERT_TRUE(f.fillImage(image, COMPONENT_U));
+                EXPECT_EQ(image.size(), size);
+                if (step.u >= 0) {
+                    EXPECT_NEAR(image.constScanLine(size.height() - 1)[size.width() - 1], step.u, 1);
+                    EXPECT_NEAR(image.constScanLine(0)[0], step.u, 1);
+                }
+            }
         }
     }
 }
