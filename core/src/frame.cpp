@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 extern "C" {
 #include <libavutil/common.h>
@@ -19,14 +20,30 @@ extern "C" {
 namespace ze::nox::core {
 
 const uint8_t heatMapGradient[64][3] = {
-    {255, 255, 255}, {255, 255, 238}, {255, 255, 221}, {255, 255, 204}, {255, 255, 188}, {255, 255, 172}, {255, 255, 156}, {255, 255, 142},
-    {255, 255, 128}, {255, 255, 114}, {255, 255, 102}, {255, 255, 90}, {255, 255, 80}, {255, 255, 72}, {255, 255, 66}, {255, 255, 61},
-    {255, 248, 58}, {255, 241, 56}, {255, 235, 55}, {255, 229, 54}, {255, 222, 53}, {255, 216, 51}, {255, 209, 50}, {255, 204, 49},
-    {255, 197, 48}, {255, 191, 47}, {254, 185, 46}, {254, 179, 44}, {254, 172, 43}, {254, 167, 42}, {254, 161, 41}, {254, 155, 40},
-    {245, 144, 38}, {237, 134, 35}, {229, 123, 33}, {221, 112, 31}, {212, 102, 29}, {204, 93, 27}, {196, 82, 25}, {189, 73, 23},
-    {180, 64, 21}, {172, 55, 19}, {165, 46, 17}, {157, 38, 16}, {149, 29, 14}, {142, 22, 12}, {134, 16, 10}, {127, 5, 9},
-    {118, 4, 8}, {109, 4, 7}, {100, 3, 6}, {93, 3, 5}, {84, 2, 4}, {76, 2, 3}, {68, 1, 3}, {60, 1, 2},
-    {52, 1, 2}, {45, 1, 1}, {38, 0, 1}, {31, 0, 1}, {25, 0, 0}, {18, 0, 0}, {10, 0, 0}, {0, 0, 0},
+    // 0-7
+    {255, 255, 255}, {255, 255, 238}, {255, 255, 221}, {255, 255, 204},
+    {255, 255, 188}, {255, 255, 172}, {255, 255, 156}, {255, 255, 142},
+    // 8-15
+    {255, 255, 128}, {255, 255, 114}, {255, 255, 102}, {255, 255, 90},
+    {255, 255, 80}, {255, 255, 72}, {255, 255, 66}, {255, 255, 61},
+    // 16-23
+    {255, 248, 58}, {255, 241, 56}, {255, 235, 55}, {255, 229, 54},
+    {255, 222, 53}, {255, 216, 51}, {255, 209, 50}, {255, 204, 49},
+    // 24-31
+    {255, 197, 48}, {255, 191, 47}, {254, 185, 46}, {254, 179, 44},
+    {254, 172, 43}, {254, 167, 42}, {254, 161, 41}, {254, 155, 40},
+    // 32-39
+    {245, 144, 38}, {237, 134, 35}, {229, 123, 33}, {221, 112, 31},
+    {212, 102, 29}, {204, 93, 27}, {196, 82, 25}, {189, 73, 23},
+    // 40-47
+    {180, 64, 21}, {172, 55, 19}, {165, 46, 17}, {157, 38, 16},
+    {149, 29, 14}, {142, 22, 12}, {134, 16, 10}, {127, 5, 9},
+    // 48-55
+    {118, 4, 8}, {109, 4, 7}, {100, 3, 6}, {93, 3, 5},
+    {84, 2, 4}, {76, 2, 3}, {68, 1, 3}, {60, 1, 2},
+    // 56-63
+    {52, 1, 2}, {45, 1, 1}, {38, 0, 1}, {31, 0, 1},
+    {25, 0, 0}, {18, 0, 0}, {10, 0, 0}, {0, 0, 0},
 };
 
 QString GetComponentName(Component component)
@@ -189,12 +206,43 @@ inline int SampleAt(ComponentRows const& r, const T* row, int x)
     return row[static_cast<ptrdiff_t>(x >> r.log2w) * r.step] >> r.shift;
 }
 
-inline void PutHeatColour(uint8_t* out, int x, int v, int maximum)
+// Colour index of each value below the maximum; values at or above it take index 63.
+class HeatIndex
 {
-    const int index = std::min(63, (63 * v) / maximum);
-    out[3 * x] = heatMapGradient[index][0];
-    out[3 * x + 1] = heatMapGradient[index][1];
-    out[3 * x + 2] = heatMapGradient[index][2];
+public:
+    explicit HeatIndex(int maximum) : m_index(static_cast<size_t>(std::min(maximum, 1 << 16)) + 1)
+    {
+        const int n = static_cast<int>(m_index.size()) - 1;
+        for (int v = 0; v < n; ++v)
+            m_index[static_cast<size_t>(v)] = static_cast<uint8_t>(std::min(63, (63 * v) / maximum));
+        m_index[static_cast<size_t>(n)] = 63;
+        m_last = n;
+    }
+    inline void put(uint8_t* out, int x, int v) const
+    {
+        const uint8_t* colour = heatMapGradient[m_index[static_cast<size_t>(std::min(v, m_last))]];
+        out[3 * x] = colour[0];
+        out[3 * x + 1] = colour[1];
+        out[3 * x + 2] = colour[2];
+    }
+
+private:
+    std::vector<uint8_t> m_index;
+    int m_last = 0;
+};
+
+// Component 3 of one row of a planar picture with chroma shifts LW, LH of 0 or 1.
+template <typename T, int LW, int LH>
+void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV, int width, HeatIndex const& heat)
+{
+    for (int x = 0; x < width; ++x) {
+        const int Y = rowY[x];
+        const int U = rowU[x >> LW];
+        const int V = rowV[x >> LW];
+        int m = (((Y << (LW + LH)) + ((U + V) << LW)) >> (LW + LH)) / 3;
+        m += (m == 0 && (Y | U | V) != 0);
+        heat.put(out, x, m);
+    }
 }
 
 template <typename T>
@@ -203,12 +251,20 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
 {
     const int width = src->width;
     const int height = src->height;
+    const HeatIndex heat(maximum);
     const ComponentRows y0 = GetComponentRows<T>(src, desc, 0);
     const ComponentRows u0 = GetComponentRows<T>(src, desc, 1);
     const ComponentRows v0 = GetComponentRows<T>(src, desc, 2);
+    // Component 3: m = ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3 with sw, sh the chroma
+    // shifts plus one and t = sw * sh. For shifts of 0 and 1 they are powers of two and the
+    // divisions become shifts.
     const int sw = desc->log2_chroma_w + 1;
     const int sh = desc->log2_chroma_h + 1;
     const int t = sw * sh;
+    const bool shifts = desc->log2_chroma_w <= 1 && desc->log2_chroma_h <= 1;
+    const int lt = desc->log2_chroma_w + desc->log2_chroma_h;
+    const int lw = desc->log2_chroma_w;
+    const bool planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
     for (int y = 0; y < height; ++y) {
         uint8_t* out = dst->data[0] + static_cast<ptrdiff_t>(y) * dst->linesize[0];
         const T* rowY = RowOf<T>(y0, y);
@@ -216,26 +272,44 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
         const T* rowV = RowOf<T>(v0, y);
         switch (component) {
         case COMPONENT_Y:
-            for (int x = 0; x < width; ++x)
-                PutHeatColour(out, x, SampleAt(y0, rowY, x), maximum);
+            if (y0.step == 1 && y0.shift == 0) {
+                for (int x = 0; x < width; ++x)
+                    heat.put(out, x, rowY[x]);
+            } else {
+                for (int x = 0; x < width; ++x)
+                    heat.put(out, x, SampleAt(y0, rowY, x));
+            }
             break;
         case COMPONENT_U:
             for (int x = 0; x < width; ++x)
-                PutHeatColour(out, x, SampleAt(u0, rowU, x), maximum);
+                heat.put(out, x, SampleAt(u0, rowU, x));
             break;
         case COMPONENT_V:
             for (int x = 0; x < width; ++x)
-                PutHeatColour(out, x, SampleAt(v0, rowV, x), maximum);
+                heat.put(out, x, SampleAt(v0, rowV, x));
             break;
         default:
+            if (planar && lw == 1 && desc->log2_chroma_h == 1) {
+                CombinedRowPlanar<T, 1, 1>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
+            if (planar && lw == 1 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 1, 0>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
+            if (planar && lw == 0 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 0, 0>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
             for (int x = 0; x < width; ++x) {
                 const int Y = SampleAt(y0, rowY, x);
                 const int U = SampleAt(u0, rowU, x);
                 const int V = SampleAt(v0, rowV, x);
-                int m = ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3;
+                int m = shifts ? (((Y << lt) + ((U + V) << lw)) >> lt) / 3
+                               : ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3;
                 if (m == 0 && Y + U + V != 0)
                     m = 1;
-                PutHeatColour(out, x, m, maximum);
+                heat.put(out, x, m);
             }
             break;
         }
@@ -243,7 +317,7 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
 }
 
 template <typename T>
-void AbsDiffRow(T* __restrict dst, const T* __restrict a, const T* __restrict b, int n)
+void AbsDiffRow(T* dst, const T* a, const T* b, int n)
 {
     for (int i = 0; i < n; ++i)
         dst[i] = static_cast<T>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
@@ -425,6 +499,7 @@ bool Frame::fillImageAsHeatMap(QImage& image, Component component, int maximum)
     }
     if (!prepareRgbFrame(AV_PIX_FMT_RGB24))
         return false;
+    // The colour index divides by the maximum.
     maximum = std::max(1, maximum);
     if (sampleBytes == 1)
         DrawHeatMap<uint8_t>(m_rgbFrame, m_frame, desc, component, maximum);

@@ -215,6 +215,9 @@ TEST(FrameHeatMap, IndexFollowsValueAndMaximum)
         {AV_PIX_FMT_YUV444P, 127, 127, 63},    {AV_PIX_FMT_YUV444P, 127, 255, 63},
         {AV_PIX_FMT_YUV444P, 1, 0, 0},         {AV_PIX_FMT_YUV444P, 1, 1, 63},
         {AV_PIX_FMT_YUV444P, 1, 200, 63},      {AV_PIX_FMT_YUV444P, 10, 5, 31},
+        // A maximum below 1 counts as 1.
+        {AV_PIX_FMT_YUV444P, 0, 0, 0},         {AV_PIX_FMT_YUV444P, 0, 5, 63},
+        {AV_PIX_FMT_YUV444P, -3, 5, 63},
         {AV_PIX_FMT_YUV444P10LE, 127, 1023, 63}, {AV_PIX_FMT_YUV444P10LE, 1023, 512, 31},
         {AV_PIX_FMT_YUV444P10LE, 1023, 17, 1}, {AV_PIX_FMT_P010LE, 1023, 512, 31},
     };
