@@ -174,7 +174,6 @@ struct ScaleWork {
 };
 
 // Masking threshold at (i, j); rows/cols given as (previous, centre, next) indices.
-// Corner columns follow the reference's own arithmetic for the repeated samples.
 inline float Threshold(ScaleWork const& sw, int i, int j)
 {
     int const w = sw.w;
@@ -204,32 +203,16 @@ inline float Threshold(ScaleWork const& sw, int i, int j)
         float const* C = A + static_cast<std::size_t>(i) * w;
         float const* N = A + static_cast<std::size_t>(rn) * w;
         float row1, row2, row3;
-        if (j == 0) {
-            // columns 1, 0, 1
-            float const* other = firstRow ? N : P; // the non-centre row (row 1 or h-2)
-            float const o = static_cast<float>(kOneBy30 * static_cast<double>(2 * other[1] + other[0]));
-            float const c = static_cast<float>(kOneBy30 * 2 * static_cast<double>(C[1]) + kOneBy15 * static_cast<double>(C[0]));
-            if (firstRow) {
-                row1 = o; row2 = c; row3 = o;
-            } else {
-                row1 = o; row2 = c; row3 = c;
-            }
-        } else if (j == w - 1) {
-            // columns w-2, w-1, w-1
-            float const* other = firstRow ? N : P;
-            float const o = static_cast<float>(kOneBy30 * static_cast<double>(2 * other[w - 1] + other[w - 2]));
-            float const c = RowCentre(C[w - 2], C[w - 1], C[w - 1]);
-            if (firstRow) {
-                row1 = o; row2 = c; row3 = o;
-            } else {
-                row1 = o; row2 = c; row3 = c;
-            }
+        if (firstRow || lastRow || j == 0 || j == w - 1) {
+            // Border samples: plain mirrored neighbourhood (row h maps to h-1, -1 to 1).
+            int const c0 = MirrorIndex(j - 1, w), c2 = MirrorIndex(j + 1, w);
+            row1 = Row3(P[c0], P[j], P[c2]);
+            row2 = RowCentre(C[c0], C[j], C[c2]);
+            row3 = Row3(N[c0], N[j], N[c2]);
         } else {
             row1 = Row3(P[j - 1], P[j], P[j + 1]);
             row2 = RowCentre(C[j - 1], C[j], C[j + 1]);
             row3 = Row3(N[j - 1], N[j], N[j + 1]);
-            if (lastRow)
-                row3 = row2; // rows h-2, h-1, h-1
         }
         sum += row1 + row2 + row3;
     }
@@ -336,8 +319,8 @@ AdmResult Adm(PlaneView const& refIn, PlaneView const& disIn)
         }
         float const denScale = Cube3(den[0], area) + Cube3(den[1], area) + Cube3(den[2], area);
 
-        // Numerator: masked restored part. First and last rows are visited first and their
-        // edge columns only there, as the reference does.
+        // Numerator: masked restored part; first and last rows are summed first, as the
+        // reference does.
         float num[3] = {0, 0, 0};
         if (w < 2 || h < 2) {
             for (int i = in.top; i < in.bottom; ++i) {
@@ -369,6 +352,10 @@ AdmResult Adm(PlaneView const& refIn, PlaneView const& disIn)
             edgeRow(h - 1, in.bottom > h - 1);
             for (int i = startRow; i < endRow; ++i) {
                 float acc[3] = {0, 0, 0};
+                if (in.left <= 0)
+                    AccumulateMasked(sw, rf, i, 0, acc);
+                if (in.right > w - 1)
+                    AccumulateMasked(sw, rf, i, w - 1, acc);
                 for (int j = startCol; j < endCol; ++j)
                     AccumulateMasked(sw, rf, i, j, acc);
                 for (int t = 0; t < 3; ++t)
