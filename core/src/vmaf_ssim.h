@@ -1,0 +1,12 @@
+#pragma once
+
+#include "vmaf_plane.h"
+
+namespace ze::nox::core::vmaf {
+
+// Single-scale SSIM of two planes on the 8-bit scale: size-based downsampling, 11-tap
+// Gaussian applied where the window fits, mean of l*c*s. A plane smaller than the window
+// (after downsampling) is taken as one window over the whole plane.
+double Ssim(PlaneView const& ref, PlaneView const& dis);
+
+} // namespace ze::nox::core::vmaf
