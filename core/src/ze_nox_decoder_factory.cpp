@@ -1,10 +1,99 @@
 #include "ze_nox_decoder_factory.h"
 
 #include "ffmpeg_utils.h"
+#include "ze_av1_decoder.h"
+#include "ze_ffmpeg_decoder.h"
+#include "ze_vvc_decoder.h"
+#include "ze_yuv_decoder.h"
 
 #include <QFileInfo>
 
+#include <memory>
+#include <new>
+
 namespace ze::nox::core {
+
+namespace {
+
+// An unopened decoder of a known type; null for a type without a decoder or when allocation fails.
+ZeNoxDecoder* MakeDecoder(ZeStreamType type, QObject* parent)
+{
+    switch (type) {
+    case ZE_STREAM_TYPE_YUV: return new (std::nothrow) ZeYuvDecoder(parent);
+    case ZE_STREAM_TYPE_AV1: return new (std::nothrow) ZeAv1Decoder(parent);
+    case ZE_STREAM_TYPE_VVC: return new (std::nothrow) ZeVvcDecoder(parent);
+    case ZE_STREAM_TYPE_AVC:
+    case ZE_STREAM_TYPE_HEVC:
+    case ZE_STREAM_TYPE_MJPEG: return new (std::nothrow) ZeFfmpegDecoder(type, parent);
+    default: return nullptr;
+    }
+}
+
+// Asks the callback for a raw YUV file's parameters and opens the decoder again with them.
+// Returns the callback's answer when it is not 0, else the result of the second open.
+ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
+                               YuvRequiredParamsCallbackFn callback, bool forceDialog)
+{
+    int width = 0;
+    int height = 0;
+    int bitDepth = 0;
+    int frameSize = 0;
+    ImageInfo::IMG_TYPE chromaFormat = ImageInfo::IMG_420;
+    YUVFile::Formats planeOrder = YUVFile::FORMAT_PLANAR;
+    CropInfo crop;
+    const ZeNoxCoreError answer =
+        callback(fileName, width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop, forceDialog);
+    if (answer != ZE_NOX_CORE_OK)
+        return answer;
+    yuv->setRequiredYuvParams(width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop);
+    return yuv->openFile(fileName, nullptr) == ZE_NOX_CORE_OK ? ZE_NOX_CORE_OK
+                                                             : ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
+}
+
+} // namespace
+
+ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QString const& fileName,
+                                YuvRequiredParamsCallbackFn callback, bool forceDialog, QObject* parent)
+{
+    if (!decoder)
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    *decoder = nullptr;
+    if (type >= ZE_STREAM_TYPE_YUV && type <= ZE_STREAM_TYPE_MJPEG) {
+        *decoder = MakeDecoder(type, parent);
+        return ZE_NOX_CORE_OK;
+    }
+
+    // Detection: the first candidate that opens the file wins; only "not detected" moves on.
+    for (ZeStreamType candidate : {ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_VVC, ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_YUV}) {
+        std::unique_ptr<ZeNoxDecoder> probe(MakeDecoder(candidate, nullptr));
+        if (!probe || !callback)
+            return ZE_NOX_CORE_INTERNAL_ERROR;
+        ZeNoxCoreError result = probe->openFile(fileName, nullptr);
+        if (result == ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED && candidate == ZE_STREAM_TYPE_YUV)
+            result = AskAndReopenYuv(static_cast<ZeYuvDecoder*>(probe.get()), fileName, callback, forceDialog);
+        if (result == ZE_NOX_CORE_OK) {
+            probe.reset();
+            *decoder = MakeDecoder(candidate, nullptr);
+            return ZE_NOX_CORE_OK;
+        }
+        if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED)
+            return result;
+    }
+    return ZE_NOX_CORE_UNKNOWN_VIDEO_FORMAT;
+}
+
+ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileName,
+                                     StreamParams const* params, YuvRequiredParamsCallbackFn callback,
+                                     bool forceDialog)
+{
+    if (!decoder || !callback)
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    const ZeNoxCoreError result = decoder->openFile(fileName, params);
+    auto* yuv = dynamic_cast<ZeYuvDecoder*>(decoder);
+    if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED || !yuv)
+        return result;
+    return AskAndReopenYuv(yuv, fileName, callback, forceDialog);
+}
 
 ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decoders, QString& message)
 {
