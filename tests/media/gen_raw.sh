@@ -11,10 +11,10 @@ clip() { # name, size, pix_fmt, then output options: 5 frames of the test patter
   [ -s "$out/$name" ] || $FFMPEG -f lavfi -i "testsrc2=size=192x160:rate=25" -vf "scale=${size/x/:}" \
     -frames:v 5 -pix_fmt "$fmt" -strict -1 "$@" "$out/$name"
 }
-for spec in 420p:175x143:yuv420p 420p:101x101:yuv420p 422p:175x143:yuv422p 444p:101x101:yuv444p \
+for clipdef in 420p:175x143:yuv420p 420p:101x101:yuv420p 422p:175x143:yuv422p 444p:101x101:yuv444p \
             gray:101x101:gray gray10:101x101:gray10le 420p10:176x143:yuv420p10le 422p10:176x143:yuv422p10le \
             420p:176x144:yuv420p 422p:176x144:yuv422p 420p10:176x144:yuv420p10le; do
-  IFS=: read -r tag size fmt <<<"$spec"
+  IFS=: read -r tag size fmt <<<"$clipdef"
   clip "raw_${tag}_${size}.y4m" "$size" "$fmt"
   clip "raw_${tag}_${size}.yuv" "$size" "$fmt" -f rawvideo
 done
