@@ -846,11 +846,11 @@ bool YUVFile::loadPicture(Core::Picture* picture)
 // ---------------------------------------------------------------------------------------------
 // Frame readers
 
-void YUVFile::readFrame(ImageType<short>& image, QByteArray const& data, int lumaDepth, int chromaDepth,
+void YUVFile::readFrame(ImageType<short>& image, QByteArray& data, int lumaDepth, int chromaDepth,
                         Formats format, PicSize const& g) const
 {
     Bytes const b = BytesOf(data);
-    QByteArray& bytes = const_cast<QByteArray&>(data); // the packed readers take the bytes by reference
+    QByteArray& bytes = data;
     int pos = 0;
     switch (format) {
     case FORMAT_YUY2:

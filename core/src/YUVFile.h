@@ -208,7 +208,7 @@ public:
     QMap<int, YUVLayer> m_layers;
 
 private:
-    void readFrame(ImageType<short>& image, QByteArray const& data, int lumaDepth, int chromaDepth, Formats format,
+    void readFrame(ImageType<short>& image, QByteArray& data, int lumaDepth, int chromaDepth, Formats format,
                    PicSize const& g) const;
     PicSize const* currentPicture(int layerId, bool& inRange) const;
     int fileBitDepth(int layerId, PicSize const& g, bool chroma) const;
