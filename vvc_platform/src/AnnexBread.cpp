@@ -1,24 +1,37 @@
 #include "AnnexBread.h"
 
+#include "Nal.h"
+#include "ParameterSets.h"
 #include "VvcCommon.h"
 
 namespace {
 
-// A VVC stream's first NAL unit: well-formed header, temporal id 0, a layer id that is not
-// reserved, and a type that may start the first access unit.
+// A VVC stream opens with an access-unit delimiter, a VPS or an SPS, whose syntax is checked
+// here: data that is something else ends the stream instead of failing later.
 bool CanStartVvcStream(std::vector<uint8_t> const& nal)
 {
-    if (nal.size() < 2 || (nal[0] & 0xC0) != 0 || (nal[0] & 0x3F) > 55 || (nal[1] & 0x07) != 1)
+    if (nal.size() < 3 || (nal[0] & 0xC0) != 0 || (nal[0] & 0x3F) > 55 || (nal[1] & 0x07) != 1)
         return false;
-    switch (nal[1] >> 3) {
-    case NAL_UNIT_CODED_SLICE_IDR_W_RADL: case NAL_UNIT_CODED_SLICE_IDR_N_LP: case NAL_UNIT_CODED_SLICE_CRA:
-    case NAL_UNIT_CODED_SLICE_GDR: case NAL_UNIT_OPI: case NAL_UNIT_DCI: case NAL_UNIT_VPS: case NAL_UNIT_SPS:
-    case NAL_UNIT_PPS: case NAL_UNIT_PREFIX_APS: case NAL_UNIT_PH: case NAL_UNIT_ACCESS_UNIT_DELIMITER:
-    case NAL_UNIT_PREFIX_SEI:
-        return true;
-    default:
+    const int type = nal[1] >> 3;
+    if (type == NAL_UNIT_ACCESS_UNIT_DELIMITER)
+        return nal.size() == 3 && (nal[2] & 0x7F) == 0x40; // aud_irap_or_gdr_flag, then the stop bit
+    if (type != NAL_UNIT_VPS && type != NAL_UNIT_SPS)
+        return false;
+    try {
+        InputNALUnit unit;
+        unit.getBitstream().getFifo() = nal;
+        read(unit);
+        if (type == NAL_UNIT_VPS) {
+            VPS vps;
+            parseVPS(unit.getBitstream(), vps);
+        } else {
+            SPS sps;
+            parseSPS(unit.getBitstream(), sps);
+        }
+    } catch (Exception const&) {
         return false;
     }
+    return true;
 }
 
 } // namespace

@@ -16,8 +16,8 @@ struct AnnexBStats
 
 // Annex B reader on a binary input stream. Once it has met the end of the data the input
 // stream is put into its end-of-file and fail states. Data that does not begin as a VVC byte
-// stream (anything but zero bytes before the first start code, or a first NAL unit header that
-// cannot open a VVC stream) is treated as empty.
+// stream (anything but zero bytes before the first start code, or a first NAL unit that is not
+// a well-formed access-unit delimiter, VPS or SPS) is treated as empty.
 class InputByteStream
 {
 public:
