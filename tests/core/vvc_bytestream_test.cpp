@@ -282,3 +282,43 @@ TEST(VvcParameterSets, OutOfRangeValuesThrow)
         EXPECT_THROW(parseSPS(nal.getBitstream(), out), Exception) << len;
     }
 }
+
+TEST(VvcDecLib, PictureListIsInOutputOrder)
+{
+    // Decoding order 0 4 2 1 3, then an IDR starting a new sequence with 0 2 1: the list holds
+    // every picture not yet output by sequence, then POC.
+    StreamSpec s;
+    s.sps.maxNumReorder = 3;
+    s.sps.maxDecPicBuffering = 5;
+    s.pictures = {{8, 0}, {0, 4}, {0, 2}, {0, 1}, {0, 3}, {8, 0}, {0, 2}, {0, 1}};
+    const Bytes data = BuildStream(s);
+    std::istringstream in(std::string(data.begin(), data.end()), std::ios::binary);
+    InputByteStream bs(in);
+    DecLib lib;
+    lib.create();
+    std::list<Picture*>* list = nullptr;
+    std::vector<int> finished;
+    int skip = 0, pocLast = 0, poc = 0;
+    while (in) {
+        InputNALUnit nal;
+        AnnexBStats stats;
+        byteStreamNALUnit(bs, nal.getBitstream().getFifo(), stats);
+        if (nal.getBitstream().getFifo().empty())
+            continue;
+        read(nal);
+        lib.decode(nal, skip, pocLast, -1, true);
+        if (nal.isSlice()) {
+            lib.finishPicture(poc, list, INFO, false);
+            finished.push_back(poc);
+        }
+    }
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(finished, (std::vector<int>{0, 4, 2, 1, 3, 0, 2, 1}));
+    std::vector<std::pair<int, int>> order;
+    for (Picture const* p : *list)
+        order.push_back({p->clvsIndex, p->poc});
+    const std::vector<std::pair<int, int>> expected = {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 0}, {2, 1}, {2, 2}};
+    EXPECT_EQ(order, expected);
+    lib.deletePicBuffer();
+    lib.destroy();
+}
