@@ -3,6 +3,10 @@
 #include "frame.h"
 #include "ze_nox_core_supported_features.h"
 
+#include "AnnexBread.h"
+#include "DecLib.h"
+#include "VideoIOYuv.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -40,6 +44,7 @@ Picture* FirstPicture(std::list<Picture*> const* pictures)
 
 ZeVvcDecoder::ZeVvcDecoder(QObject* parent) : ZeNoxDecoder(parent)
 {
+    static_assert(kMaxLayers == MAX_VPS_LAYERS, "one flag per layer");
     std::fill(std::begin(m_newClvs), std::end(m_newClvs), true);
     std::fill(std::begin(m_loopFiltered), std::end(m_loopFiltered), false);
     if (m_decInstanceCount == 0)
@@ -137,7 +142,7 @@ void ZeVvcDecoder::closeDecoder()
     m_heldNalu.reset();
     if (!m_reconFileName.empty())
         for (auto& output : m_reconOutputs)
-            output.second.close();
+            output.second->close();
     m_byteStream.reset();
     if (m_bitstreamFile.is_open())
         m_bitstreamFile.close();
@@ -164,11 +169,12 @@ ZeVvcDecoder::OutputInfo ZeVvcDecoder::outputInfoOf(Picture const& pic)
 {
     OutputInfo info;
     info.chromaFormat = pic.sps->m_chromaFormatIdc;
+    const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
     Window const& w = pic.pps->m_conformanceWindow;
     info.width = pic.pps->m_picWidth -
-                 (w.getWindowLeftOffset() + w.getWindowRightOffset()) * SPS::m_winUnitX[info.chromaFormat];
+                 (w.getWindowLeftOffset() + w.getWindowRightOffset()) * SPS::m_winUnitX[cf];
     info.height = pic.pps->m_picHeight -
-                  (w.getWindowTopOffset() + w.getWindowBottomOffset()) * SPS::m_winUnitY[info.chromaFormat];
+                  (w.getWindowTopOffset() + w.getWindowBottomOffset()) * SPS::m_winUnitY[cf];
     info.bitDepth = std::max(0, pic.sps->m_bitDepth);
     return info;
 }
@@ -263,7 +269,7 @@ ZeNoxCoreError ZeVvcDecoder::getNextFrameInternal(Frame& frame)
         // let go of the planes, which the reset frees.
         frame.reset();
         for (auto& output : m_reconOutputs)
-            output.second.close();
+            output.second->close();
         if (!m_noSamplesLogged) {
             qCritical().noquote() << QStringLiteral("VVC decoder: this build cannot decode VVC pictures (%1)").arg(m_fileName);
             m_noSamplesLogged = true;
@@ -416,7 +422,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                 }
             }
         }
-        const int layer = std::clamp(nalu->m_nuhLayerId, 0, MAX_VPS_LAYERS - 1);
+        const int layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
         const int type = nalu->m_nalUnitType;
 
         if (haveUnit) {
@@ -429,7 +435,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                                              return p && p->layerId == nalu->m_nuhLayerId && p->getOutputMark();
                                          });
                     if (waiting && writeOutput) {
-                        if (!m_reconFileName.empty() && !m_reconOutputs[layer].isOpen()) {
+                        if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
                             const ZeNoxCoreError r = xSetUpOutput(frame, layer);
                             if (r != ZE_NOX_CORE_OK)
                                 return r;
@@ -494,7 +500,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
 
         bool written = false;
         if (m_pictureList) {
-            if (!m_reconFileName.empty() && !m_reconOutputs[layer].isOpen()) {
+            if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
                 const ZeNoxCoreError r = xSetUpOutput(frame, layer);
                 if (r != ZE_NOX_CORE_OK)
                     return r;
@@ -582,8 +588,16 @@ ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
         sizes[i] = int(size);
     }
     const int internalBitDepth[2] = {sps.m_bitDepth, sps.m_bitDepth};
-    m_reconOutputs[layerId].open(std::string(), true, m_outputBitDepth, m_outputBitDepth, internalBitDepth, planes, sizes);
+    reconOutput(layerId).open(std::string(), true, m_outputBitDepth, m_outputBitDepth, internalBitDepth, planes, sizes);
     return ZE_NOX_CORE_OK;
+}
+
+VideoIOYuv& ZeVvcDecoder::reconOutput(int layerId)
+{
+    std::unique_ptr<VideoIOYuv>& output = m_reconOutputs[layerId];
+    if (!output)
+        output = std::make_unique<VideoIOYuv>();
+    return *output;
 }
 
 void ZeVvcDecoder::xWritePicture(Picture const& pic)
@@ -593,7 +607,7 @@ void ZeVvcDecoder::xWritePicture(Picture const& pic)
     if (!m_reconFileName.empty() && out != m_reconOutputs.end()) {
         Window const& w = pic.pps->m_conformanceWindow;
         const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
-        ok = out->second.write(pic.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
+        ok = out->second->write(pic.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
                                w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
                                w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
                                NUM_CHROMA_FORMAT, m_clipOutput);
@@ -609,7 +623,7 @@ void ZeVvcDecoder::xWriteFieldPair(Picture const& top, Picture const& bottom)
     if (!m_reconFileName.empty() && out != m_reconOutputs.end()) {
         Window const& w = top.pps->m_conformanceWindow;
         const ChromaFormat cf = top.sps->m_chromaFormatIdc;
-        ok = out->second.write(top.getRecoBuf(), bottom.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
+        ok = out->second->write(top.getRecoBuf(), bottom.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
                                w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
                                w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
                                NUM_CHROMA_FORMAT, top.topField, m_clipOutput);

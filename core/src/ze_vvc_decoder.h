@@ -9,9 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "AnnexBread.h"
-#include "DecLib.h"
-#include "VideoIOYuv.h"
+class DecLib;
+class InputByteStream;
+class InputNALUnit;
+class Picture;
+class VideoIOYuv;
+enum ChromaFormat : int;
 
 namespace ze::nox::core {
 
@@ -61,13 +64,14 @@ private:
     ZeNoxCoreError xFlushOutput(std::list<Picture*>* pictures, int layerId, bool stopAfterOne);
     void xWritePicture(Picture const& pic);
     void xWriteFieldPair(Picture const& top, Picture const& bottom);
+    VideoIOYuv& reconOutput(int layerId);
 
     // What the last written picture was: its visible size, chroma format and bit depth.
     struct OutputInfo
     {
         int width = 0;
         int height = 0;
-        ChromaFormat chromaFormat = CHROMA_420;
+        int chromaFormat = 1;
         int bitDepth = 0;
         bool operator!=(OutputInfo const& o) const
         {
@@ -86,7 +90,7 @@ private:
     std::unique_ptr<InputByteStream> m_byteStream;
     int m_outputColourSpaceConversion = 0;
     std::string m_reconFileName = "memory";
-    std::unordered_map<int, VideoIOYuv> m_reconOutputs;
+    std::unordered_map<int, std::unique_ptr<VideoIOYuv>> m_reconOutputs;
     int m_outputBitDepth[2] = {0, 0};
     bool m_packedYuvMode = false;
     int m_maxTemporalLayer = -1;
@@ -98,8 +102,9 @@ private:
     int m_lastPoc = -1;
     int m_skipFrame = 0;
     int m_pocLastDisplay = -2147483647;
-    bool m_newClvs[MAX_VPS_LAYERS];
-    bool m_loopFiltered[MAX_VPS_LAYERS];
+    static constexpr int kMaxLayers = 64;
+    bool m_newClvs[kMaxLayers];
+    bool m_loopFiltered[kMaxLayers];
     bool m_skippedNalPending = false;
     bool m_eosPresentInPu = false;
     std::list<Picture*>* m_pictureList = nullptr;

@@ -5,6 +5,8 @@
 #include "frame.h"
 #include "ze_vvc_decoder.h"
 
+#include "VvcCommon.h"
+
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>

@@ -41,7 +41,7 @@ enum MsgLevel { SILENT = 0, ERROR = 1, WARNING = 2, INFO = 3, NOTICE = 4, VERBOS
 extern MsgLevel g_verbosity;
 void msg(MsgLevel level, char const* fmt, ...);
 
-enum ChromaFormat { CHROMA_400 = 0, CHROMA_420 = 1, CHROMA_422 = 2, CHROMA_444 = 3, NUM_CHROMA_FORMAT = 4 };
+enum ChromaFormat : int { CHROMA_400 = 0, CHROMA_420 = 1, CHROMA_422 = 2, CHROMA_444 = 3, NUM_CHROMA_FORMAT = 4 };
 
 enum NalUnitType {
     NAL_UNIT_CODED_SLICE_TRAIL = 0,
