@@ -1,5 +1,6 @@
 // The VVC decoder over the library layer: opening and validation, failures, navigation.
 
+#include "test_support.h"
 #include "vvc_test_writer.h"
 
 #include "frame.h"
@@ -271,6 +272,19 @@ TEST_F(VvcDecoderTest, FailureCodes)
     ZeVvcDecoder dec;
     EXPECT_EQ(dec.openFile(QDir(m_dir.path()).filePath(QStringLiteral("missing.vvc")), nullptr),
               ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+}
+
+TEST_F(VvcDecoderTest, EncodedStreamsOfOtherFormatsAreNotDetected)
+{
+    for (char const* name : {"vvcprobe_h264.vvc", "vvcprobe_hevc.vvc", "vvcprobe_av1.vvc", "vvcprobe_av1_obu.vvc",
+                             "vvcprobe_mjpeg.vvc", "vvcprobe_yuv.vvc"}) {
+        const QString path = TestMediaPath(QString::fromLatin1(name));
+        ASSERT_TRUE(QFile::exists(path)) << name;
+        ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED) << name;
+        EXPECT_FALSE(dec.isOpened());
+    }
+    EXPECT_TRUE(sMessages.isEmpty()) << sMessages.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
