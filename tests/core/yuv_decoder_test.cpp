@@ -133,7 +133,9 @@ const Clip kClips[] = {
     {"yd_420p10_176x144.y4m", "yd_420p10_176x144.y4m.framemd5", AV_PIX_FMT_YUV420P10LE, 176, 144, true},
     {"yd_422p10_176x144.y4m", "yd_422p10_176x144.y4m.framemd5", AV_PIX_FMT_YUV422P10LE, 176, 144, true},
     {"yd_444p_176x144.y4m", "yd_444p_176x144.y4m.framemd5", AV_PIX_FMT_YUV444P, 176, 144, true},
+    {"yd_444p10_176x144.y4m", "yd_444p10_176x144.y4m.framemd5", AV_PIX_FMT_YUV444P10LE, 176, 144, true},
     {"yd_420p_175x143.y4m", "yd_420p_175x143.y4m.framemd5", AV_PIX_FMT_YUV420P, 175, 143, true},
+    {"yd_422p_175x143.y4m", "yd_422p_175x143.y4m.framemd5", AV_PIX_FMT_YUV422P, 175, 143, true},
     // Y4M under a raw suffix: recognised by its signature, no parameters asked.
     {"yd_y4m_named.yuv", "yd_420p_176x144.y4m.framemd5", AV_PIX_FMT_YUV420P, 176, 144, true},
 };

@@ -33,8 +33,11 @@ clip yd_420p_176x144.y4m 176x144 -pix_fmt yuv420p
 clip yd_420p10_176x144.y4m 176x144 -pix_fmt yuv420p10le -strict -1
 clip yd_422p10_176x144.y4m 176x144 -pix_fmt yuv422p10le -strict -1
 clip yd_444p_176x144.y4m 176x144 -pix_fmt yuv444p
+clip yd_444p10_176x144.y4m 176x144 -pix_fmt yuv444p10le -strict -1
 clip yd_420p_175x143.y4m 175x143 -pix_fmt yuv420p
-for f in yd_420p_176x144.y4m yd_420p10_176x144.y4m yd_422p10_176x144.y4m yd_444p_176x144.y4m yd_420p_175x143.y4m; do
+clip yd_422p_175x143.y4m 175x143 -pix_fmt yuv422p
+for f in yd_420p_176x144.y4m yd_420p10_176x144.y4m yd_422p10_176x144.y4m yd_444p_176x144.y4m \
+         yd_444p10_176x144.y4m yd_420p_175x143.y4m yd_422p_175x143.y4m; do
   y4mmd5 "$f"
 done
 # A Y4M file under a raw suffix.
