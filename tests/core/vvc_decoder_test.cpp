@@ -1,0 +1,370 @@
+// The VVC decoder over the library layer: opening and validation, failures, navigation.
+
+#include "test_support.h"
+#include "vvc_test_writer.h"
+
+#include "frame.h"
+#include "ze_vvc_decoder.h"
+
+#include "VvcCommon.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace ze::nox::core;
+using namespace vvctest;
+
+namespace {
+
+QStringList sMessages;
+
+void CaptureMessages(QtMsgType type, QMessageLogContext const&, QString const& text)
+{
+    sMessages << QStringLiteral("%1:%2").arg(type == QtCriticalMsg ? "C" : type == QtWarningMsg ? "W" : "I", text);
+}
+
+class VvcDecoderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        sMessages.clear();
+        m_previous = qInstallMessageHandler(CaptureMessages);
+    }
+    void TearDown() override { qInstallMessageHandler(m_previous); }
+
+    QString file(QString const& name, std::vector<uint8_t> const& bytes)
+    {
+        const QString path = QDir(m_dir.path()).filePath(name);
+        EXPECT_TRUE(WriteFile(path, bytes));
+        return path;
+    }
+    int criticalCount(QString const& part) const
+    {
+        int n = 0;
+        for (QString const& m : sMessages)
+            n += m.startsWith(QLatin1String("C:")) && m.contains(part) ? 1 : 0;
+        return n;
+    }
+
+    QTemporaryDir m_dir;
+    QtMessageHandler m_previous = nullptr;
+};
+
+StreamSpec Spec(int pictures)
+{
+    StreamSpec s;
+    s.pictures = SimpleGop(pictures);
+    return s;
+}
+
+} // namespace
+
+TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
+{
+    struct Case
+    {
+        char const* name;
+        std::function<void(StreamSpec&)> change;
+        int frames;
+        int width;
+        int height;
+        AVPixelFormat fmt;
+    };
+    const Case cases[] = {
+        {"8 bit, one picture", [](StreamSpec& s) { s.pictures = SimpleGop(1); }, 1, 64, 48, AV_PIX_FMT_YUV420P},
+        {"10 bit with conformance window",
+         [](StreamSpec& s) {
+             s.sps.bitDepth = 10;
+             s.sps.window = true;
+             s.sps.winRight = 2;
+             s.sps.winBottom = 1;
+         },
+         5, 60, 46, AV_PIX_FMT_YUV420P10LE},
+        {"PPS window on a smaller picture",
+         [](StreamSpec& s) {
+             s.pps.width = 48;
+             s.pps.height = 32;
+             s.pps.window = true;
+             s.pps.winLeft = 1;
+             s.pps.winTop = 3;
+         },
+         5, 46, 26, AV_PIX_FMT_YUV420P},
+        {"picture header units, three slices, 3-byte start codes, VPS",
+         [](StreamSpec& s) {
+             s.phInSliceHeader = false;
+             s.slicesPerPicture = 3;
+             s.fourByteStartCodes = false;
+             s.vps = true;
+         },
+         5, 64, 48, AV_PIX_FMT_YUV420P},
+        {"reordering, POC order 0 4 2 1 3 8 6 5 7",
+         [](StreamSpec& s) {
+             s.sps.maxNumReorder = 2;
+             s.pictures = {{8, 0}, {0, 4}, {0, 2}, {0, 1}, {0, 3}, {0, 8}, {0, 6}, {0, 5}, {0, 7}};
+         },
+         9, 64, 48, AV_PIX_FMT_YUV420P},
+        {"IDR in the middle with pictures waiting",
+         [](StreamSpec& s) {
+             s.sps.maxNumReorder = 3;
+             s.sps.maxDecPicBuffering = 4;
+             s.pictures = {{8, 0}, {0, 2}, {0, 1}, {8, 0}, {0, 2}, {0, 1}};
+         },
+         6, 64, 48, AV_PIX_FMT_YUV420P},
+        {"POC LSB wrapping", [](StreamSpec& s) { s.sps.log2MaxPocLsb = 4; s.pictures = SimpleGop(40); }, 40, 64, 48,
+         AV_PIX_FMT_YUV420P},
+        {"pictures before the first IDR are passed over",
+         [](StreamSpec& s) { s.pictures = {{0, 5}, {0, 6}, {8, 0}, {0, 1}}; }, 2, 64, 48, AV_PIX_FMT_YUV420P},
+        {"RASL pictures of an opening CRA are passed over",
+         [](StreamSpec& s) {
+             s.sps.maxNumReorder = 2;
+             s.pictures = {{9, 8}, {3, 6}, {3, 7}, {0, 9}};
+         },
+         2, 64, 48, AV_PIX_FMT_YUV420P},
+    };
+    for (Case const& c : cases) {
+        StreamSpec s = Spec(5);
+        c.change(s);
+        const QString path = file(QStringLiteral("a.vvc"), BuildStream(s));
+        ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK) << c.name;
+        EXPECT_EQ(dec.getOriginalFrameCount(), c.frames) << c.name;
+        EXPECT_EQ(dec.width(), c.width) << c.name;
+        EXPECT_EQ(dec.height(), c.height) << c.name;
+        EXPECT_EQ(dec.pixelFormat(), c.fmt) << c.name;
+        EXPECT_TRUE(dec.isOpened()) << c.name;
+        EXPECT_EQ(dec.streamType(), ZE_STREAM_TYPE_VVC);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
+        const StreamParams p = dec.params();
+        EXPECT_EQ(p.frames, c.frames);
+        EXPECT_EQ(criticalCount(QString()), 0) << c.name << sMessages.join('\n').toStdString();
+    }
+}
+
+TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
+{
+    StreamSpec s = Spec(3);
+    StreamBuilder b;
+    b.stream(s);
+    b.nal(Nal(21, {}));                  // EOS
+    b.startCode();                       // an empty unit
+    for (Pic const& p : SimpleGop(2))
+        b.picture(s, p);
+    b.nal(Nal(21, {}));
+    b.nal(Nal(22, {}));                  // EOB after EOS in the same picture unit
+    ZeVvcDecoder dec;
+    EXPECT_EQ(dec.openFile(file(QStringLiteral("eos.vvc"), b.bytes()), nullptr), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getOriginalFrameCount(), 5);
+
+    // Anything but EOS or EOB after an EOS within the picture unit breaks the stream.
+    StreamBuilder bad;
+    bad.stream(s);
+    bad.nal(Nal(21, {}));
+    bad.nal(Nal(24, {0x80}));            // suffix SEI
+    ZeVvcDecoder dec2;
+    EXPECT_EQ(dec2.openFile(file(QStringLiteral("eos_bad.vvc"), bad.bytes()), nullptr), ZE_NOX_CORE_CRITICAL_DECODING_ERROR);
+    EXPECT_EQ(criticalCount(QStringLiteral("Critical decoding error. ")), 1);
+    EXPECT_EQ(criticalCount(QStringLiteral("When an EOS NAL unit is present in a PU")), 1);
+    EXPECT_FALSE(dec2.isOpened());
+}
+
+TEST_F(VvcDecoderTest, FailureCodes)
+{
+    auto stream = [](std::function<void(StreamSpec&)> change) {
+        StreamSpec s = Spec(3);
+        change(s);
+        return BuildStream(s);
+    };
+    std::vector<uint8_t> random(4096);
+    QRandomGenerator gen(1234);
+    for (auto& b : random)
+        b = uint8_t(gen.bounded(256));
+    std::vector<uint8_t> randomWithStartCodes = random;
+    for (size_t i = 0; i + 4 < randomWithStartCodes.size(); i += 97) {
+        randomWithStartCodes[i] = 0;
+        randomWithStartCodes[i + 1] = 0;
+        randomWithStartCodes[i + 2] = 1;
+    }
+    std::vector<uint8_t> ivf = {'D', 'K', 'I', 'F', 0, 0, 32, 0, 'A', 'V', '0', '1', 64, 0, 48, 0};
+    ivf.resize(32 + 12 + 20, 0);
+    ivf[44] = 0x12; // temporal delimiter OBU
+    // H.264 and HEVC parameter sets and slices with start codes.
+    const std::vector<uint8_t> h264 = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E, 0xD9, 0, 0, 0, 1, 0x68, 0xCE, 0x3C, 0x80,
+                                       0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x21};
+    const std::vector<uint8_t> hevc = {0, 0, 0, 1, 0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF, 0, 0, 0, 1, 0x42, 0x01, 0x01,
+                                       0, 0, 0, 1, 0x26, 0x01, 0xAF, 0x06};
+
+    std::vector<uint8_t> sizeChange;
+    {
+        StreamSpec s = Spec(2);
+        StreamBuilder b;
+        b.stream(s);
+        s.sps.width = 32;
+        s.pps.width = 32;
+        s.pictures = SimpleGop(2);
+        b.stream(s);
+        sizeChange = b.bytes();
+    }
+    std::vector<uint8_t> forbiddenBit = stream([](StreamSpec&) {});
+    forbiddenBit.insert(forbiddenBit.end(), {0, 0, 1, 0x80, 0x01, 0x80});
+    std::vector<uint8_t> missingSps;
+    {
+        StreamBuilder b;
+        PicParams pps;
+        pps.spsId = 3;
+        b.nal(Nal(15, SpsRbsp(SeqParams())));
+        b.nal(Nal(16, PpsRbsp(pps)));
+        missingSps = b.bytes();
+    }
+    std::vector<uint8_t> sliceWithoutPps;
+    {
+        StreamSpec s = Spec(2);
+        s.pps.ppsId = 5;
+        StreamBuilder b;
+        b.nal(Nal(15, SpsRbsp(s.sps)));
+        b.picture(s, {8, 0});
+        sliceWithoutPps = b.bytes();
+    }
+
+    struct Case
+    {
+        char const* name;
+        std::vector<uint8_t> bytes;
+        ZeNoxCoreError expected;
+    };
+    const Case cases[] = {
+        {"4:2:2", stream([](StreamSpec& s) { s.sps.chromaFormat = 2; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:4:4", stream([](StreamSpec& s) { s.sps.chromaFormat = 3; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:0:0", stream([](StreamSpec& s) { s.sps.chromaFormat = 0; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:4:4 12 bit", stream([](StreamSpec& s) { s.sps.chromaFormat = 3; s.sps.bitDepth = 12; }),
+         ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"12 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 12; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"9 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 9; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"size change", sizeChange, ZE_NOX_CORE_RESOLUTION_CHANGE},
+        {"parameter sets only", [] { StreamBuilder b; b.parameterSets(Spec(1)); return b.bytes(); }(),
+         ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"random bytes", random, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"random bytes with start codes", randomWithStartCodes, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"IVF", ivf, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"H.264", h264, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"HEVC", hevc, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"empty file", {}, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"forbidden bit after a valid start", forbiddenBit, ZE_NOX_CORE_CRITICAL_DECODING_ERROR},
+        {"PPS of a missing SPS", missingSps, ZE_NOX_CORE_CRITICAL_DECODING_ERROR},
+        {"slice of a missing PPS", sliceWithoutPps, ZE_NOX_CORE_CRITICAL_DECODING_ERROR},
+    };
+    for (Case const& c : cases) {
+        sMessages.clear();
+        ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(file(QStringLiteral("x.vvc"), c.bytes), nullptr), c.expected) << c.name << sMessages.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(dec.openResult(), c.expected) << c.name;
+        EXPECT_FALSE(dec.isOpened()) << c.name;
+        EXPECT_EQ(criticalCount(QStringLiteral("Critical decoding error. ")),
+                  c.expected == ZE_NOX_CORE_CRITICAL_DECODING_ERROR ? 1 : 0)
+            << c.name;
+    }
+
+    ZeVvcDecoder dec;
+    EXPECT_EQ(dec.openFile(QDir(m_dir.path()).filePath(QStringLiteral("missing.vvc")), nullptr),
+              ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+}
+
+TEST_F(VvcDecoderTest, EncodedStreamsOfOtherFormatsAreNotDetected)
+{
+    for (char const* name : {"vvcprobe_h264.vvc", "vvcprobe_hevc.vvc", "vvcprobe_av1.vvc", "vvcprobe_av1_obu.vvc",
+                             "vvcprobe_mjpeg.vvc", "vvcprobe_yuv.vvc"}) {
+        const QString path = TestMediaPath(QString::fromLatin1(name));
+        ASSERT_TRUE(QFile::exists(path)) << name;
+        ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED) << name;
+        EXPECT_FALSE(dec.isOpened());
+    }
+    EXPECT_TRUE(sMessages.isEmpty()) << sMessages.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
+{
+    StreamSpec s = Spec(3);
+    s.phInSliceHeader = false;
+    const std::vector<uint8_t> full = BuildStream(s);
+    for (size_t len = 1; len < full.size(); ++len) {
+        ZeVvcDecoder dec;
+        const ZeNoxCoreError r =
+            dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(len))), nullptr);
+        EXPECT_TRUE(r == ZE_NOX_CORE_OK || r == ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED ||
+                    r == ZE_NOX_CORE_CRITICAL_DECODING_ERROR)
+            << len << " " << r;
+        if (r == ZE_NOX_CORE_OK) {
+            EXPECT_GE(dec.getOriginalFrameCount(), 1);
+            EXPECT_LE(dec.getOriginalFrameCount(), 3);
+        }
+    }
+    // Cut inside the PPS, after the stream's valid start (a whole SPS): a decoding error. Cut
+    // inside the SPS, nothing marks the data as VVC.
+    const size_t spsEnd = 4 + Nal(15, SpsRbsp(s.sps)).size();
+    ZeVvcDecoder dec;
+    EXPECT_EQ(dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) + 7)), nullptr),
+              ZE_NOX_CORE_CRITICAL_DECODING_ERROR);
+    EXPECT_EQ(dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) - 2)), nullptr),
+              ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+}
+
+TEST_F(VvcDecoderTest, PicturesAreNotDecodedAndSaySoOncePerFile)
+{
+    const QString path = file(QStringLiteral("nav.vvc"), BuildStream(Spec(4)));
+    ZeVvcDecoder dec;
+    ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
+    Frame frame;
+    ASSERT_TRUE(frame.allocatePicture(64, 48, AV_PIX_FMT_YUV420P));
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_FALSE(frame.isValid()) << "the frame is reset";
+    EXPECT_EQ(dec.getNextFrameRaw(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getPrevFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getLastFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getFrame(2, frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getFrame(4, frame), ZE_NOX_CORE_INVALID_PARAMETERS);
+    EXPECT_EQ(dec.getFrame(-1, frame), ZE_NOX_CORE_INVALID_PARAMETERS);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(criticalCount(QStringLiteral("this build cannot decode VVC pictures")), 1);
+    EXPECT_EQ(criticalCount(QString()), 1) << sMessages.join('\n').toStdString();
+    EXPECT_TRUE(dec.isOpened());
+
+    // Opened again (with trusted parameters this time): one more line.
+    const StreamParams params = dec.params();
+    ASSERT_EQ(dec.openFile(path, &params), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getOriginalFrameCount(), 4);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(criticalCount(QStringLiteral("this build cannot decode VVC pictures")), 2);
+
+    // Trusted parameters that the decoder does not accept, or no frames.
+    StreamParams bad = params;
+    bad.pixFmt = AV_PIX_FMT_RGB24;
+    EXPECT_EQ(dec.openFile(path, &bad), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
+    bad = params;
+    bad.frames = 0;
+    EXPECT_EQ(dec.openFile(path, &bad), ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+    dec.closeFile();
+    EXPECT_FALSE(dec.isOpened());
+    EXPECT_EQ(dec.openResult(), ZE_NOX_CORE_NOT_OPENED);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+}
+
+TEST_F(VvcDecoderTest, GlobalTablesLiveWhileAnyDecoderDoes)
+{
+    EXPECT_FALSE(IsRomInitialised());
+    auto* a = new ZeVvcDecoder;
+    auto* b = new ZeVvcDecoder;
+    EXPECT_TRUE(IsRomInitialised());
+    delete a;
+    EXPECT_TRUE(IsRomInitialised());
+    delete b;
+    EXPECT_FALSE(IsRomInitialised());
+}

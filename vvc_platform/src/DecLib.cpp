@@ -1,0 +1,255 @@
+#include "DecLib.h"
+
+#include <algorithm>
+
+void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool) { m_initialised = true; }
+
+DecLib::DecLib()
+{
+    std::fill(std::begin(m_firstSliceInSequence), std::end(m_firstSliceInSequence), true);
+    std::fill(std::begin(m_randomAccessPointSeen), std::end(m_randomAccessPointSeen), false);
+    std::fill(std::begin(m_skipRasl), std::end(m_skipRasl), false);
+    std::fill(std::begin(m_eosSeen), std::end(m_eosSeen), false);
+    std::fill(std::begin(m_prevTid0Poc), std::end(m_prevTid0Poc), 0);
+}
+
+DecLib::~DecLib()
+{
+    deletePicBuffer();
+}
+
+void DecLib::create() { m_created = true; }
+
+void DecLib::init() {}
+
+void DecLib::destroy()
+{
+    m_created = false;
+    m_vps.reset();
+    m_sps.clear();
+    m_pps.clear();
+    m_picHeader = PicHeader();
+}
+
+void DecLib::deletePicBuffer()
+{
+    for (Picture* pic : m_listPic) {
+        if (pic)
+            pic->destroy();
+        delete pic;
+    }
+    m_listPic.clear();
+    delete m_pcPic;
+    m_pcPic = nullptr;
+}
+
+SPS const& DecLib::spsOfPps(int ppsId) const
+{
+    const auto pps = m_pps.find(ppsId);
+    VVC_CHECK(pps == m_pps.end(), "Picture parameter set " << ppsId << " not available");
+    const auto sps = m_sps.find(pps->second->m_spsId);
+    VVC_CHECK(sps == m_sps.end(), "Sequence parameter set " << pps->second->m_spsId << " not available");
+    return *sps->second;
+}
+
+bool DecLib::startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const
+{
+    InputNALUnit nal;
+    nal.getBitstream().getFifo() = bytes;
+    try {
+        read(nal);
+        layerId = nal.m_nuhLayerId;
+        switch (nal.m_nalUnitType) {
+        case NAL_UNIT_OPI: case NAL_UNIT_DCI: case NAL_UNIT_VPS: case NAL_UNIT_SPS: case NAL_UNIT_PPS:
+        case NAL_UNIT_PREFIX_APS: case NAL_UNIT_PH: case NAL_UNIT_ACCESS_UNIT_DELIMITER: case NAL_UNIT_PREFIX_SEI:
+        case 26: case 27: case 28: case 29:
+            return true;
+        default:
+            break;
+        }
+        if (!nal.isSlice())
+            return false;
+        // A slice carrying its own picture header, or one of another layer, opens a picture.
+        return nal.getBitstream().readFlag() || (m_pcPic && nal.m_nuhLayerId != m_pcPic->layerId);
+    } catch (Exception const&) {
+        return false; // the unit is reported when it is read
+    }
+}
+
+bool DecLib::isNewPicture(std::ifstream* file, InputByteStream* bs)
+{
+    if ((!m_pcPic && !m_puEndedByEos) || !file || !bs || !*file || int64_t(bs->position()) == m_newPicturePosition)
+        return false;
+    std::vector<uint8_t> bytes;
+    int layerId = 0;
+    if (!bs->peekNalUnit(bytes) || !startsNewPicture(bytes, layerId))
+        return false;
+    m_newPicturePosition = int64_t(bs->position());
+    m_puEndedByEos = false;
+    return true;
+}
+
+bool DecLib::isNewAccessUnit(bool newPicture, std::ifstream* file, InputByteStream* bs)
+{
+    if (!newPicture || !file || !bs || !*file)
+        return false;
+    if (!m_pcPic)
+        return true; // the picture unit before ended with an EOS
+    std::vector<uint8_t> bytes;
+    int layerId = 0;
+    if (!bs->peekNalUnit(bytes))
+        return false;
+    startsNewPicture(bytes, layerId);
+    return layerId <= m_pcPic->layerId || (bytes.size() >= 2 && (bytes[1] >> 3) == NAL_UNIT_ACCESS_UNIT_DELIMITER);
+}
+
+bool DecLib::isSliceNaluFirstInAU(bool, InputNALUnit& nalu)
+{
+    return !m_pcPic && m_firstSliceInPicture && nalu.isSlice();
+}
+
+bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
+{
+    // Units with the reserved bit set, or of a reserved layer, are discarded.
+    if (nalu.m_nuhReservedZeroBit || nalu.m_nuhLayerId > 55)
+        return false;
+    if (nalu.m_nalUnitType == NAL_UNIT_EOS)
+        m_puEndedByEos = true;
+    else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
+        m_puEndedByEos = false;
+    InputBitstream& bs = nalu.getBitstream();
+    switch (nalu.m_nalUnitType) {
+    case NAL_UNIT_VPS: {
+        auto vps = std::make_unique<VPS>();
+        parseVPS(bs, *vps);
+        m_vps = std::move(vps);
+        break;
+    }
+    case NAL_UNIT_SPS: {
+        auto sps = std::make_shared<SPS>();
+        parseSPS(bs, *sps);
+        m_sps[sps->m_spsId] = sps;
+        break;
+    }
+    case NAL_UNIT_PPS: {
+        auto pps = std::make_shared<PPS>();
+        parsePPS(bs, *pps);
+        const auto sps = m_sps.find(pps->m_spsId);
+        VVC_CHECK(sps == m_sps.end(), "PPS refers to sequence parameter set " << pps->m_spsId << " that is not available");
+        CheckPpsAgainstSps(*pps, *sps->second);
+        m_pps[pps->m_ppsId] = pps;
+        break;
+    }
+    case NAL_UNIT_PH:
+        VVC_CHECK(m_pcPic, "Picture header inside a picture");
+        parsePictureHeader(bs, m_picHeader, [this](int id) -> SPS const& { return spsOfPps(id); });
+        m_picSkipped = false;
+        break;
+    case NAL_UNIT_EOS:
+        m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true;
+        break;
+    default:
+        if (nalu.isSlice())
+            decodeSlice(nalu);
+        break; // reserved slice types, SEI, APS, AUD, EOB and filler data carry nothing needed
+    }
+    return false;
+}
+
+void DecLib::decodeSlice(InputNALUnit& nalu)
+{
+    InputBitstream& bs = nalu.getBitstream();
+    const int layer = clampLayer(nalu.m_nuhLayerId);
+    const int type = nalu.m_nalUnitType;
+    if (bs.readFlag()) { // sh_picture_header_in_slice_header_flag
+        VVC_CHECK(m_pcPic, "A second picture header within a picture");
+        parsePictureHeader(bs, m_picHeader, [this](int id) -> SPS const& { return spsOfPps(id); });
+        m_picSkipped = false;
+    }
+    if (m_pcPic || m_picSkipped)
+        return; // a further slice of the picture being decoded or passed over
+    VVC_CHECK(!m_picHeader.valid, "Slice without a picture header");
+    m_picHeader.valid = false;
+
+    const bool irap = type >= NAL_UNIT_CODED_SLICE_IDR_W_RADL && type <= NAL_UNIT_CODED_SLICE_CRA;
+    const bool gdr = type == NAL_UNIT_CODED_SLICE_GDR;
+    // Pictures before the first random-access point, and RASL pictures of a CRA that opened the
+    // sequence, cannot be decoded and are passed over.
+    if ((!irap && !gdr && (!m_randomAccessPointSeen[layer] || m_eosSeen[layer])) ||
+        (type == NAL_UNIT_CODED_SLICE_RASL && m_skipRasl[layer])) {
+        m_picSkipped = true;
+        return;
+    }
+
+    const auto pps = m_pps.at(m_picHeader.ppsId);
+    const auto sps = m_sps.at(pps->m_spsId);
+    const bool clvsStart = type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP ||
+                           ((irap || gdr) && (!m_randomAccessPointSeen[layer] || m_eosSeen[layer]));
+    if (irap || gdr)
+        m_skipRasl[layer] = clvsStart && (type == NAL_UNIT_CODED_SLICE_CRA || gdr);
+    m_randomAccessPointSeen[layer] = true;
+    m_eosSeen[layer] = false;
+
+    const int maxPocLsb = 1 << sps->m_log2MaxPocLsb;
+    int pocMsb = 0;
+    if (m_picHeader.pocMsbCyclePresent) {
+        pocMsb = m_picHeader.pocMsbCycleVal * maxPocLsb;
+    } else if (!clvsStart) {
+        const int prevLsb = m_prevTid0Poc[layer] & (maxPocLsb - 1);
+        const int prevMsb = m_prevTid0Poc[layer] - prevLsb;
+        const int lsb = m_picHeader.pocLsb;
+        if (lsb < prevLsb && prevLsb - lsb >= maxPocLsb / 2)
+            pocMsb = prevMsb + maxPocLsb;
+        else if (lsb > prevLsb && lsb - prevLsb > maxPocLsb / 2)
+            pocMsb = prevMsb - maxPocLsb;
+        else
+            pocMsb = prevMsb;
+    }
+    const int64_t poc = int64_t(pocMsb) + m_picHeader.pocLsb;
+    VVC_CHECK(poc > INT32_MAX / 2 || poc < INT32_MIN / 2, "Picture order count out of range");
+    if (nalu.m_temporalId == 0 && type != NAL_UNIT_CODED_SLICE_RASL && type != NAL_UNIT_CODED_SLICE_RADL &&
+        !m_picHeader.nonRefPic)
+        m_prevTid0Poc[layer] = int(poc);
+    if (clvsStart)
+        ++m_clvsIndex;
+
+    auto* pic = new Picture;
+    pic->poc = int(poc);
+    pic->layerId = nalu.m_nuhLayerId;
+    pic->temporalId = nalu.m_temporalId;
+    pic->nalUnitType = type;
+    pic->clvsIndex = m_clvsIndex;
+    pic->sps = sps;
+    pic->pps = pps;
+    m_pcPic = pic;
+    m_firstSliceInPicture = false;
+    m_firstSliceInSequence[layer] = false;
+}
+
+void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
+{
+    pictureList = &m_listPic;
+    if (!m_pcPic)
+        return;
+    // Pictures already output are not needed again: the stand-in keeps no reference pictures.
+    for (auto it = m_listPic.begin(); it != m_listPic.end();) {
+        Picture* pic = *it;
+        if (pic && !pic->neededForOutput && !pic->referenced) {
+            pic->destroy();
+            delete pic;
+            it = m_listPic.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    auto before = [](Picture const* a, Picture const* b) {
+        return a->clvsIndex != b->clvsIndex ? a->clvsIndex < b->clvsIndex
+                                            : a->poc != b->poc ? a->poc < b->poc : a->layerId < b->layerId;
+    };
+    auto pos = std::find_if(m_listPic.begin(), m_listPic.end(),
+                            [&](Picture const* p) { return p && before(m_pcPic, p); });
+    m_listPic.insert(pos, m_pcPic);
+    poc = m_pcPic->poc;
+    m_pcPic = nullptr;
+    m_firstSliceInPicture = true;
+}

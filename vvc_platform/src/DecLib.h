@@ -1,0 +1,116 @@
+#pragma once
+
+#include "AnnexBread.h"
+#include "Nal.h"
+#include "ParameterSets.h"
+#include "Picture.h"
+
+#include <fstream>
+#include <list>
+#include <map>
+#include <memory>
+
+class Quant;
+
+class TrQuant
+{
+public:
+    void init(Quant const* quant, unsigned int maxTrSize, bool useRdoq, bool useRdoqTs, bool useSelectiveRdoq,
+              bool scalingListsEnabled);
+    bool isInitialised() const { return m_initialised; }
+
+private:
+    bool m_initialised = false;
+};
+
+// The decoder: parameter sets, picture headers, picture order counts and the decoded-picture
+// list. Slices are parsed only as far as their picture header; no samples are reconstructed.
+class DecLib
+{
+public:
+    DecLib();
+    ~DecLib();
+    DecLib(DecLib const&) = delete;
+    DecLib& operator=(DecLib const&) = delete;
+
+    void create();
+    void init();
+    void destroy();
+    void deletePicBuffer();
+    TrQuant* getTrQuant() { return &m_trQuant; }
+    void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
+    void setNoOutputPriorPicsFlag(bool flag) { m_noOutputPriorPicsFlag = flag; }
+
+    // True when a picture is being decoded (or an EOS ended the last one) and the next NAL unit
+    // starts another one; answered true at most once at each stream position.
+    bool isNewPicture(std::ifstream* file, InputByteStream* bs);
+    // True when the next picture also starts an access unit.
+    bool isNewAccessUnit(bool newPicture, std::ifstream* file, InputByteStream* bs);
+    bool isSliceNaluFirstInAU(bool newPicture, InputNALUnit& nalu);
+    // Decodes one NAL unit; the answer is whether a picture was finished by it (never, here).
+    bool decode(InputNALUnit& nalu, int& skipFrame, int& pocLastDisplay, int targetOlsIdx, bool);
+    void executeLoopFilters() {}
+    // Completes the current picture: it joins the picture list, which is kept in output order
+    // (by coded layer video sequence, then POC).
+    void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
+
+    void updateAssociatedIRAP() {}
+    void updatePrevGDRInSameLayer() {}
+    void updatePrevIRAPAndGDRSubpic() {}
+    // Conformance checks at picture and access-unit boundaries. The stand-in records nothing
+    // they would examine, so they pass.
+    void checkSeiInPictureUnit() {}
+    void resetPictureSeiNalus() {}
+    void checkAPSInPictureUnit() {}
+    void resetPictureUnitNals() {}
+    void CheckNoOutputPriorPicFlagsInAccessUnit() {}
+    void resetAccessUnitNoOutputPriorPicFlags() {}
+    void checkLayerIdIncludedInCvss() {}
+    void checkTidLayerIdInAccessUnit() {}
+    void checkSEIInAccessUnit() {}
+    void resetAccessUnitNals() {}
+    void resetAccessUnitApsNals() {}
+    void resetAccessUnitSEITids() {}
+    void resetAccessUnitPicInfo() {}
+    void resetAccessUnitEos() {}
+
+    bool getFirstSliceInPicture() const { return m_firstSliceInPicture; }
+    void setFirstSliceInPicture(bool flag) { m_firstSliceInPicture = flag; }
+    bool getFirstSliceInSequence(int layerId) const { return m_firstSliceInSequence[clampLayer(layerId)]; }
+    void setFirstSliceInSequence(bool flag, int layerId) { m_firstSliceInSequence[clampLayer(layerId)] = flag; }
+    VPS const* getVPS() const { return m_vps.get(); }
+    VPS* getVPS() { return m_vps.get(); }
+
+private:
+    static int clampLayer(int layerId) { return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId; }
+    SPS const& spsOfPps(int ppsId) const;
+    void decodeSlice(InputNALUnit& nalu);
+    // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
+    bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
+
+    TrQuant m_trQuant;
+    int m_decodedPictureHashSEIEnabled = 0;
+    bool m_noOutputPriorPicsFlag = false;
+    bool m_created = false;
+
+    std::unique_ptr<VPS> m_vps;
+    std::map<int, std::shared_ptr<SPS const>> m_sps;
+    std::map<int, std::shared_ptr<PPS const>> m_pps;
+    PicHeader m_picHeader;
+    bool m_picSkipped = false;   // the picture of the last picture header is passed over
+
+    Picture* m_pcPic = nullptr;
+    std::list<Picture*> m_listPic;
+    bool m_firstSliceInPicture = true;
+    bool m_puEndedByEos = false;
+    int64_t m_newPicturePosition = -1;
+    bool m_firstSliceInSequence[MAX_VPS_LAYERS];
+    // Per layer: a random-access point was decoded, the last one was a CRA or GDR that opened
+    // its sequence (its RASL pictures are not decodable), an EOS was met, POC of the previous
+    // temporal-id-0 picture.
+    bool m_randomAccessPointSeen[MAX_VPS_LAYERS];
+    bool m_skipRasl[MAX_VPS_LAYERS];
+    bool m_eosSeen[MAX_VPS_LAYERS];
+    int m_prevTid0Poc[MAX_VPS_LAYERS];
+    int m_clvsIndex = 0;
+};

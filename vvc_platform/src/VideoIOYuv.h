@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Picture.h"
+
+#include <string>
+
+// Picture output. The memory form of open binds the output to caller-owned planes.
+class VideoIOYuv
+{
+public:
+    bool open(std::string const& fileName, bool writeMode, int const fileBitDepth[2],
+              int const msbExtendedBitDepth[2], int const internalBitDepth[2], unsigned char** planes,
+              int const* planeSizes);
+    bool isOpen() const { return m_open; }
+    void close();
+    // Writes one picture, cropped by the window, into the planes. False when nothing could be
+    // written: the output is closed or the picture holds no samples.
+    bool write(PelUnitBuf const& pic, int colourSpaceConversion, bool packedYuv, int confLeft, int confRight,
+               int confTop, int confBottom, ChromaFormat format, bool clipOutput);
+    // The two fields of a frame, interleaved.
+    bool write(PelUnitBuf const& top, PelUnitBuf const& bottom, int colourSpaceConversion, bool packedYuv,
+               int confLeft, int confRight, int confTop, int confBottom, ChromaFormat format, bool isTff,
+               bool clipOutput);
+
+private:
+    bool m_open = false;
+    unsigned char* m_planes[3] = {};
+    int m_planeSizes[3] = {};
+};
