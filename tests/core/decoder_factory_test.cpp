@@ -1,0 +1,204 @@
+// Decoder creation by type, type detection by opening, and the opening wrapper's raw-YUV question.
+
+#include "test_support.h"
+
+#include "ze_av1_decoder.h"
+#include "ze_ffmpeg_decoder.h"
+#include "ze_nox_decoder_factory.h"
+#include "ze_vvc_decoder.h"
+#include "ze_yuv_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace ze::nox::core;
+
+namespace {
+
+// A scripted raw-parameters question: counts its calls and answers what the test set.
+struct Question
+{
+    static inline int calls = 0;
+    static inline ZeNoxCoreError answer = ZE_NOX_CORE_OK;
+    static inline int width = 176;
+    static inline int height = 144;
+
+    static ZeNoxCoreError Ask(QString const&, int& w, int& h, int& bitDepth, ImageInfo::IMG_TYPE& chroma,
+                              YUVFile::Formats& layout, int& frameSize, CropInfo& crop, bool)
+    {
+        ++calls;
+        EXPECT_EQ(w, 0);
+        EXPECT_EQ(frameSize, 0);
+        if (answer != ZE_NOX_CORE_OK)
+            return answer;
+        w = width;
+        h = height;
+        bitDepth = 8;
+        chroma = ImageInfo::IMG_420;
+        layout = YUVFile::FORMAT_PLANAR;
+        frameSize = width * height * 3 / 2;
+        crop = CropInfo{};
+        return ZE_NOX_CORE_OK;
+    }
+
+    static void Reset(ZeNoxCoreError a = ZE_NOX_CORE_OK, int w = 176, int h = 144)
+    {
+        calls = 0;
+        answer = a;
+        width = w;
+        height = h;
+    }
+};
+
+// A copy of a test clip under a name whose suffix tells nothing.
+QString Renamed(QTemporaryDir const& dir, QString const& clip)
+{
+    const QString target = dir.filePath(clip + QStringLiteral(".bin"));
+    QFile::remove(target);
+    EXPECT_TRUE(QFile::copy(TestMediaPath(clip), target)) << clip.toStdString();
+    return target;
+}
+
+} // namespace
+
+TEST(DecoderFactory, CreatesUnopenedDecoderOfEachType)
+{
+    QObject parent;
+    const struct {
+        ZeStreamType type;
+        const char* className;
+    } kCases[] = {
+        {ZE_STREAM_TYPE_YUV, "ze::nox::core::ZeYuvDecoder"},     {ZE_STREAM_TYPE_AVC, "ze::nox::core::ZeFfmpegDecoder"},
+        {ZE_STREAM_TYPE_HEVC, "ze::nox::core::ZeFfmpegDecoder"}, {ZE_STREAM_TYPE_AV1, "ze::nox::core::ZeAv1Decoder"},
+        {ZE_STREAM_TYPE_VVC, "ze::nox::core::ZeVvcDecoder"},     {ZE_STREAM_TYPE_MJPEG, "ze::nox::core::ZeFfmpegDecoder"},
+    };
+    for (const auto& c : kCases) {
+        ZeNoxDecoder* decoder = reinterpret_cast<ZeNoxDecoder*>(0x1);
+        ASSERT_EQ(CreateNoxDecoder(&decoder, c.type, QStringLiteral("none"), &Question::Ask, true, &parent),
+                  ZE_NOX_CORE_OK);
+        ASSERT_NE(decoder, nullptr);
+        EXPECT_STREQ(decoder->metaObject()->className(), c.className);
+        EXPECT_EQ(decoder->parent(), &parent);
+        EXPECT_FALSE(decoder->isOpened());
+        EXPECT_EQ(decoder->openResult(), ZE_NOX_CORE_NOT_OPENED);
+    }
+    EXPECT_EQ(CreateNoxDecoder(nullptr, ZE_STREAM_TYPE_YUV, QString(), &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_INTERNAL_ERROR);
+}
+
+// Detection opens the file with AVC, VVC, AV1 and YUV in turn and moves on only on "not detected".
+TEST(DecoderFactory, DetectsTheTypeByOpening)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* clip;
+        const char* className;
+        ZeStreamType openedType;
+    } kCases[] = {
+        {"ff_avc8.h264", "ze::nox::core::ZeFfmpegDecoder", ZE_STREAM_TYPE_AVC},
+        {"ff_hevc8.h265", "ze::nox::core::ZeFfmpegDecoder", ZE_STREAM_TYPE_HEVC},
+        {"av1_420p.ivf", "ze::nox::core::ZeAv1Decoder", ZE_STREAM_TYPE_AV1},
+        {"av1_420p.obu", "ze::nox::core::ZeAv1Decoder", ZE_STREAM_TYPE_AV1},
+        {"raw_420p_176x144.y4m", "ze::nox::core::ZeYuvDecoder", ZE_STREAM_TYPE_YUV},
+    };
+    QObject parent;
+    for (const auto& c : kCases) {
+        Question::Reset();
+        const QString file = Renamed(dir, QString::fromLatin1(c.clip));
+        ZeNoxDecoder* decoder = nullptr;
+        // Type 7 is no type: it detects too.
+        ASSERT_EQ(CreateNoxDecoder(&decoder, static_cast<ZeStreamType>(7), file, &Question::Ask, false, &parent),
+                  ZE_NOX_CORE_OK)
+            << c.clip;
+        std::unique_ptr<ZeNoxDecoder> owned(decoder);
+        ASSERT_NE(decoder, nullptr);
+        EXPECT_STREQ(decoder->metaObject()->className(), c.className) << c.clip;
+        EXPECT_EQ(decoder->parent(), nullptr) << "detection hands back a decoder without a parent";
+        EXPECT_FALSE(decoder->isOpened());
+        EXPECT_EQ(Question::calls, 0) << c.clip;
+        ASSERT_EQ(OpenNoxDecoderWrapper(decoder, file, nullptr, &Question::Ask, false), ZE_NOX_CORE_OK) << c.clip;
+        EXPECT_EQ(decoder->streamType(), c.openedType) << c.clip;
+    }
+}
+
+// A raw file: detection asks, the fresh decoder does not keep the answers, so opening asks again.
+TEST(DecoderFactory, RawFileIsAskedForAndAskedAgainOnOpen)
+{
+    const QString file = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
+    Question::Reset();
+    ZeNoxDecoder* decoder = nullptr;
+    ASSERT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, file, &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_OK);
+    std::unique_ptr<ZeNoxDecoder> owned(decoder);
+    ASSERT_NE(dynamic_cast<ZeYuvDecoder*>(decoder), nullptr);
+    EXPECT_EQ(Question::calls, 1);
+    ASSERT_EQ(OpenNoxDecoderWrapper(decoder, file, nullptr, &Question::Ask, false), ZE_NOX_CORE_OK);
+    EXPECT_EQ(Question::calls, 2);
+    EXPECT_EQ(decoder->width(), 176);
+    EXPECT_EQ(decoder->getOriginalFrameCount(), 5);
+}
+
+TEST(DecoderFactory, DetectionFailures)
+{
+    QTemporaryDir dir;
+    const QString raw = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
+    ZeNoxDecoder* decoder = nullptr;
+
+    // The user cancels the raw question.
+    Question::Reset(ZE_NOX_CORE_CANCELED);
+    EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_CANCELED);
+    EXPECT_EQ(decoder, nullptr);
+
+    // Nothing but "not detected" from every candidate.
+    Question::Reset(ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+    EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_UNKNOWN_VIDEO_FORMAT);
+
+    // Answers that do not open the file become "Failed to open a file".
+    Question::Reset(ZE_NOX_CORE_OK, 0, 144);
+    EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+
+    // The AVC decoder refuses a 12-bit HEVC stream with 20: detection stops there, nothing is asked.
+    Question::Reset();
+    EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, Renamed(dir, QStringLiteral("ff_hevc12.h265")),
+                               &Question::Ask, false, nullptr),
+              ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(Question::calls, 0);
+
+    // Without a callback detection cannot ask, so it does not start.
+    EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, false, nullptr),
+              ZE_NOX_CORE_INTERNAL_ERROR);
+}
+
+TEST(DecoderFactory, WrapperAsksOnlyForRawFiles)
+{
+    const QString raw = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
+    // An FFmpeg decoder that does not recognise the file answers 5 and nothing is asked.
+    ZeFfmpegDecoder ffmpeg(ZE_STREAM_TYPE_AVC);
+    Question::Reset();
+    EXPECT_EQ(OpenNoxDecoderWrapper(&ffmpeg, raw, nullptr, &Question::Ask, false),
+              ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+    EXPECT_EQ(Question::calls, 0);
+
+    ZeYuvDecoder yuv;
+    EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, nullptr, false), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_EQ(OpenNoxDecoderWrapper(nullptr, raw, nullptr, &Question::Ask, false), ZE_NOX_CORE_INTERNAL_ERROR);
+
+    // The question's own failures come back as they are.
+    for (ZeNoxCoreError answer : {ZE_NOX_CORE_CANCELED, ZE_NOX_CORE_FAILED_TO_OPEN_FILE}) {
+        Question::Reset(answer);
+        EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), answer);
+    }
+    // A second open that fails is reported as "Failed to open a file", whatever the decoder said.
+    Question::Reset(ZE_NOX_CORE_OK, 0, 144);
+    EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    Question::Reset();
+    EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_OK);
+    EXPECT_EQ(yuv.getOriginalFrameCount(), 5);
+}
