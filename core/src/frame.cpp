@@ -3,12 +3,48 @@
 #include "ffmpeg_utils.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QImage>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 namespace ze::nox::core {
+
+const uint8_t heatMapGradient[64][3] = {
+    // 0-7
+    {255, 255, 255}, {255, 255, 238}, {255, 255, 221}, {255, 255, 204},
+    {255, 255, 188}, {255, 255, 172}, {255, 255, 156}, {255, 255, 142},
+    // 8-15
+    {255, 255, 128}, {255, 255, 114}, {255, 255, 102}, {255, 255, 90},
+    {255, 255, 80}, {255, 255, 72}, {255, 255, 66}, {255, 255, 61},
+    // 16-23
+    {255, 248, 58}, {255, 241, 56}, {255, 235, 55}, {255, 229, 54},
+    {255, 222, 53}, {255, 216, 51}, {255, 209, 50}, {255, 204, 49},
+    // 24-31
+    {255, 197, 48}, {255, 191, 47}, {254, 185, 46}, {254, 179, 44},
+    {254, 172, 43}, {254, 167, 42}, {254, 161, 41}, {254, 155, 40},
+    // 32-39
+    {245, 144, 38}, {237, 134, 35}, {229, 123, 33}, {221, 112, 31},
+    {212, 102, 29}, {204, 93, 27}, {196, 82, 25}, {189, 73, 23},
+    // 40-47
+    {180, 64, 21}, {172, 55, 19}, {165, 46, 17}, {157, 38, 16},
+    {149, 29, 14}, {142, 22, 12}, {134, 16, 10}, {127, 5, 9},
+    // 48-55
+    {118, 4, 8}, {109, 4, 7}, {100, 3, 6}, {93, 3, 5},
+    {84, 2, 4}, {76, 2, 3}, {68, 1, 3}, {60, 1, 2},
+    // 56-63
+    {52, 1, 2}, {45, 1, 1}, {38, 0, 1}, {31, 0, 1},
+    {25, 0, 0}, {18, 0, 0}, {10, 0, 0}, {0, 0, 0},
+};
 
 QString GetComponentName(Component component)
 {
@@ -97,6 +133,445 @@ bool Frame::allocatePicture(int width, int height, AVPixelFormat format)
         return false;
     }
     return true;
+}
+
+namespace {
+
+// Samples are bytes up to 8 bits of depth and little-endian 16-bit words above.
+int SampleBytes(AVPixelFormat format)
+{
+    return GetBitDepthFromAvPixFmt(format) > 8 ? 2 : 1;
+}
+
+// True when the sample values of the format can be read component by component: whole bytes or
+// little-endian words, steps and offsets in whole samples, no palette, no hardware surface.
+bool HasReadableSamples(AVPixFmtDescriptor const* desc, int sampleBytes)
+{
+    if (!desc || desc->nb_components < 1)
+        return false;
+    if (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL |
+                       AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_FLOAT))
+        return false;
+    for (int c = 0; c < std::min<int>(desc->nb_components, 3); ++c) {
+        const AVComponentDescriptor& comp = desc->comp[c];
+        if (comp.depth > 8 * sampleBytes || comp.step % sampleBytes || comp.offset % sampleBytes)
+            return false;
+    }
+    return true;
+}
+
+// Where the samples of one component lie: interleaved (NV12, P010) and packed (YUYV) layouts
+// have a step above one sample and an offset into the row.
+struct ComponentRows
+{
+    const uint8_t* base = nullptr; // plane start plus the component's offset
+    ptrdiff_t linesize = 0;
+    int step = 0;  // in samples
+    int shift = 0; // right shift of the stored word
+    int log2w = 0;
+    int log2h = 0;
+};
+
+// The component c of the picture; a component the format lacks reads as 0 everywhere.
+template <typename T>
+ComponentRows GetComponentRows(AVFrame const* frame, AVPixFmtDescriptor const* desc, int c)
+{
+    static const T kZero = 0;
+    ComponentRows rows;
+    if (c >= desc->nb_components || !frame->data[desc->comp[c].plane]) {
+        rows.base = reinterpret_cast<const uint8_t*>(&kZero);
+        return rows;
+    }
+    const AVComponentDescriptor& comp = desc->comp[c];
+    rows.base = frame->data[comp.plane] + comp.offset;
+    rows.linesize = frame->linesize[comp.plane];
+    rows.step = comp.step / static_cast<int>(sizeof(T));
+    rows.shift = comp.shift;
+    if (c > 0) {
+        rows.log2w = desc->log2_chroma_w;
+        rows.log2h = desc->log2_chroma_h;
+    }
+    return rows;
+}
+
+template <typename T>
+inline const T* RowOf(ComponentRows const& r, int y)
+{
+    return reinterpret_cast<const T*>(r.base + static_cast<ptrdiff_t>(y >> r.log2h) * r.linesize);
+}
+
+template <typename T>
+inline int SampleAt(ComponentRows const& r, const T* row, int x)
+{
+    return row[static_cast<ptrdiff_t>(x >> r.log2w) * r.step] >> r.shift;
+}
+
+// Colour index of each value below the maximum; values at or above it take index 63.
+class HeatIndex
+{
+public:
+    explicit HeatIndex(int maximum) : m_index(static_cast<size_t>(std::min(maximum, 1 << 16)) + 1)
+    {
+        const int n = static_cast<int>(m_index.size()) - 1;
+        for (int v = 0; v < n; ++v)
+            m_index[static_cast<size_t>(v)] = static_cast<uint8_t>(std::min(63, (63 * v) / maximum));
+        m_index[static_cast<size_t>(n)] = 63;
+        m_last = n;
+    }
+    inline void put(uint8_t* out, int x, int v) const
+    {
+        const uint8_t* colour = heatMapGradient[m_index[static_cast<size_t>(std::min(v, m_last))]];
+        out[3 * x] = colour[0];
+        out[3 * x + 1] = colour[1];
+        out[3 * x + 2] = colour[2];
+    }
+
+private:
+    std::vector<uint8_t> m_index;
+    int m_last = 0;
+};
+
+// Component 3 of one row of a planar picture with chroma shifts LW, LH of 0 or 1.
+template <typename T, int LW, int LH>
+void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV, int width, HeatIndex const& heat)
+{
+    for (int x = 0; x < width; ++x) {
+        const int Y = rowY[x];
+        const int U = rowU[x >> LW];
+        const int V = rowV[x >> LW];
+        int m = (((Y << (LW + LH)) + ((U + V) << LW)) >> (LW + LH)) / 3;
+        m += (m == 0 && (Y | U | V) != 0);
+        heat.put(out, x, m);
+    }
+}
+
+template <typename T>
+void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* desc, Component component,
+                 int maximum)
+{
+    const int width = src->width;
+    const int height = src->height;
+    const HeatIndex heat(maximum);
+    const ComponentRows y0 = GetComponentRows<T>(src, desc, 0);
+    const ComponentRows u0 = GetComponentRows<T>(src, desc, 1);
+    const ComponentRows v0 = GetComponentRows<T>(src, desc, 2);
+    // Component 3: m = ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3 with sw, sh the chroma
+    // shifts plus one and t = sw * sh. For shifts of 0 and 1 they are powers of two and the
+    // divisions become shifts.
+    const int sw = desc->log2_chroma_w + 1;
+    const int sh = desc->log2_chroma_h + 1;
+    const int t = sw * sh;
+    const bool shifts = desc->log2_chroma_w <= 1 && desc->log2_chroma_h <= 1;
+    const int lt = desc->log2_chroma_w + desc->log2_chroma_h;
+    const int lw = desc->log2_chroma_w;
+    const bool planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* out = dst->data[0] + static_cast<ptrdiff_t>(y) * dst->linesize[0];
+        const T* rowY = RowOf<T>(y0, y);
+        const T* rowU = RowOf<T>(u0, y);
+        const T* rowV = RowOf<T>(v0, y);
+        switch (component) {
+        case COMPONENT_Y:
+            if (y0.step == 1 && y0.shift == 0) {
+                for (int x = 0; x < width; ++x)
+                    heat.put(out, x, rowY[x]);
+            } else {
+                for (int x = 0; x < width; ++x)
+                    heat.put(out, x, SampleAt(y0, rowY, x));
+            }
+            break;
+        case COMPONENT_U:
+            for (int x = 0; x < width; ++x)
+                heat.put(out, x, SampleAt(u0, rowU, x));
+            break;
+        case COMPONENT_V:
+            for (int x = 0; x < width; ++x)
+                heat.put(out, x, SampleAt(v0, rowV, x));
+            break;
+        default:
+            if (planar && lw == 1 && desc->log2_chroma_h == 1) {
+                CombinedRowPlanar<T, 1, 1>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
+            if (planar && lw == 1 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 1, 0>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
+            if (planar && lw == 0 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 0, 0>(out, rowY, rowU, rowV, width, heat);
+                break;
+            }
+            for (int x = 0; x < width; ++x) {
+                const int Y = SampleAt(y0, rowY, x);
+                const int U = SampleAt(u0, rowU, x);
+                const int V = SampleAt(v0, rowV, x);
+                int m = shifts ? (((Y << lt) + ((U + V) << lw)) >> lt) / 3
+                               : ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3;
+                if (m == 0 && Y + U + V != 0)
+                    m = 1;
+                heat.put(out, x, m);
+            }
+            break;
+        }
+    }
+}
+
+template <typename T>
+void AbsDiffRow(T* dst, const T* a, const T* b, int n)
+{
+    for (int i = 0; i < n; ++i)
+        dst[i] = static_cast<T>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
+}
+
+// Bytes per row and rows of each plane of a picture of this size and format, rows packed.
+bool PlaneGeometry(AVPixelFormat format, int width, int height, int bytes[4], int rows[4])
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc || width <= 0 || height <= 0 || av_image_fill_linesizes(bytes, format, width) < 0)
+        return false;
+    for (int p = 0; p < 4; ++p) {
+        const bool chroma = p == 1 || p == 2;
+        rows[p] = bytes[p] > 0 ? (chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height) : 0;
+    }
+    return true;
+}
+
+bool DumpPicture(QString const& fileName, AVFrame const* frame)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    if (!frame->data[0] || frame->linesize[0] <= 0)
+        return true;
+    const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
+    if (format == AV_PIX_FMT_RGB24) {
+        file.write(reinterpret_cast<const char*>(frame->data[0]),
+                   static_cast<qint64>(frame->height) * frame->linesize[0]);
+        return true;
+    }
+    int bytes[4] = {};
+    int rows[4] = {};
+    if (!PlaneGeometry(format, frame->width, frame->height, bytes, rows))
+        return true;
+    // Each plane's rows at their real byte width (16-bit samples, interleaved chroma); no alpha.
+    for (int p = 0; p < 3; ++p) {
+        if (!frame->data[p] || frame->linesize[p] < bytes[p] || bytes[p] <= 0)
+            continue;
+        for (int y = 0; y < rows[p]; ++y)
+            file.write(reinterpret_cast<const char*>(frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p]),
+                       bytes[p]);
+    }
+    return true;
+}
+
+} // namespace
+
+PixelValues Frame::pixel(int x, int y) const
+{
+    PixelValues result;
+    if (!isValid() || x < 0 || y < 0 || x >= m_frame->width || y >= m_frame->height)
+        return result;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
+    const int sampleBytes = SampleBytes(pixelFormat());
+    if (!HasReadableSamples(desc, sampleBytes))
+        return result;
+    int values[3] = {0, 0, 0};
+    for (int c = 0; c < std::min<int>(desc->nb_components, 3); ++c) {
+        const AVComponentDescriptor& comp = desc->comp[c];
+        const uint8_t* plane = m_frame->data[comp.plane];
+        if (!plane)
+            continue;
+        const int cx = c > 0 ? x >> desc->log2_chroma_w : x;
+        const int cy = c > 0 ? y >> desc->log2_chroma_h : y;
+        const uint8_t* p = plane + static_cast<ptrdiff_t>(cy) * m_frame->linesize[comp.plane] +
+                           static_cast<ptrdiff_t>(cx) * comp.step + comp.offset;
+        const int stored = sampleBytes == 1 ? p[0] : p[0] | (p[1] << 8);
+        values[c] = stored >> comp.shift;
+    }
+    result.valid = true;
+    result.c0 = values[0];
+    result.c1 = values[1];
+    result.c2 = values[2];
+    return result;
+}
+
+PixelValues Frame::pixelRgb(int x, int y) const
+{
+    PixelValues result;
+    if (!m_rgbFrame || !m_rgbFrame->data[0] || m_rgbFrame->format != AV_PIX_FMT_RGB24 || x < 0 || y < 0 ||
+        x >= m_rgbFrame->width || y >= m_rgbFrame->height)
+        return result;
+    const uint8_t* p = m_rgbFrame->data[0] + static_cast<ptrdiff_t>(y) * m_rgbFrame->linesize[0] + 3 * x;
+    result.valid = true;
+    result.c0 = p[0];
+    result.c1 = p[1];
+    result.c2 = p[2];
+    return result;
+}
+
+bool Frame::prepareRgbFrame(AVPixelFormat format)
+{
+    if (m_rgbFrame && (m_rgbFrame->format != format || m_rgbFrame->width != m_frame->width ||
+                       m_rgbFrame->height != m_frame->height)) {
+        clearRgbFrame();
+        clearScaleContext();
+    }
+    if (m_rgbFrame)
+        return true;
+    // A new converted picture gets a new scale context, made for it.
+    clearScaleContext();
+    m_rgbFrame = av_frame_alloc();
+    int ret = AVERROR(ENOMEM);
+    if (m_rgbFrame) {
+        m_rgbFrame->width = m_frame->width;
+        m_rgbFrame->height = m_frame->height;
+        m_rgbFrame->format = format;
+        ret = av_frame_get_buffer(m_rgbFrame, 1);
+    }
+    if (ret < 0) {
+        qWarning() << "Failed to allocate data for image. Error code" << ret;
+        clearRgbFrame();
+        return false;
+    }
+    return true;
+}
+
+bool Frame::fillImage(QImage& image, Component component)
+{
+    if (!isValid() || m_frame->width <= 0 || m_frame->height <= 0) {
+        image = QImage();
+        return false;
+    }
+    const bool deep = bitDepth() > 8;
+    AVPixelFormat rgbFormat;
+    QImage::Format imageFormat;
+    if (component == COMPONENT_YUV) {
+        rgbFormat = deep ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGB24;
+        imageFormat = deep ? QImage::Format_RGBA64 : QImage::Format_RGB888;
+    } else {
+        rgbFormat = deep ? AV_PIX_FMT_YUV444P16LE : AV_PIX_FMT_YUV444P;
+        imageFormat = deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8;
+    }
+    if (!prepareRgbFrame(rgbFormat))
+        return false;
+
+    const int width = m_frame->width;
+    const int height = m_frame->height;
+    const AVPixelFormat source = pixelFormat();
+    // A context made for another source size or format would read past the planes.
+    if (m_scaleContext && (m_scaleSrcWidth != width || m_scaleSrcHeight != height || m_scaleSrcFormat != source))
+        clearScaleContext();
+    if (!m_scaleContext) {
+        m_scaleContext = sws_getContext(width, height, source, width, height, rgbFormat, 0, nullptr, nullptr, nullptr);
+        if (!m_scaleContext) {
+            qWarning() << "Failed to create a scale context for pixel format" << GetPixFmtAvName(source);
+            return false;
+        }
+        int* invTable = nullptr;
+        int* table = nullptr;
+        int srcRange = 0;
+        int dstRange = 0;
+        int brightness = 0;
+        int contrast = 1 << 16;
+        int saturation = 1 << 16;
+        sws_getColorspaceDetails(m_scaleContext, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                 &saturation);
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(m_scaleContext, bt709, 1, bt709, 1, brightness, contrast, saturation);
+        m_scaleSrcWidth = width;
+        m_scaleSrcHeight = height;
+        m_scaleSrcFormat = source;
+    }
+    sws_scale(m_scaleContext, m_frame->data, m_frame->linesize, 0, height, m_rgbFrame->data, m_rgbFrame->linesize);
+
+    const int plane = component == COMPONENT_U ? 1 : component == COMPONENT_V ? 2 : 0;
+    image = QImage(m_rgbFrame->data[plane], width, height, m_rgbFrame->linesize[plane], imageFormat).copy();
+    return true;
+}
+
+bool Frame::fillImageAsHeatMap(QImage& image, Component component, int maximum)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
+    const int sampleBytes = SampleBytes(pixelFormat());
+    if (!isValid() || m_frame->width <= 0 || m_frame->height <= 0 || !HasReadableSamples(desc, sampleBytes)) {
+        image = QImage();
+        return false;
+    }
+    if (!prepareRgbFrame(AV_PIX_FMT_RGB24))
+        return false;
+    // The colour index divides by the maximum.
+    maximum = std::max(1, maximum);
+    if (sampleBytes == 1)
+        DrawHeatMap<uint8_t>(m_rgbFrame, m_frame, desc, component, maximum);
+    else
+        DrawHeatMap<uint16_t>(m_rgbFrame, m_frame, desc, component, maximum);
+    image = QImage(m_rgbFrame->data[0], m_rgbFrame->width, m_rgbFrame->height, m_rgbFrame->linesize[0],
+                   QImage::Format_RGB888)
+                .copy();
+    return true;
+}
+
+bool Frame::getDiff(Frame& target, Frame const& a, Frame const& b)
+{
+    const AVPixelFormat format = a.pixelFormat();
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const int sampleBytes = SampleBytes(format);
+    int bytes[4] = {};
+    int rows[4] = {};
+    if (!a.isValid() || !b.isValid() || a.width() != b.width() || a.height() != b.height() ||
+        format != b.pixelFormat() || !desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BE)) ||
+        !PlaneGeometry(format, a.width(), a.height(), bytes, rows)) {
+        target.reset();
+        return false;
+    }
+    for (int p = 0; p < 4; ++p) {
+        if (bytes[p] > 0 && (!a.m_frame->data[p] || !b.m_frame->data[p] || a.m_frame->linesize[p] < bytes[p] ||
+                             b.m_frame->linesize[p] < bytes[p])) {
+            target.reset();
+            return false;
+        }
+    }
+    // An input used as the target must keep its samples while it gets planes of its own.
+    if ((&target == &a || &target == &b) && av_frame_make_writable(target.m_frame) < 0) {
+        target.reset();
+        return false;
+    }
+    if (!target.allocatePicture(a.width(), a.height(), format))
+        return false;
+
+    AVFrame* t = target.m_frame;
+    for (int p = 0; p < 4; ++p) {
+        if (bytes[p] <= 0)
+            continue;
+        const int n = bytes[p] / sampleBytes;
+        for (int y = 0; y < rows[p]; ++y) {
+            uint8_t* dst = t->data[p] + static_cast<ptrdiff_t>(y) * t->linesize[p];
+            const uint8_t* pa = a.m_frame->data[p] + static_cast<ptrdiff_t>(y) * a.m_frame->linesize[p];
+            const uint8_t* pb = b.m_frame->data[p] + static_cast<ptrdiff_t>(y) * b.m_frame->linesize[p];
+            if (sampleBytes == 1)
+                AbsDiffRow(dst, pa, pb, n);
+            else
+                AbsDiffRow(reinterpret_cast<uint16_t*>(dst), reinterpret_cast<const uint16_t*>(pa),
+                           reinterpret_cast<const uint16_t*>(pb), n);
+        }
+    }
+    return true;
+}
+
+bool Frame::dump(QString const& fileName) const
+{
+    return m_frame && DumpPicture(fileName, m_frame);
+}
+
+bool Frame::dumpAvFrame(QString const& fileName, AVFrame const* frame)
+{
+    return frame && DumpPicture(fileName, frame);
+}
+
+void Frame::saveAsJpeg(QString const& fileName, QSize const& size)
+{
+    Q_UNUSED(fileName);
+    Q_UNUSED(size);
 }
 
 } // namespace ze::nox::core

@@ -54,11 +54,21 @@ public:
     // Drops the picture, the converted picture and the scale context; the Frame is as new.
     void reset();
 
+    // Y, U, V sample values at (x, y); chroma of subsampled, interleaved and packed layouts is
+    // taken at the chroma position. Words holding their value in the high bits (P010) are
+    // shifted down to the value.
     PixelValues pixel(int x, int y) const;
+    // R, G, B of the converted picture; valid only when it is RGB24 (after a heat map or the
+    // colour image of an 8-bit picture).
     PixelValues pixelRgb(int x, int y) const;
 
+    // The whole picture in colour (component 3) or one plane in grey at full picture size;
+    // 16-bit images above 8 bits. False with a null image without a picture.
     bool fillImage(QImage& image, Component component);
+    // Each sample's value as one of the 64 gradient colours, 63 at maximum and above.
     bool fillImageAsHeatMap(QImage& image, Component component, int maximum);
+    // target = |a - b| per sample; a and b of one size and format, else false and target empty.
+    // Planes of a matching, unshared target are overwritten in place.
     static bool getDiff(Frame& target, Frame const& a, Frame const& b);
 
     void clear();
@@ -82,9 +92,17 @@ public:
     bool allocatePicture(int width, int height, AVPixelFormat format);
 
 private:
+    // Makes m_rgbFrame a picture of m_frame's size in the given format, releasing a converted
+    // picture (and the scale context) of another format or size.
+    bool prepareRgbFrame(AVPixelFormat format);
+
     AVFrame* m_frame = nullptr;
     AVFrame* m_rgbFrame = nullptr;
     SwsContext* m_scaleContext = nullptr;
+    // The source picture the scale context was made for.
+    int m_scaleSrcWidth = 0;
+    int m_scaleSrcHeight = 0;
+    AVPixelFormat m_scaleSrcFormat = AV_PIX_FMT_NONE;
 };
 
 } // namespace ze::nox::core
