@@ -1,0 +1,368 @@
+#include "ffmpeg_utils.h"
+#include "frame.h"
+#include "test_support.h"
+#include "ze_ffmpeg_decoder.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+extern "C" {
+#include <libavutil/common.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+using namespace ze::nox::core;
+
+static void PrintTo(QString const& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+// MD5 of the visible planes written row by row without padding, as ffmpeg's framemd5 of rawvideo.
+QString PictureMd5(AVFrame const* f)
+{
+    const auto fmt = static_cast<AVPixelFormat>(f->format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    if (!desc || !f->data[0])
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    for (int plane = 0; plane < av_pix_fmt_count_planes(fmt); ++plane) {
+        const int rowBytes = av_image_get_linesize(fmt, f->width, plane);
+        const int rows = (plane == 1 || plane == 2) ? AV_CEIL_RSHIFT(f->height, desc->log2_chroma_h) : f->height;
+        for (int y = 0; y < rows; ++y)
+            hash.addData(reinterpret_cast<const char*>(f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane]),
+                         rowBytes);
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Hashes of ffmpeg's own decoding, one per frame, from NAME.framemd5.
+QStringList ReferenceMd5(QString const& clip)
+{
+    QStringList hashes;
+    QFile file(TestMediaPath(clip + ".framemd5"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return hashes;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        hashes << line.section(',', -1).trimmed();
+    }
+    return hashes;
+}
+
+struct Clip
+{
+    const char* file;
+    const char* md5Of; // clip whose framemd5 holds the reference
+    ZeStreamType typeBySuffix;
+    ZeStreamType type;
+    const char* pixFmtName;
+};
+
+const Clip kClips[] = {
+    {"ff_avc8.h264", "ff_avc8.h264", ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_AVC, "YUV 4:2:0 8 bit"},
+    {"ff_avc10.264", "ff_avc10.264", ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_AVC, "YUV 4:2:0 10 bit"},
+    {"ff_hevc8.h265", "ff_hevc8.h265", ZE_STREAM_TYPE_HEVC, ZE_STREAM_TYPE_HEVC, "YUV 4:2:0 8 bit"},
+    {"ff_hevc10.hevc", "ff_hevc10.hevc", ZE_STREAM_TYPE_HEVC, ZE_STREAM_TYPE_HEVC, "YUV 4:2:0 10 bit"},
+    {"ff_mjpeg420.mjpeg", "ff_mjpeg420.mjpeg", ZE_STREAM_TYPE_MJPEG, ZE_STREAM_TYPE_MJPEG, "YUVJ 4:2:0 8 bit"},
+    // HEVC behind an H.264 suffix: H.264 is tried first and fails, HEVC opens.
+    {"ff_hevc_named_avc.h264", "ff_hevc8.h265", ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_HEVC, "YUV 4:2:0 8 bit"},
+};
+
+constexpr int kClipFrames = 30;
+
+// Picture md5 after a navigation call, or the call's code when it failed.
+QString Step(ZeNoxCoreError res, Frame const& frame)
+{
+    if (res != ZE_NOX_CORE_OK)
+        return QStringLiteral("code %1").arg(res);
+    return PictureMd5(frame.avFrame());
+}
+
+} // namespace
+
+TEST(FfmpegDecoder, OpensAndDecodesEveryFrameLikeFfmpeg)
+{
+    for (const Clip& c : kClips) {
+        SCOPED_TRACE(c.file);
+        const QString path = TestMediaPath(c.file);
+        const QStringList ref = ReferenceMd5(c.md5Of);
+        ASSERT_EQ(ref.size(), kClipFrames);
+
+        ZeFfmpegDecoder dec(c.typeBySuffix);
+        ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
+        EXPECT_TRUE(dec.isOpened());
+        EXPECT_EQ(dec.openResult(), ZE_NOX_CORE_OK);
+        EXPECT_EQ(dec.filename(), path);
+        EXPECT_EQ(dec.streamType(), c.type);
+        EXPECT_EQ(dec.width(), 200);
+        EXPECT_EQ(dec.height(), 120);
+        EXPECT_EQ(GetPixFmtName(dec.pixelFormat()), QString::fromLatin1(c.pixFmtName));
+        EXPECT_EQ(dec.getOriginalFrameCount(), kClipFrames);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
+        const qint64 size = QFileInfo(path).size();
+        EXPECT_EQ(dec.bitrateKbps(25.0), static_cast<int>(size * 8 * 25 / (kClipFrames * 1000.0)));
+
+        // Every picture comes out, the tail held by the decoder's reorder delay included.
+        Frame frame;
+        QStringList got;
+        ZeNoxCoreError res = dec.getNextFrame(frame);
+        while (res == ZE_NOX_CORE_OK && got.size() <= kClipFrames) {
+            EXPECT_EQ(frame.width(), 200);
+            EXPECT_EQ(frame.height(), 120);
+            EXPECT_EQ(frame.pixelFormat(), dec.pixelFormat());
+            EXPECT_EQ(dec.curAbsoluteFrameNumber(), got.size());
+            got << PictureMd5(frame.avFrame());
+            res = dec.getNextFrame(frame);
+        }
+        EXPECT_EQ(res, ZE_NOX_CORE_END_OF_FILE);
+        EXPECT_FALSE(frame.isValid());
+        EXPECT_EQ(got, ref);
+    }
+}
+
+TEST(FfmpegDecoder, NavigationRestartsForBackwardSteps)
+{
+    for (const Clip& c : kClips) {
+        SCOPED_TRACE(c.file);
+        const QStringList ref = ReferenceMd5(c.md5Of);
+        ASSERT_EQ(ref.size(), kClipFrames);
+        ZeFfmpegDecoder dec(c.typeBySuffix);
+        ASSERT_EQ(dec.openFile(TestMediaPath(c.file), nullptr), ZE_NOX_CORE_OK);
+        Frame frame;
+
+        EXPECT_EQ(Step(dec.getFrame(20, frame), frame), ref[20]);
+        EXPECT_EQ(dec.curFrameNumber(), 20);
+        EXPECT_EQ(Step(dec.getFrame(5, frame), frame), ref[5]);
+        EXPECT_EQ(Step(dec.getPrevFrame(frame), frame), ref[4]);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), 4);
+        EXPECT_EQ(Step(dec.getFirstFrame(frame), frame), ref[0]);
+        EXPECT_EQ(Step(dec.getPrevFrame(frame), frame), ref[0]);
+        EXPECT_EQ(Step(dec.getFrame(0, frame), frame), ref[0]);
+        EXPECT_EQ(Step(dec.getFrame(7, frame), frame), ref[7]);
+        EXPECT_EQ(Step(dec.getLastFrame(frame), frame), ref[29]);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), 29);
+
+        EXPECT_EQ(dec.getFrame(30, frame), ZE_NOX_CORE_INVALID_PARAMETERS);
+        EXPECT_EQ(dec.getFrame(-1, frame), ZE_NOX_CORE_INVALID_PARAMETERS);
+        // Past the end: 10, an empty Frame and the frame number moving on each time.
+        EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+        EXPECT_FALSE(frame.isValid());
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), 30);
+        EXPECT_EQ(Step(dec.getPrevFrame(frame), frame), ref[29]);
+        EXPECT_EQ(dec.getLastFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), 30);
+        EXPECT_EQ(dec.getNextFrameRaw(frame), ZE_NOX_CORE_END_OF_FILE);
+        EXPECT_EQ(dec.curAbsoluteFrameNumber(), 31);
+        EXPECT_EQ(Step(dec.getFrame(29, frame), frame), ref[29]);
+    }
+}
+
+TEST(FfmpegDecoder, FrameRangeIsHonoured)
+{
+    const QStringList ref = ReferenceMd5("ff_avc8.h264");
+    ASSERT_EQ(ref.size(), kClipFrames);
+    ZeFfmpegDecoder dec(ZE_STREAM_TYPE_AVC);
+    ASSERT_EQ(dec.openFile(TestMediaPath("ff_avc8.h264"), nullptr), ZE_NOX_CORE_OK);
+    dec.setLastFrameNumber(19);
+    dec.setFirstFrameNumber(10);
+    Frame frame;
+
+    EXPECT_EQ(Step(dec.getFirstFrame(frame), frame), ref[10]);
+    EXPECT_EQ(dec.curFrameNumber(), 0);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 10);
+    EXPECT_EQ(Step(dec.getFrame(3, frame), frame), ref[13]);
+    EXPECT_EQ(Step(dec.getLastFrame(frame), frame), ref[19]);
+    EXPECT_EQ(dec.curFrameNumber(), 9);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+    EXPECT_EQ(dec.getFrame(10, frame), ZE_NOX_CORE_INVALID_PARAMETERS);
+    EXPECT_EQ(Step(dec.getFrame(9, frame), frame), ref[19]);
+    // The bit rate is that of the whole file, whatever the range.
+    EXPECT_EQ(dec.bitrateKbps(25.0),
+              static_cast<int>(QFileInfo(TestMediaPath("ff_avc8.h264")).size() * 8 * 25 / (kClipFrames * 1000.0)));
+}
+
+TEST(FfmpegDecoder, RefusedStreams)
+{
+    const struct {
+        const char* file;
+        ZeStreamType type;
+        ZeNoxCoreError expected;
+    } kCases[] = {
+        // Decodable, but the pixel format is not accepted: the refusal, not "not detected".
+        {"ff_hevc12.h265", ZE_STREAM_TYPE_HEVC, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"ff_mjpeg422.mjpeg", ZE_STREAM_TYPE_MJPEG, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"ff_mjpeg444.mjpeg", ZE_STREAM_TYPE_MJPEG, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"ff_empty.h264", ZE_STREAM_TYPE_AVC, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
+        {"no_such_file.h264", ZE_STREAM_TYPE_AVC, ZE_NOX_CORE_FAILED_TO_OPEN_FILE},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file);
+        ZeFfmpegDecoder dec(c.type);
+        EXPECT_EQ(dec.openFile(TestMediaPath(c.file), nullptr), c.expected);
+        EXPECT_EQ(dec.openResult(), c.expected);
+        EXPECT_FALSE(dec.isOpened());
+        EXPECT_EQ(dec.bitrateKbps(25.0), 0);
+        Frame frame;
+        EXPECT_NE(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
+        EXPECT_NE(dec.getNextFrame(frame), ZE_NOX_CORE_OK);
+    }
+}
+
+TEST(FfmpegDecoder, OpenWithParams)
+{
+    const QString path = TestMediaPath("ff_hevc10.hevc");
+    const QStringList ref = ReferenceMd5("ff_hevc10.hevc");
+    StreamParams params;
+    {
+        ZeFfmpegDecoder probe(ZE_STREAM_TYPE_HEVC);
+        ASSERT_EQ(probe.openFile(path, nullptr), ZE_NOX_CORE_OK);
+        params = probe.params();
+        probe.closeFile();
+        EXPECT_FALSE(probe.isOpened());
+        EXPECT_EQ(probe.openResult(), ZE_NOX_CORE_NOT_OPENED);
+    }
+    EXPECT_TRUE(params.valid);
+    EXPECT_EQ(params.type, ZE_STREAM_TYPE_HEVC);
+    EXPECT_EQ(params.frames, kClipFrames);
+
+    ZeFfmpegDecoder dec(ZE_STREAM_TYPE_HEVC);
+    ASSERT_EQ(dec.openFile(path, &params), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getOriginalFrameCount(), kClipFrames);
+    Frame frame;
+    EXPECT_EQ(Step(dec.getFrame(12, frame), frame), ref[12]);
+
+    // An unaccepted pixel format in the record: validated as if no record had been given.
+    StreamParams bad = params;
+    bad.pixFmt = AV_PIX_FMT_YUV420P12LE;
+    bad.frames = 3;
+    ASSERT_EQ(dec.openFile(path, &bad), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getOriginalFrameCount(), kClipFrames);
+    EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
+
+    // A record whose size does not match the pictures: refused pictures, no wrong-sized output.
+    StreamParams wrongSize = params;
+    wrongSize.width = 320;
+    ASSERT_EQ(dec.openFile(path, &wrongSize), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_FALSE(frame.isValid());
+
+    EXPECT_EQ(dec.openFile(TestMediaPath("no_such_file.hevc"), &params), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_FALSE(dec.isOpened());
+    EXPECT_NE(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
+}
+
+TEST(FfmpegDecoder, FileGoneBeforeRestart)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("clip.h264");
+    ASSERT_TRUE(QFile::copy(TestMediaPath("ff_avc8.h264"), path));
+    const QStringList ref = ReferenceMd5("ff_avc8.h264");
+
+    ZeFfmpegDecoder dec(ZE_STREAM_TYPE_AVC);
+    ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
+    Frame frame;
+    ASSERT_EQ(dec.getFrame(3, frame), ZE_NOX_CORE_OK);
+    ASSERT_TRUE(QFile::rename(path, path + ".moved"));
+
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_FALSE(dec.isOpened());
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(dec.getPrevFrame(frame), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(dec.getFrame(2, frame), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(dec.bitrateKbps(25.0), 0);
+
+    // Back in place, the next restart finds it again.
+    ASSERT_TRUE(QFile::rename(path + ".moved", path));
+    EXPECT_EQ(Step(dec.getFrame(2, frame), frame), ref[2]);
+    EXPECT_TRUE(dec.isOpened());
+}
+
+TEST(FfmpegDecoder, SizeChangeMidStreamIsRefused)
+{
+    ZeFfmpegDecoder dec(ZE_STREAM_TYPE_AVC);
+    ASSERT_EQ(dec.openFile(TestMediaPath("ff_size_change.h264"), nullptr), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.width(), 176);
+    EXPECT_EQ(dec.height(), 144);
+    ASSERT_EQ(dec.getOriginalFrameCount(), 20);
+    Frame frame;
+    std::vector<ZeNoxCoreError> codes;
+    for (int i = 0; i < 21; ++i) {
+        const ZeNoxCoreError res = dec.getNextFrame(frame);
+        codes.push_back(res);
+        if (res == ZE_NOX_CORE_OK) {
+            EXPECT_EQ(frame.width(), 176);
+            EXPECT_EQ(frame.height(), 144);
+        } else {
+            EXPECT_FALSE(frame.isValid());
+        }
+    }
+    std::vector<ZeNoxCoreError> expected(10, ZE_NOX_CORE_OK);
+    expected.insert(expected.end(), 10, ZE_NOX_CORE_RESOLUTION_CHANGE);
+    expected.push_back(ZE_NOX_CORE_END_OF_FILE);
+    EXPECT_EQ(codes, expected);
+    // Positioning walks past refused pictures to its target.
+    EXPECT_EQ(dec.getFrame(15, frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 15);
+    EXPECT_EQ(dec.getFrame(9, frame), ZE_NOX_CORE_OK);
+    EXPECT_EQ(frame.width(), 176);
+}
+
+TEST(FfmpegDecoder, DamagedInputEndsWithKnownCodes)
+{
+    const struct {
+        const char* file;
+        std::set<ZeNoxCoreError> openCodes;
+    } kCases[] = {
+        {"ff_avc_cut.h264", {ZE_NOX_CORE_OK}},
+        {"ff_avc_zeroed.h264", {ZE_NOX_CORE_OK}},
+        {"ff_random.h264", {ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, ZE_NOX_CORE_CORRUPTED_FRAMES}},
+    };
+    const std::set<ZeNoxCoreError> kStepCodes{ZE_NOX_CORE_OK, ZE_NOX_CORE_END_OF_FILE, ZE_NOX_CORE_INTERNAL_ERROR,
+                                              ZE_NOX_CORE_RESOLUTION_CHANGE};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file);
+        ZeFfmpegDecoder dec(ZE_STREAM_TYPE_AVC);
+        const ZeNoxCoreError opened = dec.openFile(TestMediaPath(c.file), nullptr);
+        EXPECT_EQ(c.openCodes.count(opened), 1u) << opened;
+        if (opened != ZE_NOX_CORE_OK)
+            continue;
+        Frame frame;
+        int pictures = 0;
+        ZeNoxCoreError res = ZE_NOX_CORE_OK;
+        for (int i = 0; i <= dec.getOriginalFrameCount() && res != ZE_NOX_CORE_END_OF_FILE; ++i) {
+            res = dec.getNextFrame(frame);
+            EXPECT_EQ(kStepCodes.count(res), 1u) << res;
+            pictures += res == ZE_NOX_CORE_OK;
+        }
+        EXPECT_EQ(res, ZE_NOX_CORE_END_OF_FILE);
+        EXPECT_GT(pictures, 0);
+        EXPECT_EQ(Step(dec.getFirstFrame(frame), frame).size(), 32);
+    }
+}
+
+TEST(FfmpegDecoder, ClosedDecoder)
+{
+    ZeFfmpegDecoder dec(ZE_STREAM_TYPE_MJPEG);
+    EXPECT_FALSE(dec.isOpened());
+    EXPECT_EQ(dec.openResult(), ZE_NOX_CORE_NOT_OPENED);
+    EXPECT_EQ(dec.streamType(), ZE_STREAM_TYPE_MJPEG);
+    EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_NONE);
+    EXPECT_EQ(dec.bitrateKbps(25.0), 0);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
+    EXPECT_TRUE(dec.filename().isEmpty());
+}
