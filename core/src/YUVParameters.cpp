@@ -302,7 +302,8 @@ void YUVParameters::detectStandardSize()
             setDefaultPresetFormats(ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, res.width, res.height);
             return;
         }
-        if ((3 * m_fileSize) % (2 * t) == 0) {
+        // One or more whole 4:2:0 frames: the size is a multiple of 1.5 t.
+        if ((2 * m_fileSize) % (3 * t) == 0) {
             setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, res.width, res.height);
             return;
         }
