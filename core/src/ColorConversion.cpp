@@ -81,24 +81,58 @@ inline void Fixed(int y, int u, int v, int const* c, unsigned char* o)
     Put(o, (ys + c[3] * up + 128) >> 8, (ys - c[2] * up - c[1] * vp + 128) >> 8, (ys + c[0] * vp + 128) >> 8);
 }
 
+// 8-bit samples: anything above 255 (or, in 16-bit storage, at or above 32768) counts as 255.
+inline int Sample8(short v)
+{
+    unsigned const u = static_cast<unsigned short>(v);
+    return static_cast<int>(u < 255u ? u : 255u);
+}
+inline int Sample8(int v)
+{
+    return std::clamp(v, 0, 255);
+}
+
 template <typename T, bool Residual>
+inline int In8(T v)
+{
+    return Residual ? residualAdjust(Signed(v), 8) : Sample8(v);
+}
+
+// Rows of the fixed-point kernel; SX 1 when chroma is halved horizontally (one U, V pair per
+// two pixels).
+template <typename T, bool Residual, int SX>
 void Fixed8Rows(ImageType<T> const* image, unsigned char* out, unsigned width, unsigned height, int const* c)
 {
-    ChromaShift const s = ShiftOf(image->m_type);
+    int const sy = ShiftOf(image->m_type).y;
     for (unsigned j = 0; j < height; ++j) {
         T const* yr = image->row(0, static_cast<int>(j));
-        T const* ur = image->row(1, static_cast<int>(j >> s.y));
-        T const* vr = image->row(2, static_cast<int>(j >> s.y));
+        T const* ur = image->row(1, static_cast<int>(j >> sy));
+        T const* vr = image->row(2, static_cast<int>(j >> sy));
         unsigned char* o = out + int64_t(j) * width * 4;
-        for (unsigned x = 0; x < width; ++x) {
-            unsigned const cx = x >> s.x;
-            if (Residual)
-                Fixed(residualAdjust(Signed(yr[x]), 8), residualAdjust(Signed(ur[cx]), 8),
-                      residualAdjust(Signed(vr[cx]), 8), c, o + 4 * x);
-            else
-                Fixed(Sample(yr[x]), Sample(ur[cx]), Sample(vr[cx]), c, o + 4 * x);
+        if (SX == 0) {
+            for (unsigned x = 0; x < width; ++x)
+                Fixed(In8<T, Residual>(yr[x]), In8<T, Residual>(ur[x]), In8<T, Residual>(vr[x]), c, o + 4 * x);
+            continue;
         }
+        unsigned x = 0;
+        for (; x + 2 <= width; x += 2) {
+            int const u = In8<T, Residual>(ur[x >> 1]);
+            int const v = In8<T, Residual>(vr[x >> 1]);
+            Fixed(In8<T, Residual>(yr[x]), u, v, c, o + 4 * x);
+            Fixed(In8<T, Residual>(yr[x + 1]), u, v, c, o + 4 * x + 4);
+        }
+        if (x < width)
+            Fixed(In8<T, Residual>(yr[x]), In8<T, Residual>(ur[x >> 1]), In8<T, Residual>(vr[x >> 1]), c, o + 4 * x);
     }
+}
+
+template <typename T, bool Residual>
+void Fixed8(ImageType<T> const* image, unsigned char* out, unsigned width, unsigned height, int const* c)
+{
+    if (ShiftOf(image->m_type).x)
+        Fixed8Rows<T, Residual, 1>(image, out, width, height, c);
+    else
+        Fixed8Rows<T, Residual, 0>(image, out, width, height, c);
 }
 
 // Grey value of one sample at bit depth b (8..16), or in residual mode with r = b.
@@ -149,9 +183,9 @@ void ColorConversion::convertITU_RGB_8_kernel(ImageType<T> const* image, unsigne
     int c[4];
     fixedPointCoefficients(k, c);
     if (residualBitDepth != 0)
-        Fixed8Rows<T, true>(image, out, width, height, c);
+        Fixed8<T, true>(image, out, width, height, c);
     else
-        Fixed8Rows<T, false>(image, out, width, height, c);
+        Fixed8<T, false>(image, out, width, height, c);
 }
 
 template <typename T>

@@ -14,7 +14,7 @@ class ColorConversion
 public:
     constexpr ColorConversion() = default;
 
-    // 8-bit colour conversion in fixed point (the scalar kernel).
+    // 8-bit colour conversion in fixed point (the scalar kernel); samples are taken as 0..255.
     virtual void convertITU_RGB_8(ImageType<short> const* image, unsigned char* out, unsigned int width,
                                   unsigned int height, double const* k, int residualBitDepth) const;
     virtual void convertITU_RGB_8(ImageType<int> const* image, unsigned char* out, unsigned int width,
@@ -51,7 +51,7 @@ public:
     static void fixedPointCoefficients(double const* k, int coef[4]);
 };
 
-// 8-bit conversion with 256-bit integer vectors, eight pixels per step; same bytes as the base.
+// 8-bit conversion with 256-bit integer vectors, sixteen pixels per step; same bytes as the base.
 class ColorConversion_avx2 : public ColorConversion
 {
 public:

@@ -286,10 +286,12 @@ QImage Util::getImg(int plane, ImageType<T> const* image, int width, int height,
         img.fill(QColor(0, 0, 0));
         return img;
     }
-    QImage part = (cw == width && ch == height) ? img : QImage(cw, ch, QImage::Format_ARGB32);
-    if (part.isNull())
+    bool const whole = cw == width && ch == height;
+    QImage part = whole ? QImage() : QImage(cw, ch, QImage::Format_ARGB32);
+    QImage& target = whole ? img : part; // one owner, so bits() does not copy
+    if (target.isNull())
         return QImage();
-    uchar* out = part.bits();
+    uchar* out = target.bits();
     unsigned const w = static_cast<unsigned>(cw);
     unsigned const h = static_cast<unsigned>(ch);
     if (type == ImageInfo::IMG_RGB || type == ImageInfo::IMG_RGBA)
@@ -299,8 +301,8 @@ QImage Util::getImg(int plane, ImageType<T> const* image, int width, int height,
                                            residualBitDepth);
     else
         getConvertor()->convertITU_RGB(image, out, w, h, Krgb[1], residualBitDepth);
-    if (cw == width && ch == height)
-        return part;
+    if (whole)
+        return img;
     img.fill(QColor(0, 0, 0));
     for (int y = 0; y < ch; ++y)
         std::memcpy(img.scanLine(y), part.constScanLine(y), static_cast<size_t>(cw) * 4);
