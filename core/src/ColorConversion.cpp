@@ -8,7 +8,7 @@ namespace {
 
 inline unsigned char Clip8(int v)
 {
-    return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return static_cast<unsigned char>(std::min(std::max(v, 0), 255));
 }
 
 // Samples of 16-bit pictures are unsigned (Y216, Y416 and 16-bit planar reach 65535).
@@ -98,31 +98,39 @@ inline int In8(T v)
     return Residual ? residualAdjust(Signed(v), 8) : Sample8(v);
 }
 
-// Rows of the fixed-point kernel; SX 1 when chroma is halved horizontally (one U, V pair per
-// two pixels).
+inline uint32_t Pack(int b, int g, int r)
+{
+    return uint32_t(Clip8(b)) | (uint32_t(Clip8(g)) << 8) | (uint32_t(Clip8(r)) << 16) | 0xff000000u;
+}
+
+// Rows of the fixed-point kernel; SX 1 when chroma is halved horizontally (one U, V pair per two
+// pixels). Y * 256 is a multiple of 256, so (Y * 256 + t + 128) >> 8 = Y + ((t + 128) >> 8): the
+// chroma terms are rounded once per chroma sample and added to each Y.
 template <typename T, bool Residual, int SX>
 void Fixed8Rows(ImageType<T> const* image, unsigned char* out, unsigned width, unsigned height, int const* c)
 {
+    int const cR = c[0], cGv = c[1], cGu = c[2], cB = c[3];
     int const sy = ShiftOf(image->m_type).y;
     for (unsigned j = 0; j < height; ++j) {
         T const* yr = image->row(0, static_cast<int>(j));
         T const* ur = image->row(1, static_cast<int>(j >> sy));
         T const* vr = image->row(2, static_cast<int>(j >> sy));
         unsigned char* o = out + int64_t(j) * width * 4;
-        if (SX == 0) {
-            for (unsigned x = 0; x < width; ++x)
-                Fixed(In8<T, Residual>(yr[x]), In8<T, Residual>(ur[x]), In8<T, Residual>(vr[x]), c, o + 4 * x);
-            continue;
+        for (unsigned x = 0; x < width; x += 1 + SX) {
+            int const up = In8<T, Residual>(ur[x >> SX]) - 128;
+            int const vp = In8<T, Residual>(vr[x >> SX]) - 128;
+            int const dR = (cR * vp + 128) >> 8;
+            int const dG = (-cGu * up - cGv * vp + 128) >> 8;
+            int const dB = (cB * up + 128) >> 8;
+            int const y0 = In8<T, Residual>(yr[x]);
+            uint32_t const p0 = Pack(y0 + dB, y0 + dG, y0 + dR);
+            std::memcpy(o + 4 * x, &p0, 4);
+            if (SX && x + 1 < width) {
+                int const y1 = In8<T, Residual>(yr[x + 1]);
+                uint32_t const p1 = Pack(y1 + dB, y1 + dG, y1 + dR);
+                std::memcpy(o + 4 * x + 4, &p1, 4);
+            }
         }
-        unsigned x = 0;
-        for (; x + 2 <= width; x += 2) {
-            int const u = In8<T, Residual>(ur[x >> 1]);
-            int const v = In8<T, Residual>(vr[x >> 1]);
-            Fixed(In8<T, Residual>(yr[x]), u, v, c, o + 4 * x);
-            Fixed(In8<T, Residual>(yr[x + 1]), u, v, c, o + 4 * x + 4);
-        }
-        if (x < width)
-            Fixed(In8<T, Residual>(yr[x]), In8<T, Residual>(ur[x >> 1]), In8<T, Residual>(vr[x >> 1]), c, o + 4 * x);
     }
 }
 
