@@ -128,6 +128,15 @@ TEST_F(YuvDialog, CallerValuesAndTheirValidation)
         });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);
     }
+    {
+        // Setting the sliders while the form is filled must not run their handlers: a stored
+        // width above the sliders' 4096 survives.
+        YUVParametersDialog dlg(nullptr, f, 5000, 16, 8, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, CropInfo{});
+        EXPECT_EQ(dlg.m_width, 5000);
+        EXPECT_EQ(child<QSlider>(&dlg, "widthSlider")->value(), 4096);
+        EXPECT_EQ(dlg.m_frameSize, 5000 * 16);
+        EXPECT_EQ(dlg.m_frameCount, data.size() / (5000 * 16));
+    }
     struct Case
     {
         char const* what;
