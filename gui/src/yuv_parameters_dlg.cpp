@@ -725,11 +725,11 @@ void YUVParametersDialog::loadFrame(int frame)
         ui->viewWidget->clear(); // no frame size, nothing to show
         return;
     }
-    if (m_file == nullptr || frame < 0)
+    // A frame that the file cannot hold whole is not read (and not allocated for).
+    if (m_file == nullptr || frame < 0 || frame >= m_fileSize / m_frameSize || m_frameSize > ImageBase::kMaxSamples)
         return;
     int64_t const offset = int64_t(frame) * m_frameSize;
-    // A frame that the file cannot hold whole is not read (and not allocated for).
-    if (m_frameSize > m_fileSize - offset || m_frameSize > ImageBase::kMaxSamples || !m_file->seek(offset))
+    if (!m_file->seek(offset))
         return;
     QByteArray data = m_file->read(m_frameSize);
     if (data.size() != m_frameSize)
