@@ -154,9 +154,11 @@ TEST(ThreadConverter, DestructionReturnsWithWorkQueued)
 
 TEST(ThreadConverter, StaticConverterIsRunning)
 {
+    // The queue length of the static converter, read through the probe's public name.
+    std::atomic<int> ThreadConverter::*const count = &ProbedConverter::m_count;
     auto pic = Picture(40, 20);
     QImage target;
     Util::converter.convertWithScale(pic.get(), target, QSize(20, 20));
-    ASSERT_TRUE(WaitFor([&] { return !target.isNull(); }));
+    ASSERT_TRUE(WaitFor([&] { return (Util::converter.*count).load() == 0; }));
     EXPECT_EQ(target.size(), QSize(20, 10));
 }
