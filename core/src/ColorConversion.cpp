@@ -103,32 +103,47 @@ inline uint32_t Pack(int b, int g, int r)
     return uint32_t(Clip8(b)) | (uint32_t(Clip8(g)) << 8) | (uint32_t(Clip8(r)) << 16) | 0xff000000u;
 }
 
-// Rows of the fixed-point kernel; SX 1 when chroma is halved horizontally (one U, V pair per two
-// pixels). Y * 256 is a multiple of 256, so (Y * 256 + t + 128) >> 8 = Y + ((t + 128) >> 8): the
-// chroma terms are rounded once per chroma sample and added to each Y.
+// Rows of the fixed-point kernel; SX 1 when chroma is halved horizontally. Y * 256 is a multiple
+// of 256, so (Y * 256 + t + 128) >> 8 = Y + ((t + 128) >> 8): the chroma terms are rounded once per
+// chroma sample, spread to their pixels in a small block, and added to each Y in a plain loop.
 template <typename T, bool Residual, int SX>
 void Fixed8Rows(ImageType<T> const* image, unsigned char* out, unsigned width, unsigned height, int const* c)
 {
+    constexpr unsigned kBlock = 256; // pixels per block, even
     int const cR = c[0], cGv = c[1], cGu = c[2], cB = c[3];
     int const sy = ShiftOf(image->m_type).y;
+    int dR[kBlock], dG[kBlock], dB[kBlock];
     for (unsigned j = 0; j < height; ++j) {
         T const* yr = image->row(0, static_cast<int>(j));
         T const* ur = image->row(1, static_cast<int>(j >> sy));
         T const* vr = image->row(2, static_cast<int>(j >> sy));
         unsigned char* o = out + int64_t(j) * width * 4;
-        for (unsigned x = 0; x < width; x += 1 + SX) {
-            int const up = In8<T, Residual>(ur[x >> SX]) - 128;
-            int const vp = In8<T, Residual>(vr[x >> SX]) - 128;
-            int const dR = (cR * vp + 128) >> 8;
-            int const dG = (-cGu * up - cGv * vp + 128) >> 8;
-            int const dB = (cB * up + 128) >> 8;
-            int const y0 = In8<T, Residual>(yr[x]);
-            uint32_t const p0 = Pack(y0 + dB, y0 + dG, y0 + dR);
-            std::memcpy(o + 4 * x, &p0, 4);
-            if (SX && x + 1 < width) {
-                int const y1 = In8<T, Residual>(yr[x + 1]);
-                uint32_t const p1 = Pack(y1 + dB, y1 + dG, y1 + dR);
-                std::memcpy(o + 4 * x + 4, &p1, 4);
+        for (unsigned x0 = 0; x0 < width; x0 += kBlock) {
+            unsigned const n = std::min(kBlock, width - x0);
+            unsigned const cn = (n + SX) >> SX;
+            T const* ub = ur + (x0 >> SX);
+            T const* vb = vr + (x0 >> SX);
+            for (unsigned i = 0; i < cn; ++i) {
+                int const up = In8<T, Residual>(ub[i]) - 128;
+                int const vp = In8<T, Residual>(vb[i]) - 128;
+                int const r = (cR * vp + 128) >> 8;
+                int const g = (-cGu * up - cGv * vp + 128) >> 8;
+                int const b = (cB * up + 128) >> 8;
+                dR[i << SX] = r;
+                dG[i << SX] = g;
+                dB[i << SX] = b;
+                if (SX) {
+                    dR[(i << SX) + SX] = r;
+                    dG[(i << SX) + SX] = g;
+                    dB[(i << SX) + SX] = b;
+                }
+            }
+            T const* yb = yr + x0;
+            unsigned char* ob = o + 4 * int64_t(x0);
+            for (unsigned i = 0; i < n; ++i) {
+                int const y = In8<T, Residual>(yb[i]);
+                uint32_t const px = Pack(y + dB[i], y + dG[i], y + dR[i]);
+                std::memcpy(ob + 4 * i, &px, 4);
             }
         }
     }

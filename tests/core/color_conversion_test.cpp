@@ -57,6 +57,17 @@ void Random(ImageType<short>& pic, int w, int h, ImageInfo::IMG_TYPE type, int m
     }
 }
 
+// Every width up to 40, and some past the blocks of the scalar kernel.
+std::vector<int> Widths()
+{
+    std::vector<int> w;
+    for (int i = 1; i <= 40; ++i)
+        w.push_back(i);
+    for (int i : {255, 256, 257, 300, 513})
+        w.push_back(i);
+    return w;
+}
+
 } // namespace
 
 TEST(ColorConversion, FixedPointCoefficientsPerStandard)
@@ -178,7 +189,7 @@ TEST(ColorConversion, VectorKernelGivesTheScalarBytes)
     double const* k = Util::Krgb[1];
     for (ImageInfo::IMG_TYPE type : {ImageInfo::IMG_420, ImageInfo::IMG_422, ImageInfo::IMG_444, ImageInfo::IMG_440})
         for (int maxValue : {255, 65535}) // 8-bit samples, and out-of-range ones clipped alike
-            for (int w = 1; w <= 40; ++w) {
+            for (int w : Widths()) {
                 ImageType<short> pic;
                 Random(pic, w, 5, type, maxValue, 1000u * type + w);
                 std::vector<unsigned char> a(size_t(w) * 5 * 4, 1), b(size_t(w) * 5 * 4, 2);
