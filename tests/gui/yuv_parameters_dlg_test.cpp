@@ -96,7 +96,8 @@ TEST_F(YuvDialog, DetectsFromATenBitFileName)
     EXPECT_EQ(child<QComboBox>(&dlg, "bytePerValueW")->currentIndex(), 1);
     EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>2 frames</b>"));
     EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 1);
-    EXPECT_FALSE(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).isNull());
+    // The preview is scaled into the 640 x 480 view keeping the aspect ratio.
+    EXPECT_EQ(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).size(), QSize(640, 360));
 
     QTimer::singleShot(0, &dlg, [&] {
         child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok)->click();
