@@ -283,10 +283,11 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
             m_width = MakeEven(m_width);
         if (HalvesHeight(m_colorFormat))
             m_height = MakeEven(m_height);
-        // NV12 and P010 names keep their layout; the other layouts fall back to planar.
+        // A semi-planar layout from the name is kept (the Plane Order box can show it); the other
+        // layouts fall back to the chroma format's first preset.
         YUVFile::Formats const detected = m_format;
         colorSpaceChanged(m_colorFormat);
-        if (detected == YUVFile::FORMAT_SEMI_PLANAR || detected == YUVFile::FORMAT_P010)
+        if (detected == YUVFile::FORMAT_SEMI_PLANAR)
             m_format = detected;
         ui->planeOrderW->setCurrentIndex(m_format & 1);
         planeOrderChanged(m_format);

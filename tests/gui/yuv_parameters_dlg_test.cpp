@@ -77,34 +77,46 @@ protected:
 
 TEST_F(YuvDialog, DetectsFromATenBitFileName)
 {
-    int64_t const frame = int64_t(1920) * 1080 * 3; // P010: two bytes per sample, 4:2:0
+    int64_t const frame = int64_t(1920) * 1080 * 3; // 4:2:0 at two bytes per sample
     QFile* f = file(QStringLiteral("clip_1920x1080_p010.yuv"), QByteArray(int(2 * frame + 100), '\0'));
     YUVParametersDialog dlg(nullptr, f, 0, 0, 0, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("clip_1920x1080_p010.yuv"));
+    // The size comes from the name; the P010 layout falls back to 4:2:0 planar 8 bits.
     EXPECT_EQ(dlg.m_width, 1920);
     EXPECT_EQ(dlg.m_height, 1080);
     EXPECT_EQ(dlg.m_colorFormat, ImageInfo::IMG_420);
-    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_P010);
-    EXPECT_EQ(dlg.m_bitDepth, 10);
+    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_PLANAR);
+    EXPECT_EQ(dlg.m_bitDepth, 8);
+    EXPECT_EQ(dlg.m_bytesPerValue, 1);
+    EXPECT_EQ(dlg.m_frameSize, frame / 2);
+    EXPECT_EQ(dlg.m_frameCount, 4);
+    EXPECT_EQ(child<QSpinBox>(&dlg, "widthLabel")->value(), 1920);
+    EXPECT_EQ(child<QSpinBox>(&dlg, "heightLabel")->value(), 1080);
+    EXPECT_EQ(child<QSpinBox>(&dlg, "bitdepthW")->value(), 8);
+    EXPECT_EQ(child<QComboBox>(&dlg, "planeOrderW")->currentText(), QStringLiteral("Planar"));
+    EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>4 frames</b>"));
+    EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 3);
+    // The preview is scaled into the 640 x 480 view keeping the aspect ratio.
+    EXPECT_EQ(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).size(), QSize(640, 360));
+
+    // Described as semi-planar 10-bit: two bytes per value, two frames.
+    QMetaObject::invokeMethod(child<QComboBox>(&dlg, "planeOrderW"), "activated", Q_ARG(int, 1));
+    child<QSpinBox>(&dlg, "bitdepthW")->setValue(10);
     EXPECT_EQ(dlg.m_bytesPerValue, 2);
     EXPECT_EQ(dlg.m_frameSize, frame);
     EXPECT_EQ(dlg.m_frameCount, 2);
-    EXPECT_EQ(child<QSpinBox>(&dlg, "widthLabel")->value(), 1920);
-    EXPECT_EQ(child<QSpinBox>(&dlg, "heightLabel")->value(), 1080);
-    EXPECT_EQ(child<QSpinBox>(&dlg, "bitdepthW")->value(), 10);
-    EXPECT_EQ(child<QComboBox>(&dlg, "planeOrderW")->currentText(), QStringLiteral("Semi-planar"));
-    EXPECT_EQ(child<QComboBox>(&dlg, "bytePerValueW")->currentIndex(), 1);
     EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>2 frames</b>"));
-    EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 1);
-    // The preview is scaled into the 640 x 480 view keeping the aspect ratio.
-    EXPECT_EQ(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).size(), QSize(640, 360));
 
     QTimer::singleShot(0, &dlg, [&] {
         child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok)->click();
     });
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_EQ(dlg.m_width, 1920);
-    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_P010);
+    EXPECT_EQ(dlg.m_height, 1080);
+    EXPECT_EQ(dlg.m_colorFormat, ImageInfo::IMG_420);
+    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_SEMI_PLANAR);
+    EXPECT_EQ(dlg.m_bitDepth, 10);
+    EXPECT_EQ(dlg.m_frameSize, frame);
 }
 
 TEST_F(YuvDialog, CallerValuesAndTheirValidation)
