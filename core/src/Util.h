@@ -2,10 +2,18 @@
 
 #include "ImageInfo.h"
 
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QString>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+class QIODevice;
+class ThreadConverter;
 
 // Geometry handed to the raw-frame readers: picture size, wanted bit depths, chroma format
 // and the area to fill (luma columns left .. width - right, rows top .. height - bottom).
@@ -98,4 +106,49 @@ public:
     T const* plane(int i) const { return static_cast<T const*>(m_planes[i].data); }
     T* row(int i, int y) { return plane(i) + static_cast<int64_t>(y) * m_planes[i].stride; }
     T const* row(int i, int y) const { return plane(i) + static_cast<int64_t>(y) * m_planes[i].stride; }
+};
+
+// Image building from pictures and small helpers around raw video.
+class Util
+{
+public:
+    enum COMPONENT {
+        COMPONENT_ALL = 0,
+        COMPONENT_Y = 1,
+        COMPONENT_U = 2,
+        COMPONENT_V = 3,
+    };
+    enum PICTURE_FORMAT {
+        PICTURE_FRAME = ImageInfo::FRAME,
+        PICTURE_FIELDS_TOP_FIRST = ImageInfo::FIELDS_TOP_FIRST,
+        PICTURE_FIELDS_BOTTOM_FIRST = ImageInfo::FIELDS_BOTTOM_FIRST,
+    };
+
+    Util();
+    ~Util();
+    void init();
+
+    // Luma weights (Kr, Kg, Kb) of the colour standards; row 1 is BT.709.
+    static double const Krgb[5][3];
+    // The process-wide converter thread, started at static initialisation and joined at exit.
+    static ThreadConverter converter;
+
+    // A width x height ARGB32 image of the picture: plane 0 in colour (BT.709), 1 Y, 2 U, 3 V as
+    // grey. 4:0:0 pictures are always grey, RGB pictures (types 5, 6) are shown as they are.
+    // Null for no picture, no samples or an unknown type. Holds the picture's mutex meanwhile.
+    template <typename T>
+    static QImage getImg(int plane, ImageType<T> const* image, int width, int height, bool unused,
+                         int residualBitDepth);
+
+    static char const* getCodecName(int id);
+    static char const* getContainerName(int id);
+    static QString colorFormatString(int type);
+    static QColor const& getContrastColor(QColor const& color);
+    static QString formSize(long long bits);
+    static QString hashString(QByteArray const& bytes);
+    static QString getRawBytes(QIODevice* device, long long bitPos, int bitCount);
+    static void calculatePSNR(ImageType<short> const* a, ImageType<short> const* b, bool useCrop,
+                              COMPONENT component, int lumaBitDepth, int chromaBitDepth, double psnr[3]);
+    static void convertToFormat(ImageType<short>* image, PICTURE_FORMAT format);
+    static int detectCodecInBinaryStream(unsigned char* data, int size);
 };
