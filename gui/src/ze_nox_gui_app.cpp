@@ -1,0 +1,161 @@
+#include "ze_nox_gui_app.h"
+
+#include "yuv_parameters_dlg.h"
+#include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_version.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QSysInfo>
+#include <QUrl>
+
+#include <climits>
+
+// The compiled-in images live in the static GUI library: registering them here makes the linker
+// keep them. Outside any namespace, as the registration function is global.
+static void sInitResources()
+{
+    Q_INIT_RESOURCE(seravin);
+}
+
+namespace ze::nox::gui {
+
+namespace {
+
+// The log folder: "logs" below the working directory the program was started from.
+const QString sLogDir = QStringLiteral("%1/logs").arg(QDir::currentPath());
+
+const QString sOrganizationDomain = QStringLiteral("orlenta.com");
+const QString sDocumentationUrl = QStringLiteral("https://www.orlenta.com/seravin/user-guide");
+
+} // namespace
+
+ZeNoxGuiApp::ZeNoxGuiApp(int& argc, char** argv)
+    : QApplication(argc, argv),
+      m_log(false, sLogDir, QStringLiteral("%1.log").arg(QStringLiteral("seravin"))),
+      m_project(this)
+{
+    sInitResources();
+
+    setOrganizationName(QStringLiteral("Orlenta"));
+    setOrganizationDomain(sOrganizationDomain);
+    setApplicationName(QStringLiteral("Seravin"));
+    setApplicationVersion(QStringLiteral("%1.%2.%3.%4 %5")
+                              .arg(SERAVIN_VERSION_MAJOR)
+                              .arg(SERAVIN_VERSION_MINOR)
+                              .arg(SERAVIN_VERSION_PATCH)
+                              .arg(SERAVIN_BUILD_NUMBER)
+                              .arg(QStringLiteral(SERAVIN_VERSION_SUFFIX)));
+    setWindowIcon(QIcon(QStringLiteral(":/images/icon.ico")));
+    setQuitOnLastWindowClosed(true);
+
+    // The store is addressed by the names set above.
+    m_settings = new ZeNoxGuiSettings;
+
+    infoLog(QString());
+    infoLog(QString());
+    infoLog(QString());
+    infoLog(QString(80, QLatin1Char('=')));
+    infoLog(QStringLiteral("Application started"));
+    infoLog(QStringLiteral("  %1 by %2 (%3)").arg(applicationName(), organizationName(), organizationDomain()));
+    infoLog(QStringLiteral("  Version: %1").arg(applicationVersion()));
+    infoLog(QStringLiteral("  Copyright (c) %1 %2. All rights reserved.")
+                .arg(SERAVIN_COPYRIGHT_YEAR)
+                .arg(organizationName()));
+    infoLog(QStringLiteral("System information: %1, %2 %3 %4")
+                .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion(),
+                     QSysInfo::currentCpuArchitecture()));
+    infoLog(QString());
+}
+
+ZeNoxGuiApp::~ZeNoxGuiApp()
+{
+    delete m_settings;
+    m_settings = nullptr;
+    infoLog(QString());
+    infoLog(QStringLiteral("Application ended"));
+}
+
+void ZeNoxGuiApp::debugLog(QString const& text, QString const& context)
+{
+    m_log.log(ze::nox::core::ZE_LOG_MSG_DEBUG, text, context);
+}
+
+void ZeNoxGuiApp::infoLog(QString const& text, QString const& context)
+{
+    m_log.log(ze::nox::core::ZE_LOG_MSG_INFO, text, context);
+}
+
+void ZeNoxGuiApp::warningLog(QString const& text, QString const& context)
+{
+    m_log.log(ze::nox::core::ZE_LOG_MSG_WARNING, text, context);
+}
+
+void ZeNoxGuiApp::errorLog(QString const& text, QString const& context)
+{
+    m_log.log(ze::nox::core::ZE_LOG_MSG_ERROR, text, context);
+}
+
+QString ZeNoxGuiApp::vmafModelsDir() const
+{
+    return QStringLiteral("%1/models").arg(QCoreApplication::applicationDirPath());
+}
+
+void ZeNoxGuiApp::openDocumentation() const
+{
+    QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+}
+
+ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& fileName, int& width, int& height,
+                                                                int& bitDepth, ImageInfo::IMG_TYPE& imgType,
+                                                                YUVFile::Formats& planeOrder, int& frameSize,
+                                                                CropInfo& crop, bool forceDialog)
+{
+    using namespace ze::nox::core;
+    width = 0;
+    height = 0;
+    bitDepth = 0;
+    imgType = ImageInfo::IMG_420;
+    planeOrder = YUVFile::FORMAT_PLANAR;
+    frameSize = 0;
+    crop = CropInfo{};
+
+    ZeNoxGuiApp* const app = theApp();
+    if (app == nullptr || app->settings() == nullptr)
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    ZeNoxGuiSettings* const settings = app->settings();
+
+    bool const complete =
+        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+    if (!forceDialog && complete && width > 0 && height > 0 && bitDepth > 0)
+        return ZE_NOX_CORE_OK;
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
+
+    YUVParametersDialog dlg(nullptr, &file, width, height, bitDepth, imgType, planeOrder, crop);
+    if (dlg.exec() != QDialog::Accepted)
+        return ZE_NOX_CORE_CANCELED;
+
+    width = dlg.m_width;
+    height = dlg.m_height;
+    bitDepth = dlg.m_bitDepth;
+    imgType = dlg.m_colorFormat;
+    planeOrder = dlg.m_format;
+    // The dialog counts in 64 bits; a size the int cannot hold reads as none, which the decoder
+    // refuses, rather than as a wrapped number.
+    frameSize = (dlg.m_frameSize > 0 && dlg.m_frameSize <= INT_MAX) ? static_cast<int>(dlg.m_frameSize) : 0;
+    crop = dlg.m_crop;
+    settings->saveYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+    return ZE_NOX_CORE_OK;
+}
+
+ZeNoxGuiApp* theApp()
+{
+    return dynamic_cast<ZeNoxGuiApp*>(QCoreApplication::instance());
+}
+
+} // namespace ze::nox::gui

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ImageInfo.h"
+#include "YUVFile.h"
+#include "ze_log.h"
+#include "ze_nox_core_error.h"
+#include "ze_nox_gui_project.h"
+
+#include <QApplication>
+#include <QString>
+
+namespace ze::nox::gui {
+
+class ZeNoxGuiSettings;
+
+// The one application object: identity, log, settings and the project. Built by the entry point
+// on its stack; everything of the GUI reaches it through theApp().
+class ZeNoxGuiApp : public QApplication
+{
+    Q_OBJECT
+public:
+    ZeNoxGuiApp(int& argc, char** argv);
+    ~ZeNoxGuiApp() override;
+
+    ZeNoxGuiSettings* settings() const { return m_settings; }
+    ZeNoxGuiProject* project() { return &m_project; }
+
+    // One log line each; any thread.
+    void debugLog(QString const& text, QString const& context = QString());
+    void infoLog(QString const& text, QString const& context = QString());
+    void warningLog(QString const& text, QString const& context = QString());
+    void errorLog(QString const& text, QString const& context = QString());
+
+    // "models" beside the executable.
+    QString vmafModelsDir() const;
+    // Opens the online user guide in the desktop browser.
+    void openDocumentation() const;
+
+    // The raw-YUV parameters callback of the media core: the values saved for the file, or the
+    // raw-parameters dialog (always when forceDialog is set), whose accepted values are saved.
+    // Answers 0, 6 (file not openable) or 9 (cancelled). GUI thread, while the object exists.
+    static ze::nox::core::ZeNoxCoreError GetYuvRequiredParams(QString const& fileName, int& width, int& height,
+                                                              int& bitDepth, ImageInfo::IMG_TYPE& imgType,
+                                                              YUVFile::Formats& planeOrder, int& frameSize,
+                                                              CropInfo& crop, bool forceDialog);
+
+private:
+    ZeNoxGuiSettings* m_settings = nullptr;
+    ze::nox::core::ZeLog m_log;
+    ZeNoxGuiProject m_project;
+};
+
+// The application object; null when there is none or it is of another class.
+ZeNoxGuiApp* theApp();
+
+} // namespace ze::nox::gui
