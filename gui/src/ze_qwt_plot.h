@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QSize>
+
+#include <qwt_plot.h>
+#include <qwt_plot_shapeitem.h>
+
+class QMouseEvent;
+class QWheelEvent;
+
+namespace ze::nox::gui {
+
+// Chart of the metrics panel. On per-frame charts the x axis counts frames: the current frame
+// and the frame under the mouse are marked by shaded columns, hovering shows every curve's value
+// at that frame, a short click selects a frame, dragging pans and the wheel over an axis zooms
+// it; a double click on an axis fits it to the curves. The RD charts use the same widget with
+// bit rates on the x axis.
+//
+// The chart does not own the curves attached to it: they belong to the curve objects that
+// attach them, and are only detached (never deleted) when the chart goes first.
+class ZeMetricsPlot : public QwtPlot
+{
+    Q_OBJECT
+
+public:
+    explicit ZeMetricsPlot(QWidget* parent = nullptr);
+    ~ZeMetricsPlot() override;
+
+    bool eventFilter(QObject* object, QEvent* event) override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+    void setMinYValue(double value);
+    void setMaxYValue(int value);
+    void setValuesPrecise(int decimals);
+    void setAutoScaleX(bool on);
+    void setAutoScaleY(bool on);
+    // Frames of the longest stream; grows only, except that a count of 0 or less is taken as is.
+    void setTotalFrameCount(int count);
+
+    // The default scales of resetToDefault, and clamped scales; none of them replots.
+    void scaleToDefaults();
+    void scaleX(int lower, int upper);
+    void scaleY(double lower, double upper);
+
+public slots:
+    void setCurFrame(int frameNum);
+    void updateCurFrameSelection();
+    void resetToDefault();
+    // Replots with the frame markers taken off, so that they take no part in the autoscaling.
+    void replot() override;
+
+signals:
+    void curFrameSelectionChanged(int curFrameNum);
+    void resized();
+
+private:
+    bool canvasEvent(QEvent* event);
+    bool yAxisEvent(QEvent* event);
+    bool xAxisEvent(QEvent* event);
+    void pan(QPoint const& pos);
+    void hover(QMouseEvent const* event);
+    void fitX();
+    void fitY();
+
+    bool hasCurves() const;
+    // Frame under a canvas position, -1 when there is none.
+    int frameAt(QPoint const& pos) const;
+    QRectF frameColumn(int frame) const;
+
+    QPoint m_pressPos;
+    QPoint m_dragPos;
+    QElapsedTimer m_pressTime;
+    QwtPlotShapeItem m_curFrameMarker;
+    QwtPlotShapeItem m_hoverFrameMarker;
+    int m_minSpanX = 50;
+    int m_maxX = 100000;
+    double m_minY = 0;
+    int m_maxY = 100;
+    int m_valuesPrecise = 2;
+    int m_curFrame = -1;
+    int m_hoverFrame = -1;
+    int m_totalFrameCount = 0;
+};
+
+} // namespace ze::nox::gui
