@@ -235,6 +235,10 @@ inline std::vector<Clip> const& Clips()
             plain("fz_mjpeg.mjpeg", Kind::Mjpeg, ZE_STREAM_TYPE_MJPEG, media("fz_mjpeg.mjpeg")),
             plain("fz_av1.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("fz_av1.ivf")),
             plain("fz_av1.obu", Kind::Obu, ZE_STREAM_TYPE_AV1, media("fz_av1.obu")),
+            // Monochrome, 4:4:4 and 10-bit 4:2:2 pictures of odd sizes.
+            plain("av1_gray.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("av1_gray.ivf")),
+            plain("av1_444p.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("av1_444p.ivf")),
+            plain("av1_422p10.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("av1_422p10.ivf")),
             plain("fz_av1_annexb.obu", Kind::AnnexB, ZE_STREAM_TYPE_AV1,
                   [] { return ObuToAnnexB(ReadAll(TestMediaPath(QStringLiteral("fz_av1.obu")))); }),
             plain("fz_synthetic.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC, SyntheticVvc),
@@ -319,6 +323,73 @@ inline size_t LebLength(Bytes const& b, size_t pos)
     while (pos + n < b.size() && (b[pos + n] & 0x80) && n < 8)
         ++n;
     return n + 1;
+}
+
+// Rewrites the maximum picture size of the first AV1 sequence header of a low-overhead stream
+// (16-bit size fields); false for a header this simple reader does not follow.
+inline bool Av1MaxSize(Bytes& b, uint32_t width, uint32_t height)
+{
+    size_t start = 0, field = 0;
+    if (!ObuAt(b, 1, start, field) || ((b[start] >> 3) & 0xf) != 1 || (b[start] & 0x04))
+        return false;
+    size_t payload = field;
+    uint64_t size = 0;
+    if (!GetLeb128(b, payload, size) || payload + size > b.size() || size > 127)
+        return false;
+    std::vector<int> bits;
+    for (size_t i = 0; i < size; ++i)
+        for (int k = 7; k >= 0; --k)
+            bits.push_back((b[payload + i] >> k) & 1);
+    size_t i = 0;
+    auto r = [&](int n) {
+        uint32_t v = 0;
+        for (int k = 0; k < n && i < bits.size(); ++k)
+            v = (v << 1) | uint32_t(bits[i++]);
+        return v;
+    };
+    r(3);                 // seq_profile
+    r(1);                 // still_picture
+    if (r(1)) {           // reduced_still_picture_header
+        r(5);
+    } else {
+        if (r(1))         // timing_info_present_flag
+            return false;
+        const bool delay = r(1);
+        const uint32_t points = r(5) + 1;
+        for (uint32_t k = 0; k < points; ++k) {
+            r(12);
+            if (r(5) > 7)
+                r(1);
+            if (delay && r(1))
+                r(4);
+        }
+    }
+    const size_t sizeFields = i;
+    const int wBits = int(r(4)) + 1, hBits = int(r(4)) + 1;
+    r(wBits);
+    r(hBits);
+    std::vector<int> out(bits.begin(), bits.begin() + std::ptrdiff_t(sizeFields));
+    auto w = [&](uint32_t v, int n) {
+        for (int k = n - 1; k >= 0; --k)
+            out.push_back(int((v >> k) & 1));
+    };
+    w(15, 4);
+    w(15, 4);
+    w(width - 1, 16);
+    w(height - 1, 16);
+    std::vector<int> rest(bits.begin() + std::ptrdiff_t(i), bits.end());
+    while (!rest.empty() && rest.back() == 0)
+        rest.pop_back(); // the trailing bits are put back after the shift
+    out.insert(out.end(), rest.begin(), rest.end());
+    while (out.size() % 8)
+        out.push_back(0);
+    Bytes payloadBytes(out.size() / 8, 0);
+    for (size_t k = 0; k < out.size(); ++k)
+        payloadBytes[k / 8] |= uint8_t(out[k] << (7 - k % 8));
+    Bytes sized;
+    PutLeb128(sized, payloadBytes.size());
+    sized.insert(sized.end(), payloadBytes.begin(), payloadBytes.end());
+    return Splice(b, field, payload + size_t(size) - field, sized);
 }
 
 const Bytes kLebMax = {0xff, 0xff, 0xff, 0xff, 0x0f};                       // 2^32 - 1
@@ -457,6 +528,10 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             });
         }
         add("temporal delimiter with payload", [](Bytes& b) { return Splice(b, 1, 1, {0x05}); });
+        add("sequence header 65536x65536", [](Bytes& b) { return Av1MaxSize(b, 65536, 65536); });
+        add("sequence header 16384x16384", [](Bytes& b) { return Av1MaxSize(b, 16384, 16384); });
+        add("sequence header 65536x1", [](Bytes& b) { return Av1MaxSize(b, 65536, 1); });
+        add("sequence header 64x48 in 16-bit fields", [](Bytes& b) { return Av1MaxSize(b, 64, 48); });
         break;
     case Kind::AnnexB:
         for (auto const& [what, leb] : {std::make_pair("2^32-1", kLebMax), std::make_pair("above 2^32", kLebOver),
