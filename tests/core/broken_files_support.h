@@ -590,6 +590,16 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         add("bit depth 12", spec([](vvctest::StreamSpec& s) { s.sps.bitDepth = 12; }));
         add("bit depth 2^32 - 1", spec([](vvctest::StreamSpec& s) { s.sps.bitDepth = int(0xffffffffu + 8u); }));
         add("POC LSB of 19 bits", spec([](vvctest::StreamSpec& s) { s.sps.log2MaxPocLsb = 19; }));
+        add("POC MSB cycle 2^28 - 1 over 4-bit LSBs", spec([](vvctest::StreamSpec& s) {
+                s.sps.log2MaxPocLsb = 4;
+                s.sps.pocMsbCycleLen = 28;
+                s.pictures = {{8, 0, (1 << 28) - 1}, {0, 1, (1 << 28) - 1}, {0, 2, 5}, {0, 3}};
+            }));
+        add("POC MSB cycle 2^16 - 1 over 16-bit LSBs", spec([](vvctest::StreamSpec& s) {
+                s.sps.log2MaxPocLsb = 16;
+                s.sps.pocMsbCycleLen = 16;
+                s.pictures = {{8, 0, 0xffff}, {0, 1, 0x8000}, {0, 2}};
+            }));
         add("DPB of 16 pictures, reorder 15", spec([](vvctest::StreamSpec& s) {
                 s.sps.maxDecPicBuffering = 16;
                 s.sps.maxNumReorder = 15;
