@@ -496,6 +496,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         add("header only", [](Bytes& b) { b.resize(32); return true; });
         add("header and a frame header", [](Bytes& b) { b.resize(44); return true; });
         add("header cut", [](Bytes& b) { b.resize(31); return true; });
+        add("zeros after the frames", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
         add("codec VP90", [](Bytes& b) { return Splice(b, 8, 4, {'V', 'P', '9', '0'}); });
         add("header twice", [](Bytes& b) {
             const Bytes h(b.begin(), b.begin() + 32);
