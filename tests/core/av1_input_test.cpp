@@ -274,6 +274,8 @@ TEST_F(Av1Input, CutAndOversizedUnits)
     QByteArray hugeTail = ivf + IvfFrameHeader(0xfffffff0u) + QByteArray(100, 'x');
     // Zeros after the frames read as empty frame headers, which end the stream.
     QByteArray zeroTail = ivf + QByteArray(1200, '\0');
+    // In Annex B they read as empty temporal units, which end the stream too.
+    QByteArray zeroTailAb = ab + QByteArray(1200, '\0');
     // A last OBU claiming 4 GiB - 1 bytes.
     QByteArray hugeS5 = s5 + QByteArray("\x12\x00\x32\xff\xff\xff\xff\x0f", 8) + QByteArray(50, 'x');
     // A temporal unit, frame unit and OBU that nest correctly and claim 4 GiB.
@@ -297,6 +299,7 @@ TEST_F(Av1Input, CutAndOversizedUnits)
         {"section5 huge trailing OBU", hugeS5, 30, 31, 31},
         {"annexb cut in the last OBU", ab.left(ab.size() - 5), abUnits - 1, abUnits - 1, 29},
         {"annexb huge trailing unit", hugeAb, abUnits, abUnits, 30},
+        {"annexb zeros after the units", zeroTailAb, abUnits, abUnits, 30},
     };
     for (Case const& c : kCases) {
         SCOPED_TRACE(c.label);

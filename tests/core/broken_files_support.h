@@ -551,6 +551,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             });
         }
         add("zero sizes", [](Bytes& b) { return Splice(b, 0, 0, {0, 0, 0, 0}); });
+        add("zeros after the units", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
         add("temporal unit of one zero frame unit", [](Bytes& b) { return Splice(b, 0, 0, {1, 0}); });
         break;
     case Kind::Vvc: {
