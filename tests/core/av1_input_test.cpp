@@ -274,6 +274,8 @@ TEST_F(Av1Input, CutAndOversizedUnits)
     QByteArray hugeTail = ivf + IvfFrameHeader(0xfffffff0u) + QByteArray(100, 'x');
     // Zeros after the frames read as empty frame headers, which end the stream.
     QByteArray zeroTail = ivf + QByteArray(1200, '\0');
+    // In a low-overhead stream they read as invalid OBU headers, which end it.
+    QByteArray zeroTailS5 = s5 + QByteArray(1200, '\0');
     // In Annex B they read as empty temporal units, which end the stream too.
     QByteArray zeroTailAb = ab + QByteArray(1200, '\0');
     // A last OBU claiming 4 GiB - 1 bytes.
@@ -297,6 +299,7 @@ TEST_F(Av1Input, CutAndOversizedUnits)
         {"ivf zeros after the frames", zeroTail, 30, 30, 30},
         {"section5 cut in the last OBU", s5.left(s5.size() - 5), 29, 30, 30},
         {"section5 huge trailing OBU", hugeS5, 30, 31, 31},
+        {"section5 zeros after the OBUs", zeroTailS5, 30, 30, 30},
         {"annexb cut in the last OBU", ab.left(ab.size() - 5), abUnits - 1, abUnits - 1, 29},
         {"annexb huge trailing unit", hugeAb, abUnits, abUnits, 30},
         {"annexb zeros after the units", zeroTailAb, abUnits, abUnits, 30},

@@ -528,6 +528,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
                 return true;
             });
         }
+        add("zeros after the OBUs", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
         add("temporal delimiter with payload", [](Bytes& b) { return Splice(b, 1, 1, {0x05}); });
         add("sequence header 65536x65536", [](Bytes& b) { return Av1MaxSize(b, 65536, 65536); });
         add("sequence header 16384x16384", [](Bytes& b) { return Av1MaxSize(b, 16384, 16384); });

@@ -60,11 +60,7 @@ protected:
             ExpectSound(o);
             ++m_cases;
             m_opened += o.open == ZE_NOX_CORE_OK ? 1 : 0;
-            if (qEnvironmentVariableIsSet("BROKEN_FILES_TIMES"))
-                std::fprintf(stdout, "OPEN %d walked %d of %d %s %s\n", int(o.open), o.framesWalked, o.frameCount, clip.name.c_str(), what.c_str());
         }
-        if (qEnvironmentVariableIsSet("BROKEN_FILES_TIMES"))
-            std::fprintf(stdout, "TIME %lld %s %s\n", (long long)timer.elapsed(), clip.name.c_str(), what.c_str());
         // A hang shows as a case taking far longer than any sound one (under the sanitizer too).
         EXPECT_LT(timer.elapsed(), 30000) << clip.name << " " << what;
     }
