@@ -24,6 +24,7 @@ extern "C" {
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace brokenfiles {
@@ -203,6 +204,7 @@ struct Clip
     std::function<Bytes()> load;
     bool withParams = false; // opened with a stream-parameters record
     bool decodes = true;     // its pictures come out (the VVC library layer gives no samples)
+    bool opens = true;       // its first picture comes out
     StreamParams params;
 };
 
@@ -246,6 +248,22 @@ inline std::vector<Clip> const& Clips()
         c.back().decodes = false;
         c[3].withParams = true;
         c[3].params = raw;
+        // Stored stream parameters of another file under the same name: 176x144 instead of 64x48.
+        StreamParams stale;
+        stale.valid = true;
+        stale.width = 176;
+        stale.height = 144;
+        stale.pixFmt = AV_PIX_FMT_YUV420P;
+        stale.frames = 4;
+        for (auto [name, kind, type, from] :
+             {std::make_tuple("fz_stale_params.h264", Kind::H264, ZE_STREAM_TYPE_AVC, "fz_avc.h264"),
+              std::make_tuple("fz_stale_params.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, "fz_av1.ivf")}) {
+            c.push_back(plain(name, kind, type, media(from)));
+            c.back().withParams = true;
+            c.back().params = stale;
+            c.back().params.type = type;
+            c.back().opens = false; // the first picture does not match
+        }
         return c;
     }();
     return kClips;
