@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 using namespace ze::nox::core;
@@ -118,4 +122,27 @@ TEST_F(BrokenFiles, RandomDamageGivesResultCodes)
     }
     RecordProperty("cases", m_cases);
     RecordProperty("opened", m_opened);
+}
+
+// A file of a few gigabytes that holds one readable frame (a zero tail, made sparse here): the
+// bit rate over the whole file is far above what an int holds and must come back bounded.
+TEST_F(BrokenFiles, BitRateOfAHugeFileStaysInRange)
+{
+    Clip const& clip = *std::find_if(Clips().begin(), Clips().end(), [](Clip const& c) { return c.kind == Kind::Ivf; });
+    const QString path = WriteCase(m_dir, clip, clip.load());
+    ASSERT_FALSE(path.isEmpty());
+    {
+        QFile f(path);
+        if (!f.resize(qint64(6) << 30))
+            GTEST_SKIP() << "no room for a sparse 6 GiB file";
+    }
+    ZeNoxDecoder* created = nullptr;
+    ASSERT_EQ(CreateNoxDecoder(&created, ZE_STREAM_TYPE_AV1, path, AnswerRaw, false, nullptr), ZE_NOX_CORE_OK);
+    std::unique_ptr<ZeNoxDecoder> d(created);
+    ASSERT_EQ(d->openFile(path, nullptr), ZE_NOX_CORE_OK);
+    ASSERT_GT(d->getOriginalFrameCount(), 0);
+    EXPECT_EQ(d->bitrateKbps(240), INT_MAX);
+    EXPECT_GT(d->bitrateKbps(1), 0);
+    EXPECT_EQ(d->bitrateKbps(0), 0);
+    EXPECT_EQ(d->bitrateKbps(-25), 0);
 }
