@@ -257,8 +257,10 @@ inline std::vector<Clip> const& Clips()
         stale.frames = 4;
         for (auto [name, kind, type, from] :
              {std::make_tuple("fz_stale_params.h264", Kind::H264, ZE_STREAM_TYPE_AVC, "fz_avc.h264"),
-              std::make_tuple("fz_stale_params.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, "fz_av1.ivf")}) {
-            c.push_back(plain(name, kind, type, media(from)));
+              std::make_tuple("fz_stale_params.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, "fz_av1.ivf"),
+              std::make_tuple("fz_stale_params.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC, "")}) {
+            c.push_back(plain(name, kind, type, *from ? media(from) : std::function<Bytes()>(SyntheticVvc)));
+            c.back().decodes = kind != Kind::Vvc;
             c.back().withParams = true;
             c.back().params = stale;
             c.back().params.type = type;
