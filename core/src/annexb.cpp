@@ -114,10 +114,11 @@ int annexb_open(void* state, const char* fileName, unsigned frameRate[2], unsign
     frameRate[1] = 1;
     timeBase[0] = 25;
     timeBase[1] = 1;
-    // Count the temporal units that lie completely in the file.
+    // Count the temporal units that lie completely in the file. An empty one ends the count as it
+    // ends reading: a tail of zeros would otherwise count one unit per byte, slowly.
     unsigned count = 0;
     uint64_t size = 0;
-    while (av1_input::ReadLeb128(c->f, &size) > 0 && size <= av1_input::BytesLeft(c->f, c->fileSize) &&
+    while (av1_input::ReadLeb128(c->f, &size) > 0 && size > 0 && size <= av1_input::BytesLeft(c->f, c->fileSize) &&
            fseeko(c->f, static_cast<off_t>(size), SEEK_CUR) == 0)
         ++count;
     *frameCount = count;

@@ -80,13 +80,15 @@ int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned*
     const uint32_t duration = Rl32(hdr + 24);
 
     // Count the frames whose payload lies completely in the file; a cut trailing frame is not one.
+    // An empty frame ends the count as it ends reading: a tail of zeros (a file preallocated or
+    // cut short while being written) would otherwise count as one frame per 12 bytes, slowly.
     uint64_t pos = sHeaderSize;
     unsigned count = 0;
     uint8_t sizeBytes[4];
     while (c->fileSize - pos >= sFrameHeaderSize && fseeko(c->f, static_cast<off_t>(pos), SEEK_SET) == 0 &&
            fread(sizeBytes, 4, 1, c->f) == 1) {
         const uint64_t sz = Rl32(sizeBytes);
-        if (sz > c->fileSize - pos - sFrameHeaderSize)
+        if (!sz || sz > c->fileSize - pos - sFrameHeaderSize)
             break;
         pos += sFrameHeaderSize + sz;
         ++count;

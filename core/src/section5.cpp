@@ -100,12 +100,16 @@ int section5_open(void* state, const char* fileName, unsigned frameRate[2], unsi
     frameRate[1] = 1;
     timeBase[0] = 25;
     timeBase[1] = 1;
-    // One frame per temporal delimiter; a cut trailing OBU ends the count.
+    // One frame per temporal delimiter; a cut trailing OBU ends the count, and so does an invalid
+    // OBU after the first temporal delimiter (a damaged tail, such as zeros, leaves the units
+    // before it readable, as in the other framings).
     unsigned count = 0;
     for (;;) {
         int type = 0;
         uint64_t headerBytes = 0, payload = 0;
         const int res = ReadObuHeader(c->f, 1, &type, &headerBytes, &payload);
+        if (res < 0 && count > 0)
+            break;
         if (res < 0) {
             fclose(c->f);
             c->f = nullptr;
@@ -139,10 +143,10 @@ int section5_read(void* state, Dav1dData* data)
         int type = 0;
         uint64_t headerBytes = 0, payload = 0;
         const int res = ReadObuHeader(c->f, first, &type, &headerBytes, &payload);
-        if (res < 0)
+        if (res < 0 && first)
             return -1;
-        if (!res)
-            break;
+        if (res <= 0)
+            break; // an invalid OBU after the unit's first is left out like a cut one
         if (first && type != 2)
             return -1;
         if (!first && type == 2)

@@ -1,5 +1,6 @@
 #include "ze_av1_decoder.h"
 
+#include "ffmpeg_utils.h"
 #include "frame.h"
 #include "input.h"
 #include "ze_nox_core_supported_features.h"
@@ -339,6 +340,21 @@ ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)
     }
     const int w = pic.p.w;
     const int h = pic.p.h;
+    // A picture must be what the stream was opened as: parameters stored for another file of
+    // the name, or a change after a decoding error, would otherwise reach callers that size
+    // their planes by width() and height().
+    if (w != m_width || h != m_height || fmt != m_pixFmt) {
+        qWarning().noquote() << QStringLiteral("%1: frame %2 is %3x%4 %5, the stream %6x%7 %8")
+                                    .arg(ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE))
+                                    .arg(m_curFrameNumber + 1)
+                                    .arg(w)
+                                    .arg(h)
+                                    .arg(GetPixFmtName(fmt))
+                                    .arg(m_width)
+                                    .arg(m_height)
+                                    .arg(GetPixFmtName(m_pixFmt));
+        return ZE_NOX_CORE_RESOLUTION_CHANGE;
+    }
     if (!frame.allocatePicture(w, h, fmt)) {
         WarnConversion(ZE_NOX_CORE_NOT_OPENED);
         return ZE_NOX_CORE_NOT_OPENED;

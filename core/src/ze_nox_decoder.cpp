@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <climits>
 
 namespace ze::nox::core {
 
@@ -28,7 +29,11 @@ int ZeNoxDecoder::bitrateKbps(double fps) const
     if (!isOpened() || frames <= 0)
         return 0;
     const double bits = static_cast<double>(QFileInfo(filename()).size()) * 8.0;
-    return static_cast<int>(bits * fps / (static_cast<double>(frames) * 1000.0));
+    const double kbps = bits * fps / (static_cast<double>(frames) * 1000.0);
+    // A huge file with few readable frames exceeds an int; a rate that is not positive gives 0.
+    if (!(kbps > 0))
+        return 0;
+    return kbps >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(kbps);
 }
 
 int ZeNoxDecoder::firstFrameNumber() const

@@ -55,8 +55,8 @@ public:
     virtual int height() const = 0;
     virtual AVPixelFormat pixelFormat() const = 0;
     virtual ZeStreamType streamType() const = 0;
-    // Default: file size x 8 x fps / (frame count x 1000) over the whole file, truncated; 0 when
-    // closed or empty.
+    // Default: file size x 8 x fps / (frame count x 1000) over the whole file, truncated and
+    // bounded by INT_MAX; 0 when closed or empty or for a rate that is not positive.
     virtual int bitrateKbps(double fps) const;
     virtual int getOriginalFrameCount() const = 0;
     virtual int curFrameNumber() const = 0;

@@ -252,24 +252,46 @@ ZeNoxCoreError ZeVvcDecoder::getNextFrameInternal(Frame& frame)
         return ZE_NOX_CORE_END_OF_FILE;
     }
     m_lastWriteHadSamples = false;
+    m_lastOutput = OutputInfo{}; // width 0 until a picture is written
+    // Never a stale picture with a failure: the Frame may hold planes set up for a picture that
+    // was not written. The output objects let go of the planes, which the reset frees.
+    auto failed = [&](ZeNoxCoreError err) {
+        frame.reset();
+        for (auto& output : m_reconOutputs)
+            output.second->close();
+        return err;
+    };
     try {
         const ZeNoxCoreError r = decodeNextFrame(frame, true);
         if (r == ZE_NOX_CORE_END_OF_FILE) {
             if (xFlushOutput(m_pictureList, -1, false) != ZE_NOX_CORE_OK)
-                return ZE_NOX_CORE_INTERNAL_ERROR;
+                return failed(ZE_NOX_CORE_INTERNAL_ERROR);
         } else if (r != ZE_NOX_CORE_OK) {
-            return ZE_NOX_CORE_INTERNAL_ERROR;
+            return failed(ZE_NOX_CORE_INTERNAL_ERROR);
         }
     } catch (std::exception const& e) {
         qCritical().noquote() << QString::fromUtf8(e.what());
-        return ZE_NOX_CORE_INTERNAL_ERROR;
+        return failed(ZE_NOX_CORE_INTERNAL_ERROR);
+    }
+    // A picture must be what the stream was opened as: parameters stored for another file of the
+    // name would otherwise give pictures of a size other than width() x height().
+    if (m_lastOutput.width > 0 &&
+        (m_lastOutput.width != m_width || m_lastOutput.height != m_height ||
+         getAvPixFmtFromVvcVtmParams(m_lastOutput.bitDepth, ChromaFormat(m_lastOutput.chromaFormat), m_packedYuvMode) !=
+             m_pixFmt)) {
+        qWarning().noquote() << QStringLiteral("%1: frame %2 is %3x%4, the stream %5x%6")
+                                    .arg(ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE))
+                                    .arg(m_curFrameNumber + 1)
+                                    .arg(m_lastOutput.width)
+                                    .arg(m_lastOutput.height)
+                                    .arg(m_width)
+                                    .arg(m_height);
+        ++m_curFrameNumber;
+        return failed(ZE_NOX_CORE_RESOLUTION_CHANGE);
     }
     if (!m_lastWriteHadSamples) {
-        // The picture was decoded but the library gave no samples for it. The output objects
-        // let go of the planes, which the reset frees.
-        frame.reset();
-        for (auto& output : m_reconOutputs)
-            output.second->close();
+        // The picture was decoded but the library gave no samples for it.
+        failed(ZE_NOX_CORE_INTERNAL_ERROR);
         if (!m_noSamplesLogged) {
             qCritical().noquote() << QStringLiteral("VVC decoder: this build cannot decode VVC pictures (%1)").arg(m_fileName);
             m_noSamplesLogged = true;
@@ -342,10 +364,15 @@ ZeNoxCoreError ZeVvcDecoder::getFrame(int n, Frame& frame)
     if (n < 0 || n > lastFrameNumber() - first)
         return ZE_NOX_CORE_INVALID_PARAMETERS;
     const int target = first + n;
-    if (target == m_curFrameNumber)
+    // The current picture again only while the Frame still holds it: after a failed step the
+    // number has moved on without a picture.
+    if (target == m_curFrameNumber && frame.isValid())
         return ZE_NOX_CORE_OK;
-    if (target < m_curFrameNumber)
-        getFirstFrame(frame);
+    if (target <= m_curFrameNumber) {
+        const ZeNoxCoreError r = getFirstFrame(frame);
+        if (r != ZE_NOX_CORE_OK || target == firstFrameNumber())
+            return r;
+    }
     return stepTo(target, frame);
 }
 

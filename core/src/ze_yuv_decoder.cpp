@@ -368,8 +368,13 @@ bool ZeYuvDecoder::tryToParseY4M(QString const& fileName, Y4MInfo& info)
         qint64 const pos = file.pos();
         if (pos >= fileSize)
             break;
+        // A short last frame is taken only after a complete one: a file holding no complete
+        // frame does not back the picture size its header claims (up to 16384 x 16384).
+        bool const complete = fileSize - pos >= frameSize;
+        if (!complete && info.offsets.isEmpty())
+            break;
         info.offsets.append(pos);
-        if (!file.seek(pos + frameSize))
+        if (!complete || !file.seek(pos + frameSize))
             break;
     }
     return !info.offsets.isEmpty();

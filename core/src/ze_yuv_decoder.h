@@ -76,8 +76,9 @@ private:
     };
 
     // Examines a file as YUV4MPEG2: false when it lacks the signature or a usable picture size, or
-    // holds no frame of the stream's size. A chroma format without planar layout is answered true
-    // with an empty index (the pixel format then rejects the stream).
+    // holds no complete frame of the stream's size (a short last frame is taken after a complete
+    // one). A chroma format without planar layout is answered true with an empty index (the pixel
+    // format then rejects the stream).
     static bool tryToParseY4M(QString const& fileName, Y4MInfo& info);
     // Checks the stored raw parameters; 15 when they cannot describe a picture.
     ZeNoxCoreError validateRawParams() const;

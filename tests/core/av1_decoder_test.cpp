@@ -237,6 +237,18 @@ TEST_F(Av1Decoder, OpensWithParameters)
     EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(dec.curAbsoluteFrameNumber(), 1);
 
+    // Parameters of another size (stored for an earlier file of the name): no picture comes out
+    // that differs from width() and height().
+    StreamParams stale = params;
+    stale.width = 176;
+    stale.height = 144;
+    ASSERT_EQ(dec.openFile(TestMediaPath("av1_420p10.obu"), &stale), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 1);
+
     dec.closeFile();
     EXPECT_EQ(dec.openResult(), ZE_NOX_CORE_NOT_OPENED);
     EXPECT_TRUE(dec.filename().isEmpty());

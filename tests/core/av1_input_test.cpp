@@ -272,6 +272,12 @@ TEST_F(Av1Input, CutAndOversizedUnits)
     QByteArray hugeIvf = ivf;
     hugeIvf.replace(32, 4, QByteArray("\xf0\xff\xff\xff", 4));
     QByteArray hugeTail = ivf + IvfFrameHeader(0xfffffff0u) + QByteArray(100, 'x');
+    // Zeros after the frames read as empty frame headers, which end the stream.
+    QByteArray zeroTail = ivf + QByteArray(1200, '\0');
+    // In a low-overhead stream they read as invalid OBU headers, which end it.
+    QByteArray zeroTailS5 = s5 + QByteArray(1200, '\0');
+    // In Annex B they read as empty temporal units, which end the stream too.
+    QByteArray zeroTailAb = ab + QByteArray(1200, '\0');
     // A last OBU claiming 4 GiB - 1 bytes.
     QByteArray hugeS5 = s5 + QByteArray("\x12\x00\x32\xff\xff\xff\xff\x0f", 8) + QByteArray(50, 'x');
     // A temporal unit, frame unit and OBU that nest correctly and claim 4 GiB.
@@ -290,10 +296,13 @@ TEST_F(Av1Input, CutAndOversizedUnits)
         {"ivf cut in the last frame", ivf.left(ivf.size() - 5), 29, 29, 29},
         {"ivf huge first frame", hugeIvf, 0, 0, 0},
         {"ivf huge trailing frame", hugeTail, 30, 30, 30},
+        {"ivf zeros after the frames", zeroTail, 30, 30, 30},
         {"section5 cut in the last OBU", s5.left(s5.size() - 5), 29, 30, 30},
         {"section5 huge trailing OBU", hugeS5, 30, 31, 31},
+        {"section5 zeros after the OBUs", zeroTailS5, 30, 30, 30},
         {"annexb cut in the last OBU", ab.left(ab.size() - 5), abUnits - 1, abUnits - 1, 29},
         {"annexb huge trailing unit", hugeAb, abUnits, abUnits, 30},
+        {"annexb zeros after the units", zeroTailAb, abUnits, abUnits, 30},
     };
     for (Case const& c : kCases) {
         SCOPED_TRACE(c.label);

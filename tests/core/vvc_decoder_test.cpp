@@ -314,6 +314,30 @@ TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
               ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
 }
 
+// Parameters stored for another file of the name: the pictures are refused, none of another
+// size is handed out, and the current number is never answered with a picture it does not hold.
+TEST_F(VvcDecoderTest, PicturesOfAnotherSizeThanTheParametersAreRefused)
+{
+    const QString path = file(QStringLiteral("stale.vvc"), BuildStream(Spec(4)));
+    StreamParams stale;
+    stale.valid = true;
+    stale.type = ZE_STREAM_TYPE_VVC;
+    stale.width = 176;
+    stale.height = 144;
+    stale.pixFmt = AV_PIX_FMT_YUV420P;
+    stale.frames = 4;
+    ZeVvcDecoder dec;
+    ASSERT_EQ(dec.openFile(path, &stale), ZE_NOX_CORE_OK);
+    Frame frame;
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 0);
+    EXPECT_EQ(dec.getFrame(0, frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_RESOLUTION_CHANGE);
+    EXPECT_EQ(dec.curAbsoluteFrameNumber(), 1);
+}
+
 TEST_F(VvcDecoderTest, PicturesAreNotDecodedAndSaySoOncePerFile)
 {
     const QString path = file(QStringLiteral("nav.vvc"), BuildStream(Spec(4)));

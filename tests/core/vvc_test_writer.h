@@ -85,6 +85,7 @@ struct SeqParams
     bool window = false;
     int winLeft = 0, winRight = 0, winTop = 0, winBottom = 0;
     int log2MaxPocLsb = 8;
+    int pocMsbCycleLen = 0;                  // 0: no POC MSB cycle in the picture headers
     bool dpbParams = true;
     int maxDecPicBuffering = 4;
     int maxNumReorder = 0;
@@ -140,7 +141,9 @@ inline std::vector<uint8_t> SpsRbsp(SeqParams const& p)
     w.flag(false);
     w.flag(false);
     w.u(uint32_t(p.log2MaxPocLsb - 4), 4);
-    w.flag(false);                           // POC MSB cycle
+    w.flag(p.pocMsbCycleLen > 0);            // POC MSB cycle
+    if (p.pocMsbCycleLen > 0)
+        w.ue(uint32_t(p.pocMsbCycleLen - 1));
     w.u(0, 2);                               // extra PH bytes
     w.u(0, 2);                               // extra SH bytes
     if (p.dpbParams) {
@@ -185,7 +188,9 @@ inline std::vector<uint8_t> PpsRbsp(PicParams const& p)
     return w.data();
 }
 
-inline void PictureHeader(BitWriter& w, bool irap, int poc, int log2MaxPocLsb, int ppsId = 0)
+// With pocMsbCycleLen > 0 the header carries the POC MSB cycle `pocMsbCycle` (none when negative).
+inline void PictureHeader(BitWriter& w, bool irap, int poc, int log2MaxPocLsb, int ppsId = 0, int pocMsbCycleLen = 0,
+                          int64_t pocMsbCycle = -1)
 {
     w.flag(irap);
     w.flag(false);                           // non-reference
@@ -196,6 +201,11 @@ inline void PictureHeader(BitWriter& w, bool irap, int poc, int log2MaxPocLsb, i
         w.flag(true);                        // intra slices allowed
     w.ue(uint32_t(ppsId));
     w.u(uint32_t(poc) & ((1u << log2MaxPocLsb) - 1), log2MaxPocLsb);
+    if (pocMsbCycleLen > 0) {
+        w.flag(pocMsbCycle >= 0);
+        if (pocMsbCycle >= 0)
+            w.u(uint32_t(pocMsbCycle), pocMsbCycleLen);
+    }
 }
 
 // Slice data stand-in with byte patterns that need emulation prevention.
@@ -205,6 +215,7 @@ struct Pic
 {
     int type;     // NAL unit type of its slices
     int poc;
+    int64_t pocMsbCycle = -1; // written when the SPS has a POC MSB cycle and this is not negative
 };
 
 struct StreamSpec
@@ -255,7 +266,7 @@ public:
         const int temporalId = 0;
         if (!s.phInSliceHeader || s.slicesPerPicture > 1) {
             BitWriter w;
-            PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId);
+            PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId, s.sps.pocMsbCycleLen, p.pocMsbCycle);
             w.trailingBits();
             nal(Nal(19, w.data()), s.fourByteStartCodes);
         }
@@ -264,7 +275,7 @@ public:
             const bool phHere = s.phInSliceHeader && s.slicesPerPicture == 1;
             w.flag(phHere);
             if (phHere)
-                PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId);
+                PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId, s.sps.pocMsbCycleLen, p.pocMsbCycle);
             w.bytes(kSliceData());
             nal(Nal(p.type, w.data(), 0, temporalId), s.fourByteStartCodes);
         }

@@ -191,9 +191,10 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     m_eosSeen[layer] = false;
 
     const int maxPocLsb = 1 << sps->m_log2MaxPocLsb;
-    int pocMsb = 0;
+    // 64-bit: a signalled MSB cycle of up to 28 bits times the LSB range exceeds an int.
+    int64_t pocMsb = 0;
     if (m_picHeader.pocMsbCyclePresent) {
-        pocMsb = m_picHeader.pocMsbCycleVal * maxPocLsb;
+        pocMsb = int64_t(m_picHeader.pocMsbCycleVal) * maxPocLsb;
     } else if (!clvsStart) {
         const int prevLsb = m_prevTid0Poc[layer] & (maxPocLsb - 1);
         const int prevMsb = m_prevTid0Poc[layer] - prevLsb;
@@ -205,7 +206,7 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
         else
             pocMsb = prevMsb;
     }
-    const int64_t poc = int64_t(pocMsb) + m_picHeader.pocLsb;
+    const int64_t poc = pocMsb + m_picHeader.pocLsb;
     VVC_CHECK(poc > INT32_MAX / 2 || poc < INT32_MIN / 2, "Picture order count out of range");
     if (nalu.m_temporalId == 0 && type != NAL_UNIT_CODED_SLICE_RASL && type != NAL_UNIT_CODED_SLICE_RADL &&
         !m_picHeader.nonRefPic)
