@@ -280,6 +280,25 @@ TEST_F(PlaybackTest, SampleValueTextFollowsTheSample)
     area->setYuvValuesFormat(PB::YUV_VALUES_FORMAT_HEX);
     QImage const hex = area->grab().toImage();
     EXPECT_NE(dec10, hex) << "decimal and hexadecimal texts differ";
+
+    // The cell outlines are black, grey in the black-and-white difference mode (here of a
+    // stream against itself, so every cell is white).
+    auto count = [](QImage const& image, QColor const& colour) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += QColor(image.pixel(x, y)) == colour;
+        return n;
+    };
+    QImage const grid = area->grab().toImage();
+    EXPECT_GT(count(grid, Qt::black), grid.height() * 4);
+    area->setRefDec(dec.get());
+    area->setViewMode(PB::VIEW_MODE_BW_DIFF);
+    area->showFrame(0);
+    QImage const bw = area->grab().toImage();
+    EXPECT_EQ(count(bw, Qt::black), 0);
+    EXPECT_GT(count(bw, Qt::gray), bw.height() * 4);
+    area->setRefDec(nullptr);
 }
 
 TEST_F(PlaybackTest, SplitLineDragIsSavedByTheDestructor)
