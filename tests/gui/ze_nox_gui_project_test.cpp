@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -399,6 +401,14 @@ TEST_F(Project, FailedSaveKeepsThePreviousFile)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     QByteArray const before = f.readAll();
     f.close();
+    // A target that cannot be replaced (a folder): nothing saved, the changes still unsaved.
+    QDir(m_dir.path()).mkpath(QStringLiteral("folder.zenxp/inner"));
+    prj().setFileName(m_dir.filePath(QStringLiteral("folder.zenxp")));
+    prj().addRdCurve(QStringLiteral("other"));
+    prj().saveToFile();
+    EXPECT_TRUE(prj().hasUnsavedChanges());
+    EXPECT_TRUE(QFileInfo(m_dir.filePath(QStringLiteral("folder.zenxp/inner"))).isDir());
+    prj().setFileName(path);
     // A folder without write permission: the temporary file cannot be made. Root writes anyway.
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
