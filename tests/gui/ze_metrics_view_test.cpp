@@ -375,3 +375,58 @@ TEST(MetricsViewTabs, ReopensOnTheTabItWasClosedOn)
 }
 
 } // namespace
+
+namespace {
+
+// The BD-rate text of the chosen chart: the anchor first, then each curve's value with its sign
+// and colour, or n/a where no BD rate exists. The RD points are set by hand; a complete run's
+// end computes the table.
+TEST_F(MetricsViewProject, BdRateTextShowsSignColourAndMissingValues)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ref->setIsRefFile(true);
+    struct Curve {
+        char const* name;
+        std::vector<Point> points;
+        char const* line; // empty: checked for the anchor
+    };
+    Curve const curves[] = {
+        {"Anchor", {{1000, 30}, {2000, 40}}, ""},
+        {"More", {{1500, 30}, {3000, 40}}, "More: <span style=' color:red;'> +40.55%</span>"},
+        {"Less", {{500, 30}, {1000, 40}}, "Less: <span style=' color:green;'> -69.31%</span>"},
+        {"Same", {{1000, 30}, {2000, 40}}, "Same: <span style=' color:black;'> 0.00%</span>"},
+        {"Flat", {{1000, 35}, {2000, 35}}, "Flat: <span style=' color:black;'> n/a</span>"},
+    };
+    for (Curve const& c : curves)
+        addCurve(QString::fromLatin1(c.name), {a});
+    project()->setRdCurveAnchor(project()->rdCurveByName(QStringLiteral("Anchor")));
+    for (Curve const& c : curves) {
+        ZeMetricsView::RdPlotCurve* plot = view.rdPlotCurves().value(project()->rdCurveByName(c.name), nullptr);
+        ASSERT_NE(plot, nullptr);
+        RdMetricCurve* rd =
+            plot->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR, ze::nox::core::COMPONENT_YUV);
+        for (Point const& p : c.points)
+            rd->addValue(p.bitrate, p.value);
+    }
+
+    Child<QComboBox>(view, "metrics")->setCurrentIndex(0); // "PSNR: YUV"
+    emit view.stopped(true);
+    QString const text = view.bdLabel()->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("<html><head/><body><b>BD Rates:</b><br>Anchor: <span "
+                                               "style=' color:black;'> anchor</span><br>")))
+        << text.toStdString();
+    for (Curve const& c : curves) {
+        if (*c.line)
+            EXPECT_TRUE(text.contains(QString::fromLatin1(c.line))) << c.name << "\n" << text.toStdString();
+    }
+    EXPECT_TRUE(text.endsWith(QStringLiteral("</body></html>")));
+
+    // The anchor losing its place empties the table.
+    project()->setRdCurveAnchor(nullptr);
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_TRUE(view.bdLabel()->text().isEmpty());
+}
+
+} // namespace
