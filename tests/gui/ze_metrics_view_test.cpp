@@ -418,8 +418,9 @@ TEST_F(MetricsViewProject, BdRateTextShowsSignColourAndMissingValues)
                                                "style=' color:black;'> anchor</span><br>")))
         << text.toStdString();
     for (Curve const& c : curves) {
-        if (*c.line)
+        if (*c.line) {
             EXPECT_TRUE(text.contains(QString::fromLatin1(c.line))) << c.name << "\n" << text.toStdString();
+        }
     }
     EXPECT_TRUE(text.endsWith(QStringLiteral("</body></html>")));
 
