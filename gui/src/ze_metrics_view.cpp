@@ -641,6 +641,9 @@ void ZeMetricsView::onMetricsStopped()
     if (anyRunning)
         return;
     m_runActive = false;
+    // Progress is shared by all streams, so a stream that ends after another reached 100 % would
+    // keep the RD point of its last rise; the points are taken again from the final means.
+    rebuildRdPoints();
     emit stopped(c == f);
 }
 
@@ -649,6 +652,11 @@ void ZeMetricsView::onMetricsProgress(int percent)
     if (percent <= m_maxProgress)
         return;
     m_maxProgress = percent;
+    rebuildRdPoints();
+}
+
+void ZeMetricsView::rebuildRdPoints()
+{
     for (RdPlotCurve* c : qAsConst(m_rdPlotCurves)) {
         if (!c)
             continue;

@@ -131,6 +131,8 @@ private slots:
 private:
     void onStarted();
     void onStopped(bool isFinished);
+    // Takes every RD curve's points again from the streams' current means.
+    void rebuildRdPoints();
     void onRdCurveChanged();
     void placeBdLabel(ZeMetricsPlot* plot);
     void clearRdMetricCurves();
