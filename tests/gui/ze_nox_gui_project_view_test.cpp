@@ -385,6 +385,16 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
     }
     EXPECT_EQ(project->sourceFiles().size(), 1);
 
+    // A save that fails keeps the project as well.
+    project->setFileName(QStringLiteral("/nonexistent-folder/p.zenxp"));
+    {
+        ModalScript script({Press(QMessageBox::Yes)});
+        EXPECT_FALSE(view->closeProject());
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_EQ(project->sourceFiles().size(), 1);
+    project->setFileName(QString());
+
     // Yes with a file chosen saves and closes.
     QTemporaryDir dir;
     QString const path = dir.filePath(QStringLiteral("clip.v2.zenxp"));
