@@ -1,12 +1,427 @@
 #include "ze_nox_gui_project.h"
 
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <new>
+
 namespace ze::nox::gui {
 
-ZeNoxGuiProject::ZeNoxGuiProject(QObject* parent)
-    : QObject(parent)
+using ze::nox::core::ZeNoxDecoder;
+
+const QString ZeNoxGuiProject::m_defaultName = QStringLiteral("New Project");
+const QString ZeNoxGuiProject::m_fileExt = QStringLiteral("zenxp");
+const int ZeNoxGuiProject::m_curProjectFileVersion = 1;
+
+namespace {
+
+// A project file is a few kilobytes per source file; anything far larger is not one of ours and
+// is not read into memory.
+constexpr qint64 kMaxProjectFileSize = 64LL * 1024 * 1024;
+
+// Arrays of objects where the document has them at all; a missing key is an empty list.
+bool IsArrayOfObjects(QJsonObject const& obj, QString const& key)
 {
+    if (!obj.contains(key))
+        return true;
+    QJsonValue const v = obj.value(key);
+    if (!v.isArray())
+        return false;
+    for (QJsonValue const& e : v.toArray())
+        if (!e.isObject())
+            return false;
+    return true;
 }
 
-ZeNoxGuiProject::~ZeNoxGuiProject() = default;
+// The shape of a project document, checked before anything is opened.
+bool IsProjectDocument(QJsonObject const& root)
+{
+    if (!IsArrayOfObjects(root, QStringLiteral("sourceFiles")) || !IsArrayOfObjects(root, QStringLiteral("rdCurves")))
+        return false;
+    for (QJsonValue const& c : root.value(QStringLiteral("rdCurves")).toArray())
+        if (!IsArrayOfObjects(c.toObject(), QStringLiteral("sourceFiles")))
+            return false;
+    return true;
+}
+
+} // namespace
+
+ZeNoxGuiProject::ZeNoxGuiProject(QObject* parent)
+    : QObject(parent),
+      m_name(m_defaultName)
+{
+    reset();
+}
+
+ZeNoxGuiProject::~ZeNoxGuiProject()
+{
+    // The window has closed the project before; whatever is left goes quietly.
+    qDeleteAll(m_srcFiles);
+    qDeleteAll(m_rdCurves);
+}
+
+void ZeNoxGuiProject::markChanged()
+{
+    m_hasUnsavedChanges = true;
+    emit projectChanged(true);
+}
+
+ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName)
+{
+    if (srcFileByName(fileName))
+        return ZE_NOX_GUI_FILE_ALREADY_ADDED;
+    auto* file = new (std::nothrow) ZeNoxSourceFile;
+    if (!file)
+        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
+    ZeNoxGuiError const res = file->open(fileName, nullptr);
+    if (res == ZE_NOX_GUI_CANCELED || res == ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT) {
+        delete file;
+        return res;
+    }
+    addSourceFile(file);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::addSourceFile(ZeNoxSourceFile* file)
+{
+    if (!file || m_srcFiles.contains(file))
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    connect(
+        file, &ZeNoxSourceFile::changed, file,
+        [this, file] {
+            emit srcFileChanged(file);
+            markChanged();
+        },
+        Qt::DirectConnection);
+    m_srcFiles.append(file);
+    emit srcFileAdded(file);
+    markChanged();
+    return ZE_NOX_GUI_OK;
+}
+
+void ZeNoxGuiProject::removeSourceFile(ZeNoxSourceFile* file)
+{
+    if (!file || !m_srcFiles.contains(file))
+        return;
+    for (ZeNoxRdCurve* curve : m_rdCurves)
+        curve->removeSrcFiles({file});
+    m_srcFiles.removeAll(file);
+    emit srcFileAboutToRemove(file);
+    delete file;
+    markChanged();
+}
+
+void ZeNoxGuiProject::removeSourceFile(QString const& fileName)
+{
+    removeSourceFile(srcFileByName(fileName));
+}
+
+ZeNoxGuiError ZeNoxGuiProject::addRdCurve(QString const& name)
+{
+    if (name.isEmpty())
+        return ZE_NOX_GUI_RD_CURVE_NAME_EMPTY;
+    if (rdCurveByName(name))
+        return ZE_NOX_GUI_RD_CURVE_NAME_EXISTS;
+    auto* curve = new (std::nothrow) ZeNoxRdCurve(nullptr);
+    if (!curve)
+        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
+    curve->setName(name);
+    return addRdCurve(curve);
+}
+
+ZeNoxGuiError ZeNoxGuiProject::addRdCurve(ZeNoxRdCurve* curve)
+{
+    if (!curve || m_rdCurves.contains(curve))
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    connect(
+        curve, &ZeNoxRdCurve::changed, curve,
+        [this, curve] {
+            emit rdCurveChanged(curve);
+            markChanged();
+        },
+        Qt::DirectConnection);
+    m_rdCurves.append(curve);
+    emit rdCurveAdded(curve);
+    if (!m_rdCurveAnchor)
+        setRdCurveAnchor(curve);
+    markChanged();
+    return ZE_NOX_GUI_OK;
+}
+
+void ZeNoxGuiProject::removeRdCurves(QList<ZeNoxRdCurve*> const& curves)
+{
+    bool removed = false;
+    for (ZeNoxRdCurve* curve : curves) {
+        // A curve listed twice, or not the project's, must not be deleted (again).
+        if (!curve || !m_rdCurves.contains(curve))
+            continue;
+        m_rdCurves.removeAll(curve);
+        emit rdCurveAboutToRemove(curve);
+        if (m_rdCurveAnchor == curve)
+            setRdCurveAnchor(nullptr);
+        delete curve;
+        removed = true;
+    }
+    if (removed)
+        markChanged();
+}
+
+ZeNoxGuiError ZeNoxGuiProject::renameRdCurve(QString const& oldName, QString const& newName)
+{
+    if (rdCurveByName(newName))
+        return ZE_NOX_GUI_RD_CURVE_NAME_EXISTS;
+    ZeNoxRdCurve* curve = rdCurveByName(oldName);
+    if (!curve)
+        return ZE_NOX_GUI_RD_CURVE_NOT_FOUND;
+    curve->setName(newName);
+    return ZE_NOX_GUI_OK;
+}
+
+void ZeNoxGuiProject::setRdCurveAnchor(ZeNoxRdCurve const* curve)
+{
+    if (curve == m_rdCurveAnchor)
+        return;
+    ZeNoxRdCurve* target = nullptr;
+    if (curve) {
+        for (ZeNoxRdCurve* c : m_rdCurves)
+            if (c == curve)
+                target = c;
+        if (!target || target->srcFiles().isEmpty())
+            return;
+    }
+    ZeNoxRdCurve* const previous = m_rdCurveAnchor;
+    m_rdCurveAnchor = target;
+    if (previous)
+        emit rdCurveChanged(previous);
+    if (target)
+        emit rdCurveChanged(target);
+    markChanged();
+}
+
+void ZeNoxGuiProject::setName(QString const& name)
+{
+    m_name = name;
+    emit nameChanged();
+}
+
+void ZeNoxGuiProject::reset()
+{
+    m_name = m_defaultName;
+    m_fileName.clear();
+    emit nameChanged();
+    while (!m_srcFiles.isEmpty())
+        removeSourceFile(m_srcFiles.first());
+    QList<ZeNoxRdCurve*> const curves = m_rdCurves; // a copy: the list shrinks meanwhile
+    removeRdCurves(curves);
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+}
+
+void ZeNoxGuiProject::close()
+{
+    reset();
+    emit closed();
+}
+
+void ZeNoxGuiProject::saveToFile()
+{
+    if (m_fileName.isEmpty())
+        return;
+    // Written beside the target and renamed over it only when complete: a failed save leaves the
+    // previous project file as it was.
+    QSaveFile file(m_fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+
+    QJsonObject root;
+    root[QStringLiteral("name")] = m_name;
+    root[QStringLiteral("projectFileVersion")] = m_curProjectFileVersion;
+    QJsonArray files;
+    for (ZeNoxSourceFile const* f : m_srcFiles) {
+        QJsonObject entry;
+        f->write(entry);
+        files.append(entry);
+    }
+    root[QStringLiteral("sourceFiles")] = files;
+    QJsonArray curves;
+    for (ZeNoxRdCurve const* c : m_rdCurves) {
+        QJsonObject entry;
+        c->write(entry);
+        curves.append(entry);
+    }
+    root[QStringLiteral("rdCurves")] = curves;
+    if (m_rdCurveAnchor)
+        root[QStringLiteral("rdCurveAnchor")] = m_rdCurveAnchor->name();
+
+    QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        qWarning() << "Failed to save project file" << m_fileName << file.errorString();
+        return;
+    }
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+}
+
+ZeNoxGuiError ZeNoxGuiProject::failLoad(ZeNoxGuiError err)
+{
+    reset();
+    emit closed();
+    return err;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
+{
+    reset();
+    emit closed();
+
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
+    if (file.size() > kMaxProjectFileSize) {
+        qWarning() << "Project file" << fileName << "is too large:" << file.size() << "bytes";
+        return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+    }
+    QByteArray const bytes = file.read(kMaxProjectFileSize + 1);
+    file.close();
+    // The file name is not kept for a file that could not be read: a later Save would otherwise
+    // overwrite it with an empty project.
+    QJsonDocument const doc = QJsonDocument::fromJson(bytes);
+    if (doc.isEmpty() || doc.isNull())
+        return ZE_NOX_GUI_FAILED_TO_PARSE_FILE;
+    if (!doc.isObject() || !IsProjectDocument(doc.object())) {
+        qWarning() << "Project file" << fileName << "is not a project document";
+        return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+    }
+    m_fileName = fileName;
+    QJsonObject const root = doc.object();
+
+    m_name = root.value(QStringLiteral("name")).toString();
+    // The version is read and not used: every version loads the same way.
+    (void)root.value(QStringLiteral("projectFileVersion")).toInt();
+
+    for (QJsonValue const& v : root.value(QStringLiteral("sourceFiles")).toArray()) {
+        auto* srcFile = new (std::nothrow) ZeNoxSourceFile;
+        if (!srcFile)
+            continue;
+        srcFile->read(v.toObject());
+        addSourceFile(srcFile);
+    }
+
+    QList<ZeNoxSourceFile const*> available;
+    for (ZeNoxSourceFile const* f : m_srcFiles)
+        available.append(f);
+    for (QJsonValue const& v : root.value(QStringLiteral("rdCurves")).toArray()) {
+        auto* curve = new (std::nothrow) ZeNoxRdCurve(nullptr);
+        if (!curve)
+            continue;
+        addRdCurve(curve);
+        ZeNoxGuiError const res = curve->read(v.toObject(), available);
+        if (res != ZE_NOX_GUI_OK)
+            return failLoad(res);
+    }
+
+    QString const anchor = root.value(QStringLiteral("rdCurveAnchor")).toString();
+    if (!anchor.isEmpty()) {
+        ZeNoxRdCurve* curve = rdCurveByName(anchor);
+        if (!curve)
+            qWarning() << "Unable to find RD Curve anchor in the RD Curve list";
+        else
+            setRdCurveAnchor(curve);
+    }
+
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxSourceFile* ZeNoxGuiProject::srcFileByName(QString const& fileName) const
+{
+    QString const canonical = QFileInfo(fileName).canonicalFilePath();
+    if (canonical.isEmpty())
+        return nullptr;
+    for (ZeNoxSourceFile* f : m_srcFiles)
+        if (QFileInfo(f->fullFilename()).canonicalFilePath() == canonical)
+            return f;
+    return nullptr;
+}
+
+ZeNoxRdCurve* ZeNoxGuiProject::rdCurveByName(QString const& name) const
+{
+    for (ZeNoxRdCurve* c : m_rdCurves)
+        if (c->name() == name)
+            return c;
+    return nullptr;
+}
+
+QList<ZeNoxSourceFile*> ZeNoxGuiProject::sourceFiles(QSet<ZeNoxSourceFile::OpenStatus> const& statuses) const
+{
+    if (statuses.isEmpty())
+        return m_srcFiles;
+    QList<ZeNoxSourceFile*> out;
+    for (ZeNoxSourceFile* f : m_srcFiles)
+        if (statuses.contains(f->openStatus()))
+            out.append(f);
+    return out;
+}
+
+QList<ZeNoxDecoder*> ZeNoxGuiProject::getAllDecoders(QSet<ZeNoxSourceFile::OpenStatus> const& statuses) const
+{
+    QList<ZeNoxDecoder*> out;
+    for (ZeNoxSourceFile* f : sourceFiles(statuses))
+        out.append(f->decoder());
+    return out;
+}
+
+ZeNoxSourceFile* ZeNoxGuiProject::leftSrcFile() const
+{
+    for (ZeNoxSourceFile* f : m_srcFiles)
+        if (f->isLeftFile())
+            return f;
+    return nullptr;
+}
+
+ZeNoxSourceFile* ZeNoxGuiProject::rightSrcFile() const
+{
+    for (ZeNoxSourceFile* f : m_srcFiles)
+        if (f->isRightFile())
+            return f;
+    return nullptr;
+}
+
+ZeNoxSourceFile* ZeNoxGuiProject::refSrcFile() const
+{
+    for (ZeNoxSourceFile* f : m_srcFiles)
+        if (f->isRefFile())
+            return f;
+    return nullptr;
+}
+
+ZeNoxDecoder* ZeNoxGuiProject::leftDecoder() const
+{
+    ZeNoxSourceFile* f = leftSrcFile();
+    return f ? f->decoder() : nullptr;
+}
+
+ZeNoxDecoder* ZeNoxGuiProject::rightDecoder() const
+{
+    ZeNoxSourceFile* f = rightSrcFile();
+    return f ? f->decoder() : nullptr;
+}
+
+ZeNoxDecoder* ZeNoxGuiProject::referenceDecoder() const
+{
+    ZeNoxSourceFile* f = refSrcFile();
+    return f ? f->decoder() : nullptr;
+}
+
+bool ZeNoxGuiProject::isEmpty() const
+{
+    return m_srcFiles.isEmpty() && m_rdCurves.isEmpty() && !m_rdCurveAnchor;
+}
 
 } // namespace ze::nox::gui

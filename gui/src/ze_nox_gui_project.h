@@ -1,16 +1,105 @@
 #pragma once
 
+#include "ze_nox_gui_errors.h"
+#include "ze_nox_rd_curve.h"
+#include "ze_nox_source_file.h"
+
+#include <QList>
 #include <QObject>
+#include <QSet>
+#include <QString>
 
 namespace ze::nox::gui {
 
-// The one project of the application: its source files and RD curves.
+// The one project of the application: its source files and RD curves (owned), the anchor curve
+// of the BD rates, the name, the project file path and the unsaved-changes flag. Every change is
+// announced by signals, on the GUI thread, through direct connections.
 class ZeNoxGuiProject : public QObject
 {
     Q_OBJECT
 public:
     explicit ZeNoxGuiProject(QObject* parent = nullptr);
     ~ZeNoxGuiProject() override;
+
+    // 19 already in the project, 8 no memory, 14 / 26 cancelled or refused (nothing added); any
+    // other open result keeps the file (status "Failed to Open") and gives 0.
+    ZeNoxGuiError addSourceFile(QString const& fileName);
+    // Takes ownership; 4 for null or a file already in the list.
+    ZeNoxGuiError addSourceFile(ZeNoxSourceFile* file);
+    // Out of every curve, out of the list, srcFileAboutToRemove, deleted. Nothing for a file not
+    // in the project.
+    void removeSourceFile(ZeNoxSourceFile* file);
+    void removeSourceFile(QString const& fileName);
+
+    // 21 empty name, 20 name exists, 8 no memory.
+    ZeNoxGuiError addRdCurve(QString const& name);
+    // Takes ownership; 4 for null or a curve already in the list.
+    ZeNoxGuiError addRdCurve(ZeNoxRdCurve* curve);
+    // Curves not (or no longer) in the project are skipped.
+    void removeRdCurves(QList<ZeNoxRdCurve*> const& curves);
+    // 20 newName exists, 25 no curve oldName.
+    ZeNoxGuiError renameRdCurve(QString const& oldName, QString const& newName);
+    // A curve of the project with at least one file, or null.
+    void setRdCurveAnchor(ZeNoxRdCurve const* curve);
+
+    void setName(QString const& name);
+    void setFileName(QString const& fileName) { m_fileName = fileName; }
+    void reset();
+
+    // Writes the project file atomically; the previous file stays intact when anything fails, and
+    // then the unsaved flag and the signals stay as they were.
+    void saveToFile();
+    // 0, 11 unreadable, 12 not JSON, 18 not a project file or an RD curve names a missing file.
+    // Every failure leaves a reset project without file name.
+    ZeNoxGuiError loadFromFile(QString const& fileName);
+
+    ZeNoxSourceFile* srcFileByName(QString const& fileName) const;
+    ZeNoxRdCurve* rdCurveByName(QString const& name) const;
+    // Files (and their decoders) whose status is in the set; all files for an empty set.
+    QList<ZeNoxSourceFile*> sourceFiles(QSet<ZeNoxSourceFile::OpenStatus> const& statuses = {}) const;
+    QList<ze::nox::core::ZeNoxDecoder*> getAllDecoders(QSet<ZeNoxSourceFile::OpenStatus> const& statuses) const;
+    QList<ZeNoxRdCurve*> rdCurves() const { return m_rdCurves; }
+    ZeNoxSourceFile* leftSrcFile() const;
+    ZeNoxSourceFile* rightSrcFile() const;
+    ZeNoxSourceFile* refSrcFile() const;
+    ze::nox::core::ZeNoxDecoder* leftDecoder() const;
+    ze::nox::core::ZeNoxDecoder* rightDecoder() const;
+    ze::nox::core::ZeNoxDecoder* referenceDecoder() const;
+    bool isEmpty() const;
+    static QString fileExt() { return m_fileExt; }
+    QString name() const { return m_name; }
+    QString fileName() const { return m_fileName; }
+    bool hasUnsavedChanges() const { return m_hasUnsavedChanges; }
+    ZeNoxRdCurve const* rdCurveAnchor() const { return m_rdCurveAnchor; }
+
+public slots:
+    void close();
+
+signals:
+    void nameChanged();
+    void projectChanged(bool hasUnsavedChanges);
+    void closed();
+    void srcFileAdded(ZeNoxSourceFile* srcFile);
+    void srcFileAboutToRemove(ZeNoxSourceFile* srcFile);
+    void srcFileChanged(ZeNoxSourceFile const* srcFile);
+    void rdCurveAdded(ZeNoxRdCurve* rdCurve);
+    void rdCurveAboutToRemove(ZeNoxRdCurve* rdCurve);
+    void rdCurveChanged(ZeNoxRdCurve const* rdCurve);
+
+private:
+    void markChanged();
+    ZeNoxGuiError failLoad(ZeNoxGuiError err);
+
+    bool m_hasUnsavedChanges = false;
+    QString m_fileName;
+    QString m_name;
+    QList<ZeNoxSourceFile*> m_srcFiles;
+    QList<ZeNoxRdCurve*> m_rdCurves;
+    ZeNoxRdCurve* m_rdCurveAnchor = nullptr;
+
+    static const QString m_defaultName;
+    static const QString m_fileExt;
+    static const int m_curProjectFileVersion;
 };
 
 } // namespace ze::nox::gui
