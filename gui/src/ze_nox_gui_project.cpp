@@ -162,8 +162,11 @@ void ZeNoxGuiProject::removeRdCurves(QList<ZeNoxRdCurve*> const& curves)
             continue;
         m_rdCurves.removeAll(curve);
         emit rdCurveAboutToRemove(curve);
-        if (m_rdCurveAnchor == curve)
-            setRdCurveAnchor(nullptr);
+        // The anchor goes with it; the one projectChanged(true) below covers both.
+        if (m_rdCurveAnchor == curve) {
+            m_rdCurveAnchor = nullptr;
+            emit rdCurveChanged(curve);
+        }
         delete curve;
         removed = true;
     }

@@ -1,0 +1,474 @@
+// Source files, RD curves and the project with its project file, on the clips of the test media.
+#include "ffmpeg_utils.h"
+#include "frame.h"
+#include "test_support.h"
+#include "ze_nox_gui_app.h"
+#include "ze_nox_gui_project.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+using namespace ze::nox::gui;
+
+namespace {
+
+// Answers the next codec question: picks `choice`, or cancels when it is empty. Records the
+// question's preselected item.
+class CodecAnswer
+{
+public:
+    explicit CodecAnswer(QString choice) : m_choice(std::move(choice))
+    {
+        m_poll.setInterval(5);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
+            auto* dlg = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            m_poll.stop();
+            m_asked = true;
+            m_preselected = dlg->textValue();
+            if (m_choice.isEmpty()) {
+                dlg->reject();
+            } else {
+                dlg->setTextValue(m_choice);
+                dlg->accept();
+            }
+        });
+        m_poll.start();
+    }
+    bool asked() const { return m_asked; }
+    QString preselected() const { return m_preselected; }
+
+private:
+    QString m_choice;
+    QTimer m_poll;
+    bool m_asked = false;
+    QString m_preselected;
+};
+
+class Project : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(theApp(), nullptr);
+        ASSERT_TRUE(m_dir.isValid());
+        prj().close();
+    }
+    void TearDown() override { prj().close(); }
+    ZeNoxGuiProject& prj() { return *theApp()->project(); }
+    // A copy of a test clip in the temp folder under another name.
+    QString copy(QString const& clip, QString const& name)
+    {
+        QString const to = m_dir.filePath(name);
+        QFile::remove(to);
+        EXPECT_TRUE(QFile::copy(TestMediaPath(clip), to)) << clip.toStdString();
+        return to;
+    }
+    QJsonObject readJson(QString const& path)
+    {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    void writeFile(QString const& path, QByteArray const& bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
+{
+    {   // Known suffixes open without a question, with the stream's geometry.
+        struct Case { char const* clip; ze::nox::core::ZeStreamType type; int w, h, frames; };
+        Case const cases[] = {
+            {"ff_avc8.h264", ze::nox::core::ZE_STREAM_TYPE_AVC, 200, 120, 30},
+            {"ff_hevc8.h265", ze::nox::core::ZE_STREAM_TYPE_HEVC, 200, 120, 30},
+            {"av1_420p.ivf", ze::nox::core::ZE_STREAM_TYPE_AV1, 176, 144, 30},
+            {"src_176x144_420p.y4m", ze::nox::core::ZE_STREAM_TYPE_YUV, 176, 144, 10},
+        };
+        for (Case const& c : cases) {
+            ZeNoxSourceFile f;
+            EXPECT_EQ(f.open(TestMediaPath(c.clip), nullptr), ZE_NOX_GUI_OK) << c.clip;
+            EXPECT_EQ(f.openStatusString(), QStringLiteral("Opened")) << c.clip;
+            EXPECT_EQ(f.streamType(), c.type) << c.clip;
+            EXPECT_EQ(f.width(), c.w) << c.clip;
+            EXPECT_EQ(f.height(), c.h) << c.clip;
+            EXPECT_EQ(f.frameCount(), c.frames) << c.clip;
+            EXPECT_TRUE(f.streamParams().valid);
+            EXPECT_GT(f.bitrateKbps(), 0);
+            // Opened once: a second open keeps the decoder.
+            EXPECT_EQ(f.open(TestMediaPath(c.clip), nullptr), ZE_NOX_GUI_INTERNAL_ERROR);
+            EXPECT_NE(f.decoder(), nullptr);
+        }
+    }
+    {   // Refused suffix, in capitals: no question.
+        CodecAnswer answer(QStringLiteral("HEVC"));
+        ZeNoxSourceFile f;
+        EXPECT_EQ(f.open(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("clip.MP4")), nullptr),
+                  ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT);
+        EXPECT_EQ(f.openStatus(), ZeNoxSourceFile::NotOpened);
+        EXPECT_FALSE(answer.asked());
+    }
+    {   // Unknown suffix: the question with YUV first; HEVC opens it.
+        QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip.bin"));
+        CodecAnswer answer(QStringLiteral("HEVC"));
+        ZeNoxSourceFile f;
+        EXPECT_EQ(f.open(bin, nullptr), ZE_NOX_GUI_OK);
+        EXPECT_TRUE(answer.asked());
+        EXPECT_EQ(answer.preselected(), QStringLiteral("YUV"));
+        EXPECT_EQ(f.streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
+    }
+    {   // Cancelled question.
+        QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip2.bin"));
+        CodecAnswer answer(QString{});
+        ZeNoxSourceFile f;
+        EXPECT_EQ(f.open(bin, nullptr), ZE_NOX_GUI_CANCELED);
+        EXPECT_TRUE(answer.asked());
+        EXPECT_EQ(f.openStatusString(), QStringLiteral("Not Opened"));
+    }
+    {   // Missing file, and a device that would never end a validation or a checksum.
+        ZeNoxSourceFile missing;
+        EXPECT_EQ(missing.open(m_dir.filePath(QStringLiteral("gone.h264")), nullptr), ZE_NOX_GUI_FILE_DOES_NOT_EXIST);
+        EXPECT_EQ(missing.openStatusString(), QStringLiteral("Failed to Open"));
+        EXPECT_TRUE(missing.fullFilename().isEmpty());
+        EXPECT_EQ(missing.frameCount(), 0);
+        EXPECT_FALSE(missing.streamParams().valid);
+        ZeNoxSourceFile device;
+        EXPECT_EQ(device.open(QStringLiteral("/dev/zero"), nullptr), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
+        EXPECT_TRUE(device.calcFileChecksum(QStringLiteral("/dev/zero")).isEmpty());
+    }
+    {   // Broken stream: failed, no decoder.
+        ZeNoxSourceFile f;
+        EXPECT_NE(f.open(TestMediaPath(QStringLiteral("ff_random.h264")), nullptr), ZE_NOX_GUI_OK);
+        EXPECT_EQ(f.openStatus(), ZeNoxSourceFile::FailedToOpen);
+        EXPECT_EQ(f.decoder(), nullptr);
+    }
+}
+
+TEST_F(Project, FrameRangeIsClampedAndSignalled)
+{
+    ZeNoxSourceFile f;
+    ASSERT_EQ(f.open(TestMediaPath(QStringLiteral("ff_avc8.h264")), nullptr), ZE_NOX_GUI_OK);
+    QSignalSpy changed(&f, &ZeNoxSourceFile::changed);
+    EXPECT_TRUE(f.isFirstFrameNumberDefault());
+    EXPECT_TRUE(f.isLastFrameNumberDefault());
+    f.setFirstFrameNumber(-5);
+    EXPECT_EQ(f.firstFrameNumber(), 0);
+    f.setFirstFrameNumber(150);
+    EXPECT_EQ(f.firstFrameNumber(), 29);
+    f.setFirstFrameNumber(20);
+    f.setLastFrameNumber(10);
+    EXPECT_EQ(f.lastFrameNumber(), 20);
+    f.setLastFrameNumber(1000);
+    EXPECT_EQ(f.lastFrameNumber(), 29);
+    EXPECT_TRUE(f.isLastFrameNumberDefault());
+    f.setFirstFrameNumber(10);
+    f.setLastFrameNumber(19);
+    EXPECT_EQ(f.frameCount(), 10);
+    EXPECT_EQ(changed.count(), 7);
+    f.setIsRefFile(true);
+    f.setIsRefFile(true);
+    EXPECT_EQ(changed.count(), 9);
+    // The range reaches the decoder: its first frame is frame 10 of the stream.
+    ze::nox::core::Frame frame;
+    ASSERT_EQ(f.decoder()->getFirstFrame(frame), ze::nox::core::ZE_NOX_CORE_OK);
+    EXPECT_EQ(f.decoder()->curAbsoluteFrameNumber(), 10);
+}
+
+TEST_F(Project, RdCurveKeepsOrderAndSignalsChanges)
+{
+    ZeNoxSourceFile a, b, c;
+    ZeNoxRdCurve curve;
+    QSignalSpy changed(&curve, &ZeNoxRdCurve::changed);
+    curve.setName(QString());
+    EXPECT_EQ(changed.count(), 0);
+    curve.setName(QStringLiteral("x"));
+    curve.setName(QStringLiteral("x"));
+    EXPECT_EQ(changed.count(), 2);
+    curve.addSrcFile(&a);
+    curve.addSrcFile(&a);
+    curve.addSrcFile(&b);
+    curve.addSrcFile(&c);
+    curve.addSrcFile(nullptr);
+    EXPECT_EQ(changed.count(), 5);
+    curve.removeSrcFiles({&b});
+    EXPECT_EQ(curve.srcFiles(), (QList<ZeNoxSourceFile const*>{&a, &c}));
+    ZeNoxSourceFile other;
+    curve.removeSrcFiles({&other});
+    EXPECT_EQ(changed.count(), 6);
+    curve.removeSrcFiles({&a, &c});
+    EXPECT_EQ(changed.count(), 7);
+    EXPECT_TRUE(curve.srcFiles().isEmpty());
+}
+
+TEST_F(Project, AddingFilesAndRemovingThemSignalsInOrder)
+{
+    QSignalSpy changed(&prj(), &ZeNoxGuiProject::projectChanged);
+    QSignalSpy added(&prj(), &ZeNoxGuiProject::srcFileAdded);
+    QString const avc = TestMediaPath(QStringLiteral("ff_avc8.h264"));
+    ASSERT_EQ(prj().addSourceFile(avc), ZE_NOX_GUI_OK);
+    EXPECT_EQ(added.count(), 1);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_TRUE(changed.at(0).at(0).toBool());
+    EXPECT_TRUE(prj().hasUnsavedChanges());
+    // The same file through another path string.
+    EXPECT_EQ(prj().addSourceFile(TestMediaPath(QStringLiteral("../media/ff_avc8.h264"))),
+              ZE_NOX_GUI_FILE_ALREADY_ADDED);
+    EXPECT_EQ(prj().addSourceFile(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.zip"))),
+              ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT);
+    {
+        CodecAnswer cancel{QString{}};
+        EXPECT_EQ(prj().addSourceFile(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.bin"))),
+                  ZE_NOX_GUI_CANCELED);
+    }
+    EXPECT_EQ(added.count(), 1);
+    // A missing file is kept, twice.
+    QString const gone = m_dir.filePath(QStringLiteral("gone.h264"));
+    EXPECT_EQ(prj().addSourceFile(gone), ZE_NOX_GUI_OK);
+    EXPECT_EQ(prj().addSourceFile(gone), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 3);
+    EXPECT_EQ(prj().sourceFiles({ZeNoxSourceFile::Opened}).size(), 1);
+    EXPECT_EQ(prj().sourceFiles().at(1)->lastResult(), ZE_NOX_GUI_FILE_DOES_NOT_EXIST);
+
+    ZeNoxSourceFile* file = prj().sourceFiles().first();
+    file->setIsLeftFile(true);
+    EXPECT_EQ(prj().leftSrcFile(), file);
+    EXPECT_EQ(prj().leftDecoder(), file->decoder());
+    EXPECT_EQ(prj().referenceDecoder(), nullptr);
+
+    ASSERT_EQ(prj().addRdCurve(QStringLiteral("A")), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().addRdCurve(QStringLiteral("a")), ZE_NOX_GUI_OK);
+    EXPECT_EQ(prj().addRdCurve(QStringLiteral("A")), ZE_NOX_GUI_RD_CURVE_NAME_EXISTS);
+    EXPECT_EQ(prj().addRdCurve(QString()), ZE_NOX_GUI_RD_CURVE_NAME_EMPTY);
+    EXPECT_EQ(prj().renameRdCurve(QStringLiteral("a"), QStringLiteral("a")), ZE_NOX_GUI_RD_CURVE_NAME_EXISTS);
+    EXPECT_EQ(prj().renameRdCurve(QStringLiteral("zz"), QStringLiteral("b")), ZE_NOX_GUI_RD_CURVE_NOT_FOUND);
+    EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
+    ZeNoxRdCurve* A = prj().rdCurveByName(QStringLiteral("A"));
+    ZeNoxRdCurve* a = prj().rdCurveByName(QStringLiteral("a"));
+    prj().setRdCurveAnchor(A); // no files: nothing
+    EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
+    A->addSrcFile(file);
+    a->addSrcFile(file);
+    prj().setRdCurveAnchor(A);
+    EXPECT_EQ(prj().rdCurveAnchor(), A);
+
+    // Removing a file of two curves: each curve's change, then the announcement, then the change.
+    QStringList order;
+    auto conns = std::make_shared<QList<QMetaObject::Connection>>();
+    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::rdCurveChanged, [&](ZeNoxRdCurve const* c) {
+        order << QStringLiteral("curve ") + c->name();
+    }));
+    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::srcFileAboutToRemove, [&](ZeNoxSourceFile* f) {
+        EXPECT_NE(f->decoder(), nullptr); // still usable during the signal
+        order << QStringLiteral("about");
+    }));
+    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::projectChanged, [&](bool v) {
+        order << (v ? QStringLiteral("true") : QStringLiteral("false"));
+    }));
+    prj().removeSourceFile(file);
+    EXPECT_EQ(order, (QStringList{"curve A", "true", "curve a", "true", "about", "true"}));
+    order.clear();
+    prj().removeRdCurves({A, A}); // listed twice: deleted once
+    EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
+    EXPECT_EQ(order, (QStringList{"curve A", "true"}));
+    for (auto const& c : *conns)
+        QObject::disconnect(c);
+
+    changed.clear();
+    prj().reset();
+    EXPECT_TRUE(prj().isEmpty());
+    EXPECT_EQ(prj().name(), QStringLiteral("New Project"));
+    ASSERT_FALSE(changed.isEmpty());
+    EXPECT_FALSE(changed.last().at(0).toBool());
+    EXPECT_FALSE(prj().hasUnsavedChanges());
+}
+
+TEST_F(Project, SaveAndLoadRoundTrip)
+{
+    QString const ref = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("ref.h264"));
+    QString const enc = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("enc.h265"));
+    ASSERT_EQ(prj().addSourceFile(ref), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().addSourceFile(enc), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().addSourceFile(m_dir.filePath(QStringLiteral("gone.h264"))), ZE_NOX_GUI_OK);
+    ZeNoxSourceFile* r = prj().sourceFiles().at(0);
+    ZeNoxSourceFile* e = prj().sourceFiles().at(1);
+    r->setIsRefFile(true);
+    e->setIsRightFile(true);
+    e->setFirstFrameNumber(3);
+    e->setLastFrameNumber(20);
+    ASSERT_EQ(prj().addRdCurve(QStringLiteral("hevc")), ZE_NOX_GUI_OK);
+    prj().rdCurveByName(QStringLiteral("hevc"))->addSrcFile(e);
+    prj().setRdCurveAnchor(prj().rdCurveByName(QStringLiteral("hevc")));
+
+    QString const path = m_dir.filePath(QStringLiteral("p.zenxp"));
+    prj().setFileName(path);
+    prj().setName(QStringLiteral("p"));
+    QSignalSpy changed(&prj(), &ZeNoxGuiProject::projectChanged);
+    prj().saveToFile();
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_FALSE(changed.at(0).at(0).toBool());
+    EXPECT_FALSE(prj().hasUnsavedChanges());
+
+    QJsonObject const root = readJson(path);
+    EXPECT_EQ(root.value("projectFileVersion").toInt(), 1);
+    EXPECT_EQ(root.value("rdCurveAnchor").toString(), QStringLiteral("hevc"));
+    QJsonArray const files = root.value("sourceFiles").toArray();
+    ASSERT_EQ(files.size(), 3);
+    QJsonObject const f0 = files.at(0).toObject();
+    EXPECT_EQ(f0.value("checksum").toString().size(), 32);
+    EXPECT_FALSE(f0.contains("firstFrameNumber"));
+    EXPECT_FALSE(f0.contains("lastFrameNumber"));
+    EXPECT_FALSE(f0.value("params").toObject().contains("crop"));
+    EXPECT_EQ(f0.value("params").toObject().value("pixFmt").toString(), QStringLiteral("yuv420p"));
+    EXPECT_EQ(files.at(1).toObject().value("firstFrameNumber").toInt(), 3);
+    EXPECT_EQ(files.at(1).toObject().value("lastFrameNumber").toInt(), 20);
+    EXPECT_EQ(files.at(2).toObject().keys(),
+              (QStringList{"filename", "isLeftFile", "isRefFile", "isRightFile"}));
+
+    // Change the encoded file (so its checksum differs) and spoil the reference's stored frame
+    // count: an unchanged file is opened with the stored record, a changed one is validated again.
+    QJsonObject spoiled = root;
+    QJsonArray sf = spoiled.value("sourceFiles").toArray();
+    QJsonObject e0 = sf.at(0).toObject();
+    QJsonObject p0 = e0.value("params").toObject();
+    p0["frames"] = 25;
+    e0["params"] = p0;
+    sf[0] = e0;
+    QJsonObject e1 = sf.at(1).toObject();
+    QJsonObject p1 = e1.value("params").toObject();
+    p1["frames"] = 7;
+    e1["params"] = p1;
+    sf[1] = e1;
+    spoiled["sourceFiles"] = sf;
+    writeFile(path, QJsonDocument(spoiled).toJson());
+    QFile::remove(enc);
+    ASSERT_TRUE(QFile::copy(TestMediaPath(QStringLiteral("ff_hevc10.hevc")), enc));
+
+    QSignalSpy closed(&prj(), &ZeNoxGuiProject::closed);
+    changed.clear();
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(changed.last().at(0).toBool());
+    EXPECT_FALSE(prj().hasUnsavedChanges());
+    EXPECT_EQ(prj().name(), QStringLiteral("p"));
+    ASSERT_EQ(prj().sourceFiles().size(), 3);
+    ZeNoxSourceFile* r2 = prj().sourceFiles().at(0);
+    ZeNoxSourceFile* e2 = prj().sourceFiles().at(1);
+    EXPECT_EQ(r2->originalFrameCount(), 25); // the stored record, trusted
+    EXPECT_EQ(e2->originalFrameCount(), 30); // validated afresh
+    EXPECT_EQ(e2->pixelFormatName(), ze::nox::core::GetPixFmtName(AV_PIX_FMT_YUV420P10LE));
+    EXPECT_TRUE(r2->isRefFile());
+    EXPECT_TRUE(e2->isRightFile());
+    EXPECT_EQ(e2->firstFrameNumber(), 3);
+    EXPECT_EQ(e2->lastFrameNumber(), 20);
+    EXPECT_EQ(prj().sourceFiles().at(2)->openStatus(), ZeNoxSourceFile::FailedToOpen);
+    ASSERT_EQ(prj().rdCurves().size(), 1);
+    EXPECT_EQ(prj().rdCurves().at(0)->srcFiles(), (QList<ZeNoxSourceFile const*>{e2}));
+    EXPECT_EQ(prj().rdCurveAnchor(), prj().rdCurves().at(0));
+}
+
+TEST_F(Project, FailedSaveKeepsThePreviousFile)
+{
+    QString const path = m_dir.filePath(QStringLiteral("keep.zenxp"));
+    ASSERT_EQ(prj().addSourceFile(TestMediaPath(QStringLiteral("ff_avc8.h264"))), ZE_NOX_GUI_OK);
+    prj().setFileName(path);
+    prj().saveToFile();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray const before = f.readAll();
+    f.close();
+    // A target that cannot be replaced (a folder): nothing saved, the changes still unsaved.
+    QDir(m_dir.path()).mkpath(QStringLiteral("folder.zenxp/inner"));
+    prj().setFileName(m_dir.filePath(QStringLiteral("folder.zenxp")));
+    prj().addRdCurve(QStringLiteral("other"));
+    prj().saveToFile();
+    EXPECT_TRUE(prj().hasUnsavedChanges());
+    EXPECT_TRUE(QFileInfo(m_dir.filePath(QStringLiteral("folder.zenxp/inner"))).isDir());
+    prj().setFileName(path);
+    // A folder without write permission: the temporary file cannot be made. Root writes anyway.
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    prj().setName(QStringLiteral("changed"));
+    prj().addRdCurve(QStringLiteral("c"));
+    prj().saveToFile();
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(prj().hasUnsavedChanges());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+}
+
+TEST_F(Project, BrokenProjectFilesLeaveAnEmptyProject)
+{
+    QString const clip = TestMediaPath(QStringLiteral("ff_avc8.h264"));
+    QString const gone = m_dir.filePath(QStringLiteral("gone.h264"));
+    struct Case { char const* what; QByteArray bytes; ZeNoxGuiError expected; };
+    std::vector<Case> const cases = {
+        {"not JSON", "{ this is not", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
+        {"empty", "", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
+        {"top-level array", "[1, 2]", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"sourceFiles not an array", R"({"sourceFiles": 5})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"source entry not an object", R"({"sourceFiles": ["x"]})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"curve files not an array", R"({"rdCurves": [{"name": "c", "sourceFiles": {}}]})",
+         ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"curve names a missing file",
+         QStringLiteral(R"({"sourceFiles": [{"filename": "%1"}], "rdCurves": [{"name": "c",
+           "sourceFiles": [{"filename": "%2"}]}]})").arg(clip, gone).toUtf8(),
+         ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"curve names a file not in the project",
+         QStringLiteral(R"({"rdCurves": [{"name": "c", "sourceFiles": [{"filename": "%1"}]}]})").arg(clip).toUtf8(),
+         ZE_NOX_GUI_INVALID_PROJECT_FILE},
+    };
+    QString const path = m_dir.filePath(QStringLiteral("bad.zenxp"));
+    for (Case const& c : cases) {
+        writeFile(path, c.bytes);
+        EXPECT_EQ(prj().loadFromFile(path), c.expected) << c.what;
+        EXPECT_TRUE(prj().isEmpty()) << c.what;
+        // An unreadable file is never the target of the next Save.
+        EXPECT_TRUE(prj().fileName().isEmpty()) << c.what;
+    }
+    EXPECT_EQ(prj().loadFromFile(m_dir.filePath(QStringLiteral("none.zenxp"))), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
+
+    // Hostile numbers: out-of-range values and implausible stored parameters with the right
+    // checksum are not trusted; the file is validated instead and the range clamped.
+    ZeNoxSourceFile probe;
+    QString const md5 = QString::fromLatin1(probe.calcFileChecksum(clip).toHex());
+    QString const hostile = QStringLiteral(R"({"projectFileVersion": 2, "sourceFiles": [{"filename": "%1",
+        "checksum": "%2", "params": {"type": 99, "width": 1e300, "height": -4, "pixFmt": "nonsense",
+        "frames": 2147483647}, "firstFrameNumber": 1e20, "lastFrameNumber": 4000000000}],
+        "rdCurveAnchor": "nobody"})").arg(clip, md5);
+    writeFile(path, hostile.toUtf8());
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    ZeNoxSourceFile* f = prj().sourceFiles().first();
+    EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+    EXPECT_EQ(f->originalFrameCount(), 30);
+    EXPECT_EQ(f->width(), 200);
+    EXPECT_TRUE(f->isFirstFrameNumberDefault());
+    EXPECT_TRUE(f->isLastFrameNumberDefault());
+    EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
+}
