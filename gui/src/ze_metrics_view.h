@@ -1,0 +1,161 @@
+#pragma once
+
+#include "frame.h"
+#include "ze_nox_gui_errors.h"
+#include "ze_quality_metric_calculator.h"
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QwtPlot;
+class Ui_ZeMetricsWindow;
+
+namespace ze::nox::gui {
+
+class MetricDiffCurve;
+class RdMetricCurve;
+class ZeMetricsPlot;
+class ZeNoxRdCurve;
+class ZeNoxRdCurvesLegend;
+class ZeNoxSourceFile;
+class ZeVideoStreamMetrics;
+
+// The metrics panel: per-frame, left/right difference and RD charts of every metric and
+// component, the quality calculation of every compared stream, and the BD rates of the RD curves
+// against the project's anchor curve. Mirrors the project on every projectChanged(true).
+class ZeMetricsView : public QWidget
+{
+    Q_OBJECT
+public:
+    // BD rates of one curve against the anchor, [metric][component].
+    using BdRateValues = std::array<std::array<double, 4>, 3>;
+    using BdRateTable = QMap<QPair<ZeNoxRdCurve const*, ZeNoxRdCurve const*>, BdRateValues>;
+
+    // The 12 RD metric curves of one project RD curve and the streams that give their points.
+    class RdPlotCurve
+    {
+    public:
+        struct Entry {
+            RdMetricCurve* curve = nullptr;
+            QList<ZeVideoStreamMetrics const*> sources;
+        };
+
+        RdPlotCurve() = default;
+        ~RdPlotCurve();
+        RdPlotCurve(RdPlotCurve const&) = delete;
+        RdPlotCurve& operator=(RdPlotCurve const&) = delete;
+
+        QString name() const { return m_name; }
+        void setName(QString const& name);
+        void addCurve(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component,
+                      RdMetricCurve* curve);
+        void setSources(QList<ZeVideoStreamMetrics const*> const& sources);
+        QList<ZeVideoStreamMetrics const*> sources() const { return m_entries[0][0].sources; }
+        // Drops the stream of that canonical path and its point from every entry.
+        void removeSource(QString const& canonicalPath);
+        // One point per source: (bit rate, running mean of the entry's chart).
+        void gatherValues();
+        RdMetricCurve* metricCurve(ze::nox::core::ZeVideoQualityMetric metric,
+                                   ze::nox::core::Component component) const;
+        void clear();
+        double minX(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component) const;
+        double maxX(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component) const;
+        void attachCurve(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component,
+                         QwtPlot* plot);
+
+    private:
+        QString m_name;
+        Entry m_entries[3][4];
+    };
+
+    explicit ZeMetricsView(QWidget* parent = nullptr);
+    ~ZeMetricsView() override;
+
+    // BD rate of `compared` against `anchor` in per cent; 0 for different point counts, not a
+    // number when the curves give no common quality range or no fit.
+    double calcBdRate(RdMetricCurve const& anchor, RdMetricCurve const& compared) const;
+    BdRateValues calcBdRate(RdPlotCurve const& anchor, RdPlotCurve const& compared) const;
+    BdRateTable calcBdRates() const;
+    BdRateTable const& bdRates() const { return m_bdRates; }
+
+    void clear();
+    void setTotalFrameCount(int count);
+    bool isRunning() const { return m_runningCount > 0; }
+
+    void updateStreamList();
+    ZeNoxGuiError addStream(ZeNoxSourceFile const* file);
+    void removeStream(ZeNoxSourceFile const* file);
+    void updateRdCurveList();
+    ZeNoxGuiError addRdCurve(ZeNoxRdCurve const* curve);
+    void removeRdCurve(ZeNoxRdCurve const* curve);
+    void setLeftRightForDiff(ZeNoxSourceFile const* left, ZeNoxSourceFile const* right);
+    void setReferenceStream(ZeNoxSourceFile const* file);
+    QString getNormalizedFilename(QString const& name) const;
+
+    // Read access for the window and the tests.
+    QHash<ZeNoxSourceFile const*, ZeVideoStreamMetrics*> const& streams() const { return m_streams; }
+    QMap<ZeNoxRdCurve const*, RdPlotCurve*> const& rdPlotCurves() const { return m_rdPlotCurves; }
+    QVector<MetricDiffCurve*> const& diffCurves() const { return m_diffCurves; }
+    QLabel* bdLabel() const { return m_bdLabel; }
+    Ui_ZeMetricsWindow* ui() const { return m_ui; }
+
+public slots:
+    void onProjectChanged(bool configurationValid);
+    void onMetricsStarted();
+    void onMetricsProgress(int percent);
+    void onMetricsStopped();
+    void selectFrame(int frameNum);
+    void startCalculation();
+    void stopCalculation();
+    void resetToDefault();
+
+signals:
+    void started();
+    void stopped(bool isFinished = false);
+    void runMetricsCalcAvailabilityChanged(bool available);
+    void stopMetricsCalcAvailabilityChanged(bool available);
+    void curFrameSelectionChanged(int frameNum);
+
+private slots:
+    void enableDisableTabs();
+    void clearBdRates();
+    void updateCurBdRateText();
+
+private:
+    void onStarted();
+    void onStopped(bool isFinished);
+    void onRdCurveChanged();
+    void placeBdLabel(ZeMetricsPlot* plot);
+    void clearRdMetricCurves();
+    void deleteDiffCurves();
+    static QString canonicalPath(QString const& name);
+
+    Ui_ZeMetricsWindow* m_ui = nullptr;
+    ZeNoxSourceFile const* m_refSrcFile = nullptr;
+    QHash<ZeNoxSourceFile const*, ZeVideoStreamMetrics*> m_streams;
+    ZeNoxSourceFile const* m_leftSrcFile = nullptr;
+    ZeNoxSourceFile const* m_rightSrcFile = nullptr;
+    QVector<MetricDiffCurve*> m_diffCurves;
+    QVector<ZeMetricsPlot*> m_diffPlots;
+    QList<ZeMetricsPlot*> m_plots;
+    ZeMetricsPlot* m_rdPlots[3][4] = {};
+    QList<ZeNoxRdCurvesLegend*> m_rdLegends;
+    QMap<ZeNoxRdCurve const*, RdPlotCurve*> m_rdPlotCurves;
+    BdRateTable m_bdRates;
+    QLabel* m_bdLabel = nullptr;
+    int m_maxProgress = -1;
+    int m_runningCount = 0;
+    // Set from the run's started() to its stopped(): a stream whose thread starts late (after
+    // another stream has already ended) belongs to the same run.
+    bool m_runActive = false;
+};
+
+} // namespace ze::nox::gui

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ze_nox_decoder.h"
+#include "ze_quality_metric_calculator.h"
+
+#include <QColor>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QVector>
+
+namespace ze::nox::gui {
+
+class MetricCurve;
+class ZeMetricsPlot;
+class ZeNoxSourceFile;
+
+// The metrics panel's record of one compared stream: its calculator, and per chart the per-frame
+// curve, the running-average curve, the count of frames received and their running mean.
+class ZeVideoStreamMetrics : public QObject
+{
+    Q_OBJECT
+public:
+    // Chart k shows value k of the calculator's per-frame values (metric x 4 + component).
+    ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVector<ZeMetricsPlot*> const& plots,
+                         QObject* parent = nullptr);
+    ~ZeVideoStreamMetrics() override;
+
+    // Per-frame curve of chart `index`; null outside the charts.
+    MetricCurve* curve(int index) const;
+    // Empties every curve, count and mean.
+    void clear();
+
+    QString const m_fileName;
+    ze::nox::core::StreamParams const m_streamParams;
+    ZeNoxSourceFile const* const m_srcFile;
+    QColor const m_color;
+    ze::nox::core::ZeQualityMetricCalculator m_calculator;
+    QVector<ZeMetricsPlot*> const m_plots;
+    QVector<MetricCurve*> m_frameCurves;
+    QVector<MetricCurve*> m_avgCurves;
+    QVector<int> m_counts;
+    QVector<double> m_means;
+
+public slots:
+    // Stops a running measurement, clears, and with a reference starts a new one.
+    void startCalculation(ze::nox::gui::ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
+                          QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics);
+    void stopCalculation();
+
+signals:
+    void started();
+    void stopped();
+    void progress(int percent);
+
+private:
+    void onFrameMetricsReady(int frameNum, QVector<double> const& values);
+};
+
+} // namespace ze::nox::gui

@@ -1,0 +1,321 @@
+// The metrics panel: BD rates of hand-computed curves, the tab messages as the project fills,
+// and real measurements of small clips from Run to the RD points and BD rates, stopped runs and
+// failed streams, and the removal of measured files.
+#include "test_support.h"
+
+#include "ui_ze_metrics_view.h"
+#include "ze_metric_curve.h"
+#include "ze_metrics_view.h"
+#include "ze_nox_gui_app.h"
+#include "ze_nox_gui_project.h"
+#include "ze_video_stream_metrics.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+#include <QStackedWidget>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace ze::nox::gui;
+
+namespace {
+
+struct Point {
+    int bitrate;
+    double value;
+};
+
+struct BdCase {
+    char const* name;
+    std::vector<Point> anchor;
+    std::vector<Point> compared;
+    double expected; // NaN: no BD rate exists
+};
+
+TEST(MetricsViewBdRate, HandComputedCurves)
+{
+    double const nan = std::nan("");
+    double const ln2 = std::log(2.0);
+    BdCase const cases[] = {
+        {"same points", {{1000, 30}, {2000, 40}}, {{1000, 30}, {2000, 40}}, 0.0},
+        // ln(rate) differs by ln 1.5 everywhere; no exponential is applied.
+        {"constant rate ratio", {{1000, 30}, {2000, 40}}, {{1500, 30}, {3000, 40}}, 100 * std::log(1.5)},
+        {"half the rate, three points", {{1000, 30}, {2000, 35}, {4000, 40}}, {{500, 30}, {1000, 35}, {2000, 40}},
+         -100 * ln2},
+        // Lines ln 1000 + (x - 30) ln2/10 and ln 1000 + (x - 35) ln2/10 over the common 35..40.
+        {"partial overlap", {{1000, 30}, {2000, 40}}, {{1000, 35}, {2000, 45}}, -50 * ln2},
+        // The compared points bend: their least-squares line has slope ln2/10 and passes
+        // ln1000 + 2ln2/3 at 40, the middle of both ranges; the anchor's line passes ln1000 + ln2.
+        {"least squares of a bent curve", {{1000, 30}, {2000, 40}, {4000, 50}}, {{1000, 30}, {1000, 40}, {4000, 50}},
+         -100 * ln2 / 3},
+        {"different point counts", {{1000, 30}, {2000, 40}}, {{1000, 30}, {1500, 35}, {2000, 40}}, 0.0},
+        {"equal metric values", {{1000, 30}, {2000, 30}}, {{1000, 30}, {2000, 40}}, nan},
+        {"no common range", {{1000, 30}, {2000, 40}}, {{1000, 45}, {2000, 50}}, nan},
+        {"ranges meet in one value", {{1000, 30}, {2000, 40}}, {{1000, 40}, {2000, 50}}, nan},
+        {"zero bit rate", {{0, 30}, {2000, 40}}, {{1000, 30}, {2000, 40}}, nan},
+        {"single points", {{1000, 30}}, {{2000, 30}}, nan},
+        {"no points", {}, {}, nan},
+    };
+    ZeMetricsView view;
+    for (BdCase const& c : cases) {
+        RdMetricCurve anchor(QStringLiteral("a"), Qt::red, 0);
+        RdMetricCurve compared(QStringLiteral("b"), Qt::blue, 1);
+        for (Point const& p : c.anchor)
+            anchor.addValue(p.bitrate, p.value);
+        for (Point const& p : c.compared)
+            compared.addValue(p.bitrate, p.value);
+        double const got = view.calcBdRate(anchor, compared);
+        if (std::isnan(c.expected))
+            EXPECT_TRUE(std::isnan(got)) << c.name << ": " << got;
+        else
+            EXPECT_NEAR(got, c.expected, 0.01) << c.name;
+    }
+}
+
+// The global project, emptied before and after each test.
+class MetricsViewProject : public ::testing::Test
+{
+protected:
+    void SetUp() override { project()->reset(); }
+    void TearDown() override { project()->reset(); }
+
+    static ZeNoxGuiProject* project() { return theApp()->project(); }
+
+    static ZeNoxSourceFile* add(QString const& path)
+    {
+        EXPECT_EQ(project()->addSourceFile(path), ZE_NOX_GUI_OK) << path.toStdString();
+        return project()->srcFileByName(path);
+    }
+
+    static ZeNoxRdCurve* addCurve(QString const& name, QList<ZeNoxSourceFile*> const& files)
+    {
+        EXPECT_EQ(project()->addRdCurve(name), ZE_NOX_GUI_OK);
+        ZeNoxRdCurve* curve = project()->rdCurveByName(name);
+        for (ZeNoxSourceFile* f : files)
+            curve->addSrcFile(f);
+        return curve;
+    }
+
+    static bool showsMessage(ZeMetricsView const& view, QStackedWidget* stack)
+    {
+        (void)view;
+        return stack->currentIndex() == stack->count() - 1;
+    }
+};
+
+TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
+{
+    ZeMetricsView view;
+    Ui_ZeMetricsWindow* ui = view.ui();
+    QStackedWidget* stacks[] = {ui->stackedWidget, ui->stackedWidget_2, ui->stackedWidget_3};
+    QLabel* labels[] = {ui->messageLabel_1, ui->messageLabel_2, ui->messageLabel_3};
+
+    // An empty project shows every chart and no warning icon.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(showsMessage(view, stacks[i])) << i;
+        EXPECT_TRUE(ui->tabWidget->tabIcon(i).isNull()) << i;
+    }
+
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* b = add(VmafDataPath("clips/A_176x144_420p_crf40.y4m"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(showsMessage(view, stacks[i])) << i;
+        EXPECT_EQ(labels[i]->text(), QStringLiteral("Reference file is not chosen")) << i;
+        EXPECT_FALSE(ui->tabWidget->tabIcon(i).isNull()) << i;
+    }
+    EXPECT_TRUE(view.streams().isEmpty());
+    EXPECT_FALSE(ui->runMetricsCalc->isEnabled());
+
+    QSignalSpy runAvailable(&view, &ZeMetricsView::runMetricsCalcAvailabilityChanged);
+    ref->setIsRefFile(true);
+    EXPECT_FALSE(showsMessage(view, stacks[0]));
+    EXPECT_EQ(labels[1]->text(), QStringLiteral("Left and right files are not chosen"));
+    EXPECT_EQ(labels[2]->text(), QStringLiteral("No RD Curves, or RD Curves are empty"));
+    EXPECT_EQ(view.streams().size(), 2);
+    EXPECT_TRUE(ui->runMetricsCalc->isEnabled());
+    ASSERT_FALSE(runAvailable.isEmpty());
+    EXPECT_TRUE(runAvailable.last().at(0).toBool());
+
+    a->setIsLeftFile(true);
+    b->setIsRightFile(true);
+    EXPECT_FALSE(showsMessage(view, stacks[1]));
+
+    // Curves with files but no anchor: the RD charts stay hidden behind the anchor message.
+    addCurve(QStringLiteral("x264"), {a, b});
+    project()->setRdCurveAnchor(nullptr);
+    EXPECT_EQ(labels[2]->text(), QStringLiteral("RD Curve Anchor is not set. BD Rates will not be calculated"));
+    ui->metrics->setCurrentIndex(9); // "VMAF: Y" while the message shows: the message stays
+    EXPECT_TRUE(showsMessage(view, stacks[2]));
+    project()->setRdCurveAnchor(project()->rdCurveByName(QStringLiteral("x264")));
+    EXPECT_EQ(stacks[2]->currentIndex(), 9);
+
+    // Making a compared file the reference swaps the collections.
+    ref->setIsRefFile(false);
+    a->setIsRefFile(true);
+    EXPECT_EQ(view.streams().size(), 2);
+    EXPECT_FALSE(view.streams().contains(a));
+    EXPECT_TRUE(view.streams().contains(ref));
+
+    // No reference at all: no collection, Run unavailable.
+    a->setIsRefFile(false);
+    EXPECT_TRUE(view.streams().isEmpty());
+    EXPECT_FALSE(ui->runMetricsCalc->isEnabled());
+    EXPECT_FALSE(runAvailable.last().at(0).toBool());
+}
+
+TEST_F(MetricsViewProject, LongCurveNamesAreShortenedInTheCurveTitles)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ref->setIsRefFile(true);
+    ZeNoxRdCurve* curve = addCurve(QStringLiteral("abcdefghijklmnopqrstuvwxyz0123"), {a});
+    ZeMetricsView::RdPlotCurve const* plot = view.rdPlotCurves().value(curve, nullptr);
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->name(), QStringLiteral("abcdefghijklmnopqrstuvwxy..."));
+    EXPECT_EQ(plot->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_VMAF, ze::nox::core::COMPONENT_YUV)->title(),
+              QStringLiteral("abcdefghijklmnopqrstuvwxy...: VMAF YUV"));
+    EXPECT_EQ(plot->sources().size(), 1);
+}
+
+// Three compared streams: two RD curves of equal point counts against the anchor, and one with
+// a single file whose count differs.
+TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* b = add(VmafDataPath("clips/A_176x144_420p_crf40.y4m"));
+    ref->setIsRefFile(true);
+    a->setIsLeftFile(true);
+    b->setIsRightFile(true);
+    ZeNoxRdCurve* anchor = addCurve(QStringLiteral("Anchor"), {a, b});
+    ZeNoxRdCurve* same = addCurve(QStringLiteral("Same"), {b, a});
+    ZeNoxRdCurve* single = addCurve(QStringLiteral("Single"), {a});
+    project()->setRdCurveAnchor(anchor);
+    ASSERT_EQ(view.streams().size(), 2);
+
+    QSignalSpy started(&view, &ZeMetricsView::started);
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    QSignalSpy stopAvailable(&view, &ZeMetricsView::stopMetricsCalcAvailabilityChanged);
+    view.startCalculation();
+    ASSERT_TRUE(stopped.wait(60000));
+    EXPECT_EQ(started.count(), 1);
+    ASSERT_EQ(stopped.count(), 1);
+    EXPECT_TRUE(stopped.at(0).at(0).toBool());
+    EXPECT_FALSE(view.isRunning());
+    EXPECT_EQ(view.ui()->runStopMetricsStack->currentWidget(), view.ui()->page);
+    ASSERT_GE(stopAvailable.count(), 2);
+    EXPECT_TRUE(stopAvailable.at(0).at(0).toBool());
+    EXPECT_FALSE(stopAvailable.last().at(0).toBool());
+
+    // Every frame reached the per-frame, average and difference curves.
+    int const psnrY = 0;
+    for (ZeVideoStreamMetrics const* s : view.streams()) {
+        ASSERT_EQ(s->m_frameCurves[psnrY]->xValues().size(), 10);
+        EXPECT_EQ(s->m_avgCurves[psnrY]->xValues().size(), 10);
+        EXPECT_EQ(s->m_counts[psnrY], 10);
+        double sum = 0;
+        for (double v : s->m_frameCurves[psnrY]->yValues())
+            sum += v;
+        EXPECT_NEAR(s->m_means[psnrY], sum / 10, 1e-9);
+    }
+    ASSERT_NE(view.diffCurves()[psnrY], nullptr);
+    EXPECT_EQ(view.diffCurves()[psnrY]->xValues().size(), 10);
+
+    // One RD point per file of each curve: the stream's bit rate and its mean.
+    ZeVideoStreamMetrics const* sa = view.streams().value(a);
+    ZeVideoStreamMetrics const* sb = view.streams().value(b);
+    RdMetricCurve const* rd =
+        view.rdPlotCurves().value(anchor)->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR,
+                                                       ze::nox::core::COMPONENT_Y);
+    ASSERT_EQ(rd->xValues().size(), 2);
+    int const rateA = sa->m_calculator.getAvgBitrateKbps();
+    int const rateB = sb->m_calculator.getAvgBitrateKbps();
+    EXPECT_GT(rateA, 0);
+    EXPECT_TRUE(rd->xValues().contains(rateA) && rd->xValues().contains(rateB));
+    EXPECT_TRUE(rd->yValues().contains(sa->m_means[psnrY]));
+
+    // BD rates: the anchor's own row is zero; equal points give 0; a different count gives 0.
+    ZeMetricsView::BdRateTable const& table = view.bdRates();
+    ASSERT_EQ(table.size(), 3);
+    for (ZeNoxRdCurve const* c : {static_cast<ZeNoxRdCurve const*>(anchor), static_cast<ZeNoxRdCurve const*>(same),
+                                  static_cast<ZeNoxRdCurve const*>(single)})
+        for (auto const& row : table.value(qMakePair(static_cast<ZeNoxRdCurve const*>(anchor), c)))
+            for (double v : row)
+                EXPECT_EQ(v, 0.0);
+    QString const text = view.bdLabel()->text();
+    EXPECT_TRUE(text.contains(QStringLiteral("<b>BD Rates:</b><br>Anchor: <span style=' color:black;'> anchor</span>")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Same: <span style=' color:black;'> 0.00%</span>")));
+
+    // Editing an RD curve empties the table, the text and the RD points.
+    same->setName(QStringLiteral("Same2"));
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_TRUE(view.bdLabel()->text().isEmpty());
+    EXPECT_TRUE(rd->xValues().isEmpty());
+
+    // A measured file leaves the project: its collection goes and no RD curve keeps it.
+    project()->removeSourceFile(b);
+    EXPECT_EQ(view.streams().size(), 1);
+    for (ZeMetricsView::RdPlotCurve const* plot : view.rdPlotCurves()) {
+        if (!plot)
+            continue;
+        for (ZeVideoStreamMetrics const* s : plot->sources())
+            EXPECT_EQ(s, sa);
+    }
+    EXPECT_EQ(view.diffCurves()[psnrY], nullptr);
+}
+
+TEST_F(MetricsViewProject, StopDuringRunIsNotFinished)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
+    ref->setIsRefFile(true);
+    ASSERT_EQ(view.streams().size(), 1);
+    ZeVideoStreamMetrics* stream = view.streams().begin().value();
+
+    // Stop as soon as the first frames are measured.
+    QObject::connect(stream, &ZeVideoStreamMetrics::progress, &view, [&view](int percent) {
+        if (percent > 0 && percent < 100)
+            view.stopCalculation();
+    });
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    view.startCalculation();
+    ASSERT_TRUE(stopped.count() > 0 || stopped.wait(60000));
+    EXPECT_FALSE(stopped.at(0).at(0).toBool());
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_TRUE(view.bdLabel()->text().isEmpty());
+    EXPECT_LT(stream->m_counts[0], 300);
+    EXPECT_EQ(view.ui()->runStopMetricsStack->currentWidget(), view.ui()->page);
+}
+
+TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* other = add(VmafDataPath("clips/B_177x99_420p_crf30.y4m")); // another size
+    ref->setIsRefFile(true);
+    addCurve(QStringLiteral("c"), {other});
+    ASSERT_EQ(view.streams().size(), 2);
+
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    view.startCalculation();
+    ASSERT_TRUE(stopped.wait(60000));
+    // Let the other stream's end arrive too, if it has not.
+    QTest::qWait(200);
+    ASSERT_EQ(stopped.count(), 1);
+    EXPECT_FALSE(stopped.at(0).at(0).toBool());
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_TRUE(view.streams().value(other)->m_frameCurves[0]->xValues().isEmpty());
+}
+
+} // namespace
