@@ -319,3 +319,30 @@ TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
 }
 
 } // namespace
+
+namespace {
+
+// A stream may end before another stream's thread has reported its start (each start reaches
+// the panel queued). The run goes on until the last thread ends: one started(), one stopped().
+TEST_F(MetricsViewProject, StreamEndingBeforeAnotherStartsDoesNotEndTheRun)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
+    ref->setIsRefFile(true);
+    ASSERT_EQ(view.streams().size(), 1);
+
+    QSignalSpy started(&view, &ZeMetricsView::started);
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    view.startCalculation();
+    // A quick stream that started and ended before the event loop ran.
+    view.onMetricsStarted();
+    view.onMetricsStopped();
+    EXPECT_EQ(stopped.count(), 0);
+    ASSERT_TRUE(stopped.wait(60000));
+    EXPECT_EQ(started.count(), 1);
+    ASSERT_EQ(stopped.count(), 1);
+    EXPECT_TRUE(stopped.at(0).at(0).toBool());
+}
+
+} // namespace
