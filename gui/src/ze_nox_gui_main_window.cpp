@@ -64,9 +64,7 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     ui.splitter->setStretchFactor(2, 3);
 
     ui.addFiles->setShortcut(QKeySequence::New);
-#if SERAVIN_HAS_PROJECT_VIEW
     connect(ui.addFiles, &QAction::triggered, this, [this] { ui.projectView->addSrcFiles(QStringList()); });
-#endif
     ui.quit->setShortcut(QKeySequence::Quit);
     ui.toggleFullscreen->setShortcut(QKeySequence::FullScreen);
 
@@ -117,7 +115,6 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     connect(ui.yuvValuesFormatButtonGroup, &QButtonGroup::idToggled, this,
             [this](int id, bool) { onYuvValuesFormatToggled(id); });
 
-#if SERAVIN_HAS_PROJECT_VIEW
     ZeNoxGuiProjectView* projectView = ui.projectView;
     connect(projectView, &ZeNoxGuiProjectView::aboutToRemoveFile, this, [playback](ZeNoxSourceFile* srcFile) {
         if (srcFile)
@@ -126,15 +123,11 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     connect(projectView, &ZeNoxGuiProjectView::unsavedChangesStatusChanged, this,
             &ZeNoxGuiMainWindow::onUnsavedChangesStatusChanged);
     connect(projectView, &ZeNoxGuiProjectView::changed, this, [this](bool) { onProjectViewChanged(); });
-#endif
-#if SERAVIN_HAS_PROJECT_VIEW && SERAVIN_HAS_METRICS_VIEW
     connect(ui.metricsView, &ZeMetricsView::started, projectView, &ZeNoxGuiProjectView::onMetricsStarted);
     connect(ui.metricsView, &ZeMetricsView::stopped, projectView, [projectView](bool) {
         projectView->onMetricsStopped();
     });
-#endif
     connect(Project(), &ZeNoxGuiProject::closed, this, &ZeNoxGuiMainWindow::onProjectClosed);
-#if SERAVIN_HAS_METRICS_VIEW
     ZeMetricsView* metricsView = ui.metricsView;
     connect(ui.runQualityMetricsAction, &QAction::triggered, metricsView, [metricsView] {
         metricsView->startCalculation();
@@ -146,11 +139,8 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
             &QAction::setEnabled);
     connect(metricsView, &ZeMetricsView::stopMetricsCalcAvailabilityChanged, ui.stopQualityMetricsAction,
             &QAction::setEnabled);
-#endif
-#if SERAVIN_HAS_PROJECT_VIEW
     connect(playback, &ZeSplittedPlaybackContainer::inputFilesDropped, projectView,
             [projectView](QStringList const& names) { projectView->addSrcFiles(names); });
-#endif
     connect(playback, &ZeSplittedPlaybackContainer::playbackStarted, this, [this] {
         ui.playbackButtonsStack->setCurrentWidget(ui.pauseButtonParent);
         updateNavigationButtonsAndActions();
@@ -174,10 +164,8 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
                 button->click();
     });
     connectFrameRange();
-#if SERAVIN_HAS_METRICS_VIEW
     connect(playback, &ZeSplittedPlaybackContainer::curFrameChanged, metricsView, &ZeMetricsView::selectFrame);
     connect(metricsView, &ZeMetricsView::curFrameSelectionChanged, playback, &ZeSplittedPlaybackContainer::showFrame);
-#endif
 
     initViewModeGroup();
     initShowComponentsGroup();
@@ -287,11 +275,9 @@ void ZeNoxGuiMainWindow::connectMainMenuActions()
     ZeSplittedPlaybackContainer* playback = ui.splittedPlaybackContainer;
 
     connect(ui.openProject, &QAction::triggered, this, &ZeNoxGuiMainWindow::onOpenProject);
-#if SERAVIN_HAS_PROJECT_VIEW
     ZeNoxGuiProjectView* projectView = ui.projectView;
     connect(ui.saveProject, &QAction::triggered, projectView, [projectView] { projectView->saveProject(); });
     connect(ui.saveProjectAs, &QAction::triggered, projectView, [projectView] { projectView->saveProjectAs(); });
-#endif
     connect(ui.closeProject, &QAction::triggered, this, &ZeNoxGuiMainWindow::closeProject);
     connect(ui.quit, &QAction::triggered, this, &QWidget::close);
     connect(m_viewModeActionGroup, &QActionGroup::triggered, this,
@@ -320,18 +306,14 @@ void ZeNoxGuiMainWindow::connectMainMenuActions()
     connect(ui.showPrevFrame, &QAction::triggered, playback, &ZeSplittedPlaybackContainer::showPrevFrame);
     connect(ui.showNextFrame, &QAction::triggered, playback, &ZeSplittedPlaybackContainer::showNextFrame);
     connect(ui.showLastFrame, &QAction::triggered, playback, &ZeSplittedPlaybackContainer::showLastFrame);
-#if SERAVIN_HAS_PROJECT_VIEW
     connect(ui.projectViewAction, &QAction::toggled, this, [this](bool show) {
         ui.projectView->setVisible(show);
         Settings()->saveShowProjectView(show);
     });
-#endif
-#if SERAVIN_HAS_METRICS_VIEW
     connect(ui.metricsViewAction, &QAction::toggled, this, [this](bool show) {
         ui.metricsView->setVisible(show);
         Settings()->saveShowMetricsView(show);
     });
-#endif
     connect(ui.openDocumentation, &QAction::triggered, this, [] { theApp()->openDocumentation(); });
     connect(ui.openAboutDialog, &QAction::triggered, this, &ZeNoxGuiMainWindow::showAboutDialog);
     connect(ui.openAboutQtDialog, &QAction::triggered, this, [this] { QMessageBox::aboutQt(this, QString()); });
@@ -364,9 +346,7 @@ void ZeNoxGuiMainWindow::setCurTitle()
 
 void ZeNoxGuiMainWindow::closeProject()
 {
-#if SERAVIN_HAS_PROJECT_VIEW
     ui.projectView->closeProject();
-#endif
 }
 
 void ZeNoxGuiMainWindow::closeLeftFile()
@@ -525,9 +505,7 @@ void ZeNoxGuiMainWindow::onZoomRatioChanged(double ratio)
 void ZeNoxGuiMainWindow::onProjectClosed()
 {
     ui.splittedPlaybackContainer->resetToDefaultView();
-#if SERAVIN_HAS_METRICS_VIEW
     ui.metricsView->resetToDefault();
-#endif
     ui.saveProjectAs->setEnabled(false);
     ui.closeProject->setEnabled(false);
     commonOnCloseFileActions();
@@ -535,7 +513,6 @@ void ZeNoxGuiMainWindow::onProjectClosed()
 
 void ZeNoxGuiMainWindow::onOpenProject()
 {
-#if SERAVIN_HAS_PROJECT_VIEW
     if (!ui.projectView->closeProject())
         return;
     ZeNoxGuiError const r = ui.projectView->openProject();
@@ -549,7 +526,6 @@ void ZeNoxGuiMainWindow::onOpenProject()
     QMessageBox::warning(this, tr("Open Project"), tr("Failed to open a project. %1").arg(ErrToString(r)));
     ui.saveProjectAs->setEnabled(false);
     ui.closeProject->setEnabled(false);
-#endif
 }
 
 // ---- enabled states ----
@@ -636,12 +612,10 @@ void ZeNoxGuiMainWindow::updateZoomControls()
 
 void ZeNoxGuiMainWindow::closeEvent(QCloseEvent* event)
 {
-#if SERAVIN_HAS_PROJECT_VIEW
     if (!ui.projectView->closeProject()) {
         event->ignore();
         return;
     }
-#endif
     ZeNoxGuiSettings* settings = Settings();
     settings->saveMainWindowGeometry(saveGeometry());
     settings->saveMainWindowState(saveState(0));

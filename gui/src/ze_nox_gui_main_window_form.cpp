@@ -159,11 +159,9 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     splitter = new ZeNoxGuiSplitter(centralWidget);
     splitter->setObjectName(QStringLiteral("splitter"));
     splitter->setOrientation(Qt::Vertical);
-#if SERAVIN_HAS_PROJECT_VIEW
     projectView = new ZeNoxGuiProjectView(splitter);
     projectView->setObjectName(QStringLiteral("projectView"));
     splitter->addWidget(projectView);
-#endif
 
     layoutWidget = new QWidget(splitter);
     layoutWidget->setObjectName(QStringLiteral("layoutWidget"));
@@ -296,11 +294,9 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_3->addLayout(horizontalLayout_2, 2, 0, 1, 3);
 
     splitter->addWidget(layoutWidget);
-#if SERAVIN_HAS_METRICS_VIEW
     metricsView = new ZeMetricsView(splitter);
     metricsView->setObjectName(QStringLiteral("metricsView"));
     splitter->addWidget(metricsView);
-#endif
     gridLayout_4->addWidget(splitter, 0, 0, 1, 1);
     window->setCentralWidget(centralWidget);
 

@@ -3,20 +3,9 @@
 // The main window's form, built in code: every action, widget, layout and button group of the
 // window, all owned by the Qt parent tree of the window. Texts are set by retranslateUi.
 
-#if __has_include("ze_nox_gui_project_view.h")
-#define SERAVIN_HAS_PROJECT_VIEW 1
-#include "ze_nox_gui_project_view.h"
-#else
-#define SERAVIN_HAS_PROJECT_VIEW 0
-#endif
-#if __has_include("ze_metrics_view.h")
-#define SERAVIN_HAS_METRICS_VIEW 1
 #include "ze_metrics_view.h"
-#else
-#define SERAVIN_HAS_METRICS_VIEW 0
-#endif
-
 #include "ze_nox_gui_heatmap_colorbar.h"
+#include "ze_nox_gui_project_view.h"
 #include "ze_nox_gui_splitter.h"
 #include "ze_splitted_playback_container.h"
 
@@ -100,9 +89,7 @@ public:
     QWidget* centralWidget = nullptr;
     QGridLayout* gridLayout_4 = nullptr;
     ze::nox::gui::ZeNoxGuiSplitter* splitter = nullptr;
-#if SERAVIN_HAS_PROJECT_VIEW
     ze::nox::gui::ZeNoxGuiProjectView* projectView = nullptr;
-#endif
     QWidget* layoutWidget = nullptr;
     QGridLayout* gridLayout_3 = nullptr;
     ze::nox::gui::ZeSplittedPlaybackContainer* splittedPlaybackContainer = nullptr;
@@ -152,9 +139,7 @@ public:
     QLabel* label_2 = nullptr;
     QSlider* framesSlider = nullptr;
     QLabel* totalFrameCountLabel = nullptr;
-#if SERAVIN_HAS_METRICS_VIEW
     ze::nox::gui::ZeMetricsView* metricsView = nullptr;
-#endif
 
     QMenuBar* menuBar = nullptr;
     QMenu* menu_File = nullptr;

@@ -94,14 +94,12 @@ void AnswerNextModal(std::function<void(QWidget*)> answer)
     QTimer::singleShot(0, *poll);
 }
 
-#if SERAVIN_HAS_PROJECT_VIEW
 void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
     ASSERT_TRUE(box);
     box->button(which)->click();
 }
-#endif
 
 } // namespace
 
@@ -277,7 +275,6 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
     EXPECT_EQ(action("addFiles")->shortcut(), QKeySequence(QKeySequence::New));
     EXPECT_EQ(action("runQualityMetricsAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+M, Ctrl+R")));
 
-#if SERAVIN_HAS_PROJECT_VIEW && SERAVIN_HAS_METRICS_VIEW
     auto* splitter = child<QSplitter>("splitter");
     ASSERT_EQ(splitter->count(), 3);
     EXPECT_EQ(splitter->widget(0)->objectName(), QStringLiteral("projectView"));
@@ -294,7 +291,6 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
     EXPECT_FALSE(action("projectViewAction")->isChecked());
     EXPECT_FALSE(child<QWidget>("projectView")->isVisible());
     EXPECT_FALSE(child<QWidget>("metricsView")->isVisible());
-#endif
 }
 
 TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)
@@ -316,7 +312,6 @@ TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)
     EXPECT_EQ(window->size(), closedSize);
 }
 
-#if SERAVIN_HAS_PROJECT_VIEW
 
 TEST_F(MainWindowTest, CloseWithUnsavedChangesAsksAndCancelKeepsTheWindow)
 {
@@ -447,4 +442,3 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
     EXPECT_TRUE(button("viewModeReference")->isChecked());
 }
 
-#endif
