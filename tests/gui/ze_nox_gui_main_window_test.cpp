@@ -9,9 +9,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -81,12 +84,13 @@ protected:
     std::unique_ptr<ZeNoxGuiMainWindow> window;
 };
 
-// Runs `answer` on the modal widget that the next event-loop turn shows (a message box or dialog).
-void AnswerNextModal(std::function<void(QWidget*)> answer)
+// Runs `answer` on the next modal widget of class T that shows (a message box or dialog).
+template <typename T = QWidget>
+void AnswerNextModal(std::function<void(T*)> answer)
 {
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [answer, poll] {
-        if (QWidget* modal = QApplication::activeModalWidget())
+        if (T* modal = qobject_cast<T*>(QApplication::activeModalWidget()))
             answer(modal);
         else
             QTimer::singleShot(10, *poll);
@@ -247,7 +251,7 @@ TEST_F(MainWindowTest, HelpMenu)
 
     // About and Qt Usage each run a modal box of their own.
     QString aboutClass;
-    AnswerNextModal([&aboutClass](QWidget* modal) {
+    AnswerNextModal<QWidget>([&aboutClass](QWidget* modal) {
         aboutClass = QString::fromLatin1(modal->metaObject()->className());
         static_cast<QDialog*>(modal)->reject();
     });
@@ -255,7 +259,7 @@ TEST_F(MainWindowTest, HelpMenu)
     EXPECT_EQ(aboutClass, QStringLiteral("ze::nox::gui::AboutDialog"));
 
     bool sawQtBox = false;
-    AnswerNextModal([&sawQtBox](QWidget* modal) {
+    AnswerNextModal<QWidget>([&sawQtBox](QWidget* modal) {
         sawQtBox = qobject_cast<QMessageBox*>(modal) != nullptr;
         static_cast<QDialog*>(modal)->reject();
     });
@@ -322,14 +326,14 @@ TEST_F(MainWindowTest, CloseWithUnsavedChangesAsksAndCancelKeepsTheWindow)
     EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("New Project* - ")));
     EXPECT_TRUE(action("saveProject")->isEnabled());
 
-    AnswerNextModal([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::Cancel); });
+    AnswerNextModal<QWidget>([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::Cancel); });
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(project->hasUnsavedChanges());
     EXPECT_TRUE(theApp()->settings()->getMainWindowGeometry().isEmpty());
 
     // No: nothing saved, the project closed, the window gone.
-    AnswerNextModal([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::No); });
+    AnswerNextModal<QWidget>([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::No); });
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(project->rdCurves().isEmpty());
@@ -376,11 +380,17 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_TRUE(button("viewModeBlackAndWhiteDifference")->isEnabled());
     EXPECT_EQ(slider->maximum(), 9);
     EXPECT_EQ(label("totalFrameCountLabel"), QStringLiteral("9"));
+    // With a reference and a compared stream the metrics panel offers Run.
+    EXPECT_TRUE(action("runQualityMetricsAction")->isEnabled());
+    EXPECT_FALSE(action("stopQualityMetricsAction")->isEnabled());
 
     button("nextFrameButton")->click();
     EXPECT_EQ(label("curFrameNum"), QStringLiteral("1"));
     EXPECT_EQ(slider->value(), 1);
     EXPECT_TRUE(button("prevFrameButton")->isEnabled());
+    // A frame picked on a chart is shown.
+    emit child<ZeMetricsView>("metricsView")->curFrameSelectionChanged(3);
+    EXPECT_EQ(label("curFrameNum"), QStringLiteral("3"));
 
     // Mode 2 alone shows the colour bar; the menu entry follows the button.
     auto* colorbar = child<QWidget>("heatmapColorbar");
@@ -423,6 +433,10 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_FALSE(button("playButton")->isEnabled());
     EXPECT_TRUE(button("firstFrameButton")->isEnabled());
 
+    // A file announced for removal is let go by the playback area at once.
+    emit projectView->aboutToRemoveFile(project->sourceFiles().first());
+    EXPECT_FALSE(playback()->isLeftFileOpened());
+
     // Removing the last file: the slider back to 0..1, the total label 0.
     project->removeSourceFile(project->sourceFiles().first());
     EXPECT_FALSE(playback()->isLeftFileOpened());
@@ -442,3 +456,61 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
     EXPECT_TRUE(button("viewModeReference")->isChecked());
 }
 
+
+TEST_F(MainWindowTest, OpenProject)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ZeNoxGuiProject* project = theApp()->project();
+    QString const good = dir.filePath(QStringLiteral("pair.zenxp"));
+    ASSERT_EQ(project->addSourceFile(TestMediaPath("pb_ref_5f.y4m")), ZE_NOX_GUI_OK);
+    project->setName(QStringLiteral("pair"));
+    project->setFileName(good);
+    project->saveToFile();
+    ASSERT_FALSE(project->hasUnsavedChanges());
+    project->reset();
+    QString const bad = dir.filePath(QStringLiteral("bad.zenxp"));
+    {
+        QFile f(bad);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[1, 2]"); // JSON, but no project document
+    }
+    makeWindow();
+    auto open = [this](QString const& file) {
+        AnswerNextModal<QFileDialog>([file](QFileDialog* dialog) {
+            if (file.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(file);
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
+        });
+        action("openProject")->trigger();
+    };
+
+    open(good);
+    ASSERT_EQ(project->sourceFiles().size(), 1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("pair - ") + QCoreApplication::applicationName());
+    EXPECT_TRUE(action("saveProjectAs")->isEnabled());
+    EXPECT_TRUE(action("closeProject")->isEnabled());
+    EXPECT_FALSE(action("saveProject")->isEnabled());
+
+    // The current project is closed before the dialog: a cancelled dialog leaves it closed and
+    // reports nothing.
+    open(QString());
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+    EXPECT_FALSE(action("closeProject")->isEnabled());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // A failed load is reported with the error's text and leaves an empty project.
+    QString warning;
+    AnswerNextModal<QMessageBox>([&warning](QMessageBox* box) {
+        warning = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    open(bad);
+    EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+    EXPECT_FALSE(action("saveProjectAs")->isEnabled());
+    EXPECT_FALSE(action("closeProject")->isEnabled());
+}
