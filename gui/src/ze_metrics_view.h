@@ -105,7 +105,6 @@ public:
     QMap<ZeNoxRdCurve const*, RdPlotCurve*> const& rdPlotCurves() const { return m_rdPlotCurves; }
     QVector<MetricDiffCurve*> const& diffCurves() const { return m_diffCurves; }
     QLabel* bdLabel() const { return m_bdLabel; }
-    Ui_ZeMetricsWindow* ui() const { return m_ui; }
 
 public slots:
     void onProjectChanged(bool configurationValid);

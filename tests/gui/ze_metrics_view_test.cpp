@@ -3,14 +3,15 @@
 // failed streams, and the removal of measured files.
 #include "test_support.h"
 
-#include "ui_ze_metrics_view.h"
 #include "ze_metric_curve.h"
 #include "ze_metrics_view.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
 #include "ze_video_stream_metrics.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QStackedWidget>
@@ -24,6 +25,15 @@
 using namespace ze::nox::gui;
 
 namespace {
+
+// A widget of the panel's form by its object name.
+template <typename T>
+T* Child(QWidget const& view, char const* name)
+{
+    T* w = view.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
 
 struct Point {
     int bitrate;
@@ -111,14 +121,18 @@ protected:
 TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
 {
     ZeMetricsView view;
-    Ui_ZeMetricsWindow* ui = view.ui();
-    QStackedWidget* stacks[] = {ui->stackedWidget, ui->stackedWidget_2, ui->stackedWidget_3};
-    QLabel* labels[] = {ui->messageLabel_1, ui->messageLabel_2, ui->messageLabel_3};
+    QStackedWidget* stacks[] = {Child<QStackedWidget>(view, "stackedWidget"),
+                                Child<QStackedWidget>(view, "stackedWidget_2"),
+                                Child<QStackedWidget>(view, "stackedWidget_3")};
+    QLabel* labels[] = {Child<QLabel>(view, "messageLabel_1"), Child<QLabel>(view, "messageLabel_2"),
+                        Child<QLabel>(view, "messageLabel_3")};
+    QTabWidget* tabs = Child<QTabWidget>(view, "tabWidget");
+    QPushButton* run = Child<QPushButton>(view, "runMetricsCalc");
 
     // An empty project shows every chart and no warning icon.
     for (int i = 0; i < 3; ++i) {
         EXPECT_FALSE(showsMessage(view, stacks[i])) << i;
-        EXPECT_TRUE(ui->tabWidget->tabIcon(i).isNull()) << i;
+        EXPECT_TRUE(tabs->tabIcon(i).isNull()) << i;
     }
 
     ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
@@ -127,10 +141,10 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(showsMessage(view, stacks[i])) << i;
         EXPECT_EQ(labels[i]->text(), QStringLiteral("Reference file is not chosen")) << i;
-        EXPECT_FALSE(ui->tabWidget->tabIcon(i).isNull()) << i;
+        EXPECT_FALSE(tabs->tabIcon(i).isNull()) << i;
     }
     EXPECT_TRUE(view.streams().isEmpty());
-    EXPECT_FALSE(ui->runMetricsCalc->isEnabled());
+    EXPECT_FALSE(run->isEnabled());
 
     QSignalSpy runAvailable(&view, &ZeMetricsView::runMetricsCalcAvailabilityChanged);
     ref->setIsRefFile(true);
@@ -138,7 +152,7 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
     EXPECT_EQ(labels[1]->text(), QStringLiteral("Left and right files are not chosen"));
     EXPECT_EQ(labels[2]->text(), QStringLiteral("No RD Curves, or RD Curves are empty"));
     EXPECT_EQ(view.streams().size(), 2);
-    EXPECT_TRUE(ui->runMetricsCalc->isEnabled());
+    EXPECT_TRUE(run->isEnabled());
     ASSERT_FALSE(runAvailable.isEmpty());
     EXPECT_TRUE(runAvailable.last().at(0).toBool());
 
@@ -150,7 +164,7 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
     addCurve(QStringLiteral("x264"), {a, b});
     project()->setRdCurveAnchor(nullptr);
     EXPECT_EQ(labels[2]->text(), QStringLiteral("RD Curve Anchor is not set. BD Rates will not be calculated"));
-    ui->metrics->setCurrentIndex(9); // "VMAF: Y" while the message shows: the message stays
+    Child<QComboBox>(view, "metrics")->setCurrentIndex(9); // "VMAF: Y" while the message shows: the message stays
     EXPECT_TRUE(showsMessage(view, stacks[2]));
     project()->setRdCurveAnchor(project()->rdCurveByName(QStringLiteral("x264")));
     EXPECT_EQ(stacks[2]->currentIndex(), 9);
@@ -165,7 +179,7 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
     // No reference at all: no collection, Run unavailable.
     a->setIsRefFile(false);
     EXPECT_TRUE(view.streams().isEmpty());
-    EXPECT_FALSE(ui->runMetricsCalc->isEnabled());
+    EXPECT_FALSE(run->isEnabled());
     EXPECT_FALSE(runAvailable.last().at(0).toBool());
 }
 
@@ -210,7 +224,7 @@ TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
     ASSERT_EQ(stopped.count(), 1);
     EXPECT_TRUE(stopped.at(0).at(0).toBool());
     EXPECT_FALSE(view.isRunning());
-    EXPECT_EQ(view.ui()->runStopMetricsStack->currentWidget(), view.ui()->page);
+    EXPECT_EQ(Child<QStackedWidget>(view, "runStopMetricsStack")->currentWidget(), Child<QWidget>(view, "page"));
     ASSERT_GE(stopAvailable.count(), 2);
     EXPECT_TRUE(stopAvailable.at(0).at(0).toBool());
     EXPECT_FALSE(stopAvailable.last().at(0).toBool());
@@ -294,7 +308,7 @@ TEST_F(MetricsViewProject, StopDuringRunIsNotFinished)
     EXPECT_TRUE(view.bdRates().isEmpty());
     EXPECT_TRUE(view.bdLabel()->text().isEmpty());
     EXPECT_LT(stream->m_counts[0], 300);
-    EXPECT_EQ(view.ui()->runStopMetricsStack->currentWidget(), view.ui()->page);
+    EXPECT_EQ(Child<QStackedWidget>(view, "runStopMetricsStack")->currentWidget(), Child<QWidget>(view, "page"));
 }
 
 TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
@@ -343,6 +357,77 @@ TEST_F(MetricsViewProject, StreamEndingBeforeAnotherStartsDoesNotEndTheRun)
     EXPECT_EQ(started.count(), 1);
     ASSERT_EQ(stopped.count(), 1);
     EXPECT_TRUE(stopped.at(0).at(0).toBool());
+}
+
+} // namespace
+
+namespace {
+
+TEST(MetricsViewTabs, ReopensOnTheTabItWasClosedOn)
+{
+    {
+        ZeMetricsView view;
+        Child<QTabWidget>(view, "tabWidget")->setCurrentIndex(2);
+    }
+    ZeMetricsView view;
+    EXPECT_EQ(Child<QTabWidget>(view, "tabWidget")->currentIndex(), 2);
+    Child<QTabWidget>(view, "tabWidget")->setCurrentIndex(0);
+}
+
+} // namespace
+
+namespace {
+
+// The BD-rate text of the chosen chart: the anchor first, then each curve's value with its sign
+// and colour, or n/a where no BD rate exists. The RD points are set by hand; a complete run's
+// end computes the table.
+TEST_F(MetricsViewProject, BdRateTextShowsSignColourAndMissingValues)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ref->setIsRefFile(true);
+    struct Curve {
+        char const* name;
+        std::vector<Point> points;
+        char const* line; // empty: checked for the anchor
+    };
+    Curve const curves[] = {
+        {"Anchor", {{1000, 30}, {2000, 40}}, ""},
+        {"More", {{1500, 30}, {3000, 40}}, "More: <span style=' color:red;'> +40.55%</span>"},
+        {"Less", {{500, 30}, {1000, 40}}, "Less: <span style=' color:green;'> -69.31%</span>"},
+        {"Same", {{1000, 30}, {2000, 40}}, "Same: <span style=' color:black;'> 0.00%</span>"},
+        {"Flat", {{1000, 35}, {2000, 35}}, "Flat: <span style=' color:black;'> n/a</span>"},
+    };
+    for (Curve const& c : curves)
+        addCurve(QString::fromLatin1(c.name), {a});
+    project()->setRdCurveAnchor(project()->rdCurveByName(QStringLiteral("Anchor")));
+    for (Curve const& c : curves) {
+        ZeMetricsView::RdPlotCurve* plot = view.rdPlotCurves().value(project()->rdCurveByName(c.name), nullptr);
+        ASSERT_NE(plot, nullptr);
+        RdMetricCurve* rd =
+            plot->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR, ze::nox::core::COMPONENT_YUV);
+        for (Point const& p : c.points)
+            rd->addValue(p.bitrate, p.value);
+    }
+
+    Child<QComboBox>(view, "metrics")->setCurrentIndex(0); // "PSNR: YUV"
+    emit view.stopped(true);
+    QString const text = view.bdLabel()->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("<html><head/><body><b>BD Rates:</b><br>Anchor: <span "
+                                               "style=' color:black;'> anchor</span><br>")))
+        << text.toStdString();
+    for (Curve const& c : curves) {
+        if (*c.line) {
+            EXPECT_TRUE(text.contains(QString::fromLatin1(c.line))) << c.name << "\n" << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(text.endsWith(QStringLiteral("</body></html>")));
+
+    // The anchor losing its place empties the table.
+    project()->setRdCurveAnchor(nullptr);
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_TRUE(view.bdLabel()->text().isEmpty());
 }
 
 } // namespace
