@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 using namespace ze::nox::gui;
 
@@ -471,4 +473,52 @@ TEST_F(Project, BrokenProjectFilesLeaveAnEmptyProject)
     EXPECT_TRUE(f->isFirstFrameNumberDefault());
     EXPECT_TRUE(f->isLastFrameNumberDefault());
     EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
+}
+
+TEST_F(Project, RawFileAsksForItsParametersAndReusesThemFromTheProjectFile)
+{
+    QString const raw = copy(QStringLiteral("raw_420p_176x144.yuv"), QStringLiteral("clip_176x144.yuv"));
+    std::vector<std::unique_ptr<QTimer>> polls; // none may outlive the test
+    auto answerRaw = [&polls](bool accept, bool& shown) {
+        polls.push_back(std::make_unique<QTimer>());
+        QTimer* poll = polls.back().get();
+        poll->setInterval(5);
+        QObject::connect(poll, &QTimer::timeout, [poll, accept, &shown] {
+            auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            poll->stop();
+            shown = true;
+            accept ? dlg->accept() : dlg->reject();
+        });
+        poll->start();
+    };
+    bool shown = false;
+    answerRaw(false, shown);
+    EXPECT_EQ(prj().addSourceFile(raw), ZE_NOX_GUI_CANCELED);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(prj().sourceFiles().isEmpty());
+
+    shown = false;
+    answerRaw(true, shown);
+    ASSERT_EQ(prj().addSourceFile(raw), ZE_NOX_GUI_OK);
+    EXPECT_TRUE(shown);
+    ZeNoxSourceFile* f = prj().sourceFiles().value(0);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+    int const width = f->width();
+    int const frames = f->originalFrameCount();
+
+    QString const path = m_dir.filePath(QStringLiteral("raw.zenxp"));
+    prj().setFileName(path);
+    prj().saveToFile();
+    // The unchanged file opens from the stored record: no dialog.
+    shown = false;
+    answerRaw(false, shown);
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    QApplication::processEvents();
+    EXPECT_FALSE(shown);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(prj().sourceFiles().at(0)->width(), width);
+    EXPECT_EQ(prj().sourceFiles().at(0)->originalFrameCount(), frames);
 }
