@@ -88,14 +88,16 @@ protected:
 template <typename T = QWidget>
 void AnswerNextModal(std::function<void(T*)> answer)
 {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [answer, poll] {
-        if (T* modal = qobject_cast<T*>(QApplication::activeModalWidget()))
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (T* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
             answer(modal);
-        else
-            QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+        }
+    });
+    timer->start();
 }
 
 void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
