@@ -1,0 +1,518 @@
+// Main window: first start, restored options, frame-rate menu, full screen, help entries, the
+// close question, and the hand-over of the project's decoders to the playback area.
+#include "test_support.h"
+#include "ze_nox_gui_app.h"
+#include "ze_nox_gui_main_window.h"
+#include "ze_nox_gui_project.h"
+#include "ze_nox_gui_settings.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace ze::nox::gui;
+using PB = ZeSplittedPlaybackContainer;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QSettings().clear();
+        // The panel's hint boxes would pop up as modal boxes in the middle of a test.
+        ProjectViewSettings& hints = theApp()->settings()->projectViewSettings();
+        hints.saveShowHowtoAddFile(false);
+        hints.saveShowHowtoAddFilesToRdCurve(false);
+        hints.saveShowHowtoAddRemoveRdCurve(false);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        theApp()->project()->reset();
+        QSettings().clear();
+    }
+
+    void makeWindow()
+    {
+        window = std::make_unique<ZeNoxGuiMainWindow>();
+        window->show();
+    }
+    template <typename T>
+    T* child(char const* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+    QAction* action(char const* name) const { return child<QAction>(name); }
+    QAbstractButton* button(char const* name) const { return child<QAbstractButton>(name); }
+    PB* playback() const { return child<PB>("splittedPlaybackContainer"); }
+    QString label(char const* name) const { return child<QLabel>(name)->text(); }
+
+    static QStringList texts(QList<QAction*> const& actions)
+    {
+        QStringList out;
+        for (QAction* a : actions)
+            if (!a->isSeparator())
+                out << a->text();
+        return out;
+    }
+    static QStringList checkedTexts(QList<QAction*> const& actions)
+    {
+        QStringList out;
+        for (QAction* a : actions)
+            if (a->isChecked())
+                out << a->text();
+        return out;
+    }
+
+    std::unique_ptr<ZeNoxGuiMainWindow> window;
+};
+
+// Runs `answer` on the next modal widget of class T that shows (a message box or dialog).
+template <typename T = QWidget>
+void AnswerNextModal(std::function<void(T*)> answer)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (T* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
+{
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_TRUE(box);
+    box->button(which)->click();
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, FirstStartWithEmptySettings)
+{
+    makeWindow();
+
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("New Project - ") + QCoreApplication::applicationName());
+    EXPECT_EQ(window->objectName(), QStringLiteral("ZeNoxGuiMainWindowClass"));
+
+    EXPECT_EQ(checkedTexts(child<QMenu>("menuFramerate")->actions()), QStringList{"25 fps"});
+    EXPECT_EQ(playback()->playbackInterval(), 1000 / 25);
+    EXPECT_TRUE(button("viewModeLeftRight")->isChecked());
+    EXPECT_TRUE(action("showLeftRight")->isChecked());
+    EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
+    EXPECT_FALSE(child<QWidget>("heatmapColorbar")->isVisible());
+    // Defaults of the store: component 0 (Y), decimal values.
+    EXPECT_TRUE(button("visibleComponentsY")->isChecked());
+    EXPECT_EQ(playback()->visibleComponent(), ze::nox::core::COMPONENT_Y);
+    EXPECT_TRUE(button("yuvValuesFormatDec")->isChecked());
+
+    for (char const* name :
+         {"viewModeLeftRight", "viewModeReference", "viewModeLeftRightAndRefDifference",
+          "viewModeBlackAndWhiteDifference", "visibleComponentsYuv", "visibleComponentsY", "visibleComponentsU",
+          "visibleComponentsV", "yuvValuesFormatDec", "yuvValuesFormatHex", "firstFrameButton", "prevFrameButton",
+          "playButton", "pauseButton", "nextFrameButton", "lastFrameButton"})
+        EXPECT_FALSE(button(name)->isEnabled()) << name;
+    for (char const* name :
+         {"showLeftRight", "showReference", "showLeftRightAndRefDifference", "showBlackAndWhiteDifference",
+          "showStreamInfo", "zoomToActualSize", "zoomToWindowSize", "zoomIn", "zoomOut", "playPauseAction",
+          "showFirstFrame", "showPrevFrame", "showNextFrame", "showLastFrame", "saveProject", "saveProjectAs",
+          "closeProject", "runQualityMetricsAction", "stopQualityMetricsAction", "closeAll"})
+        EXPECT_FALSE(action(name)->isEnabled()) << name;
+    for (char const* name : {"addFiles", "openProject", "quit", "openDocumentation"})
+        EXPECT_TRUE(action(name)->isEnabled()) << name;
+    EXPECT_FALSE(child<QSlider>("framesSlider")->isEnabled());
+
+    // The pause page shows until the playback area first pauses.
+    auto* stack = child<QStackedWidget>("playbackButtonsStack");
+    EXPECT_EQ(stack->currentIndex(), 1);
+    playback()->pause();
+    EXPECT_EQ(stack->currentIndex(), 0);
+
+    // The first start writes the applied options into the store.
+    QSettings store;
+    EXPECT_EQ(store.value("targetFramerate").toInt(), 25);
+    EXPECT_EQ(store.value("viewMode").toInt(), 0);
+    EXPECT_TRUE(store.value("showStreamInfo").toBool());
+}
+
+TEST_F(MainWindowTest, SavedOptionsAreAppliedAtStart)
+{
+    struct Case
+    {
+        int component;
+        int valuesFormat;
+        bool streamInfo;
+        char const* componentButton; // null: no button of the group checked
+        char const* formatButton;
+        ze::nox::core::Component playbackComponent;
+        PB::YuvValuesFormat playbackFormat;
+    };
+    Case const cases[] = {
+        {1, 1, false, "visibleComponentsU", "yuvValuesFormatHex", ze::nox::core::COMPONENT_U,
+         PB::YUV_VALUES_FORMAT_HEX},
+        {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
+         PB::YUV_VALUES_FORMAT_DEC},
+        // Values without a button leave the group unchecked and the playback area's defaults.
+        {9, -1, true, nullptr, nullptr, ze::nox::core::COMPONENT_YUV, PB::YUV_VALUES_FORMAT_DEC},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.component);
+        window.reset();
+        ZeNoxGuiSettings* s = theApp()->settings();
+        s->saveShowComponent(c.component);
+        s->saveYuvValuesFormat(c.valuesFormat);
+        s->saveShowStreamInfo(c.streamInfo);
+        s->saveViewMode(3); // written only, never read back
+        makeWindow();
+
+        auto* components = child<QToolButton>("visibleComponentsY")->group();
+        auto* formats = child<QToolButton>("yuvValuesFormatDec")->group();
+        if (c.componentButton) {
+            EXPECT_TRUE(button(c.componentButton)->isChecked());
+            EXPECT_TRUE(button(c.formatButton)->isChecked());
+        } else {
+            EXPECT_EQ(components->checkedButton(), nullptr);
+            EXPECT_EQ(formats->checkedButton(), nullptr);
+        }
+        EXPECT_EQ(playback()->visibleComponent(), c.playbackComponent);
+        EXPECT_EQ(playback()->yuvValuesFormat(), c.playbackFormat);
+        EXPECT_EQ(action("showStreamInfo")->isChecked(), c.streamInfo);
+        EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
+    }
+}
+
+TEST_F(MainWindowTest, FramerateMenu)
+{
+    QStringList const all = {"5 fps", "10 fps", "15 fps", "20 fps", "25 fps", "30 fps", "60 fps"};
+    struct Case
+    {
+        int saved;
+        char const* checked;
+        int applied;
+    };
+    // A saved rate that is not one of the seven gives the first.
+    Case const cases[] = {{60, "60 fps", 60}, {10, "10 fps", 10}, {7, "5 fps", 5}, {0, "5 fps", 5}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.saved);
+        window.reset();
+        theApp()->settings()->saveTargetFramerate(c.saved);
+        makeWindow();
+        QList<QAction*> const entries = child<QMenu>("menuFramerate")->actions();
+        EXPECT_EQ(texts(entries), all);
+        EXPECT_EQ(checkedTexts(entries), QStringList{c.checked});
+        EXPECT_EQ(playback()->playbackInterval(), 1000 / c.applied);
+        EXPECT_EQ(theApp()->settings()->getTargetFramerate(), c.applied);
+    }
+
+    // Choosing an entry applies and saves it, and checks it alone.
+    QList<QAction*> const entries = child<QMenu>("menuFramerate")->actions();
+    entries[5]->trigger();
+    EXPECT_EQ(checkedTexts(entries), QStringList{"30 fps"});
+    EXPECT_EQ(playback()->playbackInterval(), 1000 / 30);
+    EXPECT_EQ(theApp()->settings()->getTargetFramerate(), 30);
+}
+
+TEST_F(MainWindowTest, FullScreenToggledTwiceReturnsToThePreviousState)
+{
+    makeWindow();
+    QAction* toggle = action("toggleFullscreen");
+    EXPECT_EQ(toggle->shortcut(), QKeySequence(QKeySequence::FullScreen));
+    Qt::WindowStates const before = window->windowState();
+    toggle->trigger();
+    EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+    toggle->trigger();
+    EXPECT_EQ(window->windowState(), before);
+}
+
+TEST_F(MainWindowTest, HelpMenu)
+{
+    makeWindow();
+    QMenu* help = child<QMenu>("menuHelp");
+    EXPECT_EQ(texts(help->actions()), (QStringList{"Documentation", "&About...", "Qt Usage..."}));
+
+    // About and Qt Usage each run a modal box of their own.
+    QString aboutClass;
+    AnswerNextModal<QWidget>([&aboutClass](QWidget* modal) {
+        aboutClass = QString::fromLatin1(modal->metaObject()->className());
+        static_cast<QDialog*>(modal)->reject();
+    });
+    action("openAboutDialog")->trigger();
+    EXPECT_EQ(aboutClass, QStringLiteral("ze::nox::gui::AboutDialog"));
+
+    bool sawQtBox = false;
+    AnswerNextModal<QWidget>([&sawQtBox](QWidget* modal) {
+        sawQtBox = qobject_cast<QMessageBox*>(modal) != nullptr;
+        static_cast<QDialog*>(modal)->reject();
+    });
+    action("openAboutQtDialog")->trigger();
+    EXPECT_TRUE(sawQtBox);
+}
+
+TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
+{
+    makeWindow();
+    QStringList menus;
+    for (QAction* a : window->menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&View", "Metrics", "Playback", "&Window", "&Help"}));
+    EXPECT_EQ(texts(child<QMenu>("menu_File")->actions()),
+              (QStringList{"Add file(s)", "Open Project...", "Save Project", "Save As...", "Close Project", "Quit"}));
+    EXPECT_EQ(action("addFiles")->shortcut(), QKeySequence(QKeySequence::New));
+    EXPECT_EQ(action("runQualityMetricsAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+M, Ctrl+R")));
+
+    auto* splitter = child<QSplitter>("splitter");
+    ASSERT_EQ(splitter->count(), 3);
+    EXPECT_EQ(splitter->widget(0)->objectName(), QStringLiteral("projectView"));
+    EXPECT_EQ(splitter->widget(1)->objectName(), QStringLiteral("layoutWidget"));
+    EXPECT_EQ(splitter->widget(2)->objectName(), QStringLiteral("metricsView"));
+
+    // The switches hide the panels and are remembered for the next start.
+    action("projectViewAction")->trigger();
+    action("metricsViewAction")->trigger();
+    EXPECT_FALSE(child<QWidget>("projectView")->isVisible());
+    EXPECT_FALSE(child<QWidget>("metricsView")->isVisible());
+    window.reset();
+    makeWindow();
+    EXPECT_FALSE(action("projectViewAction")->isChecked());
+    EXPECT_FALSE(child<QWidget>("projectView")->isVisible());
+    EXPECT_FALSE(child<QWidget>("metricsView")->isVisible());
+}
+
+TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)
+{
+    makeWindow();
+    // The window may not become smaller than its panels need: take the size it has.
+    window->resize(window->width() + 40, 600);
+    QTest::qWait(10);
+    QSize const closedSize = window->size();
+    EXPECT_NE(closedSize, QSize(1546, 784));
+    EXPECT_TRUE(window->close());
+    ZeNoxGuiSettings* s = theApp()->settings();
+    EXPECT_FALSE(s->getMainWindowGeometry().isEmpty());
+    EXPECT_FALSE(s->getMainWindowState().isEmpty());
+    EXPECT_FALSE(s->getMainWindowVerticalSplitterState().isEmpty());
+
+    window.reset();
+    makeWindow();
+    EXPECT_EQ(window->size(), closedSize);
+}
+
+
+TEST_F(MainWindowTest, CloseWithUnsavedChangesAsksAndCancelKeepsTheWindow)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    ASSERT_EQ(project->addRdCurve(QStringLiteral("curve")), ZE_NOX_GUI_OK);
+    ASSERT_TRUE(project->hasUnsavedChanges());
+    EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("New Project* - ")));
+    EXPECT_TRUE(action("saveProject")->isEnabled());
+
+    AnswerNextModal<QWidget>([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::Cancel); });
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    EXPECT_TRUE(theApp()->settings()->getMainWindowGeometry().isEmpty());
+
+    // No: nothing saved, the project closed, the window gone.
+    AnswerNextModal<QWidget>([](QWidget* modal) { ClickMessageBoxButton(modal, QMessageBox::No); });
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(project->rdCurves().isEmpty());
+    EXPECT_FALSE(theApp()->settings()->getMainWindowGeometry().isEmpty());
+    EXPECT_FALSE(action("saveProjectAs")->isEnabled());
+    EXPECT_FALSE(action("closeProject")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    auto* projectView = child<ZeNoxGuiProjectView>("projectView");
+    projectView->addSrcFiles({TestMediaPath("pb_avc_5f.h264"), TestMediaPath("pb_ref_10f.y4m")});
+    QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+    ASSERT_EQ(files.size(), 2);
+    ASSERT_EQ(files[0]->openStatus(), ZeNoxSourceFile::Opened);
+    ASSERT_EQ(files[1]->openStatus(), ZeNoxSourceFile::Opened);
+    // Files without roles give the playback area nothing.
+    EXPECT_FALSE(playback()->isLeftFileOpened());
+    EXPECT_FALSE(button("viewModeLeftRight")->isEnabled());
+    EXPECT_TRUE(action("saveProjectAs")->isEnabled());
+
+    files[0]->setIsLeftFile(true);
+    EXPECT_TRUE(playback()->isLeftFileOpened());
+    EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
+    EXPECT_TRUE(button("viewModeLeftRight")->isEnabled());
+    EXPECT_FALSE(button("viewModeReference")->isEnabled());
+    EXPECT_FALSE(button("viewModeLeftRightAndRefDifference")->isEnabled());
+    EXPECT_TRUE(button("visibleComponentsY")->isEnabled());
+    EXPECT_TRUE(action("zoomIn")->isEnabled());
+    EXPECT_TRUE(action("zoomToActualSize")->isChecked());
+    auto* slider = child<QSlider>("framesSlider");
+    EXPECT_EQ(slider->maximum(), 4);
+    EXPECT_EQ(label("totalFrameCountLabel"), QStringLiteral("4"));
+    EXPECT_EQ(label("curFrameNum"), QStringLiteral("0"));
+    EXPECT_FALSE(button("prevFrameButton")->isEnabled());
+    EXPECT_TRUE(button("nextFrameButton")->isEnabled());
+
+    // A reference enables the reference and difference modes; the longest range sets the slider.
+    files[1]->setIsRefFile(true);
+    EXPECT_TRUE(playback()->isReferenceFileOpened());
+    EXPECT_TRUE(button("viewModeReference")->isEnabled());
+    EXPECT_TRUE(button("viewModeBlackAndWhiteDifference")->isEnabled());
+    EXPECT_EQ(slider->maximum(), 9);
+    EXPECT_EQ(label("totalFrameCountLabel"), QStringLiteral("9"));
+    // With a reference and a compared stream the metrics panel offers Run.
+    EXPECT_TRUE(action("runQualityMetricsAction")->isEnabled());
+    EXPECT_FALSE(action("stopQualityMetricsAction")->isEnabled());
+
+    button("nextFrameButton")->click();
+    EXPECT_EQ(label("curFrameNum"), QStringLiteral("1"));
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_TRUE(button("prevFrameButton")->isEnabled());
+    // A frame picked on a chart is shown.
+    emit child<ZeMetricsView>("metricsView")->curFrameSelectionChanged(3);
+    EXPECT_EQ(label("curFrameNum"), QStringLiteral("3"));
+
+    // Mode 2 alone shows the colour bar; the menu entry follows the button.
+    auto* colorbar = child<QWidget>("heatmapColorbar");
+    button("viewModeLeftRightAndRefDifference")->click();
+    EXPECT_TRUE(colorbar->isVisible());
+    EXPECT_TRUE(action("showLeftRightAndRefDifference")->isChecked());
+    EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_HEATMAP_DIFF);
+    action("showReference")->trigger();
+    EXPECT_FALSE(colorbar->isVisible());
+    EXPECT_TRUE(button("viewModeReference")->isChecked());
+    EXPECT_EQ(theApp()->settings()->getViewMode(), 1);
+
+    // Only a reference left with L|R checked: L|R goes off and the next enabled mode above is taken.
+    button("viewModeLeftRight")->click();
+    files[0]->setIsLeftFile(false);
+    EXPECT_FALSE(playback()->isLeftFileOpened());
+    EXPECT_FALSE(button("viewModeLeftRight")->isEnabled());
+    EXPECT_TRUE(button("viewModeReference")->isChecked());
+    EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_REFERENCE);
+
+    // Removing the reference while Ref shows falls back to the nearest enabled lower mode.
+    files[0]->setIsLeftFile(true);
+    project->removeSourceFile(files[1]);
+    EXPECT_FALSE(playback()->isReferenceFileOpened());
+    EXPECT_TRUE(button("viewModeLeftRight")->isChecked());
+    EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
+    EXPECT_EQ(slider->maximum(), 4);
+
+    // Timed playback stops on the slider's maximum and the play page comes back.
+    child<QMenu>("menuFramerate")->actions().last()->trigger();
+    auto* stack = child<QStackedWidget>("playbackButtonsStack");
+    QSignalSpy paused(playback(), &PB::playbackPaused);
+    action("playPauseAction")->trigger(); // the play page shows: Space plays
+    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_FALSE(button("nextFrameButton")->isEnabled());
+    EXPECT_FALSE(button("firstFrameButton")->isEnabled());
+    EXPECT_TRUE(paused.wait(5000));
+    EXPECT_EQ(label("curFrameNum"), QStringLiteral("4"));
+    EXPECT_EQ(stack->currentIndex(), 0);
+    EXPECT_FALSE(button("playButton")->isEnabled());
+    EXPECT_TRUE(button("firstFrameButton")->isEnabled());
+
+    // A file announced for removal is let go by the playback area at once.
+    emit projectView->aboutToRemoveFile(project->sourceFiles().first());
+    EXPECT_FALSE(playback()->isLeftFileOpened());
+
+    // Removing the last file: the slider back to 0..1, the total label 0.
+    project->removeSourceFile(project->sourceFiles().first());
+    EXPECT_FALSE(playback()->isLeftFileOpened());
+    EXPECT_EQ(slider->maximum(), 1);
+    EXPECT_EQ(label("totalFrameCountLabel"), QStringLiteral("0"));
+    EXPECT_FALSE(button("viewModeLeftRight")->isEnabled());
+    EXPECT_FALSE(action("playPauseAction")->isEnabled());
+}
+
+TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
+{
+    makeWindow();
+    emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
+    ASSERT_EQ(theApp()->project()->sourceFiles().size(), 1);
+    theApp()->project()->sourceFiles().first()->setIsRefFile(true);
+    EXPECT_TRUE(playback()->isReferenceFileOpened());
+    EXPECT_TRUE(button("viewModeReference")->isChecked());
+}
+
+
+TEST_F(MainWindowTest, OpenProject)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ZeNoxGuiProject* project = theApp()->project();
+    QString const good = dir.filePath(QStringLiteral("pair.zenxp"));
+    ASSERT_EQ(project->addSourceFile(TestMediaPath("pb_ref_5f.y4m")), ZE_NOX_GUI_OK);
+    project->setName(QStringLiteral("pair"));
+    project->setFileName(good);
+    project->saveToFile();
+    ASSERT_FALSE(project->hasUnsavedChanges());
+    project->reset();
+    QString const bad = dir.filePath(QStringLiteral("bad.zenxp"));
+    {
+        QFile f(bad);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[1, 2]"); // JSON, but no project document
+    }
+    makeWindow();
+    auto open = [this](QString const& file) {
+        AnswerNextModal<QFileDialog>([file](QFileDialog* dialog) {
+            if (file.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(file);
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
+        });
+        action("openProject")->trigger();
+    };
+
+    open(good);
+    ASSERT_EQ(project->sourceFiles().size(), 1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("pair - ") + QCoreApplication::applicationName());
+    EXPECT_TRUE(action("saveProjectAs")->isEnabled());
+    EXPECT_TRUE(action("closeProject")->isEnabled());
+    EXPECT_FALSE(action("saveProject")->isEnabled());
+
+    // The current project is closed before the dialog: a cancelled dialog leaves it closed and
+    // reports nothing.
+    open(QString());
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+    EXPECT_FALSE(action("closeProject")->isEnabled());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // A failed load is reported with the error's text and leaves an empty project.
+    QString warning;
+    AnswerNextModal<QMessageBox>([&warning](QMessageBox* box) {
+        warning = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    open(bad);
+    EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+    EXPECT_FALSE(action("saveProjectAs")->isEnabled());
+    EXPECT_FALSE(action("closeProject")->isEnabled());
+}
