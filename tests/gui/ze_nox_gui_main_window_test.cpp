@@ -18,6 +18,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QLineEdit>
+#include <QPointer>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -84,16 +87,35 @@ protected:
     std::unique_ptr<ZeNoxGuiMainWindow> window;
 };
 
-// Runs `answer` on the next modal widget of class T that shows (a message box or dialog).
+// Runs `answer` on the next modal widget of class T that shows (a message box or dialog). A dialog
+// that is still up a while after its answer (a file dialog still loading its folder may ignore an
+// accept) is answered again, so a test never waits on it forever.
 template <typename T = QWidget>
 void AnswerNextModal(std::function<void(T*)> answer)
 {
+    struct State
+    {
+        bool answered = false;
+        QPointer<QWidget> modal;
+        int ticks = 0;
+    };
+    auto state = std::make_shared<State>();
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        if (T* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
+    QObject::connect(timer, &QTimer::timeout, [timer, answer, state] {
+        QWidget* active = QApplication::activeModalWidget();
+        if (state->answered) {
+            if (!state->modal || active != state->modal) {
+                timer->stop();
+                timer->deleteLater();
+            } else if (++state->ticks % 20 == 0) {
+                answer(static_cast<T*>(active));
+            }
+            return;
+        }
+        if (T* modal = qobject_cast<T*>(active)) {
+            state->answered = true;
+            state->modal = modal;
             answer(modal);
         }
     });
@@ -484,7 +506,12 @@ TEST_F(MainWindowTest, OpenProject)
                 dialog->reject();
                 return;
             }
-            dialog->selectFile(file);
+            // The absolute name typed into the name field: selectFile() resolves it against a
+            // folder the dialog may still be loading, and the accept is then ignored.
+            if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(file);
+            else
+                dialog->selectFile(file);
             static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
         });
         action("openProject")->trigger();

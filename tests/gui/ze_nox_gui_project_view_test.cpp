@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -60,7 +61,12 @@ ModalScript::Action ChooseFile(QString const& path)
     return [path](QWidget* w) {
         auto* d = qobject_cast<QFileDialog*>(w);
         ASSERT_NE(d, nullptr) << w->metaObject()->className();
-        d->selectFile(path);
+        // The absolute name typed into the name field: selectFile() resolves it against a folder
+        // the dialog may still be loading, and the accept is then ignored.
+        if (auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(path);
+        else
+            d->selectFile(path);
         static_cast<QDialog*>(d)->accept();
     };
 }
