@@ -155,16 +155,10 @@ int annexb_read(void* state, Dav1dData* data)
     // is allocated. A cut trailing OBU ends the stream.
     if (!obuLength || obuLength > av1_input::BytesLeft(c->f, c->fileSize))
         return -1;
-    uint8_t* ptr = dav1d_data_create(data, static_cast<size_t>(obuLength));
-    if (!ptr)
+    if (av1_input::ReadData(c->f, obuLength, data) < 0)
         return -1;
     c->temporalUnitLeft -= obuLength + len;
     c->frameUnitLeft -= obuLength + len;
-    if (fread(ptr, static_cast<size_t>(obuLength), 1, c->f) != 1) {
-        fprintf(stderr, "Failed to read frame data: %s\n", strerror(errno));
-        dav1d_data_unref(data);
-        return -1;
-    }
     return 0;
 }
 

@@ -72,6 +72,19 @@ uint64_t BytesLeft(FILE* f, uint64_t size)
     return size - static_cast<uint64_t>(pos);
 }
 
+int ReadData(FILE* f, uint64_t size, Dav1dData* data)
+{
+    uint8_t* ptr = dav1d_data_create(data, static_cast<size_t>(size));
+    if (!ptr)
+        return -1;
+    if (fread(ptr, static_cast<size_t>(size), 1, f) != 1) {
+        fprintf(stderr, "Failed to read frame data: %s\n", strerror(errno));
+        dav1d_data_unref(data);
+        return -1;
+    }
+    return 0;
+}
+
 } // namespace av1_input
 
 namespace {

@@ -52,5 +52,8 @@ int ReadLeb128(FILE* f, uint64_t* value);
 FILE* OpenWithSize(const char* fileName, uint64_t* size);
 // Bytes between the file's position and the size found at open (0 when the position is unknown).
 uint64_t BytesLeft(FILE* f, uint64_t size);
+// Reads size bytes from the file's position into a new data buffer; -1 (with a message for a
+// read failure, and no buffer kept) when it cannot be allocated or read.
+int ReadData(FILE* f, uint64_t size, Dav1dData* data);
 
 } // namespace av1_input

@@ -132,16 +132,10 @@ int ivf_read(void* state, Dav1dData* data)
     // is allocated. A cut or empty trailing frame ends the stream.
     if (!sz || sz > av1_input::BytesLeft(c->f, c->fileSize))
         return -1;
-    uint8_t* ptr = dav1d_data_create(data, static_cast<size_t>(sz));
-    if (!ptr)
+    if (av1_input::ReadData(c->f, sz, data) < 0)
         return -1;
     data->m.offset = off;
     data->m.timestamp = Rl64(hdr + 4);
-    if (fread(ptr, static_cast<size_t>(sz), 1, c->f) != 1) {
-        fprintf(stderr, "Failed to read frame data: %s\n", strerror(errno));
-        dav1d_data_unref(data);
-        return -1;
-    }
     return 0;
 }
 

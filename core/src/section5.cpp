@@ -159,15 +159,7 @@ int section5_read(void* state, Dav1dData* data)
     }
     if (!total || fseeko(c->f, start, SEEK_SET) != 0)
         return -1;
-    uint8_t* ptr = dav1d_data_create(data, static_cast<size_t>(total));
-    if (!ptr)
-        return -1;
-    if (fread(ptr, static_cast<size_t>(total), 1, c->f) != 1) {
-        fprintf(stderr, "Failed to read frame data: %s\n", strerror(errno));
-        dav1d_data_unref(data);
-        return -1;
-    }
-    return 0;
+    return av1_input::ReadData(c->f, total, data);
 }
 
 void section5_close(void* state)
