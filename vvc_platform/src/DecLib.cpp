@@ -148,6 +148,9 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     case NAL_UNIT_EOS:
         m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true;
         break;
+    case NAL_UNIT_SUFFIX_SEI:
+        decodeSei(nalu);
+        break;
     default:
         if (nalu.isSlice())
             decodeSlice(nalu);
@@ -227,6 +230,47 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     m_firstSliceInSequence[layer] = false;
 }
 
+void DecLib::decodeSei(InputNALUnit& nalu)
+{
+    // SEI messages inform and do not change the decoding: a damaged one is passed over.
+    try {
+        for (SeiMessage const& m : ParseSeiMessages(nalu.getBitstream())) {
+            PictureHash hash;
+            if (m.payloadType == 132 && m_pcPic && ParsePictureHash(m.payload, hash)) {
+                m_pcPic->hash = hash;
+                m_pcPic->hasHash = true;
+            }
+        }
+    } catch (Exception const& e) {
+        msg(WARNING, "Warning: SEI message passed over: %s\n", e.what());
+    }
+}
+
+void DecLib::checkPictureHash(Picture const& pic)
+{
+    ++m_hashStats.pictures;
+    if (!pic.hasHash)
+        return;
+    ++m_hashStats.withHash;
+    PelUnitBuf const buf = pic.getRecoBuf();
+    if (!m_decodedPictureHashSEIEnabled || buf.empty())
+        return;
+    PlaneView planes[3];
+    int bitDepth[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        planes[c] = buf.plane(c);
+        bitDepth[c] = buf.bitDepth;
+    }
+    ++m_hashStats.checked;
+    const int plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    if (plane < 0) {
+        ++m_hashStats.matched;
+    } else if (m_hashStats.firstMismatch < 0) {
+        m_hashStats.firstMismatch = m_hashStats.pictures - 1;
+        m_hashStats.firstMismatchPlane = plane;
+    }
+}
+
 void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
 {
     pictureList = &m_listPic;
@@ -251,6 +295,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
                             [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
+    checkPictureHash(*m_pcPic);
     m_pcPic = nullptr;
     m_firstSliceInPicture = true;
 }

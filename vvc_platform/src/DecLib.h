@@ -12,6 +12,17 @@
 
 class Quant;
 
+// Outcome of the decoded picture hash checks since the decoder was made.
+struct PictureHashStats
+{
+    int pictures = 0;          // pictures finished
+    int withHash = 0;          // of these, with a decoded picture hash SEI message
+    int checked = 0;           // hashes compared against reconstructed samples
+    int matched = 0;
+    int firstMismatch = -1;    // decoding-order index of the first picture that did not match
+    int firstMismatchPlane = -1;
+};
+
 class TrQuant
 {
 public:
@@ -38,7 +49,10 @@ public:
     void destroy();
     void deletePicBuffer();
     TrQuant* getTrQuant() { return &m_trQuant; }
+    // While enabled, each finished picture with reconstructed samples is checked against its
+    // decoded picture hash SEI message; the outcome is counted in hashStats().
     void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
+    PictureHashStats const& hashStats() const { return m_hashStats; }
     void setNoOutputPriorPicsFlag(bool flag) { m_noOutputPriorPicsFlag = flag; }
 
     // True when a picture is being decoded (or an EOS ended the last one) and the next NAL unit
@@ -85,11 +99,14 @@ private:
     static int clampLayer(int layerId) { return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId; }
     SPS const& spsOfPps(int ppsId) const;
     void decodeSlice(InputNALUnit& nalu);
+    void decodeSei(InputNALUnit& nalu);
+    void checkPictureHash(Picture const& pic);
     // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
     bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
 
     TrQuant m_trQuant;
     int m_decodedPictureHashSEIEnabled = 0;
+    PictureHashStats m_hashStats;
     bool m_noOutputPriorPicsFlag = false;
     bool m_created = false;
 

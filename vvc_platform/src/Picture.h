@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ParameterSets.h"
+#include "PictureHash.h"
 
 #include <memory>
 
@@ -10,7 +11,9 @@ struct PelUnitBuf
     ChromaFormat chromaFormat = CHROMA_420;
     int width = 0;
     int height = 0;
+    int bitDepth = 8;
     bool empty() const { return true; }
+    PlaneView plane(int) const { return PlaneView(); }
 };
 
 class Picture
@@ -27,6 +30,8 @@ public:
     bool topField = false;
     std::shared_ptr<SPS const> sps;
     std::shared_ptr<PPS const> pps;
+    bool hasHash = false;               // a decoded picture hash SEI message came with it
+    PictureHash hash;
 
     bool getOutputMark() const { return neededForOutput; }
     void setOutputMark(bool mark) { neededForOutput = mark; }

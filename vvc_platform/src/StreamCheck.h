@@ -1,0 +1,17 @@
+#pragma once
+
+#include "DecLib.h"
+
+#include <string>
+
+// One pass of the decoder over a whole byte stream, for conformance checks and debugging: the
+// pictures it finishes and how they compare with their decoded picture hash SEI messages.
+struct StreamCheckResult
+{
+    bool notAByteStream = false;
+    uint64_t nalUnits = 0;
+    PictureHashStats hashes;
+    std::string error;           // the text of the exception that ended the pass, if any
+};
+
+StreamCheckResult CheckStream(std::string const& path);
