@@ -98,6 +98,7 @@ int main(int argc, char** argv)
 
     int detected = 0, opened = 0, decoded = 0, md5Match = 0, md5Known = 0;
     int hashPictures = 0, hashChecked = 0, hashMatched = 0, pictures = 0;
+    int intraPictures = 0, intraWithHash = 0, syntaxClean = 0;
     QElapsedTimer total;
     total.start();
     for (QString const& name : names) {
@@ -147,8 +148,15 @@ int main(int argc, char** argv)
             hashPictures += check.hashes.withHash;
             hashChecked += check.hashes.checked;
             hashMatched += check.hashes.matched;
-            line += QStringLiteral("; %1 pictures, %2 with hash, %3 checked, %4 matched")
-                        .arg(check.hashes.pictures).arg(check.hashes.withHash).arg(check.hashes.checked).arg(check.hashes.matched);
+            intraPictures += check.hashes.intraPictures;
+            intraWithHash += check.hashes.intraWithHash;
+            syntaxClean += check.syntaxErrors == 0 && check.error.empty() ? 1 : 0;
+            line += QStringLiteral("; %1 pictures (%2 intra), %3 with hash, %4 checked, %5 matched")
+                        .arg(check.hashes.pictures).arg(check.hashes.intraPictures).arg(check.hashes.withHash)
+                        .arg(check.hashes.checked).arg(check.hashes.matched);
+            if (check.syntaxErrors > 0)
+                line += QStringLiteral("; %1 units with syntax errors, first: %2").arg(check.syntaxErrors)
+                            .arg(QString::fromStdString(check.syntaxError).simplified());
             if (check.hashes.firstMismatch >= 0)
                 line += QStringLiteral(", first mismatch picture %1 plane %2").arg(check.hashes.firstMismatch).arg(check.hashes.firstMismatchPlane);
             if (!check.error.empty())
@@ -157,9 +165,10 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     }
-    std::printf("summary: %d streams, %d detected, %d opened, %d decoded completely, %d of %d output md5 match; "
-                "%d pictures, %d with hash SEI, %d checked, %d matched; %.1f s\n",
-                int(names.size()), detected, opened, decoded, md5Match, md5Known, pictures, hashPictures, hashChecked,
-                hashMatched, total.elapsed() / 1000.0);
+    std::printf("summary: %d streams, %d detected, %d opened, %d with complete syntax read, %d decoded completely, "
+                "%d of %d output md5 match; %d pictures (%d intra), %d with hash SEI (%d intra), %d checked, "
+                "%d matched; %.1f s\n",
+                int(names.size()), detected, opened, syntaxClean, decoded, md5Match, md5Known, pictures, intraPictures,
+                hashPictures, intraWithHash, hashChecked, hashMatched, total.elapsed() / 1000.0);
     return 0;
 }

@@ -29,6 +29,97 @@ void DecLib::destroy()
     m_sps.clear();
     m_pps.clear();
     m_picHeader = PicHeader();
+    m_seqSets.clear();
+    m_picSets.clear();
+    for (auto& byType : m_aps)
+        for (auto& aps : byType)
+            aps.reset();
+    m_phUnitValid = false;
+}
+
+vvcsyntax::SeqParameterSet const* DecLib::seqParameterSet(int id) const
+{
+    const auto it = m_seqSets.find(id);
+    return it == m_seqSets.end() ? nullptr : it->second.get();
+}
+
+vvcsyntax::PicParameterSet const* DecLib::picParameterSet(int id) const
+{
+    const auto it = m_picSets.find(id);
+    return it == m_picSets.end() ? nullptr : it->second.get();
+}
+
+vvcsyntax::AdaptationParameterSet const* DecLib::adaptationParameterSet(int type, int id) const
+{
+    return type >= 0 && type < 3 && id >= 0 && id < 8 ? m_aps[type][id].get() : nullptr;
+}
+
+void DecLib::syntaxFailed(std::string const& text)
+{
+    if (m_syntaxErrors++ == 0) {
+        m_firstSyntaxError = text;
+        msg(WARNING, "Warning: %s\n", text.c_str());
+    }
+}
+
+bool DecLib::readFullSyntax(InputNALUnit const& nalu)
+{
+    using namespace vvcsyntax;
+    InputBitstream bs = const_cast<InputNALUnit&>(nalu).getBitstream();
+    const int type = nalu.m_nalUnitType;
+    try {
+        switch (type) {
+        case NAL_UNIT_SPS: {
+            auto sps = std::make_shared<SeqParameterSet>();
+            ParseSps(bs, *sps);
+            m_seqSets[sps->id] = sps;
+            break;
+        }
+        case NAL_UNIT_PPS: {
+            InputBitstream head = bs;
+            head.read(6);
+            const int spsId = int(head.read(4));
+            SeqParameterSet const* sps = seqParameterSet(spsId);
+            VVC_CHECK(!sps, "PPS of a sequence parameter set whose syntax is not available");
+            auto pps = std::make_shared<PicParameterSet>();
+            ParsePps(bs, *pps, *sps);
+            m_picSets[pps->id] = pps;
+            break;
+        }
+        case NAL_UNIT_PREFIX_APS:
+        case NAL_UNIT_SUFFIX_APS: {
+            auto aps = std::make_shared<AdaptationParameterSet>();
+            ParseAps(bs, *aps);
+            m_aps[aps->type][aps->id] = aps;
+            break;
+        }
+        case NAL_UNIT_PH: {
+            PicParameterSet const* pps = picParameterSet(PeekPictureHeaderPpsId(bs));
+            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Picture header of a parameter set whose syntax is not available");
+            ParsePictureHeader(bs, m_phUnit, *pps, *seqParameterSet(pps->spsId));
+            ReadTrailingBits(bs);
+            m_phUnitValid = true;
+            break;
+        }
+        default: {
+            if (!nalu.isSlice())
+                return true;
+            InputBitstream head = bs;
+            const bool phHere = head.readFlag();
+            VVC_CHECK(!phHere && !m_phUnitValid, "Slice without a picture header");
+            PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
+            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
+            SliceHeaderParams sh;
+            ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, *seqParameterSet(pps->spsId));
+            m_lastSliceIntra = sh.sliceType == 2;
+            break;
+        }
+        }
+    } catch (std::exception const& e) {
+        syntaxFailed(std::string("NAL unit type ") + std::to_string(type) + ": " + e.what());
+        return false;
+    }
+    return true;
 }
 
 void DecLib::deletePicBuffer()
@@ -118,6 +209,7 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
         m_puEndedByEos = false;
     InputBitstream& bs = nalu.getBitstream();
+    const bool fullSyntax = readFullSyntax(nalu);
     switch (nalu.m_nalUnitType) {
     case NAL_UNIT_VPS: {
         auto vps = std::make_unique<VPS>();
@@ -152,8 +244,14 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
         decodeSei(nalu);
         break;
     default:
-        if (nalu.isSlice())
+        if (nalu.isSlice()) {
             decodeSlice(nalu);
+            if (m_pcPic && !m_picSkipped) {
+                ++m_pcPic->numSlices;
+                m_pcPic->numIntraSlices += fullSyntax && m_lastSliceIntra ? 1 : 0;
+                m_pcPic->syntaxComplete = m_pcPic->syntaxComplete && fullSyntax;
+            }
+        }
         break; // reserved slice types, SEI, APS, AUD, EOB and filler data carry nothing needed
     }
     return false;
@@ -249,9 +347,12 @@ void DecLib::decodeSei(InputNALUnit& nalu)
 void DecLib::checkPictureHash(Picture const& pic)
 {
     ++m_hashStats.pictures;
+    const bool intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
+    m_hashStats.intraPictures += intra ? 1 : 0;
     if (!pic.hasHash)
         return;
     ++m_hashStats.withHash;
+    m_hashStats.intraWithHash += intra ? 1 : 0;
     PelUnitBuf const buf = pic.getRecoBuf();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
         return;
@@ -297,5 +398,6 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     poc = m_pcPic->poc;
     checkPictureHash(*m_pcPic);
     m_pcPic = nullptr;
+    m_phUnitValid = false;
     m_firstSliceInPicture = true;
 }

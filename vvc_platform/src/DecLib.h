@@ -4,6 +4,7 @@
 #include "Nal.h"
 #include "ParameterSets.h"
 #include "Picture.h"
+#include "Syntax.h"
 
 #include <fstream>
 #include <list>
@@ -17,6 +18,8 @@ struct PictureHashStats
 {
     int pictures = 0;          // pictures finished
     int withHash = 0;          // of these, with a decoded picture hash SEI message
+    int intraPictures = 0;     // pictures whose slices are all intra
+    int intraWithHash = 0;
     int checked = 0;           // hashes compared against reconstructed samples
     int matched = 0;
     int firstMismatch = -1;    // decoding-order index of the first picture that did not match
@@ -88,6 +91,16 @@ public:
     void resetAccessUnitPicInfo() {}
     void resetAccessUnitEos() {}
 
+    // The complete high-level syntax (parameter sets, APS, picture and slice headers) is read
+    // alongside the parts the output needs. A unit whose complete syntax cannot be read does not
+    // stop the decoding of the stream's properties: it is counted, the first such error kept,
+    // and its picture marked (Picture::syntaxComplete).
+    int syntaxErrorCount() const { return m_syntaxErrors; }
+    std::string const& syntaxError() const { return m_firstSyntaxError; }
+    vvcsyntax::SeqParameterSet const* seqParameterSet(int id) const;
+    vvcsyntax::PicParameterSet const* picParameterSet(int id) const;
+    vvcsyntax::AdaptationParameterSet const* adaptationParameterSet(int type, int id) const;
+
     bool getFirstSliceInPicture() const { return m_firstSliceInPicture; }
     void setFirstSliceInPicture(bool flag) { m_firstSliceInPicture = flag; }
     bool getFirstSliceInSequence(int layerId) const { return m_firstSliceInSequence[clampLayer(layerId)]; }
@@ -101,6 +114,10 @@ private:
     void decodeSlice(InputNALUnit& nalu);
     void decodeSei(InputNALUnit& nalu);
     void checkPictureHash(Picture const& pic);
+    // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
+    // counted.
+    bool readFullSyntax(InputNALUnit const& nalu);
+    void syntaxFailed(std::string const& text);
     // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
     bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
 
@@ -114,6 +131,14 @@ private:
     std::map<int, std::shared_ptr<SPS const>> m_sps;
     std::map<int, std::shared_ptr<PPS const>> m_pps;
     PicHeader m_picHeader;
+    std::map<int, std::shared_ptr<vvcsyntax::SeqParameterSet const>> m_seqSets;
+    std::map<int, std::shared_ptr<vvcsyntax::PicParameterSet const>> m_picSets;
+    std::shared_ptr<vvcsyntax::AdaptationParameterSet const> m_aps[3][8];
+    vvcsyntax::PictureHeaderParams m_phUnit;
+    bool m_phUnitValid = false;          // a picture-header unit opened the current picture
+    bool m_lastSliceIntra = false;
+    int m_syntaxErrors = 0;
+    std::string m_firstSyntaxError;
     bool m_picSkipped = false;   // the picture of the last picture header is passed over
 
     Picture* m_pcPic = nullptr;

@@ -30,6 +30,11 @@ public:
     bool topField = false;
     std::shared_ptr<SPS const> sps;
     std::shared_ptr<PPS const> pps;
+    // The complete syntax of its slices was read (see DecLib::syntaxError) and how many of them
+    // were intra slices.
+    bool syntaxComplete = true;
+    int numSlices = 0;
+    int numIntraSlices = 0;
     bool hasHash = false;               // a decoded picture hash SEI message came with it
     PictureHash hash;
 

@@ -49,6 +49,8 @@ StreamCheckResult CheckStream(std::string const& path)
     }
     result.notAByteStream = bs.notAByteStream();
     result.hashes = dec.hashStats();
+    result.syntaxErrors = dec.syntaxErrorCount();
+    result.syntaxError = dec.syntaxError();
     dec.deletePicBuffer();
     dec.destroy();
     return result;

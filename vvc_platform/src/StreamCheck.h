@@ -11,6 +11,8 @@ struct StreamCheckResult
     bool notAByteStream = false;
     uint64_t nalUnits = 0;
     PictureHashStats hashes;
+    int syntaxErrors = 0;        // units whose complete syntax could not be read
+    std::string syntaxError;     // the first of them
     std::string error;           // the text of the exception that ended the pass, if any
 };
 
