@@ -4,6 +4,7 @@
 
 #include "AnnexBread.h"
 #include "DecLib.h"
+#include "Derived.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
 
@@ -63,6 +64,7 @@ struct Walk
             if (type == NAL_UNIT_SPS) {
                 SeqParameterSet s;
                 ParseSps(bs, s);
+                DeriveChromaQpTables(s);
                 sps[s.id] = s;
                 ++parameterSetUnits;
             } else if (type == NAL_UNIT_PPS) {
