@@ -57,3 +57,49 @@ TEST(VvcDerived, ChromaQpTablesInterpolateBetweenPivots)
     beyond.deltaQpDiffVal[0] = {0, 0};
     EXPECT_THROW(DeriveChromaQpTables(beyond), Exception) << "pivots beyond QP 63";
 }
+
+TEST(VvcDerived, LmcsModel)
+{
+    // Unchanged codewords: both mappings and the chroma scaling are the identity.
+    LmcsParams flat;
+    const LmcsModel id = DeriveLmcs(flat, 10);
+    for (int v : {0, 1, 63, 64, 500, 1023}) {
+        EXPECT_EQ(id.forward(v), v);
+        EXPECT_EQ(id.inverse(v), v);
+    }
+    EXPECT_EQ(id.chromaScale(512), 1 << 11);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-37, 1 << 11), -37);
+
+    // Bin 5 widened by 32 codewords, bin 6 narrowed by 32; bins outside 2..13 unused.
+    LmcsParams p;
+    p.minBinIdx = 2;
+    p.maxBinIdx = 13;
+    p.deltaCw[5] = 32;
+    p.deltaCw[6] = -32;
+    p.deltaCrs = 4;
+    const LmcsModel m = DeriveLmcs(p, 10);
+    EXPECT_EQ(m.lmcsPivot[2], 0) << "unused bins have no codewords";
+    EXPECT_EQ(m.lmcsPivot[6], 3 * 64 + 96);
+    EXPECT_EQ(m.scaleCoeff[5], 3072);
+    EXPECT_EQ(m.invScaleCoeff[5], 64 * 2048 / 96);
+    // 330 lies 10 into bin 5: 192 + (3072 * 10 + 1024) >> 11 = 207; and back.
+    EXPECT_EQ(m.forward(330), 207);
+    EXPECT_EQ(m.inverse(207), 330);
+    EXPECT_EQ(m.inverseIndex(287), 5);
+    EXPECT_EQ(m.inverseIndex(288), 6);
+    EXPECT_EQ(m.inverseIndex(5000), 13) << "beyond the last pivot: the last used bin";
+    EXPECT_EQ(m.chromaScaleCoeff[5], 64 * 2048 / 100);
+    EXPECT_EQ(m.chromaScaleCoeff[0], 2048);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-100, m.chromaScaleCoeff[5]), -((100 * 1310 + 1024) >> 11));
+
+    LmcsParams tooWide;
+    tooWide.deltaCw[0] = 600;
+    EXPECT_THROW(DeriveLmcs(tooWide, 10), Exception) << "a codeword above 8 times the original";
+    LmcsParams tooNarrow;
+    tooNarrow.deltaCw[3] = -60;
+    EXPECT_THROW(DeriveLmcs(tooNarrow, 10), Exception) << "a codeword below an eighth of the original";
+    LmcsParams badChroma = p;
+    badChroma.deltaCrs = -7;
+    badChroma.deltaCw[7] = -56;
+    EXPECT_THROW(DeriveLmcs(badChroma, 10), Exception) << "chroma scaling of a codeword below the limit";
+}

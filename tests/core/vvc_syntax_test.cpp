@@ -78,6 +78,8 @@ struct Walk
             } else if (type == NAL_UNIT_PREFIX_APS || type == NAL_UNIT_SUFFIX_APS) {
                 AdaptationParameterSet a;
                 ParseAps(bs, a);
+                if (a.type == 1 && !sps.empty())
+                    DeriveLmcs(a.lmcs, sps.begin()->second.bitDepth);
                 aps.push_back(a);
                 ++parameterSetUnits;
             } else if (type == NAL_UNIT_PH) {

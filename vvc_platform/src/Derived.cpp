@@ -47,4 +47,59 @@ ChromaQpTables DeriveChromaQpTables(SeqParameterSet const& sps)
     return out;
 }
 
+LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
+{
+    VVC_CHECK(bitDepth < 8 || bitDepth > 16, "Bit depth out of range for LMCS");
+    VVC_CHECK(p.minBinIdx < 0 || p.maxBinIdx > 15 || p.minBinIdx > p.maxBinIdx, "LMCS bins out of range");
+    LmcsModel m;
+    m.bitDepth = bitDepth;
+    m.log2OrgCw = bitDepth - 4;
+    m.minBinIdx = p.minBinIdx;
+    m.maxBinIdx = p.maxBinIdx;
+    const int orgCw = 1 << m.log2OrgCw;
+    for (int i = 0; i < 16; ++i) {
+        m.codewords[i] = i < p.minBinIdx || i > p.maxBinIdx ? 0 : orgCw + p.deltaCw[i];
+        VVC_CHECK(m.codewords[i] != 0 && (m.codewords[i] < (orgCw >> 3) || m.codewords[i] > (orgCw << 3) - 1),
+                  "LMCS codeword out of range: " << m.codewords[i]);
+    }
+    for (int i = 0; i <= 16; ++i)
+        m.inputPivot[i] = i * orgCw;
+    for (int i = 0; i < 16; ++i) {
+        const int cw = m.codewords[i];
+        m.lmcsPivot[i + 1] = m.lmcsPivot[i] + cw;
+        m.scaleCoeff[i] = (cw * (1 << 11) + (1 << (m.log2OrgCw - 1))) >> m.log2OrgCw;
+        m.invScaleCoeff[i] = cw == 0 ? 0 : orgCw * (1 << 11) / cw;
+        if (cw == 0) {
+            m.chromaScaleCoeff[i] = 1 << 11;
+        } else {
+            const int crs = cw + p.deltaCrs;
+            VVC_CHECK(crs < (orgCw >> 3) || crs > (orgCw << 3) - 1, "LMCS chroma scaling out of range");
+            m.chromaScaleCoeff[i] = orgCw * (1 << 11) / crs;
+        }
+    }
+    return m;
+}
+
+int LmcsModel::forward(int sample) const
+{
+    const int idx = std::min(std::max(sample >> log2OrgCw, 0), 15);
+    return lmcsPivot[idx] + ((scaleCoeff[idx] * (sample - inputPivot[idx]) + (1 << 10)) >> 11);
+}
+
+int LmcsModel::inverseIndex(int sample) const
+{
+    int idx = minBinIdx;
+    for (; idx <= maxBinIdx; ++idx)
+        if (sample < lmcsPivot[idx + 1])
+            break;
+    return std::min(idx, maxBinIdx);
+}
+
+int LmcsModel::inverse(int sample) const
+{
+    const int idx = inverseIndex(sample);
+    const int v = inputPivot[idx] + ((invScaleCoeff[idx] * (sample - lmcsPivot[idx]) + (1 << 10)) >> 11);
+    return std::min(std::max(v, 0), (1 << bitDepth) - 1);
+}
+
 } // namespace vvcsyntax
