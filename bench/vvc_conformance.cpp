@@ -98,7 +98,7 @@ int main(int argc, char** argv)
 
     int detected = 0, opened = 0, decoded = 0, md5Match = 0, md5Known = 0;
     int hashPictures = 0, hashChecked = 0, hashMatched = 0, pictures = 0;
-    int intraPictures = 0, intraWithHash = 0, syntaxClean = 0;
+    int intraPictures = 0, intraWithHash = 0, syntaxClean = 0, intraSlices = 0, intraSlicesParsed = 0;
     QElapsedTimer total;
     total.start();
     for (QString const& name : names) {
@@ -154,6 +154,12 @@ int main(int argc, char** argv)
             line += QStringLiteral("; %1 pictures (%2 intra), %3 with hash, %4 checked, %5 matched")
                         .arg(check.hashes.pictures).arg(check.hashes.intraPictures).arg(check.hashes.withHash)
                         .arg(check.hashes.checked).arg(check.hashes.matched);
+            intraSlices += check.hashes.intraSlices;
+            intraSlicesParsed += check.hashes.intraSlicesParsed;
+            if (check.hashes.intraSlices > 0)
+                line += QStringLiteral("; intra slice data %1/%2").arg(check.hashes.intraSlicesParsed).arg(check.hashes.intraSlices);
+            if (!check.sliceDataError.empty())
+                line += QStringLiteral(" (%1)").arg(QString::fromStdString(check.sliceDataError));
             if (check.syntaxErrors > 0)
                 line += QStringLiteral("; %1 units with syntax errors, first: %2").arg(check.syntaxErrors)
                             .arg(QString::fromStdString(check.syntaxError).simplified());
@@ -167,8 +173,9 @@ int main(int argc, char** argv)
     }
     std::printf("summary: %d streams, %d detected, %d opened, %d with complete syntax read, %d decoded completely, "
                 "%d of %d output md5 match; %d pictures (%d intra), %d with hash SEI (%d intra), %d checked, "
-                "%d matched; %.1f s\n",
+                "%d matched; intra slice data decoded to its end: %d of %d; %.1f s\n",
                 int(names.size()), detected, opened, syntaxClean, decoded, md5Match, md5Known, pictures, intraPictures,
-                hashPictures, intraWithHash, hashChecked, hashMatched, total.elapsed() / 1000.0);
+                hashPictures, intraWithHash, hashChecked, hashMatched, intraSlicesParsed, intraSlices,
+                total.elapsed() / 1000.0);
     return 0;
 }

@@ -192,6 +192,9 @@ TEST(VvcCabac, DecodesWhatWasEncoded)
         }
         EXPECT_EQ(mismatches, 0u) << "round " << round;
         EXPECT_FALSE(r.overrun()) << "round " << round;
+        // After the final terminating bin the last bit read is the stop bit: the data ends in
+        // the byte that holds it.
+        EXPECT_EQ((r.bitPosition() + 7) / 8, data.size()) << "round " << round;
         for (int c = 0; c < numCtx; ++c) {
             EXPECT_EQ(dec[size_t(c)].p0, enc[size_t(c)].p0);
             EXPECT_EQ(dec[size_t(c)].p1, enc[size_t(c)].p1);

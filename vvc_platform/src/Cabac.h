@@ -42,6 +42,9 @@ public:
     bool overrun() const { return m_overrun; }
     // Bytes consumed, counting the bits held in the offset register as read.
     size_t bytePosition() const { return m_bitPos >> 3; }
+    // Bits read so far, the 9 bits of the initial offset included. After a terminating bin of 1
+    // the last bit read is the stop bit of the arithmetic code.
+    uint64_t bitPosition() const { return m_bitPos; }
 
 private:
     unsigned readBit()

@@ -1,5 +1,7 @@
 #include "DecLib.h"
 
+#include "SliceParser.h"
+
 #include <algorithm>
 
 void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool) { m_initialised = true; }
@@ -110,8 +112,22 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
             VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
             SliceHeaderParams sh;
-            ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, *seqParameterSet(pps->spsId));
+            SeqParameterSet const& sps = *seqParameterSet(pps->spsId);
+            ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
             m_lastSliceIntra = sh.sliceType == 2;
+            if (m_lastSliceIntra) {
+                // The slice data of intra slices is entropy decoded: it must end exactly where the
+                // unit does.
+                auto const& rbsp = bs.getFifo();
+                const auto result = vvcslice::ParseIntraSliceData(
+                    rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
+                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
+                ++m_hashStats.intraSlices;
+                if (result.ok)
+                    ++m_hashStats.intraSlicesParsed;
+                else if (m_firstSliceDataError.empty())
+                    m_firstSliceDataError = result.error;
+            }
             break;
         }
         }

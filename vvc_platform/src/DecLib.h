@@ -20,6 +20,8 @@ struct PictureHashStats
     int withHash = 0;          // of these, with a decoded picture hash SEI message
     int intraPictures = 0;     // pictures whose slices are all intra
     int intraWithHash = 0;
+    int intraSlices = 0;       // intra slices whose slice data was entropy decoded
+    int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
     int checked = 0;           // hashes compared against reconstructed samples
     int matched = 0;
     int firstMismatch = -1;    // decoding-order index of the first picture that did not match
@@ -96,6 +98,8 @@ public:
     // stop the decoding of the stream's properties: it is counted, the first such error kept,
     // and its picture marked (Picture::syntaxComplete).
     int syntaxErrorCount() const { return m_syntaxErrors; }
+    // The first intra slice whose slice data did not decode to its end, and why.
+    std::string const& sliceDataError() const { return m_firstSliceDataError; }
     std::string const& syntaxError() const { return m_firstSyntaxError; }
     vvcsyntax::SeqParameterSet const* seqParameterSet(int id) const;
     vvcsyntax::PicParameterSet const* picParameterSet(int id) const;
@@ -138,6 +142,7 @@ private:
     bool m_phUnitValid = false;          // a picture-header unit opened the current picture
     bool m_lastSliceIntra = false;
     int m_syntaxErrors = 0;
+    std::string m_firstSliceDataError;
     std::string m_firstSyntaxError;
     bool m_picSkipped = false;   // the picture of the last picture header is passed over
 

@@ -51,6 +51,7 @@ StreamCheckResult CheckStream(std::string const& path)
     result.hashes = dec.hashStats();
     result.syntaxErrors = dec.syntaxErrorCount();
     result.syntaxError = dec.syntaxError();
+    result.sliceDataError = dec.sliceDataError();
     dec.deletePicBuffer();
     dec.destroy();
     return result;
