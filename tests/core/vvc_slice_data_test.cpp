@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <map>
+#include <algorithm>
 #include <random>
 
 using namespace vvcsyntax;
@@ -139,4 +140,94 @@ TEST(VvcSliceData, DamagedOrCutDataFailsCleanly)
     Bytes longer = s.data;
     longer.push_back(0x80);
     EXPECT_FALSE(s.parse(longer).ok);
+}
+
+namespace {
+
+// Collects what the slice data decodes to and checks it as it comes.
+struct CoverageSink : vvcslice::SliceDataSink
+{
+    CoverageSink(int w, int h) : width(w), height(h), covered{std::vector<uint8_t>(size_t(w * h)), std::vector<uint8_t>(size_t(w * h))} {}
+    void ctu(vvcslice::CtuFilterParams const& p) override
+    {
+        ++ctus;
+        for (int c = 0; c < 3; ++c)
+            saoTypes += p.saoType[c] != 0 ? 1 : 0;
+    }
+    void codingUnit(vvcslice::IntraCodingUnit const& cu) override
+    {
+        for (int y = cu.y; y < std::min(cu.y + cu.height, height); ++y)
+            for (int x = cu.x; x < std::min(cu.x + cu.width, width); ++x)
+                ++covered[cu.tree][size_t(y * width + x)];
+        if (cu.tree == 0 && !cu.mip && (cu.lumaMode < 0 || cu.lumaMode > 66))
+            ++badModes;
+        if (cu.tree == 1 && !((cu.chromaMode >= 0 && cu.chromaMode <= 66) || (cu.chromaMode >= 81 && cu.chromaMode <= 83)))
+            ++badModes;
+        for (vvcslice::TransformBlock const& b : cu.blocks) {
+            ++blocks;
+            const int scale = b.cIdx ? 2 : 1;
+            if (b.x * scale < cu.x || b.y * scale < cu.y || (b.x + b.width) * scale > cu.x + cu.width ||
+                (b.y + b.height) * scale > cu.y + cu.height || b.cIdx != (cu.tree ? b.cIdx : 0))
+                ++blocksOutside;
+            bool any = false;
+            for (int32_t v : b.levels)
+                any = any || v != 0;
+            emptyBlocks += any ? 0 : 1;
+        }
+    }
+    int width, height;
+    std::vector<uint8_t> covered[2];
+    int ctus = 0, saoTypes = 0, badModes = 0, blocks = 0, blocksOutside = 0, emptyBlocks = 0;
+};
+
+} // namespace
+
+TEST(VvcSliceData, DecodedUnitsCoverThePictureOnce)
+{
+    for (char const* name : {"STILL_A_KDDI_1.bit", "MIP_A_HHI_3.bit", "CCLM_A_KDDI_2.bit", "ALF_C_KDDI_3.bit"}) {
+        const IntraSlice s = FirstIntraSlice(name);
+        CoverageSink sink(s.pps.picWidth, s.pps.picHeight);
+        const vvcslice::SliceParseResult r = vvcslice::ParseIntraSliceData(
+            s.data.data(), s.data.size(), s.sps, s.pps, s.sh,
+            [&s](int type, int id) {
+                auto it = s.aps[type].find(id);
+                return it == s.aps[type].end() ? nullptr : &it->second;
+            },
+            &sink);
+        ASSERT_TRUE(r.ok) << name << ": " << r.error;
+        EXPECT_EQ(sink.ctus, r.ctus) << name;
+        // Each tree of the dual tree covers every luma position exactly once.
+        for (int tree = 0; tree < 2; ++tree)
+            EXPECT_TRUE(std::all_of(sink.covered[tree].begin(), sink.covered[tree].end(), [](uint8_t c) { return c == 1; }))
+                << name << " tree " << tree;
+        EXPECT_EQ(sink.badModes, 0) << name;
+        EXPECT_GT(sink.blocks, 0) << name;
+        EXPECT_EQ(sink.blocksOutside, 0) << name;
+        EXPECT_EQ(sink.emptyBlocks, 0) << name << ": a coded block has a nonzero level";
+    }
+}
+
+TEST(VvcSliceData, MostProbableModesAreSixDistinctModes)
+{
+    for (int a = 0; a <= 66; ++a)
+        for (int b = 0; b <= 66; ++b) {
+            int mpm[6];
+            vvcslice::MostProbableModes(a, b, mpm);
+            std::vector<int> sorted(mpm, mpm + 6);
+            std::sort(sorted.begin(), sorted.end());
+            ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) << a << " " << b;
+            ASSERT_TRUE(sorted.front() >= 0 && sorted.back() <= 66) << a << " " << b;
+            ASSERT_EQ(mpm[0], vvcslice::kPlanar);
+            if (a > 1)
+                ASSERT_NE(std::find(mpm, mpm + 6, a), mpm + 6) << a << " " << b;
+            if (b > 1)
+                ASSERT_NE(std::find(mpm, mpm + 6, b), mpm + 6) << a << " " << b;
+        }
+    // Both neighbours planar or DC: the fixed list.
+    int mpm[6];
+    vvcslice::MostProbableModes(0, 1, mpm);
+    EXPECT_EQ(std::vector<int>(mpm, mpm + 6), std::vector<int>({0, 1, 50, 18, 46, 54}));
+    // One angular neighbour: it and its nearest angular modes.
+    vvcslice::MostProbableModes(0, 50, mpm);
+    EXPECT_EQ(std::vector<int>(mpm, mpm + 6), std::vector<int>({0, 50, 49, 51, 48, 52}));
 }

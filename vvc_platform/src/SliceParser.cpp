@@ -148,13 +148,15 @@ struct CuRec
     uint8_t isp = 0;
     uint8_t depth = 0;
     uint8_t path[24] = {};
+    int mode = kPlanar;          // luma intra mode
 };
 
 class Parser
 {
 public:
-    Parser(SeqParameterSet const& sps, PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps)
-        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps)
+    Parser(SeqParameterSet const& sps, PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
+           SliceDataSink* sink)
+        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink)
     {
     }
 
@@ -245,6 +247,7 @@ private:
         for (auto& f : m_ccIdc)
             f.assign(numCtus, 0);
         m_ctuTile.assign(numCtus, 0);
+        m_ctuParams.assign(numCtus, CtuFilterParams());
         for (int ty = 0, y0 = 0; ty < m_pps.numTileRows(); y0 += m_pps.tileRowHeight[size_t(ty)], ++ty)
             for (int tx = 0, x0 = 0; tx < m_pps.numTileColumns(); x0 += m_pps.tileColWidth[size_t(tx)], ++tx)
                 for (int y = y0; y < y0 + m_pps.tileRowHeight[size_t(ty)]; ++y)
@@ -353,41 +356,55 @@ private:
         const int rx = x0 >> m_log2Ctb, ry = y0 >> m_log2Ctb;
         const int left = rx > 0 ? m_curCtu - 1 : -1, above = ry > 0 ? m_curCtu - m_pps.picWidthInCtbs : -1;
         const bool leftOk = left >= 0 && ctuUsable(left), aboveOk = above >= 0 && ctuUsable(above);
+        CtuFilterParams& fp = m_ctuParams[size_t(m_curCtu)];
+        fp = CtuFilterParams();
+        fp.ctuAddr = m_curCtu;
         // SAO
         if (m_sh.saoLuma || m_sh.saoChroma) {
-            bool merge = false;
-            if (leftOk)
-                merge = bin(C_SAO_MERGE);
-            if (!merge && aboveOk)
-                merge = bin(C_SAO_MERGE);
-            if (!merge) {
-                int cbType = 0;
+            int merge = 0; // 1 left, 2 above
+            if (leftOk && bin(C_SAO_MERGE))
+                merge = 1;
+            if (!merge && aboveOk && bin(C_SAO_MERGE))
+                merge = 2;
+            if (merge) {
+                CtuFilterParams const& src = m_ctuParams[size_t(merge == 1 ? left : above)];
+                for (int c = 0; c < 3; ++c) {
+                    if ((c == 0 && !m_sh.saoLuma) || (c > 0 && !m_sh.saoChroma))
+                        continue;
+                    fp.saoType[c] = src.saoType[c];
+                    std::copy(std::begin(src.saoOffset[c]), std::end(src.saoOffset[c]), fp.saoOffset[c]);
+                    fp.saoBandPosition[c] = src.saoBandPosition[c];
+                    fp.saoEoClass[c] = src.saoEoClass[c];
+                }
+            } else {
                 const int maxOffset = (1 << (std::min(m_sps.bitDepth, 10) - 5)) - 1;
                 for (int c = m_sh.saoLuma ? 0 : 1; c <= (m_sh.saoChroma ? 2 : 0); ++c) {
                     int type = 0;
                     if (c != 2) {
                         if (bin(C_SAO_TYPE))
                             type = bypass() ? 2 : 1;
-                        if (c == 1)
-                            cbType = type;
                     } else {
-                        type = cbType;
+                        type = fp.saoType[1];
                     }
+                    fp.saoType[c] = type;
                     if (!type)
                         continue;
-                    int offsets[4];
-                    for (int& o : offsets) {
-                        o = 0;
-                        while (o < maxOffset && bypass())
-                            ++o;
+                    int* offsets = fp.saoOffset[c];
+                    for (int k = 0; k < 4; ++k) {
+                        offsets[k] = 0;
+                        while (offsets[k] < maxOffset && bypass())
+                            ++offsets[k];
                     }
                     if (type == 1) {
-                        for (int o : offsets)
-                            if (o)
-                                bypass();
-                        bypassBins(5);
-                    } else if (c != 2) {
-                        bypassBins(2);
+                        for (int k = 0; k < 4; ++k)
+                            if (offsets[k] && bypass())
+                                offsets[k] = -offsets[k];
+                        fp.saoBandPosition[c] = int(bypassBins(5));
+                    } else {
+                        // Edge offsets: the first two are positive, the last two negative.
+                        offsets[2] = -offsets[2];
+                        offsets[3] = -offsets[3];
+                        fp.saoEoClass[c] = c != 2 ? int(bypassBins(2)) : fp.saoEoClass[1];
                     }
                 }
             }
@@ -400,15 +417,16 @@ private:
                 const int ctx = 3 * c + (leftOk ? m_alfFlag[c][size_t(left)] : 0) + (aboveOk ? m_alfFlag[c][size_t(above)] : 0);
                 const unsigned flag = bin(C_ALF_CTB + ctx);
                 m_alfFlag[c][size_t(m_curCtu)] = uint8_t(flag);
+                fp.alf[c] = flag;
                 if (!flag)
                     continue;
                 if (c == 0) {
                     const int numAps = m_sh.numAlfApsIdsLuma;
                     if (numAps > 0 && bin(C_ALF_APS)) {
-                        if (numAps > 1)
-                            truncBinary(uint32_t(numAps));
+                        fp.alfUseAps = true;
+                        fp.alfFilterIdx = numAps > 1 ? int(truncBinary(uint32_t(numAps))) : 0;
                     } else {
-                        truncBinary(16);
+                        fp.alfFilterIdx = int(truncBinary(16));
                     }
                 } else {
                     AdaptationParameterSet const* aps = m_aps ? m_aps(0, m_sh.alfApsIdChroma) : nullptr;
@@ -417,6 +435,7 @@ private:
                     int decoded = 0;
                     while (decoded < aps->alf.chromaNumAltFilters - 1 && bin(C_ALF_ALT + c - 1))
                         ++decoded;
+                    fp.alfAltIdx[c - 1] = decoded;
                 }
             }
         }
@@ -437,7 +456,10 @@ private:
                     ++v;
             }
             m_ccIdc[c - 1][size_t(m_curCtu)] = uint8_t(v);
+            fp.ccAlfIdc[c - 1] = v;
         }
+        if (m_sink)
+            m_sink->ctu(fp);
         dualTreeImplicitSplit(x0, y0, m_ctb, 0);
     }
 
@@ -673,14 +695,22 @@ private:
         cu.depth = uint8_t(n.depth);
         std::copy(std::begin(n.path), std::end(n.path), cu.path);
         CuState st;
+        m_out = IntraCodingUnit();
+        m_out.tree = n.tree;
+        m_out.x = n.x;
+        m_out.y = n.y;
+        m_out.width = n.w;
+        m_out.height = n.h;
+        m_out.qtDepth = n.qt;
         const int log2W = Log2(n.w), log2H = Log2(n.h);
         if (n.tree == 0) {
             bool bdpcm = false;
             if (m_sps.bdpcm && n.w <= m_maxTs && n.h <= m_maxTs) {
                 bdpcm = bin(C_BDPCM + 0);
                 if (bdpcm)
-                    bin(C_BDPCM + 1);
+                    m_out.bdpcmVertical = bin(C_BDPCM + 1);
             }
+            m_out.bdpcm = bdpcm;
             int mrl = 0;
             if (!bdpcm) {
                 if (m_sps.mip) {
@@ -690,27 +720,47 @@ private:
                     cu.mip = bin(C_MIP + ctx);
                 }
                 if (cu.mip) {
-                    bypass(); // intra_mip_transposed_flag
+                    m_out.mip = true;
+                    m_out.mipTransposed = bypass();
                     const int numModes = (n.w == 4 && n.h == 4) ? 16 : (n.w == 4 || n.h == 4 || (n.w == 8 && n.h == 8)) ? 8 : 6;
-                    truncBinary(uint32_t(numModes));
+                    m_out.mipMode = int(truncBinary(uint32_t(numModes)));
                 } else {
                     if (m_sps.mrl && (n.y % m_ctb) > 0 && bin(C_MRL + 0))
                         mrl = 1 + int(bin(C_MRL + 1));
                     if (m_sps.isp && mrl == 0 && n.w <= m_maxTb && n.h <= m_maxTb && n.w * n.h > 16 && bin(C_ISP + 0))
                         cu.isp = uint8_t(1 + bin(C_ISP + 1));
+                    // Most probable modes from the left (bottom-most) and above (right-most)
+                    // neighbours; the above one only within the CTU row.
+                    auto neighbourMode = [](CuRec const* c) { return c && !c->mip ? c->mode : int(kPlanar); };
+                    const int modeA = neighbourMode(cuAt(0, n.x - 1, n.y + n.h - 1));
+                    const int modeB = (n.y - 1) < ((n.y >> m_log2Ctb) << m_log2Ctb) ? int(kPlanar)
+                                                                                     : neighbourMode(cuAt(0, n.x + n.w - 1, n.y - 1));
+                    int mpmList[6];
+                    MostProbableModes(modeA, modeB, mpmList);
                     const bool mpm = mrl != 0 || bin(C_MPM);
                     if (mpm) {
                         const bool notPlanar = mrl != 0 || bin(C_NOT_PLANAR + (cu.isp ? 0 : 1));
+                        int idx = 0;
                         if (notPlanar) {
-                            int i = 0;
-                            while (i < 4 && bypass())
-                                ++i;
+                            idx = 1;
+                            while (idx < 5 && bypass())
+                                ++idx;
                         }
+                        cu.mode = mpmList[idx];
                     } else {
-                        truncBinary(61);
+                        int mode = int(truncBinary(61));
+                        std::sort(mpmList, mpmList + 6);
+                        for (int k = 0; k < 6; ++k)
+                            mode += mode >= mpmList[k] ? 1 : 0;
+                        cu.mode = mode;
                     }
                 }
+            } else {
+                cu.mode = m_out.bdpcmVertical ? kVer : kHor;
             }
+            m_out.refLine = mrl == 2 ? 3 : mrl;
+            m_out.isp = cu.isp;
+            m_out.lumaMode = cu.mode;
             m_bdpcm = bdpcm;
             const int numParts = cu.isp ? ((n.w == 4 && n.h == 8) || (n.w == 8 && n.h == 4) ? 2 : 4) : 1;
             // Transform tree: sub-partitions, or implicit splits of blocks above the largest transform.
@@ -723,10 +773,10 @@ private:
                         cbf = bin(C_CBF_Y + 2 + (prevCbf ? 1 : 0));
                     inferCbf = inferCbf && !cbf;
                     prevCbf = cbf;
-                    lumaTu(n, tw, th, cbf, true, st);
+                    lumaTu(n, n.x + (cu.isp == 2 ? p * tw : 0), n.y + (cu.isp == 1 ? p * th : 0), tw, th, cbf, true, st);
                 }
             } else {
-                lumaTransformTree(n, n.w, n.h, st, bdpcm);
+                lumaTransformTree(n, n.x, n.y, n.w, n.h, st, bdpcm);
             }
             // LFNST and MTS
             const int lfnstW = cu.isp == 2 ? n.w / numParts : n.w, lfnstH = cu.isp == 1 ? n.h / numParts : n.h;
@@ -738,57 +788,97 @@ private:
                 if (lfnstIdx)
                     lfnstIdx += int(bin(C_LFNST + 2));
             }
+            m_out.lfnstIdx = lfnstIdx;
             if (lfnstIdx == 0 && !st.firstTs[0] && std::max(n.w, n.h) <= 32 && !cu.isp && st.mtsZeroOut && !st.mtsDcOnly &&
                 m_sps.explicitMtsIntra) {
-                if (bin(C_MTS + 0))
-                    for (int k = 1; k < 4 && bin(C_MTS + k); ++k) {
-                    }
+                if (bin(C_MTS + 0)) {
+                    m_out.mtsIdx = 1;
+                    for (int k = 1; k < 4 && bin(C_MTS + k); ++k)
+                        ++m_out.mtsIdx;
+                }
             }
             record(cu, 0);
+            if (m_sink)
+                m_sink->codingUnit(m_out);
         } else {
             bool bdpcmC = false;
+            bool vertical = false;
             if (m_sps.bdpcm && n.w / 2 <= m_maxTs && n.h / 2 <= m_maxTs) {
                 bdpcmC = bin(C_BDPCM + 2);
                 if (bdpcmC)
-                    bin(C_BDPCM + 3);
+                    vertical = bin(C_BDPCM + 3);
             }
-            if (!bdpcmC) {
+            m_out.bdpcm = bdpcmC;
+            m_out.bdpcmVertical = vertical;
+            if (bdpcmC) {
+                m_out.chromaMode = vertical ? kVer : kHor;
+            } else {
+                // The luma mode at the centre of the block (planar for MIP).
+                int dm = kPlanar;
+                const int cx = std::min(n.x + n.w / 2, m_picW - 1), cy = std::min(n.y + n.h / 2, m_picH - 1);
+                const int li = m_grid[0][size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2)];
+                if (li >= 0 && !m_cus[size_t(li)].mip)
+                    dm = m_cus[size_t(li)].mode;
                 bool cclm = false;
                 if (m_sps.cclm && cclmAllowed(n)) {
                     cclm = bin(C_CCLM_FLAG);
-                    if (cclm && bin(C_CCLM_IDX))
-                        bypass();
+                    if (cclm)
+                        m_out.chromaMode = bin(C_CCLM_IDX) ? (bypass() ? kModeTCclm : kModeLCclm) : kModeLtCclm;
                 }
-                if (!cclm && bin(C_CHROMA_MODE))
-                    bypassBins(2);
+                if (!cclm) {
+                    if (bin(C_CHROMA_MODE)) {
+                        static const int kModes[4] = {kPlanar, kVer, kHor, kDc};
+                        const int mode = kModes[bypassBins(2)];
+                        m_out.chromaMode = mode == dm ? 66 : mode;
+                    } else {
+                        m_out.chromaMode = dm;
+                    }
+                }
             }
             m_bdpcmC = bdpcmC;
-            chromaTransformTree(n, n.w, n.h, st);
+            chromaTransformTree(n, n.x, n.y, n.w, n.h, st);
             const int lfnstW = n.w / 2, lfnstH = n.h / 2;
             const bool notTs = (!st.firstCbf[1] || !st.firstTs[1]) && (!st.firstCbf[2] || !st.firstTs[2]);
             if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs && std::max(n.w, n.h) <= m_maxTb && !st.lfnstDcOnly &&
                 st.lfnstZeroOut) {
-                if (bin(C_LFNST + 1))
-                    bin(C_LFNST + 2);
+                m_out.lfnstIdx = int(bin(C_LFNST + 1));
+                if (m_out.lfnstIdx)
+                    m_out.lfnstIdx += int(bin(C_LFNST + 2));
             }
             record(cu, 1);
+            if (m_sink)
+                m_sink->codingUnit(m_out);
         }
     }
 
-    void lumaTransformTree(Node const& n, int w, int h, CuState& st, bool bdpcm)
+    void lumaTransformTree(Node const& n, int x, int y, int w, int h, CuState& st, bool bdpcm)
     {
         if (w > m_maxTb || h > m_maxTb) {
             const bool verFirst = w > m_maxTb && w > h;
             const int tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
-            lumaTransformTree(n, tw, th, st, bdpcm);
-            lumaTransformTree(n, tw, th, st, bdpcm);
+            lumaTransformTree(n, x, y, tw, th, st, bdpcm);
+            lumaTransformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st, bdpcm);
             return;
         }
         const bool cbf = bin(C_CBF_Y + (bdpcm ? 1 : 0));
-        lumaTu(n, w, h, cbf, false, st);
+        lumaTu(n, x, y, w, h, cbf, false, st);
     }
 
-    void lumaTu(Node const& n, int w, int h, bool cbf, bool isp, CuState& st)
+    TransformBlock& newBlock(int cIdx, int x, int y, int w, int h, bool ts)
+    {
+        m_out.blocks.emplace_back();
+        TransformBlock& b = m_out.blocks.back();
+        b.cIdx = cIdx;
+        b.x = x;
+        b.y = y;
+        b.width = w;
+        b.height = h;
+        b.transformSkip = ts;
+        b.levels.assign(size_t(w) * size_t(h), 0);
+        return b;
+    }
+
+    void lumaTu(Node const& n, int x, int y, int w, int h, bool cbf, bool isp, CuState& st)
     {
         if (m_pps.cuQpDeltaEnabled && !m_qpDeltaCoded && (n.w > 64 || n.h > 64 || cbf)) {
             int v = 0;
@@ -813,10 +903,11 @@ private:
             ts = m_bdpcm;
             if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp)
                 ts = bin(C_MTS + 4);
+            TransformBlock& b = newBlock(0, x, y, w, h, ts);
             if (!ts || m_sh.tsResidualCodingDisabled)
-                residual(Log2(w), Log2(h), 0, ts, st);
+                residual(Log2(w), Log2(h), 0, ts, st, b);
             else
-                residualTs(Log2(w), Log2(h), 0, m_bdpcm);
+                residualTs(Log2(w), Log2(h), 0, m_bdpcm, b);
         }
         if (st.firstTu) {
             st.firstCbf[0] = cbf;
@@ -825,13 +916,13 @@ private:
         }
     }
 
-    void chromaTransformTree(Node const& n, int w, int h, CuState& st)
+    void chromaTransformTree(Node const& n, int x, int y, int w, int h, CuState& st)
     {
         if (w > m_maxTb || h > m_maxTb) {
             const bool verFirst = w > m_maxTb && w > h;
             const int tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
-            chromaTransformTree(n, tw, th, st);
-            chromaTransformTree(n, tw, th, st);
+            chromaTransformTree(n, x, y, tw, th, st);
+            chromaTransformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st);
             return;
         }
         const int cw = w / 2, ch = h / 2;
@@ -857,10 +948,12 @@ private:
             if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs)
                 t = bin(C_MTS + 5);
             ts[c - 1] = t;
+            TransformBlock& b = newBlock(c, x / 2, y / 2, cw, ch, t);
+            b.jointCbCr = joint ? 2 * cb + cr : 0;
             if (!t || m_sh.tsResidualCodingDisabled)
-                residual(Log2(cw), Log2(ch), c, t, st);
+                residual(Log2(cw), Log2(ch), c, t, st, b);
             else
-                residualTs(Log2(cw), Log2(ch), c, m_bdpcmC);
+                residualTs(Log2(cw), Log2(ch), c, m_bdpcmC, b);
         }
         if (st.firstTu) {
             st.firstCbf[1] = cb;
@@ -872,7 +965,7 @@ private:
     }
 
     // --- residual coding ---
-    void residual(int log2W, int log2H, int cIdx, bool ts, CuState& st)
+    void residual(int log2W, int log2H, int cIdx, bool ts, CuState& st, TransformBlock& out)
     {
         const bool luma = cIdx == 0;
         const int log2ZoW = std::min(log2W, 5), log2ZoH = std::min(log2H, 5);
@@ -980,6 +1073,7 @@ private:
             const int firstPosMode0 = i == lastSubBlock ? lastScanPos : numSb - 1;
             int firstPosMode1 = firstPosMode0;
             uint8_t gt3[16] = {};
+            uint8_t stateAt[16] = {};
             for (int n = firstPosMode0; n >= 0 && remBins >= 4; --n) {
                 const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
                 const bool isLast = xC == lastX && yC == lastY;
@@ -1013,6 +1107,7 @@ private:
                     gt3[n] = uint8_t(g3);
                 }
                 pass1[at(xC, yC)] = uint8_t(p1);
+                stateAt[n] = uint8_t(qState);
                 if (dq)
                     qState = kQStateNext[qState][p1 & 1];
                 firstPosMode1 = n - 1;
@@ -1034,6 +1129,7 @@ private:
                     v = r == zeroPos ? 0 : r < zeroPos ? r + 1 : r;
                 }
                 level[at(xC, yC)] = v;
+                stateAt[n] = uint8_t(qState);
                 if (dq)
                     qState = kQStateNext[qState][v & 1];
             }
@@ -1047,18 +1143,36 @@ private:
                 }
             }
             const bool signHidden = !dq && m_sh.signDataHiding && lastSig - firstSig > 3;
+            int sumAbs = 0;
             for (int n = numSb - 1; n >= 0; --n) {
                 const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
-                if (level[at(xC, yC)] > 0 && (!signHidden || n != firstSig))
-                    bypass();
+                const int a = level[at(xC, yC)];
+                if (a <= 0)
+                    continue;
+                bool negative = false;
+                if (!signHidden || n != firstSig)
+                    negative = bypass();
+                int v = dq ? 2 * a - (stateAt[n] > 1 ? 1 : 0) : a;
+                if (signHidden) {
+                    sumAbs += a;
+                    if (n == firstSig)
+                        negative = (sumAbs & 1) != 0;
+                }
+                out.levels[size_t(yC) * size_t(out.width) + size_t(xC)] = negative ? -v : v;
             }
         }
     }
 
-    void residualTs(int log2W, int log2H, int cIdx, bool bdpcm)
+    void residualTs(int log2W, int log2H, int cIdx, bool bdpcm, TransformBlock& out)
     {
         (void)cIdx;
         const int w = 1 << log2W, h = 1 << log2H;
+        struct Store
+        {
+            std::vector<int32_t>& coeff;
+            TransformBlock& out;
+            ~Store() { out.levels = coeff; }
+        };
         int log2SbW = std::min(log2W, log2H) < 2 ? 1 : 2, log2SbH = log2SbW;
         if (log2W + log2H > 3) {
             if (log2W < 2) {
@@ -1077,6 +1191,7 @@ private:
         auto const& inScan = DiagScan(log2SbW, log2SbH);
         const int lastSubBlock = sbCols * sbRows - 1;
         std::vector<int32_t> coeff(size_t(w) * size_t(h), 0);
+        Store store{coeff, out};
         std::vector<uint8_t> sbCoded(size_t(sbCols) * size_t(sbRows), 0);
         auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
         int remCcbs = ((1 << (log2W + log2H)) * 7) >> 2;
@@ -1157,16 +1272,24 @@ private:
                 int& c = coeff[at(xC, yC)];
                 const int lvl = std::abs(c);
                 const bool need = (n <= lastPass2 && lvl >= 10) || (n > lastPass2 && n <= lastPass1 && lvl >= 2) || n > lastPass1;
-                if (!need)
-                    continue;
-                const int rem = int(remainder(1));
-                if (n <= lastPass1) {
-                    const int v = lvl + 2 * rem;
-                    c = c < 0 ? -v : v;
-                } else {
-                    c = rem;
-                    if (rem && bypass())
-                        c = -rem;
+                if (need) {
+                    const int rem = int(remainder(1));
+                    if (n <= lastPass1) {
+                        const int v = lvl + 2 * rem;
+                        c = c < 0 ? -v : v;
+                    } else {
+                        c = rem;
+                        if (rem && bypass())
+                            c = -rem;
+                    }
+                }
+                // Levels of the context-coded passes are mapped against the larger of the left
+                // and above neighbours (not with BDPCM).
+                if (!bdpcm && n <= lastPass1 && c != 0) {
+                    const int a = std::abs(c);
+                    const int pred = std::max(xC > 0 ? std::abs(coeff[at(xC - 1, yC)]) : 0, yC > 0 ? std::abs(coeff[at(xC, yC - 1)]) : 0);
+                    const int mapped = (a == 1 && pred > 0) ? pred : a - (a <= pred ? 1 : 0);
+                    c = c < 0 ? -mapped : mapped;
                 }
             }
         }
@@ -1176,6 +1299,9 @@ private:
     PicParameterSet const& m_pps;
     SliceHeaderParams const& m_sh;
     ApsLookup m_aps;
+    SliceDataSink* m_sink = nullptr;
+    std::vector<CtuFilterParams> m_ctuParams;
+    IntraCodingUnit m_out;       // the coding unit being decoded
     CabacReader m_cabac;
     std::vector<ContextModel> m_ctx;
     int m_log2Ctb = 7, m_ctb = 128, m_picW = 0, m_picH = 0, m_minCb = 4, m_maxTb = 64, m_maxTs = 4;
@@ -1194,10 +1320,49 @@ private:
 
 } // namespace
 
-SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
-                                     PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps)
+void MostProbableModes(int a, int b, int mpm[6])
 {
-    Parser p(sps, pps, sh, aps);
+    auto m = [](int v) { return 2 + (v % 64); };
+    if (a == b && a > kDc) {
+        const int list[6] = {kPlanar, a, m(a + 61), m(a - 1), m(a + 60), m(a)};
+        std::copy(list, list + 6, mpm);
+    } else if (a != b && a > kDc && b > kDc) {
+        const int mn = std::min(a, b), mx = std::max(a, b);
+        mpm[0] = kPlanar;
+        mpm[1] = a;
+        mpm[2] = b;
+        if (mx - mn == 1) {
+            mpm[3] = m(mn + 61);
+            mpm[4] = m(mx - 1);
+            mpm[5] = m(mn + 60);
+        } else if (mx - mn >= 62) {
+            mpm[3] = m(mn - 1);
+            mpm[4] = m(mx + 61);
+            mpm[5] = m(mn);
+        } else if (mx - mn == 2) {
+            mpm[3] = m(mn - 1);
+            mpm[4] = m(mn + 61);
+            mpm[5] = m(mx - 1);
+        } else {
+            mpm[3] = m(mn + 61);
+            mpm[4] = m(mn - 1);
+            mpm[5] = m(mx + 61);
+        }
+    } else if (a != b && (a > kDc || b > kDc)) {
+        const int mx = std::max(a, b);
+        const int list[6] = {kPlanar, mx, m(mx + 61), m(mx - 1), m(mx + 60), m(mx)};
+        std::copy(list, list + 6, mpm);
+    } else {
+        const int list[6] = {kPlanar, kDc, kVer, kHor, kVer - 4, kVer + 4};
+        std::copy(list, list + 6, mpm);
+    }
+}
+
+SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
+                                     PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
+                                     SliceDataSink* sink)
+{
+    Parser p(sps, pps, sh, aps, sink);
     return p.run(data, size);
 }
 
