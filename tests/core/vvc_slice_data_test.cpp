@@ -45,6 +45,8 @@ IntraSlice FirstIntraSlice(char const* name)
     IntraSlice s;
     std::map<int, SeqParameterSet> spss;
     std::map<int, PicParameterSet> ppss;
+    PictureHeaderParams ph;
+    bool havePh = false;
     for (;;) {
         InputNALUnit nal;
         AnnexBStats stats;
@@ -71,12 +73,16 @@ IntraSlice FirstIntraSlice(char const* name)
             AdaptationParameterSet a;
             ParseAps(b, a);
             s.aps[a.type][a.id] = a;
+        } else if (t == NAL_UNIT_PH) {
+            PicParameterSet const& pps = ppss.at(PeekPictureHeaderPpsId(b));
+            ParsePictureHeader(b, ph, pps, spss.at(pps.spsId));
+            havePh = true;
         } else if (nal.isSlice()) {
             InputBitstream head = b;
-            EXPECT_TRUE(head.readFlag()) << "the test streams carry their picture headers in the slices";
-            s.pps = ppss.at(PeekPictureHeaderPpsId(head));
+            const bool phHere = head.readFlag();
+            s.pps = ppss.at(phHere ? PeekPictureHeaderPpsId(head) : ph.ppsId);
             s.sps = spss.at(s.pps.spsId);
-            ParseSliceHeader(b, s.sh, t, nullptr, s.pps, s.sps);
+            ParseSliceHeader(b, s.sh, t, phHere || !havePh ? nullptr : &ph, s.pps, s.sps);
             if (s.sh.sliceType != 2)
                 continue;
             s.data.assign(b.getFifo().begin() + long(s.sh.sliceDataByte), b.getFifo().end());
@@ -102,7 +108,7 @@ TEST(VvcSliceData, EveryIntraSliceDecodesToItsEnd)
                           {"ALF_C_KDDI_3.bit", 4},       {"SLICES_A_HUAWEI_3.bit", 91}, {"WPP_A_Sharp_3.bit", 2},
                           {"APSLMCS_D_Dolby_1.bit", 1},  {"SCALING_B_InterDigital_1.bit", 2},
                           {"LTRP_A_ERICSSON_3.bit", 2},  {"RAP_B_HHI_1.bit", 2}, {"DCI_A_Tencent_3.bit", 1},
-                          {"OPI_A_Nokia_1.bit", 1}};
+                          {"OPI_A_Nokia_1.bit", 1},      {"DEBLOCKING_E_Ericsson_3.bit", 1}, {"IBC_A_Tencent_2.bit", 1}};
     for (Case const& c : cases) {
         const StreamCheckResult r = CheckStream(StreamPath(c.name));
         EXPECT_EQ(r.hashes.intraSlices, c.intraSlices) << c.name;
@@ -156,18 +162,21 @@ struct CoverageSink : vvcslice::SliceDataSink
     }
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override
     {
-        for (int y = cu.y; y < std::min(cu.y + cu.height, height); ++y)
-            for (int x = cu.x; x < std::min(cu.x + cu.width, width); ++x)
-                ++covered[cu.tree][size_t(y * width + x)];
-        if (cu.tree == 0 && !cu.mip && (cu.lumaMode < 0 || cu.lumaMode > 66))
+        // A single-tree coding unit covers both trees.
+        for (int tree = 0; tree < 2; ++tree)
+            if (cu.tree == tree || cu.tree == 2)
+                for (int y = cu.y; y < std::min(cu.y + cu.height, height); ++y)
+                    for (int x = cu.x; x < std::min(cu.x + cu.width, width); ++x)
+                        ++covered[tree][size_t(y * width + x)];
+        if (cu.tree != 1 && !cu.mip && (cu.lumaMode < 0 || cu.lumaMode > 66))
             ++badModes;
-        if (cu.tree == 1 && !((cu.chromaMode >= 0 && cu.chromaMode <= 66) || (cu.chromaMode >= 81 && cu.chromaMode <= 83)))
+        if (cu.tree != 0 && !((cu.chromaMode >= 0 && cu.chromaMode <= 66) || (cu.chromaMode >= 81 && cu.chromaMode <= 83)))
             ++badModes;
         for (vvcslice::TransformBlock const& b : cu.blocks) {
             ++blocks;
             const int scale = b.cIdx ? 2 : 1;
             if (b.x * scale < cu.x || b.y * scale < cu.y || (b.x + b.width) * scale > cu.x + cu.width ||
-                (b.y + b.height) * scale > cu.y + cu.height || b.cIdx != (cu.tree ? b.cIdx : 0))
+                (b.y + b.height) * scale > cu.y + cu.height || (cu.tree == 0 && b.cIdx != 0) || (cu.tree == 1 && b.cIdx == 0))
                 ++blocksOutside;
             bool any = false;
             for (int32_t v : b.levels)
@@ -184,7 +193,8 @@ struct CoverageSink : vvcslice::SliceDataSink
 
 TEST(VvcSliceData, DecodedUnitsCoverThePictureOnce)
 {
-    for (char const* name : {"STILL_A_KDDI_1.bit", "MIP_A_HHI_3.bit", "CCLM_A_KDDI_2.bit", "ALF_C_KDDI_3.bit"}) {
+    for (char const* name : {"STILL_A_KDDI_1.bit", "MIP_A_HHI_3.bit", "CCLM_A_KDDI_2.bit", "ALF_C_KDDI_3.bit",
+                             "DEBLOCKING_E_Ericsson_3.bit", "IBC_A_Tencent_2.bit"}) {
         const IntraSlice s = FirstIntraSlice(name);
         CoverageSink sink(s.pps.picWidth, s.pps.picHeight);
         const vvcslice::SliceParseResult r = vvcslice::ParseIntraSliceData(

@@ -83,6 +83,15 @@ CTX(C_TS_PAR, {11}, {6});
 CTX(C_TS_GTX, {35, 10, 3, 3, 3}, {8, 1, 1, 1, 1});
 CTX(C_TS_LRG1, {11, 5, 5, 14}, {4, 2, 1, 6});
 CTX(C_TS_SIGN, {12, 17, 46, 28, 25, 46}, {1, 4, 4, 5, 8, 8});
+// Intra block copy in intra slices.
+CTX(C_SKIP, {0, 26, 28}, {5, 4, 8});
+CTX(C_IBC, {17, 42, 36}, {1, 5, 8});
+CTX(C_MERGE_FLAG, {26}, {4});
+CTX(C_MERGE_IDX, {34}, {4});
+CTX(C_MVD, {14, 45}, {9, 5});
+CTX(C_MVP, {42}, {12});
+CTX(C_ROOT_CBF, {6}, {4});
+CTX(C_AMVR_IBC, {34}, {5});
 #undef CTX
 
 enum Split : uint8_t { NO_SPLIT = 0, QT_SPLIT, BT_HOR, BT_VER, TT_HOR, TT_VER };
@@ -135,7 +144,8 @@ struct Node
     int subdiv = 0;
     bool qgOnY = true;
     uint8_t parentSplit = NO_SPLIT;
-    int tree = 0;           // 0 luma, 1 chroma
+    int tree = 0;           // 0 luma, 1 chroma (dual tree or local dual tree), 2 single tree
+    bool localDual = false; // inside a node whose chroma is coded once at its size
     int depth = 0;
     uint8_t path[24] = {};
 };
@@ -149,6 +159,9 @@ struct CuRec
     uint8_t depth = 0;
     uint8_t path[24] = {};
     int mode = kPlanar;          // luma intra mode
+    bool intra = true;
+    bool skip = false;
+    bool ibc = false;
 };
 
 class Parser
@@ -193,9 +206,10 @@ private:
             v = ((v << 1) | bypass()) - u;
         return v;
     }
-    uint32_t remainder(int rice)
+    uint32_t remainder(int rice) { return remainder(rice, 5, 15); }
+    uint32_t remainder(int rice, int cutoff, int maxLog2Range)
     {
-        const int maxPrefix = 32 - 15;
+        const int maxPrefix = 32 - maxLog2Range;
         int prefix = 0;
         unsigned cw = 0;
         do {
@@ -203,24 +217,19 @@ private:
             cw = bypass();
         } while (cw && prefix < maxPrefix);
         prefix -= 1 - int(cw);
-        if (prefix < 5)
+        if (prefix < cutoff)
             return (uint32_t(prefix) << rice) + bypassBins(rice);
-        const int length = rice + (prefix == maxPrefix ? 15 - rice : prefix - 5);
-        return ((((1u << (prefix - 5)) + 4) << rice)) + bypassBins(length);
+        const int length = rice + (prefix == maxPrefix ? maxLog2Range - rice : prefix - cutoff);
+        return (((1u << (prefix - cutoff)) + uint32_t(cutoff) - 1) << rice) + bypassBins(length);
     }
-
     void setUp()
     {
         if (m_sh.sliceType != 2)
             fail("only intra slices are parsed");
         if (m_sps.chromaFormatIdc != 1)
             fail("only 4:2:0 is parsed");
-        if (!m_sps.dualTreeIntra)
-            fail("single-tree intra slices are not parsed yet");
         if (m_sps.palette || m_sps.act)
             fail("palette and ACT are not part of Main 10");
-        if (m_sps.ibc)
-            fail("intra block copy is not parsed yet");
         m_log2Ctb = m_sps.log2CtuSize;
         m_ctb = 1 << m_log2Ctb;
         m_picW = m_pps.picWidth;
@@ -460,7 +469,16 @@ private:
         }
         if (m_sink)
             m_sink->ctu(fp);
-        dualTreeImplicitSplit(x0, y0, m_ctb, 0);
+        if (m_sps.dualTreeIntra) {
+            dualTreeImplicitSplit(x0, y0, m_ctb, 0);
+        } else {
+            Node n;
+            n.x = x0;
+            n.y = y0;
+            n.w = n.h = m_ctb;
+            n.tree = 2;
+            codingTree(n);
+        }
     }
 
     void dualTreeImplicitSplit(int x0, int y0, int size, int cqtDepth)
@@ -496,7 +514,7 @@ private:
     // --- partitioning ---
     bool allowBt(Node const& n, bool ver) const
     {
-        const int t = n.tree;
+        const int t = n.tree == 1 ? 1 : 0;
         const bool chroma = t == 1;
         const int cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
         const int cbSize = ver ? n.w : n.h;
@@ -524,7 +542,7 @@ private:
     }
     bool allowTt(Node const& n, bool ver) const
     {
-        const int t = n.tree;
+        const int t = n.tree == 1 ? 1 : 0;
         const bool chroma = t == 1;
         const int cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
         const int cbSize = ver ? n.w : n.h;
@@ -540,7 +558,7 @@ private:
     bool allowQt(Node const& n) const
     {
         const bool chroma = n.tree == 1;
-        if (n.w <= m_minQt[n.tree] || n.mtt != 0)
+        if (n.w <= m_minQt[chroma ? 1 : 0] || n.mtt != 0)
             return false;
         if (chroma && n.w / 2 <= 4)
             return false;
@@ -553,12 +571,13 @@ private:
                    tv = allowTt(n, true);
         const bool any = qt || bh || bv || th || tv;
         const bool inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
-        if (n.tree == 0 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
+        if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
             m_qpDeltaCoded = false;
-        if (n.tree == 1 && m_sh.cuChromaQpOffsetEnabled && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
+        if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
             m_chromaQpOffsetCoded = false;
-        CuRec const* left = cuAt(n.tree, n.x - 1, n.y);
-        CuRec const* above = cuAt(n.tree, n.x, n.y - 1);
+        const int grid = n.tree == 1 ? 1 : 0;
+        CuRec const* left = cuAt(grid, n.x - 1, n.y);
+        CuRec const* above = cuAt(grid, n.x, n.y - 1);
         bool split = any;
         if (any && inside) {
             const int numSplit = (qt ? 2 : 0) + bh + bv + th + tv;
@@ -604,6 +623,19 @@ private:
         c.depth = n.depth + 1;
         c.path[n.depth] = mode;
         c.parentSplit = mode;
+        // Single tree: splits that would make chroma blocks smaller than 16 samples or 2 wide
+        // keep the chroma of this node in one block, coded after the luma of its children.
+        bool localDual = false;
+        if (n.tree == 2 && !n.localDual) {
+            int area = n.w * n.h;
+            area >>= (mode == QT_SPLIT || mode == TT_HOR || mode == TT_VER) ? 2 : 1;
+            const bool narrow = (n.w / 2 == 4 && mode == BT_VER) || (n.w / 2 == 8 && mode == TT_VER);
+            localDual = (area >> 2) < 16 || narrow;
+            if (localDual) {
+                c.tree = 0;
+                c.localDual = true;
+            }
+        }
         auto child = [&](int x, int y, int w, int h, int subdivAdd, int partIdx) {
             if (x >= m_picW || y >= m_picH)
                 return;
@@ -653,11 +685,17 @@ private:
         default:
             break;
         }
+        if (localDual) {
+            Node chroma = n;
+            chroma.tree = 1;
+            chroma.localDual = true;
+            codingUnit(chroma);
+        }
     }
 
     bool cclmAllowed(Node const& n) const
     {
-        if (m_ctb <= 32)
+        if (m_ctb <= 32 || !m_sps.dualTreeIntra)
             return true;
         const int d64 = m_ctb == 128 ? 1 : 0;
         auto splitAt = [](int depth, uint8_t const* path, int d) { return d < depth ? path[d] : uint8_t(NO_SPLIT); };
@@ -681,7 +719,7 @@ private:
     {
         bool lfnstDcOnly = true, lfnstZeroOut = true, mtsDcOnly = true, mtsZeroOut = true;
         bool firstTs[3] = {}, firstCbf[3] = {};
-        bool firstTu = true;
+        bool firstTu = true, chromaSeen = false;
     };
 
     void codingUnit(Node const& n)
@@ -703,184 +741,251 @@ private:
         m_out.height = n.h;
         m_out.qtDepth = n.qt;
         const int log2W = Log2(n.w), log2H = Log2(n.h);
-        if (n.tree == 0) {
-            bool bdpcm = false;
-            if (m_sps.bdpcm && n.w <= m_maxTs && n.h <= m_maxTs) {
-                bdpcm = bin(C_BDPCM + 0);
-                if (bdpcm)
-                    m_out.bdpcmVertical = bin(C_BDPCM + 1);
-            }
-            m_out.bdpcm = bdpcm;
-            int mrl = 0;
-            if (!bdpcm) {
-                if (m_sps.mip) {
-                    CuRec const* l = cuAt(0, n.x - 1, n.y);
-                    CuRec const* a = cuAt(0, n.x, n.y - 1);
-                    const int ctx = std::abs(log2W - log2H) > 1 ? 3 : (l && l->mip) + (a && a->mip);
-                    cu.mip = bin(C_MIP + ctx);
-                }
-                if (cu.mip) {
-                    m_out.mip = true;
-                    m_out.mipTransposed = bypass();
-                    const int numModes = (n.w == 4 && n.h == 4) ? 16 : (n.w == 4 || n.h == 4 || (n.w == 8 && n.h == 8)) ? 8 : 6;
-                    m_out.mipMode = int(truncBinary(uint32_t(numModes)));
-                } else {
-                    if (m_sps.mrl && (n.y % m_ctb) > 0 && bin(C_MRL + 0))
-                        mrl = 1 + int(bin(C_MRL + 1));
-                    if (m_sps.isp && mrl == 0 && n.w <= m_maxTb && n.h <= m_maxTb && n.w * n.h > 16 && bin(C_ISP + 0))
-                        cu.isp = uint8_t(1 + bin(C_ISP + 1));
-                    // Most probable modes from the left (bottom-most) and above (right-most)
-                    // neighbours; the above one only within the CTU row.
-                    auto neighbourMode = [](CuRec const* c) { return c && !c->mip ? c->mode : int(kPlanar); };
-                    const int modeA = neighbourMode(cuAt(0, n.x - 1, n.y + n.h - 1));
-                    const int modeB = (n.y - 1) < ((n.y >> m_log2Ctb) << m_log2Ctb) ? int(kPlanar)
-                                                                                     : neighbourMode(cuAt(0, n.x + n.w - 1, n.y - 1));
-                    int mpmList[6];
-                    MostProbableModes(modeA, modeB, mpmList);
-                    const bool mpm = mrl != 0 || bin(C_MPM);
-                    if (mpm) {
-                        const bool notPlanar = mrl != 0 || bin(C_NOT_PLANAR + (cu.isp ? 0 : 1));
-                        int idx = 0;
-                        if (notPlanar) {
-                            idx = 1;
-                            while (idx < 5 && bypass())
-                                ++idx;
-                        }
-                        cu.mode = mpmList[idx];
-                    } else {
-                        int mode = int(truncBinary(61));
-                        std::sort(mpmList, mpmList + 6);
-                        for (int k = 0; k < 6; ++k)
-                            mode += mode >= mpmList[k] ? 1 : 0;
-                        cu.mode = mode;
-                    }
-                }
-            } else {
-                cu.mode = m_out.bdpcmVertical ? kVer : kHor;
-            }
-            m_out.refLine = mrl == 2 ? 3 : mrl;
-            m_out.isp = cu.isp;
-            m_out.lumaMode = cu.mode;
-            m_bdpcm = bdpcm;
-            const int numParts = cu.isp ? ((n.w == 4 && n.h == 8) || (n.w == 8 && n.h == 4) ? 2 : 4) : 1;
-            // Transform tree: sub-partitions, or implicit splits of blocks above the largest transform.
-            if (cu.isp) {
-                bool inferCbf = true, prevCbf = false;
-                for (int p = 0; p < numParts; ++p) {
-                    const int tw = cu.isp == 2 ? n.w / numParts : n.w, th = cu.isp == 1 ? n.h / numParts : n.h;
-                    bool cbf = true;
-                    if (p < numParts - 1 || !inferCbf)
-                        cbf = bin(C_CBF_Y + 2 + (prevCbf ? 1 : 0));
-                    inferCbf = inferCbf && !cbf;
-                    prevCbf = cbf;
-                    lumaTu(n, n.x + (cu.isp == 2 ? p * tw : 0), n.y + (cu.isp == 1 ? p * th : 0), tw, th, cbf, true, st);
-                }
-            } else {
-                lumaTransformTree(n, n.x, n.y, n.w, n.h, st, bdpcm);
-            }
-            // LFNST and MTS
-            const int lfnstW = cu.isp == 2 ? n.w / numParts : n.w, lfnstH = cu.isp == 1 ? n.h / numParts : n.h;
-            int lfnstIdx = 0;
-            const bool notTs = !st.firstCbf[0] || !st.firstTs[0];
-            if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs && (!cu.mip || std::min(lfnstW, lfnstH) >= 16) &&
-                std::max(n.w, n.h) <= m_maxTb && (cu.isp || !st.lfnstDcOnly) && st.lfnstZeroOut) {
-                lfnstIdx = int(bin(C_LFNST + 1));
-                if (lfnstIdx)
-                    lfnstIdx += int(bin(C_LFNST + 2));
-            }
-            m_out.lfnstIdx = lfnstIdx;
-            if (lfnstIdx == 0 && !st.firstTs[0] && std::max(n.w, n.h) <= 32 && !cu.isp && st.mtsZeroOut && !st.mtsDcOnly &&
-                m_sps.explicitMtsIntra) {
-                if (bin(C_MTS + 0)) {
-                    m_out.mtsIdx = 1;
-                    for (int k = 1; k < 4 && bin(C_MTS + k); ++k)
-                        ++m_out.mtsIdx;
-                }
-            }
+        const bool hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
+        m_bdpcm = m_bdpcmC = false;
+        m_ibc = false;
+        if (hasLuma && m_sps.ibc && n.w <= 64 && n.h <= 64) {
+            CuRec const* l = cuAt(0, n.x - 1, n.y);
+            CuRec const* a = cuAt(0, n.x, n.y - 1);
+            cu.skip = bin(C_SKIP + (l && l->skip) + (a && a->skip));
+            cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+        }
+        if (cu.ibc) {
+            cu.intra = false;
+            m_ibc = true;
+            m_out.ibc = true;
+            intraBlockCopy(n, cu, st);
             record(cu, 0);
             if (m_sink)
                 m_sink->codingUnit(m_out);
-        } else {
-            bool bdpcmC = false;
-            bool vertical = false;
-            if (m_sps.bdpcm && n.w / 2 <= m_maxTs && n.h / 2 <= m_maxTs) {
-                bdpcmC = bin(C_BDPCM + 2);
-                if (bdpcmC)
-                    vertical = bin(C_BDPCM + 3);
+            return;
+        }
+        if (hasLuma) {
+        bool bdpcm = false;
+        if (m_sps.bdpcm && n.w <= m_maxTs && n.h <= m_maxTs) {
+            bdpcm = bin(C_BDPCM + 0);
+            if (bdpcm)
+                m_out.bdpcmVertical = bin(C_BDPCM + 1);
+        }
+        m_out.bdpcm = bdpcm;
+        int mrl = 0;
+        if (!bdpcm) {
+            if (m_sps.mip) {
+                CuRec const* l = cuAt(0, n.x - 1, n.y);
+                CuRec const* a = cuAt(0, n.x, n.y - 1);
+                const int ctx = std::abs(log2W - log2H) > 1 ? 3 : (l && l->mip) + (a && a->mip);
+                cu.mip = bin(C_MIP + ctx);
             }
-            m_out.bdpcm = bdpcmC;
-            m_out.bdpcmVertical = vertical;
-            if (bdpcmC) {
-                m_out.chromaMode = vertical ? kVer : kHor;
+            if (cu.mip) {
+                m_out.mip = true;
+                m_out.mipTransposed = bypass();
+                const int numModes = (n.w == 4 && n.h == 4) ? 16 : (n.w == 4 || n.h == 4 || (n.w == 8 && n.h == 8)) ? 8 : 6;
+                m_out.mipMode = int(truncBinary(uint32_t(numModes)));
             } else {
-                // The luma mode at the centre of the block (planar for MIP).
-                int dm = kPlanar;
+                if (m_sps.mrl && (n.y % m_ctb) > 0 && bin(C_MRL + 0))
+                    mrl = 1 + int(bin(C_MRL + 1));
+                if (m_sps.isp && mrl == 0 && n.w <= m_maxTb && n.h <= m_maxTb && n.w * n.h > 16 && bin(C_ISP + 0))
+                    cu.isp = uint8_t(1 + bin(C_ISP + 1));
+                // Most probable modes from the left (bottom-most) and above (right-most)
+                // neighbours; the above one only within the CTU row.
+                auto neighbourMode = [](CuRec const* c) { return c && c->intra && !c->mip ? c->mode : int(kPlanar); };
+                const int modeA = neighbourMode(cuAt(0, n.x - 1, n.y + n.h - 1));
+                const int modeB = (n.y - 1) < ((n.y >> m_log2Ctb) << m_log2Ctb) ? int(kPlanar)
+                                                                                 : neighbourMode(cuAt(0, n.x + n.w - 1, n.y - 1));
+                int mpmList[6];
+                MostProbableModes(modeA, modeB, mpmList);
+                const bool mpm = mrl != 0 || bin(C_MPM);
+                if (mpm) {
+                    const bool notPlanar = mrl != 0 || bin(C_NOT_PLANAR + (cu.isp ? 0 : 1));
+                    int idx = 0;
+                    if (notPlanar) {
+                        idx = 1;
+                        while (idx < 5 && bypass())
+                            ++idx;
+                    }
+                    cu.mode = mpmList[idx];
+                } else {
+                    int mode = int(truncBinary(61));
+                    std::sort(mpmList, mpmList + 6);
+                    for (int k = 0; k < 6; ++k)
+                        mode += mode >= mpmList[k] ? 1 : 0;
+                    cu.mode = mode;
+                }
+            }
+        } else {
+            cu.mode = m_out.bdpcmVertical ? kVer : kHor;
+        }
+        m_out.refLine = mrl == 2 ? 3 : mrl;
+        m_out.isp = cu.isp;
+        m_out.lumaMode = cu.mode;
+        m_bdpcm = bdpcm;
+        }
+        if (hasChroma) {
+        bool bdpcmC = false;
+        bool vertical = false;
+        if (m_sps.bdpcm && n.w / 2 <= m_maxTs && n.h / 2 <= m_maxTs) {
+            bdpcmC = bin(C_BDPCM + 2);
+            if (bdpcmC)
+                vertical = bin(C_BDPCM + 3);
+        }
+        m_out.bdpcm = bdpcmC;
+        m_out.bdpcmVertical = vertical;
+        if (bdpcmC) {
+            m_out.chromaMode = vertical ? kVer : kHor;
+        } else {
+            // The luma mode at the centre of the block (planar for MIP).
+            int dm = kPlanar;
+            if (single) {
+                dm = cu.mip ? int(kPlanar) : cu.mode;
+            } else {
                 const int cx = std::min(n.x + n.w / 2, m_picW - 1), cy = std::min(n.y + n.h / 2, m_picH - 1);
                 const int li = m_grid[0][size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2)];
-                if (li >= 0 && !m_cus[size_t(li)].mip)
+                if (li >= 0 && m_cus[size_t(li)].ibc)
+                    dm = kDc;
+                else if (li >= 0 && !m_cus[size_t(li)].mip)
                     dm = m_cus[size_t(li)].mode;
-                bool cclm = false;
-                if (m_sps.cclm && cclmAllowed(n)) {
-                    cclm = bin(C_CCLM_FLAG);
-                    if (cclm)
-                        m_out.chromaMode = bin(C_CCLM_IDX) ? (bypass() ? kModeTCclm : kModeLCclm) : kModeLtCclm;
-                }
-                if (!cclm) {
-                    if (bin(C_CHROMA_MODE)) {
-                        static const int kModes[4] = {kPlanar, kVer, kHor, kDc};
-                        const int mode = kModes[bypassBins(2)];
-                        m_out.chromaMode = mode == dm ? 66 : mode;
-                    } else {
-                        m_out.chromaMode = dm;
-                    }
+            }
+            bool cclm = false;
+            if (m_sps.cclm && cclmAllowed(n)) {
+                cclm = bin(C_CCLM_FLAG);
+                if (cclm)
+                    m_out.chromaMode = bin(C_CCLM_IDX) ? (bypass() ? kModeTCclm : kModeLCclm) : kModeLtCclm;
+            }
+            if (!cclm) {
+                if (bin(C_CHROMA_MODE)) {
+                    static const int kModes[4] = {kPlanar, kVer, kHor, kDc};
+                    const int mode = kModes[bypassBins(2)];
+                    m_out.chromaMode = mode == dm ? 66 : mode;
+                } else {
+                    m_out.chromaMode = dm;
                 }
             }
-            m_bdpcmC = bdpcmC;
-            chromaTransformTree(n, n.x, n.y, n.w, n.h, st);
-            const int lfnstW = n.w / 2, lfnstH = n.h / 2;
-            const bool notTs = (!st.firstCbf[1] || !st.firstTs[1]) && (!st.firstCbf[2] || !st.firstTs[2]);
-            if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs && std::max(n.w, n.h) <= m_maxTb && !st.lfnstDcOnly &&
-                st.lfnstZeroOut) {
-                m_out.lfnstIdx = int(bin(C_LFNST + 1));
-                if (m_out.lfnstIdx)
-                    m_out.lfnstIdx += int(bin(C_LFNST + 2));
-            }
-            record(cu, 1);
-            if (m_sink)
-                m_sink->codingUnit(m_out);
         }
+        m_bdpcmC = bdpcmC;
+        }
+        const int numParts = cu.isp ? ((n.w == 4 && n.h == 8) || (n.w == 8 && n.h == 4) ? 2 : 4) : 1;
+        // Transform tree: sub-partitions, or implicit splits of blocks above the largest transform.
+        if (cu.isp) {
+            bool inferCbf = true, prevCbf = false;
+            for (int p = 0; p < numParts; ++p) {
+                const int tw = cu.isp == 2 ? n.w / numParts : n.w, th = cu.isp == 1 ? n.h / numParts : n.h;
+                transformUnit(n, n.x + (cu.isp == 2 ? p * tw : 0), n.y + (cu.isp == 1 ? p * th : 0), tw, th, st, p, numParts,
+                              inferCbf, prevCbf);
+            }
+        } else {
+            bool inferCbf = false, prevCbf = false;
+            transformTree(n, n.x, n.y, n.w, n.h, st, inferCbf, prevCbf);
+        }
+        // LFNST and MTS
+        const int lfnstW = n.tree == 1 ? n.w / 2 : cu.isp == 2 ? n.w / numParts : n.w;
+        const int lfnstH = n.tree == 1 ? n.h / 2 : cu.isp == 1 ? n.h / numParts : n.h;
+        const bool notTs = (!hasLuma || !st.firstCbf[0] || !st.firstTs[0]) &&
+                           (!hasChroma || ((!st.firstCbf[1] || !st.firstTs[1]) && (!st.firstCbf[2] || !st.firstTs[2])));
+        if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs && (n.tree == 1 || !cu.mip || std::min(lfnstW, lfnstH) >= 16) &&
+            std::max(n.w, n.h) <= m_maxTb && (cu.isp || !st.lfnstDcOnly) && st.lfnstZeroOut) {
+            m_out.lfnstIdx = int(bin(C_LFNST + (single ? 0 : 1)));
+            if (m_out.lfnstIdx)
+                m_out.lfnstIdx += int(bin(C_LFNST + 2));
+        }
+        if (hasLuma && m_out.lfnstIdx == 0 && !st.firstTs[0] && std::max(n.w, n.h) <= 32 && !cu.isp && st.mtsZeroOut &&
+            !st.mtsDcOnly && m_sps.explicitMtsIntra) {
+            if (bin(C_MTS + 0)) {
+                m_out.mtsIdx = 1;
+                for (int k = 1; k < 4 && bin(C_MTS + k); ++k)
+                    ++m_out.mtsIdx;
+            }
+        }
+        record(cu, n.tree == 1 ? 1 : 0);
+        if (m_sink)
+            m_sink->codingUnit(m_out);
     }
 
-    void lumaTransformTree(Node const& n, int x, int y, int w, int h, CuState& st, bool bdpcm)
+    // A coding unit predicted by block copy from the current picture: merge index or vector
+    // difference, then (unless skipped) the residual.
+    void intraBlockCopy(Node const& n, CuRec const& cu, CuState& st)
+    {
+        const int numMerge = m_sps.maxNumIbcMergeCand;
+        auto mergeIdx = [&] {
+            int idx = 0;
+            if (numMerge - 1 > 0 && bin(C_MERGE_IDX))
+                for (++idx; idx < numMerge - 1 && bypass(); ++idx) {
+                }
+            return idx;
+        };
+        if (cu.skip) {
+            mergeIdx();
+            return;
+        }
+        const bool merge = bin(C_MERGE_FLAG);
+        if (merge) {
+            mergeIdx();
+        } else {
+            unsigned g0[2], g1[2] = {};
+            g0[0] = bin(C_MVD + 0);
+            g0[1] = bin(C_MVD + 0);
+            for (int k = 0; k < 2; ++k)
+                if (g0[k])
+                    g1[k] = bin(C_MVD + 1);
+            for (int k = 0; k < 2; ++k)
+                if (g0[k]) {
+                    if (g1[k])
+                        remainder(1, 0, 17);
+                    bypass();
+                }
+            if (numMerge > 1)
+                bin(C_MVP);
+            if (m_sps.amvr && (g0[0] || g0[1]))
+                bin(C_AMVR_IBC);
+        }
+        const bool coded = merge || bin(C_ROOT_CBF);
+        if (!coded)
+            return;
+        bool inferCbf = false, prevCbf = false;
+        transformTree(n, n.x, n.y, n.w, n.h, st, inferCbf, prevCbf);
+    }
+
+    void transformTree(Node const& n, int x, int y, int w, int h, CuState& st, bool& inferCbf, bool& prevCbf)
     {
         if (w > m_maxTb || h > m_maxTb) {
             const bool verFirst = w > m_maxTb && w > h;
             const int tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
-            lumaTransformTree(n, x, y, tw, th, st, bdpcm);
-            lumaTransformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st, bdpcm);
+            transformTree(n, x, y, tw, th, st, inferCbf, prevCbf);
+            transformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st, inferCbf, prevCbf);
             return;
         }
-        const bool cbf = bin(C_CBF_Y + (bdpcm ? 1 : 0));
-        lumaTu(n, x, y, w, h, cbf, false, st);
+        transformUnit(n, x, y, w, h, st, 0, 1, inferCbf, prevCbf);
     }
 
-    TransformBlock& newBlock(int cIdx, int x, int y, int w, int h, bool ts)
+    // A transform unit of any tree; with ISP `part` of `numParts` sub-partitions (the chroma of a
+    // single tree goes with the last one, at the size of the whole coding unit).
+    void transformUnit(Node const& n, int x, int y, int w, int h, CuState& st, int part, int numParts, bool& inferCbf,
+                       bool& prevCbf)
     {
-        m_out.blocks.emplace_back();
-        TransformBlock& b = m_out.blocks.back();
-        b.cIdx = cIdx;
-        b.x = x;
-        b.y = y;
-        b.width = w;
-        b.height = h;
-        b.transformSkip = ts;
-        b.levels.assign(size_t(w) * size_t(h), 0);
-        return b;
-    }
-
-    void lumaTu(Node const& n, int x, int y, int w, int h, bool cbf, bool isp, CuState& st)
-    {
-        if (m_pps.cuQpDeltaEnabled && !m_qpDeltaCoded && (n.w > 64 || n.h > 64 || cbf)) {
+        const bool isp = numParts > 1;
+        const bool hasLuma = n.tree != 1;
+        const bool chromaHere = n.tree != 0 && (!isp || part == numParts - 1);
+        const int cx = isp ? n.x / 2 : x / 2, cy = isp ? n.y / 2 : y / 2;
+        const int cw = isp ? n.w / 2 : w / 2, ch = isp ? n.h / 2 : h / 2;
+        bool cb = false, cr = false;
+        if (chromaHere) {
+            cb = bin(C_CBF_CB + (m_bdpcmC ? 1 : 0));
+            cr = bin(C_CBF_CR + (m_bdpcmC ? 2 : (cb ? 1 : 0)));
+        }
+        bool cbfY = false;
+        if (hasLuma) {
+            if (isp) {
+                cbfY = true;
+                if (part < numParts - 1 || !inferCbf)
+                    cbfY = bin(C_CBF_Y + 2 + (prevCbf ? 1 : 0));
+                inferCbf = inferCbf && !cbfY;
+                prevCbf = cbfY;
+            } else if (m_ibc && !(chromaHere && (cb || cr)) && n.w <= m_maxTb && n.h <= m_maxTb) {
+                cbfY = true; // a coded block copy with no chroma residual has luma residual
+            } else {
+                cbfY = bin(C_CBF_Y + (m_bdpcm ? 1 : 0));
+            }
+        }
+        if (hasLuma && m_pps.cuQpDeltaEnabled && !m_qpDeltaCoded && (n.w > 64 || n.h > 64 || cbfY || (chromaHere && (cb || cr)))) {
             int v = 0;
             if (bin(C_DQP + 0)) {
                 v = 1;
@@ -898,37 +1003,7 @@ private:
                 bypass();
             m_qpDeltaCoded = true;
         }
-        bool ts = false;
-        if (cbf) {
-            ts = m_bdpcm;
-            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp)
-                ts = bin(C_MTS + 4);
-            TransformBlock& b = newBlock(0, x, y, w, h, ts);
-            if (!ts || m_sh.tsResidualCodingDisabled)
-                residual(Log2(w), Log2(h), 0, ts, st, b);
-            else
-                residualTs(Log2(w), Log2(h), 0, m_bdpcm, b);
-        }
-        if (st.firstTu) {
-            st.firstCbf[0] = cbf;
-            st.firstTs[0] = ts;
-            st.firstTu = false;
-        }
-    }
-
-    void chromaTransformTree(Node const& n, int x, int y, int w, int h, CuState& st)
-    {
-        if (w > m_maxTb || h > m_maxTb) {
-            const bool verFirst = w > m_maxTb && w > h;
-            const int tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
-            chromaTransformTree(n, x, y, tw, th, st);
-            chromaTransformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st);
-            return;
-        }
-        const int cw = w / 2, ch = h / 2;
-        const bool cb = bin(C_CBF_CB + (m_bdpcmC ? 1 : 0));
-        const bool cr = bin(C_CBF_CR + (m_bdpcmC ? 2 : (cb ? 1 : 0)));
-        if (m_sh.cuChromaQpOffsetEnabled && (cb || cr) && !m_chromaQpOffsetCoded) {
+        if (chromaHere && m_sh.cuChromaQpOffsetEnabled && (cb || cr) && !m_chromaQpOffsetCoded) {
             if (bin(C_CQP_FLAG) && m_pps.cbQpOffsetList.size() > 1) {
                 int i = 0;
                 while (i < int(m_pps.cbQpOffsetList.size()) - 1 && bin(C_CQP_IDX))
@@ -937,10 +1012,20 @@ private:
             m_chromaQpOffsetCoded = true;
         }
         bool joint = false;
-        if (m_sps.jointCbCr && (cb || cr))
+        if (chromaHere && m_sps.jointCbCr && (m_ibc ? (cb && cr) : (cb || cr)))
             joint = bin(C_JCCR + (2 * cb + cr - 1));
-        bool ts[2] = {};
-        for (int c = 1; c <= 2; ++c) {
+        bool tsY = false, ts[2] = {};
+        if (cbfY) {
+            tsY = m_bdpcm;
+            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp)
+                tsY = bin(C_MTS + 4);
+            TransformBlock& b = newBlock(0, x, y, w, h, tsY);
+            if (!tsY || m_sh.tsResidualCodingDisabled)
+                residual(Log2(w), Log2(h), 0, tsY, st, b);
+            else
+                residualTs(Log2(w), Log2(h), 0, m_bdpcm, b);
+        }
+        for (int c = 1; c <= 2 && chromaHere; ++c) {
             const bool coded = c == 1 ? cb : cr && !(cb && joint);
             if (!coded)
                 continue;
@@ -948,7 +1033,7 @@ private:
             if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs)
                 t = bin(C_MTS + 5);
             ts[c - 1] = t;
-            TransformBlock& b = newBlock(c, x / 2, y / 2, cw, ch, t);
+            TransformBlock& b = newBlock(c, cx, cy, cw, ch, t);
             b.jointCbCr = joint ? 2 * cb + cr : 0;
             if (!t || m_sh.tsResidualCodingDisabled)
                 residual(Log2(cw), Log2(ch), c, t, st, b);
@@ -956,12 +1041,31 @@ private:
                 residualTs(Log2(cw), Log2(ch), c, m_bdpcmC, b);
         }
         if (st.firstTu) {
+            st.firstCbf[0] = cbfY;
+            st.firstTs[0] = tsY;
+            st.firstTu = false;
+        }
+        if (chromaHere && !st.chromaSeen) {
             st.firstCbf[1] = cb;
             st.firstCbf[2] = cr;
             st.firstTs[1] = ts[0];
             st.firstTs[2] = ts[1];
-            st.firstTu = false;
+            st.chromaSeen = true;
         }
+    }
+
+    TransformBlock& newBlock(int cIdx, int x, int y, int w, int h, bool ts)
+    {
+        m_out.blocks.emplace_back();
+        TransformBlock& b = m_out.blocks.back();
+        b.cIdx = cIdx;
+        b.x = x;
+        b.y = y;
+        b.width = w;
+        b.height = h;
+        b.transformSkip = ts;
+        b.levels.assign(size_t(w) * size_t(h), 0);
+        return b;
     }
 
     // --- residual coding ---
@@ -1315,7 +1419,7 @@ private:
     std::vector<uint8_t> m_alfFlag[3], m_ccIdc[2];
     int m_curCtu = 0;
     bool m_qpDeltaCoded = false, m_chromaQpOffsetCoded = false;
-    bool m_bdpcm = false, m_bdpcmC = false;
+    bool m_bdpcm = false, m_bdpcmC = false, m_ibc = false;
 };
 
 } // namespace

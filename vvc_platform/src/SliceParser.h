@@ -44,6 +44,7 @@ struct IntraCodingUnit
     int tree = 0;                // 0 luma, 1 chroma
     int x = 0, y = 0, width = 0, height = 0;
     int qtDepth = 0;
+    bool ibc = false;            // predicted by block copy (the intra modes do not apply)
     // Luma tree
     bool bdpcm = false;
     bool bdpcmVertical = false;
