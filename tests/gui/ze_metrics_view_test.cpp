@@ -135,9 +135,9 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
         EXPECT_TRUE(tabs->tabIcon(i).isNull()) << i;
     }
 
-    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
-    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
-    ZeNoxSourceFile* b = add(VmafDataPath("clips/A_176x144_420p_crf40.y4m"));
+    ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* b = add(VmafClipPath("clips/A_176x144_420p_crf40.y4m"));
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(showsMessage(view, stacks[i])) << i;
         EXPECT_EQ(labels[i]->text(), QStringLiteral("Reference file is not chosen")) << i;
@@ -186,8 +186,8 @@ TEST_F(MetricsViewProject, TabsTellWhatIsMissing)
 TEST_F(MetricsViewProject, LongCurveNamesAreShortenedInTheCurveTitles)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
-    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
     ref->setIsRefFile(true);
     ZeNoxRdCurve* curve = addCurve(QStringLiteral("abcdefghijklmnopqrstuvwxyz0123"), {a});
     ZeMetricsView::RdPlotCurve const* plot = view.rdPlotCurves().value(curve, nullptr);
@@ -203,9 +203,9 @@ TEST_F(MetricsViewProject, LongCurveNamesAreShortenedInTheCurveTitles)
 TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
-    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
-    ZeNoxSourceFile* b = add(VmafDataPath("clips/A_176x144_420p_crf40.y4m"));
+    ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* b = add(VmafClipPath("clips/A_176x144_420p_crf40.y4m"));
     ref->setIsRefFile(true);
     a->setIsLeftFile(true);
     b->setIsRightFile(true);
@@ -314,9 +314,9 @@ TEST_F(MetricsViewProject, StopDuringRunIsNotFinished)
 TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
-    add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
-    ZeNoxSourceFile* other = add(VmafDataPath("clips/B_177x99_420p_crf30.y4m")); // another size
+    ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
+    add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* other = add(VmafClipPath("clips/B_177x99_420p_crf30.y4m")); // another size
     ref->setIsRefFile(true);
     addCurve(QStringLiteral("c"), {other});
     ASSERT_EQ(view.streams().size(), 2);
@@ -384,8 +384,8 @@ namespace {
 TEST_F(MetricsViewProject, BdRateTextShowsSignColourAndMissingValues)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(VmafDataPath("clips/A_176x144_420p_ref.y4m"));
-    ZeNoxSourceFile* a = add(VmafDataPath("clips/A_176x144_420p_crf23.y4m"));
+    ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
+    ZeNoxSourceFile* a = add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
     ref->setIsRefFile(true);
     struct Curve {
         char const* name;
