@@ -169,6 +169,7 @@ TEST(VmafGolden, EngineMatchesReferenceWithinStrictTier)
     VmafModel model;
     std::string error;
     ASSERT_TRUE(model.load(ModelPath(), error)) << error;
+    ASSERT_EQ(GoldenFiles().size(), 10) << "golden files missing from " << VmafGoldenPath(QString()).toStdString();
     int checkedFiles = 0;
     for (QString const& name : GoldenFiles()) {
         QJsonObject const g = LoadGolden(name);
