@@ -71,14 +71,14 @@ void ZeNoxGuiProject::markChanged()
     emit projectChanged(true);
 }
 
-ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName)
+ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName, ze::nox::core::ZeStreamType type)
 {
     if (srcFileByName(fileName))
         return ZE_NOX_GUI_FILE_ALREADY_ADDED;
     auto* file = new (std::nothrow) ZeNoxSourceFile;
     if (!file)
         return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    ZeNoxGuiError const res = file->open(fileName, nullptr);
+    ZeNoxGuiError const res = file->open(fileName, nullptr, type);
     if (res == ZE_NOX_GUI_CANCELED || res == ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT) {
         delete file;
         return res;
@@ -277,7 +277,7 @@ ZeNoxGuiError ZeNoxGuiProject::failLoad(ZeNoxGuiError err)
     return err;
 }
 
-ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
+ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSourceFile::StreamTypeQuestion const& ask)
 {
     reset();
     emit closed();
@@ -311,7 +311,7 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
         auto* srcFile = new (std::nothrow) ZeNoxSourceFile;
         if (!srcFile)
             continue;
-        srcFile->read(v.toObject());
+        srcFile->read(v.toObject(), ask);
         addSourceFile(srcFile);
     }
 

@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
@@ -446,7 +447,21 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    return project->loadFromFile(file);
+    return project->loadFromFile(file, [this](QString const& name, ze::nox::core::ZeStreamType& type) {
+        return askStreamType(name, type);
+    });
+}
+
+ZeNoxGuiError ZeNoxGuiProjectView::askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type)
+{
+    bool ok = false;
+    QString const chosen = QInputDialog::getItem(this, tr("Choose codec type"),
+                                                 tr("Codec type for %1").arg(QFileInfo(fileName).completeBaseName()),
+                                                 ZeNoxSourceFile::streamTypeChoices(), 0, false, &ok);
+    if (!ok || chosen.isEmpty())
+        return ZE_NOX_GUI_CANCELED;
+    type = ze::nox::core::GetStreamTypeByName(chosen);
+    return ZE_NOX_GUI_OK;
 }
 
 void ZeNoxGuiProjectView::saveProject()
@@ -530,7 +545,12 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
                                         "file, please, use 'File > Open Project...' instead."));
             continue;
         }
-        ZeNoxGuiError const res = project->addSourceFile(name);
+        ze::nox::core::ZeStreamType type = ze::nox::core::ZE_STREAM_TYPE_UNKNOWN;
+        // A name already in the project is refused by the project without a question.
+        if (!project->srcFileByName(name) && ZeNoxSourceFile::needsStreamTypeChoice(name)
+            && askStreamType(name, type) != ZE_NOX_GUI_OK)
+            continue;
+        ZeNoxGuiError const res = project->addSourceFile(name, type);
         if (res == ZE_NOX_GUI_OK || res == ZE_NOX_GUI_CANCELED)
             continue;
         QString const text = tr("Failed to add source file %1. %2").arg(name, ErrToString(res));

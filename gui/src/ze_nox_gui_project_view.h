@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ze_nox_gui_errors.h"
+#include "ze_stream.h"
 
 #include <QHash>
 #include <QItemDelegate>
@@ -120,6 +121,8 @@ private:
     void onRoleStateChanged(QTreeWidgetItem* item, int column, int state);
     void removeSelectedItems();
     void saveProjectImpl(QString const& fileName);
+    // The codec question for a file whose name tells no stream type: 0 and the type, or 14.
+    ZeNoxGuiError askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type);
     void showHowtoMessageBox(HowtoMessageBoxType type);
 
     Ui_ZeNoxGuiProjectView* m_ui = nullptr;

@@ -10,7 +10,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QJsonValue>
 #include <QSet>
 #include <QStringList>
@@ -85,14 +84,28 @@ ZeNoxSourceFile::~ZeNoxSourceFile()
     m_decoder = nullptr;
 }
 
-ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const* params)
+bool ZeNoxSourceFile::needsStreamTypeChoice(QString const& fileName)
 {
-    // A source file is opened once: its decoder is kept.
-    if (m_decoder) {
-        m_openStatus = FailedToOpen;
-        m_lastResult = ZE_NOX_GUI_INTERNAL_ERROR;
-        return m_lastResult;
-    }
+    QFileInfo const info(fileName);
+    return info.isFile() && DetectStreamTypeByFilename(fileName) == ZE_STREAM_TYPE_UNKNOWN
+           && !sRefusedSuffixes.contains(info.suffix().toLower());
+}
+
+QStringList ZeNoxSourceFile::streamTypeChoices()
+{
+    return {tr("YUV"),
+            GetStreamTypeName(ZE_STREAM_TYPE_AVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_HEVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_AV1),
+            GetStreamTypeName(ZE_STREAM_TYPE_VVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_MJPEG)};
+}
+
+ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const* params, ZeStreamType type)
+{
+    // A source file is opened once: its decoder, status and last result are kept.
+    if (m_decoder)
+        return ZE_NOX_GUI_INTERNAL_ERROR;
     m_fileName = fileName;
     m_openStatus = NotOpened;
     m_lastResult = ZE_NOX_GUI_UNKNOWN_ERROR;
@@ -116,25 +129,14 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
     if (params) {
         result = openWithParams(fileName, &m_decoder, *params);
     } else {
-        ZeStreamType type = DetectStreamTypeByFilename(fileName);
         if (type == ZE_STREAM_TYPE_UNKNOWN) {
-            if (sRefusedSuffixes.contains(info.suffix().toLower()))
+            type = DetectStreamTypeByFilename(fileName);
+            if (type == ZE_STREAM_TYPE_UNKNOWN && sRefusedSuffixes.contains(info.suffix().toLower()))
                 return ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT;
-            QStringList const items = {tr("YUV"),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_AVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_HEVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_AV1),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_VVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_MJPEG)};
-            bool ok = false;
-            QString const chosen =
-                QInputDialog::getItem(nullptr, tr("Choose codec type"),
-                                      tr("Codec type for %1").arg(info.completeBaseName()), items, 0, false, &ok);
-            if (!ok || chosen.isEmpty())
-                return ZE_NOX_GUI_CANCELED;
-            type = GetStreamTypeByName(chosen);
         }
-        result = open(type, fileName, &m_decoder);
+        // Without a type from the name or from the caller the file cannot be read.
+        result = type == ZE_STREAM_TYPE_UNKNOWN ? ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED
+                                                : open(type, fileName, &m_decoder);
     }
 
     if (result == ZE_NOX_GUI_OK) {
@@ -338,9 +340,12 @@ void ZeNoxSourceFile::write(QJsonObject& json) const
         json[QStringLiteral("lastFrameNumber")] = lastFrameNumber();
 }
 
-ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json)
+ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion const& ask)
 {
     QString const name = json.value(QStringLiteral("filename")).toString();
+    // The row shows the entry's name also when the stream type question is cancelled.
+    if (!m_decoder)
+        m_fileName = name;
     QString const stored = json.value(QStringLiteral("checksum")).toString();
     QJsonObject const paramsJson = json.value(QStringLiteral("params")).toObject();
 
@@ -354,7 +359,13 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json)
             qWarning() << "Stream parameters of" << name << "in the project file are not plausible; validating the file";
     }
 
-    ZeNoxGuiError const res = open(name, useParams ? &params : nullptr);
+    ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
+    if (!useParams && ask && needsStreamTypeChoice(name)) {
+        ZeNoxGuiError const answer = ask(name, type);
+        if (answer != ZE_NOX_GUI_OK)
+            return answer;
+    }
+    ZeNoxGuiError const res = open(name, useParams ? &params : nullptr, type);
     if (res != ZE_NOX_GUI_OK) {
         if (useParams)
             qCritical().noquote() << "Failed to open file" << QStringLiteral("\"%1\"").arg(name)

@@ -135,22 +135,23 @@ TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
         EXPECT_EQ(f.openStatus(), ZeNoxSourceFile::NotOpened);
         EXPECT_FALSE(answer.asked());
     }
-    {   // Unknown suffix: the question with YUV first; HEVC opens it.
+    {   // Unknown suffix: the model asks nothing. Without a type it fails with 6; with the type
+        // a view chose it opens as that type.
         QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip.bin"));
+        EXPECT_TRUE(ZeNoxSourceFile::needsStreamTypeChoice(bin));
+        EXPECT_FALSE(ZeNoxSourceFile::needsStreamTypeChoice(TestMediaPath(QStringLiteral("ff_avc8.h264"))));
+        EXPECT_FALSE(ZeNoxSourceFile::needsStreamTypeChoice(m_dir.filePath(QStringLiteral("gone.bin"))));
         CodecAnswer answer(QStringLiteral("HEVC"));
-        ZeNoxSourceFile f;
-        EXPECT_EQ(f.open(bin, nullptr), ZE_NOX_GUI_OK);
-        EXPECT_TRUE(answer.asked());
-        EXPECT_EQ(answer.preselected(), QStringLiteral("YUV"));
-        EXPECT_EQ(f.streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
-    }
-    {   // Cancelled question.
-        QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip2.bin"));
-        CodecAnswer answer(QString{});
-        ZeNoxSourceFile f;
-        EXPECT_EQ(f.open(bin, nullptr), ZE_NOX_GUI_CANCELED);
-        EXPECT_TRUE(answer.asked());
-        EXPECT_EQ(f.openStatusString(), QStringLiteral("Not Opened"));
+        ZeNoxSourceFile untyped;
+        EXPECT_EQ(untyped.open(bin, nullptr), ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED);
+        EXPECT_EQ(untyped.openStatus(), ZeNoxSourceFile::FailedToOpen);
+        ZeNoxSourceFile typed;
+        EXPECT_EQ(typed.open(bin, nullptr, ze::nox::core::ZE_STREAM_TYPE_HEVC), ZE_NOX_GUI_OK);
+        EXPECT_EQ(typed.streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
+        QApplication::processEvents();
+        EXPECT_FALSE(answer.asked());
+        EXPECT_EQ(ZeNoxSourceFile::streamTypeChoices(),
+                  (QStringList{"YUV", "AVC", "HEVC", "AV1", "VVC", "MJPEG"}));
     }
     {   // Missing file, and a device that would never end a validation or a checksum.
         ZeNoxSourceFile missing;
@@ -242,11 +243,6 @@ TEST_F(Project, AddingFilesAndRemovingThemSignalsInOrder)
               ZE_NOX_GUI_FILE_ALREADY_ADDED);
     EXPECT_EQ(prj().addSourceFile(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.zip"))),
               ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT);
-    {
-        CodecAnswer cancel{QString{}};
-        EXPECT_EQ(prj().addSourceFile(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.bin"))),
-                  ZE_NOX_GUI_CANCELED);
-    }
     EXPECT_EQ(added.count(), 1);
     // A missing file is kept, twice.
     QString const gone = m_dir.filePath(QStringLiteral("gone.h264"));

@@ -13,6 +13,8 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFile>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
@@ -68,6 +70,26 @@ ModalScript::Action ChooseFile(QString const& path)
         else
             d->selectFile(path);
         static_cast<QDialog*>(d)->accept();
+    };
+}
+
+// Answers the codec question with `choice`, or cancels it when that is empty; records the
+// preselected item and the label.
+ModalScript::Action AnswerCodec(QString const& choice, QString* preselected = nullptr, QString* label = nullptr)
+{
+    return [choice, preselected, label](QWidget* w) {
+        auto* d = qobject_cast<QInputDialog*>(w);
+        ASSERT_NE(d, nullptr) << w->metaObject()->className();
+        if (preselected)
+            *preselected = d->textValue();
+        if (label)
+            *label = d->labelText();
+        if (choice.isEmpty()) {
+            d->reject();
+        } else {
+            d->setTextValue(choice);
+            d->accept();
+        }
     };
 }
 
@@ -458,6 +480,36 @@ TEST_F(ProjectViewTest, AddFilesSkipsProjectFilesAndReportsFailures)
         EXPECT_EQ(script.remaining(), 0);
     }
     EXPECT_EQ(project->sourceFiles().size(), 1);
+}
+
+TEST_F(ProjectViewTest, CodecQuestionIsAskedByThePanel)
+{
+    QTemporaryDir dir;
+    QString const a = dir.filePath(QStringLiteral("a.bin"));
+    QString const b = dir.filePath(QStringLiteral("b.bin"));
+    ASSERT_TRUE(QFile::copy(Clip("ff_hevc8.h265"), a));
+    ASSERT_TRUE(QFile::copy(Clip("ff_hevc8.h265"), b));
+    QString preselected, label;
+    {
+        // Cancelling the question for one of three files adds the other two without a message.
+        ModalScript script({AnswerCodec(QString()), AnswerCodec(QStringLiteral("HEVC"), &preselected, &label)});
+        view->addSrcFiles({a, b, Clip("panel_a_64x48.y4m")});
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_EQ(preselected, QStringLiteral("YUV"));
+    EXPECT_EQ(label, QStringLiteral("Codec type for b"));
+    ASSERT_EQ(project->sourceFiles().size(), 2);
+    EXPECT_EQ(project->sourceFiles().at(0)->streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
+    EXPECT_EQ(project->sourceFiles().at(0)->openStatus(), ZeNoxSourceFile::Opened);
+    // A file already in the project is refused without a question.
+    QString warning;
+    {
+        ModalScript script({Press(QMessageBox::Ok, &warning)});
+        view->addSrcFiles({b});
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(warning.endsWith(ErrToString(ZE_NOX_GUI_FILE_ALREADY_ADDED)));
 }
 
 TEST_F(ProjectViewTest, HintBoxShownOncePerRunAndNeverAfterOptOut)
