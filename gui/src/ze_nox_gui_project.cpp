@@ -323,9 +323,7 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
         if (!curve)
             continue;
         addRdCurve(curve);
-        ZeNoxGuiError const res = curve->read(v.toObject(), available);
-        if (res != ZE_NOX_GUI_OK)
-            return failLoad(res);
+        curve->read(v.toObject(), available);
     }
 
     QString const anchor = root.value(QStringLiteral("rdCurveAnchor")).toString();

@@ -624,16 +624,19 @@ void ZeNoxGuiProjectView::showItemContextMenu(QPoint const& pos, QTreeWidgetItem
 
     QList<ZeNoxSourceFile*> files;
     bool anyRef = false;
+    bool anyNotOpened = false;
     bool stubSelected = false;
     for (QTreeWidgetItem* item : selected) {
         stubSelected = stubSelected || isStubItem(item);
         if (ZeNoxSourceFile* const file = getSrcFile(item)) {
             files.append(file);
             anyRef = anyRef || file->isRefFile();
+            anyNotOpened = anyNotOpened || file->openStatus() != ZeNoxSourceFile::Opened;
         }
     }
     QString const cannotAdd =
         tr("File cannot be added to RD Curve because it has been already added, or it is a reference file");
+    QString const notOpened = tr("A file that is not opened cannot be added to RD Curve");
 
     QMenu menu(this);
     QMenu* const curvesMenu = menu.addMenu(tr("Add to RD Curve"));
@@ -667,10 +670,11 @@ void ZeNoxGuiProjectView::showItemContextMenu(QPoint const& pos, QTreeWidgetItem
         m_ui->rdCurveList->addNewRdCurve();
         disconnect(c);
     });
-    if (anyRef) {
+    // Only opened files go into curves: a curve is measured from its files' decoders.
+    if (anyRef || anyNotOpened) {
         curvesMenu->setEnabled(false);
         menu.setToolTipsVisible(true);
-        curvesMenu->menuAction()->setToolTip(cannotAdd);
+        curvesMenu->menuAction()->setToolTip(anyRef ? cannotAdd : notOpened);
     }
 
     QAction* const remove = menu.addAction(tr("Remove"));

@@ -207,6 +207,15 @@ QString ZeNoxSourceFile::shortFilename() const
     return QFileInfo(m_decoder ? m_decoder->filename() : m_fileName).fileName();
 }
 
+QString ZeNoxSourceFile::projectFilename() const
+{
+    QString const full = fullFilename();
+    if (!full.isEmpty())
+        return full;
+    QString const name = m_decoder ? m_decoder->filename() : m_fileName;
+    return name.isEmpty() ? QString() : QFileInfo(name).absoluteFilePath();
+}
+
 QString ZeNoxSourceFile::openStatusString() const
 {
     return openStatusString(m_openStatus);
@@ -323,12 +332,21 @@ void ZeNoxSourceFile::setLastFrameNumber(int n)
 
 void ZeNoxSourceFile::write(QJsonObject& json) const
 {
-    json[QStringLiteral("filename")] = fullFilename();
+    json[QStringLiteral("filename")] = projectFilename();
     json[QStringLiteral("isLeftFile")] = m_isLeftFile;
     json[QStringLiteral("isRightFile")] = m_isRightFile;
     json[QStringLiteral("isRefFile")] = m_isRefFile;
-    if (!m_decoder)
+    if (!m_decoder) {
+        // Missing or unreadable now: what the entry held stays for the day the file is back.
+        static char const* const kKept[] = {"isLeftFile", "isRightFile",      "isRefFile",      "checksum",
+                                            "params",     "firstFrameNumber", "lastFrameNumber"};
+        for (char const* key : kKept) {
+            QString const k = QString::fromLatin1(key);
+            if (m_storedEntry.contains(k))
+                json[k] = m_storedEntry.value(k);
+        }
         return;
+    }
     QByteArray const checksum = calcFileChecksum(m_decoder->filename());
     if (!checksum.isEmpty()) {
         json[QStringLiteral("checksum")] = QString::fromLatin1(checksum.toHex());
@@ -343,9 +361,12 @@ void ZeNoxSourceFile::write(QJsonObject& json) const
 ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion const& ask)
 {
     QString const name = json.value(QStringLiteral("filename")).toString();
-    // The row shows the entry's name also when the stream type question is cancelled.
-    if (!m_decoder)
+    // The row shows the entry's name also when the stream type question is cancelled, and the
+    // entry is written back as it is while the file does not open.
+    if (!m_decoder) {
         m_fileName = name;
+        m_storedEntry = json;
+    }
     QString const stored = json.value(QStringLiteral("checksum")).toString();
     QJsonObject const paramsJson = json.value(QStringLiteral("params")).toObject();
 

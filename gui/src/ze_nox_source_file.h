@@ -53,6 +53,9 @@ public:
     // Canonical path of the decoder's file (or of the name last opened); empty when it does not exist.
     QString fullFilename() const;
     QString shortFilename() const;
+    // The name this file has in the project file: the canonical path, or for a file that is not
+    // on disk the name it was opened with made absolute (so that it is found when it comes back).
+    QString projectFilename() const;
     OpenStatus openStatus() const { return m_openStatus; }
     QString openStatusString() const;
     static QString openStatusString(OpenStatus status);
@@ -89,7 +92,8 @@ public:
     void setFirstFrameNumber(int n);
     void setLastFrameNumber(int n);
 
-    // This file's entry of the project file.
+    // This file's entry of the project file. A file read from an entry that did not open writes
+    // the entry's roles, frame range and stored parameters back unchanged.
     void write(QJsonObject& json) const;
     // Opens the file of the entry: with the stored parameters only when the stored checksum is the
     // file's current one and the parameters are plausible, else (also when they fail to open) as
@@ -117,6 +121,8 @@ private:
     bool m_isLeftFile = false;
     bool m_isRightFile = false;
     bool m_isRefFile = false;
+    // The project file entry this file was read from, written back while it holds no decoder.
+    QJsonObject m_storedEntry;
 
     static int curColorIdx;
 };

@@ -392,6 +392,32 @@ TEST_F(ProjectViewTest, ContextMenuEntries)
     EXPECT_EQ(row(0)->text(Col::COLUMN_NUMBER), QStringLiteral("1"));
 }
 
+TEST_F(ProjectViewTest, OnlyOpenedFilesGoIntoCurves)
+{
+    add("panel_a_64x48.y4m");
+    ASSERT_EQ(project->addSourceFile(Clip("missing_clip.y4m")), ZE_NOX_GUI_OK);
+    project->addRdCurve(QStringLiteral("c"));
+    for (bool withOpened : {false, true}) {
+        list->clearSelection();
+        row(1)->setSelected(true);
+        row(0)->setSelected(withOpened);
+        contextMenu([](QMenu* menu) {
+            QAction* sub = FindAction(menu, QStringLiteral("Add to RD Curve"));
+            ASSERT_NE(sub, nullptr);
+            EXPECT_FALSE(sub->isEnabled());
+            EXPECT_EQ(sub->toolTip(), QStringLiteral("A file that is not opened cannot be added to RD Curve"));
+            menu->hide();
+        });
+    }
+    list->clearSelection();
+    row(0)->setSelected(true);
+    contextMenu([](QMenu* menu) {
+        EXPECT_TRUE(FindAction(menu, QStringLiteral("Add to RD Curve"))->isEnabled());
+        TriggerAndClose(menu, QStringLiteral("c"));
+    });
+    EXPECT_EQ(project->rdCurveByName(QStringLiteral("c"))->srcFiles().size(), 1);
+}
+
 TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
 {
     add("panel_a_64x48.y4m");
