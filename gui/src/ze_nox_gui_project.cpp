@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cmath>
 #include <new>
 
 namespace ze::nox::gui {
@@ -270,18 +271,10 @@ void ZeNoxGuiProject::saveToFile()
     emit projectChanged(false);
 }
 
-ZeNoxGuiError ZeNoxGuiProject::failLoad(ZeNoxGuiError err)
-{
-    reset();
-    emit closed();
-    return err;
-}
-
 ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSourceFile::StreamTypeQuestion const& ask)
 {
-    reset();
-    emit closed();
-
+    // The document is read and checked before the current project is touched: a file that cannot
+    // be loaded leaves the project as it was.
     QFile file(fileName);
     if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
         return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
@@ -291,21 +284,27 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
     }
     QByteArray const bytes = file.read(kMaxProjectFileSize + 1);
     file.close();
-    // The file name is not kept for a file that could not be read: a later Save would otherwise
-    // overwrite it with an empty project.
     QJsonDocument const doc = QJsonDocument::fromJson(bytes);
-    if (doc.isEmpty() || doc.isNull())
+    if (doc.isNull())
         return ZE_NOX_GUI_FAILED_TO_PARSE_FILE;
     if (!doc.isObject() || !IsProjectDocument(doc.object())) {
         qWarning() << "Project file" << fileName << "is not a project document";
         return ZE_NOX_GUI_INVALID_PROJECT_FILE;
     }
+    // A newer format may hold what this version would drop on the next save.
+    QJsonValue const version = doc.object().value(QStringLiteral("projectFileVersion"));
+    if (!version.isDouble() || version.toDouble() != std::floor(version.toDouble()) || version.toDouble() < 1
+        || version.toDouble() > m_curProjectFileVersion) {
+        qWarning() << "Project file" << fileName << "has no supported format version:" << version;
+        return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+    }
+
+    reset();
+    emit closed();
     m_fileName = fileName;
     QJsonObject const root = doc.object();
 
     m_name = root.value(QStringLiteral("name")).toString();
-    // The version is read and not used: every version loads the same way.
-    (void)root.value(QStringLiteral("projectFileVersion")).toInt();
 
     for (QJsonValue const& v : root.value(QStringLiteral("sourceFiles")).toArray()) {
         auto* srcFile = new (std::nothrow) ZeNoxSourceFile;

@@ -51,8 +51,8 @@ public:
     // Writes the project file atomically; the previous file stays intact when anything fails, and
     // then the unsaved flag and the signals stay as they were.
     void saveToFile();
-    // 0, 11 unreadable, 12 not JSON, 18 not a project file or an RD curve names a missing file.
-    // Every failure leaves a reset project without file name.
+    // 0, 11 unreadable, 12 not JSON, 18 not a project document or of a newer format version.
+    // Every failure leaves the current project untouched.
     // `ask` chooses the stream type of an entry whose name tells none and that has no usable
     // stored parameters; without it such an entry fails to open.
     ZeNoxGuiError loadFromFile(QString const& fileName,
@@ -93,7 +93,6 @@ signals:
 
 private:
     void markChanged();
-    ZeNoxGuiError failLoad(ZeNoxGuiError err);
 
     bool m_hasUnsavedChanges = false;
     QString m_fileName;

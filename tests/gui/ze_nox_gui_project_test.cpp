@@ -524,35 +524,58 @@ TEST_F(Project, FailedSaveKeepsThePreviousFile)
     EXPECT_EQ(f.readAll(), before);
 }
 
-TEST_F(Project, BrokenProjectFilesLeaveAnEmptyProject)
+TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)
 {
     QString const clip = TestMediaPath(QStringLiteral("ff_avc8.h264"));
-    QString const gone = m_dir.filePath(QStringLiteral("gone.h264"));
     struct Case { char const* what; QByteArray bytes; ZeNoxGuiError expected; };
     std::vector<Case> const cases = {
         {"not JSON", "{ this is not", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
         {"empty", "", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
         {"top-level array", "[1, 2]", ZE_NOX_GUI_INVALID_PROJECT_FILE},
-        {"sourceFiles not an array", R"({"sourceFiles": 5})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
-        {"source entry not an object", R"({"sourceFiles": ["x"]})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
-        {"curve files not an array", R"({"rdCurves": [{"name": "c", "sourceFiles": {}}]})",
+        {"empty object", "{}", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"newer version", R"({"projectFileVersion": 2, "name": "n", "sourceFiles": [], "rdCurves": [], "x": 1})",
+         ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"version as text", R"({"projectFileVersion": "1", "sourceFiles": []})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"fractional version", R"({"projectFileVersion": 1.5, "sourceFiles": []})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"version 0", R"({"projectFileVersion": 0, "sourceFiles": []})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"sourceFiles not an array", R"({"projectFileVersion": 1, "sourceFiles": 5})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"source entry not an object", R"({"projectFileVersion": 1, "sourceFiles": ["x"]})",
+         ZE_NOX_GUI_INVALID_PROJECT_FILE},
+        {"curve files not an array",
+         R"({"projectFileVersion": 1, "rdCurves": [{"name": "c", "sourceFiles": {}}]})",
          ZE_NOX_GUI_INVALID_PROJECT_FILE},
     };
+    ASSERT_EQ(prj().addSourceFile(clip), ZE_NOX_GUI_OK);
+    prj().setName(QStringLiteral("current"));
+    QString const current = m_dir.filePath(QStringLiteral("current.zenxp"));
+    prj().setFileName(current);
+    QSignalSpy closed(&prj(), &ZeNoxGuiProject::closed);
+    QSignalSpy changed(&prj(), &ZeNoxGuiProject::projectChanged);
     QString const path = m_dir.filePath(QStringLiteral("bad.zenxp"));
     for (Case const& c : cases) {
         writeFile(path, c.bytes);
         EXPECT_EQ(prj().loadFromFile(path), c.expected) << c.what;
-        EXPECT_TRUE(prj().isEmpty()) << c.what;
-        // An unreadable file is never the target of the next Save.
-        EXPECT_TRUE(prj().fileName().isEmpty()) << c.what;
+        EXPECT_EQ(prj().sourceFiles().size(), 1) << c.what;
+        EXPECT_EQ(prj().name(), QStringLiteral("current")) << c.what;
+        EXPECT_EQ(prj().fileName(), current) << c.what;
+        EXPECT_TRUE(prj().hasUnsavedChanges()) << c.what;
     }
     EXPECT_EQ(prj().loadFromFile(m_dir.filePath(QStringLiteral("none.zenxp"))), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_EQ(changed.count(), 0);
+    // The newer file itself is left as it was.
+    writeFile(path, cases[4].bytes);
+    EXPECT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_INVALID_PROJECT_FILE);
+    QFile newer(path);
+    ASSERT_TRUE(newer.open(QIODevice::ReadOnly));
+    EXPECT_EQ(newer.readAll(), cases[4].bytes);
 
     // Hostile numbers: out-of-range values and implausible stored parameters with the right
     // checksum are not trusted; the file is validated instead and the range clamped.
     ZeNoxSourceFile probe;
     QString const md5 = QString::fromLatin1(probe.calcFileChecksum(clip).toHex());
-    QString const hostile = QStringLiteral(R"({"projectFileVersion": 2, "sourceFiles": [{"filename": "%1",
+    QString const hostile = QStringLiteral(R"({"projectFileVersion": 1, "sourceFiles": [{"filename": "%1",
         "checksum": "%2", "params": {"type": 99, "width": 1e300, "height": -4, "pixFmt": "nonsense",
         "frames": 2147483647}, "firstFrameNumber": 1e20, "lastFrameNumber": 4000000000}],
         "rdCurveAnchor": "nobody"})").arg(clip, md5);
