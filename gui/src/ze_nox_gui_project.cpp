@@ -232,18 +232,52 @@ void ZeNoxGuiProject::close()
     emit closed();
 }
 
-void ZeNoxGuiProject::saveToFile()
+ZeNoxGuiError ZeNoxGuiProject::saveToFile(QString* reason)
 {
-    if (m_fileName.isEmpty())
-        return;
+    if (m_fileName.isEmpty()) {
+        if (reason)
+            *reason = tr("The project has no file name");
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    }
+    ZeNoxGuiError const res = writeProjectFile(m_fileName, m_name, reason);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::saveToFileAs(QString const& fileName, QString const& name, QString* reason)
+{
+    if (fileName.isEmpty()) {
+        if (reason)
+            *reason = tr("No file name given");
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    }
+    ZeNoxGuiError const res = writeProjectFile(fileName, name, reason);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
+    m_fileName = fileName;
+    setName(name);
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::writeProjectFile(QString const& fileName, QString const& name, QString* reason) const
+{
     // Written beside the target and renamed over it only when complete: a failed save leaves the
     // previous project file as it was.
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "Failed to save project file" << fileName << file.errorString();
+        if (reason)
+            *reason = file.errorString();
+        return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
+    }
 
     QJsonObject root;
-    root[QStringLiteral("name")] = m_name;
+    root[QStringLiteral("name")] = name;
     root[QStringLiteral("projectFileVersion")] = m_curProjectFileVersion;
     QJsonArray files;
     for (ZeNoxSourceFile const* f : m_srcFiles) {
@@ -264,11 +298,12 @@ void ZeNoxGuiProject::saveToFile()
 
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qWarning() << "Failed to save project file" << m_fileName << file.errorString();
-        return;
+        qWarning() << "Failed to save project file" << fileName << file.errorString();
+        if (reason)
+            *reason = file.errorString();
+        return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
     }
-    m_hasUnsavedChanges = false;
-    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
 }
 
 ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSourceFile::StreamTypeQuestion const& ask)

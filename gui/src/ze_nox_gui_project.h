@@ -48,9 +48,13 @@ public:
     void setFileName(QString const& fileName) { m_fileName = fileName; }
     void reset();
 
-    // Writes the project file atomically; the previous file stays intact when anything fails, and
-    // then the unsaved flag and the signals stay as they were.
-    void saveToFile();
+    // Writes the project file atomically: 0, 4 without a file name, 11 when it cannot be written
+    // (`reason` then gets the system's text). On failure the previous file stays intact and the
+    // unsaved flag and the signals stay as they were.
+    ZeNoxGuiError saveToFile(QString* reason = nullptr);
+    // Writes to fileName under the project name `name`; only after a successful write do they
+    // become the project's file name and name. Results as saveToFile.
+    ZeNoxGuiError saveToFileAs(QString const& fileName, QString const& name, QString* reason = nullptr);
     // 0, 11 unreadable, 12 not JSON, 18 not a project document or of a newer format version.
     // Every failure leaves the current project untouched.
     // `ask` chooses the stream type of an entry whose name tells none and that has no usable
@@ -93,6 +97,7 @@ signals:
 
 private:
     void markChanged();
+    ZeNoxGuiError writeProjectFile(QString const& fileName, QString const& name, QString* reason) const;
 
     bool m_hasUnsavedChanges = false;
     QString m_fileName;

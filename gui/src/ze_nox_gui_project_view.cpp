@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -475,25 +476,46 @@ void ZeNoxGuiProjectView::saveProjectAs()
     saveProjectImpl(QString());
 }
 
-void ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
+bool ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
 {
     ZeNoxGuiProject* const project = Project();
     ZeNoxGuiSettings* const settings = Settings();
     if (!project || !settings)
-        return;
+        return false;
+    QString reason;
+    auto reportFailure = [this, &reason](QString const& target) {
+        QMessageBox::critical(this, tr("Save Project"),
+                              tr("Failed to save the project to %1.\n%2").arg(QDir::toNativeSeparators(target), reason));
+    };
     if (!fileName.isEmpty()) {
-        project->saveToFile();
-        return;
+        if (project->saveToFile(&reason) == ZE_NOX_GUI_OK)
+            return true;
+        reportFailure(fileName);
+        return false;
     }
-    QString const file = QFileDialog::getSaveFileName(this, tr("Save Project"),
-                                                      settings->projectSettings().getLastOpenedFileDir(),
-                                                      tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
+    QString file = QFileDialog::getSaveFileName(this, tr("Save Project"),
+                                                settings->projectSettings().getLastOpenedFileDir(),
+                                                tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
-        return;
+        return false;
+    // The open dialog lists project files by their suffix only.
+    QString const ext = ZeNoxGuiProject::fileExt();
+    if (QFileInfo(file).suffix().compare(ext, Qt::CaseInsensitive) != 0) {
+        file += QLatin1Char('.') + ext;
+        // The dialog asked about replacing the name as typed, not this one.
+        if (QFileInfo::exists(file)
+            && QMessageBox::question(this, tr("Save Project"),
+                                     tr("%1 already exists.\nDo you want to replace it?")
+                                         .arg(QDir::toNativeSeparators(file)),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   != QMessageBox::Yes)
+            return false;
+    }
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    project->setName(QFileInfo(file).completeBaseName());
-    project->setFileName(file);
-    project->saveToFile();
+    if (project->saveToFileAs(file, QFileInfo(file).completeBaseName(), &reason) == ZE_NOX_GUI_OK)
+        return true;
+    reportFailure(file);
+    return false;
 }
 
 bool ZeNoxGuiProjectView::closeProject()
@@ -508,13 +530,10 @@ bool ZeNoxGuiProjectView::closeProject()
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel || answer == QMessageBox::Escape || answer == QMessageBox::NoButton)
             return false;
-        if (answer == QMessageBox::Yes) {
-            saveProjectImpl(project->fileName());
-            // The user asked to keep the changes: a cancelled save dialog or a failed save keeps
-            // the project open instead of dropping them.
-            if (project->hasUnsavedChanges())
-                return false;
-        }
+        // The user asked to keep the changes: a cancelled save dialog or a failed save keeps the
+        // project open instead of dropping them.
+        if (answer == QMessageBox::Yes && !saveProjectImpl(project->fileName()))
+            return false;
     }
     project->close();
     return true;

@@ -120,7 +120,8 @@ private:
     void showErrorMessage(QString const& text);
     void onRoleStateChanged(QTreeWidgetItem* item, int column, int state);
     void removeSelectedItems();
-    void saveProjectImpl(QString const& fileName);
+    // True when the project was written; a failed write is shown in a message box.
+    bool saveProjectImpl(QString const& fileName);
     // The codec question for a file whose name tells no stream type: 0 and the type, or 14.
     ZeNoxGuiError askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type);
     void showHowtoMessageBox(HowtoMessageBoxType type);

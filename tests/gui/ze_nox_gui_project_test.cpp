@@ -22,8 +22,6 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <functional>
 #include <memory>
 #include <vector>
@@ -498,30 +496,59 @@ TEST_F(Project, FailedSaveKeepsThePreviousFile)
     QString const path = m_dir.filePath(QStringLiteral("keep.zenxp"));
     ASSERT_EQ(prj().addSourceFile(TestMediaPath(QStringLiteral("ff_avc8.h264"))), ZE_NOX_GUI_OK);
     prj().setFileName(path);
-    prj().saveToFile();
+    prj().setName(QStringLiteral("keep"));
+    ASSERT_EQ(prj().saveToFile(), ZE_NOX_GUI_OK);
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     QByteArray const before = f.readAll();
     f.close();
-    // A target that cannot be replaced (a folder): nothing saved, the changes still unsaved.
+
+    // Targets nobody can write, root included: a folder in the way, a path below a regular file,
+    // a path below /proc.
     QDir(m_dir.path()).mkpath(QStringLiteral("folder.zenxp/inner"));
-    prj().setFileName(m_dir.filePath(QStringLiteral("folder.zenxp")));
-    prj().addRdCurve(QStringLiteral("other"));
-    prj().saveToFile();
-    EXPECT_TRUE(prj().hasUnsavedChanges());
+    writeFile(m_dir.filePath(QStringLiteral("plain")), "x");
+    QStringList const targets = {m_dir.filePath(QStringLiteral("folder.zenxp")),
+                                 m_dir.filePath(QStringLiteral("plain/p.zenxp")),
+                                 QStringLiteral("/proc/seravin-project-test.zenxp")};
+    int n = 0;
+    for (QString const& target : targets) {
+        SCOPED_TRACE(target.toStdString());
+        prj().addRdCurve(QStringLiteral("c%1").arg(++n));
+        QSignalSpy changed(&prj(), &ZeNoxGuiProject::projectChanged);
+        QSignalSpy named(&prj(), &ZeNoxGuiProject::nameChanged);
+        QString reason;
+        prj().setFileName(target);
+        EXPECT_EQ(prj().saveToFile(&reason), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_TRUE(prj().hasUnsavedChanges());
+        prj().setFileName(path);
+        // Save As to it: neither the name nor the path is taken.
+        reason.clear();
+        EXPECT_EQ(prj().saveToFileAs(target, QStringLiteral("other"), &reason), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_EQ(prj().fileName(), path);
+        EXPECT_EQ(prj().name(), QStringLiteral("keep"));
+        EXPECT_TRUE(prj().hasUnsavedChanges());
+        EXPECT_EQ(changed.count(), 0);
+        EXPECT_EQ(named.count(), 0);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before);
+        f.close();
+    }
     EXPECT_TRUE(QFileInfo(m_dir.filePath(QStringLiteral("folder.zenxp/inner"))).isDir());
-    prj().setFileName(path);
-    // A folder without write permission: the temporary file cannot be made. Root writes anyway.
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
-    ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    prj().setName(QStringLiteral("changed"));
-    prj().addRdCurve(QStringLiteral("c"));
-    prj().saveToFile();
-    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_TRUE(prj().hasUnsavedChanges());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
+
+    // A successful Save As takes both, and the next Save writes there.
+    QString const other = m_dir.filePath(QStringLiteral("other.zenxp"));
+    QSignalSpy named(&prj(), &ZeNoxGuiProject::nameChanged);
+    ASSERT_EQ(prj().saveToFileAs(other, QStringLiteral("other")), ZE_NOX_GUI_OK);
+    EXPECT_EQ(prj().fileName(), other);
+    EXPECT_EQ(prj().name(), QStringLiteral("other"));
+    EXPECT_EQ(named.count(), 1);
+    EXPECT_FALSE(prj().hasUnsavedChanges());
+    EXPECT_EQ(readJson(other).value("name").toString(), QStringLiteral("other"));
+    EXPECT_EQ(readJson(other).value("rdCurves").toArray().size(), 3);
+    prj().setFileName(QString());
+    EXPECT_EQ(prj().saveToFile(), ZE_NOX_GUI_INVALID_ARGUMENT);
 }
 
 TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)

@@ -439,13 +439,17 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
     }
     EXPECT_EQ(project->sourceFiles().size(), 1);
 
-    // A save that fails keeps the project as well.
+    // A save that fails keeps the project as well, and says why.
     project->setFileName(QStringLiteral("/nonexistent-folder/p.zenxp"));
+    QString failure;
     {
-        ModalScript script({Press(QMessageBox::Yes)});
+        ModalScript script({Press(QMessageBox::Yes), Press(QMessageBox::Ok, &failure)});
         EXPECT_FALSE(view->closeProject());
+        EXPECT_EQ(script.remaining(), 0);
         EXPECT_EQ(script.unexpected(), 0);
     }
+    EXPECT_TRUE(failure.startsWith(QStringLiteral("Failed to save the project to /nonexistent-folder/p.zenxp.")))
+        << failure.toStdString();
     EXPECT_EQ(project->sourceFiles().size(), 1);
     project->setFileName(QString());
 
@@ -478,6 +482,81 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
         EXPECT_TRUE(view->closeProject());
         EXPECT_EQ(script.unexpected(), 0);
     }
+}
+
+TEST_F(ProjectViewTest, SaveFailuresAreShownAndSaveAsTakesTheNameOnlyWhenWritten)
+{
+    add("panel_a_64x48.y4m");
+    QTemporaryDir dir;
+    QString const good = dir.filePath(QStringLiteral("good.zenxp"));
+    ASSERT_EQ(project->saveToFileAs(good, QStringLiteral("good")), ZE_NOX_GUI_OK);
+    {
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    }
+    QString const bad = dir.filePath(QStringLiteral("plain/bad.zenxp"));
+    add("panel_b_64x48.y4m");
+
+    // Save As to a target below a regular file: a box with the name and the reason; the project
+    // keeps its name and file, so the next Save writes where it did before.
+    QString text;
+    {
+        ModalScript script({ChooseFile(bad), Press(QMessageBox::Ok, &text)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Failed to save the project to %1.\n").arg(bad))) << text.toStdString();
+    EXPECT_GT(text.size(), QStringLiteral("Failed to save the project to %1.\n").arg(bad).size());
+    EXPECT_EQ(project->name(), QStringLiteral("good"));
+    EXPECT_EQ(project->fileName(), good);
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    {
+        ModalScript script({});
+        view->saveProject();
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_FALSE(project->hasUnsavedChanges());
+
+    // Save with a file name that cannot be written shows the box too.
+    project->setFileName(bad);
+    text.clear();
+    {
+        ModalScript script({Press(QMessageBox::Ok, &text)});
+        view->saveProject();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Failed to save the project to %1.").arg(bad)));
+
+    // A name typed without the project suffix gets it; an existing file of that name is replaced
+    // only when the user agrees.
+    QString const typed = dir.filePath(QStringLiteral("clip"));
+    QString const withSuffix = typed + QStringLiteral(".zenxp");
+    {
+        ModalScript script({ChooseFile(typed)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_TRUE(QFileInfo(withSuffix).isFile());
+    EXPECT_FALSE(QFileInfo::exists(typed));
+    EXPECT_EQ(project->fileName(), withSuffix);
+    EXPECT_EQ(project->name(), QStringLiteral("clip"));
+    project->setName(QStringLiteral("renamed"));
+    project->setFileName(good);
+    QString question;
+    {
+        ModalScript script({ChooseFile(typed), Press(QMessageBox::No, &question)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(question.startsWith(withSuffix + QStringLiteral(" already exists."))) << question.toStdString();
+    EXPECT_EQ(project->fileName(), good);
+    {
+        ModalScript script({ChooseFile(typed), Press(QMessageBox::Yes)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_EQ(project->fileName(), withSuffix);
 }
 
 TEST_F(ProjectViewTest, AddFilesSkipsProjectFilesAndReportsFailures)
