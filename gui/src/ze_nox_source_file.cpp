@@ -14,6 +14,10 @@
 #include <QSet>
 #include <QStringList>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include <climits>
 #include <cmath>
 
@@ -62,6 +66,13 @@ bool PlausibleParams(StreamParams const& p, qint64 fileSize)
         return false;
     if (p.frames < 1 || qint64(p.frames) > fileSize)
         return false;
+    // A raw file holds whole pictures of this geometry: a record whose one picture is larger than
+    // the file describes another file (and would allocate that picture for nothing).
+    if (p.type == ZE_STREAM_TYPE_YUV) {
+        int const frameBytes = av_image_get_buffer_size(p.pixFmt, p.width, p.height, 1);
+        if (frameBytes < 1 || qint64(frameBytes) > fileSize)
+            return false;
+    }
     CropInfo const& c = p.crop;
     return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && qint64(c.left) + c.right < p.width
            && qint64(c.top) + c.bottom < p.height;
@@ -380,18 +391,26 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion 
             qWarning() << "Stream parameters of" << name << "in the project file are not plausible; validating the file";
     }
 
-    ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
-    if (!useParams && ask && needsStreamTypeChoice(name)) {
-        ZeNoxGuiError const answer = ask(name, type);
-        if (answer != ZE_NOX_GUI_OK)
-            return answer;
-    }
-    ZeNoxGuiError const res = open(name, useParams ? &params : nullptr, type);
-    if (res != ZE_NOX_GUI_OK) {
-        if (useParams)
+    ZeNoxGuiError res = ZE_NOX_GUI_OK;
+    if (useParams) {
+        res = open(name, &params);
+        // Parameters that no longer fit (another type, say) are dropped: the file is opened as a
+        // newly added one would be instead of staying unopened.
+        if (res != ZE_NOX_GUI_OK)
             qCritical().noquote() << "Failed to open file" << QStringLiteral("\"%1\"").arg(name)
-                                  << "with the parameters read from project file. Error:" << ErrToString(res);
-        return res;
+                                  << "with the parameters read from project file. Error:" << ErrToString(res)
+                                  << "- opening it without them";
+    }
+    if (!useParams || res != ZE_NOX_GUI_OK) {
+        ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
+        if (ask && needsStreamTypeChoice(name)) {
+            ZeNoxGuiError const answer = ask(name, type);
+            if (answer != ZE_NOX_GUI_OK)
+                return answer;
+        }
+        res = open(name, nullptr, type);
+        if (res != ZE_NOX_GUI_OK)
+            return res;
     }
 
     m_isLeftFile = json.value(QStringLiteral("isLeftFile")).toBool(false);

@@ -195,8 +195,9 @@ TEST_F(MainWindowTest, SavedOptionsAreAppliedAtStart)
          PB::YUV_VALUES_FORMAT_HEX},
         {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
          PB::YUV_VALUES_FORMAT_DEC},
-        // Values without a button leave the group unchecked and the playback area's defaults.
-        {9, -1, true, nullptr, nullptr, ze::nox::core::COMPONENT_YUV, PB::YUV_VALUES_FORMAT_DEC},
+        // Stored values outside their range read as the defaults.
+        {9, -1, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
+         PB::YUV_VALUES_FORMAT_DEC},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.component);

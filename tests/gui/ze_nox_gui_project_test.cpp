@@ -618,6 +618,93 @@ TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)
     EXPECT_EQ(prj().rdCurveAnchor(), nullptr);
 }
 
+TEST_F(Project, StoredParametersThatDoNotFitTheFileAreDropped)
+{
+    ZeNoxSourceFile probe;
+    auto md5 = [&probe](QString const& file) { return QString::fromLatin1(probe.calcFileChecksum(file).toHex()); };
+    QString const path = m_dir.filePath(QStringLiteral("fit.zenxp"));
+    auto load = [&](QJsonObject const& entry) {
+        writeFile(path, QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}})
+                            .toJson());
+        return prj().loadFromFile(path);
+    };
+
+    // An H.264 file stored as AV1 with its right checksum: the record fails to open, so the file
+    // is opened as a new file would be.
+    QString const avc = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("avc.h264"));
+    QJsonObject const asAv1{{"filename", avc},
+                            {"isLeftFile", true},
+                            {"checksum", md5(avc)},
+                            {"lastFrameNumber", 9},
+                            {"params", QJsonObject{{"type", int(ze::nox::core::ZE_STREAM_TYPE_AV1)},
+                                                   {"width", 200}, {"height", 120}, {"pixFmt", "yuv420p"},
+                                                   {"frames", 30}}}};
+    ASSERT_EQ(load(asAv1), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    ZeNoxSourceFile* f = prj().sourceFiles().first();
+    EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+    EXPECT_EQ(f->lastResult(), ZE_NOX_GUI_OK);
+    EXPECT_EQ(f->streamType(), ze::nox::core::ZE_STREAM_TYPE_AVC);
+    EXPECT_EQ(f->originalFrameCount(), 30);
+    EXPECT_TRUE(f->isLeftFile());
+    EXPECT_EQ(f->lastFrameNumber(), 9);
+
+    // A raw record whose one picture is larger than the whole file is not trusted: the file goes
+    // to the raw-parameters question like a new raw file (cancelled here), and nothing of that
+    // size is allocated.
+    QString const tiny = m_dir.filePath(QStringLiteral("tiny.yuv"));
+    writeFile(tiny, "x");
+    bool asked = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            asked = true;
+            dlg->reject();
+        }
+    });
+    poll.start();
+    QJsonObject const huge{{"filename", tiny},
+                           {"checksum", md5(tiny)},
+                           {"params", QJsonObject{{"type", int(ze::nox::core::ZE_STREAM_TYPE_YUV)},
+                                                  {"width", 16000}, {"height", 16000}, {"pixFmt", "yuv444p10le"},
+                                                  {"frames", 1}}}};
+    ASSERT_EQ(load(huge), ZE_NOX_GUI_OK);
+    poll.stop();
+    EXPECT_TRUE(asked);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(prj().sourceFiles().first()->decoder(), nullptr);
+}
+
+TEST_F(Project, LoadingAsksTheCallerForAStreamType)
+{
+    QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip.bin"));
+    QString const path = m_dir.filePath(QStringLiteral("bin.zenxp"));
+    writeFile(path, QJsonDocument(QJsonObject{{"projectFileVersion", 1},
+                                              {"sourceFiles", QJsonArray{QJsonObject{{"filename", bin}}}}})
+                        .toJson());
+    QStringList asked;
+    auto answer = [&asked](ze::nox::core::ZeStreamType chosen) {
+        return [&asked, chosen](QString const& name, ze::nox::core::ZeStreamType& type) {
+            asked << name;
+            type = chosen;
+            return chosen == ze::nox::core::ZE_STREAM_TYPE_UNKNOWN ? ZE_NOX_GUI_CANCELED : ZE_NOX_GUI_OK;
+        };
+    };
+    ASSERT_EQ(prj().loadFromFile(path, answer(ze::nox::core::ZE_STREAM_TYPE_HEVC)), ZE_NOX_GUI_OK);
+    EXPECT_EQ(asked, QStringList{bin});
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(prj().sourceFiles().first()->streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
+    // Cancelled: the entry stays in the project, not opened, and is saved back as it was.
+    ASSERT_EQ(prj().loadFromFile(path, answer(ze::nox::core::ZE_STREAM_TYPE_UNKNOWN)), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(prj().sourceFiles().first()->openStatus(), ZeNoxSourceFile::NotOpened);
+    EXPECT_EQ(prj().sourceFiles().first()->shortFilename(), QStringLiteral("clip.bin"));
+    // Without a question the entry fails to open with 6.
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    EXPECT_EQ(prj().sourceFiles().first()->lastResult(), ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED);
+}
+
 TEST_F(Project, RawFileAsksForItsParametersAndReusesThemFromTheProjectFile)
 {
     QString const raw = copy(QStringLiteral("raw_420p_176x144.yuv"), QStringLiteral("clip_176x144.yuv"));
