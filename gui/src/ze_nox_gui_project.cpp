@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -358,6 +359,21 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
             continue;
         addRdCurve(curve);
         curve->read(v.toObject(), available);
+        // Names identify curves (rename, anchor): a name an earlier curve has, or none, gets a
+        // number that makes it unique.
+        QString const base = curve->name().isEmpty() ? tr("RD Curve") : curve->name();
+        auto taken = [this, curve](QString const& name) {
+            return std::any_of(m_rdCurves.begin(), m_rdCurves.end(),
+                               [curve, &name](ZeNoxRdCurve const* c) { return c != curve && c->name() == name; });
+        };
+        if (curve->name().isEmpty() || taken(base)) {
+            QString name = base;
+            for (int n = 2; taken(name); ++n)
+                name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+            qWarning().noquote() << QStringLiteral("RD Curve \"%1\" of the project file is named \"%2\"")
+                                        .arg(curve->name(), name);
+            curve->setName(name);
+        }
     }
 
     QString const anchor = root.value(QStringLiteral("rdCurveAnchor")).toString();

@@ -491,6 +491,37 @@ TEST_F(Project, AMissingFilesEntryIsWrittenBackUnchanged)
     EXPECT_EQ(files.at(2).toObject(), relative);
 }
 
+TEST_F(Project, CurveNamesAreUniqueAfterLoading)
+{
+    QString const a = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.h264"));
+    QString const b = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("b.h265"));
+    auto curve = [](QString const& name, QString const& file) {
+        return QJsonObject{{"name", name}, {"sourceFiles", QJsonArray{QJsonObject{{"filename", file}}}}};
+    };
+    QJsonObject const root{
+        {"projectFileVersion", 1},
+        {"sourceFiles", QJsonArray{QJsonObject{{"filename", a}}, QJsonObject{{"filename", b}}}},
+        {"rdCurves", QJsonArray{curve("A", a), curve("A", b), curve("A (2)", b), curve("", a), curve("", b)}},
+        {"rdCurveAnchor", "A"}};
+    QString const path = m_dir.filePath(QStringLiteral("names.zenxp"));
+    writeFile(path, QJsonDocument(root).toJson());
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    QStringList names;
+    for (ZeNoxRdCurve const* c : prj().rdCurves())
+        names << c->name();
+    EXPECT_EQ(names, (QStringList{"A", "A (2)", "A (2) (2)", "RD Curve", "RD Curve (2)"}));
+    ZeNoxRdCurve* first = prj().rdCurves().at(0);
+    ZeNoxRdCurve* second = prj().rdCurves().at(1);
+    EXPECT_EQ(prj().rdCurveAnchor(), first);
+    EXPECT_EQ(first->srcFiles(), QList<ZeNoxSourceFile const*>{prj().sourceFiles().at(0)});
+    EXPECT_FALSE(prj().hasUnsavedChanges());
+    // Renaming the second leaves the first, and the anchor, alone.
+    EXPECT_EQ(prj().renameRdCurve(QStringLiteral("A (2)"), QStringLiteral("B")), ZE_NOX_GUI_OK);
+    EXPECT_EQ(second->name(), QStringLiteral("B"));
+    EXPECT_EQ(first->name(), QStringLiteral("A"));
+    EXPECT_EQ(prj().rdCurveAnchor(), first);
+}
+
 TEST_F(Project, FailedSaveKeepsThePreviousFile)
 {
     QString const path = m_dir.filePath(QStringLiteral("keep.zenxp"));
