@@ -545,6 +545,13 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
     ZeNoxGuiSettings* const settings = Settings();
     if (!project || !settings)
         return;
+    // A file added mid-run would leave the run unfinished.
+    if (m_locked) {
+        QMessageBox::information(this, tr("Add File(s)"),
+                                 tr("Files cannot be added while quality metrics are being computed. Stop the "
+                                    "calculation or wait until it has finished."));
+        return;
+    }
     QString filter = settings->getLastOpenFilesFilter();
     if (filter.isEmpty())
         filter = m_allSupportedFilter;
@@ -580,12 +587,14 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
 
 void ZeNoxGuiProjectView::onMetricsStarted()
 {
+    m_locked = true;
     for (int i = 0; i < m_ui->tabWidget->count(); ++i)
         m_ui->tabWidget->widget(i)->setEnabled(false);
 }
 
 void ZeNoxGuiProjectView::onMetricsStopped()
 {
+    m_locked = false;
     for (int i = 0; i < m_ui->tabWidget->count(); ++i)
         m_ui->tabWidget->widget(i)->setEnabled(true);
 }

@@ -84,7 +84,8 @@ public slots:
     void saveProjectAs();
     void onMetricsStarted();
     void onMetricsStopped();
-    // An empty list asks for the names in the add-files dialog.
+    // An empty list asks for the names in the add-files dialog. Refused with a message while
+    // quality metrics are being computed.
     void addSrcFiles(QStringList const& filenames = QStringList());
 
 signals:
@@ -132,6 +133,8 @@ private:
     QString m_allSupportedFilter;
     QString m_openFilesFilters;
     QHash<HowtoMessageBoxType, bool> m_shownHowtoBoxes;
+    // From onMetricsStarted to onMetricsStopped: the project takes no new files.
+    bool m_locked = false;
 };
 
 } // namespace ze::nox::gui

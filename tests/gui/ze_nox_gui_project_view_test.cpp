@@ -639,15 +639,33 @@ TEST_F(ProjectViewTest, HintBoxShownOncePerRunAndNeverAfterOptOut)
     EXPECT_FALSE(s.getShowHowtoAddFilesToRdCurve());
 }
 
-TEST_F(ProjectViewTest, ListsLockedWhileMetricsRun)
+TEST_F(ProjectViewTest, ListsLockedAndNoFilesAddedWhileMetricsRun)
 {
     view->onMetricsStarted();
     EXPECT_FALSE(list->isEnabled());
     EXPECT_FALSE(curves->isEnabled());
     EXPECT_TRUE(tabs->tabBar()->isEnabled());
+    // Dropped files and the Add command (empty list, as Add File(s) and "+" give it) are refused
+    // with a message, without a file dialog.
+    for (QStringList const& names : {QStringList{Clip("panel_a_64x48.y4m")}, QStringList()}) {
+        QString text;
+        ModalScript script({Press(QMessageBox::Ok, &text)});
+        view->addSrcFiles(names);
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+        EXPECT_TRUE(text.startsWith(QStringLiteral("Files cannot be added while quality metrics are being computed.")))
+            << text.toStdString();
+    }
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
     view->onMetricsStopped();
     EXPECT_TRUE(list->isEnabled());
     EXPECT_TRUE(curves->isEnabled());
+    {
+        ModalScript script({});
+        view->addSrcFiles({Clip("panel_a_64x48.y4m")});
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_EQ(project->sourceFiles().size(), 1);
 }
 
 } // namespace
