@@ -489,6 +489,20 @@ TEST_F(Project, AMissingFilesEntryIsWrittenBackUnchanged)
     EXPECT_EQ(files.at(1).toObject(), entry);
     relative["filename"] = QFileInfo(QStringLiteral("relative/gone too.h264")).absoluteFilePath();
     EXPECT_EQ(files.at(2).toObject(), relative);
+
+    // A file deleted after it opened keeps its name, role and range (its checksum cannot be had).
+    QString const later = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("later.h264"));
+    ASSERT_EQ(prj().addSourceFile(later), ZE_NOX_GUI_OK);
+    ZeNoxSourceFile* f = prj().sourceFiles().last();
+    f->setIsRefFile(true);
+    f->setFirstFrameNumber(5);
+    ASSERT_TRUE(QFile::remove(later));
+    prj().saveToFile();
+    QJsonObject const deleted = readJson(path).value("sourceFiles").toArray().at(3).toObject();
+    EXPECT_EQ(deleted.value("filename").toString(), QFileInfo(later).absoluteFilePath());
+    EXPECT_TRUE(deleted.value("isRefFile").toBool());
+    EXPECT_EQ(deleted.value("firstFrameNumber").toInt(), 5);
+    EXPECT_FALSE(deleted.contains("checksum"));
 }
 
 TEST_F(Project, CurveNamesAreUniqueAfterLoading)
