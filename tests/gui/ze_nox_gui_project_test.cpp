@@ -348,6 +348,8 @@ TEST_F(Project, SaveAndLoadRoundTrip)
     EXPECT_EQ(files.at(1).toObject().value("lastFrameNumber").toInt(), 20);
     EXPECT_EQ(files.at(2).toObject().keys(),
               (QStringList{"filename", "isLeftFile", "isRefFile", "isRightFile"}));
+    // A missing file keeps its name, so the project finds it when it is back.
+    EXPECT_EQ(files.at(2).toObject().value("filename").toString(), m_dir.filePath(QStringLiteral("gone.h264")));
 
     // Change the encoded file (so its checksum differs) and spoil the reference's stored frame
     // count: an unchanged file is opened with the stored record, a changed one is validated again.
