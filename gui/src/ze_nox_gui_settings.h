@@ -79,6 +79,7 @@ public:
 
     int getTargetFramerate() const;
     void saveTargetFramerate(int fps);
+    // Stored values outside their enumeration read as the default, like a missing key.
     int getViewMode() const;
     void saveViewMode(int mode);
     bool getShowStreamInfo() const;
@@ -95,7 +96,9 @@ public:
     void saveRecentReferenceFile(QString const& fileName);
 
     // The raw YUV parameters the user gave for a file, keyed by its absolute path. Outputs are
-    // written key by key; false at the first missing key, the outputs before it written.
+    // written key by key; false at the first missing key, the outputs before it written. A chroma
+    // format or layout outside its enumeration, and a frame size smaller than the geometry needs
+    // or larger than the (existing) file, read as missing.
     bool getYuvFileSavedParameters(QString const& fileName, int& width, int& height, int& bitDepth,
                                    ImageInfo::IMG_TYPE& imgType, YUVFile::Formats& planeOrder, int& frameSize,
                                    CropInfo& crop) const;

@@ -266,6 +266,13 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
     std::vector<Case> const cases = {
         {"frameSize missing", [](QSettings& s, QString const& g) { s.remove(g + QStringLiteral("/frameSize")); }},
         {"width 0", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/width"), 0); }},
+        // A frame size that splits the file into slivers, or a frame larger than the whole file.
+        {"frameSize below the picture", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 100); }},
+        {"frameSize beyond the file",
+         [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 64 * 48 * 3 / 2 * 4 + 1); }},
+        // Stored enumeration values no version writes.
+        {"chroma format 9", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/imgType"), 9); }},
+        {"layout -1", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/planeOrder"), -1); }},
     };
     QString const group =
         QStringLiteral("yuvFilesParams/")
@@ -275,7 +282,7 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
                                   .toHex());
     for (Case const& c : cases) {
         settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR,
-                                              1, CropInfo{});
+                                              64 * 48 * 3 / 2, CropInfo{});
         QSettings store;
         ASSERT_TRUE(store.contains(group + QStringLiteral("/width"))) << c.what;
         c.spoil(store, group);
@@ -304,8 +311,8 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
 
 TEST_F(RawCallback, ForcedDialogStartsFromTheRecordAndOverwritesIt)
 {
-    settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1,
-                                          CropInfo{8, 0, 0, 0});
+    settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR,
+                                          64 * 48 * 3 / 2, CropInfo{8, 0, 0, 0});
     Seen seen;
     auto widen = [](YUVParametersDialog& dlg) {
         auto* width = dlg.findChild<QSpinBox*>(QStringLiteral("widthLabel"));

@@ -1,6 +1,7 @@
 // Main window: first start, restored options, frame-rate menu, full screen, help entries, the
 // close question, and the hand-over of the project's decoders to the playback area.
 #include "test_support.h"
+#include "ze_metrics_view.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_main_window.h"
 #include "ze_nox_gui_project.h"
@@ -195,8 +196,9 @@ TEST_F(MainWindowTest, SavedOptionsAreAppliedAtStart)
          PB::YUV_VALUES_FORMAT_HEX},
         {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
          PB::YUV_VALUES_FORMAT_DEC},
-        // Values without a button leave the group unchecked and the playback area's defaults.
-        {9, -1, true, nullptr, nullptr, ze::nox::core::COMPONENT_YUV, PB::YUV_VALUES_FORMAT_DEC},
+        // Stored values outside their range read as the defaults.
+        {9, -1, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
+         PB::YUV_VALUES_FORMAT_DEC},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.component);
@@ -480,6 +482,25 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
     EXPECT_TRUE(button("viewModeReference")->isChecked());
 }
 
+TEST_F(MainWindowTest, NoFilesJoinWhileAMeasurementRuns)
+{
+    makeWindow();
+    ZeMetricsView* metrics = child<ZeMetricsView>("metricsView");
+    ASSERT_NE(metrics, nullptr);
+    emit metrics->started();
+    QString text;
+    AnswerNextModal<QMessageBox>([&text](QMessageBox* box) {
+        text = box->text();
+        box->accept();
+    });
+    emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
+    EXPECT_TRUE(theApp()->project()->sourceFiles().isEmpty());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Files cannot be added while quality metrics are being computed.")))
+        << text.toStdString();
+    emit metrics->stopped(false);
+    emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
+    EXPECT_EQ(theApp()->project()->sourceFiles().size(), 1);
+}
 
 TEST_F(MainWindowTest, OpenProject)
 {
