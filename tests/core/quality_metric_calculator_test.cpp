@@ -366,6 +366,13 @@ TEST(QualityMetricCalculator, StartFailuresAndBitrate)
     EXPECT_EQ(calc.start(ref, nullptr, dir.filePath(QStringLiteral("missing.y4m")), nullptr, 1, 0, 0, 0, 0,
                          kAllMetrics, &NoDialog),
               ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    // A reference whose type cannot be made out: the opened distorted decoder goes too.
+    const QString unknown = dir.filePath(QStringLiteral("x.bin"));
+    QFile::copy(raw, unknown);
+    EXPECT_EQ(calc.start(ref, nullptr, unknown, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    EXPECT_EQ(calc.getVmafColorFormatName(), QString());
     EXPECT_EQ(GetZeVideoQualityMetricName(static_cast<ZeVideoQualityMetric>(3)), QString());
 }
 
