@@ -1,7 +1,6 @@
 #include "frame.h"
 #include "ze_av1_decoder.h"
 
-#include "av1_test_support.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -13,7 +12,6 @@
 #include <memory>
 
 using namespace ze::nox::core;
-using namespace av1_test;
 
 namespace {
 
@@ -110,7 +108,7 @@ TEST_F(Av1Decoder, DecodesEveryFramingLikeFfmpeg)
             EXPECT_EQ(frame.width(), c.width);
             EXPECT_EQ(frame.height(), c.height);
             EXPECT_EQ(frame.pixelFormat(), c.fmt);
-            EXPECT_EQ(PackedMd5(frame, c.planes), md5s[i]) << "frame " << i;
+            EXPECT_EQ(PictureMd5(frame, c.planes), md5s[i]) << "frame " << i;
             if (c.planes == 1) {
                 EXPECT_TRUE(PlaneIs(frame, 1, 128));
                 EXPECT_TRUE(PlaneIs(frame, 2, 128));
@@ -140,7 +138,7 @@ TEST_F(Av1Decoder, OpensWithParameters)
     ASSERT_EQ(dec.getLastFrame(frame), ZE_NOX_CORE_OK);
     EXPECT_EQ(frame.width(), 99);
     EXPECT_EQ(frame.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
-    EXPECT_EQ(PackedMd5(frame), FrameMd5s(TestMediaPath("av1_420p10.ivf.framemd5")).last());
+    EXPECT_EQ(PictureMd5(frame), FrameMd5s(TestMediaPath("av1_420p10.ivf.framemd5")).last());
     EXPECT_GT(dec.bitrateKbps(25), 0);
 
     StreamParams none = params;

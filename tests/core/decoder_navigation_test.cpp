@@ -2,7 +2,6 @@
 // them), and the navigation over decoded pictures compared with ffmpeg's framemd5 (those that
 // decode pictures today; the VVC decoder does not).
 
-#include "av1_test_support.h"
 #include "test_support.h"
 #include "vvc_test_writer.h"
 
@@ -21,13 +20,6 @@
 #include <memory>
 
 using namespace ze::nox::core;
-using av1_test::FrameMd5s;
-using av1_test::PackedMd5;
-
-static void PrintTo(QString const& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
@@ -51,7 +43,7 @@ struct Props
 
 QString Md5(ZeNoxCoreError res, Frame const& frame)
 {
-    return res == ZE_NOX_CORE_OK ? PackedMd5(frame) : QStringLiteral("code %1").arg(res);
+    return res == ZE_NOX_CORE_OK ? PictureMd5(frame) : QStringLiteral("code %1").arg(res);
 }
 
 struct YuvRaw
@@ -135,7 +127,7 @@ struct Av1
     {
         if (!AnnexB)
             return QFile::copy(TestMediaPath("av1_420p.ivf"), path);
-        return av1_test::WriteAll(path, av1_test::ToAnnexB(av1_test::ReadAll(TestMediaPath("av1_420p.obu"))));
+        return WriteAll(path, ToAnnexB(ReadAll(TestMediaPath("av1_420p.obu"))));
     }
     static ZeNoxCoreError open(ZeNoxDecoder& d, QString const& path) { return d.openFile(path, nullptr); }
 };
@@ -156,7 +148,7 @@ struct Vvc
     {
         vvctest::StreamSpec spec;
         spec.pictures = vvctest::SimpleGop(4);
-        return vvctest::WriteFile(path, vvctest::BuildStream(spec));
+        return WriteAll(path, vvctest::BuildStream(spec));
     }
     static ZeNoxCoreError open(ZeNoxDecoder& d, QString const& path) { return d.openFile(path, nullptr); }
 };
@@ -343,7 +335,7 @@ TYPED_TEST(DecoderNavigation, DecodesEveryFrameLikeFfmpeg)
     } else {
         // Past the end: 13, the picture and the current frame unchanged.
         EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_FAILED_TO_READ_FILE);
-        EXPECT_EQ(PackedMd5(frame), this->m_ref.last());
+        EXPECT_EQ(PictureMd5(frame), this->m_ref.last());
         EXPECT_EQ(dec.curFrameNumber(), p.frames - 1);
     }
 }
@@ -370,7 +362,7 @@ TYPED_TEST(DecoderNavigation, MovesAnywhereAndBack)
         EXPECT_EQ(Md5(dec.getPrevFrame(frame), frame), ref[0]); // at frame 0: frame 0 again
     } else {
         EXPECT_EQ(dec.getPrevFrame(frame), ZE_NOX_CORE_FAILED_TO_READ_FILE);
-        EXPECT_EQ(PackedMd5(frame), ref[0]);
+        EXPECT_EQ(PictureMd5(frame), ref[0]);
     }
     EXPECT_EQ(dec.curAbsoluteFrameNumber(), 0);
     EXPECT_EQ(Md5(dec.getFrame(0, frame), frame), ref[0]);
@@ -379,7 +371,7 @@ TYPED_TEST(DecoderNavigation, MovesAnywhereAndBack)
     EXPECT_EQ(dec.curAbsoluteFrameNumber(), last);
     EXPECT_EQ(dec.getFrame(p.frames, frame), outside);
     EXPECT_EQ(dec.getFrame(-1, frame), outside);
-    EXPECT_EQ(PackedMd5(frame), ref[last]);
+    EXPECT_EQ(PictureMd5(frame), ref[last]);
 
     // The current frame again: a sequential decoder decodes nothing while the Frame holds the
     // picture, but decodes it again into an emptied Frame; the raw decoder reads it again.
@@ -388,11 +380,11 @@ TYPED_TEST(DecoderNavigation, MovesAnywhereAndBack)
     EXPECT_EQ(dec.getFrame(last, frame), ZE_NOX_CORE_OK);
     if (TypeParam::kSequential) {
         EXPECT_EQ(frame.avFrame(), before);
-        EXPECT_NE(PackedMd5(frame), ref[last]);
+        EXPECT_NE(PictureMd5(frame), ref[last]);
         frame.reset();
         EXPECT_EQ(Md5(dec.getFrame(last, frame), frame), ref[last]);
     } else {
-        EXPECT_EQ(PackedMd5(frame), ref[last]);
+        EXPECT_EQ(PictureMd5(frame), ref[last]);
     }
     EXPECT_EQ(dec.curAbsoluteFrameNumber(), last);
 
@@ -441,7 +433,7 @@ TYPED_TEST(DecoderNavigation, RangeIsHonoured)
         EXPECT_FALSE(frame.isValid());
     } else {
         EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_FAILED_TO_READ_FILE);
-        EXPECT_EQ(PackedMd5(frame), ref[7]);
+        EXPECT_EQ(PictureMd5(frame), ref[7]);
         EXPECT_EQ(dec.curFrameNumber(), 4);
     }
     EXPECT_EQ(Md5(dec.getFrame(4, frame), frame), ref[7]);

@@ -19,46 +19,12 @@ extern "C" {
 
 using namespace ze::nox::core;
 
-static void PrintTo(QString const& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
-
-// MD5 of the visible planes written row by row without padding, as ffmpeg's framemd5 of rawvideo.
-QString PictureMd5(AVFrame const* f)
-{
-    const auto fmt = static_cast<AVPixelFormat>(f->format);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
-    if (!desc || !f->data[0])
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    for (int plane = 0; plane < av_pix_fmt_count_planes(fmt); ++plane) {
-        const int rowBytes = av_image_get_linesize(fmt, f->width, plane);
-        const int rows = (plane == 1 || plane == 2) ? AV_CEIL_RSHIFT(f->height, desc->log2_chroma_h) : f->height;
-        for (int y = 0; y < rows; ++y)
-            hash.addData(reinterpret_cast<const char*>(f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane]),
-                         rowBytes);
-    }
-    return QString::fromLatin1(hash.result().toHex());
-}
 
 // Hashes of ffmpeg's own decoding, one per frame, from NAME.framemd5.
 QStringList ReferenceMd5(QString const& clip)
 {
-    QStringList hashes;
-    QFile file(TestMediaPath(clip + ".framemd5"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return hashes;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        hashes << line.section(',', -1).trimmed();
-    }
-    return hashes;
+    return FrameMd5s(TestMediaPath(clip + ".framemd5"));
 }
 
 constexpr int kClipFrames = 30;
@@ -68,7 +34,7 @@ QString Step(ZeNoxCoreError res, Frame const& frame)
 {
     if (res != ZE_NOX_CORE_OK)
         return QStringLiteral("code %1").arg(res);
-    return PictureMd5(frame.avFrame());
+    return PictureMd5(frame);
 }
 
 } // namespace

@@ -69,32 +69,6 @@ struct Recorder
     }
 };
 
-// Captures the toolkit's messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture() { sCapture = this, m_previous = qInstallMessageHandler(&Handler); }
-    ~MessageCapture() { qInstallMessageHandler(m_previous), sCapture = nullptr; }
-    QStringList messages(QtMsgType type)
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_messages[type];
-    }
-
-private:
-    static void Handler(QtMsgType type, QMessageLogContext const&, QString const& text)
-    {
-        if (!sCapture)
-            return;
-        QMutexLocker lock(&sCapture->m_mutex);
-        sCapture->m_messages[type].append(text);
-    }
-    static MessageCapture* sCapture;
-    QtMessageHandler m_previous = nullptr;
-    QMutex m_mutex;
-    QMap<QtMsgType, QStringList> m_messages;
-};
-MessageCapture* MessageCapture::sCapture = nullptr;
 
 QString ClipPath(QString const& rel)
 {
@@ -134,9 +108,9 @@ TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
         double tol;
     } kFields[] = {{"psnr", 0, 1e-9}, {"ssim", 1, 1e-6}, {"vmaf", 2, 1e-4}};
     for (const QString& name : names) {
-        QFile f(VmafDataPath(QStringLiteral("golden/") + name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QJsonObject g = QJsonDocument::fromJson(f.readAll()).object();
+        const QByteArray golden = ReadAll(VmafDataPath(QStringLiteral("golden/") + name));
+        ASSERT_FALSE(golden.isEmpty());
+        const QJsonObject g = QJsonDocument::fromJson(golden).object();
         const QString ref = ClipPath(g["reference"].toObject()["file"].toString());
         const QString dis = ClipPath(g["distorted"].toObject()["file"].toString());
         const QString pixFmt = g["distorted"].toObject()["pix_fmt"].toString();
@@ -269,10 +243,7 @@ TEST(QualityMetricCalculator, ModelChoiceBySize)
     for (const auto& c : kCases) {
         // A one-byte raw file: with known parameters it is one frame whose missing samples are zero.
         const QString file = dir.filePath(QStringLiteral("%1x%2.yuv").arg(c.width).arg(c.height));
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("\x10", 1);
-        f.close();
+        ASSERT_TRUE(WriteAll(file, QByteArray("\x10", 1)));
         StreamParams params;
         params.valid = true;
         params.type = ZE_STREAM_TYPE_YUV;
@@ -356,10 +327,7 @@ TEST(QualityMetricCalculator, StartFailuresAndBitrate)
     // A raw file without known parameters: the callback's cancel comes back unchanged.
     QTemporaryDir dir;
     const QString raw = dir.filePath(QStringLiteral("x.yuv"));
-    QFile f(raw);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(1000, '\0'));
-    f.close();
+    ASSERT_TRUE(WriteAll(raw, QByteArray(1000, '\0')));
     const QString ref = VmafDataPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
     EXPECT_EQ(calc.start(raw, nullptr, ref, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
     EXPECT_EQ(calc.getAvgBitrateKbps(), 0);

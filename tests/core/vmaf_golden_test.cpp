@@ -61,10 +61,7 @@ double Difference(double got, double want, bool relative)
 
 QJsonObject LoadGolden(QString const& name)
 {
-    QFile f(VmafDataPath("golden/" + name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return QJsonDocument::fromJson(ReadAll(VmafDataPath("golden/" + name))).object();
 }
 
 QStringList GoldenFiles()
