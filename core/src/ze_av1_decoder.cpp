@@ -88,24 +88,12 @@ AVPixelFormat ZeAv1Decoder::GetAvPixFmtFromAv1SeqHdr(Dav1dSequenceHeader const* 
 ZeNoxCoreError ZeAv1Decoder::openFile(QString const& fileName, StreamParams const* params)
 {
     closeFile();
-    if (params) {
-        m_width = params->width;
-        m_height = params->height;
-        m_pixFmt = params->pixFmt;
-        m_frameCount = params->frames;
-    } else {
-        m_openResult = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-        if (m_openResult != ZE_NOX_CORE_OK)
-            return m_openResult;
-    }
-    if (m_frameCount < 1) {
-        m_openResult = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
-        return m_openResult;
-    }
-    m_fileName = fileName;
-    m_path = fileName.toUtf8();
-    m_openResult = openDecoder();
-    return m_openResult;
+    ZeNoxCoreError found = ZE_NOX_CORE_OK;
+    if (params)
+        takeStreamParams(*params);
+    else
+        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
+    return finishOpen(fileName, found);
 }
 
 void ZeAv1Decoder::closeFile()
@@ -269,8 +257,9 @@ void ZeAv1Decoder::closeDecoder()
 ZeNoxCoreError ZeAv1Decoder::restart()
 {
     closeDecoder();
-    if (m_path.isEmpty())
+    if (m_fileName.isEmpty())
         return ZE_NOX_CORE_OPERATION_FAILED;
+    m_path = m_fileName.toUtf8();
     // The file may have been renamed or deleted meanwhile: the result tells whether a reader exists.
     return openDecoder();
 }

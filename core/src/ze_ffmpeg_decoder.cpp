@@ -140,10 +140,7 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
 
 ZeNoxCoreError ZeFfmpegDecoder::openFileWithParams(QString const& fileName, StreamParams const& params)
 {
-    m_width = params.width;
-    m_height = params.height;
-    m_pixFmt = params.pixFmt;
-    m_frameCount = params.frames;
+    takeStreamParams(params);
     // A decoding step must never read from a missing file: refuse the open instead.
     openSrcFile(fileName);
     if (!m_file)

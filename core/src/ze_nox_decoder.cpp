@@ -13,6 +13,14 @@ ZeNoxDecoder::ZeNoxDecoder(ZeStreamType type, QObject* parent) : QObject(parent)
 
 ZeNoxDecoder::~ZeNoxDecoder() = default;
 
+void ZeNoxDecoder::takeStreamParams(StreamParams const& params)
+{
+    m_width = params.width;
+    m_height = params.height;
+    m_pixFmt = params.pixFmt;
+    m_frameCount = params.frames;
+}
+
 ZeNoxCoreError ZeNoxDecoder::openResult() const
 {
     return m_openResult;

@@ -85,6 +85,9 @@ signals:
 protected:
     ZeNoxDecoder(ZeStreamType type, QObject* parent);
 
+    // The stream's size, pixel format and frame count from a stream-parameters record.
+    void takeStreamParams(StreamParams const& params);
+
     int m_firstFrameNumber = -1;
     int m_lastFrameNumber = -1;
 

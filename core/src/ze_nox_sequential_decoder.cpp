@@ -18,6 +18,17 @@ int ZeNoxSequentialDecoder::curAbsoluteFrameNumber() const
     return m_curFrameNumber;
 }
 
+ZeNoxCoreError ZeNoxSequentialDecoder::finishOpen(QString const& fileName, ZeNoxCoreError found)
+{
+    m_openResult = found == ZE_NOX_CORE_OK && m_frameCount < 1 ? ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED : found;
+    if (m_openResult != ZE_NOX_CORE_OK)
+        return m_openResult;
+    m_fileName = fileName;
+    m_curFrameNumber = -1;
+    m_openResult = restart();
+    return m_openResult;
+}
+
 ZeNoxCoreError ZeNoxSequentialDecoder::rewind(Frame& frame)
 {
     m_curFrameNumber = -1;

@@ -29,6 +29,10 @@ protected:
     // 10 when the stream holds no more. Never a stale picture in the Frame with a failure.
     virtual ZeNoxCoreError decodeNextPicture(Frame& frame) = 0;
 
+    // Ends an open that found the stream's properties (`found` 0) in a record or a validation
+    // pass: a stream without frames is 5; else the file is taken and restart() sets up decoding.
+    ZeNoxCoreError finishOpen(QString const& fileName, ZeNoxCoreError found);
+
     // Absolute number of the picture decoded last (-1 before the first), also when it was refused.
     int m_curFrameNumber = -1;
 

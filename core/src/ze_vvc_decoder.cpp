@@ -64,23 +64,12 @@ ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams cons
 {
     closeFile();
     m_noSamplesLogged = false;
-    if (params) {
-        m_width = params->width;
-        m_height = params->height;
-        m_pixFmt = params->pixFmt;
-        m_frameCount = params->frames;
-    } else {
-        m_openResult = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-        if (m_openResult != ZE_NOX_CORE_OK)
-            return m_openResult;
-    }
-    if (m_frameCount < 1) {
-        m_openResult = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
-        return m_openResult;
-    }
-    m_fileName = fileName;
-    m_openResult = openDecoder();
-    return m_openResult;
+    ZeNoxCoreError found = ZE_NOX_CORE_OK;
+    if (params)
+        takeStreamParams(*params);
+    else
+        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
+    return finishOpen(fileName, found);
 }
 
 void ZeVvcDecoder::closeFile()
