@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     const uint32_t seed = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10))
                                    : uint32_t(QDateTime::currentMSecsSinceEpoch());
     const QString outDir = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral(".");
-    qInstallMessageHandler(DropMessages);
+    const MessageCapture quiet(false);
     av_log_set_level(AV_LOG_QUIET);
 
     std::vector<Bytes> seeds;

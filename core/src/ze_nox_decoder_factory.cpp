@@ -16,7 +16,7 @@ namespace ze::nox::core {
 namespace {
 
 // An unopened decoder of a known type; null for a type without a decoder or when allocation fails.
-ZeNoxDecoder* MakeDecoder(ZeStreamType type, QObject* parent)
+ZeNoxDecoder* NewDecoder(ZeStreamType type, QObject* parent)
 {
     switch (type) {
     case ZE_STREAM_TYPE_YUV: return new (std::nothrow) ZeYuvDecoder(parent);
@@ -50,6 +50,13 @@ ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
                                                              : ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
 }
 
+// The decoder into *decoder, or 3 when it cannot be made.
+ZeNoxCoreError MakeDecoder(ZeStreamType type, QObject* parent, ZeNoxDecoder** decoder)
+{
+    *decoder = NewDecoder(type, parent);
+    return *decoder ? ZE_NOX_CORE_OK : ZE_NOX_CORE_INTERNAL_ERROR;
+}
+
 } // namespace
 
 ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QString const& fileName,
@@ -58,14 +65,12 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
     if (!decoder)
         return ZE_NOX_CORE_INTERNAL_ERROR;
     *decoder = nullptr;
-    if (type >= ZE_STREAM_TYPE_YUV && type <= ZE_STREAM_TYPE_MJPEG) {
-        *decoder = MakeDecoder(type, parent);
-        return ZE_NOX_CORE_OK;
-    }
+    if (type >= ZE_STREAM_TYPE_YUV && type <= ZE_STREAM_TYPE_MJPEG)
+        return MakeDecoder(type, parent, decoder);
 
     // Detection: the first candidate that opens the file wins; only "not detected" moves on.
     for (ZeStreamType candidate : {ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_VVC, ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_YUV}) {
-        std::unique_ptr<ZeNoxDecoder> probe(MakeDecoder(candidate, nullptr));
+        std::unique_ptr<ZeNoxDecoder> probe(NewDecoder(candidate, nullptr));
         if (!probe || !callback)
             return ZE_NOX_CORE_INTERNAL_ERROR;
         ZeNoxCoreError result = probe->openFile(fileName, nullptr);
@@ -73,8 +78,7 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
             result = AskAndReopenYuv(static_cast<ZeYuvDecoder*>(probe.get()), fileName, callback, forceDialog);
         if (result == ZE_NOX_CORE_OK) {
             probe.reset();
-            *decoder = MakeDecoder(candidate, nullptr);
-            return ZE_NOX_CORE_OK;
+            return MakeDecoder(candidate, nullptr, decoder);
         }
         if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED)
             return result;
@@ -93,6 +97,23 @@ ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileN
     if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED || !yuv)
         return result;
     return AskAndReopenYuv(yuv, fileName, callback, forceDialog);
+}
+
+ZeOpenedNoxDecoder CreateAndOpenNoxDecoder(ZeStreamType type, QString const& fileName, StreamParams const* params,
+                                           YuvRequiredParamsCallbackFn callback, bool forceDialog,
+                                           bool askForRawParams)
+{
+    ZeOpenedNoxDecoder opened;
+    ZeNoxDecoder* made = nullptr;
+    opened.result = CreateNoxDecoder(&made, type, fileName, callback, forceDialog, nullptr);
+    std::unique_ptr<ZeNoxDecoder> decoder(made);
+    if (opened.result != ZE_NOX_CORE_OK)
+        return opened;
+    opened.result = askForRawParams ? OpenNoxDecoderWrapper(decoder.get(), fileName, params, callback, forceDialog)
+                                    : decoder->openFile(fileName, params);
+    if (opened.result == ZE_NOX_CORE_OK)
+        opened.decoder = std::move(decoder);
+    return opened;
 }
 
 ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decoders, QString& message)

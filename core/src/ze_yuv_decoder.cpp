@@ -110,7 +110,7 @@ void CopyInterleaved(AVFrame* f, ImageType<short> const& picture, int left, int 
 
 } // namespace
 
-ZeYuvDecoder::ZeYuvDecoder(QObject* parent) : ZeNoxDecoder(parent), m_file(new QFile(this)) {}
+ZeYuvDecoder::ZeYuvDecoder(QObject* parent) : ZeNoxDecoder(ZE_STREAM_TYPE_YUV, parent), m_file(new QFile(this)) {}
 
 ZeYuvDecoder::~ZeYuvDecoder()
 {
@@ -119,6 +119,7 @@ ZeYuvDecoder::~ZeYuvDecoder()
 
 bool ZeYuvDecoder::openSrcFile(QString const& fileName)
 {
+    m_fileName = fileName;
     m_file->setFileName(fileName);
     return m_file->open(QIODevice::ReadOnly);
 }
@@ -138,16 +139,6 @@ void ZeYuvDecoder::closeFile()
 bool ZeYuvDecoder::isOpened() const
 {
     return m_file->isOpen();
-}
-
-ZeNoxCoreError ZeYuvDecoder::openResult() const
-{
-    return m_openResult;
-}
-
-QString ZeYuvDecoder::filename() const
-{
-    return m_file->fileName();
 }
 
 StreamParams ZeYuvDecoder::params() const
@@ -173,29 +164,14 @@ int ZeYuvDecoder::height() const
     return m_height - m_cropInfo.top - m_cropInfo.bottom;
 }
 
-AVPixelFormat ZeYuvDecoder::pixelFormat() const
-{
-    return m_pixelFormat;
-}
-
-ZeStreamType ZeYuvDecoder::streamType() const
-{
-    return ZE_STREAM_TYPE_YUV;
-}
-
-int ZeYuvDecoder::getOriginalFrameCount() const
-{
-    return m_frameOffsets.size();
-}
-
 int ZeYuvDecoder::curFrameNumber() const
 {
-    return m_curFrameNumber;
+    return m_rangeFrameNumber;
 }
 
 int ZeYuvDecoder::curAbsoluteFrameNumber() const
 {
-    return m_firstFrameNumber >= 0 ? m_curFrameNumber + m_firstFrameNumber : m_curFrameNumber;
+    return m_firstFrameNumber >= 0 ? m_rangeFrameNumber + m_firstFrameNumber : m_rangeFrameNumber;
 }
 
 qint64 ZeYuvDecoder::getFrameSize(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat) const
@@ -280,8 +256,8 @@ int ZeYuvDecoder::setRequiredYuvParams(int width, int height, int bitDepth, Imag
     m_cropInfo = crop;
     m_paramsFromY4M = false;
     setReader();
-    m_pixelFormat = getAvPixFmtFromZeParams(bitDepth, chromaFormat, planeOrder);
-    return m_pixelFormat;
+    m_pixFmt = getAvPixFmtFromZeParams(bitDepth, chromaFormat, planeOrder);
+    return m_pixFmt;
 }
 
 void ZeYuvDecoder::setReader()
@@ -334,6 +310,7 @@ ZeNoxCoreError ZeYuvDecoder::buildRawIndex()
     m_frameOffsets.reserve(static_cast<int>(count));
     for (qint64 offset = 0; offset < fileSize; offset += m_frameSize)
         m_frameOffsets.append(offset);
+    m_frameCount = m_frameOffsets.size();
     return ZE_NOX_CORE_OK;
 }
 
@@ -383,8 +360,9 @@ bool ZeYuvDecoder::tryToParseY4M(QString const& fileName, Y4MInfo& info)
 ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams const* params)
 {
     closeFile();
-    m_curFrameNumber = -1;
+    m_rangeFrameNumber = -1;
     m_frameOffsets.clear();
+    m_frameCount = 0;
     if (!openSrcFile(fileName))
         return fail(ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
 
@@ -406,8 +384,9 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
             m_cropInfo = CropInfo{};
             m_paramsFromY4M = true;
             m_frameOffsets = y4m.offsets;
+            m_frameCount = m_frameOffsets.size();
             setReader();
-            m_pixelFormat = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
+            m_pixFmt = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
             return finishOpen();
         }
         int bitDepth = 0;
@@ -439,7 +418,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
         m_frameSize = static_cast<int>(frameSize);
         m_cropInfo = params->crop;
         setReader();
-        m_pixelFormat = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
+        m_pixFmt = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
     } else {
         ZeNoxCoreError const valid = validateRawParams();
         if (valid != ZE_NOX_CORE_OK)
@@ -449,6 +428,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
     ZeNoxCoreError const indexed = buildRawIndex();
     if (indexed != ZE_NOX_CORE_OK) {
         m_frameOffsets.clear();
+        m_frameCount = 0;
         return fail(indexed);
     }
     return finishOpen();
@@ -458,7 +438,7 @@ ZeNoxCoreError ZeYuvDecoder::finishOpen()
 {
     // A stream whose pixel format is unknown or not accepted is never opened: its frames could
     // not be handed out.
-    if (m_pixelFormat == AV_PIX_FMT_NONE || !ZeNoxCoreSupportedFeatures::m_pixFmts.contains(m_pixelFormat)) {
+    if (m_pixFmt == AV_PIX_FMT_NONE || !ZeNoxCoreSupportedFeatures::m_pixFmts.contains(m_pixFmt)) {
         qWarning().noquote() << "Failed to open decoder." << ErrToString(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
         return fail(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
     }
@@ -604,7 +584,7 @@ ZeNoxCoreError ZeYuvDecoder::decodeAt(qint64 target, int newCurFrame, Frame& fra
         return ZE_NOX_CORE_FAILED_TO_READ_FILE;
     if (!readFrameAt(target, m_image))
         return ZE_NOX_CORE_FAILED_TO_READ_FILE;
-    m_curFrameNumber = newCurFrame;
+    m_rangeFrameNumber = newCurFrame;
     return convertImageToFrame(m_image, frame, getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder));
 }
 
@@ -615,17 +595,12 @@ ZeNoxCoreError ZeYuvDecoder::getFirstFrame(Frame& frame)
 
 ZeNoxCoreError ZeYuvDecoder::getPrevFrame(Frame& frame)
 {
-    return decodeAt(qint64(firstFrameNumber()) + m_curFrameNumber - 1, m_curFrameNumber - 1, frame);
+    return decodeAt(qint64(firstFrameNumber()) + m_rangeFrameNumber - 1, m_rangeFrameNumber - 1, frame);
 }
 
 ZeNoxCoreError ZeYuvDecoder::getNextFrame(Frame& frame)
 {
-    return decodeAt(qint64(firstFrameNumber()) + m_curFrameNumber + 1, m_curFrameNumber + 1, frame);
-}
-
-ZeNoxCoreError ZeYuvDecoder::getNextFrameRaw(Frame& frame)
-{
-    return getNextFrame(frame);
+    return decodeAt(qint64(firstFrameNumber()) + m_rangeFrameNumber + 1, m_rangeFrameNumber + 1, frame);
 }
 
 ZeNoxCoreError ZeYuvDecoder::getLastFrame(Frame& frame)

@@ -24,21 +24,17 @@ public:
     ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
     void closeFile() override;
     bool isOpened() const override;
-    ZeNoxCoreError openResult() const override;
-    QString filename() const override;
     // Full stored size before crop, with the crop.
     StreamParams params() const override;
+    // The visible size: the stored size less the crop.
     int width() const override;
     int height() const override;
-    AVPixelFormat pixelFormat() const override;
-    ZeStreamType streamType() const override;
-    int getOriginalFrameCount() const override;
+    // Counted from the first frame of the range whatever the range is now.
     int curFrameNumber() const override;
     int curAbsoluteFrameNumber() const override;
     ZeNoxCoreError getFirstFrame(Frame& frame) override;
     ZeNoxCoreError getPrevFrame(Frame& frame) override;
     ZeNoxCoreError getNextFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrameRaw(Frame& frame) override;
     ZeNoxCoreError getLastFrame(Frame& frame) override;
     ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
@@ -91,8 +87,7 @@ private:
     ZeNoxCoreError decodeAt(qint64 target, int newCurFrame, Frame& frame);
     ZeNoxCoreError fail(ZeNoxCoreError err);
 
-    int m_width = 0;
-    int m_height = 0;
+    // m_width and m_height are the full stored size.
     int m_bitDepth = 0;
     ImageInfo::IMG_TYPE m_chromaFormat = ImageInfo::IMG_420;
     YUVFile::Formats m_planeOrder = YUVFile::FORMAT_PLANAR;
@@ -100,13 +95,11 @@ private:
     CropInfo m_cropInfo;
     // The raw parameters came from a YUV4MPEG2 header: a later open examines its file again.
     bool m_paramsFromY4M = false;
-    ZeNoxCoreError m_openResult = ZE_NOX_CORE_NOT_OPENED;
-    AVPixelFormat m_pixelFormat = AV_PIX_FMT_NONE;
     ImageType<short> m_image;
     QFile* m_file = nullptr;
     YUVFile m_yuvFile;
-    QVector<qint64> m_frameOffsets;
-    int m_curFrameNumber = -1;
+    QVector<qint64> m_frameOffsets; // m_frameCount follows its size
+    int m_rangeFrameNumber = -1;    // frame read last, counted from the first frame of the range
     QByteArray m_frameData; // bytes of the frame being read, kept between frames
 };
 

@@ -161,27 +161,26 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
     return result;
 }
 
+namespace {
+
+// An opened decoder into *decoder, owned by `owner`; the failure's code otherwise.
+ZeNoxGuiError Adopt(ZeOpenedNoxDecoder opened, ZeNoxDecoder** decoder, QObject* owner)
+{
+    if (opened.result != ZE_NOX_CORE_OK)
+        return ErrFromCoreError(opened.result);
+    *decoder = opened.decoder.release();
+    (*decoder)->setParent(owner);
+    return ZE_NOX_GUI_OK;
+}
+
+} // namespace
+
 ZeNoxGuiError ZeNoxSourceFile::open(ZeStreamType type, QString const& fileName, ZeNoxDecoder** decoder)
 {
     if (!decoder || *decoder)
         return ZE_NOX_GUI_INTERNAL_ERROR;
-    ZeNoxCoreError res = CreateNoxDecoder(decoder, type, fileName, ZeNoxGuiApp::GetYuvRequiredParams, true, this);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    if (!*decoder)
-        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    // A decoder made by detection has no parent yet.
-    (*decoder)->setParent(this);
-    res = OpenNoxDecoderWrapper(*decoder, fileName, nullptr, ZeNoxGuiApp::GetYuvRequiredParams, true);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    return ZE_NOX_GUI_OK;
+    return Adopt(CreateAndOpenNoxDecoder(type, fileName, nullptr, ZeNoxGuiApp::GetYuvRequiredParams, true, true),
+                 decoder, this);
 }
 
 ZeNoxGuiError ZeNoxSourceFile::openWithParams(QString const& fileName, ZeNoxDecoder** decoder,
@@ -189,23 +188,10 @@ ZeNoxGuiError ZeNoxSourceFile::openWithParams(QString const& fileName, ZeNoxDeco
 {
     if (!decoder || *decoder)
         return ZE_NOX_GUI_INTERNAL_ERROR;
-    ZeNoxCoreError res =
-        CreateNoxDecoder(decoder, params.type, fileName, ZeNoxGuiApp::GetYuvRequiredParams, true, this);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    if (!*decoder)
-        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    (*decoder)->setParent(this);
-    res = (*decoder)->openFile(fileName, &params);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    return ZE_NOX_GUI_OK;
+    // The stored record is used as it is: a project load asks nothing.
+    return Adopt(
+        CreateAndOpenNoxDecoder(params.type, fileName, &params, ZeNoxGuiApp::GetYuvRequiredParams, true, false),
+        decoder, this);
 }
 
 QString ZeNoxSourceFile::fullFilename() const

@@ -14,8 +14,29 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <new>
 
 using namespace ze::nox::core;
+
+namespace {
+
+// Set to make the next new (std::nothrow) fail, as when memory runs out.
+bool sFailNextNothrowNew = false;
+
+} // namespace
+
+void* operator new(std::size_t size, std::nothrow_t const&) noexcept
+{
+    if (sFailNextNothrowNew) {
+        sFailNextNothrowNew = false;
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -201,4 +222,68 @@ TEST(DecoderFactory, WrapperAsksOnlyForRawFiles)
     Question::Reset();
     EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_OK);
     EXPECT_EQ(yuv.getOriginalFrameCount(), 5);
+}
+
+// A decoder that cannot be made is 3 with no decoder, never success with a null one.
+TEST(DecoderFactory, DecoderThatCannotBeMadeIsInternalError)
+{
+    for (ZeStreamType type : {ZE_STREAM_TYPE_YUV, ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_VVC}) {
+        SCOPED_TRACE(type);
+        ZeNoxDecoder* decoder = reinterpret_cast<ZeNoxDecoder*>(0x1);
+        sFailNextNothrowNew = true;
+        EXPECT_EQ(CreateNoxDecoder(&decoder, type, QStringLiteral("none"), &Question::Ask, false, nullptr),
+                  ZE_NOX_CORE_INTERNAL_ERROR);
+        EXPECT_FALSE(sFailNextNothrowNew) << "the decoder is made with new (std::nothrow)";
+        EXPECT_EQ(decoder, nullptr);
+
+        sFailNextNothrowNew = true;
+        const ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(type, TestMediaPath(QStringLiteral("ff_avc8.h264")),
+                                                                  nullptr, &Question::Ask, false, true);
+        EXPECT_EQ(opened.result, ZE_NOX_CORE_INTERNAL_ERROR);
+        EXPECT_EQ(opened.decoder, nullptr);
+        sFailNextNothrowNew = false;
+    }
+}
+
+// Make and open in one call: an opened decoder without a parent, or none and the code.
+TEST(DecoderFactory, CreateAndOpenHandsBackAnOpenedDecoderOrNone)
+{
+    const QString raw = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
+    StreamParams unusable; // a record that does not describe the raw file
+    unusable.valid = true;
+    unusable.type = ZE_STREAM_TYPE_YUV;
+    const struct {
+        const char* what;
+        ZeStreamType type;
+        QString file;
+        StreamParams const* params;
+        bool ask;
+        ZeNoxCoreError result;
+        int questions;
+    } kCases[] = {
+        {"typed", ZE_STREAM_TYPE_AVC, TestMediaPath(QStringLiteral("ff_avc8.h264")), nullptr, true, ZE_NOX_CORE_OK, 0},
+        {"detected raw: asked when detected and when opened", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true,
+         ZE_NOX_CORE_OK, 2},
+        {"unusable record, asking", ZE_STREAM_TYPE_YUV, raw, &unusable, true, ZE_NOX_CORE_OK, 1},
+        {"unusable record, not asking", ZE_STREAM_TYPE_YUV, raw, &unusable, false,
+         ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, 0},
+        {"missing file", ZE_STREAM_TYPE_AVC, TestMediaPath(QStringLiteral("no_such_file.h264")), nullptr, true,
+         ZE_NOX_CORE_FAILED_TO_OPEN_FILE, 0},
+        {"undetectable, question cancelled", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true, ZE_NOX_CORE_CANCELED, 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Question::Reset(c.result == ZE_NOX_CORE_CANCELED ? ZE_NOX_CORE_CANCELED : ZE_NOX_CORE_OK);
+        const ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(c.type, c.file, c.params, &Question::Ask, false, c.ask);
+        EXPECT_EQ(opened.result, c.result);
+        EXPECT_EQ(Question::calls, c.questions);
+        if (c.result != ZE_NOX_CORE_OK) {
+            EXPECT_EQ(opened.decoder, nullptr);
+            continue;
+        }
+        ASSERT_NE(opened.decoder, nullptr);
+        EXPECT_TRUE(opened.decoder->isOpened());
+        EXPECT_EQ(opened.decoder->parent(), nullptr);
+        EXPECT_EQ(opened.decoder->filename(), c.file);
+    }
 }

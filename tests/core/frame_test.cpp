@@ -1,4 +1,5 @@
 #include "frame.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -547,9 +548,7 @@ TEST(FrameDump, AppendsVisiblePlanes)
         const QString name = dir.filePath(QStringLiteral("%1.raw").arg(LayoutOf(c.fmt).name));
         ASSERT_TRUE(f->dump(name));
         ASSERT_TRUE(Frame::dumpAvFrame(name, f->avFrame()));
-        QFile file(name);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray data = file.readAll();
+        const QByteArray data = ReadAll(name);
         ASSERT_EQ(data.size(), 2 * c.bytes);
         EXPECT_EQ(data.left(c.bytes), data.mid(c.bytes));
         if (c.fmt == AV_PIX_FMT_YUV420P) {

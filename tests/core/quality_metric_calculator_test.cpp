@@ -73,32 +73,6 @@ struct Recorder
     }
 };
 
-// Captures the toolkit's messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture() { sCapture = this, m_previous = qInstallMessageHandler(&Handler); }
-    ~MessageCapture() { qInstallMessageHandler(m_previous), sCapture = nullptr; }
-    QStringList messages(QtMsgType type)
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_messages[type];
-    }
-
-private:
-    static void Handler(QtMsgType type, QMessageLogContext const&, QString const& text)
-    {
-        if (!sCapture)
-            return;
-        QMutexLocker lock(&sCapture->m_mutex);
-        sCapture->m_messages[type].append(text);
-    }
-    static MessageCapture* sCapture;
-    QtMessageHandler m_previous = nullptr;
-    QMutex m_mutex;
-    QMap<QtMsgType, QStringList> m_messages;
-};
-MessageCapture* MessageCapture::sCapture = nullptr;
 
 
 // Runs one whole measurement and waits for it.
@@ -133,9 +107,9 @@ TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
         double tol;
     } kFields[] = {{"psnr", 0, 1e-9}, {"ssim", 1, 1e-6}, {"vmaf", 2, 1e-4}};
     for (const QString& name : names) {
-        QFile f(VmafGoldenPath(name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QJsonObject g = QJsonDocument::fromJson(f.readAll()).object();
+        const QByteArray golden = ReadAll(VmafGoldenPath(name));
+        ASSERT_FALSE(golden.isEmpty());
+        const QJsonObject g = QJsonDocument::fromJson(golden).object();
         const QString ref = VmafClipPath(g["reference"].toObject()["file"].toString());
         const QString dis = VmafClipPath(g["distorted"].toObject()["file"].toString());
         const QString pixFmt = g["distorted"].toObject()["pix_fmt"].toString();
@@ -268,10 +242,7 @@ TEST(QualityMetricCalculator, ModelChoiceBySize)
     for (const auto& c : kCases) {
         // A one-byte raw file: with known parameters it is one frame whose missing samples are zero.
         const QString file = dir.filePath(QStringLiteral("%1x%2.yuv").arg(c.width).arg(c.height));
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("\x10", 1);
-        f.close();
+        ASSERT_TRUE(WriteAll(file, QByteArray("\x10", 1)));
         StreamParams params;
         params.valid = true;
         params.type = ZE_STREAM_TYPE_YUV;
@@ -360,16 +331,20 @@ TEST(QualityMetricCalculator, StartFailuresAndBitrate)
     // A raw file without known parameters: the callback's cancel comes back unchanged.
     QTemporaryDir dir;
     const QString raw = dir.filePath(QStringLiteral("x.yuv"));
-    QFile f(raw);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(1000, '\0'));
-    f.close();
+    ASSERT_TRUE(WriteAll(raw, QByteArray(1000, '\0')));
     const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
     EXPECT_EQ(calc.start(raw, nullptr, ref, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
     EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
     EXPECT_EQ(calc.start(ref, nullptr, dir.filePath(QStringLiteral("missing.y4m")), nullptr, 1, 0, 0, 0, 0,
                          kAllMetrics, &NoDialog),
               ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    // A reference whose type cannot be made out: the opened distorted decoder goes too.
+    const QString unknown = dir.filePath(QStringLiteral("x.bin"));
+    QFile::copy(raw, unknown);
+    EXPECT_EQ(calc.start(ref, nullptr, unknown, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    EXPECT_EQ(calc.getVmafColorFormatName(), QString());
     EXPECT_EQ(GetZeVideoQualityMetricName(static_cast<ZeVideoQualityMetric>(3)), QString());
 }
 

@@ -61,10 +61,7 @@ double Difference(double got, double want, bool relative)
 
 QJsonObject LoadGolden(QString const& name)
 {
-    QFile f(VmafGoldenPath(name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return QJsonDocument::fromJson(ReadAll(VmafGoldenPath(name))).object();
 }
 
 QStringList GoldenFiles()

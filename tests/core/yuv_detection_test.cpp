@@ -1,5 +1,6 @@
 // Guessing raw YUV parameters from file names, contents and standard sizes.
 #include "YUVParameters.h"
+#include "test_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,10 +19,8 @@ struct Detected
 
 YUVParameters Detect(QTemporaryDir const& dir, QString const& name, QByteArray const& contents)
 {
+    EXPECT_TRUE(WriteAll(dir.filePath(name), contents));
     QFile f(dir.filePath(name));
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(contents);
-    f.close();
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     YUVParameters p;
     p.detectResolution(&f);

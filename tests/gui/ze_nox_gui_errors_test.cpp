@@ -2,6 +2,8 @@
 #include "ze_nox_gui_errors.h"
 #include "ze_nox_gui_utils.h"
 
+#include "test_support.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,37 +12,6 @@
 
 using namespace ze::nox::gui;
 using ze::nox::core::ZeNoxCoreError;
-
-namespace {
-
-// Collects the toolkit's messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        sCurrent = this;
-        m_previous = qInstallMessageHandler(&MessageCapture::handler);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        sCurrent = nullptr;
-    }
-    QList<QPair<QtMsgType, QString>> messages;
-
-private:
-    static void handler(QtMsgType type, QMessageLogContext const&, QString const& text)
-    {
-        sCurrent->messages.append({type, text});
-    }
-    static MessageCapture* sCurrent;
-    QtMessageHandler m_previous = nullptr;
-};
-
-MessageCapture* MessageCapture::sCurrent = nullptr;
-
-} // namespace
 
 TEST(GuiErrors, Texts)
 {
@@ -104,11 +75,11 @@ TEST(GuiErrors, FromCoreErrorWarnsOnlyForUnmappedCodes)
         MessageCapture capture;
         EXPECT_EQ(ErrFromCoreError(static_cast<ZeNoxCoreError>(c.core)), c.gui) << c.core;
         if (c.warns) {
-            ASSERT_EQ(capture.messages.size(), 1) << c.core;
-            EXPECT_EQ(capture.messages[0].first, QtWarningMsg);
-            EXPECT_EQ(capture.messages[0].second, QStringLiteral("Unhandled core error %1").arg(c.core));
+            ASSERT_EQ(capture.entries().size(), 1) << c.core;
+            EXPECT_EQ(capture.entries()[0].type, QtWarningMsg);
+            EXPECT_EQ(capture.entries()[0].text, QStringLiteral("Unhandled core error %1").arg(c.core));
         } else {
-            EXPECT_TRUE(capture.messages.isEmpty()) << c.core;
+            EXPECT_TRUE(capture.entries().isEmpty()) << c.core;
         }
     }
 }
@@ -139,10 +110,8 @@ TEST(GuiUtils, FileMd5)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     auto write = [&](QString const& name, QByteArray const& data) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
-        return f.fileName();
+        EXPECT_TRUE(WriteAll(dir.filePath(name), data));
+        return dir.filePath(name);
     };
     // Published digests of RFC 1321: empty input, "abc", and a million "a" (read in many chunks).
     QString const empty = write(QStringLiteral("empty"), QByteArray());
