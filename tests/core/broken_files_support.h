@@ -38,8 +38,8 @@ inline void DropMessages(QtMsgType, QMessageLogContext const&, QString const&) {
 
 // The fixed answer of the raw-parameters question: the 33x17 4:2:0 8-bit planar seed clip.
 inline ZeNoxCoreError AnswerRaw(QString const&, int& width, int& height, int& bitDepth,
-                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int& frameSize,
-                                CropInfo& crop, bool)
+                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int&,
+                                int& frameSize, CropInfo& crop, bool)
 {
     width = 33;
     height = 17;
