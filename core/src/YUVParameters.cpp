@@ -348,22 +348,30 @@ bool YUVParameters::detectFromContents(QFile* file)
 
 bool YUVParameters::detectStandardSize(QFile* file)
 {
-    // Every standard size whose 4:2:0 frame (8 or 10 bits) divides the file is a candidate; the
-    // one whose rows and frames repeat best in the contents wins, table order breaking ties:
+    // Every standard size whose 4:2:0 frame divides the file is a candidate, as 8-bit bytes,
+    // as 10-bit words (never above 1023) and as P010 words (the lowest 6 bits clear). The one
+    // whose rows and frames repeat best in the contents wins, table order breaking ties:
     // neighbouring rows of a picture, and the first rows of consecutive frames, are alike.
     if (file == nullptr || m_fileSize <= 0 || !file->seek(0))
         return false;
     Data const head = ReadBytes(file, std::min<int64_t>(m_fileSize, 1 << 18));
-    auto sample = [](Data const& d, int64_t i, int bpv) -> double {
-        return bpv == 1 ? double(d.at(i)) : double(d.word(2 * i)) / 4.0;
+    enum Kind { Bytes8, Words10, P010, Kinds };
+    // Samples on an 8-bit scale; -1 for a value the kind cannot hold.
+    auto sample = [](Data const& d, int64_t i, int kind) -> double {
+        if (kind == Bytes8)
+            return double(d.at(i));
+        int64_t const w = d.word(2 * i);
+        if (kind == Words10)
+            return w > 1023 ? -1.0 : double(w) / 4.0;
+        return (w & 63) != 0 ? -1.0 : double(w) / 256.0;
     };
     double bestScore = 0;
     int best = -1;
-    int bestDepth = 8;
+    int bestKind = Bytes8;
     for (int row = 1; row <= 44; ++row) {
         Resolution const& res = standardResolutions[row];
-        for (int depth : {8, 10}) {
-            int const bpv = depth > 8 ? 2 : 1;
+        for (int kind = Bytes8; kind < Kinds; ++kind) {
+            int const bpv = kind == Bytes8 ? 1 : 2;
             int64_t const frame = frameBytes(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, res.width, res.height, bpv);
             if (frame <= 0 || m_fileSize < frame || m_fileSize % frame != 0)
                 continue;
@@ -371,13 +379,13 @@ bool YUVParameters::detectStandardSize(QFile* file)
             int64_t const n = std::min<int64_t>(4 * w, head.got / bpv - w);
             if (n <= 0)
                 continue;
-            bool fits = true; // 10-bit words never exceed 1023
+            bool fits = true;
             double rows = 0;
             for (int64_t i = 0; i < n && fits; ++i) {
-                if (bpv == 2 && (head.word(2 * i) > 1023 || head.word(2 * (i + w)) > 1023))
-                    fits = false;
-                double const d = sample(head, i, bpv) - sample(head, i + w, bpv);
-                rows += d * d;
+                double const a = sample(head, i, kind);
+                double const b = sample(head, i + w, kind);
+                fits = a >= 0 && b >= 0;
+                rows += (a - b) * (a - b);
             }
             if (!fits)
                 continue;
@@ -387,7 +395,7 @@ bool YUVParameters::detectStandardSize(QFile* file)
                 int64_t const m = next.got / bpv;
                 double frames = 0;
                 for (int64_t i = 0; i < m; ++i) {
-                    double const d = sample(head, i, bpv) - sample(next, i, bpv);
+                    double const d = sample(head, i, kind) - sample(next, i, kind);
                     frames += d * d;
                 }
                 if (m > 0)
@@ -395,17 +403,17 @@ bool YUVParameters::detectStandardSize(QFile* file)
             }
             if (best < 0 || score < bestScore) {
                 best = row;
-                bestDepth = depth;
+                bestKind = kind;
                 bestScore = score;
             }
         }
     }
     if (best < 0)
         return false;
-    setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, standardResolutions[best].width,
-                            standardResolutions[best].height);
-    if (bestDepth > 8)
-        setSampleDepth(bestDepth);
+    setDefaultPresetFormats(ImageInfo::IMG_420, bestKind == P010 ? YUVFile::FORMAT_SEMI_PLANAR : YUVFile::FORMAT_PLANAR,
+                            standardResolutions[best].width, standardResolutions[best].height);
+    if (bestKind != Bytes8)
+        setSampleDepth(10);
     return true;
 }
 

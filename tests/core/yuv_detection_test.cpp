@@ -139,6 +139,7 @@ TEST(YuvDetection, ClipContents)
         {"rd_guess_b.yuv", {352, 288, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}, 10},
         {"rd_guess_c.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}, 10},
         {"rd_guess_d.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 10}, 10},
+        {"rd_p010le.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 10}, 3},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.clip);

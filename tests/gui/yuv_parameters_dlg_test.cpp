@@ -13,12 +13,15 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -438,4 +441,115 @@ TEST_F(YuvDialog, PreviewAndDecoderShowTheSamePicture)
         EXPECT_EQ(previewDiffs, 0);
         EXPECT_EQ(decoderDiffs, 0);
     }
+}
+
+// Choices the decoder has no pixel format for are disabled with the reason as a tooltip, and
+// OK is disabled, the reason shown beside it, while the current combination has none.
+TEST_F(YuvDialog, ChoicesWithoutPixelFormatAreDisabled)
+{
+    QFile* f = file(QStringLiteral("choices.yuv"), Frames420(64, 48, 2, 16, 128, 128));
+    YUVParametersDialog dlg(nullptr, f, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+    auto item = [&](char const* box, int i) {
+        return qobject_cast<QStandardItemModel*>(child<QComboBox>(&dlg, box)->model())->item(i);
+    };
+    QPushButton* ok = child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok);
+    auto* problem = child<QLabel>(&dlg, "problemLabel");
+    for (int t : {0, 4}) {
+        EXPECT_FALSE(item("colorSpaceW", t)->isEnabled()) << t;
+        EXPECT_FALSE(item("colorSpaceW", t)->toolTip().isEmpty()) << t;
+    }
+    for (int t : {1, 2, 3})
+        EXPECT_TRUE(item("colorSpaceW", t)->isEnabled()) << t;
+    EXPECT_TRUE(ok->isEnabled());
+    EXPECT_TRUE(problem->text().isEmpty());
+
+    struct Step
+    {
+        char const* what;
+        std::function<void()> apply;
+        bool okEnabled;
+    };
+    auto activate = [&](char const* box, int i) {
+        return [&dlg, box, i] {
+            child<QComboBox>(&dlg, box)->setCurrentIndex(i);
+            QMetaObject::invokeMethod(child<QComboBox>(&dlg, box), "activated", Q_ARG(int, i));
+        };
+    };
+    std::vector<Step> const steps = {
+        {"4:4:4 planar", activate("colorSpaceW", 3), true},
+        {"4:4:4 semi-planar", activate("planeOrderW", 1), false},
+        {"4:2:0 planar", activate("colorSpaceW", 1), true},
+        {"12 bit", [&] { child<QSpinBox>(&dlg, "bitdepthW")->setValue(12); }, false},
+        {"10 bit", [&] { child<QSpinBox>(&dlg, "bitdepthW")->setValue(10); }, true},
+        {"10 bit in one byte", activate("bytePerValueW", 0), false},
+        {"10 bit in two bytes", activate("bytePerValueW", 1), true},
+        {"4:0:0", activate("colorSpaceW", 0), false},
+    };
+    for (Step const& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.apply();
+        EXPECT_EQ(ok->isEnabled(), s.okEnabled);
+        EXPECT_EQ(problem->text().isEmpty(), s.okEnabled);
+        EXPECT_EQ(ok->toolTip().isEmpty(), s.okEnabled);
+        if (std::string(s.what) == "4:4:4 planar") {
+            EXPECT_FALSE(item("planeOrderW", 1)->isEnabled());
+            EXPECT_FALSE(item("planeOrderW", 1)->toolTip().isEmpty());
+        }
+        if (std::string(s.what) == "10 bit")
+            EXPECT_FALSE(item("bytePerValueW", 0)->isEnabled());
+    }
+}
+
+// The crop boxes show the kept size after a size change; margins that leave no picture, stored
+// or after a size change, are dropped.
+TEST_F(YuvDialog, CropFollowsTheSize)
+{
+    QFile* f = file(QStringLiteral("cropsize.yuv"), Frames420(64, 64, 1, 16, 128, 128));
+    {
+        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{0, 0, 8, 8});
+        auto* height = child<QSpinBox>(&dlg, "cropHeight");
+        EXPECT_EQ(height->value(), 48);
+        Finish(child<QSpinBox>(&dlg, "heightLabel"), 40);
+        EXPECT_EQ(height->value(), 24);
+        EXPECT_EQ(dlg.m_crop.top, 8);
+        EXPECT_EQ(dlg.m_crop.bottom, 8);
+        Finish(child<QSpinBox>(&dlg, "heightLabel"), 16);
+        EXPECT_EQ(dlg.m_crop.top, 0);
+        EXPECT_EQ(dlg.m_crop.bottom, 0);
+        EXPECT_EQ(height->value(), 16);
+    }
+    struct Stored
+    {
+        char const* what;
+        CropInfo crop;
+        CropInfo want;
+    } const stored[] = {
+        {"leaves a width of 0", {32, 32, 8, 0}, {0, 0, 0, 0}},
+        {"leaves a height of 0", {8, 0, 40, 24}, {0, 0, 0, 0}},
+        {"negative margin", {-8, 0, 8, 0}, {0, 0, 0, 0}},
+        {"leaves a picture", {8, 16, 8, 8}, {8, 16, 8, 8}},
+    };
+    for (Stored const& s : stored) {
+        SCOPED_TRACE(s.what);
+        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, s.crop);
+        EXPECT_EQ(dlg.m_crop.left, s.want.left);
+        EXPECT_EQ(dlg.m_crop.right, s.want.right);
+        EXPECT_EQ(dlg.m_crop.top, s.want.top);
+        EXPECT_EQ(dlg.m_crop.bottom, s.want.bottom);
+        EXPECT_EQ(child<QSpinBox>(&dlg, "cropWidth")->value(), 64 - s.want.left - s.want.right);
+    }
+}
+
+// The whole dialog, buttons included, fits a 1366 x 768 screen with room for a title bar.
+TEST_F(YuvDialog, FitsASmallScreen)
+{
+    QFile* f = file(QStringLiteral("screen.yuv"), Frames420(64, 48, 1, 16, 128, 128));
+    YUVParametersDialog dlg(nullptr, f, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+    dlg.adjustSize();
+    EXPECT_LE(dlg.width(), 1366);
+    EXPECT_LE(dlg.height(), 768 - 60);
+    QPushButton* ok = child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok);
+    QPoint const corner = ok->mapTo(&dlg, QPoint(ok->width(), ok->height()));
+    EXPECT_LE(corner.y(), dlg.height());
+    EXPECT_LE(corner.x(), dlg.width());
 }
