@@ -26,6 +26,7 @@ struct StreamParams
     AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
     int frames = 0;     // frames of the whole stream
     CropInfo crop;      // zero except for raw YUV
+    int chromaOrder = 0; // raw YUV: 1 when the file stores V before U (YV12, NV21)
 };
 
 // Asks the GUI for the raw parameters of a raw YUV file. Answers 0, 6 (file not openable) or 9

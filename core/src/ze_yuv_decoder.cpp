@@ -160,6 +160,7 @@ StreamParams ZeYuvDecoder::params() const
     p.pixFmt = pixelFormat();
     p.frames = getOriginalFrameCount();
     p.crop = m_cropInfo;
+    p.chromaOrder = m_chromaOrder;
     return p;
 }
 
@@ -464,7 +465,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
         m_planeOrder = order;
         m_frameSize = static_cast<int>(frameSize);
         m_cropInfo = params->crop;
-        m_chromaOrder = 0;
+        m_chromaOrder = params->chromaOrder == 1 ? 1 : 0;
         setReader();
         m_pixelFormat = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
     } else {

@@ -678,6 +678,15 @@ TEST(YuvDecoder, ChromaOrderVuSwapsThePlanesAfterReading)
                 ASSERT_EQ(uv.getFrame(n, b), ZE_NOX_CORE_OK);
                 EXPECT_EQ(PictureMd5(a.avFrame()), PictureMd5(b.avFrame()));
             }
+            // The decoder's record reopens the file V first: what is measured is what is shown.
+            StreamParams const record = vu.params();
+            EXPECT_EQ(record.chromaOrder, 1);
+            ZeYuvDecoder again;
+            ASSERT_EQ(again.openFile(TestMediaPath(p.vu), &record), ZE_NOX_CORE_OK);
+            ASSERT_EQ(again.getFrame(2, a), ZE_NOX_CORE_OK);
+            ASSERT_EQ(uv.getFrame(2, b), ZE_NOX_CORE_OK);
+            EXPECT_EQ(PictureMd5(a.avFrame()), PictureMd5(b.avFrame()));
+            EXPECT_EQ(uv.params().chromaOrder, 0);
             // Read U first, the same file gives another picture.
             ZeYuvDecoder plain;
             plain.setRequiredYuvParams(176, 144, 8, ImageInfo::IMG_420, p.layout, frameSize, crop, 0);

@@ -495,8 +495,9 @@ TEST_F(YuvDialog, ChoicesWithoutPixelFormatAreDisabled)
             EXPECT_FALSE(item("planeOrderW", 1)->isEnabled());
             EXPECT_FALSE(item("planeOrderW", 1)->toolTip().isEmpty());
         }
-        if (std::string(s.what) == "10 bit")
+        if (std::string(s.what) == "10 bit") {
             EXPECT_FALSE(item("bytePerValueW", 0)->isEnabled());
+        }
     }
 }
 
