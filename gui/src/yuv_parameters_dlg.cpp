@@ -473,6 +473,8 @@ void YUVParametersDialog::updateChoices()
         why = QStringLiteral("%1-bit samples take %2 per value.")
                   .arg(m_bitDepth)
                   .arg(m_bitDepth > 8 ? QStringLiteral("two bytes") : QStringLiteral("one byte"));
+    else if (m_frameCount < 1)
+        why = QStringLiteral("The file holds no whole frame of this size.");
     QPushButton* ok = ui->buttonBox->button(QDialogButtonBox::Ok);
     if (ok != nullptr) {
         ok->setEnabled(why.isEmpty());
@@ -586,6 +588,7 @@ void YUVParametersDialog::colorSpaceChanged(int type)
     m_crop.right = CeilMultiple(m_crop.right, m_cropStepH);
     m_crop.top = CeilMultiple(m_crop.top, m_cropStepV);
     m_crop.bottom = CeilMultiple(m_crop.bottom, m_cropStepV);
+    fitCropToSize();
     updateCropControls();
     if (before.left != m_crop.left || before.right != m_crop.right || before.top != m_crop.top
         || before.bottom != m_crop.bottom) {

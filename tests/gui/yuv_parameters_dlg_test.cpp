@@ -484,6 +484,8 @@ TEST_F(YuvDialog, ChoicesWithoutPixelFormatAreDisabled)
         {"10 bit in one byte", activate("bytePerValueW", 0), false},
         {"10 bit in two bytes", activate("bytePerValueW", 1), true},
         {"4:0:0", activate("colorSpaceW", 0), false},
+        {"4:2:0 8 bit", activate("colorSpaceW", 1), true},
+        {"a frame larger than the file", [&] { Finish(child<QSpinBox>(&dlg, "heightLabel"), 480); }, false},
     };
     for (Step const& s : steps) {
         SCOPED_TRACE(s.what);
