@@ -26,14 +26,16 @@ struct StreamParams
     AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
     int frames = 0;     // frames of the whole stream
     CropInfo crop;      // zero except for raw YUV
+    int chromaOrder = 0; // raw YUV: 1 when the file stores V before U (YV12, NV21)
 };
 
 // Asks the GUI for the raw parameters of a raw YUV file. Answers 0, 6 (file not openable) or 9
-// (cancelled). May show a modal dialog: called on the GUI thread only.
+// (cancelled). chromaOrder: 0 U before V, 1 V before U. May show a modal dialog: called on the
+// GUI thread only.
 typedef ZeNoxCoreError (*YuvRequiredParamsCallbackFn)(QString const& fileName, int& width, int& height,
                                                       int& bitDepth, ImageInfo::IMG_TYPE& chromaFormat,
-                                                      YUVFile::Formats& planeOrder, int& frameSize,
-                                                      CropInfo& crop, bool forceDialog);
+                                                      YUVFile::Formats& planeOrder, int& chromaOrder,
+                                                      int& frameSize, CropInfo& crop, bool forceDialog);
 
 // The abstract stream decoder. A decoder is used by one thread at a time.
 // Frame numbers of the navigation calls count from the effective first frame of the range.

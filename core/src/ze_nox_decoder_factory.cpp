@@ -6,6 +6,7 @@
 #include "ze_vvc_decoder.h"
 #include "ze_yuv_decoder.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 #include <memory>
@@ -30,7 +31,8 @@ ZeNoxDecoder* NewDecoder(ZeStreamType type, QObject* parent)
 }
 
 // Asks the callback for a raw YUV file's parameters and opens the decoder again with them.
-// Returns the callback's answer when it is not 0, else the result of the second open.
+// Returns the callback's answer when it is not 0, else the result of the second open: the
+// decoder's own code, so that the caller can say why the parameters did not open the file.
 ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
                                YuvRequiredParamsCallbackFn callback, bool forceDialog)
 {
@@ -38,16 +40,31 @@ ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
     int height = 0;
     int bitDepth = 0;
     int frameSize = 0;
+    int chromaOrder = 0;
     ImageInfo::IMG_TYPE chromaFormat = ImageInfo::IMG_420;
     YUVFile::Formats planeOrder = YUVFile::FORMAT_PLANAR;
     CropInfo crop;
-    const ZeNoxCoreError answer =
-        callback(fileName, width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop, forceDialog);
+    const ZeNoxCoreError answer = callback(fileName, width, height, bitDepth, chromaFormat, planeOrder, chromaOrder,
+                                           frameSize, crop, forceDialog);
     if (answer != ZE_NOX_CORE_OK)
         return answer;
-    yuv->setRequiredYuvParams(width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop);
-    return yuv->openFile(fileName, nullptr) == ZE_NOX_CORE_OK ? ZE_NOX_CORE_OK
-                                                             : ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
+    yuv->setRequiredYuvParams(width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop, chromaOrder);
+    ZeNoxCoreError result = yuv->openFile(fileName, nullptr);
+    // Answers without a frame size leave the decoder asking again: they are unusable parameters.
+    if (result == ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED)
+        result = ZE_NOX_CORE_INVALID_PARAMETERS;
+    if (result != ZE_NOX_CORE_OK) {
+        yuv->closeFile();
+        qWarning().noquote() << QStringLiteral("Raw YUV file %1 (%2x%3, %4 bit, chroma format %5, layout %6):")
+                                    .arg(fileName)
+                                    .arg(width)
+                                    .arg(height)
+                                    .arg(bitDepth)
+                                    .arg(static_cast<int>(chromaFormat))
+                                    .arg(static_cast<int>(planeOrder))
+                             << ErrToString(result);
+    }
+    return result;
 }
 
 // The decoder into *decoder, or 3 when it cannot be made.

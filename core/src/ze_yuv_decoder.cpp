@@ -151,6 +151,7 @@ StreamParams ZeYuvDecoder::params() const
     p.pixFmt = pixelFormat();
     p.frames = getOriginalFrameCount();
     p.crop = m_cropInfo;
+    p.chromaOrder = m_chromaOrder;
     return p;
 }
 
@@ -211,6 +212,42 @@ bool ZeYuvDecoder::getZeParamsFromAvPixFmt(AVPixelFormat pixFmt, int& bitDepth, 
     return false;
 }
 
+AVPixelFormat ZeYuvDecoder::pixelFormatOf(int bitDepth, ImageInfo::IMG_TYPE chromaFormat, YUVFile::Formats planeOrder,
+                                          QString* why)
+{
+    auto none = [why](QString const& text) {
+        if (why)
+            *why = text;
+        return AV_PIX_FMT_NONE;
+    };
+    if (planeOrder != YUVFile::FORMAT_PLANAR && planeOrder != YUVFile::FORMAT_SEMI_PLANAR)
+        return none(QStringLiteral("Only planar and semi-planar layouts can be decoded."));
+    if (bitDepth != 8 && bitDepth != 10)
+        return none(QStringLiteral("Only 8-bit and 10-bit samples can be decoded."));
+    bool const deep = bitDepth == 10;
+    if (planeOrder == YUVFile::FORMAT_PLANAR) {
+        switch (chromaFormat) {
+        case ImageInfo::IMG_420: return deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+        case ImageInfo::IMG_422: return deep ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV422P;
+        case ImageInfo::IMG_444: return deep ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV444P;
+        default: break;
+        }
+    } else if (chromaFormat == ImageInfo::IMG_420) {
+        return deep ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
+    } else if (chromaFormat == ImageInfo::IMG_422 && !deep) {
+        return AV_PIX_FMT_YUYV422;
+    }
+    static char const* const kNames[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4", "4:4:0"};
+    QString const name = chromaFormat >= ImageInfo::IMG_400 && chromaFormat <= ImageInfo::IMG_440
+                             ? QString::fromLatin1(kNames[chromaFormat])
+                             : QStringLiteral("This chroma format");
+    if (chromaFormat == ImageInfo::IMG_400 || chromaFormat == ImageInfo::IMG_440
+        || (chromaFormat != ImageInfo::IMG_420 && chromaFormat != ImageInfo::IMG_422
+            && chromaFormat != ImageInfo::IMG_444))
+        return none(QStringLiteral("%1 has no pixel format the decoder hands out.").arg(name));
+    return none(QStringLiteral("%1 %2-bit has no semi-planar pixel format.").arg(name).arg(bitDepth));
+}
+
 AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
                                                     YUVFile::Formats planeOrder) const
 {
@@ -222,20 +259,7 @@ AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG
         qWarning().noquote() << QStringLiteral("Invalid bit depth %1").arg(bitDepth);
         return AV_PIX_FMT_NONE;
     }
-    bool const deep = bitDepth == 10;
-    AVPixelFormat fmt = AV_PIX_FMT_NONE;
-    if (planeOrder == YUVFile::FORMAT_PLANAR) {
-        switch (chromaFormat) {
-        case ImageInfo::IMG_420: fmt = deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P; break;
-        case ImageInfo::IMG_422: fmt = deep ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV422P; break;
-        case ImageInfo::IMG_444: fmt = deep ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV444P; break;
-        default: break;
-        }
-    } else if (chromaFormat == ImageInfo::IMG_420) {
-        fmt = deep ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
-    } else if (chromaFormat == ImageInfo::IMG_422 && !deep) {
-        fmt = AV_PIX_FMT_YUYV422;
-    }
+    AVPixelFormat const fmt = pixelFormatOf(bitDepth, chromaFormat, planeOrder);
     if (fmt == AV_PIX_FMT_NONE)
         qWarning().noquote() << QStringLiteral("Unknown combination of bit depth=%1, image type=%2 and plane order=%3")
                                     .arg(bitDepth)
@@ -245,7 +269,8 @@ AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG
 }
 
 int ZeYuvDecoder::setRequiredYuvParams(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
-                                       YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop)
+                                       YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop,
+                                       int chromaOrder)
 {
     m_width = width;
     m_height = height;
@@ -254,6 +279,7 @@ int ZeYuvDecoder::setRequiredYuvParams(int width, int height, int bitDepth, Imag
     m_planeOrder = planeOrder;
     m_frameSize = frameSize;
     m_cropInfo = crop;
+    m_chromaOrder = chromaOrder == 1 ? 1 : 0;
     m_paramsFromY4M = false;
     setReader();
     m_pixFmt = getAvPixFmtFromZeParams(bitDepth, chromaFormat, planeOrder);
@@ -382,6 +408,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
             m_planeOrder = YUVFile::FORMAT_PLANAR;
             m_frameSize = y4m.frameSize;
             m_cropInfo = CropInfo{};
+            m_chromaOrder = 0;
             m_paramsFromY4M = true;
             m_frameOffsets = y4m.offsets;
             m_frameCount = m_frameOffsets.size();
@@ -417,6 +444,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
         m_planeOrder = order;
         m_frameSize = static_cast<int>(frameSize);
         m_cropInfo = params->crop;
+        m_chromaOrder = params->chromaOrder == 1 ? 1 : 0;
         setReader();
         m_pixFmt = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
     } else {
@@ -490,6 +518,12 @@ bool ZeYuvDecoder::readFrameAt(qint64 absolute, ImageType<short>& picture)
     g.chromaBitDepth = m_bitDepth;
     g.type = m_yuvFile.m_imgType;
     m_yuvFile.readData(picture, m_frameData, 0, g);
+    // A file storing V before U: the planes change places, so the picture is always U, V.
+    if (m_chromaOrder == 1 && (m_planeOrder == YUVFile::FORMAT_PLANAR || m_planeOrder == YUVFile::FORMAT_SEMI_PLANAR)
+        && picture.m_planes[1].data != nullptr && picture.m_planes[2].data != nullptr) {
+        std::lock_guard<std::mutex> lock(picture.m_mutex);
+        std::swap(picture.m_planes[1], picture.m_planes[2]);
+    }
     return true;
 }
 

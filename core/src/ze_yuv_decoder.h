@@ -40,8 +40,12 @@ public:
 
     // Stores the raw parameters unchanged for the next open and returns the pixel format of the
     // combination (AV_PIX_FMT_NONE, with a warning, when there is none). They are checked by openFile.
+    // `chromaOrder` 1: the file stores V before U (YV12, NV21); the planes are swapped after reading.
     int setRequiredYuvParams(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
-                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop);
+                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop,
+                             int chromaOrder = 0);
+    // 0 U before V, 1 V before U.
+    int chromaOrder() const { return m_chromaOrder; }
 
     // Copies the visible part of `picture` into `frame` in `pixelFormat`.
     ZeNoxCoreError convertImageToFrame(ImageType<short> const& picture, Frame& frame, AVPixelFormat pixelFormat) const;
@@ -57,6 +61,10 @@ public:
     // Pixel format of a combination of raw parameters; AV_PIX_FMT_NONE with a warning when there is none.
     AVPixelFormat getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
                                           YUVFile::Formats planeOrder) const;
+    // The same table without warnings, for callers that only ask whether a combination can be read.
+    // `why`, when given, receives the reason for AV_PIX_FMT_NONE.
+    static AVPixelFormat pixelFormatOf(int bitDepth, ImageInfo::IMG_TYPE chromaFormat, YUVFile::Formats planeOrder,
+                                       QString* why = nullptr);
     bool openSrcFile(QString const& fileName);
     void closeSrcFile();
 
@@ -93,6 +101,7 @@ private:
     YUVFile::Formats m_planeOrder = YUVFile::FORMAT_PLANAR;
     int m_frameSize = 0;
     CropInfo m_cropInfo;
+    int m_chromaOrder = 0;
     // The raw parameters came from a YUV4MPEG2 header: a later open examines its file again.
     bool m_paramsFromY4M = false;
     ImageType<short> m_image;

@@ -110,8 +110,8 @@ void ZeNoxGuiApp::openDocumentation() const
 
 ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& fileName, int& width, int& height,
                                                                 int& bitDepth, ImageInfo::IMG_TYPE& imgType,
-                                                                YUVFile::Formats& planeOrder, int& frameSize,
-                                                                CropInfo& crop, bool forceDialog)
+                                                                YUVFile::Formats& planeOrder, int& chromaOrder,
+                                                                int& frameSize, CropInfo& crop, bool forceDialog)
 {
     using namespace ze::nox::core;
     width = 0;
@@ -119,6 +119,7 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     bitDepth = 0;
     imgType = ImageInfo::IMG_420;
     planeOrder = YUVFile::FORMAT_PLANAR;
+    chromaOrder = 0;
     frameSize = 0;
     crop = CropInfo{};
 
@@ -128,7 +129,8 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     ZeNoxGuiSettings* const settings = app->settings();
 
     bool const complete =
-        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop,
+                                            &chromaOrder);
     if (!forceDialog && complete && width > 0 && height > 0 && bitDepth > 0)
         return ZE_NOX_CORE_OK;
 
@@ -136,7 +138,7 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     if (!file.open(QIODevice::ReadOnly))
         return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
 
-    YUVParametersDialog dlg(nullptr, &file, width, height, bitDepth, imgType, planeOrder, crop);
+    YUVParametersDialog dlg(nullptr, &file, width, height, bitDepth, imgType, planeOrder, crop, chromaOrder);
     if (dlg.exec() != QDialog::Accepted)
         return ZE_NOX_CORE_CANCELED;
 
@@ -145,11 +147,13 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     bitDepth = dlg.m_bitDepth;
     imgType = dlg.m_colorFormat;
     planeOrder = dlg.m_format;
+    chromaOrder = dlg.m_chromaOrder;
     // The dialog counts in 64 bits; a size the int cannot hold reads as none, which the decoder
     // refuses, rather than as a wrapped number.
     frameSize = (dlg.m_frameSize > 0 && dlg.m_frameSize <= INT_MAX) ? static_cast<int>(dlg.m_frameSize) : 0;
     crop = dlg.m_crop;
-    settings->saveYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+    settings->saveYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop,
+                                         chromaOrder);
     return ZE_NOX_CORE_OK;
 }
 

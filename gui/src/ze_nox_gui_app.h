@@ -41,8 +41,8 @@ public:
     // Answers 0, 6 (file not openable) or 9 (cancelled). GUI thread, while the object exists.
     static ze::nox::core::ZeNoxCoreError GetYuvRequiredParams(QString const& fileName, int& width, int& height,
                                                               int& bitDepth, ImageInfo::IMG_TYPE& imgType,
-                                                              YUVFile::Formats& planeOrder, int& frameSize,
-                                                              CropInfo& crop, bool forceDialog);
+                                                              YUVFile::Formats& planeOrder, int& chromaOrder,
+                                                              int& frameSize, CropInfo& crop, bool forceDialog);
 
 private:
     ZeNoxGuiSettings* m_settings = nullptr;

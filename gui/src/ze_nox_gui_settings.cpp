@@ -300,7 +300,7 @@ QString ZeNoxGuiSettings::yuvFileParamsGroup(QString const& fileName)
 
 bool ZeNoxGuiSettings::getYuvFileSavedParameters(QString const& fileName, int& width, int& height, int& bitDepth,
                                                  ImageInfo::IMG_TYPE& imgType, YUVFile::Formats& planeOrder,
-                                                 int& frameSize, CropInfo& crop) const
+                                                 int& frameSize, CropInfo& crop, int* chromaOrder) const
 {
     QString const group = yuvFileParamsGroup(fileName) + QLatin1Char('/');
     // Each output is written as soon as its key is read, so an incomplete record still pre-fills
@@ -316,6 +316,10 @@ bool ZeNoxGuiSettings::getYuvFileSavedParameters(QString const& fileName, int& w
         write(v);
         return true;
     };
+    if (chromaOrder) {
+        QString const key = group + QStringLiteral("chromaOrder");
+        *chromaOrder = m_settings.value(key, 0).toInt() == 1 ? 1 : 0;
+    }
     auto any = [](int) { return true; };
     auto chroma = [](int v) { return v >= ImageInfo::IMG_400 && v <= ImageInfo::IMG_RGBA; };
     auto layout = [](int v) { return v >= YUVFile::FORMAT_PLANAR && v <= YUVFile::FORMAT_P010; };
@@ -339,7 +343,7 @@ bool ZeNoxGuiSettings::getYuvFileSavedParameters(QString const& fileName, int& w
 
 void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int width, int height, int bitDepth,
                                                   ImageInfo::IMG_TYPE imgType, YUVFile::Formats planeOrder,
-                                                  int frameSize, CropInfo const& crop)
+                                                  int frameSize, CropInfo const& crop, int chromaOrder)
 {
     QString const group = yuvFileParamsGroup(fileName);
     m_settings.beginGroup(group);
@@ -349,6 +353,7 @@ void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int w
     m_settings.setValue(QStringLiteral("imgType"), static_cast<int>(imgType));
     m_settings.setValue(QStringLiteral("planeOrder"), static_cast<int>(planeOrder));
     m_settings.setValue(QStringLiteral("frameSize"), frameSize);
+    m_settings.setValue(QStringLiteral("chromaOrder"), chromaOrder == 1 ? 1 : 0);
     m_settings.endGroup();
     m_settings.beginGroup(group + QStringLiteral("/crop"));
     m_settings.setValue(QStringLiteral("left"), crop.left);

@@ -443,6 +443,8 @@ QJsonObject ZeNoxSourceFile::writeStreamParamsToJson(StreamParams const& params)
         crop[QStringLiteral("bottom")] = c.bottom;
         json[QStringLiteral("crop")] = crop;
     }
+    if (params.chromaOrder == 1)
+        json[QStringLiteral("chromaOrder")] = 1;
     return json;
 }
 
@@ -463,6 +465,7 @@ StreamParams ZeNoxSourceFile::readStreamParamsFromJson(QJsonObject const& json) 
         p.crop.top = JsonInt(crop.value(QStringLiteral("top")), 0);
         p.crop.bottom = JsonInt(crop.value(QStringLiteral("bottom")), 0);
     }
+    p.chromaOrder = JsonInt(json.value(QStringLiteral("chromaOrder")), 0) == 1 ? 1 : 0;
     return p;
 }
 

@@ -36,8 +36,8 @@ using Bytes = std::vector<uint8_t>;
 
 // The fixed answer of the raw-parameters question: the 33x17 4:2:0 8-bit planar seed clip.
 inline ZeNoxCoreError AnswerRaw(QString const&, int& width, int& height, int& bitDepth,
-                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int& frameSize,
-                                CropInfo& crop, bool)
+                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int&,
+                                int& frameSize, CropInfo& crop, bool)
 {
     width = 33;
     height = 17;

@@ -30,7 +30,7 @@ using namespace ze::nox::core;
 
 namespace {
 
-ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&,
+ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&, int&,
                         CropInfo&, bool)
 {
     return ZE_NOX_CORE_CANCELED;

@@ -568,3 +568,55 @@ TEST(YuvDecoder, PixelFormatOfRawParametersWarnsWhenThereIsNone)
             EXPECT_TRUE(capture.messages().isEmpty());
     }
 }
+
+// Files storing V before U (NV21, YV12) decode, with chroma order 1, to the frames of the same
+// samples stored U first, in any order of reading and with a crop.
+TEST(YuvDecoder, ChromaOrderVuSwapsThePlanesAfterReading)
+{
+    struct Pair
+    {
+        char const* vu;
+        char const* uv;
+        YUVFile::Formats layout;
+    } const pairs[] = {
+        {"rd_nv21.yuv", "rd_nv12.yuv", YUVFile::FORMAT_SEMI_PLANAR},
+        {"rd_yv12.yuv", "rd_yuv420p.yuv", YUVFile::FORMAT_PLANAR},
+    };
+    int const frameSize = 176 * 144 * 3 / 2;
+    for (CropInfo const crop : {CropInfo{}, CropInfo{8, 8, 8, 8}}) {
+        for (Pair const& p : pairs) {
+            SCOPED_TRACE(p.vu);
+            SCOPED_TRACE(crop.left);
+            ZeYuvDecoder vu, uv;
+            vu.setRequiredYuvParams(176, 144, 8, ImageInfo::IMG_420, p.layout, frameSize, crop, 1);
+            uv.setRequiredYuvParams(176, 144, 8, ImageInfo::IMG_420, p.layout, frameSize, crop, 0);
+            ASSERT_EQ(vu.openFile(TestMediaPath(p.vu), nullptr), ZE_NOX_CORE_OK);
+            ASSERT_EQ(uv.openFile(TestMediaPath(p.uv), nullptr), ZE_NOX_CORE_OK);
+            EXPECT_EQ(vu.chromaOrder(), 1);
+            EXPECT_EQ(vu.pixelFormat(), uv.pixelFormat());
+            Frame a, b;
+            for (int n : {0, 1, 2, 1, 0, 0}) {
+                SCOPED_TRACE(n);
+                ASSERT_EQ(vu.getFrame(n, a), ZE_NOX_CORE_OK);
+                ASSERT_EQ(uv.getFrame(n, b), ZE_NOX_CORE_OK);
+                EXPECT_EQ(PictureMd5(a.avFrame()), PictureMd5(b.avFrame()));
+            }
+            // The decoder's record reopens the file V first: what is measured is what is shown.
+            StreamParams const record = vu.params();
+            EXPECT_EQ(record.chromaOrder, 1);
+            ZeYuvDecoder again;
+            ASSERT_EQ(again.openFile(TestMediaPath(p.vu), &record), ZE_NOX_CORE_OK);
+            ASSERT_EQ(again.getFrame(2, a), ZE_NOX_CORE_OK);
+            ASSERT_EQ(uv.getFrame(2, b), ZE_NOX_CORE_OK);
+            EXPECT_EQ(PictureMd5(a.avFrame()), PictureMd5(b.avFrame()));
+            EXPECT_EQ(uv.params().chromaOrder, 0);
+            // Read U first, the same file gives another picture.
+            ZeYuvDecoder plain;
+            plain.setRequiredYuvParams(176, 144, 8, ImageInfo::IMG_420, p.layout, frameSize, crop, 0);
+            ASSERT_EQ(plain.openFile(TestMediaPath(p.vu), nullptr), ZE_NOX_CORE_OK);
+            ASSERT_EQ(plain.getFrame(0, a), ZE_NOX_CORE_OK);
+            ASSERT_EQ(uv.getFrame(0, b), ZE_NOX_CORE_OK);
+            EXPECT_NE(PictureMd5(a.avFrame()), PictureMd5(b.avFrame()));
+        }
+    }
+}
