@@ -1,6 +1,7 @@
 #include "ze_metrics_view.h"
 
 #include "ui_ze_metrics_view.h"
+#include "ze_bd_rate.h"
 #include "ze_metric_curve.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
@@ -33,114 +34,17 @@ namespace {
 constexpr int kMetrics = 3;
 constexpr int kComponents = 4;
 
-using Matrix = std::vector<std::vector<double>>;
-
-Matrix Multiply(Matrix const& a, Matrix const& b)
+// The RD points of a curve, in its stored order.
+std::vector<ZeRdPoint> PointsOf(RdMetricCurve const& curve)
 {
-    size_t const rows = a.size();
-    size_t const inner = b.size();
-    size_t const cols = inner ? b[0].size() : 0;
-    Matrix out(rows, std::vector<double>(cols, 0.0));
-    for (size_t i = 0; i < rows; ++i)
-        for (size_t k = 0; k < inner; ++k)
-            for (size_t j = 0; j < cols; ++j)
-                out[i][j] += a[i][k] * b[k][j];
-    return out;
-}
-
-Matrix Transpose(Matrix const& a)
-{
-    size_t const rows = a.size();
-    size_t const cols = rows ? a[0].size() : 0;
-    Matrix out(cols, std::vector<double>(rows, 0.0));
-    for (size_t i = 0; i < rows; ++i)
-        for (size_t j = 0; j < cols; ++j)
-            out[j][i] = a[i][j];
-    return out;
-}
-
-// Gauss-Jordan elimination on [A | I], row by row, without row exchanges.
-Matrix Invert(Matrix const& a)
-{
-    size_t const n = a.size();
-    Matrix m(n, std::vector<double>(2 * n, 0.0));
-    for (size_t i = 0; i < n; ++i) {
-        for (size_t j = 0; j < n; ++j)
-            m[i][j] = a[i][j];
-        m[i][n + i] = 1.0;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        double const pivot = m[i][i];
-        for (size_t j = 0; j < 2 * n; ++j)
-            m[i][j] /= pivot;
-        for (size_t r = 0; r < n; ++r) {
-            if (r == i)
-                continue;
-            double const f = m[r][i];
-            for (size_t j = 0; j < 2 * n; ++j)
-                m[r][j] -= f * m[i][j];
-        }
-    }
-    Matrix out(n, std::vector<double>(n, 0.0));
-    for (size_t i = 0; i < n; ++i)
-        for (size_t j = 0; j < n; ++j)
-            out[i][j] = m[i][n + j];
-    return out;
-}
-
-// Least-squares polynomial of the given order; coefficients constant term first.
-std::vector<double> PolyFit(std::vector<double> const& x, std::vector<double> const& y, int order)
-{
-    size_t const n = x.size();
-    Matrix v(n, std::vector<double>(order + 1, 1.0));
-    for (size_t i = 0; i < n; ++i)
-        for (int k = 1; k <= order; ++k)
-            v[i][k] = v[i][k - 1] * x[i];
-    Matrix ycol(n, std::vector<double>(1, 0.0));
-    for (size_t i = 0; i < n; ++i)
-        ycol[i][0] = y[i];
-    Matrix m;
-    if (n == static_cast<size_t>(order + 1)) {
-        m = Invert(v);
-    } else {
-        Matrix const vt = Transpose(v);
-        m = Multiply(Invert(Multiply(vt, v)), vt);
-    }
-    Matrix const c = Multiply(m, ycol);
-    std::vector<double> out;
-    for (auto const& row : c)
-        out.push_back(row[0]);
-    return out;
-}
-
-// Antiderivative with integration constant 0.
-std::vector<double> PolyInt(std::vector<double> const& c)
-{
-    std::vector<double> out(c.size() + 1, 0.0);
-    for (size_t k = 0; k < c.size(); ++k)
-        out[k + 1] = c[k] / static_cast<double>(k + 1);
-    return out;
-}
-
-double PolyVal(std::vector<double> const& c, double x)
-{
-    double sum = 0.0;
-    double power = 1.0;
-    for (double coeff : c) {
-        sum += coeff * power;
-        power *= x;
-    }
-    return sum;
-}
-
-double MinOf(std::vector<double> const& v)
-{
-    return *std::min_element(v.begin(), v.end());
-}
-
-double MaxOf(std::vector<double> const& v)
-{
-    return *std::max_element(v.begin(), v.end());
+    QVector<double> const& x = curve.xValues();
+    QVector<double> const& y = curve.yValues();
+    std::vector<ZeRdPoint> points;
+    int const n = std::min(x.size(), y.size());
+    points.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        points.push_back({x[i], y[i]});
+    return points;
 }
 
 QString MetricName(int m)
@@ -386,50 +290,7 @@ QString ZeMetricsView::canonicalPath(QString const& name)
 
 double ZeMetricsView::calcBdRate(RdMetricCurve const& anchor, RdMetricCurve const& compared) const
 {
-    QVector<double> const ax = anchor.xValues();
-    QVector<double> const ay = anchor.yValues();
-    QVector<double> const cx = compared.xValues();
-    QVector<double> const cy = compared.yValues();
-    int const n = ax.size();
-    if (ay.size() != n || cx.size() != cy.size() || cx.size() != n)
-        return 0.0;
-
-    double const kNoValue = std::numeric_limits<double>::quiet_NaN();
-    // A line needs two distinct quality values and positive bit rates; without them the fit's
-    // matrix is singular or the logarithm is not finite, and no BD rate exists.
-    if (n < 2)
-        return kNoValue;
-    std::vector<double> x[2];
-    std::vector<double> y[2];
-    QVector<double> const* rates[2] = {&ax, &cx};
-    QVector<double> const* values[2] = {&ay, &cy};
-    for (int k = 0; k < 2; ++k) {
-        for (int i = 0; i < n; ++i) {
-            double const rate = (*rates[k])[i];
-            double const value = (*values[k])[i];
-            if (!(rate > 0.0) || !std::isfinite(rate) || !std::isfinite(value))
-                return kNoValue;
-            x[k].push_back(value);
-            y[k].push_back(std::log(rate));
-        }
-        if (MinOf(x[k]) == MaxOf(x[k]))
-            return kNoValue;
-    }
-
-    std::vector<double> const fitAnchor = PolyFit(x[0], y[0], 1);
-    std::vector<double> const fitCompared = PolyFit(x[1], y[1], 1);
-    double const lo = std::max(MinOf(x[0]), MinOf(x[1]));
-    double const hi = std::min(MaxOf(x[0]), MaxOf(x[1]));
-    // Curves that share no quality interval (or only a single value) have nothing to compare.
-    if (!(hi > lo))
-        return kNoValue;
-
-    std::vector<double> const intAnchor = PolyInt(fitAnchor);
-    std::vector<double> const intCompared = PolyInt(fitCompared);
-    double const iAnchor = PolyVal(intAnchor, hi) - PolyVal(intAnchor, lo);
-    double const iCompared = PolyVal(intCompared, hi) - PolyVal(intCompared, lo);
-    double const result = (iCompared - iAnchor) / (hi - lo) * 100.0;
-    return std::isfinite(result) ? result : kNoValue;
+    return CalcBdRate(PointsOf(anchor), PointsOf(compared));
 }
 
 ZeMetricsView::BdRateValues ZeMetricsView::calcBdRate(RdPlotCurve const& anchor, RdPlotCurve const& compared) const
@@ -441,7 +302,7 @@ ZeMetricsView::BdRateValues ZeMetricsView::calcBdRate(RdPlotCurve const& anchor,
             auto const component = static_cast<Component>(c);
             RdMetricCurve const* a = anchor.metricCurve(metric, component);
             RdMetricCurve const* b = compared.metricCurve(metric, component);
-            out[m][c] = a && b ? calcBdRate(*a, *b) : 0.0;
+            out[m][c] = a && b ? calcBdRate(*a, *b) : std::numeric_limits<double>::quiet_NaN();
         }
     return out;
 }

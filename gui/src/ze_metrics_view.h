@@ -79,8 +79,8 @@ public:
     explicit ZeMetricsView(QWidget* parent = nullptr);
     ~ZeMetricsView() override;
 
-    // BD rate of `compared` against `anchor` in per cent; 0 for different point counts, not a
-    // number when the curves give no common quality range or no fit.
+    // BD rate of `compared` against `anchor` in per cent (CalcBdRate): the change of the rate at
+    // equal quality; not a number where none exists.
     double calcBdRate(RdMetricCurve const& anchor, RdMetricCurve const& compared) const;
     BdRateValues calcBdRate(RdPlotCurve const& anchor, RdPlotCurve const& compared) const;
     BdRateTable calcBdRates() const;
