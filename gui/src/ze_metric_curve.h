@@ -39,7 +39,7 @@ public:
     QwtPlotCurve* plotCurve() const { return m_plotCurve; }
 
 public slots:
-    // Appends the point, replots, then emits pointAdded.
+    // Appends the point, asks its chart for a replot, then emits pointAdded.
     void addValue(int frameNum, double value);
 
 signals:
@@ -55,7 +55,8 @@ protected:
 };
 
 // Right stream minus left stream, per frame: a point is added as soon as both curves have
-// delivered the same frame; a frame that only one side has delivered waits until clear().
+// delivered the same frame; a frame that only one side has delivered waits until clear(). The
+// points both curves already hold at construction are paired at once.
 class MetricDiffCurve : public MetricCurve
 {
     Q_OBJECT
@@ -71,6 +72,8 @@ public slots:
     void onNewRightPoint(int frameNum, double value);
 
 private:
+    void pairStoredPoints(MetricCurve const& left, MetricCurve const& right);
+
     struct PendingPoint {
         int frameNum;
         double value;

@@ -10,6 +10,7 @@
 #include "ze_qwt_plot.h"
 #include "ze_video_stream_metrics.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -106,20 +107,22 @@ void ZeMetricsView::RdPlotCurve::setSources(QList<ZeVideoStreamMetrics const*> c
 
 void ZeMetricsView::RdPlotCurve::removeSource(QString const& canonicalPath)
 {
+    bool removed = false;
     for (auto& row : m_entries)
         for (Entry& e : row) {
-            ZeVideoStreamMetrics const* found = nullptr;
-            for (ZeVideoStreamMetrics const* s : e.sources)
+            for (ZeVideoStreamMetrics const* s : QList<ZeVideoStreamMetrics const*>(e.sources))
                 if (s && QFileInfo(s->m_fileName).canonicalFilePath() == canonicalPath) {
-                    found = s;
+                    e.sources.removeAll(s);
+                    removed = true;
                     break;
                 }
-            if (!found)
-                continue;
-            if (e.curve)
-                e.curve->removeValueAtX(found->m_calculator.getAvgBitrateKbps());
-            e.sources.removeAll(found);
         }
+    // Streams of one content at one size may share a bit rate: the points are taken again from
+    // the remaining sources rather than removed by bit rate.
+    if (removed) {
+        clear();
+        gatherValues();
+    }
 }
 
 void ZeMetricsView::RdPlotCurve::gatherValues()
@@ -130,8 +133,9 @@ void ZeMetricsView::RdPlotCurve::gatherValues()
             if (!e.curve)
                 continue;
             int const k = m * kComponents + c;
+            // A stream without a measured frame has no quality to draw.
             for (ZeVideoStreamMetrics const* s : e.sources)
-                if (s && k < s->m_means.size())
+                if (s && k < s->m_means.size() && k < s->m_counts.size() && s->m_counts[k] > 0)
                     e.curve->addValue(s->m_calculator.getAvgBitrateKbps(), s->m_means[k]);
         }
 }
@@ -204,6 +208,16 @@ ZeMetricsView::ZeMetricsView(QWidget* parent)
 
     m_bdLabel = new QLabel(m_ui->rdCurvesTab);
 
+    // Below the per-frame charts: one line per stream that cannot be measured.
+    m_streamMessages = new QLabel(m_ui->metricsTab);
+    m_streamMessages->setObjectName(QStringLiteral("streamMessages"));
+    m_streamMessages->setTextFormat(Qt::PlainText);
+    m_streamMessages->setWordWrap(true);
+    m_streamMessages->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_streamMessages->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_streamMessages->setVisible(false);
+    m_ui->gridLayout_5->addWidget(m_streamMessages, 1, 0);
+
     struct Item {
         char const* text;
         int data;
@@ -243,6 +257,7 @@ ZeMetricsView::ZeMetricsView(QWidget* parent)
             p->setValuesPrecise(5);
         }
         p->setAutoScaleX(true);
+        p->setBitRateAxis(true);
         p->setAutoScaleY(true);
         connect(p, &ZeMetricsPlot::resized, this, [this, p] { placeBdLabel(p); });
     }
@@ -439,6 +454,95 @@ void ZeMetricsView::enableDisableTabs()
 // ---------------------------------------------------------------------------------------------
 // Calculation control
 
+QString ZeMetricsView::vmafModelsDir() const
+{
+    if (!m_vmafModelsDir.isEmpty())
+        return m_vmafModelsDir;
+    return theApp() ? theApp()->vmafModelsDir() : QString();
+}
+
+QString ZeMetricsView::missingModelReason() const
+{
+    if (!m_refSrcFile)
+        return QString();
+    // The calculator picks the model by the picture size: the 4K model from 3840x2160 up. It
+    // reads the model file and the support vectors beside it.
+    bool const uhd = m_refSrcFile->width() > 3839 && m_refSrcFile->height() > 2159;
+    QString const model = uhd ? QStringLiteral("vmaf_4k_v0.6.1.pkl") : QStringLiteral("vmaf_v0.6.1.pkl");
+    QString const dir = vmafModelsDir();
+    QDir const folder(dir);
+    for (QString const& name : {model, model + QStringLiteral(".model")}) {
+        if (QFileInfo(folder.absoluteFilePath(name)).isFile())
+            continue;
+        if (dir.isEmpty() || !folder.exists())
+            return QStringLiteral("No stream can be measured: the VMAF models folder %1 does not exist (the model "
+                                  "file %2 was looked for there)")
+                .arg(QDir::toNativeSeparators(folder.absolutePath()), name);
+        return QStringLiteral("No stream can be measured: the VMAF model file %1 is missing in %2")
+            .arg(name, QDir::toNativeSeparators(folder.absolutePath()));
+    }
+    return QString();
+}
+
+QString ZeMetricsView::cannotMeasureReason(ZeVideoStreamMetrics const& stream) const
+{
+    ZeNoxSourceFile const* ref = m_refSrcFile;
+    ZeNoxSourceFile const* file = stream.m_srcFile;
+    if (!ref || !file)
+        return QString();
+    QFileInfo const info(stream.m_fileName);
+    if (stream.m_fileName.isEmpty() || !info.isFile() || !info.isReadable())
+        return QStringLiteral("the file cannot be read");
+    QFileInfo const refInfo(ref->fullFilename());
+    if (ref->fullFilename().isEmpty() || !refInfo.isFile() || !refInfo.isReadable())
+        return QStringLiteral("the reference file cannot be read");
+    if (file->width() != ref->width() || file->height() != ref->height())
+        return QStringLiteral("its frame size %1x%2 differs from the reference's %3x%4")
+            .arg(file->width())
+            .arg(file->height())
+            .arg(ref->width())
+            .arg(ref->height());
+    if (file->pixelFormatName() != ref->pixelFormatName())
+        return QStringLiteral("its pixel format %1 differs from the reference's %2")
+            .arg(file->pixelFormatName(), ref->pixelFormatName());
+    return QString();
+}
+
+void ZeMetricsView::setStreamMessage(ZeVideoStreamMetrics const* stream, QString const& text)
+{
+    if (text.isEmpty())
+        m_messages.remove(stream);
+    else
+        m_messages.insert(stream, text);
+    updateStreamMessages();
+}
+
+void ZeMetricsView::updateStreamMessages()
+{
+    QStringList lines;
+    if (!m_generalMessage.isEmpty())
+        lines.append(m_generalMessage);
+    QStringList streamLines;
+    for (auto it = m_messages.cbegin(); it != m_messages.cend(); ++it)
+        streamLines.append(it.value());
+    streamLines.sort();
+    lines += streamLines;
+    m_streamMessages->setText(lines.join(QLatin1Char('\n')));
+    m_streamMessages->setVisible(!lines.isEmpty());
+}
+
+bool ZeMetricsView::isRunAvailable() const
+{
+    return m_refSrcFile && !m_streams.isEmpty() && !m_runActive;
+}
+
+void ZeMetricsView::updateRunAvailability()
+{
+    bool const available = isRunAvailable();
+    m_ui->runMetricsCalc->setEnabled(available);
+    emit runMetricsCalcAvailabilityChanged(available);
+}
+
 void ZeMetricsView::startCalculation()
 {
     if (!m_refSrcFile) {
@@ -451,19 +555,77 @@ void ZeMetricsView::startCalculation()
                              QMessageBox::Ok);
         return;
     }
+    // A run in progress is never thrown away by a second Run.
+    if (m_runActive)
+        return;
+
+    // Streams that cannot be measured are named before anything starts.
+    m_messages.clear();
+    m_generalMessage = missingModelReason();
+    QList<ZeVideoStreamMetrics*> measurable;
+    for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
+        QString const reason = cannotMeasureReason(*s);
+        if (!reason.isEmpty())
+            m_messages.insert(s, QStringLiteral("%1 cannot be measured: %2").arg(QFileInfo(s->m_fileName).fileName(), reason));
+        else if (m_generalMessage.isEmpty())
+            measurable.append(s);
+    }
+    updateStreamMessages();
+    if (!m_generalMessage.isEmpty() || !m_messages.isEmpty()) {
+        QStringList lines;
+        if (!m_generalMessage.isEmpty())
+            lines.append(m_generalMessage);
+        for (QString const& line : qAsConst(m_messages))
+            lines.append(line);
+        if (theApp())
+            for (QString const& line : qAsConst(lines))
+                theApp()->warningLog(line, QStringLiteral("Run Metrics Calculation"));
+        if (measurable.isEmpty()) {
+            QMessageBox::warning(this, QStringLiteral("Run Metrics Calculation"),
+                                 QStringLiteral("No stream can be measured:\n\n%1").arg(lines.join(QLatin1Char('\n'))),
+                                 QMessageBox::Ok);
+            return;
+        }
+        QMessageBox::StandardButton const answer = QMessageBox::warning(
+            this, QStringLiteral("Run Metrics Calculation"),
+            QStringLiteral("%1\n\nMeasure the other streams?").arg(lines.join(QLatin1Char('\n'))),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+        if (answer != QMessageBox::Ok)
+            return;
+        // The project may have changed while the question was open.
+        if (m_runActive || !m_refSrcFile)
+            return;
+        QList<ZeVideoStreamMetrics*> still;
+        for (ZeVideoStreamMetrics* s : qAsConst(measurable))
+            for (ZeVideoStreamMetrics* present : qAsConst(m_streams))
+                if (present == s)
+                    still.append(s);
+        measurable = still;
+    }
+
     stopCalculation();
     clear();
     int const n = m_streams.size();
     int const t = QThread::idealThreadCount();
     int const threads = n == 0 ? 0 : (t >= n ? t / n : 1);
-    QString const modelsDir = theApp() ? theApp()->vmafModelsDir() : QString();
+    QString const modelsDir = vmafModelsDir();
     QSet<ZeVideoQualityMetric> const metrics = {ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR,
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_SSIM,
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_VMAF};
-    for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
+    m_runStreams.clear();
+    for (ZeVideoStreamMetrics* s : qAsConst(measurable)) {
         s->m_calculator.m_vmafModelsDir = modelsDir;
-        s->startCalculation(m_refSrcFile, threads, metrics);
+        // The stream's own stop signal of the restart comes before it joins the run.
+        if (s->startCalculation(m_refSrcFile, threads, metrics) == ze::nox::core::ZE_NOX_CORE_OK)
+            m_runStreams.insert(s);
+        else
+            setStreamMessage(s, QStringLiteral("%1 cannot be measured: the file cannot be opened or read")
+                                    .arg(QFileInfo(s->m_fileName).fileName()));
     }
+    if (m_runStreams.isEmpty())
+        return;
+    m_runActive = true;
+    emit started();
 }
 
 void ZeMetricsView::stopCalculation()
@@ -475,32 +637,28 @@ void ZeMetricsView::stopCalculation()
 void ZeMetricsView::onMetricsStarted()
 {
     m_bdLabel->setText(QString());
-    int const before = m_runningCount++;
-    if (before == 0 && !m_runActive) {
-        m_runActive = true;
-        emit started();
-    }
 }
 
 void ZeMetricsView::onMetricsStopped()
 {
+    m_maxProgress = -1;
+    QObject const* const source = sender();
+    // Stop signals of streams outside the run (restarts, stops while idle, a thread's end that
+    // was already counted by a stop) change nothing.
+    if (!m_runActive || !source || !m_runStreams.remove(source))
+        return;
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
+        if (s == source && !s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
+            setStreamMessage(s, QStringLiteral("%1 could not be measured to its end: the file could not be read "
+                                               "or its frames do not match the reference's")
+                                    .arg(QFileInfo(s->m_fileName).fileName()));
+    if (!m_runStreams.isEmpty())
+        return;
     int const c = m_streams.size();
     int f = 0;
-    bool anyRunning = false;
-    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams)) {
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
         if (s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
             ++f;
-        anyRunning = anyRunning || s->m_calculator.isRunning();
-    }
-    m_maxProgress = -1;
-    if (m_runningCount <= 0)
-        return;
-    if (--m_runningCount > 0)
-        return;
-    // A stream whose thread started after another one ended has not reported its start yet: the
-    // run goes on until it ends too.
-    if (anyRunning)
-        return;
     m_runActive = false;
     // Progress is shared by all streams, so a stream that ends after another reached 100 % would
     // keep the RD point of its last rise; the points are taken again from the final means.
@@ -529,7 +687,7 @@ void ZeMetricsView::rebuildRdPoints()
 void ZeMetricsView::onStarted()
 {
     m_ui->runStopMetricsStack->setCurrentWidget(m_ui->page_2);
-    emit runMetricsCalcAvailabilityChanged(false);
+    updateRunAvailability();
     emit stopMetricsCalcAvailabilityChanged(true);
 }
 
@@ -540,7 +698,7 @@ void ZeMetricsView::onStopped(bool isFinished)
         m_bdRates = calcBdRates();
         updateCurBdRateText();
     }
-    emit runMetricsCalcAvailabilityChanged(true);
+    updateRunAvailability();
     emit stopMetricsCalcAvailabilityChanged(false);
 }
 
@@ -667,12 +825,16 @@ void ZeMetricsView::removeStream(ZeNoxSourceFile const* file)
             QList<ZeVideoStreamMetrics const*> rest = c->sources();
             rest.removeAll(s);
             c->setSources(rest);
+            c->clear();
+            c->gatherValues();
         }
     }
     if (file == m_leftSrcFile || file == m_rightSrcFile)
         deleteDiffCurves();
-    delete s;
+    setStreamMessage(s, QString());
+    // Its end may be the end of the run: the collection is out of the panel's lists by then.
     m_streams.remove(file);
+    delete s;
 }
 
 void ZeMetricsView::updateRdCurveList()
@@ -707,6 +869,9 @@ void ZeMetricsView::updateRdCurveList()
                     sources.append(s);
         }
         plot->setSources(sources);
+        // The points follow the curve's files at once, from the values the streams hold.
+        plot->clear();
+        plot->gatherValues();
     }
 }
 
@@ -792,14 +957,18 @@ void ZeMetricsView::setLeftRightForDiff(ZeNoxSourceFile const* left, ZeNoxSource
 
 void ZeMetricsView::setReferenceStream(ZeNoxSourceFile const* file)
 {
+    if (file != m_refSrcFile) {
+        // Reasons found against another reference no longer hold.
+        m_messages.clear();
+        m_generalMessage.clear();
+        updateStreamMessages();
+    }
     m_refSrcFile = file;
-    bool const available = file && !m_streams.isEmpty();
-    m_ui->runMetricsCalc->setEnabled(available);
-    emit runMetricsCalcAvailabilityChanged(available);
     if (!file) {
         stopCalculation();
         clear();
     }
+    updateRunAvailability();
     enableDisableTabs();
 }
 
