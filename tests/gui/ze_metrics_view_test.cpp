@@ -694,3 +694,51 @@ TEST_F(MetricsViewProject, MissingModelsFolderIsNamedWhenRunIsPressed)
 }
 
 } // namespace
+
+namespace {
+
+// Each stream that cannot be measured gets a line with its name and the reason; with none left
+// to measure, Run warns and starts nothing.
+TEST_F(MetricsViewProject, StreamsThatCannotBeMeasuredAreNamedWithTheReason)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+    add(TestMediaPath("calc_5f_64x48_444.y4m"));
+    add(TestMediaPath("calc_5f_80x48.y4m"));
+    QString const gone = CopyOf(dir, TestMediaPath("calc_300f_64x48_dis.y4m"), QStringLiteral("gone.y4m"));
+    add(gone);
+    ref->setIsRefFile(true);
+    ASSERT_EQ(view.streams().size(), 3);
+    ASSERT_TRUE(QFile::remove(gone)); // deleted after it was opened
+
+    QString warning;
+    ModalScript script({[&warning](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        warning = box->text();
+        box->close();
+    }});
+    QSignalSpy started(&view, &ZeMetricsView::started);
+    view.startCalculation();
+    EXPECT_EQ(script.remaining(), 0);
+    EXPECT_EQ(started.count(), 0);
+    QStringList const lines = view.streamMessagesLabel()->text().split(QLatin1Char('\n'));
+    QStringList const expected = {
+        QStringLiteral("calc_5f_64x48_444.y4m cannot be measured: its pixel format YUV 4:4:4 8 bit differs from "
+                       "the reference's YUV 4:2:0 8 bit"),
+        QStringLiteral("calc_5f_80x48.y4m cannot be measured: its frame size 80x48 differs from the reference's "
+                       "64x48"),
+        QStringLiteral("gone.y4m cannot be measured: the file cannot be read"),
+    };
+    EXPECT_EQ(lines, expected) << view.streamMessagesLabel()->text().toStdString();
+    for (QString const& line : expected)
+        EXPECT_TRUE(warning.contains(line)) << warning.toStdString();
+
+    // A new reference: the reasons found against the old one go.
+    ref->setIsRefFile(false);
+    EXPECT_TRUE(view.streamMessagesLabel()->text().isEmpty());
+}
+
+} // namespace
