@@ -8,6 +8,7 @@
 #include "ze_metrics_view.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
+#include "ze_qwt_plot.h"
 #include "ze_video_stream_metrics.h"
 
 #include <QComboBox>
@@ -233,6 +234,10 @@ TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
     }
     ASSERT_NE(view.diffCurves()[psnrY], nullptr);
     EXPECT_EQ(view.diffCurves()[psnrY]->xValues().size(), 10);
+
+    // RD charts scale by bit rates, per-frame charts by frames.
+    EXPECT_TRUE(Child<ZeMetricsPlot>(view, "plotRdCurvesPsnrY")->isBitRateAxis());
+    EXPECT_FALSE(Child<ZeMetricsPlot>(view, "plotPsnrY")->isBitRateAxis());
 
     // One RD point per file of each curve: the stream's bit rate and its mean.
     ZeVideoStreamMetrics const* sa = view.streams().value(a);
