@@ -26,7 +26,7 @@ public:
     MetricCurve(QString const& title, QColor const& color, Qt::PenStyle penStyle, QwtSymbol::Style symbolStyle);
     ~MetricCurve() override;
 
-    // Removes every point and replots the chart the curve is on.
+    // Removes every point and asks the chart the curve is on for a replot.
     virtual void clear();
 
     QString title() const;
@@ -46,7 +46,7 @@ signals:
     void pointAdded(int frameNum, double value);
 
 protected:
-    // Hands the points to the Qwt curve and replots its chart.
+    // Hands the points to the Qwt curve and asks its chart for a replot.
     void updateSamples();
 
     QwtPlotCurve* m_plotCurve = nullptr;
