@@ -65,7 +65,7 @@ void ZeVideoStreamMetrics::clear()
     m_means.fill(0.0);
 }
 
-void ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
+ze::nox::core::ZeNoxCoreError ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
                                             QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics)
 {
     m_calculator.stop();
@@ -76,9 +76,9 @@ void ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, i
     emit stopped();
     clear();
     if (!refSrcFile)
-        return;
+        return ze::nox::core::ZE_NOX_CORE_OK;
     ze::nox::core::StreamParams const refParams = refSrcFile->streamParams();
-    m_calculator.start(m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
+    return m_calculator.start(m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
                        refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
                        refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(),
                        requiredMetrics, &ZeNoxGuiApp::GetYuvRequiredParams);
