@@ -10,14 +10,6 @@
 
 using namespace brokenfiles;
 
-namespace {
-
-char const* const kSuffixes[] = {"yuv", "y4m", "h264", "264", "avc", "h265", "265", "hevc", "hvc",
-                                 "av1", "obu", "ivf",  "vvc", "mjpeg", "nv12", "rgb", "bin", "gz"};
-constexpr size_t kSuffixCount = sizeof(kSuffixes) / sizeof(kSuffixes[0]);
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication app(*argc, *argv);
@@ -29,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
 {
     if (size < 2)
         return 0;
-    QString const name = QStringLiteral("case.") + QLatin1String(kSuffixes[data[0] % kSuffixCount]);
+    QString const name = QStringLiteral("case.") +
+                         QLatin1String(fuzzsupport::kFactorySuffixes[data[0] % fuzzsupport::kFactorySuffixCount]);
     ZeStreamType const type = static_cast<ZeStreamType>(data[1] % 7);
     QString const path = fuzzsupport::WriteScratch(name, data + 2, size - 2);
     Outcome const o = Exercise(path, type, nullptr);

@@ -18,7 +18,7 @@ using namespace ze::nox::gui;
 
 #if defined(__SANITIZE_ADDRESS__) || (defined(__has_feature) && __has_feature(address_sanitizer))
 // The toolkit's platform plugin and font caches keep singletons alive until exit.
-extern "C" const char* __lsan_default_suppressions()
+extern "C" char const* __lsan_default_suppressions()
 {
     return "leak:libQt5Core\nleak:libQt5Gui\nleak:libQt5Widgets\nleak:libqoffscreen\n"
            "leak:libfontconfig\nleak:libglib\n";

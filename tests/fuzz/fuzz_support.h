@@ -20,6 +20,12 @@ extern "C" {
 
 namespace fuzzsupport {
 
+// Suffixes the decoder-factory target gives its file, by the input's first byte (the seed maker
+// writes that byte from this table too).
+inline char const* const kFactorySuffixes[] = {"yuv", "y4m", "h264", "264", "avc",   "h265", "265", "hevc", "hvc",
+                                               "av1", "obu", "ivf",  "vvc", "mjpeg", "nv12", "rgb", "bin",  "gz"};
+inline constexpr size_t kFactorySuffixCount = sizeof(kFactorySuffixes) / sizeof(kFactorySuffixes[0]);
+
 inline void DropMessages(QtMsgType, QMessageLogContext const&, QString const&) {}
 
 // Log output of the media core and FFmpeg would flood the fuzzer's own report.
@@ -55,14 +61,14 @@ inline QString WriteScratch(QString const& name, uint8_t const* data, size_t siz
 }
 
 // A broken rule: the message, then an abort, so that libFuzzer saves the input as a crash.
-#define FUZZ_CHECK(cond, ...)                                                                      \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "rule broken: %s: ", #cond);                                      \
-            std::fprintf(stderr, __VA_ARGS__);                                                     \
-            std::fprintf(stderr, "\n");                                                            \
-            std::abort();                                                                          \
-        }                                                                                          \
+#define FUZZ_CHECK(cond, ...)                                                                                          \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            std::fprintf(stderr, "rule broken: %s: ", #cond);                                                          \
+            std::fprintf(stderr, __VA_ARGS__);                                                                         \
+            std::fprintf(stderr, "\n");                                                                                \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 } // namespace fuzzsupport

@@ -20,9 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
 {
     QByteArray bytes("YUV4MPEG2");
     bytes.append(reinterpret_cast<char const*>(data), int(std::min<size_t>(size, 1 << 20)));
-    QString const path = fuzzsupport::WriteScratch(QStringLiteral("case.y4m"),
-                                                   reinterpret_cast<uint8_t const*>(bytes.constData()),
-                                                   size_t(bytes.size()));
+    QString const path = fuzzsupport::WriteScratch(
+        QStringLiteral("case.y4m"), reinterpret_cast<uint8_t const*>(bytes.constData()), size_t(bytes.size()));
 
     // The index: headers within bounds, frames in file order, every frame but the last (which
     // may be cut short) inside the file.

@@ -42,11 +42,9 @@ QByteArray Media(char const* name)
 // The index of a suffix in the decoder-factory target's table.
 char SuffixByte(std::string const& name)
 {
-    static char const* const kSuffixes[] = {"yuv", "y4m", "h264", "264", "avc", "h265", "265", "hevc", "hvc",
-                                            "av1", "obu", "ivf",  "vvc", "mjpeg"};
     std::string const suffix = name.substr(name.rfind('.') + 1);
-    for (size_t i = 0; i < sizeof(kSuffixes) / sizeof(kSuffixes[0]); ++i)
-        if (suffix == kSuffixes[i])
+    for (size_t i = 0; i < fuzzsupport::kFactorySuffixCount; ++i)
+        if (suffix == fuzzsupport::kFactorySuffixes[i])
             return char(i);
     return 0;
 }
@@ -70,8 +68,9 @@ void Y4MSeeds()
     for (char const* name : {"fz_420p_33x17.y4m", "fz_422p10_16x8.y4m"})
         Put("y4m", QString::fromLatin1(name), Media(name).mid(9));
     // Frame headers with their own parameters, a comment token and a cut last frame.
-    Put("y4m", "frame_tokens", QByteArray(" W4 H2 C444 F25:1 A1:1 XCOLORRANGE=FULL\nFRAME\n") + QByteArray(24, 'a') +
-                                   "FRAME Ip XYZ\n" + QByteArray(24, 'b') + "FRAME\n" + QByteArray(7, 'c'));
+    Put("y4m", "frame_tokens",
+        QByteArray(" W4 H2 C444 F25:1 A1:1 XCOLORRANGE=FULL\nFRAME\n") + QByteArray(24, 'a') + "FRAME Ip XYZ\n" +
+            QByteArray(24, 'b') + "FRAME\n" + QByteArray(7, 'c'));
     Put("y4m", "mono16", QByteArray(" W3 H3 Cmono16\nFRAME\n") + QByteArray(18, '\x10'));
 }
 
@@ -107,8 +106,10 @@ void VvcSeeds()
         return FromBytes(vvctest::BuildStream(s));
     };
     Put("vvc_parsing", "gop", build([](vvctest::StreamSpec&) {}));
-    Put("vvc_parsing", "picture_header_units",
-        build([](vvctest::StreamSpec& s) { s.phInSliceHeader = false; s.slicesPerPicture = 3; }));
+    Put("vvc_parsing", "picture_header_units", build([](vvctest::StreamSpec& s) {
+            s.phInSliceHeader = false;
+            s.slicesPerPicture = 3;
+        }));
     Put("vvc_parsing", "window_444_10bit", build([](vvctest::StreamSpec& s) {
             s.sps.window = true;
             s.sps.winRight = 4;
@@ -132,15 +133,18 @@ void ProjectSeeds()
         QByteArray bytes;
     };
     Source const sources[] = {
-        {"ref_33x17.y4m", Media("fz_420p_33x17.y4m")}, {"avc.h264", Media("fz_avc.h264")},
-        {"av1.ivf", Media("fz_av1.ivf")},              {"mjpeg.mjpeg", Media("fz_mjpeg.mjpeg")},
+        {"ref_33x17.y4m", Media("fz_420p_33x17.y4m")},
+        {"avc.h264", Media("fz_avc.h264")},
+        {"av1.ivf", Media("fz_av1.ivf")},
+        {"mjpeg.mjpeg", Media("fz_mjpeg.mjpeg")},
         {"synthetic.vvc", FromBytes(SyntheticVvc())},
     };
     QStringList paths;
     for (Source const& s : sources) {
         QString const path = media.filePath(QString::fromLatin1(s.name));
         QFile f(path);
-        if (s.bytes.isEmpty() || !f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(s.bytes) != s.bytes.size())
+        if (s.bytes.isEmpty() || !f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            f.write(s.bytes) != s.bytes.size())
             ++sFailures;
         paths << path;
     }
@@ -154,7 +158,8 @@ void ProjectSeeds()
             project.addRdCurve(QStringLiteral("curve B"));
             auto const all = project.sourceFiles();
             for (int i = 0; i < all.size(); ++i)
-                project.rdCurveByName(i % 2 ? QStringLiteral("curve B") : QStringLiteral("curve A"))->addSrcFile(all[i]);
+                project.rdCurveByName(i % 2 ? QStringLiteral("curve B") : QStringLiteral("curve A"))
+                    ->addSrcFile(all[i]);
             project.setRdCurveAnchor(project.rdCurveByName(QStringLiteral("curve A")));
         }
         project.setFileName(sOut.filePath(QStringLiteral("seeds/project_file/%1.zenxp").arg(name)));
