@@ -36,7 +36,7 @@ QByteArray FromBytes(Bytes const& b)
 
 QByteArray Media(char const* name)
 {
-    return FromBytes(ReadAll(TestMediaPath(QString::fromLatin1(name))));
+    return ReadAll(TestMediaPath(QString::fromLatin1(name)));
 }
 
 // The index of a suffix in the decoder-factory target's table.
