@@ -1,6 +1,7 @@
 #include "vmaf_driver.h"
 
 #include "vmaf_adm.h"
+#include "vmaf_kernels.h"
 #include "vmaf_model.h"
 #include "vmaf_motion.h"
 #include "vmaf_plane.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -107,14 +109,17 @@ struct PoolSlot {
     int frame = -1;
 };
 
-// Fixed set of plane buffers tagged with their frame index.
+// Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
+// and the blur write every sample that is read), so a slot costs memory only once used. When
+// every slot is in use a new one is made; nullptr only when that allocation fails.
 class Pool {
 public:
     bool init(std::size_t count, std::size_t floats)
     {
+        m_floats = floats;
         m_slots.resize(count);
         for (auto& s : m_slots)
-            if (!s.buffer.resize(floats))
+            if (!s.buffer.resize(floats, false))
                 return false;
         return true;
     }
@@ -125,7 +130,12 @@ public:
                 s.frame = frame;
                 return s.buffer.data();
             }
-        return nullptr;
+        PoolSlot slot;
+        if (!slot.buffer.resize(m_floats, false))
+            return nullptr;
+        slot.frame = frame;
+        m_slots.push_back(std::move(slot));
+        return m_slots.back().buffer.data();
     }
     float* find(int frame)
     {
@@ -143,6 +153,7 @@ public:
 
 private:
     std::vector<PoolSlot> m_slots;
+    std::size_t m_floats = 0;
 };
 
 using FrameDoneFn = bool (*)(void* runner, int frame, std::string& error);
@@ -164,6 +175,8 @@ struct ComboShared {
     int subsample = 1;
     bool doPsnr = true;
     bool doSsim = true;
+    vmaf::Kernels const* kernels = &vmaf::PortableKernels();
+    FloatBuffer pullTmp[4]; // the pull's scratch; pulls never overlap, so one set serves all workers
     std::mutex errorLock;
     std::string error;
     std::atomic<bool> failed{false};
@@ -173,6 +186,10 @@ struct ComboShared {
     Pool refPool[4], disPool[4], blurPool[4];
     VmafFeatureArrays* arrays[4] = {};
     std::vector<char> done[4];
+    // Frames whose offset and blur are finished (done outside the pull lock by the puller).
+    std::mutex preparedLock;
+    std::condition_variable preparedCv;
+    std::vector<char> prepared;
 
     void fail(std::string const& text)
     {
@@ -183,6 +200,32 @@ struct ComboShared {
         }
         failed = true;
         stop = true;
+        std::lock_guard<std::mutex> lock(preparedLock);
+        preparedCv.notify_all();
+    }
+    void markPrepared(int frame)
+    {
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            if (static_cast<std::size_t>(frame) >= prepared.size())
+                prepared.resize(std::max<std::size_t>(prepared.size() * 2, static_cast<std::size_t>(frame) + 1), 0);
+            prepared[static_cast<std::size_t>(frame)] = 1;
+        }
+        preparedCv.notify_all();
+    }
+    // Waits until frames first .. last are prepared; false when the run failed meanwhile.
+    bool waitPrepared(int first, int last)
+    {
+        std::unique_lock<std::mutex> lock(preparedLock);
+        preparedCv.wait(lock, [&] {
+            if (failed)
+                return true;
+            for (int f = std::max(first, 0); f <= last; ++f)
+                if (static_cast<std::size_t>(f) >= prepared.size() || !prepared[static_cast<std::size_t>(f)])
+                    return false;
+            return true;
+        });
+        return !failed;
     }
     bool isDone(int p, int frame) const
     {
@@ -206,12 +249,16 @@ PlaneView View(ComboShared const& s, int p, float const* data)
 // -128 on both pictures and the blurred reference into blur.
 void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* tmp)
 {
-    std::size_t const n = s.planeFloats[p];
-    for (std::size_t i = 0; i < n; ++i) {
-        ref[i] -= 128.0f;
-        dis[i] -= 128.0f;
+    std::ptrdiff_t const stride = s.stride[p] / 4;
+    for (int y = 0; y < s.height[p]; ++y) {
+        float* r = ref + y * stride;
+        float* d = dis + y * stride;
+        for (int x = 0; x < s.width[p]; ++x) {
+            r[x] -= 128.0f;
+            d[x] -= 128.0f;
+        }
     }
-    vmaf::MotionBlur(View(s, p, ref), blur, s.stride[p] / 4, tmp);
+    s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
 }
 
 struct FrameBuffers {
@@ -251,20 +298,20 @@ void ReleaseBlurs(ComboShared& s, int p, int n)
             s.blurPool[p].release(m);
 }
 
-int Pull(ComboShared& s, FrameBuffers& fb, std::vector<FloatBuffer>& scratch)
+int Pull(ComboShared& s, FrameBuffers& fb)
 {
     float* tmp[4] = {};
     int stride[4] = {};
     for (int p = 0; p < 4; ++p) {
-        tmp[p] = Active(s, p) ? scratch[p].data() : nullptr;
+        tmp[p] = Active(s, p) ? s.pullTmp[p].data() : nullptr;
         stride[p] = Active(s, p) ? s.stride[p] : 0;
     }
     return s.readFrame(fb.ref, fb.dis, tmp, stride, s.userData);
 }
 
-void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurPrev, float* const* blurNext,
-             std::vector<FloatBuffer>& scratch)
+void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurPrev, float* const* blurNext)
 {
+    vmaf::Kernels const& k = *s.kernels;
     for (int p = 0; p < 4; ++p) {
         if (!Active(s, p))
             continue;
@@ -273,23 +320,14 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
         PlaneView const d = View(s, p, cur.dis[p]);
         std::size_t const idx = static_cast<std::size_t>(n);
 
-        if (s.doPsnr || s.doSsim) {
-            // Back on the 8-bit scale for PSNR and SSIM.
-            float* r8 = scratch[p].data();
-            float* d8 = r8 + s.planeFloats[p];
-            for (std::size_t i = 0; i < s.planeFloats[p]; ++i) {
-                r8[i] = cur.ref[p][i] + 128.0f;
-                d8[i] = cur.dis[p][i] + 128.0f;
-            }
-            PlaneView const r8v = View(s, p, r8);
-            PlaneView const d8v = View(s, p, d8);
-            if (s.doPsnr && a.psnr)
-                a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r8v, d8v), s.peak, s.cap)));
-            if (s.doSsim && a.ssim)
-                a.ssim->set(idx, Finite(vmaf::Ssim(r8v, d8v)));
-        }
+        // PSNR and SSIM read the offset samples: differences need no offset and SSIM adds the
+        // 128 back as it reads (both exact on samples of the 8-bit scale in quarter steps).
+        if (s.doPsnr && a.psnr)
+            a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r, d), s.peak, s.cap)));
+        if (s.doSsim && a.ssim)
+            a.ssim->set(idx, Finite(k.ssim(r, d, 128.0f)));
 
-        vmaf::AdmResult const adm = vmaf::Adm(r, d);
+        vmaf::AdmResult const adm = k.adm(r, d);
         a.admNum.set(idx, adm.num);
         a.admDen.set(idx, adm.den);
         for (int k = 0; k < 4; ++k) {
@@ -301,15 +339,15 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
         double motion2 = 0.0;
         if (n > 0 && blurPrev[p]) {
             PlaneView const b = View(s, p, cur.blur[p]);
-            motion = vmaf::MotionScore(View(s, p, blurPrev[p]), b);
+            motion = k.motionScore(View(s, p, blurPrev[p]), b);
             motion2 = motion;
             if (blurNext[p])
-                motion2 = std::min(motion, vmaf::MotionScore(b, View(s, p, blurNext[p])));
+                motion2 = std::min(motion, k.motionScore(b, View(s, p, blurNext[p])));
         }
         a.motion.set(idx, Finite(motion));
         a.motion2.set(idx, Finite(motion2));
 
-        vmaf::VifResult const vif = vmaf::Vif(r, d);
+        vmaf::VifResult const vif = k.vif(r, d);
         double num = 0.0;
         double den = 0.0;
         for (int k = 0; k < 4; ++k) {
@@ -324,12 +362,6 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
 
 void WorkerBody(ComboShared& s)
 {
-    std::vector<FloatBuffer> scratch(4);
-    for (int p = 0; p < 4; ++p)
-        if (Active(s, p) && !scratch[p].resize(2 * s.planeFloats[p])) {
-            s.stop = true;
-            return;
-        }
     {
         std::lock_guard<std::mutex> lock(s.startLock);
         ++s.workerCount;
@@ -337,31 +369,36 @@ void WorkerBody(ComboShared& s)
     std::vector<float> blurTmp;
     for (int p = 0; p < 4; ++p)
         blurTmp.resize(std::max(blurTmp.size(), static_cast<std::size_t>(s.width[p] + 8)));
+    auto prepare = [&](FrameBuffers const& fb) {
+        for (int p = 0; p < 4; ++p)
+            if (Active(s, p))
+                Prepare(s, p, fb.ref[p], fb.dis[p], fb.blur[p], blurTmp.data());
+    };
 
     for (;;) {
         FrameBuffers cur;
         FrameBuffers next;
         float* blurPrev[4] = {};
         bool hasNext = false;
+        bool prepareCur = false;
         int n = 0;
         {
+            // Only the pull itself (and the slot bookkeeping) happens under the lock.
             std::unique_lock<std::mutex> lock(s.pullLock);
             if (s.stop)
                 return;
             n = s.nextFrame++;
             if (n == 0) {
                 if (!TakeSlots(s, 0, cur, true)) {
-                    s.stop = true;
+                    s.fail("cannot allocate the picture buffers.");
                     return;
                 }
-                int const rc = Pull(s, cur, scratch);
+                int const rc = Pull(s, cur);
                 if (rc != 0) {
                     s.stop = true;
                     return;
                 }
-                for (int p = 0; p < 4; ++p)
-                    if (Active(s, p))
-                        Prepare(s, p, cur.ref[p], cur.dis[p], cur.blur[p], blurTmp.data());
+                prepareCur = true;
             } else {
                 for (int p = 0; p < 4; ++p) {
                     if (!Active(s, p))
@@ -371,22 +408,21 @@ void WorkerBody(ComboShared& s)
                     cur.blur[p] = s.blurPool[p].find(n);
                     blurPrev[p] = s.blurPool[p].find(n - 1);
                     if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p] || !blurPrev[p]) {
-                        s.stop = true;
+                        s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
                         return;
                     }
                 }
             }
             // One frame ahead: the successor is pulled before this frame is measured. Any
             // answer other than 0 ends the run after this frame, which is still measured.
-            if (TakeSlots(s, n + 1, next, true)) {
-                int const rc = Pull(s, next, scratch);
-                if (rc == 0) {
-                    hasNext = true;
-                    for (int p = 0; p < 4; ++p)
-                        if (Active(s, p))
-                            Prepare(s, p, next.ref[p], next.dis[p], next.blur[p], blurTmp.data());
-                }
+            if (!TakeSlots(s, n + 1, next, true)) {
+                ReleaseFrame(s, n + 1);
+                for (int p = 0; p < 4; ++p)
+                    s.blurPool[p].release(n + 1);
+                s.fail("cannot allocate the picture buffers.");
+                return;
             }
+            hasNext = Pull(s, next) == 0;
             if (!hasNext) {
                 ReleaseFrame(s, n + 1);
                 for (int p = 0; p < 4; ++p)
@@ -394,8 +430,20 @@ void WorkerBody(ComboShared& s)
                 s.stop = true;
             }
         }
+        // Offset and blur of the pulled frames, outside the lock; the frame's measurement
+        // waits until its own and its predecessor's blurs are ready.
+        if (prepareCur) {
+            prepare(cur);
+            s.markPrepared(n);
+        }
+        if (hasNext) {
+            prepare(next);
+            s.markPrepared(n + 1);
+        }
+        if (!s.waitPrepared(n - 1, n))
+            return;
 
-        Measure(s, n, cur, blurPrev, hasNext ? next.blur : FrameBuffers().blur, scratch);
+        Measure(s, n, cur, blurPrev, hasNext ? next.blur : FrameBuffers().blur);
 
         {
             std::lock_guard<std::mutex> lock(s.pullLock);
@@ -469,7 +517,7 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
         std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
         std::size_t const blurs = static_cast<std::size_t>(std::min(3 * n, 128));
         if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p])
-            || !s.blurPool[p].init(blurs, s.planeFloats[p])) {
+            || !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
@@ -575,6 +623,7 @@ VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFr
     shared.subsample = nSubsample;
     shared.doPsnr = doPsnr;
     shared.doSsim = doSsim;
+    shared.kernels = &vmaf::SelectKernels(m_allowVector);
     if (Combo(shared, asset.getFmt(), nThread, error) != 0) {
         st.kind = VmafStatus::VmafError;
         st.text = error;
@@ -640,8 +689,8 @@ bool VmafQualityRunner::oneFrameMetricsReadyCallback(int n, std::string& error)
 namespace {
 
 VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const height[4],
-                   ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int doPsnr, int doSsim,
-                   int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
+                   ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int disableAvx, int doPsnr,
+                   int doSsim, int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
                    FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
@@ -678,6 +727,7 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
         runner = std::make_unique<BootstrapVmafQualityRunner>(modelPath);
     else
         runner = std::make_unique<VmafQualityRunner>(modelPath);
+    runner->setVectorKernels(disableAvx == 0);
     VmafStatus const res =
         runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0, doMsSsim != 0, nThread,
                     nSubsample, frameReady);
@@ -691,13 +741,13 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
 
 int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
                  ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*,
-                 int, int, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
+                 int, int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
                  int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
     double score = 0.0;
     try {
-        st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, doPsnr, doSsim, doMsSsim,
+        st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, disableAvx, doPsnr, doSsim, doMsSsim,
                      nThread, nSubsample, enableConfInterval, frameReady);
     } catch (std::logic_error const& e) {
         st.kind = VmafStatus::LogicError;
