@@ -343,13 +343,16 @@ PlaneView VifReduce(PlaneView const& s, float const* f, int taps, std::vector<fl
 struct SsimWork {
     std::vector<float> r, d;
     std::vector<int> cols;
+    std::vector<float> prod, pick;
+    std::vector<double> acc;
     std::vector<float> hp[5];
     std::vector<float> sq[3];
     std::vector<float> vrow[5];
     std::vector<double> lcs;
 };
 
-// Box mean of f x f samples (plus addend) as the portable decimation computes it.
+// Box mean of f x f samples (plus addend) as the portable decimation computes it: each
+// output adds its f x f products in double, rows outer, columns inner.
 void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float* out, SsimWork& wk)
 {
     float const weight = 1.0f / static_cast<float>(f * f);
@@ -357,33 +360,37 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
     for (int u = 0; u < f; ++u)
         for (int x = 0; x < ow; ++x)
             cols[static_cast<std::size_t>(u) * ow + x] = MirrorRepeatIndex(f * x - f / 2 + u, p.width);
-    __m128 const wv = _mm_set1_ps(weight);
-    __m128 const av = _mm_set1_ps(addend);
+    float* prod = Scratch(wk.prod, static_cast<std::size_t>(p.width) + 8);
+    float* pick = Scratch(wk.pick, static_cast<std::size_t>(ow) + 8);
+    double* acc = Scratch(wk.acc, static_cast<std::size_t>(ow) + 8);
+    __m256 const wv = _mm256_set1_ps(weight);
+    __m256 const av = _mm256_set1_ps(addend);
     for (int y = 0; y < oh; ++y) {
+        std::fill(acc, acc + ow, 0.0);
+        for (int v = 0; v < f; ++v) {
+            float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
+            int i = 0;
+            for (; i + 8 <= p.width; i += 8)
+                _mm256_storeu_ps(prod + i, _mm256_mul_ps(wv, _mm256_add_ps(_mm256_loadu_ps(s + i), av)));
+            for (; i < p.width; ++i)
+                prod[i] = weight * (s[i] + addend);
+            for (int u = 0; u < f; ++u) {
+                int const* c = cols + static_cast<std::size_t>(u) * ow;
+                for (int x = 0; x < ow; ++x)
+                    pick[x] = prod[c[x]];
+                int x = 0;
+                for (; x + 4 <= ow; x += 4)
+                    _mm256_storeu_pd(acc + x, _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(_mm_loadu_ps(pick + x))));
+                for (; x < ow; ++x)
+                    acc[x] += static_cast<double>(pick[x]);
+            }
+        }
         float* o = out + static_cast<std::size_t>(y) * ow;
         int x = 0;
-        for (; x + 4 <= ow; x += 4) {
-            __m256d sum = _mm256_setzero_pd();
-            for (int v = 0; v < f; ++v) {
-                float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
-                for (int u = 0; u < f; ++u) {
-                    __m128i const idx =
-                        _mm_loadu_si128(reinterpret_cast<__m128i const*>(cols + static_cast<std::size_t>(u) * ow + x));
-                    __m128 const g = _mm_add_ps(_mm_i32gather_ps(s, idx, 4), av);
-                    sum = _mm256_add_pd(sum, _mm256_cvtps_pd(_mm_mul_ps(wv, g)));
-                }
-            }
-            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(sum));
-        }
-        for (; x < ow; ++x) {
-            double sum = 0.0;
-            for (int v = 0; v < f; ++v) {
-                float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
-                for (int u = 0; u < f; ++u)
-                    sum += static_cast<double>(weight * (s[cols[static_cast<std::size_t>(u) * ow + x]] + addend));
-            }
-            o[x] = static_cast<float>(sum);
-        }
+        for (; x + 4 <= ow; x += 4)
+            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(_mm256_loadu_pd(acc + x)));
+        for (; x < ow; ++x)
+            o[x] = static_cast<float>(acc[x]);
     }
 }
 
