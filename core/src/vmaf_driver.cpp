@@ -653,8 +653,8 @@ bool VmafQualityRunner::oneFrameMetricsReadyCallback(int n, std::string& error)
         for (int k = 0; k < 4; ++k)
             f[7 + k] = Ratio(a.vifNumScale[k].get(idx), a.vifDenScale[k].get(idx));
         f[11] = a.vif.get(idx);
-        std::vector<double> features;
-        features.reserve(m_featureMap.size());
+        std::vector<double>& features = m_features; // reused: no allocation per frame
+        features.clear();
         for (int k : m_featureMap)
             features.push_back(Finite(f[k]));
         double score = 0.0;

@@ -134,6 +134,7 @@ protected:
 
 private:
     std::vector<int> m_featureMap;                    // model feature j -> index in the twelve
+    std::vector<double> m_features;                   // one plane's features (under the delivery lock)
     std::vector<std::unique_ptr<VmafFeatureArrays>> m_arrays; // per plane slot
     bool m_doPsnr = true;
     bool m_doSsim = true;
