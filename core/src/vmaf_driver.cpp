@@ -10,6 +10,7 @@
 #include "vmaf_vif.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cmath>
@@ -181,15 +182,20 @@ struct ComboShared {
     std::string error;
     std::atomic<bool> failed{false};
     std::atomic<bool> stop{false};
-    std::mutex pullLock; // also guards the pools and the frame-done marks
+    std::mutex pullLock; // also guards the pools and the blur use counts
     int nextFrame = 0;
     Pool refPool[4], disPool[4], blurPool[4];
+    // Motion scores that still need the blurred reference of a frame: the one against its
+    // predecessor and the one against its successor. At 0 the blur is released.
+    std::vector<signed char> blurUses;
     VmafFeatureArrays* arrays[4] = {};
-    std::vector<char> done[4];
-    // Frames whose offset and blur are finished (done outside the pull lock by the puller).
+    // Frames whose offset and blur are finished (done outside the pull lock by the puller), and
+    // the motion score of each frame against its predecessor, per plane.
     std::mutex preparedLock;
     std::condition_variable preparedCv;
     std::vector<char> prepared;
+    std::vector<char> sadDone;
+    std::vector<std::array<double, 4>> sad;
 
     void fail(std::string const& text)
     {
@@ -227,15 +233,46 @@ struct ComboShared {
         });
         return !failed;
     }
-    bool isDone(int p, int frame) const
+    void markSad(int frame, std::array<double, 4> const& values)
     {
-        return frame >= 0 && static_cast<std::size_t>(frame) < done[p].size() && done[p][frame];
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            std::size_t const f = static_cast<std::size_t>(frame);
+            if (f >= sadDone.size()) {
+                std::size_t const size = std::max<std::size_t>(sadDone.size() * 2, f + 1);
+                sadDone.resize(size, 0);
+                sad.resize(size);
+            }
+            sad[f] = values;
+            sadDone[f] = 1;
+        }
+        preparedCv.notify_all();
     }
-    void markDone(int p, int frame)
+    // Waits for the motion score of frame against its predecessor; false when the run failed.
+    bool waitSad(int frame, std::array<double, 4>& values)
     {
-        if (static_cast<std::size_t>(frame) >= done[p].size())
-            done[p].resize(std::max<std::size_t>(done[p].size() * 2, static_cast<std::size_t>(frame) + 1), 0);
-        done[p][frame] = 1;
+        std::unique_lock<std::mutex> lock(preparedLock);
+        std::size_t const f = static_cast<std::size_t>(frame);
+        preparedCv.wait(lock, [&] { return failed || (f < sadDone.size() && sadDone[f]); });
+        if (failed)
+            return false;
+        values = sad[f];
+        return true;
+    }
+    // Under pullLock: one use of frame's blur is over (or will never come).
+    void useBlur(int frame)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f < blurUses.size() && blurUses[f] > 0 && --blurUses[f] == 0)
+            for (int p = 0; p < 4; ++p)
+                blurPool[p].release(frame);
+    }
+    void setBlurUses(int frame, int uses)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f >= blurUses.size())
+            blurUses.resize(std::max<std::size_t>(blurUses.size() * 2, f + 1), 0);
+        blurUses[f] = static_cast<signed char>(uses);
     }
 };
 
@@ -290,13 +327,6 @@ void ReleaseFrame(ComboShared& s, int frame)
     }
 }
 
-// A blurred reference of frame m is kept until frames m-1, m and m+1 are measured.
-void ReleaseBlurs(ComboShared& s, int p, int n)
-{
-    for (int m = std::max(0, n - 1); m <= n + 1; ++m)
-        if (s.isDone(p, m) && s.isDone(p, m + 1) && (m == 0 || s.isDone(p, m - 1)))
-            s.blurPool[p].release(m);
-}
 
 int Pull(ComboShared& s, FrameBuffers& fb)
 {
@@ -309,7 +339,9 @@ int Pull(ComboShared& s, FrameBuffers& fb)
     return s.readFrame(fb.ref, fb.dis, tmp, stride, s.userData);
 }
 
-void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurPrev, float* const* blurNext)
+// motion[p]: against the predecessor; motion2[p]: the smaller of that and the one against the
+// successor (0 and 0 for the first frame).
+void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion[4], double const motion2[4])
 {
     vmaf::Kernels const& k = *s.kernels;
     for (int p = 0; p < 4; ++p) {
@@ -335,17 +367,8 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
             a.admDenScale[k].set(idx, adm.denScale[k]);
         }
 
-        double motion = 0.0;
-        double motion2 = 0.0;
-        if (n > 0 && blurPrev[p]) {
-            PlaneView const b = View(s, p, cur.blur[p]);
-            motion = k.motionScore(View(s, p, blurPrev[p]), b);
-            motion2 = motion;
-            if (blurNext[p])
-                motion2 = std::min(motion, k.motionScore(b, View(s, p, blurNext[p])));
-        }
-        a.motion.set(idx, Finite(motion));
-        a.motion2.set(idx, Finite(motion2));
+        a.motion.set(idx, Finite(motion[p]));
+        a.motion2.set(idx, Finite(motion2[p]));
 
         vmaf::VifResult const vif = k.vif(r, d);
         double num = 0.0;
@@ -378,7 +401,6 @@ void WorkerBody(ComboShared& s)
     for (;;) {
         FrameBuffers cur;
         FrameBuffers next;
-        float* blurPrev[4] = {};
         bool hasNext = false;
         bool prepareCur = false;
         int n = 0;
@@ -398,6 +420,7 @@ void WorkerBody(ComboShared& s)
                     s.stop = true;
                     return;
                 }
+                s.setBlurUses(0, 1); // the score of frame 1 against it
                 prepareCur = true;
             } else {
                 for (int p = 0; p < 4; ++p) {
@@ -406,8 +429,7 @@ void WorkerBody(ComboShared& s)
                     cur.ref[p] = s.refPool[p].find(n);
                     cur.dis[p] = s.disPool[p].find(n);
                     cur.blur[p] = s.blurPool[p].find(n);
-                    blurPrev[p] = s.blurPool[p].find(n - 1);
-                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p] || !blurPrev[p]) {
+                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p]) {
                         s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
                         return;
                     }
@@ -423,33 +445,57 @@ void WorkerBody(ComboShared& s)
                 return;
             }
             hasNext = Pull(s, next) == 0;
-            if (!hasNext) {
+            if (hasNext) {
+                s.setBlurUses(n + 1, 2); // scores against frame n and against frame n + 2
+            } else {
                 ReleaseFrame(s, n + 1);
                 for (int p = 0; p < 4; ++p)
                     s.blurPool[p].release(n + 1);
+                s.useBlur(n); // no score against a successor
                 s.stop = true;
             }
         }
-        // Offset and blur of the pulled frames, outside the lock; the frame's measurement
-        // waits until its own and its predecessor's blurs are ready.
+        // Offset and blur of the pulled frames, outside the lock, then the successor's motion
+        // score against this frame: a blur is released as soon as both its scores exist.
         if (prepareCur) {
             prepare(cur);
             s.markPrepared(n);
         }
+        double sadNext[4] = {};
         if (hasNext) {
             prepare(next);
             s.markPrepared(n + 1);
-        }
-        if (!s.waitPrepared(n - 1, n))
-            return;
-
-        Measure(s, n, cur, blurPrev, hasNext ? next.blur : FrameBuffers().blur);
-
-        {
-            std::lock_guard<std::mutex> lock(s.pullLock);
+            if (!s.waitPrepared(n, n))
+                return;
+            std::array<double, 4> values{};
             for (int p = 0; p < 4; ++p)
-                s.markDone(p, n);
+                if (Active(s, p))
+                    values[static_cast<std::size_t>(p)] =
+                        s.kernels->motionScore(View(s, p, cur.blur[p]), View(s, p, next.blur[p]));
+            s.markSad(n + 1, values);
+            std::copy(values.begin(), values.end(), sadNext);
+            std::lock_guard<std::mutex> lock(s.pullLock);
+            s.useBlur(n);
+            s.useBlur(n + 1);
         }
+        double motion[4] = {};
+        double motion2[4] = {};
+        if (n > 0) {
+            // Frame n's score against n - 1 comes from the worker that pulled frame n; it also
+            // means frame n is prepared.
+            std::array<double, 4> values{};
+            if (!s.waitSad(n, values))
+                return;
+            for (int p = 0; p < 4; ++p) {
+                motion[p] = values[static_cast<std::size_t>(p)];
+                motion2[p] = hasNext ? std::min(motion[p], sadNext[p]) : motion[p];
+            }
+        } else if (!s.waitPrepared(0, 0)) {
+            return;
+        }
+
+        Measure(s, n, cur, motion, motion2);
+
         if (s.frameDone) {
             std::string error;
             bool ok;
@@ -465,8 +511,6 @@ void WorkerBody(ComboShared& s)
         {
             std::lock_guard<std::mutex> lock(s.pullLock);
             ReleaseFrame(s, n);
-            for (int p = 0; p < 4; ++p)
-                ReleaseBlurs(s, p, n);
         }
         if (!hasNext)
             return;
@@ -515,13 +559,12 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
         if (!Active(s, p))
             continue;
         std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
-        std::size_t const blurs = static_cast<std::size_t>(std::min(3 * n, 128));
+        std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
         if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p])
             || !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
-        s.done[p].assign(1000, 0);
     }
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
