@@ -44,12 +44,20 @@ struct Synthetic {
     std::vector<int> delivered;
     std::vector<std::array<double, 12>> values;
     std::mt19937 rng{7};
+    std::mutex rngMutex;
 };
 
+// Pulls and deliveries may run at the same time: the generator has its own lock.
 void Sleep(Synthetic& s)
 {
-    if (s.randomDelays)
-        std::this_thread::sleep_for(std::chrono::microseconds(s.rng() % 2000));
+    if (!s.randomDelays)
+        return;
+    unsigned delay;
+    {
+        std::lock_guard<std::mutex> lock(s.rngMutex);
+        delay = static_cast<unsigned>(s.rng() % 2000);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
 }
 
 int SyntheticPull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
