@@ -34,6 +34,14 @@ T* Scratch(std::vector<T>& v, std::size_t n)
     return v.data();
 }
 
+// Four quarter-size planes per thread, shared by VIF (reduced pictures) and ADM (approximation
+// bands): the kernels run one after the other on a thread, never at the same time.
+std::vector<float>* ScalePlanes()
+{
+    static thread_local std::vector<float> planes[4];
+    return planes;
+}
+
 // Fills the r samples either side of pad[r .. r+w) with their mirrored samples.
 inline void MirrorBorders(float* pad, int w, int r)
 {
@@ -289,7 +297,6 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
 
 struct VifWork {
     VifStatWork stat;
-    std::vector<float> pics[4]; // ref and dis of the reduced scales, two generations
     std::vector<float> acc, even, odd;
     std::vector<float const*> rows;
 };
@@ -480,7 +487,6 @@ struct AdmRowSlot {
 };
 
 struct AdmWork {
-    std::vector<float> approx[2][2]; // [generation][ref, dis]
     std::vector<float> lo, hi, even, odd;
     std::vector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
     std::vector<float> absA[3]; // padded by one sample each side
@@ -623,9 +629,9 @@ VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
         float const* f = kVifFilters[s];
         int const taps = kVifTaps[s];
         if (s > 0) {
-            int const g = (s & 1) * 2; // alternate buffers so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, wk.pics[g], wk);
-            PlaneView const nd = VifReduce(d, f, taps, wk.pics[g + 1], wk);
+            int const g = (s & 1) ? 0 : 2; // alternate buffers so a scale never overwrites its input
+            PlaneView const nr = VifReduce(r, f, taps, ScalePlanes()[g], wk);
+            PlaneView const nd = VifReduce(d, f, taps, ScalePlanes()[g + 1], wk);
             r = nr;
             d = nd;
         }
@@ -767,8 +773,8 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
         int const h = (r.height + 1) / 2;
         int const gen = scale & 1;
         std::size_t const n = static_cast<std::size_t>(w) * h;
-        float* aRef = Scratch(wk.approx[gen][0], n + 1);
-        float* aDis = Scratch(wk.approx[gen][1], n + 1);
+        float* aRef = Scratch(ScalePlanes()[2 * gen], n + 1);
+        float* aDis = Scratch(ScalePlanes()[2 * gen + 1], n + 1);
         float const rf[3] = {kAdmRfactorHV[scale], kAdmRfactorHV[scale], kAdmRfactorD[scale]};
         AdmRegion const outer = AdmOuter(w, h);
         AdmRegion const in = AdmInner(w, h);
