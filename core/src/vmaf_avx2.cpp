@@ -154,6 +154,12 @@ inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e1
     __m256 const s12 = _mm256_sub_ps(e12, _mm256_mul_ps(mu1, mu2));
     __m256 const low = _mm256_cmp_ps(s1, sigmaNsq, _CMP_LT_OQ);
     __m256 const numLow = OneMinusInDouble(_mm256_mul_ps(s2, sigmaMaxInv));
+    if (_mm256_movemask_ps(low) == 0xFF) {
+        // Every sample takes the low-variance branch (flat areas): no logarithms needed.
+        num = numLow;
+        den = _mm256_set1_ps(1.0f);
+        return;
+    }
     __m256 const sv = _mm256_mul_ps(_mm256_add_ps(s2, sigmaNsq), s1);
     __m256 g = _mm256_sub_ps(sv, _mm256_mul_ps(s12, s12));
     g = _mm256_blendv_ps(_mm256_set1_ps(FLT_MIN), g, _mm256_cmp_ps(g, _mm256_setzero_ps(), _CMP_GT_OQ));
