@@ -313,7 +313,7 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
     const bool planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
     // Colour tables for the common layouts (samples of at most 12 bits keep them small).
     const int depth = desc->comp[0].depth;
-    const bool tables = depth <= 12 && (int)desc->nb_components >= (component == COMPONENT_Y ? 1 : 3);
+    const bool tables = depth <= 12 && desc->nb_components >= (component == COMPONENT_Y ? 1 : 3);
     std::unique_ptr<HeatColours> combined;
     std::unique_ptr<HeatColours> direct;
     if (tables && component == COMPONENT_YUV && planar && lw <= 1 && desc->log2_chroma_h <= 1 &&

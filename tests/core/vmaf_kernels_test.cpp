@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace ze::nox::core::vmaf;
