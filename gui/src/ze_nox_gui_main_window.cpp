@@ -47,6 +47,9 @@ void CheckActionsWithData(QActionGroup* group, int id)
             action->setChecked(true);
 }
 
+// Percent of the splitter's height that each side panel gets at first start.
+constexpr int kPanelShare = 15;
+
 int FramesInRange(core::ZeNoxDecoder const* dec)
 {
     return dec ? std::max(0, dec->lastFrameNumber() - dec->firstFrameNumber() + 1) : 0;
@@ -59,9 +62,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
 {
     ui.setupUi(this);
 
-    ui.splitter->setStretchFactor(0, 3);
-    ui.splitter->setStretchFactor(1, 4);
-    ui.splitter->setStretchFactor(2, 3);
+    // A taller window goes mostly to the picture.
+    ui.splitter->setStretchFactor(0, 1);
+    ui.splitter->setStretchFactor(1, 6);
+    ui.splitter->setStretchFactor(2, 1);
 
     ui.addFiles->setShortcut(QKeySequence::New);
     connect(ui.addFiles, &QAction::triggered, this, [this] { ui.projectView->addSrcFiles(QStringList()); });
@@ -73,7 +77,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     ZeNoxGuiSettings* settings = Settings();
     restoreGeometry(settings->getMainWindowGeometry());
     restoreState(settings->getMainWindowState(), 0);
-    ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState());
+    // First start: the panels get a slim share each, the picture the rest. The splitter scales
+    // these sizes to its height; each is above its panel's minimum, so the shares stay.
+    if (!ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState()))
+        ui.splitter->setSizes({kPanelShare * 100, (100 - 2 * kPanelShare) * 100, kPanelShare * 100});
 
     ui.saveProject->setShortcut(QKeySequence::Save);
     ui.saveProjectAs->setShortcut(QKeySequence::SaveAs);

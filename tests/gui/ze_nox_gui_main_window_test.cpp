@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -542,4 +543,42 @@ TEST_F(MainWindowTest, OpenProject)
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
+}
+
+TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
+{
+    for (QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
+        window = std::make_unique<ZeNoxGuiMainWindow>();
+        window->resize(size);
+        window->show();
+        QCoreApplication::processEvents();
+        ZeNoxGuiProject* project = theApp()->project();
+        child<ZeNoxGuiProjectView>("projectView")
+            ->addSrcFiles({TestMediaPath("T_1280x720_420p_ref.y4m"), TestMediaPath("T_1280x720_420p_crf30.y4m")});
+        QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+        ASSERT_EQ(files.size(), 2);
+        files[1]->setIsLeftFile(true);
+        files[0]->setIsRightFile(true);
+        files[0]->setIsRefFile(true);
+        QCoreApplication::processEvents();
+
+        QImage const shot = window->grab().toImage();
+        double const share = double(playback()->height()) / shot.height();
+        std::printf("window %dx%d: playback area %dx%d, share of the height %.3f\n", shot.width(), shot.height(),
+                    playback()->width(), playback()->height(), share);
+        EXPECT_EQ(shot.size(), size);
+        EXPECT_GE(share, 0.5) << size.width();
+        // The controls keep their natural height: the play/pause stack is no taller than its button.
+        EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
+
+        // The colour bar of the heat-map mode fits in the same window.
+        button("viewModeLeftRightAndRefDifference")->click();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(child<QWidget>("heatmapColorbar")->isVisible());
+        EXPECT_LE(window->minimumSizeHint().width(), 1366);
+        EXPECT_EQ(window->width(), size.width());
+        EXPECT_GE(double(playback()->height()) / window->height(), 0.5) << size.width();
+        window.reset();
+        project->reset();
+    }
 }
