@@ -524,7 +524,11 @@ void ZeSplittedPlaybackContainer::zoomToWindowSize()
     zoomToActualSize();
     if (m_view.viewport().width() <= 0)
         return;
-    zoom(m_view.fitRatio(), QPointF());
+    syncViewGeometry();
+    if (!m_view.fit())
+        return;
+    update();
+    emit zoomRatioChanged(m_view.zoomRatio());
 }
 
 void ZeSplittedPlaybackContainer::stopZoomRectSelection()

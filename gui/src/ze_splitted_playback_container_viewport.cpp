@@ -77,7 +77,18 @@ double ZeSplittedPlaybackViewport::fitRatio() const
     QSizeF const pic = displayedSize();
     if (pic.isEmpty() || m_widget.isEmpty())
         return 0;
-    return m_widget.width() / pic.width();
+    return std::min(m_widget.width() / pic.width(), m_widget.height() / pic.height());
+}
+
+bool ZeSplittedPlaybackViewport::fit()
+{
+    double const ratio = fitRatio();
+    if (!isZoomAllowed(ratio))
+        return false;
+    m_zoomRatio = ratio;
+    QSizeF const pic = displayedSize();
+    centre(pic.width(), pic.height());
+    return true;
 }
 
 void ZeSplittedPlaybackViewport::resized(QSize const& oldSize, bool anyDecoder)

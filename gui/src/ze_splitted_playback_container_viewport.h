@@ -67,6 +67,9 @@ public:
     // The ratio at which the displayed picture fits the widget in both dimensions; 0 when
     // either is empty.
     double fitRatio() const;
+    // Zooms to fitRatio() with the whole picture centred. False, and nothing changes, when that
+    // ratio lies outside the limits.
+    bool fit();
     // The widget went from oldSize to the current size: a shown picture keeps its place
     // relative to the centre, an empty area gets the default frame.
     void resized(QSize const& oldSize, bool anyDecoder);

@@ -262,6 +262,28 @@ TEST_F(PlaybackTest, ZoomLimitsAndSampleValuesAtAPosition)
     EXPECT_DOUBLE_EQ(area->splitLineRelPos(), 0.5);
 }
 
+TEST_F(PlaybackTest, FitToWindowShowsTheWholePictureCentred)
+{
+    auto dec = open("pb_ref_10f.y4m"); // 176 x 144
+    ASSERT_TRUE(dec);
+    area->setLeftDec(dec.get());
+    area->showFirstFrame();
+    struct Case
+    {
+        QSize widget;
+        double ratio;
+    };
+    for (Case c : {Case{QSize(1200, 288), 2.0}, Case{QSize(352, 900), 2.0}, Case{QSize(528, 432), 3.0}}) {
+        area->resize(c.widget);
+        area->zoomToWindowSize();
+        EXPECT_DOUBLE_EQ(area->zoomRatio(), c.ratio) << c.widget.width();
+        QRectF const v = area->viewport();
+        EXPECT_TRUE(QRectF(QPointF(0, 0), QSizeF(c.widget)).adjusted(-1, -1, 1, 1).contains(v)) << c.widget.width();
+        EXPECT_NEAR(v.center().x(), c.widget.width() / 2.0, 1.0);
+        EXPECT_NEAR(v.center().y(), c.widget.height() / 2.0, 1.0);
+    }
+}
+
 TEST_F(PlaybackTest, SampleValueTextFollowsTheSample)
 {
     auto dec = open("pb_ref_10f.y4m");

@@ -78,6 +78,36 @@ TEST(PlaybackViewport, ZoomKeepsThePointItIsAbout)
     EXPECT_NEAR(WidgetPos(v, under).y(), centre.y(), 1e-9);
 }
 
+TEST(PlaybackViewport, FitRatioFitsBothDimensions)
+{
+    struct Case
+    {
+        QSize widget;
+        QSizeF picture;
+        double ratio;
+    };
+    for (Case c : {Case{QSize(1920, 600), QSizeF(1280, 720), 600.0 / 720}, // wide widget: the height limits
+                   Case{QSize(640, 1000), QSizeF(1280, 720), 0.5},         // tall widget: the width limits
+                   Case{QSize(2560, 1440), QSizeF(1280, 720), 2.0},        // same aspect
+                   Case{QSize(0, 600), QSizeF(1280, 720), 0.0}, Case{QSize(800, 600), QSizeF(), 1.0}}) {
+        View v;
+        v.setWidgetSize(c.widget);
+        v.setPictureSize(c.picture);
+        EXPECT_DOUBLE_EQ(v.fitRatio(), c.ratio) << c.widget.width() << "x" << c.widget.height();
+    }
+    // Fitting shows the whole picture, centred, even where the widget's centre pixel is not
+    // its exact centre.
+    View v;
+    v.setWidgetSize(QSize(528, 432));
+    v.setPictureSize(QSizeF(176, 144));
+    v.centre(176, 144);
+    ASSERT_TRUE(v.fit());
+    EXPECT_EQ(v.viewport(), QRectF(0, 0, 528, 432));
+    View empty;
+    empty.setWidgetSize(QSize(0, 0));
+    EXPECT_FALSE(empty.fit());
+}
+
 TEST(PlaybackViewport, AMovedPictureKeepsAHundredPixelsInside)
 {
     struct Case
