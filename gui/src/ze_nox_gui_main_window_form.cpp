@@ -382,7 +382,8 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     menuHelp->addAction(openAboutQtDialog);
 
     retranslateUi(window);
-    playbackButtonsStack->setCurrentIndex(1);
+    // Nothing plays yet: the play button shows.
+    playbackButtonsStack->setCurrentIndex(0);
     QMetaObject::connectSlotsByName(window);
 }
 

@@ -166,11 +166,14 @@ TEST_F(MainWindowTest, FirstStartWithEmptySettings)
         EXPECT_TRUE(action(name)->isEnabled()) << name;
     EXPECT_FALSE(child<QSlider>("framesSlider")->isEnabled());
 
-    // The pause page shows until the playback area first pauses.
+    // Nothing plays: the centre button is Play; the pause page shows only while playing.
     auto* stack = child<QStackedWidget>("playbackButtonsStack");
-    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("playButtonParent"));
+    EXPECT_TRUE(stack->currentWidget()->isAncestorOf(button("playButton")));
+    emit playback()->playbackStarted();
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("pauseButtonParent"));
     playback()->pause();
-    EXPECT_EQ(stack->currentIndex(), 0);
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("playButtonParent"));
 
     // The first start writes the applied options into the store.
     QSettings store;
