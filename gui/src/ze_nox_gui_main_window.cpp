@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPointF>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -423,6 +424,22 @@ void ZeNoxGuiMainWindow::selectPrevAvailableViewMode()
             return;
 }
 
+// A role that moves from one file to another passes through a state without that stream (the
+// old file lets it go before the new one takes it), all within one event. The mode is chosen
+// again once that event is done, from the state it left.
+void ZeNoxGuiMainWindow::scheduleViewModeCheck()
+{
+    if (m_viewModeCheckPending)
+        return;
+    m_viewModeCheckPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_viewModeCheckPending = false;
+        if (QAbstractButton* checked = ui.viewModeButtonGroup->checkedButton())
+            if (!checked->isEnabled())
+                selectPrevAvailableViewMode();
+    });
+}
+
 // ---- handlers ----
 
 void ZeNoxGuiMainWindow::onViewModeToggled(int id)
@@ -569,7 +586,7 @@ void ZeNoxGuiMainWindow::updateViewOptionsAndActions()
     ui.viewModeBlackAndWhiteDifference->setEnabled(diff);
     if (QAbstractButton* checked = ui.viewModeButtonGroup->checkedButton())
         if (!checked->isEnabled())
-            selectPrevAvailableViewMode();
+            scheduleViewModeCheck();
 
     ui.showStreamInfo->setEnabled(any);
     m_showComponentActionGroup->setEnabled(any);

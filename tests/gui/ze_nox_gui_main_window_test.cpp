@@ -434,6 +434,7 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     // Only a reference left with L|R checked: L|R goes off and the next enabled mode above is taken.
     button("viewModeLeftRight")->click();
     files[0]->setIsLeftFile(false);
+    QCoreApplication::processEvents(); // the mode is chosen again once the event is done
     EXPECT_FALSE(playback()->isLeftFileOpened());
     EXPECT_FALSE(button("viewModeLeftRight")->isEnabled());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
@@ -442,6 +443,7 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     // Removing the reference while Ref shows falls back to the nearest enabled lower mode.
     files[0]->setIsLeftFile(true);
     project->removeSourceFile(files[1]);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(playback()->isReferenceFileOpened());
     EXPECT_TRUE(button("viewModeLeftRight")->isChecked());
     EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
@@ -480,6 +482,7 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
     emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
     ASSERT_EQ(theApp()->project()->sourceFiles().size(), 1);
     theApp()->project()->sourceFiles().first()->setIsRefFile(true);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(playback()->isReferenceFileOpened());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
 }
@@ -546,6 +549,40 @@ TEST_F(MainWindowTest, OpenProject)
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
+}
+
+TEST_F(MainWindowTest, AMovingRoleKeepsTheViewMode)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    child<ZeNoxGuiProjectView>("projectView")
+        ->addSrcFiles({TestMediaPath("pb_avc_5f.h264"), TestMediaPath("pb_ref_5f.y4m"),
+                       TestMediaPath("pb_ref_10f.y4m")});
+    QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+    ASSERT_EQ(files.size(), 3);
+    files[0]->setIsLeftFile(true);
+    files[2]->setIsRefFile(true);
+    QCoreApplication::processEvents();
+    struct Case
+    {
+        char const* mode;
+        PB::ViewMode expected;
+    };
+    for (Case c : {Case{"viewModeLeftRight", PB::VIEW_MODE_LEFT_RIGHT},
+                   Case{"viewModeLeftRightAndRefDifference", PB::VIEW_MODE_HEATMAP_DIFF},
+                   Case{"viewModeBlackAndWhiteDifference", PB::VIEW_MODE_BW_DIFF}}) {
+        button(c.mode)->click();
+        // The left role moves to the other file as the project panel moves it: the old file
+        // lets it go first, so for a moment there is no left or right stream.
+        ZeNoxSourceFile* from = files[0]->isLeftFile() ? files[0] : files[1];
+        ZeNoxSourceFile* to = from == files[0] ? files[1] : files[0];
+        from->setIsLeftFile(false);
+        to->setIsLeftFile(true);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(playback()->viewMode(), c.expected) << c.mode;
+        EXPECT_TRUE(button(c.mode)->isChecked()) << c.mode;
+        EXPECT_TRUE(button(c.mode)->isEnabled()) << c.mode;
+    }
 }
 
 TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
