@@ -48,8 +48,9 @@ void CheckActionsWithData(QActionGroup* group, int id)
             action->setChecked(true);
 }
 
-// Percent of the splitter's height that each side panel gets at first start.
-constexpr int kPanelShare = 15;
+// Percent of the splitter's height that the side panels get at first start.
+constexpr int kProjectPanelShare = 17;
+constexpr int kMetricsPanelShare = 15;
 
 int FramesInRange(core::ZeNoxDecoder const* dec)
 {
@@ -81,7 +82,8 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     // First start: the panels get a slim share each, the picture the rest. The splitter scales
     // these sizes to its height; each is above its panel's minimum, so the shares stay.
     if (!ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState()))
-        ui.splitter->setSizes({kPanelShare * 100, (100 - 2 * kPanelShare) * 100, kPanelShare * 100});
+        ui.splitter->setSizes({kProjectPanelShare * 100, (100 - kProjectPanelShare - kMetricsPanelShare) * 100,
+                               kMetricsPanelShare * 100});
 
     ui.saveProject->setShortcut(QKeySequence::Save);
     ui.saveProjectAs->setShortcut(QKeySequence::SaveAs);

@@ -262,33 +262,20 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     horizontalLayout->addWidget(lastFrameButton);
     gridLayout_3->addLayout(horizontalLayout, 1, 1, 1, 1);
 
-    // Row 1, column 2: zoom, current frame, frame rate.
+    // Row 1, column 2: the heat-map colour bar, no taller than the navigation buttons.
     horizontalLayout_3 = NewRow("horizontalLayout_3", 6);
     horizontalSpacer_5 = FixedSpacer();
     horizontalLayout_3->addItem(horizontalSpacer_5);
+    heatmapColorbar = new ZeNoxGuiHeatmapColorbar(layoutWidget);
+    heatmapColorbar->setObjectName(QStringLiteral("heatmapColorbar"));
+    horizontalLayout_3->addWidget(heatmapColorbar);
     horizontalSpacer_2 = ExpandingSpacer();
     horizontalLayout_3->addItem(horizontalSpacer_2);
-    label_4 = NewLabel(layoutWidget, "label_4");
-    zoomRatio = NewLabel(layoutWidget, "zoomRatio");
-    horizontalLayout_3->addWidget(label_4);
-    horizontalLayout_3->addWidget(zoomRatio);
-    horizontalSpacer_6 = FixedSpacer();
-    horizontalLayout_3->addItem(horizontalSpacer_6);
-    label_6 = NewLabel(layoutWidget, "label_6");
-    curFrameNum = NewLabel(layoutWidget, "curFrameNum");
-    horizontalLayout_3->addWidget(label_6);
-    horizontalLayout_3->addWidget(curFrameNum);
-    horizontalSpacer_7 = FixedSpacer();
-    horizontalLayout_3->addItem(horizontalSpacer_7);
-    label_5 = NewLabel(layoutWidget, "label_5");
-    curFps = NewLabel(layoutWidget, "curFps");
-    label_3 = NewLabel(layoutWidget, "label_3");
-    horizontalLayout_3->addWidget(label_5);
-    horizontalLayout_3->addWidget(curFps);
-    horizontalLayout_3->addWidget(label_3);
     gridLayout_3->addLayout(horizontalLayout_3, 1, 2, 1, 1);
 
-    // Row 2: the frame slider, which only shows the position, and the heat-map colour bar.
+    // Row 2: the frame slider, which only shows the position, then zoom, current frame and frame
+    // rate. With these labels in the first row the window would be wider than a 1366-pixel
+    // screen while the colour bar shows.
     horizontalLayout_2 = NewRow("horizontalLayout_2", 6);
     label_2 = NewLabel(layoutWidget, "label_2");
     framesSlider = new QSlider(layoutWidget);
@@ -301,11 +288,25 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     horizontalLayout_2->addWidget(label_2);
     horizontalLayout_2->addWidget(framesSlider);
     horizontalLayout_2->addWidget(totalFrameCountLabel);
-    // The colour bar sits at the end of the slider row: in the controls row it would make the
-    // window wider than a 1366-pixel screen while it shows.
-    heatmapColorbar = new ZeNoxGuiHeatmapColorbar(layoutWidget);
-    heatmapColorbar->setObjectName(QStringLiteral("heatmapColorbar"));
-    horizontalLayout_2->addWidget(heatmapColorbar);
+    horizontalLayout_2->addItem(FixedSpacer());
+    label_4 = NewLabel(layoutWidget, "label_4");
+    zoomRatio = NewLabel(layoutWidget, "zoomRatio");
+    horizontalLayout_2->addWidget(label_4);
+    horizontalLayout_2->addWidget(zoomRatio);
+    horizontalSpacer_6 = FixedSpacer();
+    horizontalLayout_2->addItem(horizontalSpacer_6);
+    label_6 = NewLabel(layoutWidget, "label_6");
+    curFrameNum = NewLabel(layoutWidget, "curFrameNum");
+    horizontalLayout_2->addWidget(label_6);
+    horizontalLayout_2->addWidget(curFrameNum);
+    horizontalSpacer_7 = FixedSpacer();
+    horizontalLayout_2->addItem(horizontalSpacer_7);
+    label_5 = NewLabel(layoutWidget, "label_5");
+    curFps = NewLabel(layoutWidget, "curFps");
+    label_3 = NewLabel(layoutWidget, "label_3");
+    horizontalLayout_2->addWidget(label_5);
+    horizontalLayout_2->addWidget(curFps);
+    horizontalLayout_2->addWidget(label_3);
     gridLayout_3->addLayout(horizontalLayout_2, 2, 0, 1, 3);
 
     splitter->addWidget(layoutWidget);

@@ -599,8 +599,9 @@ TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
         ASSERT_EQ(files.size(), 2);
         files[1]->setIsLeftFile(true);
         files[0]->setIsRightFile(true);
-        files[0]->setIsRefFile(true);
         QCoreApplication::processEvents();
+        ASSERT_FALSE(playback()->leftImage().isNull());
+        ASSERT_FALSE(playback()->rightImage().isNull());
 
         QImage const shot = window->grab().toImage();
         double const share = double(playback()->height()) / shot.height();
@@ -612,6 +613,9 @@ TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
         EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
 
         // The colour bar of the heat-map mode fits in the same window.
+        ASSERT_EQ(project->addSourceFile(TestMediaPath("ff_avc_1280x720.h264")), ZE_NOX_GUI_OK);
+        project->sourceFiles().last()->setIsRefFile(true);
+        QCoreApplication::processEvents();
         button("viewModeLeftRightAndRefDifference")->click();
         QCoreApplication::processEvents();
         EXPECT_TRUE(child<QWidget>("heatmapColorbar")->isVisible());
