@@ -101,6 +101,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
 
     connect(ui.heatmapColorbar, &ZeNoxGuiHeatmapColorbar::maximumChanged, playback,
             &ZeSplittedPlaybackContainer::onHeatmapMaxValueChanged);
+    // The bar's scale follows the maximum the playback area maps.
+    ui.heatmapColorbar->setMaximum(playback->heatmapMaxValue());
+    connect(playback, &ZeSplittedPlaybackContainer::heatmapMaxValueChanged, ui.heatmapColorbar,
+            &ZeNoxGuiHeatmapColorbar::setMaximum);
     // The checked flag is not read: an exclusive group reports the button losing its check
     // first, so the last run carries the newly checked id.
     connect(ui.viewModeButtonGroup, &QButtonGroup::idToggled, this, [this](int id, bool) { onViewModeToggled(id); });

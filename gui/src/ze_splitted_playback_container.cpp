@@ -360,9 +360,17 @@ int ZeSplittedPlaybackContainer::curFps() const
 
 // ---- view options ----
 
+void ZeSplittedPlaybackContainer::setHeatmapMaxValue(int maximum)
+{
+    if (maximum == m_heatmapMaxValue)
+        return;
+    m_heatmapMaxValue = maximum;
+    emit heatmapMaxValueChanged(maximum);
+}
+
 void ZeSplittedPlaybackContainer::applyDiffModeMaximum()
 {
-    m_heatmapMaxValue = m_viewMode == VIEW_MODE_BW_DIFF ? 1 : 127;
+    setHeatmapMaxValue(m_viewMode == VIEW_MODE_BW_DIFF ? 1 : 127);
 }
 
 void ZeSplittedPlaybackContainer::refillSideImages()
@@ -422,7 +430,7 @@ void ZeSplittedPlaybackContainer::showStreamInfo(bool show)
 void ZeSplittedPlaybackContainer::onHeatmapMaxValueChanged(int maximum)
 {
     // The frame's heat map divides by the maximum.
-    m_heatmapMaxValue = std::max(1, maximum);
+    setHeatmapMaxValue(std::max(1, maximum));
     fillHeatMapImages();
     update();
 }

@@ -122,6 +122,8 @@ signals:
     void playbackPaused();
     void inputFilesDropped(QStringList filenames);
     void zoomRatioChanged(double zoomRatio);
+    // The difference the heat map draws black changed (view mode or onHeatmapMaxValueChanged).
+    void heatmapMaxValueChanged(int maximum);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -172,6 +174,7 @@ private:
     void refillSideImages();
     void refillRefImage();
     void applyDiffModeMaximum();
+    void setHeatmapMaxValue(int maximum);
 
     void fillHeatMapImages();
     // The size of the first picture shown, or an empty size.

@@ -426,6 +426,15 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_TRUE(colorbar->isVisible());
     EXPECT_TRUE(action("showLeftRightAndRefDifference")->isChecked());
     EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_HEATMAP_DIFF);
+    // The bar's scale is the maximum the heat map maps, and follows it.
+    auto* maxLabel = colorbar->findChild<QLabel*>(QStringLiteral("maxLabel"));
+    ASSERT_TRUE(maxLabel);
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("127"));
+    playback()->onHeatmapMaxValueChanged(40);
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("40"));
+    button("viewModeBlackAndWhiteDifference")->click();
+    button("viewModeLeftRightAndRefDifference")->click();
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("127"));
     action("showReference")->trigger();
     EXPECT_FALSE(colorbar->isVisible());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
