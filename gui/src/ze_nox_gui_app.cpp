@@ -103,9 +103,18 @@ QString ZeNoxGuiApp::vmafModelsDir() const
     return QStringLiteral("%1/models").arg(QCoreApplication::applicationDirPath());
 }
 
-void ZeNoxGuiApp::openDocumentation() const
+QString ZeNoxGuiApp::documentationUrl()
 {
-    QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    return sDocumentationUrl;
+}
+
+bool ZeNoxGuiApp::openDocumentation() const
+{
+    bool const opened = QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    if (!opened)
+        const_cast<ZeNoxGuiApp*>(this)->warningLog(
+            QStringLiteral("Documentation: no browser could open %1").arg(sDocumentationUrl));
+    return opened;
 }
 
 ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& fileName, int& width, int& height,

@@ -33,8 +33,10 @@ public:
 
     // "models" beside the executable.
     QString vmafModelsDir() const;
-    // Opens the online user guide in the desktop browser.
-    void openDocumentation() const;
+    // The address of the online user guide.
+    static QString documentationUrl();
+    // Opens the online user guide in the desktop browser. False when there is none to open it.
+    bool openDocumentation() const;
 
     // The raw-YUV parameters callback of the media core: the values saved for the file, or the
     // raw-parameters dialog (always when forceDialog is set), whose accepted values are saved.

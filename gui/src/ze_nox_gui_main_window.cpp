@@ -328,7 +328,7 @@ void ZeNoxGuiMainWindow::connectMainMenuActions()
         ui.metricsView->setVisible(show);
         Settings()->saveShowMetricsView(show);
     });
-    connect(ui.openDocumentation, &QAction::triggered, this, [] { theApp()->openDocumentation(); });
+    connect(ui.openDocumentation, &QAction::triggered, this, &ZeNoxGuiMainWindow::openDocumentation);
     connect(ui.openAboutDialog, &QAction::triggered, this, &ZeNoxGuiMainWindow::showAboutDialog);
     connect(ui.openAboutQtDialog, &QAction::triggered, this, [this] { QMessageBox::aboutQt(this, QString()); });
 }
@@ -409,6 +409,20 @@ void ZeNoxGuiMainWindow::showAboutDialog()
 {
     AboutDialog dialog(nullptr);
     dialog.exec();
+}
+
+void ZeNoxGuiMainWindow::openDocumentation()
+{
+    if (theApp()->openDocumentation())
+        return;
+    // No browser: the address, selectable, so that it can be opened elsewhere.
+    QMessageBox box(QMessageBox::Information, tr("Documentation"),
+                    tr("The documentation could not be opened: no web browser is available.\n\n"
+                       "It is at %1")
+                        .arg(ZeNoxGuiApp::documentationUrl()),
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }
 
 void ZeNoxGuiMainWindow::selectPrevAvailableViewMode()

@@ -53,6 +53,8 @@ private:
     void updateViewOptionsAndActions();
     void updateNavigationButtonsAndActions();
     void updateZoomControls();
+    // Help > Documentation; without a browser a message shows the address.
+    void openDocumentation();
     // Runs selectPrevAvailableViewMode() after the current event when the checked mode is off.
     void scheduleViewModeCheck();
 

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <QLineEdit>
 #include <QPointer>
@@ -122,6 +124,18 @@ void AnswerNextModal(std::function<void(T*)> answer)
     });
     timer->start();
 }
+
+// Stands in for the desktop's browser: records the addresses it is asked to open.
+class FakeBrowser : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(QUrl const& url) { opened.append(url); }
+};
 
 void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
 {
@@ -293,6 +307,23 @@ TEST_F(MainWindowTest, HelpMenu)
     });
     action("openAboutQtDialog")->trigger();
     EXPECT_TRUE(sawQtBox);
+
+    // Documentation: a browser gets the address; without one a message shows it.
+    FakeBrowser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    action("openDocumentation")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    ASSERT_EQ(browser.opened.size(), 1);
+    EXPECT_EQ(browser.opened.first().toString(), ZeNoxGuiApp::documentationUrl());
+
+    // The offscreen platform has no browser.
+    QString message;
+    AnswerNextModal<QMessageBox>([&message](QMessageBox* box) {
+        message = box->text();
+        box->accept();
+    });
+    action("openDocumentation")->trigger();
+    EXPECT_TRUE(message.contains(ZeNoxGuiApp::documentationUrl())) << message.toStdString();
 }
 
 TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
@@ -635,3 +666,5 @@ TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
         project->reset();
     }
 }
+
+#include "ze_nox_gui_main_window_test.moc"
