@@ -394,7 +394,7 @@ void Ui_ZeNoxGuiMainWindowClass::retranslateUi(QMainWindow* window)
     auto key = [&tr](char const* text) { return QKeySequence(tr(text)); };
 
     window->setWindowTitle(QString());
-    addFiles->setText(tr("Add file(s)"));
+    addFiles->setText(tr("Add Files..."));
     openProject->setText(tr("Open Project..."));
     openProject->setShortcut(key("Ctrl+O"));
     saveProject->setText(tr("Save Project"));

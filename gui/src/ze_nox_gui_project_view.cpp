@@ -489,7 +489,7 @@ bool ZeNoxGuiProjectView::closeProject()
     if (project->hasUnsavedChanges()) {
         QMessageBox::StandardButton const answer = QMessageBox::question(
             this, tr("Close Project"),
-            tr("Project '%1' has unsaved changed. Would you like to save changes?").arg(project->name()),
+            tr("Project '%1' has unsaved changes. Would you like to save changes?").arg(project->name()),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel || answer == QMessageBox::Escape || answer == QMessageBox::NoButton)
             return false;

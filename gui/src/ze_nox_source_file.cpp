@@ -5,6 +5,7 @@
 #include "ze_nox_decoder_factory.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_utils.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -127,9 +128,8 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
                                        GetStreamTypeName(ZE_STREAM_TYPE_VVC),
                                        GetStreamTypeName(ZE_STREAM_TYPE_MJPEG)};
             bool ok = false;
-            QString const chosen =
-                QInputDialog::getItem(nullptr, tr("Choose codec type"),
-                                      tr("Codec type for %1").arg(info.completeBaseName()), items, 0, false, &ok);
+            QString const chosen = utils::ChooseItem(nullptr, tr("Choose codec type"),
+                                                     tr("Codec type for %1").arg(info.completeBaseName()), items, &ok);
             if (!ok || chosen.isEmpty())
                 return ZE_NOX_GUI_CANCELED;
             type = GetStreamTypeByName(chosen);

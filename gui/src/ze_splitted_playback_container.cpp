@@ -38,9 +38,9 @@ const QBrush ZeSplittedPlaybackContainer::m_splitLineBrush(Qt::gray, Qt::SolidPa
 const QPen ZeSplittedPlaybackContainer::m_highlighDraggingPen(QBrush(QColor(130, 130, 130)), 3, Qt::DotLine);
 const QString ZeSplittedPlaybackContainer::m_helpStringHeader1 = QStringLiteral("Open a project:");
 const QString ZeSplittedPlaybackContainer::m_helpStringText1 = QStringLiteral("- File > Open Project...\n");
-const QString ZeSplittedPlaybackContainer::m_helpStringHeader2 = QStringLiteral("Add a video file(s):");
+const QString ZeSplittedPlaybackContainer::m_helpStringHeader2 = QStringLiteral("Add video files:");
 const QString ZeSplittedPlaybackContainer::m_helpStringText2 =
-    QStringLiteral("- Open an existing project\n- Press '+' in Project View\n- Drop a file(s) here\n\n"
+    QStringLiteral("- Open an existing project\n- Press '+' in Project View\n- Drop files here\n\n"
                    "Files are added to Project View\n");
 
 namespace {

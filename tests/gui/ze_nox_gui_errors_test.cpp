@@ -76,7 +76,7 @@ TEST(GuiErrors, Texts)
         {23, "Chroma format not supported"},
         {24, "Critical decoding error"},
         {25, "RD Curve with this name does not exist"},
-        {26, "Unsupported file format"},
+        {26, "Unsupported file format. Container files (mp4, mkv, ...) need their video stream extracted first."},
         {27, "Unknown error"},
         {-1, "Unknown error"},
         {1000, "Unknown error"},

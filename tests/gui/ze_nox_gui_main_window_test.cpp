@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
         menus << a->text();
     EXPECT_EQ(menus, (QStringList{"&File", "&View", "Metrics", "Playback", "&Window", "&Help"}));
     EXPECT_EQ(texts(child<QMenu>("menu_File")->actions()),
-              (QStringList{"Add file(s)", "Open Project...", "Save Project", "Save As...", "Close Project", "Quit"}));
+              (QStringList{"Add Files...", "Open Project...", "Save Project", "Save As...", "Close Project", "Quit"}));
     EXPECT_EQ(action("addFiles")->shortcut(), QKeySequence(QKeySequence::New));
     EXPECT_EQ(action("runQualityMetricsAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+M, Ctrl+R")));
 
