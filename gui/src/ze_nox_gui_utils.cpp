@@ -1,12 +1,12 @@
 #include "ze_nox_gui_utils.h"
 
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFontMetrics>
 #include <QInputDialog>
 #include <QTime>
 
-#include <algorithm>
 
 namespace ze::nox::gui::utils {
 
@@ -41,8 +41,10 @@ QString ChooseItem(QWidget* parent, QString const& title, QString const& label, 
     dialog.setComboBoxEditable(false);
     // The frame draws the title in a font of its own, often bold, beside its icon and buttons:
     // room for a third more text and those.
+    // The dialog's layout sets its minimum from its widgets, so the list is made that wide.
     int const titleWidth = QFontMetrics(dialog.font()).horizontalAdvance(title) * 4 / 3 + 160;
-    dialog.setMinimumWidth(std::max(dialog.minimumSizeHint().width(), titleWidth));
+    if (auto* list = dialog.findChild<QComboBox*>())
+        list->setMinimumWidth(titleWidth);
     bool const accepted = dialog.exec() == QDialog::Accepted;
     if (ok)
         *ok = accepted;
