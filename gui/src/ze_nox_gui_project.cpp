@@ -1,5 +1,7 @@
 #include "ze_nox_gui_project.h"
 
+#include "ze_nox_gui_app.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -79,6 +81,7 @@ ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName)
     if (!file)
         return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
     ZeNoxGuiError const res = file->open(fileName, nullptr);
+    ZeNoxGuiApp::LogFileOpen(fileName, file->decoder(), res);
     if (res == ZE_NOX_GUI_CANCELED || res == ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT) {
         delete file;
         return res;
@@ -238,8 +241,10 @@ void ZeNoxGuiProject::saveToFile()
     // Written beside the target and renamed over it only when complete: a failed save leaves the
     // previous project file as it was.
     QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        ZeNoxGuiApp::LogProjectSave(m_fileName, file.errorString());
         return;
+    }
 
     QJsonObject root;
     root[QStringLiteral("name")] = m_name;
@@ -263,9 +268,10 @@ void ZeNoxGuiProject::saveToFile()
 
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qWarning() << "Failed to save project file" << m_fileName << file.errorString();
+        ZeNoxGuiApp::LogProjectSave(m_fileName, file.errorString());
         return;
     }
+    ZeNoxGuiApp::LogProjectSave(m_fileName, QString());
     m_hasUnsavedChanges = false;
     emit projectChanged(false);
 }

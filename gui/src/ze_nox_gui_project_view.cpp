@@ -446,7 +446,9 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    return project->loadFromFile(file);
+    ZeNoxGuiError const result = project->loadFromFile(file);
+    ZeNoxGuiApp::LogProjectLoad(file, result, project->sourceFiles().size(), project->rdCurves().size());
+    return result;
 }
 
 void ZeNoxGuiProjectView::saveProject()

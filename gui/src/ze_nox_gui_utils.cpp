@@ -40,8 +40,8 @@ QString ChooseItem(QWidget* parent, QString const& title, QString const& label, 
     dialog.setComboBoxItems(items);
     dialog.setComboBoxEditable(false);
     // The frame draws the title in a font of its own, often bold, beside its icon and buttons:
-    // room for a third more text and those.
-    // The dialog's layout sets its minimum from its widgets, so the list is made that wide.
+    // room for a third more text and those. The dialog's layout takes its minimum width from
+    // its widgets, so the list gets that width.
     int const titleWidth = QFontMetrics(dialog.font()).horizontalAdvance(title) * 4 / 3 + 160;
     if (auto* list = dialog.findChild<QComboBox*>())
         list->setMinimumWidth(titleWidth);

@@ -355,6 +355,7 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json)
     }
 
     ZeNoxGuiError const res = open(name, useParams ? &params : nullptr);
+    ZeNoxGuiApp::LogFileOpen(name, m_decoder, res);
     if (res != ZE_NOX_GUI_OK) {
         if (useParams)
             qCritical().noquote() << "Failed to open file" << QStringLiteral("\"%1\"").arg(name)

@@ -11,6 +11,9 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
+#include <QRegularExpression>
+#include <QFileInfo>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
@@ -135,6 +138,39 @@ public:
 
 public slots:
     void open(QUrl const& url) { opened.append(url); }
+};
+
+// The lines the application writes to its log from now on, as "[LEVEL] text".
+class LogTail
+{
+public:
+    LogTail() : m_offset(QFileInfo(path()).size()) {}
+    QStringList lines() const
+    {
+        QFile f(path());
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text) || !f.seek(m_offset))
+            return {};
+        static QRegularExpression const kLine(QStringLiteral("^\\S+ \\S+   (\\[....\\])   (.*)$"));
+        QStringList out;
+        for (QString const& l : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QRegularExpressionMatch const m = kLine.match(l);
+            if (m.hasMatch())
+                out.append(m.captured(1) + QLatin1Char(' ') + m.captured(2));
+        }
+        return out;
+    }
+    // The first line that starts with prefix; empty when there is none.
+    QString find(QString const& prefix) const
+    {
+        for (QString const& l : lines())
+            if (l.startsWith(prefix))
+                return l;
+        return QString();
+    }
+
+private:
+    static QString path() { return QDir::currentPath() + QStringLiteral("/logs/seravin.log"); }
+    qint64 m_offset;
 };
 
 void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
@@ -564,8 +600,11 @@ TEST_F(MainWindowTest, OpenProject)
         action("openProject")->trigger();
     };
 
+    LogTail loads;
     open(good);
     ASSERT_EQ(project->sourceFiles().size(), 1);
+    EXPECT_EQ(loads.find(QStringLiteral("[INFO] Project loaded: ")),
+              QStringLiteral("[INFO] Project loaded: %1 | 1 files, 0 RD curves").arg(good));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("pair - ") + QCoreApplication::applicationName());
     EXPECT_TRUE(action("saveProjectAs")->isEnabled());
     EXPECT_TRUE(action("closeProject")->isEnabled());
@@ -585,6 +624,8 @@ TEST_F(MainWindowTest, OpenProject)
         box->accept();
     });
     open(bad);
+    EXPECT_EQ(loads.find(QStringLiteral("[WARN] Project not loaded: ")),
+              QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
     EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
@@ -623,6 +664,78 @@ TEST_F(MainWindowTest, AMovingRoleKeepsTheViewMode)
         EXPECT_TRUE(button(c.mode)->isChecked()) << c.mode;
         EXPECT_TRUE(button(c.mode)->isEnabled()) << c.mode;
     }
+}
+
+TEST_F(MainWindowTest, TheLogTellsWhatHappened)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString const ref = TestMediaPath("pb_ref_5f.y4m");
+    QString const dist = TestMediaPath("pb_avc_5f.h264");
+    QString const missing = dir.filePath(QStringLiteral("missing.y4m"));
+    QString const container = dir.filePath(QStringLiteral("clip.mp4"));
+    {
+        QFile f(container);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(1000, 'x'));
+    }
+
+    // Files opened and refused.
+    LogTail files;
+    for (QString const& name : {ref, dist, missing, container})
+        project->addSourceFile(name);
+    EXPECT_EQ(files.find(QStringLiteral("[INFO] File opened: ") + ref),
+              QStringLiteral("[INFO] File opened: %1 | YUV | %2 bytes | 176x144 YUV 4:2:0 8 bit | 5 frames")
+                  .arg(ref)
+                  .arg(QFileInfo(ref).size()));
+    EXPECT_EQ(files.find(QStringLiteral("[INFO] File opened: ") + dist),
+              QStringLiteral("[INFO] File opened: %1 | AVC | %2 bytes | 176x144 YUV 4:2:0 8 bit | 5 frames")
+                  .arg(dist)
+                  .arg(QFileInfo(dist).size()));
+    EXPECT_EQ(files.find(QStringLiteral("[WARN] File not opened: ") + missing),
+              QStringLiteral("[WARN] File not opened: %1 | no such file | %2")
+                  .arg(missing, ErrToString(ZE_NOX_GUI_FILE_DOES_NOT_EXIST)));
+    EXPECT_EQ(files.find(QStringLiteral("[WARN] File not opened: ") + container),
+              QStringLiteral("[WARN] File not opened: %1 | 1000 bytes | %2")
+                  .arg(container, ErrToString(ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT)));
+
+    // A measurement run from start to end.
+    QList<ZeNoxSourceFile*> const added = project->sourceFiles();
+    ASSERT_GE(added.size(), 2);
+    added[0]->setIsRefFile(true);
+    added[1]->setIsLeftFile(true);
+    LogTail run;
+    QSignalSpy stopped(child<ZeMetricsView>("metricsView"), &ZeMetricsView::stopped);
+    ASSERT_TRUE(action("runQualityMetricsAction")->isEnabled());
+    action("runQualityMetricsAction")->trigger();
+    ASSERT_TRUE(stopped.wait(60000));
+    QCoreApplication::processEvents();
+    QString const runText = QStringLiteral("%1 against %2 | frames 0-4 against 0-4 | ").arg(dist, ref);
+    EXPECT_TRUE(run.find(QStringLiteral("[INFO] Measurement started: ") + runText).contains(QStringLiteral(" threads")))
+        << run.lines().join(QLatin1Char('\n')).toStdString();
+    QString const ended = run.find(QStringLiteral("[INFO] Measurement ended: ") + runText);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(
+                                       "threads \\| 5 frames measured in \\d+\\.\\d\\d s, \\d+\\.\\d frames/s \\| finished$"))
+                    .match(ended)
+                    .hasMatch())
+        << ended.toStdString();
+
+    // Save: written, and refused for a folder that does not exist.
+    LogTail saves;
+    QString const good = dir.filePath(QStringLiteral("p.zenxp"));
+    project->setFileName(good);
+    project->saveToFile();
+    EXPECT_EQ(saves.find(QStringLiteral("[INFO] Project saved: ")), QStringLiteral("[INFO] Project saved: ") + good);
+    QString const bad = dir.filePath(QStringLiteral("no/such/folder/p.zenxp"));
+    project->setFileName(bad);
+    project->saveToFile();
+    // With the system's reason after the name.
+    QString const refused = QStringLiteral("[WARN] Project not saved: ") + bad + QStringLiteral(" | ");
+    EXPECT_GT(saves.find(refused).size(), refused.size());
+    project->setFileName(good);
+    project->saveToFile();
 }
 
 TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
