@@ -178,14 +178,13 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_3->setSpacing(6);
     gridLayout_3->setContentsMargins(-1, 4, -1, 4);
 
-    // The picture takes every pixel the controls below it leave: the largest stretch, and a
-    // minimum at which a picture is still worth looking at.
+    // The picture takes every pixel the controls below it leave: the largest stretch, and (from
+    // the area's own hints) a minimum at which a picture is still worth looking at.
     splittedPlaybackContainer = new ZeSplittedPlaybackContainer(layoutWidget);
     splittedPlaybackContainer->setObjectName(QStringLiteral("splittedPlaybackContainer"));
     QSizePolicy playbackPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     playbackPolicy.setVerticalStretch(1);
     splittedPlaybackContainer->setSizePolicy(playbackPolicy);
-    splittedPlaybackContainer->setMinimumSize(320, 180);
     splittedPlaybackContainer->setFocusPolicy(Qt::StrongFocus);
     gridLayout_3->addWidget(splittedPlaybackContainer, 0, 0, 1, 3);
     gridLayout_3->setRowStretch(0, 1);

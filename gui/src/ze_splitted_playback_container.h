@@ -54,6 +54,10 @@ public:
     explicit ZeSplittedPlaybackContainer(QWidget* parent = nullptr);
     ~ZeSplittedPlaybackContainer() override;
 
+    // A 16:9 picture of a useful size; a layout gives the area what it can beyond that.
+    QSize sizeHint() const override { return QSize(960, 540); }
+    QSize minimumSizeHint() const override { return QSize(320, 180); }
+
     // A null decoder empties the place. A decoder other than the one held starts the place
     // afresh (its frames are reset).
     void setLeftDec(core::ZeNoxDecoder* dec);

@@ -762,6 +762,7 @@ TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
                     playback()->width(), playback()->height(), share);
         EXPECT_EQ(shot.size(), size);
         EXPECT_GE(share, 0.5) << size.width();
+        EXPECT_GE(playback()->height(), playback()->minimumSizeHint().height());
         // The controls keep their natural height: the play/pause stack is no taller than its button.
         EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
 
