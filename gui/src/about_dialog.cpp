@@ -1,6 +1,7 @@
 #include "about_dialog.h"
 
 #include "ui_about_dialog.h"
+#include "ze_nox_gui_version.h"
 
 #include <QCoreApplication>
 
@@ -15,7 +16,9 @@ AboutDialog::AboutDialog(QWidget* parent)
     // One substitution pass: a name holding "%2" stays as it is.
     m_ui->productNameAndVersion->setText(m_ui->productNameAndVersion->text().arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
-    m_ui->label_2->setText(m_ui->label_2->text().arg(QCoreApplication::organizationName()));
+    // The year of the build, as in the log's start lines.
+    m_ui->label_2->setText(m_ui->label_2->text().arg(QString::number(SERAVIN_COPYRIGHT_YEAR),
+                                                     QCoreApplication::organizationName()));
 }
 
 AboutDialog::~AboutDialog() = default;

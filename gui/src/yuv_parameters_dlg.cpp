@@ -266,7 +266,7 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
     for (int i = 1; i <= 44; ++i) {
         Resolution const& r = standardResolutions[i];
         if (i == 1)
-            ui->standardResolutionsW->addItem(QStringLiteral("Select predifined value"));
+            ui->standardResolutionsW->addItem(QStringLiteral("Select predefined value"));
         ui->standardResolutionsW->addItem(
             QStringLiteral("%1x%2   %3").arg(r.width).arg(r.height).arg(QString::fromLatin1(r.name)));
     }

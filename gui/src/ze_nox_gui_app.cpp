@@ -1,12 +1,16 @@
 #include "ze_nox_gui_app.h"
 
+#include "ffmpeg_utils.h"
 #include "yuv_parameters_dlg.h"
+#include "ze_nox_decoder.h"
 #include "ze_nox_gui_settings.h"
 #include "ze_nox_gui_version.h"
+#include "ze_stream.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSysInfo>
 #include <QUrl>
@@ -103,9 +107,18 @@ QString ZeNoxGuiApp::vmafModelsDir() const
     return QStringLiteral("%1/models").arg(QCoreApplication::applicationDirPath());
 }
 
-void ZeNoxGuiApp::openDocumentation() const
+QString ZeNoxGuiApp::documentationUrl()
 {
-    QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    return sDocumentationUrl;
+}
+
+bool ZeNoxGuiApp::openDocumentation() const
+{
+    bool const opened = QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    if (!opened)
+        const_cast<ZeNoxGuiApp*>(this)->warningLog(
+            QStringLiteral("Documentation: no browser could open %1").arg(sDocumentationUrl));
+    return opened;
 }
 
 ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& fileName, int& width, int& height,
@@ -160,6 +173,96 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
 ZeNoxGuiApp* theApp()
 {
     return dynamic_cast<ZeNoxGuiApp*>(QCoreApplication::instance());
+}
+
+// ---- log lines of actions ----
+
+namespace {
+
+void InfoLine(QString const& text)
+{
+    if (ZeNoxGuiApp* app = theApp())
+        app->infoLog(text);
+}
+
+void WarningLine(QString const& text)
+{
+    if (ZeNoxGuiApp* app = theApp())
+        app->warningLog(text);
+}
+
+QString SizeText(QString const& fileName)
+{
+    QFileInfo const info(fileName);
+    return info.exists() ? QStringLiteral("%1 bytes").arg(info.size()) : QStringLiteral("no such file");
+}
+
+QString RunText(ZeNoxGuiApp::MeasurementRun const& run)
+{
+    return QStringLiteral("%1 against %2 | frames %3-%4 against %5-%6 | %7 threads")
+        .arg(run.distortedFile, run.referenceFile)
+        .arg(run.distortedFirst)
+        .arg(run.distortedLast)
+        .arg(run.referenceFirst)
+        .arg(run.referenceLast)
+        .arg(run.threads);
+}
+
+} // namespace
+
+void ZeNoxGuiApp::LogFileOpen(QString const& fileName, core::ZeNoxDecoder const* dec, ZeNoxGuiError result)
+{
+    if (result == ZE_NOX_GUI_OK && dec) {
+        InfoLine(QStringLiteral("File opened: %1 | %2 | %3 | %4x%5 %6 | %7 frames")
+                     .arg(fileName, core::GetStreamTypeName(dec->streamType()), SizeText(fileName))
+                     .arg(dec->width())
+                     .arg(dec->height())
+                     .arg(core::GetPixFmtName(dec->pixelFormat()))
+                     .arg(dec->getOriginalFrameCount()));
+        return;
+    }
+    WarningLine(QStringLiteral("File not opened: %1 | %2 | %3").arg(fileName, SizeText(fileName), ErrToString(result)));
+}
+
+void ZeNoxGuiApp::LogProjectLoad(QString const& fileName, ZeNoxGuiError result, int fileCount, int rdCurveCount)
+{
+    if (result == ZE_NOX_GUI_OK)
+        InfoLine(QStringLiteral("Project loaded: %1 | %2 files, %3 RD curves").arg(fileName).arg(fileCount).arg(rdCurveCount));
+    else
+        WarningLine(QStringLiteral("Project not loaded: %1 | %2").arg(fileName, ErrToString(result)));
+}
+
+void ZeNoxGuiApp::LogProjectSave(QString const& fileName, QString const& error)
+{
+    if (error.isEmpty())
+        InfoLine(QStringLiteral("Project saved: %1").arg(fileName));
+    else
+        WarningLine(QStringLiteral("Project not saved: %1 | %2").arg(fileName, error));
+}
+
+void ZeNoxGuiApp::LogMeasurementStart(MeasurementRun const& run, core::ZeNoxCoreError startResult)
+{
+    if (startResult == core::ZE_NOX_CORE_OK)
+        InfoLine(QStringLiteral("Measurement started: %1").arg(RunText(run)));
+    else
+        WarningLine(QStringLiteral("Measurement not started: %1 | %2").arg(RunText(run), core::ErrToString(startResult)));
+}
+
+void ZeNoxGuiApp::LogMeasurementEnd(MeasurementRun const& run, int framesMeasured, qint64 elapsedMs,
+                                    QString const& result)
+{
+    double const seconds = elapsedMs / 1000.0;
+    double const fps = elapsedMs > 0 ? framesMeasured / seconds : 0.0;
+    QString const text = QStringLiteral("Measurement ended: %1 | %2 frames measured in %3 s, %4 frames/s | %5")
+                             .arg(RunText(run))
+                             .arg(framesMeasured)
+                             .arg(seconds, 0, 'f', 2)
+                             .arg(fps, 0, 'f', 1)
+                             .arg(result);
+    if (result == QLatin1String("failed"))
+        WarningLine(text);
+    else
+        InfoLine(text);
 }
 
 } // namespace ze::nox::gui

@@ -1,5 +1,7 @@
 #include "ze_nox_gui_project.h"
 
+#include "ze_nox_gui_app.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -81,6 +83,7 @@ ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName, ze::nox::c
     if (!file)
         return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
     ZeNoxGuiError const res = file->open(fileName, nullptr, type);
+    ZeNoxGuiApp::LogFileOpen(fileName, file->decoder(), res);
     if (res == ZE_NOX_GUI_CANCELED || res == ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT) {
         delete file;
         return res;
@@ -271,7 +274,7 @@ ZeNoxGuiError ZeNoxGuiProject::writeProjectFile(QString const& fileName, QString
     // previous project file as it was.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "Failed to save project file" << fileName << file.errorString();
+        ZeNoxGuiApp::LogProjectSave(fileName, file.errorString());
         if (reason)
             *reason = file.errorString();
         return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
@@ -299,11 +302,12 @@ ZeNoxGuiError ZeNoxGuiProject::writeProjectFile(QString const& fileName, QString
 
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qWarning() << "Failed to save project file" << fileName << file.errorString();
+        ZeNoxGuiApp::LogProjectSave(fileName, file.errorString());
         if (reason)
             *reason = file.errorString();
         return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
     }
+    ZeNoxGuiApp::LogProjectSave(fileName, QString());
     return ZE_NOX_GUI_OK;
 }
 

@@ -6,6 +6,7 @@
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
 #include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_utils.h"
 #include "ze_nox_rd_curve.h"
 #include "ze_nox_source_file.h"
 #include "ze_stream.h"
@@ -448,17 +449,19 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    return project->loadFromFile(file, [this](QString const& name, ze::nox::core::ZeStreamType& type) {
-        return askStreamType(name, type);
-    });
+    ZeNoxGuiError const result = project->loadFromFile(
+        file, [this](QString const& name, ze::nox::core::ZeStreamType& type) { return askStreamType(name, type); });
+    ZeNoxGuiApp::LogProjectLoad(file, result, project->sourceFiles().size(), project->rdCurves().size());
+    return result;
 }
 
 ZeNoxGuiError ZeNoxGuiProjectView::askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type)
 {
     bool ok = false;
-    QString const chosen = QInputDialog::getItem(this, tr("Choose codec type"),
-                                                 tr("Codec type for %1").arg(QFileInfo(fileName).completeBaseName()),
-                                                 ZeNoxSourceFile::streamTypeChoices(), 0, false, &ok);
+    // The chooser's list is as wide as its title needs, so the title is never cut.
+    QString const chosen = utils::ChooseItem(this, tr("Choose codec type"),
+                                             tr("Codec type for %1").arg(QFileInfo(fileName).completeBaseName()),
+                                             ZeNoxSourceFile::streamTypeChoices(), &ok);
     if (!ok || chosen.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     type = ze::nox::core::GetStreamTypeByName(chosen);
@@ -526,7 +529,7 @@ bool ZeNoxGuiProjectView::closeProject()
     if (project->hasUnsavedChanges()) {
         QMessageBox::StandardButton const answer = QMessageBox::question(
             this, tr("Close Project"),
-            tr("Project '%1' has unsaved changed. Would you like to save changes?").arg(project->name()),
+            tr("Project '%1' has unsaved changes. Would you like to save changes?").arg(project->name()),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel || answer == QMessageBox::Escape || answer == QMessageBox::NoButton)
             return false;

@@ -5,6 +5,7 @@
 #include "ze_nox_decoder_factory.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_utils.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -395,9 +396,10 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion 
                 return answer;
         }
         res = open(name, nullptr, type);
-        if (res != ZE_NOX_GUI_OK)
-            return res;
     }
+    ZeNoxGuiApp::LogFileOpen(name, m_decoder, res);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
 
     m_isLeftFile = json.value(QStringLiteral("isLeftFile")).toBool(false);
     m_isRightFile = json.value(QStringLiteral("isRightFile")).toBool(false);

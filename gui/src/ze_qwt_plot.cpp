@@ -1,6 +1,8 @@
 #include "ze_qwt_plot.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QPen>
 #include <QPainterPath>
 #include <QToolTip>
@@ -218,8 +220,11 @@ void ZeMetricsPlot::replot()
 bool ZeMetricsPlot::eventFilter(QObject* object, QEvent* event)
 {
     bool consumed = false;
-    if (object == canvas())
+    if (object == canvas()) {
+        if (event->type() == QEvent::Resize)
+            fitYAxisLabels(static_cast<QResizeEvent*>(event)->size().height());
         consumed = canvasEvent(event);
+    }
     else if (object == axisWidget(yLeft))
         consumed = yAxisEvent(event);
     else if (object == axisWidget(xBottom))
@@ -227,6 +232,16 @@ bool ZeMetricsPlot::eventFilter(QObject* object, QEvent* event)
     // The base class keeps the canvas margins and layout up to date on the canvas events
     // that the handlers let through.
     return consumed || QwtPlot::eventFilter(object, event);
+}
+
+void ZeMetricsPlot::fitYAxisLabels(int canvasHeight)
+{
+    // A label every two text lines at most: on a short chart the default eight steps would
+    // draw "100", "80", ... over each other.
+    int const lineHeight = std::max(1, QFontMetrics(axisWidget(yLeft)->font()).height());
+    int const steps = std::clamp(canvasHeight / (2 * lineHeight), 1, kYAxisMaxMajorSteps);
+    if (steps != axisMaxMajor(yLeft))
+        setAxisMaxMajor(yLeft, steps);
 }
 
 bool ZeMetricsPlot::canvasEvent(QEvent* event)

@@ -71,6 +71,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Fewer y-axis steps on a short canvas, so that the labels do not overlap.
+    void fitYAxisLabels(int canvasHeight);
+    static constexpr int kYAxisMaxMajorSteps = 8;
     bool canvasEvent(QEvent* event);
     bool yAxisEvent(QEvent* event);
     bool xAxisEvent(QEvent* event);

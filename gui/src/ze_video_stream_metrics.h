@@ -1,9 +1,11 @@
 #pragma once
 
 #include "ze_nox_decoder.h"
+#include "ze_nox_gui_app.h"
 #include "ze_quality_metric_calculator.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -56,6 +58,11 @@ signals:
 
 private:
     void onFrameMetricsReady(int frameNum, QVector<double> const& values);
+    // Writes the log line of the run that has just ended, once.
+    void logRunEnd();
+
+    ZeNoxGuiApp::MeasurementRun m_run;
+    QElapsedTimer m_runTime;
 };
 
 } // namespace ze::nox::gui

@@ -207,6 +207,7 @@ TEST_F(YuvDialog, NameDetectionAndTheSizeRules)
     EXPECT_EQ(plane->itemText(1), QStringLiteral("Semi-planar"));
     auto* sizes = child<QComboBox>(&dlg, "standardResolutionsW");
     ASSERT_EQ(sizes->count(), 45);
+    EXPECT_EQ(sizes->itemText(0), QStringLiteral("Select predefined value"));
     EXPECT_EQ(sizes->itemText(1), QStringLiteral("128x96   SQCIF"));
 
     // A predefined size.

@@ -4,9 +4,13 @@
 
 #include "test_support.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFontMetrics>
+#include <QInputDialog>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -47,7 +51,7 @@ TEST(GuiErrors, Texts)
         {23, "Chroma format not supported"},
         {24, "Critical decoding error"},
         {25, "RD Curve with this name does not exist"},
-        {26, "Unsupported file format"},
+        {26, "Unsupported file format. Container files (mp4, mkv, ...) need their video stream extracted first."},
         {27, "Unknown error"},
         {-1, "Unknown error"},
         {1000, "Unknown error"},
@@ -124,4 +128,39 @@ TEST(GuiUtils, FileMd5)
 
     EXPECT_EQ(utils::GetFileMd5(dir.filePath(QStringLiteral("missing"))), QString());
     EXPECT_EQ(utils::GetFileMd5(dir.path()), QString()); // a folder cannot be read as a file
+}
+
+TEST(GuiUtils, ChooseItemIsWideEnoughForItsTitleAndGivesTheChoice)
+{
+    QString const title = QStringLiteral("Choose codec type");
+    QStringList const items = {QStringLiteral("YUV"), QStringLiteral("AVC"), QStringLiteral("HEVC")};
+    struct Case
+    {
+        QString choice; // empty: cancel
+        bool ok;
+    };
+    for (Case c : {Case{QStringLiteral("HEVC"), true}, Case{QString(), false}}) {
+        int width = 0;
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            poll.stop();
+            width = dialog->width();
+            if (c.choice.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setTextValue(c.choice);
+                dialog->accept();
+            }
+        });
+        poll.start();
+        bool ok = !c.ok;
+        QString const chosen = utils::ChooseItem(nullptr, title, QStringLiteral("Codec type for x"), items, &ok);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(chosen, c.choice);
+        EXPECT_GT(width, QFontMetrics(QApplication::font()).horizontalAdvance(title) + 100);
+    }
 }

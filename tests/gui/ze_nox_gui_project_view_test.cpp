@@ -428,7 +428,7 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
         ModalScript script({Press(QMessageBox::Cancel, &question)});
         EXPECT_FALSE(view->closeProject());
     }
-    EXPECT_EQ(question, QStringLiteral("Project 'New Project' has unsaved changed. Would you like to save changes?"));
+    EXPECT_EQ(question, QStringLiteral("Project 'New Project' has unsaved changes. Would you like to save changes?"));
     EXPECT_EQ(project->sourceFiles().size(), 1);
 
     // Yes on a never-saved project asks for a file; cancelling that keeps the project.

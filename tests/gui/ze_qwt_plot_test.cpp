@@ -5,6 +5,7 @@
 #include "ze_qwt_plot.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -486,3 +487,19 @@ TEST(MetricsPlotBitRates, FitAndZoomFollowTheCurvesBitRates)
 }
 
 } // namespace
+TEST_F(MetricsPlot, YAxisLabelsNeverOverlap)
+{
+    // From a tall chart to one just taller than its minimum: neighbouring labels ("100", "80",
+    // ...) stay at least a text line apart, and the top label lies inside the axis.
+    int const line = QFontMetrics(plot().axisWidget(QwtPlot::yLeft)->font()).height();
+    for (int height : {400, 160, 90, 60}) {
+        m_plot->resize(640, height);
+        QCoreApplication::processEvents();
+        m_plot->replot();
+        QList<double> const ticks = plot().axisScaleDiv(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick);
+        ASSERT_GE(ticks.size(), 2) << height;
+        QwtScaleMap const map = plot().canvasMap(QwtPlot::yLeft);
+        for (int k = 1; k < ticks.size(); ++k)
+            EXPECT_GE(std::abs(map.transform(ticks[k]) - map.transform(ticks[k - 1])), line) << height;
+    }
+}
