@@ -10,6 +10,8 @@
 #include "ze_nox_source_file.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QMessageBox>
@@ -77,7 +79,8 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     setCurTitle();
 
     ZeNoxGuiSettings* settings = Settings();
-    restoreGeometry(settings->getMainWindowGeometry());
+    if (!restoreGeometry(settings->getMainWindowGeometry()))
+        fitToScreen();
     restoreState(settings->getMainWindowState(), 0);
     // First start: the panels get a slim share each, the picture the rest. The splitter scales
     // these sizes to its height; each is above its panel's minimum, so the shares stay.
@@ -349,6 +352,19 @@ void ZeNoxGuiMainWindow::initMainMenuItems()
 }
 
 // ---- slots ----
+
+void ZeNoxGuiMainWindow::fitToScreen()
+{
+    // First start: the form's default size, but never larger than the screen's free area (a
+    // 1366x768 screen would otherwise cut off the window's right and bottom edges).
+    QScreen const* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect const area = screen->availableGeometry();
+    QSize const wanted = size().boundedTo(area.size()).expandedTo(minimumSizeHint().boundedTo(area.size()));
+    resize(wanted);
+    move(area.topLeft() + QPoint((area.width() - wanted.width()) / 2, (area.height() - wanted.height()) / 2));
+}
 
 void ZeNoxGuiMainWindow::setCurTitle()
 {

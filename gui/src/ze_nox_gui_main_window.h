@@ -29,6 +29,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private:
+    void fitToScreen();
+
 private slots:
     void setCurTitle();
     void closeProject();

@@ -378,20 +378,27 @@ void ZeNoxGuiProjectView::applyChanges()
 
 void ZeNoxGuiProjectView::clearErrorMessage()
 {
+    // An empty consistency line takes no room from the file list.
     m_ui->errorIcon->clear();
     m_ui->errorMsg->clear();
+    m_ui->errorIcon->hide();
+    m_ui->errorMsg->hide();
 }
 
 void ZeNoxGuiProjectView::showWarningMessage(QString const& text)
 {
     m_ui->errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(m_ui->errorIcon->size()));
     m_ui->errorMsg->setText(text);
+    m_ui->errorIcon->show();
+    m_ui->errorMsg->show();
 }
 
 void ZeNoxGuiProjectView::showErrorMessage(QString const& text)
 {
     m_ui->errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(m_ui->errorIcon->size()));
     m_ui->errorMsg->setText(text);
+    m_ui->errorIcon->show();
+    m_ui->errorMsg->show();
 }
 
 void ZeNoxGuiProjectView::updateTabsText()

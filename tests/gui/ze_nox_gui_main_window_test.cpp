@@ -20,6 +20,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -392,6 +394,18 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
     EXPECT_FALSE(action("projectViewAction")->isChecked());
     EXPECT_FALSE(child<QWidget>("projectView")->isVisible());
     EXPECT_FALSE(child<QWidget>("metricsView")->isVisible());
+}
+
+// With no saved geometry the window starts no larger than the screen's free area (the offscreen
+// screen is smaller than the form's default size), as far as its minimum size allows.
+TEST_F(MainWindowTest, FirstStartFitsTheScreen)
+{
+    makeWindow();
+    QRect const area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(area.width(), 1546);
+    EXPECT_LE(window->width(), std::max(area.width(), window->minimumWidth()));
+    EXPECT_LE(window->height(), std::max(area.height(), window->minimumHeight()));
+    EXPECT_NE(window->size(), QSize(1546, 784));
 }
 
 TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)

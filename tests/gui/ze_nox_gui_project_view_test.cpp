@@ -291,6 +291,7 @@ TEST_F(ProjectViewTest, ConsistencyLineAndRemovingTheShownFile)
     QSignalSpy changed(view.get(), &ZeNoxGuiProjectView::changed);
     ZeNoxSourceFile* const c = add("panel_c_80x48.y4m");
     EXPECT_TRUE(errorMsg->text().startsWith(QStringLiteral("- Files are not consistent. "))) << errorMsg->text().toStdString();
+    EXPECT_FALSE(errorMsg->isHidden());
     EXPECT_TRUE(changed.contains(QVariantList{false}));
 
     // The "-" button of a file being shown: the panel reports the change while the file still
@@ -316,6 +317,7 @@ TEST_F(ProjectViewTest, ConsistencyLineAndRemovingTheShownFile)
     EXPECT_EQ(project->sourceFiles(), QList<ZeNoxSourceFile*>{a});
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_TRUE(errorMsg->text().isEmpty());
+    EXPECT_TRUE(errorMsg->isHidden()); // an empty line takes no room from the list
     EXPECT_EQ(changed.last(), QVariantList{true});
 }
 
