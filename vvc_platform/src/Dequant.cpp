@@ -182,7 +182,8 @@ bool ScaleTransformCoefficients(int32_t const* levels, ptrdiff_t levelStride, in
         uint8_t const* mRow = p.m ? p.m + y * nTbW : nullptr;
         for (int x = 0; x < w; ++x) {
             const int64_t ls = (mRow ? mRow[x] : 16) * scale;
-            const int64_t v = (src[x] * ls + round) >> bdShift;
+            const int64_t level = std::min(std::max(src[x], kCoeffMin), kCoeffMax);
+            const int64_t v = (level * ls + round) >> bdShift;
             dst[x] = int32_t(std::min<int64_t>(std::max<int64_t>(v, kCoeffMin), kCoeffMax));
         }
         std::fill(dst + w, dst + nTbW, 0);

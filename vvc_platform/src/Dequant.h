@@ -87,7 +87,8 @@ struct ScalingParams
 //   dependent quantisation qP + 1 picks the scale.
 // - ls = m * levelScale[rect][qP % 6] << (qP / 6); d = Clip3(kCoeffMin, kCoeffMax,
 //   (level * ls + (1 << (bdShift - 1))) >> bdShift), computed in 64 bits.
-// - BDPCM accumulates the levels first (BdpcmAccumulate).
+// - BDPCM accumulates the levels first (BdpcmAccumulate). Levels are taken within
+//   [kCoeffMin, kCoeffMax], the range a stream may use, so no product overflows.
 // Only the top-left 32x32 can hold coefficients; d beyond it is set to 0. `levels` and `d` may
 // be the same buffer. Returns false (writing nothing) for unsupported sizes or parameters.
 bool ScaleTransformCoefficients(int32_t const* levels, ptrdiff_t levelStride, int nTbW, int nTbH,
