@@ -839,4 +839,65 @@ TEST(VvcResidual, StridedBlocksKeepTheirNeighbours)
     EXPECT_EQ(res[0], res[7]);
 }
 
+// ---- The chain ----
+
+TEST(VvcResidual, DcLevelGivesAboutTheStepSizeOverTheBlockSide)
+{
+    // 8x8 at qP 30 (step 2^((30 - 4) / 6), about 20.2), level 1 at DC: the scaled coefficient is
+    // (20480 + 128) >> 8 = 80, the residual (64 * ((64 * 80 + 64) >> 7) + 512) >> 10 = 3 everywhere,
+    // about 20.2 / 8.
+    Block levels(64, 0), res(64, -1);
+    levels[0] = 1;
+    ResidualParams p;
+    p.scaling.qp = 30;
+    ASSERT_TRUE(ReconstructResidual(levels.data(), 8, 8, 8, p, res.data(), 8));
+    EXPECT_EQ(res, Block(64, 3));
+}
+
+TEST(VvcResidual, ChainIsScalingThenLfnstThenTransform)
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> level(-20, 20);
+    struct Case
+    {
+        int w, h;
+        bool ts;
+        int lfnstIdx, mode, trHor, trVer;
+    };
+    const Case cases[] = {{16, 16, false, 2, 50, kDct2, kDct2}, {4, 8, false, 1, 18, kDct2, kDct2},
+                          {8, 16, false, 0, 0, kDst7, kDct8},   {8, 8, true, 0, 0, kDct2, kDct2}};
+    for (auto const& c : cases) {
+        Block levels(size_t(c.w * c.h), 0);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                levels[size_t(y * c.w + x)] = level(rng);
+        ResidualParams p;
+        p.scaling.qp = 27;
+        p.scaling.transformSkip = c.ts;
+        p.trTypeHor = c.trHor;
+        p.trTypeVer = c.trVer;
+        p.lfnstIdx = c.lfnstIdx;
+        p.lfnstMode = c.mode;
+        Block chained(levels.size(), 0);
+        ASSERT_TRUE(ReconstructResidual(levels.data(), c.w, c.w, c.h, p, chained.data(), c.w));
+
+        Block d(levels.size(), 0), res(levels.size(), 0);
+        ASSERT_TRUE(ScaleTransformCoefficients(levels.data(), c.w, c.w, c.h, p.scaling, d.data(), c.w));
+        if (c.ts) {
+            TransformSkipResidual(d.data(), c.w, c.w, c.h, res.data(), c.w);
+        } else {
+            if (c.lfnstIdx) {
+                ASSERT_TRUE(InverseLfnst(d.data(), c.w, c.w, c.h, c.mode, c.lfnstIdx));
+            }
+            ASSERT_TRUE(InverseTransform(d.data(), c.w, c.w, c.h, c.trHor, c.trVer, c.lfnstIdx != 0, 10, res.data(),
+                                         c.w));
+        }
+        EXPECT_EQ(chained, res) << c.w << "x" << c.h;
+        // In place.
+        Block inPlace = levels;
+        ASSERT_TRUE(ReconstructResidual(inPlace.data(), c.w, c.w, c.h, p, inPlace.data(), c.w));
+        EXPECT_EQ(inPlace, res) << c.w << "x" << c.h;
+    }
+}
+
 } // namespace

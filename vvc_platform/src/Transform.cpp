@@ -949,4 +949,21 @@ bool JointCbCrResidual(int32_t const* res, ptrdiff_t resStride, int nTbW, int nT
     return true;
 }
 
+bool ReconstructResidual(int32_t const* levels, ptrdiff_t levelStride, int nTbW, int nTbH, ResidualParams const& p,
+                         int32_t* res, ptrdiff_t resStride)
+{
+    if (!ScaleTransformCoefficients(levels, levelStride, nTbW, nTbH, p.scaling, res, resStride))
+        return false;
+    if (p.scaling.transformSkip)
+        return true;   // the scaled coefficients are the residual
+    bool lfnst = false;
+    if (p.lfnstIdx != 0 && nTbW >= 4 && nTbH >= 4) {
+        if (!InverseLfnst(res, resStride, nTbW, nTbH, p.lfnstMode, p.lfnstIdx))
+            return false;
+        lfnst = true;
+    }
+    return InverseTransform(res, resStride, nTbW, nTbH, p.trTypeHor, p.trTypeVer, lfnst, p.scaling.bitDepth, res,
+                            resStride);
+}
+
 } // namespace vvcresidual

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Dequant.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -134,5 +136,24 @@ void LosslessResidual(int32_t const* levels, ptrdiff_t levelStride, int nTbW, in
 // Returns false for another mode.
 bool JointCbCrResidual(int32_t const* res, ptrdiff_t resStride, int nTbW, int nTbH, int tuCResMode, bool signFlag,
                        int32_t* resCb, ptrdiff_t cbStride, int32_t* resCr, ptrdiff_t crStride);
+
+// ---- The whole residual of a transform block ----
+
+struct ResidualParams
+{
+    ScalingParams scaling;       // its transformSkip and bdpcmDir also select the path below
+    int trTypeHor = kDct2;       // from SelectTransformTypes
+    int trTypeVer = kDct2;
+    int lfnstIdx = 0;            // 0 off, 1 or 2 (ApplyLfnstFlag set by the caller's conditions)
+    int lfnstMode = 0;           // the mode from LfnstIntraMode
+};
+
+// Scaling and transformation process of one transform block: the levels are scaled (with the
+// BDPCM accumulation), then for transform skip the scaled coefficients are the residual;
+// otherwise LFNST (when lfnstIdx is set and both sizes are at least 4) and the inverse transform
+// give it. `res` (nTbW x nTbH, may be `levels`) receives the residual. Returns false, with
+// `res` unspecified, for unsupported sizes or parameters.
+bool ReconstructResidual(int32_t const* levels, ptrdiff_t levelStride, int nTbW, int nTbH, ResidualParams const& p,
+                         int32_t* res, ptrdiff_t resStride);
 
 } // namespace vvcresidual
