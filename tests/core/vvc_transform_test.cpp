@@ -192,6 +192,44 @@ TEST(VvcInverseTransform, InverseOfTheDefinitionsForwardRoundTrips)
     }
 }
 
+// The 2-D transform skips coefficient rows and columns after the last non-zero one; the result
+// equals the plain separable computation with the one-dimensional transform.
+TEST(VvcInverseTransform, SparseBlocksMatchThePlainSeparableComputation)
+{
+    struct Case
+    {
+        int w, h, trHor, trVer;
+        std::vector<std::pair<int, int>> nonZero;   // (x, y)
+    };
+    const Case cases[] = {{16, 16, kDct2, kDct2, {{2, 4}}},
+                          {16, 8, kDst7, kDct8, {{0, 0}, {2, 1}, {1, 6}}},
+                          {64, 32, kDct2, kDct2, {{30, 0}, {5, 3}}},
+                          {8, 32, kDct8, kDct2, {{7, 31}}},
+                          {4, 4, kDst7, kDst7, {{3, 3}}},
+                          {32, 32, kDct2, kDct2, {}}};
+    for (auto const& c : cases) {
+        Block d(size_t(c.w * c.h), 0);
+        int v = 300;
+        for (auto const& p : c.nonZero) {
+            d[size_t(p.second * c.w + p.first)] = v;
+            v = -v / 2 - 7;
+        }
+        Block res(d.size(), 55);
+        ASSERT_TRUE(InverseTransform(d.data(), c.w, c.w, c.h, c.trHor, c.trVer, false, 10, res.data(), c.w));
+        // Plain: every column, clip, every row, shift.
+        Block e(d.size(), 0), expected(d.size(), 0);
+        for (int x = 0; x < c.w; ++x)
+            ASSERT_TRUE(InverseTransform1D(c.trVer, c.h, c.h, d.data() + x, c.w, e.data() + x, c.w));
+        for (auto& t : e)
+            t = std::min(std::max((t + 64) >> 7, kCoeffMin), kCoeffMax);
+        for (int y = 0; y < c.h; ++y)
+            ASSERT_TRUE(InverseTransform1D(c.trHor, c.w, c.w, e.data() + y * c.w, 1, expected.data() + y * c.w, 1));
+        for (auto& t : expected)
+            t = (t + 512) >> 10;
+        EXPECT_EQ(res, expected) << c.w << "x" << c.h;
+    }
+}
+
 TEST(VvcInverseTransform, CoefficientsInTheZeroOutRegionAreNotRead)
 {
     // A coefficient at horizontal frequency 20 of a 32x32 block: DCT-II uses it, DST-VII keeps

@@ -613,6 +613,46 @@ inline int Log2Size(int n)
     }
 }
 
+// Vertical stage over C coefficient columns (a power of two; `in` holds zeros beyond the
+// non-zero ones): tmp[y][x] = Clip((sum over k < rows of mv[k][y] * in[k][x] + 64) >> 7).
+template <int C>
+void VerticalStage(int32_t const* in, int8_t const* mv, int nTbH, int rows, int32_t* tmp)
+{
+    for (int y = 0; y < nTbH; ++y) {
+        int32_t acc[C] = {};
+        for (int k = 0; k < rows; ++k) {
+            const int32_t c = mv[k * nTbH + y];
+            int32_t const* src = in + k * 32;
+            for (int x = 0; x < C; ++x)
+                acc[x] += c * src[x];
+        }
+        int32_t* t = tmp + y * 32;
+        for (int x = 0; x < C; ++x)
+            t[x] = std::min(std::max((acc[x] + 64) >> 7, kCoeffMin), kCoeffMax);
+    }
+}
+
+// Horizontal stage of a block W wide over `cols` intermediate columns, with the final rounding.
+template <int W>
+void HorizontalStage(int32_t const* tmp, int8_t const* mh, int nTbH, int cols, int shift, int32_t* res,
+                     ptrdiff_t resStride)
+{
+    const int32_t round = 1 << (shift - 1);
+    for (int y = 0; y < nTbH; ++y) {
+        int32_t acc[W] = {};
+        int32_t const* t = tmp + y * 32;
+        for (int k = 0; k < cols; ++k) {
+            const int32_t c = t[k];
+            int8_t const* row = mh + k * W;
+            for (int x = 0; x < W; ++x)
+                acc[x] += c * row[x];
+        }
+        int32_t* r = res + y * resStride;
+        for (int x = 0; x < W; ++x)
+            r[x] = (acc[x] + round) >> shift;
+    }
+}
+
 } // namespace
 
 int8_t const* TransformMatrix(int trType, int nTbS)
@@ -717,41 +757,49 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
         return true;
     }
 
-    // Vertical stage: column x of tmp is the inverse transform of column x of d.
-    int32_t tmp[64 * 64];
+    // The coefficients, and the last row and column holding one: the stages skip the rest.
     int32_t in[32 * 32];
-    for (int k = 0; k < nonZeroH; ++k)
-        for (int x = 0; x < nonZeroW; ++x)
-            in[k * 32 + x] = ClipCoeff(d[k * dStride + x]);
-    for (int y = 0; y < nTbH; ++y) {
-        std::fill(acc, acc + nonZeroW, 0);
-        for (int k = 0; k < nonZeroH; ++k) {
-            const int32_t c = mv[k * nTbH + y];
-            int32_t const* src = in + k * 32;
-            for (int x = 0; x < nonZeroW; ++x)
-                acc[x] += c * src[x];
+    int rows = 0, cols = 0;
+    for (int k = 0; k < nonZeroH; ++k) {
+        int32_t const* src = d + k * dStride;
+        int32_t* dst = in + k * 32;
+        for (int x = 0; x < nonZeroW; ++x) {
+            const int32_t v = std::min(std::max(src[x], kCoeffMin), kCoeffMax);
+            dst[x] = v;
+            if (v != 0) {
+                rows = k + 1;
+                cols = std::max(cols, x + 1);
+            }
         }
-        int32_t* t = tmp + y * 64;
-        for (int x = 0; x < nonZeroW; ++x)
-            t[x] = std::min(std::max((acc[x] + 64) >> 7, kCoeffMin), kCoeffMax);
     }
-    // Horizontal stage and the residual rounding.
+    if (rows == 0) {
+        for (int y = 0; y < nTbH; ++y)
+            std::fill(res + y * resStride, res + y * resStride + nTbW, 0);
+        return true;
+    }
+
+    // Vertical stage over the non-zero columns, rounded up to a power of two (at most nonZeroW,
+    // so the extra columns of `in` are zeros), then the horizontal stage.
+    int32_t tmp[64 * 32];
+    int c = 1;
+    while (c < cols)
+        c *= 2;
+    switch (c) {
+    case 1: VerticalStage<1>(in, mv, nTbH, rows, tmp); break;
+    case 2: VerticalStage<2>(in, mv, nTbH, rows, tmp); break;
+    case 4: VerticalStage<4>(in, mv, nTbH, rows, tmp); break;
+    case 8: VerticalStage<8>(in, mv, nTbH, rows, tmp); break;
+    case 16: VerticalStage<16>(in, mv, nTbH, rows, tmp); break;
+    default: VerticalStage<32>(in, mv, nTbH, rows, tmp); break;
+    }
     const int shift = 20 - bitDepth;
-    const int32_t round = 1 << (shift - 1);
-    for (int y = 0; y < nTbH; ++y) {
-        std::fill(acc, acc + nTbW, 0);
-        int32_t const* t = tmp + y * 64;
-        for (int k = 0; k < nonZeroW; ++k) {
-            const int32_t c = t[k];
-            if (c == 0)
-                continue;
-            int8_t const* row = mh + k * nTbW;
-            for (int x = 0; x < nTbW; ++x)
-                acc[x] += c * row[x];
-        }
-        int32_t* r = res + y * resStride;
-        for (int x = 0; x < nTbW; ++x)
-            r[x] = (acc[x] + round) >> shift;
+    switch (nTbW) {
+    case 2: HorizontalStage<2>(tmp, mh, nTbH, cols, shift, res, resStride); break;
+    case 4: HorizontalStage<4>(tmp, mh, nTbH, cols, shift, res, resStride); break;
+    case 8: HorizontalStage<8>(tmp, mh, nTbH, cols, shift, res, resStride); break;
+    case 16: HorizontalStage<16>(tmp, mh, nTbH, cols, shift, res, resStride); break;
+    case 32: HorizontalStage<32>(tmp, mh, nTbH, cols, shift, res, resStride); break;
+    default: HorizontalStage<64>(tmp, mh, nTbH, cols, shift, res, resStride); break;
     }
     return true;
 }
