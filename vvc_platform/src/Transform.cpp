@@ -9,6 +9,9 @@ namespace {
 
 // ---- Transformation matrices ----
 //
+// The matrix values are those of Rec. ITU-T H.266; the tables here hold the values that
+// determine each matrix and the matrices are built from them.
+//
 // The DCT-II matrices of every size are rows of the 64-point matrix: entry [k][n] of the N-point
 // matrix is the 64-point entry [k * 64 / N][n]. The 64-point matrix is determined by its values
 // at the angles a * pi / 128: entry [K][n] is the value at (2n + 1) * K, folded into 0..64 with
@@ -127,7 +130,11 @@ constexpr Matrix<8> kDct8x8 = MakeDct8<8>(kDst7x8);
 constexpr Matrix<16> kDct8x16 = MakeDct8<16>(kDst7x16);
 constexpr Matrix<32> kDct8x32 = MakeDct8<32>(kDst7x32);
 
-// ---- LFNST kernels (figures of the standard) ----
+// ---- LFNST kernels ----
+//
+// The kernels as published in Rec. ITU-T H.266 (figures of the standard, taken as they stand).
+// The inverse transform uses them transposed: output sample i is the sum over the inputs j of
+// kernel[j][i] * x[j].
 
 // kLfnst8x8[set][candidate][basis vector][sample]: basis vector k of the forward
 // transform over the 48 samples, at a scale of 128.
