@@ -211,11 +211,12 @@ void PdpcAngularFrame(AngularFrame const& f, bool pureDirection, int invAngle, i
 void PdpcPlanarDc(IntraRefSamples const& r, int w, int h, int maxVal, uint16_t* dst, ptrdiff_t stride)
 {
     const int nScale = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h)) - 2) >> 2;
+    auto weight = [nScale](int d) { return 32 >> std::min((d << 1) >> nScale, 6); };  // 0 from 6 on
     for (int y = 0; y < h; ++y) {
-        const int wT = 32 >> ((y << 1) >> nScale);
+        const int wT = weight(y);
         const int refL = r.left[y + 1];
         for (int x = 0; x < w; ++x) {
-            const int wL = 32 >> ((x << 1) >> nScale);
+            const int wL = weight(x);
             const int pred = dst[y * stride + x];
             const int v = (refL * wL + r.top[x + 1] * wT + (64 - wL - wT) * pred + 32) >> 6;
             dst[y * stride + x] = uint16_t(Clip(v, maxVal));
