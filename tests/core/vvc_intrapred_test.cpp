@@ -498,43 +498,47 @@ TEST(VvcIntraPredict, WideAnglesAndIspShapes)
     EXPECT_FALSE(PredictIntraFromRefs(Params(2, 3, 4), shortRefs, b.ptr(), 4));
 }
 
-TEST(VvcIntraPredict, StaysInRangeAtTenBits)
+TEST(VvcIntraPredict, StaysInRangeAtEightAndTenBits)
 {
     // Alternating extremes overshoot the cubic taps the most; every mode, size and reference line
-    // must stay within 0..1023.
+    // must stay within the sample range of the bit depth.
     const int sizes[][2] = {{4, 4}, {8, 8}, {16, 16}, {32, 32}, {64, 64}, {4, 16}, {16, 4},
                             {8, 32}, {32, 8}, {64, 4}, {4, 64}, {64, 8}};
-    for (int pattern = 0; pattern < 3; ++pattern) {
-        for (auto const& sz : sizes) {
-            const int w = sz[0], h = sz[1];
-            for (int refIdx = 0; refIdx <= 2; ++refIdx) {
-                IntraRefSamples r;
-                r.refIdx = refIdx;
-                r.refW = 2 * w;
-                r.refH = 2 * h;
-                for (int k = 0; k < kIntraMaxRefLen + 4; ++k) {
-                    const int v = pattern == 0 ? 1023 : pattern == 1 ? (k % 2 ? 1023 : 0) : Rand(1024);
-                    r.left[k] = uint16_t(v);
-                    r.top[k] = uint16_t(pattern == 1 ? 1023 - v : (pattern == 2 ? Rand(1024) : v));
-                }
-                r.top[0] = r.left[0];
-                for (int cIdx = 0; cIdx <= 1; ++cIdx) {
-                    if (cIdx == 1 && refIdx != 0)
-                        continue;
-                    for (int mode = 0; mode <= 66; ++mode) {
-                        if (refIdx != 0 && mode == INTRA_PLANAR)
+    for (int bd : {8, 10}) {
+        for (int pattern = 0; pattern < 3; ++pattern) {
+            const int maxV = (1 << bd) - 1;
+            for (auto const& sz : sizes) {
+                const int w = sz[0], h = sz[1];
+                for (int refIdx = 0; refIdx <= 2; ++refIdx) {
+                    IntraRefSamples r;
+                    r.refIdx = refIdx;
+                    r.refW = 2 * w;
+                    r.refH = 2 * h;
+                    for (int k = 0; k < kIntraMaxRefLen + 4; ++k) {
+                        const int v = pattern == 0 ? maxV : pattern == 1 ? (k % 2 ? maxV : 0) : Rand(maxV + 1);
+                        r.left[k] = uint16_t(v);
+                        r.top[k] = uint16_t(pattern == 1 ? maxV - v : (pattern == 2 ? Rand(maxV + 1) : v));
+                    }
+                    r.top[0] = r.left[0];
+                    for (int cIdx = 0; cIdx <= 1; ++cIdx) {
+                        if (cIdx == 1 && refIdx != 0)
                             continue;
-                        IntraPredParams p = Params(mode, w, h, cIdx);
-                        p.refIdx = refIdx;
-                        IntraRefSamples rr = r;
-                        if (IntraRefFilterApplies(p))
-                            FilterIntraRefSamples(rr);
-                        Block b(w, h);
-                        ASSERT_TRUE(PredictIntraFromRefs(p, rr, b.ptr(), w));
-                        for (int v : b.s) {
-                            ASSERT_LE(v, 1023) << mode << " " << w << "x" << h << " ref " << refIdx;
-                            if (pattern == 0) {
-                                ASSERT_EQ(v, 1023);
+                        for (int mode = 0; mode <= 66; ++mode) {
+                            if (refIdx != 0 && mode == INTRA_PLANAR)
+                                continue;
+                            IntraPredParams p = Params(mode, w, h, cIdx);
+                            p.bitDepth = bd;
+                            p.refIdx = refIdx;
+                            IntraRefSamples rr = r;
+                            if (IntraRefFilterApplies(p))
+                                FilterIntraRefSamples(rr);
+                            Block b(w, h);
+                            ASSERT_TRUE(PredictIntraFromRefs(p, rr, b.ptr(), w));
+                            for (int v : b.s) {
+                                ASSERT_LE(v, maxV) << mode << " " << w << "x" << h << " ref " << refIdx;
+                                if (pattern == 0) {
+                                    ASSERT_EQ(v, maxV);
+                                }
                             }
                         }
                     }
