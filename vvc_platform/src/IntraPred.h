@@ -110,9 +110,9 @@ struct IntraPredParams
 // (luma) nCbW + nTbW and nCbH + nTbH.
 void IntraRefSize(IntraPredParams const& p, int& refW, int& refH);
 
-// Whether the [1 2 1] filter applies to the reference samples: refIdx 0, luma, no ISP, more than
-// 32 samples, and the mapped mode is planar or an integer-slope angle (-14, -12, -10, -6, 2, 34,
-// 66, 72, 76, 78, 80).
+// Whether the [1 2 1] filter applies to the reference samples: refIdx 0, luma, no ISP, smoothing
+// not switched off, more than 32 samples, and the mapped mode is planar or an integer-slope angle
+// (-14, -12, -10, -6, 2, 34, 66, 72, 76, 78, 80). MIP and CCLM never use filtered references.
 bool IntraRefFilterApplies(IntraPredParams const& p);
 
 // Whether PDPC is applied to the block (before the angle-dependent scale, which can still turn it
