@@ -31,7 +31,7 @@ namespace {
 // The log folder: "logs" below the working directory the program was started from.
 const QString sLogDir = QStringLiteral("%1/logs").arg(QDir::currentPath());
 
-const QString sOrganizationDomain = QStringLiteral("orlenta.com");
+const QString kOrganizationDomain = QStringLiteral("orlenta.com");
 const QString sDocumentationUrl = QStringLiteral("https://www.orlenta.com/seravin/user-guide");
 
 } // namespace
@@ -44,7 +44,7 @@ ZeNoxGuiApp::ZeNoxGuiApp(int& argc, char** argv)
     sInitResources();
 
     setOrganizationName(QStringLiteral("Orlenta"));
-    setOrganizationDomain(sOrganizationDomain);
+    setOrganizationDomain(kOrganizationDomain);
     setApplicationName(QStringLiteral("Seravin"));
     setApplicationVersion(QStringLiteral("%1.%2.%3.%4 %5")
                               .arg(SERAVIN_VERSION_MAJOR)

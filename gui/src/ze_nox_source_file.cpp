@@ -31,7 +31,7 @@ int ZeNoxSourceFile::curColorIdx = 0;
 namespace {
 
 // Suffixes of containers, audio, images, documents and archives: never a stream of ours.
-const QSet<QString> sRefusedSuffixes = {
+const QSet<QString> kRefusedSuffixes = {
     QStringLiteral("mp4"),  QStringLiteral("mkv"),  QStringLiteral("mnt"),  QStringLiteral("avi"),
     QStringLiteral("ts"),   QStringLiteral("ps"),   QStringLiteral("mpeg2"), QStringLiteral("webm"),
     QStringLiteral("mov"),  QStringLiteral("mp3"),  QStringLiteral("asf"),  QStringLiteral("ivf"),
@@ -100,7 +100,7 @@ bool ZeNoxSourceFile::needsStreamTypeChoice(QString const& fileName)
 {
     QFileInfo const info(fileName);
     return info.isFile() && DetectStreamTypeByFilename(fileName) == ZE_STREAM_TYPE_UNKNOWN
-           && !sRefusedSuffixes.contains(info.suffix().toLower());
+           && !kRefusedSuffixes.contains(info.suffix().toLower());
 }
 
 QStringList ZeNoxSourceFile::streamTypeChoices()
@@ -143,7 +143,7 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
     } else {
         if (type == ZE_STREAM_TYPE_UNKNOWN) {
             type = DetectStreamTypeByFilename(fileName);
-            if (type == ZE_STREAM_TYPE_UNKNOWN && sRefusedSuffixes.contains(info.suffix().toLower()))
+            if (type == ZE_STREAM_TYPE_UNKNOWN && kRefusedSuffixes.contains(info.suffix().toLower()))
                 return ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT;
         }
         // Without a type from the name or from the caller the file cannot be read.
