@@ -18,7 +18,7 @@ namespace {
 
 const std::string kDir = SERAVIN_TEST_MEDIA_DIR;
 
-ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&,
+ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&, int&,
                         CropInfo&, bool)
 {
     return ZE_NOX_CORE_CANCELED;

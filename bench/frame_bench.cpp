@@ -1,4 +1,5 @@
-// Per-frame display work at 1080p: difference picture, heat map and colour conversion.
+// Per-frame display work at 1080p: difference picture, heat map and colour conversion, and
+// one heat-map playback step of two sides (argument 0: 8-bit, 1: 10-bit pictures).
 #include "frame.h"
 
 #include <QImage>
@@ -68,9 +69,31 @@ void BM_FillImage(benchmark::State& state)
         benchmark::DoNotOptimize(f.fillImage(image, component));
 }
 
+// One playback step of the side-by-side heat-map view at 1080p: for the left and the right
+// picture, the difference to the reference, its heat map and the picture in colour.
+void BM_HeatMapStep(benchmark::State& state)
+{
+    Frame left, right, ref, leftDiff, rightDiff;
+    FillNoise(left, 1920, 1080, FormatOf(state), 5);
+    FillNoise(right, 1920, 1080, FormatOf(state), 6);
+    FillNoise(ref, 1920, 1080, FormatOf(state), 7);
+    QImage leftImage, rightImage, leftHeat, rightHeat;
+    const int maximum = state.range(0) ? 1023 : 255;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Frame::getDiff(leftDiff, left, ref));
+        benchmark::DoNotOptimize(leftDiff.fillImageAsHeatMap(leftHeat, COMPONENT_YUV, maximum));
+        benchmark::DoNotOptimize(left.fillImage(leftImage, COMPONENT_YUV));
+        benchmark::DoNotOptimize(Frame::getDiff(rightDiff, right, ref));
+        benchmark::DoNotOptimize(rightDiff.fillImageAsHeatMap(rightHeat, COMPONENT_YUV, maximum));
+        benchmark::DoNotOptimize(right.fillImage(rightImage, COMPONENT_YUV));
+    }
+    state.counters["steps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
 BENCHMARK(BM_GetDiff)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeatMap)->Args({0, COMPONENT_Y})->Args({0, COMPONENT_YUV})->Args({1, COMPONENT_YUV})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FillImage)->Args({0, COMPONENT_Y})->Args({0, COMPONENT_YUV})->Args({1, COMPONENT_YUV})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeatMapStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -376,12 +376,15 @@ void ColorConversion_avx2::convertITU_RGB_8(ImageType<short> const* image, unsig
     a.out = out;
     a.outStride = int64_t(width) * 4;
     fixedPointCoefficients(k, a.coef);
+#if SERAVIN_HAVE_AVX2_KERNEL
     ConvertRgb8Avx2(a);
+#endif
 }
 
 bool cpuHasAvx2()
 {
-#if defined(__x86_64__) || defined(__i386__)
+    // The build defines SERAVIN_HAVE_AVX2_KERNEL on x86 only, where the vector unit is compiled.
+#if SERAVIN_HAVE_AVX2_KERNEL
     static bool const sHas = __builtin_cpu_supports("avx2");
     return sHas;
 #else

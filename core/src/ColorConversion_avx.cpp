@@ -1,6 +1,11 @@
 // 8-bit YUV to 32-bit pixels with AVX2, sixteen pixels per step. Samples are clamped to 0..255
 // and every step is exact integer arithmetic, so each pixel gets the scalar kernel's bytes.
+// x86 only: the build leaves this unit out on other processors.
 #include "ColorConversion_avx.h"
+
+#if !defined(__x86_64__) && !defined(__i386__)
+#error "ColorConversion_avx.cpp is x86 code; build it on x86 only"
+#endif
 
 #include <immintrin.h>
 

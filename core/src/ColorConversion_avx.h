@@ -22,5 +22,5 @@ struct ColorKernelArgs
     int coef[4];       // cR, cGv, cGu, cB
 };
 
-// Built with -mavx2; call only when cpuHasAvx2().
+// Built with -mavx2 on x86 only (SERAVIN_HAVE_AVX2_KERNEL); call only when cpuHasAvx2().
 void ConvertRgb8Avx2(ColorKernelArgs const& a);

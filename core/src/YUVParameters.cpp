@@ -54,26 +54,28 @@ QList<YUVParameters::ColorFormatPresets> MakePresets()
 }
 
 // Layout words of file names; the first nine name a layout and chroma format, "argb" and "rgb"
-// name none (such a file keeps 4:2:0 planar).
+// name none (such a file keeps 4:2:0 planar). P010 is semi-planar 10-bit in words whose upper
+// bits hold the samples: the dialog and the decoder read semi-planar words that way.
 struct LayoutWord
 {
     char const* pattern;
     YUVFile::Formats format;
     ImageInfo::IMG_TYPE type;
+    int bitDepth; // 0: the preset's
 };
 
 constexpr LayoutWord kLayoutWords[] = {
-    {"[^a-z]nv12[^a-z]*", YUVFile::FORMAT_SEMI_PLANAR, ImageInfo::IMG_420},
-    {"[^a-z]yuy2[^a-z]*", YUVFile::FORMAT_YUY2, ImageInfo::IMG_422},
-    {"[^a-z]uyvy[^a-z]*", YUVFile::FORMAT_UYVY, ImageInfo::IMG_422},
-    {"[^a-z]y210[^a-z]*", YUVFile::FORMAT_Y210, ImageInfo::IMG_422},
-    {"[^a-z]y216[^a-z]*", YUVFile::FORMAT_Y216, ImageInfo::IMG_422},
-    {"[^a-z]ayuv[^a-z]*", YUVFile::FORMAT_AYUV, ImageInfo::IMG_444},
-    {"[^a-z]y410[^a-z]*", YUVFile::FORMAT_Y410, ImageInfo::IMG_444},
-    {"[^a-z]y416[^a-z]*", YUVFile::FORMAT_Y416, ImageInfo::IMG_444},
-    {"[^a-z]p010[^a-z]*", YUVFile::FORMAT_P010, ImageInfo::IMG_420},
-    {"[^a-z]argb[^a-z]*", YUVFile::FORMAT_PLANAR, ImageInfo::IMG_420},
-    {"[^a-z]rgb[^a-z]*", YUVFile::FORMAT_PLANAR, ImageInfo::IMG_420},
+    {"[^a-z]nv12[^a-z]*", YUVFile::FORMAT_SEMI_PLANAR, ImageInfo::IMG_420, 0},
+    {"[^a-z]yuy2[^a-z]*", YUVFile::FORMAT_YUY2, ImageInfo::IMG_422, 0},
+    {"[^a-z]uyvy[^a-z]*", YUVFile::FORMAT_UYVY, ImageInfo::IMG_422, 0},
+    {"[^a-z]y210[^a-z]*", YUVFile::FORMAT_Y210, ImageInfo::IMG_422, 0},
+    {"[^a-z]y216[^a-z]*", YUVFile::FORMAT_Y216, ImageInfo::IMG_422, 0},
+    {"[^a-z]ayuv[^a-z]*", YUVFile::FORMAT_AYUV, ImageInfo::IMG_444, 0},
+    {"[^a-z]y410[^a-z]*", YUVFile::FORMAT_Y410, ImageInfo::IMG_444, 0},
+    {"[^a-z]y416[^a-z]*", YUVFile::FORMAT_Y416, ImageInfo::IMG_444, 0},
+    {"[^a-z]p010[^a-z]*", YUVFile::FORMAT_SEMI_PLANAR, ImageInfo::IMG_420, 10},
+    {"[^a-z]argb[^a-z]*", YUVFile::FORMAT_PLANAR, ImageInfo::IMG_420, 0},
+    {"[^a-z]rgb[^a-z]*", YUVFile::FORMAT_PLANAR, ImageInfo::IMG_420, 0},
 };
 constexpr int kNamedLayouts = 9;
 
@@ -179,6 +181,39 @@ int YUVParameters::frameCountOf(int64_t fileSize, int64_t frameSize)
     return static_cast<int>(std::min<int64_t>(fileSize / frameSize, INT_MAX));
 }
 
+int64_t YUVParameters::frameBytes(ImageInfo::IMG_TYPE type, YUVFile::Formats format, int width, int height,
+                                  int bytesPerValue)
+{
+    Formats const f = getDefaultPresetFormats(type, format);
+    if (f.bytesPerPixel <= 0 || width < 1 || height < 1 || bytesPerValue < 1)
+        return 0;
+    int64_t const w = width;
+    int64_t const h = height;
+    auto half = [](int64_t v) { return (v + 1) / 2; };
+    switch (format) {
+    case YUVFile::FORMAT_PLANAR:
+    case YUVFile::FORMAT_SEMI_PLANAR:
+    case YUVFile::FORMAT_P010: {
+        int64_t chroma = 0;
+        switch (type) {
+        case ImageInfo::IMG_420: chroma = half(w) * half(h); break;
+        case ImageInfo::IMG_422: chroma = half(w) * h; break;
+        case ImageInfo::IMG_444: chroma = w * h; break;
+        case ImageInfo::IMG_440: chroma = w * half(h); break;
+        default: break;
+        }
+        return (w * h + 2 * chroma) * bytesPerValue;
+    }
+    case YUVFile::FORMAT_YUY2:
+    case YUVFile::FORMAT_UYVY:
+    case YUVFile::FORMAT_Y210:
+    case YUVFile::FORMAT_Y216:
+        return static_cast<int64_t>(f.bytesPerPixel * double(2 * half(w)) * double(h)) * bytesPerValue;
+    default:
+        return static_cast<int64_t>(f.bytesPerPixel * double(w) * double(h)) * bytesPerValue;
+    }
+}
+
 void YUVParameters::setDefaultPresetFormats(ImageInfo::IMG_TYPE type, YUVFile::Formats format, int width, int height)
 {
     Formats const f = getDefaultPresetFormats(type, format);
@@ -190,8 +225,16 @@ void YUVParameters::setDefaultPresetFormats(ImageInfo::IMG_TYPE type, YUVFile::F
     m_bytesPerValue = f.bytesPerValue;
     m_chromaOrder = f.chromaOrder;
     m_fps = f.fps;
-    m_frameSize = static_cast<int64_t>(f.bytesPerPixel * double(width) * double(height));
+    m_frameSize = frameBytes(type, format, width, height, std::max(f.bytesPerValue, 1));
     m_aspectRatio = height != 0 ? double(width) / double(height) : 0.0;
+    m_frameCount = frameCountOf(m_fileSize, m_frameSize);
+}
+
+void YUVParameters::setSampleDepth(int bitDepth)
+{
+    m_bitDepth = bitDepth;
+    m_bytesPerValue = bitDepth > 8 ? 2 : 1;
+    m_frameSize = frameBytes(m_colorFormat, m_format, m_width, m_height, m_bytesPerValue);
     m_frameCount = frameCountOf(m_fileSize, m_frameSize);
 }
 
@@ -219,8 +262,11 @@ bool YUVParameters::detectFromName(QString const& baseName)
     for (size_t i = 0; i < regs.size(); ++i) {
         if (!regs[i].match(baseName).hasMatch())
             continue;
-        if (int(i) < kNamedLayouts)
+        if (int(i) < kNamedLayouts) {
             setDefaultPresetFormats(kLayoutWords[i].type, kLayoutWords[i].format, width, height);
+            if (kLayoutWords[i].bitDepth > 0)
+                setSampleDepth(kLayoutWords[i].bitDepth);
+        }
         break;
     }
     return true;
@@ -288,27 +334,87 @@ bool YUVParameters::detectFromContents(QFile* file)
         }
         g = s;
     }
+    if (w > kMaxSide)
+        return false;
+    // The estimate is taken only when the file holds whole frames of it.
+    int64_t const frame = frameBytes(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, static_cast<int>(w), height, int(b));
+    if (frame <= 0 || m_fileSize < frame || m_fileSize % frame != 0)
+        return false;
     setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, static_cast<int>(w), height);
+    if (b == 2)
+        setSampleDepth(10);
     return true;
 }
 
-void YUVParameters::detectStandardSize()
+bool YUVParameters::detectStandardSize(QFile* file)
 {
-    for (Resolution const& res : standardResolutions) {
-        if (res.width <= 0 || res.height <= 0)
-            continue;
-        int64_t const t = int64_t(res.width) * res.height;
-        if (m_fileSize % t == 0) {
-            setDefaultPresetFormats(ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, res.width, res.height);
-            return;
-        }
-        // One or more whole 4:2:0 frames: the size is a multiple of 1.5 t.
-        if ((2 * m_fileSize) % (3 * t) == 0) {
-            setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, res.width, res.height);
-            return;
+    // Every standard size whose 4:2:0 frame divides the file is a candidate, as 8-bit bytes,
+    // as 10-bit words (never above 1023) and as P010 words (the lowest 6 bits clear). The one
+    // whose rows and frames repeat best in the contents wins, table order breaking ties:
+    // neighbouring rows of a picture, and the first rows of consecutive frames, are alike.
+    if (file == nullptr || m_fileSize <= 0 || !file->seek(0))
+        return false;
+    Data const head = ReadBytes(file, std::min<int64_t>(m_fileSize, 1 << 18));
+    enum Kind { Bytes8, Words10, P010, Kinds };
+    // Samples on an 8-bit scale; -1 for a value the kind cannot hold.
+    auto sample = [](Data const& d, int64_t i, int kind) -> double {
+        if (kind == Bytes8)
+            return double(d.at(i));
+        int64_t const w = d.word(2 * i);
+        if (kind == Words10)
+            return w > 1023 ? -1.0 : double(w) / 4.0;
+        return (w & 63) != 0 ? -1.0 : double(w) / 256.0;
+    };
+    double bestScore = 0;
+    int best = -1;
+    int bestKind = Bytes8;
+    for (int row = 1; row <= 44; ++row) {
+        Resolution const& res = standardResolutions[row];
+        for (int kind = Bytes8; kind < Kinds; ++kind) {
+            int const bpv = kind == Bytes8 ? 1 : 2;
+            int64_t const frame = frameBytes(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, res.width, res.height, bpv);
+            if (frame <= 0 || m_fileSize < frame || m_fileSize % frame != 0)
+                continue;
+            int64_t const w = res.width;
+            int64_t const n = std::min<int64_t>(4 * w, head.got / bpv - w);
+            if (n <= 0)
+                continue;
+            bool fits = true;
+            double rows = 0;
+            for (int64_t i = 0; i < n && fits; ++i) {
+                double const a = sample(head, i, kind);
+                double const b = sample(head, i + w, kind);
+                fits = a >= 0 && b >= 0;
+                rows += (a - b) * (a - b);
+            }
+            if (!fits)
+                continue;
+            double score = rows / double(n);
+            if (m_fileSize >= 2 * frame && file->seek(frame)) {
+                Data const next = ReadBytes(file, std::min<int64_t>(n * bpv, frame));
+                int64_t const m = next.got / bpv;
+                double frames = 0;
+                for (int64_t i = 0; i < m; ++i) {
+                    double const d = sample(head, i, kind) - sample(next, i, kind);
+                    frames += d * d;
+                }
+                if (m > 0)
+                    score += frames / double(m);
+            }
+            if (best < 0 || score < bestScore) {
+                best = row;
+                bestKind = kind;
+                bestScore = score;
+            }
         }
     }
-    setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1920, 1080);
+    if (best < 0)
+        return false;
+    setDefaultPresetFormats(ImageInfo::IMG_420, bestKind == P010 ? YUVFile::FORMAT_SEMI_PLANAR : YUVFile::FORMAT_PLANAR,
+                            standardResolutions[best].width, standardResolutions[best].height);
+    if (bestKind != Bytes8)
+        setSampleDepth(10);
+    return true;
 }
 
 void YUVParameters::detectResolution(QFile* file)
@@ -320,7 +426,10 @@ void YUVParameters::detectResolution(QFile* file)
     setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 128, 128);
     if (detectFromName(base))
         return;
+    if (detectStandardSize(file))
+        return;
     if (detectFromContents(file))
         return;
-    detectStandardSize();
+    // Nothing fits the file: the common size, for the user to correct.
+    setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1920, 1080);
 }

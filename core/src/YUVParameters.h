@@ -58,6 +58,11 @@ public:
 
     // Whole frames of `fileSize` at `frameSize` bytes each; 0 for a frame size of 0 or less.
     static int frameCountOf(int64_t fileSize, int64_t frameSize);
+    // Bytes of one frame of the layout: chroma planes of odd sizes are rounded up, as the readers
+    // and the decoder read them; packed 4:2:2 rows hold whole pairs. 0 for a pair without preset
+    // or a size below 1.
+    static int64_t frameBytes(ImageInfo::IMG_TYPE type, YUVFile::Formats format, int width, int height,
+                              int bytesPerValue);
 
     int m_width = 0;
     int m_height = 0;
@@ -75,5 +80,7 @@ public:
 private:
     bool detectFromName(QString const& baseName);
     bool detectFromContents(QFile* file);
-    void detectStandardSize();
+    bool detectStandardSize(QFile* file);
+    // Sets the bit depth with its bytes per value and recomputes the frame size and count.
+    void setSampleDepth(int bitDepth);
 };

@@ -15,7 +15,7 @@ struct AnnexbState
     uint64_t fileSize;
 };
 
-const uint64_t sProbeSize = 1024;
+const uint64_t kProbeSize = 1024;
 
 struct ObuHeader
 {
@@ -40,21 +40,21 @@ int annexb_probe(const uint8_t* data)
     using av1_input::ParseLeb128;
     uint64_t tuSize = 0, fuSize = 0, obuLength = 0;
     uint64_t pos = 0;
-    int len = ParseLeb128(data, sProbeSize, &tuSize);
+    int len = ParseLeb128(data, kProbeSize, &tuSize);
     if (!len)
         return 0;
     pos += len;
-    len = ParseLeb128(data + pos, sProbeSize - pos, &fuSize);
+    len = ParseLeb128(data + pos, kProbeSize - pos, &fuSize);
     if (!len || fuSize + len > tuSize)
         return 0;
     pos += len;
-    len = ParseLeb128(data + pos, sProbeSize - pos, &obuLength);
+    len = ParseLeb128(data + pos, kProbeSize - pos, &obuLength);
     if (!len || obuLength + len >= fuSize)
         return 0;
     pos += len;
 
     // The first OBU is an empty temporal delimiter.
-    uint64_t obuBytes = std::min(obuLength, sProbeSize - pos);
+    uint64_t obuBytes = std::min(obuLength, kProbeSize - pos);
     if (!obuBytes || (data[pos] & 0x80))
         return 0;
     ObuHeader h = ParseHeader(data[pos]);
@@ -66,17 +66,17 @@ int annexb_probe(const uint8_t* data)
     if (payload != 0 || h.type != 2)
         return 0;
     pos += obuLength;
-    if (pos > sProbeSize - 1)
+    if (pos > kProbeSize - 1)
         return 0;
     uint64_t fuLeft = fuSize - (obuLength + len);
 
     bool seqHeader = false;
     for (;;) {
-        len = ParseLeb128(data + pos, sProbeSize - pos, &obuLength);
+        len = ParseLeb128(data + pos, kProbeSize - pos, &obuLength);
         if (!len || obuLength + len > fuLeft)
             return 0;
         pos += len;
-        obuBytes = std::min(obuLength, sProbeSize - pos);
+        obuBytes = std::min(obuLength, kProbeSize - pos);
         if (obuBytes < 1 || (data[pos] & 0x80))
             return 0;
         h = ParseHeader(data[pos]);
@@ -98,7 +98,7 @@ int annexb_probe(const uint8_t* data)
         if (!fuLeft)
             return 0;
         pos += obuLength;
-        if (pos > sProbeSize - 1)
+        if (pos > kProbeSize - 1)
             return 0;
     }
 }

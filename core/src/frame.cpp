@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 extern "C" {
@@ -69,6 +70,7 @@ Frame::~Frame()
 void Frame::clear()
 {
     av_frame_free(&m_frame);
+    av_frame_free(&m_frame8);
     clearRgbFrame();
     clearScaleContext();
 }
@@ -225,24 +227,68 @@ public:
         out[3 * x + 1] = colour[1];
         out[3 * x + 2] = colour[2];
     }
+    // Values from here on take index 63.
+    int last() const { return m_last; }
 
 private:
     std::vector<uint8_t> m_index;
     int m_last = 0;
 };
 
-// Component 3 of one row of a planar picture with chroma shifts LW, LH of 0 or 1.
-template <typename T, int LW, int LH>
-void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV, int width, HeatIndex const& heat)
+// Packed R, G, B (low byte first) of every key of a row kernel, so a pixel is one load and
+// one store. keyOf maps a key to the value HeatIndex::put would be given.
+class HeatColours
 {
-    for (int x = 0; x < width; ++x) {
-        const int Y = rowY[x];
-        const int U = rowU[x >> LW];
-        const int V = rowV[x >> LW];
-        int m = (((Y << (LW + LH)) + ((U + V) << LW)) >> (LW + LH)) / 3;
-        m += (m == 0 && (Y | U | V) != 0);
-        heat.put(out, x, m);
+public:
+    template <typename KeyFn>
+    HeatColours(HeatIndex const& heat, int keys, KeyFn keyOf) : m_rgb(static_cast<size_t>(keys))
+    {
+        for (int k = 0; k < keys; ++k) {
+            uint8_t px[3];
+            heat.put(px, 0, keyOf(k));
+            m_rgb[static_cast<size_t>(k)] = px[0] | (px[1] << 8) | (px[2] << 16);
+        }
     }
+    // Writes the colour of key k at pixel x with one 4-byte store; its fourth byte lands on
+    // the next pixel, so the last pixel of a row is written with putLast.
+    inline void put(uint8_t* out, int x, int k) const
+    {
+        const uint32_t c = m_rgb[static_cast<size_t>(k)];
+        std::memcpy(out + 3 * x, &c, 4);
+    }
+    inline void putLast(uint8_t* out, int x, int k) const
+    {
+        const uint32_t c = m_rgb[static_cast<size_t>(k)];
+        std::memcpy(out + 3 * x, &c, 3);
+    }
+    int keys() const { return static_cast<int>(m_rgb.size()); }
+
+private:
+    std::vector<uint32_t> m_rgb;
+};
+
+// Component 3 of one row of a planar picture with chroma shifts LW, LH of 0 or 1. The key is
+// (Y << (LW + LH)) + ((U + V) << LW); it is 0 exactly when Y, U and V are all 0.
+template <typename T, int LW, int LH>
+void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV, int width, HeatColours const& c)
+{
+    const int last = c.keys() - 1;
+    auto key = [&](int x) { return std::min((rowY[x] << (LW + LH)) + ((rowU[x >> LW] + rowV[x >> LW]) << LW), last); };
+    for (int x = 0; x + 1 < width; ++x)
+        c.put(out, x, key(x));
+    if (width > 0)
+        c.putLast(out, width - 1, key(width - 1));
+}
+
+// Colours of CombinedRowPlanar's keys for samples of the given depth.
+HeatColours CombinedColours(HeatIndex const& heat, int depth, int lw, int lh)
+{
+    const int maxSample = (1 << depth) - 1;
+    const int keys = (maxSample << (lw + lh)) + ((2 * maxSample) << lw) + 1;
+    return HeatColours(heat, keys, [lw, lh](int key) {
+        int m = (key >> (lw + lh)) / 3;
+        return m + (m == 0 && key != 0);
+    });
 }
 
 template <typename T>
@@ -265,6 +311,16 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
     const int lt = desc->log2_chroma_w + desc->log2_chroma_h;
     const int lw = desc->log2_chroma_w;
     const bool planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
+    // Colour tables for the common layouts (samples of at most 12 bits keep them small).
+    const int depth = desc->comp[0].depth;
+    const bool tables = depth <= 12 && desc->nb_components >= (component == COMPONENT_Y ? 1 : 3);
+    std::unique_ptr<HeatColours> combined;
+    std::unique_ptr<HeatColours> direct;
+    if (tables && component == COMPONENT_YUV && planar && lw <= 1 && desc->log2_chroma_h <= 1 &&
+        (lw == 1 || desc->log2_chroma_h == 0))
+        combined = std::make_unique<HeatColours>(CombinedColours(heat, depth, lw, desc->log2_chroma_h));
+    if (tables && component == COMPONENT_Y && y0.step == 1 && y0.shift == 0)
+        direct = std::make_unique<HeatColours>(heat, heat.last() + 1, [](int v) { return v; });
     for (int y = 0; y < height; ++y) {
         uint8_t* out = dst->data[0] + static_cast<ptrdiff_t>(y) * dst->linesize[0];
         const T* rowY = RowOf<T>(y0, y);
@@ -272,7 +328,12 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
         const T* rowV = RowOf<T>(v0, y);
         switch (component) {
         case COMPONENT_Y:
-            if (y0.step == 1 && y0.shift == 0) {
+            if (direct) {
+                const int last = direct->keys() - 1;
+                for (int x = 0; x + 1 < width; ++x)
+                    direct->put(out, x, std::min<int>(rowY[x], last));
+                direct->putLast(out, width - 1, std::min<int>(rowY[width - 1], last));
+            } else if (y0.step == 1 && y0.shift == 0) {
                 for (int x = 0; x < width; ++x)
                     heat.put(out, x, rowY[x]);
             } else {
@@ -289,16 +350,16 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
                 heat.put(out, x, SampleAt(v0, rowV, x));
             break;
         default:
-            if (planar && lw == 1 && desc->log2_chroma_h == 1) {
-                CombinedRowPlanar<T, 1, 1>(out, rowY, rowU, rowV, width, heat);
+            if (combined && lw == 1 && desc->log2_chroma_h == 1) {
+                CombinedRowPlanar<T, 1, 1>(out, rowY, rowU, rowV, width, *combined);
                 break;
             }
-            if (planar && lw == 1 && desc->log2_chroma_h == 0) {
-                CombinedRowPlanar<T, 1, 0>(out, rowY, rowU, rowV, width, heat);
+            if (combined && lw == 1 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 1, 0>(out, rowY, rowU, rowV, width, *combined);
                 break;
             }
-            if (planar && lw == 0 && desc->log2_chroma_h == 0) {
-                CombinedRowPlanar<T, 0, 0>(out, rowY, rowU, rowV, width, heat);
+            if (combined && lw == 0 && desc->log2_chroma_h == 0) {
+                CombinedRowPlanar<T, 0, 0>(out, rowY, rowU, rowV, width, *combined);
                 break;
             }
             for (int x = 0; x < width; ++x) {
@@ -364,7 +425,89 @@ bool DumpPicture(QString const& fileName, AVFrame const* frame)
     return true;
 }
 
+// image = a deep copy of the rows; a detached image of this size and format is overwritten
+// in place (no allocation per picture shown).
+void CopyToImage(QImage& image, const uint8_t* data, int width, int height, int linesize, QImage::Format format)
+{
+    if (image.isNull() || image.width() != width || image.height() != height || image.format() != format ||
+        !image.isDetached()) {
+        image = QImage(data, width, height, linesize, format).copy();
+        return;
+    }
+    const int bytes = std::min<int>(linesize, image.bytesPerLine());
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), data + static_cast<ptrdiff_t>(y) * linesize, static_cast<size_t>(bytes));
+}
+
+// The 8-bit planar YUV format of a deeper little-endian planar YUV format; NONE otherwise.
+AVPixelFormat EightBitCounterpart(AVPixFmtDescriptor const* desc)
+{
+    if (!desc || desc->nb_components != 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL |
+                        AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)))
+        return AV_PIX_FMT_NONE;
+    for (int c = 0; c < 3; ++c) {
+        const AVComponentDescriptor& comp = desc->comp[c];
+        if (comp.plane != c || comp.step != 2 || comp.offset != 0 || comp.shift != 0 || comp.depth <= 8 ||
+            comp.depth > 16 || comp.depth != desc->comp[0].depth)
+            return AV_PIX_FMT_NONE;
+    }
+    if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1)
+        return AV_PIX_FMT_YUV420P;
+    if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0)
+        return AV_PIX_FMT_YUV422P;
+    if (desc->log2_chroma_w == 0 && desc->log2_chroma_h == 0)
+        return AV_PIX_FMT_YUV444P;
+    return AV_PIX_FMT_NONE;
+}
+
+// dst[i] = src[i] / 2^shift rounded to nearest, limited to 255 (words above the depth too).
+void RoundRowTo8Bits(uint8_t* dst, const uint16_t* src, int n, int shift)
+{
+    const unsigned half = 1u << (shift - 1);
+    for (int i = 0; i < n; ++i) {
+        const unsigned v = (static_cast<unsigned>(src[i]) + half) >> shift;
+        dst[i] = static_cast<uint8_t>(v < 255u ? v : 255u);
+    }
+}
+
 } // namespace
+
+AVFrame const* Frame::roundedTo8Bits()
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
+    const AVPixelFormat format8 = EightBitCounterpart(desc);
+    if (format8 == AV_PIX_FMT_NONE)
+        return nullptr;
+    const int width = m_frame->width;
+    const int height = m_frame->height;
+    if (m_frame8 && (m_frame8->width != width || m_frame8->height != height || m_frame8->format != format8))
+        av_frame_free(&m_frame8);
+    if (!m_frame8) {
+        m_frame8 = av_frame_alloc();
+        if (!m_frame8)
+            return nullptr;
+        m_frame8->width = width;
+        m_frame8->height = height;
+        m_frame8->format = format8;
+        if (av_frame_get_buffer(m_frame8, 32) < 0) {
+            av_frame_free(&m_frame8);
+            return nullptr;
+        }
+    }
+    const int shift = desc->comp[0].depth - 8;
+    for (int p = 0; p < 3; ++p) {
+        const int pw = p ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w) : width;
+        const int ph = p ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        if (!m_frame->data[p] || m_frame->linesize[p] < 2 * pw)
+            return nullptr;
+        for (int y = 0; y < ph; ++y)
+            RoundRowTo8Bits(m_frame8->data[p] + static_cast<ptrdiff_t>(y) * m_frame8->linesize[p],
+                            reinterpret_cast<const uint16_t*>(m_frame->data[p] + static_cast<ptrdiff_t>(y) * m_frame->linesize[p]),
+                            pw, shift);
+    }
+    return m_frame8;
+}
 
 PixelValues Frame::pixel(int x, int y) const
 {
@@ -442,7 +585,12 @@ bool Frame::fillImage(QImage& image, Component component)
         image = QImage();
         return false;
     }
-    const bool deep = bitDepth() > 8;
+    bool deep = bitDepth() > 8;
+    // Colour of a deeper planar YUV picture: rounded to 8 bits by our own kernel, then the
+    // scaler's fast 8-bit path (its 16-bit RGB path is ten times slower).
+    AVFrame const* source8 = component == COMPONENT_YUV && deep ? roundedTo8Bits() : nullptr;
+    if (source8)
+        deep = false;
     AVPixelFormat rgbFormat;
     QImage::Format imageFormat;
     if (component == COMPONENT_YUV) {
@@ -457,7 +605,8 @@ bool Frame::fillImage(QImage& image, Component component)
 
     const int width = m_frame->width;
     const int height = m_frame->height;
-    const AVPixelFormat source = pixelFormat();
+    AVFrame const* input = source8 ? source8 : m_frame;
+    const AVPixelFormat source = static_cast<AVPixelFormat>(input->format);
     // A context made for another source size or format would read past the planes.
     if (m_scaleContext && (m_scaleSrcWidth != width || m_scaleSrcHeight != height || m_scaleSrcFormat != source))
         clearScaleContext();
@@ -482,10 +631,10 @@ bool Frame::fillImage(QImage& image, Component component)
         m_scaleSrcHeight = height;
         m_scaleSrcFormat = source;
     }
-    sws_scale(m_scaleContext, m_frame->data, m_frame->linesize, 0, height, m_rgbFrame->data, m_rgbFrame->linesize);
+    sws_scale(m_scaleContext, input->data, input->linesize, 0, height, m_rgbFrame->data, m_rgbFrame->linesize);
 
     const int plane = component == COMPONENT_U ? 1 : component == COMPONENT_V ? 2 : 0;
-    image = QImage(m_rgbFrame->data[plane], width, height, m_rgbFrame->linesize[plane], imageFormat).copy();
+    CopyToImage(image, m_rgbFrame->data[plane], width, height, m_rgbFrame->linesize[plane], imageFormat);
     return true;
 }
 
@@ -505,9 +654,8 @@ bool Frame::fillImageAsHeatMap(QImage& image, Component component, int maximum)
         DrawHeatMap<uint8_t>(m_rgbFrame, m_frame, desc, component, maximum);
     else
         DrawHeatMap<uint16_t>(m_rgbFrame, m_frame, desc, component, maximum);
-    image = QImage(m_rgbFrame->data[0], m_rgbFrame->width, m_rgbFrame->height, m_rgbFrame->linesize[0],
-                   QImage::Format_RGB888)
-                .copy();
+    CopyToImage(image, m_rgbFrame->data[0], m_rgbFrame->width, m_rgbFrame->height, m_rgbFrame->linesize[0],
+                QImage::Format_RGB888);
     return true;
 }
 

@@ -59,11 +59,13 @@ public:
     // shifted down to the value.
     PixelValues pixel(int x, int y) const;
     // R, G, B of the converted picture; valid only when it is RGB24 (after a heat map or the
-    // colour image of an 8-bit picture).
+    // colour image of an 8-bit picture or a deeper planar YUV picture).
     PixelValues pixelRgb(int x, int y) const;
 
-    // The whole picture in colour (component 3) or one plane in grey at full picture size;
-    // 16-bit images above 8 bits. False with a null image without a picture.
+    // The whole picture in colour (component 3) or one plane in grey at full picture size.
+    // Colour is RGB888; deeper planar YUV pictures are rounded to 8 bits first, other deeper
+    // layouts give 16-bit RGBA. Grey is 16-bit above 8 bits. A detached image of the right size
+    // and format is written in place. False with a null image without a picture.
     bool fillImage(QImage& image, Component component);
     // Each sample's value as one of the 64 gradient colours, 63 at maximum and above.
     bool fillImageAsHeatMap(QImage& image, Component component, int maximum);
@@ -96,8 +98,13 @@ private:
     // picture (and the scale context) of another format or size.
     bool prepareRgbFrame(AVPixelFormat format);
 
+    // Rounds a deeper planar YUV picture to 8 bits into m_frame8; nullptr when the layout has
+    // no 8-bit counterpart (or on allocation failure).
+    AVFrame const* roundedTo8Bits();
+
     AVFrame* m_frame = nullptr;
     AVFrame* m_rgbFrame = nullptr;
+    AVFrame* m_frame8 = nullptr;
     SwsContext* m_scaleContext = nullptr;
     // The source picture the scale context was made for.
     int m_scaleSrcWidth = 0;

@@ -90,9 +90,9 @@ int ReadData(FILE* f, uint64_t size, Dav1dData* data)
 namespace {
 
 // Answer of input_open when no reader takes the file.
-const int sNoReader = -123;
+const int kNoReader = -123;
 
-const DemuxerDescriptor* const sDemuxers[] = {&ivf_demuxer, &annexb_demuxer, &section5_demuxer, nullptr};
+const DemuxerDescriptor* const kDemuxers[] = {&ivf_demuxer, &annexb_demuxer, &section5_demuxer, nullptr};
 
 int NegErrno()
 {
@@ -106,20 +106,20 @@ int input_open(DemuxerInstance** out, const char* name, const char* fileName, un
 {
     const DemuxerDescriptor* impl = nullptr;
     if (name) {
-        for (int i = 0; sDemuxers[i]; ++i) {
-            if (!strcmp(sDemuxers[i]->name, name)) {
-                impl = sDemuxers[i];
+        for (int i = 0; kDemuxers[i]; ++i) {
+            if (!strcmp(kDemuxers[i]->name, name)) {
+                impl = kDemuxers[i];
                 break;
             }
         }
         if (!impl) {
             fprintf(stderr, "Failed to find demuxer named \"%s\"\n", name);
-            return sNoReader;
+            return kNoReader;
         }
     } else {
         int probeSize = 0;
-        for (int i = 0; sDemuxers[i]; ++i)
-            probeSize = sDemuxers[i]->probeSize > probeSize ? sDemuxers[i]->probeSize : probeSize;
+        for (int i = 0; kDemuxers[i]; ++i)
+            probeSize = kDemuxers[i]->probeSize > probeSize ? kDemuxers[i]->probeSize : probeSize;
         // Zero-filled, so a file shorter than the buffer is probed against zeros after its end.
         uint8_t* probeData = static_cast<uint8_t*>(calloc(static_cast<size_t>(probeSize), 1));
         if (!probeData) {
@@ -143,16 +143,16 @@ int input_open(DemuxerInstance** out, const char* name, const char* fileName, un
             fprintf(stderr, "Failed to read probe data\n");
             return readErr;
         }
-        for (int i = 0; sDemuxers[i]; ++i) {
-            if (sDemuxers[i]->probe(probeData)) {
-                impl = sDemuxers[i];
+        for (int i = 0; kDemuxers[i]; ++i) {
+            if (kDemuxers[i]->probe(probeData)) {
+                impl = kDemuxers[i];
                 break;
             }
         }
         free(probeData);
         if (!impl) {
             fprintf(stderr, "Failed to probe demuxer for file %s\n", fileName);
-            return sNoReader;
+            return kNoReader;
         }
     }
 

@@ -12,8 +12,8 @@ struct IvfState
     uint64_t fileSize;
 };
 
-const int sHeaderSize = 32;
-const int sFrameHeaderSize = 12;
+const int kHeaderSize = 32;
+const int kFrameHeaderSize = 12;
 
 uint32_t Rl32(const uint8_t* p)
 {
@@ -54,8 +54,8 @@ int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned*
     c->f = av1_input::OpenWithSize(fileName, &c->fileSize);
     if (!c->f)
         return -1;
-    uint8_t hdr[sHeaderSize];
-    if (fread(hdr, sHeaderSize, 1, c->f) != 1) {
+    uint8_t hdr[kHeaderSize];
+    if (fread(hdr, kHeaderSize, 1, c->f) != 1) {
         fprintf(stderr, "Failed to read stream header: %s\n", strerror(errno));
         fclose(c->f);
         c->f = nullptr;
@@ -82,15 +82,15 @@ int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned*
     // Count the frames whose payload lies completely in the file; a cut trailing frame is not one.
     // An empty frame ends the count as it ends reading: a tail of zeros (a file preallocated or
     // cut short while being written) would otherwise count as one frame per 12 bytes, slowly.
-    uint64_t pos = sHeaderSize;
+    uint64_t pos = kHeaderSize;
     unsigned count = 0;
     uint8_t sizeBytes[4];
-    while (c->fileSize - pos >= sFrameHeaderSize && fseeko(c->f, static_cast<off_t>(pos), SEEK_SET) == 0 &&
+    while (c->fileSize - pos >= kFrameHeaderSize && fseeko(c->f, static_cast<off_t>(pos), SEEK_SET) == 0 &&
            fread(sizeBytes, 4, 1, c->f) == 1) {
         const uint64_t sz = Rl32(sizeBytes);
-        if (!sz || sz > c->fileSize - pos - sFrameHeaderSize)
+        if (!sz || sz > c->fileSize - pos - kFrameHeaderSize)
             break;
-        pos += sFrameHeaderSize + sz;
+        pos += kFrameHeaderSize + sz;
         ++count;
     }
     *frameCount = count;
@@ -112,7 +112,7 @@ int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned*
         }
     }
 
-    if (fseeko(c->f, sHeaderSize, SEEK_SET) != 0) {
+    if (fseeko(c->f, kHeaderSize, SEEK_SET) != 0) {
         fclose(c->f);
         c->f = nullptr;
         return -1;
@@ -124,8 +124,8 @@ int ivf_read(void* state, Dav1dData* data)
 {
     IvfState* c = static_cast<IvfState*>(state);
     const off_t off = ftello(c->f);
-    uint8_t hdr[sFrameHeaderSize];
-    if (off < 0 || fread(hdr, sFrameHeaderSize, 1, c->f) != 1)
+    uint8_t hdr[kFrameHeaderSize];
+    if (off < 0 || fread(hdr, kFrameHeaderSize, 1, c->f) != 1)
         return -1;
     const uint64_t sz = Rl32(hdr);
     // The size is taken from the file: it must be backed by the bytes that are left before anything

@@ -12,7 +12,7 @@ struct Section5State
     uint64_t fileSize;
 };
 
-const uint64_t sProbeSize = 1024;
+const uint64_t kProbeSize = 1024;
 
 } // namespace
 
@@ -30,20 +30,20 @@ int section5_probe(const uint8_t* data)
         return 0;
     uint64_t pos = (b & 0x04) ? 2 : 1;
     uint64_t obuSize = 0;
-    int len = ParseLeb128(data + pos, sProbeSize - pos, &obuSize);
+    int len = ParseLeb128(data + pos, kProbeSize - pos, &obuSize);
     if (!len || obuSize != 0 || ((b >> 3) & 0xf) != 2)
         return 0;
     pos += len;
 
     bool seqHeader = false;
-    while (pos <= sProbeSize - 1) {
+    while (pos <= kProbeSize - 1) {
         b = data[pos];
         if ((b & 0x80) || !(b & 0x02))
             return 0;
         const uint64_t headerSize = (b & 0x04) ? 2 : 1;
-        if (pos + headerSize >= sProbeSize)
+        if (pos + headerSize >= kProbeSize)
             return 0;
-        len = ParseLeb128(data + pos + headerSize, sProbeSize - pos - headerSize, &obuSize);
+        len = ParseLeb128(data + pos + headerSize, kProbeSize - pos - headerSize, &obuSize);
         if (!len)
             return 0;
         switch ((b >> 3) & 0xf) {

@@ -1,5 +1,7 @@
 #include "vmaf_adm.h"
 
+#include "vmaf_tables.h"
+
 #include <cmath>
 #include <vector>
 
@@ -12,18 +14,13 @@ namespace ze::nox::core::vmaf {
 
 namespace {
 
-float const kLo[4] = {0.482962913144690f, 0.836516303737469f, 0.224143868041857f, -0.129409522550921f};
-float const kHi[4] = {-0.129409522550921f, -0.224143868041857f, 0.836516303737469f, -0.482962913144690f};
-
-// 1 / Watson quantisation step per scale: horizontal and vertical bands, diagonal band.
-float const kRfactorHV[4] = {0x1.1cc774p-6f, 0x1.06050cp-5f, 0x1.634f1p-5f, 0x1.762816p-5f};
-float const kRfactorD[4] = {0x1.820d54p-8f, 0x1.d48d46p-7f, 0x1.8fb80cp-6f, 0x1.008392p-5f};
-
-// Masking weights (double, as the reference's constants are).
-double const kOneBy30 = 0.0333333351;
-double const kOneBy15 = 0.0666666701;
-
-double const kBorderFactor = 0.1;
+float const* const kLo = tables::kAdmLo;
+float const* const kHi = tables::kAdmHi;
+float const* const kRfactorHV = tables::kAdmRfactorHV;
+float const* const kRfactorD = tables::kAdmRfactorD;
+double const kOneBy30 = tables::kAdmOneBy30;
+double const kOneBy15 = tables::kAdmOneBy15;
+double const kBorderFactor = tables::kAdmBorderFactor;
 
 // Quotient through the SSE reciprocal with one Newton step, as the reference computes it.
 inline float Divide(float n, float d)

@@ -1,6 +1,7 @@
 #include "vmaf_driver.h"
 
 #include "vmaf_adm.h"
+#include "vmaf_kernels.h"
 #include "vmaf_model.h"
 #include "vmaf_motion.h"
 #include "vmaf_plane.h"
@@ -9,7 +10,9 @@
 #include "vmaf_vif.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -107,14 +110,17 @@ struct PoolSlot {
     int frame = -1;
 };
 
-// Fixed set of plane buffers tagged with their frame index.
+// Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
+// and the blur write every sample that is read), so a slot costs memory only once used. When
+// every slot is in use a new one is made; nullptr only when that allocation fails.
 class Pool {
 public:
     bool init(std::size_t count, std::size_t floats)
     {
+        m_floats = floats;
         m_slots.resize(count);
         for (auto& s : m_slots)
-            if (!s.buffer.resize(floats))
+            if (!s.buffer.resize(floats, false))
                 return false;
         return true;
     }
@@ -125,7 +131,12 @@ public:
                 s.frame = frame;
                 return s.buffer.data();
             }
-        return nullptr;
+        PoolSlot slot;
+        if (!slot.buffer.resize(m_floats, false))
+            return nullptr;
+        slot.frame = frame;
+        m_slots.push_back(std::move(slot));
+        return m_slots.back().buffer.data();
     }
     float* find(int frame)
     {
@@ -143,6 +154,7 @@ public:
 
 private:
     std::vector<PoolSlot> m_slots;
+    std::size_t m_floats = 0;
 };
 
 using FrameDoneFn = bool (*)(void* runner, int frame, std::string& error);
@@ -164,15 +176,26 @@ struct ComboShared {
     int subsample = 1;
     bool doPsnr = true;
     bool doSsim = true;
+    vmaf::Kernels const* kernels = &vmaf::PortableKernels();
+    FloatBuffer pullTmp[4]; // the pull's scratch; pulls never overlap, so one set serves all workers
     std::mutex errorLock;
     std::string error;
     std::atomic<bool> failed{false};
     std::atomic<bool> stop{false};
-    std::mutex pullLock; // also guards the pools and the frame-done marks
+    std::mutex pullLock; // also guards the pools and the blur use counts
     int nextFrame = 0;
     Pool refPool[4], disPool[4], blurPool[4];
+    // Motion scores that still need the blurred reference of a frame: the one against its
+    // predecessor and the one against its successor. At 0 the blur is released.
+    std::vector<signed char> blurUses;
     VmafFeatureArrays* arrays[4] = {};
-    std::vector<char> done[4];
+    // Frames whose offset and blur are finished (done outside the pull lock by the puller), and
+    // the motion score of each frame against its predecessor, per plane.
+    std::mutex preparedLock;
+    std::condition_variable preparedCv;
+    std::vector<char> prepared;
+    std::vector<char> sadDone;
+    std::vector<std::array<double, 4>> sad;
 
     void fail(std::string const& text)
     {
@@ -183,16 +206,73 @@ struct ComboShared {
         }
         failed = true;
         stop = true;
+        std::lock_guard<std::mutex> lock(preparedLock);
+        preparedCv.notify_all();
     }
-    bool isDone(int p, int frame) const
+    void markPrepared(int frame)
     {
-        return frame >= 0 && static_cast<std::size_t>(frame) < done[p].size() && done[p][frame];
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            if (static_cast<std::size_t>(frame) >= prepared.size())
+                prepared.resize(std::max<std::size_t>(prepared.size() * 2, static_cast<std::size_t>(frame) + 1), 0);
+            prepared[static_cast<std::size_t>(frame)] = 1;
+        }
+        preparedCv.notify_all();
     }
-    void markDone(int p, int frame)
+    // Waits until frames first .. last are prepared; false when the run failed meanwhile.
+    bool waitPrepared(int first, int last)
     {
-        if (static_cast<std::size_t>(frame) >= done[p].size())
-            done[p].resize(std::max<std::size_t>(done[p].size() * 2, static_cast<std::size_t>(frame) + 1), 0);
-        done[p][frame] = 1;
+        std::unique_lock<std::mutex> lock(preparedLock);
+        preparedCv.wait(lock, [&] {
+            if (failed)
+                return true;
+            for (int f = std::max(first, 0); f <= last; ++f)
+                if (static_cast<std::size_t>(f) >= prepared.size() || !prepared[static_cast<std::size_t>(f)])
+                    return false;
+            return true;
+        });
+        return !failed;
+    }
+    void markSad(int frame, std::array<double, 4> const& values)
+    {
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            std::size_t const f = static_cast<std::size_t>(frame);
+            if (f >= sadDone.size()) {
+                std::size_t const size = std::max<std::size_t>(sadDone.size() * 2, f + 1);
+                sadDone.resize(size, 0);
+                sad.resize(size);
+            }
+            sad[f] = values;
+            sadDone[f] = 1;
+        }
+        preparedCv.notify_all();
+    }
+    // Waits for the motion score of frame against its predecessor; false when the run failed.
+    bool waitSad(int frame, std::array<double, 4>& values)
+    {
+        std::unique_lock<std::mutex> lock(preparedLock);
+        std::size_t const f = static_cast<std::size_t>(frame);
+        preparedCv.wait(lock, [&] { return failed || (f < sadDone.size() && sadDone[f]); });
+        if (failed)
+            return false;
+        values = sad[f];
+        return true;
+    }
+    // Under pullLock: one use of frame's blur is over (or will never come).
+    void useBlur(int frame)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f < blurUses.size() && blurUses[f] > 0 && --blurUses[f] == 0)
+            for (int p = 0; p < 4; ++p)
+                blurPool[p].release(frame);
+    }
+    void setBlurUses(int frame, int uses)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f >= blurUses.size())
+            blurUses.resize(std::max<std::size_t>(blurUses.size() * 2, f + 1), 0);
+        blurUses[f] = static_cast<signed char>(uses);
     }
 };
 
@@ -206,12 +286,16 @@ PlaneView View(ComboShared const& s, int p, float const* data)
 // -128 on both pictures and the blurred reference into blur.
 void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* tmp)
 {
-    std::size_t const n = s.planeFloats[p];
-    for (std::size_t i = 0; i < n; ++i) {
-        ref[i] -= 128.0f;
-        dis[i] -= 128.0f;
+    std::ptrdiff_t const stride = s.stride[p] / 4;
+    for (int y = 0; y < s.height[p]; ++y) {
+        float* r = ref + y * stride;
+        float* d = dis + y * stride;
+        for (int x = 0; x < s.width[p]; ++x) {
+            r[x] -= 128.0f;
+            d[x] -= 128.0f;
+        }
     }
-    vmaf::MotionBlur(View(s, p, ref), blur, s.stride[p] / 4, tmp);
+    s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
 }
 
 struct FrameBuffers {
@@ -243,28 +327,23 @@ void ReleaseFrame(ComboShared& s, int frame)
     }
 }
 
-// A blurred reference of frame m is kept until frames m-1, m and m+1 are measured.
-void ReleaseBlurs(ComboShared& s, int p, int n)
-{
-    for (int m = std::max(0, n - 1); m <= n + 1; ++m)
-        if (s.isDone(p, m) && s.isDone(p, m + 1) && (m == 0 || s.isDone(p, m - 1)))
-            s.blurPool[p].release(m);
-}
 
-int Pull(ComboShared& s, FrameBuffers& fb, std::vector<FloatBuffer>& scratch)
+int Pull(ComboShared& s, FrameBuffers& fb)
 {
     float* tmp[4] = {};
     int stride[4] = {};
     for (int p = 0; p < 4; ++p) {
-        tmp[p] = Active(s, p) ? scratch[p].data() : nullptr;
+        tmp[p] = Active(s, p) ? s.pullTmp[p].data() : nullptr;
         stride[p] = Active(s, p) ? s.stride[p] : 0;
     }
     return s.readFrame(fb.ref, fb.dis, tmp, stride, s.userData);
 }
 
-void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurPrev, float* const* blurNext,
-             std::vector<FloatBuffer>& scratch)
+// motion[p]: against the predecessor; motion2[p]: the smaller of that and the one against the
+// successor (0 and 0 for the first frame).
+void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion[4], double const motion2[4])
 {
+    vmaf::Kernels const& k = *s.kernels;
     for (int p = 0; p < 4; ++p) {
         if (!Active(s, p))
             continue;
@@ -273,23 +352,14 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
         PlaneView const d = View(s, p, cur.dis[p]);
         std::size_t const idx = static_cast<std::size_t>(n);
 
-        if (s.doPsnr || s.doSsim) {
-            // Back on the 8-bit scale for PSNR and SSIM.
-            float* r8 = scratch[p].data();
-            float* d8 = r8 + s.planeFloats[p];
-            for (std::size_t i = 0; i < s.planeFloats[p]; ++i) {
-                r8[i] = cur.ref[p][i] + 128.0f;
-                d8[i] = cur.dis[p][i] + 128.0f;
-            }
-            PlaneView const r8v = View(s, p, r8);
-            PlaneView const d8v = View(s, p, d8);
-            if (s.doPsnr && a.psnr)
-                a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r8v, d8v), s.peak, s.cap)));
-            if (s.doSsim && a.ssim)
-                a.ssim->set(idx, Finite(vmaf::Ssim(r8v, d8v)));
-        }
+        // PSNR and SSIM read the offset samples: differences need no offset and SSIM adds the
+        // 128 back as it reads (both exact on samples of the 8-bit scale in quarter steps).
+        if (s.doPsnr && a.psnr)
+            a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r, d), s.peak, s.cap)));
+        if (s.doSsim && a.ssim)
+            a.ssim->set(idx, Finite(k.ssim(r, d, 128.0f)));
 
-        vmaf::AdmResult const adm = vmaf::Adm(r, d);
+        vmaf::AdmResult const adm = k.adm(r, d);
         a.admNum.set(idx, adm.num);
         a.admDen.set(idx, adm.den);
         for (int k = 0; k < 4; ++k) {
@@ -297,19 +367,10 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
             a.admDenScale[k].set(idx, adm.denScale[k]);
         }
 
-        double motion = 0.0;
-        double motion2 = 0.0;
-        if (n > 0 && blurPrev[p]) {
-            PlaneView const b = View(s, p, cur.blur[p]);
-            motion = vmaf::MotionScore(View(s, p, blurPrev[p]), b);
-            motion2 = motion;
-            if (blurNext[p])
-                motion2 = std::min(motion, vmaf::MotionScore(b, View(s, p, blurNext[p])));
-        }
-        a.motion.set(idx, Finite(motion));
-        a.motion2.set(idx, Finite(motion2));
+        a.motion.set(idx, Finite(motion[p]));
+        a.motion2.set(idx, Finite(motion2[p]));
 
-        vmaf::VifResult const vif = vmaf::Vif(r, d);
+        vmaf::VifResult const vif = k.vif(r, d);
         double num = 0.0;
         double den = 0.0;
         for (int k = 0; k < 4; ++k) {
@@ -324,12 +385,6 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, float* const* blurP
 
 void WorkerBody(ComboShared& s)
 {
-    std::vector<FloatBuffer> scratch(4);
-    for (int p = 0; p < 4; ++p)
-        if (Active(s, p) && !scratch[p].resize(2 * s.planeFloats[p])) {
-            s.stop = true;
-            return;
-        }
     {
         std::lock_guard<std::mutex> lock(s.startLock);
         ++s.workerCount;
@@ -337,31 +392,36 @@ void WorkerBody(ComboShared& s)
     std::vector<float> blurTmp;
     for (int p = 0; p < 4; ++p)
         blurTmp.resize(std::max(blurTmp.size(), static_cast<std::size_t>(s.width[p] + 8)));
+    auto prepare = [&](FrameBuffers const& fb) {
+        for (int p = 0; p < 4; ++p)
+            if (Active(s, p))
+                Prepare(s, p, fb.ref[p], fb.dis[p], fb.blur[p], blurTmp.data());
+    };
 
     for (;;) {
         FrameBuffers cur;
         FrameBuffers next;
-        float* blurPrev[4] = {};
         bool hasNext = false;
+        bool prepareCur = false;
         int n = 0;
         {
+            // Only the pull itself (and the slot bookkeeping) happens under the lock.
             std::unique_lock<std::mutex> lock(s.pullLock);
             if (s.stop)
                 return;
             n = s.nextFrame++;
             if (n == 0) {
                 if (!TakeSlots(s, 0, cur, true)) {
-                    s.stop = true;
+                    s.fail("cannot allocate the picture buffers.");
                     return;
                 }
-                int const rc = Pull(s, cur, scratch);
+                int const rc = Pull(s, cur);
                 if (rc != 0) {
                     s.stop = true;
                     return;
                 }
-                for (int p = 0; p < 4; ++p)
-                    if (Active(s, p))
-                        Prepare(s, p, cur.ref[p], cur.dis[p], cur.blur[p], blurTmp.data());
+                s.setBlurUses(0, 1); // the score of frame 1 against it
+                prepareCur = true;
             } else {
                 for (int p = 0; p < 4; ++p) {
                     if (!Active(s, p))
@@ -369,39 +429,73 @@ void WorkerBody(ComboShared& s)
                     cur.ref[p] = s.refPool[p].find(n);
                     cur.dis[p] = s.disPool[p].find(n);
                     cur.blur[p] = s.blurPool[p].find(n);
-                    blurPrev[p] = s.blurPool[p].find(n - 1);
-                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p] || !blurPrev[p]) {
-                        s.stop = true;
+                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p]) {
+                        s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
                         return;
                     }
                 }
             }
             // One frame ahead: the successor is pulled before this frame is measured. Any
             // answer other than 0 ends the run after this frame, which is still measured.
-            if (TakeSlots(s, n + 1, next, true)) {
-                int const rc = Pull(s, next, scratch);
-                if (rc == 0) {
-                    hasNext = true;
-                    for (int p = 0; p < 4; ++p)
-                        if (Active(s, p))
-                            Prepare(s, p, next.ref[p], next.dis[p], next.blur[p], blurTmp.data());
-                }
-            }
-            if (!hasNext) {
+            if (!TakeSlots(s, n + 1, next, true)) {
                 ReleaseFrame(s, n + 1);
                 for (int p = 0; p < 4; ++p)
                     s.blurPool[p].release(n + 1);
+                s.fail("cannot allocate the picture buffers.");
+                return;
+            }
+            hasNext = Pull(s, next) == 0;
+            if (hasNext) {
+                s.setBlurUses(n + 1, 2); // scores against frame n and against frame n + 2
+            } else {
+                ReleaseFrame(s, n + 1);
+                for (int p = 0; p < 4; ++p)
+                    s.blurPool[p].release(n + 1);
+                s.useBlur(n); // no score against a successor
                 s.stop = true;
             }
         }
-
-        Measure(s, n, cur, blurPrev, hasNext ? next.blur : FrameBuffers().blur, scratch);
-
-        {
-            std::lock_guard<std::mutex> lock(s.pullLock);
-            for (int p = 0; p < 4; ++p)
-                s.markDone(p, n);
+        // Offset and blur of the pulled frames, outside the lock, then the successor's motion
+        // score against this frame: a blur is released as soon as both its scores exist.
+        if (prepareCur) {
+            prepare(cur);
+            s.markPrepared(n);
         }
+        double sadNext[4] = {};
+        if (hasNext) {
+            prepare(next);
+            s.markPrepared(n + 1);
+            if (!s.waitPrepared(n, n))
+                return;
+            std::array<double, 4> values{};
+            for (int p = 0; p < 4; ++p)
+                if (Active(s, p))
+                    values[static_cast<std::size_t>(p)] =
+                        s.kernels->motionScore(View(s, p, cur.blur[p]), View(s, p, next.blur[p]));
+            s.markSad(n + 1, values);
+            std::copy(values.begin(), values.end(), sadNext);
+            std::lock_guard<std::mutex> lock(s.pullLock);
+            s.useBlur(n);
+            s.useBlur(n + 1);
+        }
+        double motion[4] = {};
+        double motion2[4] = {};
+        if (n > 0) {
+            // Frame n's score against n - 1 comes from the worker that pulled frame n; it also
+            // means frame n is prepared.
+            std::array<double, 4> values{};
+            if (!s.waitSad(n, values))
+                return;
+            for (int p = 0; p < 4; ++p) {
+                motion[p] = values[static_cast<std::size_t>(p)];
+                motion2[p] = hasNext ? std::min(motion[p], sadNext[p]) : motion[p];
+            }
+        } else if (!s.waitPrepared(0, 0)) {
+            return;
+        }
+
+        Measure(s, n, cur, motion, motion2);
+
         if (s.frameDone) {
             std::string error;
             bool ok;
@@ -417,8 +511,6 @@ void WorkerBody(ComboShared& s)
         {
             std::lock_guard<std::mutex> lock(s.pullLock);
             ReleaseFrame(s, n);
-            for (int p = 0; p < 4; ++p)
-                ReleaseBlurs(s, p, n);
         }
         if (!hasNext)
             return;
@@ -467,13 +559,12 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
         if (!Active(s, p))
             continue;
         std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
-        std::size_t const blurs = static_cast<std::size_t>(std::min(3 * n, 128));
+        std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
         if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p])
-            || !s.blurPool[p].init(blurs, s.planeFloats[p])) {
+            || !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
-        s.done[p].assign(1000, 0);
     }
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
@@ -575,6 +666,7 @@ VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFr
     shared.subsample = nSubsample;
     shared.doPsnr = doPsnr;
     shared.doSsim = doSsim;
+    shared.kernels = &vmaf::SelectKernels(m_allowVector);
     if (Combo(shared, asset.getFmt(), nThread, error) != 0) {
         st.kind = VmafStatus::VmafError;
         st.text = error;
@@ -604,8 +696,8 @@ bool VmafQualityRunner::oneFrameMetricsReadyCallback(int n, std::string& error)
         for (int k = 0; k < 4; ++k)
             f[7 + k] = Ratio(a.vifNumScale[k].get(idx), a.vifDenScale[k].get(idx));
         f[11] = a.vif.get(idx);
-        std::vector<double> features;
-        features.reserve(m_featureMap.size());
+        std::vector<double>& features = m_features; // reused: no allocation per frame
+        features.clear();
         for (int k : m_featureMap)
             features.push_back(Finite(f[k]));
         double score = 0.0;
@@ -640,8 +732,8 @@ bool VmafQualityRunner::oneFrameMetricsReadyCallback(int n, std::string& error)
 namespace {
 
 VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const height[4],
-                   ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int doPsnr, int doSsim,
-                   int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
+                   ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int disableAvx, int doPsnr,
+                   int doSsim, int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
                    FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
@@ -678,6 +770,7 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
         runner = std::make_unique<BootstrapVmafQualityRunner>(modelPath);
     else
         runner = std::make_unique<VmafQualityRunner>(modelPath);
+    runner->setVectorKernels(disableAvx == 0);
     VmafStatus const res =
         runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0, doMsSsim != 0, nThread,
                     nSubsample, frameReady);
@@ -691,13 +784,13 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
 
 int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
                  ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*,
-                 int, int, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
+                 int, int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
                  int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
     double score = 0.0;
     try {
-        st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, doPsnr, doSsim, doMsSsim,
+        st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, disableAvx, doPsnr, doSsim, doMsSsim,
                      nThread, nSubsample, enableConfInterval, frameReady);
     } catch (std::logic_error const& e) {
         st.kind = VmafStatus::LogicError;

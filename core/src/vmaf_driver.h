@@ -25,6 +25,8 @@
 //       column 3 holds 0. Frames arrive 0, 1, 2 ... with no gap and never overlap, on worker
 //       threads, possibly while a pull runs on another worker. Valid only during the call.
 //
+// disableAvx != 0 runs the portable kernels instead of the vector ones (same values).
+//
 // Result: 0 the measurement ran (every frame pulled before a "no more frames" or an error
 // answer is delivered; a pull error at frame k still delivers 0 .. k-1); -2 argument, model or
 // worker failure (one line "Caught VmafException: ..." on standard output); -3 / -4 runtime or
@@ -119,6 +121,9 @@ public:
 
     int lastSentFrame() const { return m_lastSentFrame; }
 
+    // Vector kernels where the processor has them (the default), or the portable ones.
+    void setVectorKernels(bool allowed) { m_allowVector = allowed; }
+
 protected:
     std::string m_modelPath;
     std::unique_ptr<vmaf::VmafModel> m_model;
@@ -129,9 +134,11 @@ protected:
 
 private:
     std::vector<int> m_featureMap;                    // model feature j -> index in the twelve
+    std::vector<double> m_features;                   // one plane's features (under the delivery lock)
     std::vector<std::unique_ptr<VmafFeatureArrays>> m_arrays; // per plane slot
     bool m_doPsnr = true;
     bool m_doSsim = true;
+    bool m_allowVector = true;
 };
 
 // Confidence-interval runner of the library; never made in this system.

@@ -1,13 +1,13 @@
 #include "vmaf_motion.h"
 
+#include "vmaf_tables.h"
+
 #include <cmath>
 #include <vector>
 
 namespace ze::nox::core::vmaf {
 
-namespace {
-float const kMotionFilter[5] = {0.054488685f, 0.244201342f, 0.402619947f, 0.244201342f, 0.054488685f};
-}
+using tables::kMotionFilter;
 
 void MotionBlur(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp)
 {

@@ -53,12 +53,13 @@ struct AlignedFree {
     void operator()(void* p) const { std::free(p); }
 };
 
-// 32-byte aligned float array, zero-filled; size() == 0 when the allocation failed.
+// 32-byte aligned float array, zero-filled unless asked otherwise (pages of an unfilled
+// buffer cost no memory until they are written); size() == 0 when the allocation failed.
 class FloatBuffer {
 public:
     FloatBuffer() = default;
     explicit FloatBuffer(std::size_t count) { resize(count); }
-    bool resize(std::size_t count);
+    bool resize(std::size_t count, bool zeroFill = true);
     float* data() { return m_data.get(); }
     float const* data() const { return m_data.get(); }
     std::size_t size() const { return m_size; }
@@ -70,7 +71,7 @@ private:
     std::size_t m_size = 0;
 };
 
-inline bool FloatBuffer::resize(std::size_t count)
+inline bool FloatBuffer::resize(std::size_t count, bool zeroFill)
 {
     if (count == m_size && m_data)
         return true;
@@ -82,7 +83,8 @@ inline bool FloatBuffer::resize(std::size_t count)
     void* p = std::aligned_alloc(32, bytes);
     if (!p)
         return false;
-    std::memset(p, 0, bytes);
+    if (zeroFill)
+        std::memset(p, 0, bytes);
     m_data.reset(static_cast<float*>(p));
     m_size = count;
     return true;

@@ -1,5 +1,7 @@
 #include "vmaf_ssim.h"
 
+#include "vmaf_tables.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -8,8 +10,7 @@ namespace ze::nox::core::vmaf {
 
 namespace {
 
-float const kGauss[11] = {0.001028f, 0.007599f, 0.036001f, 0.109361f, 0.213006f, 0.266012f,
-                          0.213006f, 0.109361f, 0.036001f, 0.007599f, 0.001028f};
+float const* const kGauss = tables::kSsimGauss;
 int const kWin = 11;
 
 struct Picture {
@@ -19,19 +20,23 @@ struct Picture {
     float const* row(int y) const { return px.data() + static_cast<std::size_t>(y) * w; }
 };
 
-Picture Copy(PlaneView const& p)
+Picture Copy(PlaneView const& p, float addend)
 {
     Picture out;
     out.w = p.width;
     out.h = p.height;
     out.px.resize(static_cast<std::size_t>(p.width) * p.height);
-    for (int y = 0; y < p.height; ++y)
-        std::copy(p.row(y), p.row(y) + p.width, out.px.begin() + static_cast<std::ptrdiff_t>(y) * p.width);
+    for (int y = 0; y < p.height; ++y) {
+        float const* s = p.row(y);
+        float* o = out.px.data() + static_cast<std::size_t>(y) * p.width;
+        for (int x = 0; x < p.width; ++x)
+            o[x] = s[x] + addend;
+    }
     return out;
 }
 
 // Box mean of f x f samples centred on (f*x, f*y); odd sizes keep one extra sample.
-Picture Decimate(PlaneView const& p, int f)
+Picture Decimate(PlaneView const& p, int f, float addend)
 {
     Picture out;
     out.w = p.width / f + (p.width & 1);
@@ -50,7 +55,7 @@ Picture Decimate(PlaneView const& p, int f)
                 float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
                 int const* c = &cols[static_cast<std::size_t>(x) * f];
                 for (int u = 0; u < f; ++u)
-                    sum += static_cast<double>(weight * s[c[u]]);
+                    sum += static_cast<double>(weight * (s[c[u]] + addend));
             }
             o[x] = static_cast<float>(sum);
         }
@@ -97,7 +102,7 @@ double SsimOneWindow(Picture const& r, Picture const& d)
 
 } // namespace
 
-double Ssim(PlaneView const& refIn, PlaneView const& disIn)
+double Ssim(PlaneView const& refIn, PlaneView const& disIn, float addend)
 {
     int const w0 = refIn.width;
     int const h0 = refIn.height;
@@ -105,8 +110,8 @@ double Ssim(PlaneView const& refIn, PlaneView const& disIn)
         return 1.0;
     float const q = static_cast<float>(std::min(w0, h0)) / 256.0f;
     int const f = std::max(1, static_cast<int>(std::floor(q + 0.5f)));
-    Picture const r = f > 1 ? Decimate(refIn, f) : Copy(refIn);
-    Picture const d = f > 1 ? Decimate(disIn, f) : Copy(disIn);
+    Picture const r = f > 1 ? Decimate(refIn, f, addend) : Copy(refIn, addend);
+    Picture const d = f > 1 ? Decimate(disIn, f, addend) : Copy(disIn, addend);
     int const w = r.w;
     int const h = r.h;
     if (w < kWin || h < kWin)

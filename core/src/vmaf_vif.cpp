@@ -1,5 +1,7 @@
 #include "vmaf_vif.h"
 
+#include "vmaf_tables.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -10,20 +12,9 @@ namespace ze::nox::core::vmaf {
 
 namespace {
 
-float const kFilter0[17] = {0x1.e8a77p-8f, 0x1.d373b2p-7f, 0x1.9a1cf6p-6f, 0x1.49fd9ep-5f, 0x1.e7092ep-5f,
-                            0x1.49a044p-4f, 0x1.99350ep-4f, 0x1.d1e76ap-4f, 0x1.e67f8p-4f,  0x1.d1e76ap-4f,
-                            0x1.99350ep-4f, 0x1.49a044p-4f, 0x1.e7092ep-5f, 0x1.49fd9ep-5f, 0x1.9a1cf6p-6f,
-                            0x1.d373b2p-7f, 0x1.e8a77p-8f};
-float const kFilter1[9] = {0x1.36efdap-6f, 0x1.c9eaf8p-5f, 0x1.ef4ac2p-4f, 0x1.897424p-3f, 0x1.cb1b88p-3f,
-                           0x1.897424p-3f, 0x1.ef4ac2p-4f, 0x1.c9eaf8p-5f, 0x1.36efdap-6f};
-float const kFilter2[5] = {0x1.be5f0ep-5f, 0x1.f41fd6p-3f, 0x1.9c4868p-2f, 0x1.f41fd6p-3f, 0x1.be5f0ep-5f};
-float const kFilter3[3] = {0x1.54be4p-3f, 0x1.55a0ep-1f, 0x1.54be4p-3f};
-float const* const kFilters[4] = {kFilter0, kFilter1, kFilter2, kFilter3};
-int const kTaps[4] = {17, 9, 5, 3};
-
-float const kLog2Poly[9] = {-0.012671635276421f, 0.064841182402670f, -0.157048836463065f,
-                            0.257167726303123f,  -0.353800560300520f, 0.480131410397451f,
-                            -0.721314327952201f, 1.442694803896991f,  0.0f};
+using tables::kLog2Poly;
+float const* const* const kFilters = tables::kVifFilters;
+int const* const kTaps = tables::kVifTaps;
 
 struct Picture {
     std::vector<float> px;

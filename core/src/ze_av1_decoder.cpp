@@ -70,7 +70,7 @@ void CopyPlane(uint8_t* dst, int dstStride, uint8_t const* src, ptrdiff_t srcStr
 
 } // namespace
 
-ZeAv1Decoder::ZeAv1Decoder(QObject* parent) : ZeNoxDecoder(parent)
+ZeAv1Decoder::ZeAv1Decoder(QObject* parent) : ZeNoxSequentialDecoder(ZE_STREAM_TYPE_AV1, parent)
 {
     qInfo() << "libdav1d version" << dav1d_version();
 }
@@ -88,24 +88,12 @@ AVPixelFormat ZeAv1Decoder::GetAvPixFmtFromAv1SeqHdr(Dav1dSequenceHeader const* 
 ZeNoxCoreError ZeAv1Decoder::openFile(QString const& fileName, StreamParams const* params)
 {
     closeFile();
-    if (params) {
-        m_width = params->width;
-        m_height = params->height;
-        m_pixFmt = params->pixFmt;
-        m_frameCount = params->frames;
-    } else {
-        m_openResult = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-        if (m_openResult != ZE_NOX_CORE_OK)
-            return m_openResult;
-    }
-    if (m_frameCount < 1) {
-        m_openResult = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
-        return m_openResult;
-    }
-    m_fileName = fileName;
-    m_path = fileName.toUtf8();
-    m_openResult = openDecoder();
-    return m_openResult;
+    ZeNoxCoreError found = ZE_NOX_CORE_OK;
+    if (params)
+        takeStreamParams(*params);
+    else
+        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
+    return finishOpen(fileName, found);
 }
 
 void ZeAv1Decoder::closeFile()
@@ -120,51 +108,6 @@ void ZeAv1Decoder::closeFile()
 bool ZeAv1Decoder::isOpened() const
 {
     return m_context != nullptr;
-}
-
-ZeNoxCoreError ZeAv1Decoder::openResult() const
-{
-    return m_openResult;
-}
-
-QString ZeAv1Decoder::filename() const
-{
-    return m_fileName;
-}
-
-int ZeAv1Decoder::width() const
-{
-    return m_width;
-}
-
-int ZeAv1Decoder::height() const
-{
-    return m_height;
-}
-
-AVPixelFormat ZeAv1Decoder::pixelFormat() const
-{
-    return m_pixFmt;
-}
-
-ZeStreamType ZeAv1Decoder::streamType() const
-{
-    return ZE_STREAM_TYPE_AV1;
-}
-
-int ZeAv1Decoder::getOriginalFrameCount() const
-{
-    return m_frameCount;
-}
-
-int ZeAv1Decoder::curFrameNumber() const
-{
-    return m_firstFrameNumber < 0 ? m_curFrameNumber : m_curFrameNumber - m_firstFrameNumber;
-}
-
-int ZeAv1Decoder::curAbsoluteFrameNumber() const
-{
-    return m_curFrameNumber;
 }
 
 ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, int& width, int& height,
@@ -311,18 +254,14 @@ void ZeAv1Decoder::closeDecoder()
     m_inputEnded = false;
 }
 
-ZeNoxCoreError ZeAv1Decoder::resetDecoder()
-{
-    closeDecoder();
-    return openDecoder();
-}
-
 ZeNoxCoreError ZeAv1Decoder::restart()
 {
-    if (m_path.isEmpty())
+    closeDecoder();
+    if (m_fileName.isEmpty())
         return ZE_NOX_CORE_OPERATION_FAILED;
+    m_path = m_fileName.toUtf8();
     // The file may have been renamed or deleted meanwhile: the result tells whether a reader exists.
-    return resetDecoder();
+    return openDecoder();
 }
 
 ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)
@@ -389,13 +328,8 @@ ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)
     return ZE_NOX_CORE_OK;
 }
 
-ZeNoxCoreError ZeAv1Decoder::getNextFrameInternal(Frame& frame)
+ZeNoxCoreError ZeAv1Decoder::decodeNextPicture(Frame& frame)
 {
-    if (m_curFrameNumber >= lastFrameNumber()) {
-        ++m_curFrameNumber;
-        frame.reset();
-        return ZE_NOX_CORE_END_OF_FILE;
-    }
     if (!m_context || !m_input) {
         frame.reset();
         return ZE_NOX_CORE_OPERATION_FAILED;
@@ -415,6 +349,7 @@ ZeNoxCoreError ZeAv1Decoder::getNextFrameInternal(Frame& frame)
             if (res < 0 && res != DAV1D_ERR(EAGAIN)) {
                 qWarning().noquote() << Dav1dErrorText(res);
                 dav1d_data_unref(&m_data);
+                frame.reset();
                 return ZE_NOX_CORE_OPERATION_FAILED;
             }
         }
@@ -424,10 +359,13 @@ ZeNoxCoreError ZeAv1Decoder::getNextFrameInternal(Frame& frame)
             break;
         if (res != DAV1D_ERR(EAGAIN)) {
             qWarning().noquote() << Dav1dErrorText(res);
+            frame.reset();
             return ZE_NOX_CORE_OPERATION_FAILED;
         }
-        if (m_inputEnded && m_data.sz == 0)
+        if (m_inputEnded && m_data.sz == 0) {
+            frame.reset();
             return ZE_NOX_CORE_END_OF_FILE;
+        }
     }
     const ZeNoxCoreError err = copyPicture(frame);
     dav1d_picture_unref(&m_picture);
@@ -435,75 +373,6 @@ ZeNoxCoreError ZeAv1Decoder::getNextFrameInternal(Frame& frame)
     if (err != ZE_NOX_CORE_OK)
         frame.reset(); // never a stale picture with a failure
     return err;
-}
-
-ZeNoxCoreError ZeAv1Decoder::stepTo(int n, Frame& frame)
-{
-    while (m_curFrameNumber < n) {
-        const ZeNoxCoreError err = getNextFrameInternal(frame);
-        if (err != ZE_NOX_CORE_OK)
-            return err;
-    }
-    return ZE_NOX_CORE_OK;
-}
-
-ZeNoxCoreError ZeAv1Decoder::getFirstFrame(Frame& frame)
-{
-    if (m_curFrameNumber >= 0 || !m_context) {
-        const ZeNoxCoreError err = restart();
-        if (err != ZE_NOX_CORE_OK) {
-            frame.reset();
-            return err;
-        }
-    }
-    const ZeNoxCoreError err = stepTo(firstFrameNumber() - 1, frame);
-    return err != ZE_NOX_CORE_OK ? err : getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeAv1Decoder::getPrevFrame(Frame& frame)
-{
-    const int cur = m_curFrameNumber;
-    const ZeNoxCoreError err = restart();
-    if (err != ZE_NOX_CORE_OK) {
-        frame.reset();
-        return err;
-    }
-    const ZeNoxCoreError stepErr = stepTo(cur - 2, frame);
-    return stepErr != ZE_NOX_CORE_OK ? stepErr : getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeAv1Decoder::getNextFrame(Frame& frame)
-{
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeAv1Decoder::getNextFrameRaw(Frame& frame)
-{
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeAv1Decoder::getLastFrame(Frame& frame)
-{
-    const ZeNoxCoreError err = stepTo(lastFrameNumber() - 1, frame);
-    return err != ZE_NOX_CORE_OK ? err : getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeAv1Decoder::getFrame(int n, Frame& frame)
-{
-    const int first = firstFrameNumber();
-    if (n < 0 || n > lastFrameNumber() - first)
-        return ZE_NOX_CORE_INVALID_PARAMETERS;
-    const int target = first + n;
-    if (target == m_curFrameNumber && frame.isValid())
-        return ZE_NOX_CORE_OK;
-    if (target <= m_curFrameNumber || !m_context) {
-        // Backwards, the current picture again into a Frame that no longer holds it, or after a
-        // restart that failed.
-        const ZeNoxCoreError err = getFirstFrame(frame);
-        if (err != ZE_NOX_CORE_OK)
-            return err;
-    }
-    return stepTo(target, frame);
 }
 
 } // namespace ze::nox::core

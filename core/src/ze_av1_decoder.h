@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ze_nox_decoder.h"
+#include "ze_nox_sequential_decoder.h"
 
 #include <QByteArray>
 
@@ -14,7 +14,7 @@ struct DemuxerInstance;
 namespace ze::nox::core {
 
 // Decoder of AV1 streams in IVF, Annex B or low-overhead OBU framing, decoded by dav1d.
-class ZeAv1Decoder : public ZeNoxDecoder
+class ZeAv1Decoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
 public:
@@ -24,21 +24,6 @@ public:
     ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
     void closeFile() override;
     bool isOpened() const override;
-    ZeNoxCoreError openResult() const override;
-    QString filename() const override;
-    int width() const override;
-    int height() const override;
-    AVPixelFormat pixelFormat() const override;
-    ZeStreamType streamType() const override;
-    int getOriginalFrameCount() const override;
-    int curFrameNumber() const override;
-    int curAbsoluteFrameNumber() const override;
-    ZeNoxCoreError getFirstFrame(Frame& frame) override;
-    ZeNoxCoreError getPrevFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrameRaw(Frame& frame) override;
-    ZeNoxCoreError getLastFrame(Frame& frame) override;
-    ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
     // Pixel format of the pictures of a sequence; AV_PIX_FMT_NONE for a null header, 12 bits or an
     // unknown layout. Monochrome is described as 4:2:0.
@@ -48,20 +33,11 @@ private:
     ZeNoxCoreError validate(QString const& fileName, int& frameCount, int& width, int& height, AVPixelFormat& pixFmt);
     ZeNoxCoreError openDecoder();
     void closeDecoder();
-    ZeNoxCoreError resetDecoder();
-    ZeNoxCoreError restart();
-    ZeNoxCoreError getNextFrameInternal(Frame& frame);
-    ZeNoxCoreError stepTo(int n, Frame& frame);
+    ZeNoxCoreError restart() override;
+    ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     ZeNoxCoreError copyPicture(Frame& frame);
 
-    QString m_fileName;
     QByteArray m_path;
-    ZeNoxCoreError m_openResult = ZE_NOX_CORE_NOT_OPENED;
-    int m_width = 0;
-    int m_height = 0;
-    AVPixelFormat m_pixFmt = AV_PIX_FMT_NONE;
-    int m_frameCount = 0;
-    int m_curFrameNumber = -1;
     const char* m_demuxerName = nullptr;
     Dav1dSettings m_settings {};
     DemuxerInstance* m_input = nullptr;

@@ -44,9 +44,8 @@ struct ValidationState
 } // namespace
 
 ZeFfmpegDecoder::ZeFfmpegDecoder(ZeStreamType type, QObject* parent)
-    : ZeNoxDecoder(parent),
+    : ZeNoxSequentialDecoder(type, parent),
       m_candidateCodecs{AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MJPEG},
-      m_streamType(type),
       m_decoded(av_frame_alloc())
 {
 }
@@ -141,10 +140,7 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
 
 ZeNoxCoreError ZeFfmpegDecoder::openFileWithParams(QString const& fileName, StreamParams const& params)
 {
-    m_width = params.width;
-    m_height = params.height;
-    m_pixFmt = params.pixFmt;
-    m_frameCount = params.frames;
+    takeStreamParams(params);
     // A decoding step must never read from a missing file: refuse the open instead.
     openSrcFile(fileName);
     if (!m_file)
@@ -324,7 +320,7 @@ void ZeFfmpegDecoder::closeDecoder()
         av_frame_unref(m_decoded);
 }
 
-void ZeFfmpegDecoder::resetDecoder()
+void ZeFfmpegDecoder::clearPassState()
 {
     m_curFrameNumber = -1;
     m_sentPacketCount = 0;
@@ -340,6 +336,7 @@ void ZeFfmpegDecoder::resetDecoder()
 void ZeFfmpegDecoder::openSrcFile(QString const& fileName)
 {
     closeSrcFile();
+    // Kept across a failed reopen, so a later restart can retry.
     m_fileName = fileName;
     m_file = new QFile(fileName);
     if (!m_file->open(QIODevice::ReadOnly)) {
@@ -371,7 +368,7 @@ void ZeFfmpegDecoder::closeFile()
     closeDecoder();
     closeSrcFile();
     m_fileName.clear();
-    resetDecoder();
+    clearPassState();
     m_frameCount = 0;
     m_openResult = ZE_NOX_CORE_NOT_OPENED;
 }
@@ -381,55 +378,10 @@ bool ZeFfmpegDecoder::isOpened() const
     return m_file != nullptr;
 }
 
-ZeNoxCoreError ZeFfmpegDecoder::openResult() const
-{
-    return m_openResult;
-}
-
-QString ZeFfmpegDecoder::filename() const
-{
-    return m_fileName;
-}
-
-int ZeFfmpegDecoder::width() const
-{
-    return m_width;
-}
-
-int ZeFfmpegDecoder::height() const
-{
-    return m_height;
-}
-
-AVPixelFormat ZeFfmpegDecoder::pixelFormat() const
-{
-    return m_pixFmt;
-}
-
-ZeStreamType ZeFfmpegDecoder::streamType() const
-{
-    return m_streamType;
-}
-
-int ZeFfmpegDecoder::getOriginalFrameCount() const
-{
-    return m_frameCount;
-}
-
-int ZeFfmpegDecoder::curFrameNumber() const
-{
-    return m_firstFrameNumber < 0 ? m_curFrameNumber : m_curFrameNumber - m_firstFrameNumber;
-}
-
-int ZeFfmpegDecoder::curAbsoluteFrameNumber() const
-{
-    return m_curFrameNumber;
-}
-
 ZeNoxCoreError ZeFfmpegDecoder::restart()
 {
     closeDecoder();
-    resetDecoder();
+    clearPassState();
     // Reopened by name: the file may have been removed or replaced since the last pass.
     const QString name = m_fileName;
     openSrcFile(name);
@@ -530,7 +482,7 @@ int ZeFfmpegDecoder::getFrameFromDecoder(AVFrame* out, bool flush)
     return 3;
 }
 
-ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame* frame)
+ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame& frame)
 {
     ++m_receivedFrameCount;
     ++m_curFrameNumber;
@@ -545,10 +497,10 @@ ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame* frame)
                                     .arg(m_height)
                                     .arg(GetPixFmtName(m_pixFmt));
         av_frame_unref(m_decoded);
-        frame->reset();
+        frame.reset();
         return ZE_NOX_CORE_RESOLUTION_CHANGE;
     }
-    AVFrame* target = frame->avFrame();
+    AVFrame* target = frame.avFrame();
     if (!target) {
         av_frame_unref(m_decoded);
         return ZE_NOX_CORE_FAILED_TO_CONSTRUCT;
@@ -558,14 +510,8 @@ ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame* frame)
     return ZE_NOX_CORE_OK;
 }
 
-ZeNoxCoreError ZeFfmpegDecoder::getNextFrameInternal(Frame* frame)
+ZeNoxCoreError ZeFfmpegDecoder::decodeNextPicture(Frame& frame)
 {
-    const int last = m_lastFrameNumber < 0 ? m_frameCount - 1 : m_lastFrameNumber;
-    if (m_curFrameNumber >= last) {
-        ++m_curFrameNumber;
-        frame->reset();
-        return ZE_NOX_CORE_END_OF_FILE;
-    }
     if (!m_file)
         return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
     if (!m_parser || !m_codecContext || !m_packet || !m_decoded)
@@ -598,7 +544,7 @@ ZeNoxCoreError ZeFfmpegDecoder::getNextFrameInternal(Frame* frame)
             // Everything the decoder held has come out: the stream ends before its counted end
             // (pictures were lost to errors).
             ++m_curFrameNumber;
-            frame->reset();
+            frame.reset();
             return ZE_NOX_CORE_END_OF_FILE;
         }
         if (refused) {
@@ -610,73 +556,6 @@ ZeNoxCoreError ZeFfmpegDecoder::getNextFrameInternal(Frame* frame)
         if (!m_endOfInput && !m_packetPending)
             decode();
     }
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::decodeForwardTo(int target, Frame* frame)
-{
-    for (;;) {
-        const ZeNoxCoreError res = getNextFrameInternal(frame);
-        // A picture of another size is refused, but the walk may go on past it to the target.
-        if (res == ZE_NOX_CORE_RESOLUTION_CHANGE && m_curFrameNumber < target)
-            continue;
-        if (res != ZE_NOX_CORE_OK || m_curFrameNumber >= target)
-            return res;
-    }
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getFirstFrame(Frame& frame)
-{
-    const ZeNoxCoreError res = restart();
-    if (res != ZE_NOX_CORE_OK)
-        return res;
-    return decodeForwardTo(firstFrameNumber(), &frame);
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getPrevFrame(Frame& frame)
-{
-    const int current = m_curFrameNumber;
-    const ZeNoxCoreError res = restart();
-    if (res != ZE_NOX_CORE_OK)
-        return res;
-    return decodeForwardTo(current <= 0 ? 0 : current - 1, &frame);
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getNextFrame(Frame& frame)
-{
-    return getNextFrameInternal(&frame);
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getNextFrameRaw(Frame& frame)
-{
-    return getNextFrameInternal(&frame);
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getLastFrame(Frame& frame)
-{
-    const int last = lastFrameNumber();
-    if (!m_file) {
-        // A failed reopen left no decoding state: start over.
-        const ZeNoxCoreError res = restart();
-        if (res != ZE_NOX_CORE_OK)
-            return res;
-    }
-    if (m_curFrameNumber >= last)
-        return getNextFrameInternal(&frame);
-    return decodeForwardTo(last, &frame);
-}
-
-ZeNoxCoreError ZeFfmpegDecoder::getFrame(int n, Frame& frame)
-{
-    const int first = firstFrameNumber();
-    if (n < 0 || n > lastFrameNumber() - first)
-        return ZE_NOX_CORE_INVALID_PARAMETERS;
-    const int target = first + n;
-    if (target <= m_curFrameNumber || !m_file) {
-        const ZeNoxCoreError res = restart();
-        if (res != ZE_NOX_CORE_OK)
-            return res;
-    }
-    return decodeForwardTo(target, &frame);
 }
 
 } // namespace ze::nox::core

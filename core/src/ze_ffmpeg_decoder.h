@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ze_nox_decoder.h"
+#include "ze_nox_sequential_decoder.h"
 
 #include <QImage>
 #include <QString>
@@ -18,7 +18,7 @@ namespace ze::nox::core {
 // Decoder of H.264, HEVC and MJPEG elementary streams (no container): an FFmpeg parser cuts the
 // file into coded pictures, the libavcodec decoder of the same codec decodes them.
 // Backward positioning reopens the file and decodes forward from its start.
-class ZeFfmpegDecoder : public ZeNoxDecoder
+class ZeFfmpegDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
 public:
@@ -28,21 +28,6 @@ public:
     ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
     void closeFile() override;
     bool isOpened() const override;
-    ZeNoxCoreError openResult() const override;
-    QString filename() const override;
-    int width() const override;
-    int height() const override;
-    AVPixelFormat pixelFormat() const override;
-    ZeStreamType streamType() const override;
-    int getOriginalFrameCount() const override;
-    int curFrameNumber() const override;
-    int curAbsoluteFrameNumber() const override;
-    ZeNoxCoreError getFirstFrame(Frame& frame) override;
-    ZeNoxCoreError getPrevFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrameRaw(Frame& frame) override;
-    ZeNoxCoreError getLastFrame(Frame& frame) override;
-    ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
 signals:
     void frameReady(QImage image);
@@ -55,22 +40,20 @@ private:
                             AVPixelFormat& pixFmt, int& corruptedFrames, int maxDecodedFrames) const;
     ZeNoxCoreError openDecoder(AVCodecID codec);
     void closeDecoder();
-    void resetDecoder();
+    // Zeroes the counters and flags of a decoding pass.
+    void clearPassState();
     void openSrcFile(QString const& fileName);
     void closeSrcFile();
     void resetFileReader();
     ZeNoxCoreError openFileWithParams(QString const& fileName, StreamParams const& params);
-    // Reopens the file and sets up a fresh decoder; the Frame is not touched.
-    ZeNoxCoreError restart();
-    ZeNoxCoreError getNextFrameInternal(Frame* frame);
-    // Repeats decoding steps until the frame with absolute number target is current.
-    ZeNoxCoreError decodeForwardTo(int target, Frame* frame);
+    ZeNoxCoreError restart() override;
+    ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     // Parser turn: tops up the read buffer and cuts the next packet, or enters the end of input.
     void decode();
     bool sendFrameToDecoder(bool flush);
     // 0 a picture in m_decoded, 1 end of stream, 2 no picture yet, 3 an error (logged).
     int getFrameFromDecoder(AVFrame* out, bool flush);
-    ZeNoxCoreError deliverPicture(Frame* frame);
+    ZeNoxCoreError deliverPicture(Frame& frame);
     void topUpReadBuffer();
 
     std::set<AVCodecID> m_candidateCodecs;
@@ -79,13 +62,6 @@ private:
     AVCodecParserContext* m_parser = nullptr;
     AVCodecContext* m_codecContext = nullptr;
     AVPacket* m_packet = nullptr;
-    ZeNoxCoreError m_openResult = ZE_NOX_CORE_NOT_OPENED;
-    int m_width = 0;
-    int m_height = 0;
-    AVPixelFormat m_pixFmt = AV_PIX_FMT_NONE;
-    ZeStreamType m_streamType = ZE_STREAM_TYPE_UNKNOWN;
-    int m_frameCount = 0;
-    int m_curFrameNumber = -1;
     int m_sentPacketCount = 0;
     int m_receivedFrameCount = 0;
     QFile* m_file = nullptr;
@@ -97,7 +73,6 @@ private:
     bool m_flushPacketSent = false;
     bool m_decodeFailed = false;
 
-    QString m_fileName;              // kept across a failed reopen, so a later restart can retry
     AVFrame* m_decoded = nullptr;    // receives pictures before they move into the Frame
     bool m_packetPending = false;    // m_packet holds a parsed packet the decoder has not taken yet
     int m_parserErrors = 0;          // consecutive parser failures

@@ -9,7 +9,57 @@ namespace ze::nox::core {
 
 ZeNoxDecoder::ZeNoxDecoder(QObject* parent) : QObject(parent) {}
 
+ZeNoxDecoder::ZeNoxDecoder(ZeStreamType type, QObject* parent) : QObject(parent), m_streamType(type) {}
+
 ZeNoxDecoder::~ZeNoxDecoder() = default;
+
+void ZeNoxDecoder::takeStreamParams(StreamParams const& params)
+{
+    m_width = params.width;
+    m_height = params.height;
+    m_pixFmt = params.pixFmt;
+    m_frameCount = params.frames;
+}
+
+ZeNoxCoreError ZeNoxDecoder::openResult() const
+{
+    return m_openResult;
+}
+
+QString ZeNoxDecoder::filename() const
+{
+    return m_fileName;
+}
+
+int ZeNoxDecoder::width() const
+{
+    return m_width;
+}
+
+int ZeNoxDecoder::height() const
+{
+    return m_height;
+}
+
+AVPixelFormat ZeNoxDecoder::pixelFormat() const
+{
+    return m_pixFmt;
+}
+
+ZeStreamType ZeNoxDecoder::streamType() const
+{
+    return m_streamType;
+}
+
+int ZeNoxDecoder::getOriginalFrameCount() const
+{
+    return m_frameCount;
+}
+
+ZeNoxCoreError ZeNoxDecoder::getNextFrameRaw(Frame& frame)
+{
+    return getNextFrame(frame);
+}
 
 StreamParams ZeNoxDecoder::params() const
 {

@@ -6,6 +6,7 @@
 #include "ze_vvc_decoder.h"
 #include "ze_yuv_decoder.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 #include <memory>
@@ -16,7 +17,7 @@ namespace ze::nox::core {
 namespace {
 
 // An unopened decoder of a known type; null for a type without a decoder or when allocation fails.
-ZeNoxDecoder* MakeDecoder(ZeStreamType type, QObject* parent)
+ZeNoxDecoder* NewDecoder(ZeStreamType type, QObject* parent)
 {
     switch (type) {
     case ZE_STREAM_TYPE_YUV: return new (std::nothrow) ZeYuvDecoder(parent);
@@ -30,7 +31,8 @@ ZeNoxDecoder* MakeDecoder(ZeStreamType type, QObject* parent)
 }
 
 // Asks the callback for a raw YUV file's parameters and opens the decoder again with them.
-// Returns the callback's answer when it is not 0, else the result of the second open.
+// Returns the callback's answer when it is not 0, else the result of the second open: the
+// decoder's own code, so that the caller can say why the parameters did not open the file.
 ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
                                YuvRequiredParamsCallbackFn callback, bool forceDialog)
 {
@@ -38,16 +40,38 @@ ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
     int height = 0;
     int bitDepth = 0;
     int frameSize = 0;
+    int chromaOrder = 0;
     ImageInfo::IMG_TYPE chromaFormat = ImageInfo::IMG_420;
     YUVFile::Formats planeOrder = YUVFile::FORMAT_PLANAR;
     CropInfo crop;
-    const ZeNoxCoreError answer =
-        callback(fileName, width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop, forceDialog);
+    const ZeNoxCoreError answer = callback(fileName, width, height, bitDepth, chromaFormat, planeOrder, chromaOrder,
+                                           frameSize, crop, forceDialog);
     if (answer != ZE_NOX_CORE_OK)
         return answer;
-    yuv->setRequiredYuvParams(width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop);
-    return yuv->openFile(fileName, nullptr) == ZE_NOX_CORE_OK ? ZE_NOX_CORE_OK
-                                                             : ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
+    yuv->setRequiredYuvParams(width, height, bitDepth, chromaFormat, planeOrder, frameSize, crop, chromaOrder);
+    ZeNoxCoreError result = yuv->openFile(fileName, nullptr);
+    // Answers without a frame size leave the decoder asking again: they are unusable parameters.
+    if (result == ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED)
+        result = ZE_NOX_CORE_INVALID_PARAMETERS;
+    if (result != ZE_NOX_CORE_OK) {
+        yuv->closeFile();
+        qWarning().noquote() << QStringLiteral("Raw YUV file %1 (%2x%3, %4 bit, chroma format %5, layout %6):")
+                                    .arg(fileName)
+                                    .arg(width)
+                                    .arg(height)
+                                    .arg(bitDepth)
+                                    .arg(static_cast<int>(chromaFormat))
+                                    .arg(static_cast<int>(planeOrder))
+                             << ErrToString(result);
+    }
+    return result;
+}
+
+// The decoder into *decoder, or 3 when it cannot be made.
+ZeNoxCoreError MakeDecoder(ZeStreamType type, QObject* parent, ZeNoxDecoder** decoder)
+{
+    *decoder = NewDecoder(type, parent);
+    return *decoder ? ZE_NOX_CORE_OK : ZE_NOX_CORE_INTERNAL_ERROR;
 }
 
 } // namespace
@@ -58,14 +82,12 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
     if (!decoder)
         return ZE_NOX_CORE_INTERNAL_ERROR;
     *decoder = nullptr;
-    if (type >= ZE_STREAM_TYPE_YUV && type <= ZE_STREAM_TYPE_MJPEG) {
-        *decoder = MakeDecoder(type, parent);
-        return ZE_NOX_CORE_OK;
-    }
+    if (type >= ZE_STREAM_TYPE_YUV && type <= ZE_STREAM_TYPE_MJPEG)
+        return MakeDecoder(type, parent, decoder);
 
     // Detection: the first candidate that opens the file wins; only "not detected" moves on.
     for (ZeStreamType candidate : {ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_VVC, ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_YUV}) {
-        std::unique_ptr<ZeNoxDecoder> probe(MakeDecoder(candidate, nullptr));
+        std::unique_ptr<ZeNoxDecoder> probe(NewDecoder(candidate, nullptr));
         if (!probe || !callback)
             return ZE_NOX_CORE_INTERNAL_ERROR;
         ZeNoxCoreError result = probe->openFile(fileName, nullptr);
@@ -73,8 +95,7 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
             result = AskAndReopenYuv(static_cast<ZeYuvDecoder*>(probe.get()), fileName, callback, forceDialog);
         if (result == ZE_NOX_CORE_OK) {
             probe.reset();
-            *decoder = MakeDecoder(candidate, nullptr);
-            return ZE_NOX_CORE_OK;
+            return MakeDecoder(candidate, nullptr, decoder);
         }
         if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED)
             return result;
@@ -93,6 +114,23 @@ ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileN
     if (result != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED || !yuv)
         return result;
     return AskAndReopenYuv(yuv, fileName, callback, forceDialog);
+}
+
+ZeOpenedNoxDecoder CreateAndOpenNoxDecoder(ZeStreamType type, QString const& fileName, StreamParams const* params,
+                                           YuvRequiredParamsCallbackFn callback, bool forceDialog,
+                                           bool askForRawParams)
+{
+    ZeOpenedNoxDecoder opened;
+    ZeNoxDecoder* made = nullptr;
+    opened.result = CreateNoxDecoder(&made, type, fileName, callback, forceDialog, nullptr);
+    std::unique_ptr<ZeNoxDecoder> decoder(made);
+    if (opened.result != ZE_NOX_CORE_OK)
+        return opened;
+    opened.result = askForRawParams ? OpenNoxDecoderWrapper(decoder.get(), fileName, params, callback, forceDialog)
+                                    : decoder->openFile(fileName, params);
+    if (opened.result == ZE_NOX_CORE_OK)
+        opened.decoder = std::move(decoder);
+    return opened;
 }
 
 ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decoders, QString& message)

@@ -173,26 +173,23 @@ ZeNoxCoreError ZeQualityMetricCalculator::start(QString const& distFile, StreamP
     m_threadCount = threads;
     m_metrics = metrics;
 
+    // Either decoder failing leaves the calculator as reset: nothing of the pair is kept.
     const ZeStreamType distType = distParams ? distParams->type : DetectStreamTypeByFilename(distFile);
-    ZeNoxCoreError err = CreateNoxDecoder(&m_distDecoder, distType, distFile, callback, false, this);
-    if (err == ZE_NOX_CORE_OK)
-        err = OpenNoxDecoderWrapper(m_distDecoder, distFile, distParams, callback, false);
-    if (err != ZE_NOX_CORE_OK) {
+    ZeOpenedNoxDecoder dist = CreateAndOpenNoxDecoder(distType, distFile, distParams, callback, false, true);
+    if (dist.result != ZE_NOX_CORE_OK) {
         reset();
-        return err;
+        return dist.result;
     }
-
     const ZeStreamType refType = refParams ? refParams->type : DetectStreamTypeByFilename(refFile);
-    err = CreateNoxDecoder(&m_refDecoder, refType, refFile, callback, false, this);
-    if (err != ZE_NOX_CORE_OK)
-        return err;
-    err = OpenNoxDecoderWrapper(m_refDecoder, refFile, refParams, callback, false);
-    if (err != ZE_NOX_CORE_OK) {
+    ZeOpenedNoxDecoder ref = CreateAndOpenNoxDecoder(refType, refFile, refParams, callback, false, true);
+    if (ref.result != ZE_NOX_CORE_OK) {
         reset();
-        return err;
+        return ref.result;
     }
+    m_distDecoder = dist.decoder.release();
+    m_refDecoder = ref.decoder.release();
 
-    // Detection hands back decoders without a parent; the calculator owns them either way.
+    // The calculator owns both decoders.
     m_distDecoder->setParent(this);
     m_refDecoder->setParent(this);
 

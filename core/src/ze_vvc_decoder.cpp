@@ -42,7 +42,7 @@ Picture* FirstPicture(std::list<Picture*> const* pictures)
 
 } // namespace
 
-ZeVvcDecoder::ZeVvcDecoder(QObject* parent) : ZeNoxDecoder(parent)
+ZeVvcDecoder::ZeVvcDecoder(QObject* parent) : ZeNoxSequentialDecoder(ZE_STREAM_TYPE_VVC, parent)
 {
     static_assert(kMaxLayers == MAX_VPS_LAYERS, "one flag per layer");
     std::fill(std::begin(m_newClvs), std::end(m_newClvs), true);
@@ -64,23 +64,12 @@ ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams cons
 {
     closeFile();
     m_noSamplesLogged = false;
-    if (params) {
-        m_width = params->width;
-        m_height = params->height;
-        m_pixFmt = params->pixFmt;
-        m_frameCount = params->frames;
-    } else {
-        m_openResult = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-        if (m_openResult != ZE_NOX_CORE_OK)
-            return m_openResult;
-    }
-    if (m_frameCount < 1) {
-        m_openResult = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
-        return m_openResult;
-    }
-    m_fileName = fileName;
-    m_openResult = openDecoder();
-    return m_openResult;
+    ZeNoxCoreError found = ZE_NOX_CORE_OK;
+    if (params)
+        takeStreamParams(*params);
+    else
+        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
+    return finishOpen(fileName, found);
 }
 
 void ZeVvcDecoder::closeFile()
@@ -94,11 +83,6 @@ void ZeVvcDecoder::closeFile()
 bool ZeVvcDecoder::isOpened() const
 {
     return m_bitstreamFile.is_open();
-}
-
-int ZeVvcDecoder::curFrameNumber() const
-{
-    return m_firstFrameNumber < 0 ? m_curFrameNumber : m_curFrameNumber - m_firstFrameNumber;
 }
 
 ZeNoxCoreError ZeVvcDecoder::openDecoder()
@@ -157,12 +141,6 @@ void ZeVvcDecoder::closeDecoder()
     m_lastPoc = -1;
     m_skipFrame = 0;
     m_curFrameNumber = -1;
-}
-
-void ZeVvcDecoder::resetDecoder()
-{
-    closeDecoder();
-    openDecoder();
 }
 
 ZeVvcDecoder::OutputInfo ZeVvcDecoder::outputInfoOf(Picture const& pic)
@@ -244,13 +222,8 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
     return ZE_NOX_CORE_OK;
 }
 
-ZeNoxCoreError ZeVvcDecoder::getNextFrameInternal(Frame& frame)
+ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
 {
-    if (m_curFrameNumber >= lastFrameNumber()) {
-        ++m_curFrameNumber;
-        frame.reset();
-        return ZE_NOX_CORE_END_OF_FILE;
-    }
     m_lastWriteHadSamples = false;
     m_lastOutput = OutputInfo{}; // width 0 until a picture is written
     // Never a stale picture with a failure: the Frame may hold planes set up for a picture that
@@ -302,78 +275,10 @@ ZeNoxCoreError ZeVvcDecoder::getNextFrameInternal(Frame& frame)
     return ZE_NOX_CORE_OK;
 }
 
-ZeNoxCoreError ZeVvcDecoder::stepTo(int target, Frame& frame)
-{
-    while (m_curFrameNumber < target) {
-        const ZeNoxCoreError r = getNextFrameInternal(frame);
-        if (r != ZE_NOX_CORE_OK)
-            return r;
-    }
-    return ZE_NOX_CORE_OK;
-}
-
-void ZeVvcDecoder::restart()
+ZeNoxCoreError ZeVvcDecoder::restart()
 {
     closeDecoder();
-    openDecoder();
-}
-
-ZeNoxCoreError ZeVvcDecoder::getFirstFrame(Frame& frame)
-{
-    if (m_curFrameNumber >= 0)
-        restart();
-    if (m_firstFrameNumber >= 0) {
-        const ZeNoxCoreError r = stepTo(m_firstFrameNumber - 1, frame);
-        if (r != ZE_NOX_CORE_OK)
-            return r;
-    }
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeVvcDecoder::getPrevFrame(Frame& frame)
-{
-    const int current = m_curFrameNumber;
-    restart();
-    const ZeNoxCoreError r = stepTo(current - 2, frame);
-    if (r != ZE_NOX_CORE_OK)
-        return r;
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeVvcDecoder::getNextFrame(Frame& frame)
-{
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeVvcDecoder::getNextFrameRaw(Frame& frame)
-{
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeVvcDecoder::getLastFrame(Frame& frame)
-{
-    const ZeNoxCoreError r = stepTo(lastFrameNumber() - 1, frame);
-    if (r != ZE_NOX_CORE_OK)
-        return r;
-    return getNextFrameInternal(frame);
-}
-
-ZeNoxCoreError ZeVvcDecoder::getFrame(int n, Frame& frame)
-{
-    const int first = firstFrameNumber();
-    if (n < 0 || n > lastFrameNumber() - first)
-        return ZE_NOX_CORE_INVALID_PARAMETERS;
-    const int target = first + n;
-    // The current picture again only while the Frame still holds it: after a failed step the
-    // number has moved on without a picture.
-    if (target == m_curFrameNumber && frame.isValid())
-        return ZE_NOX_CORE_OK;
-    if (target <= m_curFrameNumber) {
-        const ZeNoxCoreError r = getFirstFrame(frame);
-        if (r != ZE_NOX_CORE_OK || target == firstFrameNumber())
-            return r;
-    }
-    return stepTo(target, frame);
+    return openDecoder();
 }
 
 AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ze_nox_decoder.h"
+#include "ze_nox_sequential_decoder.h"
 
 #include <fstream>
 #include <list>
@@ -20,7 +20,7 @@ namespace ze::nox::core {
 
 // Decoder of VVC Annex B byte streams over the VVC decoder libraries. Only 4:2:0 streams are
 // accepted. Opening without parameters decodes the whole stream once to count its pictures.
-class ZeVvcDecoder : public ZeNoxDecoder
+class ZeVvcDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
 public:
@@ -30,30 +30,13 @@ public:
     ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
     void closeFile() override;
     bool isOpened() const override;
-    ZeNoxCoreError openResult() const override { return m_openResult; }
-    QString filename() const override { return m_fileName; }
-    int width() const override { return m_width; }
-    int height() const override { return m_height; }
-    AVPixelFormat pixelFormat() const override { return m_pixFmt; }
-    ZeStreamType streamType() const override { return ZE_STREAM_TYPE_VVC; }
-    int getOriginalFrameCount() const override { return m_frameCount; }
-    int curFrameNumber() const override;
-    int curAbsoluteFrameNumber() const override { return m_curFrameNumber; }
-    ZeNoxCoreError getFirstFrame(Frame& frame) override;
-    ZeNoxCoreError getPrevFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrameRaw(Frame& frame) override;
-    ZeNoxCoreError getLastFrame(Frame& frame) override;
-    ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
 private:
     ZeNoxCoreError openDecoder();
     void closeDecoder();
-    void resetDecoder();
     ZeNoxCoreError validate(QString const& fileName, int& frameCount, int& width, int& height, AVPixelFormat& pixFmt);
-    ZeNoxCoreError getNextFrameInternal(Frame& frame);
-    ZeNoxCoreError stepTo(int target, Frame& frame);
-    void restart();
+    ZeNoxCoreError restart() override;
+    ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     AVPixelFormat getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const;
     bool xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const;
     bool xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu) const;
@@ -81,11 +64,6 @@ private:
     static OutputInfo outputInfoOf(Picture const& pic);
 
     DecLib* m_decLib = nullptr;
-    QString m_fileName;
-    ZeNoxCoreError m_openResult = ZE_NOX_CORE_NOT_OPENED;
-    int m_width = 0;
-    int m_height = 0;
-    AVPixelFormat m_pixFmt = AV_PIX_FMT_NONE;
     std::ifstream m_bitstreamFile;
     std::unique_ptr<InputByteStream> m_byteStream;
     int m_outputColourSpaceConversion = 0;
@@ -108,8 +86,6 @@ private:
     bool m_skippedNalPending = false;
     bool m_eosPresentInPu = false;
     std::list<Picture*>* m_pictureList = nullptr;
-    int m_frameCount = 0;
-    int m_curFrameNumber = -1;
 
     // The library gives no picture samples: a written picture leaves the planes untouched.
     bool m_lastWriteHadSamples = false;

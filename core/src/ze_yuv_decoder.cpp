@@ -110,7 +110,7 @@ void CopyInterleaved(AVFrame* f, ImageType<short> const& picture, int left, int 
 
 } // namespace
 
-ZeYuvDecoder::ZeYuvDecoder(QObject* parent) : ZeNoxDecoder(parent), m_file(new QFile(this)) {}
+ZeYuvDecoder::ZeYuvDecoder(QObject* parent) : ZeNoxDecoder(ZE_STREAM_TYPE_YUV, parent), m_file(new QFile(this)) {}
 
 ZeYuvDecoder::~ZeYuvDecoder()
 {
@@ -119,6 +119,7 @@ ZeYuvDecoder::~ZeYuvDecoder()
 
 bool ZeYuvDecoder::openSrcFile(QString const& fileName)
 {
+    m_fileName = fileName;
     m_file->setFileName(fileName);
     return m_file->open(QIODevice::ReadOnly);
 }
@@ -140,16 +141,6 @@ bool ZeYuvDecoder::isOpened() const
     return m_file->isOpen();
 }
 
-ZeNoxCoreError ZeYuvDecoder::openResult() const
-{
-    return m_openResult;
-}
-
-QString ZeYuvDecoder::filename() const
-{
-    return m_file->fileName();
-}
-
 StreamParams ZeYuvDecoder::params() const
 {
     StreamParams p;
@@ -160,6 +151,7 @@ StreamParams ZeYuvDecoder::params() const
     p.pixFmt = pixelFormat();
     p.frames = getOriginalFrameCount();
     p.crop = m_cropInfo;
+    p.chromaOrder = m_chromaOrder;
     return p;
 }
 
@@ -173,29 +165,14 @@ int ZeYuvDecoder::height() const
     return m_height - m_cropInfo.top - m_cropInfo.bottom;
 }
 
-AVPixelFormat ZeYuvDecoder::pixelFormat() const
-{
-    return m_pixelFormat;
-}
-
-ZeStreamType ZeYuvDecoder::streamType() const
-{
-    return ZE_STREAM_TYPE_YUV;
-}
-
-int ZeYuvDecoder::getOriginalFrameCount() const
-{
-    return m_frameOffsets.size();
-}
-
 int ZeYuvDecoder::curFrameNumber() const
 {
-    return m_curFrameNumber;
+    return m_rangeFrameNumber;
 }
 
 int ZeYuvDecoder::curAbsoluteFrameNumber() const
 {
-    return m_firstFrameNumber >= 0 ? m_curFrameNumber + m_firstFrameNumber : m_curFrameNumber;
+    return m_firstFrameNumber >= 0 ? m_rangeFrameNumber + m_firstFrameNumber : m_rangeFrameNumber;
 }
 
 qint64 ZeYuvDecoder::getFrameSize(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat) const
@@ -235,6 +212,42 @@ bool ZeYuvDecoder::getZeParamsFromAvPixFmt(AVPixelFormat pixFmt, int& bitDepth, 
     return false;
 }
 
+AVPixelFormat ZeYuvDecoder::pixelFormatOf(int bitDepth, ImageInfo::IMG_TYPE chromaFormat, YUVFile::Formats planeOrder,
+                                          QString* why)
+{
+    auto none = [why](QString const& text) {
+        if (why)
+            *why = text;
+        return AV_PIX_FMT_NONE;
+    };
+    if (planeOrder != YUVFile::FORMAT_PLANAR && planeOrder != YUVFile::FORMAT_SEMI_PLANAR)
+        return none(QStringLiteral("Only planar and semi-planar layouts can be decoded."));
+    if (bitDepth != 8 && bitDepth != 10)
+        return none(QStringLiteral("Only 8-bit and 10-bit samples can be decoded."));
+    bool const deep = bitDepth == 10;
+    if (planeOrder == YUVFile::FORMAT_PLANAR) {
+        switch (chromaFormat) {
+        case ImageInfo::IMG_420: return deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+        case ImageInfo::IMG_422: return deep ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV422P;
+        case ImageInfo::IMG_444: return deep ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV444P;
+        default: break;
+        }
+    } else if (chromaFormat == ImageInfo::IMG_420) {
+        return deep ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
+    } else if (chromaFormat == ImageInfo::IMG_422 && !deep) {
+        return AV_PIX_FMT_YUYV422;
+    }
+    static char const* const kNames[] = {"4:0:0", "4:2:0", "4:2:2", "4:4:4", "4:4:0"};
+    QString const name = chromaFormat >= ImageInfo::IMG_400 && chromaFormat <= ImageInfo::IMG_440
+                             ? QString::fromLatin1(kNames[chromaFormat])
+                             : QStringLiteral("This chroma format");
+    if (chromaFormat == ImageInfo::IMG_400 || chromaFormat == ImageInfo::IMG_440
+        || (chromaFormat != ImageInfo::IMG_420 && chromaFormat != ImageInfo::IMG_422
+            && chromaFormat != ImageInfo::IMG_444))
+        return none(QStringLiteral("%1 has no pixel format the decoder hands out.").arg(name));
+    return none(QStringLiteral("%1 %2-bit has no semi-planar pixel format.").arg(name).arg(bitDepth));
+}
+
 AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
                                                     YUVFile::Formats planeOrder) const
 {
@@ -246,20 +259,7 @@ AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG
         qWarning().noquote() << QStringLiteral("Invalid bit depth %1").arg(bitDepth);
         return AV_PIX_FMT_NONE;
     }
-    bool const deep = bitDepth == 10;
-    AVPixelFormat fmt = AV_PIX_FMT_NONE;
-    if (planeOrder == YUVFile::FORMAT_PLANAR) {
-        switch (chromaFormat) {
-        case ImageInfo::IMG_420: fmt = deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P; break;
-        case ImageInfo::IMG_422: fmt = deep ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV422P; break;
-        case ImageInfo::IMG_444: fmt = deep ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV444P; break;
-        default: break;
-        }
-    } else if (chromaFormat == ImageInfo::IMG_420) {
-        fmt = deep ? AV_PIX_FMT_P010LE : AV_PIX_FMT_NV12;
-    } else if (chromaFormat == ImageInfo::IMG_422 && !deep) {
-        fmt = AV_PIX_FMT_YUYV422;
-    }
+    AVPixelFormat const fmt = pixelFormatOf(bitDepth, chromaFormat, planeOrder);
     if (fmt == AV_PIX_FMT_NONE)
         qWarning().noquote() << QStringLiteral("Unknown combination of bit depth=%1, image type=%2 and plane order=%3")
                                     .arg(bitDepth)
@@ -269,7 +269,8 @@ AVPixelFormat ZeYuvDecoder::getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG
 }
 
 int ZeYuvDecoder::setRequiredYuvParams(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
-                                       YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop)
+                                       YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop,
+                                       int chromaOrder)
 {
     m_width = width;
     m_height = height;
@@ -278,10 +279,11 @@ int ZeYuvDecoder::setRequiredYuvParams(int width, int height, int bitDepth, Imag
     m_planeOrder = planeOrder;
     m_frameSize = frameSize;
     m_cropInfo = crop;
+    m_chromaOrder = chromaOrder == 1 ? 1 : 0;
     m_paramsFromY4M = false;
     setReader();
-    m_pixelFormat = getAvPixFmtFromZeParams(bitDepth, chromaFormat, planeOrder);
-    return m_pixelFormat;
+    m_pixFmt = getAvPixFmtFromZeParams(bitDepth, chromaFormat, planeOrder);
+    return m_pixFmt;
 }
 
 void ZeYuvDecoder::setReader()
@@ -334,6 +336,7 @@ ZeNoxCoreError ZeYuvDecoder::buildRawIndex()
     m_frameOffsets.reserve(static_cast<int>(count));
     for (qint64 offset = 0; offset < fileSize; offset += m_frameSize)
         m_frameOffsets.append(offset);
+    m_frameCount = m_frameOffsets.size();
     return ZE_NOX_CORE_OK;
 }
 
@@ -383,8 +386,9 @@ bool ZeYuvDecoder::tryToParseY4M(QString const& fileName, Y4MInfo& info)
 ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams const* params)
 {
     closeFile();
-    m_curFrameNumber = -1;
+    m_rangeFrameNumber = -1;
     m_frameOffsets.clear();
+    m_frameCount = 0;
     if (!openSrcFile(fileName))
         return fail(ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
 
@@ -404,10 +408,12 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
             m_planeOrder = YUVFile::FORMAT_PLANAR;
             m_frameSize = y4m.frameSize;
             m_cropInfo = CropInfo{};
+            m_chromaOrder = 0;
             m_paramsFromY4M = true;
             m_frameOffsets = y4m.offsets;
+            m_frameCount = m_frameOffsets.size();
             setReader();
-            m_pixelFormat = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
+            m_pixFmt = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
             return finishOpen();
         }
         int bitDepth = 0;
@@ -438,8 +444,9 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
         m_planeOrder = order;
         m_frameSize = static_cast<int>(frameSize);
         m_cropInfo = params->crop;
+        m_chromaOrder = params->chromaOrder == 1 ? 1 : 0;
         setReader();
-        m_pixelFormat = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
+        m_pixFmt = getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder);
     } else {
         ZeNoxCoreError const valid = validateRawParams();
         if (valid != ZE_NOX_CORE_OK)
@@ -449,6 +456,7 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
     ZeNoxCoreError const indexed = buildRawIndex();
     if (indexed != ZE_NOX_CORE_OK) {
         m_frameOffsets.clear();
+        m_frameCount = 0;
         return fail(indexed);
     }
     return finishOpen();
@@ -458,7 +466,7 @@ ZeNoxCoreError ZeYuvDecoder::finishOpen()
 {
     // A stream whose pixel format is unknown or not accepted is never opened: its frames could
     // not be handed out.
-    if (m_pixelFormat == AV_PIX_FMT_NONE || !ZeNoxCoreSupportedFeatures::m_pixFmts.contains(m_pixelFormat)) {
+    if (m_pixFmt == AV_PIX_FMT_NONE || !ZeNoxCoreSupportedFeatures::m_pixFmts.contains(m_pixFmt)) {
         qWarning().noquote() << "Failed to open decoder." << ErrToString(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
         return fail(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
     }
@@ -510,6 +518,12 @@ bool ZeYuvDecoder::readFrameAt(qint64 absolute, ImageType<short>& picture)
     g.chromaBitDepth = m_bitDepth;
     g.type = m_yuvFile.m_imgType;
     m_yuvFile.readData(picture, m_frameData, 0, g);
+    // A file storing V before U: the planes change places, so the picture is always U, V.
+    if (m_chromaOrder == 1 && (m_planeOrder == YUVFile::FORMAT_PLANAR || m_planeOrder == YUVFile::FORMAT_SEMI_PLANAR)
+        && picture.m_planes[1].data != nullptr && picture.m_planes[2].data != nullptr) {
+        std::lock_guard<std::mutex> lock(picture.m_mutex);
+        std::swap(picture.m_planes[1], picture.m_planes[2]);
+    }
     return true;
 }
 
@@ -604,7 +618,7 @@ ZeNoxCoreError ZeYuvDecoder::decodeAt(qint64 target, int newCurFrame, Frame& fra
         return ZE_NOX_CORE_FAILED_TO_READ_FILE;
     if (!readFrameAt(target, m_image))
         return ZE_NOX_CORE_FAILED_TO_READ_FILE;
-    m_curFrameNumber = newCurFrame;
+    m_rangeFrameNumber = newCurFrame;
     return convertImageToFrame(m_image, frame, getAvPixFmtFromZeParams(m_bitDepth, m_chromaFormat, m_planeOrder));
 }
 
@@ -615,17 +629,12 @@ ZeNoxCoreError ZeYuvDecoder::getFirstFrame(Frame& frame)
 
 ZeNoxCoreError ZeYuvDecoder::getPrevFrame(Frame& frame)
 {
-    return decodeAt(qint64(firstFrameNumber()) + m_curFrameNumber - 1, m_curFrameNumber - 1, frame);
+    return decodeAt(qint64(firstFrameNumber()) + m_rangeFrameNumber - 1, m_rangeFrameNumber - 1, frame);
 }
 
 ZeNoxCoreError ZeYuvDecoder::getNextFrame(Frame& frame)
 {
-    return decodeAt(qint64(firstFrameNumber()) + m_curFrameNumber + 1, m_curFrameNumber + 1, frame);
-}
-
-ZeNoxCoreError ZeYuvDecoder::getNextFrameRaw(Frame& frame)
-{
-    return getNextFrame(frame);
+    return decodeAt(qint64(firstFrameNumber()) + m_rangeFrameNumber + 1, m_rangeFrameNumber + 1, frame);
 }
 
 ZeNoxCoreError ZeYuvDecoder::getLastFrame(Frame& frame)

@@ -24,28 +24,28 @@ public:
     ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
     void closeFile() override;
     bool isOpened() const override;
-    ZeNoxCoreError openResult() const override;
-    QString filename() const override;
     // Full stored size before crop, with the crop.
     StreamParams params() const override;
+    // The visible size: the stored size less the crop.
     int width() const override;
     int height() const override;
-    AVPixelFormat pixelFormat() const override;
-    ZeStreamType streamType() const override;
-    int getOriginalFrameCount() const override;
+    // Counted from the first frame of the range whatever the range is now.
     int curFrameNumber() const override;
     int curAbsoluteFrameNumber() const override;
     ZeNoxCoreError getFirstFrame(Frame& frame) override;
     ZeNoxCoreError getPrevFrame(Frame& frame) override;
     ZeNoxCoreError getNextFrame(Frame& frame) override;
-    ZeNoxCoreError getNextFrameRaw(Frame& frame) override;
     ZeNoxCoreError getLastFrame(Frame& frame) override;
     ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
     // Stores the raw parameters unchanged for the next open and returns the pixel format of the
     // combination (AV_PIX_FMT_NONE, with a warning, when there is none). They are checked by openFile.
+    // `chromaOrder` 1: the file stores V before U (YV12, NV21); the planes are swapped after reading.
     int setRequiredYuvParams(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
-                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop);
+                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop,
+                             int chromaOrder = 0);
+    // 0 U before V, 1 V before U.
+    int chromaOrder() const { return m_chromaOrder; }
 
     // Copies the visible part of `picture` into `frame` in `pixelFormat`.
     ZeNoxCoreError convertImageToFrame(ImageType<short> const& picture, Frame& frame, AVPixelFormat pixelFormat) const;
@@ -61,6 +61,10 @@ public:
     // Pixel format of a combination of raw parameters; AV_PIX_FMT_NONE with a warning when there is none.
     AVPixelFormat getAvPixFmtFromZeParams(int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
                                           YUVFile::Formats planeOrder) const;
+    // The same table without warnings, for callers that only ask whether a combination can be read.
+    // `why`, when given, receives the reason for AV_PIX_FMT_NONE.
+    static AVPixelFormat pixelFormatOf(int bitDepth, ImageInfo::IMG_TYPE chromaFormat, YUVFile::Formats planeOrder,
+                                       QString* why = nullptr);
     bool openSrcFile(QString const& fileName);
     void closeSrcFile();
 
@@ -91,22 +95,20 @@ private:
     ZeNoxCoreError decodeAt(qint64 target, int newCurFrame, Frame& frame);
     ZeNoxCoreError fail(ZeNoxCoreError err);
 
-    int m_width = 0;
-    int m_height = 0;
+    // m_width and m_height are the full stored size.
     int m_bitDepth = 0;
     ImageInfo::IMG_TYPE m_chromaFormat = ImageInfo::IMG_420;
     YUVFile::Formats m_planeOrder = YUVFile::FORMAT_PLANAR;
     int m_frameSize = 0;
     CropInfo m_cropInfo;
+    int m_chromaOrder = 0;
     // The raw parameters came from a YUV4MPEG2 header: a later open examines its file again.
     bool m_paramsFromY4M = false;
-    ZeNoxCoreError m_openResult = ZE_NOX_CORE_NOT_OPENED;
-    AVPixelFormat m_pixelFormat = AV_PIX_FMT_NONE;
     ImageType<short> m_image;
     QFile* m_file = nullptr;
     YUVFile m_yuvFile;
-    QVector<qint64> m_frameOffsets;
-    int m_curFrameNumber = -1;
+    QVector<qint64> m_frameOffsets; // m_frameCount follows its size
+    int m_rangeFrameNumber = -1;    // frame read last, counted from the first frame of the range
     QByteArray m_frameData; // bytes of the frame being read, kept between frames
 };
 

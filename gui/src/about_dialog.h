@@ -1,8 +1,10 @@
 #pragma once
 
-#include "ui_about_dialog.h"
-
 #include <QDialog>
+
+#include <memory>
+
+class Ui_AboutDialog;
 
 namespace ze::nox::gui {
 
@@ -12,9 +14,10 @@ class AboutDialog : public QDialog
     Q_OBJECT
 public:
     explicit AboutDialog(QWidget* parent);
+    ~AboutDialog() override;
 
 private:
-    Ui_AboutDialog m_ui;
+    std::unique_ptr<Ui_AboutDialog> m_ui;
 };
 
 } // namespace ze::nox::gui

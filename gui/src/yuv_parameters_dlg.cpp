@@ -1,6 +1,7 @@
 #include "yuv_parameters_dlg.h"
 
 #include "Util.h"
+#include "ze_yuv_decoder.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -12,9 +13,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -64,6 +67,7 @@ public:
     QLabel* label_19;
     QLabel* warningSign;
     QLabel* label_11;
+    QLabel* problemLabel; // why OK is disabled, empty while the parameters can be decoded
     QDialogButtonBox* buttonBox;
 
     void setupUi(QDialog* dialog)
@@ -73,12 +77,18 @@ public:
             w->setObjectName(QLatin1String(name));
             return w;
         };
+        // Two columns, the preview beside the parameters, so that the dialog with its buttons
+        // fits a 1366 x 768 screen.
         auto* top = new QVBoxLayout(dialog);
+        auto* columns = new QHBoxLayout;
+        top->addLayout(columns);
+        auto* left = new QVBoxLayout;
+        columns->addLayout(left);
 
         widthSlider = named(new QSlider(Qt::Horizontal, dialog), "widthSlider");
         widthSlider->setRange(1, 4096);
         widthSlider->setPageStep(100);
-        top->addWidget(widthSlider);
+        left->addWidget(widthSlider);
 
         auto* view = new QHBoxLayout;
         heightSlider = named(new QSlider(Qt::Vertical, dialog), "heightSlider");
@@ -91,13 +101,16 @@ public:
         viewWidget->setAlignment(Qt::AlignCenter);
         view->addWidget(heightSlider);
         view->addWidget(viewWidget);
-        top->addLayout(view);
+        left->addLayout(view);
 
         frameSlider = named(new QSlider(Qt::Horizontal, dialog), "frameSlider");
-        top->addWidget(frameSlider);
+        left->addWidget(frameSlider);
         framesLabel = named(new QLabel(dialog), "framesLabel");
-        top->addWidget(framesLabel);
+        left->addWidget(framesLabel);
+        left->addStretch(1);
 
+        auto* right = new QVBoxLayout;
+        columns->addLayout(right, 1);
         auto* grid = new QGridLayout;
         int row = 0;
         auto addRow = [&](QLabel*& l, char const* lname, QWidget* field) {
@@ -150,18 +163,26 @@ public:
         addCrop(label_14, "label_14", cropWidth, "cropWidth", label_18, "label_18");
         addCrop(label_13, "label_13", cropTop, "cropTop", label_16, "label_16");
         addCrop(label_15, "label_15", cropHeight, "cropHeight", label_19, "label_19");
-        top->addLayout(grid);
+        right->addLayout(grid);
 
         auto* note = new QHBoxLayout;
         warningSign = named(new QLabel(dialog), "warningSign");
         warningSign->setFixedSize(32, 32);
         label_11 = named(new QLabel(dialog), "label_11");
+        label_11->setWordWrap(true);
         note->addWidget(warningSign, 0, Qt::AlignTop);
         note->addWidget(label_11, 1);
-        top->addLayout(note);
+        right->addLayout(note);
+        right->addStretch(1);
 
+        auto* bottom = new QHBoxLayout;
+        problemLabel = named(new QLabel(dialog), "problemLabel");
+        problemLabel->setWordWrap(true);
+        problemLabel->setStyleSheet(QStringLiteral("color:#b00000;"));
         buttonBox = named(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog), "buttonBox");
-        top->addWidget(buttonBox);
+        bottom->addWidget(problemLabel, 1);
+        bottom->addWidget(buttonBox);
+        top->addLayout(bottom);
         retranslateUi(dialog);
     }
 
@@ -198,21 +219,6 @@ bool ValidType(int t)
     return t >= ImageInfo::IMG_400 && t <= ImageInfo::IMG_440;
 }
 
-bool HalvesWidth(ImageInfo::IMG_TYPE t)
-{
-    return t == ImageInfo::IMG_420 || t == ImageInfo::IMG_422;
-}
-
-bool HalvesHeight(ImageInfo::IMG_TYPE t)
-{
-    return t == ImageInfo::IMG_420 || t == ImageInfo::IMG_440;
-}
-
-int MakeEven(int v)
-{
-    return v >= INT_MAX - 1 ? INT_MAX - 1 : ((v + 1) & ~1);
-}
-
 // Floor division, also for negative values.
 int FloorMultiple(int v, int step)
 {
@@ -246,7 +252,7 @@ int SnapMargin(int v, int current, int step)
 
 YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width, int height, int bitDepth,
                                          ImageInfo::IMG_TYPE const& type, YUVFile::Formats const& format,
-                                         CropInfo const& crop)
+                                         CropInfo const& crop, int chromaOrder)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ui(new Ui_YUVParametersDialog),
       m_file(file)
@@ -260,7 +266,7 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
     for (int i = 1; i <= 44; ++i) {
         Resolution const& r = standardResolutions[i];
         if (i == 1)
-            ui->standardResolutionsW->addItem(QStringLiteral("Select predifined value"));
+            ui->standardResolutionsW->addItem(QStringLiteral("Select predefined value"));
         ui->standardResolutionsW->addItem(
             QStringLiteral("%1x%2   %3").arg(r.width).arg(r.height).arg(QString::fromLatin1(r.name)));
     }
@@ -279,26 +285,36 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
 
     if (width < 1 || height < 1) {
         detectResolution();
-        if (HalvesWidth(m_colorFormat))
-            m_width = MakeEven(m_width);
-        if (HalvesHeight(m_colorFormat))
-            m_height = MakeEven(m_height);
-        // A semi-planar layout from the name is kept (the Plane Order box can show it); the other
-        // layouts fall back to the chroma format's first preset.
+        // Only the planar and semi-planar layouts can be shown in the Plane Order box; a
+        // semi-planar layout and a bit depth found in the name or the contents are kept (P010 is
+        // semi-planar 10-bit), the other layouts fall back to the chroma format's first preset.
         YUVFile::Formats const detected = m_format;
+        int const detectedDepth = m_bitDepth;
         colorSpaceChanged(m_colorFormat);
-        if (detected == YUVFile::FORMAT_SEMI_PLANAR)
-            m_format = detected;
+        if (detected == YUVFile::FORMAT_SEMI_PLANAR || detected == YUVFile::FORMAT_P010)
+            m_format = YUVFile::FORMAT_SEMI_PLANAR;
         ui->planeOrderW->setCurrentIndex(m_format & 1);
         planeOrderChanged(m_format);
+        if (detected == YUVFile::FORMAT_PLANAR || detected == YUVFile::FORMAT_SEMI_PLANAR
+            || detected == YUVFile::FORMAT_P010) {
+            m_bitDepth = detectedDepth;
+            m_bytesPerValue = detectedDepth > 8 ? 2 : 1;
+        }
+        m_chromaOrder = 0;
         ui->bitdepthW->setValue(m_bitDepth);
         ui->chromaOrderW->setCurrentIndex(m_chromaOrder);
         ui->bytePerValueW->setCurrentIndex(m_bytesPerValue - 1);
+        updateFrameSize();
     } else {
-        // The values come from stored settings: take only what the dialog can show.
+        // The values come from stored settings: take only what the dialog can show. A P010
+        // layout is semi-planar 10-bit.
         ImageInfo::IMG_TYPE const t = ValidType(type) ? type : ImageInfo::IMG_420;
-        int const depth = (bitDepth >= 8 && bitDepth <= 16) ? bitDepth : 8;
+        int depth = (bitDepth >= 8 && bitDepth <= 16) ? bitDepth : 8;
         YUVFile::Formats layout = format;
+        if (layout == YUVFile::FORMAT_P010) {
+            layout = YUVFile::FORMAT_SEMI_PLANAR;
+            depth = 10;
+        }
         if (getDefaultPresetFormats(t, layout).bytesPerPixel <= 0) {
             layout = YUVFile::FORMAT_PLANAR;
             for (ColorFormatPresets const& c : ListDefaultPreset)
@@ -311,17 +327,17 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
         m_colorFormat = t;
         colorSpaceChanged(t);
         m_bitDepth = depth;
-        m_chromaOrder = 0;
+        m_chromaOrder = chromaOrder == 1 ? 1 : 0;
         m_format = layout;
         m_bytesPerValue = depth <= 8 ? 1 : 2;
         ui->bitdepthW->setValue(m_bitDepth);
         updateFrameSize();
-        m_crop = crop;
-        // Margins from settings: none negative, and the kept area not below 0.
-        m_crop.left = Bound(m_crop.left, 0, m_width);
-        m_crop.right = Bound(m_crop.right, 0, m_width - m_crop.left);
-        m_crop.top = Bound(m_crop.top, 0, m_height);
-        m_crop.bottom = Bound(m_crop.bottom, 0, m_height - m_crop.top);
+        // A stored crop is taken only when it leaves a picture: a negative margin or margins
+        // that meet are refused whole.
+        bool const cropFits = crop.left >= 0 && crop.right >= 0 && crop.top >= 0 && crop.bottom >= 0
+                              && int64_t(crop.left) + crop.right < m_width
+                              && int64_t(crop.top) + crop.bottom < m_height;
+        m_crop = cropFits ? crop : CropInfo{};
         updateFrameSize();
         updateCropControls();
     }
@@ -341,6 +357,7 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
     ui->fpsW->setValue(25);
     setCropRanges();
     updateCropControls();
+    updateChoices();
 
     connect(ui->heightLabel, &QSpinBox::editingFinished, this, &YUVParametersDialog::sizeReady);
     connect(ui->widthLabel, &QSpinBox::editingFinished, this, &YUVParametersDialog::sizeReady);
@@ -379,28 +396,91 @@ void YUVParametersDialog::detectResolution()
     YUVParameters::detectResolution(m_file);
 }
 
+// Odd sizes are kept whatever the chroma format: the chroma planes of an odd side are rounded
+// up, as the readers and the decoder read them.
 int YUVParametersDialog::evenWidth(int w) const
 {
-    return HalvesWidth(m_colorFormat) ? MakeEven(w) : w;
+    return w;
 }
 
 int YUVParametersDialog::evenHeight(int h) const
 {
-    return HalvesHeight(m_colorFormat) ? MakeEven(h) : h;
+    return h;
+}
+
+void YUVParametersDialog::fitCropToSize()
+{
+    if (int64_t(m_crop.left) + m_crop.right >= m_width)
+        m_crop.left = m_crop.right = 0;
+    if (int64_t(m_crop.top) + m_crop.bottom >= m_height)
+        m_crop.top = m_crop.bottom = 0;
 }
 
 void YUVParametersDialog::setCropRanges()
 {
-    ui->cropLeft->setRange(0, m_width);
-    ui->cropTop->setRange(0, m_height);
-    ui->cropWidth->setRange(m_minCropWidth, std::max(m_width, m_minCropWidth));
-    ui->cropHeight->setRange(m_minCropHeight, std::max(m_height, m_minCropHeight));
+    fitCropToSize();
+    {
+        QSignalBlocker const b1(ui->cropLeft), b2(ui->cropWidth), b3(ui->cropTop), b4(ui->cropHeight);
+        ui->cropLeft->setRange(0, m_width);
+        ui->cropTop->setRange(0, m_height);
+        ui->cropWidth->setRange(std::min(m_minCropWidth, m_width), m_width);
+        ui->cropHeight->setRange(std::min(m_minCropHeight, m_height), m_height);
+    }
+    updateCropControls();
 }
 
 void YUVParametersDialog::setSliderSteps()
 {
-    ui->heightSlider->setSingleStep(HalvesHeight(m_colorFormat) ? 2 : 1);
-    ui->widthSlider->setSingleStep(HalvesWidth(m_colorFormat) ? 2 : 1);
+    ui->heightSlider->setSingleStep(1);
+    ui->widthSlider->setSingleStep(1);
+}
+
+void YUVParametersDialog::updateChoices()
+{
+    using ze::nox::core::ZeYuvDecoder;
+    auto setItem = [](QComboBox* box, int index, bool enabled, QString const& why) {
+        auto* model = qobject_cast<QStandardItemModel*>(box->model());
+        QStandardItem* item = model != nullptr ? model->item(index) : nullptr;
+        if (item == nullptr)
+            return;
+        item->setEnabled(enabled);
+        item->setToolTip(enabled ? QString() : why);
+    };
+    // A depth the decoder reads, for judging the other choices by themselves.
+    int const depth = (m_bitDepth == 8 || m_bitDepth == 10) ? m_bitDepth : 8;
+    for (int t = ImageInfo::IMG_400; t <= ImageInfo::IMG_440; ++t) {
+        QString why;
+        auto const type = static_cast<ImageInfo::IMG_TYPE>(t);
+        bool const any = ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_PLANAR, &why) != AV_PIX_FMT_NONE
+                         || ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_SEMI_PLANAR) != AV_PIX_FMT_NONE;
+        setItem(ui->colorSpaceW, t, any, why);
+    }
+    for (int layout = YUVFile::FORMAT_PLANAR; layout <= YUVFile::FORMAT_SEMI_PLANAR; ++layout) {
+        QString why;
+        bool const ok = ZeYuvDecoder::pixelFormatOf(depth, m_colorFormat, static_cast<YUVFile::Formats>(layout),
+                                                    &why) != AV_PIX_FMT_NONE;
+        setItem(ui->planeOrderW, layout, ok, why);
+    }
+    setItem(ui->bytePerValueW, 0, m_bitDepth <= 8, QStringLiteral("Samples above 8 bits take two bytes."));
+    setItem(ui->bytePerValueW, 1, m_bitDepth > 8, QStringLiteral("Samples of 8 bits take one byte."));
+
+    QString why;
+    if (m_frameSize <= 0)
+        why = QStringLiteral("This layout has no frame size.");
+    else if (ZeYuvDecoder::pixelFormatOf(m_bitDepth, m_colorFormat, m_format, &why) == AV_PIX_FMT_NONE)
+        why = why.isEmpty() ? QStringLiteral("No pixel format for these parameters.") : why;
+    else if ((m_bitDepth > 8) != (m_bytesPerValue == 2))
+        why = QStringLiteral("%1-bit samples take %2 per value.")
+                  .arg(m_bitDepth)
+                  .arg(m_bitDepth > 8 ? QStringLiteral("two bytes") : QStringLiteral("one byte"));
+    else if (m_frameCount < 1)
+        why = QStringLiteral("The file holds no whole frame of this size.");
+    QPushButton* ok = ui->buttonBox->button(QDialogButtonBox::Ok);
+    if (ok != nullptr) {
+        ok->setEnabled(why.isEmpty());
+        ok->setToolTip(why);
+    }
+    ui->problemLabel->setText(why);
 }
 
 void YUVParametersDialog::applyPresetControls(Formats const& preset)
@@ -508,6 +588,7 @@ void YUVParametersDialog::colorSpaceChanged(int type)
     m_crop.right = CeilMultiple(m_crop.right, m_cropStepH);
     m_crop.top = CeilMultiple(m_crop.top, m_cropStepV);
     m_crop.bottom = CeilMultiple(m_crop.bottom, m_cropStepV);
+    fitCropToSize();
     updateCropControls();
     if (before.left != m_crop.left || before.right != m_crop.right || before.top != m_crop.top
         || before.bottom != m_crop.bottom) {
@@ -562,11 +643,11 @@ void YUVParametersDialog::cropChanged()
 
 void YUVParametersDialog::updateFrameSize()
 {
-    double const bpp = getDefaultPresetFormats(m_colorFormat, m_format).bytesPerPixel;
-    m_frameSize = static_cast<int64_t>(double(m_bytesPerValue) * bpp * double(m_width) * double(m_height));
+    m_frameSize = frameBytes(m_colorFormat, m_format, m_width, m_height, m_bytesPerValue);
     m_frameCount = frameCountOf(m_fileSize, m_frameSize);
     ui->frameSlider->setRange(0, std::max(m_frameCount - 1, 0));
     ui->framesLabel->setText(QStringLiteral("<b>%1 frames</b>").arg(m_frameCount));
+    updateChoices();
 }
 
 void YUVParametersDialog::updateCropControls()
@@ -685,7 +766,8 @@ void YUVParametersDialog::readPicture(QByteArray& data, PicSize const& g)
     }
     bool const p010 = m_format == YUVFile::FORMAT_P010;
     bool const wide = m_bytesPerValue == 2;
-    int const depth = p010 ? 16 : m_bitDepth;
+    // Semi-planar words hold the samples in their upper bits (P010), planar words in the lower.
+    int const depth = (p010 || (wide && m_format == YUVFile::FORMAT_SEMI_PLANAR)) ? 16 : m_bitDepth;
     if (wide)
         YUVFile::readLuma16Bit(m_image, data, pos, g, depth);
     else

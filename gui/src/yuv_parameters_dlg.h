@@ -13,7 +13,9 @@ class Ui_YUVParametersDialog;
 // Modal dialog in which the user states how a raw YUV file is read: size, chroma format, layout,
 // chroma order, bit depth, bytes per value and crop, with the frame count and a preview of any
 // frame. After acceptance the caller reads m_width, m_height, m_colorFormat, m_format,
-// m_bitDepth, m_frameSize and m_crop.
+// m_bitDepth, m_chromaOrder, m_frameSize and m_crop. Semi-planar words (two bytes per value)
+// hold their samples in the upper bits, as P010 does; that is how the decoder reads them too.
+// OK is enabled only for combinations the decoder can hand out as frames.
 class YUVParametersDialog : public QDialog, public YUVParameters
 {
     Q_OBJECT
@@ -27,8 +29,10 @@ public:
 
     // `file` stays the caller's and must stay open while the dialog lives. A width or height
     // below 1 means no size is known: everything is then detected and the other values ignored.
+    // `chromaOrder` 1: V before U.
     YUVParametersDialog(QWidget* parent, QFile* file, int width, int height, int bitDepth,
-                        ImageInfo::IMG_TYPE const& type, YUVFile::Formats const& format, CropInfo const& crop);
+                        ImageInfo::IMG_TYPE const& type, YUVFile::Formats const& format, CropInfo const& crop,
+                        int chromaOrder = 0);
     ~YUVParametersDialog() override;
 
     void detectResolution();
@@ -70,6 +74,11 @@ private:
     void afterCropEdit();
     void setCropRanges();
     void setSliderSteps();
+    // Enables the choices that have a pixel format (tooltips say why others have none) and OK
+    // only while the current combination has one.
+    void updateChoices();
+    // Margins that leave no picture after a size change are dropped; the crop boxes follow.
+    void fitCropToSize();
     void applyPresetControls(Formats const& preset);
     int evenWidth(int w) const;
     int evenHeight(int h) const;

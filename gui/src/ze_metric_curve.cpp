@@ -2,7 +2,9 @@
 
 #include "ze_qwt_plot.h"
 
+#include <QHash>
 #include <QPen>
+#include <QSet>
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
@@ -21,9 +23,15 @@ void SetRawSamples(QwtPlotCurve* curve, QVector<double> const& x, QVector<double
     curve->setRawSamples(x.constData(), y.constData(), std::min(x.size(), y.size()));
 }
 
+// Charts of the panel draw their changes together, a little later; any other chart at once.
 void Replot(QwtPlotCurve const* curve)
 {
-    if (QwtPlot* plot = curve->plot())
+    QwtPlot* plot = curve->plot();
+    if (!plot)
+        return;
+    if (auto* chart = qobject_cast<ZeMetricsPlot*>(plot))
+        chart->scheduleReplot();
+    else
         plot->replot();
 }
 
@@ -97,6 +105,38 @@ MetricDiffCurve::MetricDiffCurve(MetricCurve const* left, MetricCurve const* rig
         connect(left, &MetricCurve::pointAdded, this, &MetricDiffCurve::onNewLeftPoint);
     if (right)
         connect(right, &MetricCurve::pointAdded, this, &MetricDiffCurve::onNewRightPoint);
+    if (left && right)
+        pairStoredPoints(*left, *right);
+}
+
+void MetricDiffCurve::pairStoredPoints(MetricCurve const& left, MetricCurve const& right)
+{
+    // The points both curves already hold: a difference for every frame of both, in the right
+    // curve's order; a frame of one side only waits for the other as a new point would.
+    QHash<int, double> leftByFrame;
+    int const nl = std::min(left.xValues().size(), left.yValues().size());
+    for (int i = 0; i < nl; ++i)
+        leftByFrame.insert(static_cast<int>(left.xValues()[i]), left.yValues()[i]);
+    QSet<int> paired;
+    int const nr = std::min(right.xValues().size(), right.yValues().size());
+    for (int i = 0; i < nr; ++i) {
+        int const frame = static_cast<int>(right.xValues()[i]);
+        auto const it = leftByFrame.constFind(frame);
+        if (it == leftByFrame.constEnd() || paired.contains(frame)) {
+            m_pendingRight.append({frame, right.yValues()[i]});
+            continue;
+        }
+        paired.insert(frame);
+        m_xValues.append(frame);
+        m_yValues.append(right.yValues()[i] - it.value());
+    }
+    for (int i = 0; i < nl; ++i) {
+        int const frame = static_cast<int>(left.xValues()[i]);
+        if (!paired.contains(frame))
+            m_pendingLeft.append({frame, left.yValues()[i]});
+    }
+    if (!m_xValues.isEmpty())
+        updateSamples();
 }
 
 MetricDiffCurve::~MetricDiffCurve() = default;

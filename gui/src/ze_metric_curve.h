@@ -26,7 +26,7 @@ public:
     MetricCurve(QString const& title, QColor const& color, Qt::PenStyle penStyle, QwtSymbol::Style symbolStyle);
     ~MetricCurve() override;
 
-    // Removes every point and replots the chart the curve is on.
+    // Removes every point and asks the chart the curve is on for a replot.
     virtual void clear();
 
     QString title() const;
@@ -39,14 +39,14 @@ public:
     QwtPlotCurve* plotCurve() const { return m_plotCurve; }
 
 public slots:
-    // Appends the point, replots, then emits pointAdded.
+    // Appends the point, asks its chart for a replot, then emits pointAdded.
     void addValue(int frameNum, double value);
 
 signals:
     void pointAdded(int frameNum, double value);
 
 protected:
-    // Hands the points to the Qwt curve and replots its chart.
+    // Hands the points to the Qwt curve and asks its chart for a replot.
     void updateSamples();
 
     QwtPlotCurve* m_plotCurve = nullptr;
@@ -55,7 +55,8 @@ protected:
 };
 
 // Right stream minus left stream, per frame: a point is added as soon as both curves have
-// delivered the same frame; a frame that only one side has delivered waits until clear().
+// delivered the same frame; a frame that only one side has delivered waits until clear(). The
+// points both curves already hold at construction are paired at once.
 class MetricDiffCurve : public MetricCurve
 {
     Q_OBJECT
@@ -71,6 +72,8 @@ public slots:
     void onNewRightPoint(int frameNum, double value);
 
 private:
+    void pairStoredPoints(MetricCurve const& left, MetricCurve const& right);
+
     struct PendingPoint {
         int frameNum;
         double value;

@@ -1,6 +1,7 @@
 #include "ze_metrics_view.h"
 
 #include "ui_ze_metrics_view.h"
+#include "ze_bd_rate.h"
 #include "ze_metric_curve.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
@@ -9,6 +10,7 @@
 #include "ze_qwt_plot.h"
 #include "ze_video_stream_metrics.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -33,114 +35,17 @@ namespace {
 constexpr int kMetrics = 3;
 constexpr int kComponents = 4;
 
-using Matrix = std::vector<std::vector<double>>;
-
-Matrix Multiply(Matrix const& a, Matrix const& b)
+// The RD points of a curve, in its stored order.
+std::vector<ZeRdPoint> PointsOf(RdMetricCurve const& curve)
 {
-    size_t const rows = a.size();
-    size_t const inner = b.size();
-    size_t const cols = inner ? b[0].size() : 0;
-    Matrix out(rows, std::vector<double>(cols, 0.0));
-    for (size_t i = 0; i < rows; ++i)
-        for (size_t k = 0; k < inner; ++k)
-            for (size_t j = 0; j < cols; ++j)
-                out[i][j] += a[i][k] * b[k][j];
-    return out;
-}
-
-Matrix Transpose(Matrix const& a)
-{
-    size_t const rows = a.size();
-    size_t const cols = rows ? a[0].size() : 0;
-    Matrix out(cols, std::vector<double>(rows, 0.0));
-    for (size_t i = 0; i < rows; ++i)
-        for (size_t j = 0; j < cols; ++j)
-            out[j][i] = a[i][j];
-    return out;
-}
-
-// Gauss-Jordan elimination on [A | I], row by row, without row exchanges.
-Matrix Invert(Matrix const& a)
-{
-    size_t const n = a.size();
-    Matrix m(n, std::vector<double>(2 * n, 0.0));
-    for (size_t i = 0; i < n; ++i) {
-        for (size_t j = 0; j < n; ++j)
-            m[i][j] = a[i][j];
-        m[i][n + i] = 1.0;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        double const pivot = m[i][i];
-        for (size_t j = 0; j < 2 * n; ++j)
-            m[i][j] /= pivot;
-        for (size_t r = 0; r < n; ++r) {
-            if (r == i)
-                continue;
-            double const f = m[r][i];
-            for (size_t j = 0; j < 2 * n; ++j)
-                m[r][j] -= f * m[i][j];
-        }
-    }
-    Matrix out(n, std::vector<double>(n, 0.0));
-    for (size_t i = 0; i < n; ++i)
-        for (size_t j = 0; j < n; ++j)
-            out[i][j] = m[i][n + j];
-    return out;
-}
-
-// Least-squares polynomial of the given order; coefficients constant term first.
-std::vector<double> PolyFit(std::vector<double> const& x, std::vector<double> const& y, int order)
-{
-    size_t const n = x.size();
-    Matrix v(n, std::vector<double>(order + 1, 1.0));
-    for (size_t i = 0; i < n; ++i)
-        for (int k = 1; k <= order; ++k)
-            v[i][k] = v[i][k - 1] * x[i];
-    Matrix ycol(n, std::vector<double>(1, 0.0));
-    for (size_t i = 0; i < n; ++i)
-        ycol[i][0] = y[i];
-    Matrix m;
-    if (n == static_cast<size_t>(order + 1)) {
-        m = Invert(v);
-    } else {
-        Matrix const vt = Transpose(v);
-        m = Multiply(Invert(Multiply(vt, v)), vt);
-    }
-    Matrix const c = Multiply(m, ycol);
-    std::vector<double> out;
-    for (auto const& row : c)
-        out.push_back(row[0]);
-    return out;
-}
-
-// Antiderivative with integration constant 0.
-std::vector<double> PolyInt(std::vector<double> const& c)
-{
-    std::vector<double> out(c.size() + 1, 0.0);
-    for (size_t k = 0; k < c.size(); ++k)
-        out[k + 1] = c[k] / static_cast<double>(k + 1);
-    return out;
-}
-
-double PolyVal(std::vector<double> const& c, double x)
-{
-    double sum = 0.0;
-    double power = 1.0;
-    for (double coeff : c) {
-        sum += coeff * power;
-        power *= x;
-    }
-    return sum;
-}
-
-double MinOf(std::vector<double> const& v)
-{
-    return *std::min_element(v.begin(), v.end());
-}
-
-double MaxOf(std::vector<double> const& v)
-{
-    return *std::max_element(v.begin(), v.end());
+    QVector<double> const& x = curve.xValues();
+    QVector<double> const& y = curve.yValues();
+    std::vector<ZeRdPoint> points;
+    int const n = std::min(x.size(), y.size());
+    points.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        points.push_back({x[i], y[i]});
+    return points;
 }
 
 QString MetricName(int m)
@@ -202,20 +107,22 @@ void ZeMetricsView::RdPlotCurve::setSources(QList<ZeVideoStreamMetrics const*> c
 
 void ZeMetricsView::RdPlotCurve::removeSource(QString const& canonicalPath)
 {
+    bool removed = false;
     for (auto& row : m_entries)
         for (Entry& e : row) {
-            ZeVideoStreamMetrics const* found = nullptr;
-            for (ZeVideoStreamMetrics const* s : e.sources)
+            for (ZeVideoStreamMetrics const* s : QList<ZeVideoStreamMetrics const*>(e.sources))
                 if (s && QFileInfo(s->m_fileName).canonicalFilePath() == canonicalPath) {
-                    found = s;
+                    e.sources.removeAll(s);
+                    removed = true;
                     break;
                 }
-            if (!found)
-                continue;
-            if (e.curve)
-                e.curve->removeValueAtX(found->m_calculator.getAvgBitrateKbps());
-            e.sources.removeAll(found);
         }
+    // Streams of one content at one size may share a bit rate: the points are taken again from
+    // the remaining sources rather than removed by bit rate.
+    if (removed) {
+        clear();
+        gatherValues();
+    }
 }
 
 void ZeMetricsView::RdPlotCurve::gatherValues()
@@ -226,8 +133,9 @@ void ZeMetricsView::RdPlotCurve::gatherValues()
             if (!e.curve)
                 continue;
             int const k = m * kComponents + c;
+            // A stream without a measured frame has no quality to draw.
             for (ZeVideoStreamMetrics const* s : e.sources)
-                if (s && k < s->m_means.size())
+                if (s && k < s->m_means.size() && k < s->m_counts.size() && s->m_counts[k] > 0)
                     e.curve->addValue(s->m_calculator.getAvgBitrateKbps(), s->m_means[k]);
         }
 }
@@ -300,6 +208,16 @@ ZeMetricsView::ZeMetricsView(QWidget* parent)
 
     m_bdLabel = new QLabel(m_ui->rdCurvesTab);
 
+    // Below the per-frame charts: one line per stream that cannot be measured.
+    m_streamMessages = new QLabel(m_ui->metricsTab);
+    m_streamMessages->setObjectName(QStringLiteral("streamMessages"));
+    m_streamMessages->setTextFormat(Qt::PlainText);
+    m_streamMessages->setWordWrap(true);
+    m_streamMessages->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_streamMessages->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_streamMessages->setVisible(false);
+    m_ui->gridLayout_5->addWidget(m_streamMessages, 1, 0);
+
     struct Item {
         char const* text;
         int data;
@@ -339,6 +257,7 @@ ZeMetricsView::ZeMetricsView(QWidget* parent)
             p->setValuesPrecise(5);
         }
         p->setAutoScaleX(true);
+        p->setBitRateAxis(true);
         p->setAutoScaleY(true);
         connect(p, &ZeMetricsPlot::resized, this, [this, p] { placeBdLabel(p); });
     }
@@ -386,50 +305,7 @@ QString ZeMetricsView::canonicalPath(QString const& name)
 
 double ZeMetricsView::calcBdRate(RdMetricCurve const& anchor, RdMetricCurve const& compared) const
 {
-    QVector<double> const ax = anchor.xValues();
-    QVector<double> const ay = anchor.yValues();
-    QVector<double> const cx = compared.xValues();
-    QVector<double> const cy = compared.yValues();
-    int const n = ax.size();
-    if (ay.size() != n || cx.size() != cy.size() || cx.size() != n)
-        return 0.0;
-
-    double const kNoValue = std::numeric_limits<double>::quiet_NaN();
-    // A line needs two distinct quality values and positive bit rates; without them the fit's
-    // matrix is singular or the logarithm is not finite, and no BD rate exists.
-    if (n < 2)
-        return kNoValue;
-    std::vector<double> x[2];
-    std::vector<double> y[2];
-    QVector<double> const* rates[2] = {&ax, &cx};
-    QVector<double> const* values[2] = {&ay, &cy};
-    for (int k = 0; k < 2; ++k) {
-        for (int i = 0; i < n; ++i) {
-            double const rate = (*rates[k])[i];
-            double const value = (*values[k])[i];
-            if (!(rate > 0.0) || !std::isfinite(rate) || !std::isfinite(value))
-                return kNoValue;
-            x[k].push_back(value);
-            y[k].push_back(std::log(rate));
-        }
-        if (MinOf(x[k]) == MaxOf(x[k]))
-            return kNoValue;
-    }
-
-    std::vector<double> const fitAnchor = PolyFit(x[0], y[0], 1);
-    std::vector<double> const fitCompared = PolyFit(x[1], y[1], 1);
-    double const lo = std::max(MinOf(x[0]), MinOf(x[1]));
-    double const hi = std::min(MaxOf(x[0]), MaxOf(x[1]));
-    // Curves that share no quality interval (or only a single value) have nothing to compare.
-    if (!(hi > lo))
-        return kNoValue;
-
-    std::vector<double> const intAnchor = PolyInt(fitAnchor);
-    std::vector<double> const intCompared = PolyInt(fitCompared);
-    double const iAnchor = PolyVal(intAnchor, hi) - PolyVal(intAnchor, lo);
-    double const iCompared = PolyVal(intCompared, hi) - PolyVal(intCompared, lo);
-    double const result = (iCompared - iAnchor) / (hi - lo) * 100.0;
-    return std::isfinite(result) ? result : kNoValue;
+    return CalcBdRate(PointsOf(anchor), PointsOf(compared));
 }
 
 ZeMetricsView::BdRateValues ZeMetricsView::calcBdRate(RdPlotCurve const& anchor, RdPlotCurve const& compared) const
@@ -441,7 +317,7 @@ ZeMetricsView::BdRateValues ZeMetricsView::calcBdRate(RdPlotCurve const& anchor,
             auto const component = static_cast<Component>(c);
             RdMetricCurve const* a = anchor.metricCurve(metric, component);
             RdMetricCurve const* b = compared.metricCurve(metric, component);
-            out[m][c] = a && b ? calcBdRate(*a, *b) : 0.0;
+            out[m][c] = a && b ? calcBdRate(*a, *b) : std::numeric_limits<double>::quiet_NaN();
         }
     return out;
 }
@@ -578,6 +454,95 @@ void ZeMetricsView::enableDisableTabs()
 // ---------------------------------------------------------------------------------------------
 // Calculation control
 
+QString ZeMetricsView::vmafModelsDir() const
+{
+    if (!m_vmafModelsDir.isEmpty())
+        return m_vmafModelsDir;
+    return theApp() ? theApp()->vmafModelsDir() : QString();
+}
+
+QString ZeMetricsView::missingModelReason() const
+{
+    if (!m_refSrcFile)
+        return QString();
+    // The calculator picks the model by the picture size: the 4K model from 3840x2160 up. It
+    // reads the model file and the support vectors beside it.
+    bool const uhd = m_refSrcFile->width() > 3839 && m_refSrcFile->height() > 2159;
+    QString const model = uhd ? QStringLiteral("vmaf_4k_v0.6.1.pkl") : QStringLiteral("vmaf_v0.6.1.pkl");
+    QString const dir = vmafModelsDir();
+    QDir const folder(dir);
+    for (QString const& name : {model, model + QStringLiteral(".model")}) {
+        if (QFileInfo(folder.absoluteFilePath(name)).isFile())
+            continue;
+        if (dir.isEmpty() || !folder.exists())
+            return QStringLiteral("No stream can be measured: the VMAF models folder %1 does not exist (the model "
+                                  "file %2 was looked for there)")
+                .arg(QDir::toNativeSeparators(folder.absolutePath()), name);
+        return QStringLiteral("No stream can be measured: the VMAF model file %1 is missing in %2")
+            .arg(name, QDir::toNativeSeparators(folder.absolutePath()));
+    }
+    return QString();
+}
+
+QString ZeMetricsView::cannotMeasureReason(ZeVideoStreamMetrics const& stream) const
+{
+    ZeNoxSourceFile const* ref = m_refSrcFile;
+    ZeNoxSourceFile const* file = stream.m_srcFile;
+    if (!ref || !file)
+        return QString();
+    QFileInfo const info(stream.m_fileName);
+    if (stream.m_fileName.isEmpty() || !info.isFile() || !info.isReadable())
+        return QStringLiteral("the file cannot be read");
+    QFileInfo const refInfo(ref->fullFilename());
+    if (ref->fullFilename().isEmpty() || !refInfo.isFile() || !refInfo.isReadable())
+        return QStringLiteral("the reference file cannot be read");
+    if (file->width() != ref->width() || file->height() != ref->height())
+        return QStringLiteral("its frame size %1x%2 differs from the reference's %3x%4")
+            .arg(file->width())
+            .arg(file->height())
+            .arg(ref->width())
+            .arg(ref->height());
+    if (file->pixelFormatName() != ref->pixelFormatName())
+        return QStringLiteral("its pixel format %1 differs from the reference's %2")
+            .arg(file->pixelFormatName(), ref->pixelFormatName());
+    return QString();
+}
+
+void ZeMetricsView::setStreamMessage(ZeVideoStreamMetrics const* stream, QString const& text)
+{
+    if (text.isEmpty())
+        m_messages.remove(stream);
+    else
+        m_messages.insert(stream, text);
+    updateStreamMessages();
+}
+
+void ZeMetricsView::updateStreamMessages()
+{
+    QStringList lines;
+    if (!m_generalMessage.isEmpty())
+        lines.append(m_generalMessage);
+    QStringList streamLines;
+    for (auto it = m_messages.cbegin(); it != m_messages.cend(); ++it)
+        streamLines.append(it.value());
+    streamLines.sort();
+    lines += streamLines;
+    m_streamMessages->setText(lines.join(QLatin1Char('\n')));
+    m_streamMessages->setVisible(!lines.isEmpty());
+}
+
+bool ZeMetricsView::isRunAvailable() const
+{
+    return m_refSrcFile && !m_streams.isEmpty() && !m_runActive;
+}
+
+void ZeMetricsView::updateRunAvailability()
+{
+    bool const available = isRunAvailable();
+    m_ui->runMetricsCalc->setEnabled(available);
+    emit runMetricsCalcAvailabilityChanged(available);
+}
+
 void ZeMetricsView::startCalculation()
 {
     if (!m_refSrcFile) {
@@ -590,19 +555,77 @@ void ZeMetricsView::startCalculation()
                              QMessageBox::Ok);
         return;
     }
+    // A run in progress is never thrown away by a second Run.
+    if (m_runActive)
+        return;
+
+    // Streams that cannot be measured are named before anything starts.
+    m_messages.clear();
+    m_generalMessage = missingModelReason();
+    QList<ZeVideoStreamMetrics*> measurable;
+    for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
+        QString const reason = cannotMeasureReason(*s);
+        if (!reason.isEmpty())
+            m_messages.insert(s, QStringLiteral("%1 cannot be measured: %2").arg(QFileInfo(s->m_fileName).fileName(), reason));
+        else if (m_generalMessage.isEmpty())
+            measurable.append(s);
+    }
+    updateStreamMessages();
+    if (!m_generalMessage.isEmpty() || !m_messages.isEmpty()) {
+        QStringList lines;
+        if (!m_generalMessage.isEmpty())
+            lines.append(m_generalMessage);
+        for (QString const& line : qAsConst(m_messages))
+            lines.append(line);
+        if (theApp())
+            for (QString const& line : qAsConst(lines))
+                theApp()->warningLog(line, QStringLiteral("Run Metrics Calculation"));
+        if (measurable.isEmpty()) {
+            QMessageBox::warning(this, QStringLiteral("Run Metrics Calculation"),
+                                 QStringLiteral("No stream can be measured:\n\n%1").arg(lines.join(QLatin1Char('\n'))),
+                                 QMessageBox::Ok);
+            return;
+        }
+        QMessageBox::StandardButton const answer = QMessageBox::warning(
+            this, QStringLiteral("Run Metrics Calculation"),
+            QStringLiteral("%1\n\nMeasure the other streams?").arg(lines.join(QLatin1Char('\n'))),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+        if (answer != QMessageBox::Ok)
+            return;
+        // The project may have changed while the question was open.
+        if (m_runActive || !m_refSrcFile)
+            return;
+        QList<ZeVideoStreamMetrics*> still;
+        for (ZeVideoStreamMetrics* s : qAsConst(measurable))
+            for (ZeVideoStreamMetrics* present : qAsConst(m_streams))
+                if (present == s)
+                    still.append(s);
+        measurable = still;
+    }
+
     stopCalculation();
     clear();
     int const n = m_streams.size();
     int const t = QThread::idealThreadCount();
     int const threads = n == 0 ? 0 : (t >= n ? t / n : 1);
-    QString const modelsDir = theApp() ? theApp()->vmafModelsDir() : QString();
+    QString const modelsDir = vmafModelsDir();
     QSet<ZeVideoQualityMetric> const metrics = {ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR,
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_SSIM,
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_VMAF};
-    for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
+    m_runStreams.clear();
+    for (ZeVideoStreamMetrics* s : qAsConst(measurable)) {
         s->m_calculator.m_vmafModelsDir = modelsDir;
-        s->startCalculation(m_refSrcFile, threads, metrics);
+        // The stream's own stop signal of the restart comes before it joins the run.
+        if (s->startCalculation(m_refSrcFile, threads, metrics) == ze::nox::core::ZE_NOX_CORE_OK)
+            m_runStreams.insert(s);
+        else
+            setStreamMessage(s, QStringLiteral("%1 cannot be measured: the file cannot be opened or read")
+                                    .arg(QFileInfo(s->m_fileName).fileName()));
     }
+    if (m_runStreams.isEmpty())
+        return;
+    m_runActive = true;
+    emit started();
 }
 
 void ZeMetricsView::stopCalculation()
@@ -614,32 +637,28 @@ void ZeMetricsView::stopCalculation()
 void ZeMetricsView::onMetricsStarted()
 {
     m_bdLabel->setText(QString());
-    int const before = m_runningCount++;
-    if (before == 0 && !m_runActive) {
-        m_runActive = true;
-        emit started();
-    }
 }
 
 void ZeMetricsView::onMetricsStopped()
 {
+    m_maxProgress = -1;
+    QObject const* const source = sender();
+    // Stop signals of streams outside the run (restarts, stops while idle, a thread's end that
+    // was already counted by a stop) change nothing.
+    if (!m_runActive || !source || !m_runStreams.remove(source))
+        return;
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
+        if (s == source && !s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
+            setStreamMessage(s, QStringLiteral("%1 could not be measured to its end: the file could not be read "
+                                               "or its frames do not match the reference's")
+                                    .arg(QFileInfo(s->m_fileName).fileName()));
+    if (!m_runStreams.isEmpty())
+        return;
     int const c = m_streams.size();
     int f = 0;
-    bool anyRunning = false;
-    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams)) {
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
         if (s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
             ++f;
-        anyRunning = anyRunning || s->m_calculator.isRunning();
-    }
-    m_maxProgress = -1;
-    if (m_runningCount <= 0)
-        return;
-    if (--m_runningCount > 0)
-        return;
-    // A stream whose thread started after another one ended has not reported its start yet: the
-    // run goes on until it ends too.
-    if (anyRunning)
-        return;
     m_runActive = false;
     // Progress is shared by all streams, so a stream that ends after another reached 100 % would
     // keep the RD point of its last rise; the points are taken again from the final means.
@@ -668,7 +687,7 @@ void ZeMetricsView::rebuildRdPoints()
 void ZeMetricsView::onStarted()
 {
     m_ui->runStopMetricsStack->setCurrentWidget(m_ui->page_2);
-    emit runMetricsCalcAvailabilityChanged(false);
+    updateRunAvailability();
     emit stopMetricsCalcAvailabilityChanged(true);
 }
 
@@ -679,7 +698,7 @@ void ZeMetricsView::onStopped(bool isFinished)
         m_bdRates = calcBdRates();
         updateCurBdRateText();
     }
-    emit runMetricsCalcAvailabilityChanged(true);
+    updateRunAvailability();
     emit stopMetricsCalcAvailabilityChanged(false);
 }
 
@@ -806,12 +825,16 @@ void ZeMetricsView::removeStream(ZeNoxSourceFile const* file)
             QList<ZeVideoStreamMetrics const*> rest = c->sources();
             rest.removeAll(s);
             c->setSources(rest);
+            c->clear();
+            c->gatherValues();
         }
     }
     if (file == m_leftSrcFile || file == m_rightSrcFile)
         deleteDiffCurves();
-    delete s;
+    setStreamMessage(s, QString());
+    // Its end may be the end of the run: the collection is out of the panel's lists by then.
     m_streams.remove(file);
+    delete s;
 }
 
 void ZeMetricsView::updateRdCurveList()
@@ -846,6 +869,9 @@ void ZeMetricsView::updateRdCurveList()
                     sources.append(s);
         }
         plot->setSources(sources);
+        // The points follow the curve's files at once, from the values the streams hold.
+        plot->clear();
+        plot->gatherValues();
     }
 }
 
@@ -931,14 +957,18 @@ void ZeMetricsView::setLeftRightForDiff(ZeNoxSourceFile const* left, ZeNoxSource
 
 void ZeMetricsView::setReferenceStream(ZeNoxSourceFile const* file)
 {
+    if (file != m_refSrcFile) {
+        // Reasons found against another reference no longer hold.
+        m_messages.clear();
+        m_generalMessage.clear();
+        updateStreamMessages();
+    }
     m_refSrcFile = file;
-    bool const available = file && !m_streams.isEmpty();
-    m_ui->runMetricsCalc->setEnabled(available);
-    emit runMetricsCalcAvailabilityChanged(available);
     if (!file) {
         stopCalculation();
         clear();
     }
+    updateRunAvailability();
     enableDisableTabs();
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMap>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -59,9 +60,10 @@ public:
                       RdMetricCurve* curve);
         void setSources(QList<ZeVideoStreamMetrics const*> const& sources);
         QList<ZeVideoStreamMetrics const*> sources() const { return m_entries[0][0].sources; }
-        // Drops the stream of that canonical path and its point from every entry.
+        // Drops the stream of that canonical path from every entry; the points are taken again
+        // from the remaining sources.
         void removeSource(QString const& canonicalPath);
-        // One point per source: (bit rate, running mean of the entry's chart).
+        // One point per source with measured frames: (bit rate, running mean of the entry's chart).
         void gatherValues();
         RdMetricCurve* metricCurve(ze::nox::core::ZeVideoQualityMetric metric,
                                    ze::nox::core::Component component) const;
@@ -79,8 +81,8 @@ public:
     explicit ZeMetricsView(QWidget* parent = nullptr);
     ~ZeMetricsView() override;
 
-    // BD rate of `compared` against `anchor` in per cent; 0 for different point counts, not a
-    // number when the curves give no common quality range or no fit.
+    // BD rate of `compared` against `anchor` in per cent (CalcBdRate): the change of the rate at
+    // equal quality; not a number where none exists.
     double calcBdRate(RdMetricCurve const& anchor, RdMetricCurve const& compared) const;
     BdRateValues calcBdRate(RdPlotCurve const& anchor, RdPlotCurve const& compared) const;
     BdRateTable calcBdRates() const;
@@ -88,7 +90,19 @@ public:
 
     void clear();
     void setTotalFrameCount(int count);
-    bool isRunning() const { return m_runningCount > 0; }
+    // From the start of a run until every calculator that started in it has ended.
+    bool isRunning() const { return m_runActive; }
+    // Run is offered with a reference, streams to compare and no run going.
+    bool isRunAvailable() const;
+    // Folder of the VMAF model files; empty: the application's.
+    void setVmafModelsDir(QString const& dir) { m_vmafModelsDir = dir; }
+    QString vmafModelsDir() const;
+    // Why the stream cannot be measured against the reference; empty when it can.
+    QString cannotMeasureReason(ZeVideoStreamMetrics const& stream) const;
+    // Why no stream can be measured (a missing VMAF model file); empty when nothing is missing.
+    QString missingModelReason() const;
+    // The lines of the Metrics tab that name the streams that cannot be measured and why.
+    QLabel* streamMessagesLabel() const { return m_streamMessages; }
 
     void updateStreamList();
     ZeNoxGuiError addStream(ZeNoxSourceFile const* file);
@@ -131,6 +145,11 @@ private slots:
 private:
     void onStarted();
     void onStopped(bool isFinished);
+    void updateRunAvailability();
+    // One message line per stream that cannot be measured (empty text removes it), shown on the
+    // Metrics tab.
+    void setStreamMessage(ZeVideoStreamMetrics const* stream, QString const& text);
+    void updateStreamMessages();
     // Takes every RD curve's points again from the streams' current means.
     void rebuildRdPoints();
     void onRdCurveChanged();
@@ -152,10 +171,14 @@ private:
     QMap<ZeNoxRdCurve const*, RdPlotCurve*> m_rdPlotCurves;
     BdRateTable m_bdRates;
     QLabel* m_bdLabel = nullptr;
+    QLabel* m_streamMessages = nullptr;
+    QString m_generalMessage;
+    QMap<ZeVideoStreamMetrics const*, QString> m_messages;
+    QString m_vmafModelsDir;
     int m_maxProgress = -1;
-    int m_runningCount = 0;
-    // Set from the run's started() to its stopped(): a stream whose thread starts late (after
-    // another stream has already ended) belongs to the same run.
+    // The streams whose calculator started in the current run and has not ended yet: the run
+    // ends when the last of them ends, whatever order their thread signals arrive in.
+    QSet<QObject const*> m_runStreams;
     bool m_runActive = false;
 };
 

@@ -1,12 +1,16 @@
 #include "ze_nox_gui_app.h"
 
+#include "ffmpeg_utils.h"
 #include "yuv_parameters_dlg.h"
+#include "ze_nox_decoder.h"
 #include "ze_nox_gui_settings.h"
 #include "ze_nox_gui_version.h"
+#include "ze_stream.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSysInfo>
 #include <QUrl>
@@ -27,7 +31,7 @@ namespace {
 // The log folder: "logs" below the working directory the program was started from.
 const QString sLogDir = QStringLiteral("%1/logs").arg(QDir::currentPath());
 
-const QString sOrganizationDomain = QStringLiteral("orlenta.com");
+const QString kOrganizationDomain = QStringLiteral("orlenta.com");
 const QString sDocumentationUrl = QStringLiteral("https://www.orlenta.com/seravin/user-guide");
 
 } // namespace
@@ -40,7 +44,7 @@ ZeNoxGuiApp::ZeNoxGuiApp(int& argc, char** argv)
     sInitResources();
 
     setOrganizationName(QStringLiteral("Orlenta"));
-    setOrganizationDomain(sOrganizationDomain);
+    setOrganizationDomain(kOrganizationDomain);
     setApplicationName(QStringLiteral("Seravin"));
     setApplicationVersion(QStringLiteral("%1.%2.%3.%4 %5")
                               .arg(SERAVIN_VERSION_MAJOR)
@@ -103,15 +107,24 @@ QString ZeNoxGuiApp::vmafModelsDir() const
     return QStringLiteral("%1/models").arg(QCoreApplication::applicationDirPath());
 }
 
-void ZeNoxGuiApp::openDocumentation() const
+QString ZeNoxGuiApp::documentationUrl()
 {
-    QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    return sDocumentationUrl;
+}
+
+bool ZeNoxGuiApp::openDocumentation() const
+{
+    bool const opened = QDesktopServices::openUrl(QUrl(sDocumentationUrl, QUrl::TolerantMode));
+    if (!opened)
+        const_cast<ZeNoxGuiApp*>(this)->warningLog(
+            QStringLiteral("Documentation: no browser could open %1").arg(sDocumentationUrl));
+    return opened;
 }
 
 ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& fileName, int& width, int& height,
                                                                 int& bitDepth, ImageInfo::IMG_TYPE& imgType,
-                                                                YUVFile::Formats& planeOrder, int& frameSize,
-                                                                CropInfo& crop, bool forceDialog)
+                                                                YUVFile::Formats& planeOrder, int& chromaOrder,
+                                                                int& frameSize, CropInfo& crop, bool forceDialog)
 {
     using namespace ze::nox::core;
     width = 0;
@@ -119,6 +132,7 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     bitDepth = 0;
     imgType = ImageInfo::IMG_420;
     planeOrder = YUVFile::FORMAT_PLANAR;
+    chromaOrder = 0;
     frameSize = 0;
     crop = CropInfo{};
 
@@ -128,7 +142,8 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     ZeNoxGuiSettings* const settings = app->settings();
 
     bool const complete =
-        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop,
+                                            &chromaOrder);
     if (!forceDialog && complete && width > 0 && height > 0 && bitDepth > 0)
         return ZE_NOX_CORE_OK;
 
@@ -136,7 +151,7 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     if (!file.open(QIODevice::ReadOnly))
         return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
 
-    YUVParametersDialog dlg(nullptr, &file, width, height, bitDepth, imgType, planeOrder, crop);
+    YUVParametersDialog dlg(nullptr, &file, width, height, bitDepth, imgType, planeOrder, crop, chromaOrder);
     if (dlg.exec() != QDialog::Accepted)
         return ZE_NOX_CORE_CANCELED;
 
@@ -145,17 +160,109 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
     bitDepth = dlg.m_bitDepth;
     imgType = dlg.m_colorFormat;
     planeOrder = dlg.m_format;
+    chromaOrder = dlg.m_chromaOrder;
     // The dialog counts in 64 bits; a size the int cannot hold reads as none, which the decoder
     // refuses, rather than as a wrapped number.
     frameSize = (dlg.m_frameSize > 0 && dlg.m_frameSize <= INT_MAX) ? static_cast<int>(dlg.m_frameSize) : 0;
     crop = dlg.m_crop;
-    settings->saveYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop);
+    settings->saveYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop,
+                                         chromaOrder);
     return ZE_NOX_CORE_OK;
 }
 
 ZeNoxGuiApp* theApp()
 {
     return dynamic_cast<ZeNoxGuiApp*>(QCoreApplication::instance());
+}
+
+// ---- log lines of actions ----
+
+namespace {
+
+void InfoLine(QString const& text)
+{
+    if (ZeNoxGuiApp* app = theApp())
+        app->infoLog(text);
+}
+
+void WarningLine(QString const& text)
+{
+    if (ZeNoxGuiApp* app = theApp())
+        app->warningLog(text);
+}
+
+QString SizeText(QString const& fileName)
+{
+    QFileInfo const info(fileName);
+    return info.exists() ? QStringLiteral("%1 bytes").arg(info.size()) : QStringLiteral("no such file");
+}
+
+QString RunText(ZeNoxGuiApp::MeasurementRun const& run)
+{
+    return QStringLiteral("%1 against %2 | frames %3-%4 against %5-%6 | %7 threads")
+        .arg(run.distortedFile, run.referenceFile)
+        .arg(run.distortedFirst)
+        .arg(run.distortedLast)
+        .arg(run.referenceFirst)
+        .arg(run.referenceLast)
+        .arg(run.threads);
+}
+
+} // namespace
+
+void ZeNoxGuiApp::LogFileOpen(QString const& fileName, core::ZeNoxDecoder const* dec, ZeNoxGuiError result)
+{
+    if (result == ZE_NOX_GUI_OK && dec) {
+        InfoLine(QStringLiteral("File opened: %1 | %2 | %3 | %4x%5 %6 | %7 frames")
+                     .arg(fileName, core::GetStreamTypeName(dec->streamType()), SizeText(fileName))
+                     .arg(dec->width())
+                     .arg(dec->height())
+                     .arg(core::GetPixFmtName(dec->pixelFormat()))
+                     .arg(dec->getOriginalFrameCount()));
+        return;
+    }
+    WarningLine(QStringLiteral("File not opened: %1 | %2 | %3").arg(fileName, SizeText(fileName), ErrToString(result)));
+}
+
+void ZeNoxGuiApp::LogProjectLoad(QString const& fileName, ZeNoxGuiError result, int fileCount, int rdCurveCount)
+{
+    if (result == ZE_NOX_GUI_OK)
+        InfoLine(QStringLiteral("Project loaded: %1 | %2 files, %3 RD curves").arg(fileName).arg(fileCount).arg(rdCurveCount));
+    else
+        WarningLine(QStringLiteral("Project not loaded: %1 | %2").arg(fileName, ErrToString(result)));
+}
+
+void ZeNoxGuiApp::LogProjectSave(QString const& fileName, QString const& error)
+{
+    if (error.isEmpty())
+        InfoLine(QStringLiteral("Project saved: %1").arg(fileName));
+    else
+        WarningLine(QStringLiteral("Project not saved: %1 | %2").arg(fileName, error));
+}
+
+void ZeNoxGuiApp::LogMeasurementStart(MeasurementRun const& run, core::ZeNoxCoreError startResult)
+{
+    if (startResult == core::ZE_NOX_CORE_OK)
+        InfoLine(QStringLiteral("Measurement started: %1").arg(RunText(run)));
+    else
+        WarningLine(QStringLiteral("Measurement not started: %1 | %2").arg(RunText(run), core::ErrToString(startResult)));
+}
+
+void ZeNoxGuiApp::LogMeasurementEnd(MeasurementRun const& run, int framesMeasured, qint64 elapsedMs,
+                                    QString const& result)
+{
+    double const seconds = elapsedMs / 1000.0;
+    double const fps = elapsedMs > 0 ? framesMeasured / seconds : 0.0;
+    QString const text = QStringLiteral("Measurement ended: %1 | %2 frames measured in %3 s, %4 frames/s | %5")
+                             .arg(RunText(run))
+                             .arg(framesMeasured)
+                             .arg(seconds, 0, 'f', 2)
+                             .arg(fps, 0, 'f', 1)
+                             .arg(result);
+    if (result == QLatin1String("failed"))
+        WarningLine(text);
+    else
+        InfoLine(text);
 }
 
 } // namespace ze::nox::gui

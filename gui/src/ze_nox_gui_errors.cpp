@@ -59,7 +59,8 @@ QString ErrToString(ZeNoxGuiError err)
     case ZE_NOX_GUI_RD_CURVE_NOT_FOUND:
         return QStringLiteral("RD Curve with this name does not exist");
     case ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT:
-        return QStringLiteral("Unsupported file format");
+        return QStringLiteral("Unsupported file format. Container files (mp4, mkv, ...) need their video stream "
+                              "extracted first.");
     case ZE_NOX_GUI_UNKNOWN_ERROR:
         break;
     }

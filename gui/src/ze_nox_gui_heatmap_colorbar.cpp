@@ -41,15 +41,17 @@ ZeNoxGuiHeatmapColorbar::ZeNoxGuiHeatmapColorbar(QWidget* parent)
 
     auto* zeroLabel = new QLabel(QStringLiteral("0"), this);
     zeroLabel->setFixedHeight(fontHeight);
-    auto* maxLabel = new QLabel(QStringLiteral("max"), this);
-    maxLabel->setFixedHeight(fontHeight);
+    m_maxLabel = new QLabel(this);
+    m_maxLabel->setObjectName(QStringLiteral("maxLabel"));
+    m_maxLabel->setFixedHeight(fontHeight);
+    setMaximum(kDefaultMaximum);
 
     auto* labels = new QHBoxLayout;
     labels->setContentsMargins(0, 0, 0, 0);
     labels->setSpacing(0);
     labels->addWidget(zeroLabel, 0, Qt::AlignLeft);
     labels->addStretch();
-    labels->addWidget(maxLabel, 0, Qt::AlignRight);
+    labels->addWidget(m_maxLabel, 0, Qt::AlignRight);
 
     auto* column = new QVBoxLayout;
     column->setContentsMargins(0, 0, 0, 0);
@@ -59,6 +61,12 @@ ZeNoxGuiHeatmapColorbar::ZeNoxGuiHeatmapColorbar(QWidget* parent)
     setLayout(column);
 
     hide();
+}
+
+void ZeNoxGuiHeatmapColorbar::setMaximum(int maximum)
+{
+    m_maximum = maximum;
+    m_maxLabel->setText(QString::number(maximum));
 }
 
 QLinearGradient ZeNoxGuiHeatmapColorbar::createGradient() const

@@ -10,11 +10,14 @@
 #include "ze_nox_source_file.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QPointF>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -47,6 +50,10 @@ void CheckActionsWithData(QActionGroup* group, int id)
             action->setChecked(true);
 }
 
+// Percent of the splitter's height that the side panels get at first start.
+constexpr int kProjectPanelShare = 17;
+constexpr int kMetricsPanelShare = 15;
+
 int FramesInRange(core::ZeNoxDecoder const* dec)
 {
     return dec ? std::max(0, dec->lastFrameNumber() - dec->firstFrameNumber() + 1) : 0;
@@ -59,9 +66,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
 {
     ui.setupUi(this);
 
-    ui.splitter->setStretchFactor(0, 3);
-    ui.splitter->setStretchFactor(1, 4);
-    ui.splitter->setStretchFactor(2, 3);
+    // A taller window goes mostly to the picture.
+    ui.splitter->setStretchFactor(0, 1);
+    ui.splitter->setStretchFactor(1, 6);
+    ui.splitter->setStretchFactor(2, 1);
 
     ui.addFiles->setShortcut(QKeySequence::New);
     connect(ui.addFiles, &QAction::triggered, this, [this] { ui.projectView->addSrcFiles(QStringList()); });
@@ -71,9 +79,14 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
     setCurTitle();
 
     ZeNoxGuiSettings* settings = Settings();
-    restoreGeometry(settings->getMainWindowGeometry());
+    if (!restoreGeometry(settings->getMainWindowGeometry()))
+        fitToScreen();
     restoreState(settings->getMainWindowState(), 0);
-    ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState());
+    // First start: the panels get a slim share each, the picture the rest. The splitter scales
+    // these sizes to its height; each is above its panel's minimum, so the shares stay.
+    if (!ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState()))
+        ui.splitter->setSizes({kProjectPanelShare * 100, (100 - kProjectPanelShare - kMetricsPanelShare) * 100,
+                               kMetricsPanelShare * 100});
 
     ui.saveProject->setShortcut(QKeySequence::Save);
     ui.saveProjectAs->setShortcut(QKeySequence::SaveAs);
@@ -91,6 +104,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
 
     connect(ui.heatmapColorbar, &ZeNoxGuiHeatmapColorbar::maximumChanged, playback,
             &ZeSplittedPlaybackContainer::onHeatmapMaxValueChanged);
+    // The bar's scale follows the maximum the playback area maps.
+    ui.heatmapColorbar->setMaximum(playback->heatmapMaxValue());
+    connect(playback, &ZeSplittedPlaybackContainer::heatmapMaxValueChanged, ui.heatmapColorbar,
+            &ZeNoxGuiHeatmapColorbar::setMaximum);
     // The checked flag is not read: an exclusive group reports the button losing its check
     // first, so the last run carries the newly checked id.
     connect(ui.viewModeButtonGroup, &QButtonGroup::idToggled, this, [this](int id, bool) { onViewModeToggled(id); });
@@ -314,7 +331,7 @@ void ZeNoxGuiMainWindow::connectMainMenuActions()
         ui.metricsView->setVisible(show);
         Settings()->saveShowMetricsView(show);
     });
-    connect(ui.openDocumentation, &QAction::triggered, this, [] { theApp()->openDocumentation(); });
+    connect(ui.openDocumentation, &QAction::triggered, this, &ZeNoxGuiMainWindow::openDocumentation);
     connect(ui.openAboutDialog, &QAction::triggered, this, &ZeNoxGuiMainWindow::showAboutDialog);
     connect(ui.openAboutQtDialog, &QAction::triggered, this, [this] { QMessageBox::aboutQt(this, QString()); });
 }
@@ -335,6 +352,19 @@ void ZeNoxGuiMainWindow::initMainMenuItems()
 }
 
 // ---- slots ----
+
+void ZeNoxGuiMainWindow::fitToScreen()
+{
+    // First start: the form's default size, but never larger than the screen's free area (a
+    // 1366x768 screen would otherwise cut off the window's right and bottom edges).
+    QScreen const* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect const area = screen->availableGeometry();
+    QSize const wanted = size().boundedTo(area.size()).expandedTo(minimumSizeHint().boundedTo(area.size()));
+    resize(wanted);
+    move(area.topLeft() + QPoint((area.width() - wanted.width()) / 2, (area.height() - wanted.height()) / 2));
+}
 
 void ZeNoxGuiMainWindow::setCurTitle()
 {
@@ -397,6 +427,20 @@ void ZeNoxGuiMainWindow::showAboutDialog()
     dialog.exec();
 }
 
+void ZeNoxGuiMainWindow::openDocumentation()
+{
+    if (theApp()->openDocumentation())
+        return;
+    // No browser: the address, selectable, so that it can be opened elsewhere.
+    QMessageBox box(QMessageBox::Information, tr("Documentation"),
+                    tr("The documentation could not be opened: no web browser is available.\n\n"
+                       "It is at %1")
+                        .arg(ZeNoxGuiApp::documentationUrl()),
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
+}
+
 void ZeNoxGuiMainWindow::selectPrevAvailableViewMode()
 {
     QButtonGroup* group = ui.viewModeButtonGroup;
@@ -414,6 +458,22 @@ void ZeNoxGuiMainWindow::selectPrevAvailableViewMode()
     for (int id = group->buttons().size() - 1; id > checked; --id)
         if (tryClick(id))
             return;
+}
+
+// A role that moves from one file to another passes through a state without that stream (the
+// old file lets it go before the new one takes it), all within one event. The mode is chosen
+// again once that event is done, from the state it left.
+void ZeNoxGuiMainWindow::scheduleViewModeCheck()
+{
+    if (m_viewModeCheckPending)
+        return;
+    m_viewModeCheckPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_viewModeCheckPending = false;
+        if (QAbstractButton* checked = ui.viewModeButtonGroup->checkedButton())
+            if (!checked->isEnabled())
+                selectPrevAvailableViewMode();
+    });
 }
 
 // ---- handlers ----
@@ -562,7 +622,7 @@ void ZeNoxGuiMainWindow::updateViewOptionsAndActions()
     ui.viewModeBlackAndWhiteDifference->setEnabled(diff);
     if (QAbstractButton* checked = ui.viewModeButtonGroup->checkedButton())
         if (!checked->isEnabled())
-            selectPrevAvailableViewMode();
+            scheduleViewModeCheck();
 
     ui.showStreamInfo->setEnabled(any);
     m_showComponentActionGroup->setEnabled(any);

@@ -29,6 +29,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private:
+    void fitToScreen();
+
 private slots:
     void setCurTitle();
     void closeProject();
@@ -53,6 +56,10 @@ private:
     void updateViewOptionsAndActions();
     void updateNavigationButtonsAndActions();
     void updateZoomControls();
+    // Help > Documentation; without a browser a message shows the address.
+    void openDocumentation();
+    // Runs selectPrevAvailableViewMode() after the current event when the checked mode is off.
+    void scheduleViewModeCheck();
 
     // Handlers of the panels' signals.
     void onViewModeToggled(int id);
@@ -73,6 +80,7 @@ private:
     QActionGroup* m_frameRateActionGroup = nullptr;
     // The slider's range to the total-frame label; cut while a close sets the range.
     QMetaObject::Connection m_frameRangeConnection;
+    bool m_viewModeCheckPending = false;
 };
 
 } // namespace ze::nox::gui

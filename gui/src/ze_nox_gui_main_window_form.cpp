@@ -40,9 +40,13 @@ QLabel* NewLabel(QWidget* parent, char const* name)
     return label;
 }
 
+// The play and pause buttons: larger than the other navigation buttons, no taller than the row needs.
+constexpr int kPlayPauseSize = 48;
+constexpr int kSidePanelMinHeight = 100;
+
 QSpacerItem* FixedSpacer()
 {
-    return new QSpacerItem(40, 20, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    return new QSpacerItem(16, 20, QSizePolicy::Fixed, QSizePolicy::Minimum);
 }
 
 QSpacerItem* ExpandingSpacer()
@@ -152,7 +156,8 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_4 = new QGridLayout(centralWidget);
     gridLayout_4->setObjectName(QStringLiteral("gridLayout_4"));
     gridLayout_4->setSpacing(6);
-    gridLayout_4->setContentsMargins(11, 11, 11, 11);
+    // Narrow margins: every pixel of a short screen that the frame does not take goes to the picture.
+    gridLayout_4->setContentsMargins(4, 4, 4, 4);
 
     // Panels in this order: the project panel connects itself to the project before the
     // metrics panel does.
@@ -161,6 +166,9 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     splitter->setOrientation(Qt::Vertical);
     projectView = new ZeNoxGuiProjectView(splitter);
     projectView->setObjectName(QStringLiteral("projectView"));
+    // The side panels may be made shorter than their content (which is then cut at the
+    // bottom), so that a short screen still leaves the picture half the window.
+    projectView->setMinimumHeight(kSidePanelMinHeight);
     splitter->addWidget(projectView);
 
     layoutWidget = new QWidget(splitter);
@@ -168,15 +176,18 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_3 = new QGridLayout(layoutWidget);
     gridLayout_3->setObjectName(QStringLiteral("gridLayout_3"));
     gridLayout_3->setSpacing(6);
-    gridLayout_3->setContentsMargins(-1, 7, -1, 7);
+    gridLayout_3->setContentsMargins(-1, 4, -1, 4);
 
+    // The picture takes every pixel the controls below it leave: the largest stretch, and (from
+    // the area's own hints) a minimum at which a picture is still worth looking at.
     splittedPlaybackContainer = new ZeSplittedPlaybackContainer(layoutWidget);
     splittedPlaybackContainer->setObjectName(QStringLiteral("splittedPlaybackContainer"));
-    QSizePolicy playbackPolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    playbackPolicy.setHeightForWidth(splittedPlaybackContainer->sizePolicy().hasHeightForWidth());
+    QSizePolicy playbackPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    playbackPolicy.setVerticalStretch(1);
     splittedPlaybackContainer->setSizePolicy(playbackPolicy);
     splittedPlaybackContainer->setFocusPolicy(Qt::StrongFocus);
     gridLayout_3->addWidget(splittedPlaybackContainer, 0, 0, 1, 3);
+    gridLayout_3->setRowStretch(0, 1);
 
     // Row 1, column 0: components, value format, view modes.
     horizontalLayout_7 = NewRow("horizontalLayout_7", 6);
@@ -226,8 +237,7 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout->setContentsMargins(0, 0, 0, 0);
     playButton = new QPushButton(playButtonParent);
     playButton->setObjectName(QStringLiteral("playButton"));
-    playButton->setMinimumSize(32, 32);
-    playButton->setMaximumSize(64, 64);
+    playButton->setFixedSize(kPlayPauseSize, kPlayPauseSize);
     gridLayout->addWidget(playButton, 0, 0, 1, 1);
     playbackButtonsStack->addWidget(playButtonParent);
     pauseButtonParent = new QWidget();
@@ -237,9 +247,11 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_2->setContentsMargins(0, 0, 0, 0);
     pauseButton = new QPushButton(pauseButtonParent);
     pauseButton->setObjectName(QStringLiteral("pauseButton"));
-    pauseButton->setFixedSize(64, 64);
+    pauseButton->setFixedSize(kPlayPauseSize, kPlayPauseSize);
     gridLayout_2->addWidget(pauseButton, 0, 0, 1, 1);
     playbackButtonsStack->addWidget(pauseButtonParent);
+    // The stack is as large as its button: the controls row keeps its natural height.
+    playbackButtonsStack->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     nextFrameButton = NewNavigationButton(layoutWidget, "nextFrameButton");
     lastFrameButton = NewNavigationButton(layoutWidget, "lastFrameButton");
     horizontalLayout->addWidget(firstFrameButton);
@@ -249,7 +261,7 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     horizontalLayout->addWidget(lastFrameButton);
     gridLayout_3->addLayout(horizontalLayout, 1, 1, 1, 1);
 
-    // Row 1, column 2: colour bar, zoom, current frame, frame rate.
+    // Row 1, column 2: the heat-map colour bar, no taller than the navigation buttons.
     horizontalLayout_3 = NewRow("horizontalLayout_3", 6);
     horizontalSpacer_5 = FixedSpacer();
     horizontalLayout_3->addItem(horizontalSpacer_5);
@@ -258,27 +270,11 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     horizontalLayout_3->addWidget(heatmapColorbar);
     horizontalSpacer_2 = ExpandingSpacer();
     horizontalLayout_3->addItem(horizontalSpacer_2);
-    label_4 = NewLabel(layoutWidget, "label_4");
-    zoomRatio = NewLabel(layoutWidget, "zoomRatio");
-    horizontalLayout_3->addWidget(label_4);
-    horizontalLayout_3->addWidget(zoomRatio);
-    horizontalSpacer_6 = FixedSpacer();
-    horizontalLayout_3->addItem(horizontalSpacer_6);
-    label_6 = NewLabel(layoutWidget, "label_6");
-    curFrameNum = NewLabel(layoutWidget, "curFrameNum");
-    horizontalLayout_3->addWidget(label_6);
-    horizontalLayout_3->addWidget(curFrameNum);
-    horizontalSpacer_7 = FixedSpacer();
-    horizontalLayout_3->addItem(horizontalSpacer_7);
-    label_5 = NewLabel(layoutWidget, "label_5");
-    curFps = NewLabel(layoutWidget, "curFps");
-    label_3 = NewLabel(layoutWidget, "label_3");
-    horizontalLayout_3->addWidget(label_5);
-    horizontalLayout_3->addWidget(curFps);
-    horizontalLayout_3->addWidget(label_3);
     gridLayout_3->addLayout(horizontalLayout_3, 1, 2, 1, 1);
 
-    // Row 2: the frame slider, which only shows the position.
+    // Row 2: the frame slider, which only shows the position, then zoom, current frame and frame
+    // rate. With these labels in the first row the window would be wider than a 1366-pixel
+    // screen while the colour bar shows.
     horizontalLayout_2 = NewRow("horizontalLayout_2", 6);
     label_2 = NewLabel(layoutWidget, "label_2");
     framesSlider = new QSlider(layoutWidget);
@@ -291,11 +287,31 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     horizontalLayout_2->addWidget(label_2);
     horizontalLayout_2->addWidget(framesSlider);
     horizontalLayout_2->addWidget(totalFrameCountLabel);
+    horizontalLayout_2->addItem(FixedSpacer());
+    label_4 = NewLabel(layoutWidget, "label_4");
+    zoomRatio = NewLabel(layoutWidget, "zoomRatio");
+    horizontalLayout_2->addWidget(label_4);
+    horizontalLayout_2->addWidget(zoomRatio);
+    horizontalSpacer_6 = FixedSpacer();
+    horizontalLayout_2->addItem(horizontalSpacer_6);
+    label_6 = NewLabel(layoutWidget, "label_6");
+    curFrameNum = NewLabel(layoutWidget, "curFrameNum");
+    horizontalLayout_2->addWidget(label_6);
+    horizontalLayout_2->addWidget(curFrameNum);
+    horizontalSpacer_7 = FixedSpacer();
+    horizontalLayout_2->addItem(horizontalSpacer_7);
+    label_5 = NewLabel(layoutWidget, "label_5");
+    curFps = NewLabel(layoutWidget, "curFps");
+    label_3 = NewLabel(layoutWidget, "label_3");
+    horizontalLayout_2->addWidget(label_5);
+    horizontalLayout_2->addWidget(curFps);
+    horizontalLayout_2->addWidget(label_3);
     gridLayout_3->addLayout(horizontalLayout_2, 2, 0, 1, 3);
 
     splitter->addWidget(layoutWidget);
     metricsView = new ZeMetricsView(splitter);
     metricsView->setObjectName(QStringLiteral("metricsView"));
+    metricsView->setMinimumHeight(kSidePanelMinHeight);
     splitter->addWidget(metricsView);
     gridLayout_4->addWidget(splitter, 0, 0, 1, 1);
     window->setCentralWidget(centralWidget);
@@ -366,7 +382,8 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     menuHelp->addAction(openAboutQtDialog);
 
     retranslateUi(window);
-    playbackButtonsStack->setCurrentIndex(1);
+    // Nothing plays yet: the play button shows.
+    playbackButtonsStack->setCurrentIndex(0);
     QMetaObject::connectSlotsByName(window);
 }
 
@@ -376,7 +393,7 @@ void Ui_ZeNoxGuiMainWindowClass::retranslateUi(QMainWindow* window)
     auto key = [&tr](char const* text) { return QKeySequence(tr(text)); };
 
     window->setWindowTitle(QString());
-    addFiles->setText(tr("Add file(s)"));
+    addFiles->setText(tr("Add Files..."));
     openProject->setText(tr("Open Project..."));
     openProject->setShortcut(key("Ctrl+O"));
     saveProject->setText(tr("Save Project"));

@@ -1,5 +1,7 @@
 #include "ze_nox_gui_project.h"
 
+#include "ze_nox_gui_app.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace ze::nox::gui {
@@ -71,14 +75,15 @@ void ZeNoxGuiProject::markChanged()
     emit projectChanged(true);
 }
 
-ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName)
+ZeNoxGuiError ZeNoxGuiProject::addSourceFile(QString const& fileName, ze::nox::core::ZeStreamType type)
 {
     if (srcFileByName(fileName))
         return ZE_NOX_GUI_FILE_ALREADY_ADDED;
     auto* file = new (std::nothrow) ZeNoxSourceFile;
     if (!file)
         return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    ZeNoxGuiError const res = file->open(fileName, nullptr);
+    ZeNoxGuiError const res = file->open(fileName, nullptr, type);
+    ZeNoxGuiApp::LogFileOpen(fileName, file->decoder(), res);
     if (res == ZE_NOX_GUI_CANCELED || res == ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT) {
         delete file;
         return res;
@@ -231,18 +236,52 @@ void ZeNoxGuiProject::close()
     emit closed();
 }
 
-void ZeNoxGuiProject::saveToFile()
+ZeNoxGuiError ZeNoxGuiProject::saveToFile(QString* reason)
 {
-    if (m_fileName.isEmpty())
-        return;
+    if (m_fileName.isEmpty()) {
+        if (reason)
+            *reason = tr("The project has no file name");
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    }
+    ZeNoxGuiError const res = writeProjectFile(m_fileName, m_name, reason);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::saveToFileAs(QString const& fileName, QString const& name, QString* reason)
+{
+    if (fileName.isEmpty()) {
+        if (reason)
+            *reason = tr("No file name given");
+        return ZE_NOX_GUI_INVALID_ARGUMENT;
+    }
+    ZeNoxGuiError const res = writeProjectFile(fileName, name, reason);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
+    m_fileName = fileName;
+    setName(name);
+    m_hasUnsavedChanges = false;
+    emit projectChanged(false);
+    return ZE_NOX_GUI_OK;
+}
+
+ZeNoxGuiError ZeNoxGuiProject::writeProjectFile(QString const& fileName, QString const& name, QString* reason) const
+{
     // Written beside the target and renamed over it only when complete: a failed save leaves the
     // previous project file as it was.
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ZeNoxGuiApp::LogProjectSave(fileName, file.errorString());
+        if (reason)
+            *reason = file.errorString();
+        return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
+    }
 
     QJsonObject root;
-    root[QStringLiteral("name")] = m_name;
+    root[QStringLiteral("name")] = name;
     root[QStringLiteral("projectFileVersion")] = m_curProjectFileVersion;
     QJsonArray files;
     for (ZeNoxSourceFile const* f : m_srcFiles) {
@@ -263,25 +302,19 @@ void ZeNoxGuiProject::saveToFile()
 
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qWarning() << "Failed to save project file" << m_fileName << file.errorString();
-        return;
+        ZeNoxGuiApp::LogProjectSave(fileName, file.errorString());
+        if (reason)
+            *reason = file.errorString();
+        return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
     }
-    m_hasUnsavedChanges = false;
-    emit projectChanged(false);
+    ZeNoxGuiApp::LogProjectSave(fileName, QString());
+    return ZE_NOX_GUI_OK;
 }
 
-ZeNoxGuiError ZeNoxGuiProject::failLoad(ZeNoxGuiError err)
+ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSourceFile::StreamTypeQuestion const& ask)
 {
-    reset();
-    emit closed();
-    return err;
-}
-
-ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
-{
-    reset();
-    emit closed();
-
+    // The document is read and checked before the current project is touched: a file that cannot
+    // be loaded leaves the project as it was.
     QFile file(fileName);
     if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
         return ZE_NOX_GUI_FAILED_TO_OPEN_FILE;
@@ -291,27 +324,33 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
     }
     QByteArray const bytes = file.read(kMaxProjectFileSize + 1);
     file.close();
-    // The file name is not kept for a file that could not be read: a later Save would otherwise
-    // overwrite it with an empty project.
     QJsonDocument const doc = QJsonDocument::fromJson(bytes);
-    if (doc.isEmpty() || doc.isNull())
+    if (doc.isNull())
         return ZE_NOX_GUI_FAILED_TO_PARSE_FILE;
     if (!doc.isObject() || !IsProjectDocument(doc.object())) {
         qWarning() << "Project file" << fileName << "is not a project document";
         return ZE_NOX_GUI_INVALID_PROJECT_FILE;
     }
+    // A newer format may hold what this version would drop on the next save.
+    QJsonValue const version = doc.object().value(QStringLiteral("projectFileVersion"));
+    if (!version.isDouble() || version.toDouble() != std::floor(version.toDouble()) || version.toDouble() < 1
+        || version.toDouble() > m_curProjectFileVersion) {
+        qWarning() << "Project file" << fileName << "has no supported format version:" << version;
+        return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+    }
+
+    reset();
+    emit closed();
     m_fileName = fileName;
     QJsonObject const root = doc.object();
 
     m_name = root.value(QStringLiteral("name")).toString();
-    // The version is read and not used: every version loads the same way.
-    (void)root.value(QStringLiteral("projectFileVersion")).toInt();
 
     for (QJsonValue const& v : root.value(QStringLiteral("sourceFiles")).toArray()) {
         auto* srcFile = new (std::nothrow) ZeNoxSourceFile;
         if (!srcFile)
             continue;
-        srcFile->read(v.toObject());
+        srcFile->read(v.toObject(), ask);
         addSourceFile(srcFile);
     }
 
@@ -323,9 +362,22 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName)
         if (!curve)
             continue;
         addRdCurve(curve);
-        ZeNoxGuiError const res = curve->read(v.toObject(), available);
-        if (res != ZE_NOX_GUI_OK)
-            return failLoad(res);
+        curve->read(v.toObject(), available);
+        // Names identify curves (rename, anchor): a name an earlier curve has, or none, gets a
+        // number that makes it unique.
+        QString const base = curve->name().isEmpty() ? tr("RD Curve") : curve->name();
+        auto taken = [this, curve](QString const& name) {
+            return std::any_of(m_rdCurves.begin(), m_rdCurves.end(),
+                               [curve, &name](ZeNoxRdCurve const* c) { return c != curve && c->name() == name; });
+        };
+        if (curve->name().isEmpty() || taken(base)) {
+            QString name = base;
+            for (int n = 2; taken(name); ++n)
+                name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+            qWarning().noquote() << QStringLiteral("RD Curve \"%1\" of the project file is named \"%2\"")
+                                        .arg(curve->name(), name);
+            curve->setName(name);
+        }
     }
 
     QString const anchor = root.value(QStringLiteral("rdCurveAnchor")).toString();

@@ -22,8 +22,10 @@ public:
     ~ZeNoxGuiProject() override;
 
     // 19 already in the project, 8 no memory, 14 / 26 cancelled or refused (nothing added); any
-    // other open result keeps the file (status "Failed to Open") and gives 0.
-    ZeNoxGuiError addSourceFile(QString const& fileName);
+    // other open result keeps the file (status "Failed to Open") and gives 0. `type` is the
+    // stream type the user chose for a name that tells none (ZeNoxSourceFile::open).
+    ZeNoxGuiError addSourceFile(QString const& fileName,
+                                ze::nox::core::ZeStreamType type = ze::nox::core::ZE_STREAM_TYPE_UNKNOWN);
     // Takes ownership; 4 for null or a file already in the list.
     ZeNoxGuiError addSourceFile(ZeNoxSourceFile* file);
     // Out of every curve, out of the list, srcFileAboutToRemove, deleted. Nothing for a file not
@@ -46,12 +48,19 @@ public:
     void setFileName(QString const& fileName) { m_fileName = fileName; }
     void reset();
 
-    // Writes the project file atomically; the previous file stays intact when anything fails, and
-    // then the unsaved flag and the signals stay as they were.
-    void saveToFile();
-    // 0, 11 unreadable, 12 not JSON, 18 not a project file or an RD curve names a missing file.
-    // Every failure leaves a reset project without file name.
-    ZeNoxGuiError loadFromFile(QString const& fileName);
+    // Writes the project file atomically: 0, 4 without a file name, 11 when it cannot be written
+    // (`reason` then gets the system's text). On failure the previous file stays intact and the
+    // unsaved flag and the signals stay as they were.
+    ZeNoxGuiError saveToFile(QString* reason = nullptr);
+    // Writes to fileName under the project name `name`; only after a successful write do they
+    // become the project's file name and name. Results as saveToFile.
+    ZeNoxGuiError saveToFileAs(QString const& fileName, QString const& name, QString* reason = nullptr);
+    // 0, 11 unreadable, 12 not JSON, 18 not a project document or of a newer format version.
+    // Every failure leaves the current project untouched.
+    // `ask` chooses the stream type of an entry whose name tells none and that has no usable
+    // stored parameters; without it such an entry fails to open.
+    ZeNoxGuiError loadFromFile(QString const& fileName,
+                               ZeNoxSourceFile::StreamTypeQuestion const& ask = ZeNoxSourceFile::StreamTypeQuestion());
 
     ZeNoxSourceFile* srcFileByName(QString const& fileName) const;
     ZeNoxRdCurve* rdCurveByName(QString const& name) const;
@@ -88,7 +97,7 @@ signals:
 
 private:
     void markChanged();
-    ZeNoxGuiError failLoad(ZeNoxGuiError err);
+    ZeNoxGuiError writeProjectFile(QString const& fileName, QString const& name, QString* reason) const;
 
     bool m_hasUnsavedChanges = false;
     QString m_fileName;

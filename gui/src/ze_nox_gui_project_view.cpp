@@ -6,14 +6,17 @@
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_project.h"
 #include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_utils.h"
 #include "ze_nox_rd_curve.h"
 #include "ze_nox_source_file.h"
 #include "ze_stream.h"
 
 #include <QCheckBox>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
@@ -375,20 +378,27 @@ void ZeNoxGuiProjectView::applyChanges()
 
 void ZeNoxGuiProjectView::clearErrorMessage()
 {
+    // An empty consistency line takes no room from the file list.
     m_ui->errorIcon->clear();
     m_ui->errorMsg->clear();
+    m_ui->errorIcon->hide();
+    m_ui->errorMsg->hide();
 }
 
 void ZeNoxGuiProjectView::showWarningMessage(QString const& text)
 {
     m_ui->errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(m_ui->errorIcon->size()));
     m_ui->errorMsg->setText(text);
+    m_ui->errorIcon->show();
+    m_ui->errorMsg->show();
 }
 
 void ZeNoxGuiProjectView::showErrorMessage(QString const& text)
 {
     m_ui->errorIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(m_ui->errorIcon->size()));
     m_ui->errorMsg->setText(text);
+    m_ui->errorIcon->show();
+    m_ui->errorMsg->show();
 }
 
 void ZeNoxGuiProjectView::updateTabsText()
@@ -446,7 +456,23 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    return project->loadFromFile(file);
+    ZeNoxGuiError const result = project->loadFromFile(
+        file, [this](QString const& name, ze::nox::core::ZeStreamType& type) { return askStreamType(name, type); });
+    ZeNoxGuiApp::LogProjectLoad(file, result, project->sourceFiles().size(), project->rdCurves().size());
+    return result;
+}
+
+ZeNoxGuiError ZeNoxGuiProjectView::askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type)
+{
+    bool ok = false;
+    // The chooser's list is as wide as its title needs, so the title is never cut.
+    QString const chosen = utils::ChooseItem(this, tr("Choose codec type"),
+                                             tr("Codec type for %1").arg(QFileInfo(fileName).completeBaseName()),
+                                             ZeNoxSourceFile::streamTypeChoices(), &ok);
+    if (!ok || chosen.isEmpty())
+        return ZE_NOX_GUI_CANCELED;
+    type = ze::nox::core::GetStreamTypeByName(chosen);
+    return ZE_NOX_GUI_OK;
 }
 
 void ZeNoxGuiProjectView::saveProject()
@@ -460,25 +486,46 @@ void ZeNoxGuiProjectView::saveProjectAs()
     saveProjectImpl(QString());
 }
 
-void ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
+bool ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
 {
     ZeNoxGuiProject* const project = Project();
     ZeNoxGuiSettings* const settings = Settings();
     if (!project || !settings)
-        return;
+        return false;
+    QString reason;
+    auto reportFailure = [this, &reason](QString const& target) {
+        QMessageBox::critical(this, tr("Save Project"),
+                              tr("Failed to save the project to %1.\n%2").arg(QDir::toNativeSeparators(target), reason));
+    };
     if (!fileName.isEmpty()) {
-        project->saveToFile();
-        return;
+        if (project->saveToFile(&reason) == ZE_NOX_GUI_OK)
+            return true;
+        reportFailure(fileName);
+        return false;
     }
-    QString const file = QFileDialog::getSaveFileName(this, tr("Save Project"),
-                                                      settings->projectSettings().getLastOpenedFileDir(),
-                                                      tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
+    QString file = QFileDialog::getSaveFileName(this, tr("Save Project"),
+                                                settings->projectSettings().getLastOpenedFileDir(),
+                                                tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
-        return;
+        return false;
+    // The open dialog lists project files by their suffix only.
+    QString const ext = ZeNoxGuiProject::fileExt();
+    if (QFileInfo(file).suffix().compare(ext, Qt::CaseInsensitive) != 0) {
+        file += QLatin1Char('.') + ext;
+        // The dialog asked about replacing the name as typed, not this one.
+        if (QFileInfo::exists(file)
+            && QMessageBox::question(this, tr("Save Project"),
+                                     tr("%1 already exists.\nDo you want to replace it?")
+                                         .arg(QDir::toNativeSeparators(file)),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                   != QMessageBox::Yes)
+            return false;
+    }
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
-    project->setName(QFileInfo(file).completeBaseName());
-    project->setFileName(file);
-    project->saveToFile();
+    if (project->saveToFileAs(file, QFileInfo(file).completeBaseName(), &reason) == ZE_NOX_GUI_OK)
+        return true;
+    reportFailure(file);
+    return false;
 }
 
 bool ZeNoxGuiProjectView::closeProject()
@@ -489,17 +536,14 @@ bool ZeNoxGuiProjectView::closeProject()
     if (project->hasUnsavedChanges()) {
         QMessageBox::StandardButton const answer = QMessageBox::question(
             this, tr("Close Project"),
-            tr("Project '%1' has unsaved changed. Would you like to save changes?").arg(project->name()),
+            tr("Project '%1' has unsaved changes. Would you like to save changes?").arg(project->name()),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel || answer == QMessageBox::Escape || answer == QMessageBox::NoButton)
             return false;
-        if (answer == QMessageBox::Yes) {
-            saveProjectImpl(project->fileName());
-            // The user asked to keep the changes: a cancelled save dialog or a failed save keeps
-            // the project open instead of dropping them.
-            if (project->hasUnsavedChanges())
-                return false;
-        }
+        // The user asked to keep the changes: a cancelled save dialog or a failed save keeps the
+        // project open instead of dropping them.
+        if (answer == QMessageBox::Yes && !saveProjectImpl(project->fileName()))
+            return false;
     }
     project->close();
     return true;
@@ -511,6 +555,13 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
     ZeNoxGuiSettings* const settings = Settings();
     if (!project || !settings)
         return;
+    // A file added mid-run would leave the run unfinished.
+    if (m_locked) {
+        QMessageBox::information(this, tr("Add File(s)"),
+                                 tr("Files cannot be added while quality metrics are being computed. Stop the "
+                                    "calculation or wait until it has finished."));
+        return;
+    }
     QString filter = settings->getLastOpenFilesFilter();
     if (filter.isEmpty())
         filter = m_allSupportedFilter;
@@ -530,7 +581,12 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
                                         "file, please, use 'File > Open Project...' instead."));
             continue;
         }
-        ZeNoxGuiError const res = project->addSourceFile(name);
+        ze::nox::core::ZeStreamType type = ze::nox::core::ZE_STREAM_TYPE_UNKNOWN;
+        // A name already in the project is refused by the project without a question.
+        if (!project->srcFileByName(name) && ZeNoxSourceFile::needsStreamTypeChoice(name)
+            && askStreamType(name, type) != ZE_NOX_GUI_OK)
+            continue;
+        ZeNoxGuiError const res = project->addSourceFile(name, type);
         if (res == ZE_NOX_GUI_OK || res == ZE_NOX_GUI_CANCELED)
             continue;
         QString const text = tr("Failed to add source file %1. %2").arg(name, ErrToString(res));
@@ -541,12 +597,14 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
 
 void ZeNoxGuiProjectView::onMetricsStarted()
 {
+    m_locked = true;
     for (int i = 0; i < m_ui->tabWidget->count(); ++i)
         m_ui->tabWidget->widget(i)->setEnabled(false);
 }
 
 void ZeNoxGuiProjectView::onMetricsStopped()
 {
+    m_locked = false;
     for (int i = 0; i < m_ui->tabWidget->count(); ++i)
         m_ui->tabWidget->widget(i)->setEnabled(true);
 }
@@ -604,16 +662,19 @@ void ZeNoxGuiProjectView::showItemContextMenu(QPoint const& pos, QTreeWidgetItem
 
     QList<ZeNoxSourceFile*> files;
     bool anyRef = false;
+    bool anyNotOpened = false;
     bool stubSelected = false;
     for (QTreeWidgetItem* item : selected) {
         stubSelected = stubSelected || isStubItem(item);
         if (ZeNoxSourceFile* const file = getSrcFile(item)) {
             files.append(file);
             anyRef = anyRef || file->isRefFile();
+            anyNotOpened = anyNotOpened || file->openStatus() != ZeNoxSourceFile::Opened;
         }
     }
     QString const cannotAdd =
         tr("File cannot be added to RD Curve because it has been already added, or it is a reference file");
+    QString const notOpened = tr("A file that is not opened cannot be added to RD Curve");
 
     QMenu menu(this);
     QMenu* const curvesMenu = menu.addMenu(tr("Add to RD Curve"));
@@ -647,10 +708,11 @@ void ZeNoxGuiProjectView::showItemContextMenu(QPoint const& pos, QTreeWidgetItem
         m_ui->rdCurveList->addNewRdCurve();
         disconnect(c);
     });
-    if (anyRef) {
+    // Only opened files go into curves: a curve is measured from its files' decoders.
+    if (anyRef || anyNotOpened) {
         curvesMenu->setEnabled(false);
         menu.setToolTipsVisible(true);
-        curvesMenu->menuAction()->setToolTip(cannotAdd);
+        curvesMenu->menuAction()->setToolTip(anyRef ? cannotAdd : notOpened);
     }
 
     QAction* const remove = menu.addAction(tr("Remove"));

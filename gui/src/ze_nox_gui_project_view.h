@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ze_nox_gui_errors.h"
+#include "ze_stream.h"
 
 #include <QHash>
 #include <QItemDelegate>
@@ -83,7 +84,8 @@ public slots:
     void saveProjectAs();
     void onMetricsStarted();
     void onMetricsStopped();
-    // An empty list asks for the names in the add-files dialog.
+    // An empty list asks for the names in the add-files dialog. Refused with a message while
+    // quality metrics are being computed.
     void addSrcFiles(QStringList const& filenames = QStringList());
 
 signals:
@@ -119,7 +121,10 @@ private:
     void showErrorMessage(QString const& text);
     void onRoleStateChanged(QTreeWidgetItem* item, int column, int state);
     void removeSelectedItems();
-    void saveProjectImpl(QString const& fileName);
+    // True when the project was written; a failed write is shown in a message box.
+    bool saveProjectImpl(QString const& fileName);
+    // The codec question for a file whose name tells no stream type: 0 and the type, or 14.
+    ZeNoxGuiError askStreamType(QString const& fileName, ze::nox::core::ZeStreamType& type);
     void showHowtoMessageBox(HowtoMessageBoxType type);
 
     Ui_ZeNoxGuiProjectView* m_ui = nullptr;
@@ -128,6 +133,8 @@ private:
     QString m_allSupportedFilter;
     QString m_openFilesFilters;
     QHash<HowtoMessageBoxType, bool> m_shownHowtoBoxes;
+    // From onMetricsStarted to onMetricsStopped: the project takes no new files.
+    bool m_locked = false;
 };
 
 } // namespace ze::nox::gui

@@ -1,5 +1,7 @@
 #include "ze_nox_gui_settings.h"
 
+#include "YUVParameters.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -8,6 +10,31 @@
 #include <algorithm>
 
 namespace ze::nox::gui {
+
+namespace {
+
+// The stored int of `key` when it lies in [lo, hi]; otherwise (absent, or a value no version
+// writes) the default, as for a missing key.
+int EnumValue(QSettings const& settings, QString const& key, int lo, int hi, int fallback)
+{
+    if (!settings.contains(key))
+        return fallback;
+    bool ok = false;
+    int const v = settings.value(key).toInt(&ok);
+    return ok && v >= lo && v <= hi ? v : fallback;
+}
+
+// Fewest bytes one raw frame of this geometry and layout takes, at one byte per value (as the
+// raw-parameters dialog counts it); 0 when the combination has no preset to tell.
+qint64 MinFrameBytes(qint64 width, qint64 height, ImageInfo::IMG_TYPE type, YUVFile::Formats layout)
+{
+    double const bpp = YUVParameters::getDefaultPresetFormats(type, layout).bytesPerPixel;
+    if (width < 1 || height < 1 || bpp <= 0)
+        return width < 1 || height < 1 ? -1 : 0;
+    return static_cast<qint64>(bpp * double(width) * double(height));
+}
+
+} // namespace
 
 ProjectSettings::ProjectSettings()
 {
@@ -171,7 +198,7 @@ void ZeNoxGuiSettings::saveTargetFramerate(int fps)
 
 int ZeNoxGuiSettings::getViewMode() const
 {
-    return m_settings.value(QStringLiteral("viewMode"), 0).toInt();
+    return EnumValue(m_settings, QStringLiteral("viewMode"), 0, 3, 0);
 }
 
 void ZeNoxGuiSettings::saveViewMode(int mode)
@@ -191,7 +218,7 @@ void ZeNoxGuiSettings::saveShowStreamInfo(bool show)
 
 int ZeNoxGuiSettings::getShowComponent() const
 {
-    return m_settings.value(QStringLiteral("showComponent"), 0).toInt();
+    return EnumValue(m_settings, QStringLiteral("showComponent"), 0, 3, 0);
 }
 
 void ZeNoxGuiSettings::saveShowComponent(int component)
@@ -201,7 +228,7 @@ void ZeNoxGuiSettings::saveShowComponent(int component)
 
 int ZeNoxGuiSettings::getYuvValuesFormat() const
 {
-    return m_settings.value(QStringLiteral("yuvValuesFormat"), 0).toInt();
+    return EnumValue(m_settings, QStringLiteral("yuvValuesFormat"), 0, 1, 0);
 }
 
 void ZeNoxGuiSettings::saveYuvValuesFormat(int format)
@@ -273,30 +300,50 @@ QString ZeNoxGuiSettings::yuvFileParamsGroup(QString const& fileName)
 
 bool ZeNoxGuiSettings::getYuvFileSavedParameters(QString const& fileName, int& width, int& height, int& bitDepth,
                                                  ImageInfo::IMG_TYPE& imgType, YUVFile::Formats& planeOrder,
-                                                 int& frameSize, CropInfo& crop) const
+                                                 int& frameSize, CropInfo& crop, int* chromaOrder) const
 {
     QString const group = yuvFileParamsGroup(fileName) + QLatin1Char('/');
     // Each output is written as soon as its key is read, so an incomplete record still pre-fills
-    // what it has.
-    auto read = [&](char const* key, auto&& write) {
+    // what it has. A value outside what the key can hold reads as a missing key.
+    auto read = [&](char const* key, auto&& accept, auto&& write) {
         QString const full = group + QLatin1String(key);
         if (!m_settings.contains(full))
             return false;
-        write(m_settings.value(full).toInt());
+        bool ok = false;
+        int const v = m_settings.value(full).toInt(&ok);
+        if (!ok || !accept(v))
+            return false;
+        write(v);
         return true;
     };
-    return read("width", [&](int v) { width = v; }) && read("height", [&](int v) { height = v; })
-           && read("bitDepth", [&](int v) { bitDepth = v; })
-           && read("imgType", [&](int v) { imgType = static_cast<ImageInfo::IMG_TYPE>(v); })
-           && read("planeOrder", [&](int v) { planeOrder = static_cast<YUVFile::Formats>(v); })
-           && read("frameSize", [&](int v) { frameSize = v; }) && read("crop/left", [&](int v) { crop.left = v; })
-           && read("crop/top", [&](int v) { crop.top = v; }) && read("crop/right", [&](int v) { crop.right = v; })
-           && read("crop/bottom", [&](int v) { crop.bottom = v; });
+    if (chromaOrder) {
+        QString const key = group + QStringLiteral("chromaOrder");
+        *chromaOrder = m_settings.value(key, 0).toInt() == 1 ? 1 : 0;
+    }
+    auto any = [](int) { return true; };
+    auto chroma = [](int v) { return v >= ImageInfo::IMG_400 && v <= ImageInfo::IMG_RGBA; };
+    auto layout = [](int v) { return v >= YUVFile::FORMAT_PLANAR && v <= YUVFile::FORMAT_P010; };
+    // The frame size must hold the picture the geometry describes, and no more than the file: a
+    // record of another file would split it into nonsense frames or allocate a huge picture.
+    auto fitsFile = [&](int v) {
+        qint64 const need = MinFrameBytes(width, height, imgType, planeOrder);
+        QFileInfo const info(fileName);
+        return need >= 0 && v >= 1 && v >= need && (!info.isFile() || qint64(v) <= info.size());
+    };
+    return read("width", any, [&](int v) { width = v; }) && read("height", any, [&](int v) { height = v; })
+           && read("bitDepth", any, [&](int v) { bitDepth = v; })
+           && read("imgType", chroma, [&](int v) { imgType = static_cast<ImageInfo::IMG_TYPE>(v); })
+           && read("planeOrder", layout, [&](int v) { planeOrder = static_cast<YUVFile::Formats>(v); })
+           && read("frameSize", fitsFile, [&](int v) { frameSize = v; })
+           && read("crop/left", any, [&](int v) { crop.left = v; })
+           && read("crop/top", any, [&](int v) { crop.top = v; })
+           && read("crop/right", any, [&](int v) { crop.right = v; })
+           && read("crop/bottom", any, [&](int v) { crop.bottom = v; });
 }
 
 void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int width, int height, int bitDepth,
                                                   ImageInfo::IMG_TYPE imgType, YUVFile::Formats planeOrder,
-                                                  int frameSize, CropInfo const& crop)
+                                                  int frameSize, CropInfo const& crop, int chromaOrder)
 {
     QString const group = yuvFileParamsGroup(fileName);
     m_settings.beginGroup(group);
@@ -306,6 +353,7 @@ void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int w
     m_settings.setValue(QStringLiteral("imgType"), static_cast<int>(imgType));
     m_settings.setValue(QStringLiteral("planeOrder"), static_cast<int>(planeOrder));
     m_settings.setValue(QStringLiteral("frameSize"), frameSize);
+    m_settings.setValue(QStringLiteral("chromaOrder"), chromaOrder == 1 ? 1 : 0);
     m_settings.endGroup();
     m_settings.beginGroup(group + QStringLiteral("/crop"));
     m_settings.setValue(QStringLiteral("left"), crop.left);

@@ -79,6 +79,7 @@ public:
 
     int getTargetFramerate() const;
     void saveTargetFramerate(int fps);
+    // Stored values outside their enumeration read as the default, like a missing key.
     int getViewMode() const;
     void saveViewMode(int mode);
     bool getShowStreamInfo() const;
@@ -95,13 +96,16 @@ public:
     void saveRecentReferenceFile(QString const& fileName);
 
     // The raw YUV parameters the user gave for a file, keyed by its absolute path. Outputs are
-    // written key by key; false at the first missing key, the outputs before it written.
+    // written key by key; false at the first missing key, the outputs before it written. A chroma
+    // format or layout outside its enumeration, and a frame size smaller than the geometry needs
+    // or larger than the (existing) file, read as missing. The chroma order (0 U before V, 1 V
+    // before U) is optional: a record without it reads as 0 and stays complete.
     bool getYuvFileSavedParameters(QString const& fileName, int& width, int& height, int& bitDepth,
                                    ImageInfo::IMG_TYPE& imgType, YUVFile::Formats& planeOrder, int& frameSize,
-                                   CropInfo& crop) const;
+                                   CropInfo& crop, int* chromaOrder = nullptr) const;
     void saveYuvFileSavedParameters(QString const& fileName, int width, int height, int bitDepth,
                                     ImageInfo::IMG_TYPE imgType, YUVFile::Formats planeOrder, int frameSize,
-                                    CropInfo const& crop);
+                                    CropInfo const& crop, int chromaOrder = 0);
 
     // Display colour `index` of a fixed pool of 13.
     QColor getColorFromPool(int index) const;

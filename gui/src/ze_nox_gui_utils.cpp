@@ -1,8 +1,12 @@
 #include "ze_nox_gui_utils.h"
 
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFontMetrics>
+#include <QInputDialog>
 #include <QTime>
+
 
 namespace ze::nox::gui::utils {
 
@@ -26,6 +30,25 @@ QString GetFileMd5(QString const& fileName)
     if (!hash.addData(&file))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
+}
+
+QString ChooseItem(QWidget* parent, QString const& title, QString const& label, QStringList const& items, bool* ok)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    // The frame draws the title in a font of its own, often bold, beside its icon and buttons:
+    // room for a third more text and those. The dialog's layout takes its minimum width from
+    // its widgets, so the list gets that width.
+    int const titleWidth = QFontMetrics(dialog.font()).horizontalAdvance(title) * 4 / 3 + 160;
+    if (auto* list = dialog.findChild<QComboBox*>())
+        list->setMinimumWidth(titleWidth);
+    bool const accepted = dialog.exec() == QDialog::Accepted;
+    if (ok)
+        *ok = accepted;
+    return accepted ? dialog.textValue() : QString();
 }
 
 } // namespace ze::nox::gui::utils

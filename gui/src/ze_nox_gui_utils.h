@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
+
+class QWidget;
 
 namespace ze::nox::gui::utils {
 
@@ -10,5 +13,9 @@ QString msToString(qint64 ms);
 
 // MD5 of the whole file as 32 lower-case hexadecimal digits; empty when the file cannot be read.
 QString GetFileMd5(QString const& fileName);
+
+// Asks for one of items in a modal list dialog whose title is not cut by the window frame (the
+// toolkit's own item dialog is as narrow as its label). Empty, with *ok false, when cancelled.
+QString ChooseItem(QWidget* parent, QString const& title, QString const& label, QStringList const& items, bool* ok);
 
 } // namespace ze::nox::gui::utils

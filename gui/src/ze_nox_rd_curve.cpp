@@ -52,7 +52,7 @@ void ZeNoxRdCurve::write(QJsonObject& json) const
     QJsonArray files;
     for (ZeNoxSourceFile const* file : m_srcFiles) {
         QJsonObject entry;
-        entry[QStringLiteral("filename")] = file->fullFilename();
+        entry[QStringLiteral("filename")] = file->projectFilename();
         files.append(entry);
     }
     json[QStringLiteral("sourceFiles")] = files;
@@ -62,25 +62,31 @@ ZeNoxGuiError ZeNoxRdCurve::read(QJsonObject const& json, QList<ZeNoxSourceFile 
 {
     setName(json.value(QStringLiteral("name")).toString());
     QJsonArray const files = json.value(QStringLiteral("sourceFiles")).toArray();
+    // An entry that names no file of the project is skipped: one lost file must not make the
+    // whole project unopenable.
     for (QJsonValue const& v : files) {
         QString const name = v.toObject().value(QStringLiteral("filename")).toString();
-        QString const canonical = QFileInfo(name).canonicalFilePath();
-        if (canonical.isEmpty()) {
-            qWarning().noquote() << ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE) + QStringLiteral(". Filename is empty");
-            return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+        if (name.isEmpty()) {
+            qWarning().noquote() << QStringLiteral("RD Curve \"%1\": an entry without file name is skipped").arg(m_name);
+            continue;
         }
+        // An existing file is compared by its canonical path, a missing one by the absolute name
+        // its source entry keeps.
+        QString key = QFileInfo(name).canonicalFilePath();
+        if (key.isEmpty())
+            key = QFileInfo(name).absoluteFilePath();
         ZeNoxSourceFile const* found = nullptr;
         for (ZeNoxSourceFile const* file : available) {
-            if (file && QFileInfo(file->fullFilename()).canonicalFilePath() == canonical) {
+            if (file && file->projectFilename() == key) {
                 found = file;
                 break;
             }
         }
         if (!found) {
-            qWarning().noquote() << ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)
-                                        + QStringLiteral(". Unable to find source file")
-                                 << QStringLiteral("\"%1\"").arg(name) << "in the source file list";
-            return ZE_NOX_GUI_INVALID_PROJECT_FILE;
+            qWarning().noquote() << QStringLiteral("RD Curve \"%1\": file \"%2\" is not in the source file list; "
+                                                   "skipped")
+                                        .arg(m_name, name);
+            continue;
         }
         addSrcFile(found);
     }

@@ -31,8 +31,9 @@ public:
     void removeSrcFiles(QList<ZeNoxSourceFile const*> const& files);
     bool containsSrcFile(ZeNoxSourceFile const* file) const;
 
-    // This curve's entry of the project file. read() finds its files among `available` by
-    // canonical path and gives 18 when one is missing.
+    // This curve's entry of the project file, files named by their projectFilename(). read()
+    // finds its files among `available` by that name; an entry naming none of them is skipped
+    // with a warning in the log.
     void write(QJsonObject& json) const;
     ZeNoxGuiError read(QJsonObject const& json, QList<ZeNoxSourceFile const*> const& available);
 

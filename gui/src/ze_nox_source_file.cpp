@@ -5,15 +5,19 @@
 #include "ze_nox_decoder_factory.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_settings.h"
+#include "ze_nox_gui_utils.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QJsonValue>
 #include <QSet>
 #include <QStringList>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
 
 #include <climits>
 #include <cmath>
@@ -27,7 +31,7 @@ int ZeNoxSourceFile::curColorIdx = 0;
 namespace {
 
 // Suffixes of containers, audio, images, documents and archives: never a stream of ours.
-const QSet<QString> sRefusedSuffixes = {
+const QSet<QString> kRefusedSuffixes = {
     QStringLiteral("mp4"),  QStringLiteral("mkv"),  QStringLiteral("mnt"),  QStringLiteral("avi"),
     QStringLiteral("ts"),   QStringLiteral("ps"),   QStringLiteral("mpeg2"), QStringLiteral("webm"),
     QStringLiteral("mov"),  QStringLiteral("mp3"),  QStringLiteral("asf"),  QStringLiteral("ivf"),
@@ -63,6 +67,13 @@ bool PlausibleParams(StreamParams const& p, qint64 fileSize)
         return false;
     if (p.frames < 1 || qint64(p.frames) > fileSize)
         return false;
+    // A raw file holds whole pictures of this geometry: a record whose one picture is larger than
+    // the file describes another file (and would allocate that picture for nothing).
+    if (p.type == ZE_STREAM_TYPE_YUV) {
+        int const frameBytes = av_image_get_buffer_size(p.pixFmt, p.width, p.height, 1);
+        if (frameBytes < 1 || qint64(frameBytes) > fileSize)
+            return false;
+    }
     CropInfo const& c = p.crop;
     return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && qint64(c.left) + c.right < p.width
            && qint64(c.top) + c.bottom < p.height;
@@ -85,14 +96,28 @@ ZeNoxSourceFile::~ZeNoxSourceFile()
     m_decoder = nullptr;
 }
 
-ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const* params)
+bool ZeNoxSourceFile::needsStreamTypeChoice(QString const& fileName)
 {
-    // A source file is opened once: its decoder is kept.
-    if (m_decoder) {
-        m_openStatus = FailedToOpen;
-        m_lastResult = ZE_NOX_GUI_INTERNAL_ERROR;
-        return m_lastResult;
-    }
+    QFileInfo const info(fileName);
+    return info.isFile() && DetectStreamTypeByFilename(fileName) == ZE_STREAM_TYPE_UNKNOWN
+           && !kRefusedSuffixes.contains(info.suffix().toLower());
+}
+
+QStringList ZeNoxSourceFile::streamTypeChoices()
+{
+    return {tr("YUV"),
+            GetStreamTypeName(ZE_STREAM_TYPE_AVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_HEVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_AV1),
+            GetStreamTypeName(ZE_STREAM_TYPE_VVC),
+            GetStreamTypeName(ZE_STREAM_TYPE_MJPEG)};
+}
+
+ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const* params, ZeStreamType type)
+{
+    // A source file is opened once: its decoder, status and last result are kept.
+    if (m_decoder)
+        return ZE_NOX_GUI_INTERNAL_ERROR;
     m_fileName = fileName;
     m_openStatus = NotOpened;
     m_lastResult = ZE_NOX_GUI_UNKNOWN_ERROR;
@@ -116,25 +141,14 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
     if (params) {
         result = openWithParams(fileName, &m_decoder, *params);
     } else {
-        ZeStreamType type = DetectStreamTypeByFilename(fileName);
         if (type == ZE_STREAM_TYPE_UNKNOWN) {
-            if (sRefusedSuffixes.contains(info.suffix().toLower()))
+            type = DetectStreamTypeByFilename(fileName);
+            if (type == ZE_STREAM_TYPE_UNKNOWN && kRefusedSuffixes.contains(info.suffix().toLower()))
                 return ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT;
-            QStringList const items = {tr("YUV"),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_AVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_HEVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_AV1),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_VVC),
-                                       GetStreamTypeName(ZE_STREAM_TYPE_MJPEG)};
-            bool ok = false;
-            QString const chosen =
-                QInputDialog::getItem(nullptr, tr("Choose codec type"),
-                                      tr("Codec type for %1").arg(info.completeBaseName()), items, 0, false, &ok);
-            if (!ok || chosen.isEmpty())
-                return ZE_NOX_GUI_CANCELED;
-            type = GetStreamTypeByName(chosen);
         }
-        result = open(type, fileName, &m_decoder);
+        // Without a type from the name or from the caller the file cannot be read.
+        result = type == ZE_STREAM_TYPE_UNKNOWN ? ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED
+                                                : open(type, fileName, &m_decoder);
     }
 
     if (result == ZE_NOX_GUI_OK) {
@@ -148,27 +162,26 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
     return result;
 }
 
+namespace {
+
+// An opened decoder into *decoder, owned by `owner`; the failure's code otherwise.
+ZeNoxGuiError Adopt(ZeOpenedNoxDecoder opened, ZeNoxDecoder** decoder, QObject* owner)
+{
+    if (opened.result != ZE_NOX_CORE_OK)
+        return ErrFromCoreError(opened.result);
+    *decoder = opened.decoder.release();
+    (*decoder)->setParent(owner);
+    return ZE_NOX_GUI_OK;
+}
+
+} // namespace
+
 ZeNoxGuiError ZeNoxSourceFile::open(ZeStreamType type, QString const& fileName, ZeNoxDecoder** decoder)
 {
     if (!decoder || *decoder)
         return ZE_NOX_GUI_INTERNAL_ERROR;
-    ZeNoxCoreError res = CreateNoxDecoder(decoder, type, fileName, ZeNoxGuiApp::GetYuvRequiredParams, true, this);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    if (!*decoder)
-        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    // A decoder made by detection has no parent yet.
-    (*decoder)->setParent(this);
-    res = OpenNoxDecoderWrapper(*decoder, fileName, nullptr, ZeNoxGuiApp::GetYuvRequiredParams, true);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    return ZE_NOX_GUI_OK;
+    return Adopt(CreateAndOpenNoxDecoder(type, fileName, nullptr, ZeNoxGuiApp::GetYuvRequiredParams, true, true),
+                 decoder, this);
 }
 
 ZeNoxGuiError ZeNoxSourceFile::openWithParams(QString const& fileName, ZeNoxDecoder** decoder,
@@ -176,23 +189,10 @@ ZeNoxGuiError ZeNoxSourceFile::openWithParams(QString const& fileName, ZeNoxDeco
 {
     if (!decoder || *decoder)
         return ZE_NOX_GUI_INTERNAL_ERROR;
-    ZeNoxCoreError res =
-        CreateNoxDecoder(decoder, params.type, fileName, ZeNoxGuiApp::GetYuvRequiredParams, true, this);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    if (!*decoder)
-        return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
-    (*decoder)->setParent(this);
-    res = (*decoder)->openFile(fileName, &params);
-    if (res != ZE_NOX_CORE_OK) {
-        delete *decoder;
-        *decoder = nullptr;
-        return ErrFromCoreError(res);
-    }
-    return ZE_NOX_GUI_OK;
+    // The stored record is used as it is: a project load asks nothing.
+    return Adopt(
+        CreateAndOpenNoxDecoder(params.type, fileName, &params, ZeNoxGuiApp::GetYuvRequiredParams, true, false),
+        decoder, this);
 }
 
 QString ZeNoxSourceFile::fullFilename() const
@@ -203,6 +203,15 @@ QString ZeNoxSourceFile::fullFilename() const
 QString ZeNoxSourceFile::shortFilename() const
 {
     return QFileInfo(m_decoder ? m_decoder->filename() : m_fileName).fileName();
+}
+
+QString ZeNoxSourceFile::projectFilename() const
+{
+    QString const full = fullFilename();
+    if (!full.isEmpty())
+        return full;
+    QString const name = m_decoder ? m_decoder->filename() : m_fileName;
+    return name.isEmpty() ? QString() : QFileInfo(name).absoluteFilePath();
 }
 
 QString ZeNoxSourceFile::openStatusString() const
@@ -321,12 +330,21 @@ void ZeNoxSourceFile::setLastFrameNumber(int n)
 
 void ZeNoxSourceFile::write(QJsonObject& json) const
 {
-    json[QStringLiteral("filename")] = fullFilename();
+    json[QStringLiteral("filename")] = projectFilename();
     json[QStringLiteral("isLeftFile")] = m_isLeftFile;
     json[QStringLiteral("isRightFile")] = m_isRightFile;
     json[QStringLiteral("isRefFile")] = m_isRefFile;
-    if (!m_decoder)
+    if (!m_decoder) {
+        // Missing or unreadable now: what the entry held stays for the day the file is back.
+        static char const* const kKept[] = {"isLeftFile", "isRightFile",      "isRefFile",      "checksum",
+                                            "params",     "firstFrameNumber", "lastFrameNumber"};
+        for (char const* key : kKept) {
+            QString const k = QString::fromLatin1(key);
+            if (m_storedEntry.contains(k))
+                json[k] = m_storedEntry.value(k);
+        }
         return;
+    }
     QByteArray const checksum = calcFileChecksum(m_decoder->filename());
     if (!checksum.isEmpty()) {
         json[QStringLiteral("checksum")] = QString::fromLatin1(checksum.toHex());
@@ -338,9 +356,15 @@ void ZeNoxSourceFile::write(QJsonObject& json) const
         json[QStringLiteral("lastFrameNumber")] = lastFrameNumber();
 }
 
-ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json)
+ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion const& ask)
 {
     QString const name = json.value(QStringLiteral("filename")).toString();
+    // The row shows the entry's name also when the stream type question is cancelled, and the
+    // entry is written back as it is while the file does not open.
+    if (!m_decoder) {
+        m_fileName = name;
+        m_storedEntry = json;
+    }
     QString const stored = json.value(QStringLiteral("checksum")).toString();
     QJsonObject const paramsJson = json.value(QStringLiteral("params")).toObject();
 
@@ -354,13 +378,28 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json)
             qWarning() << "Stream parameters of" << name << "in the project file are not plausible; validating the file";
     }
 
-    ZeNoxGuiError const res = open(name, useParams ? &params : nullptr);
-    if (res != ZE_NOX_GUI_OK) {
-        if (useParams)
+    ZeNoxGuiError res = ZE_NOX_GUI_OK;
+    if (useParams) {
+        res = open(name, &params);
+        // Parameters that no longer fit (another type, say) are dropped: the file is opened as a
+        // newly added one would be instead of staying unopened.
+        if (res != ZE_NOX_GUI_OK)
             qCritical().noquote() << "Failed to open file" << QStringLiteral("\"%1\"").arg(name)
-                                  << "with the parameters read from project file. Error:" << ErrToString(res);
-        return res;
+                                  << "with the parameters read from project file. Error:" << ErrToString(res)
+                                  << "- opening it without them";
     }
+    if (!useParams || res != ZE_NOX_GUI_OK) {
+        ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
+        if (ask && needsStreamTypeChoice(name)) {
+            ZeNoxGuiError const answer = ask(name, type);
+            if (answer != ZE_NOX_GUI_OK)
+                return answer;
+        }
+        res = open(name, nullptr, type);
+    }
+    ZeNoxGuiApp::LogFileOpen(name, m_decoder, res);
+    if (res != ZE_NOX_GUI_OK)
+        return res;
 
     m_isLeftFile = json.value(QStringLiteral("isLeftFile")).toBool(false);
     m_isRightFile = json.value(QStringLiteral("isRightFile")).toBool(false);
@@ -406,6 +445,8 @@ QJsonObject ZeNoxSourceFile::writeStreamParamsToJson(StreamParams const& params)
         crop[QStringLiteral("bottom")] = c.bottom;
         json[QStringLiteral("crop")] = crop;
     }
+    if (params.chromaOrder == 1)
+        json[QStringLiteral("chromaOrder")] = 1;
     return json;
 }
 
@@ -426,6 +467,7 @@ StreamParams ZeNoxSourceFile::readStreamParamsFromJson(QJsonObject const& json) 
         p.crop.top = JsonInt(crop.value(QStringLiteral("top")), 0);
         p.crop.bottom = JsonInt(crop.value(QStringLiteral("bottom")), 0);
     }
+    p.chromaOrder = JsonInt(json.value(QStringLiteral("chromaOrder")), 0) == 1 ? 1 : 0;
     return p;
 }
 

@@ -8,6 +8,9 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace ze::nox::gui {
 
@@ -25,19 +28,34 @@ public:
         FailedToOpen = 3,
     };
 
+    // The user's choice of stream type for a file whose name tells none: 0 with the chosen type,
+    // or 14 when the user cancelled. Asked by a view; the model never opens a dialog itself.
+    using StreamTypeQuestion =
+        std::function<ZeNoxGuiError(QString const& fileName, ze::nox::core::ZeStreamType& type)>;
+
     // Takes the next colour of the settings' pool. Requires the application object.
     ZeNoxSourceFile();
     ~ZeNoxSourceFile() override;
 
-    // Opens the file once. Without params the stream type comes from the suffix, or from the user
-    // when the suffix names none (a modal question); the decoder validates the whole stream. Given
-    // params are trusted. 26 for a refused suffix and 14 for a cancelled question leave the status
-    // as it was; any other failure sets FailedToOpen.
-    ZeNoxGuiError open(QString const& fileName, ze::nox::core::StreamParams const* params);
+    // Opens the file once; a second open of a file holding a decoder returns 2 and changes nothing.
+    // Without params the stream type is `type` when given, else the one the suffix names; the
+    // decoder validates the whole stream. Given params are trusted. 26 for a refused suffix leaves
+    // the status as it was; an undetectable type without `type` fails with 6; any other failure
+    // sets FailedToOpen.
+    ZeNoxGuiError open(QString const& fileName, ze::nox::core::StreamParams const* params,
+                       ze::nox::core::ZeStreamType type = ze::nox::core::ZE_STREAM_TYPE_UNKNOWN);
+    // True when opening fileName without stored parameters needs the user's choice of stream
+    // type: an existing regular file whose suffix names no type and is not refused.
+    static bool needsStreamTypeChoice(QString const& fileName);
+    // The names offered by that question, "YUV" first; GetStreamTypeByName maps each to its type.
+    static QStringList streamTypeChoices();
 
     // Canonical path of the decoder's file (or of the name last opened); empty when it does not exist.
     QString fullFilename() const;
     QString shortFilename() const;
+    // The name this file has in the project file: the canonical path, or for a file that is not
+    // on disk the name it was opened with made absolute (so that it is found when it comes back).
+    QString projectFilename() const;
     OpenStatus openStatus() const { return m_openStatus; }
     QString openStatusString() const;
     static QString openStatusString(OpenStatus status);
@@ -74,11 +92,13 @@ public:
     void setFirstFrameNumber(int n);
     void setLastFrameNumber(int n);
 
-    // This file's entry of the project file.
+    // This file's entry of the project file. A file read from an entry that did not open writes
+    // the entry's roles, frame range and stored parameters back unchanged.
     void write(QJsonObject& json) const;
     // Opens the file of the entry: with the stored parameters only when the stored checksum is the
-    // file's current one and the parameters are plausible, else as a newly added file.
-    ZeNoxGuiError read(QJsonObject const& json);
+    // file's current one and the parameters are plausible, else (also when they fail to open) as
+    // a newly added file, asking `ask` for the stream type where the name tells none.
+    ZeNoxGuiError read(QJsonObject const& json, StreamTypeQuestion const& ask = StreamTypeQuestion());
     // Raw 16-byte MD5 of the whole file; empty when it is not a readable regular file.
     QByteArray calcFileChecksum(QString const& fileName) const;
     QJsonObject writeStreamParamsToJson(ze::nox::core::StreamParams const& params) const;
@@ -101,6 +121,8 @@ private:
     bool m_isLeftFile = false;
     bool m_isRightFile = false;
     bool m_isRefFile = false;
+    // The project file entry this file was read from, written back while it holds no decoder.
+    QJsonObject m_storedEntry;
 
     static int curColorIdx;
 };

@@ -1,6 +1,8 @@
 #include "ze_qwt_plot.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QPen>
 #include <QPainterPath>
 #include <QToolTip>
@@ -61,6 +63,13 @@ ZeMetricsPlot::ZeMetricsPlot(QWidget* parent)
 {
     // Curves belong to the objects that attach them; the chart must not delete them.
     setAutoDelete(false);
+
+    m_replotTimer.setSingleShot(true);
+    m_replotTimer.setInterval(kReplotDelayMs);
+    connect(&m_replotTimer, &QTimer::timeout, this, [this] {
+        if (m_replotPending)
+            replot();
+    });
 
     m_curFrameMarker.setBrush(QBrush(QColor(47, 47, 47, 87), Qt::SolidPattern));
     m_curFrameMarker.setPen(QPen(Qt::NoPen));
@@ -171,8 +180,25 @@ void ZeMetricsPlot::resetToDefault()
     replot();
 }
 
+void ZeMetricsPlot::scheduleReplot()
+{
+    m_replotPending = true;
+    // A hidden chart (another metric's page) draws nothing: it waits until it is shown.
+    if (isVisible() && !m_replotTimer.isActive())
+        m_replotTimer.start();
+}
+
+void ZeMetricsPlot::showEvent(QShowEvent* event)
+{
+    QwtPlot::showEvent(event);
+    if (m_replotPending)
+        replot();
+}
+
 void ZeMetricsPlot::replot()
 {
+    m_replotPending = false;
+    m_replotTimer.stop();
     m_curFrameMarker.detach();
     m_hoverFrameMarker.detach();
     QwtPlot::replot();
@@ -194,8 +220,11 @@ void ZeMetricsPlot::replot()
 bool ZeMetricsPlot::eventFilter(QObject* object, QEvent* event)
 {
     bool consumed = false;
-    if (object == canvas())
+    if (object == canvas()) {
+        if (event->type() == QEvent::Resize)
+            fitYAxisLabels(static_cast<QResizeEvent*>(event)->size().height());
         consumed = canvasEvent(event);
+    }
     else if (object == axisWidget(yLeft))
         consumed = yAxisEvent(event);
     else if (object == axisWidget(xBottom))
@@ -203,6 +232,16 @@ bool ZeMetricsPlot::eventFilter(QObject* object, QEvent* event)
     // The base class keeps the canvas margins and layout up to date on the canvas events
     // that the handlers let through.
     return consumed || QwtPlot::eventFilter(object, event);
+}
+
+void ZeMetricsPlot::fitYAxisLabels(int canvasHeight)
+{
+    // A label every two text lines at most: on a short chart the default eight steps would
+    // draw "100", "80", ... over each other.
+    int const lineHeight = std::max(1, QFontMetrics(axisWidget(yLeft)->font()).height());
+    int const steps = std::clamp(canvasHeight / (2 * lineHeight), 1, kYAxisMaxMajorSteps);
+    if (steps != axisMaxMajor(yLeft))
+        setAxisMaxMajor(yLeft, steps);
 }
 
 bool ZeMetricsPlot::canvasEvent(QEvent* event)
@@ -279,6 +318,10 @@ bool ZeMetricsPlot::xAxisEvent(QEvent* event)
         if (delta == 0)
             return false;
         double const factor = delta > 0 ? 1.0 / 1.05 : 1.05;
+        if (m_bitRateAxis) {
+            zoomBitRateAxis(factor);
+            return false;
+        }
         QwtInterval const x = axisInterval(xBottom);
         double const c = (x.minValue() + x.maxValue()) / 2.0;
         int const lower = x.minValue() == 0.0 ? 0 : std::max(0, CutToInt(c - factor * (c - x.minValue())));
@@ -308,17 +351,28 @@ void ZeMetricsPlot::pan(QPoint const& pos)
             lowerX = 0;
             upperX = spanX;
         }
-        int lower = std::max(0, CutToInt(lowerX));
-        int upper = CutToInt(upperX);
-        if (upper > m_maxX) {
-            // Stop at the last frame as at the first: keep the span instead of squeezing it
-            // (squeezing would end in a reversed scale).
-            upper = m_maxX;
-            lower = std::max(0, CutToInt(m_maxX - spanX));
+        if (m_bitRateAxis) {
+            // Bit rates: stop at the limit of the curves' range, keeping the span.
+            double const limit = std::max(bitRateLimit(), spanX);
+            if (upperX > limit) {
+                upperX = limit;
+                lowerX = std::max(0.0, limit - spanX);
+            }
+            if (lowerX < upperX)
+                setAxisScale(xBottom, lowerX, upperX);
+        } else {
+            int lower = std::max(0, CutToInt(lowerX));
+            int upper = CutToInt(upperX);
+            if (upper > m_maxX) {
+                // Stop at the last frame as at the first: keep the span instead of squeezing it
+                // (squeezing would end in a reversed scale).
+                upper = m_maxX;
+                lower = std::max(0, CutToInt(m_maxX - spanX));
+            }
+            upper = std::min(m_maxX, std::max(m_minSpanX, upper));
+            if (lower < upper)
+                setAxisScale(xBottom, lower, upper);
         }
-        upper = std::min(m_maxX, std::max(m_minSpanX, upper));
-        if (lower < upper)
-            setAxisScale(xBottom, lower, upper);
 
         QwtInterval const y = axisInterval(yLeft);
         double const shiftY = dy / h * (y.maxValue() - y.minValue());
@@ -363,8 +417,64 @@ void ZeMetricsPlot::hover(QMouseEvent const* event)
     }
 }
 
+bool ZeMetricsPlot::curvesXRange(double& left, double& right) const
+{
+    bool any = false;
+    for (QwtPlotItem const* item : itemList(QwtPlotItem::Rtti_PlotCurve)) {
+        auto const* curve = static_cast<QwtPlotCurve const*>(item);
+        if (curve->dataSize() == 0)
+            continue;
+        QRectF const r = item->boundingRect();
+        if (!std::isfinite(r.left()) || !std::isfinite(r.right()))
+            continue;
+        left = any ? std::min(left, r.left()) : r.left();
+        right = any ? std::max(right, r.right()) : r.right();
+        any = true;
+    }
+    return any;
+}
+
+double ZeMetricsPlot::bitRateLimit() const
+{
+    double left = 0;
+    double right = 0;
+    if (!curvesXRange(left, right) || !(right > 0))
+        return 1e9;
+    return 2.0 * right;
+}
+
+void ZeMetricsPlot::zoomBitRateAxis(double factor)
+{
+    QwtInterval const x = axisInterval(xBottom);
+    double const c = (x.minValue() + x.maxValue()) / 2.0;
+    double lower = std::max(0.0, c - factor * (c - x.minValue()));
+    double upper = std::min(std::max(bitRateLimit(), x.maxValue()), c + factor * (x.maxValue() - c));
+    // Below a span of one kbps there is nothing more to see.
+    if (upper - lower < 1.0)
+        return;
+    if (lower < upper) {
+        setAxisScale(xBottom, lower, upper);
+        replot();
+    }
+}
+
 void ZeMetricsPlot::fitX()
 {
+    if (m_bitRateAxis) {
+        double left = 0;
+        double right = 0;
+        if (!curvesXRange(left, right))
+            return;
+        if (right - left < 1.0) {
+            // A single bit rate: a span around it, so that the point is not on the frame.
+            double const pad = std::max(1.0, 0.1 * std::abs(left));
+            left = std::max(0.0, left - pad);
+            right += pad;
+        }
+        setAxisScale(xBottom, left, right);
+        updateCurFrameSelection();
+        return;
+    }
     int const upper0 = std::min(m_maxX, std::max(m_totalFrameCount, m_minSpanX));
     setAxisScale(xBottom, 0, upper0);
 

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QSize>
+#include <QTimer>
 
 #include <qwt_plot.h>
 #include <qwt_plot_shapeitem.h>
@@ -39,6 +40,16 @@ public:
     void setAutoScaleY(bool on);
     // Frames of the longest stream; grows only, except that a count of 0 or less is taken as is.
     void setTotalFrameCount(int count);
+    // RD charts: the x axis holds bit rates, so fitting, zooming and panning go by the range of
+    // the curves rather than by the frame count.
+    void setBitRateAxis(bool on) { m_bitRateAxis = on; }
+    bool isBitRateAxis() const { return m_bitRateAxis; }
+    // Asks for a replot soon: changes that come in quick succession (a value per frame and
+    // curve) are drawn together by one replot. A hidden chart replots when it is shown.
+    void scheduleReplot();
+    bool isReplotPending() const { return m_replotPending; }
+    // Delay of a scheduled replot, in milliseconds.
+    static constexpr int kReplotDelayMs = 50;
 
     // The default scales of resetToDefault, and clamped scales; none of them replots.
     void scaleToDefaults();
@@ -56,7 +67,13 @@ signals:
     void curFrameSelectionChanged(int curFrameNum);
     void resized();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    // Fewer y-axis steps on a short canvas, so that the labels do not overlap.
+    void fitYAxisLabels(int canvasHeight);
+    static constexpr int kYAxisMaxMajorSteps = 8;
     bool canvasEvent(QEvent* event);
     bool yAxisEvent(QEvent* event);
     bool xAxisEvent(QEvent* event);
@@ -64,6 +81,11 @@ private:
     void hover(QMouseEvent const* event);
     void fitX();
     void fitY();
+    // Left and right edge of the attached curves; false without a curve that has points.
+    bool curvesXRange(double& left, double& right) const;
+    // Bit-rate charts: largest x the scale may reach (twice the curves' right edge).
+    double bitRateLimit() const;
+    void zoomBitRateAxis(double factor);
 
     bool hasCurves() const;
     // Frame under a canvas position, -1 when there is none.
@@ -83,6 +105,9 @@ private:
     int m_curFrame = -1;
     int m_hoverFrame = -1;
     int m_totalFrameCount = 0;
+    bool m_bitRateAxis = false;
+    bool m_replotPending = false;
+    QTimer m_replotTimer;
 };
 
 } // namespace ze::nox::gui

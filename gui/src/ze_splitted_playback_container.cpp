@@ -14,8 +14,6 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QFontMetrics>
-#include <QFutureWatcher>
-#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -24,7 +22,6 @@
 #include <QResizeEvent>
 #include <QUrl>
 #include <QWheelEvent>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <cmath>
@@ -33,27 +30,20 @@ namespace ze::nox::gui {
 
 using core::Component;
 using core::Frame;
-using core::ZeNoxCoreError;
 using core::ZeNoxDecoder;
+using Stepper = ZeSplittedPlaybackStepper;
+using View = ZeSplittedPlaybackViewport;
 
 const QBrush ZeSplittedPlaybackContainer::m_splitLineBrush(Qt::gray, Qt::SolidPattern);
 const QPen ZeSplittedPlaybackContainer::m_highlighDraggingPen(QBrush(QColor(130, 130, 130)), 3, Qt::DotLine);
 const QString ZeSplittedPlaybackContainer::m_helpStringHeader1 = QStringLiteral("Open a project:");
 const QString ZeSplittedPlaybackContainer::m_helpStringText1 = QStringLiteral("- File > Open Project...\n");
-const QString ZeSplittedPlaybackContainer::m_helpStringHeader2 = QStringLiteral("Add a video file(s):");
+const QString ZeSplittedPlaybackContainer::m_helpStringHeader2 = QStringLiteral("Add video files:");
 const QString ZeSplittedPlaybackContainer::m_helpStringText2 =
-    QStringLiteral("- Open an existing project\n- Press '+' in Project View\n- Drop a file(s) here\n\n"
+    QStringLiteral("- Open an existing project\n- Press '+' in Project View\n- Drop files here\n\n"
                    "Files are added to Project View\n");
 
 namespace {
-
-// Frames of the decoder's range; 0 for a decoder without frames.
-int FramesInRange(ZeNoxDecoder const* dec)
-{
-    if (!dec)
-        return 0;
-    return std::max(0, dec->lastFrameNumber() - dec->firstFrameNumber() + 1);
-}
 
 ZeNoxGuiSettings* Settings()
 {
@@ -61,12 +51,18 @@ ZeNoxGuiSettings* Settings()
     return app ? app->settings() : nullptr;
 }
 
-double ClampUnit(double v)
-{
-    return std::clamp(v, 0.0, 1.0);
-}
+constexpr PlaybackRole kRoles[] = {PLAYBACK_ROLE_LEFT, PLAYBACK_ROLE_RIGHT, PLAYBACK_ROLE_REFERENCE};
+constexpr PlaybackRole kSideRoles[] = {PLAYBACK_ROLE_LEFT, PLAYBACK_ROLE_RIGHT};
 
 } // namespace
+
+void ZeSplittedPlaybackContainer::Side::clearPictures()
+{
+    frame.reset();
+    diffFrame.reset();
+    image = QImage();
+    diffImage = QImage();
+}
 
 ZeSplittedPlaybackContainer::ZeSplittedPlaybackContainer(QWidget* parent)
     : QWidget(parent)
@@ -77,43 +73,47 @@ ZeSplittedPlaybackContainer::ZeSplittedPlaybackContainer(QWidget* parent)
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("ZeSplittedPlaybackContainer"));
-    resize(696, 531);
     setAttribute(Qt::WA_MouseTracking);
     setAutoFillBackground(false);
-    auto* grid = new QGridLayout(this);
-    grid->setObjectName(QStringLiteral("gridLayout"));
-    setWindowTitle(QStringLiteral("Form"));
     setAcceptDrops(true);
 
     if (ZeNoxGuiSettings* settings = Settings()) {
         // A stored value is untrusted: anything outside 0..1 (or not a number) means the middle.
         double const pos = settings->getVericalSplitLineRelPos();
-        m_splitLineRelPos = (std::isfinite(pos) && pos >= 0.0 && pos <= 1.0) ? pos : 0.5;
+        m_view.setSplitLineRelPos((std::isfinite(pos) && pos >= 0.0 && pos <= 1.0) ? pos : 0.5);
     }
+    m_view.setWidgetSize(size());
 }
 
 ZeSplittedPlaybackContainer::~ZeSplittedPlaybackContainer()
 {
     m_playbackTimer.stop();
     if (ZeNoxGuiSettings* settings = Settings())
-        settings->saveVericalSplitLineRelPos(m_splitLineRelPos);
+        settings->saveVericalSplitLineRelPos(m_view.splitLineRelPos());
 }
 
 // ---- decoders ----
 
-void ZeSplittedPlaybackContainer::setSideDec(ZeNoxDecoder*& place, QString& label, Frame& frame, Frame& diffFrame,
-                                             QImage& image, QImage& diffImage, ZeNoxDecoder* dec)
+bool ZeSplittedPlaybackContainer::anyDecoder() const
 {
-    if (dec != place) {
+    return std::any_of(m_sides.begin(), m_sides.end(), [](Side const& s) { return s.dec != nullptr; });
+}
+
+bool ZeSplittedPlaybackContainer::isPresentAndOpened(ZeNoxDecoder const* dec)
+{
+    return dec && dec->isOpened();
+}
+
+void ZeSplittedPlaybackContainer::setSideDec(PlaybackRole role, ZeNoxDecoder* dec)
+{
+    Side& s = side(role);
+    if (dec != s.dec) {
         // Frames filled by another decoder may hold planes of another size or format, which the
         // AV1 and VVC decoders would write into: the place starts afresh.
-        frame.reset();
-        diffFrame.reset();
-        image = QImage();
-        diffImage = QImage();
+        s.clearPictures();
     }
-    place = dec;
-    label = QFileInfo(dec->filename()).completeBaseName();
+    s.dec = dec;
+    s.label = QFileInfo(dec->filename()).completeBaseName();
 }
 
 void ZeSplittedPlaybackContainer::setLeftDec(ZeNoxDecoder* dec)
@@ -122,7 +122,7 @@ void ZeSplittedPlaybackContainer::setLeftDec(ZeNoxDecoder* dec)
         closeLeftFile();
         return;
     }
-    setSideDec(m_leftDec, m_leftLabel, m_leftFrame, m_leftDiffFrame, m_leftImage, m_leftDiffImage, dec);
+    setSideDec(PLAYBACK_ROLE_LEFT, dec);
     resetViewportForDecoders();
 }
 
@@ -132,69 +132,58 @@ void ZeSplittedPlaybackContainer::setRightDec(ZeNoxDecoder* dec)
         closeRightFile();
         return;
     }
-    setSideDec(m_rightDec, m_rightLabel, m_rightFrame, m_rightDiffFrame, m_rightImage, m_rightDiffImage, dec);
+    setSideDec(PLAYBACK_ROLE_RIGHT, dec);
     resetViewportForDecoders();
 }
 
 void ZeSplittedPlaybackContainer::setRefDec(ZeNoxDecoder* dec)
 {
-    if (dec) {
-        if (dec != m_refDec) {
-            m_refFrame.reset();
-            m_refImage = QImage();
-        }
-        m_refDec = dec;
-        m_refLabel = QFileInfo(dec->filename()).completeBaseName();
-    } else {
-        m_refImage = QImage();
-        m_refFrame.reset();
-        m_refDec = nullptr;
-        m_refLabel.clear();
-    }
+    // An emptied reference does not stop playback: the left and right streams play on.
+    if (dec)
+        setSideDec(PLAYBACK_ROLE_REFERENCE, dec);
+    else
+        closeReferenceFile();
     resetViewportForDecoders();
 }
 
 void ZeSplittedPlaybackContainer::resetViewportForDecoders()
 {
-    ZeNoxDecoder const* first = m_leftDec ? m_leftDec : (m_rightDec ? m_rightDec : m_refDec);
+    ZeNoxDecoder const* first = nullptr;
+    for (Side const& s : m_sides)
+        if (!first && s.dec)
+            first = s.dec;
+    syncViewGeometry();
     double const w = first ? first->width() : width();
     double const h = first ? first->height() : height();
-    m_viewport.moveLeft((width() - w * m_zoomRatio) / 2);
-    m_viewport.moveTop((height() - h * m_zoomRatio) / 2);
-    recalcDisplayRectSize();
-    recalcDrawRects();
-    setViewport(m_viewport);
+    m_view.centre(w, h);
+    update();
 }
 
-void ZeSplittedPlaybackContainer::closeSide(ZeNoxDecoder*& place, QString& label, Frame& frame, Frame& diffFrame,
-                                            QImage& image, QImage& diffImage)
+void ZeSplittedPlaybackContainer::closeSide(PlaybackRole role)
 {
-    pause();
-    image = QImage();
-    diffImage = QImage();
-    frame.reset();
-    diffFrame.reset();
-    place = nullptr;
-    label.clear();
-    update();
+    Side& s = side(role);
+    s.clearPictures();
+    s.dec = nullptr;
+    s.label.clear();
 }
 
 void ZeSplittedPlaybackContainer::closeLeftFile()
 {
-    closeSide(m_leftDec, m_leftLabel, m_leftFrame, m_leftDiffFrame, m_leftImage, m_leftDiffImage);
+    pause();
+    closeSide(PLAYBACK_ROLE_LEFT);
+    update();
 }
 
 void ZeSplittedPlaybackContainer::closeRightFile()
 {
-    closeSide(m_rightDec, m_rightLabel, m_rightFrame, m_rightDiffFrame, m_rightImage, m_rightDiffImage);
+    pause();
+    closeSide(PLAYBACK_ROLE_RIGHT);
+    update();
 }
 
 void ZeSplittedPlaybackContainer::closeReferenceFile()
 {
-    m_refImage = QImage();
-    m_refFrame.reset();
-    m_refDec = nullptr;
-    m_refLabel.clear();
+    closeSide(PLAYBACK_ROLE_REFERENCE);
 }
 
 void ZeSplittedPlaybackContainer::closeAllFiles()
@@ -208,200 +197,103 @@ void ZeSplittedPlaybackContainer::closeFile(ZeNoxDecoder* dec)
 {
     if (!dec)
         return;
-    if (dec == m_leftDec)
+    if (dec == side(PLAYBACK_ROLE_LEFT).dec)
         closeLeftFile();
-    else if (dec == m_rightDec)
+    else if (dec == side(PLAYBACK_ROLE_RIGHT).dec)
         closeRightFile();
-    else if (dec == m_refDec)
+    else if (dec == side(PLAYBACK_ROLE_REFERENCE).dec)
         closeReferenceFile();
 }
 
 int ZeSplittedPlaybackContainer::totalFrameCount() const
 {
-    return std::max({FramesInRange(m_leftDec), FramesInRange(m_rightDec), FramesInRange(m_refDec)});
+    int n = 0;
+    for (Side const& s : m_sides)
+        n = std::max(n, Stepper::framesInRange(s.dec));
+    return n;
 }
 
 int ZeSplittedPlaybackContainer::curFrameNumber() const
 {
     int n = -1;
-    for (ZeNoxDecoder const* dec : {m_leftDec, m_rightDec, m_refDec})
-        if (dec && dec->isOpened())
-            n = std::max(n, dec->curFrameNumber());
+    for (Side const& s : m_sides)
+        if (isPresentAndOpened(s.dec))
+            n = std::max(n, s.dec->curFrameNumber());
     return n;
-}
-
-bool ZeSplittedPlaybackContainer::isPresentAndOpened(ZeNoxDecoder const* dec) const
-{
-    return dec && dec->isOpened();
 }
 
 // ---- steps ----
 
-bool ZeSplittedPlaybackContainer::doActionWithAllDecoders(DecoderAction const& action)
+ZeSplittedPlaybackStepper ZeSplittedPlaybackContainer::stepper()
 {
-    QList<DecoderFramePair> pairs;
-    QList<QImage*> images;
-    if (m_leftDec) {
-        pairs.append({m_leftDec, &m_leftFrame});
-        images.append(&m_leftImage);
-    }
-    if (m_rightDec) {
-        pairs.append({m_rightDec, &m_rightFrame});
-        images.append(&m_rightImage);
-    }
-    if (m_refDec) {
-        pairs.append({m_refDec, &m_refFrame});
-        images.append(&m_refImage);
-    }
-    return doActionWithSpecificDecoders(pairs, images, action);
+    Stepper::Places places;
+    for (PlaybackRole role : kRoles)
+        places[role] = {side(role).dec, &side(role).frame};
+    return Stepper(places);
 }
 
-bool ZeSplittedPlaybackContainer::doActionWithSpecificDecoders(QList<DecoderFramePair> const& pairs,
-                                                               QList<QImage*> const& images,
-                                                               DecoderAction const& action)
+bool ZeSplittedPlaybackContainer::applyStep(Stepper::Result const& result)
 {
-    if (pairs.isEmpty() || images.size() != pairs.size())
+    for (PlaybackRole role : kRoles) {
+        Side& s = side(role);
+        switch (result.outcomes[role]) {
+        case Stepper::NOT_STEPPED:
+            break;
+        case Stepper::FAILED:
+        case Stepper::RAN_OUT:
+            s.frame.fillImage(s.image, m_visibleComponent);
+            break;
+        case Stepper::DELIVERED: {
+            if (s.image.isNull())
+                s.frame.fillImage(s.image, core::COMPONENT_YUV);
+            bool const isRef = role == PLAYBACK_ROLE_REFERENCE;
+            if ((isRef && m_viewMode == VIEW_MODE_REFERENCE) || (!isRef && m_viewMode == VIEW_MODE_LEFT_RIGHT))
+                s.frame.fillImage(s.image, m_visibleComponent);
+            break;
+        }
+        }
+    }
+    if (!result.anyStepped)
         return false;
-
-    // A decoder is stepped by one task only: a decoder held in two places is stepped once, and
-    // the later place gets a reference to the picture of the first.
-    QList<DecoderFramePair> tasks;
-    QVector<int> taskOf(pairs.size());
-    for (int i = 0; i < pairs.size(); ++i) {
-        int found = -1;
-        for (int t = 0; t < tasks.size(); ++t)
-            if (tasks[t].first == pairs[i].first)
-                found = t;
-        if (found < 0) {
-            found = tasks.size();
-            tasks.append(pairs[i]);
-        }
-        taskOf[i] = found;
-    }
-
-    QFutureWatcher<ZeNoxCoreError> watcher;
-    std::function<ZeNoxCoreError(DecoderFramePair const&)> fn = action;
-    watcher.setFuture(QtConcurrent::mapped(tasks, fn));
-    watcher.waitForFinished();
-
-    bool delivered = false;
-    for (int i = 0; i < pairs.size(); ++i) {
-        Frame& frame = *pairs[i].second;
-        QImage& image = *images[i];
-        ZeNoxCoreError r = watcher.resultAt(taskOf[i]);
-        Frame const& stepped = *tasks[taskOf[i]].second;
-        if (r == core::ZE_NOX_CORE_OK && &stepped != &frame) {
-            frame.reset();
-            if (!stepped.isValid() || av_frame_ref(frame.avFrame(), stepped.avFrame()) < 0)
-                r = core::ZE_NOX_CORE_OPERATION_FAILED;
-        }
-        if (r != core::ZE_NOX_CORE_OK) {
-            frame.reset();
-            frame.fillImage(image, m_visibleComponent);
-            continue;
-        }
-        delivered = true;
-        if (image.isNull())
-            frame.fillImage(image, core::COMPONENT_YUV);
-        bool const isRef = pairs[i].first == m_refDec;
-        if ((isRef && m_viewMode == VIEW_MODE_REFERENCE) || (!isRef && m_viewMode == VIEW_MODE_LEFT_RIGHT))
-            frame.fillImage(image, m_visibleComponent);
-    }
 
     if (m_viewMode == VIEW_MODE_HEATMAP_DIFF || m_viewMode == VIEW_MODE_BW_DIFF) {
         applyDiffModeMaximum();
         fillHeatMapImages();
     }
-    recalcDisplayRectSize();
-    recalcDrawRects();
+    syncViewGeometry();
+    m_view.fitViewportSize();
     update();
 
     int n = 0;
-    for (ZeNoxDecoder const* dec : {m_leftDec, m_rightDec, m_refDec})
-        n = std::max(n, dec ? dec->curFrameNumber() : 0);
+    for (Side const& s : m_sides)
+        n = std::max(n, s.dec ? s.dec->curFrameNumber() : 0);
     emit curFrameChanged(n);
-    return delivered;
+    return result.anyDelivered;
 }
 
 void ZeSplittedPlaybackContainer::showFirstFrame()
 {
-    doActionWithAllDecoders([](DecoderFramePair const& p) { return p.first->getFirstFrame(*p.second); });
+    applyStep(stepper().first());
 }
 
 void ZeSplittedPlaybackContainer::showNextFrame()
 {
-    doActionWithAllDecoders([](DecoderFramePair const& p) { return p.first->getNextFrame(*p.second); });
+    applyStep(stepper().next());
 }
 
 void ZeSplittedPlaybackContainer::showFrame(int frameNum)
 {
-    doActionWithAllDecoders(
-        [frameNum](DecoderFramePair const& p) { return p.first->getFrame(frameNum, *p.second); });
-}
-
-void ZeSplittedPlaybackContainer::runOutStream(ZeNoxDecoder* dec, Frame& frame, QImage& image)
-{
-    ZeNoxCoreError r = dec->getLastFrame(frame);
-    if (r == core::ZE_NOX_CORE_OK)
-        r = dec->getNextFrame(frame);
-    if (r != core::ZE_NOX_CORE_OK)
-        frame.reset();
-    frame.fillImage(image, m_visibleComponent);
+    applyStep(stepper().frame(frameNum));
 }
 
 void ZeSplittedPlaybackContainer::showPrevFrame()
 {
-    int const a = m_leftDec ? m_leftDec->curFrameNumber() : -1;
-    int const b = m_rightDec ? m_rightDec->curFrameNumber() : -1;
-    int const d = std::max(0, std::max(a, b) - 1);
-
-    QList<DecoderFramePair> pairs;
-    QList<QImage*> images;
-    auto place = [&](ZeNoxDecoder* dec, Frame& frame, QImage& image) {
-        if (!dec)
-            return;
-        int const k = dec->curFrameNumber();
-        if (k < d)
-            runOutStream(dec, frame, image);
-        else if (k > d) {
-            pairs.append({dec, &frame});
-            images.append(&image);
-        }
-    };
-    place(m_leftDec, m_leftFrame, m_leftImage);
-    place(m_rightDec, m_rightFrame, m_rightImage);
-    place(m_refDec, m_refFrame, m_refImage);
-    doActionWithSpecificDecoders(pairs, images,
-                                 [](DecoderFramePair const& p) { return p.first->getPrevFrame(*p.second); });
+    applyStep(stepper().previous());
 }
 
 void ZeSplittedPlaybackContainer::showLastFrame()
 {
-    int t = -1;
-    for (ZeNoxDecoder const* dec : {m_leftDec, m_rightDec, m_refDec})
-        if (dec) {
-            int const last = FramesInRange(dec) - 1;
-            t = t < 0 ? last : std::min(t, last);
-        }
-    t = std::max(0, t);
-
-    QList<DecoderFramePair> pairs;
-    QList<QImage*> images;
-    auto place = [&](ZeNoxDecoder* dec, Frame& frame, QImage& image) {
-        if (!dec)
-            return;
-        if (FramesInRange(dec) - 1 < t)
-            runOutStream(dec, frame, image);
-        else {
-            pairs.append({dec, &frame});
-            images.append(&image);
-        }
-    };
-    place(m_leftDec, m_leftFrame, m_leftImage);
-    place(m_rightDec, m_rightFrame, m_rightImage);
-    place(m_refDec, m_refFrame, m_refImage);
-    doActionWithSpecificDecoders(pairs, images,
-                                 [t](DecoderFramePair const& p) { return p.first->getFrame(t, *p.second); });
+    applyStep(stepper().last());
 }
 
 // ---- playback ----
@@ -443,8 +335,7 @@ void ZeSplittedPlaybackContainer::onPlaybackTimerTimeout()
         return;
     }
     qint64 const t0 = m_fpsTime.isValid() ? m_fpsTime.elapsed() : 0;
-    bool const delivered =
-        doActionWithAllDecoders([](DecoderFramePair const& p) { return p.first->getNextFrame(*p.second); });
+    bool const delivered = applyStep(stepper().next());
     // The step's signal may have paused playback already.
     if (!m_isPlaying)
         return;
@@ -469,23 +360,33 @@ int ZeSplittedPlaybackContainer::curFps() const
 
 // ---- view options ----
 
+void ZeSplittedPlaybackContainer::setHeatmapMaxValue(int maximum)
+{
+    if (maximum == m_heatmapMaxValue)
+        return;
+    m_heatmapMaxValue = maximum;
+    emit heatmapMaxValueChanged(maximum);
+}
+
 void ZeSplittedPlaybackContainer::applyDiffModeMaximum()
 {
-    m_heatmapMaxValue = m_viewMode == VIEW_MODE_BW_DIFF ? 1 : 127;
+    setHeatmapMaxValue(m_viewMode == VIEW_MODE_BW_DIFF ? 1 : 127);
 }
 
 void ZeSplittedPlaybackContainer::refillSideImages()
 {
-    if (isPresentAndOpened(m_leftDec))
-        m_leftFrame.fillImage(m_leftImage, m_visibleComponent);
-    if (isPresentAndOpened(m_rightDec))
-        m_rightFrame.fillImage(m_rightImage, m_visibleComponent);
+    for (PlaybackRole role : kSideRoles) {
+        Side& s = side(role);
+        if (isPresentAndOpened(s.dec))
+            s.frame.fillImage(s.image, m_visibleComponent);
+    }
 }
 
 void ZeSplittedPlaybackContainer::refillRefImage()
 {
-    if (isPresentAndOpened(m_refDec))
-        m_refFrame.fillImage(m_refImage, m_visibleComponent);
+    Side& ref = side(PLAYBACK_ROLE_REFERENCE);
+    if (isPresentAndOpened(ref.dec))
+        ref.frame.fillImage(ref.image, m_visibleComponent);
 }
 
 void ZeSplittedPlaybackContainer::setViewMode(ViewMode mode)
@@ -529,133 +430,72 @@ void ZeSplittedPlaybackContainer::showStreamInfo(bool show)
 void ZeSplittedPlaybackContainer::onHeatmapMaxValueChanged(int maximum)
 {
     // The frame's heat map divides by the maximum.
-    m_heatmapMaxValue = std::max(1, maximum);
+    setHeatmapMaxValue(std::max(1, maximum));
     fillHeatMapImages();
     update();
 }
 
 void ZeSplittedPlaybackContainer::fillHeatMapImages()
 {
-    auto side = [this](ZeNoxDecoder const* dec, Frame const& frame, Frame& diffFrame, QImage& diffImage) {
-        if (isPresentAndOpened(dec) && isPresentAndOpened(m_refDec)) {
-            Frame::getDiff(diffFrame, frame, m_refFrame);
-            diffFrame.fillImageAsHeatMap(diffImage, m_visibleComponent, m_heatmapMaxValue);
+    Side const& ref = side(PLAYBACK_ROLE_REFERENCE);
+    for (PlaybackRole role : kSideRoles) {
+        Side& s = side(role);
+        if (isPresentAndOpened(s.dec) && isPresentAndOpened(ref.dec)) {
+            Frame::getDiff(s.diffFrame, s.frame, ref.frame);
+            s.diffFrame.fillImageAsHeatMap(s.diffImage, m_visibleComponent, m_heatmapMaxValue);
         } else {
             // Without both streams there is no difference: no stale heat map of an earlier pair.
-            diffFrame.reset();
-            diffImage = QImage();
+            s.diffFrame.reset();
+            s.diffImage = QImage();
         }
-    };
-    side(m_leftDec, m_leftFrame, m_leftDiffFrame, m_leftDiffImage);
-    side(m_rightDec, m_rightFrame, m_rightDiffFrame, m_rightDiffImage);
+    }
 }
 
 // ---- geometry ----
 
 QSizeF ZeSplittedPlaybackContainer::pictureSize() const
 {
-    for (QImage const* image : {&m_leftImage, &m_rightImage, &m_refImage})
-        if (!image->isNull())
-            return image->size();
-    return size();
+    for (Side const& s : m_sides)
+        if (!s.image.isNull())
+            return s.image.size();
+    return QSizeF();
 }
 
-void ZeSplittedPlaybackContainer::recalcDisplayRectSize()
+void ZeSplittedPlaybackContainer::syncViewGeometry()
 {
-    QSizeF const pic = pictureSize();
-    m_viewport.setSize(QSizeF(pic.width() * m_zoomRatio, pic.height() * m_zoomRatio));
-}
-
-void ZeSplittedPlaybackContainer::recalcDrawRects()
-{
-    QSizeF pic(0, 0);
-    for (QImage const* image : {&m_leftImage, &m_rightImage, &m_refImage})
-        if (!image->isNull()) {
-            pic = image->size();
-            break;
-        }
-    double const W = pic.width();
-    double const H = pic.height();
-    double const s = m_splitLineRelPos;
-    QRectF const& v = m_viewport;
-    m_refSrcRect = QRectF(0, 0, W, H);
-    m_leftSrcRect = QRectF(0, 0, W * s, H);
-    m_rightSrcRect = QRectF(W * s, 0, W - W * s, H);
-    m_splitLineX = v.x() + s * v.width();
-    m_leftDrawRect = QRectF(v.x(), v.y(), m_splitLineX - v.x(), v.height());
-    m_rightDrawRect = QRectF(m_splitLineX, v.y(), v.width() - (m_splitLineX - v.x()), v.height());
-    double const top = std::round(v.y());
-    double const bottom = std::round(v.y() + v.height());
-    m_splitLineRect = QRectF(m_splitLineX - m_splitLineWidth / 2, top, m_splitLineWidth, bottom - top - 1);
-    m_splitLineGrabArea = QRect(QPoint(int(m_splitLineRect.x() - m_splitLineGrabMargin), int(top)),
-                                QPoint(int(m_splitLineRect.x() + m_splitLineWidth + m_splitLineGrabMargin),
-                                       int(bottom - 1)));
+    m_view.setWidgetSize(size());
+    m_view.setPictureSize(pictureSize());
 }
 
 void ZeSplittedPlaybackContainer::setViewport(QRectF const& rect)
 {
-    QRectF r = rect;
-    double const ww = width();
-    double const wh = height();
-    if (r.y() + r.height() < 100)
-        r.moveTop(100 - r.height());
-    else if (r.y() > wh - 100)
-        r.moveTop(wh - 100);
-    if (r.x() + r.width() < 100)
-        r.moveLeft(100 - r.width());
-    else if (r.x() > ww - 100)
-        r.moveLeft(ww - 100);
-    m_viewport = r;
-    recalcDrawRects();
+    syncViewGeometry();
+    m_view.setViewport(rect);
     update();
-}
-
-void ZeSplittedPlaybackContainer::setDefaultViewport()
-{
-    m_viewport.moveLeft((width() - m_viewport.width() * m_zoomRatio) / 2);
-    m_viewport.moveTop((height() - m_viewport.height() * m_zoomRatio) / 2);
-    recalcDisplayRectSize();
-    recalcDrawRects();
-    setViewport(m_viewport);
 }
 
 void ZeSplittedPlaybackContainer::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (m_leftDec || m_rightDec || m_refDec) {
-        QSize const oldSize = event->oldSize();
-        if (oldSize.isValid()) {
-            m_viewport.translate(-((oldSize.width() - width()) / 2), -((oldSize.height() - height()) / 2));
-        }
-    } else {
-        m_viewport = QRectF(0.075 * width(), 0.075 * height(), 0.85 * width(), 0.85 * height());
-    }
-    setViewport(m_viewport);
+    syncViewGeometry();
+    m_view.resized(event->oldSize(), anyDecoder());
+    update();
 }
 
 // ---- zoom ----
 
 void ZeSplittedPlaybackContainer::zoom(double ratio, QPointF const& relativeToPoint)
 {
-    if (ratio < m_minZoomRatio || ratio > m_maxZoomRatio)
+    syncViewGeometry();
+    if (!m_view.zoom(ratio, relativeToPoint))
         return;
-    QRectF const v = m_viewport;
-    QPointF p = relativeToPoint;
-    if (p.isNull())
-        p = QPointF((width() - 1) / 2 - v.x(), (height() - 1) / 2 - v.y());
-    double const nw = v.width() / m_zoomRatio * ratio;
-    double const nh = v.height() / m_zoomRatio * ratio;
-    // An empty viewport has no point to keep in place.
-    double const nx = v.width() > 0 ? v.x() - p.x() / v.width() * (nw - v.width()) : v.x();
-    double const ny = v.height() > 0 ? v.y() - p.y() / v.height() * (nh - v.height()) : v.y();
-    m_zoomRatio = ratio;
-    setViewport(QRectF(nx, ny, nw, nh));
-    emit zoomRatioChanged(m_zoomRatio);
+    update();
+    emit zoomRatioChanged(m_view.zoomRatio());
 }
 
 void ZeSplittedPlaybackContainer::zoomIn(QPointF relativeToPoint)
 {
-    zoom(m_zoomRatio * 1.25, relativeToPoint);
+    zoom(m_view.zoomRatio() * View::kZoomInFactor, relativeToPoint);
 }
 
 void ZeSplittedPlaybackContainer::zoomIn()
@@ -665,7 +505,7 @@ void ZeSplittedPlaybackContainer::zoomIn()
 
 void ZeSplittedPlaybackContainer::zoomOut(QPointF relativeToPoint)
 {
-    zoom(m_zoomRatio * 0.8, relativeToPoint);
+    zoom(m_view.zoomRatio() * View::kZoomOutFactor, relativeToPoint);
 }
 
 void ZeSplittedPlaybackContainer::zoomOut()
@@ -675,25 +515,28 @@ void ZeSplittedPlaybackContainer::zoomOut()
 
 void ZeSplittedPlaybackContainer::zoomToActualSize()
 {
-    if (1.0 >= m_minZoomRatio && 1.0 <= m_maxZoomRatio)
-        zoom(1.0, QPointF());
-    setDefaultViewport();
+    zoom(1.0, QPointF());
+    syncViewGeometry();
+    m_view.centreCurrent();
+    update();
 }
 
 void ZeSplittedPlaybackContainer::resetToDefaultView()
 {
-    m_splitLineRelPos = 0.5;
+    m_view.setSplitLineRelPos(0.5);
     zoomToActualSize();
 }
 
 void ZeSplittedPlaybackContainer::zoomToWindowSize()
 {
     zoomToActualSize();
-    if (m_viewport.width() <= 0)
+    if (m_view.viewport().width() <= 0)
         return;
-    double const g = width() * m_zoomRatio / m_viewport.width();
-    if (g >= m_minZoomRatio && g <= m_maxZoomRatio)
-        zoom(g, QPointF());
+    syncViewGeometry();
+    if (!m_view.fit())
+        return;
+    update();
+    emit zoomRatioChanged(m_view.zoomRatio());
 }
 
 void ZeSplittedPlaybackContainer::stopZoomRectSelection()
@@ -710,34 +553,39 @@ void ZeSplittedPlaybackContainer::stopZoomRectSelection()
 void ZeSplittedPlaybackContainer::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
+    View::Parts const parts = m_view.parts();
+    QRectF const viewport = m_view.viewport();
+    Side const& left = side(PLAYBACK_ROLE_LEFT);
+    Side const& right = side(PLAYBACK_ROLE_RIGHT);
+    Side const& ref = side(PLAYBACK_ROLE_REFERENCE);
     bool const diffMode = m_viewMode == VIEW_MODE_HEATMAP_DIFF || m_viewMode == VIEW_MODE_BW_DIFF;
     if (m_viewMode == VIEW_MODE_REFERENCE) {
-        if (m_refImage.isNull())
-            drawHelpText(painter, m_viewport);
+        if (ref.image.isNull())
+            drawHelpText(painter, viewport);
         else
-            drawFrame(painter, m_refImage, m_refFrame, m_refSrcRect, m_viewport);
+            drawFrame(painter, ref.image, ref.frame, parts.refSrc, viewport);
     } else if (m_viewMode == VIEW_MODE_LEFT_RIGHT) {
-        if (m_leftImage.isNull())
-            drawHelpText(painter, m_leftDrawRect);
+        if (left.image.isNull())
+            drawHelpText(painter, parts.leftDst);
         else
-            drawFrame(painter, m_leftImage, m_leftFrame, m_leftSrcRect, m_leftDrawRect);
-        if (m_rightImage.isNull())
-            drawHelpText(painter, m_rightDrawRect);
+            drawFrame(painter, left.image, left.frame, parts.leftSrc, parts.leftDst);
+        if (right.image.isNull())
+            drawHelpText(painter, parts.rightDst);
         else
-            drawFrame(painter, m_rightImage, m_rightFrame, m_rightSrcRect, m_rightDrawRect);
+            drawFrame(painter, right.image, right.frame, parts.rightSrc, parts.rightDst);
     } else if (diffMode) {
-        if (m_leftImage.isNull() || m_leftDiffImage.isNull())
-            drawHelpText(painter, m_leftDrawRect);
+        if (left.image.isNull() || left.diffImage.isNull())
+            drawHelpText(painter, parts.leftDst);
         else
-            drawFrame(painter, m_leftDiffImage, m_leftDiffFrame, m_leftSrcRect, m_leftDrawRect);
-        if (m_rightImage.isNull() || m_rightDiffImage.isNull())
-            drawHelpText(painter, m_rightDrawRect);
+            drawFrame(painter, left.diffImage, left.diffFrame, parts.leftSrc, parts.leftDst);
+        if (right.image.isNull() || right.diffImage.isNull())
+            drawHelpText(painter, parts.rightDst);
         else
-            drawFrame(painter, m_rightDiffImage, m_rightDiffFrame, m_rightSrcRect, m_rightDrawRect);
+            drawFrame(painter, right.diffImage, right.diffFrame, parts.rightSrc, parts.rightDst);
     }
     if (m_viewMode == VIEW_MODE_LEFT_RIGHT || diffMode)
-        drawVerticalSplitLine(painter);
-    drawStreamsInfo(painter);
+        drawVerticalSplitLine(painter, parts.splitLine);
+    drawStreamsInfo(painter, parts);
     if (m_isDragging) {
         int const w = m_highlighDraggingPen.width();
         painter.setPen(m_highlighDraggingPen);
@@ -746,14 +594,14 @@ void ZeSplittedPlaybackContainer::paintEvent(QPaintEvent* /*event*/)
     }
     if (m_isZoomRectSelecting)
         drawZoomRectSelection(painter);
-    drawZoomRatio(painter);
+    drawZoomRatio(painter, parts);
 }
 
 void ZeSplittedPlaybackContainer::drawFrame(QPainter& painter, QImage const& image, Frame const& frame,
                                             QRectF const& src, QRectF const& dst)
 {
     painter.drawImage(dst, image, src);
-    double const z = m_zoomRatio;
+    double const z = m_view.zoomRatio();
     if (z < 32)
         return;
 
@@ -817,7 +665,7 @@ void ZeSplittedPlaybackContainer::drawFrame(QPainter& painter, QImage const& ima
     }
 }
 
-void ZeSplittedPlaybackContainer::drawStreamsInfo(QPainter& painter)
+void ZeSplittedPlaybackContainer::drawStreamsInfo(QPainter& painter, View::Parts const& parts)
 {
     if (!m_showStreamInfo)
         return;
@@ -827,7 +675,7 @@ void ZeSplittedPlaybackContainer::drawStreamsInfo(QPainter& painter)
     int const h = QFontMetrics(font).height();
     double const ww = width();
     double const wh = height();
-    QRectF const& v = m_viewport;
+    QRectF const v = m_view.viewport();
 
     auto text = [](ZeNoxDecoder const* dec, QString const& label) {
         return QStringLiteral("%1 | %2 | %3kbps@%4fps | %5x%6 | %7")
@@ -848,37 +696,40 @@ void ZeSplittedPlaybackContainer::drawStreamsInfo(QPainter& painter)
         painter.drawText(r, flags, t);
     };
     double const y = std::min(wh, v.y() + v.height()) - h - 5;
-    if (m_leftDec) {
-        QRectF const& part = m_leftDrawRect;
+    Side const& left = side(PLAYBACK_ROLE_LEFT);
+    Side const& right = side(PLAYBACK_ROLE_RIGHT);
+    Side const& ref = side(PLAYBACK_ROLE_REFERENCE);
+    if (left.dec) {
+        QRectF const& part = parts.leftDst;
         double const x = part.x() < 0 ? 5 : part.x() + 5;
         double const w = std::max(0.0, part.right() - std::max(part.x(), 0.0) - 10);
-        box(QRectF(x, y, w, h), Qt::AlignLeft | Qt::AlignBottom, Qt::blue, text(m_leftDec, m_leftLabel));
+        box(QRectF(x, y, w, h), Qt::AlignLeft | Qt::AlignBottom, Qt::blue, text(left.dec, left.label));
     }
-    if (m_rightDec) {
-        QRectF const& part = m_rightDrawRect;
+    if (right.dec) {
+        QRectF const& part = parts.rightDst;
         double const x = part.x() < 0 ? 5 : part.x() + 5;
         double const w = std::max(0.0, std::min(ww - 1, part.right()) - std::max(part.x(), 0.0) - 10);
-        box(QRectF(x, y, w, h), Qt::AlignRight | Qt::AlignBottom, QColor(3, 172, 19), text(m_rightDec, m_rightLabel));
+        box(QRectF(x, y, w, h), Qt::AlignRight | Qt::AlignBottom, QColor(3, 172, 19), text(right.dec, right.label));
     }
-    if (m_refDec) {
+    if (ref.dec) {
         double const ry = v.y() > 0 ? v.y() + 5 : 5;
         box(QRectF(v.x(), ry, v.width(), h), Qt::AlignHCenter | Qt::AlignTop, QColor(55, 55, 55),
-            text(m_refDec, m_refLabel));
+            text(ref.dec, ref.label));
     }
 }
 
-void ZeSplittedPlaybackContainer::drawZoomRatio(QPainter& painter)
+void ZeSplittedPlaybackContainer::drawZoomRatio(QPainter& painter, View::Parts const& parts)
 {
-    if (m_leftImage.isNull() && m_rightImage.isNull() && m_refImage.isNull())
+    if (pictureSize().isEmpty())
         return;
     QFont font = painter.font();
     font.setPixelSize(36);
     painter.setFont(font);
     painter.setPen(Qt::darkGray);
-    int const left = int(std::min(double(width() - 1), m_rightDrawRect.right()) - 135);
-    int const top = int(std::max(0.0, m_rightDrawRect.y()) + 5);
+    int const left = int(std::min(double(width() - 1), parts.rightDst.right()) - 135);
+    int const top = int(std::max(0.0, parts.rightDst.y()) + 5);
     painter.drawText(QRect(left, top, 130, 40), Qt::AlignRight | Qt::AlignTop,
-                     QStringLiteral("x%1").arg(m_zoomRatio, 3, 'f', 2));
+                     QStringLiteral("x%1").arg(m_view.zoomRatio(), 3, 'f', 2));
 }
 
 void ZeSplittedPlaybackContainer::drawHelpText(QPainter& painter, QRectF const& r)
@@ -927,11 +778,11 @@ void ZeSplittedPlaybackContainer::drawHelpText(QPainter& painter, QRectF const& 
     painter.restore();
 }
 
-void ZeSplittedPlaybackContainer::drawVerticalSplitLine(QPainter& painter)
+void ZeSplittedPlaybackContainer::drawVerticalSplitLine(QPainter& painter, QRectF const& line)
 {
     painter.setPen(m_splitLinePen);
     painter.setBrush(m_splitLineBrush);
-    painter.drawRect(m_splitLineRect);
+    painter.drawRect(line);
 }
 
 void ZeSplittedPlaybackContainer::drawZoomRectSelection(QPainter& painter)
@@ -945,7 +796,7 @@ void ZeSplittedPlaybackContainer::drawZoomRectSelection(QPainter& painter)
 
 void ZeSplittedPlaybackContainer::wheelEvent(QWheelEvent* event)
 {
-    if (!m_leftDec && !m_rightDec && !m_refDec) {
+    if (!anyDecoder()) {
         event->ignore();
         return;
     }
@@ -954,45 +805,48 @@ void ZeSplittedPlaybackContainer::wheelEvent(QWheelEvent* event)
         event->ignore();
         return;
     }
-    QPointF const pos = QPointF(mapFromGlobal(QCursor::pos())) - m_viewport.topLeft();
+    QPointF const pos = QPointF(mapFromGlobal(QCursor::pos())) - m_view.viewport().topLeft();
     if (d > 0)
-        zoom(m_zoomRatio * 1.25, pos);
+        zoomIn(pos);
     else
-        zoom(m_zoomRatio * 0.8, pos);
+        zoomOut(pos);
 }
 
 void ZeSplittedPlaybackContainer::mousePressEvent(QMouseEvent* event)
 {
-    bool const anyDec = m_leftDec || m_rightDec || m_refDec;
+    syncViewGeometry();
+    bool const anyDec = anyDecoder();
     QPointF const pos = event->localPos();
+    QRectF const v = m_view.viewport();
     if (event->button() == Qt::LeftButton) {
-        if (anyDec && m_isCtrlPressed && m_viewport.contains(pos) && !m_isSplitLineDragging && !m_isPanning) {
+        if (anyDec && m_isCtrlPressed && v.contains(pos) && !m_isSplitLineDragging && !m_isPanning) {
             m_isZoomRectSelecting = true;
             m_zoomRectStart = pos;
             m_zoomRect = QRectF();
             setCursor(Qt::CrossCursor);
         }
-        if (m_splitLineGrabArea.contains(pos.toPoint()) && !m_isPanning && !m_isZoomRectSelecting) {
+        if (m_view.parts().splitLineGrabArea.contains(pos.toPoint()) && !m_isPanning && !m_isZoomRectSelecting) {
             m_isSplitLineDragging = true;
             m_lastSplitLineDragX = pos.x();
         }
-        if (anyDec && m_viewport.contains(QPointF(int(pos.x()), int(pos.y()))) && !m_isSplitLineDragging &&
+        if (anyDec && v.contains(QPointF(int(pos.x()), int(pos.y()))) && !m_isSplitLineDragging &&
             !m_isZoomRectSelecting) {
             m_isPanning = true;
             m_panStart = pos.toPoint();
             setCursor(Qt::ClosedHandCursor);
         }
     } else if (event->button() == Qt::RightButton) {
-        m_splitLineRelPos = 0.5;
+        m_view.setSplitLineRelPos(0.5);
         zoomToActualSize();
     }
 }
 
 void ZeSplittedPlaybackContainer::mouseMoveEvent(QMouseEvent* event)
 {
+    syncViewGeometry();
     QPointF const pos = event->localPos();
-    m_isMouseInViewport = m_viewport.contains(pos);
-    bool const overLine = m_splitLineGrabArea.contains(pos.toPoint());
+    m_isMouseInViewport = m_view.viewport().contains(pos);
+    bool const overLine = m_view.parts().splitLineGrabArea.contains(pos.toPoint());
     if (overLine != m_isMouseOverSplitLine && !m_isZoomRectSelecting) {
         m_isMouseOverSplitLine = overLine;
         if (overLine)
@@ -1004,28 +858,13 @@ void ZeSplittedPlaybackContainer::mouseMoveEvent(QMouseEvent* event)
         return;
 
     if (m_isZoomRectSelecting) {
-        QRectF const& v = m_viewport;
-        QPointF const c(std::clamp(pos.x(), v.left(), v.right()), std::clamp(pos.y(), v.top(), v.bottom()));
         if (height() <= 0)
             return;
-        double const aspect = double(width()) / height();
-        double const dx = c.x() - m_zoomRectStart.x();
-        double const dy = c.y() - m_zoomRectStart.y();
-        double w = std::abs(dx);
-        double h = w / aspect;
-        double top = dy < 0 ? m_zoomRectStart.y() - h : m_zoomRectStart.y();
-        if (top < v.top() || top + h > v.bottom()) {
-            h = dy < 0 ? m_zoomRectStart.y() - v.top() : v.bottom() - m_zoomRectStart.y();
-            w = h * aspect;
-            top = dy < 0 ? m_zoomRectStart.y() - h : m_zoomRectStart.y();
-        }
-        double const left = dx < 0 ? m_zoomRectStart.x() - w : m_zoomRectStart.x();
-        m_zoomRect = QRectF(left, top, w, h);
+        m_zoomRect = m_view.selection(m_zoomRectStart, pos);
         update();
     } else if (m_isSplitLineDragging) {
-        if (pos.x() != m_lastSplitLineDragX && m_viewport.width() > 0) {
-            m_splitLineRelPos = ClampUnit((pos.x() - m_viewport.x()) / m_viewport.width());
-            recalcDrawRects();
+        if (pos.x() != m_lastSplitLineDragX && m_view.viewport().width() > 0) {
+            m_view.dragSplitLineTo(pos.x());
             update();
             m_lastSplitLineDragX = pos.x();
         }
@@ -1033,11 +872,8 @@ void ZeSplittedPlaybackContainer::mouseMoveEvent(QMouseEvent* event)
         QPoint const q = pos.toPoint();
         if (q == m_panStart)
             return;
-        int const dx = q.x() - m_panStart.x();
-        int const dy = q.y() - m_panStart.y();
-        if (m_viewport.width() > 0)
-            m_splitLineRelPos = ClampUnit(m_splitLineRelPos - dx / m_viewport.width());
-        setViewport(m_viewport.translated(dx, dy));
+        m_view.pan(q.x() - m_panStart.x(), q.y() - m_panStart.y());
+        update();
         m_panStart = q;
     }
 }
@@ -1046,18 +882,14 @@ void ZeSplittedPlaybackContainer::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    syncViewGeometry();
     if (m_isZoomRectSelecting) {
         if (m_zoomRect.width() > 2 && m_zoomRect.height() > 2) {
-            double const before = m_zoomRatio;
-            double const f = width() * before / m_zoomRect.width();
             QRectF const sel = m_zoomRect;
-            QRectF const v = m_viewport;
             stopZoomRectSelection();
-            if (f >= m_minZoomRatio && f <= m_maxZoomRatio) {
-                zoom(f, QPointF());
-                QSizeF const pic = pictureSize();
-                setViewport(QRectF(-(sel.x() - v.x()) / before * f, -(sel.y() - v.y()) / before * f,
-                                   pic.width() * f, pic.height() * f));
+            if (m_view.zoomToSelection(sel)) {
+                update();
+                emit zoomRatioChanged(m_view.zoomRatio());
             }
         }
     }
@@ -1075,7 +907,7 @@ void ZeSplittedPlaybackContainer::mouseReleaseEvent(QMouseEvent* event)
 void ZeSplittedPlaybackContainer::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Control) {
-        if ((m_leftDec || m_rightDec || m_refDec) && m_isMouseInViewport) {
+        if (anyDecoder() && m_isMouseInViewport) {
             m_isCtrlPressed = true;
             setCursor(Qt::CrossCursor);
         }

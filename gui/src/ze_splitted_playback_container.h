@@ -1,13 +1,12 @@
 #pragma once
 
 #include "frame.h"
-#include "ze_nox_core_error.h"
+#include "ze_splitted_playback_container_stepper.h"
+#include "ze_splitted_playback_container_viewport.h"
 
 #include <QBrush>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QList>
-#include <QPair>
 #include <QPen>
 #include <QPoint>
 #include <QPointF>
@@ -18,7 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
+#include <array>
 
 class QPainter;
 
@@ -28,8 +27,8 @@ class ZeNoxDecoder;
 
 namespace ze::nox::gui {
 
-// The comparison playback area: borrows up to three decoders (left, right, reference), decodes
-// their frames into frames of its own on the global thread pool, and draws the left and right
+// The comparison playback area: borrows up to three decoders (left, right, reference), has them
+// stepped together (ZeSplittedPlaybackStepper) into frames of its own, and draws the left and right
 // pictures split by a movable vertical line, the reference alone, or the differences to the
 // reference as heat maps, with zoom, pan and the sample values at high zoom.
 // Decoders are borrowed: never opened, closed or deleted here. GUI thread only.
@@ -52,11 +51,12 @@ public:
     };
     Q_ENUM(YuvValuesFormat)
 
-    using DecoderFramePair = QPair<core::ZeNoxDecoder*, core::Frame*>;
-    using DecoderAction = std::function<core::ZeNoxCoreError(DecoderFramePair const&)>;
-
     explicit ZeSplittedPlaybackContainer(QWidget* parent = nullptr);
     ~ZeSplittedPlaybackContainer() override;
+
+    // A 16:9 picture of a useful size; a layout gives the area what it can beyond that.
+    QSize sizeHint() const override { return QSize(960, 540); }
+    QSize minimumSizeHint() const override { return QSize(320, 180); }
 
     // A null decoder empties the place. A decoder other than the one held starts the place
     // afresh (its frames are reset).
@@ -71,9 +71,9 @@ public:
     void closeReferenceFile();
     void closeAllFiles();
 
-    bool isLeftFileOpened() const { return m_leftDec != nullptr; }
-    bool isRightFileOpened() const { return m_rightDec != nullptr; }
-    bool isReferenceFileOpened() const { return m_refDec != nullptr; }
+    bool isLeftFileOpened() const { return side(PLAYBACK_ROLE_LEFT).dec != nullptr; }
+    bool isRightFileOpened() const { return side(PLAYBACK_ROLE_RIGHT).dec != nullptr; }
+    bool isReferenceFileOpened() const { return side(PLAYBACK_ROLE_REFERENCE).dec != nullptr; }
 
     // Largest frames-in-range count of the present decoders; 0 without decoders.
     int totalFrameCount() const;
@@ -88,22 +88,15 @@ public:
     core::Component visibleComponent() const { return m_visibleComponent; }
     YuvValuesFormat yuvValuesFormat() const { return m_yuvValuesFormat; }
     int heatmapMaxValue() const { return m_heatmapMaxValue; }
-    double zoomRatio() const { return m_zoomRatio; }
-    double splitLineRelPos() const { return m_splitLineRelPos; }
-    QRectF viewport() const { return m_viewport; }
-    QRect splitLineGrabArea() const { return m_splitLineGrabArea; }
-    QImage const& leftImage() const { return m_leftImage; }
-    QImage const& rightImage() const { return m_rightImage; }
-    QImage const& refImage() const { return m_refImage; }
-    QImage const& leftDiffImage() const { return m_leftDiffImage; }
-    QImage const& rightDiffImage() const { return m_rightDiffImage; }
-
-    // The step machinery: one pool task per pair, the GUI thread waiting for all of them, then
-    // the conversion, repaint and curFrameChanged. images[i] belongs to pairs[i]. True when at
-    // least one decoder delivered a picture.
-    bool doActionWithAllDecoders(DecoderAction const& action);
-    bool doActionWithSpecificDecoders(QList<DecoderFramePair> const& pairs, QList<QImage*> const& images,
-                                      DecoderAction const& action);
+    double zoomRatio() const { return m_view.zoomRatio(); }
+    double splitLineRelPos() const { return m_view.splitLineRelPos(); }
+    QRectF viewport() const { return m_view.viewport(); }
+    QRect splitLineGrabArea() const { return m_view.parts().splitLineGrabArea; }
+    QImage const& leftImage() const { return side(PLAYBACK_ROLE_LEFT).image; }
+    QImage const& rightImage() const { return side(PLAYBACK_ROLE_RIGHT).image; }
+    QImage const& refImage() const { return side(PLAYBACK_ROLE_REFERENCE).image; }
+    QImage const& leftDiffImage() const { return side(PLAYBACK_ROLE_LEFT).diffImage; }
+    QImage const& rightDiffImage() const { return side(PLAYBACK_ROLE_RIGHT).diffImage; }
 
 public slots:
     void play();
@@ -133,6 +126,8 @@ signals:
     void playbackPaused();
     void inputFilesDropped(QStringList filenames);
     void zoomRatioChanged(double zoomRatio);
+    // The difference the heat map draws black changed (view mode or onHeatmapMaxValueChanged).
+    void heatmapMaxValueChanged(int maximum);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -153,51 +148,55 @@ private slots:
     void onPlaybackTimerTimeout();
 
 private:
-    void setSideDec(core::ZeNoxDecoder*& place, QString& label, core::Frame& frame, core::Frame& diffFrame,
-                    QImage& image, QImage& diffImage, core::ZeNoxDecoder* dec);
-    void closeSide(core::ZeNoxDecoder*& place, QString& label, core::Frame& frame, core::Frame& diffFrame,
-                   QImage& image, QImage& diffImage);
+    // One place: the borrowed decoder, its label, the frames decoded for it and their images.
+    // The difference frame and image are used by the left and right places only.
+    struct Side
+    {
+        core::ZeNoxDecoder* dec = nullptr;
+        QString label;
+        core::Frame frame;
+        core::Frame diffFrame;
+        QImage image;
+        QImage diffImage;
+
+        // Drops frames and images (the decoder stays).
+        void clearPictures();
+    };
+
+    Side& side(PlaybackRole role) { return m_sides[role]; }
+    Side const& side(PlaybackRole role) const { return m_sides[role]; }
+    bool anyDecoder() const;
+    static bool isPresentAndOpened(core::ZeNoxDecoder const* dec);
+
+    void setSideDec(PlaybackRole role, core::ZeNoxDecoder* dec);
+    void closeSide(PlaybackRole role);
     void resetViewportForDecoders();
-    // The GUI-thread branch of Previous and Last for a stream that has run out before the target.
-    void runOutStream(core::ZeNoxDecoder* dec, core::Frame& frame, QImage& image);
-    bool isPresentAndOpened(core::ZeNoxDecoder const* dec) const;
+    ZeSplittedPlaybackStepper stepper();
+    // Turns the step's outcomes into images, repaints and announces the frame. Nothing happens
+    // when no place was stepped.
+    bool applyStep(ZeSplittedPlaybackStepper::Result const& result);
     void refillSideImages();
     void refillRefImage();
     void applyDiffModeMaximum();
+    void setHeatmapMaxValue(int maximum);
 
     void fillHeatMapImages();
+    // The size of the first picture shown, or an empty size.
     QSizeF pictureSize() const;
-    void recalcDisplayRectSize();
-    void recalcDrawRects();
+    void syncViewGeometry();
     void setViewport(QRectF const& rect);
-    void setDefaultViewport();
     void zoom(double ratio, QPointF const& relativeToPoint);
     void stopZoomRectSelection();
 
     void drawFrame(QPainter& painter, QImage const& image, core::Frame const& frame, QRectF const& src,
                    QRectF const& dst);
-    void drawStreamsInfo(QPainter& painter);
-    void drawZoomRatio(QPainter& painter);
+    void drawStreamsInfo(QPainter& painter, ZeSplittedPlaybackViewport::Parts const& parts);
+    void drawZoomRatio(QPainter& painter, ZeSplittedPlaybackViewport::Parts const& parts);
     void drawHelpText(QPainter& painter, QRectF const& rect);
-    void drawVerticalSplitLine(QPainter& painter);
+    void drawVerticalSplitLine(QPainter& painter, QRectF const& line);
     void drawZoomRectSelection(QPainter& painter);
 
-    core::ZeNoxDecoder* m_leftDec = nullptr;
-    core::ZeNoxDecoder* m_rightDec = nullptr;
-    core::ZeNoxDecoder* m_refDec = nullptr;
-    QString m_leftLabel;
-    QString m_rightLabel;
-    QString m_refLabel;
-    core::Frame m_leftFrame;
-    core::Frame m_rightFrame;
-    core::Frame m_refFrame;
-    core::Frame m_leftDiffFrame;
-    core::Frame m_rightDiffFrame;
-    QImage m_leftImage;
-    QImage m_rightImage;
-    QImage m_refImage;
-    QImage m_leftDiffImage;
-    QImage m_rightDiffImage;
+    std::array<Side, kPlaybackRoleCount> m_sides;
     core::Component m_visibleComponent = core::COMPONENT_YUV;
     YuvValuesFormat m_yuvValuesFormat = YUV_VALUES_FORMAT_DEC;
     bool m_showStreamInfo = true;
@@ -209,21 +208,7 @@ private:
     int m_playedFrameCount = 0;
     bool m_isPlaying = false;
 
-    double m_zoomRatio = 1.0;
-    double m_minZoomRatio = 0.5;
-    double m_maxZoomRatio = 1000.0;
-    QRectF m_viewport;
-    double m_splitLineRelPos = 0.5;
-    double m_splitLineX = -1;
-    QRectF m_leftDrawRect;
-    QRectF m_rightDrawRect;
-    QRectF m_refSrcRect;
-    QRectF m_leftSrcRect;
-    QRectF m_rightSrcRect;
-    double m_splitLineWidth = 2.0;
-    QRectF m_splitLineRect;
-    int m_splitLineGrabMargin = 10;
-    QRect m_splitLineGrabArea;
+    ZeSplittedPlaybackViewport m_view;
     QPen m_splitLinePen;
     QPen m_zoomRectPen;
     QPointF m_zoomRectStart;

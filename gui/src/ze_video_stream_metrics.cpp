@@ -37,6 +37,7 @@ ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVect
     connect(&m_calculator, &ze::nox::core::ZeQualityMetricCalculator::frameMetricsReady, this,
             &ZeVideoStreamMetrics::onFrameMetricsReady, Qt::QueuedConnection);
     connect(&m_calculator, &QThread::started, this, &ZeVideoStreamMetrics::started);
+    connect(&m_calculator, &QThread::finished, this, &ZeVideoStreamMetrics::logRunEnd);
     connect(&m_calculator, &QThread::finished, this, &ZeVideoStreamMetrics::stopped);
     connect(&m_calculator, &ze::nox::core::ZeQualityMetricCalculator::progress, this,
             &ZeVideoStreamMetrics::progress);
@@ -65,29 +66,56 @@ void ZeVideoStreamMetrics::clear()
     m_means.fill(0.0);
 }
 
-void ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
+ze::nox::core::ZeNoxCoreError ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
                                             QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics)
 {
     m_calculator.stop();
     m_calculator.wait();
+    logRunEnd();
     // Results and thread signals of the run just ended may still be queued here; they belong to
     // no run any more and would land in the new run's curves.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     emit stopped();
     clear();
     if (!refSrcFile)
-        return;
+        return ze::nox::core::ZE_NOX_CORE_OK;
     ze::nox::core::StreamParams const refParams = refSrcFile->streamParams();
-    m_calculator.start(m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
-                       refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
-                       refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(),
-                       requiredMetrics, &ZeNoxGuiApp::GetYuvRequiredParams);
+    m_run = {m_fileName,
+             refSrcFile->fullFilename(),
+             m_srcFile->firstFrameNumber(),
+             m_srcFile->lastFrameNumber(),
+             refSrcFile->firstFrameNumber(),
+             refSrcFile->lastFrameNumber(),
+             numThreadsPerFile};
+    m_runTime.start();
+    ze::nox::core::ZeNoxCoreError const r = m_calculator.start(
+        m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
+        refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
+        refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(), requiredMetrics,
+        &ZeNoxGuiApp::GetYuvRequiredParams);
+    ZeNoxGuiApp::LogMeasurementStart(m_run, r);
+    if (r != ze::nox::core::ZE_NOX_CORE_OK)
+        m_runTime.invalidate(); // no run to end
+    return r;
+}
+
+void ZeVideoStreamMetrics::logRunEnd()
+{
+    if (!m_runTime.isValid())
+        return;
+    int const frames = m_counts.isEmpty() ? 0 : m_counts.first();
+    QString const result = m_calculator.m_finished && !m_calculator.m_stopRequested ? QStringLiteral("finished")
+                           : m_calculator.m_stopRequested                           ? QStringLiteral("stopped")
+                                                                                    : QStringLiteral("failed");
+    ZeNoxGuiApp::LogMeasurementEnd(m_run, frames, m_runTime.elapsed(), result);
+    m_runTime.invalidate();
 }
 
 void ZeVideoStreamMetrics::stopCalculation()
 {
     m_calculator.stop();
     m_calculator.wait();
+    logRunEnd();
     emit stopped();
 }
 

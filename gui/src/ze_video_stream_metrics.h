@@ -1,9 +1,11 @@
 #pragma once
 
 #include "ze_nox_decoder.h"
+#include "ze_nox_gui_app.h"
 #include "ze_quality_metric_calculator.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -43,8 +45,9 @@ public:
     QVector<double> m_means;
 
 public slots:
-    // Stops a running measurement, clears, and with a reference starts a new one.
-    void startCalculation(ze::nox::gui::ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
+    // Stops a running measurement, clears, and with a reference starts a new one; the result of
+    // starting the calculator (0 when its thread runs; also 0 without a reference).
+    ze::nox::core::ZeNoxCoreError startCalculation(ze::nox::gui::ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
                           QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics);
     void stopCalculation();
 
@@ -55,6 +58,11 @@ signals:
 
 private:
     void onFrameMetricsReady(int frameNum, QVector<double> const& values);
+    // Writes the log line of the run that has just ended, once.
+    void logRunEnd();
+
+    ZeNoxGuiApp::MeasurementRun m_run;
+    QElapsedTimer m_runTime;
 };
 
 } // namespace ze::nox::gui

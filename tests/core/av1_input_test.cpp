@@ -3,7 +3,6 @@
 #include "ivf.h"
 #include "section5.h"
 
-#include "av1_test_support.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -13,7 +12,6 @@
 
 #include <cstring>
 
-using namespace av1_test;
 
 namespace {
 

@@ -32,14 +32,12 @@ namespace brokenfiles {
 using namespace ze::nox::core;
 using Bytes = std::vector<uint8_t>;
 
-inline void DropMessages(QtMsgType, QMessageLogContext const&, QString const&) {}
-
 // ---- Raw parameters ----------------------------------------------------------------------
 
 // The fixed answer of the raw-parameters question: the 33x17 4:2:0 8-bit planar seed clip.
 inline ZeNoxCoreError AnswerRaw(QString const&, int& width, int& height, int& bitDepth,
-                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int& frameSize,
-                                CropInfo& crop, bool)
+                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int&,
+                                int& frameSize, CropInfo& crop, bool)
 {
     width = 33;
     height = 17;
@@ -124,69 +122,14 @@ inline Outcome Exercise(QString const& path, ZeStreamType type, StreamParams con
 
 enum class Kind { Y4M, Raw, H264, Hevc, Mjpeg, Ivf, Obu, AnnexB, Vvc };
 
-inline Bytes ReadAll(QString const& path)
+inline Bytes ToBytes(QByteArray const& a)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray a = f.readAll();
     return Bytes(a.begin(), a.end());
 }
 
-// leb128 of a value, shortest form.
-inline void PutLeb128(Bytes& out, uint64_t v)
+inline Bytes ReadBytes(QString const& path)
 {
-    do {
-        uint8_t b = uint8_t(v & 0x7f);
-        v >>= 7;
-        out.push_back(v ? uint8_t(b | 0x80) : b);
-    } while (v);
-}
-
-inline bool GetLeb128(Bytes const& in, size_t& pos, uint64_t& v)
-{
-    v = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (pos >= in.size())
-            return false;
-        const uint8_t b = in[pos++];
-        v |= uint64_t(b & 0x7f) << (7 * i);
-        if (!(b & 0x80))
-            return true;
-    }
-    return false;
-}
-
-// The low-overhead OBU stream re-framed as Annex B: one frame unit per temporal unit, the OBUs
-// as they are (with their size fields).
-inline Bytes ObuToAnnexB(Bytes const& obu)
-{
-    std::vector<Bytes> units;
-    size_t pos = 0;
-    while (pos < obu.size()) {
-        const size_t start = pos;
-        const uint8_t h = obu[pos++];
-        if (h & 0x04)
-            ++pos;
-        uint64_t size = 0;
-        if (!(h & 0x02) || !GetLeb128(obu, pos, size) || pos + size > obu.size())
-            return {};
-        pos += size_t(size);
-        if (((h >> 3) & 0xf) == 2 || units.empty())
-            units.emplace_back();
-        Bytes& tu = units.back();
-        PutLeb128(tu, pos - start);
-        tu.insert(tu.end(), obu.begin() + std::ptrdiff_t(start), obu.begin() + std::ptrdiff_t(pos));
-    }
-    Bytes out;
-    for (Bytes const& fu : units) {
-        Bytes sized;
-        PutLeb128(sized, fu.size());
-        sized.insert(sized.end(), fu.begin(), fu.end());
-        PutLeb128(out, sized.size());
-        out.insert(out.end(), sized.begin(), sized.end());
-    }
-    return out;
+    return ToBytes(ReadAll(path));
 }
 
 inline Bytes SyntheticVvc()
@@ -211,7 +154,7 @@ struct Clip
 inline std::vector<Clip> const& Clips()
 {
     static const std::vector<Clip> kClips = [] {
-        auto media = [](char const* n) { return [n] { return ReadAll(TestMediaPath(QString::fromLatin1(n))); }; };
+        auto media = [](char const* n) { return [n] { return ReadBytes(TestMediaPath(QString::fromLatin1(n))); }; };
         StreamParams raw;
         raw.valid = true;
         raw.type = ZE_STREAM_TYPE_YUV;
@@ -242,7 +185,7 @@ inline std::vector<Clip> const& Clips()
             plain("av1_444p.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("av1_444p.ivf")),
             plain("av1_422p10.ivf", Kind::Ivf, ZE_STREAM_TYPE_AV1, media("av1_422p10.ivf")),
             plain("fz_av1_annexb.obu", Kind::AnnexB, ZE_STREAM_TYPE_AV1,
-                  [] { return ObuToAnnexB(ReadAll(TestMediaPath(QStringLiteral("fz_av1.obu")))); }),
+                  [] { return ToBytes(ToAnnexB(ReadAll(TestMediaPath(QStringLiteral("fz_av1.obu"))))); }),
             plain("fz_synthetic.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC, SyntheticVvc),
             // A real stream: damage reaches the complete syntax (the synthetic one stops early).
             plain("fz_conformance.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC,
@@ -278,12 +221,7 @@ inline std::vector<Clip> const& Clips()
 inline QString WriteCase(QTemporaryDir const& dir, Clip const& clip, Bytes const& bytes)
 {
     const QString path = QDir(dir.path()).filePath(QString::fromStdString(clip.name));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    if (f.write(reinterpret_cast<char const*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
-        return {};
-    return path;
+    return WriteAll(path, bytes) ? path : QString();
 }
 
 // ---- Field damage -----------------------------------------------------------------------

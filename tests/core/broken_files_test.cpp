@@ -40,14 +40,12 @@ class BrokenFiles : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_previous = qInstallMessageHandler(DropMessages);
         m_avLevel = av_log_get_level();
         av_log_set_level(AV_LOG_QUIET);
     }
     void TearDown() override
     {
         av_log_set_level(m_avLevel);
-        qInstallMessageHandler(m_previous);
     }
 
     // Runs one damaged copy and checks what came back; the text names the case in failures.
@@ -70,7 +68,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    QtMessageHandler m_previous = nullptr;
+    const MessageCapture m_quiet{false};
     int m_avLevel = AV_LOG_INFO;
     int m_cases = 0;
     int m_opened = 0;

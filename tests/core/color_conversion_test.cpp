@@ -144,9 +144,8 @@ TEST(ColorConversion, FfmpegFramesMatchTheFormulas)
     double const kr = Util::Krgb[1][0], kg = Util::Krgb[1][1], kb = Util::Krgb[1][2];
     for (Case const& c : cases) {
         SCOPED_TRACE(c.file);
-        QFile f(TestMediaPath(c.file));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        QByteArray data = f.readAll();
+        QByteArray data = ReadAll(TestMediaPath(c.file));
+        ASSERT_FALSE(data.isEmpty());
         ImageType<short> pic;
         ASSERT_TRUE(pic.allocate(w, h, c.depth, c.depth, c.type, CropInfo{}, ImageInfo::FRAME));
         PicSize g;

@@ -14,8 +14,29 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <new>
 
 using namespace ze::nox::core;
+
+namespace {
+
+// Set to make the next new (std::nothrow) fail, as when memory runs out.
+bool sFailNextNothrowNew = false;
+
+} // namespace
+
+void* operator new(std::size_t size, std::nothrow_t const&) noexcept
+{
+    if (sFailNextNothrowNew) {
+        sFailNextNothrowNew = false;
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -26,9 +47,14 @@ struct Question
     static inline ZeNoxCoreError answer = ZE_NOX_CORE_OK;
     static inline int width = 176;
     static inline int height = 144;
+    static inline int depth = 8;
+    static inline ImageInfo::IMG_TYPE type = ImageInfo::IMG_420;
+    static inline YUVFile::Formats layout = YUVFile::FORMAT_PLANAR;
+    static inline int chromaOrder = 0;
+    static inline CropInfo crop{};
 
     static ZeNoxCoreError Ask(QString const&, int& w, int& h, int& bitDepth, ImageInfo::IMG_TYPE& chroma,
-                              YUVFile::Formats& layout, int& frameSize, CropInfo& crop, bool)
+                              YUVFile::Formats& planeOrder, int& order, int& frameSize, CropInfo& c, bool)
     {
         ++calls;
         EXPECT_EQ(w, 0);
@@ -37,11 +63,12 @@ struct Question
             return answer;
         w = width;
         h = height;
-        bitDepth = 8;
-        chroma = ImageInfo::IMG_420;
-        layout = YUVFile::FORMAT_PLANAR;
-        frameSize = width * height * 3 / 2;
-        crop = CropInfo{};
+        bitDepth = depth;
+        chroma = type;
+        planeOrder = layout;
+        order = chromaOrder;
+        frameSize = width * height * 3 / 2 * (depth > 8 ? 2 : 1);
+        c = crop;
         return ZE_NOX_CORE_OK;
     }
 
@@ -51,6 +78,11 @@ struct Question
         answer = a;
         width = w;
         height = h;
+        depth = 8;
+        type = ImageInfo::IMG_420;
+        layout = YUVFile::FORMAT_PLANAR;
+        chromaOrder = 0;
+        crop = CropInfo{};
     }
 };
 
@@ -159,10 +191,10 @@ TEST(DecoderFactory, DetectionFailures)
     EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, &Question::Ask, false, nullptr),
               ZE_NOX_CORE_UNKNOWN_VIDEO_FORMAT);
 
-    // Answers that do not open the file become "Failed to open a file".
+    // Answers that do not open the file come back with the decoder's own reason.
     Question::Reset(ZE_NOX_CORE_OK, 0, 144);
     EXPECT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, raw, &Question::Ask, false, nullptr),
-              ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+              ZE_NOX_CORE_INVALID_PARAMETERS);
 
     // The AVC decoder refuses a 12-bit HEVC stream with 20: detection stops there, nothing is asked.
     Question::Reset();
@@ -195,10 +227,110 @@ TEST(DecoderFactory, WrapperAsksOnlyForRawFiles)
         Question::Reset(answer);
         EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), answer);
     }
-    // A second open that fails is reported as "Failed to open a file", whatever the decoder said.
-    Question::Reset(ZE_NOX_CORE_OK, 0, 144);
-    EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    // A second open that fails answers with the decoder's own code, not a generic one.
+    struct Refused
+    {
+        char const* what;
+        int width, depth;
+        ImageInfo::IMG_TYPE type;
+        YUVFile::Formats layout;
+        CropInfo crop;
+        ZeNoxCoreError want;
+    } const refused[] = {
+        {"no width", 0, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_INVALID_PARAMETERS},
+        {"4:0:0", 176, 8, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"4:4:0", 176, 8, ImageInfo::IMG_440, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"12 bit", 176, 12, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"4:4:4 semi-planar", 176, 8, ImageInfo::IMG_444, YUVFile::FORMAT_SEMI_PLANAR, {},
+         ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"crop leaving no width", 176, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, {88, 88, 0, 0},
+         ZE_NOX_CORE_INVALID_PARAMETERS},
+    };
+    for (Refused const& r : refused) {
+        SCOPED_TRACE(r.what);
+        Question::Reset(ZE_NOX_CORE_OK, r.width, 144);
+        Question::depth = r.depth;
+        Question::type = r.type;
+        Question::layout = r.layout;
+        Question::crop = r.crop;
+        ZeYuvDecoder fresh;
+        EXPECT_EQ(OpenNoxDecoderWrapper(&fresh, raw, nullptr, &Question::Ask, true), r.want);
+        EXPECT_EQ(Question::calls, 1);
+        EXPECT_FALSE(fresh.isOpened());
+    }
     Question::Reset();
     EXPECT_EQ(OpenNoxDecoderWrapper(&yuv, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_OK);
     EXPECT_EQ(yuv.getOriginalFrameCount(), 5);
+    EXPECT_EQ(yuv.chromaOrder(), 0);
+
+    // The chroma order answered reaches the decoder.
+    ZeYuvDecoder vu;
+    Question::Reset();
+    Question::chromaOrder = 1;
+    EXPECT_EQ(OpenNoxDecoderWrapper(&vu, raw, nullptr, &Question::Ask, true), ZE_NOX_CORE_OK);
+    EXPECT_EQ(vu.chromaOrder(), 1);
+}
+
+// A decoder that cannot be made is 3 with no decoder, never success with a null one.
+TEST(DecoderFactory, DecoderThatCannotBeMadeIsInternalError)
+{
+    for (ZeStreamType type : {ZE_STREAM_TYPE_YUV, ZE_STREAM_TYPE_AVC, ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_VVC}) {
+        SCOPED_TRACE(type);
+        ZeNoxDecoder* decoder = reinterpret_cast<ZeNoxDecoder*>(0x1);
+        sFailNextNothrowNew = true;
+        EXPECT_EQ(CreateNoxDecoder(&decoder, type, QStringLiteral("none"), &Question::Ask, false, nullptr),
+                  ZE_NOX_CORE_INTERNAL_ERROR);
+        EXPECT_FALSE(sFailNextNothrowNew) << "the decoder is made with new (std::nothrow)";
+        EXPECT_EQ(decoder, nullptr);
+
+        sFailNextNothrowNew = true;
+        const ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(type, TestMediaPath(QStringLiteral("ff_avc8.h264")),
+                                                                  nullptr, &Question::Ask, false, true);
+        EXPECT_EQ(opened.result, ZE_NOX_CORE_INTERNAL_ERROR);
+        EXPECT_EQ(opened.decoder, nullptr);
+        sFailNextNothrowNew = false;
+    }
+}
+
+// Make and open in one call: an opened decoder without a parent, or none and the code.
+TEST(DecoderFactory, CreateAndOpenHandsBackAnOpenedDecoderOrNone)
+{
+    const QString raw = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
+    StreamParams unusable; // a record that does not describe the raw file
+    unusable.valid = true;
+    unusable.type = ZE_STREAM_TYPE_YUV;
+    const struct {
+        const char* what;
+        ZeStreamType type;
+        QString file;
+        StreamParams const* params;
+        bool ask;
+        ZeNoxCoreError result;
+        int questions;
+    } kCases[] = {
+        {"typed", ZE_STREAM_TYPE_AVC, TestMediaPath(QStringLiteral("ff_avc8.h264")), nullptr, true, ZE_NOX_CORE_OK, 0},
+        {"detected raw: asked when detected and when opened", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true,
+         ZE_NOX_CORE_OK, 2},
+        {"unusable record, asking", ZE_STREAM_TYPE_YUV, raw, &unusable, true, ZE_NOX_CORE_OK, 1},
+        {"unusable record, not asking", ZE_STREAM_TYPE_YUV, raw, &unusable, false,
+         ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, 0},
+        {"missing file", ZE_STREAM_TYPE_AVC, TestMediaPath(QStringLiteral("no_such_file.h264")), nullptr, true,
+         ZE_NOX_CORE_FAILED_TO_OPEN_FILE, 0},
+        {"undetectable, question cancelled", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true, ZE_NOX_CORE_CANCELED, 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        Question::Reset(c.result == ZE_NOX_CORE_CANCELED ? ZE_NOX_CORE_CANCELED : ZE_NOX_CORE_OK);
+        const ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(c.type, c.file, c.params, &Question::Ask, false, c.ask);
+        EXPECT_EQ(opened.result, c.result);
+        EXPECT_EQ(Question::calls, c.questions);
+        if (c.result != ZE_NOX_CORE_OK) {
+            EXPECT_EQ(opened.decoder, nullptr);
+            continue;
+        }
+        ASSERT_NE(opened.decoder, nullptr);
+        EXPECT_TRUE(opened.decoder->isOpened());
+        EXPECT_EQ(opened.decoder->parent(), nullptr);
+        EXPECT_EQ(opened.decoder->filename(), c.file);
+    }
 }

@@ -2,6 +2,8 @@
 #include "ze_nox_decoder.h"
 #include "ze_nox_decoder_factory.h"
 
+#include "test_support.h"
+
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -138,11 +140,7 @@ TEST(ZeNoxDecoder, DefaultParamsAndBitrate)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString name = dir.filePath(QStringLiteral("clip.265"));
-    {
-        QFile file(name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(1001, 'x'));
-    }
+    ASSERT_TRUE(WriteAll(name, QByteArray(1001, 'x')));
     FakeDecoder d(name, 352, 288, AV_PIX_FMT_YUV422P10LE, 3);
     d.setFirstFrameNumber(1);
 

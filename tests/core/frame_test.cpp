@@ -1,4 +1,5 @@
 #include "frame.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -292,6 +293,36 @@ TEST(FrameHeatMap, AllComponentsCombined)
     }
 }
 
+// The planar layouts go through colour tables, the interleaved ones through the per-sample
+// code: on the same samples both must give the same picture, for any maximum.
+TEST(FrameHeatMap, PlanarTablesMatchInterleavedLayouts)
+{
+    const struct {
+        AVPixelFormat planar, interleaved;
+        int maxValue;
+    } kPairs[] = {
+        {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12, 255},
+        {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_P010LE, 1023},
+        {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUYV422, 255},
+    };
+    for (const auto& c : kPairs) {
+        const int m = c.maxValue + 1;
+        const SampleFn fy = [m](int x, int y) { return (x * 37 + y * 101 + x * y) % m; };
+        const SampleFn fu = [m](int x, int y) { return (x * 53 + y * 7 + 11) % m; };
+        const SampleFn fv = [m](int x, int y) { return (x * 5 + y * 67 + 300) % m; };
+        auto a = MakePicture(21, 9, c.planar, fy, fu, fv);
+        auto b = MakePicture(21, 9, c.interleaved, fy, fu, fv);
+        for (Component component : {COMPONENT_YUV, COMPONENT_Y})
+            for (int maximum : {1, 3, 127, c.maxValue, 4 * c.maxValue}) {
+                SCOPED_TRACE(testing::Message() << LayoutOf(c.planar).name << " component " << component << " max " << maximum);
+                QImage ia, ib;
+                ASSERT_TRUE(a->fillImageAsHeatMap(ia, component, maximum));
+                ASSERT_TRUE(b->fillImageAsHeatMap(ib, component, maximum));
+                EXPECT_EQ(ia, ib);
+            }
+    }
+}
+
 TEST(FrameFillImage, OddWidthRowsHaveNoSkew)
 {
     const int w = 101;
@@ -343,22 +374,92 @@ TEST(FrameFillImage, ChromaPlaneShownAtFullSize)
     }
 }
 
-TEST(FrameFillImage, DeepPicturesGiveSixteenBitImages)
+// Deeper planar YUV pictures are rounded to 8 bits before the colour conversion: the image is
+// the one of the 8-bit picture with the rounded samples (words above the depth saturate).
+// Other deeper layouts keep 16-bit colour; grey stays 16-bit.
+TEST(FrameFillImage, DeepColourIsTheRoundedEightBitPicture)
 {
-    const SampleFn fy = [](int x, int) { return x * 100; };
-    auto f = MakePicture(11, 4, AV_PIX_FMT_YUV420P10LE, fy, Constant(512), Constant(512));
-    QImage rgb;
-    ASSERT_TRUE(f->fillImage(rgb, COMPONENT_YUV));
-    EXPECT_EQ(rgb.format(), QImage::Format_RGBA64);
-    EXPECT_EQ(rgb.size(), QSize(11, 4));
-    EXPECT_FALSE(f->pixelRgb(0, 0).valid);
+    const SampleFn y8 = [](int x, int y) { return (x * 23 + y * 41) % 256; };
+    const SampleFn u8 = [](int x, int y) { return (x * 7 + y * 90 + 30) % 256; };
+    const SampleFn v8 = [](int x, int y) { return (x * 61 + y * 13 + 200) % 256; };
+    const struct {
+        AVPixelFormat deep, eight;
+        int shift;
+        int add; // added to v << shift: below half a step rounds down, half rounds up
+        int roundUp;
+    } kCases[] = {
+        {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P, 2, 0, 0}, {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P, 2, 1, 0},
+        {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P, 2, 2, 1}, {AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, 2, 3, 1},
+        {AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, 2, 1, 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << LayoutOf(c.eight).name << " shift " << c.shift << " add " << c.add);
+        auto up = [&](SampleFn const& f) {
+            return SampleFn([=](int x, int y) { return std::min((f(x, y) << c.shift) + c.add, (256 << c.shift) - 1); });
+        };
+        auto rounded = [&](SampleFn const& f) {
+            return SampleFn([=](int x, int y) { return std::min(f(x, y) + c.roundUp, 255); });
+        };
+        for (auto [w, h] : {std::pair{33, 17}, std::pair{8, 2}}) {
+            auto deep = MakePaddedPicture(w, h, c.deep, up(y8), up(u8), up(v8));
+            auto eight = MakePicture(w, h, c.eight, rounded(y8), rounded(u8), rounded(v8));
+            QImage a, b;
+            ASSERT_TRUE(deep->fillImage(a, COMPONENT_YUV));
+            ASSERT_TRUE(eight->fillImage(b, COMPONENT_YUV));
+            ASSERT_EQ(a.format(), QImage::Format_RGB888);
+            ASSERT_EQ(a, b);
+            EXPECT_TRUE(deep->pixelRgb(w - 1, h - 1).valid);
+        }
+    }
 
+    // Words above the depth saturate at 255 instead of wrapping.
+    auto over = MakePicture(4, 2, AV_PIX_FMT_YUV444P10LE, Constant(0xFFFF), Constant(0x8000), Constant(1023));
+    auto white = MakePicture(4, 2, AV_PIX_FMT_YUV444P, Constant(255), Constant(255), Constant(255));
+    QImage a, b;
+    ASSERT_TRUE(over->fillImage(a, COMPONENT_YUV));
+    ASSERT_TRUE(white->fillImage(b, COMPONENT_YUV));
+    EXPECT_EQ(a, b);
+
+    const SampleFn fy = [](int x, int) { return x * 100; };
+    auto p010 = MakePicture(11, 4, AV_PIX_FMT_P010LE, fy, Constant(512), Constant(512));
+    QImage rgb;
+    ASSERT_TRUE(p010->fillImage(rgb, COMPONENT_YUV));
+    EXPECT_EQ(rgb.format(), QImage::Format_RGBA64);
+    EXPECT_FALSE(p010->pixelRgb(0, 0).valid);
+
+    auto f = MakePicture(11, 4, AV_PIX_FMT_YUV420P10LE, fy, Constant(512), Constant(512));
     QImage grey;
     ASSERT_TRUE(f->fillImage(grey, COMPONENT_Y));
     ASSERT_EQ(grey.format(), QImage::Format_Grayscale16);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 11; ++x)
             EXPECT_NEAR(Grey16(grey, x, y), fy(x, y) * 65535.0 / 1023.0, 300) << x << "," << y;
+}
+
+// An image the caller keeps is refilled in place; one shared with another holder is replaced,
+// never written through.
+TEST(FrameFillImage, ReusedImageGetsTheNewPictureAndSharedCopiesStay)
+{
+    auto first = MakePicture(16, 8, AV_PIX_FMT_YUV420P, Constant(40), Constant(128), Constant(128));
+    auto second = MakePicture(16, 8, AV_PIX_FMT_YUV420P, Constant(200), Constant(90), Constant(160));
+    QImage expected;
+    ASSERT_TRUE(second->fillImage(expected, COMPONENT_YUV));
+    for (bool viaHeatMap : {false, true}) {
+        QImage image;
+        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : first->fillImage(image, COMPONENT_YUV));
+        const QImage kept = image; // shares the buffer
+        const QImage keptCopy = kept.copy();
+        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : second->fillImage(image, COMPONENT_YUV));
+        EXPECT_EQ(kept, keptCopy);
+        QImage reference;
+        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(reference, COMPONENT_YUV, 255) : second->fillImage(reference, COMPONENT_YUV));
+        EXPECT_EQ(image, reference);
+        // Now detached: the next fill writes into the same buffer.
+        const uchar* own = image.constBits();
+        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : first->fillImage(image, COMPONENT_YUV));
+        EXPECT_EQ(image.constBits(), own);
+        EXPECT_EQ(image, keptCopy);
+    }
 }
 
 // A decoder may hand over pictures of another size or format without resetting the Frame; the
@@ -547,9 +648,7 @@ TEST(FrameDump, AppendsVisiblePlanes)
         const QString name = dir.filePath(QStringLiteral("%1.raw").arg(LayoutOf(c.fmt).name));
         ASSERT_TRUE(f->dump(name));
         ASSERT_TRUE(Frame::dumpAvFrame(name, f->avFrame()));
-        QFile file(name);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray data = file.readAll();
+        const QByteArray data = ReadAll(name);
         ASSERT_EQ(data.size(), 2 * c.bytes);
         EXPECT_EQ(data.left(c.bytes), data.mid(c.bytes));
         if (c.fmt == AV_PIX_FMT_YUV420P) {

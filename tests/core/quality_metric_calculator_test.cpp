@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,7 +30,7 @@ using namespace ze::nox::core;
 
 namespace {
 
-ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&,
+ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, YUVFile::Formats&, int&, int&,
                         CropInfo&, bool)
 {
     return ZE_NOX_CORE_CANCELED;
@@ -37,6 +38,9 @@ ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, 
 
 const QSet<ZeVideoQualityMetric> kAllMetrics = {ZE_VIDEO_QUALITY_METRIC_PSNR, ZE_VIDEO_QUALITY_METRIC_SSIM,
                                                 ZE_VIDEO_QUALITY_METRIC_VMAF};
+
+// How long a test waits for a measurement thread or its frames before it fails.
+constexpr int kThreadDeadlineMs = 120000;
 
 QString ModelsDir()
 {
@@ -69,38 +73,7 @@ struct Recorder
     }
 };
 
-// Captures the toolkit's messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture() { sCapture = this, m_previous = qInstallMessageHandler(&Handler); }
-    ~MessageCapture() { qInstallMessageHandler(m_previous), sCapture = nullptr; }
-    QStringList messages(QtMsgType type)
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_messages[type];
-    }
 
-private:
-    static void Handler(QtMsgType type, QMessageLogContext const&, QString const& text)
-    {
-        if (!sCapture)
-            return;
-        QMutexLocker lock(&sCapture->m_mutex);
-        sCapture->m_messages[type].append(text);
-    }
-    static MessageCapture* sCapture;
-    QtMessageHandler m_previous = nullptr;
-    QMutex m_mutex;
-    QMap<QtMsgType, QStringList> m_messages;
-};
-MessageCapture* MessageCapture::sCapture = nullptr;
-
-QString ClipPath(QString const& rel)
-{
-    const QString stored = VmafDataPath(rel);
-    return QFile::exists(stored) ? stored : TestMediaPath(QFileInfo(rel).fileName());
-}
 
 // Runs one whole measurement and waits for it.
 void RunToEnd(ZeQualityMetricCalculator& calc, QString const& dis, QString const& ref, int threads,
@@ -110,7 +83,7 @@ void RunToEnd(ZeQualityMetricCalculator& calc, QString const& dis, QString const
     ASSERT_EQ(calc.start(dis, nullptr, ref, nullptr, threads, refFirst, refLast, disFirst, disLast, kAllMetrics,
                          &NoDialog),
               ZE_NOX_CORE_OK);
-    calc.wait();
+    ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
 }
 
 void ExpectWeightedMeans(QVector<double> const& v, double wY, double wC)
@@ -124,7 +97,7 @@ void ExpectWeightedMeans(QVector<double> const& v, double wY, double wC)
 // Every stored golden pair through decoders, calculator and driver, with 1 and 8 workers.
 TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
 {
-    const QStringList names = QDir(VmafDataPath(QStringLiteral("golden")))
+    const QStringList names = QDir(VmafGoldenPath(QString()))
                                   .entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
     ASSERT_FALSE(names.isEmpty());
     const char* const kPlanes[3] = {"Y", "U", "V"};
@@ -134,11 +107,11 @@ TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
         double tol;
     } kFields[] = {{"psnr", 0, 1e-9}, {"ssim", 1, 1e-6}, {"vmaf", 2, 1e-4}};
     for (const QString& name : names) {
-        QFile f(VmafDataPath(QStringLiteral("golden/") + name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QJsonObject g = QJsonDocument::fromJson(f.readAll()).object();
-        const QString ref = ClipPath(g["reference"].toObject()["file"].toString());
-        const QString dis = ClipPath(g["distorted"].toObject()["file"].toString());
+        const QByteArray golden = ReadAll(VmafGoldenPath(name));
+        ASSERT_FALSE(golden.isEmpty());
+        const QJsonObject g = QJsonDocument::fromJson(golden).object();
+        const QString ref = VmafClipPath(g["reference"].toObject()["file"].toString());
+        const QString dis = VmafClipPath(g["distorted"].toObject()["file"].toString());
         const QString pixFmt = g["distorted"].toObject()["pix_fmt"].toString();
         const QJsonArray frames = g["frames"].toArray();
         // The 720p pair is measured once, with 8 workers, to keep the run short.
@@ -186,8 +159,8 @@ TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
 // Frame ranges: the shorter range decides, frames count from 0 at the range start.
 TEST(QualityMetricCalculator, RangesAreClampedAndPaired)
 {
-    const QString ref = VmafDataPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
-    const QString dis = VmafDataPath(QStringLiteral("clips/A_176x144_420p_crf23.y4m"));
+    const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
+    const QString dis = VmafClipPath(QStringLiteral("clips/A_176x144_420p_crf23.y4m"));
     const struct {
         int refFirst, refLast, disFirst, disLast, expected;
     } kCases[] = {
@@ -241,11 +214,11 @@ TEST(QualityMetricCalculator, MissingModelIsAFailedRun)
     Recorder rec;
     rec.attach(calc);
     calc.m_vmafModelsDir = empty.path();
-    ASSERT_EQ(calc.start(VmafDataPath(QStringLiteral("clips/F_128x72_420p_1f_crf35.y4m")), nullptr,
-                         VmafDataPath(QStringLiteral("clips/F_128x72_420p_1f_ref.y4m")), nullptr, 1, 0, 0, 0, 0,
+    ASSERT_EQ(calc.start(VmafClipPath(QStringLiteral("clips/F_128x72_420p_1f_crf35.y4m")), nullptr,
+                         VmafClipPath(QStringLiteral("clips/F_128x72_420p_1f_ref.y4m")), nullptr, 1, 0, 0, 0, 0,
                          kAllMetrics, &NoDialog),
               ZE_NOX_CORE_OK);
-    calc.wait();
+    ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
     EXPECT_FALSE(calc.m_finished);
     EXPECT_TRUE(rec.frames.empty());
     const QStringList critical = capture.messages(QtCriticalMsg);
@@ -269,10 +242,7 @@ TEST(QualityMetricCalculator, ModelChoiceBySize)
     for (const auto& c : kCases) {
         // A one-byte raw file: with known parameters it is one frame whose missing samples are zero.
         const QString file = dir.filePath(QStringLiteral("%1x%2.yuv").arg(c.width).arg(c.height));
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("\x10", 1);
-        f.close();
+        ASSERT_TRUE(WriteAll(file, QByteArray("\x10", 1)));
         StreamParams params;
         params.valid = true;
         params.type = ZE_STREAM_TYPE_YUV;
@@ -284,7 +254,7 @@ TEST(QualityMetricCalculator, ModelChoiceBySize)
         ZeQualityMetricCalculator calc;
         calc.m_vmafModelsDir = dir.path();
         ASSERT_EQ(calc.start(file, &params, file, &params, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_OK);
-        calc.wait();
+        ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
         const QStringList debug = capture.messages(QtDebugMsg);
         ASSERT_FALSE(debug.isEmpty());
         EXPECT_TRUE(debug.last().startsWith(QStringLiteral("Start VMAF calculation: format = yuv420p , model =")))
@@ -306,11 +276,16 @@ TEST(QualityMetricCalculator, StopMidRun)
                          TestMediaPath(QStringLiteral("calc_300f_64x48_ref.y4m")), nullptr, 4, 0, -1 + 300, 0, 299,
                          kAllMetrics, &NoDialog),
               ZE_NOX_CORE_OK);
+    QElapsedTimer waited;
+    waited.start();
     for (;;) {
         QThread::msleep(5);
         QMutexLocker lock(&rec.mutex);
         if (rec.frames.size() >= 20)
             break;
+        ASSERT_FALSE(calc.isFinished()) << "the run ended after " << rec.frames.size() << " frames, before 20 arrived";
+        ASSERT_LT(waited.elapsed(), kThreadDeadlineMs) << "20 frames did not arrive within the deadline, only "
+                                                       << rec.frames.size();
     }
     calc.stop();
     EXPECT_TRUE(calc.isFinished());
@@ -326,9 +301,9 @@ TEST(QualityMetricCalculator, StopMidRun)
 // Three calculators at once, each with its own decoders and workers (run under the sanitizers).
 TEST(QualityMetricCalculator, SeveralCalculatorsAtOnce)
 {
-    const QString ref = VmafDataPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
-    const QString dis[3] = {VmafDataPath(QStringLiteral("clips/A_176x144_420p_crf23.y4m")),
-                            VmafDataPath(QStringLiteral("clips/A_176x144_420p_crf40.y4m")), ref};
+    const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
+    const QString dis[3] = {VmafClipPath(QStringLiteral("clips/A_176x144_420p_crf23.y4m")),
+                            VmafClipPath(QStringLiteral("clips/A_176x144_420p_crf40.y4m")), ref};
     std::unique_ptr<ZeQualityMetricCalculator> calcs[3];
     Recorder recs[3];
     for (int i = 0; i < 3; ++i) {
@@ -339,7 +314,7 @@ TEST(QualityMetricCalculator, SeveralCalculatorsAtOnce)
                   ZE_NOX_CORE_OK);
     }
     for (int i = 0; i < 3; ++i) {
-        calcs[i]->wait();
+        ASSERT_TRUE(calcs[i]->wait(kThreadDeadlineMs)) << "measurement thread " << i << " did not end within the deadline";
         EXPECT_TRUE(calcs[i]->m_finished);
         EXPECT_EQ(recs[i].frames.size(), 10u);
     }
@@ -356,16 +331,20 @@ TEST(QualityMetricCalculator, StartFailuresAndBitrate)
     // A raw file without known parameters: the callback's cancel comes back unchanged.
     QTemporaryDir dir;
     const QString raw = dir.filePath(QStringLiteral("x.yuv"));
-    QFile f(raw);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(1000, '\0'));
-    f.close();
-    const QString ref = VmafDataPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
+    ASSERT_TRUE(WriteAll(raw, QByteArray(1000, '\0')));
+    const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
     EXPECT_EQ(calc.start(raw, nullptr, ref, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
     EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
     EXPECT_EQ(calc.start(ref, nullptr, dir.filePath(QStringLiteral("missing.y4m")), nullptr, 1, 0, 0, 0, 0,
                          kAllMetrics, &NoDialog),
               ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    // A reference whose type cannot be made out: the opened distorted decoder goes too.
+    const QString unknown = dir.filePath(QStringLiteral("x.bin"));
+    QFile::copy(raw, unknown);
+    EXPECT_EQ(calc.start(ref, nullptr, unknown, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
+    EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
+    EXPECT_EQ(calc.getVmafColorFormatName(), QString());
     EXPECT_EQ(GetZeVideoQualityMetricName(static_cast<ZeVideoQualityMetric>(3)), QString());
 }
 
@@ -458,7 +437,7 @@ TEST(QualityMetricCalculator, SemiPlanarAndPackedMatchPlanar)
             ASSERT_EQ(calc.start(disFile, &params, refFile, &params, 2, 0, frames - 1, 0, frames - 1, kAllMetrics,
                                  &NoDialog),
                       ZE_NOX_CORE_OK);
-            calc.wait();
+            ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
             ASSERT_TRUE(calc.m_finished);
             ASSERT_EQ(rec.values.size(), size_t(frames));
             results[semi] = rec.values;

@@ -100,9 +100,8 @@ TEST(Util, FieldArrangements)
 
 TEST(Util, CodecOfABinaryStream)
 {
-    QFile f(TestMediaPath(QStringLiteral("ff_avc8.h264")));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    QByteArray avc = f.readAll();
+    QByteArray avc = ReadAll(TestMediaPath(QStringLiteral("ff_avc8.h264")));
+    ASSERT_FALSE(avc.isEmpty());
     EXPECT_EQ(Util::detectCodecInBinaryStream(reinterpret_cast<unsigned char*>(avc.data()), avc.size()), 3);
 
     unsigned char mpeg2[] = {0, 0, 1, 0xB3, 0x16, 0x00, 0, 0, 1, 0x00, 0x10, 0x20, 0, 0, 1, 0x01, 0x55,

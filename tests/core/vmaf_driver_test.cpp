@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -43,12 +44,20 @@ struct Synthetic {
     std::vector<int> delivered;
     std::vector<std::array<double, 12>> values;
     std::mt19937 rng{7};
+    std::mutex rngMutex;
 };
 
+// Pulls and deliveries may run at the same time: the generator has its own lock.
 void Sleep(Synthetic& s)
 {
-    if (s.randomDelays)
-        std::this_thread::sleep_for(std::chrono::microseconds(s.rng() % 2000));
+    if (!s.randomDelays)
+        return;
+    unsigned delay;
+    {
+        std::lock_guard<std::mutex> lock(s.rngMutex);
+        delay = static_cast<unsigned>(s.rng() % 2000);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
 }
 
 int SyntheticPull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
@@ -99,13 +108,14 @@ void SyntheticDeliver(int frame, double values[3][4], void* user)
     s.deliveriesInFlight.fetch_sub(1);
 }
 
-int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string model = ModelPath())
+int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string model = ModelPath(),
+            int disableAvx = 0)
 {
     int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
     int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
     double pooled = -1;
-    return compute_vmaf(&pooled, fmt, widths, heights, &SyntheticPull, &s, model.c_str(), nullptr, nullptr, 0, 0, 0,
-                        0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver);
+    return compute_vmaf(&pooled, fmt, widths, heights, &SyntheticPull, &s, model.c_str(), nullptr, nullptr, 0,
+                        disableAvx, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver);
 }
 
 std::vector<int> Range(int n)
@@ -245,5 +255,31 @@ TEST(VmafDriver, TinyPlanesGiveFiniteValues)
         for (auto const& v : s.values)
             for (double x : v)
                 EXPECT_TRUE(std::isfinite(x)) << w << "x" << h;
+    }
+}
+
+// The whole driver on the vector kernels gives the portable run's values bit for bit, in
+// frame order, whatever the worker count and however pulls and deliveries are delayed.
+TEST(VmafDriver, VectorKernelsGiveThePortableValues)
+{
+    for (auto [w, h] : {std::pair{67, 45}, std::pair{160, 90}}) {
+        Synthetic portable;
+        portable.w = w;
+        portable.h = h;
+        portable.frames = 7;
+        ASSERT_EQ(Measure(portable, 1, "yuv420p", ModelPath(), 1), 0);
+        ASSERT_EQ(portable.delivered, Range(7));
+        for (int threads : {1, 4}) {
+            Synthetic vec;
+            vec.w = w;
+            vec.h = h;
+            vec.frames = 7;
+            vec.randomDelays = threads > 1;
+            ASSERT_EQ(Measure(vec, threads), 0);
+            ASSERT_EQ(vec.delivered, Range(7));
+            EXPECT_FALSE(vec.overlap);
+            ASSERT_EQ(std::memcmp(vec.values.data(), portable.values.data(), sizeof(double) * 12 * 7), 0)
+                << w << "x" << h << " on " << threads << " workers";
+        }
     }
 }

@@ -61,15 +61,12 @@ double Difference(double got, double want, bool relative)
 
 QJsonObject LoadGolden(QString const& name)
 {
-    QFile f(VmafDataPath("golden/" + name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return QJsonDocument::fromJson(ReadAll(VmafGoldenPath(name))).object();
 }
 
 QStringList GoldenFiles()
 {
-    return QDir(VmafDataPath("golden")).entryList({"*.json"}, QDir::Files, QDir::Name);
+    return QDir(VmafGoldenPath(QString())).entryList({"*.json"}, QDir::Files, QDir::Name);
 }
 
 std::string ModelPath()
@@ -169,17 +166,13 @@ TEST(VmafGolden, EngineMatchesReferenceWithinStrictTier)
     VmafModel model;
     std::string error;
     ASSERT_TRUE(model.load(ModelPath(), error)) << error;
+    ASSERT_EQ(GoldenFiles().size(), 10) << "golden files missing from " << VmafGoldenPath(QString()).toStdString();
     int checkedFiles = 0;
     for (QString const& name : GoldenFiles()) {
         QJsonObject const g = LoadGolden(name);
         ASSERT_FALSE(g.isEmpty()) << name.toStdString();
-        QString refFile = VmafDataPath(g["reference"].toObject()["file"].toString());
-        QString disFile = VmafDataPath(g["distorted"].toObject()["file"].toString());
-        if (!QFile::exists(refFile) || !QFile::exists(disFile)) {
-            // The 720p pair is not stored; the media fixture generates it.
-            refFile = TestMediaPath(QFileInfo(refFile).fileName());
-            disFile = TestMediaPath(QFileInfo(disFile).fileName());
-        }
+        QString const refFile = VmafClipPath(g["reference"].toObject()["file"].toString());
+        QString const disFile = VmafClipPath(g["distorted"].toObject()["file"].toString());
         ASSERT_TRUE(QFile::exists(refFile) && QFile::exists(disFile)) << refFile.toStdString();
         Y4mClip ref, dis;
         ASSERT_TRUE(ref.load(refFile.toStdString())) << refFile.toStdString();
@@ -259,8 +252,8 @@ TEST(VmafGolden, DriverDeliversGoldenValuesInOrderWithOneAndEightWorkers)
                                QString("E_160x90_422p_crf30.json"), QString("F_128x72_420p_1f_crf35.json")}) {
         QJsonObject const g = LoadGolden(name);
         Y4mClip ref, dis;
-        ASSERT_TRUE(ref.load(VmafDataPath(g["reference"].toObject()["file"].toString()).toStdString()));
-        ASSERT_TRUE(dis.load(VmafDataPath(g["distorted"].toObject()["file"].toString()).toStdString()));
+        ASSERT_TRUE(ref.load(VmafClipPath(g["reference"].toObject()["file"].toString()).toStdString()));
+        ASSERT_TRUE(dis.load(VmafClipPath(g["distorted"].toObject()["file"].toString()).toStdString()));
         QJsonArray const frames = g["frames"].toArray();
         std::vector<std::array<double, 12>> first;
         for (int threads : {1, 8}) {

@@ -21,39 +21,19 @@ using namespace vvctest;
 
 namespace {
 
-QStringList sMessages;
-
-void CaptureMessages(QtMsgType type, QMessageLogContext const&, QString const& text)
-{
-    sMessages << QStringLiteral("%1:%2").arg(type == QtCriticalMsg ? "C" : type == QtWarningMsg ? "W" : "I", text);
-}
-
 class VvcDecoderTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        sMessages.clear();
-        m_previous = qInstallMessageHandler(CaptureMessages);
-    }
-    void TearDown() override { qInstallMessageHandler(m_previous); }
-
     QString file(QString const& name, std::vector<uint8_t> const& bytes)
     {
         const QString path = QDir(m_dir.path()).filePath(name);
-        EXPECT_TRUE(WriteFile(path, bytes));
+        EXPECT_TRUE(WriteAll(path, bytes));
         return path;
     }
-    int criticalCount(QString const& part) const
-    {
-        int n = 0;
-        for (QString const& m : sMessages)
-            n += m.startsWith(QLatin1String("C:")) && m.contains(part) ? 1 : 0;
-        return n;
-    }
+    int criticalCount(QString const& part) const { return m_messages.count(QtCriticalMsg, part); }
 
     QTemporaryDir m_dir;
-    QtMessageHandler m_previous = nullptr;
+    MessageCapture m_messages;
 };
 
 StreamSpec Spec(int pictures)
@@ -142,7 +122,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
         EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
         const StreamParams p = dec.params();
         EXPECT_EQ(p.frames, c.frames);
-        EXPECT_EQ(criticalCount(QString()), 0) << c.name << sMessages.join('\n').toStdString();
+        EXPECT_EQ(criticalCount(QString()), 0) << c.name << m_messages.dump();
     }
 }
 
@@ -259,9 +239,9 @@ TEST_F(VvcDecoderTest, FailureCodes)
         {"slice of a missing PPS", sliceWithoutPps, ZE_NOX_CORE_CRITICAL_DECODING_ERROR},
     };
     for (Case const& c : cases) {
-        sMessages.clear();
+        m_messages.clear();
         ZeVvcDecoder dec;
-        EXPECT_EQ(dec.openFile(file(QStringLiteral("x.vvc"), c.bytes), nullptr), c.expected) << c.name << sMessages.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(dec.openFile(file(QStringLiteral("x.vvc"), c.bytes), nullptr), c.expected) << c.name << m_messages.dump();
         EXPECT_EQ(dec.openResult(), c.expected) << c.name;
         EXPECT_FALSE(dec.isOpened()) << c.name;
         EXPECT_EQ(criticalCount(QStringLiteral("Critical decoding error. ")),
@@ -284,7 +264,7 @@ TEST_F(VvcDecoderTest, EncodedStreamsOfOtherFormatsAreNotDetected)
         EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED) << name;
         EXPECT_FALSE(dec.isOpened());
     }
-    EXPECT_TRUE(sMessages.isEmpty()) << sMessages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_messages.entries().isEmpty()) << m_messages.dump();
 }
 
 TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
@@ -357,7 +337,7 @@ TEST_F(VvcDecoderTest, PicturesAreNotDecodedAndSaySoOncePerFile)
     EXPECT_EQ(dec.curAbsoluteFrameNumber(), -1);
     EXPECT_FALSE(frame.isValid());
     EXPECT_EQ(criticalCount(QStringLiteral("this build cannot decode VVC pictures")), 1);
-    EXPECT_EQ(criticalCount(QString()), 1) << sMessages.join('\n').toStdString();
+    EXPECT_EQ(criticalCount(QString()), 1) << m_messages.dump();
     EXPECT_TRUE(dec.isOpened());
 
     // Opened again (with trusted parameters this time): one more line.

@@ -307,12 +307,4 @@ inline std::vector<Pic> SimpleGop(int count)
     return pics;
 }
 
-inline bool WriteFile(QString const& path, std::vector<uint8_t> const& bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(reinterpret_cast<char const*>(bytes.data()), qint64(bytes.size())) == qint64(bytes.size());
-}
-
 } // namespace vvctest

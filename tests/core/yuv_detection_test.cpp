@@ -1,5 +1,6 @@
 // Guessing raw YUV parameters from file names, contents and standard sizes.
 #include "YUVParameters.h"
+#include "test_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,10 +19,8 @@ struct Detected
 
 YUVParameters Detect(QTemporaryDir const& dir, QString const& name, QByteArray const& contents)
 {
+    EXPECT_TRUE(WriteAll(dir.filePath(name), contents));
     QFile f(dir.filePath(name));
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(contents);
-    f.close();
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     YUVParameters p;
     p.detectResolution(&f);
@@ -48,7 +47,8 @@ TEST(YuvDetection, FileNames)
         char const* name;
         Detected want;
     } const cases[] = {
-        {"clip_1920x1080_p010.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_P010, 10}},
+        // P010 is semi-planar 10-bit.
+        {"clip_1920x1080_p010.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 10}},
         {"clip_1280x720.yuv", {1280, 720, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"a_40000x200.yuv", {16384, 200, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"nv12_640x480.yuv", {640, 480, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
@@ -67,22 +67,27 @@ TEST(YuvDetection, FileNames)
         {"c_320x240_rgb.yuv", {320, 240, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"c_320x240_argb.yuv", {320, 240, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         // Only a small x separates the numbers, and only sizes above 0 that fit an int count;
-        // the rest falls to the contents (here empty) and the standard sizes.
-        {"clip_1920X1080.yuv", {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
-        {"clip_0x480.yuv", {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
-        {"clip_99999999999x480.yuv", {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
+        // the rest falls to the contents, here empty, which fit nothing: the common size.
+        {"clip_1920X1080.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip_0x480.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip_99999999999x480.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         // The last suffix is not part of the name that is searched.
-        {"clip.640x480", {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip.640x480", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
         Expect(Detect(dir, QString::fromLatin1(c.name), QByteArray()), c.want);
     }
 
-    YUVParameters const p010 = Detect(dir, QStringLiteral("clip_1920x1080_p010.yuv"), QByteArray(100, '\0'));
+    // Two bytes per value: two P010 frames are two frames, not four.
+    YUVParameters const p010 =
+        Detect(dir, QStringLiteral("clip_1920x1080_p010.yuv"), QByteArray(2 * 1920 * 1080 * 3 + 100, '\0'));
     EXPECT_EQ(p010.m_bytesPerValue, 2);
-    EXPECT_EQ(p010.m_frameSize, 1920 * 1080 * 3 / 2);
-    EXPECT_EQ(p010.m_frameCount, 0);
+    EXPECT_EQ(p010.m_frameSize, 1920 * 1080 * 3);
+    EXPECT_EQ(p010.m_frameCount, 2);
+    // An odd size from the name counts its chroma planes rounded up.
+    YUVParameters const odd = Detect(dir, QStringLiteral("clip_175x143.yuv"), QByteArray(100, '\0'));
+    EXPECT_EQ(odd.m_frameSize, 175 * 143 + 2 * 88 * 72);
 }
 
 TEST(YuvDetection, ContentsAndStandardSizes)
@@ -100,24 +105,50 @@ TEST(YuvDetection, ContentsAndStandardSizes)
         QByteArray data;
         Detected want;
     } const cases[] = {
-        {"empty: 0 is a multiple of the first size", QByteArray(), {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
+        {"empty: no size fits", QByteArray(), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"100 bytes fit nothing", QByteArray(100, 'a'), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        {"zeros: best lag stays 91", QByteArray(61440, '\0'), {128, 96, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
-        // Sizes are tried in table order, 4:0:0 before 4:2:0 within a row.
-        {"three QCIF luma planes", QByteArray(176 * 144 * 3, '\0'), {176, 144, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 8}},
-        {"one 128x96 4:2:0 frame", QByteArray(128 * 96 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        // The first row that fits wins: a 1280x720 frame is 75 frames of 128x96.
-        {"one 1280x720 4:2:0 frame", QByteArray(1280 * 720 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        {"one 176x144 4:2:0 frame", QByteArray(176 * 144 * 3 / 2, '\0'), {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"zeros fitting no frame", QByteArray(61440, '\0'), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"two QCIF frames", QByteArray(176 * 144 * 3, '\0'), {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"one 128x96 frame", QByteArray(128 * 96 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        // Flat contents tell no size from another: the first size that divides the file.
+        {"one flat 1280x720 frame", QByteArray(1280 * 720 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"one 176x144 frame", QByteArray(176 * 144 * 3 / 2, '\0'), {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        // A row-periodic picture whose row estimate holds no whole frame of the file is not
+        // taken: the common size is left for the user.
+        {"row estimate without whole frames", ramp, {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
         Expect(Detect(dir, QStringLiteral("noname.yuv"), c.data), c.want);
     }
-    YUVParameters const short_ = Detect(dir, QStringLiteral("short.yuv"), ramp);
-    EXPECT_EQ(short_.m_height, 128);
-    EXPECT_EQ(short_.m_colorFormat, ImageInfo::IMG_420);
-    EXPECT_GT(short_.m_width, 0);
+}
+
+// ffmpeg-made clips without a size in their names: the size whose frames divide the file and
+// whose rows and frames repeat in the contents.
+TEST(YuvDetection, ClipContents)
+{
+    struct Case
+    {
+        char const* clip;
+        Detected want;
+        int frames;
+    } const cases[] = {
+        {"rd_guess_a.yuv", {1280, 720, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}, 60},
+        {"rd_guess_b.yuv", {352, 288, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}, 10},
+        {"rd_guess_c.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}, 10},
+        {"rd_guess_d.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 10}, 10},
+        {"rd_p010le.yuv", {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 10}, 3},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.clip);
+        QFile f(TestMediaPath(QString::fromLatin1(c.clip)));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        YUVParameters p;
+        p.detectResolution(&f);
+        Expect(p, c.want);
+        EXPECT_EQ(p.m_frameCount, c.frames);
+        EXPECT_EQ(p.m_frameSize * c.frames, f.size());
+    }
 }
 
 TEST(YuvDetection, PresetsAndFrameCounts)

@@ -29,7 +29,7 @@ TEST(YuvLayersTest, LoadFindsTheCurrentFrameOfRawAndY4MLayers)
         SCOPED_TRACE(c.name);
         QString const raw = TestMediaPath(QString::fromLatin1(c.name) + ".yuv");
         int64_t const size = YUVFile::frameSize(c.w, c.h, ImageInfo::IMG_420, c.depth);
-        QByteArray const ref = ReadFileBytes(raw, 3 * size, size);
+        QByteArray const ref = ReadAll(raw, 3 * size, size);
         for (bool y4m : {false, true}) {
             YUVFile reader;
             reader.m_bitDepth = c.depth;
@@ -61,7 +61,7 @@ TEST(YuvLayersTest, LoadPictureByNumberAndRepeatedPictures)
     pic.displayOrder = 1;
     ASSERT_TRUE(reader.loadPicture(&pic));
     EXPECT_EQ(reader.m_curIndex, 4);
-    QByteArray const ref = ReadFileBytes(TestMediaPath("raw_420p_101x101.yuv"), 4 * 15403, 15403);
+    QByteArray const ref = ReadAll(TestMediaPath("raw_420p_101x101.yuv"), 4 * 15403, 15403);
     ExpectPlanarSamples(reader.m_layers[0].image, ref, 101, 101, ImageInfo::IMG_420, 1);
     EXPECT_TRUE(reader.loadPicture(&pic)); // already loaded
 

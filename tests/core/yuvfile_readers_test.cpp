@@ -279,8 +279,8 @@ TEST(RawReadersTest, RepackedFfmpegOutputReadsBackToThePlanarSamples)
         SCOPED_TRACE(c.file);
         int const bps = c.wanted > 8 ? 2 : 1;
         int64_t const size = YUVFile::frameSize(w, h, c.type, c.wanted);
-        QByteArray data = ReadFileBytes(TestMediaPath(c.file), 2 * size, size);
-        QByteArray const ref = ReadFileBytes(TestMediaPath(c.planar), 2 * size, size);
+        QByteArray data = ReadAll(TestMediaPath(c.file), 2 * size, size);
+        QByteArray const ref = ReadAll(TestMediaPath(c.planar), 2 * size, size);
         ASSERT_EQ(data.size(), size);
         ASSERT_EQ(ref.size(), size);
         PicSize const g = WholePicture(w, h, c.type, c.wanted);

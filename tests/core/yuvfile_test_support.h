@@ -22,14 +22,6 @@ inline PicSize WholePicture(int width, int height, ImageInfo::IMG_TYPE type, int
     return g;
 }
 
-inline QByteArray ReadFileBytes(QString const& path, int64_t offset = 0, int64_t size = -1)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset))
-        return {};
-    return size < 0 ? f.readAll() : f.read(size);
-}
-
 inline QByteArray Bytes(std::initializer_list<int> values)
 {
     QByteArray b;

@@ -13,9 +13,7 @@ protected:
     QString write(QString const& name, QByteArray const& bytes)
     {
         QString const path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(WriteAll(path, bytes));
         return path;
     }
     QTemporaryDir m_dir;
@@ -185,7 +183,7 @@ TEST(Y4MFfmpegTest, IndexAndMiddleFrameMatchFfmpeg)
         EXPECT_EQ(layer.header.bitDepth, c.depth);
         EXPECT_DOUBLE_EQ(layer.header.frameRate, 25.0);
         ASSERT_EQ(int(layer.frames.size()), kFrames);
-        QByteArray const file = ReadFileBytes(y4m);
+        QByteArray const file = ReadAll(y4m);
         for (int i = 0; i < kFrames; ++i) {
             YUVFile::FrameParams const& f = layer.frames[size_t(i)];
             EXPECT_EQ(f.size, c.frameBytes);
@@ -201,7 +199,7 @@ TEST(Y4MFfmpegTest, IndexAndMiddleFrameMatchFfmpeg)
         reader.m_bitDepth = layer.header.bitDepth;
         reader.m_format = layer.header.format;
         reader.readData(image, data, 0, WholePicture(c.w, c.h, c.type, c.depth));
-        ExpectPlanarSamples(image, ReadFileBytes(raw, 2 * c.frameBytes, c.frameBytes), c.w, c.h, c.type,
+        ExpectPlanarSamples(image, ReadAll(raw, 2 * c.frameBytes, c.frameBytes), c.w, c.h, c.type,
                             c.depth > 8 ? 2 : 1);
     }
 }

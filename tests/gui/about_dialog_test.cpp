@@ -1,5 +1,6 @@
 // The about box: texts from the application's identity, links, size and closing.
 #include "about_dialog.h"
+#include "ze_nox_gui_version.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -47,8 +48,10 @@ TEST(AboutBox, ShowsTheIdentityAndCannotGrow)
 
     auto* rights = dlg.findChild<QLabel*>(QStringLiteral("label_2"));
     ASSERT_NE(rights, nullptr);
-    EXPECT_TRUE(rights->text().contains(QCoreApplication::organizationName()));
-    EXPECT_FALSE(rights->text().contains(QStringLiteral("%1")));
+    // The year of the build, the same as in the log's start lines.
+    EXPECT_EQ(rights->text(), QStringLiteral("Copyright © %1 %2. All rights reserved.")
+                                  .arg(SERAVIN_COPYRIGHT_YEAR)
+                                  .arg(QCoreApplication::organizationName()));
 
     auto* logo = dlg.findChild<QLabel*>(QStringLiteral("label"));
     ASSERT_NE(logo, nullptr);

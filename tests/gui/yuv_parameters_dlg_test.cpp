@@ -2,6 +2,10 @@
 // counts and the preview.
 #include "yuv_parameters_dlg.h"
 
+#include "frame.h"
+#include "test_support.h"
+#include "ze_yuv_decoder.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -9,12 +13,15 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -81,31 +88,35 @@ TEST_F(YuvDialog, DetectsFromATenBitFileName)
     QFile* f = file(QStringLiteral("clip_1920x1080_p010.yuv"), QByteArray(int(2 * frame + 100), '\0'));
     YUVParametersDialog dlg(nullptr, f, 0, 0, 0, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("clip_1920x1080_p010.yuv"));
-    // The size comes from the name; the P010 layout falls back to 4:2:0 planar 8 bits.
+    // The size comes from the name, and "p010" is semi-planar 10-bit at two bytes per value.
     EXPECT_EQ(dlg.m_width, 1920);
     EXPECT_EQ(dlg.m_height, 1080);
     EXPECT_EQ(dlg.m_colorFormat, ImageInfo::IMG_420);
-    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_PLANAR);
-    EXPECT_EQ(dlg.m_bitDepth, 8);
-    EXPECT_EQ(dlg.m_bytesPerValue, 1);
-    EXPECT_EQ(dlg.m_frameSize, frame / 2);
-    EXPECT_EQ(dlg.m_frameCount, 4);
+    EXPECT_EQ(dlg.m_format, YUVFile::FORMAT_SEMI_PLANAR);
+    EXPECT_EQ(dlg.m_bitDepth, 10);
+    EXPECT_EQ(dlg.m_bytesPerValue, 2);
+    EXPECT_EQ(dlg.m_frameSize, frame);
+    EXPECT_EQ(dlg.m_frameCount, 2);
     EXPECT_EQ(child<QSpinBox>(&dlg, "widthLabel")->value(), 1920);
     EXPECT_EQ(child<QSpinBox>(&dlg, "heightLabel")->value(), 1080);
-    EXPECT_EQ(child<QSpinBox>(&dlg, "bitdepthW")->value(), 8);
-    EXPECT_EQ(child<QComboBox>(&dlg, "planeOrderW")->currentText(), QStringLiteral("Planar"));
-    EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>4 frames</b>"));
-    EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 3);
+    EXPECT_EQ(child<QSpinBox>(&dlg, "bitdepthW")->value(), 10);
+    EXPECT_EQ(child<QComboBox>(&dlg, "planeOrderW")->currentText(), QStringLiteral("Semi-planar"));
+    EXPECT_EQ(child<QComboBox>(&dlg, "bytePerValueW")->currentIndex(), 1);
+    EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>2 frames</b>"));
+    EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 1);
     // The preview is scaled into the 640 x 480 view keeping the aspect ratio.
     EXPECT_EQ(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).size(), QSize(640, 360));
 
-    // Described as semi-planar 10-bit: two bytes per value, two frames.
+    // Planar 8-bit halves the frame: four frames.
+    QMetaObject::invokeMethod(child<QComboBox>(&dlg, "planeOrderW"), "activated", Q_ARG(int, 0));
+    EXPECT_EQ(dlg.m_bitDepth, 8);
+    EXPECT_EQ(dlg.m_frameCount, 4);
+    // Back to semi-planar 10-bit.
     QMetaObject::invokeMethod(child<QComboBox>(&dlg, "planeOrderW"), "activated", Q_ARG(int, 1));
     child<QSpinBox>(&dlg, "bitdepthW")->setValue(10);
     EXPECT_EQ(dlg.m_bytesPerValue, 2);
     EXPECT_EQ(dlg.m_frameSize, frame);
     EXPECT_EQ(dlg.m_frameCount, 2);
-    EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>2 frames</b>"));
 
     QTimer::singleShot(0, &dlg, [&] {
         child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok)->click();
@@ -196,6 +207,7 @@ TEST_F(YuvDialog, NameDetectionAndTheSizeRules)
     EXPECT_EQ(plane->itemText(1), QStringLiteral("Semi-planar"));
     auto* sizes = child<QComboBox>(&dlg, "standardResolutionsW");
     ASSERT_EQ(sizes->count(), 45);
+    EXPECT_EQ(sizes->itemText(0), QStringLiteral("Select predefined value"));
     EXPECT_EQ(sizes->itemText(1), QStringLiteral("128x96   SQCIF"));
 
     // A predefined size.
@@ -204,27 +216,30 @@ TEST_F(YuvDialog, NameDetectionAndTheSizeRules)
     EXPECT_EQ(dlg.m_height, 288);
     EXPECT_EQ(dlg.m_frameSize, 352 * 288 * 3 / 2);
 
-    // A typed size above the sliders' range keeps its value; 4:2:0 raises it to even.
+    // A typed size above the sliders' range keeps its value, odd too; the chroma planes of an
+    // odd side are rounded up.
     Finish(child<QSpinBox>(&dlg, "widthLabel"), 5001);
-    EXPECT_EQ(dlg.m_width, 5002);
+    EXPECT_EQ(dlg.m_width, 5001);
     EXPECT_EQ(child<QSlider>(&dlg, "widthSlider")->value(), 4096);
-    EXPECT_EQ(dlg.m_frameSize, int64_t(5002) * 288 * 3 / 2);
+    EXPECT_EQ(dlg.m_frameSize, int64_t(5001) * 288 + 2 * 2501 * 144);
 
-    // 4:2:2 raises an odd width only, 4:4:0 an odd height only.
+    // Odd sizes survive every chroma format, each with its own rounded-up chroma planes.
     auto* format = child<QComboBox>(&dlg, "colorSpaceW");
-    QMetaObject::invokeMethod(format, "activated", Q_ARG(int, 3)); // 4:4:4 keeps odd sizes
     Finish(child<QSpinBox>(&dlg, "widthLabel"), 101);
     Finish(child<QSpinBox>(&dlg, "heightLabel"), 51);
-    ASSERT_EQ(dlg.m_width, 101);
-    ASSERT_EQ(dlg.m_height, 51);
-    QMetaObject::invokeMethod(format, "activated", Q_ARG(int, 2));
-    EXPECT_EQ(dlg.m_width, 102);
-    EXPECT_EQ(dlg.m_height, 51);
-    QMetaObject::invokeMethod(format, "activated", Q_ARG(int, 3));
-    Finish(child<QSpinBox>(&dlg, "widthLabel"), 101);
-    QMetaObject::invokeMethod(format, "activated", Q_ARG(int, 4));
-    EXPECT_EQ(dlg.m_width, 101);
-    EXPECT_EQ(dlg.m_height, 52);
+    struct Odd
+    {
+        int type;
+        int64_t frameSize;
+    } const odds[] = {
+        {1, 101 * 51 + 2 * 51 * 26}, {2, 101 * 51 + 2 * 51 * 51}, {3, 3 * 101 * 51}, {4, 101 * 51 + 2 * 101 * 26},
+    };
+    for (Odd const& o : odds) {
+        QMetaObject::invokeMethod(format, "activated", Q_ARG(int, o.type));
+        EXPECT_EQ(dlg.m_width, 101) << o.type;
+        EXPECT_EQ(dlg.m_height, 51) << o.type;
+        EXPECT_EQ(dlg.m_frameSize, o.frameSize) << o.type;
+    }
 
     // A bit depth above 8 takes two bytes per value.
     child<QSpinBox>(&dlg, "bitdepthW")->setValue(12);
@@ -337,4 +352,208 @@ TEST_F(YuvDialog, PreviewColoursCropAndChromaOrder)
     EXPECT_EQ(dlg.m_frameCount, 0);
     dlg.loadFrame(0);
     EXPECT_TRUE(child<QLabel>(&dlg, "viewWidget")->pixmap(Qt::ReturnByValue).isNull());
+}
+
+// Each layout described in the dialog: its preview of frame 0 and the decoder's frame 0 read
+// with the dialog's answers are both ffmpeg's planar reading of the same bytes.
+TEST_F(YuvDialog, PreviewAndDecoderShowTheSamePicture)
+{
+    using namespace ze::nox::core;
+    struct Case
+    {
+        char const* clip;
+        int width, height;
+        int layout; // Plane Order entry
+        int chromaOrder;
+        int bitDepth;
+    } const cases[] = {
+        {"rd_yuv420p.yuv", 176, 144, 0, 0, 8},      {"rd_yuv420p10le.yuv", 176, 144, 0, 0, 10},
+        {"rd_nv12.yuv", 176, 144, 1, 0, 8},         {"rd_nv21.yuv", 176, 144, 1, 1, 8},
+        {"rd_p010le.yuv", 176, 144, 1, 0, 10},      {"rd_yv12.yuv", 176, 144, 0, 1, 8},
+        {"rd_odd.yuv", 175, 143, 0, 0, 8},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.clip);
+        QString const path = TestMediaPath(QString::fromLatin1(c.clip));
+        QFile in(path);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QFile refFile(path + QStringLiteral(".ref"));
+        ASSERT_TRUE(refFile.open(QIODevice::ReadOnly));
+        QByteArray const ref = refFile.readAll();
+
+        // Described as a user would: size, chroma format, layout, bit depth, chroma order.
+        YUVParametersDialog dlg(nullptr, &in, 0, 0, 0, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+        Finish(child<QSpinBox>(&dlg, "widthLabel"), c.width);
+        Finish(child<QSpinBox>(&dlg, "heightLabel"), c.height);
+        QMetaObject::invokeMethod(child<QComboBox>(&dlg, "colorSpaceW"), "activated", Q_ARG(int, 1));
+        child<QComboBox>(&dlg, "planeOrderW")->setCurrentIndex(c.layout);
+        QMetaObject::invokeMethod(child<QComboBox>(&dlg, "planeOrderW"), "activated", Q_ARG(int, c.layout));
+        child<QSpinBox>(&dlg, "bitdepthW")->setValue(c.bitDepth);
+        child<QComboBox>(&dlg, "chromaOrderW")->setCurrentIndex(c.chromaOrder);
+        QMetaObject::invokeMethod(child<QComboBox>(&dlg, "chromaOrderW"), "activated", Q_ARG(int, c.chromaOrder));
+        ASSERT_EQ(dlg.m_frameCount, 3);
+        ASSERT_EQ(dlg.m_frameSize * 3, in.size());
+        QPushButton* ok = child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok);
+        ASSERT_TRUE(ok->isEnabled()) << ok->toolTip().toStdString();
+        QTimer::singleShot(0, ok, &QPushButton::click);
+        ASSERT_EQ(dlg.exec(), QDialog::Accepted);
+
+        ZeYuvDecoder dec;
+        dec.setRequiredYuvParams(dlg.m_width, dlg.m_height, dlg.m_bitDepth, dlg.m_colorFormat, dlg.m_format,
+                                 static_cast<int>(dlg.m_frameSize), dlg.m_crop, dlg.m_chromaOrder);
+        ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
+        Frame frame;
+        ASSERT_EQ(dec.getFrame(0, frame), ZE_NOX_CORE_OK);
+        AVFrame const* f = frame.avFrame();
+        bool const semi = c.layout == 1;
+        bool const words = c.bitDepth > 8;
+
+        int const cw = (c.width + 1) / 2;
+        int const ch = (c.height + 1) / 2;
+        int const bps = words ? 2 : 1;
+        ASSERT_EQ(ref.size(), 3 * int64_t(c.width * c.height + 2 * cw * ch) * bps); // three frames
+        auto refAt = [&](int plane, int x, int y) {
+            int64_t const base = plane == 0 ? 0 : int64_t(c.width) * c.height + int64_t(plane - 1) * cw * ch;
+            int64_t const i = (base + int64_t(y) * (plane == 0 ? c.width : cw) + x) * bps;
+            auto const* d = reinterpret_cast<uint8_t const*>(ref.constData());
+            return words ? int(d[i] | (d[i + 1] << 8)) : int(d[i]);
+        };
+        // The decoder's sample: planar, or interleaved U, V; P010 words carry it in the upper bits.
+        auto decAt = [&](int plane, int x, int y) {
+            int const p = semi && plane > 0 ? 1 : plane;
+            int const col = semi && plane > 0 ? 2 * x + (plane - 1) : x;
+            uint8_t const* row = f->data[p] + int64_t(y) * f->linesize[p];
+            int v = words ? reinterpret_cast<uint16_t const*>(row)[col] : row[col];
+            return semi && words ? v >> 6 : v;
+        };
+        int previewDiffs = 0, decoderDiffs = 0;
+        for (int plane = 0; plane < 3; ++plane) {
+            int const pw = plane == 0 ? c.width : cw;
+            int const ph = plane == 0 ? c.height : ch;
+            ASSERT_EQ(dlg.m_image.m_planes[plane].width, pw);
+            ASSERT_EQ(dlg.m_image.m_planes[plane].height, ph);
+            for (int y = 0; y < ph; ++y)
+                for (int x = 0; x < pw; ++x) {
+                    int const want = refAt(plane, x, y);
+                    previewDiffs += dlg.m_image.row(plane, y)[x] != want;
+                    decoderDiffs += decAt(plane, x, y) != want;
+                }
+        }
+        EXPECT_EQ(previewDiffs, 0);
+        EXPECT_EQ(decoderDiffs, 0);
+    }
+}
+
+// Choices the decoder has no pixel format for are disabled with the reason as a tooltip, and
+// OK is disabled, the reason shown beside it, while the current combination has none.
+TEST_F(YuvDialog, ChoicesWithoutPixelFormatAreDisabled)
+{
+    QFile* f = file(QStringLiteral("choices.yuv"), Frames420(64, 48, 2, 16, 128, 128));
+    YUVParametersDialog dlg(nullptr, f, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+    auto item = [&](char const* box, int i) {
+        return qobject_cast<QStandardItemModel*>(child<QComboBox>(&dlg, box)->model())->item(i);
+    };
+    QPushButton* ok = child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok);
+    auto* problem = child<QLabel>(&dlg, "problemLabel");
+    for (int t : {0, 4}) {
+        EXPECT_FALSE(item("colorSpaceW", t)->isEnabled()) << t;
+        EXPECT_FALSE(item("colorSpaceW", t)->toolTip().isEmpty()) << t;
+    }
+    for (int t : {1, 2, 3})
+        EXPECT_TRUE(item("colorSpaceW", t)->isEnabled()) << t;
+    EXPECT_TRUE(ok->isEnabled());
+    EXPECT_TRUE(problem->text().isEmpty());
+
+    struct Step
+    {
+        char const* what;
+        std::function<void()> apply;
+        bool okEnabled;
+    };
+    auto activate = [&](char const* box, int i) {
+        return [&dlg, box, i] {
+            child<QComboBox>(&dlg, box)->setCurrentIndex(i);
+            QMetaObject::invokeMethod(child<QComboBox>(&dlg, box), "activated", Q_ARG(int, i));
+        };
+    };
+    std::vector<Step> const steps = {
+        {"4:4:4 planar", activate("colorSpaceW", 3), true},
+        {"4:4:4 semi-planar", activate("planeOrderW", 1), false},
+        {"4:2:0 planar", activate("colorSpaceW", 1), true},
+        {"12 bit", [&] { child<QSpinBox>(&dlg, "bitdepthW")->setValue(12); }, false},
+        {"10 bit", [&] { child<QSpinBox>(&dlg, "bitdepthW")->setValue(10); }, true},
+        {"10 bit in one byte", activate("bytePerValueW", 0), false},
+        {"10 bit in two bytes", activate("bytePerValueW", 1), true},
+        {"4:0:0", activate("colorSpaceW", 0), false},
+        {"4:2:0 8 bit", activate("colorSpaceW", 1), true},
+        {"a frame larger than the file", [&] { Finish(child<QSpinBox>(&dlg, "heightLabel"), 480); }, false},
+    };
+    for (Step const& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.apply();
+        EXPECT_EQ(ok->isEnabled(), s.okEnabled);
+        EXPECT_EQ(problem->text().isEmpty(), s.okEnabled);
+        EXPECT_EQ(ok->toolTip().isEmpty(), s.okEnabled);
+        if (std::string(s.what) == "4:4:4 planar") {
+            EXPECT_FALSE(item("planeOrderW", 1)->isEnabled());
+            EXPECT_FALSE(item("planeOrderW", 1)->toolTip().isEmpty());
+        }
+        if (std::string(s.what) == "10 bit") {
+            EXPECT_FALSE(item("bytePerValueW", 0)->isEnabled());
+        }
+    }
+}
+
+// The crop boxes show the kept size after a size change; margins that leave no picture, stored
+// or after a size change, are dropped.
+TEST_F(YuvDialog, CropFollowsTheSize)
+{
+    QFile* f = file(QStringLiteral("cropsize.yuv"), Frames420(64, 64, 1, 16, 128, 128));
+    {
+        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{0, 0, 8, 8});
+        auto* height = child<QSpinBox>(&dlg, "cropHeight");
+        EXPECT_EQ(height->value(), 48);
+        Finish(child<QSpinBox>(&dlg, "heightLabel"), 40);
+        EXPECT_EQ(height->value(), 24);
+        EXPECT_EQ(dlg.m_crop.top, 8);
+        EXPECT_EQ(dlg.m_crop.bottom, 8);
+        Finish(child<QSpinBox>(&dlg, "heightLabel"), 16);
+        EXPECT_EQ(dlg.m_crop.top, 0);
+        EXPECT_EQ(dlg.m_crop.bottom, 0);
+        EXPECT_EQ(height->value(), 16);
+    }
+    struct Stored
+    {
+        char const* what;
+        CropInfo crop;
+        CropInfo want;
+    } const stored[] = {
+        {"leaves a width of 0", {32, 32, 8, 0}, {0, 0, 0, 0}},
+        {"leaves a height of 0", {8, 0, 40, 24}, {0, 0, 0, 0}},
+        {"negative margin", {-8, 0, 8, 0}, {0, 0, 0, 0}},
+        {"leaves a picture", {8, 16, 8, 8}, {8, 16, 8, 8}},
+    };
+    for (Stored const& s : stored) {
+        SCOPED_TRACE(s.what);
+        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, s.crop);
+        EXPECT_EQ(dlg.m_crop.left, s.want.left);
+        EXPECT_EQ(dlg.m_crop.right, s.want.right);
+        EXPECT_EQ(dlg.m_crop.top, s.want.top);
+        EXPECT_EQ(dlg.m_crop.bottom, s.want.bottom);
+        EXPECT_EQ(child<QSpinBox>(&dlg, "cropWidth")->value(), 64 - s.want.left - s.want.right);
+    }
+}
+
+// The whole dialog, buttons included, fits a 1366 x 768 screen with room for a title bar.
+TEST_F(YuvDialog, FitsASmallScreen)
+{
+    QFile* f = file(QStringLiteral("screen.yuv"), Frames420(64, 48, 1, 16, 128, 128));
+    YUVParametersDialog dlg(nullptr, f, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+    dlg.adjustSize();
+    EXPECT_LE(dlg.width(), 1366);
+    EXPECT_LE(dlg.height(), 768 - 60);
+    QPushButton* ok = child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok);
+    QPoint const corner = ok->mapTo(&dlg, QPoint(ok->width(), ok->height()));
+    EXPECT_LE(corner.y(), dlg.height());
+    EXPECT_LE(corner.x(), dlg.width());
 }

@@ -5,6 +5,7 @@
 #include "ze_nox_gui_settings.h"
 
 #include <QCryptographicHash>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -195,6 +196,7 @@ protected:
         ImageInfo::IMG_TYPE type = ImageInfo::IMG_400;
         YUVFile::Formats format = YUVFile::FORMAT_PLANAR;
         CropInfo crop;
+        int chromaOrder = -1;
     };
 
     // Calls the callback; a dialog it shows is answered with `accept` after `edit` ran on it.
@@ -215,19 +217,20 @@ protected:
             seen.type = dlg->m_colorFormat;
             seen.format = dlg->m_format;
             seen.crop = dlg->m_crop;
+            seen.chromaOrder = dlg->m_chromaOrder;
             if (edit)
                 edit(*dlg);
             auto* box = dlg->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
             box->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
         });
         poll.start();
-        return ZeNoxGuiApp::GetYuvRequiredParams(file, m_w, m_h, m_depth, m_type, m_format, m_frameSize, m_crop,
-                                                 forceDialog);
+        return ZeNoxGuiApp::GetYuvRequiredParams(file, m_w, m_h, m_depth, m_type, m_format, m_chromaOrder,
+                                                 m_frameSize, m_crop, forceDialog);
     }
 
     QTemporaryDir m_dir;
     QString m_file;
-    int m_w = -1, m_h = -1, m_depth = -1, m_frameSize = -1;
+    int m_w = -1, m_h = -1, m_depth = -1, m_frameSize = -1, m_chromaOrder = -1;
     ImageInfo::IMG_TYPE m_type = ImageInfo::IMG_444;
     YUVFile::Formats m_format = YUVFile::FORMAT_Y416;
     CropInfo m_crop{-1, -1, -1, -1};
@@ -254,6 +257,8 @@ TEST_F(RawCallback, CompleteSavedRecordAnswersWithoutDialogOrFile)
     EXPECT_EQ(m_crop.right, 4);
     EXPECT_EQ(m_crop.top, 6);
     EXPECT_EQ(m_crop.bottom, 8);
+    // A record saved before the chroma order was kept reads as U before V.
+    EXPECT_EQ(m_chromaOrder, 0);
 }
 
 TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
@@ -266,6 +271,13 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
     std::vector<Case> const cases = {
         {"frameSize missing", [](QSettings& s, QString const& g) { s.remove(g + QStringLiteral("/frameSize")); }},
         {"width 0", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/width"), 0); }},
+        // A frame size that splits the file into slivers, or a frame larger than the whole file.
+        {"frameSize below the picture", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 100); }},
+        {"frameSize beyond the file",
+         [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 64 * 48 * 3 / 2 * 4 + 1); }},
+        // Stored enumeration values no version writes.
+        {"chroma format 9", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/imgType"), 9); }},
+        {"layout -1", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/planeOrder"), -1); }},
     };
     QString const group =
         QStringLiteral("yuvFilesParams/")
@@ -275,7 +287,7 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
                                   .toHex());
     for (Case const& c : cases) {
         settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR,
-                                              1, CropInfo{});
+                                              64 * 48 * 3 / 2, CropInfo{});
         QSettings store;
         ASSERT_TRUE(store.contains(group + QStringLiteral("/width"))) << c.what;
         c.spoil(store, group);
@@ -304,8 +316,8 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
 
 TEST_F(RawCallback, ForcedDialogStartsFromTheRecordAndOverwritesIt)
 {
-    settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1,
-                                          CropInfo{8, 0, 0, 0});
+    settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR,
+                                          64 * 48 * 3 / 2, CropInfo{8, 0, 0, 0});
     Seen seen;
     auto widen = [](YUVParametersDialog& dlg) {
         auto* width = dlg.findChild<QSpinBox*>(QStringLiteral("widthLabel"));
@@ -331,6 +343,28 @@ TEST_F(RawCallback, ForcedDialogStartsFromTheRecordAndOverwritesIt)
     EXPECT_EQ(w, 32);
     EXPECT_EQ(frameSize, 32 * 48 * 3 / 2);
     EXPECT_EQ(crop.left, m_crop.left);
+}
+
+TEST_F(RawCallback, ChromaOrderIsAnsweredSavedAndShownAgain)
+{
+    Seen seen;
+    auto vu = [](YUVParametersDialog& dlg) {
+        auto* order = dlg.findChild<QComboBox*>(QStringLiteral("chromaOrderW"));
+        order->setCurrentIndex(1);
+        QMetaObject::invokeMethod(order, "activated", Q_ARG(int, 1));
+    };
+    EXPECT_EQ(call(m_file, true, true, seen, vu), ze::nox::core::ZE_NOX_CORE_OK);
+    EXPECT_EQ(seen.chromaOrder, 0);
+    EXPECT_EQ(m_chromaOrder, 1);
+    // Without a dialog the saved order comes back, and a forced dialog starts from it.
+    m_chromaOrder = -1;
+    EXPECT_EQ(call(m_file, false, true, seen), ze::nox::core::ZE_NOX_CORE_OK);
+    EXPECT_EQ(m_chromaOrder, 1);
+    Seen again;
+    EXPECT_EQ(call(m_file, true, true, again), ze::nox::core::ZE_NOX_CORE_OK);
+    EXPECT_TRUE(again.shown);
+    EXPECT_EQ(again.chromaOrder, 1);
+    EXPECT_EQ(m_chromaOrder, 1);
 }
 
 TEST_F(RawCallback, CancelAndUnreadableFile)

@@ -2,45 +2,20 @@
 #include "ze_nox_gui_errors.h"
 #include "ze_nox_gui_utils.h"
 
+#include "test_support.h"
+
+#include <QApplication>
 #include <QFile>
+#include <QFontMetrics>
+#include <QInputDialog>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 using namespace ze::nox::gui;
 using ze::nox::core::ZeNoxCoreError;
-
-namespace {
-
-// Collects the toolkit's messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        sCurrent = this;
-        m_previous = qInstallMessageHandler(&MessageCapture::handler);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        sCurrent = nullptr;
-    }
-    QList<QPair<QtMsgType, QString>> messages;
-
-private:
-    static void handler(QtMsgType type, QMessageLogContext const&, QString const& text)
-    {
-        sCurrent->messages.append({type, text});
-    }
-    static MessageCapture* sCurrent;
-    QtMessageHandler m_previous = nullptr;
-};
-
-MessageCapture* MessageCapture::sCurrent = nullptr;
-
-} // namespace
 
 TEST(GuiErrors, Texts)
 {
@@ -76,7 +51,7 @@ TEST(GuiErrors, Texts)
         {23, "Chroma format not supported"},
         {24, "Critical decoding error"},
         {25, "RD Curve with this name does not exist"},
-        {26, "Unsupported file format"},
+        {26, "Unsupported file format. Container files (mp4, mkv, ...) need their video stream extracted first."},
         {27, "Unknown error"},
         {-1, "Unknown error"},
         {1000, "Unknown error"},
@@ -104,11 +79,11 @@ TEST(GuiErrors, FromCoreErrorWarnsOnlyForUnmappedCodes)
         MessageCapture capture;
         EXPECT_EQ(ErrFromCoreError(static_cast<ZeNoxCoreError>(c.core)), c.gui) << c.core;
         if (c.warns) {
-            ASSERT_EQ(capture.messages.size(), 1) << c.core;
-            EXPECT_EQ(capture.messages[0].first, QtWarningMsg);
-            EXPECT_EQ(capture.messages[0].second, QStringLiteral("Unhandled core error %1").arg(c.core));
+            ASSERT_EQ(capture.entries().size(), 1) << c.core;
+            EXPECT_EQ(capture.entries()[0].type, QtWarningMsg);
+            EXPECT_EQ(capture.entries()[0].text, QStringLiteral("Unhandled core error %1").arg(c.core));
         } else {
-            EXPECT_TRUE(capture.messages.isEmpty()) << c.core;
+            EXPECT_TRUE(capture.entries().isEmpty()) << c.core;
         }
     }
 }
@@ -139,10 +114,8 @@ TEST(GuiUtils, FileMd5)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     auto write = [&](QString const& name, QByteArray const& data) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
-        return f.fileName();
+        EXPECT_TRUE(WriteAll(dir.filePath(name), data));
+        return dir.filePath(name);
     };
     // Published digests of RFC 1321: empty input, "abc", and a million "a" (read in many chunks).
     QString const empty = write(QStringLiteral("empty"), QByteArray());
@@ -155,4 +128,39 @@ TEST(GuiUtils, FileMd5)
 
     EXPECT_EQ(utils::GetFileMd5(dir.filePath(QStringLiteral("missing"))), QString());
     EXPECT_EQ(utils::GetFileMd5(dir.path()), QString()); // a folder cannot be read as a file
+}
+
+TEST(GuiUtils, ChooseItemIsWideEnoughForItsTitleAndGivesTheChoice)
+{
+    QString const title = QStringLiteral("Choose codec type");
+    QStringList const items = {QStringLiteral("YUV"), QStringLiteral("AVC"), QStringLiteral("HEVC")};
+    struct Case
+    {
+        QString choice; // empty: cancel
+        bool ok;
+    };
+    for (Case c : {Case{QStringLiteral("HEVC"), true}, Case{QString(), false}}) {
+        int width = 0;
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            poll.stop();
+            width = dialog->width();
+            if (c.choice.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setTextValue(c.choice);
+                dialog->accept();
+            }
+        });
+        poll.start();
+        bool ok = !c.ok;
+        QString const chosen = utils::ChooseItem(nullptr, title, QStringLiteral("Codec type for x"), items, &ok);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(chosen, c.choice);
+        EXPECT_GT(width, QFontMetrics(QApplication::font()).horizontalAdvance(title) + 100);
+    }
 }

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,7 @@ TEST_F(HeatmapColorbarImage, StripHasExactlyTheTableBandsInOrder)
 TEST_F(HeatmapColorbarImage, LabelsSitUnderTheStripAtItsEnds)
 {
     QLabel* zero = LabelWithText(m_bar, QStringLiteral("0"));
-    QLabel* max = LabelWithText(m_bar, QStringLiteral("max"));
+    QLabel* max = LabelWithText(m_bar, QStringLiteral("127"));
     ASSERT_NE(zero, nullptr);
     ASSERT_NE(max, nullptr);
     const int fontHeight = QFontMetrics(m_bar.font()).height();
@@ -127,6 +128,18 @@ TEST_F(HeatmapColorbarImage, LabelsSitUnderTheStripAtItsEnds)
 
     // The label row is not painted with the gradient.
     EXPECT_NE(m_image.pixel(251, 20 + fontHeight / 2), qRgb(0, 0, 0));
+
+    // The scale follows the maximum, at the strip's black end, and the bar does not announce it.
+    QSignalSpy spy(&m_bar, &ZeNoxGuiHeatmapColorbar::maximumChanged);
+    for (int maximum : {1, 30, 1023}) {
+        m_bar.setMaximum(maximum);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(m_bar.maximum(), maximum);
+        EXPECT_EQ(max->text(), QString::number(maximum));
+        EXPECT_EQ(max->geometry().right(), 251) << maximum;
+        EXPECT_LT(zero->geometry().right(), max->geometry().left());
+    }
+    EXPECT_EQ(spy.count(), 0);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Main window: first start, restored options, frame-rate menu, full screen, help entries, the
 // close question, and the hand-over of the project's decoders to the playback area.
 #include "test_support.h"
+#include "ze_metrics_view.h"
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_main_window.h"
 #include "ze_nox_gui_project.h"
@@ -8,21 +9,29 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
+#include <QRegularExpression>
+#include <QFileInfo>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <QLineEdit>
 #include <QPointer>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -122,6 +131,51 @@ void AnswerNextModal(std::function<void(T*)> answer)
     timer->start();
 }
 
+// Stands in for the desktop's browser: records the addresses it is asked to open.
+class FakeBrowser : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(QUrl const& url) { opened.append(url); }
+};
+
+// The lines the application writes to its log from now on, as "[LEVEL] text".
+class LogTail
+{
+public:
+    LogTail() : m_offset(QFileInfo(path()).size()) {}
+    QStringList lines() const
+    {
+        QFile f(path());
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text) || !f.seek(m_offset))
+            return {};
+        static QRegularExpression const kLine(QStringLiteral("^\\S+ \\S+   (\\[....\\])   (.*)$"));
+        QStringList out;
+        for (QString const& l : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QRegularExpressionMatch const m = kLine.match(l);
+            if (m.hasMatch())
+                out.append(m.captured(1) + QLatin1Char(' ') + m.captured(2));
+        }
+        return out;
+    }
+    // The first line that starts with prefix; empty when there is none.
+    QString find(QString const& prefix) const
+    {
+        for (QString const& l : lines())
+            if (l.startsWith(prefix))
+                return l;
+        return QString();
+    }
+
+private:
+    static QString path() { return QDir::currentPath() + QStringLiteral("/logs/seravin.log"); }
+    qint64 m_offset;
+};
+
 void ClickMessageBoxButton(QWidget* modal, QMessageBox::StandardButton which)
 {
     auto* box = qobject_cast<QMessageBox*>(modal);
@@ -165,11 +219,14 @@ TEST_F(MainWindowTest, FirstStartWithEmptySettings)
         EXPECT_TRUE(action(name)->isEnabled()) << name;
     EXPECT_FALSE(child<QSlider>("framesSlider")->isEnabled());
 
-    // The pause page shows until the playback area first pauses.
+    // Nothing plays: the centre button is Play; the pause page shows only while playing.
     auto* stack = child<QStackedWidget>("playbackButtonsStack");
-    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("playButtonParent"));
+    EXPECT_TRUE(stack->currentWidget()->isAncestorOf(button("playButton")));
+    emit playback()->playbackStarted();
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("pauseButtonParent"));
     playback()->pause();
-    EXPECT_EQ(stack->currentIndex(), 0);
+    EXPECT_EQ(stack->currentWidget(), child<QWidget>("playButtonParent"));
 
     // The first start writes the applied options into the store.
     QSettings store;
@@ -195,8 +252,9 @@ TEST_F(MainWindowTest, SavedOptionsAreAppliedAtStart)
          PB::YUV_VALUES_FORMAT_HEX},
         {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
          PB::YUV_VALUES_FORMAT_DEC},
-        // Values without a button leave the group unchecked and the playback area's defaults.
-        {9, -1, true, nullptr, nullptr, ze::nox::core::COMPONENT_YUV, PB::YUV_VALUES_FORMAT_DEC},
+        // Stored values outside their range read as the defaults.
+        {9, -1, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
+         PB::YUV_VALUES_FORMAT_DEC},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.component);
@@ -289,6 +347,23 @@ TEST_F(MainWindowTest, HelpMenu)
     });
     action("openAboutQtDialog")->trigger();
     EXPECT_TRUE(sawQtBox);
+
+    // Documentation: a browser gets the address; without one a message shows it.
+    FakeBrowser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    action("openDocumentation")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    ASSERT_EQ(browser.opened.size(), 1);
+    EXPECT_EQ(browser.opened.first().toString(), ZeNoxGuiApp::documentationUrl());
+
+    // The offscreen platform has no browser.
+    QString message;
+    AnswerNextModal<QMessageBox>([&message](QMessageBox* box) {
+        message = box->text();
+        box->accept();
+    });
+    action("openDocumentation")->trigger();
+    EXPECT_TRUE(message.contains(ZeNoxGuiApp::documentationUrl())) << message.toStdString();
 }
 
 TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
@@ -299,7 +374,7 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
         menus << a->text();
     EXPECT_EQ(menus, (QStringList{"&File", "&View", "Metrics", "Playback", "&Window", "&Help"}));
     EXPECT_EQ(texts(child<QMenu>("menu_File")->actions()),
-              (QStringList{"Add file(s)", "Open Project...", "Save Project", "Save As...", "Close Project", "Quit"}));
+              (QStringList{"Add Files...", "Open Project...", "Save Project", "Save As...", "Close Project", "Quit"}));
     EXPECT_EQ(action("addFiles")->shortcut(), QKeySequence(QKeySequence::New));
     EXPECT_EQ(action("runQualityMetricsAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+M, Ctrl+R")));
 
@@ -319,6 +394,18 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
     EXPECT_FALSE(action("projectViewAction")->isChecked());
     EXPECT_FALSE(child<QWidget>("projectView")->isVisible());
     EXPECT_FALSE(child<QWidget>("metricsView")->isVisible());
+}
+
+// With no saved geometry the window starts no larger than the screen's free area (the offscreen
+// screen is smaller than the form's default size), as far as its minimum size allows.
+TEST_F(MainWindowTest, FirstStartFitsTheScreen)
+{
+    makeWindow();
+    QRect const area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(area.width(), 1546);
+    EXPECT_LE(window->width(), std::max(area.width(), window->minimumWidth()));
+    EXPECT_LE(window->height(), std::max(area.height(), window->minimumHeight()));
+    EXPECT_NE(window->size(), QSize(1546, 784));
 }
 
 TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)
@@ -422,6 +509,15 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_TRUE(colorbar->isVisible());
     EXPECT_TRUE(action("showLeftRightAndRefDifference")->isChecked());
     EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_HEATMAP_DIFF);
+    // The bar's scale is the maximum the heat map maps, and follows it.
+    auto* maxLabel = colorbar->findChild<QLabel*>(QStringLiteral("maxLabel"));
+    ASSERT_TRUE(maxLabel);
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("127"));
+    playback()->onHeatmapMaxValueChanged(40);
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("40"));
+    button("viewModeBlackAndWhiteDifference")->click();
+    button("viewModeLeftRightAndRefDifference")->click();
+    EXPECT_EQ(maxLabel->text(), QStringLiteral("127"));
     action("showReference")->trigger();
     EXPECT_FALSE(colorbar->isVisible());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
@@ -430,6 +526,7 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     // Only a reference left with L|R checked: L|R goes off and the next enabled mode above is taken.
     button("viewModeLeftRight")->click();
     files[0]->setIsLeftFile(false);
+    QCoreApplication::processEvents(); // the mode is chosen again once the event is done
     EXPECT_FALSE(playback()->isLeftFileOpened());
     EXPECT_FALSE(button("viewModeLeftRight")->isEnabled());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
@@ -438,6 +535,7 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     // Removing the reference while Ref shows falls back to the nearest enabled lower mode.
     files[0]->setIsLeftFile(true);
     project->removeSourceFile(files[1]);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(playback()->isReferenceFileOpened());
     EXPECT_TRUE(button("viewModeLeftRight")->isChecked());
     EXPECT_EQ(playback()->viewMode(), PB::VIEW_MODE_LEFT_RIGHT);
@@ -476,10 +574,30 @@ TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
     emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
     ASSERT_EQ(theApp()->project()->sourceFiles().size(), 1);
     theApp()->project()->sourceFiles().first()->setIsRefFile(true);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(playback()->isReferenceFileOpened());
     EXPECT_TRUE(button("viewModeReference")->isChecked());
 }
 
+TEST_F(MainWindowTest, NoFilesJoinWhileAMeasurementRuns)
+{
+    makeWindow();
+    ZeMetricsView* metrics = child<ZeMetricsView>("metricsView");
+    ASSERT_NE(metrics, nullptr);
+    emit metrics->started();
+    QString text;
+    AnswerNextModal<QMessageBox>([&text](QMessageBox* box) {
+        text = box->text();
+        box->accept();
+    });
+    emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
+    EXPECT_TRUE(theApp()->project()->sourceFiles().isEmpty());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Files cannot be added while quality metrics are being computed.")))
+        << text.toStdString();
+    emit metrics->stopped(false);
+    emit playback()->inputFilesDropped({TestMediaPath("pb_ref_5f.y4m")});
+    EXPECT_EQ(theApp()->project()->sourceFiles().size(), 1);
+}
 
 TEST_F(MainWindowTest, OpenProject)
 {
@@ -517,8 +635,11 @@ TEST_F(MainWindowTest, OpenProject)
         action("openProject")->trigger();
     };
 
+    LogTail loads;
     open(good);
     ASSERT_EQ(project->sourceFiles().size(), 1);
+    EXPECT_EQ(loads.find(QStringLiteral("[INFO] Project loaded: ")),
+              QStringLiteral("[INFO] Project loaded: %1 | 1 files, 0 RD curves").arg(good));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("pair - ") + QCoreApplication::applicationName());
     EXPECT_TRUE(action("saveProjectAs")->isEnabled());
     EXPECT_TRUE(action("closeProject")->isEnabled());
@@ -538,8 +659,161 @@ TEST_F(MainWindowTest, OpenProject)
         box->accept();
     });
     open(bad);
+    EXPECT_EQ(loads.find(QStringLiteral("[WARN] Project not loaded: ")),
+              QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
     EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
 }
+
+TEST_F(MainWindowTest, AMovingRoleKeepsTheViewMode)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    child<ZeNoxGuiProjectView>("projectView")
+        ->addSrcFiles({TestMediaPath("pb_avc_5f.h264"), TestMediaPath("pb_ref_5f.y4m"),
+                       TestMediaPath("pb_ref_10f.y4m")});
+    QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+    ASSERT_EQ(files.size(), 3);
+    files[0]->setIsLeftFile(true);
+    files[2]->setIsRefFile(true);
+    QCoreApplication::processEvents();
+    struct Case
+    {
+        char const* mode;
+        PB::ViewMode expected;
+    };
+    for (Case c : {Case{"viewModeLeftRight", PB::VIEW_MODE_LEFT_RIGHT},
+                   Case{"viewModeLeftRightAndRefDifference", PB::VIEW_MODE_HEATMAP_DIFF},
+                   Case{"viewModeBlackAndWhiteDifference", PB::VIEW_MODE_BW_DIFF}}) {
+        button(c.mode)->click();
+        // The left role moves to the other file as the project panel moves it: the old file
+        // lets it go first, so for a moment there is no left or right stream.
+        ZeNoxSourceFile* from = files[0]->isLeftFile() ? files[0] : files[1];
+        ZeNoxSourceFile* to = from == files[0] ? files[1] : files[0];
+        from->setIsLeftFile(false);
+        to->setIsLeftFile(true);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(playback()->viewMode(), c.expected) << c.mode;
+        EXPECT_TRUE(button(c.mode)->isChecked()) << c.mode;
+        EXPECT_TRUE(button(c.mode)->isEnabled()) << c.mode;
+    }
+}
+
+TEST_F(MainWindowTest, TheLogTellsWhatHappened)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString const ref = TestMediaPath("pb_ref_5f.y4m");
+    QString const dist = TestMediaPath("pb_avc_5f.h264");
+    QString const missing = dir.filePath(QStringLiteral("missing.y4m"));
+    QString const container = dir.filePath(QStringLiteral("clip.mp4"));
+    {
+        QFile f(container);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(1000, 'x'));
+    }
+
+    // Files opened and refused.
+    LogTail files;
+    for (QString const& name : {ref, dist, missing, container})
+        project->addSourceFile(name);
+    EXPECT_EQ(files.find(QStringLiteral("[INFO] File opened: ") + ref),
+              QStringLiteral("[INFO] File opened: %1 | YUV | %2 bytes | 176x144 YUV 4:2:0 8 bit | 5 frames")
+                  .arg(ref)
+                  .arg(QFileInfo(ref).size()));
+    EXPECT_EQ(files.find(QStringLiteral("[INFO] File opened: ") + dist),
+              QStringLiteral("[INFO] File opened: %1 | AVC | %2 bytes | 176x144 YUV 4:2:0 8 bit | 5 frames")
+                  .arg(dist)
+                  .arg(QFileInfo(dist).size()));
+    EXPECT_EQ(files.find(QStringLiteral("[WARN] File not opened: ") + missing),
+              QStringLiteral("[WARN] File not opened: %1 | no such file | %2")
+                  .arg(missing, ErrToString(ZE_NOX_GUI_FILE_DOES_NOT_EXIST)));
+    EXPECT_EQ(files.find(QStringLiteral("[WARN] File not opened: ") + container),
+              QStringLiteral("[WARN] File not opened: %1 | 1000 bytes | %2")
+                  .arg(container, ErrToString(ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT)));
+
+    // A measurement run from start to end.
+    QList<ZeNoxSourceFile*> const added = project->sourceFiles();
+    ASSERT_GE(added.size(), 2);
+    added[0]->setIsRefFile(true);
+    added[1]->setIsLeftFile(true);
+    LogTail run;
+    QSignalSpy stopped(child<ZeMetricsView>("metricsView"), &ZeMetricsView::stopped);
+    ASSERT_TRUE(action("runQualityMetricsAction")->isEnabled());
+    action("runQualityMetricsAction")->trigger();
+    ASSERT_TRUE(stopped.wait(60000));
+    QCoreApplication::processEvents();
+    QString const runText = QStringLiteral("%1 against %2 | frames 0-4 against 0-4 | ").arg(dist, ref);
+    EXPECT_TRUE(run.find(QStringLiteral("[INFO] Measurement started: ") + runText).contains(QStringLiteral(" threads")))
+        << run.lines().join(QLatin1Char('\n')).toStdString();
+    QString const ended = run.find(QStringLiteral("[INFO] Measurement ended: ") + runText);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(
+                                       "threads \\| 5 frames measured in \\d+\\.\\d\\d s, \\d+\\.\\d frames/s \\| finished$"))
+                    .match(ended)
+                    .hasMatch())
+        << ended.toStdString();
+
+    // Save: written, and refused for a folder that does not exist.
+    LogTail saves;
+    QString const good = dir.filePath(QStringLiteral("p.zenxp"));
+    project->setFileName(good);
+    project->saveToFile();
+    EXPECT_EQ(saves.find(QStringLiteral("[INFO] Project saved: ")), QStringLiteral("[INFO] Project saved: ") + good);
+    QString const bad = dir.filePath(QStringLiteral("no/such/folder/p.zenxp"));
+    project->setFileName(bad);
+    project->saveToFile();
+    // With the system's reason after the name.
+    QString const refused = QStringLiteral("[WARN] Project not saved: ") + bad + QStringLiteral(" | ");
+    EXPECT_GT(saves.find(refused).size(), refused.size());
+    project->setFileName(good);
+    project->saveToFile();
+}
+
+TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
+{
+    for (QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
+        window = std::make_unique<ZeNoxGuiMainWindow>();
+        window->resize(size);
+        window->show();
+        QCoreApplication::processEvents();
+        ZeNoxGuiProject* project = theApp()->project();
+        child<ZeNoxGuiProjectView>("projectView")
+            ->addSrcFiles({TestMediaPath("T_1280x720_420p_ref.y4m"), TestMediaPath("T_1280x720_420p_crf30.y4m")});
+        QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+        ASSERT_EQ(files.size(), 2);
+        files[1]->setIsLeftFile(true);
+        files[0]->setIsRightFile(true);
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(playback()->leftImage().isNull());
+        ASSERT_FALSE(playback()->rightImage().isNull());
+
+        QImage const shot = window->grab().toImage();
+        double const share = double(playback()->height()) / shot.height();
+        std::printf("window %dx%d: playback area %dx%d, share of the height %.3f\n", shot.width(), shot.height(),
+                    playback()->width(), playback()->height(), share);
+        EXPECT_EQ(shot.size(), size);
+        EXPECT_GE(share, 0.5) << size.width();
+        EXPECT_GE(playback()->height(), playback()->minimumSizeHint().height());
+        // The controls keep their natural height: the play/pause stack is no taller than its button.
+        EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
+
+        // The colour bar of the heat-map mode fits in the same window.
+        ASSERT_EQ(project->addSourceFile(TestMediaPath("ff_avc_1280x720.h264")), ZE_NOX_GUI_OK);
+        project->sourceFiles().last()->setIsRefFile(true);
+        QCoreApplication::processEvents();
+        button("viewModeLeftRightAndRefDifference")->click();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(child<QWidget>("heatmapColorbar")->isVisible());
+        EXPECT_LE(window->minimumSizeHint().width(), 1366);
+        EXPECT_EQ(window->width(), size.width());
+        EXPECT_GE(double(playback()->height()) / window->height(), 0.5) << size.width();
+        window.reset();
+        project->reset();
+    }
+}
+
+#include "ze_nox_gui_main_window_test.moc"

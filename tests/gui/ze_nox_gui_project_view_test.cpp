@@ -13,6 +13,8 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFile>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
@@ -68,6 +70,26 @@ ModalScript::Action ChooseFile(QString const& path)
         else
             d->selectFile(path);
         static_cast<QDialog*>(d)->accept();
+    };
+}
+
+// Answers the codec question with `choice`, or cancels it when that is empty; records the
+// preselected item and the label.
+ModalScript::Action AnswerCodec(QString const& choice, QString* preselected = nullptr, QString* label = nullptr)
+{
+    return [choice, preselected, label](QWidget* w) {
+        auto* d = qobject_cast<QInputDialog*>(w);
+        ASSERT_NE(d, nullptr) << w->metaObject()->className();
+        if (preselected)
+            *preselected = d->textValue();
+        if (label)
+            *label = d->labelText();
+        if (choice.isEmpty()) {
+            d->reject();
+        } else {
+            d->setTextValue(choice);
+            d->accept();
+        }
     };
 }
 
@@ -269,6 +291,7 @@ TEST_F(ProjectViewTest, ConsistencyLineAndRemovingTheShownFile)
     QSignalSpy changed(view.get(), &ZeNoxGuiProjectView::changed);
     ZeNoxSourceFile* const c = add("panel_c_80x48.y4m");
     EXPECT_TRUE(errorMsg->text().startsWith(QStringLiteral("- Files are not consistent. "))) << errorMsg->text().toStdString();
+    EXPECT_FALSE(errorMsg->isHidden());
     EXPECT_TRUE(changed.contains(QVariantList{false}));
 
     // The "-" button of a file being shown: the panel reports the change while the file still
@@ -294,6 +317,7 @@ TEST_F(ProjectViewTest, ConsistencyLineAndRemovingTheShownFile)
     EXPECT_EQ(project->sourceFiles(), QList<ZeNoxSourceFile*>{a});
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_TRUE(errorMsg->text().isEmpty());
+    EXPECT_TRUE(errorMsg->isHidden()); // an empty line takes no room from the list
     EXPECT_EQ(changed.last(), QVariantList{true});
 }
 
@@ -370,6 +394,32 @@ TEST_F(ProjectViewTest, ContextMenuEntries)
     EXPECT_EQ(row(0)->text(Col::COLUMN_NUMBER), QStringLiteral("1"));
 }
 
+TEST_F(ProjectViewTest, OnlyOpenedFilesGoIntoCurves)
+{
+    add("panel_a_64x48.y4m");
+    ASSERT_EQ(project->addSourceFile(Clip("missing_clip.y4m")), ZE_NOX_GUI_OK);
+    project->addRdCurve(QStringLiteral("c"));
+    for (bool withOpened : {false, true}) {
+        list->clearSelection();
+        row(1)->setSelected(true);
+        row(0)->setSelected(withOpened);
+        contextMenu([](QMenu* menu) {
+            QAction* sub = FindAction(menu, QStringLiteral("Add to RD Curve"));
+            ASSERT_NE(sub, nullptr);
+            EXPECT_FALSE(sub->isEnabled());
+            EXPECT_EQ(sub->toolTip(), QStringLiteral("A file that is not opened cannot be added to RD Curve"));
+            menu->hide();
+        });
+    }
+    list->clearSelection();
+    row(0)->setSelected(true);
+    contextMenu([](QMenu* menu) {
+        EXPECT_TRUE(FindAction(menu, QStringLiteral("Add to RD Curve"))->isEnabled());
+        TriggerAndClose(menu, QStringLiteral("c"));
+    });
+    EXPECT_EQ(project->rdCurveByName(QStringLiteral("c"))->srcFiles().size(), 1);
+}
+
 TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
 {
     add("panel_a_64x48.y4m");
@@ -380,7 +430,7 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
         ModalScript script({Press(QMessageBox::Cancel, &question)});
         EXPECT_FALSE(view->closeProject());
     }
-    EXPECT_EQ(question, QStringLiteral("Project 'New Project' has unsaved changed. Would you like to save changes?"));
+    EXPECT_EQ(question, QStringLiteral("Project 'New Project' has unsaved changes. Would you like to save changes?"));
     EXPECT_EQ(project->sourceFiles().size(), 1);
 
     // Yes on a never-saved project asks for a file; cancelling that keeps the project.
@@ -391,13 +441,17 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
     }
     EXPECT_EQ(project->sourceFiles().size(), 1);
 
-    // A save that fails keeps the project as well.
+    // A save that fails keeps the project as well, and says why.
     project->setFileName(QStringLiteral("/nonexistent-folder/p.zenxp"));
+    QString failure;
     {
-        ModalScript script({Press(QMessageBox::Yes)});
+        ModalScript script({Press(QMessageBox::Yes), Press(QMessageBox::Ok, &failure)});
         EXPECT_FALSE(view->closeProject());
+        EXPECT_EQ(script.remaining(), 0);
         EXPECT_EQ(script.unexpected(), 0);
     }
+    EXPECT_TRUE(failure.startsWith(QStringLiteral("Failed to save the project to /nonexistent-folder/p.zenxp.")))
+        << failure.toStdString();
     EXPECT_EQ(project->sourceFiles().size(), 1);
     project->setFileName(QString());
 
@@ -432,6 +486,81 @@ TEST_F(ProjectViewTest, CloseKeepsUnsavedWorkUnlessTheUserDropsIt)
     }
 }
 
+TEST_F(ProjectViewTest, SaveFailuresAreShownAndSaveAsTakesTheNameOnlyWhenWritten)
+{
+    add("panel_a_64x48.y4m");
+    QTemporaryDir dir;
+    QString const good = dir.filePath(QStringLiteral("good.zenxp"));
+    ASSERT_EQ(project->saveToFileAs(good, QStringLiteral("good")), ZE_NOX_GUI_OK);
+    {
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    }
+    QString const bad = dir.filePath(QStringLiteral("plain/bad.zenxp"));
+    add("panel_b_64x48.y4m");
+
+    // Save As to a target below a regular file: a box with the name and the reason; the project
+    // keeps its name and file, so the next Save writes where it did before.
+    QString text;
+    {
+        ModalScript script({ChooseFile(bad), Press(QMessageBox::Ok, &text)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Failed to save the project to %1.\n").arg(bad))) << text.toStdString();
+    EXPECT_GT(text.size(), QStringLiteral("Failed to save the project to %1.\n").arg(bad).size());
+    EXPECT_EQ(project->name(), QStringLiteral("good"));
+    EXPECT_EQ(project->fileName(), good);
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    {
+        ModalScript script({});
+        view->saveProject();
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_FALSE(project->hasUnsavedChanges());
+
+    // Save with a file name that cannot be written shows the box too.
+    project->setFileName(bad);
+    text.clear();
+    {
+        ModalScript script({Press(QMessageBox::Ok, &text)});
+        view->saveProject();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Failed to save the project to %1.").arg(bad)));
+
+    // A name typed without the project suffix gets it; an existing file of that name is replaced
+    // only when the user agrees.
+    QString const typed = dir.filePath(QStringLiteral("clip"));
+    QString const withSuffix = typed + QStringLiteral(".zenxp");
+    {
+        ModalScript script({ChooseFile(typed)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_TRUE(QFileInfo(withSuffix).isFile());
+    EXPECT_FALSE(QFileInfo::exists(typed));
+    EXPECT_EQ(project->fileName(), withSuffix);
+    EXPECT_EQ(project->name(), QStringLiteral("clip"));
+    project->setName(QStringLiteral("renamed"));
+    project->setFileName(good);
+    QString question;
+    {
+        ModalScript script({ChooseFile(typed), Press(QMessageBox::No, &question)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(question.startsWith(withSuffix + QStringLiteral(" already exists."))) << question.toStdString();
+    EXPECT_EQ(project->fileName(), good);
+    {
+        ModalScript script({ChooseFile(typed), Press(QMessageBox::Yes)});
+        view->saveProjectAs();
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_EQ(project->fileName(), withSuffix);
+}
+
 TEST_F(ProjectViewTest, AddFilesSkipsProjectFilesAndReportsFailures)
 {
     ZeNoxGuiSettings* const settings = theApp()->settings();
@@ -460,6 +589,36 @@ TEST_F(ProjectViewTest, AddFilesSkipsProjectFilesAndReportsFailures)
     EXPECT_EQ(project->sourceFiles().size(), 1);
 }
 
+TEST_F(ProjectViewTest, CodecQuestionIsAskedByThePanel)
+{
+    QTemporaryDir dir;
+    QString const a = dir.filePath(QStringLiteral("a.bin"));
+    QString const b = dir.filePath(QStringLiteral("b.bin"));
+    ASSERT_TRUE(QFile::copy(Clip("ff_hevc8.h265"), a));
+    ASSERT_TRUE(QFile::copy(Clip("ff_hevc8.h265"), b));
+    QString preselected, label;
+    {
+        // Cancelling the question for one of three files adds the other two without a message.
+        ModalScript script({AnswerCodec(QString()), AnswerCodec(QStringLiteral("HEVC"), &preselected, &label)});
+        view->addSrcFiles({a, b, Clip("panel_a_64x48.y4m")});
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_EQ(preselected, QStringLiteral("YUV"));
+    EXPECT_EQ(label, QStringLiteral("Codec type for b"));
+    ASSERT_EQ(project->sourceFiles().size(), 2);
+    EXPECT_EQ(project->sourceFiles().at(0)->streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
+    EXPECT_EQ(project->sourceFiles().at(0)->openStatus(), ZeNoxSourceFile::Opened);
+    // A file already in the project is refused without a question.
+    QString warning;
+    {
+        ModalScript script({Press(QMessageBox::Ok, &warning)});
+        view->addSrcFiles({b});
+        EXPECT_EQ(script.remaining(), 0);
+    }
+    EXPECT_TRUE(warning.endsWith(ErrToString(ZE_NOX_GUI_FILE_ALREADY_ADDED)));
+}
+
 TEST_F(ProjectViewTest, HintBoxShownOncePerRunAndNeverAfterOptOut)
 {
     ProjectViewSettings& s = theApp()->settings()->projectViewSettings();
@@ -482,15 +641,33 @@ TEST_F(ProjectViewTest, HintBoxShownOncePerRunAndNeverAfterOptOut)
     EXPECT_FALSE(s.getShowHowtoAddFilesToRdCurve());
 }
 
-TEST_F(ProjectViewTest, ListsLockedWhileMetricsRun)
+TEST_F(ProjectViewTest, ListsLockedAndNoFilesAddedWhileMetricsRun)
 {
     view->onMetricsStarted();
     EXPECT_FALSE(list->isEnabled());
     EXPECT_FALSE(curves->isEnabled());
     EXPECT_TRUE(tabs->tabBar()->isEnabled());
+    // Dropped files and the Add command (empty list, as Add File(s) and "+" give it) are refused
+    // with a message, without a file dialog.
+    for (QStringList const& names : {QStringList{Clip("panel_a_64x48.y4m")}, QStringList()}) {
+        QString text;
+        ModalScript script({Press(QMessageBox::Ok, &text)});
+        view->addSrcFiles(names);
+        EXPECT_EQ(script.remaining(), 0);
+        EXPECT_EQ(script.unexpected(), 0);
+        EXPECT_TRUE(text.startsWith(QStringLiteral("Files cannot be added while quality metrics are being computed.")))
+            << text.toStdString();
+    }
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
     view->onMetricsStopped();
     EXPECT_TRUE(list->isEnabled());
     EXPECT_TRUE(curves->isEnabled());
+    {
+        ModalScript script({});
+        view->addSrcFiles({Clip("panel_a_64x48.y4m")});
+        EXPECT_EQ(script.unexpected(), 0);
+    }
+    EXPECT_EQ(project->sourceFiles().size(), 1);
 }
 
 } // namespace

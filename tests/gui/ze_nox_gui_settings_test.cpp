@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -185,6 +186,81 @@ TEST_F(Settings, RawParametersRecord)
     EXPECT_TRUE(m_settings.getYuvFileSavedParameters(file, w, h, depth, type, layout, frameSize, got));
     EXPECT_EQ(frameSize, 4608);
     EXPECT_EQ(got.left, 0);
+}
+
+TEST_F(Settings, EnumerationsOutsideTheirRangeReadAsMissing)
+{
+    // View options: a value no version writes reads as the default.
+    struct Case
+    {
+        char const* key;
+        std::function<int(ZeNoxGuiSettings&)> get;
+        QList<QVariant> bad;
+        int good;
+    };
+    std::vector<Case> const cases = {
+        {"showComponent", [](ZeNoxGuiSettings& s) { return s.getShowComponent(); }, {4, -1, 1000, "x"}, 3},
+        {"yuvValuesFormat", [](ZeNoxGuiSettings& s) { return s.getYuvValuesFormat(); }, {2, -1, "hex"}, 1},
+        {"viewMode", [](ZeNoxGuiSettings& s) { return s.getViewMode(); }, {4, -7}, 3},
+    };
+    for (Case const& c : cases) {
+        for (QVariant const& v : c.bad) {
+            m_store.setValue(QString::fromLatin1(c.key), v);
+            EXPECT_EQ(c.get(m_settings), 0) << c.key << " " << v.toString().toStdString();
+        }
+        m_store.setValue(QString::fromLatin1(c.key), c.good);
+        EXPECT_EQ(c.get(m_settings), c.good) << c.key;
+    }
+
+    // Raw record: a chroma format or layout out of range stops the read there; a frame size the
+    // geometry does not fit, or larger than the file, as well.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString const file = dir.filePath(QStringLiteral("clip.yuv"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(64 * 48 * 3 / 2 * 2, '\x10')); // two 64 x 48 4:2:0 frames
+    }
+    QString const group = RecordGroup(file);
+    struct Spoil
+    {
+        char const* key;
+        QVariant value;
+        ImageInfo::IMG_TYPE expectedType; // what the read leaves in the chroma output
+    };
+    Spoil const spoils[] = {
+        {"imgType", 7, ImageInfo::IMG_400},
+        {"imgType", -1, ImageInfo::IMG_400},
+        {"planeOrder", 10, ImageInfo::IMG_420},
+        {"planeOrder", "planar", ImageInfo::IMG_420},
+        {"frameSize", 100, ImageInfo::IMG_420},
+        {"frameSize", 64 * 48 * 3 / 2 * 2 + 1, ImageInfo::IMG_420},
+        {"frameSize", 0, ImageInfo::IMG_420},
+    };
+    for (Spoil const& sp : spoils) {
+        m_settings.saveYuvFileSavedParameters(file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 4608,
+                                              CropInfo{});
+        m_store.setValue(group + QLatin1Char('/') + QLatin1String(sp.key), sp.value);
+        int w = 0, h = 0, depth = 0, frameSize = -7;
+        ImageInfo::IMG_TYPE type = ImageInfo::IMG_400;
+        YUVFile::Formats layout = YUVFile::FORMAT_P010;
+        CropInfo crop;
+        EXPECT_FALSE(m_settings.getYuvFileSavedParameters(file, w, h, depth, type, layout, frameSize, crop))
+            << sp.key << " " << sp.value.toString().toStdString();
+        EXPECT_EQ(w, 64);
+        EXPECT_EQ(type, sp.expectedType) << sp.key;
+        EXPECT_EQ(frameSize, -7) << sp.key;
+    }
+    // The whole file as one frame is still a frame.
+    m_settings.saveYuvFileSavedParameters(file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 9216,
+                                          CropInfo{});
+    int w = 0, h = 0, depth = 0, frameSize = 0;
+    ImageInfo::IMG_TYPE type = ImageInfo::IMG_400;
+    YUVFile::Formats layout = YUVFile::FORMAT_P010;
+    CropInfo crop;
+    EXPECT_TRUE(m_settings.getYuvFileSavedParameters(file, w, h, depth, type, layout, frameSize, crop));
+    EXPECT_EQ(frameSize, 9216);
 }
 
 TEST_F(Settings, RecentLists)

@@ -5,6 +5,7 @@
 #include "ze_qwt_plot.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -58,6 +59,8 @@ protected:
         c->attach(m_plot.get());
         for (size_t i = 0; i < values.size(); ++i)
             c->addValue(x0 + static_cast<int>(i), values[i]);
+        // The chart draws its new points together, a moment later.
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !m_plot->isReplotPending(); }, 2000));
         m_curves.push_back(std::move(c));
         return m_curves.back().get();
     }
@@ -384,3 +387,119 @@ TEST(RdCurvesLegend, ListsTheChartsCurvesOverTheCanvas)
 }
 
 } // namespace
+
+namespace {
+
+// A chart that counts its replots.
+class CountingPlot : public ZeMetricsPlot
+{
+public:
+    void replot() override
+    {
+        ++replots;
+        ZeMetricsPlot::replot();
+    }
+    int replots = 0;
+};
+
+// A value per frame does not redraw the chart: the values of a moment are drawn by one replot,
+// and a hidden chart draws when it is shown.
+TEST(MetricsPlotReplots, ValuesInQuickSuccessionAreDrawnTogether)
+{
+    CountingPlot shown;
+    shown.resize(400, 300);
+    shown.show();
+    CountingPlot hidden;
+    QCoreApplication::processEvents();
+    MetricCurve a(QStringLiteral("a"), Qt::red, Qt::SolidLine, QwtSymbol::Ellipse);
+    MetricCurve b(QStringLiteral("b"), Qt::blue, Qt::SolidLine, QwtSymbol::Ellipse);
+    a.attach(&shown);
+    b.attach(&hidden);
+    shown.replots = 0;
+    hidden.replots = 0;
+    for (int f = 0; f < 1000; ++f) {
+        a.addValue(f, 100.0 + f);
+        b.addValue(f, 100.0 + f);
+    }
+    EXPECT_EQ(shown.replots, 0);
+    EXPECT_TRUE(shown.isReplotPending());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.replots > 0; }, 2000));
+    QTest::qWait(3 * ZeMetricsPlot::kReplotDelayMs);
+    EXPECT_EQ(shown.replots, 1);
+    // The drawn scale holds the new values.
+    EXPECT_GE(shown.axisInterval(QwtPlot::yLeft).maxValue(), 1000.0);
+    EXPECT_EQ(hidden.replots, 0);
+    hidden.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(hidden.replots, 1);
+    EXPECT_FALSE(hidden.isReplotPending());
+}
+
+// RD charts hold bit rates on the x axis: fitting and zooming go by the curves' bit rates, not
+// by frame counts (no 50-frame minimum span, no cap at the frame count).
+TEST(MetricsPlotBitRates, FitAndZoomFollowTheCurvesBitRates)
+{
+    struct Case {
+        char const* name;
+        std::vector<int> rates;
+        double fitLo, fitHi;
+    };
+    Case const cases[] = {
+        {"1000..8000 kbps", {1000, 2000, 4000, 8000}, 1000, 8000},
+        {"beyond the frame-count cap", {160000, 320000}, 160000, 320000},
+        {"a single bit rate", {5000}, 4500, 5500},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZeMetricsPlot plot;
+        plot.setBitRateAxis(true);
+        plot.setAutoScaleX(true);
+        plot.resize(640, 400);
+        plot.show();
+        RdMetricCurve rd(QStringLiteral("rd"), Qt::red, 0);
+        rd.attach(&plot);
+        double quality = 30;
+        for (int rate : c.rates)
+            rd.addValue(rate, quality++);
+        plot.replot();
+
+        QWidget* axis = plot.axisWidget(QwtPlot::xBottom);
+        QPoint const pos(5, 5);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, pos, axis->mapToGlobal(pos), Qt::LeftButton, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(axis, &dbl);
+        QwtInterval fit = plot.axisInterval(QwtPlot::xBottom);
+        EXPECT_NEAR(fit.minValue(), c.fitLo, 1e-9);
+        EXPECT_NEAR(fit.maxValue(), c.fitHi, 1e-9);
+
+        // Zooming out widens around the middle; the points stay in view.
+        QPoint const mid(axis->width() / 2, axis->height() / 2);
+        for (int i = 0; i < 3; ++i) {
+            QWheelEvent out(mid, axis->mapToGlobal(mid), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                            Qt::NoScrollPhase, false);
+            QApplication::sendEvent(axis, &out);
+        }
+        QwtInterval const wide = plot.axisInterval(QwtPlot::xBottom);
+        EXPECT_LT(wide.minValue(), c.fitLo);
+        EXPECT_GT(wide.maxValue(), c.fitHi);
+        EXPECT_GE(wide.minValue(), 0.0);
+    }
+}
+
+} // namespace
+TEST_F(MetricsPlot, YAxisLabelsNeverOverlap)
+{
+    // From a tall chart to one just taller than its minimum: neighbouring labels ("100", "80",
+    // ...) stay at least a text line apart, and the top label lies inside the axis.
+    int const line = QFontMetrics(plot().axisWidget(QwtPlot::yLeft)->font()).height();
+    for (int height : {400, 160, 90, 60}) {
+        m_plot->resize(640, height);
+        QCoreApplication::processEvents();
+        m_plot->replot();
+        QList<double> const ticks = plot().axisScaleDiv(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick);
+        ASSERT_GE(ticks.size(), 2) << height;
+        QwtScaleMap const map = plot().canvasMap(QwtPlot::yLeft);
+        for (int k = 1; k < ticks.size(); ++k)
+            EXPECT_GE(std::abs(map.transform(ticks[k]) - map.transform(ticks[k - 1])), line) << height;
+    }
+}

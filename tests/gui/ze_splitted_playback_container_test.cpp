@@ -17,7 +17,9 @@
 
 using namespace ze::nox::core;
 using ze::nox::gui::ZeSplittedPlaybackContainer;
+using ze::nox::gui::ZeSplittedPlaybackStepper;
 using PB = ZeSplittedPlaybackContainer;
+using Stepper = ZeSplittedPlaybackStepper;
 
 namespace {
 
@@ -262,6 +264,28 @@ TEST_F(PlaybackTest, ZoomLimitsAndSampleValuesAtAPosition)
     EXPECT_DOUBLE_EQ(area->splitLineRelPos(), 0.5);
 }
 
+TEST_F(PlaybackTest, FitToWindowShowsTheWholePictureCentred)
+{
+    auto dec = open("pb_ref_10f.y4m"); // 176 x 144
+    ASSERT_TRUE(dec);
+    area->setLeftDec(dec.get());
+    area->showFirstFrame();
+    struct Case
+    {
+        QSize widget;
+        double ratio;
+    };
+    for (Case c : {Case{QSize(1200, 288), 2.0}, Case{QSize(352, 900), 2.0}, Case{QSize(528, 432), 3.0}}) {
+        area->resize(c.widget);
+        area->zoomToWindowSize();
+        EXPECT_DOUBLE_EQ(area->zoomRatio(), c.ratio) << c.widget.width();
+        QRectF const v = area->viewport();
+        EXPECT_TRUE(QRectF(QPointF(0, 0), QSizeF(c.widget)).adjusted(-1, -1, 1, 1).contains(v)) << c.widget.width();
+        EXPECT_NEAR(v.center().x(), c.widget.width() / 2.0, 1.0);
+        EXPECT_NEAR(v.center().y(), c.widget.height() / 2.0, 1.0);
+    }
+}
+
 TEST_F(PlaybackTest, SampleValueTextFollowsTheSample)
 {
     auto dec = open("pb_ref_10f.y4m");
@@ -387,4 +411,51 @@ TEST_F(PlaybackTest, EmptyAreaDrawsAndZoomsWithoutPictures)
     area->showPrevFrame();
     area->showLastFrame();
     EXPECT_FALSE(area->grab().isNull());
+}
+
+TEST(PlaybackStepper, OutcomesOfEachPlace)
+{
+    auto longDec = Open("pb_avc_10f.h264");
+    auto shortDec = Open("pb_ref_5f.y4m");
+    ASSERT_TRUE(longDec && shortDec);
+    Frame left, right, ref;
+    // The long stream is both left and reference.
+    Stepper stepper({Stepper::Place{longDec.get(), &left}, Stepper::Place{shortDec.get(), &right},
+                     Stepper::Place{longDec.get(), &ref}});
+    using Outcomes = std::array<Stepper::Outcome, 3>;
+    auto const all = [](Stepper::Outcome o) { return Outcomes{o, o, o}; };
+
+    Stepper::Result r = stepper.first();
+    EXPECT_EQ(r.outcomes, all(Stepper::DELIVERED));
+    r = stepper.next();
+    EXPECT_EQ(r.outcomes, all(Stepper::DELIVERED));
+    EXPECT_EQ(longDec->curFrameNumber(), 1) << "a decoder in two places is stepped once";
+    ASSERT_TRUE(ref.isValid());
+    EXPECT_EQ(ref.pixel(10, 10).c0, left.pixel(10, 10).c0);
+    EXPECT_NE(ref.avFrame(), left.avFrame()) << "the second place holds a reference of its own";
+
+    // Beyond the short stream: it fails and its frame is emptied; the others deliver.
+    r = stepper.frame(7);
+    EXPECT_EQ(r.outcomes, (Outcomes{Stepper::DELIVERED, Stepper::FAILED, Stepper::DELIVERED}));
+    EXPECT_TRUE(r.anyDelivered);
+    EXPECT_FALSE(right.isValid());
+
+    // Back one from 7: the short stream lies behind the target and has run out.
+    r = stepper.previous();
+    EXPECT_EQ(r.outcomes[1], Stepper::RAN_OUT);
+    EXPECT_EQ(r.outcomes[0], Stepper::DELIVERED);
+    EXPECT_EQ(longDec->curFrameNumber(), 6);
+
+    // Last: the last frame of the shortest range, for everyone.
+    r = stepper.last();
+    EXPECT_EQ(r.outcomes, all(Stepper::DELIVERED));
+    EXPECT_EQ(longDec->curFrameNumber(), 4);
+    EXPECT_EQ(shortDec->curFrameNumber(), 4);
+
+    // No decoders: nothing is stepped.
+    Stepper none({});
+    Stepper::Result const empty = none.next();
+    EXPECT_FALSE(empty.anyStepped);
+    EXPECT_FALSE(empty.anyDelivered);
+    EXPECT_EQ(empty.outcomes, all(Stepper::NOT_STEPPED));
 }

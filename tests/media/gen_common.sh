@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Small raw and Y4M clips shared by several tests.
-set -euo pipefail
+# Helpers of the clip generators, sourced by each with the output folder as its argument:
+#   source "$(dirname "$0")/gen_common.sh" "$1"
+# Not a generator itself: make_media.sh runs every other gen_*.sh.
 out="$1"
-clip() { # name, then ffmpeg arguments
+
+# True when a clip is not there yet (an empty file counts as missing).
+missing() { [ ! -s "$out/$1" ]; }
+
+# clip NAME ARGS...: ffmpeg with ARGS writes NAME into the output folder, unless it is there.
+clip() {
   local name="$1"; shift
-  [ -s "$out/$name" ] || $FFMPEG "$@" "$out/$name"
+  missing "$name" || return 0
+  $FFMPEG "$@" "$out/$name"
 }
-clip src_176x144_420p.y4m -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 10 -pix_fmt yuv420p

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # One raw frame per chroma format for the colour-conversion tests.
 set -euo pipefail
-out="$1"
+source "$(dirname "$0")/gen_common.sh" "$1"
 raw() { # name, pixel format
-  [ -s "$out/$1" ] || $FFMPEG -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 1 -pix_fmt "$2" -f rawvideo "$out/$1"
+  clip "$1" -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 1 -pix_fmt "$2" -f rawvideo
 }
 raw conv_64x48_yuv420p.yuv yuv420p
 raw conv_64x48_yuv422p.yuv yuv422p

@@ -2,14 +2,10 @@
 # Elementary streams for the FFmpeg decoder tests: 30 frames each, with the per-frame md5 of
 # ffmpeg's own decoding beside every stream that must decode (NAME.framemd5).
 set -euo pipefail
-out="$1"
+source "$(dirname "$0")/gen_common.sh" "$1"
 src=(-f lavfi -i testsrc2=size=200x120:rate=25)
-clip() { # name, then ffmpeg arguments
-  local name="$1"; shift
-  [ -s "$out/$name" ] || $FFMPEG "$@" "$out/$name"
-}
 md5() { # decoded reference of a stream
-  [ -s "$out/$1.framemd5" ] || $FFMPEG -i "$out/$1" -fps_mode passthrough -f framemd5 "$out/$1.framemd5"
+  clip "$1.framemd5" -i "$out/$1" -fps_mode passthrough -f framemd5
 }
 # 200x120 is not a multiple of 16: the decoders crop the coded picture.
 x264=(-c:v libx264 -x264-params bframes=3:b-pyramid=normal:ref=4:log-level=error -f h264)
@@ -25,14 +21,14 @@ clip ff_mjpeg444.mjpeg "${src[@]}" -frames:v 30 -pix_fmt yuvj444p -c:v mjpeg -q:
 for f in ff_avc8.h264 ff_avc10.264 ff_hevc8.h265 ff_hevc10.hevc ff_mjpeg420.mjpeg; do md5 "$f"; done
 
 # HEVC under an H.264 suffix.
-[ -s "$out/ff_hevc_named_avc.h264" ] || cp "$out/ff_hevc8.h265" "$out/ff_hevc_named_avc.h264"
+if missing ff_hevc_named_avc.h264; then cp "$out/ff_hevc8.h265" "$out/ff_hevc_named_avc.h264"; fi
 
 # Damaged input.
-if [ ! -s "$out/ff_avc_cut.h264" ]; then
+if missing ff_avc_cut.h264; then
   size=$(stat -c %s "$out/ff_avc8.h264")
   head -c $((size * 60 / 100)) "$out/ff_avc8.h264" > "$out/ff_avc_cut.h264"
 fi
-if [ ! -s "$out/ff_avc_zeroed.h264" ]; then
+if missing ff_avc_zeroed.h264; then
   size=$(stat -c %s "$out/ff_avc8.h264")
   cp "$out/ff_avc8.h264" "$out/ff_avc_zeroed.h264.tmp"
   dd if=/dev/zero of="$out/ff_avc_zeroed.h264.tmp" bs=1 seek=$((size / 2)) count=64 conv=notrunc status=none
@@ -42,7 +38,7 @@ fi
 clip ff_random.h264 -f lavfi -i anoisesrc=d=1:r=48000:seed=7:a=1 -ac 1 -f u8
 [ -e "$out/ff_empty.h264" ] || : > "$out/ff_empty.h264"
 # Two streams of different sizes, one after the other.
-if [ ! -s "$out/ff_size_change.h264" ]; then
+if missing ff_size_change.h264; then
   $FFMPEG -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 10 -pix_fmt yuv420p "${x264[@]}" "$out/ff_part1.tmp"
   $FFMPEG -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 10 -pix_fmt yuv420p "${x264[@]}" "$out/ff_part2.tmp"
   cat "$out/ff_part1.tmp" "$out/ff_part2.tmp" > "$out/ff_size_change.h264"

@@ -2,11 +2,7 @@
 # Clips of one size and different lengths for the playback area tests: a Y4M reference of the
 # test pattern and H.264 encodes of it, so that the differences are small but not zero.
 set -euo pipefail
-out="$1"
-clip() { # name, then ffmpeg arguments
-  local name="$1"; shift
-  [ -s "$out/$name" ] || $FFMPEG "$@" "$out/$name"
-}
+source "$(dirname "$0")/gen_common.sh" "$1"
 src=(-f lavfi -i testsrc2=size=176x144:rate=25)
 x264=(-c:v libx264 -x264-params bframes=2:log-level=error -crf 35 -f h264)
 clip pb_ref_10f.y4m "${src[@]}" -frames:v 10 -pix_fmt yuv420p

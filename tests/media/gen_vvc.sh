@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # Streams of other formats that the VVC decoder must refuse (named .vvc to mislead it).
 set -euo pipefail
-out="$1"
-clip() { # name, then ffmpeg arguments
-  local name="$1"; shift
-  [ -s "$out/$name" ] || $FFMPEG "$@" "$out/$name"
-}
+source "$(dirname "$0")/gen_common.sh" "$1"
 src=(-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 3)
 clip vvcprobe_h264.vvc "${src[@]}" -pix_fmt yuv420p -c:v libx264 -preset ultrafast -f h264
 clip vvcprobe_hevc.vvc "${src[@]}" -pix_fmt yuv420p -c:v libx265 -preset ultrafast -x265-params log-level=error -f hevc
