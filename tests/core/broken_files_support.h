@@ -189,7 +189,7 @@ inline std::vector<Clip> const& Clips()
             plain("fz_synthetic.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC, SyntheticVvc),
             // A real stream: damage reaches the complete syntax (the synthetic one stops early).
             plain("fz_conformance.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC,
-                  [] { return ReadAll(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DCI_A_Tencent_3.bit")); }),
+                  [] { return ReadBytes(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DCI_A_Tencent_3.bit")); }),
         };
         c[c.size() - 2].decodes = false;
         c.back().decodes = false;

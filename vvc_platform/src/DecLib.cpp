@@ -115,13 +115,29 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             SeqParameterSet const& sps = *seqParameterSet(pps->spsId);
             ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
             m_lastSliceIntra = sh.sliceType == 2;
+            if (!m_pcPic) {
+                // A new picture: it is reconstructed while all its slices are intra and use no
+                // in-loop filter.
+                m_recon.reset();
+                m_reconSlices = 0;
+                if (m_decodedPictureHashSEIEnabled)
+                    m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
+            }
+            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && !sh.saoLuma &&
+                                         !sh.saoChroma && sps.chromaFormatIdc == 1;
+            if (m_recon && !reconstructible)
+                m_recon.reset();
+            if (m_recon)
+                m_recon->startSlice(sh, m_reconSlices++);
             if (m_lastSliceIntra) {
                 // The slice data of intra slices is entropy decoded: it must end exactly where the
                 // unit does.
                 auto const& rbsp = bs.getFifo();
                 const auto result = vvcslice::ParseIntraSliceData(
                     rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
-                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
+                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
+                if (!result.ok)
+                    m_recon.reset();
                 ++m_hashStats.intraSlices;
                 if (result.ok)
                     ++m_hashStats.intraSlicesParsed;
@@ -412,7 +428,13 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
                             [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
+    // The reconstructed samples are checked against the picture's hash; they are not output
+    // (pictures with in-loop filters or inter slices have none yet).
+    if (m_recon && m_recon->ok())
+        m_pcPic->reco = std::move(m_recon->picture());
+    m_recon.reset();
     checkPictureHash(*m_pcPic);
+    m_pcPic->reco.destroy();
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

@@ -5,6 +5,7 @@
 #include "ParameterSets.h"
 #include "Picture.h"
 #include "Syntax.h"
+#include "Recon.h"
 
 #include <fstream>
 #include <list>
@@ -143,6 +144,10 @@ private:
     bool m_lastSliceIntra = false;
     int m_syntaxErrors = 0;
     std::string m_firstSliceDataError;
+    // Reconstruction of the current picture while it is an intra picture without in-loop
+    // filters; its samples serve the picture hash check.
+    std::unique_ptr<IntraPictureReconstructor> m_recon;
+    int m_reconSlices = 0;
     std::string m_firstSyntaxError;
     bool m_picSkipped = false;   // the picture of the last picture header is passed over
 
