@@ -3,9 +3,10 @@
 // opening through the core's decoder.
 //   vvc_decode_bench [benchmark options] [stream = tests/data/vvc/MIP_A_HHI_3.bit]
 // For the figure of record pass the largest all-intra conformance stream (ISP_A_HHI_3).
-// Measured: the layer's pass over the stream (Annex B, complete high-level syntax, picture
-// order and hash bookkeeping), and the validation pass of opening it through the core's decoder.
-// Sample reconstruction is not part of the layer yet, so these are the syntax-only figures.
+// Measured: the layer's pass over the stream (Annex B, complete high-level syntax, entropy
+// decoding of the intra slices, reconstruction of the intra pictures without in-loop filters and
+// their hash check, picture order), and the validation pass of opening it through the core's
+// decoder. In-loop filters, inter pictures and the output of samples are not part of it yet.
 
 #include "ze_vvc_decoder.h"
 
