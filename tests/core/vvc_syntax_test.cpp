@@ -120,7 +120,8 @@ Walk WalkStream(char const* name)
 char const* const kStreams[] = {"DCI_A_Tencent_3.bit", "OPI_A_Nokia_1.bit", "RAP_B_HHI_1.bit", "STILL_A_KDDI_1.bit",
                                 "CCLM_A_KDDI_2.bit", "MIP_A_HHI_3.bit", "ALF_C_KDDI_3.bit", "APSLMCS_D_Dolby_1.bit",
                                 "LTRP_A_ERICSSON_3.bit", "SCALING_B_InterDigital_1.bit", "SLICES_A_HUAWEI_3.bit",
-                                "WPP_A_Sharp_3.bit"};
+                                "WPP_A_Sharp_3.bit", "DEBLOCKING_E_Ericsson_3.bit", "IBC_A_Tencent_2.bit",
+                                "DMVR_B_KDDI_4.bit"};
 
 } // namespace
 
