@@ -90,3 +90,29 @@ TEST(VvcSao, BoundariesAndClipping)
     // Results are clipped to the sample range.
     EXPECT_EQ(Filter(Plane(3, 1, {0, 1, 0}), 10, Params(2, -5, 0, 0, -5, 0)), std::vector<int>({0, 0, 0}));
 }
+
+TEST(VvcSao, PictureOfCtbsWithTheirOwnParameters)
+{
+    // An 8x2 luma plane of two 4-wide CTBs: band offset on the left one, horizontal edge offset
+    // on the right one, whose neighbours across the CTB boundary may not be used.
+    Plane luma(8, 2, {10, 100, 200, 300, 5, 3, 5, 5, 10, 100, 200, 300, 5, 5, 3, 5});
+    std::vector<uint16_t> out(16, 0xFFFF);
+    SaoPicture pic;
+    pic.width = 8;
+    pic.height = 2;
+    pic.ctbSize = 4;
+    pic.widthInCtbs = 2;
+    pic.bitDepth = 10;
+    pic.planes[0] = luma.view();
+    pic.out[0] = out.data();
+    auto params = [](int ctu, int c, SaoParams& p) {
+        if (c != 0)
+            return false;
+        p = ctu == 0 ? Params(1, 1, 2, 3, 4, 3) /* bands 3..6: values 96..223 */ : Params(2, 1, 2, -2, -1, 0);
+        return true;
+    };
+    auto usable = [](int x, int, int nx, int) { return (x >> 2) == (nx >> 2); };
+    ApplySaoToPicture(pic, params, usable);
+    EXPECT_EQ(std::vector<int>(out.begin(), out.end()),
+              std::vector<int>({10, 101, 204, 300, 5, 4, 3, 5, 10, 101, 204, 300, 5, 3, 4, 5}));
+}

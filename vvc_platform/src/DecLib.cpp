@@ -123,8 +123,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 if (m_decodedPictureHashSEIEnabled)
                     m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
             }
-            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && !sh.saoLuma &&
-                                         !sh.saoChroma && sps.chromaFormatIdc == 1;
+            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (m_recon)
@@ -430,6 +429,8 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     poc = m_pcPic->poc;
     // The reconstructed samples are checked against the picture's hash; they are not output
     // (pictures with in-loop filters or inter slices have none yet).
+    if (m_recon)
+        m_recon->finishPicture();
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();

@@ -3,6 +3,7 @@
 #include "Dequant.h"
 #include "IntraPred.h"
 #include "Mip.h"
+#include "Sao.h"
 #include "Transform.h"
 
 #include <algorithm>
@@ -26,6 +27,8 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     for (auto& d : m_done)
         d.assign(cells, -1);
     m_lumaMode.assign(cells, 0);
+    m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
+    m_ctuSlice.assign(m_ctuParams.size(), -1);
     m_lumaMip.assign(cells, 0);
 }
 
@@ -35,6 +38,9 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
     m_slice = sliceIndex;
     if (sh.lmcsUsed || sh.explicitScalingListUsed || m_pps.cuQpDeltaEnabled || sh.cuChromaQpOffsetEnabled)
         fail("LMCS, scaling lists and CU QP offsets are not reconstructed yet");
+    if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
+        fail("SAO at virtual boundaries is not applied yet");
+    m_sao = m_sao || sh.saoLuma || sh.saoChroma;
 }
 
 void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)
@@ -278,4 +284,72 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             }
     }
     markReconstructed(1, tbL.x, tbL.y, tbL.w, tbL.h);
+}
+
+void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
+{
+    if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
+        m_ctuParams[size_t(p.ctuAddr)] = p;
+        m_ctuSlice[size_t(p.ctuAddr)] = m_slice;
+    }
+}
+
+void IntraPictureReconstructor::finishPicture()
+{
+    if (!ok() || !m_sao)
+        return;
+    // SAO reads the picture before SAO (here: the reconstruction, deblocking being off).
+    PelStorage input;
+    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+        fail("no memory for SAO");
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        if (input.plane(c) && m_pic.plane(c))
+            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)), input.plane(c));
+    SaoPicture sp;
+    sp.width = m_pps.picWidth;
+    sp.height = m_pps.picHeight;
+    sp.ctbSize = m_sps.ctbSize();
+    sp.widthInCtbs = m_pps.picWidthInCtbs;
+    sp.bitDepth = m_sps.bitDepth;
+    PelUnitBuf const in = input.view();
+    for (int c = 0; c < 3; ++c) {
+        sp.planes[c] = in.planes[c];
+        sp.out[c] = m_pic.plane(c);
+    }
+    const int shift = std::min(m_sps.bitDepth, 10) - 5;
+    auto params = [&](int ctu, int c, SaoParams& p) {
+        CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
+        if (m_ctuSlice[size_t(ctu)] < 0 || f.saoType[c] == 0)
+            return false;
+        p.typeIdx = f.saoType[c];
+        for (int k = 0; k < 4; ++k)
+            p.offsetVal[k + 1] = f.saoOffset[c][k] * (1 << shift);
+        p.bandPosition = f.saoBandPosition[c];
+        p.eoClass = f.saoEoClass[c];
+        return true;
+    };
+    // Neighbours in another slice or tile are not used when filtering across them is off.
+    const int log2Ctb = m_sps.log2CtuSize;
+    auto tileOf = [&](int ctu) {
+        int tx = 0, ty = 0, x = ctu % m_pps.picWidthInCtbs, y = ctu / m_pps.picWidthInCtbs;
+        for (int acc = 0; tx < m_pps.numTileColumns() && acc + m_pps.tileColWidth[size_t(tx)] <= x; ++tx)
+            acc += m_pps.tileColWidth[size_t(tx)];
+        for (int acc = 0; ty < m_pps.numTileRows() && acc + m_pps.tileRowHeight[size_t(ty)] <= y; ++ty)
+            acc += m_pps.tileRowHeight[size_t(ty)];
+        return ty * m_pps.numTileColumns() + tx;
+    };
+    auto usable = [&](int x, int y, int nx, int ny) {
+        const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
+        const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
+        if (a == b)
+            return true;
+        if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
+            return false;
+        if (!m_pps.loopFilterAcrossTiles && tileOf(a) != tileOf(b))
+            return false;
+        return true;
+    };
+    ApplySaoToPicture(sp, params, usable);
 }

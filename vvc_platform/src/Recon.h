@@ -20,6 +20,10 @@ public:
     // The slice whose data is decoded next (its QPs and tools).
     void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
+    void ctu(vvcslice::CtuFilterParams const& p) override;
+    // In-loop filters of the reconstructed picture that this layer has: SAO (when any slice uses
+    // it). Deblocking and ALF are not applied here.
+    void finishPicture();
 
     bool ok() const { return m_error.empty(); }
     std::string const& error() const { return m_error; }
@@ -55,6 +59,9 @@ private:
     std::vector<int> m_done[2];
     int m_gridW = 0;
     // Luma mode and MIP flag per 4x4 luma area (for the chroma DM and LFNST of CCLM blocks).
+    std::vector<vvcslice::CtuFilterParams> m_ctuParams;
+    std::vector<int> m_ctuSlice;
+    bool m_sao = false;
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;

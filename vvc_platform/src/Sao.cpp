@@ -51,3 +51,29 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
             put(x, y, s + p.offsetVal[edgeIdx]);
         }
 }
+
+void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                       std::function<bool(int, int, int, int)> const& usableLuma)
+{
+    if (pic.ctbSize <= 0 || pic.widthInCtbs <= 0)
+        return;
+    const int heightInCtbs = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
+    for (int c = 0; c < 3; ++c) {
+        PlaneView const& src = pic.planes[c];
+        if (!src.samples || !pic.out[c])
+            continue;
+        const int scale = c ? 2 : 1;
+        const int ctb = pic.ctbSize / scale;
+        std::function<bool(int, int, int, int)> usable;
+        if (usableLuma)
+            usable = [&](int x, int y, int nx, int ny) { return usableLuma(x * scale, y * scale, nx * scale, ny * scale); };
+        for (int ry = 0; ry < heightInCtbs; ++ry)
+            for (int rx = 0; rx < pic.widthInCtbs; ++rx) {
+                SaoParams p;
+                if (!params(ry * pic.widthInCtbs + rx, c, p))
+                    p = SaoParams();
+                // Every sample is written: unfiltered CTBs are copied.
+                ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, usable);
+            }
+    }
+}

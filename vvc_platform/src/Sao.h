@@ -23,3 +23,18 @@ struct SaoParams
 void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, int y0, int width, int height,
               int bitDepth, SaoParams const& params,
               std::function<bool(int, int, int, int)> const& usable = nullptr);
+
+// SAO of a whole picture, CTB by CTB, from the deblocked picture `deblocked` into `out` (planes of
+// the same sizes). `params(ctuAddr, cIdx, p)` gives the CTB's parameters with their offsets
+// already scaled; `usable(x, y, nx, ny)` works in luma positions (chroma positions are scaled).
+struct SaoPicture
+{
+    int width = 0, height = 0;      // luma
+    int ctbSize = 128;
+    int widthInCtbs = 0;
+    int bitDepth = 10;
+    PlaneView planes[3];            // deblocked input
+    uint16_t* out[3] = {};          // output, strides as the input planes
+};
+void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                       std::function<bool(int, int, int, int)> const& usableLuma);
