@@ -187,7 +187,11 @@ inline std::vector<Clip> const& Clips()
             plain("fz_av1_annexb.obu", Kind::AnnexB, ZE_STREAM_TYPE_AV1,
                   [] { return ToBytes(ToAnnexB(ReadAll(TestMediaPath(QStringLiteral("fz_av1.obu"))))); }),
             plain("fz_synthetic.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC, SyntheticVvc),
+            // A real stream: damage reaches the complete syntax (the synthetic one stops early).
+            plain("fz_conformance.vvc", Kind::Vvc, ZE_STREAM_TYPE_VVC,
+                  [] { return ReadBytes(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DCI_A_Tencent_3.bit")); }),
         };
+        c[c.size() - 2].decodes = false;
         c.back().decodes = false;
         c[3].withParams = true;
         c[3].params = raw;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -106,6 +107,110 @@ TEST(VvcByteStream, DataThatIsNotAVvcByteStreamEndsAtOnce)
         bool notAByteStream = false;
         EXPECT_TRUE(Split(c.input, &notAByteStream).empty()) << c.name;
         EXPECT_TRUE(notAByteStream) << c.name;
+    }
+}
+
+namespace {
+
+Bytes Rbsp(std::function<void(BitWriter&)> const& body, bool trailing = true)
+{
+    BitWriter w;
+    body(w);
+    if (trailing)
+        w.trailingBits();
+    return w.data();
+}
+
+// profile_tier_level(1, 0) of a Main 10 stream without constraint info.
+void Ptl(BitWriter& w)
+{
+    w.u(1, 7);
+    w.flag(false);
+    w.u(35, 8);
+    w.flag(true);
+    w.flag(false);
+    w.flag(false); // gci_present_flag
+    w.alignZero();
+    w.u(0, 8);     // no sub-profiles
+}
+
+// One SEI message of the given type and payload bytes.
+Bytes SeiRbsp(int type, Bytes const& payload)
+{
+    return Rbsp([&](BitWriter& w) {
+        for (int t = type; t >= 0; t -= 255)
+            w.u(uint32_t(t >= 255 ? 255 : t), 8);
+        for (int n = int(payload.size()); n >= 0; n -= 255)
+            w.u(uint32_t(n >= 255 ? 255 : n), 8);
+        w.bytes(payload);
+    });
+}
+
+} // namespace
+
+TEST(VvcByteStream, StreamsMayOpenWithAnyNonPictureUnit)
+{
+    const Bytes sc4 = {0, 0, 0, 1};
+    const Bytes dci = Rbsp([](BitWriter& w) {
+        w.u(0, 4);
+        w.u(1, 4); // two PTLs
+        Ptl(w);
+        Ptl(w);
+        w.flag(false);
+    });
+    const Bytes opi = Rbsp([](BitWriter& w) {
+        w.flag(true);
+        w.ue(0);
+        w.flag(true);
+        w.u(6, 3);
+        w.flag(false);
+    });
+    const Bytes aud = Rbsp([](BitWriter& w) {
+        w.flag(true);
+        w.u(2, 3);
+    });
+    Bytes longHash(300, 0x5A);
+    struct Case
+    {
+        char const* name;
+        Bytes first;
+        bool detected;
+    };
+    const Case cases[] = {
+        {"DCI", Nal(13, dci), true},
+        {"OPI", Nal(12, opi), true},
+        {"AUD of an IRAP", Nal(20, aud), true},
+        {"AUD with temporal id 2", Nal(20, aud, 0, 2), true},
+        {"VPS", Nal(14, Rbsp([](BitWriter& w) { w.u(1, 4); w.u(0, 6); w.u(0, 3); w.u(0, 6); })), true},
+        {"PPS", Nal(16, PpsRbsp(PicParams())), true},
+        {"ALF APS", Nal(17, Rbsp([](BitWriter& w) { w.u(0, 3); w.u(7, 5); w.flag(true); w.u(0x1234, 16); })), true},
+        {"prefix SEI", Nal(23, SeiRbsp(1, {0x12, 0x34})), true},
+        {"suffix SEI of a higher sub-layer", Nal(24, SeiRbsp(132, Bytes(17, 0x11)), 0, 4), true},
+        {"SEI with sizes above 255", Nal(23, SeiRbsp(300, longHash)), true},
+        {"EOS", Nal(21, {}), true},
+        {"EOB", Nal(22, {}), true},
+        {"filler data", Nal(25, {0xFF, 0xFF, 0xFF, 0x80}), true},
+        {"DCI with a reserved bit set", Nal(13, Rbsp([](BitWriter& w) { w.u(8, 4); w.u(0, 4); Ptl(w); w.flag(false); })), false},
+        {"DCI of sub-layer 1", Nal(13, dci, 0, 1), false},
+        {"DCI followed by more data", Nal(13, Rbsp([](BitWriter& w) { w.u(0, 8); Ptl(w); w.flag(false); w.u(0x5, 8); })), false},
+        {"OPI without its stop bit", Nal(12, {0xF8}), false},
+        {"AUD of a reserved picture type", Nal(20, Rbsp([](BitWriter& w) { w.flag(false); w.u(5, 3); })), false},
+        {"APS of a reserved type", Nal(17, Rbsp([](BitWriter& w) { w.u(4, 3); w.u(0, 5); w.flag(false); })), false},
+        {"LMCS APS id above 3", Nal(17, Rbsp([](BitWriter& w) { w.u(1, 3); w.u(4, 5); w.flag(false); })), false},
+        {"SEI payload longer than the unit", Nal(23, {0x05, 0x10, 0x11, 0x80}), false},
+        {"SEI without trailing bits", Nal(23, {0x05, 0x01, 0x11}), false},
+        {"SEI with an empty payload", Nal(23, {0x05, 0x00, 0x80}), false},
+        {"EOS with a payload", Nal(21, {0x80}), false},
+        {"EOB of sub-layer 3", Nal(22, {}, 0, 3), false},
+        {"filler data with another byte", Nal(25, {0xFF, 0x12, 0x80}), false},
+        {"suffix APS", Nal(18, Rbsp([](BitWriter& w) { w.u(0, 3); w.u(0, 5); w.flag(false); })), false},
+        {"picture header", Nal(19, {0x80}), false},
+    };
+    for (Case const& c : cases) {
+        bool notAByteStream = false;
+        const std::vector<Bytes> units = Split(Cat({sc4, c.first, sc4, kSps}), &notAByteStream);
+        EXPECT_EQ(!notAByteStream, c.detected) << c.name;
+        EXPECT_EQ(units.size(), c.detected ? 2u : 0u) << c.name;
     }
 }
 

@@ -372,3 +372,25 @@ TEST_F(VvcDecoderTest, GlobalTablesLiveWhileAnyDecoderDoes)
     delete b;
     EXPECT_FALSE(IsRomInitialised());
 }
+
+TEST_F(VvcDecoderTest, ConformanceStreamsOpeningWithAnyNonPictureUnitAreDetected)
+{
+    struct Case
+    {
+        char const* name;
+        int frames;
+    };
+    // The first three open with a DCI, an OPI and a suffix SEI of sub-layer 4; the last with an SPS.
+    const Case cases[] = {{"DCI_A_Tencent_3.bit", 2}, {"OPI_A_Nokia_1.bit", 17}, {"RAP_B_HHI_1.bit", 33},
+                          {"STILL_A_KDDI_1.bit", 1}};
+    for (Case const& c : cases) {
+        const QString path = QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + QLatin1String(c.name);
+        ASSERT_TRUE(QFile::exists(path)) << c.name;
+        ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK) << c.name;
+        EXPECT_EQ(dec.getOriginalFrameCount(), c.frames) << c.name;
+        EXPECT_EQ(dec.width(), 416) << c.name;
+        EXPECT_EQ(dec.height(), 240) << c.name;
+        EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE) << c.name;
+    }
+}

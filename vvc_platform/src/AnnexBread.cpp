@@ -6,32 +6,122 @@
 
 namespace {
 
-// A VVC stream opens with an access-unit delimiter, a VPS or an SPS, whose syntax is checked
-// here: data that is something else ends the stream instead of failing later.
+// The rest of the unit is rbsp_trailing_bits: a one bit, then zeros up to the end.
+bool OnlyTrailingBitsLeft(InputBitstream& bs)
+{
+    if (bs.bitsLeft() == 0 || bs.bitsLeft() > 8 || !bs.readFlag())
+        return false;
+    while (bs.bitsLeft() > 0)
+        if (bs.readFlag())
+            return false;
+    return true;
+}
+
+// sei_rbsp: messages whose sizes fit the unit exactly, then the trailing bits.
+bool IsWellFormedSei(InputBitstream& bs)
+{
+    int messages = 0;
+    do {
+        for (int pass = 0; pass < 2; ++pass) { // payload type, then payload size
+            uint64_t value = 0;
+            uint32_t byte = 0;
+            while ((byte = bs.read(8)) == 0xFF)
+                value += 255;
+            value += byte;
+            if (pass == 1) {
+                if (value == 0 || value * 8 >= bs.bitsLeft())
+                    return false;
+                bs.skip(value * 8);
+            }
+        }
+        ++messages;
+    } while (bs.bitsLeft() > 8);
+    return messages > 0 && OnlyTrailingBitsLeft(bs);
+}
+
+// A VVC stream opens with a parameter set, a delimiter, an SEI message or another non-picture
+// unit, whose syntax is checked here: data that is something else ends the stream instead of
+// failing later. The checks are strict because the data may well be of another format.
 bool CanStartVvcStream(std::vector<uint8_t> const& nal)
 {
-    if (nal.size() < 3 || (nal[0] & 0xC0) != 0 || (nal[0] & 0x3F) > 55 || (nal[1] & 0x07) != 1)
+    if (nal.size() < 2 || (nal[0] & 0xC0) != 0 || (nal[0] & 0x3F) > 55 || (nal[1] & 0x07) == 0)
         return false;
     const int type = nal[1] >> 3;
-    if (type == NAL_UNIT_ACCESS_UNIT_DELIMITER)
-        return nal.size() == 3 && (nal[2] & 0x7F) == 0x40; // aud_irap_or_gdr_flag, then the stop bit
-    if (type != NAL_UNIT_VPS && type != NAL_UNIT_SPS)
+    const int temporalId = (nal[1] & 0x07) - 1;
+    // Sequence-level units and end markers belong to temporal sub-layer 0.
+    const bool sublayerZeroOnly = type == NAL_UNIT_OPI || type == NAL_UNIT_DCI || type == NAL_UNIT_VPS ||
+                                  type == NAL_UNIT_SPS || type == NAL_UNIT_EOS || type == NAL_UNIT_EOB;
+    if (sublayerZeroOnly && temporalId != 0)
+        return false;
+    if (type == NAL_UNIT_EOS || type == NAL_UNIT_EOB)
+        return nal.size() == 2;
+    if (nal.size() < 3)
         return false;
     try {
         InputNALUnit unit;
         unit.getBitstream().getFifo() = nal;
         read(unit);
-        if (type == NAL_UNIT_VPS) {
+        InputBitstream& bs = unit.getBitstream();
+        switch (type) {
+        case NAL_UNIT_ACCESS_UNIT_DELIMITER:
+            bs.readFlag();                                   // aud_irap_or_gdr_flag
+            return bs.read(3) <= 2 && OnlyTrailingBitsLeft(bs); // aud_pic_type
+        case NAL_UNIT_DCI: {
+            if (bs.read(4) != 0)                             // dci_reserved_zero_4bits
+                return false;
+            const int numPtls = int(bs.read(4)) + 1;
+            if (numPtls > 15)
+                return false;
+            for (int i = 0; i < numPtls; ++i)
+                ParseProfileTierLevel(bs, true, 0);
+            if (bs.readFlag())                               // dci_extension_flag: data to the end
+                return true;
+            return OnlyTrailingBitsLeft(bs);
+        }
+        case NAL_UNIT_OPI:
+            if (bs.readFlag())                               // opi_ols_info_present_flag
+                if (bs.readUvlc() > 1023)                    // opi_ols_idx
+                    return false;
+            if (bs.readFlag())                               // opi_htid_info_present_flag
+                bs.read(3);                                  // opi_htid_plus1
+            if (bs.readFlag())                               // opi_extension_flag
+                return true;
+            return OnlyTrailingBitsLeft(bs);
+        case NAL_UNIT_VPS: {
             VPS vps;
-            parseVPS(unit.getBitstream(), vps);
-        } else {
+            parseVPS(bs, vps);
+            return true;
+        }
+        case NAL_UNIT_SPS: {
             SPS sps;
-            parseSPS(unit.getBitstream(), sps);
+            parseSPS(bs, sps);
+            return true;
+        }
+        case NAL_UNIT_PPS: {
+            PPS pps;
+            parsePPS(bs, pps);
+            return true;
+        }
+        case NAL_UNIT_PREFIX_APS: {
+            const uint32_t apsType = bs.read(3);
+            const uint32_t apsId = bs.read(5);
+            // ALF and scaling lists have ids 0..7, LMCS 0..3; the unit ends with a stop bit.
+            return (apsType == 0 || apsType == 2 ? apsId <= 7 : apsType == 1 && apsId <= 3) && nal.back() != 0;
+        }
+        case NAL_UNIT_PREFIX_SEI:
+        case NAL_UNIT_SUFFIX_SEI:
+            return IsWellFormedSei(bs);
+        case NAL_UNIT_FD:
+            while (bs.bitsLeft() > 8)
+                if (bs.read(8) != 0xFF)
+                    return false;
+            return OnlyTrailingBitsLeft(bs);
+        default:
+            return false;
         }
     } catch (Exception const&) {
         return false;
     }
-    return true;
 }
 
 } // namespace

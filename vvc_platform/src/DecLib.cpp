@@ -1,5 +1,7 @@
 #include "DecLib.h"
 
+#include "SliceParser.h"
+
 #include <algorithm>
 
 void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool) { m_initialised = true; }
@@ -29,6 +31,126 @@ void DecLib::destroy()
     m_sps.clear();
     m_pps.clear();
     m_picHeader = PicHeader();
+    m_seqSets.clear();
+    m_picSets.clear();
+    for (auto& byType : m_aps)
+        for (auto& aps : byType)
+            aps.reset();
+    m_phUnitValid = false;
+}
+
+vvcsyntax::SeqParameterSet const* DecLib::seqParameterSet(int id) const
+{
+    const auto it = m_seqSets.find(id);
+    return it == m_seqSets.end() ? nullptr : it->second.get();
+}
+
+vvcsyntax::PicParameterSet const* DecLib::picParameterSet(int id) const
+{
+    const auto it = m_picSets.find(id);
+    return it == m_picSets.end() ? nullptr : it->second.get();
+}
+
+vvcsyntax::AdaptationParameterSet const* DecLib::adaptationParameterSet(int type, int id) const
+{
+    return type >= 0 && type < 3 && id >= 0 && id < 8 ? m_aps[type][id].get() : nullptr;
+}
+
+void DecLib::syntaxFailed(std::string const& text)
+{
+    if (m_syntaxErrors++ == 0) {
+        m_firstSyntaxError = text;
+        msg(WARNING, "Warning: %s\n", text.c_str());
+    }
+}
+
+bool DecLib::readFullSyntax(InputNALUnit const& nalu)
+{
+    using namespace vvcsyntax;
+    InputBitstream bs = const_cast<InputNALUnit&>(nalu).getBitstream();
+    const int type = nalu.m_nalUnitType;
+    try {
+        switch (type) {
+        case NAL_UNIT_SPS: {
+            auto sps = std::make_shared<SeqParameterSet>();
+            ParseSps(bs, *sps);
+            m_seqSets[sps->id] = sps;
+            break;
+        }
+        case NAL_UNIT_PPS: {
+            InputBitstream head = bs;
+            head.read(6);
+            const int spsId = int(head.read(4));
+            SeqParameterSet const* sps = seqParameterSet(spsId);
+            VVC_CHECK(!sps, "PPS of a sequence parameter set whose syntax is not available");
+            auto pps = std::make_shared<PicParameterSet>();
+            ParsePps(bs, *pps, *sps);
+            m_picSets[pps->id] = pps;
+            break;
+        }
+        case NAL_UNIT_PREFIX_APS:
+        case NAL_UNIT_SUFFIX_APS: {
+            auto aps = std::make_shared<AdaptationParameterSet>();
+            ParseAps(bs, *aps);
+            m_aps[aps->type][aps->id] = aps;
+            break;
+        }
+        case NAL_UNIT_PH: {
+            PicParameterSet const* pps = picParameterSet(PeekPictureHeaderPpsId(bs));
+            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Picture header of a parameter set whose syntax is not available");
+            ParsePictureHeader(bs, m_phUnit, *pps, *seqParameterSet(pps->spsId));
+            ReadTrailingBits(bs);
+            m_phUnitValid = true;
+            break;
+        }
+        default: {
+            if (!nalu.isSlice())
+                return true;
+            InputBitstream head = bs;
+            const bool phHere = head.readFlag();
+            VVC_CHECK(!phHere && !m_phUnitValid, "Slice without a picture header");
+            PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
+            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
+            SliceHeaderParams sh;
+            SeqParameterSet const& sps = *seqParameterSet(pps->spsId);
+            ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
+            m_lastSliceIntra = sh.sliceType == 2;
+            if (!m_pcPic) {
+                // A new picture: it is reconstructed while all its slices are intra and use no
+                // in-loop filter.
+                m_recon.reset();
+                m_reconSlices = 0;
+                if (m_decodedPictureHashSEIEnabled)
+                    m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
+            }
+            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
+            if (m_recon && !reconstructible)
+                m_recon.reset();
+            if (m_recon)
+                m_recon->startSlice(sh, m_reconSlices++);
+            if (m_lastSliceIntra) {
+                // The slice data of intra slices is entropy decoded: it must end exactly where the
+                // unit does.
+                auto const& rbsp = bs.getFifo();
+                const auto result = vvcslice::ParseIntraSliceData(
+                    rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
+                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
+                if (!result.ok)
+                    m_recon.reset();
+                ++m_hashStats.intraSlices;
+                if (result.ok)
+                    ++m_hashStats.intraSlicesParsed;
+                else if (m_firstSliceDataError.empty())
+                    m_firstSliceDataError = result.error;
+            }
+            break;
+        }
+        }
+    } catch (std::exception const& e) {
+        syntaxFailed(std::string("NAL unit type ") + std::to_string(type) + ": " + e.what());
+        return false;
+    }
+    return true;
 }
 
 void DecLib::deletePicBuffer()
@@ -118,6 +240,7 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
         m_puEndedByEos = false;
     InputBitstream& bs = nalu.getBitstream();
+    const bool fullSyntax = readFullSyntax(nalu);
     switch (nalu.m_nalUnitType) {
     case NAL_UNIT_VPS: {
         auto vps = std::make_unique<VPS>();
@@ -148,9 +271,18 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     case NAL_UNIT_EOS:
         m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true;
         break;
+    case NAL_UNIT_SUFFIX_SEI:
+        decodeSei(nalu);
+        break;
     default:
-        if (nalu.isSlice())
+        if (nalu.isSlice()) {
             decodeSlice(nalu);
+            if (m_pcPic && !m_picSkipped) {
+                ++m_pcPic->numSlices;
+                m_pcPic->numIntraSlices += fullSyntax && m_lastSliceIntra ? 1 : 0;
+                m_pcPic->syntaxComplete = m_pcPic->syntaxComplete && fullSyntax;
+            }
+        }
         break; // reserved slice types, SEI, APS, AUD, EOB and filler data carry nothing needed
     }
     return false;
@@ -227,6 +359,50 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     m_firstSliceInSequence[layer] = false;
 }
 
+void DecLib::decodeSei(InputNALUnit& nalu)
+{
+    // SEI messages inform and do not change the decoding: a damaged one is passed over.
+    try {
+        for (SeiMessage const& m : ParseSeiMessages(nalu.getBitstream())) {
+            PictureHash hash;
+            if (m.payloadType == 132 && m_pcPic && ParsePictureHash(m.payload, hash)) {
+                m_pcPic->hash = hash;
+                m_pcPic->hasHash = true;
+            }
+        }
+    } catch (Exception const& e) {
+        msg(WARNING, "Warning: SEI message passed over: %s\n", e.what());
+    }
+}
+
+void DecLib::checkPictureHash(Picture const& pic)
+{
+    ++m_hashStats.pictures;
+    const bool intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
+    m_hashStats.intraPictures += intra ? 1 : 0;
+    if (!pic.hasHash)
+        return;
+    ++m_hashStats.withHash;
+    m_hashStats.intraWithHash += intra ? 1 : 0;
+    PelUnitBuf const buf = pic.getRecoBuf();
+    if (!m_decodedPictureHashSEIEnabled || buf.empty())
+        return;
+    PlaneView planes[3];
+    int bitDepth[3] = {};
+    for (int c = 0; c < 3; ++c) {
+        planes[c] = buf.plane(c);
+        bitDepth[c] = buf.bitDepth;
+    }
+    ++m_hashStats.checked;
+    const int plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    if (plane < 0) {
+        ++m_hashStats.matched;
+    } else if (m_hashStats.firstMismatch < 0) {
+        m_hashStats.firstMismatch = m_hashStats.pictures - 1;
+        m_hashStats.firstMismatchPlane = plane;
+    }
+}
+
 void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
 {
     pictureList = &m_listPic;
@@ -251,6 +427,16 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
                             [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
+    // The reconstructed samples are checked against the picture's hash; they are not output
+    // (pictures with in-loop filters or inter slices have none yet).
+    if (m_recon)
+        m_recon->finishPicture();
+    if (m_recon && m_recon->ok())
+        m_pcPic->reco = std::move(m_recon->picture());
+    m_recon.reset();
+    checkPictureHash(*m_pcPic);
+    m_pcPic->reco.destroy();
     m_pcPic = nullptr;
+    m_phUnitValid = false;
     m_firstSliceInPicture = true;
 }

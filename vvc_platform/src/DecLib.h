@@ -4,6 +4,8 @@
 #include "Nal.h"
 #include "ParameterSets.h"
 #include "Picture.h"
+#include "Syntax.h"
+#include "Recon.h"
 
 #include <fstream>
 #include <list>
@@ -11,6 +13,21 @@
 #include <memory>
 
 class Quant;
+
+// Outcome of the decoded picture hash checks since the decoder was made.
+struct PictureHashStats
+{
+    int pictures = 0;          // pictures finished
+    int withHash = 0;          // of these, with a decoded picture hash SEI message
+    int intraPictures = 0;     // pictures whose slices are all intra
+    int intraWithHash = 0;
+    int intraSlices = 0;       // intra slices whose slice data was entropy decoded
+    int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
+    int checked = 0;           // hashes compared against reconstructed samples
+    int matched = 0;
+    int firstMismatch = -1;    // decoding-order index of the first picture that did not match
+    int firstMismatchPlane = -1;
+};
 
 class TrQuant
 {
@@ -38,7 +55,10 @@ public:
     void destroy();
     void deletePicBuffer();
     TrQuant* getTrQuant() { return &m_trQuant; }
+    // While enabled, each finished picture with reconstructed samples is checked against its
+    // decoded picture hash SEI message; the outcome is counted in hashStats().
     void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
+    PictureHashStats const& hashStats() const { return m_hashStats; }
     void setNoOutputPriorPicsFlag(bool flag) { m_noOutputPriorPicsFlag = flag; }
 
     // True when a picture is being decoded (or an EOS ended the last one) and the next NAL unit
@@ -74,6 +94,18 @@ public:
     void resetAccessUnitPicInfo() {}
     void resetAccessUnitEos() {}
 
+    // The complete high-level syntax (parameter sets, APS, picture and slice headers) is read
+    // alongside the parts the output needs. A unit whose complete syntax cannot be read does not
+    // stop the decoding of the stream's properties: it is counted, the first such error kept,
+    // and its picture marked (Picture::syntaxComplete).
+    int syntaxErrorCount() const { return m_syntaxErrors; }
+    // The first intra slice whose slice data did not decode to its end, and why.
+    std::string const& sliceDataError() const { return m_firstSliceDataError; }
+    std::string const& syntaxError() const { return m_firstSyntaxError; }
+    vvcsyntax::SeqParameterSet const* seqParameterSet(int id) const;
+    vvcsyntax::PicParameterSet const* picParameterSet(int id) const;
+    vvcsyntax::AdaptationParameterSet const* adaptationParameterSet(int type, int id) const;
+
     bool getFirstSliceInPicture() const { return m_firstSliceInPicture; }
     void setFirstSliceInPicture(bool flag) { m_firstSliceInPicture = flag; }
     bool getFirstSliceInSequence(int layerId) const { return m_firstSliceInSequence[clampLayer(layerId)]; }
@@ -85,11 +117,18 @@ private:
     static int clampLayer(int layerId) { return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId; }
     SPS const& spsOfPps(int ppsId) const;
     void decodeSlice(InputNALUnit& nalu);
+    void decodeSei(InputNALUnit& nalu);
+    void checkPictureHash(Picture const& pic);
+    // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
+    // counted.
+    bool readFullSyntax(InputNALUnit const& nalu);
+    void syntaxFailed(std::string const& text);
     // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
     bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
 
     TrQuant m_trQuant;
     int m_decodedPictureHashSEIEnabled = 0;
+    PictureHashStats m_hashStats;
     bool m_noOutputPriorPicsFlag = false;
     bool m_created = false;
 
@@ -97,6 +136,19 @@ private:
     std::map<int, std::shared_ptr<SPS const>> m_sps;
     std::map<int, std::shared_ptr<PPS const>> m_pps;
     PicHeader m_picHeader;
+    std::map<int, std::shared_ptr<vvcsyntax::SeqParameterSet const>> m_seqSets;
+    std::map<int, std::shared_ptr<vvcsyntax::PicParameterSet const>> m_picSets;
+    std::shared_ptr<vvcsyntax::AdaptationParameterSet const> m_aps[3][8];
+    vvcsyntax::PictureHeaderParams m_phUnit;
+    bool m_phUnitValid = false;          // a picture-header unit opened the current picture
+    bool m_lastSliceIntra = false;
+    int m_syntaxErrors = 0;
+    std::string m_firstSliceDataError;
+    // Reconstruction of the current picture while it is an intra picture without in-loop
+    // filters; its samples serve the picture hash check.
+    std::unique_ptr<IntraPictureReconstructor> m_recon;
+    int m_reconSlices = 0;
+    std::string m_firstSyntaxError;
     bool m_picSkipped = false;   // the picture of the last picture header is passed over
 
     Picture* m_pcPic = nullptr;

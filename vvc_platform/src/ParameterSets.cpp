@@ -22,27 +22,6 @@ void ParseGeneralConstraintsInfo(InputBitstream& bs)
         bs.readFlag();
 }
 
-void ParseProfileTierLevel(InputBitstream& bs, int maxSubLayersMinus1)
-{
-    bs.read(7); // general_profile_idc
-    bs.read(1); // general_tier_flag
-    bs.read(8); // general_level_idc
-    bs.read(1); // ptl_frame_only_constraint_flag
-    bs.read(1); // ptl_multilayer_enabled_flag
-    ParseGeneralConstraintsInfo(bs);
-    bool sublayerLevelPresent[8] = {};
-    for (int i = maxSubLayersMinus1 - 1; i >= 0; --i)
-        sublayerLevelPresent[i] = bs.readFlag();
-    while (!bs.isByteAligned())
-        bs.readFlag();
-    for (int i = maxSubLayersMinus1 - 1; i >= 0; --i)
-        if (sublayerLevelPresent[i])
-            bs.read(8);
-    const int numSubProfiles = int(bs.read(8));
-    for (int i = 0; i < numSubProfiles; ++i)
-        bs.read(32);
-}
-
 void ParseWindow(InputBitstream& bs, Window& w)
 {
     const int left = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_left_offset"));
@@ -68,6 +47,33 @@ void CheckWindow(Window const& w, ChromaFormat cf, int width, int height)
 }
 
 } // namespace
+
+void ParseProfileTierLevel(InputBitstream& bs, bool profileTierPresent, int maxSubLayersMinus1)
+{
+    VVC_CHECK(maxSubLayersMinus1 < 0 || maxSubLayersMinus1 > 6, "Invalid sub-layer count");
+    if (profileTierPresent) {
+        bs.read(7); // general_profile_idc
+        bs.read(1); // general_tier_flag
+    }
+    bs.read(8); // general_level_idc
+    bs.read(1); // ptl_frame_only_constraint_flag
+    bs.read(1); // ptl_multilayer_enabled_flag
+    if (profileTierPresent)
+        ParseGeneralConstraintsInfo(bs);
+    bool sublayerLevelPresent[8] = {};
+    for (int i = maxSubLayersMinus1 - 1; i >= 0; --i)
+        sublayerLevelPresent[i] = bs.readFlag();
+    while (!bs.isByteAligned())
+        bs.readFlag();
+    for (int i = maxSubLayersMinus1 - 1; i >= 0; --i)
+        if (sublayerLevelPresent[i])
+            bs.read(8);
+    if (profileTierPresent) {
+        const int numSubProfiles = int(bs.read(8));
+        for (int i = 0; i < numSubProfiles; ++i)
+            bs.read(32);
+    }
+}
 
 void VPS::deriveTargetOutputLayerSet(int)
 {
@@ -108,7 +114,7 @@ void parseSPS(InputBitstream& bs, SPS& sps)
     VVC_CHECK(bs.read(2) > 2, "sps_log2_ctu_size_minus5 out of range");
     const bool ptlDpbHrdPresent = bs.readFlag();
     if (ptlDpbHrdPresent)
-        ParseProfileTierLevel(bs, sps.m_maxSubLayers - 1);
+        ParseProfileTierLevel(bs, true, sps.m_maxSubLayers - 1);
     bs.readFlag(); // sps_gdr_enabled_flag
     if (bs.readFlag()) // sps_ref_pic_resampling_enabled_flag
         bs.readFlag(); // sps_res_change_in_clvs_allowed_flag

@@ -105,6 +105,8 @@ constexpr int kMaxPictureDimension = 25332;
 // Parsers of the leading part of each structure, from the bit after the NAL unit header. Values
 // out of their ranges throw.
 void parseVPS(InputBitstream& bs, VPS& vps);
+// profile_tier_level(profileTierPresent, maxSubLayersMinus1); the values are not kept.
+void ParseProfileTierLevel(InputBitstream& bs, bool profileTierPresent, int maxSubLayersMinus1);
 void parseSPS(InputBitstream& bs, SPS& sps);
 void parsePPS(InputBitstream& bs, PPS& pps);
 // Checks that a PPS fits its SPS; a full-size PPS without a window of its own takes the SPS's.

@@ -1,6 +1,8 @@
 #include "VideoIOYuv.h"
 
-bool VideoIOYuv::open(std::string const&, bool writeMode, int const[2], int const[2], int const[2],
+#include <algorithm>
+
+bool VideoIOYuv::open(std::string const&, bool writeMode, int const fileBitDepth[2], int const[2], int const[2],
                       unsigned char** planes, int const* planeSizes)
 {
     close();
@@ -10,6 +12,7 @@ bool VideoIOYuv::open(std::string const&, bool writeMode, int const[2], int cons
         m_planes[i] = planes[i];
         m_planeSizes[i] = planeSizes[i];
     }
+    m_fileBitDepth = fileBitDepth ? std::max(fileBitDepth[0], fileBitDepth[1]) : 8;
     m_open = true;
     return true;
 }
@@ -23,13 +26,71 @@ void VideoIOYuv::close()
     }
 }
 
-bool VideoIOYuv::write(PelUnitBuf const& pic, int, bool, int, int, int, int, ChromaFormat, bool)
+bool VideoIOYuv::writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, int confLeft, int confRight,
+                             int confTop, int confBottom, bool topFieldFirst)
 {
-    return m_open && !pic.empty();
+    if (!m_open || pic.empty() || (bottom && (bottom->empty() || bottom->width != pic.width ||
+                                              bottom->height != pic.height || bottom->chromaFormat != pic.chromaFormat)))
+        return false;
+    if (confLeft < 0 || confRight < 0 || confTop < 0 || confBottom < 0 || m_fileBitDepth < 1 || m_fileBitDepth > 16)
+        return false;
+    const int width = pic.width - confLeft - confRight;
+    const int fieldHeight = pic.height - confTop - confBottom;
+    if (width <= 0 || fieldHeight <= 0)
+        return false;
+    const int sx = pic.chromaFormat == CHROMA_420 || pic.chromaFormat == CHROMA_422 ? 1 : 0;
+    const int sy = pic.chromaFormat == CHROMA_420 ? 1 : 0;
+    const int bytes = m_fileBitDepth > 8 ? 2 : 1;
+    const int shift = pic.bitDepth - m_fileBitDepth;
+    const int maxOut = (1 << m_fileBitDepth) - 1;
+    const int numPlanes = pic.chromaFormat == CHROMA_400 ? 1 : 3;
+    for (int c = 0; c < numPlanes; ++c) {
+        const int cx = c ? sx : 0, cy = c ? sy : 0;
+        const int w = (width + cx) >> cx;
+        const int h = (fieldHeight + cy) >> cy;
+        const int x0 = confLeft >> cx, y0 = confTop >> cy;
+        const int rows = bottom ? 2 * h : h;
+        PlaneView const& src = pic.planes[c];
+        if (!m_planes[c] || !src.samples || x0 + w > src.width || y0 + h > src.height ||
+            int64_t(rows) * w * bytes > m_planeSizes[c])
+            return false;
+        for (int row = 0; row < rows; ++row) {
+            // Two fields are interleaved row by row, the first field on the even rows.
+            PlaneView const* from = &src;
+            int y = row;
+            if (bottom) {
+                const bool evenRow = (row & 1) == 0;
+                from = evenRow == topFieldFirst ? &src : &bottom->planes[c];
+                y = row >> 1;
+            }
+            if (!from->samples || y0 + y >= from->height)
+                return false;
+            uint16_t const* in = from->samples + ptrdiff_t(y0 + y) * from->stride + x0;
+            unsigned char* out = m_planes[c] + ptrdiff_t(row) * w * bytes;
+            for (int x = 0; x < w; ++x) {
+                int v = in[x];
+                v = shift > 0 ? (v + (1 << (shift - 1))) >> shift : v << -shift;
+                v = std::min(std::max(v, 0), maxOut);
+                if (bytes == 2) {
+                    out[2 * x] = uint8_t(v & 0xFF);
+                    out[2 * x + 1] = uint8_t(v >> 8);
+                } else {
+                    out[x] = uint8_t(v);
+                }
+            }
+        }
+    }
+    return true;
 }
 
-bool VideoIOYuv::write(PelUnitBuf const& top, PelUnitBuf const& bottom, int, bool, int, int, int, int,
-                       ChromaFormat, bool, bool)
+bool VideoIOYuv::write(PelUnitBuf const& pic, int, bool packedYuv, int confLeft, int confRight, int confTop,
+                       int confBottom, ChromaFormat, bool)
 {
-    return m_open && !top.empty() && !bottom.empty();
+    return !packedYuv && writePlanes(pic, nullptr, confLeft, confRight, confTop, confBottom, true);
+}
+
+bool VideoIOYuv::write(PelUnitBuf const& top, PelUnitBuf const& bottom, int, bool packedYuv, int confLeft,
+                       int confRight, int confTop, int confBottom, ChromaFormat, bool isTff, bool)
+{
+    return !packedYuv && writePlanes(top, &bottom, confLeft, confRight, confTop, confBottom, isTff);
 }

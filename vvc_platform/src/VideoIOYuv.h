@@ -4,7 +4,10 @@
 
 #include <string>
 
-// Picture output. The memory form of open binds the output to caller-owned planes.
+// Picture output. The memory form of open binds the output to caller-owned planes: planar
+// rows without padding, the width and height of the cropped picture, one byte per sample at an
+// output bit depth of 8 and below, else two bytes, low byte first. Samples are converted from
+// the internal to the output bit depth (rounded down-shift, or up-shift).
 class VideoIOYuv
 {
 public:
@@ -23,7 +26,11 @@ public:
                bool clipOutput);
 
 private:
+    bool writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, int confLeft, int confRight, int confTop,
+                     int confBottom, bool topFieldFirst);
+
     bool m_open = false;
+    int m_fileBitDepth = 8;
     unsigned char* m_planes[3] = {};
     int m_planeSizes[3] = {};
 };

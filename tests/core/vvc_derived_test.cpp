@@ -1,0 +1,105 @@
+// Values derived from the VVC high-level syntax: chroma QP mapping tables.
+
+#include "Derived.h"
+
+#include <gtest/gtest.h>
+
+using namespace vvcsyntax;
+
+namespace {
+
+// The common mapping with pivots (17, 17), (22, 23), (34, 35), (42, 39), as an SPS signals it:
+// the start, then per pivot the input step less one and its XOR with the output step.
+SeqParameterSet PivotSps(int bitDepth, bool sameTable)
+{
+    SeqParameterSet s;
+    s.bitDepth = bitDepth;
+    s.numQpTables = sameTable ? 1 : 2;
+    for (int t = 0; t < s.numQpTables; ++t) {
+        s.qpTableStartMinus26[t] = 17 - 26;
+        s.deltaQpInValMinus1[t] = {4, 11, 7};
+        s.deltaQpDiffVal[t] = {4 ^ 6, 11 ^ 12, 7 ^ 4};
+    }
+    if (!sameTable) // the Cr table: the identity from 0 to 63 in one step
+        s.qpTableStartMinus26[1] = -26, s.deltaQpInValMinus1[1] = {62}, s.deltaQpDiffVal[1] = {62 ^ 63};
+    return s;
+}
+
+} // namespace
+
+TEST(VvcDerived, ChromaQpTablesInterpolateBetweenPivots)
+{
+    const ChromaQpTables t = DeriveChromaQpTables(PivotSps(10, true));
+    EXPECT_EQ(t.qpBdOffset, 12);
+    struct Point
+    {
+        int qp, chroma;
+    };
+    // Pivots; between them rounded steps; below the first one less per QP down to -12, above the
+    // last one more per QP.
+    const Point points[] = {{17, 17}, {18, 18}, {19, 19}, {20, 21}, {21, 22}, {22, 23}, {23, 24}, {28, 29},
+                            {34, 35}, {35, 36}, {36, 36}, {37, 37}, {40, 38}, {41, 39}, {42, 39}, {43, 40},
+                            {63, 60}, {16, 16}, {0, 0}, {-12, -12}};
+    for (Point const& p : points)
+        for (int table = 0; table < 3; ++table)
+            EXPECT_EQ(t.map(table, p.qp), p.chroma) << "qp " << p.qp << " table " << table;
+
+    // Separate tables; the joint one is not signalled when the SPS has no joint Cb-Cr coding.
+    const ChromaQpTables two = DeriveChromaQpTables(PivotSps(8, false));
+    EXPECT_EQ(two.qpBdOffset, 0);
+    EXPECT_EQ(two.map(0, 20), 21);
+    EXPECT_EQ(two.map(1, 20), 20);
+    EXPECT_EQ(two.map(1, 63), 63);
+    EXPECT_EQ(two.map(2, 20), 21) << "missing tables repeat the first";
+
+    SeqParameterSet beyond = PivotSps(10, true);
+    beyond.deltaQpInValMinus1[0] = {40, 40};
+    beyond.deltaQpDiffVal[0] = {0, 0};
+    EXPECT_THROW(DeriveChromaQpTables(beyond), Exception) << "pivots beyond QP 63";
+}
+
+TEST(VvcDerived, LmcsModel)
+{
+    // Unchanged codewords: both mappings and the chroma scaling are the identity.
+    LmcsParams flat;
+    const LmcsModel id = DeriveLmcs(flat, 10);
+    for (int v : {0, 1, 63, 64, 500, 1023}) {
+        EXPECT_EQ(id.forward(v), v);
+        EXPECT_EQ(id.inverse(v), v);
+    }
+    EXPECT_EQ(id.chromaScale(512), 1 << 11);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-37, 1 << 11), -37);
+
+    // Bin 5 widened by 32 codewords, bin 6 narrowed by 32; bins outside 2..13 unused.
+    LmcsParams p;
+    p.minBinIdx = 2;
+    p.maxBinIdx = 13;
+    p.deltaCw[5] = 32;
+    p.deltaCw[6] = -32;
+    p.deltaCrs = 4;
+    const LmcsModel m = DeriveLmcs(p, 10);
+    EXPECT_EQ(m.lmcsPivot[2], 0) << "unused bins have no codewords";
+    EXPECT_EQ(m.lmcsPivot[6], 3 * 64 + 96);
+    EXPECT_EQ(m.scaleCoeff[5], 3072);
+    EXPECT_EQ(m.invScaleCoeff[5], 64 * 2048 / 96);
+    // 330 lies 10 into bin 5: 192 + (3072 * 10 + 1024) >> 11 = 207; and back.
+    EXPECT_EQ(m.forward(330), 207);
+    EXPECT_EQ(m.inverse(207), 330);
+    EXPECT_EQ(m.inverseIndex(287), 5);
+    EXPECT_EQ(m.inverseIndex(288), 6);
+    EXPECT_EQ(m.inverseIndex(5000), 13) << "beyond the last pivot: the last used bin";
+    EXPECT_EQ(m.chromaScaleCoeff[5], 64 * 2048 / 100);
+    EXPECT_EQ(m.chromaScaleCoeff[0], 2048);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-100, m.chromaScaleCoeff[5]), -((100 * 1310 + 1024) >> 11));
+
+    LmcsParams tooWide;
+    tooWide.deltaCw[0] = 600;
+    EXPECT_THROW(DeriveLmcs(tooWide, 10), Exception) << "a codeword above 8 times the original";
+    LmcsParams tooNarrow;
+    tooNarrow.deltaCw[3] = -60;
+    EXPECT_THROW(DeriveLmcs(tooNarrow, 10), Exception) << "a codeword below an eighth of the original";
+    LmcsParams badChroma = p;
+    badChroma.deltaCrs = -7;
+    badChroma.deltaCw[7] = -56;
+    EXPECT_THROW(DeriveLmcs(badChroma, 10), Exception) << "chroma scaling of a codeword below the limit";
+}

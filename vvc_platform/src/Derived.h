@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Syntax.h"
+
+#include <array>
+
+// Values derived from the high-level syntax that the reconstruction uses.
+namespace vvcsyntax {
+
+// Chroma QP mapping: the chroma QP for each luma-derived QP from -QpBdOffset to 63, per table
+// (0 Cb, 1 Cr, 2 joint Cb-Cr); the same table three times when the SPS signals one.
+struct ChromaQpTables
+{
+    int qpBdOffset = 0;
+    std::array<std::array<int, 64 + 48>, 3> table = {};  // indexed by qp + qpBdOffset
+    int map(int t, int qp) const { return table[size_t(t)][size_t(qp + qpBdOffset)]; }
+};
+
+// Throws when the signalled points leave the QP range.
+ChromaQpTables DeriveChromaQpTables(SeqParameterSet const& sps);
+
+// Luma mapping with chroma scaling: the piece-wise linear model of an LMCS APS at a bit depth.
+struct LmcsModel
+{
+    int bitDepth = 10;
+    int log2OrgCw = 6;
+    int minBinIdx = 0, maxBinIdx = 15;
+    int codewords[16] = {};
+    int inputPivot[17] = {};
+    int lmcsPivot[17] = {};
+    int scaleCoeff[16] = {};
+    int invScaleCoeff[16] = {};
+    int chromaScaleCoeff[16] = {};
+
+    // A predicted luma sample into the mapped domain.
+    int forward(int sample) const;
+    // A mapped luma sample back (the reconstruction's inverse mapping), clipped to the range.
+    int inverse(int sample) const;
+    // The piece a mapped luma value falls into.
+    int inverseIndex(int sample) const;
+    // The chroma residual scale for the average of neighbouring mapped luma samples.
+    int chromaScale(int averageLuma) const { return chromaScaleCoeff[inverseIndex(averageLuma)]; }
+    static int scaleChromaResidual(int residual, int scale)
+    {
+        const int mag = ((residual < 0 ? -residual : residual) * scale + (1 << 10)) >> 11;
+        return residual < 0 ? -mag : mag;
+    }
+};
+
+// Throws when the codewords break the model's limits.
+LmcsModel DeriveLmcs(LmcsParams const& params, int bitDepth);
+
+} // namespace vvcsyntax

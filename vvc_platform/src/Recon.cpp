@@ -1,0 +1,355 @@
+#include "Recon.h"
+
+#include "Dequant.h"
+#include "IntraPred.h"
+#include "Mip.h"
+#include "Sao.h"
+#include "Transform.h"
+
+#include <algorithm>
+
+using namespace vvcsyntax;
+using namespace vvcslice;
+
+IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps, PicParameterSet const& pps)
+    : m_sps(sps), m_pps(pps)
+{
+    try {
+        m_qpTables = DeriveChromaQpTables(sps);
+    } catch (Exception const& e) {
+        fail(e.what());
+    }
+    if (!m_pic.create(ChromaFormat(sps.chromaFormatIdc), pps.picWidth, pps.picHeight, sps.bitDepth))
+        fail("picture size not usable");
+    m_maxTb = sps.maxLumaTransform64 ? 64 : 32;
+    m_gridW = (pps.picWidth + 3) >> 2;
+    const size_t cells = size_t(m_gridW) * size_t((pps.picHeight + 3) >> 2);
+    for (auto& d : m_done)
+        d.assign(cells, -1);
+    m_lumaMode.assign(cells, 0);
+    m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
+    m_ctuSlice.assign(m_ctuParams.size(), -1);
+    m_lumaMip.assign(cells, 0);
+}
+
+void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex)
+{
+    m_sh = &sh;
+    m_slice = sliceIndex;
+    if (sh.lmcsUsed || sh.explicitScalingListUsed || m_pps.cuQpDeltaEnabled || sh.cuChromaQpOffsetEnabled)
+        fail("LMCS, scaling lists and CU QP offsets are not reconstructed yet");
+    if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
+        fail("SAO at virtual boundaries is not applied yet");
+    m_sao = m_sao || sh.saoLuma || sh.saoChroma;
+}
+
+void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)
+{
+    const int x1 = std::min(x + w, m_pps.picWidth), y1 = std::min(y + h, m_pps.picHeight);
+    for (int yy = y >> 2; yy < (y1 + 3) >> 2; ++yy)
+        for (int xx = x >> 2; xx < (x1 + 3) >> 2; ++xx)
+            m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
+}
+
+bool IntraPictureReconstructor::available(int c, int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= m_pps.picWidth || y >= m_pps.picHeight)
+        return false;
+    return m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] == m_slice;
+}
+
+TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const& cu, int cIdx, int x, int y) const
+{
+    for (TransformBlock const& b : cu.blocks)
+        if (b.cIdx == cIdx && b.x == x && b.y == y)
+            return &b;
+    return nullptr;
+}
+
+bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUnit const& cu, int mode, int collocatedMode,
+                                         bool collocatedMip, int qp, std::vector<int32_t>& res)
+{
+    using namespace vvcresidual;
+    ResidualParams rp;
+    rp.scaling.qp = qp;
+    rp.scaling.bitDepth = m_sps.bitDepth;
+    rp.scaling.transformSkip = b.transformSkip;
+    rp.scaling.depQuant = m_sh->depQuant;
+    rp.scaling.qpPrimeTsMin = 4 + 6 * m_sps.minQpPrimeTs;
+    rp.scaling.bdpcmDir = cu.bdpcm ? (cu.bdpcmVertical ? 1 : 0) : -1;
+    MtsSelection sel;
+    sel.cIdx = b.cIdx;
+    sel.spsMtsEnabled = m_sps.mts;
+    sel.spsExplicitMtsIntra = m_sps.explicitMtsIntra;
+    sel.intra = true;
+    sel.isp = cu.isp != 0;
+    sel.lfnstIdx = cu.lfnstIdx;
+    sel.mip = cu.mip;
+    sel.mtsIdx = cu.mtsIdx;
+    SelectTransformTypes(sel, b.width, b.height, rp.trTypeHor, rp.trTypeVer);
+    // LFNST applies to luma only in a single tree, to the block's own component otherwise.
+    const bool lfnst = cu.lfnstIdx > 0 && !b.transformSkip && b.width >= 4 && b.height >= 4 && (cu.tree != 2 || b.cIdx == 0);
+    if (lfnst) {
+        rp.lfnstIdx = cu.lfnstIdx;
+        const int nW = cu.isp && b.cIdx == 0 ? cu.width : b.width, nH = cu.isp && b.cIdx == 0 ? cu.height : b.height;
+        rp.lfnstMode = LfnstIntraMode(mode, b.cIdx, cu.mip && b.cIdx == 0, collocatedMode, collocatedMip, nW, nH);
+    }
+    res.assign(size_t(b.width) * size_t(b.height), 0);
+    return ReconstructResidual(b.levels.data(), b.width, b.width, b.height, rp, res.data(), b.width);
+}
+
+void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
+{
+    if (!ok() || !m_sh)
+        return;
+    if (cu.ibc) {
+        fail("intra block copy is not reconstructed yet");
+        return;
+    }
+    // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
+    std::vector<Rect> tbs;
+    if (cu.isp) {
+        const int parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
+        for (int p = 0; p < parts; ++p)
+            tbs.push_back(cu.isp == 2 ? Rect{cu.x + p * cu.width / parts, cu.y, cu.width / parts, cu.height}
+                                      : Rect{cu.x, cu.y + p * cu.height / parts, cu.width, cu.height / parts});
+    } else {
+        std::vector<Rect> todo = {Rect{cu.x, cu.y, cu.width, cu.height}};
+        while (!todo.empty()) {
+            const Rect r = todo.front();
+            todo.erase(todo.begin());
+            if (r.w > m_maxTb || r.h > m_maxTb) {
+                const bool ver = r.w > m_maxTb && r.w > r.h;
+                const Rect a = ver ? Rect{r.x, r.y, r.w / 2, r.h} : Rect{r.x, r.y, r.w, r.h / 2};
+                const Rect b = ver ? Rect{r.x + r.w / 2, r.y, r.w / 2, r.h} : Rect{r.x, r.y + r.h / 2, r.w, r.h / 2};
+                todo.insert(todo.begin(), b);
+                todo.insert(todo.begin(), a);
+            } else {
+                tbs.push_back(r);
+            }
+        }
+    }
+    if (cu.tree != 1) {
+        for (int y = cu.y >> 2; y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y)
+            for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
+                if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
+                    continue;
+                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] = int16_t(cu.lumaMode);
+                m_lumaMip[size_t(y) * size_t(m_gridW) + size_t(x)] = cu.mip;
+            }
+    }
+    for (size_t i = 0; i < tbs.size(); ++i) {
+        if (cu.tree != 1)
+            lumaBlock(cu, tbs[i]);
+        // Chroma goes with each transform unit, or with the last ISP sub-partition for the whole
+        // coding unit.
+        if (cu.tree != 0 && (!cu.isp || i + 1 == tbs.size()))
+            chromaBlocks(cu, cu.isp ? Rect{cu.x, cu.y, cu.width, cu.height} : tbs[i], cu.lumaMode, cu.mip);
+    }
+}
+
+void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const& tb)
+{
+    PlaneView const view = m_pic.view().planes[0];
+    IntraPlane plane;
+    plane.samples = view.samples;
+    plane.stride = view.stride;
+    plane.width = view.width;
+    plane.height = view.height;
+    auto avail = [this](int x, int y) { return available(0, x, y); };
+    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
+    bool ok;
+    if (cu.mip) {
+        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                             pred.data(), tb.w);
+    } else {
+        IntraPredParams p;
+        p.predModeIntra = cu.lumaMode;
+        p.nTbW = tb.w;
+        p.nTbH = tb.h;
+        p.nCbW = cu.width;
+        p.nCbH = cu.height;
+        p.cIdx = 0;
+        p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
+        p.isp = cu.isp != 0;
+        p.bdpcm = cu.bdpcm;
+        p.bitDepth = m_sps.bitDepth;
+        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
+    }
+    if (!ok) {
+        fail("luma prediction failed");
+        return;
+    }
+    std::vector<int32_t> res;
+    if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
+        const int qp = m_pps.initQp + m_sh->qpDelta + 6 * (m_sps.bitDepth - 8);
+        if (!residual(*b, cu, cu.mip ? 0 : cu.lumaMode, 0, false, qp, res)) {
+            fail("luma residual failed");
+            return;
+        }
+    }
+    uint16_t* dst = m_pic.plane(0);
+    const int stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
+    for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
+        for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
+            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
+        }
+    markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
+}
+
+void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
+{
+    const int xC = tbL.x / 2, yC = tbL.y / 2, w = tbL.w / 2, h = tbL.h / 2;
+    // The luma block at the centre (for CCLM's LFNST mode).
+    const int cx = std::min(cu.x + cu.width / 2, m_pps.picWidth - 1), cy = std::min(cu.y + cu.height / 2, m_pps.picHeight - 1);
+    const size_t cell = size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2);
+    const int colMode = cu.tree == 2 ? lumaMode : m_lumaMode[cell];
+    const bool colMip = cu.tree == 2 ? lumaMip : m_lumaMip[cell] != 0;
+    const int qpY = m_pps.initQp + m_sh->qpDelta;
+    const int bd = 6 * (m_sps.bitDepth - 8);
+    auto chromaQp = [&](int table, int offset) {
+        const int qpi = std::min(std::max(qpY + offset, -bd), 63);
+        return m_qpTables.map(table, qpi) + bd;
+    };
+    std::vector<int32_t> res[3];
+    TransformBlock const* blocks[3] = {nullptr, findBlock(cu, 1, xC, yC), findBlock(cu, 2, xC, yC)};
+    for (int c = 1; c <= 2; ++c) {
+        TransformBlock const* b = blocks[c];
+        if (!b)
+            continue;
+        int qp;
+        if (b->jointCbCr)
+            qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset);
+        else
+            qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset : m_pps.crQpOffset + m_sh->crQpOffset);
+        if (!residual(*b, cu, cu.chromaMode, colMode, colMip, qp, res[c])) {
+            fail("chroma residual failed");
+            return;
+        }
+        if (b->jointCbCr) {
+            // TuCResMode: 2 with both flags, 1 with Cb only, 3 with Cr only.
+            const int mode = b->jointCbCr == 3 ? 2 : b->jointCbCr == 2 ? 1 : 3;
+            std::vector<int32_t> cb(size_t(w) * size_t(h)), cr(size_t(w) * size_t(h));
+            if (!vvcresidual::JointCbCrResidual(res[c].data(), w, w, h, mode, m_sh->ph.jointCbCrSign, cb.data(), w, cr.data(), w)) {
+                fail("joint Cb-Cr residual failed");
+                return;
+            }
+            res[1] = std::move(cb);
+            res[2] = std::move(cr);
+            break;
+        }
+    }
+    PelUnitBuf const buf = m_pic.view();
+    IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
+    const int maxVal = (1 << m_sps.bitDepth) - 1;
+    for (int c = 1; c <= 2; ++c) {
+        IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
+        auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
+        std::vector<uint16_t> pred(size_t(w) * size_t(h));
+        bool ok;
+        if (cu.chromaMode >= kModeLtCclm) {
+            CclmParams p;
+            p.predModeIntra = cu.chromaMode;
+            p.xTbC = xC;
+            p.yTbC = yC;
+            p.nTbW = w;
+            p.nTbH = h;
+            p.verticalCollocated = m_sps.chromaVerCollocated;
+            p.ctbSizeY = m_sps.ctbSize();
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictCclm(p, luma, plane, avail, pred.data(), w);
+        } else {
+            IntraPredParams p;
+            p.predModeIntra = cu.chromaMode;
+            p.nTbW = w;
+            p.nTbH = h;
+            p.nCbW = cu.width / 2;
+            p.nCbH = cu.height / 2;
+            p.cIdx = c;
+            p.bdpcm = cu.bdpcm && cu.tree == 1;
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictIntra(p, plane, xC, yC, avail, 2, pred.data(), w);
+        }
+        if (!ok) {
+            fail("chroma prediction failed");
+            return;
+        }
+        uint16_t* dst = m_pic.plane(c);
+        const int stride = m_pic.planeWidth(c);
+        for (int y = 0; y < h && yC + y < m_pic.planeHeight(c); ++y)
+            for (int x = 0; x < w && xC + x < stride; ++x) {
+                const int v = pred[size_t(y * w + x)] + (res[c].empty() ? 0 : res[c][size_t(y * w + x)]);
+                dst[size_t(yC + y) * size_t(stride) + size_t(xC + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
+            }
+    }
+    markReconstructed(1, tbL.x, tbL.y, tbL.w, tbL.h);
+}
+
+void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
+{
+    if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
+        m_ctuParams[size_t(p.ctuAddr)] = p;
+        m_ctuSlice[size_t(p.ctuAddr)] = m_slice;
+    }
+}
+
+void IntraPictureReconstructor::finishPicture()
+{
+    if (!ok() || !m_sao)
+        return;
+    // SAO reads the picture before SAO (here: the reconstruction, deblocking being off).
+    PelStorage input;
+    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+        fail("no memory for SAO");
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        if (input.plane(c) && m_pic.plane(c))
+            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)), input.plane(c));
+    SaoPicture sp;
+    sp.width = m_pps.picWidth;
+    sp.height = m_pps.picHeight;
+    sp.ctbSize = m_sps.ctbSize();
+    sp.widthInCtbs = m_pps.picWidthInCtbs;
+    sp.bitDepth = m_sps.bitDepth;
+    PelUnitBuf const in = input.view();
+    for (int c = 0; c < 3; ++c) {
+        sp.planes[c] = in.planes[c];
+        sp.out[c] = m_pic.plane(c);
+    }
+    const int shift = std::min(m_sps.bitDepth, 10) - 5;
+    auto params = [&](int ctu, int c, SaoParams& p) {
+        CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
+        if (m_ctuSlice[size_t(ctu)] < 0 || f.saoType[c] == 0)
+            return false;
+        p.typeIdx = f.saoType[c];
+        for (int k = 0; k < 4; ++k)
+            p.offsetVal[k + 1] = f.saoOffset[c][k] * (1 << shift);
+        p.bandPosition = f.saoBandPosition[c];
+        p.eoClass = f.saoEoClass[c];
+        return true;
+    };
+    // Neighbours in another slice or tile are not used when filtering across them is off.
+    const int log2Ctb = m_sps.log2CtuSize;
+    auto tileOf = [&](int ctu) {
+        int tx = 0, ty = 0, x = ctu % m_pps.picWidthInCtbs, y = ctu / m_pps.picWidthInCtbs;
+        for (int acc = 0; tx < m_pps.numTileColumns() && acc + m_pps.tileColWidth[size_t(tx)] <= x; ++tx)
+            acc += m_pps.tileColWidth[size_t(tx)];
+        for (int acc = 0; ty < m_pps.numTileRows() && acc + m_pps.tileRowHeight[size_t(ty)] <= y; ++ty)
+            acc += m_pps.tileRowHeight[size_t(ty)];
+        return ty * m_pps.numTileColumns() + tx;
+    };
+    auto usable = [&](int x, int y, int nx, int ny) {
+        const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
+        const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
+        if (a == b)
+            return true;
+        if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
+            return false;
+        if (!m_pps.loopFilterAcrossTiles && tileOf(a) != tileOf(b))
+            return false;
+        return true;
+    };
+    ApplySaoToPicture(sp, params, usable);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Derived.h"
+#include "Picture.h"
+#include "SliceParser.h"
+#include "Syntax.h"
+
+#include <string>
+#include <vector>
+
+// Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
+// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, the residual (scaling,
+// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum. In-loop filters are
+// not applied here.
+class IntraPictureReconstructor : public vvcslice::SliceDataSink
+{
+public:
+    IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
+
+    // The slice whose data is decoded next (its QPs and tools).
+    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex);
+    void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
+    void ctu(vvcslice::CtuFilterParams const& p) override;
+    // In-loop filters of the reconstructed picture that this layer has: SAO (when any slice uses
+    // it). Deblocking and ALF are not applied here.
+    void finishPicture();
+
+    bool ok() const { return m_error.empty(); }
+    std::string const& error() const { return m_error; }
+    PelStorage& picture() { return m_pic; }
+
+private:
+    struct Rect
+    {
+        int x, y, w, h;
+    };
+    void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb);
+    void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
+    bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
+                  bool collocatedMip, int qp, std::vector<int32_t>& res);
+    vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
+    void markReconstructed(int c, int x, int y, int w, int h);
+    bool available(int c, int x, int y) const;
+    void fail(std::string const& text)
+    {
+        if (m_error.empty())
+            m_error = text;
+    }
+
+    vvcsyntax::SeqParameterSet const& m_sps;
+    vvcsyntax::PicParameterSet const& m_pps;
+    vvcsyntax::SliceHeaderParams const* m_sh = nullptr;
+    vvcsyntax::ChromaQpTables m_qpTables;
+    PelStorage m_pic;
+    int m_slice = 0;
+    int m_maxTb = 64;
+    // Per 4x4 luma area and plane kind (0 luma, 1 chroma): the slice that reconstructed it, -1
+    // while not reconstructed.
+    std::vector<int> m_done[2];
+    int m_gridW = 0;
+    // Luma mode and MIP flag per 4x4 luma area (for the chroma DM and LFNST of CCLM blocks).
+    std::vector<vvcslice::CtuFilterParams> m_ctuParams;
+    std::vector<int> m_ctuSlice;
+    bool m_sao = false;
+    std::vector<int16_t> m_lumaMode;
+    std::vector<uint8_t> m_lumaMip;
+    std::string m_error;
+};
