@@ -87,13 +87,8 @@ AVPixelFormat ZeAv1Decoder::GetAvPixFmtFromAv1SeqHdr(Dav1dSequenceHeader const* 
 
 ZeNoxCoreError ZeAv1Decoder::openFile(QString const& fileName, StreamParams const* params)
 {
-    closeFile();
-    ZeNoxCoreError found = ZE_NOX_CORE_OK;
-    if (params)
-        takeStreamParams(*params);
-    else
-        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-    return finishOpen(fileName, found);
+    return openValidated(fileName, params,
+                         [&] { return validate(fileName, m_frameCount, m_width, m_height, m_pixFmt); });
 }
 
 void ZeAv1Decoder::closeFile()

@@ -18,6 +18,18 @@ int ZeNoxSequentialDecoder::curAbsoluteFrameNumber() const
     return m_curFrameNumber;
 }
 
+ZeNoxCoreError ZeNoxSequentialDecoder::openValidated(QString const& fileName, StreamParams const* params,
+                                                    std::function<ZeNoxCoreError()> const& validationPass)
+{
+    closeFile();
+    ZeNoxCoreError found = ZE_NOX_CORE_OK;
+    if (params)
+        takeStreamParams(*params);
+    else
+        found = validationPass();
+    return finishOpen(fileName, found);
+}
+
 ZeNoxCoreError ZeNoxSequentialDecoder::finishOpen(QString const& fileName, ZeNoxCoreError found)
 {
     m_openResult = found == ZE_NOX_CORE_OK && m_frameCount < 1 ? ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED : found;

@@ -2,6 +2,8 @@
 
 #include "ze_nox_decoder.h"
 
+#include <functional>
+
 namespace ze::nox::core {
 
 // A decoder that reaches a picture only by decoding forward from the start of its stream. The
@@ -32,6 +34,10 @@ protected:
     // Ends an open that found the stream's properties (`found` 0) in a record or a validation
     // pass: a stream without frames is 5; else the file is taken and restart() sets up decoding.
     ZeNoxCoreError finishOpen(QString const& fileName, ZeNoxCoreError found);
+    // The whole open of a decoder whose properties come from one validation pass: the file is
+    // closed, the record is trusted when there is one (the pass is skipped), and finishOpen ends it.
+    ZeNoxCoreError openValidated(QString const& fileName, StreamParams const* params,
+                                 std::function<ZeNoxCoreError()> const& validationPass);
 
     // Absolute number of the picture decoded last (-1 before the first), also when it was refused.
     int m_curFrameNumber = -1;

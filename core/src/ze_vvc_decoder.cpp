@@ -62,14 +62,9 @@ ZeVvcDecoder::~ZeVvcDecoder()
 
 ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams const* params)
 {
-    closeFile();
     m_noSamplesLogged = false;
-    ZeNoxCoreError found = ZE_NOX_CORE_OK;
-    if (params)
-        takeStreamParams(*params);
-    else
-        found = validate(fileName, m_frameCount, m_width, m_height, m_pixFmt);
-    return finishOpen(fileName, found);
+    return openValidated(fileName, params,
+                         [&] { return validate(fileName, m_frameCount, m_width, m_height, m_pixFmt); });
 }
 
 void ZeVvcDecoder::closeFile()
