@@ -158,34 +158,47 @@ TEST(VvcDeblock, BoundaryStrength)
     EXPECT_EQ(BoundaryStrength(inter, inter, 1, true, true, 1), 0);
 }
 
-// Vertical step edges at x = 8 between 8-wide blocks (lengths 3) and at x = 32 between 32-wide
-// blocks (lengths 7), bS 2, QP 37, 10 bits: tC 21, beta 144.
-TEST(VvcDeblock, LumaStepEdges)
+// Vertical edges at x = 8 between 8-wide blocks (lengths 3) and at x = 32 between large blocks
+// (lengths 5 or 7), bS 2, QP 37, 10 bits: tC 21, beta 144.
+TEST(VvcDeblock, LumaEdges)
 {
     struct Case
     {
         const char* name;
-        int edge, lenP, lenQ, left, right;
+        int edge, lenP, lenQ;
+        std::function<int(int, int)> fill;
         std::vector<int> expect;   // from edge - 8, 16 samples
     };
     const std::vector<Case> cases = {
         // |p0 - q0| = 100 is too large for the strong filter: the normal filter changes two
         // samples a side, delta clipped to tC and the second samples to tC / 2.
-        {"normal", 8, 3, 3, 500, 600, {500, 500, 500, 500, 500, 500, 510, 521, 579, 590, 600, 600, 600, 600, 600, 600}},
+        {"normal", 8, 3, 3, Step(500, 600, 8),
+         {500, 500, 500, 500, 500, 500, 510, 521, 579, 590, 600, 600, 600, 600, 600, 600}},
         // |p0 - q0| = 40 < (5 tC + 1) / 2: the strong filter changes three samples a side.
-        {"strong", 8, 3, 3, 500, 540, {500, 500, 500, 500, 500, 505, 510, 515, 525, 530, 535, 540, 540, 540, 540, 540}},
+        {"strong", 8, 3, 3, Step(500, 540, 8),
+         {500, 500, 500, 500, 500, 505, 510, 515, 525, 530, 535, 540, 540, 540, 540, 540}},
         // Both sides 32 wide: the long-tap filter changes seven samples a side.
-        {"long 7/7", 32, 7, 7, 500, 540, {500, 502, 504, 507, 510, 513, 516, 518, 522, 524, 527, 530, 533, 536, 538, 540}},
+        {"long 7/7", 32, 7, 7, Step(500, 540, 32),
+         {500, 502, 504, 507, 510, 513, 516, 518, 522, 524, 527, 530, 533, 536, 538, 540}},
+        {"long 5/5", 32, 5, 5, Step(500, 540, 32),
+         {500, 500, 500, 502, 506, 510, 514, 518, 522, 526, 530, 534, 538, 540, 540, 540}},
+        {"long 7/5", 32, 7, 5, Step(500, 540, 32),
+         {500, 502, 504, 507, 510, 513, 516, 518, 522, 526, 530, 534, 538, 540, 540, 540}},
+        // 8-wide block left, 32-wide right, on ramps: the 3/7 filter's middle value weights the
+        // short side towards the edge.
+        {"long 3/7 ramps", 32, 3, 7, [](int x, int) { return x < 32 ? 500 - (31 - x) : 520 + 2 * (x - 32); },
+         {493, 494, 495, 496, 497, 500, 505, 510, 514, 517, 520, 523, 525, 528, 531, 534}},
         // Large blocks whose step fails the long-filter decision fall back to the normal filter.
-        {"long falls back", 32, 7, 7, 500, 600,
+        {"long falls back", 32, 7, 7, Step(500, 600, 32),
          {500, 500, 500, 500, 500, 500, 510, 521, 579, 590, 600, 600, 600, 600, 600, 600}},
         // A 4-wide block on either side: only p0 and q0 may change.
-        {"length 1", 8, 1, 1, 500, 540, {500, 500, 500, 500, 500, 500, 500, 515, 525, 540, 540, 540, 540, 540, 540, 540}},
+        {"length 1", 8, 1, 1, Step(500, 540, 8),
+         {500, 500, 500, 500, 500, 500, 500, 515, 525, 540, 540, 540, 540, 540, 540, 540}},
     };
     for (Case const& k : cases)
     {
         Pic pic(64, 16);
-        pic.fill(0, Step(k.left, k.right, k.edge));
+        pic.fill(0, k.fill);
         pic.lumaEdge(kEdgeVer, k.edge, 2, k.lenP, k.lenQ);
         ASSERT_TRUE(pic.run());
         for (int y = 0; y < 16; ++y)

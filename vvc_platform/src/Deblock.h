@@ -17,9 +17,10 @@
 // - bs[c]: the boundary strength of component c (0 Y, 1 Cb, 2 Cr), 0 to 2; 0 leaves the segment
 //   of that component unfiltered. Set it on transform block edges and coding / prediction block
 //   edges only (BoundaryStrength() gives the value from what the two blocks carry). Leave it 0
-//   on the picture boundary, where the slice of the Q block (right / below) has deblocking
-//   disabled, and where the edge is a slice, tile or subpicture boundary or a virtual boundary
-//   across which the loop filters are disabled.
+//   on the picture boundary; on every edge whose Q block (right / below) lies in a slice with
+//   deblocking disabled (the P side's slice does not matter); on slice and tile boundaries when
+//   the PPS disables loop filtering across them; on subpicture boundaries unless both
+//   subpictures allow loop filtering across them; and on virtual boundaries.
 // - Luma maximum filter lengths maxLenP / maxLenQ: 1, 2, 3, 5 or 7 samples on each side
 //   (LumaMaxFilterLengths() for transform block edges; sub-block edges of inter blocks set
 //   their own). The upper side of a horizontal edge on a CTB row boundary is limited to 3 here.
