@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace vvcdeblock;
@@ -428,6 +429,72 @@ TEST(VvcDeblock, RandomMapsStayInBounds)
             for (uint16_t v : pic.plane[c])
                 ASSERT_LE(v, maxVal);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// An intra picture described block by block: a 32x32 transform block on the left, four 16x16 on
+// the right, of which the top two use BDPCM in luma and the bottom-left one starts a slice whose
+// left boundary is not filtered. Single tree: each block also has its chroma block.
+TEST(VvcDeblock, EdgesDerivedFromTransformBlocks)
+{
+    DeblockMap map;
+    map.reset(64, 32);
+    struct Rect { int x, y, w, h; bool bdpcm, filterLeft; };
+    for (Rect r : {Rect{0, 0, 32, 32, false, true}, Rect{32, 0, 16, 16, true, true}, Rect{48, 0, 16, 16, true, true},
+                   Rect{32, 16, 16, 16, false, false}, Rect{48, 16, 16, 16, false, true}})
+        for (bool chroma : {false, true})
+        {
+            TransformBlock b;
+            b.chroma = chroma;
+            b.x = r.x, b.y = r.y, b.w = r.w, b.h = r.h;
+            b.bdpcm = r.bdpcm && !chroma;
+            b.filterLeft = r.filterLeft;
+            b.qp[0] = chroma ? 30 + r.x / 16 : 20 + r.x / 16;
+            b.qp[1] = 40;
+            AddTransformBlock(map, b);
+        }
+    DeriveEdges(map);
+
+    struct Expect { EdgeDir dir; int x, y; int bsY, bsC, lenP, lenQ, lenCP, lenCQ; };
+    for (Expect k : {
+             Expect{kEdgeVer, 32, 0, 2, 2, 7, 3, 3, 3},    // 32 | 16 (chroma 16 | 8)
+             Expect{kEdgeVer, 32, 12, 2, 2, 7, 3, 3, 3},
+             Expect{kEdgeVer, 32, 16, 0, 0, 0, 0, 0, 0},   // not to be filtered
+             Expect{kEdgeVer, 48, 0, 0, 2, 3, 3, 3, 3},    // BDPCM on both sides in luma only
+             Expect{kEdgeVer, 48, 16, 2, 2, 3, 3, 3, 3},
+             Expect{kEdgeHor, 32, 16, 2, 2, 3, 3, 3, 3},   // below a BDPCM block: one side only
+             Expect{kEdgeHor, 8, 16, 0, 0, 0, 0, 0, 0},    // inside the 32x32 block
+             Expect{kEdgeVer, 16, 8, 0, 0, 0, 0, 0, 0},
+             Expect{kEdgeVer, 0, 0, 0, 0, 0, 0, 0, 0},     // picture boundary
+         })
+    {
+        EdgeSegment const& e = map.edge(k.dir, k.x / 4, k.y / 4);
+        const std::string where = std::string(k.dir == kEdgeVer ? "vertical " : "horizontal ") +
+                                  std::to_string(k.x) + "," + std::to_string(k.y);
+        EXPECT_EQ(e.bs[0], k.bsY) << where;
+        EXPECT_EQ(e.bs[1], k.bsC) << where;
+        EXPECT_EQ(e.bs[2], k.bsC) << where;
+        EXPECT_EQ(e.maxLenP, k.lenP) << where;
+        EXPECT_EQ(e.maxLenQ, k.lenQ) << where;
+        EXPECT_EQ(e.maxLenCP, k.lenCP) << where;
+        EXPECT_EQ(e.maxLenCQ, k.lenCQ) << where;
+    }
+    EXPECT_EQ(map.unit(12, 2).qp[0], 23);   // the block at x 48
+    EXPECT_EQ(map.unit(12, 2).qp[1], 33);
+    EXPECT_EQ(map.unit(12, 2).qp[2], 40);
+
+    // Blocks partly or wholly outside the picture change nothing outside it.
+    TransformBlock outside;
+    outside.x = 48, outside.y = 16, outside.w = 64, outside.h = 64;
+    AddTransformBlock(map, outside);
+    outside.x = 64;
+    AddTransformBlock(map, outside);
+    outside.x = -4;
+    AddTransformBlock(map, outside);
+    EXPECT_EQ(map.units.size(), 16u * 8u);
 }
 
 }  // namespace

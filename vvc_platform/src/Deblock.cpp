@@ -449,6 +449,102 @@ int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformE
     return 0;
 }
 
+void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
+{
+    const int w4 = map.unitsW(), h4 = map.unitsH();
+    if (b.w <= 0 || b.h <= 0 || b.x < 0 || b.y < 0 || b.x >= map.width || b.y >= map.height ||
+        map.units.size() != size_t(w4) * size_t(h4) || map.edges[0].size() != map.units.size() ||
+        map.edges[1].size() != map.units.size())
+        return;
+    const int ch = b.chroma ? 1 : 0;
+    const int sw = b.chroma ? SubWidth(map.chromaFormatIdc) : 1, sh = b.chroma ? SubHeight(map.chromaFormatIdc) : 1;
+    const uint8_t tbW = uint8_t(std::min(255, b.w / sw)), tbH = uint8_t(std::min(255, b.h / sh));
+    const uint8_t mask = b.chroma ? uint8_t(kIntra | kBdpcmC | kCbfCb | kCbfCr | kJointCbCr)
+                                  : uint8_t(kIntra | kBdpcmY | kCiip | kCbfY);
+    uint8_t info = b.intra ? kIntra : 0;
+    if (b.chroma)
+        info |= (b.bdpcm ? kBdpcmC : 0) | (b.cbf[0] ? kCbfCb : 0) | (b.cbf[1] ? kCbfCr : 0) |
+                (b.jointCbCr ? kJointCbCr : 0);
+    else
+        info |= (b.bdpcm ? kBdpcmY : 0) | (b.ciip ? kCiip : 0) | (b.cbf[0] ? kCbfY : 0);
+    const uint8_t noFilterBits = b.chroma ? 6 : 1;
+
+    const int x4a = b.x / 4, y4a = b.y / 4;
+    const int x4b = std::min(w4, (std::min(b.x + b.w, map.width) + 3) / 4);
+    const int y4b = std::min(h4, (std::min(b.y + b.h, map.height) + 3) / 4);
+    for (int y4 = y4a; y4 < y4b; ++y4)
+        for (int x4 = x4a; x4 < x4b; ++x4)
+        {
+            BlockUnit& u = map.unit(x4, y4);
+            u.info = uint8_t((u.info & ~mask) | info);
+            u.tbW[ch] = tbW;
+            u.tbH[ch] = tbH;
+            u.slice = b.slice;
+            u.noFilter = uint8_t(b.noFilter ? (u.noFilter | noFilterBits) : (u.noFilter & ~noFilterBits));
+            if (b.chroma)
+            {
+                u.qp[1] = int8_t(Clip3(-64, 63, b.qp[0]));
+                u.qp[2] = int8_t(Clip3(-64, 63, b.qp[1]));
+            }
+            else
+                u.qp[0] = int8_t(Clip3(-64, 63, b.qp[0]));
+        }
+    const uint8_t kind = b.chroma ? kTransformEdgeC : kTransformEdgeY;
+    if (b.filterLeft && b.x > 0 && b.x % 4 == 0)
+        for (int y4 = y4a; y4 < y4b; ++y4)
+            map.edge(kEdgeVer, x4a, y4).kind |= kind;
+    if (b.filterTop && b.y > 0 && b.y % 4 == 0)
+        for (int x4 = x4a; x4 < x4b; ++x4)
+            map.edge(kEdgeHor, x4, y4a).kind |= kind;
+}
+
+void DeriveEdges(DeblockMap& map)
+{
+    const int w4 = map.unitsW(), h4 = map.unitsH();
+    if (map.units.size() != size_t(w4) * size_t(h4) || map.edges[0].size() != map.units.size() ||
+        map.edges[1].size() != map.units.size())
+        return;
+    auto side = [](BlockUnit const& u) {
+        BsSide s;
+        s.intra = u.info & kIntra;
+        s.bdpcm[0] = u.info & kBdpcmY;
+        s.bdpcm[1] = u.info & kBdpcmC;
+        s.ciip = u.info & kCiip;
+        s.cbf[0] = u.info & kCbfY;
+        s.cbf[1] = u.info & kCbfCb;
+        s.cbf[2] = u.info & kCbfCr;
+        s.jointCbCr = u.info & kJointCbCr;
+        return s;
+    };
+    for (int d = 0; d < 2; ++d)
+        for (int y4 = d == kEdgeHor ? 1 : 0; y4 < h4; ++y4)
+            for (int x4 = d == kEdgeVer ? 1 : 0; x4 < w4; ++x4)
+            {
+                EdgeSegment& e = map.edge(EdgeDir(d), x4, y4);
+                if (!(e.kind & (kTransformEdgeY | kTransformEdgeC)))
+                    continue;
+                BlockUnit const& uq = map.unit(x4, y4);
+                BlockUnit const& up = d == kEdgeVer ? map.unit(x4 - 1, y4) : map.unit(x4, y4 - 1);
+                const BsSide p = side(up), q = side(uq);
+                const bool prediction = e.kind & kPredictionEdge;
+                if (e.kind & kTransformEdgeY)
+                {
+                    e.bs[0] = uint8_t(BoundaryStrength(p, q, 0, true, prediction));
+                    if (e.maxLenP == 0 && e.maxLenQ == 0)
+                        LumaMaxFilterLengths(d == kEdgeVer ? up.tbW[0] : up.tbH[0],
+                                             d == kEdgeVer ? uq.tbW[0] : uq.tbH[0], e.maxLenP, e.maxLenQ);
+                }
+                if (e.kind & kTransformEdgeC)
+                {
+                    e.bs[1] = uint8_t(BoundaryStrength(p, q, 1, true, prediction));
+                    e.bs[2] = uint8_t(BoundaryStrength(p, q, 2, true, prediction));
+                    if (e.maxLenCP == 0 && e.maxLenCQ == 0)
+                        ChromaMaxFilterLengths(d == kEdgeVer ? up.tbW[1] : up.tbH[1],
+                                               d == kEdgeVer ? uq.tbW[1] : uq.tbH[1], e.maxLenCP, e.maxLenCQ);
+                }
+            }
+}
+
 int BetaTable(int q) { return kBetaTable[Clip3(0, 63, q)]; }
 int TcTable(int q) { return kTcTable[Clip3(0, 65, q)]; }
 

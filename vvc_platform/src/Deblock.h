@@ -34,11 +34,20 @@ namespace vvcdeblock {
 
 enum EdgeDir : int { kEdgeVer = 0, kEdgeHor = 1 };
 
+// Kinds of edge a segment is (EdgeSegment::kind), set by AddTransformBlock and read by DeriveEdges.
+enum EdgeKind : uint8_t { kTransformEdgeY = 1, kTransformEdgeC = 2, kPredictionEdge = 4 };
+
 struct EdgeSegment
 {
     uint8_t bs[3] = {};
     uint8_t maxLenP = 0, maxLenQ = 0;
     uint8_t maxLenCP = 0, maxLenCQ = 0;
+    uint8_t kind = 0;   // EdgeKind bits; only DeriveEdges reads them
+};
+
+// What a block carries for its boundary strengths (BlockUnit::info).
+enum BlockInfo : uint8_t {
+    kIntra = 1, kBdpcmY = 2, kBdpcmC = 4, kCiip = 8, kCbfY = 16, kCbfCb = 32, kCbfCr = 64, kJointCbCr = 128
 };
 
 // What the deblocking needs of the block covering a 4x4 luma unit (2x2 chroma in 4:2:0).
@@ -49,6 +58,10 @@ struct BlockUnit
     int8_t qp[3] = {};
     uint8_t noFilter = 0;   // bit c set: samples of component c of this block are not modified
     uint16_t slice = 0;     // index into DeblockMap::slices
+    // Only for DeriveEdges: BlockInfo bits, and the transform block's width and height
+    // ([0] luma samples, [1] chroma samples).
+    uint8_t info = 0;
+    uint8_t tbW[2] = {}, tbH[2] = {};
 };
 
 // Deblocking offsets of a slice, Y, Cb, Cr (slice header values, which default to the picture
@@ -101,6 +114,35 @@ bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir d
 void LumaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
 // The same for chroma (sizes in chroma samples): 3 on both sides when both are 8 or more, else 1.
 void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
+
+// Building the map block by block. The reconstruction calls AddTransformBlock for every transform
+// block of the luma tree and of the chroma tree (in a single tree both for each transform unit),
+// in any order, then DeriveEdges once for the picture. Intra pictures need nothing else; inter
+// blocks (prediction edges with their motion test, sub-block filter lengths) set the segments
+// after DeriveEdges.
+struct TransformBlock
+{
+    bool chroma = false;              // a Cb + Cr block (of the chroma tree or a single tree)
+    int x = 0, y = 0, w = 0, h = 0;   // the block in luma samples (a 4:2:0 chroma block doubled)
+    bool intra = true, bdpcm = false, ciip = false;
+    bool cbf[2] = {};                 // luma: [0]; chroma: Cb, Cr
+    bool jointCbCr = false;
+    int qp[2] = {};                   // luma: QpY in [0]; chroma: the Cb and Cr QPs of BlockUnit::qp
+    uint16_t slice = 0;
+    bool noFilter = false;            // the block's samples stay as they are
+    // Whether the left / top side is an edge to filter: false on the picture boundary (also
+    // ignored there) and on the boundaries listed at the top of this file.
+    bool filterLeft = true, filterTop = true;
+};
+
+// Records the block in the units it covers and marks its left and top sides (where they lie on
+// the 4-sample luma grid) as transform block edges. Parts outside the picture are ignored.
+void AddTransformBlock(DeblockMap& map, TransformBlock const& block);
+
+// For every segment AddTransformBlock marked: the boundary strengths from both sides' BlockInfo
+// (BoundaryStrength(), no motion test), and the maximum filter lengths that are still 0 from both
+// sides' transform block sizes (LumaMaxFilterLengths(), ChromaMaxFilterLengths()).
+void DeriveEdges(DeblockMap& map);
 
 // What the boundary strength depends on, for one side of an edge.
 struct BsSide
