@@ -207,6 +207,32 @@ TEST(VvcDeblock, LumaEdges)
     }
 }
 
+TEST(VvcDeblock, QpOfBothSidesAndOffsetsOfTheQSlice)
+{
+    // The normal filter of a 500 | 600 step at x = 8 (lengths 3) shows tC in p0 = 500 + tC.
+    struct Case { const char* name; int qpP, qpQ, sliceP, sliceQ; std::vector<int> expect; };
+    for (Case const& k : {Case{"average rounds up", 36, 37, 0, 0, {500, 510, 521, 579, 590, 600}},
+                          Case{"average 36", 35, 37, 0, 0, {500, 509, 519, 581, 591, 600}},
+                          Case{"P slice offsets unused", 37, 37, 1, 0, {500, 510, 521, 579, 590, 600}},
+                          Case{"Q slice tC offset -12", 37, 37, 0, 1, {500, 503, 507, 593, 597, 600}}})
+    {
+        Pic pic(16, 8);
+        pic.map.slices.resize(2);
+        pic.map.slices[1].tcOffsetDiv2[0] = -6;
+        pic.fill(0, Step(500, 600, 8));
+        pic.lumaEdge(kEdgeVer, 8, 2, 3, 3);
+        for (int y4 = 0; y4 < 2; ++y4)
+            for (int x4 = 0; x4 < 4; ++x4)
+            {
+                pic.map.unit(x4, y4).qp[0] = int8_t(x4 < 2 ? k.qpP : k.qpQ);
+                pic.map.unit(x4, y4).slice = uint16_t(x4 < 2 ? k.sliceP : k.sliceQ);
+            }
+        ASSERT_TRUE(pic.run());
+        for (int y = 0; y < 8; ++y)
+            EXPECT_EQ(pic.row(0, y, 5, 6), k.expect) << k.name << " row " << y;
+    }
+}
+
 TEST(VvcDeblock, LumaUpperSideOfCtbRowLimitedToThree)
 {
     // Horizontal edge at y = 32 between 32-high blocks; with CTBs of 32 it is a CTB row boundary

@@ -54,7 +54,9 @@ enum BlockInfo : uint8_t {
 struct BlockUnit
 {
     // QpY of the coding unit; for Cb and Cr the QP the block's chroma residual is scaled with
-    // (Qp'Cb, Qp'Cr, or Qp'CbCr where the joint Cb-Cr residual uses it) minus QpBdOffset.
+    // (Qp'Cb, Qp'Cr, or Qp'CbCr where the joint Cb-Cr residual uses it, with the CU chroma QP
+    // offsets, before the transform-skip minimum) minus QpBdOffset. Blocks without a coded
+    // residual still have these QPs.
     int8_t qp[3] = {};
     uint8_t noFilter = 0;   // bit c set: samples of component c of this block are not modified
     uint16_t slice = 0;     // index into DeblockMap::slices
@@ -103,8 +105,11 @@ struct DeblockPlane
 // map implies (chroma: the luma size divided by the subsampling, rounded up).
 bool DeblockPicture(DeblockMap const& map, DeblockPlane const planes[3]);
 
-// One direction over the unit rows [unitRowBegin, unitRowEnd), for callers that split the work:
-// vertical edges of different rows are independent. The same checks as DeblockPicture.
+// One direction over the unit rows [unitRowBegin, unitRowEnd), for callers that split the work
+// (all vertical edges must be done before any horizontal one). Vertical edges of different rows
+// are independent; horizontal edges may be split at CTB rows when the filter lengths come from
+// the block sizes (the upper side of a CTB row edge is limited to 3 samples, so neither side
+// reaches what the other reads). The same checks as DeblockPicture.
 bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin,
                   int unitRowEnd);
 
