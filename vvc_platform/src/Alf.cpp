@@ -169,19 +169,40 @@ AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ct
     return cls;
 }
 
-inline int clipDiff(int v, int cur, int c)
-{
-    const int d = v - cur;
-    return d < -c ? -c : (d > c ? c : d);
-}
+inline int clipDiff(int v, int cur, int c) { return std::min(std::max(v - cur, -c), c); }
 
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
+// The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
+// of its block row first, so the per-row loop runs over plain arrays.
 void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
                 bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
                 int clsStride)
 {
     const int maxVal = (1 << bitDepth) - 1;
+    const int w = x1 - x0;
+    std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
+    int32_t* fcol[kAlfLumaTaps];
+    int32_t* ccol[kAlfLumaTaps];
+    for (int j = 0; j < kAlfLumaTaps; ++j) {
+        fcol[j] = taps.data() + size_t(j) * size_t(w);
+        ccol[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+    }
     for (int y = y0; y < y1; ++y) {
+        if (((y - y0) & 3) == 0) {
+            AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
+            for (int bx = 0; bx < w; bx += 4) {
+                const AlfBlockClass k = clsRow[bx >> 2];
+                int const* t = kTransposeTaps[k.transposeIdx];
+                const int xe = std::min(bx + 4, w);
+                for (int j = 0; j < kAlfLumaTaps; ++j) {
+                    const int f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
+                    for (int x = bx; x < xe; ++x) {
+                        fcol[j][x] = f;
+                        ccol[j][x] = c;
+                    }
+                }
+            }
+        }
         const int yr = y - ctbY;
         int d1 = 1, d2 = 2, d3 = 3, shift = 7;
         if (vbActive) {
@@ -195,40 +216,41 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
             }
         }
         const int round = 1 << (shift - 1);
-        uint16_t const* p0 = b.row(y);
-        uint16_t const* pU1 = b.row(y - d1);
-        uint16_t const* pD1 = b.row(y + d1);
-        uint16_t const* pU2 = b.row(y - d2);
-        uint16_t const* pD2 = b.row(y + d2);
-        uint16_t const* pU3 = b.row(y - d3);
-        uint16_t const* pD3 = b.row(y + d3);
-        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
-        AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
-        for (int bx = x0; bx < x1; bx += 4) {
-            const AlfBlockClass k = clsRow[(bx - x0) >> 2];
-            int f[12], c[12];
-            int const* t = kTransposeTaps[k.transposeIdx];
-            for (int j = 0; j < 12; ++j) {
-                f[j] = fs.coeff[k.filtIdx][t[j]];
-                c[j] = fs.clip[k.filtIdx][t[j]];
-            }
-            const int xe = std::min(bx + 4, x1);
-            for (int x = bx; x < xe; ++x) {
-                const int cur = p0[x];
-                int sum = f[0] * (clipDiff(pD3[x], cur, c[0]) + clipDiff(pU3[x], cur, c[0]));
-                sum += f[1] * (clipDiff(pD2[x + 1], cur, c[1]) + clipDiff(pU2[x - 1], cur, c[1]));
-                sum += f[2] * (clipDiff(pD2[x], cur, c[2]) + clipDiff(pU2[x], cur, c[2]));
-                sum += f[3] * (clipDiff(pD2[x - 1], cur, c[3]) + clipDiff(pU2[x + 1], cur, c[3]));
-                sum += f[4] * (clipDiff(pD1[x + 2], cur, c[4]) + clipDiff(pU1[x - 2], cur, c[4]));
-                sum += f[5] * (clipDiff(pD1[x + 1], cur, c[5]) + clipDiff(pU1[x - 1], cur, c[5]));
-                sum += f[6] * (clipDiff(pD1[x], cur, c[6]) + clipDiff(pU1[x], cur, c[6]));
-                sum += f[7] * (clipDiff(pD1[x - 1], cur, c[7]) + clipDiff(pU1[x + 1], cur, c[7]));
-                sum += f[8] * (clipDiff(pD1[x - 2], cur, c[8]) + clipDiff(pU1[x + 2], cur, c[8]));
-                sum += f[9] * (clipDiff(p0[x + 3], cur, c[9]) + clipDiff(p0[x - 3], cur, c[9]));
-                sum += f[10] * (clipDiff(p0[x + 2], cur, c[10]) + clipDiff(p0[x - 2], cur, c[10]));
-                sum += f[11] * (clipDiff(p0[x + 1], cur, c[11]) + clipDiff(p0[x - 1], cur, c[11]));
-                dst[x] = uint16_t(clampInt(cur + ((sum + round) >> shift), 0, maxVal));
-            }
+        uint16_t const* __restrict p0 = b.row(y) + x0;
+        uint16_t const* __restrict pU1 = b.row(y - d1) + x0;
+        uint16_t const* __restrict pD1 = b.row(y + d1) + x0;
+        uint16_t const* __restrict pU2 = b.row(y - d2) + x0;
+        uint16_t const* __restrict pD2 = b.row(y + d2) + x0;
+        uint16_t const* __restrict pU3 = b.row(y - d3) + x0;
+        uint16_t const* __restrict pD3 = b.row(y + d3) + x0;
+        uint16_t* __restrict dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        int32_t const* __restrict f0 = fcol[0]; int32_t const* __restrict c0 = ccol[0];
+        int32_t const* __restrict f1 = fcol[1]; int32_t const* __restrict c1 = ccol[1];
+        int32_t const* __restrict f2 = fcol[2]; int32_t const* __restrict c2 = ccol[2];
+        int32_t const* __restrict f3 = fcol[3]; int32_t const* __restrict c3 = ccol[3];
+        int32_t const* __restrict f4 = fcol[4]; int32_t const* __restrict c4 = ccol[4];
+        int32_t const* __restrict f5 = fcol[5]; int32_t const* __restrict c5 = ccol[5];
+        int32_t const* __restrict f6 = fcol[6]; int32_t const* __restrict c6 = ccol[6];
+        int32_t const* __restrict f7 = fcol[7]; int32_t const* __restrict c7 = ccol[7];
+        int32_t const* __restrict f8 = fcol[8]; int32_t const* __restrict c8 = ccol[8];
+        int32_t const* __restrict f9 = fcol[9]; int32_t const* __restrict c9 = ccol[9];
+        int32_t const* __restrict f10 = fcol[10]; int32_t const* __restrict c10 = ccol[10];
+        int32_t const* __restrict f11 = fcol[11]; int32_t const* __restrict c11 = ccol[11];
+        for (int x = 0; x < w; ++x) {
+            const int cur = p0[x];
+            int sum = f0[x] * (clipDiff(pD3[x], cur, c0[x]) + clipDiff(pU3[x], cur, c0[x]));
+            sum += f1[x] * (clipDiff(pD2[x + 1], cur, c1[x]) + clipDiff(pU2[x - 1], cur, c1[x]));
+            sum += f2[x] * (clipDiff(pD2[x], cur, c2[x]) + clipDiff(pU2[x], cur, c2[x]));
+            sum += f3[x] * (clipDiff(pD2[x - 1], cur, c3[x]) + clipDiff(pU2[x + 1], cur, c3[x]));
+            sum += f4[x] * (clipDiff(pD1[x + 2], cur, c4[x]) + clipDiff(pU1[x - 2], cur, c4[x]));
+            sum += f5[x] * (clipDiff(pD1[x + 1], cur, c5[x]) + clipDiff(pU1[x - 1], cur, c5[x]));
+            sum += f6[x] * (clipDiff(pD1[x], cur, c6[x]) + clipDiff(pU1[x], cur, c6[x]));
+            sum += f7[x] * (clipDiff(pD1[x - 1], cur, c7[x]) + clipDiff(pU1[x + 1], cur, c7[x]));
+            sum += f8[x] * (clipDiff(pD1[x - 2], cur, c8[x]) + clipDiff(pU1[x + 2], cur, c8[x]));
+            sum += f9[x] * (clipDiff(p0[x + 3], cur, c9[x]) + clipDiff(p0[x - 3], cur, c9[x]));
+            sum += f10[x] * (clipDiff(p0[x + 2], cur, c10[x]) + clipDiff(p0[x - 2], cur, c10[x]));
+            sum += f11[x] * (clipDiff(p0[x + 1], cur, c11[x]) + clipDiff(p0[x - 1], cur, c11[x]));
+            dst[x] = uint16_t(std::min(std::max(cur + ((sum + round) >> shift), 0), maxVal));
         }
     }
 }
