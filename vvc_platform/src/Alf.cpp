@@ -39,6 +39,21 @@ public:
             const int py = clampInt(sy, lim.top, lim.bottom - 1);
             uint16_t const* src = p.samples + ptrdiff_t(py) * p.stride;
             uint16_t* dst = m_samples.data() + size_t(r) * size_t(m_stride);
+            const bool corner = (padTopLeft && sy < ctbY0) || (padBottomRight && sy >= ctbY1);
+            if (!corner) {
+                // Repeat the first and last usable samples, copy the rest.
+                const int lo = std::max(m_x0, lim.left), hi = std::min(m_x0 + m_stride, lim.right);
+                int c = 0;
+                for (; c < m_stride && m_x0 + c < lo; ++c)
+                    dst[c] = src[lim.left];
+                if (hi > lo) {
+                    std::copy(src + lo, src + hi, dst + c);
+                    c += hi - lo;
+                }
+                for (; c < m_stride; ++c)
+                    dst[c] = src[lim.right - 1];
+                continue;
+            }
             for (int c = 0; c < m_stride; ++c) {
                 int px = m_x0 + c;
                 if (padTopLeft && px < ctbX0 && sy < ctbY0)
