@@ -536,6 +536,22 @@ TEST(VvcAlfFiltering, StrongFiltersStayInRangeAtTenBits)
         }
         ctbs[0] = ctbParams(f.get(), false, false, false);
         ASSERT_EQ(p.run(ctbs), AlfStatus::Ok);
+
+        // CTB by CTB in reverse order into another output: the same picture (each CTB writes only
+        // its own area and reads only the input).
+        std::vector<uint16_t> again[3];
+        AlfPlaneIn pin[3];
+        AlfPlaneOut pout[3];
+        for (int c = 0; c < 3; ++c) {
+            again[c].assign(p.out[c].size(), 0xffff);
+            pin[c] = AlfPlaneIn{p.in[c].data(), p.pw(c), p.pw(c), p.ph(c)};
+            pout[c] = AlfPlaneOut{again[c].data(), p.pw(c), p.pw(c), p.ph(c)};
+        }
+        for (int i = int(ctbs.size()) - 1; i >= 0; --i)
+            ASSERT_EQ(ApplyAlfCtb(p.info, pin, pout, (i % p.ctbCols()) * 64, (i / p.ctbCols()) * 64, ctbs[size_t(i)]),
+                      AlfStatus::Ok);
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(again[c], p.out[c]) << "plane " << c;
         for (int c = 0; c < 3; ++c)
             for (size_t i = 0; i < p.out[c].size(); ++i)
                 ASSERT_EQ(p.out[c][i], clampPlane(p.out[c][i])) << "plane " << c << " sample " << i;
