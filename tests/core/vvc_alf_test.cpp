@@ -1,8 +1,10 @@
 // Adaptive loop filter of the VVC layer: the fixed tables, filters derived from APS data, the 4x4
 // classification, the luma/chroma diamond filters with clipping, virtual boundaries and boundary
-// padding, the cross-component filter, and the sample range at 10 bits.
+// padding, the cross-component filter, the sample range at 10 bits, and the vector row kernel
+// against the portable one.
 
 #include "Alf.h"
+#include "AlfKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -594,4 +596,63 @@ TEST(VvcAlfFiltering, RefusesWhatItCannotFilterWithoutWriting)
             for (uint16_t v : p.out[c])
                 ASSERT_EQ(v, 0xffff) << cases[i].what;
     }
+}
+
+TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
+{
+    AlfKernels const* vec = AlfVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(99);
+    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
+    for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129}) {
+        for (int shift : {7, 10}) {
+            const int pad = 3;
+            std::vector<uint16_t> rows[7];
+            for (auto& r : rows) {
+                r.resize(size_t(width + 2 * pad));
+                for (auto& v : r)
+                    v = uint16_t(rng() % 2 ? rng() % 1024 : (rng() % 2) * 1023);
+            }
+            std::vector<int32_t> taps(size_t(24 * width));
+            for (size_t i = 0; i < taps.size(); ++i)
+                taps[i] = i < size_t(12 * width) ? coeff(rng) : AlfClipValue(clip(rng), 10);
+            std::vector<uint16_t> outPortable(size_t(width), 0xffff), outVector(size_t(width), 0xffff);
+            AlfLumaRowArgs a;
+            for (int r = 0; r < 7; ++r)
+                a.rows[r] = rows[r].data() + pad;
+            for (int j = 0; j < 12; ++j) {
+                a.coeff[j] = taps.data() + size_t(j * width);
+                a.clip[j] = taps.data() + size_t((12 + j) * width);
+            }
+            a.width = width;
+            a.shift = shift;
+            a.maxVal = 1023;
+            a.dst = outPortable.data();
+            AlfPortableKernels().lumaRow(a);
+            a.dst = outVector.data();
+            vec->lumaRow(a);
+            ASSERT_EQ(outVector, outPortable) << "width " << width << " shift " << shift;
+        }
+    }
+
+    // A whole picture, vector kernels allowed and not: the same samples.
+    AlfTestPicture p(200, 136, 64);
+    for (int c = 0; c < 3; ++c)
+        p.fill(c, [&](int, int) { return int(rng() % 1024); });
+    AlfLumaFilterSet luma;
+    for (int k = 0; k < 25; ++k)
+        for (int j = 0; j < 12; ++j) {
+            luma.coeff[k][j] = int16_t(coeff(rng));
+            luma.clip[k][j] = AlfClipValue(clip(rng), 10);
+        }
+    auto f = sliceFilters(luma, chromaFilter({{0, 20}, {5, -9}}, 2));
+    ASSERT_EQ(p.run(ctbParams(f.get(), true, true, true, 16, 1)), AlfStatus::Ok);
+    const std::vector<uint16_t> withVector = p.out[0];
+    AlfAllowVectorKernels(false);
+    EXPECT_STREQ(AlfActiveKernels().name, "portable");
+    const AlfStatus st = p.run(ctbParams(f.get(), true, true, true, 16, 1));
+    AlfAllowVectorKernels(true);
+    ASSERT_EQ(st, AlfStatus::Ok);
+    EXPECT_EQ(p.out[0], withVector);
 }
