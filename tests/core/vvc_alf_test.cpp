@@ -222,6 +222,50 @@ TEST(VvcAlfFilters, DerivedFromApsData)
     EXPECT_EQ(AlfApsLumaFilterSet(chromaOnly, 10, luma), AlfStatus::MissingFilter);
 }
 
+TEST(VvcAlfFilters, TakenOverFromTheParsersStructures)
+{
+    // Stand-ins with the parsers' field names and types.
+    struct ParsedAlf
+    {
+        bool lumaSignal = true, chromaSignal = true, ccCbSignal = false, ccCrSignal = true;
+        bool lumaClip = true, chromaClip = false;
+        int lumaNumFilters = 1;
+        int lumaCoeffDeltaIdx[25] = {};
+        std::vector<std::array<int, 12>> lumaCoeff{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}, lumaClipIdx{{3}};
+        int chromaNumAltFilters = 1;
+        std::vector<std::array<int, 6>> chromaCoeff{{-1, 0, 0, 0, 0, 9}}, chromaClipIdx{{0}};
+        int ccNumFilters[2] = {0, 1};
+        std::vector<std::array<int, 7>> ccCoeff[2] = {{}, {{0, 0, 0, 0, 0, 0, -16}}};
+    } parsed;
+    const AlfApsData aps = AlfApsDataFrom(parsed);
+    AlfSliceFilters slice;
+    AlfApsData const* luma[1] = {&aps};
+    AlfApsData const* cc[2] = {nullptr, &aps};
+    ASSERT_EQ(BuildAlfSliceFilters(luma, 1, &aps, cc, 10, 10, slice), AlfStatus::Ok);
+    EXPECT_EQ(slice.lumaAps[0].coeff[24][11], 12);
+    EXPECT_EQ(slice.lumaAps[0].clip[24][0], 8);
+    EXPECT_EQ(slice.chromaAlt[0].coeff[5], 9);
+    EXPECT_EQ(slice.cc[1][0].coeff[6], -16);
+
+    struct CtuControl
+    {
+        bool alf[3] = {true, false, true};
+        bool alfUseAps = true;
+        int alfFilterIdx = 2;
+        int alfAltIdx[2] = {0, 3};
+        int ccAlfIdc[2] = {1, 0};
+    } ctu;
+    AlfCtbParams p = AlfCtbParamsFrom(ctu, &slice, kAlfEdgeTop);
+    EXPECT_EQ(p.lumaFilterSet, 18);
+    EXPECT_TRUE(p.enabled[0] && !p.enabled[1] && p.enabled[2]);
+    EXPECT_EQ(p.chromaAltIdx[1], 3);
+    EXPECT_EQ(p.ccAlfIdc[0], 1);
+    EXPECT_EQ(p.noCross, kAlfEdgeTop);
+    ctu.alfUseAps = false;
+    ctu.alfFilterIdx = 11;
+    EXPECT_EQ(AlfCtbParamsFrom(ctu, &slice, 0).lumaFilterSet, 11);
+}
+
 TEST(VvcAlfClassification, DirectionActivityAndTranspose)
 {
     // Textures of amplitude a on 500 at 10 bits; the class of an inner 4x4 block. The sums over the

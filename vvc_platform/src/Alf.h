@@ -178,3 +178,46 @@ AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlane
 // All CTBs of the picture; ctbs in raster order (PicWidthInCtbs * PicHeightInCtbs entries).
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs);
+
+// From the APS parser's ALF data (any struct with AlfApsData's field names, e.g. AlfParams).
+template <class Parsed> AlfApsData AlfApsDataFrom(Parsed const& p)
+{
+    AlfApsData a;
+    a.lumaSignal = p.lumaSignal;
+    a.chromaSignal = p.chromaSignal;
+    a.ccCbSignal = p.ccCbSignal;
+    a.ccCrSignal = p.ccCrSignal;
+    a.lumaClip = p.lumaClip;
+    a.chromaClip = p.chromaClip;
+    a.lumaNumFilters = p.lumaNumFilters;
+    for (int k = 0; k < 25; ++k)
+        a.lumaCoeffDeltaIdx[k] = p.lumaCoeffDeltaIdx[k];
+    a.lumaCoeff.assign(p.lumaCoeff.begin(), p.lumaCoeff.end());
+    a.lumaClipIdx.assign(p.lumaClipIdx.begin(), p.lumaClipIdx.end());
+    a.chromaNumAltFilters = p.chromaNumAltFilters;
+    a.chromaCoeff.assign(p.chromaCoeff.begin(), p.chromaCoeff.end());
+    a.chromaClipIdx.assign(p.chromaClipIdx.begin(), p.chromaClipIdx.end());
+    for (int c = 0; c < 2; ++c) {
+        a.ccNumFilters[c] = p.ccNumFilters[c];
+        a.ccCoeff[c].assign(p.ccCoeff[c].begin(), p.ccCoeff[c].end());
+    }
+    return a;
+}
+
+// From the slice parser's per-CTU control (fields alf[3], alfUseAps, alfFilterIdx, alfAltIdx[2],
+// ccAlfIdc[2], e.g. CtuFilterParams); filters and noCross are the caller's.
+template <class CtuControl>
+AlfCtbParams AlfCtbParamsFrom(CtuControl const& c, AlfSliceFilters const* filters, uint8_t noCross)
+{
+    AlfCtbParams p;
+    p.filters = filters;
+    for (int k = 0; k < 3; ++k)
+        p.enabled[k] = c.alf[k];
+    p.lumaFilterSet = c.alfUseAps ? kAlfNumFixedSets + c.alfFilterIdx : c.alfFilterIdx;
+    for (int k = 0; k < 2; ++k) {
+        p.chromaAltIdx[k] = c.alfAltIdx[k];
+        p.ccAlfIdc[k] = c.ccAlfIdc[k];
+    }
+    p.noCross = noCross;
+    return p;
+}
