@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -129,37 +128,10 @@ constexpr int kTransposeTaps[4][12] = {
     {9, 8, 10, 4, 3, 7, 11, 5, 1, 0, 2, 6},
 };
 
-// Class of the 4x4 block at (x, y) from the subsampled Laplacians over its 8x8 window. Next to the
-// virtual boundary the window stops at it (six rows, activity weighted 96/64), and rows across it
-// repeat the last row on the block's side.
-AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ctbSize, bool vbActive, int bitDepth)
+// Class from the Laplacian sums of a block's window (horizontal, vertical, 135 and 45 degrees) and
+// the activity weight.
+AlfBlockClass classFromSums(int sumH, int sumV, int sumD0, int sumD1, int ac, int bitDepth)
 {
-    const int yr = y - ctbY;
-    int minJ = -2, maxJ = 5, ac = 64, lo = INT_MIN, hi = INT_MAX;
-    if (vbActive && yr == ctbSize - 8) {
-        maxJ = 3;
-        ac = 96;
-        hi = ctbY + ctbSize - 5;
-    } else if (vbActive && yr == ctbSize - 4) {
-        minJ = 0;
-        ac = 96;
-        lo = ctbY + ctbSize - 4;
-    }
-    int sumH = 0, sumV = 0, sumD0 = 0, sumD1 = 0;
-    for (int j = minJ; j <= maxJ; ++j) {
-        const int yy = y + j;
-        uint16_t const* up = b.row(clampInt(yy - 1, lo, hi));
-        uint16_t const* cur = b.row(yy);
-        uint16_t const* dn = b.row(clampInt(yy + 1, lo, hi));
-        for (int i = -2 + ((j + 2) & 1); i <= 5; i += 2) {
-            const int xx = x + i;
-            const int c2 = 2 * int(cur[xx]);
-            sumH += std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
-            sumV += std::abs(c2 - up[xx] - dn[xx]);
-            sumD0 += std::abs(c2 - up[xx - 1] - dn[xx + 1]);
-            sumD1 += std::abs(c2 - up[xx + 1] - dn[xx - 1]);
-        }
-    }
     int hv1, hv0, dirHV, d1, d0, dirD;
     if (sumV > sumH) {
         hv1 = sumV, hv0 = sumH, dirHV = 1;
@@ -190,6 +162,65 @@ AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ct
     cls.filtIdx = uint8_t(filtIdx);
     cls.transposeIdx = uint8_t(kTransposeTable[dir1 * 2 + (dir2 >> 1)]);
     return cls;
+}
+
+// Classes of all 4x4 blocks of the region [x0, x1) x [y0, y1) (x0, y0 multiples of 4) into
+// cls[(by / 4) * clsStride + bx / 4], from the subsampled Laplacians over each block's 8x8 window
+// (positions where x + y is even), computed once per region and summed per window. Next to the
+// virtual boundary the window stops at it (six rows, activity weighted 96 instead of 64), and the
+// vertical neighbours of the rows beside it repeat the row itself: only those windows read them.
+void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
+                    int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride)
+{
+    const int nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
+    const int rows = 4 * nby + 4;            // y0 - 2 .. y0 + 4 nby + 1
+    const int per = 2 * nbx + 2;             // subsampled positions per row
+    const int vb = ctbY + ctbSize - 4;
+    // Per row and block column: the four Laplacian sums over the block's four positions of the row.
+    std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
+    std::vector<int32_t> lap(size_t(per) * 4);
+    for (int r = 0; r < rows; ++r) {
+        const int yy = y0 - 2 + r;
+        const int yu = vbActive && yy == vb ? yy : yy - 1;
+        const int yd = vbActive && yy == vb - 1 ? yy : yy + 1;
+        uint16_t const* up = b.row(yu);
+        uint16_t const* cur = b.row(yy);
+        uint16_t const* dn = b.row(yd);
+        const int xs = x0 - 2 + (yy & 1);
+        for (int k = 0; k < per; ++k) {
+            const int xx = xs + 2 * k;
+            const int c2 = 2 * int(cur[xx]);
+            lap[size_t(4 * k)] = std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
+            lap[size_t(4 * k + 1)] = std::abs(c2 - up[xx] - dn[xx]);
+            lap[size_t(4 * k + 2)] = std::abs(c2 - up[xx - 1] - dn[xx + 1]);
+            lap[size_t(4 * k + 3)] = std::abs(c2 - up[xx + 1] - dn[xx - 1]);
+        }
+        int32_t* out = rowSums.data() + size_t(r) * size_t(nbx) * 4;
+        for (int m = 0; m < nbx; ++m)
+            for (int d = 0; d < 4; ++d)
+                out[4 * m + d] = lap[size_t(4 * (2 * m) + d)] + lap[size_t(4 * (2 * m + 1) + d)] +
+                                 lap[size_t(4 * (2 * m + 2) + d)] + lap[size_t(4 * (2 * m + 3) + d)];
+    }
+    for (int j = 0; j < nby; ++j) {
+        const int by = y0 + 4 * j, yr = by - ctbY;
+        int minJ = -2, maxJ = 5, ac = 64;
+        if (vbActive && yr == ctbSize - 8) {
+            maxJ = 3;
+            ac = 96;
+        } else if (vbActive && yr == ctbSize - 4) {
+            minJ = 0;
+            ac = 96;
+        }
+        for (int m = 0; m < nbx; ++m) {
+            int sum[4] = {};
+            for (int dy = minJ; dy <= maxJ; ++dy) {
+                int32_t const* rs = rowSums.data() + (size_t(4 * j + dy + 2) * size_t(nbx) + size_t(m)) * 4;
+                for (int d = 0; d < 4; ++d)
+                    sum[d] += rs[d];
+            }
+            cls[size_t(j) * size_t(clsStride) + size_t(m)] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
+        }
+    }
 }
 
 inline int clipDiff(int v, int cur, int c) { return alfClipDiff(v, cur, c); }
@@ -423,10 +454,7 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
             if (lumaOn) {
                 const int clsStride = (x1 - x0 + 3) / 4;
                 cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
-                for (int by = y0; by < y1; by += 4)
-                    for (int bx = x0; bx < x1; bx += 4)
-                        cls[size_t((by - y0) / 4) * size_t(clsStride) + size_t((bx - x0) / 4)] =
-                            classifyBlock(lumaBlock, bx, by, ctbY, S, vbActive, pic.bitDepthLuma);
+                classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride);
                 filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
                            clsStride, kernels);
             } else {
@@ -621,9 +649,11 @@ AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int
     PaddedBlock b;
     b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
     const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
-    for (int by = 0; by < h; by += 4)
-        for (int bx = 0; bx < w; bx += 4)
-            cls[(by / 4) * clsStride + bx / 4] = classifyBlock(b, x0 + bx, y0 + by, ctbY, S, vbActive, pic.bitDepthLuma);
+    std::vector<AlfBlockClass> all(size_t(w / 4) * size_t(h / 4));
+    classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4);
+    for (int j = 0; j < h / 4; ++j)
+        std::copy(all.begin() + ptrdiff_t(j) * (w / 4), all.begin() + ptrdiff_t(j + 1) * (w / 4),
+                  cls + ptrdiff_t(j) * clsStride);
     return AlfStatus::Ok;
 }
 
