@@ -15,8 +15,8 @@
 //    boundary with filtering across it disabled, the nearest usable sample is repeated.
 //  - The ALF virtual boundary, 4 luma (2 chroma) rows above the bottom of each CTB row, is never
 //    crossed: rows above it and rows below it are filtered with symmetrically reduced taps, and the
-//    two rows next to it with a smaller weight. It does not apply where it falls on or below the
-//    picture's last row.
+//    two rows next to it with a smaller weight. It does not apply in a last CTB row too short to
+//    contain it (boundary row at or below the picture's height).
 
 #include <array>
 #include <cstddef>
@@ -132,7 +132,7 @@ struct AlfCtbParams
     bool enabled[3] = {};       // alf_ctb_flag for Y, Cb, Cr
     int lumaFilterSet = 0;      // AlfCtbFiltSetIdxY: 0..15 fixed set, 16 + k the k-th luma APS
     int chromaAltIdx[2] = {};   // alf_ctb_filter_alt_idx for Cb, Cr
-    int ccAlfIdc[2] = {};       // alf_ctb_cc_cb/cr_idc: 0 off, else filter idc - 1
+    int ccAlfIdc[2] = {};       // alf_ctb_cc_cb/cr_idc: 0 off, k > 0 the (k - 1)-th CC filter of the APS
     uint8_t noCross = 0;        // AlfEdge bits
 };
 
