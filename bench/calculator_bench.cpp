@@ -28,7 +28,8 @@ bool EnsurePair()
 {
     if (QFile::exists(QString::fromStdString(kDir + "/T_1280x720_420p_crf30.y4m")))
         return true;
-    const std::string cmd = "mkdir -p '" + kDir + "' && FFMPEG='ffmpeg -nostdin -hide_banner -loglevel error -y' bash '" +
+    const std::string cmd = "mkdir -p '" + kDir +
+                            "' && FFMPEG='ffmpeg -nostdin -hide_banner -loglevel error -y' bash '" +
                             std::string(SERAVIN_SOURCE_DIR) + "/tests/media/gen_vmaf.sh' '" + kDir + "'";
     return std::system(cmd.c_str()) == 0;
 }
@@ -45,8 +46,9 @@ void BM_Calculator720p(benchmark::State& state)
     for (auto _ : state) {
         ZeQualityMetricCalculator calc;
         calc.m_vmafModelsDir = QCoreApplication::applicationDirPath() + QStringLiteral("/models");
-        QObject::connect(&calc, &ZeQualityMetricCalculator::frameMetricsReady, &calc,
-                         [&frames](int, QVector<double> const&) { ++frames; }, Qt::DirectConnection);
+        QObject::connect(
+            &calc, &ZeQualityMetricCalculator::frameMetricsReady, &calc,
+            [&frames](int, QVector<double> const&) { ++frames; }, Qt::DirectConnection);
         if (calc.start(dis, nullptr, ref, nullptr, static_cast<int>(state.range(0)), 0, 1 << 20, 0, 1 << 20,
                        {ZE_VIDEO_QUALITY_METRIC_PSNR, ZE_VIDEO_QUALITY_METRIC_SSIM, ZE_VIDEO_QUALITY_METRIC_VMAF},
                        &NoDialog) != ZE_NOX_CORE_OK) {

@@ -88,8 +88,8 @@ void BM_GetImg(benchmark::State& state)
 void BM_Swscale(benchmark::State& state)
 {
     Source& s = TheSource();
-    SwsContext* ctx = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_RGB32, SWS_POINT, nullptr,
-                                     nullptr, nullptr);
+    SwsContext* ctx =
+        sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_RGB32, SWS_POINT, nullptr, nullptr, nullptr);
     if (ctx == nullptr) {
         state.SkipWithError("sws_getContext failed");
         return;

@@ -24,7 +24,7 @@ std::string sClip;
 
 int PlainDecode(std::string const& path)
 {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodec const* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecParserContext* parser = av_parser_init(codec->id);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     AVPacket* pkt = av_packet_alloc();
@@ -43,11 +43,11 @@ int PlainDecode(std::string const& path)
     while (f && !eof) {
         const size_t got = std::fread(buf.data(), 1, 0x20000, f);
         eof = got == 0;
-        const uint8_t* data = buf.data();
+        uint8_t const* data = buf.data();
         int left = static_cast<int>(got);
         do {
-            const int used = av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE,
-                                              AV_NOPTS_VALUE, 0);
+            int const used =
+                av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0)
                 break;
             data += used;
@@ -108,7 +108,7 @@ BENCHMARK(BM_ZeFfmpegDecoderOpen)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    if (const char* env = std::getenv("SERAVIN_BENCH_H264")) {
+    if (char const* env = std::getenv("SERAVIN_BENCH_H264")) {
         sClip = env;
     } else {
         std::string exe = argv[0];

@@ -18,14 +18,14 @@ void FillNoise(Frame& f, int w, int h, AVPixelFormat fmt, unsigned seed)
 {
     f.allocatePicture(w, h, fmt);
     AVFrame* a = f.avFrame();
-    const int maxValue = f.bitDepth() > 8 ? 1023 : 255;
+    int const maxValue = f.bitDepth() > 8 ? 1023 : 255;
     for (int p = 0; p < 3; ++p) {
-        const int pw = p ? (w + 1) / 2 : w;
-        const int ph = p ? (h + 1) / 2 : h;
+        int const pw = p ? (w + 1) / 2 : w;
+        int const ph = p ? (h + 1) / 2 : h;
         for (int y = 0; y < ph; ++y)
             for (int x = 0; x < pw; ++x) {
                 seed = seed * 1664525u + 1013904223u;
-                const int v = static_cast<int>((seed >> 8) % (maxValue + 1));
+                int const v = static_cast<int>((seed >> 8) % (maxValue + 1));
                 uint8_t* row = a->data[p] + static_cast<ptrdiff_t>(y) * a->linesize[p];
                 if (maxValue > 255)
                     reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>(v);
@@ -78,7 +78,7 @@ void BM_HeatMapStep(benchmark::State& state)
     FillNoise(right, 1920, 1080, FormatOf(state), 6);
     FillNoise(ref, 1920, 1080, FormatOf(state), 7);
     QImage leftImage, rightImage, leftHeat, rightHeat;
-    const int maximum = state.range(0) ? 1023 : 255;
+    int const maximum = state.range(0) ? 1023 : 255;
     for (auto _ : state) {
         benchmark::DoNotOptimize(Frame::getDiff(leftDiff, left, ref));
         benchmark::DoNotOptimize(leftDiff.fillImageAsHeatMap(leftHeat, COMPONENT_YUV, maximum));
@@ -93,7 +93,15 @@ void BM_HeatMapStep(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_GetDiff)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HeatMap)->Args({0, COMPONENT_Y})->Args({0, COMPONENT_YUV})->Args({1, COMPONENT_YUV})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FillImage)->Args({0, COMPONENT_Y})->Args({0, COMPONENT_YUV})->Args({1, COMPONENT_YUV})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeatMap)
+    ->Args({0, COMPONENT_Y})
+    ->Args({0, COMPONENT_YUV})
+    ->Args({1, COMPONENT_YUV})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FillImage)
+    ->Args({0, COMPONENT_Y})
+    ->Args({0, COMPONENT_YUV})
+    ->Args({1, COMPONENT_YUV})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeatMapStep)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -15,12 +15,12 @@
 #include "ze_video_stream_metrics.h"
 
 #include <QCoreApplication>
-#include <QWidget>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>

@@ -35,20 +35,21 @@ std::string const kDir = std::string(SERAVIN_TEST_MEDIA_DIR) + "/../../bench/med
 
 std::string PairPath(int w, int h, int frames, bool reference)
 {
-    return kDir + "/B_" + std::to_string(w) + "x" + std::to_string(h) + "_" + std::to_string(frames) + "f_420p_"
-        + (reference ? "ref" : "crf30") + ".y4m";
+    return kDir + "/B_" + std::to_string(w) + "x" + std::to_string(h) + "_" + std::to_string(frames) + "f_420p_" +
+           (reference ? "ref" : "crf30") + ".y4m";
 }
 
 bool EnsurePair(int w, int h, int frames)
 {
     if (std::ifstream(PairPath(w, h, frames, true)) && std::ifstream(PairPath(w, h, frames, false)))
         return true;
-    std::string const cmd = "bash '" + std::string(SERAVIN_SOURCE_DIR) + "/bench/gen_vmaf_pair.sh' '" + kDir + "' "
-        + std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(frames);
+    std::string const cmd = "bash '" + std::string(SERAVIN_SOURCE_DIR) + "/bench/gen_vmaf_pair.sh' '" + kDir + "' " +
+                            std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(frames);
     return std::system(cmd.c_str()) == 0;
 }
 
-struct Pair {
+struct Pair
+{
     Y4mClip ref, dis;
 };
 
@@ -75,7 +76,8 @@ std::string ModelPath()
     return exe.substr(0, exe.rfind('/')) + "/models/vmaf_v0.6.1.pkl";
 }
 
-struct Source {
+struct Source
+{
     Y4mClip const* ref;
     Y4mClip const* dis;
     int next = 0;
@@ -89,7 +91,7 @@ void CopyPlane(std::vector<float> const& src, int w, int h, float* dst, int stri
                     reinterpret_cast<float*>(reinterpret_cast<char*>(dst) + static_cast<std::ptrdiff_t>(y) * stride));
 }
 
-int Pull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
+int Pull(float* ref[4], float* dis[4], float* [4], int stride[4], void* user)
 {
     auto* s = static_cast<Source*>(user);
     if (s->next >= s->ref->frames)
@@ -102,7 +104,10 @@ int Pull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
     return 0;
 }
 
-void Deliver(int, double[3][4], void* user) { ++static_cast<Source*>(user)->delivered; }
+void Deliver(int, double[3][4], void* user)
+{
+    ++static_cast<Source*>(user)->delivered;
+}
 
 // Frames per second of each driver run, by (height, threads, vector).
 std::map<std::tuple<int, int, int>, double>& Rates()
@@ -135,8 +140,8 @@ void BM_Driver(benchmark::State& state)
     for (auto _ : state) {
         Source s{&pair->ref, &pair->dis};
         double pooled = 0;
-        int const rc = compute_vmaf(&pooled, "yuv420p", widths, heights, &Pull, &s, model.c_str(), nullptr, nullptr,
-                                    0, vector ? 0 : 1, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &Deliver);
+        int const rc = compute_vmaf(&pooled, "yuv420p", widths, heights, &Pull, &s, model.c_str(), nullptr, nullptr, 0,
+                                    vector ? 0 : 1, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &Deliver);
         if (rc != 0 || s.delivered != pair->ref.frames) {
             state.SkipWithError("measurement failed");
             return;
@@ -208,7 +213,8 @@ void PrintRatios()
 // ---------------------------------------------------------------- memory mode
 
 // Pull that reads both files frame by frame, so the process holds only the driver's memory.
-struct StreamSource {
+struct StreamSource
+{
     std::ifstream ref, dis;
     int w = 0, h = 0;
     std::vector<unsigned char> raw;
@@ -225,7 +231,8 @@ struct StreamSource {
             for (int y = 0; y < ph; ++y) {
                 if (!in.read(reinterpret_cast<char*>(raw.data()), pw))
                     return false;
-                float* o = reinterpret_cast<float*>(reinterpret_cast<char*>(planes[p]) + static_cast<std::ptrdiff_t>(y) * stride[p]);
+                float* o = reinterpret_cast<float*>(reinterpret_cast<char*>(planes[p]) +
+                                                    static_cast<std::ptrdiff_t>(y) * stride[p]);
                 for (int x = 0; x < pw; ++x)
                     o[x] = raw[static_cast<std::size_t>(x)];
             }
@@ -234,7 +241,7 @@ struct StreamSource {
     }
 };
 
-int StreamPull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
+int StreamPull(float* ref[4], float* dis[4], float* [4], int stride[4], void* user)
 {
     auto* s = static_cast<StreamSource*>(user);
     if (s->ref.peek() == EOF)
@@ -242,7 +249,10 @@ int StreamPull(float* ref[4], float* dis[4], float*[4], int stride[4], void* use
     return s->readFrame(s->ref, ref, stride) && s->readFrame(s->dis, dis, stride) ? 0 : 1;
 }
 
-void StreamDeliver(int, double[3][4], void* user) { ++static_cast<StreamSource*>(user)->delivered; }
+void StreamDeliver(int, double[3][4], void* user)
+{
+    ++static_cast<StreamSource*>(user)->delivered;
+}
 
 int MemoryRun(int w, int h, int frames, int threads, bool vector)
 {

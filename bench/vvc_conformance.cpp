@@ -59,13 +59,13 @@ QHash<QString, QString> ReadMd5List(QString const& path)
 void AddFrame(QCryptographicHash& md5, Frame const& frame)
 {
     AVFrame const* f = frame.avFrame();
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     if (!desc)
         return;
-    const int bytesPerSample = desc->comp[0].depth > 8 ? 2 : 1;
+    int const bytesPerSample = desc->comp[0].depth > 8 ? 2 : 1;
     for (int p = 0; p < 3 && f->data[p]; ++p) {
-        const int w = p == 0 ? f->width : -((-f->width) >> desc->log2_chroma_w);
-        const int h = p == 0 ? f->height : -((-f->height) >> desc->log2_chroma_h);
+        int const w = p == 0 ? f->width : -((-f->width) >> desc->log2_chroma_w);
+        int const h = p == 0 ? f->height : -((-f->height) >> desc->log2_chroma_h);
         for (int y = 0; y < h; ++y)
             md5.addData(reinterpret_cast<char const*>(f->data[p] + ptrdiff_t(y) * f->linesize[p]), w * bytesPerSample);
     }
@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     QString md5Path = args.size() > 1 ? args[1] : dir.filePath(QStringLiteral("md5.txt"));
     if (args.size() < 2 && !QFile::exists(md5Path))
         md5Path = dir.filePath(QStringLiteral("../md5.txt"));
-    const QHash<QString, QString> expected = ReadMd5List(md5Path);
+    QHash<QString, QString> const expected = ReadMd5List(md5Path);
     const QStringList names = dir.entryList({QStringLiteral("*.bit"), QStringLiteral("*.vvc"), QStringLiteral("*.266")},
                                             QDir::Files, QDir::Name);
     if (names.isEmpty()) {
@@ -105,14 +105,19 @@ int main(int argc, char** argv)
         const QString path = dir.filePath(name);
         ZeVvcDecoder dec;
         const ZeNoxCoreError open = dec.openFile(path, nullptr);
-        const bool isDetected = open != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
+        bool const isDetected = open != ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
         detected += isDetected ? 1 : 0;
         QString line = QStringLiteral("%1 ").arg(name, -32);
         if (open != ZE_NOX_CORE_OK) {
-            line += QStringLiteral("%1 (%2 %3)").arg(isDetected ? "detected, not opened" : "not detected").arg(int(open)).arg(ErrToString(open));
+            line += QStringLiteral("%1 (%2 %3)")
+                        .arg(isDetected ? "detected, not opened" : "not detected")
+                        .arg(int(open))
+                        .arg(ErrToString(open));
         } else {
             ++opened;
-            line += QStringLiteral("%1x%2 %3 %4 frames").arg(dec.width()).arg(dec.height())
+            line += QStringLiteral("%1x%2 %3 %4 frames")
+                        .arg(dec.width())
+                        .arg(dec.height())
                         .arg(QString::fromLatin1(av_get_pix_fmt_name(dec.pixelFormat())))
                         .arg(dec.getOriginalFrameCount());
             Frame frame;
@@ -126,17 +131,17 @@ int main(int argc, char** argv)
                 AddFrame(md5, frame);
                 ++good;
             }
-            const bool all = good == dec.getOriginalFrameCount();
+            bool const all = good == dec.getOriginalFrameCount();
             decoded += all ? 1 : 0;
             line += QStringLiteral(", decoded %1/%2").arg(good).arg(dec.getOriginalFrameCount());
             if (!all)
                 line += QStringLiteral(" (%1)").arg(int(step));
-            const auto want = expected.find(name);
+            auto const want = expected.find(name);
             if (want == expected.end()) {
                 line += QStringLiteral(", md5 unknown");
             } else {
                 ++md5Known;
-                const bool match = all && QString::fromLatin1(md5.result().toHex()) == *want;
+                bool const match = all && QString::fromLatin1(md5.result().toHex()) == *want;
                 md5Match += match ? 1 : 0;
                 line += all ? (match ? QStringLiteral(", md5 match") : QStringLiteral(", md5 MISMATCH"))
                             : QStringLiteral(", md5 not compared");
@@ -152,19 +157,27 @@ int main(int argc, char** argv)
             intraWithHash += check.hashes.intraWithHash;
             syntaxClean += check.syntaxErrors == 0 && check.error.empty() ? 1 : 0;
             line += QStringLiteral("; %1 pictures (%2 intra), %3 with hash, %4 checked, %5 matched")
-                        .arg(check.hashes.pictures).arg(check.hashes.intraPictures).arg(check.hashes.withHash)
-                        .arg(check.hashes.checked).arg(check.hashes.matched);
+                        .arg(check.hashes.pictures)
+                        .arg(check.hashes.intraPictures)
+                        .arg(check.hashes.withHash)
+                        .arg(check.hashes.checked)
+                        .arg(check.hashes.matched);
             intraSlices += check.hashes.intraSlices;
             intraSlicesParsed += check.hashes.intraSlicesParsed;
             if (check.hashes.intraSlices > 0)
-                line += QStringLiteral("; intra slice data %1/%2").arg(check.hashes.intraSlicesParsed).arg(check.hashes.intraSlices);
+                line += QStringLiteral("; intra slice data %1/%2")
+                            .arg(check.hashes.intraSlicesParsed)
+                            .arg(check.hashes.intraSlices);
             if (!check.sliceDataError.empty())
                 line += QStringLiteral(" (%1)").arg(QString::fromStdString(check.sliceDataError));
             if (check.syntaxErrors > 0)
-                line += QStringLiteral("; %1 units with syntax errors, first: %2").arg(check.syntaxErrors)
+                line += QStringLiteral("; %1 units with syntax errors, first: %2")
+                            .arg(check.syntaxErrors)
                             .arg(QString::fromStdString(check.syntaxError).simplified());
             if (check.hashes.firstMismatch >= 0)
-                line += QStringLiteral(", first mismatch picture %1 plane %2").arg(check.hashes.firstMismatch).arg(check.hashes.firstMismatchPlane);
+                line += QStringLiteral(", first mismatch picture %1 plane %2")
+                            .arg(check.hashes.firstMismatch)
+                            .arg(check.hashes.firstMismatchPlane);
             if (!check.error.empty())
                 line += QStringLiteral("; error: %1").arg(QString::fromStdString(check.error).simplified());
         }

@@ -23,7 +23,7 @@ using TestApplication = QApplication;
 #if defined(__SANITIZE_ADDRESS__)
 // Leaks are reported for our own code; the toolkit's platform plugin and font caches keep
 // singletons alive until exit and are not ours to fix.
-extern "C" const char* __lsan_default_suppressions()
+extern "C" char const* __lsan_default_suppressions()
 {
     return "leak:libQt5Core\nleak:libQt5Gui\nleak:libQt5Widgets\nleak:libqoffscreen\n"
            "leak:libfontconfig\nleak:libglib\n";

@@ -142,7 +142,7 @@ public:
     {
         std::string out;
         for (Entry const& e : entries()) {
-            const char* tag = e.type == QtCriticalMsg || e.type == QtFatalMsg ? "C"
+            char const* tag = e.type == QtCriticalMsg || e.type == QtFatalMsg ? "C"
                               : e.type == QtWarningMsg                        ? "W"
                               : e.type == QtInfoMsg                           ? "I"
                                                                               : "D";
@@ -191,17 +191,17 @@ inline QString PictureMd5(AVFrame const* f, int planes = -1)
 {
     if (!f || !f->data[0])
         return QString();
-    const auto fmt = static_cast<AVPixelFormat>(f->format);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    auto const fmt = static_cast<AVPixelFormat>(f->format);
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(fmt);
     if (!desc)
         return QString();
-    const int count = planes < 0 ? av_pix_fmt_count_planes(fmt) : planes;
+    int const count = planes < 0 ? av_pix_fmt_count_planes(fmt) : planes;
     QCryptographicHash hash(QCryptographicHash::Md5);
     for (int plane = 0; plane < count; ++plane) {
-        const int rowBytes = av_image_get_linesize(fmt, f->width, plane);
-        const int rows = (plane == 1 || plane == 2) ? AV_CEIL_RSHIFT(f->height, desc->log2_chroma_h) : f->height;
+        int const rowBytes = av_image_get_linesize(fmt, f->width, plane);
+        int const rows = (plane == 1 || plane == 2) ? AV_CEIL_RSHIFT(f->height, desc->log2_chroma_h) : f->height;
         for (int y = 0; y < rows; ++y)
-            hash.addData(reinterpret_cast<const char*>(f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane]),
+            hash.addData(reinterpret_cast<char const*>(f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane]),
                          rowBytes);
     }
     return QString::fromLatin1(hash.result().toHex());
@@ -287,7 +287,7 @@ inline QByteArray ToAnnexB(QByteArray const& s5)
         };
         do {
             Obu const& o = obus[i];
-            const bool isFrame = o.type == 3 || o.type == 6;
+            bool const isFrame = o.type == 3 || o.type == 6;
             if (isFrame && fuHasFrame)
                 flushFrameUnit();
             fuHasFrame = fuHasFrame || isFrame;

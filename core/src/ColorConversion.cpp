@@ -409,17 +409,16 @@ ColorConversion const* getConvertor()
     return cpuHasAvx2() ? getAvx2Convertor() : getScalarConvertor();
 }
 
-#define SERAVIN_COLOR_CONVERSION(T)                                                                              \
-    template void ColorConversion::convertITU_RGB<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned,    \
-                                                     double const*, int) const;                                  \
-    template void ColorConversion::copyOnePlaneToRGB<T>(ImageType<T> const*, int, unsigned char*, unsigned,      \
-                                                        unsigned, int);                                          \
-    template void ColorConversion::convertITU_RGB_8_kernel<T>(ImageType<T> const*, unsigned char*, unsigned,     \
-                                                              unsigned, double const*, int);                     \
-    template void ColorConversion::convertITU_RGB_shift<T>(ImageType<T> const*, unsigned char*, unsigned,        \
-                                                           unsigned, double const*, int);                        \
-    template void ColorConversion::copyRGBToARGB32<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned,   \
-                                                      int);                                                      \
+#define SERAVIN_COLOR_CONVERSION(T)                                                                                    \
+    template void ColorConversion::convertITU_RGB<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned,          \
+                                                     double const*, int) const;                                        \
+    template void ColorConversion::copyOnePlaneToRGB<T>(ImageType<T> const*, int, unsigned char*, unsigned, unsigned,  \
+                                                        int);                                                          \
+    template void ColorConversion::convertITU_RGB_8_kernel<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned, \
+                                                              double const*, int);                                     \
+    template void ColorConversion::convertITU_RGB_shift<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned,    \
+                                                           double const*, int);                                        \
+    template void ColorConversion::copyRGBToARGB32<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned, int);   \
     template void ColorConversion::copyToRGB<T>(ImageType<T> const*, unsigned char*, unsigned, unsigned, int);
 
 SERAVIN_COLOR_CONVERSION(short)

@@ -40,8 +40,8 @@ public:
 
     // An RGB picture (one plane of R, G, B samples) to blue, green, red, 255 (low byte of each sample).
     template <typename T>
-    static void copyRGBToARGB32(ImageType<T> const* image, unsigned char* out, unsigned int width,
-                                unsigned int height, int unused);
+    static void copyRGBToARGB32(ImageType<T> const* image, unsigned char* out, unsigned int width, unsigned int height,
+                                int unused);
     // The three planes as red, green and blue without conversion.
     template <typename T>
     static void copyToRGB(ImageType<T> const* image, unsigned char* out, unsigned int width, unsigned int height,
@@ -57,8 +57,8 @@ class ColorConversion_avx2 : public ColorConversion
 public:
     constexpr ColorConversion_avx2() = default;
     using ColorConversion::convertITU_RGB_8;
-    void convertITU_RGB_8(ImageType<short> const* image, unsigned char* out, unsigned int width,
-                          unsigned int height, double const* k, int residualBitDepth) const override;
+    void convertITU_RGB_8(ImageType<short> const* image, unsigned char* out, unsigned int width, unsigned int height,
+                          double const* k, int residualBitDepth) const override;
 };
 
 // The process-wide converter: the vector variant where the processor has AVX2, the scalar one otherwise.

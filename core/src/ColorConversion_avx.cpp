@@ -48,7 +48,8 @@ inline __m256i Load8Twice(short const* p)
 
 inline __m256i Pair(int lo, int hi)
 {
-    return _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(hi) << 16) | (static_cast<unsigned>(lo) & 0xffff)));
+    return _mm256_set1_epi32(
+        static_cast<int>((static_cast<unsigned>(hi) << 16) | (static_cast<unsigned>(lo) & 0xffff)));
 }
 struct Constants
 {
@@ -63,8 +64,10 @@ inline void ChromaTerms(__m256i u, __m256i v, Constants const& k, __m256i& dR, _
     v = _mm256_sub_epi16(v, k.mid);
     dR = _mm256_mulhrs_epi16(_mm256_slli_epi16(v, 7), k.cR);
     dB = _mm256_mulhrs_epi16(_mm256_slli_epi16(u, 7), k.cB);
-    __m256i const lo = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(u, v), k.kG), k.round), 8);
-    __m256i const hi = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(u, v), k.kG), k.round), 8);
+    __m256i const lo =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(u, v), k.kG), k.round), 8);
+    __m256i const hi =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(u, v), k.kG), k.round), 8);
     dG = _mm256_packs_epi32(lo, hi);
 }
 
@@ -75,8 +78,8 @@ inline void Emit(__m256i y, __m256i dR, __m256i dG, __m256i dB, Constants const&
     // Saturating packs clip to 0..255: per 128-bit lane [B0-7 R0-7] and [G0-7 A0-7].
     __m256i const br = _mm256_packus_epi16(_mm256_add_epi16(y, dB), _mm256_add_epi16(y, dR));
     __m256i const ga = _mm256_packus_epi16(_mm256_add_epi16(y, dG), k.alpha);
-    __m256i const bg = _mm256_unpacklo_epi8(br, ga); // B G pairs of pixels 0-7 | 8-15
-    __m256i const ra = _mm256_unpackhi_epi8(br, ga); // R A pairs
+    __m256i const bg = _mm256_unpacklo_epi8(br, ga);  // B G pairs of pixels 0-7 | 8-15
+    __m256i const ra = _mm256_unpackhi_epi8(br, ga);  // R A pairs
     __m256i const p0 = _mm256_unpacklo_epi16(bg, ra); // pixels 0-3 | 8-11
     __m256i const p1 = _mm256_unpackhi_epi16(bg, ra); // pixels 4-7 | 12-15
     __m256i* dst = reinterpret_cast<__m256i*>(o);

@@ -22,9 +22,7 @@ CropInfo ChromaCrop(CropInfo const& crop, ImageInfo::IMG_TYPE type)
 {
     CropInfo c = crop;
     switch (type) {
-    case ImageInfo::IMG_400:
-        c = CropInfo{};
-        break;
+    case ImageInfo::IMG_400: c = CropInfo{}; break;
     case ImageInfo::IMG_420:
         c.left /= 2;
         c.right /= 2;
@@ -39,8 +37,7 @@ CropInfo ChromaCrop(CropInfo const& crop, ImageInfo::IMG_TYPE type)
         c.top /= 2;
         c.bottom /= 2;
         break;
-    default:
-        break;
+    default: break;
     }
     return c;
 }
@@ -124,8 +121,7 @@ bool ImageBase::allocateYUV(int width, int height, int lumaBitDepth, int chromaB
         cw = 0;
         ch = 0;
         break;
-    default:
-        break;
+    default: break;
     }
 
     int64_t const needed = W * H + 2 * chromaSize;
@@ -235,8 +231,8 @@ void ImageBase::copyFrom(ImageBase const& other)
     // Planes keep their distances inside the buffer; plane 0 moves by the origin.
     auto const* srcBase = other.m_buffer.get();
     auto const* src0 = static_cast<uint8_t const*>(other.m_planes[0].data);
-    int64_t const off0 = (src0 - srcBase)
-                         + (int64_t(m_originY) * other.m_planes[0].stride + m_originX) * m_bytesPerSample;
+    int64_t const off0 =
+        (src0 - srcBase) + (int64_t(m_originY) * other.m_planes[0].stride + m_originX) * m_bytesPerSample;
     for (int i = 0; i < 3; ++i) {
         auto const* src = static_cast<uint8_t const*>(other.m_planes[i].data);
         if (src == nullptr) {
@@ -251,6 +247,7 @@ void ImageBase::copyFrom(ImageBase const& other)
 // ---------------------------------------------------------------------------------------------
 // Util
 
+// clang-format off
 double const Util::Krgb[5][3] = {
     {0.299, 0.587, 0.114},
     {0.2126, 0.7152, 0.0722},
@@ -258,6 +255,7 @@ double const Util::Krgb[5][3] = {
     {0.299, 0.587, 0.114},
     {0.2627, 0.678, 0.0593},
 };
+// clang-format on
 
 ThreadConverter Util::converter;
 
@@ -273,8 +271,8 @@ QImage Util::getImg(int plane, ImageType<T> const* image, int width, int height,
     std::lock_guard<std::mutex> lock(image->m_mutex);
     ImageInfo::IMG_TYPE const type = image->m_type;
     ImageBase::Plane const& p0 = image->m_planes[0];
-    if (!image->hasSamples() || p0.data == nullptr || width < 1 || height < 1 || type < ImageInfo::IMG_400
-        || type > ImageInfo::IMG_RGBA)
+    if (!image->hasSamples() || p0.data == nullptr || width < 1 || height < 1 || type < ImageInfo::IMG_400 ||
+        type > ImageInfo::IMG_RGBA)
         return QImage();
     QImage img(width, height, QImage::Format_ARGB32);
     if (img.isNull())
@@ -297,8 +295,7 @@ QImage Util::getImg(int plane, ImageType<T> const* image, int width, int height,
     if (type == ImageInfo::IMG_RGB || type == ImageInfo::IMG_RGBA)
         ColorConversion::copyRGBToARGB32(image, out, w, h, 0);
     else if (type == ImageInfo::IMG_400 || plane != 0)
-        ColorConversion::copyOnePlaneToRGB(image, type == ImageInfo::IMG_400 ? 1 : plane, out, w, h,
-                                           residualBitDepth);
+        ColorConversion::copyOnePlaneToRGB(image, type == ImageInfo::IMG_400 ? 1 : plane, out, w, h, residualBitDepth);
     else
         getConvertor()->convertITU_RGB(image, out, w, h, Krgb[1], residualBitDepth);
     if (whole)
@@ -435,8 +432,9 @@ void Util::convertToFormat(ImageType<short>* image, PICTURE_FORMAT format)
     if (image == nullptr || !image->hasSamples())
         return;
     int const from = image->m_struct;
-    bool const known = (from == PICTURE_FRAME && (format == PICTURE_FIELDS_TOP_FIRST || format == PICTURE_FIELDS_BOTTOM_FIRST))
-                       || (from == PICTURE_FIELDS_TOP_FIRST && format == PICTURE_FRAME);
+    bool const known =
+        (from == PICTURE_FRAME && (format == PICTURE_FIELDS_TOP_FIRST || format == PICTURE_FIELDS_BOTTOM_FIRST)) ||
+        (from == PICTURE_FIELDS_TOP_FIRST && format == PICTURE_FRAME);
     if (!known)
         return;
     ImageType<short> const copy(*image);
@@ -488,9 +486,7 @@ int Util::detectCodecInBinaryStream(unsigned char* data, int size)
         unsigned const type = b & 0x1f;
         unsigned const refIdc = (b >> 5) & 3;
         switch (type) {
-        case 1:
-            ++slices;
-            break;
+        case 1: ++slices; break;
         case 5:
             ++idr;
             violation = violation || refIdc == 0;
@@ -510,9 +506,7 @@ int Util::detectCodecInBinaryStream(unsigned char* data, int size)
         case 9:
         case 10:
         case 11:
-        case 12:
-            violation = violation || refIdc != 0;
-            break;
+        case 12: violation = violation || refIdc != 0; break;
         default:
             if (type == 0 || type >= 24)
                 ++invalid;

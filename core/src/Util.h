@@ -61,11 +61,11 @@ public:
     // Drops the buffer and lays the picture out anew under m_mutex. Types 0-4 are YUV, 5 and 6
     // one RGB plane, other values leave the picture without buffer. False only for sizes that are
     // negative or too large (the picture is then left without buffer).
-    bool allocate(int width, int height, int lumaBitDepth, int chromaBitDepth, ImageInfo::IMG_TYPE type,
-                  CropInfo crop, ImageInfo::IMG_STRUCT structure);
+    bool allocate(int width, int height, int lumaBitDepth, int chromaBitDepth, ImageInfo::IMG_TYPE type, CropInfo crop,
+                  ImageInfo::IMG_STRUCT structure);
     // YUV layout without locking; size 0 computes the size, a positive size is used as given.
-    bool allocateYUV(int width, int height, int lumaBitDepth, int chromaBitDepth, ImageInfo::IMG_TYPE type,
-                     int size, CropInfo crop);
+    bool allocateYUV(int width, int height, int lumaBitDepth, int chromaBitDepth, ImageInfo::IMG_TYPE type, int size,
+                     CropInfo crop);
     // Sets every sample of the buffer to 0.
     void setZero();
     // Copies `other` into this picture with the rules of the copy constructor (locks this picture).
@@ -147,8 +147,8 @@ public:
     static QString formSize(long long bits);
     static QString hashString(QByteArray const& bytes);
     static QString getRawBytes(QIODevice* device, long long bitPos, int bitCount);
-    static void calculatePSNR(ImageType<short> const* a, ImageType<short> const* b, bool useCrop,
-                              COMPONENT component, int lumaBitDepth, int chromaBitDepth, double psnr[3]);
+    static void calculatePSNR(ImageType<short> const* a, ImageType<short> const* b, bool useCrop, COMPONENT component,
+                              int lumaBitDepth, int chromaBitDepth, double psnr[3]);
     static void convertToFormat(ImageType<short>* image, PICTURE_FORMAT format);
     static int detectCodecInBinaryStream(unsigned char* data, int size);
 };

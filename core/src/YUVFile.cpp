@@ -174,8 +174,8 @@ void ReadInterleaved(ImageType<short>& image, Bytes const& b, int64_t pos, Area 
     }
 }
 
-int64_t PlanarChroma(ImageType<short>& image, Bytes const& b, int64_t pos, PicSize const& g,
-                     ImageInfo::IMG_TYPE type, int bps, int fileDepth)
+int64_t PlanarChroma(ImageType<short>& image, Bytes const& b, int64_t pos, PicSize const& g, ImageInfo::IMG_TYPE type,
+                     int bps, int fileDepth)
 {
     Area const a = ChromaArea(g, type);
     int64_t const planeBytes = a.rows() * a.cols() * bps;
@@ -366,8 +366,8 @@ bool SideInRange(int64_t v)
 
 bool YUVFile::Y4MHeader::isValid() const
 {
-    return SideInRange(width) && SideInRange(height) && type >= ImageInfo::IMG_400 && type <= ImageInfo::IMG_440
-           && bitDepth >= 8 && bitDepth <= 16;
+    return SideInRange(width) && SideInRange(height) && type >= ImageInfo::IMG_400 && type <= ImageInfo::IMG_440 &&
+           bitDepth >= 8 && bitDepth <= 16;
 }
 
 YUVFile::YUVLayer::YUVLayer(YUVLayer const& other)
@@ -407,23 +407,12 @@ int64_t YUVFile::frameSize(int width, int height, ImageInfo::IMG_TYPE type, int 
     int64_t const h = height;
     int64_t chroma = 0;
     switch (type) {
-    case ImageInfo::IMG_400:
-        chroma = 0;
-        break;
-    case ImageInfo::IMG_420:
-        chroma = Half(w) * Half(h);
-        break;
-    case ImageInfo::IMG_422:
-        chroma = Half(w) * h;
-        break;
-    case ImageInfo::IMG_444:
-        chroma = w * h;
-        break;
-    case ImageInfo::IMG_440:
-        chroma = w * Half(h);
-        break;
-    default:
-        return -1;
+    case ImageInfo::IMG_400: chroma = 0; break;
+    case ImageInfo::IMG_420: chroma = Half(w) * Half(h); break;
+    case ImageInfo::IMG_422: chroma = Half(w) * h; break;
+    case ImageInfo::IMG_444: chroma = w * h; break;
+    case ImageInfo::IMG_440: chroma = w * Half(h); break;
+    default: return -1;
     }
     int64_t const samples = w * h + 2 * chroma;
     return bitDepth > 8 ? 2 * samples : samples;
@@ -448,12 +437,8 @@ YUVFile::Y4MHeader YUVFile::readY4MHeader(QFile* file)
                 (tag == 'W' ? h.width : h.height) = static_cast<int>(v);
             break;
         }
-        case 'F':
-            ParseRatio(value, h.frameRate);
-            break;
-        case 'A':
-            ParseRatio(value, h.aspect);
-            break;
+        case 'F': ParseRatio(value, h.frameRate); break;
+        case 'A': ParseRatio(value, h.aspect); break;
         case 'C':
             if (!ParseChroma(value, h.type, h.bitDepth)) {
                 h.type = Y4M_UNSUPPORTED_CHROMA;
@@ -506,8 +491,7 @@ YUVFile::Y4MHeader YUVFile::readY4MFrameHeader(QFile* file, Y4MHeader* stream)
             if (stream != nullptr)
                 ParseRatio(value, stream->aspect);
             break;
-        default:
-            break;
+        default: break;
         }
     });
     return h;
@@ -716,8 +700,7 @@ void YUVFile::loadEmpty(int index, int layerId)
         if (pl.data == nullptr)
             continue;
         int const depth = pl.bitDepth;
-        short const grey =
-            depth >= 1 && depth <= 16 ? static_cast<short>(static_cast<uint16_t>(1u << (depth - 1))) : 0;
+        short const grey = depth >= 1 && depth <= 16 ? static_cast<short>(static_cast<uint16_t>(1u << (depth - 1))) : 0;
         for (int y = 0; y < pl.height; ++y)
             std::fill_n(image.row(plane, y), pl.stride, grey);
     }
@@ -769,8 +752,8 @@ bool YUVFile::loadY4M(int layerId)
     YUVLayer& layer = *it;
     layer.loaded = false;
     QFile file(layer.fileName);
-    if (layer.fileName.isEmpty() || !file.exists() || !file.open(QIODevice::ReadOnly) || m_pictures.empty()
-        || m_curIndex < 0 || m_curIndex >= int64_t(layer.frames.size()))
+    if (layer.fileName.isEmpty() || !file.exists() || !file.open(QIODevice::ReadOnly) || m_pictures.empty() ||
+        m_curIndex < 0 || m_curIndex >= int64_t(layer.frames.size()))
         return false;
 
     bool inRange = false;
@@ -846,27 +829,20 @@ bool YUVFile::loadPicture(Core::Picture* picture)
 // ---------------------------------------------------------------------------------------------
 // Frame readers
 
-void YUVFile::readFrame(ImageType<short>& image, QByteArray& data, int lumaDepth, int chromaDepth,
-                        Formats format, PicSize const& g) const
+void YUVFile::readFrame(ImageType<short>& image, QByteArray& data, int lumaDepth, int chromaDepth, Formats format,
+                        PicSize const& g) const
 {
     Bytes const b = BytesOf(data);
     QByteArray& bytes = data;
     int pos = 0;
     switch (format) {
-    case FORMAT_YUY2:
-        return readYUY2(image, bytes, pos, g);
-    case FORMAT_UYVY:
-        return readUYVY(image, bytes, pos, g);
-    case FORMAT_Y210:
-        return readY210(image, bytes, pos, g);
-    case FORMAT_Y216:
-        return readY216(image, bytes, pos, g);
-    case FORMAT_AYUV:
-        return readAYUV(image, bytes, pos, g);
-    case FORMAT_Y410:
-        return readY410(image, bytes, pos, g);
-    case FORMAT_Y416:
-        return readY416(image, bytes, pos, g);
+    case FORMAT_YUY2: return readYUY2(image, bytes, pos, g);
+    case FORMAT_UYVY: return readUYVY(image, bytes, pos, g);
+    case FORMAT_Y210: return readY210(image, bytes, pos, g);
+    case FORMAT_Y216: return readY216(image, bytes, pos, g);
+    case FORMAT_AYUV: return readAYUV(image, bytes, pos, g);
+    case FORMAT_Y410: return readY410(image, bytes, pos, g);
+    case FORMAT_Y416: return readY416(image, bytes, pos, g);
     case FORMAT_P010:
         // 16-bit words with the samples in the upper bits; chroma interleaved, 4:2:0 only
         lumaDepth = chromaDepth = 16;
@@ -875,8 +851,7 @@ void YUVFile::readFrame(ImageType<short>& image, QByteArray& data, int lumaDepth
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     int64_t p = Luma(image, b, 0, g, static_cast<unsigned>(lumaDepth) <= 8 ? 1 : 2, lumaDepth);
     if (g.type < ImageInfo::IMG_420 || g.type > ImageInfo::IMG_440)
@@ -952,25 +927,24 @@ void YUVFile::readLuma16Bit(ImageType<short>& image, QByteArray& data, int& pos,
     AdvancePos(pos, Luma(image, BytesOf(data), pos, g, 2, bitDepth));
 }
 
-#define SERAVIN_CHROMA_READERS(FMT, TYPE)                                                                         \
-    void YUVFile::readChroma##FMT##Planar8Bit(ImageType<short>& image, QByteArray& data, int& pos,               \
-                                              PicSize const& g)                                                   \
-    {                                                                                                             \
-        AdvancePos(pos, PlanarChroma(image, BytesOf(data), pos, g, TYPE, 1, 8));                                  \
-    }                                                                                                             \
-    void YUVFile::readChroma##FMT##Planar16Bit(ImageType<short>& image, QByteArray& data, int& pos,              \
-                                               PicSize const& g, int bitDepth)                                    \
-    {                                                                                                             \
-        AdvancePos(pos, PlanarChroma(image, BytesOf(data), pos, g, TYPE, 2, bitDepth));                           \
-    }                                                                                                             \
-    void YUVFile::readChroma##FMT##NV128Bit(ImageType<short>& image, QByteArray& data, int& pos, PicSize const& g) \
-    {                                                                                                             \
-        AdvancePos(pos, InterleavedChroma(image, BytesOf(data), pos, g, TYPE, 1, 8));                             \
-    }                                                                                                             \
-    void YUVFile::readChroma##FMT##NV1216Bit(ImageType<short>& image, QByteArray& data, int& pos,                \
-                                             PicSize const& g, int bitDepth)                                      \
-    {                                                                                                             \
-        AdvancePos(pos, InterleavedChroma(image, BytesOf(data), pos, g, TYPE, 2, bitDepth));                      \
+#define SERAVIN_CHROMA_READERS(FMT, TYPE)                                                                              \
+    void YUVFile::readChroma##FMT##Planar8Bit(ImageType<short>& image, QByteArray& data, int& pos, PicSize const& g)   \
+    {                                                                                                                  \
+        AdvancePos(pos, PlanarChroma(image, BytesOf(data), pos, g, TYPE, 1, 8));                                       \
+    }                                                                                                                  \
+    void YUVFile::readChroma##FMT##Planar16Bit(ImageType<short>& image, QByteArray& data, int& pos, PicSize const& g,  \
+                                               int bitDepth)                                                           \
+    {                                                                                                                  \
+        AdvancePos(pos, PlanarChroma(image, BytesOf(data), pos, g, TYPE, 2, bitDepth));                                \
+    }                                                                                                                  \
+    void YUVFile::readChroma##FMT##NV128Bit(ImageType<short>& image, QByteArray& data, int& pos, PicSize const& g)     \
+    {                                                                                                                  \
+        AdvancePos(pos, InterleavedChroma(image, BytesOf(data), pos, g, TYPE, 1, 8));                                  \
+    }                                                                                                                  \
+    void YUVFile::readChroma##FMT##NV1216Bit(ImageType<short>& image, QByteArray& data, int& pos, PicSize const& g,    \
+                                             int bitDepth)                                                             \
+    {                                                                                                                  \
+        AdvancePos(pos, InterleavedChroma(image, BytesOf(data), pos, g, TYPE, 2, bitDepth));                           \
     }
 
 SERAVIN_CHROMA_READERS(420, ImageInfo::IMG_420)

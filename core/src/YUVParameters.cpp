@@ -47,9 +47,10 @@ QList<YUVParameters::ColorFormatPresets> MakePresets()
                  {Preset(YUVFile::FORMAT_PLANAR, 8, 1, 3.0, true), Preset(YUVFile::FORMAT_SEMI_PLANAR, 8, 1, 3.0, true),
                   Preset(YUVFile::FORMAT_AYUV, 8, 1, 4.0, false), Preset(YUVFile::FORMAT_Y410, 10, 1, 4.0, false),
                   Preset(YUVFile::FORMAT_Y416, 16, 1, 8.0, false)}});
-    list.append({ImageInfo::IMG_440,
-                 QStringLiteral("4:4:0"),
-                 {Preset(YUVFile::FORMAT_PLANAR, 8, 1, 1.5, true), Preset(YUVFile::FORMAT_SEMI_PLANAR, 8, 1, 1.5, true)}});
+    list.append(
+        {ImageInfo::IMG_440,
+         QStringLiteral("4:4:0"),
+         {Preset(YUVFile::FORMAT_PLANAR, 8, 1, 1.5, true), Preset(YUVFile::FORMAT_SEMI_PLANAR, 8, 1, 1.5, true)}});
     return list;
 }
 
@@ -209,8 +210,7 @@ int64_t YUVParameters::frameBytes(ImageInfo::IMG_TYPE type, YUVFile::Formats for
     case YUVFile::FORMAT_Y210:
     case YUVFile::FORMAT_Y216:
         return static_cast<int64_t>(f.bytesPerPixel * double(2 * half(w)) * double(h)) * bytesPerValue;
-    default:
-        return static_cast<int64_t>(f.bytesPerPixel * double(w) * double(h)) * bytesPerValue;
+    default: return static_cast<int64_t>(f.bytesPerPixel * double(w) * double(h)) * bytesPerValue;
     }
 }
 

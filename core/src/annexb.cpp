@@ -35,7 +35,7 @@ const DemuxerDescriptor annexb_demuxer = {
     static_cast<int>(sizeof(AnnexbState)), "annexb", 1024, annexb_probe, annexb_open, annexb_read, annexb_close,
 };
 
-int annexb_probe(const uint8_t* data)
+int annexb_probe(uint8_t const* data)
 {
     using av1_input::ParseLeb128;
     uint64_t tuSize = 0, fuSize = 0, obuLength = 0;
@@ -103,7 +103,7 @@ int annexb_probe(const uint8_t* data)
     }
 }
 
-int annexb_open(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
+int annexb_open(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
 {
     AnnexbState* c = static_cast<AnnexbState*>(state);
     c->f = av1_input::OpenWithSize(fileName, &c->fileSize);

@@ -10,7 +10,7 @@ namespace ze::nox::core {
 
 int GetBitDepthFromAvPixFmt(AVPixelFormat fmt)
 {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(fmt);
     if (!desc)
         return 0;
     int depth = 0;
@@ -41,7 +41,7 @@ QString GetPixFmtName(AVPixelFormat fmt)
 
 QString GetPixFmtAvName(AVPixelFormat fmt)
 {
-    const char* name = av_get_pix_fmt_name(fmt);
+    char const* name = av_get_pix_fmt_name(fmt);
     return name ? QString::fromUtf8(name) : QString();
 }
 

@@ -20,6 +20,7 @@ extern "C" {
 
 namespace ze::nox::core {
 
+// clang-format off
 const uint8_t heatMapGradient[64][3] = {
     // 0-7
     {255, 255, 255}, {255, 255, 238}, {255, 255, 221}, {255, 255, 204},
@@ -46,6 +47,7 @@ const uint8_t heatMapGradient[64][3] = {
     {52, 1, 2}, {45, 1, 1}, {38, 0, 1}, {31, 0, 1},
     {25, 0, 0}, {18, 0, 0}, {10, 0, 0}, {0, 0, 0},
 };
+// clang-format on
 
 QString GetComponentName(Component component)
 {
@@ -128,7 +130,7 @@ bool Frame::allocatePicture(int width, int height, AVPixelFormat format)
     m_frame->width = width;
     m_frame->height = height;
     m_frame->format = format;
-    const int ret = av_frame_get_buffer(m_frame, 1);
+    int const ret = av_frame_get_buffer(m_frame, 1);
     if (ret < 0) {
         qWarning() << "Failed to allocate data for image. Error code" << ret;
         reset();
@@ -151,11 +153,11 @@ bool HasReadableSamples(AVPixFmtDescriptor const* desc, int sampleBytes)
 {
     if (!desc || desc->nb_components < 1)
         return false;
-    if (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL |
-                       AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_FLOAT))
+    if (desc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BE |
+                       AV_PIX_FMT_FLAG_FLOAT))
         return false;
     for (int c = 0; c < std::min<int>(desc->nb_components, 3); ++c) {
-        const AVComponentDescriptor& comp = desc->comp[c];
+        AVComponentDescriptor const& comp = desc->comp[c];
         if (comp.depth > 8 * sampleBytes || comp.step % sampleBytes || comp.offset % sampleBytes)
             return false;
     }
@@ -166,7 +168,7 @@ bool HasReadableSamples(AVPixFmtDescriptor const* desc, int sampleBytes)
 // have a step above one sample and an offset into the row.
 struct ComponentRows
 {
-    const uint8_t* base = nullptr; // plane start plus the component's offset
+    uint8_t const* base = nullptr; // plane start plus the component's offset
     ptrdiff_t linesize = 0;
     int step = 0;  // in samples
     int shift = 0; // right shift of the stored word
@@ -181,10 +183,10 @@ ComponentRows GetComponentRows(AVFrame const* frame, AVPixFmtDescriptor const* d
     static const T kZero = 0;
     ComponentRows rows;
     if (c >= desc->nb_components || !frame->data[desc->comp[c].plane]) {
-        rows.base = reinterpret_cast<const uint8_t*>(&kZero);
+        rows.base = reinterpret_cast<uint8_t const*>(&kZero);
         return rows;
     }
-    const AVComponentDescriptor& comp = desc->comp[c];
+    AVComponentDescriptor const& comp = desc->comp[c];
     rows.base = frame->data[comp.plane] + comp.offset;
     rows.linesize = frame->linesize[comp.plane];
     rows.step = comp.step / static_cast<int>(sizeof(T));
@@ -214,7 +216,7 @@ class HeatIndex
 public:
     explicit HeatIndex(int maximum) : m_index(static_cast<size_t>(std::min(maximum, 1 << 16)) + 1)
     {
-        const int n = static_cast<int>(m_index.size()) - 1;
+        int const n = static_cast<int>(m_index.size()) - 1;
         for (int v = 0; v < n; ++v)
             m_index[static_cast<size_t>(v)] = static_cast<uint8_t>(std::min(63, (63 * v) / maximum));
         m_index[static_cast<size_t>(n)] = 63;
@@ -222,7 +224,7 @@ public:
     }
     inline void put(uint8_t* out, int x, int v) const
     {
-        const uint8_t* colour = heatMapGradient[m_index[static_cast<size_t>(std::min(v, m_last))]];
+        uint8_t const* colour = heatMapGradient[m_index[static_cast<size_t>(std::min(v, m_last))]];
         out[3 * x] = colour[0];
         out[3 * x + 1] = colour[1];
         out[3 * x + 2] = colour[2];
@@ -272,7 +274,7 @@ private:
 template <typename T, int LW, int LH>
 void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV, int width, HeatColours const& c)
 {
-    const int last = c.keys() - 1;
+    int const last = c.keys() - 1;
     auto key = [&](int x) { return std::min((rowY[x] << (LW + LH)) + ((rowU[x >> LW] + rowV[x >> LW]) << LW), last); };
     for (int x = 0; x + 1 < width; ++x)
         c.put(out, x, key(x));
@@ -283,8 +285,8 @@ void CombinedRowPlanar(uint8_t* out, const T* rowY, const T* rowU, const T* rowV
 // Colours of CombinedRowPlanar's keys for samples of the given depth.
 HeatColours CombinedColours(HeatIndex const& heat, int depth, int lw, int lh)
 {
-    const int maxSample = (1 << depth) - 1;
-    const int keys = (maxSample << (lw + lh)) + ((2 * maxSample) << lw) + 1;
+    int const maxSample = (1 << depth) - 1;
+    int const keys = (maxSample << (lw + lh)) + ((2 * maxSample) << lw) + 1;
     return HeatColours(heat, keys, [lw, lh](int key) {
         int m = (key >> (lw + lh)) / 3;
         return m + (m == 0 && key != 0);
@@ -292,11 +294,10 @@ HeatColours CombinedColours(HeatIndex const& heat, int depth, int lw, int lh)
 }
 
 template <typename T>
-void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* desc, Component component,
-                 int maximum)
+void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* desc, Component component, int maximum)
 {
-    const int width = src->width;
-    const int height = src->height;
+    int const width = src->width;
+    int const height = src->height;
     const HeatIndex heat(maximum);
     const ComponentRows y0 = GetComponentRows<T>(src, desc, 0);
     const ComponentRows u0 = GetComponentRows<T>(src, desc, 1);
@@ -304,16 +305,16 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
     // Component 3: m = ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3 with sw, sh the chroma
     // shifts plus one and t = sw * sh. For shifts of 0 and 1 they are powers of two and the
     // divisions become shifts.
-    const int sw = desc->log2_chroma_w + 1;
-    const int sh = desc->log2_chroma_h + 1;
-    const int t = sw * sh;
-    const bool shifts = desc->log2_chroma_w <= 1 && desc->log2_chroma_h <= 1;
-    const int lt = desc->log2_chroma_w + desc->log2_chroma_h;
-    const int lw = desc->log2_chroma_w;
-    const bool planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
+    int const sw = desc->log2_chroma_w + 1;
+    int const sh = desc->log2_chroma_h + 1;
+    int const t = sw * sh;
+    bool const shifts = desc->log2_chroma_w <= 1 && desc->log2_chroma_h <= 1;
+    int const lt = desc->log2_chroma_w + desc->log2_chroma_h;
+    int const lw = desc->log2_chroma_w;
+    bool const planar = y0.step == 1 && u0.step == 1 && v0.step == 1 && !y0.shift && !u0.shift && !v0.shift;
     // Colour tables for the common layouts (samples of at most 12 bits keep them small).
-    const int depth = desc->comp[0].depth;
-    const bool tables = depth <= 12 && desc->nb_components >= (component == COMPONENT_Y ? 1 : 3);
+    int const depth = desc->comp[0].depth;
+    bool const tables = depth <= 12 && desc->nb_components >= (component == COMPONENT_Y ? 1 : 3);
     std::unique_ptr<HeatColours> combined;
     std::unique_ptr<HeatColours> direct;
     if (tables && component == COMPONENT_YUV && planar && lw <= 1 && desc->log2_chroma_h <= 1 &&
@@ -329,7 +330,7 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
         switch (component) {
         case COMPONENT_Y:
             if (direct) {
-                const int last = direct->keys() - 1;
+                int const last = direct->keys() - 1;
                 for (int x = 0; x + 1 < width; ++x)
                     direct->put(out, x, std::min<int>(rowY[x], last));
                 direct->putLast(out, width - 1, std::min<int>(rowY[width - 1], last));
@@ -363,9 +364,9 @@ void DrawHeatMap(AVFrame* dst, AVFrame const* src, AVPixFmtDescriptor const* des
                 break;
             }
             for (int x = 0; x < width; ++x) {
-                const int Y = SampleAt(y0, rowY, x);
-                const int U = SampleAt(u0, rowU, x);
-                const int V = SampleAt(v0, rowV, x);
+                int const Y = SampleAt(y0, rowY, x);
+                int const U = SampleAt(u0, rowU, x);
+                int const V = SampleAt(v0, rowV, x);
                 int m = shifts ? (((Y << lt) + ((U + V) << lw)) >> lt) / 3
                                : ((t * Y + (t * U) / sh + (t * V) / sh) / t) / 3;
                 if (m == 0 && Y + U + V != 0)
@@ -387,11 +388,11 @@ void AbsDiffRow(T* dst, const T* a, const T* b, int n)
 // Bytes per row and rows of each plane of a picture of this size and format, rows packed.
 bool PlaneGeometry(AVPixelFormat format, int width, int height, int bytes[4], int rows[4])
 {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(format);
     if (!desc || width <= 0 || height <= 0 || av_image_fill_linesizes(bytes, format, width) < 0)
         return false;
     for (int p = 0; p < 4; ++p) {
-        const bool chroma = p == 1 || p == 2;
+        bool const chroma = p == 1 || p == 2;
         rows[p] = bytes[p] > 0 ? (chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height) : 0;
     }
     return true;
@@ -406,7 +407,7 @@ bool DumpPicture(QString const& fileName, AVFrame const* frame)
         return true;
     const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
     if (format == AV_PIX_FMT_RGB24) {
-        file.write(reinterpret_cast<const char*>(frame->data[0]),
+        file.write(reinterpret_cast<char const*>(frame->data[0]),
                    static_cast<qint64>(frame->height) * frame->linesize[0]);
         return true;
     }
@@ -419,7 +420,7 @@ bool DumpPicture(QString const& fileName, AVFrame const* frame)
         if (!frame->data[p] || frame->linesize[p] < bytes[p] || bytes[p] <= 0)
             continue;
         for (int y = 0; y < rows[p]; ++y)
-            file.write(reinterpret_cast<const char*>(frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p]),
+            file.write(reinterpret_cast<char const*>(frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p]),
                        bytes[p]);
     }
     return true;
@@ -427,14 +428,14 @@ bool DumpPicture(QString const& fileName, AVFrame const* frame)
 
 // image = a deep copy of the rows; a detached image of this size and format is overwritten
 // in place (no allocation per picture shown).
-void CopyToImage(QImage& image, const uint8_t* data, int width, int height, int linesize, QImage::Format format)
+void CopyToImage(QImage& image, uint8_t const* data, int width, int height, int linesize, QImage::Format format)
 {
     if (image.isNull() || image.width() != width || image.height() != height || image.format() != format ||
         !image.isDetached()) {
         image = QImage(data, width, height, linesize, format).copy();
         return;
     }
-    const int bytes = std::min<int>(linesize, image.bytesPerLine());
+    int const bytes = std::min<int>(linesize, image.bytesPerLine());
     for (int y = 0; y < height; ++y)
         std::memcpy(image.scanLine(y), data + static_cast<ptrdiff_t>(y) * linesize, static_cast<size_t>(bytes));
 }
@@ -447,7 +448,7 @@ AVPixelFormat EightBitCounterpart(AVPixFmtDescriptor const* desc)
                         AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)))
         return AV_PIX_FMT_NONE;
     for (int c = 0; c < 3; ++c) {
-        const AVComponentDescriptor& comp = desc->comp[c];
+        AVComponentDescriptor const& comp = desc->comp[c];
         if (comp.plane != c || comp.step != 2 || comp.offset != 0 || comp.shift != 0 || comp.depth <= 8 ||
             comp.depth > 16 || comp.depth != desc->comp[0].depth)
             return AV_PIX_FMT_NONE;
@@ -462,11 +463,11 @@ AVPixelFormat EightBitCounterpart(AVPixFmtDescriptor const* desc)
 }
 
 // dst[i] = src[i] / 2^shift rounded to nearest, limited to 255 (words above the depth too).
-void RoundRowTo8Bits(uint8_t* dst, const uint16_t* src, int n, int shift)
+void RoundRowTo8Bits(uint8_t* dst, uint16_t const* src, int n, int shift)
 {
-    const unsigned half = 1u << (shift - 1);
+    unsigned const half = 1u << (shift - 1);
     for (int i = 0; i < n; ++i) {
-        const unsigned v = (static_cast<unsigned>(src[i]) + half) >> shift;
+        unsigned const v = (static_cast<unsigned>(src[i]) + half) >> shift;
         dst[i] = static_cast<uint8_t>(v < 255u ? v : 255u);
     }
 }
@@ -475,12 +476,12 @@ void RoundRowTo8Bits(uint8_t* dst, const uint16_t* src, int n, int shift)
 
 AVFrame const* Frame::roundedTo8Bits()
 {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(pixelFormat());
     const AVPixelFormat format8 = EightBitCounterpart(desc);
     if (format8 == AV_PIX_FMT_NONE)
         return nullptr;
-    const int width = m_frame->width;
-    const int height = m_frame->height;
+    int const width = m_frame->width;
+    int const height = m_frame->height;
     if (m_frame8 && (m_frame8->width != width || m_frame8->height != height || m_frame8->format != format8))
         av_frame_free(&m_frame8);
     if (!m_frame8) {
@@ -495,16 +496,17 @@ AVFrame const* Frame::roundedTo8Bits()
             return nullptr;
         }
     }
-    const int shift = desc->comp[0].depth - 8;
+    int const shift = desc->comp[0].depth - 8;
     for (int p = 0; p < 3; ++p) {
-        const int pw = p ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w) : width;
-        const int ph = p ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+        int const pw = p ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w) : width;
+        int const ph = p ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
         if (!m_frame->data[p] || m_frame->linesize[p] < 2 * pw)
             return nullptr;
         for (int y = 0; y < ph; ++y)
-            RoundRowTo8Bits(m_frame8->data[p] + static_cast<ptrdiff_t>(y) * m_frame8->linesize[p],
-                            reinterpret_cast<const uint16_t*>(m_frame->data[p] + static_cast<ptrdiff_t>(y) * m_frame->linesize[p]),
-                            pw, shift);
+            RoundRowTo8Bits(
+                m_frame8->data[p] + static_cast<ptrdiff_t>(y) * m_frame8->linesize[p],
+                reinterpret_cast<uint16_t const*>(m_frame->data[p] + static_cast<ptrdiff_t>(y) * m_frame->linesize[p]),
+                pw, shift);
     }
     return m_frame8;
 }
@@ -514,21 +516,21 @@ PixelValues Frame::pixel(int x, int y) const
     PixelValues result;
     if (!isValid() || x < 0 || y < 0 || x >= m_frame->width || y >= m_frame->height)
         return result;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
-    const int sampleBytes = SampleBytes(pixelFormat());
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(pixelFormat());
+    int const sampleBytes = SampleBytes(pixelFormat());
     if (!HasReadableSamples(desc, sampleBytes))
         return result;
     int values[3] = {0, 0, 0};
     for (int c = 0; c < std::min<int>(desc->nb_components, 3); ++c) {
-        const AVComponentDescriptor& comp = desc->comp[c];
-        const uint8_t* plane = m_frame->data[comp.plane];
+        AVComponentDescriptor const& comp = desc->comp[c];
+        uint8_t const* plane = m_frame->data[comp.plane];
         if (!plane)
             continue;
-        const int cx = c > 0 ? x >> desc->log2_chroma_w : x;
-        const int cy = c > 0 ? y >> desc->log2_chroma_h : y;
-        const uint8_t* p = plane + static_cast<ptrdiff_t>(cy) * m_frame->linesize[comp.plane] +
+        int const cx = c > 0 ? x >> desc->log2_chroma_w : x;
+        int const cy = c > 0 ? y >> desc->log2_chroma_h : y;
+        uint8_t const* p = plane + static_cast<ptrdiff_t>(cy) * m_frame->linesize[comp.plane] +
                            static_cast<ptrdiff_t>(cx) * comp.step + comp.offset;
-        const int stored = sampleBytes == 1 ? p[0] : p[0] | (p[1] << 8);
+        int const stored = sampleBytes == 1 ? p[0] : p[0] | (p[1] << 8);
         values[c] = stored >> comp.shift;
     }
     result.valid = true;
@@ -544,7 +546,7 @@ PixelValues Frame::pixelRgb(int x, int y) const
     if (!m_rgbFrame || !m_rgbFrame->data[0] || m_rgbFrame->format != AV_PIX_FMT_RGB24 || x < 0 || y < 0 ||
         x >= m_rgbFrame->width || y >= m_rgbFrame->height)
         return result;
-    const uint8_t* p = m_rgbFrame->data[0] + static_cast<ptrdiff_t>(y) * m_rgbFrame->linesize[0] + 3 * x;
+    uint8_t const* p = m_rgbFrame->data[0] + static_cast<ptrdiff_t>(y) * m_rgbFrame->linesize[0] + 3 * x;
     result.valid = true;
     result.c0 = p[0];
     result.c1 = p[1];
@@ -603,8 +605,8 @@ bool Frame::fillImage(QImage& image, Component component)
     if (!prepareRgbFrame(rgbFormat))
         return false;
 
-    const int width = m_frame->width;
-    const int height = m_frame->height;
+    int const width = m_frame->width;
+    int const height = m_frame->height;
     AVFrame const* input = source8 ? source8 : m_frame;
     const AVPixelFormat source = static_cast<AVPixelFormat>(input->format);
     // A context made for another source size or format would read past the planes.
@@ -625,7 +627,7 @@ bool Frame::fillImage(QImage& image, Component component)
         int saturation = 1 << 16;
         sws_getColorspaceDetails(m_scaleContext, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
                                  &saturation);
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        int const* bt709 = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(m_scaleContext, bt709, 1, bt709, 1, brightness, contrast, saturation);
         m_scaleSrcWidth = width;
         m_scaleSrcHeight = height;
@@ -633,15 +635,15 @@ bool Frame::fillImage(QImage& image, Component component)
     }
     sws_scale(m_scaleContext, input->data, input->linesize, 0, height, m_rgbFrame->data, m_rgbFrame->linesize);
 
-    const int plane = component == COMPONENT_U ? 1 : component == COMPONENT_V ? 2 : 0;
+    int const plane = component == COMPONENT_U ? 1 : component == COMPONENT_V ? 2 : 0;
     CopyToImage(image, m_rgbFrame->data[plane], width, height, m_rgbFrame->linesize[plane], imageFormat);
     return true;
 }
 
 bool Frame::fillImageAsHeatMap(QImage& image, Component component, int maximum)
 {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixelFormat());
-    const int sampleBytes = SampleBytes(pixelFormat());
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(pixelFormat());
+    int const sampleBytes = SampleBytes(pixelFormat());
     if (!isValid() || m_frame->width <= 0 || m_frame->height <= 0 || !HasReadableSamples(desc, sampleBytes)) {
         image = QImage();
         return false;
@@ -662,8 +664,8 @@ bool Frame::fillImageAsHeatMap(QImage& image, Component component, int maximum)
 bool Frame::getDiff(Frame& target, Frame const& a, Frame const& b)
 {
     const AVPixelFormat format = a.pixelFormat();
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    const int sampleBytes = SampleBytes(format);
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(format);
+    int const sampleBytes = SampleBytes(format);
     int bytes[4] = {};
     int rows[4] = {};
     if (!a.isValid() || !b.isValid() || a.width() != b.width() || a.height() != b.height() ||
@@ -691,16 +693,16 @@ bool Frame::getDiff(Frame& target, Frame const& a, Frame const& b)
     for (int p = 0; p < 4; ++p) {
         if (bytes[p] <= 0)
             continue;
-        const int n = bytes[p] / sampleBytes;
+        int const n = bytes[p] / sampleBytes;
         for (int y = 0; y < rows[p]; ++y) {
             uint8_t* dst = t->data[p] + static_cast<ptrdiff_t>(y) * t->linesize[p];
-            const uint8_t* pa = a.m_frame->data[p] + static_cast<ptrdiff_t>(y) * a.m_frame->linesize[p];
-            const uint8_t* pb = b.m_frame->data[p] + static_cast<ptrdiff_t>(y) * b.m_frame->linesize[p];
+            uint8_t const* pa = a.m_frame->data[p] + static_cast<ptrdiff_t>(y) * a.m_frame->linesize[p];
+            uint8_t const* pb = b.m_frame->data[p] + static_cast<ptrdiff_t>(y) * b.m_frame->linesize[p];
             if (sampleBytes == 1)
                 AbsDiffRow(dst, pa, pb, n);
             else
-                AbsDiffRow(reinterpret_cast<uint16_t*>(dst), reinterpret_cast<const uint16_t*>(pa),
-                           reinterpret_cast<const uint16_t*>(pb), n);
+                AbsDiffRow(reinterpret_cast<uint16_t*>(dst), reinterpret_cast<uint16_t const*>(pa),
+                           reinterpret_cast<uint16_t const*>(pb), n);
         }
     }
     return true;

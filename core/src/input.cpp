@@ -11,7 +11,7 @@
 
 namespace av1_input {
 
-int ParseLeb128(const uint8_t* buf, size_t len, uint64_t* value)
+int ParseLeb128(uint8_t const* buf, size_t len, uint64_t* value)
 {
     uint64_t v = 0;
     for (size_t i = 0; i < 8; ++i) {
@@ -33,19 +33,19 @@ int ReadLeb128(FILE* f, uint64_t* value)
 {
     uint8_t buf[8];
     for (size_t i = 0; i < 8; ++i) {
-        const int c = fgetc(f);
+        int const c = fgetc(f);
         if (c == EOF)
             return 0;
         buf[i] = static_cast<uint8_t>(c);
         if (!(c & 0x80)) {
-            const int len = ParseLeb128(buf, i + 1, value);
+            int const len = ParseLeb128(buf, i + 1, value);
             return len ? len : -1;
         }
     }
     return -1;
 }
 
-FILE* OpenWithSize(const char* fileName, uint64_t* size)
+FILE* OpenWithSize(char const* fileName, uint64_t* size)
 {
     FILE* f = fopen(fileName, "rb");
     if (!f) {
@@ -90,9 +90,9 @@ int ReadData(FILE* f, uint64_t size, Dav1dData* data)
 namespace {
 
 // Answer of input_open when no reader takes the file.
-const int kNoReader = -123;
+int const kNoReader = -123;
 
-const DemuxerDescriptor* const kDemuxers[] = {&ivf_demuxer, &annexb_demuxer, &section5_demuxer, nullptr};
+DemuxerDescriptor const* const kDemuxers[] = {&ivf_demuxer, &annexb_demuxer, &section5_demuxer, nullptr};
 
 int NegErrno()
 {
@@ -101,10 +101,10 @@ int NegErrno()
 
 } // namespace
 
-int input_open(DemuxerInstance** out, const char* name, const char* fileName, unsigned frameRate[2],
+int input_open(DemuxerInstance** out, char const* name, char const* fileName, unsigned frameRate[2],
                unsigned* frameCount, unsigned timeBase[2])
 {
-    const DemuxerDescriptor* impl = nullptr;
+    DemuxerDescriptor const* impl = nullptr;
     if (name) {
         for (int i = 0; kDemuxers[i]; ++i) {
             if (!strcmp(kDemuxers[i]->name, name)) {
@@ -129,14 +129,14 @@ int input_open(DemuxerInstance** out, const char* name, const char* fileName, un
         errno = 0;
         FILE* f = fopen(fileName, "rb");
         if (!f) {
-            const int err = NegErrno();
+            int const err = NegErrno();
             fprintf(stderr, "Failed to open input file %s: %s\n", fileName, strerror(-err));
             free(probeData);
             return err;
         }
         errno = 0;
         const size_t got = fread(probeData, 1, static_cast<size_t>(probeSize), f);
-        const int readErr = NegErrno();
+        int const readErr = NegErrno();
         fclose(f);
         if (!got) {
             free(probeData);
@@ -164,7 +164,7 @@ int input_open(DemuxerInstance** out, const char* name, const char* fileName, un
     }
     c->impl = impl;
     c->data = reinterpret_cast<uint8_t*>(c) + sizeof(DemuxerInstance);
-    const int res = impl->open(c->data, fileName, frameRate, frameCount, timeBase);
+    int const res = impl->open(c->data, fileName, frameRate, frameCount, timeBase);
     if (res < 0) {
         free(c);
         return res;

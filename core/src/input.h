@@ -13,28 +13,26 @@ extern "C" {
 #include <cstdint>
 #include <cstdio>
 
-
 struct DemuxerDescriptor
 {
-    int stateSize;   // bytes of the reader's own state
-    const char* name;
-    int probeSize;   // bytes that the probe needs
-    int (*probe)(const uint8_t* data);
-    int (*open)(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount,
-                unsigned timeBase[2]);
+    int stateSize; // bytes of the reader's own state
+    char const* name;
+    int probeSize; // bytes that the probe needs
+    int (*probe)(uint8_t const* data);
+    int (*open)(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2]);
     int (*read)(void* state, Dav1dData* data);
     void (*close)(void* state);
 };
 
 struct DemuxerInstance
 {
-    void* data;                   // the reader's state, following in the same allocation
-    const DemuxerDescriptor* impl;
+    void* data; // the reader's state, following in the same allocation
+    DemuxerDescriptor const* impl;
 };
 
 // 0 and *out set, or a negative error number. A null name selects the reader by probing the
 // first bytes of the file.
-int input_open(DemuxerInstance** out, const char* name, const char* fileName, unsigned frameRate[2],
+int input_open(DemuxerInstance** out, char const* name, char const* fileName, unsigned frameRate[2],
                unsigned* frameCount, unsigned timeBase[2]);
 int input_read(DemuxerInstance* ctx, Dav1dData* data);
 void input_close(DemuxerInstance* ctx);
@@ -44,12 +42,12 @@ namespace av1_input {
 
 // An unsigned leb128 field in buf[0, len): its length in bytes (1..8) with *value set, or 0 when
 // the field runs past len, does not end within 8 bytes or exceeds 2^32 - 1.
-int ParseLeb128(const uint8_t* buf, size_t len, uint64_t* value);
+int ParseLeb128(uint8_t const* buf, size_t len, uint64_t* value);
 // The same read from the file's current position: the field length, 0 when the file ends (or
 // fails) inside the field, -1 for an invalid field.
 int ReadLeb128(FILE* f, uint64_t* value);
 // Opens the file for reading and tells its size; null (with a message) when it does not open.
-FILE* OpenWithSize(const char* fileName, uint64_t* size);
+FILE* OpenWithSize(char const* fileName, uint64_t* size);
 // Bytes between the file's position and the size found at open (0 when the position is unknown).
 uint64_t BytesLeft(FILE* f, uint64_t size);
 // Reads size bytes from the file's position into a new data buffer; -1 (with a message for a

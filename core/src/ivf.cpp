@@ -12,16 +12,16 @@ struct IvfState
     uint64_t fileSize;
 };
 
-const int kHeaderSize = 32;
-const int kFrameHeaderSize = 12;
+int const kHeaderSize = 32;
+int const kFrameHeaderSize = 12;
 
-uint32_t Rl32(const uint8_t* p)
+uint32_t Rl32(uint8_t const* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
-int64_t Rl64(const uint8_t* p)
+int64_t Rl64(uint8_t const* p)
 {
     return static_cast<int64_t>(static_cast<uint64_t>(Rl32(p)) | (static_cast<uint64_t>(Rl32(p + 4)) << 32));
 }
@@ -42,13 +42,13 @@ const DemuxerDescriptor ivf_demuxer = {
     static_cast<int>(sizeof(IvfState)), "ivf", 12, ivf_probe, ivf_open, ivf_read, ivf_close,
 };
 
-int ivf_probe(const uint8_t* data)
+int ivf_probe(uint8_t const* data)
 {
     static const uint8_t kMagic[8] = {'D', 'K', 'I', 'F', 0, 0, 0x20, 0};
     return !memcmp(data, kMagic, 8) && !memcmp(data + 8, "AV01", 4);
 }
 
-int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
+int ivf_open(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
 {
     IvfState* c = static_cast<IvfState*>(state);
     c->f = av1_input::OpenWithSize(fileName, &c->fileSize);

@@ -4,8 +4,7 @@
 
 extern const DemuxerDescriptor ivf_demuxer;
 
-int ivf_probe(const uint8_t* data);
-int ivf_open(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount,
-             unsigned timeBase[2]);
+int ivf_probe(uint8_t const* data);
+int ivf_open(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2]);
 int ivf_read(void* state, Dav1dData* data);
 void ivf_close(void* state);

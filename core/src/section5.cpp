@@ -17,11 +17,16 @@ const uint64_t kProbeSize = 1024;
 } // namespace
 
 const DemuxerDescriptor section5_demuxer = {
-    static_cast<int>(sizeof(Section5State)), "section5", 1024, section5_probe, section5_open, section5_read,
+    static_cast<int>(sizeof(Section5State)),
+    "section5",
+    1024,
+    section5_probe,
+    section5_open,
+    section5_read,
     section5_close,
 };
 
-int section5_probe(const uint8_t* data)
+int section5_probe(uint8_t const* data)
 {
     using av1_input::ParseLeb128;
     // The first OBU is an empty temporal delimiter with a size field.
@@ -65,7 +70,7 @@ namespace {
 // position after its size field), 0 when the file ends inside it, -1 when it is invalid.
 int ReadObuHeader(FILE* f, int first, int* type, uint64_t* headerBytes, uint64_t* payload)
 {
-    const int b = fgetc(f);
+    int const b = fgetc(f);
     if (b == EOF)
         return 0;
     *type = (b >> 3) & 0xf;
@@ -81,7 +86,7 @@ int ReadObuHeader(FILE* f, int first, int* type, uint64_t* headerBytes, uint64_t
             return 0;
         ++n;
     }
-    const int len = av1_input::ReadLeb128(f, payload);
+    int const len = av1_input::ReadLeb128(f, payload);
     if (len <= 0)
         return len;
     *headerBytes = n + len;
@@ -90,7 +95,7 @@ int ReadObuHeader(FILE* f, int first, int* type, uint64_t* headerBytes, uint64_t
 
 } // namespace
 
-int section5_open(void* state, const char* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
+int section5_open(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2])
 {
     Section5State* c = static_cast<Section5State*>(state);
     c->f = av1_input::OpenWithSize(fileName, &c->fileSize);
@@ -107,7 +112,7 @@ int section5_open(void* state, const char* fileName, unsigned frameRate[2], unsi
     for (;;) {
         int type = 0;
         uint64_t headerBytes = 0, payload = 0;
-        const int res = ReadObuHeader(c->f, 1, &type, &headerBytes, &payload);
+        int const res = ReadObuHeader(c->f, 1, &type, &headerBytes, &payload);
         if (res < 0 && count > 0)
             break;
         if (res < 0) {
@@ -142,7 +147,7 @@ int section5_read(void* state, Dav1dData* data)
     for (int first = 1;; first = 0) {
         int type = 0;
         uint64_t headerBytes = 0, payload = 0;
-        const int res = ReadObuHeader(c->f, first, &type, &headerBytes, &payload);
+        int const res = ReadObuHeader(c->f, first, &type, &headerBytes, &payload);
         if (res < 0 && first)
             return -1;
         if (res <= 0)

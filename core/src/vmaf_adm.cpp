@@ -33,7 +33,8 @@ inline float Divide(float n, float d)
 #endif
 }
 
-struct Bands {
+struct Bands
+{
     int w = 0;
     int h = 0;
     std::vector<float> a, hb, vb, db; // approximation, horizontal, vertical, diagonal
@@ -124,7 +125,8 @@ void Dwt(PlaneView const& s, Bands& out)
     }
 }
 
-struct Region {
+struct Region
+{
     int left, top, right, bottom;
 };
 
@@ -157,13 +159,17 @@ Region OuterRegion(int w, int h)
     return r;
 }
 
-inline float Row3(float a, float b, float c) { return static_cast<float>(kOneBy30 * static_cast<double>(a + b + c)); }
+inline float Row3(float a, float b, float c)
+{
+    return static_cast<float>(kOneBy30 * static_cast<double>(a + b + c));
+}
 inline float RowCentre(float a, float b, float c)
 {
     return static_cast<float>(kOneBy30 * static_cast<double>(a + c) + kOneBy15 * static_cast<double>(b));
 }
 
-struct ScaleWork {
+struct ScaleWork
+{
     int w = 0;
     int h = 0;
     std::vector<float> r[3];    // decoupled restored bands (h, v, d)
@@ -192,7 +198,7 @@ inline float Threshold(ScaleWork const& sw, int i, int j)
     }
     bool const firstRow = i == 0;
     bool const lastRow = i == h - 1;
-    int const rp = firstRow ? 1 : i - 1;   // the neighbouring row above (mirrored)
+    int const rp = firstRow ? 1 : i - 1;    // the neighbouring row above (mirrored)
     int const rn = lastRow ? h - 1 : i + 1; // the row below (edge repeat)
     for (int t = 0; t < 3; ++t) {
         float const* A = sw.absA[t].data();
@@ -229,7 +235,10 @@ inline void AccumulateMasked(ScaleWork const& sw, float const rf[3], int i, int 
     }
 }
 
-float Cube3(float sum, float area) { return std::pow(sum, 1.0f / 3.0f) + std::pow(area / 32.0f, 1.0f / 3.0f); }
+float Cube3(float sum, float area)
+{
+    return std::pow(sum, 1.0f / 3.0f) + std::pow(area / 32.0f, 1.0f / 3.0f);
+}
 
 } // namespace
 

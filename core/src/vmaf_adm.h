@@ -5,7 +5,8 @@
 namespace ze::nox::core::vmaf {
 
 // ADM numerators and denominators of two planes offset by -128: in total and per scale.
-struct AdmResult {
+struct AdmResult
+{
     double num = 0;
     double den = 0;
     double numScale[4] = {0, 0, 0, 0};

@@ -106,7 +106,10 @@ inline void Deinterleave(float const* pad, int n, float* e, float* o)
     }
 }
 
-inline __m256 Abs(__m256 v) { return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF))); }
+inline __m256 Abs(__m256 v)
+{
+    return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+}
 
 // ---------------------------------------------------------------- VIF
 
@@ -115,8 +118,8 @@ inline __m256 Log2Approx8(__m256 x)
 {
     __m256i const u = _mm256_castps_si256(x);
     __m256i const e = _mm256_srli_epi32(_mm256_and_si256(u, _mm256_set1_epi32(0x7F800000)), 23);
-    __m256i const rem = _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi32(0x007FFFFF)),
-                                        _mm256_set1_epi32(0x3F800000));
+    __m256i const rem =
+        _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi32(0x007FFFFF)), _mm256_set1_epi32(0x3F800000));
     __m256 const base = _mm256_cvtepi32_ps(_mm256_sub_epi32(e, _mm256_set1_epi32(127)));
     __m256 const t = _mm256_sub_ps(_mm256_castsi256_ps(rem), _mm256_set1_ps(1.0f));
     __m256 v = _mm256_setzero_ps();
@@ -138,7 +141,8 @@ inline __m256 OneMinusInDouble(__m256 v)
     return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
 }
 
-struct VifStatWork {
+struct VifStatWork
+{
     std::vector<float> pad[5]; // vertical sums with mirrored borders
     std::vector<float> num, den;
     std::vector<float const*> rows;
@@ -194,8 +198,8 @@ inline void VifValues1(float mu1, float mu2, float e11, float e22, float e12, fl
     }
 }
 
-void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut,
-                  double& denOut, VifStatWork& wk)
+void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
+                  VifStatWork& wk)
 {
     int const w = ref.width;
     int const h = ref.height;
@@ -301,7 +305,8 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
     denOut = accDen;
 }
 
-struct VifWork {
+struct VifWork
+{
     VifStatWork stat;
     std::vector<float> acc, even, odd;
     std::vector<float const*> rows;
@@ -350,10 +355,10 @@ PlaneView VifReduce(PlaneView const& s, float const* f, int taps, std::vector<fl
     return v;
 }
 
-
 // ---------------------------------------------------------------- SSIM
 
-struct SsimWork {
+struct SsimWork
+{
     std::vector<float> r, d;
     std::vector<int> cols;
     std::vector<float> prod, pick;
@@ -393,7 +398,8 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
                     pick[x] = prod[c[x]];
                 int x = 0;
                 for (; x + 4 <= ow; x += 4)
-                    _mm256_storeu_pd(acc + x, _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(_mm_loadu_ps(pick + x))));
+                    _mm256_storeu_pd(acc + x,
+                                     _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(_mm_loadu_ps(pick + x))));
                 for (; x < ow; ++x)
                     acc[x] += static_cast<double>(pick[x]);
             }
@@ -456,7 +462,8 @@ inline __m256d SsimLcs4(__m128 muR, __m128 muD, __m128 eRR, __m128 eDD, __m128 e
 
 // ---------------------------------------------------------------- ADM
 
-struct AdmRegion {
+struct AdmRegion
+{
     int left, top, right, bottom;
 };
 
@@ -485,14 +492,16 @@ AdmRegion AdmOuter(int w, int h)
 }
 
 // One band row of both pictures: the four wavelet bands and the decoupled rows.
-struct AdmRowSlot {
+struct AdmRowSlot
+{
     int row = -1;
     std::vector<float> restored[3]; // decoupled restored coefficients (h, v, d)
     std::vector<float> r3[3];       // Row3 of |csf(additive)| at each column
     std::vector<float> rc[3];       // RowCentre of |csf(additive)| at each column
 };
 
-struct AdmWork {
+struct AdmWork
+{
     std::vector<float> lo, hi, even, odd;
     std::vector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
     std::vector<float> absA[3]; // padded by one sample each side
@@ -596,7 +605,8 @@ void AdmDwtRow(PlaneView const& s, int i, float* ba, float* bh, float* bv, float
 inline __m256 AdmDivide8(__m256 n, __m256 d)
 {
     __m256 const xi = _mm256_rcp_ps(d);
-    return _mm256_mul_ps(n, _mm256_add_ps(xi, _mm256_mul_ps(xi, _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(d, xi)))));
+    return _mm256_mul_ps(
+        n, _mm256_add_ps(xi, _mm256_mul_ps(xi, _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(d, xi)))));
 }
 
 inline float AdmDivide1(float n, float d)
@@ -605,7 +615,10 @@ inline float AdmDivide1(float n, float d)
     return n * (xi + xi * (1.0f - d * xi));
 }
 
-inline float AdmClamp01(float k) { return k > 1.0f ? 1.0f : (k >= 0.0f ? k : 0.0f); }
+inline float AdmClamp01(float k)
+{
+    return k > 1.0f ? 1.0f : (k >= 0.0f ? k : 0.0f);
+}
 
 inline __m256 AdmClamp01(__m256 k)
 {
@@ -615,11 +628,15 @@ inline __m256 AdmClamp01(__m256 k)
     return _mm256_blendv_ps(v, one, _mm256_cmp_ps(k, one, _CMP_GT_OQ));
 }
 
-float AdmCube3(float sum, float area) { return std::pow(sum, 1.0f / 3.0f) + std::pow(area / 32.0f, 1.0f / 3.0f); }
+float AdmCube3(float sum, float area)
+{
+    return std::pow(sum, 1.0f / 3.0f) + std::pow(area / 32.0f, 1.0f / 3.0f);
+}
 
 // ---------------------------------------------------------------- motion
 
-struct MotionWork {
+struct MotionWork
+{
     std::vector<float> pad, diff;
 };
 
@@ -726,9 +743,9 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
             SsimFilter(hp[m] + static_cast<std::size_t>(y) * ow, ow, ow, vrow[m]);
         int x = 0;
         for (; x + 4 <= ow; x += 4)
-            _mm256_storeu_pd(lcs + x, SsimLcs4(_mm_loadu_ps(vrow[0] + x), _mm_loadu_ps(vrow[1] + x),
-                                               _mm_loadu_ps(vrow[2] + x), _mm_loadu_ps(vrow[3] + x),
-                                               _mm_loadu_ps(vrow[4] + x)));
+            _mm256_storeu_pd(lcs + x,
+                             SsimLcs4(_mm_loadu_ps(vrow[0] + x), _mm_loadu_ps(vrow[1] + x), _mm_loadu_ps(vrow[2] + x),
+                                      _mm_loadu_ps(vrow[3] + x), _mm_loadu_ps(vrow[4] + x)));
         for (; x < ow; ++x) {
             double v[4];
             _mm256_storeu_pd(v, SsimLcs4(_mm_set1_ps(vrow[0][x]), _mm_set1_ps(vrow[1][x]), _mm_set1_ps(vrow[2][x]),
@@ -893,10 +910,10 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
                     __m256 const dot = _mm256_add_ps(_mm256_mul_ps(oh, th), _mm256_mul_ps(ov, tv));
                     __m256 const oMag = _mm256_add_ps(_mm256_mul_ps(oh, oh), _mm256_mul_ps(ov, ov));
                     __m256 const tMag = _mm256_add_ps(_mm256_mul_ps(th, th), _mm256_mul_ps(tv, tv));
-                    __m256 const keep = _mm256_and_ps(
-                        _mm256_cmp_ps(dot, zero, _CMP_GE_OQ),
-                        _mm256_cmp_ps(_mm256_mul_ps(dot, dot), _mm256_mul_ps(_mm256_mul_ps(cosv, oMag), tMag),
-                                      _CMP_GE_OQ));
+                    __m256 const keep =
+                        _mm256_and_ps(_mm256_cmp_ps(dot, zero, _CMP_GE_OQ),
+                                      _mm256_cmp_ps(_mm256_mul_ps(dot, dot),
+                                                    _mm256_mul_ps(_mm256_mul_ps(cosv, oMag), tMag), _CMP_GE_OQ));
                     rh = _mm256_blendv_ps(rh, th, keep);
                     rv = _mm256_blendv_ps(rv, tv, keep);
                     rd = _mm256_blendv_ps(rd, td, keep);
@@ -950,8 +967,8 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
                 }
                 for (; j < w; ++j) {
                     r3[j] = static_cast<float>(kAdmOneBy30 * static_cast<double>(a[j - 1] + a[j] + a[j + 1]));
-                    rc[j] = static_cast<float>(kAdmOneBy30 * static_cast<double>(a[j - 1] + a[j + 1])
-                                               + kAdmOneBy15 * static_cast<double>(a[j]));
+                    rc[j] = static_cast<float>(kAdmOneBy30 * static_cast<double>(a[j - 1] + a[j + 1]) +
+                                               kAdmOneBy15 * static_cast<double>(a[j]));
                 }
             }
             if (k >= 1 && k - 1 >= in.top && k - 1 < in.bottom)

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -26,8 +26,7 @@ using vmaf::PlaneView;
 
 // ---------------------------------------------------------------- Asset, DArray
 
-Asset::Asset(int const widths[4], int const heights[4], char const* fmt)
-    : m_fmt(fmt)
+Asset::Asset(int const widths[4], int const heights[4], char const* fmt) : m_fmt(fmt)
 {
     for (int i = 0; i < 4; ++i) {
         m_widths[i] = widths[i];
@@ -35,18 +34,18 @@ Asset::Asset(int const widths[4], int const heights[4], char const* fmt)
     }
 }
 
-Asset::Asset(int const widths[4], int const heights[4])
-    : Asset(widths, heights, "yuv420p")
+Asset::Asset(int const widths[4], int const heights[4]) : Asset(widths, heights, "yuv420p") {}
+
+int Asset::getWidth(int slot) const
 {
+    return slot >= 0 && slot < 4 ? m_widths[slot] : 0;
+}
+int Asset::getHeight(int slot) const
+{
+    return slot >= 0 && slot < 4 ? m_heights[slot] : 0;
 }
 
-int Asset::getWidth(int slot) const { return slot >= 0 && slot < 4 ? m_widths[slot] : 0; }
-int Asset::getHeight(int slot) const { return slot >= 0 && slot < 4 ? m_heights[slot] : 0; }
-
-DArray::DArray(std::size_t capacity)
-    : m_data(capacity, 0.0)
-{
-}
+DArray::DArray(std::size_t capacity) : m_data(capacity, 0.0) {}
 
 void DArray::set(std::size_t index, double value)
 {
@@ -101,11 +100,18 @@ char const* const kFeatureNames[12] = {
     "'VMAF_feature_vif_scale2_score'", "'VMAF_feature_vif_scale3_score'", "'VMAF_feature_vif_score'"};
 
 // Ratio with the reference's rule for an empty denominator: no information, no distortion.
-double Ratio(double num, double den) { return den == 0.0 ? 1.0 : num / den; }
+double Ratio(double num, double den)
+{
+    return den == 0.0 ? 1.0 : num / den;
+}
 
-double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
+double Finite(double v)
+{
+    return std::isfinite(v) ? v : 0.0;
+}
 
-struct PoolSlot {
+struct PoolSlot
+{
     FloatBuffer buffer;
     int frame = -1;
 };
@@ -113,7 +119,8 @@ struct PoolSlot {
 // Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
 // and the blur write every sample that is read), so a slot costs memory only once used. When
 // every slot is in use a new one is made; nullptr only when that allocation fails.
-class Pool {
+class Pool
+{
 public:
     bool init(std::size_t count, std::size_t floats)
     {
@@ -159,7 +166,8 @@ private:
 
 using FrameDoneFn = bool (*)(void* runner, int frame, std::string& error);
 
-struct ComboShared {
+struct ComboShared
+{
     std::mutex startLock;
     int workerCount = 0;
     ReadFrameCallbackFn readFrame = nullptr;
@@ -169,7 +177,7 @@ struct ComboShared {
     std::mutex deliveryLock;
     int width[4] = {};
     int height[4] = {};
-    int stride[4] = {};          // bytes
+    int stride[4] = {};              // bytes
     std::size_t planeFloats[4] = {}; // stride x height / 4
     double peak = 255.0;
     double cap = 100.0;
@@ -276,7 +284,10 @@ struct ComboShared {
     }
 };
 
-bool Active(ComboShared const& s, int p) { return s.width[p] > 0 && s.height[p] > 0 && s.stride[p] > 0; }
+bool Active(ComboShared const& s, int p)
+{
+    return s.width[p] > 0 && s.height[p] > 0 && s.stride[p] > 0;
+}
 
 PlaneView View(ComboShared const& s, int p, float const* data)
 {
@@ -298,7 +309,8 @@ void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* 
     s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
 }
 
-struct FrameBuffers {
+struct FrameBuffers
+{
     float* ref[4] = {};
     float* dis[4] = {};
     float* blur[4] = {};
@@ -326,7 +338,6 @@ void ReleaseFrame(ComboShared& s, int frame)
         s.disPool[p].release(frame);
     }
 }
-
 
 int Pull(ComboShared& s, FrameBuffers& fb)
 {
@@ -560,8 +571,8 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
             continue;
         std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
         std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
-        if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p])
-            || !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
+        if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p]) ||
+            !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
@@ -604,15 +615,12 @@ bool FrameDoneEntry(void* runner, int frame, std::string& error)
 
 // ---------------------------------------------------------------- runner
 
-VmafQualityRunner::VmafQualityRunner(char const* modelPath)
-    : m_modelPath(modelPath ? modelPath : "")
-{
-}
+VmafQualityRunner::VmafQualityRunner(char const* modelPath) : m_modelPath(modelPath ? modelPath : "") {}
 
 VmafQualityRunner::~VmafQualityRunner() = default;
 
-VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFrame, void* userData, bool,
-                                  bool, bool doPsnr, bool doSsim, bool doMsSsim, int nThread, int nSubsample,
+VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFrame, void* userData, bool, bool,
+                                  bool doPsnr, bool doSsim, bool doMsSsim, int nThread, int nSubsample,
                                   FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
@@ -771,9 +779,8 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
     else
         runner = std::make_unique<VmafQualityRunner>(modelPath);
     runner->setVectorKernels(disableAvx == 0);
-    VmafStatus const res =
-        runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0, doMsSsim != 0, nThread,
-                    nSubsample, frameReady);
+    VmafStatus const res = runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0,
+                                       doMsSsim != 0, nThread, nSubsample, frameReady);
     if (res.kind != VmafStatus::Ok)
         return res;
     score = 0.0; // no pooled score: the result holds no per-frame scores for pooling
@@ -783,8 +790,8 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
 } // namespace
 
 int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
-                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*,
-                 int, int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
+                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*, int,
+                 int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
                  int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady)
 {
     VmafStatus st;
@@ -807,15 +814,9 @@ int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int con
         if (vmafScore)
             *vmafScore = score;
         return 0;
-    case VmafStatus::VmafError:
-        std::printf("Caught VmafException: %s\n", st.text.c_str());
-        break;
-    case VmafStatus::RuntimeError:
-        std::printf("Caught runtime_error: %s\n", st.text.c_str());
-        break;
-    case VmafStatus::LogicError:
-        std::printf("Caught logic_error: %s\n", st.text.c_str());
-        break;
+    case VmafStatus::VmafError: std::printf("Caught VmafException: %s\n", st.text.c_str()); break;
+    case VmafStatus::RuntimeError: std::printf("Caught runtime_error: %s\n", st.text.c_str()); break;
+    case VmafStatus::LogicError: std::printf("Caught logic_error: %s\n", st.text.c_str()); break;
     }
     std::fflush(stdout);
     return static_cast<int>(st.kind);

@@ -49,14 +49,14 @@ using ReadFrameCallbackFn = int (*)(float* ref[4], float* dis[4], float* tmp[4],
 using FrameMetricsReadyCallbackFn = void (*)(int frame, double values[3][4], void* user);
 
 int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
-                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath,
-                 char const* logPath, char const* logFmt, int disableClip, int disableAvx,
-                 int enableTransform, int phoneModel, int doPsnr, int doSsim, int doMsSsim,
-                 char const* poolMethod, int nThread, int nSubsample, int enableConfInterval,
+                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const* logPath,
+                 char const* logFmt, int disableClip, int disableAvx, int enableTransform, int phoneModel, int doPsnr,
+                 int doSsim, int doMsSsim, char const* poolMethod, int nThread, int nSubsample, int enableConfInterval,
                  FrameMetricsReadyCallbackFn frameReady);
 
 // Geometry of one measurement: four plane slots (slot 3 unused) and the pixel-format name.
-class Asset {
+class Asset
+{
 public:
     Asset(int const widths[4], int const heights[4], char const* fmt);
     Asset(int const widths[4], int const heights[4]);
@@ -72,7 +72,8 @@ private:
 
 // Growable zero-filled array of doubles indexed by frame; safe to read while other
 // threads store later frames and grow it.
-class DArray {
+class DArray
+{
 public:
     explicit DArray(std::size_t capacity = 1000);
     void set(std::size_t index, double value);
@@ -85,7 +86,8 @@ private:
 };
 
 // The per-slot feature arrays of one measurement.
-struct VmafFeatureArrays {
+struct VmafFeatureArrays
+{
     DArray admNum, admDen;
     DArray admNumScale[4], admDenScale[4];
     DArray motion, motion2;
@@ -95,15 +97,18 @@ struct VmafFeatureArrays {
 };
 
 // Result of the driver's inner steps (nothing is thrown across the entry).
-struct VmafStatus {
+struct VmafStatus
+{
     enum Kind { Ok = 0, VmafError = -2, RuntimeError = -3, LogicError = -4 } kind = Ok;
     std::string text;
 };
 
-class VmafQualityRunner {
+class VmafQualityRunner
+{
 public:
     // One finished frame waiting for its turn: PSNR[4], SSIM[4], VMAF[4] and the user pointer.
-    struct DataToSend {
+    struct DataToSend
+    {
         double values[12] = {};
         void* userData = nullptr;
     };
@@ -112,8 +117,8 @@ public:
     virtual ~VmafQualityRunner();
 
     virtual VmafStatus run(Asset const& asset, ReadFrameCallbackFn readFrame, void* userData, bool disableClip,
-                           bool enableTransform, bool doPsnr, bool doSsim, bool doMsSsim, int nThread,
-                           int nSubsample, FrameMetricsReadyCallbackFn frameReady);
+                           bool enableTransform, bool doPsnr, bool doSsim, bool doMsSsim, int nThread, int nSubsample,
+                           FrameMetricsReadyCallbackFn frameReady);
 
     // Called under the delivery lock once frame n's features are stored. Returns false
     // (with the reason in error) when the frame cannot be predicted.
@@ -133,8 +138,8 @@ protected:
     int m_lastSentFrame = -1;
 
 private:
-    std::vector<int> m_featureMap;                    // model feature j -> index in the twelve
-    std::vector<double> m_features;                   // one plane's features (under the delivery lock)
+    std::vector<int> m_featureMap;                            // model feature j -> index in the twelve
+    std::vector<double> m_features;                           // one plane's features (under the delivery lock)
     std::vector<std::unique_ptr<VmafFeatureArrays>> m_arrays; // per plane slot
     bool m_doPsnr = true;
     bool m_doSsim = true;
@@ -142,7 +147,8 @@ private:
 };
 
 // Confidence-interval runner of the library; never made in this system.
-class BootstrapVmafQualityRunner : public VmafQualityRunner {
+class BootstrapVmafQualityRunner : public VmafQualityRunner
+{
 public:
     using VmafQualityRunner::VmafQualityRunner;
 };

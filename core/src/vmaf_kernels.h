@@ -9,7 +9,8 @@
 
 namespace ze::nox::core::vmaf {
 
-struct Kernels {
+struct Kernels
+{
     char const* name;
     VifResult (*vif)(PlaneView const& ref, PlaneView const& dis);
     AdmResult (*adm)(PlaneView const& ref, PlaneView const& dis);

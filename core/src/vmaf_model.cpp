@@ -20,11 +20,12 @@ std::mutex sSvmLoadMutex;
 // Values of the pickle subset the parameter file uses.
 struct PValue;
 using PRef = std::shared_ptr<PValue>;
-struct PValue {
+struct PValue
+{
     enum Kind { None, Bool, Int, Float, String, List, Dict, Mark } kind = None;
     double number = 0.0;
-    std::string text;           // strings keep their quotes as stored
-    std::vector<PRef> items;    // list items
+    std::string text;                 // strings keep their quotes as stored
+    std::vector<PRef> items;          // list items
     std::map<std::string, PRef> dict; // keys are string texts (with quotes)
 };
 
@@ -67,9 +68,7 @@ bool ParsePickle(std::string const& data, PRef& result, std::string& error)
         char const op = data[pos++];
         std::string line;
         switch (op) {
-        case '(':
-            stack.push_back(Make(PValue::Mark));
-            break;
+        case '(': stack.push_back(Make(PValue::Mark)); break;
         case 'd':
         case 'l':
         case 't': {
@@ -127,9 +126,7 @@ bool ParsePickle(std::string const& data, PRef& result, std::string& error)
             stack.push_back(v);
             break;
         }
-        case 'N':
-            stack.push_back(Make(PValue::None));
-            break;
+        case 'N': stack.push_back(Make(PValue::None)); break;
         case 'p':
             if (!readLine(line) || stack.empty()) {
                 error = "bad put";
@@ -200,11 +197,8 @@ bool ParsePickle(std::string const& data, PRef& result, std::string& error)
             result = stack.back();
             return true;
         case '\n':
-        case '\r':
-            break;
-        default:
-            error = std::string("unsupported opcode ") + op;
-            return false;
+        case '\r': break;
+        default: error = std::string("unsupported opcode ") + op; return false;
         }
         if (stack.size() > maxDepth) {
             error = "too deep";
@@ -298,10 +292,10 @@ bool VmafModel::load(std::string const& pklPath, std::string& error)
                 featureNames.push_back(n->text);
     }
     std::vector<double> slopes, intercepts;
-    bool ok = names && featureNames.size() == names->items.size() && !featureNames.empty()
-        && NumberList(Lookup(model, "slopes"), slopes) && NumberList(Lookup(model, "intercepts"), intercepts)
-        && slopes.size() == featureNames.size() + 1 && intercepts.size() == featureNames.size() + 1
-        && slopes[0] != 0.0;
+    bool ok = names && featureNames.size() == names->items.size() && !featureNames.empty() &&
+              NumberList(Lookup(model, "slopes"), slopes) && NumberList(Lookup(model, "intercepts"), intercepts) &&
+              slopes.size() == featureNames.size() + 1 && intercepts.size() == featureNames.size() + 1 &&
+              slopes[0] != 0.0;
     PRef const norm = Lookup(model, "norm_type");
     if (ok && (!norm || norm->text != "'linear_rescale'"))
         ok = false;

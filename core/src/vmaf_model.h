@@ -10,7 +10,8 @@ struct svm_model;
 
 namespace ze::nox::core::vmaf {
 
-class VmafModel {
+class VmafModel
+{
 public:
     VmafModel() = default;
     ~VmafModel();

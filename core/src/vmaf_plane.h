@@ -11,7 +11,8 @@
 namespace ze::nox::core::vmaf {
 
 // One grey plane of floats; stride counts floats, not bytes.
-struct PlaneView {
+struct PlaneView
+{
     float const* data = nullptr;
     int width = 0;
     int height = 0;
@@ -49,13 +50,15 @@ inline int MirrorRepeatIndex(int i, int n)
     return i;
 }
 
-struct AlignedFree {
+struct AlignedFree
+{
     void operator()(void* p) const { std::free(p); }
 };
 
 // 32-byte aligned float array, zero-filled unless asked otherwise (pages of an unfilled
 // buffer cost no memory until they are written); size() == 0 when the allocation failed.
-class FloatBuffer {
+class FloatBuffer
+{
 public:
     FloatBuffer() = default;
     explicit FloatBuffer(std::size_t count) { resize(count); }

@@ -13,7 +13,8 @@ namespace {
 float const* const kGauss = tables::kSsimGauss;
 int const kWin = 11;
 
-struct Picture {
+struct Picture
+{
     std::vector<float> px;
     int w = 0;
     int h = 0;

@@ -16,7 +16,8 @@ using tables::kLog2Poly;
 float const* const* const kFilters = tables::kVifFilters;
 int const* const kTaps = tables::kVifTaps;
 
-struct Picture {
+struct Picture
+{
     std::vector<float> px;
     int w = 0;
     int h = 0;
@@ -82,8 +83,7 @@ Picture Reduce(PlaneView const& s, float const* f, int taps)
     return out;
 }
 
-void Statistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut,
-               double& denOut)
+void Statistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut)
 {
     int const w = ref.width;
     int const h = ref.height;

@@ -5,7 +5,8 @@
 namespace ze::nox::core::vmaf {
 
 // VIF numerators and denominators of the four scales of two planes offset by -128.
-struct VifResult {
+struct VifResult
+{
     double num[4] = {0, 0, 0, 0};
     double den[4] = {0, 0, 0, 0};
 };

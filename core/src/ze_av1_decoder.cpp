@@ -34,7 +34,7 @@ AVPixelFormat PixFmtFromSeqHdr(Dav1dSequenceHeader const* seqHdr, bool warn)
             qWarning().noquote() << QStringLiteral("AV1 decoder: Invalid bit depth (bitdepth code %1").arg(seqHdr->hbd);
         return AV_PIX_FMT_NONE;
     }
-    const bool deep = seqHdr->hbd == 1;
+    bool const deep = seqHdr->hbd == 1;
     switch (seqHdr->layout) {
     case DAV1D_PIXEL_LAYOUT_I400:
     case DAV1D_PIXEL_LAYOUT_I420: return deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
@@ -42,7 +42,8 @@ AVPixelFormat PixFmtFromSeqHdr(Dav1dSequenceHeader const* seqHdr, bool warn)
     case DAV1D_PIXEL_LAYOUT_I444: return deep ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV444P;
     }
     if (warn)
-        qWarning().noquote() << QStringLiteral("AV1 decoder: Unknown combination of bit depth code=%1 and layut code=%2")
+        qWarning().noquote() << QStringLiteral(
+                                    "AV1 decoder: Unknown combination of bit depth code=%1 and layut code=%2")
                                     .arg(seqHdr->hbd)
                                     .arg(static_cast<int>(seqHdr->layout));
     return AV_PIX_FMT_NONE;
@@ -127,7 +128,7 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
         input_close(input);
         return ZE_NOX_CORE_INTERNAL_ERROR;
     }
-    Dav1dData data {};
+    Dav1dData data{};
     if (input_read(input, &data) < 0) {
         input_close(input);
         dav1d_close(&context);
@@ -152,7 +153,8 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
         }
         dav1d_picture_unref(&pic);
         if (!same) {
-            qWarning().noquote() << "Stream validation as AV1 stream failed:" << ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE);
+            qWarning().noquote() << "Stream validation as AV1 stream failed:"
+                                 << ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE);
             result = ZE_NOX_CORE_RESOLUTION_CHANGE;
             return false;
         }
@@ -161,7 +163,7 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
     };
 
     do {
-        Dav1dPicture pic {};
+        Dav1dPicture pic{};
         int res = dav1d_send_data(context, &data);
         if (res < 0 && res != DAV1D_ERR(EAGAIN)) {
             qWarning().noquote() << Dav1dErrorText(res);
@@ -185,8 +187,8 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
 
     // Pictures still inside the decoder.
     for (int errors = 0; !stop && errors < 256;) {
-        Dav1dPicture pic {};
-        const int res = dav1d_get_picture(context, &pic);
+        Dav1dPicture pic{};
+        int const res = dav1d_get_picture(context, &pic);
         if (res == DAV1D_ERR(EAGAIN))
             break;
         if (res < 0) {
@@ -238,7 +240,7 @@ void ZeAv1Decoder::closeDecoder()
 {
     if (m_data.sz > 0 || m_data.ref)
         dav1d_data_unref(&m_data);
-    m_data = Dav1dData {};
+    m_data = Dav1dData{};
     if (m_input)
         input_close(m_input);
     m_input = nullptr;
@@ -272,8 +274,8 @@ ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)
         WarnConversion(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
         return ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED;
     }
-    const int w = pic.p.w;
-    const int h = pic.p.h;
+    int const w = pic.p.w;
+    int const h = pic.p.h;
     // A picture must be what the stream was opened as: parameters stored for another file of
     // the name, or a change after a decoding error, would otherwise reach callers that size
     // their planes by width() and height().
@@ -295,14 +297,14 @@ ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)
     }
     AVFrame* dst = frame.avFrame();
     const size_t sampleBytes = pic.p.bpc > 8 ? 2 : 1;
-    const int cw = -((-w) >> desc->log2_chroma_w);
-    const int ch = -((-h) >> desc->log2_chroma_h);
+    int const cw = -((-w) >> desc->log2_chroma_w);
+    int const ch = -((-h) >> desc->log2_chroma_h);
 
     CopyPlane(dst->data[0], dst->linesize[0], static_cast<uint8_t const*>(pic.data[0]), pic.stride[0],
               static_cast<size_t>(w) * sampleBytes, h);
     if (pic.p.layout == DAV1D_PIXEL_LAYOUT_I400) {
         // Monochrome pictures carry no chroma planes: the Frame gets neutral ones.
-        const int neutral = 1 << (pic.p.bpc - 1);
+        int const neutral = 1 << (pic.p.bpc - 1);
         for (int plane = 1; plane <= 2; ++plane) {
             for (int y = 0; y < ch; ++y) {
                 uint8_t* row = dst->data[plane] + static_cast<ptrdiff_t>(y) * dst->linesize[plane];
@@ -335,12 +337,12 @@ ZeNoxCoreError ZeAv1Decoder::decodeNextPicture(Frame& frame)
             if (input_read(m_input, &m_data) < 0 || m_data.sz == 0) {
                 if (m_data.ref)
                     dav1d_data_unref(&m_data);
-                m_data = Dav1dData {};
+                m_data = Dav1dData{};
                 m_inputEnded = true;
             }
         }
         if (m_data.sz > 0) {
-            const int res = dav1d_send_data(m_context, &m_data);
+            int const res = dav1d_send_data(m_context, &m_data);
             if (res < 0 && res != DAV1D_ERR(EAGAIN)) {
                 qWarning().noquote() << Dav1dErrorText(res);
                 dav1d_data_unref(&m_data);
@@ -348,8 +350,8 @@ ZeNoxCoreError ZeAv1Decoder::decodeNextPicture(Frame& frame)
                 return ZE_NOX_CORE_OPERATION_FAILED;
             }
         }
-        m_picture = Dav1dPicture {};
-        const int res = dav1d_get_picture(m_context, &m_picture);
+        m_picture = Dav1dPicture{};
+        int const res = dav1d_get_picture(m_context, &m_picture);
         if (res == 0)
             break;
         if (res != DAV1D_ERR(EAGAIN)) {

@@ -38,12 +38,12 @@ private:
     ZeNoxCoreError copyPicture(Frame& frame);
 
     QByteArray m_path;
-    const char* m_demuxerName = nullptr;
-    Dav1dSettings m_settings {};
+    char const* m_demuxerName = nullptr;
+    Dav1dSettings m_settings{};
     DemuxerInstance* m_input = nullptr;
-    Dav1dPicture m_picture {};
+    Dav1dPicture m_picture{};
     Dav1dContext* m_context = nullptr;
-    Dav1dData m_data {};
+    Dav1dData m_data{};
     bool m_inputEnded = false; // the reader has no further unit
     unsigned m_readerFrameCount = 0;
     unsigned m_readerFrameRate[2] = {0, 0};

@@ -44,8 +44,7 @@ struct ValidationState
 } // namespace
 
 ZeFfmpegDecoder::ZeFfmpegDecoder(ZeStreamType type, QObject* parent)
-    : ZeNoxSequentialDecoder(type, parent),
-      m_candidateCodecs{AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MJPEG},
+    : ZeNoxSequentialDecoder(type, parent), m_candidateCodecs{AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MJPEG},
       m_decoded(av_frame_alloc())
 {
 }
@@ -163,7 +162,7 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
     s.packet = av_packet_alloc();
     if (!s.packet)
         return ZE_NOX_CORE_INTERNAL_ERROR;
-    const AVCodec* decoder = avcodec_find_decoder(codec);
+    AVCodec const* decoder = avcodec_find_decoder(codec);
     if (!decoder) {
         qWarning() << QStringLiteral("Unable to find appropriate codec %1")
                           .arg(GetStreamTypeName(GetStreamTypeFromAvCodecId(codec)));
@@ -234,15 +233,15 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
         if (got <= 0)
             break;
         std::memset(buffer.data() + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-        const uint8_t* data = buffer.data();
+        uint8_t const* data = buffer.data();
         int left = static_cast<int>(got);
         int stalls = 0;
         while (left > 0) {
-            const int used = av_parser_parse2(s.parser, s.context, &s.packet->data, &s.packet->size, data, left,
+            int const used = av_parser_parse2(s.parser, s.context, &s.packet->data, &s.packet->size, data, left,
                                               AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0)
                 return ZE_NOX_CORE_INTERNAL_ERROR;
-            const int consumed = used < left ? used : left;
+            int const consumed = used < left ? used : left;
             data += consumed;
             left -= consumed;
             if (s.packet->size > 0)
@@ -255,7 +254,7 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
     }
 
     // Flushes the parser's last packet.
-    const int used = av_parser_parse2(s.parser, s.context, &s.packet->data, &s.packet->size, buffer.data(), 0,
+    int const used = av_parser_parse2(s.parser, s.context, &s.packet->data, &s.packet->size, buffer.data(), 0,
                                       AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     if (used < 0) {
         qCritical() << "Error during parsing";
@@ -414,9 +413,9 @@ void ZeFfmpegDecoder::topUpReadBuffer()
 void ZeFfmpegDecoder::decode()
 {
     topUpReadBuffer();
-    const int available = static_cast<int>(m_readEnd - m_readPos);
-    const int used = av_parser_parse2(m_parser, m_codecContext, &m_packet->data, &m_packet->size, m_readPos,
-                                      available, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    int const available = static_cast<int>(m_readEnd - m_readPos);
+    int const used = av_parser_parse2(m_parser, m_codecContext, &m_packet->data, &m_packet->size, m_readPos, available,
+                                      AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     if (used < 0) {
         qCritical() << "Error while parsing";
         // The same data would fail again and again: drop what is buffered after a few tries.
@@ -444,7 +443,7 @@ void ZeFfmpegDecoder::decode()
 
 bool ZeFfmpegDecoder::sendFrameToDecoder(bool flush)
 {
-    const int ret = avcodec_send_packet(m_codecContext, flush ? nullptr : m_packet);
+    int const ret = avcodec_send_packet(m_codecContext, flush ? nullptr : m_packet);
     if (ret == AVERROR(EAGAIN) && !flush) {
         // The decoder wants its output taken first; the packet may point into the read buffer,
         // so it gets a copy of its own until it is sent again.
@@ -469,7 +468,7 @@ bool ZeFfmpegDecoder::sendFrameToDecoder(bool flush)
 
 int ZeFfmpegDecoder::getFrameFromDecoder(AVFrame* out, bool flush)
 {
-    const int ret = avcodec_receive_frame(m_codecContext, out);
+    int const ret = avcodec_receive_frame(m_codecContext, out);
     if (ret == 0)
         return 0;
     if (ret == AVERROR_EOF)
@@ -532,7 +531,7 @@ ZeNoxCoreError ZeFfmpegDecoder::decodeNextPicture(Frame& frame)
                 m_decodeFailed = true;
         }
 
-        const int got = getFrameFromDecoder(m_decoded, m_flushPacketSent);
+        int const got = getFrameFromDecoder(m_decoded, m_flushPacketSent);
         if (got == 0)
             return deliverPicture(frame);
         if (got == 3) {

@@ -58,7 +58,7 @@ private:
 
     std::set<AVCodecID> m_candidateCodecs;
     AVCodecID m_codecId = AV_CODEC_ID_NONE;
-    const AVCodec* m_codec = nullptr;
+    AVCodec const* m_codec = nullptr;
     AVCodecParserContext* m_parser = nullptr;
     AVCodecContext* m_codecContext = nullptr;
     AVPacket* m_packet = nullptr;
@@ -73,10 +73,10 @@ private:
     bool m_flushPacketSent = false;
     bool m_decodeFailed = false;
 
-    AVFrame* m_decoded = nullptr;    // receives pictures before they move into the Frame
-    bool m_packetPending = false;    // m_packet holds a parsed packet the decoder has not taken yet
-    int m_parserErrors = 0;          // consecutive parser failures
-    int m_drainErrors = 0;           // decoding errors after the flush packet
+    AVFrame* m_decoded = nullptr; // receives pictures before they move into the Frame
+    bool m_packetPending = false; // m_packet holds a parsed packet the decoder has not taken yet
+    int m_parserErrors = 0;       // consecutive parser failures
+    int m_drainErrors = 0;        // decoding errors after the flush packet
 };
 
 } // namespace ze::nox::core

@@ -8,7 +8,7 @@
 
 namespace ze::nox::core {
 
-const QHash<ZeLogMsgType, QString> ZeLog::m_status = {
+QHash<ZeLogMsgType, QString> const ZeLog::m_status = {
     {ZE_LOG_MSG_UNKNOWN, QStringLiteral("[UNK ]")}, {ZE_LOG_MSG_DEBUG, QStringLiteral("[DBG ]")},
     {ZE_LOG_MSG_ERROR, QStringLiteral("[ERR ]")},   {ZE_LOG_MSG_WARNING, QStringLiteral("[WARN]")},
     {ZE_LOG_MSG_INFO, QStringLiteral("[INFO]")},
@@ -20,10 +20,9 @@ ZeLog* sLog = nullptr;
 
 void sQtLogHandler(QtMsgType type, QMessageLogContext const& /*context*/, QString const& message)
 {
-    static const QHash<int, ZeLogMsgType> typesMap = {
-        {QtDebugMsg, ZE_LOG_MSG_DEBUG},      {QtInfoMsg, ZE_LOG_MSG_INFO},
-        {QtWarningMsg, ZE_LOG_MSG_WARNING},  {QtCriticalMsg, ZE_LOG_MSG_ERROR},
-        {QtFatalMsg, ZE_LOG_MSG_ERROR},
+    static QHash<int, ZeLogMsgType> const typesMap = {
+        {QtDebugMsg, ZE_LOG_MSG_DEBUG},    {QtInfoMsg, ZE_LOG_MSG_INFO},   {QtWarningMsg, ZE_LOG_MSG_WARNING},
+        {QtCriticalMsg, ZE_LOG_MSG_ERROR}, {QtFatalMsg, ZE_LOG_MSG_ERROR},
     };
     if (!sLog)
         return;
@@ -32,8 +31,7 @@ void sQtLogHandler(QtMsgType type, QMessageLogContext const& /*context*/, QStrin
 
 } // namespace
 
-ZeLog::ZeLog(bool truncate, QString const& dir, QString const& fileName)
-    : m_stdoutStream(stdout, QIODevice::WriteOnly)
+ZeLog::ZeLog(bool truncate, QString const& dir, QString const& fileName) : m_stdoutStream(stdout, QIODevice::WriteOnly)
 {
     QDir d(dir);
     if (!d.exists())

@@ -29,7 +29,7 @@ public:
     // Callable from any thread; never fails.
     void log(ZeLogMsgType type, QString const& text, QString const& context);
 
-    static const QHash<ZeLogMsgType, QString> m_status;
+    static QHash<ZeLogMsgType, QString> const m_status;
 
 private:
     QMutex m_mutex;

@@ -5,7 +5,7 @@ namespace ze::nox::core {
 QString ErrToString(ZeNoxCoreError err)
 {
     // Index = code; an empty entry (code 2) has no text of its own.
-    static const char* const kTexts[] = {
+    static char const* const kTexts[] = {
         "Ok",
         "Operation failed",
         nullptr,
@@ -30,8 +30,8 @@ QString ErrToString(ZeNoxCoreError err)
         "Failed to construct an object",
         "Critical decoding error",
     };
-    const int code = static_cast<int>(err);
-    const int count = static_cast<int>(sizeof(kTexts) / sizeof(kTexts[0]));
+    int const code = static_cast<int>(err);
+    int const count = static_cast<int>(sizeof(kTexts) / sizeof(kTexts[0]));
     if (code < 0 || code >= count || kTexts[code] == nullptr)
         return QStringLiteral("Unknown error");
     return QString::fromLatin1(kTexts[code]);

@@ -2,13 +2,13 @@
 
 namespace ze::nox::core {
 
-const QList<AVPixelFormat> ZeNoxCoreSupportedFeatures::m_pixFmts = {
-    AV_PIX_FMT_NONE,        AV_PIX_FMT_YUV420P,     AV_PIX_FMT_NV12,        AV_PIX_FMT_P010LE,
-    AV_PIX_FMT_YUV422P,     AV_PIX_FMT_YUYV422,     AV_PIX_FMT_YUV444P,     AV_PIX_FMT_YUV420P10LE,
+QList<AVPixelFormat> const ZeNoxCoreSupportedFeatures::m_pixFmts = {
+    AV_PIX_FMT_NONE,        AV_PIX_FMT_YUV420P,     AV_PIX_FMT_NV12,     AV_PIX_FMT_P010LE,
+    AV_PIX_FMT_YUV422P,     AV_PIX_FMT_YUYV422,     AV_PIX_FMT_YUV444P,  AV_PIX_FMT_YUV420P10LE,
     AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUVJ420P,
 };
 
-const QList<AVCodecID> ZeNoxCoreSupportedFeatures::m_ffmpegCodecs = {
+QList<AVCodecID> const ZeNoxCoreSupportedFeatures::m_ffmpegCodecs = {
     AV_CODEC_ID_MJPEG,
     AV_CODEC_ID_H264,
     AV_CODEC_ID_HEVC,

@@ -18,9 +18,9 @@ public:
     explicit ZeNoxCoreSupportedFeatures(QObject* parent = nullptr);
 
     // First entry AV_PIX_FMT_NONE lets a decoder whose format is not yet known pass the check.
-    static const QList<AVPixelFormat> m_pixFmts;
+    static QList<AVPixelFormat> const m_pixFmts;
     // Codecs the FFmpeg elementary-stream decoder tries, in this order.
-    static const QList<AVCodecID> m_ffmpegCodecs;
+    static QList<AVCodecID> const m_ffmpegCodecs;
 };
 
 } // namespace ze::nox::core

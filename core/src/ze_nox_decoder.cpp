@@ -75,11 +75,11 @@ StreamParams ZeNoxDecoder::params() const
 
 int ZeNoxDecoder::bitrateKbps(double fps) const
 {
-    const int frames = getOriginalFrameCount();
+    int const frames = getOriginalFrameCount();
     if (!isOpened() || frames <= 0)
         return 0;
-    const double bits = static_cast<double>(QFileInfo(filename()).size()) * 8.0;
-    const double kbps = bits * fps / (static_cast<double>(frames) * 1000.0);
+    double const bits = static_cast<double>(QFileInfo(filename()).size()) * 8.0;
+    double const kbps = bits * fps / (static_cast<double>(frames) * 1000.0);
     // A huge file with few readable frames exceeds an int; a rate that is not positive gives 0.
     if (!(kbps > 0))
         return 0;
@@ -104,7 +104,7 @@ void ZeNoxDecoder::setFirstFrameNumber(int n)
 
 void ZeNoxDecoder::setLastFrameNumber(int n)
 {
-    const int first = firstFrameNumber();
+    int const first = firstFrameNumber();
     m_lastFrameNumber = std::clamp(n, first, std::max(first, getOriginalFrameCount() - 1));
     emit lastFrameNumberChanged();
 }

@@ -21,21 +21,21 @@ struct StreamParams
 {
     bool valid = false; // set when a decoder's params() made the record
     ZeStreamType type = ZE_STREAM_TYPE_UNKNOWN;
-    int width = 0;      // raw YUV: full stored width before crop
-    int height = 0;     // raw YUV: full stored height before crop
+    int width = 0;  // raw YUV: full stored width before crop
+    int height = 0; // raw YUV: full stored height before crop
     AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
-    int frames = 0;     // frames of the whole stream
-    CropInfo crop;      // zero except for raw YUV
+    int frames = 0;      // frames of the whole stream
+    CropInfo crop;       // zero except for raw YUV
     int chromaOrder = 0; // raw YUV: 1 when the file stores V before U (YV12, NV21)
 };
 
 // Asks the GUI for the raw parameters of a raw YUV file. Answers 0, 6 (file not openable) or 9
 // (cancelled). chromaOrder: 0 U before V, 1 V before U. May show a modal dialog: called on the
 // GUI thread only.
-typedef ZeNoxCoreError (*YuvRequiredParamsCallbackFn)(QString const& fileName, int& width, int& height,
-                                                      int& bitDepth, ImageInfo::IMG_TYPE& chromaFormat,
-                                                      YUVFile::Formats& planeOrder, int& chromaOrder,
-                                                      int& frameSize, CropInfo& crop, bool forceDialog);
+typedef ZeNoxCoreError (*YuvRequiredParamsCallbackFn)(QString const& fileName, int& width, int& height, int& bitDepth,
+                                                      ImageInfo::IMG_TYPE& chromaFormat, YUVFile::Formats& planeOrder,
+                                                      int& chromaOrder, int& frameSize, CropInfo& crop,
+                                                      bool forceDialog);
 
 // The abstract stream decoder. A decoder is used by one thread at a time.
 // Frame numbers of the navigation calls count from the effective first frame of the range.
@@ -73,8 +73,8 @@ public:
     virtual ZeNoxCoreError getFrame(int n, Frame& frame) = 0;
 
     // The range in use: -1 = unset (first frame 0, last frame count - 1).
-    int firstFrameNumber() const;      // effective first frame
-    int lastFrameNumber() const;       // effective last frame
+    int firstFrameNumber() const; // effective first frame
+    int lastFrameNumber() const;  // effective last frame
     // Clamped writes (first into 0..effective last, last into effective first..count - 1), each
     // followed by its signal. Only on the GUI thread while nothing steps the decoder.
     void setFirstFrameNumber(int n);

@@ -33,8 +33,8 @@ ZeNoxDecoder* NewDecoder(ZeStreamType type, QObject* parent)
 // Asks the callback for a raw YUV file's parameters and opens the decoder again with them.
 // Returns the callback's answer when it is not 0, else the result of the second open: the
 // decoder's own code, so that the caller can say why the parameters did not open the file.
-ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName,
-                               YuvRequiredParamsCallbackFn callback, bool forceDialog)
+ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName, YuvRequiredParamsCallbackFn callback,
+                               bool forceDialog)
 {
     int width = 0;
     int height = 0;
@@ -103,9 +103,8 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
     return ZE_NOX_CORE_UNKNOWN_VIDEO_FORMAT;
 }
 
-ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileName,
-                                     StreamParams const* params, YuvRequiredParamsCallbackFn callback,
-                                     bool forceDialog)
+ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileName, StreamParams const* params,
+                                     YuvRequiredParamsCallbackFn callback, bool forceDialog)
 {
     if (!decoder || !callback)
         return ZE_NOX_CORE_INTERNAL_ERROR;
@@ -117,8 +116,7 @@ ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileN
 }
 
 ZeOpenedNoxDecoder CreateAndOpenNoxDecoder(ZeStreamType type, QString const& fileName, StreamParams const* params,
-                                           YuvRequiredParamsCallbackFn callback, bool forceDialog,
-                                           bool askForRawParams)
+                                           YuvRequiredParamsCallbackFn callback, bool forceDialog, bool askForRawParams)
 {
     ZeOpenedNoxDecoder opened;
     ZeNoxDecoder* made = nullptr;
@@ -137,12 +135,12 @@ ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decode
 {
     if (decoders.size() <= 1)
         return ZE_NOX_CORE_OK;
-    const ZeNoxDecoder* first = decoders.first();
+    ZeNoxDecoder const* first = decoders.first();
     if (!first)
         return ZE_NOX_CORE_INVALID_PARAMETERS;
     const QString firstName = QFileInfo(first->filename()).fileName();
     for (int i = 1; i < decoders.size(); ++i) {
-        const ZeNoxDecoder* other = decoders[i];
+        ZeNoxDecoder const* other = decoders[i];
         if (!other)
             return ZE_NOX_CORE_INVALID_PARAMETERS;
         const QString otherName = QFileInfo(other->filename()).fileName();
@@ -150,16 +148,14 @@ ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decode
             // One substitution pass: a file name holding "%3" stays as it is.
             message = QStringLiteral("%1: %2 (%3x%4) and %5 (%6x%7)")
                           .arg(ErrToString(ZE_NOX_CORE_DIFFERENT_RESOLUTIONS), firstName,
-                               QString::number(first->width()), QString::number(first->height()),
-                               otherName, QString::number(other->width()),
-                               QString::number(other->height()));
+                               QString::number(first->width()), QString::number(first->height()), otherName,
+                               QString::number(other->width()), QString::number(other->height()));
             return ZE_NOX_CORE_DIFFERENT_RESOLUTIONS;
         }
         if (other->pixelFormat() != first->pixelFormat()) {
             message = QStringLiteral("%1: %2 (%3) and %4 (%5)")
                           .arg(ErrToString(ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS), firstName,
-                               GetPixFmtName(first->pixelFormat()), otherName,
-                               GetPixFmtName(other->pixelFormat()));
+                               GetPixFmtName(first->pixelFormat()), otherName, GetPixFmtName(other->pixelFormat()));
             return ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS;
         }
     }

@@ -15,9 +15,8 @@ ZeNoxCoreError CreateNoxDecoder(ZeNoxDecoder** decoder, ZeStreamType type, QStri
                                 YuvRequiredParamsCallbackFn callback, bool forceDialog, QObject* parent);
 
 // Opens a decoder; a raw YUV file without known geometry is asked for through the callback.
-ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileName,
-                                     StreamParams const* params, YuvRequiredParamsCallbackFn callback,
-                                     bool forceDialog);
+ZeNoxCoreError OpenNoxDecoderWrapper(ZeNoxDecoder* decoder, QString const& fileName, StreamParams const* params,
+                                     YuvRequiredParamsCallbackFn callback, bool forceDialog);
 
 // A decoder made and opened by CreateAndOpenNoxDecoder: set only when result is 0.
 struct ZeOpenedNoxDecoder

@@ -19,7 +19,7 @@ int ZeNoxSequentialDecoder::curAbsoluteFrameNumber() const
 }
 
 ZeNoxCoreError ZeNoxSequentialDecoder::openValidated(QString const& fileName, StreamParams const* params,
-                                                    std::function<ZeNoxCoreError()> const& validationPass)
+                                                     std::function<ZeNoxCoreError()> const& validationPass)
 {
     closeFile();
     ZeNoxCoreError found = ZE_NOX_CORE_OK;
@@ -63,9 +63,9 @@ ZeNoxCoreError ZeNoxSequentialDecoder::step(Frame& frame)
 ZeNoxCoreError ZeNoxSequentialDecoder::decodeForwardTo(int target, Frame& frame)
 {
     for (;;) {
-        const int before = m_curFrameNumber;
+        int const before = m_curFrameNumber;
         const ZeNoxCoreError res = step(frame);
-        const bool movedOn = m_curFrameNumber > before;
+        bool const movedOn = m_curFrameNumber > before;
         // A picture of another size is refused, but the walk may go on past it to the target.
         if (res == ZE_NOX_CORE_RESOLUTION_CHANGE && movedOn && m_curFrameNumber < target)
             continue;
@@ -87,7 +87,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::getFirstFrame(Frame& frame)
 ZeNoxCoreError ZeNoxSequentialDecoder::getPrevFrame(Frame& frame)
 {
     // The picture before the current one; at (or before) the stream's first picture, that one.
-    const int target = std::max(0, m_curFrameNumber - 1);
+    int const target = std::max(0, m_curFrameNumber - 1);
     const ZeNoxCoreError res = rewind(frame);
     return res != ZE_NOX_CORE_OK ? res : decodeForwardTo(target, frame);
 }
@@ -105,16 +105,16 @@ ZeNoxCoreError ZeNoxSequentialDecoder::getLastFrame(Frame& frame)
         if (res != ZE_NOX_CORE_OK)
             return res;
     }
-    const int last = lastFrameNumber();
+    int const last = lastFrameNumber();
     return m_curFrameNumber >= last ? step(frame) : decodeForwardTo(last, frame);
 }
 
 ZeNoxCoreError ZeNoxSequentialDecoder::getFrame(int n, Frame& frame)
 {
-    const int first = firstFrameNumber();
+    int const first = firstFrameNumber();
     if (n < 0 || n > lastFrameNumber() - first)
         return ZE_NOX_CORE_INVALID_PARAMETERS;
-    const int target = first + n;
+    int const target = first + n;
     // The current picture again only while the Frame still holds it: after a failed step the
     // number has moved on without a picture.
     if (target == m_curFrameNumber && frame.isValid())

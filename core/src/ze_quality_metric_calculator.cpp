@@ -38,10 +38,10 @@ int ReadFrameCallback(float* ref[4], float* dis[4], float* tmp[4], int stride[4]
     auto* context = static_cast<RunContext*>(user);
     if (!context || !context->calculator)
         return 1;
-    const QVector<float*> r = {ref[0], ref[1], ref[2], ref[3]};
-    const QVector<float*> d = {dis[0], dis[1], dis[2], dis[3]};
-    const QVector<float*> t = {tmp[0], tmp[1], tmp[2], tmp[3]};
-    const QVector<int> s = {stride[0], stride[1], stride[2], stride[3]};
+    QVector<float*> const r = {ref[0], ref[1], ref[2], ref[3]};
+    QVector<float*> const d = {dis[0], dis[1], dis[2], dis[3]};
+    QVector<float*> const t = {tmp[0], tmp[1], tmp[2], tmp[3]};
+    QVector<int> const s = {stride[0], stride[1], stride[2], stride[3]};
     return context->calculator->readFrameCallback(r, d, t, s);
 }
 
@@ -62,10 +62,19 @@ void YuvWeights(AVPixelFormat fmt, double& wY, double& wC)
 {
     switch (fmt) {
     case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUV420P10LE: wY = 2.0 / 3.0; wC = 1.0 / 6.0; break;
+    case AV_PIX_FMT_YUV420P10LE:
+        wY = 2.0 / 3.0;
+        wC = 1.0 / 6.0;
+        break;
     case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUV422P10LE: wY = 1.0 / 2.0; wC = 1.0 / 4.0; break;
-    default: wY = 1.0 / 3.0; wC = 1.0 / 3.0; break;
+    case AV_PIX_FMT_YUV422P10LE:
+        wY = 1.0 / 2.0;
+        wC = 1.0 / 4.0;
+        break;
+    default:
+        wY = 1.0 / 3.0;
+        wC = 1.0 / 3.0;
+        break;
     }
 }
 
@@ -77,11 +86,11 @@ int CeilShift(int x, int shift)
 // Plane slot sizes of a picture: luma, two chroma planes of the format's subsampling, none.
 void PlaneGeometry(ZeNoxDecoder const* decoder, int widths[4], int heights[4])
 {
-    const int w = decoder->width();
-    const int h = decoder->height();
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(decoder->pixelFormat());
-    const int cw = desc ? desc->log2_chroma_w : 1;
-    const int ch = desc ? desc->log2_chroma_h : 1;
+    int const w = decoder->width();
+    int const h = decoder->height();
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(decoder->pixelFormat());
+    int const cw = desc ? desc->log2_chroma_w : 1;
+    int const ch = desc ? desc->log2_chroma_h : 1;
     widths[0] = w;
     widths[1] = widths[2] = CeilShift(w, cw);
     widths[3] = 0;
@@ -95,26 +104,26 @@ void PlaneGeometry(ZeNoxDecoder const* decoder, int widths[4], int heights[4])
 // semi-planar and packed pictures give proper planes and P010's high-aligned words their values.
 bool ComponentToFloat(AVFrame const* frame, int c, int width, int height, float* dst, int dstStride)
 {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
     if (!desc || c >= desc->nb_components || width <= 0 || height <= 0)
         return false;
-    const AVComponentDescriptor& comp = desc->comp[c];
-    const uint8_t* plane = frame->data[comp.plane];
-    const int pitch = frame->linesize[comp.plane];
+    AVComponentDescriptor const& comp = desc->comp[c];
+    uint8_t const* plane = frame->data[comp.plane];
+    int const pitch = frame->linesize[comp.plane];
     if (!plane || pitch <= 0)
         return false;
-    const bool wide = comp.depth > 8;
-    const float scale = wide ? 0.25f : 1.0f;
-    const int step = comp.step;
-    const unsigned mask = (1u << comp.depth) - 1u;
+    bool const wide = comp.depth > 8;
+    float const scale = wide ? 0.25f : 1.0f;
+    int const step = comp.step;
+    unsigned const mask = (1u << comp.depth) - 1u;
     for (int y = 0; y < height; ++y) {
-        const uint8_t* row = plane + static_cast<ptrdiff_t>(y) * pitch + comp.offset;
+        uint8_t const* row = plane + static_cast<ptrdiff_t>(y) * pitch + comp.offset;
         float* out = reinterpret_cast<float*>(reinterpret_cast<uint8_t*>(dst) + static_cast<ptrdiff_t>(y) * dstStride);
         if (!wide && step == 1) {
             for (int x = 0; x < width; ++x)
                 out[x] = static_cast<float>(row[x]);
         } else if (wide && step == 2 && comp.shift == 0) {
-            const uint16_t* row16 = reinterpret_cast<const uint16_t*>(row);
+            uint16_t const* row16 = reinterpret_cast<uint16_t const*>(row);
             for (int x = 0; x < width; ++x)
                 out[x] = static_cast<float>(row16[x]) * scale;
         } else if (wide) {
@@ -162,9 +171,9 @@ void ZeQualityMetricCalculator::reset()
 }
 
 ZeNoxCoreError ZeQualityMetricCalculator::start(QString const& distFile, StreamParams const* distParams,
-                                                QString const& refFile, StreamParams const* refParams,
-                                                int threads, int refFirst, int refLast, int distFirst,
-                                                int distLast, QSet<ZeVideoQualityMetric> metrics,
+                                                QString const& refFile, StreamParams const* refParams, int threads,
+                                                int refFirst, int refLast, int distFirst, int distLast,
+                                                QSet<ZeVideoQualityMetric> metrics,
                                                 YuvRequiredParamsCallbackFn callback)
 {
     m_stopRequested = true;
@@ -197,9 +206,9 @@ ZeNoxCoreError ZeQualityMetricCalculator::start(QString const& distFile, StreamP
     m_refDecoder->setLastFrameNumber(refLast);
     m_distDecoder->setFirstFrameNumber(distFirst);
     m_distDecoder->setLastFrameNumber(distLast);
-    m_framesExpected =
-        std::min(m_refDecoder->lastFrameNumber() - m_refDecoder->firstFrameNumber(),
-                 m_distDecoder->lastFrameNumber() - m_distDecoder->firstFrameNumber()) + 1;
+    m_framesExpected = std::min(m_refDecoder->lastFrameNumber() - m_refDecoder->firstFrameNumber(),
+                                m_distDecoder->lastFrameNumber() - m_distDecoder->firstFrameNumber()) +
+                       1;
 
     QThread::start(QThread::InheritPriority);
     return ZE_NOX_CORE_OK;
@@ -257,16 +266,16 @@ void ZeQualityMetricCalculator::run()
     PlaneGeometry(m_refDecoder, widths, heights);
     m_frameCount = std::min(m_distDecoder->getOriginalFrameCount(), m_refDecoder->getOriginalFrameCount());
 
-    const bool uhd = m_refDecoder->width() > 3839 && m_refDecoder->height() > 2159;
+    bool const uhd = m_refDecoder->width() > 3839 && m_refDecoder->height() > 2159;
     const QString modelName = uhd ? QStringLiteral("vmaf_4k_v0.6.1.pkl") : QStringLiteral("vmaf_v0.6.1.pkl");
     const QByteArray modelPath = QDir(m_vmafModelsDir).absoluteFilePath(modelName).toUtf8();
     const QByteArray format = getVmafColorFormatName().toUtf8();
     qDebug() << "Start VMAF calculation: format =" << format.constData() << ", model =" << modelPath.constData();
 
     double pooled = 0.0;
-    const int result = compute_vmaf(&pooled, format.constData(), widths, heights, &ReadFrameCallback, &context,
-                                    modelPath.constData(), nullptr, nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr,
-                                    m_threadCount, 1, 0, &FrameMetricsReadyCallback);
+    int const result =
+        compute_vmaf(&pooled, format.constData(), widths, heights, &ReadFrameCallback, &context, modelPath.constData(),
+                     nullptr, nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr, m_threadCount, 1, 0, &FrameMetricsReadyCallback);
     if (result != 0)
         qCritical() << "Failed to run VMAF quality metric calculation. Error code" << result;
 

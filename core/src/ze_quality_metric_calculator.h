@@ -37,9 +37,8 @@ public:
     // Opens both files and starts the thread; 0, or the first failing code of creating or
     // opening a decoder. Null parameters: type from the file name, whole stream validated.
     ZeNoxCoreError start(QString const& distFile, StreamParams const* distParams, QString const& refFile,
-                         StreamParams const* refParams, int threads, int refFirst, int refLast,
-                         int distFirst, int distLast, QSet<ZeVideoQualityMetric> metrics,
-                         YuvRequiredParamsCallbackFn callback);
+                         StreamParams const* refParams, int threads, int refFirst, int refLast, int distFirst,
+                         int distLast, QSet<ZeVideoQualityMetric> metrics, YuvRequiredParamsCallbackFn callback);
     // Requests a stop at the next frame pull and waits for the thread.
     void stop();
     // The distorted stream's bit rate at 25 frames per second; 0 without a distorted stream.

@@ -30,13 +30,13 @@ ZeStreamType GetStreamTypeByName(QString const& name)
 ZeStreamType DetectStreamTypeByFilename(QString const& fileName)
 {
     // Built once on first use; function-local statics are initialised thread-safely.
-    static const QHash<QString, ZeStreamType> kSuffixes = {
-        {QStringLiteral("yuv"), ZE_STREAM_TYPE_YUV},    {QStringLiteral("y4m"), ZE_STREAM_TYPE_YUV},
-        {QStringLiteral("h264"), ZE_STREAM_TYPE_AVC},   {QStringLiteral("264"), ZE_STREAM_TYPE_AVC},
-        {QStringLiteral("avc"), ZE_STREAM_TYPE_AVC},    {QStringLiteral("h265"), ZE_STREAM_TYPE_HEVC},
-        {QStringLiteral("265"), ZE_STREAM_TYPE_HEVC},   {QStringLiteral("hevc"), ZE_STREAM_TYPE_HEVC},
-        {QStringLiteral("av1"), ZE_STREAM_TYPE_AV1},    {QStringLiteral("obu"), ZE_STREAM_TYPE_AV1},
-        {QStringLiteral("ivf"), ZE_STREAM_TYPE_AV1},    {QStringLiteral("vvc"), ZE_STREAM_TYPE_VVC},
+    static QHash<QString, ZeStreamType> const kSuffixes = {
+        {QStringLiteral("yuv"), ZE_STREAM_TYPE_YUV},     {QStringLiteral("y4m"), ZE_STREAM_TYPE_YUV},
+        {QStringLiteral("h264"), ZE_STREAM_TYPE_AVC},    {QStringLiteral("264"), ZE_STREAM_TYPE_AVC},
+        {QStringLiteral("avc"), ZE_STREAM_TYPE_AVC},     {QStringLiteral("h265"), ZE_STREAM_TYPE_HEVC},
+        {QStringLiteral("265"), ZE_STREAM_TYPE_HEVC},    {QStringLiteral("hevc"), ZE_STREAM_TYPE_HEVC},
+        {QStringLiteral("av1"), ZE_STREAM_TYPE_AV1},     {QStringLiteral("obu"), ZE_STREAM_TYPE_AV1},
+        {QStringLiteral("ivf"), ZE_STREAM_TYPE_AV1},     {QStringLiteral("vvc"), ZE_STREAM_TYPE_VVC},
         {QStringLiteral("mjpeg"), ZE_STREAM_TYPE_MJPEG},
     };
     const QString suffix = QFileInfo(fileName).suffix().toLower();

@@ -144,10 +144,8 @@ ZeVvcDecoder::OutputInfo ZeVvcDecoder::outputInfoOf(Picture const& pic)
     info.chromaFormat = pic.sps->m_chromaFormatIdc;
     const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
     Window const& w = pic.pps->m_conformanceWindow;
-    info.width = pic.pps->m_picWidth -
-                 (w.getWindowLeftOffset() + w.getWindowRightOffset()) * SPS::m_winUnitX[cf];
-    info.height = pic.pps->m_picHeight -
-                  (w.getWindowTopOffset() + w.getWindowBottomOffset()) * SPS::m_winUnitY[cf];
+    info.width = pic.pps->m_picWidth - (w.getWindowLeftOffset() + w.getWindowRightOffset()) * SPS::m_winUnitX[cf];
+    info.height = pic.pps->m_picHeight - (w.getWindowTopOffset() + w.getWindowBottomOffset()) * SPS::m_winUnitY[cf];
     info.bitDepth = std::max(0, pic.sps->m_bitDepth);
     return info;
 }
@@ -207,8 +205,8 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
             ++count;
         }
     } catch (std::exception const& e) {
-        qCritical().noquote() << QStringLiteral("%1. %2")
-                                     .arg(ErrToString(ZE_NOX_CORE_CRITICAL_DECODING_ERROR), QString::fromUtf8(e.what()));
+        qCritical().noquote() << QStringLiteral("%1. %2").arg(ErrToString(ZE_NOX_CORE_CRITICAL_DECODING_ERROR),
+                                                              QString::fromUtf8(e.what()));
         closeFile();
         return ZE_NOX_CORE_CRITICAL_DECODING_ERROR;
     }
@@ -261,7 +259,8 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
         // The picture was decoded but the library gave no samples for it.
         failed(ZE_NOX_CORE_INTERNAL_ERROR);
         if (!m_noSamplesLogged) {
-            qCritical().noquote() << QStringLiteral("VVC decoder: this build cannot decode VVC pictures (%1)").arg(m_fileName);
+            qCritical().noquote()
+                << QStringLiteral("VVC decoder: this build cannot decode VVC pictures (%1)").arg(m_fileName);
             m_noSamplesLogged = true;
         }
         return ZE_NOX_CORE_INTERNAL_ERROR;
@@ -276,13 +275,14 @@ ZeNoxCoreError ZeVvcDecoder::restart()
     return openDecoder();
 }
 
-AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const
+AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat,
+                                                        bool packedYuvMode) const
 {
     if (bitDepth != 8 && bitDepth != 10) {
         qWarning().noquote() << QStringLiteral("VVC decoder: Invalid bit depth %1").arg(bitDepth);
         return AV_PIX_FMT_NONE;
     }
-    const bool eight = bitDepth == 8;
+    bool const eight = bitDepth == 8;
     if (chromaFormat == CHROMA_400 || chromaFormat == CHROMA_420)
         return packedYuvMode ? (eight ? AV_PIX_FMT_NV12 : AV_PIX_FMT_P010LE)
                              : (eight ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV420P10LE);
@@ -290,18 +290,18 @@ AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaForm
         return eight ? AV_PIX_FMT_YUV422P : AV_PIX_FMT_YUV422P10LE;
     if (!packedYuvMode && chromaFormat == CHROMA_444)
         return eight ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV444P10LE;
-    qWarning().noquote() << QStringLiteral("VVC decoder: Unknown combination of bit depth=%1, chromaFormat=%2 and packedYuvMode=%3")
-                                .arg(bitDepth)
-                                .arg(int(chromaFormat))
-                                .arg(packedYuvMode);
+    qWarning().noquote()
+        << QStringLiteral("VVC decoder: Unknown combination of bit depth=%1, chromaFormat=%2 and packedYuvMode=%3")
+               .arg(bitDepth)
+               .arg(int(chromaFormat))
+               .arg(packedYuvMode);
     return AV_PIX_FMT_NONE;
 }
 
 bool ZeVvcDecoder::xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const
 {
-    return m_targetDecLayerIdSet.empty() ||
-           std::find(m_targetDecLayerIdSet.begin(), m_targetDecLayerIdSet.end(), nalu->m_nuhLayerId) !=
-               m_targetDecLayerIdSet.end();
+    return m_targetDecLayerIdSet.empty() || std::find(m_targetDecLayerIdSet.begin(), m_targetDecLayerIdSet.end(),
+                                                      nalu->m_nuhLayerId) != m_targetDecLayerIdSet.end();
 }
 
 bool ZeVvcDecoder::xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu) const
@@ -349,18 +349,19 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                 }
             }
         }
-        const int layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
-        const int type = nalu->m_nalUnitType;
+        int const layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
+        int const type = nalu->m_nalUnitType;
 
         if (haveUnit) {
             if (m_decLib->getFirstSliceInPicture()) {
                 if (IsIdr(type)) {
                     m_newClvs[layer] = true;
                     // Pictures still waiting in the layer are written one per call before the IDR.
-                    const bool waiting = m_pictureList &&
-                                         std::any_of(m_pictureList->begin(), m_pictureList->end(), [&](Picture const* p) {
-                                             return p && p->layerId == nalu->m_nuhLayerId && p->getOutputMark();
-                                         });
+                    bool const waiting =
+                        m_pictureList &&
+                        std::any_of(m_pictureList->begin(), m_pictureList->end(), [&](Picture const* p) {
+                            return p && p->layerId == nalu->m_nuhLayerId && p->getOutputMark();
+                        });
                     if (waiting && writeOutput) {
                         if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
                             const ZeNoxCoreError r = xSetUpOutput(frame, layer);
@@ -406,8 +407,8 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
             }
         }
 
-        const bool failed = streamFailed();
-        const bool eos = type == NAL_UNIT_EOS;
+        bool const failed = streamFailed();
+        bool const eos = type == NAL_UNIT_EOS;
         if (newPicture || failed || eos) {
             if (m_decLib->getFirstSliceInSequence(layer)) {
                 m_decLib->setFirstSliceInPicture(true);
@@ -493,13 +494,13 @@ ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
         const ChromaFormat cf = sps.m_chromaFormatIdc;
         VVC_CHECK(cf < CHROMA_400 || cf >= NUM_CHROMA_FORMAT, "Invalid chroma format parameter");
         const OutputInfo info = outputInfoOf(*first);
-        const AVPixelFormat fmt = getAvPixFmtFromVvcVtmParams(std::max(m_outputBitDepth[0], m_outputBitDepth[1]), cf,
-                                                              m_packedYuvMode);
+        const AVPixelFormat fmt =
+            getAvPixFmtFromVvcVtmParams(std::max(m_outputBitDepth[0], m_outputBitDepth[1]), cf, m_packedYuvMode);
         if (!frame.allocatePicture(info.width, info.height, fmt))
             return ZE_NOX_CORE_NOT_OPENED;
     }
     AVFrame* f = frame.avFrame();
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
     if (!desc)
         return ZE_NOX_CORE_NOT_OPENED;
     unsigned char* planes[3] = {};
@@ -514,7 +515,7 @@ ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
         planes[i] = f->data[i];
         sizes[i] = int(size);
     }
-    const int internalBitDepth[2] = {sps.m_bitDepth, sps.m_bitDepth};
+    int const internalBitDepth[2] = {sps.m_bitDepth, sps.m_bitDepth};
     reconOutput(layerId).open(std::string(), true, m_outputBitDepth, m_outputBitDepth, internalBitDepth, planes, sizes);
     return ZE_NOX_CORE_OK;
 }
@@ -535,9 +536,10 @@ void ZeVvcDecoder::xWritePicture(Picture const& pic)
         Window const& w = pic.pps->m_conformanceWindow;
         const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
         ok = out->second->write(pic.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
-                               w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
-                               w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
-                               NUM_CHROMA_FORMAT, m_clipOutput);
+                                w.getWindowLeftOffset() * SPS::m_winUnitX[cf],
+                                w.getWindowRightOffset() * SPS::m_winUnitX[cf],
+                                w.getWindowTopOffset() * SPS::m_winUnitY[cf],
+                                w.getWindowBottomOffset() * SPS::m_winUnitY[cf], NUM_CHROMA_FORMAT, m_clipOutput);
     }
     m_lastWriteHadSamples = ok;
     m_lastOutput = outputInfoOf(pic);
@@ -550,10 +552,11 @@ void ZeVvcDecoder::xWriteFieldPair(Picture const& top, Picture const& bottom)
     if (!m_reconFileName.empty() && out != m_reconOutputs.end()) {
         Window const& w = top.pps->m_conformanceWindow;
         const ChromaFormat cf = top.sps->m_chromaFormatIdc;
-        ok = out->second->write(top.getRecoBuf(), bottom.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
-                               w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
-                               w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
-                               NUM_CHROMA_FORMAT, top.topField, m_clipOutput);
+        ok = out->second->write(
+            top.getRecoBuf(), bottom.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
+            w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
+            w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
+            NUM_CHROMA_FORMAT, top.topField, m_clipOutput);
     }
     m_lastWriteHadSamples = ok;
     m_lastOutput = outputInfoOf(top);
@@ -564,19 +567,19 @@ int ZeVvcDecoder::xWriteOutput(std::list<Picture*>* pictures, unsigned)
     Picture const* first = FirstPicture(pictures);
     if (!first)
         return 0;
-    const int maxTid = m_maxTemporalLayer >= 0 ? m_maxTemporalLayer : first->sps->m_maxSubLayers - 1;
-    const int maxReorder = first->sps->getMaxNumReorderPics(maxTid);
-    const int maxBuffering = first->sps->getMaxDecPicBuffering(maxTid);
+    int const maxTid = m_maxTemporalLayer >= 0 ? m_maxTemporalLayer : first->sps->m_maxSubLayers - 1;
+    int const maxReorder = first->sps->getMaxNumReorderPics(maxTid);
+    int const maxBuffering = first->sps->getMaxDecPicBuffering(maxTid);
     int waiting = 0;
     int fullness = 0;
     for (Picture const* pic : *pictures) {
         if (!pic)
             continue;
-        const bool pending = pic->getOutputMark() && pic->poc > m_pocLastDisplay;
+        bool const pending = pic->getOutputMark() && pic->poc > m_pocLastDisplay;
         waiting += pending ? 1 : 0;
         fullness += pending || pic->referenced ? 1 : 0;
     }
-    const bool due = waiting > maxReorder || fullness > maxBuffering;
+    bool const due = waiting > maxReorder || fullness > maxBuffering;
     if (!due)
         return 0;
     for (auto it = pictures->begin(); it != pictures->end(); ++it) {

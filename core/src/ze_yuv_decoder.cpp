@@ -51,8 +51,8 @@ bool SizeFitsPicture(int64_t width, int64_t height)
 
 bool CropFits(CropInfo const& c, int64_t width, int64_t height)
 {
-    return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && int64_t(c.left) + c.right < width
-           && int64_t(c.top) + c.bottom < height;
+    return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && int64_t(c.left) + c.right < width &&
+           int64_t(c.top) + c.bottom < height;
 }
 
 // One row of 16-bit samples as bytes (their low byte) or as 16-bit words.
@@ -241,9 +241,9 @@ AVPixelFormat ZeYuvDecoder::pixelFormatOf(int bitDepth, ImageInfo::IMG_TYPE chro
     QString const name = chromaFormat >= ImageInfo::IMG_400 && chromaFormat <= ImageInfo::IMG_440
                              ? QString::fromLatin1(kNames[chromaFormat])
                              : QStringLiteral("This chroma format");
-    if (chromaFormat == ImageInfo::IMG_400 || chromaFormat == ImageInfo::IMG_440
-        || (chromaFormat != ImageInfo::IMG_420 && chromaFormat != ImageInfo::IMG_422
-            && chromaFormat != ImageInfo::IMG_444))
+    if (chromaFormat == ImageInfo::IMG_400 || chromaFormat == ImageInfo::IMG_440 ||
+        (chromaFormat != ImageInfo::IMG_420 && chromaFormat != ImageInfo::IMG_422 &&
+         chromaFormat != ImageInfo::IMG_444))
         return none(QStringLiteral("%1 has no pixel format the decoder hands out.").arg(name));
     return none(QStringLiteral("%1 %2-bit has no semi-planar pixel format.").arg(name).arg(bitDepth));
 }
@@ -304,8 +304,8 @@ ZeNoxCoreError ZeYuvDecoder::validateRawParams() const
 {
     bool const knownType = m_chromaFormat >= ImageInfo::IMG_400 && m_chromaFormat <= ImageInfo::IMG_RGBA;
     bool const knownLayout = m_planeOrder >= YUVFile::FORMAT_PLANAR && m_planeOrder <= YUVFile::FORMAT_P010;
-    if (!SizeFitsPicture(m_width, m_height) || !CropFits(m_cropInfo, m_width, m_height) || !knownType
-        || !knownLayout || m_frameSize < 1) {
+    if (!SizeFitsPicture(m_width, m_height) || !CropFits(m_cropInfo, m_width, m_height) || !knownType || !knownLayout ||
+        m_frameSize < 1) {
         qWarning().noquote() << QStringLiteral("Raw YUV parameters %1x%2, crop %3,%4,%5,%6, image type %7, plane "
                                                "order %8, frame size %9:")
                                     .arg(m_width)
@@ -425,8 +425,8 @@ ZeNoxCoreError ZeYuvDecoder::openFile(QString const& fileName, StreamParams cons
             return m_openResult;
         }
         int64_t const frameSize = FrameBytes(params->width, params->height, bitDepth, type);
-        if (!SizeFitsPicture(params->width, params->height) || !CropFits(params->crop, params->width, params->height)
-            || frameSize < 1 || frameSize > INT_MAX) {
+        if (!SizeFitsPicture(params->width, params->height) || !CropFits(params->crop, params->width, params->height) ||
+            frameSize < 1 || frameSize > INT_MAX) {
             qWarning().noquote() << QStringLiteral("Stream parameters %1x%2, crop %3,%4,%5,%6:")
                                         .arg(params->width)
                                         .arg(params->height)
@@ -472,8 +472,8 @@ ZeNoxCoreError ZeYuvDecoder::finishOpen()
     }
     bool allocated = false;
     try {
-        allocated = m_image.allocate(m_width, m_height, m_bitDepth, m_bitDepth, m_chromaFormat, CropInfo{},
-                                     ImageInfo::FRAME);
+        allocated =
+            m_image.allocate(m_width, m_height, m_bitDepth, m_bitDepth, m_chromaFormat, CropInfo{}, ImageInfo::FRAME);
     } catch (std::bad_alloc const&) {
         allocated = false;
     }
@@ -490,8 +490,8 @@ bool ZeYuvDecoder::readFrameAt(qint64 absolute, ImageType<short>& picture)
     if (!m_file->isOpen() || absolute < 0 || absolute >= m_frameOffsets.size() || m_frameSize < 1)
         return false;
     ImageBase::Plane const& p0 = picture.m_planes[0];
-    if (!picture.hasSamples() || picture.m_type != m_chromaFormat || p0.width != m_width || p0.height != m_height
-        || p0.bitDepth != m_bitDepth) {
+    if (!picture.hasSamples() || picture.m_type != m_chromaFormat || p0.width != m_width || p0.height != m_height ||
+        p0.bitDepth != m_bitDepth) {
         try {
             if (!picture.allocate(m_width, m_height, m_bitDepth, m_bitDepth, m_chromaFormat, CropInfo{},
                                   ImageInfo::FRAME))
@@ -519,8 +519,8 @@ bool ZeYuvDecoder::readFrameAt(qint64 absolute, ImageType<short>& picture)
     g.type = m_yuvFile.m_imgType;
     m_yuvFile.readData(picture, m_frameData, 0, g);
     // A file storing V before U: the planes change places, so the picture is always U, V.
-    if (m_chromaOrder == 1 && (m_planeOrder == YUVFile::FORMAT_PLANAR || m_planeOrder == YUVFile::FORMAT_SEMI_PLANAR)
-        && picture.m_planes[1].data != nullptr && picture.m_planes[2].data != nullptr) {
+    if (m_chromaOrder == 1 && (m_planeOrder == YUVFile::FORMAT_PLANAR || m_planeOrder == YUVFile::FORMAT_SEMI_PLANAR) &&
+        picture.m_planes[1].data != nullptr && picture.m_planes[2].data != nullptr) {
         std::lock_guard<std::mutex> lock(picture.m_mutex);
         std::swap(picture.m_planes[1], picture.m_planes[2]);
     }
@@ -548,8 +548,8 @@ ZeNoxCoreError ZeYuvDecoder::convertImageToFrame(ImageType<short> const& picture
         return ZE_NOX_CORE_NOT_OPENED;
     }
     // The picture must have the planes the format reads.
-    if (!getZeParamsFromAvPixFmt(pixelFormat, bitDepth, type, order) || picture.m_type != type
-        || !picture.hasSamples() || !picture.plane(0) || !picture.plane(1) || !picture.plane(2))
+    if (!getZeParamsFromAvPixFmt(pixelFormat, bitDepth, type, order) || picture.m_type != type ||
+        !picture.hasSamples() || !picture.plane(0) || !picture.plane(1) || !picture.plane(2))
         return ZE_NOX_CORE_INTERNAL_ERROR;
 
     int const fullW = picture.m_planes[0].width;
@@ -570,10 +570,8 @@ ZeNoxCoreError ZeYuvDecoder::convertImageToFrame(ImageType<short> const& picture
     int const sh = desc->log2_chroma_h;
     int const chromaLeft = crop.left >> sw;
     int const chromaTop = crop.top >> sh;
-    int const chromaCols =
-        std::max(0, std::min(AV_CEIL_RSHIFT(visW, sw), picture.m_planes[1].width - chromaLeft));
-    int const chromaRows =
-        std::max(0, std::min(AV_CEIL_RSHIFT(visH, sh), picture.m_planes[1].height - chromaTop));
+    int const chromaCols = std::max(0, std::min(AV_CEIL_RSHIFT(visW, sw), picture.m_planes[1].width - chromaLeft));
+    int const chromaRows = std::max(0, std::min(AV_CEIL_RSHIFT(visH, sh), picture.m_planes[1].height - chromaTop));
     bool const words = bitDepth > 8;
 
     switch (pixelFormat) {

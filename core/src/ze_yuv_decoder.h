@@ -42,8 +42,7 @@ public:
     // combination (AV_PIX_FMT_NONE, with a warning, when there is none). They are checked by openFile.
     // `chromaOrder` 1: the file stores V before U (YV12, NV21); the planes are swapped after reading.
     int setRequiredYuvParams(int width, int height, int bitDepth, ImageInfo::IMG_TYPE chromaFormat,
-                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop,
-                             int chromaOrder = 0);
+                             YUVFile::Formats planeOrder, int frameSize, CropInfo const& crop, int chromaOrder = 0);
     // 0 U before V, 1 V before U.
     int chromaOrder() const { return m_chromaOrder; }
 
@@ -109,7 +108,7 @@ private:
     YUVFile m_yuvFile;
     QVector<qint64> m_frameOffsets; // m_frameCount follows its size
     int m_rangeFrameNumber = -1;    // frame read last, counted from the first frame of the range
-    QByteArray m_frameData; // bytes of the frame being read, kept between frames
+    QByteArray m_frameData;         // bytes of the frame being read, kept between frames
 };
 
 } // namespace ze::nox::core

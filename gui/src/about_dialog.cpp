@@ -17,8 +17,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     m_ui->productNameAndVersion->setText(m_ui->productNameAndVersion->text().arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     // The year of the build, as in the log's start lines.
-    m_ui->label_2->setText(m_ui->label_2->text().arg(QString::number(SERAVIN_COPYRIGHT_YEAR),
-                                                     QCoreApplication::organizationName()));
+    m_ui->label_2->setText(
+        m_ui->label_2->text().arg(QString::number(SERAVIN_COPYRIGHT_YEAR), QCoreApplication::organizationName()));
 }
 
 AboutDialog::~AboutDialog() = default;

@@ -32,8 +32,7 @@ QString CurveText(ZeNoxRdCurve const* curve)
 
 } // namespace
 
-RdCurveListTreeWidget::RdCurveListTreeWidget(QWidget* parent)
-    : QTreeWidget(parent)
+RdCurveListTreeWidget::RdCurveListTreeWidget(QWidget* parent) : QTreeWidget(parent)
 {
     ZeNoxGuiProject* const project = Project();
     if (!project)

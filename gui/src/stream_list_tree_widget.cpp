@@ -4,10 +4,7 @@
 
 namespace ze::nox::gui {
 
-StreamListTreeWidget::StreamListTreeWidget(QWidget* parent)
-    : QTreeWidget(parent)
-{
-}
+StreamListTreeWidget::StreamListTreeWidget(QWidget* parent) : QTreeWidget(parent) {}
 
 void StreamListTreeWidget::contextMenuEvent(QContextMenuEvent* event)
 {

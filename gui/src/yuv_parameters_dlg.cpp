@@ -206,9 +206,10 @@ public:
         label_15->setText(QStringLiteral("Height:"));
         for (QLabel* l : {label_17, label_18, label_16, label_19})
             l->setText(QStringLiteral("px"));
-        label_11->setText(QStringLiteral("Crop values must be:\n- a multiple of 4 for 4:0:0 and 4:4:4\n- a multiple of 8 "
-                                         "for 4:2:0\n- a multiple of 8 horizontally and 4 vertically for 4:2:2\n- a "
-                                         "multiple of 4 horizontally and 8 vertically for 4:4:0\n"));
+        label_11->setText(
+            QStringLiteral("Crop values must be:\n- a multiple of 4 for 4:0:0 and 4:4:4\n- a multiple of 8 "
+                           "for 4:2:0\n- a multiple of 8 horizontally and 4 vertically for 4:2:2\n- a "
+                           "multiple of 4 horizontally and 8 vertically for 4:4:0\n"));
     }
 };
 
@@ -254,13 +255,11 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
                                          ImageInfo::IMG_TYPE const& type, YUVFile::Formats const& format,
                                          CropInfo const& crop, int chromaOrder)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      ui(new Ui_YUVParametersDialog),
-      m_file(file)
+      ui(new Ui_YUVParametersDialog), m_file(file)
 {
     ui->setupUi(this);
     setWindowTitle(file != nullptr ? QFileInfo(file->fileName()).fileName() : QString());
-    ui->warningSign->setPixmap(
-        style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(ui->warningSign->size()));
+    ui->warningSign->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(ui->warningSign->size()));
 
     // The lists first, so that the handlers called below can show their values.
     for (int i = 1; i <= 44; ++i) {
@@ -295,8 +294,8 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
             m_format = YUVFile::FORMAT_SEMI_PLANAR;
         ui->planeOrderW->setCurrentIndex(m_format & 1);
         planeOrderChanged(m_format);
-        if (detected == YUVFile::FORMAT_PLANAR || detected == YUVFile::FORMAT_SEMI_PLANAR
-            || detected == YUVFile::FORMAT_P010) {
+        if (detected == YUVFile::FORMAT_PLANAR || detected == YUVFile::FORMAT_SEMI_PLANAR ||
+            detected == YUVFile::FORMAT_P010) {
             m_bitDepth = detectedDepth;
             m_bytesPerValue = detectedDepth > 8 ? 2 : 1;
         }
@@ -334,9 +333,8 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
         updateFrameSize();
         // A stored crop is taken only when it leaves a picture: a negative margin or margins
         // that meet are refused whole.
-        bool const cropFits = crop.left >= 0 && crop.right >= 0 && crop.top >= 0 && crop.bottom >= 0
-                              && int64_t(crop.left) + crop.right < m_width
-                              && int64_t(crop.top) + crop.bottom < m_height;
+        bool const cropFits = crop.left >= 0 && crop.right >= 0 && crop.top >= 0 && crop.bottom >= 0 &&
+                              int64_t(crop.left) + crop.right < m_width && int64_t(crop.top) + crop.bottom < m_height;
         m_crop = cropFits ? crop : CropInfo{};
         updateFrameSize();
         updateCropControls();
@@ -368,10 +366,8 @@ YUVParametersDialog::YUVParametersDialog(QWidget* parent, QFile* file, int width
     connect(ui->heightSlider, &QSlider::valueChanged, this, &YUVParametersDialog::heightChanged);
     connect(ui->chromaOrderW, QOverload<int>::of(&QComboBox::activated), this,
             &YUVParametersDialog::chromaOrderChanged);
-    connect(ui->planeOrderW, QOverload<int>::of(&QComboBox::activated), this,
-            &YUVParametersDialog::planeOrderChanged);
-    connect(ui->colorSpaceW, QOverload<int>::of(&QComboBox::activated), this,
-            &YUVParametersDialog::colorSpaceChanged);
+    connect(ui->planeOrderW, QOverload<int>::of(&QComboBox::activated), this, &YUVParametersDialog::planeOrderChanged);
+    connect(ui->colorSpaceW, QOverload<int>::of(&QComboBox::activated), this, &YUVParametersDialog::colorSpaceChanged);
     connect(ui->bitdepthW, QOverload<int>::of(&QSpinBox::valueChanged), this, &YUVParametersDialog::bitdepthChanged);
     connect(ui->bytePerValueW, QOverload<int>::of(&QComboBox::activated), this, &YUVParametersDialog::bppChanged);
     connect(ui->cropLeft, &QSpinBox::editingFinished, this, [this] { cropLeftFinished(); });
@@ -451,8 +447,8 @@ void YUVParametersDialog::updateChoices()
     for (int t = ImageInfo::IMG_400; t <= ImageInfo::IMG_440; ++t) {
         QString why;
         auto const type = static_cast<ImageInfo::IMG_TYPE>(t);
-        bool const any = ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_PLANAR, &why) != AV_PIX_FMT_NONE
-                         || ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_SEMI_PLANAR) != AV_PIX_FMT_NONE;
+        bool const any = ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_PLANAR, &why) != AV_PIX_FMT_NONE ||
+                         ZeYuvDecoder::pixelFormatOf(depth, type, YUVFile::FORMAT_SEMI_PLANAR) != AV_PIX_FMT_NONE;
         setItem(ui->colorSpaceW, t, any, why);
     }
     for (int layout = YUVFile::FORMAT_PLANAR; layout <= YUVFile::FORMAT_SEMI_PLANAR; ++layout) {
@@ -590,8 +586,8 @@ void YUVParametersDialog::colorSpaceChanged(int type)
     m_crop.bottom = CeilMultiple(m_crop.bottom, m_cropStepV);
     fitCropToSize();
     updateCropControls();
-    if (before.left != m_crop.left || before.right != m_crop.right || before.top != m_crop.top
-        || before.bottom != m_crop.bottom) {
+    if (before.left != m_crop.left || before.right != m_crop.right || before.top != m_crop.top ||
+        before.bottom != m_crop.bottom) {
         updateFrameSize();
         loadFrame(0);
     }
@@ -663,12 +659,8 @@ void YUVParametersDialog::setCropSteps(ImageInfo::IMG_TYPE type)
 {
     switch (type) {
     case ImageInfo::IMG_400:
-    case ImageInfo::IMG_444:
-        m_cropStepH = m_cropStepV = 4;
-        break;
-    case ImageInfo::IMG_420:
-        m_cropStepH = m_cropStepV = 8;
-        break;
+    case ImageInfo::IMG_444: m_cropStepH = m_cropStepV = 4; break;
+    case ImageInfo::IMG_420: m_cropStepH = m_cropStepV = 8; break;
     case ImageInfo::IMG_422:
         m_cropStepH = 8;
         m_cropStepV = 4;
@@ -677,8 +669,7 @@ void YUVParametersDialog::setCropSteps(ImageInfo::IMG_TYPE type)
         m_cropStepH = 4;
         m_cropStepV = 8;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -743,26 +734,17 @@ void YUVParametersDialog::readPicture(QByteArray& data, PicSize const& g)
 {
     int pos = 0;
     switch (m_format) {
-    case YUVFile::FORMAT_YUY2:
-        return YUVFile::readYUY2(m_image, data, pos, g);
-    case YUVFile::FORMAT_UYVY:
-        return YUVFile::readUYVY(m_image, data, pos, g);
-    case YUVFile::FORMAT_Y210:
-        return YUVFile::readY210(m_image, data, pos, g);
-    case YUVFile::FORMAT_Y216:
-        return YUVFile::readY216(m_image, data, pos, g);
-    case YUVFile::FORMAT_AYUV:
-        return YUVFile::readAYUV(m_image, data, pos, g);
-    case YUVFile::FORMAT_Y410:
-        return YUVFile::readY410(m_image, data, pos, g);
-    case YUVFile::FORMAT_Y416:
-        return YUVFile::readY416(m_image, data, pos, g);
+    case YUVFile::FORMAT_YUY2: return YUVFile::readYUY2(m_image, data, pos, g);
+    case YUVFile::FORMAT_UYVY: return YUVFile::readUYVY(m_image, data, pos, g);
+    case YUVFile::FORMAT_Y210: return YUVFile::readY210(m_image, data, pos, g);
+    case YUVFile::FORMAT_Y216: return YUVFile::readY216(m_image, data, pos, g);
+    case YUVFile::FORMAT_AYUV: return YUVFile::readAYUV(m_image, data, pos, g);
+    case YUVFile::FORMAT_Y410: return YUVFile::readY410(m_image, data, pos, g);
+    case YUVFile::FORMAT_Y416: return YUVFile::readY416(m_image, data, pos, g);
     case YUVFile::FORMAT_PLANAR:
     case YUVFile::FORMAT_SEMI_PLANAR:
-    case YUVFile::FORMAT_P010:
-        break;
-    default:
-        return;
+    case YUVFile::FORMAT_P010: break;
+    default: return;
     }
     bool const p010 = m_format == YUVFile::FORMAT_P010;
     bool const wide = m_bytesPerValue == 2;
@@ -825,14 +807,14 @@ void YUVParametersDialog::loadFrame(int frame)
     g.chromaBitDepth = m_bitDepth;
     g.type = m_colorFormat;
     ImageBase::Plane const& p0 = m_image.m_planes[0];
-    if (!m_image.hasSamples() || p0.width != m_width || p0.height != m_height || m_image.m_type != m_colorFormat
-        || p0.bitDepth != m_bitDepth) {
+    if (!m_image.hasSamples() || p0.width != m_width || p0.height != m_height || m_image.m_type != m_colorFormat ||
+        p0.bitDepth != m_bitDepth) {
         if (!m_image.allocate(m_width, m_height, m_bitDepth, m_bitDepth, m_colorFormat, m_crop, ImageInfo::FRAME))
             return;
     }
     readPicture(data, g);
-    bool const chromaOrderApplies = m_format == YUVFile::FORMAT_PLANAR || m_format == YUVFile::FORMAT_SEMI_PLANAR
-                                    || m_format == YUVFile::FORMAT_P010;
+    bool const chromaOrderApplies = m_format == YUVFile::FORMAT_PLANAR || m_format == YUVFile::FORMAT_SEMI_PLANAR ||
+                                    m_format == YUVFile::FORMAT_P010;
     if (m_chromaOrder == 1 && chromaOrderApplies) {
         std::lock_guard<std::mutex> lock(m_image.m_mutex);
         std::swap(m_image.m_planes[1], m_image.m_planes[2]);

@@ -39,7 +39,8 @@ bool FitLine(std::vector<double> const& x, std::vector<double> const& y, ZeLineF
 
 namespace {
 
-struct CurveFit {
+struct CurveFit
+{
     ZeLineFit line;
     double lo = 0.0;
     double hi = 0.0;

@@ -5,13 +5,15 @@
 namespace ze::nox::gui {
 
 // One point of a rate-distortion curve: the stream's bit rate and its mean quality.
-struct ZeRdPoint {
+struct ZeRdPoint
+{
     double rate = 0.0;
     double quality = 0.0;
 };
 
 // Straight line y = c0 + c1 * x.
-struct ZeLineFit {
+struct ZeLineFit
+{
     double c0 = 0.0;
     double c1 = 0.0;
 };

@@ -39,14 +39,14 @@ void Replot(QwtPlotCurve const* curve)
 
 // ---------------------------------------------------------------------------------------------
 
-MetricCurve::MetricCurve(QString const& title, QColor const& color, Qt::PenStyle penStyle,
-                         QwtSymbol::Style symbolStyle)
+MetricCurve::MetricCurve(QString const& title, QColor const& color, Qt::PenStyle penStyle, QwtSymbol::Style symbolStyle)
     : m_plotCurve(new QwtPlotCurve(title))
 {
     m_plotCurve->setPen(QPen(QBrush(color), 2, penStyle));
     m_plotCurve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
     if (symbolStyle != QwtSymbol::NoSymbol)
-        m_plotCurve->setSymbol(new QwtSymbol(symbolStyle, QBrush(Qt::white, Qt::SolidPattern), QPen(color), QSize(8, 8)));
+        m_plotCurve->setSymbol(
+            new QwtSymbol(symbolStyle, QBrush(Qt::white, Qt::SolidPattern), QPen(color), QSize(8, 8)));
     m_plotCurve->setLegendAttribute(QwtPlotCurve::LegendShowLine, true);
     m_plotCurve->setLegendAttribute(QwtPlotCurve::LegendShowSymbol, true);
     m_plotCurve->setLegendAttribute(QwtPlotCurve::LegendShowBrush, true);
@@ -97,9 +97,9 @@ void MetricCurve::updateSamples()
 // ---------------------------------------------------------------------------------------------
 
 MetricDiffCurve::MetricDiffCurve(MetricCurve const* left, MetricCurve const* right)
-    : MetricCurve(QStringLiteral("diff: %1 - %2")
-                      .arg(right ? right->title() : QString(), left ? left->title() : QString()),
-                  QColor(255, 94, 19), Qt::SolidLine, QwtSymbol::NoSymbol)
+    : MetricCurve(
+          QStringLiteral("diff: %1 - %2").arg(right ? right->title() : QString(), left ? left->title() : QString()),
+          QColor(255, 94, 19), Qt::SolidLine, QwtSymbol::NoSymbol)
 {
     if (left)
         connect(left, &MetricCurve::pointAdded, this, &MetricDiffCurve::onNewLeftPoint);
@@ -226,8 +226,8 @@ void RdMetricCurve::addValue(int bitrate, double value)
 {
     if (m_xValues.size() != m_yValues.size())
         return;
-    int const at = static_cast<int>(std::lower_bound(m_xValues.cbegin(), m_xValues.cend(), double(bitrate))
-                                    - m_xValues.cbegin());
+    int const at =
+        static_cast<int>(std::lower_bound(m_xValues.cbegin(), m_xValues.cend(), double(bitrate)) - m_xValues.cbegin());
     m_xValues.insert(at, bitrate);
     m_yValues.insert(at, value);
     updateSamples();

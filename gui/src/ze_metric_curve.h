@@ -74,7 +74,8 @@ public slots:
 private:
     void pairStoredPoints(MetricCurve const& left, MetricCurve const& right);
 
-    struct PendingPoint {
+    struct PendingPoint
+    {
         int frameNum;
         double value;
     };

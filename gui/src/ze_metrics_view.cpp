@@ -83,8 +83,7 @@ void ZeMetricsView::RdPlotCurve::setName(QString const& name)
     for (int m = 0; m < kMetrics; ++m)
         for (int c = 0; c < kComponents; ++c)
             if (m_entries[m][c].curve)
-                m_entries[m][c].curve->setTitle(
-                    QStringLiteral("%1: %2 %3").arg(name, MetricName(m), ComponentName(c)));
+                m_entries[m][c].curve->setTitle(QStringLiteral("%1: %2 %3").arg(name, MetricName(m), ComponentName(c)));
 }
 
 void ZeMetricsView::RdPlotCurve::addCurve(ZeVideoQualityMetric metric, Component component, RdMetricCurve* curve)
@@ -175,24 +174,21 @@ void ZeMetricsView::RdPlotCurve::attachCurve(ZeVideoQualityMetric metric, Compon
 // ---------------------------------------------------------------------------------------------
 // Panel
 
-ZeMetricsView::ZeMetricsView(QWidget* parent)
-    : QWidget(parent)
-    , m_ui(new Ui_ZeMetricsWindow)
+ZeMetricsView::ZeMetricsView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeMetricsWindow)
 {
     m_ui->setupUi(this);
 
-    ZeMetricsPlot* const frames[12] = {
-        m_ui->plotPsnrY, m_ui->plotPsnrU, m_ui->plotPsnrV, m_ui->plotPsnrYuv,
-        m_ui->plotSsimY, m_ui->plotSsimU, m_ui->plotSsimV, m_ui->plotSsimYuv,
-        m_ui->plotVmafY, m_ui->plotVmafU, m_ui->plotVmafV, m_ui->plotVmafYuv};
-    ZeMetricsPlot* const diffs[12] = {
-        m_ui->plotDiffPsnrY, m_ui->plotDiffPsnrU, m_ui->plotDiffPsnrV, m_ui->plotDiffPsnrYuv,
-        m_ui->plotDiffSsimY, m_ui->plotDiffSsimU, m_ui->plotDiffSsimV, m_ui->plotDiffSsimYuv,
-        m_ui->plotDiffVmafY, m_ui->plotDiffVmafU, m_ui->plotDiffVmafV, m_ui->plotDiffVmafYuv};
-    ZeMetricsPlot* const rds[12] = {
-        m_ui->plotRdCurvesPsnrY, m_ui->plotRdCurvesPsnrU, m_ui->plotRdCurvesPsnrV, m_ui->plotRdCurvesPsnrYuv,
-        m_ui->plotRdCurvesSsimY, m_ui->plotRdCurvesSsimU, m_ui->plotRdCurvesSsimV, m_ui->plotRdCurvesSsimYuv,
-        m_ui->plotRdCurvesVmafY, m_ui->plotRdCurvesVmafU, m_ui->plotRdCurvesVmafV, m_ui->plotRdCurvesVmafYuv};
+    ZeMetricsPlot* const frames[12] = {m_ui->plotPsnrY, m_ui->plotPsnrU, m_ui->plotPsnrV, m_ui->plotPsnrYuv,
+                                       m_ui->plotSsimY, m_ui->plotSsimU, m_ui->plotSsimV, m_ui->plotSsimYuv,
+                                       m_ui->plotVmafY, m_ui->plotVmafU, m_ui->plotVmafV, m_ui->plotVmafYuv};
+    ZeMetricsPlot* const diffs[12] = {m_ui->plotDiffPsnrY,   m_ui->plotDiffPsnrU,   m_ui->plotDiffPsnrV,
+                                      m_ui->plotDiffPsnrYuv, m_ui->plotDiffSsimY,   m_ui->plotDiffSsimU,
+                                      m_ui->plotDiffSsimV,   m_ui->plotDiffSsimYuv, m_ui->plotDiffVmafY,
+                                      m_ui->plotDiffVmafU,   m_ui->plotDiffVmafV,   m_ui->plotDiffVmafYuv};
+    ZeMetricsPlot* const rds[12] = {m_ui->plotRdCurvesPsnrY,   m_ui->plotRdCurvesPsnrU,   m_ui->plotRdCurvesPsnrV,
+                                    m_ui->plotRdCurvesPsnrYuv, m_ui->plotRdCurvesSsimY,   m_ui->plotRdCurvesSsimU,
+                                    m_ui->plotRdCurvesSsimV,   m_ui->plotRdCurvesSsimYuv, m_ui->plotRdCurvesVmafY,
+                                    m_ui->plotRdCurvesVmafU,   m_ui->plotRdCurvesVmafV,   m_ui->plotRdCurvesVmafYuv};
     for (ZeMetricsPlot* p : frames)
         m_plots.append(p);
     for (ZeMetricsPlot* p : diffs)
@@ -218,12 +214,13 @@ ZeMetricsView::ZeMetricsView(QWidget* parent)
     m_streamMessages->setVisible(false);
     m_ui->gridLayout_5->addWidget(m_streamMessages, 1, 0);
 
-    struct Item {
+    struct Item
+    {
         char const* text;
         int data;
     };
-    static Item const kItems[] = {{"PSNR: YUV", 3}, {"PSNR: Y", 0}, {"PSNR: U", 1}, {"PSNR: V", 2},
-                                  {"SSIM: YUV", 7}, {"SSIM: Y", 4}, {"SSIM: U", 5}, {"SSIM: V", 6},
+    static Item const kItems[] = {{"PSNR: YUV", 3},  {"PSNR: Y", 0}, {"PSNR: U", 1}, {"PSNR: V", 2},
+                                  {"SSIM: YUV", 7},  {"SSIM: Y", 4}, {"SSIM: U", 5}, {"SSIM: V", 6},
                                   {"VMAF: YUV", 11}, {"VMAF: Y", 8}, {"VMAF: U", 9}, {"VMAF: V", 10}};
     for (Item const& item : kItems)
         m_ui->metrics->addItem(QString::fromLatin1(item.text), item.data);
@@ -381,10 +378,11 @@ void ZeMetricsView::updateCurBdRateText()
                 text += line.arg(plot->name(), QStringLiteral("black"), QStringLiteral("n/a"));
                 continue;
             }
-            QString const value = QStringLiteral("%1%2%").arg(v > 0 ? QStringLiteral("+") : QString(),
-                                                              QString::number(v, 'f', 2));
-            QString const color = v > 0 ? QStringLiteral("red") : v == 0 ? QStringLiteral("black")
-                                                                         : QStringLiteral("green");
+            QString const value =
+                QStringLiteral("%1%2%").arg(v > 0 ? QStringLiteral("+") : QString(), QString::number(v, 'f', 2));
+            QString const color = v > 0    ? QStringLiteral("red")
+                                  : v == 0 ? QStringLiteral("black")
+                                           : QStringLiteral("green");
             text += line.arg(plot->name(), color, value);
         }
     }
@@ -422,7 +420,8 @@ void ZeMetricsView::enableDisableTabs()
     bool const hasAnchor = project && project->rdCurveAnchor();
 
     QString const noRef = QStringLiteral("Reference file is not chosen");
-    struct Tab {
+    struct Tab
+    {
         QWidget* page;
         QStackedWidget* stack;
         QLabel* label;
@@ -566,7 +565,8 @@ void ZeMetricsView::startCalculation()
     for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
         QString const reason = cannotMeasureReason(*s);
         if (!reason.isEmpty())
-            m_messages.insert(s, QStringLiteral("%1 cannot be measured: %2").arg(QFileInfo(s->m_fileName).fileName(), reason));
+            m_messages.insert(
+                s, QStringLiteral("%1 cannot be measured: %2").arg(QFileInfo(s->m_fileName).fileName(), reason));
         else if (m_generalMessage.isEmpty())
             measurable.append(s);
     }
@@ -586,10 +586,10 @@ void ZeMetricsView::startCalculation()
                                  QMessageBox::Ok);
             return;
         }
-        QMessageBox::StandardButton const answer = QMessageBox::warning(
-            this, QStringLiteral("Run Metrics Calculation"),
-            QStringLiteral("%1\n\nMeasure the other streams?").arg(lines.join(QLatin1Char('\n'))),
-            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+        QMessageBox::StandardButton const answer =
+            QMessageBox::warning(this, QStringLiteral("Run Metrics Calculation"),
+                                 QStringLiteral("%1\n\nMeasure the other streams?").arg(lines.join(QLatin1Char('\n'))),
+                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
         if (answer != QMessageBox::Ok)
             return;
         // The project may have changed while the question was open.
@@ -888,8 +888,8 @@ ZeNoxGuiError ZeMetricsView::addRdCurve(ZeNoxRdCurve const* curve)
     QColor const color = theApp() && theApp()->settings() ? theApp()->settings()->getColorFromPool(n) : QColor();
     for (int m = 0; m < kMetrics; ++m)
         for (int c = 0; c < kComponents; ++c) {
-            auto* rd = new RdMetricCurve(QStringLiteral("%1: %2 %3").arg(curve->name(), MetricName(m), ComponentName(c)),
-                                         color, n);
+            auto* rd = new RdMetricCurve(
+                QStringLiteral("%1: %2 %3").arg(curve->name(), MetricName(m), ComponentName(c)), color, n);
             plot->addCurve(static_cast<ZeVideoQualityMetric>(m), static_cast<Component>(c), rd);
         }
     QList<ZeVideoStreamMetrics const*> sources;

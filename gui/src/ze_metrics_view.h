@@ -44,7 +44,8 @@ public:
     class RdPlotCurve
     {
     public:
-        struct Entry {
+        struct Entry
+        {
             RdMetricCurve* curve = nullptr;
             QList<ZeVideoStreamMetrics const*> sources;
         };
@@ -70,8 +71,7 @@ public:
         void clear();
         double minX(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component) const;
         double maxX(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component) const;
-        void attachCurve(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component,
-                         QwtPlot* plot);
+        void attachCurve(ze::nox::core::ZeVideoQualityMetric metric, ze::nox::core::Component component, QwtPlot* plot);
 
     private:
         QString m_name;

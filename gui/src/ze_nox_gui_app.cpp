@@ -37,8 +37,7 @@ const QString sDocumentationUrl = QStringLiteral("https://www.orlenta.com/seravi
 } // namespace
 
 ZeNoxGuiApp::ZeNoxGuiApp(int& argc, char** argv)
-    : QApplication(argc, argv),
-      m_log(false, sLogDir, QStringLiteral("%1.log").arg(QStringLiteral("seravin"))),
+    : QApplication(argc, argv), m_log(false, sLogDir, QStringLiteral("%1.log").arg(QStringLiteral("seravin"))),
       m_project(this)
 {
     sInitResources();
@@ -141,9 +140,8 @@ ze::nox::core::ZeNoxCoreError ZeNoxGuiApp::GetYuvRequiredParams(QString const& f
         return ZE_NOX_CORE_INTERNAL_ERROR;
     ZeNoxGuiSettings* const settings = app->settings();
 
-    bool const complete =
-        settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder, frameSize, crop,
-                                            &chromaOrder);
+    bool const complete = settings->getYuvFileSavedParameters(fileName, width, height, bitDepth, imgType, planeOrder,
+                                                              frameSize, crop, &chromaOrder);
     if (!forceDialog && complete && width > 0 && height > 0 && bitDepth > 0)
         return ZE_NOX_CORE_OK;
 
@@ -227,7 +225,10 @@ void ZeNoxGuiApp::LogFileOpen(QString const& fileName, core::ZeNoxDecoder const*
 void ZeNoxGuiApp::LogProjectLoad(QString const& fileName, ZeNoxGuiError result, int fileCount, int rdCurveCount)
 {
     if (result == ZE_NOX_GUI_OK)
-        InfoLine(QStringLiteral("Project loaded: %1 | %2 files, %3 RD curves").arg(fileName).arg(fileCount).arg(rdCurveCount));
+        InfoLine(QStringLiteral("Project loaded: %1 | %2 files, %3 RD curves")
+                     .arg(fileName)
+                     .arg(fileCount)
+                     .arg(rdCurveCount));
     else
         WarningLine(QStringLiteral("Project not loaded: %1 | %2").arg(fileName, ErrToString(result)));
 }
@@ -245,7 +246,8 @@ void ZeNoxGuiApp::LogMeasurementStart(MeasurementRun const& run, core::ZeNoxCore
     if (startResult == core::ZE_NOX_CORE_OK)
         InfoLine(QStringLiteral("Measurement started: %1").arg(RunText(run)));
     else
-        WarningLine(QStringLiteral("Measurement not started: %1 | %2").arg(RunText(run), core::ErrToString(startResult)));
+        WarningLine(
+            QStringLiteral("Measurement not started: %1 | %2").arg(RunText(run), core::ErrToString(startResult)));
 }
 
 void ZeNoxGuiApp::LogMeasurementEnd(MeasurementRun const& run, int framesMeasured, qint64 elapsedMs,

@@ -20,14 +20,13 @@ constexpr int kColourCount = 64;
 
 QColor GradientColour(int index)
 {
-    const uint8_t* c = core::heatMapGradient[index];
+    uint8_t const* c = core::heatMapGradient[index];
     return QColor(c[0], c[1], c[2]);
 }
 
 } // namespace
 
-ZeNoxGuiHeatmapColorbar::ZeNoxGuiHeatmapColorbar(QWidget* parent)
-    : QWidget(parent)
+ZeNoxGuiHeatmapColorbar::ZeNoxGuiHeatmapColorbar(QWidget* parent) : QWidget(parent)
 {
     auto* strip = new QWidget(this);
     strip->setFixedSize(kStripWidth, kStripHeight);
@@ -36,7 +35,7 @@ ZeNoxGuiHeatmapColorbar::ZeNoxGuiHeatmapColorbar(QWidget* parent)
     strip->setPalette(palette);
     strip->setAutoFillBackground(true);
 
-    const int fontHeight = QFontMetrics(font()).height();
+    int const fontHeight = QFontMetrics(font()).height();
     setFixedSize(kStripWidth, fontHeight + kStripHeight);
 
     auto* zeroLabel = new QLabel(QStringLiteral("0"), this);

@@ -10,12 +10,12 @@
 #include "ze_nox_source_file.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QMessageBox>
 #include <QPointF>
+#include <QScreen>
 #include <QStyle>
 #include <QTimer>
 
@@ -61,8 +61,7 @@ int FramesInRange(core::ZeNoxDecoder const* dec)
 
 } // namespace
 
-ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
-    : QMainWindow(parent)
+ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
 
@@ -141,17 +140,14 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent)
             &ZeNoxGuiMainWindow::onUnsavedChangesStatusChanged);
     connect(projectView, &ZeNoxGuiProjectView::changed, this, [this](bool) { onProjectViewChanged(); });
     connect(ui.metricsView, &ZeMetricsView::started, projectView, &ZeNoxGuiProjectView::onMetricsStarted);
-    connect(ui.metricsView, &ZeMetricsView::stopped, projectView, [projectView](bool) {
-        projectView->onMetricsStopped();
-    });
+    connect(ui.metricsView, &ZeMetricsView::stopped, projectView,
+            [projectView](bool) { projectView->onMetricsStopped(); });
     connect(Project(), &ZeNoxGuiProject::closed, this, &ZeNoxGuiMainWindow::onProjectClosed);
     ZeMetricsView* metricsView = ui.metricsView;
-    connect(ui.runQualityMetricsAction, &QAction::triggered, metricsView, [metricsView] {
-        metricsView->startCalculation();
-    });
-    connect(ui.stopQualityMetricsAction, &QAction::triggered, metricsView, [metricsView] {
-        metricsView->stopCalculation();
-    });
+    connect(ui.runQualityMetricsAction, &QAction::triggered, metricsView,
+            [metricsView] { metricsView->startCalculation(); });
+    connect(ui.stopQualityMetricsAction, &QAction::triggered, metricsView,
+            [metricsView] { metricsView->stopCalculation(); });
     connect(metricsView, &ZeMetricsView::runMetricsCalcAvailabilityChanged, ui.runQualityMetricsAction,
             &QAction::setEnabled);
     connect(metricsView, &ZeMetricsView::stopMetricsCalcAvailabilityChanged, ui.stopQualityMetricsAction,
@@ -205,8 +201,8 @@ ZeNoxGuiMainWindow::~ZeNoxGuiMainWindow() = default;
 
 void ZeNoxGuiMainWindow::connectFrameRange()
 {
-    m_frameRangeConnection = connect(ui.framesSlider, &QSlider::rangeChanged, this,
-                                     &ZeNoxGuiMainWindow::setFrameRangeLabelsValues);
+    m_frameRangeConnection =
+        connect(ui.framesSlider, &QSlider::rangeChanged, this, &ZeNoxGuiMainWindow::setFrameRangeLabelsValues);
 }
 
 // ---- set-up ----
@@ -232,10 +228,8 @@ void ZeNoxGuiMainWindow::initShowComponentsGroup()
         char const* text;
         core::Component component;
     };
-    static Entry const kEntries[] = {{"YUV", core::COMPONENT_YUV},
-                                     {"Y", core::COMPONENT_Y},
-                                     {"U", core::COMPONENT_U},
-                                     {"V", core::COMPONENT_V}};
+    static Entry const kEntries[] = {
+        {"YUV", core::COMPONENT_YUV}, {"Y", core::COMPONENT_Y}, {"U", core::COMPONENT_U}, {"V", core::COMPONENT_V}};
     for (Entry const& e : kEntries) {
         auto* action = new QAction(tr(e.text), m_showComponentActionGroup);
         action->setCheckable(true);
@@ -636,8 +630,7 @@ void ZeNoxGuiMainWindow::updateViewOptionsAndActions()
 void ZeNoxGuiMainWindow::updateNavigationButtonsAndActions()
 {
     ZeSplittedPlaybackContainer const* playback = ui.splittedPlaybackContainer;
-    bool const any = playback->isLeftFileOpened() || playback->isRightFileOpened()
-                     || playback->isReferenceFileOpened();
+    bool const any = playback->isLeftFileOpened() || playback->isRightFileOpened() || playback->isReferenceFileOpened();
     int const cur = playback->curFrameNumber();
     bool const playing = playback->isPlaying();
     bool const afterFirst = any && !playing && cur > ui.framesSlider->minimum();
@@ -659,8 +652,7 @@ void ZeNoxGuiMainWindow::updateNavigationButtonsAndActions()
 void ZeNoxGuiMainWindow::updateZoomControls()
 {
     ZeSplittedPlaybackContainer const* playback = ui.splittedPlaybackContainer;
-    bool const any = playback->isLeftFileOpened() || playback->isRightFileOpened()
-                     || playback->isReferenceFileOpened();
+    bool const any = playback->isLeftFileOpened() || playback->isRightFileOpened() || playback->isReferenceFileOpened();
     ui.zoomToActualSize->setEnabled(any);
     ui.zoomToWindowSize->setEnabled(any);
     ui.zoomIn->setEnabled(any);

@@ -216,8 +216,8 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
         NewToolButton(layoutWidget, "viewModeLeftRightAndRefDifference", viewModeButtonGroup);
     viewModeBlackAndWhiteDifference =
         NewToolButton(layoutWidget, "viewModeBlackAndWhiteDifference", viewModeButtonGroup);
-    for (QToolButton* b : {viewModeLeftRight, viewModeReference, viewModeLeftRightAndRefDifference,
-                           viewModeBlackAndWhiteDifference})
+    for (QToolButton* b :
+         {viewModeLeftRight, viewModeReference, viewModeLeftRightAndRefDifference, viewModeBlackAndWhiteDifference})
         horizontalLayout_6->addWidget(b);
     horizontalLayout_7->addLayout(horizontalLayout_6);
     horizontalSpacer_4 = FixedSpacer();

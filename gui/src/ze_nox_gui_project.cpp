@@ -20,7 +20,7 @@ using ze::nox::core::ZeNoxDecoder;
 
 const QString ZeNoxGuiProject::m_defaultName = QStringLiteral("New Project");
 const QString ZeNoxGuiProject::m_fileExt = QStringLiteral("zenxp");
-const int ZeNoxGuiProject::m_curProjectFileVersion = 1;
+int const ZeNoxGuiProject::m_curProjectFileVersion = 1;
 
 namespace {
 
@@ -55,9 +55,7 @@ bool IsProjectDocument(QJsonObject const& root)
 
 } // namespace
 
-ZeNoxGuiProject::ZeNoxGuiProject(QObject* parent)
-    : QObject(parent),
-      m_name(m_defaultName)
+ZeNoxGuiProject::ZeNoxGuiProject(QObject* parent) : QObject(parent), m_name(m_defaultName)
 {
     reset();
 }
@@ -333,8 +331,8 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
     }
     // A newer format may hold what this version would drop on the next save.
     QJsonValue const version = doc.object().value(QStringLiteral("projectFileVersion"));
-    if (!version.isDouble() || version.toDouble() != std::floor(version.toDouble()) || version.toDouble() < 1
-        || version.toDouble() > m_curProjectFileVersion) {
+    if (!version.isDouble() || version.toDouble() != std::floor(version.toDouble()) || version.toDouble() < 1 ||
+        version.toDouble() > m_curProjectFileVersion) {
         qWarning() << "Project file" << fileName << "has no supported format version:" << version;
         return ZE_NOX_GUI_INVALID_PROJECT_FILE;
     }
@@ -374,8 +372,8 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
             QString name = base;
             for (int n = 2; taken(name); ++n)
                 name = QStringLiteral("%1 (%2)").arg(base).arg(n);
-            qWarning().noquote() << QStringLiteral("RD Curve \"%1\" of the project file is named \"%2\"")
-                                        .arg(curve->name(), name);
+            qWarning().noquote()
+                << QStringLiteral("RD Curve \"%1\" of the project file is named \"%2\"").arg(curve->name(), name);
             curve->setName(name);
         }
     }

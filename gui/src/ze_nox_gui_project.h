@@ -108,7 +108,7 @@ private:
 
     static const QString m_defaultName;
     static const QString m_fileExt;
-    static const int m_curProjectFileVersion;
+    static int const m_curProjectFileVersion;
 };
 
 } // namespace ze::nox::gui

@@ -57,9 +57,7 @@ constexpr int kColumnCount = ZeNoxGuiProjectView::COLUMN_STATUS + 1;
 } // namespace
 
 EditorDelegate::EditorDelegate(int srcFileColumn, int firstFrameColumn, int lastFrameColumn, QObject* parent)
-    : QItemDelegate(parent),
-      m_srcFileColumn(srcFileColumn),
-      m_firstFrameColumn(firstFrameColumn),
+    : QItemDelegate(parent), m_srcFileColumn(srcFileColumn), m_firstFrameColumn(firstFrameColumn),
       m_lastFrameColumn(lastFrameColumn)
 {
 }
@@ -79,15 +77,13 @@ QWidget* EditorDelegate::createEditor(QWidget* parent, QStyleOptionViewItem cons
     return editor;
 }
 
-ZeNoxGuiProjectView::ZeNoxGuiProjectView(QWidget* parent)
-    : QWidget(parent),
-      m_ui(new Ui_ZeNoxGuiProjectView)
+ZeNoxGuiProjectView::ZeNoxGuiProjectView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeNoxGuiProjectView)
 {
     m_allSupportedFilter = tr("All Supported Video Files (*.h264 *.264 *.avc *.h265 *.265 *.hevc *.vvc *.av1 *.obu "
                               "*.ivf *.mjpeg *.yuv *.y4m)");
     m_openFilesFilters = tr("H.264/AVC (*.h264 *.264 *.avc);;H.265/HEVC (*.h265 *.265 *.hevc);;H.266/VVC (*.vvc);;"
-                            "AV1 (*.av1 *.obu *.ivf);;MJPEG (*.mjpeg);;YUV files (*.yuv *.y4m);;")
-                         + m_allSupportedFilter + QStringLiteral(";;") + tr("All Files (*.*)");
+                            "AV1 (*.av1 *.obu *.ivf);;MJPEG (*.mjpeg);;YUV files (*.yuv *.y4m);;") +
+                         m_allSupportedFilter + QStringLiteral(";;") + tr("All Files (*.*)");
     m_ui->setupUi(this);
 
     m_ui->fileList->setItemDelegate(new EditorDelegate(COLUMN_NUMBER, COLUMN_FIRST_FRAME, COLUMN_LAST_FRAME, this));
@@ -291,8 +287,8 @@ bool ZeNoxGuiProjectView::isValidItem(QTreeWidgetItem const* item) const
 bool ZeNoxGuiProjectView::isStubItem(QTreeWidgetItem const* item) const
 {
     StreamListTreeWidget* const list = m_ui->fileList;
-    return item && list->topLevelItemCount() > 0 && list->topLevelItem(list->topLevelItemCount() - 1) == item
-           && !getSrcFile(item);
+    return item && list->topLevelItemCount() > 0 && list->topLevelItem(list->topLevelItemCount() - 1) == item &&
+           !getSrcFile(item);
 }
 
 void ZeNoxGuiProjectView::onRoleStateChanged(QTreeWidgetItem* item, int column, int state)
@@ -406,16 +402,15 @@ void ZeNoxGuiProjectView::updateTabsText()
     ZeNoxGuiProject* const project = Project();
     int const files = project ? int(project->sourceFiles().size()) : 0;
     QList<ZeNoxRdCurve*> const curves = project ? project->rdCurves() : QList<ZeNoxRdCurve*>();
-    int const empty = int(std::count_if(curves.begin(), curves.end(),
-                                        [](ZeNoxRdCurve const* c) { return c->srcFiles().isEmpty(); }));
+    int const empty =
+        int(std::count_if(curves.begin(), curves.end(), [](ZeNoxRdCurve const* c) { return c->srcFiles().isEmpty(); }));
     m_ui->tabWidget->setTabText(m_ui->tabWidget->indexOf(m_ui->srcFilesTab),
                                 QStringLiteral("%1 (%2)").arg(m_filesTabText).arg(files));
-    m_ui->tabWidget->setTabText(
-        m_ui->tabWidget->indexOf(m_ui->rdCurvesTab),
-        QStringLiteral("%1 (%2%3)")
-            .arg(m_rdCurvesTabText)
-            .arg(curves.size())
-            .arg(empty > 0 ? tr(", %1 empty").arg(empty) : QString()));
+    m_ui->tabWidget->setTabText(m_ui->tabWidget->indexOf(m_ui->rdCurvesTab),
+                                QStringLiteral("%1 (%2%3)")
+                                    .arg(m_rdCurvesTabText)
+                                    .arg(curves.size())
+                                    .arg(empty > 0 ? tr(", %1 empty").arg(empty) : QString()));
 }
 
 void ZeNoxGuiProjectView::onProjectChanged()
@@ -450,9 +445,9 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
     ZeNoxGuiSettings* const settings = Settings();
     if (!project || !settings)
         return ZE_NOX_GUI_INTERNAL_ERROR;
-    QString const file = QFileDialog::getOpenFileName(this, tr("Open Project"),
-                                                      settings->projectSettings().getLastOpenedFileDir(),
-                                                      tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
+    QString const file =
+        QFileDialog::getOpenFileName(this, tr("Open Project"), settings->projectSettings().getLastOpenedFileDir(),
+                                     tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
@@ -494,8 +489,9 @@ bool ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
         return false;
     QString reason;
     auto reportFailure = [this, &reason](QString const& target) {
-        QMessageBox::critical(this, tr("Save Project"),
-                              tr("Failed to save the project to %1.\n%2").arg(QDir::toNativeSeparators(target), reason));
+        QMessageBox::critical(
+            this, tr("Save Project"),
+            tr("Failed to save the project to %1.\n%2").arg(QDir::toNativeSeparators(target), reason));
     };
     if (!fileName.isEmpty()) {
         if (project->saveToFile(&reason) == ZE_NOX_GUI_OK)
@@ -503,9 +499,9 @@ bool ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
         reportFailure(fileName);
         return false;
     }
-    QString file = QFileDialog::getSaveFileName(this, tr("Save Project"),
-                                                settings->projectSettings().getLastOpenedFileDir(),
-                                                tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
+    QString file =
+        QFileDialog::getSaveFileName(this, tr("Save Project"), settings->projectSettings().getLastOpenedFileDir(),
+                                     tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
         return false;
     // The open dialog lists project files by their suffix only.
@@ -513,12 +509,11 @@ bool ZeNoxGuiProjectView::saveProjectImpl(QString const& fileName)
     if (QFileInfo(file).suffix().compare(ext, Qt::CaseInsensitive) != 0) {
         file += QLatin1Char('.') + ext;
         // The dialog asked about replacing the name as typed, not this one.
-        if (QFileInfo::exists(file)
-            && QMessageBox::question(this, tr("Save Project"),
-                                     tr("%1 already exists.\nDo you want to replace it?")
-                                         .arg(QDir::toNativeSeparators(file)),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-                   != QMessageBox::Yes)
+        if (QFileInfo::exists(file) &&
+            QMessageBox::question(
+                this, tr("Save Project"),
+                tr("%1 already exists.\nDo you want to replace it?").arg(QDir::toNativeSeparators(file)),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
             return false;
     }
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
@@ -583,8 +578,8 @@ void ZeNoxGuiProjectView::addSrcFiles(QStringList const& filenames)
         }
         ze::nox::core::ZeStreamType type = ze::nox::core::ZE_STREAM_TYPE_UNKNOWN;
         // A name already in the project is refused by the project without a question.
-        if (!project->srcFileByName(name) && ZeNoxSourceFile::needsStreamTypeChoice(name)
-            && askStreamType(name, type) != ZE_NOX_GUI_OK)
+        if (!project->srcFileByName(name) && ZeNoxSourceFile::needsStreamTypeChoice(name) &&
+            askStreamType(name, type) != ZE_NOX_GUI_OK)
             continue;
         ZeNoxGuiError const res = project->addSourceFile(name, type);
         if (res == ZE_NOX_GUI_OK || res == ZE_NOX_GUI_CANCELED)
@@ -756,7 +751,8 @@ void ZeNoxGuiProjectView::showItemContextMenu(QPoint const& pos, QTreeWidgetItem
 
 void ZeNoxGuiProjectView::showHowtoMessageBox(HowtoMessageBoxType type)
 {
-    struct Message {
+    struct Message
+    {
         QString title;
         QString text;
     };

@@ -29,8 +29,7 @@ class EditorDelegate : public QItemDelegate
 public:
     EditorDelegate(int srcFileColumn, int firstFrameColumn, int lastFrameColumn, QObject* parent);
 
-    QWidget* createEditor(QWidget* parent, QStyleOptionViewItem const& option,
-                          QModelIndex const& index) const override;
+    QWidget* createEditor(QWidget* parent, QStyleOptionViewItem const& option, QModelIndex const& index) const override;
 
 private:
     int m_srcFileColumn;

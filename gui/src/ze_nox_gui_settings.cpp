@@ -330,15 +330,15 @@ bool ZeNoxGuiSettings::getYuvFileSavedParameters(QString const& fileName, int& w
         QFileInfo const info(fileName);
         return need >= 0 && v >= 1 && v >= need && (!info.isFile() || qint64(v) <= info.size());
     };
-    return read("width", any, [&](int v) { width = v; }) && read("height", any, [&](int v) { height = v; })
-           && read("bitDepth", any, [&](int v) { bitDepth = v; })
-           && read("imgType", chroma, [&](int v) { imgType = static_cast<ImageInfo::IMG_TYPE>(v); })
-           && read("planeOrder", layout, [&](int v) { planeOrder = static_cast<YUVFile::Formats>(v); })
-           && read("frameSize", fitsFile, [&](int v) { frameSize = v; })
-           && read("crop/left", any, [&](int v) { crop.left = v; })
-           && read("crop/top", any, [&](int v) { crop.top = v; })
-           && read("crop/right", any, [&](int v) { crop.right = v; })
-           && read("crop/bottom", any, [&](int v) { crop.bottom = v; });
+    return read("width", any, [&](int v) { width = v; }) && read("height", any, [&](int v) { height = v; }) &&
+           read("bitDepth", any, [&](int v) { bitDepth = v; }) &&
+           read("imgType", chroma, [&](int v) { imgType = static_cast<ImageInfo::IMG_TYPE>(v); }) &&
+           read("planeOrder", layout, [&](int v) { planeOrder = static_cast<YUVFile::Formats>(v); }) &&
+           read("frameSize", fitsFile, [&](int v) { frameSize = v; }) &&
+           read("crop/left", any, [&](int v) { crop.left = v; }) &&
+           read("crop/top", any, [&](int v) { crop.top = v; }) &&
+           read("crop/right", any, [&](int v) { crop.right = v; }) &&
+           read("crop/bottom", any, [&](int v) { crop.bottom = v; });
 }
 
 void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int width, int height, int bitDepth,
@@ -365,11 +365,10 @@ void ZeNoxGuiSettings::saveYuvFileSavedParameters(QString const& fileName, int w
 
 QColor ZeNoxGuiSettings::getColorFromPool(int index) const
 {
-    static const QVector<QColor> kPool = {
-        QColor(Qt::blue),     QColor(0x03, 0xac, 0x13), QColor(Qt::darkGray),    QColor(Qt::cyan),
-        QColor(Qt::magenta),  QColor(Qt::darkRed),      QColor(Qt::darkYellow),  QColor(Qt::darkCyan),
-        QColor(Qt::darkBlue), QColor(Qt::black),        QColor(Qt::red),         QColor(Qt::darkMagenta),
-        QColor(Qt::darkGreen),
+    static QVector<QColor> const kPool = {
+        QColor(Qt::blue),    QColor(0x03, 0xac, 0x13), QColor(Qt::darkGray),  QColor(Qt::cyan),     QColor(Qt::magenta),
+        QColor(Qt::darkRed), QColor(Qt::darkYellow),   QColor(Qt::darkCyan),  QColor(Qt::darkBlue), QColor(Qt::black),
+        QColor(Qt::red),     QColor(Qt::darkMagenta),  QColor(Qt::darkGreen),
     };
     int const n = kPool.size();
     // A negative index wraps as well instead of reading before the table.

@@ -6,30 +6,21 @@
 
 namespace ze::nox::gui {
 
-ZeNoxGuiSplitter::ZeNoxGuiSplitter(QWidget* parent)
-    : QSplitter(parent)
-{
-}
+ZeNoxGuiSplitter::ZeNoxGuiSplitter(QWidget* parent) : QSplitter(parent) {}
 
-ZeNoxGuiSplitter::ZeNoxGuiSplitter(Qt::Orientation orientation, QWidget* parent)
-    : QSplitter(orientation, parent)
-{
-}
+ZeNoxGuiSplitter::ZeNoxGuiSplitter(Qt::Orientation orientation, QWidget* parent) : QSplitter(orientation, parent) {}
 
 QSplitterHandle* ZeNoxGuiSplitter::createHandle()
 {
     return new SplitterHandle(orientation(), this);
 }
 
-SplitterHandle::SplitterHandle(Qt::Orientation orientation, QSplitter* parent)
-    : QSplitterHandle(orientation, parent)
-{
-}
+SplitterHandle::SplitterHandle(Qt::Orientation orientation, QSplitter* parent) : QSplitterHandle(orientation, parent) {}
 
 void SplitterHandle::paintEvent(QPaintEvent* event)
 {
-    const int w = width();
-    const int h = height();
+    int const w = width();
+    int const h = height();
     // No stops given: the toolkit shades from black at the start to white at the end, here
     // across the handle's thickness.
     QLinearGradient gradient;

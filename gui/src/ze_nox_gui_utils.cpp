@@ -7,7 +7,6 @@
 #include <QInputDialog>
 #include <QTime>
 
-
 namespace ze::nox::gui::utils {
 
 QString msToString(qint64 ms)

@@ -9,10 +9,7 @@
 
 namespace ze::nox::gui {
 
-ZeNoxRdCurve::ZeNoxRdCurve(QObject* parent)
-    : QObject(parent)
-{
-}
+ZeNoxRdCurve::ZeNoxRdCurve(QObject* parent) : QObject(parent) {}
 
 ZeNoxRdCurve::~ZeNoxRdCurve() = default;
 
@@ -67,7 +64,8 @@ ZeNoxGuiError ZeNoxRdCurve::read(QJsonObject const& json, QList<ZeNoxSourceFile 
     for (QJsonValue const& v : files) {
         QString const name = v.toObject().value(QStringLiteral("filename")).toString();
         if (name.isEmpty()) {
-            qWarning().noquote() << QStringLiteral("RD Curve \"%1\": an entry without file name is skipped").arg(m_name);
+            qWarning().noquote()
+                << QStringLiteral("RD Curve \"%1\": an entry without file name is skipped").arg(m_name);
             continue;
         }
         // An existing file is compared by its canonical path, a missing one by the absolute name

@@ -7,8 +7,7 @@
 namespace ze::nox::gui {
 
 ZeNoxRdCurveDialog::ZeNoxRdCurveDialog(QString const& name, QWidget* parent)
-    : QDialog(parent),
-      m_ui(new Ui_ZeNoxRdCurveDialog)
+    : QDialog(parent), m_ui(new Ui_ZeNoxRdCurveDialog)
 {
     m_ui->setupUi(this);
     connect(m_ui->buttonBox, SIGNAL(accepted()), this, SLOT(accept()));

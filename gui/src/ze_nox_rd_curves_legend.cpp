@@ -6,9 +6,7 @@
 
 namespace ze::nox::gui {
 
-ZeNoxRdCurvesLegend::ZeNoxRdCurvesLegend(ZeMetricsPlot* plot)
-    : QwtLegend(plot)
-    , m_plot(plot)
+ZeNoxRdCurvesLegend::ZeNoxRdCurvesLegend(ZeMetricsPlot* plot) : QwtLegend(plot), m_plot(plot)
 {
     setMaxColumns(1);
     setFixedWidth(350);

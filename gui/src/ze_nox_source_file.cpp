@@ -31,15 +31,15 @@ int ZeNoxSourceFile::curColorIdx = 0;
 namespace {
 
 // Suffixes of containers, audio, images, documents and archives: never a stream of ours.
-const QSet<QString> kRefusedSuffixes = {
-    QStringLiteral("mp4"),  QStringLiteral("mkv"),  QStringLiteral("mnt"),  QStringLiteral("avi"),
-    QStringLiteral("ts"),   QStringLiteral("ps"),   QStringLiteral("mpeg2"), QStringLiteral("webm"),
-    QStringLiteral("mov"),  QStringLiteral("mp3"),  QStringLiteral("asf"),  QStringLiteral("ivf"),
-    QStringLiteral("flv"),  QStringLiteral("wmv"),  QStringLiteral("idx"),  QStringLiteral("md5"),
-    QStringLiteral("jpg"),  QStringLiteral("bmp"),  QStringLiteral("gif"),  QStringLiteral("tiff"),
-    QStringLiteral("png"),  QStringLiteral("txt"),  QStringLiteral("doc"),  QStringLiteral("rtf"),
-    QStringLiteral("docx"), QStringLiteral("xls"),  QStringLiteral("xlsx"), QStringLiteral("xlsm"),
-    QStringLiteral("csv"),  QStringLiteral("pdf"),  QStringLiteral("rar"),  QStringLiteral("zip"),
+QSet<QString> const kRefusedSuffixes = {
+    QStringLiteral("mp4"),  QStringLiteral("mkv"), QStringLiteral("mnt"),   QStringLiteral("avi"),
+    QStringLiteral("ts"),   QStringLiteral("ps"),  QStringLiteral("mpeg2"), QStringLiteral("webm"),
+    QStringLiteral("mov"),  QStringLiteral("mp3"), QStringLiteral("asf"),   QStringLiteral("ivf"),
+    QStringLiteral("flv"),  QStringLiteral("wmv"), QStringLiteral("idx"),   QStringLiteral("md5"),
+    QStringLiteral("jpg"),  QStringLiteral("bmp"), QStringLiteral("gif"),   QStringLiteral("tiff"),
+    QStringLiteral("png"),  QStringLiteral("txt"), QStringLiteral("doc"),   QStringLiteral("rtf"),
+    QStringLiteral("docx"), QStringLiteral("xls"), QStringLiteral("xlsx"),  QStringLiteral("xlsm"),
+    QStringLiteral("csv"),  QStringLiteral("pdf"), QStringLiteral("rar"),   QStringLiteral("zip"),
 };
 
 // An integral JSON number that an int holds; fallback for anything else (a fraction, a string,
@@ -75,14 +75,13 @@ bool PlausibleParams(StreamParams const& p, qint64 fileSize)
             return false;
     }
     CropInfo const& c = p.crop;
-    return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && qint64(c.left) + c.right < p.width
-           && qint64(c.top) + c.bottom < p.height;
+    return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && qint64(c.left) + c.right < p.width &&
+           qint64(c.top) + c.bottom < p.height;
 }
 
 } // namespace
 
-ZeNoxSourceFile::ZeNoxSourceFile()
-    : QObject(nullptr)
+ZeNoxSourceFile::ZeNoxSourceFile() : QObject(nullptr)
 {
     ZeNoxGuiApp* const app = theApp();
     if (app && app->settings())
@@ -99,8 +98,8 @@ ZeNoxSourceFile::~ZeNoxSourceFile()
 bool ZeNoxSourceFile::needsStreamTypeChoice(QString const& fileName)
 {
     QFileInfo const info(fileName);
-    return info.isFile() && DetectStreamTypeByFilename(fileName) == ZE_STREAM_TYPE_UNKNOWN
-           && !kRefusedSuffixes.contains(info.suffix().toLower());
+    return info.isFile() && DetectStreamTypeByFilename(fileName) == ZE_STREAM_TYPE_UNKNOWN &&
+           !kRefusedSuffixes.contains(info.suffix().toLower());
 }
 
 QStringList ZeNoxSourceFile::streamTypeChoices()
@@ -147,8 +146,8 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
                 return ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT;
         }
         // Without a type from the name or from the caller the file cannot be read.
-        result = type == ZE_STREAM_TYPE_UNKNOWN ? ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED
-                                                : open(type, fileName, &m_decoder);
+        result =
+            type == ZE_STREAM_TYPE_UNKNOWN ? ZE_NOX_GUI_STREAM_TYPE_NOT_DETECTED : open(type, fileName, &m_decoder);
     }
 
     if (result == ZE_NOX_GUI_OK) {
@@ -370,12 +369,12 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion 
 
     bool useParams = false;
     StreamParams params;
-    if (!stored.isEmpty() && !paramsJson.isEmpty()
-        && stored == QString::fromLatin1(calcFileChecksum(name).toHex())) {
+    if (!stored.isEmpty() && !paramsJson.isEmpty() && stored == QString::fromLatin1(calcFileChecksum(name).toHex())) {
         params = readStreamParamsFromJson(paramsJson);
         useParams = PlausibleParams(params, QFileInfo(name).size());
         if (!useParams)
-            qWarning() << "Stream parameters of" << name << "in the project file are not plausible; validating the file";
+            qWarning() << "Stream parameters of" << name
+                       << "in the project file are not plausible; validating the file";
     }
 
     ZeNoxGuiError res = ZE_NOX_GUI_OK;

@@ -30,8 +30,7 @@ public:
 
     // The user's choice of stream type for a file whose name tells none: 0 with the chosen type,
     // or 14 when the user cancelled. Asked by a view; the model never opens a dialog itself.
-    using StreamTypeQuestion =
-        std::function<ZeNoxGuiError(QString const& fileName, ze::nox::core::ZeStreamType& type)>;
+    using StreamTypeQuestion = std::function<ZeNoxGuiError(QString const& fileName, ze::nox::core::ZeStreamType& type)>;
 
     // Takes the next colour of the settings' pool. Requires the application object.
     ZeNoxSourceFile();

@@ -2,9 +2,9 @@
 
 #include <QFontMetrics>
 #include <QMouseEvent>
-#include <QResizeEvent>
-#include <QPen>
 #include <QPainterPath>
+#include <QPen>
+#include <QResizeEvent>
 #include <QToolTip>
 #include <QWheelEvent>
 
@@ -58,8 +58,7 @@ void SetColumn(QwtPlotShapeItem& marker, QRectF const& rect)
 
 } // namespace
 
-ZeMetricsPlot::ZeMetricsPlot(QWidget* parent)
-    : QwtPlot(parent)
+ZeMetricsPlot::ZeMetricsPlot(QWidget* parent) : QwtPlot(parent)
 {
     // Curves belong to the objects that attach them; the chart must not delete them.
     setAutoDelete(false);
@@ -224,8 +223,7 @@ bool ZeMetricsPlot::eventFilter(QObject* object, QEvent* event)
         if (event->type() == QEvent::Resize)
             fitYAxisLabels(static_cast<QResizeEvent*>(event)->size().height());
         consumed = canvasEvent(event);
-    }
-    else if (object == axisWidget(yLeft))
+    } else if (object == axisWidget(yLeft))
         consumed = yAxisEvent(event);
     else if (object == axisWidget(xBottom))
         consumed = xAxisEvent(event);
@@ -257,8 +255,8 @@ bool ZeMetricsPlot::canvasEvent(QEvent* event)
     }
     case QEvent::MouseButtonRelease: {
         auto* e = static_cast<QMouseEvent*>(event);
-        if (e->button() == Qt::LeftButton && PixelPos(e->localPos()) == m_pressPos && m_pressTime.isValid()
-            && m_pressTime.elapsed() <= 179) {
+        if (e->button() == Qt::LeftButton && PixelPos(e->localPos()) == m_pressPos && m_pressTime.isValid() &&
+            m_pressTime.elapsed() <= 179) {
             int const f = frameAt(canvas()->mapFromGlobal(PixelPos(e->screenPos())));
             if (f >= 0 && f < m_totalFrameCount)
                 emit curFrameSelectionChanged(f);
@@ -277,8 +275,7 @@ bool ZeMetricsPlot::canvasEvent(QEvent* event)
         emit resized();
         // Let the canvas and the base class see the new size as well.
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 

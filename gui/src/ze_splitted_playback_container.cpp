@@ -65,11 +65,10 @@ void ZeSplittedPlaybackContainer::Side::clearPictures()
 }
 
 ZeSplittedPlaybackContainer::ZeSplittedPlaybackContainer(QWidget* parent)
-    : QWidget(parent)
-    , m_splitLinePen(QBrush(Qt::gray), 1, Qt::SolidLine)
-    , m_zoomRectPen(QBrush(Qt::gray), 1, Qt::SolidLine)
-    , m_dragHighlightBrush(QColor(170, 170, 170, 170), Qt::SolidPattern)
-    , m_infoBackgroundBrush(QColor(255, 255, 255, 220), Qt::SolidPattern)
+    : QWidget(parent), m_splitLinePen(QBrush(Qt::gray), 1, Qt::SolidLine),
+      m_zoomRectPen(QBrush(Qt::gray), 1, Qt::SolidLine),
+      m_dragHighlightBrush(QColor(170, 170, 170, 170), Qt::SolidPattern),
+      m_infoBackgroundBrush(QColor(255, 255, 255, 220), Qt::SolidPattern)
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("ZeSplittedPlaybackContainer"));
@@ -237,12 +236,9 @@ bool ZeSplittedPlaybackContainer::applyStep(Stepper::Result const& result)
     for (PlaybackRole role : kRoles) {
         Side& s = side(role);
         switch (result.outcomes[role]) {
-        case Stepper::NOT_STEPPED:
-            break;
+        case Stepper::NOT_STEPPED: break;
         case Stepper::FAILED:
-        case Stepper::RAN_OUT:
-            s.frame.fillImage(s.image, m_visibleComponent);
-            break;
+        case Stepper::RAN_OUT: s.frame.fillImage(s.image, m_visibleComponent); break;
         case Stepper::DELIVERED: {
             if (s.image.isNull())
                 s.frame.fillImage(s.image, core::COMPONENT_YUV);
@@ -646,19 +642,13 @@ void ZeSplittedPlaybackContainer::drawFrame(QPainter& painter, QImage const& ima
             QString text;
             switch (m_visibleComponent) {
             case core::COMPONENT_YUV:
-                text = QStringLiteral("%1\n%2\n%3")
-                           .arg(QString::number(pv.c0, base), QString::number(pv.c1, base),
-                                QString::number(pv.c2, base));
+                text =
+                    QStringLiteral("%1\n%2\n%3")
+                        .arg(QString::number(pv.c0, base), QString::number(pv.c1, base), QString::number(pv.c2, base));
                 break;
-            case core::COMPONENT_U:
-                text = QString::number(pv.c1, base);
-                break;
-            case core::COMPONENT_V:
-                text = QString::number(pv.c2, base);
-                break;
-            default:
-                text = QString::number(pv.c0, base);
-                break;
+            case core::COMPONENT_U: text = QString::number(pv.c1, base); break;
+            case core::COMPONENT_V: text = QString::number(pv.c2, base); break;
+            default: text = QString::number(pv.c0, base); break;
             }
             painter.drawText(cell, Qt::AlignCenter, text);
         }

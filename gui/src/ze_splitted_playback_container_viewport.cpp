@@ -149,8 +149,8 @@ bool ZeSplittedPlaybackViewport::zoomToSelection(QRectF const& sel)
     QRectF const v = m_viewport;
     zoom(f, QPointF());
     QSizeF const pic = displayedSize();
-    setViewport(QRectF(-(sel.x() - v.x()) / before * f, -(sel.y() - v.y()) / before * f, pic.width() * f,
-                       pic.height() * f));
+    setViewport(
+        QRectF(-(sel.x() - v.x()) / before * f, -(sel.y() - v.y()) / before * f, pic.width() * f, pic.height() * f));
     return true;
 }
 
@@ -171,8 +171,7 @@ ZeSplittedPlaybackViewport::Parts ZeSplittedPlaybackViewport::parts() const
     double const bottom = std::round(v.y() + v.height());
     p.splitLine = QRectF(splitX - kSplitLineWidth / 2, top, kSplitLineWidth, bottom - top - 1);
     p.splitLineGrabArea = QRect(QPoint(int(p.splitLine.x() - kSplitLineGrabMargin), int(top)),
-                                QPoint(int(p.splitLine.x() + kSplitLineWidth + kSplitLineGrabMargin),
-                                       int(bottom - 1)));
+                                QPoint(int(p.splitLine.x() + kSplitLineWidth + kSplitLineGrabMargin), int(bottom - 1)));
     return p;
 }
 

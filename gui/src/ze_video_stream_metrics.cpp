@@ -13,13 +13,8 @@ namespace ze::nox::gui {
 
 ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVector<ZeMetricsPlot*> const& plots,
                                            QObject* parent)
-    : QObject(parent)
-    , m_fileName(srcFile.fullFilename())
-    , m_streamParams(srcFile.streamParams())
-    , m_srcFile(&srcFile)
-    , m_color(srcFile.color())
-    , m_calculator(nullptr)
-    , m_plots(plots)
+    : QObject(parent), m_fileName(srcFile.fullFilename()), m_streamParams(srcFile.streamParams()), m_srcFile(&srcFile),
+      m_color(srcFile.color()), m_calculator(nullptr), m_plots(plots)
 {
     qRegisterMetaType<QVector<double>>("QVector<double>");
     QString const name = QFileInfo(m_fileName).fileName();
@@ -27,8 +22,8 @@ ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVect
         auto* frameCurve = new MetricCurve(name, m_color.lighter(150), Qt::SolidLine, QwtSymbol::Ellipse);
         frameCurve->attach(plot);
         m_frameCurves.append(frameCurve);
-        auto* avgCurve = new MetricCurve(QStringLiteral("%1, Avg").arg(name), m_color.darker(200), Qt::DotLine,
-                                         QwtSymbol::NoSymbol);
+        auto* avgCurve =
+            new MetricCurve(QStringLiteral("%1, Avg").arg(name), m_color.darker(200), Qt::DotLine, QwtSymbol::NoSymbol);
         avgCurve->attach(plot);
         m_avgCurves.append(avgCurve);
         m_counts.append(0);
@@ -39,8 +34,7 @@ ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVect
     connect(&m_calculator, &QThread::started, this, &ZeVideoStreamMetrics::started);
     connect(&m_calculator, &QThread::finished, this, &ZeVideoStreamMetrics::logRunEnd);
     connect(&m_calculator, &QThread::finished, this, &ZeVideoStreamMetrics::stopped);
-    connect(&m_calculator, &ze::nox::core::ZeQualityMetricCalculator::progress, this,
-            &ZeVideoStreamMetrics::progress);
+    connect(&m_calculator, &ze::nox::core::ZeQualityMetricCalculator::progress, this, &ZeVideoStreamMetrics::progress);
 }
 
 ZeVideoStreamMetrics::~ZeVideoStreamMetrics()
@@ -66,8 +60,9 @@ void ZeVideoStreamMetrics::clear()
     m_means.fill(0.0);
 }
 
-ze::nox::core::ZeNoxCoreError ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
-                                            QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics)
+ze::nox::core::ZeNoxCoreError
+ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
+                                       QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics)
 {
     m_calculator.stop();
     m_calculator.wait();
@@ -88,11 +83,11 @@ ze::nox::core::ZeNoxCoreError ZeVideoStreamMetrics::startCalculation(ZeNoxSource
              refSrcFile->lastFrameNumber(),
              numThreadsPerFile};
     m_runTime.start();
-    ze::nox::core::ZeNoxCoreError const r = m_calculator.start(
-        m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
-        refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
-        refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(), requiredMetrics,
-        &ZeNoxGuiApp::GetYuvRequiredParams);
+    ze::nox::core::ZeNoxCoreError const r =
+        m_calculator.start(m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
+                           refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
+                           refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(),
+                           requiredMetrics, &ZeNoxGuiApp::GetYuvRequiredParams);
     ZeNoxGuiApp::LogMeasurementStart(m_run, r);
     if (r != ze::nox::core::ZE_NOX_CORE_OK)
         m_runTime.invalidate(); // no run to end

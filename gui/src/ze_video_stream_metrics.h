@@ -47,8 +47,9 @@ public:
 public slots:
     // Stops a running measurement, clears, and with a reference starts a new one; the result of
     // starting the calculator (0 when its thread runs; also 0 without a reference).
-    ze::nox::core::ZeNoxCoreError startCalculation(ze::nox::gui::ZeNoxSourceFile const* refSrcFile, int numThreadsPerFile,
-                          QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics);
+    ze::nox::core::ZeNoxCoreError startCalculation(ze::nox::gui::ZeNoxSourceFile const* refSrcFile,
+                                                   int numThreadsPerFile,
+                                                   QSet<ze::nox::core::ZeVideoQualityMetric> requiredMetrics);
     void stopCalculation();
 
 signals:

@@ -131,8 +131,8 @@ bool WriteIco(QString const& path, QVector<QImage> const& images)
     for (int i = 0; i < images.size(); ++i) {
         int const w = images[i].width();
         int const h = images[i].height();
-        s << quint8(w >= 256 ? 0 : w) << quint8(h >= 256 ? 0 : h) << quint8(0) << quint8(0) << quint16(1)
-          << quint16(32) << quint32(entries[i].size()) << offset;
+        s << quint8(w >= 256 ? 0 : w) << quint8(h >= 256 ? 0 : h) << quint8(0) << quint8(0) << quint16(1) << quint16(32)
+          << quint32(entries[i].size()) << offset;
         offset += entries[i].size();
     }
     for (QByteArray const& e : entries)

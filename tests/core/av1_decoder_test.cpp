@@ -22,7 +22,7 @@ protected:
     {
         sDir = new QTemporaryDir;
         // The Annex B files are the low-overhead streams framed anew.
-        for (const char* clip : {"av1_420p", "av1_420p10"}) {
+        for (char const* clip : {"av1_420p", "av1_420p10"}) {
             const QByteArray s5 = ReadAll(TestMediaPath(QStringLiteral("%1.obu").arg(clip)));
             WriteAll(QDir(sDir->path()).filePath(QStringLiteral("%1.av1").arg(clip)), ToAnnexB(s5));
         }
@@ -48,13 +48,13 @@ QTemporaryDir* Av1Decoder::sDir = nullptr;
 bool PlaneIs(Frame const& frame, int plane, int value)
 {
     AVFrame const* f = frame.avFrame();
-    const int bytes = frame.bitDepth() > 8 ? 2 : 1;
-    const int w = (f->width + 1) / 2;
-    const int h = (f->height + 1) / 2;
+    int const bytes = frame.bitDepth() > 8 ? 2 : 1;
+    int const w = (f->width + 1) / 2;
+    int const h = (f->height + 1) / 2;
     for (int y = 0; y < h; ++y) {
-        const uint8_t* row = f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane];
+        uint8_t const* row = f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane];
         for (int x = 0; x < w; ++x) {
-            const int v = bytes == 1 ? row[x] : reinterpret_cast<const uint16_t*>(row)[x];
+            int const v = bytes == 1 ? row[x] : reinterpret_cast<uint16_t const*>(row)[x];
             if (v != value)
                 return false;
         }
@@ -240,7 +240,7 @@ TEST_F(Av1Decoder, DamagedInput)
 
     struct Case
     {
-        const char* name;
+        char const* name;
         QByteArray bytes;
     };
     const Case kCases[] = {
@@ -259,7 +259,7 @@ TEST_F(Av1Decoder, DamagedInput)
             EXPECT_FALSE(dec.isOpened());
             continue;
         }
-        const int count = dec.getOriginalFrameCount();
+        int const count = dec.getOriginalFrameCount();
         EXPECT_GT(count, 0);
         EXPECT_LT(count, 30);
         Frame frame;
@@ -281,14 +281,14 @@ TEST(Av1PixFmt, FromSequenceHeader)
         AVPixelFormat fmt;
     };
     const Case kCases[] = {
-        {DAV1D_PIXEL_LAYOUT_I400, 0, AV_PIX_FMT_YUV420P},     {DAV1D_PIXEL_LAYOUT_I400, 1, AV_PIX_FMT_YUV420P10LE},
-        {DAV1D_PIXEL_LAYOUT_I420, 0, AV_PIX_FMT_YUV420P},     {DAV1D_PIXEL_LAYOUT_I420, 1, AV_PIX_FMT_YUV420P10LE},
-        {DAV1D_PIXEL_LAYOUT_I422, 0, AV_PIX_FMT_YUV422P},     {DAV1D_PIXEL_LAYOUT_I422, 1, AV_PIX_FMT_YUV422P10LE},
-        {DAV1D_PIXEL_LAYOUT_I444, 0, AV_PIX_FMT_YUV444P},     {DAV1D_PIXEL_LAYOUT_I444, 1, AV_PIX_FMT_YUV444P10LE},
+        {DAV1D_PIXEL_LAYOUT_I400, 0, AV_PIX_FMT_YUV420P}, {DAV1D_PIXEL_LAYOUT_I400, 1, AV_PIX_FMT_YUV420P10LE},
+        {DAV1D_PIXEL_LAYOUT_I420, 0, AV_PIX_FMT_YUV420P}, {DAV1D_PIXEL_LAYOUT_I420, 1, AV_PIX_FMT_YUV420P10LE},
+        {DAV1D_PIXEL_LAYOUT_I422, 0, AV_PIX_FMT_YUV422P}, {DAV1D_PIXEL_LAYOUT_I422, 1, AV_PIX_FMT_YUV422P10LE},
+        {DAV1D_PIXEL_LAYOUT_I444, 0, AV_PIX_FMT_YUV444P}, {DAV1D_PIXEL_LAYOUT_I444, 1, AV_PIX_FMT_YUV444P10LE},
         {DAV1D_PIXEL_LAYOUT_I420, 2, AV_PIX_FMT_NONE},
     };
     for (Case const& c : kCases) {
-        Dav1dSequenceHeader hdr {};
+        Dav1dSequenceHeader hdr{};
         hdr.layout = c.layout;
         hdr.hbd = c.hbd;
         EXPECT_EQ(ZeAv1Decoder::GetAvPixFmtFromAv1SeqHdr(&hdr), c.fmt) << c.layout << " " << c.hbd;

@@ -12,7 +12,6 @@
 
 #include <cstring>
 
-
 namespace {
 
 struct Opened
@@ -23,28 +22,28 @@ struct Opened
     unsigned frameCount = 0;
     unsigned timeBase[2] = {0, 0};
     ~Opened() { input_close(in); }
-    explicit Opened(QString const& path, const char* name = nullptr)
+    explicit Opened(QString const& path, char const* name = nullptr)
     {
         result = input_open(&in, name, path.toUtf8().constData(), frameRate, &frameCount, timeBase);
     }
-    const char* name() const { return in ? in->impl->name : ""; }
+    char const* name() const { return in ? in->impl->name : ""; }
 };
 
 // Sizes of the units the reader hands out until it ends.
 std::vector<size_t> ReadUnits(DemuxerInstance* in, QByteArray* first = nullptr)
 {
     std::vector<size_t> sizes;
-    Dav1dData data {};
+    Dav1dData data{};
     while (sizes.size() < 100000 && input_read(in, &data) == 0) {
         if (first && sizes.empty())
-            *first = QByteArray(reinterpret_cast<const char*>(data.data), static_cast<int>(data.sz));
+            *first = QByteArray(reinterpret_cast<char const*>(data.data), static_cast<int>(data.sz));
         sizes.push_back(data.sz);
         dav1d_data_unref(&data);
     }
     return sizes;
 }
 
-QByteArray IvfHeader(const char* tag, uint32_t rate, uint32_t scale, uint32_t length)
+QByteArray IvfHeader(char const* tag, uint32_t rate, uint32_t scale, uint32_t length)
 {
     QByteArray h("DKIF", 4);
     h += QByteArray("\0\0\x20\0", 4);
@@ -87,6 +86,7 @@ TEST(Av1Leb128, FieldsAndLimits)
         int length;
         uint64_t value;
     };
+    // clang-format off
     const Case kCases[] = {
         {{0x00}, 1, 0},
         {{0x7f}, 1, 127},
@@ -97,6 +97,7 @@ TEST(Av1Leb128, FieldsAndLimits)
         {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 0, 0}, // does not end within 8
         {{0x80}, 0, 0},                                             // runs past the buffer
     };
+    // clang-format on
     for (Case const& c : kCases) {
         uint64_t v = 12345;
         EXPECT_EQ(av1_input::ParseLeb128(c.bytes.data(), c.bytes.size(), &v), c.length);
@@ -118,7 +119,7 @@ TEST_F(Av1Input, ProbingPicksEachFraming)
     struct Case
     {
         QString path;
-        const char* name;
+        char const* name;
         size_t units;
         unsigned frames;
     };
@@ -181,7 +182,7 @@ TEST_F(Av1Input, RefusesOtherData)
 
 TEST(Av1Probe, Headers)
 {
-    auto ivf = [](int version, int headerSize, const char* tag) {
+    auto ivf = [](int version, int headerSize, char const* tag) {
         std::vector<uint8_t> b(1024, 0);
         memcpy(b.data(), "DKIF", 4);
         b[4] = static_cast<uint8_t>(version);
@@ -216,8 +217,8 @@ TEST(Av1Probe, Headers)
 
     auto annexb = [&](std::vector<int> types) {
         const std::vector<uint8_t> s = s5(types);
-        const QByteArray ab = ToAnnexB(QByteArray(reinterpret_cast<const char*>(s.data()),
-                                                  static_cast<int>(2 + 5 * types.size())));
+        const QByteArray ab =
+            ToAnnexB(QByteArray(reinterpret_cast<const char*>(s.data()), static_cast<int>(2 + 5 * types.size())));
         std::vector<uint8_t> b(1024, 0);
         memcpy(b.data(), ab.constData(), static_cast<size_t>(ab.size()));
         return b;
@@ -283,7 +284,7 @@ TEST_F(Av1Input, CutAndOversizedUnits)
 
     struct Case
     {
-        const char* label;
+        char const* label;
         QByteArray bytes;
         size_t units; // at least this many units, and never more than `maxUnits`
         size_t maxUnits;

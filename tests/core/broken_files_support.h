@@ -35,9 +35,8 @@ using Bytes = std::vector<uint8_t>;
 // ---- Raw parameters ----------------------------------------------------------------------
 
 // The fixed answer of the raw-parameters question: the 33x17 4:2:0 8-bit planar seed clip.
-inline ZeNoxCoreError AnswerRaw(QString const&, int& width, int& height, int& bitDepth,
-                                ImageInfo::IMG_TYPE& chroma, YUVFile::Formats& layout, int&,
-                                int& frameSize, CropInfo& crop, bool)
+inline ZeNoxCoreError AnswerRaw(QString const&, int& width, int& height, int& bitDepth, ImageInfo::IMG_TYPE& chroma,
+                                YUVFile::Formats& layout, int&, int& frameSize, CropInfo& crop, bool)
 {
     width = 33;
     height = 17;
@@ -57,13 +56,13 @@ struct Outcome
     ZeNoxCoreError open = ZE_NOX_CORE_NOT_OPENED;
     std::vector<ZeNoxCoreError> results; // of every navigation call
     int frameCount = 0;
-    int framesWalked = 0;   // pictures the forward walk gave
-    bool endless = false;   // the forward walk went past the frame count
-    std::string badFrame;   // a picture given with success that does not match the stream
+    int framesWalked = 0; // pictures the forward walk gave
+    bool endless = false; // the forward walk went past the frame count
+    std::string badFrame; // a picture given with success that does not match the stream
 };
 
-constexpr int kMaxWalk = 64;     // forward steps at most
-constexpr int kMaxBackward = 6;  // pictures asked for backwards at most
+constexpr int kMaxWalk = 64;    // forward steps at most
+constexpr int kMaxBackward = 6; // pictures asked for backwards at most
 
 inline bool IsResultCode(ZeNoxCoreError e)
 {
@@ -79,8 +78,8 @@ inline void CheckFrame(ZeNoxDecoder const& d, Frame const& frame, ZeNoxCoreError
     if (!frame.isValid() || frame.width() != d.width() || frame.height() != d.height() ||
         frame.pixelFormat() != d.pixelFormat())
         o.badFrame = std::string(call) + ": picture " + std::to_string(frame.width()) + "x" +
-                     std::to_string(frame.height()) + " fmt " + std::to_string(int(frame.pixelFormat())) +
-                     ", stream " + std::to_string(d.width()) + "x" + std::to_string(d.height()) + " fmt " +
+                     std::to_string(frame.height()) + " fmt " + std::to_string(int(frame.pixelFormat())) + ", stream " +
+                     std::to_string(d.width()) + "x" + std::to_string(d.height()) + " fmt " +
                      std::to_string(int(d.pixelFormat()));
 }
 
@@ -108,7 +107,7 @@ inline Outcome Exercise(QString const& path, ZeStreamType type, StreamParams con
         CheckFrame(*d, frame, e, "next", o);
     }
     o.endless = o.framesWalked > std::max(o.frameCount, 0) && o.framesWalked < kMaxWalk;
-    const int last = std::min(o.frameCount, kMaxWalk) - 1;
+    int const last = std::min(o.frameCount, kMaxWalk) - 1;
     for (int n = last; n >= 0 && n > last - kMaxBackward; --n)
         CheckFrame(*d, frame, d->getFrame(n, frame), "frame n", o);
     CheckFrame(*d, frame, d->getLastFrame(frame), "last", o);
@@ -309,14 +308,14 @@ inline bool Av1MaxSize(Bytes& b, uint32_t width, uint32_t height)
             v = (v << 1) | uint32_t(bits[i++]);
         return v;
     };
-    r(3);                 // seq_profile
-    r(1);                 // still_picture
-    if (r(1)) {           // reduced_still_picture_header
+    r(3);       // seq_profile
+    r(1);       // still_picture
+    if (r(1)) { // reduced_still_picture_header
         r(5);
     } else {
-        if (r(1))         // timing_info_present_flag
+        if (r(1)) // timing_info_present_flag
             return false;
-        const bool delay = r(1);
+        bool const delay = r(1);
         const uint32_t points = r(5) + 1;
         for (uint32_t k = 0; k < points; ++k) {
             r(12);
@@ -327,7 +326,7 @@ inline bool Av1MaxSize(Bytes& b, uint32_t width, uint32_t height)
         }
     }
     const size_t sizeFields = i;
-    const int wBits = int(r(4)) + 1, hBits = int(r(4)) + 1;
+    int const wBits = int(r(4)) + 1, hBits = int(r(4)) + 1;
     r(wBits);
     r(hBits);
     std::vector<int> out(bits.begin(), bits.begin() + std::ptrdiff_t(sizeFields));
@@ -355,7 +354,7 @@ inline bool Av1MaxSize(Bytes& b, uint32_t width, uint32_t height)
 }
 
 const Bytes kLebMax = {0xff, 0xff, 0xff, 0xff, 0x0f};                       // 2^32 - 1
-const Bytes kLebOver = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f};   // above 2^32
+const Bytes kLebOver = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f};    // above 2^32
 const Bytes kLebEndless = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}; // never ends
 
 struct FieldCase
@@ -368,10 +367,22 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
 {
     std::vector<FieldCase> c;
     auto add = [&](std::string n, std::function<bool(Bytes&)> f) { c.push_back({std::move(n), std::move(f)}); };
-    add("empty file", [](Bytes& b) { b.clear(); return true; });
-    add("one byte", [](Bytes& b) { b.resize(1); return true; });
-    add("all zero", [](Bytes& b) { std::fill(b.begin(), b.end(), 0); return true; });
-    add("all 0xff", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xff); return true; });
+    add("empty file", [](Bytes& b) {
+        b.clear();
+        return true;
+    });
+    add("one byte", [](Bytes& b) {
+        b.resize(1);
+        return true;
+    });
+    add("all zero", [](Bytes& b) {
+        std::fill(b.begin(), b.end(), 0);
+        return true;
+    });
+    add("all 0xff", [](Bytes& b) {
+        std::fill(b.begin(), b.end(), 0xff);
+        return true;
+    });
     add("first half twice", [](Bytes& b) {
         const Bytes half(b.begin(), b.begin() + std::ptrdiff_t(b.size() / 2));
         b.insert(b.begin() + std::ptrdiff_t(b.size() / 2), half.begin(), half.end());
@@ -404,8 +415,9 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         add("frame header W99999 H99999", [](Bytes& b) {
             const size_t f = Find(b, "FRAME\n");
-            return f != std::string::npos && Splice(b, f, 6, Bytes({'F', 'R', 'A', 'M', 'E', ' ', 'W', '9', '9', '9',
-                                                                   '9', '9', ' ', 'H', '9', '9', '9', '9', '9', '\n'}));
+            return f != std::string::npos &&
+                   Splice(b, f, 6, Bytes({'F', 'R', 'A', 'M', 'E', ' ', 'W', '9', '9', '9',
+                                          '9', '9', ' ', 'H', '9', '9', '9', '9', '9', '\n'}));
         });
         add("frame header W8 on the second frame", [](Bytes& b) {
             const size_t f = Find(b, "FRAME\n", Find(b, "FRAME") + 5);
@@ -426,9 +438,17 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         break;
     case Kind::Raw:
-        add("one byte short", [](Bytes& b) { b.pop_back(); return true; });
-        add("one byte over", [](Bytes& b) { b.push_back(0x80); return true; });
-        add("Y4M signature", [](Bytes& b) { return Splice(b, 0, 9, Bytes({'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2'})); });
+        add("one byte short", [](Bytes& b) {
+            b.pop_back();
+            return true;
+        });
+        add("one byte over", [](Bytes& b) {
+            b.push_back(0x80);
+            return true;
+        });
+        add("Y4M signature", [](Bytes& b) {
+            return Splice(b, 0, 9, Bytes({'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2'}));
+        });
         add("Y4M signature, header W0", [](Bytes& b) {
             const std::string h = "YUV4MPEG2 W0 H17 C420\n";
             return Splice(b, 0, 0, Bytes(h.begin(), h.end()));
@@ -455,10 +475,22 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         add("time base 0/0", [](Bytes& b) { return Splice(b, 16, 8, Bytes(8, 0)); });
         add("time base max, duration max", [](Bytes& b) { return Splice(b, 16, 12, Bytes(12, 0xff)); });
-        add("header only", [](Bytes& b) { b.resize(32); return true; });
-        add("header and a frame header", [](Bytes& b) { b.resize(44); return true; });
-        add("header cut", [](Bytes& b) { b.resize(31); return true; });
-        add("zeros after the frames", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
+        add("header only", [](Bytes& b) {
+            b.resize(32);
+            return true;
+        });
+        add("header and a frame header", [](Bytes& b) {
+            b.resize(44);
+            return true;
+        });
+        add("header cut", [](Bytes& b) {
+            b.resize(31);
+            return true;
+        });
+        add("zeros after the frames", [](Bytes& b) {
+            b.resize(b.size() + 12000, 0);
+            return true;
+        });
         add("codec VP90", [](Bytes& b) { return Splice(b, 8, 4, {'V', 'P', '9', '0'}); });
         add("header twice", [](Bytes& b) {
             const Bytes h(b.begin(), b.begin() + 32);
@@ -490,7 +522,10 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
                 return true;
             });
         }
-        add("zeros after the OBUs", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
+        add("zeros after the OBUs", [](Bytes& b) {
+            b.resize(b.size() + 12000, 0);
+            return true;
+        });
         add("temporal delimiter with payload", [](Bytes& b) { return Splice(b, 1, 1, {0x05}); });
         add("sequence header 65536x65536", [](Bytes& b) { return Av1MaxSize(b, 65536, 65536); });
         add("sequence header 16384x16384", [](Bytes& b) { return Av1MaxSize(b, 16384, 16384); });
@@ -514,7 +549,10 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             });
         }
         add("zero sizes", [](Bytes& b) { return Splice(b, 0, 0, {0, 0, 0, 0}); });
-        add("zeros after the units", [](Bytes& b) { b.resize(b.size() + 12000, 0); return true; });
+        add("zeros after the units", [](Bytes& b) {
+            b.resize(b.size() + 12000, 0);
+            return true;
+        });
         add("temporal unit of one zero frame unit", [](Bytes& b) { return Splice(b, 0, 0, {1, 0}); });
         break;
     case Kind::Vvc: {
@@ -528,7 +566,8 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
                 return true;
             };
         };
-        add("SPS 8x8", variant([](vvctest::StreamSpec& s) { s.sps.width = s.sps.height = s.pps.width = s.pps.height = 8; }));
+        add("SPS 8x8",
+            variant([](vvctest::StreamSpec& s) { s.sps.width = s.sps.height = s.pps.width = s.pps.height = 8; }));
         add("SPS of the largest size", variant([](vvctest::StreamSpec& s) {
                 s.sps.width = s.pps.width = 8192;
                 s.sps.height = s.pps.height = 4320;
@@ -577,7 +616,9 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         add("pictures only CRA and RASL", variant([](vvctest::StreamSpec& s) {
                 s.pictures = {{9, 0}, {11, -2}, {11, -1}, {0, 1}};
             }));
-        add("POCs descending", variant([](vvctest::StreamSpec& s) { s.pictures = {{8, 0}, {0, 200}, {0, 100}, {0, 50}}; }));
+        add("POCs descending", variant([](vvctest::StreamSpec& s) {
+                s.pictures = {{8, 0}, {0, 200}, {0, 100}, {0, 50}};
+            }));
         add("two IDRs with pictures between", variant([](vvctest::StreamSpec& s) {
                 s.pictures = {{8, 0}, {0, 2}, {0, 1}, {7, 0}, {0, 1}};
                 s.sps.maxNumReorder = 1;
@@ -721,8 +762,8 @@ inline std::string Mutate(Bytes& b, Rng& rng, Mutation kind)
         return "bytes " + std::to_string(from) + ".." + std::to_string(end) + " repeated at " + std::to_string(at);
     }
     case Mutation::InterestingWords: {
-        static const uint32_t kWords[] = {0, 1, 0x7f, 0x80, 0xff, 0x7fff, 0x8000, 0xffff, 0x7fffffff, 0x80000000u,
-                                          0xffffffffu};
+        static const uint32_t kWords[] = {0,      1,      0x7f,       0x80,        0xff,       0x7fff,
+                                          0x8000, 0xffff, 0x7fffffff, 0x80000000u, 0xffffffffu};
         const uint32_t w = kWords[rng.below(sizeof(kWords) / sizeof(kWords[0]))];
         for (int i = 0; i < 4 && at + size_t(i) < n; ++i)
             b[at + size_t(i)] = uint8_t(w >> (8 * i));

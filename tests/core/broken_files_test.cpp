@@ -43,10 +43,7 @@ protected:
         m_avLevel = av_log_get_level();
         av_log_set_level(AV_LOG_QUIET);
     }
-    void TearDown() override
-    {
-        av_log_set_level(m_avLevel);
-    }
+    void TearDown() override { av_log_set_level(m_avLevel); }
 
     // Runs one damaged copy and checks what came back; the text names the case in failures.
     void run(Clip const& clip, std::string const& what, Bytes const& bytes)
@@ -56,8 +53,8 @@ protected:
         QElapsedTimer timer;
         timer.start();
         for (bool byType : {false, true}) {
-            const Outcome o = Exercise(path, byType ? clip.type : ZE_STREAM_TYPE_UNKNOWN,
-                                       clip.withParams ? &clip.params : nullptr);
+            const Outcome o =
+                Exercise(path, byType ? clip.type : ZE_STREAM_TYPE_UNKNOWN, clip.withParams ? &clip.params : nullptr);
             SCOPED_TRACE(clip.name + std::string(" ") + what + (byType ? " (by suffix)" : " (detected)"));
             ExpectSound(o);
             ++m_cases;

@@ -29,8 +29,7 @@ Bgr PixelAt(QImage const& img, int x, int y)
 }
 
 // A picture whose every sample of plane 0 is y and of planes 1, 2 are u and v.
-void Uniform(ImageType<short>& pic, int w, int h, ImageInfo::IMG_TYPE type, int depthY, int depthC, int y, int u,
-             int v)
+void Uniform(ImageType<short>& pic, int w, int h, ImageInfo::IMG_TYPE type, int depthY, int depthC, int y, int u, int v)
 {
     ASSERT_TRUE(pic.allocate(w, h, depthY, depthC, type, CropInfo{}, ImageInfo::FRAME));
     int const values[3] = {y, u, v};
@@ -76,8 +75,11 @@ TEST(ColorConversion, FixedPointCoefficientsPerStandard)
     {
         int row;
         int c[4];
-    } const cases[] = {{0, {359, 183, 88, 454}}, {1, {403, 120, 48, 475}}, {2, {359, 183, 88, 454}},
-                       {3, {359, 183, 88, 454}}, {4, {377, 146, 42, 482}}};
+    } const cases[] = {{0, {359, 183, 88, 454}},
+                       {1, {403, 120, 48, 475}},
+                       {2, {359, 183, 88, 454}},
+                       {3, {359, 183, 88, 454}},
+                       {4, {377, 146, 42, 482}}};
     for (Case const& c : cases) {
         int got[4];
         ColorConversion::fixedPointCoefficients(Util::Krgb[c.row], got);

@@ -11,9 +11,10 @@ using namespace ze::nox::core;
 
 TEST(CoreCodes, ErrorTexts)
 {
-    const struct {
+    const struct
+    {
         int code;
-        const char* text;
+        char const* text;
     } kCases[] = {
         {0, "Ok"},
         {1, "Operation failed"},
@@ -30,29 +31,32 @@ TEST(CoreCodes, ErrorTexts)
         {23, "Unknown error"},
         {-1, "Unknown error"},
     };
-    for (const auto& c : kCases)
+    for (auto const& c : kCases)
         EXPECT_EQ(ErrToString(static_cast<ZeNoxCoreError>(c.code)), QString::fromLatin1(c.text)) << c.code;
 }
 
 TEST(CoreCodes, StreamTypeBySuffix)
 {
-    const struct {
-        const char* name;
+    const struct
+    {
+        char const* name;
         int type;
     } kCases[] = {
-        {"clip.Y4M", 1},        {"a.b.HEVC", 3},     {"clip.yuv.gz", 0},  {"noextension", 0},
-        {"movie.mp4", 0},       {"x.ivf", 4},        {"x.jpg", 0},        {"x.mjpeg", 6},
-        {"/tmp/dir.h264/x.264", 2}, {"x.avc", 2},    {"x.h265", 3},       {"x.265", 3},
-        {"x.obu", 4},           {"x.av1", 4},        {"x.vvc", 5},        {"x.hvc", 0},
+        {"clip.Y4M", 1},    {"a.b.HEVC", 3},  {"clip.yuv.gz", 0},
+        {"noextension", 0}, {"movie.mp4", 0}, {"x.ivf", 4},
+        {"x.jpg", 0},       {"x.mjpeg", 6},   {"/tmp/dir.h264/x.264", 2},
+        {"x.avc", 2},       {"x.h265", 3},    {"x.265", 3},
+        {"x.obu", 4},       {"x.av1", 4},     {"x.vvc", 5},
+        {"x.hvc", 0},
     };
-    for (const auto& c : kCases)
+    for (auto const& c : kCases)
         EXPECT_EQ(DetectStreamTypeByFilename(QString::fromLatin1(c.name)), c.type) << c.name;
 }
 
 TEST(CoreCodes, StreamTypeNamesRoundTrip)
 {
     for (int t = 1; t <= 6; ++t) {
-        const auto type = static_cast<ZeStreamType>(t);
+        auto const type = static_cast<ZeStreamType>(t);
         EXPECT_EQ(GetStreamTypeByName(GetStreamTypeName(type)), type);
     }
     EXPECT_EQ(GetStreamTypeName(static_cast<ZeStreamType>(7)), QStringLiteral("Unknown"));
@@ -67,7 +71,7 @@ TEST(CoreCodes, CodecIds)
     EXPECT_EQ(GetAvCodecIdFromStreamType(ZE_STREAM_TYPE_VVC), AV_CODEC_ID_NONE);
     EXPECT_EQ(GetAvCodecIdFromStreamType(static_cast<ZeStreamType>(9)), AV_CODEC_ID_NONE);
     for (int t : {2, 3, 4, 6}) {
-        const auto type = static_cast<ZeStreamType>(t);
+        auto const type = static_cast<ZeStreamType>(t);
         EXPECT_EQ(GetStreamTypeFromAvCodecId(GetAvCodecIdFromStreamType(type)), type);
     }
     EXPECT_EQ(GetStreamTypeFromAvCodecId(AV_CODEC_ID_VP9), ZE_STREAM_TYPE_UNKNOWN);
@@ -84,11 +88,12 @@ TEST(CoreCodes, ComponentAndMetricNames)
 
 TEST(CoreCodes, PixelFormats)
 {
-    const struct {
+    const struct
+    {
         AVPixelFormat fmt;
         int depth;
-        const char* name;
-        const char* avName;
+        char const* name;
+        char const* avName;
     } kCases[] = {
         {AV_PIX_FMT_NONE, 0, "-", ""},
         {AV_PIX_FMT_YUV420P, 8, "YUV 4:2:0 8 bit", "yuv420p"},
@@ -100,7 +105,7 @@ TEST(CoreCodes, PixelFormats)
         {AV_PIX_FMT_GRAY8, 8, "gray", "gray"},
         {AV_PIX_FMT_YUV420P12LE, 12, "yuv420p12le", "yuv420p12le"},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         EXPECT_EQ(GetBitDepthFromAvPixFmt(c.fmt), c.depth) << c.avName;
         EXPECT_EQ(GetPixFmtName(c.fmt), QString::fromLatin1(c.name)) << c.avName;
         EXPECT_EQ(GetPixFmtAvName(c.fmt), QString::fromLatin1(c.avName));
@@ -111,14 +116,13 @@ TEST(CoreCodes, PixelFormats)
 
 TEST(CoreCodes, AcceptedLists)
 {
-    const auto& fmts = ZeNoxCoreSupportedFeatures::m_pixFmts;
+    auto const& fmts = ZeNoxCoreSupportedFeatures::m_pixFmts;
     ASSERT_EQ(fmts.size(), 11);
     EXPECT_EQ(fmts.first(), AV_PIX_FMT_NONE);
     for (int i = 1; i < fmts.size(); ++i)
         EXPECT_EQ(GetPixFmtFromAvName(GetPixFmtAvName(fmts[i])), fmts[i]);
-    for (AVPixelFormat refused : {AV_PIX_FMT_YUV420P12LE, AV_PIX_FMT_GRAY8, AV_PIX_FMT_YUVJ422P,
-                                  AV_PIX_FMT_YUVJ444P})
+    for (AVPixelFormat refused : {AV_PIX_FMT_YUV420P12LE, AV_PIX_FMT_GRAY8, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P})
         EXPECT_FALSE(fmts.contains(refused));
-    const QList<AVCodecID> codecs = {AV_CODEC_ID_MJPEG, AV_CODEC_ID_H264, AV_CODEC_ID_HEVC};
+    QList<AVCodecID> const codecs = {AV_CODEC_ID_MJPEG, AV_CODEC_ID_H264, AV_CODEC_ID_HEVC};
     EXPECT_EQ(ZeNoxCoreSupportedFeatures::m_ffmpegCodecs, codecs);
 }

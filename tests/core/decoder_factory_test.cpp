@@ -100,15 +100,19 @@ QString Renamed(QTemporaryDir const& dir, QString const& clip)
 TEST(DecoderFactory, CreatesUnopenedDecoderOfEachType)
 {
     QObject parent;
-    const struct {
+    const struct
+    {
         ZeStreamType type;
-        const char* className;
+        char const* className;
     } kCases[] = {
-        {ZE_STREAM_TYPE_YUV, "ze::nox::core::ZeYuvDecoder"},     {ZE_STREAM_TYPE_AVC, "ze::nox::core::ZeFfmpegDecoder"},
-        {ZE_STREAM_TYPE_HEVC, "ze::nox::core::ZeFfmpegDecoder"}, {ZE_STREAM_TYPE_AV1, "ze::nox::core::ZeAv1Decoder"},
-        {ZE_STREAM_TYPE_VVC, "ze::nox::core::ZeVvcDecoder"},     {ZE_STREAM_TYPE_MJPEG, "ze::nox::core::ZeFfmpegDecoder"},
+        {ZE_STREAM_TYPE_YUV, "ze::nox::core::ZeYuvDecoder"},
+        {ZE_STREAM_TYPE_AVC, "ze::nox::core::ZeFfmpegDecoder"},
+        {ZE_STREAM_TYPE_HEVC, "ze::nox::core::ZeFfmpegDecoder"},
+        {ZE_STREAM_TYPE_AV1, "ze::nox::core::ZeAv1Decoder"},
+        {ZE_STREAM_TYPE_VVC, "ze::nox::core::ZeVvcDecoder"},
+        {ZE_STREAM_TYPE_MJPEG, "ze::nox::core::ZeFfmpegDecoder"},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         ZeNoxDecoder* decoder = reinterpret_cast<ZeNoxDecoder*>(0x1);
         ASSERT_EQ(CreateNoxDecoder(&decoder, c.type, QStringLiteral("none"), &Question::Ask, true, &parent),
                   ZE_NOX_CORE_OK);
@@ -126,9 +130,10 @@ TEST(DecoderFactory, CreatesUnopenedDecoderOfEachType)
 TEST(DecoderFactory, DetectsTheTypeByOpening)
 {
     QTemporaryDir dir;
-    const struct {
-        const char* clip;
-        const char* className;
+    const struct
+    {
+        char const* clip;
+        char const* className;
         ZeStreamType openedType;
     } kCases[] = {
         {"ff_avc8.h264", "ze::nox::core::ZeFfmpegDecoder", ZE_STREAM_TYPE_AVC},
@@ -138,7 +143,7 @@ TEST(DecoderFactory, DetectsTheTypeByOpening)
         {"raw_420p_176x144.y4m", "ze::nox::core::ZeYuvDecoder", ZE_STREAM_TYPE_YUV},
     };
     QObject parent;
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         Question::Reset();
         const QString file = Renamed(dir, QString::fromLatin1(c.clip));
         ZeNoxDecoder* decoder = nullptr;
@@ -163,8 +168,7 @@ TEST(DecoderFactory, RawFileIsAskedForAndAskedAgainOnOpen)
     const QString file = TestMediaPath(QStringLiteral("raw_420p_176x144.yuv"));
     Question::Reset();
     ZeNoxDecoder* decoder = nullptr;
-    ASSERT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, file, &Question::Ask, false, nullptr),
-              ZE_NOX_CORE_OK);
+    ASSERT_EQ(CreateNoxDecoder(&decoder, ZE_STREAM_TYPE_UNKNOWN, file, &Question::Ask, false, nullptr), ZE_NOX_CORE_OK);
     std::unique_ptr<ZeNoxDecoder> owned(decoder);
     ASSERT_NE(dynamic_cast<ZeYuvDecoder*>(decoder), nullptr);
     EXPECT_EQ(Question::calls, 1);
@@ -241,9 +245,19 @@ TEST(DecoderFactory, WrapperAsksOnlyForRawFiles)
         {"4:0:0", 176, 8, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
         {"4:4:0", 176, 8, ImageInfo::IMG_440, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
         {"12 bit", 176, 12, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, {}, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
-        {"4:4:4 semi-planar", 176, 8, ImageInfo::IMG_444, YUVFile::FORMAT_SEMI_PLANAR, {},
+        {"4:4:4 semi-planar",
+         176,
+         8,
+         ImageInfo::IMG_444,
+         YUVFile::FORMAT_SEMI_PLANAR,
+         {},
          ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
-        {"crop leaving no width", 176, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, {88, 88, 0, 0},
+        {"crop leaving no width",
+         176,
+         8,
+         ImageInfo::IMG_420,
+         YUVFile::FORMAT_PLANAR,
+         {88, 88, 0, 0},
          ZE_NOX_CORE_INVALID_PARAMETERS},
     };
     for (Refused const& r : refused) {
@@ -299,8 +313,9 @@ TEST(DecoderFactory, CreateAndOpenHandsBackAnOpenedDecoderOrNone)
     StreamParams unusable; // a record that does not describe the raw file
     unusable.valid = true;
     unusable.type = ZE_STREAM_TYPE_YUV;
-    const struct {
-        const char* what;
+    const struct
+    {
+        char const* what;
         ZeStreamType type;
         QString file;
         StreamParams const* params;
@@ -312,16 +327,17 @@ TEST(DecoderFactory, CreateAndOpenHandsBackAnOpenedDecoderOrNone)
         {"detected raw: asked when detected and when opened", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true,
          ZE_NOX_CORE_OK, 2},
         {"unusable record, asking", ZE_STREAM_TYPE_YUV, raw, &unusable, true, ZE_NOX_CORE_OK, 1},
-        {"unusable record, not asking", ZE_STREAM_TYPE_YUV, raw, &unusable, false,
-         ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, 0},
+        {"unusable record, not asking", ZE_STREAM_TYPE_YUV, raw, &unusable, false, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED,
+         0},
         {"missing file", ZE_STREAM_TYPE_AVC, TestMediaPath(QStringLiteral("no_such_file.h264")), nullptr, true,
          ZE_NOX_CORE_FAILED_TO_OPEN_FILE, 0},
         {"undetectable, question cancelled", ZE_STREAM_TYPE_UNKNOWN, raw, nullptr, true, ZE_NOX_CORE_CANCELED, 1},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(c.what);
         Question::Reset(c.result == ZE_NOX_CORE_CANCELED ? ZE_NOX_CORE_CANCELED : ZE_NOX_CORE_OK);
-        const ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(c.type, c.file, c.params, &Question::Ask, false, c.ask);
+        const ZeOpenedNoxDecoder opened =
+            CreateAndOpenNoxDecoder(c.type, c.file, c.params, &Question::Ask, false, c.ask);
         EXPECT_EQ(opened.result, c.result);
         EXPECT_EQ(Question::calls, c.questions);
         if (c.result != ZE_NOX_CORE_OK) {

@@ -62,30 +62,41 @@ TEST(CheckFilesForConsistency, MessagesAndCodes)
     FakeDecoder percent("/tmp/100%3 done.yuv", 1280, 720, AV_PIX_FMT_YUV420P);
 
     const QString untouched = QStringLiteral("untouched");
-    const struct {
-        const char* what;
+    const struct
+    {
+        char const* what;
         QList<ZeNoxDecoder const*> list;
         ZeNoxCoreError code;
-        const char* message; // nullptr: message untouched
+        char const* message; // nullptr: message untouched
     } kCases[] = {
         {"none", {}, ZE_NOX_CORE_OK, nullptr},
         {"one", {&hd}, ZE_NOX_CORE_OK, nullptr},
         {"a single null", {nullptr}, ZE_NOX_CORE_OK, nullptr},
         {"consistent", {&hd, &hd2, &hd}, ZE_NOX_CORE_OK, nullptr},
-        {"size", {&hd, &small}, ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
+        {"size",
+         {&hd, &small},
+         ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
          "Files have different resolutions: a.265 (1920x1080) and c.264 (1280x720)"},
-        {"format", {&hd, &deep}, ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS,
+        {"format",
+         {&hd, &deep},
+         ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS,
          "Files have different pixel formats: a.265 (YUV 4:2:0 8 bit) and d.ivf (YUV 4:2:0 10 bit)"},
-        {"size before format", {&hd, &smallDeep}, ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
+        {"size before format",
+         {&hd, &smallDeep},
+         ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
          "Files have different resolutions: a.265 (1920x1080) and e.ivf (1280x720)"},
-        {"first difference wins", {&hd, &hd2, &deep, &small}, ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS,
+        {"first difference wins",
+         {&hd, &hd2, &deep, &small},
+         ZE_NOX_CORE_DIFFERENT_PIXEL_FORMATS,
          "Files have different pixel formats: a.265 (YUV 4:2:0 8 bit) and d.ivf (YUV 4:2:0 10 bit)"},
-        {"file name with %3", {&percent, &hd}, ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
+        {"file name with %3",
+         {&percent, &hd},
+         ZE_NOX_CORE_DIFFERENT_RESOLUTIONS,
          "Files have different resolutions: 100%3 done.yuv (1280x720) and a.265 (1920x1080)"},
         {"null first", {nullptr, &hd}, ZE_NOX_CORE_INVALID_PARAMETERS, nullptr},
         {"null later", {&hd, &hd2, nullptr, &small}, ZE_NOX_CORE_INVALID_PARAMETERS, nullptr},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         QString message = untouched;
         EXPECT_EQ(CheckFilesForConsistency(c.list, message), c.code) << c.what;
         EXPECT_EQ(message, c.message ? QString::fromUtf8(c.message) : untouched) << c.what;
@@ -100,18 +111,19 @@ TEST(ZeNoxDecoder, RangeIsClampedAndSignalled)
 
     QSignalSpy firstSpy(&d, &ZeNoxDecoder::firstFrameNumberChanged);
     QSignalSpy lastSpy(&d, &ZeNoxDecoder::lastFrameNumberChanged);
-    const struct {
+    const struct
+    {
         bool setFirst;
         int n;
         int first; // effective range afterwards
         int last;
     } kSteps[] = {
-        {true, -5, 0, 9}, {true, 20, 9, 9}, {true, 3, 3, 9},  {false, 1, 3, 3}, {false, 50, 3, 9},
-        {false, 6, 3, 6}, {true, 8, 6, 6},  {true, 2, 2, 6},  {false, 6, 2, 6},
+        {true, -5, 0, 9}, {true, 20, 9, 9}, {true, 3, 3, 9}, {false, 1, 3, 3}, {false, 50, 3, 9},
+        {false, 6, 3, 6}, {true, 8, 6, 6},  {true, 2, 2, 6}, {false, 6, 2, 6},
     };
     int firsts = 0;
     int lasts = 0;
-    for (const auto& s : kSteps) {
+    for (auto const& s : kSteps) {
         if (s.setFirst) {
             d.setFirstFrameNumber(s.n);
             ++firsts;

@@ -28,17 +28,17 @@ namespace {
 // decoder reads frames at their offsets and answers 13, keeping picture and number.
 struct Props
 {
-    ZeStreamType madeAs;  // the type of a decoder that has opened nothing
-    ZeStreamType type;    // the type of the opened stream
+    ZeStreamType madeAs; // the type of a decoder that has opened nothing
+    ZeStreamType type;   // the type of the opened stream
     int width;
     int height;
     AVPixelFormat fmt;
     int frames;
-    const char* md5File;  // ffmpeg's decoding; nullptr when no picture is decoded
-    ZeNoxCoreError missing;   // opening a file that does not exist
-    ZeNoxCoreError gone;      // a restart after the file went away
-    ZeNoxCoreError goneNext;  // a step forward after such a restart
-    ZeNoxCoreError decoding;  // what decoding a picture answers
+    char const* md5File;     // ffmpeg's decoding; nullptr when no picture is decoded
+    ZeNoxCoreError missing;  // opening a file that does not exist
+    ZeNoxCoreError gone;     // a restart after the file went away
+    ZeNoxCoreError goneNext; // a step forward after such a restart
+    ZeNoxCoreError decoding; // what decoding a picture answers
 };
 
 QString Md5(ZeNoxCoreError res, Frame const& frame)
@@ -49,12 +49,19 @@ QString Md5(ZeNoxCoreError res, Frame const& frame)
 struct YuvRaw
 {
     static constexpr bool kSequential = false;
-    static constexpr const char* kSuffix = "yuv";
+    static constexpr char const* kSuffix = "yuv";
     static Props props()
     {
-        return {ZE_STREAM_TYPE_YUV, ZE_STREAM_TYPE_YUV, 176, 144, AV_PIX_FMT_YUV420P, 10,
-                "yd_yuv420p_176x144.yuv.framemd5", ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
-                ZE_NOX_CORE_OK, ZE_NOX_CORE_OK, // reads on from the file it holds open
+        return {ZE_STREAM_TYPE_YUV,
+                ZE_STREAM_TYPE_YUV,
+                176,
+                144,
+                AV_PIX_FMT_YUV420P,
+                10,
+                "yd_yuv420p_176x144.yuv.framemd5",
+                ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
+                ZE_NOX_CORE_OK,
+                ZE_NOX_CORE_OK, // reads on from the file it holds open
                 ZE_NOX_CORE_OK};
     }
     static ZeNoxDecoder* create() { return new ZeYuvDecoder; }
@@ -73,9 +80,9 @@ struct YuvRaw
 
 struct FfmpegClip
 {
-    const char* file;
-    const char* md5Of; // clip whose framemd5 holds the reference
-    const char* suffix;
+    char const* file;
+    char const* md5Of; // clip whose framemd5 holds the reference
+    char const* suffix;
     ZeStreamType typeBySuffix;
     ZeStreamType type;
     AVPixelFormat fmt;
@@ -97,12 +104,20 @@ struct Ffmpeg
 {
     static constexpr bool kSequential = true;
     static constexpr FfmpegClip const& kClip = kFfmpegClips[I];
-    static constexpr const char* kSuffix = kClip.suffix;
+    static constexpr char const* kSuffix = kClip.suffix;
     static Props props()
     {
         static const QByteArray md5 = QByteArray(kClip.md5Of) + ".framemd5";
-        return {kClip.typeBySuffix, kClip.type, 200, 120, kClip.fmt, 30, md5.constData(),
-                ZE_NOX_CORE_FAILED_TO_OPEN_FILE, ZE_NOX_CORE_FAILED_TO_OPEN_FILE, ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
+        return {kClip.typeBySuffix,
+                kClip.type,
+                200,
+                120,
+                kClip.fmt,
+                30,
+                md5.constData(),
+                ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
+                ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
+                ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
                 ZE_NOX_CORE_OK};
     }
     static ZeNoxDecoder* create() { return new ZeFfmpegDecoder(kClip.typeBySuffix); }
@@ -115,11 +130,19 @@ template <bool AnnexB>
 struct Av1
 {
     static constexpr bool kSequential = true;
-    static constexpr const char* kSuffix = AnnexB ? "av1" : "ivf";
+    static constexpr char const* kSuffix = AnnexB ? "av1" : "ivf";
     static Props props()
     {
-        return {ZE_STREAM_TYPE_AV1, ZE_STREAM_TYPE_AV1, 176, 144, AV_PIX_FMT_YUV420P, 30, "av1_420p.ivf.framemd5",
-                ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, ZE_NOX_CORE_OPERATION_FAILED, ZE_NOX_CORE_OPERATION_FAILED,
+        return {ZE_STREAM_TYPE_AV1,
+                ZE_STREAM_TYPE_AV1,
+                176,
+                144,
+                AV_PIX_FMT_YUV420P,
+                30,
+                "av1_420p.ivf.framemd5",
+                ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED,
+                ZE_NOX_CORE_OPERATION_FAILED,
+                ZE_NOX_CORE_OPERATION_FAILED,
                 ZE_NOX_CORE_OK};
     }
     static ZeNoxDecoder* create() { return new ZeAv1Decoder; }
@@ -136,11 +159,19 @@ struct Av1
 struct Vvc
 {
     static constexpr bool kSequential = true;
-    static constexpr const char* kSuffix = "vvc";
+    static constexpr char const* kSuffix = "vvc";
     static Props props()
     {
-        return {ZE_STREAM_TYPE_VVC, ZE_STREAM_TYPE_VVC, 64, 48, AV_PIX_FMT_YUV420P, 4, nullptr,
-                ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, ZE_NOX_CORE_FAILED_TO_OPEN_FILE, ZE_NOX_CORE_INTERNAL_ERROR,
+        return {ZE_STREAM_TYPE_VVC,
+                ZE_STREAM_TYPE_VVC,
+                64,
+                48,
+                AV_PIX_FMT_YUV420P,
+                4,
+                nullptr,
+                ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED,
+                ZE_NOX_CORE_FAILED_TO_OPEN_FILE,
+                ZE_NOX_CORE_INTERNAL_ERROR,
                 ZE_NOX_CORE_INTERNAL_ERROR};
     }
     static ZeNoxDecoder* create() { return new ZeVvcDecoder; }
@@ -165,10 +196,7 @@ protected:
         ASSERT_TRUE(C::make(m_path));
         m_dec.reset(C::create());
     }
-    int kbps() const
-    {
-        return static_cast<int>(QFileInfo(m_path).size() * 8 * 25 / (C::props().frames * 1000.0));
-    }
+    int kbps() const { return static_cast<int>(QFileInfo(m_path).size() * 8 * 25 / (C::props().frames * 1000.0)); }
 
     QTemporaryDir m_dir;
     QString m_path;
@@ -196,8 +224,8 @@ protected:
 
 using AllDecoders = ::testing::Types<YuvRaw, Ffmpeg<0>, Ffmpeg<1>, Ffmpeg<2>, Ffmpeg<3>, Ffmpeg<4>, Ffmpeg<5>,
                                      Av1<false>, Av1<true>, Vvc>;
-using DecodingDecoders = ::testing::Types<YuvRaw, Ffmpeg<0>, Ffmpeg<1>, Ffmpeg<2>, Ffmpeg<3>, Ffmpeg<4>,
-                                          Ffmpeg<5>, Av1<false>, Av1<true>>;
+using DecodingDecoders =
+    ::testing::Types<YuvRaw, Ffmpeg<0>, Ffmpeg<1>, Ffmpeg<2>, Ffmpeg<3>, Ffmpeg<4>, Ffmpeg<5>, Av1<false>, Av1<true>>;
 
 } // namespace
 
@@ -245,7 +273,7 @@ TYPED_TEST(DecoderContract, UnopenedClosedAndMissingFilesDecodeNothing)
     const Props p = TypeParam::props();
     ZeNoxDecoder& dec = *this->m_dec;
     Frame& frame = this->m_frame;
-    auto everyStepFails = [&](const char* when) {
+    auto everyStepFails = [&](char const* when) {
         SCOPED_TRACE(when);
         EXPECT_FALSE(dec.isOpened());
         EXPECT_EQ(dec.bitrateKbps(25.0), 0);
@@ -343,11 +371,11 @@ TYPED_TEST(DecoderNavigation, DecodesEveryFrameLikeFfmpeg)
 TYPED_TEST(DecoderNavigation, MovesAnywhereAndBack)
 {
     const Props p = TypeParam::props();
-    const QStringList& ref = this->m_ref;
+    QStringList const& ref = this->m_ref;
     ZeNoxDecoder& dec = *this->m_dec;
     Frame& frame = this->m_frame;
-    const int last = p.frames - 1;
-    const int far = p.frames - 3;
+    int const last = p.frames - 1;
+    int const far = p.frames - 3;
     const ZeNoxCoreError outside = TypeParam::kSequential ? ZE_NOX_CORE_INVALID_PARAMETERS : ZE_NOX_CORE_INTERNAL_ERROR;
 
     EXPECT_EQ(Md5(dec.getFrame(far, frame), frame), ref[far]);
@@ -413,7 +441,7 @@ TYPED_TEST(DecoderNavigation, MovesAnywhereAndBack)
 
 TYPED_TEST(DecoderNavigation, RangeIsHonoured)
 {
-    const QStringList& ref = this->m_ref;
+    QStringList const& ref = this->m_ref;
     ZeNoxDecoder& dec = *this->m_dec;
     Frame& frame = this->m_frame;
     dec.setLastFrameNumber(7);

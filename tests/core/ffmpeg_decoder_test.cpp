@@ -41,8 +41,9 @@ QString Step(ZeNoxCoreError res, Frame const& frame)
 
 TEST(FfmpegDecoder, RefusedStreams)
 {
-    const struct {
-        const char* file;
+    const struct
+    {
+        char const* file;
         ZeStreamType type;
         ZeNoxCoreError expected;
     } kCases[] = {
@@ -53,7 +54,7 @@ TEST(FfmpegDecoder, RefusedStreams)
         {"ff_empty.h264", ZE_STREAM_TYPE_AVC, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
         {"no_such_file.h264", ZE_STREAM_TYPE_AVC, ZE_NOX_CORE_FAILED_TO_OPEN_FILE},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(c.file);
         ZeFfmpegDecoder dec(c.type);
         EXPECT_EQ(dec.openFile(TestMediaPath(c.file), nullptr), c.expected);
@@ -141,8 +142,9 @@ TEST(FfmpegDecoder, SizeChangeMidStreamIsRefused)
 
 TEST(FfmpegDecoder, DamagedInputEndsWithKnownCodes)
 {
-    const struct {
-        const char* file;
+    const struct
+    {
+        char const* file;
         std::set<ZeNoxCoreError> openCodes;
     } kCases[] = {
         {"ff_avc_cut.h264", {ZE_NOX_CORE_OK}},
@@ -151,7 +153,7 @@ TEST(FfmpegDecoder, DamagedInputEndsWithKnownCodes)
     };
     const std::set<ZeNoxCoreError> kStepCodes{ZE_NOX_CORE_OK, ZE_NOX_CORE_END_OF_FILE, ZE_NOX_CORE_INTERNAL_ERROR,
                                               ZE_NOX_CORE_RESOLUTION_CHANGE};
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(c.file);
         ZeFfmpegDecoder dec(ZE_STREAM_TYPE_AVC);
         const ZeNoxCoreError opened = dec.openFile(TestMediaPath(c.file), nullptr);
@@ -171,4 +173,3 @@ TEST(FfmpegDecoder, DamagedInputEndsWithKnownCodes)
         EXPECT_EQ(Step(dec.getFirstFrame(frame), frame).size(), 32);
     }
 }
-

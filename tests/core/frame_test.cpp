@@ -26,17 +26,17 @@ using SampleFn = std::function<int(int x, int y)>;
 struct Layout
 {
     AVPixelFormat fmt;
-    const char* name;
+    char const* name;
     int log2w; // chroma subsampling
     int log2h;
     int maxValue;
 };
 
 const Layout kLayouts[] = {
-    {AV_PIX_FMT_YUV420P, "yuv420p", 1, 1, 255},         {AV_PIX_FMT_YUV422P, "yuv422p", 1, 0, 255},
-    {AV_PIX_FMT_YUV444P, "yuv444p", 0, 0, 255},         {AV_PIX_FMT_YUV420P10LE, "yuv420p10le", 1, 1, 1023},
+    {AV_PIX_FMT_YUV420P, "yuv420p", 1, 1, 255},          {AV_PIX_FMT_YUV422P, "yuv422p", 1, 0, 255},
+    {AV_PIX_FMT_YUV444P, "yuv444p", 0, 0, 255},          {AV_PIX_FMT_YUV420P10LE, "yuv420p10le", 1, 1, 1023},
     {AV_PIX_FMT_YUV444P10LE, "yuv444p10le", 0, 0, 1023}, {AV_PIX_FMT_NV12, "nv12", 1, 1, 255},
-    {AV_PIX_FMT_P010LE, "p010le", 1, 1, 1023},          {AV_PIX_FMT_YUYV422, "yuyv422", 1, 0, 255},
+    {AV_PIX_FMT_P010LE, "p010le", 1, 1, 1023},           {AV_PIX_FMT_YUYV422, "yuyv422", 1, 0, 255},
 };
 
 Layout const& LayoutOf(AVPixelFormat fmt)
@@ -60,13 +60,9 @@ void PutSample(AVFrame* f, int comp, int x, int y, int v)
     switch (f->format) {
     case AV_PIX_FMT_YUV420P:
     case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUV444P:
-        row(comp)[x] = static_cast<uint8_t>(v);
-        break;
+    case AV_PIX_FMT_YUV444P: row(comp)[x] = static_cast<uint8_t>(v); break;
     case AV_PIX_FMT_YUV420P10LE:
-    case AV_PIX_FMT_YUV444P10LE:
-        PutWord(row(comp) + 2 * x, v);
-        break;
+    case AV_PIX_FMT_YUV444P10LE: PutWord(row(comp) + 2 * x, v); break;
     case AV_PIX_FMT_NV12:
         if (comp == 0)
             row(0)[x] = static_cast<uint8_t>(v);
@@ -85,19 +81,18 @@ void PutSample(AVFrame* f, int comp, int x, int y, int v)
         else
             row(0)[4 * x + (comp == 1 ? 1 : 3)] = static_cast<uint8_t>(v);
         break;
-    default:
-        std::abort();
+    default: std::abort();
     }
 }
 
 void FillPicture(AVFrame* f, SampleFn const& fy, SampleFn const& fu, SampleFn const& fv)
 {
-    const Layout& l = LayoutOf(static_cast<AVPixelFormat>(f->format));
+    Layout const& l = LayoutOf(static_cast<AVPixelFormat>(f->format));
     for (int y = 0; y < f->height; ++y)
         for (int x = 0; x < f->width; ++x)
             PutSample(f, 0, x, y, fy(x, y));
-    const int cw = (f->width + (1 << l.log2w) - 1) >> l.log2w;
-    const int ch = (f->height + (1 << l.log2h) - 1) >> l.log2h;
+    int const cw = (f->width + (1 << l.log2w) - 1) >> l.log2w;
+    int const ch = (f->height + (1 << l.log2h) - 1) >> l.log2h;
     for (int y = 0; y < ch; ++y)
         for (int x = 0; x < cw; ++x) {
             PutSample(f, 1, x, y, fu(x, y));
@@ -149,7 +144,7 @@ QRgb Gradient(int index)
 
 int Grey16(QImage const& image, int x, int y)
 {
-    return reinterpret_cast<const quint16*>(image.constScanLine(y))[x];
+    return reinterpret_cast<quint16 const*>(image.constScanLine(y))[x];
 }
 
 } // namespace
@@ -171,14 +166,14 @@ TEST(Frame, EmptyFrameHasNoPicture)
 
 TEST(Frame, PixelReadsEveryLayout)
 {
-    for (const Layout& l : kLayouts) {
+    for (Layout const& l : kLayouts) {
         SCOPED_TRACE(l.name);
-        const int m = l.maxValue + 1;
+        int const m = l.maxValue + 1;
         const SampleFn fy = [m](int x, int y) { return (37 * x + 101 * y + 1) % m; };
         const SampleFn fu = [m](int x, int y) { return (53 * x + 29 * y + 3) % m; };
         const SampleFn fv = [m](int x, int y) { return (17 * x + 71 * y + 9) % m; };
-        const int w = 101;
-        const int h = 5;
+        int const w = 101;
+        int const h = 5;
         for (bool padded : {false, true}) {
             SCOPED_TRACE(padded ? "padded rows" : "packed rows");
             auto f = padded ? MakePaddedPicture(w, h, l.fmt, fy, fu, fv) : MakePicture(w, h, l.fmt, fy, fu, fv);
@@ -205,24 +200,33 @@ TEST(FrameHeatMap, IndexFollowsValueAndMaximum)
     EXPECT_EQ(Gradient(47), qRgb(127, 5, 9));
     EXPECT_EQ(Gradient(63), qRgb(0, 0, 0));
 
-    const struct {
+    const struct
+    {
         AVPixelFormat fmt;
         int maximum;
         int value;
         int index;
     } kCases[] = {
-        {AV_PIX_FMT_YUV444P, 127, 0, 0},       {AV_PIX_FMT_YUV444P, 127, 2, 0},
-        {AV_PIX_FMT_YUV444P, 127, 3, 1},       {AV_PIX_FMT_YUV444P, 127, 126, 62},
-        {AV_PIX_FMT_YUV444P, 127, 127, 63},    {AV_PIX_FMT_YUV444P, 127, 255, 63},
-        {AV_PIX_FMT_YUV444P, 1, 0, 0},         {AV_PIX_FMT_YUV444P, 1, 1, 63},
-        {AV_PIX_FMT_YUV444P, 1, 200, 63},      {AV_PIX_FMT_YUV444P, 10, 5, 31},
+        {AV_PIX_FMT_YUV444P, 127, 0, 0},
+        {AV_PIX_FMT_YUV444P, 127, 2, 0},
+        {AV_PIX_FMT_YUV444P, 127, 3, 1},
+        {AV_PIX_FMT_YUV444P, 127, 126, 62},
+        {AV_PIX_FMT_YUV444P, 127, 127, 63},
+        {AV_PIX_FMT_YUV444P, 127, 255, 63},
+        {AV_PIX_FMT_YUV444P, 1, 0, 0},
+        {AV_PIX_FMT_YUV444P, 1, 1, 63},
+        {AV_PIX_FMT_YUV444P, 1, 200, 63},
+        {AV_PIX_FMT_YUV444P, 10, 5, 31},
         // A maximum below 1 counts as 1.
-        {AV_PIX_FMT_YUV444P, 0, 0, 0},         {AV_PIX_FMT_YUV444P, 0, 5, 63},
+        {AV_PIX_FMT_YUV444P, 0, 0, 0},
+        {AV_PIX_FMT_YUV444P, 0, 5, 63},
         {AV_PIX_FMT_YUV444P, -3, 5, 63},
-        {AV_PIX_FMT_YUV444P10LE, 127, 1023, 63}, {AV_PIX_FMT_YUV444P10LE, 1023, 512, 31},
-        {AV_PIX_FMT_YUV444P10LE, 1023, 17, 1}, {AV_PIX_FMT_P010LE, 1023, 512, 31},
+        {AV_PIX_FMT_YUV444P10LE, 127, 1023, 63},
+        {AV_PIX_FMT_YUV444P10LE, 1023, 512, 31},
+        {AV_PIX_FMT_YUV444P10LE, 1023, 17, 1},
+        {AV_PIX_FMT_P010LE, 1023, 512, 31},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(testing::Message() << LayoutOf(c.fmt).name << " max " << c.maximum << " value " << c.value);
         auto f = MakePicture(3, 2, c.fmt, Constant(c.value), Constant(0), Constant(0));
         QImage image;
@@ -240,20 +244,20 @@ TEST(FrameHeatMap, IndexFollowsValueAndMaximum)
 
 TEST(FrameHeatMap, ChromaComponentsOfEveryLayout)
 {
-    for (const Layout& l : kLayouts) {
+    for (Layout const& l : kLayouts) {
         SCOPED_TRACE(l.name);
-        const int m = l.maxValue + 1;
+        int const m = l.maxValue + 1;
         const SampleFn fu = [m](int x, int y) { return (97 * x + 389 * y + 3) % m; };
         const SampleFn fv = [m](int x, int y) { return (211 * x + 53 * y + 500) % m; };
-        const int w = 9;
-        const int h = 5;
+        int const w = 9;
+        int const h = 5;
         auto f = MakePicture(w, h, l.fmt, Constant(1), fu, fv);
         for (auto [component, fn] : {std::pair{COMPONENT_U, fu}, {COMPONENT_V, fv}}) {
             QImage image;
             ASSERT_TRUE(f->fillImageAsHeatMap(image, component, l.maxValue));
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
-                    const int v = fn(x >> l.log2w, y >> l.log2h);
+                    int const v = fn(x >> l.log2w, y >> l.log2h);
                     ASSERT_EQ(image.pixel(x, y), Gradient(63 * v / l.maxValue)) << component << ":" << x << "," << y;
                 }
         }
@@ -262,7 +266,8 @@ TEST(FrameHeatMap, ChromaComponentsOfEveryLayout)
 
 TEST(FrameHeatMap, AllComponentsCombined)
 {
-    const struct {
+    const struct
+    {
         AVPixelFormat fmt;
         int y, u, v;
         int maximum;
@@ -283,7 +288,7 @@ TEST(FrameHeatMap, AllComponentsCombined)
         {AV_PIX_FMT_YUV420P10LE, 900, 400, 300, 1023, 25},
         {AV_PIX_FMT_P010LE, 900, 400, 300, 1023, 25},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(testing::Message() << LayoutOf(c.fmt).name << " " << c.y << " " << c.u << " " << c.v);
         auto f = MakePicture(4, 2, c.fmt, Constant(c.y), Constant(c.u), Constant(c.v));
         QImage image;
@@ -297,7 +302,8 @@ TEST(FrameHeatMap, AllComponentsCombined)
 // code: on the same samples both must give the same picture, for any maximum.
 TEST(FrameHeatMap, PlanarTablesMatchInterleavedLayouts)
 {
-    const struct {
+    const struct
+    {
         AVPixelFormat planar, interleaved;
         int maxValue;
     } kPairs[] = {
@@ -305,8 +311,8 @@ TEST(FrameHeatMap, PlanarTablesMatchInterleavedLayouts)
         {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_P010LE, 1023},
         {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUYV422, 255},
     };
-    for (const auto& c : kPairs) {
-        const int m = c.maxValue + 1;
+    for (auto const& c : kPairs) {
+        int const m = c.maxValue + 1;
         const SampleFn fy = [m](int x, int y) { return (x * 37 + y * 101 + x * y) % m; };
         const SampleFn fu = [m](int x, int y) { return (x * 53 + y * 7 + 11) % m; };
         const SampleFn fv = [m](int x, int y) { return (x * 5 + y * 67 + 300) % m; };
@@ -314,7 +320,8 @@ TEST(FrameHeatMap, PlanarTablesMatchInterleavedLayouts)
         auto b = MakePicture(21, 9, c.interleaved, fy, fu, fv);
         for (Component component : {COMPONENT_YUV, COMPONENT_Y})
             for (int maximum : {1, 3, 127, c.maxValue, 4 * c.maxValue}) {
-                SCOPED_TRACE(testing::Message() << LayoutOf(c.planar).name << " component " << component << " max " << maximum);
+                SCOPED_TRACE(testing::Message()
+                             << LayoutOf(c.planar).name << " component " << component << " max " << maximum);
                 QImage ia, ib;
                 ASSERT_TRUE(a->fillImageAsHeatMap(ia, component, maximum));
                 ASSERT_TRUE(b->fillImageAsHeatMap(ib, component, maximum));
@@ -325,8 +332,8 @@ TEST(FrameHeatMap, PlanarTablesMatchInterleavedLayouts)
 
 TEST(FrameFillImage, OddWidthRowsHaveNoSkew)
 {
-    const int w = 101;
-    const int h = 9;
+    int const w = 101;
+    int const h = 9;
     const SampleFn fy = [](int x, int y) { return (x * 7 + y * 13) & 255; };
     for (bool padded : {false, true}) {
         SCOPED_TRACE(padded ? "padded rows" : "packed rows");
@@ -382,7 +389,8 @@ TEST(FrameFillImage, DeepColourIsTheRoundedEightBitPicture)
     const SampleFn y8 = [](int x, int y) { return (x * 23 + y * 41) % 256; };
     const SampleFn u8 = [](int x, int y) { return (x * 7 + y * 90 + 30) % 256; };
     const SampleFn v8 = [](int x, int y) { return (x * 61 + y * 13 + 200) % 256; };
-    const struct {
+    const struct
+    {
         AVPixelFormat deep, eight;
         int shift;
         int add; // added to v << shift: below half a step rounds down, half rounds up
@@ -392,7 +400,7 @@ TEST(FrameFillImage, DeepColourIsTheRoundedEightBitPicture)
         {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV420P, 2, 2, 1}, {AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, 2, 3, 1},
         {AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, 2, 1, 0},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(testing::Message() << LayoutOf(c.eight).name << " shift " << c.shift << " add " << c.add);
         auto up = [&](SampleFn const& f) {
             return SampleFn([=](int x, int y) { return std::min((f(x, y) << c.shift) + c.add, (256 << c.shift) - 1); });
@@ -446,17 +454,21 @@ TEST(FrameFillImage, ReusedImageGetsTheNewPictureAndSharedCopiesStay)
     ASSERT_TRUE(second->fillImage(expected, COMPONENT_YUV));
     for (bool viaHeatMap : {false, true}) {
         QImage image;
-        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : first->fillImage(image, COMPONENT_YUV));
+        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255)
+                               : first->fillImage(image, COMPONENT_YUV));
         const QImage kept = image; // shares the buffer
         const QImage keptCopy = kept.copy();
-        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : second->fillImage(image, COMPONENT_YUV));
+        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(image, COMPONENT_YUV, 255)
+                               : second->fillImage(image, COMPONENT_YUV));
         EXPECT_EQ(kept, keptCopy);
         QImage reference;
-        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(reference, COMPONENT_YUV, 255) : second->fillImage(reference, COMPONENT_YUV));
+        ASSERT_TRUE(viaHeatMap ? second->fillImageAsHeatMap(reference, COMPONENT_YUV, 255)
+                               : second->fillImage(reference, COMPONENT_YUV));
         EXPECT_EQ(image, reference);
         // Now detached: the next fill writes into the same buffer.
-        const uchar* own = image.constBits();
-        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255) : first->fillImage(image, COMPONENT_YUV));
+        uchar const* own = image.constBits();
+        ASSERT_TRUE(viaHeatMap ? first->fillImageAsHeatMap(image, COMPONENT_YUV, 255)
+                               : first->fillImage(image, COMPONENT_YUV));
         EXPECT_EQ(image.constBits(), own);
         EXPECT_EQ(image, keptCopy);
     }
@@ -471,20 +483,21 @@ TEST(FrameFillImage, PictureChangingSizeOrFormatUnderneath)
     auto large444 = MakePaddedPicture(160, 120, AV_PIX_FMT_YUV444P, Constant(90), Constant(140), Constant(150));
     auto deep = MakePaddedPicture(40, 30, AV_PIX_FMT_YUV420P10LE, Constant(400), Constant(500), Constant(600));
 
-    const struct {
+    const struct
+    {
         Frame const* picture;
         int u; // expected grey of component 1
-    } kSteps[] = {{small.get(), 60},      {large444.get(), 140}, {large.get(), 100}, {large444.get(), 140},
-                  {small.get(), 60},      {deep.get(), -1},      {large.get(), 100}};
+    } kSteps[] = {{small.get(), 60}, {large444.get(), 140}, {large.get(), 100}, {large444.get(), 140},
+                  {small.get(), 60}, {deep.get(), -1},      {large.get(), 100}};
     // Each kind of conversion on its own, so the wanted converted format stays the same from
     // step to step, then all of them mixed.
     enum Kind { HeatMap, Rgb, Chroma, Mixed };
     for (Kind kind : {HeatMap, Rgb, Chroma, Mixed}) {
         Frame f;
-        for (const auto& step : kSteps) {
+        for (auto const& step : kSteps) {
             Frame const& p = *step.picture;
-            SCOPED_TRACE(testing::Message() << "kind " << kind << " " << p.width() << "x" << p.height() << " "
-                                            << p.pixelFormat());
+            SCOPED_TRACE(testing::Message()
+                         << "kind " << kind << " " << p.width() << "x" << p.height() << " " << p.pixelFormat());
             HandOver(f, p);
             const QSize size(p.width(), p.height());
             QImage image;
@@ -517,14 +530,17 @@ TEST(FrameDiff, RejectsMismatchedInputs)
     auto taller = MakePicture(8, 6, AV_PIX_FMT_YUV420P, Constant(1), Constant(2), Constant(3));
     auto other = MakePicture(8, 4, AV_PIX_FMT_YUV444P, Constant(1), Constant(2), Constant(3));
     Frame empty;
-    const struct {
-        const char* what;
+    const struct
+    {
+        char const* what;
         Frame const* a;
         Frame const* b;
-    } kCases[] = {{"width", a.get(), wider.get()},  {"height", taller.get(), a.get()},
-                  {"format", a.get(), other.get()}, {"empty b", a.get(), &empty},
+    } kCases[] = {{"width", a.get(), wider.get()},
+                  {"height", taller.get(), a.get()},
+                  {"format", a.get(), other.get()},
+                  {"empty b", a.get(), &empty},
                   {"empty a", &empty, a.get()}};
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         auto target = MakePicture(8, 4, AV_PIX_FMT_YUV420P, Constant(9), Constant(9), Constant(9));
         EXPECT_FALSE(Frame::getDiff(*target, *c.a, *c.b)) << c.what;
         EXPECT_FALSE(target->isValid()) << c.what;
@@ -533,28 +549,28 @@ TEST(FrameDiff, RejectsMismatchedInputs)
 
 TEST(FrameDiff, AbsoluteDifferenceOfEveryLayout)
 {
-    for (const Layout& l : kLayouts) {
+    for (Layout const& l : kLayouts) {
         SCOPED_TRACE(l.name);
-        const int m = l.maxValue + 1;
+        int const m = l.maxValue + 1;
         const SampleFn ay = [m](int x, int y) { return (37 * x + 101 * y + 1) % m; };
         const SampleFn by = [m](int x, int y) { return (11 * x + 3 * y + 200) % m; };
         const SampleFn au = [m](int x, int y) { return (53 * x + 29 * y + 3) % m; };
         const SampleFn bu = [m](int x, int y) { return (5 * x + 7 * y) % m; };
         const SampleFn av = [m](int x, int y) { return (17 * x + 71 * y + 9) % m; };
         const SampleFn bv = [m](int x, int) { return (m - 1 - x) % m; };
-        const int w = 101;
-        const int h = 5;
+        int const w = 101;
+        int const h = 5;
         auto a = MakePaddedPicture(w, h, l.fmt, ay, au, av);
         auto b = MakePicture(w, h, l.fmt, by, bu, bv);
         // A target of the same geometry is overwritten in place: every sample must be reached.
-        const int junk = l.maxValue == 255 ? 0xEE : 0x3AA;
+        int const junk = l.maxValue == 255 ? 0xEE : 0x3AA;
         auto target = MakePicture(w, h, l.fmt, Constant(junk), Constant(junk), Constant(junk));
         ASSERT_TRUE(Frame::getDiff(*target, *a, *b));
         ASSERT_EQ(target->pixelFormat(), l.fmt);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const int cx = x >> l.log2w;
-                const int cy = y >> l.log2h;
+                int const cx = x >> l.log2w;
+                int const cy = y >> l.log2h;
                 const PixelValues p = target->pixel(x, y);
                 ASSERT_TRUE(p.valid);
                 ASSERT_EQ(p.c0, std::abs(ay(x, y) - by(x, y))) << x << "," << y;
@@ -589,7 +605,7 @@ TEST(FrameDiff, ReusesPlanesAndReallocatesForANewSize)
     ASSERT_TRUE(Frame::getDiff(target, *a, *b));
     QImage image;
     ASSERT_TRUE(target.fillImageAsHeatMap(image, COMPONENT_Y, 127));
-    const uint8_t* planes = target.avFrame()->data[0];
+    uint8_t const* planes = target.avFrame()->data[0];
 
     auto b2 = MakePicture(16, 8, AV_PIX_FMT_YUV420P, Constant(15), Constant(20), Constant(30));
     ASSERT_TRUE(Frame::getDiff(target, *a, *b2));
@@ -632,7 +648,8 @@ TEST(FrameDump, AppendsVisiblePlanes)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const struct {
+    const struct
+    {
         AVPixelFormat fmt;
         qint64 bytes; // one 5x3 picture
     } kCases[] = {
@@ -642,9 +659,10 @@ TEST(FrameDump, AppendsVisiblePlanes)
         {AV_PIX_FMT_NV12, 15 + 6 * 2},
         {AV_PIX_FMT_YUYV422, 12 * 3},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         SCOPED_TRACE(LayoutOf(c.fmt).name);
-        auto f = MakePaddedPicture(5, 3, c.fmt, [](int x, int y) { return 10 * y + x; }, Constant(200), Constant(201));
+        auto f = MakePaddedPicture(
+            5, 3, c.fmt, [](int x, int y) { return 10 * y + x; }, Constant(200), Constant(201));
         const QString name = dir.filePath(QStringLiteral("%1.raw").arg(LayoutOf(c.fmt).name));
         ASSERT_TRUE(f->dump(name));
         ASSERT_TRUE(Frame::dumpAvFrame(name, f->avFrame()));

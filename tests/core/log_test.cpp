@@ -44,12 +44,9 @@ TEST(Log, LineFormatAndLevels)
     }
     const QStringList lines = ReadLines(path);
     const QStringList expected = {
-        QStringLiteral("[INFO]   plain"),
-        QStringLiteral("[WARN]   with context   [ctx]"),
-        QStringLiteral("   no tag"),
-        QStringLiteral("[ERR ]   file %1 %2.yuv   [%3]"),
-        QStringLiteral("[DBG ]   d"),
-        QStringLiteral("[UNK ]   u"),
+        QStringLiteral("[INFO]   plain"), QStringLiteral("[WARN]   with context   [ctx]"),
+        QStringLiteral("   no tag"),      QStringLiteral("[ERR ]   file %1 %2.yuv   [%3]"),
+        QStringLiteral("[DBG ]   d"),     QStringLiteral("[UNK ]   u"),
     };
     ASSERT_EQ(lines.size(), expected.size());
     for (int i = 0; i < lines.size(); ++i) {
@@ -138,6 +135,6 @@ TEST(Log, ConcurrentWritersGiveWholeLines)
     const QStringList lines = ReadLines(path);
     ASSERT_EQ(lines.size(), kThreads * kLines);
     const QRegularExpression re(kStamp + QStringLiteral("\\[INFO\\]   thread \\d x{100}   \\[\\d+\\]$"));
-    for (const QString& line : lines)
+    for (QString const& line : lines)
         ASSERT_TRUE(re.match(line).hasMatch()) << line.toStdString();
 }

@@ -36,7 +36,7 @@ ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, 
     return ZE_NOX_CORE_CANCELED;
 }
 
-const QSet<ZeVideoQualityMetric> kAllMetrics = {ZE_VIDEO_QUALITY_METRIC_PSNR, ZE_VIDEO_QUALITY_METRIC_SSIM,
+QSet<ZeVideoQualityMetric> const kAllMetrics = {ZE_VIDEO_QUALITY_METRIC_PSNR, ZE_VIDEO_QUALITY_METRIC_SSIM,
                                                 ZE_VIDEO_QUALITY_METRIC_VMAF};
 
 // How long a test waits for a measurement thread or its frames before it fails.
@@ -57,32 +57,32 @@ struct Recorder
 
     void attach(ZeQualityMetricCalculator& calc)
     {
-        QObject::connect(&calc, &ZeQualityMetricCalculator::frameMetricsReady, &calc,
-                         [this](int n, QVector<double> const& v) {
-                             QMutexLocker lock(&mutex);
-                             frames.push_back(n);
-                             values[n] = v;
-                         },
-                         Qt::DirectConnection);
-        QObject::connect(&calc, &ZeQualityMetricCalculator::progress, &calc,
-                         [this](int p) {
-                             QMutexLocker lock(&mutex);
-                             progress.push_back(p);
-                         },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &calc, &ZeQualityMetricCalculator::frameMetricsReady, &calc,
+            [this](int n, QVector<double> const& v) {
+                QMutexLocker lock(&mutex);
+                frames.push_back(n);
+                values[n] = v;
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            &calc, &ZeQualityMetricCalculator::progress, &calc,
+            [this](int p) {
+                QMutexLocker lock(&mutex);
+                progress.push_back(p);
+            },
+            Qt::DirectConnection);
     }
 };
 
-
-
 // Runs one whole measurement and waits for it.
-void RunToEnd(ZeQualityMetricCalculator& calc, QString const& dis, QString const& ref, int threads,
-              int refFirst = 0, int refLast = 1 << 20, int disFirst = 0, int disLast = 1 << 20)
+void RunToEnd(ZeQualityMetricCalculator& calc, QString const& dis, QString const& ref, int threads, int refFirst = 0,
+              int refLast = 1 << 20, int disFirst = 0, int disLast = 1 << 20)
 {
     calc.m_vmafModelsDir = ModelsDir();
-    ASSERT_EQ(calc.start(dis, nullptr, ref, nullptr, threads, refFirst, refLast, disFirst, disLast, kAllMetrics,
-                         &NoDialog),
-              ZE_NOX_CORE_OK);
+    ASSERT_EQ(
+        calc.start(dis, nullptr, ref, nullptr, threads, refFirst, refLast, disFirst, disLast, kAllMetrics, &NoDialog),
+        ZE_NOX_CORE_OK);
     ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
 }
 
@@ -97,16 +97,17 @@ void ExpectWeightedMeans(QVector<double> const& v, double wY, double wC)
 // Every stored golden pair through decoders, calculator and driver, with 1 and 8 workers.
 TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
 {
-    const QStringList names = QDir(VmafGoldenPath(QString()))
-                                  .entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    const QStringList names =
+        QDir(VmafGoldenPath(QString())).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
     ASSERT_FALSE(names.isEmpty());
-    const char* const kPlanes[3] = {"Y", "U", "V"};
-    const struct {
-        const char* field;
+    char const* const kPlanes[3] = {"Y", "U", "V"};
+    const struct
+    {
+        char const* field;
         int row;
         double tol;
     } kFields[] = {{"psnr", 0, 1e-9}, {"ssim", 1, 1e-6}, {"vmaf", 2, 1e-4}};
-    for (const QString& name : names) {
+    for (QString const& name : names) {
         const QByteArray golden = ReadAll(VmafGoldenPath(name));
         ASSERT_FALSE(golden.isEmpty());
         const QJsonObject g = QJsonDocument::fromJson(golden).object();
@@ -131,18 +132,18 @@ TEST(QualityMetricCalculator, GoldenPairsEndToEnd)
             ASSERT_FALSE(rec.progress.empty());
             EXPECT_EQ(rec.progress.front(), 0);
             EXPECT_EQ(rec.progress.back(), 100);
-            const double wY = pixFmt == "yuv420p" || pixFmt == "yuv420p10le" ? 2.0 / 3.0
-                              : pixFmt == "yuv422p"                         ? 0.5
-                                                                            : 1.0 / 3.0;
-            const double wC = pixFmt == "yuv420p" || pixFmt == "yuv420p10le" ? 1.0 / 6.0
-                              : pixFmt == "yuv422p"                         ? 0.25
-                                                                            : 1.0 / 3.0;
+            double const wY = pixFmt == "yuv420p" || pixFmt == "yuv420p10le" ? 2.0 / 3.0
+                              : pixFmt == "yuv422p"                          ? 0.5
+                                                                             : 1.0 / 3.0;
+            double const wC = pixFmt == "yuv420p" || pixFmt == "yuv420p10le" ? 1.0 / 6.0
+                              : pixFmt == "yuv422p"                          ? 0.25
+                                                                             : 1.0 / 3.0;
             for (int n = 0; n < frames.size(); ++n) {
-                const QVector<double>& v = rec.values[n];
+                QVector<double> const& v = rec.values[n];
                 ASSERT_EQ(v.size(), 12);
                 for (int p = 0; p < 3; ++p) {
                     const QJsonObject want = frames[n].toObject()[kPlanes[p]].toObject();
-                    for (const auto& fld : kFields)
+                    for (auto const& fld : kFields)
                         EXPECT_NEAR(v[fld.row * 4 + p], want[fld.field].toDouble(), fld.tol)
                             << "frame " << n << " plane " << kPlanes[p] << " " << fld.field;
                 }
@@ -161,15 +162,16 @@ TEST(QualityMetricCalculator, RangesAreClampedAndPaired)
 {
     const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
     const QString dis = VmafClipPath(QStringLiteral("clips/A_176x144_420p_crf23.y4m"));
-    const struct {
+    const struct
+    {
         int refFirst, refLast, disFirst, disLast, expected;
     } kCases[] = {
-        {2, 4, 0, 100, 3},  // shorter reference range
-        {5, 2, 5, 9, 1},    // last below first: one frame
-        {-3, 0, -1, 0, 1},  // negative first starts at 0
+        {2, 4, 0, 100, 3},     // shorter reference range
+        {5, 2, 5, 9, 1},       // last below first: one frame
+        {-3, 0, -1, 0, 1},     // negative first starts at 0
         {1000, 1000, 0, 0, 1}, // first past the end clamps to the last frame
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         ZeQualityMetricCalculator calc;
         Recorder rec;
         rec.attach(calc);
@@ -183,14 +185,15 @@ TEST(QualityMetricCalculator, RangesAreClampedAndPaired)
 TEST(QualityMetricCalculator, MismatchEndsAtOnce)
 {
     const QString ref = TestMediaPath(QStringLiteral("calc_300f_64x48_ref.y4m"));
-    const struct {
-        const char* dis;
-        const char* message;
+    const struct
+    {
+        char const* dis;
+        char const* message;
     } kCases[] = {
         {"calc_5f_80x48.y4m", "Resolutions are different: 64x48 and 80x48"},
         {"calc_5f_64x48_444.y4m", "Pixel formats are different"},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         MessageCapture capture;
         ZeQualityMetricCalculator calc;
         Recorder rec;
@@ -231,15 +234,16 @@ TEST(QualityMetricCalculator, MissingModelIsAFailedRun)
 TEST(QualityMetricCalculator, ModelChoiceBySize)
 {
     QTemporaryDir dir;
-    const struct {
+    const struct
+    {
         int width, height;
-        const char* model;
+        char const* model;
     } kCases[] = {
         {3840, 2160, "vmaf_4k_v0.6.1.pkl"},
         {3839, 2160, "vmaf_v0.6.1.pkl"},
         {3840, 2000, "vmaf_v0.6.1.pkl"},
     };
-    for (const auto& c : kCases) {
+    for (auto const& c : kCases) {
         // A one-byte raw file: with known parameters it is one frame whose missing samples are zero.
         const QString file = dir.filePath(QStringLiteral("%1x%2.yuv").arg(c.width).arg(c.height));
         ASSERT_TRUE(WriteAll(file, QByteArray("\x10", 1)));
@@ -284,8 +288,8 @@ TEST(QualityMetricCalculator, StopMidRun)
         if (rec.frames.size() >= 20)
             break;
         ASSERT_FALSE(calc.isFinished()) << "the run ended after " << rec.frames.size() << " frames, before 20 arrived";
-        ASSERT_LT(waited.elapsed(), kThreadDeadlineMs) << "20 frames did not arrive within the deadline, only "
-                                                       << rec.frames.size();
+        ASSERT_LT(waited.elapsed(), kThreadDeadlineMs)
+            << "20 frames did not arrive within the deadline, only " << rec.frames.size();
     }
     calc.stop();
     EXPECT_TRUE(calc.isFinished());
@@ -314,12 +318,13 @@ TEST(QualityMetricCalculator, SeveralCalculatorsAtOnce)
                   ZE_NOX_CORE_OK);
     }
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(calcs[i]->wait(kThreadDeadlineMs)) << "measurement thread " << i << " did not end within the deadline";
+        ASSERT_TRUE(calcs[i]->wait(kThreadDeadlineMs))
+            << "measurement thread " << i << " did not end within the deadline";
         EXPECT_TRUE(calcs[i]->m_finished);
         EXPECT_EQ(recs[i].frames.size(), 10u);
     }
     // The identical pair: PSNR at the 100 dB cap on every plane.
-    for (const auto& [n, v] : recs[2].values)
+    for (auto const& [n, v] : recs[2].values)
         EXPECT_DOUBLE_EQ(v[0], 100.0) << n;
 }
 
@@ -335,8 +340,8 @@ TEST(QualityMetricCalculator, StartFailuresAndBitrate)
     const QString ref = VmafClipPath(QStringLiteral("clips/A_176x144_420p_ref.y4m"));
     EXPECT_EQ(calc.start(raw, nullptr, ref, nullptr, 1, 0, 0, 0, 0, kAllMetrics, &NoDialog), ZE_NOX_CORE_CANCELED);
     EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
-    EXPECT_EQ(calc.start(ref, nullptr, dir.filePath(QStringLiteral("missing.y4m")), nullptr, 1, 0, 0, 0, 0,
-                         kAllMetrics, &NoDialog),
+    EXPECT_EQ(calc.start(ref, nullptr, dir.filePath(QStringLiteral("missing.y4m")), nullptr, 1, 0, 0, 0, 0, kAllMetrics,
+                         &NoDialog),
               ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
     EXPECT_EQ(calc.getAvgBitrateKbps(), 0);
     // A reference whose type cannot be made out: the opened distorted decoder goes too.
@@ -355,21 +360,21 @@ namespace {
 QByteArray ToSemiPlanar(QByteArray const& planar, int frames, int w, int h, int cw, int ch, int bytes, int shift)
 {
     QByteArray out;
-    const int luma = int(w) * h * bytes;
-    const int chroma = int(cw) * ch * bytes;
-    const int frame = luma + 2 * chroma;
-    auto word = [&](const char* p) {
+    int const luma = int(w) * h * bytes;
+    int const chroma = int(cw) * ch * bytes;
+    int const frame = luma + 2 * chroma;
+    auto word = [&](char const* p) {
         uint16_t v;
         std::memcpy(&v, p, 2);
         v = static_cast<uint16_t>(v << shift);
         return QByteArray(reinterpret_cast<const char*>(&v), 2);
     };
     for (int f = 0; f < frames; ++f) {
-        const char* src = planar.constData() + f * frame;
+        char const* src = planar.constData() + f * frame;
         for (int i = 0; i < luma; i += bytes)
             out += bytes == 2 ? word(src + i) : QByteArray(src + i, 1);
         for (int i = 0; i < chroma; i += bytes) {
-            for (const char* plane : {src + luma, src + luma + chroma})
+            for (char const* plane : {src + luma, src + luma + chroma})
                 out += bytes == 2 ? word(plane + i) : QByteArray(plane + i, 1);
         }
     }
@@ -396,8 +401,9 @@ QByteArray Distort(QByteArray planar, int bytes, int maxValue)
 TEST(QualityMetricCalculator, SemiPlanarAndPackedMatchPlanar)
 {
     QTemporaryDir dir;
-    const struct {
-        const char* planarClip;
+    const struct
+    {
+        char const* planarClip;
         AVPixelFormat planarFmt;
         AVPixelFormat semiFmt;
         int bytes, maxValue, chromaHeightDiv, shift;
@@ -406,19 +412,19 @@ TEST(QualityMetricCalculator, SemiPlanarAndPackedMatchPlanar)
         {"raw_420p10_176x144.yuv", AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_P010LE, 2, 1023, 2, 6},
         {"raw_422p_176x144.yuv", AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUYV422, 1, 255, 1, 0},
     };
-    const int w = 176, h = 144, frames = 3;
-    for (const auto& c : kCases) {
+    int const w = 176, h = 144, frames = 3;
+    for (auto const& c : kCases) {
         SCOPED_TRACE(c.planarClip);
         QFile in(TestMediaPath(QString::fromLatin1(c.planarClip)));
         ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-        const int cw = w / 2, ch = h / c.chromaHeightDiv;
+        int const cw = w / 2, ch = h / c.chromaHeightDiv;
         const QByteArray ref = in.read(qint64(w * h + 2 * cw * ch) * c.bytes * frames);
         const QByteArray dis = Distort(ref, c.bytes, c.maxValue);
         std::map<int, QVector<double>> results[2];
         for (int semi = 0; semi < 2; ++semi) {
             const QString refFile = dir.filePath(QStringLiteral("ref%1.yuv").arg(semi));
             const QString disFile = dir.filePath(QStringLiteral("dis%1.yuv").arg(semi));
-            for (const auto& [name, data] : {std::pair{refFile, ref}, std::pair{disFile, dis}}) {
+            for (auto const& [name, data] : {std::pair{refFile, ref}, std::pair{disFile, dis}}) {
                 QFile out(name);
                 ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
                 out.write(semi ? ToSemiPlanar(data, frames, w, h, cw, ch, c.bytes, c.shift) : data);
@@ -434,9 +440,9 @@ TEST(QualityMetricCalculator, SemiPlanarAndPackedMatchPlanar)
             Recorder rec;
             rec.attach(calc);
             calc.m_vmafModelsDir = ModelsDir();
-            ASSERT_EQ(calc.start(disFile, &params, refFile, &params, 2, 0, frames - 1, 0, frames - 1, kAllMetrics,
-                                 &NoDialog),
-                      ZE_NOX_CORE_OK);
+            ASSERT_EQ(
+                calc.start(disFile, &params, refFile, &params, 2, 0, frames - 1, 0, frames - 1, kAllMetrics, &NoDialog),
+                ZE_NOX_CORE_OK);
             ASSERT_TRUE(calc.wait(kThreadDeadlineMs)) << "the measurement thread did not end within the deadline";
             ASSERT_TRUE(calc.m_finished);
             ASSERT_EQ(rec.values.size(), size_t(frames));
@@ -445,8 +451,8 @@ TEST(QualityMetricCalculator, SemiPlanarAndPackedMatchPlanar)
         for (int n = 0; n < frames; ++n) {
             for (int m = 0; m < 3; ++m)
                 for (int p = 0; p < 3; ++p)
-                    EXPECT_EQ(results[0][n][m * 4 + p], results[1][n][m * 4 + p]) << "frame " << n << " metric "
-                                                                                   << m << " plane " << p;
+                    EXPECT_EQ(results[0][n][m * 4 + p], results[1][n][m * 4 + p])
+                        << "frame " << n << " metric " << m << " plane " << p;
             // A real distortion was measured.
             EXPECT_LT(results[0][n][0], 60.0);
         }

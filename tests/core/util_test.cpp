@@ -28,8 +28,12 @@ TEST(Util, NamesAndTexts)
     {
         long long bits;
         char const* text;
-    } const sizes[] = {{8000, "1000b"}, {65535, "8191b"}, {65536, "8k"}, {8LL * 1024 * 1024, "1024k"},
-                       {8LL * 1025 * 1024, "1M"}, {8LL * 1024 * 1024 * 1536, "1536M"}};
+    } const sizes[] = {{8000, "1000b"},
+                       {65535, "8191b"},
+                       {65536, "8k"},
+                       {8LL * 1024 * 1024, "1024k"},
+                       {8LL * 1025 * 1024, "1M"},
+                       {8LL * 1024 * 1024 * 1536, "1536M"}};
     for (Size const& s : sizes)
         EXPECT_EQ(Util::formSize(s.bits), QString::fromLatin1(s.text)) << s.bits;
 }
@@ -104,8 +108,8 @@ TEST(Util, CodecOfABinaryStream)
     ASSERT_FALSE(avc.isEmpty());
     EXPECT_EQ(Util::detectCodecInBinaryStream(reinterpret_cast<unsigned char*>(avc.data()), avc.size()), 3);
 
-    unsigned char mpeg2[] = {0, 0, 1, 0xB3, 0x16, 0x00, 0, 0, 1, 0x00, 0x10, 0x20, 0, 0, 1, 0x01, 0x55,
-                             0, 0, 1, 0x02, 0x66, 0, 0, 1, 0x03, 0x77};
+    unsigned char mpeg2[] = {0, 0,    1,    0xB3, 0x16, 0x00, 0,    0,    1, 0x00, 0x10, 0x20, 0,   0,
+                             1, 0x01, 0x55, 0,    0,    1,    0x02, 0x66, 0, 0,    1,    0x03, 0x77};
     EXPECT_EQ(Util::detectCodecInBinaryStream(mpeg2, sizeof(mpeg2)), 4);
     unsigned char noise[] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(Util::detectCodecInBinaryStream(noise, sizeof(noise)), 0);

@@ -31,10 +31,11 @@ std::string ModelPath()
     return (QCoreApplication::applicationDirPath() + "/models/vmaf_v0.6.1.pkl").toStdString();
 }
 
-struct Synthetic {
+struct Synthetic
+{
     int w = 32, h = 24;
     int frames = 10;
-    int errorAt = -1;       // pull answers 1 at this frame
+    int errorAt = -1; // pull answers 1 at this frame
     bool randomDelays = false;
     int next = 0;
     std::atomic<int> pullsInFlight{0};
@@ -60,7 +61,7 @@ void Sleep(Synthetic& s)
     std::this_thread::sleep_for(std::chrono::microseconds(delay));
 }
 
-int SyntheticPull(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
+int SyntheticPull(float* ref[4], float* dis[4], float* [4], int stride[4], void* user)
 {
     auto& s = *static_cast<Synthetic*>(user);
     if (s.pullsInFlight.fetch_add(1) != 0)
@@ -108,8 +109,7 @@ void SyntheticDeliver(int frame, double values[3][4], void* user)
     s.deliveriesInFlight.fetch_sub(1);
 }
 
-int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string model = ModelPath(),
-            int disableAvx = 0)
+int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string model = ModelPath(), int disableAvx = 0)
 {
     int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
     int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
@@ -143,15 +143,16 @@ TEST(VmafDriver, EightWorkersWithRandomDelaysDeliverInOrderWithoutOverlap)
 
 TEST(VmafDriver, EndOfStreamAndPullErrors)
 {
-    struct Case {
+    struct Case
+    {
         int frames;
         int errorAt;
         int expectedDeliveries;
     } const cases[] = {
-        {0, -1, 0},  // first pull: no more frames
-        {10, 0, 0},  // first pull fails
-        {10, 5, 5},  // error at frame 5: frames 0..4 are still measured
-        {1, -1, 1},  // one frame
+        {0, -1, 0}, // first pull: no more frames
+        {10, 0, 0}, // first pull fails
+        {10, 5, 5}, // error at frame 5: frames 0..4 are still measured
+        {1, -1, 1}, // one frame
     };
     for (Case const& c : cases) {
         for (int threads : {1, 8}) {
@@ -182,8 +183,8 @@ TEST(VmafDriver, ArgumentChecksAndFailures)
     int w0[4] = {0, 1, 1, 0}, h1[4] = {1, 1, 1, 0}, w1[4] = {1, 1, 1, 0}, h0[4] = {1, 0, 1, 0};
     double pooled = 0;
     auto call = [&](int* w, int* h, int threads, int sub, char const* fmt, std::string const& model) {
-        return compute_vmaf(&pooled, fmt, w, h, &SyntheticPull, &s, model.c_str(), nullptr, nullptr, 0, 0, 0, 0, 1,
-                            1, 0, nullptr, threads, sub, 0, &SyntheticDeliver);
+        return compute_vmaf(&pooled, fmt, w, h, &SyntheticPull, &s, model.c_str(), nullptr, nullptr, 0, 0, 0, 0, 1, 1,
+                            0, nullptr, threads, sub, 0, &SyntheticDeliver);
     };
     EXPECT_EQ(call(w0, h1, 1, 1, "yuv420p", ModelPath()), -2);
     EXPECT_EQ(call(w1, h0, 1, 1, "yuv420p", ModelPath()), -2);
@@ -192,14 +193,13 @@ TEST(VmafDriver, ArgumentChecksAndFailures)
     EXPECT_EQ(call(w1, h1, 1, 1, "nv12", ModelPath()), -2);
     EXPECT_EQ(call(w1, h1, 1, 1, "yuv420p", "/nonexistent/vmaf_v0.6.1.pkl"), -2);
     std::string const out = testing::internal::GetCapturedStdout();
-    for (char const* text :
-         {"Caught VmafException: Invalid width value (must be > 0)\n",
-          "Caught VmafException: Invalid height value (must be > 0)\n",
-          "Caught VmafException: Invalid n_thread value (must be >= 0)\n",
-          "Caught VmafException: Invalid n_subsample value (must be > 0)\n",
-          "Caught VmafException: unknown format nv12.\n",
-          "Input model at /nonexistent/vmaf_v0.6.1.pkl cannot be read successfully.\n",
-          "Caught VmafException: Error loading model (.pkl): "})
+    for (char const* text : {"Caught VmafException: Invalid width value (must be > 0)\n",
+                             "Caught VmafException: Invalid height value (must be > 0)\n",
+                             "Caught VmafException: Invalid n_thread value (must be >= 0)\n",
+                             "Caught VmafException: Invalid n_subsample value (must be > 0)\n",
+                             "Caught VmafException: unknown format nv12.\n",
+                             "Input model at /nonexistent/vmaf_v0.6.1.pkl cannot be read successfully.\n",
+                             "Caught VmafException: Error loading model (.pkl): "})
         EXPECT_NE(out.find(text), std::string::npos) << text << "\nin:\n" << out;
     EXPECT_TRUE(s.delivered.empty());
 }

@@ -23,8 +23,8 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <map>
 #include <mutex>
 
@@ -35,19 +35,19 @@ namespace {
 
 char const* const kPlanes[3] = {"Y", "U", "V"};
 
-struct Tolerance {
+struct Tolerance
+{
     char const* field;
     double tol;
     bool relative;
 };
 
 Tolerance const kStrict[] = {
-    {"psnr", 1e-9, false},       {"ssim", 1e-6, false},       {"vmaf", 1e-4, false},
-    {"adm2", 1e-6, true},        {"adm_scale0", 1e-6, true},  {"adm_scale1", 1e-6, true},
-    {"adm_scale2", 1e-6, true},  {"adm_scale3", 1e-6, true},  {"motion", 1e-6, true},
-    {"motion2", 1e-6, true},     {"vif_scale0", 2e-6, true},  {"vif_scale1", 2e-6, true},
-    {"vif_scale2", 2e-6, true},  {"vif_scale3", 2e-6, true},  {"vif", 2e-6, true},
-    {"mse", 1e-12, true},        {"vmaf_unclipped", 1e-4, false},
+    {"psnr", 1e-9, false},           {"ssim", 1e-6, false},      {"vmaf", 1e-4, false},      {"adm2", 1e-6, true},
+    {"adm_scale0", 1e-6, true},      {"adm_scale1", 1e-6, true}, {"adm_scale2", 1e-6, true}, {"adm_scale3", 1e-6, true},
+    {"motion", 1e-6, true},          {"motion2", 1e-6, true},    {"vif_scale0", 2e-6, true}, {"vif_scale1", 2e-6, true},
+    {"vif_scale2", 2e-6, true},      {"vif_scale3", 2e-6, true}, {"vif", 2e-6, true},        {"mse", 1e-12, true},
+    {"vmaf_unclipped", 1e-4, false},
 };
 
 double Difference(double got, double want, bool relative)
@@ -81,7 +81,8 @@ std::map<std::string, double>& Worst()
     return w;
 }
 
-class WorstReporter : public ::testing::Environment {
+class WorstReporter : public ::testing::Environment
+{
 public:
     void TearDown() override
     {
@@ -94,7 +95,8 @@ public:
 };
 ::testing::Environment* const sReporter = ::testing::AddGlobalTestEnvironment(new WorstReporter);
 
-struct PlaneFeatures {
+struct PlaneFeatures
+{
     std::map<std::string, double> v;
 };
 
@@ -149,8 +151,8 @@ std::map<std::string, double> EngineFrame(Y4mClip const& ref, Y4mClip const& dis
     }
     out["motion"] = motion;
     out["motion2"] = motion2;
-    std::vector<double> feats = {out["adm2"], out["motion2"], out["vif_scale0"], out["vif_scale1"],
-                                 out["vif_scale2"], out["vif_scale3"]};
+    std::vector<double> feats = {out["adm2"],       out["motion2"],    out["vif_scale0"],
+                                 out["vif_scale1"], out["vif_scale2"], out["vif_scale3"]};
     double score = 0, unclipped = 0;
     EXPECT_TRUE(model.predict(feats, score, &unclipped));
     out["vmaf"] = score;
@@ -202,7 +204,8 @@ TEST(VmafGolden, EngineMatchesReferenceWithinStrictTier)
 
 namespace {
 
-struct PairSource {
+struct PairSource
+{
     Y4mClip const* ref = nullptr;
     Y4mClip const* dis = nullptr;
     int next = 0;
@@ -211,7 +214,7 @@ struct PairSource {
     std::vector<std::array<double, 12>> values;
 };
 
-int PullPair(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
+int PullPair(float* ref[4], float* dis[4], float* [4], int stride[4], void* user)
 {
     auto* s = static_cast<PairSource*>(user);
     if (s->next >= s->ref->frames)
@@ -220,8 +223,10 @@ int PullPair(float* ref[4], float* dis[4], float*[4], int stride[4], void* user)
         int const w = s->ref->planeWidth(p);
         int const h = s->ref->planeHeight(p);
         for (int y = 0; y < h; ++y) {
-            float* r = reinterpret_cast<float*>(reinterpret_cast<char*>(ref[p]) + static_cast<std::ptrdiff_t>(y) * stride[p]);
-            float* d = reinterpret_cast<float*>(reinterpret_cast<char*>(dis[p]) + static_cast<std::ptrdiff_t>(y) * stride[p]);
+            float* r =
+                reinterpret_cast<float*>(reinterpret_cast<char*>(ref[p]) + static_cast<std::ptrdiff_t>(y) * stride[p]);
+            float* d =
+                reinterpret_cast<float*>(reinterpret_cast<char*>(dis[p]) + static_cast<std::ptrdiff_t>(y) * stride[p]);
             std::copy_n(s->ref->planes[s->next][p].data() + static_cast<std::size_t>(y) * w, w, r);
             std::copy_n(s->dis->planes[s->next][p].data() + static_cast<std::size_t>(y) * w, w, d);
         }
@@ -249,7 +254,7 @@ void DeliverPair(int frame, double values[3][4], void* user)
 TEST(VmafGolden, DriverDeliversGoldenValuesInOrderWithOneAndEightWorkers)
 {
     for (QString const& name : {QString("A_176x144_420p_crf40.json"), QString("C_352x288_420p10_crf30.json"),
-                               QString("E_160x90_422p_crf30.json"), QString("F_128x72_420p_1f_crf35.json")}) {
+                                QString("E_160x90_422p_crf30.json"), QString("F_128x72_420p_1f_crf35.json")}) {
         QJsonObject const g = LoadGolden(name);
         Y4mClip ref, dis;
         ASSERT_TRUE(ref.load(VmafClipPath(g["reference"].toObject()["file"].toString()).toStdString()));
@@ -264,8 +269,8 @@ TEST(VmafGolden, DriverDeliversGoldenValuesInOrderWithOneAndEightWorkers)
             int heights[4] = {ref.planeHeight(0), ref.planeHeight(1), ref.planeHeight(2), 0};
             double pooled = -1;
             char const* fmt = ref.bitDepth > 8 ? "yuv420p10le" : "yuv420p";
-            int const rc = compute_vmaf(&pooled, fmt, widths, heights, &PullPair, &src, ModelPath().c_str(),
-                                        nullptr, nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &DeliverPair);
+            int const rc = compute_vmaf(&pooled, fmt, widths, heights, &PullPair, &src, ModelPath().c_str(), nullptr,
+                                        nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &DeliverPair);
             ASSERT_EQ(rc, 0);
             EXPECT_EQ(pooled, 0.0);
             ASSERT_EQ(static_cast<int>(src.order.size()), ref.frames) << name.toStdString();

@@ -18,7 +18,8 @@ using namespace ze::nox::core::vmaf;
 
 namespace {
 
-struct PlanePair {
+struct PlanePair
+{
     int w = 0, h = 0;
     std::ptrdiff_t stride = 0;
     std::vector<float> ref, dis;
@@ -67,15 +68,17 @@ bool SameBits(T a, T b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-struct Size {
+struct Size
+{
     int w, h, pad;
 };
 
-Size const kSizes[] = {{1, 1, 0},   {2, 3, 5},    {3, 1, 0},    {5, 7, 3},    {8, 8, 0},    {9, 17, 7},
-                       {17, 9, 0},  {23, 31, 1},  {33, 40, 8},  {64, 36, 0},  {101, 57, 3}, {130, 75, 6},
+Size const kSizes[] = {{1, 1, 0},    {2, 3, 5},     {3, 1, 0},     {5, 7, 3},     {8, 8, 0},    {9, 17, 7},
+                       {17, 9, 0},   {23, 31, 1},   {33, 40, 8},   {64, 36, 0},   {101, 57, 3}, {130, 75, 6},
                        {255, 64, 1}, {320, 180, 0}, {333, 211, 5}, {480, 270, 0}, {641, 359, 7}};
 
-class VmafKernels : public ::testing::TestWithParam<Size> {
+class VmafKernels : public ::testing::TestWithParam<Size>
+{
 protected:
     void SetUp() override
     {
@@ -128,8 +131,7 @@ TEST_P(VmafKernels, MotionBlurAndScoreMatchPortable)
     PortableKernels().motionBlur(p.refView(), a.data(), p.stride, tmp.data());
     m_vec->motionBlur(p.refView(), b.data(), p.stride, tmp.data());
     for (int y = 0; y < p.h; ++y)
-        ASSERT_EQ(std::memcmp(a.data() + y * p.stride, b.data() + y * p.stride, sizeof(float) * p.w), 0)
-            << "row " << y;
+        ASSERT_EQ(std::memcmp(a.data() + y * p.stride, b.data() + y * p.stride, sizeof(float) * p.w), 0) << "row " << y;
     PlaneView const va{a.data(), p.w, p.h, p.stride};
     EXPECT_TRUE(SameBits(PortableKernels().motionScore(va, p.disView()), m_vec->motionScore(va, p.disView())));
 }

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-struct Y4mClip {
+struct Y4mClip
+{
     int width = 0;
     int height = 0;
     int bitDepth = 8;

@@ -24,7 +24,8 @@ struct AlfTestPicture
     std::vector<uint16_t> in[3], out[3];
     AlfPictureInfo info;
 
-    AlfTestPicture(int w, int h, int ctb, bool withChroma = true) : width(w), height(h), ctbSize(ctb), chroma(withChroma)
+    AlfTestPicture(int w, int h, int ctb, bool withChroma = true)
+        : width(w), height(h), ctbSize(ctb), chroma(withChroma)
     {
         for (int c = 0; c < planes(); ++c) {
             in[c].assign(size_t(pw(c)) * size_t(ph(c)), 0);
@@ -43,7 +44,8 @@ struct AlfTestPicture
     int ctbRows() const { return (height + ctbSize - 1) / ctbSize; }
     uint16_t& src(int c, int x, int y) { return in[c][size_t(y) * size_t(pw(c)) + size_t(x)]; }
     int dst(int c, int x, int y) const { return out[c][size_t(y) * size_t(pw(c)) + size_t(x)]; }
-    template <class F> void fill(int c, F f)
+    template <class F>
+    void fill(int c, F f)
     {
         for (int y = 0; y < ph(c); ++y)
             for (int x = 0; x < pw(c); ++x)
@@ -60,7 +62,10 @@ struct AlfTestPicture
         return ApplyAlfPicture(info, pin, pout, ctbs);
     }
     // Every CTB with the same control.
-    AlfStatus run(AlfCtbParams const& ctb) { return run(std::vector<AlfCtbParams>(size_t(ctbCols() * ctbRows()), ctb)); }
+    AlfStatus run(AlfCtbParams const& ctb)
+    {
+        return run(std::vector<AlfCtbParams>(size_t(ctbCols() * ctbRows()), ctb));
+    }
 };
 
 // One luma filter for all 25 classes: the given taps (index, coefficient), every clip at clipIdx.
@@ -113,22 +118,28 @@ AlfCtbParams ctbParams(AlfSliceFilters const* f, bool y, bool cb, bool cr, int l
     return p;
 }
 
-int clampPlane(int v) { return v < 0 ? 0 : (v > 1023 ? 1023 : v); }
+int clampPlane(int v)
+{
+    return v < 0 ? 0 : (v > 1023 ? 1023 : v);
+}
 
 } // namespace
 
 TEST(VvcAlfTables, FixedFiltersAndClassMappingMatchTheStandardsFigures)
 {
     // Rows of AlfFixFiltCoeff and entries of AlfClassToFiltMap, read off the standard's tables.
-    const int row0[12] = {0, 0, 2, -3, 1, -4, 1, 7, -1, 1, -1, 5};
-    const int row41[12] = {-2, 8, -6, -4, 3, -9, -8, 45, 14, 2, -13, 7};
-    const int row63[12] = {1, -1, 12, -15, -7, -2, 3, 6, 6, -1, 7, 30};
+    int const row0[12] = {0, 0, 2, -3, 1, -4, 1, 7, -1, 1, -1, 5};
+    int const row41[12] = {-2, 8, -6, -4, 3, -9, -8, 45, 14, 2, -13, 7};
+    int const row63[12] = {1, -1, 12, -15, -7, -2, 3, 6, 6, -1, 7, 30};
     for (int j = 0; j < 12; ++j) {
         EXPECT_EQ(int(kAlfFixedFilterCoeff[0][j]), row0[j]) << j;
         EXPECT_EQ(int(kAlfFixedFilterCoeff[41][j]), row41[j]) << j;
         EXPECT_EQ(int(kAlfFixedFilterCoeff[63][j]), row63[j]) << j;
     }
-    struct { int set, cls, filter; } const map[] = {
+    struct
+    {
+        int set, cls, filter;
+    } const map[] = {
         {0, 0, 8}, {0, 24, 52}, {1, 5, 30}, {5, 14, 0}, {8, 2, 59}, {11, 20, 63}, {14, 9, 0}, {15, 24, 55},
     };
     for (auto const& m : map)
@@ -140,7 +151,7 @@ TEST(VvcAlfTables, FixedFiltersAndClassMappingMatchTheStandardsFigures)
     // A fixed set takes its class filters through the mapping and does not clip.
     AlfLumaFilterSet set;
     ASSERT_EQ(AlfFixedFilterSet(3, 10, set), AlfStatus::Ok);
-    const int row62[12] = {0, 1, 2, -8, 2, -6, 5, 15, 0, 2, -7, 9};  // set 3, class 9
+    int const row62[12] = {0, 1, 2, -8, 2, -6, 5, 15, 0, 2, -7, 9}; // set 3, class 9
     for (int j = 0; j < 12; ++j) {
         EXPECT_EQ(set.coeff[9][j], row62[j]);
         EXPECT_EQ(set.clip[9][j], 1024);
@@ -150,7 +161,7 @@ TEST(VvcAlfTables, FixedFiltersAndClassMappingMatchTheStandardsFigures)
 
 TEST(VvcAlfTables, ClippingValuesPerBitDepth)
 {
-    const int at8[4] = {256, 32, 8, 2}, at10[4] = {1024, 128, 32, 8};
+    int const at8[4] = {256, 32, 8, 2}, at10[4] = {1024, 128, 32, 8};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(AlfClipValue(i, 8), at8[i]);
         EXPECT_EQ(AlfClipValue(i, 10), at10[i]);
@@ -177,9 +188,9 @@ TEST(VvcAlfFilters, DerivedFromApsData)
     EXPECT_EQ(luma.coeff[0][0], -6);
     EXPECT_EQ(luma.coeff[19][11], 5);
     EXPECT_EQ(luma.coeff[20][11], 110);
-    EXPECT_EQ(luma.clip[0][1], 128);    // index 1 at 10 bits
-    EXPECT_EQ(luma.clip[24][1], 32);    // index 2
-    EXPECT_EQ(luma.clip[24][0], 8);     // index 3
+    EXPECT_EQ(luma.clip[0][1], 128); // index 1 at 10 bits
+    EXPECT_EQ(luma.clip[24][1], 32); // index 2
+    EXPECT_EQ(luma.clip[24][0], 8);  // index 3
 
     aps.chromaSignal = aps.chromaClip = true;
     aps.chromaNumAltFilters = 2;
@@ -199,7 +210,7 @@ TEST(VvcAlfFilters, DerivedFromApsData)
     ASSERT_EQ(CcAlfApsFilter(aps, 1, 0, cc), AlfStatus::Ok);
     EXPECT_EQ(cc.coeff[0], -64);
     EXPECT_EQ(cc.coeff[6], 8);
-    EXPECT_EQ(CcAlfApsFilter(aps, 0, 0, cc), AlfStatus::MissingFilter);   // no Cb filters
+    EXPECT_EQ(CcAlfApsFilter(aps, 0, 0, cc), AlfStatus::MissingFilter); // no Cb filters
     EXPECT_EQ(CcAlfApsFilter(aps, 1, 1, cc), AlfStatus::MissingFilter);
 
     // The slice's lists; an APS named for data it does not carry is refused.
@@ -211,11 +222,11 @@ TEST(VvcAlfFilters, DerivedFromApsData)
     EXPECT_EQ(slice.chromaAlt.size(), 2u);
     EXPECT_TRUE(slice.cc[0].empty());
     EXPECT_EQ(slice.cc[1].size(), 1u);
-    EXPECT_EQ(slice.fixedSets[0].coeff[0][11], 25);   // set 0 class 0 is fixed filter 8
+    EXPECT_EQ(slice.fixedSets[0].coeff[0][11], 25); // set 0 class 0 is fixed filter 8
     AlfApsData const* wrongCc[2] = {&aps, nullptr};
     EXPECT_EQ(BuildAlfSliceFilters(lumaList, 2, &aps, wrongCc, 10, 10, slice), AlfStatus::MissingFilter);
 
-    aps.lumaCoeffDeltaIdx[3] = 2;   // beyond the signalled filters
+    aps.lumaCoeffDeltaIdx[3] = 2; // beyond the signalled filters
     EXPECT_EQ(AlfApsLumaFilterSet(aps, 10, luma), AlfStatus::MissingFilter);
     AlfApsData chromaOnly;
     chromaOnly.chromaSignal = true;
@@ -272,18 +283,24 @@ TEST(VvcAlfClassification, DirectionActivityAndTranspose)
     // 32 subsampled positions are 64a for each direction the texture varies in, activity
     // (sumH + sumV) * 64 >> 14.
     enum Pattern { Flat, VerticalStripes, HorizontalStripes, AntiDiagonal, Diagonal };
-    struct Case { Pattern pattern; int amplitude; int filtIdx; int transposeIdx; } const cases[] = {
+    struct Case
+    {
+        Pattern pattern;
+        int amplitude;
+        int filtIdx;
+        int transposeIdx;
+    } const cases[] = {
         {Flat, 0, 0, 3},
-        {VerticalStripes, 40, 23, 3},     // activity 10 -> 3, strong horizontal gradient
-        {VerticalStripes, 8, 22, 3},      // activity 2 -> 2
-        {VerticalStripes, 4, 21, 3},      // activity 1 -> 1
+        {VerticalStripes, 40, 23, 3}, // activity 10 -> 3, strong horizontal gradient
+        {VerticalStripes, 8, 22, 3},  // activity 2 -> 2
+        {VerticalStripes, 4, 21, 3},  // activity 1 -> 1
         {HorizontalStripes, 40, 23, 2},
-        {AntiDiagonal, 40, 13, 1},        // constant along x + y: only the 135-degree gradient
-        {Diagonal, 40, 13, 3},            // constant along x - y: only the 45-degree gradient
+        {AntiDiagonal, 40, 13, 1}, // constant along x + y: only the 135-degree gradient
+        {Diagonal, 40, 13, 3},     // constant along x - y: only the 45-degree gradient
     };
     for (auto const& tc : cases) {
         AlfTestPicture p(64, 64, 64, false);
-        const int a = tc.amplitude;
+        int const a = tc.amplitude;
         p.fill(0, [&](int x, int y) {
             switch (tc.pattern) {
             case VerticalStripes: return 500 + (x & 1) * a;
@@ -309,10 +326,14 @@ TEST(VvcAlfClassification, WindowStopsAtTheVirtualBoundary)
     // block at (32, blockY). Next to the virtual boundary (4 rows above a CTB's bottom) the block
     // above it does not see the stripes below, and the block below it weighs its six-row window
     // with 96 instead of 64.
-    struct Case { int stripesFrom, blockY; int filtIdx; } const cases[] = {
-        {28, 24, 15},   // no virtual boundary near: the window's last two rows see the stripes
-        {60, 56, 0},    // block at CTB height - 8: the rows from the boundary on are not read
-        {60, 60, 21},   // block at CTB height - 4: activity 1 only with the 96 weight
+    struct Case
+    {
+        int stripesFrom, blockY;
+        int filtIdx;
+    } const cases[] = {
+        {28, 24, 15}, // no virtual boundary near: the window's last two rows see the stripes
+        {60, 56, 0},  // block at CTB height - 8: the rows from the boundary on are not read
+        {60, 60, 21}, // block at CTB height - 4: activity 1 only with the 96 weight
     };
     for (auto const& tc : cases) {
         AlfTestPicture p(64, 128, 64, false);
@@ -346,7 +367,10 @@ TEST(VvcAlfFiltering, FlatPicturesStayFlatAndZeroFiltersChangeNothing)
     auto zero = sliceFilters(AlfLumaFilterSet{}, AlfChromaFilter{}, CcAlfFilter{});
 
     // Sizes with partial CTBs, a last CTB row too short for the virtual boundary, several CTB sizes.
-    struct Size { int w, h, ctb; } const sizes[] = {{64, 64, 32}, {72, 40, 32}, {136, 120, 64}, {128, 136, 128}};
+    struct Size
+    {
+        int w, h, ctb;
+    } const sizes[] = {{64, 64, 32}, {72, 40, 32}, {136, 120, 64}, {128, 136, 128}};
     for (auto const& s : sizes) {
         for (int lumaSet : {0, 7, 15, 16}) {
             AlfTestPicture p(s.w, s.h, s.ctb);
@@ -372,7 +396,11 @@ TEST(VvcAlfFiltering, TransposeTurnsTheFilterWithTheTexture)
     // Vertical stripes 500/540 (transpose 3). A filter on the canonical horizontal +-1 taps (11) is
     // turned to run along the stripes and changes nothing; one on the vertical +-1 taps (6) is
     // turned across them: 500 + (64 * 40 + 64) >> 7 = 520, 540 + (-64 * 40 + 64) >> 7 = 520.
-    struct Case { int tap; int even, odd; } const cases[] = {{11, 500, 540}, {6, 520, 520}};
+    struct Case
+    {
+        int tap;
+        int even, odd;
+    } const cases[] = {{11, 500, 540}, {6, 520, 520}};
     for (auto const& tc : cases) {
         AlfTestPicture p(64, 64, 64, false);
         p.fill(0, [](int x, int) { return 500 + (x & 1) * 40; });
@@ -389,15 +417,17 @@ TEST(VvcAlfFiltering, ClippingLimitsTheContributionOfEachNeighbour)
     // A 900 impulse on flat 500. Luma: +-1 cross taps (6 and 11, the same under every transpose) at
     // 16; chroma: horizontal +-1 tap (5) at 32. Differences of 400 are clipped to the clipping value
     // of the index (10 bits: 1024, 128, 32, 8).
-    struct Case { int plane, clipIdx, centre, right; } const cases[] = {
-        {0, 0, 700, 550}, {0, 1, 836, 516}, {0, 2, 884, 504}, {0, 3, 896, 501},
-        {1, 0, 700, 600}, {1, 3, 896, 502},
+    struct Case
+    {
+        int plane, clipIdx, centre, right;
+    } const cases[] = {
+        {0, 0, 700, 550}, {0, 1, 836, 516}, {0, 2, 884, 504}, {0, 3, 896, 501}, {1, 0, 700, 600}, {1, 3, 896, 502},
     };
     for (auto const& tc : cases) {
         AlfTestPicture p(64, 64, 64);
         for (int c = 0; c < 3; ++c)
             p.fill(c, [](int, int) { return 500; });
-        const int x0 = tc.plane ? 10 : 21, y0 = tc.plane ? 10 : 22;
+        int const x0 = tc.plane ? 10 : 21, y0 = tc.plane ? 10 : 22;
         p.src(tc.plane, x0, y0) = 900;
         auto f = sliceFilters(uniformLuma({{6, 16}, {11, 16}}, tc.clipIdx), chromaFilter({{5, 32}}, tc.clipIdx));
         ASSERT_EQ(p.run(ctbParams(f.get(), tc.plane == 0, tc.plane == 1, false)), AlfStatus::Ok);
@@ -415,14 +445,17 @@ TEST(VvcAlfFiltering, VirtualBoundaryRowsUseSymmetricPaddingAndTheSmallerWeight)
     // normal (1152 + 1152 + 64) >> 7 = 18, d = 2: 13, d = 1: 10, d = 0: (1152 + 512) >> 10 = 1.
     // Chroma: taps 0 (vertical +-2) and 4 (horizontal +-2) at 64, boundary at chroma row 30:
     // normal 8, d = 1: 5, d = 0: 1.
-    struct Case { int plane, height, row, delta; } const cases[] = {
-        {0, 128, 52, 18}, {0, 128, 56, 18}, {0, 128, 57, 13}, {0, 128, 58, 10}, {0, 128, 59, 1}, {0, 128, 60, 1},
-        {0, 128, 61, 10}, {0, 128, 62, 13}, {0, 128, 63, 18}, {0, 128, 64, 18}, {0, 128, 68, 18},
-        {1, 128, 27, 8}, {1, 128, 28, 5}, {1, 128, 29, 1}, {1, 128, 30, 1}, {1, 128, 31, 5}, {1, 128, 32, 8},
+    struct Case
+    {
+        int plane, height, row, delta;
+    } const cases[] = {
+        {0, 128, 52, 18}, {0, 128, 56, 18}, {0, 128, 57, 13}, {0, 128, 58, 10}, {0, 128, 59, 1},  {0, 128, 60, 1},
+        {0, 128, 61, 10}, {0, 128, 62, 13}, {0, 128, 63, 18}, {0, 128, 64, 18}, {0, 128, 68, 18}, {1, 128, 27, 8},
+        {1, 128, 28, 5},  {1, 128, 29, 1},  {1, 128, 30, 1},  {1, 128, 31, 5},  {1, 128, 32, 8},
     };
     for (auto const& tc : cases) {
         AlfTestPicture p(64, tc.height, 64);
-        const int v = tc.plane ? 30 : 60, m = tc.plane ? 16 : 32;
+        int const v = tc.plane ? 30 : 60, m = tc.plane ? 16 : 32;
         for (int c = 0; c < 3; ++c)
             p.fill(c, [&](int x, int y) {
                 const int dy = (y - v) * (y - v), dx = (x - m) * (x - m);
@@ -439,7 +472,10 @@ TEST(VvcAlfFiltering, VirtualBoundaryRowsUseSymmetricPaddingAndTheSmallerWeight)
     // A last CTB row whose boundary row would lie outside the picture has none. Content varying
     // along x only, taps 0 and 9 at 64: (1152 + 64) >> 7 = 9 on every row, the bottom rows included;
     // where the boundary row is inside the picture, rows 59 and 60 take (1152 + 512) >> 10 = 1.
-    struct Bottom { int height, row, delta; } const bottom[] = {
+    struct Bottom
+    {
+        int height, row, delta;
+    } const bottom[] = {
         {60, 57, 9}, {60, 58, 9}, {60, 59, 9}, {62, 58, 9}, {62, 59, 1}, {62, 60, 1}, {62, 61, 9},
     };
     for (auto const& tc : bottom) {
@@ -457,7 +493,12 @@ TEST(VvcAlfFiltering, BoundariesClosedToFilteringArePadded)
     // Two 32x32 CTBs side by side, 500 and 900: across an open edge the last column takes
     // (16 * 400 + 64) >> 7 = 50; across a closed one (slice edge or picture virtual boundary) the
     // CTB's own column is repeated and nothing changes.
-    struct Case { uint8_t leftCtbFlags, rightCtbFlags; bool virtualBoundary; int left, right; } const cases[] = {
+    struct Case
+    {
+        uint8_t leftCtbFlags, rightCtbFlags;
+        bool virtualBoundary;
+        int left, right;
+    } const cases[] = {
         {0, 0, false, 550, 850},
         {kAlfEdgeRight, kAlfEdgeLeft, false, 500, 900},
         {0, 0, true, 500, 900},
@@ -524,7 +565,10 @@ TEST(VvcAlfCrossComponent, AddsTheLumaDerivedCorrection)
         p.fill(1, [](int, int) { return 200; });
         p.fill(2, [](int, int) { return 200; });
         ASSERT_EQ(p.run(ctbParams(f.get(), false, false, false, 16, 1)), AlfStatus::Ok);
-        struct { int row, delta; } const rows[] = {{20, 6}, {28, 6}, {29, 4}, {30, 0}, {31, 6}, {32, 6}};
+        struct
+        {
+            int row, delta;
+        } const rows[] = {{20, 6}, {28, 6}, {29, 4}, {30, 0}, {31, 6}, {32, 6}};
         for (auto const& r : rows)
             for (int c = 1; c < 3; ++c)
                 EXPECT_EQ(p.dst(c, 10, r.row), 200 + r.delta) << "plane " << c << " row " << r.row;
@@ -533,7 +577,7 @@ TEST(VvcAlfCrossComponent, AddsTheLumaDerivedCorrection)
     // ALF-filtered chroma is what it is added to.
     {
         CcAlfFilter cc;
-        cc.coeff[3] = cc.coeff[4] = cc.coeff[5] = 64;   // the three taps one row below
+        cc.coeff[3] = cc.coeff[4] = cc.coeff[5] = 64; // the three taps one row below
         auto f = sliceFilters(AlfLumaFilterSet{}, AlfChromaFilter{}, cc);
         AlfTestPicture p(64, 64, 64);
         p.fill(0, [](int, int y) { return (y & 1) ? 1023 : 0; });
@@ -602,7 +646,7 @@ TEST(VvcAlfFiltering, StrongFiltersStayInRangeAtTenBits)
             for (size_t i = 0; i < p.out[c].size(); ++i)
                 ASSERT_EQ(p.out[c][i], clampPlane(p.out[c][i])) << "plane " << c << " sample " << i;
         for (int c = 0; c < 3; ++c) {
-            const int n = c ? 32 : 64;
+            int const n = c ? 32 : 64;
             for (int y = 0; y < n; ++y)
                 for (int x = 0; x < n; ++x)
                     ASSERT_EQ(p.dst(c, x, y), p.src(c, x, y)) << "plane " << c;
@@ -613,7 +657,11 @@ TEST(VvcAlfFiltering, StrongFiltersStayInRangeAtTenBits)
 TEST(VvcAlfFiltering, RefusesWhatItCannotFilterWithoutWriting)
 {
     auto f = sliceFilters(uniformLuma({{11, 32}}));
-    struct Case { const char* what; AlfStatus expected; } const cases[] = {
+    struct Case
+    {
+        char const* what;
+        AlfStatus expected;
+    } const cases[] = {
         {"APS luma set not in the slice", AlfStatus::MissingFilter},
         {"chroma alternative missing", AlfStatus::MissingFilter},
         {"CC filter missing", AlfStatus::MissingFilter},
@@ -651,7 +699,7 @@ TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
     std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
     for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129}) {
         for (int shift : {7, 10}) {
-            const int pad = 3;
+            int const pad = 3;
             std::vector<uint16_t> rows[7];
             for (auto& r : rows) {
                 r.resize(size_t(width + 2 * pad));

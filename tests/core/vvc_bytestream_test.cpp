@@ -62,13 +62,16 @@ TEST(VvcByteStream, SplittingTable)
         std::vector<Bytes> units;
     };
     const Case cases[] = {
-        {"3-byte start codes", Cat({sc3, kSps, {0x11, 0x22}, sc3, kPh, {0x33}}), {Cat({kSps, {0x11, 0x22}}), Cat({kPh, {0x33}})}},
+        {"3-byte start codes",
+         Cat({sc3, kSps, {0x11, 0x22}, sc3, kPh, {0x33}}),
+         {Cat({kSps, {0x11, 0x22}}), Cat({kPh, {0x33}})}},
         {"4-byte start codes", Cat({sc4, kSps, {0x11}, sc4, kPh, {0x22}}), {Cat({kSps, {0x11}}), Cat({kPh, {0x22}})}},
         {"leading zeros", Cat({{0, 0, 0, 0, 0}, sc3, kSps, {0x11}}), {Cat({kSps, {0x11}})}},
         {"trailing zeros between and at the end",
          Cat({sc3, kSps, {0x11}, {0, 0, 0, 0}, sc3, kPh, {0x22}, {0, 0, 0}}),
          {Cat({kSps, {0x11}}), Cat({kPh, {0x22}})}},
-        {"zero bytes inside a unit", Cat({sc3, kSps, {0x00, 0x11, 0x00, 0x00, 0x03, 0x00, 0x80}}),
+        {"zero bytes inside a unit",
+         Cat({sc3, kSps, {0x00, 0x11, 0x00, 0x00, 0x03, 0x00, 0x80}}),
          {Cat({kSps, {0x00, 0x11, 0x00, 0x00, 0x03, 0x00, 0x80}})}},
         {"unit cut by 0x000000", Cat({sc3, kSps, {0x11, 0x00, 0x00, 0x00, 0x01}, kPh}), {Cat({kSps, {0x11}}), kPh}},
         {"empty unit between start codes", Cat({sc3, kSps, sc3, sc3, kPh}), {kSps, {}, kPh}},
@@ -131,7 +134,7 @@ void Ptl(BitWriter& w)
     w.flag(false);
     w.flag(false); // gci_present_flag
     w.alignZero();
-    w.u(0, 8);     // no sub-profiles
+    w.u(0, 8); // no sub-profiles
 }
 
 // One SEI message of the given type and payload bytes.
@@ -181,29 +184,72 @@ TEST(VvcByteStream, StreamsMayOpenWithAnyNonPictureUnit)
         {"OPI", Nal(12, opi), true},
         {"AUD of an IRAP", Nal(20, aud), true},
         {"AUD with temporal id 2", Nal(20, aud, 0, 2), true},
-        {"VPS", Nal(14, Rbsp([](BitWriter& w) { w.u(1, 4); w.u(0, 6); w.u(0, 3); w.u(0, 6); })), true},
+        {"VPS", Nal(14, Rbsp([](BitWriter& w) {
+                        w.u(1, 4);
+                        w.u(0, 6);
+                        w.u(0, 3);
+                        w.u(0, 6);
+                    })),
+         true},
         {"PPS", Nal(16, PpsRbsp(PicParams())), true},
-        {"ALF APS", Nal(17, Rbsp([](BitWriter& w) { w.u(0, 3); w.u(7, 5); w.flag(true); w.u(0x1234, 16); })), true},
+        {"ALF APS", Nal(17, Rbsp([](BitWriter& w) {
+                            w.u(0, 3);
+                            w.u(7, 5);
+                            w.flag(true);
+                            w.u(0x1234, 16);
+                        })),
+         true},
         {"prefix SEI", Nal(23, SeiRbsp(1, {0x12, 0x34})), true},
         {"suffix SEI of a higher sub-layer", Nal(24, SeiRbsp(132, Bytes(17, 0x11)), 0, 4), true},
         {"SEI with sizes above 255", Nal(23, SeiRbsp(300, longHash)), true},
         {"EOS", Nal(21, {}), true},
         {"EOB", Nal(22, {}), true},
         {"filler data", Nal(25, {0xFF, 0xFF, 0xFF, 0x80}), true},
-        {"DCI with a reserved bit set", Nal(13, Rbsp([](BitWriter& w) { w.u(8, 4); w.u(0, 4); Ptl(w); w.flag(false); })), false},
+        {"DCI with a reserved bit set", Nal(13, Rbsp([](BitWriter& w) {
+                                                w.u(8, 4);
+                                                w.u(0, 4);
+                                                Ptl(w);
+                                                w.flag(false);
+                                            })),
+         false},
         {"DCI of sub-layer 1", Nal(13, dci, 0, 1), false},
-        {"DCI followed by more data", Nal(13, Rbsp([](BitWriter& w) { w.u(0, 8); Ptl(w); w.flag(false); w.u(0x5, 8); })), false},
+        {"DCI followed by more data", Nal(13, Rbsp([](BitWriter& w) {
+                                              w.u(0, 8);
+                                              Ptl(w);
+                                              w.flag(false);
+                                              w.u(0x5, 8);
+                                          })),
+         false},
         {"OPI without its stop bit", Nal(12, {0xF8}), false},
-        {"AUD of a reserved picture type", Nal(20, Rbsp([](BitWriter& w) { w.flag(false); w.u(5, 3); })), false},
-        {"APS of a reserved type", Nal(17, Rbsp([](BitWriter& w) { w.u(4, 3); w.u(0, 5); w.flag(false); })), false},
-        {"LMCS APS id above 3", Nal(17, Rbsp([](BitWriter& w) { w.u(1, 3); w.u(4, 5); w.flag(false); })), false},
+        {"AUD of a reserved picture type", Nal(20, Rbsp([](BitWriter& w) {
+                                                   w.flag(false);
+                                                   w.u(5, 3);
+                                               })),
+         false},
+        {"APS of a reserved type", Nal(17, Rbsp([](BitWriter& w) {
+                                           w.u(4, 3);
+                                           w.u(0, 5);
+                                           w.flag(false);
+                                       })),
+         false},
+        {"LMCS APS id above 3", Nal(17, Rbsp([](BitWriter& w) {
+                                        w.u(1, 3);
+                                        w.u(4, 5);
+                                        w.flag(false);
+                                    })),
+         false},
         {"SEI payload longer than the unit", Nal(23, {0x05, 0x10, 0x11, 0x80}), false},
         {"SEI without trailing bits", Nal(23, {0x05, 0x01, 0x11}), false},
         {"SEI with an empty payload", Nal(23, {0x05, 0x00, 0x80}), false},
         {"EOS with a payload", Nal(21, {0x80}), false},
         {"EOB of sub-layer 3", Nal(22, {}, 0, 3), false},
         {"filler data with another byte", Nal(25, {0xFF, 0x12, 0x80}), false},
-        {"suffix APS", Nal(18, Rbsp([](BitWriter& w) { w.u(0, 3); w.u(0, 5); w.flag(false); })), false},
+        {"suffix APS", Nal(18, Rbsp([](BitWriter& w) {
+                               w.u(0, 3);
+                               w.u(0, 5);
+                               w.flag(false);
+                           })),
+         false},
         {"picture header", Nal(19, {0x80}), false},
     };
     for (Case const& c : cases) {
@@ -245,6 +291,7 @@ TEST(VvcByteStream, EmulationPreventionRemoval)
         Bytes payload;
         Bytes rbsp;
     };
+    // clang-format off
     const Case cases[] = {
         {{0x00, 0x00, 0x03, 0x01}, {0x00, 0x00, 0x01}},
         {{0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00}, {0x00, 0x00, 0x00, 0x00, 0x00}},
@@ -252,6 +299,7 @@ TEST(VvcByteStream, EmulationPreventionRemoval)
         {{0x00, 0x00, 0x03}, {0x00, 0x00}}, // cabac_zero_word at the end
         {{0x11, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00, 0x03, 0x02}, {0x11, 0x00, 0x00, 0x03, 0x00, 0x00, 0x02}},
     };
+    // clang-format on
     for (Case const& c : cases) {
         InputBitstream bs;
         bs.getFifo() = c.payload;

@@ -16,8 +16,8 @@ class Encoder
 public:
     void encodeBin(ContextModel& ctx, unsigned bin)
     {
-        const int pState = ctx.probability();
-        const unsigned valMps = unsigned(pState >> 14);
+        int const pState = ctx.probability();
+        unsigned const valMps = unsigned(pState >> 14);
         const uint32_t lps = (((m_range >> 5) * (uint32_t(valMps ? 32767 - pState : pState) >> 9)) >> 1) + 4;
         m_range -= lps;
         if (bin != valMps) {
@@ -126,8 +126,10 @@ TEST(VvcCabac, ContextInitialisation)
     // initValue 35 has slope 0: the state does not depend on the QP. Others clip at 1 and 127;
     // the QP is clipped to 0..63.
     const Case cases[] = {
-        {35, 4, 32, 55 << 3, 55 << 7, 3, 6},  {35, 13, 0, 55 << 3, 55 << 7, 5, 9},
-        {63, 0, 63, 127 << 3, 127 << 7, 2, 5}, {0, 0, 63, 1 << 3, 1 << 7, 2, 5},
+        {35, 4, 32, 55 << 3, 55 << 7, 3, 6},
+        {35, 13, 0, 55 << 3, 55 << 7, 5, 9},
+        {63, 0, 63, 127 << 3, 127 << 7, 2, 5},
+        {0, 0, 63, 1 << 3, 1 << 7, 2, 5},
         {62, 5, 22, ((3 * 6) >> 1) + 109 << 3, ((3 * 6) >> 1) + 109 << 7, 3, 7},
         {25, 1, 80, 1 << 3, 1 << 7, 2, 6}, // QP 63: (-47 >> 1) + 19 = -5, clipped to 1
         {25, 1, 10, ((-1 * -6) >> 1) + 19 << 3, ((-1 * -6) >> 1) + 19 << 7, 2, 6},
@@ -147,7 +149,7 @@ TEST(VvcCabac, DecodesWhatWasEncoded)
     std::mt19937 gen(7);
     for (int round = 0; round < 50; ++round) {
         // A few contexts of different rates and skews, bins biased per context.
-        const int numCtx = 1 + int(gen() % 8);
+        int const numCtx = 1 + int(gen() % 8);
         std::vector<ContextModel> enc(static_cast<size_t>(numCtx)), dec;
         std::vector<double> bias;
         for (auto& c : enc) {
@@ -156,11 +158,11 @@ TEST(VvcCabac, DecodesWhatWasEncoded)
         }
         dec = enc;
         std::vector<Bin> bins;
-        const int count = 1 + int(gen() % 5000);
+        int const count = 1 + int(gen() % 5000);
         for (int i = 0; i < count; ++i) {
-            const unsigned r = gen() % 100;
+            unsigned const r = gen() % 100;
             if (r < 70) {
-                const int c = int(gen() % unsigned(numCtx));
+                int const c = int(gen() % unsigned(numCtx));
                 bins.push_back({Kind::Regular, c, (gen() % 1000) / 1000.0 < bias[size_t(c)] ? 1u : 0u});
             } else if (r < 98) {
                 bins.push_back({Kind::Bypass, 0, gen() & 1});
@@ -185,7 +187,7 @@ TEST(VvcCabac, DecodesWhatWasEncoded)
         r.init(data.data(), data.size());
         size_t mismatches = 0;
         for (Bin const& b : bins) {
-            const unsigned v = b.kind == Kind::Regular ? r.decodeBin(dec[size_t(b.ctx)])
+            unsigned const v = b.kind == Kind::Regular  ? r.decodeBin(dec[size_t(b.ctx)])
                                : b.kind == Kind::Bypass ? r.decodeBypass()
                                                         : r.decodeTerminate();
             mismatches += v != b.value ? 1 : 0;

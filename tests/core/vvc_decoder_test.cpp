@@ -96,10 +96,17 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
              s.pictures = {{8, 0}, {0, 2}, {0, 1}, {8, 0}, {0, 2}, {0, 1}};
          },
          6, 64, 48, AV_PIX_FMT_YUV420P},
-        {"POC LSB wrapping", [](StreamSpec& s) { s.sps.log2MaxPocLsb = 4; s.pictures = SimpleGop(40); }, 40, 64, 48,
-         AV_PIX_FMT_YUV420P},
+        {"POC LSB wrapping",
+         [](StreamSpec& s) {
+             s.sps.log2MaxPocLsb = 4;
+             s.pictures = SimpleGop(40);
+         },
+         40, 64, 48, AV_PIX_FMT_YUV420P},
         {"pictures before the first IDR are passed over",
-         [](StreamSpec& s) { s.pictures = {{0, 5}, {0, 6}, {8, 0}, {0, 1}}; }, 2, 64, 48, AV_PIX_FMT_YUV420P},
+         [](StreamSpec& s) {
+             s.pictures = {{0, 5}, {0, 6}, {8, 0}, {0, 1}};
+         },
+         2, 64, 48, AV_PIX_FMT_YUV420P},
         {"RASL pictures of an opening CRA are passed over",
          [](StreamSpec& s) {
              s.sps.maxNumReorder = 2;
@@ -131,12 +138,12 @@ TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
     StreamSpec s = Spec(3);
     StreamBuilder b;
     b.stream(s);
-    b.nal(Nal(21, {}));                  // EOS
-    b.startCode();                       // an empty unit
+    b.nal(Nal(21, {})); // EOS
+    b.startCode();      // an empty unit
     for (Pic const& p : SimpleGop(2))
         b.picture(s, p);
     b.nal(Nal(21, {}));
-    b.nal(Nal(22, {}));                  // EOB after EOS in the same picture unit
+    b.nal(Nal(22, {})); // EOB after EOS in the same picture unit
     ZeVvcDecoder dec;
     EXPECT_EQ(dec.openFile(file(QStringLiteral("eos.vvc"), b.bytes()), nullptr), ZE_NOX_CORE_OK);
     EXPECT_EQ(dec.getOriginalFrameCount(), 5);
@@ -145,9 +152,10 @@ TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
     StreamBuilder bad;
     bad.stream(s);
     bad.nal(Nal(21, {}));
-    bad.nal(Nal(24, {0x80}));            // suffix SEI
+    bad.nal(Nal(24, {0x80})); // suffix SEI
     ZeVvcDecoder dec2;
-    EXPECT_EQ(dec2.openFile(file(QStringLiteral("eos_bad.vvc"), bad.bytes()), nullptr), ZE_NOX_CORE_CRITICAL_DECODING_ERROR);
+    EXPECT_EQ(dec2.openFile(file(QStringLiteral("eos_bad.vvc"), bad.bytes()), nullptr),
+              ZE_NOX_CORE_CRITICAL_DECODING_ERROR);
     EXPECT_EQ(criticalCount(QStringLiteral("Critical decoding error. ")), 1);
     EXPECT_EQ(criticalCount(QStringLiteral("When an EOS NAL unit is present in a PU")), 1);
     EXPECT_FALSE(dec2.isOpened());
@@ -174,10 +182,10 @@ TEST_F(VvcDecoderTest, FailureCodes)
     ivf.resize(32 + 12 + 20, 0);
     ivf[44] = 0x12; // temporal delimiter OBU
     // H.264 and HEVC parameter sets and slices with start codes.
-    const std::vector<uint8_t> h264 = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E, 0xD9, 0, 0, 0, 1, 0x68, 0xCE, 0x3C, 0x80,
-                                       0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x21};
-    const std::vector<uint8_t> hevc = {0, 0, 0, 1, 0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF, 0, 0, 0, 1, 0x42, 0x01, 0x01,
-                                       0, 0, 0, 1, 0x26, 0x01, 0xAF, 0x06};
+    const std::vector<uint8_t> h264 = {0,    0,    0,    1,    0x67, 0x42, 0xC0, 0x1E, 0xD9, 0,    0,    0,    1,
+                                       0x68, 0xCE, 0x3C, 0x80, 0,    0,    0,    1,    0x65, 0x88, 0x84, 0x00, 0x21};
+    const std::vector<uint8_t> hevc = {0, 0,    0,    1,    0x40, 0x01, 0x0C, 0x01, 0xFF, 0xFF, 0,    0,   0,
+                                       1, 0x42, 0x01, 0x01, 0,    0,    0,    1,    0x26, 0x01, 0xAF, 0x06};
 
     std::vector<uint8_t> sizeChange;
     {
@@ -221,12 +229,20 @@ TEST_F(VvcDecoderTest, FailureCodes)
         {"4:2:2", stream([](StreamSpec& s) { s.sps.chromaFormat = 2; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
         {"4:4:4", stream([](StreamSpec& s) { s.sps.chromaFormat = 3; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
         {"4:0:0", stream([](StreamSpec& s) { s.sps.chromaFormat = 0; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"4:4:4 12 bit", stream([](StreamSpec& s) { s.sps.chromaFormat = 3; s.sps.bitDepth = 12; }),
+        {"4:4:4 12 bit", stream([](StreamSpec& s) {
+             s.sps.chromaFormat = 3;
+             s.sps.bitDepth = 12;
+         }),
          ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
         {"12 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 12; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
         {"9 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 9; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
         {"size change", sizeChange, ZE_NOX_CORE_RESOLUTION_CHANGE},
-        {"parameter sets only", [] { StreamBuilder b; b.parameterSets(Spec(1)); return b.bytes(); }(),
+        {"parameter sets only",
+         [] {
+             StreamBuilder b;
+             b.parameterSets(Spec(1));
+             return b.bytes();
+         }(),
          ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
         {"random bytes", random, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
         {"random bytes with start codes", randomWithStartCodes, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
@@ -241,7 +257,8 @@ TEST_F(VvcDecoderTest, FailureCodes)
     for (Case const& c : cases) {
         m_messages.clear();
         ZeVvcDecoder dec;
-        EXPECT_EQ(dec.openFile(file(QStringLiteral("x.vvc"), c.bytes), nullptr), c.expected) << c.name << m_messages.dump();
+        EXPECT_EQ(dec.openFile(file(QStringLiteral("x.vvc"), c.bytes), nullptr), c.expected)
+            << c.name << m_messages.dump();
         EXPECT_EQ(dec.openResult(), c.expected) << c.name;
         EXPECT_FALSE(dec.isOpened()) << c.name;
         EXPECT_EQ(criticalCount(QStringLiteral("Critical decoding error. ")),
@@ -274,8 +291,8 @@ TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
     const std::vector<uint8_t> full = BuildStream(s);
     for (size_t len = 1; len < full.size(); ++len) {
         ZeVvcDecoder dec;
-        const ZeNoxCoreError r =
-            dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(len))), nullptr);
+        const ZeNoxCoreError r = dec.openFile(
+            file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(len))), nullptr);
         EXPECT_TRUE(r == ZE_NOX_CORE_OK || r == ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED ||
                     r == ZE_NOX_CORE_CRITICAL_DECODING_ERROR)
             << len << " " << r;
@@ -288,9 +305,13 @@ TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
     // inside the SPS, nothing marks the data as VVC.
     const size_t spsEnd = 4 + Nal(15, SpsRbsp(s.sps)).size();
     ZeVvcDecoder dec;
-    EXPECT_EQ(dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) + 7)), nullptr),
+    EXPECT_EQ(dec.openFile(
+                  file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) + 7)),
+                  nullptr),
               ZE_NOX_CORE_CRITICAL_DECODING_ERROR);
-    EXPECT_EQ(dec.openFile(file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) - 2)), nullptr),
+    EXPECT_EQ(dec.openFile(
+                  file(QStringLiteral("cut.vvc"), std::vector<uint8_t>(full.begin(), full.begin() + long(spsEnd) - 2)),
+                  nullptr),
               ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
 }
 
@@ -381,8 +402,8 @@ TEST_F(VvcDecoderTest, ConformanceStreamsOpeningWithAnyNonPictureUnitAreDetected
         int frames;
     };
     // The first three open with a DCI, an OPI and a suffix SEI of sub-layer 4; the last with an SPS.
-    const Case cases[] = {{"DCI_A_Tencent_3.bit", 2}, {"OPI_A_Nokia_1.bit", 17}, {"RAP_B_HHI_1.bit", 33},
-                          {"STILL_A_KDDI_1.bit", 1}};
+    const Case cases[] = {
+        {"DCI_A_Tencent_3.bit", 2}, {"OPI_A_Nokia_1.bit", 17}, {"RAP_B_HHI_1.bit", 33}, {"STILL_A_KDDI_1.bit", 1}};
     for (Case const& c : cases) {
         const QString path = QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + QLatin1String(c.name);
         ASSERT_TRUE(QFile::exists(path)) << c.name;

@@ -37,9 +37,9 @@ TEST(VvcDerived, ChromaQpTablesInterpolateBetweenPivots)
     };
     // Pivots; between them rounded steps; below the first one less per QP down to -12, above the
     // last one more per QP.
-    const Point points[] = {{17, 17}, {18, 18}, {19, 19}, {20, 21}, {21, 22}, {22, 23}, {23, 24}, {28, 29},
-                            {34, 35}, {35, 36}, {36, 36}, {37, 37}, {40, 38}, {41, 39}, {42, 39}, {43, 40},
-                            {63, 60}, {16, 16}, {0, 0}, {-12, -12}};
+    const Point points[] = {{17, 17}, {18, 18}, {19, 19}, {20, 21}, {21, 22}, {22, 23},  {23, 24},
+                            {28, 29}, {34, 35}, {35, 36}, {36, 36}, {37, 37}, {40, 38},  {41, 39},
+                            {42, 39}, {43, 40}, {63, 60}, {16, 16}, {0, 0},   {-12, -12}};
     for (Point const& p : points)
         for (int table = 0; table < 3; ++table)
             EXPECT_EQ(t.map(table, p.qp), p.chroma) << "qp " << p.qp << " table " << table;

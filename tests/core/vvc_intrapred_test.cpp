@@ -80,20 +80,23 @@ TEST(VvcIntraRefs, SubstitutesUnavailableSamplesInScanOrder)
     auto avail = [](int x, int y) { return x < 8 && y < 8; };
     IntraRefSamples r;
     ASSERT_TRUE(BuildIntraRefSamples(plane.view(), 4, 4, 8, 8, 0, 10, avail, 1, r));
-    EXPECT_EQ(r.left[0], 3 + 16 * 3);            // corner
+    EXPECT_EQ(r.left[0], 3 + 16 * 3); // corner
     EXPECT_EQ(r.top[0], r.left[0]);
     for (int y = 0; y < 4; ++y)
         EXPECT_EQ(r.left[y + 1], 3 + 16 * (4 + y)) << y;
-    for (int y = 4; y < 8; ++y)                  // take the lowest available left sample
+    for (int y = 4; y < 8; ++y) // take the lowest available left sample
         EXPECT_EQ(r.left[y + 1], 3 + 16 * 7) << y;
     for (int x = 0; x < 4; ++x)
         EXPECT_EQ(r.top[x + 1], 4 + x + 16 * 3) << x;
-    for (int x = 4; x < 8; ++x)                  // continue the last available top sample
+    for (int x = 4; x < 8; ++x) // continue the last available top sample
         EXPECT_EQ(r.top[x + 1], 7 + 16 * 3) << x;
 
     // Asking once per 4 samples gives the same result with fewer questions.
     int calls = 0;
-    auto counted = [&](int x, int y) { ++calls; return avail(x, y); };
+    auto counted = [&](int x, int y) {
+        ++calls;
+        return avail(x, y);
+    };
     IntraRefSamples r4;
     ASSERT_TRUE(BuildIntraRefSamples(plane.view(), 4, 4, 8, 8, 0, 10, counted, 4, r4));
     EXPECT_LT(calls, 17);
@@ -104,7 +107,7 @@ TEST(VvcIntraRefs, SubstitutesUnavailableSamplesInScanOrder)
 TEST(VvcIntraRefs, PictureEdgesAndNothingAvailable)
 {
     TestPlane plane(16, 16, 700);
-    plane.at(0, 3) = 123;  // p[0][-1] of the block at (0, 4)
+    plane.at(0, 3) = 123; // p[0][-1] of the block at (0, 4)
     auto all = [](int, int) { return true; };
     IntraRefSamples r;
     // Left of the picture: the left column and the corner take the first top sample.
@@ -122,7 +125,8 @@ TEST(VvcIntraRefs, PictureEdgesAndNothingAvailable)
     ASSERT_TRUE(BuildIntraRefSamples(plane.view(), 0, 0, 4, 4, 0, 8, all, 1, r));
     EXPECT_EQ(r.top[3], 128);
     // The callback refuses everything inside the picture too.
-    ASSERT_TRUE(BuildIntraRefSamples(plane.view(), 8, 8, 8, 8, 0, 10, [](int, int) { return false; }, 1, r));
+    ASSERT_TRUE(BuildIntraRefSamples(
+        plane.view(), 8, 8, 8, 8, 0, 10, [](int, int) { return false; }, 1, r));
     EXPECT_EQ(r.left[5], 512);
     // Sizes out of range are refused.
     EXPECT_FALSE(BuildIntraRefSamples(plane.view(), 8, 8, 0, 8, 0, 10, all, 1, r));
@@ -148,17 +152,19 @@ TEST(VvcIntraRefs, FarReferenceLine)
 TEST(VvcIntraRefs, OneTwoOneFilter)
 {
     // corner 40; top 0 80 0 80; left 120 0 120 0.
-    IntraRefSamples r = Refs(4, 4, 40, [](int x) { return x % 2 ? 80 : 0; }, [](int y) { return y % 2 ? 0 : 120; });
+    IntraRefSamples r = Refs(
+        4, 4, 40, [](int x) { return x % 2 ? 80 : 0; }, [](int y) { return y % 2 ? 0 : 120; });
     FilterIntraRefSamples(r);
     EXPECT_EQ(r.left[0], 50);
     EXPECT_EQ(r.top[0], 50);
-    const int top[5] = {50, 30, 40, 40, 80}, left[5] = {50, 70, 60, 60, 0};
+    int const top[5] = {50, 30, 40, 40, 80}, left[5] = {50, 70, 60, 60, 0};
     for (int k = 1; k < 5; ++k) {
         EXPECT_EQ(r.top[k], top[k]) << k;
         EXPECT_EQ(r.left[k], left[k]) << k;
     }
     // Far reference lines are never filtered.
-    IntraRefSamples far = Refs(4, 4, 40, [](int x) { return x % 2 ? 80 : 0; }, [](int) { return 0; });
+    IntraRefSamples far = Refs(
+        4, 4, 40, [](int x) { return x % 2 ? 80 : 0; }, [](int) { return 0; });
     far.refIdx = 1;
     FilterIntraRefSamples(far);
     EXPECT_EQ(far.top[1], 0);
@@ -172,21 +178,21 @@ TEST(VvcIntraRefs, FilterConditions)
         bool isp, smoothingOff, expected;
     } const cases[] = {
         {INTRA_PLANAR, 8, 8, 0, 0, false, false, true},
-        {INTRA_PLANAR, 4, 8, 0, 0, false, false, false},  // 32 samples: too small
-        {INTRA_PLANAR, 8, 8, 1, 0, false, false, false},  // chroma
-        {INTRA_PLANAR, 8, 8, 0, 0, true, false, false},   // ISP
-        {INTRA_PLANAR, 8, 8, 0, 0, false, true, false},   // smoothing switched off
+        {INTRA_PLANAR, 4, 8, 0, 0, false, false, false}, // 32 samples: too small
+        {INTRA_PLANAR, 8, 8, 1, 0, false, false, false}, // chroma
+        {INTRA_PLANAR, 8, 8, 0, 0, true, false, false},  // ISP
+        {INTRA_PLANAR, 8, 8, 0, 0, false, true, false},  // smoothing switched off
         {INTRA_DC, 16, 16, 0, 0, false, false, false},
         {2, 8, 8, 0, 0, false, false, true},
         {34, 32, 32, 0, 0, false, false, true},
         {66, 16, 16, 0, 0, false, false, true},
-        {66, 16, 16, 0, 1, false, false, false},          // MRL
-        {3, 8, 8, 0, 0, false, false, false},              // fractional slope
+        {66, 16, 16, 0, 1, false, false, false}, // MRL
+        {3, 8, 8, 0, 0, false, false, false},    // fractional slope
         {50, 8, 8, 0, 0, false, false, false},
-        {2, 16, 8, 0, 0, false, false, false},             // becomes 67 (angle 35)
-        {7, 32, 8, 0, 0, false, false, true},              // becomes 72 (angle 64)
-        {66, 8, 16, 0, 0, false, false, false},            // becomes -1 (angle 35)
-        {61, 8, 16, 0, 0, false, false, true},             // becomes -6 (angle 64)
+        {2, 16, 8, 0, 0, false, false, false},  // becomes 67 (angle 35)
+        {7, 32, 8, 0, 0, false, false, true},   // becomes 72 (angle 64)
+        {66, 8, 16, 0, 0, false, false, false}, // becomes -1 (angle 35)
+        {61, 8, 16, 0, 0, false, false, true},  // becomes -6 (angle 64)
     };
     for (auto const& c : cases) {
         IntraPredParams p = Params(c.mode, c.w, c.h, c.cIdx);
@@ -206,13 +212,27 @@ TEST(VvcIntraModes, WideAngleMapping)
     {
         int mode, w, h, mapped;
     } const cases[] = {
-        {2, 8, 8, 2},     {66, 8, 8, 66},   {INTRA_PLANAR, 16, 4, INTRA_PLANAR}, {INTRA_DC, 4, 16, INTRA_DC},
-        {2, 8, 4, 67},    {7, 8, 4, 72},    {8, 8, 4, 8},     {66, 8, 4, 66},
-        {2, 16, 4, 67},   {11, 16, 4, 76},  {12, 16, 4, 12},
-        {15, 64, 4, 80},  {16, 64, 4, 16},
-        {66, 4, 8, -1},   {61, 4, 8, -6},   {60, 4, 8, 60},   {2, 4, 8, 2},
-        {57, 4, 16, -10}, {56, 4, 16, 56},
-        {53, 4, 64, -14}, {52, 4, 64, 52},
+        {2, 8, 8, 2},
+        {66, 8, 8, 66},
+        {INTRA_PLANAR, 16, 4, INTRA_PLANAR},
+        {INTRA_DC, 4, 16, INTRA_DC},
+        {2, 8, 4, 67},
+        {7, 8, 4, 72},
+        {8, 8, 4, 8},
+        {66, 8, 4, 66},
+        {2, 16, 4, 67},
+        {11, 16, 4, 76},
+        {12, 16, 4, 12},
+        {15, 64, 4, 80},
+        {16, 64, 4, 16},
+        {66, 4, 8, -1},
+        {61, 4, 8, -6},
+        {60, 4, 8, 60},
+        {2, 4, 8, 2},
+        {57, 4, 16, -10},
+        {56, 4, 16, 56},
+        {53, 4, 64, -14},
+        {52, 4, 64, 52},
     };
     for (auto const& c : cases)
         EXPECT_EQ(MapWideAngleMode(c.mode, c.w, c.h), c.mapped) << c.mode << " " << c.w << "x" << c.h;
@@ -224,9 +244,9 @@ TEST(VvcIntraModes, AngleTables)
     {
         int mode, angle, invAngle;
     } const cases[] = {
-        {-14, 512, 32}, {-1, 35, 468}, {2, 32, 512},  {3, 29, 565},     {17, 1, 16384}, {18, 0, 0},
-        {19, -1, -16384}, {34, -32, -512}, {40, -16, -1024}, {42, -12, -1365}, {50, 0, 0}, {51, 1, 16384}, {66, 32, 512},
-        {67, 35, 468}, {73, 73, 224}, {74, 86, 191}, {80, 512, 32}, {INTRA_DC, 0, 0},
+        {-14, 512, 32},   {-1, 35, 468},   {2, 32, 512},     {3, 29, 565},     {17, 1, 16384}, {18, 0, 0},
+        {19, -1, -16384}, {34, -32, -512}, {40, -16, -1024}, {42, -12, -1365}, {50, 0, 0},     {51, 1, 16384},
+        {66, 32, 512},    {67, 35, 468},   {73, 73, 224},    {74, 86, 191},    {80, 512, 32},  {INTRA_DC, 0, 0},
     };
     for (auto const& c : cases) {
         EXPECT_EQ(IntraPredAngle(c.mode), c.angle) << c.mode;
@@ -253,15 +273,22 @@ TEST(VvcIntraModes, PdpcConditions)
         int mode, w, h, cIdx, refIdx;
         bool bdpcm, expected;
     } const cases[] = {
-        {INTRA_PLANAR, 4, 4, 0, 0, false, true}, {INTRA_DC, 32, 8, 0, 0, false, true},
-        {18, 8, 8, 0, 0, false, true},           {50, 8, 8, 0, 0, false, true},
-        {2, 8, 8, 0, 0, false, true},            {66, 8, 8, 0, 0, false, true},
-        {30, 8, 8, 0, 0, false, false},          {34, 8, 8, 0, 0, false, false},
-        {49, 8, 8, 0, 0, false, false},          {19, 8, 8, 0, 0, false, false},
-        {66, 8, 8, 0, 1, false, false},          {INTRA_DC, 8, 8, 0, 2, false, false},
-        {INTRA_PLANAR, 16, 2, 0, 0, false, false}, {50, 8, 8, 0, 0, true, false},
+        {INTRA_PLANAR, 4, 4, 0, 0, false, true},
+        {INTRA_DC, 32, 8, 0, 0, false, true},
+        {18, 8, 8, 0, 0, false, true},
+        {50, 8, 8, 0, 0, false, true},
+        {2, 8, 8, 0, 0, false, true},
+        {66, 8, 8, 0, 0, false, true},
+        {30, 8, 8, 0, 0, false, false},
+        {34, 8, 8, 0, 0, false, false},
+        {49, 8, 8, 0, 0, false, false},
+        {19, 8, 8, 0, 0, false, false},
+        {66, 8, 8, 0, 1, false, false},
+        {INTRA_DC, 8, 8, 0, 2, false, false},
+        {INTRA_PLANAR, 16, 2, 0, 0, false, false},
+        {50, 8, 8, 0, 0, true, false},
         {66, 4, 4, 1, 0, false, true},
-        {61, 4, 8, 0, 0, false, true},           // becomes -6
+        {61, 4, 8, 0, 0, false, true}, // becomes -6
     };
     for (auto const& c : cases) {
         IntraPredParams p = Params(c.mode, c.w, c.h, c.cIdx);
@@ -277,16 +304,18 @@ TEST(VvcIntraModes, PdpcConditions)
 TEST(VvcIntraPredict, PlanarWithPdpc)
 {
     // Top 100, left 200 (also beyond the block).
-    IntraRefSamples r = Refs(8, 8, 150, [](int) { return 100; }, [](int) { return 200; });
+    IntraRefSamples r = Refs(
+        8, 8, 150, [](int) { return 100; }, [](int) { return 200; });
     Block b(4, 4);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_PLANAR, 4, 4), r, b.ptr(), 4));
     EXPECT_EQ(b(0, 0), 150);
     EXPECT_EQ(b(1, 0), 127);
     EXPECT_EQ(b(3, 0), 107);
-    EXPECT_EQ(b(3, 3), 150);  // PDPC weights are 0 here
+    EXPECT_EQ(b(3, 3), 150); // PDPC weights are 0 here
 
     // A flat neighbourhood predicts flat.
-    IntraRefSamples flat = Refs(32, 16, 333, [](int) { return 333; }, [](int) { return 333; });
+    IntraRefSamples flat = Refs(
+        32, 16, 333, [](int) { return 333; }, [](int) { return 333; });
     Block f(16, 8);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_PLANAR, 16, 8), flat, f.ptr(), 16));
     for (int v : f.s)
@@ -296,13 +325,14 @@ TEST(VvcIntraPredict, PlanarWithPdpc)
 TEST(VvcIntraPredict, DcAveragesTheLongerSide)
 {
     // Top 10, 20, ..., left 1000.
-    IntraRefSamples r = Refs(16, 16, 0, [](int x) { return 10 * (x + 1); }, [](int) { return 1000; });
+    IntraRefSamples r = Refs(
+        16, 16, 0, [](int x) { return 10 * (x + 1); }, [](int) { return 1000; });
     Block wide(8, 4);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_DC, 8, 4), r, wide.ptr(), 8));
-    EXPECT_EQ(wide(4, 3), (360 + 4) >> 3);  // top only; PDPC weights are 0 at (4, 3)
+    EXPECT_EQ(wide(4, 3), (360 + 4) >> 3); // top only; PDPC weights are 0 at (4, 3)
     Block tall(4, 8);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_DC, 4, 8), r, tall.ptr(), 4));
-    EXPECT_EQ(tall(3, 4), 1000);  // left only
+    EXPECT_EQ(tall(3, 4), 1000); // left only
     Block square(4, 4);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_DC, 4, 4), r, square.ptr(), 4));
     EXPECT_EQ(square(3, 3), (100 + 4000 + 4) >> 3);
@@ -314,8 +344,8 @@ TEST(VvcIntraPredict, DcOnAFarReferenceLine)
 {
     TestPlane plane(32, 32, 100);
     for (int k = 0; k < 16; ++k) {
-        plane.at(8 + k - 3, 5) = 300;  // line 2 above the block at (8, 8)
-        plane.at(5, 8 + k - 3) = 300;  // line 2 left of it
+        plane.at(8 + k - 3, 5) = 300; // line 2 above the block at (8, 8)
+        plane.at(5, 8 + k - 3) = 300; // line 2 left of it
     }
     IntraPredParams p = Params(INTRA_DC, 4, 4);
     Block near(4, 4), far(4, 4);
@@ -325,8 +355,8 @@ TEST(VvcIntraPredict, DcOnAFarReferenceLine)
     for (int v : near.s)
         EXPECT_EQ(v, 100);
     for (int v : far.s)
-        EXPECT_EQ(v, 300);  // no PDPC on far lines
-    p.predModeIntra = INTRA_PLANAR;  // planar has no far lines
+        EXPECT_EQ(v, 300);          // no PDPC on far lines
+    p.predModeIntra = INTRA_PLANAR; // planar has no far lines
     EXPECT_FALSE(PredictIntra(p, plane.view(), 8, 8, nullptr, 1, far.ptr(), 4));
 }
 
@@ -353,7 +383,8 @@ TEST(VvcIntraPredict, PureHorizontalAndVerticalCopyTheReferences)
     EXPECT_EQ(v(3, 0), 400);
     EXPECT_EQ(v(3, 3), 400);
     // A flat left side adds nothing: a straight copy of the top row, also for 64x64.
-    IntraRefSamples flatLeft = Refs(128, 128, 50, [](int x) { return 3 * x; }, [](int) { return 50; });
+    IntraRefSamples flatLeft = Refs(
+        128, 128, 50, [](int x) { return 3 * x; }, [](int) { return 50; });
     Block big(64, 64);
     ASSERT_TRUE(PredictIntraFromRefs(Params(INTRA_ANGULAR50, 64, 64), flatLeft, big.ptr(), 64));
     for (int y = 0; y < 64; ++y)
@@ -372,7 +403,7 @@ TEST(VvcIntraPredict, DiagonalModesCopyAlongTheDiagonal)
             IntraPredParams p = Params(mode, 8, 8, cIdx);
             IntraRefSamples rr = r;
             if (IntraRefFilterApplies(p))
-                continue;  // luma 8x8 would be filtered; covered through chroma and 4x4
+                continue; // luma 8x8 would be filtered; covered through chroma and 4x4
             ASSERT_TRUE(PredictIntraFromRefs(p, rr, b.ptr(), 8));
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)
@@ -394,15 +425,16 @@ TEST(VvcIntraPredict, DiagonalModesCopyAlongTheDiagonal)
     ASSERT_TRUE(PredictIntraFromRefs(Params(34, 8, 8, 1), d, b.ptr(), 8));
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
-            const int want = x == y ? 77 : (x > y ? top(x - y - 1) : left(y - x - 1));
+            int const want = x == y ? 77 : (x > y ? top(x - y - 1) : left(y - x - 1));
             ASSERT_EQ(b(x, y), want) << x << "," << y;
         }
     // A far reference line: mode 66 from line 1 is p[x + y + 2][-2], the row padded with its last
     // sample p[refW - 1][-2] beyond.
-    IntraRefSamples far = Refs(8, 8, 0, [](int) { return 0; }, [](int) { return 0; });
+    IntraRefSamples far = Refs(
+        8, 8, 0, [](int) { return 0; }, [](int) { return 0; });
     far.refIdx = 1;
     for (int k = 0; k <= 9; ++k)
-        far.top[k] = uint16_t(30 * k);  // top[k] = p[-2 + k][-2]
+        far.top[k] = uint16_t(30 * k); // top[k] = p[-2 + k][-2]
     IntraPredParams p = Params(66, 4, 4);
     p.refIdx = 1;
     Block m(4, 4);
@@ -415,7 +447,8 @@ TEST(VvcIntraPredict, DiagonalModesCopyAlongTheDiagonal)
 TEST(VvcIntraPredict, DiagonalPdpcBlendsTheOppositeSide)
 {
     // Mode 66 of a 4x4 block: top 100, left 500; weights 32, 8, 2, 0 across the columns.
-    IntraRefSamples r = Refs(8, 8, 100, [](int) { return 100; }, [](int) { return 500; });
+    IntraRefSamples r = Refs(
+        8, 8, 100, [](int) { return 100; }, [](int) { return 500; });
     Block b(4, 4);
     ASSERT_TRUE(PredictIntraFromRefs(Params(66, 4, 4), r, b.ptr(), 4));
     for (int y = 0; y < 4; ++y) {
@@ -430,18 +463,19 @@ TEST(VvcIntraPredict, InterpolationFilterChoice)
 {
     // Mode 61 (angle 18): the first row samples ref[x..x+3] at phase 18. An impulse at p[7][-1]
     // shows the filter: gaussian taps 25/23, cubic 42/30, chroma linear 18/14 (of 32).
-    IntraRefSamples r = Refs(32, 32, 0, [](int x) { return x == 7 ? 640 : 0; }, [](int) { return 0; });
+    IntraRefSamples r = Refs(
+        32, 32, 0, [](int x) { return x == 7 ? 640 : 0; }, [](int) { return 0; });
     struct Case
     {
         int w, cIdx;
         bool isp, smoothingOff;
         int at6, at7;
     } const cases[] = {
-        {16, 0, false, false, 250, 230},  // far from vertical for 16x16: gaussian
-        {8, 0, false, false, 420, 300},   // 8x8: threshold not exceeded, cubic
-        {16, 0, true, false, 420, 300},   // ISP: cubic
-        {16, 0, false, true, 420, 300},   // smoothing switched off: cubic
-        {8, 1, false, false, 360, 280},   // chroma: linear
+        {16, 0, false, false, 250, 230}, // far from vertical for 16x16: gaussian
+        {8, 0, false, false, 420, 300},  // 8x8: threshold not exceeded, cubic
+        {16, 0, true, false, 420, 300},  // ISP: cubic
+        {16, 0, false, true, 420, 300},  // smoothing switched off: cubic
+        {8, 1, false, false, 360, 280},  // chroma: linear
     };
     for (auto const& c : cases) {
         IntraPredParams p = Params(61, c.w, c.w, c.cIdx);
@@ -458,7 +492,8 @@ TEST(VvcIntraPredict, NegativeAngleExtendsTheMainReference)
 {
     // Mode 42 (angle -12, invAngle -1365), chroma 4x4: row 3 starts between ref[-1] = p[-1][2] and
     // the corner at phase 16.
-    IntraRefSamples r = Refs(8, 8, 100, [](int) { return 900; }, [](int y) { return y == 2 ? 300 : 0; });
+    IntraRefSamples r = Refs(
+        8, 8, 100, [](int) { return 900; }, [](int y) { return y == 2 ? 300 : 0; });
     Block b(4, 4);
     ASSERT_TRUE(PredictIntraFromRefs(Params(42, 4, 4, 1), r, b.ptr(), 4));
     EXPECT_EQ(b(0, 3), (16 * 300 + 16 * 100 + 16) >> 5);
@@ -472,9 +507,8 @@ TEST(VvcIntraPredict, WideAnglesAndIspShapes)
     {
         int w, h, cbW, cbH;
         bool isp;
-    } const shapes[] = {{64, 4, 64, 4, false}, {4, 64, 4, 64, false}, {16, 4, 16, 4, false},
-                        {1, 16, 4, 16, true},  {16, 1, 16, 4, true},  {2, 8, 4, 8, true},
-                        {64, 1, 64, 4, true},  {16, 16, 64, 16, true}};
+    } const shapes[] = {{64, 4, 64, 4, false}, {4, 64, 4, 64, false}, {16, 4, 16, 4, false}, {1, 16, 4, 16, true},
+                        {16, 1, 16, 4, true},  {2, 8, 4, 8, true},    {64, 1, 64, 4, true},  {16, 16, 64, 16, true}};
     for (auto const& s : shapes) {
         for (int mode = 0; mode <= 66; ++mode) {
             IntraPredParams p = Params(mode, s.w, s.h);
@@ -483,7 +517,8 @@ TEST(VvcIntraPredict, WideAnglesAndIspShapes)
             p.isp = s.isp;
             int refW, refH;
             IntraRefSize(p, refW, refH);
-            IntraRefSamples r = Refs(refW, refH, 777, [](int) { return 777; }, [](int) { return 777; });
+            IntraRefSamples r = Refs(
+                refW, refH, 777, [](int) { return 777; }, [](int) { return 777; });
             Block b(s.w, s.h);
             ASSERT_TRUE(PredictIntraFromRefs(p, r, b.ptr(), s.w)) << mode << " " << s.w << "x" << s.h;
             for (int v : b.s)
@@ -491,7 +526,8 @@ TEST(VvcIntraPredict, WideAnglesAndIspShapes)
         }
     }
     // References shorter than the block needs are refused.
-    IntraRefSamples shortRefs = Refs(8, 8, 0, [](int) { return 0; }, [](int) { return 0; });
+    IntraRefSamples shortRefs = Refs(
+        8, 8, 0, [](int) { return 0; }, [](int) { return 0; });
     Block b(8, 8);
     EXPECT_FALSE(PredictIntraFromRefs(Params(66, 8, 8), shortRefs, b.ptr(), 8));
     EXPECT_FALSE(PredictIntraFromRefs(Params(67, 4, 4), shortRefs, b.ptr(), 4));
@@ -502,20 +538,20 @@ TEST(VvcIntraPredict, StaysInRangeAtEightAndTenBits)
 {
     // Alternating extremes overshoot the cubic taps the most; every mode, size and reference line
     // must stay within the sample range of the bit depth.
-    const int sizes[][2] = {{4, 4}, {8, 8}, {16, 16}, {32, 32}, {64, 64}, {4, 16}, {16, 4},
-                            {8, 32}, {32, 8}, {64, 4}, {4, 64}, {64, 8}};
+    int const sizes[][2] = {{4, 4},  {8, 8},  {16, 16}, {32, 32}, {64, 64}, {4, 16},
+                            {16, 4}, {8, 32}, {32, 8},  {64, 4},  {4, 64},  {64, 8}};
     for (int bd : {8, 10}) {
         for (int pattern = 0; pattern < 3; ++pattern) {
-            const int maxV = (1 << bd) - 1;
+            int const maxV = (1 << bd) - 1;
             for (auto const& sz : sizes) {
-                const int w = sz[0], h = sz[1];
+                int const w = sz[0], h = sz[1];
                 for (int refIdx = 0; refIdx <= 2; ++refIdx) {
                     IntraRefSamples r;
                     r.refIdx = refIdx;
                     r.refW = 2 * w;
                     r.refH = 2 * h;
                     for (int k = 0; k < kIntraMaxRefLen + 4; ++k) {
-                        const int v = pattern == 0 ? maxV : pattern == 1 ? (k % 2 ? maxV : 0) : Rand(maxV + 1);
+                        int const v = pattern == 0 ? maxV : pattern == 1 ? (k % 2 ? maxV : 0) : Rand(maxV + 1);
                         r.left[k] = uint16_t(v);
                         r.top[k] = uint16_t(pattern == 1 ? maxV - v : (pattern == 2 ? Rand(maxV + 1) : v));
                     }
@@ -573,14 +609,15 @@ TEST(VvcMip, SizeIdsAndModes)
 TEST(VvcMip, FlatBoundaryGivesFlatBlock)
 {
     // The larger sizes predict any flat boundary flat; all sizes predict mid-grey flat.
-    const int sizes[][2] = {{4, 4}, {8, 8}, {4, 16}, {16, 4}, {8, 16}, {16, 16}, {32, 8}, {64, 64}, {4, 64}};
+    int const sizes[][2] = {{4, 4}, {8, 8}, {4, 16}, {16, 4}, {8, 16}, {16, 16}, {32, 8}, {64, 64}, {4, 64}};
     for (auto const& sz : sizes) {
-        const int w = sz[0], h = sz[1];
-        const int sizeId = MipSizeId(w, h);
+        int const w = sz[0], h = sz[1];
+        int const sizeId = MipSizeId(w, h);
         for (int value : {512, 17, 1000}) {
             if (sizeId != 2 && value != 512)
                 continue;
-            std::vector<uint16_t> refT(static_cast<size_t>(w), uint16_t(value)), refL(static_cast<size_t>(h), uint16_t(value));
+            std::vector<uint16_t> refT(static_cast<size_t>(w), uint16_t(value)),
+                refL(static_cast<size_t>(h), uint16_t(value));
             for (int mode = 0; mode < MipNumModes(sizeId); ++mode)
                 for (bool transposed : {false, true}) {
                     Block b(w, h);
@@ -643,10 +680,10 @@ TEST(VvcMip, UpsamplingUsesTheFullResolutionBoundary)
 
 TEST(VvcMip, StaysInRangeAtTenBits)
 {
-    const int sizes[][2] = {{4, 4}, {8, 8}, {4, 16}, {16, 4}, {8, 16}, {16, 16}, {32, 32}, {64, 8}, {64, 64}};
+    int const sizes[][2] = {{4, 4}, {8, 8}, {4, 16}, {16, 4}, {8, 16}, {16, 16}, {32, 32}, {64, 8}, {64, 64}};
     for (int pattern = 0; pattern < 3; ++pattern)
         for (auto const& sz : sizes) {
-            const int w = sz[0], h = sz[1];
+            int const w = sz[0], h = sz[1];
             std::vector<uint16_t> refT(static_cast<size_t>(w)), refL(static_cast<size_t>(h));
             for (int i = 0; i < w; ++i)
                 refT[i] = uint16_t(pattern == 0 ? 1023 : pattern == 1 ? (i < w / 2 ? 0 : 1023) : Rand(1024));
@@ -703,22 +740,22 @@ struct CclmFixture
 TEST(VvcCclm, DerivesTheModel)
 {
     // Slope 1/2, offset 20, from four pairs and from two.
-    const int y4[4] = {104, 136, 128, 192}, c4[4] = {72, 88, 84, 116};
+    int const y4[4] = {104, 136, 128, 192}, c4[4] = {72, 88, 84, 116};
     CclmModel m = DeriveCclmModel(y4, c4, 4);
     EXPECT_EQ(m.a, 8);
     EXPECT_EQ(m.k, 4);
     EXPECT_EQ(m.b, 20);
-    const int y2[4] = {100, 300, 0, 0}, c2[4] = {70, 170, 0, 0};
+    int const y2[4] = {100, 300, 0, 0}, c2[4] = {70, 170, 0, 0};
     m = DeriveCclmModel(y2, c2, 2);
     EXPECT_EQ((300 * m.a) >> m.k, 150);
     EXPECT_EQ(m.b + ((100 * m.a) >> m.k), 70);
     // Equal luma: flat at the chroma minimum.
-    const int yf[4] = {50, 50, 50, 50}, cf[4] = {10, 30, 20, 40};
+    int const yf[4] = {50, 50, 50, 50}, cf[4] = {10, 30, 20, 40};
     m = DeriveCclmModel(yf, cf, 4);
     EXPECT_EQ(m.a, 0);
-    EXPECT_EQ(m.b, 15);  // average of the chroma of the two "smaller" samples
+    EXPECT_EQ(m.b, 15); // average of the chroma of the two "smaller" samples
     // A steep negative slope is capped.
-    const int ys[4] = {10, 11, 10, 11}, cs[4] = {1000, 0, 1000, 0};
+    int const ys[4] = {10, 11, 10, 11}, cs[4] = {1000, 0, 1000, 0};
     m = DeriveCclmModel(ys, cs, 4);
     EXPECT_EQ(m.a, -15);
     EXPECT_EQ(m.k, 1);
@@ -790,7 +827,7 @@ TEST(VvcCclm, TopOfTheCtuUsesOneLumaRow)
     CclmFixture f(false);
     CclmFixture g(false);
     for (int x = 0; x < 64; ++x) {
-        g.luma.at(x, 13) = 1023;  // two and three rows above the block at luma y 16
+        g.luma.at(x, 13) = 1023; // two and three rows above the block at luma y 16
         g.luma.at(x, 14) = 0;
     }
     CclmParams p;

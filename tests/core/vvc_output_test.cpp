@@ -29,8 +29,8 @@ struct Output
                  std::vector<uint8_t>(size_t(chromaBytes), 0xEE)}
     {
         unsigned char* p[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
-        const int sizes[3] = {lumaBytes, chromaBytes, chromaBytes};
-        const int depth[2] = {fileBitDepth, fileBitDepth};
+        int const sizes[3] = {lumaBytes, chromaBytes, chromaBytes};
+        int const depth[2] = {fileBitDepth, fileBitDepth};
         EXPECT_TRUE(io.open(std::string(), true, depth, depth, depth, p, sizes));
     }
     std::vector<int> samples(int c, int bytesPerSample) const
@@ -52,8 +52,8 @@ TEST(VvcOutput, CropsToTheWindowInEachPlane)
     // Crop 2 left, 2 right, 2 top (luma samples): 4x4 luma, 2x2 chroma, two bytes per sample.
     Output out(4 * 4 * 2, 2 * 2 * 2, 10);
     ASSERT_TRUE(out.io.write(pic.view(), 0, false, 2, 2, 2, 0, NUM_CHROMA_FORMAT, false));
-    EXPECT_EQ(out.samples(0, 2), std::vector<int>({522, 523, 524, 525, 532, 533, 534, 535, 542, 543, 544, 545, 552,
-                                                   553, 554, 555}));
+    EXPECT_EQ(out.samples(0, 2),
+              std::vector<int>({522, 523, 524, 525, 532, 533, 534, 535, 542, 543, 544, 545, 552, 553, 554, 555}));
     EXPECT_EQ(out.samples(1, 2), std::vector<int>({611, 612, 621, 622}));
     EXPECT_EQ(out.samples(2, 2), std::vector<int>({711, 712, 721, 722}));
     EXPECT_EQ(out.planes[0][1], 522 >> 8) << "low byte first";
@@ -97,7 +97,8 @@ TEST(VvcOutput, RefusesWhatDoesNotFit)
     const PelStorage pic = Pattern(8, 6, 10);
     {
         Output small(8 * 6 * 2 - 1, 4 * 3 * 2, 10);
-        EXPECT_FALSE(small.io.write(pic.view(), 0, false, 0, 0, 0, 0, NUM_CHROMA_FORMAT, false)) << "luma plane too small";
+        EXPECT_FALSE(small.io.write(pic.view(), 0, false, 0, 0, 0, 0, NUM_CHROMA_FORMAT, false))
+            << "luma plane too small";
     }
     Output out(8 * 6 * 2, 4 * 3 * 2, 10);
     EXPECT_FALSE(out.io.write(pic.view(), 0, false, 4, 4, 0, 0, NUM_CHROMA_FORMAT, false)) << "nothing left";

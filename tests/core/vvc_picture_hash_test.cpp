@@ -40,7 +40,8 @@ std::string Md5Of(std::string const& text)
 // that would change every hash if read.
 struct TestPlane
 {
-    TestPlane(int w, int h, std::vector<uint16_t> const& values) : width(w), height(h), samples(size_t(w + 3) * h, 0xBEEF)
+    TestPlane(int w, int h, std::vector<uint16_t> const& values)
+        : width(w), height(h), samples(size_t(w + 3) * h, 0xBEEF)
     {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
@@ -51,7 +52,10 @@ struct TestPlane
     std::vector<uint16_t> samples;
 };
 
-std::vector<uint16_t> Text(std::string const& s) { return std::vector<uint16_t>(s.begin(), s.end()); }
+std::vector<uint16_t> Text(std::string const& s)
+{
+    return std::vector<uint16_t>(s.begin(), s.end());
+}
 
 Bytes HashSei(int type, std::vector<Bytes> const& planes, bool singleComponent = false)
 {
@@ -95,10 +99,12 @@ TEST(VvcPictureHash, PlaneHashesFollowTheirDefinitions)
     const TestPlane abc(3, 1, Text("abc"));
     EXPECT_EQ(Hex(ComputePlaneHash(PictureHashType::MD5, abc.view(), 8).md5), "900150983cd24fb0d6963f7d28e17f72");
     const TestPlane fox(9, 5, Text("The quick brown fox jumps over the lazy dog.."));
-    EXPECT_EQ(Hex(ComputePlaneHash(PictureHashType::MD5, fox.view(), 8).md5), Md5Of("The quick brown fox jumps over the lazy dog.."));
+    EXPECT_EQ(Hex(ComputePlaneHash(PictureHashType::MD5, fox.view(), 8).md5),
+              Md5Of("The quick brown fox jumps over the lazy dog.."));
     // Above 8 bits: two bytes per sample, the low byte first.
     const TestPlane ten(2, 1, {0x261, 0x362});
-    EXPECT_EQ(Hex(ComputePlaneHash(PictureHashType::MD5, ten.view(), 10).md5), Md5Of("a\x02" "b\x03"));
+    EXPECT_EQ(Hex(ComputePlaneHash(PictureHashType::MD5, ten.view(), 10).md5), Md5Of("a\x02"
+                                                                                     "b\x03"));
 
     // CRC: polynomial 0x1021 from 0xFFFF with 16 zero bits appended; over "123456789" that is
     // the well-known check value 0xE5CC.
@@ -130,7 +136,7 @@ TEST(VvcPictureHash, PictureCheckNamesTheFirstPlaneThatDiffers)
 {
     const TestPlane y(4, 2, {1, 2, 3, 4, 5, 6, 7, 8}), u(2, 1, {9, 10}), v(2, 1, {11, 12});
     const PlaneView planes[3] = {y.view(), u.view(), v.view()};
-    const int depth[3] = {10, 10, 10};
+    int const depth[3] = {10, 10, 10};
     for (PictureHashType type : {PictureHashType::MD5, PictureHashType::CRC, PictureHashType::CHECKSUM}) {
         PictureHash hash;
         hash.type = type;
@@ -187,8 +193,8 @@ TEST(VvcPictureHash, SeiMessagesAndHashPayloads)
     EXPECT_FALSE(ParsePictureHash({0, 0, 1, 2, 3}, hash)) << "digests cut short";
     EXPECT_FALSE(ParsePictureHash({2}, hash));
 
-    for (Bytes const& bad : {Bytes{0x84, 0x30, 0x00, 0x80}, Bytes{0xFF, 0xFF}, Bytes{0x05, 0x01, 0x12},
-                             Bytes{0x05, 0x01, 0x12, 0x81}}) {
+    for (Bytes const& bad :
+         {Bytes{0x84, 0x30, 0x00, 0x80}, Bytes{0xFF, 0xFF}, Bytes{0x05, 0x01, 0x12}, Bytes{0x05, 0x01, 0x12, 0x81}}) {
         InputBitstream b;
         b.getFifo() = bad;
         EXPECT_THROW(ParseSeiMessages(b), Exception);
@@ -245,7 +251,9 @@ TEST(VvcPictureHash, ConformanceStreamsCarryAHashPerPicture)
         int pictures;
         int withHash;
     };
-    const Case cases[] = {{"STILL_A_KDDI_1.bit", 1, 1}, {"RAP_B_HHI_1.bit", 33, 33}, {"MIP_A_HHI_3.bit", 39, 39},
+    const Case cases[] = {{"STILL_A_KDDI_1.bit", 1, 1},
+                          {"RAP_B_HHI_1.bit", 33, 33},
+                          {"MIP_A_HHI_3.bit", 39, 39},
                           {"DCI_A_Tencent_3.bit", 2, 0}};
     for (Case const& c : cases) {
         const StreamCheckResult r = CheckStream(std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + c.name);

@@ -17,7 +17,7 @@ struct Plane
 };
 
 std::vector<int> Filter(Plane const& src, int bitDepth, SaoParams const& p,
-                     std::function<bool(int, int, int, int)> const& usable = nullptr)
+                        std::function<bool(int, int, int, int)> const& usable = nullptr)
 {
     std::vector<uint16_t> dst(src.samples.size(), 0xFFFF);
     ApplySao(src.view(), dst.data(), src.width, 0, 0, src.width, src.height, bitDepth, p, usable);
@@ -62,6 +62,7 @@ TEST(VvcSao, EdgeOffsetByLocalShape)
         std::vector<int> values;
         int centre;
     };
+    // clang-format off
     const Case cases[] = {
         {1, {9, 8, 9, 1, 4, 1, 9, 8, 9}, 4 + 1},   // vertical: 8 above and below
         {1, {9, 2, 9, 8, 4, 8, 9, 2, 9}, 4 - 1},   // vertical: a maximum
@@ -69,6 +70,7 @@ TEST(VvcSao, EdgeOffsetByLocalShape)
         {3, {0, 0, 8, 0, 4, 0, 8, 0, 0}, 4 + 1},   // 45 degrees
         {3, {8, 0, 0, 0, 4, 0, 0, 0, 8}, 4 - 1},   // 45 degrees sees the other diagonal
     };
+    // clang-format on
     for (Case const& c : cases) {
         const Plane block(3, 3, c.values);
         const std::vector<int> out = Filter(block, 10, Params(2, 1, 2, -2, -1, c.eoClass));

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
-#include <algorithm>
 #include <random>
 
 using namespace vvcsyntax;
@@ -19,7 +19,10 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::string StreamPath(char const* name) { return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name; }
+std::string StreamPath(char const* name)
+{
+    return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name;
+}
 
 // The first intra slice of a stream with everything needed to decode its data again.
 struct IntraSlice
@@ -58,7 +61,7 @@ IntraSlice FirstIntraSlice(char const* name)
         }
         read(nal);
         InputBitstream& b = nal.getBitstream();
-        const int t = nal.m_nalUnitType;
+        int const t = nal.m_nalUnitType;
         if (t == NAL_UNIT_SPS) {
             SeqParameterSet sps;
             ParseSps(b, sps);
@@ -79,7 +82,7 @@ IntraSlice FirstIntraSlice(char const* name)
             havePh = true;
         } else if (nal.isSlice()) {
             InputBitstream head = b;
-            const bool phHere = head.readFlag();
+            bool const phHere = head.readFlag();
             s.pps = ppss.at(phHere ? PeekPictureHeaderPpsId(head) : ph.ppsId);
             s.sps = spss.at(s.pps.spsId);
             ParseSliceHeader(b, s.sh, t, phHere || !havePh ? nullptr : &ph, s.pps, s.sps);
@@ -104,11 +107,20 @@ TEST(VvcSliceData, EveryIntraSliceDecodesToItsEnd)
     };
     // All-intra streams of single tools; intra pictures of streams with several slices per
     // picture, wavefront substreams, LMCS and scaling-list APS, long-term references.
-    const Case cases[] = {{"STILL_A_KDDI_1.bit", 1},     {"CCLM_A_KDDI_2.bit", 7},  {"MIP_A_HHI_3.bit", 39},
-                          {"ALF_C_KDDI_3.bit", 4},       {"SLICES_A_HUAWEI_3.bit", 91}, {"WPP_A_Sharp_3.bit", 2},
-                          {"APSLMCS_D_Dolby_1.bit", 1},  {"SCALING_B_InterDigital_1.bit", 2},
-                          {"LTRP_A_ERICSSON_3.bit", 2},  {"RAP_B_HHI_1.bit", 2}, {"DCI_A_Tencent_3.bit", 1},
-                          {"OPI_A_Nokia_1.bit", 1},      {"DEBLOCKING_E_Ericsson_3.bit", 1}, {"IBC_A_Tencent_2.bit", 1}};
+    const Case cases[] = {{"STILL_A_KDDI_1.bit", 1},
+                          {"CCLM_A_KDDI_2.bit", 7},
+                          {"MIP_A_HHI_3.bit", 39},
+                          {"ALF_C_KDDI_3.bit", 4},
+                          {"SLICES_A_HUAWEI_3.bit", 91},
+                          {"WPP_A_Sharp_3.bit", 2},
+                          {"APSLMCS_D_Dolby_1.bit", 1},
+                          {"SCALING_B_InterDigital_1.bit", 2},
+                          {"LTRP_A_ERICSSON_3.bit", 2},
+                          {"RAP_B_HHI_1.bit", 2},
+                          {"DCI_A_Tencent_3.bit", 1},
+                          {"OPI_A_Nokia_1.bit", 1},
+                          {"DEBLOCKING_E_Ericsson_3.bit", 1},
+                          {"IBC_A_Tencent_2.bit", 1}};
     for (Case const& c : cases) {
         const StreamCheckResult r = CheckStream(StreamPath(c.name));
         EXPECT_EQ(r.hashes.intraSlices, c.intraSlices) << c.name;
@@ -153,7 +165,10 @@ namespace {
 // Collects what the slice data decodes to and checks it as it comes.
 struct CoverageSink : vvcslice::SliceDataSink
 {
-    CoverageSink(int w, int h) : width(w), height(h), covered{std::vector<uint8_t>(size_t(w * h)), std::vector<uint8_t>(size_t(w * h))} {}
+    CoverageSink(int w, int h)
+        : width(w), height(h), covered{std::vector<uint8_t>(size_t(w * h)), std::vector<uint8_t>(size_t(w * h))}
+    {
+    }
     void ctu(vvcslice::CtuFilterParams const& p) override
     {
         ++ctus;
@@ -170,13 +185,15 @@ struct CoverageSink : vvcslice::SliceDataSink
                         ++covered[tree][size_t(y * width + x)];
         if (cu.tree != 1 && !cu.mip && (cu.lumaMode < 0 || cu.lumaMode > 66))
             ++badModes;
-        if (cu.tree != 0 && !((cu.chromaMode >= 0 && cu.chromaMode <= 66) || (cu.chromaMode >= 81 && cu.chromaMode <= 83)))
+        if (cu.tree != 0 &&
+            !((cu.chromaMode >= 0 && cu.chromaMode <= 66) || (cu.chromaMode >= 81 && cu.chromaMode <= 83)))
             ++badModes;
         for (vvcslice::TransformBlock const& b : cu.blocks) {
             ++blocks;
-            const int scale = b.cIdx ? 2 : 1;
+            int const scale = b.cIdx ? 2 : 1;
             if (b.x * scale < cu.x || b.y * scale < cu.y || (b.x + b.width) * scale > cu.x + cu.width ||
-                (b.y + b.height) * scale > cu.y + cu.height || (cu.tree == 0 && b.cIdx != 0) || (cu.tree == 1 && b.cIdx == 0))
+                (b.y + b.height) * scale > cu.y + cu.height || (cu.tree == 0 && b.cIdx != 0) ||
+                (cu.tree == 1 && b.cIdx == 0))
                 ++blocksOutside;
             bool any = false;
             for (int32_t v : b.levels)
@@ -208,7 +225,8 @@ TEST(VvcSliceData, DecodedUnitsCoverThePictureOnce)
         EXPECT_EQ(sink.ctus, r.ctus) << name;
         // Each tree of the dual tree covers every luma position exactly once.
         for (int tree = 0; tree < 2; ++tree)
-            EXPECT_TRUE(std::all_of(sink.covered[tree].begin(), sink.covered[tree].end(), [](uint8_t c) { return c == 1; }))
+            EXPECT_TRUE(
+                std::all_of(sink.covered[tree].begin(), sink.covered[tree].end(), [](uint8_t c) { return c == 1; }))
                 << name << " tree " << tree;
         EXPECT_EQ(sink.badModes, 0) << name;
         EXPECT_GT(sink.blocks, 0) << name;

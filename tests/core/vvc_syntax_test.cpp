@@ -20,7 +20,10 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::string StreamPath(char const* name) { return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name; }
+std::string StreamPath(char const* name)
+{
+    return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name;
+}
 
 std::vector<Bytes> ReadUnits(std::string const& path)
 {
@@ -60,7 +63,7 @@ struct Walk
         try {
             read(nal);
             InputBitstream& bs = nal.getBitstream();
-            const int type = nal.m_nalUnitType;
+            int const type = nal.m_nalUnitType;
             if (type == NAL_UNIT_SPS) {
                 SeqParameterSet s;
                 ParseSps(bs, s);
@@ -90,7 +93,7 @@ struct Walk
                 ++parameterSetUnits;
             } else if (nal.isSlice()) {
                 InputBitstream head = bs;
-                const bool phHere = head.readFlag();
+                bool const phHere = head.readFlag();
                 PicParameterSet const& p = pps.at(phHere ? PeekPictureHeaderPpsId(head) : phUnit.ppsId);
                 SliceHeaderParams sh;
                 ParseSliceHeader(bs, sh, type, phHere || !phUnitValid ? nullptr : &phUnit, p, sps.at(p.spsId));
@@ -117,10 +120,20 @@ Walk WalkStream(char const* name)
     return w;
 }
 
-char const* const kStreams[] = {"DCI_A_Tencent_3.bit", "OPI_A_Nokia_1.bit", "RAP_B_HHI_1.bit", "STILL_A_KDDI_1.bit",
-                                "CCLM_A_KDDI_2.bit", "MIP_A_HHI_3.bit", "ALF_C_KDDI_3.bit", "APSLMCS_D_Dolby_1.bit",
-                                "LTRP_A_ERICSSON_3.bit", "SCALING_B_InterDigital_1.bit", "SLICES_A_HUAWEI_3.bit",
-                                "WPP_A_Sharp_3.bit", "DEBLOCKING_E_Ericsson_3.bit", "IBC_A_Tencent_2.bit",
+char const* const kStreams[] = {"DCI_A_Tencent_3.bit",
+                                "OPI_A_Nokia_1.bit",
+                                "RAP_B_HHI_1.bit",
+                                "STILL_A_KDDI_1.bit",
+                                "CCLM_A_KDDI_2.bit",
+                                "MIP_A_HHI_3.bit",
+                                "ALF_C_KDDI_3.bit",
+                                "APSLMCS_D_Dolby_1.bit",
+                                "LTRP_A_ERICSSON_3.bit",
+                                "SCALING_B_InterDigital_1.bit",
+                                "SLICES_A_HUAWEI_3.bit",
+                                "WPP_A_Sharp_3.bit",
+                                "DEBLOCKING_E_Ericsson_3.bit",
+                                "IBC_A_Tencent_2.bit",
                                 "DMVR_B_KDDI_4.bit"};
 
 } // namespace
@@ -134,10 +147,12 @@ TEST(VvcSyntax, EveryUnitOfTheConformanceStreamsIsReadToItsEnd)
         int intraPictures;
     };
     const Case cases[] = {
-        {"DCI_A_Tencent_3.bit", 2, 1},    {"OPI_A_Nokia_1.bit", 17, 1},       {"RAP_B_HHI_1.bit", 33, 2},
-        {"STILL_A_KDDI_1.bit", 1, 1},     {"CCLM_A_KDDI_2.bit", 7, 7},        {"MIP_A_HHI_3.bit", 39, 39},
-        {"ALF_C_KDDI_3.bit", 4, 4},       {"APSLMCS_D_Dolby_1.bit", 32, 1},   {"LTRP_A_ERICSSON_3.bit", 80, 2},
-        {"SCALING_B_InterDigital_1.bit", 64, 2}, {"SLICES_A_HUAWEI_3.bit", 25, 5}, {"WPP_A_Sharp_3.bit", 49, 2},
+        {"DCI_A_Tencent_3.bit", 2, 1},    {"OPI_A_Nokia_1.bit", 17, 1},
+        {"RAP_B_HHI_1.bit", 33, 2},       {"STILL_A_KDDI_1.bit", 1, 1},
+        {"CCLM_A_KDDI_2.bit", 7, 7},      {"MIP_A_HHI_3.bit", 39, 39},
+        {"ALF_C_KDDI_3.bit", 4, 4},       {"APSLMCS_D_Dolby_1.bit", 32, 1},
+        {"LTRP_A_ERICSSON_3.bit", 80, 2}, {"SCALING_B_InterDigital_1.bit", 64, 2},
+        {"SLICES_A_HUAWEI_3.bit", 25, 5}, {"WPP_A_Sharp_3.bit", 49, 2},
     };
     for (Case const& c : cases) {
         const Walk w = WalkStream(c.name);
@@ -193,7 +208,7 @@ TEST(VvcSyntax, ValuesOfEachStreamsTool)
     const Walk wpp = WalkStream("WPP_A_Sharp_3.bit");
     SeqParameterSet const& ws = wpp.sps.begin()->second;
     EXPECT_TRUE(ws.entropyCodingSync);
-    const int rows = (ws.picHeightMax + ws.ctbSize() - 1) / ws.ctbSize();
+    int const rows = (ws.picHeightMax + ws.ctbSize() - 1) / ws.ctbSize();
     EXPECT_EQ(wpp.entryPoints, wpp.slices * (rows - 1));
 }
 
@@ -203,14 +218,15 @@ TEST(VvcSyntax, CutParameterSetsAndHeadersThrow)
         const std::vector<Bytes> units = ReadUnits(StreamPath(name));
         Walk whole;
         for (Bytes const& u : units) {
-            const int type = u.size() >= 2 ? u[1] >> 3 : -1;
-            const bool header = type == NAL_UNIT_SPS || type == NAL_UNIT_PPS || type == NAL_UNIT_PREFIX_APS ||
+            int const type = u.size() >= 2 ? u[1] >> 3 : -1;
+            bool const header = type == NAL_UNIT_SPS || type == NAL_UNIT_PPS || type == NAL_UNIT_PREFIX_APS ||
                                 type == NAL_UNIT_SUFFIX_APS || type == NAL_UNIT_PH;
             if (header) {
                 // Cut anywhere, the unit no longer parses; the walk's state is left alone.
                 for (size_t len = 2; len < u.size(); ++len) {
                     Walk cut = whole;
-                    EXPECT_FALSE(cut.unit(Bytes(u.begin(), u.begin() + long(len)))) << name << " type " << type << " cut at " << len;
+                    EXPECT_FALSE(cut.unit(Bytes(u.begin(), u.begin() + long(len))))
+                        << name << " type " << type << " cut at " << len;
                 }
             }
             ASSERT_TRUE(whole.unit(u)) << name << ": " << whole.error;

@@ -85,7 +85,7 @@ struct SeqParams
     bool window = false;
     int winLeft = 0, winRight = 0, winTop = 0, winBottom = 0;
     int log2MaxPocLsb = 8;
-    int pocMsbCycleLen = 0;                  // 0: no POC MSB cycle in the picture headers
+    int pocMsbCycleLen = 0; // 0: no POC MSB cycle in the picture headers
     bool dpbParams = true;
     int maxDecPicBuffering = 4;
     int maxNumReorder = 0;
@@ -98,35 +98,35 @@ inline std::vector<uint8_t> SpsRbsp(SeqParams const& p)
 {
     BitWriter w;
     w.u(uint32_t(p.spsId), 4);
-    w.u(0, 4);                               // vps id
+    w.u(0, 4); // vps id
     w.u(uint32_t(p.maxSubLayersMinus1), 3);
     w.u(uint32_t(p.chromaFormat), 2);
-    w.u(1, 2);                               // CTU 64
-    w.flag(p.dpbParams);                     // PTL, DPB and HRD parameters present
+    w.u(1, 2);           // CTU 64
+    w.flag(p.dpbParams); // PTL, DPB and HRD parameters present
     if (p.dpbParams) {
-        w.u(1, 7);                           // profile
-        w.flag(false);                       // tier
-        w.u(51, 8);                          // level
-        w.flag(true);                        // frame only
-        w.flag(false);                       // multilayer
+        w.u(1, 7);     // profile
+        w.flag(false); // tier
+        w.u(51, 8);    // level
+        w.flag(true);  // frame only
+        w.flag(false); // multilayer
         w.flag(p.gciPresent);
         if (p.gciPresent) {
             for (int i = 0; i < 71; ++i)
                 w.flag(i % 3 == 0);
-            w.u(6, 8);                       // additional bits
+            w.u(6, 8); // additional bits
             w.u(0x2A, 6);
         }
         w.alignZero();
         for (int i = p.maxSubLayersMinus1 - 1; i >= 0; --i)
-            w.flag(i == 0);                  // a sub-layer level for sub-layer 0 only
+            w.flag(i == 0); // a sub-layer level for sub-layer 0 only
         w.alignZero();
         if (p.maxSubLayersMinus1 > 0)
             w.u(32, 8);
-        w.u(1, 8);                           // one sub-profile
+        w.u(1, 8); // one sub-profile
         w.u(0xDEADBEEF, 32);
     }
-    w.flag(false);                           // GDR
-    w.flag(false);                           // reference picture resampling
+    w.flag(false); // GDR
+    w.flag(false); // reference picture resampling
     w.ue(uint32_t(p.width));
     w.ue(uint32_t(p.height));
     w.flag(p.window);
@@ -136,24 +136,24 @@ inline std::vector<uint8_t> SpsRbsp(SeqParams const& p)
         w.ue(uint32_t(p.winTop));
         w.ue(uint32_t(p.winBottom));
     }
-    w.flag(false);                           // subpictures
+    w.flag(false); // subpictures
     w.ue(uint32_t(p.bitDepth - 8));
     w.flag(false);
     w.flag(false);
     w.u(uint32_t(p.log2MaxPocLsb - 4), 4);
-    w.flag(p.pocMsbCycleLen > 0);            // POC MSB cycle
+    w.flag(p.pocMsbCycleLen > 0); // POC MSB cycle
     if (p.pocMsbCycleLen > 0)
         w.ue(uint32_t(p.pocMsbCycleLen - 1));
-    w.u(0, 2);                               // extra PH bytes
-    w.u(0, 2);                               // extra SH bytes
+    w.u(0, 2); // extra PH bytes
+    w.u(0, 2); // extra SH bytes
     if (p.dpbParams) {
         if (p.maxSubLayersMinus1 > 0)
-            w.flag(false);                   // only the highest sub-layer's values
+            w.flag(false); // only the highest sub-layer's values
         w.ue(uint32_t(p.maxDecPicBuffering - 1));
         w.ue(uint32_t(p.maxNumReorder));
         w.ue(0);
     }
-    w.u(0x5, 3);                             // stands for the rest of the SPS
+    w.u(0x5, 3); // stands for the rest of the SPS
     w.trailingBits();
     return w.data();
 }
@@ -183,7 +183,7 @@ inline std::vector<uint8_t> PpsRbsp(PicParams const& p)
         w.ue(uint32_t(p.winTop));
         w.ue(uint32_t(p.winBottom));
     }
-    w.u(0, 9);                               // stands for the rest of the PPS
+    w.u(0, 9); // stands for the rest of the PPS
     w.trailingBits();
     return w.data();
 }
@@ -193,12 +193,12 @@ inline void PictureHeader(BitWriter& w, bool irap, int poc, int log2MaxPocLsb, i
                           int64_t pocMsbCycle = -1)
 {
     w.flag(irap);
-    w.flag(false);                           // non-reference
+    w.flag(false); // non-reference
     if (irap)
-        w.flag(false);                       // GDR
-    w.flag(!irap);                           // inter slices allowed
+        w.flag(false); // GDR
+    w.flag(!irap);     // inter slices allowed
     if (!irap)
-        w.flag(true);                        // intra slices allowed
+        w.flag(true); // intra slices allowed
     w.ue(uint32_t(ppsId));
     w.u(uint32_t(poc) & ((1u << log2MaxPocLsb) - 1), log2MaxPocLsb);
     if (pocMsbCycleLen > 0) {
@@ -209,11 +209,14 @@ inline void PictureHeader(BitWriter& w, bool irap, int poc, int log2MaxPocLsb, i
 }
 
 // Slice data stand-in with byte patterns that need emulation prevention.
-inline std::vector<uint8_t> kSliceData() { return {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x80}; }
+inline std::vector<uint8_t> kSliceData()
+{
+    return {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x80};
+}
 
 struct Pic
 {
-    int type;     // NAL unit type of its slices
+    int type; // NAL unit type of its slices
     int poc;
     int64_t pocMsbCycle = -1; // written when the SPS has a POC MSB cycle and this is not negative
 };
@@ -250,10 +253,10 @@ public:
     {
         if (s.vps) {
             BitWriter w;
-            w.u(1, 4);     // vps id
-            w.u(0, 6);     // one layer
-            w.u(0, 3);     // one sub-layer
-            w.u(0, 6);     // its layer id
+            w.u(1, 4); // vps id
+            w.u(0, 6); // one layer
+            w.u(0, 3); // one sub-layer
+            w.u(0, 6); // its layer id
             w.trailingBits();
             nal(Nal(14, w.data()), s.fourByteStartCodes);
         }
@@ -262,8 +265,8 @@ public:
     }
     void picture(StreamSpec const& s, Pic const& p)
     {
-        const bool irap = p.type >= 7 && p.type <= 9;
-        const int temporalId = 0;
+        bool const irap = p.type >= 7 && p.type <= 9;
+        int const temporalId = 0;
         if (!s.phInSliceHeader || s.slicesPerPicture > 1) {
             BitWriter w;
             PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId, s.sps.pocMsbCycleLen, p.pocMsbCycle);
@@ -272,7 +275,7 @@ public:
         }
         for (int i = 0; i < s.slicesPerPicture; ++i) {
             BitWriter w;
-            const bool phHere = s.phInSliceHeader && s.slicesPerPicture == 1;
+            bool const phHere = s.phInSliceHeader && s.slicesPerPicture == 1;
             w.flag(phHere);
             if (phHere)
                 PictureHeader(w, irap, p.poc, s.sps.log2MaxPocLsb, s.pps.ppsId, s.sps.pocMsbCycleLen, p.pocMsbCycle);

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,12 +21,15 @@ namespace {
 
 using Block = std::vector<int32_t>;
 
-std::string Name(int trType) { return trType == kDct2 ? "DCT-II" : (trType == kDst7 ? "DST-VII" : "DCT-VIII"); }
+std::string Name(int trType)
+{
+    return trType == kDct2 ? "DCT-II" : (trType == kDst7 ? "DST-VII" : "DCT-VIII");
+}
 
 // Orthonormal basis function k of a transform type at sample n, from the definitions.
 double Basis(int trType, int n, int k, int pos)
 {
-    const double pi = std::acos(-1.0);
+    double const pi = std::acos(-1.0);
     if (n == 1)
         return 1.0;
     switch (trType) {
@@ -43,7 +46,7 @@ TEST(VvcTransformMatrix, RowsMatchThePublishedMatrices)
     struct Row
     {
         int trType, size, k;
-        std::vector<int> values;   // the first values.size() entries of row k
+        std::vector<int> values; // the first values.size() entries of row k
     };
     const Row rows[] = {
         {kDct2, 2, 1, {64, -64}},
@@ -62,21 +65,21 @@ TEST(VvcTransformMatrix, RowsMatchThePublishedMatrices)
         {kDst7, 4, 3, {55, -84, 74, -29}},
         {kDst7, 8, 2, {71, 85, 32, -46, -86, -60, 17, 78}},
         {kDst7, 16, 1, {25, 48, 68, 81, 88, 88, 81, 68, 48, 25, 0, -25, -48, -68, -81, -88}},
-        {kDst7, 32, 31, {9, -17, 26, -34, 42, -50, 56, -63, 68, -74, 78, -82, 85, -87, 89, -90,
+        {kDst7, 32, 31, {9,  -17, 26, -34, 42, -50, 56, -63, 68, -74, 78, -82, 85, -87, 89, -90,
                          90, -88, 86, -84, 80, -77, 72, -66, 60, -53, 46, -38, 30, -21, 13, -4}},
         {kDct8, 4, 0, {84, 74, 55, 29}},
         {kDct8, 4, 3, {29, -74, 84, -55}},
         {kDct8, 8, 1, {85, 60, 17, -32, -71, -86, -78, -46}},
         {kDct8, 16, 2, {87, 68, 33, -8, -48, -77, -88, -81, -55, -17, 25, 62, 85, 88, 73, 40}},
-        {kDct8, 32, 1, {90, 87, 84, 78, 72, 63, 53, 42, 30, 17, 4, -9, -21, -34, -46, -56,
+        {kDct8, 32, 1, {90,  87,  84,  78,  72,  63,  53,  42,  30,  17,  4,   -9,  -21, -34, -46, -56,
                         -66, -74, -80, -85, -88, -90, -89, -86, -82, -77, -68, -60, -50, -38, -26, -13}},
     };
     for (auto const& r : rows) {
         int8_t const* m = TransformMatrix(r.trType, r.size);
         ASSERT_NE(m, nullptr) << Name(r.trType) << " " << r.size;
         for (size_t n = 0; n < r.values.size(); ++n)
-            EXPECT_EQ(m[r.k * r.size + int(n)], r.values[n]) << Name(r.trType) << " " << r.size << " row " << r.k
-                                                             << " entry " << n;
+            EXPECT_EQ(m[r.k * r.size + int(n)], r.values[n])
+                << Name(r.trType) << " " << r.size << " row " << r.k << " entry " << n;
     }
     EXPECT_EQ(TransformMatrix(kDst7, 64), nullptr);
     EXPECT_EQ(TransformMatrix(kDct8, 2), nullptr);
@@ -93,7 +96,7 @@ TEST(VvcTransformMatrix, EveryEntryIsTheScaledDefinitionWithinTwo)
                 continue;
             for (int k = 0; k < n; ++k)
                 for (int pos = 0; pos < n; ++pos) {
-                    const double expected = 64.0 * std::sqrt(double(n)) * Basis(trType, n, k, pos);
+                    double const expected = 64.0 * std::sqrt(double(n)) * Basis(trType, n, k, pos);
                     ASSERT_NEAR(m[k * n + pos], expected, 2.0)
                         << Name(trType) << " " << n << " [" << k << "][" << pos << "]";
                 }
@@ -104,7 +107,7 @@ TEST(VvcTransformMatrix, EveryEntryIsTheScaledDefinitionWithinTwo)
 
 TEST(VvcInverseTransform, DcOnlyGivesAFlatBlockAtEverySize)
 {
-    const int sizes[] = {1, 2, 4, 8, 16, 32, 64};
+    int const sizes[] = {1, 2, 4, 8, 16, 32, 64};
     for (int w : sizes)
         for (int h : sizes) {
             if (w == 1 && h == 1)
@@ -138,7 +141,7 @@ TEST(VvcInverseTransform, InverseOfTheDefinitionsForwardRoundTrips)
         int w, h, trHor, trVer;
     };
     std::vector<Case> cases;
-    const int sizes[] = {1, 2, 4, 8, 16, 32, 64};
+    int const sizes[] = {1, 2, 4, 8, 16, 32, 64};
     for (int w : sizes)
         for (int h : sizes)
             if (!(w == 1 && h == 1) && !(w == 1 && h == 2) && !(w == 2 && h == 1))
@@ -148,11 +151,11 @@ TEST(VvcInverseTransform, InverseOfTheDefinitionsForwardRoundTrips)
             for (int th : {kDst7, kDct8})
                 for (int tv : {kDct2, kDst7, kDct8})
                     cases.push_back({w, h, th, tv});
-    cases.push_back({1, 16, kDct2, kDst7});   // intra sub-partitions one sample wide
+    cases.push_back({1, 16, kDct2, kDst7}); // intra sub-partitions one sample wide
     cases.push_back({16, 1, kDst7, kDct2});
 
     std::mt19937 rng(20);
-    const int bitDepth = 10;
+    int const bitDepth = 10;
     for (auto const& c : cases) {
         int nzW = 0, nzH = 0;
         NonZeroTransformSize(c.w, c.h, c.trHor, c.trVer, false, nzW, nzH);
@@ -171,7 +174,7 @@ TEST(VvcInverseTransform, InverseOfTheDefinitionsForwardRoundTrips)
                 r[size_t(y * c.w + x)] = int32_t(std::lround(s));
             }
         // Forward transform of the integer residual, to the decoder's scale.
-        const double scale = std::ldexp(1.0, 27 - bitDepth) / (4096.0 * std::sqrt(double(c.w * c.h)));
+        double const scale = std::ldexp(1.0, 27 - bitDepth) / (4096.0 * std::sqrt(double(c.w * c.h)));
         Block d(size_t(c.w * c.h), 0);
         for (int k = 0; k < nzH; ++k)
             for (int l = 0; l < nzW; ++l) {
@@ -199,7 +202,7 @@ TEST(VvcInverseTransform, SparseBlocksMatchThePlainSeparableComputation)
     struct Case
     {
         int w, h, trHor, trVer;
-        std::vector<std::pair<int, int>> nonZero;   // (x, y)
+        std::vector<std::pair<int, int>> nonZero; // (x, y)
     };
     const Case cases[] = {{16, 16, kDct2, kDct2, {{2, 4}}},
                           {16, 8, kDst7, kDct8, {{0, 0}, {2, 1}, {1, 6}}},
@@ -239,13 +242,15 @@ TEST(VvcInverseTransform, CoefficientsInTheZeroOutRegionAreNotRead)
         int size, trType, x;
         bool used;
     };
-    const Case cases[] = {{32, kDct2, 20, true}, {32, kDst7, 20, false}, {32, kDct8, 15, true},
-                          {64, kDct2, 31, true}, {64, kDct2, 40, false}};
+    const Case cases[] = {{32, kDct2, 20, true},
+                          {32, kDst7, 20, false},
+                          {32, kDct8, 15, true},
+                          {64, kDct2, 31, true},
+                          {64, kDct2, 40, false}};
     for (auto const& c : cases) {
         Block d(size_t(c.size * c.size), 0), res(d.size(), 0);
         d[size_t(c.x)] = 2000;
-        ASSERT_TRUE(InverseTransform(d.data(), c.size, c.size, c.size, c.trType, kDct2, false, 10, res.data(),
-                                     c.size));
+        ASSERT_TRUE(InverseTransform(d.data(), c.size, c.size, c.size, c.trType, kDct2, false, 10, res.data(), c.size));
         bool any = false;
         for (int32_t v : res)
             any = any || v != 0;
@@ -274,20 +279,21 @@ TEST(VvcInverseTransform, IntermediateValuesAreClippedTo16Bits)
 
 TEST(VvcInverseTransform, ExtremeInputsStayBounded)
 {
-    const int sizes[] = {1, 2, 4, 8, 16, 32, 64};
+    int const sizes[] = {1, 2, 4, 8, 16, 32, 64};
     for (int trType : {kDct2, kDst7, kDct8})
         for (int w : sizes)
             for (int h : sizes) {
-                const int th = (w >= 4 && w <= 32) ? trType : kDct2;
-                const int tv = (h >= 4 && h <= 32) ? trType : kDct2;
+                int const th = (w >= 4 && w <= 32) ? trType : kDct2;
+                int const tv = (h >= 4 && h <= 32) ? trType : kDct2;
                 if (w * h < 4)
                     continue;
                 for (int pattern = 0; pattern < 3; ++pattern) {
                     // Out-of-range inputs are taken at the coefficient range's ends.
                     Block d(size_t(w * h));
                     for (int i = 0; i < w * h; ++i)
-                        d[size_t(i)] = pattern == 0 ? INT32_MAX : (pattern == 1 ? ((i & 1) ? INT32_MIN : INT32_MAX)
-                                                                                 : ((i * 7919) % 3 - 1) * 32768);
+                        d[size_t(i)] = pattern == 0 ? INT32_MAX
+                                                    : (pattern == 1 ? ((i & 1) ? INT32_MIN : INT32_MAX)
+                                                                    : ((i * 7919) % 3 - 1) * 32768);
                     Block res(d.size(), 0);
                     ASSERT_TRUE(InverseTransform(d.data(), w, w, h, th, tv, false, 10, res.data(), w));
                     for (int32_t v : res)
@@ -314,7 +320,7 @@ TEST(VvcTransformSelection, TypesFollowTheCodingTools)
 {
     struct Case
     {
-        const char* what;
+        char const* what;
         MtsSelection sel;
         int w, h, hor, ver;
     };
@@ -335,29 +341,65 @@ TEST(VvcTransformSelection, TypesFollowTheCodingTools)
         {"explicit, mts_idx 2", with([](MtsSelection& s) { s.mtsIdx = 2; }), 8, 8, kDct8, kDst7},
         {"explicit, mts_idx 3", with([](MtsSelection& s) { s.mtsIdx = 3; }), 8, 8, kDst7, kDct8},
         {"explicit, mts_idx 4", with([](MtsSelection& s) { s.mtsIdx = 4; }), 8, 8, kDct8, kDct8},
-        {"chroma", with([](MtsSelection& s) { s.cIdx = 1; s.mtsIdx = 1; s.isp = true; }), 8, 8, kDct2, kDct2},
-        {"ISP with LFNST", with([](MtsSelection& s) { s.isp = true; s.lfnstIdx = 1; }), 4, 16, kDct2, kDct2},
+        {"chroma", with([](MtsSelection& s) {
+             s.cIdx = 1;
+             s.mtsIdx = 1;
+             s.isp = true;
+         }),
+         8, 8, kDct2, kDct2},
+        {"ISP with LFNST", with([](MtsSelection& s) {
+             s.isp = true;
+             s.lfnstIdx = 1;
+         }),
+         4, 16, kDct2, kDct2},
         {"ISP 4x16", with([](MtsSelection& s) { s.isp = true; }), 4, 16, kDst7, kDst7},
         {"ISP 1x16", with([](MtsSelection& s) { s.isp = true; }), 1, 16, kDct2, kDst7},
         {"ISP 32x4", with([](MtsSelection& s) { s.isp = true; }), 32, 4, kDct2, kDst7},
-        {"MTS off in the SPS", with([](MtsSelection& s) { s.spsMtsEnabled = false; s.isp = true; }), 4, 16, kDct2,
-         kDct2},
-        {"implicit intra 8x32",
-         with([](MtsSelection& s) { s.spsExplicitMtsIntra = false; }), 8, 32, kDst7, kDct2},
-        {"implicit intra but LFNST",
-         with([](MtsSelection& s) { s.spsExplicitMtsIntra = false; s.lfnstIdx = 2; }), 8, 8, kDct2, kDct2},
-        {"implicit intra but MIP", with([](MtsSelection& s) { s.spsExplicitMtsIntra = false; s.mip = true; }), 8, 8,
-         kDct2, kDct2},
-        {"SBT vertical, position 0", with([](MtsSelection& s) { s.intra = false; s.sbt = true; }), 8, 16, kDct8,
-         kDst7},
-        {"SBT vertical, position 1",
-         with([](MtsSelection& s) { s.intra = false; s.sbt = true; s.sbtPos = true; }), 8, 16, kDst7, kDst7},
-        {"SBT horizontal, position 0",
-         with([](MtsSelection& s) { s.intra = false; s.sbt = true; s.sbtHorizontal = true; }), 16, 8, kDst7, kDct8},
-        {"SBT horizontal, position 1",
-         with([](MtsSelection& s) { s.intra = false; s.sbt = true; s.sbtHorizontal = true; s.sbtPos = true; }), 16,
-         8, kDst7, kDst7},
-        {"SBT above 32", with([](MtsSelection& s) { s.intra = false; s.sbt = true; }), 64, 32, kDct2, kDct2},
+        {"MTS off in the SPS", with([](MtsSelection& s) {
+             s.spsMtsEnabled = false;
+             s.isp = true;
+         }),
+         4, 16, kDct2, kDct2},
+        {"implicit intra 8x32", with([](MtsSelection& s) { s.spsExplicitMtsIntra = false; }), 8, 32, kDst7, kDct2},
+        {"implicit intra but LFNST", with([](MtsSelection& s) {
+             s.spsExplicitMtsIntra = false;
+             s.lfnstIdx = 2;
+         }),
+         8, 8, kDct2, kDct2},
+        {"implicit intra but MIP", with([](MtsSelection& s) {
+             s.spsExplicitMtsIntra = false;
+             s.mip = true;
+         }),
+         8, 8, kDct2, kDct2},
+        {"SBT vertical, position 0", with([](MtsSelection& s) {
+             s.intra = false;
+             s.sbt = true;
+         }),
+         8, 16, kDct8, kDst7},
+        {"SBT vertical, position 1", with([](MtsSelection& s) {
+             s.intra = false;
+             s.sbt = true;
+             s.sbtPos = true;
+         }),
+         8, 16, kDst7, kDst7},
+        {"SBT horizontal, position 0", with([](MtsSelection& s) {
+             s.intra = false;
+             s.sbt = true;
+             s.sbtHorizontal = true;
+         }),
+         16, 8, kDst7, kDct8},
+        {"SBT horizontal, position 1", with([](MtsSelection& s) {
+             s.intra = false;
+             s.sbt = true;
+             s.sbtHorizontal = true;
+             s.sbtPos = true;
+         }),
+         16, 8, kDst7, kDst7},
+        {"SBT above 32", with([](MtsSelection& s) {
+             s.intra = false;
+             s.sbt = true;
+         }),
+         64, 32, kDct2, kDct2},
     };
     for (auto const& c : cases) {
         int hor = -1, ver = -1;
@@ -396,7 +438,7 @@ TEST(VvcLfnst, KernelsAreOrthogonalAtTheirScale)
             for (int cand = 0; cand < 2; ++cand) {
                 int8_t const* k = LfnstKernel(set, cand, big);
                 ASSERT_NE(k, nullptr);
-                const int n = big ? 48 : 16;
+                int const n = big ? 48 : 16;
                 for (int i = 0; i < 16; ++i)
                     for (int j = i; j < 16; ++j) {
                         int dot = 0;
@@ -404,8 +446,8 @@ TEST(VvcLfnst, KernelsAreOrthogonalAtTheirScale)
                             dot += k[i * n + s] * k[j * n + s];
                         // 128^2 on the diagonal, 0 elsewhere, up to the integer rounding.
                         EXPECT_NEAR(dot, i == j ? 16384 : 0, 256)
-                            << (big ? "8x8" : "4x4") << " set " << set << " candidate " << cand << " rows " << i
-                            << ", " << j;
+                            << (big ? "8x8" : "4x4") << " set " << set << " candidate " << cand << " rows " << i << ", "
+                            << j;
                     }
             }
     EXPECT_EQ(LfnstKernel(4, 0, false), nullptr);
@@ -419,11 +461,11 @@ TEST(VvcLfnst, KernelEntriesMatchThePublishedTables)
         bool big;
         int set, cand, row, col, value;
     };
-    const Entry entries[] = {{true, 0, 0, 0, 0, -117}, {true, 0, 0, 0, 1, 28},    {true, 0, 0, 1, 1, -91},
-                             {true, 1, 0, 0, 0, 110},  {true, 2, 0, 1, 8, 121},   {true, 2, 0, 9, 36, -116},
-                             {true, 3, 1, 0, 0, 109},  {true, 3, 1, 15, 47, 2},   {true, 2, 1, 14, 40, 86},
-                             {false, 0, 0, 0, 0, 108}, {false, 0, 0, 15, 15, -112}, {false, 1, 1, 0, 1, -55},
-                             {false, 2, 0, 6, 12, -113}, {false, 3, 1, 15, 15, 65}, {false, 2, 1, 15, 15, 88}};
+    const Entry entries[] = {{true, 0, 0, 0, 0, -117},   {true, 0, 0, 0, 1, 28},      {true, 0, 0, 1, 1, -91},
+                             {true, 1, 0, 0, 0, 110},    {true, 2, 0, 1, 8, 121},     {true, 2, 0, 9, 36, -116},
+                             {true, 3, 1, 0, 0, 109},    {true, 3, 1, 15, 47, 2},     {true, 2, 1, 14, 40, 86},
+                             {false, 0, 0, 0, 0, 108},   {false, 0, 0, 15, 15, -112}, {false, 1, 1, 0, 1, -55},
+                             {false, 2, 0, 6, 12, -113}, {false, 3, 1, 15, 15, 65},   {false, 2, 1, 15, 15, 88}};
     for (auto const& e : entries) {
         int8_t const* k = LfnstKernel(e.set, e.cand, e.big);
         ASSERT_NE(k, nullptr);
@@ -435,7 +477,7 @@ TEST(VvcLfnst, KernelEntriesMatchThePublishedTables)
 
 TEST(VvcLfnst, ModeToTransformSet)
 {
-    const int table[][2] = {{-14, 1}, {-1, 1}, {0, 0},  {1, 0},  {2, 1},  {12, 1}, {13, 2}, {23, 2},
+    int const table[][2] = {{-14, 1}, {-1, 1}, {0, 0},  {1, 0},  {2, 1},  {12, 1}, {13, 2}, {23, 2},
                             {24, 3},  {34, 3}, {44, 3}, {45, 2}, {55, 2}, {56, 1}, {66, 1}, {80, 1}};
     for (auto const& t : table)
         EXPECT_EQ(LfnstTransformSet(t[0]), t[1]) << "mode " << t[0];
@@ -447,17 +489,17 @@ TEST(VvcLfnst, WideAngleAndSpecialModes)
     {
         int mode, w, h, expected;
     };
-    const Case wide[] = {{2, 16, 4, 67},  {11, 16, 4, 76}, {12, 16, 4, 12}, {7, 8, 4, 72},   {8, 8, 4, 8},
-                         {61, 4, 8, -6},  {66, 4, 8, -1},  {60, 4, 8, 60},  {57, 4, 16, -10}, {56, 4, 16, 56},
-                         {2, 8, 8, 2},    {66, 16, 16, 66}, {0, 16, 4, 0},   {1, 4, 16, 1}};
+    const Case wide[] = {{2, 16, 4, 67}, {11, 16, 4, 76},  {12, 16, 4, 12}, {7, 8, 4, 72},    {8, 8, 4, 8},
+                         {61, 4, 8, -6}, {66, 4, 8, -1},   {60, 4, 8, 60},  {57, 4, 16, -10}, {56, 4, 16, 56},
+                         {2, 8, 8, 2},   {66, 16, 16, 66}, {0, 16, 4, 0},   {1, 4, 16, 1}};
     for (auto const& c : wide)
         EXPECT_EQ(WideAngleIntraMode(c.mode, c.w, c.h), c.expected) << c.mode << " " << c.w << "x" << c.h;
 
-    EXPECT_EQ(LfnstIntraMode(50, 0, true, 0, false, 8, 8), 0);     // MIP luma: planar
-    EXPECT_EQ(LfnstIntraMode(81, 1, false, 50, false, 8, 8), 50);  // CCLM: the collocated luma mode
-    EXPECT_EQ(LfnstIntraMode(83, 2, false, 50, true, 8, 8), 0);    // ... planar when that is MIP
-    EXPECT_EQ(LfnstIntraMode(82, 1, false, 66, false, 4, 8), -1);  // then the wide angle mapping
-    EXPECT_EQ(LfnstIntraMode(18, 1, true, 50, false, 8, 8), 18);   // MIP concerns luma only
+    EXPECT_EQ(LfnstIntraMode(50, 0, true, 0, false, 8, 8), 0);    // MIP luma: planar
+    EXPECT_EQ(LfnstIntraMode(81, 1, false, 50, false, 8, 8), 50); // CCLM: the collocated luma mode
+    EXPECT_EQ(LfnstIntraMode(83, 2, false, 50, true, 8, 8), 0);   // ... planar when that is MIP
+    EXPECT_EQ(LfnstIntraMode(82, 1, false, 66, false, 4, 8), -1); // then the wide angle mapping
+    EXPECT_EQ(LfnstIntraMode(18, 1, true, 50, false, 8, 8), 18);  // MIP concerns luma only
     EXPECT_EQ(LfnstIntraMode(66, 0, false, 0, false, 4, 16), -1);
 }
 
@@ -470,8 +512,8 @@ TEST(VvcLfnst, OutputIsPlacedInRowsOrColumnsByMode)
     };
     const Case cases[] = {{4, 4, 18, 1}, {4, 4, 50, 2}, {8, 8, 2, 1}, {16, 16, 66, 2}, {8, 32, 30, 1}, {4, 16, 0, 1}};
     for (auto const& c : cases) {
-        const bool big = c.w >= 8 && c.h >= 8;
-        const int size = big ? 8 : 4;
+        bool const big = c.w >= 8 && c.h >= 8;
+        int const size = big ? 8 : 4;
         Block d(size_t(c.w * c.h), 7);
         d[0] = 128;
         // The rest of the top-left 4x4, the rest of the input, is zero.
@@ -481,16 +523,16 @@ TEST(VvcLfnst, OutputIsPlacedInRowsOrColumnsByMode)
                     d[size_t(y * c.w + x)] = 0;
         ASSERT_TRUE(InverseLfnst(d.data(), c.w, c.w, c.h, c.mode, c.lfnstIdx));
         int8_t const* k = LfnstKernel(LfnstTransformSet(c.mode), c.lfnstIdx - 1, big);
-        const bool transpose = c.mode > 34;
+        bool const transpose = c.mode > 34;
         for (int y = 0; y < c.h; ++y)
             for (int x = 0; x < c.w; ++x) {
-                const int v = d[size_t(y * c.w + x)];
+                int const v = d[size_t(y * c.w + x)];
                 if (x >= size || y >= size || (x >= 4 && y >= 4)) {
                     EXPECT_EQ(v, 7) << "left alone at " << x << "," << y;
                     continue;
                 }
-                const int a = transpose ? y : x, b = transpose ? x : y;
-                const int idx = b < 4 ? a + b * size : 32 + a + (b - 4) * 4;
+                int const a = transpose ? y : x, b = transpose ? x : y;
+                int const idx = b < 4 ? a + b * size : 32 + a + (b - 4) * 4;
                 EXPECT_EQ(v, k[idx]) << c.w << "x" << c.h << " mode " << c.mode << " at " << x << "," << y;
             }
     }
@@ -543,7 +585,7 @@ TEST(VvcScaling, LevelScaleShiftAndRounding)
 {
     struct Case
     {
-        const char* what;
+        char const* what;
         int w, h, qp;
         bool ts, dq;
         int bdpcm;
@@ -623,14 +665,14 @@ TEST(VvcScaling, BdpcmAccumulatesLevelsWithAClipAtEveryStep)
     struct Case
     {
         bool vertical;
-        std::vector<int32_t> in, out;   // a 4x1 or 1x4 block
+        std::vector<int32_t> in, out; // a 4x1 or 1x4 block
     };
     const Case cases[] = {{false, {1, 2, 3, 4}, {1, 3, 6, 10}},
                           {true, {1, 2, 3, 4}, {1, 3, 6, 10}},
                           {false, {32767, 10, -20, 0}, {32767, 32767, 32747, 32747}},
                           {true, {-32768, -5, 7, INT32_MIN}, {-32768, -32768, -32761, -32768}}};
     for (auto const& c : cases) {
-        const int w = c.vertical ? 1 : 4, h = c.vertical ? 4 : 1;
+        int const w = c.vertical ? 1 : 4, h = c.vertical ? 4 : 1;
         Block b = c.in;
         BdpcmAccumulate(b.data(), w, w, h, c.vertical);
         EXPECT_EQ(b, c.out);
@@ -686,7 +728,7 @@ TEST(VvcScaling, ExtremeLevelsAndParameters)
 TEST(VvcScaling, DependentQuantisationLevels)
 {
     // QStateTransTable[state][parity].
-    const int next[4][2] = {{0, 2}, {2, 0}, {1, 3}, {3, 1}};
+    int const next[4][2] = {{0, 2}, {2, 0}, {1, 3}, {3, 1}};
     for (int s = 0; s < 4; ++s)
         for (int a = 0; a < 6; ++a)
             EXPECT_EQ(DepQuantNextState(s, a), next[s][a & 1]) << s << " " << a;
@@ -697,8 +739,8 @@ TEST(VvcScaling, DependentQuantisationLevels)
         int state;
         int32_t expected;
     };
-    const Case cases[] = {{3, false, true, 0, 6},  {3, true, true, 2, -5},   {3, false, true, 3, 5},
-                          {1, false, true, 1, 2},  {3, true, false, 3, -3},  {0, true, true, 3, 0},
+    const Case cases[] = {{3, false, true, 0, 6},         {3, true, true, 2, -5},         {3, false, true, 3, 5},
+                          {1, false, true, 1, 2},         {3, true, false, 3, -3},        {0, true, true, 3, 0},
                           {40000, false, true, 0, 32767}, {40000, true, false, 0, -32768}};
     for (auto const& c : cases)
         EXPECT_EQ(CoefficientLevel(c.abs, c.sign, c.dq, c.state), c.expected) << c.abs << " state " << c.state;
@@ -713,9 +755,9 @@ TEST(VvcScalingMatrix, MatrixIdsByModeComponentAndSize)
         bool intra;
         int cIdx, w, h, id;
     };
-    const Case cases[] = {{true, 0, 4, 4, 2},   {true, 1, 8, 8, 9},    {false, 2, 2, 2, 1},  {false, 1, 2, 8, 12},
-                          {true, 1, 2, 2, -1},  {false, 0, 64, 64, 27}, {true, 0, 64, 16, 26}, {true, 2, 64, 32, 22},
-                          {false, 1, 16, 4, 18}, {true, 0, 32, 8, 20},  {false, 2, 64, 64, 25}, {true, 0, 1, 16, 14}};
+    const Case cases[] = {{true, 0, 4, 4, 2},    {true, 1, 8, 8, 9},     {false, 2, 2, 2, 1},    {false, 1, 2, 8, 12},
+                          {true, 1, 2, 2, -1},   {false, 0, 64, 64, 27}, {true, 0, 64, 16, 26},  {true, 2, 64, 32, 22},
+                          {false, 1, 16, 4, 18}, {true, 0, 32, 8, 20},   {false, 2, 64, 64, 25}, {true, 0, 1, 16, 14}};
     for (auto const& c : cases)
         EXPECT_EQ(ScalingMatrixId(c.intra, c.cIdx, c.w, c.h), c.id)
             << (c.intra ? "intra" : "inter") << " " << c.cIdx << " " << c.w << "x" << c.h;
@@ -760,7 +802,7 @@ TEST(VvcScalingMatrix, ReconstructionFromTheListData)
         EXPECT_EQ(m.rec[11][i], m.rec[8][i] + 1);
         EXPECT_EQ(m.rec[14][i], 10);
         EXPECT_EQ(m.rec[15][i], 10);
-        EXPECT_EQ(m.rec[20][i], 16);   // not coded
+        EXPECT_EQ(m.rec[20][i], 16); // not coded
     }
     EXPECT_EQ(m.dcRec[0], 12);
     EXPECT_EQ(m.dcRec[1], 12);
@@ -781,7 +823,7 @@ TEST(VvcScalingMatrix, ReconstructionFromTheListData)
     EXPECT_EQ(untouched.rec[3][0], 77);
     ScalingListData zero;
     zero.coded[2] = true;
-    zero.list[2][0] = 248;   // 8 + 248 = 256, 0 modulo 256
+    zero.list[2][0] = 248; // 8 + 248 = 256, 0 modulo 256
     EXPECT_FALSE(ReconstructScalingMatrices(zero, untouched));
 }
 
@@ -790,7 +832,7 @@ TEST(VvcScalingMatrix, FactorsAreUpSampledAndSubSampled)
     ScalingMatrices mats;
     for (int id = 0; id < 28; ++id)
         for (int i = 0; i < 64; ++i)
-            mats.rec[id][i] = uint8_t(1 + i);   // value 1 + x + y * size
+            mats.rec[id][i] = uint8_t(1 + i); // value 1 + x + y * size
     mats.dcRec[20 - 14] = 200;
     mats.dcRec[14 - 14] = 201;
 
@@ -813,8 +855,8 @@ TEST(VvcScalingMatrix, FactorsAreUpSampledAndSubSampled)
         DeriveScalingFactor(mats, c.id, c.w, c.h, m.data());
         for (int y = 0; y < c.h; ++y)
             for (int x = 0; x < c.w; ++x)
-                ASSERT_EQ(m[size_t(y * c.w + x)], c.expected(x, y)) << "id " << c.id << " " << c.w << "x" << c.h
-                                                                   << " at " << x << "," << y;
+                ASSERT_EQ(m[size_t(y * c.w + x)], c.expected(x, y))
+                    << "id " << c.id << " " << c.w << "x" << c.h << " at " << x << "," << y;
     }
     std::vector<uint8_t> flat(16, 0);
     DeriveScalingFactor(mats, -1, 4, 4, flat.data());
@@ -843,12 +885,10 @@ TEST(VvcResidual, JointCbCrModes)
         bool sign;
         Block cb, cr;
     };
-    const Case cases[] = {{1, false, {4, -3, 5, -32768}, {2, -2, 2, -16384}},
-                          {1, true, {4, -3, 5, -32768}, {-2, 1, -3, 16384}},
-                          {2, false, {4, -3, 5, -32768}, {4, -3, 5, -32768}},
-                          {2, true, {4, -3, 5, -32768}, {-4, 3, -5, 32768}},
-                          {3, false, {2, -2, 2, -16384}, {4, -3, 5, -32768}},
-                          {3, true, {-2, 1, -3, 16384}, {4, -3, 5, -32768}}};
+    const Case cases[] = {
+        {1, false, {4, -3, 5, -32768}, {2, -2, 2, -16384}}, {1, true, {4, -3, 5, -32768}, {-2, 1, -3, 16384}},
+        {2, false, {4, -3, 5, -32768}, {4, -3, 5, -32768}}, {2, true, {4, -3, 5, -32768}, {-4, 3, -5, 32768}},
+        {3, false, {2, -2, 2, -16384}, {4, -3, 5, -32768}}, {3, true, {-2, 1, -3, 16384}, {4, -3, 5, -32768}}};
     for (auto const& c : cases) {
         Block cb(4, 0), cr(4, 0);
         ASSERT_TRUE(JointCbCrResidual(res.data(), 2, 2, 2, c.mode, c.sign, cb.data(), 2, cr.data(), 2));
@@ -902,8 +942,10 @@ TEST(VvcResidual, ChainIsScalingThenLfnstThenTransform)
         bool ts;
         int lfnstIdx, mode, trHor, trVer;
     };
-    const Case cases[] = {{16, 16, false, 2, 50, kDct2, kDct2}, {4, 8, false, 1, 18, kDct2, kDct2},
-                          {8, 16, false, 0, 0, kDst7, kDct8},   {8, 8, true, 0, 0, kDct2, kDct2}};
+    const Case cases[] = {{16, 16, false, 2, 50, kDct2, kDct2},
+                          {4, 8, false, 1, 18, kDct2, kDct2},
+                          {8, 16, false, 0, 0, kDst7, kDct8},
+                          {8, 8, true, 0, 0, kDct2, kDct2}};
     for (auto const& c : cases) {
         Block levels(size_t(c.w * c.h), 0);
         for (int y = 0; y < 4; ++y)
@@ -927,8 +969,8 @@ TEST(VvcResidual, ChainIsScalingThenLfnstThenTransform)
             if (c.lfnstIdx) {
                 ASSERT_TRUE(InverseLfnst(d.data(), c.w, c.w, c.h, c.mode, c.lfnstIdx));
             }
-            ASSERT_TRUE(InverseTransform(d.data(), c.w, c.w, c.h, c.trHor, c.trVer, c.lfnstIdx != 0, 10, res.data(),
-                                         c.w));
+            ASSERT_TRUE(
+                InverseTransform(d.data(), c.w, c.w, c.h, c.trHor, c.trVer, c.lfnstIdx != 0, 10, res.data(), c.w));
         }
         EXPECT_EQ(chained, res) << c.w << "x" << c.h;
         // In place.

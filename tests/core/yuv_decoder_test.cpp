@@ -92,7 +92,7 @@ const Clip kClips[] = {
 };
 
 constexpr int kFrames = 10;
-const char kRaw420[] = "yd_yuv420p_176x144.yuv";
+char const kRaw420[] = "yd_yuv420p_176x144.yuv";
 constexpr int kRaw420FrameSize = 176 * 144 * 3 / 2;
 
 } // namespace
@@ -199,8 +199,7 @@ TEST(YuvDecoder, RawFileWithoutParametersAsksForThem)
     ASSERT_EQ(ref.size(), kFrames);
     ZeYuvDecoder dec;
     Frame frame;
-    EXPECT_EQ(dec.openFile(TestMediaPath(QStringLiteral("yd_missing.yuv")), nullptr),
-              ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
+    EXPECT_EQ(dec.openFile(TestMediaPath(QStringLiteral("yd_missing.yuv")), nullptr), ZE_NOX_CORE_FAILED_TO_OPEN_FILE);
     EXPECT_FALSE(dec.isOpened());
 
     // Not detected: the file stays open for the parameters question, but yields no frames.
@@ -349,8 +348,7 @@ TEST(YuvDecoder, Y4MIndexFollowsTheFrameHeaders)
          ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED, 0},
         {"12bit.y4m", QByteArray("YUV4MPEG2 W4 H2 C420p12\nFRAME\n") + QByteArray(24, 'a'),
          ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED, 0},
-        {"411.y4m", QByteArray("YUV4MPEG2 W4 H2 C411\nFRAME\n") + samples, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED,
-         0},
+        {"411.y4m", QByteArray("YUV4MPEG2 W4 H2 C411\nFRAME\n") + samples, ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED, 0},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);

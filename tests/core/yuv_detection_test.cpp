@@ -107,12 +107,20 @@ TEST(YuvDetection, ContentsAndStandardSizes)
     } const cases[] = {
         {"empty: no size fits", QByteArray(), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"100 bytes fit nothing", QByteArray(100, 'a'), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        {"zeros fitting no frame", QByteArray(61440, '\0'), {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"zeros fitting no frame",
+         QByteArray(61440, '\0'),
+         {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         {"two QCIF frames", QByteArray(176 * 144 * 3, '\0'), {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        {"one 128x96 frame", QByteArray(128 * 96 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"one 128x96 frame",
+         QByteArray(128 * 96 * 3 / 2, '\0'),
+         {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         // Flat contents tell no size from another: the first size that divides the file.
-        {"one flat 1280x720 frame", QByteArray(1280 * 720 * 3 / 2, '\0'), {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
-        {"one 176x144 frame", QByteArray(176 * 144 * 3 / 2, '\0'), {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"one flat 1280x720 frame",
+         QByteArray(1280 * 720 * 3 / 2, '\0'),
+         {128, 96, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"one 176x144 frame",
+         QByteArray(176 * 144 * 3 / 2, '\0'),
+         {176, 144, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         // A row-periodic picture whose row estimate holds no whole frame of the file is not
         // taken: the common size is left for the user.
         {"row estimate without whole frames", ramp, {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
@@ -153,11 +161,13 @@ TEST(YuvDetection, ClipContents)
 
 TEST(YuvDetection, PresetsAndFrameCounts)
 {
-    YUVParameters::Formats const y416 = YUVParameters::getDefaultPresetFormats(ImageInfo::IMG_444, YUVFile::FORMAT_Y416);
+    YUVParameters::Formats const y416 =
+        YUVParameters::getDefaultPresetFormats(ImageInfo::IMG_444, YUVFile::FORMAT_Y416);
     EXPECT_EQ(y416.bitDepth, 16);
     EXPECT_DOUBLE_EQ(y416.bytesPerPixel, 8.0);
     EXPECT_FALSE(y416.editable);
-    YUVParameters::Formats const none = YUVParameters::getDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_YUY2);
+    YUVParameters::Formats const none =
+        YUVParameters::getDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_YUY2);
     EXPECT_EQ(none.bitDepth, 0);
     EXPECT_DOUBLE_EQ(none.bytesPerPixel, 0.0);
 

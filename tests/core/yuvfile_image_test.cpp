@@ -37,10 +37,8 @@ TEST(ImageBaseTest, YuvLayoutsPackPlanesIntoOneBuffer)
     };
     // A 5 x 3 picture: chroma sides are rounded up.
     Case const cases[] = {
-        {ImageInfo::IMG_420, 3, 2, 3, 15 + 2 * 6},
-        {ImageInfo::IMG_422, 3, 3, 3, 15 + 2 * 9},
-        {ImageInfo::IMG_444, 5, 3, 5, 15 * 3},
-        {ImageInfo::IMG_440, 5, 2, 5, 15 + 2 * 10},
+        {ImageInfo::IMG_420, 3, 2, 3, 15 + 2 * 6}, {ImageInfo::IMG_422, 3, 3, 3, 15 + 2 * 9},
+        {ImageInfo::IMG_444, 5, 3, 5, 15 * 3},     {ImageInfo::IMG_440, 5, 2, 5, 15 + 2 * 10},
         {ImageInfo::IMG_400, 0, 0, 0, 15},
     };
     for (Case const& c : cases) {

@@ -164,17 +164,46 @@ TEST(RawReadersTest, PackedLayoutsByteTables)
         {"YUY2", YUVFile::readYUY2, ImageInfo::IMG_422, Bytes({16, 100, 17, 200}), {16, 17}, {100}, {200}, 4},
         {"UYVY", YUVFile::readUYVY, ImageInfo::IMG_422, Bytes({100, 16, 200, 17}), {16, 17}, {100}, {200}, 4},
         // 10-bit values in the upper bits of 16-bit words: Y 0x3ff, U 1, Y 2, V 0x200.
-        {"Y210", YUVFile::readY210, ImageInfo::IMG_422, Bytes({0xc0, 0xff, 0x40, 0x00, 0x80, 0x00, 0x00, 0x80}),
-         {0x3ff, 2}, {1}, {0x200}, 8},
-        {"Y216", YUVFile::readY216, ImageInfo::IMG_422, Bytes({0xc0, 0xff, 0x40, 0x00, 0x80, 0x00, 0x00, 0x80}),
-         {0xffc0, 0x80}, {0x40}, {0x8000}, 8},
-        {"AYUV", YUVFile::readAYUV, ImageInfo::IMG_444, Bytes({30, 20, 10, 255, 31, 21, 11, 0}), {10, 11},
-         {20, 21}, {30, 31}, 8},
+        {"Y210",
+         YUVFile::readY210,
+         ImageInfo::IMG_422,
+         Bytes({0xc0, 0xff, 0x40, 0x00, 0x80, 0x00, 0x00, 0x80}),
+         {0x3ff, 2},
+         {1},
+         {0x200},
+         8},
+        {"Y216",
+         YUVFile::readY216,
+         ImageInfo::IMG_422,
+         Bytes({0xc0, 0xff, 0x40, 0x00, 0x80, 0x00, 0x00, 0x80}),
+         {0xffc0, 0x80},
+         {0x40},
+         {0x8000},
+         8},
+        {"AYUV",
+         YUVFile::readAYUV,
+         ImageInfo::IMG_444,
+         Bytes({30, 20, 10, 255, 31, 21, 11, 0}),
+         {10, 11},
+         {20, 21},
+         {30, 31},
+         8},
         // U bits 0-9, Y 10-19, V 20-29; the top two bits are dropped.
-        {"Y410", YUVFile::readY410, ImageInfo::IMG_444, Bytes({1, 4, 32, 0, 0xff, 0xff, 0xff, 0xff}), {1, 0x3ff},
-         {1, 0x3ff}, {2, 0x3ff}, 8},
-        {"Y416", YUVFile::readY416, ImageInfo::IMG_444,
-         Bytes({0x58, 0x02, 0xbc, 0x02, 0x84, 0x03, 7, 0, 1, 0, 2, 0, 3, 0, 4, 0}), {700, 2}, {600, 1}, {900, 3},
+        {"Y410",
+         YUVFile::readY410,
+         ImageInfo::IMG_444,
+         Bytes({1, 4, 32, 0, 0xff, 0xff, 0xff, 0xff}),
+         {1, 0x3ff},
+         {1, 0x3ff},
+         {2, 0x3ff},
+         8},
+        {"Y416",
+         YUVFile::readY416,
+         ImageInfo::IMG_444,
+         Bytes({0x58, 0x02, 0xbc, 0x02, 0x84, 0x03, 7, 0, 1, 0, 2, 0, 3, 0, 4, 0}),
+         {700, 2},
+         {600, 1},
+         {900, 3},
          16},
     };
     for (Case const& c : cases) {
@@ -221,6 +250,7 @@ TEST(RawReadersTest, BitDepthSourcesOfReadData)
         int layerDepth; // -1: no entry
         V luma;
     };
+    // clang-format off
     Case const cases[] = {
         {10, -1, {0x201, 0x403}},
         {8, -1, {0x01, 0x02}},
@@ -228,6 +258,7 @@ TEST(RawReadersTest, BitDepthSourcesOfReadData)
         {-1, 10, {0x201, 0x403}},
         {-1, -1, {0x01, 0x02}}, // no layer entry: depth 0, read as 8-bit
     };
+    // clang-format on
     for (Case const& c : cases) {
         YUVFile reader;
         reader.m_bitDepth = c.readerDepth;
@@ -245,8 +276,8 @@ TEST(RawReadersTest, GeometryLargerThanThePictureWritesNothingOutside)
     PicSize const g = WholePicture(64, 64, ImageInfo::IMG_420, 10);
     ImageType<short> image = Picture(WholePicture(2, 2, ImageInfo::IMG_420, 10));
     QByteArray data(64 * 64 * 4, char(5));
-    for (auto format : {YUVFile::FORMAT_PLANAR, YUVFile::FORMAT_SEMI_PLANAR, YUVFile::FORMAT_YUY2,
-                        YUVFile::FORMAT_Y416, YUVFile::FORMAT_P010}) {
+    for (auto format : {YUVFile::FORMAT_PLANAR, YUVFile::FORMAT_SEMI_PLANAR, YUVFile::FORMAT_YUY2, YUVFile::FORMAT_Y416,
+                        YUVFile::FORMAT_P010}) {
         YUVFile reader;
         reader.m_format = format;
         reader.m_bitDepth = 10;
@@ -271,8 +302,7 @@ TEST(RawReadersTest, RepackedFfmpegOutputReadsBackToThePlanarSamples)
         {"raw_uyvy422_176x144.yuv", "raw_422p_176x144.yuv", ImageInfo::IMG_422, YUVFile::FORMAT_UYVY, 8, 8},
         {"raw_nv12_176x144.yuv", "raw_420p_176x144.yuv", ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 8, 8},
         {"raw_p010le_176x144.yuv", "raw_420p10_176x144.yuv", ImageInfo::IMG_420, YUVFile::FORMAT_P010, 16, 10},
-        {"raw_p010le_176x144.yuv", "raw_420p10_176x144.yuv", ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR,
-         16, 10},
+        {"raw_p010le_176x144.yuv", "raw_420p10_176x144.yuv", ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 16, 10},
     };
     int const w = 176, h = 144;
     for (Case const& c : cases) {

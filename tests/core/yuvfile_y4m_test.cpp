@@ -50,10 +50,10 @@ TEST_F(Y4MTest, StreamHeaderTokens)
         {" W5 H3 C444alpha\n", 5, 3, YUVFile::Y4M_UNSUPPORTED_CHROMA, 8, 0, 0},
         {" W5 H3 C411\n", 5, 3, YUVFile::Y4M_UNSUPPORTED_CHROMA, 8, 0, 0},
         {" W5 H3 C420p7\n", 5, 3, YUVFile::Y4M_UNSUPPORTED_CHROMA, 8, 0, 0},
-        {" W5 H16385 C420\n", 0, 0, ImageInfo::IMG_420, 8, 0, 0},       // out of bounds: defaults
+        {" W5 H16385 C420\n", 0, 0, ImageInfo::IMG_420, 8, 0, 0}, // out of bounds: defaults
         {" W99999999999999999999 H3\n", 0, 0, ImageInfo::IMG_420, 8, 0, 0},
         {" W5 H3 " + QByteArray(260, 'X') + "\n", 0, 0, ImageInfo::IMG_420, 8, 0, 0}, // line too long
-        {" W5 H3", 0, 0, ImageInfo::IMG_420, 8, 0, 0},                                  // no line feed
+        {" W5 H3", 0, 0, ImageInfo::IMG_420, 8, 0, 0},                                // no line feed
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.header.left(40).toStdString());
@@ -199,8 +199,7 @@ TEST(Y4MFfmpegTest, IndexAndMiddleFrameMatchFfmpeg)
         reader.m_bitDepth = layer.header.bitDepth;
         reader.m_format = layer.header.format;
         reader.readData(image, data, 0, WholePicture(c.w, c.h, c.type, c.depth));
-        ExpectPlanarSamples(image, ReadAll(raw, 2 * c.frameBytes, c.frameBytes), c.w, c.h, c.type,
-                            c.depth > 8 ? 2 : 1);
+        ExpectPlanarSamples(image, ReadAll(raw, 2 * c.frameBytes, c.frameBytes), c.w, c.h, c.type, c.depth > 8 ? 2 : 1);
     }
 }
 

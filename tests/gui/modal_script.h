@@ -15,8 +15,7 @@ class ModalScript
 public:
     using Action = std::function<void(QWidget*)>;
 
-    explicit ModalScript(QList<Action> actions)
-        : m_actions(std::move(actions))
+    explicit ModalScript(QList<Action> actions) : m_actions(std::move(actions))
     {
         m_timer.setInterval(5);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
@@ -52,8 +51,7 @@ private:
 class PopupScript
 {
 public:
-    explicit PopupScript(std::function<void(QMenu*)> action)
-        : m_action(std::move(action))
+    explicit PopupScript(std::function<void(QMenu*)> action) : m_action(std::move(action))
     {
         m_timer.setInterval(5);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {

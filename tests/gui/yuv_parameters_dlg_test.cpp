@@ -118,9 +118,8 @@ TEST_F(YuvDialog, DetectsFromATenBitFileName)
     EXPECT_EQ(dlg.m_frameSize, frame);
     EXPECT_EQ(dlg.m_frameCount, 2);
 
-    QTimer::singleShot(0, &dlg, [&] {
-        child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok)->click();
-    });
+    QTimer::singleShot(0, &dlg,
+                       [&] { child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Ok)->click(); });
     EXPECT_EQ(dlg.exec(), QDialog::Accepted);
     EXPECT_EQ(dlg.m_width, 1920);
     EXPECT_EQ(dlg.m_height, 1080);
@@ -147,9 +146,8 @@ TEST_F(YuvDialog, CallerValuesAndTheirValidation)
         EXPECT_EQ(dlg.m_frameCount, 10);
         EXPECT_EQ(child<QSlider>(&dlg, "frameSlider")->maximum(), 9);
         EXPECT_EQ(child<QLabel>(&dlg, "framesLabel")->text(), QStringLiteral("<b>10 frames</b>"));
-        QTimer::singleShot(0, &dlg, [&] {
-            child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Cancel)->click();
-        });
+        QTimer::singleShot(
+            0, &dlg, [&] { child<QDialogButtonBox>(&dlg, "buttonBox")->button(QDialogButtonBox::Cancel)->click(); });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);
     }
     {
@@ -232,7 +230,10 @@ TEST_F(YuvDialog, NameDetectionAndTheSizeRules)
         int type;
         int64_t frameSize;
     } const odds[] = {
-        {1, 101 * 51 + 2 * 51 * 26}, {2, 101 * 51 + 2 * 51 * 51}, {3, 3 * 101 * 51}, {4, 101 * 51 + 2 * 101 * 26},
+        {1, 101 * 51 + 2 * 51 * 26},
+        {2, 101 * 51 + 2 * 51 * 51},
+        {3, 3 * 101 * 51},
+        {4, 101 * 51 + 2 * 101 * 26},
     };
     for (Odd const& o : odds) {
         QMetaObject::invokeMethod(format, "activated", Q_ARG(int, o.type));
@@ -296,9 +297,9 @@ TEST_F(YuvDialog, CropRules)
         YUVParametersDialog::RoundMode mode;
         int want;
     } const rounds[] = {
-        {10, 8, YUVParametersDialog::ROUND_UP, 16},  {10, 8, YUVParametersDialog::ROUND_DOWN, 8},
+        {10, 8, YUVParametersDialog::ROUND_UP, 16},      {10, 8, YUVParametersDialog::ROUND_DOWN, 8},
         {10, 8, YUVParametersDialog::ROUND_NEAREST, 16}, {9, 8, YUVParametersDialog::ROUND_NEAREST, 16},
-        {16, 8, YUVParametersDialog::ROUND_DOWN, 16}, {7, 1, YUVParametersDialog::ROUND_UP, 7},
+        {16, 8, YUVParametersDialog::ROUND_DOWN, 16},    {7, 1, YUVParametersDialog::ROUND_UP, 7},
         {7, 0, YUVParametersDialog::ROUND_DOWN, 7},
     };
     for (Round const& r : rounds)
@@ -367,9 +368,9 @@ TEST_F(YuvDialog, PreviewAndDecoderShowTheSamePicture)
         int chromaOrder;
         int bitDepth;
     } const cases[] = {
-        {"rd_yuv420p.yuv", 176, 144, 0, 0, 8},      {"rd_yuv420p10le.yuv", 176, 144, 0, 0, 10},
-        {"rd_nv12.yuv", 176, 144, 1, 0, 8},         {"rd_nv21.yuv", 176, 144, 1, 1, 8},
-        {"rd_p010le.yuv", 176, 144, 1, 0, 10},      {"rd_yv12.yuv", 176, 144, 0, 1, 8},
+        {"rd_yuv420p.yuv", 176, 144, 0, 0, 8}, {"rd_yuv420p10le.yuv", 176, 144, 0, 0, 10},
+        {"rd_nv12.yuv", 176, 144, 1, 0, 8},    {"rd_nv21.yuv", 176, 144, 1, 1, 8},
+        {"rd_p010le.yuv", 176, 144, 1, 0, 10}, {"rd_yv12.yuv", 176, 144, 0, 1, 8},
         {"rd_odd.yuv", 175, 143, 0, 0, 8},
     };
     for (Case const& c : cases) {
@@ -510,7 +511,8 @@ TEST_F(YuvDialog, CropFollowsTheSize)
 {
     QFile* f = file(QStringLiteral("cropsize.yuv"), Frames420(64, 64, 1, 16, 128, 128));
     {
-        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{0, 0, 8, 8});
+        YUVParametersDialog dlg(nullptr, f, 64, 64, 8, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR,
+                                CropInfo{0, 0, 8, 8});
         auto* height = child<QSpinBox>(&dlg, "cropHeight");
         EXPECT_EQ(height->value(), 48);
         Finish(child<QSpinBox>(&dlg, "heightLabel"), 40);

@@ -62,12 +62,14 @@ TEST(MetricCurve, PointsReachTheChartInOrderAndLeaveWithTheCurve)
 
 TEST(MetricDiffCurve, PairsFramesOfBothSides)
 {
-    struct Step {
+    struct Step
+    {
         bool left;
         int frame;
         double value;
     };
-    struct Case {
+    struct Case
+    {
         char const* name;
         std::vector<Step> steps;
         std::vector<QPointF> expected;
@@ -126,8 +128,7 @@ TEST(RdMetricCurve, KeepsBitRatesAscending)
     rd.addValue(200, 2.5); // before the stored 200
     EXPECT_EQ(rd.xValues(), (QVector<double>{100, 200, 200, 300}));
     EXPECT_EQ(rd.yValues(), (QVector<double>{1.0, 2.5, 2.0, 3.0}));
-    EXPECT_EQ(Samples(rd.plotCurve()),
-              (std::vector<QPointF>{{100, 1.0}, {200, 2.5}, {200, 2.0}, {300, 3.0}}));
+    EXPECT_EQ(Samples(rd.plotCurve()), (std::vector<QPointF>{{100, 1.0}, {200, 2.5}, {200, 2.0}, {300, 3.0}}));
     EXPECT_EQ(spy.count(), 4);
     EXPECT_DOUBLE_EQ(rd.minX(), 100);
     EXPECT_DOUBLE_EQ(rd.maxX(), 300);
@@ -147,7 +148,8 @@ TEST(RdMetricCurve, KeepsBitRatesAscending)
 
 TEST(RdMetricCurve, SymbolFollowsTheIndex)
 {
-    struct Case {
+    struct Case
+    {
         int index;
         QwtSymbol::Style style;
     };
@@ -174,16 +176,18 @@ TEST(RdMetricCurve, InterpolatesAndMeasuresAreaUnder)
     rd.addValue(200, 30.0);
     rd.addValue(300, 20.0);
 
-    struct YCase {
+    struct YCase
+    {
         double x, y;
     };
-    for (YCase const c : {YCase{100, 10}, YCase{150, 20}, YCase{200, 30}, YCase{250, 25}, YCase{300, 20},
-                          YCase{99, 0}, YCase{301, 0}}) {
+    for (YCase const c : {YCase{100, 10}, YCase{150, 20}, YCase{200, 30}, YCase{250, 25}, YCase{300, 20}, YCase{99, 0},
+                          YCase{301, 0}}) {
         SCOPED_TRACE(c.x);
         EXPECT_DOUBLE_EQ(rd.yValueAt(c.x), c.y);
     }
 
-    struct AreaCase {
+    struct AreaCase
+    {
         double x1, x2, area;
     };
     for (AreaCase const c : {AreaCase{100, 300, 100 * 20 + 100 * 25}, AreaCase{150, 250, 50 * 25 + 50 * 27.5},

@@ -1,8 +1,8 @@
 // The metrics panel: BD rates of hand-computed curves, the tab messages as the project fills,
 // and real measurements of small clips from Run to the RD points and BD rates, stopped runs and
 // failed streams, and the removal of measured files.
-#include "test_support.h"
 #include "gui/modal_script.h"
+#include "test_support.h"
 
 #include "ze_metric_curve.h"
 #include "ze_metrics_view.h"
@@ -19,10 +19,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -43,7 +43,8 @@ T* Child(QWidget const& view, char const* name)
     return w;
 }
 
-struct Point {
+struct Point
+{
     int bitrate;
     double value;
 };
@@ -52,7 +53,8 @@ struct Point {
 // the values themselves are the BD-rate unit's tests.
 TEST(MetricsViewBdRate, CurvesOfDifferentPointCounts)
 {
-    struct Case {
+    struct Case
+    {
         char const* name;
         std::vector<Point> anchor;
         std::vector<Point> compared;
@@ -242,9 +244,8 @@ TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
     // One RD point per file of each curve: the stream's bit rate and its mean.
     ZeVideoStreamMetrics const* sa = view.streams().value(a);
     ZeVideoStreamMetrics const* sb = view.streams().value(b);
-    RdMetricCurve const* rd =
-        view.rdPlotCurves().value(anchor)->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR,
-                                                       ze::nox::core::COMPONENT_Y);
+    RdMetricCurve const* rd = view.rdPlotCurves().value(anchor)->metricCurve(
+        ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR, ze::nox::core::COMPONENT_Y);
     ASSERT_EQ(rd->xValues().size(), 2);
     int const rateA = sa->m_calculator.getAvgBitrateKbps();
     int const rateB = sb->m_calculator.getAvgBitrateKbps();
@@ -358,7 +359,7 @@ TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
     EXPECT_TRUE(view.bdRates().isEmpty());
     EXPECT_EQ(view.streams().value(good)->m_counts[0], 10);
     RdMetricCurve const* rd = view.rdPlotCurves().value(curve)->metricCurve(ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR,
-                                                                           ze::nox::core::COMPONENT_Y);
+                                                                            ze::nox::core::COMPONENT_Y);
     ASSERT_EQ(rd->yValues().size(), 1);
     EXPECT_EQ(rd->yValues()[0], view.streams().value(good)->m_means[0]);
 
@@ -366,7 +367,6 @@ TEST_F(MetricsViewProject, StreamThatCannotBeMeasuredFailsTheRun)
     project()->removeSourceFile(other);
     EXPECT_TRUE(view.streamMessagesLabel()->text().isEmpty());
     EXPECT_TRUE(view.streamMessagesLabel()->isHidden());
-
 }
 
 // Cancel in the warning before the run starts nothing.
@@ -387,7 +387,8 @@ TEST_F(MetricsViewProject, CancelledWarningStartsNoRun)
     EXPECT_EQ(script.remaining(), 0);
     EXPECT_EQ(started.count(), 0);
     EXPECT_FALSE(view.isRunning());
-    EXPECT_TRUE(view.streamMessagesLabel()->text().contains(QStringLiteral("calc_5f_64x48_444.y4m cannot be measured")));
+    EXPECT_TRUE(
+        view.streamMessagesLabel()->text().contains(QStringLiteral("calc_5f_64x48_444.y4m cannot be measured")));
 }
 
 } // namespace
@@ -445,7 +446,8 @@ TEST_F(MetricsViewProject, BdRateTextShowsSignColourAndMissingValues)
     ZeNoxSourceFile* ref = add(VmafClipPath("clips/A_176x144_420p_ref.y4m"));
     ZeNoxSourceFile* a = add(VmafClipPath("clips/A_176x144_420p_crf23.y4m"));
     ref->setIsRefFile(true);
-    struct Curve {
+    struct Curve
+    {
         char const* name;
         std::vector<Point> points;
         char const* line; // empty: checked for the anchor
@@ -665,7 +667,8 @@ TEST_F(MetricsViewProject, MissingModelsFolderIsNamedWhenRunIsPressed)
     add(TestMediaPath("calc_300f_64x48_dis.y4m"));
     ref->setIsRefFile(true);
 
-    struct Case {
+    struct Case
+    {
         char const* name;
         QString folder;
         bool createFolder;

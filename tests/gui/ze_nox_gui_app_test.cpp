@@ -4,8 +4,8 @@
 #include "ze_nox_gui_app.h"
 #include "ze_nox_gui_settings.h"
 
-#include <QCryptographicHash>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -224,8 +224,8 @@ protected:
             box->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
         });
         poll.start();
-        return ZeNoxGuiApp::GetYuvRequiredParams(file, m_w, m_h, m_depth, m_type, m_format, m_chromaOrder,
-                                                 m_frameSize, m_crop, forceDialog);
+        return ZeNoxGuiApp::GetYuvRequiredParams(file, m_w, m_h, m_depth, m_type, m_format, m_chromaOrder, m_frameSize,
+                                                 m_crop, forceDialog);
     }
 
     QTemporaryDir m_dir;
@@ -242,8 +242,8 @@ TEST_F(RawCallback, CompleteSavedRecordAnswersWithoutDialogOrFile)
 {
     // The file does not even exist: the saved values are enough.
     QString const gone = m_dir.filePath(QStringLiteral("gone.yuv"));
-    settings().saveYuvFileSavedParameters(gone, 352, 288, 10, ImageInfo::IMG_422, YUVFile::FORMAT_SEMI_PLANAR,
-                                          405504, CropInfo{2, 4, 6, 8});
+    settings().saveYuvFileSavedParameters(gone, 352, 288, 10, ImageInfo::IMG_422, YUVFile::FORMAT_SEMI_PLANAR, 405504,
+                                          CropInfo{2, 4, 6, 8});
     Seen seen;
     EXPECT_EQ(call(gone, false, true, seen), ze::nox::core::ZE_NOX_CORE_OK);
     EXPECT_FALSE(seen.shown);
@@ -272,7 +272,8 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
         {"frameSize missing", [](QSettings& s, QString const& g) { s.remove(g + QStringLiteral("/frameSize")); }},
         {"width 0", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/width"), 0); }},
         // A frame size that splits the file into slivers, or a frame larger than the whole file.
-        {"frameSize below the picture", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 100); }},
+        {"frameSize below the picture",
+         [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 100); }},
         {"frameSize beyond the file",
          [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/frameSize"), 64 * 48 * 3 / 2 * 4 + 1); }},
         // Stored enumeration values no version writes.
@@ -280,11 +281,11 @@ TEST_F(RawCallback, UnusableRecordShowsThePrefilledDialogAndSavesItsAnswer)
         {"layout -1", [](QSettings& s, QString const& g) { s.setValue(g + QStringLiteral("/planeOrder"), -1); }},
     };
     QString const group =
-        QStringLiteral("yuvFilesParams/")
-        + QString::fromLatin1(QCryptographicHash::hash(QDir::toNativeSeparators(QFileInfo(m_file).absoluteFilePath())
-                                                           .toUtf8(),
-                                                       QCryptographicHash::Md5)
-                                  .toHex());
+        QStringLiteral("yuvFilesParams/") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(QDir::toNativeSeparators(QFileInfo(m_file).absoluteFilePath()).toUtf8(),
+                                     QCryptographicHash::Md5)
+                .toHex());
     for (Case const& c : cases) {
         settings().saveYuvFileSavedParameters(m_file, 64, 48, 8, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR,
                                               64 * 48 * 3 / 2, CropInfo{});

@@ -69,10 +69,10 @@ TEST(GuiErrors, FromCoreErrorWarnsOnlyForUnmappedCodes)
         bool warns;
     };
     static Case const kCases[] = {
-        {0, 0, false},   {1, 3, true},    {2, 3, false},   {3, 3, false},   {4, 5, false},  {5, 6, false},
-        {6, 11, false},  {7, 12, false},  {8, 7, false},   {9, 14, false},  {10, 3, true},  {11, 3, true},
-        {12, 15, false}, {13, 3, true},   {14, 16, false}, {15, 3, true},   {16, 9, false}, {17, 10, false},
-        {18, 17, false}, {19, 22, false}, {20, 23, false}, {21, 8, false},  {22, 24, false}, {23, 3, true},
+        {0, 0, false},   {1, 3, true},       {2, 3, false},   {3, 3, false},  {4, 5, false},   {5, 6, false},
+        {6, 11, false},  {7, 12, false},     {8, 7, false},   {9, 14, false}, {10, 3, true},   {11, 3, true},
+        {12, 15, false}, {13, 3, true},      {14, 16, false}, {15, 3, true},  {16, 9, false},  {17, 10, false},
+        {18, 17, false}, {19, 22, false},    {20, 23, false}, {21, 8, false}, {22, 24, false}, {23, 3, true},
         {-1, 3, true},   {1 << 30, 3, true},
     };
     for (Case const& c : kCases) {

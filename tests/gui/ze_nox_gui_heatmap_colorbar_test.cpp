@@ -28,7 +28,7 @@ QLabel* LabelWithText(QWidget const& bar, QString const& text)
 
 QRgb TableColour(int index)
 {
-    const uint8_t* c = ze::nox::core::heatMapGradient[index];
+    uint8_t const* c = ze::nox::core::heatMapGradient[index];
     return qRgb(c[0], c[1], c[2]);
 }
 
@@ -43,7 +43,7 @@ TEST(HeatmapColorbar, StartsHiddenAndSizedByItsFont)
 
         ZeNoxGuiHeatmapColorbar bar(&parent);
         EXPECT_TRUE(bar.isHidden());
-        const int fontHeight = QFontMetrics(bar.font()).height();
+        int const fontHeight = QFontMetrics(bar.font()).height();
         EXPECT_EQ(bar.minimumSize(), bar.maximumSize()); // fixed size
         EXPECT_EQ(bar.width(), 252);
         EXPECT_EQ(bar.height(), fontHeight + 20);
@@ -77,12 +77,12 @@ protected:
 
 TEST_F(HeatmapColorbarImage, StripShowsEveryTableColourInItsOwnBand)
 {
-    const double band = 252.0 / 64;
+    double const band = 252.0 / 64;
     for (int i = 0; i < 64; ++i) {
         SCOPED_TRACE(i);
         // The middle of the band, and the columns just inside both of its edges.
-        const int first = int(std::ceil(i * band + 0.5));
-        const int last = int(std::floor((i + 1) * band - 1.5));
+        int const first = int(std::ceil(i * band + 0.5));
+        int const last = int(std::floor((i + 1) * band - 1.5));
         for (int x : {first, int((i + 0.5) * band), last})
             for (int y : {0, 10, 19})
                 EXPECT_EQ(m_image.pixel(x, y), TableColour(i)) << "x " << x << " y " << y;
@@ -116,7 +116,7 @@ TEST_F(HeatmapColorbarImage, LabelsSitUnderTheStripAtItsEnds)
     QLabel* max = LabelWithText(m_bar, QStringLiteral("127"));
     ASSERT_NE(zero, nullptr);
     ASSERT_NE(max, nullptr);
-    const int fontHeight = QFontMetrics(m_bar.font()).height();
+    int const fontHeight = QFontMetrics(m_bar.font()).height();
     for (QLabel* label : {zero, max}) {
         EXPECT_TRUE(label->isVisible());
         EXPECT_EQ(label->geometry().top(), 20);

@@ -11,17 +11,17 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QFile>
-#include <QRegularExpression>
-#include <QFileInfo>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -209,11 +209,26 @@ TEST_F(MainWindowTest, FirstStartWithEmptySettings)
           "visibleComponentsV", "yuvValuesFormatDec", "yuvValuesFormatHex", "firstFrameButton", "prevFrameButton",
           "playButton", "pauseButton", "nextFrameButton", "lastFrameButton"})
         EXPECT_FALSE(button(name)->isEnabled()) << name;
-    for (char const* name :
-         {"showLeftRight", "showReference", "showLeftRightAndRefDifference", "showBlackAndWhiteDifference",
-          "showStreamInfo", "zoomToActualSize", "zoomToWindowSize", "zoomIn", "zoomOut", "playPauseAction",
-          "showFirstFrame", "showPrevFrame", "showNextFrame", "showLastFrame", "saveProject", "saveProjectAs",
-          "closeProject", "runQualityMetricsAction", "stopQualityMetricsAction", "closeAll"})
+    for (char const* name : {"showLeftRight",
+                             "showReference",
+                             "showLeftRightAndRefDifference",
+                             "showBlackAndWhiteDifference",
+                             "showStreamInfo",
+                             "zoomToActualSize",
+                             "zoomToWindowSize",
+                             "zoomIn",
+                             "zoomOut",
+                             "playPauseAction",
+                             "showFirstFrame",
+                             "showPrevFrame",
+                             "showNextFrame",
+                             "showLastFrame",
+                             "saveProject",
+                             "saveProjectAs",
+                             "closeProject",
+                             "runQualityMetricsAction",
+                             "stopQualityMetricsAction",
+                             "closeAll"})
         EXPECT_FALSE(action(name)->isEnabled()) << name;
     for (char const* name : {"addFiles", "openProject", "quit", "openDocumentation"})
         EXPECT_TRUE(action(name)->isEnabled()) << name;
@@ -250,8 +265,7 @@ TEST_F(MainWindowTest, SavedOptionsAreAppliedAtStart)
     Case const cases[] = {
         {1, 1, false, "visibleComponentsU", "yuvValuesFormatHex", ze::nox::core::COMPONENT_U,
          PB::YUV_VALUES_FORMAT_HEX},
-        {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
-         PB::YUV_VALUES_FORMAT_DEC},
+        {0, 0, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y, PB::YUV_VALUES_FORMAT_DEC},
         // Stored values outside their range read as the defaults.
         {9, -1, true, "visibleComponentsY", "yuvValuesFormatDec", ze::nox::core::COMPONENT_Y,
          PB::YUV_VALUES_FORMAT_DEC},
@@ -426,7 +440,6 @@ TEST_F(MainWindowTest, CloseSavesTheLayoutThatTheNextStartRestores)
     makeWindow();
     EXPECT_EQ(window->size(), closedSize);
 }
-
 
 TEST_F(MainWindowTest, CloseWithUnsavedChangesAsksAndCancelKeepsTheWindow)
 {
@@ -659,9 +672,11 @@ TEST_F(MainWindowTest, OpenProject)
         box->accept();
     });
     open(bad);
-    EXPECT_EQ(loads.find(QStringLiteral("[WARN] Project not loaded: ")),
-              QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
-    EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
+    EXPECT_EQ(
+        loads.find(QStringLiteral("[WARN] Project not loaded: ")),
+        QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
+    EXPECT_EQ(warning,
+              QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
@@ -672,8 +687,8 @@ TEST_F(MainWindowTest, AMovingRoleKeepsTheViewMode)
     makeWindow();
     ZeNoxGuiProject* project = theApp()->project();
     child<ZeNoxGuiProjectView>("projectView")
-        ->addSrcFiles({TestMediaPath("pb_avc_5f.h264"), TestMediaPath("pb_ref_5f.y4m"),
-                       TestMediaPath("pb_ref_10f.y4m")});
+        ->addSrcFiles(
+            {TestMediaPath("pb_avc_5f.h264"), TestMediaPath("pb_ref_5f.y4m"), TestMediaPath("pb_ref_10f.y4m")});
     QList<ZeNoxSourceFile*> const files = project->sourceFiles();
     ASSERT_EQ(files.size(), 3);
     files[0]->setIsLeftFile(true);
@@ -751,10 +766,11 @@ TEST_F(MainWindowTest, TheLogTellsWhatHappened)
     EXPECT_TRUE(run.find(QStringLiteral("[INFO] Measurement started: ") + runText).contains(QStringLiteral(" threads")))
         << run.lines().join(QLatin1Char('\n')).toStdString();
     QString const ended = run.find(QStringLiteral("[INFO] Measurement ended: ") + runText);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(
-                                       "threads \\| 5 frames measured in \\d+\\.\\d\\d s, \\d+\\.\\d frames/s \\| finished$"))
-                    .match(ended)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral("threads \\| 5 frames measured in \\d+\\.\\d\\d s, \\d+\\.\\d frames/s \\| finished$"))
+            .match(ended)
+            .hasMatch())
         << ended.toStdString();
 
     // Save: written, and refused for a folder that does not exist.

@@ -102,8 +102,13 @@ protected:
 
 TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
 {
-    {   // Known suffixes open without a question, with the stream's geometry.
-        struct Case { char const* clip; ze::nox::core::ZeStreamType type; int w, h, frames; };
+    { // Known suffixes open without a question, with the stream's geometry.
+        struct Case
+        {
+            char const* clip;
+            ze::nox::core::ZeStreamType type;
+            int w, h, frames;
+        };
         Case const cases[] = {
             {"ff_avc8.h264", ze::nox::core::ZE_STREAM_TYPE_AVC, 200, 120, 30},
             {"ff_hevc8.h265", ze::nox::core::ZE_STREAM_TYPE_HEVC, 200, 120, 30},
@@ -129,7 +134,7 @@ TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
             EXPECT_EQ(f.shortFilename(), QString::fromLatin1(c.clip));
         }
     }
-    {   // Refused suffix, in capitals: no question.
+    { // Refused suffix, in capitals: no question.
         CodecAnswer answer(QStringLiteral("HEVC"));
         ZeNoxSourceFile f;
         EXPECT_EQ(f.open(copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("clip.MP4")), nullptr),
@@ -137,7 +142,7 @@ TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
         EXPECT_EQ(f.openStatus(), ZeNoxSourceFile::NotOpened);
         EXPECT_FALSE(answer.asked());
     }
-    {   // Unknown suffix: the model asks nothing. Without a type it fails with 6; with the type
+    { // Unknown suffix: the model asks nothing. Without a type it fails with 6; with the type
         // a view chose it opens as that type.
         QString const bin = copy(QStringLiteral("ff_hevc8.h265"), QStringLiteral("clip.bin"));
         EXPECT_TRUE(ZeNoxSourceFile::needsStreamTypeChoice(bin));
@@ -152,10 +157,9 @@ TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
         EXPECT_EQ(typed.streamType(), ze::nox::core::ZE_STREAM_TYPE_HEVC);
         QApplication::processEvents();
         EXPECT_FALSE(answer.asked());
-        EXPECT_EQ(ZeNoxSourceFile::streamTypeChoices(),
-                  (QStringList{"YUV", "AVC", "HEVC", "AV1", "VVC", "MJPEG"}));
+        EXPECT_EQ(ZeNoxSourceFile::streamTypeChoices(), (QStringList{"YUV", "AVC", "HEVC", "AV1", "VVC", "MJPEG"}));
     }
-    {   // Missing file, and a device that would never end a validation or a checksum.
+    { // Missing file, and a device that would never end a validation or a checksum.
         ZeNoxSourceFile missing;
         EXPECT_EQ(missing.open(m_dir.filePath(QStringLiteral("gone.h264")), nullptr), ZE_NOX_GUI_FILE_DOES_NOT_EXIST);
         EXPECT_EQ(missing.openStatusString(), QStringLiteral("Failed to Open"));
@@ -166,7 +170,7 @@ TEST_F(Project, SourceFileOpensByTypeRefusesAndAsks)
         EXPECT_EQ(device.open(QStringLiteral("/dev/zero"), nullptr), ZE_NOX_GUI_FAILED_TO_OPEN_FILE);
         EXPECT_TRUE(device.calcFileChecksum(QStringLiteral("/dev/zero")).isEmpty());
     }
-    {   // Broken stream: failed, no decoder.
+    { // Broken stream: failed, no decoder.
         ZeNoxSourceFile f;
         EXPECT_NE(f.open(TestMediaPath(QStringLiteral("ff_random.h264")), nullptr), ZE_NOX_GUI_OK);
         EXPECT_EQ(f.openStatus(), ZeNoxSourceFile::FailedToOpen);
@@ -279,16 +283,14 @@ TEST_F(Project, AddingFilesAndRemovingThemSignalsInOrder)
     // Removing a file of two curves: each curve's change, then the announcement, then the change.
     QStringList order;
     auto conns = std::make_shared<QList<QMetaObject::Connection>>();
-    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::rdCurveChanged, [&](ZeNoxRdCurve const* c) {
-        order << QStringLiteral("curve ") + c->name();
-    }));
+    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::rdCurveChanged,
+                                   [&](ZeNoxRdCurve const* c) { order << QStringLiteral("curve ") + c->name(); }));
     conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::srcFileAboutToRemove, [&](ZeNoxSourceFile* f) {
         EXPECT_NE(f->decoder(), nullptr); // still usable during the signal
         order << QStringLiteral("about");
     }));
-    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::projectChanged, [&](bool v) {
-        order << (v ? QStringLiteral("true") : QStringLiteral("false"));
-    }));
+    conns->append(QObject::connect(&prj(), &ZeNoxGuiProject::projectChanged,
+                                   [&](bool v) { order << (v ? QStringLiteral("true") : QStringLiteral("false")); }));
     prj().removeSourceFile(file);
     EXPECT_EQ(order, (QStringList{"curve A", "true", "curve a", "true", "about", "true"}));
     order.clear();
@@ -346,8 +348,7 @@ TEST_F(Project, SaveAndLoadRoundTrip)
     EXPECT_EQ(f0.value("params").toObject().value("pixFmt").toString(), QStringLiteral("yuv420p"));
     EXPECT_EQ(files.at(1).toObject().value("firstFrameNumber").toInt(), 3);
     EXPECT_EQ(files.at(1).toObject().value("lastFrameNumber").toInt(), 20);
-    EXPECT_EQ(files.at(2).toObject().keys(),
-              (QStringList{"filename", "isLeftFile", "isRefFile", "isRightFile"}));
+    EXPECT_EQ(files.at(2).toObject().keys(), (QStringList{"filename", "isLeftFile", "isRefFile", "isRightFile"}));
     // A missing file keeps its name, so the project finds it when it is back.
     EXPECT_EQ(files.at(2).toObject().value("filename").toString(), m_dir.filePath(QStringLiteral("gone.h264")));
 
@@ -423,8 +424,7 @@ TEST_F(Project, ALostFileNeverMakesTheProjectUnopenable)
     EXPECT_EQ(lost->openStatus(), ZeNoxSourceFile::FailedToOpen);
     EXPECT_EQ(lost->projectFilename(), QFileInfo(b).absoluteFilePath());
     ASSERT_EQ(prj().rdCurves().size(), 1);
-    EXPECT_EQ(prj().rdCurves().at(0)->srcFiles(),
-              (QList<ZeNoxSourceFile const*>{prj().sourceFiles().at(0), lost}));
+    EXPECT_EQ(prj().rdCurves().at(0)->srcFiles(), (QList<ZeNoxSourceFile const*>{prj().sourceFiles().at(0), lost}));
     EXPECT_EQ(prj().rdCurveAnchor(), prj().rdCurves().at(0));
 
     // Saved while it is away, the entry keeps its name, roles, range and stored parameters.
@@ -462,16 +462,20 @@ TEST_F(Project, ALostFileNeverMakesTheProjectUnopenable)
 TEST_F(Project, AMissingFilesEntryIsWrittenBackUnchanged)
 {
     QString const clip = TestMediaPath(QStringLiteral("ff_avc8.h264"));
-    QJsonObject entry{{"filename", m_dir.filePath(QStringLiteral("gone.h264"))},
-                      {"isLeftFile", false},
-                      {"isRightFile", true},
-                      {"isRefFile", false},
-                      {"checksum", QStringLiteral("0123456789abcdef0123456789abcdef")},
-                      {"params", QJsonObject{{"type", 1}, {"width", 200}, {"height", 120}, {"pixFmt", "yuv420p"},
-                                             {"frames", 30}, {"crop", QJsonObject{{"left", 2}, {"right", 0},
-                                                                                  {"top", 0}, {"bottom", 4}}}}},
-                      {"firstFrameNumber", 4},
-                      {"lastFrameNumber", 9}};
+    QJsonObject entry{
+        {"filename", m_dir.filePath(QStringLiteral("gone.h264"))},
+        {"isLeftFile", false},
+        {"isRightFile", true},
+        {"isRefFile", false},
+        {"checksum", QStringLiteral("0123456789abcdef0123456789abcdef")},
+        {"params", QJsonObject{{"type", 1},
+                               {"width", 200},
+                               {"height", 120},
+                               {"pixFmt", "yuv420p"},
+                               {"frames", 30},
+                               {"crop", QJsonObject{{"left", 2}, {"right", 0}, {"top", 0}, {"bottom", 4}}}}},
+        {"firstFrameNumber", 4},
+        {"lastFrameNumber", 9}};
     QJsonObject relative = entry;
     relative["filename"] = QStringLiteral("relative/gone too.h264");
     QJsonObject const root{{"name", "m"},
@@ -601,7 +605,12 @@ TEST_F(Project, FailedSaveKeepsThePreviousFile)
 TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)
 {
     QString const clip = TestMediaPath(QStringLiteral("ff_avc8.h264"));
-    struct Case { char const* what; QByteArray bytes; ZeNoxGuiError expected; };
+    struct Case
+    {
+        char const* what;
+        QByteArray bytes;
+        ZeNoxGuiError expected;
+    };
     std::vector<Case> const cases = {
         {"not JSON", "{ this is not", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
         {"empty", "", ZE_NOX_GUI_FAILED_TO_PARSE_FILE},
@@ -615,8 +624,7 @@ TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)
         {"sourceFiles not an array", R"({"projectFileVersion": 1, "sourceFiles": 5})", ZE_NOX_GUI_INVALID_PROJECT_FILE},
         {"source entry not an object", R"({"projectFileVersion": 1, "sourceFiles": ["x"]})",
          ZE_NOX_GUI_INVALID_PROJECT_FILE},
-        {"curve files not an array",
-         R"({"projectFileVersion": 1, "rdCurves": [{"name": "c", "sourceFiles": {}}]})",
+        {"curve files not an array", R"({"projectFileVersion": 1, "rdCurves": [{"name": "c", "sourceFiles": {}}]})",
          ZE_NOX_GUI_INVALID_PROJECT_FILE},
     };
     ASSERT_EQ(prj().addSourceFile(clip), ZE_NOX_GUI_OK);
@@ -652,7 +660,8 @@ TEST_F(Project, BrokenOrNewerProjectFilesLeaveTheCurrentProjectUntouched)
     QString const hostile = QStringLiteral(R"({"projectFileVersion": 1, "sourceFiles": [{"filename": "%1",
         "checksum": "%2", "params": {"type": 99, "width": 1e300, "height": -4, "pixFmt": "nonsense",
         "frames": 2147483647}, "firstFrameNumber": 1e20, "lastFrameNumber": 4000000000}],
-        "rdCurveAnchor": "nobody"})").arg(clip, md5);
+        "rdCurveAnchor": "nobody"})")
+                                .arg(clip, md5);
     writeFile(path, hostile.toUtf8());
     ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
     ASSERT_EQ(prj().sourceFiles().size(), 1);
@@ -671,8 +680,8 @@ TEST_F(Project, StoredParametersThatDoNotFitTheFileAreDropped)
     auto md5 = [&probe](QString const& file) { return QString::fromLatin1(probe.calcFileChecksum(file).toHex()); };
     QString const path = m_dir.filePath(QStringLiteral("fit.zenxp"));
     auto load = [&](QJsonObject const& entry) {
-        writeFile(path, QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}})
-                            .toJson());
+        writeFile(path,
+                  QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}}).toJson());
         return prj().loadFromFile(path);
     };
 
@@ -684,7 +693,9 @@ TEST_F(Project, StoredParametersThatDoNotFitTheFileAreDropped)
                             {"checksum", md5(avc)},
                             {"lastFrameNumber", 9},
                             {"params", QJsonObject{{"type", int(ze::nox::core::ZE_STREAM_TYPE_AV1)},
-                                                   {"width", 200}, {"height", 120}, {"pixFmt", "yuv420p"},
+                                                   {"width", 200},
+                                                   {"height", 120},
+                                                   {"pixFmt", "yuv420p"},
                                                    {"frames", 30}}}};
     ASSERT_EQ(load(asAv1), ZE_NOX_GUI_OK);
     ASSERT_EQ(prj().sourceFiles().size(), 1);
@@ -714,7 +725,9 @@ TEST_F(Project, StoredParametersThatDoNotFitTheFileAreDropped)
     QJsonObject const huge{{"filename", tiny},
                            {"checksum", md5(tiny)},
                            {"params", QJsonObject{{"type", int(ze::nox::core::ZE_STREAM_TYPE_YUV)},
-                                                  {"width", 16000}, {"height", 16000}, {"pixFmt", "yuv444p10le"},
+                                                  {"width", 16000},
+                                                  {"height", 16000},
+                                                  {"pixFmt", "yuv444p10le"},
                                                   {"frames", 1}}}};
     ASSERT_EQ(load(huge), ZE_NOX_GUI_OK);
     poll.stop();

@@ -12,11 +12,11 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -130,7 +130,10 @@ protected:
     }
     QTreeWidgetItem* row(int i) const { return list->topLevelItem(i); }
     QCheckBox* box(int r, int column) const { return qobject_cast<QCheckBox*>(list->itemWidget(row(r), column)); }
-    QToolButton* button(int r) const { return qobject_cast<QToolButton*>(list->itemWidget(row(r), Col::COLUMN_BUTTON)); }
+    QToolButton* button(int r) const
+    {
+        return qobject_cast<QToolButton*>(list->itemWidget(row(r), Col::COLUMN_BUTTON));
+    }
 
     void contextMenu(std::function<void(QMenu*)> action)
     {
@@ -264,8 +267,9 @@ TEST_F(ProjectViewTest, FrameRangeEditing)
     {
         // The stub row has no editors.
         QStyleOptionViewItem option;
-        EXPECT_EQ(list->itemDelegate()->createEditor(list->viewport(), option, model->index(1, Col::COLUMN_FIRST_FRAME)),
-                  nullptr);
+        EXPECT_EQ(
+            list->itemDelegate()->createEditor(list->viewport(), option, model->index(1, Col::COLUMN_FIRST_FRAME)),
+            nullptr);
     }
 
     // An edited cell reaches the file, clamped by it; a bound off the stream's own is orange.
@@ -290,7 +294,8 @@ TEST_F(ProjectViewTest, ConsistencyLineAndRemovingTheShownFile)
     ZeNoxSourceFile* const a = add("panel_a_64x48.y4m");
     QSignalSpy changed(view.get(), &ZeNoxGuiProjectView::changed);
     ZeNoxSourceFile* const c = add("panel_c_80x48.y4m");
-    EXPECT_TRUE(errorMsg->text().startsWith(QStringLiteral("- Files are not consistent. "))) << errorMsg->text().toStdString();
+    EXPECT_TRUE(errorMsg->text().startsWith(QStringLiteral("- Files are not consistent. ")))
+        << errorMsg->text().toStdString();
     EXPECT_FALSE(errorMsg->isHidden());
     EXPECT_TRUE(changed.contains(QVariantList{false}));
 
@@ -368,9 +373,7 @@ TEST_F(ProjectViewTest, ContextMenuEntries)
     contextMenu([](QMenu* menu) { TriggerAndClose(menu, QStringLiteral("c")); });
     EXPECT_TRUE(project->rdCurveByName(QStringLiteral("c"))->containsSrcFile(a));
     {
-        ModalScript script({[](QWidget* w) {
-            qobject_cast<QDialog*>(w)->accept();
-        }});
+        ModalScript script({[](QWidget* w) { qobject_cast<QDialog*>(w)->accept(); }});
         contextMenu([](QMenu* menu) { TriggerAndClose(menu, QStringLiteral("New RD Curve...")); });
         EXPECT_EQ(script.remaining(), 0);
     }
@@ -568,8 +571,8 @@ TEST_F(ProjectViewTest, AddFilesSkipsProjectFilesAndReportsFailures)
     QString info, warning;
     {
         ModalScript script({Press(QMessageBox::Ok, &info), Press(QMessageBox::Ok, &warning)});
-        view->addSrcFiles({QStringLiteral("/tmp/some.zenxp"), Clip("panel_a_64x48.y4m"), QString(),
-                           Clip("panel_a_64x48.y4m")});
+        view->addSrcFiles(
+            {QStringLiteral("/tmp/some.zenxp"), Clip("panel_a_64x48.y4m"), QString(), Clip("panel_a_64x48.y4m")});
         EXPECT_EQ(script.remaining(), 0);
         EXPECT_EQ(script.unexpected(), 0);
     }

@@ -30,8 +30,8 @@ protected:
     static QString RecordGroup(QString const& path)
     {
         QByteArray const native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toUtf8();
-        return QStringLiteral("yuvFilesParams/")
-               + QString::fromLatin1(QCryptographicHash::hash(native, QCryptographicHash::Md5).toHex());
+        return QStringLiteral("yuvFilesParams/") +
+               QString::fromLatin1(QCryptographicHash::hash(native, QCryptographicHash::Md5).toHex());
     }
 
     ZeNoxGuiSettings m_settings;
@@ -121,8 +121,8 @@ TEST_F(Settings, RawParametersRecord)
     ASSERT_TRUE(dir.isValid());
     QString const file = dir.filePath(QStringLiteral("clip.yuv"));
     CropInfo const crop{2, 4, 6, 8};
-    m_settings.saveYuvFileSavedParameters(file, 352, 288, 10, ImageInfo::IMG_422, YUVFile::FORMAT_SEMI_PLANAR,
-                                          405504, crop);
+    m_settings.saveYuvFileSavedParameters(file, 352, 288, 10, ImageInfo::IMG_422, YUVFile::FORMAT_SEMI_PLANAR, 405504,
+                                          crop);
 
     QString const group = RecordGroup(file);
     struct Key
@@ -130,9 +130,9 @@ TEST_F(Settings, RawParametersRecord)
         char const* name;
         int value;
     };
-    static Key const kKeys[] = {{"width", 352},     {"height", 288},    {"bitDepth", 10},    {"imgType", 2},
-                                {"planeOrder", 1},  {"frameSize", 405504}, {"crop/left", 2}, {"crop/top", 6},
-                                {"crop/right", 4},  {"crop/bottom", 8}};
+    static Key const kKeys[] = {{"width", 352},    {"height", 288},       {"bitDepth", 10}, {"imgType", 2},
+                                {"planeOrder", 1}, {"frameSize", 405504}, {"crop/left", 2}, {"crop/top", 6},
+                                {"crop/right", 4}, {"crop/bottom", 8}};
     for (Key const& k : kKeys)
         EXPECT_EQ(m_store.value(group + QLatin1Char('/') + QLatin1String(k.name)).toInt(), k.value) << k.name;
 
@@ -230,12 +230,9 @@ TEST_F(Settings, EnumerationsOutsideTheirRangeReadAsMissing)
         ImageInfo::IMG_TYPE expectedType; // what the read leaves in the chroma output
     };
     Spoil const spoils[] = {
-        {"imgType", 7, ImageInfo::IMG_400},
-        {"imgType", -1, ImageInfo::IMG_400},
-        {"planeOrder", 10, ImageInfo::IMG_420},
-        {"planeOrder", "planar", ImageInfo::IMG_420},
-        {"frameSize", 100, ImageInfo::IMG_420},
-        {"frameSize", 64 * 48 * 3 / 2 * 2 + 1, ImageInfo::IMG_420},
+        {"imgType", 7, ImageInfo::IMG_400},     {"imgType", -1, ImageInfo::IMG_400},
+        {"planeOrder", 10, ImageInfo::IMG_420}, {"planeOrder", "planar", ImageInfo::IMG_420},
+        {"frameSize", 100, ImageInfo::IMG_420}, {"frameSize", 64 * 48 * 3 / 2 * 2 + 1, ImageInfo::IMG_420},
         {"frameSize", 0, ImageInfo::IMG_420},
     };
     for (Spoil const& sp : spoils) {

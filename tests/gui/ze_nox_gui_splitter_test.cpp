@@ -43,9 +43,9 @@ TEST(Splitter, HandlesAreShadedBlackToWhiteAcrossTheirThickness)
             const QImage image = handle->grab().toImage().convertToFormat(QImage::Format_RGB32);
             // A vertical splitter stacks its panels, so its handles are bars whose thickness is
             // their height; a horizontal one has upright handles.
-            const bool acrossRows = orientation == Qt::Vertical;
-            const int thickness = acrossRows ? image.height() : image.width();
-            const int length = acrossRows ? image.width() : image.height();
+            bool const acrossRows = orientation == Qt::Vertical;
+            int const thickness = acrossRows ? image.height() : image.width();
+            int const length = acrossRows ? image.width() : image.height();
             ASSERT_EQ(thickness, 12);
             ASSERT_GT(length, 100);
 

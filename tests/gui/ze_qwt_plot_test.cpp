@@ -147,7 +147,8 @@ TEST_F(MetricsPlot, DefaultScalesAndFrameCount)
 
 TEST_F(MetricsPlot, ShortClickSelectsFrame)
 {
-    struct Case {
+    struct Case
+    {
         char const* name;
         int total;
         int frame;
@@ -233,7 +234,8 @@ TEST_F(MetricsPlot, DragPansWithinTheFrames)
 
 TEST_F(MetricsPlot, WheelZoomsTheAxisUnderTheMouse)
 {
-    struct Case {
+    struct Case
+    {
         char const* name;
         int axis;
         double lo, hi;
@@ -276,8 +278,7 @@ TEST_F(MetricsPlot, DoubleClickFitsAxisToCurves)
     ExpectInterval(interval(QwtPlot::xBottom), 20, 50);
 
     addCurve(5, {32, 45, 33});
-    Mouse(plot().axisWidget(QwtPlot::yLeft), QEvent::MouseButtonDblClick, QPoint(5, 5), Qt::LeftButton,
-          Qt::LeftButton);
+    Mouse(plot().axisWidget(QwtPlot::yLeft), QEvent::MouseButtonDblClick, QPoint(5, 5), Qt::LeftButton, Qt::LeftButton);
     ExpectInterval(interval(QwtPlot::yLeft), 30, 45);
     Mouse(plot().axisWidget(QwtPlot::xBottom), QEvent::MouseButtonDblClick, QPoint(5, 5), Qt::LeftButton,
           Qt::LeftButton);
@@ -439,7 +440,8 @@ TEST(MetricsPlotReplots, ValuesInQuickSuccessionAreDrawnTogether)
 // by frame counts (no 50-frame minimum span, no cap at the frame count).
 TEST(MetricsPlotBitRates, FitAndZoomFollowTheCurvesBitRates)
 {
-    struct Case {
+    struct Case
+    {
         char const* name;
         std::vector<int> rates;
         double fitLo, fitHi;

@@ -9,8 +9,8 @@
 #include <QSignalSpy>
 #include <QUrl>
 
-#include <cmath>
 #include <QTest>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -335,8 +335,8 @@ TEST_F(PlaybackTest, SplitLineDragIsSavedByTheDestructor)
     QPoint const start = grab.center();
     QRectF const v = area->viewport();
     QTest::mousePress(area.get(), Qt::LeftButton, Qt::NoModifier, start);
-    QMouseEvent move(QEvent::MouseMove, QPointF(v.x() + v.width() * 0.25, start.y()), Qt::LeftButton,
-                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(v.x() + v.width() * 0.25, start.y()), Qt::LeftButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(area.get(), &move);
     QTest::mouseRelease(area.get(), Qt::LeftButton, Qt::NoModifier, QPoint(int(v.x() + v.width() * 0.25), start.y()));
     EXPECT_NEAR(area->splitLineRelPos(), 0.25, 0.01);
@@ -354,9 +354,12 @@ TEST_F(PlaybackTest, SplitLineDragIsSavedByTheDestructor)
 
 TEST_F(PlaybackTest, PlaybackTimerStepsAndStops)
 {
-    struct Fps { int fps; int interval; };
-    for (Fps c : {Fps{5, 200}, Fps{15, 66}, Fps{60, 16}, Fps{0, 16}})
+    struct Fps
     {
+        int fps;
+        int interval;
+    };
+    for (Fps c : {Fps{5, 200}, Fps{15, 66}, Fps{60, 16}, Fps{0, 16}}) {
         area->setTargetFps(c.fps);
         EXPECT_EQ(area->playbackInterval(), c.interval) << c.fps;
     }

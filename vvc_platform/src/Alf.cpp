@@ -17,7 +17,10 @@ std::atomic<bool> gAllowVector{true};
 // classification window, 2 for chroma, 2 luma rows / 1 column for the cross-component filter.
 constexpr int kMargin = 4;
 
-int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int clampInt(int v, int lo, int hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 // The area samples may be read from: [left, right) x [top, bottom).
 struct Limits
@@ -37,19 +40,19 @@ public:
         m_x0 = x0 - kMargin;
         m_y0 = y0 - kMargin;
         m_stride = w + 2 * kMargin;
-        const int rows = h + 2 * kMargin;
+        int const rows = h + 2 * kMargin;
         m_samples.resize(size_t(m_stride) * size_t(rows));
-        const bool padTopLeft = (noCross & kAlfEdgeTopLeft) != 0;
-        const bool padBottomRight = (noCross & kAlfEdgeBottomRight) != 0;
+        bool const padTopLeft = (noCross & kAlfEdgeTopLeft) != 0;
+        bool const padBottomRight = (noCross & kAlfEdgeBottomRight) != 0;
         for (int r = 0; r < rows; ++r) {
-            const int sy = m_y0 + r;
-            const int py = clampInt(sy, lim.top, lim.bottom - 1);
+            int const sy = m_y0 + r;
+            int const py = clampInt(sy, lim.top, lim.bottom - 1);
             uint16_t const* src = p.samples + ptrdiff_t(py) * p.stride;
             uint16_t* dst = m_samples.data() + size_t(r) * size_t(m_stride);
-            const bool corner = (padTopLeft && sy < ctbY0) || (padBottomRight && sy >= ctbY1);
+            bool const corner = (padTopLeft && sy < ctbY0) || (padBottomRight && sy >= ctbY1);
             if (!corner) {
                 // Repeat the first and last usable samples, copy the rest.
-                const int lo = std::max(m_x0, lim.left), hi = std::min(m_x0 + m_stride, lim.right);
+                int const lo = std::max(m_x0, lim.left), hi = std::min(m_x0 + m_stride, lim.right);
                 int c = 0;
                 for (; c < m_stride && m_x0 + c < lo; ++c)
                     dst[c] = src[lim.left];
@@ -117,7 +120,10 @@ Limits regionLimits(AlfPictureInfo const& pic, int x0, int x1, int y0, int y1, i
 
 // Whether the ALF virtual boundary of the CTB row starting at ctbY applies: only where its row
 // lies inside the picture.
-bool alfVirtualBoundaryActive(AlfPictureInfo const& pic, int ctbY) { return ctbY + pic.ctbSize - 4 < pic.height; }
+bool alfVirtualBoundaryActive(AlfPictureInfo const& pic, int ctbY)
+{
+    return ctbY + pic.ctbSize - 4 < pic.height;
+}
 
 constexpr int kVarTab[16] = {0, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4};
 constexpr int kTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
@@ -172,24 +178,24 @@ AlfBlockClass classFromSums(int sumH, int sumV, int sumD0, int sumD1, int ac, in
 void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
                     int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride)
 {
-    const int nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
-    const int rows = 4 * nby + 4;            // y0 - 2 .. y0 + 4 nby + 1
-    const int per = 2 * nbx + 2;             // subsampled positions per row
-    const int vb = ctbY + ctbSize - 4;
+    int const nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
+    int const rows = 4 * nby + 4; // y0 - 2 .. y0 + 4 nby + 1
+    int const per = 2 * nbx + 2;  // subsampled positions per row
+    int const vb = ctbY + ctbSize - 4;
     // Per row and block column: the four Laplacian sums over the block's four positions of the row.
     std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
     std::vector<int32_t> lap(size_t(per) * 4);
     for (int r = 0; r < rows; ++r) {
-        const int yy = y0 - 2 + r;
-        const int yu = vbActive && yy == vb ? yy : yy - 1;
-        const int yd = vbActive && yy == vb - 1 ? yy : yy + 1;
+        int const yy = y0 - 2 + r;
+        int const yu = vbActive && yy == vb ? yy : yy - 1;
+        int const yd = vbActive && yy == vb - 1 ? yy : yy + 1;
         uint16_t const* up = b.row(yu);
         uint16_t const* cur = b.row(yy);
         uint16_t const* dn = b.row(yd);
-        const int xs = x0 - 2 + (yy & 1);
+        int const xs = x0 - 2 + (yy & 1);
         for (int k = 0; k < per; ++k) {
-            const int xx = xs + 2 * k;
-            const int c2 = 2 * int(cur[xx]);
+            int const xx = xs + 2 * k;
+            int const c2 = 2 * int(cur[xx]);
             lap[size_t(4 * k)] = std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
             lap[size_t(4 * k + 1)] = std::abs(c2 - up[xx] - dn[xx]);
             lap[size_t(4 * k + 2)] = std::abs(c2 - up[xx - 1] - dn[xx + 1]);
@@ -202,7 +208,7 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
                                  lap[size_t(4 * (2 * m + 2) + d)] + lap[size_t(4 * (2 * m + 3) + d)];
     }
     for (int j = 0; j < nby; ++j) {
-        const int by = y0 + 4 * j, yr = by - ctbY;
+        int const by = y0 + 4 * j, yr = by - ctbY;
         int minJ = -2, maxJ = 5, ac = 64;
         if (vbActive && yr == ctbSize - 8) {
             maxJ = 3;
@@ -218,12 +224,16 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
                 for (int d = 0; d < 4; ++d)
                     sum[d] += rs[d];
             }
-            cls[size_t(j) * size_t(clsStride) + size_t(m)] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
+            cls[size_t(j) * size_t(clsStride) + size_t(m)] =
+                classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
         }
     }
 }
 
-inline int clipDiff(int v, int cur, int c) { return alfClipDiff(v, cur, c); }
+inline int clipDiff(int v, int cur, int c)
+{
+    return alfClipDiff(v, cur, c);
+}
 
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
 // The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
@@ -232,7 +242,7 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
                 bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
                 int clsStride, AlfKernels const& kernels)
 {
-    const int w = x1 - x0;
+    int const w = x1 - x0;
     std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
     AlfLumaRowArgs args;
     for (int j = 0; j < kAlfLumaTaps; ++j) {
@@ -247,9 +257,9 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
             for (int bx = 0; bx < w; bx += 4) {
                 const AlfBlockClass k = clsRow[bx >> 2];
                 int const* t = kTransposeTaps[k.transposeIdx];
-                const int xe = std::min(bx + 4, w);
+                int const xe = std::min(bx + 4, w);
                 for (int j = 0; j < kAlfLumaTaps; ++j) {
-                    const int f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
+                    int const f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
                     int32_t* fc = taps.data() + size_t(j) * size_t(w);
                     int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
                     for (int x = bx; x < xe; ++x) {
@@ -259,7 +269,7 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
                 }
             }
         }
-        const int yr = y - ctbY;
+        int const yr = y - ctbY;
         int d1 = 1, d2 = 2, d3 = 3, shift = 7;
         if (vbActive) {
             if (yr == ctbSize - 5 || yr == ctbSize - 4) {
@@ -271,7 +281,7 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
                 d2 = d3 = 2;
             }
         }
-        const int offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
+        int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
         for (int r = 0; r < 7; ++r)
             args.rows[r] = b.row(y + offsets[r]) + x0;
         args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
@@ -281,17 +291,17 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
 }
 
 // Chroma 5x5 diamond over [x0, x1) x [y0, y1) (chroma samples; ctbY and ctbSize in chroma rows).
-void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
-                  int ctbSize, bool vbActive, int bitDepth, AlfChromaFilter const& fl)
+void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
+                  bool vbActive, int bitDepth, AlfChromaFilter const& fl)
 {
-    const int maxVal = (1 << bitDepth) - 1;
+    int const maxVal = (1 << bitDepth) - 1;
     int f[6], c[6];
     for (int j = 0; j < 6; ++j) {
         f[j] = fl.coeff[j];
         c[j] = fl.clip[j];
     }
     for (int y = y0; y < y1; ++y) {
-        const int yr = y - ctbY;
+        int const yr = y - ctbY;
         int d1 = 1, d2 = 2, shift = 7;
         if (vbActive) {
             if (yr == ctbSize - 2 || yr == ctbSize - 3) {
@@ -301,7 +311,7 @@ void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, 
                 d2 = 1;
             }
         }
-        const int round = 1 << (shift - 1);
+        int const round = 1 << (shift - 1);
         uint16_t const* p0 = b.row(y);
         uint16_t const* pU1 = b.row(y - d1);
         uint16_t const* pD1 = b.row(y + d1);
@@ -309,7 +319,7 @@ void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, 
         uint16_t const* pD2 = b.row(y + d2);
         uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
         for (int x = x0; x < x1; ++x) {
-            const int cur = p0[x];
+            int const cur = p0[x];
             int sum = f[0] * (clipDiff(pD2[x], cur, c[0]) + clipDiff(pU2[x], cur, c[0]));
             sum += f[1] * (clipDiff(pD1[x + 1], cur, c[1]) + clipDiff(pU1[x - 1], cur, c[1]));
             sum += f[2] * (clipDiff(pD1[x], cur, c[2]) + clipDiff(pU1[x], cur, c[2]));
@@ -326,14 +336,14 @@ void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, 
 void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
                           int ctbSize, bool vbActive, int bitDepthC, CcAlfFilter const& fl)
 {
-    const int maxVal = (1 << bitDepthC) - 1;
-    const int lo = -(1 << (bitDepthC - 1)), hi = (1 << (bitDepthC - 1)) - 1;
+    int const maxVal = (1 << bitDepthC) - 1;
+    int const lo = -(1 << (bitDepthC - 1)), hi = (1 << (bitDepthC - 1)) - 1;
     int f[7];
     for (int j = 0; j < 7; ++j)
         f[j] = fl.coeff[j];
     for (int y = y0; y < y1; ++y) {
-        const int yL = 2 * y;
-        const int yr = yL - ctbY;
+        int const yL = 2 * y;
+        int const yr = yL - ctbY;
         int yM1 = -1, yP1 = 1, yP2 = 2;
         if (vbActive) {
             if (yr == ctbSize - 5 || yr == ctbSize - 4)
@@ -347,8 +357,8 @@ void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x
         uint16_t const* lP2 = luma.row(yL + yP2);
         uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
         for (int x = x0; x < x1; ++x) {
-            const int xL = 2 * x;
-            const int c = l0[xL];
+            int const xL = 2 * x;
+            int const c = l0[xL];
             int sum = f[0] * (lM1[xL] - c);
             sum += f[1] * (l0[xL - 1] - c);
             sum += f[2] * (l0[xL + 1] - c);
@@ -356,7 +366,7 @@ void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x
             sum += f[4] * (lP1[xL] - c);
             sum += f[5] * (lP1[xL + 1] - c);
             sum += f[6] * (lP2[xL] - c);
-            const int scaled = clampInt((sum + 64) >> 7, lo, hi);
+            int const scaled = clampInt((sum + 64) >> 7, lo, hi);
             dst[x] = uint16_t(clampInt(int(dst[x]) + scaled, 0, maxVal));
         }
     }
@@ -369,7 +379,10 @@ void copyArea(AlfPlaneIn const& in, AlfPlaneOut const& out, int x0, int x1, int 
                   out.samples + ptrdiff_t(y) * out.stride + x0);
 }
 
-bool validBitDepth(int bd) { return bd >= 8 && bd <= 16; }
+bool validBitDepth(int bd)
+{
+    return bd >= 8 && bd <= 16;
+}
 
 AlfStatus checkPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[])
 {
@@ -381,10 +394,10 @@ AlfStatus checkPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlan
         return AlfStatus::InvalidArgument;
     if (pic.width <= 0 || pic.height <= 0 || pic.width > (1 << 16) || pic.height > (1 << 16) || !in || !out)
         return AlfStatus::InvalidArgument;
-    const int planes = pic.chromaFormatIdc ? 3 : 1;
+    int const planes = pic.chromaFormatIdc ? 3 : 1;
     for (int c = 0; c < planes; ++c) {
-        const int w = c ? (pic.width + 1) / 2 : pic.width;
-        const int h = c ? (pic.height + 1) / 2 : pic.height;
+        int const w = c ? (pic.width + 1) / 2 : pic.width;
+        int const h = c ? (pic.height + 1) / 2 : pic.height;
         if (!in[c].samples || !out[c].samples || in[c].width < w || in[c].height < h || out[c].width < w ||
             out[c].height < h || in[c].stride < w || out[c].stride < w)
             return AlfStatus::InvalidArgument;
@@ -396,15 +409,16 @@ AlfStatus checkCtb(AlfPictureInfo const& pic, int ctbX, int ctbY, AlfCtbParams c
 {
     if (ctbX < 0 || ctbY < 0 || ctbX >= pic.width || ctbY >= pic.height || ctbX % pic.ctbSize || ctbY % pic.ctbSize)
         return AlfStatus::InvalidArgument;
-    const bool chroma = pic.chromaFormatIdc != 0;
-    const bool any = ctb.enabled[0] || (chroma && (ctb.enabled[1] || ctb.enabled[2] || ctb.ccAlfIdc[0] || ctb.ccAlfIdc[1]));
+    bool const chroma = pic.chromaFormatIdc != 0;
+    bool const any =
+        ctb.enabled[0] || (chroma && (ctb.enabled[1] || ctb.enabled[2] || ctb.ccAlfIdc[0] || ctb.ccAlfIdc[1]));
     if (!any)
         return AlfStatus::Ok;
     AlfSliceFilters const* f = ctb.filters;
     if (!f)
         return AlfStatus::MissingFilter;
     if (ctb.enabled[0]) {
-        const int s = ctb.lumaFilterSet;
+        int const s = ctb.lumaFilterSet;
         if (s < 0 || (s >= kAlfNumFixedSets && size_t(s - kAlfNumFixedSets) >= f->lumaAps.size()))
             return AlfStatus::MissingFilter;
     }
@@ -423,13 +437,13 @@ AlfStatus checkCtb(AlfPictureInfo const& pic, int ctbX, int ctbY, AlfCtbParams c
 void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
                AlfCtbParams const& ctb)
 {
-    const int S = pic.ctbSize;
-    const int cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
-    const bool chroma = pic.chromaFormatIdc != 0;
-    const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
-    const bool lumaOn = ctb.enabled[0];
-    const bool chromaOn[2] = {chroma && ctb.enabled[1], chroma && ctb.enabled[2]};
-    const bool ccOn[2] = {chroma && ctb.ccAlfIdc[0] > 0, chroma && ctb.ccAlfIdc[1] > 0};
+    int const S = pic.ctbSize;
+    int const cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    bool const chroma = pic.chromaFormatIdc != 0;
+    bool const vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    bool const lumaOn = ctb.enabled[0];
+    bool const chromaOn[2] = {chroma && ctb.enabled[1], chroma && ctb.enabled[2]};
+    bool const ccOn[2] = {chroma && ctb.ccAlfIdc[0] > 0, chroma && ctb.ccAlfIdc[1] > 0};
     AlfSliceFilters const* f = ctb.filters;
     AlfKernels const& kernels = AlfActiveKernels();
 
@@ -444,15 +458,15 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
     std::vector<AlfBlockClass> cls;
     for (size_t iy = 0; iy + 1 < ys.size(); ++iy) {
         for (size_t ix = 0; ix + 1 < xs.size(); ++ix) {
-            const int x0 = xs[ix], x1 = xs[ix + 1], y0 = ys[iy], y1 = ys[iy + 1];
+            int const x0 = xs[ix], x1 = xs[ix + 1], y0 = ys[iy], y1 = ys[iy + 1];
             const Limits lim = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
-            const bool needLuma = lumaOn || ccOn[0] || ccOn[1];
+            bool const needLuma = lumaOn || ccOn[0] || ccOn[1];
             if (needLuma) {
-                const int w4 = (x1 - x0 + 3) & ~3, h4 = (y1 - y0 + 3) & ~3;
+                int const w4 = (x1 - x0 + 3) & ~3, h4 = (y1 - y0 + 3) & ~3;
                 lumaBlock.fill(in[0], x0, y0, w4, h4, lim, ctbX, ctbY, cx1, cy1, ctb.noCross);
             }
             if (lumaOn) {
-                const int clsStride = (x1 - x0 + 3) / 4;
+                int const clsStride = (x1 - x0 + 3) / 4;
                 cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
                 classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride);
                 filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
@@ -463,15 +477,15 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
             if (!chroma)
                 continue;
             // 4:2:0: the chroma area of the region, rounding odd picture sizes up.
-            const int cw = (pic.width + 1) / 2, ch = (pic.height + 1) / 2;
-            const int c0x = x0 / 2, c1x = std::min((x1 + 1) / 2, cw), c0y = y0 / 2, c1y = std::min((y1 + 1) / 2, ch);
+            int const cw = (pic.width + 1) / 2, ch = (pic.height + 1) / 2;
+            int const c0x = x0 / 2, c1x = std::min((x1 + 1) / 2, cw), c0y = y0 / 2, c1y = std::min((y1 + 1) / 2, ch);
             const Limits climRaw = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
             const Limits clim{climRaw.left / 2, std::min((climRaw.right + 1) / 2, cw), climRaw.top / 2,
                               std::min((climRaw.bottom + 1) / 2, ch)};
             for (int c = 0; c < 2; ++c) {
                 if (chromaOn[c]) {
-                    chromaBlock.fill(in[c + 1], c0x, c0y, c1x - c0x, c1y - c0y, clim, ctbX / 2, ctbY / 2,
-                                     (cx1 + 1) / 2, (cy1 + 1) / 2, ctb.noCross);
+                    chromaBlock.fill(in[c + 1], c0x, c0y, c1x - c0x, c1y - c0y, clim, ctbX / 2, ctbY / 2, (cx1 + 1) / 2,
+                                     (cy1 + 1) / 2, ctb.noCross);
                     filterChroma(chromaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY / 2, S / 2, vbActive,
                                  pic.bitDepthChroma, f->chromaAlt[size_t(ctb.chromaAltIdx[c])]);
                 } else {
@@ -504,7 +518,10 @@ AlfKernels const* AlfVectorKernels()
 #endif
 }
 
-void AlfAllowVectorKernels(bool allow) { gAllowVector = allow; }
+void AlfAllowVectorKernels(bool allow)
+{
+    gAllowVector = allow;
+}
 
 AlfKernels const& AlfActiveKernels()
 {
@@ -537,17 +554,17 @@ AlfStatus AlfApsLumaFilterSet(AlfApsData const& aps, int bitDepth, AlfLumaFilter
 {
     if (!validBitDepth(bitDepth))
         return AlfStatus::UnsupportedFormat;
-    const int n = aps.lumaNumFilters;
+    int const n = aps.lumaNumFilters;
     if (!aps.lumaSignal || n < 1 || n > kAlfNumClasses || aps.lumaCoeff.size() < size_t(n))
         return AlfStatus::MissingFilter;
-    const bool clips = aps.lumaClipIdx.size() >= size_t(n);
+    bool const clips = aps.lumaClipIdx.size() >= size_t(n);
     for (int k = 0; k < kAlfNumClasses; ++k) {
-        const int idx = aps.lumaCoeffDeltaIdx[k];
+        int const idx = aps.lumaCoeffDeltaIdx[k];
         if (idx < 0 || idx >= n)
             return AlfStatus::MissingFilter;
         for (int j = 0; j < kAlfLumaTaps; ++j) {
             out.coeff[k][j] = int16_t(clampInt(aps.lumaCoeff[size_t(idx)][size_t(j)], -128, 127));
-            const int ci = clips ? aps.lumaClipIdx[size_t(idx)][size_t(j)] : 0;
+            int const ci = clips ? aps.lumaClipIdx[size_t(idx)][size_t(j)] : 0;
             out.clip[k][j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
         }
     }
@@ -561,10 +578,10 @@ AlfStatus AlfApsChromaFilter(AlfApsData const& aps, int altIdx, int bitDepth, Al
     if (!aps.chromaSignal || altIdx < 0 || altIdx >= aps.chromaNumAltFilters || altIdx >= kAlfMaxChromaAlt ||
         aps.chromaCoeff.size() <= size_t(altIdx))
         return AlfStatus::MissingFilter;
-    const bool clips = aps.chromaClipIdx.size() > size_t(altIdx);
+    bool const clips = aps.chromaClipIdx.size() > size_t(altIdx);
     for (int j = 0; j < kAlfChromaTaps; ++j) {
         out.coeff[j] = int16_t(clampInt(aps.chromaCoeff[size_t(altIdx)][size_t(j)], -128, 127));
-        const int ci = clips ? aps.chromaClipIdx[size_t(altIdx)][size_t(j)] : 0;
+        int const ci = clips ? aps.chromaClipIdx[size_t(altIdx)][size_t(j)] : 0;
         out.clip[j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
     }
     return AlfStatus::Ok;
@@ -574,7 +591,7 @@ AlfStatus CcAlfApsFilter(AlfApsData const& aps, int comp, int filterIdx, CcAlfFi
 {
     if (comp < 0 || comp > 1)
         return AlfStatus::InvalidArgument;
-    const bool signalled = comp == 0 ? aps.ccCbSignal : aps.ccCrSignal;
+    bool const signalled = comp == 0 ? aps.ccCbSignal : aps.ccCrSignal;
     if (!signalled || filterIdx < 0 || filterIdx >= aps.ccNumFilters[comp] || filterIdx >= kCcAlfMaxFilters ||
         aps.ccCoeff[comp].size() <= size_t(filterIdx))
         return AlfStatus::MissingFilter;
@@ -605,7 +622,7 @@ AlfStatus BuildAlfSliceFilters(AlfApsData const* const* lumaAps, int numLumaAps,
     if (chromaAps) {
         if (!chromaAps->chromaSignal)
             return AlfStatus::MissingFilter;
-        const int n = std::min(chromaAps->chromaNumAltFilters, kAlfMaxChromaAlt);
+        int const n = std::min(chromaAps->chromaNumAltFilters, kAlfMaxChromaAlt);
         out.chromaAlt.resize(size_t(std::max(n, 0)));
         for (int a = 0; a < n; ++a) {
             const AlfStatus st = AlfApsChromaFilter(*chromaAps, a, bitDepthChroma, out.chromaAlt[size_t(a)]);
@@ -620,7 +637,7 @@ AlfStatus BuildAlfSliceFilters(AlfApsData const* const* lumaAps, int numLumaAps,
             continue;
         if (!(c == 0 ? a->ccCbSignal : a->ccCrSignal))
             return AlfStatus::MissingFilter;
-        const int n = std::min(a->ccNumFilters[c], kCcAlfMaxFilters);
+        int const n = std::min(a->ccNumFilters[c], kCcAlfMaxFilters);
         out.cc[c].resize(size_t(std::max(n, 0)));
         for (int k = 0; k < n; ++k) {
             const AlfStatus st = CcAlfApsFilter(*a, c, k, out.cc[c][size_t(k)]);
@@ -640,15 +657,16 @@ AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int
         luma.height < pic.height || luma.stride < pic.width || pic.ctbSize < 16 || pic.ctbSize > 128 ||
         (pic.ctbSize & (pic.ctbSize - 1)))
         return AlfStatus::InvalidArgument;
-    const int S = pic.ctbSize;
-    const int cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
-    if (ctbX < 0 || ctbY < 0 || ctbX % S || ctbY % S || ctbX >= pic.width || ctbY >= pic.height || (x0 | y0 | w | h) & 3 ||
-        x0 < ctbX || y0 < ctbY || w <= 0 || h <= 0 || x0 + w > ctbX + S || y0 + h > ctbY + S || clsStride < w / 4)
+    int const S = pic.ctbSize;
+    int const cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    if (ctbX < 0 || ctbY < 0 || ctbX % S || ctbY % S || ctbX >= pic.width || ctbY >= pic.height ||
+        (x0 | y0 | w | h) & 3 || x0 < ctbX || y0 < ctbY || w <= 0 || h <= 0 || x0 + w > ctbX + S || y0 + h > ctbY + S ||
+        clsStride < w / 4)
         return AlfStatus::InvalidArgument;
     const Limits lim = regionLimits(pic, ctbX, cx1, ctbY, cy1, ctbX, cx1, ctbY, cy1, noCross);
     PaddedBlock b;
     b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
-    const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    bool const vbActive = alfVirtualBoundaryActive(pic, ctbY);
     std::vector<AlfBlockClass> all(size_t(w / 4) * size_t(h / 4));
     classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4);
     for (int j = 0; j < h / 4; ++j)
@@ -675,7 +693,7 @@ AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfP
     AlfStatus st = checkPicture(pic, in, out);
     if (st != AlfStatus::Ok)
         return st;
-    const int cols = (pic.width + pic.ctbSize - 1) / pic.ctbSize, rows = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
+    int const cols = (pic.width + pic.ctbSize - 1) / pic.ctbSize, rows = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
     if (ctbs.size() != size_t(cols) * size_t(rows))
         return AlfStatus::InvalidArgument;
     // Everything is checked before anything is written: a refused picture leaves the output as it was.

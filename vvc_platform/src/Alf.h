@@ -27,16 +27,16 @@ constexpr int kAlfNumClasses = 25;
 constexpr int kAlfNumFixedSets = 16;
 constexpr int kAlfLumaTaps = 12;
 constexpr int kAlfChromaTaps = 6;
-constexpr int kCcAlfTaps = 7;     // the eighth (centre) tap is implied: differences to the centre
+constexpr int kCcAlfTaps = 7; // the eighth (centre) tap is implied: differences to the centre
 constexpr int kAlfMaxLumaAps = 7;
 constexpr int kAlfMaxChromaAlt = 8;
 constexpr int kCcAlfMaxFilters = 4;
 
 enum class AlfStatus : int {
     Ok = 0,
-    InvalidArgument,     // planes missing or too small, bad sizes or positions
-    MissingFilter,       // a CTB selects a filter the APS data does not carry
-    UnsupportedFormat,   // chroma format or bit depth outside what is handled
+    InvalidArgument,   // planes missing or too small, bad sizes or positions
+    MissingFilter,     // a CTB selects a filter the APS data does not carry
+    UnsupportedFormat, // chroma format or bit depth outside what is handled
 };
 
 // ALF data of one adaptation parameter set as parsed (field names of the APS parser's AlfParams).
@@ -93,9 +93,9 @@ AlfStatus CcAlfApsFilter(AlfApsData const& aps, int comp, int filterIdx, CcAlfFi
 struct AlfSliceFilters
 {
     AlfLumaFilterSet fixedSets[kAlfNumFixedSets];
-    std::vector<AlfLumaFilterSet> lumaAps;          // [k]: APS slice_alf_aps_id_luma[k]
-    std::vector<AlfChromaFilter> chromaAlt;         // alternatives of APS slice_alf_aps_id_chroma
-    std::vector<CcAlfFilter> cc[2];                 // of APS slice_cc_alf_cb/cr_aps_id
+    std::vector<AlfLumaFilterSet> lumaAps;  // [k]: APS slice_alf_aps_id_luma[k]
+    std::vector<AlfChromaFilter> chromaAlt; // alternatives of APS slice_alf_aps_id_chroma
+    std::vector<CcAlfFilter> cc[2];         // of APS slice_cc_alf_cb/cr_aps_id
 };
 
 // Fills `out`. lumaAps[k] (k < numLumaAps) are the luma APSs in the order of the slice header;
@@ -128,12 +128,12 @@ enum AlfEdge : uint8_t {
 // What one CTB does (from the CTU syntax and its slice).
 struct AlfCtbParams
 {
-    AlfSliceFilters const* filters = nullptr;   // of the CTB's slice; may be null when nothing is on
-    bool enabled[3] = {};       // alf_ctb_flag for Y, Cb, Cr
-    int lumaFilterSet = 0;      // AlfCtbFiltSetIdxY: 0..15 fixed set, 16 + k the k-th luma APS
-    int chromaAltIdx[2] = {};   // alf_ctb_filter_alt_idx for Cb, Cr
-    int ccAlfIdc[2] = {};       // alf_ctb_cc_cb/cr_idc: 0 off, k > 0 the (k - 1)-th CC filter of the APS
-    uint8_t noCross = 0;        // AlfEdge bits
+    AlfSliceFilters const* filters = nullptr; // of the CTB's slice; may be null when nothing is on
+    bool enabled[3] = {};                     // alf_ctb_flag for Y, Cb, Cr
+    int lumaFilterSet = 0;                    // AlfCtbFiltSetIdxY: 0..15 fixed set, 16 + k the k-th luma APS
+    int chromaAltIdx[2] = {};                 // alf_ctb_filter_alt_idx for Cb, Cr
+    int ccAlfIdc[2] = {};                     // alf_ctb_cc_cb/cr_idc: 0 off, k > 0 the (k - 1)-th CC filter of the APS
+    uint8_t noCross = 0;                      // AlfEdge bits
 };
 
 struct AlfPlaneIn
@@ -155,10 +155,10 @@ struct AlfPlaneOut
 // The picture the filters run on.
 struct AlfPictureInfo
 {
-    int chromaFormatIdc = 1;    // 0 4:0:0, 1 4:2:0
+    int chromaFormatIdc = 1; // 0 4:0:0, 1 4:2:0
     int bitDepthLuma = 10, bitDepthChroma = 10;
-    int ctbSize = 128;          // CtbSizeY: 32, 64 or 128
-    int width = 0, height = 0;  // luma samples
+    int ctbSize = 128;         // CtbSizeY: 32, 64 or 128
+    int width = 0, height = 0; // luma samples
     // Picture virtual boundaries (luma positions, multiples of 8) the filters may not cross; empty
     // when there are none or filtering across them is allowed.
     std::vector<int> virtualBoundaryX, virtualBoundaryY;
@@ -180,7 +180,8 @@ AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfP
                           std::vector<AlfCtbParams> const& ctbs);
 
 // From the APS parser's ALF data (any struct with AlfApsData's field names, e.g. AlfParams).
-template <class Parsed> AlfApsData AlfApsDataFrom(Parsed const& p)
+template <class Parsed>
+AlfApsData AlfApsDataFrom(Parsed const& p)
 {
     AlfApsData a;
     a.lumaSignal = p.lumaSignal;

@@ -2,4 +2,7 @@
 
 #include "AlfKernelBody.h"
 
-void AlfLumaRowAvx2(AlfLumaRowArgs const& a) { alfLumaRowBody(a); }
+void AlfLumaRowAvx2(AlfLumaRowArgs const& a)
+{
+    alfLumaRowBody(a);
+}

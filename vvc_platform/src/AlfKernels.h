@@ -21,7 +21,7 @@ struct AlfLumaRowArgs
 
 struct AlfKernels
 {
-    const char* name;
+    char const* name;
     void (*lumaRow)(AlfLumaRowArgs const&);
 };
 

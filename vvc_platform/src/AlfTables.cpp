@@ -4,6 +4,7 @@
 #include "Alf.h"
 
 // AlfFixFiltCoeff[i][j], i = 0..63, j = 0..11
+// clang-format off
 extern const int8_t kAlfFixedFilterCoeff[64][12] = {
     {  0,   0,   2,  -3,   1,  -4,   1,   7,  -1,   1,  -1,   5},  // 0
     {  0,   0,   0,   0,   0,  -1,   0,   1,   0,   0,  -1,   2},  // 1
@@ -70,8 +71,10 @@ extern const int8_t kAlfFixedFilterCoeff[64][12] = {
     {  0,   1,   2,  -8,   2,  -6,   5,  15,   0,   2,  -7,   9},  // 62
     {  1,  -1,  12, -15,  -7,  -2,   3,   6,   6,  -1,   7,  30},  // 63
 };
+// clang-format on
 
 // AlfClassToFiltMap[m][n], m = 0..15 (fixed filter set), n = 0..24 (class)
+// clang-format off
 extern const uint8_t kAlfClassToFilter[16][25] = {
     { 8,  2,  2,  2,  3,  4, 53,  9,  9, 52,  4,  4,  5,  9,  2,  8, 10,  9,  1,  3, 39, 39, 10,  9, 52},  // 0
     {11, 12, 13, 14, 15, 30, 11, 17, 18, 19, 16, 20, 20,  4, 53, 21, 22, 23, 14, 25, 26, 26, 27, 28, 10},  // 1
@@ -90,3 +93,4 @@ extern const uint8_t kAlfClassToFilter[16][25] = {
     {33, 34, 51, 51, 52, 41, 41, 34, 62,  0, 41, 41, 56,  7,  5, 56, 38, 38, 40, 44, 37, 42, 57, 39, 10},  // 14
     {16, 31, 32, 15, 60, 30,  4, 17, 19, 25, 22, 20,  4, 53, 19, 21, 22, 46, 25, 55, 26, 48, 63, 58, 55},  // 15
 };
+// clang-format on

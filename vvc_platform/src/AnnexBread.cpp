@@ -46,10 +46,10 @@ bool CanStartVvcStream(std::vector<uint8_t> const& nal)
 {
     if (nal.size() < 2 || (nal[0] & 0xC0) != 0 || (nal[0] & 0x3F) > 55 || (nal[1] & 0x07) == 0)
         return false;
-    const int type = nal[1] >> 3;
-    const int temporalId = (nal[1] & 0x07) - 1;
+    int const type = nal[1] >> 3;
+    int const temporalId = (nal[1] & 0x07) - 1;
     // Sequence-level units and end markers belong to temporal sub-layer 0.
-    const bool sublayerZeroOnly = type == NAL_UNIT_OPI || type == NAL_UNIT_DCI || type == NAL_UNIT_VPS ||
+    bool const sublayerZeroOnly = type == NAL_UNIT_OPI || type == NAL_UNIT_DCI || type == NAL_UNIT_VPS ||
                                   type == NAL_UNIT_SPS || type == NAL_UNIT_EOS || type == NAL_UNIT_EOB;
     if (sublayerZeroOnly && temporalId != 0)
         return false;
@@ -64,27 +64,27 @@ bool CanStartVvcStream(std::vector<uint8_t> const& nal)
         InputBitstream& bs = unit.getBitstream();
         switch (type) {
         case NAL_UNIT_ACCESS_UNIT_DELIMITER:
-            bs.readFlag();                                   // aud_irap_or_gdr_flag
+            bs.readFlag();                                      // aud_irap_or_gdr_flag
             return bs.read(3) <= 2 && OnlyTrailingBitsLeft(bs); // aud_pic_type
         case NAL_UNIT_DCI: {
-            if (bs.read(4) != 0)                             // dci_reserved_zero_4bits
+            if (bs.read(4) != 0) // dci_reserved_zero_4bits
                 return false;
-            const int numPtls = int(bs.read(4)) + 1;
+            int const numPtls = int(bs.read(4)) + 1;
             if (numPtls > 15)
                 return false;
             for (int i = 0; i < numPtls; ++i)
                 ParseProfileTierLevel(bs, true, 0);
-            if (bs.readFlag())                               // dci_extension_flag: data to the end
+            if (bs.readFlag()) // dci_extension_flag: data to the end
                 return true;
             return OnlyTrailingBitsLeft(bs);
         }
         case NAL_UNIT_OPI:
-            if (bs.readFlag())                               // opi_ols_info_present_flag
-                if (bs.readUvlc() > 1023)                    // opi_ols_idx
+            if (bs.readFlag())            // opi_ols_info_present_flag
+                if (bs.readUvlc() > 1023) // opi_ols_idx
                     return false;
-            if (bs.readFlag())                               // opi_htid_info_present_flag
-                bs.read(3);                                  // opi_htid_plus1
-            if (bs.readFlag())                               // opi_extension_flag
+            if (bs.readFlag()) // opi_htid_info_present_flag
+                bs.read(3);    // opi_htid_plus1
+            if (bs.readFlag()) // opi_extension_flag
                 return true;
             return OnlyTrailingBitsLeft(bs);
         case NAL_UNIT_VPS: {
@@ -109,15 +109,13 @@ bool CanStartVvcStream(std::vector<uint8_t> const& nal)
             return (apsType == 0 || apsType == 2 ? apsId <= 7 : apsType == 1 && apsId <= 3) && nal.back() != 0;
         }
         case NAL_UNIT_PREFIX_SEI:
-        case NAL_UNIT_SUFFIX_SEI:
-            return IsWellFormedSei(bs);
+        case NAL_UNIT_SUFFIX_SEI: return IsWellFormedSei(bs);
         case NAL_UNIT_FD:
             while (bs.bitsLeft() > 8)
                 if (bs.read(8) != 0xFF)
                     return false;
             return OnlyTrailingBitsLeft(bs);
-        default:
-            return false;
+        default: return false;
         }
     } catch (Exception const&) {
         return false;
@@ -133,7 +131,7 @@ int InputByteStream::peekByte(int ahead)
     while (m_numAhead <= ahead) {
         if (!m_buf)
             return -1;
-        const auto c = m_buf->sbumpc();
+        auto const c = m_buf->sbumpc();
         if (c == std::char_traits<char>::eof())
             return -1;
         m_ahead[m_numAhead++] = uint8_t(c);
@@ -143,7 +141,7 @@ int InputByteStream::peekByte(int ahead)
 
 int InputByteStream::readByte()
 {
-    const int b = peekByte(0);
+    int const b = peekByte(0);
     if (b < 0) {
         markEnd();
         return -1;
@@ -169,11 +167,11 @@ bool InputByteStream::peekNalUnit(std::vector<uint8_t>& nalUnit)
     // Save everything a read changes: the stream position (less the bytes held ahead), the
     // bytes ahead, the counters and the stream state.
     const std::ios::iostate state = m_in.rdstate();
-    const auto pos = m_buf->pubseekoff(0, std::ios::cur, std::ios::in);
+    auto const pos = m_buf->pubseekoff(0, std::ios::cur, std::ios::in);
     if (pos == std::streampos(-1))
         return false;
     uint8_t ahead[4];
-    const int numAhead = m_numAhead;
+    int const numAhead = m_numAhead;
     std::copy(m_ahead, m_ahead + 4, ahead);
     const uint64_t nalUnitsRead = m_nalUnitsRead;
     const uint64_t consumed = m_consumed;
@@ -205,7 +203,7 @@ void byteStreamNALUnit(InputByteStream& bs, std::vector<uint8_t>& nalUnit, Annex
     // leading_zero_8bits, zero_byte and the start code prefix.
     int zeros = 0;
     for (;;) {
-        const int b = bs.readByte();
+        int const b = bs.readByte();
         if (b < 0)
             return; // only zeros up to the end of the data
         if (b == 0) {
@@ -227,11 +225,11 @@ void byteStreamNALUnit(InputByteStream& bs, std::vector<uint8_t>& nalUnit, Annex
 
     // The unit's bytes end at the next 0x000000 or 0x000001 or at the end of the data.
     for (;;) {
-        const int b = bs.peekByte(0);
+        int const b = bs.peekByte(0);
         if (b < 0)
             break;
         if (b == 0 && bs.peekByte(1) == 0) {
-            const int third = bs.peekByte(2);
+            int const third = bs.peekByte(2);
             if (third == 0 || third == 1)
                 break;
         }
@@ -244,12 +242,12 @@ void byteStreamNALUnit(InputByteStream& bs, std::vector<uint8_t>& nalUnit, Annex
     }
     // trailing_zero_8bits up to the next start code (3 bytes, or 4 with its zero_byte).
     for (;;) {
-        const int b0 = bs.peekByte(0);
+        int const b0 = bs.peekByte(0);
         if (b0 < 0) {
             bs.markEnd();
             break;
         }
-        const int b1 = bs.peekByte(1), b2 = bs.peekByte(2);
+        int const b1 = bs.peekByte(1), b2 = bs.peekByte(2);
         if (b0 == 0 && b1 == 0 && b2 == 1)
             break;
         if (b0 == 0 && b1 == 0 && b2 == 0 && bs.peekByte(3) == 1)

@@ -31,8 +31,8 @@ public:
 
 private:
     friend void byteStreamNALUnit(InputByteStream&, std::vector<uint8_t>&, AnnexBStats&);
-    int peekByte(int ahead);      // -1 beyond the data
-    int readByte();               // -1 at the end; the stream is then marked as ended
+    int peekByte(int ahead); // -1 beyond the data
+    int readByte();          // -1 at the end; the stream is then marked as ended
     void markEnd();
 
     std::istream& m_in;

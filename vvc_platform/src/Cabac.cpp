@@ -4,12 +4,12 @@
 
 void ContextModel::init(int initValue, int shiftIdx, int sliceQp)
 {
-    const int slopeIdx = initValue >> 3;
-    const int offsetIdx = initValue & 7;
-    const int m = slopeIdx - 4;
-    const int n = offsetIdx * 18 + 1;
-    const int qp = std::min(std::max(sliceQp, 0), 63);
-    const int preCtxState = std::min(std::max(((m * (qp - 16)) >> 1) + n, 1), 127);
+    int const slopeIdx = initValue >> 3;
+    int const offsetIdx = initValue & 7;
+    int const m = slopeIdx - 4;
+    int const n = offsetIdx * 18 + 1;
+    int const qp = std::min(std::max(sliceQp, 0), 63);
+    int const preCtxState = std::min(std::max(((m * (qp - 16)) >> 1) + n, 1), 127);
     p0 = uint16_t(preCtxState << 3);
     p1 = uint16_t(preCtxState << 7);
     shift0 = uint8_t((shiftIdx >> 2) + 2);
@@ -30,8 +30,8 @@ void CabacReader::init(uint8_t const* data, size_t size)
 
 unsigned CabacReader::decodeBin(ContextModel& ctx)
 {
-    const int pState = ctx.probability();
-    const unsigned valMps = unsigned(pState >> 14);
+    int const pState = ctx.probability();
+    unsigned const valMps = unsigned(pState >> 14);
     const uint32_t qRangeIdx = m_range >> 5;
     const uint32_t lpsRange = ((qRangeIdx * (uint32_t(valMps ? 32767 - pState : pState) >> 9)) >> 1) + 4;
     m_range -= lpsRange;

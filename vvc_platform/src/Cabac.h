@@ -12,8 +12,8 @@
 
 struct ContextModel
 {
-    uint16_t p0 = 0;       // probability of a one, 10-bit estimate (fast adapting)
-    uint16_t p1 = 0;       // probability of a one, 14-bit estimate (slow adapting)
+    uint16_t p0 = 0; // probability of a one, 10-bit estimate (fast adapting)
+    uint16_t p1 = 0; // probability of a one, 14-bit estimate (slow adapting)
     uint8_t shift0 = 0;
     uint8_t shift1 = 0;
 
@@ -53,7 +53,7 @@ private:
             m_overrun = true;
             return 0;
         }
-        const unsigned bit = (m_data[m_bitPos >> 3] >> (7 - (m_bitPos & 7))) & 1u;
+        unsigned const bit = (m_data[m_bitPos >> 3] >> (7 - (m_bitPos & 7))) & 1u;
         ++m_bitPos;
         return bit;
     }

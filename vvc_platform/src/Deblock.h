@@ -42,12 +42,19 @@ struct EdgeSegment
     uint8_t bs[3] = {};
     uint8_t maxLenP = 0, maxLenQ = 0;
     uint8_t maxLenCP = 0, maxLenCQ = 0;
-    uint8_t kind = 0;   // EdgeKind bits; only DeriveEdges reads them
+    uint8_t kind = 0; // EdgeKind bits; only DeriveEdges reads them
 };
 
 // What a block carries for its boundary strengths (BlockUnit::info).
 enum BlockInfo : uint8_t {
-    kIntra = 1, kBdpcmY = 2, kBdpcmC = 4, kCiip = 8, kCbfY = 16, kCbfCb = 32, kCbfCr = 64, kJointCbCr = 128
+    kIntra = 1,
+    kBdpcmY = 2,
+    kBdpcmC = 4,
+    kCiip = 8,
+    kCbfY = 16,
+    kCbfCb = 32,
+    kCbfCr = 64,
+    kJointCbCr = 128
 };
 
 // What the deblocking needs of the block covering a 4x4 luma unit (2x2 chroma in 4:2:0).
@@ -58,8 +65,8 @@ struct BlockUnit
     // offsets, before the transform-skip minimum) minus QpBdOffset. Blocks without a coded
     // residual still have these QPs.
     int8_t qp[3] = {};
-    uint8_t noFilter = 0;   // bit c set: samples of component c of this block are not modified
-    uint16_t slice = 0;     // index into DeblockMap::slices
+    uint8_t noFilter = 0; // bit c set: samples of component c of this block are not modified
+    uint16_t slice = 0;   // index into DeblockMap::slices
     // Only for DeriveEdges: BlockInfo bits, and the transform block's width and height
     // ([0] luma samples, [1] chroma samples).
     uint8_t info = 0;
@@ -76,13 +83,13 @@ struct SliceOffsets
 
 struct DeblockMap
 {
-    int width = 0, height = 0;   // luma samples
-    int chromaFormatIdc = 1;     // 0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4
+    int width = 0, height = 0; // luma samples
+    int chromaFormatIdc = 1;   // 0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4
     int bitDepthY = 10, bitDepthC = 10;
     int ctbSizeY = 128;
     std::vector<SliceOffsets> slices = std::vector<SliceOffsets>(1);
-    std::vector<BlockUnit> units;        // unitsW() * unitsH(), row by row
-    std::vector<EdgeSegment> edges[2];   // [EdgeDir], same layout as units
+    std::vector<BlockUnit> units;      // unitsW() * unitsH(), row by row
+    std::vector<EdgeSegment> edges[2]; // [EdgeDir], same layout as units
 
     int unitsW() const { return (width + 3) / 4; }
     int unitsH() const { return (height + 3) / 4; }
@@ -110,8 +117,7 @@ bool DeblockPicture(DeblockMap const& map, DeblockPlane const planes[3]);
 // are independent; horizontal edges may be split at CTB rows when the filter lengths come from
 // the block sizes (the upper side of a CTB row edge is limited to 3 samples, so neither side
 // reaches what the other reads). The same checks as DeblockPicture.
-bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin,
-                  int unitRowEnd);
+bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin, int unitRowEnd);
 
 // Maximum filter lengths of a luma transform block edge from the sizes of the transform blocks
 // on both sides, measured across the edge: 1 when either is 4 or less, else 7 for a side of 32
@@ -127,14 +133,14 @@ void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& max
 // after DeriveEdges.
 struct TransformBlock
 {
-    bool chroma = false;              // a Cb + Cr block (of the chroma tree or a single tree)
-    int x = 0, y = 0, w = 0, h = 0;   // the block in luma samples (a 4:2:0 chroma block doubled)
+    bool chroma = false;            // a Cb + Cr block (of the chroma tree or a single tree)
+    int x = 0, y = 0, w = 0, h = 0; // the block in luma samples (a 4:2:0 chroma block doubled)
     bool intra = true, bdpcm = false, ciip = false;
-    bool cbf[2] = {};                 // luma: [0]; chroma: Cb, Cr
+    bool cbf[2] = {}; // luma: [0]; chroma: Cb, Cr
     bool jointCbCr = false;
-    int qp[2] = {};                   // luma: QpY in [0]; chroma: the Cb and Cr QPs of BlockUnit::qp
+    int qp[2] = {}; // luma: QpY in [0]; chroma: the Cb and Cr QPs of BlockUnit::qp
     uint16_t slice = 0;
-    bool noFilter = false;            // the block's samples stay as they are
+    bool noFilter = false; // the block's samples stay as they are
     // Whether the left / top side is an edge to filter: false on the picture boundary (also
     // ignored there) and on the boundaries listed at the top of this file.
     bool filterLeft = true, filterTop = true;
@@ -153,9 +159,9 @@ void DeriveEdges(DeblockMap& map);
 struct BsSide
 {
     bool intra = false;
-    bool bdpcm[2] = {};   // BDPCM of the luma / the chroma block (intra)
-    bool ciip = false;    // combined inter-intra prediction
-    bool cbf[3] = {};     // coded residual in the transform block, per component
+    bool bdpcm[2] = {}; // BDPCM of the luma / the chroma block (intra)
+    bool ciip = false;  // combined inter-intra prediction
+    bool cbf[3] = {};   // coded residual in the transform block, per component
     bool jointCbCr = false;
 };
 
@@ -174,4 +180,4 @@ int TcTable(int q);
 int DeriveBeta(int qp, int betaOffsetDiv2, int bitDepth);
 int DeriveTc(int qp, int bS, int tcOffsetDiv2, int bitDepth);
 
-}  // namespace vvcdeblock
+} // namespace vvcdeblock

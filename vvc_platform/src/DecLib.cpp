@@ -4,7 +4,10 @@
 
 #include <algorithm>
 
-void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool) { m_initialised = true; }
+void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
+{
+    m_initialised = true;
+}
 
 DecLib::DecLib()
 {
@@ -20,7 +23,10 @@ DecLib::~DecLib()
     deletePicBuffer();
 }
 
-void DecLib::create() { m_created = true; }
+void DecLib::create()
+{
+    m_created = true;
+}
 
 void DecLib::init() {}
 
@@ -41,13 +47,13 @@ void DecLib::destroy()
 
 vvcsyntax::SeqParameterSet const* DecLib::seqParameterSet(int id) const
 {
-    const auto it = m_seqSets.find(id);
+    auto const it = m_seqSets.find(id);
     return it == m_seqSets.end() ? nullptr : it->second.get();
 }
 
 vvcsyntax::PicParameterSet const* DecLib::picParameterSet(int id) const
 {
-    const auto it = m_picSets.find(id);
+    auto const it = m_picSets.find(id);
     return it == m_picSets.end() ? nullptr : it->second.get();
 }
 
@@ -68,7 +74,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
 {
     using namespace vvcsyntax;
     InputBitstream bs = const_cast<InputNALUnit&>(nalu).getBitstream();
-    const int type = nalu.m_nalUnitType;
+    int const type = nalu.m_nalUnitType;
     try {
         switch (type) {
         case NAL_UNIT_SPS: {
@@ -80,7 +86,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
         case NAL_UNIT_PPS: {
             InputBitstream head = bs;
             head.read(6);
-            const int spsId = int(head.read(4));
+            int const spsId = int(head.read(4));
             SeqParameterSet const* sps = seqParameterSet(spsId);
             VVC_CHECK(!sps, "PPS of a sequence parameter set whose syntax is not available");
             auto pps = std::make_shared<PicParameterSet>();
@@ -97,7 +103,8 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
         }
         case NAL_UNIT_PH: {
             PicParameterSet const* pps = picParameterSet(PeekPictureHeaderPpsId(bs));
-            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Picture header of a parameter set whose syntax is not available");
+            VVC_CHECK(!pps || !seqParameterSet(pps->spsId),
+                      "Picture header of a parameter set whose syntax is not available");
             ParsePictureHeader(bs, m_phUnit, *pps, *seqParameterSet(pps->spsId));
             ReadTrailingBits(bs);
             m_phUnitValid = true;
@@ -107,7 +114,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             if (!nalu.isSlice())
                 return true;
             InputBitstream head = bs;
-            const bool phHere = head.readFlag();
+            bool const phHere = head.readFlag();
             VVC_CHECK(!phHere && !m_phUnitValid, "Slice without a picture header");
             PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
             VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
@@ -123,7 +130,8 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 if (m_decodedPictureHashSEIEnabled)
                     m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
             }
-            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
+            bool const reconstructible =
+                m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (m_recon)
@@ -132,7 +140,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 // The slice data of intra slices is entropy decoded: it must end exactly where the
                 // unit does.
                 auto const& rbsp = bs.getFifo();
-                const auto result = vvcslice::ParseIntraSliceData(
+                auto const result = vvcslice::ParseIntraSliceData(
                     rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
                     [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
                 if (!result.ok)
@@ -167,9 +175,9 @@ void DecLib::deletePicBuffer()
 
 SPS const& DecLib::spsOfPps(int ppsId) const
 {
-    const auto pps = m_pps.find(ppsId);
+    auto const pps = m_pps.find(ppsId);
     VVC_CHECK(pps == m_pps.end(), "Picture parameter set " << ppsId << " not available");
-    const auto sps = m_sps.find(pps->second->m_spsId);
+    auto const sps = m_sps.find(pps->second->m_spsId);
     VVC_CHECK(sps == m_sps.end(), "Sequence parameter set " << pps->second->m_spsId << " not available");
     return *sps->second;
 }
@@ -182,12 +190,20 @@ bool DecLib::startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) c
         read(nal);
         layerId = nal.m_nuhLayerId;
         switch (nal.m_nalUnitType) {
-        case NAL_UNIT_OPI: case NAL_UNIT_DCI: case NAL_UNIT_VPS: case NAL_UNIT_SPS: case NAL_UNIT_PPS:
-        case NAL_UNIT_PREFIX_APS: case NAL_UNIT_PH: case NAL_UNIT_ACCESS_UNIT_DELIMITER: case NAL_UNIT_PREFIX_SEI:
-        case 26: case 27: case 28: case 29:
-            return true;
-        default:
-            break;
+        case NAL_UNIT_OPI:
+        case NAL_UNIT_DCI:
+        case NAL_UNIT_VPS:
+        case NAL_UNIT_SPS:
+        case NAL_UNIT_PPS:
+        case NAL_UNIT_PREFIX_APS:
+        case NAL_UNIT_PH:
+        case NAL_UNIT_ACCESS_UNIT_DELIMITER:
+        case NAL_UNIT_PREFIX_SEI:
+        case 26:
+        case 27:
+        case 28:
+        case 29: return true;
+        default: break;
         }
         if (!nal.isSlice())
             return false;
@@ -240,7 +256,7 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
         m_puEndedByEos = false;
     InputBitstream& bs = nalu.getBitstream();
-    const bool fullSyntax = readFullSyntax(nalu);
+    bool const fullSyntax = readFullSyntax(nalu);
     switch (nalu.m_nalUnitType) {
     case NAL_UNIT_VPS: {
         auto vps = std::make_unique<VPS>();
@@ -257,8 +273,9 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
     case NAL_UNIT_PPS: {
         auto pps = std::make_shared<PPS>();
         parsePPS(bs, *pps);
-        const auto sps = m_sps.find(pps->m_spsId);
-        VVC_CHECK(sps == m_sps.end(), "PPS refers to sequence parameter set " << pps->m_spsId << " that is not available");
+        auto const sps = m_sps.find(pps->m_spsId);
+        VVC_CHECK(sps == m_sps.end(),
+                  "PPS refers to sequence parameter set " << pps->m_spsId << " that is not available");
         CheckPpsAgainstSps(*pps, *sps->second);
         m_pps[pps->m_ppsId] = pps;
         break;
@@ -268,12 +285,8 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
         parsePictureHeader(bs, m_picHeader, [this](int id) -> SPS const& { return spsOfPps(id); });
         m_picSkipped = false;
         break;
-    case NAL_UNIT_EOS:
-        m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true;
-        break;
-    case NAL_UNIT_SUFFIX_SEI:
-        decodeSei(nalu);
-        break;
+    case NAL_UNIT_EOS: m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true; break;
+    case NAL_UNIT_SUFFIX_SEI: decodeSei(nalu); break;
     default:
         if (nalu.isSlice()) {
             decodeSlice(nalu);
@@ -291,8 +304,8 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
 void DecLib::decodeSlice(InputNALUnit& nalu)
 {
     InputBitstream& bs = nalu.getBitstream();
-    const int layer = clampLayer(nalu.m_nuhLayerId);
-    const int type = nalu.m_nalUnitType;
+    int const layer = clampLayer(nalu.m_nuhLayerId);
+    int const type = nalu.m_nalUnitType;
     if (bs.readFlag()) { // sh_picture_header_in_slice_header_flag
         VVC_CHECK(m_pcPic, "A second picture header within a picture");
         parsePictureHeader(bs, m_picHeader, [this](int id) -> SPS const& { return spsOfPps(id); });
@@ -303,8 +316,8 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     VVC_CHECK(!m_picHeader.valid, "Slice without a picture header");
     m_picHeader.valid = false;
 
-    const bool irap = type >= NAL_UNIT_CODED_SLICE_IDR_W_RADL && type <= NAL_UNIT_CODED_SLICE_CRA;
-    const bool gdr = type == NAL_UNIT_CODED_SLICE_GDR;
+    bool const irap = type >= NAL_UNIT_CODED_SLICE_IDR_W_RADL && type <= NAL_UNIT_CODED_SLICE_CRA;
+    bool const gdr = type == NAL_UNIT_CODED_SLICE_GDR;
     // Pictures before the first random-access point, and RASL pictures of a CRA that opened the
     // sequence, cannot be decoded and are passed over.
     if ((!irap && !gdr && (!m_randomAccessPointSeen[layer] || m_eosSeen[layer])) ||
@@ -313,24 +326,24 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
         return;
     }
 
-    const auto pps = m_pps.at(m_picHeader.ppsId);
-    const auto sps = m_sps.at(pps->m_spsId);
-    const bool clvsStart = type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP ||
+    auto const pps = m_pps.at(m_picHeader.ppsId);
+    auto const sps = m_sps.at(pps->m_spsId);
+    bool const clvsStart = type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP ||
                            ((irap || gdr) && (!m_randomAccessPointSeen[layer] || m_eosSeen[layer]));
     if (irap || gdr)
         m_skipRasl[layer] = clvsStart && (type == NAL_UNIT_CODED_SLICE_CRA || gdr);
     m_randomAccessPointSeen[layer] = true;
     m_eosSeen[layer] = false;
 
-    const int maxPocLsb = 1 << sps->m_log2MaxPocLsb;
+    int const maxPocLsb = 1 << sps->m_log2MaxPocLsb;
     // 64-bit: a signalled MSB cycle of up to 28 bits times the LSB range exceeds an int.
     int64_t pocMsb = 0;
     if (m_picHeader.pocMsbCyclePresent) {
         pocMsb = int64_t(m_picHeader.pocMsbCycleVal) * maxPocLsb;
     } else if (!clvsStart) {
-        const int prevLsb = m_prevTid0Poc[layer] & (maxPocLsb - 1);
-        const int prevMsb = m_prevTid0Poc[layer] - prevLsb;
-        const int lsb = m_picHeader.pocLsb;
+        int const prevLsb = m_prevTid0Poc[layer] & (maxPocLsb - 1);
+        int const prevMsb = m_prevTid0Poc[layer] - prevLsb;
+        int const lsb = m_picHeader.pocLsb;
         if (lsb < prevLsb && prevLsb - lsb >= maxPocLsb / 2)
             pocMsb = prevMsb + maxPocLsb;
         else if (lsb > prevLsb && lsb - prevLsb > maxPocLsb / 2)
@@ -378,7 +391,7 @@ void DecLib::decodeSei(InputNALUnit& nalu)
 void DecLib::checkPictureHash(Picture const& pic)
 {
     ++m_hashStats.pictures;
-    const bool intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
+    bool const intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
     m_hashStats.intraPictures += intra ? 1 : 0;
     if (!pic.hasHash)
         return;
@@ -394,7 +407,7 @@ void DecLib::checkPictureHash(Picture const& pic)
         bitDepth[c] = buf.bitDepth;
     }
     ++m_hashStats.checked;
-    const int plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    int const plane = CheckPictureHash(pic.hash, planes, bitDepth);
     if (plane < 0) {
         ++m_hashStats.matched;
     } else if (m_hashStats.firstMismatch < 0) {
@@ -421,10 +434,11 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     }
     auto before = [](Picture const* a, Picture const* b) {
         return a->clvsIndex != b->clvsIndex ? a->clvsIndex < b->clvsIndex
-                                            : a->poc != b->poc ? a->poc < b->poc : a->layerId < b->layerId;
+               : a->poc != b->poc           ? a->poc < b->poc
+                                            : a->layerId < b->layerId;
     };
-    auto pos = std::find_if(m_listPic.begin(), m_listPic.end(),
-                            [&](Picture const* p) { return p && before(m_pcPic, p); });
+    auto pos =
+        std::find_if(m_listPic.begin(), m_listPic.end(), [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
     // The reconstructed samples are checked against the picture's hash; they are not output

@@ -4,8 +4,8 @@
 #include "Nal.h"
 #include "ParameterSets.h"
 #include "Picture.h"
-#include "Syntax.h"
 #include "Recon.h"
+#include "Syntax.h"
 
 #include <fstream>
 #include <list>
@@ -17,15 +17,15 @@ class Quant;
 // Outcome of the decoded picture hash checks since the decoder was made.
 struct PictureHashStats
 {
-    int pictures = 0;          // pictures finished
-    int withHash = 0;          // of these, with a decoded picture hash SEI message
-    int intraPictures = 0;     // pictures whose slices are all intra
+    int pictures = 0;      // pictures finished
+    int withHash = 0;      // of these, with a decoded picture hash SEI message
+    int intraPictures = 0; // pictures whose slices are all intra
     int intraWithHash = 0;
     int intraSlices = 0;       // intra slices whose slice data was entropy decoded
     int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
     int checked = 0;           // hashes compared against reconstructed samples
     int matched = 0;
-    int firstMismatch = -1;    // decoding-order index of the first picture that did not match
+    int firstMismatch = -1; // decoding-order index of the first picture that did not match
     int firstMismatchPlane = -1;
 };
 
@@ -114,7 +114,10 @@ public:
     VPS* getVPS() { return m_vps.get(); }
 
 private:
-    static int clampLayer(int layerId) { return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId; }
+    static int clampLayer(int layerId)
+    {
+        return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId;
+    }
     SPS const& spsOfPps(int ppsId) const;
     void decodeSlice(InputNALUnit& nalu);
     void decodeSei(InputNALUnit& nalu);
@@ -140,7 +143,7 @@ private:
     std::map<int, std::shared_ptr<vvcsyntax::PicParameterSet const>> m_picSets;
     std::shared_ptr<vvcsyntax::AdaptationParameterSet const> m_aps[3][8];
     vvcsyntax::PictureHeaderParams m_phUnit;
-    bool m_phUnitValid = false;          // a picture-header unit opened the current picture
+    bool m_phUnitValid = false; // a picture-header unit opened the current picture
     bool m_lastSliceIntra = false;
     int m_syntaxErrors = 0;
     std::string m_firstSliceDataError;
@@ -149,7 +152,7 @@ private:
     std::unique_ptr<IntraPictureReconstructor> m_recon;
     int m_reconSlices = 0;
     std::string m_firstSyntaxError;
-    bool m_picSkipped = false;   // the picture of the last picture header is passed over
+    bool m_picSkipped = false; // the picture of the last picture header is passed over
 
     Picture* m_pcPic = nullptr;
     std::list<Picture*> m_listPic;

@@ -31,21 +31,27 @@ DiagScan MakeDiagScan(int size)
     int i = 0;
     for (int s = 0; s < 2 * size - 1; ++s)
         for (int y = s; y >= 0; --y) {
-            const int x = s - y;
+            int const x = s - y;
             if (x < size && y < size)
                 d.pos[i++] = uint8_t(x + y * size);
         }
     return d;
 }
 
-int MatrixSize(int id) { return id < 2 ? 2 : (id < 8 ? 4 : 8); }
-int GroupStart(int id) { return id < 2 ? 0 : (id < 8 ? 2 : 8); }
+int MatrixSize(int id)
+{
+    return id < 2 ? 2 : (id < 8 ? 4 : 8);
+}
+int GroupStart(int id)
+{
+    return id < 2 ? 0 : (id < 8 ? 2 : 8);
+}
 
 } // namespace
 
 int DepQuantNextState(int state, int absLevel)
 {
-    static const int kTrans[4][2] = {{0, 2}, {2, 0}, {1, 3}, {3, 1}};
+    static int const kTrans[4][2] = {{0, 2}, {2, 0}, {1, 3}, {3, 1}};
     return kTrans[state & 3][absLevel & 1];
 }
 
@@ -73,12 +79,12 @@ bool ReconstructScalingMatrices(ScalingListData const& data, ScalingMatrices& ou
     for (int id = 0; id < 28; ++id) {
         if (!data.coded[id])
             continue;
-        const int size = MatrixSize(id);
-        const int n = size * size;
+        int const size = MatrixSize(id);
+        int const n = size * size;
         DiagScan const& scan = scans[size == 2 ? 0 : (size == 4 ? 1 : 2)];
         uint8_t pred[64];
         int dcPred = 16;
-        const bool copy = data.copyMode[id];
+        bool const copy = data.copyMode[id];
         if (!copy && !data.predMode[id]) {
             std::fill(pred, pred + n, uint8_t(8));
             dcPred = 8;
@@ -86,21 +92,21 @@ bool ReconstructScalingMatrices(ScalingListData const& data, ScalingMatrices& ou
             std::fill(pred, pred + n, uint8_t(16));
             dcPred = 16;
         } else {
-            const int refId = id - data.predIdDelta[id];
+            int const refId = id - data.predIdDelta[id];
             if (data.predIdDelta[id] < 0 || refId < GroupStart(id))
                 return false;
             std::copy(m.rec[refId], m.rec[refId] + n, pred);
             dcPred = refId > 13 ? m.dcRec[refId - 14] : m.rec[refId][0];
         }
         for (int i = 0; i < n; ++i) {
-            const int p = scan.pos[i];
-            const int v = (pred[p] + (copy ? 0 : data.list[id][i])) & 255;
+            int const p = scan.pos[i];
+            int const v = (pred[p] + (copy ? 0 : data.list[id][i])) & 255;
             if (v == 0)
                 return false;
             m.rec[id][p] = uint8_t(v);
         }
         if (id > 13) {
-            const int dc = (dcPred + (copy ? 0 : data.dcCoef[id - 14])) & 255;
+            int const dc = (dcPred + (copy ? 0 : data.dcCoef[id - 14])) & 255;
             if (dc == 0)
                 return false;
             m.dcRec[id - 14] = uint8_t(dc);
@@ -114,7 +120,7 @@ int ScalingMatrixId(bool intra, int cIdx, int nTbW, int nTbH)
 {
     if (cIdx < 0 || cIdx > 2)
         return -1;
-    const int maxSize = std::max(nTbW, nTbH);
+    int const maxSize = std::max(nTbW, nTbH);
     switch (maxSize) {
     case 2: return (!intra && cIdx > 0) ? cIdx - 1 : -1;
     case 4: return 2 + (intra ? 0 : 3) + cIdx;
@@ -128,18 +134,18 @@ int ScalingMatrixId(bool intra, int cIdx, int nTbW, int nTbH)
 
 void DeriveScalingFactor(ScalingMatrices const& matrices, int id, int nTbW, int nTbH, uint8_t* m)
 {
-    const int lw = Log2Of(nTbW), lh = Log2Of(nTbH);
+    int const lw = Log2Of(nTbW), lh = Log2Of(nTbH);
     if (!m || lw < 0 || lh < 0)
         return;
     if (id < 0 || id > 27) {
         std::fill(m, m + nTbW * nTbH, uint8_t(16));
         return;
     }
-    const int size = MatrixSize(id);
-    const int log2Size = Log2Of(size);
+    int const size = MatrixSize(id);
+    int const log2Size = Log2Of(size);
     uint8_t const* rec = matrices.rec[id];
     for (int y = 0; y < nTbH; ++y) {
-        const int j = (y << log2Size) >> lh;
+        int const j = (y << log2Size) >> lh;
         for (int x = 0; x < nTbW; ++x)
             m[y * nTbW + x] = rec[((x << log2Size) >> lw) + j * size];
     }
@@ -150,7 +156,7 @@ void DeriveScalingFactor(ScalingMatrices const& matrices, int id, int nTbW, int 
 bool ScaleTransformCoefficients(int32_t const* levels, ptrdiff_t levelStride, int nTbW, int nTbH,
                                 ScalingParams const& p, int32_t* d, ptrdiff_t dStride)
 {
-    const int lw = Log2Of(nTbW), lh = Log2Of(nTbH);
+    int const lw = Log2Of(nTbW), lh = Log2Of(nTbH);
     if (!levels || !d || lw < 0 || lh < 0 || p.bitDepth < 8 || p.bitDepth > 16 || p.qp < 0 || p.qp > 120 ||
         p.qpPrimeTsMin < 0 || p.qpPrimeTsMin > 120 || p.bdpcmDir < -1 || p.bdpcmDir > 1)
         return false;
@@ -164,12 +170,12 @@ bool ScaleTransformCoefficients(int32_t const* levels, ptrdiff_t levelStride, in
         bdShift = p.bitDepth + rect + (lw + lh) / 2 - 5 + (depQuant ? 1 : 0);
     }
     bdShift = std::max(bdShift, 1);
-    const int qPs = qP + (depQuant ? 1 : 0);
+    int const qPs = qP + (depQuant ? 1 : 0);
     const int64_t scale = int64_t(kLevelScale[rect][qPs % 6]) << (qPs / 6);
     const int64_t round = int64_t(1) << (bdShift - 1);
 
     // Only the top-left 32x32 carries coefficients.
-    const int w = std::min(nTbW, 32), h = std::min(nTbH, 32);
+    int const w = std::min(nTbW, 32), h = std::min(nTbH, 32);
     int32_t acc[32 * 32];
     for (int y = 0; y < h; ++y)
         std::copy(levels + y * levelStride, levels + y * levelStride + w, acc + y * 32);

@@ -27,13 +27,13 @@ int32_t CoefficientLevel(int absLevel, bool sign, bool depQuant, int state);
 // 4x4 lists 2..7, 8x8 lists 8..27 of which 14..27 carry a DC value).
 struct ScalingListData
 {
-    bool copyMode[28] = {};      // scaling_list_copy_mode_flag
-    bool predMode[28] = {};      // scaling_list_pred_mode_flag
-    int predIdDelta[28] = {};    // scaling_list_pred_id_delta
-    int list[28][64] = {};       // ScalingList[id][i]: the accumulated nextCoef values, i in
-                                 // up-right diagonal order; 0 where not coded
-    int dcCoef[14] = {};         // scaling_list_dc_coef[id - 14]
-    bool coded[28] = {};         // the list is present (chroma lists may be absent)
+    bool copyMode[28] = {};   // scaling_list_copy_mode_flag
+    bool predMode[28] = {};   // scaling_list_pred_mode_flag
+    int predIdDelta[28] = {}; // scaling_list_pred_id_delta
+    int list[28][64] = {};    // ScalingList[id][i]: the accumulated nextCoef values, i in
+                              // up-right diagonal order; 0 where not coded
+    int dcCoef[14] = {};      // scaling_list_dc_coef[id - 14]
+    bool coded[28] = {};      // the list is present (chroma lists may be absent)
 };
 
 // The reconstructed scaling matrices: ScalingMatrixRec[id] in raster order (entry x + y * size,
@@ -67,12 +67,12 @@ void DeriveScalingFactor(ScalingMatrices const& matrices, int id, int nTbW, int 
 
 struct ScalingParams
 {
-    int qp = 0;                  // Qp'Y, Qp'Cb, Qp'Cr or Qp'CbCr of the block (>= 0)
-    int bitDepth = 10;           // BitDepth of the component, 8..16
-    bool transformSkip = false;  // transform_skip_flag
-    bool depQuant = false;       // sh_dep_quant_used_flag (ignored for transform skip)
-    int qpPrimeTsMin = 4;        // QpPrimeTsMin
-    int bdpcmDir = -1;           // BDPCM: -1 off, 0 horizontal, 1 vertical
+    int qp = 0;                 // Qp'Y, Qp'Cb, Qp'Cr or Qp'CbCr of the block (>= 0)
+    int bitDepth = 10;          // BitDepth of the component, 8..16
+    bool transformSkip = false; // transform_skip_flag
+    bool depQuant = false;      // sh_dep_quant_used_flag (ignored for transform skip)
+    int qpPrimeTsMin = 4;       // QpPrimeTsMin
+    int bdpcmDir = -1;          // BDPCM: -1 off, 0 horizontal, 1 vertical
     // m[x][y] of the block (stride nTbW, see DeriveScalingFactor), or nullptr for the flat 16
     // used without explicit scaling lists, for transform skip, and for LFNST blocks when the
     // SPS disables scaling matrices for LFNST.

@@ -7,11 +7,11 @@ namespace vvcsyntax {
 ChromaQpTables DeriveChromaQpTables(SeqParameterSet const& sps)
 {
     ChromaQpTables out;
-    const int bd = 6 * (sps.bitDepth - 8);
+    int const bd = 6 * (sps.bitDepth - 8);
     out.qpBdOffset = bd;
     VVC_CHECK(bd < 0 || bd + 64 > int(out.table[0].size()), "Bit depth out of range for chroma QP tables");
     auto clip = [bd](int v) { return std::min(std::max(v, -bd), 63); };
-    const int numTables = std::max(1, sps.numQpTables);
+    int const numTables = std::max(1, sps.numQpTables);
     for (int t = 0; t < numTables; ++t) {
         auto& tab = out.table[size_t(t)];
         auto at = [&](int qp) -> int& { return tab[size_t(qp + bd)]; };
@@ -34,8 +34,8 @@ ChromaQpTables DeriveChromaQpTables(SeqParameterSet const& sps)
         for (int k = in[0] - 1; k >= -bd; --k)
             at(k) = clip(at(k + 1) - 1);
         for (size_t j = 0; j < points; ++j) {
-            const int steps = sps.deltaQpInValMinus1[t][j] + 1;
-            const int sh = steps >> 1;
+            int const steps = sps.deltaQpInValMinus1[t][j] + 1;
+            int const sh = steps >> 1;
             for (int k = in[j] + 1, m = 1; k <= in[j + 1]; ++k, ++m)
                 at(k) = at(in[j]) + ((outVal[j + 1] - outVal[j]) * m + sh) / steps;
         }
@@ -56,7 +56,7 @@ LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
     m.log2OrgCw = bitDepth - 4;
     m.minBinIdx = p.minBinIdx;
     m.maxBinIdx = p.maxBinIdx;
-    const int orgCw = 1 << m.log2OrgCw;
+    int const orgCw = 1 << m.log2OrgCw;
     for (int i = 0; i < 16; ++i) {
         m.codewords[i] = i < p.minBinIdx || i > p.maxBinIdx ? 0 : orgCw + p.deltaCw[i];
         VVC_CHECK(m.codewords[i] != 0 && (m.codewords[i] < (orgCw >> 3) || m.codewords[i] > (orgCw << 3) - 1),
@@ -65,14 +65,14 @@ LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
     for (int i = 0; i <= 16; ++i)
         m.inputPivot[i] = i * orgCw;
     for (int i = 0; i < 16; ++i) {
-        const int cw = m.codewords[i];
+        int const cw = m.codewords[i];
         m.lmcsPivot[i + 1] = m.lmcsPivot[i] + cw;
         m.scaleCoeff[i] = (cw * (1 << 11) + (1 << (m.log2OrgCw - 1))) >> m.log2OrgCw;
         m.invScaleCoeff[i] = cw == 0 ? 0 : orgCw * (1 << 11) / cw;
         if (cw == 0) {
             m.chromaScaleCoeff[i] = 1 << 11;
         } else {
-            const int crs = cw + p.deltaCrs;
+            int const crs = cw + p.deltaCrs;
             VVC_CHECK(crs < (orgCw >> 3) || crs > (orgCw << 3) - 1, "LMCS chroma scaling out of range");
             m.chromaScaleCoeff[i] = orgCw * (1 << 11) / crs;
         }
@@ -82,7 +82,7 @@ LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
 
 int LmcsModel::forward(int sample) const
 {
-    const int idx = std::min(std::max(sample >> log2OrgCw, 0), 15);
+    int const idx = std::min(std::max(sample >> log2OrgCw, 0), 15);
     return lmcsPivot[idx] + ((scaleCoeff[idx] * (sample - inputPivot[idx]) + (1 << 10)) >> 11);
 }
 
@@ -97,8 +97,8 @@ int LmcsModel::inverseIndex(int sample) const
 
 int LmcsModel::inverse(int sample) const
 {
-    const int idx = inverseIndex(sample);
-    const int v = inputPivot[idx] + ((invScaleCoeff[idx] * (sample - lmcsPivot[idx]) + (1 << 10)) >> 11);
+    int const idx = inverseIndex(sample);
+    int const v = inputPivot[idx] + ((invScaleCoeff[idx] * (sample - lmcsPivot[idx]) + (1 << 10)) >> 11);
     return std::min(std::max(v, 0), (1 << bitDepth) - 1);
 }
 

@@ -12,7 +12,7 @@ namespace vvcsyntax {
 struct ChromaQpTables
 {
     int qpBdOffset = 0;
-    std::array<std::array<int, 64 + 48>, 3> table = {};  // indexed by qp + qpBdOffset
+    std::array<std::array<int, 64 + 48>, 3> table = {}; // indexed by qp + qpBdOffset
     int map(int t, int qp) const { return table[size_t(t)][size_t(qp + qpBdOffset)]; }
 };
 
@@ -42,7 +42,7 @@ struct LmcsModel
     int chromaScale(int averageLuma) const { return chromaScaleCoeff[inverseIndex(averageLuma)]; }
     static int scaleChromaResidual(int residual, int scale)
     {
-        const int mag = ((residual < 0 ? -residual : residual) * scale + (1 << 10)) >> 11;
+        int const mag = ((residual < 0 ? -residual : residual) * scale + (1 << 10)) >> 11;
         return residual < 0 ? -mag : mag;
     }
 };

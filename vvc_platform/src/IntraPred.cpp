@@ -15,11 +15,18 @@ int FloorLog2(unsigned v)
     return n;
 }
 
-bool IsPow2(int v) { return v > 0 && (v & (v - 1)) == 0; }
+bool IsPow2(int v)
+{
+    return v > 0 && (v & (v - 1)) == 0;
+}
 
-inline int Clip(int v, int maxVal) { return v < 0 ? 0 : (v > maxVal ? maxVal : v); }
+inline int Clip(int v, int maxVal)
+{
+    return v < 0 ? 0 : (v > maxVal ? maxVal : v);
+}
 
 // intraPredAngle for modes -14..80 (index mode + 14).
+// clang-format off
 constexpr int kAngle[95] = {
     512, 341, 256, 171, 128, 102, 86, 73, 64, 57, 51, 45, 39, 35,                // -14 .. -1
     0, 0,                                                                          // 0, 1
@@ -28,23 +35,47 @@ constexpr int kAngle[95] = {
     -32, -29, -26, -23, -20, -18, -16, -14, -12, -10, -8, -6, -4, -3, -2, -1,     // 34 .. 49
     0, 1, 2, 3, 4, 6, 8, 10, 12, 14, 16, 18, 20, 23, 26, 29,                       // 50 .. 65
     32, 35, 39, 45, 51, 57, 64, 73, 86, 102, 128, 171, 256, 341, 512};             // 66 .. 80
+// clang-format on
 
 // Round(512 * 32 / angle) for the absolute angles that occur.
 int InvAngleOfAbs(int a)
 {
     switch (a) {
-    case 1: return 16384; case 2: return 8192; case 3: return 5461; case 4: return 4096;
-    case 6: return 2731; case 8: return 2048; case 10: return 1638; case 12: return 1365;
-    case 14: return 1170; case 16: return 1024; case 18: return 910; case 20: return 819;
-    case 23: return 712; case 26: return 630; case 29: return 565; case 32: return 512;
-    case 35: return 468; case 39: return 420; case 45: return 364; case 51: return 321;
-    case 57: return 287; case 64: return 256; case 73: return 224; case 86: return 191;
-    case 102: return 161; case 128: return 128; case 171: return 96; case 256: return 64;
-    case 341: return 48; case 512: return 32;
+    case 1: return 16384;
+    case 2: return 8192;
+    case 3: return 5461;
+    case 4: return 4096;
+    case 6: return 2731;
+    case 8: return 2048;
+    case 10: return 1638;
+    case 12: return 1365;
+    case 14: return 1170;
+    case 16: return 1024;
+    case 18: return 910;
+    case 20: return 819;
+    case 23: return 712;
+    case 26: return 630;
+    case 29: return 565;
+    case 32: return 512;
+    case 35: return 468;
+    case 39: return 420;
+    case 45: return 364;
+    case 51: return 321;
+    case 57: return 287;
+    case 64: return 256;
+    case 73: return 224;
+    case 86: return 191;
+    case 102: return 161;
+    case 128: return 128;
+    case 171: return 96;
+    case 256: return 64;
+    case 341: return 48;
+    case 512: return 32;
     default: return 0;
     }
 }
 
+// clang-format off
 constexpr int kFilterC[32][4] = {
     {0, 64, 0, 0},    {-1, 63, 2, 0},   {-2, 62, 4, 0},   {-2, 60, 7, -1},  {-2, 58, 10, -2},
     {-3, 57, 12, -2}, {-4, 56, 14, -2}, {-4, 55, 15, -2}, {-4, 54, 16, -2}, {-5, 53, 18, -2},
@@ -53,7 +84,9 @@ constexpr int kFilterC[32][4] = {
     {-4, 28, 46, -6}, {-3, 24, 49, -6}, {-2, 20, 52, -6}, {-2, 18, 53, -5}, {-2, 16, 54, -4},
     {-2, 15, 55, -4}, {-2, 14, 56, -4}, {-2, 12, 57, -3}, {-2, 10, 58, -2}, {-1, 7, 60, -2},
     {0, 4, 62, -2},   {0, 2, 63, -1}};
+// clang-format on
 
+// clang-format off
 constexpr int kFilterG[32][4] = {
     {16, 32, 16, 0}, {16, 32, 16, 0}, {15, 31, 17, 1}, {15, 31, 17, 1}, {14, 30, 18, 2},
     {14, 30, 18, 2}, {13, 29, 19, 3}, {13, 29, 19, 3}, {12, 28, 20, 4}, {12, 28, 20, 4},
@@ -62,41 +95,45 @@ constexpr int kFilterG[32][4] = {
     {6, 22, 26, 10}, {6, 22, 26, 10}, {5, 21, 27, 11}, {5, 21, 27, 11}, {4, 20, 28, 12},
     {4, 20, 28, 12}, {3, 19, 29, 13}, {3, 19, 29, 13}, {2, 18, 30, 14}, {2, 18, 30, 14},
     {1, 17, 31, 15}, {1, 17, 31, 15}};
+// clang-format on
 
 // intraHorVerDistThres by nTbS = (Log2(nTbW) + Log2(nTbH)) >> 1.
 constexpr int kHorVerDistThres[7] = {24, 24, 24, 14, 2, 0, 0};
 
-bool ValidBlock(int w, int h) { return IsPow2(w) && IsPow2(h) && w <= kIntraMaxTbSize && h <= kIntraMaxTbSize; }
+bool ValidBlock(int w, int h)
+{
+    return IsPow2(w) && IsPow2(h) && w <= kIntraMaxTbSize && h <= kIntraMaxTbSize;
+}
 
 int MappedMode(IntraPredParams const& p)
 {
-    const bool ispLuma = p.isp && p.cIdx == 0;
-    const int nW = ispLuma && p.nCbW > 0 ? p.nCbW : p.nTbW;
-    const int nH = ispLuma && p.nCbH > 0 ? p.nCbH : p.nTbH;
+    bool const ispLuma = p.isp && p.cIdx == 0;
+    int const nW = ispLuma && p.nCbW > 0 ? p.nCbW : p.nTbW;
+    int const nH = ispLuma && p.nCbH > 0 ? p.nCbH : p.nTbH;
     return MapWideAngleMode(p.predModeIntra, nW, nH);
 }
 
 bool IsIntegerSlopeMode(int mode)
 {
-    return mode == INTRA_PLANAR || mode == -14 || mode == -12 || mode == -10 || mode == -6 || mode == 2 ||
-           mode == 34 || mode == 66 || mode == 72 || mode == 76 || mode == 78 || mode == 80;
+    return mode == INTRA_PLANAR || mode == -14 || mode == -12 || mode == -10 || mode == -6 || mode == 2 || mode == 34 ||
+           mode == 66 || mode == 72 || mode == 76 || mode == 78 || mode == 80;
 }
 
 void PredictPlanar(IntraRefSamples const& r, int w, int h, uint16_t* dst, ptrdiff_t stride)
 {
-    const int lw = FloorLog2(unsigned(w)), lh = FloorLog2(unsigned(h));
-    const int topRight = r.top[w + 1], bottomLeft = r.left[h + 1];
+    int const lw = FloorLog2(unsigned(w)), lh = FloorLog2(unsigned(h));
+    int const topRight = r.top[w + 1], bottomLeft = r.left[h + 1];
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const int v = ((h - 1 - y) * r.top[x + 1] + (y + 1) * bottomLeft) << lw;
-            const int hh = ((w - 1 - x) * r.left[y + 1] + (x + 1) * topRight) << lh;
+            int const v = ((h - 1 - y) * r.top[x + 1] + (y + 1) * bottomLeft) << lw;
+            int const hh = ((w - 1 - x) * r.left[y + 1] + (x + 1) * topRight) << lh;
             dst[y * stride + x] = uint16_t((v + hh + w * h) >> (lw + lh + 1));
         }
 }
 
 void PredictDc(IntraRefSamples const& r, int w, int h, uint16_t* dst, ptrdiff_t stride)
 {
-    const int o = r.refIdx + 1;  // p[x][-1 - refIdx] = top[x + refIdx + 1]
+    int const o = r.refIdx + 1; // p[x][-1 - refIdx] = top[x + refIdx + 1]
     int sumTop = 0, sumLeft = 0;
     for (int x = 0; x < w; ++x)
         sumTop += r.top[o + x];
@@ -120,8 +157,8 @@ struct AngularFrame
 {
     uint16_t const* mainRef;
     uint16_t const* sideRef;
-    int nW, nH;        // frame width (along mainRef) and height
-    int refMainLen;    // refW (or refH) of the main side
+    int nW, nH;     // frame width (along mainRef) and height
+    int refMainLen; // refW (or refH) of the main side
     int refSideLen;
     ptrdiff_t rowStep, colStep;
 };
@@ -134,9 +171,9 @@ bool PredictAngularFrame(AngularFrame const& f, int refIdx, int angle, int invAn
     constexpr int kCap = 4 * kIntraMaxRefLen;
     int refBuf[kOff + kCap] = {};
     int* ref = refBuf + kOff;
-    const int nW = f.nW, nH = f.nH;
-    const int pad = angle < 0 ? 0 : std::max(1, nW / nH) * refIdx + 2;
-    const int maxRead = angle > 0 ? nW - 1 + (((nH + refIdx) * angle) >> 5) + refIdx + 3 : nW + refIdx + 2;
+    int const nW = f.nW, nH = f.nH;
+    int const pad = angle < 0 ? 0 : std::max(1, nW / nH) * refIdx + 2;
+    int const maxRead = angle > 0 ? nW - 1 + (((nH + refIdx) * angle) >> 5) + refIdx + 3 : nW + refIdx + 2;
     if (f.refMainLen + refIdx + pad >= kCap || maxRead >= kCap || f.refMainLen < nW)
         return false;
     for (int k = 0; k <= nW + refIdx + 1; ++k)
@@ -147,20 +184,20 @@ bool PredictAngularFrame(AngularFrame const& f, int refIdx, int angle, int invAn
     } else {
         for (int k = nW + 2 + refIdx; k <= f.refMainLen + refIdx; ++k)
             ref[k] = f.mainRef[k];
-        const int last = f.mainRef[f.refMainLen + refIdx];
+        int const last = f.mainRef[f.refMainLen + refIdx];
         for (int k = 1; k <= pad; ++k)
             ref[f.refMainLen + refIdx + k] = last;
     }
     for (int fy = 0; fy < nH; ++fy) {
-        const int pos = (fy + 1 + refIdx) * angle;
-        const int iIdx = (pos >> 5) + refIdx;
-        const int iFact = pos & 31;
+        int const pos = (fy + 1 + refIdx) * angle;
+        int const iIdx = (pos >> 5) + refIdx;
+        int const iFact = pos & 31;
         uint16_t* out = dst + fy * f.rowStep;
         if (luma) {
             int const* c = gaussian ? kFilterG[iFact] : kFilterC[iFact];
             for (int fx = 0; fx < nW; ++fx) {
                 int const* s = ref + fx + iIdx;
-                const int v = (c[0] * s[0] + c[1] * s[1] + c[2] * s[2] + c[3] * s[3] + 32) >> 6;
+                int const v = (c[0] * s[0] + c[1] * s[1] + c[2] * s[2] + c[3] * s[3] + 32) >> 6;
                 out[fx * f.colStep] = uint16_t(Clip(v, maxVal));
             }
         } else if (iFact != 0) {
@@ -181,7 +218,7 @@ bool PredictAngularFrame(AngularFrame const& f, int refIdx, int angle, int invAn
 // side sample the direction continues to.
 void PdpcAngularFrame(AngularFrame const& f, bool pureDirection, int invAngle, int maxVal, uint16_t* dst)
 {
-    const int nW = f.nW, nH = f.nH;
+    int const nW = f.nW, nH = f.nH;
     int nScale;
     if (pureDirection)
         nScale = (FloorLog2(unsigned(nW)) + FloorLog2(unsigned(nH)) - 2) >> 2;
@@ -189,18 +226,18 @@ void PdpcAngularFrame(AngularFrame const& f, bool pureDirection, int invAngle, i
         nScale = std::min(2, FloorLog2(unsigned(nH)) - FloorLog2(unsigned(3 * invAngle - 2)) + 8);
     if (nScale < 0)
         return;
-    const int xMax = std::min(nW, 3 << nScale);  // the weight is 0 beyond
-    const int corner = f.sideRef[0];
+    int const xMax = std::min(nW, 3 << nScale); // the weight is 0 beyond
+    int const corner = f.sideRef[0];
     for (int fy = 0; fy < nH; ++fy) {
         uint16_t* out = dst + fy * f.rowStep;
         for (int fx = 0; fx < xMax; ++fx) {
-            const int wL = 32 >> ((fx << 1) >> nScale);
-            const int pred = out[fx * f.colStep];
+            int const wL = 32 >> ((fx << 1) >> nScale);
+            int const pred = out[fx * f.colStep];
             int refL;
             if (pureDirection) {
                 refL = f.sideRef[fy + 1] - corner + pred;
             } else {
-                const int dY = ((fx + 1) * invAngle + 256) >> 9;
+                int const dY = ((fx + 1) * invAngle + 256) >> 9;
                 refL = f.sideRef[std::min(fy + dY + 1, f.refSideLen)];
             }
             out[fx * f.colStep] = uint16_t(Clip((refL * wL + (64 - wL) * pred + 32) >> 6, maxVal));
@@ -210,15 +247,15 @@ void PdpcAngularFrame(AngularFrame const& f, bool pureDirection, int invAngle, i
 
 void PdpcPlanarDc(IntraRefSamples const& r, int w, int h, int maxVal, uint16_t* dst, ptrdiff_t stride)
 {
-    const int nScale = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h)) - 2) >> 2;
-    auto weight = [nScale](int d) { return 32 >> std::min((d << 1) >> nScale, 6); };  // 0 from 6 on
+    int const nScale = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h)) - 2) >> 2;
+    auto weight = [nScale](int d) { return 32 >> std::min((d << 1) >> nScale, 6); }; // 0 from 6 on
     for (int y = 0; y < h; ++y) {
-        const int wT = weight(y);
-        const int refL = r.left[y + 1];
+        int const wT = weight(y);
+        int const refL = r.left[y + 1];
         for (int x = 0; x < w; ++x) {
-            const int wL = weight(x);
-            const int pred = dst[y * stride + x];
-            const int v = (refL * wL + r.top[x + 1] * wT + (64 - wL - wT) * pred + 32) >> 6;
+            int const wL = weight(x);
+            int const pred = dst[y * stride + x];
+            int const v = (refL * wL + r.top[x + 1] * wT + (64 - wL - wT) * pred + 32) >> 6;
             dst[y * stride + x] = uint16_t(Clip(v, maxVal));
         }
     }
@@ -240,11 +277,11 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
     out.refH = refH;
 
     // Unavailable samples are found in a linear order: left column bottom-up, corner, top row.
-    const int nLeft = refH + refIdx + 1, nTop = refW + refIdx + 1;
-    const int n = nLeft + nTop - 1;
+    int const nLeft = refH + refIdx + 1, nTop = refW + refIdx + 1;
+    int const n = nLeft + nTop - 1;
     uint16_t val[2 * (kIntraMaxRefLen + 4)];
     bool ok[2 * (kIntraMaxRefLen + 4)];
-    const int xl = x0 - 1 - refIdx, yt = y0 - 1 - refIdx;
+    int const xl = x0 - 1 - refIdx, yt = y0 - 1 - refIdx;
     auto inPlane = [&](int x, int y) { return x >= 0 && y >= 0 && x < plane.width && y < plane.height; };
     auto sample = [&](int x, int y) { return plane.samples[ptrdiff_t(y) * plane.stride + x]; };
 
@@ -253,13 +290,13 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
         long lastKey = -1;
         bool lastAns = false;
         for (int k = nLeft - 1, i = 0; k >= 0; --k, ++i) {
-            const int y = yt + k;
+            int const y = yt + k;
             bool a = false;
             if (inPlane(xl, y)) {
-                const long key = y / availUnit;
+                long const key = y / availUnit;
                 if (key != lastKey || k == 0) {
                     lastAns = avail ? avail(xl, y) : true;
-                    lastKey = k == 0 ? -1 : key;  // the corner is asked about on its own
+                    lastKey = k == 0 ? -1 : key; // the corner is asked about on its own
                 }
                 a = lastAns;
             }
@@ -272,10 +309,10 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
         long lastKey = -1;
         bool lastAns = false;
         for (int k = 1, i = nLeft; k < nTop; ++k, ++i) {
-            const int x = xl + k;
+            int const x = xl + k;
             bool a = false;
             if (inPlane(x, yt)) {
-                const long key = x / availUnit;
+                long const key = x / availUnit;
                 if (key != lastKey) {
                     lastAns = avail ? avail(x, yt) : true;
                     lastKey = key;
@@ -323,7 +360,7 @@ int MapWideAngleMode(int mode, int nW, int nH)
 {
     if (nW <= 0 || nH <= 0 || nW == nH || mode < 2 || mode > 66)
         return mode;
-    const int whRatio = std::abs(FloorLog2(unsigned(nW)) - FloorLog2(unsigned(nH)));
+    int const whRatio = std::abs(FloorLog2(unsigned(nW)) - FloorLog2(unsigned(nH)));
     if (nW > nH && mode < (whRatio > 1 ? 8 + 2 * whRatio : 8))
         return mode + 65;
     if (nW < nH && mode > (whRatio > 1 ? 60 - 2 * whRatio : 60))
@@ -340,14 +377,20 @@ int IntraPredAngle(int mode)
 
 int IntraInvAngle(int mode)
 {
-    const int a = IntraPredAngle(mode);
+    int const a = IntraPredAngle(mode);
     if (a == 0)
         return 0;
     return a < 0 ? -InvAngleOfAbs(-a) : InvAngleOfAbs(a);
 }
 
-int const* IntraFilterC(int phase) { return kFilterC[phase & 31]; }
-int const* IntraFilterG(int phase) { return kFilterG[phase & 31]; }
+int const* IntraFilterC(int phase)
+{
+    return kFilterC[phase & 31];
+}
+int const* IntraFilterG(int phase)
+{
+    return kFilterG[phase & 31];
+}
 
 void IntraRefSize(IntraPredParams const& p, int& refW, int& refH)
 {
@@ -372,23 +415,23 @@ bool IntraPdpcApplies(IntraPredParams const& p)
         return false;
     if (p.cIdx == 0 && (p.nTbW < 4 || p.nTbH < 4 || p.refIdx != 0))
         return false;
-    const int m = MappedMode(p);
+    int const m = MappedMode(p);
     return m == INTRA_PLANAR || m == INTRA_DC || m <= INTRA_ANGULAR18 || m >= INTRA_ANGULAR50;
 }
 
 bool PredictIntraFromRefs(IntraPredParams const& p, IntraRefSamples const& r, uint16_t* dst, ptrdiff_t dstStride)
 {
-    const int w = p.nTbW, h = p.nTbH;
-    if (!dst || !ValidBlock(w, h) || p.bitDepth < 1 || p.bitDepth > 16 || p.predModeIntra < 0 ||
-        p.predModeIntra > 66 || r.refIdx != (p.cIdx == 0 ? p.refIdx : 0))
+    int const w = p.nTbW, h = p.nTbH;
+    if (!dst || !ValidBlock(w, h) || p.bitDepth < 1 || p.bitDepth > 16 || p.predModeIntra < 0 || p.predModeIntra > 66 ||
+        r.refIdx != (p.cIdx == 0 ? p.refIdx : 0))
         return false;
     int needW, needH;
     IntraRefSize(p, needW, needH);
     if (r.refW < needW || r.refH < needH)
         return false;
-    const int maxVal = (1 << p.bitDepth) - 1;
-    const int mode = MappedMode(p);
-    const bool pdpc = IntraPdpcApplies(p);
+    int const maxVal = (1 << p.bitDepth) - 1;
+    int const mode = MappedMode(p);
+    bool const pdpc = IntraPdpcApplies(p);
     if (mode == INTRA_PLANAR || mode == INTRA_DC) {
         if (mode == INTRA_PLANAR) {
             if (r.refIdx != 0)
@@ -402,21 +445,21 @@ bool PredictIntraFromRefs(IntraPredParams const& p, IntraRefSamples const& r, ui
         return true;
     }
 
-    const bool vertical = mode >= INTRA_ANGULAR34;
+    bool const vertical = mode >= INTRA_ANGULAR34;
     AngularFrame f;
     if (vertical)
         f = {r.top, r.left, w, h, needW, needH, dstStride, 1};
     else
         f = {r.left, r.top, h, w, needH, needW, 1, dstStride};
-    const int angle = IntraPredAngle(mode);
-    const int invAngle = IntraInvAngle(mode);
+    int const angle = IntraPredAngle(mode);
+    int const invAngle = IntraInvAngle(mode);
 
     // Luma interpolation: gaussian for directions far enough from horizontal/vertical, except for
     // integer slopes (whose references are [1 2 1] filtered instead), MRL and ISP.
     bool gaussian = false;
     if (p.cIdx == 0 && !p.smoothingDisabled && !IsIntegerSlopeMode(mode) && r.refIdx == 0 && !p.isp) {
-        const int nTbS = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h))) >> 1;
-        const int minDist = std::min(std::abs(mode - 50), std::abs(mode - 18));
+        int const nTbS = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h))) >> 1;
+        int const minDist = std::min(std::abs(mode - 50), std::abs(mode - 18));
         gaussian = minDist > kHorVerDistThres[std::min(nTbS, 6)];
     }
     if (!PredictAngularFrame(f, r.refIdx, angle, invAngle, p.cIdx == 0, gaussian, maxVal, dst))
@@ -437,7 +480,7 @@ bool PredictIntra(IntraPredParams const& p, IntraPlane const& plane, int x0, int
     int refW, refH;
     IntraRefSize(p, refW, refH);
     IntraRefSamples ref;
-    const int refIdx = p.cIdx == 0 ? p.refIdx : 0;
+    int const refIdx = p.cIdx == 0 ? p.refIdx : 0;
     if (!BuildIntraRefSamples(plane, x0, y0, refW, refH, refIdx, p.bitDepth, avail, availUnit, ref))
         return false;
     if (IntraRefFilterApplies(p))
@@ -453,8 +496,14 @@ CclmModel DeriveCclmModel(int const selLuma[4], int const selChroma[4], int coun
     CclmModel m;
     int y[4], c[4];
     if (count == 2) {
-        y[0] = selLuma[1]; y[1] = selLuma[0]; y[2] = selLuma[1]; y[3] = selLuma[0];
-        c[0] = selChroma[1]; c[1] = selChroma[0]; c[2] = selChroma[1]; c[3] = selChroma[0];
+        y[0] = selLuma[1];
+        y[1] = selLuma[0];
+        y[2] = selLuma[1];
+        y[3] = selLuma[0];
+        c[0] = selChroma[1];
+        c[1] = selChroma[0];
+        c[2] = selChroma[1];
+        c[3] = selChroma[0];
     } else if (count == 4) {
         std::copy(selLuma, selLuma + 4, y);
         std::copy(selChroma, selChroma + 4, c);
@@ -472,25 +521,25 @@ CclmModel DeriveCclmModel(int const selLuma[4], int const selChroma[4], int coun
     }
     if (y[minIdx[1]] > y[maxIdx[0]])
         std::swap(minIdx[1], maxIdx[0]);
-    const int maxY = (y[maxIdx[0]] + y[maxIdx[1]] + 1) >> 1;
-    const int maxC = (c[maxIdx[0]] + c[maxIdx[1]] + 1) >> 1;
-    const int minY = (y[minIdx[0]] + y[minIdx[1]] + 1) >> 1;
-    const int minC = (c[minIdx[0]] + c[minIdx[1]] + 1) >> 1;
+    int const maxY = (y[maxIdx[0]] + y[maxIdx[1]] + 1) >> 1;
+    int const maxC = (c[maxIdx[0]] + c[maxIdx[1]] + 1) >> 1;
+    int const minY = (y[minIdx[0]] + y[minIdx[1]] + 1) >> 1;
+    int const minC = (c[minIdx[0]] + c[minIdx[1]] + 1) >> 1;
 
     static constexpr int kDivSig[16] = {0, 7, 6, 5, 5, 4, 4, 3, 3, 2, 2, 1, 1, 1, 1, 0};
-    const int diff = maxY - minY;
+    int const diff = maxY - minY;
     if (diff == 0) {
         m.a = 0;
         m.k = 0;
         m.b = minC;
         return m;
     }
-    const int diffC = maxC - minC;
+    int const diffC = maxC - minC;
     int x = FloorLog2(unsigned(diff));
-    const int normDiff = ((diff << 4) >> x) & 15;
+    int const normDiff = ((diff << 4) >> x) & 15;
     x += normDiff != 0 ? 1 : 0;
-    const int yy = diffC != 0 ? FloorLog2(unsigned(std::abs(diffC))) + 1 : 0;
-    const int add = yy > 0 ? 1 << (yy - 1) : 0;
+    int const yy = diffC != 0 ? FloorLog2(unsigned(std::abs(diffC))) + 1 : 0;
+    int const add = yy > 0 ? 1 << (yy - 1) : 0;
     int a = (diffC * (kDivSig[normDiff] | 8) + add) >> yy;
     int k;
     if (3 + x - yy < 1) {
@@ -509,21 +558,21 @@ CclmModel DeriveCclmModel(int const selLuma[4], int const selChroma[4], int coun
 bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& chroma, IntraAvailFn const& avail,
                  uint16_t* dst, ptrdiff_t dstStride)
 {
-    const int w = p.nTbW, h = p.nTbH;
-    const int sw = p.subWidthC, sh = p.subHeightC;
-    if (!dst || !luma.samples || !chroma.samples || !ValidBlock(w, h) || (sw != 1 && sw != 2) ||
-        (sh != 1 && sh != 2) || (sh == 2 && sw != 2) || p.bitDepth < 1 || p.bitDepth > 16 ||
-        p.predModeIntra < INTRA_LT_CCLM || p.predModeIntra > INTRA_T_CCLM || p.xTbC < 0 || p.yTbC < 0 ||
-        p.xTbC + w > chroma.width || p.yTbC + h > chroma.height || !IsPow2(p.ctbSizeY))
+    int const w = p.nTbW, h = p.nTbH;
+    int const sw = p.subWidthC, sh = p.subHeightC;
+    if (!dst || !luma.samples || !chroma.samples || !ValidBlock(w, h) || (sw != 1 && sw != 2) || (sh != 1 && sh != 2) ||
+        (sh == 2 && sw != 2) || p.bitDepth < 1 || p.bitDepth > 16 || p.predModeIntra < INTRA_LT_CCLM ||
+        p.predModeIntra > INTRA_T_CCLM || p.xTbC < 0 || p.yTbC < 0 || p.xTbC + w > chroma.width ||
+        p.yTbC + h > chroma.height || !IsPow2(p.ctbSizeY))
         return false;
-    const int maxVal = (1 << p.bitDepth) - 1;
-    const int xC = p.xTbC, yC = p.yTbC;
+    int const maxVal = (1 << p.bitDepth) - 1;
+    int const xC = p.xTbC, yC = p.yTbC;
     auto chromaAvail = [&](int x, int y) {
         return x >= 0 && y >= 0 && x < chroma.width && y < chroma.height && (!avail || avail(x, y));
     };
-    const bool availL = chromaAvail(xC - 1, yC);
-    const bool availT = chromaAvail(xC, yC - 1);
-    const int mode = p.predModeIntra;
+    bool const availL = chromaAvail(xC - 1, yC);
+    bool const availT = chromaAvail(xC, yC - 1);
+    int const mode = p.predModeIntra;
 
     int numSampT, numSampL;
     if (mode == INTRA_LT_CCLM) {
@@ -547,13 +596,13 @@ bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& 
         return true;
     }
 
-    const int xY = xC * sw, yY = yC * sh;
-    const bool ctuTop = (yY & (p.ctbSizeY - 1)) == 0;
+    int const xY = xC * sw, yY = yC * sh;
+    bool const ctuTop = (yY & (p.ctbSizeY - 1)) == 0;
 
     // Luma around and inside the block: the left columns x = -3..-1 and top rows y = -3..-1 come from
     // the picture where that side is available and are padded from the block's first column/row
     // otherwise; the corner only comes from the picture when both sides are available.
-    const int lumaW = sw * std::max(numSampT, w), lumaH = sh * std::max(numSampL, h);
+    int const lumaW = sw * std::max(numSampT, w), lumaH = sh * std::max(numSampL, h);
     auto lumaAt = [&](int x, int y) -> int {
         const int px = std::min(std::max(xY + x, 0), luma.width - 1);
         const int py = std::min(std::max(yY + y, 0), luma.height - 1);
@@ -575,22 +624,24 @@ bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& 
             return (pY(2 * x - 1, y) + 2 * pY(2 * x, y) + pY(2 * x + 1, y) + 2) >> 2;
         if (p.verticalCollocated)
             return (pY(2 * x, 2 * y - 1) + pY(2 * x - 1, 2 * y) + 4 * pY(2 * x, 2 * y) + pY(2 * x + 1, 2 * y) +
-                    pY(2 * x, 2 * y + 1) + 4) >> 3;
+                    pY(2 * x, 2 * y + 1) + 4) >>
+                   3;
         return (pY(2 * x - 1, 2 * y) + pY(2 * x - 1, 2 * y + 1) + 2 * pY(2 * x, 2 * y) + 2 * pY(2 * x, 2 * y + 1) +
-                pY(2 * x + 1, 2 * y) + pY(2 * x + 1, 2 * y + 1) + 4) >> 3;
+                pY(2 * x + 1, 2 * y) + pY(2 * x + 1, 2 * y + 1) + 4) >>
+               3;
     };
 
     // Pick positions on each side.
-    const int numIs4 = (availT && availL && mode == INTRA_LT_CCLM) ? 0 : 1;
+    int const numIs4 = (availT && availL && mode == INTRA_LT_CCLM) ? 0 : 1;
     int cntT = 0, cntL = 0, posT[4] = {}, posL[4] = {};
     if (availT && (mode == INTRA_LT_CCLM || mode == INTRA_T_CCLM) && numSampT > 0) {
-        const int start = numSampT >> (2 + numIs4), step = std::max(1, numSampT >> (1 + numIs4));
+        int const start = numSampT >> (2 + numIs4), step = std::max(1, numSampT >> (1 + numIs4));
         cntT = std::min(numSampT, (1 + numIs4) << 1);
         for (int i = 0; i < cntT; ++i)
             posT[i] = start + i * step;
     }
     if (availL && (mode == INTRA_LT_CCLM || mode == INTRA_L_CCLM) && numSampL > 0) {
-        const int start = numSampL >> (2 + numIs4), step = std::max(1, numSampL >> (1 + numIs4));
+        int const start = numSampL >> (2 + numIs4), step = std::max(1, numSampL >> (1 + numIs4));
         cntL = std::min(numSampL, (1 + numIs4) << 1);
         for (int i = 0; i < cntL; ++i)
             posL[i] = start + i * step;
@@ -598,30 +649,34 @@ bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& 
     int selY[4] = {}, selC[4] = {};
     int n = 0;
     for (int i = 0; i < cntT; ++i, ++n) {
-        const int x = posT[i];
+        int const x = posT[i];
         selC[n] = chroma.samples[ptrdiff_t(yC - 1) * chroma.stride + xC + x];
         if (sw == 1 && sh == 1)
             selY[n] = pY(x, -1);
         else if (sh == 1 || ctuTop)
             selY[n] = (pY(2 * x - 1, -1) + 2 * pY(2 * x, -1) + pY(2 * x + 1, -1) + 2) >> 2;
         else if (p.verticalCollocated)
-            selY[n] = (pY(2 * x, -3) + pY(2 * x - 1, -2) + 4 * pY(2 * x, -2) + pY(2 * x + 1, -2) + pY(2 * x, -1) + 4) >> 3;
+            selY[n] =
+                (pY(2 * x, -3) + pY(2 * x - 1, -2) + 4 * pY(2 * x, -2) + pY(2 * x + 1, -2) + pY(2 * x, -1) + 4) >> 3;
         else
             selY[n] = (pY(2 * x - 1, -2) + pY(2 * x - 1, -1) + 2 * pY(2 * x, -2) + 2 * pY(2 * x, -1) +
-                       pY(2 * x + 1, -2) + pY(2 * x + 1, -1) + 4) >> 3;
+                       pY(2 * x + 1, -2) + pY(2 * x + 1, -1) + 4) >>
+                      3;
     }
     for (int i = 0; i < cntL; ++i, ++n) {
-        const int y = posL[i];
+        int const y = posL[i];
         selC[n] = chroma.samples[ptrdiff_t(yC + y) * chroma.stride + xC - 1];
         if (sw == 1 && sh == 1)
             selY[n] = pY(-1, y);
         else if (sh == 1)
             selY[n] = (pY(-3, y) + 2 * pY(-2, y) + pY(-1, y) + 2) >> 2;
         else if (p.verticalCollocated)
-            selY[n] = (pY(-2, 2 * y - 1) + pY(-3, 2 * y) + 4 * pY(-2, 2 * y) + pY(-1, 2 * y) + pY(-2, 2 * y + 1) + 4) >> 3;
+            selY[n] =
+                (pY(-2, 2 * y - 1) + pY(-3, 2 * y) + 4 * pY(-2, 2 * y) + pY(-1, 2 * y) + pY(-2, 2 * y + 1) + 4) >> 3;
         else
             selY[n] = (pY(-1, 2 * y) + pY(-1, 2 * y + 1) + 2 * pY(-2, 2 * y) + 2 * pY(-2, 2 * y + 1) + pY(-3, 2 * y) +
-                       pY(-3, 2 * y + 1) + 4) >> 3;
+                       pY(-3, 2 * y + 1) + 4) >>
+                      3;
     }
     const CclmModel m = DeriveCclmModel(selY, selC, n);
     for (int y = 0; y < h; ++y)

@@ -18,9 +18,9 @@ enum IntraPredModeNumber : int {
     INTRA_PLANAR = 0,
     INTRA_DC = 1,
     INTRA_ANGULAR2 = 2,
-    INTRA_ANGULAR18 = 18,  // horizontal
-    INTRA_ANGULAR34 = 34,  // diagonal top-left
-    INTRA_ANGULAR50 = 50,  // vertical
+    INTRA_ANGULAR18 = 18, // horizontal
+    INTRA_ANGULAR34 = 34, // diagonal top-left
+    INTRA_ANGULAR50 = 50, // vertical
     INTRA_ANGULAR66 = 66,
     INTRA_LT_CCLM = 81,
     INTRA_L_CCLM = 82,
@@ -36,7 +36,7 @@ constexpr int kIntraMaxRefLen = 128;
 struct IntraPlane
 {
     uint16_t const* samples = nullptr;
-    ptrdiff_t stride = 0;  // in samples
+    ptrdiff_t stride = 0; // in samples
     int width = 0;
     int height = 0;
 };
@@ -69,8 +69,8 @@ struct IntraRefSamples
 // available one before it in the order bottom-left .. corner .. top-right (the first ones with the
 // first available sample). Answers false (and leaves `out` empty) for sizes out of range
 // (refW, refH in 1 .. kIntraMaxRefLen, refIdx 0..2) or a plane without samples.
-bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int refH, int refIdx,
-                          int bitDepth, IntraAvailFn const& avail, int availUnit, IntraRefSamples& out);
+bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int refH, int refIdx, int bitDepth,
+                          IntraAvailFn const& avail, int availUnit, IntraRefSamples& out);
 
 // Filtering process of neighbouring samples: the [1 2 1] filter along the left column and the top
 // row through the corner; the last sample of each side is kept. Only for refIdx 0 (no change
@@ -95,14 +95,14 @@ int const* IntraFilterG(int phase);
 // What one block is predicted with.
 struct IntraPredParams
 {
-    int predModeIntra = INTRA_PLANAR;  // 0 planar, 1 DC, 2..66 angular, before wide-angle mapping
-    int nTbW = 0, nTbH = 0;            // the block predicted (a subpartition under ISP)
-    int nCbW = 0, nCbH = 0;            // its coding block (0: same as the transform block)
-    int cIdx = 0;                      // 0 luma, 1 Cb, 2 Cr
-    int refIdx = 0;                    // intra_luma_ref_idx (luma only; 0 for chroma)
-    bool isp = false;                  // intra subpartitions in use (IntraSubPartitionsSplitType)
-    bool bdpcm = false;                // BdpcmFlag: horizontal/vertical copy without PDPC
-    bool smoothingDisabled = false;    // the SPS switch turning off reference and gaussian smoothing
+    int predModeIntra = INTRA_PLANAR; // 0 planar, 1 DC, 2..66 angular, before wide-angle mapping
+    int nTbW = 0, nTbH = 0;           // the block predicted (a subpartition under ISP)
+    int nCbW = 0, nCbH = 0;           // its coding block (0: same as the transform block)
+    int cIdx = 0;                     // 0 luma, 1 Cb, 2 Cr
+    int refIdx = 0;                   // intra_luma_ref_idx (luma only; 0 for chroma)
+    bool isp = false;                 // intra subpartitions in use (IntraSubPartitionsSplitType)
+    bool bdpcm = false;               // BdpcmFlag: horizontal/vertical copy without PDPC
+    bool smoothingDisabled = false;   // the SPS switch turning off reference and gaussian smoothing
     int bitDepth = 10;
 };
 
@@ -125,14 +125,13 @@ bool IntraPdpcApplies(IntraPredParams const& p);
 // (luma 4-tap fC/fG interpolation, chroma 2-tap linear; negative angles extend the main reference
 // with invAngle), then PDPC where it applies, results clipped to the bit depth. Answers false for
 // parameters out of range (sizes, mode, refIdx with planar, references too short).
-bool PredictIntraFromRefs(IntraPredParams const& p, IntraRefSamples const& ref, uint16_t* dst,
-                          ptrdiff_t dstStride);
+bool PredictIntraFromRefs(IntraPredParams const& p, IntraRefSamples const& ref, uint16_t* dst, ptrdiff_t dstStride);
 
 // The whole general intra sample prediction of one block at (x0, y0) of `plane` for planar, DC and
 // the angular modes: reference samples (with availability and substitution), their filtering, the
 // prediction and PDPC. `availUnit` as for BuildIntraRefSamples.
-bool PredictIntra(IntraPredParams const& p, IntraPlane const& plane, int x0, int y0,
-                  IntraAvailFn const& avail, int availUnit, uint16_t* dst, ptrdiff_t dstStride);
+bool PredictIntra(IntraPredParams const& p, IntraPlane const& plane, int x0, int y0, IntraAvailFn const& avail,
+                  int availUnit, uint16_t* dst, ptrdiff_t dstStride);
 
 // Cross-component linear model: predC = Clip1(((lumaDs * a) >> k) + b).
 struct CclmModel
@@ -150,12 +149,12 @@ CclmModel DeriveCclmModel(int const selLuma[4], int const selChroma[4], int coun
 // What one chroma block predicted from luma needs.
 struct CclmParams
 {
-    int predModeIntra = INTRA_LT_CCLM;  // INTRA_LT_CCLM, INTRA_L_CCLM or INTRA_T_CCLM
-    int xTbC = 0, yTbC = 0;             // block position in chroma samples
-    int nTbW = 0, nTbH = 0;             // block size in chroma samples
-    int subWidthC = 2, subHeightC = 2;  // 2, 2 for 4:2:0; 2, 1 for 4:2:2; 1, 1 for 4:4:4
-    bool verticalCollocated = false;    // sps_chroma_vertical_collocated_flag (4:2:0 filter choice)
-    int ctbSizeY = 128;                 // CTB size in luma samples (the top CTU row uses one luma row)
+    int predModeIntra = INTRA_LT_CCLM; // INTRA_LT_CCLM, INTRA_L_CCLM or INTRA_T_CCLM
+    int xTbC = 0, yTbC = 0;            // block position in chroma samples
+    int nTbW = 0, nTbH = 0;            // block size in chroma samples
+    int subWidthC = 2, subHeightC = 2; // 2, 2 for 4:2:0; 2, 1 for 4:2:2; 1, 1 for 4:4:4
+    bool verticalCollocated = false;   // sps_chroma_vertical_collocated_flag (4:2:0 filter choice)
+    int ctbSizeY = 128;                // CTB size in luma samples (the top CTU row uses one luma row)
     int bitDepth = 10;
 };
 
@@ -165,5 +164,5 @@ struct CclmParams
 // block. `chromaAvail` answers for chroma positions (see IntraAvailFn); the luma plane is the
 // reconstructed luma of the same picture. With no neighbour the block is 1 << (bitDepth - 1).
 // Answers false for parameters out of range.
-bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& chroma,
-                 IntraAvailFn const& chromaAvail, uint16_t* dst, ptrdiff_t dstStride);
+bool PredictCclm(CclmParams const& p, IntraPlane const& luma, IntraPlane const& chroma, IntraAvailFn const& chromaAvail,
+                 uint16_t* dst, ptrdiff_t dstStride);

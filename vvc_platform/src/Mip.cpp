@@ -12,18 +12,21 @@ int Log2Of(int v)
     return n;
 }
 
-bool IsPow2(int v) { return v > 0 && (v & (v - 1)) == 0; }
+bool IsPow2(int v)
+{
+    return v > 0 && (v & (v - 1)) == 0;
+}
 
 // Averages nTbS reference samples down to `boundarySize` values.
 void DownsampleBoundary(uint16_t const* ref, int nTbS, int boundarySize, int* red)
 {
-    const int bDwn = nTbS / boundarySize;
+    int const bDwn = nTbS / boundarySize;
     if (bDwn <= 1) {
         for (int x = 0; x < boundarySize; ++x)
             red[x] = ref[x];
         return;
     }
-    const int log2Dwn = Log2Of(bDwn);
+    int const log2Dwn = Log2Of(bDwn);
     for (int x = 0; x < boundarySize; ++x) {
         int sum = 0;
         for (int i = 0; i < bDwn; ++i)
@@ -56,16 +59,16 @@ int MipNumModes(int sizeId)
 bool PredictMip(int nTbW, int nTbH, int modeId, bool transposed, int bitDepth, uint16_t const* refT,
                 uint16_t const* refL, uint16_t* dst, ptrdiff_t dstStride)
 {
-    if (!refT || !refL || !dst || !IsPow2(nTbW) || !IsPow2(nTbH) || nTbW < 4 || nTbH < 4 || nTbW > 64 ||
-        nTbH > 64 || bitDepth < 1 || bitDepth > 16)
+    if (!refT || !refL || !dst || !IsPow2(nTbW) || !IsPow2(nTbH) || nTbW < 4 || nTbH < 4 || nTbW > 64 || nTbH > 64 ||
+        bitDepth < 1 || bitDepth > 16)
         return false;
-    const int sizeId = MipSizeId(nTbW, nTbH);
+    int const sizeId = MipSizeId(nTbW, nTbH);
     if (modeId < 0 || modeId >= MipNumModes(sizeId))
         return false;
-    const int boundarySize = sizeId == 0 ? 2 : 4;
-    const int predSize = sizeId == 2 ? 8 : 4;
-    const int inSize = 2 * boundarySize - (sizeId == 2 ? 1 : 0);
-    const int maxVal = (1 << bitDepth) - 1;
+    int const boundarySize = sizeId == 0 ? 2 : 4;
+    int const predSize = sizeId == 2 ? 8 : 4;
+    int const inSize = 2 * boundarySize - (sizeId == 2 ? 1 : 0);
+    int const maxVal = (1 << bitDepth) - 1;
 
     // Reduced boundary, top first unless transposed.
     int redT[4], redL[4], pTemp[8];
@@ -90,14 +93,14 @@ bool PredictMip(int nTbW, int nTbH, int modeId, bool transposed, int bitDepth, u
     int sumP = 0;
     for (int i = 0; i < inSize; ++i)
         sumP += p[i];
-    const int oW = 32 - 32 * sumP;
+    int const oW = 32 - 32 * sumP;
 
     // Reduced prediction predSize x predSize, row-major, already transposed back when needed.
     int pred[64];
     for (int y = 0; y < predSize; ++y)
         for (int x = 0; x < predSize; ++x) {
-            const int pos = y * predSize + x;
-            uint8_t const* w = sizeId == 0 ? kMipWeights4x4[modeId][pos]
+            int const pos = y * predSize + x;
+            uint8_t const* w = sizeId == 0   ? kMipWeights4x4[modeId][pos]
                                : sizeId == 1 ? kMipWeights8x8[modeId][pos]
                                              : kMipWeights16x16[modeId][pos];
             int sum = 0;
@@ -111,7 +114,7 @@ bool PredictMip(int nTbW, int nTbH, int modeId, bool transposed, int bitDepth, u
                 pred[pos] = v;
         }
 
-    const int upHor = nTbW / predSize, upVer = nTbH / predSize;
+    int const upHor = nTbW / predSize, upVer = nTbH / predSize;
     if (upHor == 1 && upVer == 1) {
         for (int y = 0; y < nTbH; ++y)
             for (int x = 0; x < nTbW; ++x)
@@ -121,16 +124,16 @@ bool PredictMip(int nTbW, int nTbH, int modeId, bool transposed, int bitDepth, u
     // Sparse samples at ((x + 1) * upHor - 1, (y + 1) * upVer - 1), then horizontal up-sampling of
     // those rows (left boundary refL), then vertical up-sampling of every column (top boundary refT).
     auto at = [&](int x, int y) -> uint16_t& { return dst[y * dstStride + x]; };
-    const int log2Hor = Log2Of(upHor), log2Ver = Log2Of(upVer);
+    int const log2Hor = Log2Of(upHor), log2Ver = Log2Of(upVer);
     for (int y = 0; y < predSize; ++y) {
-        const int yy = (y + 1) * upVer - 1;
+        int const yy = (y + 1) * upVer - 1;
         for (int x = 0; x < predSize; ++x)
             at((x + 1) * upHor - 1, yy) = uint16_t(pred[y * predSize + x]);
         if (upHor > 1) {
             for (int m = 0; m < predSize; ++m) {
-                const int xHor = m * upHor - 1;
-                const int a = xHor < 0 ? refL[yy] : at(xHor, yy);
-                const int b = at(xHor + upHor, yy);
+                int const xHor = m * upHor - 1;
+                int const a = xHor < 0 ? refL[yy] : at(xHor, yy);
+                int const b = at(xHor + upHor, yy);
                 for (int dX = 1; dX < upHor; ++dX)
                     at(xHor + dX, yy) = uint16_t(((upHor - dX) * a + dX * b + (upHor >> 1)) >> log2Hor);
             }
@@ -138,10 +141,10 @@ bool PredictMip(int nTbW, int nTbH, int modeId, bool transposed, int bitDepth, u
     }
     if (upVer > 1) {
         for (int n = 0; n < predSize; ++n) {
-            const int yVer = n * upVer - 1;
+            int const yVer = n * upVer - 1;
             for (int x = 0; x < nTbW; ++x) {
-                const int a = yVer < 0 ? refT[x] : at(x, yVer);
-                const int b = at(x, yVer + upVer);
+                int const a = yVer < 0 ? refT[x] : at(x, yVer);
+                int const b = at(x, yVer + upVer);
                 for (int dY = 1; dY < upVer; ++dY)
                     at(x, yVer + dY) = uint16_t(((upVer - dY) * a + dY * b + (upVer >> 1)) >> log2Ver);
             }

@@ -4,6 +4,7 @@
 // mode, one row of inSize weights per output sample of the reduced prediction (row-major over
 // predSize x predSize). Stored values are 0..127; the prediction subtracts the offset 32 through oW.
 
+// clang-format off
 const uint8_t kMipWeights4x4[16][16][4] = {
     {  // mode 0
         { 32,  30,  90,  28},
@@ -294,7 +295,9 @@ const uint8_t kMipWeights4x4[16][16][4] = {
         { 48,  21,  29,  90},
     },
 };
+// clang-format on
 
+// clang-format off
 const uint8_t kMipWeights8x8[8][16][8] = {
     {  // mode 0
         { 30,  63,  46,  37,  25,  33,  33,  34},
@@ -441,7 +444,9 @@ const uint8_t kMipWeights8x8[8][16][8] = {
         { 29,  33,  25, 103,  33,  33,  32,  35},
     },
 };
+// clang-format on
 
+// clang-format off
 const uint8_t kMipWeights16x16[6][64][7] = {
     {  // mode 0
         { 42,  37,  33,  27,  44,  33,  35},
@@ -840,3 +845,4 @@ const uint8_t kMipWeights16x16[6][64][7] = {
         { 62,  49,  35,  33,  34,  34,  33},
     },
 };
+// clang-format on

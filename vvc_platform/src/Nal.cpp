@@ -61,7 +61,7 @@ void read(InputNALUnit& nalu)
     nalu.m_nuhReservedZeroBit = bs.readFlag();
     nalu.m_nuhLayerId = int(bs.read(6));
     nalu.m_nalUnitType = int(bs.read(5));
-    const int temporalIdPlus1 = int(bs.read(3));
+    int const temporalIdPlus1 = int(bs.read(3));
     VVC_CHECK(nalu.m_forbiddenZeroBit, "forbidden_zero_bit is set");
     VVC_CHECK(temporalIdPlus1 == 0, "nuh_temporal_id_plus1 is zero");
     nalu.m_temporalId = temporalIdPlus1 - 1;

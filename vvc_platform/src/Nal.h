@@ -16,9 +16,9 @@ public:
     // Removes emulation-prevention bytes (0x03 after two zero bytes) and restarts reading.
     void convertPayloadToRBSP();
 
-    uint32_t read(int numBits);      // u(n), n <= 32
+    uint32_t read(int numBits); // u(n), n <= 32
     bool readFlag() { return read(1) != 0; }
-    uint32_t readUvlc();             // ue(v), up to 32-bit values
+    uint32_t readUvlc(); // ue(v), up to 32-bit values
     bool isByteAligned() const { return (m_bitPos & 7) == 0; }
     uint64_t bitsLeft() const { return uint64_t(m_fifo.size()) * 8 - m_bitPos; }
     uint64_t bitPosition() const { return m_bitPos; }

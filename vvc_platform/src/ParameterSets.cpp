@@ -1,7 +1,7 @@
 #include "ParameterSets.h"
 
-const int SPS::m_winUnitX[NUM_CHROMA_FORMAT] = {1, 2, 2, 1};
-const int SPS::m_winUnitY[NUM_CHROMA_FORMAT] = {1, 2, 1, 1};
+int const SPS::m_winUnitX[NUM_CHROMA_FORMAT] = {1, 2, 2, 1};
+int const SPS::m_winUnitY[NUM_CHROMA_FORMAT] = {1, 2, 1, 1};
 
 namespace {
 
@@ -14,9 +14,9 @@ uint32_t ReadUvlcMax(InputBitstream& bs, uint32_t maximum, char const* name)
 
 void ParseGeneralConstraintsInfo(InputBitstream& bs)
 {
-    if (bs.readFlag()) {                  // gci_present_flag
-        bs.skip(71);                      // the constraint flags and indices of version 1
-        bs.skip(bs.read(8));              // gci_num_additional_bits and those bits
+    if (bs.readFlag()) {     // gci_present_flag
+        bs.skip(71);         // the constraint flags and indices of version 1
+        bs.skip(bs.read(8)); // gci_num_additional_bits and those bits
     }
     while (!bs.isByteAligned())
         bs.readFlag();
@@ -24,10 +24,10 @@ void ParseGeneralConstraintsInfo(InputBitstream& bs)
 
 void ParseWindow(InputBitstream& bs, Window& w)
 {
-    const int left = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_left_offset"));
-    const int right = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_right_offset"));
-    const int top = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_top_offset"));
-    const int bottom = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_bottom_offset"));
+    int const left = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_left_offset"));
+    int const right = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_right_offset"));
+    int const top = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_top_offset"));
+    int const bottom = int(ReadUvlcMax(bs, kMaxPictureDimension, "conf_win_bottom_offset"));
     w.setWindow(left, right, top, bottom);
 }
 
@@ -69,7 +69,7 @@ void ParseProfileTierLevel(InputBitstream& bs, bool profileTierPresent, int maxS
         if (sublayerLevelPresent[i])
             bs.read(8);
     if (profileTierPresent) {
-        const int numSubProfiles = int(bs.read(8));
+        int const numSubProfiles = int(bs.read(8));
         for (int i = 0; i < numSubProfiles; ++i)
             bs.read(32);
     }
@@ -95,7 +95,7 @@ void parseVPS(InputBitstream& bs, VPS& vps)
     if (vps.m_maxLayers > 1)
         allIndependent = bs.readFlag();
     for (int i = 0; i < vps.m_maxLayers; ++i) {
-        const int layerId = int(bs.read(6));
+        int const layerId = int(bs.read(6));
         VVC_CHECK(layerId > 55 || (i > 0 && layerId <= vps.m_layerIds.back()), "Invalid vps_layer_id " << layerId);
         vps.m_layerIds.push_back(layerId);
         if (i > 0 && !allIndependent)
@@ -112,10 +112,10 @@ void parseSPS(InputBitstream& bs, SPS& sps)
     VVC_CHECK(sps.m_maxSubLayers > 7, "sps_max_sublayers_minus1 out of range");
     sps.m_chromaFormatIdc = ChromaFormat(bs.read(2));
     VVC_CHECK(bs.read(2) > 2, "sps_log2_ctu_size_minus5 out of range");
-    const bool ptlDpbHrdPresent = bs.readFlag();
+    bool const ptlDpbHrdPresent = bs.readFlag();
     if (ptlDpbHrdPresent)
         ParseProfileTierLevel(bs, true, sps.m_maxSubLayers - 1);
-    bs.readFlag(); // sps_gdr_enabled_flag
+    bs.readFlag();     // sps_gdr_enabled_flag
     if (bs.readFlag()) // sps_ref_pic_resampling_enabled_flag
         bs.readFlag(); // sps_res_change_in_clvs_allowed_flag
     sps.m_maxWidth = int(ReadUvlcMax(bs, kMaxPictureDimension, "sps_pic_width_max_in_luma_samples"));
@@ -132,18 +132,20 @@ void parseSPS(InputBitstream& bs, SPS& sps)
     VVC_CHECK(sps.m_log2MaxPocLsb > 16, "sps_log2_max_pic_order_cnt_lsb_minus4 out of range");
     sps.m_pocMsbCycleFlag = bs.readFlag();
     if (sps.m_pocMsbCycleFlag)
-        sps.m_pocMsbCycleLen = int(ReadUvlcMax(bs, uint32_t(32 - sps.m_log2MaxPocLsb - 1), "sps_poc_msb_cycle_len_minus1")) + 1;
-    const int numExtraPhBytes = int(bs.read(2));
+        sps.m_pocMsbCycleLen =
+            int(ReadUvlcMax(bs, uint32_t(32 - sps.m_log2MaxPocLsb - 1), "sps_poc_msb_cycle_len_minus1")) + 1;
+    int const numExtraPhBytes = int(bs.read(2));
     for (int i = 0; i < numExtraPhBytes * 8; ++i)
         sps.m_numExtraPhBits += bs.readFlag() ? 1 : 0;
-    const int numExtraShBytes = int(bs.read(2));
+    int const numExtraShBytes = int(bs.read(2));
     bs.skip(uint64_t(numExtraShBytes) * 8);
     if (ptlDpbHrdPresent) {
-        const bool sublayerInfo = sps.m_maxSubLayers > 1 ? bs.readFlag() : false;
-        const int last = sps.m_maxSubLayers - 1;
+        bool const sublayerInfo = sps.m_maxSubLayers > 1 ? bs.readFlag() : false;
+        int const last = sps.m_maxSubLayers - 1;
         for (int i = sublayerInfo ? 0 : last; i <= last; ++i) {
             sps.m_maxDecPicBuffering[i] = int(ReadUvlcMax(bs, 15, "dpb_max_dec_pic_buffering_minus1")) + 1;
-            sps.m_maxNumReorderPics[i] = int(ReadUvlcMax(bs, uint32_t(sps.m_maxDecPicBuffering[i] - 1), "dpb_max_num_reorder_pics"));
+            sps.m_maxNumReorderPics[i] =
+                int(ReadUvlcMax(bs, uint32_t(sps.m_maxDecPicBuffering[i] - 1), "dpb_max_num_reorder_pics"));
             bs.readUvlc(); // dpb_max_latency_increase_plus1
         }
         // Sub-layers without their own values take those of the highest one.

@@ -56,11 +56,11 @@ public:
     int m_maxWidth = 0;
     int m_maxHeight = 0;
     Window m_conformanceWindow;
-    int m_bitDepth = 8;            // luma and chroma
+    int m_bitDepth = 8; // luma and chroma
     int m_log2MaxPocLsb = 4;
     bool m_pocMsbCycleFlag = false;
     int m_pocMsbCycleLen = 0;
-    int m_numExtraPhBits = 0;      // extra bits present in picture headers
+    int m_numExtraPhBits = 0; // extra bits present in picture headers
     bool m_dpbParamsPresent = false;
     // Per temporal sub-layer; without DPB parameters the largest buffer is assumed.
     int m_maxDecPicBuffering[8] = {16, 16, 16, 16, 16, 16, 16, 16};
@@ -69,8 +69,8 @@ public:
     int getMaxNumReorderPics(int tid) const { return m_maxNumReorderPics[clampTid(tid)]; }
     int getMaxDecPicBuffering(int tid) const { return m_maxDecPicBuffering[clampTid(tid)]; }
 
-    static const int m_winUnitX[NUM_CHROMA_FORMAT];
-    static const int m_winUnitY[NUM_CHROMA_FORMAT];
+    static int const m_winUnitX[NUM_CHROMA_FORMAT];
+    static int const m_winUnitY[NUM_CHROMA_FORMAT];
 
 private:
     int clampTid(int tid) const { return tid < 0 ? 0 : tid > 7 ? 7 : tid; }

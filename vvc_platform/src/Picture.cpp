@@ -9,8 +9,8 @@ bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth
         return false;
     m_format = format;
     m_bitDepth = bitDepth;
-    const int sx = format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
-    const int sy = format == CHROMA_420 ? 1 : 0;
+    int const sx = format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
+    int const sy = format == CHROMA_420 ? 1 : 0;
     for (int c = 0; c < (format == CHROMA_400 ? 1 : 3); ++c) {
         m_width[c] = c == 0 ? width : (width + sx) >> sx;
         m_height[c] = c == 0 ? height : (height + sy) >> sy;

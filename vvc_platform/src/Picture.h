@@ -10,7 +10,7 @@
 struct PelUnitBuf
 {
     ChromaFormat chromaFormat = CHROMA_420;
-    int width = 0;                     // luma size
+    int width = 0; // luma size
     int height = 0;
     int bitDepth = 8;
     PlaneView planes[3];
@@ -46,9 +46,9 @@ public:
     int layerId = 0;
     int temporalId = 0;
     int nalUnitType = NAL_UNIT_INVALID;
-    int clvsIndex = 0;                  // coded layer video sequence the picture belongs to
+    int clvsIndex = 0; // coded layer video sequence the picture belongs to
     bool neededForOutput = true;
-    bool referenced = false;            // the stand-in keeps no reference pictures
+    bool referenced = false; // the stand-in keeps no reference pictures
     bool fieldPic = false;
     bool topField = false;
     std::shared_ptr<SPS const> sps;
@@ -58,7 +58,7 @@ public:
     bool syntaxComplete = true;
     int numSlices = 0;
     int numIntraSlices = 0;
-    bool hasHash = false;               // a decoded picture hash SEI message came with it
+    bool hasHash = false; // a decoded picture hash SEI message came with it
     PictureHash hash;
 
     bool getOutputMark() const { return neededForOutput; }

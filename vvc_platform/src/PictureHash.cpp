@@ -5,6 +5,7 @@
 
 namespace {
 
+// clang-format off
 constexpr uint32_t kMd5Sine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
     0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
@@ -14,9 +15,13 @@ constexpr uint32_t kMd5Sine[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+// clang-format on
 constexpr int kMd5Shift[16] = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
 
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t Rotl(uint32_t x, int n)
+{
+    return (x << n) | (x >> (32 - n));
+}
 
 } // namespace
 
@@ -30,14 +35,26 @@ void Md5::block(uint8_t const* p)
                uint32_t(p[4 * i + 3]) << 24;
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
     for (int i = 0; i < 64; ++i) {
-        const int round = i >> 4;
+        int const round = i >> 4;
         uint32_t f;
         int g;
         switch (round) {
-        case 0: f = (b & c) | (~b & d); g = i; break;
-        case 1: f = (d & b) | (~d & c); g = (5 * i + 1) & 15; break;
-        case 2: f = b ^ c ^ d; g = (3 * i + 5) & 15; break;
-        default: f = c ^ (b | ~d); g = (7 * i) & 15; break;
+        case 0:
+            f = (b & c) | (~b & d);
+            g = i;
+            break;
+        case 1:
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) & 15;
+            break;
+        case 2:
+            f = b ^ c ^ d;
+            g = (3 * i + 5) & 15;
+            break;
+        default:
+            f = c ^ (b | ~d);
+            g = (7 * i) & 15;
+            break;
         }
         const uint32_t next = d;
         d = c;
@@ -109,7 +126,7 @@ std::vector<SeiMessage> ParseSeiMessages(InputBitstream& bs)
         messages.push_back(std::move(m));
     } while (bs.bitsLeft() > 8);
     // rbsp_trailing_bits: the stop bit, then zeros.
-    const int rest = int(bs.bitsLeft());
+    int const rest = int(bs.bitsLeft());
     VVC_CHECK(rest == 0 || bs.read(rest) != (1u << (rest - 1)), "SEI unit without its stop bit");
     return messages;
 }
@@ -118,7 +135,7 @@ bool ParsePictureHash(std::vector<uint8_t> const& payload, PictureHash& hash)
 {
     if (payload.size() < 2)
         return false;
-    const int type = payload[0];
+    int const type = payload[0];
     if (type > 2)
         return false;
     hash = PictureHash();
@@ -141,7 +158,7 @@ bool ParsePictureHash(std::vector<uint8_t> const& payload, PictureHash& hash)
 PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bitDepth)
 {
     PlaneHash out;
-    const bool twoBytes = bitDepth > 8;
+    bool const twoBytes = bitDepth > 8;
     if (!plane.samples || plane.width <= 0 || plane.height <= 0)
         return out;
     switch (type) {

@@ -15,7 +15,7 @@ enum class PictureHashType : int { MD5 = 0, CRC = 1, CHECKSUM = 2 };
 struct PlaneHash
 {
     std::array<uint8_t, 16> md5 = {};
-    uint32_t value = 0;                // CRC (16 bits) or checksum (32 bits)
+    uint32_t value = 0; // CRC (16 bits) or checksum (32 bits)
     bool operator==(PlaneHash const& o) const { return md5 == o.md5 && value == o.value; }
     bool operator!=(PlaneHash const& o) const { return !(*this == o); }
 };
@@ -23,7 +23,7 @@ struct PlaneHash
 struct PictureHash
 {
     PictureHashType type = PictureHashType::MD5;
-    int numPlanes = 3;                 // 1 when the SEI covers the luma plane only
+    int numPlanes = 3; // 1 when the SEI covers the luma plane only
     PlaneHash planes[3];
 };
 

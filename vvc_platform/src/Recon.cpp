@@ -45,7 +45,7 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
 
 void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)
 {
-    const int x1 = std::min(x + w, m_pps.picWidth), y1 = std::min(y + h, m_pps.picHeight);
+    int const x1 = std::min(x + w, m_pps.picWidth), y1 = std::min(y + h, m_pps.picHeight);
     for (int yy = y >> 2; yy < (y1 + 3) >> 2; ++yy)
         for (int xx = x >> 2; xx < (x1 + 3) >> 2; ++xx)
             m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
@@ -66,8 +66,8 @@ TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const
     return nullptr;
 }
 
-bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUnit const& cu, int mode, int collocatedMode,
-                                         bool collocatedMip, int qp, std::vector<int32_t>& res)
+bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUnit const& cu, int mode,
+                                         int collocatedMode, bool collocatedMip, int qp, std::vector<int32_t>& res)
 {
     using namespace vvcresidual;
     ResidualParams rp;
@@ -88,10 +88,11 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     sel.mtsIdx = cu.mtsIdx;
     SelectTransformTypes(sel, b.width, b.height, rp.trTypeHor, rp.trTypeVer);
     // LFNST applies to luma only in a single tree, to the block's own component otherwise.
-    const bool lfnst = cu.lfnstIdx > 0 && !b.transformSkip && b.width >= 4 && b.height >= 4 && (cu.tree != 2 || b.cIdx == 0);
+    bool const lfnst =
+        cu.lfnstIdx > 0 && !b.transformSkip && b.width >= 4 && b.height >= 4 && (cu.tree != 2 || b.cIdx == 0);
     if (lfnst) {
         rp.lfnstIdx = cu.lfnstIdx;
-        const int nW = cu.isp && b.cIdx == 0 ? cu.width : b.width, nH = cu.isp && b.cIdx == 0 ? cu.height : b.height;
+        int const nW = cu.isp && b.cIdx == 0 ? cu.width : b.width, nH = cu.isp && b.cIdx == 0 ? cu.height : b.height;
         rp.lfnstMode = LfnstIntraMode(mode, b.cIdx, cu.mip && b.cIdx == 0, collocatedMode, collocatedMip, nW, nH);
     }
     res.assign(size_t(b.width) * size_t(b.height), 0);
@@ -109,7 +110,7 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
     // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
     std::vector<Rect> tbs;
     if (cu.isp) {
-        const int parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
+        int const parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
         for (int p = 0; p < parts; ++p)
             tbs.push_back(cu.isp == 2 ? Rect{cu.x + p * cu.width / parts, cu.y, cu.width / parts, cu.height}
                                       : Rect{cu.x, cu.y + p * cu.height / parts, cu.width, cu.height / parts});
@@ -119,7 +120,7 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
             const Rect r = todo.front();
             todo.erase(todo.begin());
             if (r.w > m_maxTb || r.h > m_maxTb) {
-                const bool ver = r.w > m_maxTb && r.w > r.h;
+                bool const ver = r.w > m_maxTb && r.w > r.h;
                 const Rect a = ver ? Rect{r.x, r.y, r.w / 2, r.h} : Rect{r.x, r.y, r.w, r.h / 2};
                 const Rect b = ver ? Rect{r.x + r.w / 2, r.y, r.w / 2, r.h} : Rect{r.x, r.y + r.h / 2, r.w, r.h / 2};
                 todo.insert(todo.begin(), b);
@@ -182,14 +183,14 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     }
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
-        const int qp = m_pps.initQp + m_sh->qpDelta + 6 * (m_sps.bitDepth - 8);
+        int const qp = m_pps.initQp + m_sh->qpDelta + 6 * (m_sps.bitDepth - 8);
         if (!residual(*b, cu, cu.mip ? 0 : cu.lumaMode, 0, false, qp, res)) {
             fail("luma residual failed");
             return;
         }
     }
     uint16_t* dst = m_pic.plane(0);
-    const int stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
+    int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
             int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
@@ -200,14 +201,15 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
 {
-    const int xC = tbL.x / 2, yC = tbL.y / 2, w = tbL.w / 2, h = tbL.h / 2;
+    int const xC = tbL.x / 2, yC = tbL.y / 2, w = tbL.w / 2, h = tbL.h / 2;
     // The luma block at the centre (for CCLM's LFNST mode).
-    const int cx = std::min(cu.x + cu.width / 2, m_pps.picWidth - 1), cy = std::min(cu.y + cu.height / 2, m_pps.picHeight - 1);
+    int const cx = std::min(cu.x + cu.width / 2, m_pps.picWidth - 1),
+              cy = std::min(cu.y + cu.height / 2, m_pps.picHeight - 1);
     const size_t cell = size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2);
-    const int colMode = cu.tree == 2 ? lumaMode : m_lumaMode[cell];
-    const bool colMip = cu.tree == 2 ? lumaMip : m_lumaMip[cell] != 0;
-    const int qpY = m_pps.initQp + m_sh->qpDelta;
-    const int bd = 6 * (m_sps.bitDepth - 8);
+    int const colMode = cu.tree == 2 ? lumaMode : m_lumaMode[cell];
+    bool const colMip = cu.tree == 2 ? lumaMip : m_lumaMip[cell] != 0;
+    int const qpY = m_pps.initQp + m_sh->qpDelta;
+    int const bd = 6 * (m_sps.bitDepth - 8);
     auto chromaQp = [&](int table, int offset) {
         const int qpi = std::min(std::max(qpY + offset, -bd), 63);
         return m_qpTables.map(table, qpi) + bd;
@@ -229,9 +231,10 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         }
         if (b->jointCbCr) {
             // TuCResMode: 2 with both flags, 1 with Cb only, 3 with Cr only.
-            const int mode = b->jointCbCr == 3 ? 2 : b->jointCbCr == 2 ? 1 : 3;
+            int const mode = b->jointCbCr == 3 ? 2 : b->jointCbCr == 2 ? 1 : 3;
             std::vector<int32_t> cb(size_t(w) * size_t(h)), cr(size_t(w) * size_t(h));
-            if (!vvcresidual::JointCbCrResidual(res[c].data(), w, w, h, mode, m_sh->ph.jointCbCrSign, cb.data(), w, cr.data(), w)) {
+            if (!vvcresidual::JointCbCrResidual(res[c].data(), w, w, h, mode, m_sh->ph.jointCbCrSign, cb.data(), w,
+                                                cr.data(), w)) {
                 fail("joint Cb-Cr residual failed");
                 return;
             }
@@ -242,7 +245,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
-    const int maxVal = (1 << m_sps.bitDepth) - 1;
+    int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
         auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
@@ -276,10 +279,10 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             return;
         }
         uint16_t* dst = m_pic.plane(c);
-        const int stride = m_pic.planeWidth(c);
+        int const stride = m_pic.planeWidth(c);
         for (int y = 0; y < h && yC + y < m_pic.planeHeight(c); ++y)
             for (int x = 0; x < w && xC + x < stride; ++x) {
-                const int v = pred[size_t(y * w + x)] + (res[c].empty() ? 0 : res[c][size_t(y * w + x)]);
+                int const v = pred[size_t(y * w + x)] + (res[c].empty() ? 0 : res[c][size_t(y * w + x)]);
                 dst[size_t(yC + y) * size_t(stride) + size_t(xC + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
             }
     }
@@ -306,7 +309,8 @@ void IntraPictureReconstructor::finishPicture()
     }
     for (int c = 0; c < 3; ++c)
         if (input.plane(c) && m_pic.plane(c))
-            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)), input.plane(c));
+            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
+                      input.plane(c));
     SaoPicture sp;
     sp.width = m_pps.picWidth;
     sp.height = m_pps.picHeight;
@@ -318,7 +322,7 @@ void IntraPictureReconstructor::finishPicture()
         sp.planes[c] = in.planes[c];
         sp.out[c] = m_pic.plane(c);
     }
-    const int shift = std::min(m_sps.bitDepth, 10) - 5;
+    int const shift = std::min(m_sps.bitDepth, 10) - 5;
     auto params = [&](int ctu, int c, SaoParams& p) {
         CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
         if (m_ctuSlice[size_t(ctu)] < 0 || f.saoType[c] == 0)
@@ -331,7 +335,7 @@ void IntraPictureReconstructor::finishPicture()
         return true;
     };
     // Neighbours in another slice or tile are not used when filtering across them is off.
-    const int log2Ctb = m_sps.log2CtuSize;
+    int const log2Ctb = m_sps.log2CtuSize;
     auto tileOf = [&](int ctu) {
         int tx = 0, ty = 0, x = ctu % m_pps.picWidthInCtbs, y = ctu / m_pps.picWidthInCtbs;
         for (int acc = 0; tx < m_pps.numTileColumns() && acc + m_pps.tileColWidth[size_t(tx)] <= x; ++tx)

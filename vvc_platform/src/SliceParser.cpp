@@ -17,7 +17,7 @@ struct CtxTable
     std::vector<uint8_t> init, shift;
     int add(std::initializer_list<uint8_t> i, std::initializer_list<uint8_t> s)
     {
-        const int offset = int(init.size());
+        int const offset = int(init.size());
         init.insert(init.end(), i);
         shift.insert(shift.end(), s);
         return offset;
@@ -25,7 +25,7 @@ struct CtxTable
 };
 
 CtxTable sTable;
-#define CTX(name, ...) const int name = sTable.add(__VA_ARGS__)
+#define CTX(name, ...) int const name = sTable.add(__VA_ARGS__)
 CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
 CTX(C_SPLIT_QT, {27, 6, 15, 25, 19, 37}, {0, 8, 8, 12, 12, 8});
 CTX(C_SPLIT_HV, {43, 42, 29, 27, 44}, {9, 8, 9, 8, 5});
@@ -98,7 +98,8 @@ enum Split : uint8_t { NO_SPLIT = 0, QT_SPLIT, BT_HOR, BT_VER, TT_HOR, TT_VER };
 
 constexpr int kMinInGroup[10] = {0, 1, 2, 3, 4, 6, 8, 12, 16, 24};
 constexpr int kPrefixCtx[8] = {0, 0, 0, 3, 6, 10, 15, 21};
-constexpr int kRiceParam[32] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3};
+constexpr int kRiceParam[32] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2,
+                                2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3};
 constexpr int kQStateNext[4][2] = {{0, 2}, {2, 0}, {1, 3}, {3, 1}};
 
 struct ParseError
@@ -127,7 +128,10 @@ std::vector<Scan> const& AllScans()
     return scans;
 }
 
-Scan const& DiagScan(int log2W, int log2H) { return AllScans()[size_t(log2W * 7 + log2H)]; }
+Scan const& DiagScan(int log2W, int log2H)
+{
+    return AllScans()[size_t(log2W * 7 + log2H)];
+}
 
 int Log2(int v)
 {
@@ -139,7 +143,7 @@ int Log2(int v)
 
 struct Node
 {
-    int x, y, w, h;         // luma units, also in the chroma tree
+    int x, y, w, h; // luma units, also in the chroma tree
     int qt = 0, mtt = 0, depthOffset = 0, partIdx = 0;
     int subdiv = 0;
     bool qgOnY = true;
@@ -158,7 +162,7 @@ struct CuRec
     uint8_t isp = 0;
     uint8_t depth = 0;
     uint8_t path[24] = {};
-    int mode = kPlanar;          // luma intra mode
+    int mode = kPlanar; // luma intra mode
     bool intra = true;
     bool skip = false;
     bool ibc = false;
@@ -199,7 +203,7 @@ private:
     {
         if (numSymbols <= 1)
             return 0;
-        const int k = Log2(int(numSymbols));
+        int const k = Log2(int(numSymbols));
         const uint32_t u = (1u << (k + 1)) - numSymbols;
         uint32_t v = bypassBins(k);
         if (v >= u)
@@ -209,7 +213,7 @@ private:
     uint32_t remainder(int rice) { return remainder(rice, 5, 15); }
     uint32_t remainder(int rice, int cutoff, int maxLog2Range)
     {
-        const int maxPrefix = 32 - maxLog2Range;
+        int const maxPrefix = 32 - maxLog2Range;
         int prefix = 0;
         unsigned cw = 0;
         do {
@@ -219,7 +223,7 @@ private:
         prefix -= 1 - int(cw);
         if (prefix < cutoff)
             return (uint32_t(prefix) << rice) + bypassBins(rice);
-        const int length = rice + (prefix == maxPrefix ? maxLog2Range - rice : prefix - cutoff);
+        int const length = rice + (prefix == maxPrefix ? maxLog2Range - rice : prefix - cutoff);
         return (((1u << (prefix - cutoff)) + uint32_t(cutoff) - 1) << rice) + bypassBins(length);
     }
     void setUp()
@@ -239,7 +243,7 @@ private:
         m_maxTs = 1 << m_sps.log2TransformSkipMaxSize;
         PictureHeaderParams const& ph = m_sh.ph;
         for (int t = 0; t < 2; ++t) {
-            const int minQtLog2 = m_sps.log2MinCbSize + ph.log2DiffMinQtMinCb[t];
+            int const minQtLog2 = m_sps.log2MinCbSize + ph.log2DiffMinQtMinCb[t];
             m_minQt[t] = 1 << minQtLog2;
             m_maxBt[t] = 1 << (minQtLog2 + ph.log2DiffMaxBtMinQt[t]);
             m_maxTt[t] = 1 << (minQtLog2 + ph.log2DiffMaxTtMinQt[t]);
@@ -261,7 +265,8 @@ private:
             for (int tx = 0, x0 = 0; tx < m_pps.numTileColumns(); x0 += m_pps.tileColWidth[size_t(tx)], ++tx)
                 for (int y = y0; y < y0 + m_pps.tileRowHeight[size_t(ty)]; ++y)
                     for (int x = x0; x < x0 + m_pps.tileColWidth[size_t(tx)]; ++x)
-                        m_ctuTile[size_t(y) * size_t(m_pps.picWidthInCtbs) + size_t(x)] = ty * m_pps.numTileColumns() + tx;
+                        m_ctuTile[size_t(y) * size_t(m_pps.picWidthInCtbs) + size_t(x)] =
+                            ty * m_pps.numTileColumns() + tx;
         m_sliceQp = m_pps.initQp + m_sh.qpDelta;
     }
 
@@ -276,25 +281,26 @@ private:
     int ctuOf(int x, int y) const { return (y >> m_log2Ctb) * m_pps.picWidthInCtbs + (x >> m_log2Ctb); }
     bool ctuUsable(int ctu) const
     {
-        return ctu >= 0 && size_t(ctu) < m_ctuDone.size() && m_ctuDone[size_t(ctu)] && m_ctuTile[size_t(ctu)] == m_ctuTile[size_t(m_curCtu)];
+        return ctu >= 0 && size_t(ctu) < m_ctuDone.size() && m_ctuDone[size_t(ctu)] &&
+               m_ctuTile[size_t(ctu)] == m_ctuTile[size_t(m_curCtu)];
     }
     CuRec const* cuAt(int tree, int x, int y) const
     {
         if (x < 0 || y < 0 || x >= m_picW || y >= m_picH)
             return nullptr;
-        const int idx = m_grid[tree][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)];
+        int const idx = m_grid[tree][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)];
         if (idx < 0)
             return nullptr;
-        const int ctu = ctuOf(x, y);
+        int const ctu = ctuOf(x, y);
         if (ctu != m_curCtu && !ctuUsable(ctu))
             return nullptr;
         return &m_cus[size_t(idx)];
     }
     void record(CuRec const& cu, int tree)
     {
-        const int idx = int(m_cus.size());
+        int const idx = int(m_cus.size());
         m_cus.push_back(cu);
-        const int x1 = std::min(cu.x + cu.w, m_picW), y1 = std::min(cu.y + cu.h, m_picH);
+        int const x1 = std::min(cu.x + cu.w, m_picW), y1 = std::min(cu.y + cu.h, m_picH);
         for (int y = cu.y >> 2; y < (y1 + 3) >> 2; ++y)
             for (int x = cu.x >> 2; x < (x1 + 3) >> 2; ++x)
                 m_grid[tree][size_t(y) * size_t(m_gridW) + size_t(x)] = idx;
@@ -312,13 +318,13 @@ private:
         bool wppStored = false;
         for (size_t i = 0; i < m_sh.ctus.size(); ++i) {
             m_curCtu = m_sh.ctus[i];
-            const int ctbX = m_curCtu % m_pps.picWidthInCtbs, ctbY = m_curCtu / m_pps.picWidthInCtbs;
-            const int tileCol = m_ctuTile[size_t(m_curCtu)] % m_pps.numTileColumns();
+            int const ctbX = m_curCtu % m_pps.picWidthInCtbs, ctbY = m_curCtu / m_pps.picWidthInCtbs;
+            int const tileCol = m_ctuTile[size_t(m_curCtu)] % m_pps.numTileColumns();
             int tileX0 = 0;
             for (int c = 0; c < tileCol; ++c)
                 tileX0 += m_pps.tileColWidth[size_t(c)];
             if (m_sps.entropyCodingSync && ctbX == tileX0 && i > 0) {
-                const int above = m_curCtu - m_pps.picWidthInCtbs;
+                int const above = m_curCtu - m_pps.picWidthInCtbs;
                 if (wppStored && ctbY > 0 && ctuUsable(above))
                     m_ctx = wppStore;
                 else
@@ -333,10 +339,10 @@ private:
                 wppStore = m_ctx;
                 wppStored = true;
             }
-            const bool last = i + 1 == m_sh.ctus.size();
+            bool const last = i + 1 == m_sh.ctus.size();
             bool newSubstream = false;
             if (!last) {
-                const int next = m_sh.ctus[i + 1];
+                int const next = m_sh.ctus[i + 1];
                 newSubstream = m_ctuTile[size_t(next)] != m_ctuTile[size_t(m_curCtu)] ||
                                (m_sps.entropyCodingSync && next / m_pps.picWidthInCtbs != ctbY);
             }
@@ -362,9 +368,9 @@ private:
 
     void parseCtu(int x0, int y0)
     {
-        const int rx = x0 >> m_log2Ctb, ry = y0 >> m_log2Ctb;
-        const int left = rx > 0 ? m_curCtu - 1 : -1, above = ry > 0 ? m_curCtu - m_pps.picWidthInCtbs : -1;
-        const bool leftOk = left >= 0 && ctuUsable(left), aboveOk = above >= 0 && ctuUsable(above);
+        int const rx = x0 >> m_log2Ctb, ry = y0 >> m_log2Ctb;
+        int const left = rx > 0 ? m_curCtu - 1 : -1, above = ry > 0 ? m_curCtu - m_pps.picWidthInCtbs : -1;
+        bool const leftOk = left >= 0 && ctuUsable(left), aboveOk = above >= 0 && ctuUsable(above);
         CtuFilterParams& fp = m_ctuParams[size_t(m_curCtu)];
         fp = CtuFilterParams();
         fp.ctuAddr = m_curCtu;
@@ -386,7 +392,7 @@ private:
                     fp.saoEoClass[c] = src.saoEoClass[c];
                 }
             } else {
-                const int maxOffset = (1 << (std::min(m_sps.bitDepth, 10) - 5)) - 1;
+                int const maxOffset = (1 << (std::min(m_sps.bitDepth, 10) - 5)) - 1;
                 for (int c = m_sh.saoLuma ? 0 : 1; c <= (m_sh.saoChroma ? 2 : 0); ++c) {
                     int type = 0;
                     if (c != 2) {
@@ -423,14 +429,15 @@ private:
             for (int c = 0; c < 3; ++c) {
                 if ((c == 1 && !m_sh.alfCbEnabled) || (c == 2 && !m_sh.alfCrEnabled))
                     continue;
-                const int ctx = 3 * c + (leftOk ? m_alfFlag[c][size_t(left)] : 0) + (aboveOk ? m_alfFlag[c][size_t(above)] : 0);
-                const unsigned flag = bin(C_ALF_CTB + ctx);
+                int const ctx =
+                    3 * c + (leftOk ? m_alfFlag[c][size_t(left)] : 0) + (aboveOk ? m_alfFlag[c][size_t(above)] : 0);
+                unsigned const flag = bin(C_ALF_CTB + ctx);
                 m_alfFlag[c][size_t(m_curCtu)] = uint8_t(flag);
                 fp.alf[c] = flag;
                 if (!flag)
                     continue;
                 if (c == 0) {
-                    const int numAps = m_sh.numAlfApsIdsLuma;
+                    int const numAps = m_sh.numAlfApsIdsLuma;
                     if (numAps > 0 && bin(C_ALF_APS)) {
                         fp.alfUseAps = true;
                         fp.alfFilterIdx = numAps > 1 ? int(truncBinary(uint32_t(numAps))) : 0;
@@ -451,14 +458,15 @@ private:
         for (int c = 1; c < 3; ++c) {
             if (!(c == 1 ? m_sh.alfCcCbEnabled : m_sh.alfCcCrEnabled))
                 continue;
-            const int ctx = (c == 2 ? 3 : 0) + (leftOk && m_ccIdc[c - 1][size_t(left)] ? 1 : 0) +
+            int const ctx = (c == 2 ? 3 : 0) + (leftOk && m_ccIdc[c - 1][size_t(left)] ? 1 : 0) +
                             (aboveOk && m_ccIdc[c - 1][size_t(above)] ? 1 : 0);
             int v = int(bin(C_CCALF + ctx));
             if (v) {
-                AdaptationParameterSet const* aps = m_aps ? m_aps(0, c == 1 ? m_sh.alfCcCbApsId : m_sh.alfCcCrApsId) : nullptr;
+                AdaptationParameterSet const* aps =
+                    m_aps ? m_aps(0, c == 1 ? m_sh.alfCcCbApsId : m_sh.alfCcCrApsId) : nullptr;
                 if (!aps)
                     fail("ALF APS of the cross-component filters missing");
-                const int count = aps->alf.ccNumFilters[c - 1];
+                int const count = aps->alf.ccNumFilters[c - 1];
                 if (count < 1)
                     fail("ALF APS without cross-component filters");
                 while (v != count && bypass())
@@ -488,9 +496,9 @@ private:
                 m_qpDeltaCoded = false;
             if (m_sh.cuChromaQpOffsetEnabled && 2 * cqtDepth <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
                 m_chromaQpOffsetCoded = false;
-            const int half = size / 2;
+            int const half = size / 2;
             for (int k = 0; k < 4; ++k) {
-                const int x = x0 + (k & 1) * half, y = y0 + (k >> 1) * half;
+                int const x = x0 + (k & 1) * half, y = y0 + (k >> 1) * half;
                 if (x < m_picW && y < m_picH)
                     dualTreeImplicitSplit(x, y, half, cqtDepth + 1);
             }
@@ -514,10 +522,10 @@ private:
     // --- partitioning ---
     bool allowBt(Node const& n, bool ver) const
     {
-        const int t = n.tree == 1 ? 1 : 0;
-        const bool chroma = t == 1;
-        const int cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
-        const int cbSize = ver ? n.w : n.h;
+        int const t = n.tree == 1 ? 1 : 0;
+        bool const chroma = t == 1;
+        int const cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
+        int const cbSize = ver ? n.w : n.h;
         if (cbSize <= m_minCb || n.w > m_maxBt[t] || n.h > m_maxBt[t] || n.mtt >= m_maxMtt[t] + n.depthOffset)
             return false;
         if (chroma && (cw * ch <= 16 || (cw == 4 && ver)))
@@ -542,11 +550,11 @@ private:
     }
     bool allowTt(Node const& n, bool ver) const
     {
-        const int t = n.tree == 1 ? 1 : 0;
-        const bool chroma = t == 1;
-        const int cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
-        const int cbSize = ver ? n.w : n.h;
-        const int maxTt = std::min(64, m_maxTt[t]);
+        int const t = n.tree == 1 ? 1 : 0;
+        bool const chroma = t == 1;
+        int const cw = chroma ? n.w / 2 : n.w, ch = chroma ? n.h / 2 : n.h;
+        int const cbSize = ver ? n.w : n.h;
+        int const maxTt = std::min(64, m_maxTt[t]);
         if (cbSize <= 2 * m_minCb || n.w > maxTt || n.h > maxTt || n.mtt >= m_maxMtt[t] + n.depthOffset)
             return false;
         if (n.x + n.w > m_picW || n.y + n.h > m_picH)
@@ -557,7 +565,7 @@ private:
     }
     bool allowQt(Node const& n) const
     {
-        const bool chroma = n.tree == 1;
+        bool const chroma = n.tree == 1;
         if (n.w <= m_minQt[chroma ? 1 : 0] || n.mtt != 0)
             return false;
         if (chroma && n.w / 2 <= 4)
@@ -567,21 +575,21 @@ private:
 
     void codingTree(Node n)
     {
-        const bool qt = allowQt(n), bh = allowBt(n, false), bv = allowBt(n, true), th = allowTt(n, false),
+        bool const qt = allowQt(n), bh = allowBt(n, false), bv = allowBt(n, true), th = allowTt(n, false),
                    tv = allowTt(n, true);
-        const bool any = qt || bh || bv || th || tv;
-        const bool inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
+        bool const any = qt || bh || bv || th || tv;
+        bool const inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
         if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
             m_qpDeltaCoded = false;
         if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
             m_chromaQpOffsetCoded = false;
-        const int grid = n.tree == 1 ? 1 : 0;
+        int const grid = n.tree == 1 ? 1 : 0;
         CuRec const* left = cuAt(grid, n.x - 1, n.y);
         CuRec const* above = cuAt(grid, n.x, n.y - 1);
         bool split = any;
         if (any && inside) {
-            const int numSplit = (qt ? 2 : 0) + bh + bv + th + tv;
-            const int ctx = (left && left->h < n.h) + (above && above->w < n.w) + 3 * ((numSplit - 1) / 2);
+            int const numSplit = (qt ? 2 : 0) + bh + bv + th + tv;
+            int const ctx = (left && left->h < n.h) + (above && above->w < n.w) + 3 * ((numSplit - 1) / 2);
             split = bin(C_SPLIT + ctx);
         } else if (!any && !inside) {
             fail("a block crosses the picture boundary but cannot be split");
@@ -590,21 +598,21 @@ private:
             codingUnit(n);
             return;
         }
-        const bool mttAllowed = bh || bv || th || tv;
+        bool const mttAllowed = bh || bv || th || tv;
         bool isQt = qt && !mttAllowed;
         if (qt && mttAllowed) {
-            const int ctx = (left && left->qt > n.qt) + (above && above->qt > n.qt) + (n.qt >= 2 ? 3 : 0);
+            int const ctx = (left && left->qt > n.qt) + (above && above->qt > n.qt) + (n.qt >= 2 ? 3 : 0);
             isQt = bin(C_SPLIT_QT + ctx);
         }
         uint8_t mode = QT_SPLIT;
         if (!isQt) {
-            const int numHor = bh + th, numVer = bv + tv;
+            int const numHor = bh + th, numVer = bv + tv;
             bool ver = numHor == 0;
             if (numHor && numVer) {
                 int ctx = 0;
                 if (numVer == numHor) {
                     if (left && above) {
-                        const int dA = n.w / above->w, dL = n.h / left->h;
+                        int const dA = n.w / above->w, dL = n.h / left->h;
                         ctx = dA == dL ? 0 : dA < dL ? 1 : 2;
                     }
                 } else {
@@ -629,7 +637,7 @@ private:
         if (n.tree == 2 && !n.localDual) {
             int area = n.w * n.h;
             area >>= (mode == QT_SPLIT || mode == TT_HOR || mode == TT_VER) ? 2 : 1;
-            const bool narrow = (n.w / 2 == 4 && mode == BT_VER) || (n.w / 2 == 8 && mode == TT_VER);
+            bool const narrow = (n.w / 2 == 4 && mode == BT_VER) || (n.w / 2 == 8 && mode == TT_VER);
             localDual = (area >> 2) < 16 || narrow;
             if (localDual) {
                 c.tree = 0;
@@ -682,8 +690,7 @@ private:
             child(n.x, n.y + n.h / 4, n.w, n.h / 2, 1, 1);
             child(n.x, n.y + 3 * n.h / 4, n.w, n.h / 4, 2, 2);
             break;
-        default:
-            break;
+        default: break;
         }
         if (localDual) {
             Node chroma = n;
@@ -697,14 +704,15 @@ private:
     {
         if (m_ctb <= 32 || !m_sps.dualTreeIntra)
             return true;
-        const int d64 = m_ctb == 128 ? 1 : 0;
+        int const d64 = m_ctb == 128 ? 1 : 0;
         auto splitAt = [](int depth, uint8_t const* path, int d) { return d < depth ? path[d] : uint8_t(NO_SPLIT); };
         const uint8_t s1 = splitAt(n.depth, n.path, d64), s2 = splitAt(n.depth, n.path, d64 + 1);
-        bool allowed = s1 == QT_SPLIT || (s1 == BT_HOR && s2 == BT_VER) || s1 == NO_SPLIT || (s1 == BT_HOR && s2 == NO_SPLIT);
+        bool allowed =
+            s1 == QT_SPLIT || (s1 == BT_HOR && s2 == BT_VER) || s1 == NO_SPLIT || (s1 == BT_HOR && s2 == NO_SPLIT);
         if (!allowed)
             return false;
         CuRec const* luma = nullptr;
-        const int idx = m_grid[0][size_t(n.y >> 2) * size_t(m_gridW) + size_t(n.x >> 2)];
+        int const idx = m_grid[0][size_t(n.y >> 2) * size_t(m_gridW) + size_t(n.x >> 2)];
         if (idx >= 0)
             luma = &m_cus[size_t(idx)];
         if (!luma)
@@ -740,8 +748,8 @@ private:
         m_out.width = n.w;
         m_out.height = n.h;
         m_out.qtDepth = n.qt;
-        const int log2W = Log2(n.w), log2H = Log2(n.h);
-        const bool hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
+        int const log2W = Log2(n.w), log2H = Log2(n.h);
+        bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
         m_bdpcm = m_bdpcmC = false;
         m_ibc = false;
         if (hasLuma && m_sps.ibc && n.w <= 64 && n.h <= 64) {
@@ -761,128 +769,134 @@ private:
             return;
         }
         if (hasLuma) {
-        bool bdpcm = false;
-        if (m_sps.bdpcm && n.w <= m_maxTs && n.h <= m_maxTs) {
-            bdpcm = bin(C_BDPCM + 0);
-            if (bdpcm)
-                m_out.bdpcmVertical = bin(C_BDPCM + 1);
-        }
-        m_out.bdpcm = bdpcm;
-        int mrl = 0;
-        if (!bdpcm) {
-            if (m_sps.mip) {
-                CuRec const* l = cuAt(0, n.x - 1, n.y);
-                CuRec const* a = cuAt(0, n.x, n.y - 1);
-                const int ctx = std::abs(log2W - log2H) > 1 ? 3 : (l && l->mip) + (a && a->mip);
-                cu.mip = bin(C_MIP + ctx);
+            bool bdpcm = false;
+            if (m_sps.bdpcm && n.w <= m_maxTs && n.h <= m_maxTs) {
+                bdpcm = bin(C_BDPCM + 0);
+                if (bdpcm)
+                    m_out.bdpcmVertical = bin(C_BDPCM + 1);
             }
-            if (cu.mip) {
-                m_out.mip = true;
-                m_out.mipTransposed = bypass();
-                const int numModes = (n.w == 4 && n.h == 4) ? 16 : (n.w == 4 || n.h == 4 || (n.w == 8 && n.h == 8)) ? 8 : 6;
-                m_out.mipMode = int(truncBinary(uint32_t(numModes)));
-            } else {
-                if (m_sps.mrl && (n.y % m_ctb) > 0 && bin(C_MRL + 0))
-                    mrl = 1 + int(bin(C_MRL + 1));
-                if (m_sps.isp && mrl == 0 && n.w <= m_maxTb && n.h <= m_maxTb && n.w * n.h > 16 && bin(C_ISP + 0))
-                    cu.isp = uint8_t(1 + bin(C_ISP + 1));
-                // Most probable modes from the left (bottom-most) and above (right-most)
-                // neighbours; the above one only within the CTU row.
-                auto neighbourMode = [](CuRec const* c) { return c && c->intra && !c->mip ? c->mode : int(kPlanar); };
-                const int modeA = neighbourMode(cuAt(0, n.x - 1, n.y + n.h - 1));
-                const int modeB = (n.y - 1) < ((n.y >> m_log2Ctb) << m_log2Ctb) ? int(kPlanar)
-                                                                                 : neighbourMode(cuAt(0, n.x + n.w - 1, n.y - 1));
-                int mpmList[6];
-                MostProbableModes(modeA, modeB, mpmList);
-                const bool mpm = mrl != 0 || bin(C_MPM);
-                if (mpm) {
-                    const bool notPlanar = mrl != 0 || bin(C_NOT_PLANAR + (cu.isp ? 0 : 1));
-                    int idx = 0;
-                    if (notPlanar) {
-                        idx = 1;
-                        while (idx < 5 && bypass())
-                            ++idx;
-                    }
-                    cu.mode = mpmList[idx];
-                } else {
-                    int mode = int(truncBinary(61));
-                    std::sort(mpmList, mpmList + 6);
-                    for (int k = 0; k < 6; ++k)
-                        mode += mode >= mpmList[k] ? 1 : 0;
-                    cu.mode = mode;
+            m_out.bdpcm = bdpcm;
+            int mrl = 0;
+            if (!bdpcm) {
+                if (m_sps.mip) {
+                    CuRec const* l = cuAt(0, n.x - 1, n.y);
+                    CuRec const* a = cuAt(0, n.x, n.y - 1);
+                    int const ctx = std::abs(log2W - log2H) > 1 ? 3 : (l && l->mip) + (a && a->mip);
+                    cu.mip = bin(C_MIP + ctx);
                 }
+                if (cu.mip) {
+                    m_out.mip = true;
+                    m_out.mipTransposed = bypass();
+                    int const numModes = (n.w == 4 && n.h == 4)                             ? 16
+                                         : (n.w == 4 || n.h == 4 || (n.w == 8 && n.h == 8)) ? 8
+                                                                                            : 6;
+                    m_out.mipMode = int(truncBinary(uint32_t(numModes)));
+                } else {
+                    if (m_sps.mrl && (n.y % m_ctb) > 0 && bin(C_MRL + 0))
+                        mrl = 1 + int(bin(C_MRL + 1));
+                    if (m_sps.isp && mrl == 0 && n.w <= m_maxTb && n.h <= m_maxTb && n.w * n.h > 16 && bin(C_ISP + 0))
+                        cu.isp = uint8_t(1 + bin(C_ISP + 1));
+                    // Most probable modes from the left (bottom-most) and above (right-most)
+                    // neighbours; the above one only within the CTU row.
+                    auto neighbourMode = [](CuRec const* c) {
+                        return c && c->intra && !c->mip ? c->mode : int(kPlanar);
+                    };
+                    int const modeA = neighbourMode(cuAt(0, n.x - 1, n.y + n.h - 1));
+                    int const modeB = (n.y - 1) < ((n.y >> m_log2Ctb) << m_log2Ctb)
+                                          ? int(kPlanar)
+                                          : neighbourMode(cuAt(0, n.x + n.w - 1, n.y - 1));
+                    int mpmList[6];
+                    MostProbableModes(modeA, modeB, mpmList);
+                    bool const mpm = mrl != 0 || bin(C_MPM);
+                    if (mpm) {
+                        bool const notPlanar = mrl != 0 || bin(C_NOT_PLANAR + (cu.isp ? 0 : 1));
+                        int idx = 0;
+                        if (notPlanar) {
+                            idx = 1;
+                            while (idx < 5 && bypass())
+                                ++idx;
+                        }
+                        cu.mode = mpmList[idx];
+                    } else {
+                        int mode = int(truncBinary(61));
+                        std::sort(mpmList, mpmList + 6);
+                        for (int k = 0; k < 6; ++k)
+                            mode += mode >= mpmList[k] ? 1 : 0;
+                        cu.mode = mode;
+                    }
+                }
+            } else {
+                cu.mode = m_out.bdpcmVertical ? kVer : kHor;
             }
-        } else {
-            cu.mode = m_out.bdpcmVertical ? kVer : kHor;
-        }
-        m_out.refLine = mrl == 2 ? 3 : mrl;
-        m_out.isp = cu.isp;
-        m_out.lumaMode = cu.mode;
-        m_bdpcm = bdpcm;
+            m_out.refLine = mrl == 2 ? 3 : mrl;
+            m_out.isp = cu.isp;
+            m_out.lumaMode = cu.mode;
+            m_bdpcm = bdpcm;
         }
         if (hasChroma) {
-        bool bdpcmC = false;
-        bool vertical = false;
-        if (m_sps.bdpcm && n.w / 2 <= m_maxTs && n.h / 2 <= m_maxTs) {
-            bdpcmC = bin(C_BDPCM + 2);
-            if (bdpcmC)
-                vertical = bin(C_BDPCM + 3);
-        }
-        m_out.bdpcm = bdpcmC;
-        m_out.bdpcmVertical = vertical;
-        if (bdpcmC) {
-            m_out.chromaMode = vertical ? kVer : kHor;
-        } else {
-            // The luma mode at the centre of the block (planar for MIP).
-            int dm = kPlanar;
-            if (single) {
-                dm = cu.mip ? int(kPlanar) : cu.mode;
+            bool bdpcmC = false;
+            bool vertical = false;
+            if (m_sps.bdpcm && n.w / 2 <= m_maxTs && n.h / 2 <= m_maxTs) {
+                bdpcmC = bin(C_BDPCM + 2);
+                if (bdpcmC)
+                    vertical = bin(C_BDPCM + 3);
+            }
+            m_out.bdpcm = bdpcmC;
+            m_out.bdpcmVertical = vertical;
+            if (bdpcmC) {
+                m_out.chromaMode = vertical ? kVer : kHor;
             } else {
-                const int cx = std::min(n.x + n.w / 2, m_picW - 1), cy = std::min(n.y + n.h / 2, m_picH - 1);
-                const int li = m_grid[0][size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2)];
-                if (li >= 0 && m_cus[size_t(li)].ibc)
-                    dm = kDc;
-                else if (li >= 0 && !m_cus[size_t(li)].mip)
-                    dm = m_cus[size_t(li)].mode;
-            }
-            bool cclm = false;
-            if (m_sps.cclm && cclmAllowed(n)) {
-                cclm = bin(C_CCLM_FLAG);
-                if (cclm)
-                    m_out.chromaMode = bin(C_CCLM_IDX) ? (bypass() ? kModeTCclm : kModeLCclm) : kModeLtCclm;
-            }
-            if (!cclm) {
-                if (bin(C_CHROMA_MODE)) {
-                    static const int kModes[4] = {kPlanar, kVer, kHor, kDc};
-                    const int mode = kModes[bypassBins(2)];
-                    m_out.chromaMode = mode == dm ? 66 : mode;
+                // The luma mode at the centre of the block (planar for MIP).
+                int dm = kPlanar;
+                if (single) {
+                    dm = cu.mip ? int(kPlanar) : cu.mode;
                 } else {
-                    m_out.chromaMode = dm;
+                    int const cx = std::min(n.x + n.w / 2, m_picW - 1), cy = std::min(n.y + n.h / 2, m_picH - 1);
+                    int const li = m_grid[0][size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2)];
+                    if (li >= 0 && m_cus[size_t(li)].ibc)
+                        dm = kDc;
+                    else if (li >= 0 && !m_cus[size_t(li)].mip)
+                        dm = m_cus[size_t(li)].mode;
+                }
+                bool cclm = false;
+                if (m_sps.cclm && cclmAllowed(n)) {
+                    cclm = bin(C_CCLM_FLAG);
+                    if (cclm)
+                        m_out.chromaMode = bin(C_CCLM_IDX) ? (bypass() ? kModeTCclm : kModeLCclm) : kModeLtCclm;
+                }
+                if (!cclm) {
+                    if (bin(C_CHROMA_MODE)) {
+                        static int const kModes[4] = {kPlanar, kVer, kHor, kDc};
+                        int const mode = kModes[bypassBins(2)];
+                        m_out.chromaMode = mode == dm ? 66 : mode;
+                    } else {
+                        m_out.chromaMode = dm;
+                    }
                 }
             }
+            m_bdpcmC = bdpcmC;
         }
-        m_bdpcmC = bdpcmC;
-        }
-        const int numParts = cu.isp ? ((n.w == 4 && n.h == 8) || (n.w == 8 && n.h == 4) ? 2 : 4) : 1;
+        int const numParts = cu.isp ? ((n.w == 4 && n.h == 8) || (n.w == 8 && n.h == 4) ? 2 : 4) : 1;
         // Transform tree: sub-partitions, or implicit splits of blocks above the largest transform.
         if (cu.isp) {
             bool inferCbf = true, prevCbf = false;
             for (int p = 0; p < numParts; ++p) {
-                const int tw = cu.isp == 2 ? n.w / numParts : n.w, th = cu.isp == 1 ? n.h / numParts : n.h;
-                transformUnit(n, n.x + (cu.isp == 2 ? p * tw : 0), n.y + (cu.isp == 1 ? p * th : 0), tw, th, st, p, numParts,
-                              inferCbf, prevCbf);
+                int const tw = cu.isp == 2 ? n.w / numParts : n.w, th = cu.isp == 1 ? n.h / numParts : n.h;
+                transformUnit(n, n.x + (cu.isp == 2 ? p * tw : 0), n.y + (cu.isp == 1 ? p * th : 0), tw, th, st, p,
+                              numParts, inferCbf, prevCbf);
             }
         } else {
             bool inferCbf = false, prevCbf = false;
             transformTree(n, n.x, n.y, n.w, n.h, st, inferCbf, prevCbf);
         }
         // LFNST and MTS
-        const int lfnstW = n.tree == 1 ? n.w / 2 : cu.isp == 2 ? n.w / numParts : n.w;
-        const int lfnstH = n.tree == 1 ? n.h / 2 : cu.isp == 1 ? n.h / numParts : n.h;
-        const bool notTs = (!hasLuma || !st.firstCbf[0] || !st.firstTs[0]) &&
+        int const lfnstW = n.tree == 1 ? n.w / 2 : cu.isp == 2 ? n.w / numParts : n.w;
+        int const lfnstH = n.tree == 1 ? n.h / 2 : cu.isp == 1 ? n.h / numParts : n.h;
+        bool const notTs = (!hasLuma || !st.firstCbf[0] || !st.firstTs[0]) &&
                            (!hasChroma || ((!st.firstCbf[1] || !st.firstTs[1]) && (!st.firstCbf[2] || !st.firstTs[2])));
-        if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs && (n.tree == 1 || !cu.mip || std::min(lfnstW, lfnstH) >= 16) &&
-            std::max(n.w, n.h) <= m_maxTb && (cu.isp || !st.lfnstDcOnly) && st.lfnstZeroOut) {
+        if (m_sps.lfnst && std::min(lfnstW, lfnstH) >= 4 && notTs &&
+            (n.tree == 1 || !cu.mip || std::min(lfnstW, lfnstH) >= 16) && std::max(n.w, n.h) <= m_maxTb &&
+            (cu.isp || !st.lfnstDcOnly) && st.lfnstZeroOut) {
             m_out.lfnstIdx = int(bin(C_LFNST + (single ? 0 : 1)));
             if (m_out.lfnstIdx)
                 m_out.lfnstIdx += int(bin(C_LFNST + 2));
@@ -904,7 +918,7 @@ private:
     // difference, then (unless skipped) the residual.
     void intraBlockCopy(Node const& n, CuRec const& cu, CuState& st)
     {
-        const int numMerge = m_sps.maxNumIbcMergeCand;
+        int const numMerge = m_sps.maxNumIbcMergeCand;
         auto mergeIdx = [&] {
             int idx = 0;
             if (numMerge - 1 > 0 && bin(C_MERGE_IDX))
@@ -916,7 +930,7 @@ private:
             mergeIdx();
             return;
         }
-        const bool merge = bin(C_MERGE_FLAG);
+        bool const merge = bin(C_MERGE_FLAG);
         if (merge) {
             mergeIdx();
         } else {
@@ -937,7 +951,7 @@ private:
             if (m_sps.amvr && (g0[0] || g0[1]))
                 bin(C_AMVR_IBC);
         }
-        const bool coded = merge || bin(C_ROOT_CBF);
+        bool const coded = merge || bin(C_ROOT_CBF);
         if (!coded)
             return;
         bool inferCbf = false, prevCbf = false;
@@ -947,8 +961,8 @@ private:
     void transformTree(Node const& n, int x, int y, int w, int h, CuState& st, bool& inferCbf, bool& prevCbf)
     {
         if (w > m_maxTb || h > m_maxTb) {
-            const bool verFirst = w > m_maxTb && w > h;
-            const int tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
+            bool const verFirst = w > m_maxTb && w > h;
+            int const tw = verFirst ? w / 2 : w, th = verFirst ? h : h / 2;
             transformTree(n, x, y, tw, th, st, inferCbf, prevCbf);
             transformTree(n, verFirst ? x + tw : x, verFirst ? y : y + th, tw, th, st, inferCbf, prevCbf);
             return;
@@ -961,11 +975,11 @@ private:
     void transformUnit(Node const& n, int x, int y, int w, int h, CuState& st, int part, int numParts, bool& inferCbf,
                        bool& prevCbf)
     {
-        const bool isp = numParts > 1;
-        const bool hasLuma = n.tree != 1;
-        const bool chromaHere = n.tree != 0 && (!isp || part == numParts - 1);
-        const int cx = isp ? n.x / 2 : x / 2, cy = isp ? n.y / 2 : y / 2;
-        const int cw = isp ? n.w / 2 : w / 2, ch = isp ? n.h / 2 : h / 2;
+        bool const isp = numParts > 1;
+        bool const hasLuma = n.tree != 1;
+        bool const chromaHere = n.tree != 0 && (!isp || part == numParts - 1);
+        int const cx = isp ? n.x / 2 : x / 2, cy = isp ? n.y / 2 : y / 2;
+        int const cw = isp ? n.w / 2 : w / 2, ch = isp ? n.h / 2 : h / 2;
         bool cb = false, cr = false;
         if (chromaHere) {
             cb = bin(C_CBF_CB + (m_bdpcmC ? 1 : 0));
@@ -985,7 +999,8 @@ private:
                 cbfY = bin(C_CBF_Y + (m_bdpcm ? 1 : 0));
             }
         }
-        if (hasLuma && m_pps.cuQpDeltaEnabled && !m_qpDeltaCoded && (n.w > 64 || n.h > 64 || cbfY || (chromaHere && (cb || cr)))) {
+        if (hasLuma && m_pps.cuQpDeltaEnabled && !m_qpDeltaCoded &&
+            (n.w > 64 || n.h > 64 || cbfY || (chromaHere && (cb || cr)))) {
             int v = 0;
             if (bin(C_DQP + 0)) {
                 v = 1;
@@ -1026,7 +1041,7 @@ private:
                 residualTs(Log2(w), Log2(h), 0, m_bdpcm, b);
         }
         for (int c = 1; c <= 2 && chromaHere; ++c) {
-            const bool coded = c == 1 ? cb : cr && !(cb && joint);
+            bool const coded = c == 1 ? cb : cr && !(cb && joint);
             if (!coded)
                 continue;
             bool t = m_bdpcmC;
@@ -1071,21 +1086,21 @@ private:
     // --- residual coding ---
     void residual(int log2W, int log2H, int cIdx, bool ts, CuState& st, TransformBlock& out)
     {
-        const bool luma = cIdx == 0;
-        const int log2ZoW = std::min(log2W, 5), log2ZoH = std::min(log2H, 5);
-        const int maxPx = log2ZoW > 0 ? (log2ZoW << 1) - 1 : 0, maxPy = log2ZoH > 0 ? (log2ZoH << 1) - 1 : 0;
-        const int offX = luma ? kPrefixCtx[log2W] : 0, offY = luma ? kPrefixCtx[log2H] : 0;
-        const int shiftX = luma ? (log2W + 1) >> 2 : std::min(std::max((1 << log2W) >> 3, 0), 2);
-        const int shiftY = luma ? (log2H + 1) >> 2 : std::min(std::max((1 << log2H) >> 3, 0), 2);
+        bool const luma = cIdx == 0;
+        int const log2ZoW = std::min(log2W, 5), log2ZoH = std::min(log2H, 5);
+        int const maxPx = log2ZoW > 0 ? (log2ZoW << 1) - 1 : 0, maxPy = log2ZoH > 0 ? (log2ZoH << 1) - 1 : 0;
+        int const offX = luma ? kPrefixCtx[log2W] : 0, offY = luma ? kPrefixCtx[log2H] : 0;
+        int const shiftX = luma ? (log2W + 1) >> 2 : std::min(std::max((1 << log2W) >> 3, 0), 2);
+        int const shiftY = luma ? (log2H + 1) >> 2 : std::min(std::max((1 << log2H) >> 3, 0), 2);
         int px = 0, py = 0;
         while (px < maxPx && bin((luma ? C_LASTX_L : C_LASTX_C) + offX + (px >> shiftX)))
             ++px;
         while (py < maxPy && bin((luma ? C_LASTY_L : C_LASTY_C) + offY + (py >> shiftY)))
             ++py;
-        const int lastX = px > 3 ? kMinInGroup[px] + int(bypassBins((px - 2) >> 1)) : px;
-        const int lastY = py > 3 ? kMinInGroup[py] + int(bypassBins((py - 2) >> 1)) : py;
+        int const lastX = px > 3 ? kMinInGroup[px] + int(bypassBins((px - 2) >> 1)) : px;
+        int const lastY = py > 3 ? kMinInGroup[py] + int(bypassBins((py - 2) >> 1)) : py;
 
-        const int w = 1 << log2ZoW, h = 1 << log2ZoH;
+        int const w = 1 << log2ZoW, h = 1 << log2ZoH;
         if (lastX >= w || lastY >= h)
             fail("last significant coefficient outside the block");
         int log2SbW = std::min(log2ZoW, log2ZoH) < 2 ? 1 : 2, log2SbH = log2SbW;
@@ -1100,8 +1115,8 @@ private:
         }
         log2SbW = std::min(log2SbW, log2ZoW);
         log2SbH = std::min(log2SbH, log2ZoH);
-        const int numSb = 1 << (log2SbW + log2SbH);
-        const int sbCols = w >> log2SbW, sbRows = h >> log2SbH;
+        int const numSb = 1 << (log2SbW + log2SbH);
+        int const sbCols = w >> log2SbW, sbRows = h >> log2SbH;
         auto const& sbScan = DiagScan(log2ZoW - log2SbW, log2ZoH - log2SbH);
         auto const& inScan = DiagScan(log2SbW, log2SbH);
         int lastSubBlock = sbCols * sbRows - 1, lastScanPos = numSb;
@@ -1112,8 +1127,8 @@ private:
                     fail("last significant coefficient not found");
             }
             --lastScanPos;
-            const int xC = (sbScan[size_t(lastSubBlock)].first << log2SbW) + inScan[size_t(lastScanPos)].first;
-            const int yC = (sbScan[size_t(lastSubBlock)].second << log2SbH) + inScan[size_t(lastScanPos)].second;
+            int const xC = (sbScan[size_t(lastSubBlock)].first << log2SbW) + inScan[size_t(lastScanPos)].first;
+            int const yC = (sbScan[size_t(lastSubBlock)].second << log2SbH) + inScan[size_t(lastScanPos)].second;
             if (xC == lastX && yC == lastY)
                 break;
         }
@@ -1130,8 +1145,8 @@ private:
         std::array<uint8_t, 64> sbCoded{};
         int remBins = ((1 << (log2ZoW + log2ZoH)) * 7) >> 2;
         int qState = 0;
-        const bool dq = m_sh.depQuant;
-        const int sigBase[3] = {luma ? C_SIG_L0 : C_SIG_C0, luma ? C_SIG_L1 : C_SIG_C1, luma ? C_SIG_L2 : C_SIG_C2};
+        bool const dq = m_sh.depQuant;
+        int const sigBase[3] = {luma ? C_SIG_L0 : C_SIG_C0, luma ? C_SIG_L1 : C_SIG_C1, luma ? C_SIG_L2 : C_SIG_C2};
         auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
         auto tmplPass1 = [&](int x, int y, int& sum, int& num) {
             sum = num = 0;
@@ -1162,11 +1177,11 @@ private:
             return std::min(std::max(sum - 5 * base, 0), 31);
         };
         for (int i = lastSubBlock; i >= 0; --i) {
-            const int xS = sbScan[size_t(i)].first, yS = sbScan[size_t(i)].second;
+            int const xS = sbScan[size_t(i)].first, yS = sbScan[size_t(i)].second;
             bool inferSbDc = false;
             bool coded = true;
             if (i < lastSubBlock && i > 0) {
-                const int csbf = (xS + 1 < sbCols ? sbCoded[size_t(yS * sbCols + xS + 1)] : 0) +
+                int const csbf = (xS + 1 < sbCols ? sbCoded[size_t(yS * sbCols + xS + 1)] : 0) +
                                  (yS + 1 < sbRows ? sbCoded[size_t((yS + 1) * sbCols + xS)] : 0);
                 coded = bin((luma ? C_SBF_L : C_SBF_C) + std::min(csbf, 1));
                 inferSbDc = true;
@@ -1174,19 +1189,23 @@ private:
             sbCoded[size_t(yS * sbCols + xS)] = coded;
             if (coded && (xS > 3 || yS > 3) && luma)
                 st.mtsZeroOut = false;
-            const int firstPosMode0 = i == lastSubBlock ? lastScanPos : numSb - 1;
+            int const firstPosMode0 = i == lastSubBlock ? lastScanPos : numSb - 1;
             int firstPosMode1 = firstPosMode0;
             uint8_t gt3[16] = {};
             uint8_t stateAt[16] = {};
             for (int n = firstPosMode0; n >= 0 && remBins >= 4; --n) {
-                const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
-                const bool isLast = xC == lastX && yC == lastY;
+                int const xC = (xS << log2SbW) + inScan[size_t(n)].first,
+                          yC = (yS << log2SbH) + inScan[size_t(n)].second;
+                bool const isLast = xC == lastX && yC == lastY;
                 int sum = 0, num = 0;
                 tmplPass1(xC, yC, sum, num);
-                const int d = xC + yC;
+                int const d = xC + yC;
                 bool sig;
                 if (coded && (n > 0 || !inferSbDc) && !isLast) {
-                    const int ctx = std::min((sum + 1) >> 1, 3) + (luma ? (d < 2 ? 8 : d < 5 ? 4 : 0) : (d < 2 ? 4 : 0));
+                    int const ctx = std::min((sum + 1) >> 1, 3) + (luma ? (d < 2   ? 8
+                                                                           : d < 5 ? 4
+                                                                                   : 0)
+                                                                        : (d < 2 ? 4 : 0));
                     sig = bin(sigBase[std::max(0, qState - 1)] + ctx);
                     --remBins;
                     if (sig)
@@ -1198,8 +1217,13 @@ private:
                 if (sig) {
                     int off = 0;
                     if (!isLast)
-                        off = std::min(sum - num, 4) + 1 + (luma ? (d == 0 ? 15 : d < 3 ? 10 : d < 10 ? 5 : 0) : (d == 0 ? 5 : 0));
-                    const unsigned g1 = bin((luma ? C_GT1_L : C_GT1_C) + off);
+                        off = std::min(sum - num, 4) + 1 +
+                              (luma ? (d == 0   ? 15
+                                       : d < 3  ? 10
+                                       : d < 10 ? 5
+                                                : 0)
+                                    : (d == 0 ? 5 : 0));
+                    unsigned const g1 = bin((luma ? C_GT1_L : C_GT1_C) + off);
                     --remBins;
                     unsigned par = 0, g3 = 0;
                     if (g1) {
@@ -1217,19 +1241,21 @@ private:
                 firstPosMode1 = n - 1;
             }
             for (int n = firstPosMode0; n > firstPosMode1; --n) {
-                const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
+                int const xC = (xS << log2SbW) + inScan[size_t(n)].first,
+                          yC = (yS << log2SbH) + inScan[size_t(n)].second;
                 int v = pass1[at(xC, yC)];
                 if (gt3[n])
                     v += 2 * int(remainder(kRiceParam[tmplLevel(xC, yC, 4)]));
                 level[at(xC, yC)] = v;
             }
             for (int n = firstPosMode1; n >= 0; --n) {
-                const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
+                int const xC = (xS << log2SbW) + inScan[size_t(n)].first,
+                          yC = (yS << log2SbH) + inScan[size_t(n)].second;
                 int v = 0;
                 if (coded) {
-                    const int rice = kRiceParam[tmplLevel(xC, yC, 0)];
-                    const int zeroPos = (qState < 2 ? 1 : 2) << rice;
-                    const int r = int(remainder(rice));
+                    int const rice = kRiceParam[tmplLevel(xC, yC, 0)];
+                    int const zeroPos = (qState < 2 ? 1 : 2) << rice;
+                    int const r = int(remainder(rice));
                     v = r == zeroPos ? 0 : r < zeroPos ? r + 1 : r;
                 }
                 level[at(xC, yC)] = v;
@@ -1239,18 +1265,20 @@ private:
             }
             int firstSig = numSb, lastSig = -1;
             for (int n = numSb - 1; n >= 0; --n) {
-                const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
+                int const xC = (xS << log2SbW) + inScan[size_t(n)].first,
+                          yC = (yS << log2SbH) + inScan[size_t(n)].second;
                 if (level[at(xC, yC)] > 0) {
                     if (lastSig < 0)
                         lastSig = n;
                     firstSig = n;
                 }
             }
-            const bool signHidden = !dq && m_sh.signDataHiding && lastSig - firstSig > 3;
+            bool const signHidden = !dq && m_sh.signDataHiding && lastSig - firstSig > 3;
             int sumAbs = 0;
             for (int n = numSb - 1; n >= 0; --n) {
-                const int xC = (xS << log2SbW) + inScan[size_t(n)].first, yC = (yS << log2SbH) + inScan[size_t(n)].second;
-                const int a = level[at(xC, yC)];
+                int const xC = (xS << log2SbW) + inScan[size_t(n)].first,
+                          yC = (yS << log2SbH) + inScan[size_t(n)].second;
+                int const a = level[at(xC, yC)];
                 if (a <= 0)
                     continue;
                 bool negative = false;
@@ -1270,7 +1298,7 @@ private:
     void residualTs(int log2W, int log2H, int cIdx, bool bdpcm, TransformBlock& out)
     {
         (void)cIdx;
-        const int w = 1 << log2W, h = 1 << log2H;
+        int const w = 1 << log2W, h = 1 << log2H;
         struct Store
         {
             std::vector<int32_t>& coeff;
@@ -1289,11 +1317,11 @@ private:
         }
         log2SbW = std::min(log2SbW, log2W);
         log2SbH = std::min(log2SbH, log2H);
-        const int numSb = 1 << (log2SbW + log2SbH);
-        const int sbCols = w >> log2SbW, sbRows = h >> log2SbH;
+        int const numSb = 1 << (log2SbW + log2SbH);
+        int const sbCols = w >> log2SbW, sbRows = h >> log2SbH;
         auto const& sbScan = DiagScan(log2W - log2SbW, log2H - log2SbH);
         auto const& inScan = DiagScan(log2SbW, log2SbH);
-        const int lastSubBlock = sbCols * sbRows - 1;
+        int const lastSubBlock = sbCols * sbRows - 1;
         std::vector<int32_t> coeff(size_t(w) * size_t(h), 0);
         Store store{coeff, out};
         std::vector<uint8_t> sbCoded(size_t(sbCols) * size_t(sbRows), 0);
@@ -1301,10 +1329,11 @@ private:
         int remCcbs = ((1 << (log2W + log2H)) * 7) >> 2;
         bool inferSbCbf = true;
         for (int i = 0; i <= lastSubBlock; ++i) {
-            const int xS = sbScan[size_t(i)].first, yS = sbScan[size_t(i)].second;
+            int const xS = sbScan[size_t(i)].first, yS = sbScan[size_t(i)].second;
             bool coded = true;
             if (i != lastSubBlock || !inferSbCbf) {
-                const int ctx = (xS > 0 ? sbCoded[size_t(yS * sbCols + xS - 1)] : 0) + (yS > 0 ? sbCoded[size_t((yS - 1) * sbCols + xS)] : 0);
+                int const ctx = (xS > 0 ? sbCoded[size_t(yS * sbCols + xS - 1)] : 0) +
+                                (yS > 0 ? sbCoded[size_t((yS - 1) * sbCols + xS)] : 0);
                 coded = bin(C_TS_SBF + ctx);
             }
             sbCoded[size_t(yS * sbCols + xS)] = coded;
@@ -1323,7 +1352,7 @@ private:
                 int xC, yC;
                 pos(n, xC, yC);
                 lastPass1 = n;
-                const int leftV = xC > 0 ? coeff[at(xC - 1, yC)] : 0, aboveV = yC > 0 ? coeff[at(xC, yC - 1)] : 0;
+                int const leftV = xC > 0 ? coeff[at(xC - 1, yC)] : 0, aboveV = yC > 0 ? coeff[at(xC, yC - 1)] : 0;
                 bool sig;
                 if (n != numSb - 1 || !inferSig) {
                     sig = bin(C_TS_SIG + (leftV != 0) + (aboveV != 0));
@@ -1342,9 +1371,9 @@ private:
                     signCtx = 1;
                 else
                     signCtx = 2;
-                const unsigned sign = bin(C_TS_SIGN + signCtx + (bdpcm ? 3 : 0));
+                unsigned const sign = bin(C_TS_SIGN + signCtx + (bdpcm ? 3 : 0));
                 --remCcbs;
-                const unsigned g1 = bin(C_TS_LRG1 + (bdpcm ? 3 : (leftV != 0) + (aboveV != 0)));
+                unsigned const g1 = bin(C_TS_LRG1 + (bdpcm ? 3 : (leftV != 0) + (aboveV != 0)));
                 --remCcbs;
                 unsigned par = 0;
                 if (g1) {
@@ -1352,7 +1381,7 @@ private:
                     --remCcbs;
                 }
                 gt1[n] = uint8_t(g1);
-                const int lvl = 1 + int(g1 + par);
+                int const lvl = 1 + int(g1 + par);
                 coeff[at(xC, yC)] = sign ? -lvl : lvl;
             }
             int lastPass2 = -1;
@@ -1374,12 +1403,13 @@ private:
                 int xC, yC;
                 pos(n, xC, yC);
                 int& c = coeff[at(xC, yC)];
-                const int lvl = std::abs(c);
-                const bool need = (n <= lastPass2 && lvl >= 10) || (n > lastPass2 && n <= lastPass1 && lvl >= 2) || n > lastPass1;
+                int const lvl = std::abs(c);
+                bool const need =
+                    (n <= lastPass2 && lvl >= 10) || (n > lastPass2 && n <= lastPass1 && lvl >= 2) || n > lastPass1;
                 if (need) {
-                    const int rem = int(remainder(1));
+                    int const rem = int(remainder(1));
                     if (n <= lastPass1) {
-                        const int v = lvl + 2 * rem;
+                        int const v = lvl + 2 * rem;
                         c = c < 0 ? -v : v;
                     } else {
                         c = rem;
@@ -1390,9 +1420,10 @@ private:
                 // Levels of the context-coded passes are mapped against the larger of the left
                 // and above neighbours (not with BDPCM).
                 if (!bdpcm && n <= lastPass1 && c != 0) {
-                    const int a = std::abs(c);
-                    const int pred = std::max(xC > 0 ? std::abs(coeff[at(xC - 1, yC)]) : 0, yC > 0 ? std::abs(coeff[at(xC, yC - 1)]) : 0);
-                    const int mapped = (a == 1 && pred > 0) ? pred : a - (a <= pred ? 1 : 0);
+                    int const a = std::abs(c);
+                    int const pred = std::max(xC > 0 ? std::abs(coeff[at(xC - 1, yC)]) : 0,
+                                              yC > 0 ? std::abs(coeff[at(xC, yC - 1)]) : 0);
+                    int const mapped = (a == 1 && pred > 0) ? pred : a - (a <= pred ? 1 : 0);
                     c = c < 0 ? -mapped : mapped;
                 }
             }
@@ -1405,7 +1436,7 @@ private:
     ApsLookup m_aps;
     SliceDataSink* m_sink = nullptr;
     std::vector<CtuFilterParams> m_ctuParams;
-    IntraCodingUnit m_out;       // the coding unit being decoded
+    IntraCodingUnit m_out; // the coding unit being decoded
     CabacReader m_cabac;
     std::vector<ContextModel> m_ctx;
     int m_log2Ctb = 7, m_ctb = 128, m_picW = 0, m_picH = 0, m_minCb = 4, m_maxTb = 64, m_maxTs = 4;
@@ -1428,10 +1459,10 @@ void MostProbableModes(int a, int b, int mpm[6])
 {
     auto m = [](int v) { return 2 + (v % 64); };
     if (a == b && a > kDc) {
-        const int list[6] = {kPlanar, a, m(a + 61), m(a - 1), m(a + 60), m(a)};
+        int const list[6] = {kPlanar, a, m(a + 61), m(a - 1), m(a + 60), m(a)};
         std::copy(list, list + 6, mpm);
     } else if (a != b && a > kDc && b > kDc) {
-        const int mn = std::min(a, b), mx = std::max(a, b);
+        int const mn = std::min(a, b), mx = std::max(a, b);
         mpm[0] = kPlanar;
         mpm[1] = a;
         mpm[2] = b;
@@ -1453,11 +1484,11 @@ void MostProbableModes(int a, int b, int mpm[6])
             mpm[5] = m(mx + 61);
         }
     } else if (a != b && (a > kDc || b > kDc)) {
-        const int mx = std::max(a, b);
-        const int list[6] = {kPlanar, mx, m(mx + 61), m(mx - 1), m(mx + 60), m(mx)};
+        int const mx = std::max(a, b);
+        int const list[6] = {kPlanar, mx, m(mx + 61), m(mx - 1), m(mx + 60), m(mx)};
         std::copy(list, list + 6, mpm);
     } else {
-        const int list[6] = {kPlanar, kDc, kVer, kHor, kVer - 4, kVer + 4};
+        int const list[6] = {kPlanar, kDc, kVer, kHor, kVer - 4, kVer + 4};
         std::copy(list, list + 6, mpm);
     }
 }

@@ -18,7 +18,7 @@ namespace vvcslice {
 struct SliceParseResult
 {
     bool ok = false;
-    int ctus = 0;                // CTUs parsed
+    int ctus = 0; // CTUs parsed
     int codingUnits = 0;
     std::string error;
 };
@@ -31,9 +31,9 @@ enum : int { kPlanar = 0, kDc = 1, kHor = 18, kVer = 50, kModeLtCclm = 81, kMode
 struct TransformBlock
 {
     int cIdx = 0;
-    int x = 0, y = 0, width = 0, height = 0;   // in samples of the component
+    int x = 0, y = 0, width = 0, height = 0; // in samples of the component
     bool transformSkip = false;
-    int jointCbCr = 0;                          // 1, 2, 3: the block carries the joint Cb-Cr residual
+    int jointCbCr = 0; // 1, 2, 3: the block carries the joint Cb-Cr residual
     std::vector<int32_t> levels;
 };
 
@@ -41,21 +41,21 @@ struct TransformBlock
 // derived from it. Positions and sizes in luma samples.
 struct IntraCodingUnit
 {
-    int tree = 0;                // 0 luma, 1 chroma
+    int tree = 0; // 0 luma, 1 chroma
     int x = 0, y = 0, width = 0, height = 0;
     int qtDepth = 0;
-    bool ibc = false;            // predicted by block copy (the intra modes do not apply)
+    bool ibc = false; // predicted by block copy (the intra modes do not apply)
     // Luma tree
     bool bdpcm = false;
     bool bdpcmVertical = false;
     bool mip = false;
     bool mipTransposed = false;
     int mipMode = 0;
-    int refLine = 0;             // reference line 0, 1 or 3
-    int isp = 0;                 // 0 none, 1 horizontal, 2 vertical sub-partitions
-    int lumaMode = kPlanar;      // 0..66 (not meaningful for MIP)
+    int refLine = 0;        // reference line 0, 1 or 3
+    int isp = 0;            // 0 none, 1 horizontal, 2 vertical sub-partitions
+    int lumaMode = kPlanar; // 0..66 (not meaningful for MIP)
     // Chroma tree
-    int chromaMode = kPlanar;    // 0..66, or 81..83 for the CCLM modes
+    int chromaMode = kPlanar; // 0..66, or 81..83 for the CCLM modes
     int lfnstIdx = 0;
     int mtsIdx = 0;
     std::vector<TransformBlock> blocks;
@@ -65,13 +65,13 @@ struct IntraCodingUnit
 struct CtuFilterParams
 {
     int ctuAddr = 0;
-    int saoType[3] = {};         // 0 off, 1 band, 2 edge
-    int saoOffset[3][4] = {};    // signed, before the bit-depth scaling
+    int saoType[3] = {};      // 0 off, 1 band, 2 edge
+    int saoOffset[3][4] = {}; // signed, before the bit-depth scaling
     int saoBandPosition[3] = {};
     int saoEoClass[3] = {};
     bool alf[3] = {};
     bool alfUseAps = false;
-    int alfFilterIdx = 0;        // APS index or fixed filter set
+    int alfFilterIdx = 0; // APS index or fixed filter set
     int alfAltIdx[2] = {};
     int ccAlfIdc[2] = {};
 };

@@ -11,10 +11,10 @@ struct StreamCheckResult
     bool notAByteStream = false;
     uint64_t nalUnits = 0;
     PictureHashStats hashes;
-    int syntaxErrors = 0;        // units whose complete syntax could not be read
-    std::string syntaxError;     // the first of them
-    std::string sliceDataError;  // the first intra slice whose data did not decode to its end
-    std::string error;           // the text of the exception that ended the pass, if any
+    int syntaxErrors = 0;       // units whose complete syntax could not be read
+    std::string syntaxError;    // the first of them
+    std::string sliceDataError; // the first intra slice whose data did not decode to its end
+    std::string error;          // the text of the exception that ended the pass, if any
 };
 
 StreamCheckResult CheckStream(std::string const& path);

@@ -31,7 +31,10 @@ int CeilLog2(int64_t v)
     return n;
 }
 
-void SkipBits(InputBitstream& bs, uint64_t n) { bs.skip(n); }
+void SkipBits(InputBitstream& bs, uint64_t n)
+{
+    bs.skip(n);
+}
 
 void ParseDpbParams(InputBitstream& bs, DpbParams& dpb, int maxSubLayersMinus1, bool subLayerInfo)
 {
@@ -88,8 +91,8 @@ void ParseSublayerHrd(InputBitstream& bs, GeneralHrd const& hrd)
 void ParseOlsTimingHrd(InputBitstream& bs, GeneralHrd const& hrd, int first, int maxSubLayersMinus1)
 {
     for (int i = first; i <= maxSubLayersMinus1; ++i) {
-        const bool fixedGeneral = bs.readFlag();
-        const bool fixedWithinCvs = fixedGeneral ? true : bs.readFlag();
+        bool const fixedGeneral = bs.readFlag();
+        bool const fixedWithinCvs = fixedGeneral ? true : bs.readFlag();
         if (fixedWithinCvs)
             Ue(bs, 2047, "elemental_duration_in_tc_minus1");
         else if ((hrd.nal || hrd.vcl) && hrd.cpbCntMinus1 == 0)
@@ -111,15 +114,15 @@ void ParseRefPicListStruct(InputBitstream& bs, RefPicListStruct& rpl, SeqParamet
     if (sps.longTermRefPics && rplsIdx < sps.numRefPicLists[listIdx] && rpl.numRefEntries > 0)
         rpl.ltrpInHeader = bs.readFlag();
     for (int i = 0; i < rpl.numRefEntries; ++i) {
-        const bool interLayer = sps.interLayerPred ? bs.readFlag() : false;
+        bool const interLayer = sps.interLayerPred ? bs.readFlag() : false;
         rpl.interLayer.push_back(interLayer);
         if (!interLayer) {
-            const bool st = sps.longTermRefPics ? bs.readFlag() : true;
+            bool const st = sps.longTermRefPics ? bs.readFlag() : true;
             rpl.shortTerm.push_back(st);
             if (st) {
-                const int abs = int(Ue(bs, 32767, "abs_delta_poc_st"));
-                const int absDelta = (sps.weightedPred || sps.weightedBipred) && i != 0 ? abs : abs + 1;
-                const bool negative = absDelta > 0 ? bs.readFlag() : false;
+                int const abs = int(Ue(bs, 32767, "abs_delta_poc_st"));
+                int const absDelta = (sps.weightedPred || sps.weightedBipred) && i != 0 ? abs : abs + 1;
+                bool const negative = absDelta > 0 ? bs.readFlag() : false;
                 rpl.deltaPocSt.push_back(negative ? -absDelta : absDelta);
                 rpl.pocLsbLt.push_back(0);
             } else {
@@ -140,7 +143,7 @@ void ParseRefPicLists(InputBitstream& bs, RefPicLists& lists, SeqParameterSet co
 {
     lists = RefPicLists();
     for (int i = 0; i < 2; ++i) {
-        const bool signalled = i == 0 || pps.rpl1IdxPresent;
+        bool const signalled = i == 0 || pps.rpl1IdxPresent;
         if (sps.numRefPicLists[i] > 0 && signalled)
             lists.rplSpsFlag[i] = bs.readFlag();
         else if (sps.numRefPicLists[i] == 0)
@@ -159,7 +162,7 @@ void ParseRefPicLists(InputBitstream& bs, RefPicLists& lists, SeqParameterSet co
         RefPicListStruct const& rpl = lists.list(i, sps);
         for (int j = 0; j < rpl.numLtrpEntries; ++j) {
             lists.pocLsbLt[i].push_back(rpl.ltrpInHeader ? int(bs.read(sps.log2MaxPocLsb)) : 0);
-            const bool present = bs.readFlag();
+            bool const present = bs.readFlag();
             lists.deltaPocMsbCyclePresent[i].push_back(present);
             lists.deltaPocMsbCycleLt[i].push_back(present ? int(Ue(bs, 1u << 28, "delta_poc_msb_cycle_lt")) : 0);
         }
@@ -177,7 +180,7 @@ void ParsePredWeightTable(InputBitstream& bs, SeqParameterSet const& sps, PicPar
         if (l == 0) {
             numWeights = pps.wpInfoInPh ? int(Ue(bs, 15, "num_l0_weights")) : numRefIdxActive[0];
         } else {
-            const int entries1 = rpl.list(1, sps).numRefEntries;
+            int const entries1 = rpl.list(1, sps).numRefEntries;
             if (!pps.weightedBipred || (pps.wpInfoInPh && entries1 == 0))
                 numWeights = 0;
             else
@@ -208,7 +211,7 @@ void ParsePredWeightTable(InputBitstream& bs, SeqParameterSet const& sps, PicPar
 RefPicListStruct const& RefPicLists::list(int i, SeqParameterSet const& sps) const
 {
     if (rplSpsFlag[i]) {
-        const int l = sps.rpl1SameAsRpl0 ? 0 : i;
+        int const l = sps.rpl1SameAsRpl0 ? 0 : i;
         VVC_CHECK(rplIdx[i] >= int(sps.rpl[l].size()), "Reference picture list index out of range");
         return sps.rpl[l][size_t(rplIdx[i])];
     }
@@ -217,15 +220,16 @@ RefPicListStruct const& RefPicLists::list(int i, SeqParameterSet const& sps) con
 
 void ReadTrailingBits(InputBitstream& bs)
 {
-    const int rest = int(std::min<uint64_t>(bs.bitsLeft(), 9));
-    VVC_CHECK(rest == 0 || rest > 8, "The structure does not end where its unit ends (" << bs.bitsLeft() << " bits left)");
+    int const rest = int(std::min<uint64_t>(bs.bitsLeft(), 9));
+    VVC_CHECK(rest == 0 || rest > 8,
+              "The structure does not end where its unit ends (" << bs.bitsLeft() << " bits left)");
     VVC_CHECK(bs.read(rest) != (1u << (rest - 1)), "Invalid trailing bits");
 }
 
 int PeekPictureHeaderPpsId(InputBitstream const& in)
 {
     InputBitstream bs = in;
-    const bool irap = bs.readFlag();
+    bool const irap = bs.readFlag();
     bs.readFlag();
     if (irap)
         bs.readFlag();
@@ -242,7 +246,7 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
     s.maxSublayersMinus1 = int(bs.read(3));
     VVC_CHECK(s.maxSublayersMinus1 > 6, "sps_max_sublayers_minus1 out of range");
     s.chromaFormatIdc = int(bs.read(2));
-    const int log2CtuMinus5 = int(bs.read(2));
+    int const log2CtuMinus5 = int(bs.read(2));
     VVC_CHECK(log2CtuMinus5 > 2, "sps_log2_ctu_size_minus5 out of range");
     s.log2CtuSize = log2CtuMinus5 + 5;
     s.ptlDpbHrdPresent = bs.readFlag();
@@ -260,14 +264,14 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
         for (int& w : s.confWin)
             w = int(Ue(bs, kMaxPictureDimension, "sps_conf_win_offset"));
     {
-        const int unitX = s.chromaFormatIdc == 1 || s.chromaFormatIdc == 2 ? 2 : 1;
-        const int unitY = s.chromaFormatIdc == 1 ? 2 : 1;
+        int const unitX = s.chromaFormatIdc == 1 || s.chromaFormatIdc == 2 ? 2 : 1;
+        int const unitY = s.chromaFormatIdc == 1 ? 2 : 1;
         VVC_CHECK(int64_t(s.confWin[0] + s.confWin[1]) * unitX >= s.picWidthMax ||
                       int64_t(s.confWin[2] + s.confWin[3]) * unitY >= s.picHeightMax,
                   "Conformance window leaves no picture");
     }
-    const int ctb = s.ctbSize();
-    const int widthCtbs = (s.picWidthMax + ctb - 1) / ctb, heightCtbs = (s.picHeightMax + ctb - 1) / ctb;
+    int const ctb = s.ctbSize();
+    int const widthCtbs = (s.picWidthMax + ctb - 1) / ctb, heightCtbs = (s.picHeightMax + ctb - 1) / ctb;
     s.subpicInfoPresent = bs.readFlag();
     if (s.subpicInfoPresent) {
         s.numSubpicsMinus1 = int(Ue(bs, uint32_t(std::min(599, widthCtbs * heightCtbs - 1)), "sps_num_subpics_minus1"));
@@ -305,10 +309,10 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
     s.pocMsbCycleFlag = bs.readFlag();
     if (s.pocMsbCycleFlag)
         s.pocMsbCycleLen = int(Ue(bs, uint32_t(32 - s.log2MaxPocLsb - 1), "sps_poc_msb_cycle_len_minus1")) + 1;
-    const int extraPhBytes = int(bs.read(2));
+    int const extraPhBytes = int(bs.read(2));
     for (int i = 0; i < extraPhBytes * 8; ++i)
         s.numExtraPhBits += bs.readFlag() ? 1 : 0;
-    const int extraShBytes = int(bs.read(2));
+    int const extraShBytes = int(bs.read(2));
     for (int i = 0; i < extraShBytes * 8; ++i)
         s.numExtraShBits += bs.readFlag() ? 1 : 0;
     if (s.ptlDpbHrdPresent) {
@@ -316,17 +320,22 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
             s.sublayerDpbParams = bs.readFlag();
         ParseDpbParams(bs, s.dpb, s.maxSublayersMinus1, s.sublayerDpbParams);
     }
-    s.log2MinCbSize = int(Ue(bs, uint32_t(std::min(4, s.log2CtuSize - 2)), "sps_log2_min_luma_coding_block_size_minus2")) + 2;
-    const int sizeUnit = std::max(8, 1 << s.log2MinCbSize);
+    s.log2MinCbSize =
+        int(Ue(bs, uint32_t(std::min(4, s.log2CtuSize - 2)), "sps_log2_min_luma_coding_block_size_minus2")) + 2;
+    int const sizeUnit = std::max(8, 1 << s.log2MinCbSize);
     VVC_CHECK(s.picWidthMax % sizeUnit || s.picHeightMax % sizeUnit, "Picture size not a multiple of " << sizeUnit);
     s.partitionConstraintsOverride = bs.readFlag();
     auto partition = [&](int k) {
-        s.log2DiffMinQtMinCb[k] = int(Ue(bs, uint32_t(std::min(6, s.log2CtuSize) - s.log2MinCbSize), "log2_diff_min_qt_min_cb"));
+        s.log2DiffMinQtMinCb[k] =
+            int(Ue(bs, uint32_t(std::min(6, s.log2CtuSize) - s.log2MinCbSize), "log2_diff_min_qt_min_cb"));
         s.maxMttDepth[k] = int(Ue(bs, uint32_t(2 * (s.log2CtuSize - s.log2MinCbSize)), "max_mtt_hierarchy_depth"));
         if (s.maxMttDepth[k] != 0) {
             const int minQt = s.log2MinCbSize + s.log2DiffMinQtMinCb[k];
-            s.log2DiffMaxBtMinQt[k] = int(Ue(bs, uint32_t(std::max(0, (k == 1 ? std::min(6, s.log2CtuSize) : s.log2CtuSize) - minQt)), "log2_diff_max_bt_min_qt"));
-            s.log2DiffMaxTtMinQt[k] = int(Ue(bs, uint32_t(std::max(0, std::min(6, s.log2CtuSize) - minQt)), "log2_diff_max_tt_min_qt"));
+            s.log2DiffMaxBtMinQt[k] =
+                int(Ue(bs, uint32_t(std::max(0, (k == 1 ? std::min(6, s.log2CtuSize) : s.log2CtuSize) - minQt)),
+                       "log2_diff_max_bt_min_qt"));
+            s.log2DiffMaxTtMinQt[k] =
+                int(Ue(bs, uint32_t(std::max(0, std::min(6, s.log2CtuSize) - minQt)), "log2_diff_max_tt_min_qt"));
         }
     };
     partition(0);
@@ -352,10 +361,11 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
         s.jointCbCr = bs.readFlag();
         s.sameQpTableForChroma = bs.readFlag();
         s.numQpTables = s.sameQpTableForChroma ? 1 : s.jointCbCr ? 3 : 2;
-        const int qpBdOffset = 6 * (s.bitDepth - 8);
+        int const qpBdOffset = 6 * (s.bitDepth - 8);
         for (int i = 0; i < s.numQpTables; ++i) {
             s.qpTableStartMinus26[i] = Se(bs, -26 - qpBdOffset, 36, "sps_qp_table_start_minus26");
-            const int points = int(Ue(bs, uint32_t(36 - s.qpTableStartMinus26[i]), "sps_num_points_in_qp_table_minus1")) + 1;
+            int const points =
+                int(Ue(bs, uint32_t(36 - s.qpTableStartMinus26[i]), "sps_num_points_in_qp_table_minus1")) + 1;
             for (int j = 0; j < points; ++j) {
                 s.deltaQpInValMinus1[i].push_back(int(Ue(bs, 127, "sps_delta_qp_in_val_minus1")));
                 s.deltaQpDiffVal[i].push_back(int(Ue(bs, 127, "sps_delta_qp_diff_val")));
@@ -417,7 +427,8 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
         s.gpm = bs.readFlag();
         if (s.gpm)
             s.maxNumGpmCand = s.maxNumMergeCand >= 3
-                                  ? s.maxNumMergeCand - int(Ue(bs, uint32_t(s.maxNumMergeCand - 2), "sps_max_num_merge_cand_minus_max_num_gpm_cand"))
+                                  ? s.maxNumMergeCand - int(Ue(bs, uint32_t(s.maxNumMergeCand - 2),
+                                                               "sps_max_num_merge_cand_minus_max_num_gpm_cand"))
                                   : 2;
     }
     s.log2ParallelMergeLevel = int(Ue(bs, uint32_t(s.log2CtuSize - 2), "sps_log2_parallel_merge_level_minus2")) + 2;
@@ -440,7 +451,7 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
         s.maxNumIbcMergeCand = 6 - int(Ue(bs, 5, "sps_six_minus_max_num_ibc_merge_cand"));
     s.ladf = bs.readFlag();
     if (s.ladf) {
-        const int intervals = int(bs.read(2)) + 2;
+        int const intervals = int(bs.read(2)) + 2;
         Se(bs, -63, 63, "sps_ladf_lowest_interval_qp_offset");
         for (int i = 0; i < intervals - 1; ++i) {
             Se(bs, -63, 63, "sps_ladf_qp_offset");
@@ -461,18 +472,20 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
     if (s.virtualBoundariesEnabled) {
         s.virtualBoundariesPresent = bs.readFlag();
         if (s.virtualBoundariesPresent) {
-            const int numVer = int(Ue(bs, s.picWidthMax <= 8 ? 0 : 3, "sps_num_ver_virtual_boundaries"));
+            int const numVer = int(Ue(bs, s.picWidthMax <= 8 ? 0 : 3, "sps_num_ver_virtual_boundaries"));
             for (int i = 0; i < numVer; ++i)
-                s.vbPosX.push_back((int(Ue(bs, uint32_t((s.picWidthMax + 7) / 8 - 2), "sps_virtual_boundary_pos_x_minus1")) + 1) * 8);
-            const int numHor = int(Ue(bs, s.picHeightMax <= 8 ? 0 : 3, "sps_num_hor_virtual_boundaries"));
+                s.vbPosX.push_back(
+                    (int(Ue(bs, uint32_t((s.picWidthMax + 7) / 8 - 2), "sps_virtual_boundary_pos_x_minus1")) + 1) * 8);
+            int const numHor = int(Ue(bs, s.picHeightMax <= 8 ? 0 : 3, "sps_num_hor_virtual_boundaries"));
             for (int i = 0; i < numHor; ++i)
-                s.vbPosY.push_back((int(Ue(bs, uint32_t((s.picHeightMax + 7) / 8 - 2), "sps_virtual_boundary_pos_y_minus1")) + 1) * 8);
+                s.vbPosY.push_back(
+                    (int(Ue(bs, uint32_t((s.picHeightMax + 7) / 8 - 2), "sps_virtual_boundary_pos_y_minus1")) + 1) * 8);
         }
     }
     if (s.ptlDpbHrdPresent && bs.readFlag()) { // sps_timing_hrd_params_present_flag
         GeneralHrd hrd;
         ParseGeneralTimingHrd(bs, hrd);
-        const bool sublayerCpb = s.maxSublayersMinus1 > 0 ? bs.readFlag() : false;
+        bool const sublayerCpb = s.maxSublayersMinus1 > 0 ? bs.readFlag() : false;
         ParseOlsTimingHrd(bs, hrd, sublayerCpb ? 0 : s.maxSublayersMinus1, s.maxSublayersMinus1);
     }
     s.fieldSeq = bs.readFlag();
@@ -495,12 +508,12 @@ std::vector<int> TileSizes(InputBitstream& bs, int numExplicit, int total, char 
     std::vector<int> sizes;
     int left = total;
     for (int i = 0; i < numExplicit; ++i) {
-        const int size = int(Ue(bs, uint32_t(std::max(0, left - 1)), name)) + 1;
+        int const size = int(Ue(bs, uint32_t(std::max(0, left - 1)), name)) + 1;
         VVC_CHECK(size > left, name << " beyond the picture");
         sizes.push_back(size);
         left -= size;
     }
-    const int uniform = sizes.back();
+    int const uniform = sizes.back();
     while (left >= uniform) {
         sizes.push_back(uniform);
         left -= uniform;
@@ -534,7 +547,7 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
     p.mixedNaluTypes = bs.readFlag();
     p.picWidth = int(Ue(bs, uint32_t(sps.picWidthMax), "pps_pic_width_in_luma_samples"));
     p.picHeight = int(Ue(bs, uint32_t(sps.picHeightMax), "pps_pic_height_in_luma_samples"));
-    const int minCb = std::max(8, 1 << sps.log2MinCbSize);
+    int const minCb = std::max(8, 1 << sps.log2MinCbSize);
     VVC_CHECK(p.picWidth == 0 || p.picHeight == 0 || p.picWidth % minCb || p.picHeight % minCb,
               "Invalid picture size " << p.picWidth << "x" << p.picHeight);
     if (bs.readFlag()) {
@@ -548,16 +561,16 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
             Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
     p.outputFlagPresent = bs.readFlag();
     p.noPicPartition = bs.readFlag();
-    const bool subpicIdMapping = bs.readFlag();
+    bool const subpicIdMapping = bs.readFlag();
     int numSubpicsMinus1 = sps.numSubpicsMinus1;
     if (subpicIdMapping) {
         if (!p.noPicPartition)
             numSubpicsMinus1 = int(Ue(bs, uint32_t(sps.numSubpicsMinus1), "pps_num_subpics_minus1"));
-        const int len = int(Ue(bs, 15, "pps_subpic_id_len_minus1")) + 1;
+        int const len = int(Ue(bs, 15, "pps_subpic_id_len_minus1")) + 1;
         for (int i = 0; i <= numSubpicsMinus1; ++i)
             bs.read(len);
     }
-    const int log2Ctb = p.noPicPartition ? sps.log2CtuSize : int(bs.read(2)) + 5;
+    int const log2Ctb = p.noPicPartition ? sps.log2CtuSize : int(bs.read(2)) + 5;
     VVC_CHECK(log2Ctb != sps.log2CtuSize, "pps_log2_ctu_size_minus5 differs from the SPS");
     p.ctbSize = 1 << log2Ctb;
     p.picWidthInCtbs = (p.picWidth + p.ctbSize - 1) / p.ctbSize;
@@ -569,11 +582,11 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
         p.rectSlice = true;
         p.singleSlicePerSubpic = true;
     } else {
-        const int numExpCols = int(Ue(bs, uint32_t(p.picWidthInCtbs - 1), "pps_num_exp_tile_columns_minus1")) + 1;
-        const int numExpRows = int(Ue(bs, uint32_t(p.picHeightInCtbs - 1), "pps_num_exp_tile_rows_minus1")) + 1;
+        int const numExpCols = int(Ue(bs, uint32_t(p.picWidthInCtbs - 1), "pps_num_exp_tile_columns_minus1")) + 1;
+        int const numExpRows = int(Ue(bs, uint32_t(p.picHeightInCtbs - 1), "pps_num_exp_tile_rows_minus1")) + 1;
         p.tileColWidth = TileSizes(bs, numExpCols, p.picWidthInCtbs, "pps_tile_column_width_minus1");
         p.tileRowHeight = TileSizes(bs, numExpRows, p.picHeightInCtbs, "pps_tile_row_height_minus1");
-        const int cols = p.numTileColumns(), rows = p.numTileRows();
+        int const cols = p.numTileColumns(), rows = p.numTileRows();
         if (p.numTiles() > 1) {
             p.loopFilterAcrossTiles = bs.readFlag();
             p.rectSlice = bs.readFlag();
@@ -589,7 +602,8 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
         // also bounds what a damaged PPS can make this allocate.
         const size_t picCtus = size_t(p.picWidthInCtbs) * size_t(p.picHeightInCtbs);
         size_t sliceCtuTotal = 0;
-        auto addTiles = [&](std::vector<int>& ctus, int tileIdx, int widthTiles, int heightTiles, int ctuRow0, int ctuRows) {
+        auto addTiles = [&](std::vector<int>& ctus, int tileIdx, int widthTiles, int heightTiles, int ctuRow0,
+                            int ctuRows) {
             const int tx = tileIdx % cols, ty = tileIdx / cols;
             VVC_CHECK(tx + widthTiles > cols || ty + heightTiles > rows, "Slice beyond the picture's tiles");
             size_t n = 0;
@@ -608,8 +622,9 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
                 }
         };
         if (p.rectSlice && !p.singleSlicePerSubpic) {
-            p.numSlicesInPicMinus1 = int(Ue(bs, uint32_t(std::min(999, p.picWidthInCtbs * p.picHeightInCtbs - 1)), "pps_num_slices_in_pic_minus1"));
-            const bool tileIdxDelta = p.numSlicesInPicMinus1 > 1 ? bs.readFlag() : false;
+            p.numSlicesInPicMinus1 = int(Ue(bs, uint32_t(std::min(999, p.picWidthInCtbs * p.picHeightInCtbs - 1)),
+                                            "pps_num_slices_in_pic_minus1"));
+            bool const tileIdxDelta = p.numSlicesInPicMinus1 > 1 ? bs.readFlag() : false;
             int tileIdx = 0;
             int prevHeightMinus1 = 0;
             for (int i = 0; i < p.numSlicesInPicMinus1; ++i) {
@@ -622,19 +637,19 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
                 else if (tileIdx / cols != rows - 1)
                     heightMinus1 = prevHeightMinus1;
                 prevHeightMinus1 = heightMinus1;
-                const int tileRowHeight = p.tileRowHeight[size_t(tileIdx / cols)];
+                int const tileRowHeight = p.tileRowHeight[size_t(tileIdx / cols)];
                 if (widthMinus1 == 0 && heightMinus1 == 0 && tileRowHeight > 1) {
                     // Several slices in one tile, of explicit then repeated CTU-row heights.
-                    const int numExp = int(Ue(bs, uint32_t(tileRowHeight), "pps_num_exp_slices_in_tile"));
+                    int const numExp = int(Ue(bs, uint32_t(tileRowHeight), "pps_num_exp_slices_in_tile"));
                     std::vector<int> heights;
                     int left = tileRowHeight;
                     for (int j = 0; j < numExp; ++j) {
-                        const int h = int(Ue(bs, uint32_t(left - 1), "pps_exp_slice_height_in_ctus_minus1")) + 1;
+                        int const h = int(Ue(bs, uint32_t(left - 1), "pps_exp_slice_height_in_ctus_minus1")) + 1;
                         heights.push_back(h);
                         left -= h;
                     }
                     if (numExp > 0) {
-                        const int uniform = heights.back();
+                        int const uniform = heights.back();
                         while (left >= uniform) {
                             heights.push_back(uniform);
                             left -= uniform;
@@ -669,7 +684,8 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
                     for (int c : s)
                         used[size_t(c)] = true;
                 auto last = TileScanOrder(p);
-                last.erase(std::remove_if(last.begin(), last.end(), [&](int c) { return used[size_t(c)]; }), last.end());
+                last.erase(std::remove_if(last.begin(), last.end(), [&](int c) { return used[size_t(c)]; }),
+                           last.end());
                 VVC_CHECK(last.empty(), "No CTUs left for the last slice");
                 p.sliceCtus.push_back(std::move(last));
             }
@@ -698,11 +714,12 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
         p.sliceChromaQpOffsetsPresent = bs.readFlag();
         p.cuChromaQpOffsetListEnabled = bs.readFlag();
         if (p.cuChromaQpOffsetListEnabled) {
-            const int len = int(Ue(bs, 5, "pps_chroma_qp_offset_list_len_minus1")) + 1;
+            int const len = int(Ue(bs, 5, "pps_chroma_qp_offset_list_len_minus1")) + 1;
             for (int i = 0; i < len; ++i) {
                 p.cbQpOffsetList.push_back(Se(bs, -12, 12, "pps_cb_qp_offset_list"));
                 p.crQpOffsetList.push_back(Se(bs, -12, 12, "pps_cr_qp_offset_list"));
-                p.jointCbCrQpOffsetList.push_back(p.jointCbCrQpOffsetPresent ? Se(bs, -12, 12, "pps_joint_cbcr_qp_offset_list") : 0);
+                p.jointCbCrQpOffsetList.push_back(
+                    p.jointCbCrQpOffsetPresent ? Se(bs, -12, 12, "pps_joint_cbcr_qp_offset_list") : 0);
             }
         }
     }
@@ -757,7 +774,7 @@ void ParseAlfData(InputBitstream& bs, AlfParams& a, bool chromaPresent)
         a.lumaClip = bs.readFlag();
         a.lumaNumFilters = int(Ue(bs, 24, "alf_luma_num_filters_signalled_minus1")) + 1;
         if (a.lumaNumFilters > 1) {
-            const int bits = CeilLog2(a.lumaNumFilters);
+            int const bits = CeilLog2(a.lumaNumFilters);
             for (int& idx : a.lumaCoeffDeltaIdx) {
                 idx = int(bs.read(bits));
                 VVC_CHECK(idx >= a.lumaNumFilters, "alf_luma_coeff_delta_idx out of range");
@@ -799,7 +816,7 @@ void ParseAlfData(InputBitstream& bs, AlfParams& a, bool chromaPresent)
         a.ccCoeff[comp].resize(size_t(a.ccNumFilters[comp]));
         for (auto& f : a.ccCoeff[comp])
             for (int& c : f) {
-                const int mapped = int(bs.read(3));
+                int const mapped = int(bs.read(3));
                 c = mapped ? (1 << (mapped - 1)) : 0;
                 if (mapped && bs.readFlag())
                     c = -c;
@@ -812,7 +829,7 @@ void ParseLmcsData(InputBitstream& bs, LmcsParams& l, bool chromaPresent)
     l.minBinIdx = int(Ue(bs, 15, "lmcs_min_bin_idx"));
     l.maxBinIdx = 15 - int(Ue(bs, 15, "lmcs_delta_max_bin_idx"));
     VVC_CHECK(l.maxBinIdx < l.minBinIdx, "lmcs_delta_max_bin_idx out of range");
-    const int prec = int(Ue(bs, 14, "lmcs_delta_cw_prec_minus1")) + 1;
+    int const prec = int(Ue(bs, 14, "lmcs_delta_cw_prec_minus1")) + 1;
     for (int i = l.minBinIdx; i <= l.maxBinIdx; ++i) {
         l.deltaCw[i] = int(bs.read(prec));
         if (l.deltaCw[i] && bs.readFlag())
@@ -831,7 +848,7 @@ std::vector<std::pair<int, int>> DiagonalScan(int size)
     std::vector<std::pair<int, int>> scan;
     for (int line = 0; line < 2 * size - 1; ++line)
         for (int y = std::min(line, size - 1); y >= 0; --y) {
-            const int x = line - y;
+            int const x = line - y;
             if (x < size)
                 scan.emplace_back(x, y);
         }
@@ -841,14 +858,14 @@ std::vector<std::pair<int, int>> DiagonalScan(int size)
 void ParseScalingListData(InputBitstream& bs, ScalingListParams& s, bool chromaPresent)
 {
     for (int id = 0; id < 28; ++id) {
-        const int size = id < 2 ? 2 : id < 8 ? 4 : 8;
+        int const size = id < 2 ? 2 : id < 8 ? 4 : 8;
         if (!(chromaPresent || id % 3 == 2 || id == 27))
             continue;
         s.copyMode[id] = bs.readFlag();
         if (!s.copyMode[id])
             s.predMode[id] = bs.readFlag();
         if ((s.copyMode[id] || s.predMode[id]) && id != 0 && id != 2 && id != 8) {
-            const int maxDelta = id < 2 ? id : id < 8 ? id - 2 : id - 8;
+            int const maxDelta = id < 2 ? id : id < 8 ? id - 2 : id - 8;
             s.predIdDelta[id] = int(Ue(bs, uint32_t(maxDelta), "scaling_list_pred_id_delta"));
         }
         if (s.copyMode[id])
@@ -858,7 +875,7 @@ void ParseScalingListData(InputBitstream& bs, ScalingListParams& s, bool chromaP
             s.dc[id - 14] = Se(bs, -128, 127, "scaling_list_dc_coef");
             next += s.dc[id - 14];
         }
-        const auto scan = DiagonalScan(size);
+        auto const scan = DiagonalScan(size);
         s.coeff[id].assign(scan.size(), 0);
         for (size_t i = 0; i < scan.size(); ++i) {
             if (!(id > 25 && scan[i].first >= 4 && scan[i].second >= 4)) {
@@ -892,8 +909,7 @@ void ParseAps(InputBitstream& bs, AdaptationParameterSet& a)
         VVC_CHECK(a.id > 7, "Scaling list APS id out of range");
         ParseScalingListData(bs, a.scaling, a.chromaPresent);
         break;
-    default:
-        VVC_THROW("Reserved APS type " << a.type);
+    default: VVC_THROW("Reserved APS type " << a.type);
     }
     if (bs.readFlag()) // aps_extension_flag
         return;
@@ -957,10 +973,10 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
             h.scalingListApsId = int(bs.read(3));
     }
     if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent && bs.readFlag()) {
-        const int numVer = int(Ue(bs, 3, "ph_num_ver_virtual_boundaries"));
+        int const numVer = int(Ue(bs, 3, "ph_num_ver_virtual_boundaries"));
         for (int i = 0; i < numVer; ++i)
             Ue(bs, uint32_t((pps.picWidth + 7) / 8), "ph_virtual_boundary_pos_x_minus1");
-        const int numHor = int(Ue(bs, 3, "ph_num_hor_virtual_boundaries"));
+        int const numHor = int(Ue(bs, 3, "ph_num_hor_virtual_boundaries"));
         for (int i = 0; i < numHor; ++i)
             Ue(bs, uint32_t((pps.picHeight + 7) / 8), "ph_virtual_boundary_pos_y_minus1");
     }
@@ -975,15 +991,17 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
     std::copy(std::begin(sps.log2DiffMaxBtMinQt), std::end(sps.log2DiffMaxBtMinQt), h.log2DiffMaxBtMinQt);
     std::copy(std::begin(sps.log2DiffMaxTtMinQt), std::end(sps.log2DiffMaxTtMinQt), h.log2DiffMaxTtMinQt);
     auto partition = [&](int k) {
-        h.log2DiffMinQtMinCb[k] = int(Ue(bs, uint32_t(std::min(6, sps.log2CtuSize) - sps.log2MinCbSize), "ph_log2_diff_min_qt_min_cb"));
-        h.maxMttDepth[k] = int(Ue(bs, uint32_t(2 * (sps.log2CtuSize - sps.log2MinCbSize)), "ph_max_mtt_hierarchy_depth"));
+        h.log2DiffMinQtMinCb[k] =
+            int(Ue(bs, uint32_t(std::min(6, sps.log2CtuSize) - sps.log2MinCbSize), "ph_log2_diff_min_qt_min_cb"));
+        h.maxMttDepth[k] =
+            int(Ue(bs, uint32_t(2 * (sps.log2CtuSize - sps.log2MinCbSize)), "ph_max_mtt_hierarchy_depth"));
         h.log2DiffMaxBtMinQt[k] = h.log2DiffMaxTtMinQt[k] = 0;
         if (h.maxMttDepth[k] != 0) {
             h.log2DiffMaxBtMinQt[k] = int(Ue(bs, uint32_t(sps.log2CtuSize), "ph_log2_diff_max_bt_min_qt"));
             h.log2DiffMaxTtMinQt[k] = int(Ue(bs, uint32_t(sps.log2CtuSize), "ph_log2_diff_max_tt_min_qt"));
         }
     };
-    const int maxSubdiv = 2 * (sps.log2CtuSize - sps.log2MinCbSize) + 2 * 3;
+    int const maxSubdiv = 2 * (sps.log2CtuSize - sps.log2MinCbSize) + 2 * 3;
     if (h.intraAllowed) {
         if (h.partitionOverride) {
             partition(0);
@@ -993,7 +1011,8 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
         if (pps.cuQpDeltaEnabled)
             h.cuQpDeltaSubdivIntra = int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_qp_delta_subdiv_intra_slice"));
         if (pps.cuChromaQpOffsetListEnabled)
-            h.cuChromaQpOffsetSubdivIntra = int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_chroma_qp_offset_subdiv_intra_slice"));
+            h.cuChromaQpOffsetSubdivIntra =
+                int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_chroma_qp_offset_subdiv_intra_slice"));
     }
     if (h.interAllowed) {
         if (h.partitionOverride)
@@ -1001,11 +1020,12 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
         if (pps.cuQpDeltaEnabled)
             h.cuQpDeltaSubdivInter = int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_qp_delta_subdiv_inter_slice"));
         if (pps.cuChromaQpOffsetListEnabled)
-            h.cuChromaQpOffsetSubdivInter = int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_chroma_qp_offset_subdiv_inter_slice"));
+            h.cuChromaQpOffsetSubdivInter =
+                int(Ue(bs, uint32_t(maxSubdiv), "ph_cu_chroma_qp_offset_subdiv_inter_slice"));
         if (sps.temporalMvp) {
             h.temporalMvp = bs.readFlag();
             if (h.temporalMvp && pps.rplInfoInPh) {
-                const int n0 = h.rpl.list(0, sps).numRefEntries, n1 = h.rpl.list(1, sps).numRefEntries;
+                int const n0 = h.rpl.list(0, sps).numRefEntries, n1 = h.rpl.list(1, sps).numRefEntries;
                 bool fromL0 = true;
                 if (n1 > 0)
                     fromL0 = bs.readFlag();
@@ -1015,7 +1035,7 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
         }
         if (sps.mmvdFullpelOnly)
             bs.readFlag();
-        const bool presence = !pps.rplInfoInPh || h.rpl.list(1, sps).numRefEntries > 0;
+        bool const presence = !pps.rplInfoInPh || h.rpl.list(1, sps).numRefEntries > 0;
         if (presence) {
             bs.readFlag(); // ph_mvd_l1_zero_flag
             if (sps.bdofControlInPh)
@@ -1026,7 +1046,7 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
         if (sps.profControlInPh)
             bs.readFlag();
         if ((pps.weightedPred || pps.weightedBipred) && pps.wpInfoInPh) {
-            const int active[2] = {0, 0};
+            int const active[2] = {0, 0};
             ParsePredWeightTable(bs, sps, pps, h.rpl, active);
         }
     }
@@ -1071,9 +1091,9 @@ namespace {
 std::vector<int> TileScanCtus(PicParameterSet const& pps, int first, int count)
 {
     std::vector<int> ctus;
-    const int cols = pps.numTileColumns();
+    int const cols = pps.numTileColumns();
     for (int t = first; t < first + count; ++t) {
-        const int tx = t % cols, ty = t / cols;
+        int const tx = t % cols, ty = t / cols;
         int x0 = 0, y0 = 0;
         for (int i = 0; i < tx; ++i)
             x0 += pps.tileColWidth[size_t(i)];
@@ -1128,15 +1148,16 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
     if (sps.subpicInfoPresent)
         sh.subpicId = int(bs.read(sps.subpicIdLenMinus1 + 1));
     VVC_CHECK(sps.numSubpicsMinus1 > 0, "Pictures of several subpictures are not supported");
-    const int numSlices = pps.numSlicesInPicMinus1 + 1;
-    const bool rect = pps.rectSlice;
+    int const numSlices = pps.numSlicesInPicMinus1 + 1;
+    bool const rect = pps.rectSlice;
     if ((rect && numSlices > 1) || (!rect && pps.numTiles() > 1)) {
         sh.sliceAddress = int(bs.read(CeilLog2(rect ? numSlices : pps.numTiles())));
         VVC_CHECK(sh.sliceAddress >= (rect ? numSlices : pps.numTiles()), "sh_slice_address out of range");
     }
     bs.skip(uint64_t(sps.numExtraShBits));
     if (!rect && pps.numTiles() - sh.sliceAddress > 1)
-        sh.numTilesInSlice = int(Ue(bs, uint32_t(pps.numTiles() - 1 - sh.sliceAddress), "sh_num_tiles_in_slice_minus1")) + 1;
+        sh.numTilesInSlice =
+            int(Ue(bs, uint32_t(pps.numTiles() - 1 - sh.sliceAddress), "sh_num_tiles_in_slice_minus1")) + 1;
     sh.sliceType = ph.interAllowed ? int(Ue(bs, 2, "sh_slice_type")) : 2;
     VVC_CHECK(sh.sliceType != 2 && !ph.interAllowed, "Inter slice in an intra picture");
     VVC_CHECK(sh.sliceType == 2 && !ph.intraAllowed, "Intra slice where the picture header allows none");
@@ -1162,12 +1183,12 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
     sh.explicitScalingListUsed = ph.explicitScalingList;
     if (ph.explicitScalingList && !sh.phInSliceHeader)
         sh.explicitScalingListUsed = bs.readFlag();
-    const bool idr = nalUnitType == NAL_UNIT_CODED_SLICE_IDR_W_RADL || nalUnitType == NAL_UNIT_CODED_SLICE_IDR_N_LP;
+    bool const idr = nalUnitType == NAL_UNIT_CODED_SLICE_IDR_W_RADL || nalUnitType == NAL_UNIT_CODED_SLICE_IDR_N_LP;
     if (pps.rplInfoInPh)
         sh.rpl = ph.rpl;
     else if (!idr || sps.idrRplPresent)
         ParseRefPicLists(bs, sh.rpl, sps, pps);
-    const int entries[2] = {sh.rpl.list(0, sps).numRefEntries, sh.rpl.list(1, sps).numRefEntries};
+    int const entries[2] = {sh.rpl.list(0, sps).numRefEntries, sh.rpl.list(1, sps).numRefEntries};
     bool override = true;
     int activeMinus1[2] = {};
     if ((sh.sliceType != 2 && entries[0] > 1) || (sh.sliceType == 0 && entries[1] > 1)) {
@@ -1192,15 +1213,17 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
         if (ph.temporalMvp && !pps.rplInfoInPh) {
             if (sh.sliceType == 0)
                 sh.collocatedFromL0 = bs.readFlag();
-            if ((sh.collocatedFromL0 && sh.numRefIdxActive[0] > 1) || (!sh.collocatedFromL0 && sh.numRefIdxActive[1] > 1))
-                sh.collocatedRefIdx = int(Ue(bs, uint32_t(sh.numRefIdxActive[sh.collocatedFromL0 ? 0 : 1] - 1), "sh_collocated_ref_idx"));
+            if ((sh.collocatedFromL0 && sh.numRefIdxActive[0] > 1) ||
+                (!sh.collocatedFromL0 && sh.numRefIdxActive[1] > 1))
+                sh.collocatedRefIdx =
+                    int(Ue(bs, uint32_t(sh.numRefIdxActive[sh.collocatedFromL0 ? 0 : 1] - 1), "sh_collocated_ref_idx"));
         }
         if (!pps.wpInfoInPh && ((pps.weightedPred && sh.sliceType == 1) || (pps.weightedBipred && sh.sliceType == 0)))
             ParsePredWeightTable(bs, sps, pps, sh.rpl, sh.numRefIdxActive);
     }
-    const int qpBdOffset = 6 * (sps.bitDepth - 8);
+    int const qpBdOffset = 6 * (sps.bitDepth - 8);
     sh.qpDelta = pps.qpDeltaInfoInPh ? ph.qpDelta : Se(bs, -(63 + qpBdOffset), 63, "sh_qp_delta");
-    const int sliceQp = pps.initQp + sh.qpDelta;
+    int const sliceQp = pps.initQp + sh.qpDelta;
     VVC_CHECK(sliceQp < -qpBdOffset || sliceQp > 63, "Slice QP out of range: " << sliceQp);
     if (pps.sliceChromaQpOffsetsPresent) {
         sh.cbQpOffset = Se(bs, -12, 12, "sh_cb_qp_offset");
@@ -1267,14 +1290,14 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
             rowTile[size_t(y++)] = j;
     int numEntryPoints = 0;
     for (size_t i = 1; i < sh.ctus.size(); ++i) {
-        const int x = sh.ctus[i] % pps.picWidthInCtbs, y = sh.ctus[i] / pps.picWidthInCtbs;
-        const int px = sh.ctus[i - 1] % pps.picWidthInCtbs, py = sh.ctus[i - 1] / pps.picWidthInCtbs;
+        int const x = sh.ctus[i] % pps.picWidthInCtbs, y = sh.ctus[i] / pps.picWidthInCtbs;
+        int const px = sh.ctus[i - 1] % pps.picWidthInCtbs, py = sh.ctus[i - 1] / pps.picWidthInCtbs;
         if (rowTile[size_t(y)] != rowTile[size_t(py)] || colTile[size_t(x)] != colTile[size_t(px)] ||
             (y != py && sps.entropyCodingSync))
             ++numEntryPoints;
     }
     if (sps.entryPointOffsetsPresent && numEntryPoints > 0) {
-        const int len = int(Ue(bs, 31, "sh_entry_offset_len_minus1")) + 1;
+        int const len = int(Ue(bs, 31, "sh_entry_offset_len_minus1")) + 1;
         VVC_CHECK(uint64_t(numEntryPoints) * uint64_t(len) > bs.bitsLeft(), "Entry points run past the unit");
         for (int i = 0; i < numEntryPoints; ++i)
             sh.entryPointOffsets.push_back(bs.read(len) + 1);

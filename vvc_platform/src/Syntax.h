@@ -20,7 +20,7 @@ struct RefPicListStruct
     int numLtrpEntries = 0;
     std::vector<bool> interLayer;
     std::vector<bool> shortTerm;
-    std::vector<int> deltaPocSt;     // signed, as signalled
+    std::vector<int> deltaPocSt; // signed, as signalled
     std::vector<int> pocLsbLt;
 };
 
@@ -36,7 +36,7 @@ struct SeqParameterSet
     int id = 0, vpsId = 0, maxSublayersMinus1 = 0, chromaFormatIdc = 1, log2CtuSize = 7;
     bool ptlDpbHrdPresent = false, gdrEnabled = false, rprEnabled = false, resChangeInClvs = false;
     int picWidthMax = 0, picHeightMax = 0;
-    int confWin[4] = {};                       // left, right, top, bottom
+    int confWin[4] = {}; // left, right, top, bottom
     bool subpicInfoPresent = false;
     int numSubpicsMinus1 = 0, subpicIdLenMinus1 = 0;
     int bitDepth = 8;
@@ -69,8 +69,8 @@ struct SeqParameterSet
          bdofControlInPh = false, smvd = false, dmvr = false, dmvrControlInPh = false, mmvd = false,
          mmvdFullpelOnly = false;
     int maxNumMergeCand = 6;
-    bool sbt = false, affine = false, affine6Param = false, affineAmvr = false, prof = false,
-         profControlInPh = false, bcw = false, ciip = false, gpm = false;
+    bool sbt = false, affine = false, affine6Param = false, affineAmvr = false, prof = false, profControlInPh = false,
+         bcw = false, ciip = false, gpm = false;
     int maxNumSubblockMergeCand = 0, maxNumGpmCand = 0, log2ParallelMergeLevel = 2;
     bool isp = false, mrl = false, mip = false, cclm = false, chromaHorCollocated = true, chromaVerCollocated = true;
     bool palette = false, act = false;
@@ -81,7 +81,7 @@ struct SeqParameterSet
     bool explicitScalingMatrix = false, scalingMatrixForLfnstDisabled = false;
     bool depQuant = false, signDataHiding = false;
     bool virtualBoundariesEnabled = false, virtualBoundariesPresent = false;
-    std::vector<int> vbPosX, vbPosY;           // in luma samples
+    std::vector<int> vbPosX, vbPosY; // in luma samples
     bool fieldSeq = false;
 
     int ctbSize() const { return 1 << log2CtuSize; }
@@ -113,7 +113,7 @@ struct PicParameterSet
     std::vector<int> cbQpOffsetList, crQpOffsetList, jointCbCrQpOffsetList;
     bool deblockingControlPresent = false, deblockingOverrideEnabled = false, deblockingDisabled = false,
          dbfInfoInPh = false;
-    int betaOffsetDiv2[3] = {}, tcOffsetDiv2[3] = {};   // Y, Cb, Cr
+    int betaOffsetDiv2[3] = {}, tcOffsetDiv2[3] = {}; // Y, Cb, Cr
     bool rplInfoInPh = false, saoInfoInPh = false, alfInfoInPh = false, wpInfoInPh = false, qpDeltaInfoInPh = false;
     bool pictureHeaderExtensionPresent = false, sliceHeaderExtensionPresent = false;
 
@@ -140,8 +140,8 @@ struct AlfParams
 struct LmcsParams
 {
     int minBinIdx = 0, maxBinIdx = 15;
-    int deltaCw[16] = {};        // signed
-    int deltaCrs = 0;            // signed
+    int deltaCw[16] = {}; // signed
+    int deltaCrs = 0;     // signed
 };
 
 struct ScalingListParams
@@ -155,7 +155,7 @@ struct ScalingListParams
 
 struct AdaptationParameterSet
 {
-    int type = 0;                // 0 ALF, 1 LMCS, 2 scaling lists
+    int type = 0; // 0 ALF, 1 LMCS, 2 scaling lists
     int id = 0;
     bool chromaPresent = false;
     AlfParams alf;
@@ -167,7 +167,7 @@ struct RefPicLists
 {
     bool rplSpsFlag[2] = {};
     int rplIdx[2] = {};
-    RefPicListStruct own[2];     // lists signalled in the header
+    RefPicListStruct own[2]; // lists signalled in the header
     std::vector<int> pocLsbLt[2];
     std::vector<bool> deltaPocMsbCyclePresent[2];
     std::vector<int> deltaPocMsbCycleLt[2];
@@ -205,9 +205,9 @@ struct PictureHeaderParams
 struct SliceHeaderParams
 {
     bool phInSliceHeader = false;
-    PictureHeaderParams ph;      // the picture header in force for the slice (its own or the PH unit's)
+    PictureHeaderParams ph; // the picture header in force for the slice (its own or the PH unit's)
     int subpicId = 0, sliceAddress = 0, numTilesInSlice = 1;
-    int sliceType = 2;           // 0 B, 1 P, 2 I
+    int sliceType = 2; // 0 B, 1 P, 2 I
     bool noOutputOfPriorPics = false;
     bool alfEnabled = false;
     int numAlfApsIdsLuma = 0, alfApsIdLuma[8] = {}, alfApsIdChroma = 0;
@@ -224,9 +224,9 @@ struct SliceHeaderParams
     bool deblockingDisabled = false;
     int betaOffsetDiv2[3] = {}, tcOffsetDiv2[3] = {};
     bool depQuant = false, signDataHiding = false, tsResidualCodingDisabled = false;
-    std::vector<uint32_t> entryPointOffsets;   // in bytes of the NAL unit, emulation prevention included
-    std::vector<int> ctus;                     // CTU addresses of the slice, in decoding order
-    uint64_t sliceDataByte = 0;                // first byte of the slice data in the RBSP
+    std::vector<uint32_t> entryPointOffsets; // in bytes of the NAL unit, emulation prevention included
+    std::vector<int> ctus;                   // CTU addresses of the slice, in decoding order
+    uint64_t sliceDataByte = 0;              // first byte of the slice data in the RBSP
 };
 
 // The parsers start just after the NAL unit header. The picture header reads the PPS and SPS it

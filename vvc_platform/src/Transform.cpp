@@ -82,7 +82,7 @@ template <int N>
 constexpr Matrix<N> MakeDst7(int const (&firstRow)[N])
 {
     Matrix<N> m{};
-    const int p = 2 * N + 1;
+    int const p = 2 * N + 1;
     for (int k = 0; k < N; ++k)
         for (int n = 0; n < N; ++n) {
             int a = ((2 * k + 1) * (n + 1)) % (2 * p);
@@ -138,6 +138,7 @@ constexpr Matrix<32> kDct8x32 = MakeDct8<32>(kDst7x32);
 
 // kLfnst8x8[set][candidate][basis vector][sample]: basis vector k of the forward
 // transform over the 48 samples, at a scale of 128.
+// clang-format off
 const int8_t kLfnst8x8[4][2][16][48] = {
     {
         {
@@ -420,9 +421,11 @@ const int8_t kLfnst8x8[4][2][16][48] = {
         },
     },
 };
+// clang-format on
 
 // kLfnst4x4[set][candidate][basis vector][sample]: basis vector k of the forward
 // transform over the 16 samples, at a scale of 128.
+// clang-format off
 const int8_t kLfnst4x4[4][2][16][16] = {
     {
         {
@@ -577,6 +580,7 @@ const int8_t kLfnst4x4[4][2][16][16] = {
         },
     },
 };
+// clang-format on
 // Up-right diagonal scan of a 4x4 block: position j is (kDiag4x4[j][0], kDiag4x4[j][1]) = (x, y).
 struct Diag4x4
 {
@@ -589,7 +593,7 @@ constexpr Diag4x4 MakeDiag4x4()
     int i = 0;
     for (int s = 0; s < 7; ++s)
         for (int y = s; y >= 0; --y) {
-            const int x = s - y;
+            int const x = s - y;
             if (x < 4 && y < 4) {
                 d.pos[i][0] = int8_t(x);
                 d.pos[i][1] = int8_t(y);
@@ -744,12 +748,12 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
     if (!mv || !mh) {
         // One-dimensional block: one stage, then the shift of both stages less the second
         // stage's matrix gain.
-        const int n = mh ? nTbW : nTbH;
-        const int nonZero = mh ? nonZeroW : nonZeroH;
+        int const n = mh ? nTbW : nTbH;
+        int const nonZero = mh ? nonZeroW : nonZeroH;
         int8_t const* m = mh ? mh : mv;
         const ptrdiff_t inStep = mh ? 1 : dStride;
         const ptrdiff_t outStep = mh ? 1 : resStride;
-        const int shift = 21 - bitDepth;
+        int const shift = 21 - bitDepth;
         std::fill(acc, acc + n, 0);
         for (int k = 0; k < nonZero; ++k) {
             const int32_t c = ClipCoeff(d[k * inStep]);
@@ -799,7 +803,7 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
     case 16: VerticalStage<16>(in, mv, nTbH, rows, tmp); break;
     default: VerticalStage<32>(in, mv, nTbH, rows, tmp); break;
     }
-    const int shift = 20 - bitDepth;
+    int const shift = 20 - bitDepth;
     switch (nTbW) {
     case 2: HorizontalStage<2>(tmp, mh, nTbH, cols, shift, res, resStride); break;
     case 4: HorizontalStage<4>(tmp, mh, nTbH, cols, shift, res, resStride); break;
@@ -816,9 +820,8 @@ void SelectTransformTypes(MtsSelection const& s, int nTbW, int nTbH, int& trType
     trTypeHor = trTypeVer = kDct2;
     if (s.cIdx > 0 || (s.isp && s.lfnstIdx != 0))
         return;
-    const bool implicitMts =
-        s.spsMtsEnabled && (s.isp || (s.sbt && std::max(nTbW, nTbH) <= 32) ||
-                            (!s.spsExplicitMtsIntra && s.intra && s.lfnstIdx == 0 && !s.mip));
+    bool const implicitMts = s.spsMtsEnabled && (s.isp || (s.sbt && std::max(nTbW, nTbH) <= 32) ||
+                                                 (!s.spsExplicitMtsIntra && s.intra && s.lfnstIdx == 0 && !s.mip));
     if (implicitMts) {
         if (s.sbt) {
             if (!s.sbtHorizontal) {
@@ -834,7 +837,7 @@ void SelectTransformTypes(MtsSelection const& s, int nTbW, int nTbH, int& trType
         }
         return;
     }
-    static const int kMts[5][2] = {{kDct2, kDct2}, {kDst7, kDst7}, {kDct8, kDst7}, {kDst7, kDct8}, {kDct8, kDct8}};
+    static int const kMts[5][2] = {{kDct2, kDct2}, {kDst7, kDst7}, {kDct8, kDst7}, {kDst7, kDct8}, {kDct8, kDct8}};
     if (s.mtsIdx >= 0 && s.mtsIdx < 5) {
         trTypeHor = kMts[s.mtsIdx][0];
         trTypeVer = kMts[s.mtsIdx][1];
@@ -843,10 +846,10 @@ void SelectTransformTypes(MtsSelection const& s, int nTbW, int nTbH, int& trType
 
 int WideAngleIntraMode(int predModeIntra, int nW, int nH)
 {
-    const int lw = Log2Size(nW), lh = Log2Size(nH);
+    int const lw = Log2Size(nW), lh = Log2Size(nH);
     if (lw < 0 || lh < 0 || nW == nH || predModeIntra < 2 || predModeIntra > 66)
         return predModeIntra;
-    const int whRatio = std::abs(lw - lh);
+    int const whRatio = std::abs(lw - lh);
     if (nW > nH && predModeIntra < (whRatio > 1 ? 8 + 2 * whRatio : 8))
         return predModeIntra + 65;
     if (nH > nW && predModeIntra > (whRatio > 1 ? 60 - 2 * whRatio : 60))
@@ -893,11 +896,11 @@ bool InverseLfnst(int32_t* d, ptrdiff_t stride, int nTbW, int nTbH, int predMode
 {
     if (!d || nTbW < 4 || nTbH < 4 || Log2Size(nTbW) < 0 || Log2Size(nTbH) < 0 || lfnstIdx < 1 || lfnstIdx > 2)
         return false;
-    const bool big = nTbW >= 8 && nTbH >= 8;
-    const int outSize = big ? 48 : 16;
-    const int log2Size = big ? 3 : 2;
-    const int size = 1 << log2Size;
-    const int nonZeroSize = ((nTbW == 4 && nTbH == 4) || (nTbW == 8 && nTbH == 8)) ? 8 : 16;
+    bool const big = nTbW >= 8 && nTbH >= 8;
+    int const outSize = big ? 48 : 16;
+    int const log2Size = big ? 3 : 2;
+    int const size = 1 << log2Size;
+    int const nonZeroSize = ((nTbW == 4 && nTbH == 4) || (nTbW == 8 && nTbH == 8)) ? 8 : 16;
     int8_t const* kernel = LfnstKernel(LfnstTransformSet(predModeIntra), lfnstIdx - 1, big);
 
     int32_t x[16];
@@ -915,21 +918,20 @@ bool InverseLfnst(int32_t* d, ptrdiff_t stride, int nTbW, int nTbH, int predMode
     for (int i = 0; i < outSize; ++i)
         u[i] = std::min(std::max((u[i] + 64) >> 7, kCoeffMin), kCoeffMax);
 
-    const bool transpose = predModeIntra > 34;
+    bool const transpose = predModeIntra > 34;
     for (int y = 0; y < size; ++y)
         for (int xx = 0; xx < size; ++xx) {
             if (xx >= 4 && y >= 4)
                 continue;
             // Index of the output in row order (or column order when transposed).
-            const int a = transpose ? y : xx, b = transpose ? xx : y;
-            const int idx = b < 4 ? a + (b << log2Size) : 32 + a + ((b - 4) << 2);
+            int const a = transpose ? y : xx, b = transpose ? xx : y;
+            int const idx = b < 4 ? a + (b << log2Size) : 32 + a + ((b - 4) << 2);
             d[y * stride + xx] = u[idx];
         }
     return true;
 }
 
-void TransformSkipResidual(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, int32_t* res,
-                           ptrdiff_t resStride)
+void TransformSkipResidual(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, int32_t* res, ptrdiff_t resStride)
 {
     if (!d || !res || nTbW <= 0 || nTbH <= 0)
         return;
@@ -1010,7 +1012,7 @@ bool ReconstructResidual(int32_t const* levels, ptrdiff_t levelStride, int nTbW,
     if (!ScaleTransformCoefficients(levels, levelStride, nTbW, nTbH, p.scaling, res, resStride))
         return false;
     if (p.scaling.transformSkip)
-        return true;   // the scaled coefficients are the residual
+        return true; // the scaled coefficients are the residual
     bool lfnst = false;
     if (p.lfnstIdx != 0 && nTbW >= 4 && nTbH >= 4) {
         if (!InverseLfnst(res, resStride, nTbW, nTbH, p.lfnstMode, p.lfnstIdx))

@@ -20,7 +20,7 @@
 // - No function allocates; working storage is on the stack (at most 64 x 64 int32_t).
 namespace vvcresidual {
 
-constexpr int kCoeffMin = -32768;   // coefficient range with extended precision off
+constexpr int kCoeffMin = -32768; // coefficient range with extended precision off
 constexpr int kCoeffMax = 32767;
 
 // Transform types of one direction (trTypeHor / trTypeVer).
@@ -60,17 +60,17 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
 // What selects the transform types of a transform block (the syntax and SPS values by name).
 struct MtsSelection
 {
-    int cIdx = 0;                        // 0 luma, 1 Cb, 2 Cr
-    bool spsMtsEnabled = false;          // sps_mts_enabled_flag
-    bool spsExplicitMtsIntra = false;    // sps_explicit_mts_intra_enabled_flag
-    bool intra = true;                   // CuPredMode is MODE_INTRA
-    bool isp = false;                    // IntraSubPartitionsSplitType != ISP_NO_SPLIT
-    bool sbt = false;                    // cu_sbt_flag
-    bool sbtHorizontal = false;          // cu_sbt_horizontal_flag
-    bool sbtPos = false;                 // cu_sbt_pos_flag
-    int lfnstIdx = 0;                    // lfnst_idx
-    bool mip = false;                    // intra_mip_flag
-    int mtsIdx = 0;                      // mts_idx (0..4)
+    int cIdx = 0;                     // 0 luma, 1 Cb, 2 Cr
+    bool spsMtsEnabled = false;       // sps_mts_enabled_flag
+    bool spsExplicitMtsIntra = false; // sps_explicit_mts_intra_enabled_flag
+    bool intra = true;                // CuPredMode is MODE_INTRA
+    bool isp = false;                 // IntraSubPartitionsSplitType != ISP_NO_SPLIT
+    bool sbt = false;                 // cu_sbt_flag
+    bool sbtHorizontal = false;       // cu_sbt_horizontal_flag
+    bool sbtPos = false;              // cu_sbt_pos_flag
+    int lfnstIdx = 0;                 // lfnst_idx
+    bool mip = false;                 // intra_mip_flag
+    int mtsIdx = 0;                   // mts_idx (0..4)
 };
 
 // Derivation of trTypeHor and trTypeVer: chroma and ISP with LFNST use DCT-II; with implicit MTS
@@ -115,8 +115,7 @@ bool InverseLfnst(int32_t* d, ptrdiff_t stride, int nTbW, int nTbH, int predMode
 
 // Residual of a transform-skip block: the scaled coefficients are the residual (the
 // transform-skip scaling already used its fixed shift), copied to `res`.
-void TransformSkipResidual(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, int32_t* res,
-                           ptrdiff_t resStride);
+void TransformSkipResidual(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, int32_t* res, ptrdiff_t resStride);
 
 // BDPCM accumulation of coefficient levels, in place: each level becomes the sum of itself and
 // the accumulated level to its left (horizontal, `vertical` false) or above it (vertical),
@@ -141,11 +140,11 @@ bool JointCbCrResidual(int32_t const* res, ptrdiff_t resStride, int nTbW, int nT
 
 struct ResidualParams
 {
-    ScalingParams scaling;       // its transformSkip and bdpcmDir also select the path below
-    int trTypeHor = kDct2;       // from SelectTransformTypes
+    ScalingParams scaling; // its transformSkip and bdpcmDir also select the path below
+    int trTypeHor = kDct2; // from SelectTransformTypes
     int trTypeVer = kDct2;
-    int lfnstIdx = 0;            // 0 off, 1 or 2 (ApplyLfnstFlag set by the caller's conditions)
-    int lfnstMode = 0;           // the mode from LfnstIntraMode
+    int lfnstIdx = 0;  // 0 off, 1 or 2 (ApplyLfnstFlag set by the caller's conditions)
+    int lfnstMode = 0; // the mode from LfnstIntraMode
 };
 
 // Scaling and transformation process of one transform block: the levels are scaled (with the

@@ -26,30 +26,31 @@ void VideoIOYuv::close()
     }
 }
 
-bool VideoIOYuv::writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, int confLeft, int confRight,
-                             int confTop, int confBottom, bool topFieldFirst)
+bool VideoIOYuv::writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, int confLeft, int confRight, int confTop,
+                             int confBottom, bool topFieldFirst)
 {
-    if (!m_open || pic.empty() || (bottom && (bottom->empty() || bottom->width != pic.width ||
-                                              bottom->height != pic.height || bottom->chromaFormat != pic.chromaFormat)))
+    if (!m_open || pic.empty() ||
+        (bottom && (bottom->empty() || bottom->width != pic.width || bottom->height != pic.height ||
+                    bottom->chromaFormat != pic.chromaFormat)))
         return false;
     if (confLeft < 0 || confRight < 0 || confTop < 0 || confBottom < 0 || m_fileBitDepth < 1 || m_fileBitDepth > 16)
         return false;
-    const int width = pic.width - confLeft - confRight;
-    const int fieldHeight = pic.height - confTop - confBottom;
+    int const width = pic.width - confLeft - confRight;
+    int const fieldHeight = pic.height - confTop - confBottom;
     if (width <= 0 || fieldHeight <= 0)
         return false;
-    const int sx = pic.chromaFormat == CHROMA_420 || pic.chromaFormat == CHROMA_422 ? 1 : 0;
-    const int sy = pic.chromaFormat == CHROMA_420 ? 1 : 0;
-    const int bytes = m_fileBitDepth > 8 ? 2 : 1;
-    const int shift = pic.bitDepth - m_fileBitDepth;
-    const int maxOut = (1 << m_fileBitDepth) - 1;
-    const int numPlanes = pic.chromaFormat == CHROMA_400 ? 1 : 3;
+    int const sx = pic.chromaFormat == CHROMA_420 || pic.chromaFormat == CHROMA_422 ? 1 : 0;
+    int const sy = pic.chromaFormat == CHROMA_420 ? 1 : 0;
+    int const bytes = m_fileBitDepth > 8 ? 2 : 1;
+    int const shift = pic.bitDepth - m_fileBitDepth;
+    int const maxOut = (1 << m_fileBitDepth) - 1;
+    int const numPlanes = pic.chromaFormat == CHROMA_400 ? 1 : 3;
     for (int c = 0; c < numPlanes; ++c) {
-        const int cx = c ? sx : 0, cy = c ? sy : 0;
-        const int w = (width + cx) >> cx;
-        const int h = (fieldHeight + cy) >> cy;
-        const int x0 = confLeft >> cx, y0 = confTop >> cy;
-        const int rows = bottom ? 2 * h : h;
+        int const cx = c ? sx : 0, cy = c ? sy : 0;
+        int const w = (width + cx) >> cx;
+        int const h = (fieldHeight + cy) >> cy;
+        int const x0 = confLeft >> cx, y0 = confTop >> cy;
+        int const rows = bottom ? 2 * h : h;
         PlaneView const& src = pic.planes[c];
         if (!m_planes[c] || !src.samples || x0 + w > src.width || y0 + h > src.height ||
             int64_t(rows) * w * bytes > m_planeSizes[c])
@@ -59,7 +60,7 @@ bool VideoIOYuv::writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, in
             PlaneView const* from = &src;
             int y = row;
             if (bottom) {
-                const bool evenRow = (row & 1) == 0;
+                bool const evenRow = (row & 1) == 0;
                 from = evenRow == topFieldFirst ? &src : &bottom->planes[c];
                 y = row >> 1;
             }

@@ -11,9 +11,8 @@
 class VideoIOYuv
 {
 public:
-    bool open(std::string const& fileName, bool writeMode, int const fileBitDepth[2],
-              int const msbExtendedBitDepth[2], int const internalBitDepth[2], unsigned char** planes,
-              int const* planeSizes);
+    bool open(std::string const& fileName, bool writeMode, int const fileBitDepth[2], int const msbExtendedBitDepth[2],
+              int const internalBitDepth[2], unsigned char** planes, int const* planeSizes);
     bool isOpen() const { return m_open; }
     void close();
     // Writes one picture, cropped by the window, into the planes. False when nothing could be
@@ -21,9 +20,8 @@ public:
     bool write(PelUnitBuf const& pic, int colourSpaceConversion, bool packedYuv, int confLeft, int confRight,
                int confTop, int confBottom, ChromaFormat format, bool clipOutput);
     // The two fields of a frame, interleaved.
-    bool write(PelUnitBuf const& top, PelUnitBuf const& bottom, int colourSpaceConversion, bool packedYuv,
-               int confLeft, int confRight, int confTop, int confBottom, ChromaFormat format, bool isTff,
-               bool clipOutput);
+    bool write(PelUnitBuf const& top, PelUnitBuf const& bottom, int colourSpaceConversion, bool packedYuv, int confLeft,
+               int confRight, int confTop, int confBottom, ChromaFormat format, bool isTff, bool clipOutput);
 
 private:
     bool writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, int confLeft, int confRight, int confTop,

@@ -22,8 +22,17 @@ void msg(MsgLevel level, char const* fmt, ...)
     va_end(args);
 }
 
-void initROM() { sRomInitialised = true; }
+void initROM()
+{
+    sRomInitialised = true;
+}
 
-void destroyROM() { sRomInitialised = false; }
+void destroyROM()
+{
+    sRomInitialised = false;
+}
 
-bool IsRomInitialised() { return sRomInitialised; }
+bool IsRomInitialised()
+{
+    return sRomInitialised;
+}

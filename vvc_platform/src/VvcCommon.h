@@ -28,10 +28,10 @@ private:
 std::string CheckPrefix(char const* function, char const* file, int line);
 
 #define VVC_THROW(text) throw Exception(CheckPrefix(__func__, __FILE__, __LINE__)) << text
-#define VVC_CHECK(cond, text)                                                                      \
-    do {                                                                                           \
-        if (cond)                                                                                  \
-            VVC_THROW(text);                                                                       \
+#define VVC_CHECK(cond, text)                                                                                          \
+    do {                                                                                                               \
+        if (cond)                                                                                                      \
+            VVC_THROW(text);                                                                                           \
     } while (0)
 
 enum MsgLevel { SILENT = 0, ERROR = 1, WARNING = 2, INFO = 3, NOTICE = 4, VERBOSE = 5, DETAILS = 6 };
@@ -70,7 +70,10 @@ enum NalUnitType {
     NAL_UNIT_INVALID = 32,
 };
 
-inline bool IsSliceNalType(int t) { return (t >= 0 && t <= 3) || (t >= 7 && t <= 10); }
+inline bool IsSliceNalType(int t)
+{
+    return (t >= 0 && t <= 3) || (t >= 7 && t <= 10);
+}
 
 constexpr int MAX_VPS_LAYERS = 64;
 
