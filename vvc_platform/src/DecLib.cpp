@@ -127,7 +127,8 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (m_recon)
-                m_recon->startSlice(sh, m_reconSlices++);
+                m_recon->startSlice(sh, m_reconSlices++,
+                                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
             if (m_lastSliceIntra) {
                 // The slice data of intra slices is entropy decoded: it must end exactly where the
                 // unit does.

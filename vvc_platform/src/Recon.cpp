@@ -32,12 +32,54 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_lumaMip.assign(cells, 0);
 }
 
-void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex)
+void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
-    if (sh.lmcsUsed || sh.explicitScalingListUsed || m_pps.cuQpDeltaEnabled || sh.cuChromaQpOffsetEnabled)
-        fail("LMCS, scaling lists and CU QP offsets are not reconstructed yet");
+    m_scalingList = false;
+    if (sh.explicitScalingListUsed) {
+        AdaptationParameterSet const* a = aps ? aps(2, sh.ph.scalingListApsId) : nullptr;
+        if (!a || a->type != 2) {
+            fail("scaling list APS missing");
+            return;
+        }
+        vvcresidual::ScalingListData data;
+        ScalingListParams const& sl = a->scaling;
+        for (int id = 0; id < 28; ++id) {
+            data.copyMode[id] = sl.copyMode[id];
+            data.predMode[id] = sl.predMode[id];
+            data.predIdDelta[id] = sl.predIdDelta[id];
+            data.coded[id] = a->chromaPresent || id % 3 == 2 || id == 27;
+            for (size_t i = 0; i < sl.coeff[id].size() && i < 64; ++i)
+                data.list[id][i] = sl.coeff[id][i];
+            if (id >= 14)
+                data.dcCoef[id - 14] = sl.dc[id - 14];
+        }
+        if (!vvcresidual::ReconstructScalingMatrices(data, m_matrices)) {
+            fail("scaling list APS not usable");
+            return;
+        }
+        m_scalingList = true;
+    }
+    m_lmcs = m_chromaScaling = false;
+    if (sh.lmcsUsed) {
+        AdaptationParameterSet const* a = aps ? aps(1, sh.ph.lmcsApsId) : nullptr;
+        if (!a || a->type != 1) {
+            fail("LMCS APS missing");
+            return;
+        }
+        try {
+            m_lmcsModel = DeriveLmcs(a->lmcs, m_sps.bitDepth);
+        } catch (Exception const& e) {
+            fail(e.what());
+            return;
+        }
+        m_lmcs = true;
+        m_chromaScaling = sh.ph.chromaResidualScale;
+    }
+    if (m_sliceLmcs.size() <= size_t(sliceIndex))
+        m_sliceLmcs.resize(size_t(sliceIndex) + 1, 0);
+    m_sliceLmcs[size_t(sliceIndex)] = m_lmcs;
     if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
         fail("SAO at virtual boundaries is not applied yet");
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
@@ -93,6 +135,12 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
         rp.lfnstIdx = cu.lfnstIdx;
         const int nW = cu.isp && b.cIdx == 0 ? cu.width : b.width, nH = cu.isp && b.cIdx == 0 ? cu.height : b.height;
         rp.lfnstMode = LfnstIntraMode(mode, b.cIdx, cu.mip && b.cIdx == 0, collocatedMode, collocatedMip, nW, nH);
+    }
+    // Scaling matrices: not for transform skip, nor for LFNST blocks when the SPS says so.
+    uint8_t m[64 * 64];
+    if (m_scalingList && !b.transformSkip && !(lfnst && m_sps.scalingMatrixForLfnstDisabled)) {
+        DeriveScalingFactor(m_matrices, ScalingMatrixId(true, b.cIdx, b.width, b.height), b.width, b.height, m);
+        rp.scaling.m = m;
     }
     res.assign(size_t(b.width) * size_t(b.height), 0);
     return ReconstructResidual(b.levels.data(), b.width, b.width, b.height, rp, res.data(), b.width);
@@ -182,7 +230,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     }
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
-        const int qp = m_pps.initQp + m_sh->qpDelta + 6 * (m_sps.bitDepth - 8);
+        const int qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
         if (!residual(*b, cu, cu.mip ? 0 : cu.lumaMode, 0, false, qp, res)) {
             fail("luma residual failed");
             return;
@@ -206,11 +254,11 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     const size_t cell = size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2);
     const int colMode = cu.tree == 2 ? lumaMode : m_lumaMode[cell];
     const bool colMip = cu.tree == 2 ? lumaMip : m_lumaMip[cell] != 0;
-    const int qpY = m_pps.initQp + m_sh->qpDelta;
+    // Chroma QPs: QpY mapped through the chroma table, then the PPS, slice and CU offsets.
     const int bd = 6 * (m_sps.bitDepth - 8);
+    const int qpi = std::min(std::max(cu.qpY, -bd), 63);
     auto chromaQp = [&](int table, int offset) {
-        const int qpi = std::min(std::max(qpY + offset, -bd), 63);
-        return m_qpTables.map(table, qpi) + bd;
+        return std::min(std::max(m_qpTables.map(table, qpi) + offset, -bd), 63) + bd;
     };
     std::vector<int32_t> res[3];
     TransformBlock const* blocks[3] = {nullptr, findBlock(cu, 1, xC, yC), findBlock(cu, 2, xC, yC)};
@@ -220,9 +268,10 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             continue;
         int qp;
         if (b->jointCbCr)
-            qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset);
+            qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]);
         else
-            qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset : m_pps.crQpOffset + m_sh->crQpOffset);
+            qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]
+                                        : m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]);
         if (!residual(*b, cu, cu.chromaMode, colMode, colMip, qp, res[c])) {
             fail("chroma residual failed");
             return;
@@ -239,6 +288,13 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             res[2] = std::move(cr);
             break;
         }
+    }
+    // Luma-dependent chroma residual scaling.
+    if (m_chromaScaling && w * h > 4 && (!res[1].empty() || !res[2].empty())) {
+        const int scale = chromaResidualScale(xC, yC);
+        for (int c = 1; c <= 2; ++c)
+            for (int32_t& r : res[c])
+                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale);
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
@@ -294,9 +350,47 @@ void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
     }
 }
 
+int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
+{
+    const int size = std::min(m_sps.ctbSize(), 64);
+    const int x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
+    const size_t stride = size_t(m_pic.planeWidth(0));
+    int64_t sum = 0;
+    int count = 0;
+    if (available(0, x0 - 1, y0))
+        for (int i = 0; i < size && y0 + i < m_pps.picHeight; ++i, ++count)
+            sum += luma[size_t(y0 + i) * stride + size_t(x0 - 1)];
+    if (available(0, x0, y0 - 1))
+        for (int i = 0; i < size && x0 + i < m_pps.picWidth; ++i, ++count)
+            sum += luma[size_t(y0 - 1) * stride + size_t(x0 + i)];
+    const int avg = count ? int((sum + count / 2) / count) : 1 << (m_sps.bitDepth - 1);
+    return m_lmcsModel.chromaScale(avg);
+}
+
+void IntraPictureReconstructor::inverseMapLuma()
+{
+    if (m_lmcsModel.bitDepth != m_sps.bitDepth)
+        return;
+    uint16_t* luma = m_pic.plane(0);
+    const int stride = m_pic.planeWidth(0);
+    for (int y = 0; y < m_pps.picHeight; ++y)
+        for (int x = 0; x < m_pps.picWidth; ++x) {
+            const int slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)];
+            if (slice >= 0 && size_t(slice) < m_sliceLmcs.size() && m_sliceLmcs[size_t(slice)]) {
+                uint16_t& v = luma[size_t(y) * size_t(stride) + size_t(x)];
+                v = uint16_t(m_lmcsModel.inverse(v));
+            }
+        }
+}
+
 void IntraPictureReconstructor::finishPicture()
 {
-    if (!ok() || !m_sao)
+    if (!ok())
+        return;
+    if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
+        inverseMapLuma();
+    if (!m_sao)
         return;
     // SAO reads the picture before SAO (here: the reconstruction, deblocking being off).
     PelStorage input;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Dequant.h"
 #include "Derived.h"
 #include "Picture.h"
 #include "SliceParser.h"
@@ -18,7 +19,8 @@ public:
     IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
 
     // The slice whose data is decoded next (its QPs and tools).
-    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex);
+    // `aps` gives the LMCS and scaling list APSs the slice refers to.
+    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
     void ctu(vvcslice::CtuFilterParams const& p) override;
     // In-loop filters of the reconstructed picture that this layer has: SAO (when any slice uses
@@ -38,6 +40,10 @@ private:
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
+    // The chroma residual scale of a chroma block from the mapped luma next to its 64x64 area.
+    int chromaResidualScale(int xC, int yC) const;
+    // Inverse luma mapping of the samples of the slices that use LMCS.
+    void inverseMapLuma();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
     bool available(int c, int x, int y) const;
@@ -62,6 +68,13 @@ private:
     std::vector<vvcslice::CtuFilterParams> m_ctuParams;
     std::vector<int> m_ctuSlice;
     bool m_sao = false;
+    // Scaling matrices of the current slice's scaling list APS, when it uses one.
+    bool m_scalingList = false;
+    vvcresidual::ScalingMatrices m_matrices;
+    // LMCS model of the current slice, and per slice whether it uses LMCS.
+    bool m_lmcs = false, m_chromaScaling = false;
+    vvcsyntax::LmcsModel m_lmcsModel;
+    std::vector<uint8_t> m_sliceLmcs;
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;
