@@ -1,0 +1,177 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Deblocking filter of a reconstructed picture: the edge decisions and the luma and chroma
+// filters, applied to every vertical edge of the picture first and then to every horizontal
+// edge (which sees the samples the vertical pass wrote).
+//
+// The reconstruction describes the picture in a DeblockMap on the 4x4 luma grid: per 4x4 luma
+// unit the QPs and slice of the block covering it, and per unit and direction the edge segment
+// on its left (vertical edges) or top (horizontal edges) side, 4 luma samples long. What the
+// map says is final here: this code derives no block structure of its own.
+//
+// How the caller fills an edge segment (all fields of segments that are not edges stay 0):
+// - bs[c]: the boundary strength of component c (0 Y, 1 Cb, 2 Cr), 0 to 2; 0 leaves the segment
+//   of that component unfiltered. Set it on transform block edges and coding / prediction block
+//   edges only (BoundaryStrength() gives the value from what the two blocks carry). Leave it 0
+//   on the picture boundary; on every edge whose Q block (right / below) lies in a slice with
+//   deblocking disabled (the P side's slice does not matter); on slice and tile boundaries when
+//   the PPS disables loop filtering across them; on subpicture boundaries unless both
+//   subpictures allow loop filtering across them; and on virtual boundaries.
+// - Luma maximum filter lengths maxLenP / maxLenQ: 1, 2, 3, 5 or 7 samples on each side
+//   (LumaMaxFilterLengths() for transform block edges; sub-block edges of inter blocks set
+//   their own). The upper side of a horizontal edge on a CTB row boundary is limited to 3 here.
+// - Chroma maximum filter lengths maxLenCP / maxLenCQ: 1 or 3 (ChromaMaxFilterLengths()).
+//   Chroma is filtered only where the edge lies on the 8x8 grid of chroma samples; the chroma
+//   segment of a luma segment covers the chroma samples of the same 4 luma samples (2 for a
+//   subsampled direction). In a dual tree the chroma fields come from the chroma tree.
+// Edge segments of the top unit row (horizontal) and the left unit column (vertical) are the
+// picture boundary and are never filtered.
+namespace vvcdeblock {
+
+enum EdgeDir : int { kEdgeVer = 0, kEdgeHor = 1 };
+
+// Kinds of edge a segment is (EdgeSegment::kind), set by AddTransformBlock and read by DeriveEdges.
+enum EdgeKind : uint8_t { kTransformEdgeY = 1, kTransformEdgeC = 2, kPredictionEdge = 4 };
+
+struct EdgeSegment
+{
+    uint8_t bs[3] = {};
+    uint8_t maxLenP = 0, maxLenQ = 0;
+    uint8_t maxLenCP = 0, maxLenCQ = 0;
+    uint8_t kind = 0;   // EdgeKind bits; only DeriveEdges reads them
+};
+
+// What a block carries for its boundary strengths (BlockUnit::info).
+enum BlockInfo : uint8_t {
+    kIntra = 1, kBdpcmY = 2, kBdpcmC = 4, kCiip = 8, kCbfY = 16, kCbfCb = 32, kCbfCr = 64, kJointCbCr = 128
+};
+
+// What the deblocking needs of the block covering a 4x4 luma unit (2x2 chroma in 4:2:0).
+struct BlockUnit
+{
+    // QpY of the coding unit; for Cb and Cr the QP the block's chroma residual is scaled with
+    // (Qp'Cb, Qp'Cr, or Qp'CbCr where the joint Cb-Cr residual uses it, with the CU chroma QP
+    // offsets, before the transform-skip minimum) minus QpBdOffset. Blocks without a coded
+    // residual still have these QPs.
+    int8_t qp[3] = {};
+    uint8_t noFilter = 0;   // bit c set: samples of component c of this block are not modified
+    uint16_t slice = 0;     // index into DeblockMap::slices
+    // Only for DeriveEdges: BlockInfo bits, and the transform block's width and height
+    // ([0] luma samples, [1] chroma samples).
+    uint8_t info = 0;
+    uint8_t tbW[2] = {}, tbH[2] = {};
+};
+
+// Deblocking offsets of a slice, Y, Cb, Cr (slice header values, which default to the picture
+// header's and the PPS's). The slice of the Q block of an edge selects them.
+struct SliceOffsets
+{
+    int betaOffsetDiv2[3] = {};
+    int tcOffsetDiv2[3] = {};
+};
+
+struct DeblockMap
+{
+    int width = 0, height = 0;   // luma samples
+    int chromaFormatIdc = 1;     // 0 monochrome, 1 4:2:0, 2 4:2:2, 3 4:4:4
+    int bitDepthY = 10, bitDepthC = 10;
+    int ctbSizeY = 128;
+    std::vector<SliceOffsets> slices = std::vector<SliceOffsets>(1);
+    std::vector<BlockUnit> units;        // unitsW() * unitsH(), row by row
+    std::vector<EdgeSegment> edges[2];   // [EdgeDir], same layout as units
+
+    int unitsW() const { return (width + 3) / 4; }
+    int unitsH() const { return (height + 3) / 4; }
+    // Sizes the grids for a picture and clears them (no edges, QP 0, slice 0).
+    void reset(int pictureWidth, int pictureHeight);
+    BlockUnit& unit(int x4, int y4) { return units[size_t(y4) * size_t(unitsW()) + size_t(x4)]; }
+    EdgeSegment& edge(EdgeDir dir, int x4, int y4) { return edges[dir][size_t(y4) * size_t(unitsW()) + size_t(x4)]; }
+};
+
+struct DeblockPlane
+{
+    uint16_t* samples = nullptr;
+    ptrdiff_t stride = 0;
+    int width = 0, height = 0;
+};
+
+// Filters the picture in place: all vertical edges, then all horizontal edges. planes[1] and
+// planes[2] are unused for monochrome. Returns false, changing nothing, when the map is not
+// consistent (grid sizes, bit depths 8..16, no slice) or a plane does not have the size the
+// map implies (chroma: the luma size divided by the subsampling, rounded up).
+bool DeblockPicture(DeblockMap const& map, DeblockPlane const planes[3]);
+
+// One direction over the unit rows [unitRowBegin, unitRowEnd), for callers that split the work
+// (all vertical edges must be done before any horizontal one). Vertical edges of different rows
+// are independent; horizontal edges may be split at CTB rows when the filter lengths come from
+// the block sizes (the upper side of a CTB row edge is limited to 3 samples, so neither side
+// reaches what the other reads). The same checks as DeblockPicture.
+bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin,
+                  int unitRowEnd);
+
+// Maximum filter lengths of a luma transform block edge from the sizes of the transform blocks
+// on both sides, measured across the edge: 1 when either is 4 or less, else 7 for a side of 32
+// or more and 3 otherwise.
+void LumaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
+// The same for chroma (sizes in chroma samples): 3 on both sides when both are 8 or more, else 1.
+void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
+
+// Building the map block by block. The reconstruction calls AddTransformBlock for every transform
+// block of the luma tree and of the chroma tree (in a single tree both for each transform unit),
+// in any order, then DeriveEdges once for the picture. Intra pictures need nothing else; inter
+// blocks (prediction edges with their motion test, sub-block filter lengths) set the segments
+// after DeriveEdges.
+struct TransformBlock
+{
+    bool chroma = false;              // a Cb + Cr block (of the chroma tree or a single tree)
+    int x = 0, y = 0, w = 0, h = 0;   // the block in luma samples (a 4:2:0 chroma block doubled)
+    bool intra = true, bdpcm = false, ciip = false;
+    bool cbf[2] = {};                 // luma: [0]; chroma: Cb, Cr
+    bool jointCbCr = false;
+    int qp[2] = {};                   // luma: QpY in [0]; chroma: the Cb and Cr QPs of BlockUnit::qp
+    uint16_t slice = 0;
+    bool noFilter = false;            // the block's samples stay as they are
+    // Whether the left / top side is an edge to filter: false on the picture boundary (also
+    // ignored there) and on the boundaries listed at the top of this file.
+    bool filterLeft = true, filterTop = true;
+};
+
+// Records the block in the units it covers and marks its left and top sides (where they lie on
+// the 4-sample luma grid) as transform block edges. Parts outside the picture are ignored.
+void AddTransformBlock(DeblockMap& map, TransformBlock const& block);
+
+// For every segment AddTransformBlock marked: the boundary strengths from both sides' BlockInfo
+// (BoundaryStrength(), no motion test), and the maximum filter lengths that are still 0 from both
+// sides' transform block sizes (LumaMaxFilterLengths(), ChromaMaxFilterLengths()).
+void DeriveEdges(DeblockMap& map);
+
+// What the boundary strength depends on, for one side of an edge.
+struct BsSide
+{
+    bool intra = false;
+    bool bdpcm[2] = {};   // BDPCM of the luma / the chroma block (intra)
+    bool ciip = false;    // combined inter-intra prediction
+    bool cbf[3] = {};     // coded residual in the transform block, per component
+    bool jointCbCr = false;
+};
+
+// Boundary strength of component cIdx on an edge between blocks P and Q: 2 when either side is
+// intra (0 when both are BDPCM-coded in that component) or CIIP; else 1 on a transform block edge
+// where either side has a coded residual in the component (Cb and Cr also for a joint Cb-Cr
+// residual); else, for luma on a prediction block edge, `motionBs` (0 or 1 from the comparison
+// of the motion of both sides, which the caller makes); else 0.
+int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge,
+                     int motionBs = 0);
+
+// The beta' and tC' tables indexed by Q (0..63 and 0..65; values outside are clipped).
+int BetaTable(int q);
+int TcTable(int q);
+// beta and tC of an edge from the averaged QP of its two sides, scaled to the bit depth.
+int DeriveBeta(int qp, int betaOffsetDiv2, int bitDepth);
+int DeriveTc(int qp, int bS, int tcOffsetDiv2, int bitDepth);
+
+}  // namespace vvcdeblock
