@@ -1,0 +1,656 @@
+#include "Alf.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// Samples each filter reads beyond the area it writes: 3 for the luma diamond and the
+// classification window, 2 for chroma, 2 luma rows / 1 column for the cross-component filter.
+constexpr int kMargin = 4;
+
+int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// The area samples may be read from: [left, right) x [top, bottom).
+struct Limits
+{
+    int left, right, top, bottom;
+};
+
+// A copy of the rectangle [x0 - kMargin, x0 + w + kMargin) x [y0 - kMargin, y0 + h + kMargin) of a
+// plane, with every sample outside the usable area replaced by its nearest usable one. The filters
+// then read it without any bounds checks.
+class PaddedBlock
+{
+public:
+    void fill(AlfPlaneIn const& p, int x0, int y0, int w, int h, Limits const& lim, int ctbX0, int ctbY0, int ctbX1,
+              int ctbY1, uint8_t noCross)
+    {
+        m_x0 = x0 - kMargin;
+        m_y0 = y0 - kMargin;
+        m_stride = w + 2 * kMargin;
+        const int rows = h + 2 * kMargin;
+        m_samples.resize(size_t(m_stride) * size_t(rows));
+        const bool padTopLeft = (noCross & kAlfEdgeTopLeft) != 0;
+        const bool padBottomRight = (noCross & kAlfEdgeBottomRight) != 0;
+        for (int r = 0; r < rows; ++r) {
+            const int sy = m_y0 + r;
+            const int py = clampInt(sy, lim.top, lim.bottom - 1);
+            uint16_t const* src = p.samples + ptrdiff_t(py) * p.stride;
+            uint16_t* dst = m_samples.data() + size_t(r) * size_t(m_stride);
+            const bool corner = (padTopLeft && sy < ctbY0) || (padBottomRight && sy >= ctbY1);
+            if (!corner) {
+                // Repeat the first and last usable samples, copy the rest.
+                const int lo = std::max(m_x0, lim.left), hi = std::min(m_x0 + m_stride, lim.right);
+                int c = 0;
+                for (; c < m_stride && m_x0 + c < lo; ++c)
+                    dst[c] = src[lim.left];
+                if (hi > lo) {
+                    std::copy(src + lo, src + hi, dst + c);
+                    c += hi - lo;
+                }
+                for (; c < m_stride; ++c)
+                    dst[c] = src[lim.right - 1];
+                continue;
+            }
+            for (int c = 0; c < m_stride; ++c) {
+                int px = m_x0 + c;
+                if (padTopLeft && px < ctbX0 && sy < ctbY0)
+                    px = ctbX0;
+                else if (padBottomRight && px >= ctbX1 && sy >= ctbY1)
+                    px = ctbX1 - 1;
+                dst[c] = src[clampInt(px, lim.left, lim.right - 1)];
+            }
+        }
+    }
+    // Row y (absolute), indexed by absolute x.
+    uint16_t const* row(int y) const { return m_samples.data() + ptrdiff_t(y - m_y0) * m_stride - m_x0; }
+
+private:
+    std::vector<uint16_t> m_samples;
+    int m_x0 = 0, m_y0 = 0, m_stride = 0;
+};
+
+bool isVirtualBoundary(std::vector<int> const& list, int pos)
+{
+    return std::find(list.begin(), list.end(), pos) != list.end();
+}
+
+// Cut positions of [a, b) at the virtual boundaries strictly inside it, both ends included.
+std::vector<int> cuts(int a, int b, std::vector<int> const& boundaries)
+{
+    std::vector<int> c{a};
+    std::vector<int> inside;
+    for (int v : boundaries)
+        if (v > a && v < b)
+            inside.push_back(v);
+    std::sort(inside.begin(), inside.end());
+    inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
+    c.insert(c.end(), inside.begin(), inside.end());
+    c.push_back(b);
+    return c;
+}
+
+// Usable area of the luma region [x0, x1) x [y0, y1) of the CTB [cx0, cx1) x [cy0, cy1).
+Limits regionLimits(AlfPictureInfo const& pic, int x0, int x1, int y0, int y1, int cx0, int cx1, int cy0, int cy1,
+                    uint8_t noCross)
+{
+    Limits l{0, pic.width, 0, pic.height};
+    if ((x0 == cx0 && (noCross & kAlfEdgeLeft)) || isVirtualBoundary(pic.virtualBoundaryX, x0))
+        l.left = x0;
+    if ((x1 == cx1 && (noCross & kAlfEdgeRight)) || isVirtualBoundary(pic.virtualBoundaryX, x1))
+        l.right = std::min(x1, pic.width);
+    if ((y0 == cy0 && (noCross & kAlfEdgeTop)) || isVirtualBoundary(pic.virtualBoundaryY, y0))
+        l.top = y0;
+    if ((y1 == cy1 && (noCross & kAlfEdgeBottom)) || isVirtualBoundary(pic.virtualBoundaryY, y1))
+        l.bottom = std::min(y1, pic.height);
+    return l;
+}
+
+// Whether the ALF virtual boundary of the CTB row starting at ctbY applies: only where its row
+// lies inside the picture.
+bool alfVirtualBoundaryActive(AlfPictureInfo const& pic, int ctbY) { return ctbY + pic.ctbSize - 4 < pic.height; }
+
+constexpr int kVarTab[16] = {0, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4};
+constexpr int kTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
+constexpr int kTransposeTaps[4][12] = {
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+    {9, 4, 10, 8, 1, 5, 11, 7, 3, 0, 2, 6},
+    {0, 3, 2, 1, 8, 7, 6, 5, 4, 9, 10, 11},
+    {9, 8, 10, 4, 3, 7, 11, 5, 1, 0, 2, 6},
+};
+
+// Class of the 4x4 block at (x, y) from the subsampled Laplacians over its 8x8 window. Next to the
+// virtual boundary the window stops at it (six rows, activity weighted 96/64), and rows across it
+// repeat the last row on the block's side.
+AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ctbSize, bool vbActive, int bitDepth)
+{
+    const int yr = y - ctbY;
+    int minJ = -2, maxJ = 5, ac = 64, lo = INT_MIN, hi = INT_MAX;
+    if (vbActive && yr == ctbSize - 8) {
+        maxJ = 3;
+        ac = 96;
+        hi = ctbY + ctbSize - 5;
+    } else if (vbActive && yr == ctbSize - 4) {
+        minJ = 0;
+        ac = 96;
+        lo = ctbY + ctbSize - 4;
+    }
+    int sumH = 0, sumV = 0, sumD0 = 0, sumD1 = 0;
+    for (int j = minJ; j <= maxJ; ++j) {
+        const int yy = y + j;
+        uint16_t const* up = b.row(clampInt(yy - 1, lo, hi));
+        uint16_t const* cur = b.row(yy);
+        uint16_t const* dn = b.row(clampInt(yy + 1, lo, hi));
+        for (int i = -2 + ((j + 2) & 1); i <= 5; i += 2) {
+            const int xx = x + i;
+            const int c2 = 2 * int(cur[xx]);
+            sumH += std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
+            sumV += std::abs(c2 - up[xx] - dn[xx]);
+            sumD0 += std::abs(c2 - up[xx - 1] - dn[xx + 1]);
+            sumD1 += std::abs(c2 - up[xx + 1] - dn[xx - 1]);
+        }
+    }
+    int hv1, hv0, dirHV, d1, d0, dirD;
+    if (sumV > sumH) {
+        hv1 = sumV, hv0 = sumH, dirHV = 1;
+    } else {
+        hv1 = sumH, hv0 = sumV, dirHV = 3;
+    }
+    if (sumD0 > sumD1) {
+        d1 = sumD0, d0 = sumD1, dirD = 0;
+    } else {
+        d1 = sumD1, d0 = sumD0, dirD = 2;
+    }
+    int hvd1, hvd0, dir1, dir2;
+    if (int64_t(d1) * hv0 > int64_t(hv1) * d0) {
+        hvd1 = d1, hvd0 = d0, dir1 = dirD, dir2 = dirHV;
+    } else {
+        hvd1 = hv1, hvd0 = hv0, dir1 = dirHV, dir2 = dirD;
+    }
+    int dirS = 0;
+    if (int64_t(hvd1) * 2 > int64_t(hvd0) * 9)
+        dirS = 2;
+    else if (hvd1 > int64_t(hvd0) * 2)
+        dirS = 1;
+    const int64_t act = (int64_t(sumH + sumV) * ac) >> (bitDepth + 4);
+    int filtIdx = kVarTab[act > 15 ? 15 : int(act)];
+    if (dirS)
+        filtIdx += (((dir1 & 1) << 1) + dirS) * 5;
+    AlfBlockClass cls;
+    cls.filtIdx = uint8_t(filtIdx);
+    cls.transposeIdx = uint8_t(kTransposeTable[dir1 * 2 + (dir2 >> 1)]);
+    return cls;
+}
+
+inline int clipDiff(int v, int cur, int c) { return std::min(std::max(v - cur, -c), c); }
+
+// Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
+// The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
+// of its block row first, so the per-row loop runs over plain arrays.
+void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
+                bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
+                int clsStride)
+{
+    const int maxVal = (1 << bitDepth) - 1;
+    const int w = x1 - x0;
+    std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
+    int32_t* fcol[kAlfLumaTaps];
+    int32_t* ccol[kAlfLumaTaps];
+    for (int j = 0; j < kAlfLumaTaps; ++j) {
+        fcol[j] = taps.data() + size_t(j) * size_t(w);
+        ccol[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+    }
+    for (int y = y0; y < y1; ++y) {
+        if (((y - y0) & 3) == 0) {
+            AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
+            for (int bx = 0; bx < w; bx += 4) {
+                const AlfBlockClass k = clsRow[bx >> 2];
+                int const* t = kTransposeTaps[k.transposeIdx];
+                const int xe = std::min(bx + 4, w);
+                for (int j = 0; j < kAlfLumaTaps; ++j) {
+                    const int f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
+                    for (int x = bx; x < xe; ++x) {
+                        fcol[j][x] = f;
+                        ccol[j][x] = c;
+                    }
+                }
+            }
+        }
+        const int yr = y - ctbY;
+        int d1 = 1, d2 = 2, d3 = 3, shift = 7;
+        if (vbActive) {
+            if (yr == ctbSize - 5 || yr == ctbSize - 4) {
+                d1 = d2 = d3 = 0;
+                shift = 10;
+            } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
+                d1 = d2 = d3 = 1;
+            } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
+                d2 = d3 = 2;
+            }
+        }
+        const int round = 1 << (shift - 1);
+        uint16_t const* __restrict p0 = b.row(y) + x0;
+        uint16_t const* __restrict pU1 = b.row(y - d1) + x0;
+        uint16_t const* __restrict pD1 = b.row(y + d1) + x0;
+        uint16_t const* __restrict pU2 = b.row(y - d2) + x0;
+        uint16_t const* __restrict pD2 = b.row(y + d2) + x0;
+        uint16_t const* __restrict pU3 = b.row(y - d3) + x0;
+        uint16_t const* __restrict pD3 = b.row(y + d3) + x0;
+        uint16_t* __restrict dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        int32_t const* __restrict f0 = fcol[0]; int32_t const* __restrict c0 = ccol[0];
+        int32_t const* __restrict f1 = fcol[1]; int32_t const* __restrict c1 = ccol[1];
+        int32_t const* __restrict f2 = fcol[2]; int32_t const* __restrict c2 = ccol[2];
+        int32_t const* __restrict f3 = fcol[3]; int32_t const* __restrict c3 = ccol[3];
+        int32_t const* __restrict f4 = fcol[4]; int32_t const* __restrict c4 = ccol[4];
+        int32_t const* __restrict f5 = fcol[5]; int32_t const* __restrict c5 = ccol[5];
+        int32_t const* __restrict f6 = fcol[6]; int32_t const* __restrict c6 = ccol[6];
+        int32_t const* __restrict f7 = fcol[7]; int32_t const* __restrict c7 = ccol[7];
+        int32_t const* __restrict f8 = fcol[8]; int32_t const* __restrict c8 = ccol[8];
+        int32_t const* __restrict f9 = fcol[9]; int32_t const* __restrict c9 = ccol[9];
+        int32_t const* __restrict f10 = fcol[10]; int32_t const* __restrict c10 = ccol[10];
+        int32_t const* __restrict f11 = fcol[11]; int32_t const* __restrict c11 = ccol[11];
+        for (int x = 0; x < w; ++x) {
+            const int cur = p0[x];
+            int sum = f0[x] * (clipDiff(pD3[x], cur, c0[x]) + clipDiff(pU3[x], cur, c0[x]));
+            sum += f1[x] * (clipDiff(pD2[x + 1], cur, c1[x]) + clipDiff(pU2[x - 1], cur, c1[x]));
+            sum += f2[x] * (clipDiff(pD2[x], cur, c2[x]) + clipDiff(pU2[x], cur, c2[x]));
+            sum += f3[x] * (clipDiff(pD2[x - 1], cur, c3[x]) + clipDiff(pU2[x + 1], cur, c3[x]));
+            sum += f4[x] * (clipDiff(pD1[x + 2], cur, c4[x]) + clipDiff(pU1[x - 2], cur, c4[x]));
+            sum += f5[x] * (clipDiff(pD1[x + 1], cur, c5[x]) + clipDiff(pU1[x - 1], cur, c5[x]));
+            sum += f6[x] * (clipDiff(pD1[x], cur, c6[x]) + clipDiff(pU1[x], cur, c6[x]));
+            sum += f7[x] * (clipDiff(pD1[x - 1], cur, c7[x]) + clipDiff(pU1[x + 1], cur, c7[x]));
+            sum += f8[x] * (clipDiff(pD1[x - 2], cur, c8[x]) + clipDiff(pU1[x + 2], cur, c8[x]));
+            sum += f9[x] * (clipDiff(p0[x + 3], cur, c9[x]) + clipDiff(p0[x - 3], cur, c9[x]));
+            sum += f10[x] * (clipDiff(p0[x + 2], cur, c10[x]) + clipDiff(p0[x - 2], cur, c10[x]));
+            sum += f11[x] * (clipDiff(p0[x + 1], cur, c11[x]) + clipDiff(p0[x - 1], cur, c11[x]));
+            dst[x] = uint16_t(std::min(std::max(cur + ((sum + round) >> shift), 0), maxVal));
+        }
+    }
+}
+
+// Chroma 5x5 diamond over [x0, x1) x [y0, y1) (chroma samples; ctbY and ctbSize in chroma rows).
+void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
+                  int ctbSize, bool vbActive, int bitDepth, AlfChromaFilter const& fl)
+{
+    const int maxVal = (1 << bitDepth) - 1;
+    int f[6], c[6];
+    for (int j = 0; j < 6; ++j) {
+        f[j] = fl.coeff[j];
+        c[j] = fl.clip[j];
+    }
+    for (int y = y0; y < y1; ++y) {
+        const int yr = y - ctbY;
+        int d1 = 1, d2 = 2, shift = 7;
+        if (vbActive) {
+            if (yr == ctbSize - 2 || yr == ctbSize - 3) {
+                d1 = d2 = 0;
+                shift = 10;
+            } else if (yr == ctbSize - 1 || yr == ctbSize - 4) {
+                d2 = 1;
+            }
+        }
+        const int round = 1 << (shift - 1);
+        uint16_t const* p0 = b.row(y);
+        uint16_t const* pU1 = b.row(y - d1);
+        uint16_t const* pD1 = b.row(y + d1);
+        uint16_t const* pU2 = b.row(y - d2);
+        uint16_t const* pD2 = b.row(y + d2);
+        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
+        for (int x = x0; x < x1; ++x) {
+            const int cur = p0[x];
+            int sum = f[0] * (clipDiff(pD2[x], cur, c[0]) + clipDiff(pU2[x], cur, c[0]));
+            sum += f[1] * (clipDiff(pD1[x + 1], cur, c[1]) + clipDiff(pU1[x - 1], cur, c[1]));
+            sum += f[2] * (clipDiff(pD1[x], cur, c[2]) + clipDiff(pU1[x], cur, c[2]));
+            sum += f[3] * (clipDiff(pD1[x - 1], cur, c[3]) + clipDiff(pU1[x + 1], cur, c[3]));
+            sum += f[4] * (clipDiff(p0[x + 2], cur, c[4]) + clipDiff(p0[x - 2], cur, c[4]));
+            sum += f[5] * (clipDiff(p0[x + 1], cur, c[5]) + clipDiff(p0[x - 1], cur, c[5]));
+            dst[x] = uint16_t(clampInt(cur + ((sum + round) >> shift), 0, maxVal));
+        }
+    }
+}
+
+// Adds the cross-component correction from luma (4:2:0) to the chroma output over the chroma area
+// [x0, x1) x [y0, y1); ctbY and ctbSize in luma rows.
+void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
+                          int ctbSize, bool vbActive, int bitDepthC, CcAlfFilter const& fl)
+{
+    const int maxVal = (1 << bitDepthC) - 1;
+    const int lo = -(1 << (bitDepthC - 1)), hi = (1 << (bitDepthC - 1)) - 1;
+    int f[7];
+    for (int j = 0; j < 7; ++j)
+        f[j] = fl.coeff[j];
+    for (int y = y0; y < y1; ++y) {
+        const int yL = 2 * y;
+        const int yr = yL - ctbY;
+        int yM1 = -1, yP1 = 1, yP2 = 2;
+        if (vbActive) {
+            if (yr == ctbSize - 5 || yr == ctbSize - 4)
+                yM1 = yP1 = yP2 = 0;
+            else if (yr == ctbSize - 6 || yr == ctbSize - 3)
+                yP2 = 1;
+        }
+        uint16_t const* l0 = luma.row(yL);
+        uint16_t const* lM1 = luma.row(yL + yM1);
+        uint16_t const* lP1 = luma.row(yL + yP1);
+        uint16_t const* lP2 = luma.row(yL + yP2);
+        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
+        for (int x = x0; x < x1; ++x) {
+            const int xL = 2 * x;
+            const int c = l0[xL];
+            int sum = f[0] * (lM1[xL] - c);
+            sum += f[1] * (l0[xL - 1] - c);
+            sum += f[2] * (l0[xL + 1] - c);
+            sum += f[3] * (lP1[xL - 1] - c);
+            sum += f[4] * (lP1[xL] - c);
+            sum += f[5] * (lP1[xL + 1] - c);
+            sum += f[6] * (lP2[xL] - c);
+            const int scaled = clampInt((sum + 64) >> 7, lo, hi);
+            dst[x] = uint16_t(clampInt(int(dst[x]) + scaled, 0, maxVal));
+        }
+    }
+}
+
+void copyArea(AlfPlaneIn const& in, AlfPlaneOut const& out, int x0, int x1, int y0, int y1)
+{
+    for (int y = y0; y < y1; ++y)
+        std::copy(in.samples + ptrdiff_t(y) * in.stride + x0, in.samples + ptrdiff_t(y) * in.stride + x1,
+                  out.samples + ptrdiff_t(y) * out.stride + x0);
+}
+
+bool validBitDepth(int bd) { return bd >= 8 && bd <= 16; }
+
+AlfStatus checkPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[])
+{
+    if (pic.chromaFormatIdc != 0 && pic.chromaFormatIdc != 1)
+        return AlfStatus::UnsupportedFormat;
+    if (!validBitDepth(pic.bitDepthLuma) || !validBitDepth(pic.bitDepthChroma))
+        return AlfStatus::UnsupportedFormat;
+    if (pic.ctbSize != 16 && pic.ctbSize != 32 && pic.ctbSize != 64 && pic.ctbSize != 128)
+        return AlfStatus::InvalidArgument;
+    if (pic.width <= 0 || pic.height <= 0 || pic.width > (1 << 16) || pic.height > (1 << 16) || !in || !out)
+        return AlfStatus::InvalidArgument;
+    const int planes = pic.chromaFormatIdc ? 3 : 1;
+    for (int c = 0; c < planes; ++c) {
+        const int w = c ? (pic.width + 1) / 2 : pic.width;
+        const int h = c ? (pic.height + 1) / 2 : pic.height;
+        if (!in[c].samples || !out[c].samples || in[c].width < w || in[c].height < h || out[c].width < w ||
+            out[c].height < h || in[c].stride < w || out[c].stride < w)
+            return AlfStatus::InvalidArgument;
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus checkCtb(AlfPictureInfo const& pic, int ctbX, int ctbY, AlfCtbParams const& ctb)
+{
+    if (ctbX < 0 || ctbY < 0 || ctbX >= pic.width || ctbY >= pic.height || ctbX % pic.ctbSize || ctbY % pic.ctbSize)
+        return AlfStatus::InvalidArgument;
+    const bool chroma = pic.chromaFormatIdc != 0;
+    const bool any = ctb.enabled[0] || (chroma && (ctb.enabled[1] || ctb.enabled[2] || ctb.ccAlfIdc[0] || ctb.ccAlfIdc[1]));
+    if (!any)
+        return AlfStatus::Ok;
+    AlfSliceFilters const* f = ctb.filters;
+    if (!f)
+        return AlfStatus::MissingFilter;
+    if (ctb.enabled[0]) {
+        const int s = ctb.lumaFilterSet;
+        if (s < 0 || (s >= kAlfNumFixedSets && size_t(s - kAlfNumFixedSets) >= f->lumaAps.size()))
+            return AlfStatus::MissingFilter;
+    }
+    if (!chroma)
+        return AlfStatus::Ok;
+    for (int c = 0; c < 2; ++c) {
+        if (ctb.enabled[c + 1] && (ctb.chromaAltIdx[c] < 0 || size_t(ctb.chromaAltIdx[c]) >= f->chromaAlt.size()))
+            return AlfStatus::MissingFilter;
+        if (ctb.ccAlfIdc[c] < 0 || size_t(ctb.ccAlfIdc[c]) > f->cc[c].size())
+            return AlfStatus::MissingFilter;
+    }
+    return AlfStatus::Ok;
+}
+
+// Filters a CTB that passed the checks.
+void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
+               AlfCtbParams const& ctb)
+{
+    const int S = pic.ctbSize;
+    const int cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    const bool chroma = pic.chromaFormatIdc != 0;
+    const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    const bool lumaOn = ctb.enabled[0];
+    const bool chromaOn[2] = {chroma && ctb.enabled[1], chroma && ctb.enabled[2]};
+    const bool ccOn[2] = {chroma && ctb.ccAlfIdc[0] > 0, chroma && ctb.ccAlfIdc[1] > 0};
+    AlfSliceFilters const* f = ctb.filters;
+
+    AlfLumaFilterSet const* lumaSet = nullptr;
+    if (lumaOn)
+        lumaSet = ctb.lumaFilterSet < kAlfNumFixedSets ? &f->fixedSets[ctb.lumaFilterSet]
+                                                       : &f->lumaAps[size_t(ctb.lumaFilterSet - kAlfNumFixedSets)];
+
+    const std::vector<int> xs = cuts(ctbX, cx1, pic.virtualBoundaryX);
+    const std::vector<int> ys = cuts(ctbY, cy1, pic.virtualBoundaryY);
+    PaddedBlock lumaBlock, chromaBlock;
+    std::vector<AlfBlockClass> cls;
+    for (size_t iy = 0; iy + 1 < ys.size(); ++iy) {
+        for (size_t ix = 0; ix + 1 < xs.size(); ++ix) {
+            const int x0 = xs[ix], x1 = xs[ix + 1], y0 = ys[iy], y1 = ys[iy + 1];
+            const Limits lim = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
+            const bool needLuma = lumaOn || ccOn[0] || ccOn[1];
+            if (needLuma) {
+                const int w4 = (x1 - x0 + 3) & ~3, h4 = (y1 - y0 + 3) & ~3;
+                lumaBlock.fill(in[0], x0, y0, w4, h4, lim, ctbX, ctbY, cx1, cy1, ctb.noCross);
+            }
+            if (lumaOn) {
+                const int clsStride = (x1 - x0 + 3) / 4;
+                cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
+                for (int by = y0; by < y1; by += 4)
+                    for (int bx = x0; bx < x1; bx += 4)
+                        cls[size_t((by - y0) / 4) * size_t(clsStride) + size_t((bx - x0) / 4)] =
+                            classifyBlock(lumaBlock, bx, by, ctbY, S, vbActive, pic.bitDepthLuma);
+                filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
+                           clsStride);
+            } else {
+                copyArea(in[0], out[0], x0, x1, y0, y1);
+            }
+            if (!chroma)
+                continue;
+            // 4:2:0: the chroma area of the region, rounding odd picture sizes up.
+            const int cw = (pic.width + 1) / 2, ch = (pic.height + 1) / 2;
+            const int c0x = x0 / 2, c1x = std::min((x1 + 1) / 2, cw), c0y = y0 / 2, c1y = std::min((y1 + 1) / 2, ch);
+            const Limits climRaw = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
+            const Limits clim{climRaw.left / 2, std::min((climRaw.right + 1) / 2, cw), climRaw.top / 2,
+                              std::min((climRaw.bottom + 1) / 2, ch)};
+            for (int c = 0; c < 2; ++c) {
+                if (chromaOn[c]) {
+                    chromaBlock.fill(in[c + 1], c0x, c0y, c1x - c0x, c1y - c0y, clim, ctbX / 2, ctbY / 2,
+                                     (cx1 + 1) / 2, (cy1 + 1) / 2, ctb.noCross);
+                    filterChroma(chromaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY / 2, S / 2, vbActive,
+                                 pic.bitDepthChroma, f->chromaAlt[size_t(ctb.chromaAltIdx[c])]);
+                } else {
+                    copyArea(in[c + 1], out[c + 1], c0x, c1x, c0y, c1y);
+                }
+                if (ccOn[c])
+                    filterCrossComponent(lumaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY, S, vbActive,
+                                         pic.bitDepthChroma, f->cc[c][size_t(ctb.ccAlfIdc[c] - 1)]);
+            }
+        }
+    }
+}
+
+} // namespace
+
+int AlfClipValue(int clipIdx, int bitDepth)
+{
+    if (clipIdx <= 0)
+        return 1 << bitDepth;
+    return 1 << (bitDepth - 1 - 2 * std::min(clipIdx, 3));
+}
+
+AlfStatus AlfFixedFilterSet(int setIdx, int bitDepth, AlfLumaFilterSet& out)
+{
+    if (setIdx < 0 || setIdx >= kAlfNumFixedSets)
+        return AlfStatus::MissingFilter;
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    for (int k = 0; k < kAlfNumClasses; ++k)
+        for (int j = 0; j < kAlfLumaTaps; ++j) {
+            out.coeff[k][j] = kAlfFixedFilterCoeff[kAlfClassToFilter[setIdx][k]][j];
+            out.clip[k][j] = 1 << bitDepth;
+        }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfApsLumaFilterSet(AlfApsData const& aps, int bitDepth, AlfLumaFilterSet& out)
+{
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    const int n = aps.lumaNumFilters;
+    if (!aps.lumaSignal || n < 1 || n > kAlfNumClasses || aps.lumaCoeff.size() < size_t(n))
+        return AlfStatus::MissingFilter;
+    const bool clips = aps.lumaClipIdx.size() >= size_t(n);
+    for (int k = 0; k < kAlfNumClasses; ++k) {
+        const int idx = aps.lumaCoeffDeltaIdx[k];
+        if (idx < 0 || idx >= n)
+            return AlfStatus::MissingFilter;
+        for (int j = 0; j < kAlfLumaTaps; ++j) {
+            out.coeff[k][j] = int16_t(clampInt(aps.lumaCoeff[size_t(idx)][size_t(j)], -128, 127));
+            const int ci = clips ? aps.lumaClipIdx[size_t(idx)][size_t(j)] : 0;
+            out.clip[k][j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
+        }
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfApsChromaFilter(AlfApsData const& aps, int altIdx, int bitDepth, AlfChromaFilter& out)
+{
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    if (!aps.chromaSignal || altIdx < 0 || altIdx >= aps.chromaNumAltFilters || altIdx >= kAlfMaxChromaAlt ||
+        aps.chromaCoeff.size() <= size_t(altIdx))
+        return AlfStatus::MissingFilter;
+    const bool clips = aps.chromaClipIdx.size() > size_t(altIdx);
+    for (int j = 0; j < kAlfChromaTaps; ++j) {
+        out.coeff[j] = int16_t(clampInt(aps.chromaCoeff[size_t(altIdx)][size_t(j)], -128, 127));
+        const int ci = clips ? aps.chromaClipIdx[size_t(altIdx)][size_t(j)] : 0;
+        out.clip[j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus CcAlfApsFilter(AlfApsData const& aps, int comp, int filterIdx, CcAlfFilter& out)
+{
+    if (comp < 0 || comp > 1)
+        return AlfStatus::InvalidArgument;
+    const bool signalled = comp == 0 ? aps.ccCbSignal : aps.ccCrSignal;
+    if (!signalled || filterIdx < 0 || filterIdx >= aps.ccNumFilters[comp] || filterIdx >= kCcAlfMaxFilters ||
+        aps.ccCoeff[comp].size() <= size_t(filterIdx))
+        return AlfStatus::MissingFilter;
+    for (int j = 0; j < kCcAlfTaps; ++j)
+        out.coeff[j] = int16_t(clampInt(aps.ccCoeff[comp][size_t(filterIdx)][size_t(j)], -64, 64));
+    return AlfStatus::Ok;
+}
+
+AlfStatus BuildAlfSliceFilters(AlfApsData const* const* lumaAps, int numLumaAps, AlfApsData const* chromaAps,
+                               AlfApsData const* const ccAps[2], int bitDepthLuma, int bitDepthChroma,
+                               AlfSliceFilters& out)
+{
+    if (!validBitDepth(bitDepthLuma) || !validBitDepth(bitDepthChroma))
+        return AlfStatus::UnsupportedFormat;
+    if (numLumaAps < 0 || numLumaAps > kAlfMaxLumaAps || (numLumaAps > 0 && !lumaAps))
+        return AlfStatus::InvalidArgument;
+    for (int s = 0; s < kAlfNumFixedSets; ++s)
+        AlfFixedFilterSet(s, bitDepthLuma, out.fixedSets[s]);
+    out.lumaAps.assign(size_t(numLumaAps), AlfLumaFilterSet{});
+    for (int k = 0; k < numLumaAps; ++k) {
+        if (!lumaAps[k])
+            return AlfStatus::MissingFilter;
+        const AlfStatus st = AlfApsLumaFilterSet(*lumaAps[k], bitDepthLuma, out.lumaAps[size_t(k)]);
+        if (st != AlfStatus::Ok)
+            return st;
+    }
+    out.chromaAlt.clear();
+    if (chromaAps) {
+        if (!chromaAps->chromaSignal)
+            return AlfStatus::MissingFilter;
+        const int n = std::min(chromaAps->chromaNumAltFilters, kAlfMaxChromaAlt);
+        out.chromaAlt.resize(size_t(std::max(n, 0)));
+        for (int a = 0; a < n; ++a) {
+            const AlfStatus st = AlfApsChromaFilter(*chromaAps, a, bitDepthChroma, out.chromaAlt[size_t(a)]);
+            if (st != AlfStatus::Ok)
+                return st;
+        }
+    }
+    for (int c = 0; c < 2; ++c) {
+        out.cc[c].clear();
+        AlfApsData const* a = ccAps ? ccAps[c] : nullptr;
+        if (!a)
+            continue;
+        if (!(c == 0 ? a->ccCbSignal : a->ccCrSignal))
+            return AlfStatus::MissingFilter;
+        const int n = std::min(a->ccNumFilters[c], kCcAlfMaxFilters);
+        out.cc[c].resize(size_t(std::max(n, 0)));
+        for (int k = 0; k < n; ++k) {
+            const AlfStatus st = CcAlfApsFilter(*a, c, k, out.cc[c][size_t(k)]);
+            if (st != AlfStatus::Ok)
+                return st;
+        }
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int ctbX, int ctbY, uint8_t noCross,
+                          int x0, int y0, int w, int h, AlfBlockClass* cls, int clsStride)
+{
+    if (!validBitDepth(pic.bitDepthLuma))
+        return AlfStatus::UnsupportedFormat;
+    if (!luma.samples || !cls || pic.width <= 0 || pic.height <= 0 || luma.width < pic.width ||
+        luma.height < pic.height || luma.stride < pic.width || pic.ctbSize < 16 || pic.ctbSize > 128 ||
+        (pic.ctbSize & (pic.ctbSize - 1)))
+        return AlfStatus::InvalidArgument;
+    const int S = pic.ctbSize;
+    const int cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    if (ctbX < 0 || ctbY < 0 || ctbX % S || ctbY % S || ctbX >= pic.width || ctbY >= pic.height || (x0 | y0 | w | h) & 3 ||
+        x0 < ctbX || y0 < ctbY || w <= 0 || h <= 0 || x0 + w > ctbX + S || y0 + h > ctbY + S || clsStride < w / 4)
+        return AlfStatus::InvalidArgument;
+    const Limits lim = regionLimits(pic, ctbX, cx1, ctbY, cy1, ctbX, cx1, ctbY, cy1, noCross);
+    PaddedBlock b;
+    b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
+    const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    for (int by = 0; by < h; by += 4)
+        for (int bx = 0; bx < w; bx += 4)
+            cls[(by / 4) * clsStride + bx / 4] = classifyBlock(b, x0 + bx, y0 + by, ctbY, S, vbActive, pic.bitDepthLuma);
+    return AlfStatus::Ok;
+}
+
+AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
+                      AlfCtbParams const& ctb)
+{
+    AlfStatus st = checkPicture(pic, in, out);
+    if (st == AlfStatus::Ok)
+        st = checkCtb(pic, ctbX, ctbY, ctb);
+    if (st != AlfStatus::Ok)
+        return st;
+    filterCtb(pic, in, out, ctbX, ctbY, ctb);
+    return AlfStatus::Ok;
+}
+
+AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
+                          std::vector<AlfCtbParams> const& ctbs)
+{
+    AlfStatus st = checkPicture(pic, in, out);
+    if (st != AlfStatus::Ok)
+        return st;
+    const int cols = (pic.width + pic.ctbSize - 1) / pic.ctbSize, rows = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
+    if (ctbs.size() != size_t(cols) * size_t(rows))
+        return AlfStatus::InvalidArgument;
+    // Everything is checked before anything is written: a refused picture leaves the output as it was.
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            if ((st = checkCtb(pic, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)])) !=
+                AlfStatus::Ok)
+                return st;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)]);
+    return AlfStatus::Ok;
+}
