@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <cstdlib>
 #include "DecLib.h"
 
 #include "SliceParser.h"
@@ -123,9 +125,13 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 if (m_decodedPictureHashSEIEnabled)
                     m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
             }
-            const bool reconstructible = m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
+            const bool reconstructible = m_lastSliceIntra && sps.chromaFormatIdc == 1;
             if (m_recon && !reconstructible)
                 m_recon.reset();
+            if (getenv("DBG_PRINT") && m_lastSliceIntra)
+                fprintf(stderr, "cbo=%d cro=%d jo=%d shcb=%d shcr=%d beta=%d,%d,%d tc=%d,%d,%d\n", pps->cbQpOffset, pps->crQpOffset, pps->jointCbCrQpOffset, sh.cbQpOffset, sh.crQpOffset, sh.betaOffsetDiv2[0], sh.betaOffsetDiv2[1], sh.betaOffsetDiv2[2], sh.tcOffsetDiv2[0], sh.tcOffsetDiv2[1], sh.tcOffsetDiv2[2]); fprintf(stderr, "slice dbk=%d sao=%d/%d alf=%d lmcs=%d sl=%d cuqp=%d cqo=%d ctb=%d dual=%d tiles=%d slices=%d vb=%d\n", !sh.deblockingDisabled,
+                        sh.saoLuma, sh.saoChroma, sh.alfEnabled, sh.lmcsUsed, sh.explicitScalingListUsed, pps->cuQpDeltaEnabled,
+                        sh.cuChromaQpOffsetEnabled, sps.ctbSize(), sps.dualTreeIntra, pps->numTiles(), pps->numSlicesInPicMinus1 + 1, sps.virtualBoundariesEnabled);
             if (m_recon)
                 m_recon->startSlice(sh, m_reconSlices++,
                                     [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
@@ -395,6 +401,12 @@ void DecLib::checkPictureHash(Picture const& pic)
         bitDepth[c] = buf.bitDepth;
     }
     ++m_hashStats.checked;
+    if (getenv("DBG_PLANES")) {
+        fprintf(stderr, "pic %d:", m_hashStats.pictures - 1);
+        for (int c = 0; c < pic.hash.numPlanes && c < 3; ++c)
+            fprintf(stderr, " %d", ComputePlaneHash(pic.hash.type, planes[c], bitDepth[c]) == pic.hash.planes[c]);
+        fprintf(stderr, "\n");
+    }
     const int plane = CheckPictureHash(pic.hash, planes, bitDepth);
     if (plane < 0) {
         ++m_hashStats.matched;

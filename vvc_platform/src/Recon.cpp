@@ -7,6 +7,7 @@
 #include "Transform.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
@@ -30,6 +31,19 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
     m_ctuSlice.assign(m_ctuParams.size(), -1);
     m_lumaMip.assign(cells, 0);
+    m_ctuTile.assign(m_ctuParams.size(), 0);
+    for (int ty = 0, y0 = 0; ty < pps.numTileRows(); y0 += pps.tileRowHeight[size_t(ty)], ++ty)
+        for (int tx = 0, x0 = 0; tx < pps.numTileColumns(); x0 += pps.tileColWidth[size_t(tx)], ++tx)
+            for (int y = y0; y < y0 + pps.tileRowHeight[size_t(ty)] && y < pps.picHeightInCtbs; ++y)
+                for (int x = x0; x < x0 + pps.tileColWidth[size_t(tx)] && x < pps.picWidthInCtbs; ++x)
+                    m_ctuTile[size_t(y) * size_t(pps.picWidthInCtbs) + size_t(x)] = ty * pps.numTileColumns() + tx;
+    m_dbk.reset(pps.picWidth, pps.picHeight);
+    m_dbk.chromaFormatIdc = sps.chromaFormatIdc;
+    m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
+    m_dbk.ctbSizeY = sps.ctbSize();
+    m_dbk.slices.clear();
+    if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent)
+        fail("virtual boundaries of the picture header are not applied yet");
 }
 
 void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
@@ -77,9 +91,73 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
         m_lmcs = true;
         m_chromaScaling = sh.ph.chromaResidualScale;
     }
-    if (m_sliceLmcs.size() <= size_t(sliceIndex))
+    if (m_sliceLmcs.size() <= size_t(sliceIndex)) {
         m_sliceLmcs.resize(size_t(sliceIndex) + 1, 0);
+        m_sliceDeblock.resize(size_t(sliceIndex) + 1, 0);
+        m_alfFilters.resize(size_t(sliceIndex) + 1);
+        m_dbk.slices.resize(size_t(sliceIndex) + 1);
+    }
     m_sliceLmcs[size_t(sliceIndex)] = m_lmcs;
+    m_sliceDeblock[size_t(sliceIndex)] = !sh.deblockingDisabled;
+    for (int c = 0; c < 3; ++c) {
+        m_dbk.slices[size_t(sliceIndex)].betaOffsetDiv2[c] = sh.betaOffsetDiv2[c];
+        m_dbk.slices[size_t(sliceIndex)].tcOffsetDiv2[c] = sh.tcOffsetDiv2[c];
+    }
+    if (sh.alfEnabled) {
+        // The filters the slice's CTBs select from: its luma APSs, chroma APS and CC-ALF APSs.
+        AlfApsData data[8 + 3];
+        auto load = [&](int id, AlfApsData* d) {
+            AdaptationParameterSet const* a = aps ? aps(0, id) : nullptr;
+            if (!a || a->type != 0)
+                return false;
+            AlfParams const& f = a->alf;
+            d->lumaSignal = f.lumaSignal;
+            d->chromaSignal = f.chromaSignal;
+            d->ccCbSignal = f.ccCbSignal;
+            d->ccCrSignal = f.ccCrSignal;
+            d->lumaClip = f.lumaClip;
+            d->chromaClip = f.chromaClip;
+            d->lumaNumFilters = f.lumaNumFilters;
+            std::copy(std::begin(f.lumaCoeffDeltaIdx), std::end(f.lumaCoeffDeltaIdx), d->lumaCoeffDeltaIdx);
+            d->lumaCoeff = f.lumaCoeff;
+            d->lumaClipIdx = f.lumaClipIdx;
+            d->chromaNumAltFilters = f.chromaNumAltFilters;
+            d->chromaCoeff = f.chromaCoeff;
+            d->chromaClipIdx = f.chromaClipIdx;
+            for (int k = 0; k < 2; ++k) {
+                d->ccNumFilters[k] = f.ccNumFilters[k];
+                d->ccCoeff[k] = f.ccCoeff[k];
+            }
+            return true;
+        };
+        AlfApsData const* luma[8] = {};
+        const int numLuma = std::min(std::max(sh.numAlfApsIdsLuma, 0), kAlfMaxLumaAps);
+        bool found = true;
+        for (int k = 0; k < numLuma; ++k) {
+            found = found && load(sh.alfApsIdLuma[k], &data[k]);
+            luma[k] = &data[k];
+        }
+        AlfApsData const* chroma = nullptr;
+        AlfApsData const* cc[2] = {};
+        if (sh.alfCbEnabled || sh.alfCrEnabled) {
+            found = found && load(sh.alfApsIdChroma, &data[8]);
+            chroma = &data[8];
+        }
+        if (sh.alfCcCbEnabled) {
+            found = found && load(sh.alfCcCbApsId, &data[9]);
+            cc[0] = &data[9];
+        }
+        if (sh.alfCcCrEnabled) {
+            found = found && load(sh.alfCcCrApsId, &data[10]);
+            cc[1] = &data[10];
+        }
+        auto filters = std::make_unique<AlfSliceFilters>();
+        if (!found || BuildAlfSliceFilters(luma, numLuma, chroma, cc, m_sps.bitDepth, m_sps.bitDepth, *filters) != AlfStatus::Ok) {
+            fail("ALF APS missing or not usable");
+            return;
+        }
+        m_alfFilters[size_t(sliceIndex)] = std::move(filters);
+    }
     if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
         fail("SAO at virtual boundaries is not applied yet");
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
@@ -244,6 +322,9 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
+    const bool cbf[2] = {!res.empty(), false};
+    const int qp[2] = {cu.qpY, 0};
+    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, cu.bdpcm, cbf, false, qp);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -258,6 +339,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     const int bd = 6 * (m_sps.bitDepth - 8);
     const int qpi = std::min(std::max(cu.qpY, -bd), 63);
     auto chromaQp = [&](int table, int offset) {
+        if (getenv("DBG_OLDQP")) return m_qpTables.map(table, std::min(std::max(cu.qpY + offset, -bd), 63)) + bd;
         return std::min(std::max(m_qpTables.map(table, qpi) + offset, -bd), 63) + bd;
     };
     std::vector<int32_t> res[3];
@@ -267,7 +349,9 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         if (!b)
             continue;
         int qp;
-        if (b->jointCbCr)
+        // The joint Cb-Cr QP is for the residual shared with both signs (both flags); with one
+        // flag the residual is scaled as a block of its own component.
+        if (b->jointCbCr == 3)
             qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]);
         else
             qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]
@@ -340,6 +424,133 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             }
     }
     markReconstructed(1, tbL.x, tbL.y, tbL.w, tbL.h);
+    const bool joint = (blocks[1] && blocks[1]->jointCbCr) || (blocks[2] && blocks[2]->jointCbCr);
+    const bool jointBoth = (blocks[1] && blocks[1]->jointCbCr == 3) || (blocks[2] && blocks[2]->jointCbCr == 3);
+    const bool cbf[2] = {blocks[1] != nullptr || joint, blocks[2] != nullptr || joint};
+    const int qpJoint = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]) - bd;
+    const int qp[2] = {jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
+                       jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
+    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, cu.bdpcm && cu.tree == 1, cbf, joint, qp);
+}
+
+bool IntraPictureReconstructor::closedBoundary(int a, int b) const
+{
+    if (a == b || a < 0 || b < 0 || size_t(a) >= m_ctuSlice.size() || size_t(b) >= m_ctuSlice.size())
+        return false;
+    if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
+        return true;
+    return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
+}
+
+void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2],
+                                             bool joint, int const qp[2])
+{
+    vvcdeblock::TransformBlock b;
+    b.chroma = chroma;
+    b.x = x;
+    b.y = y;
+    b.w = w;
+    b.h = h;
+    b.intra = true;
+    b.bdpcm = bdpcm;
+    b.cbf[0] = cbf[0];
+    b.cbf[1] = cbf[1];
+    b.jointCbCr = joint;
+    b.qp[0] = qp[0];
+    b.qp[1] = qp[1];
+    b.slice = uint16_t(m_slice);
+    // The block is the Q side of its left and top edges: they stay unfiltered where its slice
+    // turns deblocking off, and on closed slice or tile boundaries and virtual boundaries.
+    const bool on = size_t(m_slice) < m_sliceDeblock.size() && m_sliceDeblock[size_t(m_slice)];
+    const int here = ctuAt(x, y);
+    b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y));
+    b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1));
+    if (m_sps.virtualBoundariesEnabled) {
+        for (int v : m_sps.vbPosX)
+            b.filterLeft = b.filterLeft && v != x;
+        for (int v : m_sps.vbPosY)
+            b.filterTop = b.filterTop && v != y;
+    }
+    vvcdeblock::AddTransformBlock(m_dbk, b);
+}
+
+void IntraPictureReconstructor::deblock()
+{
+    if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
+        return;
+    vvcdeblock::DeriveEdges(m_dbk);
+    vvcdeblock::DeblockPlane planes[3];
+    for (int c = 0; c < 3; ++c) {
+        planes[c].samples = m_pic.plane(c);
+        planes[c].stride = m_pic.planeWidth(c);
+        planes[c].width = m_pic.planeWidth(c);
+        planes[c].height = m_pic.planeHeight(c);
+    }
+    if (!vvcdeblock::DeblockPicture(m_dbk, planes))
+        fail("deblocking refused the picture");
+}
+
+void IntraPictureReconstructor::applyAlf()
+{
+    bool any = false;
+    for (auto const& f : m_alfFilters)
+        any = any || f;
+    if (!any)
+        return;
+    PelStorage input;
+    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+        fail("no memory for ALF");
+        return;
+    }
+    AlfPlaneIn in[3];
+    AlfPlaneOut out[3];
+    for (int c = 0; c < 3; ++c) {
+        if (!input.plane(c) || !m_pic.plane(c)) {
+            fail("ALF without chroma planes");
+            return;
+        }
+        std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)), input.plane(c));
+        in[c] = AlfPlaneIn{input.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+        out[c] = AlfPlaneOut{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+    }
+    AlfPictureInfo info;
+    info.chromaFormatIdc = m_sps.chromaFormatIdc;
+    info.bitDepthLuma = info.bitDepthChroma = m_sps.bitDepth;
+    info.ctbSize = m_sps.ctbSize();
+    info.width = m_pps.picWidth;
+    info.height = m_pps.picHeight;
+    if (m_sps.virtualBoundariesEnabled) {
+        info.virtualBoundaryX = m_sps.vbPosX;
+        info.virtualBoundaryY = m_sps.vbPosY;
+    }
+    const int wC = m_pps.picWidthInCtbs, hC = m_pps.picHeightInCtbs;
+    std::vector<AlfCtbParams> ctbs(size_t(wC) * size_t(hC));
+    for (int y = 0; y < hC; ++y)
+        for (int x = 0; x < wC; ++x) {
+            const int ctu = y * wC + x;
+            AlfCtbParams& p = ctbs[size_t(ctu)];
+            const int slice = m_ctuSlice[size_t(ctu)];
+            if (slice < 0 || size_t(slice) >= m_alfFilters.size() || !m_alfFilters[size_t(slice)])
+                continue;
+            CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
+            p.filters = m_alfFilters[size_t(slice)].get();
+            for (int c = 0; c < 3; ++c)
+                p.enabled[c] = f.alf[c];
+            p.lumaFilterSet = f.alfUseAps ? 16 + f.alfFilterIdx : f.alfFilterIdx;
+            for (int k = 0; k < 2; ++k) {
+                p.chromaAltIdx[k] = f.alfAltIdx[k];
+                p.ccAlfIdc[k] = f.ccAlfIdc[k];
+            }
+            const bool l = x > 0 && closedBoundary(ctu, ctu - 1), r = x + 1 < wC && closedBoundary(ctu, ctu + 1);
+            const bool t = y > 0 && closedBoundary(ctu, ctu - wC), b = y + 1 < hC && closedBoundary(ctu, ctu + wC);
+            p.noCross = uint8_t((l ? kAlfEdgeLeft : 0) | (r ? kAlfEdgeRight : 0) | (t ? kAlfEdgeTop : 0) | (b ? kAlfEdgeBottom : 0));
+            if (!l && !t && x > 0 && y > 0 && closedBoundary(ctu, ctu - wC - 1))
+                p.noCross |= kAlfEdgeTopLeft;
+            if (!r && !b && x + 1 < wC && y + 1 < hC && closedBoundary(ctu, ctu + wC + 1))
+                p.noCross |= kAlfEdgeBottomRight;
+        }
+    if (ApplyAlfPicture(info, in, out, ctbs) != AlfStatus::Ok)
+        fail("ALF refused the picture");
 }
 
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
@@ -390,9 +601,16 @@ void IntraPictureReconstructor::finishPicture()
         return;
     if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
         inverseMapLuma();
-    if (!m_sao)
-        return;
-    // SAO reads the picture before SAO (here: the reconstruction, deblocking being off).
+    if (!getenv("DBG_NODBK")) deblock();
+    if (ok() && m_sao && !getenv("DBG_NOSAO"))
+        applySao();
+    if (ok() && !getenv("DBG_NOALF"))
+        applyAlf();
+}
+
+void IntraPictureReconstructor::applySao()
+{
+    // SAO reads the deblocked picture.
     PelStorage input;
     if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
         fail("no memory for SAO");
@@ -434,16 +652,11 @@ void IntraPictureReconstructor::finishPicture()
             acc += m_pps.tileRowHeight[size_t(ty)];
         return ty * m_pps.numTileColumns() + tx;
     };
+    (void)tileOf;
     auto usable = [&](int x, int y, int nx, int ny) {
         const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
-        if (a == b)
-            return true;
-        if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
-            return false;
-        if (!m_pps.loopFilterAcrossTiles && tileOf(a) != tileOf(b))
-            return false;
-        return true;
+        return !closedBoundary(a, b);
     };
     ApplySaoToPicture(sp, params, usable);
 }

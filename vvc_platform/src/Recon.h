@@ -1,18 +1,21 @@
 #pragma once
 
+#include "Alf.h"
+#include "Deblock.h"
 #include "Dequant.h"
 #include "Derived.h"
 #include "Picture.h"
 #include "SliceParser.h"
 #include "Syntax.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 // Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
 // DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, the residual (scaling,
-// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum. In-loop filters are
-// not applied here.
+// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
+// picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
 class IntraPictureReconstructor : public vvcslice::SliceDataSink
 {
 public:
@@ -23,8 +26,8 @@ public:
     void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
     void ctu(vvcslice::CtuFilterParams const& p) override;
-    // In-loop filters of the reconstructed picture that this layer has: SAO (when any slice uses
-    // it). Deblocking and ALF are not applied here.
+    // Inverse luma mapping, then the in-loop filters in their order: deblocking over the whole
+    // picture, SAO, ALF.
     void finishPicture();
 
     bool ok() const { return m_error.empty(); }
@@ -44,6 +47,17 @@ private:
     int chromaResidualScale(int xC, int yC) const;
     // Inverse luma mapping of the samples of the slices that use LMCS.
     void inverseMapLuma();
+    // Records a transform block for the deblocking (its edges, QPs and what its strengths
+    // depend on).
+    void deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2], bool joint, int const qp[2]);
+    int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
+    int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
+    // Loop filters may not read across the boundary between the CTUs (other slice or tile with
+    // filtering across them off).
+    bool closedBoundary(int ctuA, int ctuB) const;
+    void deblock();
+    void applyAlf();
+    void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
     bool available(int c, int x, int y) const;
@@ -75,6 +89,10 @@ private:
     bool m_lmcs = false, m_chromaScaling = false;
     vvcsyntax::LmcsModel m_lmcsModel;
     std::vector<uint8_t> m_sliceLmcs;
+    std::vector<int> m_ctuTile;
+    vvcdeblock::DeblockMap m_dbk;
+    std::vector<uint8_t> m_sliceDeblock;   // per slice: deblocking on
+    std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters;   // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;
