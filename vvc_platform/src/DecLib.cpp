@@ -129,7 +129,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (getenv("DBG_PRINT") && m_lastSliceIntra)
-                fprintf(stderr, "cbo=%d cro=%d jo=%d shcb=%d shcr=%d beta=%d,%d,%d tc=%d,%d,%d\n", pps->cbQpOffset, pps->crQpOffset, pps->jointCbCrQpOffset, sh.cbQpOffset, sh.crQpOffset, sh.betaOffsetDiv2[0], sh.betaOffsetDiv2[1], sh.betaOffsetDiv2[2], sh.tcOffsetDiv2[0], sh.tcOffsetDiv2[1], sh.tcOffsetDiv2[2]); fprintf(stderr, "slice dbk=%d sao=%d/%d alf=%d lmcs=%d sl=%d cuqp=%d cqo=%d ctb=%d dual=%d tiles=%d slices=%d vb=%d\n", !sh.deblockingDisabled,
+                fprintf(stderr, "sps ladf=%d isp=%d mrl=%d mip=%d lfnst=%d ts=%d bdpcm=%d mts=%d jccr=%d cclm=%d dq=%d sdh=%d\n", sps.ladf, sps.isp, sps.mrl, sps.mip, sps.lfnst, sps.transformSkip, sps.bdpcm, sps.mts, sps.jointCbCr, sps.cclm, sps.depQuant, sps.signDataHiding); fprintf(stderr, "cbo=%d cro=%d jo=%d shcb=%d shcr=%d beta=%d,%d,%d tc=%d,%d,%d\n", pps->cbQpOffset, pps->crQpOffset, pps->jointCbCrQpOffset, sh.cbQpOffset, sh.crQpOffset, sh.betaOffsetDiv2[0], sh.betaOffsetDiv2[1], sh.betaOffsetDiv2[2], sh.tcOffsetDiv2[0], sh.tcOffsetDiv2[1], sh.tcOffsetDiv2[2]); fprintf(stderr, "slice dbk=%d sao=%d/%d alf=%d lmcs=%d sl=%d cuqp=%d cqo=%d ctb=%d dual=%d tiles=%d slices=%d vb=%d\n", !sh.deblockingDisabled,
                         sh.saoLuma, sh.saoChroma, sh.alfEnabled, sh.lmcsUsed, sh.explicitScalingListUsed, pps->cuQpDeltaEnabled,
                         sh.cuChromaQpOffsetEnabled, sps.ctbSize(), sps.dualTreeIntra, pps->numTiles(), pps->numSlicesInPicMinus1 + 1, sps.virtualBoundariesEnabled);
             if (m_recon)

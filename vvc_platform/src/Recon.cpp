@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
@@ -600,7 +601,7 @@ void IntraPictureReconstructor::finishPicture()
     if (!ok())
         return;
     if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
-        inverseMapLuma();
+        if (!getenv("DBG_NOLMCS")) inverseMapLuma();
     if (!getenv("DBG_NODBK")) deblock();
     if (ok() && m_sao && !getenv("DBG_NOSAO"))
         applySao();
@@ -630,7 +631,8 @@ void IntraPictureReconstructor::applySao()
         sp.planes[c] = in.planes[c];
         sp.out[c] = m_pic.plane(c);
     }
-    const int shift = std::min(m_sps.bitDepth, 10) - 5;
+    // Offsets are signalled at up to 10-bit precision and scaled up for deeper samples.
+    const int shift = m_sps.bitDepth - std::min(m_sps.bitDepth, 10);
     auto params = [&](int ctu, int c, SaoParams& p) {
         CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
         if (m_ctuSlice[size_t(ctu)] < 0 || f.saoType[c] == 0)
@@ -658,5 +660,6 @@ void IntraPictureReconstructor::applySao()
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
         return !closedBoundary(a, b);
     };
+    if (getenv("DBG_SAO")) { int n[3] = {}; for (size_t i = 0; i < m_ctuParams.size(); ++i) for (int c = 0; c < 3; ++c) n[c] += m_ctuParams[i].saoType[c] != 0; fprintf(stderr, "sao ctus %d %d %d of %zu\n", n[0], n[1], n[2], m_ctuParams.size()); }
     ApplySaoToPicture(sp, params, usable);
 }
