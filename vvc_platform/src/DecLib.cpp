@@ -1,5 +1,3 @@
-#include <cstdio>
-#include <cstdlib>
 #include "DecLib.h"
 
 #include "SliceParser.h"
@@ -128,10 +126,6 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             const bool reconstructible = m_lastSliceIntra && sps.chromaFormatIdc == 1;
             if (m_recon && !reconstructible)
                 m_recon.reset();
-            if (getenv("DBG_PRINT") && m_lastSliceIntra)
-                fprintf(stderr, "sps ladf=%d isp=%d mrl=%d mip=%d lfnst=%d ts=%d bdpcm=%d mts=%d jccr=%d cclm=%d dq=%d sdh=%d\n", sps.ladf, sps.isp, sps.mrl, sps.mip, sps.lfnst, sps.transformSkip, sps.bdpcm, sps.mts, sps.jointCbCr, sps.cclm, sps.depQuant, sps.signDataHiding); fprintf(stderr, "cbo=%d cro=%d jo=%d shcb=%d shcr=%d beta=%d,%d,%d tc=%d,%d,%d\n", pps->cbQpOffset, pps->crQpOffset, pps->jointCbCrQpOffset, sh.cbQpOffset, sh.crQpOffset, sh.betaOffsetDiv2[0], sh.betaOffsetDiv2[1], sh.betaOffsetDiv2[2], sh.tcOffsetDiv2[0], sh.tcOffsetDiv2[1], sh.tcOffsetDiv2[2]); fprintf(stderr, "slice dbk=%d sao=%d/%d alf=%d lmcs=%d sl=%d cuqp=%d cqo=%d ctb=%d dual=%d tiles=%d slices=%d vb=%d\n", !sh.deblockingDisabled,
-                        sh.saoLuma, sh.saoChroma, sh.alfEnabled, sh.lmcsUsed, sh.explicitScalingListUsed, pps->cuQpDeltaEnabled,
-                        sh.cuChromaQpOffsetEnabled, sps.ctbSize(), sps.dualTreeIntra, pps->numTiles(), pps->numSlicesInPicMinus1 + 1, sps.virtualBoundariesEnabled);
             if (m_recon)
                 m_recon->startSlice(sh, m_reconSlices++,
                                     [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
@@ -382,18 +376,18 @@ void DecLib::decodeSei(InputNALUnit& nalu)
     }
 }
 
-void DecLib::checkPictureHash(Picture const& pic)
+bool DecLib::checkPictureHash(Picture const& pic)
 {
     ++m_hashStats.pictures;
     const bool intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
     m_hashStats.intraPictures += intra ? 1 : 0;
     if (!pic.hasHash)
-        return;
+        return true;
     ++m_hashStats.withHash;
     m_hashStats.intraWithHash += intra ? 1 : 0;
     PelUnitBuf const buf = pic.getRecoBuf();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
-        return;
+        return true;
     PlaneView planes[3];
     int bitDepth[3] = {};
     for (int c = 0; c < 3; ++c) {
@@ -401,12 +395,6 @@ void DecLib::checkPictureHash(Picture const& pic)
         bitDepth[c] = buf.bitDepth;
     }
     ++m_hashStats.checked;
-    if (getenv("DBG_PLANES")) {
-        fprintf(stderr, "pic %d:", m_hashStats.pictures - 1);
-        for (int c = 0; c < pic.hash.numPlanes && c < 3; ++c)
-            fprintf(stderr, " %d", ComputePlaneHash(pic.hash.type, planes[c], bitDepth[c]) == pic.hash.planes[c]);
-        fprintf(stderr, "\n");
-    }
     const int plane = CheckPictureHash(pic.hash, planes, bitDepth);
     if (plane < 0) {
         ++m_hashStats.matched;
@@ -414,6 +402,7 @@ void DecLib::checkPictureHash(Picture const& pic)
         m_hashStats.firstMismatch = m_hashStats.pictures - 1;
         m_hashStats.firstMismatchPlane = plane;
     }
+    return plane < 0;
 }
 
 void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
@@ -440,15 +429,16 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
                             [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash; they are not output
-    // (pictures with in-loop filters or inter slices have none yet).
+    // The reconstructed samples are checked against the picture's hash and kept for the output
+    // unless they differ from it: a picture without samples (inter slices, a tool not
+    // reconstructed, a mismatch) is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();
-    checkPictureHash(*m_pcPic);
-    m_pcPic->reco.destroy();
+    if (!checkPictureHash(*m_pcPic))
+        m_pcPic->reco.destroy();
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

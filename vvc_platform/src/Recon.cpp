@@ -7,8 +7,6 @@
 #include "Transform.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstdio>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
@@ -340,7 +338,6 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     const int bd = 6 * (m_sps.bitDepth - 8);
     const int qpi = std::min(std::max(cu.qpY, -bd), 63);
     auto chromaQp = [&](int table, int offset) {
-        if (getenv("DBG_OLDQP")) return m_qpTables.map(table, std::min(std::max(cu.qpY + offset, -bd), 63)) + bd;
         return std::min(std::max(m_qpTables.map(table, qpi) + offset, -bd), 63) + bd;
     };
     std::vector<int32_t> res[3];
@@ -601,11 +598,11 @@ void IntraPictureReconstructor::finishPicture()
     if (!ok())
         return;
     if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
-        if (!getenv("DBG_NOLMCS")) inverseMapLuma();
-    if (!getenv("DBG_NODBK")) deblock();
-    if (ok() && m_sao && !getenv("DBG_NOSAO"))
+        inverseMapLuma();
+    deblock();
+    if (ok() && m_sao)
         applySao();
-    if (ok() && !getenv("DBG_NOALF"))
+    if (ok())
         applyAlf();
 }
 
@@ -660,6 +657,5 @@ void IntraPictureReconstructor::applySao()
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
         return !closedBoundary(a, b);
     };
-    if (getenv("DBG_SAO")) { int n[3] = {}; for (size_t i = 0; i < m_ctuParams.size(); ++i) for (int c = 0; c < 3; ++c) n[c] += m_ctuParams[i].saoType[c] != 0; fprintf(stderr, "sao ctus %d %d %d of %zu\n", n[0], n[1], n[2], m_ctuParams.size()); }
     ApplySaoToPicture(sp, params, usable);
 }
