@@ -1,8 +1,10 @@
 // Adaptive loop filter of the VVC layer: the fixed tables, filters derived from APS data, the 4x4
 // classification, the luma/chroma diamond filters with clipping, virtual boundaries and boundary
-// padding, the cross-component filter, and the sample range at 10 bits.
+// padding, the cross-component filter, the sample range at 10 bits, and the vector row kernel
+// against the portable one.
 
 #include "Alf.h"
+#include "AlfKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -218,6 +220,50 @@ TEST(VvcAlfFilters, DerivedFromApsData)
     AlfApsData chromaOnly;
     chromaOnly.chromaSignal = true;
     EXPECT_EQ(AlfApsLumaFilterSet(chromaOnly, 10, luma), AlfStatus::MissingFilter);
+}
+
+TEST(VvcAlfFilters, TakenOverFromTheParsersStructures)
+{
+    // Stand-ins with the parsers' field names and types.
+    struct ParsedAlf
+    {
+        bool lumaSignal = true, chromaSignal = true, ccCbSignal = false, ccCrSignal = true;
+        bool lumaClip = true, chromaClip = false;
+        int lumaNumFilters = 1;
+        int lumaCoeffDeltaIdx[25] = {};
+        std::vector<std::array<int, 12>> lumaCoeff{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}, lumaClipIdx{{3}};
+        int chromaNumAltFilters = 1;
+        std::vector<std::array<int, 6>> chromaCoeff{{-1, 0, 0, 0, 0, 9}}, chromaClipIdx{{0}};
+        int ccNumFilters[2] = {0, 1};
+        std::vector<std::array<int, 7>> ccCoeff[2] = {{}, {{0, 0, 0, 0, 0, 0, -16}}};
+    } parsed;
+    const AlfApsData aps = AlfApsDataFrom(parsed);
+    AlfSliceFilters slice;
+    AlfApsData const* luma[1] = {&aps};
+    AlfApsData const* cc[2] = {nullptr, &aps};
+    ASSERT_EQ(BuildAlfSliceFilters(luma, 1, &aps, cc, 10, 10, slice), AlfStatus::Ok);
+    EXPECT_EQ(slice.lumaAps[0].coeff[24][11], 12);
+    EXPECT_EQ(slice.lumaAps[0].clip[24][0], 8);
+    EXPECT_EQ(slice.chromaAlt[0].coeff[5], 9);
+    EXPECT_EQ(slice.cc[1][0].coeff[6], -16);
+
+    struct CtuControl
+    {
+        bool alf[3] = {true, false, true};
+        bool alfUseAps = true;
+        int alfFilterIdx = 2;
+        int alfAltIdx[2] = {0, 3};
+        int ccAlfIdc[2] = {1, 0};
+    } ctu;
+    AlfCtbParams p = AlfCtbParamsFrom(ctu, &slice, kAlfEdgeTop);
+    EXPECT_EQ(p.lumaFilterSet, 18);
+    EXPECT_TRUE(p.enabled[0] && !p.enabled[1] && p.enabled[2]);
+    EXPECT_EQ(p.chromaAltIdx[1], 3);
+    EXPECT_EQ(p.ccAlfIdc[0], 1);
+    EXPECT_EQ(p.noCross, kAlfEdgeTop);
+    ctu.alfUseAps = false;
+    ctu.alfFilterIdx = 11;
+    EXPECT_EQ(AlfCtbParamsFrom(ctu, &slice, 0).lumaFilterSet, 11);
 }
 
 TEST(VvcAlfClassification, DirectionActivityAndTranspose)
@@ -536,6 +582,22 @@ TEST(VvcAlfFiltering, StrongFiltersStayInRangeAtTenBits)
         }
         ctbs[0] = ctbParams(f.get(), false, false, false);
         ASSERT_EQ(p.run(ctbs), AlfStatus::Ok);
+
+        // CTB by CTB in reverse order into another output: the same picture (each CTB writes only
+        // its own area and reads only the input).
+        std::vector<uint16_t> again[3];
+        AlfPlaneIn pin[3];
+        AlfPlaneOut pout[3];
+        for (int c = 0; c < 3; ++c) {
+            again[c].assign(p.out[c].size(), 0xffff);
+            pin[c] = AlfPlaneIn{p.in[c].data(), p.pw(c), p.pw(c), p.ph(c)};
+            pout[c] = AlfPlaneOut{again[c].data(), p.pw(c), p.pw(c), p.ph(c)};
+        }
+        for (int i = int(ctbs.size()) - 1; i >= 0; --i)
+            ASSERT_EQ(ApplyAlfCtb(p.info, pin, pout, (i % p.ctbCols()) * 64, (i / p.ctbCols()) * 64, ctbs[size_t(i)]),
+                      AlfStatus::Ok);
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(again[c], p.out[c]) << "plane " << c;
         for (int c = 0; c < 3; ++c)
             for (size_t i = 0; i < p.out[c].size(); ++i)
                 ASSERT_EQ(p.out[c][i], clampPlane(p.out[c][i])) << "plane " << c << " sample " << i;
@@ -578,4 +640,63 @@ TEST(VvcAlfFiltering, RefusesWhatItCannotFilterWithoutWriting)
             for (uint16_t v : p.out[c])
                 ASSERT_EQ(v, 0xffff) << cases[i].what;
     }
+}
+
+TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
+{
+    AlfKernels const* vec = AlfVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(99);
+    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
+    for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129}) {
+        for (int shift : {7, 10}) {
+            const int pad = 3;
+            std::vector<uint16_t> rows[7];
+            for (auto& r : rows) {
+                r.resize(size_t(width + 2 * pad));
+                for (auto& v : r)
+                    v = uint16_t(rng() % 2 ? rng() % 1024 : (rng() % 2) * 1023);
+            }
+            std::vector<int32_t> taps(size_t(24 * width));
+            for (size_t i = 0; i < taps.size(); ++i)
+                taps[i] = i < size_t(12 * width) ? coeff(rng) : AlfClipValue(clip(rng), 10);
+            std::vector<uint16_t> outPortable(size_t(width), 0xffff), outVector(size_t(width), 0xffff);
+            AlfLumaRowArgs a;
+            for (int r = 0; r < 7; ++r)
+                a.rows[r] = rows[r].data() + pad;
+            for (int j = 0; j < 12; ++j) {
+                a.coeff[j] = taps.data() + size_t(j * width);
+                a.clip[j] = taps.data() + size_t((12 + j) * width);
+            }
+            a.width = width;
+            a.shift = shift;
+            a.maxVal = 1023;
+            a.dst = outPortable.data();
+            AlfPortableKernels().lumaRow(a);
+            a.dst = outVector.data();
+            vec->lumaRow(a);
+            ASSERT_EQ(outVector, outPortable) << "width " << width << " shift " << shift;
+        }
+    }
+
+    // A whole picture, vector kernels allowed and not: the same samples.
+    AlfTestPicture p(200, 136, 64);
+    for (int c = 0; c < 3; ++c)
+        p.fill(c, [&](int, int) { return int(rng() % 1024); });
+    AlfLumaFilterSet luma;
+    for (int k = 0; k < 25; ++k)
+        for (int j = 0; j < 12; ++j) {
+            luma.coeff[k][j] = int16_t(coeff(rng));
+            luma.clip[k][j] = AlfClipValue(clip(rng), 10);
+        }
+    auto f = sliceFilters(luma, chromaFilter({{0, 20}, {5, -9}}, 2));
+    ASSERT_EQ(p.run(ctbParams(f.get(), true, true, true, 16, 1)), AlfStatus::Ok);
+    const std::vector<uint16_t> withVector = p.out[0];
+    AlfAllowVectorKernels(false);
+    EXPECT_STREQ(AlfActiveKernels().name, "portable");
+    const AlfStatus st = p.run(ctbParams(f.get(), true, true, true, 16, 1));
+    AlfAllowVectorKernels(true);
+    ASSERT_EQ(st, AlfStatus::Ok);
+    EXPECT_EQ(p.out[0], withVector);
 }

@@ -1,10 +1,17 @@
 #include "Alf.h"
+#include "AlfKernelBody.h"
 
 #include <algorithm>
-#include <climits>
+#include <atomic>
 #include <cstdlib>
 
+#if defined(__x86_64__) || defined(__i386__)
+void AlfLumaRowAvx2(AlfLumaRowArgs const& a);
+#endif
+
 namespace {
+
+std::atomic<bool> gAllowVector{true};
 
 // Samples each filter reads beyond the area it writes: 3 for the luma diamond and the
 // classification window, 2 for chroma, 2 luma rows / 1 column for the cross-component filter.
@@ -121,37 +128,10 @@ constexpr int kTransposeTaps[4][12] = {
     {9, 8, 10, 4, 3, 7, 11, 5, 1, 0, 2, 6},
 };
 
-// Class of the 4x4 block at (x, y) from the subsampled Laplacians over its 8x8 window. Next to the
-// virtual boundary the window stops at it (six rows, activity weighted 96/64), and rows across it
-// repeat the last row on the block's side.
-AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ctbSize, bool vbActive, int bitDepth)
+// Class from the Laplacian sums of a block's window (horizontal, vertical, 135 and 45 degrees) and
+// the activity weight.
+AlfBlockClass classFromSums(int sumH, int sumV, int sumD0, int sumD1, int ac, int bitDepth)
 {
-    const int yr = y - ctbY;
-    int minJ = -2, maxJ = 5, ac = 64, lo = INT_MIN, hi = INT_MAX;
-    if (vbActive && yr == ctbSize - 8) {
-        maxJ = 3;
-        ac = 96;
-        hi = ctbY + ctbSize - 5;
-    } else if (vbActive && yr == ctbSize - 4) {
-        minJ = 0;
-        ac = 96;
-        lo = ctbY + ctbSize - 4;
-    }
-    int sumH = 0, sumV = 0, sumD0 = 0, sumD1 = 0;
-    for (int j = minJ; j <= maxJ; ++j) {
-        const int yy = y + j;
-        uint16_t const* up = b.row(clampInt(yy - 1, lo, hi));
-        uint16_t const* cur = b.row(yy);
-        uint16_t const* dn = b.row(clampInt(yy + 1, lo, hi));
-        for (int i = -2 + ((j + 2) & 1); i <= 5; i += 2) {
-            const int xx = x + i;
-            const int c2 = 2 * int(cur[xx]);
-            sumH += std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
-            sumV += std::abs(c2 - up[xx] - dn[xx]);
-            sumD0 += std::abs(c2 - up[xx - 1] - dn[xx + 1]);
-            sumD1 += std::abs(c2 - up[xx + 1] - dn[xx - 1]);
-        }
-    }
     int hv1, hv0, dirHV, d1, d0, dirD;
     if (sumV > sumH) {
         hv1 = sumV, hv0 = sumH, dirHV = 1;
@@ -184,24 +164,83 @@ AlfBlockClass classifyBlock(PaddedBlock const& b, int x, int y, int ctbY, int ct
     return cls;
 }
 
-inline int clipDiff(int v, int cur, int c) { return std::min(std::max(v - cur, -c), c); }
+// Classes of all 4x4 blocks of the region [x0, x1) x [y0, y1) (x0, y0 multiples of 4) into
+// cls[(by / 4) * clsStride + bx / 4], from the subsampled Laplacians over each block's 8x8 window
+// (positions where x + y is even), computed once per region and summed per window. Next to the
+// virtual boundary the window stops at it (six rows, activity weighted 96 instead of 64), and the
+// vertical neighbours of the rows beside it repeat the row itself: only those windows read them.
+void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
+                    int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride)
+{
+    const int nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
+    const int rows = 4 * nby + 4;            // y0 - 2 .. y0 + 4 nby + 1
+    const int per = 2 * nbx + 2;             // subsampled positions per row
+    const int vb = ctbY + ctbSize - 4;
+    // Per row and block column: the four Laplacian sums over the block's four positions of the row.
+    std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
+    std::vector<int32_t> lap(size_t(per) * 4);
+    for (int r = 0; r < rows; ++r) {
+        const int yy = y0 - 2 + r;
+        const int yu = vbActive && yy == vb ? yy : yy - 1;
+        const int yd = vbActive && yy == vb - 1 ? yy : yy + 1;
+        uint16_t const* up = b.row(yu);
+        uint16_t const* cur = b.row(yy);
+        uint16_t const* dn = b.row(yd);
+        const int xs = x0 - 2 + (yy & 1);
+        for (int k = 0; k < per; ++k) {
+            const int xx = xs + 2 * k;
+            const int c2 = 2 * int(cur[xx]);
+            lap[size_t(4 * k)] = std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
+            lap[size_t(4 * k + 1)] = std::abs(c2 - up[xx] - dn[xx]);
+            lap[size_t(4 * k + 2)] = std::abs(c2 - up[xx - 1] - dn[xx + 1]);
+            lap[size_t(4 * k + 3)] = std::abs(c2 - up[xx + 1] - dn[xx - 1]);
+        }
+        int32_t* out = rowSums.data() + size_t(r) * size_t(nbx) * 4;
+        for (int m = 0; m < nbx; ++m)
+            for (int d = 0; d < 4; ++d)
+                out[4 * m + d] = lap[size_t(4 * (2 * m) + d)] + lap[size_t(4 * (2 * m + 1) + d)] +
+                                 lap[size_t(4 * (2 * m + 2) + d)] + lap[size_t(4 * (2 * m + 3) + d)];
+    }
+    for (int j = 0; j < nby; ++j) {
+        const int by = y0 + 4 * j, yr = by - ctbY;
+        int minJ = -2, maxJ = 5, ac = 64;
+        if (vbActive && yr == ctbSize - 8) {
+            maxJ = 3;
+            ac = 96;
+        } else if (vbActive && yr == ctbSize - 4) {
+            minJ = 0;
+            ac = 96;
+        }
+        for (int m = 0; m < nbx; ++m) {
+            int sum[4] = {};
+            for (int dy = minJ; dy <= maxJ; ++dy) {
+                int32_t const* rs = rowSums.data() + (size_t(4 * j + dy + 2) * size_t(nbx) + size_t(m)) * 4;
+                for (int d = 0; d < 4; ++d)
+                    sum[d] += rs[d];
+            }
+            cls[size_t(j) * size_t(clsStride) + size_t(m)] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
+        }
+    }
+}
+
+inline int clipDiff(int v, int cur, int c) { return alfClipDiff(v, cur, c); }
 
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
 // The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
-// of its block row first, so the per-row loop runs over plain arrays.
+// of its block row first, so the per-row kernel runs over plain arrays.
 void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
                 bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
-                int clsStride)
+                int clsStride, AlfKernels const& kernels)
 {
-    const int maxVal = (1 << bitDepth) - 1;
     const int w = x1 - x0;
     std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
-    int32_t* fcol[kAlfLumaTaps];
-    int32_t* ccol[kAlfLumaTaps];
+    AlfLumaRowArgs args;
     for (int j = 0; j < kAlfLumaTaps; ++j) {
-        fcol[j] = taps.data() + size_t(j) * size_t(w);
-        ccol[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+        args.coeff[j] = taps.data() + size_t(j) * size_t(w);
+        args.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
     }
+    args.width = w;
+    args.maxVal = (1 << bitDepth) - 1;
     for (int y = y0; y < y1; ++y) {
         if (((y - y0) & 3) == 0) {
             AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
@@ -211,9 +250,11 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
                 const int xe = std::min(bx + 4, w);
                 for (int j = 0; j < kAlfLumaTaps; ++j) {
                     const int f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
+                    int32_t* fc = taps.data() + size_t(j) * size_t(w);
+                    int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
                     for (int x = bx; x < xe; ++x) {
-                        fcol[j][x] = f;
-                        ccol[j][x] = c;
+                        fc[x] = f;
+                        cc[x] = c;
                     }
                 }
             }
@@ -230,43 +271,12 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
                 d2 = d3 = 2;
             }
         }
-        const int round = 1 << (shift - 1);
-        uint16_t const* __restrict p0 = b.row(y) + x0;
-        uint16_t const* __restrict pU1 = b.row(y - d1) + x0;
-        uint16_t const* __restrict pD1 = b.row(y + d1) + x0;
-        uint16_t const* __restrict pU2 = b.row(y - d2) + x0;
-        uint16_t const* __restrict pD2 = b.row(y + d2) + x0;
-        uint16_t const* __restrict pU3 = b.row(y - d3) + x0;
-        uint16_t const* __restrict pD3 = b.row(y + d3) + x0;
-        uint16_t* __restrict dst = out.samples + ptrdiff_t(y) * out.stride + x0;
-        int32_t const* __restrict f0 = fcol[0]; int32_t const* __restrict c0 = ccol[0];
-        int32_t const* __restrict f1 = fcol[1]; int32_t const* __restrict c1 = ccol[1];
-        int32_t const* __restrict f2 = fcol[2]; int32_t const* __restrict c2 = ccol[2];
-        int32_t const* __restrict f3 = fcol[3]; int32_t const* __restrict c3 = ccol[3];
-        int32_t const* __restrict f4 = fcol[4]; int32_t const* __restrict c4 = ccol[4];
-        int32_t const* __restrict f5 = fcol[5]; int32_t const* __restrict c5 = ccol[5];
-        int32_t const* __restrict f6 = fcol[6]; int32_t const* __restrict c6 = ccol[6];
-        int32_t const* __restrict f7 = fcol[7]; int32_t const* __restrict c7 = ccol[7];
-        int32_t const* __restrict f8 = fcol[8]; int32_t const* __restrict c8 = ccol[8];
-        int32_t const* __restrict f9 = fcol[9]; int32_t const* __restrict c9 = ccol[9];
-        int32_t const* __restrict f10 = fcol[10]; int32_t const* __restrict c10 = ccol[10];
-        int32_t const* __restrict f11 = fcol[11]; int32_t const* __restrict c11 = ccol[11];
-        for (int x = 0; x < w; ++x) {
-            const int cur = p0[x];
-            int sum = f0[x] * (clipDiff(pD3[x], cur, c0[x]) + clipDiff(pU3[x], cur, c0[x]));
-            sum += f1[x] * (clipDiff(pD2[x + 1], cur, c1[x]) + clipDiff(pU2[x - 1], cur, c1[x]));
-            sum += f2[x] * (clipDiff(pD2[x], cur, c2[x]) + clipDiff(pU2[x], cur, c2[x]));
-            sum += f3[x] * (clipDiff(pD2[x - 1], cur, c3[x]) + clipDiff(pU2[x + 1], cur, c3[x]));
-            sum += f4[x] * (clipDiff(pD1[x + 2], cur, c4[x]) + clipDiff(pU1[x - 2], cur, c4[x]));
-            sum += f5[x] * (clipDiff(pD1[x + 1], cur, c5[x]) + clipDiff(pU1[x - 1], cur, c5[x]));
-            sum += f6[x] * (clipDiff(pD1[x], cur, c6[x]) + clipDiff(pU1[x], cur, c6[x]));
-            sum += f7[x] * (clipDiff(pD1[x - 1], cur, c7[x]) + clipDiff(pU1[x + 1], cur, c7[x]));
-            sum += f8[x] * (clipDiff(pD1[x - 2], cur, c8[x]) + clipDiff(pU1[x + 2], cur, c8[x]));
-            sum += f9[x] * (clipDiff(p0[x + 3], cur, c9[x]) + clipDiff(p0[x - 3], cur, c9[x]));
-            sum += f10[x] * (clipDiff(p0[x + 2], cur, c10[x]) + clipDiff(p0[x - 2], cur, c10[x]));
-            sum += f11[x] * (clipDiff(p0[x + 1], cur, c11[x]) + clipDiff(p0[x - 1], cur, c11[x]));
-            dst[x] = uint16_t(std::min(std::max(cur + ((sum + round) >> shift), 0), maxVal));
-        }
+        const int offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
+        for (int r = 0; r < 7; ++r)
+            args.rows[r] = b.row(y + offsets[r]) + x0;
+        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        args.shift = shift;
+        kernels.lumaRow(args);
     }
 }
 
@@ -421,6 +431,7 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
     const bool chromaOn[2] = {chroma && ctb.enabled[1], chroma && ctb.enabled[2]};
     const bool ccOn[2] = {chroma && ctb.ccAlfIdc[0] > 0, chroma && ctb.ccAlfIdc[1] > 0};
     AlfSliceFilters const* f = ctb.filters;
+    AlfKernels const& kernels = AlfActiveKernels();
 
     AlfLumaFilterSet const* lumaSet = nullptr;
     if (lumaOn)
@@ -443,12 +454,9 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
             if (lumaOn) {
                 const int clsStride = (x1 - x0 + 3) / 4;
                 cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
-                for (int by = y0; by < y1; by += 4)
-                    for (int bx = x0; bx < x1; bx += 4)
-                        cls[size_t((by - y0) / 4) * size_t(clsStride) + size_t((bx - x0) / 4)] =
-                            classifyBlock(lumaBlock, bx, by, ctbY, S, vbActive, pic.bitDepthLuma);
+                classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride);
                 filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
-                           clsStride);
+                           clsStride, kernels);
             } else {
                 copyArea(in[0], out[0], x0, x1, y0, y1);
             }
@@ -478,6 +486,31 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
 }
 
 } // namespace
+
+AlfKernels const& AlfPortableKernels()
+{
+    static AlfKernels const k{"portable", &alfLumaRowBody};
+    return k;
+}
+
+AlfKernels const* AlfVectorKernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static bool const sHas = __builtin_cpu_supports("avx2");
+    static AlfKernels const k{"avx2", &AlfLumaRowAvx2};
+    return sHas ? &k : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+void AlfAllowVectorKernels(bool allow) { gAllowVector = allow; }
+
+AlfKernels const& AlfActiveKernels()
+{
+    AlfKernels const* v = gAllowVector ? AlfVectorKernels() : nullptr;
+    return v ? *v : AlfPortableKernels();
+}
 
 int AlfClipValue(int clipIdx, int bitDepth)
 {
@@ -616,9 +649,11 @@ AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int
     PaddedBlock b;
     b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
     const bool vbActive = alfVirtualBoundaryActive(pic, ctbY);
-    for (int by = 0; by < h; by += 4)
-        for (int bx = 0; bx < w; bx += 4)
-            cls[(by / 4) * clsStride + bx / 4] = classifyBlock(b, x0 + bx, y0 + by, ctbY, S, vbActive, pic.bitDepthLuma);
+    std::vector<AlfBlockClass> all(size_t(w / 4) * size_t(h / 4));
+    classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4);
+    for (int j = 0; j < h / 4; ++j)
+        std::copy(all.begin() + ptrdiff_t(j) * (w / 4), all.begin() + ptrdiff_t(j + 1) * (w / 4),
+                  cls + ptrdiff_t(j) * clsStride);
     return AlfStatus::Ok;
 }
 

@@ -15,8 +15,8 @@
 //    boundary with filtering across it disabled, the nearest usable sample is repeated.
 //  - The ALF virtual boundary, 4 luma (2 chroma) rows above the bottom of each CTB row, is never
 //    crossed: rows above it and rows below it are filtered with symmetrically reduced taps, and the
-//    two rows next to it with a smaller weight. It does not apply where it falls on or below the
-//    picture's last row.
+//    two rows next to it with a smaller weight. It does not apply in a last CTB row too short to
+//    contain it (boundary row at or below the picture's height).
 
 #include <array>
 #include <cstddef>
@@ -132,7 +132,7 @@ struct AlfCtbParams
     bool enabled[3] = {};       // alf_ctb_flag for Y, Cb, Cr
     int lumaFilterSet = 0;      // AlfCtbFiltSetIdxY: 0..15 fixed set, 16 + k the k-th luma APS
     int chromaAltIdx[2] = {};   // alf_ctb_filter_alt_idx for Cb, Cr
-    int ccAlfIdc[2] = {};       // alf_ctb_cc_cb/cr_idc: 0 off, else filter idc - 1
+    int ccAlfIdc[2] = {};       // alf_ctb_cc_cb/cr_idc: 0 off, k > 0 the (k - 1)-th CC filter of the APS
     uint8_t noCross = 0;        // AlfEdge bits
 };
 
@@ -178,3 +178,46 @@ AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlane
 // All CTBs of the picture; ctbs in raster order (PicWidthInCtbs * PicHeightInCtbs entries).
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs);
+
+// From the APS parser's ALF data (any struct with AlfApsData's field names, e.g. AlfParams).
+template <class Parsed> AlfApsData AlfApsDataFrom(Parsed const& p)
+{
+    AlfApsData a;
+    a.lumaSignal = p.lumaSignal;
+    a.chromaSignal = p.chromaSignal;
+    a.ccCbSignal = p.ccCbSignal;
+    a.ccCrSignal = p.ccCrSignal;
+    a.lumaClip = p.lumaClip;
+    a.chromaClip = p.chromaClip;
+    a.lumaNumFilters = p.lumaNumFilters;
+    for (int k = 0; k < 25; ++k)
+        a.lumaCoeffDeltaIdx[k] = p.lumaCoeffDeltaIdx[k];
+    a.lumaCoeff.assign(p.lumaCoeff.begin(), p.lumaCoeff.end());
+    a.lumaClipIdx.assign(p.lumaClipIdx.begin(), p.lumaClipIdx.end());
+    a.chromaNumAltFilters = p.chromaNumAltFilters;
+    a.chromaCoeff.assign(p.chromaCoeff.begin(), p.chromaCoeff.end());
+    a.chromaClipIdx.assign(p.chromaClipIdx.begin(), p.chromaClipIdx.end());
+    for (int c = 0; c < 2; ++c) {
+        a.ccNumFilters[c] = p.ccNumFilters[c];
+        a.ccCoeff[c].assign(p.ccCoeff[c].begin(), p.ccCoeff[c].end());
+    }
+    return a;
+}
+
+// From the slice parser's per-CTU control (fields alf[3], alfUseAps, alfFilterIdx, alfAltIdx[2],
+// ccAlfIdc[2], e.g. CtuFilterParams); filters and noCross are the caller's.
+template <class CtuControl>
+AlfCtbParams AlfCtbParamsFrom(CtuControl const& c, AlfSliceFilters const* filters, uint8_t noCross)
+{
+    AlfCtbParams p;
+    p.filters = filters;
+    for (int k = 0; k < 3; ++k)
+        p.enabled[k] = c.alf[k];
+    p.lumaFilterSet = c.alfUseAps ? kAlfNumFixedSets + c.alfFilterIdx : c.alfFilterIdx;
+    for (int k = 0; k < 2; ++k) {
+        p.chromaAltIdx[k] = c.alfAltIdx[k];
+        p.ccAlfIdc[k] = c.ccAlfIdc[k];
+    }
+    p.noCross = noCross;
+    return p;
+}
