@@ -195,7 +195,11 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     rp.scaling.transformSkip = b.transformSkip;
     rp.scaling.depQuant = m_sh->depQuant;
     rp.scaling.qpPrimeTsMin = 4 + 6 * m_sps.minQpPrimeTs;
-    rp.scaling.bdpcmDir = cu.bdpcm ? (cu.bdpcmVertical ? 1 : 0) : -1;
+    // Luma and chroma blocks each have their own BDPCM flag (both in a single tree).
+    if (b.cIdx == 0)
+        rp.scaling.bdpcmDir = cu.bdpcm ? (cu.bdpcmVertical ? 1 : 0) : -1;
+    else
+        rp.scaling.bdpcmDir = cu.bdpcmChroma ? (cu.bdpcmChromaVertical ? 1 : 0) : -1;
     MtsSelection sel;
     sel.cIdx = b.cIdx;
     sel.spsMtsEnabled = m_sps.mts;
@@ -405,7 +409,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             p.nCbW = cu.width / 2;
             p.nCbH = cu.height / 2;
             p.cIdx = c;
-            p.bdpcm = cu.bdpcm && cu.tree == 1;
+            p.bdpcm = cu.bdpcmChroma;
             p.bitDepth = m_sps.bitDepth;
             ok = PredictIntra(p, plane, xC, yC, avail, 2, pred.data(), w);
         }
@@ -428,7 +432,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     const int qpJoint = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]) - bd;
     const int qp[2] = {jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
                        jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
-    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, cu.bdpcm && cu.tree == 1, cbf, joint, qp);
+    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, cu.bdpcmChroma, cbf, joint, qp);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b) const

@@ -857,8 +857,8 @@ private:
             if (bdpcmC)
                 vertical = bin(C_BDPCM + 3);
         }
-        m_out.bdpcm = bdpcmC;
-        m_out.bdpcmVertical = vertical;
+        m_out.bdpcmChroma = bdpcmC;
+        m_out.bdpcmChromaVertical = vertical;
         if (bdpcmC) {
             m_out.chromaMode = vertical ? kVer : kHor;
         } else {

@@ -48,6 +48,8 @@ struct IntraCodingUnit
     // Luma tree
     bool bdpcm = false;
     bool bdpcmVertical = false;
+    bool bdpcmChroma = false;    // BDPCM of the chroma blocks (chroma tree or single tree)
+    bool bdpcmChromaVertical = false;
     bool mip = false;
     bool mipTransposed = false;
     int mipMode = 0;
