@@ -4,9 +4,9 @@
 //   vvc_decode_bench [benchmark options] [stream = tests/data/vvc/MIP_A_HHI_3.bit]
 // For the figure of record pass the largest all-intra conformance stream (ISP_A_HHI_3).
 // Measured: the layer's pass over the stream (Annex B, complete high-level syntax, entropy
-// decoding of the intra slices, reconstruction of the intra pictures without in-loop filters and
-// their hash check, picture order), and the validation pass of opening it through the core's
-// decoder. In-loop filters, inter pictures and the output of samples are not part of it yet.
+// decoding of the intra slices, reconstruction of the intra pictures with LMCS, deblocking, SAO
+// and ALF and their hash check, picture order), and the validation pass of opening it through
+// the core's decoder. Inter pictures are not reconstructed yet.
 
 #include "ze_vvc_decoder.h"
 

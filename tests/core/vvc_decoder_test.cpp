@@ -4,11 +4,14 @@
 #include "vvc_test_writer.h"
 
 #include "frame.h"
+#include "ze_nox_decoder_factory.h"
 #include "ze_vvc_decoder.h"
 
 #include "VvcCommon.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -414,4 +417,84 @@ TEST_F(VvcDecoderTest, ConformanceStreamsOpeningWithAnyNonPictureUnitAreDetected
         EXPECT_EQ(dec.height(), 240) << c.name;
         EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE) << c.name;
     }
+}
+
+namespace {
+
+// The expected MD5 of a committed stream's whole output, from the data folder's md5.txt.
+QString ExpectedMd5(QString const& name)
+{
+    QFile list(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/md5.txt"));
+    if (!list.open(QIODevice::ReadOnly))
+        return QString();
+    while (!list.atEnd()) {
+        QList<QByteArray> const parts = list.readLine().simplified().split(' ');
+        if (parts.size() == 2 && QString::fromLatin1(parts[1]) == name)
+            return QString::fromLatin1(parts[0]);
+    }
+    return QString();
+}
+
+// The visible samples of a frame as the output MD5 counts them: planes Y, U, V, rows of the
+// cropped picture, two little-endian bytes per sample above 8 bits.
+void AddFrame(QCryptographicHash& md5, Frame const& frame)
+{
+    AVFrame const* f = frame.avFrame();
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    ASSERT_NE(desc, nullptr);
+    int const bytes = desc->comp[0].depth > 8 ? 2 : 1;
+    for (int p = 0; p < 3 && f->data[p]; ++p) {
+        int const w = p == 0 ? f->width : -((-f->width) >> desc->log2_chroma_w);
+        int const h = p == 0 ? f->height : -((-f->height) >> desc->log2_chroma_h);
+        for (int y = 0; y < h; ++y)
+            md5.addData(reinterpret_cast<char const*>(f->data[p] + ptrdiff_t(y) * f->linesize[p]), w * bytes);
+    }
+}
+
+} // namespace
+
+TEST_F(VvcDecoderTest, IntraStreamDecodesThroughTheFactoryToItsOutputMd5)
+{
+    // An intra picture with deblocking, SAO and LMCS: made and opened by the factory from the file
+    // record, decoded, and its cropped 10-bit output compared with the stream's output MD5.
+    const QString name = QStringLiteral("RAP_A_HHI_1.bit");
+    const QString want = ExpectedMd5(name);
+    ASSERT_FALSE(want.isEmpty());
+    ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(
+        ZE_STREAM_TYPE_VVC, QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + name, nullptr, nullptr, false, false);
+    ASSERT_EQ(opened.result, ZE_NOX_CORE_OK);
+    ASSERT_TRUE(opened.decoder);
+    EXPECT_EQ(opened.decoder->getOriginalFrameCount(), 1);
+    Frame frame;
+    ASSERT_EQ(opened.decoder->getFirstFrame(frame), ZE_NOX_CORE_OK);
+    EXPECT_EQ(frame.avFrame()->format, AV_PIX_FMT_YUV420P10LE);
+    EXPECT_EQ(frame.avFrame()->width, 416);
+    EXPECT_EQ(frame.avFrame()->height, 240);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    AddFrame(md5, frame);
+    EXPECT_EQ(QString::fromLatin1(md5.result().toHex()), want);
+    EXPECT_EQ(opened.decoder->getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+    // Decoded again from the start: the same picture.
+    ASSERT_EQ(opened.decoder->getFirstFrame(frame), ZE_NOX_CORE_OK);
+    QCryptographicHash again(QCryptographicHash::Md5);
+    AddFrame(again, frame);
+    EXPECT_EQ(again.result(), md5.result());
+}
+
+TEST_F(VvcDecoderTest, IntraPicturesAreOutputAndInterPicturesFailCleanly)
+{
+    // The first picture is intra and decodes; the next one has inter slices, which are not
+    // reconstructed: a failure code and a reset frame, never a stale or invented picture.
+    ZeVvcDecoder dec;
+    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DMVR_B_KDDI_4.bit"), nullptr), ZE_NOX_CORE_OK);
+    Frame frame;
+    ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
+    EXPECT_TRUE(frame.isValid());
+    EXPECT_EQ(frame.avFrame()->width, 128);
+    EXPECT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_INTERNAL_ERROR);
+    EXPECT_FALSE(frame.isValid());
+    EXPECT_EQ(criticalCount(QStringLiteral("this build cannot decode VVC pictures")), 1);
+    // Seeking back to the intra picture still works.
+    EXPECT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
+    EXPECT_TRUE(frame.isValid());
 }

@@ -130,12 +130,12 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 if (m_decodedPictureHashSEIEnabled)
                     m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
             }
-            bool const reconstructible =
-                m_lastSliceIntra && sh.deblockingDisabled && !sh.alfEnabled && sps.chromaFormatIdc == 1;
+            bool const reconstructible = m_lastSliceIntra && sps.chromaFormatIdc == 1;
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (m_recon)
-                m_recon->startSlice(sh, m_reconSlices++);
+                m_recon->startSlice(sh, m_reconSlices++,
+                                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
             if (m_lastSliceIntra) {
                 // The slice data of intra slices is entropy decoded: it must end exactly where the
                 // unit does.
@@ -388,18 +388,18 @@ void DecLib::decodeSei(InputNALUnit& nalu)
     }
 }
 
-void DecLib::checkPictureHash(Picture const& pic)
+bool DecLib::checkPictureHash(Picture const& pic)
 {
     ++m_hashStats.pictures;
     bool const intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
     m_hashStats.intraPictures += intra ? 1 : 0;
     if (!pic.hasHash)
-        return;
+        return true;
     ++m_hashStats.withHash;
     m_hashStats.intraWithHash += intra ? 1 : 0;
     PelUnitBuf const buf = pic.getRecoBuf();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
-        return;
+        return true;
     PlaneView planes[3];
     int bitDepth[3] = {};
     for (int c = 0; c < 3; ++c) {
@@ -414,6 +414,7 @@ void DecLib::checkPictureHash(Picture const& pic)
         m_hashStats.firstMismatch = m_hashStats.pictures - 1;
         m_hashStats.firstMismatchPlane = plane;
     }
+    return plane < 0;
 }
 
 void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
@@ -441,15 +442,16 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         std::find_if(m_listPic.begin(), m_listPic.end(), [&](Picture const* p) { return p && before(m_pcPic, p); });
     m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash; they are not output
-    // (pictures with in-loop filters or inter slices have none yet).
+    // The reconstructed samples are checked against the picture's hash and kept for the output
+    // unless they differ from it: a picture without samples (inter slices, a tool not
+    // reconstructed, a mismatch) is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();
-    checkPictureHash(*m_pcPic);
-    m_pcPic->reco.destroy();
+    if (!checkPictureHash(*m_pcPic))
+        m_pcPic->reco.destroy();
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

@@ -41,7 +41,9 @@ private:
 };
 
 // The decoder: parameter sets, picture headers, picture order counts and the decoded-picture
-// list. Slices are parsed only as far as their picture header; no samples are reconstructed.
+// list. Intra pictures are reconstructed (with LMCS and the in-loop filters) and, where their
+// samples match the picture hash or the stream carries none, kept for the output; pictures with
+// inter slices have no samples.
 class DecLib
 {
 public:
@@ -121,7 +123,8 @@ private:
     SPS const& spsOfPps(int ppsId) const;
     void decodeSlice(InputNALUnit& nalu);
     void decodeSei(InputNALUnit& nalu);
-    void checkPictureHash(Picture const& pic);
+    // False when the picture's samples differ from its hash.
+    bool checkPictureHash(Picture const& pic);
     // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
     // counted.
     bool readFullSyntax(InputNALUnit const& nalu);
@@ -147,8 +150,8 @@ private:
     bool m_lastSliceIntra = false;
     int m_syntaxErrors = 0;
     std::string m_firstSliceDataError;
-    // Reconstruction of the current picture while it is an intra picture without in-loop
-    // filters; its samples serve the picture hash check.
+    // Reconstruction of the current picture while all its slices are intra; its samples serve
+    // the picture hash check and the output.
     std::unique_ptr<IntraPictureReconstructor> m_recon;
     int m_reconSlices = 0;
     std::string m_firstSyntaxError;

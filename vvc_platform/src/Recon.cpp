@@ -30,14 +30,134 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
     m_ctuSlice.assign(m_ctuParams.size(), -1);
     m_lumaMip.assign(cells, 0);
+    m_ctuTile.assign(m_ctuParams.size(), 0);
+    for (int ty = 0, y0 = 0; ty < pps.numTileRows(); y0 += pps.tileRowHeight[size_t(ty)], ++ty)
+        for (int tx = 0, x0 = 0; tx < pps.numTileColumns(); x0 += pps.tileColWidth[size_t(tx)], ++tx)
+            for (int y = y0; y < y0 + pps.tileRowHeight[size_t(ty)] && y < pps.picHeightInCtbs; ++y)
+                for (int x = x0; x < x0 + pps.tileColWidth[size_t(tx)] && x < pps.picWidthInCtbs; ++x)
+                    m_ctuTile[size_t(y) * size_t(pps.picWidthInCtbs) + size_t(x)] = ty * pps.numTileColumns() + tx;
+    m_dbk.reset(pps.picWidth, pps.picHeight);
+    m_dbk.chromaFormatIdc = sps.chromaFormatIdc;
+    m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
+    m_dbk.ctbSizeY = sps.ctbSize();
+    m_dbk.slices.clear();
+    if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent)
+        fail("virtual boundaries of the picture header are not applied yet");
 }
 
-void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex)
+void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
-    if (sh.lmcsUsed || sh.explicitScalingListUsed || m_pps.cuQpDeltaEnabled || sh.cuChromaQpOffsetEnabled)
-        fail("LMCS, scaling lists and CU QP offsets are not reconstructed yet");
+    m_scalingList = false;
+    if (sh.explicitScalingListUsed) {
+        AdaptationParameterSet const* a = aps ? aps(2, sh.ph.scalingListApsId) : nullptr;
+        if (!a || a->type != 2) {
+            fail("scaling list APS missing");
+            return;
+        }
+        vvcresidual::ScalingListData data;
+        ScalingListParams const& sl = a->scaling;
+        for (int id = 0; id < 28; ++id) {
+            data.copyMode[id] = sl.copyMode[id];
+            data.predMode[id] = sl.predMode[id];
+            data.predIdDelta[id] = sl.predIdDelta[id];
+            data.coded[id] = a->chromaPresent || id % 3 == 2 || id == 27;
+            for (size_t i = 0; i < sl.coeff[id].size() && i < 64; ++i)
+                data.list[id][i] = sl.coeff[id][i];
+            if (id >= 14)
+                data.dcCoef[id - 14] = sl.dc[id - 14];
+        }
+        if (!vvcresidual::ReconstructScalingMatrices(data, m_matrices)) {
+            fail("scaling list APS not usable");
+            return;
+        }
+        m_scalingList = true;
+    }
+    m_lmcs = m_chromaScaling = false;
+    if (sh.lmcsUsed) {
+        AdaptationParameterSet const* a = aps ? aps(1, sh.ph.lmcsApsId) : nullptr;
+        if (!a || a->type != 1) {
+            fail("LMCS APS missing");
+            return;
+        }
+        try {
+            m_lmcsModel = DeriveLmcs(a->lmcs, m_sps.bitDepth);
+        } catch (Exception const& e) {
+            fail(e.what());
+            return;
+        }
+        m_lmcs = true;
+        m_chromaScaling = sh.ph.chromaResidualScale;
+    }
+    if (m_sliceLmcs.size() <= size_t(sliceIndex)) {
+        m_sliceLmcs.resize(size_t(sliceIndex) + 1, 0);
+        m_sliceDeblock.resize(size_t(sliceIndex) + 1, 0);
+        m_alfFilters.resize(size_t(sliceIndex) + 1);
+        m_dbk.slices.resize(size_t(sliceIndex) + 1);
+    }
+    m_sliceLmcs[size_t(sliceIndex)] = m_lmcs;
+    m_sliceDeblock[size_t(sliceIndex)] = !sh.deblockingDisabled;
+    for (int c = 0; c < 3; ++c) {
+        m_dbk.slices[size_t(sliceIndex)].betaOffsetDiv2[c] = sh.betaOffsetDiv2[c];
+        m_dbk.slices[size_t(sliceIndex)].tcOffsetDiv2[c] = sh.tcOffsetDiv2[c];
+    }
+    if (sh.alfEnabled) {
+        // The filters the slice's CTBs select from: its luma APSs, chroma APS and CC-ALF APSs.
+        AlfApsData data[8 + 3];
+        auto load = [&](int id, AlfApsData* d) {
+            AdaptationParameterSet const* a = aps ? aps(0, id) : nullptr;
+            if (!a || a->type != 0)
+                return false;
+            AlfParams const& f = a->alf;
+            d->lumaSignal = f.lumaSignal;
+            d->chromaSignal = f.chromaSignal;
+            d->ccCbSignal = f.ccCbSignal;
+            d->ccCrSignal = f.ccCrSignal;
+            d->lumaClip = f.lumaClip;
+            d->chromaClip = f.chromaClip;
+            d->lumaNumFilters = f.lumaNumFilters;
+            std::copy(std::begin(f.lumaCoeffDeltaIdx), std::end(f.lumaCoeffDeltaIdx), d->lumaCoeffDeltaIdx);
+            d->lumaCoeff = f.lumaCoeff;
+            d->lumaClipIdx = f.lumaClipIdx;
+            d->chromaNumAltFilters = f.chromaNumAltFilters;
+            d->chromaCoeff = f.chromaCoeff;
+            d->chromaClipIdx = f.chromaClipIdx;
+            for (int k = 0; k < 2; ++k) {
+                d->ccNumFilters[k] = f.ccNumFilters[k];
+                d->ccCoeff[k] = f.ccCoeff[k];
+            }
+            return true;
+        };
+        AlfApsData const* luma[8] = {};
+        int const numLuma = std::min(std::max(sh.numAlfApsIdsLuma, 0), kAlfMaxLumaAps);
+        bool found = true;
+        for (int k = 0; k < numLuma; ++k) {
+            found = found && load(sh.alfApsIdLuma[k], &data[k]);
+            luma[k] = &data[k];
+        }
+        AlfApsData const* chroma = nullptr;
+        AlfApsData const* cc[2] = {};
+        if (sh.alfCbEnabled || sh.alfCrEnabled) {
+            found = found && load(sh.alfApsIdChroma, &data[8]);
+            chroma = &data[8];
+        }
+        if (sh.alfCcCbEnabled) {
+            found = found && load(sh.alfCcCbApsId, &data[9]);
+            cc[0] = &data[9];
+        }
+        if (sh.alfCcCrEnabled) {
+            found = found && load(sh.alfCcCrApsId, &data[10]);
+            cc[1] = &data[10];
+        }
+        auto filters = std::make_unique<AlfSliceFilters>();
+        if (!found || BuildAlfSliceFilters(luma, numLuma, chroma, cc, m_sps.bitDepth, m_sps.bitDepth, *filters) !=
+                          AlfStatus::Ok) {
+            fail("ALF APS missing or not usable");
+            return;
+        }
+        m_alfFilters[size_t(sliceIndex)] = std::move(filters);
+    }
     if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
         fail("SAO at virtual boundaries is not applied yet");
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
@@ -76,7 +196,11 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     rp.scaling.transformSkip = b.transformSkip;
     rp.scaling.depQuant = m_sh->depQuant;
     rp.scaling.qpPrimeTsMin = 4 + 6 * m_sps.minQpPrimeTs;
-    rp.scaling.bdpcmDir = cu.bdpcm ? (cu.bdpcmVertical ? 1 : 0) : -1;
+    // Luma and chroma blocks each have their own BDPCM flag (both in a single tree).
+    if (b.cIdx == 0)
+        rp.scaling.bdpcmDir = cu.bdpcm ? (cu.bdpcmVertical ? 1 : 0) : -1;
+    else
+        rp.scaling.bdpcmDir = cu.bdpcmChroma ? (cu.bdpcmChromaVertical ? 1 : 0) : -1;
     MtsSelection sel;
     sel.cIdx = b.cIdx;
     sel.spsMtsEnabled = m_sps.mts;
@@ -94,6 +218,12 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
         rp.lfnstIdx = cu.lfnstIdx;
         int const nW = cu.isp && b.cIdx == 0 ? cu.width : b.width, nH = cu.isp && b.cIdx == 0 ? cu.height : b.height;
         rp.lfnstMode = LfnstIntraMode(mode, b.cIdx, cu.mip && b.cIdx == 0, collocatedMode, collocatedMip, nW, nH);
+    }
+    // Scaling matrices: not for transform skip, nor for LFNST blocks when the SPS says so.
+    uint8_t m[64 * 64];
+    if (m_scalingList && !b.transformSkip && !(lfnst && m_sps.scalingMatrixForLfnstDisabled)) {
+        DeriveScalingFactor(m_matrices, ScalingMatrixId(true, b.cIdx, b.width, b.height), b.width, b.height, m);
+        rp.scaling.m = m;
     }
     res.assign(size_t(b.width) * size_t(b.height), 0);
     return ReconstructResidual(b.levels.data(), b.width, b.width, b.height, rp, res.data(), b.width);
@@ -183,7 +313,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     }
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
-        int const qp = m_pps.initQp + m_sh->qpDelta + 6 * (m_sps.bitDepth - 8);
+        int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
         if (!residual(*b, cu, cu.mip ? 0 : cu.lumaMode, 0, false, qp, res)) {
             fail("luma residual failed");
             return;
@@ -197,6 +327,9 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
+    bool const cbf[2] = {!res.empty(), false};
+    int const qp[2] = {cu.qpY, 0};
+    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, cu.bdpcm, cbf, false, qp);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -208,11 +341,11 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     const size_t cell = size_t(cy >> 2) * size_t(m_gridW) + size_t(cx >> 2);
     int const colMode = cu.tree == 2 ? lumaMode : m_lumaMode[cell];
     bool const colMip = cu.tree == 2 ? lumaMip : m_lumaMip[cell] != 0;
-    int const qpY = m_pps.initQp + m_sh->qpDelta;
+    // Chroma QPs: QpY mapped through the chroma table, then the PPS, slice and CU offsets.
     int const bd = 6 * (m_sps.bitDepth - 8);
+    int const qpi = std::min(std::max(cu.qpY, -bd), 63);
     auto chromaQp = [&](int table, int offset) {
-        const int qpi = std::min(std::max(qpY + offset, -bd), 63);
-        return m_qpTables.map(table, qpi) + bd;
+        return std::min(std::max(m_qpTables.map(table, qpi) + offset, -bd), 63) + bd;
     };
     std::vector<int32_t> res[3];
     TransformBlock const* blocks[3] = {nullptr, findBlock(cu, 1, xC, yC), findBlock(cu, 2, xC, yC)};
@@ -221,10 +354,13 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         if (!b)
             continue;
         int qp;
-        if (b->jointCbCr)
-            qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset);
+        // The joint Cb-Cr QP is for the residual shared with both signs (both flags); with one
+        // flag the residual is scaled as a block of its own component.
+        if (b->jointCbCr == 3)
+            qp = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]);
         else
-            qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset : m_pps.crQpOffset + m_sh->crQpOffset);
+            qp = chromaQp(c - 1, c == 1 ? m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]
+                                        : m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]);
         if (!residual(*b, cu, cu.chromaMode, colMode, colMip, qp, res[c])) {
             fail("chroma residual failed");
             return;
@@ -242,6 +378,13 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             res[2] = std::move(cr);
             break;
         }
+    }
+    // Luma-dependent chroma residual scaling.
+    if (m_chromaScaling && w * h > 4 && (!res[1].empty() || !res[2].empty())) {
+        int const scale = chromaResidualScale(xC, yC);
+        for (int c = 1; c <= 2; ++c)
+            for (int32_t& r : res[c])
+                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale);
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
@@ -270,7 +413,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             p.nCbW = cu.width / 2;
             p.nCbH = cu.height / 2;
             p.cIdx = c;
-            p.bdpcm = cu.bdpcm && cu.tree == 1;
+            p.bdpcm = cu.bdpcmChroma;
             p.bitDepth = m_sps.bitDepth;
             ok = PredictIntra(p, plane, xC, yC, avail, 2, pred.data(), w);
         }
@@ -287,6 +430,136 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             }
     }
     markReconstructed(1, tbL.x, tbL.y, tbL.w, tbL.h);
+    bool const joint = (blocks[1] && blocks[1]->jointCbCr) || (blocks[2] && blocks[2]->jointCbCr);
+    bool const jointBoth = (blocks[1] && blocks[1]->jointCbCr == 3) || (blocks[2] && blocks[2]->jointCbCr == 3);
+    bool const cbf[2] = {blocks[1] != nullptr || joint, blocks[2] != nullptr || joint};
+    int const qpJoint = chromaQp(2, m_pps.jointCbCrQpOffset + m_sh->jointCbCrQpOffset + cu.chromaQpOffset[2]) - bd;
+    int const qp[2] = {
+        jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
+        jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
+    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, cu.bdpcmChroma, cbf, joint, qp);
+}
+
+bool IntraPictureReconstructor::closedBoundary(int a, int b) const
+{
+    if (a == b || a < 0 || b < 0 || size_t(a) >= m_ctuSlice.size() || size_t(b) >= m_ctuSlice.size())
+        return false;
+    if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
+        return true;
+    return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
+}
+
+void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2],
+                                             bool joint, int const qp[2])
+{
+    vvcdeblock::TransformBlock b;
+    b.chroma = chroma;
+    b.x = x;
+    b.y = y;
+    b.w = w;
+    b.h = h;
+    b.intra = true;
+    b.bdpcm = bdpcm;
+    b.cbf[0] = cbf[0];
+    b.cbf[1] = cbf[1];
+    b.jointCbCr = joint;
+    b.qp[0] = qp[0];
+    b.qp[1] = qp[1];
+    b.slice = uint16_t(m_slice);
+    // The block is the Q side of its left and top edges: they stay unfiltered where its slice
+    // turns deblocking off, and on closed slice or tile boundaries and virtual boundaries.
+    bool const on = size_t(m_slice) < m_sliceDeblock.size() && m_sliceDeblock[size_t(m_slice)];
+    int const here = ctuAt(x, y);
+    b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y));
+    b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1));
+    if (m_sps.virtualBoundariesEnabled) {
+        for (int v : m_sps.vbPosX)
+            b.filterLeft = b.filterLeft && v != x;
+        for (int v : m_sps.vbPosY)
+            b.filterTop = b.filterTop && v != y;
+    }
+    vvcdeblock::AddTransformBlock(m_dbk, b);
+}
+
+void IntraPictureReconstructor::deblock()
+{
+    if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
+        return;
+    vvcdeblock::DeriveEdges(m_dbk);
+    vvcdeblock::DeblockPlane planes[3];
+    for (int c = 0; c < 3; ++c) {
+        planes[c].samples = m_pic.plane(c);
+        planes[c].stride = m_pic.planeWidth(c);
+        planes[c].width = m_pic.planeWidth(c);
+        planes[c].height = m_pic.planeHeight(c);
+    }
+    if (!vvcdeblock::DeblockPicture(m_dbk, planes))
+        fail("deblocking refused the picture");
+}
+
+void IntraPictureReconstructor::applyAlf()
+{
+    bool any = false;
+    for (auto const& f : m_alfFilters)
+        any = any || f;
+    if (!any)
+        return;
+    PelStorage input;
+    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+        fail("no memory for ALF");
+        return;
+    }
+    AlfPlaneIn in[3];
+    AlfPlaneOut out[3];
+    for (int c = 0; c < 3; ++c) {
+        if (!input.plane(c) || !m_pic.plane(c)) {
+            fail("ALF without chroma planes");
+            return;
+        }
+        std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
+                  input.plane(c));
+        in[c] = AlfPlaneIn{input.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+        out[c] = AlfPlaneOut{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+    }
+    AlfPictureInfo info;
+    info.chromaFormatIdc = m_sps.chromaFormatIdc;
+    info.bitDepthLuma = info.bitDepthChroma = m_sps.bitDepth;
+    info.ctbSize = m_sps.ctbSize();
+    info.width = m_pps.picWidth;
+    info.height = m_pps.picHeight;
+    if (m_sps.virtualBoundariesEnabled) {
+        info.virtualBoundaryX = m_sps.vbPosX;
+        info.virtualBoundaryY = m_sps.vbPosY;
+    }
+    int const wC = m_pps.picWidthInCtbs, hC = m_pps.picHeightInCtbs;
+    std::vector<AlfCtbParams> ctbs(size_t(wC) * size_t(hC));
+    for (int y = 0; y < hC; ++y)
+        for (int x = 0; x < wC; ++x) {
+            int const ctu = y * wC + x;
+            AlfCtbParams& p = ctbs[size_t(ctu)];
+            int const slice = m_ctuSlice[size_t(ctu)];
+            if (slice < 0 || size_t(slice) >= m_alfFilters.size() || !m_alfFilters[size_t(slice)])
+                continue;
+            CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
+            p.filters = m_alfFilters[size_t(slice)].get();
+            for (int c = 0; c < 3; ++c)
+                p.enabled[c] = f.alf[c];
+            p.lumaFilterSet = f.alfUseAps ? 16 + f.alfFilterIdx : f.alfFilterIdx;
+            for (int k = 0; k < 2; ++k) {
+                p.chromaAltIdx[k] = f.alfAltIdx[k];
+                p.ccAlfIdc[k] = f.ccAlfIdc[k];
+            }
+            bool const l = x > 0 && closedBoundary(ctu, ctu - 1), r = x + 1 < wC && closedBoundary(ctu, ctu + 1);
+            bool const t = y > 0 && closedBoundary(ctu, ctu - wC), b = y + 1 < hC && closedBoundary(ctu, ctu + wC);
+            p.noCross = uint8_t((l ? kAlfEdgeLeft : 0) | (r ? kAlfEdgeRight : 0) | (t ? kAlfEdgeTop : 0) |
+                                (b ? kAlfEdgeBottom : 0));
+            if (!l && !t && x > 0 && y > 0 && closedBoundary(ctu, ctu - wC - 1))
+                p.noCross |= kAlfEdgeTopLeft;
+            if (!r && !b && x + 1 < wC && y + 1 < hC && closedBoundary(ctu, ctu + wC + 1))
+                p.noCross |= kAlfEdgeBottomRight;
+        }
+    if (ApplyAlfPicture(info, in, out, ctbs) != AlfStatus::Ok)
+        fail("ALF refused the picture");
 }
 
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
@@ -297,11 +570,56 @@ void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
     }
 }
 
+int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
+{
+    int const size = std::min(m_sps.ctbSize(), 64);
+    int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
+    const size_t stride = size_t(m_pic.planeWidth(0));
+    int64_t sum = 0;
+    int count = 0;
+    if (available(0, x0 - 1, y0))
+        for (int i = 0; i < size && y0 + i < m_pps.picHeight; ++i, ++count)
+            sum += luma[size_t(y0 + i) * stride + size_t(x0 - 1)];
+    if (available(0, x0, y0 - 1))
+        for (int i = 0; i < size && x0 + i < m_pps.picWidth; ++i, ++count)
+            sum += luma[size_t(y0 - 1) * stride + size_t(x0 + i)];
+    int const avg = count ? int((sum + count / 2) / count) : 1 << (m_sps.bitDepth - 1);
+    return m_lmcsModel.chromaScale(avg);
+}
+
+void IntraPictureReconstructor::inverseMapLuma()
+{
+    if (m_lmcsModel.bitDepth != m_sps.bitDepth)
+        return;
+    uint16_t* luma = m_pic.plane(0);
+    int const stride = m_pic.planeWidth(0);
+    for (int y = 0; y < m_pps.picHeight; ++y)
+        for (int x = 0; x < m_pps.picWidth; ++x) {
+            int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)];
+            if (slice >= 0 && size_t(slice) < m_sliceLmcs.size() && m_sliceLmcs[size_t(slice)]) {
+                uint16_t& v = luma[size_t(y) * size_t(stride) + size_t(x)];
+                v = uint16_t(m_lmcsModel.inverse(v));
+            }
+        }
+}
+
 void IntraPictureReconstructor::finishPicture()
 {
-    if (!ok() || !m_sao)
+    if (!ok())
         return;
-    // SAO reads the picture before SAO (here: the reconstruction, deblocking being off).
+    if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
+        inverseMapLuma();
+    deblock();
+    if (ok() && m_sao)
+        applySao();
+    if (ok())
+        applyAlf();
+}
+
+void IntraPictureReconstructor::applySao()
+{
+    // SAO reads the deblocked picture.
     PelStorage input;
     if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
         fail("no memory for SAO");
@@ -322,7 +640,8 @@ void IntraPictureReconstructor::finishPicture()
         sp.planes[c] = in.planes[c];
         sp.out[c] = m_pic.plane(c);
     }
-    int const shift = std::min(m_sps.bitDepth, 10) - 5;
+    // Offsets are signalled at up to 10-bit precision and scaled up for deeper samples.
+    int const shift = m_sps.bitDepth - std::min(m_sps.bitDepth, 10);
     auto params = [&](int ctu, int c, SaoParams& p) {
         CtuFilterParams const& f = m_ctuParams[size_t(ctu)];
         if (m_ctuSlice[size_t(ctu)] < 0 || f.saoType[c] == 0)
@@ -344,16 +663,11 @@ void IntraPictureReconstructor::finishPicture()
             acc += m_pps.tileRowHeight[size_t(ty)];
         return ty * m_pps.numTileColumns() + tx;
     };
+    (void)tileOf;
     auto usable = [&](int x, int y, int nx, int ny) {
         const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
-        if (a == b)
-            return true;
-        if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
-            return false;
-        if (!m_pps.loopFilterAcrossTiles && tileOf(a) != tileOf(b))
-            return false;
-        return true;
+        return !closedBoundary(a, b);
     };
     ApplySaoToPicture(sp, params, usable);
 }

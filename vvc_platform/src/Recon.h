@@ -1,28 +1,33 @@
 #pragma once
 
+#include "Alf.h"
+#include "Deblock.h"
+#include "Dequant.h"
 #include "Derived.h"
 #include "Picture.h"
 #include "SliceParser.h"
 #include "Syntax.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 // Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
 // DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, the residual (scaling,
-// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum. In-loop filters are
-// not applied here.
+// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
+// picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
 class IntraPictureReconstructor : public vvcslice::SliceDataSink
 {
 public:
     IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
 
     // The slice whose data is decoded next (its QPs and tools).
-    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex);
+    // `aps` gives the LMCS and scaling list APSs the slice refers to.
+    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
     void ctu(vvcslice::CtuFilterParams const& p) override;
-    // In-loop filters of the reconstructed picture that this layer has: SAO (when any slice uses
-    // it). Deblocking and ALF are not applied here.
+    // Inverse luma mapping, then the in-loop filters in their order: deblocking over the whole
+    // picture, SAO, ALF.
     void finishPicture();
 
     bool ok() const { return m_error.empty(); }
@@ -38,6 +43,22 @@ private:
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
+    // The chroma residual scale of a chroma block from the mapped luma next to its 64x64 area.
+    int chromaResidualScale(int xC, int yC) const;
+    // Inverse luma mapping of the samples of the slices that use LMCS.
+    void inverseMapLuma();
+    // Records a transform block for the deblocking (its edges, QPs and what its strengths
+    // depend on).
+    void deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2], bool joint,
+                      int const qp[2]);
+    int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
+    int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
+    // Loop filters may not read across the boundary between the CTUs (other slice or tile with
+    // filtering across them off).
+    bool closedBoundary(int ctuA, int ctuB) const;
+    void deblock();
+    void applyAlf();
+    void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
     bool available(int c, int x, int y) const;
@@ -62,6 +83,17 @@ private:
     std::vector<vvcslice::CtuFilterParams> m_ctuParams;
     std::vector<int> m_ctuSlice;
     bool m_sao = false;
+    // Scaling matrices of the current slice's scaling list APS, when it uses one.
+    bool m_scalingList = false;
+    vvcresidual::ScalingMatrices m_matrices;
+    // LMCS model of the current slice, and per slice whether it uses LMCS.
+    bool m_lmcs = false, m_chromaScaling = false;
+    vvcsyntax::LmcsModel m_lmcsModel;
+    std::vector<uint8_t> m_sliceLmcs;
+    std::vector<int> m_ctuTile;
+    vvcdeblock::DeblockMap m_dbk;
+    std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
+    std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;

@@ -166,6 +166,7 @@ struct CuRec
     bool intra = true;
     bool skip = false;
     bool ibc = false;
+    int qp = 0; // QpY
 };
 
 class Parser
@@ -268,6 +269,30 @@ private:
                         m_ctuTile[size_t(y) * size_t(m_pps.picWidthInCtbs) + size_t(x)] =
                             ty * m_pps.numTileColumns() + tx;
         m_sliceQp = m_pps.initQp + m_sh.qpDelta;
+        m_qgPred = m_lastQpY = m_sliceQp;
+    }
+
+    // A quantization group starts at (x, y): its QP prediction from the QPs of the coding units
+    // left of and above it in the same CTU, and otherwise from the last coding unit of the group
+    // before (the slice QP at the start of a slice, tile or wavefront row).
+    void startQuantGroup(int x, int y)
+    {
+        m_qpDeltaCoded = false;
+        m_cuQpDeltaVal = 0;
+        int const prev = m_firstQg ? m_sliceQp : m_lastQpY;
+        m_firstQg = false;
+        auto qpAt = [&](int nx, int ny) {
+            CuRec const* c = cuAt(0, nx, ny);
+            return c && ctuOf(nx, ny) == m_curCtu ? c->qp : prev;
+        };
+        m_qgPred = (qpAt(x - 1, y) + qpAt(x, y - 1) + 1) >> 1;
+    }
+    // QpY of a coding unit with luma: the group's prediction plus the coded delta, wrapped into
+    // the QP range.
+    int cuQpY() const
+    {
+        int const off = 6 * (m_sps.bitDepth - 8);
+        return ((m_qgPred + m_cuQpDeltaVal + 64 + 2 * off) % (64 + off)) - off;
     }
 
     void initContexts()
@@ -330,6 +355,9 @@ private:
                 else
                     initContexts();
             }
+            if (i == 0 || m_ctuTile[size_t(m_curCtu)] != m_ctuTile[size_t(m_sh.ctus[i - 1])] ||
+                (m_sps.entropyCodingSync && ctbX == tileX0))
+                m_firstQg = true;
             parseCtu(ctbX << m_log2Ctb, ctbY << m_log2Ctb);
             m_ctuDone[size_t(m_curCtu)] = 1;
             ++r.ctus;
@@ -493,7 +521,7 @@ private:
     {
         if (size > 64) {
             if (m_pps.cuQpDeltaEnabled && 2 * cqtDepth <= m_sh.ph.cuQpDeltaSubdivIntra)
-                m_qpDeltaCoded = false;
+                startQuantGroup(x0, y0);
             if (m_sh.cuChromaQpOffsetEnabled && 2 * cqtDepth <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
                 m_chromaQpOffsetCoded = false;
             int const half = size / 2;
@@ -580,7 +608,7 @@ private:
         bool const any = qt || bh || bv || th || tv;
         bool const inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
         if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
-            m_qpDeltaCoded = false;
+            startQuantGroup(n.x, n.y);
         if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
             m_chromaQpOffsetCoded = false;
         int const grid = n.tree == 1 ? 1 : 0;
@@ -763,6 +791,7 @@ private:
             m_ibc = true;
             m_out.ibc = true;
             intraBlockCopy(n, cu, st);
+            setCuQp(cu, n);
             record(cu, 0);
             if (m_sink)
                 m_sink->codingUnit(m_out);
@@ -841,8 +870,8 @@ private:
                 if (bdpcmC)
                     vertical = bin(C_BDPCM + 3);
             }
-            m_out.bdpcm = bdpcmC;
-            m_out.bdpcmVertical = vertical;
+            m_out.bdpcmChroma = bdpcmC;
+            m_out.bdpcmChromaVertical = vertical;
             if (bdpcmC) {
                 m_out.chromaMode = vertical ? kVer : kHor;
             } else {
@@ -909,9 +938,25 @@ private:
                     ++m_out.mtsIdx;
             }
         }
+        setCuQp(cu, n);
         record(cu, n.tree == 1 ? 1 : 0);
         if (m_sink)
             m_sink->codingUnit(m_out);
+    }
+
+    // The QPs of the finished coding unit: QpY of a luma or single-tree unit, or for a chroma
+    // tree unit the QpY of the luma unit at its centre; the chroma QP offsets in force.
+    void setCuQp(CuRec& cu, Node const& n)
+    {
+        if (n.tree != 1) {
+            cu.qp = m_pps.cuQpDeltaEnabled ? cuQpY() : m_sliceQp;
+            m_lastQpY = cu.qp;
+        } else {
+            CuRec const* l = cuAt(0, std::min(n.x + n.w / 2, m_picW - 1), std::min(n.y + n.h / 2, m_picH - 1));
+            cu.qp = l ? l->qp : m_sliceQp;
+        }
+        m_out.qpY = cu.qp;
+        std::copy(std::begin(m_cuChromaQpOffset), std::end(m_cuChromaQpOffset), m_out.chromaQpOffset);
     }
 
     // A coding unit predicted by block copy from the current picture: merge index or vector
@@ -1014,15 +1059,23 @@ private:
                         fail("cu_qp_delta_abs out of range");
                 v += int(((1u << k) - 1) + bypassBins(k));
             }
-            if (v > 0)
-                bypass();
+            m_cuQpDeltaVal = v > 0 && bypass() ? -v : v;
+            int const off = 6 * (m_sps.bitDepth - 8);
+            if (m_cuQpDeltaVal < -(32 + off / 2) || m_cuQpDeltaVal > 31 + off / 2)
+                fail("cu_qp_delta out of range");
             m_qpDeltaCoded = true;
         }
         if (chromaHere && m_sh.cuChromaQpOffsetEnabled && (cb || cr) && !m_chromaQpOffsetCoded) {
-            if (bin(C_CQP_FLAG) && m_pps.cbQpOffsetList.size() > 1) {
-                int i = 0;
-                while (i < int(m_pps.cbQpOffsetList.size()) - 1 && bin(C_CQP_IDX))
+            std::fill(std::begin(m_cuChromaQpOffset), std::end(m_cuChromaQpOffset), 0);
+            if (bin(C_CQP_FLAG)) {
+                if (m_pps.cbQpOffsetList.empty())
+                    fail("chroma QP offset without an offset list");
+                size_t i = 0;
+                while (m_pps.cbQpOffsetList.size() > 1 && i + 1 < m_pps.cbQpOffsetList.size() && bin(C_CQP_IDX))
                     ++i;
+                m_cuChromaQpOffset[0] = m_pps.cbQpOffsetList[i];
+                m_cuChromaQpOffset[1] = i < m_pps.crQpOffsetList.size() ? m_pps.crQpOffsetList[i] : 0;
+                m_cuChromaQpOffset[2] = i < m_pps.jointCbCrQpOffsetList.size() ? m_pps.jointCbCrQpOffsetList[i] : 0;
             }
             m_chromaQpOffsetCoded = true;
         }
@@ -1450,6 +1503,9 @@ private:
     std::vector<uint8_t> m_alfFlag[3], m_ccIdc[2];
     int m_curCtu = 0;
     bool m_qpDeltaCoded = false, m_chromaQpOffsetCoded = false;
+    bool m_firstQg = true; // the next quantization group predicts from the slice QP
+    int m_qgPred = 26, m_lastQpY = 26, m_cuQpDeltaVal = 0;
+    int m_cuChromaQpOffset[3] = {};
     bool m_bdpcm = false, m_bdpcmC = false, m_ibc = false;
 };
 

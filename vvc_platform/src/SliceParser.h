@@ -48,6 +48,8 @@ struct IntraCodingUnit
     // Luma tree
     bool bdpcm = false;
     bool bdpcmVertical = false;
+    bool bdpcmChroma = false; // BDPCM of the chroma blocks (chroma tree or single tree)
+    bool bdpcmChromaVertical = false;
     bool mip = false;
     bool mipTransposed = false;
     int mipMode = 0;
@@ -58,6 +60,8 @@ struct IntraCodingUnit
     int chromaMode = kPlanar; // 0..66, or 81..83 for the CCLM modes
     int lfnstIdx = 0;
     int mtsIdx = 0;
+    int qpY = 26;               // QpY (of the luma unit at the centre for a chroma tree unit)
+    int chromaQpOffset[3] = {}; // CuQpOffsetCb, CuQpOffsetCr, CuQpOffsetCbCr
     std::vector<TransformBlock> blocks;
 };
 
