@@ -130,9 +130,9 @@ TEST(VvcCabac, ContextInitialisation)
         {35, 13, 0, 55 << 3, 55 << 7, 5, 9},
         {63, 0, 63, 127 << 3, 127 << 7, 2, 5},
         {0, 0, 63, 1 << 3, 1 << 7, 2, 5},
-        {62, 5, 22, ((3 * 6) >> 1) + 109 << 3, ((3 * 6) >> 1) + 109 << 7, 3, 7},
+        {62, 5, 22, (((3 * 6) >> 1) + 109) << 3, (((3 * 6) >> 1) + 109) << 7, 3, 7},
         {25, 1, 80, 1 << 3, 1 << 7, 2, 6}, // QP 63: (-47 >> 1) + 19 = -5, clipped to 1
-        {25, 1, 10, ((-1 * -6) >> 1) + 19 << 3, ((-1 * -6) >> 1) + 19 << 7, 2, 6},
+        {25, 1, 10, (((-1 * -6) >> 1) + 19) << 3, (((-1 * -6) >> 1) + 19) << 7, 2, 6},
     };
     for (Case const& c : cases) {
         ContextModel m;
@@ -165,7 +165,7 @@ TEST(VvcCabac, DecodesWhatWasEncoded)
                 int const c = int(gen() % unsigned(numCtx));
                 bins.push_back({Kind::Regular, c, (gen() % 1000) / 1000.0 < bias[size_t(c)] ? 1u : 0u});
             } else if (r < 98) {
-                bins.push_back({Kind::Bypass, 0, gen() & 1});
+                bins.push_back({Kind::Bypass, 0, unsigned(gen() & 1)});
             } else {
                 bins.push_back({Kind::Terminate, 0, 0});
             }

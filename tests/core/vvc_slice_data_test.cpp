@@ -246,10 +246,12 @@ TEST(VvcSliceData, MostProbableModesAreSixDistinctModes)
             ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) << a << " " << b;
             ASSERT_TRUE(sorted.front() >= 0 && sorted.back() <= 66) << a << " " << b;
             ASSERT_EQ(mpm[0], vvcslice::kPlanar);
-            if (a > 1)
+            if (a > 1) {
                 ASSERT_NE(std::find(mpm, mpm + 6, a), mpm + 6) << a << " " << b;
-            if (b > 1)
+            }
+            if (b > 1) {
                 ASSERT_NE(std::find(mpm, mpm + 6, b), mpm + 6) << a << " " << b;
+            }
         }
     // Both neighbours planar or DC: the fixed list.
     int mpm[6];

@@ -193,9 +193,11 @@ TEST(VvcSyntax, ValuesOfEachStreamsTool)
     const Walk lmcs = WalkStream("APSLMCS_D_Dolby_1.bit");
     EXPECT_TRUE(lmcs.sps.begin()->second.lmcs);
     EXPECT_TRUE(hasAps(lmcs, 1));
-    for (AdaptationParameterSet const& a : lmcs.aps)
-        if (a.type == 1)
+    for (AdaptationParameterSet const& a : lmcs.aps) {
+        if (a.type == 1) {
             EXPECT_LE(a.lmcs.minBinIdx, a.lmcs.maxBinIdx);
+        }
+    }
     const Walk scaling = WalkStream("SCALING_B_InterDigital_1.bit");
     EXPECT_TRUE(scaling.sps.begin()->second.explicitScalingMatrix);
     EXPECT_TRUE(hasAps(scaling, 2));
