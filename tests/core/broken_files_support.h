@@ -133,7 +133,7 @@ inline Bytes ReadBytes(QString const& path)
 
 inline Bytes SyntheticVvc()
 {
-    vvctest::StreamSpec s;
+    vvctest::StreamPlan s;
     s.pictures = vvctest::SimpleGop(5);
     return vvctest::BuildStream(s);
 }
@@ -557,9 +557,9 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         break;
     case Kind::Vvc: {
         // Parameter sets of sizes and fields out of range, as a writer would put them.
-        auto variant = [](std::function<void(vvctest::StreamSpec&)> change) {
+        auto variant = [](std::function<void(vvctest::StreamPlan&)> change) {
             return [change](Bytes& b) {
-                vvctest::StreamSpec s;
+                vvctest::StreamPlan s;
                 s.pictures = vvctest::SimpleGop(5);
                 change(s);
                 b = vvctest::BuildStream(s);
@@ -567,70 +567,70 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             };
         };
         add("SPS 8x8",
-            variant([](vvctest::StreamSpec& s) { s.sps.width = s.sps.height = s.pps.width = s.pps.height = 8; }));
-        add("SPS of the largest size", variant([](vvctest::StreamSpec& s) {
+            variant([](vvctest::StreamPlan& s) { s.sps.width = s.sps.height = s.pps.width = s.pps.height = 8; }));
+        add("SPS of the largest size", variant([](vvctest::StreamPlan& s) {
                 s.sps.width = s.pps.width = 8192;
                 s.sps.height = s.pps.height = 4320;
             }));
-        add("SPS 0x0", variant([](vvctest::StreamSpec& s) { s.sps.width = s.sps.height = 0; }));
-        add("SPS 2^31 wide", variant([](vvctest::StreamSpec& s) { s.sps.width = s.pps.width = 0x7ffffff8; }));
-        add("PPS wider than the SPS", variant([](vvctest::StreamSpec& s) { s.pps.width = 128; }));
-        add("PPS smaller than the SPS", variant([](vvctest::StreamSpec& s) { s.pps.width = 32; }));
-        add("window of the whole picture", variant([](vvctest::StreamSpec& s) {
+        add("SPS 0x0", variant([](vvctest::StreamPlan& s) { s.sps.width = s.sps.height = 0; }));
+        add("SPS 2^31 wide", variant([](vvctest::StreamPlan& s) { s.sps.width = s.pps.width = 0x7ffffff8; }));
+        add("PPS wider than the SPS", variant([](vvctest::StreamPlan& s) { s.pps.width = 128; }));
+        add("PPS smaller than the SPS", variant([](vvctest::StreamPlan& s) { s.pps.width = 32; }));
+        add("window of the whole picture", variant([](vvctest::StreamPlan& s) {
                 s.sps.window = true;
                 s.sps.winRight = 32;
             }));
-        add("window offsets 2^31", variant([](vvctest::StreamSpec& s) {
+        add("window offsets 2^31", variant([](vvctest::StreamPlan& s) {
                 s.sps.window = true;
                 s.sps.winLeft = s.sps.winRight = 0x40000000;
             }));
-        add("PPS window 2^30 each", variant([](vvctest::StreamSpec& s) {
+        add("PPS window 2^30 each", variant([](vvctest::StreamPlan& s) {
                 s.pps.window = true;
                 s.pps.winLeft = s.pps.winRight = s.pps.winTop = s.pps.winBottom = 1 << 30;
             }));
-        add("chroma 4:4:4", variant([](vvctest::StreamSpec& s) { s.sps.chromaFormat = 3; }));
-        add("chroma 4:0:0", variant([](vvctest::StreamSpec& s) { s.sps.chromaFormat = 0; }));
-        add("bit depth 16", variant([](vvctest::StreamSpec& s) { s.sps.bitDepth = 16; }));
-        add("bit depth 12", variant([](vvctest::StreamSpec& s) { s.sps.bitDepth = 12; }));
-        add("bit depth 2^32 - 1", variant([](vvctest::StreamSpec& s) { s.sps.bitDepth = int(0xffffffffu + 8u); }));
-        add("POC LSB of 19 bits", variant([](vvctest::StreamSpec& s) { s.sps.log2MaxPocLsb = 19; }));
-        add("POC MSB cycle 2^28 - 1 over 4-bit LSBs", variant([](vvctest::StreamSpec& s) {
+        add("chroma 4:4:4", variant([](vvctest::StreamPlan& s) { s.sps.chromaFormat = 3; }));
+        add("chroma 4:0:0", variant([](vvctest::StreamPlan& s) { s.sps.chromaFormat = 0; }));
+        add("bit depth 16", variant([](vvctest::StreamPlan& s) { s.sps.bitDepth = 16; }));
+        add("bit depth 12", variant([](vvctest::StreamPlan& s) { s.sps.bitDepth = 12; }));
+        add("bit depth 2^32 - 1", variant([](vvctest::StreamPlan& s) { s.sps.bitDepth = int(0xffffffffu + 8u); }));
+        add("POC LSB of 19 bits", variant([](vvctest::StreamPlan& s) { s.sps.log2MaxPocLsb = 19; }));
+        add("POC MSB cycle 2^28 - 1 over 4-bit LSBs", variant([](vvctest::StreamPlan& s) {
                 s.sps.log2MaxPocLsb = 4;
                 s.sps.pocMsbCycleLen = 28;
                 s.pictures = {{8, 0, (1 << 28) - 1}, {0, 1, (1 << 28) - 1}, {0, 2, 5}, {0, 3}};
             }));
-        add("POC MSB cycle 2^16 - 1 over 16-bit LSBs", variant([](vvctest::StreamSpec& s) {
+        add("POC MSB cycle 2^16 - 1 over 16-bit LSBs", variant([](vvctest::StreamPlan& s) {
                 s.sps.log2MaxPocLsb = 16;
                 s.sps.pocMsbCycleLen = 16;
                 s.pictures = {{8, 0, 0xffff}, {0, 1, 0x8000}, {0, 2}};
             }));
-        add("DPB of 16 pictures, reorder 15", variant([](vvctest::StreamSpec& s) {
+        add("DPB of 16 pictures, reorder 15", variant([](vvctest::StreamPlan& s) {
                 s.sps.maxDecPicBuffering = 16;
                 s.sps.maxNumReorder = 15;
             }));
-        add("DPB of 0 pictures", variant([](vvctest::StreamSpec& s) { s.sps.maxDecPicBuffering = 0; }));
-        add("reorder above the DPB", variant([](vvctest::StreamSpec& s) { s.sps.maxNumReorder = 9; }));
-        add("seven sub-layers", variant([](vvctest::StreamSpec& s) { s.sps.maxSubLayersMinus1 = 6; }));
-        add("sub-layers field 7", variant([](vvctest::StreamSpec& s) { s.sps.maxSubLayersMinus1 = 7; }));
-        add("PPS of another SPS", variant([](vvctest::StreamSpec& s) { s.pps.spsId = 3; }));
-        add("pictures only CRA and RASL", variant([](vvctest::StreamSpec& s) {
+        add("DPB of 0 pictures", variant([](vvctest::StreamPlan& s) { s.sps.maxDecPicBuffering = 0; }));
+        add("reorder above the DPB", variant([](vvctest::StreamPlan& s) { s.sps.maxNumReorder = 9; }));
+        add("seven sub-layers", variant([](vvctest::StreamPlan& s) { s.sps.maxSubLayersMinus1 = 6; }));
+        add("sub-layers field 7", variant([](vvctest::StreamPlan& s) { s.sps.maxSubLayersMinus1 = 7; }));
+        add("PPS of another SPS", variant([](vvctest::StreamPlan& s) { s.pps.spsId = 3; }));
+        add("pictures only CRA and RASL", variant([](vvctest::StreamPlan& s) {
                 s.pictures = {{9, 0}, {11, -2}, {11, -1}, {0, 1}};
             }));
-        add("POCs descending", variant([](vvctest::StreamSpec& s) {
+        add("POCs descending", variant([](vvctest::StreamPlan& s) {
                 s.pictures = {{8, 0}, {0, 200}, {0, 100}, {0, 50}};
             }));
-        add("two IDRs with pictures between", variant([](vvctest::StreamSpec& s) {
+        add("two IDRs with pictures between", variant([](vvctest::StreamPlan& s) {
                 s.pictures = {{8, 0}, {0, 2}, {0, 1}, {7, 0}, {0, 1}};
                 s.sps.maxNumReorder = 1;
             }));
-        add("trailing pictures only", variant([](vvctest::StreamSpec& s) { s.pictures = {{0, 1}, {0, 2}}; }));
-        add("picture header NAL units, three slices", variant([](vvctest::StreamSpec& s) {
+        add("trailing pictures only", variant([](vvctest::StreamPlan& s) { s.pictures = {{0, 1}, {0, 2}}; }));
+        add("picture header NAL units, three slices", variant([](vvctest::StreamPlan& s) {
                 s.phInSliceHeader = false;
                 s.slicesPerPicture = 3;
             }));
         add("an SPS between the pictures", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamSpec s;
+            vvctest::StreamPlan s;
             s.pictures = vvctest::SimpleGop(3);
             sb.stream(s);
             vvctest::SeqParams big;
@@ -643,7 +643,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         add("EOS in the middle", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamSpec s;
+            vvctest::StreamPlan s;
             s.pictures = vvctest::SimpleGop(2);
             sb.stream(s);
             sb.nal(vvctest::Nal(21, {}));

@@ -177,9 +177,9 @@ struct Vvc
     static ZeNoxDecoder* create() { return new ZeVvcDecoder; }
     static bool make(QString const& path)
     {
-        vvctest::StreamSpec spec;
-        spec.pictures = vvctest::SimpleGop(4);
-        return WriteAll(path, vvctest::BuildStream(spec));
+        vvctest::StreamPlan plan;
+        plan.pictures = vvctest::SimpleGop(4);
+        return WriteAll(path, vvctest::BuildStream(plan));
     }
     static ZeNoxCoreError open(ZeNoxDecoder& d, QString const& path) { return d.openFile(path, nullptr); }
 };

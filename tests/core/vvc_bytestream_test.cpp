@@ -440,7 +440,7 @@ TEST(VvcDecLib, PictureListIsInOutputOrder)
 {
     // Decoding order 0 4 2 1 3, then an IDR starting a new sequence with 0 2 1: the list holds
     // every picture not yet output by sequence, then POC.
-    StreamSpec s;
+    StreamPlan s;
     s.sps.maxNumReorder = 3;
     s.sps.maxDecPicBuffering = 5;
     s.pictures = {{8, 0}, {0, 4}, {0, 2}, {0, 1}, {0, 3}, {8, 0}, {0, 2}, {0, 1}};

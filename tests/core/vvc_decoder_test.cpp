@@ -39,9 +39,9 @@ protected:
     MessageCapture m_messages;
 };
 
-StreamSpec Spec(int pictures)
+StreamPlan Plan(int pictures)
 {
-    StreamSpec s;
+    StreamPlan s;
     s.pictures = SimpleGop(pictures);
     return s;
 }
@@ -53,16 +53,16 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
     struct Case
     {
         char const* name;
-        std::function<void(StreamSpec&)> change;
+        std::function<void(StreamPlan&)> change;
         int frames;
         int width;
         int height;
         AVPixelFormat fmt;
     };
     const Case cases[] = {
-        {"8 bit, one picture", [](StreamSpec& s) { s.pictures = SimpleGop(1); }, 1, 64, 48, AV_PIX_FMT_YUV420P},
+        {"8 bit, one picture", [](StreamPlan& s) { s.pictures = SimpleGop(1); }, 1, 64, 48, AV_PIX_FMT_YUV420P},
         {"10 bit with conformance window",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.sps.bitDepth = 10;
              s.sps.window = true;
              s.sps.winRight = 2;
@@ -70,7 +70,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
          },
          5, 60, 46, AV_PIX_FMT_YUV420P10LE},
         {"PPS window on a smaller picture",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.pps.width = 48;
              s.pps.height = 32;
              s.pps.window = true;
@@ -79,7 +79,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
          },
          5, 46, 26, AV_PIX_FMT_YUV420P},
         {"picture header units, three slices, 3-byte start codes, VPS",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.phInSliceHeader = false;
              s.slicesPerPicture = 3;
              s.fourByteStartCodes = false;
@@ -87,38 +87,38 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
          },
          5, 64, 48, AV_PIX_FMT_YUV420P},
         {"reordering, POC order 0 4 2 1 3 8 6 5 7",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.sps.maxNumReorder = 2;
              s.pictures = {{8, 0}, {0, 4}, {0, 2}, {0, 1}, {0, 3}, {0, 8}, {0, 6}, {0, 5}, {0, 7}};
          },
          9, 64, 48, AV_PIX_FMT_YUV420P},
         {"IDR in the middle with pictures waiting",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.sps.maxNumReorder = 3;
              s.sps.maxDecPicBuffering = 4;
              s.pictures = {{8, 0}, {0, 2}, {0, 1}, {8, 0}, {0, 2}, {0, 1}};
          },
          6, 64, 48, AV_PIX_FMT_YUV420P},
         {"POC LSB wrapping",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.sps.log2MaxPocLsb = 4;
              s.pictures = SimpleGop(40);
          },
          40, 64, 48, AV_PIX_FMT_YUV420P},
         {"pictures before the first IDR are passed over",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.pictures = {{0, 5}, {0, 6}, {8, 0}, {0, 1}};
          },
          2, 64, 48, AV_PIX_FMT_YUV420P},
         {"RASL pictures of an opening CRA are passed over",
-         [](StreamSpec& s) {
+         [](StreamPlan& s) {
              s.sps.maxNumReorder = 2;
              s.pictures = {{9, 8}, {3, 6}, {3, 7}, {0, 9}};
          },
          2, 64, 48, AV_PIX_FMT_YUV420P},
     };
     for (Case const& c : cases) {
-        StreamSpec s = Spec(5);
+        StreamPlan s = Plan(5);
         c.change(s);
         const QString path = file(QStringLiteral("a.vvc"), BuildStream(s));
         ZeVvcDecoder dec;
@@ -138,7 +138,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
 
 TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
 {
-    StreamSpec s = Spec(3);
+    StreamPlan s = Plan(3);
     StreamBuilder b;
     b.stream(s);
     b.nal(Nal(21, {})); // EOS
@@ -166,8 +166,8 @@ TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
 
 TEST_F(VvcDecoderTest, FailureCodes)
 {
-    auto stream = [](std::function<void(StreamSpec&)> change) {
-        StreamSpec s = Spec(3);
+    auto stream = [](std::function<void(StreamPlan&)> change) {
+        StreamPlan s = Plan(3);
         change(s);
         return BuildStream(s);
     };
@@ -192,7 +192,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
 
     std::vector<uint8_t> sizeChange;
     {
-        StreamSpec s = Spec(2);
+        StreamPlan s = Plan(2);
         StreamBuilder b;
         b.stream(s);
         s.sps.width = 32;
@@ -201,7 +201,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
         b.stream(s);
         sizeChange = b.bytes();
     }
-    std::vector<uint8_t> forbiddenBit = stream([](StreamSpec&) {});
+    std::vector<uint8_t> forbiddenBit = stream([](StreamPlan&) {});
     forbiddenBit.insert(forbiddenBit.end(), {0, 0, 1, 0x80, 0x01, 0x80});
     std::vector<uint8_t> missingSps;
     {
@@ -214,7 +214,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
     }
     std::vector<uint8_t> sliceWithoutPps;
     {
-        StreamSpec s = Spec(2);
+        StreamPlan s = Plan(2);
         s.pps.ppsId = 5;
         StreamBuilder b;
         b.nal(Nal(15, SpsRbsp(s.sps)));
@@ -229,21 +229,21 @@ TEST_F(VvcDecoderTest, FailureCodes)
         ZeNoxCoreError expected;
     };
     const Case cases[] = {
-        {"4:2:2", stream([](StreamSpec& s) { s.sps.chromaFormat = 2; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"4:4:4", stream([](StreamSpec& s) { s.sps.chromaFormat = 3; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"4:0:0", stream([](StreamSpec& s) { s.sps.chromaFormat = 0; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"4:4:4 12 bit", stream([](StreamSpec& s) {
+        {"4:2:2", stream([](StreamPlan& s) { s.sps.chromaFormat = 2; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:4:4", stream([](StreamPlan& s) { s.sps.chromaFormat = 3; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:0:0", stream([](StreamPlan& s) { s.sps.chromaFormat = 0; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
+        {"4:4:4 12 bit", stream([](StreamPlan& s) {
              s.sps.chromaFormat = 3;
              s.sps.bitDepth = 12;
          }),
          ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"12 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 12; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
-        {"9 bit", stream([](StreamSpec& s) { s.sps.bitDepth = 9; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"12 bit", stream([](StreamPlan& s) { s.sps.bitDepth = 12; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
+        {"9 bit", stream([](StreamPlan& s) { s.sps.bitDepth = 9; }), ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED},
         {"size change", sizeChange, ZE_NOX_CORE_RESOLUTION_CHANGE},
         {"parameter sets only",
          [] {
              StreamBuilder b;
-             b.parameterSets(Spec(1));
+             b.parameterSets(Plan(1));
              return b.bytes();
          }(),
          ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
@@ -289,7 +289,7 @@ TEST_F(VvcDecoderTest, EncodedStreamsOfOtherFormatsAreNotDetected)
 
 TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
 {
-    StreamSpec s = Spec(3);
+    StreamPlan s = Plan(3);
     s.phInSliceHeader = false;
     const std::vector<uint8_t> full = BuildStream(s);
     for (size_t len = 1; len < full.size(); ++len) {
@@ -322,7 +322,7 @@ TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
 // size is handed out, and the current number is never answered with a picture it does not hold.
 TEST_F(VvcDecoderTest, PicturesOfAnotherSizeThanTheParametersAreRefused)
 {
-    const QString path = file(QStringLiteral("stale.vvc"), BuildStream(Spec(4)));
+    const QString path = file(QStringLiteral("stale.vvc"), BuildStream(Plan(4)));
     StreamParams stale;
     stale.valid = true;
     stale.type = ZE_STREAM_TYPE_VVC;
@@ -344,7 +344,7 @@ TEST_F(VvcDecoderTest, PicturesOfAnotherSizeThanTheParametersAreRefused)
 
 TEST_F(VvcDecoderTest, PicturesAreNotDecodedAndSaySoOncePerFile)
 {
-    const QString path = file(QStringLiteral("nav.vvc"), BuildStream(Spec(4)));
+    const QString path = file(QStringLiteral("nav.vvc"), BuildStream(Plan(4)));
     ZeVvcDecoder dec;
     ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
     Frame frame;

@@ -204,15 +204,15 @@ TEST(VvcPictureHash, SeiMessagesAndHashPayloads)
 TEST(VvcPictureHash, DecoderCountsPicturesWithHashes)
 {
     // Three pictures, the first two followed by a hash SEI (the second damaged), the third without.
-    StreamSpec spec;
-    spec.pictures = SimpleGop(3);
+    StreamPlan plan;
+    plan.pictures = SimpleGop(3);
     StreamBuilder b;
-    b.parameterSets(spec);
-    b.picture(spec, spec.pictures[0]);
+    b.parameterSets(plan);
+    b.picture(plan, plan.pictures[0]);
     b.nal(Nal(24, HashSei(1, {{0x12, 0x34}, {0x56, 0x78}, {0x9A, 0xBC}})));
-    b.picture(spec, spec.pictures[1]);
+    b.picture(plan, plan.pictures[1]);
     b.nal(Nal(24, {0x84, 0x30, 0x00, 0x80}));
-    b.picture(spec, spec.pictures[2]);
+    b.picture(plan, plan.pictures[2]);
 
     std::istringstream in(std::string(b.bytes().begin(), b.bytes().end()), std::ios::binary);
     InputByteStream bs(in);

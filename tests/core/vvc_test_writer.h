@@ -221,7 +221,7 @@ struct Pic
     int64_t pocMsbCycle = -1; // written when the SPS has a POC MSB cycle and this is not negative
 };
 
-struct StreamSpec
+struct StreamPlan
 {
     SeqParams sps;
     PicParams pps;
@@ -249,7 +249,7 @@ public:
     void raw(std::vector<uint8_t> const& b) { m_bytes.insert(m_bytes.end(), b.begin(), b.end()); }
     std::vector<uint8_t>& bytes() { return m_bytes; }
 
-    void parameterSets(StreamSpec const& s)
+    void parameterSets(StreamPlan const& s)
     {
         if (s.vps) {
             BitWriter w;
@@ -263,7 +263,7 @@ public:
         nal(Nal(15, SpsRbsp(s.sps)), s.fourByteStartCodes);
         nal(Nal(16, PpsRbsp(s.pps)), s.fourByteStartCodes);
     }
-    void picture(StreamSpec const& s, Pic const& p)
+    void picture(StreamPlan const& s, Pic const& p)
     {
         bool const irap = p.type >= 7 && p.type <= 9;
         int const temporalId = 0;
@@ -283,7 +283,7 @@ public:
             nal(Nal(p.type, w.data(), 0, temporalId), s.fourByteStartCodes);
         }
     }
-    void stream(StreamSpec const& s)
+    void stream(StreamPlan const& s)
     {
         parameterSets(s);
         for (Pic const& p : s.pictures)
@@ -294,7 +294,7 @@ private:
     std::vector<uint8_t> m_bytes;
 };
 
-inline std::vector<uint8_t> BuildStream(StreamSpec const& s)
+inline std::vector<uint8_t> BuildStream(StreamPlan const& s)
 {
     StreamBuilder b;
     b.stream(s);

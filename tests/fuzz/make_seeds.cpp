@@ -99,24 +99,24 @@ void RawParamsSeeds()
 
 void VvcSeeds()
 {
-    auto build = [](std::function<void(vvctest::StreamSpec&)> change) {
-        vvctest::StreamSpec s;
+    auto build = [](std::function<void(vvctest::StreamPlan&)> change) {
+        vvctest::StreamPlan s;
         s.pictures = vvctest::SimpleGop(5);
         change(s);
         return FromBytes(vvctest::BuildStream(s));
     };
-    Put("vvc_parsing", "gop", build([](vvctest::StreamSpec&) {}));
-    Put("vvc_parsing", "picture_header_units", build([](vvctest::StreamSpec& s) {
+    Put("vvc_parsing", "gop", build([](vvctest::StreamPlan&) {}));
+    Put("vvc_parsing", "picture_header_units", build([](vvctest::StreamPlan& s) {
             s.phInSliceHeader = false;
             s.slicesPerPicture = 3;
         }));
-    Put("vvc_parsing", "window_444_10bit", build([](vvctest::StreamSpec& s) {
+    Put("vvc_parsing", "window_444_10bit", build([](vvctest::StreamPlan& s) {
             s.sps.window = true;
             s.sps.winRight = 4;
             s.sps.chromaFormat = 3;
             s.sps.bitDepth = 10;
         }));
-    Put("vvc_parsing", "two_idr", build([](vvctest::StreamSpec& s) {
+    Put("vvc_parsing", "two_idr", build([](vvctest::StreamPlan& s) {
             s.pictures = {{8, 0}, {0, 2}, {0, 1}, {7, 0}, {0, 1}};
             s.sps.maxNumReorder = 1;
         }));
