@@ -6,6 +6,7 @@
 //
 // Usage: gui_metrics_panel_bench [frames]   (offscreen unless QT_QPA_PLATFORM says otherwise)
 
+#include "gui_bench_support.h"
 #include "ze_metric_curve.h"
 #include "ze_metrics_view.h"
 #include "ze_nox_gui_app.h"
@@ -17,8 +18,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -62,20 +61,15 @@ double Mean(std::vector<double> const& v, size_t from, size_t to)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     int const frames = argc > 1 ? std::max(100, std::atoi(argv[1])) : 10000;
     int const kStreams = 4;
 
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settingsDir;
+    GuiBenchSettings settings;
     QTemporaryDir clipDir;
-    if (!settingsDir.isValid() || !clipDir.isValid()) {
+    if (!settings.isValid() || !clipDir.isValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     ZeNoxGuiApp app(argc, argv);
 
     ZeMetricsView view;
@@ -162,7 +156,8 @@ int main(int argc, char** argv)
                 static_cast<double>(total.nsecsElapsed()) / 1e6, guiMs, guiMs / frames);
     std::printf("GUI time per frame, frames 0-19 (about frame 10): %.4f ms\n", Mean(perFrameMs, 0, 20));
     std::printf("GUI time per frame, frames 0-999:   %.4f ms\n", Mean(perFrameMs, 0, 1000));
-    std::printf("GUI time per frame, frames %zu-%zu: %.4f ms\n", n - 1000, n - 1, Mean(perFrameMs, n - 1000, n));
+    size_t const lastFrom = n > 1000 ? n - 1000 : 0; // fewer frames than one window: all of them
+    std::printf("GUI time per frame, frames %zu-%zu: %.4f ms\n", lastFrom, n - 1, Mean(perFrameMs, lastFrom, n));
     std::printf("GUI time per frame, last 20 frames (about frame %zu): %.4f ms\n", n, Mean(perFrameMs, n - 20, n));
     std::printf("one redraw of the %d shown charts at the end: %.2f ms (at most once per %d ms)\n", shown, redrawMs,
                 ZeMetricsPlot::kReplotDelayMs);

@@ -6,14 +6,13 @@
 // Usage: gui_playback_bench [steps]   (offscreen unless QT_QPA_PLATFORM says otherwise; the clips
 // are made with ffmpeg into a temporary folder)
 
+#include "gui_bench_support.h"
 #include "ze_nox_decoder_factory.h"
 #include "ze_nox_gui_app.h"
 #include "ze_splitted_playback_container.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -71,20 +70,15 @@ double StepsPerSecond(ZeSplittedPlaybackContainer& area, int steps, int frames)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     int const steps = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
     int const frames = 50;
 
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settingsDir;
+    GuiBenchSettings settings;
     QTemporaryDir clipDir;
-    if (!settingsDir.isValid() || !clipDir.isValid()) {
+    if (!settings.isValid() || !clipDir.isValid()) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     ZeNoxGuiApp app(argc, argv);
 
     for (char const* fmt : {"yuv420p", "yuv420p10le"}) {
