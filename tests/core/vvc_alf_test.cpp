@@ -235,20 +235,20 @@ TEST(VvcAlfFilters, DerivedFromApsData)
 
 TEST(VvcAlfFilters, TakenOverFromTheParsersStructures)
 {
-    // Stand-ins with the parsers' field names and types.
-    struct ParsedAlf
-    {
-        bool lumaSignal = true, chromaSignal = true, ccCbSignal = false, ccCrSignal = true;
-        bool lumaClip = true, chromaClip = false;
-        int lumaNumFilters = 1;
-        int lumaCoeffDeltaIdx[25] = {};
-        std::vector<std::array<int, 12>> lumaCoeff{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}, lumaClipIdx{{3}};
-        int chromaNumAltFilters = 1;
-        std::vector<std::array<int, 6>> chromaCoeff{{-1, 0, 0, 0, 0, 9}}, chromaClipIdx{{0}};
-        int ccNumFilters[2] = {0, 1};
-        std::vector<std::array<int, 7>> ccCoeff[2] = {{}, {{0, 0, 0, 0, 0, 0, -16}}};
-    } parsed;
-    const AlfApsData aps = AlfApsDataFrom(parsed);
+    // The parser's ALF data of one APS, as a slice selects it.
+    AlfApsData aps;
+    aps.lumaSignal = true;
+    aps.chromaSignal = true;
+    aps.ccCrSignal = true;
+    aps.lumaClip = true;
+    aps.lumaNumFilters = 1;
+    aps.lumaCoeff = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
+    aps.lumaClipIdx = {{3}};
+    aps.chromaNumAltFilters = 1;
+    aps.chromaCoeff = {{-1, 0, 0, 0, 0, 9}};
+    aps.chromaClipIdx = {{0}};
+    aps.ccNumFilters[1] = 1;
+    aps.ccCoeff[1] = {{0, 0, 0, 0, 0, 0, -16}};
     AlfSliceFilters slice;
     AlfApsData const* luma[1] = {&aps};
     AlfApsData const* cc[2] = {nullptr, &aps};

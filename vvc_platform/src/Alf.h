@@ -18,6 +18,8 @@
 //    two rows next to it with a smaller weight. It does not apply in a last CTB row too short to
 //    contain it (boundary row at or below the picture's height).
 
+#include "Syntax.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,21 +41,10 @@ enum class AlfStatus : int {
     UnsupportedFormat, // chroma format or bit depth outside what is handled
 };
 
-// ALF data of one adaptation parameter set as parsed (field names of the APS parser's AlfParams).
-// Coefficients are signed; CC-ALF coefficients are the mapped values (0 or +-2^k, |c| <= 64).
-// Clipping indices are 0 where the clip flag is off.
-struct AlfApsData
-{
-    bool lumaSignal = false, chromaSignal = false, ccCbSignal = false, ccCrSignal = false;
-    bool lumaClip = false, chromaClip = false;
-    int lumaNumFilters = 0;
-    int lumaCoeffDeltaIdx[25] = {};
-    std::vector<std::array<int, 12>> lumaCoeff, lumaClipIdx;
-    int chromaNumAltFilters = 0;
-    std::vector<std::array<int, 6>> chromaCoeff, chromaClipIdx;
-    int ccNumFilters[2] = {};
-    std::vector<std::array<int, 7>> ccCoeff[2];
-};
+// ALF data of one adaptation parameter set, as the APS parser gives it. Coefficients are signed;
+// CC-ALF coefficients are the mapped values (0 or +-2^k, |c| <= 64). Clipping indices are 0 where
+// the clip flag is off.
+using AlfApsData = vvcsyntax::AlfParams;
 
 // The 25 class filters of one luma filter set: coefficients and clipping values (not indices).
 struct AlfLumaFilterSet
@@ -178,32 +169,6 @@ AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlane
 // All CTBs of the picture; ctbs in raster order (PicWidthInCtbs * PicHeightInCtbs entries).
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs);
-
-// From the APS parser's ALF data (any struct with AlfApsData's field names, e.g. AlfParams).
-template <class Parsed>
-AlfApsData AlfApsDataFrom(Parsed const& p)
-{
-    AlfApsData a;
-    a.lumaSignal = p.lumaSignal;
-    a.chromaSignal = p.chromaSignal;
-    a.ccCbSignal = p.ccCbSignal;
-    a.ccCrSignal = p.ccCrSignal;
-    a.lumaClip = p.lumaClip;
-    a.chromaClip = p.chromaClip;
-    a.lumaNumFilters = p.lumaNumFilters;
-    for (int k = 0; k < 25; ++k)
-        a.lumaCoeffDeltaIdx[k] = p.lumaCoeffDeltaIdx[k];
-    a.lumaCoeff.assign(p.lumaCoeff.begin(), p.lumaCoeff.end());
-    a.lumaClipIdx.assign(p.lumaClipIdx.begin(), p.lumaClipIdx.end());
-    a.chromaNumAltFilters = p.chromaNumAltFilters;
-    a.chromaCoeff.assign(p.chromaCoeff.begin(), p.chromaCoeff.end());
-    a.chromaClipIdx.assign(p.chromaClipIdx.begin(), p.chromaClipIdx.end());
-    for (int c = 0; c < 2; ++c) {
-        a.ccNumFilters[c] = p.ccNumFilters[c];
-        a.ccCoeff[c].assign(p.ccCoeff[c].begin(), p.ccCoeff[c].end());
-    }
-    return a;
-}
 
 // From the slice parser's per-CTU control (fields alf[3], alfUseAps, alfFilterIdx, alfAltIdx[2],
 // ccAlfIdc[2], e.g. CtuFilterParams); filters and noCross are the caller's.

@@ -104,51 +104,30 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
     }
     if (sh.alfEnabled) {
         // The filters the slice's CTBs select from: its luma APSs, chroma APS and CC-ALF APSs.
-        AlfApsData data[8 + 3];
-        auto load = [&](int id, AlfApsData* d) {
+        auto load = [&](int id) -> AlfApsData const* {
             AdaptationParameterSet const* a = aps ? aps(0, id) : nullptr;
-            if (!a || a->type != 0)
-                return false;
-            AlfParams const& f = a->alf;
-            d->lumaSignal = f.lumaSignal;
-            d->chromaSignal = f.chromaSignal;
-            d->ccCbSignal = f.ccCbSignal;
-            d->ccCrSignal = f.ccCrSignal;
-            d->lumaClip = f.lumaClip;
-            d->chromaClip = f.chromaClip;
-            d->lumaNumFilters = f.lumaNumFilters;
-            std::copy(std::begin(f.lumaCoeffDeltaIdx), std::end(f.lumaCoeffDeltaIdx), d->lumaCoeffDeltaIdx);
-            d->lumaCoeff = f.lumaCoeff;
-            d->lumaClipIdx = f.lumaClipIdx;
-            d->chromaNumAltFilters = f.chromaNumAltFilters;
-            d->chromaCoeff = f.chromaCoeff;
-            d->chromaClipIdx = f.chromaClipIdx;
-            for (int k = 0; k < 2; ++k) {
-                d->ccNumFilters[k] = f.ccNumFilters[k];
-                d->ccCoeff[k] = f.ccCoeff[k];
-            }
-            return true;
+            return a && a->type == 0 ? &a->alf : nullptr;
         };
         AlfApsData const* luma[8] = {};
         int const numLuma = std::min(std::max(sh.numAlfApsIdsLuma, 0), kAlfMaxLumaAps);
         bool found = true;
         for (int k = 0; k < numLuma; ++k) {
-            found = found && load(sh.alfApsIdLuma[k], &data[k]);
-            luma[k] = &data[k];
+            luma[k] = load(sh.alfApsIdLuma[k]);
+            found = found && luma[k];
         }
         AlfApsData const* chroma = nullptr;
         AlfApsData const* cc[2] = {};
         if (sh.alfCbEnabled || sh.alfCrEnabled) {
-            found = found && load(sh.alfApsIdChroma, &data[8]);
-            chroma = &data[8];
+            chroma = load(sh.alfApsIdChroma);
+            found = found && chroma;
         }
         if (sh.alfCcCbEnabled) {
-            found = found && load(sh.alfCcCbApsId, &data[9]);
-            cc[0] = &data[9];
+            cc[0] = load(sh.alfCcCbApsId);
+            found = found && cc[0];
         }
         if (sh.alfCcCrEnabled) {
-            found = found && load(sh.alfCcCrApsId, &data[10]);
-            cc[1] = &data[10];
+            cc[1] = load(sh.alfCcCrApsId);
+            found = found && cc[1];
         }
         auto filters = std::make_unique<AlfSliceFilters>();
         if (!found || BuildAlfSliceFilters(luma, numLuma, chroma, cc, m_sps.bitDepth, m_sps.bitDepth, *filters) !=
