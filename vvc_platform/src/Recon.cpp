@@ -267,29 +267,41 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.width = view.width;
     plane.height = view.height;
     auto avail = [this](int x, int y) { return available(0, x, y); };
-    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
-    bool ok;
-    if (cu.mip) {
-        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
-                             pred.data(), tb.w);
-    } else {
-        IntraPredParams p;
-        p.predModeIntra = cu.lumaMode;
-        p.nTbW = tb.w;
-        p.nTbH = tb.h;
-        p.nCbW = cu.width;
-        p.nCbH = cu.height;
-        p.cIdx = 0;
-        p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
-        p.isp = cu.isp != 0;
-        p.bdpcm = cu.bdpcm;
-        p.bitDepth = m_sps.bitDepth;
-        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
-    }
-    if (!ok) {
-        fail("luma prediction failed");
+    // Sub-partitions narrower than 4 samples (vertical ISP splits) share one prediction 4 samples
+    // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
+    // sub-partition takes its own columns of it.
+    int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
+    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    if (tb.x == pbX) {
+        m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
+        bool ok;
+        if (cu.mip) {
+            ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                                 m_lumaPred.data(), pbW);
+        } else {
+            IntraPredParams p;
+            p.predModeIntra = cu.lumaMode;
+            p.nTbW = pbW;
+            p.nTbH = tb.h;
+            p.nCbW = cu.width;
+            p.nCbH = cu.height;
+            p.cIdx = 0;
+            // The third reference line (intra_luma_ref_idx 2) is the one 3 samples away.
+            p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
+            p.isp = cu.isp != 0;
+            p.bdpcm = cu.bdpcm;
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, m_lumaPred.data(), pbW);
+        }
+        if (!ok) {
+            fail("luma prediction failed");
+            return;
+        }
+    } else if (m_lumaPred.size() != size_t(pbW) * size_t(tb.h)) {
+        fail("luma prediction missing");
         return;
     }
+    uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
         int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
@@ -302,7 +314,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            int v = pred[size_t(y * pbW + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);

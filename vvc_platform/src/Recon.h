@@ -96,5 +96,7 @@ private:
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
+    // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
+    std::vector<uint16_t> m_lumaPred;
     std::string m_error;
 };
