@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -87,4 +88,46 @@ TEST(VvcReconPrediction, NarrowIspSubpartitionsShareOneFourWidePrediction)
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(luma[(8 + y) * stride + 8 + x], pdpc(PlanarOfFlatSides(4, 16, x, y, top, left), x, y, top, left))
                 << x << "," << y;
+}
+
+TEST(VvcReconPrediction, NeighboursAcrossTilesAndParallelCtuRowsAreUnavailable)
+{
+    // 64x64 CTUs. Left CTU (or the upper-left one) reconstructed as 300, the one to its right as
+    // 900; then an 8x8 block predicted next to the boundary, from whichever samples it may use.
+    struct Case
+    {
+        char const* what;
+        bool tiles, wpp;
+        int x, y, mode;
+        int want; // at the block's bottom-right sample
+    } const cases[] = {
+        // Horizontal copy from the left: the left CTU is another tile, so nothing is available.
+        {"left CTU, same tile", false, false, 64, 0, 18, 300},
+        {"left CTU, other tile", true, false, 64, 0, 18, 512},
+        // Mode 66 reaches the top-right: in the CTU above-right, which the parallel CTU rows make
+        // unavailable (the top-right samples are substituted from the ones above).
+        {"above-right CTU", false, false, 56, 64, 66, 900},
+        {"above-right CTU, parallel rows", false, true, 56, 64, 66, 300},
+    };
+    for (auto const& c : cases) {
+        ReconFixture f;
+        f.pps.picWidth = f.pps.picHeight = 128;
+        f.pps.picWidthInCtbs = f.pps.picHeightInCtbs = 2;
+        f.pps.tileColWidth = c.tiles ? std::vector<int>{1, 1} : std::vector<int>{2};
+        f.pps.tileRowHeight = {2};
+        f.sps.entropyCodingSync = c.wpp;
+        IntraPictureReconstructor recon(f.sps, f.pps);
+        ASSERT_TRUE(recon.ok()) << recon.error();
+        recon.startSlice(f.sh, 0, nullptr);
+        recon.codingUnit(LumaCu(0, 0, 64, 64, 1));
+        recon.codingUnit(LumaCu(64, 0, 64, 64, 1));
+        uint16_t* luma = recon.picture().plane(0);
+        int const stride = recon.picture().planeWidth(0);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                luma[y * stride + x] = x < 64 ? 300 : 900;
+        recon.codingUnit(LumaCu(c.x, c.y, 8, 8, c.mode));
+        ASSERT_TRUE(recon.ok()) << recon.error();
+        EXPECT_EQ(luma[(c.y + 7) * stride + c.x + 7], c.want) << c.what;
+    }
 }

@@ -150,11 +150,21 @@ void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, in
             m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
 }
 
-bool IntraPictureReconstructor::available(int c, int x, int y) const
+bool IntraPictureReconstructor::available(int c, int x, int y, int xCur, int yCur) const
 {
     if (x < 0 || y < 0 || x >= m_pps.picWidth || y >= m_pps.picHeight)
         return false;
-    return m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] == m_slice;
+    if (m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] != m_slice)
+        return false;
+    if (xCur < 0)
+        return true;
+    // Neighbours in another tile are not used, nor, with the CTU rows decoded in parallel, those
+    // in a CTU above and to the right of the current one.
+    int const here = ctuAt(xCur, yCur), there = ctuAt(x, y);
+    if (here != there && tileOfCtu(here) != tileOfCtu(there))
+        return false;
+    int const shift = m_sps.log2CtuSize;
+    return !(m_sps.entropyCodingSync && (y >> shift) < (yCur >> shift) && (x >> shift) > (xCur >> shift));
 }
 
 TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const& cu, int cIdx, int x, int y) const
@@ -266,7 +276,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.stride = view.stride;
     plane.width = view.width;
     plane.height = view.height;
-    auto avail = [this](int x, int y) { return available(0, x, y); };
+    auto avail = [this, &tb](int x, int y) { return available(0, x, y, tb.x, tb.y); };
     // Sub-partitions narrower than 4 samples (vertical ISP splits) share one prediction 4 samples
     // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
     // sub-partition takes its own columns of it.
@@ -382,7 +392,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
-        auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
+        auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t> pred(size_t(w) * size_t(h));
         bool ok;
         if (cu.chromaMode >= kModeLtCclm) {

@@ -61,7 +61,10 @@ private:
     void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
-    bool available(int c, int x, int y) const;
+    // Whether the luma position (x, y) of plane kind c (0 luma, 1 chroma) is reconstructed in the
+    // current slice; given the current block's luma position, also in its tile and not in a CTU
+    // the parallel CTU rows make unavailable.
+    bool available(int c, int x, int y, int xCur = -1, int yCur = -1) const;
     void fail(std::string const& text)
     {
         if (m_error.empty())
