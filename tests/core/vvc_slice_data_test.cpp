@@ -3,6 +3,7 @@
 // a binarization or a syntax condition breaks; damaged data gives an error, never a crash.
 
 #include "AnnexBread.h"
+#include "Recon.h"
 #include "SliceParser.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
@@ -272,6 +273,53 @@ TEST(VvcSliceData, IntraPicturesWithoutLoopFiltersMatchTheirHash)
     EXPECT_EQ(r.hashes.checked, 6);
     EXPECT_EQ(r.hashes.matched, 6);
     EXPECT_EQ(r.hashes.firstMismatch, -1);
+    // Intra pictures with ISP coding units of 1- and 2-wide sub-partitions and the loop filters on.
+    const StreamCheckResult ltrp = CheckStream(StreamPath("LTRP_A_ERICSSON_3.bit"));
+    EXPECT_EQ(ltrp.hashes.checked, 2);
+    EXPECT_EQ(ltrp.hashes.matched, 2);
     // Intra pictures with in-loop filters are reconstructed and checked too.
     EXPECT_EQ(CheckStream(StreamPath("STILL_A_KDDI_1.bit")).hashes.checked, 1);
+}
+
+TEST(VvcSliceData, LumaTransformBlocksAndTheirPredictionBlocks)
+{
+    struct Block
+    {
+        int x, y, w, h, predX, predW;
+    };
+    struct Case
+    {
+        int w, h, isp, maxTb;
+        std::vector<Block> blocks; // at the unit's origin (8, 16); prediction rows are the block's
+    };
+    const Case cases[] = {
+        // Split to the largest transform, the wider side first.
+        {16, 16, 0, 64, {{8, 16, 16, 16, 8, 16}}},
+        {128, 64, 0, 64, {{8, 16, 64, 64, 8, 64}, {72, 16, 64, 64, 72, 64}}},
+        {64,
+         64,
+         0,
+         32,
+         {{8, 16, 32, 32, 8, 32}, {40, 16, 32, 32, 40, 32}, {8, 48, 32, 32, 8, 32}, {40, 48, 32, 32, 40, 32}}},
+        {32, 64, 0, 32, {{8, 16, 32, 32, 8, 32}, {8, 48, 32, 32, 8, 32}}},
+        // ISP: 4x8 and 8x4 in two parts, others in four.
+        {8, 4, 2, 64, {{8, 16, 4, 4, 8, 4}, {12, 16, 4, 4, 12, 4}}},
+        {4, 8, 1, 64, {{8, 16, 4, 4, 8, 4}, {8, 20, 4, 4, 8, 4}}},
+        {16, 8, 1, 64, {{8, 16, 16, 2, 8, 16}, {8, 18, 16, 2, 8, 16}, {8, 20, 16, 2, 8, 16}, {8, 22, 16, 2, 8, 16}}},
+        {16, 8, 2, 64, {{8, 16, 4, 8, 8, 4}, {12, 16, 4, 8, 12, 4}, {16, 16, 4, 8, 16, 4}, {20, 16, 4, 8, 20, 4}}},
+        // Vertical parts narrower than 4 share one 4-wide prediction per 4 columns.
+        {4, 16, 2, 64, {{8, 16, 1, 16, 8, 4}, {9, 16, 1, 16, 8, 4}, {10, 16, 1, 16, 8, 4}, {11, 16, 1, 16, 8, 4}}},
+        {8, 16, 2, 64, {{8, 16, 2, 16, 8, 4}, {10, 16, 2, 16, 8, 4}, {12, 16, 2, 16, 12, 4}, {14, 16, 2, 16, 12, 4}}},
+    };
+    for (Case const& c : cases) {
+        const std::vector<LumaTransformBlock> got = LumaTransformLayout(8, 16, c.w, c.h, c.isp, c.maxTb);
+        ASSERT_EQ(got.size(), c.blocks.size()) << c.w << "x" << c.h << " isp " << c.isp;
+        for (size_t i = 0; i < got.size(); ++i) {
+            Block const& e = c.blocks[i];
+            LumaTransformBlock const& g = got[i];
+            EXPECT_EQ(std::vector<int>({g.x, g.y, g.w, g.h, g.predX, g.predY, g.predW, g.predH}),
+                      std::vector<int>({e.x, e.y, e.w, e.h, e.predX, e.y, e.predW, e.h}))
+                << c.w << "x" << c.h << " isp " << c.isp << " block " << i;
+        }
+    }
 }

@@ -216,29 +216,7 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         fail("intra block copy is not reconstructed yet");
         return;
     }
-    // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
-    std::vector<Rect> tbs;
-    if (cu.isp) {
-        int const parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
-        for (int p = 0; p < parts; ++p)
-            tbs.push_back(cu.isp == 2 ? Rect{cu.x + p * cu.width / parts, cu.y, cu.width / parts, cu.height}
-                                      : Rect{cu.x, cu.y + p * cu.height / parts, cu.width, cu.height / parts});
-    } else {
-        std::vector<Rect> todo = {Rect{cu.x, cu.y, cu.width, cu.height}};
-        while (!todo.empty()) {
-            const Rect r = todo.front();
-            todo.erase(todo.begin());
-            if (r.w > m_maxTb || r.h > m_maxTb) {
-                bool const ver = r.w > m_maxTb && r.w > r.h;
-                const Rect a = ver ? Rect{r.x, r.y, r.w / 2, r.h} : Rect{r.x, r.y, r.w, r.h / 2};
-                const Rect b = ver ? Rect{r.x + r.w / 2, r.y, r.w / 2, r.h} : Rect{r.x, r.y + r.h / 2, r.w, r.h / 2};
-                todo.insert(todo.begin(), b);
-                todo.insert(todo.begin(), a);
-            } else {
-                tbs.push_back(r);
-            }
-        }
-    }
+    std::vector<LumaTransformBlock> const tbs = LumaTransformLayout(cu.x, cu.y, cu.width, cu.height, cu.isp, m_maxTb);
     if (cu.tree != 1) {
         for (int y = cu.y >> 2; y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y)
             for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
@@ -249,16 +227,71 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
             }
     }
     for (size_t i = 0; i < tbs.size(); ++i) {
+        Rect const tb{tbs[i].x, tbs[i].y, tbs[i].w, tbs[i].h};
         if (cu.tree != 1)
-            lumaBlock(cu, tbs[i]);
+            lumaBlock(cu, tb, Rect{tbs[i].predX, tbs[i].predY, tbs[i].predW, tbs[i].predH});
         // Chroma goes with each transform unit, or with the last ISP sub-partition for the whole
         // coding unit.
         if (cu.tree != 0 && (!cu.isp || i + 1 == tbs.size()))
-            chromaBlocks(cu, cu.isp ? Rect{cu.x, cu.y, cu.width, cu.height} : tbs[i], cu.lumaMode, cu.mip);
+            chromaBlocks(cu, cu.isp ? Rect{cu.x, cu.y, cu.width, cu.height} : tb, cu.lumaMode, cu.mip);
     }
 }
 
-void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const& tb)
+std::vector<LumaTransformBlock> LumaTransformLayout(int x, int y, int w, int h, int isp, int maxTb)
+{
+    std::vector<LumaTransformBlock> out;
+    if (isp) {
+        int const parts = (w == 4 && h == 8) || (w == 8 && h == 4) ? 2 : 4;
+        int const tw = isp == 2 ? w / parts : w, th = isp == 1 ? h / parts : h;
+        // Vertical sub-partitions narrower than 4 are predicted 4 wide, once per 4 columns.
+        int const pw = std::max(tw, 4);
+        for (int p = 0; p < parts; ++p) {
+            LumaTransformBlock b;
+            b.x = isp == 2 ? x + p * tw : x;
+            b.y = isp == 1 ? y + p * th : y;
+            b.w = tw;
+            b.h = th;
+            b.predX = x + ((b.x - x) / pw) * pw;
+            b.predY = b.y;
+            b.predW = pw;
+            b.predH = th;
+            out.push_back(b);
+        }
+        return out;
+    }
+    // Blocks larger than the largest transform split in halves, the wider side first.
+    std::vector<LumaTransformBlock> todo(1);
+    todo[0].x = x;
+    todo[0].y = y;
+    todo[0].w = w;
+    todo[0].h = h;
+    while (!todo.empty()) {
+        LumaTransformBlock r = todo.front();
+        todo.erase(todo.begin());
+        if (r.w > maxTb || r.h > maxTb) {
+            bool const ver = r.w > maxTb && r.w > r.h;
+            LumaTransformBlock a = r, b = r;
+            if (ver) {
+                a.w = b.w = r.w / 2;
+                b.x = r.x + r.w / 2;
+            } else {
+                a.h = b.h = r.h / 2;
+                b.y = r.y + r.h / 2;
+            }
+            todo.insert(todo.begin(), b);
+            todo.insert(todo.begin(), a);
+        } else {
+            r.predX = r.x;
+            r.predY = r.y;
+            r.predW = r.w;
+            r.predH = r.h;
+            out.push_back(r);
+        }
+    }
+    return out;
+}
+
+void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const& tb, Rect const& pb)
 {
     PlaneView const view = m_pic.view().planes[0];
     IntraPlane plane;
@@ -267,16 +300,21 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.width = view.width;
     plane.height = view.height;
     auto avail = [this](int x, int y) { return available(0, x, y); };
-    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
-    bool ok;
-    if (cu.mip) {
-        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
-                             pred.data(), tb.w);
-    } else {
+    // The prediction block is predicted with its first transform block (it covers several
+    // narrow ISP sub-partitions).
+    std::vector<uint16_t>& pred = m_lumaPred;
+    bool const predictHere = tb.x == pb.x && tb.y == pb.y;
+    if (predictHere)
+        pred.assign(size_t(pb.w) * size_t(pb.h), 0);
+    bool ok = true;
+    if (predictHere && cu.mip) {
+        ok = PredictMipBlock(plane, pb.x, pb.y, pb.w, pb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                             pred.data(), pb.w);
+    } else if (predictHere) {
         IntraPredParams p;
         p.predModeIntra = cu.lumaMode;
-        p.nTbW = tb.w;
-        p.nTbH = tb.h;
+        p.nTbW = pb.w;
+        p.nTbH = pb.h;
         p.nCbW = cu.width;
         p.nCbH = cu.height;
         p.cIdx = 0;
@@ -284,7 +322,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
         p.isp = cu.isp != 0;
         p.bdpcm = cu.bdpcm;
         p.bitDepth = m_sps.bitDepth;
-        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
+        ok = PredictIntra(p, plane, pb.x, pb.y, avail, 4, pred.data(), pb.w);
     }
     if (!ok) {
         fail("luma prediction failed");
@@ -300,9 +338,14 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     }
     uint16_t* dst = m_pic.plane(0);
     int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
+    if (pred.size() < size_t(pb.w) * size_t(pb.h)) {
+        fail("luma prediction missing");
+        return;
+    }
+    int const px = tb.x - pb.x, py = tb.y - pb.y;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            int v = pred[size_t((py + y) * pb.w + px + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);

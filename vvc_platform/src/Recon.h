@@ -16,6 +16,19 @@
 // DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, the residual (scaling,
 // LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
 // picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
+// A luma transform block of a coding unit, in decoding order, and the block its prediction is
+// made for: the transform block itself, or for ISP sub-partitions narrower than 4 the 4-wide
+// block of the sub-partitions it starts or belongs to.
+struct LumaTransformBlock
+{
+    int x = 0, y = 0, w = 0, h = 0;
+    int predX = 0, predY = 0, predW = 0, predH = 0;
+};
+
+// The luma transform blocks of a coding unit at (x, y) of w x h: its ISP sub-partitions (isp 1
+// horizontal, 2 vertical), or the unit split in halves until no side exceeds maxTb.
+std::vector<LumaTransformBlock> LumaTransformLayout(int x, int y, int w, int h, int isp, int maxTb);
+
 class IntraPictureReconstructor : public vvcslice::SliceDataSink
 {
 public:
@@ -39,7 +52,8 @@ private:
     {
         int x, y, w, h;
     };
-    void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb);
+    // The luma transform block `tb` with its prediction from the block `pb` that contains it.
+    void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb, Rect const& pb);
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
@@ -94,6 +108,7 @@ private:
     vvcdeblock::DeblockMap m_dbk;
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
+    std::vector<uint16_t> m_lumaPred;                           // prediction of the current luma prediction block
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;
