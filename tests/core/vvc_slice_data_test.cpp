@@ -323,3 +323,32 @@ TEST(VvcSliceData, LumaTransformBlocksAndTheirPredictionBlocks)
         }
     }
 }
+
+TEST(VvcSliceData, QuantizationGroupQpPrediction)
+{
+    using vvcslice::kNoQp;
+    struct Case
+    {
+        int prev, left, above;
+        bool aboveInCtu, firstInTileRow;
+        int expected;
+    };
+    const Case cases[] = {
+        {20, 30, 35, true, false, 33},     // mean of left and above, rounded up
+        {20, kNoQp, 35, true, false, 28},  // no left: the previous group's QP instead
+        {20, 30, 35, false, false, 25},    // above in another CTU: the previous group's QP instead
+        {20, 30, kNoQp, false, false, 25}, // no above
+        {20, kNoQp, 35, false, true, 35},  // first group of a CTU row of a tile: the QP above
+        {20, kNoQp, kNoQp, false, true, 20},
+    };
+    for (Case const& c : cases) {
+        vvcslice::QgNeighbours q;
+        q.prev = c.prev;
+        q.left = c.left;
+        q.above = c.above;
+        q.aboveInCtu = c.aboveInCtu;
+        q.firstInTileRow = c.firstInTileRow;
+        EXPECT_EQ(vvcslice::PredictQpY(q), c.expected)
+            << c.prev << " " << c.left << " " << c.above << " " << c.aboveInCtu << c.firstInTileRow;
+    }
+}
