@@ -150,11 +150,21 @@ void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, in
             m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
 }
 
-bool IntraPictureReconstructor::available(int c, int x, int y) const
+bool IntraPictureReconstructor::available(int c, int x, int y, int xCur, int yCur) const
 {
     if (x < 0 || y < 0 || x >= m_pps.picWidth || y >= m_pps.picHeight)
         return false;
-    return m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] == m_slice;
+    if (m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] != m_slice)
+        return false;
+    if (xCur < 0)
+        return true;
+    // Neighbours in another tile are not used, nor, with the CTU rows decoded in parallel, those
+    // in a CTU above and to the right of the current one.
+    int const here = ctuAt(xCur, yCur), there = ctuAt(x, y);
+    if (here != there && tileOfCtu(here) != tileOfCtu(there))
+        return false;
+    int const shift = m_sps.log2CtuSize;
+    return !(m_sps.entropyCodingSync && (y >> shift) < (yCur >> shift) && (x >> shift) > (xCur >> shift));
 }
 
 TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const& cu, int cIdx, int x, int y) const
@@ -266,30 +276,42 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.stride = view.stride;
     plane.width = view.width;
     plane.height = view.height;
-    auto avail = [this](int x, int y) { return available(0, x, y); };
-    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
-    bool ok;
-    if (cu.mip) {
-        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
-                             pred.data(), tb.w);
-    } else {
-        IntraPredParams p;
-        p.predModeIntra = cu.lumaMode;
-        p.nTbW = tb.w;
-        p.nTbH = tb.h;
-        p.nCbW = cu.width;
-        p.nCbH = cu.height;
-        p.cIdx = 0;
-        p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
-        p.isp = cu.isp != 0;
-        p.bdpcm = cu.bdpcm;
-        p.bitDepth = m_sps.bitDepth;
-        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
-    }
-    if (!ok) {
-        fail("luma prediction failed");
+    auto avail = [this, &tb](int x, int y) { return available(0, x, y, tb.x, tb.y); };
+    // Sub-partitions narrower than 4 samples (vertical ISP splits) share one prediction 4 samples
+    // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
+    // sub-partition takes its own columns of it.
+    int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
+    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    if (tb.x == pbX) {
+        m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
+        bool ok;
+        if (cu.mip) {
+            ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                                 m_lumaPred.data(), pbW);
+        } else {
+            IntraPredParams p;
+            p.predModeIntra = cu.lumaMode;
+            p.nTbW = pbW;
+            p.nTbH = tb.h;
+            p.nCbW = cu.width;
+            p.nCbH = cu.height;
+            p.cIdx = 0;
+            // The third reference line (intra_luma_ref_idx 2) is the one 3 samples away.
+            p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
+            p.isp = cu.isp != 0;
+            p.bdpcm = cu.bdpcm;
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, m_lumaPred.data(), pbW);
+        }
+        if (!ok) {
+            fail("luma prediction failed");
+            return;
+        }
+    } else if (m_lumaPred.size() != size_t(pbW) * size_t(tb.h)) {
+        fail("luma prediction missing");
         return;
     }
+    uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
         int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
@@ -302,7 +324,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            int v = pred[size_t(y * pbW + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
@@ -370,7 +392,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
-        auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
+        auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t> pred(size_t(w) * size_t(h));
         bool ok;
         if (cu.chromaMode >= kModeLtCclm) {
