@@ -385,7 +385,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         int const scale = chromaResidualScale(xC, yC);
         for (int c = 1; c <= 2; ++c)
             for (int32_t& r : res[c])
-                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale);
+                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale, m_sps.bitDepth);
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
@@ -577,15 +577,9 @@ int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
     int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
-    int64_t sum = 0;
-    int count = 0;
-    if (available(0, x0 - 1, y0))
-        for (int i = 0; i < size && y0 + i < m_pps.picHeight; ++i, ++count)
-            sum += luma[size_t(y0 + i) * stride + size_t(x0 - 1)];
-    if (available(0, x0, y0 - 1))
-        for (int i = 0; i < size && x0 + i < m_pps.picWidth; ++i, ++count)
-            sum += luma[size_t(y0 - 1) * stride + size_t(x0 + i)];
-    int const avg = count ? int((sum + count / 2) / count) : 1 << (m_sps.bitDepth - 1);
+    int const avg =
+        vvcsyntax::LmcsModel::neighbourAverage(luma, ptrdiff_t(stride), m_pps.picWidth, m_pps.picHeight, x0, y0, size,
+                                               available(0, x0 - 1, y0), available(0, x0, y0 - 1), m_sps.bitDepth);
     return m_lmcsModel.chromaScale(avg);
 }
 
