@@ -413,7 +413,8 @@ bool IntraPdpcApplies(IntraPredParams const& p)
 {
     if (p.bdpcm)
         return false;
-    if (p.cIdx == 0 && (p.nTbW < 4 || p.nTbH < 4 || p.refIdx != 0))
+    // Blocks narrower or lower than 4 (ISP lines, chroma blocks 2 high) are left as predicted.
+    if (p.nTbW < 4 || p.nTbH < 4 || (p.cIdx == 0 && p.refIdx != 0))
         return false;
     int const m = MappedMode(p);
     return m == INTRA_PLANAR || m == INTRA_DC || m <= INTRA_ANGULAR18 || m >= INTRA_ANGULAR50;
