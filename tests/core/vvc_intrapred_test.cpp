@@ -288,10 +288,11 @@ TEST(VvcIntraModes, PdpcConditions)
         {INTRA_PLANAR, 16, 2, 0, 0, false, false},
         {50, 8, 8, 0, 0, true, false},
         {66, 4, 4, 1, 0, false, true},
-        // Chroma blocks 2 high or wide (dual tree Nx2) have no PDPC either.
+        // Chroma blocks 2 high (from dual-tree chroma splits) have no PDPC either.
         {INTRA_PLANAR, 8, 2, 1, 0, false, false},
         {INTRA_DC, 16, 2, 2, 0, false, false},
-        {50, 2, 8, 1, 0, false, false},
+        {50, 8, 2, 1, 0, false, false},
+        {18, 2, 8, 1, 0, false, false},
         {61, 4, 8, 0, 0, false, true}, // becomes -6
     };
     for (auto const& c : cases) {

@@ -131,3 +131,37 @@ TEST(VvcReconPrediction, NeighboursAcrossTilesAndParallelCtuRowsAreUnavailable)
         EXPECT_EQ(luma[(c.y + 7) * stride + c.x + 7], c.want) << c.what;
     }
 }
+
+TEST(VvcReconPrediction, ReferenceLinesOneTwoAndThreeSamplesAway)
+{
+    // DC of an 8x8 block at (16, 16) from each reference line the slice data can select
+    // (refLine 0, 1 or 3 as the parser numbers them): the rows above and columns left of it hold
+    // 100 * distance, so the prediction tells which line was read. The third line is 3 samples
+    // away, not 4.
+    struct Case
+    {
+        int refLine, want;
+    } const cases[] = {{0, 100}, {1, 200}, {3, 300}};
+    for (auto const& c : cases) {
+        ReconFixture f;
+        IntraPictureReconstructor recon(f.sps, f.pps);
+        recon.startSlice(f.sh, 0, nullptr);
+        recon.codingUnit(LumaCu(0, 0, 64, 16, 1));
+        recon.codingUnit(LumaCu(0, 16, 16, 16, 1));
+        ASSERT_TRUE(recon.ok()) << recon.error();
+        uint16_t* luma = recon.picture().plane(0);
+        int const stride = recon.picture().planeWidth(0);
+        for (int d = 1; d <= 4; ++d) {
+            for (int x = 16 - d; x < 40; ++x)
+                luma[(16 - d) * stride + x] = uint16_t(100 * d);
+            for (int y = 16 - d; y < 32; ++y)
+                luma[y * stride + 16 - d] = uint16_t(100 * d);
+        }
+        vvcslice::IntraCodingUnit cu = LumaCu(16, 16, 8, 8, 1);
+        cu.refLine = c.refLine;
+        recon.codingUnit(cu);
+        ASSERT_TRUE(recon.ok()) << recon.error();
+        // Away from the PDPC of line 0 (the far lines have none): the block's bottom-right sample.
+        EXPECT_EQ(luma[23 * stride + 23], c.want) << c.refLine;
+    }
+}

@@ -413,7 +413,7 @@ bool IntraPdpcApplies(IntraPredParams const& p)
 {
     if (p.bdpcm)
         return false;
-    // Blocks below 4 samples on a side (also chroma Nx2) are not filtered.
+    // Blocks narrower or lower than 4 (ISP lines, chroma blocks 2 high) are left as predicted.
     if (p.nTbW < 4 || p.nTbH < 4 || (p.cIdx == 0 && p.refIdx != 0))
         return false;
     int const m = MappedMode(p);

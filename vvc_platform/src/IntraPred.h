@@ -116,8 +116,8 @@ void IntraRefSize(IntraPredParams const& p, int& refW, int& refH);
 bool IntraRefFilterApplies(IntraPredParams const& p);
 
 // Whether PDPC is applied to the block (before the angle-dependent scale, which can still turn it
-// off for flat angles): at least 4x4 (chroma too), refIdx 0 (or chroma), no BDPCM, and mapped mode
-// planar, DC, <= 18 or >= 50.
+// off for flat angles): at least 4x4 (luma and chroma), refIdx 0 (or chroma), no BDPCM, and mapped
+// mode planar, DC, <= 18 or >= 50.
 bool IntraPdpcApplies(IntraPredParams const& p);
 
 // Predicts the block from prepared (already filtered where it applies) reference samples: planar,
