@@ -274,4 +274,8 @@ TEST(VvcSliceData, IntraPicturesWithoutLoopFiltersMatchTheirHash)
     EXPECT_EQ(r.hashes.firstMismatch, -1);
     // Intra pictures with in-loop filters are reconstructed and checked too.
     EXPECT_EQ(CheckStream(StreamPath("STILL_A_KDDI_1.bit")).hashes.checked, 1);
+    // So are those with block copy units.
+    const StreamCheckResult ibc = CheckStream(StreamPath("IBC_A_Tencent_2.bit"));
+    EXPECT_EQ(ibc.hashes.intraPictures, 1);
+    EXPECT_EQ(ibc.hashes.checked, 1);
 }

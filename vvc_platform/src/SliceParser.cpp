@@ -972,12 +972,14 @@ private:
             return idx;
         };
         if (cu.skip) {
-            mergeIdx();
+            m_out.ibcMerge = true;
+            m_out.ibcCandIdx = mergeIdx();
             return;
         }
         bool const merge = bin(C_MERGE_FLAG);
+        m_out.ibcMerge = merge;
         if (merge) {
-            mergeIdx();
+            m_out.ibcCandIdx = mergeIdx();
         } else {
             unsigned g0[2], g1[2] = {};
             g0[0] = bin(C_MVD + 0);
@@ -987,14 +989,14 @@ private:
                     g1[k] = bin(C_MVD + 1);
             for (int k = 0; k < 2; ++k)
                 if (g0[k]) {
-                    if (g1[k])
-                        remainder(1, 0, 17);
-                    bypass();
+                    int const abs = g1[k] ? int(remainder(1, 0, 17)) + 2 : 1;
+                    m_out.ibcMvd[k] = bypass() ? -abs : abs;
                 }
             if (numMerge > 1)
-                bin(C_MVP);
-            if (m_sps.amvr && (g0[0] || g0[1]))
-                bin(C_AMVR_IBC);
+                m_out.ibcCandIdx = int(bin(C_MVP));
+            // Whole samples, or with the precision flag four samples.
+            if (m_sps.amvr && (g0[0] || g0[1]) && bin(C_AMVR_IBC))
+                m_out.ibcAmvrShift = 6;
         }
         bool const coded = merge || bin(C_ROOT_CBF);
         if (!coded)
