@@ -780,11 +780,16 @@ private:
         bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
         m_bdpcm = m_bdpcmC = false;
         m_ibc = false;
-        if (hasLuma && m_sps.ibc && n.w <= 64 && n.h <= 64) {
+        // With block copy on, every luma unit has a skip flag (larger than 64 too, where it must
+        // be 0), and units up to 64x64 that are not skipped the block copy flag.
+        if (hasLuma && m_sps.ibc) {
             CuRec const* l = cuAt(0, n.x - 1, n.y);
             CuRec const* a = cuAt(0, n.x, n.y - 1);
             cu.skip = bin(C_SKIP + (l && l->skip) + (a && a->skip));
-            cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+            if (n.w <= 64 && n.h <= 64)
+                cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+            else if (cu.skip)
+                fail("skipped unit larger than 64x64 in an intra slice");
         }
         if (cu.ibc) {
             cu.intra = false;
