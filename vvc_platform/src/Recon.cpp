@@ -162,11 +162,21 @@ void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, in
             m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
 }
 
-bool IntraPictureReconstructor::available(int c, int x, int y) const
+bool IntraPictureReconstructor::available(int c, int x, int y, int xCur, int yCur) const
 {
     if (x < 0 || y < 0 || x >= m_pps.picWidth || y >= m_pps.picHeight)
         return false;
-    return m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] == m_slice;
+    if (m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] != m_slice)
+        return false;
+    if (xCur < 0)
+        return true;
+    // Neighbours in another tile are not used, nor, with the CTU rows decoded in parallel, those
+    // in a CTU above and to the right of the current one.
+    int const here = ctuAt(xCur, yCur), there = ctuAt(x, y);
+    if (here != there && tileOfCtu(here) != tileOfCtu(there))
+        return false;
+    int const shift = m_sps.log2CtuSize;
+    return !(m_sps.entropyCodingSync && (y >> shift) < (yCur >> shift) && (x >> shift) > (xCur >> shift));
 }
 
 TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const& cu, int cIdx, int x, int y) const
@@ -275,9 +285,9 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         }
 }
 
-vvcibc::BlockVector const* IntraPictureReconstructor::neighbourVector(int x, int y, int ctuHere) const
+vvcibc::BlockVector const* IntraPictureReconstructor::neighbourVector(int x, int y, int xCur, int yCur) const
 {
-    if (!available(0, x, y) || tileOfCtu(ctuAt(x, y)) != tileOfCtu(ctuHere))
+    if (!available(0, x, y, xCur, yCur))
         return nullptr;
     const size_t cell = size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2);
     return m_ibcCell[cell] ? &m_bv[cell] : nullptr;
@@ -290,10 +300,9 @@ bool IntraPictureReconstructor::blockCopy(IntraCodingUnit const& cu)
         fail("block copy unit not usable");
         return false;
     }
-    int const here = ctuAt(cu.x, cu.y);
     using vvcibc::BlockVector;
-    BlockVector const* a1 = neighbourVector(cu.x - 1, cu.y + cu.height - 1, here);
-    BlockVector const* b1 = neighbourVector(cu.x + cu.width - 1, cu.y - 1, here);
+    BlockVector const* a1 = neighbourVector(cu.x - 1, cu.y + cu.height - 1, cu.x, cu.y);
+    BlockVector const* b1 = neighbourVector(cu.x + cu.width - 1, cu.y - 1, cu.x, cu.y);
     int const area = cu.width * cu.height;
     BlockVector bv = vvcibc::Candidate(cu.ibcCandIdx, m_sps.maxNumIbcMergeCand, area, a1, b1, m_ibcHistory);
     if (!cu.ibcMerge)
@@ -327,34 +336,46 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.stride = view.stride;
     plane.width = view.width;
     plane.height = view.height;
-    auto avail = [this](int x, int y) { return available(0, x, y); };
-    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
-    bool ok = true;
-    if (cu.ibc) {
-        for (int y = 0; y < tb.h; ++y)
-            std::copy_n(&m_ibcPred[0][size_t(tb.y - cu.y + y) * size_t(cu.width) + size_t(tb.x - cu.x)], tb.w,
-                        &pred[size_t(y) * size_t(tb.w)]);
-    } else if (cu.mip) {
-        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
-                             pred.data(), tb.w);
-    } else {
-        IntraPredParams p;
-        p.predModeIntra = cu.lumaMode;
-        p.nTbW = tb.w;
-        p.nTbH = tb.h;
-        p.nCbW = cu.width;
-        p.nCbH = cu.height;
-        p.cIdx = 0;
-        p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
-        p.isp = cu.isp != 0;
-        p.bdpcm = cu.bdpcm;
-        p.bitDepth = m_sps.bitDepth;
-        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
-    }
-    if (!ok) {
-        fail("luma prediction failed");
+    auto avail = [this, &tb](int x, int y) { return available(0, x, y, tb.x, tb.y); };
+    // Sub-partitions narrower than 4 samples (vertical ISP splits) share one prediction 4 samples
+    // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
+    // sub-partition takes its own columns of it.
+    int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
+    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    if (tb.x == pbX) {
+        m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
+        bool ok = true;
+        if (cu.ibc) {
+            for (int y = 0; y < tb.h; ++y)
+                std::copy_n(&m_ibcPred[0][size_t(tb.y - cu.y + y) * size_t(cu.width) + size_t(tb.x - cu.x)], tb.w,
+                            &m_lumaPred[size_t(y) * size_t(pbW)]);
+        } else if (cu.mip) {
+            ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                                 m_lumaPred.data(), pbW);
+        } else {
+            IntraPredParams p;
+            p.predModeIntra = cu.lumaMode;
+            p.nTbW = pbW;
+            p.nTbH = tb.h;
+            p.nCbW = cu.width;
+            p.nCbH = cu.height;
+            p.cIdx = 0;
+            // The third reference line (intra_luma_ref_idx 2) is the one 3 samples away.
+            p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
+            p.isp = cu.isp != 0;
+            p.bdpcm = cu.bdpcm;
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, m_lumaPred.data(), pbW);
+        }
+        if (!ok) {
+            fail("luma prediction failed");
+            return;
+        }
+    } else if (m_lumaPred.size() != size_t(pbW) * size_t(tb.h)) {
+        fail("luma prediction missing");
         return;
     }
+    uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t> res;
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
         int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
@@ -367,7 +388,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            int v = pred[size_t(y * pbW + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
@@ -428,14 +449,14 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         int const scale = chromaResidualScale(xC, yC);
         for (int c = 1; c <= 2; ++c)
             for (int32_t& r : res[c])
-                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale);
+                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale, m_sps.bitDepth);
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
     int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
-        auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
+        auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t> pred(size_t(w) * size_t(h));
         bool ok = true;
         if (cu.ibc) {
@@ -639,15 +660,9 @@ int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
     int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
-    int64_t sum = 0;
-    int count = 0;
-    if (available(0, x0 - 1, y0))
-        for (int i = 0; i < size && y0 + i < m_pps.picHeight; ++i, ++count)
-            sum += luma[size_t(y0 + i) * stride + size_t(x0 - 1)];
-    if (available(0, x0, y0 - 1))
-        for (int i = 0; i < size && x0 + i < m_pps.picWidth; ++i, ++count)
-            sum += luma[size_t(y0 - 1) * stride + size_t(x0 + i)];
-    int const avg = count ? int((sum + count / 2) / count) : 1 << (m_sps.bitDepth - 1);
+    int const avg =
+        vvcsyntax::LmcsModel::neighbourAverage(luma, ptrdiff_t(stride), m_pps.picWidth, m_pps.picHeight, x0, y0, size,
+                                               available(0, x0 - 1, y0), available(0, x0, y0 - 1), m_sps.bitDepth);
     return m_lmcsModel.chromaScale(avg);
 }
 

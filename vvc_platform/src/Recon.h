@@ -45,8 +45,8 @@ private:
     // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
     bool blockCopy(vvcslice::IntraCodingUnit const& cu);
     // The block vector of the block copy unit covering (x, y) when it may serve as a candidate
-    // of the current unit (same slice and tile); null otherwise.
-    vvcibc::BlockVector const* neighbourVector(int x, int y, int ctuHere) const;
+    // of the unit at (xCur, yCur) (available to it); null otherwise.
+    vvcibc::BlockVector const* neighbourVector(int x, int y, int xCur, int yCur) const;
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
@@ -68,7 +68,10 @@ private:
     void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
-    bool available(int c, int x, int y) const;
+    // Whether the luma position (x, y) of plane kind c (0 luma, 1 chroma) is reconstructed in the
+    // current slice; given the current block's luma position, also in its tile and not in a CTU
+    // the parallel CTU rows make unavailable.
+    bool available(int c, int x, int y, int xCur = -1, int yCur = -1) const;
     void fail(std::string const& text)
     {
         if (m_error.empty())
@@ -112,5 +115,7 @@ private:
     std::vector<uint16_t> m_ibcPred[3];
     std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;
+    // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
+    std::vector<uint16_t> m_lumaPred;
     std::string m_error;
 };
