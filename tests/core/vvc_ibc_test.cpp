@@ -1,8 +1,9 @@
 // Intra block copy: the candidate list of block vectors, the vector from a coded difference, the
-// history of vectors, the reference window the predictions read, and the luma edge strength
-// between two block copy units.
+// history of vectors, the reference window the predictions read, the luma edge strength
+// between two block copy units, and block copy units of a single tree in the reconstruction.
 
 #include "Ibc.h"
+#include "Recon.h"
 
 #include <gtest/gtest.h>
 
@@ -148,4 +149,87 @@ TEST(VvcIbc, LumaEdgeStrengthBetweenBlockCopyUnits)
     for (Case const& c : cases)
         EXPECT_EQ(vvcibc::EdgeStrength(c.codedP, c.codedQ, c.p, c.q), c.want)
             << c.p.x << "," << c.p.y << " | " << c.q.x << "," << c.q.y << " coded " << c.codedP << c.codedQ;
+}
+
+namespace {
+
+vvcslice::IntraCodingUnit SingleTreeCu(int x, int y, int size, int mode)
+{
+    vvcslice::IntraCodingUnit cu;
+    cu.tree = 2;
+    cu.x = x;
+    cu.y = y;
+    cu.width = cu.height = size;
+    cu.lumaMode = cu.chromaMode = mode;
+    return cu;
+}
+
+} // namespace
+
+TEST(VvcIbc, SingleTreeUnitsCopyLumaAndChroma)
+{
+    // A 64x64 10-bit 4:2:0 picture of one CTU, deblocking off. Unit 1 is predicted horizontally
+    // from a left column painted with a ramp, so its rows differ; units 2 and 3 are block copy
+    // units (single tree: luma and chroma) that copy it.
+    vvcsyntax::SeqParameterSet sps;
+    sps.bitDepth = 10;
+    sps.log2CtuSize = 6;
+    sps.ibc = true;
+    sps.maxNumIbcMergeCand = 6;
+    vvcsyntax::PicParameterSet pps;
+    pps.picWidth = pps.picHeight = 64;
+    pps.picWidthInCtbs = pps.picHeightInCtbs = 1;
+    pps.tileColWidth = {1};
+    pps.tileRowHeight = {1};
+    vvcsyntax::SliceHeaderParams sh;
+    sh.deblockingDisabled = true;
+    IntraPictureReconstructor recon(sps, pps);
+    ASSERT_TRUE(recon.ok()) << recon.error();
+    recon.startSlice(sh, 0, nullptr);
+    recon.codingUnit(SingleTreeCu(0, 0, 8, 1));
+    ASSERT_TRUE(recon.ok()) << recon.error();
+    PelStorage& pic = recon.picture();
+    for (int y = 0; y < 8; ++y)
+        pic.plane(0)[size_t(y * pic.planeWidth(0) + 7)] = uint16_t(100 + 37 * y);
+    for (int c = 1; c <= 2; ++c)
+        for (int y = 0; y < 4; ++y)
+            pic.plane(c)[size_t(y * pic.planeWidth(c) + 3)] = uint16_t(300 * c + 41 * y);
+    recon.codingUnit(SingleTreeCu(8, 0, 8, 18));
+
+    // Unit 2: no candidates yet, so the vector is the difference: 8 samples to the left.
+    vvcslice::IntraCodingUnit copy = SingleTreeCu(16, 0, 8, 0);
+    copy.ibc = true;
+    copy.ibcMvd[0] = -8;
+    recon.codingUnit(copy);
+    // Unit 3: the left neighbour's vector (-8, 0) plus one more sample to the left: luma copies
+    // from x 15, chroma (4.5 chroma samples) from 4 + 5 to the left.
+    copy.x = 24;
+    copy.ibcMvd[0] = -1;
+    recon.codingUnit(copy);
+    // Unit 4 merges with the first candidate: its left neighbour unit 3's vector.
+    vvcslice::IntraCodingUnit merged = SingleTreeCu(32, 0, 8, 0);
+    merged.ibc = merged.ibcMerge = true;
+    recon.codingUnit(merged);
+    ASSERT_TRUE(recon.ok()) << recon.error();
+
+    struct Copy
+    {
+        int c, x, fromX, w;
+    };
+    const Copy copies[] = {
+        {0, 16, 8, 8},  {1, 8, 4, 4},   {2, 8, 4, 4},  // unit 2 is unit 1
+        {0, 24, 15, 8}, {1, 12, 7, 4},  {2, 12, 7, 4}, // unit 3: 9 luma samples, 5 chroma samples
+        {0, 32, 23, 8}, {1, 16, 11, 4},                // unit 4 with unit 3's vector
+    };
+    for (Copy const& k : copies) {
+        uint16_t const* p = pic.plane(k.c);
+        int const stride = pic.planeWidth(k.c);
+        for (int y = 0; y < k.w; ++y)
+            for (int x = 0; x < k.w; ++x)
+                ASSERT_EQ(p[y * stride + k.x + x], p[y * stride + k.fromX + x])
+                    << "plane " << k.c << " at " << k.x + x << "," << y;
+    }
+    // The copied rows differ (the copies are of something).
+    EXPECT_NE(pic.plane(0)[16], pic.plane(0)[7 * pic.planeWidth(0) + 16]);
+    EXPECT_NE(pic.plane(1)[8], pic.plane(1)[3 * pic.planeWidth(1) + 8]);
 }
