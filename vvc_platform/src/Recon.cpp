@@ -645,10 +645,10 @@ void IntraPictureReconstructor::applyAlf()
 
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
 {
-    // The block vector history starts anew with each CTU row of a tile.
-    if (p.ctuAddr >= 0 && m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)])
-        m_ibcHistory.clear();
     if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
+        // The block vector history starts anew with each CTU row of a tile.
+        if (m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)])
+            m_ibcHistory.clear();
         m_ctuParams[size_t(p.ctuAddr)] = p;
         m_ctuSlice[size_t(p.ctuAddr)] = m_slice;
     }
