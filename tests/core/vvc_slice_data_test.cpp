@@ -275,7 +275,7 @@ TEST(VvcSliceData, IntraPicturesMatchTheirHash)
         {"LTRP_A_ERICSSON_3.bit", 2}, // ISP coding units of 1- and 2-wide sub-partitions
         {"MIP_A_HHI_3.bit", 39},      // planar and DC chroma blocks of 8x2 and 16x2
         {"STILL_A_KDDI_1.bit", 1},    // LMCS, deblocking and SAO
-        {"CCLM_A_KDDI_2.bit", 7},     {"RAP_B_HHI_1.bit", 2},
+        {"CCLM_A_KDDI_2.bit", 7},     {"RAP_B_HHI_1.bit", 2}, {"IBC_A_Tencent_2.bit", 1}, // block copy units
     };
     for (Case const& c : cases) {
         const StreamCheckResult r = CheckStream(StreamPath(c.name));

@@ -41,12 +41,22 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
     m_dbk.ctbSizeY = sps.ctbSize();
     m_dbk.slices.clear();
+    m_tileColumnStart.assign(size_t(pps.picWidthInCtbs), 0);
+    for (int tx = 0, x0 = 0; tx < pps.numTileColumns() && x0 < pps.picWidthInCtbs;
+         x0 += pps.tileColWidth[size_t(tx)], ++tx)
+        m_tileColumnStart[size_t(x0)] = 1;
+    if (sps.ibc) {
+        m_ibcBuf.create(sps.ctbSize(), 2, 2);
+        m_ibcCell.assign(cells, 0);
+        m_bv.assign(cells, vvcibc::BlockVector());
+    }
 }
 
 void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
+    m_ibcHistory.clear();
     // The virtual boundaries are the SPS's, or else the picture header's (the same in every slice
     // of the picture).
     m_vbX = m_sps.virtualBoundariesPresent ? m_sps.vbPosX : sh.ph.vbPosX;
@@ -196,7 +206,7 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     sel.cIdx = b.cIdx;
     sel.spsMtsEnabled = m_sps.mts;
     sel.spsExplicitMtsIntra = m_sps.explicitMtsIntra;
-    sel.intra = true;
+    sel.intra = !cu.ibc;
     sel.isp = cu.isp != 0;
     sel.lfnstIdx = cu.lfnstIdx;
     sel.mip = cu.mip;
@@ -213,7 +223,7 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     // Scaling matrices: not for transform skip, nor for LFNST blocks when the SPS says so.
     uint8_t m[64 * 64];
     if (m_scalingList && !b.transformSkip && !(lfnst && m_sps.scalingMatrixForLfnstDisabled)) {
-        DeriveScalingFactor(m_matrices, ScalingMatrixId(true, b.cIdx, b.width, b.height), b.width, b.height, m);
+        DeriveScalingFactor(m_matrices, ScalingMatrixId(!cu.ibc, b.cIdx, b.width, b.height), b.width, b.height, m);
         rp.scaling.m = m;
     }
     res.assign(size_t(b.width) * size_t(b.height), 0);
@@ -224,10 +234,8 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
 {
     if (!ok() || !m_sh)
         return;
-    if (cu.ibc) {
-        fail("intra block copy is not reconstructed yet");
+    if (cu.ibc && !blockCopy(cu))
         return;
-    }
     // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
     std::vector<Rect> tbs;
     if (cu.isp) {
@@ -256,7 +264,8 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
             for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
                 if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
                     continue;
-                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] = int16_t(cu.lumaMode);
+                // A block copy unit counts as DC for the chroma blocks that look at its mode.
+                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] = int16_t(cu.ibc ? kDc : cu.lumaMode);
                 m_lumaMip[size_t(y) * size_t(m_gridW) + size_t(x)] = cu.mip;
             }
     }
@@ -268,6 +277,55 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         if (cu.tree != 0 && (!cu.isp || i + 1 == tbs.size()))
             chromaBlocks(cu, cu.isp ? Rect{cu.x, cu.y, cu.width, cu.height} : tbs[i], cu.lumaMode, cu.mip);
     }
+    // Every reconstructed unit is a possible block copy reference.
+    if (!m_ibcBuf.empty() && ok())
+        for (int c = cu.tree == 1 ? 1 : 0; c <= (cu.tree == 0 ? 0 : 2); ++c) {
+            int const s = c ? 1 : 0;
+            m_ibcBuf.store(c, m_pic.plane(c), m_pic.planeWidth(c), cu.x >> s, cu.y >> s, cu.width >> s, cu.height >> s);
+        }
+}
+
+vvcibc::BlockVector const* IntraPictureReconstructor::neighbourVector(int x, int y, int xCur, int yCur) const
+{
+    if (!available(0, x, y, xCur, yCur))
+        return nullptr;
+    const size_t cell = size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2);
+    return m_ibcCell[cell] ? &m_bv[cell] : nullptr;
+}
+
+bool IntraPictureReconstructor::blockCopy(IntraCodingUnit const& cu)
+{
+    if (m_ibcBuf.empty() || cu.tree == 1 || cu.width > 64 || cu.height > 64 || cu.x + cu.width > m_pps.picWidth ||
+        cu.y + cu.height > m_pps.picHeight) {
+        fail("block copy unit not usable");
+        return false;
+    }
+    using vvcibc::BlockVector;
+    BlockVector const* a1 = neighbourVector(cu.x - 1, cu.y + cu.height - 1, cu.x, cu.y);
+    BlockVector const* b1 = neighbourVector(cu.x + cu.width - 1, cu.y - 1, cu.x, cu.y);
+    int const area = cu.width * cu.height;
+    BlockVector bv = vvcibc::Candidate(cu.ibcCandIdx, m_sps.maxNumIbcMergeCand, area, a1, b1, m_ibcHistory);
+    if (!cu.ibcMerge)
+        bv = vvcibc::WithDifference(bv, cu.ibcMvd, cu.ibcAmvrShift);
+    // The reference may not cross the bottom of a CTB row of the window.
+    int const ctb = m_sps.ctbSize();
+    if (((cu.y + (bv.y >> 4)) & (ctb - 1)) + cu.height > ctb) {
+        fail("block vector outside the block copy reference");
+        return false;
+    }
+    if (area > 16)
+        m_ibcHistory.push(bv);
+    for (int y = cu.y >> 2; y < (cu.y + cu.height) >> 2; ++y)
+        for (int x = cu.x >> 2; x < (cu.x + cu.width) >> 2; ++x) {
+            m_ibcCell[size_t(y) * size_t(m_gridW) + size_t(x)] = 1;
+            m_bv[size_t(y) * size_t(m_gridW) + size_t(x)] = bv;
+        }
+    for (int c = 0; c <= (cu.tree == 2 ? 2 : 0); ++c) {
+        int const s = c ? 1 : 0, w = cu.width >> s, h = cu.height >> s;
+        m_ibcPred[c].resize(size_t(w) * size_t(h));
+        m_ibcBuf.predict(c, cu.x >> s, cu.y >> s, w, h, bv, m_ibcPred[c].data(), w);
+    }
+    return true;
 }
 
 void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const& tb)
@@ -286,8 +344,12 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
     if (tb.x == pbX) {
         m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
-        bool ok;
-        if (cu.mip) {
+        bool ok = true;
+        if (cu.ibc) {
+            for (int y = 0; y < tb.h; ++y)
+                std::copy_n(&m_ibcPred[0][size_t(tb.y - cu.y + y) * size_t(cu.width) + size_t(tb.x - cu.x)], tb.w,
+                            &m_lumaPred[size_t(y) * size_t(pbW)]);
+        } else if (cu.mip) {
             ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
                                  m_lumaPred.data(), pbW);
         } else {
@@ -332,7 +394,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
     bool const cbf[2] = {!res.empty(), false};
     int const qp[2] = {cu.qpY, 0};
-    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, cu.bdpcm, cbf, false, qp);
+    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, !cu.ibc, cu.bdpcm, cbf, false, qp);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -396,8 +458,13 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
         auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t> pred(size_t(w) * size_t(h));
-        bool ok;
-        if (cu.chromaMode >= kModeLtCclm) {
+        bool ok = true;
+        if (cu.ibc) {
+            int const cw = cu.width / 2;
+            for (int y = 0; y < h; ++y)
+                std::copy_n(&m_ibcPred[c][size_t(yC - cu.y / 2 + y) * size_t(cw) + size_t(xC - cu.x / 2)], w,
+                            &pred[size_t(y) * size_t(w)]);
+        } else if (cu.chromaMode >= kModeLtCclm) {
             CclmParams p;
             p.predModeIntra = cu.chromaMode;
             p.xTbC = xC;
@@ -440,7 +507,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const qp[2] = {
         jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
         jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
-    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, cu.bdpcmChroma, cbf, joint, qp);
+    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, !cu.ibc, cu.bdpcmChroma, cbf, joint, qp);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b) const
@@ -452,8 +519,8 @@ bool IntraPictureReconstructor::closedBoundary(int a, int b) const
     return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
 }
 
-void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2],
-                                             bool joint, int const qp[2])
+void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm,
+                                             bool const cbf[2], bool joint, int const qp[2])
 {
     vvcdeblock::TransformBlock b;
     b.chroma = chroma;
@@ -461,7 +528,7 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     b.y = y;
     b.w = w;
     b.h = h;
-    b.intra = true;
+    b.intra = intra;
     b.bdpcm = bdpcm;
     b.cbf[0] = cbf[0];
     b.cbf[1] = cbf[1];
@@ -487,6 +554,21 @@ void IntraPictureReconstructor::deblock()
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
         return;
     vvcdeblock::DeriveEdges(m_dbk);
+    // Luma edges between two block copy units: neither side is intra (in a dual tree the map's
+    // intra mark comes from the chroma tree).
+    if (!m_ibcCell.empty())
+        for (int d = 0; d < 2; ++d)
+            for (int y4 = d; y4 < m_dbk.unitsH(); ++y4)
+                for (int x4 = 1 - d; x4 < m_dbk.unitsW(); ++x4) {
+                    vvcdeblock::EdgeSegment& e = m_dbk.edge(vvcdeblock::EdgeDir(d), x4, y4);
+                    const size_t q = size_t(y4) * size_t(m_gridW) + size_t(x4);
+                    const size_t p = d == vvcdeblock::kEdgeVer ? q - 1 : q - size_t(m_gridW);
+                    if (!(e.kind & vvcdeblock::kTransformEdgeY) || !m_ibcCell[p] || !m_ibcCell[q])
+                        continue;
+                    e.bs[0] =
+                        uint8_t(vvcibc::EdgeStrength((m_dbk.units[p].info & vvcdeblock::kCbfY) != 0,
+                                                     (m_dbk.units[q].info & vvcdeblock::kCbfY) != 0, m_bv[p], m_bv[q]));
+                }
     vvcdeblock::DeblockPlane planes[3];
     for (int c = 0; c < 3; ++c) {
         planes[c].samples = m_pic.plane(c);
@@ -564,6 +646,9 @@ void IntraPictureReconstructor::applyAlf()
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
 {
     if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
+        // The block vector history starts anew with each CTU row of a tile.
+        if (m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)])
+            m_ibcHistory.clear();
         m_ctuParams[size_t(p.ctuAddr)] = p;
         m_ctuSlice[size_t(p.ctuAddr)] = m_slice;
     }

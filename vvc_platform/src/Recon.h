@@ -4,6 +4,7 @@
 #include "Deblock.h"
 #include "Dequant.h"
 #include "Derived.h"
+#include "Ibc.h"
 #include "Picture.h"
 #include "SliceParser.h"
 #include "Syntax.h"
@@ -13,7 +14,8 @@
 #include <vector>
 
 // Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
-// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, the residual (scaling,
+// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours or block copy from the
+// picture's reconstructed part, the residual (scaling,
 // LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
 // picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
 class IntraPictureReconstructor : public vvcslice::SliceDataSink
@@ -40,6 +42,11 @@ private:
         int x, y, w, h;
     };
     void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb);
+    // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
+    bool blockCopy(vvcslice::IntraCodingUnit const& cu);
+    // The block vector of the block copy unit covering (x, y) when it may serve as a candidate
+    // of the unit at (xCur, yCur) (available to it); null otherwise.
+    vvcibc::BlockVector const* neighbourVector(int x, int y, int xCur, int yCur) const;
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
@@ -49,7 +56,7 @@ private:
     void inverseMapLuma();
     // Records a transform block for the deblocking (its edges, QPs and what its strengths
     // depend on).
-    void deblockBlock(bool chroma, int x, int y, int w, int h, bool bdpcm, bool const cbf[2], bool joint,
+    void deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm, bool const cbf[2], bool joint,
                       int const qp[2]);
     int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
     int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
@@ -99,6 +106,14 @@ private:
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
+    // Block copy: the reference window, the history of vectors, per 4x4 luma area whether a
+    // block copy unit covers it and its vector, and the prediction of the current unit per plane.
+    vvcibc::ReferenceBuffer m_ibcBuf;
+    vvcibc::History m_ibcHistory;
+    std::vector<uint8_t> m_ibcCell;
+    std::vector<vvcibc::BlockVector> m_bv;
+    std::vector<uint16_t> m_ibcPred[3];
+    std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
     std::vector<uint16_t> m_lumaPred;

@@ -794,11 +794,16 @@ private:
         bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
         m_bdpcm = m_bdpcmC = false;
         m_ibc = false;
-        if (hasLuma && m_sps.ibc && n.w <= 64 && n.h <= 64) {
+        // With block copy on, every luma unit has a skip flag (larger than 64 too, where it must
+        // be 0), and units up to 64x64 that are not skipped the block copy flag.
+        if (hasLuma && m_sps.ibc) {
             CuRec const* l = cuAt(0, n.x - 1, n.y);
             CuRec const* a = cuAt(0, n.x, n.y - 1);
             cu.skip = bin(C_SKIP + (l && l->skip) + (a && a->skip));
-            cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+            if (n.w <= 64 && n.h <= 64)
+                cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+            else if (cu.skip)
+                fail("skipped unit larger than 64x64 in an intra slice");
         }
         if (cu.ibc) {
             cu.intra = false;
@@ -987,12 +992,14 @@ private:
             return idx;
         };
         if (cu.skip) {
-            mergeIdx();
+            m_out.ibcMerge = true;
+            m_out.ibcCandIdx = mergeIdx();
             return;
         }
         bool const merge = bin(C_MERGE_FLAG);
+        m_out.ibcMerge = merge;
         if (merge) {
-            mergeIdx();
+            m_out.ibcCandIdx = mergeIdx();
         } else {
             unsigned g0[2], g1[2] = {};
             g0[0] = bin(C_MVD + 0);
@@ -1002,14 +1009,14 @@ private:
                     g1[k] = bin(C_MVD + 1);
             for (int k = 0; k < 2; ++k)
                 if (g0[k]) {
-                    if (g1[k])
-                        remainder(1, 0, 17);
-                    bypass();
+                    int const abs = g1[k] ? int(remainder(1, 0, 17)) + 2 : 1;
+                    m_out.ibcMvd[k] = bypass() ? -abs : abs;
                 }
             if (numMerge > 1)
-                bin(C_MVP);
-            if (m_sps.amvr && (g0[0] || g0[1]))
-                bin(C_AMVR_IBC);
+                m_out.ibcCandIdx = int(bin(C_MVP));
+            // Whole samples, or with the precision flag four samples.
+            if (m_sps.amvr && (g0[0] || g0[1]) && bin(C_AMVR_IBC))
+                m_out.ibcAmvrShift = 6;
         }
         bool const coded = merge || bin(C_ROOT_CBF);
         if (!coded)

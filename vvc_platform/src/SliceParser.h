@@ -45,6 +45,13 @@ struct IntraCodingUnit
     int x = 0, y = 0, width = 0, height = 0;
     int qtDepth = 0;
     bool ibc = false; // predicted by block copy (the intra modes do not apply)
+    // Block copy: merge (also when skipped) with the candidate's index, or else the vector
+    // difference, in units of 1 << ibcAmvrShift sixteenths of a sample, with the predictor's
+    // index.
+    bool ibcMerge = false;
+    int ibcCandIdx = 0;
+    int ibcMvd[2] = {};
+    int ibcAmvrShift = 4;
     // Luma tree
     bool bdpcm = false;
     bool bdpcmVertical = false;
