@@ -3,6 +3,8 @@
 #include "SliceParser.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
 {
@@ -447,6 +449,8 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     // reconstructed, a mismatch) is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
+    if (m_recon && !m_recon->ok() && std::getenv("VVC_RECON_TRACE"))
+        std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();

@@ -41,14 +41,18 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
     m_dbk.ctbSizeY = sps.ctbSize();
     m_dbk.slices.clear();
-    if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent)
-        fail("virtual boundaries of the picture header are not applied yet");
 }
 
 void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
+    // The virtual boundaries are the SPS's, or else the picture header's (the same in every slice
+    // of the picture).
+    m_vbX = m_sps.virtualBoundariesPresent ? m_sps.vbPosX : sh.ph.vbPosX;
+    m_vbY = m_sps.virtualBoundariesPresent ? m_sps.vbPosY : sh.ph.vbPosY;
+    if (!m_sps.virtualBoundariesEnabled)
+        m_vbX.clear(), m_vbY.clear();
     m_scalingList = false;
     if (sh.explicitScalingListUsed) {
         AdaptationParameterSet const* a = aps ? aps(2, sh.ph.scalingListApsId) : nullptr;
@@ -137,8 +141,6 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
         }
         m_alfFilters[size_t(sliceIndex)] = std::move(filters);
     }
-    if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
-        fail("SAO at virtual boundaries is not applied yet");
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
 }
 
@@ -473,12 +475,10 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     int const here = ctuAt(x, y);
     b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y));
     b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1));
-    if (m_sps.virtualBoundariesEnabled) {
-        for (int v : m_sps.vbPosX)
-            b.filterLeft = b.filterLeft && v != x;
-        for (int v : m_sps.vbPosY)
-            b.filterTop = b.filterTop && v != y;
-    }
+    for (int v : m_vbX)
+        b.filterLeft = b.filterLeft && v != x;
+    for (int v : m_vbY)
+        b.filterTop = b.filterTop && v != y;
     vvcdeblock::AddTransformBlock(m_dbk, b);
 }
 
@@ -528,10 +528,8 @@ void IntraPictureReconstructor::applyAlf()
     info.ctbSize = m_sps.ctbSize();
     info.width = m_pps.picWidth;
     info.height = m_pps.picHeight;
-    if (m_sps.virtualBoundariesEnabled) {
-        info.virtualBoundaryX = m_sps.vbPosX;
-        info.virtualBoundaryY = m_sps.vbPosY;
-    }
+    info.virtualBoundaryX = m_vbX;
+    info.virtualBoundaryY = m_vbY;
     int const wC = m_pps.picWidthInCtbs, hC = m_pps.picHeightInCtbs;
     std::vector<AlfCtbParams> ctbs(size_t(wC) * size_t(hC));
     for (int y = 0; y < hC; ++y)
@@ -660,10 +658,17 @@ void IntraPictureReconstructor::applySao()
         return ty * m_pps.numTileColumns() + tx;
     };
     (void)tileOf;
+    // Nor are samples on the other side of a virtual boundary.
+    auto across = [](std::vector<int> const& vbs, int a, int b) {
+        for (int v : vbs)
+            if ((a < v) != (b < v))
+                return true;
+        return false;
+    };
     auto usable = [&](int x, int y, int nx, int ny) {
         const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
-        return !closedBoundary(a, b);
+        return !closedBoundary(a, b) && !across(m_vbX, x, nx) && !across(m_vbY, y, ny);
     };
     ApplySaoToPicture(sp, params, usable);
 }

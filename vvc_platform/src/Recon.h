@@ -94,6 +94,7 @@ private:
     vvcsyntax::LmcsModel m_lmcsModel;
     std::vector<uint8_t> m_sliceLmcs;
     std::vector<int> m_ctuTile;
+    std::vector<int> m_vbX, m_vbY; // virtual boundaries in force, luma positions
     vvcdeblock::DeblockMap m_dbk;
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
