@@ -660,9 +660,10 @@ int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
     int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
-    int const avg =
-        vvcsyntax::LmcsModel::neighbourAverage(luma, ptrdiff_t(stride), m_pps.picWidth, m_pps.picHeight, x0, y0, size,
-                                               available(0, x0 - 1, y0), available(0, x0, y0 - 1), m_sps.bitDepth);
+    // The neighbours are used under the intra rules: same slice and tile.
+    int const avg = vvcsyntax::LmcsModel::neighbourAverage(luma, ptrdiff_t(stride), m_pps.picWidth, m_pps.picHeight, x0,
+                                                           y0, size, available(0, x0 - 1, y0, x0, y0),
+                                                           available(0, x0, y0 - 1, x0, y0), m_sps.bitDepth);
     return m_lmcsModel.chromaScale(avg);
 }
 
