@@ -3,6 +3,8 @@
 #include "SliceParser.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
 {
@@ -447,11 +449,17 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     // reconstructed, a mismatch) is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
+    std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();
+    int const matchedBefore = m_hashStats.matched;
     if (!checkPictureHash(*m_pcPic))
         m_pcPic->reco.destroy();
+    // Debugging aid: per intra picture, whether it matched its hash and the residual tools used.
+    if (!stats.empty())
+        std::fprintf(stderr, "picture %d poc %d %s: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
+                     m_hashStats.matched > matchedBefore ? "match" : "MISMATCH", stats.c_str());
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

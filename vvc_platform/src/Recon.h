@@ -33,6 +33,8 @@ public:
     bool ok() const { return m_error.empty(); }
     std::string const& error() const { return m_error; }
     PelStorage& picture() { return m_pic; }
+    // Debugging aid: counts of the residual tools the picture used, one line of text.
+    std::string toolStats() const;
 
 private:
     struct Rect
@@ -97,4 +99,11 @@ private:
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
     std::string m_error;
+    // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
+    struct ToolCounts
+    {
+        int tsLuma = 0, tsChroma = 0, bdpcm = 0, lfnstLuma = 0, lfnstChroma = 0, mts = 0, isp = 0, mip = 0;
+        int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
+            noRes4x4 = 0;
+    } m_counts;
 };
