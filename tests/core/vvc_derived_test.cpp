@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace vvcsyntax;
 
 namespace {
@@ -58,6 +60,28 @@ TEST(VvcDerived, ChromaQpTablesInterpolateBetweenPivots)
     EXPECT_THROW(DeriveChromaQpTables(beyond), Exception) << "pivots beyond QP 63";
 }
 
+TEST(VvcDerived, LmcsNeighbourAverage)
+{
+    // A 12x6 plane: column 3 holds 100 + 10 y, row 1 holds 200 + x; the 8x8 area at (4, 2)
+    // reaches past the bottom (rows 2..5 inside) and the right edge (columns 4..11 inside, so
+    // exactly 8 wide) of the plane.
+    int const w = 12, h = 6;
+    std::vector<uint16_t> plane(size_t(w * h), 0);
+    for (int y = 0; y < h; ++y)
+        plane[size_t(y * w + 3)] = uint16_t(100 + 10 * y);
+    for (int x = 0; x < w; ++x)
+        plane[size_t(w + x)] = uint16_t(200 + x);
+    // Left: rows 2..5, then row 5 four more times: 120 + 130 + 140 + 150 + 4 * 150 = 1140.
+    EXPECT_EQ(LmcsModel::neighbourAverage(plane.data(), w, w, h, 4, 2, 8, true, false, 10), (1140 + 4) / 8);
+    // Top: columns 4..11 of row 1: 204 + ... + 211 = 1660.
+    EXPECT_EQ(LmcsModel::neighbourAverage(plane.data(), w, w, h, 4, 2, 8, false, true, 10), (1660 + 4) / 8);
+    EXPECT_EQ(LmcsModel::neighbourAverage(plane.data(), w, w, h, 4, 2, 8, true, true, 10), (1140 + 1660 + 8) / 16);
+    // The top row of an area 8 wide at x = 8 repeats column 11 for columns 12..15.
+    int const topRight = 208 + 209 + 210 + 211 + 4 * 211;
+    EXPECT_EQ(LmcsModel::neighbourAverage(plane.data(), w, w, h, 8, 2, 8, false, true, 10), (topRight + 4) / 8);
+    EXPECT_EQ(LmcsModel::neighbourAverage(plane.data(), w, w, h, 4, 2, 8, false, false, 10), 512);
+}
+
 TEST(VvcDerived, LmcsModel)
 {
     // Unchanged codewords: both mappings and the chroma scaling are the identity.
@@ -68,7 +92,7 @@ TEST(VvcDerived, LmcsModel)
         EXPECT_EQ(id.inverse(v), v);
     }
     EXPECT_EQ(id.chromaScale(512), 1 << 11);
-    EXPECT_EQ(LmcsModel::scaleChromaResidual(-37, 1 << 11), -37);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-37, 1 << 11, 10), -37);
 
     // Bin 5 widened by 32 codewords, bin 6 narrowed by 32; bins outside 2..13 unused.
     LmcsParams p;
@@ -87,10 +111,23 @@ TEST(VvcDerived, LmcsModel)
     EXPECT_EQ(m.inverse(207), 330);
     EXPECT_EQ(m.inverseIndex(287), 5);
     EXPECT_EQ(m.inverseIndex(288), 6);
-    EXPECT_EQ(m.inverseIndex(5000), 13) << "beyond the last pivot: the last used bin";
+    // Mapped values at or above the last pivot (12 bins of 64: 768) fall into the empty bin after
+    // the last used one: they map back to its input pivot and their chroma is not scaled.
+    EXPECT_EQ(m.inverseIndex(767), 13);
+    EXPECT_EQ(m.inverseIndex(768), 14);
+    EXPECT_EQ(m.inverseIndex(5000), 14);
+    EXPECT_EQ(m.inverse(800), 14 * 64);
+    EXPECT_EQ(m.inverse(1023), 14 * 64);
+    EXPECT_EQ(m.chromaScale(800), 1 << 11);
+    p.maxBinIdx = 15;
+    EXPECT_EQ(DeriveLmcs(p, 10).inverseIndex(5000), 15) << "never past the last bin";
+    p.maxBinIdx = 13;
     EXPECT_EQ(m.chromaScaleCoeff[5], 64 * 2048 / 100);
     EXPECT_EQ(m.chromaScaleCoeff[0], 2048);
-    EXPECT_EQ(LmcsModel::scaleChromaResidual(-100, m.chromaScaleCoeff[5]), -((100 * 1310 + 1024) >> 11));
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-100, m.chromaScaleCoeff[5], 10), -((100 * 1310 + 1024) >> 11));
+    // Residuals beyond the sample range are clipped to it before scaling.
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(5000, 4096, 10), 1023 * 2);
+    EXPECT_EQ(LmcsModel::scaleChromaResidual(-5000, 4096, 10), -1024 * 2);
 
     LmcsParams tooWide;
     tooWide.deltaCw[0] = 600;

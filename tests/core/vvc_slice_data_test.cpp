@@ -272,6 +272,39 @@ TEST(VvcSliceData, IntraPicturesWithoutLoopFiltersMatchTheirHash)
     EXPECT_EQ(r.hashes.checked, 6);
     EXPECT_EQ(r.hashes.matched, 6);
     EXPECT_EQ(r.hashes.firstMismatch, -1);
+    // Intra pictures with ISP coding units of 1- and 2-wide sub-partitions and the loop filters on.
+    const StreamCheckResult ltrp = CheckStream(StreamPath("LTRP_A_ERICSSON_3.bit"));
+    EXPECT_EQ(ltrp.hashes.checked, 2);
+    EXPECT_EQ(ltrp.hashes.matched, 2);
     // Intra pictures with in-loop filters are reconstructed and checked too.
     EXPECT_EQ(CheckStream(StreamPath("STILL_A_KDDI_1.bit")).hashes.checked, 1);
+}
+
+TEST(VvcSliceData, QuantizationGroupQpPrediction)
+{
+    using vvcslice::kNoQp;
+    struct Case
+    {
+        int prev, left, above;
+        bool aboveInCtu, firstInTileRow;
+        int expected;
+    };
+    const Case cases[] = {
+        {20, 30, 35, true, false, 33},     // mean of left and above, rounded up
+        {20, kNoQp, 35, true, false, 28},  // no left: the previous group's QP instead
+        {20, 30, 35, false, false, 25},    // above in another CTU: the previous group's QP instead
+        {20, 30, kNoQp, false, false, 25}, // no above
+        {20, kNoQp, 35, false, true, 35},  // first group of a CTU row of a tile: the QP above
+        {20, kNoQp, kNoQp, false, true, 20},
+    };
+    for (Case const& c : cases) {
+        vvcslice::QgNeighbours q;
+        q.prev = c.prev;
+        q.left = c.left;
+        q.above = c.above;
+        q.aboveInCtu = c.aboveInCtu;
+        q.firstInTileRow = c.firstInTileRow;
+        EXPECT_EQ(vvcslice::PredictQpY(q), c.expected)
+            << c.prev << " " << c.left << " " << c.above << " " << c.aboveInCtu << c.firstInTileRow;
+    }
 }

@@ -7,6 +7,7 @@
 #include "Derived.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
+#include "vvc_test_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -275,4 +276,54 @@ TEST(VvcSyntax, DamagedUnitsGiveExceptionsNotCrashes)
     }
     EXPECT_GT(tried, 100);
     EXPECT_GT(noticed, tried / 4) << "much of the damage is noticed";
+}
+
+TEST(VvcSyntax, PictureHeaderVirtualBoundaries)
+{
+    // An intra picture header whose SPS enables virtual boundaries without placing them: the
+    // picture header gives their positions, in units of 8 luma samples, minus one.
+    SeqParameterSet sps;
+    sps.virtualBoundariesEnabled = true;
+    PicParameterSet pps;
+    pps.picWidth = 416;
+    pps.picHeight = 240;
+    struct Case
+    {
+        std::vector<uint32_t> ver, hor; // signalled pos_minus1 values
+        std::vector<int> wantX, wantY;
+        bool throws;
+    };
+    const Case cases[] = {
+        {{}, {}, {}, {}, false},
+        {{0, 50}, {3}, {8, 408}, {32}, false},
+        {{51}, {}, {}, {}, true}, // 416 would be the picture's right edge
+        {{}, {29}, {}, {}, true}, // 240 likewise the bottom edge
+    };
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(true);  // gdr or irap
+        w.flag(false); // non-reference
+        w.flag(false); // not GDR
+        w.flag(false); // no inter slices
+        w.ue(0);       // PPS id
+        w.u(0, 4);     // POC LSB
+        w.flag(true);  // virtual boundaries present
+        w.ue(uint32_t(c.ver.size()));
+        for (uint32_t v : c.ver)
+            w.ue(v);
+        w.ue(uint32_t(c.hor.size()));
+        for (uint32_t v : c.hor)
+            w.ue(v);
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        if (c.throws) {
+            EXPECT_THROW(ParsePictureHeader(bs, ph, pps, sps), Exception) << c.ver.size() << " " << c.hor.size();
+            continue;
+        }
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_EQ(ph.vbPosX, c.wantX);
+        EXPECT_EQ(ph.vbPosY, c.wantY);
+    }
 }

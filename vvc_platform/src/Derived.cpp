@@ -88,11 +88,31 @@ int LmcsModel::forward(int sample) const
 
 int LmcsModel::inverseIndex(int sample) const
 {
+    // Above the last used bin's pivot the piece is the (empty) bin after it: the inverse mapping
+    // gives that bin's input pivot there and the chroma scale is the identity.
     int idx = minBinIdx;
     for (; idx <= maxBinIdx; ++idx)
         if (sample < lmcsPivot[idx + 1])
             break;
-    return std::min(idx, maxBinIdx);
+    return std::min(idx, 15);
+}
+
+int LmcsModel::neighbourAverage(uint16_t const* luma, ptrdiff_t stride, int width, int height, int x0, int y0, int size,
+                                bool left, bool top, int bitDepth)
+{
+    int64_t sum = 0;
+    int count = 0;
+    if (left) {
+        for (int i = 0; i < size; ++i)
+            sum += luma[ptrdiff_t(std::min(y0 + i, height - 1)) * stride + (x0 - 1)];
+        count += size;
+    }
+    if (top) {
+        for (int i = 0; i < size; ++i)
+            sum += luma[ptrdiff_t(y0 - 1) * stride + std::min(x0 + i, width - 1)];
+        count += size;
+    }
+    return count ? int((sum + count / 2) / count) : 1 << (bitDepth - 1);
 }
 
 int LmcsModel::inverse(int sample) const

@@ -3,6 +3,8 @@
 #include "Syntax.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 
 // Values derived from the high-level syntax that the reconstruction uses.
 namespace vvcsyntax {
@@ -36,12 +38,21 @@ struct LmcsModel
     int forward(int sample) const;
     // A mapped luma sample back (the reconstruction's inverse mapping), clipped to the range.
     int inverse(int sample) const;
-    // The piece a mapped luma value falls into.
+    // The piece a mapped luma value falls into (up to 15: one past the last used bin).
     int inverseIndex(int sample) const;
     // The chroma residual scale for the average of neighbouring mapped luma samples.
     int chromaScale(int averageLuma) const { return chromaScaleCoeff[inverseIndex(averageLuma)]; }
-    static int scaleChromaResidual(int residual, int scale)
+    // Average of the mapped luma samples next to the area of `size` x `size` at (x0, y0): the
+    // column left of it and the row above it, each when available, `size` samples per side; where
+    // the area reaches past the plane (width x height), the last sample inside is repeated. Half
+    // the range when neither side is available.
+    static int neighbourAverage(uint16_t const* luma, ptrdiff_t stride, int width, int height, int x0, int y0, int size,
+                                bool left, bool top, int bitDepth);
+    // The residual is first clipped to [-2^bitDepth, 2^bitDepth - 1].
+    static int scaleChromaResidual(int residual, int scale, int bitDepth)
     {
+        int const lo = -(1 << bitDepth), hi = (1 << bitDepth) - 1;
+        residual = residual < lo ? lo : (residual > hi ? hi : residual);
         int const mag = ((residual < 0 ? -residual : residual) * scale + (1 << 10)) >> 11;
         return residual < 0 ? -mag : mag;
     }

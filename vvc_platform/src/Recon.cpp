@@ -42,14 +42,18 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
     m_dbk.ctbSizeY = sps.ctbSize();
     m_dbk.slices.clear();
-    if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent)
-        fail("virtual boundaries of the picture header are not applied yet");
 }
 
 void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
+    // The virtual boundaries are the SPS's, or else the picture header's (the same in every slice
+    // of the picture).
+    m_vbX = m_sps.virtualBoundariesPresent ? m_sps.vbPosX : sh.ph.vbPosX;
+    m_vbY = m_sps.virtualBoundariesPresent ? m_sps.vbPosY : sh.ph.vbPosY;
+    if (!m_sps.virtualBoundariesEnabled)
+        m_vbX.clear(), m_vbY.clear();
     m_scalingList = false;
     if (sh.explicitScalingListUsed) {
         AdaptationParameterSet const* a = aps ? aps(2, sh.ph.scalingListApsId) : nullptr;
@@ -138,8 +142,6 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
         }
         m_alfFilters[size_t(sliceIndex)] = std::move(filters);
     }
-    if ((sh.saoLuma || sh.saoChroma) && m_sps.virtualBoundariesEnabled)
-        fail("SAO at virtual boundaries is not applied yet");
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
 }
 
@@ -151,11 +153,21 @@ void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, in
             m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
 }
 
-bool IntraPictureReconstructor::available(int c, int x, int y) const
+bool IntraPictureReconstructor::available(int c, int x, int y, int xCur, int yCur) const
 {
     if (x < 0 || y < 0 || x >= m_pps.picWidth || y >= m_pps.picHeight)
         return false;
-    return m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] == m_slice;
+    if (m_done[c][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)] != m_slice)
+        return false;
+    if (xCur < 0)
+        return true;
+    // Neighbours in another tile are not used, nor, with the CTU rows decoded in parallel, those
+    // in a CTU above and to the right of the current one.
+    int const here = ctuAt(xCur, yCur), there = ctuAt(x, y);
+    if (here != there && tileOfCtu(here) != tileOfCtu(there))
+        return false;
+    int const shift = m_sps.log2CtuSize;
+    return !(m_sps.entropyCodingSync && (y >> shift) < (yCur >> shift) && (x >> shift) > (xCur >> shift));
 }
 
 TransformBlock const* IntraPictureReconstructor::findBlock(IntraCodingUnit const& cu, int cIdx, int x, int y) const
@@ -282,30 +294,42 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     plane.stride = view.stride;
     plane.width = view.width;
     plane.height = view.height;
-    auto avail = [this](int x, int y) { return available(0, x, y); };
-    std::vector<uint16_t> pred(size_t(tb.w) * size_t(tb.h));
-    bool ok;
-    if (cu.mip) {
-        ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
-                             pred.data(), tb.w);
-    } else {
-        IntraPredParams p;
-        p.predModeIntra = cu.lumaMode;
-        p.nTbW = tb.w;
-        p.nTbH = tb.h;
-        p.nCbW = cu.width;
-        p.nCbH = cu.height;
-        p.cIdx = 0;
-        p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
-        p.isp = cu.isp != 0;
-        p.bdpcm = cu.bdpcm;
-        p.bitDepth = m_sps.bitDepth;
-        ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, pred.data(), tb.w);
-    }
-    if (!ok) {
-        fail("luma prediction failed");
+    auto avail = [this, &tb](int x, int y) { return available(0, x, y, tb.x, tb.y); };
+    // Sub-partitions narrower than 4 samples (vertical ISP splits) share one prediction 4 samples
+    // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
+    // sub-partition takes its own columns of it.
+    int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
+    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    if (tb.x == pbX) {
+        m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
+        bool ok;
+        if (cu.mip) {
+            ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
+                                 m_lumaPred.data(), pbW);
+        } else {
+            IntraPredParams p;
+            p.predModeIntra = cu.lumaMode;
+            p.nTbW = pbW;
+            p.nTbH = tb.h;
+            p.nCbW = cu.width;
+            p.nCbH = cu.height;
+            p.cIdx = 0;
+            // The third reference line (intra_luma_ref_idx 2) is the one 3 samples away.
+            p.refIdx = cu.refLine == 3 ? 2 : cu.refLine;
+            p.isp = cu.isp != 0;
+            p.bdpcm = cu.bdpcm;
+            p.bitDepth = m_sps.bitDepth;
+            ok = PredictIntra(p, plane, tb.x, tb.y, avail, 4, m_lumaPred.data(), pbW);
+        }
+        if (!ok) {
+            fail("luma prediction failed");
+            return;
+        }
+    } else if (m_lumaPred.size() != size_t(pbW) * size_t(tb.h)) {
+        fail("luma prediction missing");
         return;
     }
+    uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t> res;
     m_counts.noRes4x4 += tb.w == 4 && tb.h == 4 && !findBlock(cu, 0, tb.x, tb.y);
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
@@ -319,7 +343,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
     for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
         for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * tb.w + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
+            int v = pred[size_t(y * pbW + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
             dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
         }
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
@@ -380,14 +404,14 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         int const scale = chromaResidualScale(xC, yC);
         for (int c = 1; c <= 2; ++c)
             for (int32_t& r : res[c])
-                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale);
+                r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale, m_sps.bitDepth);
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
     int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
-        auto avail = [this](int x, int y) { return available(1, x * 2, y * 2); };
+        auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t> pred(size_t(w) * size_t(h));
         bool ok;
         if (cu.chromaMode >= kModeLtCclm) {
@@ -468,12 +492,10 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     int const here = ctuAt(x, y);
     b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y));
     b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1));
-    if (m_sps.virtualBoundariesEnabled) {
-        for (int v : m_sps.vbPosX)
-            b.filterLeft = b.filterLeft && v != x;
-        for (int v : m_sps.vbPosY)
-            b.filterTop = b.filterTop && v != y;
-    }
+    for (int v : m_vbX)
+        b.filterLeft = b.filterLeft && v != x;
+    for (int v : m_vbY)
+        b.filterTop = b.filterTop && v != y;
     vvcdeblock::AddTransformBlock(m_dbk, b);
 }
 
@@ -523,10 +545,8 @@ void IntraPictureReconstructor::applyAlf()
     info.ctbSize = m_sps.ctbSize();
     info.width = m_pps.picWidth;
     info.height = m_pps.picHeight;
-    if (m_sps.virtualBoundariesEnabled) {
-        info.virtualBoundaryX = m_sps.vbPosX;
-        info.virtualBoundaryY = m_sps.vbPosY;
-    }
+    info.virtualBoundaryX = m_vbX;
+    info.virtualBoundaryY = m_vbY;
     int const wC = m_pps.picWidthInCtbs, hC = m_pps.picHeightInCtbs;
     std::vector<AlfCtbParams> ctbs(size_t(wC) * size_t(hC));
     for (int y = 0; y < hC; ++y)
@@ -572,15 +592,9 @@ int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
     int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
-    int64_t sum = 0;
-    int count = 0;
-    if (available(0, x0 - 1, y0))
-        for (int i = 0; i < size && y0 + i < m_pps.picHeight; ++i, ++count)
-            sum += luma[size_t(y0 + i) * stride + size_t(x0 - 1)];
-    if (available(0, x0, y0 - 1))
-        for (int i = 0; i < size && x0 + i < m_pps.picWidth; ++i, ++count)
-            sum += luma[size_t(y0 - 1) * stride + size_t(x0 + i)];
-    int const avg = count ? int((sum + count / 2) / count) : 1 << (m_sps.bitDepth - 1);
+    int const avg =
+        vvcsyntax::LmcsModel::neighbourAverage(luma, ptrdiff_t(stride), m_pps.picWidth, m_pps.picHeight, x0, y0, size,
+                                               available(0, x0 - 1, y0), available(0, x0, y0 - 1), m_sps.bitDepth);
     return m_lmcsModel.chromaScale(avg);
 }
 
@@ -672,10 +686,17 @@ void IntraPictureReconstructor::applySao()
         return ty * m_pps.numTileColumns() + tx;
     };
     (void)tileOf;
+    // Nor are samples on the other side of a virtual boundary.
+    auto across = [](std::vector<int> const& vbs, int a, int b) {
+        for (int v : vbs)
+            if ((a < v) != (b < v))
+                return true;
+        return false;
+    };
     auto usable = [&](int x, int y, int nx, int ny) {
         const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
         const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
-        return !closedBoundary(a, b);
+        return !closedBoundary(a, b) && !across(m_vbX, x, nx) && !across(m_vbY, y, ny);
     };
     ApplySaoToPicture(sp, params, usable);
 }

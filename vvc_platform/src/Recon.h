@@ -63,7 +63,10 @@ private:
     void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
-    bool available(int c, int x, int y) const;
+    // Whether the luma position (x, y) of plane kind c (0 luma, 1 chroma) is reconstructed in the
+    // current slice; given the current block's luma position, also in its tile and not in a CTU
+    // the parallel CTU rows make unavailable.
+    bool available(int c, int x, int y, int xCur = -1, int yCur = -1) const;
     void fail(std::string const& text)
     {
         if (m_error.empty())
@@ -93,11 +96,14 @@ private:
     vvcsyntax::LmcsModel m_lmcsModel;
     std::vector<uint8_t> m_sliceLmcs;
     std::vector<int> m_ctuTile;
+    std::vector<int> m_vbX, m_vbY; // virtual boundaries in force, luma positions
     vvcdeblock::DeblockMap m_dbk;
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
     std::vector<uint8_t> m_lumaMip;
+    // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
+    std::vector<uint16_t> m_lumaPred;
     std::string m_error;
     // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
     struct ToolCounts

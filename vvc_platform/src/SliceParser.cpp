@@ -146,7 +146,7 @@ struct Node
     int x, y, w, h; // luma units, also in the chroma tree
     int qt = 0, mtt = 0, depthOffset = 0, partIdx = 0;
     int subdiv = 0;
-    bool qgOnY = true;
+    bool qgOnY = true, qgOnC = true;
     uint8_t parentSplit = NO_SPLIT;
     int tree = 0;           // 0 luma, 1 chroma (dual tree or local dual tree), 2 single tree
     bool localDual = false; // inside a node whose chroma is coded once at its size
@@ -279,13 +279,25 @@ private:
     {
         m_qpDeltaCoded = false;
         m_cuQpDeltaVal = 0;
-        int const prev = m_firstQg ? m_sliceQp : m_lastQpY;
-        m_firstQg = false;
-        auto qpAt = [&](int nx, int ny) {
-            CuRec const* c = cuAt(0, nx, ny);
-            return c && ctuOf(nx, ny) == m_curCtu ? c->qp : prev;
-        };
-        m_qgPred = (qpAt(x - 1, y) + qpAt(x, y - 1) + 1) >> 1;
+        // Groups nested at the same position are one group: the first one of a slice, tile or
+        // wavefront row stays first until its first coding unit is decoded (setCuQp).
+        QgNeighbours q;
+        q.prev = m_firstQg ? m_sliceQp : m_lastQpY;
+        CuRec const* left = cuAt(0, x - 1, y);
+        CuRec const* above = cuAt(0, x, y - 1);
+        q.left = left && ctuOf(x - 1, y) == m_curCtu ? left->qp : kNoQp;
+        q.above = above ? above->qp : kNoQp;
+        q.aboveInCtu = above && ctuOf(x, y - 1) == m_curCtu;
+        int const rx = x >> m_log2Ctb;
+        q.firstInTileRow = (x & (m_ctb - 1)) == 0 && (y & (m_ctb - 1)) == 0 &&
+                           (rx == 0 || m_ctuTile[size_t(m_curCtu)] != m_ctuTile[size_t(m_curCtu - 1)]);
+        m_qgPred = PredictQpY(q);
+    }
+    // A chroma QP offset group starts: its offsets are 0 until coded.
+    void startChromaQpOffsetGroup()
+    {
+        m_chromaQpOffsetCoded = false;
+        std::fill(std::begin(m_cuChromaQpOffset), std::end(m_cuChromaQpOffset), 0);
     }
     // QpY of a coding unit with luma: the group's prediction plus the coded delta, wrapped into
     // the QP range.
@@ -523,7 +535,7 @@ private:
             if (m_pps.cuQpDeltaEnabled && 2 * cqtDepth <= m_sh.ph.cuQpDeltaSubdivIntra)
                 startQuantGroup(x0, y0);
             if (m_sh.cuChromaQpOffsetEnabled && 2 * cqtDepth <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
-                m_chromaQpOffsetCoded = false;
+                startChromaQpOffsetGroup();
             int const half = size / 2;
             for (int k = 0; k < 4; ++k) {
                 int const x = x0 + (k & 1) * half, y = y0 + (k >> 1) * half;
@@ -609,8 +621,8 @@ private:
         bool const inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
         if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
             startQuantGroup(n.x, n.y);
-        if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
-            m_chromaQpOffsetCoded = false;
+        if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.qgOnC && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
+            startChromaQpOffsetGroup();
         int const grid = n.tree == 1 ? 1 : 0;
         CuRec const* left = cuAt(grid, n.x - 1, n.y);
         CuRec const* above = cuAt(grid, n.x, n.y - 1);
@@ -707,6 +719,7 @@ private:
         case TT_VER:
             c.mtt = n.mtt + 1;
             c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_sh.ph.cuQpDeltaSubdivIntra;
+            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_sh.ph.cuChromaQpOffsetSubdivIntra;
             child(n.x, n.y, n.w / 4, n.h, 2, 0);
             child(n.x + n.w / 4, n.y, n.w / 2, n.h, 1, 1);
             child(n.x + 3 * n.w / 4, n.y, n.w / 4, n.h, 2, 2);
@@ -714,6 +727,7 @@ private:
         case TT_HOR:
             c.mtt = n.mtt + 1;
             c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_sh.ph.cuQpDeltaSubdivIntra;
+            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_sh.ph.cuChromaQpOffsetSubdivIntra;
             child(n.x, n.y, n.w, n.h / 4, 2, 0);
             child(n.x, n.y + n.h / 4, n.w, n.h / 2, 1, 1);
             child(n.x, n.y + 3 * n.h / 4, n.w, n.h / 4, 2, 2);
@@ -951,6 +965,7 @@ private:
         if (n.tree != 1) {
             cu.qp = m_pps.cuQpDeltaEnabled ? cuQpY() : m_sliceQp;
             m_lastQpY = cu.qp;
+            m_firstQg = false;
         } else {
             CuRec const* l = cuAt(0, std::min(n.x + n.w / 2, m_picW - 1), std::min(n.y + n.h / 2, m_picH - 1));
             cu.qp = l ? l->qp : m_sliceQp;
@@ -1065,7 +1080,10 @@ private:
                 fail("cu_qp_delta out of range");
             m_qpDeltaCoded = true;
         }
-        if (chromaHere && m_sh.cuChromaQpOffsetEnabled && (cb || cr) && !m_chromaQpOffsetCoded) {
+        // The chroma QP offsets come with the first chroma residual of their group, or with the
+        // first transform unit of a coding unit larger than 64.
+        if (n.tree != 0 && (n.w > 64 || n.h > 64 || (chromaHere && (cb || cr))) && m_sh.cuChromaQpOffsetEnabled &&
+            !m_chromaQpOffsetCoded) {
             std::fill(std::begin(m_cuChromaQpOffset), std::end(m_cuChromaQpOffset), 0);
             if (bin(C_CQP_FLAG)) {
                 if (m_pps.cbQpOffsetList.empty())
@@ -1547,6 +1565,15 @@ void MostProbableModes(int a, int b, int mpm[6])
         int const list[6] = {kPlanar, kDc, kVer, kHor, kVer - 4, kVer + 4};
         std::copy(list, list + 6, mpm);
     }
+}
+
+int PredictQpY(QgNeighbours const& q)
+{
+    if (q.firstInTileRow && q.above != kNoQp)
+        return q.above;
+    int const a = q.left != kNoQp ? q.left : q.prev;
+    int const b = q.above != kNoQp && q.aboveInCtu ? q.above : q.prev;
+    return (a + b + 1) >> 1;
 }
 
 SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,

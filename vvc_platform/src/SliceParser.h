@@ -93,6 +93,24 @@ public:
 // (kPlanar where a neighbour is missing, not intra or MIP coded).
 void MostProbableModes(int left, int above, int mpm[6]);
 
+// What the QP prediction of a quantization group depends on: the QpY of the last coding unit of
+// the group before (the slice QP for the first group of a slice, tile or wavefront row), and the
+// QpY of the coding units covering the samples left of and above the group's top-left sample
+// (kNoQp where not available; the left one only inside the group's CTU).
+constexpr int kNoQp = -1000;
+struct QgNeighbours
+{
+    int prev = 26;
+    int left = kNoQp;
+    int above = kNoQp;
+    bool aboveInCtu = false;     // the above coding unit lies in the group's CTU
+    bool firstInTileRow = false; // the group starts the first CTU of a CTU row of its tile
+};
+
+// qPY_PRED: the above unit's QpY for the first group of a CTU row of a tile, else the rounded
+// mean of the left and above QpY inside the CTU, each replaced by `prev` when missing.
+int PredictQpY(QgNeighbours const& q);
+
 // `data` is the slice data: the RBSP of the slice NAL unit from SliceHeaderParams::sliceDataByte.
 SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                      vvcsyntax::PicParameterSet const& pps, vvcsyntax::SliceHeaderParams const& sh,

@@ -972,13 +972,17 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
         if (h.explicitScalingList)
             h.scalingListApsId = int(bs.read(3));
     }
+    h.vbPosX.clear();
+    h.vbPosY.clear();
     if (sps.virtualBoundariesEnabled && !sps.virtualBoundariesPresent && bs.readFlag()) {
-        int const numVer = int(Ue(bs, 3, "ph_num_ver_virtual_boundaries"));
+        int const numVer = int(Ue(bs, pps.picWidth <= 8 ? 0 : 3, "ph_num_ver_virtual_boundaries"));
         for (int i = 0; i < numVer; ++i)
-            Ue(bs, uint32_t((pps.picWidth + 7) / 8), "ph_virtual_boundary_pos_x_minus1");
-        int const numHor = int(Ue(bs, 3, "ph_num_hor_virtual_boundaries"));
+            h.vbPosX.push_back(
+                (int(Ue(bs, uint32_t((pps.picWidth + 7) / 8 - 2), "ph_virtual_boundary_pos_x_minus1")) + 1) * 8);
+        int const numHor = int(Ue(bs, pps.picHeight <= 8 ? 0 : 3, "ph_num_hor_virtual_boundaries"));
         for (int i = 0; i < numHor; ++i)
-            Ue(bs, uint32_t((pps.picHeight + 7) / 8), "ph_virtual_boundary_pos_y_minus1");
+            h.vbPosY.push_back(
+                (int(Ue(bs, uint32_t((pps.picHeight + 7) / 8 - 2), "ph_virtual_boundary_pos_y_minus1")) + 1) * 8);
     }
     if (pps.outputFlagPresent && !h.nonRef)
         h.picOutput = bs.readFlag();

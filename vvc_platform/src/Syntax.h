@@ -189,6 +189,7 @@ struct PictureHeaderParams
     bool explicitScalingList = false;
     int scalingListApsId = 0;
     bool picOutput = true;
+    std::vector<int> vbPosX, vbPosY; // the picture's own virtual boundaries, in luma samples
     RefPicLists rpl;
     bool partitionOverride = false;
     int log2DiffMinQtMinCb[3] = {}, maxMttDepth[3] = {}, log2DiffMaxBtMinQt[3] = {}, log2DiffMaxTtMinQt[3] = {};
