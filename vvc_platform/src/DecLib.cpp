@@ -410,6 +410,7 @@ bool DecLib::checkPictureHash(Picture const& pic)
     }
     ++m_hashStats.checked;
     int const plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    m_hashStats.lastPlane = plane;
     if (plane < 0) {
         ++m_hashStats.matched;
     } else if (m_hashStats.firstMismatch < 0) {
@@ -460,8 +461,8 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         m_pcPic->reco.destroy();
     // Debugging aid: per intra picture, whether it matched its hash and the residual tools used.
     if (!stats.empty())
-        std::fprintf(stderr, "picture %d poc %d %s: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
-                     m_hashStats.matched > matchedBefore ? "match" : "MISMATCH", stats.c_str());
+        std::fprintf(stderr, "picture %d poc %d %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
+                     m_hashStats.matched > matchedBefore ? "match" : "MISMATCH", m_hashStats.lastPlane, stats.c_str());
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

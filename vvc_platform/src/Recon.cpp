@@ -355,6 +355,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
 {
     int const xC = tbL.x / 2, yC = tbL.y / 2, w = tbL.w / 2, h = tbL.h / 2;
+    m_counts.cclm += cu.chromaMode >= kModeLtCclm;
     // The luma block at the centre (for CCLM's LFNST mode).
     int const cx = std::min(cu.x + cu.width / 2, m_pps.picWidth - 1),
               cy = std::min(cu.y + cu.height / 2, m_pps.picHeight - 1);
@@ -620,9 +621,10 @@ std::string IntraPictureReconstructor::toolStats() const
     char text[256];
     std::snprintf(text, sizeof(text),
                   "ts %d/%d bdpcm %d lfnst %d/%d mts %d isp %d mip %d 4x4 dct %d dst %d lfnst %d joint %d/%d/%d 1d %d "
-                  "sl %d dq %d sdh %d nores4x4 %d",
+                  "sl %d dq %d sdh %d nores4x4 %d cclm %d",
                   n.tsLuma, n.tsChroma, n.bdpcm, n.lfnstLuma, n.lfnstChroma, n.mts, n.isp, n.mip, n.dct4x4, n.dst4x4,
-                  n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4);
+                  n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4,
+                  n.cclm);
     return text;
 }
 

@@ -111,5 +111,6 @@ private:
         int tsLuma = 0, tsChroma = 0, bdpcm = 0, lfnstLuma = 0, lfnstChroma = 0, mts = 0, isp = 0, mip = 0;
         int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
             noRes4x4 = 0;
+        int cclm = 0;
     } m_counts;
 };
