@@ -410,6 +410,7 @@ bool DecLib::checkPictureHash(Picture const& pic)
     }
     ++m_hashStats.checked;
     int const plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    m_hashStats.lastPlane = plane;
     if (plane < 0) {
         ++m_hashStats.matched;
     } else if (m_hashStats.firstMismatch < 0) {
@@ -451,11 +452,17 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         m_recon->finishPicture();
     if (m_recon && !m_recon->ok() && std::getenv("VVC_RECON_TRACE"))
         std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
+    std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
     if (m_recon && m_recon->ok())
         m_pcPic->reco = std::move(m_recon->picture());
     m_recon.reset();
+    int const matchedBefore = m_hashStats.matched;
     if (!checkPictureHash(*m_pcPic))
         m_pcPic->reco.destroy();
+    // Debugging aid: per intra picture, whether it matched its hash and the residual tools used.
+    if (!stats.empty())
+        std::fprintf(stderr, "picture %d poc %d %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
+                     m_hashStats.matched > matchedBefore ? "match" : "MISMATCH", m_hashStats.lastPlane, stats.c_str());
     m_pcPic = nullptr;
     m_phUnitValid = false;
     m_firstSliceInPicture = true;

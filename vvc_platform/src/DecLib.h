@@ -27,6 +27,7 @@ struct PictureHashStats
     int matched = 0;
     int firstMismatch = -1; // decoding-order index of the first picture that did not match
     int firstMismatchPlane = -1;
+    int lastPlane = -1; // the first plane that did not match in the last picture checked, -1 if all did
 };
 
 class TrQuant

@@ -7,6 +7,7 @@
 #include "Transform.h"
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
@@ -226,6 +227,21 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
         DeriveScalingFactor(m_matrices, ScalingMatrixId(!cu.ibc, b.cIdx, b.width, b.height), b.width, b.height, m);
         rp.scaling.m = m;
     }
+    ToolCounts& n = m_counts;
+    n.tsLuma += b.transformSkip && b.cIdx == 0;
+    n.tsChroma += b.transformSkip && b.cIdx > 0;
+    if (!b.transformSkip && b.cIdx == 0 && b.width == 4 && b.height == 4)
+        ++(lfnst ? n.lfnst4x4 : rp.trTypeHor == kDst7 ? n.dst4x4 : n.dct4x4);
+    n.dq += m_sh->depQuant;
+    n.sdh += m_sh->signDataHiding;
+    n.bdpcm += rp.scaling.bdpcmDir >= 0;
+    (b.cIdx ? n.lfnstChroma : n.lfnstLuma) += lfnst;
+    n.mts += b.cIdx == 0 && (rp.trTypeHor != kDct2 || rp.trTypeVer != kDct2) && cu.mtsIdx > 0;
+    n.isp += b.cIdx == 0 && cu.isp;
+    n.mip += b.cIdx == 0 && cu.mip;
+    n.joint[b.jointCbCr & 3] += b.cIdx > 0;
+    n.oneD += b.width == 1 || b.height == 1;
+    n.scalingList += rp.scaling.m != nullptr;
     res.assign(size_t(b.width) * size_t(b.height), 0);
     return ReconstructResidual(b.levels.data(), b.width, b.width, b.height, rp, res.data(), b.width);
 }
@@ -377,6 +393,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     }
     uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t> res;
+    m_counts.noRes4x4 += tb.w == 4 && tb.h == 4 && !findBlock(cu, 0, tb.x, tb.y);
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
         int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
         if (!residual(*b, cu, cu.mip ? 0 : cu.lumaMode, 0, false, qp, res)) {
@@ -400,6 +417,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
 {
     int const xC = tbL.x / 2, yC = tbL.y / 2, w = tbL.w / 2, h = tbL.h / 2;
+    m_counts.cclm += cu.chromaMode >= kModeLtCclm;
     // The luma block at the centre (for CCLM's LFNST mode).
     int const cx = std::min(cu.x + cu.width / 2, m_pps.picWidth - 1),
               cy = std::min(cu.y + cu.height / 2, m_pps.picHeight - 1);
@@ -681,6 +699,19 @@ void IntraPictureReconstructor::inverseMapLuma()
                 v = uint16_t(m_lmcsModel.inverse(v));
             }
         }
+}
+
+std::string IntraPictureReconstructor::toolStats() const
+{
+    ToolCounts const& n = m_counts;
+    char text[256];
+    std::snprintf(text, sizeof(text),
+                  "ts %d/%d bdpcm %d lfnst %d/%d mts %d isp %d mip %d 4x4 dct %d dst %d lfnst %d joint %d/%d/%d 1d %d "
+                  "sl %d dq %d sdh %d nores4x4 %d cclm %d",
+                  n.tsLuma, n.tsChroma, n.bdpcm, n.lfnstLuma, n.lfnstChroma, n.mts, n.isp, n.mip, n.dct4x4, n.dst4x4,
+                  n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4,
+                  n.cclm);
+    return text;
 }
 
 void IntraPictureReconstructor::finishPicture()

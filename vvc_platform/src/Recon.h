@@ -35,6 +35,8 @@ public:
     bool ok() const { return m_error.empty(); }
     std::string const& error() const { return m_error; }
     PelStorage& picture() { return m_pic; }
+    // Debugging aid: counts of the residual tools the picture used, one line of text.
+    std::string toolStats() const;
 
 private:
     struct Rect
@@ -118,4 +120,12 @@ private:
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
     std::vector<uint16_t> m_lumaPred;
     std::string m_error;
+    // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
+    struct ToolCounts
+    {
+        int tsLuma = 0, tsChroma = 0, bdpcm = 0, lfnstLuma = 0, lfnstChroma = 0, mts = 0, isp = 0, mip = 0;
+        int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
+            noRes4x4 = 0;
+        int cclm = 0;
+    } m_counts;
 };

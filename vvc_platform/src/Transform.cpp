@@ -9,8 +9,8 @@ namespace {
 
 // ---- Transformation matrices ----
 //
-// The matrix values are those of Rec. ITU-T H.266; the tables here hold the values that
-// determine each matrix and the matrices are built from them.
+// The tables here hold the integer values that determine each matrix; the matrices are built
+// from them.
 //
 // The DCT-II matrices of every size are rows of the 64-point matrix: entry [k][n] of the N-point
 // matrix is the 64-point entry [k * 64 / N][n]. The 64-point matrix is determined by its values
@@ -132,9 +132,8 @@ constexpr Matrix<32> kDct8x32 = MakeDct8<32>(kDst7x32);
 
 // ---- LFNST kernels ----
 //
-// The kernels as published in Rec. ITU-T H.266 (figures of the standard, taken as they stand).
-// The inverse transform uses them transposed: output sample i is the sum over the inputs j of
-// kernel[j][i] * x[j].
+// The kernel coefficients, as fixed integers. The inverse transform uses them transposed:
+// output sample i is the sum over the inputs j of kernel[j][i] * x[j].
 
 // kLfnst8x8[set][candidate][basis vector][sample]: basis vector k of the forward
 // transform over the 48 samples, at a scale of 128.
