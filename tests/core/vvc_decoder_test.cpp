@@ -453,32 +453,55 @@ void AddFrame(QCryptographicHash& md5, Frame const& frame)
 
 } // namespace
 
-TEST_F(VvcDecoderTest, IntraStreamDecodesThroughTheFactoryToItsOutputMd5)
+TEST_F(VvcDecoderTest, IntraStreamsDecodeThroughTheFactoryToTheirOutputMd5)
 {
-    // An intra picture with deblocking, SAO and LMCS: made and opened by the factory from the file
-    // record, decoded, and its cropped 10-bit output compared with the stream's output MD5.
-    const QString name = QStringLiteral("RAP_A_HHI_1.bit");
-    const QString want = ExpectedMd5(name);
-    ASSERT_FALSE(want.isEmpty());
-    ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(
-        ZE_STREAM_TYPE_VVC, QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + name, nullptr, nullptr, false, false);
-    ASSERT_EQ(opened.result, ZE_NOX_CORE_OK);
-    ASSERT_TRUE(opened.decoder);
-    EXPECT_EQ(opened.decoder->getOriginalFrameCount(), 1);
-    Frame frame;
-    ASSERT_EQ(opened.decoder->getFirstFrame(frame), ZE_NOX_CORE_OK);
-    EXPECT_EQ(frame.avFrame()->format, AV_PIX_FMT_YUV420P10LE);
-    EXPECT_EQ(frame.avFrame()->width, 416);
-    EXPECT_EQ(frame.avFrame()->height, 240);
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    AddFrame(md5, frame);
-    EXPECT_EQ(QString::fromLatin1(md5.result().toHex()), want);
-    EXPECT_EQ(opened.decoder->getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
-    // Decoded again from the start: the same picture.
-    ASSERT_EQ(opened.decoder->getFirstFrame(frame), ZE_NOX_CORE_OK);
-    QCryptographicHash again(QCryptographicHash::Md5);
-    AddFrame(again, frame);
-    EXPECT_EQ(again.result(), md5.result());
+    // All-intra streams: made and opened by the factory from the file record, every picture
+    // decoded in output order, the cropped 10-bit output compared with the stream's output MD5.
+    struct Case
+    {
+        char const* name;
+        int frames, width, height;
+    };
+    const Case cases[] = {
+        {"RAP_A_HHI_1.bit", 1, 416, 240},      // deblocking, SAO and LMCS
+        {"STILL_A_KDDI_1.bit", 1, 416, 240},   // every tool of the SPS
+        {"ALF_C_KDDI_3.bit", 4, 416, 240},     // ALF and CC-ALF
+        {"CCLM_A_KDDI_2.bit", 7, 416, 240},    // cross-component prediction
+        {"MIP_A_HHI_3.bit", 39, 416, 240},     // matrix intra prediction
+        {"MTS_A_LGE_4.bit", 21, 416, 240},     // explicit and implicit transform selection
+        {"BDPCM_A_Orange_2.bit", 3, 832, 480}, // BDPCM and transform skip
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QLatin1String(c.name);
+        const QString want = ExpectedMd5(name);
+        ASSERT_FALSE(want.isEmpty());
+        ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(
+            ZE_STREAM_TYPE_VVC, QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + name, nullptr, nullptr, false, false);
+        ASSERT_EQ(opened.result, ZE_NOX_CORE_OK);
+        ASSERT_TRUE(opened.decoder);
+        ASSERT_EQ(opened.decoder->getOriginalFrameCount(), c.frames);
+        QCryptographicHash md5(QCryptographicHash::Md5), first(QCryptographicHash::Md5);
+        Frame frame;
+        for (int i = 0; i < c.frames; ++i) {
+            ASSERT_EQ(i == 0 ? opened.decoder->getFirstFrame(frame) : opened.decoder->getNextFrame(frame),
+                      ZE_NOX_CORE_OK)
+                << "picture " << i;
+            ASSERT_EQ(frame.avFrame()->format, AV_PIX_FMT_YUV420P10LE);
+            ASSERT_EQ(frame.avFrame()->width, c.width);
+            ASSERT_EQ(frame.avFrame()->height, c.height);
+            AddFrame(md5, frame);
+            if (i == 0)
+                AddFrame(first, frame);
+        }
+        EXPECT_EQ(QString::fromLatin1(md5.result().toHex()), want);
+        EXPECT_EQ(opened.decoder->getNextFrame(frame), ZE_NOX_CORE_END_OF_FILE);
+        // Decoded again from the start: the same first picture.
+        ASSERT_EQ(opened.decoder->getFirstFrame(frame), ZE_NOX_CORE_OK);
+        QCryptographicHash again(QCryptographicHash::Md5);
+        AddFrame(again, frame);
+        EXPECT_EQ(again.result(), first.result());
+    }
 }
 
 TEST_F(VvcDecoderTest, IntraPicturesAreOutputAndInterPicturesFailCleanly)
