@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -16,11 +17,10 @@ struct Plane
     std::vector<uint16_t> samples;
 };
 
-std::vector<int> Filter(Plane const& src, int bitDepth, SaoParams const& p,
-                        std::function<bool(int, int, int, int)> const& usable = nullptr)
+std::vector<int> Filter(Plane const& src, int bitDepth, SaoParams const& p, SaoNeighbours const& nb = SaoNeighbours())
 {
     std::vector<uint16_t> dst(src.samples.size(), 0xFFFF);
-    ApplySao(src.view(), dst.data(), src.width, 0, 0, src.width, src.height, bitDepth, p, usable);
+    ApplySao(src.view(), dst.data(), src.width, 0, 0, src.width, src.height, bitDepth, p, nb);
     return std::vector<int>(dst.begin(), dst.end());
 }
 
@@ -84,9 +84,10 @@ TEST(VvcSao, EdgeOffsetByLocalShape)
 TEST(VvcSao, BoundariesAndClipping)
 {
     const Plane row(5, 1, {5, 3, 5, 1020, 1000});
-    // A neighbour that may not be used (another slice, a virtual boundary) leaves the sample.
-    auto notLeftOf2 = [](int x, int, int nx, int) { return !(x == 2 && nx == 1) && !(x == 1 && nx == 2); };
-    EXPECT_EQ(Filter(row, 10, Params(2, 1, 2, -2, 10, 0), notLeftOf2), std::vector<int>({5, 3, 5, 1023, 1000}));
+    // A neighbour that may not be used (here across a virtual boundary at x 2) leaves the sample.
+    SaoNeighbours vb2;
+    vb2.vbX = {2};
+    EXPECT_EQ(Filter(row, 10, Params(2, 1, 2, -2, 10, 0), vb2), std::vector<int>({5, 3, 5, 1023, 1000}));
     // Not applied: the samples are copied.
     EXPECT_EQ(Filter(row, 10, SaoParams()), std::vector<int>({5, 3, 5, 1020, 1000}));
     // Results are clipped to the sample range.
@@ -113,8 +114,70 @@ TEST(VvcSao, PictureOfCtbsWithTheirOwnParameters)
         p = ctu == 0 ? Params(1, 1, 2, 3, 4, 3) /* bands 3..6: values 96..223 */ : Params(2, 1, 2, -2, -1, 0);
         return true;
     };
-    auto usable = [](int x, int, int nx, int) { return (x >> 2) == (nx >> 2); };
-    ApplySaoToPicture(pic, params, usable);
+    auto closed = [](int a, int b) { return a != b; };
+    ApplySaoToPicture(pic, params, closed);
     EXPECT_EQ(std::vector<int>(out.begin(), out.end()),
               std::vector<int>({10, 101, 204, 300, 5, 4, 3, 5, 10, 101, 204, 300, 5, 3, 4, 5}));
+}
+
+TEST(VvcSao, EdgeOffsetNeighboursAcrossCtbCornersAndVirtualBoundaries)
+{
+    // An 8x8 luma plane of 2x2 CTBs of 4x4 whose columns alternate 0 and 8: along every class but
+    // the vertical one, even columns are minima (+1) and odd ones maxima (-1). '#' marks the
+    // samples that are filtered. Closed pairs of CTBs do not see each other, whether they share
+    // a side or only a corner.
+    struct Case
+    {
+        char const* what;
+        int eoClass;
+        std::vector<std::pair<int, int>> closed;
+        std::vector<int> vbY;
+        char const* filtered[8];
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"135 degrees, CTBs 0 and 3 closed", 2, {{0, 3}}, {},
+         {"........", ".######.", ".######.", ".##.###.", ".###.##.", ".######.", ".######.", "........"}},
+        {"45 degrees, CTBs 1 and 2 closed", 3, {{1, 2}}, {},
+         {"........", ".######.", ".######.", ".###.##.", ".##.###.", ".######.", ".######.", "........"}},
+        {"135 degrees does not cross between CTBs 1 and 2", 2, {{1, 2}}, {},
+         {"........", ".######.", ".######.", ".######.", ".######.", ".######.", ".######.", "........"}},
+        {"horizontal, CTBs 0 and 1 closed", 0, {{0, 1}}, {},
+         {".##..##.", ".##..##.", ".##..##.", ".##..##.", ".######.", ".######.", ".######.", ".######."}},
+        {"45 degrees, a horizontal virtual boundary at y 4", 3, {}, {4},
+         {"........", ".######.", ".######.", "........", "........", ".######.", ".######.", "........"}},
+    };
+    // clang-format on
+    std::vector<int> values(64);
+    for (int i = 0; i < 64; ++i)
+        values[size_t(i)] = (i & 1) * 8;
+    const Plane luma(8, 8, values);
+    for (Case const& c : cases) {
+        std::vector<uint16_t> out(64, 0xFFFF);
+        SaoPicture pic;
+        pic.width = pic.height = 8;
+        pic.ctbSize = 4;
+        pic.widthInCtbs = 2;
+        pic.bitDepth = 10;
+        pic.planes[0] = luma.view();
+        pic.out[0] = out.data();
+        pic.vbY = c.vbY;
+        auto params = [&](int, int cIdx, SaoParams& p) {
+            p = Params(2, 1, 0, 0, -1, c.eoClass);
+            return cIdx == 0;
+        };
+        auto closed = [&](int a, int b) {
+            for (auto const& pr : c.closed)
+                if ((pr.first == a && pr.second == b) || (pr.first == b && pr.second == a))
+                    return true;
+            return false;
+        };
+        ApplySaoToPicture(pic, params, closed);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                int const in = values[size_t(y * 8 + x)];
+                int const expected = c.filtered[y][x] == '#' ? (in ? in - 1 : in + 1) : in;
+                EXPECT_EQ(out[size_t(y * 8 + x)], expected) << c.what << " at " << x << "," << y;
+            }
+    }
 }

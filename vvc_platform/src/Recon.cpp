@@ -763,28 +763,10 @@ void IntraPictureReconstructor::applySao()
         p.eoClass = f.saoEoClass[c];
         return true;
     };
-    // Neighbours in another slice or tile are not used when filtering across them is off.
-    int const log2Ctb = m_sps.log2CtuSize;
-    auto tileOf = [&](int ctu) {
-        int tx = 0, ty = 0, x = ctu % m_pps.picWidthInCtbs, y = ctu / m_pps.picWidthInCtbs;
-        for (int acc = 0; tx < m_pps.numTileColumns() && acc + m_pps.tileColWidth[size_t(tx)] <= x; ++tx)
-            acc += m_pps.tileColWidth[size_t(tx)];
-        for (int acc = 0; ty < m_pps.numTileRows() && acc + m_pps.tileRowHeight[size_t(ty)] <= y; ++ty)
-            acc += m_pps.tileRowHeight[size_t(ty)];
-        return ty * m_pps.numTileColumns() + tx;
-    };
-    (void)tileOf;
-    // Nor are samples on the other side of a virtual boundary.
-    auto across = [](std::vector<int> const& vbs, int a, int b) {
-        for (int v : vbs)
-            if ((a < v) != (b < v))
-                return true;
-        return false;
-    };
-    auto usable = [&](int x, int y, int nx, int ny) {
-        const int a = (y >> log2Ctb) * m_pps.picWidthInCtbs + (x >> log2Ctb);
-        const int b = (ny >> log2Ctb) * m_pps.picWidthInCtbs + (nx >> log2Ctb);
-        return !closedBoundary(a, b) && !across(m_vbX, x, nx) && !across(m_vbY, y, ny);
-    };
-    ApplySaoToPicture(sp, params, usable);
+    // Neighbours in another slice or tile are not used when filtering across them is off, nor
+    // are samples on the other side of a virtual boundary.
+    sp.vbX = m_vbX;
+    sp.vbY = m_vbY;
+    auto closed = [&](int a, int b) { return closedBoundary(a, b); };
+    ApplySaoToPicture(sp, params, closed);
 }
