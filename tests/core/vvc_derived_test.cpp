@@ -123,6 +123,18 @@ TEST(VvcDerived, LmcsModel)
     EXPECT_EQ(DeriveLmcs(p, 10).inverseIndex(5000), 15) << "never past the last bin";
     p.maxBinIdx = 13;
     EXPECT_EQ(m.chromaScaleCoeff[5], 64 * 2048 / 100);
+    // The lookup tables agree with the pivots over the whole range, at each bit depth.
+    for (int bitDepth : {8, 10, 12}) {
+        LmcsParams q = p;
+        q.deltaCw[5] = (32 << 2) >> (12 - bitDepth);
+        q.deltaCw[6] = -q.deltaCw[5];
+        const LmcsModel t = DeriveLmcs(q, bitDepth);
+        ASSERT_EQ(t.inverseTable.size(), size_t(1) << bitDepth);
+        for (int v = 0; v < 1 << bitDepth; ++v) {
+            ASSERT_EQ(t.inverse(v), t.computeInverse(v)) << bitDepth << " bits, value " << v;
+            ASSERT_EQ(t.inverseIndex(v), t.computeInverseIndex(v)) << bitDepth << " bits, value " << v;
+        }
+    }
     EXPECT_EQ(m.chromaScaleCoeff[0], 2048);
     EXPECT_EQ(LmcsModel::scaleChromaResidual(-100, m.chromaScaleCoeff[5], 10), -((100 * 1310 + 1024) >> 11));
     // Residuals beyond the sample range are clipped to it before scaling.

@@ -77,6 +77,13 @@ LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
             m.chromaScaleCoeff[i] = orgCw * (1 << 11) / crs;
         }
     }
+    size_t const range = size_t(1) << bitDepth;
+    m.inverseTable.resize(range);
+    m.pieceTable.resize(range);
+    for (size_t v = 0; v < range; ++v) {
+        m.inverseTable[v] = uint16_t(m.computeInverse(int(v)));
+        m.pieceTable[v] = uint8_t(m.computeInverseIndex(int(v)));
+    }
     return m;
 }
 
@@ -86,7 +93,7 @@ int LmcsModel::forward(int sample) const
     return lmcsPivot[idx] + ((scaleCoeff[idx] * (sample - inputPivot[idx]) + (1 << 10)) >> 11);
 }
 
-int LmcsModel::inverseIndex(int sample) const
+int LmcsModel::computeInverseIndex(int sample) const
 {
     // Above the last used bin's pivot the piece is the (empty) bin after it: the inverse mapping
     // gives that bin's input pivot there and the chroma scale is the identity.
@@ -115,9 +122,9 @@ int LmcsModel::neighbourAverage(uint16_t const* luma, ptrdiff_t stride, int widt
     return count ? int((sum + count / 2) / count) : 1 << (bitDepth - 1);
 }
 
-int LmcsModel::inverse(int sample) const
+int LmcsModel::computeInverse(int sample) const
 {
-    int const idx = inverseIndex(sample);
+    int const idx = computeInverseIndex(sample);
     int const v = inputPivot[idx] + ((invScaleCoeff[idx] * (sample - lmcsPivot[idx]) + (1 << 10)) >> 11);
     return std::min(std::max(v, 0), (1 << bitDepth) - 1);
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Values derived from the high-level syntax that the reconstruction uses.
 namespace vvcsyntax {
@@ -33,13 +34,26 @@ struct LmcsModel
     int scaleCoeff[16] = {};
     int invScaleCoeff[16] = {};
     int chromaScaleCoeff[16] = {};
+    // Per mapped value from 0 to 2^bitDepth - 1: its inverse mapping and its piece, filled by
+    // DeriveLmcs so that the per-sample inverse mapping is one lookup.
+    std::vector<uint16_t> inverseTable;
+    std::vector<uint8_t> pieceTable;
 
     // A predicted luma sample into the mapped domain.
     int forward(int sample) const;
     // A mapped luma sample back (the reconstruction's inverse mapping), clipped to the range.
-    int inverse(int sample) const;
+    int inverse(int sample) const
+    {
+        return unsigned(sample) < inverseTable.size() ? inverseTable[size_t(sample)] : computeInverse(sample);
+    }
     // The piece a mapped luma value falls into (up to 15: one past the last used bin).
-    int inverseIndex(int sample) const;
+    int inverseIndex(int sample) const
+    {
+        return unsigned(sample) < pieceTable.size() ? pieceTable[size_t(sample)] : computeInverseIndex(sample);
+    }
+    // The same from the pivots, without the tables.
+    int computeInverse(int sample) const;
+    int computeInverseIndex(int sample) const;
     // The chroma residual scale for the average of neighbouring mapped luma samples.
     int chromaScale(int averageLuma) const { return chromaScaleCoeff[inverseIndex(averageLuma)]; }
     // Average of the mapped luma samples next to the area of `size` x `size` at (x0, y0): the

@@ -691,14 +691,22 @@ void IntraPictureReconstructor::inverseMapLuma()
         return;
     uint16_t* luma = m_pic.plane(0);
     int const stride = m_pic.planeWidth(0);
-    for (int y = 0; y < m_pps.picHeight; ++y)
-        for (int x = 0; x < m_pps.picWidth; ++x) {
-            int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x >> 2)];
-            if (slice >= 0 && size_t(slice) < m_sliceLmcs.size() && m_sliceLmcs[size_t(slice)]) {
-                uint16_t& v = luma[size_t(y) * size_t(stride) + size_t(x)];
-                v = uint16_t(m_lmcsModel.inverse(v));
-            }
+    // The mapping table covers every sample value of the bit depth.
+    uint16_t const* table = m_lmcsModel.inverseTable.data();
+    if (m_lmcsModel.inverseTable.size() != size_t(1) << m_sps.bitDepth)
+        return;
+    int const maxVal = (1 << m_sps.bitDepth) - 1;
+    for (int y = 0; y < m_pps.picHeight; ++y) {
+        uint16_t* row = luma + size_t(y) * size_t(stride);
+        // Runs of 4 samples share their slice.
+        for (int x4 = 0; x4 < m_gridW; ++x4) {
+            int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x4)];
+            if (slice < 0 || size_t(slice) >= m_sliceLmcs.size() || !m_sliceLmcs[size_t(slice)])
+                continue;
+            for (int x = x4 * 4; x < std::min(x4 * 4 + 4, m_pps.picWidth); ++x)
+                row[x] = table[std::min(int(row[x]), maxVal)];
         }
+    }
 }
 
 std::string IntraPictureReconstructor::toolStats() const
