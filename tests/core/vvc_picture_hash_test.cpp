@@ -91,6 +91,14 @@ TEST(VvcPictureHash, Md5OfKnownTexts)
             md5.update(reinterpret_cast<uint8_t const*>(digits.data()) + at, std::min(piece, digits.size() - at));
         EXPECT_EQ(Hex(md5.finish()), "57edf4a22be3c955ac49da2e2107b67a") << piece;
     }
+    // Several whole blocks in one piece after a partly filled block, and from the start.
+    const std::string four = digits + digits + digits + digits;
+    for (size_t first : {0u, 5u, 64u, 70u}) {
+        Md5 md5;
+        md5.update(reinterpret_cast<uint8_t const*>(four.data()), first);
+        md5.update(reinterpret_cast<uint8_t const*>(four.data()) + first, four.size() - first);
+        EXPECT_EQ(Hex(md5.finish()), "cf1878fdfc491e1ac2aa39048f728f32") << first;
+    }
 }
 
 TEST(VvcPictureHash, PlaneHashesFollowTheirDefinitions)

@@ -34,34 +34,23 @@ void Md5::block(uint8_t const* p)
         m[i] = uint32_t(p[4 * i]) | uint32_t(p[4 * i + 1]) << 8 | uint32_t(p[4 * i + 2]) << 16 |
                uint32_t(p[4 * i + 3]) << 24;
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
-    for (int i = 0; i < 64; ++i) {
-        int const round = i >> 4;
-        uint32_t f;
-        int g;
-        switch (round) {
-        case 0:
-            f = (b & c) | (~b & d);
-            g = i;
-            break;
-        case 1:
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) & 15;
-            break;
-        case 2:
-            f = b ^ c ^ d;
-            g = (3 * i + 5) & 15;
-            break;
-        default:
-            f = c ^ (b | ~d);
-            g = (7 * i) & 15;
-            break;
-        }
+    // One step: the round's function f of b, c, d, then the rotation of the state words. The four
+    // rounds are separate loops so that each one's function and message order is fixed.
+    auto step = [&](int i, uint32_t f, int g, int shift) {
         const uint32_t next = d;
         d = c;
         c = b;
-        b = b + Rotl(a + f + kMd5Sine[i] + m[g], kMd5Shift[round * 4 + (i & 3)]);
+        b = b + Rotl(a + f + kMd5Sine[i] + m[g], shift);
         a = next;
-    }
+    };
+    for (int i = 0; i < 16; ++i)
+        step(i, (b & c) | (~b & d), i, kMd5Shift[i & 3]);
+    for (int i = 16; i < 32; ++i)
+        step(i, (d & b) | (~d & c), (5 * i + 1) & 15, kMd5Shift[4 + (i & 3)]);
+    for (int i = 32; i < 48; ++i)
+        step(i, b ^ c ^ d, (3 * i + 5) & 15, kMd5Shift[8 + (i & 3)]);
+    for (int i = 48; i < 64; ++i)
+        step(i, c ^ (b | ~d), (7 * i) & 15, kMd5Shift[12 + (i & 3)]);
     m_state[0] += a;
     m_state[1] += b;
     m_state[2] += c;
@@ -72,6 +61,13 @@ void Md5::update(uint8_t const* data, size_t size)
 {
     m_length += size;
     while (size > 0) {
+        // Whole blocks straight from the input.
+        if (m_fill == 0 && size >= 64) {
+            block(data);
+            data += 64;
+            size -= 64;
+            continue;
+        }
         const size_t take = std::min(size, size_t(64) - m_fill);
         std::memcpy(m_buffer + m_fill, data, take);
         m_fill += take;
