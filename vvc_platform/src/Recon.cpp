@@ -253,14 +253,16 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
     if (cu.ibc && !blockCopy(cu))
         return;
     // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
-    std::vector<Rect> tbs;
+    std::vector<Rect>& tbs = m_tbs;
+    tbs.clear();
     if (cu.isp) {
         int const parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
         for (int p = 0; p < parts; ++p)
             tbs.push_back(cu.isp == 2 ? Rect{cu.x + p * cu.width / parts, cu.y, cu.width / parts, cu.height}
                                       : Rect{cu.x, cu.y + p * cu.height / parts, cu.width, cu.height / parts});
     } else {
-        std::vector<Rect> todo = {Rect{cu.x, cu.y, cu.width, cu.height}};
+        std::vector<Rect>& todo = m_tbTodo;
+        todo.assign(1, Rect{cu.x, cu.y, cu.width, cu.height});
         while (!todo.empty()) {
             const Rect r = todo.front();
             todo.erase(todo.begin());
@@ -392,7 +394,8 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
         return;
     }
     uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
-    std::vector<int32_t> res;
+    std::vector<int32_t>& res = m_res[0];
+    res.clear();
     m_counts.noRes4x4 += tb.w == 4 && tb.h == 4 && !findBlock(cu, 0, tb.x, tb.y);
     if (TransformBlock const* b = findBlock(cu, 0, tb.x, tb.y)) {
         int const qp = cu.qpY + 6 * (m_sps.bitDepth - 8);
@@ -430,7 +433,9 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     auto chromaQp = [&](int table, int offset) {
         return std::min(std::max(m_qpTables.map(table, qpi) + offset, -bd), 63) + bd;
     };
-    std::vector<int32_t> res[3];
+    std::vector<int32_t>* res = m_res;
+    res[1].clear();
+    res[2].clear();
     TransformBlock const* blocks[3] = {nullptr, findBlock(cu, 1, xC, yC), findBlock(cu, 2, xC, yC)};
     for (int c = 1; c <= 2; ++c) {
         TransformBlock const* b = blocks[c];
@@ -451,14 +456,17 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         if (b->jointCbCr) {
             // TuCResMode: 2 with both flags, 1 with Cb only, 3 with Cr only.
             int const mode = b->jointCbCr == 3 ? 2 : b->jointCbCr == 2 ? 1 : 3;
-            std::vector<int32_t> cb(size_t(w) * size_t(h)), cr(size_t(w) * size_t(h));
+            std::vector<int32_t>& cb = m_jointRes[0];
+            std::vector<int32_t>& cr = m_jointRes[1];
+            cb.assign(size_t(w) * size_t(h), 0);
+            cr.assign(size_t(w) * size_t(h), 0);
             if (!vvcresidual::JointCbCrResidual(res[c].data(), w, w, h, mode, m_sh->ph.jointCbCrSign, cb.data(), w,
                                                 cr.data(), w)) {
                 fail("joint Cb-Cr residual failed");
                 return;
             }
-            res[1] = std::move(cb);
-            res[2] = std::move(cr);
+            res[1].swap(cb);
+            res[2].swap(cr);
             break;
         }
     }
@@ -475,7 +483,8 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
         auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
-        std::vector<uint16_t> pred(size_t(w) * size_t(h));
+        std::vector<uint16_t>& pred = m_chromaPred;
+        pred.assign(size_t(w) * size_t(h), 0);
         bool ok = true;
         if (cu.ibc) {
             int const cw = cu.width / 2;

@@ -119,6 +119,11 @@ private:
     std::vector<uint8_t> m_lumaMip;
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
     std::vector<uint16_t> m_lumaPred;
+    // Buffers reused from block to block: transform blocks of the current unit, residuals per
+    // plane, the joint Cb-Cr split and the chroma prediction.
+    std::vector<Rect> m_tbs, m_tbTodo;
+    std::vector<int32_t> m_res[3], m_jointRes[2];
+    std::vector<uint16_t> m_chromaPred;
     std::string m_error;
     // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
     struct ToolCounts
