@@ -44,9 +44,11 @@ unsigned CabacReader::decodeBin(ContextModel& ctx)
         bin = valMps;
     }
     ctx.update(bin);
-    while (m_range < 256) {
-        m_range <<= 1;
-        m_offset = (m_offset << 1) | readBit();
+    if (m_range < 256) {
+        // Renormalise in one step: as many bits as the range needs to reach 9 bits again.
+        int const n = __builtin_clz(m_range) - 23;
+        m_range <<= n;
+        m_offset = (m_offset << n) | readBits(n);
     }
     return bin;
 }

@@ -57,6 +57,22 @@ private:
         ++m_bitPos;
         return bit;
     }
+    // `n` bits (1 to 8), the first one the most significant; past the data as readBit().
+    unsigned readBits(int n)
+    {
+        if (m_bitPos + uint64_t(n) > uint64_t(m_size) * 8) {
+            unsigned v = 0;
+            for (int i = 0; i < n; ++i)
+                v = (v << 1) | readBit();
+            return v;
+        }
+        size_t const byte = size_t(m_bitPos >> 3);
+        int const used = int(m_bitPos & 7);
+        // The second byte is read only when the bits reach into it (and it is then inside).
+        uint32_t const word = uint32_t(m_data[byte]) << 8 | (used + n > 8 ? m_data[byte + 1] : 0u);
+        m_bitPos += uint64_t(n);
+        return (word >> (16 - used - n)) & ((1u << n) - 1);
+    }
 
     uint8_t const* m_data = nullptr;
     size_t m_size = 0;
