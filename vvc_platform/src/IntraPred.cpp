@@ -272,6 +272,10 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
         return false;
     if (!IsPow2(availUnit))
         availUnit = 1;
+    // Runs of availUnit samples: positions inside the plane are not negative, so a shift finds them.
+    int log2Unit = 0;
+    while ((1 << log2Unit) < availUnit)
+        ++log2Unit;
     out.refIdx = refIdx;
     out.refW = refW;
     out.refH = refH;
@@ -293,7 +297,7 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
             int const y = yt + k;
             bool a = false;
             if (inPlane(xl, y)) {
-                long const key = y / availUnit;
+                long const key = y >> log2Unit;
                 if (key != lastKey || k == 0) {
                     lastAns = avail ? avail(xl, y) : true;
                     lastKey = k == 0 ? -1 : key; // the corner is asked about on its own
@@ -312,7 +316,7 @@ bool BuildIntraRefSamples(IntraPlane const& plane, int x0, int y0, int refW, int
             int const x = xl + k;
             bool a = false;
             if (inPlane(x, yt)) {
-                long const key = x / availUnit;
+                long const key = x >> log2Unit;
                 if (key != lastKey) {
                     lastAns = avail ? avail(x, yt) : true;
                     lastKey = key;
