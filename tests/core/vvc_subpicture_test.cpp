@@ -2,13 +2,20 @@
 // PPS's slices assigned to subpictures and addressed within them by the slice header, and the
 // loop filters stopping at the boundaries of subpictures closed to them.
 
+#include "AnnexBread.h"
+#include "ParameterSets.h"
 #include "Recon.h"
+#include "StreamCheck.h"
 #include "Syntax.h"
 #include "vvc_test_writer.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -449,5 +456,154 @@ TEST(VvcSubpictures, DeblockingStopsWhereEitherSubpictureIsClosed)
             EXPECT_EQ(luma[y * stride + 63] != 500, filtered) << c.what << " " << luma[y * stride + 63];
             EXPECT_EQ(luma[y * stride + 64] != 540, filtered) << c.what << " " << luma[y * stride + 64];
         }
+    }
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::vector<Bytes> ReadUnits(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.is_open()) << path;
+    InputByteStream bs(in);
+    std::vector<Bytes> units;
+    for (int guard = 0; guard < 100000; ++guard) {
+        Bytes nal;
+        AnnexBStats stats;
+        byteStreamNALUnit(bs, nal, stats);
+        if (nal.empty() && !in)
+            break;
+        if (!nal.empty())
+            units.push_back(nal);
+    }
+    return units;
+}
+
+// Copies the RBSP bits [from, to) into the writer.
+void CopyBits(std::vector<uint8_t> const& rbsp, uint64_t from, uint64_t to, vvctest::BitWriter& w)
+{
+    for (uint64_t i = from; i < to; ++i)
+        w.u((rbsp[size_t(i >> 3)] >> (7 - (i & 7))) & 1u, 1);
+}
+
+// The position of the last set bit before `end`: a stop bit or byte_alignment's one bit.
+uint64_t LastOneBit(std::vector<uint8_t> const& rbsp, uint64_t end)
+{
+    uint64_t i = end;
+    while (i > 0 && !((rbsp[size_t((i - 1) >> 3)] >> (7 - ((i - 1) & 7))) & 1u))
+        --i;
+    return i - 1;
+}
+
+// The first picture of a stream of eleven rectangular slices (15x9 CTUs of 128: five slices in
+// the top CTU row, one of rows 1..7, five in the bottom row) rewritten as three subpictures of
+// those rows, with 12-bit subpicture IDs given in the SPS: the SPS gains the layout, each slice
+// header its subpicture ID and its address within that subpicture.
+Bytes AsThreeSubpictures(std::string const& path, bool loopFilterAcross)
+{
+    uint32_t const ids[3] = {0x123, 0x9AB, 0x456};
+    vvctest::StreamBuilder out;
+    SeqParameterSet sps;
+    PicParameterSet pps;
+    PictureHeaderParams ph;
+    int pictureHeaders = 0;
+    for (Bytes const& unit : ReadUnits(path)) {
+        InputNALUnit nal;
+        nal.getBitstream().getFifo() = unit;
+        read(nal);
+        InputBitstream& bs = nal.getBitstream();
+        std::vector<uint8_t> const& rbsp = bs.getFifo();
+        int const type = nal.m_nalUnitType;
+        if (type == NAL_UNIT_PH && ++pictureHeaders == 2)
+            break;
+        if (type == NAL_UNIT_SPS) {
+            InputBitstream head = bs;
+            ParseSps(head, sps);
+            // Up to sps_subpic_info_present_flag.
+            head = bs;
+            head.read(8);
+            int const maxSubLayersMinus1 = int(head.read(3));
+            head.read(4);
+            if (head.readFlag())
+                ParseProfileTierLevel(head, true, maxSubLayersMinus1);
+            head.readFlag();
+            if (head.readFlag())
+                head.readFlag();
+            head.readUvlc();
+            head.readUvlc();
+            if (head.readFlag())
+                for (int i = 0; i < 4; ++i)
+                    head.readUvlc();
+            uint64_t const flagPos = head.bitPosition();
+            EXPECT_FALSE(head.readFlag()) << "the stream has no subpictures of its own";
+            vvctest::BitWriter w;
+            CopyBits(rbsp, 16, flagPos, w);
+            // 89 bits in place of the flag: what follows moves by 11 bytes and keeps its alignment.
+            uint32_t const across = loopFilterAcross ? 1 : 0;
+            Write(w, {{1, 1},      {2, 0}, {0, 1}, {0, 1},      {14, 4}, {0, 4}, {0, 1},
+                      {across, 1}, {0, 4}, {1, 4}, {14, 4},     {6, 4},  {0, 1}, {across, 1},
+                      {0, 4},      {8, 4}, {0, 1}, {across, 1}, {11, 0}, {1, 1}, {1, 1}});
+            for (uint32_t id : ids)
+                w.u(id, 12);
+            CopyBits(rbsp, flagPos + 1, LastOneBit(rbsp, rbsp.size() * 8), w);
+            w.trailingBits();
+            out.nal(vvctest::Nal(type, w.data(), nal.m_nuhLayerId, nal.m_temporalId));
+            continue;
+        }
+        if (type == NAL_UNIT_PPS) {
+            InputBitstream copy = bs;
+            ParsePps(copy, pps, sps);
+        } else if (type == NAL_UNIT_PH) {
+            InputBitstream copy = bs;
+            ParsePictureHeader(copy, ph, pps, sps);
+        } else if (nal.isSlice()) {
+            InputBitstream copy = bs;
+            SliceHeaderParams sh;
+            ParseSliceHeader(copy, sh, type, &ph, pps, sps);
+            int const subpic = sh.sliceAddress < 5 ? 0 : sh.sliceAddress == 5 ? 1 : 2;
+            int const address = sh.sliceAddress - (subpic == 0 ? 0 : subpic == 1 ? 5 : 6);
+            vvctest::BitWriter w;
+            w.flag(false); // the picture header is a unit of its own
+            w.u(ids[subpic], 12);
+            if (subpic != 1)
+                w.u(uint32_t(address), 3); // five slices in the subpicture
+            // The rest of the header after sh_slice_address (4 bits for the eleven slices).
+            CopyBits(rbsp, 16 + 1 + 4, LastOneBit(rbsp, sh.sliceDataByte * 8), w);
+            w.trailingBits();
+            w.bytes(Bytes(rbsp.begin() + std::ptrdiff_t(sh.sliceDataByte), rbsp.end()));
+            out.nal(vvctest::Nal(type, w.data(), nal.m_nuhLayerId, nal.m_temporalId));
+            continue;
+        }
+        out.nal(unit);
+    }
+    return out.bytes();
+}
+
+} // namespace
+
+TEST(VvcSubpictures, StreamOfThreeSubpicturesDecodesAsOnePicture)
+{
+    // Loop filters open across the subpictures: the picture is the original, and matches its
+    // hash. Closed: deblocking, SAO and ALF stop at the subpicture boundaries and it no longer
+    // does.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (bool across : {true, false}) {
+        Bytes const stream =
+            AsThreeSubpictures(std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + "SLICES_A_HUAWEI_3.bit", across);
+        std::string const path = dir.filePath("subpictures.bit").toStdString();
+        {
+            std::ofstream f(path, std::ios::binary | std::ios::trunc);
+            f.write(reinterpret_cast<char const*>(stream.data()), std::streamsize(stream.size()));
+        }
+        StreamCheckResult const r = CheckStream(path);
+        EXPECT_EQ(r.error, "") << across;
+        EXPECT_EQ(r.syntaxErrors, 0) << r.syntaxError;
+        EXPECT_EQ(r.sliceDataError, "") << across;
+        EXPECT_EQ(r.hashes.pictures, 1) << across;
+        EXPECT_EQ(r.hashes.checked, 1) << across;
+        EXPECT_EQ(r.hashes.matched, across ? 1 : 0) << across;
     }
 }
