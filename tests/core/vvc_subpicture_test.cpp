@@ -7,6 +7,7 @@
 #include "Recon.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
+#include "vvc_recon_fixture.h"
 #include "vvc_test_writer.h"
 
 #include <QTemporaryDir>
@@ -338,17 +339,13 @@ TEST(VvcSubpictures, SliceHeaderAddressesASliceWithinItsSubpicture)
 
 namespace {
 
-// A 128x64 10-bit picture of two 64x64 CTUs, each its own slice and, unless `oneSubpic`, its
-// own subpicture with the given loop filter flags. Slices and tiles are open to the filters.
-struct TwoSubpictures
+// The fixture's picture widened to 128x64, two 64x64 CTUs, each its own slice and, unless
+// `oneSubpic`, its own subpicture with the given loop filter flags. Slices and tiles are open to
+// the filters.
+struct TwoSubpictures : ReconFixture
 {
-    SeqParameterSet sps;
-    PicParameterSet pps;
-    SliceHeaderParams sh;
     TwoSubpictures(bool oneSubpic, uint8_t across0, uint8_t across1)
     {
-        sps.bitDepth = 10;
-        sps.log2CtuSize = 6;
         sps.subpics = WholePictureSubpic(2, 1);
         if (!oneSubpic) {
             sps.subpics.x = {0, 1};
@@ -359,11 +356,8 @@ struct TwoSubpictures
             sps.subpics.loopFilterAcross = {across0, across1};
         }
         pps.picWidth = 128;
-        pps.picHeight = 64;
         pps.picWidthInCtbs = 2;
-        pps.picHeightInCtbs = 1;
         pps.tileColWidth = {2};
-        pps.tileRowHeight = {1};
         pps.loopFilterAcrossSlices = pps.loopFilterAcrossTiles = true;
     }
 };
