@@ -1,5 +1,7 @@
 #include "ParameterSets.h"
 
+#include "Syntax.h"
+
 int const SPS::m_winUnitX[NUM_CHROMA_FORMAT] = {1, 2, 2, 1};
 int const SPS::m_winUnitY[NUM_CHROMA_FORMAT] = {1, 2, 1, 1};
 
@@ -111,7 +113,8 @@ void parseSPS(InputBitstream& bs, SPS& sps)
     sps.m_maxSubLayers = int(bs.read(3)) + 1;
     VVC_CHECK(sps.m_maxSubLayers > 7, "sps_max_sublayers_minus1 out of range");
     sps.m_chromaFormatIdc = ChromaFormat(bs.read(2));
-    VVC_CHECK(bs.read(2) > 2, "sps_log2_ctu_size_minus5 out of range");
+    int const log2CtuMinus5 = int(bs.read(2));
+    VVC_CHECK(log2CtuMinus5 > 2, "sps_log2_ctu_size_minus5 out of range");
     bool const ptlDpbHrdPresent = bs.readFlag();
     if (ptlDpbHrdPresent)
         ParseProfileTierLevel(bs, true, sps.m_maxSubLayers - 1);
@@ -124,7 +127,10 @@ void parseSPS(InputBitstream& bs, SPS& sps)
     if (bs.readFlag())
         ParseWindow(bs, sps.m_conformanceWindow);
     CheckWindow(sps.m_conformanceWindow, sps.m_chromaFormatIdc, sps.m_maxWidth, sps.m_maxHeight);
-    VVC_CHECK(bs.readFlag(), "Subpictures are not supported");
+    if (bs.readFlag()) { // sps_subpic_info_present_flag: the layout is kept by the full parser
+        vvcsyntax::SubpicLayout subpics;
+        vvcsyntax::ParseSubpicInfo(bs, sps.m_maxWidth, sps.m_maxHeight, log2CtuMinus5 + 5, subpics);
+    }
     sps.m_bitDepth = int(ReadUvlcMax(bs, 8, "sps_bitdepth_minus8")) + 8;
     bs.readFlag(); // sps_entropy_coding_sync_enabled_flag
     bs.readFlag(); // sps_entry_point_offsets_present_flag

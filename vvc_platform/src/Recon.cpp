@@ -37,6 +37,12 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
             for (int y = y0; y < y0 + pps.tileRowHeight[size_t(ty)] && y < pps.picHeightInCtbs; ++y)
                 for (int x = x0; x < x0 + pps.tileColWidth[size_t(tx)] && x < pps.picWidthInCtbs; ++x)
                     m_ctuTile[size_t(y) * size_t(pps.picWidthInCtbs) + size_t(x)] = ty * pps.numTileColumns() + tx;
+    m_ctuSubpic.assign(m_ctuParams.size(), 0);
+    vvcsyntax::SubpicLayout const& sub = sps.subpics;
+    for (int i = 1; i < sub.count(); ++i)
+        for (int y = sub.y[size_t(i)]; y < sub.y[size_t(i)] + sub.h[size_t(i)] && y < pps.picHeightInCtbs; ++y)
+            for (int x = sub.x[size_t(i)]; x < sub.x[size_t(i)] + sub.w[size_t(i)] && x < pps.picWidthInCtbs; ++x)
+                m_ctuSubpic[size_t(y) * size_t(pps.picWidthInCtbs) + size_t(x)] = i;
     m_dbk.reset(pps.picWidth, pps.picHeight);
     m_dbk.chromaFormatIdc = sps.chromaFormatIdc;
     m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
@@ -537,12 +543,22 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, !cu.ibc, cu.bdpcmChroma, cbf, joint, qp);
 }
 
-bool IntraPictureReconstructor::closedBoundary(int a, int b) const
+bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) const
 {
     if (a == b || a < 0 || b < 0 || size_t(a) >= m_ctuSlice.size() || size_t(b) >= m_ctuSlice.size())
         return false;
     if (!m_pps.loopFilterAcrossSlices && m_ctuSlice[size_t(a)] != m_ctuSlice[size_t(b)])
         return true;
+    int const subA = m_ctuSubpic[size_t(a)], subB = m_ctuSubpic[size_t(b)];
+    if (subA != subB) {
+        // SAO and ALF follow the current CTB's subpicture; an edge is deblocked only when both
+        // of its subpictures allow it.
+        auto const open = [this](int s) {
+            return size_t(s) < m_sps.subpics.loopFilterAcross.size() && m_sps.subpics.loopFilterAcross[size_t(s)];
+        };
+        if (!open(subA) || (deblocking && !open(subB)))
+            return true;
+    }
     return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
 }
 
@@ -567,8 +583,8 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     // turns deblocking off, and on closed slice or tile boundaries and virtual boundaries.
     bool const on = size_t(m_slice) < m_sliceDeblock.size() && m_sliceDeblock[size_t(m_slice)];
     int const here = ctuAt(x, y);
-    b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y));
-    b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1));
+    b.filterLeft = on && x > 0 && !closedBoundary(here, ctuAt(x - 1, y), true);
+    b.filterTop = on && y > 0 && !closedBoundary(here, ctuAt(x, y - 1), true);
     for (int v : m_vbX)
         b.filterLeft = b.filterLeft && v != x;
     for (int v : m_vbY)

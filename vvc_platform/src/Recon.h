@@ -63,8 +63,9 @@ private:
     int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
     int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
     // Loop filters may not read across the boundary between the CTUs (other slice or tile with
-    // filtering across them off).
-    bool closedBoundary(int ctuA, int ctuB) const;
+    // filtering across them off; another subpicture when that of ctuA, or for the deblocking
+    // either of the two, keeps loop filters from crossing its boundary).
+    bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
     void deblock();
     void applyAlf();
     void applySao();
@@ -103,6 +104,7 @@ private:
     vvcsyntax::LmcsModel m_lmcsModel;
     std::vector<uint8_t> m_sliceLmcs;
     std::vector<int> m_ctuTile;
+    std::vector<int> m_ctuSubpic;  // per CTU its subpicture's index
     std::vector<int> m_vbX, m_vbY; // virtual boundaries in force, luma positions
     vvcdeblock::DeblockMap m_dbk;
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on

@@ -238,6 +238,86 @@ int PeekPictureHeaderPpsId(InputBitstream const& in)
     return int(Ue(bs, 63, "ph_pic_parameter_set_id"));
 }
 
+SubpicLayout WholePictureSubpic(int widthCtbs, int heightCtbs)
+{
+    SubpicLayout l;
+    l.x = {0};
+    l.y = {0};
+    l.w = {widthCtbs};
+    l.h = {heightCtbs};
+    l.treatedAsPic = {1};
+    l.loopFilterAcross = {0};
+    return l;
+}
+
+void ParseSubpicInfo(InputBitstream& bs, int picWidthMax, int picHeightMax, int log2CtuSize, SubpicLayout& l)
+{
+    int const ctb = 1 << log2CtuSize;
+    int const widthCtbs = (picWidthMax + ctb - 1) / ctb, heightCtbs = (picHeightMax + ctb - 1) / ctb;
+    int const num = int(Ue(bs, uint32_t(std::min(599, widthCtbs * heightCtbs - 1)), "sps_num_subpics_minus1")) + 1;
+    l = WholePictureSubpic(widthCtbs, heightCtbs);
+    bool sameSize = false;
+    if (num > 1) {
+        l.independent = bs.readFlag();
+        sameSize = bs.readFlag();
+        l.x.assign(size_t(num), 0);
+        l.y.assign(size_t(num), 0);
+        l.w.assign(size_t(num), 0);
+        l.h.assign(size_t(num), 0);
+        // Independent subpictures are treated as pictures and closed to the loop filters.
+        l.treatedAsPic.assign(size_t(num), 1);
+        l.loopFilterAcross.assign(size_t(num), 0);
+        bool const xBits = picWidthMax > ctb, yBits = picHeightMax > ctb;
+        int const xLen = CeilLog2(widthCtbs), yLen = CeilLog2(heightCtbs);
+        for (int i = 0; i < num; ++i) {
+            size_t const k = size_t(i);
+            if (!sameSize || i == 0) {
+                l.x[k] = i > 0 && xBits ? int(bs.read(xLen)) : 0;
+                l.y[k] = i > 0 && yBits ? int(bs.read(yLen)) : 0;
+                VVC_CHECK(l.x[k] >= widthCtbs || l.y[k] >= heightCtbs, "Subpicture " << i << " outside the picture");
+                // The last one, and any in a picture one CTU wide or high, reach the picture's edge.
+                l.w[k] = i < num - 1 && xBits ? int(bs.read(xLen)) + 1 : widthCtbs - l.x[k];
+                l.h[k] = i < num - 1 && yBits ? int(bs.read(yLen)) + 1 : heightCtbs - l.y[k];
+            } else {
+                // Equal sizes: a grid of the first one's size in raster order.
+                int const cols = std::max(1, widthCtbs / l.w[0]);
+                l.x[k] = (i % cols) * l.w[0];
+                l.y[k] = (i / cols) * l.h[0];
+                l.w[k] = l.w[0];
+                l.h[k] = l.h[0];
+            }
+            if (!l.independent) {
+                l.treatedAsPic[k] = bs.readFlag() ? 1 : 0;
+                l.loopFilterAcross[k] = bs.readFlag() ? 1 : 0;
+            }
+        }
+        // Every CTU of the picture in exactly one subpicture.
+        std::vector<uint8_t> covered(size_t(widthCtbs) * size_t(heightCtbs), 0);
+        for (int i = 0; i < num; ++i) {
+            size_t const k = size_t(i);
+            VVC_CHECK(l.x[k] + l.w[k] > widthCtbs || l.y[k] + l.h[k] > heightCtbs,
+                      "Subpicture " << i << " reaches outside the picture");
+            for (int y = l.y[k]; y < l.y[k] + l.h[k]; ++y)
+                for (int x = l.x[k]; x < l.x[k] + l.w[k]; ++x) {
+                    uint8_t& c = covered[size_t(y) * size_t(widthCtbs) + size_t(x)];
+                    VVC_CHECK(c, "Subpictures overlap");
+                    c = 1;
+                }
+        }
+        VVC_CHECK(std::find(covered.begin(), covered.end(), 0) != covered.end(),
+                  "Subpictures do not cover the picture");
+    }
+    l.idLenMinus1 = int(Ue(bs, 15, "sps_subpic_id_len_minus1"));
+    VVC_CHECK((1 << (l.idLenMinus1 + 1)) < num, "sps_subpic_id_len_minus1 too small for the subpictures");
+    l.idMappingExplicit = bs.readFlag();
+    if (l.idMappingExplicit) {
+        l.idMappingInSps = bs.readFlag();
+        if (l.idMappingInSps)
+            for (int i = 0; i < num; ++i)
+                l.ids.push_back(bs.read(l.idLenMinus1 + 1));
+    }
+}
+
 void ParseSps(InputBitstream& bs, SeqParameterSet& s)
 {
     s = SeqParameterSet();
@@ -273,34 +353,12 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
     int const ctb = s.ctbSize();
     int const widthCtbs = (s.picWidthMax + ctb - 1) / ctb, heightCtbs = (s.picHeightMax + ctb - 1) / ctb;
     s.subpicInfoPresent = bs.readFlag();
-    if (s.subpicInfoPresent) {
-        s.numSubpicsMinus1 = int(Ue(bs, uint32_t(std::min(599, widthCtbs * heightCtbs - 1)), "sps_num_subpics_minus1"));
-        bool independent = true, sameSize = false;
-        if (s.numSubpicsMinus1 > 0) {
-            independent = bs.readFlag();
-            sameSize = bs.readFlag();
-        }
-        for (int i = 0; s.numSubpicsMinus1 > 0 && i <= s.numSubpicsMinus1; ++i) {
-            if (!sameSize || i == 0) {
-                if (i > 0 && s.picWidthMax > ctb)
-                    bs.read(CeilLog2(widthCtbs));
-                if (i > 0 && s.picHeightMax > ctb)
-                    bs.read(CeilLog2(heightCtbs));
-                if (i < s.numSubpicsMinus1 && s.picWidthMax > ctb)
-                    bs.read(CeilLog2(widthCtbs));
-                if (i < s.numSubpicsMinus1 && s.picHeightMax > ctb)
-                    bs.read(CeilLog2(heightCtbs));
-            }
-            if (!independent) {
-                bs.readFlag(); // sps_subpic_treated_as_pic_flag
-                bs.readFlag(); // sps_loop_filter_across_subpic_enabled_flag
-            }
-        }
-        s.subpicIdLenMinus1 = int(Ue(bs, 15, "sps_subpic_id_len_minus1"));
-        if (bs.readFlag() && bs.readFlag()) // explicitly signalled, present in the SPS
-            for (int i = 0; i <= s.numSubpicsMinus1; ++i)
-                bs.read(s.subpicIdLenMinus1 + 1);
-    }
+    if (s.subpicInfoPresent)
+        ParseSubpicInfo(bs, s.picWidthMax, s.picHeightMax, s.log2CtuSize, s.subpics);
+    else
+        s.subpics = WholePictureSubpic(widthCtbs, heightCtbs);
+    s.numSubpicsMinus1 = s.subpics.count() - 1;
+    s.subpicIdLenMinus1 = s.subpics.idLenMinus1;
     s.bitDepth = int(Ue(bs, 8, "sps_bitdepth_minus8")) + 8;
     s.entropyCodingSync = bs.readFlag();
     s.entryPointOffsetsPresent = bs.readFlag();
@@ -536,6 +594,44 @@ std::vector<int> TileScanOrder(PicParameterSet const& p)
     return ctus;
 }
 
+// The slices of each subpicture: with one slice per subpicture its CTUs in tile scan, else the
+// PPS's slices, each assigned to the subpicture holding it. Slice addresses count the slices
+// within a subpicture, in the order of the PPS.
+void DeriveSubpicSlices(PicParameterSet& p, SeqParameterSet const& sps)
+{
+    // An SPS built without its layout has the one subpicture of the whole picture.
+    SubpicLayout const sub =
+        sps.subpics.count() > 0 ? sps.subpics : WholePictureSubpic(p.picWidthInCtbs, p.picHeightInCtbs);
+    int const num = sub.count();
+    p.subpicSlices.assign(size_t(num), {});
+    if (!p.rectSlice) {
+        VVC_CHECK(num > 1, "Raster-scan slices in a picture of several subpictures");
+        return;
+    }
+    std::vector<int> ctuSubpic(size_t(p.picWidthInCtbs) * size_t(p.picHeightInCtbs), 0);
+    for (int i = 1; i < num; ++i)
+        for (int y = sub.y[size_t(i)]; y < sub.y[size_t(i)] + sub.h[size_t(i)]; ++y)
+            for (int x = sub.x[size_t(i)]; x < sub.x[size_t(i)] + sub.w[size_t(i)]; ++x)
+                ctuSubpic[size_t(y) * size_t(p.picWidthInCtbs) + size_t(x)] = i;
+    if (p.noPicPartition || p.singleSlicePerSubpic) {
+        p.sliceCtus.assign(size_t(num), {});
+        for (int c : TileScanOrder(p))
+            p.sliceCtus[size_t(ctuSubpic[size_t(c)])].push_back(c);
+        p.numSlicesInPicMinus1 = num - 1;
+    }
+    p.sliceSubpic.clear();
+    for (size_t j = 0; j < p.sliceCtus.size(); ++j) {
+        VVC_CHECK(p.sliceCtus[j].empty(), "Slice without CTUs");
+        int const s = ctuSubpic[size_t(p.sliceCtus[j].front())];
+        for (int c : p.sliceCtus[j])
+            VVC_CHECK(ctuSubpic[size_t(c)] != s, "Slice " << j << " in two subpictures");
+        p.sliceSubpic.push_back(s);
+        p.subpicSlices[size_t(s)].push_back(int(j));
+    }
+    for (int i = 0; i < num; ++i)
+        VVC_CHECK(p.subpicSlices[size_t(i)].empty(), "Subpicture " << i << " without slices");
+}
+
 } // namespace
 
 void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps)
@@ -561,14 +657,31 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
             Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
     p.outputFlagPresent = bs.readFlag();
     p.noPicPartition = bs.readFlag();
+    VVC_CHECK(p.noPicPartition && sps.numSubpicsMinus1 > 0, "A picture of several subpictures without partitions");
+    VVC_CHECK(sps.numSubpicsMinus1 > 0 && (p.picWidth != sps.picWidthMax || p.picHeight != sps.picHeightMax),
+              "A picture of several subpictures smaller than the SPS's size");
     bool const subpicIdMapping = bs.readFlag();
-    int numSubpicsMinus1 = sps.numSubpicsMinus1;
+    std::vector<uint32_t> ppsIds;
     if (subpicIdMapping) {
-        if (!p.noPicPartition)
-            numSubpicsMinus1 = int(Ue(bs, uint32_t(sps.numSubpicsMinus1), "pps_num_subpics_minus1"));
+        int const numSubpicsMinus1 =
+            p.noPicPartition ? 0 : int(Ue(bs, uint32_t(sps.numSubpicsMinus1), "pps_num_subpics_minus1"));
+        VVC_CHECK(numSubpicsMinus1 != sps.numSubpicsMinus1, "pps_num_subpics_minus1 differs from the SPS");
         int const len = int(Ue(bs, 15, "pps_subpic_id_len_minus1")) + 1;
+        VVC_CHECK(len != sps.subpicIdLenMinus1 + 1, "pps_subpic_id_len_minus1 differs from the SPS");
         for (int i = 0; i <= numSubpicsMinus1; ++i)
-            bs.read(len);
+            ppsIds.push_back(bs.read(len));
+    }
+    // The subpicture IDs the slice headers name: the PPS's override the SPS's.
+    SubpicLayout const& subpics = sps.subpics;
+    for (int i = 0; i < subpics.count(); ++i) {
+        uint32_t id = uint32_t(i);
+        if (subpics.idMappingExplicit) {
+            VVC_CHECK(!subpicIdMapping && !subpics.idMappingInSps, "Subpicture IDs neither in the SPS nor the PPS");
+            id = subpicIdMapping ? ppsIds[size_t(i)] : subpics.ids[size_t(i)];
+        }
+        VVC_CHECK(std::find(p.subpicIdVal.begin(), p.subpicIdVal.end(), id) != p.subpicIdVal.end(),
+                  "Two subpictures of ID " << id);
+        p.subpicIdVal.push_back(id);
     }
     int const log2Ctb = p.noPicPartition ? sps.log2CtuSize : int(bs.read(2)) + 5;
     VVC_CHECK(log2Ctb != sps.log2CtuSize, "pps_log2_ctu_size_minus5 differs from the SPS");
@@ -693,6 +806,7 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
         if (!p.rectSlice || p.singleSlicePerSubpic || p.numSlicesInPicMinus1 > 0)
             p.loopFilterAcrossSlices = bs.readFlag();
     }
+    DeriveSubpicSlices(p, sps);
     p.cabacInitPresent = bs.readFlag();
     for (int& n : p.numRefIdxDefaultActiveMinus1)
         n = int(Ue(bs, 14, "pps_num_ref_idx_default_active_minus1"));
@@ -1149,11 +1263,17 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
         sh.ph = *phUnit;
     }
     PictureHeaderParams const& ph = sh.ph;
-    if (sps.subpicInfoPresent)
+    if (sps.subpicInfoPresent) {
         sh.subpicId = int(bs.read(sps.subpicIdLenMinus1 + 1));
-    VVC_CHECK(sps.numSubpicsMinus1 > 0, "Pictures of several subpictures are not supported");
-    int const numSlices = pps.numSlicesInPicMinus1 + 1;
+        auto const it = std::find(pps.subpicIdVal.begin(), pps.subpicIdVal.end(), uint32_t(sh.subpicId));
+        VVC_CHECK(it == pps.subpicIdVal.end(), "No subpicture of ID " << sh.subpicId);
+        sh.subpicIdx = int(it - pps.subpicIdVal.begin());
+    }
     bool const rect = pps.rectSlice;
+    // Rectangular slices are addressed within their subpicture.
+    int const numSlices = rect && size_t(sh.subpicIdx) < pps.subpicSlices.size()
+                              ? int(pps.subpicSlices[size_t(sh.subpicIdx)].size())
+                              : pps.numSlicesInPicMinus1 + 1;
     if ((rect && numSlices > 1) || (!rect && pps.numTiles() > 1)) {
         sh.sliceAddress = int(bs.read(CeilLog2(rect ? numSlices : pps.numTiles())));
         VVC_CHECK(sh.sliceAddress >= (rect ? numSlices : pps.numTiles()), "sh_slice_address out of range");
@@ -1277,10 +1397,8 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
 
     // The slice's CTUs and its entry points: one per tile and, with wavefronts, per CTU row.
     if (rect) {
-        if (pps.singleSlicePerSubpic || pps.noPicPartition)
-            sh.ctus = TileScanOrder(pps);
-        else
-            sh.ctus = pps.sliceCtus.at(size_t(sh.sliceAddress));
+        VVC_CHECK(size_t(sh.subpicIdx) >= pps.subpicSlices.size(), "Slice of a PPS without its slice layout");
+        sh.ctus = pps.sliceCtus.at(size_t(pps.subpicSlices[size_t(sh.subpicIdx)].at(size_t(sh.sliceAddress))));
     } else {
         sh.ctus = TileScanCtus(pps, sh.sliceAddress, sh.numTilesInSlice);
     }

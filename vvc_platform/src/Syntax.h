@@ -31,6 +31,25 @@ struct DpbParams
     int maxLatencyIncreasePlus1[8] = {};
 };
 
+// Subpictures of a sequence: their rectangles in CTUs, flags and IDs as the SPS gives them. A
+// sequence without subpicture information has one subpicture, the whole picture.
+struct SubpicLayout
+{
+    std::vector<int> x, y, w, h; // top-left CTU column and row, width and height in CTUs
+    std::vector<uint8_t> treatedAsPic, loopFilterAcross;
+    bool independent = true;
+    int idLenMinus1 = 0;
+    bool idMappingExplicit = false, idMappingInSps = false;
+    std::vector<uint32_t> ids; // the SPS's IDs when it carries them
+    int count() const { return int(x.size()); }
+};
+
+// From sps_num_subpics_minus1 to the last subpicture ID. Sizes and positions not signalled are
+// inferred; throws unless the subpictures cover the picture's CTUs exactly once.
+void ParseSubpicInfo(InputBitstream& bs, int picWidthMax, int picHeightMax, int log2CtuSize, SubpicLayout& out);
+// One subpicture covering a picture of the given size in CTUs.
+SubpicLayout WholePictureSubpic(int widthCtbs, int heightCtbs);
+
 struct SeqParameterSet
 {
     int id = 0, vpsId = 0, maxSublayersMinus1 = 0, chromaFormatIdc = 1, log2CtuSize = 7;
@@ -39,6 +58,7 @@ struct SeqParameterSet
     int confWin[4] = {}; // left, right, top, bottom
     bool subpicInfoPresent = false;
     int numSubpicsMinus1 = 0, subpicIdLenMinus1 = 0;
+    SubpicLayout subpics; // filled in for every SPS: one subpicture without subpicture information
     int bitDepth = 8;
     bool entropyCodingSync = false, entryPointOffsetsPresent = false;
     int log2MaxPocLsb = 4;
@@ -99,8 +119,14 @@ struct PicParameterSet
     bool loopFilterAcrossTiles = false, rectSlice = true, singleSlicePerSubpic = false;
     int numSlicesInPicMinus1 = 0;
     bool loopFilterAcrossSlices = false;
-    // Rectangular slices: the CTU addresses (in raster order of the picture) of each slice.
+    // Rectangular slices: the CTU addresses (in raster order of the picture) of each slice, in
+    // decoding order, and per slice the subpicture holding it.
     std::vector<std::vector<int>> sliceCtus;
+    std::vector<int> sliceSubpic;
+    // Per subpicture: its ID (the PPS's mapping, else the SPS's, else its index) and its slices
+    // (indices into sliceCtus) in the order of their slice addresses.
+    std::vector<uint32_t> subpicIdVal;
+    std::vector<std::vector<int>> subpicSlices;
     bool cabacInitPresent = false;
     int numRefIdxDefaultActiveMinus1[2] = {};
     bool rpl1IdxPresent = false, weightedPred = false, weightedBipred = false, refWraparound = false;
@@ -208,6 +234,7 @@ struct SliceHeaderParams
     bool phInSliceHeader = false;
     PictureHeaderParams ph; // the picture header in force for the slice (its own or the PH unit's)
     int subpicId = 0, sliceAddress = 0, numTilesInSlice = 1;
+    int subpicIdx = 0; // the subpicture whose ID is subpicId
     int sliceType = 2; // 0 B, 1 P, 2 I
     bool noOutputOfPriorPics = false;
     bool alfEnabled = false;
