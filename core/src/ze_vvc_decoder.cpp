@@ -30,8 +30,8 @@ bool IsIdr(int type)
     return type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP;
 }
 
-// 4:2:0 pictures are shown as they are, 4:0:0 ones as 4:2:0 with neutral chroma planes (as
-// the other decoders give monochrome pictures).
+// 4:2:0 pictures are shown as they are, 4:0:0 ones as 4:2:0 with neutral chroma planes (as the
+// AV1 decoder gives monochrome pictures).
 bool Shown(int chromaFormat)
 {
     return chromaFormat == CHROMA_420 || chromaFormat == CHROMA_400;

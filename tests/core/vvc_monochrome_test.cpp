@@ -1,18 +1,29 @@
 // 4:0:0 intra pictures: slice data without any chroma syntax, encoded here bin by bin, parsed
 // and reconstructed (luma only, with deblocking, SAO and ALF), and checked against a one-plane
-// hash.
+// hash; the same picture as a whole byte stream through the decoder to its output frame.
 
+#include "test_support.h"
 #include "vvc_cabac_encoder.h"
+#include "vvc_test_writer.h"
+
+#include "frame.h"
+#include "ze_vvc_decoder.h"
 
 #include "PictureHash.h"
 #include "Recon.h"
 #include "SliceParser.h"
+#include "StreamCheck.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
+using vvctest::BitWriter;
 using vvctest::Encoder;
+using vvctest::Nal;
 
 namespace {
 
@@ -91,6 +102,136 @@ std::vector<uint8_t> MonoSliceData()
     return e.finish();
 }
 
+// The fixture's parameter sets as the bitstream carries them: SPS, PPS, then the IDR slice with
+// its picture header and `sliceData`, and a suffix SEI with the one-plane MD5 `md5` when given.
+std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::array<uint8_t, 16> const* md5)
+{
+    vvctest::StreamBuilder b;
+    BitWriter w;
+    w.u(0, 4); // SPS id
+    w.u(0, 4); // VPS id
+    w.u(0, 3); // one sub-layer
+    w.u(0, 2); // 4:0:0
+    w.u(0, 2); // CTU 32
+    w.flag(true);
+    w.u(1, 7);     // profile
+    w.flag(false); // tier
+    w.u(51, 8);    // level
+    w.flag(true);  // frame only
+    w.flag(false); // multilayer
+    w.flag(false); // no general constraints
+    w.alignZero();
+    w.u(0, 8);     // no sub-profiles
+    w.flag(false); // GDR
+    w.flag(false); // resampling
+    w.ue(16);
+    w.ue(8);
+    w.flag(false); // conformance window
+    w.flag(false); // subpictures
+    w.ue(2);       // 10 bit
+    w.flag(false); // wavefronts
+    w.flag(false); // entry points
+    w.u(4, 4);     // 8-bit POC LSB
+    w.flag(false); // POC MSB
+    w.u(0, 2);
+    w.u(0, 2);
+    w.ue(0); // DPB: one picture, no reordering, no latency limit
+    w.ue(0);
+    w.ue(0);
+    w.ue(0);       // 4x4 minimum coding block
+    w.flag(false); // partition constraints override
+    w.ue(0);       // intra: quad-tree down to 4x4, no multi-type splits
+    w.ue(0);
+    w.ue(0); // inter
+    w.ue(0);
+    w.flag(false); // transform skip
+    w.flag(false); // MTS
+    w.flag(false); // LFNST
+    w.flag(true);  // SAO
+    w.flag(true);  // ALF
+    for (int i = 0; i < 5; ++i)
+        w.flag(false); // LMCS, weighted prediction, weighted bi-prediction, long-term, IDR lists
+    w.flag(true);      // list 1 as list 0
+    w.ue(0);           // no lists
+    for (int i = 0; i < 6; ++i)
+        w.flag(false); // wraparound, TMVP, AMVR, BDOF, SMVD, DMVR
+    w.flag(false);     // MMVD
+    w.ue(0);           // six merge candidates
+    for (int i = 0; i < 5; ++i)
+        w.flag(false); // SBT, affine, BCW, CIIP, GPM
+    w.ue(0);           // parallel merge level
+    for (int i = 0; i < 11; ++i)
+        w.flag(false); // ISP, MRL, MIP, palette, IBC, LADF, scaling matrix, DQ, SDH, VB, HRD
+    w.flag(false);     // field sequence
+    w.flag(false);     // VUI
+    w.flag(false);     // extension
+    w.trailingBits();
+    b.nal(Nal(15, w.data()));
+
+    BitWriter p;
+    p.u(0, 6); // PPS id
+    p.u(0, 4); // SPS id
+    p.flag(false);
+    p.ue(16);
+    p.ue(8);
+    p.flag(false); // conformance window
+    p.flag(false); // scaling window
+    p.flag(false); // output flag
+    p.flag(true);  // no picture partition
+    p.flag(false); // subpicture ids
+    p.flag(false); // CABAC init
+    p.ue(0);
+    p.ue(0);
+    for (int i = 0; i < 4; ++i)
+        p.flag(false); // list 1 index, weighted prediction, weighted bi-prediction, wraparound
+    p.ue(0);           // initial QP 26
+    p.flag(false);     // CU QP delta
+    p.flag(false);     // chroma tool offsets
+    p.flag(false);     // deblocking control
+    p.flag(false);     // picture header extension
+    p.flag(false);     // slice header extension
+    p.flag(false);     // extension
+    p.trailingBits();
+    b.nal(Nal(16, p.data()));
+
+    BitWriter s;
+    s.flag(true);  // picture header in the slice header
+    s.flag(true);  // IRAP
+    s.flag(false); // reference picture
+    s.flag(false); // GDR
+    s.flag(false); // intra slices only
+    s.ue(0);       // PPS id
+    s.u(0, 8);     // POC LSB
+    s.flag(false); // no output of prior pictures
+    s.flag(true);  // ALF on
+    s.u(0, 3);     // fixed filter sets only
+    s.ue(0);       // slice QP delta
+    s.flag(true);  // SAO of luma
+    s.flag(true);  // byte alignment
+    s.alignZero();
+    s.bytes(sliceData);
+    b.nal(Nal(8, s.data()));
+
+    if (md5) {
+        BitWriter sei;
+        sei.u(132, 8);
+        sei.u(18, 8);
+        sei.u(0, 8);    // MD5
+        sei.flag(true); // a single component
+        sei.u(0, 7);
+        sei.bytes(std::vector<uint8_t>(md5->begin(), md5->end()));
+        sei.trailingBits();
+        b.nal(Nal(24, sei.data()));
+    }
+    return b.bytes();
+}
+
+std::array<uint8_t, 16> FlatMd5(int value)
+{
+    std::vector<uint16_t> const flat(16 * 8, uint16_t(value));
+    return ComputePlaneHash(PictureHashType::MD5, PlaneView{flat.data(), 16, 16, 8}, 10).md5;
+}
+
 // Keeps the decoded units and hands everything on to the reconstructor.
 struct Recorder : vvcslice::SliceDataSink
 {
@@ -162,8 +303,7 @@ TEST(VvcMonochrome, SliceDataWithoutChromaParsesAndReconstructsLumaOnly)
     // Its hash SEI has one plane.
     PictureHash hash;
     hash.numPlanes = 1;
-    std::vector<uint16_t> const flat(16 * 8, 525);
-    hash.planes[0] = ComputePlaneHash(PictureHashType::MD5, PlaneView{flat.data(), 16, 16, 8}, 10);
+    hash.planes[0].md5 = FlatMd5(525);
     PlaneView const planes[3] = {pic.plane(0), pic.plane(1), pic.plane(2)};
     int const depth[3] = {10, 10, 10};
     EXPECT_EQ(CheckPictureHash(hash, planes, depth), -1);
@@ -182,5 +322,55 @@ TEST(VvcMonochrome, OtherChromaFormatsAreRefused)
         EXPECT_FALSE(r.error.empty()) << format;
         IntraPictureReconstructor recon(f.sps, f.pps);
         EXPECT_FALSE(recon.ok()) << format;
+    }
+}
+
+TEST(VvcMonochrome, StreamMatchesItsHashAndOutputsNeutralChroma)
+{
+    // The picture of the slice data test as a byte stream: its hash SEI matches (a wrong one
+    // does not, and the picture is then not output), and the decoder gives it as 4:2:0 with
+    // the luma samples and mid-grey chroma.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::array<uint8_t, 16> const right = FlatMd5(525), wrong = FlatMd5(524);
+    struct Case
+    {
+        char const* name;
+        std::array<uint8_t, 16> const* md5;
+        int checked, matched;
+    } const cases[] = {{"right.vvc", &right, 1, 1}, {"wrong.vvc", &wrong, 1, 0}, {"nohash.vvc", nullptr, 0, 0}};
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString const path = QDir(dir.path()).filePath(QLatin1String(c.name));
+        ASSERT_TRUE(WriteAll(path, MonoStream(MonoSliceData(), c.md5)));
+        StreamCheckResult const r = CheckStream(path.toStdString());
+        EXPECT_EQ(r.syntaxErrors, 0) << r.syntaxError;
+        EXPECT_TRUE(r.sliceDataError.empty()) << r.sliceDataError;
+        EXPECT_TRUE(r.error.empty()) << r.error;
+        EXPECT_EQ(r.hashes.pictures, 1);
+        EXPECT_EQ(r.hashes.checked, c.checked);
+        EXPECT_EQ(r.hashes.matched, c.matched);
+
+        ze::nox::core::ZeVvcDecoder dec;
+        ASSERT_EQ(dec.openFile(path, nullptr), ze::nox::core::ZE_NOX_CORE_OK);
+        EXPECT_EQ(dec.width(), 16);
+        EXPECT_EQ(dec.height(), 8);
+        EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
+        ASSERT_EQ(dec.getOriginalFrameCount(), 1);
+        ze::nox::core::Frame frame;
+        if (c.matched != c.checked) {
+            EXPECT_NE(dec.getFirstFrame(frame), ze::nox::core::ZE_NOX_CORE_OK) << "a mismatching picture is not shown";
+            continue;
+        }
+        ASSERT_EQ(dec.getFirstFrame(frame), ze::nox::core::ZE_NOX_CORE_OK);
+        AVFrame const* f = frame.avFrame();
+        ASSERT_EQ(f->format, AV_PIX_FMT_YUV420P10LE);
+        for (int p = 0; p < 3; ++p) {
+            int const w = p ? 8 : 16, h = p ? 4 : 8, want = p ? 512 : 525;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(reinterpret_cast<uint16_t const*>(f->data[p] + y * f->linesize[p])[x], want)
+                        << "plane " << p << " at " << x << "," << y;
+        }
     }
 }
