@@ -7,6 +7,9 @@
 // One line per stream: whether it is detected, its size, format and frame count, how many
 // pictures decode, how its pictures compare with their decoded picture hash SEI messages, and
 // whether the output MD5 matches; then a summary. -v also prints the decoder's messages.
+// Debugging aids of the layer, on stderr: SERAVIN_VVC_TRACE=1 says why an intra picture was not
+// reconstructed, SERAVIN_VVC_STATS=1 prints per intra picture whether it matched its hash, the
+// first plane that did not, and the residual tools it used.
 
 #include "frame.h"
 #include "ze_nox_core_error.h"

@@ -110,7 +110,8 @@ TEST(VvcDeblock, BetaAndTcTablesAndBitDepthScaling)
     }
     // qp 37, bS 2: tC index 39, beta index 37; tC rounds down to 8 bits and scales up above 10.
     EXPECT_EQ(DeriveTc(37, 2, 0, 10), 21);
-    EXPECT_EQ(DeriveTc(37, 2, 0, 8), 5); // (21 + 2) >> 2
+    EXPECT_EQ(DeriveTc(37, 2, 0, 8), 5);  // (21 + 2) >> 2
+    EXPECT_EQ(DeriveTc(38, 2, 0, 9), 12); // 9 bits: (24 + 1) >> 1, half the 8-bit rounding offset
     EXPECT_EQ(DeriveTc(37, 2, 0, 12), 84);
     EXPECT_EQ(DeriveTc(37, 1, 0, 10), 17);  // bS 1: index 37
     EXPECT_EQ(DeriveTc(37, 2, -3, 10), 11); // index 33

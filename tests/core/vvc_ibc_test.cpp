@@ -4,6 +4,7 @@
 
 #include "Ibc.h"
 #include "Recon.h"
+#include "vvc_recon_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -171,21 +172,12 @@ TEST(VvcIbc, SingleTreeUnitsCopyLumaAndChroma)
     // A 64x64 10-bit 4:2:0 picture of one CTU, deblocking off. Unit 1 is predicted horizontally
     // from a left column painted with a ramp, so its rows differ; units 2 and 3 are block copy
     // units (single tree: luma and chroma) that copy it.
-    vvcsyntax::SeqParameterSet sps;
-    sps.bitDepth = 10;
-    sps.log2CtuSize = 6;
-    sps.ibc = true;
-    sps.maxNumIbcMergeCand = 6;
-    vvcsyntax::PicParameterSet pps;
-    pps.picWidth = pps.picHeight = 64;
-    pps.picWidthInCtbs = pps.picHeightInCtbs = 1;
-    pps.tileColWidth = {1};
-    pps.tileRowHeight = {1};
-    vvcsyntax::SliceHeaderParams sh;
-    sh.deblockingDisabled = true;
-    IntraPictureReconstructor recon(sps, pps);
+    ReconFixture f;
+    f.sps.ibc = true;
+    f.sps.maxNumIbcMergeCand = 6;
+    IntraPictureReconstructor recon(f.sps, f.pps);
     ASSERT_TRUE(recon.ok()) << recon.error();
-    recon.startSlice(sh, 0, nullptr);
+    recon.startSlice(f.sh, 0, nullptr);
     recon.codingUnit(SingleTreeCu(0, 0, 8, 1));
     ASSERT_TRUE(recon.ok()) << recon.error();
     PelStorage& pic = recon.picture();

@@ -2,6 +2,7 @@
 // reconstructor, the predicted samples read back from its picture.
 
 #include "Recon.h"
+#include "vvc_recon_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,24 +11,6 @@
 #include <vector>
 
 namespace {
-
-// A 64x64 10-bit 4:2:0 picture of one CTU, one slice, deblocking off.
-struct ReconFixture
-{
-    vvcsyntax::SeqParameterSet sps;
-    vvcsyntax::PicParameterSet pps;
-    vvcsyntax::SliceHeaderParams sh;
-    ReconFixture()
-    {
-        sps.bitDepth = 10;
-        sps.log2CtuSize = 6;
-        pps.picWidth = pps.picHeight = 64;
-        pps.picWidthInCtbs = pps.picHeightInCtbs = 1;
-        pps.tileColWidth = {1};
-        pps.tileRowHeight = {1};
-        sh.deblockingDisabled = true;
-    }
-};
 
 vvcslice::IntraCodingUnit LumaCu(int x, int y, int w, int h, int mode)
 {

@@ -2,6 +2,7 @@
 // does not use samples across one.
 
 #include "Recon.h"
+#include "vvc_recon_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,30 +27,21 @@ TEST(VvcVirtualBoundaries, SaoEdgeOffsetDoesNotReachAcrossThem)
         {"boundaries disabled", false, false, {}, {32}, false},
     };
     for (Case const& c : cases) {
-        vvcsyntax::SeqParameterSet sps;
-        sps.bitDepth = 10;
-        sps.log2CtuSize = 6;
-        sps.sao = true;
-        sps.virtualBoundariesEnabled = c.enabled;
-        sps.virtualBoundariesPresent = c.inSps;
-        sps.vbPosX = c.spsX;
-        vvcsyntax::PicParameterSet pps;
-        pps.picWidth = pps.picHeight = 64;
-        pps.picWidthInCtbs = pps.picHeightInCtbs = 1;
-        pps.tileColWidth = {1};
-        pps.tileRowHeight = {1};
-        vvcsyntax::SliceHeaderParams sh;
-        sh.deblockingDisabled = true;
-        sh.saoLuma = true;
-        sh.ph.vbPosX = c.phX;
-        IntraPictureReconstructor recon(sps, pps);
-        recon.startSlice(sh, 0, nullptr);
-        vvcslice::CtuFilterParams f;
-        f.saoType[0] = 2;
-        f.saoEoClass[0] = 0;
-        f.saoOffset[0][0] = 7;
-        f.saoOffset[0][3] = -5;
-        recon.ctu(f);
+        ReconFixture f;
+        f.sps.sao = true;
+        f.sps.virtualBoundariesEnabled = c.enabled;
+        f.sps.virtualBoundariesPresent = c.inSps;
+        f.sps.vbPosX = c.spsX;
+        f.sh.saoLuma = true;
+        f.sh.ph.vbPosX = c.phX;
+        IntraPictureReconstructor recon(f.sps, f.pps);
+        recon.startSlice(f.sh, 0, nullptr);
+        vvcslice::CtuFilterParams sao;
+        sao.saoType[0] = 2;
+        sao.saoEoClass[0] = 0;
+        sao.saoOffset[0][0] = 7;
+        sao.saoOffset[0][3] = -5;
+        recon.ctu(sao);
         ASSERT_TRUE(recon.ok()) << recon.error();
         PelStorage& pic = recon.picture();
         uint16_t* luma = pic.plane(0);

@@ -450,7 +450,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     // reconstructed, a mismatch) is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
-    if (m_recon && !m_recon->ok() && std::getenv("VVC_RECON_TRACE"))
+    if (m_recon && !m_recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
         std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
     std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
     if (m_recon && m_recon->ok())
