@@ -102,9 +102,11 @@ std::vector<uint8_t> MonoSliceData()
     return e.finish();
 }
 
-// The fixture's parameter sets as the bitstream carries them: SPS, PPS, then the IDR slice with
-// its picture header and `sliceData`, and a suffix SEI with the one-plane MD5 `md5` when given.
-std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::array<uint8_t, 16> const* md5)
+// The fixture's parameter sets (at `bitDepth`) as the bitstream carries them: SPS, PPS, then the
+// IDR slice with its picture header and `sliceData`, and a suffix SEI with the one-plane MD5
+// `md5` when given.
+std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::array<uint8_t, 16> const* md5,
+                                int bitDepth = 10)
 {
     vvctest::StreamBuilder b;
     BitWriter w;
@@ -128,7 +130,7 @@ std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::arra
     w.ue(8);
     w.flag(false); // conformance window
     w.flag(false); // subpictures
-    w.ue(2);       // 10 bit
+    w.ue(uint32_t(bitDepth - 8));
     w.flag(false); // wavefronts
     w.flag(false); // entry points
     w.u(4, 4);     // 8-bit POC LSB
@@ -226,10 +228,10 @@ std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::arra
     return b.bytes();
 }
 
-std::array<uint8_t, 16> FlatMd5(int value)
+std::array<uint8_t, 16> FlatMd5(int value, int bitDepth = 10)
 {
     std::vector<uint16_t> const flat(16 * 8, uint16_t(value));
-    return ComputePlaneHash(PictureHashType::MD5, PlaneView{flat.data(), 16, 16, 8}, 10).md5;
+    return ComputePlaneHash(PictureHashType::MD5, PlaneView{flat.data(), 16, 16, 8}, bitDepth).md5;
 }
 
 // Keeps the decoded units and hands everything on to the reconstructor.
@@ -329,24 +331,33 @@ TEST(VvcMonochrome, StreamMatchesItsHashAndOutputsNeutralChroma)
 {
     // The picture of the slice data test as a byte stream: its hash SEI matches (a wrong one
     // does not, and the picture is then not output), and the decoder gives it as 4:2:0 with
-    // the luma samples and mid-grey chroma.
+    // the luma samples and mid-grey chroma. At 8 bits the DC level makes a residual of 3.
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    std::array<uint8_t, 16> const right = FlatMd5(525), wrong = FlatMd5(524);
+    std::array<uint8_t, 16> const right10 = FlatMd5(525), wrong10 = FlatMd5(524), right8 = FlatMd5(131, 8);
     struct Case
     {
         char const* name;
+        int bitDepth;
         std::array<uint8_t, 16> const* md5;
         int checked, matched;
-    } const cases[] = {{"right.vvc", &right, 1, 1}, {"wrong.vvc", &wrong, 1, 0}, {"nohash.vvc", nullptr, 0, 0}};
+        AVPixelFormat fmt;
+        int luma, chroma;
+    } const cases[] = {
+        {"right.vvc", 10, &right10, 1, 1, AV_PIX_FMT_YUV420P10LE, 525, 512},
+        {"wrong.vvc", 10, &wrong10, 1, 0, AV_PIX_FMT_YUV420P10LE, 0, 0},
+        {"nohash.vvc", 10, nullptr, 0, 0, AV_PIX_FMT_YUV420P10LE, 525, 512},
+        {"8bit.vvc", 8, &right8, 1, 1, AV_PIX_FMT_YUV420P, 131, 128},
+    };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
         QString const path = QDir(dir.path()).filePath(QLatin1String(c.name));
-        ASSERT_TRUE(WriteAll(path, MonoStream(MonoSliceData(), c.md5)));
+        ASSERT_TRUE(WriteAll(path, MonoStream(MonoSliceData(), c.md5, c.bitDepth)));
         StreamCheckResult const r = CheckStream(path.toStdString());
         EXPECT_EQ(r.syntaxErrors, 0) << r.syntaxError;
         EXPECT_TRUE(r.sliceDataError.empty()) << r.sliceDataError;
         EXPECT_TRUE(r.error.empty()) << r.error;
+        EXPECT_EQ(r.chromaFormatIdc, 0);
         EXPECT_EQ(r.hashes.pictures, 1);
         EXPECT_EQ(r.hashes.checked, c.checked);
         EXPECT_EQ(r.hashes.matched, c.matched);
@@ -355,7 +366,7 @@ TEST(VvcMonochrome, StreamMatchesItsHashAndOutputsNeutralChroma)
         ASSERT_EQ(dec.openFile(path, nullptr), ze::nox::core::ZE_NOX_CORE_OK);
         EXPECT_EQ(dec.width(), 16);
         EXPECT_EQ(dec.height(), 8);
-        EXPECT_EQ(dec.pixelFormat(), AV_PIX_FMT_YUV420P10LE);
+        EXPECT_EQ(dec.pixelFormat(), c.fmt);
         ASSERT_EQ(dec.getOriginalFrameCount(), 1);
         ze::nox::core::Frame frame;
         if (c.matched != c.checked) {
@@ -364,13 +375,15 @@ TEST(VvcMonochrome, StreamMatchesItsHashAndOutputsNeutralChroma)
         }
         ASSERT_EQ(dec.getFirstFrame(frame), ze::nox::core::ZE_NOX_CORE_OK);
         AVFrame const* f = frame.avFrame();
-        ASSERT_EQ(f->format, AV_PIX_FMT_YUV420P10LE);
+        ASSERT_EQ(f->format, c.fmt);
         for (int p = 0; p < 3; ++p) {
-            int const w = p ? 8 : 16, h = p ? 4 : 8, want = p ? 512 : 525;
+            int const w = p ? 8 : 16, h = p ? 4 : 8, want = p ? c.chroma : c.luma;
             for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    ASSERT_EQ(reinterpret_cast<uint16_t const*>(f->data[p] + y * f->linesize[p])[x], want)
-                        << "plane " << p << " at " << x << "," << y;
+                for (int x = 0; x < w; ++x) {
+                    uint8_t const* row = f->data[p] + y * f->linesize[p];
+                    int const v = c.bitDepth > 8 ? reinterpret_cast<uint16_t const*>(row)[x] : row[x];
+                    ASSERT_EQ(v, want) << "plane " << p << " at " << x << "," << y;
+                }
         }
     }
 }
