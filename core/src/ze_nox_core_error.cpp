@@ -18,7 +18,7 @@ QString ErrToString(ZeNoxCoreError err)
         "User has canceled the operation",
         "End of file reached",
         "More data is required",
-        "Unsupported VVC chroma subsampling. 4:2:0 is only supported for VVC",
+        "Unsupported VVC chroma subsampling. Only 4:2:0 and 4:0:0 are supported for VVC",
         "Failed to read a file",
         "File has corrupted frame(s)",
         "Invalid parameters provided",

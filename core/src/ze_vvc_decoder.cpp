@@ -30,6 +30,13 @@ bool IsIdr(int type)
     return type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP;
 }
 
+// 4:2:0 pictures are shown as they are, 4:0:0 ones as 4:2:0 with neutral chroma planes (as the
+// AV1 decoder gives monochrome pictures).
+bool Shown(int chromaFormat)
+{
+    return chromaFormat == CHROMA_420 || chromaFormat == CHROMA_400;
+}
+
 Picture* FirstPicture(std::list<Picture*> const* pictures)
 {
     if (!pictures)
@@ -171,7 +178,7 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
                 // No planes for the stream's pictures: a format that cannot be shown ends the pass.
                 if (Picture const* pic = FirstPicture(m_pictureList)) {
                     const OutputInfo info = outputInfoOf(*pic);
-                    if (info.chromaFormat != CHROMA_420) {
+                    if (!Shown(info.chromaFormat)) {
                         closeFile();
                         return ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA;
                     }
@@ -186,7 +193,7 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
                 continue;
             const OutputInfo info = m_lastOutput;
             if (count == 0) {
-                if (info.chromaFormat != CHROMA_420) {
+                if (!Shown(info.chromaFormat)) {
                     closeDecoder();
                     return ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA;
                 }

@@ -18,8 +18,9 @@ enum ChromaFormat : int;
 
 namespace ze::nox::core {
 
-// Decoder of VVC Annex B byte streams over the VVC decoder libraries. Only 4:2:0 streams are
-// accepted. Opening without parameters decodes the whole stream once to count its pictures.
+// Decoder of VVC Annex B byte streams over the VVC decoder libraries. Only 4:2:0 and 4:0:0
+// streams are accepted; 4:0:0 pictures come as 4:2:0 with neutral chroma. Opening without
+// parameters decodes the whole stream once to count its pictures.
 class ZeVvcDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT

@@ -22,7 +22,7 @@ QString ErrToString(ZeNoxGuiError err)
     case ZE_NOX_GUI_FILE_DOES_NOT_EXIST: return QStringLiteral("File doesn't exist");
     case ZE_NOX_GUI_CANCELED: return QStringLiteral("User has canceled the operation");
     case ZE_NOX_GUI_UNSUPPORTED_VVC_CHROMA:
-        return QStringLiteral("Unsupported VVC chroma subsampling. 4:2:0 is only supported for VVC");
+        return QStringLiteral("Unsupported VVC chroma subsampling. Only 4:2:0 and 4:0:0 are supported for VVC");
     case ZE_NOX_GUI_CORRUPTED_FRAMES: return QStringLiteral("File contains corrupted frame(s)");
     case ZE_NOX_GUI_RESOLUTION_CHANGE:
         return QStringLiteral(

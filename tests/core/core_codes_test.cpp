@@ -23,7 +23,7 @@ TEST(CoreCodes, ErrorTexts)
         {5, "Stream type was not detected"},
         {6, "Failed to open a file"},
         {9, "User has canceled the operation"},
-        {12, "Unsupported VVC chroma subsampling. 4:2:0 is only supported for VVC"},
+        {12, "Unsupported VVC chroma subsampling. Only 4:2:0 and 4:0:0 are supported for VVC"},
         {14, "File has corrupted frame(s)"},
         {18, "Resolution and/or chroma format changes during the stream"},
         {20, "Chroma format not supported"},

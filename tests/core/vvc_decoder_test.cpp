@@ -110,6 +110,16 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
              s.pictures = {{0, 5}, {0, 6}, {8, 0}, {0, 1}};
          },
          2, 64, 48, AV_PIX_FMT_YUV420P},
+        {"4:0:0 shows as 4:2:0", [](StreamPlan& s) { s.sps.chromaFormat = 0; }, 5, 64, 48, AV_PIX_FMT_YUV420P},
+        {"4:0:0 10 bit with an odd window (luma units)",
+         [](StreamPlan& s) {
+             s.sps.chromaFormat = 0;
+             s.sps.bitDepth = 10;
+             s.sps.window = true;
+             s.sps.winRight = 3;
+             s.sps.winTop = 1;
+         },
+         5, 61, 47, AV_PIX_FMT_YUV420P10LE},
         {"RASL pictures of an opening CRA are passed over",
          [](StreamPlan& s) {
              s.sps.maxNumReorder = 2;
@@ -231,7 +241,6 @@ TEST_F(VvcDecoderTest, FailureCodes)
     const Case cases[] = {
         {"4:2:2", stream([](StreamPlan& s) { s.sps.chromaFormat = 2; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
         {"4:4:4", stream([](StreamPlan& s) { s.sps.chromaFormat = 3; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
-        {"4:0:0", stream([](StreamPlan& s) { s.sps.chromaFormat = 0; }), ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA},
         {"4:4:4 12 bit", stream([](StreamPlan& s) {
              s.sps.chromaFormat = 3;
              s.sps.bitDepth = 12;

@@ -77,6 +77,33 @@ TEST(VvcOutput, ConvertsBitDepths)
     EXPECT_EQ(tenOut.samples(0, 2), std::vector<int>({800, 804, 840, 844}));
 }
 
+TEST(VvcOutput, MonochromePicturesGetNeutralChromaPlanes)
+{
+    // A 4:0:0 picture has one plane; the output's chroma planes (odd window: 3x2 chroma for a
+    // 5x3 luma area) are filled with the neutral value of the output bit depth.
+    PelStorage mono;
+    ASSERT_TRUE(mono.create(CHROMA_400, 6, 4, 10));
+    EXPECT_EQ(mono.plane(1), nullptr);
+    for (int i = 0; i < 6 * 4; ++i)
+        mono.plane(0)[i] = uint16_t(4 * i);
+    struct Case
+    {
+        int fileBitDepth, neutral;
+        std::vector<int> luma;
+    } const cases[] = {
+        {10, 512, {28, 32, 36, 40, 44, 52, 56, 60, 64, 68, 76, 80, 84, 88, 92}},
+        {8, 128, {7, 8, 9, 10, 11, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23}},
+    };
+    for (Case const& c : cases) {
+        int const bytes = c.fileBitDepth > 8 ? 2 : 1;
+        Output out(5 * 3 * bytes, 3 * 2 * bytes, c.fileBitDepth);
+        ASSERT_TRUE(out.io.write(mono.view(), 0, false, 1, 0, 1, 0, NUM_CHROMA_FORMAT, false)) << c.fileBitDepth;
+        EXPECT_EQ(out.samples(0, bytes), c.luma) << c.fileBitDepth;
+        for (int p = 1; p <= 2; ++p)
+            EXPECT_EQ(out.samples(p, bytes), std::vector<int>(6, c.neutral)) << c.fileBitDepth << " plane " << p;
+    }
+}
+
 TEST(VvcOutput, InterleavesFieldPairs)
 {
     const PelStorage first = Pattern(2, 2, 10, 0), second = Pattern(2, 2, 10, 50);

@@ -158,6 +158,13 @@ TEST(VvcPictureHash, PictureCheckNamesTheFirstPlaneThatDiffers)
         PictureHash lumaOnly = wrongV;
         lumaOnly.numPlanes = 1;
         EXPECT_EQ(CheckPictureHash(lumaOnly, planes, depth), -1) << "a single-component hash covers luma only";
+        const PlaneView monochrome[3] = {y.view(), PlaneView(), PlaneView()};
+        EXPECT_EQ(CheckPictureHash(lumaOnly, monochrome, depth), -1) << "a 4:0:0 picture and its one-plane hash";
+        EXPECT_EQ(CheckPictureHash(hash, monochrome, depth), 1) << "a three-plane hash never fits a 4:0:0 picture";
+        PictureHash wrongY = lumaOnly;
+        wrongY.planes[0].md5[0] ^= 1;
+        wrongY.planes[0].value ^= 1;
+        EXPECT_EQ(CheckPictureHash(wrongY, monochrome, depth), 0);
         const TestPlane u2(2, 1, {9, 11});
         const PlaneView changed[3] = {y.view(), u2.view(), v.view()};
         EXPECT_EQ(CheckPictureHash(hash, changed, depth), 1);

@@ -40,7 +40,7 @@ TEST(GuiErrors, Texts)
         {12, "Failed to parse a file"},
         {13, "File doesn't exist"},
         {14, "User has canceled the operation"},
-        {15, "Unsupported VVC chroma subsampling. 4:2:0 is only supported for VVC"},
+        {15, "Unsupported VVC chroma subsampling. Only 4:2:0 and 4:0:0 are supported for VVC"},
         {16, "File contains corrupted frame(s)"},
         {17, "Resolution and/or chroma format changes during the stream. This functionality is not supported"},
         {18, "Invalid project file"},

@@ -132,7 +132,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                 if (m_decodedPictureHashSEIEnabled)
                     m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
             }
-            bool const reconstructible = m_lastSliceIntra && sps.chromaFormatIdc == 1;
+            bool const reconstructible = m_lastSliceIntra && (sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
             if (m_recon && !reconstructible)
                 m_recon.reset();
             if (m_recon)

@@ -13,8 +13,11 @@ using namespace vvcsyntax;
 using namespace vvcslice;
 
 IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps, PicParameterSet const& pps)
-    : m_sps(sps), m_pps(pps)
+    : m_sps(sps), m_pps(pps), m_chroma(sps.chromaFormatIdc != 0)
 {
+    // Luma with 4:2:0 chroma, or luma alone.
+    if (sps.chromaFormatIdc != 0 && sps.chromaFormatIdc != 1)
+        fail("chroma format not reconstructed");
     try {
         m_qpTables = DeriveChromaQpTables(sps);
     } catch (Exception const& e) {
@@ -298,12 +301,12 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
             lumaBlock(cu, tbs[i]);
         // Chroma goes with each transform unit, or with the last ISP sub-partition for the whole
         // coding unit.
-        if (cu.tree != 0 && (!cu.isp || i + 1 == tbs.size()))
+        if (cu.tree != 0 && m_chroma && (!cu.isp || i + 1 == tbs.size()))
             chromaBlocks(cu, cu.isp ? Rect{cu.x, cu.y, cu.width, cu.height} : tbs[i], cu.lumaMode, cu.mip);
     }
     // Every reconstructed unit is a possible block copy reference.
     if (!m_ibcBuf.empty() && ok())
-        for (int c = cu.tree == 1 ? 1 : 0; c <= (cu.tree == 0 ? 0 : 2); ++c) {
+        for (int c = cu.tree == 1 ? 1 : 0; c <= (cu.tree == 0 || !m_chroma ? 0 : 2); ++c) {
             int const s = c ? 1 : 0;
             m_ibcBuf.store(c, m_pic.plane(c), m_pic.planeWidth(c), cu.x >> s, cu.y >> s, cu.width >> s, cu.height >> s);
         }
@@ -344,7 +347,7 @@ bool IntraPictureReconstructor::blockCopy(IntraCodingUnit const& cu)
             m_ibcCell[size_t(y) * size_t(m_gridW) + size_t(x)] = 1;
             m_bv[size_t(y) * size_t(m_gridW) + size_t(x)] = bv;
         }
-    for (int c = 0; c <= (cu.tree == 2 ? 2 : 0); ++c) {
+    for (int c = 0; c <= (cu.tree == 2 && m_chroma ? 2 : 0); ++c) {
         int const s = c ? 1 : 0, w = cu.width >> s, h = cu.height >> s;
         m_ibcPred[c].resize(size_t(w) * size_t(h));
         m_ibcBuf.predict(c, cu.x >> s, cu.y >> s, w, h, bv, m_ibcPred[c].data(), w);
@@ -637,9 +640,9 @@ void IntraPictureReconstructor::applyAlf()
     }
     AlfPlaneIn in[3];
     AlfPlaneOut out[3];
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
         if (!input.plane(c) || !m_pic.plane(c)) {
-            fail("ALF without chroma planes");
+            fail("ALF without its planes");
             return;
         }
         std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),

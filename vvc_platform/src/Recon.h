@@ -83,6 +83,7 @@ private:
 
     vvcsyntax::SeqParameterSet const& m_sps;
     vvcsyntax::PicParameterSet const& m_pps;
+    bool const m_chroma; // 4:2:0 chroma planes; none in 4:0:0
     vvcsyntax::SliceHeaderParams const* m_sh = nullptr;
     vvcsyntax::ChromaQpTables m_qpTables;
     PelStorage m_pic;

@@ -231,8 +231,9 @@ private:
     {
         if (m_sh.sliceType != 2)
             fail("only intra slices are parsed");
-        if (m_sps.chromaFormatIdc != 1)
-            fail("only 4:2:0 is parsed");
+        if (m_sps.chromaFormatIdc != 0 && m_sps.chromaFormatIdc != 1)
+            fail("only 4:2:0 and 4:0:0 are parsed");
+        m_chroma = m_sps.chromaFormatIdc != 0;
         if (m_sps.palette || m_sps.act)
             fail("palette and ACT are not part of Main 10");
         m_log2Ctb = m_sps.log2CtuSize;
@@ -517,7 +518,7 @@ private:
         }
         if (m_sink)
             m_sink->ctu(fp);
-        if (m_sps.dualTreeIntra) {
+        if (m_sps.dualTreeIntra && m_chroma) {
             dualTreeImplicitSplit(x0, y0, m_ctb, 0);
         } else {
             Node n;
@@ -673,8 +674,9 @@ private:
         c.parentSplit = mode;
         // Single tree: splits that would make chroma blocks smaller than 16 samples or 2 wide
         // keep the chroma of this node in one block, coded after the luma of its children.
+        // Without chroma the children stay in the single tree.
         bool localDual = false;
-        if (n.tree == 2 && !n.localDual) {
+        if (n.tree == 2 && !n.localDual && m_chroma) {
             int area = n.w * n.h;
             area >>= (mode == QT_SPLIT || mode == TT_HOR || mode == TT_VER) ? 2 : 1;
             bool const narrow = (n.w / 2 == 4 && mode == BT_VER) || (n.w / 2 == 8 && mode == TT_VER);
@@ -791,7 +793,7 @@ private:
         m_out.height = n.h;
         m_out.qtDepth = n.qt;
         int const log2W = Log2(n.w), log2H = Log2(n.h);
-        bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0, single = n.tree == 2;
+        bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0 && m_chroma, single = n.tree == 2;
         m_bdpcm = m_bdpcmC = false;
         m_ibc = false;
         // With block copy on, every luma unit has a skip flag (larger than 64 too, where it must
@@ -1044,7 +1046,7 @@ private:
     {
         bool const isp = numParts > 1;
         bool const hasLuma = n.tree != 1;
-        bool const chromaHere = n.tree != 0 && (!isp || part == numParts - 1);
+        bool const chromaHere = n.tree != 0 && m_chroma && (!isp || part == numParts - 1);
         int const cx = isp ? n.x / 2 : x / 2, cy = isp ? n.y / 2 : y / 2;
         int const cw = isp ? n.w / 2 : w / 2, ch = isp ? n.h / 2 : h / 2;
         bool cb = false, cr = false;
@@ -1528,6 +1530,7 @@ private:
     std::vector<uint8_t> m_alfFlag[3], m_ccIdc[2];
     int m_curCtu = 0;
     bool m_qpDeltaCoded = false, m_chromaQpOffsetCoded = false;
+    bool m_chroma = true;  // chroma planes present (4:2:0); none in 4:0:0
     bool m_firstQg = true; // the next quantization group predicts from the slice QP
     int m_qgPred = 26, m_lastQpY = 26, m_cuQpDeltaVal = 0;
     int m_cuChromaQpOffset[3] = {};

@@ -52,6 +52,9 @@ StreamCheckResult CheckStream(std::string const& path)
     result.syntaxErrors = dec.syntaxErrorCount();
     result.syntaxError = dec.syntaxError();
     result.sliceDataError = dec.sliceDataError();
+    for (int id = 0; id < 16 && result.chromaFormatIdc < 0; ++id)
+        if (vvcsyntax::SeqParameterSet const* sps = dec.seqParameterSet(id))
+            result.chromaFormatIdc = sps->chromaFormatIdc;
     dec.deletePicBuffer();
     dec.destroy();
     return result;

@@ -81,6 +81,17 @@ bool VideoIOYuv::writePlanes(PelUnitBuf const& pic, PelUnitBuf const* bottom, in
             }
         }
     }
+    // A 4:0:0 picture written to an output with chroma planes gets neutral ones.
+    for (int c = numPlanes; c < 3; ++c) {
+        if (!m_planes[c] || m_planeSizes[c] <= 0)
+            continue;
+        int const neutral = 1 << (m_fileBitDepth - 1);
+        for (int i = 0; i + bytes <= m_planeSizes[c]; i += bytes) {
+            m_planes[c][i] = uint8_t(neutral & 0xFF);
+            if (bytes == 2)
+                m_planes[c][i + 1] = uint8_t(neutral >> 8);
+        }
+    }
     return true;
 }
 

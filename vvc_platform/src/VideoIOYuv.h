@@ -15,8 +15,9 @@ public:
               int const internalBitDepth[2], unsigned char** planes, int const* planeSizes);
     bool isOpen() const { return m_open; }
     void close();
-    // Writes one picture, cropped by the window, into the planes. False when nothing could be
-    // written: the output is closed or the picture holds no samples.
+    // Writes one picture, cropped by the window, into the planes; a 4:0:0 picture fills chroma
+    // planes it is given with the neutral value. False when nothing could be written: the output
+    // is closed or the picture holds no samples.
     bool write(PelUnitBuf const& pic, int colourSpaceConversion, bool packedYuv, int confLeft, int confRight,
                int confTop, int confBottom, ChromaFormat format, bool clipOutput);
     // The two fields of a frame, interleaved.
