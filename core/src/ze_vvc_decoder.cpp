@@ -263,11 +263,16 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
         return failed(ZE_NOX_CORE_RESOLUTION_CHANGE);
     }
     if (!m_lastWriteHadSamples) {
-        // The picture was decoded but the library gave no samples for it.
+        // The picture was decoded but the library gave no samples for it: an inter picture, or an
+        // intra picture whose samples differ from its picture hash.
         failed(ZE_NOX_CORE_INTERNAL_ERROR);
         if (!m_noSamplesLogged) {
             qCritical().noquote()
-                << QStringLiteral("VVC decoder: this build cannot decode VVC pictures (%1)").arg(m_fileName);
+                << QStringLiteral(
+                       "VVC decoder: pictures of %1 cannot be decoded from frame %2 on (inter pictures are not "
+                       "decoded yet, and intra pictures only where they match their picture hash)")
+                       .arg(m_fileName)
+                       .arg(m_curFrameNumber + 1);
             m_noSamplesLogged = true;
         }
         return ZE_NOX_CORE_INTERNAL_ERROR;
