@@ -217,6 +217,49 @@ inline std::vector<Clip> const& Clips()
     return kClips;
 }
 
+// ---- VVC streams ---------------------------------------------------------------------------
+
+// The start of an Annex B VVC stream up to its `pictures`-th picture: the parameter sets, the
+// pictures' units and their suffix units, cut before the units that open the next picture (the
+// whole stream when it holds no more). Damage to a short stream decodes fast.
+inline Bytes FirstVvcPictures(Bytes const& b, int pictures)
+{
+    std::vector<size_t> starts; // payload starts, after each start code
+    for (size_t i = 0; i + 3 <= b.size(); ++i)
+        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    auto type = [&](size_t k) { return starts[k] + 1 < b.size() ? b[starts[k] + 1] >> 3 : 31; };
+    int seen = 0;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t s = starts[k];
+        int const t = type(k);
+        // A picture header unit, or a slice whose header holds the picture header.
+        bool const opens = t == 19 || (t <= 11 && s + 2 < b.size() && (b[s + 2] & 0x80));
+        if (!opens || ++seen <= pictures)
+            continue;
+        size_t first = k; // back over the prefix units of this picture
+        while (first > 0 && type(first - 1) > 11 && type(first - 1) != 18 && type(first - 1) != 24)
+            --first;
+        size_t cut = starts[first] - 3;
+        while (cut > 0 && b[cut - 1] == 0)
+            --cut;
+        return Bytes(b.begin(), b.begin() + std::ptrdiff_t(cut));
+    }
+    return b;
+}
+
+// The committed VVC test streams: name, bytes.
+inline std::vector<std::pair<std::string, Bytes>> VvcTestStreams()
+{
+    std::vector<std::pair<std::string, Bytes>> out;
+    const QDir dir(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR));
+    for (QString const& name : dir.entryList({QStringLiteral("*.bit")}, QDir::Files, QDir::Name))
+        out.emplace_back(name.toStdString(), ReadBytes(dir.filePath(name)));
+    return out;
+}
+
 inline QString WriteCase(QTemporaryDir const& dir, Clip const& clip, Bytes const& bytes)
 {
     const QString path = QDir(dir.path()).filePath(QString::fromStdString(clip.name));

@@ -22,6 +22,7 @@ namespace {
 // Seeded damage per clip: each seed gets the same cases on every run.
 constexpr int kRandomCasesPerClip = 14;
 constexpr uint32_t kSeed = 20261210;
+constexpr int kVvcCasesPerStream = 2;
 
 void ExpectSound(Outcome const& o)
 {
@@ -117,6 +118,30 @@ TEST_F(BrokenFiles, RandomDamageGivesResultCodes)
     }
     RecordProperty("cases", m_cases);
     RecordProperty("opened", m_opened);
+}
+
+// Every committed VVC stream, cut after its first picture (so that slice data, every
+// reconstruction stage and the picture hash are reached), damaged in seeded ways. The variable
+// SERAVIN_DAMAGE_ROUNDS runs that many times the cases, with other seeds, for a longer search.
+TEST_F(BrokenFiles, DamagedVvcTestStreamsGiveResultCodes)
+{
+    int const rounds = std::max(1, qEnvironmentVariableIntValue("SERAVIN_DAMAGE_ROUNDS"));
+    Clip clip;
+    clip.kind = Kind::Vvc;
+    clip.type = ZE_STREAM_TYPE_VVC;
+    for (auto const& [name, whole] : VvcTestStreams()) {
+        clip.name = name.substr(0, name.rfind('.')) + ".vvc";
+        const Bytes seed = FirstVvcPictures(whole, 1);
+        ASSERT_FALSE(seed.empty()) << name;
+        Rng rng(kSeed ^ Hash(name));
+        for (int i = 0; i < kVvcCasesPerStream * rounds; ++i) {
+            Bytes bytes = seed;
+            const std::string what =
+                Mutate(bytes, rng, static_cast<Mutation>((Hash(name) + uint32_t(i)) % kMutationCount));
+            run(clip, "case " + std::to_string(i) + ": " + what, bytes);
+        }
+    }
+    RecordProperty("cases", m_cases);
 }
 
 // A file of a few gigabytes that holds one readable frame (a zero tail, made sparse here): the

@@ -63,6 +63,18 @@ void DecoderFactorySeeds()
     }
 }
 
+// The first pictures of each committed VVC stream: real slice data, so that mutations reach the
+// reconstruction, every in-loop filter, block copy and the picture hash check.
+void VvcStreamSeeds()
+{
+    for (auto const& [name, bytes] : VvcTestStreams()) {
+        const QString base = QString::fromStdString(name.substr(0, name.rfind('.')));
+        Put("vvc_parsing", base, FromBytes(FirstVvcPictures(bytes, 1)));
+        Put("decoder_factory", base + ".vvc.typed",
+            QByteArray(1, SuffixByte("x.vvc")) + char(ZE_STREAM_TYPE_VVC) + FromBytes(FirstVvcPictures(bytes, 2)));
+    }
+}
+
 void Y4MSeeds()
 {
     for (char const* name : {"fz_420p_33x17.y4m", "fz_422p10_16x8.y4m"})
@@ -193,6 +205,7 @@ int main(int argc, char** argv)
     Y4MSeeds();
     RawParamsSeeds();
     VvcSeeds();
+    VvcStreamSeeds();
     ProjectSeeds();
     if (sFailures) {
         std::fprintf(stderr, "%d seeds not made: are the test media there?\n", sFailures);
