@@ -125,8 +125,8 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
             m_lastSliceIntra = sh.sliceType == 2;
             if (!m_pcPic) {
-                // A new picture: it is reconstructed while all its slices are intra and use no
-                // in-loop filter.
+                // A new picture: it is reconstructed while all its slices are intra (4:2:0 or
+                // 4:0:0).
                 m_recon.reset();
                 m_reconSlices = 0;
                 if (m_decodedPictureHashSEIEnabled)
