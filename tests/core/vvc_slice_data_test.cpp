@@ -6,6 +6,7 @@
 #include "SliceParser.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
+#include "vvc_test_streams.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::string StreamPath(char const* name)
-{
-    return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name;
-}
+using vvctest::StreamPath;
 
 // The first intra slice of a stream with everything needed to decode its data again.
 struct IntraSlice

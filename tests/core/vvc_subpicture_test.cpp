@@ -8,6 +8,7 @@
 #include "StreamCheck.h"
 #include "Syntax.h"
 #include "vvc_recon_fixture.h"
+#include "vvc_test_streams.h"
 #include "vvc_test_writer.h"
 
 #include <QTemporaryDir>
@@ -457,24 +458,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::vector<Bytes> ReadUnits(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.is_open()) << path;
-    InputByteStream bs(in);
-    std::vector<Bytes> units;
-    for (int guard = 0; guard < 100000; ++guard) {
-        Bytes nal;
-        AnnexBStats stats;
-        byteStreamNALUnit(bs, nal, stats);
-        if (nal.empty() && !in)
-            break;
-        if (!nal.empty())
-            units.push_back(nal);
-    }
-    return units;
-}
-
 // Copies the RBSP bits [from, to) into the writer.
 void CopyBits(std::vector<uint8_t> const& rbsp, uint64_t from, uint64_t to, vvctest::BitWriter& w)
 {
@@ -503,7 +486,7 @@ Bytes AsThreeSubpictures(std::string const& path, bool loopFilterAcross)
     PicParameterSet pps;
     PictureHeaderParams ph;
     int pictureHeaders = 0;
-    for (Bytes const& unit : ReadUnits(path)) {
+    for (Bytes const& unit : vvctest::ReadUnits(path)) {
         InputNALUnit nal;
         nal.getBitstream().getFifo() = unit;
         read(nal);
@@ -585,8 +568,7 @@ TEST(VvcSubpictures, StreamOfThreeSubpicturesDecodesAsOnePicture)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (bool across : {true, false}) {
-        Bytes const stream =
-            AsThreeSubpictures(std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + "SLICES_A_HUAWEI_3.bit", across);
+        Bytes const stream = AsThreeSubpictures(vvctest::StreamPath("SLICES_A_HUAWEI_3.bit"), across);
         std::string const path = dir.filePath("subpictures.bit").toStdString();
         {
             std::ofstream f(path, std::ios::binary | std::ios::trunc);

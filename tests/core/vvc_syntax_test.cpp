@@ -7,6 +7,7 @@
 #include "Derived.h"
 #include "StreamCheck.h"
 #include "Syntax.h"
+#include "vvc_test_streams.h"
 #include "vvc_test_writer.h"
 
 #include <gtest/gtest.h>
@@ -21,28 +22,8 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::string StreamPath(char const* name)
-{
-    return std::string(SERAVIN_VVC_TEST_DATA_DIR "/") + name;
-}
-
-std::vector<Bytes> ReadUnits(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.is_open()) << path;
-    InputByteStream bs(in);
-    std::vector<Bytes> units;
-    for (int guard = 0; guard < 100000; ++guard) {
-        Bytes nal;
-        AnnexBStats stats;
-        byteStreamNALUnit(bs, nal, stats);
-        if (nal.empty() && !in)
-            break;
-        if (!nal.empty())
-            units.push_back(nal);
-    }
-    return units;
-}
+using vvctest::ReadUnits;
+using vvctest::StreamPath;
 
 // Parses every unit with the syntax readers, as the decoder does, keeping what the tests look at.
 struct Walk
