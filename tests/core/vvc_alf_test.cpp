@@ -123,6 +123,30 @@ int clampPlane(int v)
     return v < 0 ? 0 : (v > 1023 ? 1023 : v);
 }
 
+// Filters with random coefficients over the whole range and random clipping indices, 10 bits.
+AlfLumaFilterSet RandomLumaFilters(std::mt19937& rng)
+{
+    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
+    AlfLumaFilterSet luma;
+    for (int k = 0; k < 25; ++k)
+        for (int j = 0; j < 12; ++j) {
+            luma.coeff[k][j] = int16_t(coeff(rng));
+            luma.clip[k][j] = AlfClipValue(clip(rng), 10);
+        }
+    return luma;
+}
+
+AlfChromaFilter RandomChromaFilter(std::mt19937& rng)
+{
+    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
+    AlfChromaFilter chroma;
+    for (int j = 0; j < 6; ++j) {
+        chroma.coeff[j] = int16_t(coeff(rng));
+        chroma.clip[j] = AlfClipValue(clip(rng), 10);
+    }
+    return chroma;
+}
+
 } // namespace
 
 TEST(VvcAlfTables, FixedFiltersAndClassMappingMatchTheStandardsFigures)
@@ -348,18 +372,9 @@ TEST(VvcAlfClassification, WindowStopsAtTheVirtualBoundary)
 TEST(VvcAlfFiltering, FlatPicturesStayFlatAndZeroFiltersChangeNothing)
 {
     std::mt19937 rng(7);
-    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3), ccCoeff(-6, 6);
-    AlfLumaFilterSet strong;
-    for (int k = 0; k < 25; ++k)
-        for (int j = 0; j < 12; ++j) {
-            strong.coeff[k][j] = int16_t(coeff(rng));
-            strong.clip[k][j] = AlfClipValue(clip(rng), 10);
-        }
-    AlfChromaFilter chroma;
-    for (int j = 0; j < 6; ++j) {
-        chroma.coeff[j] = int16_t(coeff(rng));
-        chroma.clip[j] = AlfClipValue(clip(rng), 10);
-    }
+    std::uniform_int_distribution<int> ccCoeff(-6, 6);
+    AlfLumaFilterSet const strong = RandomLumaFilters(rng);
+    AlfChromaFilter const chroma = RandomChromaFilter(rng);
     CcAlfFilter cc;
     for (int j = 0; j < 7; ++j)
         cc.coeff[j] = int16_t(ccCoeff(rng) == 0 ? 0 : (ccCoeff(rng) > 0 ? 1 : -1) * (1 << (rng() % 7)));
@@ -594,19 +609,10 @@ TEST(VvcAlfFiltering, StrongFiltersStayInRangeAtTenBits)
     // Random content and extreme random filters over pictures with partial CTBs, closed edges and
     // picture virtual boundaries: every sample stays in range, disabled CTBs come out unchanged.
     std::mt19937 rng(2024);
-    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3), bit(0, 1);
+    std::uniform_int_distribution<int> bit(0, 1);
     for (int round = 0; round < 4; ++round) {
-        AlfLumaFilterSet luma;
-        for (int k = 0; k < 25; ++k)
-            for (int j = 0; j < 12; ++j) {
-                luma.coeff[k][j] = int16_t(coeff(rng));
-                luma.clip[k][j] = AlfClipValue(clip(rng), 10);
-            }
-        AlfChromaFilter chroma;
-        for (int j = 0; j < 6; ++j) {
-            chroma.coeff[j] = int16_t(coeff(rng));
-            chroma.clip[j] = AlfClipValue(clip(rng), 10);
-        }
+        AlfLumaFilterSet const luma = RandomLumaFilters(rng);
+        AlfChromaFilter const chroma = RandomChromaFilter(rng);
         CcAlfFilter cc;
         for (int j = 0; j < 7; ++j)
             cc.coeff[j] = int16_t((bit(rng) ? 64 : -64) >> (rng() % 7));
@@ -732,13 +738,7 @@ TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
     AlfTestPicture p(200, 136, 64);
     for (int c = 0; c < 3; ++c)
         p.fill(c, [&](int, int) { return int(rng() % 1024); });
-    AlfLumaFilterSet luma;
-    for (int k = 0; k < 25; ++k)
-        for (int j = 0; j < 12; ++j) {
-            luma.coeff[k][j] = int16_t(coeff(rng));
-            luma.clip[k][j] = AlfClipValue(clip(rng), 10);
-        }
-    auto f = sliceFilters(luma, chromaFilter({{0, 20}, {5, -9}}, 2));
+    auto f = sliceFilters(RandomLumaFilters(rng), chromaFilter({{0, 20}, {5, -9}}, 2));
     ASSERT_EQ(p.run(ctbParams(f.get(), true, true, true, 16, 1)), AlfStatus::Ok);
     const std::vector<uint16_t> withVector = p.out[0];
     AlfAllowVectorKernels(false);
