@@ -626,6 +626,19 @@ void IntraPictureReconstructor::deblock()
         fail("deblocking refused the picture");
 }
 
+bool IntraPictureReconstructor::copyPicture(PelStorage& copy, char const* filter)
+{
+    if (!copy.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+        fail(std::string("no memory for ") + filter);
+        return false;
+    }
+    for (int c = 0; c < 3; ++c)
+        if (copy.plane(c) && m_pic.plane(c))
+            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
+                      copy.plane(c));
+    return true;
+}
+
 void IntraPictureReconstructor::applyAlf()
 {
     bool any = false;
@@ -634,10 +647,8 @@ void IntraPictureReconstructor::applyAlf()
     if (!any)
         return;
     PelStorage input;
-    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
-        fail("no memory for ALF");
+    if (!copyPicture(input, "ALF"))
         return;
-    }
     AlfPlaneIn in[3];
     AlfPlaneOut out[3];
     for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
@@ -645,8 +656,6 @@ void IntraPictureReconstructor::applyAlf()
             fail("ALF without its planes");
             return;
         }
-        std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
-                  input.plane(c));
         in[c] = AlfPlaneIn{input.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
         out[c] = AlfPlaneOut{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
     }
@@ -767,14 +776,8 @@ void IntraPictureReconstructor::applySao()
 {
     // SAO reads the deblocked picture.
     PelStorage input;
-    if (!input.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
-        fail("no memory for SAO");
+    if (!copyPicture(input, "SAO"))
         return;
-    }
-    for (int c = 0; c < 3; ++c)
-        if (input.plane(c) && m_pic.plane(c))
-            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
-                      input.plane(c));
     SaoPicture sp;
     sp.width = m_pps.picWidth;
     sp.height = m_pps.picHeight;

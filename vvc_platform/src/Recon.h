@@ -68,6 +68,9 @@ private:
     bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
     void deblock();
     void applyAlf();
+    // A copy of the reconstructed picture for a filter that reads what it overwrites; false, with
+    // the reconstruction failed, when there is no memory for it.
+    bool copyPicture(PelStorage& copy, char const* filter);
     void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
