@@ -2,7 +2,7 @@
 // opened by the raw decoder, frames pulled and converted, measured by the driver, delivered.
 // Compare with vmaf_bench, the driver alone on preloaded planes.
 
-#include "ze_quality_metric_calculator.h"
+#include "metrics/ze_quality_metric_calculator.h"
 
 #include <benchmark/benchmark.h>
 

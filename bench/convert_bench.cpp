@@ -1,7 +1,7 @@
 // 1920x1080 8-bit 4:2:0 picture to 32-bit RGB: the vector kernel, the scalar kernel and
 // libswscale on the same frame content. Reported per frame.
-#include "ColorConversion.h"
-#include "Util.h"
+#include "display/ColorConversion.h"
+#include "raw/Util.h"
 
 #include <QImage>
 

@@ -2,8 +2,8 @@
 // parser/send/receive loop over the same file with the same decoder settings.
 // The stream is made by the test-media step: build/tests/media/ff_avc_1280x720.h264, or the file
 // named by SERAVIN_BENCH_H264.
-#include "frame.h"
-#include "ze_ffmpeg_decoder.h"
+#include "display/frame.h"
+#include "decoders/ze_ffmpeg_decoder.h"
 
 #include <benchmark/benchmark.h>
 

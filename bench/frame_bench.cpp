@@ -1,6 +1,6 @@
 // Per-frame display work at 1080p: difference picture, heat map and colour conversion, and
 // one heat-map playback step of two sides (argument 0: 8-bit, 1: 10-bit pictures).
-#include "frame.h"
+#include "display/frame.h"
 
 #include <QImage>
 

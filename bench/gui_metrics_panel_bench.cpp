@@ -7,13 +7,13 @@
 // Usage: gui_metrics_panel_bench [frames]   (offscreen unless QT_QPA_PLATFORM says otherwise)
 
 #include "gui_bench_support.h"
-#include "ze_metric_curve.h"
-#include "ze_metrics_view.h"
-#include "ze_nox_gui_app.h"
-#include "ze_nox_gui_project.h"
-#include "ze_nox_rd_curve.h"
-#include "ze_qwt_plot.h"
-#include "ze_video_stream_metrics.h"
+#include "metrics_panel/ze_metric_curve.h"
+#include "metrics_panel/ze_metrics_view.h"
+#include "app/ze_nox_gui_app.h"
+#include "project/ze_nox_gui_project.h"
+#include "metrics_panel/ze_nox_rd_curve.h"
+#include "metrics_panel/ze_qwt_plot.h"
+#include "metrics_panel/ze_video_stream_metrics.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

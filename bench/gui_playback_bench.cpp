@@ -7,9 +7,9 @@
 // are made with ffmpeg into a temporary folder)
 
 #include "gui_bench_support.h"
-#include "ze_nox_decoder_factory.h"
-#include "ze_nox_gui_app.h"
-#include "ze_splitted_playback_container.h"
+#include "decoders/ze_nox_decoder_factory.h"
+#include "app/ze_nox_gui_app.h"
+#include "playback/ze_splitted_playback_container.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

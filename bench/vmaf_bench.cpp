@@ -7,11 +7,11 @@
 // files frame by frame (nothing preloaded) and prints the process's peak resident memory;
 // run it under /usr/bin/time -v for the same figure from outside.
 
-#include "core/vmaf_y4m.h"
-#include "vmaf_driver.h"
-#include "vmaf_kernels.h"
-#include "vmaf_motion.h"
-#include "vmaf_psnr.h"
+#include "core/metrics/vmaf_y4m.h"
+#include "metrics/vmaf_driver.h"
+#include "metrics/vmaf_kernels.h"
+#include "metrics/vmaf_motion.h"
+#include "metrics/vmaf_psnr.h"
 
 #include <benchmark/benchmark.h>
 

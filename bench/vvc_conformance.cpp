@@ -11,12 +11,12 @@
 // reconstructed, SERAVIN_VVC_STATS=1 prints per intra picture whether it matched its hash, the
 // first plane that did not, and the residual tools it used.
 
-#include "frame.h"
-#include "ze_nox_core_error.h"
-#include "ze_vvc_decoder.h"
+#include "display/frame.h"
+#include "common/ze_nox_core_error.h"
+#include "decoders/ze_vvc_decoder.h"
 
-#include "StreamCheck.h"
-#include "VvcCommon.h"
+#include "decoding/StreamCheck.h"
+#include "util/VvcCommon.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

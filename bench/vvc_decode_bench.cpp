@@ -8,10 +8,10 @@
 // and ALF and their hash check, picture order), and the validation pass of opening it through
 // the core's decoder. Inter pictures are not reconstructed yet.
 
-#include "ze_vvc_decoder.h"
+#include "decoders/ze_vvc_decoder.h"
 
-#include "StreamCheck.h"
-#include "VvcCommon.h"
+#include "decoding/StreamCheck.h"
+#include "util/VvcCommon.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 // Reading 1920x1080 raw 4:2:0 frames through ZeYuvDecoder, forward and backward, against a plain
 // seek and read of the same bytes. The clip (8 frames of noise) is written to a temporary folder.
-#include "frame.h"
-#include "ze_yuv_decoder.h"
+#include "display/frame.h"
+#include "decoders/ze_yuv_decoder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -6,7 +6,7 @@
 // SERAVIN_TEST_NO_APP=1 no application object is made: a test then makes its own (used by the
 // tests of the application object's life, run as a child process).
 #if defined(SERAVIN_TEST_GUI_APP)
-#include "ze_nox_gui_app.h"
+#include "app/ze_nox_gui_app.h"
 using TestApplication = ze::nox::gui::ZeNoxGuiApp;
 #else
 #include <QApplication>

@@ -4,7 +4,7 @@
 // the clips, files as bytes, a capture of the toolkit's messages, ffmpeg's per-frame MD5s and the
 // same hash of a decoded picture, and the AV1 framing writers (LEB128 and Annex B).
 
-#include "frame.h"
+#include "display/frame.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

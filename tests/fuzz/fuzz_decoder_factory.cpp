@@ -3,7 +3,7 @@
 // like the broken-file tests walk it (forward to the end, backwards, last, previous, first) and
 // judged by their rules: only result codes, no more pictures than the frame count, and every
 // picture given with success of the stream's size and format.
-#include "core/broken_files_support.h"
+#include "core/decoders/broken_files_support.h"
 #include "fuzz_support.h"
 
 #include <QCoreApplication>

@@ -4,8 +4,8 @@
 // again loads again with the same files and curves.
 #include "fuzz_support.h"
 
-#include "ze_nox_gui_app.h"
-#include "ze_nox_gui_project.h"
+#include "app/ze_nox_gui_app.h"
+#include "project/ze_nox_gui_project.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -3,7 +3,7 @@
 // the file. Whatever the guess, it must be a picture the dialog and the reader can take.
 #include "fuzz_support.h"
 
-#include "YUVParameters.h"
+#include "raw/YUVParameters.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,9 +3,9 @@
 // reported by the layer's Exception and ends the stream; anything else escaping is a fault.
 #include "fuzz_support.h"
 
-#include "AnnexBread.h"
-#include "DecLib.h"
-#include "Nal.h"
+#include "bitstream/AnnexBread.h"
+#include "decoding/DecLib.h"
+#include "bitstream/Nal.h"
 
 #include <climits>
 #include <fstream>

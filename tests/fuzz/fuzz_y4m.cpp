@@ -1,9 +1,9 @@
 // The Y4M reader on any bytes after the "YUV4MPEG2" signature: the stream and frame headers and
 // the frame index the raw reader builds, then a walk of the file through the raw YUV decoder.
-#include "core/broken_files_support.h"
+#include "core/decoders/broken_files_support.h"
 #include "fuzz_support.h"
 
-#include "YUVFile.h"
+#include "raw/YUVFile.h"
 
 #include <QCoreApplication>
 

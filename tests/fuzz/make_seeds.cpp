@@ -2,12 +2,12 @@
 //   fuzz_make_seeds OUT
 // OUT/seeds/<target>/ gets a few small valid inputs, OUT/corpus/<target>/ is made empty for what
 // the fuzzer finds, and OUT/project_media/ holds the clips the project-file seeds refer to.
-#include "core/broken_files_support.h"
+#include "core/decoders/broken_files_support.h"
 #include "fuzz_support.h"
 
-#include "ze_nox_gui_project.h"
-#include "ze_nox_rd_curve.h"
-#include "ze_nox_source_file.h"
+#include "project/ze_nox_gui_project.h"
+#include "metrics_panel/ze_nox_rd_curve.h"
+#include "project/ze_nox_source_file.h"
 
 #include <QCoreApplication>
 

@@ -1,0 +1,664 @@
+#include "decoders/ze_vvc_decoder.h"
+
+#include "display/frame.h"
+#include "common/ze_nox_core_supported_features.h"
+
+#include "bitstream/AnnexBread.h"
+#include "decoding/DecLib.h"
+#include "picture/VideoIOYuv.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace ze::nox::core {
+
+int ZeVvcDecoder::m_decInstanceCount = 0;
+
+namespace {
+
+constexpr int kPocNone = -2147483647;
+
+bool IsIdr(int type)
+{
+    return type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP;
+}
+
+// 4:2:0 pictures are shown as they are, 4:0:0 ones as 4:2:0 with neutral chroma planes (as the
+// AV1 decoder gives monochrome pictures).
+bool Shown(int chromaFormat)
+{
+    return chromaFormat == CHROMA_420 || chromaFormat == CHROMA_400;
+}
+
+Picture* FirstPicture(std::list<Picture*> const* pictures)
+{
+    if (!pictures)
+        return nullptr;
+    for (Picture* pic : *pictures)
+        if (pic && pic->sps && pic->pps)
+            return pic;
+    return nullptr;
+}
+
+} // namespace
+
+ZeVvcDecoder::ZeVvcDecoder(QObject* parent) : ZeNoxSequentialDecoder(ZE_STREAM_TYPE_VVC, parent)
+{
+    static_assert(kMaxLayers == MAX_VPS_LAYERS, "one flag per layer");
+    std::fill(std::begin(m_newClvs), std::end(m_newClvs), true);
+    std::fill(std::begin(m_loopFiltered), std::end(m_loopFiltered), false);
+    if (m_decInstanceCount == 0)
+        initROM();
+    ++m_decInstanceCount;
+}
+
+ZeVvcDecoder::~ZeVvcDecoder()
+{
+    closeFile();
+    m_reconOutputs.clear();
+    if (--m_decInstanceCount == 0)
+        destroyROM();
+}
+
+ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams const* params)
+{
+    m_noSamplesLogged = false;
+    return openValidated(fileName, params,
+                         [&] { return validate(fileName, m_frameCount, m_width, m_height, m_pixFmt); });
+}
+
+void ZeVvcDecoder::closeFile()
+{
+    closeDecoder();
+    m_fileName.clear();
+    m_frameCount = 0;
+    m_openResult = ZE_NOX_CORE_NOT_OPENED;
+}
+
+bool ZeVvcDecoder::isOpened() const
+{
+    return m_bitstreamFile.is_open();
+}
+
+ZeNoxCoreError ZeVvcDecoder::openDecoder()
+{
+    if (!ZeNoxCoreSupportedFeatures::m_pixFmts.contains(m_pixFmt)) {
+        qWarning().noquote() << "Failed to open decoder." << ErrToString(ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED);
+        return ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED;
+    }
+    m_bitstreamFile.open(m_fileName.toUtf8().toStdString(), std::ios::in | std::ios::binary);
+    if (!m_bitstreamFile.is_open())
+        return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
+    m_byteStream = std::make_unique<InputByteStream>(m_bitstreamFile);
+    m_decLib = new (std::nothrow) DecLib;
+    if (!m_decLib)
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    m_decLib->create();
+    m_decLib->init();
+    m_decLib->setDecodedPictureHashSEIEnabled(1);
+    m_decLib->setNoOutputPriorPicsFlag(false);
+    m_decLib->getTrQuant()->init(nullptr, 64, false, false, false, false);
+
+    m_pocLastDisplay = m_skipFrame + kPocNone;
+    std::fill(std::begin(m_loopFiltered), std::end(m_loopFiltered), false);
+    m_skippedNalPending = false;
+    std::fill(std::begin(m_newClvs), std::end(m_newClvs), true);
+    m_eosPresentInPu = false;
+    return ZE_NOX_CORE_OK;
+}
+
+void ZeVvcDecoder::closeDecoder()
+{
+    // Pending pictures are dropped, not written: the planes the output was bound to may be gone.
+    if (m_decLib) {
+        m_decLib->deletePicBuffer();
+        m_pictureList = nullptr;
+        m_decLib->destroy();
+        delete m_decLib;
+        m_decLib = nullptr;
+    }
+    m_pictureList = nullptr;
+    m_heldNalu.reset();
+    if (!m_reconFileName.empty())
+        for (auto& output : m_reconOutputs)
+            output.second->close();
+    m_byteStream.reset();
+    if (m_bitstreamFile.is_open())
+        m_bitstreamFile.close();
+
+    m_targetDecLayerIdSet.clear();
+    m_targetOutputLayerIdSet.clear();
+    m_outputBitDepth[0] = m_outputBitDepth[1] = 0;
+    m_loopFiltered[0] = m_loopFiltered[1] = false;
+    m_pocLastDisplay = kPocNone;
+    m_skippedNalPending = false;
+    m_eosPresentInPu = false;
+    m_lastPoc = -1;
+    m_skipFrame = 0;
+    m_curFrameNumber = -1;
+}
+
+ZeVvcDecoder::OutputInfo ZeVvcDecoder::outputInfoOf(Picture const& pic)
+{
+    OutputInfo info;
+    info.chromaFormat = pic.sps->m_chromaFormatIdc;
+    const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
+    Window const& w = pic.pps->m_conformanceWindow;
+    info.width = pic.pps->m_picWidth - (w.getWindowLeftOffset() + w.getWindowRightOffset()) * SPS::m_winUnitX[cf];
+    info.height = pic.pps->m_picHeight - (w.getWindowTopOffset() + w.getWindowBottomOffset()) * SPS::m_winUnitY[cf];
+    info.bitDepth = std::max(0, pic.sps->m_bitDepth);
+    return info;
+}
+
+ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, int& width, int& height,
+                                      AVPixelFormat& pixFmt)
+{
+    m_fileName = fileName;
+    frameCount = 0;
+    if (openDecoder() == ZE_NOX_CORE_INTERNAL_ERROR) {
+        closeFile();
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    }
+    int count = 0;
+    OutputInfo first;
+    Frame frame;
+    try {
+        for (;;) {
+            const ZeNoxCoreError r = decodeNextFrame(frame, true);
+            if (r == ZE_NOX_CORE_END_OF_FILE)
+                break;
+            if (r == ZE_NOX_CORE_NOT_OPENED) {
+                // No planes for the stream's pictures: a format that cannot be shown ends the pass.
+                if (Picture const* pic = FirstPicture(m_pictureList)) {
+                    const OutputInfo info = outputInfoOf(*pic);
+                    if (!Shown(info.chromaFormat)) {
+                        closeFile();
+                        return ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA;
+                    }
+                    if (getAvPixFmtFromVvcVtmParams(info.bitDepth, CHROMA_420, m_packedYuvMode) == AV_PIX_FMT_NONE) {
+                        closeFile();
+                        return ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED;
+                    }
+                }
+                continue;
+            }
+            if (r != ZE_NOX_CORE_OK)
+                continue;
+            const OutputInfo info = m_lastOutput;
+            if (count == 0) {
+                if (!Shown(info.chromaFormat)) {
+                    closeDecoder();
+                    return ZE_NOX_CORE_UNSUPPORTED_VVC_CHROMA;
+                }
+                width = info.width;
+                height = info.height;
+                pixFmt = getAvPixFmtFromVvcVtmParams(info.bitDepth, CHROMA_420, m_packedYuvMode);
+                if (pixFmt == AV_PIX_FMT_NONE) {
+                    closeFile();
+                    return ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED;
+                }
+                first = info;
+            } else if (info != first) {
+                closeFile();
+                return ZE_NOX_CORE_RESOLUTION_CHANGE;
+            }
+            ++count;
+        }
+    } catch (std::exception const& e) {
+        qCritical().noquote() << QStringLiteral("%1. %2").arg(ErrToString(ZE_NOX_CORE_CRITICAL_DECODING_ERROR),
+                                                              QString::fromUtf8(e.what()));
+        closeFile();
+        return ZE_NOX_CORE_CRITICAL_DECODING_ERROR;
+    }
+    closeFile();
+    frameCount = count;
+    return ZE_NOX_CORE_OK;
+}
+
+ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
+{
+    m_lastWriteHadSamples = false;
+    m_lastOutput = OutputInfo{}; // width 0 until a picture is written
+    // Never a stale picture with a failure: the Frame may hold planes set up for a picture that
+    // was not written. The output objects let go of the planes, which the reset frees.
+    auto failed = [&](ZeNoxCoreError err) {
+        frame.reset();
+        for (auto& output : m_reconOutputs)
+            output.second->close();
+        return err;
+    };
+    try {
+        const ZeNoxCoreError r = decodeNextFrame(frame, true);
+        if (r == ZE_NOX_CORE_END_OF_FILE) {
+            if (xFlushOutput(m_pictureList, -1, false) != ZE_NOX_CORE_OK)
+                return failed(ZE_NOX_CORE_INTERNAL_ERROR);
+        } else if (r != ZE_NOX_CORE_OK) {
+            return failed(ZE_NOX_CORE_INTERNAL_ERROR);
+        }
+    } catch (std::exception const& e) {
+        qCritical().noquote() << QString::fromUtf8(e.what());
+        return failed(ZE_NOX_CORE_INTERNAL_ERROR);
+    }
+    // A picture must be what the stream was opened as: parameters stored for another file of the
+    // name would otherwise give pictures of a size other than width() x height().
+    if (m_lastOutput.width > 0 &&
+        (m_lastOutput.width != m_width || m_lastOutput.height != m_height ||
+         getAvPixFmtFromVvcVtmParams(m_lastOutput.bitDepth, ChromaFormat(m_lastOutput.chromaFormat), m_packedYuvMode) !=
+             m_pixFmt)) {
+        qWarning().noquote() << QStringLiteral("%1: frame %2 is %3x%4, the stream %5x%6")
+                                    .arg(ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE))
+                                    .arg(m_curFrameNumber + 1)
+                                    .arg(m_lastOutput.width)
+                                    .arg(m_lastOutput.height)
+                                    .arg(m_width)
+                                    .arg(m_height);
+        ++m_curFrameNumber;
+        return failed(ZE_NOX_CORE_RESOLUTION_CHANGE);
+    }
+    if (!m_lastWriteHadSamples) {
+        // The picture was decoded but the library gave no samples for it: an inter picture, or an
+        // intra picture whose samples differ from its picture hash.
+        failed(ZE_NOX_CORE_INTERNAL_ERROR);
+        if (!m_noSamplesLogged) {
+            qCritical().noquote()
+                << QStringLiteral(
+                       "VVC decoder: pictures of %1 cannot be decoded from frame %2 on (inter pictures are not "
+                       "decoded yet, and intra pictures only where they match their picture hash)")
+                       .arg(m_fileName)
+                       .arg(m_curFrameNumber + 1);
+            m_noSamplesLogged = true;
+        }
+        return ZE_NOX_CORE_INTERNAL_ERROR;
+    }
+    ++m_curFrameNumber;
+    return ZE_NOX_CORE_OK;
+}
+
+ZeNoxCoreError ZeVvcDecoder::restart()
+{
+    closeDecoder();
+    return openDecoder();
+}
+
+AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat,
+                                                        bool packedYuvMode) const
+{
+    if (bitDepth != 8 && bitDepth != 10) {
+        qWarning().noquote() << QStringLiteral("VVC decoder: Invalid bit depth %1").arg(bitDepth);
+        return AV_PIX_FMT_NONE;
+    }
+    bool const eight = bitDepth == 8;
+    if (chromaFormat == CHROMA_400 || chromaFormat == CHROMA_420)
+        return packedYuvMode ? (eight ? AV_PIX_FMT_NV12 : AV_PIX_FMT_P010LE)
+                             : (eight ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV420P10LE);
+    if (!packedYuvMode && chromaFormat == CHROMA_422)
+        return eight ? AV_PIX_FMT_YUV422P : AV_PIX_FMT_YUV422P10LE;
+    if (!packedYuvMode && chromaFormat == CHROMA_444)
+        return eight ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV444P10LE;
+    qWarning().noquote()
+        << QStringLiteral("VVC decoder: Unknown combination of bit depth=%1, chromaFormat=%2 and packedYuvMode=%3")
+               .arg(bitDepth)
+               .arg(int(chromaFormat))
+               .arg(packedYuvMode);
+    return AV_PIX_FMT_NONE;
+}
+
+bool ZeVvcDecoder::xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const
+{
+    return m_targetDecLayerIdSet.empty() || std::find(m_targetDecLayerIdSet.begin(), m_targetDecLayerIdSet.end(),
+                                                      nalu->m_nuhLayerId) != m_targetDecLayerIdSet.end();
+}
+
+bool ZeVvcDecoder::xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu) const
+{
+    return m_targetOutputLayerIdSet.empty() ||
+           std::find(m_targetOutputLayerIdSet.begin(), m_targetOutputLayerIdSet.end(), nalu->m_nuhLayerId) !=
+               m_targetOutputLayerIdSet.end();
+}
+
+// ---- Decoding loop and output ----
+
+ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
+{
+    auto streamFailed = [this] { return !m_decLib || !m_byteStream || m_bitstreamFile.fail(); };
+    auto flushOne = [this] {
+        const ZeNoxCoreError r = xFlushOutput(m_pictureList, -1, true);
+        return r == ZE_NOX_CORE_INVALID_PARAMETERS ? ZE_NOX_CORE_END_OF_FILE : r;
+    };
+    if (streamFailed() && !m_heldNalu)
+        return flushOne();
+
+    for (;;) {
+        std::unique_ptr<InputNALUnit> nalu = std::move(m_heldNalu);
+        bool newPicture = false;
+        bool newAccessUnit = false;
+        bool haveUnit = nalu != nullptr;
+        if (!nalu) {
+            nalu = std::make_unique<InputNALUnit>();
+            newPicture = m_decLib->isNewPicture(&m_bitstreamFile, m_byteStream.get());
+            if (newPicture) {
+                newAccessUnit = m_decLib->isNewAccessUnit(true, &m_bitstreamFile, m_byteStream.get());
+            } else {
+                AnnexBStats stats;
+                byteStreamNALUnit(*m_byteStream, nalu->getBitstream().getFifo(), stats);
+                if (nalu->getBitstream().getFifo().empty()) {
+                    // An empty unit between start codes is passed over; at the end of the data the
+                    // picture boundary below completes the last picture.
+                    if (!streamFailed()) {
+                        msg(ERROR, "Warning: Attempt to decode an empty NAL unit\n");
+                        continue;
+                    }
+                } else {
+                    read(*nalu);
+                    haveUnit = true;
+                }
+            }
+        }
+        int const layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
+        int const type = nalu->m_nalUnitType;
+
+        if (haveUnit) {
+            if (m_decLib->getFirstSliceInPicture()) {
+                if (IsIdr(type)) {
+                    m_newClvs[layer] = true;
+                    // Pictures still waiting in the layer are written one per call before the IDR.
+                    bool const waiting =
+                        m_pictureList &&
+                        std::any_of(m_pictureList->begin(), m_pictureList->end(), [&](Picture const* p) {
+                            return p && p->layerId == nalu->m_nuhLayerId && p->getOutputMark();
+                        });
+                    if (waiting && writeOutput) {
+                        if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
+                            const ZeNoxCoreError r = xSetUpOutput(frame, layer);
+                            if (r != ZE_NOX_CORE_OK)
+                                return r;
+                        }
+                        if (xFlushOutput(m_pictureList, nalu->m_nuhLayerId, true) == ZE_NOX_CORE_OK) {
+                            m_heldNalu = std::move(nalu);
+                            return ZE_NOX_CORE_OK;
+                        }
+                    }
+                    xFlushOutput(m_pictureList, nalu->m_nuhLayerId, false);
+                } else if (type == NAL_UNIT_CODED_SLICE_CRA) {
+                    m_newClvs[layer] = m_eosPresentInPu;
+                }
+            }
+
+            if ((m_maxTemporalLayer >= 0 && nalu->m_temporalId > m_maxTemporalLayer) ||
+                !xIsNaluWithinTargetDecLayerIdSet(nalu.get())) {
+                m_skippedNalPending = true;
+            } else {
+                if (m_skippedNalPending && nalu->isSlice()) {
+                    if (m_decLib->isSliceNaluFirstInAU(true, *nalu)) {
+                        m_decLib->resetAccessUnitNals();
+                        m_decLib->resetAccessUnitApsNals();
+                        m_decLib->resetAccessUnitPicInfo();
+                    }
+                    m_skippedNalPending = false;
+                }
+                m_decLib->decode(*nalu, m_skipFrame, m_pocLastDisplay, m_targetOlsIdx, true);
+                if (type == NAL_UNIT_VPS && m_decLib->getVPS()) {
+                    m_decLib->getVPS()->deriveTargetOutputLayerSet(m_targetOlsIdx);
+                    m_targetDecLayerIdSet = m_decLib->getVPS()->getTargetLayerIdSet();
+                    m_targetOutputLayerIdSet = m_decLib->getVPS()->getTargetOutputLayerIdSet();
+                }
+            }
+            if (type == NAL_UNIT_EOS) {
+                m_eosPresentInPu = true;
+                m_newClvs[layer] = true;
+            } else if (m_eosPresentInPu && type != NAL_UNIT_EOB) {
+                VVC_THROW("When an EOS NAL unit is present in a PU, it shall be the last NAL unit among all NAL "
+                          "units within the PU other than other EOS NAL units or an EOB NAL unit");
+            }
+        }
+
+        bool const failed = streamFailed();
+        bool const eos = type == NAL_UNIT_EOS;
+        if (newPicture || failed || eos) {
+            if (m_decLib->getFirstSliceInSequence(layer)) {
+                m_decLib->setFirstSliceInPicture(true);
+            } else if (!m_skippedNalPending) {
+                if (!(m_loopFiltered[layer] && failed)) {
+                    m_decLib->executeLoopFilters();
+                    m_decLib->finishPicture(m_lastPoc, m_pictureList, INFO, m_newClvs[layer]);
+                }
+                m_loopFiltered[layer] = eos;
+                if (eos)
+                    m_decLib->setFirstSliceInSequence(true, layer);
+                m_decLib->updateAssociatedIRAP();
+                m_decLib->updatePrevGDRInSameLayer();
+                m_decLib->updatePrevIRAPAndGDRSubpic();
+            }
+        }
+
+        bool written = false;
+        if (m_pictureList) {
+            if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
+                const ZeNoxCoreError r = xSetUpOutput(frame, layer);
+                if (r != ZE_NOX_CORE_OK)
+                    return r;
+            }
+            if (writeOutput) {
+                if (newPicture) {
+                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
+                } else if (eos) {
+                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
+                    m_decLib->setFirstSliceInPicture(false);
+                } else if (type <= 12) {
+                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
+                }
+            }
+        }
+
+        if (newPicture) {
+            m_decLib->checkSeiInPictureUnit();
+            m_decLib->resetPictureSeiNalus();
+            m_eosPresentInPu = false;
+        }
+        if (newPicture || failed || eos) {
+            m_decLib->checkAPSInPictureUnit();
+            m_decLib->resetPictureUnitNals();
+        }
+        if (newAccessUnit || failed) {
+            m_decLib->CheckNoOutputPriorPicFlagsInAccessUnit();
+            m_decLib->resetAccessUnitNoOutputPriorPicFlags();
+            m_decLib->checkLayerIdIncludedInCvss();
+            m_decLib->resetAccessUnitEos();
+            m_decLib->resetAccessUnitPicInfo();
+        }
+        if (newAccessUnit) {
+            m_decLib->checkTidLayerIdInAccessUnit();
+            m_decLib->resetAccessUnitSEITids();
+            m_decLib->checkSEIInAccessUnit();
+            m_decLib->resetAccessUnitNals();
+        }
+
+        if (written)
+            return ZE_NOX_CORE_OK;
+        if (failed)
+            return flushOne();
+    }
+}
+
+ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
+{
+    Picture const* first = FirstPicture(m_pictureList);
+    if (!first)
+        return ZE_NOX_CORE_OK; // nothing decoded yet
+    SPS const& sps = *first->sps;
+    if (m_outputBitDepth[0] == 0)
+        m_outputBitDepth[0] = sps.m_bitDepth;
+    if (m_outputBitDepth[1] == 0)
+        m_outputBitDepth[1] = sps.m_bitDepth;
+    InputNALUnit probe;
+    probe.m_nuhLayerId = layerId;
+    if (m_decLib->getVPS() && m_decLib->getVPS()->getMaxLayers() > 1 && !xIsNaluWithinTargetOutputLayerIdSet(&probe))
+        return ZE_NOX_CORE_OK;
+
+    if (!frame.isValid()) {
+        const ChromaFormat cf = sps.m_chromaFormatIdc;
+        VVC_CHECK(cf < CHROMA_400 || cf >= NUM_CHROMA_FORMAT, "Invalid chroma format parameter");
+        const OutputInfo info = outputInfoOf(*first);
+        const AVPixelFormat fmt =
+            getAvPixFmtFromVvcVtmParams(std::max(m_outputBitDepth[0], m_outputBitDepth[1]), cf, m_packedYuvMode);
+        if (!frame.allocatePicture(info.width, info.height, fmt))
+            return ZE_NOX_CORE_NOT_OPENED;
+    }
+    AVFrame* f = frame.avFrame();
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!desc)
+        return ZE_NOX_CORE_NOT_OPENED;
+    unsigned char* planes[3] = {};
+    int sizes[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (!f->data[i] || f->linesize[i] <= 0)
+            continue;
+        const int64_t rows = i == 0 ? f->height : -((-int64_t(f->height)) >> desc->log2_chroma_h);
+        const int64_t size = int64_t(f->linesize[i]) * rows;
+        if (size > INT_MAX)
+            return ZE_NOX_CORE_NOT_OPENED;
+        planes[i] = f->data[i];
+        sizes[i] = int(size);
+    }
+    int const internalBitDepth[2] = {sps.m_bitDepth, sps.m_bitDepth};
+    reconOutput(layerId).open(std::string(), true, m_outputBitDepth, m_outputBitDepth, internalBitDepth, planes, sizes);
+    return ZE_NOX_CORE_OK;
+}
+
+VideoIOYuv& ZeVvcDecoder::reconOutput(int layerId)
+{
+    std::unique_ptr<VideoIOYuv>& output = m_reconOutputs[layerId];
+    if (!output)
+        output = std::make_unique<VideoIOYuv>();
+    return *output;
+}
+
+void ZeVvcDecoder::xWritePicture(Picture const& pic)
+{
+    bool ok = false;
+    auto out = m_reconOutputs.find(pic.layerId);
+    if (!m_reconFileName.empty() && out != m_reconOutputs.end()) {
+        Window const& w = pic.pps->m_conformanceWindow;
+        const ChromaFormat cf = pic.sps->m_chromaFormatIdc;
+        ok = out->second->write(pic.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
+                                w.getWindowLeftOffset() * SPS::m_winUnitX[cf],
+                                w.getWindowRightOffset() * SPS::m_winUnitX[cf],
+                                w.getWindowTopOffset() * SPS::m_winUnitY[cf],
+                                w.getWindowBottomOffset() * SPS::m_winUnitY[cf], NUM_CHROMA_FORMAT, m_clipOutput);
+    }
+    m_lastWriteHadSamples = ok;
+    m_lastOutput = outputInfoOf(pic);
+}
+
+void ZeVvcDecoder::xWriteFieldPair(Picture const& top, Picture const& bottom)
+{
+    bool ok = false;
+    auto out = m_reconOutputs.find(top.layerId);
+    if (!m_reconFileName.empty() && out != m_reconOutputs.end()) {
+        Window const& w = top.pps->m_conformanceWindow;
+        const ChromaFormat cf = top.sps->m_chromaFormatIdc;
+        ok = out->second->write(
+            top.getRecoBuf(), bottom.getRecoBuf(), m_outputColourSpaceConversion, m_packedYuvMode,
+            w.getWindowLeftOffset() * SPS::m_winUnitX[cf], w.getWindowRightOffset() * SPS::m_winUnitX[cf],
+            w.getWindowTopOffset() * SPS::m_winUnitY[cf], w.getWindowBottomOffset() * SPS::m_winUnitY[cf],
+            NUM_CHROMA_FORMAT, top.topField, m_clipOutput);
+    }
+    m_lastWriteHadSamples = ok;
+    m_lastOutput = outputInfoOf(top);
+}
+
+int ZeVvcDecoder::xWriteOutput(std::list<Picture*>* pictures, unsigned)
+{
+    Picture const* first = FirstPicture(pictures);
+    if (!first)
+        return 0;
+    int const maxTid = m_maxTemporalLayer >= 0 ? m_maxTemporalLayer : first->sps->m_maxSubLayers - 1;
+    int const maxReorder = first->sps->getMaxNumReorderPics(maxTid);
+    int const maxBuffering = first->sps->getMaxDecPicBuffering(maxTid);
+    int waiting = 0;
+    int fullness = 0;
+    for (Picture const* pic : *pictures) {
+        if (!pic)
+            continue;
+        bool const pending = pic->getOutputMark() && pic->poc > m_pocLastDisplay;
+        waiting += pending ? 1 : 0;
+        fullness += pending || pic->referenced ? 1 : 0;
+    }
+    bool const due = waiting > maxReorder || fullness > maxBuffering;
+    if (!due)
+        return 0;
+    for (auto it = pictures->begin(); it != pictures->end(); ++it) {
+        Picture* pic = *it;
+        if (!pic || !pic->getOutputMark() || pic->poc <= m_pocLastDisplay)
+            continue;
+        if (pic->fieldPic) {
+            auto next = std::next(it);
+            if (next == pictures->end() || !*next || (pic->poc & 1) || (*next)->poc != pic->poc + 1)
+                continue; // its other field is not there yet
+            xWriteFieldPair(*pic, **next);
+            m_pocLastDisplay = (*next)->poc;
+            pic->setOutputMark(false);
+            (*next)->setOutputMark(false);
+            return 1;
+        }
+        xWritePicture(*pic);
+        m_pocLastDisplay = pic->poc;
+        pic->setOutputMark(false);
+        return 1;
+    }
+    return 0;
+}
+
+ZeNoxCoreError ZeVvcDecoder::xFlushOutput(std::list<Picture*>* pictures, int layerId, bool stopAfterOne)
+{
+    if (!pictures || pictures->empty())
+        return ZE_NOX_CORE_INVALID_PARAMETERS;
+    bool wrote = false;
+    for (auto it = pictures->begin(); it != pictures->end(); ++it) {
+        Picture* pic = *it;
+        if (!pic || (layerId != -1 && pic->layerId != layerId))
+            continue;
+        bool wroteThis = false;
+        if (pic->getOutputMark()) {
+            auto next = std::next(it);
+            if (pic->fieldPic && next != pictures->end() && *next && (*next)->getOutputMark()) {
+                xWriteFieldPair(*pic, **next);
+                m_pocLastDisplay = (*next)->poc;
+                (*next)->destroy();
+                delete *next;
+                *next = nullptr;
+            } else {
+                xWritePicture(*pic);
+                m_pocLastDisplay = pic->poc;
+            }
+            pic->setOutputMark(false);
+            wroteThis = true;
+        }
+        pic->destroy();
+        delete pic;
+        *it = nullptr;
+        wrote = wrote || wroteThis;
+        if (wroteThis && stopAfterOne)
+            break;
+    }
+    pictures->remove(nullptr);
+    if (wrote) {
+        // A full flush ends the sequence: the next one's pictures start from any POC.
+        if (!stopAfterOne)
+            m_pocLastDisplay = kPocNone;
+        return ZE_NOX_CORE_OK;
+    }
+    if (layerId == -1)
+        pictures->clear();
+    m_pocLastDisplay = kPocNone;
+    return ZE_NOX_CORE_END_OF_FILE;
+}
+
+} // namespace ze::nox::core

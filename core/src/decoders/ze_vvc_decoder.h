@@ -1,0 +1,102 @@
+#pragma once
+
+#include "decoders/ze_nox_sequential_decoder.h"
+
+#include <fstream>
+#include <list>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class DecLib;
+class InputByteStream;
+class InputNALUnit;
+class Picture;
+class VideoIOYuv;
+enum ChromaFormat : int;
+
+namespace ze::nox::core {
+
+// Decoder of VVC Annex B byte streams over the VVC decoder libraries. Only 4:2:0 and 4:0:0
+// streams are accepted; 4:0:0 pictures come as 4:2:0 with neutral chroma. Opening without
+// parameters decodes the whole stream once to count its pictures.
+class ZeVvcDecoder : public ZeNoxSequentialDecoder
+{
+    Q_OBJECT
+public:
+    explicit ZeVvcDecoder(QObject* parent = nullptr);
+    ~ZeVvcDecoder() override;
+
+    ZeNoxCoreError openFile(QString const& fileName, StreamParams const* params) override;
+    void closeFile() override;
+    bool isOpened() const override;
+
+private:
+    ZeNoxCoreError openDecoder();
+    void closeDecoder();
+    ZeNoxCoreError validate(QString const& fileName, int& frameCount, int& width, int& height, AVPixelFormat& pixFmt);
+    ZeNoxCoreError restart() override;
+    ZeNoxCoreError decodeNextPicture(Frame& frame) override;
+    AVPixelFormat getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const;
+    bool xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const;
+    bool xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu) const;
+
+    ZeNoxCoreError decodeNextFrame(Frame& frame, bool writeOutput);
+    ZeNoxCoreError xSetUpOutput(Frame& frame, int layerId);
+    int xWriteOutput(std::list<Picture*>* pictures, unsigned temporalId);
+    ZeNoxCoreError xFlushOutput(std::list<Picture*>* pictures, int layerId, bool stopAfterOne);
+    void xWritePicture(Picture const& pic);
+    void xWriteFieldPair(Picture const& top, Picture const& bottom);
+    VideoIOYuv& reconOutput(int layerId);
+
+    // What the last written picture was: its visible size, chroma format and bit depth.
+    struct OutputInfo
+    {
+        int width = 0;
+        int height = 0;
+        int chromaFormat = 1;
+        int bitDepth = 0;
+        bool operator!=(OutputInfo const& o) const
+        {
+            return width != o.width || height != o.height || chromaFormat != o.chromaFormat || bitDepth != o.bitDepth;
+        }
+    };
+    static OutputInfo outputInfoOf(Picture const& pic);
+
+    DecLib* m_decLib = nullptr;
+    std::ifstream m_bitstreamFile;
+    std::unique_ptr<InputByteStream> m_byteStream;
+    int m_outputColourSpaceConversion = 0;
+    std::string m_reconFileName = "memory";
+    std::unordered_map<int, std::unique_ptr<VideoIOYuv>> m_reconOutputs;
+    int m_outputBitDepth[2] = {0, 0};
+    bool m_packedYuvMode = false;
+    int m_maxTemporalLayer = -1;
+    int m_upscaledOutput = 0;
+    bool m_clipOutput = false;
+    std::vector<int> m_targetDecLayerIdSet;
+    int m_targetOlsIdx = -1;
+    std::vector<int> m_targetOutputLayerIdSet;
+    int m_lastPoc = -1;
+    int m_skipFrame = 0;
+    int m_pocLastDisplay = -2147483647;
+    static constexpr int kMaxLayers = 64;
+    bool m_newClvs[kMaxLayers];
+    bool m_loopFiltered[kMaxLayers];
+    bool m_skippedNalPending = false;
+    bool m_eosPresentInPu = false;
+    std::list<Picture*>* m_pictureList = nullptr;
+
+    // The library gives no picture samples: a written picture leaves the planes untouched.
+    bool m_lastWriteHadSamples = false;
+    // An IDR unit read while pictures of its layer still wait for output: they are written one
+    // per call before the unit is decoded.
+    std::unique_ptr<InputNALUnit> m_heldNalu;
+    OutputInfo m_lastOutput;
+    bool m_noSamplesLogged = false;
+
+    static int m_decInstanceCount;
+};
+
+} // namespace ze::nox::core

@@ -1,0 +1,825 @@
+#include "metrics/vmaf_driver.h"
+
+#include "metrics/vmaf_adm.h"
+#include "metrics/vmaf_kernels.h"
+#include "metrics/vmaf_model.h"
+#include "metrics/vmaf_motion.h"
+#include "metrics/vmaf_plane.h"
+#include "metrics/vmaf_psnr.h"
+#include "metrics/vmaf_ssim.h"
+#include "metrics/vmaf_vif.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace ze::nox::core {
+
+using vmaf::FloatBuffer;
+using vmaf::PlaneView;
+
+// ---------------------------------------------------------------- Asset, DArray
+
+Asset::Asset(int const widths[4], int const heights[4], char const* fmt) : m_fmt(fmt)
+{
+    for (int i = 0; i < 4; ++i) {
+        m_widths[i] = widths[i];
+        m_heights[i] = heights[i];
+    }
+}
+
+Asset::Asset(int const widths[4], int const heights[4]) : Asset(widths, heights, "yuv420p") {}
+
+int Asset::getWidth(int slot) const
+{
+    return slot >= 0 && slot < 4 ? m_widths[slot] : 0;
+}
+int Asset::getHeight(int slot) const
+{
+    return slot >= 0 && slot < 4 ? m_heights[slot] : 0;
+}
+
+DArray::DArray(std::size_t capacity) : m_data(capacity, 0.0) {}
+
+void DArray::set(std::size_t index, double value)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (index >= m_data.size()) {
+        std::size_t cap = std::max<std::size_t>(m_data.size(), 1);
+        while (cap <= index)
+            cap *= 2;
+        m_data.resize(cap, 0.0);
+    }
+    m_data[index] = value;
+}
+
+double DArray::get(std::size_t index) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return index < m_data.size() ? m_data[index] : 0.0;
+}
+
+std::size_t DArray::capacity() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data.size();
+}
+
+namespace vmaf {
+
+int PlaneStrideBytes(int width)
+{
+    if (width <= 0)
+        return 0;
+    return (width * 4 + 31) / 32 * 32;
+}
+
+int EffectiveThreadCount(int requested)
+{
+    int const cpus = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return requested <= 0 || requested > cpus ? cpus : requested;
+}
+
+} // namespace vmaf
+
+// ---------------------------------------------------------------- worker pool
+
+namespace {
+
+// Names the model may use, in the order of the twelve per-plane features.
+char const* const kFeatureNames[12] = {
+    "'VMAF_feature_adm2_score'",       "'VMAF_feature_adm_scale0_score'", "'VMAF_feature_adm_scale1_score'",
+    "'VMAF_feature_adm_scale2_score'", "'VMAF_feature_adm_scale3_score'", "'VMAF_feature_motion_score'",
+    "'VMAF_feature_motion2_score'",    "'VMAF_feature_vif_scale0_score'", "'VMAF_feature_vif_scale1_score'",
+    "'VMAF_feature_vif_scale2_score'", "'VMAF_feature_vif_scale3_score'", "'VMAF_feature_vif_score'"};
+
+// Ratio with the reference's rule for an empty denominator: no information, no distortion.
+double Ratio(double num, double den)
+{
+    return den == 0.0 ? 1.0 : num / den;
+}
+
+double Finite(double v)
+{
+    return std::isfinite(v) ? v : 0.0;
+}
+
+struct PoolSlot
+{
+    FloatBuffer buffer;
+    int frame = -1;
+};
+
+// Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
+// and the blur write every sample that is read), so a slot costs memory only once used. When
+// every slot is in use a new one is made; nullptr only when that allocation fails.
+class Pool
+{
+public:
+    bool init(std::size_t count, std::size_t floats)
+    {
+        m_floats = floats;
+        m_slots.resize(count);
+        for (auto& s : m_slots)
+            if (!s.buffer.resize(floats, false))
+                return false;
+        return true;
+    }
+    float* take(int frame)
+    {
+        for (auto& s : m_slots)
+            if (s.frame < 0) {
+                s.frame = frame;
+                return s.buffer.data();
+            }
+        PoolSlot slot;
+        if (!slot.buffer.resize(m_floats, false))
+            return nullptr;
+        slot.frame = frame;
+        m_slots.push_back(std::move(slot));
+        return m_slots.back().buffer.data();
+    }
+    float* find(int frame)
+    {
+        for (auto& s : m_slots)
+            if (s.frame == frame)
+                return s.buffer.data();
+        return nullptr;
+    }
+    void release(int frame)
+    {
+        for (auto& s : m_slots)
+            if (s.frame == frame)
+                s.frame = -1;
+    }
+
+private:
+    std::vector<PoolSlot> m_slots;
+    std::size_t m_floats = 0;
+};
+
+using FrameDoneFn = bool (*)(void* runner, int frame, std::string& error);
+
+struct ComboShared
+{
+    std::mutex startLock;
+    int workerCount = 0;
+    ReadFrameCallbackFn readFrame = nullptr;
+    void* userData = nullptr;
+    FrameDoneFn frameDone = nullptr;
+    void* runner = nullptr;
+    std::mutex deliveryLock;
+    int width[4] = {};
+    int height[4] = {};
+    int stride[4] = {};              // bytes
+    std::size_t planeFloats[4] = {}; // stride x height / 4
+    double peak = 255.0;
+    double cap = 100.0;
+    int subsample = 1;
+    bool doPsnr = true;
+    bool doSsim = true;
+    vmaf::Kernels const* kernels = &vmaf::PortableKernels();
+    FloatBuffer pullTmp[4]; // the pull's scratch; pulls never overlap, so one set serves all workers
+    std::mutex errorLock;
+    std::string error;
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stop{false};
+    std::mutex pullLock; // also guards the pools and the blur use counts
+    int nextFrame = 0;
+    Pool refPool[4], disPool[4], blurPool[4];
+    // Motion scores that still need the blurred reference of a frame: the one against its
+    // predecessor and the one against its successor. At 0 the blur is released.
+    std::vector<signed char> blurUses;
+    VmafFeatureArrays* arrays[4] = {};
+    // Frames whose offset and blur are finished (done outside the pull lock by the puller), and
+    // the motion score of each frame against its predecessor, per plane.
+    std::mutex preparedLock;
+    std::condition_variable preparedCv;
+    std::vector<char> prepared;
+    std::vector<char> sadDone;
+    std::vector<std::array<double, 4>> sad;
+
+    void fail(std::string const& text)
+    {
+        {
+            std::lock_guard<std::mutex> lock(errorLock);
+            if (error.empty())
+                error = text;
+        }
+        failed = true;
+        stop = true;
+        std::lock_guard<std::mutex> lock(preparedLock);
+        preparedCv.notify_all();
+    }
+    void markPrepared(int frame)
+    {
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            if (static_cast<std::size_t>(frame) >= prepared.size())
+                prepared.resize(std::max<std::size_t>(prepared.size() * 2, static_cast<std::size_t>(frame) + 1), 0);
+            prepared[static_cast<std::size_t>(frame)] = 1;
+        }
+        preparedCv.notify_all();
+    }
+    // Waits until frames first .. last are prepared; false when the run failed meanwhile.
+    bool waitPrepared(int first, int last)
+    {
+        std::unique_lock<std::mutex> lock(preparedLock);
+        preparedCv.wait(lock, [&] {
+            if (failed)
+                return true;
+            for (int f = std::max(first, 0); f <= last; ++f)
+                if (static_cast<std::size_t>(f) >= prepared.size() || !prepared[static_cast<std::size_t>(f)])
+                    return false;
+            return true;
+        });
+        return !failed;
+    }
+    void markSad(int frame, std::array<double, 4> const& values)
+    {
+        {
+            std::lock_guard<std::mutex> lock(preparedLock);
+            std::size_t const f = static_cast<std::size_t>(frame);
+            if (f >= sadDone.size()) {
+                std::size_t const size = std::max<std::size_t>(sadDone.size() * 2, f + 1);
+                sadDone.resize(size, 0);
+                sad.resize(size);
+            }
+            sad[f] = values;
+            sadDone[f] = 1;
+        }
+        preparedCv.notify_all();
+    }
+    // Waits for the motion score of frame against its predecessor; false when the run failed.
+    bool waitSad(int frame, std::array<double, 4>& values)
+    {
+        std::unique_lock<std::mutex> lock(preparedLock);
+        std::size_t const f = static_cast<std::size_t>(frame);
+        preparedCv.wait(lock, [&] { return failed || (f < sadDone.size() && sadDone[f]); });
+        if (failed)
+            return false;
+        values = sad[f];
+        return true;
+    }
+    // Under pullLock: one use of frame's blur is over (or will never come).
+    void useBlur(int frame)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f < blurUses.size() && blurUses[f] > 0 && --blurUses[f] == 0)
+            for (int p = 0; p < 4; ++p)
+                blurPool[p].release(frame);
+    }
+    void setBlurUses(int frame, int uses)
+    {
+        std::size_t const f = static_cast<std::size_t>(frame);
+        if (f >= blurUses.size())
+            blurUses.resize(std::max<std::size_t>(blurUses.size() * 2, f + 1), 0);
+        blurUses[f] = static_cast<signed char>(uses);
+    }
+};
+
+bool Active(ComboShared const& s, int p)
+{
+    return s.width[p] > 0 && s.height[p] > 0 && s.stride[p] > 0;
+}
+
+PlaneView View(ComboShared const& s, int p, float const* data)
+{
+    return PlaneView{data, s.width[p], s.height[p], s.stride[p] / 4};
+}
+
+// -128 on both pictures and the blurred reference into blur.
+void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* tmp)
+{
+    std::ptrdiff_t const stride = s.stride[p] / 4;
+    for (int y = 0; y < s.height[p]; ++y) {
+        float* r = ref + y * stride;
+        float* d = dis + y * stride;
+        for (int x = 0; x < s.width[p]; ++x) {
+            r[x] -= 128.0f;
+            d[x] -= 128.0f;
+        }
+    }
+    s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
+}
+
+struct FrameBuffers
+{
+    float* ref[4] = {};
+    float* dis[4] = {};
+    float* blur[4] = {};
+};
+
+// Takes the slots of a frame in every active plane; false when a pool is exhausted.
+bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb, bool withBlur)
+{
+    for (int p = 0; p < 4; ++p) {
+        if (!Active(s, p))
+            continue;
+        fb.ref[p] = s.refPool[p].take(frame);
+        fb.dis[p] = s.disPool[p].take(frame);
+        fb.blur[p] = withBlur ? s.blurPool[p].take(frame) : nullptr;
+        if (!fb.ref[p] || !fb.dis[p] || (withBlur && !fb.blur[p]))
+            return false;
+    }
+    return true;
+}
+
+void ReleaseFrame(ComboShared& s, int frame)
+{
+    for (int p = 0; p < 4; ++p) {
+        s.refPool[p].release(frame);
+        s.disPool[p].release(frame);
+    }
+}
+
+int Pull(ComboShared& s, FrameBuffers& fb)
+{
+    float* tmp[4] = {};
+    int stride[4] = {};
+    for (int p = 0; p < 4; ++p) {
+        tmp[p] = Active(s, p) ? s.pullTmp[p].data() : nullptr;
+        stride[p] = Active(s, p) ? s.stride[p] : 0;
+    }
+    return s.readFrame(fb.ref, fb.dis, tmp, stride, s.userData);
+}
+
+// motion[p]: against the predecessor; motion2[p]: the smaller of that and the one against the
+// successor (0 and 0 for the first frame).
+void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion[4], double const motion2[4])
+{
+    vmaf::Kernels const& k = *s.kernels;
+    for (int p = 0; p < 4; ++p) {
+        if (!Active(s, p))
+            continue;
+        VmafFeatureArrays& a = *s.arrays[p];
+        PlaneView const r = View(s, p, cur.ref[p]);
+        PlaneView const d = View(s, p, cur.dis[p]);
+        std::size_t const idx = static_cast<std::size_t>(n);
+
+        // PSNR and SSIM read the offset samples: differences need no offset and SSIM adds the
+        // 128 back as it reads (both exact on samples of the 8-bit scale in quarter steps).
+        if (s.doPsnr && a.psnr)
+            a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r, d), s.peak, s.cap)));
+        if (s.doSsim && a.ssim)
+            a.ssim->set(idx, Finite(k.ssim(r, d, 128.0f)));
+
+        vmaf::AdmResult const adm = k.adm(r, d);
+        a.admNum.set(idx, adm.num);
+        a.admDen.set(idx, adm.den);
+        for (int k = 0; k < 4; ++k) {
+            a.admNumScale[k].set(idx, adm.numScale[k]);
+            a.admDenScale[k].set(idx, adm.denScale[k]);
+        }
+
+        a.motion.set(idx, Finite(motion[p]));
+        a.motion2.set(idx, Finite(motion2[p]));
+
+        vmaf::VifResult const vif = k.vif(r, d);
+        double num = 0.0;
+        double den = 0.0;
+        for (int k = 0; k < 4; ++k) {
+            a.vifNumScale[k].set(idx, vif.num[k]);
+            a.vifDenScale[k].set(idx, vif.den[k]);
+            num += vif.num[k];
+            den += vif.den[k];
+        }
+        a.vif.set(idx, Ratio(num, den));
+    }
+}
+
+void WorkerBody(ComboShared& s)
+{
+    {
+        std::lock_guard<std::mutex> lock(s.startLock);
+        ++s.workerCount;
+    }
+    std::vector<float> blurTmp;
+    for (int p = 0; p < 4; ++p)
+        blurTmp.resize(std::max(blurTmp.size(), static_cast<std::size_t>(s.width[p] + 8)));
+    auto prepare = [&](FrameBuffers const& fb) {
+        for (int p = 0; p < 4; ++p)
+            if (Active(s, p))
+                Prepare(s, p, fb.ref[p], fb.dis[p], fb.blur[p], blurTmp.data());
+    };
+
+    for (;;) {
+        FrameBuffers cur;
+        FrameBuffers next;
+        bool hasNext = false;
+        bool prepareCur = false;
+        int n = 0;
+        {
+            // Only the pull itself (and the slot bookkeeping) happens under the lock.
+            std::unique_lock<std::mutex> lock(s.pullLock);
+            if (s.stop)
+                return;
+            n = s.nextFrame++;
+            if (n == 0) {
+                if (!TakeSlots(s, 0, cur, true)) {
+                    s.fail("cannot allocate the picture buffers.");
+                    return;
+                }
+                int const rc = Pull(s, cur);
+                if (rc != 0) {
+                    s.stop = true;
+                    return;
+                }
+                s.setBlurUses(0, 1); // the score of frame 1 against it
+                prepareCur = true;
+            } else {
+                for (int p = 0; p < 4; ++p) {
+                    if (!Active(s, p))
+                        continue;
+                    cur.ref[p] = s.refPool[p].find(n);
+                    cur.dis[p] = s.disPool[p].find(n);
+                    cur.blur[p] = s.blurPool[p].find(n);
+                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p]) {
+                        s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
+                        return;
+                    }
+                }
+            }
+            // One frame ahead: the successor is pulled before this frame is measured. Any
+            // answer other than 0 ends the run after this frame, which is still measured.
+            if (!TakeSlots(s, n + 1, next, true)) {
+                ReleaseFrame(s, n + 1);
+                for (int p = 0; p < 4; ++p)
+                    s.blurPool[p].release(n + 1);
+                s.fail("cannot allocate the picture buffers.");
+                return;
+            }
+            hasNext = Pull(s, next) == 0;
+            if (hasNext) {
+                s.setBlurUses(n + 1, 2); // scores against frame n and against frame n + 2
+            } else {
+                ReleaseFrame(s, n + 1);
+                for (int p = 0; p < 4; ++p)
+                    s.blurPool[p].release(n + 1);
+                s.useBlur(n); // no score against a successor
+                s.stop = true;
+            }
+        }
+        // Offset and blur of the pulled frames, outside the lock, then the successor's motion
+        // score against this frame: a blur is released as soon as both its scores exist.
+        if (prepareCur) {
+            prepare(cur);
+            s.markPrepared(n);
+        }
+        double sadNext[4] = {};
+        if (hasNext) {
+            prepare(next);
+            s.markPrepared(n + 1);
+            if (!s.waitPrepared(n, n))
+                return;
+            std::array<double, 4> values{};
+            for (int p = 0; p < 4; ++p)
+                if (Active(s, p))
+                    values[static_cast<std::size_t>(p)] =
+                        s.kernels->motionScore(View(s, p, cur.blur[p]), View(s, p, next.blur[p]));
+            s.markSad(n + 1, values);
+            std::copy(values.begin(), values.end(), sadNext);
+            std::lock_guard<std::mutex> lock(s.pullLock);
+            s.useBlur(n);
+            s.useBlur(n + 1);
+        }
+        double motion[4] = {};
+        double motion2[4] = {};
+        if (n > 0) {
+            // Frame n's score against n - 1 comes from the worker that pulled frame n; it also
+            // means frame n is prepared.
+            std::array<double, 4> values{};
+            if (!s.waitSad(n, values))
+                return;
+            for (int p = 0; p < 4; ++p) {
+                motion[p] = values[static_cast<std::size_t>(p)];
+                motion2[p] = hasNext ? std::min(motion[p], sadNext[p]) : motion[p];
+            }
+        } else if (!s.waitPrepared(0, 0)) {
+            return;
+        }
+
+        Measure(s, n, cur, motion, motion2);
+
+        if (s.frameDone) {
+            std::string error;
+            bool ok;
+            {
+                std::lock_guard<std::mutex> lock(s.deliveryLock);
+                ok = s.frameDone(s.runner, n, error);
+            }
+            if (!ok) {
+                s.fail(error);
+                return;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(s.pullLock);
+            ReleaseFrame(s, n);
+        }
+        if (!hasNext)
+            return;
+    }
+}
+
+void Worker(ComboShared* s)
+{
+    try {
+        WorkerBody(*s);
+    } catch (std::exception const& e) {
+        s->fail(std::string("worker failed: ") + e.what());
+    } catch (...) {
+        s->fail("worker failed");
+    }
+    s->stop = true;
+}
+
+// Runs the worker pool; 0 when every worker was joined, -1 with error text otherwise.
+int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
+{
+    for (int p = 0; p < 4; ++p) {
+        if (s.width[p] < 0 || s.width[p] > 536870904 || s.height[p] < 0) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "wrong width %d or height %d.\n", s.width[p], s.height[p]);
+            error = buf;
+            return -1;
+        }
+    }
+    for (int p = 0; p < 4; ++p) {
+        s.stride[p] = vmaf::PlaneStrideBytes(s.width[p]);
+        s.planeFloats[p] = static_cast<std::size_t>(s.stride[p]) / 4 * static_cast<std::size_t>(s.height[p]);
+    }
+    std::string const f = fmt ? fmt : "";
+    if (f == "yuv420p" || f == "yuv422p" || f == "yuv444p")
+        s.peak = 255.0;
+    else if (f == "yuv420p10le" || f == "yuv422p10le" || f == "yuv444p10le")
+        s.peak = 255.75;
+    else {
+        error = "unknown format " + f + ".\n";
+        return -1;
+    }
+    s.cap = 100.0;
+    int const n = vmaf::EffectiveThreadCount(nThread);
+    for (int p = 0; p < 4; ++p) {
+        if (!Active(s, p))
+            continue;
+        std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
+        std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
+        if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p]) ||
+            !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
+            error = "cannot allocate the picture pools.\n";
+            return -1;
+        }
+    }
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        try {
+            threads.emplace_back(Worker, &s);
+        } catch (std::exception const&) {
+            s.stop = true;
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        try {
+            threads[i].join();
+        } catch (std::system_error const& e) {
+            std::printf("ERROR; return code from pthread_join() for thread[%d] is %d\n", static_cast<int>(i),
+                        e.code().value());
+            std::fflush(stdout);
+            for (std::size_t k = i + 1; k < threads.size(); ++k)
+                if (threads[k].joinable())
+                    threads[k].join();
+            error = "thread join failed";
+            return -1;
+        }
+    }
+    return 0;
+}
+
+bool FrameDoneEntry(void* runner, int frame, std::string& error)
+{
+    if (!runner)
+        return true;
+    return static_cast<VmafQualityRunner*>(runner)->oneFrameMetricsReadyCallback(frame, error);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- runner
+
+VmafQualityRunner::VmafQualityRunner(char const* modelPath) : m_modelPath(modelPath ? modelPath : "") {}
+
+VmafQualityRunner::~VmafQualityRunner() = default;
+
+VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFrame, void* userData, bool, bool,
+                                  bool doPsnr, bool doSsim, bool doMsSsim, int nThread, int nSubsample,
+                                  FrameMetricsReadyCallbackFn frameReady)
+{
+    VmafStatus st;
+    auto model = std::make_unique<vmaf::VmafModel>();
+    std::string error;
+    if (!model->load(m_modelPath, error)) {
+        st.kind = VmafStatus::VmafError;
+        st.text = error;
+        return st;
+    }
+    m_featureMap.clear();
+    for (auto const& name : model->featureNames()) {
+        int found = -1;
+        for (int k = 0; k < 12; ++k)
+            if (name == kFeatureNames[k])
+                found = k;
+        if (found < 0) {
+            std::printf("Unknown feature name: %s.\n", name.c_str());
+            std::fflush(stdout);
+            st.kind = VmafStatus::VmafError;
+            st.text = "Unknown feature name: " + name + ".";
+            return st;
+        }
+        m_featureMap.push_back(found);
+    }
+    m_model = std::move(model);
+    m_userData = userData;
+    m_frameReadyCallback = frameReady;
+    m_doPsnr = doPsnr;
+    m_doSsim = doSsim;
+
+    ComboShared shared;
+    m_arrays.clear();
+    for (int p = 0; p < 4; ++p) {
+        auto a = std::make_unique<VmafFeatureArrays>();
+        if (doPsnr)
+            a->psnr = std::make_unique<DArray>();
+        if (doSsim)
+            a->ssim = std::make_unique<DArray>();
+        if (doMsSsim)
+            a->msSsim = std::make_unique<DArray>();
+        shared.arrays[p] = a.get();
+        m_arrays.push_back(std::move(a));
+        shared.width[p] = asset.getWidth(p);
+        shared.height[p] = asset.getHeight(p);
+    }
+    shared.readFrame = readFrame;
+    shared.userData = userData;
+    shared.frameDone = &FrameDoneEntry;
+    shared.runner = this;
+    shared.subsample = nSubsample;
+    shared.doPsnr = doPsnr;
+    shared.doSsim = doSsim;
+    shared.kernels = &vmaf::SelectKernels(m_allowVector);
+    if (Combo(shared, asset.getFmt(), nThread, error) != 0) {
+        st.kind = VmafStatus::VmafError;
+        st.text = error;
+    } else if (shared.failed) {
+        std::printf("%s\n", shared.error.c_str());
+        std::fflush(stdout);
+        st.kind = VmafStatus::VmafError;
+        st.text = shared.error;
+    }
+    m_arrays.clear();
+    return st;
+}
+
+bool VmafQualityRunner::oneFrameMetricsReadyCallback(int n, std::string& error)
+{
+    DataToSend rec;
+    rec.userData = m_userData;
+    std::size_t const idx = static_cast<std::size_t>(n);
+    for (int p = 0; p < 3 && p < static_cast<int>(m_arrays.size()); ++p) {
+        VmafFeatureArrays const& a = *m_arrays[p];
+        double f[12];
+        f[0] = Ratio(a.admNum.get(idx), a.admDen.get(idx));
+        for (int k = 0; k < 4; ++k)
+            f[1 + k] = Ratio(a.admNumScale[k].get(idx), a.admDenScale[k].get(idx));
+        f[5] = a.motion.get(idx);
+        f[6] = a.motion2.get(idx);
+        for (int k = 0; k < 4; ++k)
+            f[7 + k] = Ratio(a.vifNumScale[k].get(idx), a.vifDenScale[k].get(idx));
+        f[11] = a.vif.get(idx);
+        std::vector<double>& features = m_features; // reused: no allocation per frame
+        features.clear();
+        for (int k : m_featureMap)
+            features.push_back(Finite(f[k]));
+        double score = 0.0;
+        if (!m_model || !m_model->predict(features, score)) {
+            error = "Prediction failed for frame " + std::to_string(n) + ".";
+            return false;
+        }
+        rec.values[0 * 4 + p] = a.psnr ? a.psnr->get(idx) : 0.0;
+        rec.values[1 * 4 + p] = a.ssim ? a.ssim->get(idx) : 0.0;
+        rec.values[2 * 4 + p] = score;
+    }
+    m_pendingFrames[n] = rec;
+    if (m_frameReadyCallback) {
+        for (auto it = m_pendingFrames.find(m_lastSentFrame + 1); it != m_pendingFrames.end();
+             it = m_pendingFrames.find(m_lastSentFrame + 1)) {
+            double values[3][4];
+            for (int m = 0; m < 3; ++m)
+                for (int p = 0; p < 4; ++p)
+                    values[m][p] = it->second.values[m * 4 + p];
+            void* user = it->second.userData;
+            int const frame = it->first;
+            m_pendingFrames.erase(it);
+            ++m_lastSentFrame;
+            m_frameReadyCallback(frame, values, user);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- entry
+
+namespace {
+
+VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const height[4],
+                   ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int disableAvx, int doPsnr,
+                   int doSsim, int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
+                   FrameMetricsReadyCallbackFn frameReady)
+{
+    VmafStatus st;
+    st.kind = VmafStatus::VmafError;
+    if (!width || !height) {
+        st.text = "Invalid width value (must be > 0)";
+        return st;
+    }
+    for (int p = 0; p < 3; ++p)
+        if (width[p] < 1) {
+            st.text = "Invalid width value (must be > 0)";
+            return st;
+        }
+    for (int p = 0; p < 3; ++p)
+        if (height[p] < 1) {
+            st.text = "Invalid height value (must be > 0)";
+            return st;
+        }
+    if (nThread < 0) {
+        st.text = "Invalid n_thread value (must be >= 0)";
+        return st;
+    }
+    if (nSubsample < 1) {
+        st.text = "Invalid n_subsample value (must be > 0)";
+        return st;
+    }
+    if (!readFrame) {
+        st.text = "No frame reader";
+        return st;
+    }
+    Asset const asset(width, height, fmt ? fmt : "");
+    std::unique_ptr<VmafQualityRunner> runner;
+    if (enableConfInterval)
+        runner = std::make_unique<BootstrapVmafQualityRunner>(modelPath);
+    else
+        runner = std::make_unique<VmafQualityRunner>(modelPath);
+    runner->setVectorKernels(disableAvx == 0);
+    VmafStatus const res = runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0,
+                                       doMsSsim != 0, nThread, nSubsample, frameReady);
+    if (res.kind != VmafStatus::Ok)
+        return res;
+    score = 0.0; // no pooled score: the result holds no per-frame scores for pooling
+    return res;
+}
+
+} // namespace
+
+int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
+                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*, int,
+                 int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
+                 int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady)
+{
+    VmafStatus st;
+    double score = 0.0;
+    try {
+        st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, disableAvx, doPsnr, doSsim, doMsSsim,
+                     nThread, nSubsample, enableConfInterval, frameReady);
+    } catch (std::logic_error const& e) {
+        st.kind = VmafStatus::LogicError;
+        st.text = e.what();
+    } catch (std::exception const& e) {
+        st.kind = VmafStatus::RuntimeError;
+        st.text = e.what();
+    } catch (...) {
+        st.kind = VmafStatus::RuntimeError;
+        st.text = "unknown error";
+    }
+    switch (st.kind) {
+    case VmafStatus::Ok:
+        if (vmafScore)
+            *vmafScore = score;
+        return 0;
+    case VmafStatus::VmafError: std::printf("Caught VmafException: %s\n", st.text.c_str()); break;
+    case VmafStatus::RuntimeError: std::printf("Caught runtime_error: %s\n", st.text.c_str()); break;
+    case VmafStatus::LogicError: std::printf("Caught logic_error: %s\n", st.text.c_str()); break;
+    }
+    std::fflush(stdout);
+    return static_cast<int>(st.kind);
+}
+
+} // namespace ze::nox::core

@@ -1,0 +1,53 @@
+#include "app/ze_nox_gui_utils.h"
+
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFontMetrics>
+#include <QInputDialog>
+#include <QTime>
+
+namespace ze::nox::gui::utils {
+
+QString msToString(qint64 ms)
+{
+    // Checked on the full value: a count past 32 bits must not wrap into the day.
+    constexpr qint64 kMsPerDay = 24LL * 60 * 60 * 1000;
+    if (ms < 0 || ms >= kMsPerDay)
+        return QString();
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)).toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+QString GetFileMd5(QString const& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    // Hashed in chunks: a video file may be larger than fits in memory, and a read error must
+    // not pass for the digest of a shorter file.
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString ChooseItem(QWidget* parent, QString const& title, QString const& label, QStringList const& items, bool* ok)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    // The frame draws the title in a font of its own, often bold, beside its icon and buttons:
+    // room for a third more text and those. The dialog's layout takes its minimum width from
+    // its widgets, so the list gets that width.
+    int const titleWidth = QFontMetrics(dialog.font()).horizontalAdvance(title) * 4 / 3 + 160;
+    if (auto* list = dialog.findChild<QComboBox*>())
+        list->setMinimumWidth(titleWidth);
+    bool const accepted = dialog.exec() == QDialog::Accepted;
+    if (ok)
+        *ok = accepted;
+    return accepted ? dialog.textValue() : QString();
+}
+
+} // namespace ze::nox::gui::utils

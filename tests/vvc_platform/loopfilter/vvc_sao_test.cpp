@@ -1,0 +1,183 @@
+// Sample adaptive offset of the VVC layer on small planes with hand-computed results.
+
+#include "loopfilter/Sao.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Plane
+{
+    Plane(int w, int h, std::vector<int> const& v) : width(w), height(h), samples(v.begin(), v.end()) {}
+    PlaneView view() const { return {samples.data(), width, width, height}; }
+    int width, height;
+    std::vector<uint16_t> samples;
+};
+
+std::vector<int> Filter(Plane const& src, int bitDepth, SaoParams const& p, SaoNeighbours const& nb = SaoNeighbours())
+{
+    std::vector<uint16_t> dst(src.samples.size(), 0xFFFF);
+    ApplySao(src.view(), dst.data(), src.width, 0, 0, src.width, src.height, bitDepth, p, nb);
+    return std::vector<int>(dst.begin(), dst.end());
+}
+
+SaoParams Params(int type, int a, int b, int c, int d, int bandOrClass = 0)
+{
+    SaoParams p;
+    p.typeIdx = type;
+    p.offsetVal[1] = a;
+    p.offsetVal[2] = b;
+    p.offsetVal[3] = c;
+    p.offsetVal[4] = d;
+    p.bandPosition = p.eoClass = bandOrClass;
+    return p;
+}
+
+} // namespace
+
+TEST(VvcSao, BandOffsetChangesFourBandsFromTheSignalledOneWrappingAround)
+{
+    // 10 bits: bands of 32 values. Bands 30, 31, 0 and 1 get the four offsets.
+    const Plane src(6, 1, {960, 1023, 0, 40, 100, 991});
+    EXPECT_EQ(Filter(src, 10, Params(1, 5, 8, -3, 2, 30)), std::vector<int>({965, 1023, 0, 42, 100, 996}));
+    // 8 bits: bands of 8 values.
+    const Plane eight(4, 1, {16, 23, 24, 48});
+    EXPECT_EQ(Filter(eight, 8, Params(1, 1, 2, 3, 4, 2)), std::vector<int>({17, 24, 26, 48}));
+}
+
+TEST(VvcSao, EdgeOffsetByLocalShape)
+{
+    // Horizontal: local minimum, corners and maximum take offsets 1 to 4; the ends of the row
+    // have no neighbour on one side and stay; flat samples stay.
+    const Plane row(9, 1, {5, 3, 5, 5, 7, 5, 6, 6, 6});
+    EXPECT_EQ(Filter(row, 10, Params(2, 1, 2, -2, -1, 0)), std::vector<int>({5, 4, 3, 7, 6, 6, 4, 6, 6}));
+
+    // A 3x3 block whose centre is a minimum only along one direction at a time.
+    struct Case
+    {
+        int eoClass;
+        std::vector<int> values;
+        int centre;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {1, {9, 8, 9, 1, 4, 1, 9, 8, 9}, 4 + 1},   // vertical: 8 above and below
+        {1, {9, 2, 9, 8, 4, 8, 9, 2, 9}, 4 - 1},   // vertical: a maximum
+        {2, {8, 0, 0, 0, 4, 0, 0, 0, 8}, 4 + 1},   // 135 degrees
+        {3, {0, 0, 8, 0, 4, 0, 8, 0, 0}, 4 + 1},   // 45 degrees
+        {3, {8, 0, 0, 0, 4, 0, 0, 0, 8}, 4 - 1},   // 45 degrees sees the other diagonal
+    };
+    // clang-format on
+    for (Case const& c : cases) {
+        const Plane block(3, 3, c.values);
+        const std::vector<int> out = Filter(block, 10, Params(2, 1, 2, -2, -1, c.eoClass));
+        EXPECT_EQ(out[4], c.centre) << "class " << c.eoClass;
+        // The top and bottom rows lack a neighbour in every direction but the horizontal.
+        for (int i : {0, 1, 2, 6, 7, 8})
+            EXPECT_EQ(out[size_t(i)], c.values[size_t(i)]) << "class " << c.eoClass << " sample " << i;
+    }
+}
+
+TEST(VvcSao, BoundariesAndClipping)
+{
+    const Plane row(5, 1, {5, 3, 5, 1020, 1000});
+    // A neighbour that may not be used (here across a virtual boundary at x 2) leaves the sample.
+    SaoNeighbours vb2;
+    vb2.vbX = {2};
+    EXPECT_EQ(Filter(row, 10, Params(2, 1, 2, -2, 10, 0), vb2), std::vector<int>({5, 3, 5, 1023, 1000}));
+    // Not applied: the samples are copied.
+    EXPECT_EQ(Filter(row, 10, SaoParams()), std::vector<int>({5, 3, 5, 1020, 1000}));
+    // Results are clipped to the sample range.
+    EXPECT_EQ(Filter(Plane(3, 1, {0, 1, 0}), 10, Params(2, -5, 0, 0, -5, 0)), std::vector<int>({0, 0, 0}));
+}
+
+TEST(VvcSao, PictureOfCtbsWithTheirOwnParameters)
+{
+    // An 8x2 luma plane of two 4-wide CTBs: band offset on the left one, horizontal edge offset
+    // on the right one, whose neighbours across the CTB boundary may not be used.
+    Plane luma(8, 2, {10, 100, 200, 300, 5, 3, 5, 5, 10, 100, 200, 300, 5, 5, 3, 5});
+    std::vector<uint16_t> out(16, 0xFFFF);
+    SaoPicture pic;
+    pic.width = 8;
+    pic.height = 2;
+    pic.ctbSize = 4;
+    pic.widthInCtbs = 2;
+    pic.bitDepth = 10;
+    pic.planes[0] = luma.view();
+    pic.out[0] = out.data();
+    auto params = [](int ctu, int c, SaoParams& p) {
+        if (c != 0)
+            return false;
+        p = ctu == 0 ? Params(1, 1, 2, 3, 4, 3) /* bands 3..6: values 96..223 */ : Params(2, 1, 2, -2, -1, 0);
+        return true;
+    };
+    auto closed = [](int a, int b) { return a != b; };
+    ApplySaoToPicture(pic, params, closed);
+    EXPECT_EQ(std::vector<int>(out.begin(), out.end()),
+              std::vector<int>({10, 101, 204, 300, 5, 4, 3, 5, 10, 101, 204, 300, 5, 3, 4, 5}));
+}
+
+TEST(VvcSao, EdgeOffsetNeighboursAcrossCtbCornersAndVirtualBoundaries)
+{
+    // An 8x8 luma plane of 2x2 CTBs of 4x4 whose columns alternate 0 and 8: along every class but
+    // the vertical one, even columns are minima (+1) and odd ones maxima (-1). '#' marks the
+    // samples that are filtered. Closed pairs of CTBs do not see each other, whether they share
+    // a side or only a corner.
+    struct Case
+    {
+        char const* what;
+        int eoClass;
+        std::vector<std::pair<int, int>> closed;
+        std::vector<int> vbY;
+        char const* filtered[8];
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"135 degrees, CTBs 0 and 3 closed", 2, {{0, 3}}, {},
+         {"........", ".######.", ".######.", ".##.###.", ".###.##.", ".######.", ".######.", "........"}},
+        {"45 degrees, CTBs 1 and 2 closed", 3, {{1, 2}}, {},
+         {"........", ".######.", ".######.", ".###.##.", ".##.###.", ".######.", ".######.", "........"}},
+        {"135 degrees does not cross between CTBs 1 and 2", 2, {{1, 2}}, {},
+         {"........", ".######.", ".######.", ".######.", ".######.", ".######.", ".######.", "........"}},
+        {"horizontal, CTBs 0 and 1 closed", 0, {{0, 1}}, {},
+         {".##..##.", ".##..##.", ".##..##.", ".##..##.", ".######.", ".######.", ".######.", ".######."}},
+        {"45 degrees, a horizontal virtual boundary at y 4", 3, {}, {4},
+         {"........", ".######.", ".######.", "........", "........", ".######.", ".######.", "........"}},
+    };
+    // clang-format on
+    std::vector<int> values(64);
+    for (int i = 0; i < 64; ++i)
+        values[size_t(i)] = (i & 1) * 8;
+    const Plane luma(8, 8, values);
+    for (Case const& c : cases) {
+        std::vector<uint16_t> out(64, 0xFFFF);
+        SaoPicture pic;
+        pic.width = pic.height = 8;
+        pic.ctbSize = 4;
+        pic.widthInCtbs = 2;
+        pic.bitDepth = 10;
+        pic.planes[0] = luma.view();
+        pic.out[0] = out.data();
+        pic.vbY = c.vbY;
+        auto params = [&](int, int cIdx, SaoParams& p) {
+            p = Params(2, 1, 0, 0, -1, c.eoClass);
+            return cIdx == 0;
+        };
+        auto closed = [&](int a, int b) {
+            for (auto const& pr : c.closed)
+                if ((pr.first == a && pr.second == b) || (pr.first == b && pr.second == a))
+                    return true;
+            return false;
+        };
+        ApplySaoToPicture(pic, params, closed);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                int const in = values[size_t(y * 8 + x)];
+                int const expected = c.filtered[y][x] == '#' ? (in ? in - 1 : in + 1) : in;
+                EXPECT_EQ(out[size_t(y * 8 + x)], expected) << c.what << " at " << x << "," << y;
+            }
+    }
+}

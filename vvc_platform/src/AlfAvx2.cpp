@@ -1,8 +1,0 @@
-// The ALF row kernels built with AVX2 (this file only is compiled with -mavx2 on x86).
-
-#include "AlfKernelBody.h"
-
-void AlfLumaRowAvx2(AlfLumaRowArgs const& a)
-{
-    alfLumaRowBody(a);
-}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "bitstream/AnnexBread.h"
+#include "bitstream/Nal.h"
+#include "bitstream/ParameterSets.h"
+#include "picture/Picture.h"
+#include "decoding/Recon.h"
+#include "bitstream/Syntax.h"
+
+#include <fstream>
+#include <list>
+#include <map>
+#include <memory>
+
+class Quant;
+
+// Outcome of the decoded picture hash checks since the decoder was made.
+struct PictureHashStats
+{
+    int pictures = 0;      // pictures finished
+    int withHash = 0;      // of these, with a decoded picture hash SEI message
+    int intraPictures = 0; // pictures whose slices are all intra
+    int intraWithHash = 0;
+    int intraSlices = 0;       // intra slices whose slice data was entropy decoded
+    int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
+    int checked = 0;           // hashes compared against reconstructed samples
+    int matched = 0;
+    int firstMismatch = -1; // decoding-order index of the first picture that did not match
+    int firstMismatchPlane = -1;
+    int lastPlane = -1; // the first plane that did not match in the last picture checked, -1 if all did
+};
+
+class TrQuant
+{
+public:
+    void init(Quant const* quant, unsigned int maxTrSize, bool useRdoq, bool useRdoqTs, bool useSelectiveRdoq,
+              bool scalingListsEnabled);
+    bool isInitialised() const { return m_initialised; }
+
+private:
+    bool m_initialised = false;
+};
+
+// The decoder: parameter sets, picture headers, picture order counts and the decoded-picture
+// list. Intra pictures are reconstructed (with LMCS and the in-loop filters) and, where their
+// samples match the picture hash or the stream carries none, kept for the output; pictures with
+// inter slices have no samples.
+class DecLib
+{
+public:
+    DecLib();
+    ~DecLib();
+    DecLib(DecLib const&) = delete;
+    DecLib& operator=(DecLib const&) = delete;
+
+    void create();
+    void init();
+    void destroy();
+    void deletePicBuffer();
+    TrQuant* getTrQuant() { return &m_trQuant; }
+    // While enabled, each finished picture with reconstructed samples is checked against its
+    // decoded picture hash SEI message; the outcome is counted in hashStats().
+    void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
+    PictureHashStats const& hashStats() const { return m_hashStats; }
+    void setNoOutputPriorPicsFlag(bool flag) { m_noOutputPriorPicsFlag = flag; }
+
+    // True when a picture is being decoded (or an EOS ended the last one) and the next NAL unit
+    // starts another one; answered true at most once at each stream position.
+    bool isNewPicture(std::ifstream* file, InputByteStream* bs);
+    // True when the next picture also starts an access unit.
+    bool isNewAccessUnit(bool newPicture, std::ifstream* file, InputByteStream* bs);
+    bool isSliceNaluFirstInAU(bool newPicture, InputNALUnit& nalu);
+    // Decodes one NAL unit; the answer is whether a picture was finished by it (never, here).
+    bool decode(InputNALUnit& nalu, int& skipFrame, int& pocLastDisplay, int targetOlsIdx, bool);
+    void executeLoopFilters() {}
+    // Completes the current picture: it joins the picture list, which is kept in output order
+    // (by coded layer video sequence, then POC).
+    void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
+
+    void updateAssociatedIRAP() {}
+    void updatePrevGDRInSameLayer() {}
+    void updatePrevIRAPAndGDRSubpic() {}
+    // Conformance checks at picture and access-unit boundaries. The stand-in records nothing
+    // they would examine, so they pass.
+    void checkSeiInPictureUnit() {}
+    void resetPictureSeiNalus() {}
+    void checkAPSInPictureUnit() {}
+    void resetPictureUnitNals() {}
+    void CheckNoOutputPriorPicFlagsInAccessUnit() {}
+    void resetAccessUnitNoOutputPriorPicFlags() {}
+    void checkLayerIdIncludedInCvss() {}
+    void checkTidLayerIdInAccessUnit() {}
+    void checkSEIInAccessUnit() {}
+    void resetAccessUnitNals() {}
+    void resetAccessUnitApsNals() {}
+    void resetAccessUnitSEITids() {}
+    void resetAccessUnitPicInfo() {}
+    void resetAccessUnitEos() {}
+
+    // The complete high-level syntax (parameter sets, APS, picture and slice headers) is read
+    // alongside the parts the output needs. A unit whose complete syntax cannot be read does not
+    // stop the decoding of the stream's properties: it is counted, the first such error kept,
+    // and its picture marked (Picture::syntaxComplete).
+    int syntaxErrorCount() const { return m_syntaxErrors; }
+    // The first intra slice whose slice data did not decode to its end, and why.
+    std::string const& sliceDataError() const { return m_firstSliceDataError; }
+    std::string const& syntaxError() const { return m_firstSyntaxError; }
+    vvcsyntax::SeqParameterSet const* seqParameterSet(int id) const;
+    vvcsyntax::PicParameterSet const* picParameterSet(int id) const;
+    vvcsyntax::AdaptationParameterSet const* adaptationParameterSet(int type, int id) const;
+
+    bool getFirstSliceInPicture() const { return m_firstSliceInPicture; }
+    void setFirstSliceInPicture(bool flag) { m_firstSliceInPicture = flag; }
+    bool getFirstSliceInSequence(int layerId) const { return m_firstSliceInSequence[clampLayer(layerId)]; }
+    void setFirstSliceInSequence(bool flag, int layerId) { m_firstSliceInSequence[clampLayer(layerId)] = flag; }
+    VPS const* getVPS() const { return m_vps.get(); }
+    VPS* getVPS() { return m_vps.get(); }
+
+private:
+    static int clampLayer(int layerId)
+    {
+        return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId;
+    }
+    SPS const& spsOfPps(int ppsId) const;
+    void decodeSlice(InputNALUnit& nalu);
+    void decodeSei(InputNALUnit& nalu);
+    // False when the picture's samples differ from its hash.
+    bool checkPictureHash(Picture const& pic);
+    // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
+    // counted.
+    bool readFullSyntax(InputNALUnit const& nalu);
+    void syntaxFailed(std::string const& text);
+    // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
+    bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
+
+    TrQuant m_trQuant;
+    int m_decodedPictureHashSEIEnabled = 0;
+    PictureHashStats m_hashStats;
+    bool m_noOutputPriorPicsFlag = false;
+    bool m_created = false;
+
+    std::unique_ptr<VPS> m_vps;
+    std::map<int, std::shared_ptr<SPS const>> m_sps;
+    std::map<int, std::shared_ptr<PPS const>> m_pps;
+    PicHeader m_picHeader;
+    std::map<int, std::shared_ptr<vvcsyntax::SeqParameterSet const>> m_seqSets;
+    std::map<int, std::shared_ptr<vvcsyntax::PicParameterSet const>> m_picSets;
+    std::shared_ptr<vvcsyntax::AdaptationParameterSet const> m_aps[3][8];
+    vvcsyntax::PictureHeaderParams m_phUnit;
+    bool m_phUnitValid = false; // a picture-header unit opened the current picture
+    bool m_lastSliceIntra = false;
+    int m_syntaxErrors = 0;
+    std::string m_firstSliceDataError;
+    // Reconstruction of the current picture while all its slices are intra; its samples serve
+    // the picture hash check and the output.
+    std::unique_ptr<IntraPictureReconstructor> m_recon;
+    int m_reconSlices = 0;
+    std::string m_firstSyntaxError;
+    bool m_picSkipped = false; // the picture of the last picture header is passed over
+
+    Picture* m_pcPic = nullptr;
+    std::list<Picture*> m_listPic;
+    bool m_firstSliceInPicture = true;
+    bool m_puEndedByEos = false;
+    int64_t m_newPicturePosition = -1;
+    bool m_firstSliceInSequence[MAX_VPS_LAYERS];
+    // Per layer: a random-access point was decoded, the last one was a CRA or GDR that opened
+    // its sequence (its RASL pictures are not decodable), an EOS was met, POC of the previous
+    // temporal-id-0 picture.
+    bool m_randomAccessPointSeen[MAX_VPS_LAYERS];
+    bool m_skipRasl[MAX_VPS_LAYERS];
+    bool m_eosSeen[MAX_VPS_LAYERS];
+    int m_prevTid0Poc[MAX_VPS_LAYERS];
+    int m_clvsIndex = 0;
+};

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "loopfilter/Alf.h"
+#include "loopfilter/Deblock.h"
+#include "residual/Dequant.h"
+#include "bitstream/Derived.h"
+#include "intra/Ibc.h"
+#include "picture/Picture.h"
+#include "slice/SliceParser.h"
+#include "bitstream/Syntax.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
+// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours or block copy from the
+// picture's reconstructed part, the residual (scaling,
+// LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
+// picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
+class IntraPictureReconstructor : public vvcslice::SliceDataSink
+{
+public:
+    IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
+
+    // The slice whose data is decoded next (its QPs and tools).
+    // `aps` gives the LMCS and scaling list APSs the slice refers to.
+    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps);
+    void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
+    void ctu(vvcslice::CtuFilterParams const& p) override;
+    // Inverse luma mapping, then the in-loop filters in their order: deblocking over the whole
+    // picture, SAO, ALF.
+    void finishPicture();
+
+    bool ok() const { return m_error.empty(); }
+    std::string const& error() const { return m_error; }
+    PelStorage& picture() { return m_pic; }
+    // Debugging aid: counts of the residual tools the picture used, one line of text.
+    std::string toolStats() const;
+
+private:
+    struct Rect
+    {
+        int x, y, w, h;
+    };
+    void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb);
+    // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
+    bool blockCopy(vvcslice::IntraCodingUnit const& cu);
+    // The block vector of the block copy unit covering (x, y) when it may serve as a candidate
+    // of the unit at (xCur, yCur) (available to it); null otherwise.
+    vvcibc::BlockVector const* neighbourVector(int x, int y, int xCur, int yCur) const;
+    void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
+    bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
+                  bool collocatedMip, int qp, std::vector<int32_t>& res);
+    // The chroma residual scale of a chroma block from the mapped luma next to its 64x64 area.
+    int chromaResidualScale(int xC, int yC) const;
+    // Inverse luma mapping of the samples of the slices that use LMCS.
+    void inverseMapLuma();
+    // Records a transform block for the deblocking (its edges, QPs and what its strengths
+    // depend on).
+    void deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm, bool const cbf[2], bool joint,
+                      int const qp[2]);
+    int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
+    int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
+    // Loop filters may not read across the boundary between the CTUs (other slice or tile with
+    // filtering across them off; another subpicture when that of ctuA, or for the deblocking
+    // either of the two, keeps loop filters from crossing its boundary).
+    bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
+    void deblock();
+    void applyAlf();
+    // A copy of the reconstructed picture for a filter that reads what it overwrites; false, with
+    // the reconstruction failed, when there is no memory for it.
+    bool copyPicture(PelStorage& copy, char const* filter);
+    void applySao();
+    vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
+    void markReconstructed(int c, int x, int y, int w, int h);
+    // Whether the luma position (x, y) of plane kind c (0 luma, 1 chroma) is reconstructed in the
+    // current slice; given the current block's luma position, also in its tile and not in a CTU
+    // the parallel CTU rows make unavailable.
+    bool available(int c, int x, int y, int xCur = -1, int yCur = -1) const;
+    void fail(std::string const& text)
+    {
+        if (m_error.empty())
+            m_error = text;
+    }
+
+    vvcsyntax::SeqParameterSet const& m_sps;
+    vvcsyntax::PicParameterSet const& m_pps;
+    bool const m_chroma; // 4:2:0 chroma planes; none in 4:0:0
+    vvcsyntax::SliceHeaderParams const* m_sh = nullptr;
+    vvcsyntax::ChromaQpTables m_qpTables;
+    PelStorage m_pic;
+    int m_slice = 0;
+    int m_maxTb = 64;
+    // Per 4x4 luma area and plane kind (0 luma, 1 chroma): the slice that reconstructed it, -1
+    // while not reconstructed.
+    std::vector<int> m_done[2];
+    int m_gridW = 0;
+    // Luma mode and MIP flag per 4x4 luma area (for the chroma DM and LFNST of CCLM blocks).
+    std::vector<vvcslice::CtuFilterParams> m_ctuParams;
+    std::vector<int> m_ctuSlice;
+    bool m_sao = false;
+    // Scaling matrices of the current slice's scaling list APS, when it uses one.
+    bool m_scalingList = false;
+    vvcresidual::ScalingMatrices m_matrices;
+    // LMCS model of the current slice, and per slice whether it uses LMCS.
+    bool m_lmcs = false, m_chromaScaling = false;
+    vvcsyntax::LmcsModel m_lmcsModel;
+    std::vector<uint8_t> m_sliceLmcs;
+    std::vector<int> m_ctuTile;
+    std::vector<int> m_ctuSubpic;  // per CTU its subpicture's index
+    std::vector<int> m_vbX, m_vbY; // virtual boundaries in force, luma positions
+    vvcdeblock::DeblockMap m_dbk;
+    std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
+    std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
+    std::vector<int16_t> m_lumaMode;
+    // Block copy: the reference window, the history of vectors, per 4x4 luma area whether a
+    // block copy unit covers it and its vector, and the prediction of the current unit per plane.
+    vvcibc::ReferenceBuffer m_ibcBuf;
+    vvcibc::History m_ibcHistory;
+    std::vector<uint8_t> m_ibcCell;
+    std::vector<vvcibc::BlockVector> m_bv;
+    std::vector<uint16_t> m_ibcPred[3];
+    std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
+    std::vector<uint8_t> m_lumaMip;
+    // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
+    std::vector<uint16_t> m_lumaPred;
+    // Buffers reused from block to block: transform blocks of the current unit, residuals per
+    // plane, the joint Cb-Cr split and the chroma prediction.
+    std::vector<Rect> m_tbs, m_tbTodo;
+    std::vector<int32_t> m_res[3], m_jointRes[2];
+    std::vector<uint16_t> m_chromaPred;
+    std::string m_error;
+    // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
+    struct ToolCounts
+    {
+        int tsLuma = 0, tsChroma = 0, bdpcm = 0, lfnstLuma = 0, lfnstChroma = 0, mts = 0, isp = 0, mip = 0;
+        int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
+            noRes4x4 = 0;
+        int cclm = 0;
+    } m_counts;
+};

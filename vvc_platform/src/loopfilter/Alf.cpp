@@ -1,0 +1,709 @@
+#include "loopfilter/Alf.h"
+#include "loopfilter/AlfKernelBody.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+#if defined(__x86_64__) || defined(__i386__)
+void AlfLumaRowAvx2(AlfLumaRowArgs const& a);
+#endif
+
+namespace {
+
+std::atomic<bool> gAllowVector{true};
+
+// Samples each filter reads beyond the area it writes: 3 for the luma diamond and the
+// classification window, 2 for chroma, 2 luma rows / 1 column for the cross-component filter.
+constexpr int kMargin = 4;
+
+int clampInt(int v, int lo, int hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+// The area samples may be read from: [left, right) x [top, bottom).
+struct Limits
+{
+    int left, right, top, bottom;
+};
+
+// A copy of the rectangle [x0 - kMargin, x0 + w + kMargin) x [y0 - kMargin, y0 + h + kMargin) of a
+// plane, with every sample outside the usable area replaced by its nearest usable one. The filters
+// then read it without any bounds checks.
+class PaddedBlock
+{
+public:
+    void fill(AlfPlaneIn const& p, int x0, int y0, int w, int h, Limits const& lim, int ctbX0, int ctbY0, int ctbX1,
+              int ctbY1, uint8_t noCross)
+    {
+        m_x0 = x0 - kMargin;
+        m_y0 = y0 - kMargin;
+        m_stride = w + 2 * kMargin;
+        int const rows = h + 2 * kMargin;
+        m_samples.resize(size_t(m_stride) * size_t(rows));
+        bool const padTopLeft = (noCross & kAlfEdgeTopLeft) != 0;
+        bool const padBottomRight = (noCross & kAlfEdgeBottomRight) != 0;
+        for (int r = 0; r < rows; ++r) {
+            int const sy = m_y0 + r;
+            int const py = clampInt(sy, lim.top, lim.bottom - 1);
+            uint16_t const* src = p.samples + ptrdiff_t(py) * p.stride;
+            uint16_t* dst = m_samples.data() + size_t(r) * size_t(m_stride);
+            bool const corner = (padTopLeft && sy < ctbY0) || (padBottomRight && sy >= ctbY1);
+            if (!corner) {
+                // Repeat the first and last usable samples, copy the rest.
+                int const lo = std::max(m_x0, lim.left), hi = std::min(m_x0 + m_stride, lim.right);
+                int c = 0;
+                for (; c < m_stride && m_x0 + c < lo; ++c)
+                    dst[c] = src[lim.left];
+                if (hi > lo) {
+                    std::copy(src + lo, src + hi, dst + c);
+                    c += hi - lo;
+                }
+                for (; c < m_stride; ++c)
+                    dst[c] = src[lim.right - 1];
+                continue;
+            }
+            for (int c = 0; c < m_stride; ++c) {
+                int px = m_x0 + c;
+                if (padTopLeft && px < ctbX0 && sy < ctbY0)
+                    px = ctbX0;
+                else if (padBottomRight && px >= ctbX1 && sy >= ctbY1)
+                    px = ctbX1 - 1;
+                dst[c] = src[clampInt(px, lim.left, lim.right - 1)];
+            }
+        }
+    }
+    // Row y (absolute), indexed by absolute x.
+    uint16_t const* row(int y) const { return m_samples.data() + ptrdiff_t(y - m_y0) * m_stride - m_x0; }
+
+private:
+    std::vector<uint16_t> m_samples;
+    int m_x0 = 0, m_y0 = 0, m_stride = 0;
+};
+
+bool isVirtualBoundary(std::vector<int> const& list, int pos)
+{
+    return std::find(list.begin(), list.end(), pos) != list.end();
+}
+
+// Cut positions of [a, b) at the virtual boundaries strictly inside it, both ends included.
+std::vector<int> cuts(int a, int b, std::vector<int> const& boundaries)
+{
+    std::vector<int> c{a};
+    std::vector<int> inside;
+    for (int v : boundaries)
+        if (v > a && v < b)
+            inside.push_back(v);
+    std::sort(inside.begin(), inside.end());
+    inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
+    c.insert(c.end(), inside.begin(), inside.end());
+    c.push_back(b);
+    return c;
+}
+
+// Usable area of the luma region [x0, x1) x [y0, y1) of the CTB [cx0, cx1) x [cy0, cy1).
+Limits regionLimits(AlfPictureInfo const& pic, int x0, int x1, int y0, int y1, int cx0, int cx1, int cy0, int cy1,
+                    uint8_t noCross)
+{
+    Limits l{0, pic.width, 0, pic.height};
+    if ((x0 == cx0 && (noCross & kAlfEdgeLeft)) || isVirtualBoundary(pic.virtualBoundaryX, x0))
+        l.left = x0;
+    if ((x1 == cx1 && (noCross & kAlfEdgeRight)) || isVirtualBoundary(pic.virtualBoundaryX, x1))
+        l.right = std::min(x1, pic.width);
+    if ((y0 == cy0 && (noCross & kAlfEdgeTop)) || isVirtualBoundary(pic.virtualBoundaryY, y0))
+        l.top = y0;
+    if ((y1 == cy1 && (noCross & kAlfEdgeBottom)) || isVirtualBoundary(pic.virtualBoundaryY, y1))
+        l.bottom = std::min(y1, pic.height);
+    return l;
+}
+
+// Whether the ALF virtual boundary of the CTB row starting at ctbY applies: only where its row
+// lies inside the picture.
+bool alfVirtualBoundaryActive(AlfPictureInfo const& pic, int ctbY)
+{
+    return ctbY + pic.ctbSize - 4 < pic.height;
+}
+
+constexpr int kVarTab[16] = {0, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4};
+constexpr int kTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
+constexpr int kTransposeTaps[4][12] = {
+    {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+    {9, 4, 10, 8, 1, 5, 11, 7, 3, 0, 2, 6},
+    {0, 3, 2, 1, 8, 7, 6, 5, 4, 9, 10, 11},
+    {9, 8, 10, 4, 3, 7, 11, 5, 1, 0, 2, 6},
+};
+
+// Class from the Laplacian sums of a block's window (horizontal, vertical, 135 and 45 degrees) and
+// the activity weight.
+AlfBlockClass classFromSums(int sumH, int sumV, int sumD0, int sumD1, int ac, int bitDepth)
+{
+    int hv1, hv0, dirHV, d1, d0, dirD;
+    if (sumV > sumH) {
+        hv1 = sumV, hv0 = sumH, dirHV = 1;
+    } else {
+        hv1 = sumH, hv0 = sumV, dirHV = 3;
+    }
+    if (sumD0 > sumD1) {
+        d1 = sumD0, d0 = sumD1, dirD = 0;
+    } else {
+        d1 = sumD1, d0 = sumD0, dirD = 2;
+    }
+    int hvd1, hvd0, dir1, dir2;
+    if (int64_t(d1) * hv0 > int64_t(hv1) * d0) {
+        hvd1 = d1, hvd0 = d0, dir1 = dirD, dir2 = dirHV;
+    } else {
+        hvd1 = hv1, hvd0 = hv0, dir1 = dirHV, dir2 = dirD;
+    }
+    int dirS = 0;
+    if (int64_t(hvd1) * 2 > int64_t(hvd0) * 9)
+        dirS = 2;
+    else if (hvd1 > int64_t(hvd0) * 2)
+        dirS = 1;
+    const int64_t act = (int64_t(sumH + sumV) * ac) >> (bitDepth + 4);
+    int filtIdx = kVarTab[act > 15 ? 15 : int(act)];
+    if (dirS)
+        filtIdx += (((dir1 & 1) << 1) + dirS) * 5;
+    AlfBlockClass cls;
+    cls.filtIdx = uint8_t(filtIdx);
+    cls.transposeIdx = uint8_t(kTransposeTable[dir1 * 2 + (dir2 >> 1)]);
+    return cls;
+}
+
+// Classes of all 4x4 blocks of the region [x0, x1) x [y0, y1) (x0, y0 multiples of 4) into
+// cls[(by / 4) * clsStride + bx / 4], from the subsampled Laplacians over each block's 8x8 window
+// (positions where x + y is even), computed once per region and summed per window. Next to the
+// virtual boundary the window stops at it (six rows, activity weighted 96 instead of 64), and the
+// vertical neighbours of the rows beside it repeat the row itself: only those windows read them.
+void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
+                    int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride)
+{
+    int const nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
+    int const rows = 4 * nby + 4; // y0 - 2 .. y0 + 4 nby + 1
+    int const per = 2 * nbx + 2;  // subsampled positions per row
+    int const vb = ctbY + ctbSize - 4;
+    // Per row and block column: the four Laplacian sums over the block's four positions of the row.
+    std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
+    std::vector<int32_t> lap(size_t(per) * 4);
+    for (int r = 0; r < rows; ++r) {
+        int const yy = y0 - 2 + r;
+        int const yu = vbActive && yy == vb ? yy : yy - 1;
+        int const yd = vbActive && yy == vb - 1 ? yy : yy + 1;
+        uint16_t const* up = b.row(yu);
+        uint16_t const* cur = b.row(yy);
+        uint16_t const* dn = b.row(yd);
+        int const xs = x0 - 2 + (yy & 1);
+        for (int k = 0; k < per; ++k) {
+            int const xx = xs + 2 * k;
+            int const c2 = 2 * int(cur[xx]);
+            lap[size_t(4 * k)] = std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
+            lap[size_t(4 * k + 1)] = std::abs(c2 - up[xx] - dn[xx]);
+            lap[size_t(4 * k + 2)] = std::abs(c2 - up[xx - 1] - dn[xx + 1]);
+            lap[size_t(4 * k + 3)] = std::abs(c2 - up[xx + 1] - dn[xx - 1]);
+        }
+        int32_t* out = rowSums.data() + size_t(r) * size_t(nbx) * 4;
+        for (int m = 0; m < nbx; ++m)
+            for (int d = 0; d < 4; ++d)
+                out[4 * m + d] = lap[size_t(4 * (2 * m) + d)] + lap[size_t(4 * (2 * m + 1) + d)] +
+                                 lap[size_t(4 * (2 * m + 2) + d)] + lap[size_t(4 * (2 * m + 3) + d)];
+    }
+    for (int j = 0; j < nby; ++j) {
+        int const by = y0 + 4 * j, yr = by - ctbY;
+        int minJ = -2, maxJ = 5, ac = 64;
+        if (vbActive && yr == ctbSize - 8) {
+            maxJ = 3;
+            ac = 96;
+        } else if (vbActive && yr == ctbSize - 4) {
+            minJ = 0;
+            ac = 96;
+        }
+        for (int m = 0; m < nbx; ++m) {
+            int sum[4] = {};
+            for (int dy = minJ; dy <= maxJ; ++dy) {
+                int32_t const* rs = rowSums.data() + (size_t(4 * j + dy + 2) * size_t(nbx) + size_t(m)) * 4;
+                for (int d = 0; d < 4; ++d)
+                    sum[d] += rs[d];
+            }
+            cls[size_t(j) * size_t(clsStride) + size_t(m)] =
+                classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
+        }
+    }
+}
+
+inline int clipDiff(int v, int cur, int c)
+{
+    return alfClipDiff(v, cur, c);
+}
+
+// Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
+// The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
+// of its block row first, so the per-row kernel runs over plain arrays.
+void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
+                bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
+                int clsStride, AlfKernels const& kernels)
+{
+    int const w = x1 - x0;
+    std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
+    AlfLumaRowArgs args;
+    for (int j = 0; j < kAlfLumaTaps; ++j) {
+        args.coeff[j] = taps.data() + size_t(j) * size_t(w);
+        args.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+    }
+    args.width = w;
+    args.maxVal = (1 << bitDepth) - 1;
+    for (int y = y0; y < y1; ++y) {
+        if (((y - y0) & 3) == 0) {
+            AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
+            for (int bx = 0; bx < w; bx += 4) {
+                const AlfBlockClass k = clsRow[bx >> 2];
+                int const* t = kTransposeTaps[k.transposeIdx];
+                int const xe = std::min(bx + 4, w);
+                for (int j = 0; j < kAlfLumaTaps; ++j) {
+                    int const f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
+                    int32_t* fc = taps.data() + size_t(j) * size_t(w);
+                    int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+                    for (int x = bx; x < xe; ++x) {
+                        fc[x] = f;
+                        cc[x] = c;
+                    }
+                }
+            }
+        }
+        int const yr = y - ctbY;
+        int d1 = 1, d2 = 2, d3 = 3, shift = 7;
+        if (vbActive) {
+            if (yr == ctbSize - 5 || yr == ctbSize - 4) {
+                d1 = d2 = d3 = 0;
+                shift = 10;
+            } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
+                d1 = d2 = d3 = 1;
+            } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
+                d2 = d3 = 2;
+            }
+        }
+        int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
+        for (int r = 0; r < 7; ++r)
+            args.rows[r] = b.row(y + offsets[r]) + x0;
+        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        args.shift = shift;
+        kernels.lumaRow(args);
+    }
+}
+
+// Chroma 5x5 diamond over [x0, x1) x [y0, y1) (chroma samples; ctbY and ctbSize in chroma rows).
+void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
+                  bool vbActive, int bitDepth, AlfChromaFilter const& fl)
+{
+    int const maxVal = (1 << bitDepth) - 1;
+    int f[6], c[6];
+    for (int j = 0; j < 6; ++j) {
+        f[j] = fl.coeff[j];
+        c[j] = fl.clip[j];
+    }
+    for (int y = y0; y < y1; ++y) {
+        int const yr = y - ctbY;
+        int d1 = 1, d2 = 2, shift = 7;
+        if (vbActive) {
+            if (yr == ctbSize - 2 || yr == ctbSize - 3) {
+                d1 = d2 = 0;
+                shift = 10;
+            } else if (yr == ctbSize - 1 || yr == ctbSize - 4) {
+                d2 = 1;
+            }
+        }
+        int const round = 1 << (shift - 1);
+        uint16_t const* p0 = b.row(y);
+        uint16_t const* pU1 = b.row(y - d1);
+        uint16_t const* pD1 = b.row(y + d1);
+        uint16_t const* pU2 = b.row(y - d2);
+        uint16_t const* pD2 = b.row(y + d2);
+        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
+        for (int x = x0; x < x1; ++x) {
+            int const cur = p0[x];
+            int sum = f[0] * (clipDiff(pD2[x], cur, c[0]) + clipDiff(pU2[x], cur, c[0]));
+            sum += f[1] * (clipDiff(pD1[x + 1], cur, c[1]) + clipDiff(pU1[x - 1], cur, c[1]));
+            sum += f[2] * (clipDiff(pD1[x], cur, c[2]) + clipDiff(pU1[x], cur, c[2]));
+            sum += f[3] * (clipDiff(pD1[x - 1], cur, c[3]) + clipDiff(pU1[x + 1], cur, c[3]));
+            sum += f[4] * (clipDiff(p0[x + 2], cur, c[4]) + clipDiff(p0[x - 2], cur, c[4]));
+            sum += f[5] * (clipDiff(p0[x + 1], cur, c[5]) + clipDiff(p0[x - 1], cur, c[5]));
+            dst[x] = uint16_t(clampInt(cur + ((sum + round) >> shift), 0, maxVal));
+        }
+    }
+}
+
+// Adds the cross-component correction from luma (4:2:0) to the chroma output over the chroma area
+// [x0, x1) x [y0, y1); ctbY and ctbSize in luma rows.
+void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
+                          int ctbSize, bool vbActive, int bitDepthC, CcAlfFilter const& fl)
+{
+    int const maxVal = (1 << bitDepthC) - 1;
+    int const lo = -(1 << (bitDepthC - 1)), hi = (1 << (bitDepthC - 1)) - 1;
+    int f[7];
+    for (int j = 0; j < 7; ++j)
+        f[j] = fl.coeff[j];
+    for (int y = y0; y < y1; ++y) {
+        int const yL = 2 * y;
+        int const yr = yL - ctbY;
+        int yM1 = -1, yP1 = 1, yP2 = 2;
+        if (vbActive) {
+            if (yr == ctbSize - 5 || yr == ctbSize - 4)
+                yM1 = yP1 = yP2 = 0;
+            else if (yr == ctbSize - 6 || yr == ctbSize - 3)
+                yP2 = 1;
+        }
+        uint16_t const* l0 = luma.row(yL);
+        uint16_t const* lM1 = luma.row(yL + yM1);
+        uint16_t const* lP1 = luma.row(yL + yP1);
+        uint16_t const* lP2 = luma.row(yL + yP2);
+        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
+        for (int x = x0; x < x1; ++x) {
+            int const xL = 2 * x;
+            int const c = l0[xL];
+            int sum = f[0] * (lM1[xL] - c);
+            sum += f[1] * (l0[xL - 1] - c);
+            sum += f[2] * (l0[xL + 1] - c);
+            sum += f[3] * (lP1[xL - 1] - c);
+            sum += f[4] * (lP1[xL] - c);
+            sum += f[5] * (lP1[xL + 1] - c);
+            sum += f[6] * (lP2[xL] - c);
+            int const scaled = clampInt((sum + 64) >> 7, lo, hi);
+            dst[x] = uint16_t(clampInt(int(dst[x]) + scaled, 0, maxVal));
+        }
+    }
+}
+
+void copyArea(AlfPlaneIn const& in, AlfPlaneOut const& out, int x0, int x1, int y0, int y1)
+{
+    for (int y = y0; y < y1; ++y)
+        std::copy(in.samples + ptrdiff_t(y) * in.stride + x0, in.samples + ptrdiff_t(y) * in.stride + x1,
+                  out.samples + ptrdiff_t(y) * out.stride + x0);
+}
+
+bool validBitDepth(int bd)
+{
+    return bd >= 8 && bd <= 16;
+}
+
+AlfStatus checkPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[])
+{
+    if (pic.chromaFormatIdc != 0 && pic.chromaFormatIdc != 1)
+        return AlfStatus::UnsupportedFormat;
+    if (!validBitDepth(pic.bitDepthLuma) || !validBitDepth(pic.bitDepthChroma))
+        return AlfStatus::UnsupportedFormat;
+    if (pic.ctbSize != 16 && pic.ctbSize != 32 && pic.ctbSize != 64 && pic.ctbSize != 128)
+        return AlfStatus::InvalidArgument;
+    if (pic.width <= 0 || pic.height <= 0 || pic.width > (1 << 16) || pic.height > (1 << 16) || !in || !out)
+        return AlfStatus::InvalidArgument;
+    int const planes = pic.chromaFormatIdc ? 3 : 1;
+    for (int c = 0; c < planes; ++c) {
+        int const w = c ? (pic.width + 1) / 2 : pic.width;
+        int const h = c ? (pic.height + 1) / 2 : pic.height;
+        if (!in[c].samples || !out[c].samples || in[c].width < w || in[c].height < h || out[c].width < w ||
+            out[c].height < h || in[c].stride < w || out[c].stride < w)
+            return AlfStatus::InvalidArgument;
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus checkCtb(AlfPictureInfo const& pic, int ctbX, int ctbY, AlfCtbParams const& ctb)
+{
+    if (ctbX < 0 || ctbY < 0 || ctbX >= pic.width || ctbY >= pic.height || ctbX % pic.ctbSize || ctbY % pic.ctbSize)
+        return AlfStatus::InvalidArgument;
+    bool const chroma = pic.chromaFormatIdc != 0;
+    bool const any =
+        ctb.enabled[0] || (chroma && (ctb.enabled[1] || ctb.enabled[2] || ctb.ccAlfIdc[0] || ctb.ccAlfIdc[1]));
+    if (!any)
+        return AlfStatus::Ok;
+    AlfSliceFilters const* f = ctb.filters;
+    if (!f)
+        return AlfStatus::MissingFilter;
+    if (ctb.enabled[0]) {
+        int const s = ctb.lumaFilterSet;
+        if (s < 0 || (s >= kAlfNumFixedSets && size_t(s - kAlfNumFixedSets) >= f->lumaAps.size()))
+            return AlfStatus::MissingFilter;
+    }
+    if (!chroma)
+        return AlfStatus::Ok;
+    for (int c = 0; c < 2; ++c) {
+        if (ctb.enabled[c + 1] && (ctb.chromaAltIdx[c] < 0 || size_t(ctb.chromaAltIdx[c]) >= f->chromaAlt.size()))
+            return AlfStatus::MissingFilter;
+        if (ctb.ccAlfIdc[c] < 0 || size_t(ctb.ccAlfIdc[c]) > f->cc[c].size())
+            return AlfStatus::MissingFilter;
+    }
+    return AlfStatus::Ok;
+}
+
+// Filters a CTB that passed the checks.
+void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
+               AlfCtbParams const& ctb)
+{
+    int const S = pic.ctbSize;
+    int const cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    bool const chroma = pic.chromaFormatIdc != 0;
+    bool const vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    bool const lumaOn = ctb.enabled[0];
+    bool const chromaOn[2] = {chroma && ctb.enabled[1], chroma && ctb.enabled[2]};
+    bool const ccOn[2] = {chroma && ctb.ccAlfIdc[0] > 0, chroma && ctb.ccAlfIdc[1] > 0};
+    AlfSliceFilters const* f = ctb.filters;
+    AlfKernels const& kernels = AlfActiveKernels();
+
+    AlfLumaFilterSet const* lumaSet = nullptr;
+    if (lumaOn)
+        lumaSet = ctb.lumaFilterSet < kAlfNumFixedSets ? &f->fixedSets[ctb.lumaFilterSet]
+                                                       : &f->lumaAps[size_t(ctb.lumaFilterSet - kAlfNumFixedSets)];
+
+    const std::vector<int> xs = cuts(ctbX, cx1, pic.virtualBoundaryX);
+    const std::vector<int> ys = cuts(ctbY, cy1, pic.virtualBoundaryY);
+    PaddedBlock lumaBlock, chromaBlock;
+    std::vector<AlfBlockClass> cls;
+    for (size_t iy = 0; iy + 1 < ys.size(); ++iy) {
+        for (size_t ix = 0; ix + 1 < xs.size(); ++ix) {
+            int const x0 = xs[ix], x1 = xs[ix + 1], y0 = ys[iy], y1 = ys[iy + 1];
+            const Limits lim = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
+            bool const needLuma = lumaOn || ccOn[0] || ccOn[1];
+            if (needLuma) {
+                int const w4 = (x1 - x0 + 3) & ~3, h4 = (y1 - y0 + 3) & ~3;
+                lumaBlock.fill(in[0], x0, y0, w4, h4, lim, ctbX, ctbY, cx1, cy1, ctb.noCross);
+            }
+            if (lumaOn) {
+                int const clsStride = (x1 - x0 + 3) / 4;
+                cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
+                classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride);
+                filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
+                           clsStride, kernels);
+            } else {
+                copyArea(in[0], out[0], x0, x1, y0, y1);
+            }
+            if (!chroma)
+                continue;
+            // 4:2:0: the chroma area of the region, rounding odd picture sizes up.
+            int const cw = (pic.width + 1) / 2, ch = (pic.height + 1) / 2;
+            int const c0x = x0 / 2, c1x = std::min((x1 + 1) / 2, cw), c0y = y0 / 2, c1y = std::min((y1 + 1) / 2, ch);
+            const Limits climRaw = regionLimits(pic, x0, x1, y0, y1, ctbX, cx1, ctbY, cy1, ctb.noCross);
+            const Limits clim{climRaw.left / 2, std::min((climRaw.right + 1) / 2, cw), climRaw.top / 2,
+                              std::min((climRaw.bottom + 1) / 2, ch)};
+            for (int c = 0; c < 2; ++c) {
+                if (chromaOn[c]) {
+                    chromaBlock.fill(in[c + 1], c0x, c0y, c1x - c0x, c1y - c0y, clim, ctbX / 2, ctbY / 2, (cx1 + 1) / 2,
+                                     (cy1 + 1) / 2, ctb.noCross);
+                    filterChroma(chromaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY / 2, S / 2, vbActive,
+                                 pic.bitDepthChroma, f->chromaAlt[size_t(ctb.chromaAltIdx[c])]);
+                } else {
+                    copyArea(in[c + 1], out[c + 1], c0x, c1x, c0y, c1y);
+                }
+                if (ccOn[c])
+                    filterCrossComponent(lumaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY, S, vbActive,
+                                         pic.bitDepthChroma, f->cc[c][size_t(ctb.ccAlfIdc[c] - 1)]);
+            }
+        }
+    }
+}
+
+} // namespace
+
+AlfKernels const& AlfPortableKernels()
+{
+    static AlfKernels const k{"portable", &alfLumaRowBody};
+    return k;
+}
+
+AlfKernels const* AlfVectorKernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static bool const sHas = __builtin_cpu_supports("avx2");
+    static AlfKernels const k{"avx2", &AlfLumaRowAvx2};
+    return sHas ? &k : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+void AlfAllowVectorKernels(bool allow)
+{
+    gAllowVector = allow;
+}
+
+AlfKernels const& AlfActiveKernels()
+{
+    AlfKernels const* v = gAllowVector ? AlfVectorKernels() : nullptr;
+    return v ? *v : AlfPortableKernels();
+}
+
+int AlfClipValue(int clipIdx, int bitDepth)
+{
+    if (clipIdx <= 0)
+        return 1 << bitDepth;
+    return 1 << (bitDepth - 1 - 2 * std::min(clipIdx, 3));
+}
+
+AlfStatus AlfFixedFilterSet(int setIdx, int bitDepth, AlfLumaFilterSet& out)
+{
+    if (setIdx < 0 || setIdx >= kAlfNumFixedSets)
+        return AlfStatus::MissingFilter;
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    for (int k = 0; k < kAlfNumClasses; ++k)
+        for (int j = 0; j < kAlfLumaTaps; ++j) {
+            out.coeff[k][j] = kAlfFixedFilterCoeff[kAlfClassToFilter[setIdx][k]][j];
+            out.clip[k][j] = 1 << bitDepth;
+        }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfApsLumaFilterSet(AlfApsData const& aps, int bitDepth, AlfLumaFilterSet& out)
+{
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    int const n = aps.lumaNumFilters;
+    if (!aps.lumaSignal || n < 1 || n > kAlfNumClasses || aps.lumaCoeff.size() < size_t(n))
+        return AlfStatus::MissingFilter;
+    bool const clips = aps.lumaClipIdx.size() >= size_t(n);
+    for (int k = 0; k < kAlfNumClasses; ++k) {
+        int const idx = aps.lumaCoeffDeltaIdx[k];
+        if (idx < 0 || idx >= n)
+            return AlfStatus::MissingFilter;
+        for (int j = 0; j < kAlfLumaTaps; ++j) {
+            out.coeff[k][j] = int16_t(clampInt(aps.lumaCoeff[size_t(idx)][size_t(j)], -128, 127));
+            int const ci = clips ? aps.lumaClipIdx[size_t(idx)][size_t(j)] : 0;
+            out.clip[k][j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
+        }
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfApsChromaFilter(AlfApsData const& aps, int altIdx, int bitDepth, AlfChromaFilter& out)
+{
+    if (!validBitDepth(bitDepth))
+        return AlfStatus::UnsupportedFormat;
+    if (!aps.chromaSignal || altIdx < 0 || altIdx >= aps.chromaNumAltFilters || altIdx >= kAlfMaxChromaAlt ||
+        aps.chromaCoeff.size() <= size_t(altIdx))
+        return AlfStatus::MissingFilter;
+    bool const clips = aps.chromaClipIdx.size() > size_t(altIdx);
+    for (int j = 0; j < kAlfChromaTaps; ++j) {
+        out.coeff[j] = int16_t(clampInt(aps.chromaCoeff[size_t(altIdx)][size_t(j)], -128, 127));
+        int const ci = clips ? aps.chromaClipIdx[size_t(altIdx)][size_t(j)] : 0;
+        out.clip[j] = AlfClipValue(clampInt(ci, 0, 3), bitDepth);
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus CcAlfApsFilter(AlfApsData const& aps, int comp, int filterIdx, CcAlfFilter& out)
+{
+    if (comp < 0 || comp > 1)
+        return AlfStatus::InvalidArgument;
+    bool const signalled = comp == 0 ? aps.ccCbSignal : aps.ccCrSignal;
+    if (!signalled || filterIdx < 0 || filterIdx >= aps.ccNumFilters[comp] || filterIdx >= kCcAlfMaxFilters ||
+        aps.ccCoeff[comp].size() <= size_t(filterIdx))
+        return AlfStatus::MissingFilter;
+    for (int j = 0; j < kCcAlfTaps; ++j)
+        out.coeff[j] = int16_t(clampInt(aps.ccCoeff[comp][size_t(filterIdx)][size_t(j)], -64, 64));
+    return AlfStatus::Ok;
+}
+
+AlfStatus BuildAlfSliceFilters(AlfApsData const* const* lumaAps, int numLumaAps, AlfApsData const* chromaAps,
+                               AlfApsData const* const ccAps[2], int bitDepthLuma, int bitDepthChroma,
+                               AlfSliceFilters& out)
+{
+    if (!validBitDepth(bitDepthLuma) || !validBitDepth(bitDepthChroma))
+        return AlfStatus::UnsupportedFormat;
+    if (numLumaAps < 0 || numLumaAps > kAlfMaxLumaAps || (numLumaAps > 0 && !lumaAps))
+        return AlfStatus::InvalidArgument;
+    for (int s = 0; s < kAlfNumFixedSets; ++s)
+        AlfFixedFilterSet(s, bitDepthLuma, out.fixedSets[s]);
+    out.lumaAps.assign(size_t(numLumaAps), AlfLumaFilterSet{});
+    for (int k = 0; k < numLumaAps; ++k) {
+        if (!lumaAps[k])
+            return AlfStatus::MissingFilter;
+        const AlfStatus st = AlfApsLumaFilterSet(*lumaAps[k], bitDepthLuma, out.lumaAps[size_t(k)]);
+        if (st != AlfStatus::Ok)
+            return st;
+    }
+    out.chromaAlt.clear();
+    if (chromaAps) {
+        if (!chromaAps->chromaSignal)
+            return AlfStatus::MissingFilter;
+        int const n = std::min(chromaAps->chromaNumAltFilters, kAlfMaxChromaAlt);
+        out.chromaAlt.resize(size_t(std::max(n, 0)));
+        for (int a = 0; a < n; ++a) {
+            const AlfStatus st = AlfApsChromaFilter(*chromaAps, a, bitDepthChroma, out.chromaAlt[size_t(a)]);
+            if (st != AlfStatus::Ok)
+                return st;
+        }
+    }
+    for (int c = 0; c < 2; ++c) {
+        out.cc[c].clear();
+        AlfApsData const* a = ccAps ? ccAps[c] : nullptr;
+        if (!a)
+            continue;
+        if (!(c == 0 ? a->ccCbSignal : a->ccCrSignal))
+            return AlfStatus::MissingFilter;
+        int const n = std::min(a->ccNumFilters[c], kCcAlfMaxFilters);
+        out.cc[c].resize(size_t(std::max(n, 0)));
+        for (int k = 0; k < n; ++k) {
+            const AlfStatus st = CcAlfApsFilter(*a, c, k, out.cc[c][size_t(k)]);
+            if (st != AlfStatus::Ok)
+                return st;
+        }
+    }
+    return AlfStatus::Ok;
+}
+
+AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int ctbX, int ctbY, uint8_t noCross,
+                          int x0, int y0, int w, int h, AlfBlockClass* cls, int clsStride)
+{
+    if (!validBitDepth(pic.bitDepthLuma))
+        return AlfStatus::UnsupportedFormat;
+    if (!luma.samples || !cls || pic.width <= 0 || pic.height <= 0 || luma.width < pic.width ||
+        luma.height < pic.height || luma.stride < pic.width || pic.ctbSize < 16 || pic.ctbSize > 128 ||
+        (pic.ctbSize & (pic.ctbSize - 1)))
+        return AlfStatus::InvalidArgument;
+    int const S = pic.ctbSize;
+    int const cx1 = std::min(ctbX + S, pic.width), cy1 = std::min(ctbY + S, pic.height);
+    if (ctbX < 0 || ctbY < 0 || ctbX % S || ctbY % S || ctbX >= pic.width || ctbY >= pic.height ||
+        (x0 | y0 | w | h) & 3 || x0 < ctbX || y0 < ctbY || w <= 0 || h <= 0 || x0 + w > ctbX + S || y0 + h > ctbY + S ||
+        clsStride < w / 4)
+        return AlfStatus::InvalidArgument;
+    const Limits lim = regionLimits(pic, ctbX, cx1, ctbY, cy1, ctbX, cx1, ctbY, cy1, noCross);
+    PaddedBlock b;
+    b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
+    bool const vbActive = alfVirtualBoundaryActive(pic, ctbY);
+    std::vector<AlfBlockClass> all(size_t(w / 4) * size_t(h / 4));
+    classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4);
+    for (int j = 0; j < h / 4; ++j)
+        std::copy(all.begin() + ptrdiff_t(j) * (w / 4), all.begin() + ptrdiff_t(j + 1) * (w / 4),
+                  cls + ptrdiff_t(j) * clsStride);
+    return AlfStatus::Ok;
+}
+
+AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
+                      AlfCtbParams const& ctb)
+{
+    AlfStatus st = checkPicture(pic, in, out);
+    if (st == AlfStatus::Ok)
+        st = checkCtb(pic, ctbX, ctbY, ctb);
+    if (st != AlfStatus::Ok)
+        return st;
+    filterCtb(pic, in, out, ctbX, ctbY, ctb);
+    return AlfStatus::Ok;
+}
+
+AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
+                          std::vector<AlfCtbParams> const& ctbs)
+{
+    AlfStatus st = checkPicture(pic, in, out);
+    if (st != AlfStatus::Ok)
+        return st;
+    int const cols = (pic.width + pic.ctbSize - 1) / pic.ctbSize, rows = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
+    if (ctbs.size() != size_t(cols) * size_t(rows))
+        return AlfStatus::InvalidArgument;
+    // Everything is checked before anything is written: a refused picture leaves the output as it was.
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            if ((st = checkCtb(pic, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)])) !=
+                AlfStatus::Ok)
+                return st;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)]);
+    return AlfStatus::Ok;
+}

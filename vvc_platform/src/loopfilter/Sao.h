@@ -1,0 +1,50 @@
+#pragma once
+
+#include "picture/PictureHash.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Sample adaptive offset of one coding tree block of one colour plane.
+struct SaoParams
+{
+    int typeIdx = 0;       // 0 not applied, 1 band offset, 2 edge offset
+    int offsetVal[5] = {}; // SaoOffsetVal: [0] is 0, [1..4] the signalled offsets, scaled
+    int bandPosition = 0;  // band offset: the first of the four bands
+    int eoClass = 0;       // edge offset: 0 horizontal, 1 vertical, 2 135 degrees, 3 45 degrees
+};
+
+// Which neighbours the edge offset of a block may use. `block[1 + dy][1 + dx]` says whether the
+// samples of the neighbouring block in direction (dx, dy) may be used (false across slice, tile
+// and subpicture boundaries with filtering across them off); `vbX` and `vbY` are virtual
+// boundaries in this plane's positions: a sample left of (above) one and a sample at or right of
+// (below) it do not see each other. Neighbours outside the plane are never used.
+struct SaoNeighbours
+{
+    bool block[3][3] = {{true, true, true}, {true, true, true}, {true, true, true}};
+    std::vector<int> vbX, vbY;
+};
+
+// Filters the block [x0, x0 + width) x [y0, y0 + height) of a plane: reads the deblocked plane
+// `src` (whole plane), writes the block into `dst` (a plane of the same size and layout). A
+// sample whose edge neighbours may not be used is left as it is.
+void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, int y0, int width, int height,
+              int bitDepth, SaoParams const& params, SaoNeighbours const& neighbours = SaoNeighbours());
+
+// SAO of a whole picture, CTB by CTB, from the deblocked picture `deblocked` into `out` (planes of
+// the same sizes). `params(ctuAddr, cIdx, p)` gives the CTB's parameters with their offsets
+// already scaled; `closed(ctuA, ctuB)` says whether the samples of CTU B may not be used for
+// those of CTU A. Virtual boundaries are in luma positions.
+struct SaoPicture
+{
+    int width = 0, height = 0; // luma
+    int ctbSize = 128;
+    int widthInCtbs = 0;
+    int bitDepth = 10;
+    PlaneView planes[3];   // deblocked input
+    uint16_t* out[3] = {}; // output, strides as the input planes
+    std::vector<int> vbX, vbY;
+};
+void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                       std::function<bool(int ctuA, int ctuB)> const& closed);
