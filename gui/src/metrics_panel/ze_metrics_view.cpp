@@ -6,6 +6,7 @@
 #include "app/ze_nox_gui_app.h"
 #include "project/ze_nox_gui_project.h"
 #include "app/ze_nox_gui_settings.h"
+#include "app/ze_nox_gui_utils.h"
 #include "metrics_panel/ze_nox_rd_curves_legend.h"
 #include "metrics_panel/ze_qwt_plot.h"
 #include "metrics_panel/ze_video_stream_metrics.h"
@@ -202,6 +203,16 @@ ZeMetricsView::ZeMetricsView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeM
     for (ZeMetricsPlot* p : rds)
         m_rdLegends.append(new ZeNoxRdCurvesLegend(p));
 
+    // The chart keeps a readable height: the tabs sit beside it and no margins take its room.
+    utils::PlaceTabsBeside(m_ui->tabWidget);
+    m_ui->gridLayout_7->setContentsMargins(0, 0, 0, 0);
+    for (QLayout* page : {m_ui->gridLayout_5, m_ui->gridLayout_2, m_ui->gridLayout_3})
+        page->setContentsMargins(0, 0, 0, 0);
+    for (ZeMetricsPlot* p : m_plots)
+        p->setMinimumHeight(kMinChartHeight);
+    for (ZeMetricsPlot* p : rds)
+        p->setMinimumHeight(kMinChartHeight);
+
     m_bdLabel = new QLabel(m_ui->rdCurvesTab);
 
     // Below the per-frame charts: one line per stream that cannot be measured.
@@ -271,6 +282,12 @@ ZeMetricsView::ZeMetricsView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeM
     if (theApp() && theApp()->settings())
         m_ui->tabWidget->setCurrentIndex(theApp()->settings()->getMetricsViewOpenedTabIdx());
     enableDisableTabs();
+}
+
+QSize ZeMetricsView::sizeHint() const
+{
+    QSize const least = minimumSizeHint();
+    return QSize(least.width(), least.height() + kPreferredChartHeight - kMinChartHeight);
 }
 
 ZeMetricsView::~ZeMetricsView()

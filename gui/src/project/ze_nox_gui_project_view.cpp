@@ -85,6 +85,12 @@ ZeNoxGuiProjectView::ZeNoxGuiProjectView(QWidget* parent) : QWidget(parent), m_u
                             "AV1 (*.av1 *.obu *.ivf);;MJPEG (*.mjpeg);;YUV files (*.yuv *.y4m);;") +
                          m_allSupportedFilter + QStringLiteral(";;") + tr("All Files (*.*)");
     m_ui->setupUi(this);
+    // Every pixel of height to the rows: tabs beside the lists, no margins around them.
+    utils::PlaceTabsBeside(m_ui->tabWidget);
+    m_ui->gridLayout_3->setContentsMargins(0, 0, 0, 0);
+    for (QLayout* page : {static_cast<QLayout*>(m_ui->gridLayout), static_cast<QLayout*>(m_ui->gridLayout_2)})
+        page->setContentsMargins(0, 0, 0, 0);
+    m_ui->gridLayout->setVerticalSpacing(0);
 
     m_ui->fileList->setItemDelegate(new EditorDelegate(COLUMN_NUMBER, COLUMN_FIRST_FRAME, COLUMN_LAST_FRAME, this));
 
@@ -119,6 +125,14 @@ ZeNoxGuiProjectView::~ZeNoxGuiProjectView()
     delete m_ui;
 }
 
+QSize ZeNoxGuiProjectView::sizeHint() const
+{
+    StreamListTreeWidget const* list = m_ui->fileList;
+    QSize const least = minimumSizeHint();
+    return QSize(least.width(), least.height() + list->heightForRows(StreamListTreeWidget::kPreferredRows) -
+                                    list->heightForRows(StreamListTreeWidget::kMinimumRows));
+}
+
 ZeNoxDecoder* ZeNoxGuiProjectView::getDecoder(QTreeWidgetItem const*) const
 {
     return nullptr;
@@ -131,6 +145,10 @@ void ZeNoxGuiProjectView::addStubItem()
     for (int column = kFirstRoleColumn; column <= kLastRoleColumn; ++column) {
         auto* box = new QCheckBox(list);
         box->setEnabled(false);
+        // A click must not give the box the focus: the list would first scroll the focused cell
+        // into view, so that a half-visible row moves away under the pointer and the click
+        // misses the box. The keyboard still reaches it.
+        box->setFocusPolicy(Qt::TabFocus);
         list->setItemWidget(item, column, box);
         list->resizeColumnToContents(column);
         item->setTextAlignment(column, Qt::AlignCenter);
@@ -148,6 +166,8 @@ void ZeNoxGuiProjectView::addStubItem()
         add, &QToolButton::clicked, this, [this] { addSrcFiles(QStringList()); }, Qt::DirectConnection);
     for (int column = 0; column < kColumnCount; ++column)
         list->resizeColumnToContents(column);
+    // The row's buttons set the row height, which the list's least height follows.
+    list->updateGeometry();
 }
 
 void ZeNoxGuiProjectView::onNewSrcFileAdded(ZeNoxSourceFile* srcFile)

@@ -71,6 +71,9 @@ public:
     explicit ZeNoxGuiProjectView(QWidget* parent = nullptr);
     ~ZeNoxGuiProjectView() override;
 
+    // The least height shows the file list's header and three rows; the preferred one five.
+    QSize sizeHint() const override;
+
     // No row carries a decoder of its own: always null.
     ze::nox::core::ZeNoxDecoder* getDecoder(QTreeWidgetItem const* item) const;
 
