@@ -194,6 +194,11 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent) : QMainWindow(parent)
         updateNavigationButtonsAndActions();
     });
     connect(playback, &ZeSplittedPlaybackContainer::curFrameChanged, this, &ZeNoxGuiMainWindow::onCurFrameChanged);
+    // A stream that playback cannot show says so in its file's status while it lasts.
+    connect(playback, &ZeSplittedPlaybackContainer::problemsChanged, this, [playback] {
+        for (ZeNoxSourceFile* file : Project()->sourceFiles())
+            file->setPlaybackProblem(playback->problemOf(file->decoder()));
+    });
     connect(playback, &ZeSplittedPlaybackContainer::zoomRatioChanged, this, &ZeNoxGuiMainWindow::onZoomRatioChanged);
     connect(ui.firstFrameButton, &QPushButton::clicked, playback, &ZeSplittedPlaybackContainer::showFirstFrame);
     connect(ui.prevFrameButton, &QPushButton::clicked, playback, &ZeSplittedPlaybackContainer::showPrevFrame);

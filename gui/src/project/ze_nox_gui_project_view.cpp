@@ -265,6 +265,8 @@ void ZeNoxGuiProjectView::updateItem(QTreeWidgetItem* item)
                 item->setText(column, QString());
             item->setForeground(column, QBrush(Qt::red));
         }
+    } else if (!file->playbackProblem().isEmpty()) {
+        item->setForeground(COLUMN_STATUS, QBrush(QColor(176, 0, 0)));
     } else {
         item->setForeground(COLUMN_STATUS,
                             QBrush(file->openStatus() == ZeNoxSourceFile::Opened ? Qt::darkGreen : Qt::black));
@@ -273,6 +275,8 @@ void ZeNoxGuiProjectView::updateItem(QTreeWidgetItem* item)
     QString status = file->openStatusString();
     if (file->openStatus() == ZeNoxSourceFile::FailedToOpen)
         status += QStringLiteral(" (%1)").arg(ErrToString(file->lastResult()));
+    else if (!file->playbackProblem().isEmpty())
+        status += QStringLiteral(" (%1)").arg(file->playbackProblem());
     item->setText(COLUMN_STATUS, status);
 }
 

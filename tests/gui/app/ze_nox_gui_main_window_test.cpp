@@ -587,6 +587,40 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_FALSE(action("playPauseAction")->isEnabled());
 }
 
+// While playback cannot show a stream, the file's status says why; it does not mark the project
+// changed, and the status is "Opened" again once the stream shows a picture.
+TEST_F(MainWindowTest, TheStatusOfAFileThatPlaybackCannotShowSaysWhy)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    child<ZeNoxGuiProjectView>("projectView")
+        ->addSrcFiles({TestMediaPath("pb_ref_10f.y4m"), TestMediaPath("pb_avc_10f.h264"),
+                       TestMediaPath("pb_avc_5f.h264")});
+    QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+    ASSERT_EQ(files.size(), 3);
+    files[0]->setIsRefFile(true);
+    files[1]->setIsLeftFile(true);
+    files[2]->setIsRightFile(true);
+    QCoreApplication::processEvents();
+    auto* list = child<QTreeWidget>("fileList");
+    auto status = [list](int row) { return list->topLevelItem(row)->text(ZeNoxGuiProjectView::COLUMN_STATUS); };
+    QSignalSpy projectChanged(project, &ZeNoxGuiProject::projectChanged);
+
+    playback()->showFrame(7);
+    EXPECT_EQ(status(2), QStringLiteral("Opened (ends at frame 4)"));
+    EXPECT_EQ(files[2]->playbackProblem(), QStringLiteral("ends at frame 4"));
+    EXPECT_EQ(status(1), QStringLiteral("Opened"));
+    EXPECT_EQ(projectChanged.count(), 0);
+
+    playback()->showFirstFrame();
+    EXPECT_EQ(status(2), QStringLiteral("Opened"));
+    // Another role for the file: its place is emptied and the note goes with it.
+    playback()->showFrame(7);
+    files[2]->setIsRightFile(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(files[2]->playbackProblem(), QString());
+}
+
 TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
 {
     makeWindow();
