@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMessageBox>
@@ -674,7 +675,8 @@ void ZeNoxGuiMainWindow::onOpenProject()
 {
     if (!ui.projectView->closeProject())
         return;
-    ZeNoxGuiError const r = ui.projectView->openProject();
+    QString file;
+    ZeNoxGuiError const r = ui.projectView->openProject(&file);
     if (r == ZE_NOX_GUI_OK) {
         ui.saveProjectAs->setEnabled(true);
         ui.closeProject->setEnabled(true);
@@ -682,7 +684,9 @@ void ZeNoxGuiMainWindow::onOpenProject()
     }
     if (r == ZE_NOX_GUI_CANCELED)
         return;
-    QMessageBox::warning(this, tr("Open Project"), tr("Failed to open a project. %1").arg(ErrToString(r)));
+    // The reason names the file it is about.
+    QMessageBox::warning(this, tr("Open Project"),
+                         tr("Failed to open a project. %1: %2").arg(ErrToString(r), QDir::toNativeSeparators(file)));
     ui.saveProjectAs->setEnabled(false);
     ui.closeProject->setEnabled(false);
 }

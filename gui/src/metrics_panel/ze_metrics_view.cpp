@@ -365,7 +365,12 @@ void ZeMetricsView::clearBdRates()
 void ZeMetricsView::updateCurBdRateText()
 {
     if (m_bdRates.isEmpty()) {
-        m_bdLabel->setText(QString());
+        // Rates that a curve edit made out of date are not dropped without a word.
+        bool const stale = m_bdRatesStale && theApp() && theApp()->project()->rdCurveAnchor();
+        m_bdLabel->setText(stale ? QStringLiteral("<html><head/><body><b>BD Rates:</b><br>The RD curves have changed. "
+                                                  "Press Run to compute the BD rates again.</body></html>")
+                                 : QString());
+        m_bdLabel->adjustSize();
         return;
     }
     int const k = m_ui->metrics->currentData().toInt();
@@ -713,6 +718,7 @@ void ZeMetricsView::onStopped(bool isFinished)
     m_ui->runStopMetricsStack->setCurrentWidget(m_ui->page);
     if (isFinished) {
         m_bdRates = calcBdRates();
+        m_bdRatesStale = false;
         updateCurBdRateText();
     }
     updateRunAvailability();
@@ -721,6 +727,7 @@ void ZeMetricsView::onStopped(bool isFinished)
 
 void ZeMetricsView::onRdCurveChanged()
 {
+    m_bdRatesStale = m_bdRatesStale || !m_bdRates.isEmpty();
     clearBdRates();
     updateCurBdRateText();
     clearRdMetricCurves();
@@ -741,6 +748,7 @@ void ZeMetricsView::clear()
         if (c)
             c->clear();
     clearBdRates();
+    m_bdRatesStale = false;
     updateCurBdRateText();
     clearRdMetricCurves();
     m_maxProgress = -1;

@@ -178,6 +178,8 @@ private:
     QList<ZeNoxRdCurvesLegend*> m_rdLegends;
     QMap<ZeNoxRdCurve const*, RdPlotCurve*> m_rdPlotCurves;
     BdRateTable m_bdRates;
+    // BD rates were shown and an RD curve has changed since: the text asks for a new run.
+    bool m_bdRatesStale = false;
     QLabel* m_bdLabel = nullptr;
     QLabel* m_streamMessages = nullptr;
     QString m_generalMessage;

@@ -463,7 +463,7 @@ void ZeNoxGuiProjectView::onSrcFileAboutToRemove(ZeNoxSourceFile* srcFile)
 
 // ---- commands ----
 
-ZeNoxGuiError ZeNoxGuiProjectView::openProject()
+ZeNoxGuiError ZeNoxGuiProjectView::openProject(QString* fileName)
 {
     ZeNoxGuiProject* const project = Project();
     ZeNoxGuiSettings* const settings = Settings();
@@ -474,6 +474,8 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
                                      tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
+    if (fileName)
+        *fileName = file;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
     ZeNoxGuiError const result = project->loadFromFile(
         file, [this](QString const& name, ze::nox::core::ZeStreamType& type) { return askStreamType(name, type); });

@@ -78,8 +78,9 @@ public:
     ze::nox::core::ZeNoxDecoder* getDecoder(QTreeWidgetItem const* item) const;
 
 public slots:
-    // 14 when the dialog is cancelled, else the project's load result.
-    ZeNoxGuiError openProject();
+    // 14 when the dialog is cancelled, else the project's load result; the chosen file's name in
+    // *fileName when given.
+    ZeNoxGuiError openProject(QString* fileName = nullptr);
     // False when the user keeps the project (Cancel, or a save that did not happen).
     bool closeProject();
     void saveProject();

@@ -715,8 +715,24 @@ TEST_F(MainWindowTest, OpenProject)
     EXPECT_EQ(
         loads.find(QStringLiteral("[WARN] Project not loaded: ")),
         QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
-    EXPECT_EQ(warning,
-              QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
+    EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. %1: %2")
+                           .arg(ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE), QDir::toNativeSeparators(bad)));
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+
+    // A file that is no JSON at all: "Failed to parse a file", with the file's name.
+    QString const garbled = dir.filePath(QStringLiteral("garbled.zenxp"));
+    {
+        QFile f(garbled);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{ not json");
+    }
+    AnswerNextModal<QMessageBox>([&warning](QMessageBox* box) {
+        warning = box->text();
+        box->accept();
+    });
+    open(garbled);
+    EXPECT_EQ(warning, QStringLiteral("Failed to open a project. Failed to parse a file: ") +
+                           QDir::toNativeSeparators(garbled));
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
