@@ -396,26 +396,25 @@ void ZeNoxGuiMainWindow::fitToScreenArea(QRect const& area, QMargins const& fram
 
 QList<int> ZeNoxGuiMainWindow::firstStartPaneHeights(int windowHeight) const
 {
-    QWidget const* panes[] = {ui.projectView, ui.layoutWidget, ui.metricsView};
-    int const splitterHeight = windowHeight - menuBar()->sizeHint().height() -
-                               ui.gridLayout_4->contentsMargins().top() - ui.gridLayout_4->contentsMargins().bottom() -
+    QMargins const margins = ui.gridLayout_4->contentsMargins();
+    int const splitterHeight = windowHeight - menuBar()->sizeHint().height() - margins.top() - margins.bottom() -
                                2 * ui.splitter->handleWidth();
     int const controls = LeastHeight(ui.layoutWidget) - LeastHeight(ui.splittedPlaybackContainer);
-    int project = std::max(ui.projectView->sizeHint().height(), LeastHeight(panes[0]));
-    int metrics = std::max(ui.metricsView->sizeHint().height(), LeastHeight(panes[2]));
+    int const leastProject = LeastHeight(ui.projectView);
+    int const leastMetrics = LeastHeight(ui.metricsView);
+    int project = std::max(ui.projectView->sizeHint().height(), leastProject);
+    int metrics = std::max(ui.metricsView->sizeHint().height(), leastMetrics);
     // Where the preferred heights leave the picture less than its share, the side panels give
     // up the difference in proportion to what they have above their least heights.
-    int const wanted = int(kFirstStartPictureShare * windowHeight);
-    int const deficit = wanted - (splitterHeight - controls - project - metrics);
-    int const projectSlack = project - LeastHeight(panes[0]);
-    int const metricsSlack = metrics - LeastHeight(panes[2]);
-    if (deficit > 0 && projectSlack + metricsSlack > 0) {
-        int const given = std::min(deficit, projectSlack + metricsSlack);
-        int const fromProject = int(qint64(given) * projectSlack / (projectSlack + metricsSlack));
+    int const deficit = int(kFirstStartPictureShare * windowHeight) - (splitterHeight - controls - project - metrics);
+    int const slack = project - leastProject + metrics - leastMetrics;
+    if (deficit > 0 && slack > 0) {
+        int const given = std::min(deficit, slack);
+        int const fromProject = int(qint64(given) * (project - leastProject) / slack);
         project -= fromProject;
         metrics -= given - fromProject;
     }
-    int const picture = std::max(LeastHeight(panes[1]), splitterHeight - project - metrics);
+    int const picture = std::max(LeastHeight(ui.layoutWidget), splitterHeight - project - metrics);
     return {project, picture, metrics};
 }
 

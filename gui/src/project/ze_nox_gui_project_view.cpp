@@ -88,9 +88,8 @@ ZeNoxGuiProjectView::ZeNoxGuiProjectView(QWidget* parent) : QWidget(parent), m_u
     // Every pixel of height to the rows: tabs beside the lists, no margins around them.
     utils::PlaceTabsBeside(m_ui->tabWidget);
     m_ui->gridLayout_3->setContentsMargins(0, 0, 0, 0);
-    for (QLayout* page : {static_cast<QLayout*>(m_ui->gridLayout), static_cast<QLayout*>(m_ui->gridLayout_2)})
+    for (QGridLayout* page : {m_ui->gridLayout, m_ui->gridLayout_2})
         page->setContentsMargins(0, 0, 0, 0);
-    m_ui->gridLayout->setVerticalSpacing(0);
 
     m_ui->fileList->setItemDelegate(new EditorDelegate(COLUMN_NUMBER, COLUMN_FIRST_FRAME, COLUMN_LAST_FRAME, this));
 
