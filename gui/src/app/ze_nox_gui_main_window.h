@@ -30,10 +30,6 @@ public:
     explicit ZeNoxGuiMainWindow(QWidget* parent = nullptr);
     ~ZeNoxGuiMainWindow() override;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-public:
     // First start: the window, its frame counted, fills the area (a screen's available geometry)
     // and the panes get their first heights for it. The frame is the window manager's, known
     // only once the window is shown; it is taken into account then.
@@ -44,6 +40,7 @@ public:
     QList<int> firstStartPaneHeights(int windowHeight) const;
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
