@@ -1,6 +1,7 @@
 #include "raw/YUVParameters.h"
 
 #include <QFile>
+#include <QHash>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -238,7 +239,54 @@ void YUVParameters::setSampleDepth(int bitDepth)
     m_frameCount = frameCountOf(m_fileSize, m_frameSize);
 }
 
-bool YUVParameters::detectFromName(QString const& baseName)
+YUVParameters::StatedFormat YUVParameters::formatFromName(QString const& baseName)
+{
+    // Each word stands apart from letters and digits around it, so that "1080p" or "h10b" state
+    // nothing.
+    auto const pattern = [](char const* word) {
+        return QRegularExpression(QStringLiteral("(?:^|[^a-z0-9])%1(?:$|[^a-z0-9])").arg(QLatin1String(word)),
+                                  QRegularExpression::CaseInsensitiveOption);
+    };
+    static QRegularExpression const kPixFmt = pattern("(?:yuvj?)?(420|422|444|440)p([0-9]{1,2})?(?:le|be)?");
+    static QRegularExpression const kGray = pattern("gray([0-9]{1,2})?(?:le|be)?");
+    static QRegularExpression const kDepth = pattern("([0-9]{1,2})[-_]?(?:bits?|b)");
+    auto const depth = [](QString const& digits) {
+        int const d = digits.toInt();
+        return d >= 8 && d <= 16 ? d : 0;
+    };
+
+    StatedFormat stated;
+    QRegularExpressionMatch m = kPixFmt.match(baseName);
+    if (m.hasMatch()) {
+        static QHash<QString, ImageInfo::IMG_TYPE> const kTypes = {{QStringLiteral("420"), ImageInfo::IMG_420},
+                                                                   {QStringLiteral("422"), ImageInfo::IMG_422},
+                                                                   {QStringLiteral("444"), ImageInfo::IMG_444},
+                                                                   {QStringLiteral("440"), ImageInfo::IMG_440}};
+        stated.hasType = true;
+        stated.type = kTypes.value(m.captured(1), ImageInfo::IMG_420);
+        stated.bitDepth = m.captured(2).isEmpty() ? 8 : depth(m.captured(2));
+        return stated;
+    }
+    m = kGray.match(baseName);
+    if (m.hasMatch()) {
+        stated.hasType = true;
+        stated.type = ImageInfo::IMG_400;
+        stated.bitDepth = m.captured(1).isEmpty() ? 8 : depth(m.captured(1));
+        return stated;
+    }
+    m = kDepth.match(baseName);
+    if (m.hasMatch())
+        stated.bitDepth = depth(m.captured(1));
+    return stated;
+}
+
+void YUVParameters::applyStatedDepth(StatedFormat const& stated)
+{
+    if (stated.bitDepth > 0 && (m_format == YUVFile::FORMAT_PLANAR || m_format == YUVFile::FORMAT_SEMI_PLANAR))
+        setSampleDepth(stated.bitDepth);
+}
+
+bool YUVParameters::detectFromName(QString const& baseName, StatedFormat const& stated)
 {
     static QRegularExpression const kSize(QStringLiteral("([0-9]+)x([0-9]+)"));
     QRegularExpressionMatch const m = kSize.match(baseName);
@@ -251,7 +299,8 @@ bool YUVParameters::detectFromName(QString const& baseName)
         return false;
     int const width = std::min(w, kMaxSide);
     int const height = std::min(h, kMaxSide);
-    setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, width, height);
+    setDefaultPresetFormats(stated.hasType ? stated.type : ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, width, height);
+    applyStatedDepth(stated);
 
     static std::vector<QRegularExpression> const regs = [] {
         std::vector<QRegularExpression> r;
@@ -266,13 +315,15 @@ bool YUVParameters::detectFromName(QString const& baseName)
             setDefaultPresetFormats(kLayoutWords[i].type, kLayoutWords[i].format, width, height);
             if (kLayoutWords[i].bitDepth > 0)
                 setSampleDepth(kLayoutWords[i].bitDepth);
+            else
+                applyStatedDepth(stated);
         }
         break;
     }
     return true;
 }
 
-bool YUVParameters::detectFromContents(QFile* file)
+bool YUVParameters::detectFromContents(QFile* file, StatedFormat const& stated)
 {
     int64_t const n = std::min<int64_t>(m_fileSize, 8192);
     if (file == nullptr || !file->seek(0))
@@ -340,13 +391,17 @@ bool YUVParameters::detectFromContents(QFile* file)
     int64_t const frame = frameBytes(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, static_cast<int>(w), height, int(b));
     if (frame <= 0 || m_fileSize < frame || m_fileSize % frame != 0)
         return false;
+    // A sample width the name contradicts leaves the row length in doubt.
+    if (stated.bitDepth > 0 && (stated.bitDepth > 8) != (b == 2))
+        return false;
     setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, static_cast<int>(w), height);
     if (b == 2)
         setSampleDepth(10);
+    applyStatedDepth(stated);
     return true;
 }
 
-bool YUVParameters::detectStandardSize(QFile* file)
+bool YUVParameters::detectStandardSize(QFile* file, StatedFormat const& stated)
 {
     // Every standard size whose 4:2:0 frame divides the file is a candidate, as 8-bit bytes,
     // as 10-bit words (never above 1023) and as P010 words (the lowest 6 bits clear). The one
@@ -356,14 +411,25 @@ bool YUVParameters::detectStandardSize(QFile* file)
         return false;
     Data const head = ReadBytes(file, std::min<int64_t>(m_fileSize, 1 << 18));
     enum Kind { Bytes8, Words10, P010, Kinds };
+    // Words of the stated depth, else of 10 bits.
+    int const wordBits = stated.bitDepth > 8 ? stated.bitDepth : 10;
     // Samples on an 8-bit scale; -1 for a value the kind cannot hold.
-    auto sample = [](Data const& d, int64_t i, int kind) -> double {
+    auto sample = [wordBits](Data const& d, int64_t i, int kind) -> double {
         if (kind == Bytes8)
             return double(d.at(i));
         int64_t const w = d.word(2 * i);
         if (kind == Words10)
-            return w > 1023 ? -1.0 : double(w) / 4.0;
+            return w >= (int64_t(1) << wordBits) ? -1.0 : double(w) / double(1 << (wordBits - 8));
         return (w & 63) != 0 ? -1.0 : double(w) / 256.0;
+    };
+    ImageInfo::IMG_TYPE const type = stated.hasType ? stated.type : ImageInfo::IMG_420;
+    // A stated depth leaves the kinds of its sample width; P010 is 10-bit.
+    auto const allowed = [&stated](int kind) {
+        if (stated.bitDepth == 0)
+            return true;
+        if (kind == Bytes8)
+            return stated.bitDepth == 8;
+        return stated.bitDepth > 8 && (kind == Words10 || stated.bitDepth == 10);
     };
     double bestScore = 0;
     int best = -1;
@@ -371,8 +437,10 @@ bool YUVParameters::detectStandardSize(QFile* file)
     for (int row = 1; row <= 44; ++row) {
         Resolution const& res = standardResolutions[row];
         for (int kind = Bytes8; kind < Kinds; ++kind) {
+            if (!allowed(kind))
+                continue;
             int const bpv = kind == Bytes8 ? 1 : 2;
-            int64_t const frame = frameBytes(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, res.width, res.height, bpv);
+            int64_t const frame = frameBytes(type, YUVFile::FORMAT_PLANAR, res.width, res.height, bpv);
             if (frame <= 0 || m_fileSize < frame || m_fileSize % frame != 0)
                 continue;
             int64_t const w = res.width;
@@ -410,10 +478,10 @@ bool YUVParameters::detectStandardSize(QFile* file)
     }
     if (best < 0)
         return false;
-    setDefaultPresetFormats(ImageInfo::IMG_420, bestKind == P010 ? YUVFile::FORMAT_SEMI_PLANAR : YUVFile::FORMAT_PLANAR,
+    setDefaultPresetFormats(type, bestKind == P010 ? YUVFile::FORMAT_SEMI_PLANAR : YUVFile::FORMAT_PLANAR,
                             standardResolutions[best].width, standardResolutions[best].height);
     if (bestKind != Bytes8)
-        setSampleDepth(10);
+        setSampleDepth(bestKind == P010 ? 10 : wordBits);
     return true;
 }
 
@@ -423,13 +491,16 @@ void YUVParameters::detectResolution(QFile* file)
     QFileInfo const info(name);
     m_fileSize = file != nullptr ? std::max<int64_t>(file->size(), 0) : 0;
     QString const base = info.completeBaseName();
+    StatedFormat const stated = formatFromName(base);
     setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 128, 128);
-    if (detectFromName(base))
+    if (detectFromName(base, stated))
         return;
-    if (detectStandardSize(file))
+    if (detectStandardSize(file, stated))
         return;
-    if (detectFromContents(file))
+    if (detectFromContents(file, stated))
         return;
-    // Nothing fits the file: the common size, for the user to correct.
-    setDefaultPresetFormats(ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1920, 1080);
+    // Nothing fits the file: the common size, for the user to correct, in the format the name
+    // states.
+    setDefaultPresetFormats(stated.hasType ? stated.type : ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 1920, 1080);
+    applyStatedDepth(stated);
 }

@@ -77,10 +77,23 @@ public:
     double m_fps = 25.0;
     int m_chromaOrder = 0;
 
+    // The sample format a file name states: an FFmpeg pixel-format name ("yuv420p10le",
+    // "gray10") gives the chroma format and bit depth, a depth word ("10bit", "_10b", "12-bit")
+    // the bit depth. Zero / false where the name states nothing.
+    struct StatedFormat
+    {
+        bool hasType = false;
+        ImageInfo::IMG_TYPE type = ImageInfo::IMG_420;
+        int bitDepth = 0;
+    };
+    static StatedFormat formatFromName(QString const& baseName);
+
 private:
-    bool detectFromName(QString const& baseName);
-    bool detectFromContents(QFile* file);
-    bool detectStandardSize(QFile* file);
+    bool detectFromName(QString const& baseName, StatedFormat const& stated);
+    bool detectFromContents(QFile* file, StatedFormat const& stated);
+    bool detectStandardSize(QFile* file, StatedFormat const& stated);
+    // The stated bit depth for the planar and semi-planar layouts, whose depth is free.
+    void applyStatedDepth(StatedFormat const& stated);
     // Sets the bit depth with its bytes per value and recomputes the frame size and count.
     void setSampleDepth(int bitDepth);
 };

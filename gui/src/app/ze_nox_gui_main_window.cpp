@@ -11,6 +11,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDataStream>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMessageBox>
@@ -50,9 +52,29 @@ void CheckActionsWithData(QActionGroup* group, int id)
             action->setChecked(true);
 }
 
-// Percent of the splitter's height that the side panels get at first start.
-constexpr int kProjectPanelShare = 17;
-constexpr int kMetricsPanelShare = 15;
+// Share of the window's height that the first start keeps for the picture, as far as the side
+// panels can give it up without going below their least heights.
+constexpr double kFirstStartPictureShare = 0.5;
+
+// The pane sizes of a saved splitter state; empty when it is not one. The layout is the
+// toolkit's: a marker, a version and the list of sizes first.
+QList<int> SavedSplitterSizes(QByteArray const& state)
+{
+    QDataStream stream(state);
+    stream.setVersion(QDataStream::Qt_5_0);
+    qint32 marker = 0;
+    qint32 version = 0;
+    QList<int> sizes;
+    stream >> marker >> version >> sizes;
+    if (stream.status() != QDataStream::Ok || marker != 0xff || version < 0 || version > 1)
+        return {};
+    return sizes;
+}
+
+int LeastHeight(QWidget const* w)
+{
+    return std::max(w->minimumHeight(), w->minimumSizeHint().height());
+}
 
 int FramesInRange(core::ZeNoxDecoder const* dec)
 {
@@ -65,10 +87,10 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
 
-    // A taller window goes mostly to the picture.
-    ui.splitter->setStretchFactor(0, 1);
-    ui.splitter->setStretchFactor(1, 6);
-    ui.splitter->setStretchFactor(2, 1);
+    // The side panels keep their heights when the window changes size; the picture takes the rest.
+    ui.splitter->setStretchFactor(0, 0);
+    ui.splitter->setStretchFactor(1, 1);
+    ui.splitter->setStretchFactor(2, 0);
 
     ui.addFiles->setShortcut(QKeySequence::New);
     connect(ui.addFiles, &QAction::triggered, this, [this] { ui.projectView->addSrcFiles(QStringList()); });
@@ -77,15 +99,25 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent) : QMainWindow(parent)
 
     setCurTitle();
 
+    // The least sizes that the restore and the fit below keep to are the polished widgets' ones:
+    // the layouts forget hints they took before.
+    ensurePolished();
+    for (QWidget* w : findChildren<QWidget*>())
+        w->updateGeometry();
+    for (QLayout* l : findChildren<QLayout*>())
+        l->invalidate();
     ZeNoxGuiSettings* settings = Settings();
-    if (!restoreGeometry(settings->getMainWindowGeometry()))
-        fitToScreen();
+    bool const geometryRestored = restoreGeometry(settings->getMainWindowGeometry());
     restoreState(settings->getMainWindowState(), 0);
-    // First start: the panels get a slim share each, the picture the rest. The splitter scales
-    // these sizes to its height; each is above its panel's minimum, so the shares stay.
-    if (!ui.splitter->restoreState(settings->getMainWindowVerticalSplitterState()))
-        ui.splitter->setSizes({kProjectPanelShare * 100, (100 - kProjectPanelShare - kMetricsPanelShare) * 100,
-                               kMetricsPanelShare * 100});
+    bool const splitterRestored = restoreSplitter(settings->getMainWindowVerticalSplitterState());
+    // Dragged to its least height a pane stays usable; it is never collapsed.
+    ui.splitter->setChildrenCollapsible(false);
+    if (!geometryRestored)
+        if (QScreen const* screen = QGuiApplication::primaryScreen())
+            fitToScreenArea(screen->availableGeometry());
+    // The panes' least heights are final once the style has polished them: the first heights
+    // are set again when the window shows.
+    m_firstShow = geometryRestored ? (splitterRestored ? FIRST_SHOW_RESTORED : FIRST_SHOW_PANES) : FIRST_SHOW_FIT;
 
     ui.saveProject->setShortcut(QKeySequence::Save);
     ui.saveProjectAs->setShortcut(QKeySequence::SaveAs);
@@ -163,6 +195,11 @@ ZeNoxGuiMainWindow::ZeNoxGuiMainWindow(QWidget* parent) : QMainWindow(parent)
         updateNavigationButtonsAndActions();
     });
     connect(playback, &ZeSplittedPlaybackContainer::curFrameChanged, this, &ZeNoxGuiMainWindow::onCurFrameChanged);
+    // A stream that playback cannot show says so in its file's status while it lasts.
+    connect(playback, &ZeSplittedPlaybackContainer::problemsChanged, this, [playback] {
+        for (ZeNoxSourceFile* file : Project()->sourceFiles())
+            file->setPlaybackProblem(playback->problemOf(file->decoder()));
+    });
     connect(playback, &ZeSplittedPlaybackContainer::zoomRatioChanged, this, &ZeNoxGuiMainWindow::onZoomRatioChanged);
     connect(ui.firstFrameButton, &QPushButton::clicked, playback, &ZeSplittedPlaybackContainer::showFirstFrame);
     connect(ui.prevFrameButton, &QPushButton::clicked, playback, &ZeSplittedPlaybackContainer::showPrevFrame);
@@ -347,17 +384,85 @@ void ZeNoxGuiMainWindow::initMainMenuItems()
 
 // ---- slots ----
 
-void ZeNoxGuiMainWindow::fitToScreen()
+void ZeNoxGuiMainWindow::fitToScreenArea(QRect const& area, QMargins const& frame)
 {
-    // First start: the form's default size, but never larger than the screen's free area (a
-    // 1366x768 screen would otherwise cut off the window's right and bottom edges).
-    QScreen const* screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    m_fitArea = area;
+    // The frame is the window manager's; what it leaves of the area is the window (the window's
+    // least size holds where the area is smaller).
+    resize(area.marginsRemoved(frame).size());
+    move(area.topLeft());
+    applyFirstStartPaneHeights(height());
+}
+
+QList<int> ZeNoxGuiMainWindow::firstStartPaneHeights(int windowHeight) const
+{
+    QMargins const margins = ui.gridLayout_4->contentsMargins();
+    int const splitterHeight = windowHeight - menuBar()->sizeHint().height() - margins.top() - margins.bottom() -
+                               2 * ui.splitter->handleWidth();
+    int const controls = LeastHeight(ui.layoutWidget) - LeastHeight(ui.splittedPlaybackContainer);
+    int const leastProject = LeastHeight(ui.projectView);
+    int const leastMetrics = LeastHeight(ui.metricsView);
+    int project = std::max(ui.projectView->sizeHint().height(), leastProject);
+    int metrics = std::max(ui.metricsView->sizeHint().height(), leastMetrics);
+    // Where the preferred heights leave the picture less than its share, the side panels give
+    // up the difference in proportion to what they have above their least heights.
+    int const deficit = int(kFirstStartPictureShare * windowHeight) - (splitterHeight - controls - project - metrics);
+    int const slack = project - leastProject + metrics - leastMetrics;
+    if (deficit > 0 && slack > 0) {
+        int const given = std::min(deficit, slack);
+        int const fromProject = int(qint64(given) * (project - leastProject) / slack);
+        project -= fromProject;
+        metrics -= given - fromProject;
+    }
+    int const picture = std::max(LeastHeight(ui.layoutWidget), splitterHeight - project - metrics);
+    return {project, picture, metrics};
+}
+
+void ZeNoxGuiMainWindow::applyFirstStartPaneHeights(int windowHeight)
+{
+    ui.splitter->setSizes(firstStartPaneHeights(windowHeight));
+}
+
+bool ZeNoxGuiMainWindow::restoreSplitter(QByteArray const& state)
+{
+    // Sizes the user dragged come back, unless one of them is below its pane's least height (an
+    // older layout, or another font): then the first start's heights are taken instead.
+    QList<int> const sizes = SavedSplitterSizes(state);
+    if (sizes.size() != ui.splitter->count())
+        return false;
+    for (int i = 0; i < sizes.size(); ++i)
+        if (sizes[i] < LeastHeight(ui.splitter->widget(i)))
+            return false;
+    return ui.splitter->restoreState(state);
+}
+
+void ZeNoxGuiMainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    FirstShow const first = m_firstShow;
+    m_firstShow = FIRST_SHOW_RESTORED;
+    if (first != FIRST_SHOW_RESTORED)
+        applyFirstStartPaneHeights(height());
+    // After the layout has taken the polished hints.
+    if (first == FIRST_SHOW_FIT)
+        QTimer::singleShot(0, this, [this] { refitToFrame(kRefitTries); });
+}
+
+void ZeNoxGuiMainWindow::refitToFrame(int triesLeft)
+{
+    // The window manager frames the window some time after it is shown; once the frame is known
+    // the window is fitted again so that, frame and all, it fills the area.
+    QRect const inner = geometry();
+    QRect const outer = frameGeometry();
+    if (outer != inner) {
+        QMargins const frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                             outer.bottom() - inner.bottom());
+        if (outer != m_fitArea)
+            fitToScreenArea(m_fitArea, frame);
         return;
-    QRect const area = screen->availableGeometry();
-    QSize const wanted = size().boundedTo(area.size()).expandedTo(minimumSizeHint().boundedTo(area.size()));
-    resize(wanted);
-    move(area.topLeft() + QPoint((area.width() - wanted.width()) / 2, (area.height() - wanted.height()) / 2));
+    }
+    if (triesLeft > 0)
+        QTimer::singleShot(kRefitInterval, this, [this, triesLeft] { refitToFrame(triesLeft - 1); });
 }
 
 void ZeNoxGuiMainWindow::setCurTitle()
@@ -569,7 +674,8 @@ void ZeNoxGuiMainWindow::onOpenProject()
 {
     if (!ui.projectView->closeProject())
         return;
-    ZeNoxGuiError const r = ui.projectView->openProject();
+    QString file;
+    ZeNoxGuiError const r = ui.projectView->openProject(&file);
     if (r == ZE_NOX_GUI_OK) {
         ui.saveProjectAs->setEnabled(true);
         ui.closeProject->setEnabled(true);
@@ -577,7 +683,9 @@ void ZeNoxGuiMainWindow::onOpenProject()
     }
     if (r == ZE_NOX_GUI_CANCELED)
         return;
-    QMessageBox::warning(this, tr("Open Project"), tr("Failed to open a project. %1").arg(ErrToString(r)));
+    // The reason names the file it is about.
+    QMessageBox::warning(this, tr("Open Project"),
+                         tr("Failed to open a project. %1: %2").arg(ErrToString(r), QDir::toNativeSeparators(file)));
     ui.saveProjectAs->setEnabled(false);
     ui.closeProject->setEnabled(false);
 }

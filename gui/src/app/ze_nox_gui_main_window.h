@@ -4,9 +4,13 @@
 
 #include <QActionGroup>
 #include <QMainWindow>
+#include <QList>
+#include <QMargins>
 #include <QMetaObject>
+#include <QRect>
 
 class QCloseEvent;
+class QShowEvent;
 
 namespace ze::nox::core {
 class ZeNoxDecoder;
@@ -26,11 +30,25 @@ public:
     explicit ZeNoxGuiMainWindow(QWidget* parent = nullptr);
     ~ZeNoxGuiMainWindow() override;
 
+    // First start: the window, its frame counted, fills the area (a screen's available geometry)
+    // and the panes get their first heights for it. The frame is the window manager's, known
+    // only once the window is shown; it is taken into account then.
+    void fitToScreenArea(QRect const& area, QMargins const& frame = QMargins());
+    // Heights of the project panel, the picture block and the metrics panel at first start in a
+    // window of that height: the side panels' preferred heights, less where the picture would
+    // have less than half the window, never below a pane's least height.
+    QList<int> firstStartPaneHeights(int windowHeight) const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    void fitToScreen();
+    void applyFirstStartPaneHeights(int windowHeight);
+    // Restores the saved pane heights; false (nothing restored) when there are none or one is
+    // below its pane's least height.
+    bool restoreSplitter(QByteArray const& state);
+    void refitToFrame(int triesLeft);
 
 private slots:
     void setCurTitle();
@@ -81,6 +99,14 @@ private:
     // The slider's range to the total-frame label; cut while a close sets the range.
     QMetaObject::Connection m_frameRangeConnection;
     bool m_viewModeCheckPending = false;
+    // The first start's area, fitted again once the window manager has framed the window.
+    QRect m_fitArea;
+    // What the first show does: nothing (all restored), the first pane heights, or those and the
+    // fit to the screen area with the window manager's frame.
+    enum FirstShow { FIRST_SHOW_RESTORED, FIRST_SHOW_PANES, FIRST_SHOW_FIT };
+    FirstShow m_firstShow = FIRST_SHOW_RESTORED;
+    static constexpr int kRefitTries = 40;
+    static constexpr int kRefitInterval = 50; // ms
 };
 
 } // namespace ze::nox::gui

@@ -40,9 +40,9 @@ QLabel* NewLabel(QWidget* parent, char const* name)
     return label;
 }
 
-// The play and pause buttons: larger than the other navigation buttons, no taller than the row needs.
-constexpr int kPlayPauseSize = 48;
-constexpr int kSidePanelMinHeight = 100;
+// The play and pause buttons: as large as the other navigation buttons grow, so that the
+// controls row is no taller than they are.
+constexpr int kPlayPauseSize = 36;
 
 QSpacerItem* FixedSpacer()
 {
@@ -157,7 +157,7 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     gridLayout_4->setObjectName(QStringLiteral("gridLayout_4"));
     gridLayout_4->setSpacing(6);
     // Narrow margins: every pixel of a short screen that the frame does not take goes to the picture.
-    gridLayout_4->setContentsMargins(4, 4, 4, 4);
+    gridLayout_4->setContentsMargins(4, 2, 4, 2);
 
     // Panels in this order: the project panel connects itself to the project before the
     // metrics panel does.
@@ -166,17 +166,15 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     splitter->setOrientation(Qt::Vertical);
     projectView = new ZeNoxGuiProjectView(splitter);
     projectView->setObjectName(QStringLiteral("projectView"));
-    // The side panels may be made shorter than their content (which is then cut at the
-    // bottom), so that a short screen still leaves the picture half the window.
-    projectView->setMinimumHeight(kSidePanelMinHeight);
     splitter->addWidget(projectView);
 
     layoutWidget = new QWidget(splitter);
     layoutWidget->setObjectName(QStringLiteral("layoutWidget"));
     gridLayout_3 = new QGridLayout(layoutWidget);
     gridLayout_3->setObjectName(QStringLiteral("gridLayout_3"));
-    gridLayout_3->setSpacing(6);
-    gridLayout_3->setContentsMargins(-1, 4, -1, 4);
+    gridLayout_3->setHorizontalSpacing(6);
+    gridLayout_3->setVerticalSpacing(4);
+    gridLayout_3->setContentsMargins(-1, 2, -1, 2);
 
     // The picture takes every pixel the controls below it leave: the largest stretch, and (from
     // the area's own hints) a minimum at which a picture is still worth looking at.
@@ -311,7 +309,6 @@ void Ui_ZeNoxGuiMainWindowClass::setupUi(QMainWindow* window)
     splitter->addWidget(layoutWidget);
     metricsView = new ZeMetricsView(splitter);
     metricsView->setObjectName(QStringLiteral("metricsView"));
-    metricsView->setMinimumHeight(kSidePanelMinHeight);
     splitter->addWidget(metricsView);
     gridLayout_4->addWidget(splitter, 0, 0, 1, 1);
     window->setCentralWidget(centralWidget);

@@ -5,9 +5,57 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QProxyStyle>
+#include <QStyleOptionTab>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTime>
 
 namespace ze::nox::gui::utils {
+
+namespace {
+
+// Draws the tabs of a side tab bar like those of a top one: the tab's size turned back and its
+// label unrotated.
+class SideTabStyle : public QProxyStyle
+{
+public:
+    QSize sizeFromContents(ContentsType type, QStyleOption const* option, QSize const& size,
+                           QWidget const* widget) const override
+    {
+        QSize s = QProxyStyle::sizeFromContents(type, option, size, widget);
+        if (type == CT_TabBarTab)
+            s.transpose();
+        return s;
+    }
+    void drawControl(ControlElement element, QStyleOption const* option, QPainter* painter,
+                     QWidget const* widget) const override
+    {
+        if (element == CE_TabBarTabLabel)
+            if (auto const* tab = qstyleoption_cast<QStyleOptionTab const*>(option)) {
+                QStyleOptionTab across(*tab);
+                across.shape = QTabBar::RoundedNorth;
+                QProxyStyle::drawControl(element, &across, painter, widget);
+                return;
+            }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+};
+
+} // namespace
+
+void PlaceTabsBeside(QTabWidget* tabs)
+{
+    tabs->setTabPosition(QTabWidget::West);
+    // A few short titles: they fit, and the bar asks no more height than they take.
+    tabs->tabBar()->setUsesScrollButtons(false);
+    auto* style = new SideTabStyle;
+    style->setParent(tabs->tabBar());
+    tabs->tabBar()->setStyle(style);
+    // The layouts holding the tabs take their new size hints.
+    tabs->tabBar()->updateGeometry();
+    tabs->updateGeometry();
+}
 
 QString msToString(qint64 ms)
 {

@@ -6,6 +6,7 @@
 #include "app/ze_nox_gui_app.h"
 #include "project/ze_nox_gui_project.h"
 #include "app/ze_nox_gui_settings.h"
+#include "app/ze_nox_gui_utils.h"
 #include "metrics_panel/ze_nox_rd_curves_legend.h"
 #include "metrics_panel/ze_qwt_plot.h"
 #include "metrics_panel/ze_video_stream_metrics.h"
@@ -202,6 +203,16 @@ ZeMetricsView::ZeMetricsView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeM
     for (ZeMetricsPlot* p : rds)
         m_rdLegends.append(new ZeNoxRdCurvesLegend(p));
 
+    // The chart keeps a readable height: the tabs sit beside it and no margins take its room.
+    utils::PlaceTabsBeside(m_ui->tabWidget);
+    m_ui->gridLayout_7->setContentsMargins(0, 0, 0, 0);
+    for (QLayout* page : {m_ui->gridLayout_5, m_ui->gridLayout_2, m_ui->gridLayout_3})
+        page->setContentsMargins(0, 0, 0, 0);
+    for (ZeMetricsPlot* p : m_plots)
+        p->setMinimumHeight(kMinChartHeight);
+    for (ZeMetricsPlot* p : rds)
+        p->setMinimumHeight(kMinChartHeight);
+
     m_bdLabel = new QLabel(m_ui->rdCurvesTab);
 
     // Below the per-frame charts: one line per stream that cannot be measured.
@@ -271,6 +282,12 @@ ZeMetricsView::ZeMetricsView(QWidget* parent) : QWidget(parent), m_ui(new Ui_ZeM
     if (theApp() && theApp()->settings())
         m_ui->tabWidget->setCurrentIndex(theApp()->settings()->getMetricsViewOpenedTabIdx());
     enableDisableTabs();
+}
+
+QSize ZeMetricsView::sizeHint() const
+{
+    QSize const least = minimumSizeHint();
+    return QSize(least.width(), least.height() + kPreferredChartHeight - kMinChartHeight);
 }
 
 ZeMetricsView::~ZeMetricsView()
@@ -348,7 +365,12 @@ void ZeMetricsView::clearBdRates()
 void ZeMetricsView::updateCurBdRateText()
 {
     if (m_bdRates.isEmpty()) {
-        m_bdLabel->setText(QString());
+        // Rates that a curve edit made out of date are not dropped without a word.
+        bool const stale = m_bdRatesStale && theApp() && theApp()->project()->rdCurveAnchor();
+        m_bdLabel->setText(stale ? QStringLiteral("<html><head/><body><b>BD Rates:</b><br>The RD curves have changed. "
+                                                  "Press Run to compute the BD rates again.</body></html>")
+                                 : QString());
+        m_bdLabel->adjustSize();
         return;
     }
     int const k = m_ui->metrics->currentData().toInt();
@@ -696,6 +718,7 @@ void ZeMetricsView::onStopped(bool isFinished)
     m_ui->runStopMetricsStack->setCurrentWidget(m_ui->page);
     if (isFinished) {
         m_bdRates = calcBdRates();
+        m_bdRatesStale = false;
         updateCurBdRateText();
     }
     updateRunAvailability();
@@ -704,6 +727,7 @@ void ZeMetricsView::onStopped(bool isFinished)
 
 void ZeMetricsView::onRdCurveChanged()
 {
+    m_bdRatesStale = m_bdRatesStale || !m_bdRates.isEmpty();
     clearBdRates();
     updateCurBdRateText();
     clearRdMetricCurves();
@@ -724,6 +748,7 @@ void ZeMetricsView::clear()
         if (c)
             c->clear();
     clearBdRates();
+    m_bdRatesStale = false;
     updateCurBdRateText();
     clearRdMetricCurves();
     m_maxProgress = -1;

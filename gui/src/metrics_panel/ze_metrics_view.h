@@ -78,8 +78,16 @@ public:
         Entry m_entries[3][4];
     };
 
+    // Height of a chart: never less than the least, and the preferred at first start where the
+    // screen allows it.
+    static constexpr int kMinChartHeight = 180;
+    static constexpr int kPreferredChartHeight = 240;
+
     explicit ZeMetricsView(QWidget* parent = nullptr);
     ~ZeMetricsView() override;
+
+    // The least height and kPreferredChartHeight for the chart.
+    QSize sizeHint() const override;
 
     // BD rate of `compared` against `anchor` in per cent (CalcBdRate): the change of the rate at
     // equal quality; not a number where none exists.
@@ -170,6 +178,8 @@ private:
     QList<ZeNoxRdCurvesLegend*> m_rdLegends;
     QMap<ZeNoxRdCurve const*, RdPlotCurve*> m_rdPlotCurves;
     BdRateTable m_bdRates;
+    // BD rates were shown and an RD curve has changed since: the text asks for a new run.
+    bool m_bdRatesStale = false;
     QLabel* m_bdLabel = nullptr;
     QLabel* m_streamMessages = nullptr;
     QString m_generalMessage;

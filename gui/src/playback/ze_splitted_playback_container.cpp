@@ -4,6 +4,7 @@
 #include "decoders/ze_nox_decoder.h"
 #include "app/ze_nox_gui_app.h"
 #include "app/ze_nox_gui_settings.h"
+#include "common/ze_nox_core_error.h"
 #include "common/ze_stream.h"
 
 #include <QCursor>
@@ -110,6 +111,7 @@ void ZeSplittedPlaybackContainer::setSideDec(PlaybackRole role, ZeNoxDecoder* de
         // Frames filled by another decoder may hold planes of another size or format, which the
         // AV1 and VVC decoders would write into: the place starts afresh.
         s.clearPictures();
+        setProblem(s, QString());
     }
     s.dec = dec;
     s.label = QFileInfo(dec->filename()).completeBaseName();
@@ -164,6 +166,23 @@ void ZeSplittedPlaybackContainer::closeSide(PlaybackRole role)
     s.clearPictures();
     s.dec = nullptr;
     s.label.clear();
+    setProblem(s, QString());
+}
+
+void ZeSplittedPlaybackContainer::setProblem(Side& s, QString const& problem)
+{
+    if (s.problem == problem)
+        return;
+    s.problem = problem;
+    emit problemsChanged();
+}
+
+QString ZeSplittedPlaybackContainer::problemOf(ZeNoxDecoder const* dec) const
+{
+    for (Side const& s : m_sides)
+        if (dec && s.dec == dec)
+            return s.problem;
+    return QString();
 }
 
 void ZeSplittedPlaybackContainer::closeLeftFile()
@@ -248,6 +267,23 @@ bool ZeSplittedPlaybackContainer::applyStep(Stepper::Result const& result)
             break;
         }
         }
+    }
+    // A place left without a picture says why: a stream that has no frame there any more has
+    // ended, any other failure is a frame that cannot be decoded.
+    for (PlaybackRole role : kRoles) {
+        Side& s = side(role);
+        if (result.outcomes[role] == Stepper::NOT_STEPPED || !s.dec)
+            continue;
+        int const last = Stepper::framesInRange(s.dec) - 1;
+        int const asked = result.frames[role];
+        QString problem;
+        if (s.image.isNull()) {
+            if (result.errors[role] == core::ZE_NOX_CORE_END_OF_FILE || asked > last)
+                problem = last < 0 ? tr("has no frames") : tr("ends at frame %1").arg(last);
+            else
+                problem = tr("cannot decode frame %1: %2").arg(asked).arg(core::ErrToString(result.errors[role]));
+        }
+        setProblem(s, problem);
     }
     if (!result.anyStepped)
         return false;
@@ -557,27 +593,32 @@ void ZeSplittedPlaybackContainer::paintEvent(QPaintEvent* /*event*/)
     bool const diffMode = m_viewMode == VIEW_MODE_HEATMAP_DIFF || m_viewMode == VIEW_MODE_BW_DIFF;
     if (m_viewMode == VIEW_MODE_REFERENCE) {
         if (ref.image.isNull())
-            drawHelpText(painter, viewport);
+            drawMissingPicture(painter, viewport, ref);
         else
             drawFrame(painter, ref.image, ref.frame, parts.refSrc, viewport);
     } else if (m_viewMode == VIEW_MODE_LEFT_RIGHT) {
         if (left.image.isNull())
-            drawHelpText(painter, parts.leftDst);
+            drawMissingPicture(painter, parts.leftDst, left);
         else
             drawFrame(painter, left.image, left.frame, parts.leftSrc, parts.leftDst);
         if (right.image.isNull())
-            drawHelpText(painter, parts.rightDst);
+            drawMissingPicture(painter, parts.rightDst, right);
         else
             drawFrame(painter, right.image, right.frame, parts.rightSrc, parts.rightDst);
     } else if (diffMode) {
-        if (left.image.isNull() || left.diffImage.isNull())
-            drawHelpText(painter, parts.leftDst);
-        else
-            drawFrame(painter, left.diffImage, left.diffFrame, parts.leftSrc, parts.leftDst);
-        if (right.image.isNull() || right.diffImage.isNull())
-            drawHelpText(painter, parts.rightDst);
-        else
-            drawFrame(painter, right.diffImage, right.diffFrame, parts.rightSrc, parts.rightDst);
+        // A difference needs both pictures: the part tells which of them is missing and why.
+        auto diffPart = [&](Side const& s, QRectF const& src, QRectF const& dst) {
+            if (!s.image.isNull() && !s.diffImage.isNull())
+                drawFrame(painter, s.diffImage, s.diffFrame, src, dst);
+            else if (s.image.isNull() || !ref.dec)
+                drawMissingPicture(painter, dst, s.image.isNull() ? s : ref);
+            else if (ref.image.isNull())
+                drawMissingPicture(painter, dst, ref);
+            else
+                drawProblem(painter, dst, s.label, tr("differs from the reference in picture size or format"));
+        };
+        diffPart(left, parts.leftSrc, parts.leftDst);
+        diffPart(right, parts.rightSrc, parts.rightDst);
     }
     if (m_viewMode == VIEW_MODE_LEFT_RIGHT || diffMode)
         drawVerticalSplitLine(painter, parts.splitLine);
@@ -765,6 +806,29 @@ void ZeSplittedPlaybackContainer::drawHelpText(QPainter& painter, QRectF const& 
     draw(headerFont, m_helpStringHeader2, hh2, Qt::AlignHCenter | Qt::AlignTop);
     y += hh2 + 10;
     draw(textFont, m_helpStringText2, th2, Qt::AlignLeft | Qt::AlignVCenter);
+    painter.restore();
+}
+
+void ZeSplittedPlaybackContainer::drawMissingPicture(QPainter& painter, QRectF const& rect, Side const& s)
+{
+    if (!s.dec)
+        drawHelpText(painter, rect);
+    else if (!s.problem.isEmpty())
+        drawProblem(painter, rect, s.label, s.problem);
+}
+
+void ZeSplittedPlaybackContainer::drawProblem(QPainter& painter, QRectF const& rect, QString const& name,
+                                              QString const& problem)
+{
+    painter.save();
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(176, 0, 0));
+    // The name above, the reason below, both centred in the part and wrapped to it.
+    QRectF const area = rect.adjusted(10, 10, -10, -10);
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("%1\n%2").arg(name, problem));
     painter.restore();
 }
 

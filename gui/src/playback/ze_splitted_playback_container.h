@@ -97,6 +97,11 @@ public:
     QImage const& refImage() const { return side(PLAYBACK_ROLE_REFERENCE).image; }
     QImage const& leftDiffImage() const { return side(PLAYBACK_ROLE_LEFT).diffImage; }
     QImage const& rightDiffImage() const { return side(PLAYBACK_ROLE_RIGHT).diffImage; }
+    // Why the place shows no picture after the last step ("cannot decode frame 12: ...", "ends at
+    // frame 4"); empty while it shows one, and for an empty place.
+    QString problem(PlaybackRole role) const { return side(role).problem; }
+    // The problem of the place that holds dec; empty when none does.
+    QString problemOf(core::ZeNoxDecoder const* dec) const;
 
 public slots:
     void play();
@@ -128,6 +133,8 @@ signals:
     void zoomRatioChanged(double zoomRatio);
     // The difference the heat map draws black changed (view mode or onHeatmapMaxValueChanged).
     void heatmapMaxValueChanged(int maximum);
+    // A place's problem() came or went.
+    void problemsChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -158,6 +165,7 @@ private:
         core::Frame diffFrame;
         QImage image;
         QImage diffImage;
+        QString problem;
 
         // Drops frames and images (the decoder stays).
         void clearPictures();
@@ -193,6 +201,11 @@ private:
     void drawStreamsInfo(QPainter& painter, ZeSplittedPlaybackViewport::Parts const& parts);
     void drawZoomRatio(QPainter& painter, ZeSplittedPlaybackViewport::Parts const& parts);
     void drawHelpText(QPainter& painter, QRectF const& rect);
+    // In the part of a place that has no picture: its problem with the stream's name, or for an
+    // empty place the help text.
+    void drawMissingPicture(QPainter& painter, QRectF const& rect, Side const& s);
+    void drawProblem(QPainter& painter, QRectF const& rect, QString const& name, QString const& problem);
+    void setProblem(Side& s, QString const& problem);
     void drawVerticalSplitLine(QPainter& painter, QRectF const& line);
     void drawZoomRectSelection(QPainter& painter);
 

@@ -28,9 +28,12 @@ int ZeSplittedPlaybackStepper::framesInRange(ZeNoxDecoder const* dec)
 }
 
 ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::run(std::array<bool, kPlaybackRoleCount> const& selected,
-                                                                 Action const& action)
+                                                                 Action const& action, Target const& target)
 {
     Result result;
+    for (int i = 0; i < kPlaybackRoleCount; ++i)
+        if (selected[i] && m_places[i].decoder)
+            result.frames[i] = target(m_places[i].decoder);
     using Task = QPair<ZeNoxDecoder*, Frame*>;
     QList<Task> tasks;
     std::array<int, kPlaybackRoleCount> taskOf{};
@@ -69,6 +72,7 @@ ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::run(std::array<bool
             if (!stepped.isValid() || av_frame_ref(frame.avFrame(), stepped.avFrame()) < 0)
                 r = core::ZE_NOX_CORE_OPERATION_FAILED;
         }
+        result.errors[i] = r;
         if (r != core::ZE_NOX_CORE_OK) {
             frame.reset();
             result.outcomes[i] = FAILED;
@@ -82,17 +86,20 @@ ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::run(std::array<bool
 
 ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::first()
 {
-    return run({true, true, true}, [](ZeNoxDecoder* dec, Frame& f) { return dec->getFirstFrame(f); });
+    return run({true, true, true}, [](ZeNoxDecoder* dec, Frame& f) { return dec->getFirstFrame(f); },
+               [](ZeNoxDecoder const*) { return 0; });
 }
 
 ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::next()
 {
-    return run({true, true, true}, [](ZeNoxDecoder* dec, Frame& f) { return dec->getNextFrame(f); });
+    return run({true, true, true}, [](ZeNoxDecoder* dec, Frame& f) { return dec->getNextFrame(f); },
+               [](ZeNoxDecoder const* dec) { return std::max(0, dec->curFrameNumber() + 1); });
 }
 
 ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::frame(int frameNum)
 {
-    return run({true, true, true}, [frameNum](ZeNoxDecoder* dec, Frame& f) { return dec->getFrame(frameNum, f); });
+    return run({true, true, true}, [frameNum](ZeNoxDecoder* dec, Frame& f) { return dec->getFrame(frameNum, f); },
+               [frameNum](ZeNoxDecoder const*) { return frameNum; });
 }
 
 void ZeSplittedPlaybackStepper::runOut(ZeNoxDecoder* dec, Frame& frame)
@@ -102,6 +109,17 @@ void ZeSplittedPlaybackStepper::runOut(ZeNoxDecoder* dec, Frame& frame)
         r = dec->getNextFrame(frame);
     if (r != core::ZE_NOX_CORE_OK)
         frame.reset();
+}
+
+void ZeSplittedPlaybackStepper::markRanOut(Result& result, std::array<bool, kPlaybackRoleCount> const& ranOut,
+                                           int target)
+{
+    for (int i = 0; i < kPlaybackRoleCount; ++i)
+        if (ranOut[i]) {
+            result.outcomes[i] = RAN_OUT;
+            result.frames[i] = target;
+            result.errors[i] = core::ZE_NOX_CORE_END_OF_FILE;
+        }
 }
 
 ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::previous()
@@ -126,10 +144,9 @@ ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::previous()
             selected[i] = true;
         }
     }
-    Result result = run(selected, [](ZeNoxDecoder* dec, Frame& f) { return dec->getPrevFrame(f); });
-    for (int i = 0; i < kPlaybackRoleCount; ++i)
-        if (ranOut[i])
-            result.outcomes[i] = RAN_OUT;
+    Result result = run(selected, [](ZeNoxDecoder* dec, Frame& f) { return dec->getPrevFrame(f); },
+                        [target](ZeNoxDecoder const*) { return target; });
+    markRanOut(result, ranOut, target);
     return result;
 }
 
@@ -156,10 +173,9 @@ ZeSplittedPlaybackStepper::Result ZeSplittedPlaybackStepper::last()
             selected[i] = true;
         }
     }
-    Result result = run(selected, [target](ZeNoxDecoder* dec, Frame& f) { return dec->getFrame(target, f); });
-    for (int i = 0; i < kPlaybackRoleCount; ++i)
-        if (ranOut[i])
-            result.outcomes[i] = RAN_OUT;
+    Result result = run(selected, [target](ZeNoxDecoder* dec, Frame& f) { return dec->getFrame(target, f); },
+                        [target](ZeNoxDecoder const*) { return target; });
+    markRanOut(result, ranOut, target);
     return result;
 }
 

@@ -42,6 +42,10 @@ public:
     struct Result
     {
         std::array<Outcome, kPlaybackRoleCount> outcomes{};
+        // For each stepped place: the frame asked for (counted from the range's first) and the
+        // decoder's answer; END_OF_FILE for a stream that ran out.
+        std::array<int, kPlaybackRoleCount> frames{};
+        std::array<core::ZeNoxCoreError, kPlaybackRoleCount> errors{};
         // At least one place was stepped on the pool.
         bool anyStepped = false;
         // At least one place delivered a picture.
@@ -60,9 +64,12 @@ public:
     // Every stream at the last frame of the shortest range; a shorter stream has run out.
     Result last();
 
+    // The frame a step asks a decoder for, taken before the step.
+    using Target = std::function<int(core::ZeNoxDecoder const*)>;
+
     // Runs action on the selected places. A decoder held in two places is stepped once, and the
     // later place's frame gets a reference to the picture of the first.
-    Result run(std::array<bool, kPlaybackRoleCount> const& selected, Action const& action);
+    Result run(std::array<bool, kPlaybackRoleCount> const& selected, Action const& action, Target const& target);
 
     // Frames of the decoder's range; 0 for a missing decoder or one without frames.
     static int framesInRange(core::ZeNoxDecoder const* dec);
@@ -71,6 +78,7 @@ private:
     // Steps the stream past its last frame, as playback left it: the frame ends empty, or for
     // a raw stream, which keeps its last frame, with that frame.
     static void runOut(core::ZeNoxDecoder* dec, core::Frame& frame);
+    static void markRanOut(Result& result, std::array<bool, kPlaybackRoleCount> const& ranOut, int target);
 
     Places m_places;
 };

@@ -101,6 +101,10 @@ ZeNoxGuiError ZeNoxGuiProject::addSourceFile(ZeNoxSourceFile* file)
             markChanged();
         },
         Qt::DirectConnection);
+    // The row shows what playback finds; the project itself does not change.
+    connect(
+        file, &ZeNoxSourceFile::playbackProblemChanged, file, [this, file] { emit srcFileChanged(file); },
+        Qt::DirectConnection);
     m_srcFiles.append(file);
     emit srcFileAdded(file);
     markChanged();

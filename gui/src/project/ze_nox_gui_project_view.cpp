@@ -85,6 +85,11 @@ ZeNoxGuiProjectView::ZeNoxGuiProjectView(QWidget* parent) : QWidget(parent), m_u
                             "AV1 (*.av1 *.obu *.ivf);;MJPEG (*.mjpeg);;YUV files (*.yuv *.y4m);;") +
                          m_allSupportedFilter + QStringLiteral(";;") + tr("All Files (*.*)");
     m_ui->setupUi(this);
+    // Every pixel of height to the rows: tabs beside the lists, no margins around them.
+    utils::PlaceTabsBeside(m_ui->tabWidget);
+    m_ui->gridLayout_3->setContentsMargins(0, 0, 0, 0);
+    for (QGridLayout* page : {m_ui->gridLayout, m_ui->gridLayout_2})
+        page->setContentsMargins(0, 0, 0, 0);
 
     m_ui->fileList->setItemDelegate(new EditorDelegate(COLUMN_NUMBER, COLUMN_FIRST_FRAME, COLUMN_LAST_FRAME, this));
 
@@ -119,6 +124,14 @@ ZeNoxGuiProjectView::~ZeNoxGuiProjectView()
     delete m_ui;
 }
 
+QSize ZeNoxGuiProjectView::sizeHint() const
+{
+    StreamListTreeWidget const* list = m_ui->fileList;
+    QSize const least = minimumSizeHint();
+    return QSize(least.width(), least.height() + list->heightForRows(StreamListTreeWidget::kPreferredRows) -
+                                    list->heightForRows(StreamListTreeWidget::kMinimumRows));
+}
+
 ZeNoxDecoder* ZeNoxGuiProjectView::getDecoder(QTreeWidgetItem const*) const
 {
     return nullptr;
@@ -131,6 +144,10 @@ void ZeNoxGuiProjectView::addStubItem()
     for (int column = kFirstRoleColumn; column <= kLastRoleColumn; ++column) {
         auto* box = new QCheckBox(list);
         box->setEnabled(false);
+        // A click must not give the box the focus: the list would first scroll the focused cell
+        // into view, so that a half-visible row moves away under the pointer and the click
+        // misses the box. The keyboard still reaches it.
+        box->setFocusPolicy(Qt::TabFocus);
         list->setItemWidget(item, column, box);
         list->resizeColumnToContents(column);
         item->setTextAlignment(column, Qt::AlignCenter);
@@ -148,6 +165,8 @@ void ZeNoxGuiProjectView::addStubItem()
         add, &QToolButton::clicked, this, [this] { addSrcFiles(QStringList()); }, Qt::DirectConnection);
     for (int column = 0; column < kColumnCount; ++column)
         list->resizeColumnToContents(column);
+    // The row's buttons set the row height, which the list's least height follows.
+    list->updateGeometry();
 }
 
 void ZeNoxGuiProjectView::onNewSrcFileAdded(ZeNoxSourceFile* srcFile)
@@ -245,6 +264,8 @@ void ZeNoxGuiProjectView::updateItem(QTreeWidgetItem* item)
                 item->setText(column, QString());
             item->setForeground(column, QBrush(Qt::red));
         }
+    } else if (!file->playbackProblem().isEmpty()) {
+        item->setForeground(COLUMN_STATUS, QBrush(QColor(176, 0, 0)));
     } else {
         item->setForeground(COLUMN_STATUS,
                             QBrush(file->openStatus() == ZeNoxSourceFile::Opened ? Qt::darkGreen : Qt::black));
@@ -253,6 +274,8 @@ void ZeNoxGuiProjectView::updateItem(QTreeWidgetItem* item)
     QString status = file->openStatusString();
     if (file->openStatus() == ZeNoxSourceFile::FailedToOpen)
         status += QStringLiteral(" (%1)").arg(ErrToString(file->lastResult()));
+    else if (!file->playbackProblem().isEmpty())
+        status += QStringLiteral(" (%1)").arg(file->playbackProblem());
     item->setText(COLUMN_STATUS, status);
 }
 
@@ -439,7 +462,7 @@ void ZeNoxGuiProjectView::onSrcFileAboutToRemove(ZeNoxSourceFile* srcFile)
 
 // ---- commands ----
 
-ZeNoxGuiError ZeNoxGuiProjectView::openProject()
+ZeNoxGuiError ZeNoxGuiProjectView::openProject(QString* fileName)
 {
     ZeNoxGuiProject* const project = Project();
     ZeNoxGuiSettings* const settings = Settings();
@@ -450,6 +473,8 @@ ZeNoxGuiError ZeNoxGuiProjectView::openProject()
                                      tr("Seravin Project (*.%1)").arg(ZeNoxGuiProject::fileExt()));
     if (file.isEmpty())
         return ZE_NOX_GUI_CANCELED;
+    if (fileName)
+        *fileName = file;
     settings->projectSettings().saveLastOpenedFileDir(QFileInfo(file).dir().path());
     ZeNoxGuiError const result = project->loadFromFile(
         file, [this](QString const& name, ze::nox::core::ZeStreamType& type) { return askStreamType(name, type); });

@@ -71,12 +71,16 @@ public:
     explicit ZeNoxGuiProjectView(QWidget* parent = nullptr);
     ~ZeNoxGuiProjectView() override;
 
+    // The least height shows the file list's header and three rows; the preferred one five.
+    QSize sizeHint() const override;
+
     // No row carries a decoder of its own: always null.
     ze::nox::core::ZeNoxDecoder* getDecoder(QTreeWidgetItem const* item) const;
 
 public slots:
-    // 14 when the dialog is cancelled, else the project's load result.
-    ZeNoxGuiError openProject();
+    // 14 when the dialog is cancelled, else the project's load result; the chosen file's name in
+    // *fileName when given.
+    ZeNoxGuiError openProject(QString* fileName = nullptr);
     // False when the user keeps the project (Cancel, or a save that did not happen).
     bool closeProject();
     void saveProject();

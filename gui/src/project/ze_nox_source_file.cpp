@@ -213,6 +213,14 @@ QString ZeNoxSourceFile::projectFilename() const
     return name.isEmpty() ? QString() : QFileInfo(name).absoluteFilePath();
 }
 
+void ZeNoxSourceFile::setPlaybackProblem(QString const& problem)
+{
+    if (problem == m_playbackProblem)
+        return;
+    m_playbackProblem = problem;
+    emit playbackProblemChanged();
+}
+
 QString ZeNoxSourceFile::openStatusString() const
 {
     return openStatusString(m_openStatus);

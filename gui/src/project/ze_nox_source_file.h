@@ -63,6 +63,12 @@ public:
     // Null unless the file is opened; owned by this file.
     ze::nox::core::ZeNoxDecoder* decoder() const { return m_decoder; }
 
+    // Why playback shows no picture of this stream at the moment ("cannot decode frame 12: ...");
+    // empty while it does. Not part of the project: setting it emits playbackProblemChanged()
+    // (on a change only), not changed().
+    QString playbackProblem() const { return m_playbackProblem; }
+    void setPlaybackProblem(QString const& problem);
+
     // Without decoder: an invalid record, 0, empty text, or the default frame range (see the .cpp).
     ze::nox::core::StreamParams streamParams() const;
     ze::nox::core::ZeStreamType streamType() const;
@@ -105,6 +111,7 @@ public:
 
 signals:
     void changed();
+    void playbackProblemChanged();
 
 private:
     ZeNoxGuiError open(ze::nox::core::ZeStreamType type, QString const& fileName,
@@ -122,6 +129,7 @@ private:
     bool m_isRefFile = false;
     // The project file entry this file was read from, written back while it holds no decoder.
     QJsonObject m_storedEntry;
+    QString m_playbackProblem;
 
     static int curColorIdx;
 };

@@ -73,6 +73,20 @@ TEST(YuvDetection, FileNames)
         {"clip_99999999999x480.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
         // The last suffix is not part of the name that is searched.
         {"clip.640x480", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        // A sample format in the name: a pixel-format name gives chroma format and depth, a depth
+        // word the depth; packed layouts keep their own; words run into others state nothing.
+        {"clip_1920x1080_yuv420p10le.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 10}},
+        {"clip_352x288_yuv444p12le.yuv", {352, 288, ImageInfo::IMG_444, YUVFile::FORMAT_PLANAR, 12}},
+        {"yuv422p_352x288.yuv", {352, 288, ImageInfo::IMG_422, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip_352x288_gray10le.yuv", {352, 288, ImageInfo::IMG_400, YUVFile::FORMAT_PLANAR, 10}},
+        {"clip_1920x1080_10bit.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 10}},
+        {"clip_1920x1080_10b.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 10}},
+        {"clip_1920x1080_12-bit.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 12}},
+        {"x-nv12_640x480_10bit.yuv", {640, 480, ImageInfo::IMG_420, YUVFile::FORMAT_SEMI_PLANAR, 10}},
+        {"clip_352x288_y210_8bit.yuv", {352, 288, ImageInfo::IMG_422, YUVFile::FORMAT_Y210, 10}},
+        {"clip_1080p_1920x1080.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip_1920x1080_h10bit2.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
+        {"clip_1920x1080_40bit.yuv", {1920, 1080, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, 8}},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,6 +99,22 @@ TEST(YuvDetection, FileNames)
     EXPECT_EQ(p010.m_bytesPerValue, 2);
     EXPECT_EQ(p010.m_frameSize, 1920 * 1080 * 3);
     EXPECT_EQ(p010.m_frameCount, 2);
+    // A stated depth counts two bytes per value.
+    YUVParameters const tenBit =
+        Detect(dir, QStringLiteral("clip_1920x1080_10bit.yuv"), QByteArray(2 * 1920 * 1080 * 3, '\0'));
+    EXPECT_EQ(tenBit.m_bytesPerValue, 2);
+    EXPECT_EQ(tenBit.m_frameCount, 2);
+    // Without a size in the name the stated depth still holds, and the sizes are tried as words.
+    for (char const* name : {"clip_10bit.yuv", "clip_yuv420p10le.yuv"}) {
+        SCOPED_TRACE(name);
+        YUVParameters const p = Detect(dir, QString::fromLatin1(name), QByteArray(2 * 352 * 288 * 3, '\0'));
+        EXPECT_EQ(p.m_bitDepth, 10);
+        EXPECT_EQ(p.m_bytesPerValue, 2);
+        EXPECT_EQ(p.m_frameSize * p.m_frameCount, 2 * 352 * 288 * 3);
+    }
+    YUVParameters const eight = Detect(dir, QStringLiteral("clip_8bit.yuv"), QByteArray(2 * 352 * 288 * 3, '\0'));
+    EXPECT_EQ(eight.m_bitDepth, 8);
+    EXPECT_EQ(eight.m_bytesPerValue, 1);
     // An odd size from the name counts its chroma planes rounded up.
     YUVParameters const odd = Detect(dir, QStringLiteral("clip_175x143.yuv"), QByteArray(100, '\0'));
     EXPECT_EQ(odd.m_frameSize, 175 * 143 + 2 * 88 * 72);

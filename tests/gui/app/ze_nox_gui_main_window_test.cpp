@@ -6,6 +6,7 @@
 #include "app/ze_nox_gui_main_window.h"
 #include "project/ze_nox_gui_project.h"
 #include "app/ze_nox_gui_settings.h"
+#include "metrics_panel/ze_qwt_plot.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,12 +22,16 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QPointer>
 
 #include <gtest/gtest.h>
@@ -415,10 +420,11 @@ TEST_F(MainWindowTest, MenuBarAndPanelSwitches)
 TEST_F(MainWindowTest, FirstStartFitsTheScreen)
 {
     makeWindow();
+    QTest::qWait(100);
     QRect const area = QGuiApplication::primaryScreen()->availableGeometry();
     ASSERT_LT(area.width(), 1546);
-    EXPECT_LE(window->width(), std::max(area.width(), window->minimumWidth()));
-    EXPECT_LE(window->height(), std::max(area.height(), window->minimumHeight()));
+    EXPECT_LE(window->frameGeometry().width(), std::max(area.width(), window->minimumWidth() + 4));
+    EXPECT_LE(window->frameGeometry().height(), area.height());
     EXPECT_NE(window->size(), QSize(1546, 784));
 }
 
@@ -581,6 +587,40 @@ TEST_F(MainWindowTest, ProjectFilesAreHandedToThePlaybackArea)
     EXPECT_FALSE(action("playPauseAction")->isEnabled());
 }
 
+// While playback cannot show a stream, the file's status says why; it does not mark the project
+// changed, and the status is "Opened" again once the stream shows a picture.
+TEST_F(MainWindowTest, TheStatusOfAFileThatPlaybackCannotShowSaysWhy)
+{
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    child<ZeNoxGuiProjectView>("projectView")
+        ->addSrcFiles({TestMediaPath("pb_ref_10f.y4m"), TestMediaPath("pb_avc_10f.h264"),
+                       TestMediaPath("pb_avc_5f.h264")});
+    QList<ZeNoxSourceFile*> const files = project->sourceFiles();
+    ASSERT_EQ(files.size(), 3);
+    files[0]->setIsRefFile(true);
+    files[1]->setIsLeftFile(true);
+    files[2]->setIsRightFile(true);
+    QCoreApplication::processEvents();
+    auto* list = child<QTreeWidget>("fileList");
+    auto status = [list](int row) { return list->topLevelItem(row)->text(ZeNoxGuiProjectView::COLUMN_STATUS); };
+    QSignalSpy projectChanged(project, &ZeNoxGuiProject::projectChanged);
+
+    playback()->showFrame(7);
+    EXPECT_EQ(status(2), QStringLiteral("Opened (ends at frame 4)"));
+    EXPECT_EQ(files[2]->playbackProblem(), QStringLiteral("ends at frame 4"));
+    EXPECT_EQ(status(1), QStringLiteral("Opened"));
+    EXPECT_EQ(projectChanged.count(), 0);
+
+    playback()->showFirstFrame();
+    EXPECT_EQ(status(2), QStringLiteral("Opened"));
+    // Another role for the file: its place is emptied and the note goes with it.
+    playback()->showFrame(7);
+    files[2]->setIsRightFile(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(files[2]->playbackProblem(), QString());
+}
+
 TEST_F(MainWindowTest, FilesDroppedOnThePlaybackAreaJoinTheProject)
 {
     makeWindow();
@@ -675,8 +715,24 @@ TEST_F(MainWindowTest, OpenProject)
     EXPECT_EQ(
         loads.find(QStringLiteral("[WARN] Project not loaded: ")),
         QStringLiteral("[WARN] Project not loaded: %1 | %2").arg(bad, ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE)));
-    EXPECT_EQ(warning,
-              QStringLiteral("Open Project|Failed to open a project. ") + ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE));
+    EXPECT_EQ(warning, QStringLiteral("Open Project|Failed to open a project. %1: %2")
+                           .arg(ErrToString(ZE_NOX_GUI_INVALID_PROJECT_FILE), QDir::toNativeSeparators(bad)));
+    EXPECT_TRUE(project->sourceFiles().isEmpty());
+
+    // A file that is no JSON at all: "Failed to parse a file", with the file's name.
+    QString const garbled = dir.filePath(QStringLiteral("garbled.zenxp"));
+    {
+        QFile f(garbled);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{ not json");
+    }
+    AnswerNextModal<QMessageBox>([&warning](QMessageBox* box) {
+        warning = box->text();
+        box->accept();
+    });
+    open(garbled);
+    EXPECT_EQ(warning, QStringLiteral("Failed to open a project. Failed to parse a file: ") +
+                           QDir::toNativeSeparators(garbled));
     EXPECT_TRUE(project->sourceFiles().isEmpty());
     EXPECT_FALSE(action("saveProjectAs")->isEnabled());
     EXPECT_FALSE(action("closeProject")->isEnabled());
@@ -789,47 +845,157 @@ TEST_F(MainWindowTest, TheLogTellsWhatHappened)
     project->saveToFile();
 }
 
-TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
+// First start with fresh settings on a screen of each common size: the window, frame and all,
+// fills the screen's free area, and with a reference, two encodes and a finished run every pane
+// is usable: three file rows, the picture at least 45 % of the window, a chart of 180 pixels and
+// the Run button whole. The sizes are read off the grabbed window.
+TEST_F(MainWindowTest, EveryPaneIsUsableAtFirstStart)
 {
-    for (QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
+    for (QSize screen : {QSize(1366, 768), QSize(1920, 1080)}) {
+        SCOPED_TRACE(screen.width());
+        // Fresh: nothing saved but the fixture's hint switches.
+        ZeNoxGuiSettings* s = theApp()->settings();
+        s->saveMainWindowGeometry(QByteArray());
+        s->saveMainWindowVerticalSplitterState(QByteArray());
         window = std::make_unique<ZeNoxGuiMainWindow>();
-        window->resize(size);
+        QRect const area(QPoint(0, 0), screen);
+        window->fitToScreenArea(area);
         window->show();
-        QCoreApplication::processEvents();
+        QTest::qWait(100); // the frame is known once shown: the window is fitted again with it
+
         ZeNoxGuiProject* project = theApp()->project();
         child<ZeNoxGuiProjectView>("projectView")
-            ->addSrcFiles({TestMediaPath("T_1280x720_420p_ref.y4m"), TestMediaPath("T_1280x720_420p_crf30.y4m")});
+            ->addSrcFiles({TestMediaPath("pb_ref_10f.y4m"), TestMediaPath("pb_avc_10f.h264"),
+                           TestMediaPath("pb_avc_5f.h264")});
         QList<ZeNoxSourceFile*> const files = project->sourceFiles();
-        ASSERT_EQ(files.size(), 2);
+        ASSERT_EQ(files.size(), 3);
+        files[0]->setIsRefFile(true);
         files[1]->setIsLeftFile(true);
-        files[0]->setIsRightFile(true);
+        files[2]->setIsRightFile(true);
         QCoreApplication::processEvents();
-        ASSERT_FALSE(playback()->leftImage().isNull());
-        ASSERT_FALSE(playback()->rightImage().isNull());
+        QSignalSpy stopped(child<ZeMetricsView>("metricsView"), &ZeMetricsView::stopped);
+        action("runQualityMetricsAction")->trigger();
+        ASSERT_TRUE(stopped.wait(60000));
+        EXPECT_TRUE(stopped.first().first().toBool());
+        QCoreApplication::processEvents();
+
+        QRect const frame = window->frameGeometry();
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                          << frame.height();
+        EXPECT_GE(frame.width(), 0.9 * area.width());
+        EXPECT_GE(frame.height(), 0.9 * area.height());
 
         QImage const shot = window->grab().toImage();
-        double const share = double(playback()->height()) / shot.height();
-        std::printf("window %dx%d: playback area %dx%d, share of the height %.3f\n", shot.width(), shot.height(),
-                    playback()->width(), playback()->height(), share);
-        EXPECT_EQ(shot.size(), size);
-        EXPECT_GE(share, 0.5) << size.width();
-        EXPECT_GE(playback()->height(), playback()->minimumSizeHint().height());
-        // The controls keep their natural height: the play/pause stack is no taller than its button.
-        EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
+        ASSERT_EQ(shot.size(), window->size());
+        // A pane's rectangle in the grabbed picture.
+        auto inShot = [this](QWidget const* w) { return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size()); };
+        QRect const shotRect = shot.rect();
 
-        // The colour bar of the heat-map mode fits in the same window.
-        ASSERT_EQ(project->addSourceFile(TestMediaPath("ff_avc_1280x720.h264")), ZE_NOX_GUI_OK);
-        project->sourceFiles().last()->setIsRefFile(true);
-        QCoreApplication::processEvents();
+        auto* list = child<QTreeWidget>("fileList");
+        QRect const rows = inShot(list->viewport());
+        for (int i = 0; i < 3; ++i) {
+            // Whole rows, top to bottom (the columns may run on past the right edge).
+            QRect const row = list->visualItemRect(list->topLevelItem(i)).translated(rows.topLeft());
+            EXPECT_GE(row.top(), rows.top()) << "row " << i;
+            EXPECT_LE(row.bottom(), rows.bottom()) << "row " << i;
+        }
+        QRect const picture = inShot(playback());
+        EXPECT_TRUE(shotRect.contains(picture));
+        EXPECT_GE(picture.height(), 0.45 * shot.height());
+        auto* stack = child<QStackedWidget>("stackedWidget");
+        QRect const chart = inShot(stack->currentWidget());
+        EXPECT_EQ(stack->currentWidget(), child<QWidget>("plotPsnrYuv"));
+        EXPECT_TRUE(shotRect.contains(chart));
+        EXPECT_GE(chart.height(), ZeMetricsView::kMinChartHeight);
+        QPushButton* run = child<QPushButton>("runMetricsCalc");
+        EXPECT_TRUE(run->isVisible());
+        EXPECT_TRUE(inShot(child<QWidget>("metricsView")).contains(inShot(run)));
+        EXPECT_GE(run->height(), run->sizeHint().height());
+        std::printf("screen %dx%d: frame %dx%d, window %dx%d; file rows %d px, picture %d px (%.1f %%), chart %d px "
+                    "(plot area %d px), Run %dx%d\n",
+                    screen.width(), screen.height(), frame.width(), frame.height(), shot.width(), shot.height(),
+                    rows.height(), picture.height(), 100.0 * picture.height() / shot.height(), chart.height(),
+                    child<ZeMetricsPlot>("plotPsnrYuv")->canvas()->height(), run->width(), run->height());
+
+        // The controls keep their natural height: the play/pause stack is no taller than its
+        // button, and the heat-map mode's colour bar fits in the same window.
+        EXPECT_EQ(child<QWidget>("playbackButtonsStack")->height(), button("playButton")->height());
         button("viewModeLeftRightAndRefDifference")->click();
         QCoreApplication::processEvents();
         EXPECT_TRUE(child<QWidget>("heatmapColorbar")->isVisible());
         EXPECT_LE(window->minimumSizeHint().width(), 1366);
-        EXPECT_EQ(window->width(), size.width());
-        EXPECT_GE(double(playback()->height()) / window->height(), 0.5) << size.width();
+        EXPECT_GE(double(playback()->height()) / window->height(), 0.45);
         window.reset();
         project->reset();
     }
 }
 
+// The first heights for a window of a given height: a short window (a 1366x768 screen less a
+// tall title bar) keeps the picture at 45 % with the side panels at their least; a tall one gives
+// the panels their preferred heights and still leaves the picture half the window.
+TEST_F(MainWindowTest, FirstPaneHeightsForTheWindowHeight)
+{
+    makeWindow();
+    int const leastProject = child<QWidget>("projectView")->minimumSizeHint().height();
+    int const leastMetrics = child<QWidget>("metricsView")->minimumSizeHint().height();
+    for (int h : {740, 1050}) {
+        SCOPED_TRACE(h);
+        QList<int> const s = window->firstStartPaneHeights(h);
+        ASSERT_EQ(s.size(), 3);
+        EXPECT_GE(s[0], leastProject);
+        EXPECT_GE(s[2], leastMetrics);
+        EXPECT_LE(s[0] + s[1] + s[2], h);
+        int const controls = child<QWidget>("layoutWidget")->minimumSizeHint().height() -
+                             playback()->minimumSizeHint().height();
+        EXPECT_GE(s[1] - controls, int(0.45 * h));
+    }
+    QList<int> const tall = window->firstStartPaneHeights(1050);
+    EXPECT_EQ(tall[0], child<QWidget>("projectView")->sizeHint().height());
+    EXPECT_EQ(tall[2], child<QWidget>("metricsView")->sizeHint().height());
+    QList<int> const shortWindow = window->firstStartPaneHeights(740);
+    EXPECT_LT(shortWindow[0] + shortWindow[2], tall[0] + tall[2]);
+}
+
+// No pane goes below its least height, neither by a drag nor by a saved layout; a saved layout
+// whose panes all have their least height comes back.
+TEST_F(MainWindowTest, PaneHeightsKeepTheirLeastAndSavedOnesAboveItComeBack)
+{
+    makeWindow();
+    window->resize(1200, 900);
+    QTest::qWait(50);
+    auto* splitter = child<QSplitter>("splitter");
+    QList<int> const least = {child<QWidget>("projectView")->minimumSizeHint().height(),
+                              child<QWidget>("layoutWidget")->minimumSizeHint().height(),
+                              child<QWidget>("metricsView")->minimumSizeHint().height()};
+    EXPECT_FALSE(splitter->childrenCollapsible());
+    splitter->setSizes({5, 2000, 5});
+    QCoreApplication::processEvents();
+    QList<int> sizes = splitter->sizes();
+    EXPECT_GE(sizes[0], least[0]);
+    EXPECT_GE(sizes[2], least[2]);
+    QByteArray const belowLeast = splitter->saveState();
+
+    // A drag the user made comes back at the next start.
+    splitter->setSizes({least[0] + 30, 300, least[2] + 20});
+    QCoreApplication::processEvents();
+    QList<int> const dragged = splitter->sizes();
+    EXPECT_TRUE(window->close());
+    window.reset();
+    makeWindow();
+    QTest::qWait(50);
+    EXPECT_EQ(child<QSplitter>("splitter")->sizes(), dragged);
+
+    // One below its pane's least height: the first start's heights instead.
+    QList<int> const first = window->firstStartPaneHeights(window->height());
+    EXPECT_TRUE(window->close());
+    window.reset();
+    theApp()->settings()->saveMainWindowVerticalSplitterState(belowLeast);
+    makeWindow();
+    QTest::qWait(50);
+    sizes = child<QSplitter>("splitter")->sizes();
+    EXPECT_EQ(sizes[0], first[0]);
+    EXPECT_EQ(sizes[2], first[2]);
+}
+
 #include "ze_nox_gui_main_window_test.moc"
+

@@ -129,6 +129,33 @@ TEST_F(YuvDialog, DetectsFromATenBitFileName)
     EXPECT_EQ(dlg.m_frameSize, frame);
 }
 
+// A sample format stated in the name reaches the dialog's controls: planar 10-bit from
+// "_10bit" and from "yuv420p10le", 4:4:4 from "yuv444p"; without one the dialog starts at 8 bits.
+TEST_F(YuvDialog, TheNamesSampleFormatReachesTheDialog)
+{
+    struct Case
+    {
+        char const* name;
+        int colorSpace;
+        int bitDepth;
+    } const cases[] = {
+        {"clip_352x288_10bit.yuv", ImageInfo::IMG_420, 10},
+        {"clip_352x288_yuv420p10le.yuv", ImageInfo::IMG_420, 10},
+        {"clip_352x288_yuv444p.yuv", ImageInfo::IMG_444, 8},
+        {"clip_352x288.yuv", ImageInfo::IMG_420, 8},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile* f = file(QString::fromLatin1(c.name), QByteArray(2 * 352 * 288 * 3, '\0'));
+        YUVParametersDialog dlg(nullptr, f, 0, 0, 0, ImageInfo::IMG_420, YUVFile::FORMAT_PLANAR, CropInfo{});
+        EXPECT_EQ(child<QComboBox>(&dlg, "colorSpaceW")->currentIndex(), c.colorSpace);
+        EXPECT_EQ(child<QComboBox>(&dlg, "planeOrderW")->currentText(), QStringLiteral("Planar"));
+        EXPECT_EQ(child<QSpinBox>(&dlg, "bitdepthW")->value(), c.bitDepth);
+        EXPECT_EQ(child<QComboBox>(&dlg, "bytePerValueW")->currentIndex(), c.bitDepth > 8 ? 1 : 0);
+        EXPECT_EQ(dlg.m_bitDepth, c.bitDepth);
+    }
+}
+
 TEST_F(YuvDialog, CallerValuesAndTheirValidation)
 {
     QByteArray const data = Frames420(64, 48, 10, 16, 128, 128);

@@ -272,11 +272,13 @@ TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
     EXPECT_TRUE(text.contains(QStringLiteral("Same: <span style=' color:black;'> 0.00%</span>")));
     EXPECT_TRUE(text.contains(QStringLiteral("Single: <span style=' color:black;'> n/a</span>")));
 
-    // Editing an RD curve empties the table and the text; the RD points stay, taken from the
-    // values the streams hold.
+    // Editing an RD curve empties the table, and the text says that Run computes the rates again;
+    // the RD points stay, taken from the values the streams hold.
     same->setName(QStringLiteral("Same2"));
     EXPECT_TRUE(view.bdRates().isEmpty());
-    EXPECT_TRUE(view.bdLabel()->text().isEmpty());
+    EXPECT_EQ(view.bdLabel()->text(), QStringLiteral("<html><head/><body><b>BD Rates:</b><br>The RD curves have "
+                                                     "changed. Press Run to compute the BD rates again.</body></html>"));
+    EXPECT_FALSE(view.bdLabel()->text().contains(QStringLiteral("Same: ")));
     EXPECT_EQ(rd->xValues().size(), 2);
     RdMetricCurve const* singleRd = view.rdPlotCurves().value(single)->metricCurve(
         ze::nox::core::ZE_VIDEO_QUALITY_METRIC_PSNR, ze::nox::core::COMPONENT_Y);

@@ -36,6 +36,43 @@ std::unique_ptr<ZeNoxDecoder> Open(QString const& clip)
     return owned;
 }
 
+// A stream whose pictures from `failFrom` on cannot be decoded: the real decoder of a clip, with
+// every step to such a frame failing as a broken stream's does.
+class BrokenFromFrame : public ZeNoxDecoder
+{
+public:
+    BrokenFromFrame(std::unique_ptr<ZeNoxDecoder> inner, int failFrom)
+        : ZeNoxDecoder(inner->streamType(), nullptr), m_inner(std::move(inner)), m_failFrom(failFrom)
+    {
+        takeStreamParams(m_inner->params());
+        m_fileName = m_inner->filename();
+        m_openResult = ZE_NOX_CORE_OK;
+    }
+    ZeNoxCoreError openFile(QString const&, StreamParams const*) override { return ZE_NOX_CORE_OK; }
+    void closeFile() override {}
+    bool isOpened() const override { return true; }
+    int curFrameNumber() const override { return m_cur; }
+    int curAbsoluteFrameNumber() const override { return m_cur; }
+    ZeNoxCoreError getFirstFrame(Frame& f) override { return getFrame(0, f); }
+    ZeNoxCoreError getPrevFrame(Frame& f) override { return getFrame(std::max(0, m_cur - 1), f); }
+    ZeNoxCoreError getNextFrame(Frame& f) override { return getFrame(m_cur + 1, f); }
+    ZeNoxCoreError getLastFrame(Frame& f) override { return getFrame(lastFrameNumber(), f); }
+    ZeNoxCoreError getFrame(int n, Frame& f) override
+    {
+        m_cur = n;
+        if (n >= m_failFrom) {
+            f.reset();
+            return ZE_NOX_CORE_CRITICAL_DECODING_ERROR;
+        }
+        return m_inner->getFrame(n, f);
+    }
+
+private:
+    std::unique_ptr<ZeNoxDecoder> m_inner;
+    int m_failFrom;
+    int m_cur = -1;
+};
+
 class PlaybackTest : public ::testing::Test
 {
 protected:
@@ -401,6 +438,75 @@ TEST_F(PlaybackTest, DroppedFilesAreAnnouncedInOrder)
     target.dropEvent(&drop);
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.at(0).at(0).toStringList(), (QStringList{"/tmp/a.y4m", "/tmp/b.h264"}));
+}
+
+// Pixels of the problem text's colour in a part of the grabbed area.
+int ProblemTextPixels(QImage const& shot, QRect const& part)
+{
+    int n = 0;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x) {
+            QColor const c = shot.pixelColor(x, y);
+            n += c.red() > 120 && c.green() < 70 && c.blue() < 70;
+        }
+    return n;
+}
+
+// A place whose stream gives no picture says why in its part, with the stream's name: a frame
+// that cannot be decoded, a stream that has ended; the empty-project help is for empty places.
+TEST_F(PlaybackTest, APlaceWithoutAPictureSaysWhy)
+{
+    auto ref = open("pb_ref_10f.y4m");
+    auto shortDec = open("pb_avc_5f.h264");
+    auto broken = std::make_unique<BrokenFromFrame>(open("pb_avc_10f.h264"), 3);
+    ASSERT_TRUE(ref && shortDec);
+    area->resize(600, 300);
+    area->setLeftDec(broken.get());
+    area->setRightDec(shortDec.get());
+    area->setRefDec(ref.get());
+    QSignalSpy changed(area.get(), &PB::problemsChanged);
+    area->showFirstFrame();
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(area->problem(ze::nox::gui::PLAYBACK_ROLE_LEFT), QString());
+
+    struct Case
+    {
+        int frame;
+        char const* left;
+        char const* right;
+    } const cases[] = {
+        {2, "", ""},
+        {3, "cannot decode frame 3: Critical decoding error", ""},
+        {7, "cannot decode frame 7: Critical decoding error", "ends at frame 4"},
+        {0, "", ""},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.frame);
+        area->showFrame(c.frame);
+        EXPECT_EQ(area->problem(ze::nox::gui::PLAYBACK_ROLE_LEFT), QString::fromLatin1(c.left));
+        EXPECT_EQ(area->problem(ze::nox::gui::PLAYBACK_ROLE_RIGHT), QString::fromLatin1(c.right));
+        EXPECT_EQ(area->problemOf(shortDec.get()), QString::fromLatin1(c.right));
+        EXPECT_EQ(area->problem(ze::nox::gui::PLAYBACK_ROLE_REFERENCE), QString());
+        // The text is drawn in the part of the place it is about.
+        QImage const shot = area->grab().toImage();
+        if (*c.left)
+            EXPECT_GT(ProblemTextPixels(shot, QRect(0, 0, shot.width() / 2 - 20, shot.height())), 0);
+        if (*c.right)
+            EXPECT_GT(ProblemTextPixels(shot, QRect(shot.width() / 2 + 20, 0, shot.width() / 2 - 20, shot.height())),
+                      0);
+    }
+    EXPECT_EQ(changed.count(), 5); // left came, left's frame changed, right came, both went
+
+    // In the difference views a missing picture is named the same way.
+    area->showFrame(3);
+    area->setViewMode(PB::VIEW_MODE_HEATMAP_DIFF);
+    QImage const diff = area->grab().toImage();
+    EXPECT_GT(ProblemTextPixels(diff, QRect(0, 0, diff.width() / 2 - 20, diff.height())), 0);
+
+    // A place that is emptied has no problem any more.
+    area->closeLeftFile();
+    EXPECT_EQ(area->problem(ze::nox::gui::PLAYBACK_ROLE_LEFT), QString());
+    EXPECT_EQ(area->problemOf(broken.get()), QString());
 }
 
 TEST_F(PlaybackTest, EmptyAreaDrawsAndZoomsWithoutPictures)

@@ -18,10 +18,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -244,6 +248,40 @@ TEST_F(ProjectViewTest, RoleTicksAreExclusive)
               QStringLiteral("File cannot be set as reference because it is already used in RD Curve(s)"));
     curve->removeSrcFiles({a});
     EXPECT_TRUE(box(0, Col::COLUMN_REF)->isEnabled());
+}
+
+// A click on a role box of a row that the list shows only in part ticks the box: the list does
+// not scroll the row away under the pointer first.
+TEST_F(ProjectViewTest, AClickOnAHalfVisibleRowTicksItsBox)
+{
+    for (char const* name : {"panel_a_64x48.y4m", "panel_b_64x48.y4m", "panel_c_80x48.y4m", "panel_120f_64x48.y4m"})
+        add(name);
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    // Three whole rows and a part of the fourth.
+    int const rowHeight = list->visualItemRect(row(0)).height();
+    view->resize(900, view->minimumSizeHint().height() + rowHeight / 2);
+    QCoreApplication::processEvents();
+    QWidget* viewport = list->viewport();
+    QRect const fourth = list->visualItemRect(row(3));
+    ASSERT_LT(fourth.top(), viewport->height());
+    ASSERT_GT(fourth.bottom(), viewport->height());
+
+    for (int column : {Col::COLUMN_LEFT, Col::COLUMN_RIGHT, Col::COLUMN_REF}) {
+        SCOPED_TRACE(column);
+        QCheckBox* b = box(3, column);
+        ASSERT_TRUE(b && b->isEnabled());
+        int const scrolled = list->verticalScrollBar()->value();
+        // On the box's square, in its visible top part.
+        QStyleOptionButton option;
+        option.initFrom(b);
+        QRect const square = b->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, b);
+        QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(square.center().x(), square.top() + 2));
+        EXPECT_TRUE(b->isChecked());
+        EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+    }
+    EXPECT_TRUE(project->sourceFiles()[3]->isRefFile());
 }
 
 TEST_F(ProjectViewTest, FrameRangeEditing)
