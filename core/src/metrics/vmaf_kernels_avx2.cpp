@@ -8,6 +8,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "metrics/vmaf_kernels.h"
+#include "metrics/vmaf_psnr.h"
 #include "metrics/vmaf_ssim.h"
 #include "metrics/vmaf_tables.h"
 
@@ -32,14 +33,6 @@ T* Scratch(std::vector<T>& v, std::size_t n)
     if (v.size() < n)
         v.resize(n);
     return v.data();
-}
-
-// Four quarter-size planes per thread, shared by VIF (reduced pictures) and ADM (approximation
-// bands): the kernels run one after the other on a thread, never at the same time.
-std::vector<float>* ScalePlanes()
-{
-    static thread_local std::vector<float> planes[4];
-    return planes;
 }
 
 // Fills the r samples either side of pad[r .. r+w) with their mirrored samples.
@@ -143,9 +136,8 @@ inline __m256 OneMinusInDouble(__m256 v)
 
 struct VifStatWork
 {
-    std::vector<float> pad[5]; // vertical sums with mirrored borders
-    std::vector<float> num, den;
-    std::vector<float const*> rows;
+    std::vector<float> pad[5];   // vertical sums with mirrored borders
+    std::vector<float> num, den; // per-sample values of four rows
 };
 
 // Numerator and denominator contributions of eight samples from the five filtered sums.
@@ -198,27 +190,16 @@ inline void VifValues1(float mu1, float mu2, float e11, float e22, float e12, fl
     }
 }
 
-void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
-                  VifStatWork& wk)
+// Per-sample numerator and denominator values of row y into numRow and denRow.
+void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, int y, float* const pad[5],
+                     float* numRow, float* denRow)
 {
     int const w = ref.width;
     int const h = ref.height;
-    numOut = 0.0;
-    denOut = 0.0;
-    if (w <= 0 || h <= 0)
-        return;
     int const r = taps / 2;
-    std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + 8;
-    float* pad[5];
-    for (int m = 0; m < 5; ++m)
-        pad[m] = Scratch(wk.pad[m], padLen);
-    float* numRow = Scratch(wk.num, static_cast<std::size_t>(w));
-    float* denRow = Scratch(wk.den, static_cast<std::size_t>(w));
-    float const** rr = Scratch(wk.rows, static_cast<std::size_t>(2 * taps));
-    float const** dr = rr + taps;
-    float accNum = 0.0f;
-    float accDen = 0.0f;
-    for (int y = 0; y < h; ++y) {
+    float const* rr[17];
+    float const* dr[17];
+    {
         for (int k = 0; k < taps; ++k) {
             int const yy = MirrorIndex(y - r + k, h);
             rr[k] = ref.row(yy);
@@ -292,14 +273,35 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
             }
             VifValues1(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
         }
-        float rowNum = 0.0f;
-        float rowDen = 0.0f;
-        for (x = 0; x < w; ++x) {
-            rowNum += numRow[x];
-            rowDen += denRow[x];
-        }
-        accNum += rowNum;
-        accDen += rowDen;
+    }
+}
+
+void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
+                  VifStatWork& wk)
+{
+    int const w = ref.width;
+    int const h = ref.height;
+    numOut = 0.0;
+    denOut = 0.0;
+    if (w <= 0 || h <= 0)
+        return;
+    int const r = taps / 2;
+    std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + 8;
+    float* pad[5];
+    for (int m = 0; m < 5; ++m)
+        pad[m] = Scratch(wk.pad[m], padLen);
+    float* numRows = Scratch(wk.num, 4 * static_cast<std::size_t>(w));
+    float* denRows = Scratch(wk.den, 4 * static_cast<std::size_t>(w));
+    float accNum = 0.0f;
+    float accDen = 0.0f;
+    // Four rows at a time, their in-order row sums side by side (independent chains).
+    for (int y0 = 0; y0 < h; y0 += 4) {
+        int const rows = std::min(4, h - y0);
+        for (int i = 0; i < rows; ++i)
+            VifStatisticRow(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
+                            denRows + static_cast<std::ptrdiff_t>(i) * w);
+        AddRowSums(numRows, w, rows, &accNum);
+        AddRowSums(denRows, w, rows, &accDen);
     }
     numOut = accNum;
     denOut = accDen;
@@ -313,11 +315,11 @@ struct VifWork
 };
 
 // Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
-PlaneView VifReduce(PlaneView const& s, float const* f, int taps, std::vector<float>& outBuf, VifWork& wk)
+PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, VifWork& wk)
 {
     int const ow = s.width / 2;
     int const oh = s.height / 2;
-    float* out = Scratch(outBuf, static_cast<std::size_t>(ow) * oh + 1);
+    float* out = ScalePlane(plane, static_cast<std::size_t>(ow) * oh + 1);
     PlaneView const v{out, ow, oh, ow};
     if (ow == 0 || oh == 0)
         return v;
@@ -361,7 +363,7 @@ struct SsimWork
 {
     std::vector<float> r, d;
     std::vector<int> cols;
-    std::vector<float> prod, pick;
+    std::vector<float> prod;
     std::vector<double> acc;
     std::vector<float> hp[5];
     std::vector<float> sq[3];
@@ -379,7 +381,6 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
         for (int x = 0; x < ow; ++x)
             cols[static_cast<std::size_t>(u) * ow + x] = MirrorRepeatIndex(f * x - f / 2 + u, p.width);
     float* prod = Scratch(wk.prod, static_cast<std::size_t>(p.width) + 8);
-    float* pick = Scratch(wk.pick, static_cast<std::size_t>(ow) + 8);
     double* acc = Scratch(wk.acc, static_cast<std::size_t>(ow) + 8);
     __m256 const wv = _mm256_set1_ps(weight);
     __m256 const av = _mm256_set1_ps(addend);
@@ -394,14 +395,14 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
                 prod[i] = weight * (s[i] + addend);
             for (int u = 0; u < f; ++u) {
                 int const* c = cols + static_cast<std::size_t>(u) * ow;
-                for (int x = 0; x < ow; ++x)
-                    pick[x] = prod[c[x]];
                 int x = 0;
-                for (; x + 4 <= ow; x += 4)
-                    _mm256_storeu_pd(acc + x,
-                                     _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(_mm_loadu_ps(pick + x))));
+                for (; x + 4 <= ow; x += 4) {
+                    __m128 const picked =
+                        _mm_i32gather_ps(prod, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c + x)), 4);
+                    _mm256_storeu_pd(acc + x, _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(picked)));
+                }
                 for (; x < ow; ++x)
-                    acc[x] += static_cast<double>(pick[x]);
+                    acc[x] += static_cast<double>(prod[c[x]]);
             }
         }
         float* o = out + static_cast<std::size_t>(y) * ow;
@@ -653,8 +654,8 @@ VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
         int const taps = kVifTaps[s];
         if (s > 0) {
             int const g = (s & 1) ? 0 : 2; // alternate buffers so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, ScalePlanes()[g], wk);
-            PlaneView const nd = VifReduce(d, f, taps, ScalePlanes()[g + 1], wk);
+            PlaneView const nr = VifReduce(r, f, taps, g, wk);
+            PlaneView const nd = VifReduce(d, f, taps, g + 1, wk);
             r = nr;
             d = nd;
         }
@@ -796,8 +797,8 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
         int const h = (r.height + 1) / 2;
         int const gen = scale & 1;
         std::size_t const n = static_cast<std::size_t>(w) * h;
-        float* aRef = Scratch(ScalePlanes()[2 * gen], n + 1);
-        float* aDis = Scratch(ScalePlanes()[2 * gen + 1], n + 1);
+        float* aRef = ScalePlane(2 * gen, n + 1);
+        float* aDis = ScalePlane(2 * gen + 1, n + 1);
         float const rf[3] = {kAdmRfactorHV[scale], kAdmRfactorHV[scale], kAdmRfactorD[scale]};
         AdmRegion const outer = AdmOuter(w, h);
         AdmRegion const in = AdmInner(w, h);
@@ -1062,27 +1063,61 @@ double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
             for (; x < w; ++x)
                 dr[x] = std::fabs(p[x] - q[x]);
         }
-        float line[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        if (rows == 4) {
-            float const* d0 = diff;
-            float const* d1 = diff + w;
-            float const* d2 = diff + 2 * static_cast<std::size_t>(w);
-            float const* d3 = diff + 3 * static_cast<std::size_t>(w);
-            for (int x = 0; x < w; ++x) {
-                line[0] += d0[x];
-                line[1] += d1[x];
-                line[2] += d2[x];
-                line[3] += d3[x];
-            }
-        } else {
-            for (int r = 0; r < rows; ++r)
-                for (int x = 0; x < w; ++x)
-                    line[r] += diff[static_cast<std::size_t>(r) * w + x];
-        }
-        for (int r = 0; r < rows; ++r)
-            accum += line[r];
+        AddRowSums(diff, w, rows, &accum);
     }
     return static_cast<double>(accum / static_cast<float>(a.width * a.height));
+}
+
+double MeanSquaredErrorAvx2(PlaneView const& ref, PlaneView const& dis)
+{
+    int const w = ref.width;
+    int const h = ref.height;
+    if (w <= 0 || h <= 0)
+        return 0.0;
+    // The portable sum adds the float squares to a double one after another. Where every
+    // difference is a multiple of 1/4 no larger than 512 in size (samples of 8- or 10-bit material
+    // on the 8-bit scale), each square is an exact multiple of 1/16 below 2^18, and every partial
+    // sum of fewer than 2^31 of them is exact in double: any order then gives the same bits, so
+    // four running sums side by side do. Any other difference falls back to the portable loop.
+    if (static_cast<double>(w) * h >= 2147483648.0)
+        return MeanSquaredError(ref, dis);
+    __m256 const four = _mm256_set1_ps(4.0f);
+    __m256 const limit = _mm256_set1_ps(2048.0f);
+    __m256 bad = _mm256_setzero_ps();
+    __m256d s0 = _mm256_setzero_pd(), s1 = s0;
+    bool tailBad = false; // the samples past the last full vector are checked and summed the same way
+    double tailSum = 0.0;
+    for (int y = 0; y < h; ++y) {
+        float const* r = ref.row(y);
+        float const* d = dis.row(y);
+        int x = 0;
+        for (; x + 8 <= w; x += 8) {
+            __m256 const e = _mm256_sub_ps(_mm256_loadu_ps(r + x), _mm256_loadu_ps(d + x));
+            __m256 const q = _mm256_mul_ps(e, four);
+            __m256 const whole = _mm256_round_ps(q, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            bad = _mm256_or_ps(bad, _mm256_cmp_ps(q, whole, _CMP_NEQ_UQ));
+            bad = _mm256_or_ps(bad, _mm256_cmp_ps(Abs(q), limit, _CMP_NLE_UQ));
+            __m256 const sq = _mm256_mul_ps(e, e);
+            s0 = _mm256_add_pd(s0, _mm256_cvtps_pd(_mm256_castps256_ps128(sq)));
+            s1 = _mm256_add_pd(s1, _mm256_cvtps_pd(_mm256_extractf128_ps(sq, 1)));
+        }
+        for (; x < w; ++x) {
+            float const e = r[x] - d[x];
+            float const q = e * 4.0f;
+            if (!(q == std::nearbyint(q)) || !(std::fabs(q) <= 2048.0f))
+                tailBad = true;
+            tailSum += static_cast<double>(e * e);
+        }
+    }
+    if (tailBad || _mm256_movemask_ps(bad) != 0)
+        return MeanSquaredError(ref, dis);
+    double lanes[8];
+    _mm256_storeu_pd(lanes, s0);
+    _mm256_storeu_pd(lanes + 4, s1);
+    double sum = tailSum;
+    for (double v : lanes)
+        sum += v;
+    return sum / (static_cast<double>(w) * h);
 }
 
 } // namespace ze::nox::core::vmaf
