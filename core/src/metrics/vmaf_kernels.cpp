@@ -4,7 +4,14 @@
 #include "metrics/vmaf_psnr.h"
 #include "metrics/vmaf_ssim.h"
 
-#include <vector>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace ze::nox::core::vmaf {
 
@@ -47,11 +54,12 @@ Kernels const* VectorKernels()
 
 namespace {
 
-float* Grow(std::vector<float>& v, std::size_t n)
+// Grows b to at least n floats, zero-filled when it grows (its content is not kept).
+float* Grow(FloatBuffer& b, std::size_t n)
 {
-    if (v.size() < n)
-        v.resize(n);
-    return v.data();
+    if (b.size() < n && !b.resize(n))
+        throw std::bad_alloc();
+    return b.data();
 }
 
 } // namespace
@@ -79,15 +87,48 @@ void AddRowSums(float const* values, int n, int rows, float* total)
         *total += line[r];
 }
 
+bool FloatBuffer::resize(std::size_t count, bool zeroFill)
+{
+    if (count == m_size && m_data)
+        return true;
+    m_data.reset();
+    m_size = 0;
+    if (count > (SIZE_MAX - 31) / sizeof(float))
+        return false;
+    std::size_t bytes = (count * sizeof(float) + 31) / 32 * 32;
+    if (bytes == 0)
+        bytes = 32;
+    std::size_t align = 32;
+#if defined(__linux__)
+    std::size_t const kHuge = std::size_t(2) << 20;
+    if (bytes >= kHuge) {
+        align = kHuge;
+        bytes = (bytes + kHuge - 1) / kHuge * kHuge;
+    }
+#endif
+    void* p = std::aligned_alloc(align, bytes);
+    if (!p)
+        return false;
+#if defined(__linux__)
+    if (align > 32)
+        madvise(p, bytes, MADV_HUGEPAGE); // a hint: without huge pages the buffer works the same
+#endif
+    if (zeroFill)
+        std::memset(p, 0, bytes);
+    m_data.reset(static_cast<float*>(p));
+    m_size = count;
+    return true;
+}
+
 float* ScalePlane(int index, std::size_t floats)
 {
-    static thread_local std::vector<float> planes[4];
+    static thread_local FloatBuffer planes[4];
     return Grow(planes[index], floats);
 }
 
 float* ThreadScratch(int slot, std::size_t floats)
 {
-    static thread_local std::vector<float> slots[kThreadScratchSlots];
+    static thread_local FloatBuffer slots[kThreadScratchSlots];
     return Grow(slots[slot], floats);
 }
 
