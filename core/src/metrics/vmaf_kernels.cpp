@@ -64,6 +64,15 @@ float* Grow(FloatBuffer& b, std::size_t n)
 
 } // namespace
 
+void MirrorBorders(float* pad, int w, int r)
+{
+    float* mid = pad + r;
+    for (int x = -r; x < 0; ++x)
+        mid[x] = mid[MirrorIndex(x, w)];
+    for (int x = w; x < w + r; ++x)
+        mid[x] = mid[MirrorIndex(x, w)];
+}
+
 void AddRowSums(float const* values, int n, int rows, float* total)
 {
     float line[4] = {0.0f, 0.0f, 0.0f, 0.0f};

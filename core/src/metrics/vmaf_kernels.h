@@ -39,6 +39,8 @@ Kernels const& SelectKernels(bool allowVector);
 // another on a thread, so they share it. Built without vector flags: any unit may call these.
 // One of the four quarter-size planes of VIF's reduced pictures and ADM's approximation bands.
 float* ScalePlane(int index, std::size_t floats);
+// Fills the r samples either side of pad[r .. r+w) with their mirrored samples (MirrorIndex).
+void MirrorBorders(float* pad, int w, int r);
 // Adds each of `rows` (1 to 4) consecutive rows of n values, in order, and then the row totals to
 // *total in row order, as the portable per-row float accumulators do; the rows run side by side as
 // independent chains, which the one-row-at-a-time loop cannot.

@@ -34,16 +34,6 @@ enum : int {
     kReduceOdd = 9,
 };
 
-// Fills the r samples either side of pad[r .. r+w) with their mirrored samples.
-inline void MirrorBorders(float* pad, int w, int r)
-{
-    float* mid = pad + r;
-    for (int x = -r; x < 0; ++x)
-        mid[x] = mid[MirrorIndex(x, w)];
-    for (int x = w; x < w + r; ++x)
-        mid[x] = mid[MirrorIndex(x, w)];
-}
-
 // ---------------------------------------------------------------- VIF
 
 // Log2Approx of sixteen values.
@@ -99,30 +89,6 @@ inline void VifValues16(__m512 mu1, __m512 mu2, __m512 e11, __m512 e22, __m512 e
     __m512 const denHigh = Log2Approx16(_mm512_add_ps(one, _mm512_div_ps(s1, sigmaNsq)));
     num = _mm512_mask_blend_ps(low, numHigh, numLow);
     den = _mm512_mask_blend_ps(low, denHigh, one);
-}
-
-inline void VifValues1(float mu1, float mu2, float e11, float e22, float e12, float& numVal, float& denVal)
-{
-    float const sigmaNsq = 2.0f;
-    float const sigmaMaxInv = static_cast<float>(4.0 / (255.0 * 255.0));
-    float const s1 = e11 - mu1 * mu1;
-    float const s2 = e22 - mu2 * mu2;
-    float const s12 = e12 - mu1 * mu2;
-    if (s1 < sigmaNsq) {
-        numVal = static_cast<float>(1.0 - static_cast<double>(s2 * sigmaMaxInv));
-        denVal = 1.0f;
-    } else {
-        float const sv = (s2 + sigmaNsq) * s1;
-        if (s12 < 0.0f) {
-            numVal = 0.0f;
-        } else {
-            float g = sv - s12 * s12;
-            if (!(g > 0.0f))
-                g = FLT_MIN;
-            numVal = Log2Approx(sv / g);
-        }
-        denVal = Log2Approx(1.0f + s1 / sigmaNsq);
-    }
 }
 
 // Per-sample numerator and denominator values of row y into numRow and denRow.
@@ -205,7 +171,7 @@ inline void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float co
                 a += f[k] * pad[m][x + k];
             hv[m] = a;
         }
-        VifValues1(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
+        VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
     }
 }
 
