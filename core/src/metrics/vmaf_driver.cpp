@@ -478,16 +478,19 @@ void WorkerBody(ComboShared& s)
                 s.stop = true;
             }
         }
-        // Offset and blur of the pulled frames, outside the lock, then the successor's motion
-        // score against this frame: a blur is released as soon as both its scores exist.
-        if (prepareCur) {
+        // The pulled frames' planes first (which hands the caller's frames back soonest), then
+        // their offset and blur, outside the lock, then the successor's motion score against
+        // this frame: a blur is released as soon as both its scores exist.
+        if (prepareCur)
             Fill(s, n, cur);
+        if (hasNext)
+            Fill(s, n + 1, next);
+        if (prepareCur) {
             prepare(cur);
             s.markPrepared(n);
         }
         double sadNext[4] = {};
         if (hasNext) {
-            Fill(s, n + 1, next);
             prepare(next);
             s.markPrepared(n + 1);
             if (!s.waitPrepared(n, n))

@@ -31,7 +31,8 @@
 // frame order) only claims the next frame and answers 0, 1 or 2 as above without writing the
 // planes; fill(frame, ref, dis, stride, user) then writes the claimed frame's planes on the
 // worker that claimed it, outside any lock, possibly while other frames are pulled or filled.
-// It is called exactly once for every frame the pull answered 0 for, before the frame is read.
+// It is called once for every frame the pull answered 0 for, before the frame is read (unless
+// the measurement fails first, e.g. for want of memory).
 //
 // Result: 0 the measurement ran (every frame pulled before a "no more frames" or an error
 // answer is delivered; a pull error at frame k still delivers 0 .. k-1); -2 argument, model or
