@@ -39,15 +39,17 @@ Kernels const& SelectKernels(bool allowVector);
 // another on a thread, so they share it. Built without vector flags: any unit may call these.
 // One of the four quarter-size planes of VIF's reduced pictures and ADM's approximation bands.
 float* ScalePlane(int index, std::size_t floats);
+// One of kThreadScratchSlots arrays of at least `floats` floats.
+constexpr int kThreadScratchSlots = 16;
+float* ThreadScratch(int slot, std::size_t floats);
+
+// Scalar steps shared by the vector kernels.
 // Fills the r samples either side of pad[r .. r+w) with their mirrored samples (MirrorIndex).
 void MirrorBorders(float* pad, int w, int r);
 // Adds each of `rows` (1 to 4) consecutive rows of n values, in order, and then the row totals to
 // *total in row order, as the portable per-row float accumulators do; the rows run side by side as
 // independent chains, which the one-row-at-a-time loop cannot.
 void AddRowSums(float const* values, int n, int rows, float* total);
-// One of kThreadScratchSlots arrays of at least `floats` floats.
-constexpr int kThreadScratchSlots = 16;
-float* ThreadScratch(int slot, std::size_t floats);
 
 #if defined(__x86_64__) || defined(__i386__)
 // AVX2 implementations (built with -mavx2; call only where the processor has AVX2).

@@ -165,80 +165,78 @@ void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float const* f,
     int const r = taps / 2;
     float const* rr[17];
     float const* dr[17];
-    {
+    for (int k = 0; k < taps; ++k) {
+        int const yy = MirrorIndex(y - r + k, h);
+        rr[k] = ref.row(yy);
+        dr[k] = dis.row(yy);
+    }
+    // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
         for (int k = 0; k < taps; ++k) {
-            int const yy = MirrorIndex(y - r + k, h);
-            rr[k] = ref.row(yy);
-            dr[k] = dis.row(yy);
+            __m256 const c = _mm256_set1_ps(f[k]);
+            __m256 const p = _mm256_loadu_ps(rr[k] + x);
+            __m256 const q = _mm256_loadu_ps(dr[k] + x);
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(c, p));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(c, q));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(c, _mm256_mul_ps(p, p)));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(c, _mm256_mul_ps(q, q)));
+            a4 = _mm256_add_ps(a4, _mm256_mul_ps(c, _mm256_mul_ps(p, q)));
         }
-        // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
-        int x = 0;
-        for (; x + 8 <= w; x += 8) {
-            __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
-            for (int k = 0; k < taps; ++k) {
-                __m256 const c = _mm256_set1_ps(f[k]);
-                __m256 const p = _mm256_loadu_ps(rr[k] + x);
-                __m256 const q = _mm256_loadu_ps(dr[k] + x);
-                a0 = _mm256_add_ps(a0, _mm256_mul_ps(c, p));
-                a1 = _mm256_add_ps(a1, _mm256_mul_ps(c, q));
-                a2 = _mm256_add_ps(a2, _mm256_mul_ps(c, _mm256_mul_ps(p, p)));
-                a3 = _mm256_add_ps(a3, _mm256_mul_ps(c, _mm256_mul_ps(q, q)));
-                a4 = _mm256_add_ps(a4, _mm256_mul_ps(c, _mm256_mul_ps(p, q)));
-            }
-            _mm256_storeu_ps(pad[0] + r + x, a0);
-            _mm256_storeu_ps(pad[1] + r + x, a1);
-            _mm256_storeu_ps(pad[2] + r + x, a2);
-            _mm256_storeu_ps(pad[3] + r + x, a3);
-            _mm256_storeu_ps(pad[4] + r + x, a4);
+        _mm256_storeu_ps(pad[0] + r + x, a0);
+        _mm256_storeu_ps(pad[1] + r + x, a1);
+        _mm256_storeu_ps(pad[2] + r + x, a2);
+        _mm256_storeu_ps(pad[3] + r + x, a3);
+        _mm256_storeu_ps(pad[4] + r + x, a4);
+    }
+    for (; x < w; ++x) {
+        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
+        for (int k = 0; k < taps; ++k) {
+            float const c = f[k];
+            float const pr = rr[k][x];
+            float const qd = dr[k][x];
+            a0 += c * pr;
+            a1 += c * qd;
+            a2 += c * (pr * pr);
+            a3 += c * (qd * qd);
+            a4 += c * (pr * qd);
         }
-        for (; x < w; ++x) {
-            float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
-            for (int k = 0; k < taps; ++k) {
-                float const c = f[k];
-                float const pr = rr[k][x];
-                float const qd = dr[k][x];
-                a0 += c * pr;
-                a1 += c * qd;
-                a2 += c * (pr * pr);
-                a3 += c * (qd * qd);
-                a4 += c * (pr * qd);
-            }
-            pad[0][r + x] = a0;
-            pad[1][r + x] = a1;
-            pad[2][r + x] = a2;
-            pad[3][r + x] = a3;
-            pad[4][r + x] = a4;
-        }
-        for (int m = 0; m < 5; ++m)
-            MirrorBorders(pad[m], w, r);
+        pad[0][r + x] = a0;
+        pad[1][r + x] = a1;
+        pad[2][r + x] = a2;
+        pad[3][r + x] = a3;
+        pad[4][r + x] = a4;
+    }
+    for (int m = 0; m < 5; ++m)
+        MirrorBorders(pad[m], w, r);
 
-        // Horizontal sums and the per-sample statistic.
-        x = 0;
-        for (; x + 8 <= w; x += 8) {
-            __m256 h0 = _mm256_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
-            for (int k = 0; k < taps; ++k) {
-                __m256 const c = _mm256_set1_ps(f[k]);
-                h0 = _mm256_add_ps(h0, _mm256_mul_ps(c, _mm256_loadu_ps(pad[0] + x + k)));
-                h1 = _mm256_add_ps(h1, _mm256_mul_ps(c, _mm256_loadu_ps(pad[1] + x + k)));
-                h2 = _mm256_add_ps(h2, _mm256_mul_ps(c, _mm256_loadu_ps(pad[2] + x + k)));
-                h3 = _mm256_add_ps(h3, _mm256_mul_ps(c, _mm256_loadu_ps(pad[3] + x + k)));
-                h4 = _mm256_add_ps(h4, _mm256_mul_ps(c, _mm256_loadu_ps(pad[4] + x + k)));
-            }
-            __m256 nv, dv;
-            VifValues8(h0, h1, h2, h3, h4, nv, dv);
-            _mm256_storeu_ps(numRow + x, nv);
-            _mm256_storeu_ps(denRow + x, dv);
+    // Horizontal sums and the per-sample statistic.
+    x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 h0 = _mm256_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
+        for (int k = 0; k < taps; ++k) {
+            __m256 const c = _mm256_set1_ps(f[k]);
+            h0 = _mm256_add_ps(h0, _mm256_mul_ps(c, _mm256_loadu_ps(pad[0] + x + k)));
+            h1 = _mm256_add_ps(h1, _mm256_mul_ps(c, _mm256_loadu_ps(pad[1] + x + k)));
+            h2 = _mm256_add_ps(h2, _mm256_mul_ps(c, _mm256_loadu_ps(pad[2] + x + k)));
+            h3 = _mm256_add_ps(h3, _mm256_mul_ps(c, _mm256_loadu_ps(pad[3] + x + k)));
+            h4 = _mm256_add_ps(h4, _mm256_mul_ps(c, _mm256_loadu_ps(pad[4] + x + k)));
         }
-        for (; x < w; ++x) {
-            float hv[5];
-            for (int m = 0; m < 5; ++m) {
-                float a = 0.0f;
-                for (int k = 0; k < taps; ++k)
-                    a += f[k] * pad[m][x + k];
-                hv[m] = a;
-            }
-            VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
+        __m256 nv, dv;
+        VifValues8(h0, h1, h2, h3, h4, nv, dv);
+        _mm256_storeu_ps(numRow + x, nv);
+        _mm256_storeu_ps(denRow + x, dv);
+    }
+    for (; x < w; ++x) {
+        float hv[5];
+        for (int m = 0; m < 5; ++m) {
+            float a = 0.0f;
+            for (int k = 0; k < taps; ++k)
+                a += f[k] * pad[m][x + k];
+            hv[m] = a;
         }
+        VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
     }
 }
 

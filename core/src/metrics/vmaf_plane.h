@@ -58,7 +58,8 @@ struct AlignedFree
 // 32-byte aligned float array, zero-filled unless asked otherwise (pages of an unfilled
 // buffer cost no memory until they are written); size() == 0 when the allocation failed.
 // Arrays of picture size are placed on huge pages where the system offers them, so that
-// writing a picture into a fresh one costs a few page faults instead of thousands.
+// writing a picture into a fresh one costs a few page faults instead of thousands
+// (resize is defined in vmaf_kernels.cpp).
 class FloatBuffer
 {
 public:
