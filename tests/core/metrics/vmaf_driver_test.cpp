@@ -256,8 +256,9 @@ TEST(VmafDriver, SplitPullFillsEveryClaimedFrameOnceOutsideThePull)
             EXPECT_EQ(split.values, plain.values);
             std::sort(split.fills.begin(), split.fills.end());
             EXPECT_EQ(split.fills, Range(split.next));
-            if (threads > 1 && c.frames == 40)
+            if (threads > 1 && c.frames == 40) {
                 EXPECT_TRUE(split.fillDuringPull);
+            }
         }
     }
 }
