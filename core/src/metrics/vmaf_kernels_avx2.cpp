@@ -328,7 +328,6 @@ struct SsimWork
     std::vector<float> r, d;
     std::vector<int> cols;
     std::vector<float> prod;
-    std::vector<double> acc;
     std::vector<float> hp[5];
     std::vector<float> sq[3];
     std::vector<float> vrow[5];
@@ -336,7 +335,9 @@ struct SsimWork
 };
 
 // Box mean of f x f samples (plus addend) as the portable decimation computes it: each
-// output adds its f x f products in double, rows outer, columns inner.
+// output adds its f x f products in double, rows outer, columns inner. The f weighted input rows
+// of an output row are made first, then eight outputs at a time keep their sums in registers
+// while their taps are gathered.
 void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float* out, SsimWork& wk)
 {
     float const weight = 1.0f / static_cast<float>(f * f);
@@ -344,37 +345,45 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
     for (int u = 0; u < f; ++u)
         for (int x = 0; x < ow; ++x)
             cols[static_cast<std::size_t>(u) * ow + x] = MirrorRepeatIndex(f * x - f / 2 + u, p.width);
-    float* prod = Scratch(wk.prod, static_cast<std::size_t>(p.width) + 8);
-    double* acc = Scratch(wk.acc, static_cast<std::size_t>(ow) + 8);
+    std::size_t const prodStride = static_cast<std::size_t>(p.width) + 8;
+    float* prod = Scratch(wk.prod, prodStride * f);
     __m256 const wv = _mm256_set1_ps(weight);
     __m256 const av = _mm256_set1_ps(addend);
     for (int y = 0; y < oh; ++y) {
-        std::fill(acc, acc + ow, 0.0);
         for (int v = 0; v < f; ++v) {
             float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
+            float* pr = prod + v * prodStride;
             int i = 0;
             for (; i + 8 <= p.width; i += 8)
-                _mm256_storeu_ps(prod + i, _mm256_mul_ps(wv, _mm256_add_ps(_mm256_loadu_ps(s + i), av)));
+                _mm256_storeu_ps(pr + i, _mm256_mul_ps(wv, _mm256_add_ps(_mm256_loadu_ps(s + i), av)));
             for (; i < p.width; ++i)
-                prod[i] = weight * (s[i] + addend);
-            for (int u = 0; u < f; ++u) {
-                int const* c = cols + static_cast<std::size_t>(u) * ow;
-                int x = 0;
-                for (; x + 4 <= ow; x += 4) {
-                    __m128 const picked =
-                        _mm_i32gather_ps(prod, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c + x)), 4);
-                    _mm256_storeu_pd(acc + x, _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(picked)));
-                }
-                for (; x < ow; ++x)
-                    acc[x] += static_cast<double>(prod[c[x]]);
-            }
+                pr[i] = weight * (s[i] + addend);
         }
         float* o = out + static_cast<std::size_t>(y) * ow;
         int x = 0;
-        for (; x + 4 <= ow; x += 4)
-            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(_mm256_loadu_pd(acc + x)));
-        for (; x < ow; ++x)
-            o[x] = static_cast<float>(acc[x]);
+        for (; x + 8 <= ow; x += 8) {
+            __m256d a0 = _mm256_setzero_pd();
+            __m256d a1 = _mm256_setzero_pd();
+            for (int v = 0; v < f; ++v) {
+                float const* pr = prod + v * prodStride;
+                for (int u = 0; u < f; ++u) {
+                    int const* c = cols + static_cast<std::size_t>(u) * ow + x;
+                    __m128 const g0 = _mm_i32gather_ps(pr, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c)), 4);
+                    __m128 const g1 = _mm_i32gather_ps(pr, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c + 4)), 4);
+                    a0 = _mm256_add_pd(a0, _mm256_cvtps_pd(g0));
+                    a1 = _mm256_add_pd(a1, _mm256_cvtps_pd(g1));
+                }
+            }
+            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(a0));
+            _mm_storeu_ps(o + x + 4, _mm256_cvtpd_ps(a1));
+        }
+        for (; x < ow; ++x) {
+            double a = 0.0;
+            for (int v = 0; v < f; ++v)
+                for (int u = 0; u < f; ++u)
+                    a += static_cast<double>(prod[v * prodStride + cols[static_cast<std::size_t>(u) * ow + x]]);
+            o[x] = static_cast<float>(a);
+        }
     }
 }
 

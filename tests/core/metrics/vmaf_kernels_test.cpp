@@ -177,6 +177,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, VmafKernels,
                                     std::to_string(s.h) + "p" + std::to_string(s.pad);
                          });
 
+// Planes large enough for SSIM to decimate them first (factors 2, 3, 4 and 8; odd sizes and padded
+// rows), where the vector code gathers the box taps.
+TEST(VmafKernelsEdges, SsimDecimationMatchesPortable)
+{
+    Size const sizes[] = {{512, 512, 0}, {771, 769, 5}, {1031, 1025, 3}, {2049, 2048, 0}};
+    for (char const* table : kTables) {
+        Kernels const* vec = TableByName(table);
+        if (!vec)
+            continue;
+        for (Size const& sz : sizes) {
+            PlanePair const p = MakePair(sz.w, sz.h, sz.w + sz.pad, static_cast<unsigned>(sz.w));
+            for (float addend : {128.0f, 0.0f}) {
+                double const a = PortableKernels().ssim(p.refView(), p.disView(), addend);
+                double const b = vec->ssim(p.refView(), p.disView(), addend);
+                EXPECT_TRUE(SameBits(a, b))
+                    << table << " " << sz.w << "x" << sz.h << " " << addend << ": " << a << " " << b;
+            }
+        }
+    }
+}
+
 // Odd inputs: zero planes, identical planes and planes at the ends of the range.
 TEST(VmafKernelsEdges, ConstantAndIdenticalPlanesMatchPortable)
 {
