@@ -38,7 +38,7 @@ Kernels const* Avx512Kernels()
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = Avx2Kernels() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                              __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-    static Kernels const k{"avx512",         &VifAvx512,           &AdmAvx2, &SsimAvx2, &MotionBlurAvx2,
+    static Kernels const k{"avx512",         &VifAvx512,           &AdmAvx2, &SsimAvx512, &MotionBlurAvx2,
                            &MotionScoreAvx2, &MeanSquaredErrorAvx2};
     return sHas ? &k : nullptr;
 #else

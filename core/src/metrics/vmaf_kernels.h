@@ -59,8 +59,13 @@ double SsimAvx2(PlaneView const& ref, PlaneView const& dis, float addend);
 void MotionBlurAvx2(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp);
 double MotionScoreAvx2(PlaneView const& a, PlaneView const& b);
 double MeanSquaredErrorAvx2(PlaneView const& ref, PlaneView const& dis);
-// AVX-512 implementation (built with -mavx512f -mavx512dq -mavx512bw -mavx512vl).
+// AVX-512 implementations (built with -mavx512f -mavx512dq -mavx512bw -mavx512vl). SSIM is the AVX2
+// code around the AVX-512 filter pass.
 VifResult VifAvx512(PlaneView const& ref, PlaneView const& dis);
+double SsimAvx512(PlaneView const& ref, PlaneView const& dis, float addend);
+// One SSIM filter pass: dst[x] = float(sum over k, in order, of double(g[k] * base[k * step + x])).
+using SsimFilterFn = void (*)(float const* base, std::ptrdiff_t step, int n, float* dst);
+void SsimFilterAvx512(float const* base, std::ptrdiff_t step, int n, float* dst);
 #endif
 
 } // namespace ze::nox::core::vmaf

@@ -388,7 +388,7 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
 }
 
 // dst[x] = float(sum over k, in order, of double(g[k] * src[k][x])), src[k] = base + k * step.
-inline void SsimFilter(float const* base, std::ptrdiff_t step, int n, float* dst)
+void SsimFilter(float const* base, std::ptrdiff_t step, int n, float* dst)
 {
     int x = 0;
     for (; x + 8 <= n; x += 8) {
@@ -637,7 +637,10 @@ VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
     return res;
 }
 
-double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
+namespace {
+
+// SSIM with the given filter pass (the AVX2 one, or the AVX-512 one where the processor has it).
+double SsimVector(PlaneView const& refIn, PlaneView const& disIn, float addend, SsimFilterFn filter)
 {
     static thread_local SsimWork wk;
     int const w0 = refIn.width;
@@ -701,11 +704,11 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
             sq[2][x] = a[x] * b[x];
         }
         std::size_t const o = static_cast<std::size_t>(y) * ow;
-        SsimFilter(a, 1, ow, hp[0] + o);
-        SsimFilter(b, 1, ow, hp[1] + o);
-        SsimFilter(sq[0], 1, ow, hp[2] + o);
-        SsimFilter(sq[1], 1, ow, hp[3] + o);
-        SsimFilter(sq[2], 1, ow, hp[4] + o);
+        filter(a, 1, ow, hp[0] + o);
+        filter(b, 1, ow, hp[1] + o);
+        filter(sq[0], 1, ow, hp[2] + o);
+        filter(sq[1], 1, ow, hp[3] + o);
+        filter(sq[2], 1, ow, hp[4] + o);
     }
     float* vrow[5];
     for (int m = 0; m < 5; ++m)
@@ -714,7 +717,7 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
     double sum = 0.0;
     for (int y = 0; y < oh; ++y) {
         for (int m = 0; m < 5; ++m)
-            SsimFilter(hp[m] + static_cast<std::size_t>(y) * ow, ow, ow, vrow[m]);
+            filter(hp[m] + static_cast<std::size_t>(y) * ow, ow, ow, vrow[m]);
         int x = 0;
         for (; x + 4 <= ow; x += 4)
             _mm256_storeu_pd(lcs + x,
@@ -730,6 +733,18 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
             sum += lcs[x];
     }
     return static_cast<float>(sum / (static_cast<double>(ow) * oh));
+}
+
+} // namespace
+
+double SsimAvx2(PlaneView const& ref, PlaneView const& dis, float addend)
+{
+    return SsimVector(ref, dis, addend, &SsimFilter);
+}
+
+double SsimAvx512(PlaneView const& ref, PlaneView const& dis, float addend)
+{
+    return SsimVector(ref, dis, addend, &SsimFilterAvx512);
 }
 
 AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)

@@ -1,6 +1,6 @@
-// AVX-512 version of the metric kernel where sixteen lanes pay: VIF (its filters, statistic and
-// reduced pictures), the largest share of the measurement. As in the AVX2 unit, each output sample is computed with
-// the same multiplies and adds in the same order as the portable code (no fused multiply-add,
+// AVX-512 versions of the metric kernels where sixteen lanes pay: VIF (its filters, statistic and
+// reduced pictures), the largest share of the measurement, and SSIM's filter pass. As in the AVX2 unit, each output
+// sample is computed with the same multiplies and adds in the same order as the portable code (no fused multiply-add,
 // built with -ffp-contract=off), and running totals keep their order: per-sample values go into
 // row buffers and each row is added up one sample after another, four rows side by side as
 // independent chains (AddRowSums). Results are identical to the portable kernels bit for bit. Scratch memory
@@ -279,6 +279,28 @@ PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane)
 }
 
 } // namespace
+
+void SsimFilterAvx512(float const* base, std::ptrdiff_t step, int n, float* dst)
+{
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        __m512d a = _mm512_setzero_pd();
+        __m512d b = _mm512_setzero_pd();
+        for (int k = 0; k < 11; ++k) {
+            __m512 const v = _mm512_mul_ps(_mm512_set1_ps(kSsimGauss[k]), _mm512_loadu_ps(base + k * step + x));
+            a = _mm512_add_pd(a, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+            b = _mm512_add_pd(b, _mm512_cvtps_pd(_mm512_extractf32x8_ps(v, 1)));
+        }
+        __m512 const r = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(a)), _mm512_cvtpd_ps(b), 1);
+        _mm512_storeu_ps(dst + x, r);
+    }
+    for (; x < n; ++x) {
+        double a = 0.0;
+        for (int k = 0; k < 11; ++k)
+            a += static_cast<double>(kSsimGauss[k] * base[k * step + x]);
+        dst[x] = static_cast<float>(a);
+    }
+}
 
 VifResult VifAvx512(PlaneView const& ref, PlaneView const& dis)
 {
