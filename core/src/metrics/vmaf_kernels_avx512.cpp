@@ -1,11 +1,12 @@
 // AVX-512 versions of the metric kernels where sixteen lanes pay: VIF (its filters, statistic and
-// reduced pictures), the largest share of the measurement, and SSIM's filter pass. As in the AVX2 unit, each output
-// sample is computed with the same multiplies and adds in the same order as the portable code (no fused multiply-add,
-// built with -ffp-contract=off), and running totals keep their order: per-sample values go into
-// row buffers and each row is added up one sample after another, four rows side by side as
-// independent chains (AddRowSums). Results are identical to the portable kernels bit for bit. Scratch memory
-// comes from the per-thread arrays of the kernel table (no standard containers in this unit, so
-// nothing compiled for AVX-512 can be shared with code that runs without it).
+// reduced pictures), the largest share of the measurement, and SSIM's filter pass. As in the AVX2
+// unit, each output sample is computed with the same multiplies and adds in the same order as the
+// portable code (no fused multiply-add, built with -ffp-contract=off), and running totals keep
+// their order: per-sample values go into row buffers and each row is added up one sample after
+// another, four rows side by side as independent chains (AddRowSums). Results are identical to
+// the portable kernels bit for bit. Scratch memory comes from the per-thread arrays of the kernel
+// table (no standard containers in this unit, so nothing compiled for AVX-512 can be shared with
+// code that runs without it).
 
 #if defined(__x86_64__) || defined(__i386__)
 
