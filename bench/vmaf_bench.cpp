@@ -1,6 +1,7 @@
 // The measurement driver (PSNR + SSIM + VMAF on Y, U and V) on the portable kernels against
 // the vector kernels, on 720p and 1080p 30-frame pairs with 1 and 8 workers, and each kernel
-// alone on one 1080p luma plane. After the runs the speed ratios are printed.
+// alone on one 1080p luma plane with the portable, AVX2 and AVX-512 tables. After the runs the
+// speed ratios are printed.
 // The pairs are generated into the build tree by bench/gen_vmaf_pair.sh when missing.
 //
 // vmaf_bench --memory WIDTH HEIGHT FRAMES THREADS measures one run on a pair read from the
@@ -11,7 +12,6 @@
 #include "metrics/vmaf_driver.h"
 #include "metrics/vmaf_kernels.h"
 #include "metrics/vmaf_motion.h"
-#include "metrics/vmaf_psnr.h"
 
 #include <benchmark/benchmark.h>
 
@@ -154,13 +154,17 @@ void BM_Driver(benchmark::State& state)
 }
 
 // One kernel on the first frame's luma plane of the 1080p pair (offset by -128).
-// Arguments: kernel (0 VIF, 1 ADM, 2 SSIM, 3 motion blur, 4 motion score, 5 MSE), vector.
+// Arguments: kernel (0 VIF, 1 ADM, 2 SSIM, 3 motion blur, 4 motion score, 5 MSE), table (0 portable,
+// 1 AVX2, 2 AVX-512).
 void BM_Kernel(benchmark::State& state)
 {
     int const kernel = static_cast<int>(state.range(0));
-    bool const vector = state.range(1) != 0;
-    if (vector && !vmaf::VectorKernels()) {
-        state.SkipWithError("no vector kernels on this processor");
+    int const table = static_cast<int>(state.range(1));
+    vmaf::Kernels const* kp = table == 0   ? &vmaf::PortableKernels()
+                              : table == 1 ? vmaf::Avx2Kernels()
+                                           : vmaf::Avx512Kernels();
+    if (!kp) {
+        state.SkipWithError("no such vector kernels on this processor");
         return;
     }
     Pair const* pair = LoadPair(1920, 1080);
@@ -168,7 +172,7 @@ void BM_Kernel(benchmark::State& state)
         state.SkipWithError("pair not available");
         return;
     }
-    vmaf::Kernels const& k = vmaf::SelectKernels(vector);
+    vmaf::Kernels const& k = *kp;
     int const w = pair->ref.width, h = pair->ref.height;
     std::vector<float> r = pair->ref.planes[0][0], d = pair->dis.planes[0][0];
     for (float& x : r)
@@ -184,12 +188,12 @@ void BM_Kernel(benchmark::State& state)
         case 2: benchmark::DoNotOptimize(k.ssim(rv, dv, 128.0f)); break;
         case 3: k.motionBlur(rv, blur.data(), w, tmp.data()); break;
         case 4: benchmark::DoNotOptimize(k.motionScore(rv, dv)); break;
-        default: benchmark::DoNotOptimize(vmaf::MeanSquaredError(rv, dv)); break;
+        default: benchmark::DoNotOptimize(k.mse(rv, dv)); break;
         }
         benchmark::ClobberMemory();
     }
     static char const* const names[] = {"vif", "adm", "ssim", "motion_blur", "motion_score", "mse"};
-    state.SetLabel(std::string(names[std::min(kernel, 5)]) + (vector ? " vector" : " portable"));
+    state.SetLabel(std::string(names[std::min(kernel, 5)]) + " " + k.name);
 }
 
 void PrintRatios()
@@ -298,8 +302,8 @@ BENCHMARK(BM_Driver)
     ->UseRealTime()
     ->MinTime(2.0);
 BENCHMARK(BM_Kernel)
-    ->ArgNames({"kernel", "vector"})
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1}})
+    ->ArgNames({"kernel", "table"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

@@ -171,6 +171,7 @@ struct ComboShared
     std::mutex startLock;
     int workerCount = 0;
     ReadFrameCallbackFn readFrame = nullptr;
+    FillFrameCallbackFn fillFrame = nullptr;
     void* userData = nullptr;
     FrameDoneFn frameDone = nullptr;
     void* runner = nullptr;
@@ -350,6 +351,17 @@ int Pull(ComboShared& s, FrameBuffers& fb)
     return s.readFrame(fb.ref, fb.dis, tmp, stride, s.userData);
 }
 
+// The pull's second stage, when the caller splits it: writes a claimed frame outside the lock.
+void Fill(ComboShared& s, int frame, FrameBuffers& fb)
+{
+    if (!s.fillFrame)
+        return;
+    int stride[4] = {};
+    for (int p = 0; p < 4; ++p)
+        stride[p] = Active(s, p) ? s.stride[p] : 0;
+    s.fillFrame(frame, fb.ref, fb.dis, stride, s.userData);
+}
+
 // motion[p]: against the predecessor; motion2[p]: the smaller of that and the one against the
 // successor (0 and 0 for the first frame).
 void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion[4], double const motion2[4])
@@ -366,7 +378,7 @@ void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion
         // PSNR and SSIM read the offset samples: differences need no offset and SSIM adds the
         // 128 back as it reads (both exact on samples of the 8-bit scale in quarter steps).
         if (s.doPsnr && a.psnr)
-            a.psnr->set(idx, Finite(vmaf::PsnrFromMse(vmaf::MeanSquaredError(r, d), s.peak, s.cap)));
+            a.psnr->set(idx, Finite(vmaf::PsnrFromMse(k.mse(r, d), s.peak, s.cap)));
         if (s.doSsim && a.ssim)
             a.ssim->set(idx, Finite(k.ssim(r, d, 128.0f)));
 
@@ -466,8 +478,13 @@ void WorkerBody(ComboShared& s)
                 s.stop = true;
             }
         }
-        // Offset and blur of the pulled frames, outside the lock, then the successor's motion
-        // score against this frame: a blur is released as soon as both its scores exist.
+        // The pulled frames' planes first (which hands the caller's frames back soonest), then
+        // their offset and blur, outside the lock, then the successor's motion score against
+        // this frame: a blur is released as soon as both its scores exist.
+        if (prepareCur)
+            Fill(s, n, cur);
+        if (hasNext)
+            Fill(s, n + 1, next);
         if (prepareCur) {
             prepare(cur);
             s.markPrepared(n);
@@ -668,6 +685,7 @@ VmafStatus VmafQualityRunner::run(Asset const& asset, ReadFrameCallbackFn readFr
         shared.height[p] = asset.getHeight(p);
     }
     shared.readFrame = readFrame;
+    shared.fillFrame = m_fillFrame;
     shared.userData = userData;
     shared.frameDone = &FrameDoneEntry;
     shared.runner = this;
@@ -742,7 +760,7 @@ namespace {
 VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const height[4],
                    ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, int disableAvx, int doPsnr,
                    int doSsim, int doMsSsim, int nThread, int nSubsample, int enableConfInterval,
-                   FrameMetricsReadyCallbackFn frameReady)
+                   FrameMetricsReadyCallbackFn frameReady, FillFrameCallbackFn fillFrame)
 {
     VmafStatus st;
     st.kind = VmafStatus::VmafError;
@@ -779,6 +797,7 @@ VmafStatus RunVmaf(double& score, char const* fmt, int const width[4], int const
     else
         runner = std::make_unique<VmafQualityRunner>(modelPath);
     runner->setVectorKernels(disableAvx == 0);
+    runner->setFillFrame(fillFrame);
     VmafStatus const res = runner->run(asset, readFrame, userData, false, false, doPsnr != 0, doSsim != 0,
                                        doMsSsim != 0, nThread, nSubsample, frameReady);
     if (res.kind != VmafStatus::Ok)
@@ -794,11 +813,22 @@ int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int con
                  int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
                  int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady)
 {
+    return compute_vmaf(vmafScore, fmt, width, height, readFrame, userData, modelPath, nullptr, nullptr, 0, disableAvx,
+                        0, 0, doPsnr, doSsim, doMsSsim, nullptr, nThread, nSubsample, enableConfInterval, frameReady,
+                        nullptr);
+}
+
+int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
+                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const*, char const*, int,
+                 int disableAvx, int, int, int doPsnr, int doSsim, int doMsSsim, char const*, int nThread,
+                 int nSubsample, int enableConfInterval, FrameMetricsReadyCallbackFn frameReady,
+                 FillFrameCallbackFn fillFrame)
+{
     VmafStatus st;
     double score = 0.0;
     try {
         st = RunVmaf(score, fmt, width, height, readFrame, userData, modelPath, disableAvx, doPsnr, doSsim, doMsSsim,
-                     nThread, nSubsample, enableConfInterval, frameReady);
+                     nThread, nSubsample, enableConfInterval, frameReady, fillFrame);
     } catch (std::logic_error const& e) {
         st.kind = VmafStatus::LogicError;
         st.text = e.what();

@@ -27,6 +27,13 @@
 //
 // disableAvx != 0 runs the portable kernels instead of the vector ones (same values).
 //
+// The overload with a fill callback splits the pull in two: the pull (under the pull lock, in
+// frame order) only claims the next frame and answers 0, 1 or 2 as above without writing the
+// planes; fill(frame, ref, dis, stride, user) then writes the claimed frame's planes on the
+// worker that claimed it, outside any lock, possibly while other frames are pulled or filled.
+// It is called once for every frame the pull answered 0 for, before the frame is read (unless
+// the measurement fails first, e.g. for want of memory).
+//
 // Result: 0 the measurement ran (every frame pulled before a "no more frames" or an error
 // answer is delivered; a pull error at frame k still delivers 0 .. k-1); -2 argument, model or
 // worker failure (one line "Caught VmafException: ..." on standard output); -3 / -4 runtime or
@@ -47,12 +54,18 @@ class VmafModel;
 
 using ReadFrameCallbackFn = int (*)(float* ref[4], float* dis[4], float* tmp[4], int stride[4], void* user);
 using FrameMetricsReadyCallbackFn = void (*)(int frame, double values[3][4], void* user);
+using FillFrameCallbackFn = void (*)(int frame, float* ref[4], float* dis[4], int stride[4], void* user);
 
 int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
                  ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const* logPath,
                  char const* logFmt, int disableClip, int disableAvx, int enableTransform, int phoneModel, int doPsnr,
                  int doSsim, int doMsSsim, char const* poolMethod, int nThread, int nSubsample, int enableConfInterval,
                  FrameMetricsReadyCallbackFn frameReady);
+int compute_vmaf(double* vmafScore, char const* fmt, int const width[4], int const height[4],
+                 ReadFrameCallbackFn readFrame, void* userData, char const* modelPath, char const* logPath,
+                 char const* logFmt, int disableClip, int disableAvx, int enableTransform, int phoneModel, int doPsnr,
+                 int doSsim, int doMsSsim, char const* poolMethod, int nThread, int nSubsample, int enableConfInterval,
+                 FrameMetricsReadyCallbackFn frameReady, FillFrameCallbackFn fillFrame);
 
 // Geometry of one measurement: four plane slots (slot 3 unused) and the pixel-format name.
 class Asset
@@ -128,6 +141,8 @@ public:
 
     // Vector kernels where the processor has them (the default), or the portable ones.
     void setVectorKernels(bool allowed) { m_allowVector = allowed; }
+    // Second stage of every pull, run outside the pull lock (see compute_vmaf); none by default.
+    void setFillFrame(FillFrameCallbackFn fill) { m_fillFrame = fill; }
 
 protected:
     std::string m_modelPath;
@@ -144,6 +159,7 @@ private:
     bool m_doPsnr = true;
     bool m_doSsim = true;
     bool m_allowVector = true;
+    FillFrameCallbackFn m_fillFrame = nullptr;
 };
 
 // Confidence-interval runner of the library; never made in this system.

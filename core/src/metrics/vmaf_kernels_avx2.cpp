@@ -8,6 +8,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "metrics/vmaf_kernels.h"
+#include "metrics/vmaf_psnr.h"
 #include "metrics/vmaf_ssim.h"
 #include "metrics/vmaf_tables.h"
 
@@ -32,24 +33,6 @@ T* Scratch(std::vector<T>& v, std::size_t n)
     if (v.size() < n)
         v.resize(n);
     return v.data();
-}
-
-// Four quarter-size planes per thread, shared by VIF (reduced pictures) and ADM (approximation
-// bands): the kernels run one after the other on a thread, never at the same time.
-std::vector<float>* ScalePlanes()
-{
-    static thread_local std::vector<float> planes[4];
-    return planes;
-}
-
-// Fills the r samples either side of pad[r .. r+w) with their mirrored samples.
-inline void MirrorBorders(float* pad, int w, int r)
-{
-    float* mid = pad + r;
-    for (int x = -r; x < 0; ++x)
-        mid[x] = mid[MirrorIndex(x, w)];
-    for (int x = w; x < w + r; ++x)
-        mid[x] = mid[MirrorIndex(x, w)];
 }
 
 // out[x] = sum over k, in order, of f[k] * rows[k][x].
@@ -143,9 +126,8 @@ inline __m256 OneMinusInDouble(__m256 v)
 
 struct VifStatWork
 {
-    std::vector<float> pad[5]; // vertical sums with mirrored borders
-    std::vector<float> num, den;
-    std::vector<float const*> rows;
+    std::vector<float> pad[5];   // vertical sums with mirrored borders
+    std::vector<float> num, den; // per-sample values of four rows
 };
 
 // Numerator and denominator contributions of eight samples from the five filtered sums.
@@ -174,27 +156,87 @@ inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e1
     den = _mm256_blendv_ps(denHigh, _mm256_set1_ps(1.0f), low);
 }
 
-inline void VifValues1(float mu1, float mu2, float e11, float e22, float e12, float& numVal, float& denVal)
+// Per-sample numerator and denominator values of row y into numRow and denRow.
+void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, int y, float* const pad[5],
+                     float* numRow, float* denRow)
 {
-    float const sigmaNsq = 2.0f;
-    float const sigmaMaxInv = static_cast<float>(4.0 / (255.0 * 255.0));
-    float const s1 = e11 - mu1 * mu1;
-    float const s2 = e22 - mu2 * mu2;
-    float const s12 = e12 - mu1 * mu2;
-    if (s1 < sigmaNsq) {
-        numVal = static_cast<float>(1.0 - static_cast<double>(s2 * sigmaMaxInv));
-        denVal = 1.0f;
-    } else {
-        float const sv = (s2 + sigmaNsq) * s1;
-        if (s12 < 0.0f) {
-            numVal = 0.0f;
-        } else {
-            float g = sv - s12 * s12;
-            if (!(g > 0.0f))
-                g = FLT_MIN;
-            numVal = Log2Approx(sv / g);
+    int const w = ref.width;
+    int const h = ref.height;
+    int const r = taps / 2;
+    float const* rr[17];
+    float const* dr[17];
+    for (int k = 0; k < taps; ++k) {
+        int const yy = MirrorIndex(y - r + k, h);
+        rr[k] = ref.row(yy);
+        dr[k] = dis.row(yy);
+    }
+    // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
+        for (int k = 0; k < taps; ++k) {
+            __m256 const c = _mm256_set1_ps(f[k]);
+            __m256 const p = _mm256_loadu_ps(rr[k] + x);
+            __m256 const q = _mm256_loadu_ps(dr[k] + x);
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(c, p));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(c, q));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(c, _mm256_mul_ps(p, p)));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(c, _mm256_mul_ps(q, q)));
+            a4 = _mm256_add_ps(a4, _mm256_mul_ps(c, _mm256_mul_ps(p, q)));
         }
-        denVal = Log2Approx(1.0f + s1 / sigmaNsq);
+        _mm256_storeu_ps(pad[0] + r + x, a0);
+        _mm256_storeu_ps(pad[1] + r + x, a1);
+        _mm256_storeu_ps(pad[2] + r + x, a2);
+        _mm256_storeu_ps(pad[3] + r + x, a3);
+        _mm256_storeu_ps(pad[4] + r + x, a4);
+    }
+    for (; x < w; ++x) {
+        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
+        for (int k = 0; k < taps; ++k) {
+            float const c = f[k];
+            float const pr = rr[k][x];
+            float const qd = dr[k][x];
+            a0 += c * pr;
+            a1 += c * qd;
+            a2 += c * (pr * pr);
+            a3 += c * (qd * qd);
+            a4 += c * (pr * qd);
+        }
+        pad[0][r + x] = a0;
+        pad[1][r + x] = a1;
+        pad[2][r + x] = a2;
+        pad[3][r + x] = a3;
+        pad[4][r + x] = a4;
+    }
+    for (int m = 0; m < 5; ++m)
+        MirrorBorders(pad[m], w, r);
+
+    // Horizontal sums and the per-sample statistic.
+    x = 0;
+    for (; x + 8 <= w; x += 8) {
+        __m256 h0 = _mm256_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
+        for (int k = 0; k < taps; ++k) {
+            __m256 const c = _mm256_set1_ps(f[k]);
+            h0 = _mm256_add_ps(h0, _mm256_mul_ps(c, _mm256_loadu_ps(pad[0] + x + k)));
+            h1 = _mm256_add_ps(h1, _mm256_mul_ps(c, _mm256_loadu_ps(pad[1] + x + k)));
+            h2 = _mm256_add_ps(h2, _mm256_mul_ps(c, _mm256_loadu_ps(pad[2] + x + k)));
+            h3 = _mm256_add_ps(h3, _mm256_mul_ps(c, _mm256_loadu_ps(pad[3] + x + k)));
+            h4 = _mm256_add_ps(h4, _mm256_mul_ps(c, _mm256_loadu_ps(pad[4] + x + k)));
+        }
+        __m256 nv, dv;
+        VifValues8(h0, h1, h2, h3, h4, nv, dv);
+        _mm256_storeu_ps(numRow + x, nv);
+        _mm256_storeu_ps(denRow + x, dv);
+    }
+    for (; x < w; ++x) {
+        float hv[5];
+        for (int m = 0; m < 5; ++m) {
+            float a = 0.0f;
+            for (int k = 0; k < taps; ++k)
+                a += f[k] * pad[m][x + k];
+            hv[m] = a;
+        }
+        VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
     }
 }
 
@@ -212,94 +254,18 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
     float* pad[5];
     for (int m = 0; m < 5; ++m)
         pad[m] = Scratch(wk.pad[m], padLen);
-    float* numRow = Scratch(wk.num, static_cast<std::size_t>(w));
-    float* denRow = Scratch(wk.den, static_cast<std::size_t>(w));
-    float const** rr = Scratch(wk.rows, static_cast<std::size_t>(2 * taps));
-    float const** dr = rr + taps;
+    float* numRows = Scratch(wk.num, 4 * static_cast<std::size_t>(w));
+    float* denRows = Scratch(wk.den, 4 * static_cast<std::size_t>(w));
     float accNum = 0.0f;
     float accDen = 0.0f;
-    for (int y = 0; y < h; ++y) {
-        for (int k = 0; k < taps; ++k) {
-            int const yy = MirrorIndex(y - r + k, h);
-            rr[k] = ref.row(yy);
-            dr[k] = dis.row(yy);
-        }
-        // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
-        int x = 0;
-        for (; x + 8 <= w; x += 8) {
-            __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
-            for (int k = 0; k < taps; ++k) {
-                __m256 const c = _mm256_set1_ps(f[k]);
-                __m256 const p = _mm256_loadu_ps(rr[k] + x);
-                __m256 const q = _mm256_loadu_ps(dr[k] + x);
-                a0 = _mm256_add_ps(a0, _mm256_mul_ps(c, p));
-                a1 = _mm256_add_ps(a1, _mm256_mul_ps(c, q));
-                a2 = _mm256_add_ps(a2, _mm256_mul_ps(c, _mm256_mul_ps(p, p)));
-                a3 = _mm256_add_ps(a3, _mm256_mul_ps(c, _mm256_mul_ps(q, q)));
-                a4 = _mm256_add_ps(a4, _mm256_mul_ps(c, _mm256_mul_ps(p, q)));
-            }
-            _mm256_storeu_ps(pad[0] + r + x, a0);
-            _mm256_storeu_ps(pad[1] + r + x, a1);
-            _mm256_storeu_ps(pad[2] + r + x, a2);
-            _mm256_storeu_ps(pad[3] + r + x, a3);
-            _mm256_storeu_ps(pad[4] + r + x, a4);
-        }
-        for (; x < w; ++x) {
-            float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
-            for (int k = 0; k < taps; ++k) {
-                float const c = f[k];
-                float const pr = rr[k][x];
-                float const qd = dr[k][x];
-                a0 += c * pr;
-                a1 += c * qd;
-                a2 += c * (pr * pr);
-                a3 += c * (qd * qd);
-                a4 += c * (pr * qd);
-            }
-            pad[0][r + x] = a0;
-            pad[1][r + x] = a1;
-            pad[2][r + x] = a2;
-            pad[3][r + x] = a3;
-            pad[4][r + x] = a4;
-        }
-        for (int m = 0; m < 5; ++m)
-            MirrorBorders(pad[m], w, r);
-
-        // Horizontal sums and the per-sample statistic.
-        x = 0;
-        for (; x + 8 <= w; x += 8) {
-            __m256 h0 = _mm256_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
-            for (int k = 0; k < taps; ++k) {
-                __m256 const c = _mm256_set1_ps(f[k]);
-                h0 = _mm256_add_ps(h0, _mm256_mul_ps(c, _mm256_loadu_ps(pad[0] + x + k)));
-                h1 = _mm256_add_ps(h1, _mm256_mul_ps(c, _mm256_loadu_ps(pad[1] + x + k)));
-                h2 = _mm256_add_ps(h2, _mm256_mul_ps(c, _mm256_loadu_ps(pad[2] + x + k)));
-                h3 = _mm256_add_ps(h3, _mm256_mul_ps(c, _mm256_loadu_ps(pad[3] + x + k)));
-                h4 = _mm256_add_ps(h4, _mm256_mul_ps(c, _mm256_loadu_ps(pad[4] + x + k)));
-            }
-            __m256 nv, dv;
-            VifValues8(h0, h1, h2, h3, h4, nv, dv);
-            _mm256_storeu_ps(numRow + x, nv);
-            _mm256_storeu_ps(denRow + x, dv);
-        }
-        for (; x < w; ++x) {
-            float hv[5];
-            for (int m = 0; m < 5; ++m) {
-                float a = 0.0f;
-                for (int k = 0; k < taps; ++k)
-                    a += f[k] * pad[m][x + k];
-                hv[m] = a;
-            }
-            VifValues1(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
-        }
-        float rowNum = 0.0f;
-        float rowDen = 0.0f;
-        for (x = 0; x < w; ++x) {
-            rowNum += numRow[x];
-            rowDen += denRow[x];
-        }
-        accNum += rowNum;
-        accDen += rowDen;
+    // Four rows at a time, their in-order row sums side by side (independent chains).
+    for (int y0 = 0; y0 < h; y0 += 4) {
+        int const rows = std::min(4, h - y0);
+        for (int i = 0; i < rows; ++i)
+            VifStatisticRow(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
+                            denRows + static_cast<std::ptrdiff_t>(i) * w);
+        AddRowSums(numRows, w, rows, &accNum);
+        AddRowSums(denRows, w, rows, &accDen);
     }
     numOut = accNum;
     denOut = accDen;
@@ -313,11 +279,11 @@ struct VifWork
 };
 
 // Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
-PlaneView VifReduce(PlaneView const& s, float const* f, int taps, std::vector<float>& outBuf, VifWork& wk)
+PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, VifWork& wk)
 {
     int const ow = s.width / 2;
     int const oh = s.height / 2;
-    float* out = Scratch(outBuf, static_cast<std::size_t>(ow) * oh + 1);
+    float* out = ScalePlane(plane, static_cast<std::size_t>(ow) * oh + 1);
     PlaneView const v{out, ow, oh, ow};
     if (ow == 0 || oh == 0)
         return v;
@@ -361,8 +327,7 @@ struct SsimWork
 {
     std::vector<float> r, d;
     std::vector<int> cols;
-    std::vector<float> prod, pick;
-    std::vector<double> acc;
+    std::vector<float> prod;
     std::vector<float> hp[5];
     std::vector<float> sq[3];
     std::vector<float> vrow[5];
@@ -370,7 +335,9 @@ struct SsimWork
 };
 
 // Box mean of f x f samples (plus addend) as the portable decimation computes it: each
-// output adds its f x f products in double, rows outer, columns inner.
+// output adds its f x f products in double, rows outer, columns inner. The f weighted input rows
+// of an output row are made first, then eight outputs at a time keep their sums in registers
+// while their taps are gathered.
 void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float* out, SsimWork& wk)
 {
     float const weight = 1.0f / static_cast<float>(f * f);
@@ -378,43 +345,50 @@ void SsimDecimate(PlaneView const& p, int f, float addend, int ow, int oh, float
     for (int u = 0; u < f; ++u)
         for (int x = 0; x < ow; ++x)
             cols[static_cast<std::size_t>(u) * ow + x] = MirrorRepeatIndex(f * x - f / 2 + u, p.width);
-    float* prod = Scratch(wk.prod, static_cast<std::size_t>(p.width) + 8);
-    float* pick = Scratch(wk.pick, static_cast<std::size_t>(ow) + 8);
-    double* acc = Scratch(wk.acc, static_cast<std::size_t>(ow) + 8);
+    std::size_t const prodStride = static_cast<std::size_t>(p.width) + 8;
+    float* prod = Scratch(wk.prod, prodStride * f);
     __m256 const wv = _mm256_set1_ps(weight);
     __m256 const av = _mm256_set1_ps(addend);
     for (int y = 0; y < oh; ++y) {
-        std::fill(acc, acc + ow, 0.0);
         for (int v = 0; v < f; ++v) {
             float const* s = p.row(MirrorRepeatIndex(f * y - f / 2 + v, p.height));
+            float* pr = prod + v * prodStride;
             int i = 0;
             for (; i + 8 <= p.width; i += 8)
-                _mm256_storeu_ps(prod + i, _mm256_mul_ps(wv, _mm256_add_ps(_mm256_loadu_ps(s + i), av)));
+                _mm256_storeu_ps(pr + i, _mm256_mul_ps(wv, _mm256_add_ps(_mm256_loadu_ps(s + i), av)));
             for (; i < p.width; ++i)
-                prod[i] = weight * (s[i] + addend);
-            for (int u = 0; u < f; ++u) {
-                int const* c = cols + static_cast<std::size_t>(u) * ow;
-                for (int x = 0; x < ow; ++x)
-                    pick[x] = prod[c[x]];
-                int x = 0;
-                for (; x + 4 <= ow; x += 4)
-                    _mm256_storeu_pd(acc + x,
-                                     _mm256_add_pd(_mm256_loadu_pd(acc + x), _mm256_cvtps_pd(_mm_loadu_ps(pick + x))));
-                for (; x < ow; ++x)
-                    acc[x] += static_cast<double>(pick[x]);
-            }
+                pr[i] = weight * (s[i] + addend);
         }
         float* o = out + static_cast<std::size_t>(y) * ow;
         int x = 0;
-        for (; x + 4 <= ow; x += 4)
-            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(_mm256_loadu_pd(acc + x)));
-        for (; x < ow; ++x)
-            o[x] = static_cast<float>(acc[x]);
+        for (; x + 8 <= ow; x += 8) {
+            __m256d a0 = _mm256_setzero_pd();
+            __m256d a1 = _mm256_setzero_pd();
+            for (int v = 0; v < f; ++v) {
+                float const* pr = prod + v * prodStride;
+                for (int u = 0; u < f; ++u) {
+                    int const* c = cols + static_cast<std::size_t>(u) * ow + x;
+                    __m128 const g0 = _mm_i32gather_ps(pr, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c)), 4);
+                    __m128 const g1 = _mm_i32gather_ps(pr, _mm_loadu_si128(reinterpret_cast<__m128i const*>(c + 4)), 4);
+                    a0 = _mm256_add_pd(a0, _mm256_cvtps_pd(g0));
+                    a1 = _mm256_add_pd(a1, _mm256_cvtps_pd(g1));
+                }
+            }
+            _mm_storeu_ps(o + x, _mm256_cvtpd_ps(a0));
+            _mm_storeu_ps(o + x + 4, _mm256_cvtpd_ps(a1));
+        }
+        for (; x < ow; ++x) {
+            double a = 0.0;
+            for (int v = 0; v < f; ++v)
+                for (int u = 0; u < f; ++u)
+                    a += static_cast<double>(prod[v * prodStride + cols[static_cast<std::size_t>(u) * ow + x]]);
+            o[x] = static_cast<float>(a);
+        }
     }
 }
 
 // dst[x] = float(sum over k, in order, of double(g[k] * src[k][x])), src[k] = base + k * step.
-inline void SsimFilter(float const* base, std::ptrdiff_t step, int n, float* dst)
+void SsimFilter(float const* base, std::ptrdiff_t step, int n, float* dst)
 {
     int x = 0;
     for (; x + 8 <= n; x += 8) {
@@ -653,8 +627,8 @@ VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
         int const taps = kVifTaps[s];
         if (s > 0) {
             int const g = (s & 1) ? 0 : 2; // alternate buffers so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, ScalePlanes()[g], wk);
-            PlaneView const nd = VifReduce(d, f, taps, ScalePlanes()[g + 1], wk);
+            PlaneView const nr = VifReduce(r, f, taps, g, wk);
+            PlaneView const nd = VifReduce(d, f, taps, g + 1, wk);
             r = nr;
             d = nd;
         }
@@ -663,7 +637,10 @@ VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
     return res;
 }
 
-double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
+namespace {
+
+// SSIM with the given filter pass (the AVX2 one, or the AVX-512 one where the processor has it).
+double SsimVector(PlaneView const& refIn, PlaneView const& disIn, float addend, SsimFilterFn filter)
 {
     static thread_local SsimWork wk;
     int const w0 = refIn.width;
@@ -727,11 +704,11 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
             sq[2][x] = a[x] * b[x];
         }
         std::size_t const o = static_cast<std::size_t>(y) * ow;
-        SsimFilter(a, 1, ow, hp[0] + o);
-        SsimFilter(b, 1, ow, hp[1] + o);
-        SsimFilter(sq[0], 1, ow, hp[2] + o);
-        SsimFilter(sq[1], 1, ow, hp[3] + o);
-        SsimFilter(sq[2], 1, ow, hp[4] + o);
+        filter(a, 1, ow, hp[0] + o);
+        filter(b, 1, ow, hp[1] + o);
+        filter(sq[0], 1, ow, hp[2] + o);
+        filter(sq[1], 1, ow, hp[3] + o);
+        filter(sq[2], 1, ow, hp[4] + o);
     }
     float* vrow[5];
     for (int m = 0; m < 5; ++m)
@@ -740,7 +717,7 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
     double sum = 0.0;
     for (int y = 0; y < oh; ++y) {
         for (int m = 0; m < 5; ++m)
-            SsimFilter(hp[m] + static_cast<std::size_t>(y) * ow, ow, ow, vrow[m]);
+            filter(hp[m] + static_cast<std::size_t>(y) * ow, ow, ow, vrow[m]);
         int x = 0;
         for (; x + 4 <= ow; x += 4)
             _mm256_storeu_pd(lcs + x,
@@ -756,6 +733,18 @@ double SsimAvx2(PlaneView const& refIn, PlaneView const& disIn, float addend)
             sum += lcs[x];
     }
     return static_cast<float>(sum / (static_cast<double>(ow) * oh));
+}
+
+} // namespace
+
+double SsimAvx2(PlaneView const& ref, PlaneView const& dis, float addend)
+{
+    return SsimVector(ref, dis, addend, &SsimFilter);
+}
+
+double SsimAvx512(PlaneView const& ref, PlaneView const& dis, float addend)
+{
+    return SsimVector(ref, dis, addend, &SsimFilterAvx512);
 }
 
 AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
@@ -796,8 +785,8 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
         int const h = (r.height + 1) / 2;
         int const gen = scale & 1;
         std::size_t const n = static_cast<std::size_t>(w) * h;
-        float* aRef = Scratch(ScalePlanes()[2 * gen], n + 1);
-        float* aDis = Scratch(ScalePlanes()[2 * gen + 1], n + 1);
+        float* aRef = ScalePlane(2 * gen, n + 1);
+        float* aDis = ScalePlane(2 * gen + 1, n + 1);
         float const rf[3] = {kAdmRfactorHV[scale], kAdmRfactorHV[scale], kAdmRfactorD[scale]};
         AdmRegion const outer = AdmOuter(w, h);
         AdmRegion const in = AdmInner(w, h);
@@ -1062,27 +1051,61 @@ double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
             for (; x < w; ++x)
                 dr[x] = std::fabs(p[x] - q[x]);
         }
-        float line[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        if (rows == 4) {
-            float const* d0 = diff;
-            float const* d1 = diff + w;
-            float const* d2 = diff + 2 * static_cast<std::size_t>(w);
-            float const* d3 = diff + 3 * static_cast<std::size_t>(w);
-            for (int x = 0; x < w; ++x) {
-                line[0] += d0[x];
-                line[1] += d1[x];
-                line[2] += d2[x];
-                line[3] += d3[x];
-            }
-        } else {
-            for (int r = 0; r < rows; ++r)
-                for (int x = 0; x < w; ++x)
-                    line[r] += diff[static_cast<std::size_t>(r) * w + x];
-        }
-        for (int r = 0; r < rows; ++r)
-            accum += line[r];
+        AddRowSums(diff, w, rows, &accum);
     }
     return static_cast<double>(accum / static_cast<float>(a.width * a.height));
+}
+
+double MeanSquaredErrorAvx2(PlaneView const& ref, PlaneView const& dis)
+{
+    int const w = ref.width;
+    int const h = ref.height;
+    if (w <= 0 || h <= 0)
+        return 0.0;
+    // The portable sum adds the float squares to a double one after another. Where every
+    // difference is a multiple of 1/4 no larger than 512 in size (samples of 8- or 10-bit material
+    // on the 8-bit scale), each square is an exact multiple of 1/16 below 2^18, and every partial
+    // sum of fewer than 2^31 of them is exact in double: any order then gives the same bits, so
+    // four running sums side by side do. Any other difference falls back to the portable loop.
+    if (static_cast<double>(w) * h >= 2147483648.0)
+        return MeanSquaredError(ref, dis);
+    __m256 const four = _mm256_set1_ps(4.0f);
+    __m256 const limit = _mm256_set1_ps(2048.0f);
+    __m256 bad = _mm256_setzero_ps();
+    __m256d s0 = _mm256_setzero_pd(), s1 = s0;
+    bool tailBad = false; // the samples past the last full vector are checked and summed the same way
+    double tailSum = 0.0;
+    for (int y = 0; y < h; ++y) {
+        float const* r = ref.row(y);
+        float const* d = dis.row(y);
+        int x = 0;
+        for (; x + 8 <= w; x += 8) {
+            __m256 const e = _mm256_sub_ps(_mm256_loadu_ps(r + x), _mm256_loadu_ps(d + x));
+            __m256 const q = _mm256_mul_ps(e, four);
+            __m256 const whole = _mm256_round_ps(q, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            bad = _mm256_or_ps(bad, _mm256_cmp_ps(q, whole, _CMP_NEQ_UQ));
+            bad = _mm256_or_ps(bad, _mm256_cmp_ps(Abs(q), limit, _CMP_NLE_UQ));
+            __m256 const sq = _mm256_mul_ps(e, e);
+            s0 = _mm256_add_pd(s0, _mm256_cvtps_pd(_mm256_castps256_ps128(sq)));
+            s1 = _mm256_add_pd(s1, _mm256_cvtps_pd(_mm256_extractf128_ps(sq, 1)));
+        }
+        for (; x < w; ++x) {
+            float const e = r[x] - d[x];
+            float const q = e * 4.0f;
+            if (!(q == std::nearbyint(q)) || !(std::fabs(q) <= 2048.0f))
+                tailBad = true;
+            tailSum += static_cast<double>(e * e);
+        }
+    }
+    if (tailBad || _mm256_movemask_ps(bad) != 0)
+        return MeanSquaredError(ref, dis);
+    double lanes[8];
+    _mm256_storeu_pd(lanes, s0);
+    _mm256_storeu_pd(lanes + 4, s1);
+    double sum = tailSum;
+    for (double v : lanes)
+        sum += v;
+    return sum / (static_cast<double>(w) * h);
 }
 
 } // namespace ze::nox::core::vmaf

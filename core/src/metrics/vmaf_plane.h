@@ -57,6 +57,9 @@ struct AlignedFree
 
 // 32-byte aligned float array, zero-filled unless asked otherwise (pages of an unfilled
 // buffer cost no memory until they are written); size() == 0 when the allocation failed.
+// Arrays of picture size are placed on huge pages where the system offers them, so that
+// writing a picture into a fresh one costs a few page faults instead of thousands
+// (resize is defined in vmaf_kernels.cpp).
 class FloatBuffer
 {
 public:
@@ -73,24 +76,5 @@ private:
     std::unique_ptr<float, AlignedFree> m_data;
     std::size_t m_size = 0;
 };
-
-inline bool FloatBuffer::resize(std::size_t count, bool zeroFill)
-{
-    if (count == m_size && m_data)
-        return true;
-    m_data.reset();
-    m_size = 0;
-    std::size_t bytes = (count * sizeof(float) + 31) / 32 * 32;
-    if (bytes == 0)
-        bytes = 32;
-    void* p = std::aligned_alloc(32, bytes);
-    if (!p)
-        return false;
-    if (zeroFill)
-        std::memset(p, 0, bytes);
-    m_data.reset(static_cast<float*>(p));
-    m_size = count;
-    return true;
-}
 
 } // namespace ze::nox::core::vmaf

@@ -99,8 +99,6 @@ void Statistic(PlaneView const& ref, PlaneView const& dis, float const* f, int t
         ha[m].resize(static_cast<std::size_t>(w));
     }
     std::vector<float> pad(static_cast<std::size_t>(w + 2 * r));
-    float const sigmaNsq = 2.0f;
-    float const sigmaMaxInv = static_cast<float>(4.0 / (255.0 * 255.0));
     float accNum = 0.0f;
     float accDen = 0.0f;
     for (int y = 0; y < h; ++y) {
@@ -131,28 +129,9 @@ void Statistic(PlaneView const& ref, PlaneView const& dis, float const* f, int t
         float rowNum = 0.0f;
         float rowDen = 0.0f;
         for (int x = 0; x < w; ++x) {
-            float const mu1 = ha[0][x];
-            float const mu2 = ha[1][x];
-            float const s1 = ha[2][x] - mu1 * mu1;
-            float const s2 = ha[3][x] - mu2 * mu2;
-            float const s12 = ha[4][x] - mu1 * mu2;
             float numVal;
             float denVal;
-            if (s1 < sigmaNsq) {
-                numVal = static_cast<float>(1.0 - static_cast<double>(s2 * sigmaMaxInv));
-                denVal = 1.0f;
-            } else {
-                float const sv = (s2 + sigmaNsq) * s1;
-                if (s12 < 0.0f) {
-                    numVal = 0.0f;
-                } else {
-                    float g = sv - s12 * s12;
-                    if (!(g > 0.0f))
-                        g = FLT_MIN; // rounding can make g non-positive; keep the log finite
-                    numVal = Log2Approx(sv / g);
-                }
-                denVal = Log2Approx(1.0f + s1 / sigmaNsq);
-            }
+            VifSampleValues(ha[0][x], ha[1][x], ha[2][x], ha[3][x], ha[4][x], numVal, denVal);
             rowNum += numVal;
             rowDen += denVal;
         }
@@ -164,6 +143,30 @@ void Statistic(PlaneView const& ref, PlaneView const& dis, float const* f, int t
 }
 
 } // namespace
+
+void VifSampleValues(float mu1, float mu2, float e11, float e22, float e12, float& numVal, float& denVal)
+{
+    float const sigmaNsq = 2.0f;
+    float const sigmaMaxInv = static_cast<float>(4.0 / (255.0 * 255.0));
+    float const s1 = e11 - mu1 * mu1;
+    float const s2 = e22 - mu2 * mu2;
+    float const s12 = e12 - mu1 * mu2;
+    if (s1 < sigmaNsq) {
+        numVal = static_cast<float>(1.0 - static_cast<double>(s2 * sigmaMaxInv));
+        denVal = 1.0f;
+    } else {
+        float const sv = (s2 + sigmaNsq) * s1;
+        if (s12 < 0.0f) {
+            numVal = 0.0f;
+        } else {
+            float g = sv - s12 * s12;
+            if (!(g > 0.0f))
+                g = FLT_MIN; // rounding can make g non-positive; keep the log finite
+            numVal = Log2Approx(sv / g);
+        }
+        denVal = Log2Approx(1.0f + s1 / sigmaNsq);
+    }
+}
 
 float Log2Approx(float x)
 {

@@ -1,14 +1,17 @@
 #include "metrics/ze_quality_metric_calculator.h"
 
 #include "decoders/ffmpeg_utils.h"
-#include "metrics/vmaf_driver.h"
 #include "decoders/ze_nox_decoder_factory.h"
+#include "metrics/vmaf_driver.h"
 
 #include <QDebug>
 #include <QDir>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -33,16 +36,19 @@ struct RunContext
     ZeQualityMetricCalculator* calculator = nullptr;
 };
 
-int ReadFrameCallback(float* ref[4], float* dis[4], float* tmp[4], int stride[4], void* user)
+int ReadFrameCallback(float* [4], float* [4], float* [4], int[4], void* user)
 {
     auto* context = static_cast<RunContext*>(user);
     if (!context || !context->calculator)
         return 1;
-    QVector<float*> const r = {ref[0], ref[1], ref[2], ref[3]};
-    QVector<float*> const d = {dis[0], dis[1], dis[2], dis[3]};
-    QVector<float*> const t = {tmp[0], tmp[1], tmp[2], tmp[3]};
-    QVector<int> const s = {stride[0], stride[1], stride[2], stride[3]};
-    return context->calculator->readFrameCallback(r, d, t, s);
+    return context->calculator->readFrameCallback();
+}
+
+void FillFrameCallback(int frame, float* ref[4], float* dis[4], int stride[4], void* user)
+{
+    auto* context = static_cast<RunContext*>(user);
+    if (context && context->calculator)
+        context->calculator->fillFrameCallback(frame, ref, dis, stride);
 }
 
 void FrameMetricsReadyCallback(int frame, double values[3][4], void* user)
@@ -99,19 +105,33 @@ void PlaneGeometry(ZeNoxDecoder const* decoder, int widths[4], int heights[4])
     heights[3] = 0;
 }
 
+// Component c of a picture when the picture holds it, else nullptr.
+AVComponentDescriptor const* ComponentOf(AVFrame const* frame, int c)
+{
+    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    if (!desc || c >= desc->nb_components)
+        return nullptr;
+    AVComponentDescriptor const& comp = desc->comp[c];
+    return frame->data[comp.plane] && frame->linesize[comp.plane] > 0 ? &comp : nullptr;
+}
+
+// Whether the picture holds the three components the measurement converts.
+bool HasThreeComponents(AVFrame const* frame)
+{
+    return ComponentOf(frame, 0) && ComponentOf(frame, 1) && ComponentOf(frame, 2);
+}
+
 // Writes component c of a picture as float rows of `width` samples, `dstStride` bytes apart, on the
 // 8-bit scale (8-bit samples as they are, deeper ones x 0.25). Goes by the format's descriptor, so
 // semi-planar and packed pictures give proper planes and P010's high-aligned words their values.
-bool ComponentToFloat(AVFrame const* frame, int c, int width, int height, float* dst, int dstStride)
+void ComponentToFloat(AVFrame const* frame, int c, int width, int height, float* dst, int dstStride)
 {
-    AVPixFmtDescriptor const* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    if (!desc || c >= desc->nb_components || width <= 0 || height <= 0)
-        return false;
-    AVComponentDescriptor const& comp = desc->comp[c];
+    AVComponentDescriptor const* compPtr = ComponentOf(frame, c);
+    if (!compPtr)
+        return;
+    AVComponentDescriptor const& comp = *compPtr;
     uint8_t const* plane = frame->data[comp.plane];
     int const pitch = frame->linesize[comp.plane];
-    if (!plane || pitch <= 0)
-        return false;
     bool const wide = comp.depth > 8;
     float const scale = wide ? 0.25f : 1.0f;
     int const step = comp.step;
@@ -137,10 +157,103 @@ bool ComponentToFloat(AVFrame const* frame, int c, int width, int height, float*
                 out[x] = static_cast<float>((row[static_cast<ptrdiff_t>(x) * step] >> comp.shift) & mask);
         }
     }
-    return true;
 }
 
 } // namespace
+
+// Decodes one stream's range ahead of the measurement on a thread of its own, into a ring of a few
+// frames that are reused from frame to frame. Frame k lives in slot k % kDepth from its decoding
+// until the measurement gives it back; the thread decodes frame k once frame k - kDepth is back.
+class ZeQualityMetricCalculator::ReadAhead
+{
+public:
+    static constexpr int kDepth = 4;
+    enum class State { Ready, Failed, Stopped };
+
+    // Decodes frames 0 .. count - 1 of the decoder's range (as the pull did: the first frame with
+    // getFirstFrame when nothing was decoded since opening); ends early on a failure or a stop.
+    ReadAhead(ZeNoxDecoder* decoder, int count, std::atomic_bool const& stop)
+        : m_decoder(decoder), m_count(count), m_stop(stop), m_thread(&ReadAhead::loop, this)
+    {
+    }
+    ~ReadAhead()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_cv.notify_all();
+        m_thread.join();
+    }
+
+    // Waits for frame k: Ready with the frame once it is decoded, Failed when its decoding (or an
+    // earlier one) failed, Stopped when the thread ended before it because of a stop.
+    State wait(int k, Frame*& frame)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return k < m_decoded || m_ended; });
+        if (k < m_decoded) {
+            frame = &m_frames[k % kDepth];
+            return State::Ready;
+        }
+        return m_failed ? State::Failed : State::Stopped;
+    }
+    int count() const { return m_count; }
+    // Frame k's slot (Ready from wait) may take a later frame.
+    void release(int k)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_busy[k % kDepth] = false;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    void loop()
+    {
+        for (int k = 0; k < m_count; ++k) {
+            Frame& frame = m_frames[k % kDepth];
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_cv.wait(lock, [&] { return m_quit || !m_busy[k % kDepth]; });
+                if (m_quit || m_stop)
+                    break;
+            }
+            ZeNoxCoreError const err =
+                m_decoder->curFrameNumber() < 0 ? m_decoder->getFirstFrame(frame) : m_decoder->getNextFrame(frame);
+            bool const ok = err == ZE_NOX_CORE_OK && frame.isValid();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (!ok) {
+                    m_failed = true;
+                    break;
+                }
+                m_busy[k % kDepth] = true;
+                ++m_decoded;
+            }
+            m_cv.notify_all();
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ended = true;
+        }
+        m_cv.notify_all();
+    }
+
+    ZeNoxDecoder* const m_decoder;
+    int const m_count;
+    std::atomic_bool const& m_stop;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    Frame m_frames[kDepth];
+    bool m_busy[kDepth] = {};
+    int m_decoded = 0;
+    bool m_failed = false;
+    bool m_ended = false;
+    bool m_quit = false;
+    std::thread m_thread; // last: starts once everything above is set up
+};
 
 ZeQualityMetricCalculator::ZeQualityMetricCalculator(QObject* parent) : QThread(parent) {}
 
@@ -159,8 +272,6 @@ void ZeQualityMetricCalculator::reset()
     m_refDecoder = nullptr;
     m_threadCount = 0;
     m_metrics.clear();
-    m_distFrame.reset();
-    m_refFrame.reset();
     m_stopRequested = false;
     m_frameCount = 0;
     m_framesRead = 0;
@@ -261,9 +372,7 @@ void ZeQualityMetricCalculator::run()
     RunContext context{this};
     emit progress(0);
 
-    int widths[4];
-    int heights[4];
-    PlaneGeometry(m_refDecoder, widths, heights);
+    PlaneGeometry(m_refDecoder, m_planeWidths, m_planeHeights);
     m_frameCount = std::min(m_distDecoder->getOriginalFrameCount(), m_refDecoder->getOriginalFrameCount());
 
     bool const uhd = m_refDecoder->width() > 3839 && m_refDecoder->height() > 2159;
@@ -272,10 +381,21 @@ void ZeQualityMetricCalculator::run()
     const QByteArray format = getVmafColorFormatName().toUtf8();
     qDebug() << "Start VMAF calculation: format =" << format.constData() << ", model =" << modelPath.constData();
 
+    // Each stream's range is decoded ahead on a thread of its own; the pull only hands the frames
+    // over and the driver's workers convert them.
+    auto const rangeLength = [](ZeNoxDecoder const* d) {
+        return std::max(0, d->lastFrameNumber() - d->firstFrameNumber() + 1);
+    };
+    ReadAhead refAhead(m_refDecoder, rangeLength(m_refDecoder), m_stopRequested);
+    ReadAhead distAhead(m_distDecoder, rangeLength(m_distDecoder), m_stopRequested);
+    m_refAhead = &refAhead;
+    m_distAhead = &distAhead;
     double pooled = 0.0;
-    int const result =
-        compute_vmaf(&pooled, format.constData(), widths, heights, &ReadFrameCallback, &context, modelPath.constData(),
-                     nullptr, nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr, m_threadCount, 1, 0, &FrameMetricsReadyCallback);
+    int const result = compute_vmaf(&pooled, format.constData(), m_planeWidths, m_planeHeights, &ReadFrameCallback,
+                                    &context, modelPath.constData(), nullptr, nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr,
+                                    m_threadCount, 1, 0, &FrameMetricsReadyCallback, &FillFrameCallback);
+    m_refAhead = nullptr;
+    m_distAhead = nullptr;
     if (result != 0)
         qCritical() << "Failed to run VMAF quality metric calculation. Error code" << result;
 
@@ -284,58 +404,67 @@ void ZeQualityMetricCalculator::run()
     emit progress(100);
 }
 
-int ZeQualityMetricCalculator::readFrameCallback(QVector<float*> const& ref, QVector<float*> const& dis,
-                                                 QVector<float*> const& /*tmp*/, QVector<int> const& strides)
+int ZeQualityMetricCalculator::readFrameCallback()
 {
-    if (!m_refDecoder || !m_distDecoder)
+    if (!m_refDecoder || !m_distDecoder || !m_refAhead || !m_distAhead)
         return 1;
     if (m_stopRequested)
         return 2;
-    for (ZeNoxDecoder* decoder : {m_refDecoder, m_distDecoder}) {
-        if (decoder->curFrameNumber() == decoder->lastFrameNumber() - decoder->firstFrameNumber())
-            return 2;
-    }
+    // The shorter range ends the measurement: frame k of one range is paired with frame k of the other.
+    int const k = m_framesRead;
+    if (k >= m_refAhead->count() || k >= m_distAhead->count())
+        return 2;
 
-    const ZeNoxCoreError refErr = m_refDecoder->curFrameNumber() < 0 ? m_refDecoder->getFirstFrame(m_refFrame)
-                                                                     : m_refDecoder->getNextFrame(m_refFrame);
-    const ZeNoxCoreError distErr = m_distDecoder->curFrameNumber() < 0 ? m_distDecoder->getFirstFrame(m_distFrame)
-                                                                       : m_distDecoder->getNextFrame(m_distFrame);
-    if (refErr != ZE_NOX_CORE_OK || distErr != ZE_NOX_CORE_OK || !m_refFrame.isValid() || !m_distFrame.isValid()) {
+    // Both are always waited for, as both frames were always decoded.
+    Frame* ref = nullptr;
+    Frame* dist = nullptr;
+    ReadAhead::State const refState = m_refAhead->wait(k, ref);
+    ReadAhead::State const distState = m_distAhead->wait(k, dist);
+    if (refState == ReadAhead::State::Failed || distState == ReadAhead::State::Failed) {
         m_pullFailed = true;
         return 1;
     }
-    if (m_refFrame.pixelFormat() != m_distFrame.pixelFormat() ||
-        m_refFrame.pixelFormat() != m_refDecoder->pixelFormat()) {
+    if (refState != ReadAhead::State::Ready || distState != ReadAhead::State::Ready)
+        return 2; // the read-ahead ended at a stop
+    if (ref->pixelFormat() != dist->pixelFormat() || ref->pixelFormat() != m_refDecoder->pixelFormat()) {
         qCritical() << QStringLiteral("Unable to calculate metrics. Pixel formats are different: %1 and %2")
-                           .arg(static_cast<int>(m_refFrame.pixelFormat()))
-                           .arg(static_cast<int>(m_distFrame.pixelFormat()));
+                           .arg(static_cast<int>(ref->pixelFormat()))
+                           .arg(static_cast<int>(dist->pixelFormat()));
         m_pullFailed = true;
         return 1;
     }
 
-    int widths[4];
-    int heights[4];
-    PlaneGeometry(m_refDecoder, widths, heights);
-    // The pictures must hold at least the visible size (decoders give exactly that).
-    if (m_refFrame.width() < widths[0] || m_refFrame.height() < heights[0] || m_distFrame.width() < widths[0] ||
-        m_distFrame.height() < heights[0]) {
+    // The pictures must hold at least the visible size (decoders give exactly that) and every
+    // component the conversion reads.
+    if (ref->width() < m_planeWidths[0] || ref->height() < m_planeHeights[0] || dist->width() < m_planeWidths[0] ||
+        dist->height() < m_planeHeights[0] || !HasThreeComponents(ref->avFrame()) ||
+        !HasThreeComponents(dist->avFrame())) {
         m_pullFailed = true;
         return 1;
-    }
-    for (int c = 0; c < 3 && c < strides.size(); ++c) {
-        if (strides[c] <= 0)
-            continue;
-        if (!ComponentToFloat(m_refFrame.avFrame(), c, widths[c], heights[c], ref[c], strides[c]) ||
-            !ComponentToFloat(m_distFrame.avFrame(), c, widths[c], heights[c], dis[c], strides[c])) {
-            m_pullFailed = true;
-            return 1;
-        }
     }
 
     ++m_framesRead;
     if (m_frameCount > 0)
         emit progress(m_framesRead * 100 / m_frameCount);
     return 0;
+}
+
+void ZeQualityMetricCalculator::fillFrameCallback(int frame, float* ref[4], float* dis[4], int const stride[4])
+{
+    Frame* refFrame = nullptr;
+    Frame* distFrame = nullptr;
+    // Handed over by the pull, so both are ready and stay in their slots until released.
+    if (m_refAhead->wait(frame, refFrame) == ReadAhead::State::Ready &&
+        m_distAhead->wait(frame, distFrame) == ReadAhead::State::Ready) {
+        for (int c = 0; c < 3; ++c) {
+            if (stride[c] <= 0)
+                continue;
+            ComponentToFloat(refFrame->avFrame(), c, m_planeWidths[c], m_planeHeights[c], ref[c], stride[c]);
+            ComponentToFloat(distFrame->avFrame(), c, m_planeWidths[c], m_planeHeights[c], dis[c], stride[c]);
+        }
+    }
+    m_refAhead->release(frame);
+    m_distAhead->release(frame);
 }
 
 void ZeQualityMetricCalculator::frameMetricsReadyCallback(int frameNum, QVector<double> const& values)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "display/frame.h"
 #include "decoders/ze_nox_decoder.h"
+#include "display/frame.h"
 
 #include <QSet>
 #include <QString>
@@ -46,9 +46,13 @@ public:
     // "yuv420p10le" for a reference deeper than 8 bits, "yuv420p" otherwise, empty when closed.
     QString getVmafColorFormatName() const;
 
-    // The measurement's frame pull and per-frame delivery (called by the driver's workers).
-    int readFrameCallback(QVector<float*> const& ref, QVector<float*> const& dis, QVector<float*> const& tmp,
-                          QVector<int> const& strides);
+    // The measurement's frame pull, in frame order under the driver's pull lock: hands over the next
+    // pair of decoded frames (0), or answers 1 on an error, 2 when there are no more frames.
+    int readFrameCallback();
+    // Writes the planes of a frame pair handed over by the pull as float planes (rows stride bytes
+    // apart) and gives its decoded frames back to the read-ahead; on a driver worker, outside any lock.
+    void fillFrameCallback(int frame, float* ref[4], float* dis[4], int const stride[4]);
+    // Per-frame delivery (called by the driver's workers, in frame order).
     void frameMetricsReadyCallback(int frameNum, QVector<double> const& values);
 
     // Read by the owner once the thread has finished.
@@ -66,6 +70,8 @@ protected:
     void run() override;
 
 private:
+    class ReadAhead;
+
     void reset();
     bool checkStreamsMatch() const;
 
@@ -73,8 +79,11 @@ private:
     ZeNoxDecoder* m_refDecoder = nullptr;
     int m_threadCount = 0;
     QSet<ZeVideoQualityMetric> m_metrics;
-    Frame m_refFrame;
-    Frame m_distFrame;
+    // Both streams decoded ahead of the measurement on threads of their own (during a run only).
+    ReadAhead* m_refAhead = nullptr;
+    ReadAhead* m_distAhead = nullptr;
+    int m_planeWidths[4] = {};
+    int m_planeHeights[4] = {};
     int m_frameCount = 0;
     int m_framesRead = 0;
     // Frame pairs the ranges hold, frames delivered, and whether a pull failed, for m_finished.

@@ -1,17 +1,18 @@
 // The measurement driver with a synthetic pull: ordering, end of stream, pull errors,
 // argument checks, worker counts, and tiny planes.
 
-#include "test_support.h"
 #include "metrics/vmaf_adm.h"
 #include "metrics/vmaf_driver.h"
 #include "metrics/vmaf_motion.h"
 #include "metrics/vmaf_ssim.h"
 #include "metrics/vmaf_vif.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,21 @@ void Sleep(Synthetic& s)
     std::this_thread::sleep_for(std::chrono::microseconds(delay));
 }
 
+void WriteSyntheticFrame(Synthetic const& s, int f, float* ref[4], float* dis[4], int const stride[4])
+{
+    int const ws[3] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2};
+    int const hs[3] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2};
+    for (int p = 0; p < 3; ++p)
+        for (int y = 0; y < hs[p]; ++y) {
+            float* r = reinterpret_cast<float*>(reinterpret_cast<char*>(ref[p]) + y * stride[p]);
+            float* d = reinterpret_cast<float*>(reinterpret_cast<char*>(dis[p]) + y * stride[p]);
+            for (int x = 0; x < ws[p]; ++x) {
+                r[x] = static_cast<float>((x * 7 + y * 3 + f * 5 + p * 11) % 256);
+                d[x] = std::min(255.0f, r[x] + static_cast<float>((x + y + f) % 5));
+            }
+        }
+}
+
 int SyntheticPull(float* ref[4], float* dis[4], float* [4], int stride[4], void* user)
 {
     auto& s = *static_cast<Synthetic*>(user);
@@ -73,18 +89,7 @@ int SyntheticPull(float* ref[4], float* dis[4], float* [4], int stride[4], void*
     else if (s.next >= s.frames)
         rc = 2;
     else {
-        int const f = s.next++;
-        int const ws[3] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2};
-        int const hs[3] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2};
-        for (int p = 0; p < 3; ++p)
-            for (int y = 0; y < hs[p]; ++y) {
-                float* r = reinterpret_cast<float*>(reinterpret_cast<char*>(ref[p]) + y * stride[p]);
-                float* d = reinterpret_cast<float*>(reinterpret_cast<char*>(dis[p]) + y * stride[p]);
-                for (int x = 0; x < ws[p]; ++x) {
-                    r[x] = static_cast<float>((x * 7 + y * 3 + f * 5 + p * 11) % 256);
-                    d[x] = std::min(255.0f, r[x] + static_cast<float>((x + y + f) % 5));
-                }
-            }
+        WriteSyntheticFrame(s, s.next++, ref, dis, stride);
         EXPECT_EQ(stride[3], 0);
     }
     s.pullsInFlight.fetch_sub(1);
@@ -109,6 +114,45 @@ void SyntheticDeliver(int frame, double values[3][4], void* user)
     s.deliveriesInFlight.fetch_sub(1);
 }
 
+// The split pull: the pull only claims the next frame, the fill writes it later on the worker.
+struct SplitSynthetic : Synthetic
+{
+    std::atomic<int> fillsInFlight{0};
+    std::atomic<bool> fillDuringPull{false};
+    std::vector<int> fills; // under mutex
+};
+
+int ClaimPull(float* [4], float* [4], float* [4], int[4], void* user)
+{
+    auto& s = *static_cast<SplitSynthetic*>(user);
+    s.pullsInFlight.fetch_add(1);
+    Sleep(s);
+    int rc = 0;
+    if (s.next == s.errorAt)
+        rc = 1;
+    else if (s.next >= s.frames)
+        rc = 2;
+    else
+        ++s.next;
+    s.pullsInFlight.fetch_sub(1);
+    return rc;
+}
+
+void SyntheticFill(int frame, float* ref[4], float* dis[4], int stride[4], void* user)
+{
+    auto& s = *static_cast<SplitSynthetic*>(user);
+    s.fillsInFlight.fetch_add(1);
+    Sleep(s);
+    if (s.pullsInFlight.load() != 0)
+        s.fillDuringPull = true;
+    WriteSyntheticFrame(s, frame, ref, dis, stride);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.fills.push_back(frame);
+    }
+    s.fillsInFlight.fetch_sub(1);
+}
+
 int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string model = ModelPath(), int disableAvx = 0)
 {
     int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
@@ -116,6 +160,15 @@ int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string 
     double pooled = -1;
     return compute_vmaf(&pooled, fmt, widths, heights, &SyntheticPull, &s, model.c_str(), nullptr, nullptr, 0,
                         disableAvx, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver);
+}
+
+int MeasureSplit(SplitSynthetic& s, int threads)
+{
+    int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
+    int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
+    double pooled = -1;
+    return compute_vmaf(&pooled, "yuv420p", widths, heights, &ClaimPull, &s, ModelPath().c_str(), nullptr, nullptr, 0,
+                        0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, &SyntheticFill);
 }
 
 std::vector<int> Range(int n)
@@ -174,6 +227,40 @@ TEST(VmafDriver, OneAndEightWorkersGiveIdenticalValues)
     EXPECT_EQ(a.values, b.values);
     // Identical planes: PSNR at the cap on frame 0 would need equal pictures; here it is finite.
     EXPECT_LT(a.values[0][0], 100.0);
+}
+
+// With the pull split in two, every claimed frame is filled exactly once, outside the pull
+// (fills run while other workers pull), and the values, the order and the ends are those of the
+// plain pull.
+TEST(VmafDriver, SplitPullFillsEveryClaimedFrameOnceOutsideThePull)
+{
+    struct Case
+    {
+        int frames;
+        int errorAt;
+        int expectedDeliveries;
+    } const cases[] = {{40, -1, 40}, {0, -1, 0}, {10, 0, 0}, {10, 5, 5}, {1, -1, 1}};
+    for (Case const& c : cases) {
+        for (int threads : {1, 8}) {
+            Synthetic plain;
+            plain.frames = c.frames;
+            plain.errorAt = c.errorAt;
+            ASSERT_EQ(Measure(plain, threads), 0);
+            SplitSynthetic split;
+            split.frames = c.frames;
+            split.errorAt = c.errorAt;
+            split.randomDelays = threads > 1;
+            ASSERT_EQ(MeasureSplit(split, threads), 0);
+            SCOPED_TRACE(std::to_string(c.frames) + "/" + std::to_string(c.errorAt) + "/" + std::to_string(threads));
+            EXPECT_EQ(split.delivered, Range(c.expectedDeliveries));
+            EXPECT_EQ(split.values, plain.values);
+            std::sort(split.fills.begin(), split.fills.end());
+            EXPECT_EQ(split.fills, Range(split.next));
+            if (threads > 1 && c.frames == 40) {
+                EXPECT_TRUE(split.fillDuringPull);
+            }
+        }
+    }
 }
 
 TEST(VmafDriver, ArgumentChecksAndFailures)

@@ -1,5 +1,5 @@
-// The vector metric kernels against the portable ones: every output must have the same bits,
-// on planes of many sizes (odd widths, tiny planes, padded strides) with flat, noisy, equal and
+// Each vector kernel table (AVX2, AVX-512) against the portable kernels: every output must have
+// the same bits, on planes of many sizes (odd widths, tiny planes, padded strides) with flat, noisy, equal and
 // clipped regions so every branch of the statistics is taken.
 
 #include "metrics/vmaf_kernels.h"
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace ze::nox::core::vmaf;
@@ -77,15 +78,23 @@ Size const kSizes[] = {{1, 1, 0},    {2, 3, 5},     {3, 1, 0},     {5, 7, 3},   
                        {17, 9, 0},   {23, 31, 1},   {33, 40, 8},   {64, 36, 0},   {101, 57, 3}, {130, 75, 6},
                        {255, 64, 1}, {320, 180, 0}, {333, 211, 5}, {480, 270, 0}, {641, 359, 7}};
 
-class VmafKernels : public ::testing::TestWithParam<Size>
+// The vector tables by name; a table the processor lacks is skipped.
+char const* const kTables[] = {"avx2", "avx512"};
+
+Kernels const* TableByName(std::string const& name)
+{
+    return name == "avx2" ? Avx2Kernels() : name == "avx512" ? Avx512Kernels() : nullptr;
+}
+
+class VmafKernels : public ::testing::TestWithParam<std::tuple<char const*, Size>>
 {
 protected:
     void SetUp() override
     {
-        m_vec = VectorKernels();
+        m_vec = TableByName(std::get<0>(GetParam()));
         if (!m_vec)
-            GTEST_SKIP() << "no vector kernels on this processor";
-        Size const s = GetParam();
+            GTEST_SKIP() << "no " << std::get<0>(GetParam()) << " kernels on this processor";
+        Size const s = std::get<1>(GetParam());
         m_pair = MakePair(s.w, s.h, s.w + s.pad, static_cast<unsigned>(s.w * 131 + s.h));
     }
     Kernels const* m_vec = nullptr;
@@ -136,27 +145,79 @@ TEST_P(VmafKernels, MotionBlurAndScoreMatchPortable)
     EXPECT_TRUE(SameBits(PortableKernels().motionScore(va, p.disView()), m_vec->motionScore(va, p.disView())));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, VmafKernels, ::testing::ValuesIn(kSizes), [](auto const& info) {
-    return std::to_string(info.param.w) + "x" + std::to_string(info.param.h) + "p" + std::to_string(info.param.pad);
-});
+// The vector sum runs on samples of the quarter grid only; one sample off it (in the vector part,
+// in the remainder of a row) or all of them off it must give the portable bits as well.
+TEST_P(VmafKernels, MeanSquaredErrorMatchesPortableOnAndOffTheQuarterGrid)
+{
+    PlanePair p = m_pair;
+    std::size_t const first = 0;
+    std::size_t const last = static_cast<std::size_t>(p.h - 1) * p.stride + p.w - 1;
+    for (int variant = 0; variant < 4; ++variant) {
+        if (variant == 1)
+            p.dis[first] += 0.1f;
+        if (variant == 2) {
+            p.dis[first] = m_pair.dis[first];
+            p.dis[last] += 0.3f;
+        }
+        if (variant == 3)
+            for (int y = 0; y < p.h; ++y)
+                for (int x = 0; x < p.w; ++x)
+                    p.dis[static_cast<std::size_t>(y) * p.stride + x] += 0.01f * static_cast<float>(x % 7);
+        double const a = PortableKernels().mse(p.refView(), p.disView());
+        double const b = m_vec->mse(p.refView(), p.disView());
+        EXPECT_TRUE(SameBits(a, b)) << "variant " << variant << ": " << a << " " << b;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, VmafKernels,
+                         ::testing::Combine(::testing::ValuesIn(kTables), ::testing::ValuesIn(kSizes)),
+                         [](auto const& info) {
+                             Size const s = std::get<1>(info.param);
+                             return std::string(std::get<0>(info.param)) + "_" + std::to_string(s.w) + "x" +
+                                    std::to_string(s.h) + "p" + std::to_string(s.pad);
+                         });
+
+// Planes large enough for SSIM to decimate them first (factors 2, 3, 4 and 8; odd sizes and padded
+// rows), where the vector code gathers the box taps.
+TEST(VmafKernelsEdges, SsimDecimationMatchesPortable)
+{
+    Size const sizes[] = {{512, 512, 0}, {771, 769, 5}, {1031, 1025, 3}, {2049, 2048, 0}};
+    for (char const* table : kTables) {
+        Kernels const* vec = TableByName(table);
+        if (!vec)
+            continue;
+        for (Size const& sz : sizes) {
+            PlanePair const p = MakePair(sz.w, sz.h, sz.w + sz.pad, static_cast<unsigned>(sz.w));
+            for (float addend : {128.0f, 0.0f}) {
+                double const a = PortableKernels().ssim(p.refView(), p.disView(), addend);
+                double const b = vec->ssim(p.refView(), p.disView(), addend);
+                EXPECT_TRUE(SameBits(a, b))
+                    << table << " " << sz.w << "x" << sz.h << " " << addend << ": " << a << " " << b;
+            }
+        }
+    }
+}
 
 // Odd inputs: zero planes, identical planes and planes at the ends of the range.
 TEST(VmafKernelsEdges, ConstantAndIdenticalPlanesMatchPortable)
 {
-    Kernels const* vec = VectorKernels();
-    if (!vec)
-        GTEST_SKIP() << "no vector kernels on this processor";
-    for (float value : {-128.0f, 0.0f, 127.75f}) {
-        int const w = 37, h = 29;
-        std::vector<float> r(static_cast<std::size_t>(w) * h, value);
-        PlaneView const v{r.data(), w, h, w};
-        VifResult const a = PortableKernels().vif(v, v), b = vec->vif(v, v);
-        AdmResult const c = PortableKernels().adm(v, v), d = vec->adm(v, v);
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_TRUE(SameBits(a.num[k], b.num[k]) && SameBits(a.den[k], b.den[k])) << value;
-            EXPECT_TRUE(SameBits(c.numScale[k], d.numScale[k]) && SameBits(c.denScale[k], d.denScale[k])) << value;
+    for (char const* table : kTables) {
+        Kernels const* vec = TableByName(table);
+        if (!vec)
+            continue;
+        SCOPED_TRACE(table);
+        for (float value : {-128.0f, 0.0f, 127.75f}) {
+            int const w = 37, h = 29;
+            std::vector<float> r(static_cast<std::size_t>(w) * h, value);
+            PlaneView const v{r.data(), w, h, w};
+            VifResult const a = PortableKernels().vif(v, v), b = vec->vif(v, v);
+            AdmResult const c = PortableKernels().adm(v, v), d = vec->adm(v, v);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_TRUE(SameBits(a.num[k], b.num[k]) && SameBits(a.den[k], b.den[k])) << value;
+                EXPECT_TRUE(SameBits(c.numScale[k], d.numScale[k]) && SameBits(c.denScale[k], d.denScale[k])) << value;
+            }
+            EXPECT_TRUE(SameBits(PortableKernels().ssim(v, v, 128.0f), vec->ssim(v, v, 128.0f))) << value;
         }
-        EXPECT_TRUE(SameBits(PortableKernels().ssim(v, v, 128.0f), vec->ssim(v, v, 128.0f))) << value;
     }
 }
 
