@@ -81,6 +81,8 @@ private:
     // The slider's range to the total-frame label; cut while a close sets the range.
     QMetaObject::Connection m_frameRangeConnection;
     bool m_viewModeCheckPending = false;
+    // Set while files replaced on disk are opened again for the playback area.
+    bool m_reopeningFiles = false;
 };
 
 } // namespace ze::nox::gui
