@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -830,6 +831,33 @@ TEST_F(MainWindowTest, ThePictureGetsMostOfTheWindowAtFirstStart)
         window.reset();
         project->reset();
     }
+}
+
+// A file replaced on disk is opened again before the playback area takes it: the next project
+// change hands over a decoder of the new contents, and the frame slider follows it.
+TEST_F(MainWindowTest, AFileReplacedOnDiskIsOpenedAgainForPlayback)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString const path = dir.filePath(QStringLiteral("left.y4m"));
+    ASSERT_TRUE(QFile::copy(TestMediaPath("pb_ref_10f.y4m"), path));
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    ASSERT_EQ(project->addSourceFile(path), ZE_NOX_GUI_OK);
+    ZeNoxSourceFile* file = project->sourceFiles().first();
+    file->setIsLeftFile(true);
+    auto* slider = child<QSlider>("framesSlider");
+    EXPECT_EQ(slider->maximum(), 9);
+    QPointer<ze::nox::core::ZeNoxDecoder> const before = file->decoder();
+
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::copy(TestMediaPath("pb_ref_5f.y4m"), path));
+    ASSERT_EQ(project->addSourceFile(TestMediaPath("pb_avc_5f.h264")), ZE_NOX_GUI_OK); // a project change
+    EXPECT_TRUE(before.isNull()); // the old decoder is gone, not borrowed any more
+    EXPECT_EQ(file->originalFrameCount(), 5);
+    EXPECT_TRUE(playback()->isLeftFileOpened());
+    EXPECT_EQ(slider->maximum(), 4);
+    EXPECT_FALSE(file->changedOnDisk());
 }
 
 #include "ze_nox_gui_main_window_test.moc"
