@@ -40,9 +40,12 @@ QString ErrToString(ZeNoxGuiError err)
                               "extracted first.");
     case ZE_NOX_GUI_OPERATION_FAILED: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_OPERATION_FAILED);
     case ZE_NOX_GUI_END_OF_FILE: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_END_OF_FILE);
-    case ZE_NOX_GUI_MORE_DATA_REQUIRED: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_MORE_DATA_REQUIRED);
-    case ZE_NOX_GUI_FAILED_TO_READ_FILE: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_FAILED_TO_READ_FILE);
-    case ZE_NOX_GUI_INVALID_PARAMETERS: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_INVALID_PARAMETERS);
+    case ZE_NOX_GUI_MORE_DATA_REQUIRED:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_MORE_DATA_REQUIRED);
+    case ZE_NOX_GUI_FAILED_TO_READ_FILE:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_FAILED_TO_READ_FILE);
+    case ZE_NOX_GUI_INVALID_PARAMETERS:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_INVALID_PARAMETERS);
     case ZE_NOX_GUI_UNKNOWN_ERROR: break;
     }
     return QStringLiteral("Unknown error");

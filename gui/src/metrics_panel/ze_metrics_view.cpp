@@ -545,12 +545,13 @@ QStringList ZeMetricsView::reopenChangedFiles()
     for (ZeNoxSourceFile const* f : reopened) {
         QString line;
         if (f->decoder()) {
-            line = QStringLiteral("%1 has changed on disk since it was opened and was opened again: %2 frames, %3x%4, %5")
-                       .arg(f->shortFilename())
-                       .arg(f->originalFrameCount())
-                       .arg(f->width())
-                       .arg(f->height())
-                       .arg(f->pixelFormatName());
+            line =
+                QStringLiteral("%1 has changed on disk since it was opened and was opened again: %2 frames, %3x%4, %5")
+                    .arg(f->shortFilename())
+                    .arg(f->originalFrameCount())
+                    .arg(f->width())
+                    .arg(f->height())
+                    .arg(f->pixelFormatName());
         } else {
             line = QStringLiteral("%1 has changed on disk and cannot be opened (%2): it is not measured")
                        .arg(f->shortFilename(), ErrToString(f->lastResult()));

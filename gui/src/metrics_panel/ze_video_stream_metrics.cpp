@@ -15,8 +15,8 @@ namespace ze::nox::gui {
 
 ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVector<ZeMetricsPlot*> const& plots,
                                            QObject* parent)
-    : QObject(parent), m_fileName(srcFile.fullFilename()), m_srcFile(&srcFile),
-      m_color(srcFile.color()), m_calculator(nullptr), m_plots(plots)
+    : QObject(parent), m_fileName(srcFile.fullFilename()), m_srcFile(&srcFile), m_color(srcFile.color()),
+      m_calculator(nullptr), m_plots(plots)
 {
     qRegisterMetaType<QVector<double>>("QVector<double>");
     QString const name = QFileInfo(m_fileName).fileName();

@@ -226,8 +226,8 @@ bool ZeNoxSourceFile::changedOnDisk() const
 
 ZeNoxGuiError ZeNoxSourceFile::reopen()
 {
-    qWarning().noquote() << QStringLiteral("File \"%1\" has changed on disk since it was opened; opening it again")
-                                .arg(m_fileName);
+    qWarning().noquote()
+        << QStringLiteral("File \"%1\" has changed on disk since it was opened; opening it again").arg(m_fileName);
     // A type the user chose for a name that tells none is kept; the rest is found anew.
     ZeStreamType const type = m_decoder && DetectStreamTypeByFilename(m_fileName) == ZE_STREAM_TYPE_UNKNOWN
                                   ? m_decoder->streamType()

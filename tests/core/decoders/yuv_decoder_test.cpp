@@ -333,8 +333,8 @@ TEST(YuvDecoder, FileShorterThanOneFrameIsRefused)
     int const fs = kRaw420FrameSize;
     Case const cases[] = {
         {"empty", 0, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, 0},
-        {"one byte short", fs - 1, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P,
-         ZE_NOX_CORE_INVALID_PARAMETERS, 0},
+        {"one byte short", fs - 1, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_INVALID_PARAMETERS,
+         0},
         // 16000 x 16000 4:4:4 at 10 bits: 1.5 GB a frame, a picture of twice that.
         {"huge picture of a 1-byte file", 1, 16000, 16000, 10, ImageInfo::IMG_444, AV_PIX_FMT_YUV444P10LE,
          ZE_NOX_CORE_INVALID_PARAMETERS, 0},

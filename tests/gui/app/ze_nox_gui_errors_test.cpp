@@ -78,7 +78,7 @@ TEST(GuiErrors, FromCoreErrorWarnsOnlyForUnmappedCodes)
         {0, 0, false},   {1, 27, false},     {2, 3, false},   {3, 3, false},   {4, 5, false},   {5, 6, false},
         {6, 11, false},  {7, 12, false},     {8, 7, false},   {9, 14, false},  {10, 28, false}, {11, 29, false},
         {12, 15, false}, {13, 30, false},    {14, 16, false}, {15, 31, false}, {16, 9, false},  {17, 10, false},
-        {18, 17, false}, {19, 22, false},    {20, 23, false}, {21, 8, false}, {22, 24, false}, {23, 3, true},
+        {18, 17, false}, {19, 22, false},    {20, 23, false}, {21, 8, false},  {22, 24, false}, {23, 3, true},
         {-1, 3, true},   {1 << 30, 3, true},
     };
     for (Case const& c : kCases) {

@@ -847,8 +847,8 @@ TEST_F(Project, StoredStreamTypeMustMatchTheFilesOwn)
                                                        {"height", c.height},
                                                        {"pixFmt", c.pixFmt},
                                                        {"frames", c.frames}}}};
-        writeFile(path, QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}})
-                            .toJson());
+        writeFile(path,
+                  QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}}).toJson());
         ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
         ASSERT_EQ(prj().sourceFiles().size(), 1);
         ZeNoxSourceFile const* f = prj().sourceFiles().first();
@@ -873,12 +873,12 @@ TEST_F(Project, OneFileListedUnderSeveralNamesLoadsOnce)
     QString const dotted = m_dir.path() + QStringLiteral("/./a.h264");
     QJsonObject const root{
         {"projectFileVersion", 1},
-        {"sourceFiles", QJsonArray{QJsonObject{{"filename", clip}, {"isLeftFile", true}},
-                                   QJsonObject{{"filename", clip}}, QJsonObject{{"filename", dotted}},
-                                   QJsonObject{{"filename", link}, {"isRightFile", true}}}},
-        {"rdCurves", QJsonArray{QJsonObject{
-                         {"name", "c"},
-                         {"sourceFiles", QJsonArray{QJsonObject{{"filename", dotted}}, QJsonObject{{"filename", link}}}}}}}};
+        {"sourceFiles",
+         QJsonArray{QJsonObject{{"filename", clip}, {"isLeftFile", true}}, QJsonObject{{"filename", clip}},
+                    QJsonObject{{"filename", dotted}}, QJsonObject{{"filename", link}, {"isRightFile", true}}}},
+        {"rdCurves", QJsonArray{QJsonObject{{"name", "c"},
+                                            {"sourceFiles", QJsonArray{QJsonObject{{"filename", dotted}},
+                                                                       QJsonObject{{"filename", link}}}}}}}};
     QString const path = m_dir.filePath(QStringLiteral("dup.zenxp"));
     writeFile(path, QJsonDocument(root).toJson());
     MessageCapture capture;
@@ -909,8 +909,8 @@ TEST_F(Project, RelativeNamesResolveAgainstTheProjectFilesFolder)
         {"projectFileVersion", 1},
         {"sourceFiles", QJsonArray{QJsonObject{{"filename", "clips/a.h264"}, {"isRefFile", true}},
                                    QJsonObject{{"filename", "clips/../missing.h264"}}}},
-        {"rdCurves", QJsonArray{QJsonObject{{"name", "c"},
-                                            {"sourceFiles", QJsonArray{QJsonObject{{"filename", "./clips/a.h264"}}}}}}}};
+        {"rdCurves", QJsonArray{QJsonObject{
+                         {"name", "c"}, {"sourceFiles", QJsonArray{QJsonObject{{"filename", "./clips/a.h264"}}}}}}}};
     QString const path = m_dir.filePath(QStringLiteral("rel.zenxp"));
     writeFile(path, QJsonDocument(root).toJson());
     ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
