@@ -963,7 +963,19 @@ TEST_F(Project, AFileMissingAfterLoadingKeepsItsEntry)
 
     // Back unchanged: it opens from the kept record, without asking.
     ASSERT_TRUE(WriteAll(raw, bytes));
+    bool asked = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&asked] {
+        if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            asked = true;
+            dlg->reject();
+        }
+    });
+    poll.start();
     ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    poll.stop();
+    EXPECT_FALSE(asked);
     ZeNoxSourceFile const* f = prj().sourceFiles().first();
     EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
     EXPECT_EQ(f->streamParams().chromaOrder, 1);
