@@ -236,9 +236,7 @@ ZeNoxGuiError ZeNoxSourceFile::reopen()
     bool const keepLast = !isLastFrameNumberDefault();
     int const first = firstFrameNumber();
     int const last = lastFrameNumber();
-    std::unique_ptr<ZeNoxDecoder> const previous(m_decoder);
-    if (previous)
-        previous->disconnect(this);
+    std::unique_ptr<ZeNoxDecoder> const previous(m_decoder); // deleted once the views have let go
     m_decoder = nullptr;
     m_knownChecksum.clear();
     m_storedEntry = QJsonObject();
