@@ -5,8 +5,13 @@
 #include "decoders/ze_ffmpeg_decoder.h"
 #include "decoders/ze_vvc_decoder.h"
 #include "decoders/ze_yuv_decoder.h"
+#include "readers/annexb.h"
+#include "readers/ivf.h"
+#include "readers/section5.h"
 
+#include <QByteArray>
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 
 #include <memory>
@@ -65,6 +70,31 @@ ZeNoxCoreError AskAndReopenYuv(ZeYuvDecoder* yuv, QString const& fileName, YuvRe
                              << ErrToString(result);
     }
     return result;
+}
+
+// The type of the NAL unit whose header starts at h (two bytes available): the unit types with
+// which a conforming stream can begin (parameter sets, delimiters, SEI), checked with the header
+// bits each standard fixes, so that the three header layouts do not take each other's units.
+ZeStreamType NalStreamType(uint8_t const* h)
+{
+    if (h[0] & 0x80)
+        return ZE_STREAM_TYPE_UNKNOWN; // forbidden_zero_bit
+    // H.264: one byte; SEI and delimiters have nal_ref_idc 0, parameter sets not.
+    int const avcType = h[0] & 0x1F;
+    int const refIdc = h[0] >> 5;
+    if (((avcType == 6 || avcType == 9) && refIdc == 0) || ((avcType == 7 || avcType == 8) && refIdc != 0))
+        return ZE_STREAM_TYPE_AVC;
+    // H.265: type in bits 1..6, layer 0, TemporalId + 1 at least 1.
+    int const hevcType = (h[0] >> 1) & 0x3F;
+    bool const hevcLayer0 = (h[0] & 1) == 0 && (h[1] >> 3) == 0;
+    if (hevcLayer0 && (h[1] & 7) != 0 && ((hevcType >= 32 && hevcType <= 35) || hevcType == 39))
+        return ZE_STREAM_TYPE_HEVC;
+    // H.266: reserved bit and layer id 0 in the first byte, the type in the high bits of the second.
+    int const vvcType = h[1] >> 3;
+    if (h[0] == 0 && (h[1] & 7) != 0 &&
+        ((vvcType >= 12 && vvcType <= 17) || vvcType == 19 || vvcType == 20 || vvcType == 23))
+        return ZE_STREAM_TYPE_VVC;
+    return ZE_STREAM_TYPE_UNKNOWN;
 }
 
 // The decoder into *decoder, or 3 when it cannot be made.
@@ -129,6 +159,80 @@ ZeOpenedNoxDecoder CreateAndOpenNoxDecoder(ZeStreamType type, QString const& fil
     if (opened.result == ZE_NOX_CORE_OK)
         opened.decoder = std::move(decoder);
     return opened;
+}
+
+ZeStreamType DetectStreamTypeByContent(QString const& fileName)
+{
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return ZE_STREAM_TYPE_UNKNOWN;
+    QByteArray head = file.read(1024);
+    if (head.startsWith("YUV4MPEG2"))
+        return ZE_STREAM_TYPE_YUV;
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return ZE_STREAM_TYPE_MJPEG;
+    int const got = head.size();
+    // The AV1 probes read 1024 bytes; a shorter file is probed against zeros after its end.
+    head.append(QByteArray(1024 - got, '\0'));
+    auto const* bytes = reinterpret_cast<uint8_t const*>(head.constData());
+    if (got > 0 && (ivf_probe(bytes) || annexb_probe(bytes) || section5_probe(bytes)))
+        return ZE_STREAM_TYPE_AV1;
+    // Annex B byte stream: leading zero bytes, then 00 00 01 and the first NAL unit header.
+    int i = 0;
+    while (i < got && i < 64 && bytes[i] == 0)
+        ++i;
+    if (i < 2 || i + 3 > got || bytes[i] != 1)
+        return ZE_STREAM_TYPE_UNKNOWN;
+    return NalStreamType(bytes + i + 1);
+}
+
+qint64 CountPicturesByContent(QString const& fileName, ZeStreamType type)
+{
+    if (type != ZE_STREAM_TYPE_AVC && type != ZE_STREAM_TYPE_HEVC && type != ZE_STREAM_TYPE_VVC)
+        return -1;
+    QFile file(fileName);
+    if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return -1;
+    // Whether the NAL unit whose header starts at h (three bytes: the header and the first byte
+    // after it) begins a picture.
+    auto startsPicture = [type](uint8_t const* h) {
+        switch (type) {
+        case ZE_STREAM_TYPE_AVC: {
+            int const t = h[0] & 0x1F;
+            return (t == 1 || t == 5) && (h[1] & 0x80); // first_mb_in_slice 0
+        }
+        case ZE_STREAM_TYPE_HEVC: {
+            int const t = (h[0] >> 1) & 0x3F;
+            return (t <= 9 || (t >= 16 && t <= 21)) && (h[2] & 0x80); // first_slice_segment_in_pic_flag
+        }
+        default: {
+            int const t = h[1] >> 3;
+            // A picture header unit, or a slice carrying its picture header.
+            return t == 19 || (t <= 11 && (h[2] & 0x80));
+        }
+        }
+    };
+    constexpr qint64 kChunk = 1 << 20;
+    QByteArray carry; // the last bytes of the previous chunk, for units that straddle two
+    qint64 pictures = 0;
+    for (;;) {
+        QByteArray chunk = file.read(kChunk);
+        if (chunk.isEmpty())
+            break;
+        QByteArray const data = carry + chunk;
+        auto const* b = reinterpret_cast<uint8_t const*>(data.constData());
+        int const n = data.size();
+        int i = 0;
+        for (; i + 6 <= n; ++i) {
+            if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1)
+                continue;
+            if (startsPicture(b + i + 3))
+                ++pictures;
+            i += 2;
+        }
+        carry = data.mid(i);
+    }
+    return pictures;
 }
 
 ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decoders, QString& message)

@@ -32,6 +32,18 @@ ZeOpenedNoxDecoder CreateAndOpenNoxDecoder(ZeStreamType type, QString const& fil
                                            YuvRequiredParamsCallbackFn callback, bool forceDialog,
                                            bool askForRawParams);
 
+// The stream type that the file's first bytes show: YUV for the YUV4MPEG2 signature, AV1 for an
+// IVF, Annex B or Section 5 start, MJPEG for a JPEG start of image, AVC, HEVC or VVC for a start
+// code followed by the header of a NAL unit that begins such a stream. 0 when none of these
+// signatures is there (a headerless raw YUV file, an empty or unreadable file). Reads at most the
+// first kilobyte.
+ZeStreamType DetectStreamTypeByContent(QString const& fileName);
+
+// Pictures in an H.264, H.265 or H.266 byte stream, counted from the NAL units that begin a
+// picture (a slice that starts one, a picture header), without decoding; -1 for other types or
+// an unreadable file. Reads the whole file.
+qint64 CountPicturesByContent(QString const& fileName, ZeStreamType type);
+
 // 0 when all decoders show pictures of the same visible size and pixel format; else 15, 16 or 17
 // with the message set.
 ZeNoxCoreError CheckFilesForConsistency(QList<ZeNoxDecoder const*> const& decoders, QString& message);

@@ -326,6 +326,22 @@ ZeNoxCoreError ZeYuvDecoder::validateRawParams() const
 ZeNoxCoreError ZeYuvDecoder::buildRawIndex()
 {
     qint64 const fileSize = m_file->size();
+    // No frame at all: a stream without frames, as the compressed decoders answer.
+    if (fileSize == 0) {
+        qWarning().noquote() << QStringLiteral("Raw YUV file %1 is empty:").arg(m_fileName)
+                             << ErrToString(ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED);
+        return ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
+    }
+    // Parameters whose one frame is larger than the file describe another file; refused before
+    // the picture of that size is allocated.
+    if (fileSize < m_frameSize) {
+        qWarning().noquote() << QStringLiteral("Raw YUV file %1 of %2 bytes is shorter than one frame of %3 bytes:")
+                                    .arg(m_fileName)
+                                    .arg(fileSize)
+                                    .arg(m_frameSize)
+                             << ErrToString(ZE_NOX_CORE_INVALID_PARAMETERS);
+        return ZE_NOX_CORE_INVALID_PARAMETERS;
+    }
     qint64 const count = (fileSize + m_frameSize - 1) / m_frameSize;
     if (count > kMaxFrames) {
         qWarning().noquote() << QStringLiteral("Raw YUV file of %1 frames of %2 bytes:").arg(count).arg(m_frameSize)

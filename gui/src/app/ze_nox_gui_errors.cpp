@@ -38,6 +38,14 @@ QString ErrToString(ZeNoxGuiError err)
     case ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT:
         return QStringLiteral("Unsupported file format. Container files (mp4, mkv, ...) need their video stream "
                               "extracted first.");
+    case ZE_NOX_GUI_OPERATION_FAILED: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_OPERATION_FAILED);
+    case ZE_NOX_GUI_END_OF_FILE: return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_END_OF_FILE);
+    case ZE_NOX_GUI_MORE_DATA_REQUIRED:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_MORE_DATA_REQUIRED);
+    case ZE_NOX_GUI_FAILED_TO_READ_FILE:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_FAILED_TO_READ_FILE);
+    case ZE_NOX_GUI_INVALID_PARAMETERS:
+        return ze::nox::core::ErrToString(ze::nox::core::ZE_NOX_CORE_INVALID_PARAMETERS);
     case ZE_NOX_GUI_UNKNOWN_ERROR: break;
     }
     return QStringLiteral("Unknown error");
@@ -65,6 +73,11 @@ ZeNoxGuiError ErrFromCoreError(ze::nox::core::ZeNoxCoreError err)
     case ZE_NOX_CORE_CHROMA_FORMAT_NOT_SUPPORTED: return ZE_NOX_GUI_CHROMA_FORMAT_NOT_SUPPORTED;
     case ZE_NOX_CORE_FAILED_TO_CONSTRUCT: return ZE_NOX_GUI_FAILED_TO_CONSTRUCT;
     case ZE_NOX_CORE_CRITICAL_DECODING_ERROR: return ZE_NOX_GUI_CRITICAL_DECODING_ERROR;
+    case ZE_NOX_CORE_OPERATION_FAILED: return ZE_NOX_GUI_OPERATION_FAILED;
+    case ZE_NOX_CORE_END_OF_FILE: return ZE_NOX_GUI_END_OF_FILE;
+    case ZE_NOX_CORE_MORE_DATA_REQUIRED: return ZE_NOX_GUI_MORE_DATA_REQUIRED;
+    case ZE_NOX_CORE_FAILED_TO_READ_FILE: return ZE_NOX_GUI_FAILED_TO_READ_FILE;
+    case ZE_NOX_CORE_INVALID_PARAMETERS: return ZE_NOX_GUI_INVALID_PARAMETERS;
     default: break;
     }
     qWarning().noquote() << QStringLiteral("Unhandled core error %1").arg(static_cast<int>(err));

@@ -36,13 +36,19 @@ enum ZeNoxGuiError : int {
     ZE_NOX_GUI_CRITICAL_DECODING_ERROR = 24,
     ZE_NOX_GUI_RD_CURVE_NOT_FOUND = 25,
     ZE_NOX_GUI_UNSUPPORTED_FILE_FORMAT = 26,
+    // Core results that the GUI shows with the core's own text.
+    ZE_NOX_GUI_OPERATION_FAILED = 27,
+    ZE_NOX_GUI_END_OF_FILE = 28,
+    ZE_NOX_GUI_MORE_DATA_REQUIRED = 29,
+    ZE_NOX_GUI_FAILED_TO_READ_FILE = 30,
+    ZE_NOX_GUI_INVALID_PARAMETERS = 31,
 };
 
 // Text shown to the user; "Unknown error" for 1 and for any value outside the enumeration.
 QString ErrToString(ZeNoxGuiError err);
 
-// The GUI code of a core result. A core code without a GUI counterpart is logged as a warning
-// and becomes ZE_NOX_GUI_INTERNAL_CORE_ERROR.
+// The GUI code of a core result; every core code has one. A value outside the core's codes is
+// logged as a warning and becomes ZE_NOX_GUI_INTERNAL_CORE_ERROR.
 ZeNoxGuiError ErrFromCoreError(ze::nox::core::ZeNoxCoreError err);
 
 } // namespace ze::nox::gui

@@ -611,7 +611,14 @@ void ZeNoxGuiMainWindow::onUnsavedChangesStatusChanged(bool hasUnsavedChanges)
 // area again and shows the first frame.
 void ZeNoxGuiMainWindow::onProjectViewChanged()
 {
-    ZeNoxGuiProject const* project = Project();
+    ZeNoxGuiProject* project = Project();
+    // A file replaced on disk since it was opened is opened again before the playback area takes
+    // it; the reopen's own change hands the new decoder over while the old one still exists.
+    if (!m_reopeningFiles) {
+        m_reopeningFiles = true;
+        project->reopenChangedFiles({project->leftSrcFile(), project->rightSrcFile(), project->refSrcFile()});
+        m_reopeningFiles = false;
+    }
     setCurTitle();
     ui.saveProject->setEnabled(project->hasUnsavedChanges());
 

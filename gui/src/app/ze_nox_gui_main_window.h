@@ -107,6 +107,8 @@ private:
     FirstShow m_firstShow = FIRST_SHOW_RESTORED;
     static constexpr int kRefitTries = 40;
     static constexpr int kRefitInterval = 50; // ms
+    // Set while files replaced on disk are opened again for the playback area.
+    bool m_reopeningFiles = false;
 };
 
 } // namespace ze::nox::gui

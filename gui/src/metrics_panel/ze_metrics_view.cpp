@@ -543,6 +543,7 @@ void ZeMetricsView::updateStreamMessages()
     QStringList lines;
     if (!m_generalMessage.isEmpty())
         lines.append(m_generalMessage);
+    lines += m_changedFileMessages;
     QStringList streamLines;
     for (auto it = m_messages.cbegin(); it != m_messages.cend(); ++it)
         streamLines.append(it.value());
@@ -550,6 +551,39 @@ void ZeMetricsView::updateStreamMessages()
     lines += streamLines;
     m_streamMessages->setText(lines.join(QLatin1Char('\n')));
     m_streamMessages->setVisible(!lines.isEmpty());
+}
+
+QStringList ZeMetricsView::reopenChangedFiles()
+{
+    m_changedFileMessages.clear();
+    if (!theApp() || !m_refSrcFile)
+        return {};
+    QList<ZeNoxSourceFile const*> files = {m_refSrcFile};
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
+        files.append(s->m_srcFile);
+    // Reopening changes the project: the collections follow it (one that no longer opens goes).
+    QList<ZeNoxSourceFile*> const reopened = theApp()->project()->reopenChangedFiles(files);
+    QStringList unopened;
+    for (ZeNoxSourceFile const* f : reopened) {
+        QString line;
+        if (f->decoder()) {
+            line =
+                QStringLiteral("%1 has changed on disk since it was opened and was opened again: %2 frames, %3x%4, %5")
+                    .arg(f->shortFilename())
+                    .arg(f->originalFrameCount())
+                    .arg(f->width())
+                    .arg(f->height())
+                    .arg(f->pixelFormatName());
+        } else {
+            line = QStringLiteral("%1 has changed on disk and cannot be opened (%2): it is not measured")
+                       .arg(f->shortFilename(), ErrToString(f->lastResult()));
+            unopened.append(line);
+        }
+        theApp()->warningLog(line, QStringLiteral("Run Metrics Calculation"));
+        m_changedFileMessages.append(line);
+    }
+    updateStreamMessages();
+    return unopened;
 }
 
 bool ZeMetricsView::isRunAvailable() const
@@ -582,6 +616,19 @@ void ZeMetricsView::startCalculation()
 
     // Streams that cannot be measured are named before anything starts.
     m_messages.clear();
+    m_generalMessage.clear();
+    QStringList const unopened = reopenChangedFiles();
+    if (!m_refSrcFile)
+        return;
+    if (!m_refSrcFile->decoder()) {
+        m_generalMessage = QStringLiteral("No stream can be measured: the reference %1 cannot be opened (%2)")
+                               .arg(m_refSrcFile->shortFilename(), ErrToString(m_refSrcFile->lastResult()));
+        updateStreamMessages();
+        if (theApp())
+            theApp()->warningLog(m_generalMessage, QStringLiteral("Run Metrics Calculation"));
+        QMessageBox::warning(this, QStringLiteral("Run Metrics Calculation"), m_generalMessage, QMessageBox::Ok);
+        return;
+    }
     m_generalMessage = missingModelReason();
     QList<ZeVideoStreamMetrics*> measurable;
     for (ZeVideoStreamMetrics* s : qAsConst(m_streams)) {
@@ -593,15 +640,17 @@ void ZeMetricsView::startCalculation()
             measurable.append(s);
     }
     updateStreamMessages();
-    if (!m_generalMessage.isEmpty() || !m_messages.isEmpty()) {
+    if (!m_generalMessage.isEmpty() || !m_messages.isEmpty() || !unopened.isEmpty()) {
         QStringList lines;
         if (!m_generalMessage.isEmpty())
             lines.append(m_generalMessage);
+        lines += unopened;
         for (QString const& line : qAsConst(m_messages))
             lines.append(line);
         if (theApp())
             for (QString const& line : qAsConst(lines))
-                theApp()->warningLog(line, QStringLiteral("Run Metrics Calculation"));
+                if (!unopened.contains(line)) // logged when the file was opened again
+                    theApp()->warningLog(line, QStringLiteral("Run Metrics Calculation"));
         if (measurable.isEmpty()) {
             QMessageBox::warning(this, QStringLiteral("Run Metrics Calculation"),
                                  QStringLiteral("No stream can be measured:\n\n%1").arg(lines.join(QLatin1Char('\n'))),
@@ -635,6 +684,7 @@ void ZeMetricsView::startCalculation()
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_SSIM,
                                                 ze::nox::core::ZE_VIDEO_QUALITY_METRIC_VMAF};
     m_runStreams.clear();
+    m_runComplete = true;
     for (ZeVideoStreamMetrics* s : qAsConst(measurable)) {
         s->m_calculator.m_vmafModelsDir = modelsDir;
         // The stream's own stop signal of the restart comes before it joins the run.
@@ -669,11 +719,23 @@ void ZeMetricsView::onMetricsStopped()
     // was already counted by a stop) change nothing.
     if (!m_runActive || !source || !m_runStreams.remove(source))
         return;
-    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams))
-        if (s == source && !s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
+    for (ZeVideoStreamMetrics const* s : qAsConst(m_streams)) {
+        if (s != source)
+            continue;
+        int const measured = s->m_counts.isEmpty() ? 0 : s->m_counts.first();
+        QString const name = QFileInfo(s->m_fileName).fileName();
+        if (!s->m_calculator.m_finished && !s->m_calculator.m_stopRequested)
             setStreamMessage(s, QStringLiteral("%1 could not be measured to its end: the file could not be read "
                                                "or its frames do not match the reference's")
-                                    .arg(QFileInfo(s->m_fileName).fileName()));
+                                    .arg(name));
+        else if (measured < s->m_expectedFrames)
+            setStreamMessage(s, QStringLiteral("%1: partial values, %2 of %3 frames measured")
+                                    .arg(name)
+                                    .arg(measured)
+                                    .arg(s->m_expectedFrames));
+        if (measured < s->m_expectedFrames)
+            m_runComplete = false;
+    }
     if (!m_runStreams.isEmpty())
         return;
     int const c = m_streams.size();
@@ -685,7 +747,7 @@ void ZeMetricsView::onMetricsStopped()
     // Progress is shared by all streams, so a stream that ends after another reached 100 % would
     // keep the RD point of its last rise; the points are taken again from the final means.
     rebuildRdPoints();
-    emit stopped(c == f);
+    emit stopped(m_runComplete && c == f);
 }
 
 void ZeMetricsView::onMetricsProgress(int percent)
@@ -857,6 +919,9 @@ void ZeMetricsView::removeStream(ZeNoxSourceFile const* file)
     if (file == m_leftSrcFile || file == m_rightSrcFile)
         deleteDiffCurves();
     setStreamMessage(s, QString());
+    // A stream that leaves during a run takes frames of the run with it.
+    if (m_runStreams.contains(s))
+        m_runComplete = false;
     // Its end may be the end of the run: the collection is out of the panel's lists by then.
     m_streams.remove(file);
     delete s;
@@ -986,6 +1051,7 @@ void ZeMetricsView::setReferenceStream(ZeNoxSourceFile const* file)
         // Reasons found against another reference no longer hold.
         m_messages.clear();
         m_generalMessage.clear();
+        m_changedFileMessages.clear();
         updateStreamMessages();
     }
     m_refSrcFile = file;

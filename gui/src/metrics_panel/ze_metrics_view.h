@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
@@ -158,6 +159,9 @@ private:
     // Metrics tab.
     void setStreamMessage(ZeVideoStreamMetrics const* stream, QString const& text);
     void updateStreamMessages();
+    // Opens again the reference and compared files that changed on disk since they were opened;
+    // the lines naming the files that could not be opened.
+    QStringList reopenChangedFiles();
     // Takes every RD curve's points again from the streams' current means.
     void rebuildRdPoints();
     void onRdCurveChanged();
@@ -183,6 +187,8 @@ private:
     QLabel* m_bdLabel = nullptr;
     QLabel* m_streamMessages = nullptr;
     QString m_generalMessage;
+    // What Run found of files replaced on disk since they were opened, one line each.
+    QStringList m_changedFileMessages;
     QMap<ZeVideoStreamMetrics const*, QString> m_messages;
     QString m_vmafModelsDir;
     int m_maxProgress = -1;
@@ -190,6 +196,8 @@ private:
     // ends when the last of them ends, whatever order their thread signals arrive in.
     QSet<QObject const*> m_runStreams;
     bool m_runActive = false;
+    // Cleared when a stream of the current run ends (or leaves) without every frame measured.
+    bool m_runComplete = true;
 };
 
 } // namespace ze::nox::gui

@@ -9,12 +9,14 @@
 #include <QFileInfo>
 #include <QMetaType>
 
+#include <algorithm>
+
 namespace ze::nox::gui {
 
 ZeVideoStreamMetrics::ZeVideoStreamMetrics(ZeNoxSourceFile const& srcFile, QVector<ZeMetricsPlot*> const& plots,
                                            QObject* parent)
-    : QObject(parent), m_fileName(srcFile.fullFilename()), m_streamParams(srcFile.streamParams()), m_srcFile(&srcFile),
-      m_color(srcFile.color()), m_calculator(nullptr), m_plots(plots)
+    : QObject(parent), m_fileName(srcFile.fullFilename()), m_srcFile(&srcFile), m_color(srcFile.color()),
+      m_calculator(nullptr), m_plots(plots)
 {
     qRegisterMetaType<QVector<double>>("QVector<double>");
     QString const name = QFileInfo(m_fileName).fileName();
@@ -74,7 +76,10 @@ ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int nu
     clear();
     if (!refSrcFile)
         return ze::nox::core::ZE_NOX_CORE_OK;
+    // The files' current records: a file opened again since this collection was made has new ones.
+    ze::nox::core::StreamParams const params = m_srcFile->streamParams();
     ze::nox::core::StreamParams const refParams = refSrcFile->streamParams();
+    m_expectedFrames = std::min(m_srcFile->frameCount(), refSrcFile->frameCount());
     m_run = {m_fileName,
              refSrcFile->fullFilename(),
              m_srcFile->firstFrameNumber(),
@@ -84,7 +89,7 @@ ZeVideoStreamMetrics::startCalculation(ZeNoxSourceFile const* refSrcFile, int nu
              numThreadsPerFile};
     m_runTime.start();
     ze::nox::core::ZeNoxCoreError const r =
-        m_calculator.start(m_fileName, m_streamParams.valid ? &m_streamParams : nullptr, refSrcFile->fullFilename(),
+        m_calculator.start(m_fileName, params.valid ? &params : nullptr, refSrcFile->fullFilename(),
                            refParams.valid ? &refParams : nullptr, numThreadsPerFile, refSrcFile->firstFrameNumber(),
                            refSrcFile->lastFrameNumber(), m_srcFile->firstFrameNumber(), m_srcFile->lastFrameNumber(),
                            requiredMetrics, &ZeNoxGuiApp::GetYuvRequiredParams);
@@ -110,6 +115,9 @@ void ZeVideoStreamMetrics::stopCalculation()
 {
     m_calculator.stop();
     m_calculator.wait();
+    // The values of the frames measured before the stop are still queued: they belong to the
+    // run that ends here, and its end reports how many there are.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     logRunEnd();
     emit stopped();
 }

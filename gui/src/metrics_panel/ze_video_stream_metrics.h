@@ -34,7 +34,6 @@ public:
     void clear();
 
     QString const m_fileName;
-    ze::nox::core::StreamParams const m_streamParams;
     ZeNoxSourceFile const* const m_srcFile;
     QColor const m_color;
     ze::nox::core::ZeQualityMetricCalculator m_calculator;
@@ -43,6 +42,8 @@ public:
     QVector<MetricCurve*> m_avgCurves;
     QVector<int> m_counts;
     QVector<double> m_means;
+    // Frame pairs the last started run set out to measure: the shorter of the two ranges.
+    int m_expectedFrames = 0;
 
 public slots:
     // Stops a running measurement, clears, and with a reference starts a new one; the result of

@@ -3,6 +3,7 @@
 #include "app/ze_nox_gui_app.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -51,6 +52,24 @@ bool IsProjectDocument(QJsonObject const& root)
         if (!IsArrayOfObjects(c.toObject(), QStringLiteral("sourceFiles")))
             return false;
     return true;
+}
+
+// File names of a project document resolved against the folder of the project file: a name
+// written relative to it (by hand) means a file beside it, not one in the working folder.
+QJsonObject WithAbsoluteFileName(QJsonObject entry, QDir const& folder)
+{
+    QString const name = entry.value(QStringLiteral("filename")).toString();
+    if (!name.isEmpty() && QDir::isRelativePath(name))
+        entry[QStringLiteral("filename")] = QDir::cleanPath(folder.absoluteFilePath(name));
+    return entry;
+}
+
+QJsonArray WithAbsoluteFileNames(QJsonArray const& entries, QDir const& folder)
+{
+    QJsonArray out;
+    for (QJsonValue const& v : entries)
+        out.append(WithAbsoluteFileName(v.toObject(), folder));
+    return out;
 }
 
 } // namespace
@@ -348,11 +367,20 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
 
     m_name = root.value(QStringLiteral("name")).toString();
 
-    for (QJsonValue const& v : root.value(QStringLiteral("sourceFiles")).toArray()) {
+    QDir const folder = QFileInfo(fileName).absoluteDir();
+    for (QJsonValue const& v : WithAbsoluteFileNames(root.value(QStringLiteral("sourceFiles")).toArray(), folder)) {
+        QJsonObject const entry = v.toObject();
+        // One file under several names (a link, "./") is one source file, as when adding by hand.
+        QString const name = entry.value(QStringLiteral("filename")).toString();
+        if (ZeNoxSourceFile const* present = srcFileByName(name)) {
+            qWarning().noquote() << QStringLiteral("Project file lists \"%1\" again (as \"%2\"); the repeat is dropped")
+                                        .arg(present->fullFilename(), name);
+            continue;
+        }
         auto* srcFile = new (std::nothrow) ZeNoxSourceFile;
         if (!srcFile)
             continue;
-        srcFile->read(v.toObject(), ask);
+        srcFile->read(entry, ask);
         addSourceFile(srcFile);
     }
 
@@ -364,7 +392,10 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
         if (!curve)
             continue;
         addRdCurve(curve);
-        curve->read(v.toObject(), available);
+        QJsonObject entry = v.toObject();
+        entry[QStringLiteral("sourceFiles")] =
+            WithAbsoluteFileNames(entry.value(QStringLiteral("sourceFiles")).toArray(), folder);
+        curve->read(entry, available);
         // Names identify curves (rename, anchor): a name an earlier curve has, or none, gets a
         // number that makes it unique.
         QString const base = curve->name().isEmpty() ? tr("RD Curve") : curve->name();
@@ -394,6 +425,19 @@ ZeNoxGuiError ZeNoxGuiProject::loadFromFile(QString const& fileName, ZeNoxSource
     m_hasUnsavedChanges = false;
     emit projectChanged(false);
     return ZE_NOX_GUI_OK;
+}
+
+QList<ZeNoxSourceFile*> ZeNoxGuiProject::reopenChangedFiles(QList<ZeNoxSourceFile const*> const& files)
+{
+    QList<ZeNoxSourceFile*> reopened;
+    for (ZeNoxSourceFile* f : QList<ZeNoxSourceFile*>(m_srcFiles)) {
+        // A file may have left the project through what an earlier reopen set off.
+        if (!files.contains(f) || reopened.contains(f) || !m_srcFiles.contains(f) || !f->changedOnDisk())
+            continue;
+        reopened.append(f);
+        f->reopen();
+    }
+    return reopened;
 }
 
 ZeNoxSourceFile* ZeNoxGuiProject::srcFileByName(QString const& fileName) const

@@ -62,6 +62,10 @@ public:
     ZeNoxGuiError loadFromFile(QString const& fileName,
                                ZeNoxSourceFile::StreamTypeQuestion const& ask = ZeNoxSourceFile::StreamTypeQuestion());
 
+    // Opens again each of the project's files among `files` that changed on disk since it was
+    // opened (ZeNoxSourceFile::reopen); the files that were opened again, whatever the result.
+    QList<ZeNoxSourceFile*> reopenChangedFiles(QList<ZeNoxSourceFile const*> const& files);
+
     ZeNoxSourceFile* srcFileByName(QString const& fileName) const;
     ZeNoxRdCurve* rdCurveByName(QString const& name) const;
     // Files (and their decoders) whose status is in the set; all files for an empty set.

@@ -3,6 +3,7 @@
 #include "decoders/ffmpeg_utils.h"
 #include "common/ze_nox_core_supported_features.h"
 #include "decoders/ze_nox_decoder_factory.h"
+#include "common/ze_stream.h"
 #include "app/ze_nox_gui_app.h"
 #include "app/ze_nox_gui_settings.h"
 #include "app/ze_nox_gui_utils.h"
@@ -19,8 +20,12 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <QSignalBlocker>
+
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 namespace ze::nox::gui {
 
@@ -77,6 +82,16 @@ bool PlausibleParams(StreamParams const& p, qint64 fileSize)
     CropInfo const& c = p.crop;
     return c.left >= 0 && c.right >= 0 && c.top >= 0 && c.bottom >= 0 && qint64(c.left) + c.right < p.width &&
            qint64(c.top) + c.bottom < p.height;
+}
+
+// A record is the file's only when the file's own signature shows the record's type; a raw
+// record only when the file shows the signature of no other type.
+bool RecordTypeAgrees(ZeStreamType recorded, QString const& fileName)
+{
+    ZeStreamType const shown = DetectStreamTypeByContent(fileName);
+    if (recorded == ZE_STREAM_TYPE_YUV)
+        return shown == ZE_STREAM_TYPE_UNKNOWN || shown == ZE_STREAM_TYPE_YUV;
+    return shown == recorded;
 }
 
 } // namespace
@@ -136,6 +151,9 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
         return m_lastResult;
     }
 
+    // Taken before the open reads the file: a change made meanwhile shows at the next check.
+    qint64 const size = info.size();
+    QDateTime const modified = info.lastModified();
     ZeNoxGuiError result = ZE_NOX_GUI_OK;
     if (params) {
         result = openWithParams(fileName, &m_decoder, *params);
@@ -154,6 +172,8 @@ ZeNoxGuiError ZeNoxSourceFile::open(QString const& fileName, StreamParams const*
         connect(m_decoder, &ZeNoxDecoder::firstFrameNumberChanged, this, &ZeNoxSourceFile::changed);
         connect(m_decoder, &ZeNoxDecoder::lastFrameNumberChanged, this, &ZeNoxSourceFile::changed);
         m_openStatus = Opened;
+        m_openedSize = size;
+        m_openedModified = modified;
     } else {
         m_openStatus = FailedToOpen;
     }
@@ -192,6 +212,52 @@ ZeNoxGuiError ZeNoxSourceFile::openWithParams(QString const& fileName, ZeNoxDeco
     return Adopt(
         CreateAndOpenNoxDecoder(params.type, fileName, &params, ZeNoxGuiApp::GetYuvRequiredParams, true, false),
         decoder, this);
+}
+
+bool ZeNoxSourceFile::changedOnDisk() const
+{
+    if (!m_decoder)
+        return false;
+    QFileInfo const now(m_fileName);
+    if (!now.exists())
+        return false;
+    return now.size() != m_openedSize || now.lastModified() != m_openedModified;
+}
+
+ZeNoxGuiError ZeNoxSourceFile::reopen()
+{
+    qWarning().noquote()
+        << QStringLiteral("File \"%1\" has changed on disk since it was opened; opening it again").arg(m_fileName);
+    // A type the user chose for a name that tells none is kept; the rest is found anew.
+    ZeStreamType const type = m_decoder && DetectStreamTypeByFilename(m_fileName) == ZE_STREAM_TYPE_UNKNOWN
+                                  ? m_decoder->streamType()
+                                  : ZE_STREAM_TYPE_UNKNOWN;
+    bool const keepFirst = !isFirstFrameNumberDefault();
+    bool const keepLast = !isLastFrameNumberDefault();
+    int const first = firstFrameNumber();
+    int const last = lastFrameNumber();
+    std::unique_ptr<ZeNoxDecoder> const previous(m_decoder); // deleted once the views have let go
+    m_decoder = nullptr;
+    m_knownChecksum.clear();
+    m_storedEntry = QJsonObject();
+
+    ZeNoxGuiError const res = open(m_fileName, nullptr, type);
+    ZeNoxGuiApp::LogFileOpen(m_fileName, m_decoder, res);
+    if (m_decoder) {
+        QSignalBlocker const quiet(this); // one changed() below covers the range
+        if (keepFirst)
+            setFirstFrameNumber(first);
+        if (keepLast)
+            setLastFrameNumber(last);
+    } else {
+        // Saved with the file's entry until it opens again.
+        if (keepFirst)
+            m_storedEntry[QStringLiteral("firstFrameNumber")] = first;
+        if (keepLast)
+            m_storedEntry[QStringLiteral("lastFrameNumber")] = last;
+    }
+    emit changed();
+    return res;
 }
 
 QString ZeNoxSourceFile::fullFilename() const
@@ -353,8 +419,12 @@ void ZeNoxSourceFile::write(QJsonObject& json) const
         return;
     }
     QByteArray const checksum = calcFileChecksum(m_decoder->filename());
-    if (!checksum.isEmpty()) {
-        json[QStringLiteral("checksum")] = QString::fromLatin1(checksum.toHex());
+    // A file that cannot be read now (gone since it was opened) keeps the checksum its opened
+    // contents had, so that its parameters are used again when it comes back unchanged.
+    if (!checksum.isEmpty())
+        m_knownChecksum = QString::fromLatin1(checksum.toHex());
+    if (!m_knownChecksum.isEmpty()) {
+        json[QStringLiteral("checksum")] = m_knownChecksum;
         json[QStringLiteral("params")] = writeStreamParamsToJson(m_decoder->params());
     }
     if (!isFirstFrameNumberDefault())
@@ -377,17 +447,38 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion 
 
     bool useParams = false;
     StreamParams params;
-    if (!stored.isEmpty() && !paramsJson.isEmpty() && stored == QString::fromLatin1(calcFileChecksum(name).toHex())) {
+    bool const unchanged =
+        !stored.isEmpty() && !paramsJson.isEmpty() && stored == QString::fromLatin1(calcFileChecksum(name).toHex());
+    if (unchanged) {
         params = readStreamParamsFromJson(paramsJson);
         useParams = PlausibleParams(params, QFileInfo(name).size());
         if (!useParams)
             qWarning() << "Stream parameters of" << name
                        << "in the project file are not plausible; validating the file";
+        else if (!(useParams = RecordTypeAgrees(params.type, name)))
+            qWarning().noquote() << QStringLiteral("Stream parameters of \"%1\" in the project file name the stream "
+                                                   "type %2, which the file does not show; validating the file")
+                                        .arg(name, GetStreamTypeName(params.type));
     }
 
     ZeNoxGuiError res = ZE_NOX_GUI_OK;
     if (useParams) {
         res = open(name, &params);
+        // A record naming fewer frames than the file holds (as the raw index or the byte stream's
+        // pictures show) would hide the rest of the stream.
+        qint64 const held = res == ZE_NOX_GUI_OK ? std::max<qint64>(m_decoder->getOriginalFrameCount(),
+                                                                    CountPicturesByContent(name, params.type))
+                                                 : 0;
+        if (held > params.frames) {
+            qWarning().noquote() << QStringLiteral("The project file names %1 frames for \"%2\", which holds %3; "
+                                                   "validating the file")
+                                        .arg(params.frames)
+                                        .arg(name)
+                                        .arg(held);
+            delete m_decoder;
+            m_decoder = nullptr;
+            useParams = false;
+        }
         // Parameters that no longer fit (another type, say) are dropped: the file is opened as a
         // newly added one would be instead of staying unopened.
         if (res != ZE_NOX_GUI_OK)
@@ -407,6 +498,9 @@ ZeNoxGuiError ZeNoxSourceFile::read(QJsonObject const& json, StreamTypeQuestion 
     ZeNoxGuiApp::LogFileOpen(name, m_decoder, res);
     if (res != ZE_NOX_GUI_OK)
         return res;
+    // The stored checksum, verified above, is that of the contents just opened.
+    if (unchanged)
+        m_knownChecksum = stored;
 
     m_isLeftFile = json.value(QStringLiteral("isLeftFile")).toBool(false);
     m_isRightFile = json.value(QStringLiteral("isRightFile")).toBool(false);

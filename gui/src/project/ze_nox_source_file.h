@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -48,6 +49,16 @@ public:
     static bool needsStreamTypeChoice(QString const& fileName);
     // The names offered by that question, "YUV" first; GetStreamTypeByName maps each to its type.
     static QStringList streamTypeChoices();
+
+    // True when the opened file's size or modification time is no longer what it was when it was
+    // opened: it was replaced or is being rewritten. A file that is gone counts as unreadable, not
+    // as changed.
+    bool changedOnDisk() const;
+    // Opens the file again as a newly added file (no stored record is used; a stream type the
+    // user chose for a name that tells none is kept), with its roles and frame range. Emits
+    // changed() while the previous decoder still exists, so that views let go of it; it is
+    // deleted afterwards. The result of the open.
+    ZeNoxGuiError reopen();
 
     // Canonical path of the decoder's file (or of the name last opened); empty when it does not exist.
     QString fullFilename() const;
@@ -130,6 +141,12 @@ private:
     // The project file entry this file was read from, written back while it holds no decoder.
     QJsonObject m_storedEntry;
     QString m_playbackProblem;
+    // Size and modification time of the file when it was opened.
+    qint64 m_openedSize = -1;
+    QDateTime m_openedModified;
+    // The checksum of the opened contents, once known (verified on load or computed on save):
+    // written when the file cannot be read at save time.
+    mutable QString m_knownChecksum;
 
     static int curColorIdx;
 };

@@ -350,3 +350,46 @@ TEST(DecoderFactory, CreateAndOpenHandsBackAnOpenedDecoderOrNone)
         EXPECT_EQ(opened.decoder->filename(), c.file);
     }
 }
+
+namespace {
+
+// The type a file's first bytes show, whatever its name; a headerless raw file, text and an
+// empty file show none.
+TEST(DecoderFactory, DetectsTheStreamTypeByContent)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto write = [&dir](char const* name, QByteArray const& bytes) {
+        QString const path = dir.filePath(QString::fromLatin1(name));
+        EXPECT_TRUE(WriteAll(path, bytes));
+        return path;
+    };
+    struct Case
+    {
+        QString path;
+        ZeStreamType type;
+    };
+    Case const cases[] = {
+        {TestMediaPath(QStringLiteral("ff_avc8.h264")), ZE_STREAM_TYPE_AVC},
+        {TestMediaPath(QStringLiteral("ff_avc10.264")), ZE_STREAM_TYPE_AVC},
+        {TestMediaPath(QStringLiteral("ff_hevc8.h265")), ZE_STREAM_TYPE_HEVC},
+        {TestMediaPath(QStringLiteral("ff_hevc_named_avc.h264")), ZE_STREAM_TYPE_HEVC},
+        {QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/ALF_C_KDDI_3.bit"), ZE_STREAM_TYPE_VVC},
+        {TestMediaPath(QStringLiteral("ff_mjpeg420.mjpeg")), ZE_STREAM_TYPE_MJPEG},
+        {TestMediaPath(QStringLiteral("av1_420p.ivf")), ZE_STREAM_TYPE_AV1},
+        {TestMediaPath(QStringLiteral("av1_420p.obu")), ZE_STREAM_TYPE_AV1},
+        {TestMediaPath(QStringLiteral("raw_420p_176x144.y4m")), ZE_STREAM_TYPE_YUV},
+        {TestMediaPath(QStringLiteral("raw_420p_176x144.yuv")), ZE_STREAM_TYPE_UNKNOWN},
+        {write("text.y4m", "twenty-one bytes text"), ZE_STREAM_TYPE_UNKNOWN},
+        {write("empty.h264", QByteArray()), ZE_STREAM_TYPE_UNKNOWN},
+        {write("startcode.yuv", QByteArray("\x00\x00\x01", 3)), ZE_STREAM_TYPE_UNKNOWN},
+        // Start code and a NAL header no stream begins with (an H.264 slice).
+        {write("slice.h264", QByteArray("\x00\x00\x01\x65\x88\x84", 6)), ZE_STREAM_TYPE_UNKNOWN},
+        {dir.filePath(QStringLiteral("missing.h264")), ZE_STREAM_TYPE_UNKNOWN},
+        {dir.path(), ZE_STREAM_TYPE_UNKNOWN},
+    };
+    for (Case const& c : cases)
+        EXPECT_EQ(DetectStreamTypeByContent(c.path), c.type) << c.path.toStdString();
+}
+
+} // namespace

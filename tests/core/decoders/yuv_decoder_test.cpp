@@ -313,6 +313,60 @@ TEST(YuvDecoder, TrailingPartialFrameCountsWithMissingSamplesZero)
     EXPECT_EQ(Step(dec.getPrevFrame(frame), frame), ref[kFrames - 1]);
 }
 
+// A raw file without one whole frame holds no stream of these parameters: an empty file is a
+// stream without frames (5, as the compressed decoders answer), a shorter one is refused before
+// its picture is allocated, whether the parameters were set or come from a record.
+TEST(YuvDecoder, FileShorterThanOneFrameIsRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case
+    {
+        char const* name;
+        int bytes;
+        int width, height, bitDepth;
+        ImageInfo::IMG_TYPE type;
+        AVPixelFormat fmt;
+        ZeNoxCoreError result;
+        int frames;
+    };
+    int const fs = kRaw420FrameSize;
+    Case const cases[] = {
+        {"empty", 0, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED, 0},
+        {"one byte short", fs - 1, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_INVALID_PARAMETERS,
+         0},
+        // 16000 x 16000 4:4:4 at 10 bits: 1.5 GB a frame, a picture of twice that.
+        {"huge picture of a 1-byte file", 1, 16000, 16000, 10, ImageInfo::IMG_444, AV_PIX_FMT_YUV444P10LE,
+         ZE_NOX_CORE_INVALID_PARAMETERS, 0},
+        {"one frame", fs, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_OK, 1},
+        {"one frame and a byte", fs + 1, 176, 144, 8, ImageInfo::IMG_420, AV_PIX_FMT_YUV420P, ZE_NOX_CORE_OK, 2},
+    };
+    QByteArray const source = ReadAll(TestMediaPath(kRaw420));
+    ASSERT_GE(source.size(), fs + 1);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString const path = dir.filePath(QStringLiteral("short.yuv"));
+        ASSERT_TRUE(WriteAll(path, source.left(c.bytes)));
+        qint64 const frameSize = ZeYuvDecoder().getFrameSize(c.width, c.height, c.bitDepth, c.type);
+        ASSERT_GT(frameSize, 0);
+
+        MessageCapture quiet(false);
+        ZeYuvDecoder set;
+        set.setRequiredYuvParams(c.width, c.height, c.bitDepth, c.type, YUVFile::FORMAT_PLANAR,
+                                 static_cast<int>(frameSize), {});
+        EXPECT_EQ(set.openFile(path, nullptr), c.result);
+        EXPECT_EQ(set.getOriginalFrameCount(), c.frames);
+        EXPECT_EQ(set.isOpened(), c.result == ZE_NOX_CORE_OK);
+
+        ZeYuvDecoder withRecord;
+        StreamParams const record = Record(c.width, c.height, c.fmt);
+        EXPECT_EQ(withRecord.openFile(path, &record), c.result);
+        EXPECT_EQ(withRecord.getOriginalFrameCount(), c.frames);
+        Frame frame;
+        EXPECT_EQ(withRecord.getFirstFrame(frame) == ZE_NOX_CORE_OK, c.result == ZE_NOX_CORE_OK);
+    }
+}
+
 TEST(YuvDecoder, Y4MIndexFollowsTheFrameHeaders)
 {
     QTemporaryDir dir;

@@ -244,9 +244,12 @@ TEST(QualityMetricCalculator, ModelChoiceBySize)
         {3840, 2000, "vmaf_v0.6.1.pkl"},
     };
     for (auto const& c : kCases) {
-        // A one-byte raw file: with known parameters it is one frame whose missing samples are zero.
+        // A raw file of one frame of zero samples, written as a hole.
         const QString file = dir.filePath(QStringLiteral("%1x%2.yuv").arg(c.width).arg(c.height));
-        ASSERT_TRUE(WriteAll(file, QByteArray("\x10", 1)));
+        QFile raw(file);
+        ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(raw.resize(qint64(c.width) * c.height + 2 * qint64((c.width + 1) / 2) * ((c.height + 1) / 2)));
+        raw.close();
         StreamParams params;
         params.valid = true;
         params.type = ZE_STREAM_TYPE_YUV;

@@ -52,7 +52,13 @@ TEST(GuiErrors, Texts)
         {24, "Critical decoding error"},
         {25, "RD Curve with this name does not exist"},
         {26, "Unsupported file format. Container files (mp4, mkv, ...) need their video stream extracted first."},
-        {27, "Unknown error"},
+        // Core results without a GUI meaning of their own keep the core's text.
+        {27, "Operation failed"},
+        {28, "End of file reached"},
+        {29, "More data is required"},
+        {30, "Failed to read a file"},
+        {31, "Invalid parameters provided"},
+        {32, "Unknown error"},
         {-1, "Unknown error"},
         {1000, "Unknown error"},
     };
@@ -69,10 +75,10 @@ TEST(GuiErrors, FromCoreErrorWarnsOnlyForUnmappedCodes)
         bool warns;
     };
     static Case const kCases[] = {
-        {0, 0, false},   {1, 3, true},       {2, 3, false},   {3, 3, false},  {4, 5, false},   {5, 6, false},
-        {6, 11, false},  {7, 12, false},     {8, 7, false},   {9, 14, false}, {10, 3, true},   {11, 3, true},
-        {12, 15, false}, {13, 3, true},      {14, 16, false}, {15, 3, true},  {16, 9, false},  {17, 10, false},
-        {18, 17, false}, {19, 22, false},    {20, 23, false}, {21, 8, false}, {22, 24, false}, {23, 3, true},
+        {0, 0, false},   {1, 27, false},     {2, 3, false},   {3, 3, false},   {4, 5, false},   {5, 6, false},
+        {6, 11, false},  {7, 12, false},     {8, 7, false},   {9, 14, false},  {10, 28, false}, {11, 29, false},
+        {12, 15, false}, {13, 30, false},    {14, 16, false}, {15, 31, false}, {16, 9, false},  {17, 10, false},
+        {18, 17, false}, {19, 22, false},    {20, 23, false}, {21, 8, false},  {22, 24, false}, {23, 3, true},
         {-1, 3, true},   {1 << 30, 3, true},
     };
     for (Case const& c : kCases) {

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -995,6 +996,33 @@ TEST_F(MainWindowTest, PaneHeightsKeepTheirLeastAndSavedOnesAboveItComeBack)
     sizes = child<QSplitter>("splitter")->sizes();
     EXPECT_EQ(sizes[0], first[0]);
     EXPECT_EQ(sizes[2], first[2]);
+}
+
+// A file replaced on disk is opened again before the playback area takes it: the next project
+// change hands over a decoder of the new contents, and the frame slider follows it.
+TEST_F(MainWindowTest, AFileReplacedOnDiskIsOpenedAgainForPlayback)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString const path = dir.filePath(QStringLiteral("left.y4m"));
+    ASSERT_TRUE(QFile::copy(TestMediaPath("pb_ref_10f.y4m"), path));
+    makeWindow();
+    ZeNoxGuiProject* project = theApp()->project();
+    ASSERT_EQ(project->addSourceFile(path), ZE_NOX_GUI_OK);
+    ZeNoxSourceFile* file = project->sourceFiles().first();
+    file->setIsLeftFile(true);
+    auto* slider = child<QSlider>("framesSlider");
+    EXPECT_EQ(slider->maximum(), 9);
+    QPointer<ze::nox::core::ZeNoxDecoder> const before = file->decoder();
+
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::copy(TestMediaPath("pb_ref_5f.y4m"), path));
+    ASSERT_EQ(project->addSourceFile(TestMediaPath("pb_avc_5f.h264")), ZE_NOX_GUI_OK); // a project change
+    EXPECT_TRUE(before.isNull()); // the old decoder is gone, not borrowed any more
+    EXPECT_EQ(file->originalFrameCount(), 5);
+    EXPECT_TRUE(playback()->isLeftFileOpened());
+    EXPECT_EQ(slider->maximum(), 4);
+    EXPECT_FALSE(file->changedOnDisk());
 }
 
 #include "ze_nox_gui_main_window_test.moc"

@@ -752,3 +752,101 @@ TEST_F(MetricsViewProject, StreamsThatCannotBeMeasuredAreNamedWithTheReason)
 }
 
 } // namespace
+
+namespace {
+
+// Removing the reference during a run cuts it short: the run is not reported finished.
+TEST_F(MetricsViewProject, RunCutShortByRemovingTheReferenceIsNotFinished)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
+    ref->setIsRefFile(true);
+    ASSERT_EQ(view.streams().size(), 1);
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    view.startCalculation();
+    ASSERT_TRUE(view.isRunning());
+    ref->setIsRefFile(false); // while the run goes: its stream leaves the panel
+    ASSERT_TRUE(stopped.count() > 0 || stopped.wait(60000));
+    ASSERT_EQ(stopped.count(), 1);
+    EXPECT_FALSE(stopped.at(0).at(0).toBool());
+    EXPECT_TRUE(view.bdRates().isEmpty());
+    EXPECT_FALSE(view.isRunning());
+}
+
+// A stopped run keeps the values of the frames it measured, labelled as partial on the Metrics
+// tab with the count measured.
+TEST_F(MetricsViewProject, StoppedRunLabelsItsPartialValues)
+{
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
+    ref->setIsRefFile(true);
+    ZeVideoStreamMetrics* stream = view.streams().begin().value();
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    view.startCalculation();
+    view.stopCalculation(); // at once: the run cannot have reached its end
+    ASSERT_TRUE(stopped.count() > 0 || stopped.wait(60000));
+    QTest::qWait(20);
+    EXPECT_FALSE(stopped.at(0).at(0).toBool());
+    int const measured = stream->m_counts[0];
+    ASSERT_LT(measured, 300);
+    EXPECT_EQ(view.streamMessagesLabel()->text(),
+              QStringLiteral("calc_300f_64x48_dis.y4m: partial values, %1 of 300 frames measured").arg(measured));
+}
+
+// A file replaced on disk after it was added is opened again before it is measured: the project
+// shows its new properties, and the Metrics tab and the log say that it changed. One that no
+// longer opens is named with its reason and not measured.
+TEST_F(MetricsViewProject, FileReplacedOnDiskIsOpenedAgainBeforeItIsMeasured)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ZeMetricsView view;
+    ZeNoxSourceFile* ref = add(TestMediaPath("panel_a_64x48.y4m"));
+    QString const path = CopyOf(dir, TestMediaPath("panel_b_64x48.y4m"), QStringLiteral("enc.y4m"));
+    ZeNoxSourceFile* enc = add(path);
+    ref->setIsRefFile(true);
+    ASSERT_EQ(enc->originalFrameCount(), 12);
+
+    // Re-encoded in place, now 120 frames long.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::copy(TestMediaPath("panel_120f_64x48.y4m"), path));
+    QSignalSpy stopped(&view, &ZeMetricsView::stopped);
+    {
+        MessageCapture log;
+        view.startCalculation();
+        ASSERT_TRUE(stopped.count() > 0 || stopped.wait(60000));
+        EXPECT_GE(log.count(QtWarningMsg, QStringLiteral("has changed on disk")), 1) << log.dump();
+    }
+    EXPECT_TRUE(stopped.at(0).at(0).toBool());
+    EXPECT_EQ(enc->originalFrameCount(), 120);
+    EXPECT_TRUE(view.streamMessagesLabel()->text().startsWith(
+        QStringLiteral("enc.y4m has changed on disk since it was opened and was opened again: 120 frames")))
+        << view.streamMessagesLabel()->text().toStdString();
+    ASSERT_EQ(view.streams().size(), 1);
+    EXPECT_EQ(view.streams().begin().value()->m_counts[0], 12);
+
+    // Overwritten with text: no longer a stream. The raw-parameters question is cancelled; the
+    // file is named with the reason and nothing is measured.
+    ASSERT_TRUE(WriteAll(path, QByteArray("twenty-one bytes text")));
+    QString warning;
+    ModalScript script({[](QWidget* w) { w->close(); }, // the raw-parameters question
+                        [&warning](QWidget* w) {
+                            if (auto* box = qobject_cast<QMessageBox*>(w))
+                                warning = box->text();
+                            w->close();
+                        }});
+    QSignalSpy started(&view, &ZeMetricsView::started);
+    view.startCalculation();
+    EXPECT_EQ(script.remaining(), 0);
+    EXPECT_EQ(started.count(), 0);
+    EXPECT_EQ(enc->openStatus(), ZeNoxSourceFile::FailedToOpen);
+    EXPECT_TRUE(view.streams().isEmpty());
+    QString const line = QStringLiteral("enc.y4m has changed on disk and cannot be opened (%1): it is not measured")
+                             .arg(ErrToString(enc->lastResult()));
+    EXPECT_EQ(view.streamMessagesLabel()->text(), line);
+    EXPECT_TRUE(warning.contains(line)) << warning.toStdString();
+}
+
+} // namespace

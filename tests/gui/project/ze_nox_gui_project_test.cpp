@@ -353,7 +353,8 @@ TEST_F(Project, SaveAndLoadRoundTrip)
     EXPECT_EQ(files.at(2).toObject().value("filename").toString(), m_dir.filePath(QStringLiteral("gone.h264")));
 
     // Change the encoded file (so its checksum differs) and spoil the reference's stored frame
-    // count: an unchanged file is opened with the stored record, a changed one is validated again.
+    // count: a changed file is validated again, and so is an unchanged one whose record names
+    // fewer frames than the stream holds.
     QJsonObject spoiled = root;
     QJsonArray sf = spoiled.value("sourceFiles").toArray();
     QJsonObject e0 = sf.at(0).toObject();
@@ -381,7 +382,7 @@ TEST_F(Project, SaveAndLoadRoundTrip)
     ASSERT_EQ(prj().sourceFiles().size(), 3);
     ZeNoxSourceFile* r2 = prj().sourceFiles().at(0);
     ZeNoxSourceFile* e2 = prj().sourceFiles().at(1);
-    EXPECT_EQ(r2->originalFrameCount(), 25); // the stored record, trusted
+    EXPECT_EQ(r2->originalFrameCount(), 30); // not the stored 25
     EXPECT_EQ(e2->originalFrameCount(), 30); // validated afresh
     EXPECT_EQ(e2->pixelFormatName(), ze::nox::core::GetPixFmtName(AV_PIX_FMT_YUV420P10LE));
     EXPECT_TRUE(r2->isRefFile());
@@ -493,7 +494,7 @@ TEST_F(Project, AMissingFilesEntryIsWrittenBackUnchanged)
     QJsonArray const files = readJson(path).value("sourceFiles").toArray();
     ASSERT_EQ(files.size(), 3);
     EXPECT_EQ(files.at(1).toObject(), entry);
-    relative["filename"] = QFileInfo(QStringLiteral("relative/gone too.h264")).absoluteFilePath();
+    relative["filename"] = m_dir.filePath(QStringLiteral("relative/gone too.h264"));
     EXPECT_EQ(files.at(2).toObject(), relative);
 
     // A file deleted after it opened keeps its name, role and range (its checksum cannot be had).
@@ -811,4 +812,172 @@ TEST_F(Project, RawFileAsksForItsParametersAndReusesThemFromTheProjectFile)
     ASSERT_EQ(prj().sourceFiles().size(), 1);
     EXPECT_EQ(prj().sourceFiles().at(0)->width(), width);
     EXPECT_EQ(prj().sourceFiles().at(0)->originalFrameCount(), frames);
+}
+
+// A stored record is used only for the stream type the file itself shows: an H.264 file with its
+// right checksum recorded as another type opens as H.264 with all its frames.
+TEST_F(Project, StoredStreamTypeMustMatchTheFilesOwn)
+{
+    ZeNoxSourceFile probe;
+    QString const avc = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("avc.h264"));
+    QString const md5 = QString::fromLatin1(probe.calcFileChecksum(avc).toHex());
+    QString const path = m_dir.filePath(QStringLiteral("types.zenxp"));
+    struct Case
+    {
+        char const* name;
+        ze::nox::core::ZeStreamType type;
+        int width, height;
+        char const* pixFmt;
+        int frames;
+    };
+    Case const cases[] = {
+        {"HEVC", ze::nox::core::ZE_STREAM_TYPE_HEVC, 200, 120, "yuv420p", 30},
+        {"VVC", ze::nox::core::ZE_STREAM_TYPE_VVC, 200, 120, "yuv420p", 30},
+        {"MJPEG", ze::nox::core::ZE_STREAM_TYPE_MJPEG, 200, 120, "yuvj420p", 30},
+        {"raw YUV 16x16", ze::nox::core::ZE_STREAM_TYPE_YUV, 16, 16, "yuv420p", 26},
+        {"AVC with too few frames", ze::nox::core::ZE_STREAM_TYPE_AVC, 200, 120, "yuv420p", 12},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonObject const entry{{"filename", avc},
+                                {"isRefFile", true},
+                                {"checksum", md5},
+                                {"params", QJsonObject{{"type", int(c.type)},
+                                                       {"width", c.width},
+                                                       {"height", c.height},
+                                                       {"pixFmt", c.pixFmt},
+                                                       {"frames", c.frames}}}};
+        writeFile(path,
+                  QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}}).toJson());
+        ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+        ASSERT_EQ(prj().sourceFiles().size(), 1);
+        ZeNoxSourceFile const* f = prj().sourceFiles().first();
+        EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+        EXPECT_EQ(f->streamType(), ze::nox::core::ZE_STREAM_TYPE_AVC);
+        EXPECT_EQ(f->originalFrameCount(), 30);
+        EXPECT_EQ(f->width(), 200);
+        EXPECT_TRUE(f->isRefFile());
+        ze::nox::core::Frame frame;
+        ASSERT_NE(f->decoder(), nullptr);
+        EXPECT_EQ(f->decoder()->getFirstFrame(frame), ze::nox::core::ZE_NOX_CORE_OK);
+    }
+}
+
+// The same file named directly, through "./" and through a symbolic link is one source file,
+// as when it is added by hand; the repeats are dropped with a warning and not saved again.
+TEST_F(Project, OneFileListedUnderSeveralNamesLoadsOnce)
+{
+    QString const clip = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("a.h264"));
+    QString const link = m_dir.filePath(QStringLiteral("link.h264"));
+    ASSERT_TRUE(QFile::link(clip, link));
+    QString const dotted = m_dir.path() + QStringLiteral("/./a.h264");
+    QJsonObject const root{
+        {"projectFileVersion", 1},
+        {"sourceFiles",
+         QJsonArray{QJsonObject{{"filename", clip}, {"isLeftFile", true}}, QJsonObject{{"filename", clip}},
+                    QJsonObject{{"filename", dotted}}, QJsonObject{{"filename", link}, {"isRightFile", true}}}},
+        {"rdCurves", QJsonArray{QJsonObject{{"name", "c"},
+                                            {"sourceFiles", QJsonArray{QJsonObject{{"filename", dotted}},
+                                                                       QJsonObject{{"filename", link}}}}}}}};
+    QString const path = m_dir.filePath(QStringLiteral("dup.zenxp"));
+    writeFile(path, QJsonDocument(root).toJson());
+    MessageCapture capture;
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    EXPECT_EQ(capture.count(QtWarningMsg, QStringLiteral("the repeat is dropped")), 3) << capture.dump();
+    ZeNoxSourceFile const* f = prj().sourceFiles().first();
+    EXPECT_TRUE(f->isLeftFile());
+    EXPECT_FALSE(f->isRightFile()); // the first entry's roles
+    ASSERT_EQ(prj().rdCurves().size(), 1);
+    EXPECT_EQ(prj().rdCurves().first()->srcFiles(), (QList<ZeNoxSourceFile const*>{f}));
+    EXPECT_EQ(prj().addSourceFile(link), ZE_NOX_GUI_FILE_ALREADY_ADDED);
+
+    prj().saveToFile();
+    QJsonArray const files = readJson(path).value("sourceFiles").toArray();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files.at(0).toObject().value("filename").toString(), QFileInfo(clip).canonicalFilePath());
+}
+
+// Names written relative to the project file (by hand) are files beside it, whatever the
+// working folder; they are saved back as the files' paths.
+TEST_F(Project, RelativeNamesResolveAgainstTheProjectFilesFolder)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("clips")));
+    QString const clip = copy(QStringLiteral("ff_avc8.h264"), QStringLiteral("clips/a.h264"));
+    ASSERT_NE(QDir::currentPath(), m_dir.path());
+    QJsonObject const root{
+        {"projectFileVersion", 1},
+        {"sourceFiles", QJsonArray{QJsonObject{{"filename", "clips/a.h264"}, {"isRefFile", true}},
+                                   QJsonObject{{"filename", "clips/../missing.h264"}}}},
+        {"rdCurves", QJsonArray{QJsonObject{
+                         {"name", "c"}, {"sourceFiles", QJsonArray{QJsonObject{{"filename", "./clips/a.h264"}}}}}}}};
+    QString const path = m_dir.filePath(QStringLiteral("rel.zenxp"));
+    writeFile(path, QJsonDocument(root).toJson());
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    ASSERT_EQ(prj().sourceFiles().size(), 2);
+    ZeNoxSourceFile const* f = prj().sourceFiles().first();
+    EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+    EXPECT_EQ(f->fullFilename(), QFileInfo(clip).canonicalFilePath());
+    ASSERT_EQ(prj().rdCurves().size(), 1);
+    EXPECT_EQ(prj().rdCurves().first()->srcFiles(), (QList<ZeNoxSourceFile const*>{f}));
+
+    prj().saveToFile();
+    QJsonArray const files = readJson(path).value("sourceFiles").toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files.at(0).toObject().value("filename").toString(), QFileInfo(clip).canonicalFilePath());
+    EXPECT_EQ(files.at(1).toObject().value("filename").toString(), m_dir.filePath(QStringLiteral("missing.h264")));
+}
+
+// A file that goes missing after the project loaded it is saved with the entry it was read
+// from: checksum, parameters (a raw file's geometry and chroma order), roles and range, so that
+// it opens from them when it is back.
+TEST_F(Project, AFileMissingAfterLoadingKeepsItsEntry)
+{
+    ZeNoxSourceFile probe;
+    QString const raw = copy(QStringLiteral("raw_420p_176x144.yuv"), QStringLiteral("clip.yuv"));
+    QByteArray const bytes = ReadAll(raw);
+    int const frames = (bytes.size() + 176 * 144 * 3 / 2 - 1) / (176 * 144 * 3 / 2);
+    ASSERT_GT(frames, 3);
+    QJsonObject const entry{{"filename", QFileInfo(raw).canonicalFilePath()},
+                            {"isLeftFile", false},
+                            {"isRightFile", false},
+                            {"isRefFile", true},
+                            {"checksum", QString::fromLatin1(probe.calcFileChecksum(raw).toHex())},
+                            {"params", QJsonObject{{"type", 1},
+                                                   {"width", 176},
+                                                   {"height", 144},
+                                                   {"pixFmt", "yuv420p"},
+                                                   {"frames", frames},
+                                                   {"chromaOrder", 1}}},
+                            {"firstFrameNumber", 2}};
+    QString const path = m_dir.filePath(QStringLiteral("kept.zenxp"));
+    writeFile(path, QJsonDocument(QJsonObject{{"projectFileVersion", 1}, {"sourceFiles", QJsonArray{entry}}}).toJson());
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK); // from the record: no dialog
+    ASSERT_EQ(prj().sourceFiles().size(), 1);
+    ASSERT_EQ(prj().sourceFiles().first()->openStatus(), ZeNoxSourceFile::Opened);
+    ASSERT_TRUE(QFile::remove(raw));
+    prj().saveToFile();
+    QJsonArray const files = readJson(path).value("sourceFiles").toArray();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files.at(0).toObject(), entry);
+
+    // Back unchanged: it opens from the kept record, without asking.
+    ASSERT_TRUE(WriteAll(raw, bytes));
+    bool asked = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&asked] {
+        if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            asked = true;
+            dlg->reject();
+        }
+    });
+    poll.start();
+    ASSERT_EQ(prj().loadFromFile(path), ZE_NOX_GUI_OK);
+    poll.stop();
+    EXPECT_FALSE(asked);
+    ZeNoxSourceFile const* f = prj().sourceFiles().first();
+    EXPECT_EQ(f->openStatus(), ZeNoxSourceFile::Opened);
+    EXPECT_EQ(f->streamParams().chromaOrder, 1);
+    EXPECT_EQ(f->firstFrameNumber(), 2);
 }
