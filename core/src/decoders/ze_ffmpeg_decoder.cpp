@@ -9,8 +9,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace ze::nox::core {
@@ -39,6 +41,206 @@ struct ValidationState
         av_frame_free(&picture);
         av_packet_free(&packet);
     }
+};
+
+// Finds the random-access points of an elementary stream from the packets its parser cuts, in
+// decoding order, without decoding. A point's first picture is the number of pictures a decode
+// from the start puts out before it: every packet gives one picture, except the RASL pictures of
+// an HEVC IRAP that starts decoding (a BLA, the first IRAP, a CRA after an end of sequence), which
+// the decoder drops. Started at a CRA, the decoder drops its RASL pictures too, so its first
+// picture comes that many pictures later and those are reached from the point before.
+class AccessPointFinder
+{
+public:
+    using Point = ZeNoxSequentialDecoder::RandomAccessPoint;
+
+    explicit AccessPointFinder(AVCodecID codec) : m_codec(codec) {}
+
+    void add(uint8_t const* data, int size, int64_t offset)
+    {
+        if (!m_ok)
+            return;
+        if (m_codec == AV_CODEC_ID_MJPEG) {
+            m_ok = size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
+            addPoint(m_units, offset);
+            ++m_units;
+            return;
+        }
+        // The packet must start where the file holds a start code, so decoding can begin there.
+        m_ok = size >= 4 && data[0] == 0 && data[1] == 0;
+        int vclType = -1;
+        std::vector<std::pair<uint8_t const*, int>> paramSets;
+        ForEachNal(data, size, [&](uint8_t const* nal, int nalSize) {
+            int const type = m_codec == AV_CODEC_ID_H264 ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
+            if (IsParameterSet(type))
+                paramSets.emplace_back(nal, nalSize);
+            else if (m_codec == AV_CODEC_ID_HEVC && type == 36)
+                m_afterEos = true;
+            if (IsVcl(type)) {
+                vclType = type;
+                return false;
+            }
+            return true;
+        });
+        if (vclType < 0)
+            m_ok = false;
+        if (m_ok)
+            m_codec == AV_CODEC_ID_H264 ? addAvc(vclType, offset) : addHevc(vclType, offset);
+        for (auto const& ps : paramSets)
+            keepParameterSet(ps.first, ps.second);
+        ++m_units;
+    }
+
+    // The points, or none when the stream does not follow the rules they rest on.
+    std::vector<Point> finish()
+    {
+        endLeading();
+        if (!m_ok)
+            m_points.clear();
+        return std::move(m_points);
+    }
+
+private:
+    static constexpr int kMaxParameterSets = 64;
+    static constexpr int kMaxParameterSetBytes = 1 << 16;
+
+    // Calls f(nal, size) for the NAL units of an Annex B packet while it answers true.
+    template <class F>
+    static void ForEachNal(uint8_t const* data, int size, F f)
+    {
+        auto startCode = [&](int from) {
+            for (int i = from; i + 2 < size; ++i)
+                if (data[i + 2] <= 1 && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+                    return i;
+            return -1;
+        };
+        for (int at = startCode(0); at >= 0;) {
+            int const begin = at + 3;
+            at = startCode(begin);
+            int end = at < 0 ? size : at;
+            while (end > begin && data[end - 1] == 0)
+                --end; // the zero byte of a four-byte start code
+            if (end > begin && !f(data + begin, end - begin))
+                return;
+        }
+    }
+
+    bool IsParameterSet(int type) const
+    {
+        return m_codec == AV_CODEC_ID_H264 ? type == 7 || type == 8 || type == 13 || type == 15
+                                           : type >= 32 && type <= 34;
+    }
+    bool IsVcl(int type) const
+    {
+        return m_codec == AV_CODEC_ID_H264 ? type >= 1 && type <= 5 : type <= 31;
+    }
+
+    void addAvc(int type, int64_t offset)
+    {
+        if (m_units == 0 && type != 5)
+            m_ok = false; // the decoder drops pictures before the first IDR
+        if (type == 5)
+            addPoint(m_outputs, offset);
+        ++m_outputs;
+    }
+
+    void addHevc(int type, int64_t offset)
+    {
+        bool const irap = type >= 16 && type <= 21;
+        bool const rasl = type == 8 || type == 9;
+        bool const radl = type == 6 || type == 7;
+        if ((!irap && !m_seenIrap) || (type >= 10 && type <= 15) || type >= 22 || ((rasl || radl) && !m_inLeading)) {
+            m_ok = false;
+            return;
+        }
+        if (irap) {
+            endLeading();
+            bool const cra = type == 21;
+            m_leadingDropped = (type >= 16 && type <= 18) || !m_seenIrap || m_afterEos;
+            m_seenIrap = true;
+            m_afterEos = false;
+            m_inLeading = true;
+            m_leadingOpen = cra && !m_leadingDropped;
+            m_rasl = 0;
+            addPoint(m_outputs, offset);
+            ++m_outputs;
+            return;
+        }
+        if (rasl || radl) {
+            ++m_points.back().leading;
+            if (rasl && m_leadingDropped)
+                return; // dropped by a decode from the start as well
+            m_rasl += rasl ? 1 : 0;
+            ++m_outputs;
+            return;
+        }
+        endLeading();
+        ++m_outputs;
+    }
+
+    // After a CRA's leading pictures: its first picture follows the RASL pictures it drops.
+    void endLeading()
+    {
+        if (m_inLeading && m_leadingOpen && !m_points.empty())
+            m_points.back().frame += m_rasl;
+        m_inLeading = false;
+        m_leadingOpen = false;
+        m_rasl = 0;
+    }
+
+    void addPoint(int frame, int64_t offset)
+    {
+        if (!m_ok)
+            return;
+        Point p;
+        p.frame = frame;
+        p.pos = offset;
+        p.unit = m_units;
+        if (!m_parameterSets.empty()) {
+            if (!m_prefix) {
+                QByteArray prefix;
+                for (QByteArray const& ps : m_parameterSets)
+                    prefix += QByteArray::fromRawData("\0\0\0\1", 4) + ps;
+                m_prefix = std::make_shared<QByteArray const>(prefix);
+            }
+            p.prefix = m_prefix;
+        }
+        m_points.push_back(std::move(p));
+    }
+
+    // The parameter sets in the order of their last appearance, so that re-fed in that order the
+    // last definition of each identifier is the one that holds.
+    void keepParameterSet(uint8_t const* nal, int size)
+    {
+        if (size > kMaxParameterSetBytes) {
+            m_ok = false;
+            return;
+        }
+        const QByteArray ps(reinterpret_cast<char const*>(nal), size);
+        if (!m_parameterSets.empty() && m_parameterSets.back() == ps)
+            return;
+        m_parameterSets.erase(std::remove(m_parameterSets.begin(), m_parameterSets.end(), ps),
+                              m_parameterSets.end());
+        m_parameterSets.push_back(ps);
+        if (static_cast<int>(m_parameterSets.size()) > kMaxParameterSets)
+            m_parameterSets.erase(m_parameterSets.begin());
+        m_prefix.reset();
+    }
+
+    AVCodecID m_codec;
+    bool m_ok = true;
+    int m_units = 0;   // packets so far
+    int m_outputs = 0; // pictures a decode from the start puts out for them
+    std::vector<Point> m_points;
+    std::vector<QByteArray> m_parameterSets;
+    std::shared_ptr<QByteArray const> m_prefix;
+    // HEVC: the leading pictures of the last IRAP.
+    bool m_seenIrap = false;
+    bool m_afterEos = false;
+    bool m_inLeading = false;
+    bool m_leadingOpen = false;    // a CRA whose RASL pictures a decode from the start keeps
+    bool m_leadingDropped = false; // an IRAP whose RASL pictures every decode drops
+    int m_rasl = 0;
 };
 
 } // namespace
@@ -100,7 +302,8 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
     ZeNoxCoreError result = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
     for (AVCodecID codec : candidates) {
         int corrupted = 0;
-        result = validate(codec, fileName, m_frameCount, m_width, m_height, m_pixFmt, corrupted, 1);
+        RandomAccessIndex points;
+        result = validate(codec, fileName, m_frameCount, m_width, m_height, m_pixFmt, corrupted, 1, &points);
         if (result == ZE_NOX_CORE_OK && corrupted == 0) {
             openSrcFile(fileName);
             if (!m_file) {
@@ -111,6 +314,8 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
             resetFileReader();
             result = openDecoder(codec);
             if (result == ZE_NOX_CORE_OK) {
+                takeRandomAccessPoints(std::move(points));
+                beginStream();
                 m_openResult = ZE_NOX_CORE_OK;
                 return m_openResult;
             }
@@ -145,13 +350,19 @@ ZeNoxCoreError ZeFfmpegDecoder::openFileWithParams(QString const& fileName, Stre
     if (!m_file)
         return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
     resetFileReader();
-    return openDecoder(GetAvCodecIdFromStreamType(params.type));
+    const ZeNoxCoreError res = openDecoder(GetAvCodecIdFromStreamType(params.type));
+    if (res == ZE_NOX_CORE_OK)
+        beginStream();
+    return res;
 }
 
 ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileName, int& frameCount, int& width,
                                          int& height, AVPixelFormat& pixFmt, int& corruptedFrames,
-                                         int maxDecodedFrames) const
+                                         int maxDecodedFrames, RandomAccessIndex* points) const
 {
+    if (points)
+        points->clear();
+    AccessPointFinder finder(codec);
     frameCount = 0;
     width = 0;
     height = 0;
@@ -200,6 +411,8 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
         av_frame_unref(s.picture);
     };
     auto handlePacket = [&](bool atEnd) {
+        if (points)
+            finder.add(s.packet->data, s.packet->size, s.parser->frame_offset);
         if (decodedFrames < maxDecodedFrames) {
             if (avcodec_send_packet(s.context, s.packet) < 0) {
                 qCritical() << "Failed to send a packet for decoding while validating stream";
@@ -263,6 +476,8 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
     if (s.packet->size > 0)
         handlePacket(true);
 
+    if (points)
+        *points = finder.finish();
     if ((frameCount > 1 && decodedFrames >= 1) || decodedFrames >= maxDecodedFrames)
         return ZE_NOX_CORE_OK;
     return ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
@@ -330,6 +545,9 @@ void ZeFfmpegDecoder::clearPassState()
     m_packetPending = false;
     m_parserErrors = 0;
     m_drainErrors = 0;
+    m_nextUnit = 0;
+    m_firstUnit = -1;
+    m_firstUnitLast = -1;
 }
 
 void ZeFfmpegDecoder::openSrcFile(QString const& fileName)
@@ -368,6 +586,7 @@ void ZeFfmpegDecoder::closeFile()
     closeSrcFile();
     m_fileName.clear();
     clearPassState();
+    dropRandomAccess();
     m_frameCount = 0;
     m_openResult = ZE_NOX_CORE_NOT_OPENED;
 }
@@ -390,6 +609,34 @@ ZeNoxCoreError ZeFfmpegDecoder::restart()
     }
     resetFileReader();
     return openDecoder(m_codecId);
+}
+
+bool ZeFfmpegDecoder::findRandomAccessPoints(RandomAccessIndex& points)
+{
+    int frames = 0, width = 0, height = 0, corrupted = 0;
+    AVPixelFormat pixFmt = m_pixFmt;
+    // Parsed only: the points of a stream that is not the one the record describes are not used.
+    return validate(m_codecId, m_fileName, frames, width, height, pixFmt, corrupted, 0, &points) == ZE_NOX_CORE_OK &&
+           frames == m_frameCount;
+}
+
+ZeNoxCoreError ZeFfmpegDecoder::seekTo(RandomAccessPoint const& point)
+{
+    ZeNoxCoreError const res = restart();
+    if (res != ZE_NOX_CORE_OK)
+        return res;
+    int const prefixSize = point.prefix ? point.prefix->size() : 0;
+    if (point.pos < 0 || !m_file->seek(point.pos) || prefixSize > kReadBufferSize / 2)
+        return ZE_NOX_CORE_OPERATION_FAILED;
+    // The parameter sets go in front of the point's packet, in the same packet for the parser.
+    if (prefixSize > 0)
+        std::memcpy(m_readBuffer, point.prefix->constData(), static_cast<size_t>(prefixSize));
+    m_readEnd = m_readBuffer + prefixSize;
+    m_nextUnit = point.unit;
+    m_firstUnit = point.unit;
+    m_firstUnitLast = point.unit + point.leading;
+    m_curFrameNumber = point.frame - 1;
+    return ZE_NOX_CORE_OK;
 }
 
 void ZeFfmpegDecoder::topUpReadBuffer()
@@ -428,8 +675,11 @@ void ZeFfmpegDecoder::decode()
     m_readPos += used < available ? used : available;
     if (available == 0)
         m_endOfInput = true;
-    if (m_packet->size > 0)
+    if (m_packet->size > 0) {
         m_packetPending = true;
+        m_packet->pts = m_nextUnit++;
+        m_packet->dts = AV_NOPTS_VALUE;
+    }
     // A parser that neither consumes nor puts out anything is treated like a failing one.
     if (used == 0 && available > 0 && m_packet->size == 0) {
         if (++m_parserErrors >= kMaxParserErrors) {
@@ -498,6 +748,19 @@ ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame& frame)
         av_frame_unref(m_decoded);
         frame.reset();
         return ZE_NOX_CORE_RESOLUTION_CHANGE;
+    }
+    if (m_firstUnit >= 0) {
+        // The first picture after a seek: from another packet, the point is not what it seemed.
+        int64_t const unit = m_decoded->pts;
+        bool const fits = unit == AV_NOPTS_VALUE || (unit >= m_firstUnit && unit <= m_firstUnitLast);
+        int const pointUnit = m_firstUnit;
+        m_firstUnit = -1;
+        if (!fits) {
+            qWarning() << "Random access at packet" << pointUnit << "gave the picture of packet" << unit;
+            av_frame_unref(m_decoded);
+            frame.reset();
+            return ZE_NOX_CORE_OPERATION_FAILED;
+        }
     }
     AVFrame* target = frame.avFrame();
     if (!target) {

@@ -77,6 +77,7 @@ ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams cons
 void ZeVvcDecoder::closeFile()
 {
     closeDecoder();
+    dropRandomAccess();
     m_fileName.clear();
     m_frameCount = 0;
     m_openResult = ZE_NOX_CORE_NOT_OPENED;
