@@ -57,32 +57,48 @@ void ZePictureCache::put(int number, AVFrame const* picture, int focus)
     if (!picture || !picture->data[0] || picture->width <= 0 || picture->height <= 0)
         return;
     int64_t const size = PictureBytes(picture);
-    if (size <= 0 || size > m_budget)
+    // A picture farther from the focus than the budget holds pictures would not stay.
+    if (size <= 0 || size > m_budget || Distance(number, focus) >= m_budget / size)
         return;
+    AVFrame* copy = nullptr;
+    auto release = [&](std::map<int, AVFrame*>::iterator it) {
+        m_bytes -= PictureBytes(it->second);
+        // The planes of a picture of the same kind are written again instead of allocated anew.
+        AVFrame* old = it->second;
+        if (!copy && old->width == picture->width && old->height == picture->height &&
+            old->format == picture->format && av_frame_is_writable(old))
+            copy = old;
+        else
+            av_frame_free(&old);
+        m_pictures.erase(it);
+    };
     auto old = m_pictures.find(number);
-    if (old != m_pictures.end()) {
-        m_bytes -= PictureBytes(old->second);
-        av_frame_free(&old->second);
-        m_pictures.erase(old);
-    }
+    if (old != m_pictures.end())
+        release(old);
     // Make room: the kept picture farthest from the focus goes, unless the new one is farther still.
     while (m_bytes + size > m_budget && !m_pictures.empty()) {
         auto first = m_pictures.begin();
         auto last = std::prev(m_pictures.end());
         auto far = Distance(first->first, focus) >= Distance(last->first, focus) ? first : last;
-        if (Distance(far->first, focus) <= Distance(number, focus))
+        if (Distance(far->first, focus) <= Distance(number, focus)) {
+            av_frame_free(&copy);
             return;
-        m_bytes -= PictureBytes(far->second);
-        av_frame_free(&far->second);
-        m_pictures.erase(far);
+        }
+        release(far);
     }
-    AVFrame* copy = av_frame_alloc();
-    if (!copy)
-        return;
-    copy->width = picture->width;
-    copy->height = picture->height;
-    copy->format = picture->format;
-    if (av_frame_get_buffer(copy, 0) < 0 || av_frame_copy(copy, picture) < 0 || av_frame_copy_props(copy, picture) < 0) {
+    if (!copy) {
+        copy = av_frame_alloc();
+        if (!copy)
+            return;
+        copy->width = picture->width;
+        copy->height = picture->height;
+        copy->format = picture->format;
+        if (av_frame_get_buffer(copy, 0) < 0) {
+            av_frame_free(&copy);
+            return;
+        }
+    }
+    if (av_frame_copy(copy, picture) < 0 || av_frame_copy_props(copy, picture) < 0) {
         av_frame_free(&copy);
         return;
     }
