@@ -1,6 +1,7 @@
 #include "decoders/ze_ffmpeg_decoder.h"
 
 #include "decoders/ffmpeg_utils.h"
+#include "decoders/ze_random_access_points.h"
 #include "display/frame.h"
 #include "common/ze_nox_core_supported_features.h"
 
@@ -43,67 +44,66 @@ struct ValidationState
     }
 };
 
-// Finds the random-access points of an elementary stream from the packets its parser cuts, in
-// decoding order, without decoding. A point's first picture is the number of pictures a decode
-// from the start puts out before it: every packet gives one picture, except the RASL pictures of
-// an HEVC IRAP that starts decoding (a BLA, the first IRAP, a CRA after an end of sequence), which
-// the decoder drops. Started at a CRA, the decoder drops its RASL pictures too, so its first
-// picture comes that many pictures later and those are reached from the point before.
-class AccessPointFinder
+// Cuts the packets of an elementary stream into pictures for the point finder: the kind of a
+// packet's first VCL NAL unit (H.264, HEVC), every MJPEG picture a point of its own, and the
+// parameter sets before it. The packet must start where the file holds a start code (or a JPEG
+// start of image), so decoding can begin at its offset.
+class PacketClassifier
 {
 public:
-    using Point = ZeNoxSequentialDecoder::RandomAccessPoint;
-
-    explicit AccessPointFinder(AVCodecID codec) : m_codec(codec) {}
+    explicit PacketClassifier(AVCodecID codec) : m_codec(codec) {}
 
     void add(uint8_t const* data, int size, int64_t offset)
     {
-        if (!m_ok)
-            return;
+        using Kind = ZeRandomAccessPointFinder::Kind;
         if (m_codec == AV_CODEC_ID_MJPEG) {
-            m_ok = size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
-            addPoint(m_units, offset);
-            ++m_units;
+            if (size < 2 || data[0] != 0xFF || data[1] != 0xD8)
+                m_finder.fail();
+            m_finder.addPicture(Kind::Idr, offset);
             return;
         }
-        // The packet must start where the file holds a start code, so decoding can begin there.
-        m_ok = size >= 4 && data[0] == 0 && data[1] == 0;
+        if (size < 4 || data[0] != 0 || data[1] != 0)
+            m_finder.fail();
+        bool const avc = m_codec == AV_CODEC_ID_H264;
         int vclType = -1;
         std::vector<std::pair<uint8_t const*, int>> paramSets;
         ForEachNal(data, size, [&](uint8_t const* nal, int nalSize) {
-            int const type = m_codec == AV_CODEC_ID_H264 ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
-            if (IsParameterSet(type))
+            int const type = avc ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
+            if (avc ? type == 7 || type == 8 || type == 13 || type == 15 : type >= 32 && type <= 34)
                 paramSets.emplace_back(nal, nalSize);
-            else if (m_codec == AV_CODEC_ID_HEVC && type == 36)
-                m_afterEos = true;
-            if (IsVcl(type)) {
+            else if (!avc && type == 36)
+                m_finder.endOfSequence();
+            if (avc ? type >= 1 && type <= 5 : type <= 31) {
                 vclType = type;
                 return false;
             }
             return true;
         });
+        Kind kind = Kind::Trailing;
         if (vclType < 0)
-            m_ok = false;
-        if (m_ok)
-            m_codec == AV_CODEC_ID_H264 ? addAvc(vclType, offset) : addHevc(vclType, offset);
+            m_finder.fail();
+        else if (avc)
+            kind = vclType == 5 ? Kind::Idr : Kind::Trailing;
+        else if (vclType >= 16 && vclType <= 18)
+            kind = Kind::Bla;
+        else if (vclType == 19 || vclType == 20)
+            kind = Kind::Idr;
+        else if (vclType == 21)
+            kind = Kind::Cra;
+        else if (vclType == 8 || vclType == 9)
+            kind = Kind::Rasl;
+        else if (vclType == 6 || vclType == 7)
+            kind = Kind::Radl;
+        else if (vclType >= 10)
+            m_finder.fail(); // reserved types
+        m_finder.addPicture(kind, offset);
         for (auto const& ps : paramSets)
-            keepParameterSet(ps.first, ps.second);
-        ++m_units;
+            m_finder.addParameterSet(ps.first, ps.second);
     }
 
-    // The points, or none when the stream does not follow the rules they rest on.
-    std::vector<Point> finish()
-    {
-        endLeading();
-        if (!m_ok)
-            m_points.clear();
-        return std::move(m_points);
-    }
+    ZeNoxSequentialDecoder::RandomAccessIndex finish() { return m_finder.finish(); }
 
 private:
-    static constexpr int kMaxParameterSets = 64;
-    static constexpr int kMaxParameterSetBytes = 1 << 16;
-
     // Calls f(nal, size) for the NAL units of an Annex B packet while it answers true.
     template <class F>
     static void ForEachNal(uint8_t const* data, int size, F f)
@@ -125,122 +125,8 @@ private:
         }
     }
 
-    bool IsParameterSet(int type) const
-    {
-        return m_codec == AV_CODEC_ID_H264 ? type == 7 || type == 8 || type == 13 || type == 15
-                                           : type >= 32 && type <= 34;
-    }
-    bool IsVcl(int type) const
-    {
-        return m_codec == AV_CODEC_ID_H264 ? type >= 1 && type <= 5 : type <= 31;
-    }
-
-    void addAvc(int type, int64_t offset)
-    {
-        if (m_units == 0 && type != 5)
-            m_ok = false; // the decoder drops pictures before the first IDR
-        if (type == 5)
-            addPoint(m_outputs, offset);
-        ++m_outputs;
-    }
-
-    void addHevc(int type, int64_t offset)
-    {
-        bool const irap = type >= 16 && type <= 21;
-        bool const rasl = type == 8 || type == 9;
-        bool const radl = type == 6 || type == 7;
-        if ((!irap && !m_seenIrap) || (type >= 10 && type <= 15) || type >= 22 || ((rasl || radl) && !m_inLeading)) {
-            m_ok = false;
-            return;
-        }
-        if (irap) {
-            endLeading();
-            bool const cra = type == 21;
-            m_leadingDropped = (type >= 16 && type <= 18) || !m_seenIrap || m_afterEos;
-            m_seenIrap = true;
-            m_afterEos = false;
-            m_inLeading = true;
-            m_leadingOpen = cra && !m_leadingDropped;
-            m_rasl = 0;
-            addPoint(m_outputs, offset);
-            ++m_outputs;
-            return;
-        }
-        if (rasl || radl) {
-            ++m_points.back().leading;
-            if (rasl && m_leadingDropped)
-                return; // dropped by a decode from the start as well
-            m_rasl += rasl ? 1 : 0;
-            ++m_outputs;
-            return;
-        }
-        endLeading();
-        ++m_outputs;
-    }
-
-    // After a CRA's leading pictures: its first picture follows the RASL pictures it drops.
-    void endLeading()
-    {
-        if (m_inLeading && m_leadingOpen && !m_points.empty())
-            m_points.back().frame += m_rasl;
-        m_inLeading = false;
-        m_leadingOpen = false;
-        m_rasl = 0;
-    }
-
-    void addPoint(int frame, int64_t offset)
-    {
-        if (!m_ok)
-            return;
-        Point p;
-        p.frame = frame;
-        p.pos = offset;
-        p.unit = m_units;
-        if (!m_parameterSets.empty()) {
-            if (!m_prefix) {
-                QByteArray prefix;
-                for (QByteArray const& ps : m_parameterSets)
-                    prefix += QByteArray::fromRawData("\0\0\0\1", 4) + ps;
-                m_prefix = std::make_shared<QByteArray const>(prefix);
-            }
-            p.prefix = m_prefix;
-        }
-        m_points.push_back(std::move(p));
-    }
-
-    // The parameter sets in the order of their last appearance, so that re-fed in that order the
-    // last definition of each identifier is the one that holds.
-    void keepParameterSet(uint8_t const* nal, int size)
-    {
-        if (size > kMaxParameterSetBytes) {
-            m_ok = false;
-            return;
-        }
-        const QByteArray ps(reinterpret_cast<char const*>(nal), size);
-        if (!m_parameterSets.empty() && m_parameterSets.back() == ps)
-            return;
-        m_parameterSets.erase(std::remove(m_parameterSets.begin(), m_parameterSets.end(), ps),
-                              m_parameterSets.end());
-        m_parameterSets.push_back(ps);
-        if (static_cast<int>(m_parameterSets.size()) > kMaxParameterSets)
-            m_parameterSets.erase(m_parameterSets.begin());
-        m_prefix.reset();
-    }
-
     AVCodecID m_codec;
-    bool m_ok = true;
-    int m_units = 0;   // packets so far
-    int m_outputs = 0; // pictures a decode from the start puts out for them
-    std::vector<Point> m_points;
-    std::vector<QByteArray> m_parameterSets;
-    std::shared_ptr<QByteArray const> m_prefix;
-    // HEVC: the leading pictures of the last IRAP.
-    bool m_seenIrap = false;
-    bool m_afterEos = false;
-    bool m_inLeading = false;
-    bool m_leadingOpen = false;    // a CRA whose RASL pictures a decode from the start keeps
-    bool m_leadingDropped = false; // an IRAP whose RASL pictures every decode drops
-    int m_rasl = 0;
+    ZeRandomAccessPointFinder m_finder;
 };
 
 } // namespace
@@ -362,7 +248,7 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
 {
     if (points)
         points->clear();
-    AccessPointFinder finder(codec);
+    PacketClassifier finder(codec);
     frameCount = 0;
     width = 0;
     height = 0;
