@@ -40,6 +40,8 @@ public:
     void fail() { m_ok = false; }
     bool ok() const { return m_ok; }
     int pictures() const { return m_pictures; }
+    // Pictures a decode from the start puts out.
+    int outputs() const { return m_outputs; }
 
     // The points, or none when the stream did not follow the rules. Pictures before the first
     // IRAP picture make it fail: decoders treat them differently.

@@ -32,6 +32,13 @@ struct RandomAccessCase
     bool annexB;              // the low-overhead AV1 stream framed anew as Annex B
 };
 
+// The committed VVC streams are intra pictures only (IDR and CRA pictures): inter pictures are
+// not decoded yet.
+bool IsVvc(RandomAccessCase const& c)
+{
+    return c.type == ZE_STREAM_TYPE_VVC;
+}
+
 const RandomAccessCase kCases[] = {
     {"Avc", "ra_avc.h264", "h264", ZE_STREAM_TYPE_AVC, 4, false},
     {"HevcOpenGop", "ra_hevc_open.h265", "h265", ZE_STREAM_TYPE_HEVC, 4, false},
@@ -40,6 +47,8 @@ const RandomAccessCase kCases[] = {
     {"Av1Ivf", "ra_av1.ivf", "ivf", ZE_STREAM_TYPE_AV1, 4, false},
     {"Av1Section5", "ra_av1.obu", "obu", ZE_STREAM_TYPE_AV1, 4, false},
     {"Av1AnnexB", "ra_av1.obu", "av1", ZE_STREAM_TYPE_AV1, 4, true},
+    {"VvcIdrAndCra", "CCLM_A_KDDI_2.bit", "vvc", ZE_STREAM_TYPE_VVC, 6, false},
+    {"VvcTwoIdrs", "MTS_A_LGE_4.bit", "vvc", ZE_STREAM_TYPE_VVC, 20, false},
 };
 
 ZeNoxSequentialDecoder* MakeDecoder(ZeStreamType type)
@@ -64,7 +73,8 @@ protected:
         RandomAccessCase const& c = GetParam();
         ASSERT_TRUE(m_dir.isValid());
         m_path = m_dir.filePath(QStringLiteral("clip.") + QLatin1String(c.suffix));
-        const QString source = TestMediaPath(QLatin1String(c.file));
+        const QString source = IsVvc(c) ? QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + QLatin1String(c.file)
+                                        : TestMediaPath(QLatin1String(c.file));
         ASSERT_TRUE(c.annexB ? WriteAll(m_path, ToAnnexB(ReadAll(source))) : QFile::copy(source, m_path));
 
         // The reference: every picture of a decode from the start, by a decoder of its own.
@@ -147,9 +157,9 @@ TEST_P(RandomAccess, ForwardOnlyKeepsNothing)
     ASSERT_EQ(dec->openFile(m_path, nullptr), ZE_NOX_CORE_OK);
     Frame frame;
     ASSERT_EQ(Md5Of(dec->getFirstFrame(frame), frame), m_md5[0]);
-    for (int n = 1; n < 12; ++n)
+    int const far = m_md5.size() - 2;
+    for (int n = 1; n < far / 2; ++n)
         ASSERT_EQ(Md5Of(dec->getNextFrame(frame), frame), m_md5[n]);
-    int const far = m_md5.size() - 3;
     ASSERT_EQ(Md5Of(dec->getFrame(far, frame), frame), m_md5[far]);
     EXPECT_EQ(dec->pictureCache().count(), 0);
 }
