@@ -156,7 +156,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::advance(Frame& frame)
 ZeNoxCoreError ZeNoxSequentialDecoder::step(Frame& frame)
 {
     if (m_shownFrameNumber != m_curFrameNumber && m_shownFrameNumber < lastFrameNumber())
-        return reach(m_shownFrameNumber + 1, frame, false); // away from the decoder after a step back
+        return reach(m_shownFrameNumber + 1, frame, false, false); // away from the decoder after a step back
     const ZeNoxCoreError res = advance(frame);
     if (res == ZE_NOX_CORE_OK)
         keepShown(frame);
@@ -188,13 +188,13 @@ ZeNoxCoreError ZeNoxSequentialDecoder::decodeForwardTo(int target, Frame& frame,
     }
 }
 
-ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool backward)
+ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool backward, bool keep)
 {
-    // Pictures are kept from the first move backwards on: a decoder that only moves forward
-    // (a measurement) pays nothing for them.
-    if (target < m_shownFrameNumber)
+    // Pictures are kept from the first backward move or jump on: a decoder that only moves
+    // forward (a measurement) pays nothing for them.
+    if (keep)
         m_keepRecent = true;
-    bool const keep = m_keepRecent;
+    keep = m_keepRecent;
     if (keep && m_cache.get(target, frame)) {
         m_shownFrameNumber = target;
         return ZE_NOX_CORE_OK;
@@ -232,7 +232,8 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
 
 ZeNoxCoreError ZeNoxSequentialDecoder::getFirstFrame(Frame& frame)
 {
-    return reach(firstFrameNumber(), frame, true);
+    int const first = firstFrameNumber();
+    return reach(first, frame, true, first < m_shownFrameNumber);
 }
 
 ZeNoxCoreError ZeNoxSequentialDecoder::getPrevFrame(Frame& frame)
@@ -246,7 +247,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::getPrevFrame(Frame& frame)
         frame.reset();
         return ZE_NOX_CORE_END_OF_FILE;
     }
-    return reach(target, frame, true);
+    return reach(target, frame, true, true);
 }
 
 ZeNoxCoreError ZeNoxSequentialDecoder::getNextFrame(Frame& frame)
@@ -259,7 +260,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::getLastFrame(Frame& frame)
     int const last = lastFrameNumber();
     if (isOpened() && m_shownFrameNumber >= last)
         return step(frame);
-    return reach(last, frame, false);
+    return reach(last, frame, false, true);
 }
 
 ZeNoxCoreError ZeNoxSequentialDecoder::getFrame(int n, Frame& frame)
@@ -272,7 +273,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::getFrame(int n, Frame& frame)
     // number has moved on without a picture.
     if (target == m_shownFrameNumber && frame.isValid())
         return ZE_NOX_CORE_OK;
-    return reach(target, frame, target <= m_shownFrameNumber);
+    return reach(target, frame, target <= m_shownFrameNumber, true);
 }
 
 } // namespace ze::nox::core

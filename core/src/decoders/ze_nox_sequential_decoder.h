@@ -97,8 +97,9 @@ private:
     ZeNoxCoreError decodeForwardTo(int target, Frame& frame, bool keep, bool* firstFailed = nullptr);
     // The picture with absolute number target (within the stream) by the cheapest way: a kept
     // copy, decoding on from the current picture, or from the nearest usable random-access point.
-    // `backward`: the caller moves back (or restarts at the same picture).
-    ZeNoxCoreError reach(int target, Frame& frame, bool backward);
+    // `backward`: the caller moves back (or restarts at the same picture); `keep`: a move of a
+    // viewer (backwards or a jump), from which on pictures are kept.
+    ZeNoxCoreError reach(int target, Frame& frame, bool backward, bool keep);
     // Index of the last usable point whose first picture is not after target; -1 for the start.
     int pointFor(int target) const;
     void ensureIndex();
@@ -108,7 +109,7 @@ private:
     IndexState m_indexState = IndexState::Unknown;
     RandomAccessIndex m_points;
     ZePictureCache m_cache;
-    bool m_keepRecent = false;    // set by the first backward move
+    bool m_keepRecent = false;    // set by the first backward move or jump
     bool m_decoderFailed = false; // the last decoding step failed
 };
 

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -29,6 +33,67 @@ int64_t Distance(int a, int b)
 ZePictureCache::~ZePictureCache()
 {
     clear();
+    releaseSlab();
+}
+
+void ZePictureCache::releaseSlab()
+{
+#ifdef __linux__
+    if (m_slab)
+        munmap(m_slab, static_cast<size_t>(m_slabBytes));
+#endif
+    m_slab = nullptr;
+    m_slabBytes = 0;
+    m_slotBytes = 0;
+    m_freeSlots.clear();
+}
+
+void ZePictureCache::ReleaseSlot(void* cache, uint8_t* data)
+{
+    static_cast<ZePictureCache*>(cache)->m_freeSlots.push_back(data);
+}
+
+AVFrame* ZePictureCache::newPicture(AVFrame const* like, int64_t size)
+{
+    AVFrame* picture = av_frame_alloc();
+    if (!picture)
+        return nullptr;
+    picture->width = like->width;
+    picture->height = like->height;
+    picture->format = like->format;
+#ifdef __linux__
+    if (!m_slab && m_pictures.empty()) {
+        // Room for as many pictures as the budget holds; memory is taken only where written.
+        int64_t const slotCount = m_budget / size;
+        void* slab = slotCount > 0 ? mmap(nullptr, static_cast<size_t>(slotCount * size), PROT_READ | PROT_WRITE,
+                                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                               : MAP_FAILED;
+        if (slab != MAP_FAILED) {
+#ifdef MADV_HUGEPAGE
+            madvise(slab, static_cast<size_t>(slotCount * size), MADV_HUGEPAGE);
+#endif
+            m_slab = static_cast<uint8_t*>(slab);
+            m_slabBytes = slotCount * size;
+            m_slotBytes = size;
+            for (int64_t i = slotCount - 1; i >= 0; --i)
+                m_freeSlots.push_back(m_slab + i * size);
+        }
+    }
+#endif
+    if (size == m_slotBytes && !m_freeSlots.empty()) {
+        uint8_t* slot = m_freeSlots.back();
+        AVBufferRef* buf = av_buffer_create(slot, static_cast<size_t>(size), ReleaseSlot, this, 0);
+        if (buf && av_image_fill_arrays(picture->data, picture->linesize, slot, static_cast<AVPixelFormat>(like->format),
+                                        like->width, like->height, 1) >= 0) {
+            m_freeSlots.pop_back();
+            picture->buf[0] = buf;
+            return picture;
+        }
+        av_buffer_unref(&buf);
+    }
+    if (av_frame_get_buffer(picture, 0) < 0)
+        av_frame_free(&picture);
+    return picture;
 }
 
 int64_t ZePictureCache::BudgetFor(int width, int height, AVPixelFormat format)
@@ -41,8 +106,9 @@ int64_t ZePictureCache::BudgetFor(int width, int height, AVPixelFormat format)
 
 void ZePictureCache::setBudget(int64_t bytes)
 {
-    m_budget = std::max<int64_t>(0, bytes);
     clear();
+    releaseSlab();
+    m_budget = std::max<int64_t>(0, bytes);
 }
 
 int64_t ZePictureCache::PictureBytes(AVFrame const* picture)
@@ -86,18 +152,10 @@ void ZePictureCache::put(int number, AVFrame const* picture, int focus)
         }
         release(far);
     }
-    if (!copy) {
-        copy = av_frame_alloc();
-        if (!copy)
-            return;
-        copy->width = picture->width;
-        copy->height = picture->height;
-        copy->format = picture->format;
-        if (av_frame_get_buffer(copy, 0) < 0) {
-            av_frame_free(&copy);
-            return;
-        }
-    }
+    if (!copy)
+        copy = newPicture(picture, size);
+    if (!copy)
+        return;
     if (av_frame_copy(copy, picture) < 0 || av_frame_copy_props(copy, picture) < 0) {
         av_frame_free(&copy);
         return;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -41,8 +42,18 @@ public:
 
 private:
     static int64_t PictureBytes(AVFrame const* picture);
+    // A picture of the kind given, with planes in a slot of the slab (or allocated on their own).
+    AVFrame* newPicture(AVFrame const* like, int64_t size);
+    static void ReleaseSlot(void* cache, uint8_t* data);
+    void releaseSlab();
 
     std::map<int, AVFrame*> m_pictures;
+    // Pictures of one stream have one size: their planes take fixed slots of one mapping, which
+    // the system may back with large pages (the first writes into fresh memory cost much less).
+    uint8_t* m_slab = nullptr;
+    int64_t m_slabBytes = 0;
+    int64_t m_slotBytes = 0;
+    std::vector<uint8_t*> m_freeSlots;
     int64_t m_bytes = 0;
     int64_t m_budget = 0;
 };
