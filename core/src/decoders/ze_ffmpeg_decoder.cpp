@@ -638,11 +638,14 @@ ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame& frame)
     if (m_firstUnit >= 0) {
         // The first picture after a seek: from another packet, the point is not what it seemed.
         int64_t const unit = m_decoded->pts;
-        bool const fits = unit == AV_NOPTS_VALUE || (unit >= m_firstUnit && unit <= m_firstUnitLast);
+        // A picture with errors concealed would be concealed otherwise from the start.
+        bool const damaged = m_decoded->decode_error_flags != 0 || (m_decoded->flags & AV_FRAME_FLAG_CORRUPT);
+        bool const fits = !damaged && (unit == AV_NOPTS_VALUE || (unit >= m_firstUnit && unit <= m_firstUnitLast));
         int const pointUnit = m_firstUnit;
         m_firstUnit = -1;
         if (!fits) {
-            qWarning() << "Random access at packet" << pointUnit << "gave the picture of packet" << unit;
+            qWarning() << "Random access at packet" << pointUnit << "gave" << (damaged ? "a damaged picture" : "the picture")
+                       << "of packet" << unit;
             av_frame_unref(m_decoded);
             frame.reset();
             return ZE_NOX_CORE_OPERATION_FAILED;

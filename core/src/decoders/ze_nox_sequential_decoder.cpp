@@ -217,6 +217,10 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
         ZeNoxCoreError res = seekTo(p);
         m_shownFrameNumber = m_curFrameNumber;
         m_decoderFailed = false;
+        if (res != ZE_NOX_CORE_OK && !isOpened()) {
+            frame.reset(); // the file cannot be reopened: no point would do better
+            return res;
+        }
         if (res == ZE_NOX_CORE_OK)
             res = decodeForwardTo(target, frame, keep, &firstFailed);
         else
