@@ -2,6 +2,8 @@
 
 #include "display/frame.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace ze::nox::core {
@@ -195,7 +197,10 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
     if (keep)
         m_keepRecent = true;
     keep = m_keepRecent;
-    if (keep && m_cache.get(target, frame)) {
+    // A kept picture serves while the stream is open and its file is there; a file that went away
+    // is reported as a restart reports it, and a stream closed by a failed restart is reopened.
+    if (keep && isOpened() && m_cache.contains(target) && QFileInfo::exists(m_fileName) &&
+        m_cache.get(target, frame)) {
         m_shownFrameNumber = target;
         return ZE_NOX_CORE_OK;
     }
