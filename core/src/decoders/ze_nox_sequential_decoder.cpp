@@ -8,6 +8,12 @@
 
 namespace ze::nox::core {
 
+namespace {
+
+constexpr int kMaxFailedPointsPerMove = 2;
+
+} // namespace
+
 ZeNoxSequentialDecoder::ZeNoxSequentialDecoder(ZeStreamType type, QObject* parent) : ZeNoxDecoder(type, parent) {}
 
 int ZeNoxSequentialDecoder::curFrameNumber() const
@@ -210,7 +216,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
     // A backward move after a failed step starts decoding afresh, as it always did.
     bool onward = isOpened() && m_curFrameNumber < target && !(backward && m_decoderFailed) &&
                   m_curFrameNumber + 1 >= (point < 0 ? 0 : m_points[point].frame);
-    for (;;) {
+    for (int failedPoints = 0;;) {
         if (onward)
             return decodeForwardTo(target, frame, keep);
         if (point < 0) {
@@ -232,10 +238,11 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
             firstFailed = true;
         if (!firstFailed)
             return res;
-        // The point cannot be decoded from: the one before it (at last the start) serves.
+        // The point cannot be decoded from: the one before it serves, and after a few such
+        // points (a stream damaged from here on) the start, so one move costs a few restarts.
         p.failed = true;
         frame.reset();
-        point = pointFor(target);
+        point = ++failedPoints < kMaxFailedPointsPerMove ? pointFor(target) : -1;
     }
 }
 

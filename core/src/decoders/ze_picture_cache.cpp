@@ -118,6 +118,27 @@ int64_t ZePictureCache::PictureBytes(AVFrame const* picture)
     return size > 0 ? size : -1;
 }
 
+AVFrame* ZePictureCache::Planes(AVFrame const* picture)
+{
+    // A new frame on the same buffers, without the properties the picture had (they would be
+    // added to, not replaced, by the next copy).
+    AVFrame* frame = av_frame_alloc();
+    if (!frame)
+        return nullptr;
+    frame->width = picture->width;
+    frame->height = picture->height;
+    frame->format = picture->format;
+    for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+        frame->data[i] = picture->data[i];
+        frame->linesize[i] = picture->linesize[i];
+        if (picture->buf[i] && !(frame->buf[i] = av_buffer_ref(picture->buf[i]))) {
+            av_frame_free(&frame);
+            return nullptr;
+        }
+    }
+    return frame;
+}
+
 void ZePictureCache::put(int number, AVFrame const* picture, int focus)
 {
     if (!picture || !picture->data[0] || picture->width <= 0 || picture->height <= 0)
@@ -133,9 +154,8 @@ void ZePictureCache::put(int number, AVFrame const* picture, int focus)
         AVFrame* old = it->second;
         if (!copy && old->width == picture->width && old->height == picture->height &&
             old->format == picture->format && av_frame_is_writable(old))
-            copy = old;
-        else
-            av_frame_free(&old);
+            copy = Planes(old);
+        av_frame_free(&old);
         m_pictures.erase(it);
     };
     auto old = m_pictures.find(number);

@@ -45,6 +45,7 @@ private:
     // A picture of the kind given, with planes in a slot of the slab (or allocated on their own).
     AVFrame* newPicture(AVFrame const* like, int64_t size);
     static void ReleaseSlot(void* cache, uint8_t* data);
+    static AVFrame* Planes(AVFrame const* picture);
     void releaseSlab();
 
     std::map<int, AVFrame*> m_pictures;
