@@ -8,6 +8,8 @@
 #include <QDebug>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -69,6 +71,79 @@ void CopyPlane(uint8_t* dst, int dstStride, uint8_t const* src, ptrdiff_t srcStr
         memcpy(dst + static_cast<ptrdiff_t>(y) * dstStride, src + static_cast<ptrdiff_t>(y) * srcStride, bytes);
 }
 
+// Finds the temporal units that start with a shown key frame, from the units the readers hand
+// out (a whole temporal unit, or one OBU of it for Annex B; each carries its unit's offset). One
+// temporal unit gives one picture, so a unit's number is its first picture's.
+class KeyFrameFinder
+{
+public:
+    using Point = ZeNoxSequentialDecoder::RandomAccessPoint;
+
+    void add(Dav1dData const& data)
+    {
+        if (m_units == 0 || data.m.offset != m_unitOffset) {
+            ++m_units;
+            m_unitOffset = data.m.offset;
+            m_frameSeen = false;
+            m_headerInUnit = false;
+        }
+        uint8_t const* p = data.data;
+        size_t left = data.sz;
+        while (left > 0 && !m_frameSeen) {
+            int const type = (p[0] >> 3) & 0xF;
+            size_t const header = 1 + ((p[0] >> 2) & 1);
+            bool const hasSize = (p[0] >> 1) & 1;
+            if (header > left)
+                return;
+            uint64_t payload = left - header;
+            size_t field = 0;
+            if (hasSize) {
+                field = static_cast<size_t>(av1_input::ParseLeb128(p + header, left - header, &payload));
+                if (field == 0 || payload > left - header - field)
+                    return;
+            }
+            uint8_t const* body = p + header + field;
+            size_t const obuSize = header + field + static_cast<size_t>(payload);
+            if (type == 1 && payload > 0) {
+                m_sequenceHeader = std::make_shared<QByteArray const>(reinterpret_cast<char const*>(p), int(obuSize));
+                m_reducedStill = (body[0] >> 3) & 1;
+                m_headerInUnit = true;
+            } else if ((type == 3 || type == 6) && payload > 0) {
+                m_frameSeen = true;
+                bool const shownKey = m_reducedStill || (!(body[0] & 0x80) && ((body[0] >> 5) & 3) == 0 && (body[0] & 0x10));
+                if (shownKey && m_sequenceHeader) {
+                    Point point;
+                    point.frame = m_units - 1;
+                    point.unit = m_units - 1;
+                    point.pos = static_cast<int64_t>(m_unitOffset);
+                    if (!m_headerInUnit)
+                        point.prefix = m_sequenceHeader;
+                    m_points.push_back(std::move(point));
+                }
+            }
+            p += obuSize;
+            left -= obuSize;
+        }
+    }
+
+    // The points, or none when the units do not match the pictures one to one.
+    std::vector<Point> finish(int pictures)
+    {
+        if (m_units != pictures)
+            m_points.clear();
+        return std::move(m_points);
+    }
+
+private:
+    int m_units = 0;
+    size_t m_unitOffset = 0;
+    bool m_frameSeen = false;
+    bool m_headerInUnit = false;
+    bool m_reducedStill = false;
+    std::shared_ptr<QByteArray const> m_sequenceHeader;
+    std::vector<Point> m_points;
+};
+
 } // namespace
 
 ZeAv1Decoder::ZeAv1Decoder(QObject* parent) : ZeNoxSequentialDecoder(ZE_STREAM_TYPE_AV1, parent)
@@ -95,6 +170,7 @@ ZeNoxCoreError ZeAv1Decoder::openFile(QString const& fileName, StreamParams cons
 void ZeAv1Decoder::closeFile()
 {
     closeDecoder();
+    dropRandomAccess();
     m_fileName.clear();
     m_path.clear();
     m_frameCount = 0;
@@ -128,8 +204,15 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
         input_close(input);
         return ZE_NOX_CORE_INTERNAL_ERROR;
     }
+    KeyFrameFinder finder;
     Dav1dData data{};
-    if (input_read(input, &data) < 0) {
+    auto readUnit = [&] {
+        if (input_read(input, &data) < 0)
+            return false;
+        finder.add(data);
+        return true;
+    };
+    if (!readUnit()) {
         input_close(input);
         dav1d_close(&context);
         return ZE_NOX_CORE_OPERATION_FAILED;
@@ -181,7 +264,7 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
             stop = true;
             break;
         }
-    } while (data.sz > 0 || input_read(input, &data) == 0);
+    } while (data.sz > 0 || readUnit());
     if (data.sz > 0)
         dav1d_data_unref(&data);
 
@@ -202,6 +285,8 @@ ZeNoxCoreError ZeAv1Decoder::validate(QString const& fileName, int& frameCount, 
 
     input_close(input);
     dav1d_close(&context);
+    if (result == ZE_NOX_CORE_OK)
+        takeRandomAccessPoints(finder.finish(frameCount));
     return result;
 }
 
@@ -259,6 +344,48 @@ ZeNoxCoreError ZeAv1Decoder::restart()
     m_path = m_fileName.toUtf8();
     // The file may have been renamed or deleted meanwhile: the result tells whether a reader exists.
     return openDecoder();
+}
+
+bool ZeAv1Decoder::findRandomAccessPoints(RandomAccessIndex& points)
+{
+    DemuxerInstance* input = nullptr;
+    unsigned frameRate[2] = {0, 0};
+    unsigned timeBase[2] = {0, 0};
+    unsigned readerFrames = 0;
+    if (m_path.isEmpty() || input_open(&input, nullptr, m_path.constData(), frameRate, &readerFrames, timeBase) < 0)
+        return false;
+    KeyFrameFinder finder;
+    for (Dav1dData data{}; input_read(input, &data) == 0;) {
+        finder.add(data);
+        dav1d_data_unref(&data);
+    }
+    input_close(input);
+    points = finder.finish(m_frameCount);
+    return true;
+}
+
+ZeNoxCoreError ZeAv1Decoder::seekTo(RandomAccessPoint const& point)
+{
+    ZeNoxCoreError const res = restart();
+    if (res != ZE_NOX_CORE_OK)
+        return res;
+    if (point.pos < 0 || input_seek(m_input, static_cast<uint64_t>(point.pos)) < 0)
+        return ZE_NOX_CORE_OPERATION_FAILED;
+    if (point.prefix && !point.prefix->isEmpty()) {
+        // The sequence header in force at the key frame, when its unit does not repeat it.
+        Dav1dData header{};
+        uint8_t* bytes = dav1d_data_create(&header, static_cast<size_t>(point.prefix->size()));
+        if (!bytes)
+            return ZE_NOX_CORE_FAILED_TO_CONSTRUCT;
+        memcpy(bytes, point.prefix->constData(), static_cast<size_t>(point.prefix->size()));
+        int const sent = dav1d_send_data(m_context, &header);
+        if (header.sz > 0)
+            dav1d_data_unref(&header);
+        if (sent < 0 && sent != DAV1D_ERR(EAGAIN))
+            return ZE_NOX_CORE_OPERATION_FAILED;
+    }
+    m_curFrameNumber = point.frame - 1;
+    return ZE_NOX_CORE_OK;
 }
 
 ZeNoxCoreError ZeAv1Decoder::copyPicture(Frame& frame)

@@ -13,7 +13,9 @@ struct DemuxerInstance;
 
 namespace ze::nox::core {
 
-// Decoder of AV1 streams in IVF, Annex B or low-overhead OBU framing, decoded by dav1d.
+// Decoder of AV1 streams in IVF, Annex B or low-overhead OBU framing, decoded by dav1d. Backward
+// moves and jumps start at the shown key frame (which resets every reference) nearest before the
+// target, with the sequence header in force there.
 class ZeAv1Decoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
@@ -34,6 +36,8 @@ private:
     ZeNoxCoreError openDecoder();
     void closeDecoder();
     ZeNoxCoreError restart() override;
+    bool findRandomAccessPoints(RandomAccessIndex& points) override;
+    ZeNoxCoreError seekTo(RandomAccessPoint const& point) override;
     ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     ZeNoxCoreError copyPicture(Frame& frame);
 

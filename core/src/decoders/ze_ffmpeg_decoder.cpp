@@ -1,6 +1,7 @@
 #include "decoders/ze_ffmpeg_decoder.h"
 
 #include "decoders/ffmpeg_utils.h"
+#include "decoders/ze_random_access_points.h"
 #include "display/frame.h"
 #include "common/ze_nox_core_supported_features.h"
 
@@ -9,8 +10,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace ze::nox::core {
@@ -39,6 +42,91 @@ struct ValidationState
         av_frame_free(&picture);
         av_packet_free(&packet);
     }
+};
+
+// Cuts the packets of an elementary stream into pictures for the point finder: the kind of a
+// packet's first VCL NAL unit (H.264, HEVC), every MJPEG picture a point of its own, and the
+// parameter sets before it. The packet must start where the file holds a start code (or a JPEG
+// start of image), so decoding can begin at its offset.
+class PacketClassifier
+{
+public:
+    explicit PacketClassifier(AVCodecID codec) : m_codec(codec) {}
+
+    void add(uint8_t const* data, int size, int64_t offset)
+    {
+        using Kind = ZeRandomAccessPointFinder::Kind;
+        if (m_codec == AV_CODEC_ID_MJPEG) {
+            if (size < 2 || data[0] != 0xFF || data[1] != 0xD8)
+                m_finder.fail();
+            m_finder.addPicture(Kind::Idr, offset);
+            return;
+        }
+        if (size < 4 || data[0] != 0 || data[1] != 0)
+            m_finder.fail();
+        bool const avc = m_codec == AV_CODEC_ID_H264;
+        int vclType = -1;
+        std::vector<std::pair<uint8_t const*, int>> paramSets;
+        ForEachNal(data, size, [&](uint8_t const* nal, int nalSize) {
+            int const type = avc ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
+            if (avc ? type == 7 || type == 8 || type == 13 || type == 15 : type >= 32 && type <= 34)
+                paramSets.emplace_back(nal, nalSize);
+            else if (!avc && type == 36)
+                m_finder.endOfSequence();
+            if (avc ? type >= 1 && type <= 5 : type <= 31) {
+                vclType = type;
+                return false;
+            }
+            return true;
+        });
+        Kind kind = Kind::Trailing;
+        if (vclType < 0)
+            m_finder.fail();
+        else if (avc)
+            kind = vclType == 5 ? Kind::Idr : Kind::Trailing;
+        else if (vclType >= 16 && vclType <= 18)
+            kind = Kind::Bla;
+        else if (vclType == 19 || vclType == 20)
+            kind = Kind::Idr;
+        else if (vclType == 21)
+            kind = Kind::Cra;
+        else if (vclType == 8 || vclType == 9)
+            kind = Kind::Rasl;
+        else if (vclType == 6 || vclType == 7)
+            kind = Kind::Radl;
+        else if (vclType >= 10)
+            m_finder.fail(); // reserved types
+        m_finder.addPicture(kind, offset);
+        for (auto const& ps : paramSets)
+            m_finder.addParameterSet(ps.first, ps.second);
+    }
+
+    ZeNoxSequentialDecoder::RandomAccessIndex finish() { return m_finder.finish(); }
+
+private:
+    // Calls f(nal, size) for the NAL units of an Annex B packet while it answers true.
+    template <class F>
+    static void ForEachNal(uint8_t const* data, int size, F f)
+    {
+        auto startCode = [&](int from) {
+            for (int i = from; i + 2 < size; ++i)
+                if (data[i + 2] <= 1 && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+                    return i;
+            return -1;
+        };
+        for (int at = startCode(0); at >= 0;) {
+            int const begin = at + 3;
+            at = startCode(begin);
+            int end = at < 0 ? size : at;
+            while (end > begin && data[end - 1] == 0)
+                --end; // the zero byte of a four-byte start code
+            if (end > begin && !f(data + begin, end - begin))
+                return;
+        }
+    }
+
+    AVCodecID m_codec;
+    ZeRandomAccessPointFinder m_finder;
 };
 
 } // namespace
@@ -100,7 +188,8 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
     ZeNoxCoreError result = ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
     for (AVCodecID codec : candidates) {
         int corrupted = 0;
-        result = validate(codec, fileName, m_frameCount, m_width, m_height, m_pixFmt, corrupted, 1);
+        RandomAccessIndex points;
+        result = validate(codec, fileName, m_frameCount, m_width, m_height, m_pixFmt, corrupted, 1, &points);
         if (result == ZE_NOX_CORE_OK && corrupted == 0) {
             openSrcFile(fileName);
             if (!m_file) {
@@ -111,6 +200,8 @@ ZeNoxCoreError ZeFfmpegDecoder::openFile(QString const& fileName, StreamParams c
             resetFileReader();
             result = openDecoder(codec);
             if (result == ZE_NOX_CORE_OK) {
+                takeRandomAccessPoints(std::move(points));
+                beginStream();
                 m_openResult = ZE_NOX_CORE_OK;
                 return m_openResult;
             }
@@ -145,13 +236,19 @@ ZeNoxCoreError ZeFfmpegDecoder::openFileWithParams(QString const& fileName, Stre
     if (!m_file)
         return ZE_NOX_CORE_FAILED_TO_OPEN_FILE;
     resetFileReader();
-    return openDecoder(GetAvCodecIdFromStreamType(params.type));
+    const ZeNoxCoreError res = openDecoder(GetAvCodecIdFromStreamType(params.type));
+    if (res == ZE_NOX_CORE_OK)
+        beginStream();
+    return res;
 }
 
 ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileName, int& frameCount, int& width,
                                          int& height, AVPixelFormat& pixFmt, int& corruptedFrames,
-                                         int maxDecodedFrames) const
+                                         int maxDecodedFrames, RandomAccessIndex* points) const
 {
+    if (points)
+        points->clear();
+    PacketClassifier finder(codec);
     frameCount = 0;
     width = 0;
     height = 0;
@@ -200,6 +297,8 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
         av_frame_unref(s.picture);
     };
     auto handlePacket = [&](bool atEnd) {
+        if (points)
+            finder.add(s.packet->data, s.packet->size, s.parser->frame_offset);
         if (decodedFrames < maxDecodedFrames) {
             if (avcodec_send_packet(s.context, s.packet) < 0) {
                 qCritical() << "Failed to send a packet for decoding while validating stream";
@@ -263,6 +362,8 @@ ZeNoxCoreError ZeFfmpegDecoder::validate(AVCodecID codec, QString const& fileNam
     if (s.packet->size > 0)
         handlePacket(true);
 
+    if (points)
+        *points = finder.finish();
     if ((frameCount > 1 && decodedFrames >= 1) || decodedFrames >= maxDecodedFrames)
         return ZE_NOX_CORE_OK;
     return ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED;
@@ -330,6 +431,9 @@ void ZeFfmpegDecoder::clearPassState()
     m_packetPending = false;
     m_parserErrors = 0;
     m_drainErrors = 0;
+    m_nextUnit = 0;
+    m_firstUnit = -1;
+    m_firstUnitLast = -1;
 }
 
 void ZeFfmpegDecoder::openSrcFile(QString const& fileName)
@@ -368,6 +472,7 @@ void ZeFfmpegDecoder::closeFile()
     closeSrcFile();
     m_fileName.clear();
     clearPassState();
+    dropRandomAccess();
     m_frameCount = 0;
     m_openResult = ZE_NOX_CORE_NOT_OPENED;
 }
@@ -390,6 +495,34 @@ ZeNoxCoreError ZeFfmpegDecoder::restart()
     }
     resetFileReader();
     return openDecoder(m_codecId);
+}
+
+bool ZeFfmpegDecoder::findRandomAccessPoints(RandomAccessIndex& points)
+{
+    int frames = 0, width = 0, height = 0, corrupted = 0;
+    AVPixelFormat pixFmt = m_pixFmt;
+    // Parsed only: the points of a stream that is not the one the record describes are not used.
+    return validate(m_codecId, m_fileName, frames, width, height, pixFmt, corrupted, 0, &points) == ZE_NOX_CORE_OK &&
+           frames == m_frameCount;
+}
+
+ZeNoxCoreError ZeFfmpegDecoder::seekTo(RandomAccessPoint const& point)
+{
+    ZeNoxCoreError const res = restart();
+    if (res != ZE_NOX_CORE_OK)
+        return res;
+    int const prefixSize = point.prefix ? point.prefix->size() : 0;
+    if (point.pos < 0 || !m_file->seek(point.pos) || prefixSize > kReadBufferSize / 2)
+        return ZE_NOX_CORE_OPERATION_FAILED;
+    // The parameter sets go in front of the point's packet, in the same packet for the parser.
+    if (prefixSize > 0)
+        std::memcpy(m_readBuffer, point.prefix->constData(), static_cast<size_t>(prefixSize));
+    m_readEnd = m_readBuffer + prefixSize;
+    m_nextUnit = point.unit;
+    m_firstUnit = point.unit;
+    m_firstUnitLast = point.unit + point.leading;
+    m_curFrameNumber = point.frame - 1;
+    return ZE_NOX_CORE_OK;
 }
 
 void ZeFfmpegDecoder::topUpReadBuffer()
@@ -428,8 +561,11 @@ void ZeFfmpegDecoder::decode()
     m_readPos += used < available ? used : available;
     if (available == 0)
         m_endOfInput = true;
-    if (m_packet->size > 0)
+    if (m_packet->size > 0) {
         m_packetPending = true;
+        m_packet->pts = m_nextUnit++;
+        m_packet->dts = AV_NOPTS_VALUE;
+    }
     // A parser that neither consumes nor puts out anything is treated like a failing one.
     if (used == 0 && available > 0 && m_packet->size == 0) {
         if (++m_parserErrors >= kMaxParserErrors) {
@@ -498,6 +634,22 @@ ZeNoxCoreError ZeFfmpegDecoder::deliverPicture(Frame& frame)
         av_frame_unref(m_decoded);
         frame.reset();
         return ZE_NOX_CORE_RESOLUTION_CHANGE;
+    }
+    if (m_firstUnit >= 0) {
+        // The first picture after a seek: from another packet, the point is not what it seemed.
+        int64_t const unit = m_decoded->pts;
+        // A picture with errors concealed would be concealed otherwise from the start.
+        bool const damaged = m_decoded->decode_error_flags != 0 || (m_decoded->flags & AV_FRAME_FLAG_CORRUPT);
+        bool const fits = !damaged && (unit == AV_NOPTS_VALUE || (unit >= m_firstUnit && unit <= m_firstUnitLast));
+        int const pointUnit = m_firstUnit;
+        m_firstUnit = -1;
+        if (!fits) {
+            qWarning() << "Random access at packet" << pointUnit << "gave" << (damaged ? "a damaged picture" : "the picture")
+                       << "of packet" << unit;
+            av_frame_unref(m_decoded);
+            frame.reset();
+            return ZE_NOX_CORE_OPERATION_FAILED;
+        }
     }
     AVFrame* target = frame.avFrame();
     if (!target) {

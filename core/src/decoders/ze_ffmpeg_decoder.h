@@ -17,7 +17,8 @@ namespace ze::nox::core {
 
 // Decoder of H.264, HEVC and MJPEG elementary streams (no container): an FFmpeg parser cuts the
 // file into coded pictures, the libavcodec decoder of the same codec decodes them.
-// Backward positioning reopens the file and decodes forward from its start.
+// Backward moves and jumps start at the nearest random-access point (an H.264 IDR, an HEVC IRAP
+// picture, any MJPEG picture) before the target, with the parameter sets seen before it.
 class ZeFfmpegDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
@@ -36,8 +37,11 @@ private:
     static constexpr int kReadBufferSize = 0x20000;
 
     AVCodecID getPreferredFfmpegCodec(QString const& fileName) const;
+    // With `points`, the random-access points of the stream are collected too (empty when none
+    // can be told).
     ZeNoxCoreError validate(AVCodecID codec, QString const& fileName, int& frameCount, int& width, int& height,
-                            AVPixelFormat& pixFmt, int& corruptedFrames, int maxDecodedFrames) const;
+                            AVPixelFormat& pixFmt, int& corruptedFrames, int maxDecodedFrames,
+                            RandomAccessIndex* points = nullptr) const;
     ZeNoxCoreError openDecoder(AVCodecID codec);
     void closeDecoder();
     // Zeroes the counters and flags of a decoding pass.
@@ -47,6 +51,8 @@ private:
     void resetFileReader();
     ZeNoxCoreError openFileWithParams(QString const& fileName, StreamParams const& params);
     ZeNoxCoreError restart() override;
+    bool findRandomAccessPoints(RandomAccessIndex& points) override;
+    ZeNoxCoreError seekTo(RandomAccessPoint const& point) override;
     ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     // Parser turn: tops up the read buffer and cuts the next packet, or enters the end of input.
     void decode();
@@ -77,6 +83,12 @@ private:
     bool m_packetPending = false; // m_packet holds a parsed packet the decoder has not taken yet
     int m_parserErrors = 0;       // consecutive parser failures
     int m_drainErrors = 0;        // decoding errors after the flush packet
+    // Packets are numbered in decoding order (their pts), so a picture tells which packet it
+    // came from. After a seek, the first picture must come from the point's packet or one of
+    // its leading pictures; m_firstUnit is -1 when nothing is checked.
+    int m_nextUnit = 0;
+    int m_firstUnit = -1;
+    int m_firstUnitLast = -1;
 };
 
 } // namespace ze::nox::core

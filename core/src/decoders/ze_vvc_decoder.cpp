@@ -1,5 +1,6 @@
 #include "decoders/ze_vvc_decoder.h"
 
+#include "decoders/ze_random_access_points.h"
 #include "display/frame.h"
 #include "common/ze_nox_core_supported_features.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <sstream>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -77,6 +79,7 @@ ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams cons
 void ZeVvcDecoder::closeFile()
 {
     closeDecoder();
+    dropRandomAccess();
     m_fileName.clear();
     m_frameCount = 0;
     m_openResult = ZE_NOX_CORE_NOT_OPENED;
@@ -287,6 +290,126 @@ ZeNoxCoreError ZeVvcDecoder::restart()
     return openDecoder();
 }
 
+bool ZeVvcDecoder::findRandomAccessPoints(RandomAccessIndex& points)
+{
+    using Kind = ZeRandomAccessPointFinder::Kind;
+    std::ifstream in(m_fileName.toUtf8().toStdString(), std::ios::in | std::ios::binary);
+    if (!in.is_open())
+        return false;
+    InputByteStream bs(in);
+    ZeRandomAccessPointFinder finder;
+    // A picture starts with the run of units that precede its first slice (parameter sets, a
+    // picture header, prefix SEI...): runStart is where that run began, -1 after a picture's own
+    // units (slices and suffix units).
+    int64_t runStart = -1;
+    int64_t headerRunStart = -1; // a picture header unit opened a picture whose first slice follows
+    std::vector<uint8_t> nal;
+    try {
+        for (int empty = 0; finder.ok();) {
+            int64_t const pos = int64_t(bs.position());
+            AnnexBStats stats;
+            byteStreamNALUnit(bs, nal, stats);
+            if (nal.empty()) {
+                if (in.fail() || ++empty > 1024)
+                    break;
+                continue;
+            }
+            if (nal.size() < 3 || (nal[0] & 0x3F) != 0) {
+                finder.fail(); // one layer only
+                break;
+            }
+            int const type = nal[1] >> 3;
+            bool const vcl = type <= NAL_UNIT_RESERVED_IRAP_VCL_11;
+            bool const suffix = type == NAL_UNIT_SUFFIX_APS || type == NAL_UNIT_SUFFIX_SEI || type == NAL_UNIT_EOS ||
+                                type == NAL_UNIT_EOB || type == NAL_UNIT_FD;
+            if ((type >= NAL_UNIT_VPS && type <= NAL_UNIT_PREFIX_APS) || type == NAL_UNIT_SUFFIX_APS)
+                finder.addParameterSet(nal.data(), int(nal.size()));
+            if (type == NAL_UNIT_EOS)
+                finder.endOfSequence();
+            if (!vcl && !suffix) {
+                if (runStart < 0)
+                    runStart = pos;
+                if (type == NAL_UNIT_PH)
+                    headerRunStart = runStart;
+                continue;
+            }
+            bool const headerInSlice = nal[2] & 0x80;
+            if (vcl && (headerRunStart >= 0 || headerInSlice)) {
+                int64_t const start = headerRunStart >= 0 ? headerRunStart : runStart >= 0 ? runStart : pos;
+                Kind kind = Kind::Trailing;
+                if (type == NAL_UNIT_CODED_SLICE_IDR_W_RADL || type == NAL_UNIT_CODED_SLICE_IDR_N_LP)
+                    kind = Kind::Idr;
+                else if (type == NAL_UNIT_CODED_SLICE_CRA)
+                    kind = Kind::Cra;
+                else if (type == NAL_UNIT_CODED_SLICE_RASL)
+                    kind = Kind::Rasl;
+                else if (type == NAL_UNIT_CODED_SLICE_RADL)
+                    kind = Kind::Radl;
+                else if (type > NAL_UNIT_CODED_SLICE_RASL)
+                    finder.fail(); // GDR and reserved types
+                finder.addPicture(kind, start);
+                headerRunStart = -1;
+            }
+            runStart = -1;
+        }
+    } catch (std::exception const&) {
+        return false;
+    }
+    // Parsed only: points of a stream that is not the one the record describes are not used.
+    if (finder.outputs() != m_frameCount)
+        return false;
+    points = finder.finish();
+    return true;
+}
+
+void ZeVvcDecoder::decodeUnit(InputNALUnit& nalu)
+{
+    m_decLib->decode(nalu, m_skipFrame, m_pocLastDisplay, m_targetOlsIdx, true);
+    if (nalu.m_nalUnitType == NAL_UNIT_VPS && m_decLib->getVPS()) {
+        m_decLib->getVPS()->deriveTargetOutputLayerSet(m_targetOlsIdx);
+        m_targetDecLayerIdSet = m_decLib->getVPS()->getTargetLayerIdSet();
+        m_targetOutputLayerIdSet = m_decLib->getVPS()->getTargetOutputLayerIdSet();
+    }
+}
+
+ZeNoxCoreError ZeVvcDecoder::seekTo(RandomAccessPoint const& point)
+{
+    ZeNoxCoreError const res = restart();
+    if (res != ZE_NOX_CORE_OK)
+        return res;
+    m_byteStream.reset();
+    m_bitstreamFile.clear();
+    m_bitstreamFile.seekg(std::streamoff(point.pos));
+    if (point.pos < 0 || !m_bitstreamFile)
+        return ZE_NOX_CORE_OPERATION_FAILED;
+    m_byteStream = std::make_unique<InputByteStream>(m_bitstreamFile);
+    if (point.prefix) {
+        // The parameter sets in force at the point, decoded before its picture.
+        std::istringstream prefix(std::string(point.prefix->constData(), size_t(point.prefix->size())));
+        InputByteStream units(prefix);
+        try {
+            for (int empty = 0; empty < 1024;) {
+                InputNALUnit nalu;
+                AnnexBStats stats;
+                byteStreamNALUnit(units, nalu.getBitstream().getFifo(), stats);
+                if (nalu.getBitstream().getFifo().empty()) {
+                    if (prefix.fail())
+                        break;
+                    ++empty;
+                    continue;
+                }
+                read(nalu);
+                decodeUnit(nalu);
+            }
+        } catch (std::exception const& e) {
+            qWarning().noquote() << QString::fromUtf8(e.what());
+            return ZE_NOX_CORE_OPERATION_FAILED;
+        }
+    }
+    m_curFrameNumber = point.frame - 1;
+    return ZE_NOX_CORE_OK;
+}
+
 AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat,
                                                         bool packedYuvMode) const
 {
@@ -403,12 +526,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                     }
                     m_skippedNalPending = false;
                 }
-                m_decLib->decode(*nalu, m_skipFrame, m_pocLastDisplay, m_targetOlsIdx, true);
-                if (type == NAL_UNIT_VPS && m_decLib->getVPS()) {
-                    m_decLib->getVPS()->deriveTargetOutputLayerSet(m_targetOlsIdx);
-                    m_targetDecLayerIdSet = m_decLib->getVPS()->getTargetLayerIdSet();
-                    m_targetOutputLayerIdSet = m_decLib->getVPS()->getTargetOutputLayerIdSet();
-                }
+                decodeUnit(*nalu);
             }
             if (type == NAL_UNIT_EOS) {
                 m_eosPresentInPu = true;

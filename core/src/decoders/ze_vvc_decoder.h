@@ -20,7 +20,9 @@ namespace ze::nox::core {
 
 // Decoder of VVC Annex B byte streams over the VVC decoder libraries. Only 4:2:0 and 4:0:0
 // streams are accepted; 4:0:0 pictures come as 4:2:0 with neutral chroma. Opening without
-// parameters decodes the whole stream once to count its pictures.
+// parameters decodes the whole stream once to count its pictures. Backward moves and jumps start
+// at the IRAP picture (IDR, CRA) nearest before the target, with the parameter sets seen before
+// it; the RASL pictures of a CRA are reached from the IRAP picture before it.
 class ZeVvcDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
@@ -37,6 +39,10 @@ private:
     void closeDecoder();
     ZeNoxCoreError validate(QString const& fileName, int& frameCount, int& width, int& height, AVPixelFormat& pixFmt);
     ZeNoxCoreError restart() override;
+    bool findRandomAccessPoints(RandomAccessIndex& points) override;
+    ZeNoxCoreError seekTo(RandomAccessPoint const& point) override;
+    // Hands a NAL unit to the library, with the target layers a VPS sets.
+    void decodeUnit(InputNALUnit& nalu);
     ZeNoxCoreError decodeNextPicture(Frame& frame) override;
     AVPixelFormat getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const;
     bool xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const;

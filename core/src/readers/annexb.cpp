@@ -13,6 +13,7 @@ struct AnnexbState
     uint64_t temporalUnitLeft; // bytes left in the current temporal unit
     uint64_t frameUnitLeft;    // bytes left in the current frame unit
     uint64_t fileSize;
+    uint64_t unitStart; // offset of the current temporal unit
 };
 
 const uint64_t kProbeSize = 1024;
@@ -32,7 +33,7 @@ ObuHeader ParseHeader(uint8_t b)
 } // namespace
 
 const DemuxerDescriptor annexb_demuxer = {
-    static_cast<int>(sizeof(AnnexbState)), "annexb", 1024, annexb_probe, annexb_open, annexb_read, annexb_close,
+    static_cast<int>(sizeof(AnnexbState)), "annexb", 1024, annexb_probe, annexb_open, annexb_read, annexb_close, annexb_seek,
 };
 
 int annexb_probe(uint8_t const* data)
@@ -136,6 +137,10 @@ int annexb_read(void* state, Dav1dData* data)
     uint64_t value = 0;
     int len = 0;
     if (!c->temporalUnitLeft) {
+        const off_t start = ftello(c->f);
+        if (start < 0)
+            return -1;
+        c->unitStart = static_cast<uint64_t>(start);
         if (av1_input::ReadLeb128(c->f, &value) <= 0)
             return -1;
         c->temporalUnitLeft = value;
@@ -159,6 +164,7 @@ int annexb_read(void* state, Dav1dData* data)
         return -1;
     c->temporalUnitLeft -= obuLength + len;
     c->frameUnitLeft -= obuLength + len;
+    data->m.offset = static_cast<size_t>(c->unitStart);
     return 0;
 }
 
@@ -168,4 +174,11 @@ void annexb_close(void* state)
     if (c->f)
         fclose(c->f);
     c->f = nullptr;
+}
+
+int annexb_seek(void* state, uint64_t offset)
+{
+    AnnexbState* c = static_cast<AnnexbState*>(state);
+    c->temporalUnitLeft = c->frameUnitLeft = 0;
+    return av1_input::SeekTo(c->f, offset);
 }

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include "readers/input.h"
 
 #include "readers/annexb.h"
@@ -70,6 +71,11 @@ uint64_t BytesLeft(FILE* f, uint64_t size)
     if (pos < 0 || static_cast<uint64_t>(pos) >= size)
         return 0;
     return size - static_cast<uint64_t>(pos);
+}
+
+int SeekTo(FILE* f, uint64_t offset)
+{
+    return offset <= static_cast<uint64_t>(INT64_MAX) && fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
 }
 
 int ReadData(FILE* f, uint64_t size, Dav1dData* data)
@@ -176,6 +182,11 @@ int input_open(DemuxerInstance** out, char const* name, char const* fileName, un
 int input_read(DemuxerInstance* ctx, Dav1dData* data)
 {
     return ctx->impl->read(ctx->data, data);
+}
+
+int input_seek(DemuxerInstance* ctx, uint64_t offset)
+{
+    return ctx->impl->seek(ctx->data, offset);
 }
 
 void input_close(DemuxerInstance* ctx)

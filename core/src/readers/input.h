@@ -22,6 +22,9 @@ struct DemuxerDescriptor
     int (*open)(void* state, char const* fileName, unsigned frameRate[2], unsigned* frameCount, unsigned timeBase[2]);
     int (*read)(void* state, Dav1dData* data);
     void (*close)(void* state);
+    // Goes to the temporal unit that starts at the byte offset a read gave as its data's
+    // m.offset; 0 or -1.
+    int (*seek)(void* state, uint64_t offset);
 };
 
 struct DemuxerInstance
@@ -34,7 +37,10 @@ struct DemuxerInstance
 // first bytes of the file.
 int input_open(DemuxerInstance** out, char const* name, char const* fileName, unsigned frameRate[2],
                unsigned* frameCount, unsigned timeBase[2]);
+// Every unit read carries the byte offset of its temporal unit in data->m.offset.
 int input_read(DemuxerInstance* ctx, Dav1dData* data);
+// The next read delivers the temporal unit at that offset; 0 or -1.
+int input_seek(DemuxerInstance* ctx, uint64_t offset);
 void input_close(DemuxerInstance* ctx);
 
 // Helpers shared by the readers.
@@ -50,6 +56,8 @@ int ReadLeb128(FILE* f, uint64_t* value);
 FILE* OpenWithSize(char const* fileName, uint64_t* size);
 // Bytes between the file's position and the size found at open (0 when the position is unknown).
 uint64_t BytesLeft(FILE* f, uint64_t size);
+// Moves the file to the offset; 0 or -1.
+int SeekTo(FILE* f, uint64_t offset);
 // Reads size bytes from the file's position into a new data buffer; -1 (with a message for a
 // read failure, and no buffer kept) when it cannot be allocated or read.
 int ReadData(FILE* f, uint64_t size, Dav1dData* data);

@@ -39,7 +39,7 @@ uint64_t Gcd(uint64_t a, uint64_t b)
 } // namespace
 
 const DemuxerDescriptor ivf_demuxer = {
-    static_cast<int>(sizeof(IvfState)), "ivf", 12, ivf_probe, ivf_open, ivf_read, ivf_close,
+    static_cast<int>(sizeof(IvfState)), "ivf", 12, ivf_probe, ivf_open, ivf_read, ivf_close, ivf_seek,
 };
 
 int ivf_probe(uint8_t const* data)
@@ -145,4 +145,9 @@ void ivf_close(void* state)
     if (c->f)
         fclose(c->f);
     c->f = nullptr;
+}
+
+int ivf_seek(void* state, uint64_t offset)
+{
+    return av1_input::SeekTo(static_cast<IvfState*>(state)->f, offset);
 }

@@ -24,6 +24,7 @@ const DemuxerDescriptor section5_demuxer = {
     section5_open,
     section5_read,
     section5_close,
+    section5_seek,
 };
 
 int section5_probe(uint8_t const* data)
@@ -164,7 +165,10 @@ int section5_read(void* state, Dav1dData* data)
     }
     if (!total || fseeko(c->f, start, SEEK_SET) != 0)
         return -1;
-    return av1_input::ReadData(c->f, total, data);
+    if (av1_input::ReadData(c->f, total, data) < 0)
+        return -1;
+    data->m.offset = static_cast<size_t>(start);
+    return 0;
 }
 
 void section5_close(void* state)
@@ -173,4 +177,9 @@ void section5_close(void* state)
     if (c->f)
         fclose(c->f);
     c->f = nullptr;
+}
+
+int section5_seek(void* state, uint64_t offset)
+{
+    return av1_input::SeekTo(static_cast<Section5State*>(state)->f, offset);
 }
