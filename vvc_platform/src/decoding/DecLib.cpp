@@ -148,6 +148,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
                     [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
                 if (!result.ok)
                     m_recon.reset();
+                if (std::getenv("PARSE_DBG")) fprintf(stderr, "slice type %d cabacInit %d ok %d cus %d %s\n", sh.sliceType, int(sh.cabacInit), int(result.ok), result.codingUnits, result.error.c_str());
                 ++(m_lastSliceIntra ? m_hashStats.intraSlices : m_hashStats.interSlices);
                 if (result.ok)
                     ++(m_lastSliceIntra ? m_hashStats.intraSlicesParsed : m_hashStats.interSlicesParsed);

@@ -1415,7 +1415,7 @@ private:
         bool tsY = false, ts[2] = {};
         if (cbfY) {
             tsY = m_bdpcm;
-            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp)
+            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp && !m_out.inter.sbt)
                 tsY = bin(C_MTS + 4);
             TransformBlock& b = newBlock(0, x, y, w, h, tsY);
             if (!tsY || m_sh.tsResidualCodingDisabled)
@@ -1428,7 +1428,7 @@ private:
             if (!coded)
                 continue;
             bool t = m_bdpcmC;
-            if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs)
+            if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs && !m_out.inter.sbt)
                 t = bin(C_MTS + 5);
             ts[c - 1] = t;
             TransformBlock& b = newBlock(c, cx, cy, cw, ch, t);
