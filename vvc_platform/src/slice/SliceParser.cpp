@@ -175,7 +175,7 @@ void RefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps, int l
     for (int i = 0; i < n; ++i) {
         bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
         if (st)
-            base += rpl.deltaPocSt[size_t(i)];
+            base -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
         dist.push_back(st ? base : 0);
         longTerm.push_back(!st);
     }
