@@ -468,3 +468,39 @@ TEST(VvcInterPred, RejectsUnusableBlocks)
     RefPicture empty;
     EXPECT_FALSE(pred.predict(Picture(16, 16), Uni(0, 0, 8, 8, &empty, {0, 0}), out.buf()));
 }
+
+TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
+{
+    // A 32x32 picture predicted from references of 64, 48 and 16 samples a side holding the ramp
+    // 4x: sample x reads the reference at x times the ratio (2, 1.5, 0.5). The downsampling
+    // filters at 2 and 1.5 are symmetric at the integer and half positions used here, so away
+    // from the edge the ramp comes out exact: 8x, 6x and 2x. At column 0 of the 2x case the
+    // 2x filter (-4, 2, 20, 28, 20, 2, -4, 0) smooths over the clamped edge: 20 * 4 + 2 * 8 -
+    // 4 * 12 = 48, >> 2 = 12, (12 + 8) >> 4 = 1.
+    struct Case
+    {
+        int refSize;
+        int slope; // of the prediction per sample
+    } const cases[] = {{64, 8}, {48, 6}, {16, 2}};
+    for (Case const& c : cases) {
+        TestPlane y(c.refSize, c.refSize, [](int x, int) { return 4 * x; });
+        TestRef ref(y, y, y);
+        ref.ref.scalingWidth = ref.ref.scalingHeight = c.refSize;
+        InterPicture pic = Picture(32, 32);
+        pic.scalingWidth = pic.scalingHeight = 32;
+        InterPredictor pred;
+        Out out(8, 8);
+        InterBlock b = Uni(8, 8, 8, 8, &ref.ref, {0, 0});
+        b.chroma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        for (int yy = 0; yy < 8; yy++)
+            for (int x = 0; x < 8; x++)
+                EXPECT_EQ(out(0, x, yy), c.slope * (8 + x)) << c.refSize << ": " << x << "," << yy;
+        b = Uni(0, 0, 8, 8, &ref.ref, {0, 0});
+        b.chroma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        if (c.refSize == 64)
+            EXPECT_EQ(out(0, 0, 0), 1);
+        EXPECT_EQ(out(0, 4, 0), c.slope * 4);
+    }
+}
