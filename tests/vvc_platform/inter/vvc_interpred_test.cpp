@@ -504,3 +504,21 @@ TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
         EXPECT_EQ(out(0, 4, 0), c.slope * 4);
     }
 }
+
+TEST(VvcInterPred, ForwardMapOfTheInterLuma)
+{
+    // 10 bits, 64 per bin: bin 0 squeezed to 32 codewords, bin 1 widened to 96, the rest as they
+    // are. 10 maps to 10 / 2 = 5; 100 to 32 + 36 * 1.5 = 86; 200 (bin 3) to 32 + 96 + 64 + 8 = 200.
+    vvcsyntax::LmcsParams params;
+    params.deltaCw[0] = -32;
+    params.deltaCw[1] = 32;
+    vvcsyntax::LmcsModel const lmcs = vvcsyntax::DeriveLmcs(params, 10);
+    uint16_t pred[2][3] = {{10, 100, 200}, {0, 64, 1023}};
+    ForwardMapLuma(lmcs, &pred[0][0], 3, 3, 2);
+    EXPECT_EQ(pred[0][0], 5);
+    EXPECT_EQ(pred[0][1], 86);
+    EXPECT_EQ(pred[0][2], 200);
+    EXPECT_EQ(pred[1][0], 0);
+    EXPECT_EQ(pred[1][1], 32);
+    EXPECT_EQ(pred[1][2], 1023);
+}
