@@ -262,3 +262,146 @@ TEST(VvcMotion, MmvdMirrorsOrScalesTheOffsetForTheSecondList)
         EXPECT_EQ(m.mv[1], c.mv1) << c.r0 << "," << c.r1;
     }
 }
+
+namespace {
+
+// An affine list 0 unit with its subblock vectors, as the derivation leaves it.
+CuMotion AffineUnitMotion(Mv cp0, Mv cp1, int w, int h)
+{
+    CuMotion m;
+    m.kind = CuMotion::Affine;
+    m.cand = Uni(0, 0, Mv());
+    m.cp[0][0] = cp0;
+    m.cp[0][1] = cp1;
+    std::vector<Mv> mvs(size_t(w / 4) * size_t(h / 4));
+    int params[4];
+    AffineSubblockMvs(m.cp[0], false, w, h, false, mvs.data(), params);
+    for (Mv const& v : mvs)
+        m.sub.push_back(Uni(0, 0, v));
+    return m;
+}
+
+} // namespace
+
+TEST(VvcMotion, AffineSubblockVectorsAndTheBandwidthFallback)
+{
+    Mv const cp[3] = {Mv(0, 0), Mv(16, 0), Mv()};
+    Mv sub[16];
+    int p[4];
+    EXPECT_FALSE(AffineSubblockMvs(cp, false, 16, 16, true, sub, p));
+    EXPECT_EQ(p[0], 128); // the change per sample (one sixteenth) scaled by 128
+    EXPECT_EQ(p[3], 128);
+    EXPECT_EQ(sub[0], Mv(2, 2)); // the vector at each subblock's centre (a zoom)
+    EXPECT_EQ(sub[7], Mv(14, 6));
+    EXPECT_EQ(sub[15], Mv(14, 14));
+    // A zoom that would make each subblock read far apart: every subblock takes the centre's.
+    Mv const zoom[3] = {Mv(0, 0), Mv(2048, 0), Mv()};
+    for (bool bi : {false, true}) {
+        EXPECT_TRUE(AffineSubblockMvs(zoom, false, 16, 16, bi, sub, p));
+        EXPECT_EQ(sub[0], Mv(1024, 1024));
+        EXPECT_EQ(sub[15], Mv(1024, 1024));
+    }
+}
+
+TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
+{
+    // Neighbour: 32x16 at (0, 48), a zoom (cp0 (0, 0), cp1 (64, 0)); its bottom 4x4 row holds
+    // (4, 28) at the left and (60, 28) at the right. Current unit: 16x16 at (8, 64).
+    struct Case
+    {
+        int log2Ctu;
+        Mv cp0, cp1;
+    } const cases[] = {
+        {6, Mv(18, 28), Mv(46, 28)}, // y 64 starts a CTU row: four parameters from the bottom row
+        {7, Mv(16, 32), Mv(48, 32)}, // inside a CTU: the neighbour's control points
+    };
+    for (Case const& c : cases) {
+        SliceMotion s = Slice(false);
+        s.log2CtuSize = c.log2Ctu;
+        s.affine = true;
+        s.maxNumSubblockMergeCand = 5;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        g.storeCu(0, 48, 32, 16, AffineUnitMotion(Mv(0, 0), Mv(64, 0), 32, 16), s.refs);
+        ASSERT_EQ(g.at(0, 63).m.mv[0], Mv(4, 28));
+        ASSERT_EQ(g.at(31, 63).m.mv[0], Mv(60, 28));
+        InterSyntax u;
+        u.x = 8;
+        u.y = 64;
+        u.w = u.h = 16;
+        u.merge = u.subblockMerge = true;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), u, m));
+        EXPECT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_FALSE(m.sixParam);
+        EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2Ctu;
+        EXPECT_EQ(m.cp[0][1], c.cp1) << c.log2Ctu;
+    }
+}
+
+TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
+{
+    SliceMotion s = Slice(true);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    InterSyntax u;
+    u.x = u.y = 32;
+    u.w = u.h = 16;
+    u.merge = u.gpm = true;
+    u.gpmIdx[0] = 1; // merge candidate 1: zero, references 1 and 1: list 1 (odd)
+    u.gpmIdx[1] = 1; // candidate 2 (1 skips the first part's): zero, references 0: list 0
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), u, m));
+    ASSERT_EQ(m.kind, CuMotion::Gpm);
+    EXPECT_TRUE(m.gpmCand[0].sameMotion(Uni(1, 1, Mv())));
+    EXPECT_TRUE(m.gpmCand[1].sameMotion(Uni(0, 0, Mv())));
+    // Angle 0 (a vertical line), distance 0, 16x16: columns A, the line, B, B.
+    m.gpmAngle = 0;
+    m.gpmDistance = 0;
+    m.gpmCand[0] = Uni(0, 0, Mv(16, 0));
+    m.gpmCand[1] = Uni(1, 0, Mv(-16, 0));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 0, 2).sameMotion(m.gpmCand[0]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(Bi(0, Mv(16, 0), 0, Mv(-16, 0))));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 2, 0).sameMotion(m.gpmCand[1]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 3, 3).sameMotion(m.gpmCand[1]));
+    // Both parts from list 0: the line keeps part B's.
+    m.gpmCand[1] = Uni(0, 1, Mv(-16, 0));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(m.gpmCand[1]));
+}
+
+TEST(VvcMotion, EdgeStrengthComparesPicturesNumbersAndVectors)
+{
+    auto info = [](MotionCand c, int poc0, int poc1) {
+        MotionInfo i;
+        i.mode = PredMode::Inter;
+        i.m = c;
+        i.refPoc[0] = poc0;
+        i.refPoc[1] = poc1;
+        return i;
+    };
+    struct Case
+    {
+        MotionInfo p, q;
+        int bs;
+        char const* what;
+    } const cases[] = {
+        {info(Uni(0, 0, Mv(0, 0)), 4, 0), info(Uni(0, 0, Mv(7, -7)), 4, 0), 0, "same picture, < 8"},
+        {info(Uni(0, 0, Mv(0, 0)), 4, 0), info(Uni(0, 0, Mv(0, 8)), 4, 0), 1, "same picture, 8"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Uni(1, 0, Mv()), 0, 4), 0, "one picture through either list"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Uni(0, 1, Mv()), 0, 0), 1, "other picture"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Bi(0, Mv(), 0, Mv()), 4, 4), 1, "one vector against two"},
+        {info(Bi(0, Mv(1, 0), 0, Mv(20, 0)), 4, 16), info(Bi(0, Mv(20, 0), 0, Mv(1, 0)), 16, 4), 0,
+         "two pictures, lists swapped"},
+        {info(Bi(0, Mv(0, 0), 0, Mv(8, 0)), 4, 4), info(Bi(0, Mv(8, 0), 0, Mv(0, 0)), 4, 4), 0,
+         "one picture twice, the crossed pairing matches"},
+        {info(Bi(0, Mv(0, 0), 0, Mv(8, 0)), 4, 4), info(Bi(0, Mv(8, 0), 0, Mv(8, 0)), 4, 4), 1,
+         "one picture twice, neither pairing matches"},
+    };
+    for (Case const& c : cases) {
+        EXPECT_EQ(MotionEdgeStrength(c.p, c.q), c.bs) << c.what;
+        EXPECT_EQ(MotionEdgeStrength(c.q, c.p), c.bs) << c.what;
+    }
+    MotionInfo ibc;
+    ibc.mode = PredMode::Ibc;
+    EXPECT_EQ(MotionEdgeStrength(ibc, cases[0].p), 1);
+}
