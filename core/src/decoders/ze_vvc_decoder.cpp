@@ -589,7 +589,7 @@ int ZeVvcDecoder::xWriteOutput(std::list<Picture*>* pictures, unsigned)
             continue;
         bool const pending = pic->getOutputMark() && pic->poc > m_pocLastDisplay;
         waiting += pending ? 1 : 0;
-        fullness += pending || pic->referenced ? 1 : 0;
+        fullness += pending || pic->referenced() ? 1 : 0;
     }
     bool const due = waiting > maxReorder || fullness > maxBuffering;
     if (!due)

@@ -428,7 +428,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     // Pictures already output are not needed again: the stand-in keeps no reference pictures.
     for (auto it = m_listPic.begin(); it != m_listPic.end();) {
         Picture* pic = *it;
-        if (pic && !pic->neededForOutput && !pic->referenced) {
+        if (pic && !pic->neededForOutput && !pic->referenced()) {
             pic->destroy();
             delete pic;
             it = m_listPic.erase(it);
@@ -454,11 +454,11 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
     std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
     if (m_recon && m_recon->ok())
-        m_pcPic->reco = std::move(m_recon->picture());
+        m_pcPic->samples.assign(m_recon->picture());
     m_recon.reset();
     int const matchedBefore = m_hashStats.matched;
     if (!checkPictureHash(*m_pcPic))
-        m_pcPic->reco.destroy();
+        m_pcPic->samples.destroy();
     // Debugging aid: per intra picture, whether it matched its hash and the residual tools used.
     if (!stats.empty())
         std::fprintf(stderr, "picture %d poc %d %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,

@@ -1586,9 +1586,9 @@ int PredictQpY(QgNeighbours const& q)
     return (a + b + 1) >> 1;
 }
 
-SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
-                                     PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-                                     SliceDataSink* sink)
+SliceParseResult ParseSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
+                                PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
+                                SliceDataSink* sink)
 {
     Parser p(sps, pps, sh, aps, sink);
     return p.run(data, size);
