@@ -468,3 +468,57 @@ TEST(VvcInterPred, RejectsUnusableBlocks)
     RefPicture empty;
     EXPECT_FALSE(pred.predict(Picture(16, 16), Uni(0, 0, 8, 8, &empty, {0, 0}), out.buf()));
 }
+
+TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
+{
+    // A 32x32 picture predicted from references of 64, 48 and 16 samples a side holding the ramp
+    // 4x: sample x reads the reference at x times the ratio (2, 1.5, 0.5). The downsampling
+    // filters at 2 and 1.5 are symmetric at the integer and half positions used here, so away
+    // from the edge the ramp comes out exact: 8x, 6x and 2x. At column 0 of the 2x case the
+    // 2x filter (-4, 2, 20, 28, 20, 2, -4, 0) smooths over the clamped edge: 20 * 4 + 2 * 8 -
+    // 4 * 12 = 48, >> 2 = 12, (12 + 8) >> 4 = 1.
+    struct Case
+    {
+        int refSize;
+        int slope; // of the prediction per sample
+    } const cases[] = {{64, 8}, {48, 6}, {16, 2}};
+    for (Case const& c : cases) {
+        TestPlane y(c.refSize, c.refSize, [](int x, int) { return 4 * x; });
+        TestRef ref(y, y, y);
+        ref.ref.scalingWidth = ref.ref.scalingHeight = c.refSize;
+        InterPicture pic = Picture(32, 32);
+        pic.scalingWidth = pic.scalingHeight = 32;
+        InterPredictor pred;
+        Out out(8, 8);
+        InterBlock b = Uni(8, 8, 8, 8, &ref.ref, {0, 0});
+        b.chroma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        for (int yy = 0; yy < 8; yy++)
+            for (int x = 0; x < 8; x++)
+                EXPECT_EQ(out(0, x, yy), c.slope * (8 + x)) << c.refSize << ": " << x << "," << yy;
+        b = Uni(0, 0, 8, 8, &ref.ref, {0, 0});
+        b.chroma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        if (c.refSize == 64)
+            EXPECT_EQ(out(0, 0, 0), 1);
+        EXPECT_EQ(out(0, 4, 0), c.slope * 4);
+    }
+}
+
+TEST(VvcInterPred, ForwardMapOfTheInterLuma)
+{
+    // 10 bits, 64 per bin: bin 0 squeezed to 32 codewords, bin 1 widened to 96, the rest as they
+    // are. 10 maps to 10 / 2 = 5; 100 to 32 + 36 * 1.5 = 86; 200 (bin 3) to 32 + 96 + 64 + 8 = 200.
+    vvcsyntax::LmcsParams params;
+    params.deltaCw[0] = -32;
+    params.deltaCw[1] = 32;
+    vvcsyntax::LmcsModel const lmcs = vvcsyntax::DeriveLmcs(params, 10);
+    uint16_t pred[2][3] = {{10, 100, 200}, {0, 64, 1023}};
+    ForwardMapLuma(lmcs, &pred[0][0], 3, 3, 2);
+    EXPECT_EQ(pred[0][0], 5);
+    EXPECT_EQ(pred[0][1], 86);
+    EXPECT_EQ(pred[0][2], 200);
+    EXPECT_EQ(pred[1][0], 0);
+    EXPECT_EQ(pred[1][1], 32);
+    EXPECT_EQ(pred[1][2], 1023);
+}

@@ -37,6 +37,53 @@ RefClamp PlaneClamp(InterPicture const& pic, RefPlane const& plane, int cIdx)
     return c;
 }
 
+// The scaling ratios (1 << 14 for equal sizes) between the scaling windows of a reference and
+// the current picture; `scaled` when positions need the scaled derivation.
+struct RefScale
+{
+    int hori = 1 << 14, vert = 1 << 14;
+    bool scaled = false;
+};
+
+RefScale ScaleOf(InterPicture const& pic, RefPicture const& ref)
+{
+    RefScale r;
+    if (pic.scalingWidth <= 0 || pic.scalingHeight <= 0 || ref.scalingWidth <= 0 || ref.scalingHeight <= 0)
+        return r;
+    r.hori = int(((int64_t(ref.scalingWidth) << 14) + (pic.scalingWidth >> 1)) / pic.scalingWidth);
+    r.vert = int(((int64_t(ref.scalingHeight) << 14) + (pic.scalingHeight >> 1)) / pic.scalingHeight);
+    r.scaled = r.hori != (1 << 14) || r.vert != (1 << 14) || ref.scalingLeft != pic.scalingLeft ||
+               ref.scalingTop != pic.scalingTop;
+    return r;
+}
+
+// The position of sample (0, 0) of a block at (x, y) of plane cIdx in the scaled reference, and
+// the step per sample.
+ScaledPosition ScaledStart(InterPicture const& pic, RefPicture const& ref, RefScale const& sc, int cIdx, int x, int y,
+                           Mv mv)
+{
+    int const sx = SubX(pic.chromaFormat, cIdx), sy = SubY(pic.chromaFormat, cIdx);
+    // Sample 0 in the current picture's window, moved by the vector, scaled, rounded to 1/1024
+    // (ties away from zero), then placed in the reference's window.
+    auto start = [](int pos, int offsetCur, int offsetRef, int mvc, int scale, int sub, int add) {
+        int64_t const p = (int64_t(pos) * (1 << sub) - offsetCur) >> sub;
+        int64_t const v = (p * (int64_t(16) << sub) + mvc) * scale + add;
+        int64_t const r = ((v < 0 ? -v : v) + (int64_t(1) << (7 + sub))) >> (8 + sub);
+        return (v < 0 ? -r : r) + int64_t(offsetRef) * (int64_t(1) << (10 - sub));
+    };
+    ScaledPosition s;
+    int const addX = cIdx && !pic.chromaHorCollocated ? 8 * (sc.hori - (1 << 14)) : 0;
+    int const addY = cIdx && !pic.chromaVerCollocated ? 8 * (sc.vert - (1 << 14)) : 0;
+    s.x0 = start(x, pic.scalingLeft, ref.scalingLeft, mv.x, sc.hori, sx, addX);
+    s.y0 = start(y, pic.scalingTop, ref.scalingTop, mv.y, sc.vert, sy, addY);
+    s.stepX = (sc.hori + 8) >> 4;
+    s.stepY = (sc.vert + 8) >> 4;
+    s.scaleX = sc.hori;
+    s.scaleY = sc.vert;
+    s.fracBits = 4 + (cIdx ? sx : 0);
+    return s;
+}
+
 bool ValidBlock(int w, int h)
 {
     return w >= 1 && h >= 1 && w <= kMaxCuSize && h <= kMaxCuSize;
@@ -75,6 +122,13 @@ bool InterPredictor::predictList(InterPicture const& pic, RefPicture const& ref,
     int const sx = SubX(pic.chromaFormat, cIdx), sy = SubY(pic.chromaFormat, cIdx);
     int xInt, yInt, xFrac, yFrac, halfBit;
     int32_t* inner = border ? dst + dstStride + 1 : dst;
+    RefScale const sc = ScaleOf(pic, ref);
+    if (sc.scaled) {
+        // Positions in the reference picture are per sample; the refinements are not applied.
+        InterpolateScaled(plane, clamp, ScaledStart(pic, ref, sc, cIdx, x, y, mv), cIdx, filter, w, h, pic.bitDepth,
+                          dst, dstStride, m_scratch);
+        return !border;
+    }
     if (cIdx == 0) {
         xInt = x + (mv.x >> 4);
         yInt = y + (mv.y >> 4);
@@ -152,7 +206,9 @@ bool InterPredictor::predict(InterPicture const& pic, InterBlock const& blk, Pre
     LumaFilter const filter = blk.altHalfPel ? LUMA_ALT_HALF : LUMA_REGULAR;
     bool ok = true;
 
-    if (bi && (blk.dmvr || blk.bdof) && w >= 8 && h >= 8) {
+    bool const refined = bi && (blk.dmvr || blk.bdof) && w >= 8 && h >= 8 && !ScaleOf(pic, *blk.ref[0]).scaled &&
+                         !ScaleOf(pic, *blk.ref[1]).scaled;
+    if (refined) {
         // Subblocks of at most 16x16, each refined and predicted on its own.
         int const sbW = std::min(16, w), sbH = std::min(16, h);
         ptrdiff_t const bs = w + 4;
@@ -265,17 +321,18 @@ bool InterPredictor::predictAffine(InterPicture const& pic, AffineBlock const& b
             if (!blk.useList[l])
                 continue;
             int diffMv[16][2];
-            if (blk.prof[l])
+            bool const prof = blk.prof[l] && !ScaleOf(pic, *blk.ref[l]).scaled;
+            if (prof)
                 ProfDiffMv(blk.dHorX[l], blk.dHorY[l], blk.dVerX[l], blk.dVerY[l], bd, diffMv);
             int32_t sub[6 * 6];
             for (int j = 0; j < ny; j++)
                 for (int i = 0; i < nx; i++) {
                     Mv const mv = blk.subblockMv[l][j * nx + i];
                     ok = ok && predictList(pic, *blk.ref[l], 0, blk.x + 4 * i, blk.y + 4 * j, 4, 4, mv, LUMA_AFFINE,
-                                           blk.prof[l], nullptr, sub, 6);
+                                           prof, nullptr, sub, 6);
                     int32_t const* inner = sub;
                     ptrdiff_t innerStride = 6;
-                    if (blk.prof[l]) {
+                    if (prof) {
                         ProfBlock(sub, 6, diffMv, bd);
                         inner = sub + 7;
                     }

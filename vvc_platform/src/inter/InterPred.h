@@ -62,9 +62,12 @@ struct InterPicture
     // PpsRefWrapOffset * MinCbSizeY (luma samples).
     bool wrapAround = false;
     int wrapOffset = 0;
-    // Scaling window of the current picture (as for RefPicture).
+    // Scaling window of the current picture (as for RefPicture). With the windows of both set, a
+    // reference whose window differs is read scaled (and DMVR, BDOF and PROF are not applied to it).
     int scalingLeft = 0, scalingTop = 0;
     int scalingWidth = 0, scalingHeight = 0;
+    // sps_chroma_horizontal/vertical_collocated_flag: where chroma samples sit, for scaling.
+    bool chromaHorCollocated = true, chromaVerCollocated = true;
     // sps_affine_prof_enabled_flag and not ph_prof_disabled_flag is decided per block (see
     // AffineBlock::prof); this is the sub-picture clamp: when the current subpicture is treated
     // as a picture, reference coordinates clamp to its bounds instead (luma samples, inclusive).
@@ -227,6 +230,21 @@ void InterpolateLuma(RefPlane const& plane, RefClamp const& clamp, int xInt, int
                      int h, int bitDepth, LumaFilter filter, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
 void InterpolateChroma(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
                        int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
+// Where a block of a scaled reference reads: sample 0 of the block at x0 (y0) and sample k at
+// x0 + k * stepX, in 1/1024 samples of the plane; the ratios (1 << 14 for equal sizes) select the
+// downsampling filters; fracBits: the fraction's precision (4 luma, 4 + log2 SubWidthC chroma).
+struct ScaledPosition
+{
+    int64_t x0 = 0, y0 = 0;
+    int stepX = 1024, stepY = 1024;
+    int scaleX = 1 << 14, scaleY = 1 << 14;
+    int fracBits = 4;
+};
+// Interpolation from a reference of another size (or scaling window): every sample its own phase,
+// 8 taps for luma (cIdx 0), 4 for chroma; w <= 128, h <= 128.
+void InterpolateScaled(RefPlane const& plane, RefClamp const& clamp, ScaledPosition const& pos, int cIdx,
+                       LumaFilter filter, int w, int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride,
+                       InterpScratch& s);
 // The DMVR search interpolation: bilinear, 1/16 units, to 10-bit precision.
 void InterpolateBilinear(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
                          int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
