@@ -139,25 +139,13 @@ struct RefPicEntry
     Picture* pic = nullptr;
 };
 
-// Explicit weighted prediction of a slice (its own table or that of the picture header), per
-// list and reference index; entries without weights signalled hold the default weight
-// (1 << denominator) and offset 0. Offsets are at the bit depth of the samples (already shifted).
-struct PredWeights
-{
-    bool lumaFlag = false, chromaFlag = false;
-    int lumaWeight = 0, lumaOffset = 0;
-    int chromaWeight[2] = {}, chromaOffset[2] = {};
-};
-
 struct SliceRefs
 {
     int sliceType = 2; // 0 B, 1 P, 2 I
     std::vector<RefPicEntry> list[2];
     int numActive[2] = {};
     Picture const* collocated = nullptr; // TMVP / SbTMVP source, null when not used
-    bool weighted = false;               // explicit weighted prediction applies to this slice
-    int lumaLog2WeightDenom = 0, chromaLog2WeightDenom = 0;
-    std::vector<PredWeights> weights[2]; // numActive[X] entries while `weighted`
+    // Explicit weights are the slice header's (SliceHeaderParams::weights).
 };
 
 // Reference marking of a picture in the buffer.
@@ -189,6 +177,9 @@ public:
     bool topField = false;
     std::shared_ptr<SPS const> sps;
     std::shared_ptr<PPS const> pps;
+    // The parameter sets of the complete syntax (sizes, scaling windows of references).
+    std::shared_ptr<vvcsyntax::SeqParameterSet const> seqSet;
+    std::shared_ptr<vvcsyntax::PicParameterSet const> picSet;
     // The complete syntax of its slices was read (see DecLib::syntaxError) and how many of them
     // were intra slices.
     bool syntaxComplete = true;
@@ -230,5 +221,7 @@ public:
         motion.reset();
         sps.reset();
         pps.reset();
+        seqSet.reset();
+        picSet.reset();
     }
 };
