@@ -665,9 +665,12 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
     } else if (p.picWidth == sps.picWidthMax && p.picHeight == sps.picHeightMax) {
         std::copy(std::begin(sps.confWin), std::end(sps.confWin), p.confWin);
     }
-    if (bs.readFlag()) // pps_scaling_window_explicit_signalling_flag
-        for (int i = 0; i < 4; ++i)
-            Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
+    if (bs.readFlag()) { // pps_scaling_window_explicit_signalling_flag
+        for (int& w : p.scalingWin)
+            w = Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
+    } else {
+        std::copy(std::begin(p.confWin), std::end(p.confWin), p.scalingWin);
+    }
     p.outputFlagPresent = bs.readFlag();
     p.noPicPartition = bs.readFlag();
     VVC_CHECK(p.noPicPartition && sps.numSubpicsMinus1 > 0, "A picture of several subpictures without partitions");
@@ -828,7 +831,8 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
     p.weightedBipred = bs.readFlag();
     p.refWraparound = bs.readFlag();
     if (p.refWraparound)
-        Ue(bs, uint32_t(p.picWidth >> sps.log2MinCbSize), "pps_pic_width_minus_wraparound_offset");
+        p.wraparoundOffset = (p.picWidth >> sps.log2MinCbSize) -
+                             int(Ue(bs, uint32_t(p.picWidth >> sps.log2MinCbSize), "pps_pic_width_minus_wraparound_offset"));
     p.initQp = 26 + Se(bs, -(26 + 6 * (sps.bitDepth - 8)), 37, "pps_init_qp_minus26");
     p.cuQpDeltaEnabled = bs.readFlag();
     p.chromaToolOffsetsPresent = bs.readFlag();

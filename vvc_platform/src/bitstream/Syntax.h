@@ -113,6 +113,9 @@ struct PicParameterSet
     bool mixedNaluTypes = false;
     int picWidth = 0, picHeight = 0;
     int confWin[4] = {};
+    // Scaling window offsets (left, right, top, bottom, in chroma sample units as coded); the
+    // conformance window when not signalled.
+    int scalingWin[4] = {};
     bool outputFlagPresent = false, noPicPartition = true;
     // Tiles and slices, derived: column widths and row heights in CTUs.
     std::vector<int> tileColWidth, tileRowHeight;
@@ -130,6 +133,7 @@ struct PicParameterSet
     bool cabacInitPresent = false;
     int numRefIdxDefaultActiveMinus1[2] = {};
     bool rpl1IdxPresent = false, weightedPred = false, weightedBipred = false, refWraparound = false;
+    int wraparoundOffset = 0; // PpsRefWrapOffset, in units of the minimum coding block size
     int initQp = 26;
     bool cuQpDeltaEnabled = false, chromaToolOffsetsPresent = false;
     int cbQpOffset = 0, crQpOffset = 0;

@@ -16,6 +16,7 @@
 // (sized once for 128x128 units), so that nothing is allocated per block; one predictor per thread.
 
 #include "bitstream/Derived.h"
+#include "inter/MotionInfo.h"
 #include "util/VvcCommon.h"
 
 #include <cstddef>
@@ -26,22 +27,18 @@ namespace vvcinter {
 
 constexpr int kMaxCuSize = 128;
 
-// A motion vector in 1/16 luma sample units (the caller's motion record converts to this).
-struct InterMv
-{
-    int x = 0;
-    int y = 0;
-};
-
 // One colour plane of a reference picture. Samples are read at coordinates clamped to
 // [0, width - 1] x [0, height - 1] (or wrapped horizontally, see InterPicture), so the plane may
 // or may not have padding around it; width and height are those of the picture, not the padding.
+// `margin`: how many samples of replicated edge (PaddedPelStorage) may be read around the
+// picture, which spares the clamp for blocks reaching into it.
 struct RefPlane
 {
-    uint16_t const* samples = nullptr;
-    ptrdiff_t stride = 0; // in samples
+    uint16_t const* samples = nullptr; // sample (0, 0)
+    ptrdiff_t stride = 0;              // in samples
     int width = 0;
     int height = 0;
+    int margin = 0;
 };
 
 // A reference picture as the prediction reads it: its planes and its scaling window.
@@ -65,14 +62,55 @@ struct InterPicture
     // PpsRefWrapOffset * MinCbSizeY (luma samples).
     bool wrapAround = false;
     int wrapOffset = 0;
-    // Scaling window of the current picture (as for RefPicture).
+    // Scaling window of the current picture (as for RefPicture). With the windows of both set, a
+    // reference whose window differs is read scaled (and DMVR, BDOF and PROF are not applied to it).
     int scalingLeft = 0, scalingTop = 0;
     int scalingWidth = 0, scalingHeight = 0;
+    // sps_chroma_horizontal/vertical_collocated_flag: where chroma samples sit, for scaling.
+    bool chromaHorCollocated = true, chromaVerCollocated = true;
     // sps_affine_prof_enabled_flag and not ph_prof_disabled_flag is decided per block (see
     // AffineBlock::prof); this is the sub-picture clamp: when the current subpicture is treated
     // as a picture, reference coordinates clamp to its bounds instead (luma samples, inclusive).
     bool subpicClamp = false;
     int subpicLeft = 0, subpicTop = 0, subpicRight = 0, subpicBottom = 0;
+};
+
+// How reference sample coordinates are brought into the plane: the bounding box of the DMVR
+// padding first (when set), then horizontal wrap-around (ClipH with wrapOffset, picture width
+// picWidth, when wrapOffset > 0), then the clamp to [left, right] x [top, bottom] (the picture, or
+// the subpicture treated as a picture). All in samples of the plane.
+struct RefClamp
+{
+    int left = 0, top = 0, right = 0, bottom = 0;
+    int wrapOffset = 0, picWidth = 0;
+    bool box = false;
+    int boxLeft = 0, boxTop = 0, boxRight = 0, boxBottom = 0;
+    int x(int v) const
+    {
+        if (box)
+            v = v < boxLeft ? boxLeft : (v > boxRight ? boxRight : v);
+        if (wrapOffset > 0)
+            v = v < 0 ? v + wrapOffset : (v > picWidth - 1 ? v - wrapOffset : v);
+        return v < left ? left : (v > right ? right : v);
+    }
+    int y(int v) const
+    {
+        if (box)
+            v = v < boxTop ? boxTop : (v > boxBottom ? boxBottom : v);
+        return v < top ? top : (v > bottom ? bottom : v);
+    }
+};
+
+// Interpolation filters of luma: the regular 8-tap, the alternative half-sample filter (used at
+// the half position only), the 6-tap of 4x4 affine subblocks.
+enum LumaFilter : int { LUMA_REGULAR = 0, LUMA_ALT_HALF = 1, LUMA_AFFINE = 2 };
+
+// Scratch space of the interpolation kernels: the gathered reference region and the first pass.
+struct InterpScratch
+{
+    std::vector<uint16_t> src;
+    std::vector<int16_t> tmp;
+    InterpScratch();
 };
 
 // Explicit weighted prediction of one reference of a slice (pred_weight_table), per component:
@@ -90,7 +128,7 @@ struct InterBlock
 {
     int x = 0, y = 0, width = 0, height = 0; // luma, the coding unit (or the part predicted)
     bool useList[2] = {false, false};
-    InterMv mv[2];
+    Mv mv[2];
     RefPicture const* ref[2] = {nullptr, nullptr};
     bool altHalfPel = false; // hpelIfIdx 1 (AMVR half-sample precision)
     int bcwIdx = 0;          // 0: equal weights
@@ -107,13 +145,14 @@ struct InterBlock
 // An affine block: the motion of its 4x4 luma subblocks and the PROF parameters.
 struct AffineBlock
 {
-    int x = 0, y = 0, width = 0, height = 0; // luma, multiples of 4 (8 at least)
+    int x = 0, y = 0, width = 0, height = 0; // luma, multiples of 8
     bool useList[2] = {false, false};
     RefPicture const* ref[2] = {nullptr, nullptr};
     // Per list the subblock motion, (width / 4) x (height / 4) entries row by row.
-    InterMv const* subblockMv[2] = {nullptr, nullptr};
-    // Per list cbProfFlagLX and the control-point derived dHorX, dHorY, dVerX, dVerY (the affine
-    // parameters after the 7-bit precision shift, as from the subblock motion derivation).
+    Mv const* subblockMv[2] = {nullptr, nullptr};
+    // Per list cbProfFlagLX and the affine parameters of the subblock motion derivation, in 1/16
+    // sample units scaled by 128: the horizontal motion component changes by dHorX per sample to
+    // the right and by dHorY per sample down, the vertical one by dVerX and dVerY.
     bool prof[2] = {false, false};
     int dHorX[2] = {}, dHorY[2] = {}, dVerX[2] = {}, dVerY[2] = {};
     int bcwIdx = 0;
@@ -121,12 +160,19 @@ struct AffineBlock
     bool luma = true, chroma = true;
 };
 
+// The PROF parameters of a unit from its control point vectors (top-left, top-right and, with six
+// parameters, bottom-left): d = {dHorX, dHorY, dVerX, dVerY}. False when the control points are
+// all equal (no PROF then); PROF applies where this is true, the slice enables it
+// (sps_affine_prof_enabled_flag, not ph_prof_disabled_flag) and the subblock motion did not fall
+// back to one vector for the unit.
+bool AffineProfParams(Mv const cp[3], bool sixParam, int w, int h, int d[4]);
+
 // A geometric partition block: two uni-predicted parts blended along the split line.
 struct GpmBlock
 {
     int x = 0, y = 0, width = 0, height = 0;
     int splitIdx = 0;                       // merge_gpm_partition_idx (0..63)
-    InterMv mv[2];                          // part A, part B (each uni-predicted)
+    Mv mv[2];                          // part A, part B (each uni-predicted)
     RefPicture const* ref[2] = {nullptr, nullptr};
 };
 
@@ -142,7 +188,7 @@ struct PredBuf
 struct DmvrResult
 {
     int numX = 0, numY = 0;
-    InterMv delta[64];
+    Mv delta[64];
 };
 
 class InterPredictor
@@ -164,21 +210,70 @@ public:
     bool predictGpm(InterPicture const& pic, GpmBlock const& blk, PredBuf const& dst);
 
 private:
-    std::vector<int16_t> m_tmp;     // first filter pass
-    std::vector<int32_t> m_pred[2]; // per list, intermediate precision, with a 2-sample border
-    std::vector<int32_t> m_dmvrRef[2];
+    bool predictList(InterPicture const& pic, RefPicture const& ref, int cIdx, int x, int y, int w, int h, Mv mv,
+                     LumaFilter filter, bool border, RefClamp const* box, int32_t* dst, ptrdiff_t dstStride);
+    void weight(InterPicture const& pic, int cIdx, int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w,
+                int h, int bcwIdx, WeightParams const* const* weights, bool const* useList, uint16_t* dst,
+                ptrdiff_t dstStride);
+
+    InterpScratch m_scratch;
+    std::vector<int32_t> m_pred[2];  // per list, intermediate precision, room for a 1-sample border
+    std::vector<int32_t> m_bilinear[2]; // DMVR search predictions, 2-sample margin
+
 };
 
-// The 8-tap (or 6-tap for the alternative half-sample and affine cases) luma and 4-tap chroma
-// interpolation of a w x h block at integer position (xInt, yInt) of `plane` (plane coordinates)
-// and fraction (xFrac, yFrac) in 1/16 (luma) or 1/32 (chroma) units, to intermediate precision
-// (14 bits; 32-bit storage, as the 2-D filter of 10-bit samples can pass 2^15): dst[y * dstStride + x]. Coordinates outside the plane clamp (or wrap, when
-// wrapWidth > 0: ClipH with that offset in plane samples). filterKind: 0 regular, 1 alternative
-// half-sample (luma), 2 affine 6-tap (luma). `tmp` holds at least (w) * (h + 7) samples.
-void InterpolateLuma(RefPlane const& plane, int xInt, int yInt, int xFrac, int yFrac, int w, int h, int bitDepth,
-                     int filterKind, int wrapWidth, int32_t* dst, ptrdiff_t dstStride, int16_t* tmp);
-void InterpolateChroma(RefPlane const& plane, int xInt, int yInt, int xFrac, int yFrac, int w, int h, int bitDepth,
-                       int wrapWidth, int32_t* dst, ptrdiff_t dstStride, int16_t* tmp);
+// Fractional-sample interpolation of a w x h block (w, h <= 130) whose sample (0, 0) is at integer
+// position (xInt, yInt) of `plane` with fraction (xFrac, yFrac), in 1/16 (luma) or 1/32 (chroma)
+// units, to the 14-bit intermediate precision (32-bit storage, as the 2-D filter of 10-bit
+// samples can pass 2^15): dst[y * dstStride + x].
+void InterpolateLuma(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
+                     int h, int bitDepth, LumaFilter filter, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
+void InterpolateChroma(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
+                       int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
+// Where a block of a scaled reference reads: sample 0 of the block at x0 (y0) and sample k at
+// x0 + k * stepX, in 1/1024 samples of the plane; the ratios (1 << 14 for equal sizes) select the
+// downsampling filters; fracBits: the fraction's precision (4 luma, 4 + log2 SubWidthC chroma).
+struct ScaledPosition
+{
+    int64_t x0 = 0, y0 = 0;
+    int stepX = 1024, stepY = 1024;
+    int scaleX = 1 << 14, scaleY = 1 << 14;
+    int fracBits = 4;
+};
+// Interpolation from a reference of another size (or scaling window): every sample its own phase,
+// 8 taps for luma (cIdx 0), 4 for chroma; w <= 128, h <= 128.
+void InterpolateScaled(RefPlane const& plane, RefClamp const& clamp, ScaledPosition const& pos, int cIdx,
+                       LumaFilter filter, int w, int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride,
+                       InterpScratch& s);
+// The DMVR search interpolation: bilinear, 1/16 units, to 10-bit precision.
+void InterpolateBilinear(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
+                         int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s);
+
+// DMVR search of one subblock (w x h, at most 16x16) from its bilinear predictions p0 and p1
+// (pointing at the subblock's sample (0, 0) of arrays that reach 2 samples beyond it on every
+// side): the SAD of every other row over the 5x5 integer offsets (the unrefined one favoured by a
+// quarter, and kept outright when its cost is below w * h), then the sub-sample offset from the
+// parametric error surface. The delta applies to list 0 (negated for list 1), 1/16 units;
+// minSad is the smallest integer-offset cost (BDOF is skipped below 2 * w * h).
+struct DmvrRefinement
+{
+    Mv delta;
+    int minSad = 0;
+};
+DmvrRefinement DmvrSearch(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h);
+
+// BDOF of one subblock (w x h, multiples of 4, at most 16x16) from its two intermediate
+// predictions with a 1-sample border (p0, p1 point at the border sample (-1, -1)): gradients,
+// per 4x4 the motion refinement (vx, vy) from the 6x6 window, and the corrected average.
+void BdofBlock(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h, int bitDepth, uint16_t* dst,
+               ptrdiff_t dstStride);
+
+// PROF of one 4x4 affine subblock in place: p points at the border sample (-1, -1) of a 6x6
+// intermediate prediction; diffMv holds the per-sample motion differences (x, y) for the 16
+// samples (ProfDiffMv).
+void ProfBlock(int32_t* p, ptrdiff_t stride, int const (*diffMv)[2], int bitDepth);
+// The per-sample motion differences of PROF within a 4x4 subblock, from the affine parameters.
+void ProfDiffMv(int dHorX, int dHorY, int dVerX, int dVerY, int bitDepth, int (*diffMv)[2]);
 
 // Uni-prediction to samples: (p + offset) >> (14 - bitDepth), clipped.
 void UniToSamples(int32_t const* p, ptrdiff_t pStride, int w, int h, int bitDepth, uint16_t* dst, ptrdiff_t dstStride);
@@ -198,6 +293,10 @@ void WeightedPrediction(int32_t const* p0, int32_t const* p1, ptrdiff_t pStride,
 int GpmWeight(int splitIdx, int w, int h, int x, int y);
 // GPM angle and distance index of a merge_gpm_partition_idx.
 void GpmSplit(int splitIdx, int& angleIdx, int& distanceIdx);
+// GPM blending of the intermediate predictions of parts A and B of one component (w x h samples,
+// subX/subY its subsampling, lumaW x lumaH the block in luma samples).
+void GpmBlend(int32_t const* pA, int32_t const* pB, ptrdiff_t pStride, int w, int h, int subX, int subY,
+              int splitIdx, int lumaW, int lumaH, int bitDepth, uint16_t* dst, ptrdiff_t dstStride);
 
 // CIIP: the intra weight (1..3 of 4) from whether the left and top neighbours are intra, and the
 // blend of a (mapped, for luma with LMCS) inter prediction with the intra planar prediction in

@@ -36,12 +36,14 @@ struct Mv
 Mv ClipMv(Mv mv);
 // Each component reduced modulo 2^18 into the 18-bit range (the sum of predictor and difference).
 Mv WrapMv(Mv mv);
-// The rounding of motion vectors: right by `rightShift` with ties away from zero (toward zero
-// for negatives' exact halves as the standard's rounding does), then left by `leftShift`.
+// The rounding of motion vectors: right by `rightShift` to the nearest, halves toward zero,
+// then left by `leftShift`.
 Mv RoundMv(Mv mv, int rightShift, int leftShift);
 // AMVR: `mv` (1/16) rounded to the precision 1 << shift sixteenths and back to 1/16 units.
 inline Mv RoundToPrecision(Mv mv, int shift) { return RoundMv(mv, shift, shift); }
-// A vector scaled by the ratio of POC distances tb / td (both clipped to [-128, 127]); td != 0.
+// The scale factor of POC distances tb / td (both clipped to [-128, 127]; td != 0), and a
+// vector scaled by it.
+int DistScaleFactor(int tb, int td);
 Mv ScaleMv(Mv mv, int tb, int td);
 
 enum class PredMode : uint8_t { Intra = 0, Inter = 1, Ibc = 2, Palette = 3 };
@@ -65,8 +67,8 @@ constexpr uint8_t kBcwDefault = 0; // bcw_idx whose weights are equal (4, 4)
 struct MotionInfo
 {
     PredMode mode = PredMode::Intra;
-    MotionCand m;      // motion as the spatial candidates read it (before DMVR refinement)
-    Mv mvRefined[2];   // motion used by the prediction (after DMVR), what deblocking and TMVP use
+    MotionCand m;    // motion as spatial candidates and the deblocking read it (before DMVR)
+    Mv mvRefined[2]; // after DMVR refinement: what the field for temporal candidates keeps
     int32_t refPoc[2] = {0, 0}; // POC of each used reference (deblocking, the stored field)
     bool longTerm[2] = {false, false};
     bool ciip = false;          // combined inter-intra unit (deblocked like an intra one)
@@ -101,6 +103,7 @@ public:
     bool create(int lumaWidth, int lumaHeight);
     bool empty() const { return m_cells.empty(); }
     int lumaWidth() const { return m_width; }
+    int32_t poc = 0; // of the picture the field belongs to
     int lumaHeight() const { return m_height; }
     // The entry covering the luma position (inside the picture).
     ColMotion const& at(int x, int y) const { return m_cells[size_t(y >> 3) * size_t(m_stride) + size_t(x >> 3)]; }
@@ -132,6 +135,9 @@ struct SliceMotion
     // No reference picture follows the current one in output order (DiffPicOrderCnt <= 0 for all).
     bool noBackwardPred = false;
     int picWidth = 0, picHeight = 0; // luma samples
+    // Right and bottom luma positions temporal candidates may read (inclusive): the picture's,
+    // or the subpicture's when it is treated as a picture.
+    int rightBound = -1, bottomBound = -1;
     int log2CtuSize = 7;
     int log2ParMrgLevel = 2;
     int maxNumMergeCand = 6, maxNumSubblockMergeCand = 0, maxNumGpmCand = 0, maxNumIbcMergeCand = 0;
@@ -178,16 +184,20 @@ struct CuMotion
     PredMode mode = PredMode::Inter;
     MotionCand cand;       // Translational: the unit's motion; Affine: lists, ref idx, BCW
     bool ciip = false;
-    // Affine: control point vectors and, per 4x4 luma subblock in raster order, the vectors
-    // (luma), with the chroma vectors per 4x4 luma subblock pair as the standard averages them.
+    // Affine: control point vectors, per list the affine parameters (dHorX, dHorY, dVerX, dVerY
+    // after the 7-bit precision shift) and whether PROF may refine the list (no fallback to one
+    // vector, parameters not all zero; the caller adds the picture-level conditions).
     bool sixParam = false;
     Mv cp[2][3];
-    // SubblockTemporal and Affine: per subblock (sbW x sbH luma samples, raster order) motion.
+    int dHorX[2] = {}, dHorY[2] = {}, dVerX[2] = {}, dVerY[2] = {};
+    bool profPossible[2] = {false, false};
+    // SubblockTemporal (8x8) and Affine (4x4): per luma subblock, raster order, its motion.
+    // The prediction derives the chroma vectors from these.
     int sbW = 4, sbH = 4;
     std::vector<MotionCand> sub;
-    std::vector<MotionCand> subChroma; // Affine: chroma vectors per luma subblock (4:2:0 averaged)
-    // GPM: partition index and the motion of its two parts.
-    int gpmPartition = 0;
+    // GPM: partition index, its angle and distance indices (the caller sets them from the
+    // partition index with the prediction stage's GpmSplit before storing), the parts' motion.
+    int gpmPartition = 0, gpmAngle = 0, gpmDistance = 0;
     MotionCand gpmCand[2];
 };
 
@@ -260,10 +270,14 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
                  int refIdx, int mvpIdx, int amvrShift);
 // Temporal candidate of list l, reference refIdx, of the unit: false when none.
 bool TemporalMv(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv);
-// Affine subblock vectors of a unit from its control points (4x4 luma subblocks, raster
-// order), and the chroma vectors of 4:2:0 (each 2x2 group of luma subblocks: the mean of its
-// top-left and bottom-right vectors, stored for all four).
-void AffineSubblockMvs(Mv const cp[3], bool sixParam, int w, int h, Mv* sub);
+// Affine subblock vectors of one list from its control points (4x4 luma subblocks, raster
+// order), with the affine parameters; `bi` the unit predicts from both lists (the memory
+// bandwidth test). Returns whether the fallback to the centre vector for all subblocks applied.
+bool AffineSubblockMvs(Mv const cp[3], bool sixParam, int w, int h, bool bi, Mv* sub, int params[4]);
+// GPM motion storage: the motion kept for the 4x4 area (x4, y4) (in 4-sample units) of a GPM
+// unit of w x h: part A's, part B's, or both where the split line passes and the parts use
+// different lists. Reads m.gpmAngle and m.gpmDistance.
+MotionCand GpmStoredMotion(CuMotion const& m, int w, int h, int x4, int y4);
 // Boundary strength of an edge between two 4x4 areas of inter or block copy units (no intra,
 // no coded residual on either side, which the caller checks first): 1 when they use different
 // reference pictures or numbers of vectors, or vectors that differ by 8/16 of a sample or more.
