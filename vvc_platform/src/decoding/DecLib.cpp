@@ -224,6 +224,34 @@ bool DecLib::sliceReferences(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::
     int missing = 0;
     bool const ok = m_dpb.buildLists(cur, sh.rpl, sps, sh.sliceType, sh.numRefIdxActive, sh.ph.temporalMvp,
                                      sh.collocatedFromL0, sh.collocatedRefIdx, refs, missing);
+    // Explicit weights, offsets brought to the bit depth of the samples.
+    vvcsyntax::PicParameterSet const& pps = *pic.picSet;
+    refs.weighted = (sh.sliceType == 1 && pps.weightedPred) || (sh.sliceType == 0 && pps.weightedBipred);
+    if (refs.weighted) {
+        vvcsyntax::PredWeightTable const& t = sh.weights;
+        refs.lumaLog2WeightDenom = t.lumaLog2Denom;
+        refs.chromaLog2WeightDenom = t.chromaLog2Denom;
+        int const shift = sps.bitDepth - 8;
+        for (int l = 0; l < 2; ++l) {
+            refs.weights[l].resize(size_t(refs.numActive[l]));
+            for (int j = 0; j < refs.numActive[l]; ++j) {
+                PredWeights& w = refs.weights[l][size_t(j)];
+                w.lumaWeight = 1 << t.lumaLog2Denom;
+                w.chromaWeight[0] = w.chromaWeight[1] = 1 << t.chromaLog2Denom;
+                if (size_t(j) >= t.entries[l].size())
+                    continue;
+                auto const& e = t.entries[l][size_t(j)];
+                w.lumaFlag = e.lumaFlag;
+                w.chromaFlag = e.chromaFlag;
+                w.lumaWeight = e.lumaWeight;
+                w.lumaOffset = e.lumaOffset * (1 << shift);
+                for (int c = 0; c < 2; ++c) {
+                    w.chromaWeight[c] = e.chromaWeight[c];
+                    w.chromaOffset[c] = e.chromaOffset[c] * (1 << shift);
+                }
+            }
+        }
+    }
     if (std::getenv("SERAVIN_VVC_TRACE")) {
         std::string text;
         for (int l = 0; l < 2; ++l) {

@@ -139,13 +139,25 @@ struct RefPicEntry
     Picture* pic = nullptr;
 };
 
+// Explicit weighted prediction of a slice (its own table or that of the picture header), per
+// list and reference index; entries without weights signalled hold the default weight
+// (1 << denominator) and offset 0. Offsets are at the bit depth of the samples (already shifted).
+struct PredWeights
+{
+    bool lumaFlag = false, chromaFlag = false;
+    int lumaWeight = 0, lumaOffset = 0;
+    int chromaWeight[2] = {}, chromaOffset[2] = {};
+};
+
 struct SliceRefs
 {
     int sliceType = 2; // 0 B, 1 P, 2 I
     std::vector<RefPicEntry> list[2];
     int numActive[2] = {};
     Picture const* collocated = nullptr; // TMVP / SbTMVP source, null when not used
-    // Explicit weights are the slice header's (SliceHeaderParams::weights).
+    bool weighted = false; // explicit weighted prediction applies to this slice
+    int lumaLog2WeightDenom = 0, chromaLog2WeightDenom = 0;
+    std::vector<PredWeights> weights[2]; // numActive[X] entries while `weighted`
 };
 
 // Reference marking of a picture in the buffer.
