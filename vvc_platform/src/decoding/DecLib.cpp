@@ -148,20 +148,21 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         if (m_recon)
             m_recon->startSlice(sh, m_reconSlices++,
                                 [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
-        if (m_lastSliceIntra) {
-            // The slice data of intra slices is entropy decoded: it must end exactly where the
-            // unit does.
+        {
+            // The slice data is entropy decoded: it must end exactly where the unit does.
+            // Slices that cannot be reconstructed (inter slices, until their reconstruction is in
+            // place) are parsed alone.
             auto const& rbsp = bs.getFifo();
-            auto const result = vvcslice::ParseIntraSliceData(
+            auto const result = vvcslice::ParseSliceData(
                 rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
                 [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
             if (!result.ok)
                 m_recon.reset();
-            ++m_hashStats.intraSlices;
+            ++(m_lastSliceIntra ? m_hashStats.intraSlices : m_hashStats.interSlices);
             if (result.ok)
-                ++m_hashStats.intraSlicesParsed;
+                ++(m_lastSliceIntra ? m_hashStats.intraSlicesParsed : m_hashStats.interSlicesParsed);
             else if (m_firstSliceDataError.empty())
-                m_firstSliceDataError = result.error;
+                m_firstSliceDataError = std::string(m_lastSliceIntra ? "" : "inter slice: ") + result.error;
         }
     } catch (std::exception const& e) {
         m_recon.reset();

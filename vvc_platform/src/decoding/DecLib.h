@@ -24,6 +24,8 @@ struct PictureHashStats
     int intraWithHash = 0;
     int intraSlices = 0;       // intra slices whose slice data was entropy decoded
     int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
+    int interSlices = 0;       // P and B slices whose slice data was entropy decoded
+    int interSlicesParsed = 0; // of these, decoded exactly to the end of their data
     int checked = 0;           // hashes compared against reconstructed samples
     int matched = 0;
     int firstMismatch = -1; // decoding-order index of the first picture that did not match
