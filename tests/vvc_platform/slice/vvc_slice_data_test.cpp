@@ -115,8 +115,8 @@ TEST(VvcSliceData, EverySliceDecodesToItsEnd)
                           {"APSLMCS_D_Dolby_1.bit", 1, 31},
                           {"SCALING_B_InterDigital_1.bit", 2, 62},
                           {"LTRP_A_ERICSSON_3.bit", 2, 78},
-                          {"RAP_A_HHI_1.bit", 1, 15},
-                          {"RAP_B_HHI_1.bit", 2, 46},
+                          {"RAP_A_HHI_1.bit", 1, 0}, // its inter pictures are RASL of the first CRA: not decoded
+                          {"RAP_B_HHI_1.bit", 2, 31},
                           {"DMVR_B_KDDI_4.bit", 6, 5},
                           {"DCI_A_Tencent_3.bit", 1, 1},
                           {"OPI_A_Nokia_1.bit", 1, 16},
