@@ -39,10 +39,21 @@ bool DefaultWeights(SlicePrediction const& s, MotionCand const& c)
 } // namespace
 
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
-                        vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
+                        vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc, int subpicIdx,
                         ScalingWindow const (*windows)[kMaxRefs])
 {
     s.pic = InterPictureOf(sps, pps);
+    vvcsyntax::SubpicLayout const& sp = sps.subpics;
+    if (sps.numSubpicsMinus1 > 0 && subpicIdx >= 0 && subpicIdx < sp.count() &&
+        size_t(subpicIdx) < sp.treatedAsPic.size() && sp.treatedAsPic[size_t(subpicIdx)]) {
+        int const ctb = 1 << sps.log2CtuSize;
+        size_t const i = size_t(subpicIdx);
+        s.pic.subpicClamp = true;
+        s.pic.subpicLeft = sp.x[i] * ctb;
+        s.pic.subpicTop = sp.y[i] * ctb;
+        s.pic.subpicRight = std::min(pps.picWidth, (sp.x[i] + sp.w[i]) * ctb) - 1;
+        s.pic.subpicBottom = std::min(pps.picHeight, (sp.y[i] + sp.h[i]) * ctb) - 1;
+    }
     s.currPoc = currPoc;
     s.weighted = refs.weighted;
     ScalingWindow const current = ScalingWindowOf(sps, pps);

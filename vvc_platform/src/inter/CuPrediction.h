@@ -33,13 +33,13 @@ struct SlicePrediction
     vvcsyntax::LmcsModel const* lmcs = nullptr;
 };
 
-// Fills the references and weights from the picture buffer's lists of the slice. A reference of
-// the current picture's size takes the current scaling window, one of another size its whole
-// picture (the windows the conformance streams use; `windows`, when given, overrides per list
-// and index).
+// Fills the picture geometry, references and weights from the picture buffer's lists of the
+// slice. A reference of the current picture's size takes the current scaling window, one of
+// another size its whole picture (`windows`, when given, overrides per list and index). A slice in
+// subpicture `subpicIdx` that is treated as a picture reads its references within it.
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
                         vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
-                        ScalingWindow const (*windows)[kMaxRefs] = nullptr);
+                        int subpicIdx = -1, ScalingWindow const (*windows)[kMaxRefs] = nullptr);
 
 // One predictor per thread: it owns the scratch space.
 class CuPredictor
