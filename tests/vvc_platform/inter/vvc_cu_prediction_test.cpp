@@ -46,13 +46,14 @@ struct Slice
     }
 };
 
-InterSyntax Merge(int w, int h)
+vvcslice::CodingUnit Merge(int w, int h, vvcslice::MergeKind kind = vvcslice::MergeKind::Regular)
 {
-    InterSyntax u;
+    vvcslice::CodingUnit u;
     u.x = u.y = 16;
-    u.w = w;
-    u.h = h;
-    u.merge = true;
+    u.width = w;
+    u.height = h;
+    u.predMode = vvcslice::CuPredMode::Inter;
+    u.inter.merge = kind;
     return u;
 }
 
@@ -88,9 +89,8 @@ TEST(VvcCuPrediction, DmvrAndBdofConditions)
         {"signalled weights", 16, 16, 0, 0, false, false, true, 0, false, false},
     };
     for (Case const& c : cases) {
-        InterSyntax u = Merge(c.w, c.h);
-        u.mmvd = c.mmvd;
-        u.symMvd = c.symMvd;
+        vvcslice::CodingUnit u = Merge(c.w, c.h, c.mmvd ? vvcslice::MergeKind::Mmvd : vvcslice::MergeKind::Regular);
+        u.inter.symMvd = c.symMvd;
         CuMotion m = BiMotion(c.ref0, c.ref1);
         m.cand.bcwIdx = uint8_t(c.bcw);
         sl.s.weighted = c.weights;
@@ -100,11 +100,10 @@ TEST(VvcCuPrediction, DmvrAndBdofConditions)
         sl.s.weightSignalled[0][c.ref0] = false;
     }
     // AMVP units with symmetric MVD get neither; without the symmetric MVD, BDOF only.
-    InterSyntax u = Merge(16, 16);
-    u.merge = false;
+    vvcslice::CodingUnit u = Merge(16, 16, vvcslice::MergeKind::None);
     EXPECT_FALSE(CuPredictor::dmvrApplies(sl.s, u, BiMotion(0, 0)));
     EXPECT_TRUE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
-    u.symMvd = true;
+    u.inter.symMvd = true;
     EXPECT_FALSE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
 }
 
@@ -130,8 +129,7 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
         m.sub[size_t(k)].interDir = k % 2 ? 2 : 1;
         m.sub[size_t(k)].refIdx[k % 2] = 0;
     }
-    InterSyntax u = Merge(16, 16);
-    u.subblockMerge = true;
+    vvcslice::CodingUnit u = Merge(16, 16, vvcslice::MergeKind::Subblock);
     ASSERT_TRUE(pred.predict(sl.s, u, m, dst));
     EXPECT_EQ(y[0], 100);
     EXPECT_EQ(y[15 * 16 + 15], 200);
@@ -147,7 +145,7 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     g.gpmCand[0].refIdx[1] = 0;
     g.gpmCand[1].interDir = 1;
     g.gpmCand[1].refIdx[0] = 0;
-    ASSERT_TRUE(pred.predict(sl.s, Merge(16, 16), g, dst));
+    ASSERT_TRUE(pred.predict(sl.s, Merge(16, 16, vvcslice::MergeKind::Gpm), g, dst));
     EXPECT_EQ(y[4 * 16 + 0], 100);
     EXPECT_EQ(y[4 * 16 + 15], 200);
 
@@ -162,8 +160,7 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     c.ciip = true;
     c.cand.interDir = 1;
     c.cand.refIdx[0] = 0;
-    InterSyntax uc = Merge(16, 16);
-    uc.ciip = true;
+    vvcslice::CodingUnit const uc = Merge(16, 16, vvcslice::MergeKind::Ciip);
     ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 3));
     EXPECT_EQ(y[0], 400);
     EXPECT_EQ(cb[0], (3 * 500 + 300 + 2) >> 2);

@@ -31,6 +31,11 @@ void Place(Block& b, int x, int y, int w, int h)
     b.height = h;
 }
 
+bool BdofDmvrSize(vvcslice::CodingUnit const& cu)
+{
+    return cu.width >= 8 && cu.height >= 8 && cu.width * cu.height >= 128;
+}
+
 bool DefaultWeights(SlicePrediction const& s, MotionCand const& c)
 {
     return c.bcwIdx == kBcwDefault && !(s.weighted && (s.weightSignalled[0][c.refIdx[0]] || s.weightSignalled[1][c.refIdx[1]]));
@@ -39,10 +44,21 @@ bool DefaultWeights(SlicePrediction const& s, MotionCand const& c)
 } // namespace
 
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
-                        vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
+                        vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc, int subpicIdx,
                         ScalingWindow const (*windows)[kMaxRefs])
 {
     s.pic = InterPictureOf(sps, pps);
+    vvcsyntax::SubpicLayout const& sp = sps.subpics;
+    if (sps.numSubpicsMinus1 > 0 && subpicIdx >= 0 && subpicIdx < sp.count() &&
+        size_t(subpicIdx) < sp.treatedAsPic.size() && sp.treatedAsPic[size_t(subpicIdx)]) {
+        int const ctb = 1 << sps.log2CtuSize;
+        size_t const i = size_t(subpicIdx);
+        s.pic.subpicClamp = true;
+        s.pic.subpicLeft = sp.x[i] * ctb;
+        s.pic.subpicTop = sp.y[i] * ctb;
+        s.pic.subpicRight = std::min(pps.picWidth, (sp.x[i] + sp.w[i]) * ctb) - 1;
+        s.pic.subpicBottom = std::min(pps.picHeight, (sp.y[i] + sp.h[i]) * ctb) - 1;
+    }
     s.currPoc = currPoc;
     s.weighted = refs.weighted;
     ScalingWindow const current = ScalingWindowOf(sps, pps);
@@ -69,17 +85,16 @@ void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sp
     }
 }
 
-bool CuPredictor::dmvrApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m)
+bool CuPredictor::dmvrApplies(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    bool const regularMerge = u.merge && !u.mmvd && !u.subblockMerge && !u.ciip && !u.gpm;
-    return s.dmvr && regularMerge && m.kind == CuMotion::Translational && !m.ciip && SymmetricShortTerm(s, m.cand) &&
-           DefaultWeights(s, m.cand) && u.w >= 8 && u.h >= 8 && u.w * u.h >= 128;
+    return s.dmvr && cu.inter.merge == vvcslice::MergeKind::Regular && m.kind == CuMotion::Translational && !m.ciip &&
+           SymmetricShortTerm(s, m.cand) && DefaultWeights(s, m.cand) && BdofDmvrSize(cu);
 }
 
-bool CuPredictor::bdofApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m)
+bool CuPredictor::bdofApplies(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    return s.bdof && m.kind == CuMotion::Translational && !m.ciip && !u.ciip && !u.symMvd &&
-           SymmetricShortTerm(s, m.cand) && DefaultWeights(s, m.cand) && u.w >= 8 && u.h >= 8 && u.w * u.h >= 128;
+    return s.bdof && m.kind == CuMotion::Translational && !m.ciip && cu.inter.merge != vvcslice::MergeKind::Ciip &&
+           !cu.inter.symMvd && SymmetricShortTerm(s, m.cand) && DefaultWeights(s, m.cand) && BdofDmvrSize(cu);
 }
 
 bool CuPredictor::reference(SlicePrediction const& s, MotionCand const& c, int l, RefPicture const*& ref,
@@ -98,19 +113,19 @@ bool CuPredictor::reference(SlicePrediction const& s, MotionCand const& c, int l
     return true;
 }
 
-bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m, PredBuf const& dst,
+bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m, PredBuf const& dst,
                           DmvrResult* dmvr, PredBuf const* intra, int wIntra)
 {
     if (dmvr)
         *dmvr = DmvrResult();
     if (m.mode != PredMode::Inter)
         return false;
-    int const w = u.w, h = u.h;
+    int const w = cu.width, h = cu.height;
     bool ok = true;
     switch (m.kind) {
     case CuMotion::Translational: {
         InterBlock b;
-        Place(b, u.x, u.y, w, h);
+        Place(b, cu.x, cu.y, w, h);
         for (int l = 0; l < 2; l++) {
             b.useList[l] = m.cand.uses(l);
             b.mv[l] = m.cand.mv[l];
@@ -118,14 +133,14 @@ bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMoti
         }
         b.altHalfPel = m.cand.hpelIf;
         b.bcwIdx = m.cand.bcwIdx;
-        b.dmvr = dmvrApplies(s, u, m);
-        b.bdof = bdofApplies(s, u, m);
+        b.dmvr = dmvrApplies(s, cu, m);
+        b.bdof = bdofApplies(s, cu, m);
         ok = ok && m_pred.predict(s.pic, b, dst, dmvr);
         break;
     }
     case CuMotion::Affine: {
         AffineBlock b;
-        Place(b, u.x, u.y, w, h);
+        Place(b, cu.x, cu.y, w, h);
         size_t const n = size_t(w / 4) * size_t(h / 4);
         if (m.sub.size() < n)
             return false;
@@ -158,7 +173,7 @@ bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMoti
             for (int i = 0; i < cols && ok; i++) {
                 MotionCand const& c = m.sub[size_t(j) * size_t(cols) + size_t(i)];
                 InterBlock b;
-                Place(b, u.x + i * sw, u.y + j * sh, sw, sh);
+                Place(b, cu.x + i * sw, cu.y + j * sh, sw, sh);
                 for (int l = 0; l < 2; l++) {
                     b.useList[l] = c.uses(l);
                     b.mv[l] = c.mv[l];
@@ -176,7 +191,7 @@ bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMoti
     }
     case CuMotion::Gpm: {
         GpmBlock b;
-        Place(b, u.x, u.y, w, h);
+        Place(b, cu.x, cu.y, w, h);
         b.splitIdx = m.gpmPartition;
         for (int p = 0; p < 2; p++) {
             MotionCand const& c = m.gpmCand[p];
@@ -193,7 +208,7 @@ bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMoti
         return false;
     if (s.lmcs && dst.samples[0])
         ForwardMapLuma(*s.lmcs, dst.samples[0], dst.stride[0], w, h);
-    if (intra && (m.ciip || u.ciip)) {
+    if (intra && (m.ciip || cu.inter.merge == vvcslice::MergeKind::Ciip)) {
         int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
         for (int c = 0; c < (s.pic.chromaFormat == CHROMA_400 ? 1 : 3); c++)
             if (dst.samples[c] && intra->samples[c])

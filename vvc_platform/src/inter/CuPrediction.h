@@ -8,6 +8,7 @@
 #include "inter/InterPred.h"
 #include "inter/MotionInfo.h"
 #include "inter/PredRefs.h"
+#include "slice/SliceParser.h"
 
 #include <vector>
 
@@ -33,28 +34,28 @@ struct SlicePrediction
     vvcsyntax::LmcsModel const* lmcs = nullptr;
 };
 
-// Fills the references and weights from the picture buffer's lists of the slice. A reference of
-// the current picture's size takes the current scaling window, one of another size its whole
-// picture (the windows the conformance streams use; `windows`, when given, overrides per list
-// and index).
+// Fills the picture geometry, references and weights from the picture buffer's lists of the
+// slice. A reference of the current picture's size takes the current scaling window, one of
+// another size its whole picture (`windows`, when given, overrides per list and index). A slice in
+// subpicture `subpicIdx` that is treated as a picture reads its references within it.
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
                         vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
-                        ScalingWindow const (*windows)[kMaxRefs] = nullptr);
+                        int subpicIdx = -1, ScalingWindow const (*windows)[kMaxRefs] = nullptr);
 
 // One predictor per thread: it owns the scratch space.
 class CuPredictor
 {
 public:
-    // Predicts the unit `u` with motion `m` into dst. For CIIP, `intra` holds the planar
+    // Predicts the unit `cu` with motion `m` into dst. For CIIP, `intra` holds the planar
     // prediction of the unit (luma and chroma, at dst's layout) and `wIntra` its weight
     // (CiipWeight). `dmvr`, when not null, receives the refinement per 16x16 subblock. False
     // when the unit refers to references the slice lacks or its size is unusable.
-    bool predict(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m, PredBuf const& dst,
+    bool predict(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m, PredBuf const& dst,
                  DmvrResult* dmvr = nullptr, PredBuf const* intra = nullptr, int wIntra = 1);
 
     // The DMVR and BDOF decisions of a translational bi-predicted unit.
-    static bool dmvrApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m);
-    static bool bdofApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m);
+    static bool dmvrApplies(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m);
+    static bool bdofApplies(SlicePrediction const& s, vvcslice::CodingUnit const& cu, CuMotion const& m);
 
 private:
     bool reference(SlicePrediction const& s, MotionCand const& c, int l, RefPicture const*& ref,
