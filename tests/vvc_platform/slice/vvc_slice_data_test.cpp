@@ -3,9 +3,9 @@
 // a binarization or a syntax condition breaks; damaged data gives an error, never a crash.
 
 #include "bitstream/AnnexBread.h"
-#include "slice/SliceParser.h"
-#include "decoding/StreamCheck.h"
 #include "bitstream/Syntax.h"
+#include "decoding/StreamCheck.h"
+#include "slice/SliceParser.h"
 #include "vvc_platform/vvc_test_streams.h"
 
 #include <gtest/gtest.h>
@@ -139,7 +139,7 @@ TEST(VvcSliceData, EverySliceDecodesToItsEnd)
 
 TEST(VvcSliceData, DamagedOrCutDataFailsCleanly)
 {
-    for (const CodedSlice& s : {FirstSlice("MIP_A_HHI_3.bit"), FirstSlice("RAP_B_HHI_1.bit", false)}) {
+    for (CodedSlice const& s : {FirstSlice("MIP_A_HHI_3.bit"), FirstSlice("RAP_B_HHI_1.bit", false)}) {
         SCOPED_TRACE(s.sh.sliceType);
         ASSERT_TRUE(s.parse(s.data).ok);
         // Cut anywhere, the data runs out or the terminating bin is not where the data ends.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "slice/Cabac.h"
 #include "bitstream/Syntax.h"
+#include "slice/Cabac.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,9 +10,9 @@
 
 // Entropy decoding of the slice data of I, P and B slices: CTU syntax (SAO, ALF and CC-ALF
 // control), the coding tree with quad-tree and multi-type splits (dual tree in intra slices),
-// coding units with all intra, block copy and inter modes, transform trees and units, and the coefficients of regular and transform-skip residual
-// coding. The parse ends with the slice's terminating bin, which must come exactly at the end
-// of the slice data: a check of the whole entropy decoding.
+// coding units with all intra, block copy and inter modes, transform trees and units, and the coefficients of regular
+// and transform-skip residual coding. The parse ends with the slice's terminating bin, which must come exactly at the
+// end of the slice data: a check of the whole entropy decoding.
 namespace vvcslice {
 
 struct SliceParseResult
@@ -66,12 +66,12 @@ struct InterUnitData
     int refIdx[2] = {-1, -1};
     bool mvpFlag[2] = {};
     int mvd[2][3][2] = {};
-    bool affine = false;   // inter_affine_flag (AMVP) or the subblock merge mode
-    bool affine6 = false;  // 6-parameter affine AMVP (cu_affine_type_flag)
-    bool symMvd = false;   // sym_mvd_flag: refIdx holds RefIdxSymL0/L1
-    int amvrShift = 2;     // AmvrShift: 2 quarter, 3 half, 4 whole, 6 four samples; affine 0, 2, 4
+    bool affine = false;        // inter_affine_flag (AMVP) or the subblock merge mode
+    bool affine6 = false;       // 6-parameter affine AMVP (cu_affine_type_flag)
+    bool symMvd = false;        // sym_mvd_flag: refIdx holds RefIdxSymL0/L1
+    int amvrShift = 2;          // AmvrShift: 2 quarter, 3 half, 4 whole, 6 four samples; affine 0, 2, 4
     bool halfPelFilter = false; // the alternative half-sample filter (AMVR half-sample precision)
-    int bcwIdx = 0;        // bcw_idx (0 where absent: equal weights)
+    int bcwIdx = 0;             // bcw_idx (0 where absent: equal weights)
     // The residual: cu_coded_flag (false for skip), and the subblock transform: the coded part
     // (a half or, with sbtQuad, a quarter), split horizontal or vertical, at position 0 (left
     // or top) or 1.
