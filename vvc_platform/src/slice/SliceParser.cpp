@@ -188,39 +188,13 @@ int Log2(int v)
     return n;
 }
 
-// The POC distance (current minus reference) of each active entry of list `l`, and whether it is
-// a long-term entry (its distance not known from the list alone: 0).
-void RefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps, int l, std::vector<int>& dist,
-                  std::vector<bool>& longTerm)
+// NoBackwardPredFlag: no active reference follows the current picture in output order.
+bool NoBackwardPred(RefDistances const& refs)
 {
-    dist.clear();
-    longTerm.clear();
-    if (sh.sliceType == 2 || (l == 1 && sh.sliceType != 0))
-        return;
-    RefPicListStruct const& rpl = sh.rpl.list(l, sps);
-    int const n = std::min(sh.numRefIdxActive[l], rpl.numRefEntries);
-    int base = 0;
-    for (int i = 0; i < n; ++i) {
-        bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
-        if (st)
-            base -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
-        dist.push_back(st ? base : 0);
-        longTerm.push_back(!st);
-    }
-}
-
-// NoBackwardPredFlag: no active reference follows the current picture in output order
-// (long-term references are taken to precede it).
-bool NoBackwardPred(SliceHeaderParams const& sh, SeqParameterSet const& sps)
-{
-    std::vector<int> dist;
-    std::vector<bool> lt;
-    for (int l = 0; l < 2; ++l) {
-        RefDistances(sh, sps, l, dist, lt);
-        for (size_t i = 0; i < dist.size(); ++i)
-            if (!lt[i] && dist[i] < 0)
+    for (auto const& list : refs.dist)
+        for (int d : list)
+            if (d < 0)
                 return false;
-    }
     return true;
 }
 
@@ -258,8 +232,8 @@ class Parser
 {
 public:
     Parser(SeqParameterSet const& sps, PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-           SliceDataSink* sink)
-        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink)
+           SliceDataSink* sink, RefDistances const* refs)
+        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink), m_refs(refs)
     {
     }
 
@@ -349,8 +323,9 @@ private:
                 m_numRefIdx[l] = m_sh.sliceType == 0 || l == 0 ? m_sh.numRefIdxActive[l] : 0;
             if (m_numRefIdx[0] < 1 || (m_sh.sliceType == 0 && m_numRefIdx[1] < 1))
                 fail("inter slice without active references");
-            m_noBackwardPred = NoBackwardPred(m_sh, m_sps);
-            SymmetricMvdRefIdx(m_sh, m_sps, m_refIdxSym);
+            RefDistances const refs = m_refs ? *m_refs : HeaderRefDistances(m_sh, m_sps);
+            m_noBackwardPred = NoBackwardPred(refs);
+            SymmetricMvdRefIdx(refs, m_refIdxSym);
         }
         m_gridW = (m_picW + 3) >> 2;
         m_gridH = (m_picH + 3) >> 2;
@@ -1847,6 +1822,7 @@ private:
     SliceHeaderParams const& m_sh;
     ApsLookup m_aps;
     SliceDataSink* m_sink = nullptr;
+    RefDistances const* m_refs = nullptr;
     std::vector<CtuFilterParams> m_ctuParams;
     IntraCodingUnit m_out; // the coding unit being decoded
     CabacReader m_cabac;
@@ -1932,23 +1908,36 @@ int ContextOffset(std::string const& name)
     return -1;
 }
 
-void SymmetricMvdRefIdx(SliceHeaderParams const& sh, SeqParameterSet const& sps, int refIdxSym[2])
+RefDistances HeaderRefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps)
 {
-    refIdxSym[0] = refIdxSym[1] = -1;
-    if (sh.sliceType != 0)
-        return;
-    std::vector<int> dist[2];
-    std::vector<bool> lt[2];
-    for (int l = 0; l < 2; ++l)
-        RefDistances(sh, sps, l, dist[l], lt[l]);
-    // The nearest short-term reference on the given side (before: distance > 0).
+    RefDistances r;
+    for (int l = 0; l < 2; ++l) {
+        if (sh.sliceType == 2 || (l == 1 && sh.sliceType != 0))
+            continue;
+        RefPicListStruct const& rpl = sh.rpl.list(l, sps);
+        int const n = std::min(sh.numRefIdxActive[l], rpl.numRefEntries);
+        int dist = 0;
+        for (int i = 0; i < n; ++i) {
+            bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
+            if (st)
+                dist -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
+            r.dist[l].push_back(st ? dist : 1);
+            r.longTerm[l].push_back(!st);
+        }
+    }
+    return r;
+}
+
+void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2])
+{
+    // The nearest short-term reference of list l on the given side (before: distance > 0).
     auto nearest = [&](int l, bool before) {
         int best = -1;
-        for (size_t i = 0; i < dist[l].size(); ++i) {
-            int const d = dist[l][i];
-            if (lt[l][i] || (before ? d <= 0 : d >= 0))
+        for (size_t i = 0; i < refs.dist[l].size(); ++i) {
+            int const d = refs.dist[l][i];
+            if ((i < refs.longTerm[l].size() && refs.longTerm[l][i]) || (before ? d <= 0 : d >= 0))
                 continue;
-            if (best < 0 || std::abs(d) < std::abs(dist[l][size_t(best)]))
+            if (best < 0 || std::abs(d) < std::abs(refs.dist[l][size_t(best)]))
                 best = int(i);
         }
         return best;
@@ -1974,9 +1963,9 @@ int PredictQpY(QgNeighbours const& q)
 
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
                                 PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-                                SliceDataSink* sink)
+                                SliceDataSink* sink, RefDistances const* refs)
 {
-    Parser p(sps, pps, sh, aps, sink);
+    Parser p(sps, pps, sh, aps, sink, refs);
     return p.run(data, size);
 }
 

@@ -172,18 +172,29 @@ int PredictQpY(QgNeighbours const& q);
 std::vector<ContextModel> InitialContexts(int initType, int sliceQp);
 int ContextOffset(std::string const& name);
 
+// What the parse needs of a slice's active references (RefIdxSymLX, NoBackwardPredFlag): per
+// list the POC distance of each (current POC minus the reference's) and whether it is long-term.
+struct RefDistances
+{
+    std::vector<int> dist[2];
+    std::vector<bool> longTerm[2];
+};
+// The distances the slice's reference picture lists code for their short-term entries;
+// long-term entries count as preceding the picture (their POCs are the picture buffer's).
+RefDistances HeaderRefDistances(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps);
 // RefIdxSymL0 and RefIdxSymL1 of a B slice: the nearest short-term reference before the
 // current picture in list 0 and after it in list 1 (else the other way round); -1 where there
-// is none. From the slice's reference picture lists (the POC distances their entries code).
-void SymmetricMvdRefIdx(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps,
-                        int refIdxSym[2]);
+// is none.
+void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2]);
 
 // `data` is the slice data: the RBSP of the slice NAL unit from SliceHeaderParams::sliceDataByte.
 // Slices of every type: the sink receives the CTUs and coding units in decoding order. Parsing
-// needs nothing of the reconstruction or of derived motion.
+// needs nothing of the reconstruction or of derived motion; of the references only their POC
+// distances, `refs` as the picture buffer resolves them (null: HeaderRefDistances).
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                 vvcsyntax::PicParameterSet const& pps, vvcsyntax::SliceHeaderParams const& sh,
-                                ApsLookup const& aps, SliceDataSink* sink = nullptr);
+                                ApsLookup const& aps, SliceDataSink* sink = nullptr,
+                                RefDistances const* refs = nullptr);
 // The same (the name of the intra-only parse).
 inline SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                             vvcsyntax::PicParameterSet const& pps,
