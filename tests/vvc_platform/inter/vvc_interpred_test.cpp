@@ -522,3 +522,31 @@ TEST(VvcInterPred, ForwardMapOfTheInterLuma)
     EXPECT_EQ(pred[1][1], 32);
     EXPECT_EQ(pred[1][2], 1023);
 }
+
+TEST(VvcInterPred, AffineChromaTakesTheMeanOfTwoLumaSubblocks)
+{
+    // An 8x8 affine unit: luma subblocks (0,0) (1,0) (0,1) (1,1) with horizontal motion 1, 2, 3
+    // and 4 luma samples, each copying the ramp 4x from its own place. The one 4x4 chroma
+    // subblock moves by the mean of the top-left and bottom-right vectors, (16 + 64) / 2 = 40
+    // thirty-seconds: 1 chroma sample and 8/32. The 4-tap (-4, 54, 16, -2) on the ramp 10X gives
+    // 640 X + 10 * (4 + 16 - 4) = 640 X + 160, so (160 X + 40 + 8) >> 4 = 10 X + 3.
+    TestPlane y(32, 32, [](int x, int) { return 4 * x; });
+    TestPlane c(16, 16, [](int x, int) { return 10 * x; });
+    TestRef ref(y, c, c);
+    Mv const sub[4] = {Mv(16, 0), Mv(32, 0), Mv(48, 0), Mv(64, 0)};
+    AffineBlock b;
+    b.x = b.y = 8;
+    b.width = b.height = 8;
+    b.useList[0] = true;
+    b.ref[0] = &ref.ref;
+    b.subblockMv[0] = sub;
+    InterPredictor pred;
+    Out out(8, 8);
+    ASSERT_TRUE(pred.predictAffine(Picture(32, 32), b, out.buf()));
+    EXPECT_EQ(out(0, 0, 0), 4 * (8 + 1));
+    EXPECT_EQ(out(0, 4, 0), 4 * (12 + 2));
+    EXPECT_EQ(out(0, 0, 4), 4 * (8 + 3));
+    EXPECT_EQ(out(0, 7, 7), 4 * (15 + 4));
+    for (int x = 0; x < 4; x++)
+        EXPECT_EQ(out(1, x, 0), 10 * (4 + x + 1) + 3) << x;
+}
