@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 namespace vvcinter {
 
@@ -256,34 +255,6 @@ void SliceMotion::deriveListProperties()
         for (int i = 0; i < refs.num[l] && i < kMaxRefs; ++i)
             if (refs.poc[l][i] > currPoc)
                 noBackwardPred = false;
-    symRefIdx[0] = symRefIdx[1] = -1;
-    if (!bSlice)
-        return;
-    // The nearest short-term reference before the picture in one list and after it in the
-    // other: list 0 before / list 1 after first, else the reverse.
-    auto nearest = [this](int l, bool before) {
-        int best = -1;
-        int64_t bestDist = std::numeric_limits<int64_t>::max();
-        for (int i = 0; i < refs.num[l] && i < kMaxRefs; ++i) {
-            if (refs.longTerm[l][i])
-                continue;
-            int64_t const d = before ? int64_t(currPoc) - refs.poc[l][i] : int64_t(refs.poc[l][i]) - currPoc;
-            if (d > 0 && d < bestDist) {
-                bestDist = d;
-                best = i;
-            }
-        }
-        return best;
-    };
-    int r0 = nearest(0, true), r1 = nearest(1, false);
-    if (r0 < 0 || r1 < 0) {
-        r0 = nearest(0, false);
-        r1 = nearest(1, true);
-    }
-    if (r0 >= 0 && r1 >= 0) {
-        symRefIdx[0] = r0;
-        symRefIdx[1] = r1;
-    }
 }
 
 } // namespace vvcinter
