@@ -132,7 +132,11 @@ MotionInfo const* MotionGrid::available(int x, int y) const
     if (x < 0 || y < 0 || x >= m_width || y >= m_height)
         return nullptr;
     size_t const i = index(x, y);
-    return m_region[i] == m_curRegion ? &m_cells[i] : nullptr;
+    if (m_region[i] != m_curRegion)
+        return nullptr;
+    if (m_wavefront && (y >> m_log2Ctu) < (m_yCur >> m_log2Ctu) && (x >> m_log2Ctu) > (m_xCur >> m_log2Ctu))
+        return nullptr;
+    return &m_cells[i];
 }
 
 void MotionGrid::storeIntra(int x, int y, int w, int h, PredMode mode)
@@ -147,8 +151,7 @@ void MotionGrid::storeIntra(int x, int y, int w, int h, PredMode mode)
         }
 }
 
-void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
-                         Mv const (*refined)[2])
+void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const* refined)
 {
     int32_t affineIdx = -1;
     if (m.kind == CuMotion::Affine) {
@@ -182,7 +185,8 @@ void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists
                 info.m = m.cand;
             }
             for (int l = 0; l < 2; ++l) {
-                info.mvRefined[l] = refined ? refined[size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)][l] : info.m.mv[l];
+                info.mvRefined[l] = refined ? refined[(size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)) * 2 + size_t(l)]
+                                           : info.m.mv[l];
                 int const r = info.m.refIdx[l];
                 if (info.m.uses(l) && r >= 0 && r < refs.num[l] && r < kMaxRefs) {
                     info.refPoc[l] = refs.poc[l][r];

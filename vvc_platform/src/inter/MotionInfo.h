@@ -193,12 +193,25 @@ private:
 
 // The motion of the picture being decoded per 4x4 luma area, with the availability of each
 // area to a unit being decoded: an area is available when written by a unit of the current
-// region (the slice and tile being decoded; the caller starts a new region with `setRegion`).
+// region (the slice and tile being decoded, which the caller names with `setRegion` before each
+// unit) and, where CTU rows may be decoded in parallel, not in a CTU above and to the right of
+// the unit's.
 class MotionGrid
 {
 public:
     bool create(int lumaWidth, int lumaHeight);
-    void setRegion(int region) { m_curRegion = region; }
+    // CTU rows decoded in parallel (entropy coding sync), with the CTU size.
+    void setWavefront(bool on, int log2CtuSize)
+    {
+        m_wavefront = on;
+        m_log2Ctu = log2CtuSize;
+    }
+    void setRegion(int region, int xCur = 0, int yCur = 0)
+    {
+        m_curRegion = region;
+        m_xCur = xCur;
+        m_yCur = yCur;
+    }
     int width() const { return m_width; }
     int height() const { return m_height; }
     // The area covering (x, y) when inside the picture and written in the current region.
@@ -208,9 +221,9 @@ public:
     // Stores an intra/palette unit (so that later units see it as decoded but without motion).
     void storeIntra(int x, int y, int w, int h, PredMode mode = PredMode::Intra);
     // Stores the motion of a derived unit over its area (subblocks, GPM's split storage).
-    // `refined`: per 4x4 area of the unit the DMVR-refined vectors, or null to store the
-    // derived ones; `refs` gives the reference POCs.
-    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const (*refined)[2] = nullptr);
+    // `refined`: per 4x4 area of the unit (raster order) the DMVR-refined vectors of lists 0
+    // and 1, or null to store the derived ones; `refs` gives the reference POCs.
+    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const* refined = nullptr);
     // Writes the picture's field for later temporal candidates (refined vectors); false when
     // the field cannot be created.
     bool storeField(MotionField& field) const;
@@ -219,6 +232,9 @@ private:
     size_t index(int x, int y) const { return size_t(y >> 2) * size_t(m_stride) + size_t(x >> 2); }
     int m_width = 0, m_height = 0, m_stride = 0;
     int m_curRegion = 0;
+    int m_xCur = 0, m_yCur = 0;
+    bool m_wavefront = false;
+    int m_log2Ctu = 7;
     std::vector<MotionInfo> m_cells;
     std::vector<int32_t> m_region; // per 4x4 area the region that wrote it, -1 before
     std::vector<AffineUnit> m_affine;
