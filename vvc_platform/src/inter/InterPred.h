@@ -160,13 +160,6 @@ struct AffineBlock
     bool luma = true, chroma = true;
 };
 
-// The PROF parameters of a unit from its control point vectors (top-left, top-right and, with six
-// parameters, bottom-left): d = {dHorX, dHorY, dVerX, dVerY}. False when the control points are
-// all equal (no PROF then); PROF applies where this is true, the slice enables it
-// (sps_affine_prof_enabled_flag, not ph_prof_disabled_flag) and the subblock motion did not fall
-// back to one vector for the unit.
-bool AffineProfParams(Mv const cp[3], bool sixParam, int w, int h, int d[4]);
-
 // A geometric partition block: two uni-predicted parts blended along the split line.
 struct GpmBlock
 {

@@ -82,21 +82,6 @@ void BdofBlock(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, in
         }
 }
 
-bool AffineProfParams(Mv const cp[3], bool sixParam, int w, int h, int d[4])
-{
-    int const log2W = FloorLog2(unsigned(w)), log2H = FloorLog2(unsigned(h));
-    d[0] = (cp[1].x - cp[0].x) * (1 << (7 - log2W)); // dHorX
-    d[2] = (cp[1].y - cp[0].y) * (1 << (7 - log2W)); // dVerX
-    if (sixParam) {
-        d[1] = (cp[2].x - cp[0].x) * (1 << (7 - log2H)); // dHorY
-        d[3] = (cp[2].y - cp[0].y) * (1 << (7 - log2H)); // dVerY
-    } else {
-        d[1] = -d[2];
-        d[3] = d[0];
-    }
-    return sixParam ? !(cp[1] == cp[0] && cp[2] == cp[0]) : cp[1] != cp[0];
-}
-
 void ProfDiffMv(int dHorX, int dHorY, int dVerX, int dVerY, int bitDepth, int (*diffMv)[2])
 {
     int const limit = (1 << std::max(5, bitDepth - 7)) - 1;

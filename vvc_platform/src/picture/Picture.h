@@ -155,7 +155,7 @@ struct SliceRefs
     std::vector<RefPicEntry> list[2];
     int numActive[2] = {};
     Picture const* collocated = nullptr; // TMVP / SbTMVP source, null when not used
-    bool weighted = false;               // explicit weighted prediction applies to this slice
+    bool weighted = false; // explicit weighted prediction applies to this slice
     int lumaLog2WeightDenom = 0, chromaLog2WeightDenom = 0;
     std::vector<PredWeights> weights[2]; // numActive[X] entries while `weighted`
 };
@@ -189,6 +189,9 @@ public:
     bool topField = false;
     std::shared_ptr<SPS const> sps;
     std::shared_ptr<PPS const> pps;
+    // The parameter sets of the complete syntax (sizes, scaling windows of references).
+    std::shared_ptr<vvcsyntax::SeqParameterSet const> seqSet;
+    std::shared_ptr<vvcsyntax::PicParameterSet const> picSet;
     // The complete syntax of its slices was read (see DecLib::syntaxError) and how many of them
     // were intra slices.
     bool syntaxComplete = true;
@@ -230,5 +233,7 @@ public:
         motion.reset();
         sps.reset();
         pps.reset();
+        seqSet.reset();
+        picSet.reset();
     }
 };
