@@ -46,13 +46,14 @@ struct Slice
     }
 };
 
-InterSyntax Merge(int w, int h)
+vvcslice::CodingUnit Merge(int w, int h)
 {
-    InterSyntax u;
+    vvcslice::CodingUnit u;
+    u.predMode = vvcslice::CuPredMode::Inter;
     u.x = u.y = 16;
-    u.w = w;
-    u.h = h;
-    u.merge = true;
+    u.width = w;
+    u.height = h;
+    u.inter.merge = vvcslice::MergeKind::Regular;
     return u;
 }
 
@@ -88,9 +89,10 @@ TEST(VvcCuPrediction, DmvrAndBdofConditions)
         {"signalled weights", 16, 16, 0, 0, false, false, true, 0, false, false},
     };
     for (Case const& c : cases) {
-        InterSyntax u = Merge(c.w, c.h);
-        u.mmvd = c.mmvd;
-        u.symMvd = c.symMvd;
+        vvcslice::CodingUnit u = Merge(c.w, c.h);
+        if (c.mmvd)
+            u.inter.merge = vvcslice::MergeKind::Mmvd;
+        u.inter.symMvd = c.symMvd;
         CuMotion m = BiMotion(c.ref0, c.ref1);
         m.cand.bcwIdx = uint8_t(c.bcw);
         sl.s.weighted = c.weights;
@@ -100,11 +102,11 @@ TEST(VvcCuPrediction, DmvrAndBdofConditions)
         sl.s.weightSignalled[0][c.ref0] = false;
     }
     // AMVP units with symmetric MVD get neither; without the symmetric MVD, BDOF only.
-    InterSyntax u = Merge(16, 16);
-    u.merge = false;
+    vvcslice::CodingUnit u = Merge(16, 16);
+    u.inter.merge = vvcslice::MergeKind::None;
     EXPECT_FALSE(CuPredictor::dmvrApplies(sl.s, u, BiMotion(0, 0)));
     EXPECT_TRUE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
-    u.symMvd = true;
+    u.inter.symMvd = true;
     EXPECT_FALSE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
 }
 
@@ -130,8 +132,8 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
         m.sub[size_t(k)].interDir = k % 2 ? 2 : 1;
         m.sub[size_t(k)].refIdx[k % 2] = 0;
     }
-    InterSyntax u = Merge(16, 16);
-    u.subblockMerge = true;
+    vvcslice::CodingUnit u = Merge(16, 16);
+    u.inter.merge = vvcslice::MergeKind::Subblock;
     ASSERT_TRUE(pred.predict(sl.s, u, m, dst));
     EXPECT_EQ(y[0], 100);
     EXPECT_EQ(y[15 * 16 + 15], 200);
@@ -162,8 +164,8 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     c.ciip = true;
     c.cand.interDir = 1;
     c.cand.refIdx[0] = 0;
-    InterSyntax uc = Merge(16, 16);
-    uc.ciip = true;
+    vvcslice::CodingUnit uc = Merge(16, 16);
+    uc.inter.merge = vvcslice::MergeKind::Ciip;
     ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 3));
     EXPECT_EQ(y[0], 400);
     EXPECT_EQ(cb[0], (3 * 500 + 300 + 2) >> 2);

@@ -142,16 +142,15 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
             startPicture(sh, *pps, sps);
         if (!sliceReferences(sh, sps))
             m_recon.reset();
-        bool const reconstructible = m_lastSliceIntra && (sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
+        bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
         if (m_recon && !reconstructible)
             m_recon.reset();
         if (m_recon)
             m_recon->startSlice(sh, m_reconSlices++,
-                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
+                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_pcPic,
+                                m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
         {
             // The slice data is entropy decoded: it must end exactly where the unit does.
-            // Slices that cannot be reconstructed (inter slices, until their reconstruction is in
-            // place) are parsed alone.
             auto const& rbsp = bs.getFifo();
             auto const result = vvcslice::ParseSliceData(
                 rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,

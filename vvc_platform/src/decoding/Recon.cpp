@@ -70,7 +70,6 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
     m_slice = sliceIndex;
     m_ibcHistory.clear();
     m_hmvp.clear();
-    startInterSlice(sh, current, refs);
     // The virtual boundaries are the SPS's, or else the picture header's (the same in every slice
     // of the picture).
     m_vbX = m_sps.virtualBoundariesPresent ? m_sps.vbPosX : sh.ph.vbPosX;
@@ -166,6 +165,7 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
         m_alfFilters[size_t(sliceIndex)] = std::move(filters);
     }
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
+    startInterSlice(sh, current, refs);
 }
 
 void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)

@@ -5,7 +5,7 @@
 #include "residual/Dequant.h"
 #include "bitstream/Derived.h"
 #include "intra/Ibc.h"
-#include "inter/InterPred.h"
+#include "inter/CuPrediction.h"
 #include "inter/MotionInfo.h"
 #include "picture/Picture.h"
 #include "slice/SliceParser.h"
@@ -56,8 +56,8 @@ private:
     // prediction and subblock edges for the deblocking.
     void startInterSlice(vvcsyntax::SliceHeaderParams const& sh, Picture* current, SliceRefs const* refs);
     bool interPrediction(vvcslice::CodingUnit const& cu);
-    bool predictMotion(vvcslice::CodingUnit const& cu, vvcinter::CuMotion& m);
-    void ciipBlend(vvcslice::CodingUnit const& cu);
+    // CIIP: the planar prediction of the unit per plane (m_intraPred) and its weight.
+    int ciipIntra(vvcslice::CodingUnit const& cu);
     void motionEdges();
     void storeNonInter(vvcslice::CodingUnit const& cu);
     // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
@@ -142,22 +142,19 @@ private:
     std::vector<vvcibc::BlockVector> m_bv;
     // The prediction of the current block copy or inter unit, per plane, the unit's size.
     std::vector<uint16_t> m_unitPred[3];
-    // Inter: the motion of the picture per 4x4, the slice's history and motion context, its
-    // references as the prediction reads them with their explicit weights, the predictor.
+    // Inter: the motion of the picture per 4x4, the slice's history, motion context and
+    // references as the prediction reads them, the unit predictor, the CIIP intra prediction
+    // per plane and the DMVR-refined vectors of the unit per 4x4.
     vvcinter::MotionGrid m_motion;
     vvcinter::Hmvp m_hmvp;
     vvcinter::SliceMotion m_sliceMotion;
     Picture* m_current = nullptr;
     SliceRefs const* m_refs = nullptr;
-    vvcinter::InterPicture m_interPic;
-    vvcinter::RefPicture m_refPic[2][vvcinter::kMaxRefs];
-    vvcinter::WeightParams m_weights[2][vvcinter::kMaxRefs];
-    bool m_weighted[2][vvcinter::kMaxRefs] = {};
+    std::unique_ptr<vvcinter::SlicePrediction> m_slicePred;
+    std::unique_ptr<vvcinter::CuPredictor> m_cuPred;
     bool m_anyInter = false;
-    std::unique_ptr<vvcinter::InterPredictor> m_predictor;
-    std::vector<vvcinter::Mv> m_affineMv[2];
-    std::vector<uint16_t> m_intraPred;
-    std::vector<vvcinter::Mv> m_refined; // per 4x4 of the unit, lists 0 and 1: DMVR-refined vectors
+    std::vector<uint16_t> m_intraPred[3];
+    vvcinter::Mv m_refined[(vvcinter::kMaxCuSize / 4) * (vvcinter::kMaxCuSize / 4)][2];
     std::vector<Rect> m_subblockUnits;   // affine and subblock temporal units (their inner edges)
     std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;

@@ -3,7 +3,6 @@
 // motion, and the motion strengths of prediction and subblock edges for the deblocking.
 #include "decoding/Recon.h"
 
-#include "inter/PredRefs.h"
 #include "intra/IntraPred.h"
 
 #include <algorithm>
@@ -54,33 +53,29 @@ void IntraPictureReconstructor::startInterSlice(SliceHeaderParams const& sh, Pic
     if (!refs || refs->sliceType == 2)
         return;
     s.bSlice = refs->sliceType == 0;
-    vvcinter::ScalingWindow const window = vvcinter::ScalingWindowOf(m_sps, m_pps);
     for (int l = 0; l < 2; ++l) {
-        int const n = std::min({refs->numActive[l], int(refs->list[l].size()), vvcinter::kMaxRefs});
-        s.refs.num[l] = std::max(n, 0);
+        s.refs.num[l] = std::max(std::min({refs->numActive[l], int(refs->list[l].size()), vvcinter::kMaxRefs}), 0);
         for (int i = 0; i < s.refs.num[l]; ++i) {
-            RefPicEntry const& e = refs->list[l][size_t(i)];
-            s.refs.poc[l][i] = e.poc;
-            s.refs.longTerm[l][i] = e.longTerm;
-            m_refPic[l][i] = vvcinter::RefPicture();
-            if (e.pic && !e.pic->samples.empty()) {
-                vvcinter::ScalingWindow w = window;
-                if (e.pic->samples.width(0) != m_pps.picWidth || e.pic->samples.height(0) != m_pps.picHeight)
-                    w = vvcinter::ScalingWindow{0, 0, e.pic->samples.width(0), e.pic->samples.height(0)};
-                m_refPic[l][i] = vvcinter::RefPictureOf(e.pic->samples, w);
-            }
-            m_weighted[l][i] = vvcinter::WeightsOf(*refs, l, i, m_weights[l][i]);
+            s.refs.poc[l][i] = refs->list[l][size_t(i)].poc;
+            s.refs.longTerm[l][i] = refs->list[l][size_t(i)].longTerm;
         }
     }
+    if (!m_slicePred) {
+        m_slicePred = std::make_unique<vvcinter::SlicePrediction>();
+        m_cuPred = std::make_unique<vvcinter::CuPredictor>();
+    }
+    vvcinter::SlicePrediction& sp = *m_slicePred;
+    vvcinter::SetSliceReferences(sp, m_sps, m_pps, *refs, s.currPoc);
+    sp.dmvr = m_sps.dmvr && !sh.ph.dmvrDisabled;
+    sp.bdof = m_sps.bdof && !sh.ph.bdofDisabled;
+    sp.prof = m_sps.prof && !sh.ph.profDisabled;
+    sp.lmcs = m_lmcs ? &m_lmcsModel : nullptr;
     Picture const* col = refs->collocated;
     if (sh.ph.temporalMvp && col && col->motion && !col->motion->empty() &&
         col->motion->lumaWidth() == m_pps.picWidth && col->motion->lumaHeight() == m_pps.picHeight)
         s.colField = col->motion.get();
     s.colFromL0 = sh.collocatedFromL0;
     s.deriveListProperties();
-    m_interPic = vvcinter::InterPictureOf(m_sps, m_pps);
-    if (!m_predictor)
-        m_predictor = std::make_unique<vvcinter::InterPredictor>();
 }
 
 void IntraPictureReconstructor::storeNonInter(CodingUnit const& cu)
@@ -106,7 +101,7 @@ void IntraPictureReconstructor::storeNonInter(CodingUnit const& cu)
 
 bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
 {
-    if (!m_refs || m_sliceMotion.refs.num[0] == 0 || !m_predictor || m_motion.width() == 0) {
+    if (!m_refs || m_sliceMotion.refs.num[0] == 0 || !m_cuPred || m_motion.width() == 0) {
         fail("inter unit without reference pictures");
         return false;
     }
@@ -125,173 +120,40 @@ bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
     vvcinter::UpdateHistory(m_hmvp, m);
     if (m.kind == CuMotion::Gpm)
         vvcinter::GpmSplit(m.gpmPartition, m.gpmAngle, m.gpmDistance);
-    if (!predictMotion(cu, m)) {
+    // The prediction of the whole unit, per plane at the unit's size.
+    int const w = cu.width, h = cu.height, wc = m_chroma ? w / 2 : 0, hc = m_chroma ? h / 2 : 0;
+    vvcinter::PredBuf dst;
+    for (int c = 0; c < 3; ++c) {
+        m_unitPred[c].assign(c ? size_t(wc) * size_t(hc) : size_t(w) * size_t(h), 0);
+        dst.samples[c] = c && !m_chroma ? nullptr : m_unitPred[c].data();
+        dst.stride[c] = c ? wc : w;
+    }
+    vvcinter::PredBuf intra;
+    int wIntra = 1;
+    if (m.ciip) {
+        wIntra = ciipIntra(cu);
+        for (int c = 0; c < 3; ++c) {
+            intra.samples[c] = dst.samples[c] ? m_intraPred[c].data() : nullptr;
+            intra.stride[c] = dst.stride[c];
+        }
+    }
+    vvcinter::DmvrResult dmvr;
+    if (!ok() || !m_cuPred->predict(*m_slicePred, cu, m, dst, &dmvr, m.ciip ? &intra : nullptr, wIntra)) {
         fail("inter prediction failed");
         return false;
     }
-    if (m.ciip)
-        ciipBlend(cu);
-    m_motion.storeCu(cu.x, cu.y, cu.width, cu.height, m, m_sliceMotion.refs,
-                     m_refined.empty() ? nullptr : m_refined.data());
+    bool const refined = m.kind == CuMotion::Translational && dmvr.numX > 0;
+    if (refined)
+        vvcinter::RefinedMvs(m, w, h, dmvr, m_refined);
+    m_motion.storeCu(cu.x, cu.y, w, h, m, m_sliceMotion.refs, refined ? m_refined : nullptr);
     if (m.kind == CuMotion::Affine || m.kind == CuMotion::SubblockTemporal)
         m_subblockUnits.push_back(Rect{cu.x, cu.y, cu.width, cu.height});
     return ok();
 }
 
-bool IntraPictureReconstructor::predictMotion(CodingUnit const& cu, CuMotion& m)
+int IntraPictureReconstructor::ciipIntra(CodingUnit const& cu)
 {
     int const w = cu.width, h = cu.height;
-    int const wc = m_chroma ? w / 2 : 0, hc = m_chroma ? h / 2 : 0;
-    m_unitPred[0].assign(size_t(w) * size_t(h), 0);
-    m_unitPred[1].assign(size_t(wc) * size_t(hc), 0);
-    m_unitPred[2].assign(size_t(wc) * size_t(hc), 0);
-    auto bufAt = [&](int x, int y) {
-        vvcinter::PredBuf b;
-        b.samples[0] = m_unitPred[0].data() + size_t(y) * size_t(w) + size_t(x);
-        b.stride[0] = w;
-        for (int c = 1; c <= 2 && m_chroma; ++c) {
-            b.samples[c] = m_unitPred[c].data() + size_t(y / 2) * size_t(wc) + size_t(x / 2);
-            b.stride[c] = wc;
-        }
-        return b;
-    };
-    vvcinter::SliceMotion const& s = m_sliceMotion;
-    auto ref = [&](int l, int r) -> vvcinter::RefPicture const* {
-        return r >= 0 && r < s.refs.num[l] && m_refPic[l][r].planes[0].samples ? &m_refPic[l][r] : nullptr;
-    };
-    auto weights = [&](int l, int r) -> vvcinter::WeightParams const* {
-        return r >= 0 && r < s.refs.num[l] && m_weighted[l][r] ? &m_weights[l][r] : nullptr;
-    };
-    // Whether a reference has explicit weights coded (not only the defaults of a weighted slice).
-    auto coded = [&](int l, int r) {
-        return m_refs->weighted && r >= 0 && size_t(r) < m_refs->weights[l].size() &&
-               (m_refs->weights[l][size_t(r)].lumaFlag || m_refs->weights[l][size_t(r)].chromaFlag);
-    };
-    // Bi-prediction from one picture before and one after at the same distance, both short-term,
-    // equal weights, with the size DMVR and BDOF need.
-    auto symmetric = [&](MotionCand const& c) {
-        if (c.interDir != 3 || w < 8 || h < 8 || w * h < 128 || c.bcwIdx != vvcinter::kBcwDefault)
-            return false;
-        int const r0 = c.refIdx[0], r1 = c.refIdx[1];
-        return int64_t(s.currPoc) - s.refs.poc[0][r0] == int64_t(s.refs.poc[1][r1]) - s.currPoc &&
-               s.refs.poc[0][r0] != s.currPoc && !s.refs.longTerm[0][r0] && !s.refs.longTerm[1][r1] &&
-               !coded(0, r0) && !coded(1, r1);
-    };
-    auto block = [&](MotionCand const& c, int x, int y, int bw, int bh) {
-        vvcinter::InterBlock b;
-        b.x = cu.x + x;
-        b.y = cu.y + y;
-        b.width = bw;
-        b.height = bh;
-        for (int l = 0; l < 2; ++l)
-            if (c.uses(l)) {
-                b.useList[l] = true;
-                b.mv[l] = c.mv[l];
-                b.ref[l] = ref(l, c.refIdx[l]);
-                b.weights[l] = weights(l, c.refIdx[l]);
-            }
-        b.altHalfPel = c.hpelIf;
-        b.bcwIdx = c.interDir == 3 ? c.bcwIdx : 0;
-        b.chroma = m_chroma;
-        return b;
-    };
-    m_refined.clear();
-    bool done = false;
-    switch (m.kind) {
-    case CuMotion::Translational: {
-        vvcinter::InterBlock b = block(m.cand, 0, 0, w, h);
-        bool const sym = symmetric(m.cand);
-        b.dmvr = sym && m_sps.dmvr && !m_sh->ph.dmvrDisabled && cu.inter.merge == MergeKind::Regular;
-        b.bdof = sym && m_sps.bdof && !m_sh->ph.bdofDisabled && !m.ciip;
-        vvcinter::DmvrResult dr;
-        done = m_predictor->predict(m_interPic, b, bufAt(0, 0), b.dmvr ? &dr : nullptr);
-        if (done && b.dmvr && dr.numX > 0 && dr.numY > 0) {
-            // Each 4x4 area keeps the refinement of its 16x16 subblock (for later pictures).
-            int const n4w = w / 4, n4h = h / 4;
-            int const sbW = std::max(w / dr.numX, 1), sbH = std::max(h / dr.numY, 1);
-            m_refined.resize(size_t(n4w) * size_t(n4h) * 2);
-            for (int j = 0; j < n4h; ++j)
-                for (int i = 0; i < n4w; ++i) {
-                    int const k = std::min(j * 4 / sbH, dr.numY - 1) * dr.numX + std::min(i * 4 / sbW, dr.numX - 1);
-                    Mv const d = dr.delta[std::min(k, 63)];
-                    m_refined[(size_t(j) * size_t(n4w) + size_t(i)) * 2] = m.cand.mv[0] + d;
-                    m_refined[(size_t(j) * size_t(n4w) + size_t(i)) * 2 + 1] = m.cand.mv[1] - d;
-                }
-        }
-        break;
-    }
-    case CuMotion::SubblockTemporal: {
-        done = true;
-        int const cols = w / m.sbW;
-        for (int y = 0; y < h && done; y += m.sbH)
-            for (int x = 0; x < w && done; x += m.sbW) {
-                MotionCand const& c = m.sub[size_t(y / m.sbH) * size_t(cols) + size_t(x / m.sbW)];
-                done = m_predictor->predict(m_interPic, block(c, x, y, m.sbW, m.sbH), bufAt(x, y));
-            }
-        break;
-    }
-    case CuMotion::Affine: {
-        vvcinter::AffineBlock a;
-        a.x = cu.x;
-        a.y = cu.y;
-        a.width = w;
-        a.height = h;
-        bool const prof = m_sps.prof && !m_sh->ph.profDisabled;
-        for (int l = 0; l < 2; ++l) {
-            if (!m.cand.uses(l))
-                continue;
-            m_affineMv[l].resize(m.sub.size());
-            for (size_t k = 0; k < m.sub.size(); ++k)
-                m_affineMv[l][k] = m.sub[k].mv[l];
-            a.useList[l] = true;
-            a.ref[l] = ref(l, m.cand.refIdx[l]);
-            a.weights[l] = weights(l, m.cand.refIdx[l]);
-            a.subblockMv[l] = m_affineMv[l].data();
-            a.prof[l] = prof && m.profPossible[l];
-            a.dHorX[l] = m.dHorX[l];
-            a.dHorY[l] = m.dHorY[l];
-            a.dVerX[l] = m.dVerX[l];
-            a.dVerY[l] = m.dVerY[l];
-        }
-        a.bcwIdx = m.cand.interDir == 3 ? m.cand.bcwIdx : 0;
-        a.chroma = m_chroma;
-        done = m_predictor->predictAffine(m_interPic, a, bufAt(0, 0));
-        break;
-    }
-    case CuMotion::Gpm: {
-        vvcinter::GpmBlock g;
-        g.x = cu.x;
-        g.y = cu.y;
-        g.width = w;
-        g.height = h;
-        g.splitIdx = m.gpmPartition;
-        for (int k = 0; k < 2; ++k) {
-            MotionCand const& c = m.gpmCand[k];
-            int const l = c.uses(0) ? 0 : 1;
-            g.mv[k] = c.mv[l];
-            g.ref[k] = ref(l, c.refIdx[l]);
-        }
-        done = m_predictor->predictGpm(m_interPic, g, bufAt(0, 0));
-        break;
-    }
-    }
-    if (!done)
-        return false;
-    // With LMCS the luma prediction goes to the mapped domain the residual is coded in.
-    if (m_lmcs)
-        vvcinter::ForwardMapLuma(m_lmcsModel, m_unitPred[0].data(), w, w, h);
-    return true;
-}
-
-void IntraPictureReconstructor::ciipBlend(CodingUnit const& cu)
-{
-    int const w = cu.width, h = cu.height;
-    // The weight: from whether the left and the above neighbours are intra units.
-    auto intraAt = [&](int x, int y) {
-        MotionInfo const* nb = m_motion.available(x, y);
-        return nb && nb->mode == PredMode::Intra && available(0, x, y, cu.x, cu.y);
-    };
-    int const wIntra = vvcinter::CiipWeight(intraAt(cu.x - 1, cu.y + h - 1), intraAt(cu.x + w - 1, cu.y - 1));
     PelUnitBuf const buf = m_pic.view();
     for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
         int const sub = c ? 1 : 0, cw = w >> sub, ch = h >> sub;
@@ -303,13 +165,18 @@ void IntraPictureReconstructor::ciipBlend(CodingUnit const& cu)
         p.cIdx = c;
         p.bitDepth = m_sps.bitDepth;
         auto avail = [&](int x, int y) { return available(sub, x << sub, y << sub, cu.x, cu.y); };
-        m_intraPred.assign(size_t(cw) * size_t(ch), 0);
-        if (!PredictIntra(p, plane, cu.x >> sub, cu.y >> sub, avail, c ? 2 : 4, m_intraPred.data(), cw)) {
+        m_intraPred[c].assign(size_t(cw) * size_t(ch), 0);
+        if (!PredictIntra(p, plane, cu.x >> sub, cu.y >> sub, avail, c ? 2 : 4, m_intraPred[c].data(), cw)) {
             fail("CIIP intra prediction failed");
-            return;
+            return 1;
         }
-        vvcinter::CiipBlend(m_unitPred[c].data(), cw, m_intraPred.data(), cw, cw, ch, wIntra);
     }
+    // The weight: from whether the left and the above neighbours are intra units.
+    auto intraAt = [&](int x, int y) {
+        MotionInfo const* nb = m_motion.available(x, y);
+        return nb && nb->mode == PredMode::Intra && available(0, x, y, cu.x, cu.y);
+    };
+    return vvcinter::CiipWeight(intraAt(cu.x - 1, cu.y + h - 1), intraAt(cu.x + w - 1, cu.y - 1));
 }
 
 void IntraPictureReconstructor::motionEdges()

@@ -69,17 +69,17 @@ void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sp
     }
 }
 
-bool CuPredictor::dmvrApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m)
+bool CuPredictor::dmvrApplies(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m)
 {
-    bool const regularMerge = u.merge && !u.mmvd && !u.subblockMerge && !u.ciip && !u.gpm;
+    bool const regularMerge = u.inter.merge == vvcslice::MergeKind::Regular;
     return s.dmvr && regularMerge && m.kind == CuMotion::Translational && !m.ciip && SymmetricShortTerm(s, m.cand) &&
-           DefaultWeights(s, m.cand) && u.w >= 8 && u.h >= 8 && u.w * u.h >= 128;
+           DefaultWeights(s, m.cand) && u.width >= 8 && u.height >= 8 && u.width * u.height >= 128;
 }
 
-bool CuPredictor::bdofApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m)
+bool CuPredictor::bdofApplies(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m)
 {
-    return s.bdof && m.kind == CuMotion::Translational && !m.ciip && !u.ciip && !u.symMvd &&
-           SymmetricShortTerm(s, m.cand) && DefaultWeights(s, m.cand) && u.w >= 8 && u.h >= 8 && u.w * u.h >= 128;
+    return s.bdof && m.kind == CuMotion::Translational && !m.ciip && !u.inter.symMvd &&
+           SymmetricShortTerm(s, m.cand) && DefaultWeights(s, m.cand) && u.width >= 8 && u.height >= 8 && u.width * u.height >= 128;
 }
 
 bool CuPredictor::reference(SlicePrediction const& s, MotionCand const& c, int l, RefPicture const*& ref,
@@ -98,14 +98,14 @@ bool CuPredictor::reference(SlicePrediction const& s, MotionCand const& c, int l
     return true;
 }
 
-bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m, PredBuf const& dst,
+bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m, PredBuf const& dst,
                           DmvrResult* dmvr, PredBuf const* intra, int wIntra)
 {
     if (dmvr)
         *dmvr = DmvrResult();
     if (m.mode != PredMode::Inter)
         return false;
-    int const w = u.w, h = u.h;
+    int const w = u.width, h = u.height;
     bool ok = true;
     switch (m.kind) {
     case CuMotion::Translational: {
@@ -193,7 +193,7 @@ bool CuPredictor::predict(SlicePrediction const& s, InterSyntax const& u, CuMoti
         return false;
     if (s.lmcs && dst.samples[0])
         ForwardMapLuma(*s.lmcs, dst.samples[0], dst.stride[0], w, h);
-    if (intra && (m.ciip || u.ciip)) {
+    if (intra && m.ciip) {
         int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
         for (int c = 0; c < (s.pic.chromaFormat == CHROMA_400 ? 1 : 3); c++)
             if (dst.samples[c] && intra->samples[c])

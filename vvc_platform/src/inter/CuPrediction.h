@@ -8,6 +8,7 @@
 #include "inter/InterPred.h"
 #include "inter/MotionInfo.h"
 #include "inter/PredRefs.h"
+#include "slice/SliceParser.h"
 
 #include <vector>
 
@@ -49,12 +50,12 @@ public:
     // prediction of the unit (luma and chroma, at dst's layout) and `wIntra` its weight
     // (CiipWeight). `dmvr`, when not null, receives the refinement per 16x16 subblock. False
     // when the unit refers to references the slice lacks or its size is unusable.
-    bool predict(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m, PredBuf const& dst,
+    bool predict(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m, PredBuf const& dst,
                  DmvrResult* dmvr = nullptr, PredBuf const* intra = nullptr, int wIntra = 1);
 
     // The DMVR and BDOF decisions of a translational bi-predicted unit.
-    static bool dmvrApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m);
-    static bool bdofApplies(SlicePrediction const& s, InterSyntax const& u, CuMotion const& m);
+    static bool dmvrApplies(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m);
+    static bool bdofApplies(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m);
 
 private:
     bool reference(SlicePrediction const& s, MotionCand const& c, int l, RefPicture const*& ref,

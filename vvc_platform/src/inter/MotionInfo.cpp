@@ -151,7 +151,8 @@ void MotionGrid::storeIntra(int x, int y, int w, int h, PredMode mode)
         }
 }
 
-void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const* refined)
+void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
+                         Mv const (*refined)[2])
 {
     int32_t affineIdx = -1;
     if (m.kind == CuMotion::Affine) {
@@ -185,8 +186,7 @@ void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists
                 info.m = m.cand;
             }
             for (int l = 0; l < 2; ++l) {
-                info.mvRefined[l] = refined ? refined[(size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)) * 2 + size_t(l)]
-                                           : info.m.mv[l];
+                info.mvRefined[l] = refined ? refined[size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)][l] : info.m.mv[l];
                 int const r = info.m.refIdx[l];
                 if (info.m.uses(l) && r >= 0 && r < refs.num[l] && r < kMaxRefs) {
                     info.refPoc[l] = refs.poc[l][r];

@@ -223,7 +223,8 @@ public:
     // Stores the motion of a derived unit over its area (subblocks, GPM's split storage).
     // `refined`: per 4x4 area of the unit (raster order) the DMVR-refined vectors of lists 0
     // and 1, or null to store the derived ones; `refs` gives the reference POCs.
-    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const* refined = nullptr);
+    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
+                 Mv const (*refined)[2] = nullptr);
     // Writes the picture's field for later temporal candidates (refined vectors); false when
     // the field cannot be created.
     bool storeField(MotionField& field) const;
