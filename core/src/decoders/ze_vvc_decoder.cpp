@@ -1,7 +1,7 @@
 #include "decoders/ze_vvc_decoder.h"
 
-#include "display/frame.h"
 #include "common/ze_nox_core_supported_features.h"
+#include "display/frame.h"
 
 #include "bitstream/AnnexBread.h"
 #include "decoding/DecLib.h"
@@ -369,9 +369,12 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                         msg(ERROR, "Warning: Attempt to decode an empty NAL unit\n");
                         continue;
                     }
-                } else {
-                    read(*nalu);
+                } else if (ReadOrDrop(*nalu)) {
                     haveUnit = true;
+                } else {
+                    nalu = std::make_unique<InputNALUnit>(); // dropped
+                    if (!streamFailed())
+                        continue;
                 }
             }
         }

@@ -32,7 +32,7 @@ std::vector<int> Drain(DecodedPictureBuffer& dpb)
 
 // Pictures enter in decoding order; after each, the pictures output so far.
 std::vector<std::vector<int>> Decode(DecodedPictureBuffer& dpb, std::vector<int> const& pocs, BufferLimits limits,
-                                  std::vector<int> const& noOutput = {})
+                                     std::vector<int> const& noOutput = {})
 {
     std::vector<std::vector<int>> steps;
     for (int poc : pocs) {

@@ -121,6 +121,32 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
     return true;
 }
 
+bool DecLib::repeatsDecodedSlice(InputNALUnit const& nalu) const
+{
+    if (!m_pcPic || m_decodedSlices.empty() || nalu.m_nuhLayerId != m_pcPic->layerId)
+        return false;
+    try {
+        using namespace vvcsyntax;
+        InputBitstream bs = const_cast<InputNALUnit&>(nalu).getBitstream();
+        InputBitstream head = bs;
+        bool const phHere = head.readFlag();
+        if (!phHere && !m_phUnitValid)
+            return false;
+        PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
+        SeqParameterSet const* sps = pps ? seqParameterSet(pps->spsId) : nullptr;
+        if (!sps)
+            return false;
+        SliceHeaderParams sh;
+        ParseSliceHeader(bs, sh, nalu.m_nalUnitType, phHere ? nullptr : &m_phUnit, *pps, *sps);
+        int const lsbMask = (1 << sps->log2MaxPocLsb) - 1;
+        std::pair<uint32_t, int> const address{uint32_t(sh.subpicId), sh.sliceAddress};
+        return sh.ph.pocLsb == (m_pcPic->poc & lsbMask) &&
+               std::find(m_decodedSlices.begin(), m_decodedSlices.end(), address) != m_decodedSlices.end();
+    } catch (std::exception const&) {
+        return false; // reported when the unit is decoded
+    }
+}
+
 bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
 {
     using namespace vvcsyntax;
@@ -140,6 +166,7 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         int const sliceIndex = m_pcPic->numSlices;
         if (sliceIndex == 0)
             startPicture(sh, *pps, sps);
+        m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
         if (!sliceReferences(sh, sps))
             m_recon.reset();
         bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
@@ -188,7 +215,8 @@ void DecLib::startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::Pic
     } else if (m_curIrapOrGdr) {
         m_recovering[layer] = false;
     }
-    bool const beforeRecovery = m_recovering[layer] && (type == NAL_UNIT_CODED_SLICE_GDR || pic.poc < m_recoveryPoc[layer]);
+    bool const beforeRecovery =
+        m_recovering[layer] && (type == NAL_UNIT_CODED_SLICE_GDR || pic.poc < m_recoveryPoc[layer]);
     pic.outputFlag = !beforeRecovery && sh.ph.picOutput;
     pic.neededForOutput = pic.outputFlag;
 
@@ -286,6 +314,7 @@ void DecLib::deletePicBuffer()
     m_listPic.clear();
     m_cur.reset();
     m_pcPic = nullptr;
+    m_decodedSlices.clear();
 }
 
 void DecLib::flushOutput()
@@ -339,6 +368,8 @@ bool DecLib::startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) c
         if (!nal.isSlice())
             return false;
         // A slice carrying its own picture header, or one of another layer, opens a picture.
+        if (repeatsDecodedSlice(nal))
+            return false; // discarded when it is decoded
         return nal.getBitstream().readFlag() || (m_pcPic && nal.m_nuhLayerId != m_pcPic->layerId);
     } catch (Exception const&) {
         return false; // the unit is reported when it is read
@@ -386,6 +417,10 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
         m_puEndedByEos = true;
     else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
         m_puEndedByEos = false;
+    if (nalu.isSlice() && repeatsDecodedSlice(nalu)) {
+        msg(WARNING, "Warning: a slice of picture %d repeated; the repeat is discarded\n", m_pcPic->poc);
+        return false;
+    }
     InputBitstream& bs = nalu.getBitstream();
     InputBitstream const unread = bs;
     bool fullSyntax = readFullSyntax(nalu);
@@ -583,7 +618,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     if (std::getenv("SERAVIN_VVC_STATS"))
         std::fprintf(stderr, "picture %d poc %d %s %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
                      m_pcPic->numIntraSlices == m_pcPic->numSlices ? "intra" : "inter",
-                     m_hashStats.checked == checkedBefore   ? (m_pcPic->hasHash ? "not reconstructed" : "no hash")
+                     m_hashStats.checked == checkedBefore  ? (m_pcPic->hasHash ? "not reconstructed" : "no hash")
                      : m_hashStats.matched > matchedBefore ? "match"
                                                            : "MISMATCH",
                      m_hashStats.lastPlane, stats.c_str());
@@ -593,6 +628,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     for (auto const& p : m_dpb.pictures())
         m_listPic.push_back(p.get());
     m_pcPic = nullptr;
+    m_decodedSlices.clear();
     m_phUnitValid = false;
     m_firstSliceInPicture = true;
 }

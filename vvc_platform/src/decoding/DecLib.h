@@ -3,10 +3,10 @@
 #include "bitstream/AnnexBread.h"
 #include "bitstream/Nal.h"
 #include "bitstream/ParameterSets.h"
+#include "bitstream/Syntax.h"
+#include "decoding/Recon.h"
 #include "picture/Dpb.h"
 #include "picture/Picture.h"
-#include "decoding/Recon.h"
-#include "bitstream/Syntax.h"
 
 #include <fstream>
 #include <list>
@@ -140,6 +140,8 @@ private:
     // The slice header and data of a slice unit read from `bs` (the unit's payload), once the
     // legacy pass has opened or passed over its picture; false on an error, which is counted.
     bool readSlice(InputNALUnit const& nalu, InputBitstream bs);
+    // A slice for a slice address already decoded in the current picture (a repeated unit).
+    bool repeatsDecodedSlice(InputNALUnit const& nalu) const;
     // First slice of a picture: output flag, a new sequence's buffer, the reconstructor.
     void startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::PicParameterSet const& pps,
                       vvcsyntax::SeqParameterSet const& sps);
@@ -184,7 +186,8 @@ private:
     Picture* m_pcPic = nullptr;     // m_cur, or null between pictures
     std::list<Picture*> m_listPic;  // the buffer's pictures
     int m_decodeIndex = 0;
-    bool m_curClvsStart = false, m_curIrapOrGdr = false; // of the current picture
+    std::vector<std::pair<uint32_t, int>> m_decodedSlices; // subpicture ID and slice address
+    bool m_curClvsStart = false, m_curIrapOrGdr = false;   // of the current picture
     bool m_irapOrGdrStart = false;      // the current picture is a CRA or GDR that starts its sequence
     bool m_firstSliceOfPicture = false; // its first slice's lists are not built yet
     int m_recoveryPoc[MAX_VPS_LAYERS] = {};

@@ -5,7 +5,7 @@
 #include "residual/Dequant.h"
 #include "bitstream/Derived.h"
 #include "intra/Ibc.h"
-#include "inter/CuPrediction.h"
+#include "decoding/CuPrediction.h"
 #include "inter/MotionInfo.h"
 #include "picture/Picture.h"
 #include "slice/SliceParser.h"

@@ -68,7 +68,7 @@ bool DecodedPictureBuffer::buildLists(CurrentPicture const& cur, vvcsyntax::RefP
                 }
             } else {
                 e.longTerm = true;
-                int const lsb = !s.ltrpInHeader                               ? s.pocLsbLt[size_t(j)]
+                int const lsb = !s.ltrpInHeader                       ? s.pocLsbLt[size_t(j)]
                                 : size_t(lt) < rpl.pocLsbLt[i].size() ? rpl.pocLsbLt[i][size_t(lt)]
                                                                       : 0;
                 bool const msbPresent =
@@ -169,7 +169,8 @@ void DecodedPictureBuffer::beforePicture(bool startsSequence, bool noOutputOfPri
         return;
     }
     removeUnused();
-    while (waitingCount() > limits.maxNumReorder || latencyExceeded(limits) || int(m_pics.size()) >= limits.maxDecPicBuffering)
+    while (waitingCount() > limits.maxNumReorder || latencyExceeded(limits) ||
+           int(m_pics.size()) >= limits.maxDecPicBuffering)
         if (!bump())
             break; // full of reference pictures: the stream exceeds its own limit
 }

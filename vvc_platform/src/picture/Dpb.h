@@ -48,9 +48,9 @@ public:
     // `temporalMvp`. Entries without a picture get a generated one when the current picture
     // allows it, and otherwise too (a damaged or cut stream), with `missing` counting them.
     // False when the lists cannot be formed at all (more active entries than entries).
-    bool buildLists(CurrentPicture const& cur, vvcsyntax::RefPicLists const& rpl,
-                    vvcsyntax::SeqParameterSet const& sps, int sliceType, int const numActive[2], bool temporalMvp,
-                    bool collocatedFromL0, int collocatedRefIdx, SliceRefs& out, int& missing);
+    bool buildLists(CurrentPicture const& cur, vvcsyntax::RefPicLists const& rpl, vvcsyntax::SeqParameterSet const& sps,
+                    int sliceType, int const numActive[2], bool temporalMvp, bool collocatedFromL0,
+                    int collocatedRefIdx, SliceRefs& out, int& missing);
     // Reference marking after the first slice's lists: entries of the lists are short- or
     // long-term references as the lists say; every other picture is unused for reference.
     void markReferences(SliceRefs const& refs);

@@ -79,8 +79,8 @@ void PaddedPelStorage::destroy()
 
 bool PaddedPelStorage::assign(PelStorage const& picture)
 {
-    if (picture.empty() || !create(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0),
-                                   picture.bitDepth()))
+    if (picture.empty() ||
+        !create(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0), picture.bitDepth()))
         return false;
     for (int c = 0; c < numPlanes(); ++c) {
         uint16_t const* src = picture.plane(c);

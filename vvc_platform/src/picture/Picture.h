@@ -5,6 +5,7 @@
 #include "picture/PictureHash.h"
 
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -113,7 +114,7 @@ public:
     ChromaFormat chromaFormat() const { return m_format; }
     int bitDepth() const { return m_bitDepth; }
     int numPlanes() const { return m_format == CHROMA_400 ? 1 : 3; }
-    int width(int c) const { return m_width[c]; }   // visible size of plane c
+    int width(int c) const { return m_width[c]; } // visible size of plane c
     int height(int c) const { return m_height[c]; }
     int margin(int c) const { return m_margin[c]; }
     ptrdiff_t stride(int c) const { return m_stride[c]; }
@@ -155,18 +156,13 @@ struct SliceRefs
     std::vector<RefPicEntry> list[2];
     int numActive[2] = {};
     Picture const* collocated = nullptr; // TMVP / SbTMVP source, null when not used
-    bool weighted = false; // explicit weighted prediction applies to this slice
+    bool weighted = false;               // explicit weighted prediction applies to this slice
     int lumaLog2WeightDenom = 0, chromaLog2WeightDenom = 0;
     std::vector<PredWeights> weights[2]; // numActive[X] entries while `weighted`
 };
 
 // Reference marking of a picture in the buffer.
-enum class RefMark : uint8_t
-{
-    Unused,
-    ShortTerm,
-    LongTerm
-};
+enum class RefMark : uint8_t { Unused, ShortTerm, LongTerm };
 
 class Picture
 {
@@ -175,7 +171,7 @@ public:
     int layerId = 0;
     int temporalId = 0;
     int nalUnitType = NAL_UNIT_INVALID;
-    int clvsIndex = 0; // coded layer video sequence the picture belongs to
+    int clvsIndex = 0;   // coded layer video sequence the picture belongs to
     int decodeIndex = 0; // order of decoding since the decoder was made
     // Output: PicOutputFlag, and while the picture waits in the buffer whether it is still to be
     // output; `latencyCount` counts the pictures decoded after it while it waited.
@@ -201,7 +197,7 @@ public:
     PictureHash hash;
 
     // Reference picture lists of each slice, in decoding order (see the top of this file).
-    std::vector<SliceRefs> slices;
+    std::deque<SliceRefs> slices; // a deque: a slice's entry stays where it is while later ones are added
     // The motion field, made by the reconstructor; null for pictures without one (intra-only
     // decoding keeps none; generated pictures have one without motion: all intra).
     std::shared_ptr<vvcinter::MotionField> motion;

@@ -16,10 +16,12 @@ namespace {
 struct CtxTable
 {
     std::vector<uint8_t> init[3], shift;
-    int add(std::initializer_list<uint8_t> i0, std::initializer_list<uint8_t> i1, std::initializer_list<uint8_t> i2,
+    std::vector<std::pair<std::string, int>> names; // each group's name and first context
+    int add(char const* name, std::initializer_list<uint8_t> i0, std::initializer_list<uint8_t> i1, std::initializer_list<uint8_t> i2,
             std::initializer_list<uint8_t> s)
     {
         int const offset = int(shift.size());
+        names.emplace_back(name, offset);
         init[0].insert(init[0].end(), i0);
         init[1].insert(init[1].end(), i1);
         init[2].insert(init[2].end(), i2);
@@ -29,7 +31,7 @@ struct CtxTable
 };
 
 CtxTable sTable;
-#define CTX(name, ...) int const name = sTable.add(__VA_ARGS__)
+#define CTX(name, ...) int const name = sTable.add(#name + 2, __VA_ARGS__)
 CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {11, 35, 53, 12, 6, 30, 13, 15, 31}, {18, 27, 15, 18, 28, 45, 26, 7, 23}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
 CTX(C_SPLIT_QT, {27, 6, 15, 25, 19, 37}, {20, 14, 23, 18, 19, 6}, {26, 36, 38, 18, 34, 21}, {0, 8, 8, 12, 12, 8});
 CTX(C_SPLIT_HV, {43, 42, 29, 27, 44}, {43, 35, 37, 34, 52}, {43, 42, 37, 42, 44}, {9, 8, 9, 8, 5});
@@ -386,10 +388,7 @@ private:
         // initType 0 for I slices; P and B slices take 1 and 2, swapped by sh_cabac_init_flag.
         int const initType = m_sh.sliceType == 2 ? 0 : m_sh.sliceType == 1 ? (m_sh.cabacInit ? 2 : 1)
                                                                              : (m_sh.cabacInit ? 1 : 2);
-        auto const& init = sTable.init[initType];
-        m_ctx.resize(sTable.shift.size());
-        for (size_t i = 0; i < m_ctx.size(); ++i)
-            m_ctx[i].init(init[i], sTable.shift[i], m_sliceQp);
+        m_ctx = InitialContexts(initType, m_sliceQp);
     }
 
     // --- neighbours ---
@@ -1887,6 +1886,23 @@ void MostProbableModes(int a, int b, int mpm[6])
         int const list[6] = {kPlanar, kDc, kVer, kHor, kVer - 4, kVer + 4};
         std::copy(list, list + 6, mpm);
     }
+}
+
+std::vector<ContextModel> InitialContexts(int initType, int sliceQp)
+{
+    std::vector<ContextModel> ctx(sTable.shift.size());
+    auto const& init = sTable.init[std::min(std::max(initType, 0), 2)];
+    for (size_t i = 0; i < ctx.size(); ++i)
+        ctx[i].init(init[i], sTable.shift[i], sliceQp);
+    return ctx;
+}
+
+int ContextOffset(std::string const& name)
+{
+    for (auto const& n : sTable.names)
+        if (n.first == name)
+            return n.second;
+    return -1;
 }
 
 void SymmetricMvdRefIdx(SliceHeaderParams const& sh, SeqParameterSet const& sps, int refIdxSym[2])

@@ -166,6 +166,12 @@ struct QgNeighbours
 // mean of the left and above QpY inside the CTU, each replaced by `prev` when missing.
 int PredictQpY(QgNeighbours const& q);
 
+// The context variables at the start of a slice of initialization type 0 (I), 1 or 2, and the
+// index of the first context of a syntax element's group by its name ("MERGE_FLAG", "SKIP",
+// ...: the parse's names; -1 if unknown). For tests that encode slice data.
+std::vector<ContextModel> InitialContexts(int initType, int sliceQp);
+int ContextOffset(std::string const& name);
+
 // RefIdxSymL0 and RefIdxSymL1 of a B slice: the nearest short-term reference before the
 // current picture in list 0 and after it in list 1 (else the other way round); -1 where there
 // is none. From the slice's reference picture lists (the POC distances their entries code).

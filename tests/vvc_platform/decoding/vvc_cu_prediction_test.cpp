@@ -1,7 +1,7 @@
 // The prediction of whole inter coding units from their motion: when DMVR and BDOF apply, and
 // the dispatch of subblock temporal, GPM and CIIP units with the LMCS forward mapping.
 
-#include "inter/CuPrediction.h"
+#include "decoding/CuPrediction.h"
 
 #include <gtest/gtest.h>
 

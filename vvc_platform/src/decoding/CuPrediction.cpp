@@ -1,4 +1,4 @@
-#include "inter/CuPrediction.h"
+#include "decoding/CuPrediction.h"
 
 #include <algorithm>
 
