@@ -522,3 +522,119 @@ TEST(VvcInterPred, ForwardMapOfTheInterLuma)
     EXPECT_EQ(pred[1][1], 32);
     EXPECT_EQ(pred[1][2], 1023);
 }
+
+TEST(VvcInterPred, AffineChromaTakesTheMeanOfTwoLumaSubblocks)
+{
+    // An 8x8 affine unit: luma subblocks (0,0) (1,0) (0,1) (1,1) with horizontal motion 1, 2, 3
+    // and 4 luma samples, each copying the ramp 4x from its own place. The one 4x4 chroma
+    // subblock moves by the mean of the top-left and bottom-right vectors, (16 + 64) / 2 = 40
+    // thirty-seconds: 1 chroma sample and 8/32. The 4-tap (-4, 54, 16, -2) on the ramp 10X gives
+    // 640 X + 10 * (4 + 16 - 4) = 640 X + 160, so (160 X + 40 + 8) >> 4 = 10 X + 3.
+    TestPlane y(32, 32, [](int x, int) { return 4 * x; });
+    TestPlane c(16, 16, [](int x, int) { return 10 * x; });
+    TestRef ref(y, c, c);
+    Mv const sub[4] = {Mv(16, 0), Mv(32, 0), Mv(48, 0), Mv(64, 0)};
+    AffineBlock b;
+    b.x = b.y = 8;
+    b.width = b.height = 8;
+    b.useList[0] = true;
+    b.ref[0] = &ref.ref;
+    b.subblockMv[0] = sub;
+    InterPredictor pred;
+    Out out(8, 8);
+    ASSERT_TRUE(pred.predictAffine(Picture(32, 32), b, out.buf()));
+    EXPECT_EQ(out(0, 0, 0), 4 * (8 + 1));
+    EXPECT_EQ(out(0, 4, 0), 4 * (12 + 2));
+    EXPECT_EQ(out(0, 0, 4), 4 * (8 + 3));
+    EXPECT_EQ(out(0, 7, 7), 4 * (15 + 4));
+    for (int x = 0; x < 4; x++)
+        EXPECT_EQ(out(1, x, 0), 10 * (4 + x + 1) + 3) << x;
+}
+
+namespace {
+
+// The interpolation of one sample straight from the equations: each tap's coordinates brought
+// into the plane on their own (box, wrap, clamp), the first pass per tap row.
+int32_t NaiveSample(RefPlane const& p, RefClamp const& c, int xInt, int yInt, int xFrac, int yFrac, int taps,
+                    int8_t const* cH, int8_t const* cV, int bd)
+{
+    int const before = taps / 2 - 1, shift1 = std::min(4, bd - 8), shift3 = std::max(2, 14 - bd);
+    auto at = [&](int x, int y) { return int(p.samples[ptrdiff_t(c.y(y)) * p.stride + c.x(x)]); };
+    auto row = [&](int y) {
+        int s = 0;
+        for (int i = 0; i < taps; i++)
+            s += cH[i] * at(xInt + i - before, y);
+        return s >> shift1;
+    };
+    if (!xFrac && !yFrac)
+        return at(xInt, yInt) << shift3;
+    if (!yFrac)
+        return row(yInt);
+    if (!xFrac) {
+        int s = 0;
+        for (int i = 0; i < taps; i++)
+            s += cV[i] * at(xInt, yInt + i - before);
+        return s >> shift1;
+    }
+    int s = 0;
+    for (int i = 0; i < taps; i++)
+        s += cV[i] * row(yInt + i - before);
+    return s >> 6;
+}
+
+} // namespace
+
+TEST(VvcInterPred, BlockInterpolationMatchesThePerSampleEquations)
+{
+    // Random noise in a plane with a replicated margin of 20 samples (read directly where the
+    // block stays within it) and random blocks anywhere around the picture, with and without
+    // wrap-around and the DMVR box: the block kernels give what the per-sample equations give.
+    int const w = 40, h = 24, m = 20, stride = w + 2 * m;
+    std::vector<uint16_t> store(size_t(stride) * (h + 2 * m));
+    unsigned seed = 7;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % unsigned(n));
+    };
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            store[size_t(y + m) * stride + x + m] = uint16_t(rnd(1024));
+    for (int y = -m; y < h + m; y++)
+        for (int x = -m; x < w + m; x++)
+            store[size_t(y + m) * stride + x + m] =
+                store[size_t(std::min(std::max(y, 0), h - 1) + m) * stride + std::min(std::max(x, 0), w - 1) + m];
+    RefPlane plane{store.data() + m * stride + m, stride, w, h, m};
+    static int8_t const luma[16][8] = {
+        {0, 0, 0, 64, 0, 0, 0, 0},        {0, 1, -3, 63, 4, -2, 1, 0},      {-1, 2, -5, 62, 8, -3, 1, 0},
+        {-1, 3, -8, 60, 13, -4, 1, 0},    {-1, 4, -10, 58, 17, -5, 1, 0},   {-1, 4, -11, 52, 26, -8, 3, -1},
+        {-1, 3, -9, 47, 31, -10, 4, -1},  {-1, 4, -11, 45, 34, -10, 4, -1}, {-1, 4, -11, 40, 40, -11, 4, -1},
+        {-1, 4, -10, 34, 45, -11, 4, -1}, {-1, 4, -10, 31, 47, -9, 3, -1},  {-1, 3, -8, 26, 52, -11, 4, -1},
+        {0, 1, -5, 17, 58, -10, 4, -1},   {0, 1, -4, 13, 60, -8, 3, -1},    {0, 1, -3, 8, 62, -5, 2, -1},
+        {0, 1, -2, 4, 63, -3, 1, 0}};
+    InterpScratch s;
+    std::vector<int32_t> out(size_t(32) * 32);
+    for (int iter = 0; iter < 400; iter++) {
+        int const bw = 1 + rnd(24), bh = 1 + rnd(24);
+        int const xInt = rnd(w + 60) - 30, yInt = rnd(h + 60) - 30, xFrac = rnd(16), yFrac = rnd(16);
+        RefClamp c;
+        c.right = w - 1;
+        c.bottom = h - 1;
+        if (iter % 3 == 1) {
+            c.wrapOffset = w;
+            c.picWidth = w;
+        }
+        if (iter % 4 == 2) {
+            c.box = true;
+            c.boxLeft = xInt - 1;
+            c.boxRight = xInt + bw + 1;
+            c.boxTop = yInt - 2;
+            c.boxBottom = yInt + bh;
+        }
+        InterpolateLuma(plane, c, xInt, yInt, xFrac, yFrac, bw, bh, 10, LUMA_REGULAR, out.data(), 32, s);
+        for (int y = 0; y < bh; y++)
+            for (int x = 0; x < bw; x++)
+                ASSERT_EQ(out[size_t(y) * 32 + x],
+                          NaiveSample(plane, c, xInt + x, yInt + y, xFrac, yFrac, 8, luma[xFrac], luma[yFrac], 10))
+                    << "iteration " << iter << " at " << x << "," << y;
+    }
+}

@@ -429,3 +429,31 @@ TEST(VvcInterParse, FlagContextsFollowTheNeighbours)
         EXPECT_TRUE(rec.units[1].inter.cuCoded);
     }
 }
+
+TEST(VvcInterParse, SymmetricReferencesAreTheNearestOnEachSide)
+{
+    struct Case
+    {
+        std::vector<int> l0, l1; // POC distances, current minus reference
+        std::vector<bool> longTerm0;
+        int sym0, sym1;
+    };
+    const Case cases[] = {
+        {{2, -1}, {-1, 3}, {false, false}, 0, 0},
+        {{3, 1}, {-4, -2}, {false, false}, 1, 1},
+        {{-1}, {1}, {false}, 0, 0},              // the other way round: list 0 after, list 1 before
+        {{1, 2}, {-1}, {true, false}, 1, 0},     // long-term references do not count
+        {{1, 2}, {1, 2}, {false, false}, -1, -1} // low delay: none after the picture
+    };
+    for (Case const& c : cases) {
+        vvcslice::RefDistances r;
+        r.dist[0] = c.l0;
+        r.dist[1] = c.l1;
+        r.longTerm[0] = c.longTerm0;
+        r.longTerm[1].assign(c.l1.size(), false);
+        int sym[2];
+        vvcslice::SymmetricMvdRefIdx(r, sym);
+        EXPECT_EQ(sym[0], c.sym0) << c.l0[0];
+        EXPECT_EQ(sym[1], c.sym1) << c.l0[0];
+    }
+}

@@ -169,20 +169,30 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
         if (!sliceReferences(sh, sps))
             m_recon.reset();
-        bool const reconstructible = m_lastSliceIntra && (sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
+        bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
         if (m_recon && !reconstructible)
             m_recon.reset();
         if (m_recon)
             m_recon->startSlice(sh, m_reconSlices++,
-                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
+                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_pcPic,
+                                m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
         {
             // The slice data is entropy decoded: it must end exactly where the unit does.
-            // Slices that cannot be reconstructed (inter slices, until their reconstruction is in
-            // place) are parsed alone.
             auto const& rbsp = bs.getFifo();
+            // The POC distances of the slice's references, as the buffer resolved them.
+            vvcslice::RefDistances dist;
+            if (!m_pcPic->slices.empty()) {
+                SliceRefs const& refs = m_pcPic->slices.back();
+                for (int l = 0; l < 2; ++l)
+                    for (int j = 0; j < refs.numActive[l] && size_t(j) < refs.list[l].size(); ++j) {
+                        dist.dist[l].push_back(m_pcPic->poc - refs.list[l][size_t(j)].poc);
+                        dist.longTerm[l].push_back(refs.list[l][size_t(j)].longTerm);
+                    }
+            }
             auto const result = vvcslice::ParseSliceData(
                 rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
-                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
+                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get(),
+                m_pcPic->slices.empty() ? nullptr : &dist);
             if (!result.ok)
                 m_recon.reset();
             ++(m_lastSliceIntra ? m_hashStats.intraSlices : m_hashStats.interSlices);

@@ -136,7 +136,12 @@ struct InterBlock
     // null for default weighting.
     WeightParams const* weights[2] = {nullptr, nullptr};
     // dmvrFlag and bdofFlag as the decoding process derives them (the caller knows the POC
-    // distances, reference kinds and the CU's merge mode); both need two lists.
+    // distances, reference kinds and the CU's merge mode). Both need: the tool on in the SPS and
+    // not off in the picture header, two lists from a picture before and one after at the same
+    // POC distance, both short-term, BCW index 0, no luma or chroma weights signalled for either
+    // reference, a unit of 8x8 or more with 128 samples or more (references of another size turn
+    // both off here). DMVR in addition: regular merge only (not MMVD, subblock, CIIP, GPM). BDOF in
+    // addition: not affine or subblock temporal, not CIIP, not with symmetric MVD.
     bool dmvr = false;
     bool bdof = false;
     bool luma = true, chroma = true; // which components to predict

@@ -108,7 +108,7 @@ GpmLine GpmGeometry(int splitIdx, int w, int h)
 
 inline int GpmWeightAt(GpmLine const& g, int x, int y)
 {
-    int const idx = (((x + g.offsetX) << 1) + 1) * g.dx + (((y + g.offsetY) << 1) + 1) * g.dy;
+    int const idx = (2 * (x + g.offsetX) + 1) * g.dx + (2 * (y + g.offsetY) + 1) * g.dy;
     int const idxL = g.flip ? 32 + idx : 32 - idx;
     int const v = (idxL + 4) >> 3;
     return v < 0 ? 0 : (v > 8 ? 8 : v);

@@ -17,8 +17,8 @@ struct CtxTable
 {
     std::vector<uint8_t> init[3], shift;
     std::vector<std::pair<std::string, int>> names; // each group's name and first context
-    int add(char const* name, std::initializer_list<uint8_t> i0, std::initializer_list<uint8_t> i1, std::initializer_list<uint8_t> i2,
-            std::initializer_list<uint8_t> s)
+    int add(char const* name, std::initializer_list<uint8_t> i0, std::initializer_list<uint8_t> i1,
+            std::initializer_list<uint8_t> i2, std::initializer_list<uint8_t> s)
     {
         int const offset = int(shift.size());
         names.emplace_back(name, offset);
@@ -32,7 +32,8 @@ struct CtxTable
 
 CtxTable sTable;
 #define CTX(name, ...) int const name = sTable.add(#name + 2, __VA_ARGS__)
-CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {11, 35, 53, 12, 6, 30, 13, 15, 31}, {18, 27, 15, 18, 28, 45, 26, 7, 23}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
+CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {11, 35, 53, 12, 6, 30, 13, 15, 31},
+    {18, 27, 15, 18, 28, 45, 26, 7, 23}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
 CTX(C_SPLIT_QT, {27, 6, 15, 25, 19, 37}, {20, 14, 23, 18, 19, 6}, {26, 36, 38, 18, 34, 21}, {0, 8, 8, 12, 12, 8});
 CTX(C_SPLIT_HV, {43, 42, 29, 27, 44}, {43, 35, 37, 34, 52}, {43, 42, 37, 42, 44}, {9, 8, 9, 8, 5});
 CTX(C_SPLIT_12, {36, 45, 36, 45}, {43, 37, 21, 22}, {28, 29, 28, 29}, {12, 13, 12, 13});
@@ -70,21 +71,45 @@ CTX(C_CBF_CB, {12, 21}, {25, 28}, {25, 37}, {5, 0});
 CTX(C_CBF_CR, {33, 28, 36}, {25, 29, 45}, {9, 36, 45}, {2, 1, 0});
 CTX(C_SBF_L, {18, 31}, {25, 30}, {25, 45}, {8, 5});
 CTX(C_SBF_C, {25, 15}, {25, 45}, {25, 14}, {5, 8});
-CTX(C_SIG_L0, {25, 19, 28, 14, 25, 20, 29, 30, 19, 37, 30, 38}, {17, 41, 42, 29, 25, 49, 43, 37, 33, 58, 51, 30}, {17, 41, 49, 36, 1, 49, 50, 37, 48, 51, 58, 45}, {12, 9, 9, 10, 9, 9, 9, 10, 8, 8, 8, 10});
-CTX(C_SIG_C0, {25, 27, 28, 37, 34, 53, 53, 46}, {17, 34, 35, 21, 41, 59, 60, 38}, {9, 49, 50, 36, 48, 59, 59, 38}, {12, 12, 9, 13, 4, 5, 8, 9});
-CTX(C_SIG_L1, {11, 38, 46, 54, 27, 39, 39, 39, 44, 39, 39, 39}, {19, 38, 38, 46, 34, 54, 54, 39, 6, 39, 39, 39}, {26, 45, 53, 46, 49, 54, 61, 39, 35, 39, 39, 39}, {9, 13, 8, 8, 8, 8, 8, 5, 8, 0, 0, 0});
-CTX(C_SIG_C1, {19, 46, 38, 39, 52, 39, 39, 39}, {35, 45, 53, 54, 44, 39, 39, 39}, {34, 45, 38, 31, 58, 39, 39, 39}, {8, 12, 12, 8, 4, 0, 0, 0});
-CTX(C_SIG_L2, {18, 39, 39, 39, 27, 39, 39, 39, 0, 39, 39, 39}, {19, 39, 54, 39, 19, 39, 39, 39, 56, 39, 39, 39}, {19, 54, 39, 39, 50, 39, 39, 39, 0, 39, 39, 39}, {8, 8, 8, 8, 8, 0, 4, 4, 0, 0, 0, 0});
-CTX(C_SIG_C2, {11, 39, 39, 39, 19, 39, 39, 39}, {34, 38, 62, 39, 26, 39, 39, 39}, {34, 38, 54, 39, 41, 39, 39, 39}, {8, 8, 8, 8, 4, 0, 0, 0});
-CTX(C_PAR_L, {33, 25, 18, 26, 34, 27, 25, 26, 19, 42, 35, 33, 19, 27, 35, 35, 34, 42, 20, 43, 20}, {18, 17, 33, 18, 26, 42, 25, 33, 26, 42, 27, 25, 34, 42, 42, 35, 26, 27, 42, 20, 20}, {33, 40, 25, 41, 26, 42, 25, 33, 26, 34, 27, 25, 41, 42, 42, 35, 33, 27, 35, 42, 43}, {8, 9, 12, 13, 13, 13, 10, 13, 13, 13, 13, 13, 13, 13, 13, 13, 10, 13, 13, 13, 13});
-CTX(C_PAR_C, {33, 25, 26, 42, 19, 27, 26, 50, 35, 20, 43}, {25, 25, 26, 11, 19, 27, 33, 42, 35, 35, 43}, {33, 25, 26, 34, 19, 27, 33, 42, 43, 35, 43}, {8, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13});
-CTX(C_GT3_L, {25, 1, 40, 25, 33, 11, 17, 25, 25, 18, 4, 17, 33, 26, 19, 13, 33, 19, 20, 28, 22}, {17, 0, 1, 17, 25, 18, 0, 9, 25, 33, 34, 9, 25, 18, 26, 20, 25, 18, 19, 27, 29}, {25, 0, 0, 17, 25, 26, 0, 9, 25, 33, 19, 0, 25, 33, 26, 20, 25, 33, 27, 35, 22}, {1, 5, 9, 9, 9, 6, 5, 9, 10, 10, 9, 9, 9, 9, 9, 9, 6, 8, 9, 9, 10});
-CTX(C_GT3_C, {40, 9, 25, 18, 26, 35, 25, 26, 35, 28, 37}, {17, 9, 25, 10, 18, 4, 17, 33, 19, 20, 29}, {25, 1, 25, 33, 26, 12, 25, 33, 27, 28, 37}, {1, 5, 8, 8, 9, 6, 6, 9, 8, 8, 9});
-CTX(C_GT1_L, {25, 25, 11, 27, 20, 21, 33, 12, 28, 21, 22, 34, 28, 29, 29, 30, 36, 29, 45, 30, 23}, {0, 17, 26, 19, 35, 21, 25, 34, 20, 28, 29, 33, 27, 28, 29, 22, 34, 28, 44, 37, 38}, {0, 0, 33, 34, 35, 21, 25, 34, 35, 28, 29, 40, 42, 43, 29, 30, 49, 36, 37, 45, 38}, {9, 5, 10, 13, 13, 10, 9, 10, 13, 13, 13, 9, 10, 10, 10, 13, 8, 9, 10, 10, 13});
-CTX(C_GT1_C, {40, 33, 27, 28, 21, 37, 36, 37, 45, 38, 46}, {0, 25, 19, 20, 13, 14, 57, 44, 30, 30, 23}, {0, 40, 34, 43, 36, 37, 57, 52, 45, 38, 46}, {8, 8, 9, 12, 12, 10, 5, 9, 9, 9, 13});
-CTX(C_LASTX_L, {13, 5, 4, 21, 14, 4, 6, 14, 21, 11, 14, 7, 14, 5, 11, 21, 30, 22, 13, 42}, {6, 13, 12, 6, 6, 12, 14, 14, 13, 12, 29, 7, 6, 13, 36, 28, 14, 13, 5, 26}, {6, 6, 12, 14, 6, 4, 14, 7, 6, 4, 29, 7, 6, 6, 12, 28, 7, 13, 13, 35}, {8, 5, 4, 5, 4, 4, 5, 4, 1, 0, 4, 1, 0, 0, 0, 0, 1, 0, 0, 0});
+CTX(C_SIG_L0, {25, 19, 28, 14, 25, 20, 29, 30, 19, 37, 30, 38}, {17, 41, 42, 29, 25, 49, 43, 37, 33, 58, 51, 30},
+    {17, 41, 49, 36, 1, 49, 50, 37, 48, 51, 58, 45}, {12, 9, 9, 10, 9, 9, 9, 10, 8, 8, 8, 10});
+CTX(C_SIG_C0, {25, 27, 28, 37, 34, 53, 53, 46}, {17, 34, 35, 21, 41, 59, 60, 38}, {9, 49, 50, 36, 48, 59, 59, 38},
+    {12, 12, 9, 13, 4, 5, 8, 9});
+CTX(C_SIG_L1, {11, 38, 46, 54, 27, 39, 39, 39, 44, 39, 39, 39}, {19, 38, 38, 46, 34, 54, 54, 39, 6, 39, 39, 39},
+    {26, 45, 53, 46, 49, 54, 61, 39, 35, 39, 39, 39}, {9, 13, 8, 8, 8, 8, 8, 5, 8, 0, 0, 0});
+CTX(C_SIG_C1, {19, 46, 38, 39, 52, 39, 39, 39}, {35, 45, 53, 54, 44, 39, 39, 39}, {34, 45, 38, 31, 58, 39, 39, 39},
+    {8, 12, 12, 8, 4, 0, 0, 0});
+CTX(C_SIG_L2, {18, 39, 39, 39, 27, 39, 39, 39, 0, 39, 39, 39}, {19, 39, 54, 39, 19, 39, 39, 39, 56, 39, 39, 39},
+    {19, 54, 39, 39, 50, 39, 39, 39, 0, 39, 39, 39}, {8, 8, 8, 8, 8, 0, 4, 4, 0, 0, 0, 0});
+CTX(C_SIG_C2, {11, 39, 39, 39, 19, 39, 39, 39}, {34, 38, 62, 39, 26, 39, 39, 39}, {34, 38, 54, 39, 41, 39, 39, 39},
+    {8, 8, 8, 8, 4, 0, 0, 0});
+CTX(C_PAR_L, {33, 25, 18, 26, 34, 27, 25, 26, 19, 42, 35, 33, 19, 27, 35, 35, 34, 42, 20, 43, 20},
+    {18, 17, 33, 18, 26, 42, 25, 33, 26, 42, 27, 25, 34, 42, 42, 35, 26, 27, 42, 20, 20},
+    {33, 40, 25, 41, 26, 42, 25, 33, 26, 34, 27, 25, 41, 42, 42, 35, 33, 27, 35, 42, 43},
+    {8, 9, 12, 13, 13, 13, 10, 13, 13, 13, 13, 13, 13, 13, 13, 13, 10, 13, 13, 13, 13});
+CTX(C_PAR_C, {33, 25, 26, 42, 19, 27, 26, 50, 35, 20, 43}, {25, 25, 26, 11, 19, 27, 33, 42, 35, 35, 43},
+    {33, 25, 26, 34, 19, 27, 33, 42, 43, 35, 43}, {8, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13});
+CTX(C_GT3_L, {25, 1, 40, 25, 33, 11, 17, 25, 25, 18, 4, 17, 33, 26, 19, 13, 33, 19, 20, 28, 22},
+    {17, 0, 1, 17, 25, 18, 0, 9, 25, 33, 34, 9, 25, 18, 26, 20, 25, 18, 19, 27, 29},
+    {25, 0, 0, 17, 25, 26, 0, 9, 25, 33, 19, 0, 25, 33, 26, 20, 25, 33, 27, 35, 22},
+    {1, 5, 9, 9, 9, 6, 5, 9, 10, 10, 9, 9, 9, 9, 9, 9, 6, 8, 9, 9, 10});
+CTX(C_GT3_C, {40, 9, 25, 18, 26, 35, 25, 26, 35, 28, 37}, {17, 9, 25, 10, 18, 4, 17, 33, 19, 20, 29},
+    {25, 1, 25, 33, 26, 12, 25, 33, 27, 28, 37}, {1, 5, 8, 8, 9, 6, 6, 9, 8, 8, 9});
+CTX(C_GT1_L, {25, 25, 11, 27, 20, 21, 33, 12, 28, 21, 22, 34, 28, 29, 29, 30, 36, 29, 45, 30, 23},
+    {0, 17, 26, 19, 35, 21, 25, 34, 20, 28, 29, 33, 27, 28, 29, 22, 34, 28, 44, 37, 38},
+    {0, 0, 33, 34, 35, 21, 25, 34, 35, 28, 29, 40, 42, 43, 29, 30, 49, 36, 37, 45, 38},
+    {9, 5, 10, 13, 13, 10, 9, 10, 13, 13, 13, 9, 10, 10, 10, 13, 8, 9, 10, 10, 13});
+CTX(C_GT1_C, {40, 33, 27, 28, 21, 37, 36, 37, 45, 38, 46}, {0, 25, 19, 20, 13, 14, 57, 44, 30, 30, 23},
+    {0, 40, 34, 43, 36, 37, 57, 52, 45, 38, 46}, {8, 8, 9, 12, 12, 10, 5, 9, 9, 9, 13});
+CTX(C_LASTX_L, {13, 5, 4, 21, 14, 4, 6, 14, 21, 11, 14, 7, 14, 5, 11, 21, 30, 22, 13, 42},
+    {6, 13, 12, 6, 6, 12, 14, 14, 13, 12, 29, 7, 6, 13, 36, 28, 14, 13, 5, 26},
+    {6, 6, 12, 14, 6, 4, 14, 7, 6, 4, 29, 7, 6, 6, 12, 28, 7, 13, 13, 35},
+    {8, 5, 4, 5, 4, 4, 5, 4, 1, 0, 4, 1, 0, 0, 0, 0, 1, 0, 0, 0});
 CTX(C_LASTX_C, {12, 4, 3}, {12, 4, 18}, {19, 5, 4}, {5, 4, 4});
-CTX(C_LASTY_L, {13, 5, 4, 6, 13, 11, 14, 6, 5, 3, 14, 22, 6, 4, 3, 6, 22, 29, 20, 34}, {5, 5, 12, 6, 6, 4, 6, 14, 5, 12, 14, 7, 13, 5, 13, 21, 14, 20, 12, 34}, {5, 5, 20, 13, 13, 19, 21, 6, 12, 12, 14, 14, 5, 4, 12, 13, 7, 13, 12, 41}, {8, 5, 8, 5, 5, 4, 5, 5, 4, 0, 5, 4, 1, 0, 0, 1, 4, 0, 0, 0});
+CTX(C_LASTY_L, {13, 5, 4, 6, 13, 11, 14, 6, 5, 3, 14, 22, 6, 4, 3, 6, 22, 29, 20, 34},
+    {5, 5, 12, 6, 6, 4, 6, 14, 5, 12, 14, 7, 13, 5, 13, 21, 14, 20, 12, 34},
+    {5, 5, 20, 13, 13, 19, 21, 6, 12, 12, 14, 14, 5, 4, 12, 13, 7, 13, 12, 41},
+    {8, 5, 8, 5, 5, 4, 5, 5, 4, 0, 5, 4, 1, 0, 0, 1, 4, 0, 0, 0});
 CTX(C_LASTY_C, {12, 4, 3}, {11, 4, 18}, {11, 5, 27}, {6, 5, 5});
 CTX(C_MVP, {42}, {34}, {34}, {12});
 CTX(C_SMVD, {35}, {28}, {28}, {5});
@@ -100,7 +125,8 @@ CTX(C_SBT_POS, {35}, {28}, {28}, {13});
 CTX(C_CQP_FLAG, {35}, {35}, {35}, {8});
 CTX(C_CQP_IDX, {35}, {35}, {35}, {8});
 CTX(C_AMVR, {35, 34, 35, 35, 35}, {59, 48, 58, 60, 60}, {59, 26, 50, 60, 38}, {0, 5, 0, 0, 4});
-CTX(C_ALF_CTB, {62, 39, 39, 54, 39, 39, 31, 39, 39}, {13, 23, 46, 4, 61, 54, 19, 46, 54}, {33, 52, 46, 25, 61, 54, 25, 61, 54}, {0, 0, 0, 4, 0, 0, 1, 0, 0});
+CTX(C_ALF_CTB, {62, 39, 39, 54, 39, 39, 31, 39, 39}, {13, 23, 46, 4, 61, 54, 19, 46, 54},
+    {33, 52, 46, 25, 61, 54, 25, 61, 54}, {0, 0, 0, 4, 0, 0, 1, 0, 0});
 CTX(C_ALF_ALT, {11, 11}, {20, 12}, {11, 26}, {0, 0});
 CTX(C_ALF_APS, {46}, {46}, {46}, {0});
 CTX(C_CCALF, {18, 30, 31, 18, 30, 31}, {18, 21, 38, 18, 21, 38}, {25, 35, 38, 25, 28, 38}, {4, 1, 4, 4, 1, 4});
@@ -162,39 +188,13 @@ int Log2(int v)
     return n;
 }
 
-// The POC distance (current minus reference) of each active entry of list `l`, and whether it is
-// a long-term entry (its distance not known from the list alone: 0).
-void RefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps, int l, std::vector<int>& dist,
-                  std::vector<bool>& longTerm)
+// NoBackwardPredFlag: no active reference follows the current picture in output order.
+bool NoBackwardPred(RefDistances const& refs)
 {
-    dist.clear();
-    longTerm.clear();
-    if (sh.sliceType == 2 || (l == 1 && sh.sliceType != 0))
-        return;
-    RefPicListStruct const& rpl = sh.rpl.list(l, sps);
-    int const n = std::min(sh.numRefIdxActive[l], rpl.numRefEntries);
-    int base = 0;
-    for (int i = 0; i < n; ++i) {
-        bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
-        if (st)
-            base -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
-        dist.push_back(st ? base : 0);
-        longTerm.push_back(!st);
-    }
-}
-
-// NoBackwardPredFlag: no active reference follows the current picture in output order
-// (long-term references are taken to precede it).
-bool NoBackwardPred(SliceHeaderParams const& sh, SeqParameterSet const& sps)
-{
-    std::vector<int> dist;
-    std::vector<bool> lt;
-    for (int l = 0; l < 2; ++l) {
-        RefDistances(sh, sps, l, dist, lt);
-        for (size_t i = 0; i < dist.size(); ++i)
-            if (!lt[i] && dist[i] < 0)
+    for (auto const& list : refs.dist)
+        for (int d : list)
+            if (d < 0)
                 return false;
-    }
     return true;
 }
 
@@ -232,8 +232,8 @@ class Parser
 {
 public:
     Parser(SeqParameterSet const& sps, PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-           SliceDataSink* sink)
-        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink)
+           SliceDataSink* sink, RefDistances const* refs)
+        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink), m_refs(refs)
     {
     }
 
@@ -323,8 +323,9 @@ private:
                 m_numRefIdx[l] = m_sh.sliceType == 0 || l == 0 ? m_sh.numRefIdxActive[l] : 0;
             if (m_numRefIdx[0] < 1 || (m_sh.sliceType == 0 && m_numRefIdx[1] < 1))
                 fail("inter slice without active references");
-            m_noBackwardPred = NoBackwardPred(m_sh, m_sps);
-            SymmetricMvdRefIdx(m_sh, m_sps, m_refIdxSym);
+            RefDistances const refs = m_refs ? *m_refs : HeaderRefDistances(m_sh, m_sps);
+            m_noBackwardPred = NoBackwardPred(refs);
+            SymmetricMvdRefIdx(refs, m_refIdxSym);
         }
         m_gridW = (m_picW + 3) >> 2;
         m_gridH = (m_picH + 3) >> 2;
@@ -386,8 +387,9 @@ private:
     void initContexts()
     {
         // initType 0 for I slices; P and B slices take 1 and 2, swapped by sh_cabac_init_flag.
-        int const initType = m_sh.sliceType == 2 ? 0 : m_sh.sliceType == 1 ? (m_sh.cabacInit ? 2 : 1)
-                                                                             : (m_sh.cabacInit ? 1 : 2);
+        int const initType = m_sh.sliceType == 2   ? 0
+                             : m_sh.sliceType == 1 ? (m_sh.cabacInit ? 2 : 1)
+                                                   : (m_sh.cabacInit ? 1 : 2);
         m_ctx = InitialContexts(initType, m_sliceQp);
     }
 
@@ -1225,8 +1227,8 @@ private:
         int const maxMerge = m_sps.maxNumMergeCand;
         bool const below128 = n.w < 128 && n.h < 128;
         bool const ciipAllowed = m_sps.ciip && !cu.skip && n.w * n.h >= 64 && below128;
-        bool const gpmAllowed = m_sps.gpm && m_sh.sliceType == 0 && n.w >= 8 && n.h >= 8 && n.w < 8 * n.h &&
-                                n.h < 8 * n.w && below128;
+        bool const gpmAllowed =
+            m_sps.gpm && m_sh.sliceType == 0 && n.w >= 8 && n.h >= 8 && n.w < 8 * n.h && n.h < 8 * n.w && below128;
         bool regular = true;
         if (ciipAllowed || gpmAllowed)
             regular = bin(C_REG_MERGE + (cu.skip ? 0 : 1));
@@ -1820,6 +1822,7 @@ private:
     SliceHeaderParams const& m_sh;
     ApsLookup m_aps;
     SliceDataSink* m_sink = nullptr;
+    RefDistances const* m_refs = nullptr;
     std::vector<CtuFilterParams> m_ctuParams;
     IntraCodingUnit m_out; // the coding unit being decoded
     CabacReader m_cabac;
@@ -1905,23 +1908,36 @@ int ContextOffset(std::string const& name)
     return -1;
 }
 
-void SymmetricMvdRefIdx(SliceHeaderParams const& sh, SeqParameterSet const& sps, int refIdxSym[2])
+RefDistances HeaderRefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps)
 {
-    refIdxSym[0] = refIdxSym[1] = -1;
-    if (sh.sliceType != 0)
-        return;
-    std::vector<int> dist[2];
-    std::vector<bool> lt[2];
-    for (int l = 0; l < 2; ++l)
-        RefDistances(sh, sps, l, dist[l], lt[l]);
-    // The nearest short-term reference on the given side (before: distance > 0).
+    RefDistances r;
+    for (int l = 0; l < 2; ++l) {
+        if (sh.sliceType == 2 || (l == 1 && sh.sliceType != 0))
+            continue;
+        RefPicListStruct const& rpl = sh.rpl.list(l, sps);
+        int const n = std::min(sh.numRefIdxActive[l], rpl.numRefEntries);
+        int dist = 0;
+        for (int i = 0; i < n; ++i) {
+            bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
+            if (st)
+                dist -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
+            r.dist[l].push_back(st ? dist : 1);
+            r.longTerm[l].push_back(!st);
+        }
+    }
+    return r;
+}
+
+void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2])
+{
+    // The nearest short-term reference of list l on the given side (before: distance > 0).
     auto nearest = [&](int l, bool before) {
         int best = -1;
-        for (size_t i = 0; i < dist[l].size(); ++i) {
-            int const d = dist[l][i];
-            if (lt[l][i] || (before ? d <= 0 : d >= 0))
+        for (size_t i = 0; i < refs.dist[l].size(); ++i) {
+            int const d = refs.dist[l][i];
+            if ((i < refs.longTerm[l].size() && refs.longTerm[l][i]) || (before ? d <= 0 : d >= 0))
                 continue;
-            if (best < 0 || std::abs(d) < std::abs(dist[l][size_t(best)]))
+            if (best < 0 || std::abs(d) < std::abs(refs.dist[l][size_t(best)]))
                 best = int(i);
         }
         return best;
@@ -1947,9 +1963,9 @@ int PredictQpY(QgNeighbours const& q)
 
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
                                 PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-                                SliceDataSink* sink)
+                                SliceDataSink* sink, RefDistances const* refs)
 {
-    Parser p(sps, pps, sh, aps, sink);
+    Parser p(sps, pps, sh, aps, sink, refs);
     return p.run(data, size);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "slice/Cabac.h"
 #include "bitstream/Syntax.h"
+#include "slice/Cabac.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,9 +10,9 @@
 
 // Entropy decoding of the slice data of I, P and B slices: CTU syntax (SAO, ALF and CC-ALF
 // control), the coding tree with quad-tree and multi-type splits (dual tree in intra slices),
-// coding units with all intra, block copy and inter modes, transform trees and units, and the coefficients of regular and transform-skip residual
-// coding. The parse ends with the slice's terminating bin, which must come exactly at the end
-// of the slice data: a check of the whole entropy decoding.
+// coding units with all intra, block copy and inter modes, transform trees and units, and the coefficients of regular
+// and transform-skip residual coding. The parse ends with the slice's terminating bin, which must come exactly at the
+// end of the slice data: a check of the whole entropy decoding.
 namespace vvcslice {
 
 struct SliceParseResult
@@ -66,12 +66,12 @@ struct InterUnitData
     int refIdx[2] = {-1, -1};
     bool mvpFlag[2] = {};
     int mvd[2][3][2] = {};
-    bool affine = false;   // inter_affine_flag (AMVP) or the subblock merge mode
-    bool affine6 = false;  // 6-parameter affine AMVP (cu_affine_type_flag)
-    bool symMvd = false;   // sym_mvd_flag: refIdx holds RefIdxSymL0/L1
-    int amvrShift = 2;     // AmvrShift: 2 quarter, 3 half, 4 whole, 6 four samples; affine 0, 2, 4
+    bool affine = false;        // inter_affine_flag (AMVP) or the subblock merge mode
+    bool affine6 = false;       // 6-parameter affine AMVP (cu_affine_type_flag)
+    bool symMvd = false;        // sym_mvd_flag: refIdx holds RefIdxSymL0/L1
+    int amvrShift = 2;          // AmvrShift: 2 quarter, 3 half, 4 whole, 6 four samples; affine 0, 2, 4
     bool halfPelFilter = false; // the alternative half-sample filter (AMVR half-sample precision)
-    int bcwIdx = 0;        // bcw_idx (0 where absent: equal weights)
+    int bcwIdx = 0;             // bcw_idx (0 where absent: equal weights)
     // The residual: cu_coded_flag (false for skip), and the subblock transform: the coded part
     // (a half or, with sbtQuad, a quarter), split horizontal or vertical, at position 0 (left
     // or top) or 1.
@@ -172,18 +172,29 @@ int PredictQpY(QgNeighbours const& q);
 std::vector<ContextModel> InitialContexts(int initType, int sliceQp);
 int ContextOffset(std::string const& name);
 
+// What the parse needs of a slice's active references (RefIdxSymLX, NoBackwardPredFlag): per
+// list the POC distance of each (current POC minus the reference's) and whether it is long-term.
+struct RefDistances
+{
+    std::vector<int> dist[2];
+    std::vector<bool> longTerm[2];
+};
+// The distances the slice's reference picture lists code for their short-term entries;
+// long-term entries count as preceding the picture (their POCs are the picture buffer's).
+RefDistances HeaderRefDistances(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps);
 // RefIdxSymL0 and RefIdxSymL1 of a B slice: the nearest short-term reference before the
 // current picture in list 0 and after it in list 1 (else the other way round); -1 where there
-// is none. From the slice's reference picture lists (the POC distances their entries code).
-void SymmetricMvdRefIdx(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps,
-                        int refIdxSym[2]);
+// is none.
+void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2]);
 
 // `data` is the slice data: the RBSP of the slice NAL unit from SliceHeaderParams::sliceDataByte.
 // Slices of every type: the sink receives the CTUs and coding units in decoding order. Parsing
-// needs nothing of the reconstruction or of derived motion.
+// needs nothing of the reconstruction or of derived motion; of the references only their POC
+// distances, `refs` as the picture buffer resolves them (null: HeaderRefDistances).
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                 vvcsyntax::PicParameterSet const& pps, vvcsyntax::SliceHeaderParams const& sh,
-                                ApsLookup const& aps, SliceDataSink* sink = nullptr);
+                                ApsLookup const& aps, SliceDataSink* sink = nullptr,
+                                RefDistances const* refs = nullptr);
 // The same (the name of the intra-only parse).
 inline SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                             vvcsyntax::PicParameterSet const& pps,
