@@ -55,6 +55,18 @@ SliceMotion Slice(bool b)
     return s;
 }
 
+vvcslice::CodingUnit Unit(int x, int y, int w, int h)
+{
+    vvcslice::CodingUnit cu;
+    cu.tree = 2;
+    cu.predMode = vvcslice::CuPredMode::Inter;
+    cu.x = x;
+    cu.y = y;
+    cu.width = w;
+    cu.height = h;
+    return cu;
+}
+
 // Stores a translational unit into the grid.
 void Put(MotionGrid& g, SliceMotion const& s, int x, int y, int w, int h, MotionCand const& c)
 {
@@ -217,18 +229,18 @@ TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
     EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 2), Mv(-32, 68));
     // Four-sample precision.
     EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 6), Mv(-64, 64));
-    // Coded difference: predictor + mvd << shift, SMVD mirrors it into list 1.
-    InterSyntax u;
-    u.x = u.y = 32;
-    u.w = u.h = 16;
-    u.interDir = 3;
-    u.symMvd = true;
-    u.amvrShift = 4;
-    u.mvd[0][0] = Mv(1, -2);
+    // The vector: the predictor at the AMVR precision plus the difference (symmetric here).
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.interPredIdc = vvcslice::kPredBi;
+    cu.inter.symMvd = true;
+    cu.inter.refIdx[0] = cu.inter.refIdx[1] = 0;
+    cu.inter.amvrShift = 4;
+    cu.inter.mvd[0][0][0] = 16;
+    cu.inter.mvd[0][0][1] = -32;
+    cu.inter.mvd[1][0][0] = -16;
+    cu.inter.mvd[1][0][1] = 32;
     CuMotion m;
-    ASSERT_TRUE(DeriveCuMotion(s, g, h, u, m));
-    ASSERT_EQ(s.symRefIdx[0], 0); // POC 4: nearest before; POC 16: the only one after
-    ASSERT_EQ(s.symRefIdx[1], 0);
+    ASSERT_TRUE(DeriveCuMotion(s, g, h, cu, m));
     EXPECT_EQ(m.cand.refIdx[0], 0);
     EXPECT_EQ(m.cand.mv[0], Mv(0 + 16, -16 - 32)); // A (-6, -10) rounded to whole samples: (0, -16)
     EXPECT_EQ(m.cand.refIdx[1], 0);
@@ -325,13 +337,10 @@ TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
         g.storeCu(0, 48, 32, 16, AffineUnitMotion(Mv(0, 0), Mv(64, 0), 32, 16), s.refs);
         ASSERT_EQ(g.at(0, 63).m.mv[0], Mv(4, 28));
         ASSERT_EQ(g.at(31, 63).m.mv[0], Mv(60, 28));
-        InterSyntax u;
-        u.x = 8;
-        u.y = 64;
-        u.w = u.h = 16;
-        u.merge = u.subblockMerge = true;
+        vvcslice::CodingUnit cu = Unit(8, 64, 16, 16);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
         CuMotion m;
-        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), u, m));
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
         EXPECT_EQ(m.kind, CuMotion::Affine);
         EXPECT_FALSE(m.sixParam);
         EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2Ctu;
@@ -344,14 +353,12 @@ TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
     SliceMotion s = Slice(true);
     MotionGrid g;
     ASSERT_TRUE(g.create(128, 128));
-    InterSyntax u;
-    u.x = u.y = 32;
-    u.w = u.h = 16;
-    u.merge = u.gpm = true;
-    u.gpmIdx[0] = 1; // merge candidate 1: zero, references 1 and 1: list 1 (odd)
-    u.gpmIdx[1] = 1; // candidate 2 (1 skips the first part's): zero, references 0: list 0
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.merge = vvcslice::MergeKind::Gpm;
+    cu.inter.gpmCand[0] = 1; // merge candidate 1: zero, references 1 and 1: list 1 (odd)
+    cu.inter.gpmCand[1] = 2; // candidate 2: zero, references 0 and 0: list 0 (even)
     CuMotion m;
-    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), u, m));
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
     ASSERT_EQ(m.kind, CuMotion::Gpm);
     EXPECT_TRUE(m.gpmCand[0].sameMotion(Uni(1, 1, Mv())));
     EXPECT_TRUE(m.gpmCand[1].sameMotion(Uni(0, 0, Mv())));

@@ -169,16 +169,15 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
         if (!sliceReferences(sh, sps))
             m_recon.reset();
-        bool const reconstructible = m_lastSliceIntra && (sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
+        bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
         if (m_recon && !reconstructible)
             m_recon.reset();
         if (m_recon)
-            m_recon->startSlice(sh, m_reconSlices++,
-                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
+            m_recon->startSlice(
+                sh, m_reconSlices++, [this](int apsType, int id) { return adaptationParameterSet(apsType, id); },
+                m_pcPic, m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
         {
             // The slice data is entropy decoded: it must end exactly where the unit does.
-            // Slices that cannot be reconstructed (inter slices, until their reconstruction is in
-            // place) are parsed alone.
             auto const& rbsp = bs.getFifo();
             // The POC distances of the slice's references, as the buffer resolved them.
             vvcslice::RefDistances dist;
@@ -585,7 +584,7 @@ bool DecLib::checkPictureHash(Picture const& pic)
         return true;
     ++m_hashStats.withHash;
     m_hashStats.intraWithHash += intra ? 1 : 0;
-    PelUnitBuf const buf = pic.getRecoBuf();
+    PelUnitBuf const buf = pic.samples.view();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
         return true;
     PlaneView planes[3];
@@ -612,9 +611,9 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     if (!m_pcPic)
         return;
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash and kept for reference
-    // and output unless they differ from it: a picture without samples (inter slices, a tool not
-    // reconstructed, a mismatch) is one the output cannot give.
+    // The reconstructed samples are checked against the picture's hash and kept for reference,
+    // and for the output unless they differ from it: a picture without samples (a tool not
+    // reconstructed) or with a mismatch is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
     if (m_recon && !m_recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
@@ -624,8 +623,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         m_pcPic->samples.assign(m_recon->picture());
     m_recon.reset();
     int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
-    if (!checkPictureHash(*m_pcPic))
-        m_pcPic->samples.destroy();
+    m_pcPic->hashMismatch = !checkPictureHash(*m_pcPic);
     // Debugging aid: per picture, whether it matched its hash and the residual tools used.
     if (std::getenv("SERAVIN_VVC_STATS"))
         std::fprintf(stderr, "picture %d poc %d %s %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,

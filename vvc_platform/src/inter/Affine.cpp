@@ -350,18 +350,19 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
     return false;
 }
 
-bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, InterSyntax const& u, CuMotion& out)
+bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, vvcslice::CodingUnit const& cu, CuMotion& out)
 {
-    int const x = u.x, y = u.y, w = u.w, h = u.h;
+    vvcslice::InterUnitData const& d = cu.inter;
+    int const x = cu.x, y = cu.y, w = cu.width, h = cu.height;
     out = CuMotion();
-    out.sixParam = u.sixParam;
+    out.sixParam = d.affine6;
     MotionCand& c = out.cand;
-    c.interDir = uint8_t(u.interDir & 3);
-    c.bcwIdx = uint8_t(c.interDir == 3 ? u.bcwIdx : kBcwDefault);
+    c.interDir = InterDirOf(d);
+    c.bcwIdx = uint8_t(c.interDir == 3 ? d.bcwIdx : kBcwDefault);
     for (int l = 0; l < 2; ++l) {
         if (!c.uses(l))
             continue;
-        int const refIdx = u.refIdx[l];
+        int const refIdx = d.refIdx[l];
         if (refIdx < 0 || refIdx >= s.refs.num[l] || refIdx >= kMaxRefs)
             return false;
         c.refIdx[l] = int8_t(refIdx);
@@ -378,7 +379,7 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, InterSyntax const&
             }
             return -1;
         };
-        auto round = [&](Mv v) { return RoundToPrecision(v, u.amvrShift); };
+        auto round = [&](Mv v) { return RoundToPrecision(v, d.amvrShift); };
         Mv list[2][3];
         int n = 0;
         std::pair<int, int> const groups[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, {-1, -1}},
@@ -418,7 +419,7 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, InterSyntax const&
                     break;
                 }
             }
-        if (n < 2 && has[0] && has[1] && (!u.sixParam || has[2])) {
+        if (n < 2 && has[0] && has[1] && (!d.affine6 || has[2])) {
             list[n][0] = cpv[0];
             list[n][1] = cpv[1];
             list[n][2] = cpv[2];
@@ -440,14 +441,11 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, InterSyntax const&
             list[n][0] = list[n][1] = list[n][2] = Mv();
             ++n;
         }
-        Mv const* p = list[u.mvpIdx[l] & 1];
-        bool const zeroMvd = l == 1 && s.mvdL1Zero && c.interDir == 3;
-        Mv const d0 = zeroMvd ? Mv() : ScaledMvd(u.mvd[l][0], u.amvrShift);
-        for (int k = 0; k < 3; ++k) {
-            Mv const dk = zeroMvd ? Mv() : ScaledMvd(u.mvd[l][k], u.amvrShift);
-            out.cp[l][k] = WrapMv(p[k] + dk + (k ? d0 : Mv()));
-        }
-        if (!u.sixParam) {
+        // The differences of the second and third control points are coded relative to the first.
+        Mv const* p = list[d.mvpFlag[l] ? 1 : 0];
+        for (int k = 0; k < 3; ++k)
+            out.cp[l][k] = WrapMv(p[k] + MvdOf(d, l, k) + (k ? MvdOf(d, l, 0) : Mv()));
+        if (!d.affine6) {
             // A four-parameter unit's third control point follows from the first two.
             Model const m = ModelOf(out.cp[l], false, w, h);
             out.cp[l][2] = m.at(0, h);

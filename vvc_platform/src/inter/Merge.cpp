@@ -334,80 +334,85 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
     return list[mvpIdx & 1];
 }
 
-bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, InterSyntax const& u,
+bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, vvcslice::CodingUnit const& cu,
                     CuMotion& out)
 {
+    using vvcslice::MergeKind;
     out = CuMotion();
     out.mode = PredMode::Inter;
+    vvcslice::InterUnitData const& d = cu.inter;
+    int const x = cu.x, y = cu.y, w = cu.width, h = cu.height;
     auto refOk = [&s](MotionCand const& c) {
         for (int l = 0; l < 2; ++l)
             if (c.uses(l) && (c.refIdx[l] < 0 || c.refIdx[l] >= s.refs.num[l] || c.refIdx[l] >= kMaxRefs))
                 return false;
         return c.interDir != 0;
     };
-    bool const merge = u.merge || u.skip;
-    if (merge && u.subblockMerge)
-        return SubblockMerge(s, grid, u.x, u.y, u.w, u.h, u.mergeIdx, out) && refOk(out.cand);
-    if (merge && u.gpm) {
+    switch (d.merge) {
+    case MergeKind::Subblock:
+        return SubblockMerge(s, grid, x, y, w, h, d.mergeIdx, out) && refOk(out.cand);
+    case MergeKind::Gpm: {
         MotionCand list[6];
-        int const i0 = u.gpmIdx[0], i1 = u.gpmIdx[1] + (u.gpmIdx[1] >= u.gpmIdx[0] ? 1 : 0);
-        int const n = MergeList(s, grid, hmvp, u.x, u.y, u.w, u.h, list, std::max(i0, i1) + 1);
+        int const i0 = d.gpmCand[0], i1 = d.gpmCand[1];
+        if (i0 < 0 || i1 < 0 || i0 >= 6 || i1 >= 6)
+            return false;
+        int const n = MergeList(s, grid, hmvp, x, y, w, h, list, std::max(i0, i1) + 1);
         if (i0 >= n || i1 >= n)
             return false;
         out.kind = CuMotion::Gpm;
-        out.gpmPartition = u.gpmPartitionIdx;
+        out.gpmPartition = d.gpmSplitIdx;
         out.gpmCand[0] = GpmPart(list[i0], i0);
         out.gpmCand[1] = GpmPart(list[i1], i1);
         out.cand = out.gpmCand[0];
         return refOk(out.gpmCand[0]) && refOk(out.gpmCand[1]);
     }
-    if (merge) {
+    case MergeKind::Regular:
+    case MergeKind::Mmvd:
+    case MergeKind::Ciip: {
+        bool const mmvd = d.merge == MergeKind::Mmvd;
+        int const idx = mmvd ? d.mmvdCandFlag : d.mergeIdx;
         MotionCand list[6];
-        int const idx = u.mergeIdx;
         if (idx < 0 || idx >= 6)
             return false;
-        int const n = MergeList(s, grid, hmvp, u.x, u.y, u.w, u.h, list, idx + 1);
+        int const n = MergeList(s, grid, hmvp, x, y, w, h, list, idx + 1);
         if (idx >= n)
             return false;
         MotionCand c = list[idx];
-        if (u.mmvd)
-            ApplyMmvd(s, c, MmvdOffset(s, u.mmvdDistanceIdx, u.mmvdDirectionIdx));
-        RestrictBi(c, u.w, u.h);
+        if (mmvd)
+            ApplyMmvd(s, c, MmvdOffset(s, d.mmvdDistanceIdx, d.mmvdDirectionIdx));
+        RestrictBi(c, w, h);
         out.cand = c;
-        out.ciip = u.ciip;
+        out.ciip = d.merge == MergeKind::Ciip;
         return refOk(c);
     }
-    if (u.affine)
-        return AffineAmvp(s, grid, u, out) && refOk(out.cand);
-    // AMVP: per list the predictor plus the difference, both at the AMVR precision.
+    case MergeKind::None:
+        break;
+    }
+    if (d.affine)
+        return AffineAmvp(s, grid, cu, out) && refOk(out.cand);
+    // AMVP: per list the predictor at the AMVR precision plus the difference.
     MotionCand c;
-    c.interDir = uint8_t(u.interDir & 3);
-    c.hpelIf = u.amvrShift == 3;
-    c.bcwIdx = uint8_t(c.interDir == 3 ? u.bcwIdx : kBcwDefault);
+    c.interDir = InterDirOf(d);
+    c.hpelIf = d.halfPelFilter;
+    c.bcwIdx = uint8_t(c.interDir == 3 ? d.bcwIdx : kBcwDefault);
     for (int l = 0; l < 2; ++l) {
         if (!c.uses(l))
             continue;
-        int const r = u.symMvd ? s.symRefIdx[l] : u.refIdx[l];
+        int const r = d.refIdx[l];
         if (r < 0 || r >= s.refs.num[l] || r >= kMaxRefs)
             return false;
-        Mv d = u.mvd[l][0];
-        if (u.symMvd && l == 1)
-            d = Mv(-u.mvd[0][0].x, -u.mvd[0][0].y);
-        else if (l == 1 && s.mvdL1Zero && c.interDir == 3)
-            d = Mv();
-        Mv const p = AmvpPredictor(s, grid, hmvp, u.x, u.y, u.w, u.h, l, r, u.mvpIdx[l], u.amvrShift);
+        Mv const p = AmvpPredictor(s, grid, hmvp, x, y, w, h, l, r, d.mvpFlag[l] ? 1 : 0, d.amvrShift);
         c.refIdx[l] = int8_t(r);
-        c.mv[l] = WrapMv(p + ScaledMvd(d, u.amvrShift));
+        c.mv[l] = WrapMv(p + MvdOf(d, l, 0));
     }
     out.cand = c;
     return refOk(c);
 }
 
-void UpdateHistory(Hmvp& hmvp, InterSyntax const& u, CuMotion const& m)
+void UpdateHistory(Hmvp& hmvp, CuMotion const& m)
 {
-    if (u.ibc || m.mode != PredMode::Inter || m.kind != CuMotion::Translational)
-        return;
-    hmvp.push(m.cand);
+    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational)
+        hmvp.push(m.cand);
 }
 
 } // namespace vvcinter

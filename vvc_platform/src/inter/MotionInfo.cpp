@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 
 namespace vvcinter {
 
@@ -133,7 +132,11 @@ MotionInfo const* MotionGrid::available(int x, int y) const
     if (x < 0 || y < 0 || x >= m_width || y >= m_height)
         return nullptr;
     size_t const i = index(x, y);
-    return m_region[i] == m_curRegion ? &m_cells[i] : nullptr;
+    if (m_region[i] != m_curRegion)
+        return nullptr;
+    if (m_wavefront && (y >> m_log2Ctu) < (m_yCur >> m_log2Ctu) && (x >> m_log2Ctu) > (m_xCur >> m_log2Ctu))
+        return nullptr;
+    return &m_cells[i];
 }
 
 void MotionGrid::storeIntra(int x, int y, int w, int h, PredMode mode)
@@ -256,34 +259,6 @@ void SliceMotion::deriveListProperties()
         for (int i = 0; i < refs.num[l] && i < kMaxRefs; ++i)
             if (refs.poc[l][i] > currPoc)
                 noBackwardPred = false;
-    symRefIdx[0] = symRefIdx[1] = -1;
-    if (!bSlice)
-        return;
-    // The nearest short-term reference before the picture in one list and after it in the
-    // other: list 0 before / list 1 after first, else the reverse.
-    auto nearest = [this](int l, bool before) {
-        int best = -1;
-        int64_t bestDist = std::numeric_limits<int64_t>::max();
-        for (int i = 0; i < refs.num[l] && i < kMaxRefs; ++i) {
-            if (refs.longTerm[l][i])
-                continue;
-            int64_t const d = before ? int64_t(currPoc) - refs.poc[l][i] : int64_t(refs.poc[l][i]) - currPoc;
-            if (d > 0 && d < bestDist) {
-                bestDist = d;
-                best = i;
-            }
-        }
-        return best;
-    };
-    int r0 = nearest(0, true), r1 = nearest(1, false);
-    if (r0 < 0 || r1 < 0) {
-        r0 = nearest(0, false);
-        r1 = nearest(1, true);
-    }
-    if (r0 >= 0 && r1 >= 0) {
-        symRefIdx[0] = r0;
-        symRefIdx[1] = r1;
-    }
 }
 
 } // namespace vvcinter

@@ -10,11 +10,15 @@
 // motion from its syntax and its neighbours (merge, AMVP, MMVD, SMVD, affine, subblock
 // temporal, GPM, CIIP, block copy in inter slices).
 //
-// How the stages meet: the parse hands out a unit record that carries an `InterSyntax` (below);
+// How the stages meet: the parse hands out its coding-unit record (slice/SliceParser.h);
 // the reconstructor fills a `SliceMotion` per slice from the slice header and the reference
 // lists of the picture buffer, calls `DeriveCuMotion`, passes the resulting `CuMotion` to the
 // prediction stage, then `StoreCuMotion` into the picture's `MotionGrid`. At the end of the
 // picture `MotionGrid::storeField` writes the picture's `MotionField` for later pictures.
+namespace vvcslice {
+struct CodingUnit;
+}
+
 namespace vvcinter {
 
 constexpr int kMaxRefs = 16;    // entries per reference picture list
@@ -96,7 +100,7 @@ struct ColMotion
     bool longTerm[2] = {false, false};
 };
 
-class MotionField
+struct MotionField
 {
 public:
     // False (field empty) when the size is not usable.
@@ -142,39 +146,9 @@ struct SliceMotion
     int log2ParMrgLevel = 2;
     int maxNumMergeCand = 6, maxNumSubblockMergeCand = 0, maxNumGpmCand = 0, maxNumIbcMergeCand = 0;
     bool sbtmvp = false, affine = false, sixParamAffine = false, bcw = false;
-    bool mmvdFullpelOnly = false, mvdL1Zero = false;
-    // Symmetric MVD: the reference index pair, -1 when the slice has none.
-    int symRefIdx[2] = {-1, -1};
-    // Fills noBackwardPred and symRefIdx from currPoc and refs.
+    bool mmvdFullpelOnly = false;
+    // Fills noBackwardPred from currPoc and refs.
     void deriveListProperties();
-};
-
-// The motion syntax of one inter (or, in inter slices, block copy) coding unit, as the parse
-// decodes it. Positions and sizes in luma samples.
-struct InterSyntax
-{
-    int x = 0, y = 0, w = 0, h = 0;
-    bool ibc = false;
-    bool skip = false;
-    bool merge = false; // general_merge_flag (implied by skip)
-    // Merge modes (one at most): subblock, MMVD, CIIP, GPM; none of them: regular merge.
-    bool subblockMerge = false, mmvd = false, ciip = false, gpm = false;
-    int mergeIdx = 0;                         // merge_idx / merge_subblock_idx / mmvd_cand_flag
-    int mmvdDistanceIdx = 0, mmvdDirectionIdx = 0;
-    int gpmPartitionIdx = 0, gpmIdx[2] = {0, 0};
-    // AMVP: inter_pred_idc as a list mask (1 L0, 2 L1, 3 both), per list the reference index,
-    // predictor flag and vector differences (one per control point, as coded, before AMVR
-    // scaling); AMVR shift of the differences (0 for 1/16 ... 6 for four samples; the standard's
-    // AmvrShift); affine with its type; symmetric MVD; BCW index; half-sample filter (AMVR
-    // half-sample precision).
-    uint8_t interDir = 1;
-    int refIdx[2] = {0, 0};
-    int mvpIdx[2] = {0, 0};
-    Mv mvd[2][3];
-    int amvrShift = 2;
-    bool affine = false, sixParam = false;
-    bool symMvd = false;
-    int bcwIdx = kBcwDefault;
 };
 
 // Per-unit result of the derivation: what the prediction and the storage need.
@@ -219,12 +193,25 @@ private:
 
 // The motion of the picture being decoded per 4x4 luma area, with the availability of each
 // area to a unit being decoded: an area is available when written by a unit of the current
-// region (the slice and tile being decoded; the caller starts a new region with `setRegion`).
+// region (the slice and tile being decoded, which the caller names with `setRegion` before each
+// unit) and, where CTU rows may be decoded in parallel, not in a CTU above and to the right of
+// the unit's.
 class MotionGrid
 {
 public:
     bool create(int lumaWidth, int lumaHeight);
-    void setRegion(int region) { m_curRegion = region; }
+    // CTU rows decoded in parallel (entropy coding sync), with the CTU size.
+    void setWavefront(bool on, int log2CtuSize)
+    {
+        m_wavefront = on;
+        m_log2Ctu = log2CtuSize;
+    }
+    void setRegion(int region, int xCur = 0, int yCur = 0)
+    {
+        m_curRegion = region;
+        m_xCur = xCur;
+        m_yCur = yCur;
+    }
     int width() const { return m_width; }
     int height() const { return m_height; }
     // The area covering (x, y) when inside the picture and written in the current region.
@@ -234,9 +221,10 @@ public:
     // Stores an intra/palette unit (so that later units see it as decoded but without motion).
     void storeIntra(int x, int y, int w, int h, PredMode mode = PredMode::Intra);
     // Stores the motion of a derived unit over its area (subblocks, GPM's split storage).
-    // `refined`: per 4x4 area of the unit the DMVR-refined vectors, or null to store the
-    // derived ones; `refs` gives the reference POCs.
-    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs, Mv const (*refined)[2] = nullptr);
+    // `refined`: per 4x4 area of the unit (raster order) the DMVR-refined vectors of lists 0
+    // and 1, or null to store the derived ones; `refs` gives the reference POCs.
+    void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
+                 Mv const (*refined)[2] = nullptr);
     // Writes the picture's field for later temporal candidates (refined vectors); false when
     // the field cannot be created.
     bool storeField(MotionField& field) const;
@@ -245,19 +233,22 @@ private:
     size_t index(int x, int y) const { return size_t(y >> 2) * size_t(m_stride) + size_t(x >> 2); }
     int m_width = 0, m_height = 0, m_stride = 0;
     int m_curRegion = 0;
+    int m_xCur = 0, m_yCur = 0;
+    bool m_wavefront = false;
+    int m_log2Ctu = 7;
     std::vector<MotionInfo> m_cells;
     std::vector<int32_t> m_region; // per 4x4 area the region that wrote it, -1 before
     std::vector<AffineUnit> m_affine;
 };
 
 // The motion of one unit from its syntax: regular merge, MMVD, CIIP, GPM, subblock merge,
-// AMVP (with SMVD and AMVR), affine AMVP, or block copy. `hmvp` is the history of the slice
+// AMVP (the differences as the parse gives them: SMVD and AMVR applied), affine AMVP. `hmvp` is the history of the slice
 // (updated by the caller with UpdateHistory after the unit). False when the syntax refers to
 // what the slice does not have (a reference index outside the lists): the unit is not decodable.
-bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, InterSyntax const& u,
+bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, vvcslice::CodingUnit const& cu,
                     CuMotion& out);
-// The history update after a unit (translational inter units other than GPM).
-void UpdateHistory(Hmvp& hmvp, InterSyntax const& u, CuMotion const& m);
+// The history update after an inter unit (translational ones: not affine, subblock or GPM).
+void UpdateHistory(Hmvp& hmvp, CuMotion const& m);
 
 // The pieces of the derivation, for the reconstructor's special cases and for tests.
 // Regular merge list of the unit at (x, y, w, h): `count` entries (at most
