@@ -18,14 +18,16 @@
 //    to the current Picture (Picture::slices, in decoding order; index = the slice's index in
 //    the picture).
 //  - It then hands the reconstructor the current Picture and that slice's SliceRefs (startSlice
-//    of the reconstructor). Entry refIdx of list X is `refs.list[X][refIdx]`; only the first
-//    `refs.numActive[X]` entries may be used by the slice data, and `entry.pic` is never null
-//    for them. A reference's samples are `entry.pic->samples` (padded planes, below), its
-//    motion field `entry.pic->motion`, its POC `entry.poc` (for long-term entries the POC of
-//    the picture, which is what MV scaling never uses: long-term entries are not scaled).
+//    of the reconstructor; the SliceRefs stays where it is until the picture is finished).
+//    Entry refIdx of list X is `refs.list[X][refIdx]`; only the first `refs.numActive[X]`
+//    entries may be used by the slice data, and `entry.pic` is never null for them. A
+//    reference's samples are `entry.pic->samples` (padded planes, below; empty when that
+//    picture could not be reconstructed or did not match its hash: the units predicted from it
+//    fail), its motion field `entry.pic->motion` (null: no temporal candidates), its POC
+//    `entry.poc`, its parameter sets `entry.pic->seqSet` / `picSet` (size, scaling window).
 //  - The collocated picture of the slice (TMVP, SbTMVP) is `refs.collocated` (null when the
-//    picture header turns temporal MV prediction off); its motion field and its own reference
-//    POCs (`collocated->slices[..]`, via the motion field's per-block slice index) are read.
+//    picture header turns temporal MV prediction off); its motion field keeps the POCs and
+//    long-term flags of its own references.
 //  - The reconstructor makes the current picture's motion field (std::make_shared of the type in
 //    inter/MotionInfo.h) and stores it in `Picture::motion` when the picture starts, so that
 //    later pictures can use it as their collocated picture.
