@@ -173,9 +173,9 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         if (m_recon && !reconstructible)
             m_recon.reset();
         if (m_recon)
-            m_recon->startSlice(sh, m_reconSlices++,
-                                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_pcPic,
-                                m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
+            m_recon->startSlice(
+                sh, m_reconSlices++, [this](int apsType, int id) { return adaptationParameterSet(apsType, id); },
+                m_pcPic, m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
         {
             // The slice data is entropy decoded: it must end exactly where the unit does.
             auto const& rbsp = bs.getFifo();
@@ -584,7 +584,7 @@ bool DecLib::checkPictureHash(Picture const& pic)
         return true;
     ++m_hashStats.withHash;
     m_hashStats.intraWithHash += intra ? 1 : 0;
-    PelUnitBuf const buf = pic.getRecoBuf();
+    PelUnitBuf const buf = pic.samples.view();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
         return true;
     PlaneView planes[3];
@@ -611,9 +611,9 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     if (!m_pcPic)
         return;
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash and kept for reference
-    // and output unless they differ from it: a picture without samples (inter slices, a tool not
-    // reconstructed, a mismatch) is one the output cannot give.
+    // The reconstructed samples are checked against the picture's hash and kept for reference,
+    // and for the output unless they differ from it: a picture without samples (a tool not
+    // reconstructed) or with a mismatch is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
     if (m_recon && !m_recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
@@ -623,8 +623,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         m_pcPic->samples.assign(m_recon->picture());
     m_recon.reset();
     int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
-    if (!checkPictureHash(*m_pcPic))
-        m_pcPic->samples.destroy();
+    m_pcPic->hashMismatch = !checkPictureHash(*m_pcPic);
     // Debugging aid: per picture, whether it matched its hash and the residual tools used.
     if (std::getenv("SERAVIN_VVC_STATS"))
         std::fprintf(stderr, "picture %d poc %d %s %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,

@@ -213,9 +213,14 @@ public:
     // could not be reconstructed).
     PaddedPelStorage samples;
 
+    // The samples differ from the picture's hash: they still serve as a reference (so that the
+    // pictures after it are decoded and checked too) but are not output.
+    bool hashMismatch = false;
+
+    // The samples to output: none while empty or when they differ from the hash.
     PelUnitBuf getRecoBuf(bool = false) const
     {
-        if (!samples.empty())
+        if (!samples.empty() && !hashMismatch)
             return samples.view();
         PelUnitBuf buf;
         buf.chromaFormat = sps ? sps->m_chromaFormatIdc : CHROMA_420;
