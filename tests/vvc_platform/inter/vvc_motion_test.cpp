@@ -412,3 +412,30 @@ TEST(VvcMotion, EdgeStrengthComparesPicturesNumbersAndVectors)
     ibc.mode = PredMode::Ibc;
     EXPECT_EQ(MotionEdgeStrength(ibc, cases[0].p), 1);
 }
+
+TEST(VvcMotion, HistoryTakesTranslationalUnitsThatEndAMergeRegion)
+{
+    SliceMotion s = Slice(false);
+    s.log2ParMrgLevel = 4; // 16x16 regions
+    struct Case
+    {
+        int x, y, w, h;
+        CuMotion::Kind kind;
+        bool enters;
+    } const cases[] = {
+        {0, 0, 8, 8, CuMotion::Translational, false},  // inside the region
+        {8, 0, 8, 8, CuMotion::Translational, false},  // reaches its right, not its bottom
+        {8, 8, 8, 8, CuMotion::Translational, true},   // its bottom-right corner
+        {0, 0, 32, 16, CuMotion::Translational, true}, // larger than the region
+        {0, 0, 32, 16, CuMotion::Affine, false},
+        {0, 0, 32, 16, CuMotion::Gpm, false},
+    };
+    for (Case const& c : cases) {
+        Hmvp h;
+        CuMotion m;
+        m.kind = c.kind;
+        m.cand = Uni(0, 0, Mv(4, 4));
+        vvcinter::UpdateHistory(s, h, Unit(c.x, c.y, c.w, c.h), m);
+        EXPECT_EQ(h.size(), c.enters ? 1 : 0) << c.x << "," << c.y << " " << c.w << "x" << c.h << " kind " << c.kind;
+    }
+}

@@ -404,9 +404,12 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
     return refOk(c);
 }
 
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m)
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational)
+    // Inside a merge estimation region only the unit that ends it at the bottom right enters.
+    int const mer = s.log2ParMrgLevel;
+    bool const endsRegion = ((cu.x + cu.width) >> mer) > (cu.x >> mer) && ((cu.y + cu.height) >> mer) > (cu.y >> mer);
+    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational && endsRegion)
         hmvp.push(m.cand);
 }
 
