@@ -390,7 +390,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
     // sub-partition takes its own columns of it.
     int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
-    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    int const pbX = cu.isp == 2 ? cu.x + (tb.x - cu.x) / pbW * pbW : tb.x;
     if (tb.x == pbX) {
         m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
         bool ok = true;
@@ -778,13 +778,14 @@ void IntraPictureReconstructor::inverseMapLuma()
 std::string IntraPictureReconstructor::toolStats() const
 {
     ToolCounts const& n = m_counts;
-    char text[256];
+    char text[512];
     std::snprintf(text, sizeof(text),
                   "ts %d/%d bdpcm %d lfnst %d/%d mts %d isp %d mip %d 4x4 dct %d dst %d lfnst %d joint %d/%d/%d 1d %d "
-                  "sl %d dq %d sdh %d nores4x4 %d cclm %d",
+                  "sl %d dq %d sdh %d nores4x4 %d cclm %d; inter merge %d mmvd %d ciip %d gpm %d affine %d sbtmvp %d "
+                  "amvp %d affine-amvp %d bi %d sbt %d coded %d",
                   n.tsLuma, n.tsChroma, n.bdpcm, n.lfnstLuma, n.lfnstChroma, n.mts, n.isp, n.mip, n.dct4x4, n.dst4x4,
                   n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4,
-                  n.cclm);
+                  n.cclm, n.merge, n.mmvd, n.ciip, n.gpm, n.affine, n.sbtmvp, n.amvp, n.affineAmvp, n.bi, n.sbt, n.coded);
     return text;
 }
 

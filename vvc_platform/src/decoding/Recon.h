@@ -173,5 +173,9 @@ private:
         int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
             noRes4x4 = 0;
         int cclm = 0;
+        // Inter units by kind: merge (regular, MMVD, CIIP, GPM), affine and subblock temporal,
+        // AMVP (translational, affine), bi-predicted, SBT.
+        int merge = 0, mmvd = 0, ciip = 0, gpm = 0, affine = 0, sbtmvp = 0, amvp = 0, affineAmvp = 0, bi = 0, sbt = 0,
+            coded = 0;
     } m_counts;
 };

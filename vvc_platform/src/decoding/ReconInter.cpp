@@ -6,6 +6,8 @@
 #include "intra/IntraPred.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
@@ -118,6 +120,19 @@ bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
         return false;
     }
     vvcinter::UpdateHistory(m_hmvp, m);
+    ToolCounts& n = m_counts;
+    MergeKind const k = cu.inter.merge;
+    n.merge += k == MergeKind::Regular;
+    n.mmvd += k == MergeKind::Mmvd;
+    n.ciip += k == MergeKind::Ciip;
+    n.gpm += k == MergeKind::Gpm;
+    n.affine += m.kind == CuMotion::Affine;
+    n.sbtmvp += m.kind == CuMotion::SubblockTemporal;
+    n.amvp += k == MergeKind::None && !cu.inter.affine;
+    n.affineAmvp += k == MergeKind::None && cu.inter.affine;
+    n.bi += m.cand.interDir == 3;
+    n.sbt += cu.inter.sbt;
+    n.coded += cu.inter.cuCoded;
     if (m.kind == CuMotion::Gpm)
         vvcinter::GpmSplit(m.gpmPartition, m.gpmAngle, m.gpmDistance);
     // The prediction of the whole unit, per plane at the unit's size.
@@ -139,6 +154,12 @@ bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
     }
     vvcinter::DmvrResult dmvr;
     if (!ok() || !m_cuPred->predict(*m_slicePred, cu, m, dst, &dmvr, m.ciip ? &intra : nullptr, wIntra)) {
+        if (std::getenv("SERAVIN_VVC_TRACE"))
+            std::fprintf(stderr, "inter unit %d,%d %dx%d kind %d dir %d ref %d/%d: refs %d/%d, samples %d/%d\n", cu.x,
+                         cu.y, cu.width, cu.height, int(m.kind), m.cand.interDir, m.cand.refIdx[0], m.cand.refIdx[1],
+                         m_slicePred->numRefs[0], m_slicePred->numRefs[1],
+                         m_slicePred->refs[0][0].planes[0].samples != nullptr,
+                         m_slicePred->refs[1][0].planes[0].samples != nullptr);
         fail("inter prediction failed");
         return false;
     }
