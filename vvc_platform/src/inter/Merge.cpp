@@ -49,10 +49,10 @@ bool ColVector(SliceMotion const& s, ColMotion const& col, int l, int refIdx, bo
     return true;
 }
 
-// The collocated entry the temporal candidate of the unit reads: bottom-right when it is in
-// the same CTU row and inside the bounds and not intra, else the centre; null when the slice
+// The temporal candidate reads the collocated entry at the bottom-right when it is in the same
+// CTU row, inside the bounds and gives a vector, else the one at the centre; none when the slice
 // has no temporal candidates or the unit is too small.
-static bool TemporalAt(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
+bool TemporalMv(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
 {
     if (!s.colField || w * h <= 32)
         return false;
@@ -67,11 +67,6 @@ static bool TemporalAt(SliceMotion const& s, int x, int y, int w, int h, int l, 
     if (xC >= s.colField->lumaWidth() || yC >= s.colField->lumaHeight())
         return false;
     return ColVector(s, s.colField->at((xC >> 3) << 3, (yC >> 3) << 3), l, refIdx, false, mv);
-}
-
-bool TemporalMv(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
-{
-    return TemporalAt(s, x, y, w, h, l, refIdx, mv);
 }
 
 static void Normalise(MotionCand& c)
@@ -120,12 +115,12 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
     if (n < count && s.colField) {
         MotionCand col;
         Mv mv;
-        if (TemporalAt(s, x, y, w, h, 0, 0, mv)) {
+        if (TemporalMv(s, x, y, w, h, 0, 0, mv)) {
             col.interDir |= 1;
             col.refIdx[0] = 0;
             col.mv[0] = mv;
         }
-        if (s.bSlice && TemporalAt(s, x, y, w, h, 1, 0, mv)) {
+        if (s.bSlice && TemporalMv(s, x, y, w, h, 1, 0, mv)) {
             col.interDir |= 2;
             col.refIdx[1] = 0;
             col.mv[1] = mv;
@@ -321,7 +316,7 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
         list[n++] = b;
     if (n < 2) {
         Mv col;
-        if (TemporalAt(s, x, y, w, h, l, refIdx, col))
+        if (TemporalMv(s, x, y, w, h, l, refIdx, col))
             list[n++] = RoundToPrecision(col, amvrShift);
     }
     for (int k = 0; k < hmvp.size() && n < 2; ++k) {

@@ -5,15 +5,15 @@
 #include <vector>
 
 // Motion data of inter coding units: motion vectors, the motion of each 4x4 luma area of the
-// picture being decoded (what later candidates and the deblocking read), the motion field a
-// picture keeps for later pictures' temporal candidates, and the derivation of a coding unit's
-// motion from its syntax and its neighbours (merge, AMVP, MMVD, SMVD, affine, subblock
-// temporal, GPM, CIIP, block copy in inter slices).
+// picture being decoded (what later candidates and the deblocking read; block copy units are
+// stored with their vector, which intra/Ibc derives), the motion field a picture keeps for later
+// pictures' temporal candidates, and the derivation of a coding unit's motion from its syntax and
+// its neighbours (merge, AMVP, MMVD, affine, subblock temporal, GPM, CIIP).
 //
 // How the stages meet: the parse hands out its coding-unit record (slice/SliceParser.h);
 // the reconstructor fills a `SliceMotion` per slice from the slice header and the reference
 // lists of the picture buffer, calls `DeriveCuMotion`, passes the resulting `CuMotion` to the
-// prediction stage, then `StoreCuMotion` into the picture's `MotionGrid`. At the end of the
+// prediction stage, then `MotionGrid::storeCu` into the picture's grid. At the end of the
 // picture `MotionGrid::storeField` writes the picture's `MotionField` for later pictures.
 namespace vvcslice {
 struct CodingUnit;
