@@ -90,24 +90,25 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
             return nullptr;
         return InterNeighbour(grid, xn, yn);
     };
-    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
+    // B1 first, then A1 (dropped when it repeats B1), B0, A0, B2.
     MotionInfo const* b1 = spatial(x + w - 1, y - 1);
+    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
     MotionInfo const* b0 = spatial(x + w, y - 1);
     MotionInfo const* a0 = spatial(x - 1, y + h);
     MotionInfo const* b2 = spatial(x - 1, y - 1);
     auto same = [](MotionInfo const* p, MotionInfo const* q) { return p && q && p->m.sameMotion(q->m); };
-    if (b1 && same(a1, b1))
-        b1 = nullptr;
+    if (a1 && same(b1, a1))
+        a1 = nullptr;
     if (b0 && same(b1, b0))
         b0 = nullptr;
     if (a0 && same(a1, a0))
         a0 = nullptr;
     if (b2 && (same(a1, b2) || same(b1, b2)))
         b2 = nullptr;
-    // The history candidates compare with what A1 and B1 added (before the B0/A0 pruning).
+    // The history candidates compare with what B1 and A1 added.
     MotionInfo const* a1Kept = a1;
     MotionInfo const* b1Kept = b1;
-    MotionInfo const* order[5] = {a1, b1, b0, a0, b2};
+    MotionInfo const* order[5] = {b1, a1, b0, a0, b2};
     int const spatialMax = (a1 && b1 && b0 && a0) ? 4 : 5;
     for (int k = 0; k < spatialMax && n < count; ++k)
         if (order[k])
@@ -404,9 +405,12 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
     return refOk(c);
 }
 
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m)
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational)
+    // Inside a merge estimation region only the unit that ends it at the bottom right enters.
+    int const mer = s.log2ParMrgLevel;
+    bool const endsRegion = ((cu.x + cu.width) >> mer) > (cu.x >> mer) && ((cu.y + cu.height) >> mer) > (cu.y >> mer);
+    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational && endsRegion)
         hmvp.push(m.cand);
 }
 
