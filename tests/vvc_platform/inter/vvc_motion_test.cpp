@@ -439,3 +439,22 @@ TEST(VvcMotion, HistoryTakesTranslationalUnitsThatEndAMergeRegion)
         EXPECT_EQ(h.size(), c.enters ? 1 : 0) << c.x << "," << c.y << " " << c.w << "x" << c.h << " kind " << c.kind;
     }
 }
+
+TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
+{
+    SliceMotion s = Slice(true);
+    s.refs.poc[1][1] = 4; // list 1 entry 1 is the picture of list 0 entry 0 (target POC 4)
+    s.deriveListProperties();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    MotionCand const both = Bi(0, Mv(8, 0), 1, Mv(16, 0)); // both lists predict from POC 4
+    Hmvp h;
+    h.push(both);
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 0, 2), Mv(8, 0));
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 2), Mv(16, 0));
+    Hmvp older;
+    older.push(Uni(0, 0, Mv(40, 0)));
+    older.push(both);
+    EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 0, 2), Mv(40, 0));
+    EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 1, 2), Mv(8, 0));
+}

@@ -320,10 +320,17 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
         if (TemporalMv(s, x, y, w, h, l, refIdx, col))
             list[n++] = RoundToPrecision(col, amvrShift);
     }
-    for (int k = 0; k < hmvp.size() && n < 2; ++k) {
-        Mv mv;
-        if (pick(hmvp.newest(k), mv))
-            list[n++] = mv;
+    // The history from its oldest entry; an entry gives its vector of each list that predicts
+    // from the target picture (list l first).
+    for (int k = hmvp.size() - 1; k >= 0 && n < 2; --k) {
+        MotionCand const& c = hmvp.newest(k);
+        for (int t = 0; t < 2 && n < 2; ++t) {
+            int const ll = t ? 1 - l : l;
+            int const r = c.refIdx[ll];
+            if (c.uses(ll) && r >= 0 && r < s.refs.num[ll] && s.refs.poc[ll][r] == target &&
+                s.refs.longTerm[ll][r] == s.refs.longTerm[l][refIdx])
+                list[n++] = RoundToPrecision(c.mv[ll], amvrShift);
+        }
     }
     while (n < 2)
         list[n++] = Mv();
