@@ -103,6 +103,7 @@ int main(int argc, char** argv)
     int detected = 0, opened = 0, decoded = 0, md5Match = 0, md5Known = 0;
     int hashPictures = 0, hashChecked = 0, hashMatched = 0, pictures = 0;
     int intraPictures = 0, intraWithHash = 0, syntaxClean = 0, intraSlices = 0, intraSlicesParsed = 0;
+    int interSlices = 0, interSlicesParsed = 0;
     QElapsedTimer total;
     total.start();
     for (QString const& name : names) {
@@ -170,10 +171,16 @@ int main(int argc, char** argv)
                         .arg(check.hashes.matched);
             intraSlices += check.hashes.intraSlices;
             intraSlicesParsed += check.hashes.intraSlicesParsed;
+            interSlices += check.hashes.interSlices;
+            interSlicesParsed += check.hashes.interSlicesParsed;
             if (check.hashes.intraSlices > 0)
                 line += QStringLiteral("; intra slice data %1/%2")
                             .arg(check.hashes.intraSlicesParsed)
                             .arg(check.hashes.intraSlices);
+            if (check.hashes.interSlices > 0)
+                line += QStringLiteral("; inter slice data %1/%2")
+                            .arg(check.hashes.interSlicesParsed)
+                            .arg(check.hashes.interSlices);
             if (!check.sliceDataError.empty())
                 line += QStringLiteral(" (%1)").arg(QString::fromStdString(check.sliceDataError));
             if (check.syntaxErrors > 0)
@@ -192,9 +199,10 @@ int main(int argc, char** argv)
     }
     std::printf("summary: %d streams, %d detected, %d opened, %d with complete syntax read, %d decoded completely, "
                 "%d of %d output md5 match; %d pictures (%d intra), %d with hash SEI (%d intra), %d checked, "
-                "%d matched; intra slice data decoded to its end: %d of %d; %.1f s\n",
+                "%d matched; intra slice data decoded to its end: %d of %d; inter slices whose data decodes exactly to its "
+                "end: %d of %d; %.1f s\n",
                 int(names.size()), detected, opened, syntaxClean, decoded, md5Match, md5Known, pictures, intraPictures,
                 hashPictures, intraWithHash, hashChecked, hashMatched, intraSlicesParsed, intraSlices,
-                total.elapsed() / 1000.0);
+                interSlicesParsed, interSlices, total.elapsed() / 1000.0);
     return 0;
 }

@@ -5,8 +5,8 @@
 #include "core/decoders/broken_files_support.h"
 #include "fuzz_support.h"
 
-#include "project/ze_nox_gui_project.h"
 #include "metrics_panel/ze_nox_rd_curve.h"
+#include "project/ze_nox_gui_project.h"
 #include "project/ze_nox_source_file.h"
 
 #include <QCoreApplication>
@@ -72,6 +72,11 @@ void VvcStreamSeeds()
         Put("vvc_parsing", base, FromBytes(FirstVvcPictures(bytes, 1)));
         Put("decoder_factory", base + ".vvc.typed",
             QByteArray(1, SuffixByte("x.vvc")) + char(ZE_STREAM_TYPE_VVC) + FromBytes(FirstVvcPictures(bytes, 2)));
+        // A few pictures more: the inter pictures after the first, their reference lists and the
+        // picture buffer's output (kept small so that the fuzzer stays fast).
+        Bytes const more = FirstVvcPictures(bytes, 5);
+        if (more.size() > FirstVvcPictures(bytes, 2).size() && more.size() <= 64 * 1024)
+            Put("vvc_parsing", base + ".five", FromBytes(more));
     }
 }
 

@@ -1,8 +1,8 @@
 #include "decoders/ze_vvc_decoder.h"
 
 #include "decoders/ze_random_access_points.h"
-#include "display/frame.h"
 #include "common/ze_nox_core_supported_features.h"
+#include "display/frame.h"
 
 #include "bitstream/AnnexBread.h"
 #include "decoding/DecLib.h"
@@ -129,6 +129,7 @@ void ZeVvcDecoder::closeDecoder()
     }
     m_pictureList = nullptr;
     m_heldNalu.reset();
+    m_heldField.reset();
     if (!m_reconFileName.empty())
         for (auto& output : m_reconOutputs)
             output.second->close();
@@ -451,7 +452,12 @@ bool ZeVvcDecoder::xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu)
 ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
 {
     auto streamFailed = [this] { return !m_decLib || !m_byteStream || m_bitstreamFile.fail(); };
-    auto flushOne = [this] {
+    auto flushOne = [this, &frame] {
+        if (!m_decLib)
+            return ZE_NOX_CORE_END_OF_FILE;
+        m_decLib->flushOutput();
+        if (m_decLib->nextOutput() && setUpOutputFor(frame) != ZE_NOX_CORE_OK)
+            return ZE_NOX_CORE_NOT_OPENED;
         const ZeNoxCoreError r = xFlushOutput(m_pictureList, -1, true);
         return r == ZE_NOX_CORE_INVALID_PARAMETERS ? ZE_NOX_CORE_END_OF_FILE : r;
     };
@@ -459,6 +465,14 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
         return flushOne();
 
     for (;;) {
+        // Pictures the decoder has output are written one per call before more units are read.
+        if (writeOutput && m_decLib->nextOutput()) {
+            const ZeNoxCoreError r = setUpOutputFor(frame);
+            if (r != ZE_NOX_CORE_OK)
+                return r;
+            if (xWriteOutput(m_pictureList, 0) != 0)
+                return ZE_NOX_CORE_OK;
+        }
         std::unique_ptr<InputNALUnit> nalu = std::move(m_heldNalu);
         bool newPicture = false;
         bool newAccessUnit = false;
@@ -478,9 +492,12 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                         msg(ERROR, "Warning: Attempt to decode an empty NAL unit\n");
                         continue;
                     }
-                } else {
-                    read(*nalu);
+                } else if (ReadOrDrop(*nalu)) {
                     haveUnit = true;
+                } else {
+                    nalu = std::make_unique<InputNALUnit>(); // dropped
+                    if (!streamFailed())
+                        continue;
                 }
             }
         }
@@ -490,25 +507,8 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
         if (haveUnit) {
             if (m_decLib->getFirstSliceInPicture()) {
                 if (IsIdr(type)) {
+                    // The decoder outputs or discards the pictures before it (no_output_of_prior_pics).
                     m_newClvs[layer] = true;
-                    // Pictures still waiting in the layer are written one per call before the IDR.
-                    bool const waiting =
-                        m_pictureList &&
-                        std::any_of(m_pictureList->begin(), m_pictureList->end(), [&](Picture const* p) {
-                            return p && p->layerId == nalu->m_nuhLayerId && p->getOutputMark();
-                        });
-                    if (waiting && writeOutput) {
-                        if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
-                            const ZeNoxCoreError r = xSetUpOutput(frame, layer);
-                            if (r != ZE_NOX_CORE_OK)
-                                return r;
-                        }
-                        if (xFlushOutput(m_pictureList, nalu->m_nuhLayerId, true) == ZE_NOX_CORE_OK) {
-                            m_heldNalu = std::move(nalu);
-                            return ZE_NOX_CORE_OK;
-                        }
-                    }
-                    xFlushOutput(m_pictureList, nalu->m_nuhLayerId, false);
                 } else if (type == NAL_UNIT_CODED_SLICE_CRA) {
                     m_newClvs[layer] = m_eosPresentInPu;
                 }
@@ -557,23 +557,14 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
         }
 
         bool written = false;
-        if (m_pictureList) {
-            if (!m_reconFileName.empty() && !reconOutput(layer).isOpen()) {
-                const ZeNoxCoreError r = xSetUpOutput(frame, layer);
-                if (r != ZE_NOX_CORE_OK)
-                    return r;
-            }
-            if (writeOutput) {
-                if (newPicture) {
-                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
-                } else if (eos) {
-                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
-                    m_decLib->setFirstSliceInPicture(false);
-                } else if (type <= 12) {
-                    written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
-                }
-            }
+        if (writeOutput && m_decLib->nextOutput()) {
+            const ZeNoxCoreError r = setUpOutputFor(frame);
+            if (r != ZE_NOX_CORE_OK)
+                return r;
+            written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
         }
+        if (eos && writeOutput)
+            m_decLib->setFirstSliceInPicture(false);
 
         if (newPicture) {
             m_decLib->checkSeiInPictureUnit();
@@ -605,9 +596,18 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
     }
 }
 
+ZeNoxCoreError ZeVvcDecoder::setUpOutputFor(Frame& frame)
+{
+    Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
+    if (!next || m_reconFileName.empty() || reconOutput(next->layerId).isOpen())
+        return ZE_NOX_CORE_OK;
+    return xSetUpOutput(frame, next->layerId);
+}
+
 ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
 {
-    Picture const* first = FirstPicture(m_pictureList);
+    Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
+    Picture const* first = next && next->sps && next->pps ? next : FirstPicture(m_pictureList);
     if (!first)
         return ZE_NOX_CORE_OK; // nothing decoded yet
     SPS const& sps = *first->sps;
@@ -692,89 +692,68 @@ void ZeVvcDecoder::xWriteFieldPair(Picture const& top, Picture const& bottom)
     m_lastOutput = outputInfoOf(top);
 }
 
-int ZeVvcDecoder::xWriteOutput(std::list<Picture*>* pictures, unsigned)
+int ZeVvcDecoder::xWriteOutput(std::list<Picture*>*, unsigned)
 {
-    Picture const* first = FirstPicture(pictures);
-    if (!first)
-        return 0;
-    int const maxTid = m_maxTemporalLayer >= 0 ? m_maxTemporalLayer : first->sps->m_maxSubLayers - 1;
-    int const maxReorder = first->sps->getMaxNumReorderPics(maxTid);
-    int const maxBuffering = first->sps->getMaxDecPicBuffering(maxTid);
-    int waiting = 0;
-    int fullness = 0;
-    for (Picture const* pic : *pictures) {
-        if (!pic)
-            continue;
-        bool const pending = pic->getOutputMark() && pic->poc > m_pocLastDisplay;
-        waiting += pending ? 1 : 0;
-        fullness += pending || pic->referenced ? 1 : 0;
-    }
-    bool const due = waiting > maxReorder || fullness > maxBuffering;
-    if (!due)
-        return 0;
-    for (auto it = pictures->begin(); it != pictures->end(); ++it) {
-        Picture* pic = *it;
-        if (!pic || !pic->getOutputMark() || pic->poc <= m_pocLastDisplay)
-            continue;
-        if (pic->fieldPic) {
-            auto next = std::next(it);
-            if (next == pictures->end() || !*next || (pic->poc & 1) || (*next)->poc != pic->poc + 1)
-                continue; // its other field is not there yet
-            xWriteFieldPair(*pic, **next);
-            m_pocLastDisplay = (*next)->poc;
-            pic->setOutputMark(false);
-            (*next)->setOutputMark(false);
-            return 1;
-        }
-        xWritePicture(*pic);
-        m_pocLastDisplay = pic->poc;
-        pic->setOutputMark(false);
-        return 1;
-    }
-    return 0;
+    return writeNextOutput(false) ? 1 : 0;
 }
 
-ZeNoxCoreError ZeVvcDecoder::xFlushOutput(std::list<Picture*>* pictures, int layerId, bool stopAfterOne)
+bool ZeVvcDecoder::writeNextOutput(bool flushing)
 {
-    if (!pictures || pictures->empty())
-        return ZE_NOX_CORE_INVALID_PARAMETERS;
-    bool wrote = false;
-    for (auto it = pictures->begin(); it != pictures->end(); ++it) {
-        Picture* pic = *it;
-        if (!pic || (layerId != -1 && pic->layerId != layerId))
-            continue;
-        bool wroteThis = false;
-        if (pic->getOutputMark()) {
-            auto next = std::next(it);
-            if (pic->fieldPic && next != pictures->end() && *next && (*next)->getOutputMark()) {
-                xWriteFieldPair(*pic, **next);
-                m_pocLastDisplay = (*next)->poc;
-                (*next)->destroy();
-                delete *next;
-                *next = nullptr;
-            } else {
-                xWritePicture(*pic);
-                m_pocLastDisplay = pic->poc;
-            }
-            pic->setOutputMark(false);
-            wroteThis = true;
+    Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
+    if (!next || !next->sps || !next->pps) {
+        if (next)
+            m_decLib->takeOutput(); // a picture without parameter sets cannot be written
+        return false;
+    }
+    std::shared_ptr<Picture> pic = m_decLib->takeOutput();
+    if (pic->fieldPic && !(pic->poc & 1)) {
+        // A field is written with its other field, once that is output too.
+        Picture const* other = m_decLib->nextOutput();
+        if (other && other->fieldPic && other->poc == pic->poc + 1) {
+            std::shared_ptr<Picture> second = m_decLib->takeOutput();
+            xWriteFieldPair(*pic, *second);
+            m_pocLastDisplay = second->poc;
+            return true;
         }
-        pic->destroy();
-        delete pic;
-        *it = nullptr;
-        wrote = wrote || wroteThis;
-        if (wroteThis && stopAfterOne)
+        if (!flushing && !other) {
+            m_heldField = std::move(pic);
+            return false;
+        }
+    }
+    if (m_heldField) {
+        if (pic->fieldPic && pic->poc == m_heldField->poc + 1) {
+            xWriteFieldPair(*m_heldField, *pic);
+            m_heldField.reset();
+            m_pocLastDisplay = pic->poc;
+            return true;
+        }
+        xWritePicture(*m_heldField);
+        m_heldField.reset();
+    }
+    xWritePicture(*pic);
+    m_pocLastDisplay = pic->poc;
+    return true;
+}
+
+ZeNoxCoreError ZeVvcDecoder::xFlushOutput(std::list<Picture*>*, int, bool stopAfterOne)
+{
+    if (!m_decLib)
+        return ZE_NOX_CORE_INVALID_PARAMETERS;
+    m_decLib->flushOutput();
+    bool wrote = false;
+    while (m_decLib->nextOutput() || m_heldField) {
+        if (!m_decLib->nextOutput()) {
+            xWritePicture(*m_heldField);
+            m_heldField.reset();
+            wrote = true;
+        } else {
+            wrote = writeNextOutput(true) || wrote;
+        }
+        if (wrote && stopAfterOne)
             break;
     }
-    pictures->remove(nullptr);
-    if (wrote) {
-        // A full flush ends the sequence: the next one's pictures start from any POC.
-        if (!stopAfterOne)
-            m_pocLastDisplay = kPocNone;
+    if (wrote)
         return ZE_NOX_CORE_OK;
-    }
-    if (layerId == -1)
-        pictures->clear();
     m_pocLastDisplay = kPocNone;
     return ZE_NOX_CORE_END_OF_FILE;
 }

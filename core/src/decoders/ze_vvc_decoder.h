@@ -52,6 +52,11 @@ private:
     ZeNoxCoreError xSetUpOutput(Frame& frame, int layerId);
     int xWriteOutput(std::list<Picture*>* pictures, unsigned temporalId);
     ZeNoxCoreError xFlushOutput(std::list<Picture*>* pictures, int layerId, bool stopAfterOne);
+    // Writes the next picture the decoder has output (a field with its other field); false when
+    // none was written. `flushing`: a field whose other field is not there is written alone.
+    bool writeNextOutput(bool flushing);
+    // Binds the output of the next picture's layer to `frame` when it is not bound yet.
+    ZeNoxCoreError setUpOutputFor(Frame& frame);
     void xWritePicture(Picture const& pic);
     void xWriteFieldPair(Picture const& top, Picture const& bottom);
     VideoIOYuv& reconOutput(int layerId);
@@ -93,6 +98,7 @@ private:
     bool m_skippedNalPending = false;
     bool m_eosPresentInPu = false;
     std::list<Picture*>* m_pictureList = nullptr;
+    std::shared_ptr<Picture> m_heldField; // output, waiting for its other field
 
     // The library gives no picture samples: a written picture leaves the planes untouched.
     bool m_lastWriteHadSamples = false;

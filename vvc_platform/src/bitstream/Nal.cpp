@@ -69,3 +69,14 @@ void read(InputNALUnit& nalu)
                   nalu.m_nalUnitType <= NAL_UNIT_RESERVED_IRAP_VCL_11,
               "IRAP and GDR NAL units must have temporal id 0");
 }
+
+bool ReadOrDrop(InputNALUnit& nalu)
+{
+    try {
+        read(nalu);
+        return true;
+    } catch (Exception const& e) {
+        msg(WARNING, "Warning: damaged NAL unit dropped: %s\n", e.what());
+        return false;
+    }
+}

@@ -50,3 +50,6 @@ private:
 // Takes the emulation-prevention bytes out of the unit's bytes and parses its two-byte header;
 // the bit reader is then at the first payload bit. Malformed headers throw.
 void read(InputNALUnit& nalu);
+// The same for a unit of a stream being decoded: a damaged unit (an invalid emulation-prevention
+// byte, a malformed header) is dropped with a warning, and the answer is false.
+bool ReadOrDrop(InputNALUnit& nalu);

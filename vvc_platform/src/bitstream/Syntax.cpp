@@ -169,12 +169,18 @@ void ParseRefPicLists(InputBitstream& bs, RefPicLists& lists, SeqParameterSet co
     }
 }
 
-void ParsePredWeightTable(InputBitstream& bs, SeqParameterSet const& sps, PicParameterSet const& pps,
-                          RefPicLists const& rpl, int const numRefIdxActive[2])
+PredWeightTable ParsePredWeightTable(InputBitstream& bs, SeqParameterSet const& sps, PicParameterSet const& pps,
+                                     RefPicLists const& rpl, int const numRefIdxActive[2])
 {
-    Ue(bs, 7, "luma_log2_weight_denom");
-    if (sps.chromaFormatIdc != 0)
-        Se(bs, -7, 7, "delta_chroma_log2_weight_denom");
+    PredWeightTable t;
+    t.lumaLog2Denom = int(Ue(bs, 7, "luma_log2_weight_denom"));
+    t.chromaLog2Denom = t.lumaLog2Denom;
+    if (sps.chromaFormatIdc != 0) {
+        t.chromaLog2Denom += Se(bs, -7, 7, "delta_chroma_log2_weight_denom");
+        VVC_CHECK(t.chromaLog2Denom < 0 || t.chromaLog2Denom > 7, "ChromaLog2WeightDenom out of range");
+    }
+    // The offsets are signalled at 8 bits (high-precision offsets are not in Main 10).
+    int const halfRangeC = 128;
     for (int l = 0; l < 2; ++l) {
         int numWeights = 0;
         if (l == 0) {
@@ -186,24 +192,31 @@ void ParsePredWeightTable(InputBitstream& bs, SeqParameterSet const& sps, PicPar
             else
                 numWeights = pps.wpInfoInPh ? int(Ue(bs, 15, "num_l1_weights")) : numRefIdxActive[1];
         }
-        std::vector<bool> lumaFlag(static_cast<size_t>(numWeights)), chromaFlag(static_cast<size_t>(numWeights));
-        for (int i = 0; i < numWeights; ++i)
-            lumaFlag[size_t(i)] = bs.readFlag();
+        t.numWeights[l] = numWeights;
+        auto& e = t.entries[l];
+        e.resize(size_t(numWeights));
+        for (auto& w : e)
+            w.lumaFlag = bs.readFlag();
         if (sps.chromaFormatIdc != 0)
-            for (int i = 0; i < numWeights; ++i)
-                chromaFlag[size_t(i)] = bs.readFlag();
-        for (int i = 0; i < numWeights; ++i) {
-            if (lumaFlag[size_t(i)]) {
-                Se(bs, -128, 127, "delta_luma_weight");
-                Se(bs, -128, 127, "luma_offset");
+            for (auto& w : e)
+                w.chromaFlag = bs.readFlag();
+        for (auto& w : e) {
+            w.lumaWeight = 1 << t.lumaLog2Denom;
+            w.chromaWeight[0] = w.chromaWeight[1] = 1 << t.chromaLog2Denom;
+            if (w.lumaFlag) {
+                w.lumaWeight += Se(bs, -128, 127, "delta_luma_weight");
+                w.lumaOffset = Se(bs, -128, 127, "luma_offset");
             }
-            if (chromaFlag[size_t(i)])
+            if (w.chromaFlag)
                 for (int j = 0; j < 2; ++j) {
-                    Se(bs, -128, 127, "delta_chroma_weight");
-                    Se(bs, -512, 511, "delta_chroma_offset");
+                    w.chromaWeight[j] += Se(bs, -128, 127, "delta_chroma_weight");
+                    int const delta = Se(bs, -4 * halfRangeC, 4 * halfRangeC - 1, "delta_chroma_offset");
+                    int const off = (halfRangeC - ((halfRangeC * w.chromaWeight[j]) >> t.chromaLog2Denom)) + delta;
+                    w.chromaOffset[j] = std::min(std::max(off, -halfRangeC), halfRangeC - 1);
                 }
         }
     }
+    return t;
 }
 
 } // namespace
@@ -652,9 +665,12 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
     } else if (p.picWidth == sps.picWidthMax && p.picHeight == sps.picHeightMax) {
         std::copy(std::begin(sps.confWin), std::end(sps.confWin), p.confWin);
     }
-    if (bs.readFlag()) // pps_scaling_window_explicit_signalling_flag
-        for (int i = 0; i < 4; ++i)
-            Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
+    if (bs.readFlag()) { // pps_scaling_window_explicit_signalling_flag
+        for (int& w : p.scalingWin)
+            w = Se(bs, -kMaxPictureDimension, kMaxPictureDimension, "pps_scaling_win_offset");
+    } else {
+        std::copy(std::begin(p.confWin), std::end(p.confWin), p.scalingWin);
+    }
     p.outputFlagPresent = bs.readFlag();
     p.noPicPartition = bs.readFlag();
     VVC_CHECK(p.noPicPartition && sps.numSubpicsMinus1 > 0, "A picture of several subpictures without partitions");
@@ -815,7 +831,8 @@ void ParsePps(InputBitstream& bs, PicParameterSet& p, SeqParameterSet const& sps
     p.weightedBipred = bs.readFlag();
     p.refWraparound = bs.readFlag();
     if (p.refWraparound)
-        Ue(bs, uint32_t(p.picWidth >> sps.log2MinCbSize), "pps_pic_width_minus_wraparound_offset");
+        p.wraparoundOffset = (p.picWidth >> sps.log2MinCbSize) -
+                             int(Ue(bs, uint32_t(p.picWidth >> sps.log2MinCbSize), "pps_pic_width_minus_wraparound_offset"));
     p.initQp = 26 + Se(bs, -(26 + 6 * (sps.bitDepth - 8)), 37, "pps_init_qp_minus26");
     p.cuQpDeltaEnabled = bs.readFlag();
     p.chromaToolOffsetsPresent = bs.readFlag();
@@ -1152,20 +1169,26 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
             }
         }
         if (sps.mmvdFullpelOnly)
-            bs.readFlag();
+            h.mmvdFullpelOnly = bs.readFlag();
         bool const presence = !pps.rplInfoInPh || h.rpl.list(1, sps).numRefEntries > 0;
+        // Absent: no list-1 differences, and the tools as the SPS enables them (off where the
+        // SPS leaves their control to an absent flag).
+        h.mvdL1Zero = true;
+        h.bdofDisabled = !sps.bdof || sps.bdofControlInPh;
+        h.dmvrDisabled = !sps.dmvr || sps.dmvrControlInPh;
         if (presence) {
-            bs.readFlag(); // ph_mvd_l1_zero_flag
+            h.mvdL1Zero = bs.readFlag();
             if (sps.bdofControlInPh)
-                bs.readFlag();
+                h.bdofDisabled = bs.readFlag();
             if (sps.dmvrControlInPh)
-                bs.readFlag();
+                h.dmvrDisabled = bs.readFlag();
         }
+        h.profDisabled = !sps.prof;
         if (sps.profControlInPh)
-            bs.readFlag();
+            h.profDisabled = bs.readFlag();
         if ((pps.weightedPred || pps.weightedBipred) && pps.wpInfoInPh) {
             int const active[2] = {0, 0};
-            ParsePredWeightTable(bs, sps, pps, h.rpl, active);
+            h.weights = ParsePredWeightTable(bs, sps, pps, h.rpl, active);
         }
     }
     if (pps.qpDeltaInfoInPh)
@@ -1342,8 +1365,10 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
                 sh.collocatedRefIdx =
                     int(Ue(bs, uint32_t(sh.numRefIdxActive[sh.collocatedFromL0 ? 0 : 1] - 1), "sh_collocated_ref_idx"));
         }
-        if (!pps.wpInfoInPh && ((pps.weightedPred && sh.sliceType == 1) || (pps.weightedBipred && sh.sliceType == 0)))
-            ParsePredWeightTable(bs, sps, pps, sh.rpl, sh.numRefIdxActive);
+        if (pps.wpInfoInPh)
+            sh.weights = ph.weights;
+        else if ((pps.weightedPred && sh.sliceType == 1) || (pps.weightedBipred && sh.sliceType == 0))
+            sh.weights = ParsePredWeightTable(bs, sps, pps, sh.rpl, sh.numRefIdxActive);
     }
     int const qpBdOffset = 6 * (sps.bitDepth - 8);
     sh.qpDelta = pps.qpDeltaInfoInPh ? ph.qpDelta : Se(bs, -(63 + qpBdOffset), 63, "sh_qp_delta");

@@ -113,6 +113,9 @@ struct PicParameterSet
     bool mixedNaluTypes = false;
     int picWidth = 0, picHeight = 0;
     int confWin[4] = {};
+    // Scaling window offsets (left, right, top, bottom, in chroma sample units as coded); the
+    // conformance window when not signalled.
+    int scalingWin[4] = {};
     bool outputFlagPresent = false, noPicPartition = true;
     // Tiles and slices, derived: column widths and row heights in CTUs.
     std::vector<int> tileColWidth, tileRowHeight;
@@ -130,6 +133,7 @@ struct PicParameterSet
     bool cabacInitPresent = false;
     int numRefIdxDefaultActiveMinus1[2] = {};
     bool rpl1IdxPresent = false, weightedPred = false, weightedBipred = false, refWraparound = false;
+    int wraparoundOffset = 0; // PpsRefWrapOffset, in units of the minimum coding block size
     int initQp = 26;
     bool cuQpDeltaEnabled = false, chromaToolOffsetsPresent = false;
     int cbQpOffset = 0, crQpOffset = 0;
@@ -200,6 +204,28 @@ struct RefPicLists
     RefPicListStruct const& list(int i, SeqParameterSet const& sps) const;
 };
 
+// Explicit weighted prediction (pred_weight_table): per list and reference index the weights
+// and offsets as the process uses them (LumaWeightLX, luma_offset_lX, ChromaWeightLX,
+// ChromaOffsetLX), with the flags that say which are coded.
+struct PredWeightTable
+{
+    int lumaLog2Denom = 0, chromaLog2Denom = 0;
+    int numWeights[2] = {};
+    struct Entry
+    {
+        bool lumaFlag = false, chromaFlag = false;
+        int lumaWeight = 0, lumaOffset = 0;
+        int chromaWeight[2] = {}, chromaOffset[2] = {};
+    };
+    std::vector<Entry> entries[2];
+    // Whether reference `refIdx` of list `l` has explicit luma or chroma weights.
+    bool weighted(int l, int refIdx) const
+    {
+        return refIdx >= 0 && size_t(refIdx) < entries[l].size() &&
+               (entries[l][size_t(refIdx)].lumaFlag || entries[l][size_t(refIdx)].chromaFlag);
+    }
+};
+
 struct PictureHeaderParams
 {
     bool gdrOrIrap = false, nonRef = false, gdr = false, interAllowed = false, intraAllowed = true;
@@ -222,6 +248,8 @@ struct PictureHeaderParams
     int cuQpDeltaSubdivIntra = 0, cuChromaQpOffsetSubdivIntra = 0, cuQpDeltaSubdivInter = 0,
         cuChromaQpOffsetSubdivInter = 0;
     bool temporalMvp = false;
+    bool mmvdFullpelOnly = false, mvdL1Zero = false, bdofDisabled = false, dmvrDisabled = false, profDisabled = false;
+    PredWeightTable weights; // when the PPS puts it in the picture header
     int qpDelta = 0;
     bool jointCbCrSign = false;
     bool saoLuma = false, saoChroma = false;
@@ -246,6 +274,7 @@ struct SliceHeaderParams
     int numRefIdxActive[2] = {};
     bool cabacInit = false, collocatedFromL0 = true;
     int collocatedRefIdx = 0;
+    PredWeightTable weights; // the slice's explicit weights (its own or the picture header's)
     int qpDelta = 0, cbQpOffset = 0, crQpOffset = 0, jointCbCrQpOffset = 0;
     bool cuChromaQpOffsetEnabled = false;
     bool saoLuma = false, saoChroma = false;

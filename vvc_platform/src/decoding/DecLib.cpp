@@ -112,49 +112,7 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
             m_phUnitValid = true;
             break;
         }
-        default: {
-            if (!nalu.isSlice())
-                return true;
-            InputBitstream head = bs;
-            bool const phHere = head.readFlag();
-            VVC_CHECK(!phHere && !m_phUnitValid, "Slice without a picture header");
-            PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
-            VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
-            SliceHeaderParams sh;
-            SeqParameterSet const& sps = *seqParameterSet(pps->spsId);
-            ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
-            m_lastSliceIntra = sh.sliceType == 2;
-            if (!m_pcPic) {
-                // A new picture: it is reconstructed while all its slices are intra (4:2:0 or
-                // 4:0:0).
-                m_recon.reset();
-                m_reconSlices = 0;
-                if (m_decodedPictureHashSEIEnabled)
-                    m_recon = std::make_unique<IntraPictureReconstructor>(sps, *pps);
-            }
-            bool const reconstructible = m_lastSliceIntra && (sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
-            if (m_recon && !reconstructible)
-                m_recon.reset();
-            if (m_recon)
-                m_recon->startSlice(sh, m_reconSlices++,
-                                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); });
-            if (m_lastSliceIntra) {
-                // The slice data of intra slices is entropy decoded: it must end exactly where the
-                // unit does.
-                auto const& rbsp = bs.getFifo();
-                auto const result = vvcslice::ParseIntraSliceData(
-                    rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
-                    [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get());
-                if (!result.ok)
-                    m_recon.reset();
-                ++m_hashStats.intraSlices;
-                if (result.ok)
-                    ++m_hashStats.intraSlicesParsed;
-                else if (m_firstSliceDataError.empty())
-                    m_firstSliceDataError = result.error;
-            }
-            break;
-        }
+        default: break; // slices: readSlice, once the picture they belong to is known
         }
     } catch (std::exception const& e) {
         syntaxFailed(std::string("NAL unit type ") + std::to_string(type) + ": " + e.what());
@@ -163,16 +121,227 @@ bool DecLib::readFullSyntax(InputNALUnit const& nalu)
     return true;
 }
 
+bool DecLib::repeatsDecodedSlice(InputNALUnit const& nalu) const
+{
+    if (!m_pcPic || m_decodedSlices.empty() || nalu.m_nuhLayerId != m_pcPic->layerId)
+        return false;
+    try {
+        using namespace vvcsyntax;
+        InputBitstream bs = const_cast<InputNALUnit&>(nalu).getBitstream();
+        InputBitstream head = bs;
+        bool const phHere = head.readFlag();
+        if (!phHere && !m_phUnitValid)
+            return false;
+        PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
+        SeqParameterSet const* sps = pps ? seqParameterSet(pps->spsId) : nullptr;
+        if (!sps)
+            return false;
+        SliceHeaderParams sh;
+        ParseSliceHeader(bs, sh, nalu.m_nalUnitType, phHere ? nullptr : &m_phUnit, *pps, *sps);
+        int const lsbMask = (1 << sps->log2MaxPocLsb) - 1;
+        std::pair<uint32_t, int> const address{uint32_t(sh.subpicId), sh.sliceAddress};
+        return sh.ph.pocLsb == (m_pcPic->poc & lsbMask) &&
+               std::find(m_decodedSlices.begin(), m_decodedSlices.end(), address) != m_decodedSlices.end();
+    } catch (std::exception const&) {
+        return false; // reported when the unit is decoded
+    }
+}
+
+bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
+{
+    using namespace vvcsyntax;
+    int const type = nalu.m_nalUnitType;
+    try {
+        InputBitstream head = bs;
+        bool const phHere = head.readFlag();
+        VVC_CHECK(!phHere && !m_phUnitValid, "Slice without a picture header");
+        PicParameterSet const* pps = picParameterSet(phHere ? PeekPictureHeaderPpsId(head) : m_phUnit.ppsId);
+        VVC_CHECK(!pps || !seqParameterSet(pps->spsId), "Slice of a parameter set whose syntax is not available");
+        SliceHeaderParams sh;
+        SeqParameterSet const& sps = *seqParameterSet(pps->spsId);
+        ParseSliceHeader(bs, sh, type, phHere ? nullptr : &m_phUnit, *pps, sps);
+        m_lastSliceIntra = sh.sliceType == 2;
+        if (m_picSkipped || !m_pcPic)
+            return true;
+        int const sliceIndex = m_pcPic->numSlices;
+        if (sliceIndex == 0)
+            startPicture(sh, *pps, sps);
+        m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
+        if (!sliceReferences(sh, sps))
+            m_recon.reset();
+        bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
+        if (m_recon && !reconstructible)
+            m_recon.reset();
+        if (m_recon)
+            m_recon->startSlice(
+                sh, m_reconSlices++, [this](int apsType, int id) { return adaptationParameterSet(apsType, id); },
+                m_pcPic, m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
+        {
+            // The slice data is entropy decoded: it must end exactly where the unit does.
+            auto const& rbsp = bs.getFifo();
+            // The POC distances of the slice's references, as the buffer resolved them.
+            vvcslice::RefDistances dist;
+            if (!m_pcPic->slices.empty()) {
+                SliceRefs const& refs = m_pcPic->slices.back();
+                for (int l = 0; l < 2; ++l)
+                    for (int j = 0; j < refs.numActive[l] && size_t(j) < refs.list[l].size(); ++j) {
+                        dist.dist[l].push_back(m_pcPic->poc - refs.list[l][size_t(j)].poc);
+                        dist.longTerm[l].push_back(refs.list[l][size_t(j)].longTerm);
+                    }
+            }
+            auto const result = vvcslice::ParseSliceData(
+                rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
+                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get(),
+                m_pcPic->slices.empty() ? nullptr : &dist);
+            if (!result.ok)
+                m_recon.reset();
+            ++(m_lastSliceIntra ? m_hashStats.intraSlices : m_hashStats.interSlices);
+            if (result.ok)
+                ++(m_lastSliceIntra ? m_hashStats.intraSlicesParsed : m_hashStats.interSlicesParsed);
+            else if (m_firstSliceDataError.empty())
+                m_firstSliceDataError = std::string(m_lastSliceIntra ? "" : "inter slice: ") + result.error;
+        }
+    } catch (std::exception const& e) {
+        m_recon.reset();
+        syntaxFailed(std::string("NAL unit type ") + std::to_string(type) + ": " + e.what());
+        return false;
+    }
+    return true;
+}
+
+void DecLib::startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::PicParameterSet const& pps,
+                          vvcsyntax::SeqParameterSet const& sps)
+{
+    Picture& pic = *m_pcPic;
+    int const layer = clampLayer(pic.layerId);
+    int const type = pic.nalUnitType;
+    pic.seqSet = m_seqSets[sps.id];
+    pic.picSet = m_picSets[pps.id];
+    pic.nonRefPic = sh.ph.nonRef;
+    // Output flag: RASL pictures of a CRA that starts its sequence are not decoded at all; a GDR
+    // that starts its sequence and the pictures before its recovery point are not output.
+    if (type == NAL_UNIT_CODED_SLICE_GDR && m_curClvsStart) {
+        m_recoveryPoc[layer] = pic.poc + sh.ph.recoveryPocCnt;
+        m_recovering[layer] = true;
+    } else if (m_curIrapOrGdr) {
+        m_recovering[layer] = false;
+    }
+    bool const beforeRecovery =
+        m_recovering[layer] && (type == NAL_UNIT_CODED_SLICE_GDR || pic.poc < m_recoveryPoc[layer]);
+    pic.outputFlag = !beforeRecovery && sh.ph.picOutput;
+    pic.neededForOutput = pic.outputFlag;
+
+    m_limits = vvcdpb::LimitsOf(sps, sps.maxSublayersMinus1);
+    bool const irap = type >= NAL_UNIT_CODED_SLICE_IDR_W_RADL && type <= NAL_UNIT_CODED_SLICE_CRA;
+    if (m_curClvsStart) {
+        // A new sequence: the pictures of the one before leave (output unless the slice says
+        // not to), none stays a reference.
+        m_dpb.beforePicture(true, sh.noOutputOfPriorPics, m_limits);
+        m_dpb.unmarkAll();
+    }
+    m_recon.reset();
+    m_reconSlices = 0;
+    if (m_decodedPictureHashSEIEnabled)
+        m_recon = std::make_unique<IntraPictureReconstructor>(sps, pps);
+    m_firstSliceOfPicture = true;
+    m_irapOrGdrStart = (irap || type == NAL_UNIT_CODED_SLICE_GDR) && m_curClvsStart;
+}
+
+bool DecLib::sliceReferences(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps)
+{
+    Picture& pic = *m_pcPic;
+    vvcdpb::CurrentPicture cur;
+    cur.poc = pic.poc;
+    cur.layerId = pic.layerId;
+    cur.log2MaxPocLsb = sps.log2MaxPocLsb;
+    cur.bitDepth = sps.bitDepth;
+    cur.chromaFormat = ChromaFormat(sps.chromaFormatIdc);
+    cur.width = pic.picSet ? pic.picSet->picWidth : 0;
+    cur.height = pic.picSet ? pic.picSet->picHeight : 0;
+    cur.generateMissing = m_irapOrGdrStart;
+    SliceRefs refs;
+    int missing = 0;
+    bool const ok = m_dpb.buildLists(cur, sh.rpl, sps, sh.sliceType, sh.numRefIdxActive, sh.ph.temporalMvp,
+                                     sh.collocatedFromL0, sh.collocatedRefIdx, refs, missing);
+    // Explicit weights, offsets brought to the bit depth of the samples.
+    vvcsyntax::PicParameterSet const& pps = *pic.picSet;
+    refs.weighted = (sh.sliceType == 1 && pps.weightedPred) || (sh.sliceType == 0 && pps.weightedBipred);
+    if (refs.weighted) {
+        vvcsyntax::PredWeightTable const& t = sh.weights;
+        refs.lumaLog2WeightDenom = t.lumaLog2Denom;
+        refs.chromaLog2WeightDenom = t.chromaLog2Denom;
+        int const shift = sps.bitDepth - 8;
+        for (int l = 0; l < 2; ++l) {
+            refs.weights[l].resize(size_t(refs.numActive[l]));
+            for (int j = 0; j < refs.numActive[l]; ++j) {
+                PredWeights& w = refs.weights[l][size_t(j)];
+                w.lumaWeight = 1 << t.lumaLog2Denom;
+                w.chromaWeight[0] = w.chromaWeight[1] = 1 << t.chromaLog2Denom;
+                if (size_t(j) >= t.entries[l].size())
+                    continue;
+                auto const& e = t.entries[l][size_t(j)];
+                w.lumaFlag = e.lumaFlag;
+                w.chromaFlag = e.chromaFlag;
+                w.lumaWeight = e.lumaWeight;
+                w.lumaOffset = e.lumaOffset * (1 << shift);
+                for (int c = 0; c < 2; ++c) {
+                    w.chromaWeight[c] = e.chromaWeight[c];
+                    w.chromaOffset[c] = e.chromaOffset[c] * (1 << shift);
+                }
+            }
+        }
+    }
+    if (std::getenv("SERAVIN_VVC_TRACE")) {
+        std::string text;
+        for (int l = 0; l < 2; ++l) {
+            text += l ? " L1" : " L0";
+            for (RefPicEntry const& e : refs.list[l])
+                text += " " + std::to_string(e.poc) + (e.longTerm ? "lt" : "") + (e.pic && e.pic->generated ? "g" : "");
+        }
+        std::fprintf(stderr, "picture poc %d slice %d refs%s\n", pic.poc, int(pic.slices.size()), text.c_str());
+    }
+    if (missing > 0)
+        msg(WARNING, "Warning: picture %d refers to %d pictures not in the buffer; grey pictures stand in\n", pic.poc,
+            missing);
+    if (m_firstSliceOfPicture) {
+        m_firstSliceOfPicture = false;
+        m_dpb.markReferences(refs);
+        if (!m_curClvsStart)
+            m_dpb.beforePicture(false, false, m_limits);
+    }
+    for (auto const& list : refs.list)
+        for (RefPicEntry const& e : list)
+            for (auto const& held : m_dpb.pictures())
+                if (held.get() == e.pic &&
+                    std::find(pic.heldRefs.begin(), pic.heldRefs.end(), held) == pic.heldRefs.end())
+                    pic.heldRefs.push_back(held);
+    pic.slices.push_back(std::move(refs));
+    return ok;
+}
+
 void DecLib::deletePicBuffer()
 {
-    for (Picture* pic : m_listPic) {
-        if (pic)
-            pic->destroy();
-        delete pic;
-    }
+    m_dpb.clear();
     m_listPic.clear();
-    delete m_pcPic;
+    m_cur.reset();
     m_pcPic = nullptr;
+    m_decodedSlices.clear();
+}
+
+void DecLib::flushOutput()
+{
+    m_dpb.flush();
+    m_listPic.clear();
+}
+
+std::shared_ptr<Picture> DecLib::takeOutput()
+{
+    return m_dpb.takeOutput();
+}
+
+Picture const* DecLib::nextOutput() const
+{
+    return m_dpb.hasOutput() ? m_dpb.nextOutput().get() : nullptr;
 }
 
 SPS const& DecLib::spsOfPps(int ppsId) const
@@ -210,6 +379,8 @@ bool DecLib::startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) c
         if (!nal.isSlice())
             return false;
         // A slice carrying its own picture header, or one of another layer, opens a picture.
+        if (repeatsDecodedSlice(nal))
+            return false; // discarded when it is decoded
         return nal.getBitstream().readFlag() || (m_pcPic && nal.m_nuhLayerId != m_pcPic->layerId);
     } catch (Exception const&) {
         return false; // the unit is reported when it is read
@@ -257,8 +428,13 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
         m_puEndedByEos = true;
     else if (nalu.m_nalUnitType != NAL_UNIT_EOB)
         m_puEndedByEos = false;
+    if (nalu.isSlice() && repeatsDecodedSlice(nalu)) {
+        msg(WARNING, "Warning: a slice of picture %d repeated; the repeat is discarded\n", m_pcPic->poc);
+        return false;
+    }
     InputBitstream& bs = nalu.getBitstream();
-    bool const fullSyntax = readFullSyntax(nalu);
+    InputBitstream const unread = bs;
+    bool fullSyntax = readFullSyntax(nalu);
     switch (nalu.m_nalUnitType) {
     case NAL_UNIT_VPS: {
         auto vps = std::make_unique<VPS>();
@@ -287,11 +463,16 @@ bool DecLib::decode(InputNALUnit& nalu, int&, int&, int, bool)
         parsePictureHeader(bs, m_picHeader, [this](int id) -> SPS const& { return spsOfPps(id); });
         m_picSkipped = false;
         break;
-    case NAL_UNIT_EOS: m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true; break;
+    case NAL_UNIT_EOS:
+        m_eosSeen[clampLayer(nalu.m_nuhLayerId)] = true;
+        // The sequence ends: every picture still waiting is output.
+        flushOutput();
+        break;
     case NAL_UNIT_SUFFIX_SEI: decodeSei(nalu); break;
     default:
         if (nalu.isSlice()) {
             decodeSlice(nalu);
+            fullSyntax = readSlice(nalu, unread) && fullSyntax;
             if (m_pcPic && !m_picSkipped) {
                 ++m_pcPic->numSlices;
                 m_pcPic->numIntraSlices += fullSyntax && m_lastSliceIntra ? 1 : 0;
@@ -361,7 +542,10 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     if (clvsStart)
         ++m_clvsIndex;
 
-    auto* pic = new Picture;
+    m_curClvsStart = clvsStart;
+    m_curIrapOrGdr = irap || gdr;
+    m_cur = std::make_shared<Picture>();
+    Picture* pic = m_cur.get();
     pic->poc = int(poc);
     pic->layerId = nalu.m_nuhLayerId;
     pic->temporalId = nalu.m_temporalId;
@@ -399,7 +583,7 @@ bool DecLib::checkPictureHash(Picture const& pic)
         return true;
     ++m_hashStats.withHash;
     m_hashStats.intraWithHash += intra ? 1 : 0;
-    PelUnitBuf const buf = pic.getRecoBuf();
+    PelUnitBuf const buf = pic.samples.view();
     if (!m_decodedPictureHashSEIEnabled || buf.empty())
         return true;
     PlaneView planes[3];
@@ -425,45 +609,35 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     pictureList = &m_listPic;
     if (!m_pcPic)
         return;
-    // Pictures already output are not needed again: the stand-in keeps no reference pictures.
-    for (auto it = m_listPic.begin(); it != m_listPic.end();) {
-        Picture* pic = *it;
-        if (pic && !pic->neededForOutput && !pic->referenced) {
-            pic->destroy();
-            delete pic;
-            it = m_listPic.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    auto before = [](Picture const* a, Picture const* b) {
-        return a->clvsIndex != b->clvsIndex ? a->clvsIndex < b->clvsIndex
-               : a->poc != b->poc           ? a->poc < b->poc
-                                            : a->layerId < b->layerId;
-    };
-    auto pos =
-        std::find_if(m_listPic.begin(), m_listPic.end(), [&](Picture const* p) { return p && before(m_pcPic, p); });
-    m_listPic.insert(pos, m_pcPic);
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash and kept for the output
-    // unless they differ from it: a picture without samples (inter slices, a tool not
-    // reconstructed, a mismatch) is one the output cannot give.
+    // The reconstructed samples are checked against the picture's hash and kept for reference,
+    // and for the output unless they differ from it: a picture without samples (a tool not
+    // reconstructed) or with a mismatch is one the output cannot give.
     if (m_recon)
         m_recon->finishPicture();
     if (m_recon && !m_recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
         std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
     std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
     if (m_recon && m_recon->ok())
-        m_pcPic->reco = std::move(m_recon->picture());
+        m_pcPic->samples.assign(m_recon->picture());
     m_recon.reset();
-    int const matchedBefore = m_hashStats.matched;
-    if (!checkPictureHash(*m_pcPic))
-        m_pcPic->reco.destroy();
-    // Debugging aid: per intra picture, whether it matched its hash and the residual tools used.
-    if (!stats.empty())
-        std::fprintf(stderr, "picture %d poc %d %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
-                     m_hashStats.matched > matchedBefore ? "match" : "MISMATCH", m_hashStats.lastPlane, stats.c_str());
+    int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
+    m_pcPic->hashMismatch = !checkPictureHash(*m_pcPic);
+    // Debugging aid: per picture, whether it matched its hash and the residual tools used.
+    if (std::getenv("SERAVIN_VVC_STATS"))
+        std::fprintf(stderr, "picture %d poc %d %s %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
+                     m_pcPic->numIntraSlices == m_pcPic->numSlices ? "intra" : "inter",
+                     m_hashStats.checked == checkedBefore  ? (m_pcPic->hasHash ? "not reconstructed" : "no hash")
+                     : m_hashStats.matched > matchedBefore ? "match"
+                                                           : "MISMATCH",
+                     m_hashStats.lastPlane, stats.c_str());
+    m_pcPic->heldRefs.clear();
+    m_dpb.addPicture(std::move(m_cur), m_limits);
+    m_listPic.clear();
+    for (auto const& p : m_dpb.pictures())
+        m_listPic.push_back(p.get());
     m_pcPic = nullptr;
+    m_decodedSlices.clear();
     m_phUnitValid = false;
     m_firstSliceInPicture = true;
 }

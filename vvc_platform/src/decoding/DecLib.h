@@ -3,9 +3,10 @@
 #include "bitstream/AnnexBread.h"
 #include "bitstream/Nal.h"
 #include "bitstream/ParameterSets.h"
-#include "picture/Picture.h"
-#include "decoding/Recon.h"
 #include "bitstream/Syntax.h"
+#include "decoding/Recon.h"
+#include "picture/Dpb.h"
+#include "picture/Picture.h"
 
 #include <fstream>
 #include <list>
@@ -23,6 +24,8 @@ struct PictureHashStats
     int intraWithHash = 0;
     int intraSlices = 0;       // intra slices whose slice data was entropy decoded
     int intraSlicesParsed = 0; // of these, decoded exactly to the end of their data
+    int interSlices = 0;       // P and B slices whose slice data was entropy decoded
+    int interSlicesParsed = 0; // of these, decoded exactly to the end of their data
     int checked = 0;           // hashes compared against reconstructed samples
     int matched = 0;
     int firstMismatch = -1; // decoding-order index of the first picture that did not match
@@ -75,7 +78,15 @@ public:
     void executeLoopFilters() {}
     // Completes the current picture: it joins the picture list, which is kept in output order
     // (by coded layer video sequence, then POC).
+    // Completes the current picture: it enters the decoded picture buffer, and pictures are
+    // output as the buffer's limits say. `pictureList` is the buffer's pictures (for their
+    // parameter sets; output goes through takeOutput).
     void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
+    // Pictures output, in output order: the next one, or null when none is due.
+    Picture const* nextOutput() const;
+    std::shared_ptr<Picture> takeOutput();
+    // The end of the stream: every picture still waiting is output.
+    void flushOutput();
 
     void updateAssociatedIRAP() {}
     void updatePrevGDRInSameLayer() {}
@@ -126,6 +137,17 @@ private:
     void decodeSei(InputNALUnit& nalu);
     // False when the picture's samples differ from its hash.
     bool checkPictureHash(Picture const& pic);
+    // The slice header and data of a slice unit read from `bs` (the unit's payload), once the
+    // legacy pass has opened or passed over its picture; false on an error, which is counted.
+    bool readSlice(InputNALUnit const& nalu, InputBitstream bs);
+    // A slice for a slice address already decoded in the current picture (a repeated unit).
+    bool repeatsDecodedSlice(InputNALUnit const& nalu) const;
+    // First slice of a picture: output flag, a new sequence's buffer, the reconstructor.
+    void startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::PicParameterSet const& pps,
+                      vvcsyntax::SeqParameterSet const& sps);
+    // The slice's reference picture lists (and after the first slice the marking and the output
+    // before the picture); false when they cannot be formed.
+    bool sliceReferences(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::SeqParameterSet const& sps);
     // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
     // counted.
     bool readFullSyntax(InputNALUnit const& nalu);
@@ -158,8 +180,17 @@ private:
     std::string m_firstSyntaxError;
     bool m_picSkipped = false; // the picture of the last picture header is passed over
 
-    Picture* m_pcPic = nullptr;
-    std::list<Picture*> m_listPic;
+    vvcdpb::DecodedPictureBuffer m_dpb;
+    vvcdpb::BufferLimits m_limits;
+    std::shared_ptr<Picture> m_cur; // the picture being decoded
+    Picture* m_pcPic = nullptr;     // m_cur, or null between pictures
+    std::list<Picture*> m_listPic;  // the buffer's pictures
+    std::vector<std::pair<uint32_t, int>> m_decodedSlices; // subpicture ID and slice address
+    bool m_curClvsStart = false, m_curIrapOrGdr = false;   // of the current picture
+    bool m_irapOrGdrStart = false;      // the current picture is a CRA or GDR that starts its sequence
+    bool m_firstSliceOfPicture = false; // its first slice's lists are not built yet
+    int m_recoveryPoc[MAX_VPS_LAYERS] = {};
+    bool m_recovering[MAX_VPS_LAYERS] = {}; // pictures before a starting GDR's recovery point
     bool m_firstSliceInPicture = true;
     bool m_puEndedByEos = false;
     int64_t m_newPicturePosition = -1;

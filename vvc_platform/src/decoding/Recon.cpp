@@ -11,6 +11,7 @@
 
 using namespace vvcsyntax;
 using namespace vvcslice;
+using vvcslice::MergeKind;
 
 IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps, PicParameterSet const& pps)
     : m_sps(sps), m_pps(pps), m_chroma(sps.chromaFormatIdc != 0)
@@ -62,11 +63,13 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     }
 }
 
-void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps)
+void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps,
+                                           Picture* current, SliceRefs const* refs)
 {
     m_sh = &sh;
     m_slice = sliceIndex;
     m_ibcHistory.clear();
+    m_hmvp.clear();
     // The virtual boundaries are the SPS's, or else the picture header's (the same in every slice
     // of the picture).
     m_vbX = m_sps.virtualBoundariesPresent ? m_sps.vbPosX : sh.ph.vbPosX;
@@ -162,6 +165,7 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
         m_alfFilters[size_t(sliceIndex)] = std::move(filters);
     }
     m_sao = m_sao || sh.saoLuma || sh.saoChroma;
+    startInterSlice(sh, current, refs);
 }
 
 void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)
@@ -216,7 +220,10 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     sel.cIdx = b.cIdx;
     sel.spsMtsEnabled = m_sps.mts;
     sel.spsExplicitMtsIntra = m_sps.explicitMtsIntra;
-    sel.intra = !cu.ibc;
+    sel.intra = isIntra(cu);
+    sel.sbt = isInter(cu) && cu.inter.sbt;
+    sel.sbtHorizontal = cu.inter.sbtHorizontal;
+    sel.sbtPos = cu.inter.sbtPos != 0;
     sel.isp = cu.isp != 0;
     sel.lfnstIdx = cu.lfnstIdx;
     sel.mip = cu.mip;
@@ -233,7 +240,7 @@ bool IntraPictureReconstructor::residual(TransformBlock const& b, IntraCodingUni
     // Scaling matrices: not for transform skip, nor for LFNST blocks when the SPS says so.
     uint8_t m[64 * 64];
     if (m_scalingList && !b.transformSkip && !(lfnst && m_sps.scalingMatrixForLfnstDisabled)) {
-        DeriveScalingFactor(m_matrices, ScalingMatrixId(!cu.ibc, b.cIdx, b.width, b.height), b.width, b.height, m);
+        DeriveScalingFactor(m_matrices, ScalingMatrixId(isIntra(cu), b.cIdx, b.width, b.height), b.width, b.height, m);
         rp.scaling.m = m;
     }
     ToolCounts& n = m_counts;
@@ -261,10 +268,24 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         return;
     if (cu.ibc && !blockCopy(cu))
         return;
-    // Transform blocks: ISP sub-partitions, or the coding unit split to the largest transform.
+    if (isInter(cu) && !interPrediction(cu))
+        return;
+    if (cu.tree != 1 && !isInter(cu))
+        storeNonInter(cu);
+    // Transform blocks: ISP sub-partitions, the two parts of a subblock transform, or the coding
+    // unit split to the largest transform.
     std::vector<Rect>& tbs = m_tbs;
     tbs.clear();
-    if (cu.isp) {
+    if (isInter(cu) && cu.inter.sbt) {
+        vvcslice::InterUnitData const& d = cu.inter;
+        bool const hor = d.sbtHorizontal;
+        int const size = hor ? cu.height : cu.width;
+        int const coded = d.sbtQuad ? size / 4 : size / 2;
+        int const first = d.sbtPos ? size - coded : coded;
+        tbs.push_back(hor ? Rect{cu.x, cu.y, cu.width, first} : Rect{cu.x, cu.y, first, cu.height});
+        tbs.push_back(hor ? Rect{cu.x, cu.y + first, cu.width, size - first}
+                          : Rect{cu.x + first, cu.y, size - first, cu.height});
+    } else if (cu.isp) {
         int const parts = (cu.width == 4 && cu.height == 8) || (cu.width == 8 && cu.height == 4) ? 2 : 4;
         for (int p = 0; p < parts; ++p)
             tbs.push_back(cu.isp == 2 ? Rect{cu.x + p * cu.width / parts, cu.y, cu.width / parts, cu.height}
@@ -292,7 +313,8 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
                 if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
                     continue;
                 // A block copy unit counts as DC for the chroma blocks that look at its mode.
-                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] = int16_t(cu.ibc ? kDc : cu.lumaMode);
+                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] =
+                    int16_t(cu.ibc ? kDc : isInter(cu) ? kPlanar : cu.lumaMode);
                 m_lumaMip[size_t(y) * size_t(m_gridW) + size_t(x)] = cu.mip;
             }
     }
@@ -349,8 +371,8 @@ bool IntraPictureReconstructor::blockCopy(IntraCodingUnit const& cu)
         }
     for (int c = 0; c <= (cu.tree == 2 && m_chroma ? 2 : 0); ++c) {
         int const s = c ? 1 : 0, w = cu.width >> s, h = cu.height >> s;
-        m_ibcPred[c].resize(size_t(w) * size_t(h));
-        m_ibcBuf.predict(c, cu.x >> s, cu.y >> s, w, h, bv, m_ibcPred[c].data(), w);
+        m_unitPred[c].resize(size_t(w) * size_t(h));
+        m_ibcBuf.predict(c, cu.x >> s, cu.y >> s, w, h, bv, m_unitPred[c].data(), w);
     }
     return true;
 }
@@ -368,13 +390,13 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     // wide: it is made from the neighbours when the first of its sub-partitions comes, and each
     // sub-partition takes its own columns of it.
     int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
-    int const pbX = cu.x + (tb.x - cu.x) / pbW * pbW;
+    int const pbX = cu.isp == 2 ? cu.x + (tb.x - cu.x) / pbW * pbW : tb.x;
     if (tb.x == pbX) {
         m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
         bool ok = true;
-        if (cu.ibc) {
+        if (unitPredicted(cu)) {
             for (int y = 0; y < tb.h; ++y)
-                std::copy_n(&m_ibcPred[0][size_t(tb.y - cu.y + y) * size_t(cu.width) + size_t(tb.x - cu.x)], tb.w,
+                std::copy_n(&m_unitPred[0][size_t(tb.y - cu.y + y) * size_t(cu.width) + size_t(tb.x - cu.x)], tb.w,
                             &m_lumaPred[size_t(y) * size_t(pbW)]);
         } else if (cu.mip) {
             ok = PredictMipBlock(plane, tb.x, tb.y, tb.w, tb.h, cu.mipMode, cu.mipTransposed, m_sps.bitDepth, avail, 4,
@@ -423,7 +445,8 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
     bool const cbf[2] = {!res.empty(), false};
     int const qp[2] = {cu.qpY, 0};
-    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, !cu.ibc, cu.bdpcm, cbf, false, qp);
+    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, isIntra(cu), cu.bdpcm, cbf, false, qp,
+                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -495,10 +518,10 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         std::vector<uint16_t>& pred = m_chromaPred;
         pred.assign(size_t(w) * size_t(h), 0);
         bool ok = true;
-        if (cu.ibc) {
+        if (unitPredicted(cu)) {
             int const cw = cu.width / 2;
             for (int y = 0; y < h; ++y)
-                std::copy_n(&m_ibcPred[c][size_t(yC - cu.y / 2 + y) * size_t(cw) + size_t(xC - cu.x / 2)], w,
+                std::copy_n(&m_unitPred[c][size_t(yC - cu.y / 2 + y) * size_t(cw) + size_t(xC - cu.x / 2)], w,
                             &pred[size_t(y) * size_t(w)]);
         } else if (cu.chromaMode >= kModeLtCclm) {
             CclmParams p;
@@ -543,7 +566,8 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const qp[2] = {
         jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
         jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
-    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, !cu.ibc, cu.bdpcmChroma, cbf, joint, qp);
+    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, isIntra(cu), cu.bdpcmChroma, cbf, joint, qp,
+                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) const
@@ -566,7 +590,7 @@ bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) co
 }
 
 void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm,
-                                             bool const cbf[2], bool joint, int const qp[2])
+                                             bool const cbf[2], bool joint, int const qp[2], bool ciip)
 {
     vvcdeblock::TransformBlock b;
     b.chroma = chroma;
@@ -576,6 +600,7 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     b.h = h;
     b.intra = intra;
     b.bdpcm = bdpcm;
+    b.ciip = ciip;
     b.cbf[0] = cbf[0];
     b.cbf[1] = cbf[1];
     b.jointCbCr = joint;
@@ -600,6 +625,8 @@ void IntraPictureReconstructor::deblock()
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
         return;
     vvcdeblock::DeriveEdges(m_dbk);
+    if (m_anyInter)
+        motionEdges();
     // Luma edges between two block copy units: neither side is intra (in a dual tree the map's
     // intra mark comes from the chroma tree).
     if (!m_ibcCell.empty())
@@ -702,8 +729,10 @@ void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
 {
     if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
         // The block vector history starts anew with each CTU row of a tile.
-        if (m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)])
+        if (m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)]) {
             m_ibcHistory.clear();
+            m_hmvp.clear();
+        }
         m_ctuParams[size_t(p.ctuAddr)] = p;
         m_ctuSlice[size_t(p.ctuAddr)] = m_slice;
     }
@@ -749,13 +778,14 @@ void IntraPictureReconstructor::inverseMapLuma()
 std::string IntraPictureReconstructor::toolStats() const
 {
     ToolCounts const& n = m_counts;
-    char text[256];
+    char text[512];
     std::snprintf(text, sizeof(text),
                   "ts %d/%d bdpcm %d lfnst %d/%d mts %d isp %d mip %d 4x4 dct %d dst %d lfnst %d joint %d/%d/%d 1d %d "
-                  "sl %d dq %d sdh %d nores4x4 %d cclm %d",
+                  "sl %d dq %d sdh %d nores4x4 %d cclm %d; inter merge %d mmvd %d ciip %d gpm %d affine %d sbtmvp %d "
+                  "amvp %d affine-amvp %d bi %d sbt %d coded %d",
                   n.tsLuma, n.tsChroma, n.bdpcm, n.lfnstLuma, n.lfnstChroma, n.mts, n.isp, n.mip, n.dct4x4, n.dst4x4,
                   n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4,
-                  n.cclm);
+                  n.cclm, n.merge, n.mmvd, n.ciip, n.gpm, n.affine, n.sbtmvp, n.amvp, n.affineAmvp, n.bi, n.sbt, n.coded);
     return text;
 }
 
@@ -770,6 +800,9 @@ void IntraPictureReconstructor::finishPicture()
         applySao();
     if (ok())
         applyAlf();
+    // The motion of the picture for the temporal candidates of later pictures.
+    if (ok() && m_current && m_current->motion && !m_motion.storeField(*m_current->motion))
+        fail("no memory for the motion field");
 }
 
 void IntraPictureReconstructor::applySao()

@@ -5,6 +5,8 @@
 #include "residual/Dequant.h"
 #include "bitstream/Derived.h"
 #include "intra/Ibc.h"
+#include "decoding/CuPrediction.h"
+#include "inter/MotionInfo.h"
 #include "picture/Picture.h"
 #include "slice/SliceParser.h"
 #include "bitstream/Syntax.h"
@@ -13,9 +15,11 @@
 #include <string>
 #include <vector>
 
-// Reconstruction of intra pictures from what the slice data decodes to: intra prediction (planar,
-// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours or block copy from the
-// picture's reconstructed part, the residual (scaling,
+// Reconstruction of pictures from what the slice data decodes to: intra prediction (planar,
+// DC, angular, MIP, CCLM, BDPCM) from the reconstructed neighbours, block copy from the
+// picture's reconstructed part, or inter prediction from the reference pictures with the motion
+// the motion stage derives (stored per 4x4 for later units, the deblocking and, at the end, the
+// picture's motion field), the residual (scaling,
 // LFNST, inverse transforms, transform skip, joint Cb-Cr), and their sum; at the end of the
 // picture the inverse luma mapping and the in-loop filters (deblocking, SAO, ALF with CC-ALF).
 class IntraPictureReconstructor : public vvcslice::SliceDataSink
@@ -24,8 +28,11 @@ public:
     IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
 
     // The slice whose data is decoded next (its QPs and tools).
-    // `aps` gives the LMCS and scaling list APSs the slice refers to.
-    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps);
+    // `aps` gives the LMCS and scaling list APSs the slice refers to. P and B slices need the
+    // picture being decoded (which receives its motion field with the first slice) and the
+    // slice's reference lists (they stay valid until finishPicture); intra slices may omit them.
+    void startSlice(vvcsyntax::SliceHeaderParams const& sh, int sliceIndex, vvcslice::ApsLookup const& aps,
+                    Picture* current = nullptr, SliceRefs const* refs = nullptr);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
     void ctu(vvcslice::CtuFilterParams const& p) override;
     // Inverse luma mapping, then the in-loop filters in their order: deblocking over the whole
@@ -44,6 +51,15 @@ private:
         int x, y, w, h;
     };
     void lumaBlock(vvcslice::IntraCodingUnit const& cu, Rect const& tb);
+    // Inter units: the slice's motion context and references, the unit's motion and its
+    // prediction of the whole unit (m_unitPred), its motion stored; the motion strengths of the
+    // prediction and subblock edges for the deblocking.
+    void startInterSlice(vvcsyntax::SliceHeaderParams const& sh, Picture* current, SliceRefs const* refs);
+    bool interPrediction(vvcslice::CodingUnit const& cu);
+    // CIIP: the planar prediction of the unit per plane (m_intraPred) and its weight.
+    int ciipIntra(vvcslice::CodingUnit const& cu);
+    void motionEdges();
+    void storeNonInter(vvcslice::CodingUnit const& cu);
     // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
     bool blockCopy(vvcslice::IntraCodingUnit const& cu);
     // The block vector of the block copy unit covering (x, y) when it may serve as a candidate
@@ -59,7 +75,7 @@ private:
     // Records a transform block for the deblocking (its edges, QPs and what its strengths
     // depend on).
     void deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm, bool const cbf[2], bool joint,
-                      int const qp[2]);
+                      int const qp[2], bool ciip = false);
     int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
     int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
     // Loop filters may not read across the boundary between the CTUs (other slice or tile with
@@ -78,6 +94,10 @@ private:
     // current slice; given the current block's luma position, also in its tile and not in a CTU
     // the parallel CTU rows make unavailable.
     bool available(int c, int x, int y, int xCur = -1, int yCur = -1) const;
+    static bool isInter(vvcslice::CodingUnit const& cu) { return cu.predMode == vvcslice::CuPredMode::Inter && !cu.ibc; }
+    // Predicted as a whole unit before the residual (block copy, inter).
+    static bool unitPredicted(vvcslice::CodingUnit const& cu) { return cu.ibc || isInter(cu); }
+    static bool isIntra(vvcslice::CodingUnit const& cu) { return !unitPredicted(cu); }
     void fail(std::string const& text)
     {
         if (m_error.empty())
@@ -120,7 +140,22 @@ private:
     vvcibc::History m_ibcHistory;
     std::vector<uint8_t> m_ibcCell;
     std::vector<vvcibc::BlockVector> m_bv;
-    std::vector<uint16_t> m_ibcPred[3];
+    // The prediction of the current block copy or inter unit, per plane, the unit's size.
+    std::vector<uint16_t> m_unitPred[3];
+    // Inter: the motion of the picture per 4x4, the slice's history, motion context and
+    // references as the prediction reads them, the unit predictor, the CIIP intra prediction
+    // per plane and the DMVR-refined vectors of the unit per 4x4.
+    vvcinter::MotionGrid m_motion;
+    vvcinter::Hmvp m_hmvp;
+    vvcinter::SliceMotion m_sliceMotion;
+    Picture* m_current = nullptr;
+    SliceRefs const* m_refs = nullptr;
+    std::unique_ptr<vvcinter::SlicePrediction> m_slicePred;
+    std::unique_ptr<vvcinter::CuPredictor> m_cuPred;
+    bool m_anyInter = false;
+    std::vector<uint16_t> m_intraPred[3];
+    vvcinter::Mv m_refined[(vvcinter::kMaxCuSize / 4) * (vvcinter::kMaxCuSize / 4)][2];
+    std::vector<Rect> m_subblockUnits;   // affine and subblock temporal units (their inner edges)
     std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
@@ -138,5 +173,9 @@ private:
         int dct4x4 = 0, dst4x4 = 0, lfnst4x4 = 0, joint[4] = {}, oneD = 0, scalingList = 0, dq = 0, sdh = 0,
             noRes4x4 = 0;
         int cclm = 0;
+        // Inter units by kind: merge (regular, MMVD, CIIP, GPM), affine and subblock temporal,
+        // AMVP (translational, affine), bi-predicted, SBT.
+        int merge = 0, mmvd = 0, ciip = 0, gpm = 0, affine = 0, sbtmvp = 0, amvp = 0, affineAmvp = 0, bi = 0, sbt = 0,
+            coded = 0;
     } m_counts;
 };

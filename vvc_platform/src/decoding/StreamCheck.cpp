@@ -39,7 +39,8 @@ StreamCheckResult CheckStream(std::string const& path)
                     break;
                 continue;
             }
-            read(nal);
+            if (!ReadOrDrop(nal))
+                continue;
             ++result.nalUnits;
             dec.decode(nal, skip, pocLastDisplay, -1, true);
         }

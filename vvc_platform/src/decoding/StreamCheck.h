@@ -13,7 +13,7 @@ struct StreamCheckResult
     PictureHashStats hashes;
     int syntaxErrors = 0;       // units whose complete syntax could not be read
     std::string syntaxError;    // the first of them
-    std::string sliceDataError; // the first intra slice whose data did not decode to its end
+    std::string sliceDataError; // the first slice whose data did not decode to its end
     std::string error;          // the text of the exception that ended the pass, if any
     int chromaFormatIdc = -1;   // of the SPS of the lowest id at the end, -1 without one
 };

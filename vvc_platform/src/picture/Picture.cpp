@@ -1,5 +1,7 @@
 #include "picture/Picture.h"
 
+#include <algorithm>
+
 bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
 {
     destroy();
@@ -37,5 +39,91 @@ PelUnitBuf PelStorage::view() const
     for (int c = 0; c < 3; ++c)
         if (!m_samples[c].empty())
             buf.planes[c] = {m_samples[c].data(), m_width[c], m_width[c], m_height[c]};
+    return buf;
+}
+
+bool PaddedPelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
+{
+    destroy();
+    if (width <= 0 || height <= 0 || width > kMaxPictureDimension || height > kMaxPictureDimension ||
+        int64_t(width) * height > kMaxLumaPictureSize || format < CHROMA_400 || format >= NUM_CHROMA_FORMAT ||
+        bitDepth < 8 || bitDepth > 16)
+        return false;
+    m_format = format;
+    m_bitDepth = bitDepth;
+    int const sx = format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
+    int const sy = format == CHROMA_420 ? 1 : 0;
+    for (int c = 0; c < numPlanes(); ++c) {
+        int const shiftX = c == 0 ? 0 : sx, shiftY = c == 0 ? 0 : sy;
+        m_width[c] = (width + shiftX) >> shiftX;
+        m_height[c] = (height + shiftY) >> shiftY;
+        // One margin for both directions: the smaller subsampled one keeps it a whole number of
+        // luma samples in each.
+        m_margin[c] = kLumaMargin >> std::max(shiftX, shiftY);
+        m_stride[c] = ptrdiff_t(m_width[c]) + 2 * m_margin[c];
+        m_offset[c] = m_stride[c] * m_margin[c] + m_margin[c];
+        m_samples[c].assign(size_t(m_stride[c]) * size_t(m_height[c] + 2 * m_margin[c]),
+                            uint16_t(1u << (bitDepth - 1)));
+    }
+    return true;
+}
+
+void PaddedPelStorage::destroy()
+{
+    for (int c = 0; c < 3; ++c) {
+        std::vector<uint16_t>().swap(m_samples[c]);
+        m_width[c] = m_height[c] = m_margin[c] = 0;
+        m_stride[c] = m_offset[c] = 0;
+    }
+}
+
+bool PaddedPelStorage::assign(PelStorage const& picture)
+{
+    if (picture.empty() ||
+        !create(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0), picture.bitDepth()))
+        return false;
+    for (int c = 0; c < numPlanes(); ++c) {
+        uint16_t const* src = picture.plane(c);
+        if (!src || picture.planeWidth(c) != m_width[c] || picture.planeHeight(c) != m_height[c]) {
+            destroy();
+            return false;
+        }
+        for (int y = 0; y < m_height[c]; ++y)
+            std::copy_n(src + ptrdiff_t(y) * m_width[c], m_width[c], origin(c) + y * m_stride[c]);
+    }
+    extendMargins();
+    return true;
+}
+
+void PaddedPelStorage::extendMargins()
+{
+    for (int c = 0; c < numPlanes(); ++c) {
+        if (m_samples[c].empty())
+            continue;
+        int const m = m_margin[c], w = m_width[c], h = m_height[c];
+        ptrdiff_t const stride = m_stride[c];
+        uint16_t* const o = origin(c);
+        for (int y = 0; y < h; ++y) {
+            uint16_t* row = o + y * stride;
+            std::fill(row - m, row, row[0]);
+            std::fill(row + w, row + w + m, row[w - 1]);
+        }
+        for (int y = 1; y <= m; ++y) {
+            std::copy_n(o - m, size_t(stride), o - m - y * stride);
+            std::copy_n(o - m + (h - 1) * stride, size_t(stride), o - m + (h - 1 + y) * stride);
+        }
+    }
+}
+
+PelUnitBuf PaddedPelStorage::view() const
+{
+    PelUnitBuf buf;
+    buf.chromaFormat = m_format;
+    buf.width = m_width[0];
+    buf.height = m_height[0];
+    buf.bitDepth = m_bitDepth;
+    for (int c = 0; c < 3; ++c)
+        if (!m_samples[c].empty())
+            buf.planes[c] = {origin(c), m_stride[c], m_width[c], m_height[c]};
     return buf;
 }

@@ -1,10 +1,50 @@
 #pragma once
 
 #include "bitstream/ParameterSets.h"
+#include "bitstream/Syntax.h"
 #include "picture/PictureHash.h"
 
+#include <cstddef>
+#include <deque>
 #include <memory>
 #include <vector>
+
+// Pictures of the decoded picture buffer.
+//
+// How a slice's reference pictures reach the reconstructor:
+//  - DecLib decodes the slice header, then builds the slice's reference picture lists from the
+//    SPS / picture header / slice header lists and the pictures in the buffer (generating
+//    unavailable pictures where a CRA or GDR started the sequence), and appends one SliceRefs
+//    to the current Picture (Picture::slices, in decoding order; index = the slice's index in
+//    the picture).
+//  - It then hands the reconstructor the current Picture and that slice's SliceRefs (startSlice
+//    of the reconstructor; the SliceRefs stays where it is until the picture is finished).
+//    Entry refIdx of list X is `refs.list[X][refIdx]`; only the first `refs.numActive[X]`
+//    entries may be used by the slice data, and `entry.pic` is never null for them. A
+//    reference's samples are `entry.pic->samples` (padded planes, below; empty when that
+//    picture could not be reconstructed or did not match its hash: the units predicted from it
+//    fail), its motion field `entry.pic->motion` (null: no temporal candidates), its POC
+//    `entry.poc`, its parameter sets `entry.pic->seqSet` / `picSet` (size, scaling window).
+//  - The collocated picture of the slice (TMVP, SbTMVP) is `refs.collocated` (null when the
+//    picture header turns temporal MV prediction off); its motion field keeps the POCs and
+//    long-term flags of its own references.
+//  - The reconstructor makes the current picture's motion field (std::make_shared of the type in
+//    inter/MotionInfo.h) and stores it in `Picture::motion` when the picture starts, so that
+//    later pictures can use it as their collocated picture.
+//  - While a picture is decoded it keeps every picture it refers to alive (`heldRefs`), so a
+//    reference stays valid for its whole decoding even after the buffer's marking drops it
+//    (needed once several pictures are in flight).
+//
+// The samples: the reconstructor builds the picture in its own PelStorage (rows packed, no
+// margins; in-loop filters there), and when the picture is finished DecLib moves them into
+// Picture::samples, whose planes have a margin of replicated edge samples on every side for
+// motion compensation. The reconstructor of a later picture only reads `samples`.
+
+namespace vvcinter {
+struct MotionField; // the per-picture motion field, defined in inter/MotionInfo.h
+}
+
+class Picture;
 
 // Reconstructed planes of a picture, as a view: empty while the picture holds no samples.
 struct PelUnitBuf
@@ -28,8 +68,14 @@ public:
     bool empty() const { return m_samples[0].empty(); }
     PelUnitBuf view() const;
     uint16_t* plane(int c) { return c >= 0 && c < 3 && !m_samples[c].empty() ? m_samples[c].data() : nullptr; }
+    uint16_t const* plane(int c) const
+    {
+        return c >= 0 && c < 3 && !m_samples[c].empty() ? m_samples[c].data() : nullptr;
+    }
     int planeWidth(int c) const { return m_width[c]; }
     int planeHeight(int c) const { return m_height[c]; }
+    ChromaFormat chromaFormat() const { return m_format; }
+    int bitDepth() const { return m_bitDepth; }
 
 private:
     ChromaFormat m_format = CHROMA_420;
@@ -39,6 +85,87 @@ private:
     int m_height[3] = {};
 };
 
+// Sample planes of a picture in the buffer, each with a margin of `margin(c)` samples on all four
+// sides that repeats the nearest edge sample, as motion compensation reads outside the picture.
+//
+// The luma margin is 144 samples: a block of up to 128 samples plus what the filters reach
+// around it (8-tap interpolation 3 before and 4 after, DMVR's +-2 search, BDOF's 1 extra
+// sample) is 138 samples or less. So for any block, either the area it reads lies inside the
+// padded plane, or the block lies wholly beyond one edge, where every row (column) is constant
+// and moving the block towards the picture until it touches the margin reads the same samples.
+// Prediction therefore clamps the block's integer position to
+//   x in [-(margin - 6), width + margin - 7 - blockWidth]   (likewise y)
+// and reads the plane with no per-sample test. Chroma planes have the margin scaled by the
+// chroma subsampling (72 in 4:2:0; the 4-tap filter and half-size blocks fit in it).
+// Reference picture resampling and wrap-around compute each reference position and clamp (or
+// wrap) them themselves: the margin only spares them the test near the edges.
+class PaddedPelStorage
+{
+public:
+    static constexpr int kLumaMargin = 144;
+
+    // False when the size is not usable; the storage is then empty.
+    bool create(ChromaFormat format, int width, int height, int bitDepth);
+    void destroy();
+    bool empty() const { return m_samples[0].empty(); }
+    // Takes a reconstructed picture: copies its samples in and fills the margins.
+    bool assign(PelStorage const& picture);
+    // Fills the margins from the edge samples (after the visible samples changed).
+    void extendMargins();
+
+    ChromaFormat chromaFormat() const { return m_format; }
+    int bitDepth() const { return m_bitDepth; }
+    int numPlanes() const { return m_format == CHROMA_400 ? 1 : 3; }
+    int width(int c) const { return m_width[c]; } // visible size of plane c
+    int height(int c) const { return m_height[c]; }
+    int margin(int c) const { return m_margin[c]; }
+    ptrdiff_t stride(int c) const { return m_stride[c]; }
+    // Sample (0, 0) of plane c; samples from -margin to size + margin - 1 may be read.
+    uint16_t const* origin(int c) const { return m_samples[c].empty() ? nullptr : m_samples[c].data() + m_offset[c]; }
+    uint16_t* origin(int c) { return m_samples[c].empty() ? nullptr : m_samples[c].data() + m_offset[c]; }
+    // The visible planes.
+    PelUnitBuf view() const;
+
+private:
+    ChromaFormat m_format = CHROMA_420;
+    int m_bitDepth = 8;
+    std::vector<uint16_t> m_samples[3];
+    int m_width[3] = {}, m_height[3] = {}, m_margin[3] = {};
+    ptrdiff_t m_stride[3] = {}, m_offset[3] = {};
+};
+
+// One entry of a reference picture list.
+struct RefPicEntry
+{
+    int poc = 0;           // the POC of the reference picture
+    bool longTerm = false; // a long-term reference (its MVs are not scaled by POC distance)
+    Picture* pic = nullptr;
+};
+
+// Explicit weighted prediction of a slice (its own table or that of the picture header), per
+// list and reference index; entries without weights signalled hold the default weight
+// (1 << denominator) and offset 0. Offsets are at the bit depth of the samples (already shifted).
+struct PredWeights
+{
+    bool lumaFlag = false, chromaFlag = false;
+    int lumaWeight = 0, lumaOffset = 0;
+    int chromaWeight[2] = {}, chromaOffset[2] = {};
+};
+
+struct SliceRefs
+{
+    int sliceType = 2; // 0 B, 1 P, 2 I
+    std::vector<RefPicEntry> list[2];
+    int numActive[2] = {};
+    Picture const* collocated = nullptr; // TMVP / SbTMVP source, null when not used
+    bool weighted = false;               // explicit weighted prediction applies to this slice
+    int lumaLog2WeightDenom = 0, chromaLog2WeightDenom = 0;
+    std::vector<PredWeights> weights[2]; // numActive[X] entries while `weighted`
+};
+
+// Reference marking of a picture in the buffer.
+enum class RefMark : uint8_t { Unused, ShortTerm, LongTerm };
+
 class Picture
 {
 public:
@@ -46,13 +173,22 @@ public:
     int layerId = 0;
     int temporalId = 0;
     int nalUnitType = NAL_UNIT_INVALID;
-    int clvsIndex = 0; // coded layer video sequence the picture belongs to
+    int clvsIndex = 0;   // coded layer video sequence the picture belongs to
+    // Output: PicOutputFlag, and while the picture waits in the buffer whether it is still to be
+    // output; `latencyCount` counts the pictures decoded after it while it waited.
+    bool outputFlag = true;
     bool neededForOutput = true;
-    bool referenced = false; // the stand-in keeps no reference pictures
+    int latencyCount = 0;
+    RefMark marking = RefMark::Unused;
+    bool nonRefPic = false; // ph_non_ref_pic_flag
+    bool generated = false; // made up for a reference missing after a CRA or GDR start
     bool fieldPic = false;
     bool topField = false;
     std::shared_ptr<SPS const> sps;
     std::shared_ptr<PPS const> pps;
+    // The parameter sets of the complete syntax (sizes, scaling windows of references).
+    std::shared_ptr<vvcsyntax::SeqParameterSet const> seqSet;
+    std::shared_ptr<vvcsyntax::PicParameterSet const> picSet;
     // The complete syntax of its slices was read (see DecLib::syntaxError) and how many of them
     // were intra slices.
     bool syntaxComplete = true;
@@ -61,15 +197,30 @@ public:
     bool hasHash = false; // a decoded picture hash SEI message came with it
     PictureHash hash;
 
+    // Reference picture lists of each slice, in decoding order (see the top of this file).
+    std::deque<SliceRefs> slices; // a deque: a slice's entry stays where it is while later ones are added
+    // The motion field, made by the reconstructor; null for pictures without one (intra-only
+    // decoding keeps none; generated pictures have one without motion: all intra).
+    std::shared_ptr<vvcinter::MotionField> motion;
+    // The pictures this one refers to, kept alive while it is decoded.
+    std::vector<std::shared_ptr<Picture>> heldRefs;
+
+    bool referenced() const { return marking != RefMark::Unused; }
     bool getOutputMark() const { return neededForOutput; }
     void setOutputMark(bool mark) { neededForOutput = mark; }
-    // The reconstructed samples; empty until the picture's slices are reconstructed.
-    PelStorage reco;
+    // The decoded samples with their margins; empty until the picture is finished (or when it
+    // could not be reconstructed).
+    PaddedPelStorage samples;
 
+    // The samples differ from the picture's hash: they still serve as a reference (so that the
+    // pictures after it are decoded and checked too) but are not output.
+    bool hashMismatch = false;
+
+    // The samples to output: none while empty or when they differ from the hash.
     PelUnitBuf getRecoBuf(bool = false) const
     {
-        if (!reco.empty())
-            return reco.view();
+        if (!samples.empty() && !hashMismatch)
+            return samples.view();
         PelUnitBuf buf;
         buf.chromaFormat = sps ? sps->m_chromaFormatIdc : CHROMA_420;
         buf.width = pps ? pps->m_picWidth : 0;
@@ -78,8 +229,13 @@ public:
     }
     void destroy()
     {
-        reco.destroy();
+        samples.destroy();
+        slices.clear();
+        heldRefs.clear();
+        motion.reset();
         sps.reset();
         pps.reset();
+        seqSet.reset();
+        picSet.reset();
     }
 };

@@ -10,90 +10,137 @@ using namespace vvcsyntax;
 
 namespace {
 
-// Context variables of intra slices: the initValue and shiftIdx of each, as the standard's
-// tables give them, grouped by syntax element.
+// Context variables: the initValue of each for the three initialization types (I, then the two
+// of P and B slices) and its shiftIdx, as the standard's tables give them, grouped by syntax
+// element.
 struct CtxTable
 {
-    std::vector<uint8_t> init, shift;
-    int add(std::initializer_list<uint8_t> i, std::initializer_list<uint8_t> s)
+    std::vector<uint8_t> init[3], shift;
+    std::vector<std::pair<std::string, int>> names; // each group's name and first context
+    int add(char const* name, std::initializer_list<uint8_t> i0, std::initializer_list<uint8_t> i1,
+            std::initializer_list<uint8_t> i2, std::initializer_list<uint8_t> s)
     {
-        int const offset = int(init.size());
-        init.insert(init.end(), i);
+        int const offset = int(shift.size());
+        names.emplace_back(name, offset);
+        init[0].insert(init[0].end(), i0);
+        init[1].insert(init[1].end(), i1);
+        init[2].insert(init[2].end(), i2);
         shift.insert(shift.end(), s);
         return offset;
     }
 };
 
 CtxTable sTable;
-#define CTX(name, ...) int const name = sTable.add(__VA_ARGS__)
-CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
-CTX(C_SPLIT_QT, {27, 6, 15, 25, 19, 37}, {0, 8, 8, 12, 12, 8});
-CTX(C_SPLIT_HV, {43, 42, 29, 27, 44}, {9, 8, 9, 8, 5});
-CTX(C_SPLIT_12, {36, 45, 36, 45}, {12, 13, 12, 13});
-CTX(C_MRL, {25, 60}, {5, 8});
-CTX(C_MPM, {45}, {6});
-CTX(C_CHROMA_MODE, {34}, {5});
-CTX(C_NOT_PLANAR, {13, 28}, {1, 5});
-CTX(C_CCLM_FLAG, {59}, {4});
-CTX(C_CCLM_IDX, {27}, {9});
-CTX(C_MIP, {33, 49, 50, 25}, {9, 10, 9, 6});
-CTX(C_DQP, {35, 35}, {8, 8});
-CTX(C_BDPCM, {19, 35, 1, 27}, {1, 4, 1, 0});
-CTX(C_CBF_Y, {15, 12, 5, 7}, {5, 1, 8, 9});
-CTX(C_CBF_CB, {12, 21}, {5, 0});
-CTX(C_CBF_CR, {33, 28, 36}, {2, 1, 0});
-CTX(C_SBF_L, {18, 31}, {8, 5});
-CTX(C_SBF_C, {25, 15}, {5, 8});
-CTX(C_SIG_L0, {25, 19, 28, 14, 25, 20, 29, 30, 19, 37, 30, 38}, {12, 9, 9, 10, 9, 9, 9, 10, 8, 8, 8, 10});
-CTX(C_SIG_C0, {25, 27, 28, 37, 34, 53, 53, 46}, {12, 12, 9, 13, 4, 5, 8, 9});
-CTX(C_SIG_L1, {11, 38, 46, 54, 27, 39, 39, 39, 44, 39, 39, 39}, {9, 13, 8, 8, 8, 8, 8, 5, 8, 0, 0, 0});
-CTX(C_SIG_C1, {19, 46, 38, 39, 52, 39, 39, 39}, {8, 12, 12, 8, 4, 0, 0, 0});
-CTX(C_SIG_L2, {18, 39, 39, 39, 27, 39, 39, 39, 0, 39, 39, 39}, {8, 8, 8, 8, 8, 0, 4, 4, 0, 0, 0, 0});
-CTX(C_SIG_C2, {11, 39, 39, 39, 19, 39, 39, 39}, {8, 8, 8, 8, 4, 0, 0, 0});
+#define CTX(name, ...) int const name = sTable.add(#name + 2, __VA_ARGS__)
+CTX(C_SPLIT, {19, 28, 38, 27, 29, 38, 20, 30, 31}, {11, 35, 53, 12, 6, 30, 13, 15, 31},
+    {18, 27, 15, 18, 28, 45, 26, 7, 23}, {12, 13, 8, 8, 13, 12, 5, 9, 9});
+CTX(C_SPLIT_QT, {27, 6, 15, 25, 19, 37}, {20, 14, 23, 18, 19, 6}, {26, 36, 38, 18, 34, 21}, {0, 8, 8, 12, 12, 8});
+CTX(C_SPLIT_HV, {43, 42, 29, 27, 44}, {43, 35, 37, 34, 52}, {43, 42, 37, 42, 44}, {9, 8, 9, 8, 5});
+CTX(C_SPLIT_12, {36, 45, 36, 45}, {43, 37, 21, 22}, {28, 29, 28, 29}, {12, 13, 12, 13});
+CTX(C_MODE_CONS, {35, 35}, {25, 12}, {25, 20}, {1, 0});
+CTX(C_SKIP, {0, 26, 28}, {57, 59, 45}, {57, 60, 46}, {5, 4, 8});
+CTX(C_MERGE_FLAG, {26}, {21}, {6}, {4});
+CTX(C_REG_MERGE, {35, 35}, {38, 7}, {46, 15}, {5, 5});
+CTX(C_MERGE_IDX, {34}, {20}, {18}, {4});
+CTX(C_MMVD_FLAG, {35}, {26}, {25}, {4});
+CTX(C_MMVD_IDX, {35}, {43}, {43}, {10});
+CTX(C_MMVD_STEP, {35}, {60}, {59}, {0});
+CTX(C_SUBBLOCK_MERGE, {35, 35, 35}, {48, 57, 44}, {25, 58, 45}, {4, 4, 4});
+CTX(C_AFF_MERGE_IDX, {35}, {5}, {4}, {0});
+CTX(C_CIIP, {35}, {57}, {57}, {1});
+CTX(C_PRED_MODE, {35, 35}, {40, 35}, {40, 35}, {5, 1});
+CTX(C_MPM, {45}, {36}, {44}, {6});
+CTX(C_NOT_PLANAR, {13, 28}, {12, 20}, {13, 6}, {1, 5});
+CTX(C_MRL, {25, 60}, {25, 58}, {25, 59}, {5, 8});
+CTX(C_MIP, {33, 49, 50, 25}, {41, 57, 58, 26}, {56, 57, 50, 26}, {9, 10, 9, 6});
+CTX(C_ISP, {33, 43}, {33, 36}, {33, 43}, {9, 2});
+CTX(C_CCLM_FLAG, {59}, {34}, {26}, {4});
+CTX(C_CCLM_IDX, {27}, {27}, {27}, {9});
+CTX(C_CHROMA_MODE, {34}, {25}, {25}, {5});
+CTX(C_DQP, {35, 35}, {35, 35}, {35, 35}, {8, 8});
+CTX(C_INTER_DIR, {35, 35, 35, 35, 35, 35}, {7, 6, 5, 12, 4, 40}, {14, 13, 5, 4, 3, 40}, {0, 0, 1, 4, 4, 0});
+CTX(C_REF_IDX, {35, 35}, {20, 35}, {5, 35}, {0, 4});
+CTX(C_AFFINE, {35, 35, 35}, {12, 13, 14}, {19, 13, 6}, {4, 0, 0});
+CTX(C_AFFINE_TYPE, {35}, {35}, {35}, {4});
+CTX(C_BCW, {35}, {4}, {5}, {1});
+CTX(C_MVD, {14, 45}, {44, 43}, {51, 36}, {9, 5});
+CTX(C_BDPCM, {19, 35, 1, 27}, {40, 36, 0, 13}, {19, 21, 0, 28}, {1, 4, 1, 0});
+CTX(C_ROOT_CBF, {6}, {5}, {12}, {4});
+CTX(C_CBF_Y, {15, 12, 5, 7}, {23, 5, 20, 7}, {15, 6, 5, 14}, {5, 1, 8, 9});
+CTX(C_CBF_CB, {12, 21}, {25, 28}, {25, 37}, {5, 0});
+CTX(C_CBF_CR, {33, 28, 36}, {25, 29, 45}, {9, 36, 45}, {2, 1, 0});
+CTX(C_SBF_L, {18, 31}, {25, 30}, {25, 45}, {8, 5});
+CTX(C_SBF_C, {25, 15}, {25, 45}, {25, 14}, {5, 8});
+CTX(C_SIG_L0, {25, 19, 28, 14, 25, 20, 29, 30, 19, 37, 30, 38}, {17, 41, 42, 29, 25, 49, 43, 37, 33, 58, 51, 30},
+    {17, 41, 49, 36, 1, 49, 50, 37, 48, 51, 58, 45}, {12, 9, 9, 10, 9, 9, 9, 10, 8, 8, 8, 10});
+CTX(C_SIG_C0, {25, 27, 28, 37, 34, 53, 53, 46}, {17, 34, 35, 21, 41, 59, 60, 38}, {9, 49, 50, 36, 48, 59, 59, 38},
+    {12, 12, 9, 13, 4, 5, 8, 9});
+CTX(C_SIG_L1, {11, 38, 46, 54, 27, 39, 39, 39, 44, 39, 39, 39}, {19, 38, 38, 46, 34, 54, 54, 39, 6, 39, 39, 39},
+    {26, 45, 53, 46, 49, 54, 61, 39, 35, 39, 39, 39}, {9, 13, 8, 8, 8, 8, 8, 5, 8, 0, 0, 0});
+CTX(C_SIG_C1, {19, 46, 38, 39, 52, 39, 39, 39}, {35, 45, 53, 54, 44, 39, 39, 39}, {34, 45, 38, 31, 58, 39, 39, 39},
+    {8, 12, 12, 8, 4, 0, 0, 0});
+CTX(C_SIG_L2, {18, 39, 39, 39, 27, 39, 39, 39, 0, 39, 39, 39}, {19, 39, 54, 39, 19, 39, 39, 39, 56, 39, 39, 39},
+    {19, 54, 39, 39, 50, 39, 39, 39, 0, 39, 39, 39}, {8, 8, 8, 8, 8, 0, 4, 4, 0, 0, 0, 0});
+CTX(C_SIG_C2, {11, 39, 39, 39, 19, 39, 39, 39}, {34, 38, 62, 39, 26, 39, 39, 39}, {34, 38, 54, 39, 41, 39, 39, 39},
+    {8, 8, 8, 8, 4, 0, 0, 0});
 CTX(C_PAR_L, {33, 25, 18, 26, 34, 27, 25, 26, 19, 42, 35, 33, 19, 27, 35, 35, 34, 42, 20, 43, 20},
+    {18, 17, 33, 18, 26, 42, 25, 33, 26, 42, 27, 25, 34, 42, 42, 35, 26, 27, 42, 20, 20},
+    {33, 40, 25, 41, 26, 42, 25, 33, 26, 34, 27, 25, 41, 42, 42, 35, 33, 27, 35, 42, 43},
     {8, 9, 12, 13, 13, 13, 10, 13, 13, 13, 13, 13, 13, 13, 13, 13, 10, 13, 13, 13, 13});
-CTX(C_PAR_C, {33, 25, 26, 42, 19, 27, 26, 50, 35, 20, 43}, {8, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13});
+CTX(C_PAR_C, {33, 25, 26, 42, 19, 27, 26, 50, 35, 20, 43}, {25, 25, 26, 11, 19, 27, 33, 42, 35, 35, 43},
+    {33, 25, 26, 34, 19, 27, 33, 42, 43, 35, 43}, {8, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13});
 CTX(C_GT3_L, {25, 1, 40, 25, 33, 11, 17, 25, 25, 18, 4, 17, 33, 26, 19, 13, 33, 19, 20, 28, 22},
+    {17, 0, 1, 17, 25, 18, 0, 9, 25, 33, 34, 9, 25, 18, 26, 20, 25, 18, 19, 27, 29},
+    {25, 0, 0, 17, 25, 26, 0, 9, 25, 33, 19, 0, 25, 33, 26, 20, 25, 33, 27, 35, 22},
     {1, 5, 9, 9, 9, 6, 5, 9, 10, 10, 9, 9, 9, 9, 9, 9, 6, 8, 9, 9, 10});
-CTX(C_GT3_C, {40, 9, 25, 18, 26, 35, 25, 26, 35, 28, 37}, {1, 5, 8, 8, 9, 6, 6, 9, 8, 8, 9});
+CTX(C_GT3_C, {40, 9, 25, 18, 26, 35, 25, 26, 35, 28, 37}, {17, 9, 25, 10, 18, 4, 17, 33, 19, 20, 29},
+    {25, 1, 25, 33, 26, 12, 25, 33, 27, 28, 37}, {1, 5, 8, 8, 9, 6, 6, 9, 8, 8, 9});
 CTX(C_GT1_L, {25, 25, 11, 27, 20, 21, 33, 12, 28, 21, 22, 34, 28, 29, 29, 30, 36, 29, 45, 30, 23},
+    {0, 17, 26, 19, 35, 21, 25, 34, 20, 28, 29, 33, 27, 28, 29, 22, 34, 28, 44, 37, 38},
+    {0, 0, 33, 34, 35, 21, 25, 34, 35, 28, 29, 40, 42, 43, 29, 30, 49, 36, 37, 45, 38},
     {9, 5, 10, 13, 13, 10, 9, 10, 13, 13, 13, 9, 10, 10, 10, 13, 8, 9, 10, 10, 13});
-CTX(C_GT1_C, {40, 33, 27, 28, 21, 37, 36, 37, 45, 38, 46}, {8, 8, 9, 12, 12, 10, 5, 9, 9, 9, 13});
+CTX(C_GT1_C, {40, 33, 27, 28, 21, 37, 36, 37, 45, 38, 46}, {0, 25, 19, 20, 13, 14, 57, 44, 30, 30, 23},
+    {0, 40, 34, 43, 36, 37, 57, 52, 45, 38, 46}, {8, 8, 9, 12, 12, 10, 5, 9, 9, 9, 13});
 CTX(C_LASTX_L, {13, 5, 4, 21, 14, 4, 6, 14, 21, 11, 14, 7, 14, 5, 11, 21, 30, 22, 13, 42},
+    {6, 13, 12, 6, 6, 12, 14, 14, 13, 12, 29, 7, 6, 13, 36, 28, 14, 13, 5, 26},
+    {6, 6, 12, 14, 6, 4, 14, 7, 6, 4, 29, 7, 6, 6, 12, 28, 7, 13, 13, 35},
     {8, 5, 4, 5, 4, 4, 5, 4, 1, 0, 4, 1, 0, 0, 0, 0, 1, 0, 0, 0});
-CTX(C_LASTX_C, {12, 4, 3}, {5, 4, 4});
+CTX(C_LASTX_C, {12, 4, 3}, {12, 4, 18}, {19, 5, 4}, {5, 4, 4});
 CTX(C_LASTY_L, {13, 5, 4, 6, 13, 11, 14, 6, 5, 3, 14, 22, 6, 4, 3, 6, 22, 29, 20, 34},
+    {5, 5, 12, 6, 6, 4, 6, 14, 5, 12, 14, 7, 13, 5, 13, 21, 14, 20, 12, 34},
+    {5, 5, 20, 13, 13, 19, 21, 6, 12, 12, 14, 14, 5, 4, 12, 13, 7, 13, 12, 41},
     {8, 5, 8, 5, 5, 4, 5, 5, 4, 0, 5, 4, 1, 0, 0, 1, 4, 0, 0, 0});
-CTX(C_LASTY_C, {12, 4, 3}, {6, 5, 5});
-CTX(C_SAO_MERGE, {60}, {0});
-CTX(C_SAO_TYPE, {13}, {4});
-CTX(C_LFNST, {28, 52, 42}, {9, 9, 10});
-CTX(C_MTS, {29, 0, 28, 0, 25, 9}, {8, 0, 9, 0, 1, 1}); // mts_idx bins 0..3, transform_skip_flag luma, chroma
-CTX(C_ISP, {33, 43}, {9, 2});
-CTX(C_CQP_FLAG, {35}, {8});
-CTX(C_CQP_IDX, {35}, {8});
-CTX(C_ALF_CTB, {62, 39, 39, 54, 39, 39, 31, 39, 39}, {0, 0, 0, 4, 0, 0, 1, 0, 0});
-CTX(C_ALF_ALT, {11, 11}, {0, 0});
-CTX(C_ALF_APS, {46}, {0});
-CTX(C_CCALF, {18, 30, 31, 18, 30, 31}, {4, 1, 4, 4, 1, 4});
-CTX(C_JCCR, {12, 21, 35}, {1, 1, 0});
-CTX(C_TS_SBF, {18, 20, 38}, {5, 8, 8});
-CTX(C_TS_SIG, {25, 28, 38}, {13, 13, 8});
-CTX(C_TS_PAR, {11}, {6});
-CTX(C_TS_GTX, {35, 10, 3, 3, 3}, {8, 1, 1, 1, 1});
-CTX(C_TS_LRG1, {11, 5, 5, 14}, {4, 2, 1, 6});
-CTX(C_TS_SIGN, {12, 17, 46, 28, 25, 46}, {1, 4, 4, 5, 8, 8});
-// Intra block copy in intra slices.
-CTX(C_SKIP, {0, 26, 28}, {5, 4, 8});
-CTX(C_IBC, {17, 42, 36}, {1, 5, 8});
-CTX(C_MERGE_FLAG, {26}, {4});
-CTX(C_MERGE_IDX, {34}, {4});
-CTX(C_MVD, {14, 45}, {9, 5});
-CTX(C_MVP, {42}, {12});
-CTX(C_ROOT_CBF, {6}, {4});
-CTX(C_AMVR_IBC, {34}, {5});
+CTX(C_LASTY_C, {12, 4, 3}, {11, 4, 18}, {11, 5, 27}, {6, 5, 5});
+CTX(C_MVP, {42}, {34}, {34}, {12});
+CTX(C_SMVD, {35}, {28}, {28}, {5});
+CTX(C_SAO_MERGE, {60}, {60}, {2}, {0});
+CTX(C_SAO_TYPE, {13}, {5}, {2}, {4});
+CTX(C_LFNST, {28, 52, 42}, {37, 45, 27}, {52, 37, 27}, {9, 9, 10});
+// mts_idx bins 0..3, then transform_skip_flag of luma and of chroma
+CTX(C_MTS, {29, 0, 28, 0, 25, 9}, {45, 40, 27, 0, 25, 9}, {45, 25, 27, 0, 25, 17}, {8, 0, 9, 0, 1, 1});
+CTX(C_SBT, {35, 35}, {56, 57}, {41, 57}, {1, 5});
+CTX(C_SBT_QUAD, {35}, {42}, {42}, {10});
+CTX(C_SBT_HOR, {35, 35, 35}, {20, 43, 12}, {35, 51, 27}, {8, 4, 1});
+CTX(C_SBT_POS, {35}, {28}, {28}, {13});
+CTX(C_CQP_FLAG, {35}, {35}, {35}, {8});
+CTX(C_CQP_IDX, {35}, {35}, {35}, {8});
+CTX(C_AMVR, {35, 34, 35, 35, 35}, {59, 48, 58, 60, 60}, {59, 26, 50, 60, 38}, {0, 5, 0, 0, 4});
+CTX(C_ALF_CTB, {62, 39, 39, 54, 39, 39, 31, 39, 39}, {13, 23, 46, 4, 61, 54, 19, 46, 54},
+    {33, 52, 46, 25, 61, 54, 25, 61, 54}, {0, 0, 0, 4, 0, 0, 1, 0, 0});
+CTX(C_ALF_ALT, {11, 11}, {20, 12}, {11, 26}, {0, 0});
+CTX(C_ALF_APS, {46}, {46}, {46}, {0});
+CTX(C_CCALF, {18, 30, 31, 18, 30, 31}, {18, 21, 38, 18, 21, 38}, {25, 35, 38, 25, 28, 38}, {4, 1, 4, 4, 1, 4});
+CTX(C_IBC, {17, 42, 36}, {0, 57, 44}, {0, 43, 45}, {1, 5, 8});
+CTX(C_JCCR, {12, 21, 35}, {27, 36, 45}, {42, 43, 52}, {1, 1, 0});
+CTX(C_TS_SBF, {18, 20, 38}, {18, 12, 29}, {18, 35, 45}, {5, 8, 8});
+CTX(C_TS_SIG, {25, 28, 38}, {40, 35, 44}, {25, 50, 37}, {13, 13, 8});
+CTX(C_TS_PAR, {11}, {3}, {11}, {6});
+CTX(C_TS_GTX, {35, 10, 3, 3, 3}, {35, 2, 10, 3, 3}, {35, 3, 4, 4, 5}, {8, 1, 1, 1, 1});
+CTX(C_TS_LRG1, {11, 5, 5, 14}, {18, 11, 4, 28}, {19, 11, 4, 6}, {4, 2, 1, 6});
+CTX(C_TS_SIGN, {12, 17, 46, 28, 25, 46}, {5, 10, 53, 43, 25, 46}, {35, 25, 46, 28, 33, 38}, {1, 4, 4, 5, 8, 8});
 #undef CTX
 
+enum : int { kModeAll = 0, kModeIntra = 1, kModeInter = 2 };
 enum Split : uint8_t { NO_SPLIT = 0, QT_SPLIT, BT_HOR, BT_VER, TT_HOR, TT_VER };
 
 constexpr int kMinInGroup[10] = {0, 1, 2, 3, 4, 6, 8, 12, 16, 24};
@@ -141,6 +188,16 @@ int Log2(int v)
     return n;
 }
 
+// NoBackwardPredFlag: no active reference follows the current picture in output order.
+bool NoBackwardPred(RefDistances const& refs)
+{
+    for (auto const& list : refs.dist)
+        for (int d : list)
+            if (d < 0)
+                return false;
+    return true;
+}
+
 struct Node
 {
     int x, y, w, h; // luma units, also in the chroma tree
@@ -150,6 +207,7 @@ struct Node
     uint8_t parentSplit = NO_SPLIT;
     int tree = 0;           // 0 luma, 1 chroma (dual tree or local dual tree), 2 single tree
     bool localDual = false; // inside a node whose chroma is coded once at its size
+    int modeType = 0;       // kModeAll, or the prediction all coding units inside must use
     int depth = 0;
     uint8_t path[24] = {};
 };
@@ -166,15 +224,16 @@ struct CuRec
     bool intra = true;
     bool skip = false;
     bool ibc = false;
-    int qp = 0; // QpY
+    bool affine = false; // affine AMVP or subblock merge
+    int qp = 0;          // QpY
 };
 
 class Parser
 {
 public:
     Parser(SeqParameterSet const& sps, PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-           SliceDataSink* sink)
-        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink)
+           SliceDataSink* sink, RefDistances const* refs)
+        : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink), m_refs(refs)
     {
     }
 
@@ -229,8 +288,9 @@ private:
     }
     void setUp()
     {
-        if (m_sh.sliceType != 2)
-            fail("only intra slices are parsed");
+        if (m_sh.sliceType < 0 || m_sh.sliceType > 2)
+            fail("unknown slice type");
+        m_intraSlice = m_sh.sliceType == 2;
         if (m_sps.chromaFormatIdc != 0 && m_sps.chromaFormatIdc != 1)
             fail("only 4:2:0 and 4:0:0 are parsed");
         m_chroma = m_sps.chromaFormatIdc != 0;
@@ -244,12 +304,28 @@ private:
         m_maxTb = m_sps.maxLumaTransform64 ? 64 : 32;
         m_maxTs = 1 << m_sps.log2TransformSkipMaxSize;
         PictureHeaderParams const& ph = m_sh.ph;
+        // The partitioning limits: of the luma and chroma trees of intra slices, of the single tree
+        // of inter slices ([0]).
         for (int t = 0; t < 2; ++t) {
-            int const minQtLog2 = m_sps.log2MinCbSize + ph.log2DiffMinQtMinCb[t];
+            int const k = m_intraSlice ? t : 2;
+            int const minQtLog2 = m_sps.log2MinCbSize + ph.log2DiffMinQtMinCb[k];
             m_minQt[t] = 1 << minQtLog2;
-            m_maxBt[t] = 1 << (minQtLog2 + ph.log2DiffMaxBtMinQt[t]);
-            m_maxTt[t] = 1 << (minQtLog2 + ph.log2DiffMaxTtMinQt[t]);
-            m_maxMtt[t] = ph.maxMttDepth[t];
+            m_maxBt[t] = 1 << (minQtLog2 + ph.log2DiffMaxBtMinQt[k]);
+            m_maxTt[t] = 1 << (minQtLog2 + ph.log2DiffMaxTtMinQt[k]);
+            m_maxMtt[t] = ph.maxMttDepth[k];
+        }
+        m_qpSubdiv = m_intraSlice ? ph.cuQpDeltaSubdivIntra : ph.cuQpDeltaSubdivInter;
+        m_chromaQpSubdiv = m_intraSlice ? ph.cuChromaQpOffsetSubdivIntra : ph.cuChromaQpOffsetSubdivInter;
+        if (!m_intraSlice) {
+            m_maxSubblockMerge =
+                m_sps.affine ? m_sps.maxNumSubblockMergeCand : (m_sps.sbtmvp && ph.temporalMvp ? 1 : 0);
+            for (int l = 0; l < 2; ++l)
+                m_numRefIdx[l] = m_sh.sliceType == 0 || l == 0 ? m_sh.numRefIdxActive[l] : 0;
+            if (m_numRefIdx[0] < 1 || (m_sh.sliceType == 0 && m_numRefIdx[1] < 1))
+                fail("inter slice without active references");
+            RefDistances const refs = m_refs ? *m_refs : HeaderRefDistances(m_sh, m_sps);
+            m_noBackwardPred = NoBackwardPred(refs);
+            SymmetricMvdRefIdx(refs, m_refIdxSym);
         }
         m_gridW = (m_picW + 3) >> 2;
         m_gridH = (m_picH + 3) >> 2;
@@ -310,9 +386,11 @@ private:
 
     void initContexts()
     {
-        m_ctx.resize(sTable.init.size());
-        for (size_t i = 0; i < m_ctx.size(); ++i)
-            m_ctx[i].init(sTable.init[i], sTable.shift[i], m_sliceQp);
+        // initType 0 for I slices; P and B slices take 1 and 2, swapped by sh_cabac_init_flag.
+        int const initType = m_sh.sliceType == 2   ? 0
+                             : m_sh.sliceType == 1 ? (m_sh.cabacInit ? 2 : 1)
+                                                   : (m_sh.cabacInit ? 1 : 2);
+        m_ctx = InitialContexts(initType, m_sliceQp);
     }
 
     // --- neighbours ---
@@ -518,7 +596,7 @@ private:
         }
         if (m_sink)
             m_sink->ctu(fp);
-        if (m_sps.dualTreeIntra && m_chroma) {
+        if (m_sps.dualTreeIntra && m_chroma && m_intraSlice) {
             dualTreeImplicitSplit(x0, y0, m_ctb, 0);
         } else {
             Node n;
@@ -533,9 +611,9 @@ private:
     void dualTreeImplicitSplit(int x0, int y0, int size, int cqtDepth)
     {
         if (size > 64) {
-            if (m_pps.cuQpDeltaEnabled && 2 * cqtDepth <= m_sh.ph.cuQpDeltaSubdivIntra)
+            if (m_pps.cuQpDeltaEnabled && 2 * cqtDepth <= m_qpSubdiv)
                 startQuantGroup(x0, y0);
-            if (m_sh.cuChromaQpOffsetEnabled && 2 * cqtDepth <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
+            if (m_sh.cuChromaQpOffsetEnabled && 2 * cqtDepth <= m_chromaQpSubdiv)
                 startChromaQpOffsetGroup();
             int const half = size / 2;
             for (int k = 0; k < 4; ++k) {
@@ -585,6 +663,8 @@ private:
             return false;
         if (ver && n.w <= 64 && n.h > 64)
             return false;
+        if (n.modeType == kModeInter && n.w * n.h == 32)
+            return false; // no 4x4 inter blocks
         if (!ver && n.w > 64 && n.h <= 64)
             return false;
         return true;
@@ -599,6 +679,8 @@ private:
         if (cbSize <= 2 * m_minCb || n.w > maxTt || n.h > maxTt || n.mtt >= m_maxMtt[t] + n.depthOffset)
             return false;
         if (n.x + n.w > m_picW || n.y + n.h > m_picH)
+            return false;
+        if (n.modeType == kModeInter && n.w * n.h == 64)
             return false;
         if (chroma && (cw * ch <= 32 || (cw == 8 && ver)))
             return false;
@@ -620,9 +702,9 @@ private:
                    tv = allowTt(n, true);
         bool const any = qt || bh || bv || th || tv;
         bool const inside = n.x + n.w <= m_picW && n.y + n.h <= m_picH;
-        if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_sh.ph.cuQpDeltaSubdivIntra)
+        if (n.tree != 1 && m_pps.cuQpDeltaEnabled && n.qgOnY && n.subdiv <= m_qpSubdiv)
             startQuantGroup(n.x, n.y);
-        if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.qgOnC && n.subdiv <= m_sh.ph.cuChromaQpOffsetSubdivIntra)
+        if (n.tree != 0 && m_sh.cuChromaQpOffsetEnabled && n.qgOnC && n.subdiv <= m_chromaQpSubdiv)
             startChromaQpOffsetGroup();
         int const grid = n.tree == 1 ? 1 : 0;
         CuRec const* left = cuAt(grid, n.x - 1, n.y);
@@ -673,17 +755,28 @@ private:
         c.path[n.depth] = mode;
         c.parentSplit = mode;
         // Single tree: splits that would make chroma blocks smaller than 16 samples or 2 wide
-        // keep the chroma of this node in one block, coded after the luma of its children.
-        // Without chroma the children stay in the single tree.
+        // keep the chroma of this node in one block, coded after the luma of its children, all
+        // intra. In inter slices a split that makes luma blocks of 32 samples or more may
+        // instead keep the children in the single tree, all inter (non_inter_flag 0). Without
+        // chroma the children stay in the single tree.
         bool localDual = false;
-        if (n.tree == 2 && !n.localDual && m_chroma) {
-            int area = n.w * n.h;
-            area >>= (mode == QT_SPLIT || mode == TT_HOR || mode == TT_VER) ? 2 : 1;
-            bool const narrow = (n.w / 2 == 4 && mode == BT_VER) || (n.w / 2 == 8 && mode == TT_VER);
-            localDual = (area >> 2) < 16 || narrow;
+        if (n.tree == 2 && !n.localDual && n.modeType == kModeAll && m_chroma) {
+            int const area = n.w * n.h;
+            bool const qtOrTt = mode == QT_SPLIT || mode == TT_HOR || mode == TT_VER;
+            bool const narrow = (n.w == 8 && mode == BT_VER) || (n.w == 16 && mode == TT_VER);
+            bool const intraOnly = area == (qtOrTt ? 64 : 32);
+            localDual = intraOnly || area / (qtOrTt ? 16 : 8) < 16 || narrow;
+            if (localDual && !intraOnly && !m_intraSlice) {
+                CuRec const* l = cuAt(0, n.x - 1, n.y);
+                CuRec const* a = cuAt(0, n.x, n.y - 1);
+                localDual = bin(C_MODE_CONS + ((l && l->intra) || (a && a->intra) ? 1 : 0));
+                if (!localDual)
+                    c.modeType = kModeInter;
+            }
             if (localDual) {
                 c.tree = 0;
                 c.localDual = true;
+                c.modeType = kModeIntra;
             }
         }
         auto child = [&](int x, int y, int w, int h, int subdivAdd, int partIdx) {
@@ -720,16 +813,16 @@ private:
             break;
         case TT_VER:
             c.mtt = n.mtt + 1;
-            c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_sh.ph.cuQpDeltaSubdivIntra;
-            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_sh.ph.cuChromaQpOffsetSubdivIntra;
+            c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_qpSubdiv;
+            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_chromaQpSubdiv;
             child(n.x, n.y, n.w / 4, n.h, 2, 0);
             child(n.x + n.w / 4, n.y, n.w / 2, n.h, 1, 1);
             child(n.x + 3 * n.w / 4, n.y, n.w / 4, n.h, 2, 2);
             break;
         case TT_HOR:
             c.mtt = n.mtt + 1;
-            c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_sh.ph.cuQpDeltaSubdivIntra;
-            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_sh.ph.cuChromaQpOffsetSubdivIntra;
+            c.qgOnY = n.qgOnY && n.subdiv + 2 <= m_qpSubdiv;
+            c.qgOnC = n.qgOnC && n.subdiv + 2 <= m_chromaQpSubdiv;
             child(n.x, n.y, n.w, n.h / 4, 2, 0);
             child(n.x, n.y + n.h / 4, n.w, n.h / 2, 1, 1);
             child(n.x, n.y + 3 * n.h / 4, n.w, n.h / 4, 2, 2);
@@ -746,7 +839,7 @@ private:
 
     bool cclmAllowed(Node const& n) const
     {
-        if (m_ctb <= 32 || !m_sps.dualTreeIntra)
+        if (m_ctb <= 32 || !m_sps.dualTreeIntra || !m_intraSlice)
             return true;
         int const d64 = m_ctb == 128 ? 1 : 0;
         auto splitAt = [](int depth, uint8_t const* path, int d) { return d < depth ? path[d] : uint8_t(NO_SPLIT); };
@@ -795,23 +888,44 @@ private:
         int const log2W = Log2(n.w), log2H = Log2(n.h);
         bool const hasLuma = n.tree != 1, hasChroma = n.tree != 0 && m_chroma, single = n.tree == 2;
         m_bdpcm = m_bdpcmC = false;
-        m_ibc = false;
-        // With block copy on, every luma unit has a skip flag (larger than 64 too, where it must
-        // be 0), and units up to 64x64 that are not skipped the block copy flag.
-        if (hasLuma && m_sps.ibc) {
+        m_notIntra = false;
+        // The skip flag, the prediction mode and the block copy flag, where present; the
+        // prediction of chroma tree units is intra. Intra slices have the skip flag only with
+        // block copy on (for every luma unit; larger than 64x64 it must be 0).
+        bool intra = true;
+        if (hasLuma && (!m_intraSlice || m_sps.ibc)) {
             CuRec const* l = cuAt(0, n.x - 1, n.y);
             CuRec const* a = cuAt(0, n.x, n.y - 1);
-            cu.skip = bin(C_SKIP + (l && l->skip) + (a && a->skip));
-            if (n.w <= 64 && n.h <= 64)
-                cu.ibc = cu.skip || bin(C_IBC + (l && l->ibc) + (a && a->ibc));
-            else if (cu.skip)
+            bool const intraOnly = (n.w == 4 && n.h == 4) || n.modeType == kModeIntra;
+            if (!intraOnly || m_sps.ibc)
+                cu.skip = bin(C_SKIP + (l && l->skip) + (a && a->skip));
+            if (!m_intraSlice) {
+                if (!cu.skip && !(n.w == 4 && n.h == 4) && n.modeType == kModeAll)
+                    intra = bin(C_PRED_MODE + ((l && l->intra) || (a && a->intra) ? 1 : 0));
+                else
+                    intra = intraOnly;
+            }
+            bool const ibcCoded = (m_intraSlice ? !cu.skip : !intra || (intraOnly && !cu.skip)) && n.w <= 64 &&
+                                  n.h <= 64 && n.modeType != kModeInter && m_sps.ibc;
+            if (ibcCoded)
+                cu.ibc = bin(C_IBC + (l && l->ibc) + (a && a->ibc));
+            else
+                cu.ibc = cu.skip && (m_intraSlice || intraOnly);
+            if (cu.skip && m_intraSlice && (n.w > 64 || n.h > 64))
                 fail("skipped unit larger than 64x64 in an intra slice");
         }
-        if (cu.ibc) {
+        if (cu.ibc || !intra) {
             cu.intra = false;
-            m_ibc = true;
-            m_out.ibc = true;
-            intraBlockCopy(n, cu, st);
+            m_notIntra = true;
+            m_out.inter.skip = cu.skip;
+            if (cu.ibc) {
+                m_out.ibc = true;
+                m_out.predMode = CuPredMode::Ibc;
+                intraBlockCopy(n, cu, st);
+            } else {
+                m_out.predMode = CuPredMode::Inter;
+                interUnit(n, cu, st);
+            }
             setCuQp(cu, n);
             record(cu, 0);
             if (m_sink)
@@ -951,14 +1065,8 @@ private:
             if (m_out.lfnstIdx)
                 m_out.lfnstIdx += int(bin(C_LFNST + 2));
         }
-        if (hasLuma && m_out.lfnstIdx == 0 && !st.firstTs[0] && std::max(n.w, n.h) <= 32 && !cu.isp && st.mtsZeroOut &&
-            !st.mtsDcOnly && m_sps.explicitMtsIntra) {
-            if (bin(C_MTS + 0)) {
-                m_out.mtsIdx = 1;
-                for (int k = 1; k < 4 && bin(C_MTS + k); ++k)
-                    ++m_out.mtsIdx;
-            }
-        }
+        if (hasLuma && !cu.isp && m_sps.explicitMtsIntra)
+            mtsIdx(n, st);
         setCuQp(cu, n);
         record(cu, n.tree == 1 ? 1 : 0);
         if (m_sink)
@@ -986,38 +1094,21 @@ private:
     void intraBlockCopy(Node const& n, CuRec const& cu, CuState& st)
     {
         int const numMerge = m_sps.maxNumIbcMergeCand;
-        auto mergeIdx = [&] {
-            int idx = 0;
-            if (numMerge - 1 > 0 && bin(C_MERGE_IDX))
-                for (++idx; idx < numMerge - 1 && bypass(); ++idx) {
-                }
-            return idx;
-        };
         if (cu.skip) {
             m_out.ibcMerge = true;
-            m_out.ibcCandIdx = mergeIdx();
+            m_out.ibcCandIdx = truncUnary(numMerge - 1, C_MERGE_IDX);
             return;
         }
         bool const merge = bin(C_MERGE_FLAG);
         m_out.ibcMerge = merge;
         if (merge) {
-            m_out.ibcCandIdx = mergeIdx();
+            m_out.ibcCandIdx = truncUnary(numMerge - 1, C_MERGE_IDX);
         } else {
-            unsigned g0[2], g1[2] = {};
-            g0[0] = bin(C_MVD + 0);
-            g0[1] = bin(C_MVD + 0);
-            for (int k = 0; k < 2; ++k)
-                if (g0[k])
-                    g1[k] = bin(C_MVD + 1);
-            for (int k = 0; k < 2; ++k)
-                if (g0[k]) {
-                    int const abs = g1[k] ? int(remainder(1, 0, 17)) + 2 : 1;
-                    m_out.ibcMvd[k] = bypass() ? -abs : abs;
-                }
+            mvdCoding(m_out.ibcMvd);
             if (numMerge > 1)
                 m_out.ibcCandIdx = int(bin(C_MVP));
             // Whole samples, or with the precision flag four samples.
-            if (m_sps.amvr && (g0[0] || g0[1]) && bin(C_AMVR_IBC))
+            if (m_sps.amvr && (m_out.ibcMvd[0] || m_out.ibcMvd[1]) && bin(C_AMVR + 1))
                 m_out.ibcAmvrShift = 6;
         }
         bool const coded = merge || bin(C_ROOT_CBF);
@@ -1025,6 +1116,216 @@ private:
             return;
         bool inferCbf = false, prevCbf = false;
         transformTree(n, n.x, n.y, n.w, n.h, st, inferCbf, prevCbf);
+    }
+
+    // A truncated unary value up to `cMax` whose first bin has the context `ctx`, the others
+    // bypass coded.
+    int truncUnary(int cMax, int ctx)
+    {
+        if (cMax <= 0 || !bin(ctx))
+            return 0;
+        int v = 1;
+        while (v < cMax && bypass())
+            ++v;
+        return v;
+    }
+
+    // mvd_coding: the two components of a motion or block vector difference.
+    void mvdCoding(int mvd[2])
+    {
+        unsigned g0[2], g1[2] = {};
+        g0[0] = bin(C_MVD + 0);
+        g0[1] = bin(C_MVD + 0);
+        for (int k = 0; k < 2; ++k)
+            if (g0[k])
+                g1[k] = bin(C_MVD + 1);
+        for (int k = 0; k < 2; ++k) {
+            mvd[k] = 0;
+            if (g0[k]) {
+                int const abs = g1[k] ? int(remainder(1, 0, 17)) + 2 : 1; // abs_mvd_minus2: EG1
+                mvd[k] = bypass() ? -abs : abs;
+            }
+        }
+    }
+
+    // mts_idx of a luma unit whose residual allows it (no LFNST, no transform skip, up to 32x32,
+    // coefficients beyond DC only in the top-left 16x16).
+    void mtsIdx(Node const& n, CuState const& st)
+    {
+        if (m_out.lfnstIdx != 0 || st.firstTs[0] || std::max(n.w, n.h) > 32 || !st.mtsZeroOut || st.mtsDcOnly)
+            return;
+        if (bin(C_MTS + 0)) {
+            m_out.mtsIdx = 1;
+            for (int k = 1; k < 4 && bin(C_MTS + k); ++k)
+                ++m_out.mtsIdx;
+        }
+    }
+
+    // An inter coding unit: merge data or the motion vector differences, then the residual
+    // (cu_coded_flag, SBT, the transform tree and the inter MTS index).
+    void interUnit(Node const& n, CuRec& cu, CuState& st)
+    {
+        InterUnitData& d = m_out.inter;
+        bool const merge = cu.skip || bin(C_MERGE_FLAG);
+        if (merge)
+            mergeData(n, cu, d);
+        else
+            motionVectorData(n, cu, d);
+        d.cuCoded = !cu.skip && (merge || bin(C_ROOT_CBF));
+        if (!d.cuCoded)
+            return;
+        if (m_sps.sbt && d.merge != MergeKind::Ciip && n.w <= m_maxTb && n.h <= m_maxTb) {
+            bool const verH = n.w >= 8, verQ = n.w >= 16, horH = n.h >= 8, horQ = n.h >= 16;
+            if (verH || horH)
+                d.sbt = bin(C_SBT + (n.w * n.h <= 256 ? 1 : 0));
+            if (d.sbt) {
+                if ((verH || horH) && (verQ || horQ))
+                    d.sbtQuad = bin(C_SBT_QUAD);
+                if ((d.sbtQuad && verQ && horQ) || (!d.sbtQuad && verH && horH))
+                    d.sbtHorizontal = bin(C_SBT_HOR + (n.w == n.h ? 0 : n.w < n.h ? 1 : 2));
+                else
+                    d.sbtHorizontal = d.sbtQuad ? horQ : horH;
+                d.sbtPos = int(bin(C_SBT_POS));
+            }
+        }
+        bool inferCbf = false, prevCbf = false;
+        if (d.sbt) {
+            // Two transform units: the first a quarter, a half or three quarters of the unit;
+            // only the one at sbtPos has a residual.
+            int const fourths = d.sbtQuad ? (d.sbtPos ? 3 : 1) : 2;
+            m_sbtSkip[0] = d.sbtPos == 1;
+            m_sbtSkip[1] = d.sbtPos == 0;
+            if (d.sbtHorizontal) {
+                int const h0 = n.h * fourths / 4;
+                transformUnit(n, n.x, n.y, n.w, h0, st, 0, 1, inferCbf, prevCbf, 0);
+                transformUnit(n, n.x, n.y + h0, n.w, n.h - h0, st, 0, 1, inferCbf, prevCbf, 1);
+            } else {
+                int const w0 = n.w * fourths / 4;
+                transformUnit(n, n.x, n.y, w0, n.h, st, 0, 1, inferCbf, prevCbf, 0);
+                transformUnit(n, n.x + w0, n.y, n.w - w0, n.h, st, 0, 1, inferCbf, prevCbf, 1);
+            }
+            m_sbtSkip[0] = m_sbtSkip[1] = false;
+        } else {
+            transformTree(n, n.x, n.y, n.w, n.h, st, inferCbf, prevCbf);
+            if (m_sps.explicitMtsInter)
+                mtsIdx(n, st);
+        }
+    }
+
+    // merge_data of an inter unit: subblock, regular, MMVD, CIIP or GPM merge.
+    void mergeData(Node const& n, CuRec& cu, InterUnitData& d)
+    {
+        CuRec const* l = cuAt(0, n.x - 1, n.y);
+        CuRec const* a = cuAt(0, n.x, n.y - 1);
+        if (m_maxSubblockMerge > 0 && n.w >= 8 && n.h >= 8 &&
+            bin(C_SUBBLOCK_MERGE + (l && l->affine) + (a && a->affine))) {
+            d.merge = MergeKind::Subblock;
+            d.affine = cu.affine = true;
+            d.mergeIdx = truncUnary(m_maxSubblockMerge - 1, C_AFF_MERGE_IDX);
+            return;
+        }
+        int const maxMerge = m_sps.maxNumMergeCand;
+        bool const below128 = n.w < 128 && n.h < 128;
+        bool const ciipAllowed = m_sps.ciip && !cu.skip && n.w * n.h >= 64 && below128;
+        bool const gpmAllowed =
+            m_sps.gpm && m_sh.sliceType == 0 && n.w >= 8 && n.h >= 8 && n.w < 8 * n.h && n.h < 8 * n.w && below128;
+        bool regular = true;
+        if (ciipAllowed || gpmAllowed)
+            regular = bin(C_REG_MERGE + (cu.skip ? 0 : 1));
+        if (regular) {
+            if (m_sps.mmvd && bin(C_MMVD_FLAG)) {
+                d.merge = MergeKind::Mmvd;
+                if (maxMerge > 1)
+                    d.mmvdCandFlag = int(bin(C_MMVD_IDX));
+                d.mmvdDistanceIdx = truncUnary(7, C_MMVD_STEP);
+                d.mmvdDirectionIdx = int(bypassBins(2));
+            } else {
+                d.merge = MergeKind::Regular;
+                d.mergeIdx = truncUnary(maxMerge - 1, C_MERGE_IDX);
+            }
+            return;
+        }
+        bool const ciip = ciipAllowed && gpmAllowed ? bin(C_CIIP) != 0 : ciipAllowed;
+        if (ciip) {
+            d.merge = MergeKind::Ciip;
+            d.mergeIdx = truncUnary(maxMerge - 1, C_MERGE_IDX);
+            return;
+        }
+        d.merge = MergeKind::Gpm;
+        int const maxGpm = m_sps.maxNumGpmCand;
+        if (maxGpm < 2)
+            fail("geometric partitioning without two merge candidates");
+        d.gpmSplitIdx = int(bypassBins(6));
+        d.gpmCand[0] = truncUnary(maxGpm - 1, C_MERGE_IDX);
+        int const second = maxGpm > 2 ? truncUnary(maxGpm - 2, C_MERGE_IDX) : 0;
+        d.gpmCand[1] = second + (second >= d.gpmCand[0] ? 1 : 0);
+    }
+
+    // The motion of a unit that is not merged: lists, affine model, reference indices, vector
+    // differences and predictor flags, the precision (AMVR) and the bi-prediction weights.
+    void motionVectorData(Node const& n, CuRec& cu, InterUnitData& d)
+    {
+        PictureHeaderParams const& ph = m_sh.ph;
+        if (m_sh.sliceType == 0) {
+            if (n.w + n.h > 12 && bin(C_INTER_DIR + 7 - ((1 + Log2(n.w) + Log2(n.h)) >> 1)))
+                d.interPredIdc = kPredBi;
+            else
+                d.interPredIdc = bin(C_INTER_DIR + 5) ? kPredL1 : kPredL0;
+        }
+        if (m_sps.affine && n.w >= 16 && n.h >= 16) {
+            CuRec const* l = cuAt(0, n.x - 1, n.y);
+            CuRec const* a = cuAt(0, n.x, n.y - 1);
+            d.affine = cu.affine = bin(C_AFFINE + (l && l->affine) + (a && a->affine));
+            if (d.affine && m_sps.affine6Param)
+                d.affine6 = bin(C_AFFINE_TYPE);
+        }
+        bool const bi = d.interPredIdc == kPredBi;
+        if (m_sps.smvd && !ph.mvdL1Zero && bi && !d.affine && m_refIdxSym[0] >= 0 && m_refIdxSym[1] >= 0)
+            d.symMvd = bin(C_SMVD);
+        int const numCp = d.affine ? (d.affine6 ? 3 : 2) : 1;
+        for (int l = 0; l < 2; ++l) {
+            if (d.interPredIdc == (l == 0 ? kPredL1 : kPredL0))
+                continue;
+            if (d.symMvd)
+                d.refIdx[l] = m_refIdxSym[l];
+            else {
+                // ref_idx_lX: truncated unary, two context coded bins.
+                int const cMax = m_numRefIdx[l] - 1;
+                int v = 0;
+                while (v < cMax && (v < 2 ? bin(C_REF_IDX + v) : bypass()))
+                    ++v;
+                d.refIdx[l] = v;
+            }
+            if (l == 1 && ph.mvdL1Zero && bi) {
+                // No list-1 differences.
+            } else if (l == 1 && d.symMvd) {
+                d.mvd[1][0][0] = -d.mvd[0][0][0];
+                d.mvd[1][0][1] = -d.mvd[0][0][1];
+            } else {
+                for (int c = 0; c < numCp; ++c)
+                    mvdCoding(d.mvd[l][c]);
+            }
+            d.mvpFlag[l] = bin(C_MVP);
+        }
+        bool nonZero = false;
+        for (auto const& list : d.mvd)
+            for (auto const& cp : list)
+                nonZero = nonZero || cp[0] != 0 || cp[1] != 0;
+        d.amvrShift = 2;
+        if (nonZero && (d.affine ? m_sps.affineAmvr : m_sps.amvr) && bin(C_AMVR + (d.affine ? 2 : 0))) {
+            if (d.affine)
+                d.amvrShift = bin(C_AMVR + 3) ? 4 : 0;
+            else
+                d.amvrShift = !bin(C_AMVR + 4) ? 3 : bin(C_AMVR + 1) ? 6 : 4;
+        }
+        d.halfPelFilter = !d.affine && d.amvrShift == 3;
+        for (auto& list : d.mvd)
+            for (auto& cp : list)
+                for (int& v : cp)
+                    v = int(uint32_t(v) << d.amvrShift);
+        if (m_sps.bcw && bi && !m_sh.weights.weighted(0, d.refIdx[0]) && !m_sh.weights.weighted(1, d.refIdx[1]) &&
+            n.w * n.h >= 256)
+            d.bcwIdx = truncUnary(m_noBackwardPred ? 4 : 2, C_BCW);
     }
 
     void transformTree(Node const& n, int x, int y, int w, int h, CuState& st, bool& inferCbf, bool& prevCbf)
@@ -1040,10 +1341,13 @@ private:
     }
 
     // A transform unit of any tree; with ISP `part` of `numParts` sub-partitions (the chroma of a
-    // single tree goes with the last one, at the size of the whole coding unit).
+    // single tree goes with the last one, at the size of the whole coding unit). With SBT
+    // `subTu` is the unit's index; the one without residual codes nothing.
     void transformUnit(Node const& n, int x, int y, int w, int h, CuState& st, int part, int numParts, bool& inferCbf,
-                       bool& prevCbf)
+                       bool& prevCbf, int subTu = 0)
     {
+        if (m_sbtSkip[subTu])
+            return;
         bool const isp = numParts > 1;
         bool const hasLuma = n.tree != 1;
         bool const chromaHere = n.tree != 0 && m_chroma && (!isp || part == numParts - 1);
@@ -1062,7 +1366,7 @@ private:
                     cbfY = bin(C_CBF_Y + 2 + (prevCbf ? 1 : 0));
                 inferCbf = inferCbf && !cbfY;
                 prevCbf = cbfY;
-            } else if (m_ibc && !(chromaHere && (cb || cr)) && n.w <= m_maxTb && n.h <= m_maxTb) {
+            } else if (m_notIntra && !(chromaHere && (cb || cr)) && n.w <= m_maxTb && n.h <= m_maxTb) {
                 cbfY = true; // a coded block copy with no chroma residual has luma residual
             } else {
                 cbfY = bin(C_CBF_Y + (m_bdpcm ? 1 : 0));
@@ -1107,12 +1411,12 @@ private:
             m_chromaQpOffsetCoded = true;
         }
         bool joint = false;
-        if (chromaHere && m_sps.jointCbCr && (m_ibc ? (cb && cr) : (cb || cr)))
+        if (chromaHere && m_sps.jointCbCr && (m_notIntra ? (cb && cr) : (cb || cr)))
             joint = bin(C_JCCR + (2 * cb + cr - 1));
         bool tsY = false, ts[2] = {};
         if (cbfY) {
             tsY = m_bdpcm;
-            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp)
+            if (m_sps.transformSkip && !m_bdpcm && w <= m_maxTs && h <= m_maxTs && !isp && !m_out.inter.sbt)
                 tsY = bin(C_MTS + 4);
             TransformBlock& b = newBlock(0, x, y, w, h, tsY);
             if (!tsY || m_sh.tsResidualCodingDisabled)
@@ -1125,7 +1429,7 @@ private:
             if (!coded)
                 continue;
             bool t = m_bdpcmC;
-            if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs)
+            if (m_sps.transformSkip && !m_bdpcmC && cw <= m_maxTs && ch <= m_maxTs && !m_out.inter.sbt)
                 t = bin(C_MTS + 5);
             ts[c - 1] = t;
             TransformBlock& b = newBlock(c, cx, cy, cw, ch, t);
@@ -1167,7 +1471,10 @@ private:
     void residual(int log2W, int log2H, int cIdx, bool ts, CuState& st, TransformBlock& out)
     {
         bool const luma = cIdx == 0;
-        int const log2ZoW = std::min(log2W, 5), log2ZoH = std::min(log2H, 5);
+        // Coefficients only in the top-left 32x32, or with SBT of a 32-sample luma side 16.
+        bool const sbtZo = luma && m_sps.mts && m_out.inter.sbt;
+        int const log2ZoW = sbtZo && log2W == 5 && log2H < 6 ? 4 : std::min(log2W, 5);
+        int const log2ZoH = sbtZo && log2H == 5 && log2W < 6 ? 4 : std::min(log2H, 5);
         int const maxPx = log2ZoW > 0 ? (log2ZoW << 1) - 1 : 0, maxPy = log2ZoH > 0 ? (log2ZoH << 1) - 1 : 0;
         int const offX = luma ? kPrefixCtx[log2W] : 0, offY = luma ? kPrefixCtx[log2H] : 0;
         int const shiftX = luma ? (log2W + 1) >> 2 : std::min(std::max((1 << log2W) >> 3, 0), 2);
@@ -1515,6 +1822,7 @@ private:
     SliceHeaderParams const& m_sh;
     ApsLookup m_aps;
     SliceDataSink* m_sink = nullptr;
+    RefDistances const* m_refs = nullptr;
     std::vector<CtuFilterParams> m_ctuParams;
     IntraCodingUnit m_out; // the coding unit being decoded
     CabacReader m_cabac;
@@ -1534,7 +1842,13 @@ private:
     bool m_firstQg = true; // the next quantization group predicts from the slice QP
     int m_qgPred = 26, m_lastQpY = 26, m_cuQpDeltaVal = 0;
     int m_cuChromaQpOffset[3] = {};
-    bool m_bdpcm = false, m_bdpcmC = false, m_ibc = false;
+    bool m_bdpcm = false, m_bdpcmC = false;
+    bool m_notIntra = false; // the coding unit is predicted by block copy or inter prediction
+    bool m_sbtSkip[2] = {};  // SBT: the transform unit of each index has no residual
+    bool m_intraSlice = true;
+    int m_qpSubdiv = 0, m_chromaQpSubdiv = 0; // CuQpDeltaSubdiv, CuChromaQpOffsetSubdiv limits
+    int m_maxSubblockMerge = 0, m_numRefIdx[2] = {}, m_refIdxSym[2] = {-1, -1};
+    bool m_noBackwardPred = false;
 };
 
 } // namespace
@@ -1577,6 +1891,67 @@ void MostProbableModes(int a, int b, int mpm[6])
     }
 }
 
+std::vector<ContextModel> InitialContexts(int initType, int sliceQp)
+{
+    std::vector<ContextModel> ctx(sTable.shift.size());
+    auto const& init = sTable.init[std::min(std::max(initType, 0), 2)];
+    for (size_t i = 0; i < ctx.size(); ++i)
+        ctx[i].init(init[i], sTable.shift[i], sliceQp);
+    return ctx;
+}
+
+int ContextOffset(std::string const& name)
+{
+    for (auto const& n : sTable.names)
+        if (n.first == name)
+            return n.second;
+    return -1;
+}
+
+RefDistances HeaderRefDistances(SliceHeaderParams const& sh, SeqParameterSet const& sps)
+{
+    RefDistances r;
+    for (int l = 0; l < 2; ++l) {
+        if (sh.sliceType == 2 || (l == 1 && sh.sliceType != 0))
+            continue;
+        RefPicListStruct const& rpl = sh.rpl.list(l, sps);
+        int const n = std::min(sh.numRefIdxActive[l], rpl.numRefEntries);
+        int dist = 0;
+        for (int i = 0; i < n; ++i) {
+            bool const st = size_t(i) < rpl.shortTerm.size() && rpl.shortTerm[size_t(i)];
+            if (st)
+                dist -= rpl.deltaPocSt[size_t(i)]; // delta: POC of the entry minus that of the one before
+            r.dist[l].push_back(st ? dist : 1);
+            r.longTerm[l].push_back(!st);
+        }
+    }
+    return r;
+}
+
+void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2])
+{
+    // The nearest short-term reference of list l on the given side (before: distance > 0).
+    auto nearest = [&](int l, bool before) {
+        int best = -1;
+        for (size_t i = 0; i < refs.dist[l].size(); ++i) {
+            int const d = refs.dist[l][i];
+            if ((i < refs.longTerm[l].size() && refs.longTerm[l][i]) || (before ? d <= 0 : d >= 0))
+                continue;
+            if (best < 0 || std::abs(d) < std::abs(refs.dist[l][size_t(best)]))
+                best = int(i);
+        }
+        return best;
+    };
+    refIdxSym[0] = nearest(0, true);
+    refIdxSym[1] = nearest(1, false);
+    if (refIdxSym[0] < 0 || refIdxSym[1] < 0) {
+        refIdxSym[0] = nearest(0, false);
+        refIdxSym[1] = nearest(1, true);
+    }
+    if (refIdxSym[0] < 0 || refIdxSym[1] < 0)
+        refIdxSym[0] = refIdxSym[1] = -1;
+}
+
 int PredictQpY(QgNeighbours const& q)
 {
     if (q.firstInTileRow && q.above != kNoQp)
@@ -1586,11 +1961,11 @@ int PredictQpY(QgNeighbours const& q)
     return (a + b + 1) >> 1;
 }
 
-SliceParseResult ParseIntraSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
-                                     PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
-                                     SliceDataSink* sink)
+SliceParseResult ParseSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,
+                                PicParameterSet const& pps, SliceHeaderParams const& sh, ApsLookup const& aps,
+                                SliceDataSink* sink, RefDistances const* refs)
 {
-    Parser p(sps, pps, sh, aps, sink);
+    Parser p(sps, pps, sh, aps, sink, refs);
     return p.run(data, size);
 }
 

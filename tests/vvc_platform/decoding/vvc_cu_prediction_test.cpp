@@ -1,0 +1,178 @@
+// The prediction of whole inter coding units from their motion: when DMVR and BDOF apply, and
+// the dispatch of subblock temporal, GPM and CIIP units with the LMCS forward mapping.
+
+#include "decoding/CuPrediction.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vvcinter;
+
+namespace {
+
+struct Plane
+{
+    std::vector<uint16_t> s;
+    int w, h;
+    Plane(int w_, int h_, uint16_t v) : s(size_t(w_) * h_, v), w(w_), h(h_) {}
+    RefPlane view() const { return RefPlane{s.data(), w, w, h, 0}; }
+};
+
+// A slice with two references in each list: POC 4 and 12 around the current POC 8 in list 0,
+// 12 and 16 in list 1; reference 1 of list 0 is long-term.
+struct Slice
+{
+    Plane y0{64, 64, 100}, c0{32, 32, 300}, y1{64, 64, 200}, c1{32, 32, 400};
+    SlicePrediction s;
+    Slice()
+    {
+        s.pic.width = s.pic.height = 64;
+        s.pic.bitDepth = 10;
+        s.currPoc = 8;
+        s.numRefs[0] = s.numRefs[1] = 2;
+        int const poc[2][2] = {{4, 12}, {12, 16}};
+        for (int l = 0; l < 2; l++)
+            for (int i = 0; i < 2; i++) {
+                RefPicture& r = s.refs[l][i];
+                Plane const& y = l == 0 ? y0 : y1;
+                Plane const& c = l == 0 ? c0 : c1;
+                r.planes[0] = y.view();
+                r.planes[1] = r.planes[2] = c.view();
+                s.refPoc[l][i] = poc[l][i];
+            }
+        s.longTerm[0][1] = true;
+        s.dmvr = s.bdof = true;
+    }
+};
+
+vvcslice::CodingUnit Merge(int w, int h)
+{
+    vvcslice::CodingUnit u;
+    u.predMode = vvcslice::CuPredMode::Inter;
+    u.x = u.y = 16;
+    u.width = w;
+    u.height = h;
+    u.inter.merge = vvcslice::MergeKind::Regular;
+    return u;
+}
+
+CuMotion BiMotion(int ref0, int ref1)
+{
+    CuMotion m;
+    m.cand.interDir = 3;
+    m.cand.refIdx[0] = int8_t(ref0);
+    m.cand.refIdx[1] = int8_t(ref1);
+    return m;
+}
+
+} // namespace
+
+TEST(VvcCuPrediction, DmvrAndBdofConditions)
+{
+    Slice sl;
+    struct Case
+    {
+        char const* what;
+        int w, h, ref0, ref1;
+        bool mmvd, symMvd, weights;
+        int bcw;
+        bool dmvr, bdof;
+    } const cases[] = {
+        {"equal distances, regular merge", 16, 16, 0, 0, false, false, false, 0, true, true},
+        {"distances 4 and 8", 16, 16, 0, 1, false, false, false, 0, false, false},
+        {"long-term reference", 16, 16, 1, 0, false, false, false, 0, false, false},
+        {"8x8 is below 128 samples", 8, 8, 0, 0, false, false, false, 0, false, false},
+        {"16x8", 16, 8, 0, 0, false, false, false, 0, true, true},
+        {"MMVD keeps BDOF only", 16, 16, 0, 0, true, false, false, 0, false, true},
+        {"BCW weights", 16, 16, 0, 0, false, false, false, 1, false, false},
+        {"signalled weights", 16, 16, 0, 0, false, false, true, 0, false, false},
+    };
+    for (Case const& c : cases) {
+        vvcslice::CodingUnit u = Merge(c.w, c.h);
+        if (c.mmvd)
+            u.inter.merge = vvcslice::MergeKind::Mmvd;
+        u.inter.symMvd = c.symMvd;
+        CuMotion m = BiMotion(c.ref0, c.ref1);
+        m.cand.bcwIdx = uint8_t(c.bcw);
+        sl.s.weighted = c.weights;
+        sl.s.weightSignalled[0][c.ref0] = c.weights;
+        EXPECT_EQ(CuPredictor::dmvrApplies(sl.s, u, m), c.dmvr) << c.what;
+        EXPECT_EQ(CuPredictor::bdofApplies(sl.s, u, m), c.bdof) << c.what;
+        sl.s.weightSignalled[0][c.ref0] = false;
+    }
+    // AMVP units with symmetric MVD get neither; without the symmetric MVD, BDOF only.
+    vvcslice::CodingUnit u = Merge(16, 16);
+    u.inter.merge = vvcslice::MergeKind::None;
+    EXPECT_FALSE(CuPredictor::dmvrApplies(sl.s, u, BiMotion(0, 0)));
+    EXPECT_TRUE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
+    u.inter.symMvd = true;
+    EXPECT_FALSE(CuPredictor::bdofApplies(sl.s, u, BiMotion(0, 0)));
+}
+
+TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
+{
+    Slice sl;
+    CuPredictor pred;
+    std::vector<uint16_t> y(16 * 16), cb(8 * 8), cr(8 * 8);
+    PredBuf dst;
+    dst.samples[0] = y.data();
+    dst.samples[1] = cb.data();
+    dst.samples[2] = cr.data();
+    dst.stride[0] = 16;
+    dst.stride[1] = dst.stride[2] = 8;
+
+    // Subblock temporal: the left 8x8 subblocks from list 0 (100), the right ones from list 1
+    // (200).
+    CuMotion m;
+    m.kind = CuMotion::SubblockTemporal;
+    m.sbW = m.sbH = 8;
+    m.sub.resize(4);
+    for (int k = 0; k < 4; k++) {
+        m.sub[size_t(k)].interDir = k % 2 ? 2 : 1;
+        m.sub[size_t(k)].refIdx[k % 2] = 0;
+    }
+    vvcslice::CodingUnit u = Merge(16, 16);
+    u.inter.merge = vvcslice::MergeKind::Subblock;
+    ASSERT_TRUE(pred.predict(sl.s, u, m, dst));
+    EXPECT_EQ(y[0], 100);
+    EXPECT_EQ(y[15 * 16 + 15], 200);
+    EXPECT_EQ(cb[0], 300);
+    EXPECT_EQ(cb[7 * 8 + 7], 400);
+
+    // GPM, partition 0 (vertical split): part A (list 1, 200) on the right, part B (list 0, 100)
+    // on the left.
+    CuMotion g;
+    g.kind = CuMotion::Gpm;
+    g.gpmPartition = 0;
+    g.gpmCand[0].interDir = 2;
+    g.gpmCand[0].refIdx[1] = 0;
+    g.gpmCand[1].interDir = 1;
+    g.gpmCand[1].refIdx[0] = 0;
+    ASSERT_TRUE(pred.predict(sl.s, Merge(16, 16), g, dst));
+    EXPECT_EQ(y[4 * 16 + 0], 100);
+    EXPECT_EQ(y[4 * 16 + 15], 200);
+
+    // CIIP of a uni-prediction (100) with an intra prediction of 500 at weight 3:
+    // (3 * 500 + 100 + 2) >> 2 = 400.
+    std::vector<uint16_t> iy(16 * 16, 500), icb(8 * 8, 500), icr(8 * 8, 500);
+    PredBuf intra = dst;
+    intra.samples[0] = iy.data();
+    intra.samples[1] = icb.data();
+    intra.samples[2] = icr.data();
+    CuMotion c;
+    c.ciip = true;
+    c.cand.interDir = 1;
+    c.cand.refIdx[0] = 0;
+    vvcslice::CodingUnit uc = Merge(16, 16);
+    uc.inter.merge = vvcslice::MergeKind::Ciip;
+    ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 3));
+    EXPECT_EQ(y[0], 400);
+    EXPECT_EQ(cb[0], (3 * 500 + 300 + 2) >> 2);
+
+    // A reference index beyond the slice's lists is refused.
+    CuMotion bad;
+    bad.cand.interDir = 1;
+    bad.cand.refIdx[0] = 5;
+    EXPECT_FALSE(pred.predict(sl.s, Merge(16, 16), bad, dst));
+}

@@ -1,0 +1,460 @@
+// Motion derivation on hand-made neighbourhoods: vector rounding and scaling, the history table,
+// the regular merge list (pruning, history order, pairwise average, zero candidates), temporal
+// candidates, AMVP with AMVR, MMVD, affine inheritance (also across a CTU row boundary),
+// subblock vectors, GPM storage and the motion edge strength.
+
+#include "inter/MotionDerivation.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vvcinter;
+
+namespace {
+
+MotionCand Uni(int l, int refIdx, Mv mv, uint8_t bcw = 0)
+{
+    MotionCand c;
+    c.interDir = uint8_t(1 << l);
+    c.refIdx[l] = int8_t(refIdx);
+    c.mv[l] = mv;
+    c.bcwIdx = bcw;
+    return c;
+}
+
+MotionCand Bi(int r0, Mv mv0, int r1, Mv mv1)
+{
+    MotionCand c;
+    c.interDir = 3;
+    c.refIdx[0] = int8_t(r0);
+    c.refIdx[1] = int8_t(r1);
+    c.mv[0] = mv0;
+    c.mv[1] = mv1;
+    return c;
+}
+
+// A slice: current POC 8, list 0 {4, 0}, list 1 {16, 12} (B) or list 1 empty (P).
+SliceMotion Slice(bool b)
+{
+    SliceMotion s;
+    s.currPoc = 8;
+    s.bSlice = b;
+    s.refs.num[0] = 2;
+    s.refs.poc[0][0] = 4;
+    s.refs.poc[0][1] = 0;
+    if (b) {
+        s.refs.num[1] = 2;
+        s.refs.poc[1][0] = 16;
+        s.refs.poc[1][1] = 12;
+    }
+    s.picWidth = s.picHeight = 128;
+    s.log2CtuSize = 6;
+    s.maxNumMergeCand = 6;
+    s.deriveListProperties();
+    return s;
+}
+
+vvcslice::CodingUnit Unit(int x, int y, int w, int h)
+{
+    vvcslice::CodingUnit cu;
+    cu.tree = 2;
+    cu.predMode = vvcslice::CuPredMode::Inter;
+    cu.x = x;
+    cu.y = y;
+    cu.width = w;
+    cu.height = h;
+    return cu;
+}
+
+// Stores a translational unit into the grid.
+void Put(MotionGrid& g, SliceMotion const& s, int x, int y, int w, int h, MotionCand const& c)
+{
+    CuMotion m;
+    m.cand = c;
+    g.storeCu(x, y, w, h, m, s.refs);
+}
+
+} // namespace
+
+TEST(VvcMotion, RoundingScalingAndWrapping)
+{
+    struct Case
+    {
+        int v, shift, expected;
+    } const rounding[] = {
+        {6, 2, 4},     {-6, 2, -4},  {-2, 2, 0},    {2, 2, 0},     {-10, 2, -8},
+        {-8, 4, 0},    {-9, 4, -16},  {-24, 4, -16}, {-25, 4, -32}, {-31, 6, 0},   {-33, 6, -64},
+    };
+    for (Case const& c : rounding)
+        EXPECT_EQ(RoundToPrecision(Mv(c.v, 0), c.shift).x, c.expected) << c.v << " >> " << c.shift;
+    // The pairwise average rounds halves toward zero.
+    EXPECT_EQ(RoundMv(Mv(3, -3), 1, 0), Mv(1, -1));
+    EXPECT_EQ(ScaleMv(Mv(16, -16), 1, 2), Mv(8, -8));
+    EXPECT_EQ(ScaleMv(Mv(16, 0), -1, 2), Mv(-8, 0));
+    EXPECT_EQ(ScaleMv(Mv(100, 0), 4, 1), Mv(400, 0));
+    EXPECT_EQ(ScaleMv(Mv(kMvMax, 0), 127, 1).x, kMvMax); // clipped to 18 bits
+    EXPECT_EQ(WrapMv(Mv(kMvMax + 1, kMvMin - 1)), Mv(kMvMin, kMvMax));
+}
+
+TEST(VvcMotion, HistoryMovesARepeatToTheNewestAndKeepsFive)
+{
+    Hmvp h;
+    for (int k = 0; k < 3; ++k)
+        h.push(Uni(0, 0, Mv(4 * k, 0)));
+    h.push(Uni(0, 0, Mv(0, 0), 3)); // same motion, other BCW index: replaces the entry
+    ASSERT_EQ(h.size(), 3);
+    EXPECT_EQ(h.newest(0).mv[0], Mv(0, 0));
+    EXPECT_EQ(h.newest(0).bcwIdx, 3);
+    EXPECT_EQ(h.newest(2).mv[0], Mv(4, 0));
+    for (int k = 3; k < 7; ++k)
+        h.push(Uni(0, 0, Mv(4 * k, 0)));
+    ASSERT_EQ(h.size(), Hmvp::kMax);
+    EXPECT_EQ(h.newest(4).mv[0], Mv(0, 0)); // (4, 0) and (8, 0) were the oldest
+}
+
+TEST(VvcMotion, MergeListPrunesSpatialAndOrdersHistoryNewestFirst)
+{
+    SliceMotion s = Slice(false);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    MotionCand const a1 = Uni(0, 0, Mv(4, 0)), b0 = Uni(0, 1, Mv(-7, 3));
+    Put(g, s, 0, 16, 16, 16, a1);  // covers A1 (15, 31); A0 (15, 32) not decoded
+    Put(g, s, 16, 0, 16, 16, a1);  // B1 (31, 15): the first; A1 has the same motion, pruned
+    Put(g, s, 32, 0, 16, 16, b0);  // B0 (32, 15)
+    Put(g, s, 0, 0, 16, 16, a1);   // B2 (15, 15): same as B1, pruned
+    Hmvp h;
+    MotionCand const hOld = Uni(0, 1, Mv(-7, 3)), hMid = Uni(0, 0, Mv(40, 8));
+    h.push(hOld); // the same as B0, but only the two newest are compared (with B1 and A1)
+    h.push(hMid);
+    h.push(a1); // newest, the same as B1: skipped
+    MotionCand list[6];
+    ASSERT_EQ(MergeList(s, g, h, 16, 16, 16, 16, list, 6), 6);
+    EXPECT_TRUE(list[0].sameMotion(a1));
+    EXPECT_TRUE(list[1].sameMotion(b0));
+    EXPECT_TRUE(list[2].sameMotion(hMid));
+    EXPECT_TRUE(list[3].sameMotion(hOld));
+    // Pairwise: the list 0 vectors of the first two averaged, reference of the first.
+    EXPECT_EQ(list[4].interDir, 1);
+    EXPECT_EQ(list[4].refIdx[0], 0);
+    EXPECT_EQ(list[4].mv[0], Mv(-1, 1)); // (4 - 7) / 2 and (0 + 3) / 2, halves toward zero
+    EXPECT_EQ(list[5].mv[0], Mv());
+    EXPECT_EQ(list[5].refIdx[0], 0);
+    // Neighbours in the unit's merge estimation region (here 64x64: all of them) are not
+    // candidates: only zero candidates remain, with rising reference indices.
+    s.log2ParMrgLevel = 6;
+    ASSERT_EQ(MergeList(s, g, Hmvp(), 16, 16, 16, 16, list, 3), 3);
+    EXPECT_TRUE(list[0].sameMotion(Uni(0, 0, Mv())));
+    EXPECT_TRUE(list[1].sameMotion(Uni(0, 1, Mv())));
+    EXPECT_TRUE(list[2].sameMotion(Uni(0, 0, Mv())));
+}
+
+TEST(VvcMotion, MergeZeroCandidatesCountReferencesAndB2OnlyWhenFewerThanFour)
+{
+    SliceMotion s = Slice(true);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, s, 0, 0, 32, 32, Uni(0, 0, Mv(8, 0))); // of the neighbours only B2 (31, 31)
+    MotionCand list[6];
+    ASSERT_EQ(MergeList(s, g, Hmvp(), 32, 32, 16, 16, list, 6), 6);
+    EXPECT_TRUE(list[0].sameMotion(Uni(0, 0, Mv(8, 0))));
+    // One candidate: no pairwise; then zero candidates with rising reference indices while both
+    // lists have them.
+    EXPECT_TRUE(list[1].sameMotion(Bi(0, Mv(), 0, Mv())));
+    EXPECT_TRUE(list[2].sameMotion(Bi(1, Mv(), 1, Mv())));
+    EXPECT_TRUE(list[3].sameMotion(Bi(0, Mv(), 0, Mv())));
+    // All of B1, A1, B0, A0 available (in that order): B2 is not looked at.
+    MotionGrid g2;
+    ASSERT_TRUE(g2.create(128, 128));
+    Put(g2, s, 0, 0, 32, 32, Uni(0, 0, Mv(99, 0)));   // B2
+    Put(g2, s, 32, 0, 16, 32, Uni(0, 0, Mv(1, 0)));   // B1
+    Put(g2, s, 48, 0, 16, 32, Uni(0, 0, Mv(2, 0)));   // B0
+    Put(g2, s, 0, 32, 32, 16, Uni(0, 0, Mv(3, 0)));   // A1
+    Put(g2, s, 0, 48, 32, 16, Uni(0, 0, Mv(4, 0)));   // A0
+    ASSERT_EQ(MergeList(s, g2, Hmvp(), 32, 32, 16, 16, list, 5), 5);
+    int const expected[4] = {1, 3, 2, 4};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(list[k].mv[0].x, expected[k]) << k;
+    EXPECT_NE(list[4].mv[0].x, 99);
+}
+
+TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
+{
+    SliceMotion s = Slice(true);
+    MotionField col;
+    ASSERT_TRUE(col.create(128, 128));
+    col.poc = 16;
+    // Bottom-right of the unit (32, 32, 16, 16) at (48, 48): list 0 to POC 0 (distance 16).
+    ColMotion& br = col.at(48, 48);
+    br.interDir = 1;
+    br.mv[0] = Mv(64, -32);
+    br.refPoc[0] = 0;
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(16, -8)); // current distance 8 - 4 = 4 of 16
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 1, 0, mv));
+    EXPECT_EQ(mv, Mv(-32, 16)); // to POC 16: distance -8 of 16
+    // Small units have no temporal candidate.
+    EXPECT_FALSE(TemporalMv(s, 32, 32, 8, 4, 0, 0, mv));
+    // A long-term reference on one side only: none.
+    s.refs.longTerm[0][0] = true;
+    EXPECT_FALSE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    s.refs.longTerm[0][0] = false;
+    // Bottom-right in the next CTU row: the centre (40, 40), intra here, so none.
+    EXPECT_FALSE(TemporalMv(s, 32, 48, 16, 16, 0, 0, mv));
+    col.at(40, 56).interDir = 2;
+    col.at(40, 56).mv[1] = Mv(8, 8);
+    col.at(40, 56).refPoc[1] = 24; // distance -8: the current picture's distance to POC 4 is 4
+    ASSERT_TRUE(TemporalMv(s, 32, 48, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(-4, -4));
+}
+
+TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
+{
+    SliceMotion s = Slice(true);
+    s.refs.poc[1][1] = 4; // list 1 entry 1 is the picture of list 0 entry 0
+    s.deriveListProperties();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    // A1: predicts from list 1 entry 1 (POC 4): the target of list 0 entry 0 through the other list.
+    Put(g, s, 16, 32, 16, 16, Uni(1, 1, Mv(-6, -10)));
+    // B1 predicts from POC 0 only: not a candidate for target POC 4; B0 not decoded; B2 like A1.
+    Put(g, s, 32, 16, 16, 16, Uni(0, 1, Mv(100, 0)));
+    Put(g, s, 16, 16, 16, 16, Uni(1, 1, Mv(-6, -10)));
+    Hmvp h;
+    h.push(Uni(0, 0, Mv(-33, 70)));
+    // A = (-6, -10) at quarter precision: (-4, -8); B = B2 = the same: pruned; then history.
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 0, 2), Mv(-4, -8));
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 2), Mv(-32, 68));
+    // Four-sample precision.
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 6), Mv(-64, 64));
+    // The vector: the predictor at the AMVR precision plus the difference (symmetric here).
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.interPredIdc = vvcslice::kPredBi;
+    cu.inter.symMvd = true;
+    cu.inter.refIdx[0] = cu.inter.refIdx[1] = 0;
+    cu.inter.amvrShift = 4;
+    cu.inter.mvd[0][0][0] = 16;
+    cu.inter.mvd[0][0][1] = -32;
+    cu.inter.mvd[1][0][0] = -16;
+    cu.inter.mvd[1][0][1] = 32;
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, h, cu, m));
+    EXPECT_EQ(m.cand.refIdx[0], 0);
+    EXPECT_EQ(m.cand.mv[0], Mv(0 + 16, -16 - 32)); // A (-6, -10) rounded to whole samples: (0, -16)
+    EXPECT_EQ(m.cand.refIdx[1], 0);
+    EXPECT_EQ(m.cand.mv[1], Mv(-16, 32)); // no predictor of POC 16: zero, minus the difference
+}
+
+TEST(VvcMotion, MmvdMirrorsOrScalesTheOffsetForTheSecondList)
+{
+    SliceMotion s = Slice(true);
+    Mv const off = MmvdOffset(s, 2, 0); // 4 quarter samples to the right
+    EXPECT_EQ(off, Mv(16, 0));
+    s.mmvdFullpelOnly = true;
+    EXPECT_EQ(MmvdOffset(s, 2, 3), Mv(0, -64));
+    s.mmvdFullpelOnly = false;
+    struct Case
+    {
+        int r0, r1;
+        Mv mv0, mv1;
+    } const cases[] = {
+        // L0 POC 4 (distance 4), L1 POC 12 (distance -4): mirrored.
+        {0, 1, Mv(16, 0), Mv(-16, 0)},
+        // L0 POC 0 (8), L1 POC 12 (-4): L0 gets the offset, L1 the scaled one.
+        {1, 1, Mv(16, 0), Mv(-8, 0)},
+        // L0 POC 4 (4), L1 POC 16 (-8): L1 gets the offset, L0 scaled.
+        {0, 0, Mv(-8, 0), Mv(16, 0)},
+    };
+    for (Case const& c : cases) {
+        MotionCand m = Bi(c.r0, Mv(), c.r1, Mv());
+        ApplyMmvd(s, m, off);
+        EXPECT_EQ(m.mv[0], c.mv0) << c.r0 << "," << c.r1;
+        EXPECT_EQ(m.mv[1], c.mv1) << c.r0 << "," << c.r1;
+    }
+}
+
+namespace {
+
+// An affine list 0 unit with its subblock vectors, as the derivation leaves it.
+CuMotion AffineUnitMotion(Mv cp0, Mv cp1, int w, int h)
+{
+    CuMotion m;
+    m.kind = CuMotion::Affine;
+    m.cand = Uni(0, 0, Mv());
+    m.cp[0][0] = cp0;
+    m.cp[0][1] = cp1;
+    std::vector<Mv> mvs(size_t(w / 4) * size_t(h / 4));
+    int params[4];
+    AffineSubblockMvs(m.cp[0], false, w, h, false, mvs.data(), params);
+    for (Mv const& v : mvs)
+        m.sub.push_back(Uni(0, 0, v));
+    return m;
+}
+
+} // namespace
+
+TEST(VvcMotion, AffineSubblockVectorsAndTheBandwidthFallback)
+{
+    Mv const cp[3] = {Mv(0, 0), Mv(16, 0), Mv()};
+    Mv sub[16];
+    int p[4];
+    EXPECT_FALSE(AffineSubblockMvs(cp, false, 16, 16, true, sub, p));
+    EXPECT_EQ(p[0], 128); // the change per sample (one sixteenth) scaled by 128
+    EXPECT_EQ(p[3], 128);
+    EXPECT_EQ(sub[0], Mv(2, 2)); // the vector at each subblock's centre (a zoom)
+    EXPECT_EQ(sub[7], Mv(14, 6));
+    EXPECT_EQ(sub[15], Mv(14, 14));
+    // A zoom that would make each subblock read far apart: every subblock takes the centre's.
+    Mv const zoom[3] = {Mv(0, 0), Mv(2048, 0), Mv()};
+    for (bool bi : {false, true}) {
+        EXPECT_TRUE(AffineSubblockMvs(zoom, false, 16, 16, bi, sub, p));
+        EXPECT_EQ(sub[0], Mv(1024, 1024));
+        EXPECT_EQ(sub[15], Mv(1024, 1024));
+    }
+}
+
+TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
+{
+    // Neighbour: 32x16 at (0, 48), a zoom (cp0 (0, 0), cp1 (64, 0)); its bottom 4x4 row holds
+    // (4, 28) at the left and (60, 28) at the right. Current unit: 16x16 at (8, 64).
+    struct Case
+    {
+        int log2Ctu;
+        Mv cp0, cp1;
+    } const cases[] = {
+        {6, Mv(18, 28), Mv(46, 28)}, // y 64 starts a CTU row: four parameters from the bottom row
+        {7, Mv(16, 32), Mv(48, 32)}, // inside a CTU: the neighbour's control points
+    };
+    for (Case const& c : cases) {
+        SliceMotion s = Slice(false);
+        s.log2CtuSize = c.log2Ctu;
+        s.affine = true;
+        s.maxNumSubblockMergeCand = 5;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        g.storeCu(0, 48, 32, 16, AffineUnitMotion(Mv(0, 0), Mv(64, 0), 32, 16), s.refs);
+        ASSERT_EQ(g.at(0, 63).m.mv[0], Mv(4, 28));
+        ASSERT_EQ(g.at(31, 63).m.mv[0], Mv(60, 28));
+        vvcslice::CodingUnit cu = Unit(8, 64, 16, 16);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        EXPECT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_FALSE(m.sixParam);
+        EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2Ctu;
+        EXPECT_EQ(m.cp[0][1], c.cp1) << c.log2Ctu;
+    }
+}
+
+TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
+{
+    SliceMotion s = Slice(true);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.merge = vvcslice::MergeKind::Gpm;
+    cu.inter.gpmCand[0] = 1; // merge candidate 1: zero, references 1 and 1: list 1 (odd)
+    cu.inter.gpmCand[1] = 2; // candidate 2: zero, references 0 and 0: list 0 (even)
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+    ASSERT_EQ(m.kind, CuMotion::Gpm);
+    EXPECT_TRUE(m.gpmCand[0].sameMotion(Uni(1, 1, Mv())));
+    EXPECT_TRUE(m.gpmCand[1].sameMotion(Uni(0, 0, Mv())));
+    // Angle 0 (a vertical line), distance 0, 16x16: columns A, the line, B, B.
+    m.gpmAngle = 0;
+    m.gpmDistance = 0;
+    m.gpmCand[0] = Uni(0, 0, Mv(16, 0));
+    m.gpmCand[1] = Uni(1, 0, Mv(-16, 0));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 0, 2).sameMotion(m.gpmCand[0]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(Bi(0, Mv(16, 0), 0, Mv(-16, 0))));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 2, 0).sameMotion(m.gpmCand[1]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 3, 3).sameMotion(m.gpmCand[1]));
+    // Both parts from list 0: the line keeps part B's.
+    m.gpmCand[1] = Uni(0, 1, Mv(-16, 0));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(m.gpmCand[1]));
+}
+
+TEST(VvcMotion, EdgeStrengthComparesPicturesNumbersAndVectors)
+{
+    auto info = [](MotionCand c, int poc0, int poc1) {
+        MotionInfo i;
+        i.mode = PredMode::Inter;
+        i.m = c;
+        i.refPoc[0] = poc0;
+        i.refPoc[1] = poc1;
+        return i;
+    };
+    struct Case
+    {
+        MotionInfo p, q;
+        int bs;
+        char const* what;
+    } const cases[] = {
+        {info(Uni(0, 0, Mv(0, 0)), 4, 0), info(Uni(0, 0, Mv(7, -7)), 4, 0), 0, "same picture, < 8"},
+        {info(Uni(0, 0, Mv(0, 0)), 4, 0), info(Uni(0, 0, Mv(0, 8)), 4, 0), 1, "same picture, 8"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Uni(1, 0, Mv()), 0, 4), 0, "one picture through either list"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Uni(0, 1, Mv()), 0, 0), 1, "other picture"},
+        {info(Uni(0, 0, Mv()), 4, 0), info(Bi(0, Mv(), 0, Mv()), 4, 4), 1, "one vector against two"},
+        {info(Bi(0, Mv(1, 0), 0, Mv(20, 0)), 4, 16), info(Bi(0, Mv(20, 0), 0, Mv(1, 0)), 16, 4), 0,
+         "two pictures, lists swapped"},
+        {info(Bi(0, Mv(0, 0), 0, Mv(8, 0)), 4, 4), info(Bi(0, Mv(8, 0), 0, Mv(0, 0)), 4, 4), 0,
+         "one picture twice, the crossed pairing matches"},
+        {info(Bi(0, Mv(0, 0), 0, Mv(8, 0)), 4, 4), info(Bi(0, Mv(8, 0), 0, Mv(8, 0)), 4, 4), 1,
+         "one picture twice, neither pairing matches"},
+    };
+    for (Case const& c : cases) {
+        EXPECT_EQ(MotionEdgeStrength(c.p, c.q), c.bs) << c.what;
+        EXPECT_EQ(MotionEdgeStrength(c.q, c.p), c.bs) << c.what;
+    }
+    MotionInfo ibc;
+    ibc.mode = PredMode::Ibc;
+    EXPECT_EQ(MotionEdgeStrength(ibc, cases[0].p), 1);
+}
+
+TEST(VvcMotion, HistoryTakesTranslationalUnitsThatEndAMergeRegion)
+{
+    SliceMotion s = Slice(false);
+    s.log2ParMrgLevel = 4; // 16x16 regions
+    struct Case
+    {
+        int x, y, w, h;
+        CuMotion::Kind kind;
+        bool enters;
+    } const cases[] = {
+        {0, 0, 8, 8, CuMotion::Translational, false},  // inside the region
+        {8, 0, 8, 8, CuMotion::Translational, false},  // reaches its right, not its bottom
+        {8, 8, 8, 8, CuMotion::Translational, true},   // its bottom-right corner
+        {0, 0, 32, 16, CuMotion::Translational, true}, // larger than the region
+        {0, 0, 32, 16, CuMotion::Affine, false},
+        {0, 0, 32, 16, CuMotion::Gpm, false},
+    };
+    for (Case const& c : cases) {
+        Hmvp h;
+        CuMotion m;
+        m.kind = c.kind;
+        m.cand = Uni(0, 0, Mv(4, 4));
+        vvcinter::UpdateHistory(s, h, Unit(c.x, c.y, c.w, c.h), m);
+        EXPECT_EQ(h.size(), c.enters ? 1 : 0) << c.x << "," << c.y << " " << c.w << "x" << c.h << " kind " << c.kind;
+    }
+}
+
+TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
+{
+    SliceMotion s = Slice(true);
+    s.refs.poc[1][1] = 4; // list 1 entry 1 is the picture of list 0 entry 0 (target POC 4)
+    s.deriveListProperties();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    MotionCand const both = Bi(0, Mv(8, 0), 1, Mv(16, 0)); // both lists predict from POC 4
+    Hmvp h;
+    h.push(both);
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 0, 2), Mv(8, 0));
+    EXPECT_EQ(AmvpPredictor(s, g, h, 32, 32, 16, 16, 0, 0, 1, 2), Mv(16, 0));
+    Hmvp older;
+    older.push(Uni(0, 0, Mv(40, 0)));
+    older.push(both);
+    EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 0, 2), Mv(40, 0));
+    EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 1, 2), Mv(8, 0));
+}
