@@ -90,15 +90,16 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
             return nullptr;
         return InterNeighbour(grid, xn, yn);
     };
-    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
+    // B1 first, then A1 (dropped when it repeats B1), B0, A0, B2.
     MotionInfo const* b1 = spatial(x + w - 1, y - 1);
+    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
     MotionInfo const* b0 = spatial(x + w, y - 1);
     MotionInfo const* a0 = spatial(x - 1, y + h);
     MotionInfo const* b2 = spatial(x - 1, y - 1);
     auto same = [](MotionInfo const* p, MotionInfo const* q) { return p && q && p->m.sameMotion(q->m); };
     // Each candidate is compared with the neighbours themselves, whether or not these were
-    // pruned: B0 equal to a B1 that was dropped as equal to A1 is dropped too.
-    MotionInfo const* order[5] = {a1, same(a1, b1) ? nullptr : b1, same(b1, b0) ? nullptr : b0,
+    // pruned: A0 equal to an A1 that was dropped as equal to B1 is dropped too.
+    MotionInfo const* order[5] = {b1, same(b1, a1) ? nullptr : a1, same(b1, b0) ? nullptr : b0,
                                   same(a1, a0) ? nullptr : a0, same(a1, b2) || same(b1, b2) ? nullptr : b2};
     int const spatialMax = (order[0] && order[1] && order[2] && order[3]) ? 4 : 5;
     for (int k = 0; k < spatialMax && n < count; ++k)
@@ -313,10 +314,17 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
         if (TemporalMv(s, x, y, w, h, l, refIdx, col))
             list[n++] = RoundToPrecision(col, amvrShift);
     }
-    for (int k = 0; k < hmvp.size() && n < 2; ++k) {
-        Mv mv;
-        if (pick(hmvp.newest(k), mv))
-            list[n++] = mv;
+    // The history from its oldest entry; an entry gives its vector of each list that predicts
+    // from the target picture (list l first).
+    for (int k = hmvp.size() - 1; k >= 0 && n < 2; --k) {
+        MotionCand const& c = hmvp.newest(k);
+        for (int t = 0; t < 2 && n < 2; ++t) {
+            int const ll = t ? 1 - l : l;
+            int const r = c.refIdx[ll];
+            if (c.uses(ll) && r >= 0 && r < s.refs.num[ll] && s.refs.poc[ll][r] == target &&
+                s.refs.longTerm[ll][r] == s.refs.longTerm[l][refIdx])
+                list[n++] = RoundToPrecision(c.mv[ll], amvrShift);
+        }
     }
     while (n < 2)
         list[n++] = Mv();
@@ -398,9 +406,12 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
     return refOk(c);
 }
 
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m)
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational)
+    // Inside a merge estimation region only the unit that ends it at the bottom right enters.
+    int const mer = s.log2ParMrgLevel;
+    bool const endsRegion = ((cu.x + cu.width) >> mer) > (cu.x >> mer) && ((cu.y + cu.height) >> mer) > (cu.y >> mer);
+    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational && endsRegion)
         hmvp.push(m.cand);
 }
 

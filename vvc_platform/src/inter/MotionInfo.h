@@ -247,8 +247,9 @@ private:
 // what the slice does not have (a reference index outside the lists): the unit is not decodable.
 bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, vvcslice::CodingUnit const& cu,
                     CuMotion& out);
-// The history update after an inter unit (translational ones: not affine, subblock or GPM).
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m);
+// The history update after an inter unit (translational ones: not affine, subblock or GPM; in a
+// merge estimation region larger than the unit only the one reaching its bottom-right corner).
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m);
 
 // The pieces of the derivation, for the reconstructor's special cases and for tests.
 // Regular merge list of the unit at (x, y, w, h): `count` entries (at most
