@@ -150,6 +150,7 @@ TEST(VvcInterParse, UnitsDecodeToTheirRecords)
         std::function<void(Fixture&)> setUp;
         std::function<void(SliceWriter&)> write;
         std::function<void(CodingUnit const&)> check;
+        vvcslice::CuPredMode mode = vvcslice::CuPredMode::Inter;
     };
     auto residualBlock = [](CodingUnit const& cu, int y, int h) {
         ASSERT_EQ(cu.blocks.size(), 1u);
@@ -369,6 +370,29 @@ TEST(VvcInterParse, UnitsDecodeToTheirRecords)
              EXPECT_EQ(d.amvrShift, 2);
              residualBlock(cu, 24, 8);
          }},
+        {"block copy in a P slice", P,
+         [](Fixture& f) {
+             f.sps.ibc = f.sps.amvr = true;
+             f.sps.maxNumIbcMergeCand = 6;
+         },
+         [](SliceWriter& w) {
+             w.bin("SKIP", 0, 0);
+             w.bin("PRED_MODE", 0, 0);
+             w.bin("IBC", 0, 1);
+             w.bin("MERGE_FLAG", 0, 0);
+             w.mvd(-8, 0);
+             w.bin("MVP", 0, 1);
+             w.bin("AMVR", 1, 1); // four samples
+             w.bin("ROOT_CBF", 0, 0);
+         },
+         [](CodingUnit const& cu) {
+             EXPECT_TRUE(cu.ibc);
+             EXPECT_FALSE(cu.ibcMerge);
+             EXPECT_EQ(cu.ibcMvd[0], -8);
+             EXPECT_EQ(cu.ibcCandIdx, 1);
+             EXPECT_EQ(cu.ibcAmvrShift, 6);
+         },
+         vvcslice::CuPredMode::Ibc},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
@@ -382,7 +406,7 @@ TEST(VvcInterParse, UnitsDecodeToTheirRecords)
             vvcslice::ParseSliceData(data.data(), data.size(), f.sps, f.pps, f.sh, nullptr, &rec);
         ASSERT_TRUE(r.ok) << r.error;
         ASSERT_EQ(rec.units.size(), 1u);
-        EXPECT_EQ(rec.units[0].predMode, vvcslice::CuPredMode::Inter);
+        EXPECT_EQ(rec.units[0].predMode, c.mode);
         EXPECT_EQ(rec.units[0].tree, 2);
         c.check(rec.units[0]);
     }

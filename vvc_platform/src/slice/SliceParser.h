@@ -10,9 +10,10 @@
 
 // Entropy decoding of the slice data of I, P and B slices: CTU syntax (SAO, ALF and CC-ALF
 // control), the coding tree with quad-tree and multi-type splits (dual tree in intra slices),
-// coding units with all intra, block copy and inter modes, transform trees and units, and the coefficients of regular
-// and transform-skip residual coding. The parse ends with the slice's terminating bin, which must come exactly at the
-// end of the slice data: a check of the whole entropy decoding.
+// coding units with all intra, block copy and inter modes, transform trees and units, and the
+// coefficients of regular and transform-skip residual coding. The parse ends with the slice's
+// terminating bin, which must come exactly at the end of the slice data: a check of the whole
+// entropy decoding.
 namespace vvcslice {
 
 struct SliceParseResult
