@@ -8,8 +8,10 @@
 // pictures decode, how its pictures compare with their decoded picture hash SEI messages, and
 // whether the output MD5 matches; then a summary. -v also prints the decoder's messages.
 // Debugging aids of the layer, on stderr: SERAVIN_VVC_TRACE=1 says why an intra picture was not
-// reconstructed, SERAVIN_VVC_STATS=1 prints per intra picture whether it matched its hash, the
-// first plane that did not, and the residual tools it used.
+// reconstructed, SERAVIN_VVC_STATS=1 prints per picture whether it matched its hash, the first
+// plane that did not and which planes differ ([YUV], '.' for a plane that matches), the residual
+// tools and the inter unit kinds it used (bi-prediction with integer or fractional vectors,
+// DMVR, BDOF, BCW, explicit weights).
 
 #include "display/frame.h"
 #include "common/ze_nox_core_error.h"

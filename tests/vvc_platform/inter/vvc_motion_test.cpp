@@ -3,10 +3,12 @@
 // candidates, AMVP with AMVR, MMVD, affine inheritance (also across a CTU row boundary),
 // subblock vectors, GPM storage and the motion edge strength.
 
+#include "inter/InterPred.h"
 #include "inter/MotionDerivation.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace vvcinter;
@@ -140,6 +142,15 @@ TEST(VvcMotion, MergeListPrunesSpatialAndOrdersHistoryNewestFirst)
     EXPECT_EQ(list[4].mv[0], Mv(-1, 1)); // (4 - 7) / 2 and (0 + 3) / 2, halves toward zero
     EXPECT_EQ(list[5].mv[0], Mv());
     EXPECT_EQ(list[5].refIdx[0], 0);
+    // A0 with the motion of an A1 that was pruned as B1's is pruned too (it is compared with
+    // the A1 neighbour, not with what the list kept).
+    MotionGrid g3;
+    ASSERT_TRUE(g3.create(128, 128));
+    Put(g3, s, 0, 16, 16, 32, a1); // A1 and A0
+    Put(g3, s, 16, 0, 16, 16, a1); // B1
+    ASSERT_EQ(MergeList(s, g3, Hmvp(), 16, 16, 16, 16, list, 2), 2);
+    EXPECT_TRUE(list[0].sameMotion(a1));
+    EXPECT_FALSE(list[1].sameMotion(a1));
     // Neighbours in the unit's merge estimation region (here 64x64: all of them) are not
     // candidates: only zero candidates remain, with rising reference indices.
     s.log2ParMrgLevel = 6;
@@ -362,18 +373,50 @@ TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
     ASSERT_EQ(m.kind, CuMotion::Gpm);
     EXPECT_TRUE(m.gpmCand[0].sameMotion(Uni(1, 1, Mv())));
     EXPECT_TRUE(m.gpmCand[1].sameMotion(Uni(0, 0, Mv())));
-    // Angle 0 (a vertical line), distance 0, 16x16: columns A, the line, B, B.
+    // Angle 0 (a vertical line), distance 0, 16x16: columns B, the line, A, A (the samples of
+    // the left column are weighted 0 to part A).
     m.gpmAngle = 0;
     m.gpmDistance = 0;
     m.gpmCand[0] = Uni(0, 0, Mv(16, 0));
     m.gpmCand[1] = Uni(1, 0, Mv(-16, 0));
-    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 0, 2).sameMotion(m.gpmCand[0]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 0, 2).sameMotion(m.gpmCand[1]));
     EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(Bi(0, Mv(16, 0), 0, Mv(-16, 0))));
-    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 2, 0).sameMotion(m.gpmCand[1]));
-    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 3, 3).sameMotion(m.gpmCand[1]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 2, 0).sameMotion(m.gpmCand[0]));
+    EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 3, 3).sameMotion(m.gpmCand[0]));
     // Both parts from list 0: the line keeps part B's.
     m.gpmCand[1] = Uni(0, 1, Mv(-16, 0));
     EXPECT_TRUE(GpmStoredMotion(m, 16, 16, 1, 2).sameMotion(m.gpmCand[1]));
+}
+
+// The motion stored for a 4x4 block is that of the part whose weight its samples take: part A
+// where all 16 samples are predicted from A alone, part B where none is.
+TEST(VvcMotion, GpmStoredPartAgreesWithTheSampleWeights)
+{
+    CuMotion m;
+    m.kind = CuMotion::Gpm;
+    m.gpmCand[0] = Uni(0, 0, Mv(16, 0));
+    m.gpmCand[1] = Uni(1, 0, Mv(-16, 0));
+    int const sizes[][2] = {{8, 8}, {16, 8}, {8, 32}, {32, 32}, {64, 16}};
+    for (auto const& sz : sizes)
+        for (int split = 0; split < 64; ++split) {
+            m.gpmPartition = split;
+            GpmSplit(split, m.gpmAngle, m.gpmDistance);
+            for (int y4 = 0; y4 < sz[1] / 4; ++y4)
+                for (int x4 = 0; x4 < sz[0] / 4; ++x4) {
+                    int lo = 8, hi = 0;
+                    for (int y = 0; y < 4; ++y)
+                        for (int x = 0; x < 4; ++x) {
+                            int const wA = GpmWeight(split, sz[0], sz[1], 4 * x4 + x, 4 * y4 + y);
+                            lo = std::min(lo, wA);
+                            hi = std::max(hi, wA);
+                        }
+                    MotionCand const stored = GpmStoredMotion(m, sz[0], sz[1], x4, y4);
+                    if (lo == 8)
+                        EXPECT_TRUE(stored.sameMotion(m.gpmCand[0])) << sz[0] << "x" << sz[1] << " split " << split;
+                    if (hi == 0)
+                        EXPECT_TRUE(stored.sameMotion(m.gpmCand[1])) << sz[0] << "x" << sz[1] << " split " << split;
+                }
+        }
 }
 
 TEST(VvcMotion, EdgeStrengthComparesPicturesNumbersAndVectors)

@@ -624,13 +624,22 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
     m_pcPic->hashMismatch = !checkPictureHash(*m_pcPic);
     // Debugging aid: per picture, whether it matched its hash and the residual tools used.
-    if (std::getenv("SERAVIN_VVC_STATS"))
-        std::fprintf(stderr, "picture %d poc %d %s %s plane %d: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
+    if (std::getenv("SERAVIN_VVC_STATS")) {
+        // Which of the planes differ (Y, Cb, Cr), to tell luma-only tools from the others.
+        char planes[4] = "---";
+        PelUnitBuf const buf = m_pcPic->samples.view();
+        for (int c = 0; m_pcPic->hasHash && !buf.empty() && c < m_pcPic->hash.numPlanes && c < 3; ++c) {
+            PlaneView const v = buf.plane(c);
+            bool const differs = !v.samples || ComputePlaneHash(m_pcPic->hash.type, v, buf.bitDepth) != m_pcPic->hash.planes[c];
+            planes[c] = differs ? "YUV"[c] : '.';
+        }
+        std::fprintf(stderr, "picture %d poc %d %s %s plane %d [%s]: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
                      m_pcPic->numIntraSlices == m_pcPic->numSlices ? "intra" : "inter",
                      m_hashStats.checked == checkedBefore  ? (m_pcPic->hasHash ? "not reconstructed" : "no hash")
                      : m_hashStats.matched > matchedBefore ? "match"
                                                            : "MISMATCH",
-                     m_hashStats.lastPlane, stats.c_str());
+                     m_hashStats.lastPlane, planes, stats.c_str());
+    }
     m_pcPic->heldRefs.clear();
     m_dpb.addPicture(std::move(m_cur), m_limits);
     m_listPic.clear();

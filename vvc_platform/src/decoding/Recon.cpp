@@ -778,14 +778,15 @@ void IntraPictureReconstructor::inverseMapLuma()
 std::string IntraPictureReconstructor::toolStats() const
 {
     ToolCounts const& n = m_counts;
-    char text[512];
+    char text[640];
     std::snprintf(text, sizeof(text),
                   "ts %d/%d bdpcm %d lfnst %d/%d mts %d isp %d mip %d 4x4 dct %d dst %d lfnst %d joint %d/%d/%d 1d %d "
                   "sl %d dq %d sdh %d nores4x4 %d cclm %d; inter merge %d mmvd %d ciip %d gpm %d affine %d sbtmvp %d "
-                  "amvp %d affine-amvp %d bi %d sbt %d coded %d",
+                  "amvp %d affine-amvp %d bi %d sbt %d coded %d; bi int %d frac %d dmvr %d bdof %d bcw %d weighted %d",
                   n.tsLuma, n.tsChroma, n.bdpcm, n.lfnstLuma, n.lfnstChroma, n.mts, n.isp, n.mip, n.dct4x4, n.dst4x4,
                   n.lfnst4x4, n.joint[1], n.joint[2], n.joint[3], n.oneD, n.scalingList, n.dq, n.sdh, n.noRes4x4,
-                  n.cclm, n.merge, n.mmvd, n.ciip, n.gpm, n.affine, n.sbtmvp, n.amvp, n.affineAmvp, n.bi, n.sbt, n.coded);
+                  n.cclm, n.merge, n.mmvd, n.ciip, n.gpm, n.affine, n.sbtmvp, n.amvp, n.affineAmvp, n.bi, n.sbt, n.coded,
+                  n.biInt, n.biFrac, n.dmvr, n.bdof, n.bcw, n.weighted);
     return text;
 }
 

@@ -177,5 +177,8 @@ private:
         // AMVP (translational, affine), bi-predicted, SBT.
         int merge = 0, mmvd = 0, ciip = 0, gpm = 0, affine = 0, sbtmvp = 0, amvp = 0, affineAmvp = 0, bi = 0, sbt = 0,
             coded = 0;
+        // Translational bi-predicted units with integer or fractional vectors; the refinements
+        // and weightings applied.
+        int biInt = 0, biFrac = 0, dmvr = 0, bdof = 0, bcw = 0, weighted = 0;
     } m_counts;
 };

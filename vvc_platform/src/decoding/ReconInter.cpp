@@ -133,6 +133,15 @@ bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
     n.bi += m.cand.interDir == 3;
     n.sbt += cu.inter.sbt;
     n.coded += cu.inter.cuCoded;
+    if (m.kind == CuMotion::Translational && m.cand.interDir == 3) {
+        bool const frac = ((m.cand.mv[0].x | m.cand.mv[0].y | m.cand.mv[1].x | m.cand.mv[1].y) & 15) != 0;
+        n.biFrac += frac;
+        n.biInt += !frac;
+        n.dmvr += vvcinter::CuPredictor::dmvrApplies(*m_slicePred, cu, m);
+        n.bdof += vvcinter::CuPredictor::bdofApplies(*m_slicePred, cu, m);
+    }
+    n.bcw += m.cand.interDir == 3 && m.cand.bcwIdx != vvcinter::kBcwDefault;
+    n.weighted += m_slicePred->weighted;
     if (m.kind == CuMotion::Gpm)
         vvcinter::GpmSplit(m.gpmPartition, m.gpmAngle, m.gpmDistance);
     // The prediction of the whole unit, per plane at the unit's size.

@@ -97,19 +97,11 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
     MotionInfo const* a0 = spatial(x - 1, y + h);
     MotionInfo const* b2 = spatial(x - 1, y - 1);
     auto same = [](MotionInfo const* p, MotionInfo const* q) { return p && q && p->m.sameMotion(q->m); };
-    if (a1 && same(b1, a1))
-        a1 = nullptr;
-    if (b0 && same(b1, b0))
-        b0 = nullptr;
-    if (a0 && same(a1, a0))
-        a0 = nullptr;
-    if (b2 && (same(a1, b2) || same(b1, b2)))
-        b2 = nullptr;
-    // The history candidates compare with what B1 and A1 added.
-    MotionInfo const* a1Kept = a1;
-    MotionInfo const* b1Kept = b1;
-    MotionInfo const* order[5] = {b1, a1, b0, a0, b2};
-    int const spatialMax = (a1 && b1 && b0 && a0) ? 4 : 5;
+    // Each candidate is compared with the neighbours themselves, whether or not these were
+    // pruned: A0 equal to an A1 that was dropped as equal to B1 is dropped too.
+    MotionInfo const* order[5] = {b1, same(b1, a1) ? nullptr : a1, same(b1, b0) ? nullptr : b0,
+                                  same(a1, a0) ? nullptr : a0, same(a1, b2) || same(b1, b2) ? nullptr : b2};
+    int const spatialMax = (order[0] && order[1] && order[2] && order[3]) ? 4 : 5;
     for (int k = 0; k < spatialMax && n < count; ++k)
         if (order[k])
             list[n++] = order[k]->m;
@@ -133,7 +125,7 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
     for (int k = 0; k < hmvp.size() && n < count && n < maxNum - 1; ++k) {
         MotionCand const& c = hmvp.newest(k);
         // The two newest are compared with the A1 and B1 candidates.
-        if (k < 2 && ((a1Kept && a1Kept->m.sameMotion(c)) || (b1Kept && b1Kept->m.sameMotion(c))))
+        if (k < 2 && ((a1 && a1->m.sameMotion(c)) || (b1 && b1->m.sameMotion(c))))
             continue;
         list[n++] = c;
     }
@@ -274,7 +266,9 @@ MotionCand GpmStoredMotion(CuMotion const& m, int w, int h, int x4, int y4)
         }
         return b;
     }
-    bool const partA = motionIdx <= 0 ? !flip : flip;
+    // Part A lies where the sample weights favour it: on the negative side of the line when the
+    // split is flipped (angles 13 to 27), on the positive side otherwise.
+    bool const partA = motionIdx <= 0 ? flip : !flip;
     return partA ? a : b;
 }
 
