@@ -445,6 +445,8 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
                 return r;
             written = xWriteOutput(m_pictureList, unsigned(nalu->m_temporalId)) != 0;
         }
+        if (eos && writeOutput)
+            m_decLib->setFirstSliceInPicture(false);
 
         if (newPicture) {
             m_decLib->checkSeiInPictureUnit();

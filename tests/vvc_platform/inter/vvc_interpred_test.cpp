@@ -611,6 +611,13 @@ TEST(VvcInterPred, BlockInterpolationMatchesThePerSampleEquations)
         {-1, 4, -10, 34, 45, -11, 4, -1}, {-1, 4, -10, 31, 47, -9, 3, -1},  {-1, 3, -8, 26, 52, -11, 4, -1},
         {0, 1, -5, 17, 58, -10, 4, -1},   {0, 1, -4, 13, 60, -8, 3, -1},    {0, 1, -3, 8, 62, -5, 2, -1},
         {0, 1, -2, 4, 63, -3, 1, 0}};
+    static int8_t const chroma[32][4] = {
+        {0, 64, 0, 0},    {-1, 63, 2, 0},   {-2, 62, 4, 0},   {-2, 60, 7, -1},  {-2, 58, 10, -2}, {-3, 57, 12, -2},
+        {-4, 56, 14, -2}, {-4, 55, 15, -2}, {-4, 54, 16, -2}, {-5, 53, 18, -2}, {-6, 52, 20, -2}, {-6, 49, 24, -3},
+        {-6, 46, 28, -4}, {-5, 44, 29, -4}, {-4, 42, 30, -4}, {-4, 39, 33, -4}, {-4, 36, 36, -4}, {-4, 33, 39, -4},
+        {-4, 30, 42, -4}, {-4, 29, 44, -5}, {-4, 28, 46, -6}, {-3, 24, 49, -6}, {-2, 20, 52, -6}, {-2, 18, 53, -5},
+        {-2, 16, 54, -4}, {-2, 15, 55, -4}, {-2, 14, 56, -4}, {-2, 12, 57, -3}, {-2, 10, 58, -2}, {-1, 7, 60, -2},
+        {0, 4, 62, -2},   {0, 2, 63, -1}};
     InterpScratch s;
     std::vector<int32_t> out(size_t(32) * 32);
     for (int iter = 0; iter < 400; iter++) {
@@ -636,5 +643,13 @@ TEST(VvcInterPred, BlockInterpolationMatchesThePerSampleEquations)
                 ASSERT_EQ(out[size_t(y) * 32 + x],
                           NaiveSample(plane, c, xInt + x, yInt + y, xFrac, yFrac, 8, luma[xFrac], luma[yFrac], 10))
                     << "iteration " << iter << " at " << x << "," << y;
+        // The same block as chroma: 4 taps, fractions in 1/32.
+        int const cxFrac = 2 * xFrac + (iter & 1), cyFrac = 2 * yFrac + ((iter >> 1) & 1);
+        InterpolateChroma(plane, c, xInt, yInt, cxFrac, cyFrac, bw, bh, 10, out.data(), 32, s);
+        for (int y = 0; y < bh; y++)
+            for (int x = 0; x < bw; x++)
+                ASSERT_EQ(out[size_t(y) * 32 + x], NaiveSample(plane, c, xInt + x, yInt + y, cxFrac, cyFrac, 4,
+                                                               chroma[cxFrac], chroma[cyFrac], 10))
+                    << "chroma iteration " << iter << " at " << x << "," << y;
     }
 }

@@ -120,14 +120,14 @@ TEST(VvcMotion, MergeListPrunesSpatialAndOrdersHistoryNewestFirst)
     ASSERT_TRUE(g.create(128, 128));
     MotionCand const a1 = Uni(0, 0, Mv(4, 0)), b0 = Uni(0, 1, Mv(-7, 3));
     Put(g, s, 0, 16, 16, 16, a1);  // covers A1 (15, 31); A0 (15, 32) not decoded
-    Put(g, s, 16, 0, 16, 16, a1);  // B1 (31, 15): same motion as A1, pruned
+    Put(g, s, 16, 0, 16, 16, a1);  // B1 (31, 15): the first; A1 has the same motion, pruned
     Put(g, s, 32, 0, 16, 16, b0);  // B0 (32, 15)
-    Put(g, s, 0, 0, 16, 16, a1);   // B2 (15, 15): same as A1, pruned
+    Put(g, s, 0, 0, 16, 16, a1);   // B2 (15, 15): same as B1, pruned
     Hmvp h;
     MotionCand const hOld = Uni(0, 1, Mv(-7, 3)), hMid = Uni(0, 0, Mv(40, 8));
-    h.push(hOld); // the same as B0, but only the two newest are compared (with A1 and B1)
+    h.push(hOld); // the same as B0, but only the two newest are compared (with B1 and A1)
     h.push(hMid);
-    h.push(a1); // newest, the same as A1: skipped
+    h.push(a1); // newest, the same as B1: skipped
     MotionCand list[6];
     ASSERT_EQ(MergeList(s, g, h, 16, 16, 16, 16, list, 6), 6);
     EXPECT_TRUE(list[0].sameMotion(a1));
@@ -163,7 +163,7 @@ TEST(VvcMotion, MergeZeroCandidatesCountReferencesAndB2OnlyWhenFewerThanFour)
     EXPECT_TRUE(list[1].sameMotion(Bi(0, Mv(), 0, Mv())));
     EXPECT_TRUE(list[2].sameMotion(Bi(1, Mv(), 1, Mv())));
     EXPECT_TRUE(list[3].sameMotion(Bi(0, Mv(), 0, Mv())));
-    // All of A1, B1, B0, A0 available: B2 is not looked at.
+    // All of B1, A1, B0, A0 available (in that order): B2 is not looked at.
     MotionGrid g2;
     ASSERT_TRUE(g2.create(128, 128));
     Put(g2, s, 0, 0, 32, 32, Uni(0, 0, Mv(99, 0)));   // B2
@@ -172,7 +172,7 @@ TEST(VvcMotion, MergeZeroCandidatesCountReferencesAndB2OnlyWhenFewerThanFour)
     Put(g2, s, 0, 32, 32, 16, Uni(0, 0, Mv(3, 0)));   // A1
     Put(g2, s, 0, 48, 32, 16, Uni(0, 0, Mv(4, 0)));   // A0
     ASSERT_EQ(MergeList(s, g2, Hmvp(), 32, 32, 16, 16, list, 5), 5);
-    int const expected[4] = {3, 1, 2, 4};
+    int const expected[4] = {1, 3, 2, 4};
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(list[k].mv[0].x, expected[k]) << k;
     EXPECT_NE(list[4].mv[0].x, 99);
@@ -411,4 +411,31 @@ TEST(VvcMotion, EdgeStrengthComparesPicturesNumbersAndVectors)
     MotionInfo ibc;
     ibc.mode = PredMode::Ibc;
     EXPECT_EQ(MotionEdgeStrength(ibc, cases[0].p), 1);
+}
+
+TEST(VvcMotion, HistoryTakesTranslationalUnitsThatEndAMergeRegion)
+{
+    SliceMotion s = Slice(false);
+    s.log2ParMrgLevel = 4; // 16x16 regions
+    struct Case
+    {
+        int x, y, w, h;
+        CuMotion::Kind kind;
+        bool enters;
+    } const cases[] = {
+        {0, 0, 8, 8, CuMotion::Translational, false},  // inside the region
+        {8, 0, 8, 8, CuMotion::Translational, false},  // reaches its right, not its bottom
+        {8, 8, 8, 8, CuMotion::Translational, true},   // its bottom-right corner
+        {0, 0, 32, 16, CuMotion::Translational, true}, // larger than the region
+        {0, 0, 32, 16, CuMotion::Affine, false},
+        {0, 0, 32, 16, CuMotion::Gpm, false},
+    };
+    for (Case const& c : cases) {
+        Hmvp h;
+        CuMotion m;
+        m.kind = c.kind;
+        m.cand = Uni(0, 0, Mv(4, 4));
+        vvcinter::UpdateHistory(s, h, Unit(c.x, c.y, c.w, c.h), m);
+        EXPECT_EQ(h.size(), c.enters ? 1 : 0) << c.x << "," << c.y << " " << c.w << "x" << c.h << " kind " << c.kind;
+    }
 }

@@ -546,7 +546,6 @@ void DecLib::decodeSlice(InputNALUnit& nalu)
     m_curIrapOrGdr = irap || gdr;
     m_cur = std::make_shared<Picture>();
     Picture* pic = m_cur.get();
-    pic->decodeIndex = m_decodeIndex++;
     pic->poc = int(poc);
     pic->layerId = nalu.m_nuhLayerId;
     pic->temporalId = nalu.m_temporalId;

@@ -185,7 +185,6 @@ private:
     std::shared_ptr<Picture> m_cur; // the picture being decoded
     Picture* m_pcPic = nullptr;     // m_cur, or null between pictures
     std::list<Picture*> m_listPic;  // the buffer's pictures
-    int m_decodeIndex = 0;
     std::vector<std::pair<uint32_t, int>> m_decodedSlices; // subpicture ID and slice address
     bool m_curClvsStart = false, m_curIrapOrGdr = false;   // of the current picture
     bool m_irapOrGdrStart = false;      // the current picture is a CRA or GDR that starts its sequence

@@ -119,7 +119,7 @@ bool IntraPictureReconstructor::interPrediction(CodingUnit const& cu)
         fail("inter unit refers to motion the slice does not have");
         return false;
     }
-    vvcinter::UpdateHistory(m_hmvp, m);
+    vvcinter::UpdateHistory(m_sliceMotion, m_hmvp, cu, m);
     ToolCounts& n = m_counts;
     MergeKind const k = cu.inter.merge;
     n.merge += k == MergeKind::Regular;

@@ -49,10 +49,10 @@ bool ColVector(SliceMotion const& s, ColMotion const& col, int l, int refIdx, bo
     return true;
 }
 
-// The collocated entry the temporal candidate of the unit reads: bottom-right when it is in
-// the same CTU row and inside the bounds and not intra, else the centre; null when the slice
+// The temporal candidate reads the collocated entry at the bottom-right when it is in the same
+// CTU row, inside the bounds and gives a vector, else the one at the centre; none when the slice
 // has no temporal candidates or the unit is too small.
-static bool TemporalAt(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
+bool TemporalMv(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
 {
     if (!s.colField || w * h <= 32)
         return false;
@@ -67,11 +67,6 @@ static bool TemporalAt(SliceMotion const& s, int x, int y, int w, int h, int l, 
     if (xC >= s.colField->lumaWidth() || yC >= s.colField->lumaHeight())
         return false;
     return ColVector(s, s.colField->at((xC >> 3) << 3, (yC >> 3) << 3), l, refIdx, false, mv);
-}
-
-bool TemporalMv(SliceMotion const& s, int x, int y, int w, int h, int l, int refIdx, Mv& mv)
-{
-    return TemporalAt(s, x, y, w, h, l, refIdx, mv);
 }
 
 static void Normalise(MotionCand& c)
@@ -95,24 +90,25 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
             return nullptr;
         return InterNeighbour(grid, xn, yn);
     };
-    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
+    // B1 first, then A1 (dropped when it repeats B1), B0, A0, B2.
     MotionInfo const* b1 = spatial(x + w - 1, y - 1);
+    MotionInfo const* a1 = spatial(x - 1, y + h - 1);
     MotionInfo const* b0 = spatial(x + w, y - 1);
     MotionInfo const* a0 = spatial(x - 1, y + h);
     MotionInfo const* b2 = spatial(x - 1, y - 1);
     auto same = [](MotionInfo const* p, MotionInfo const* q) { return p && q && p->m.sameMotion(q->m); };
-    if (b1 && same(a1, b1))
-        b1 = nullptr;
+    if (a1 && same(b1, a1))
+        a1 = nullptr;
     if (b0 && same(b1, b0))
         b0 = nullptr;
     if (a0 && same(a1, a0))
         a0 = nullptr;
     if (b2 && (same(a1, b2) || same(b1, b2)))
         b2 = nullptr;
-    // The history candidates compare with what A1 and B1 added (before the B0/A0 pruning).
+    // The history candidates compare with what B1 and A1 added.
     MotionInfo const* a1Kept = a1;
     MotionInfo const* b1Kept = b1;
-    MotionInfo const* order[5] = {a1, b1, b0, a0, b2};
+    MotionInfo const* order[5] = {b1, a1, b0, a0, b2};
     int const spatialMax = (a1 && b1 && b0 && a0) ? 4 : 5;
     for (int k = 0; k < spatialMax && n < count; ++k)
         if (order[k])
@@ -120,12 +116,12 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
     if (n < count && s.colField) {
         MotionCand col;
         Mv mv;
-        if (TemporalAt(s, x, y, w, h, 0, 0, mv)) {
+        if (TemporalMv(s, x, y, w, h, 0, 0, mv)) {
             col.interDir |= 1;
             col.refIdx[0] = 0;
             col.mv[0] = mv;
         }
-        if (s.bSlice && TemporalAt(s, x, y, w, h, 1, 0, mv)) {
+        if (s.bSlice && TemporalMv(s, x, y, w, h, 1, 0, mv)) {
             col.interDir |= 2;
             col.refIdx[1] = 0;
             col.mv[1] = mv;
@@ -321,7 +317,7 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
         list[n++] = b;
     if (n < 2) {
         Mv col;
-        if (TemporalAt(s, x, y, w, h, l, refIdx, col))
+        if (TemporalMv(s, x, y, w, h, l, refIdx, col))
             list[n++] = RoundToPrecision(col, amvrShift);
     }
     for (int k = 0; k < hmvp.size() && n < 2; ++k) {
@@ -409,9 +405,12 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
     return refOk(c);
 }
 
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m)
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m)
 {
-    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational)
+    // Inside a merge estimation region only the unit that ends it at the bottom right enters.
+    int const mer = s.log2ParMrgLevel;
+    bool const endsRegion = ((cu.x + cu.width) >> mer) > (cu.x >> mer) && ((cu.y + cu.height) >> mer) > (cu.y >> mer);
+    if (m.mode == PredMode::Inter && m.kind == CuMotion::Translational && endsRegion)
         hmvp.push(m.cand);
 }
 

@@ -5,15 +5,15 @@
 #include <vector>
 
 // Motion data of inter coding units: motion vectors, the motion of each 4x4 luma area of the
-// picture being decoded (what later candidates and the deblocking read), the motion field a
-// picture keeps for later pictures' temporal candidates, and the derivation of a coding unit's
-// motion from its syntax and its neighbours (merge, AMVP, MMVD, SMVD, affine, subblock
-// temporal, GPM, CIIP, block copy in inter slices).
+// picture being decoded (what later candidates and the deblocking read; block copy units are
+// stored with their vector, which intra/Ibc derives), the motion field a picture keeps for later
+// pictures' temporal candidates, and the derivation of a coding unit's motion from its syntax and
+// its neighbours (merge, AMVP, MMVD, affine, subblock temporal, GPM, CIIP).
 //
 // How the stages meet: the parse hands out its coding-unit record (slice/SliceParser.h);
 // the reconstructor fills a `SliceMotion` per slice from the slice header and the reference
 // lists of the picture buffer, calls `DeriveCuMotion`, passes the resulting `CuMotion` to the
-// prediction stage, then `StoreCuMotion` into the picture's `MotionGrid`. At the end of the
+// prediction stage, then `MotionGrid::storeCu` into the picture's grid. At the end of the
 // picture `MotionGrid::storeField` writes the picture's `MotionField` for later pictures.
 namespace vvcslice {
 struct CodingUnit;
@@ -247,8 +247,9 @@ private:
 // what the slice does not have (a reference index outside the lists): the unit is not decodable.
 bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, vvcslice::CodingUnit const& cu,
                     CuMotion& out);
-// The history update after an inter unit (translational ones: not affine, subblock or GPM).
-void UpdateHistory(Hmvp& hmvp, CuMotion const& m);
+// The history update after an inter unit (translational ones: not affine, subblock or GPM; in a
+// merge estimation region larger than the unit only the one reaching its bottom-right corner).
+void UpdateHistory(SliceMotion const& s, Hmvp& hmvp, vvcslice::CodingUnit const& cu, CuMotion const& m);
 
 // The pieces of the derivation, for the reconstructor's special cases and for tests.
 // Regular merge list of the unit at (x, y, w, h): `count` entries (at most

@@ -174,7 +174,6 @@ public:
     int temporalId = 0;
     int nalUnitType = NAL_UNIT_INVALID;
     int clvsIndex = 0;   // coded layer video sequence the picture belongs to
-    int decodeIndex = 0; // order of decoding since the decoder was made
     // Output: PicOutputFlag, and while the picture waits in the buffer whether it is still to be
     // output; `latencyCount` counts the pictures decoded after it while it waited.
     bool outputFlag = true;
