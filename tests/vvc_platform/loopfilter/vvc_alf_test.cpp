@@ -734,17 +734,77 @@ TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
         }
     }
 
-    // A whole picture, vector kernels allowed and not: the same samples.
+    // A whole picture with every filter on (virtual boundaries, CC-ALF from random coefficients),
+    // vector kernels allowed and not: the same samples in every plane.
     AlfTestPicture p(200, 136, 64);
     for (int c = 0; c < 3; ++c)
         p.fill(c, [&](int, int) { return int(rng() % 1024); });
-    auto f = sliceFilters(RandomLumaFilters(rng), chromaFilter({{0, 20}, {5, -9}}, 2));
+    CcAlfFilter cc;
+    for (auto& v : cc.coeff)
+        v = int16_t(int(rng() % 129) - 64);
+    auto f = sliceFilters(RandomLumaFilters(rng), RandomChromaFilter(rng), cc);
     ASSERT_EQ(p.run(ctbParams(f.get(), true, true, true, 16, 1)), AlfStatus::Ok);
-    const std::vector<uint16_t> withVector = p.out[0];
+    const std::vector<uint16_t> withVector[3] = {p.out[0], p.out[1], p.out[2]};
     AlfAllowVectorKernels(false);
     EXPECT_STREQ(AlfActiveKernels().name, "portable");
     const AlfStatus st = p.run(ctbParams(f.get(), true, true, true, 16, 1));
     AlfAllowVectorKernels(true);
     ASSERT_EQ(st, AlfStatus::Ok);
-    EXPECT_EQ(p.out[0], withVector);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(p.out[c], withVector[c]) << "plane " << c;
+}
+
+// The chroma diamond and the cross-component rows: every width, both shifts, the bit depths
+// chroma may have, samples at random and at the range's ends, the largest coefficients.
+TEST(VvcAlfKernels, VectorChromaAndCrossComponentRowsMatchPortable)
+{
+    AlfKernels const* vec = AlfVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(31);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int width : {1, 2, 3, 7, 8, 15, 16, 17, 32, 33, 64, 131}) {
+            int const maxVal = (1 << bitDepth) - 1, pad = 2;
+            auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
+            std::vector<uint16_t> rows[5];
+            for (auto& r : rows) {
+                r.resize(size_t(2 * width + 2 * pad));
+                for (auto& v : r)
+                    v = sample();
+            }
+            std::vector<uint16_t> base(static_cast<size_t>(width));
+            for (auto& v : base)
+                v = sample();
+            for (int shift : {7, 10}) {
+                AlfChromaRowArgs a;
+                for (int r = 0; r < 5; ++r)
+                    a.rows[r] = rows[r].data() + pad;
+                for (int j = 0; j < 6; ++j) {
+                    a.coeff[j] = rng() % 4 == 0 ? (rng() % 2 ? 127 : -128) : int(rng() % 256) - 128;
+                    a.clip[j] = AlfClipValue(int(rng() % 4), bitDepth);
+                }
+                a.width = width;
+                a.shift = shift;
+                a.maxVal = maxVal;
+                std::vector<uint16_t> outPortable(size_t(width), 0xffff), outVector(size_t(width), 0xffff);
+                a.dst = outPortable.data();
+                AlfPortableKernels().chromaRow(a);
+                a.dst = outVector.data();
+                vec->chromaRow(a);
+                ASSERT_EQ(outVector, outPortable) << "chroma width " << width << " bit depth " << bitDepth;
+            }
+            CcAlfRowArgs a;
+            for (int r = 0; r < 4; ++r)
+                a.luma[r] = rows[r].data() + pad;
+            for (auto& c : a.coeff)
+                c = rng() % 4 == 0 ? (rng() % 2 ? 64 : -64) : int(rng() % 129) - 64;
+            a.width = width;
+            a.bitDepth = bitDepth;
+            std::vector<uint16_t> outPortable = base, outVector = base;
+            a.dst = outPortable.data();
+            AlfPortableKernels().ccRow(a);
+            a.dst = outVector.data();
+            vec->ccRow(a);
+            ASSERT_EQ(outVector, outPortable) << "cross-component width " << width << " bit depth " << bitDepth;
+        }
 }

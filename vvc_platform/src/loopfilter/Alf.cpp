@@ -7,6 +7,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 void AlfLumaRowAvx2(AlfLumaRowArgs const& a);
+void AlfChromaRowAvx2(AlfChromaRowArgs const& a);
+void AlfCcRowAvx2(CcAlfRowArgs const& a);
 #endif
 
 namespace {
@@ -230,11 +232,6 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
     }
 }
 
-inline int clipDiff(int v, int cur, int c)
-{
-    return alfClipDiff(v, cur, c);
-}
-
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
 // The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
 // of its block row first, so the per-row kernel runs over plain arrays.
@@ -292,14 +289,15 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
 
 // Chroma 5x5 diamond over [x0, x1) x [y0, y1) (chroma samples; ctbY and ctbSize in chroma rows).
 void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
-                  bool vbActive, int bitDepth, AlfChromaFilter const& fl)
+                  bool vbActive, int bitDepth, AlfChromaFilter const& fl, AlfKernels const& kernels)
 {
-    int const maxVal = (1 << bitDepth) - 1;
-    int f[6], c[6];
+    AlfChromaRowArgs args;
     for (int j = 0; j < 6; ++j) {
-        f[j] = fl.coeff[j];
-        c[j] = fl.clip[j];
+        args.coeff[j] = fl.coeff[j];
+        args.clip[j] = fl.clip[j];
     }
+    args.width = x1 - x0;
+    args.maxVal = (1 << bitDepth) - 1;
     for (int y = y0; y < y1; ++y) {
         int const yr = y - ctbY;
         int d1 = 1, d2 = 2, shift = 7;
@@ -311,36 +309,25 @@ void filterChroma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, 
                 d2 = 1;
             }
         }
-        int const round = 1 << (shift - 1);
-        uint16_t const* p0 = b.row(y);
-        uint16_t const* pU1 = b.row(y - d1);
-        uint16_t const* pD1 = b.row(y + d1);
-        uint16_t const* pU2 = b.row(y - d2);
-        uint16_t const* pD2 = b.row(y + d2);
-        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
-        for (int x = x0; x < x1; ++x) {
-            int const cur = p0[x];
-            int sum = f[0] * (clipDiff(pD2[x], cur, c[0]) + clipDiff(pU2[x], cur, c[0]));
-            sum += f[1] * (clipDiff(pD1[x + 1], cur, c[1]) + clipDiff(pU1[x - 1], cur, c[1]));
-            sum += f[2] * (clipDiff(pD1[x], cur, c[2]) + clipDiff(pU1[x], cur, c[2]));
-            sum += f[3] * (clipDiff(pD1[x - 1], cur, c[3]) + clipDiff(pU1[x + 1], cur, c[3]));
-            sum += f[4] * (clipDiff(p0[x + 2], cur, c[4]) + clipDiff(p0[x - 2], cur, c[4]));
-            sum += f[5] * (clipDiff(p0[x + 1], cur, c[5]) + clipDiff(p0[x - 1], cur, c[5]));
-            dst[x] = uint16_t(clampInt(cur + ((sum + round) >> shift), 0, maxVal));
-        }
+        int const offsets[5] = {0, -d1, d1, -d2, d2};
+        for (int r = 0; r < 5; ++r)
+            args.rows[r] = b.row(y + offsets[r]) + x0;
+        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        args.shift = shift;
+        kernels.chromaRow(args);
     }
 }
 
 // Adds the cross-component correction from luma (4:2:0) to the chroma output over the chroma area
 // [x0, x1) x [y0, y1); ctbY and ctbSize in luma rows.
 void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY,
-                          int ctbSize, bool vbActive, int bitDepthC, CcAlfFilter const& fl)
+                          int ctbSize, bool vbActive, int bitDepthC, CcAlfFilter const& fl, AlfKernels const& kernels)
 {
-    int const maxVal = (1 << bitDepthC) - 1;
-    int const lo = -(1 << (bitDepthC - 1)), hi = (1 << (bitDepthC - 1)) - 1;
-    int f[7];
+    CcAlfRowArgs args;
     for (int j = 0; j < 7; ++j)
-        f[j] = fl.coeff[j];
+        args.coeff[j] = fl.coeff[j];
+    args.width = x1 - x0;
+    args.bitDepth = bitDepthC;
     for (int y = y0; y < y1; ++y) {
         int const yL = 2 * y;
         int const yr = yL - ctbY;
@@ -351,24 +338,11 @@ void filterCrossComponent(PaddedBlock const& luma, AlfPlaneOut const& out, int x
             else if (yr == ctbSize - 6 || yr == ctbSize - 3)
                 yP2 = 1;
         }
-        uint16_t const* l0 = luma.row(yL);
-        uint16_t const* lM1 = luma.row(yL + yM1);
-        uint16_t const* lP1 = luma.row(yL + yP1);
-        uint16_t const* lP2 = luma.row(yL + yP2);
-        uint16_t* dst = out.samples + ptrdiff_t(y) * out.stride;
-        for (int x = x0; x < x1; ++x) {
-            int const xL = 2 * x;
-            int const c = l0[xL];
-            int sum = f[0] * (lM1[xL] - c);
-            sum += f[1] * (l0[xL - 1] - c);
-            sum += f[2] * (l0[xL + 1] - c);
-            sum += f[3] * (lP1[xL - 1] - c);
-            sum += f[4] * (lP1[xL] - c);
-            sum += f[5] * (lP1[xL + 1] - c);
-            sum += f[6] * (lP2[xL] - c);
-            int const scaled = clampInt((sum + 64) >> 7, lo, hi);
-            dst[x] = uint16_t(clampInt(int(dst[x]) + scaled, 0, maxVal));
-        }
+        int const offsets[4] = {0, yM1, yP1, yP2};
+        for (int r = 0; r < 4; ++r)
+            args.luma[r] = luma.row(yL + offsets[r]) + 2 * x0;
+        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
+        kernels.ccRow(args);
     }
 }
 
@@ -487,13 +461,13 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
                     chromaBlock.fill(in[c + 1], c0x, c0y, c1x - c0x, c1y - c0y, clim, ctbX / 2, ctbY / 2, (cx1 + 1) / 2,
                                      (cy1 + 1) / 2, ctb.noCross);
                     filterChroma(chromaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY / 2, S / 2, vbActive,
-                                 pic.bitDepthChroma, f->chromaAlt[size_t(ctb.chromaAltIdx[c])]);
+                                 pic.bitDepthChroma, f->chromaAlt[size_t(ctb.chromaAltIdx[c])], kernels);
                 } else {
                     copyArea(in[c + 1], out[c + 1], c0x, c1x, c0y, c1y);
                 }
                 if (ccOn[c])
                     filterCrossComponent(lumaBlock, out[c + 1], c0x, c1x, c0y, c1y, ctbY, S, vbActive,
-                                         pic.bitDepthChroma, f->cc[c][size_t(ctb.ccAlfIdc[c] - 1)]);
+                                         pic.bitDepthChroma, f->cc[c][size_t(ctb.ccAlfIdc[c] - 1)], kernels);
             }
         }
     }
@@ -503,7 +477,7 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
 
 AlfKernels const& AlfPortableKernels()
 {
-    static AlfKernels const k{"portable", &alfLumaRowBody};
+    static AlfKernels const k{"portable", &alfLumaRowBody, &alfChromaRowBody, &alfCcRowBody};
     return k;
 }
 
@@ -511,7 +485,7 @@ AlfKernels const* AlfVectorKernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static AlfKernels const k{"avx2", &AlfLumaRowAvx2};
+    static AlfKernels const k{"avx2", &AlfLumaRowAvx2, &AlfChromaRowAvx2, &AlfCcRowAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;

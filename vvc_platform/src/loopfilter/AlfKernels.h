@@ -19,10 +19,37 @@ struct AlfLumaRowArgs
     int maxVal = 1023;
 };
 
+// One row of the chroma 5x5 diamond. rows[]: the current row and the rows at -d1, +d1, -d2, +d2
+// (moved to the first column filtered, readable 2 samples either side); the filter's 6 taps.
+struct AlfChromaRowArgs
+{
+    uint16_t const* rows[5] = {};
+    int coeff[6] = {};
+    int clip[6] = {};
+    uint16_t* dst = nullptr;
+    int width = 0;
+    int shift = 7;
+    int maxVal = 1023;
+};
+
+// One row of the cross-component filter (4:2:0): luma[] the luma rows at 0, yM1, yP1, yP2, moved
+// to the luma column of the first chroma sample (readable 1 sample either side, and 2 * width
+// samples on); the correction is added to dst, clipped to [0, 2^bitDepth - 1].
+struct CcAlfRowArgs
+{
+    uint16_t const* luma[4] = {};
+    int coeff[7] = {};
+    uint16_t* dst = nullptr;
+    int width = 0;
+    int bitDepth = 10;
+};
+
 struct AlfKernels
 {
     char const* name;
     void (*lumaRow)(AlfLumaRowArgs const&);
+    void (*chromaRow)(AlfChromaRowArgs const&);
+    void (*ccRow)(CcAlfRowArgs const&);
 };
 
 AlfKernels const& AlfPortableKernels();

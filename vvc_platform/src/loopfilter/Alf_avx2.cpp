@@ -6,3 +6,13 @@ void AlfLumaRowAvx2(AlfLumaRowArgs const& a)
 {
     alfLumaRowBody(a);
 }
+
+void AlfChromaRowAvx2(AlfChromaRowArgs const& a)
+{
+    alfChromaRowBody(a);
+}
+
+void AlfCcRowAvx2(CcAlfRowArgs const& a)
+{
+    alfCcRowBody(a);
+}

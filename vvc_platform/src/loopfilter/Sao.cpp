@@ -1,8 +1,16 @@
 #include "loopfilter/Sao.h"
+#include "loopfilter/SaoKernelBody.h"
 
 #include <algorithm>
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+void SaoEdgeRowAvx2(SaoEdgeRowArgs const& a);
+#endif
 
 namespace {
+
+std::atomic<bool> gAllowVector{true};
 
 inline int Sign(int v)
 {
@@ -65,6 +73,7 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
     // Offsets by 2 + the two signs: a local minimum takes offset 1, a concave corner 2, a flat
     // sample none, a convex corner 3, a local maximum 4.
     int const off[5] = {p.offsetVal[1], p.offsetVal[2], 0, p.offsetVal[3], p.offsetVal[4]};
+    SaoKernels const& kernels = SaoActiveKernels();
     // The neighbouring block (-1, 0, 1 per axis) of a neighbour position.
     auto blockX = [&](int nx) { return nx < x0 ? 0 : nx >= x1 ? 2 : 1; };
     auto blockY = [&](int ny) { return ny < y0 ? 0 : ny >= y1 ? 2 : 1; };
@@ -96,13 +105,16 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
         // The inner columns: their neighbours are in the block's column, so only the neighbour
         // rows' blocks decide.
         if (nb.block[blockY(ay)][1] && nb.block[blockY(by)][1] && xs < xe) {
-            uint16_t const* a = srcRow(ay) + dxA;
-            uint16_t const* b = srcRow(by) + dxB;
+            SaoEdgeRowArgs row;
+            row.cur = s + xs;
+            row.a = srcRow(ay) + dxA + xs;
+            row.b = srcRow(by) + dxB + xs;
+            row.dst = d + xs;
+            row.width = xe - xs;
+            std::copy(off, off + 5, row.offset);
+            row.maxVal = maxVal;
             std::copy(s + x0, s + xs, d + x0);
-            for (int x = xs; x < xe; ++x) {
-                int const v = s[x];
-                d[x] = Clip(v + off[2 + Sign(v - a[x]) + Sign(v - b[x])], maxVal);
-            }
+            kernels.edgeRow(row);
             std::copy(s + xe, s + x1, d + xe);
         } else {
             std::copy(s + x0, s + x1, d + x0);
@@ -154,4 +166,32 @@ void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
                 ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb);
             }
     }
+}
+
+SaoKernels const& SaoPortableKernels()
+{
+    static SaoKernels const k{"portable", &saoEdgeRowBody};
+    return k;
+}
+
+SaoKernels const* SaoVectorKernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static bool const sHas = __builtin_cpu_supports("avx2");
+    static SaoKernels const k{"avx2", &SaoEdgeRowAvx2};
+    return sHas ? &k : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+void SaoAllowVectorKernels(bool allow)
+{
+    gAllowVector = allow;
+}
+
+SaoKernels const& SaoActiveKernels()
+{
+    SaoKernels const* v = gAllowVector ? SaoVectorKernels() : nullptr;
+    return v ? *v : SaoPortableKernels();
 }

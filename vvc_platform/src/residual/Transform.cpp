@@ -1,7 +1,13 @@
 #include "residual/Transform.h"
+#include "residual/TransformKernelBody.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+
+#if defined(__x86_64__) || defined(__i386__)
+void TransformStages2DAvx2(TransformStagesArgs const& a);
+#endif
 
 namespace vvcresidual {
 
@@ -623,46 +629,6 @@ inline int Log2Size(int n)
     }
 }
 
-// Vertical stage over C coefficient columns (a power of two; `in` holds zeros beyond the
-// non-zero ones): tmp[y][x] = Clip((sum over k < rows of mv[k][y] * in[k][x] + 64) >> 7).
-template <int C>
-void VerticalStage(int32_t const* in, int8_t const* mv, int nTbH, int rows, int32_t* tmp)
-{
-    for (int y = 0; y < nTbH; ++y) {
-        int32_t acc[C] = {};
-        for (int k = 0; k < rows; ++k) {
-            const int32_t c = mv[k * nTbH + y];
-            int32_t const* src = in + k * 32;
-            for (int x = 0; x < C; ++x)
-                acc[x] += c * src[x];
-        }
-        int32_t* t = tmp + y * 32;
-        for (int x = 0; x < C; ++x)
-            t[x] = std::min(std::max((acc[x] + 64) >> 7, kCoeffMin), kCoeffMax);
-    }
-}
-
-// Horizontal stage of a block W wide over `cols` intermediate columns, with the final rounding.
-template <int W>
-void HorizontalStage(int32_t const* tmp, int8_t const* mh, int nTbH, int cols, int shift, int32_t* res,
-                     ptrdiff_t resStride)
-{
-    const int32_t round = 1 << (shift - 1);
-    for (int y = 0; y < nTbH; ++y) {
-        int32_t acc[W] = {};
-        int32_t const* t = tmp + y * 32;
-        for (int k = 0; k < cols; ++k) {
-            const int32_t c = t[k];
-            int8_t const* row = mh + k * W;
-            for (int x = 0; x < W; ++x)
-                acc[x] += c * row[x];
-        }
-        int32_t* r = res + y * resStride;
-        for (int x = 0; x < W; ++x)
-            r[x] = (acc[x] + round) >> shift;
-    }
-}
-
 } // namespace
 
 int8_t const* TransformMatrix(int trType, int nTbS)
@@ -788,29 +754,18 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
         return true;
     }
 
-    // Vertical stage over the non-zero columns, rounded up to a power of two (at most nonZeroW,
-    // so the extra columns of `in` are zeros), then the horizontal stage.
-    int32_t tmp[64 * 32];
-    int c = 1;
-    while (c < cols)
-        c *= 2;
-    switch (c) {
-    case 1: VerticalStage<1>(in, mv, nTbH, rows, tmp); break;
-    case 2: VerticalStage<2>(in, mv, nTbH, rows, tmp); break;
-    case 4: VerticalStage<4>(in, mv, nTbH, rows, tmp); break;
-    case 8: VerticalStage<8>(in, mv, nTbH, rows, tmp); break;
-    case 16: VerticalStage<16>(in, mv, nTbH, rows, tmp); break;
-    default: VerticalStage<32>(in, mv, nTbH, rows, tmp); break;
-    }
-    int const shift = 20 - bitDepth;
-    switch (nTbW) {
-    case 2: HorizontalStage<2>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    case 4: HorizontalStage<4>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    case 8: HorizontalStage<8>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    case 16: HorizontalStage<16>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    case 32: HorizontalStage<32>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    default: HorizontalStage<64>(tmp, mh, nTbH, cols, shift, res, resStride); break;
-    }
+    TransformStagesArgs a;
+    a.in = in;
+    a.mv = mv;
+    a.mh = mh;
+    a.nTbW = nTbW;
+    a.nTbH = nTbH;
+    a.rows = rows;
+    a.cols = cols;
+    a.shift = 20 - bitDepth;
+    a.res = res;
+    a.resStride = resStride;
+    TransformActiveKernels().stages2D(a);
     return true;
 }
 
@@ -1023,3 +978,35 @@ bool ReconstructResidual(int32_t const* levels, ptrdiff_t levelStride, int nTbW,
 }
 
 } // namespace vvcresidual
+
+namespace {
+std::atomic<bool> gAllowVectorTransforms{true};
+} // namespace
+
+TransformKernels const& TransformPortableKernels()
+{
+    static TransformKernels const k{"portable", &trStages2DBody};
+    return k;
+}
+
+TransformKernels const* TransformVectorKernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static bool const sHas = __builtin_cpu_supports("avx2");
+    static TransformKernels const k{"avx2", &TransformStages2DAvx2};
+    return sHas ? &k : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+void TransformAllowVectorKernels(bool allow)
+{
+    gAllowVectorTransforms = allow;
+}
+
+TransformKernels const& TransformActiveKernels()
+{
+    TransformKernels const* v = gAllowVectorTransforms ? TransformVectorKernels() : nullptr;
+    return v ? *v : TransformPortableKernels();
+}
