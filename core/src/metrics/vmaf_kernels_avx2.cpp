@@ -26,9 +26,13 @@ namespace {
 
 using namespace tables;
 
+// Scratch array of the kernels: picture-sized ones go on huge pages like the planes.
+template <typename T>
+using ScratchVector = std::vector<T, SampleAllocator<T>>;
+
 // Grows v to at least n elements (never shrinks, so steady-state frames allocate nothing).
 template <typename T>
-T* Scratch(std::vector<T>& v, std::size_t n)
+T* Scratch(ScratchVector<T>& v, std::size_t n)
 {
     if (v.size() < n)
         v.resize(n);
@@ -126,8 +130,8 @@ inline __m256 OneMinusInDouble(__m256 v)
 
 struct VifStatWork
 {
-    std::vector<float> pad[5];   // vertical sums with mirrored borders
-    std::vector<float> num, den; // per-sample values of four rows
+    ScratchVector<float> pad[5];   // vertical sums with mirrored borders
+    ScratchVector<float> num, den; // per-sample values of four rows
 };
 
 // Numerator and denominator contributions of eight samples from the five filtered sums.
@@ -274,8 +278,8 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
 struct VifWork
 {
     VifStatWork stat;
-    std::vector<float> acc, even, odd;
-    std::vector<float const*> rows;
+    ScratchVector<float> acc, even, odd;
+    ScratchVector<float const*> rows;
 };
 
 // Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
@@ -325,13 +329,13 @@ PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, Vif
 
 struct SsimWork
 {
-    std::vector<float> r, d;
-    std::vector<int> cols;
-    std::vector<float> prod;
-    std::vector<float> hp[5];
-    std::vector<float> sq[3];
-    std::vector<float> vrow[5];
-    std::vector<double> lcs;
+    ScratchVector<float> r, d;
+    ScratchVector<int> cols;
+    ScratchVector<float> prod;
+    ScratchVector<float> hp[5];
+    ScratchVector<float> sq[3];
+    ScratchVector<float> vrow[5];
+    ScratchVector<double> lcs;
 };
 
 // Box mean of f x f samples (plus addend) as the portable decimation computes it: each
@@ -469,18 +473,18 @@ AdmRegion AdmOuter(int w, int h)
 struct AdmRowSlot
 {
     int row = -1;
-    std::vector<float> restored[3]; // decoupled restored coefficients (h, v, d)
-    std::vector<float> r3[3];       // Row3 of |csf(additive)| at each column
-    std::vector<float> rc[3];       // RowCentre of |csf(additive)| at each column
+    ScratchVector<float> restored[3]; // decoupled restored coefficients (h, v, d)
+    ScratchVector<float> r3[3];       // Row3 of |csf(additive)| at each column
+    ScratchVector<float> rc[3];       // RowCentre of |csf(additive)| at each column
 };
 
 struct AdmWork
 {
-    std::vector<float> lo, hi, even, odd;
-    std::vector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
-    std::vector<float> absA[3]; // padded by one sample each side
-    std::vector<float> vals[3];
-    std::vector<float> rowDen, rowNum;
+    ScratchVector<float> lo, hi, even, odd;
+    ScratchVector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
+    ScratchVector<float> absA[3]; // padded by one sample each side
+    ScratchVector<float> vals[3];
+    ScratchVector<float> rowDen, rowNum;
     AdmRowSlot ring[3];
 };
 
@@ -611,7 +615,7 @@ float AdmCube3(float sum, float area)
 
 struct MotionWork
 {
-    std::vector<float> pad, diff;
+    ScratchVector<float> pad, diff;
 };
 
 } // namespace
