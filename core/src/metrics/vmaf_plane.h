@@ -4,9 +4,9 @@
 // the mirrored border index and an aligned scratch buffer. No Qt here.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <cstdint>
 #include <new>
 #include <utility>
 

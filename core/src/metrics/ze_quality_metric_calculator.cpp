@@ -181,8 +181,8 @@ void AllocateRingPicture(Frame& frame, int width, int height, AVPixelFormat form
     uint8_t* data = static_cast<uint8_t*>(vmaf::AllocateSamples(static_cast<std::size_t>(size)));
     if (!data)
         return;
-    AVBufferRef* buf = av_buffer_create(data, size, &FreePicture,
-                                        reinterpret_cast<void*>(static_cast<std::uintptr_t>(size)), 0);
+    AVBufferRef* buf =
+        av_buffer_create(data, size, &FreePicture, reinterpret_cast<void*>(static_cast<std::uintptr_t>(size)), 0);
     if (!buf) {
         vmaf::FreeSamples(data, static_cast<std::size_t>(size));
         return;
