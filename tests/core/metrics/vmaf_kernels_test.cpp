@@ -251,11 +251,12 @@ TEST(VmafSampleBuffers, AlignedZeroedMovableAtEverySize)
         ASSERT_TRUE(c.resize(count + 7));
         EXPECT_TRUE(std::all_of(c.data(), c.data() + count + 7, [](float v) { return v == 0.0f; }));
     }
-    // The allocator of the kernels' scratch vectors keeps the elements across growth.
-    std::vector<double, SampleAllocator<double>> v;
-    for (int i = 0; i < 300000; ++i)
-        v.push_back(i * 0.5);
-    EXPECT_EQ(v[299999], 299999 * 0.5);
+    // The allocator of the kernels' scratch vectors keeps the elements across growth (an element
+    // type the vector units do not use, so no instantiation here is shared with them).
+    std::vector<std::int64_t, SampleAllocator<std::int64_t>> v;
+    for (std::int64_t i = 0; i < 300000; ++i)
+        v.push_back(i * 3);
+    EXPECT_EQ(v[299999], 299999 * 3);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(v.data()) % 32, 0u);
 }
 
