@@ -100,12 +100,14 @@ void AddRowSums(float const* values, int n, int rows, float* total)
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
-constexpr std::size_t kHugeFrom = std::size_t(128) << 10;
+constexpr std::size_t kHugeFrom = std::size_t(384) << 10;
 
 // Bytes actually reserved for a request: whole 32-byte units, and from kHugeFrom on whole huge
 // pages. Every fresh 4 KiB page costs a fault of its own, which under virtualisation can cost
 // 50 times as much per byte as a huge page's: picture-sized blocks, even those just under 2 MiB
-// such as 1080p chroma planes, are cheaper on huge pages despite the rounding.
+// such as 1080p chroma planes, are cheaper on huge pages despite the rounding. Smaller blocks
+// stay on 4 KiB pages, as fresh memory that the host must first back costs about the same per
+// byte either way and a whole huge page would be mostly unused.
 std::size_t ReservedBytes(std::size_t bytes)
 {
     bytes = std::max<std::size_t>((bytes + 31) / 32 * 32, 32);

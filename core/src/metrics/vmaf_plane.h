@@ -52,7 +52,7 @@ inline int MirrorRepeatIndex(int i, int n)
     return i;
 }
 
-// At least `bytes` bytes, 32-byte aligned; from 128 KiB on rounded up to whole huge pages
+// At least `bytes` bytes, 32-byte aligned; from 384 KiB on rounded up to whole huge pages
 // and placed on them where the system offers them, so that writing a picture into a fresh block
 // costs a few page faults instead of hundreds. *zeroed (when given) tells whether the block is known
 // to read as zero. nullptr when it fails. Give it back with FreeSamples and the same `bytes`.

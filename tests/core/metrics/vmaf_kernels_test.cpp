@@ -224,11 +224,11 @@ TEST(VmafKernelsEdges, ConstantAndIdenticalPlanesMatchPortable)
 
 // The scratch and plane blocks: small ones from the heap, picture-sized ones mapped on huge pages.
 // Every size must come back 32-byte aligned and zero-filled up to its last float, keep its samples
-// when moved, and go back without disturbing its neighbours (sizes around the 128 KiB and 2 MiB
+// when moved, and go back without disturbing its neighbours (sizes around the 384 KiB and 2 MiB
 // boundaries, among them the 1080p chroma plane just under 2 MiB).
 TEST(VmafSampleBuffers, AlignedZeroedMovableAtEverySize)
 {
-    std::size_t const counts[] = {0, 1, 9, 32767, 32768, 32769, 518400, 524288, 524289, 2073600, 2097152 + 1};
+    std::size_t const counts[] = {0, 1, 9, 98303, 98304, 98305, 518400, 524288, 524289, 2073600, 2097152 + 1};
     for (std::size_t count : counts) {
         SCOPED_TRACE(count);
         FloatBuffer a;
