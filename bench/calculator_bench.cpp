@@ -1,7 +1,9 @@
 // Frames per second of the quality-metric calculator on the 1280x720 and 1920x1080 30-frame pairs
 // with 1 and 8 workers: Y4M files opened by the raw decoder, both decoded ahead on threads of their
 // own, converted and measured by the driver's workers, delivered. After the runs the speed-up of
-// 8 workers over 1 is printed per size. Compare with vmaf_bench, the driver alone on preloaded planes.
+// 8 workers over 1 is printed per size, with the process's CPU time per frame of each (on a loaded
+// machine wall time says little about scaling, CPU time shows what the extra workers cost) and the
+// load average. Compare with vmaf_bench, the driver alone on preloaded planes.
 
 #include "metrics/ze_quality_metric_calculator.h"
 
@@ -9,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -48,10 +52,24 @@ std::pair<std::string, std::string> EnsurePair(int height)
     return {};
 }
 
-std::map<std::pair<int, int>, double>& Fps()
+struct Figures
 {
-    static std::map<std::pair<int, int>, double> fps;
-    return fps;
+    double fps = 0.0;
+    double cpuMsPerFrame = 0.0;
+};
+
+std::map<std::pair<int, int>, Figures>& Results()
+{
+    static std::map<std::pair<int, int>, Figures> results;
+    return results;
+}
+
+// User and system CPU seconds of the whole process so far (every thread).
+double ProcessCpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
 
 void BM_Calculator(benchmark::State& state)
@@ -65,6 +83,7 @@ void BM_Calculator(benchmark::State& state)
     const QString ref = QString::fromStdString(refPath);
     const QString dis = QString::fromStdString(disPath);
     int frames = 0;
+    double const cpu0 = ProcessCpuSeconds();
     auto const t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         ZeQualityMetricCalculator calc;
@@ -85,9 +104,11 @@ void BM_Calculator(benchmark::State& state)
         }
     }
     double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    double const cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1000.0 / frames : 0.0;
     state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["cpu_ms_per_frame"] = cpuMsPerFrame;
     if (seconds > 0.0)
-        Fps()[{height, static_cast<int>(state.range(1))}] = frames / seconds;
+        Results()[{height, static_cast<int>(state.range(1))}] = {frames / seconds, cpuMsPerFrame};
 }
 BENCHMARK(BM_Calculator)
     ->Args({720, 1})
@@ -107,11 +128,16 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     for (int height : {720, 1080}) {
-        auto const one = Fps().find({height, 1});
-        auto const eight = Fps().find({height, 8});
-        if (one != Fps().end() && eight != Fps().end())
-            std::printf("%dp: 8 workers %.2f fps, 1 worker %.2f fps, speed-up %.2f\n", height, eight->second,
-                        one->second, eight->second / one->second);
+        auto const one = Results().find({height, 1});
+        auto const eight = Results().find({height, 8});
+        if (one != Results().end() && eight != Results().end())
+            std::printf(
+                "%dp: 8 workers %.2f fps, 1 worker %.2f fps, speed-up %.2f; CPU per frame %.1f ms and %.1f ms\n",
+                height, eight->second.fps, one->second.fps, eight->second.fps / one->second.fps,
+                eight->second.cpuMsPerFrame, one->second.cpuMsPerFrame);
     }
+    double load[3] = {};
+    if (getloadavg(load, 3) == 3)
+        std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
     return 0;
 }

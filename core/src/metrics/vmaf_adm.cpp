@@ -125,40 +125,6 @@ void Dwt(PlaneView const& s, Bands& out)
     }
 }
 
-struct Region
-{
-    int left, top, right, bottom;
-};
-
-Region InnerRegion(int w, int h)
-{
-    Region r;
-    r.left = static_cast<int>(w * kBorderFactor - 0.5);
-    r.top = static_cast<int>(h * kBorderFactor - 0.5);
-    r.right = w - r.left;
-    r.bottom = h - r.top;
-    return r;
-}
-
-// The inner region grown by the one-sample reach of the masking neighbourhood.
-Region OuterRegion(int w, int h)
-{
-    Region r;
-    r.left = static_cast<int>(w * kBorderFactor - 0.5 - 1);
-    r.top = static_cast<int>(h * kBorderFactor - 0.5 - 1);
-    r.right = w - r.left + 2;
-    r.bottom = h - r.top + 2;
-    if (r.left < 0)
-        r.left = 0;
-    if (r.right > w)
-        r.right = w;
-    if (r.top < 0)
-        r.top = 0;
-    if (r.bottom > h)
-        r.bottom = h;
-    return r;
-}
-
 inline float Row3(float a, float b, float c)
 {
     return static_cast<float>(kOneBy30 * static_cast<double>(a + b + c));
@@ -242,6 +208,34 @@ float Cube3(float sum, float area)
 
 } // namespace
 
+AdmRegion AdmInnerRegion(int w, int h)
+{
+    AdmRegion r;
+    r.left = static_cast<int>(w * kBorderFactor - 0.5);
+    r.top = static_cast<int>(h * kBorderFactor - 0.5);
+    r.right = w - r.left;
+    r.bottom = h - r.top;
+    return r;
+}
+
+AdmRegion AdmOuterRegion(int w, int h)
+{
+    AdmRegion r;
+    r.left = static_cast<int>(w * kBorderFactor - 0.5 - 1);
+    r.top = static_cast<int>(h * kBorderFactor - 0.5 - 1);
+    r.right = w - r.left + 2;
+    r.bottom = h - r.top + 2;
+    if (r.left < 0)
+        r.left = 0;
+    if (r.right > w)
+        r.right = w;
+    if (r.top < 0)
+        r.top = 0;
+    if (r.bottom > h)
+        r.bottom = h;
+    return r;
+}
+
 AdmResult Adm(PlaneView const& refIn, PlaneView const& disIn)
 {
     AdmResult res;
@@ -273,7 +267,7 @@ AdmResult Adm(PlaneView const& refIn, PlaneView const& disIn)
         std::vector<float> const* refBand[3] = {&rb.hb, &rb.vb, &rb.db};
 
         // Decoupling into restored and additive parts, then the CSF of the additive part.
-        Region const outer = OuterRegion(w, h);
+        AdmRegion const outer = AdmOuterRegion(w, h);
         for (int i = outer.top; i < outer.bottom; ++i) {
             for (int j = outer.left; j < outer.right; ++j) {
                 std::size_t const o = static_cast<std::size_t>(i) * w + j;
@@ -303,7 +297,7 @@ AdmResult Adm(PlaneView const& refIn, PlaneView const& disIn)
             }
         }
 
-        Region const in = InnerRegion(w, h);
+        AdmRegion const in = AdmInnerRegion(w, h);
         float const area = static_cast<float>((in.bottom - in.top) * (in.right - in.left));
 
         // Denominator: cubed CSF of the reference bands.

@@ -15,4 +15,14 @@ struct AdmResult
 
 AdmResult Adm(PlaneView const& ref, PlaneView const& dis);
 
+// Sample region of a band w x h that the sums cover: the inner one leaves out a border of a tenth
+// of each side; the outer one grows it by the one-sample reach of the masking neighbourhood,
+// clamped to the band. Shared by the portable and the vector kernels.
+struct AdmRegion
+{
+    int left, top, right, bottom;
+};
+AdmRegion AdmInnerRegion(int w, int h);
+AdmRegion AdmOuterRegion(int w, int h);
+
 } // namespace ze::nox::core::vmaf

@@ -11,6 +11,7 @@
 #include "metrics/vmaf_psnr.h"
 #include "metrics/vmaf_ssim.h"
 #include "metrics/vmaf_tables.h"
+#include "metrics/vmaf_vif_row.h"
 
 #include <immintrin.h>
 
@@ -26,9 +27,13 @@ namespace {
 
 using namespace tables;
 
+// Scratch array of the kernels: picture-sized ones go on huge pages like the planes.
+template <typename T>
+using ScratchVector = std::vector<T, SampleAllocator<T>>;
+
 // Grows v to at least n elements (never shrinks, so steady-state frames allocate nothing).
 template <typename T>
-T* Scratch(std::vector<T>& v, std::size_t n)
+T* Scratch(ScratchVector<T>& v, std::size_t n)
 {
     if (v.size() < n)
         v.resize(n);
@@ -126,8 +131,8 @@ inline __m256 OneMinusInDouble(__m256 v)
 
 struct VifStatWork
 {
-    std::vector<float> pad[5];   // vertical sums with mirrored borders
-    std::vector<float> num, den; // per-sample values of four rows
+    ScratchVector<float> pad[5];   // vertical sums with mirrored borders
+    ScratchVector<float> num, den; // per-sample values of four rows
 };
 
 // Numerator and denominator contributions of eight samples from the five filtered sums.
@@ -156,89 +161,22 @@ inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e1
     den = _mm256_blendv_ps(denHigh, _mm256_set1_ps(1.0f), low);
 }
 
-// Per-sample numerator and denominator values of row y into numRow and denRow.
-void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, int y, float* const pad[5],
-                     float* numRow, float* denRow)
+// Eight lanes for the shared VIF statistic row.
+struct Lanes8
 {
-    int const w = ref.width;
-    int const h = ref.height;
-    int const r = taps / 2;
-    float const* rr[17];
-    float const* dr[17];
-    for (int k = 0; k < taps; ++k) {
-        int const yy = MirrorIndex(y - r + k, h);
-        rr[k] = ref.row(yy);
-        dr[k] = dis.row(yy);
+    using Reg = __m256;
+    static constexpr int kWidth = 8;
+    static Reg Zero() { return _mm256_setzero_ps(); }
+    static Reg Set1(float v) { return _mm256_set1_ps(v); }
+    static Reg Load(float const* p) { return _mm256_loadu_ps(p); }
+    static void Store(float* p, Reg v) { _mm256_storeu_ps(p, v); }
+    static Reg Add(Reg a, Reg b) { return _mm256_add_ps(a, b); }
+    static Reg Mul(Reg a, Reg b) { return _mm256_mul_ps(a, b); }
+    static void Values(Reg mu1, Reg mu2, Reg e11, Reg e22, Reg e12, Reg& num, Reg& den)
+    {
+        VifValues8(mu1, mu2, e11, e22, e12, num, den);
     }
-    // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
-    int x = 0;
-    for (; x + 8 <= w; x += 8) {
-        __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
-        for (int k = 0; k < taps; ++k) {
-            __m256 const c = _mm256_set1_ps(f[k]);
-            __m256 const p = _mm256_loadu_ps(rr[k] + x);
-            __m256 const q = _mm256_loadu_ps(dr[k] + x);
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(c, p));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(c, q));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(c, _mm256_mul_ps(p, p)));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(c, _mm256_mul_ps(q, q)));
-            a4 = _mm256_add_ps(a4, _mm256_mul_ps(c, _mm256_mul_ps(p, q)));
-        }
-        _mm256_storeu_ps(pad[0] + r + x, a0);
-        _mm256_storeu_ps(pad[1] + r + x, a1);
-        _mm256_storeu_ps(pad[2] + r + x, a2);
-        _mm256_storeu_ps(pad[3] + r + x, a3);
-        _mm256_storeu_ps(pad[4] + r + x, a4);
-    }
-    for (; x < w; ++x) {
-        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
-        for (int k = 0; k < taps; ++k) {
-            float const c = f[k];
-            float const pr = rr[k][x];
-            float const qd = dr[k][x];
-            a0 += c * pr;
-            a1 += c * qd;
-            a2 += c * (pr * pr);
-            a3 += c * (qd * qd);
-            a4 += c * (pr * qd);
-        }
-        pad[0][r + x] = a0;
-        pad[1][r + x] = a1;
-        pad[2][r + x] = a2;
-        pad[3][r + x] = a3;
-        pad[4][r + x] = a4;
-    }
-    for (int m = 0; m < 5; ++m)
-        MirrorBorders(pad[m], w, r);
-
-    // Horizontal sums and the per-sample statistic.
-    x = 0;
-    for (; x + 8 <= w; x += 8) {
-        __m256 h0 = _mm256_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
-        for (int k = 0; k < taps; ++k) {
-            __m256 const c = _mm256_set1_ps(f[k]);
-            h0 = _mm256_add_ps(h0, _mm256_mul_ps(c, _mm256_loadu_ps(pad[0] + x + k)));
-            h1 = _mm256_add_ps(h1, _mm256_mul_ps(c, _mm256_loadu_ps(pad[1] + x + k)));
-            h2 = _mm256_add_ps(h2, _mm256_mul_ps(c, _mm256_loadu_ps(pad[2] + x + k)));
-            h3 = _mm256_add_ps(h3, _mm256_mul_ps(c, _mm256_loadu_ps(pad[3] + x + k)));
-            h4 = _mm256_add_ps(h4, _mm256_mul_ps(c, _mm256_loadu_ps(pad[4] + x + k)));
-        }
-        __m256 nv, dv;
-        VifValues8(h0, h1, h2, h3, h4, nv, dv);
-        _mm256_storeu_ps(numRow + x, nv);
-        _mm256_storeu_ps(denRow + x, dv);
-    }
-    for (; x < w; ++x) {
-        float hv[5];
-        for (int m = 0; m < 5; ++m) {
-            float a = 0.0f;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * pad[m][x + k];
-            hv[m] = a;
-        }
-        VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
-    }
-}
+};
 
 void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
                   VifStatWork& wk)
@@ -262,8 +200,8 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
     for (int y0 = 0; y0 < h; y0 += 4) {
         int const rows = std::min(4, h - y0);
         for (int i = 0; i < rows; ++i)
-            VifStatisticRow(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
-                            denRows + static_cast<std::ptrdiff_t>(i) * w);
+            VifStatisticRowOf<Lanes8>(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
+                                      denRows + static_cast<std::ptrdiff_t>(i) * w);
         AddRowSums(numRows, w, rows, &accNum);
         AddRowSums(denRows, w, rows, &accDen);
     }
@@ -274,8 +212,8 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
 struct VifWork
 {
     VifStatWork stat;
-    std::vector<float> acc, even, odd;
-    std::vector<float const*> rows;
+    ScratchVector<float> acc, even, odd;
+    ScratchVector<float const*> rows;
 };
 
 // Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
@@ -325,13 +263,13 @@ PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, Vif
 
 struct SsimWork
 {
-    std::vector<float> r, d;
-    std::vector<int> cols;
-    std::vector<float> prod;
-    std::vector<float> hp[5];
-    std::vector<float> sq[3];
-    std::vector<float> vrow[5];
-    std::vector<double> lcs;
+    ScratchVector<float> r, d;
+    ScratchVector<int> cols;
+    ScratchVector<float> prod;
+    ScratchVector<float> hp[5];
+    ScratchVector<float> sq[3];
+    ScratchVector<float> vrow[5];
+    ScratchVector<double> lcs;
 };
 
 // Box mean of f x f samples (plus addend) as the portable decimation computes it: each
@@ -436,51 +374,22 @@ inline __m256d SsimLcs4(__m128 muR, __m128 muD, __m128 eRR, __m128 eDD, __m128 e
 
 // ---------------------------------------------------------------- ADM
 
-struct AdmRegion
-{
-    int left, top, right, bottom;
-};
-
-AdmRegion AdmInner(int w, int h)
-{
-    AdmRegion r;
-    r.left = static_cast<int>(w * kAdmBorderFactor - 0.5);
-    r.top = static_cast<int>(h * kAdmBorderFactor - 0.5);
-    r.right = w - r.left;
-    r.bottom = h - r.top;
-    return r;
-}
-
-AdmRegion AdmOuter(int w, int h)
-{
-    AdmRegion r;
-    r.left = static_cast<int>(w * kAdmBorderFactor - 0.5 - 1);
-    r.top = static_cast<int>(h * kAdmBorderFactor - 0.5 - 1);
-    r.right = w - r.left + 2;
-    r.bottom = h - r.top + 2;
-    r.left = std::max(r.left, 0);
-    r.top = std::max(r.top, 0);
-    r.right = std::min(r.right, w);
-    r.bottom = std::min(r.bottom, h);
-    return r;
-}
-
 // One band row of both pictures: the four wavelet bands and the decoupled rows.
 struct AdmRowSlot
 {
     int row = -1;
-    std::vector<float> restored[3]; // decoupled restored coefficients (h, v, d)
-    std::vector<float> r3[3];       // Row3 of |csf(additive)| at each column
-    std::vector<float> rc[3];       // RowCentre of |csf(additive)| at each column
+    ScratchVector<float> restored[3]; // decoupled restored coefficients (h, v, d)
+    ScratchVector<float> r3[3];       // Row3 of |csf(additive)| at each column
+    ScratchVector<float> rc[3];       // RowCentre of |csf(additive)| at each column
 };
 
 struct AdmWork
 {
-    std::vector<float> lo, hi, even, odd;
-    std::vector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
-    std::vector<float> absA[3]; // padded by one sample each side
-    std::vector<float> vals[3];
-    std::vector<float> rowDen, rowNum;
+    ScratchVector<float> lo, hi, even, odd;
+    ScratchVector<float> band[6]; // ref h, v, d, dis h, v, d of the current row
+    ScratchVector<float> absA[3]; // padded by one sample each side
+    ScratchVector<float> vals[3];
+    ScratchVector<float> rowDen, rowNum;
     AdmRowSlot ring[3];
 };
 
@@ -611,7 +520,7 @@ float AdmCube3(float sum, float area)
 
 struct MotionWork
 {
-    std::vector<float> pad, diff;
+    ScratchVector<float> pad, diff;
 };
 
 } // namespace
@@ -788,8 +697,8 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
         float* aRef = ScalePlane(2 * gen, n + 1);
         float* aDis = ScalePlane(2 * gen + 1, n + 1);
         float const rf[3] = {kAdmRfactorHV[scale], kAdmRfactorHV[scale], kAdmRfactorD[scale]};
-        AdmRegion const outer = AdmOuter(w, h);
-        AdmRegion const in = AdmInner(w, h);
+        AdmRegion const outer = AdmOuterRegion(w, h);
+        AdmRegion const in = AdmInnerRegion(w, h);
         float const area = static_cast<float>((in.bottom - in.top) * (in.right - in.left));
         float* rowDen = Scratch(wk.rowDen, static_cast<std::size_t>(h) * 3);
         float* rowNum = Scratch(wk.rowNum, static_cast<std::size_t>(h) * 3);

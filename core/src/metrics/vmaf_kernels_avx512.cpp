@@ -12,6 +12,7 @@
 
 #include "metrics/vmaf_kernels.h"
 #include "metrics/vmaf_tables.h"
+#include "metrics/vmaf_vif_row.h"
 
 #include <immintrin.h>
 
@@ -92,89 +93,22 @@ inline void VifValues16(__m512 mu1, __m512 mu2, __m512 e11, __m512 e22, __m512 e
     den = _mm512_mask_blend_ps(low, denHigh, one);
 }
 
-// Per-sample numerator and denominator values of row y into numRow and denRow.
-inline void VifStatisticRow(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, int y,
-                            float* const pad[5], float* numRow, float* denRow)
+// Sixteen lanes for the shared VIF statistic row.
+struct Lanes16
 {
-    int const w = ref.width;
-    int const h = ref.height;
-    int const r = taps / 2;
-    float const* rr[17];
-    float const* dr[17];
-    for (int k = 0; k < taps; ++k) {
-        int const yy = MirrorIndex(y - r + k, h);
-        rr[k] = ref.row(yy);
-        dr[k] = dis.row(yy);
+    using Reg = __m512;
+    static constexpr int kWidth = 16;
+    static Reg Zero() { return _mm512_setzero_ps(); }
+    static Reg Set1(float v) { return _mm512_set1_ps(v); }
+    static Reg Load(float const* p) { return _mm512_loadu_ps(p); }
+    static void Store(float* p, Reg v) { _mm512_storeu_ps(p, v); }
+    static Reg Add(Reg a, Reg b) { return _mm512_add_ps(a, b); }
+    static Reg Mul(Reg a, Reg b) { return _mm512_mul_ps(a, b); }
+    static void Values(Reg mu1, Reg mu2, Reg e11, Reg e22, Reg e12, Reg& num, Reg& den)
+    {
+        VifValues16(mu1, mu2, e11, e22, e12, num, den);
     }
-    // Vertical sums of ref, dis, ref^2, dis^2 and ref*dis, straight into the padded rows.
-    int x = 0;
-    for (; x + 16 <= w; x += 16) {
-        __m512 a0 = _mm512_setzero_ps(), a1 = a0, a2 = a0, a3 = a0, a4 = a0;
-        for (int k = 0; k < taps; ++k) {
-            __m512 const c = _mm512_set1_ps(f[k]);
-            __m512 const p = _mm512_loadu_ps(rr[k] + x);
-            __m512 const q = _mm512_loadu_ps(dr[k] + x);
-            a0 = _mm512_add_ps(a0, _mm512_mul_ps(c, p));
-            a1 = _mm512_add_ps(a1, _mm512_mul_ps(c, q));
-            a2 = _mm512_add_ps(a2, _mm512_mul_ps(c, _mm512_mul_ps(p, p)));
-            a3 = _mm512_add_ps(a3, _mm512_mul_ps(c, _mm512_mul_ps(q, q)));
-            a4 = _mm512_add_ps(a4, _mm512_mul_ps(c, _mm512_mul_ps(p, q)));
-        }
-        _mm512_storeu_ps(pad[0] + r + x, a0);
-        _mm512_storeu_ps(pad[1] + r + x, a1);
-        _mm512_storeu_ps(pad[2] + r + x, a2);
-        _mm512_storeu_ps(pad[3] + r + x, a3);
-        _mm512_storeu_ps(pad[4] + r + x, a4);
-    }
-    for (; x < w; ++x) {
-        float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f, a3 = 0.0f, a4 = 0.0f;
-        for (int k = 0; k < taps; ++k) {
-            float const c = f[k];
-            float const pr = rr[k][x];
-            float const qd = dr[k][x];
-            a0 += c * pr;
-            a1 += c * qd;
-            a2 += c * (pr * pr);
-            a3 += c * (qd * qd);
-            a4 += c * (pr * qd);
-        }
-        pad[0][r + x] = a0;
-        pad[1][r + x] = a1;
-        pad[2][r + x] = a2;
-        pad[3][r + x] = a3;
-        pad[4][r + x] = a4;
-    }
-    for (int m = 0; m < 5; ++m)
-        MirrorBorders(pad[m], w, r);
-
-    // Horizontal sums and the per-sample statistic.
-    x = 0;
-    for (; x + 16 <= w; x += 16) {
-        __m512 h0 = _mm512_setzero_ps(), h1 = h0, h2 = h0, h3 = h0, h4 = h0;
-        for (int k = 0; k < taps; ++k) {
-            __m512 const c = _mm512_set1_ps(f[k]);
-            h0 = _mm512_add_ps(h0, _mm512_mul_ps(c, _mm512_loadu_ps(pad[0] + x + k)));
-            h1 = _mm512_add_ps(h1, _mm512_mul_ps(c, _mm512_loadu_ps(pad[1] + x + k)));
-            h2 = _mm512_add_ps(h2, _mm512_mul_ps(c, _mm512_loadu_ps(pad[2] + x + k)));
-            h3 = _mm512_add_ps(h3, _mm512_mul_ps(c, _mm512_loadu_ps(pad[3] + x + k)));
-            h4 = _mm512_add_ps(h4, _mm512_mul_ps(c, _mm512_loadu_ps(pad[4] + x + k)));
-        }
-        __m512 nv, dv;
-        VifValues16(h0, h1, h2, h3, h4, nv, dv);
-        _mm512_storeu_ps(numRow + x, nv);
-        _mm512_storeu_ps(denRow + x, dv);
-    }
-    for (; x < w; ++x) {
-        float hv[5];
-        for (int m = 0; m < 5; ++m) {
-            float a = 0.0f;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * pad[m][x + k];
-            hv[m] = a;
-        }
-        VifSampleValues(hv[0], hv[1], hv[2], hv[3], hv[4], numRow[x], denRow[x]);
-    }
-}
+};
 
 void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut)
 {
@@ -196,8 +130,8 @@ void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, in
     for (int y0 = 0; y0 < h; y0 += 4) {
         int const rows = h - y0 < 4 ? h - y0 : 4;
         for (int i = 0; i < rows; ++i)
-            VifStatisticRow(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
-                            denRows + static_cast<std::ptrdiff_t>(i) * w);
+            VifStatisticRowOf<Lanes16>(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
+                                       denRows + static_cast<std::ptrdiff_t>(i) * w);
         AddRowSums(numRows, w, rows, &accNum);
         AddRowSums(denRows, w, rows, &accDen);
     }

@@ -4,9 +4,11 @@
 // the mirrored border index and an aligned scratch buffer. No Qt here.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <new>
+#include <utility>
 
 namespace ze::nox::core::vmaf {
 
@@ -50,30 +52,80 @@ inline int MirrorRepeatIndex(int i, int n)
     return i;
 }
 
-struct AlignedFree
+// At least `bytes` bytes, 32-byte aligned; from 384 KiB on rounded up to whole huge pages
+// and placed on them where the system offers them, so that writing a picture into a fresh block
+// costs a few page faults instead of hundreds. *zeroed (when given) tells whether the block is known
+// to read as zero. nullptr when it fails. Give it back with FreeSamples and the same `bytes`.
+void* AllocateSamples(std::size_t bytes, bool* zeroed = nullptr);
+void FreeSamples(void* p, std::size_t bytes);
+
+// Standard allocator on AllocateSamples, for the vector kernels' scratch arrays.
+template <typename T>
+struct SampleAllocator
 {
-    void operator()(void* p) const { std::free(p); }
+    using value_type = T;
+    SampleAllocator() = default;
+    template <typename U>
+    SampleAllocator(SampleAllocator<U> const&) noexcept
+    {
+    }
+    T* allocate(std::size_t n)
+    {
+        void* p = n <= SIZE_MAX / sizeof(T) ? AllocateSamples(n * sizeof(T)) : nullptr;
+        if (!p)
+            throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { FreeSamples(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(SampleAllocator<U> const&) const noexcept
+    {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(SampleAllocator<U> const&) const noexcept
+    {
+        return false;
+    }
 };
 
-// 32-byte aligned float array, zero-filled unless asked otherwise (pages of an unfilled
-// buffer cost no memory until they are written); size() == 0 when the allocation failed.
-// Arrays of picture size are placed on huge pages where the system offers them, so that
-// writing a picture into a fresh one costs a few page faults instead of thousands
-// (resize is defined in vmaf_kernels.cpp).
+// 32-byte aligned float array on AllocateSamples, zero-filled unless asked otherwise (pages of an
+// unfilled buffer cost no memory until they are written); size() == 0 when the allocation failed.
 class FloatBuffer
 {
 public:
     FloatBuffer() = default;
     explicit FloatBuffer(std::size_t count) { resize(count); }
+    FloatBuffer(FloatBuffer&& other) noexcept : m_data(other.m_data), m_size(other.m_size)
+    {
+        other.m_data = nullptr;
+        other.m_size = 0;
+    }
+    FloatBuffer& operator=(FloatBuffer&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            std::swap(m_data, other.m_data);
+            std::swap(m_size, other.m_size);
+        }
+        return *this;
+    }
+    FloatBuffer(FloatBuffer const&) = delete;
+    FloatBuffer& operator=(FloatBuffer const&) = delete;
+    ~FloatBuffer() { release(); }
+
+    // Defined in vmaf_kernels.cpp.
     bool resize(std::size_t count, bool zeroFill = true);
-    float* data() { return m_data.get(); }
-    float const* data() const { return m_data.get(); }
+    float* data() { return m_data; }
+    float const* data() const { return m_data; }
     std::size_t size() const { return m_size; }
-    float& operator[](std::size_t i) { return m_data.get()[i]; }
-    float operator[](std::size_t i) const { return m_data.get()[i]; }
+    float& operator[](std::size_t i) { return m_data[i]; }
+    float operator[](std::size_t i) const { return m_data[i]; }
 
 private:
-    std::unique_ptr<float, AlignedFree> m_data;
+    void release();
+
+    float* m_data = nullptr;
     std::size_t m_size = 0;
 };
 

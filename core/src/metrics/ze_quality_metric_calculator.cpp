@@ -3,17 +3,20 @@
 #include "decoders/ffmpeg_utils.h"
 #include "decoders/ze_nox_decoder_factory.h"
 #include "metrics/vmaf_driver.h"
+#include "metrics/vmaf_plane.h"
 
 #include <QDebug>
 #include <QDir>
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -159,6 +162,42 @@ void ComponentToFloat(AVFrame const* frame, int c, int width, int height, float*
     }
 }
 
+void FreePicture(void* opaque, uint8_t* data)
+{
+    vmaf::FreeSamples(data, reinterpret_cast<std::uintptr_t>(opaque));
+}
+
+// Gives a picture of the stream's size and format a buffer of its own on huge pages, which a
+// decoder that writes into the picture it is given keeps using from frame to frame (a fresh
+// picture on 4 KiB pages costs a page fault per 4 KiB at its first frame). Left as it is on failure.
+void AllocateRingPicture(Frame& frame, int width, int height, AVPixelFormat format)
+{
+    AVFrame* f = frame.avFrame();
+    if (!f || width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE)
+        return;
+    int const size = av_image_get_buffer_size(format, width, height, 32);
+    if (size <= 0)
+        return;
+    uint8_t* data = static_cast<uint8_t*>(vmaf::AllocateSamples(static_cast<std::size_t>(size)));
+    if (!data)
+        return;
+    AVBufferRef* buf =
+        av_buffer_create(data, size, &FreePicture, reinterpret_cast<void*>(static_cast<std::uintptr_t>(size)), 0);
+    if (!buf) {
+        vmaf::FreeSamples(data, static_cast<std::size_t>(size));
+        return;
+    }
+    av_frame_unref(f);
+    if (av_image_fill_arrays(f->data, f->linesize, data, format, width, height, 32) < 0) {
+        av_buffer_unref(&buf);
+        return;
+    }
+    f->buf[0] = buf;
+    f->width = width;
+    f->height = height;
+    f->format = format;
+}
+
 } // namespace
 
 // Decodes one stream's range ahead of the measurement on a thread of its own, into a ring of a few
@@ -212,6 +251,8 @@ public:
 private:
     void loop()
     {
+        for (Frame& frame : m_frames)
+            AllocateRingPicture(frame, m_decoder->width(), m_decoder->height(), m_decoder->pixelFormat());
         for (int k = 0; k < m_count; ++k) {
             Frame& frame = m_frames[k % kDepth];
             {

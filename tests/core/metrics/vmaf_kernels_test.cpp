@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -219,6 +220,44 @@ TEST(VmafKernelsEdges, ConstantAndIdenticalPlanesMatchPortable)
             EXPECT_TRUE(SameBits(PortableKernels().ssim(v, v, 128.0f), vec->ssim(v, v, 128.0f))) << value;
         }
     }
+}
+
+// The scratch and plane blocks: small ones from the heap, picture-sized ones mapped on huge pages.
+// Every size must come back 32-byte aligned and zero-filled up to its last float, keep its samples
+// when moved, and go back without disturbing its neighbours (sizes around the 384 KiB and 2 MiB
+// boundaries, among them the 1080p chroma plane just under 2 MiB).
+TEST(VmafSampleBuffers, AlignedZeroedMovableAtEverySize)
+{
+    std::size_t const counts[] = {0, 1, 9, 98303, 98304, 98305, 518400, 524288, 524289, 2073600, 2097152 + 1};
+    for (std::size_t count : counts) {
+        SCOPED_TRACE(count);
+        FloatBuffer a;
+        ASSERT_TRUE(a.resize(count));
+        ASSERT_EQ(a.size(), count);
+        ASSERT_NE(a.data(), nullptr);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % 32, 0u);
+        EXPECT_TRUE(std::all_of(a.data(), a.data() + count, [](float v) { return v == 0.0f; }));
+        for (std::size_t i = 0; i < count; ++i)
+            a[i] = static_cast<float>(i % 251);
+        FloatBuffer b(std::move(a));
+        EXPECT_EQ(a.size(), 0u);
+        ASSERT_EQ(b.size(), count);
+        if (count > 0)
+            EXPECT_EQ(b[count - 1], static_cast<float>((count - 1) % 251));
+        // A buffer that is dirty and then grows again reads zero: nothing of the old block shows.
+        FloatBuffer c(count / 2 + 1);
+        c[0] = 5.0f;
+        c = std::move(b);
+        ASSERT_TRUE(c.resize(count + 7));
+        EXPECT_TRUE(std::all_of(c.data(), c.data() + count + 7, [](float v) { return v == 0.0f; }));
+    }
+    // The allocator of the kernels' scratch vectors keeps the elements across growth (an element
+    // type the vector units do not use, so no instantiation here is shared with them).
+    std::vector<std::int64_t, SampleAllocator<std::int64_t>> v;
+    for (std::int64_t i = 0; i < 300000; ++i)
+        v.push_back(i * 3);
+    EXPECT_EQ(v[299999], 299999 * 3);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(v.data()) % 32, 0u);
 }
 
 } // namespace
