@@ -143,6 +143,27 @@ TEST(VvcDeblock, FilterLengthsFromBlockSizes)
     }
 }
 
+TEST(VvcDeblock, SubblockEdgeLengthsInsideAUnit)
+{
+    // Edges on the 8x8 grid inside an affine or subblock temporal unit. The first and the last
+    // lie next to the unit's own edges even where those are not filtered (the picture boundary,
+    // a slice with deblocking off), and no transform edge marks them there.
+    struct Case
+    {
+        int offset, size;
+        bool tb4, tb8;
+        int len;
+    } const cases[] = {
+        {8, 16, false, false, 2},  {8, 128, false, false, 2}, {120, 128, false, false, 2},
+        {16, 32, false, false, 3}, {24, 32, false, false, 2}, {16, 64, false, true, 2},
+        {32, 64, true, false, 1},  {8, 64, true, true, 1},    {56, 128, false, true, 2},
+    };
+    for (Case const& c : cases)
+        EXPECT_EQ(SubblockEdgeLength(c.offset, c.size, c.tb4, c.tb8), c.len)
+            << c.offset << " of " << c.size << (c.tb4 ? ", transform edge 4 away" : "")
+            << (c.tb8 ? ", transform edge 8 away" : "");
+}
+
 TEST(VvcDeblock, BoundaryStrength)
 {
     BsSide intra, intraBdpcm, inter, interCoded, interJoint;

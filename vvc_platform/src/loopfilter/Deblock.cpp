@@ -413,6 +413,13 @@ void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& max
     maxLenP = maxLenQ = (sizeP >= 8 && sizeQ >= 8) ? 3 : 1;
 }
 
+int SubblockEdgeLength(int offset, int size, bool transformEdge4Away, bool transformEdge8Away)
+{
+    if (transformEdge4Away)
+        return 1;
+    return offset == 8 || offset + 8 == size || transformEdge8Away ? 2 : 3;
+}
+
 int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge, int motionBs)
 {
     if (cIdx < 0 || cIdx > 2)
