@@ -221,6 +221,32 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
+TEST(VvcMotion, StoredFieldGivesLaterPicturesItsPocAndRefinedVectors)
+{
+    // The collocated picture, POC 16, predicted from POC 0; DMVR refined its unit's vector.
+    SliceMotion colSlice;
+    colSlice.currPoc = 16;
+    colSlice.refs.num[0] = 1;
+    colSlice.refs.poc[0][0] = 0;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    CuMotion m;
+    m.cand = Uni(0, 0, Mv(64, -32));
+    Mv refined[16][2];
+    for (auto& r : refined)
+        r[0] = Mv(68, -32);
+    g.storeCu(48, 48, 16, 16, m, colSlice.refs, refined);
+    MotionField field;
+    ASSERT_TRUE(g.storeField(field, colSlice.currPoc));
+    // POC 8 predicting from POC 4: the refined vector scaled by 4/16 (distances to the field's
+    // own picture, not to POC 0).
+    SliceMotion s = Slice(true);
+    s.colField = &field;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(17, -8));
+}
+
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
 {
     SliceMotion s = Slice(true);
