@@ -221,6 +221,33 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
+TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
+{
+    // A picture of POC 4 predicted from POC 0: its field scales by that distance of 4 later.
+    SliceMotion const prev = [] {
+        SliceMotion p;
+        p.currPoc = 4;
+        p.refs.num[0] = 1;
+        p.refs.poc[0][0] = 0;
+        return p;
+    }();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, prev, 32, 32, 32, 32, Uni(0, 0, Mv(40, -20)));
+    MotionField col;
+    ASSERT_TRUE(g.storeField(col, 4));
+    EXPECT_EQ(col.poc, 4);
+    // The current picture (POC 8) to POC 0 is twice as far: the vector doubles.
+    SliceMotion s = Slice(false);
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 1, mv));
+    EXPECT_EQ(mv, Mv(80, -40));
+    // To POC 4 (distance 4, as the collocated one): unchanged.
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(40, -20));
+}
+
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
 {
     SliceMotion s = Slice(true);
