@@ -221,7 +221,34 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
-TEST(VvcMotion, StoredFieldGivesLaterPicturesItsPocAndRefinedVectors)
+TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
+{
+    // A picture of POC 4 predicted from POC 0: its field scales by that distance of 4 later.
+    SliceMotion const prev = [] {
+        SliceMotion p;
+        p.currPoc = 4;
+        p.refs.num[0] = 1;
+        p.refs.poc[0][0] = 0;
+        return p;
+    }();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, prev, 32, 32, 32, 32, Uni(0, 0, Mv(40, -20)));
+    MotionField col;
+    ASSERT_TRUE(g.storeField(col, 4));
+    EXPECT_EQ(col.poc, 4);
+    // The current picture (POC 8) to POC 0 is twice as far: the vector doubles.
+    SliceMotion s = Slice(false);
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 1, mv));
+    EXPECT_EQ(mv, Mv(80, -40));
+    // To POC 4 (distance 4, as the collocated one): unchanged.
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(40, -20));
+}
+
+TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
 {
     // The collocated picture, POC 16, predicted from POC 0; DMVR refined its unit's vector.
     SliceMotion colSlice;
@@ -238,8 +265,7 @@ TEST(VvcMotion, StoredFieldGivesLaterPicturesItsPocAndRefinedVectors)
     g.storeCu(48, 48, 16, 16, m, colSlice.refs, refined);
     MotionField field;
     ASSERT_TRUE(g.storeField(field, colSlice.currPoc));
-    // POC 8 predicting from POC 4: the refined vector scaled by 4/16 (distances to the field's
-    // own picture, not to POC 0).
+    // POC 8 predicting from POC 4: the refined vector, not the derived one, scaled by 4/16.
     SliceMotion s = Slice(true);
     s.colField = &field;
     Mv mv;

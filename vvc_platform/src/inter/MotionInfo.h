@@ -225,7 +225,7 @@ public:
     // and 1, or null to store the derived ones; `refs` gives the reference POCs.
     void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
                  Mv const (*refined)[2] = nullptr);
-    // Writes the field of the picture of POC `poc` for later temporal candidates (refined
+    // Writes the field of the picture with POC `poc` for later temporal candidates (refined
     // vectors); false when the field cannot be created.
     bool storeField(MotionField& field, int32_t poc) const;
 
