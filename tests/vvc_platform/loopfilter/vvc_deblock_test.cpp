@@ -294,6 +294,36 @@ TEST(VvcDeblock, QpOfBothSidesAndOffsetsOfTheQSlice)
     }
 }
 
+TEST(VvcDeblock, LumaAdaptiveQpOffsetFromTheLevelAtTheEdge)
+{
+    // The 500 | 600 step of the test above at QP 36 (both sides), luma level 550: the offset of
+    // the interval the level lies in (above its lower bound) is added to the QP; 37 shows as
+    // p0 = 521, 36 as 519.
+    struct Case
+    {
+        char const* name;
+        int lowest;
+        std::vector<int> bounds, offsets;
+        int p0;
+    };
+    for (Case const& k :
+         {Case{"off", 5, {}, {}, 519}, Case{"lowest interval", 1, {600}, {5}, 521},
+          Case{"above the bound", 0, {549}, {1}, 521}, Case{"at the bound", 0, {550}, {1}, 519},
+          Case{"third interval", 0, {100, 500}, {5, 1}, 521}, Case{"second of three", 0, {100, 550}, {1, 5}, 521}}) {
+        Pic pic(16, 8);
+        pic.map.ladfLowestQpOffset = k.lowest;
+        pic.map.ladfLowerBound = k.bounds;
+        pic.map.ladfQpOffset = k.offsets;
+        pic.fill(0, Step(500, 600, 8));
+        pic.lumaEdge(kEdgeVer, 8, 2, 3, 3);
+        for (BlockUnit& u : pic.map.units)
+            u.qp[0] = 36;
+        ASSERT_TRUE(pic.run());
+        for (int y = 0; y < 8; ++y)
+            EXPECT_EQ(pic.at(0, 7, y), k.p0) << k.name << " row " << y;
+    }
+}
+
 TEST(VvcDeblock, LumaUpperSideOfCtbRowLimitedToThree)
 {
     // Horizontal edge at y = 32 between 32-high blocks; with CTBs of 32 it is a CTB row boundary
