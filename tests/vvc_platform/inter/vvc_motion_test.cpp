@@ -221,6 +221,27 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
+// The field a decoded picture leaves carries that picture's POC: a later picture scales the
+// collocated vectors by it (here POC 16 to POC 0 seen from POC 8 to POC 4: a quarter).
+TEST(VvcMotion, StoredFieldScalesTemporalCandidatesByItsOwnPicture)
+{
+    SliceMotion colSlice = Slice(true);
+    colSlice.currPoc = 16;
+    colSlice.refs.poc[0][1] = 0;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    g.setRegion(0);
+    Put(g, colSlice, 48, 48, 16, 16, Uni(0, 1, Mv(64, -32)));
+    MotionField col;
+    ASSERT_TRUE(g.storeField(col, 16));
+    EXPECT_EQ(col.poc, 16);
+    SliceMotion s = Slice(true);
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(16, -8));
+}
+
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
 {
     SliceMotion s = Slice(true);
