@@ -221,25 +221,31 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
-// The field a decoded picture leaves carries that picture's POC: a later picture scales the
-// collocated vectors by it (here POC 16 to POC 0 seen from POC 8 to POC 4: a quarter).
-TEST(VvcMotion, StoredFieldScalesTemporalCandidatesByItsOwnPicture)
+TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
 {
-    SliceMotion colSlice = Slice(true);
-    colSlice.currPoc = 16;
-    colSlice.refs.poc[0][1] = 0;
+    // A picture of POC 4 predicted from POC 0: its field scales by that distance of 4 later.
+    SliceMotion const prev = [] {
+        SliceMotion p;
+        p.currPoc = 4;
+        p.refs.num[0] = 1;
+        p.refs.poc[0][0] = 0;
+        return p;
+    }();
     MotionGrid g;
     ASSERT_TRUE(g.create(128, 128));
-    g.setRegion(0);
-    Put(g, colSlice, 48, 48, 16, 16, Uni(0, 1, Mv(64, -32)));
+    Put(g, prev, 32, 32, 32, 32, Uni(0, 0, Mv(40, -20)));
     MotionField col;
-    ASSERT_TRUE(g.storeField(col, 16));
-    EXPECT_EQ(col.poc, 16);
-    SliceMotion s = Slice(true);
+    ASSERT_TRUE(g.storeField(col, 4));
+    EXPECT_EQ(col.poc, 4);
+    // The current picture (POC 8) to POC 0 is twice as far: the vector doubles.
+    SliceMotion s = Slice(false);
     s.colField = &col;
     Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 1, mv));
+    EXPECT_EQ(mv, Mv(80, -40));
+    // To POC 4 (distance 4, as the collocated one): unchanged.
     ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
-    EXPECT_EQ(mv, Mv(16, -8));
+    EXPECT_EQ(mv, Mv(40, -20));
 }
 
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
