@@ -309,11 +309,59 @@ TEST(VvcSyntax, PictureHeaderVirtualBoundaries)
     }
 }
 
-TEST(VvcSyntax, PictureHeaderNamesTheCollocatedPictureWithItsReferenceLists)
+TEST(VvcSyntax, PictureHeaderCollocatedPictureWithItsReferenceLists)
 {
-    // An inter picture header carrying the reference lists (two short-term entries in list 0,
-    // `entries1` in list 1) and temporal candidates: the collocated picture's list and index come
-    // from it, the index bounded by that list's entries.
+    // Reference lists in the picture header, taken from the SPS's two lists of two entries each:
+    // the header says where the collocated picture is (list and index), for all its slices.
+    SeqParameterSet sps;
+    sps.log2MaxPocLsb = 4;
+    sps.temporalMvp = true;
+    for (int l = 0; l < 2; ++l) {
+        RefPicListStruct r;
+        r.numRefEntries = 2;
+        r.shortTerm = {true, true};
+        r.interLayer = {false, false};
+        r.deltaPocSt = {1, 1};
+        sps.numRefPicLists[l] = 1;
+        sps.rpl[l] = {r};
+    }
+    PicParameterSet pps;
+    pps.rplInfoInPh = true;
+    struct Case
+    {
+        bool fromL0;
+        uint32_t refIdx;
+    } const cases[] = {{true, 0}, {true, 1}, {false, 0}, {false, 1}};
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(false); // not gdr or irap
+        w.flag(false); // reference picture
+        w.flag(true);  // inter slices
+        w.flag(true);  // intra slices
+        w.ue(0);       // PPS id
+        w.u(3, 4);     // POC LSB
+        w.flag(true);  // list 0 from the SPS (list 1 follows it)
+        w.flag(true);  // temporal candidates
+        w.flag(c.fromL0);
+        w.ue(c.refIdx);
+        w.flag(false); // list 1 differences
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_TRUE(ph.temporalMvp);
+        EXPECT_EQ(ph.collocatedFromL0, c.fromL0) << c.fromL0 << " " << c.refIdx;
+        EXPECT_EQ(ph.collocatedRefIdx, int(c.refIdx)) << c.fromL0 << " " << c.refIdx;
+        EXPECT_NO_THROW(ReadTrailingBits(bs));
+    }
+}
+
+TEST(VvcSyntax, PictureHeaderCollocatedPictureInferredOrOutOfRange)
+{
+    // The picture header's own lists (two short-term entries in list 0, `entries1` in list 1):
+    // where a list has one entry no index is sent, an empty list 1 sends no flag (list 0), and
+    // the index is bounded by the entries of the list it names.
     SeqParameterSet sps;
     sps.temporalMvp = true;
     PicParameterSet pps;
@@ -328,8 +376,6 @@ TEST(VvcSyntax, PictureHeaderNamesTheCollocatedPictureWithItsReferenceLists)
         bool throws;
     };
     const Case cases[] = {
-        {2, 0, 1, false, 1, false},
-        {2, 1, 1, true, 1, false},
         {1, 0, -1, false, 0, false}, // one entry in list 1: no index
         {0, -1, 1, true, 1, false},  // list 1 empty: list 0 without a flag
         {2, 0, 2, false, 0, true},   // index beyond list 1

@@ -1358,7 +1358,7 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
         if (pps.cabacInitPresent)
             sh.cabacInit = bs.readFlag();
         if (ph.temporalMvp && pps.rplInfoInPh) {
-            sh.collocatedFromL0 = sh.sliceType != 0 || ph.collocatedFromL0;
+            sh.collocatedFromL0 = sh.sliceType == 1 || ph.collocatedFromL0;
             sh.collocatedRefIdx = ph.collocatedRefIdx;
         } else if (ph.temporalMvp) {
             if (sh.sliceType == 0)

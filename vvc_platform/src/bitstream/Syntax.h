@@ -248,7 +248,7 @@ struct PictureHeaderParams
     int cuQpDeltaSubdivIntra = 0, cuChromaQpOffsetSubdivIntra = 0, cuQpDeltaSubdivInter = 0,
         cuChromaQpOffsetSubdivInter = 0;
     bool temporalMvp = false;
-    // Where the reference lists are in the picture header, the collocated picture is named there.
+    // The collocated picture when the reference lists are in the picture header.
     bool collocatedFromL0 = true;
     int collocatedRefIdx = 0;
     bool mmvdFullpelOnly = false, mvdL1Zero = false, bdofDisabled = false, dmvrDisabled = false, profDisabled = false;
