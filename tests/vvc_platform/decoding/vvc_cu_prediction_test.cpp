@@ -176,3 +176,44 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     bad.cand.refIdx[0] = 5;
     EXPECT_FALSE(pred.predict(sl.s, Merge(16, 16), bad, dst));
 }
+
+TEST(VvcCuPrediction, CiipChromaOfNarrowUnits)
+{
+    // A uni-prediction from list 0 (luma 100, chroma 300) blended with an intra prediction of
+    // 500 at weight 3: luma always becomes (3 * 500 + 100 + 2) >> 2 = 400; chroma only where it
+    // is 4 samples wide or more, 4xN units keep the inter chroma.
+    struct Case
+    {
+        int w, h;
+        int chroma;
+    } const cases[] = {
+        {4, 16, 300},
+        {8, 8, (3 * 500 + 300 + 2) >> 2},
+        {16, 4, (3 * 500 + 300 + 2) >> 2},
+    };
+    Slice sl;
+    CuPredictor pred;
+    CuMotion c;
+    c.ciip = true;
+    c.cand.interDir = 1;
+    c.cand.refIdx[0] = 0;
+    for (Case const& k : cases) {
+        int const cw = k.w / 2, ch = k.h / 2;
+        std::vector<uint16_t> y(size_t(k.w * k.h)), cb(size_t(cw * ch)), cr(size_t(cw * ch));
+        std::vector<uint16_t> iy(y.size(), 500), icb(cb.size(), 500), icr(cr.size(), 500);
+        PredBuf dst, intra;
+        uint16_t* planes[3] = {y.data(), cb.data(), cr.data()};
+        uint16_t* intraPlanes[3] = {iy.data(), icb.data(), icr.data()};
+        for (int p = 0; p < 3; p++) {
+            dst.samples[p] = planes[p];
+            intra.samples[p] = intraPlanes[p];
+            dst.stride[p] = intra.stride[p] = p ? cw : k.w;
+        }
+        vvcslice::CodingUnit u = Merge(k.w, k.h);
+        u.inter.merge = vvcslice::MergeKind::Ciip;
+        ASSERT_TRUE(pred.predict(sl.s, u, c, dst, nullptr, &intra, 3)) << k.w << "x" << k.h;
+        EXPECT_EQ(y[y.size() - 1], 400) << k.w << "x" << k.h;
+        EXPECT_EQ(cb[0], k.chroma) << k.w << "x" << k.h;
+        EXPECT_EQ(cr[cr.size() - 1], k.chroma) << k.w << "x" << k.h;
+    }
+}

@@ -196,7 +196,7 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
     if (intra && m.ciip) {
         int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
         for (int c = 0; c < (s.pic.chromaFormat == CHROMA_400 ? 1 : 3); c++)
-            if (dst.samples[c] && intra->samples[c])
+            if (dst.samples[c] && intra->samples[c] && (c == 0 || CiipBlendsChroma(w >> sx)))
                 CiipBlend(dst.samples[c], dst.stride[c], intra->samples[c], intra->stride[c], c ? w >> sx : w,
                           c ? h >> sy : h, wIntra);
     }

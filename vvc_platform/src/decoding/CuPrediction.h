@@ -48,8 +48,9 @@ class CuPredictor
 public:
     // Predicts the unit `u` with motion `m` into dst. For CIIP, `intra` holds the planar
     // prediction of the unit (luma and chroma, at dst's layout) and `wIntra` its weight
-    // (CiipWeight). `dmvr`, when not null, receives the refinement per 16x16 subblock. False
-    // when the unit refers to references the slice lacks or its size is unusable.
+    // (CiipWeight); chroma narrower than 4 samples is not blended (CiipBlendsChroma). `dmvr`,
+    // when not null, receives the refinement per 16x16 subblock. False when the unit refers to
+    // references the slice lacks or its size is unusable.
     bool predict(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m, PredBuf const& dst,
                  DmvrResult* dmvr = nullptr, PredBuf const* intra = nullptr, int wIntra = 1);
 

@@ -802,7 +802,7 @@ void IntraPictureReconstructor::finishPicture()
     if (ok())
         applyAlf();
     // The motion of the picture for the temporal candidates of later pictures.
-    if (ok() && m_current && m_current->motion && !m_motion.storeField(*m_current->motion))
+    if (ok() && m_current && m_current->motion && !m_motion.storeField(*m_current->motion, m_current->poc))
         fail("no memory for the motion field");
 }
 

@@ -187,6 +187,8 @@ int IntraPictureReconstructor::ciipIntra(CodingUnit const& cu)
     PelUnitBuf const buf = m_pic.view();
     for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
         int const sub = c ? 1 : 0, cw = w >> sub, ch = h >> sub;
+        if (c && !vvcinter::CiipBlendsChroma(cw))
+            break;
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
         IntraPredParams p;
         p.predModeIntra = kPlanar;

@@ -198,10 +198,12 @@ void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists
         }
 }
 
-bool MotionGrid::storeField(MotionField& field) const
+bool MotionGrid::storeField(MotionField& field, int32_t poc) const
 {
     if (!field.create(m_width, m_height))
         return false;
+    // The temporal candidates scale by the distance from this picture to its references.
+    field.poc = poc;
     for (int y = 0; y < m_height; y += 8)
         for (int x = 0; x < m_width; x += 8) {
             MotionInfo const& info = m_cells[index(x, y)];
