@@ -308,3 +308,112 @@ TEST(VvcSyntax, PictureHeaderVirtualBoundaries)
         EXPECT_EQ(ph.vbPosY, c.wantY);
     }
 }
+
+TEST(VvcSyntax, PictureHeaderCollocatedPictureWithItsReferenceLists)
+{
+    // Reference lists in the picture header, taken from the SPS's two lists of two entries each:
+    // the header says where the collocated picture is (list and index), for all its slices.
+    SeqParameterSet sps;
+    sps.log2MaxPocLsb = 4;
+    sps.temporalMvp = true;
+    for (int l = 0; l < 2; ++l) {
+        RefPicListStruct r;
+        r.numRefEntries = 2;
+        r.shortTerm = {true, true};
+        r.interLayer = {false, false};
+        r.deltaPocSt = {1, 1};
+        sps.numRefPicLists[l] = 1;
+        sps.rpl[l] = {r};
+    }
+    PicParameterSet pps;
+    pps.rplInfoInPh = true;
+    struct Case
+    {
+        bool fromL0;
+        uint32_t refIdx;
+    } const cases[] = {{true, 0}, {true, 1}, {false, 0}, {false, 1}};
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(false); // not gdr or irap
+        w.flag(false); // reference picture
+        w.flag(true);  // inter slices
+        w.flag(true);  // intra slices
+        w.ue(0);       // PPS id
+        w.u(3, 4);     // POC LSB
+        w.flag(true);  // list 0 from the SPS (list 1 follows it)
+        w.flag(true);  // temporal candidates
+        w.flag(c.fromL0);
+        w.ue(c.refIdx);
+        w.flag(false); // list 1 differences
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_TRUE(ph.temporalMvp);
+        EXPECT_EQ(ph.collocatedFromL0, c.fromL0) << c.fromL0 << " " << c.refIdx;
+        EXPECT_EQ(ph.collocatedRefIdx, int(c.refIdx)) << c.fromL0 << " " << c.refIdx;
+        EXPECT_NO_THROW(ReadTrailingBits(bs));
+    }
+}
+
+TEST(VvcSyntax, PictureHeaderCollocatedPictureInferredOrOutOfRange)
+{
+    // The picture header's own lists (two short-term entries in list 0, `entries1` in list 1):
+    // where a list has one entry no index is sent, an empty list 1 sends no flag (list 0), and
+    // the index is bounded by the entries of the list it names.
+    SeqParameterSet sps;
+    sps.temporalMvp = true;
+    PicParameterSet pps;
+    pps.rplInfoInPh = true;
+    struct Case
+    {
+        int entries1;
+        int fromL0; // signalled flag, -1 when absent
+        int refIdx; // signalled index, -1 when absent
+        bool wantFromL0;
+        int wantRefIdx;
+        bool throws;
+    };
+    const Case cases[] = {
+        {1, 0, -1, false, 0, false}, // one entry in list 1: no index
+        {0, -1, 1, true, 1, false},  // list 1 empty: list 0 without a flag
+        {2, 0, 2, false, 0, true},   // index beyond list 1
+    };
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(false); // not gdr or irap
+        w.flag(false); // non-reference
+        w.flag(true);  // inter slices allowed
+        w.flag(false); // no intra slices
+        w.ue(0);       // PPS id
+        w.u(3, 4);     // POC LSB
+        for (int entries : {2, c.entries1}) {
+            w.ue(uint32_t(entries));
+            for (int i = 0; i < entries; ++i) {
+                w.ue(uint32_t(i)); // abs_delta_poc_st: POC distance i + 1
+                w.flag(false);     // after the current picture
+            }
+        }
+        w.flag(true); // temporal candidates
+        if (c.fromL0 >= 0)
+            w.flag(c.fromL0 != 0);
+        if (c.refIdx >= 0)
+            w.ue(uint32_t(c.refIdx));
+        if (c.entries1 > 0)
+            w.flag(false); // mvd_l1_zero
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        if (c.throws) {
+            EXPECT_THROW(ParsePictureHeader(bs, ph, pps, sps), Exception) << c.refIdx;
+            continue;
+        }
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_TRUE(ph.temporalMvp);
+        EXPECT_EQ(ph.collocatedFromL0, c.wantFromL0) << c.entries1 << " " << c.fromL0;
+        EXPECT_EQ(ph.collocatedRefIdx, c.wantRefIdx) << c.entries1 << " " << c.fromL0;
+        EXPECT_NO_THROW(ReadTrailingBits(bs)) << "the header ends where written";
+    }
+}

@@ -1,5 +1,6 @@
 // The prediction of whole inter coding units from their motion: when DMVR and BDOF apply, and
-// the dispatch of subblock temporal, GPM and CIIP units with the LMCS forward mapping.
+// the dispatch of subblock temporal, GPM and CIIP units (equal weights for bi-predicted CIIP)
+// with the LMCS forward mapping, and the scaling windows the references take.
 
 #include "decoding/CuPrediction.h"
 
@@ -169,10 +170,101 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 3));
     EXPECT_EQ(y[0], 400);
     EXPECT_EQ(cb[0], (3 * 500 + 300 + 2) >> 2);
+    // A bi-predicted CIIP unit averages its lists equally whatever BCW index it inherited
+    // (weights 3 and 5 would give 163): (500 + 3 * 150 + 2) >> 2.
+    c.cand = BiMotion(0, 0).cand;
+    c.cand.bcwIdx = 1;
+    ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 1));
+    EXPECT_EQ(y[0], (500 + 3 * 150 + 2) >> 2);
+    EXPECT_EQ(cb[0], (500 + 3 * 350 + 2) >> 2);
 
     // A reference index beyond the slice's lists is refused.
     CuMotion bad;
     bad.cand.interDir = 1;
     bad.cand.refIdx[0] = 5;
     EXPECT_FALSE(pred.predict(sl.s, Merge(16, 16), bad, dst));
+}
+
+TEST(VvcCuPrediction, CiipChromaOfNarrowUnits)
+{
+    // A uni-prediction from list 0 (luma 100, chroma 300) blended with an intra prediction of
+    // 500 at weight 3: luma always becomes (3 * 500 + 100 + 2) >> 2 = 400; chroma only where it
+    // is 4 samples wide or more, 4xN units keep the inter chroma.
+    struct Case
+    {
+        int w, h;
+        int chroma;
+    } const cases[] = {
+        {4, 16, 300},
+        {8, 8, (3 * 500 + 300 + 2) >> 2},
+        {16, 4, (3 * 500 + 300 + 2) >> 2},
+    };
+    Slice sl;
+    CuPredictor pred;
+    CuMotion c;
+    c.ciip = true;
+    c.cand.interDir = 1;
+    c.cand.refIdx[0] = 0;
+    for (Case const& k : cases) {
+        int const cw = k.w / 2, ch = k.h / 2;
+        std::vector<uint16_t> y(size_t(k.w * k.h)), cb(size_t(cw * ch)), cr(size_t(cw * ch));
+        std::vector<uint16_t> iy(y.size(), 500), icb(cb.size(), 500), icr(cr.size(), 500);
+        PredBuf dst, intra;
+        uint16_t* planes[3] = {y.data(), cb.data(), cr.data()};
+        uint16_t* intraPlanes[3] = {iy.data(), icb.data(), icr.data()};
+        for (int p = 0; p < 3; p++) {
+            dst.samples[p] = planes[p];
+            intra.samples[p] = intraPlanes[p];
+            dst.stride[p] = intra.stride[p] = p ? cw : k.w;
+        }
+        vvcslice::CodingUnit u = Merge(k.w, k.h);
+        u.inter.merge = vvcslice::MergeKind::Ciip;
+        ASSERT_TRUE(pred.predict(sl.s, u, c, dst, nullptr, &intra, 3)) << k.w << "x" << k.h;
+        EXPECT_EQ(y[y.size() - 1], 400) << k.w << "x" << k.h;
+        EXPECT_EQ(cb[0], k.chroma) << k.w << "x" << k.h;
+        EXPECT_EQ(cr[cr.size() - 1], k.chroma) << k.w << "x" << k.h;
+    }
+}
+
+TEST(VvcCuPredictionReferences, ScalingWindowOfEachReferenceIsItsOwn)
+{
+    // The current picture (64x32) has no scaling window offsets; the reference of the same size
+    // was coded with a window 4 samples in from the left and 2 from the top (in chroma units of
+    // 4:2:0: 2 and 1). Its window, not the current one, sets the scaling ratio and offsets.
+    auto sps = std::make_shared<vvcsyntax::SeqParameterSet>();
+    sps->chromaFormatIdc = 1;
+    sps->bitDepth = 10;
+    vvcsyntax::PicParameterSet cur;
+    cur.picWidth = 64;
+    cur.picHeight = 32;
+    auto refPps = std::make_shared<vvcsyntax::PicParameterSet>(cur);
+    refPps->scalingWin[0] = 2; // left
+    refPps->scalingWin[2] = 1; // top
+    Picture ref;
+    ASSERT_TRUE(ref.samples.create(CHROMA_420, 64, 32, 10));
+    ref.seqSet = sps;
+    ref.picSet = refPps;
+    Picture generated; // a stand-in for a missing picture: no parameter sets
+    ASSERT_TRUE(generated.samples.create(CHROMA_420, 64, 32, 10));
+    SliceRefs refs;
+    refs.sliceType = 1;
+    refs.numActive[0] = 2;
+    for (Picture* p : {&ref, &generated}) {
+        RefPicEntry e;
+        e.pic = p;
+        refs.list[0].push_back(e);
+    }
+    SlicePrediction s;
+    SetSliceReferences(s, *sps, cur, refs, 1);
+    ASSERT_EQ(s.numRefs[0], 2);
+    RefPicture const& r = s.refs[0][0];
+    EXPECT_EQ(r.scalingLeft, 4);
+    EXPECT_EQ(r.scalingTop, 2);
+    EXPECT_EQ(r.scalingWidth, 60);
+    EXPECT_EQ(r.scalingHeight, 30);
+    RefPicture const& g = s.refs[0][1];
+    EXPECT_EQ(g.scalingLeft, 0);
+    EXPECT_EQ(g.scalingWidth, 64);
+    EXPECT_EQ(g.scalingHeight, 32);
+    EXPECT_EQ(s.pic.scalingWidth, 64);
 }

@@ -87,6 +87,7 @@ TEST(VvcMotion, RoundingScalingAndWrapping)
     } const rounding[] = {
         {6, 2, 4},     {-6, 2, -4},  {-2, 2, 0},    {2, 2, 0},     {-10, 2, -8},
         {-8, 4, 0},    {-9, 4, -16},  {-24, 4, -16}, {-25, 4, -32}, {-31, 6, 0},   {-33, 6, -64},
+        {5, 0, 5},     {-5, 0, -5},   {0, 0, 0}, // affine 1/16 precision: unchanged
     };
     for (Case const& c : rounding)
         EXPECT_EQ(RoundToPrecision(Mv(c.v, 0), c.shift).x, c.expected) << c.v << " >> " << c.shift;
@@ -219,6 +220,58 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     col.at(40, 56).refPoc[1] = 24; // distance -8: the current picture's distance to POC 4 is 4
     ASSERT_TRUE(TemporalMv(s, 32, 48, 16, 16, 0, 0, mv));
     EXPECT_EQ(mv, Mv(-4, -4));
+}
+
+TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
+{
+    // A picture of POC 4 predicted from POC 0: its field scales by that distance of 4 later.
+    SliceMotion const prev = [] {
+        SliceMotion p;
+        p.currPoc = 4;
+        p.refs.num[0] = 1;
+        p.refs.poc[0][0] = 0;
+        return p;
+    }();
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, prev, 32, 32, 32, 32, Uni(0, 0, Mv(40, -20)));
+    MotionField col;
+    ASSERT_TRUE(g.storeField(col, 4));
+    EXPECT_EQ(col.poc, 4);
+    // The current picture (POC 8) to POC 0 is twice as far: the vector doubles.
+    SliceMotion s = Slice(false);
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 1, mv));
+    EXPECT_EQ(mv, Mv(80, -40));
+    // To POC 4 (distance 4, as the collocated one): unchanged.
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(40, -20));
+}
+
+TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
+{
+    // The collocated picture, POC 16, predicted from POC 0; DMVR refined its unit's vector.
+    SliceMotion colSlice;
+    colSlice.currPoc = 16;
+    colSlice.refs.num[0] = 1;
+    colSlice.refs.poc[0][0] = 0;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    CuMotion m;
+    m.cand = Uni(0, 0, Mv(64, -32));
+    Mv refined[16][2];
+    for (auto& r : refined)
+        r[0] = Mv(68, -32);
+    g.storeCu(48, 48, 16, 16, m, colSlice.refs, refined);
+    MotionField field;
+    ASSERT_TRUE(g.storeField(field, colSlice.currPoc));
+    // POC 8 predicting from POC 4: the refined vector, not the derived one, scaled by 4/16.
+    SliceMotion s = Slice(true);
+    s.colField = &field;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(17, -8));
 }
 
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
@@ -356,6 +409,29 @@ TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
         EXPECT_FALSE(m.sixParam);
         EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2Ctu;
         EXPECT_EQ(m.cp[0][1], c.cp1) << c.log2Ctu;
+    }
+}
+
+TEST(VvcMotion, SubblockMergeWithoutAffineFallsBackToTheZeroCandidate)
+{
+    // Only the subblock temporal mode is enabled and it has no candidate here (no collocated
+    // field): the list's one entry is the zero candidate, of both lists in a B slice.
+    for (bool b : {false, true}) {
+        SliceMotion s = Slice(b);
+        s.sbtmvp = true;
+        s.maxNumSubblockMergeCand = 1;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        vvcslice::CodingUnit cu = Unit(32, 32, 16, 8);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m)) << b;
+        EXPECT_EQ(m.cand.interDir, b ? 3 : 1) << b;
+        EXPECT_EQ(m.cand.refIdx[0], 0) << b;
+        EXPECT_EQ(m.cand.refIdx[1], b ? 0 : -1) << b;
+        ASSERT_FALSE(m.sub.empty());
+        for (MotionCand const& sb : m.sub)
+            EXPECT_EQ(sb.mv[0], Mv()) << b;
     }
 }
 
@@ -500,4 +576,41 @@ TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
     older.push(both);
     EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 0, 2), Mv(40, 0));
     EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 1, 2), Mv(8, 0));
+    // Only the four oldest entries are read: the newest of five gives nothing.
+    Hmvp full;
+    for (int k = 0; k < 4; ++k)
+        full.push(Uni(0, 1, Mv(4 * k, 0))); // POC 0
+    full.push(Uni(0, 0, Mv(40, 0)));
+    EXPECT_EQ(AmvpPredictor(s, g, full, 32, 32, 16, 16, 0, 0, 0, 2), Mv());
+}
+
+TEST(VvcMotion, MmvdOfAnEightByFourUnitOffsetsItsOneListUnscaled)
+{
+    // No neighbours: the base is the zero candidate, list 0 POC 4 (distance 4), list 1 POC 16
+    // (distance -8). Bi-predicted, list 1 takes the offset and list 0 the scaled one; an 8x4
+    // unit drops list 1 first, so list 0 takes the whole offset.
+    SliceMotion s = Slice(true);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    struct Case
+    {
+        int w, h;
+        uint8_t interDir;
+        Mv mv0, mv1;
+    } const cases[] = {
+        {16, 16, 3, Mv(-8, 0), Mv(16, 0)},
+        {8, 4, 1, Mv(16, 0), Mv()},
+        {4, 8, 1, Mv(16, 0), Mv()},
+    };
+    for (Case const& c : cases) {
+        vvcslice::CodingUnit cu = Unit(32, 32, c.w, c.h);
+        cu.inter.merge = vvcslice::MergeKind::Mmvd;
+        cu.inter.mmvdDistanceIdx = 2; // one sample
+        cu.inter.mmvdDirectionIdx = 0;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        EXPECT_EQ(m.cand.interDir, c.interDir) << c.w << "x" << c.h;
+        EXPECT_EQ(m.cand.mv[0], c.mv0) << c.w << "x" << c.h;
+        EXPECT_EQ(m.cand.mv[1], c.mv1) << c.w << "x" << c.h;
+    }
 }

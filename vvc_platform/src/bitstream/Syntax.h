@@ -98,6 +98,10 @@ struct SeqParameterSet
     bool ibc = false;
     int maxNumIbcMergeCand = 0;
     bool ladf = false;
+    // Luma-adaptive deblocking: the QP offset of the lowest luma level interval, then of each
+    // further interval with the lowest luma level it starts above.
+    int ladfLowestQpOffset = 0;
+    std::vector<int> ladfQpOffset, ladfLowerBound;
     bool explicitScalingMatrix = false, scalingMatrixForLfnstDisabled = false;
     bool depQuant = false, signDataHiding = false;
     bool virtualBoundariesEnabled = false, virtualBoundariesPresent = false;
@@ -248,6 +252,9 @@ struct PictureHeaderParams
     int cuQpDeltaSubdivIntra = 0, cuChromaQpOffsetSubdivIntra = 0, cuQpDeltaSubdivInter = 0,
         cuChromaQpOffsetSubdivInter = 0;
     bool temporalMvp = false;
+    // The collocated picture when the reference lists are in the picture header.
+    bool collocatedFromL0 = true;
+    int collocatedRefIdx = 0;
     bool mmvdFullpelOnly = false, mvdL1Zero = false, bdofDisabled = false, dmvrDisabled = false, profDisabled = false;
     PredWeightTable weights; // when the PPS puts it in the picture header
     int qpDelta = 0;

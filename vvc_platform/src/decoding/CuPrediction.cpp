@@ -58,6 +58,8 @@ void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sp
                 ScalingWindow w = current;
                 if (windows)
                     w = windows[l][i];
+                else if (e.pic->seqSet && e.pic->picSet)
+                    w = ScalingWindowOf(*e.pic->seqSet, *e.pic->picSet); // the window it was coded with
                 else if (p.width(0) != pps.picWidth || p.height(0) != pps.picHeight)
                     w = ScalingWindow{0, 0, p.width(0), p.height(0)};
                 s.refs[l][i] = RefPictureOf(p, w);
@@ -117,7 +119,9 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
             ok = ok && reference(s, m.cand, l, b.ref[l], b.weights[l]);
         }
         b.altHalfPel = m.cand.hpelIf;
-        b.bcwIdx = m.cand.bcwIdx;
+        // A combined inter/intra unit averages its two lists with equal weights; the index it
+        // inherited stays in its motion for later merge candidates.
+        b.bcwIdx = m.ciip ? kBcwDefault : m.cand.bcwIdx;
         b.dmvr = dmvrApplies(s, u, m);
         b.bdof = bdofApplies(s, u, m);
         ok = ok && m_pred.predict(s.pic, b, dst, dmvr);
@@ -196,7 +200,7 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
     if (intra && m.ciip) {
         int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
         for (int c = 0; c < (s.pic.chromaFormat == CHROMA_400 ? 1 : 3); c++)
-            if (dst.samples[c] && intra->samples[c])
+            if (dst.samples[c] && intra->samples[c] && (c == 0 || CiipBlendsChroma(w >> sx)))
                 CiipBlend(dst.samples[c], dst.stride[c], intra->samples[c], intra->stride[c], c ? w >> sx : w,
                           c ? h >> sy : h, wIntra);
     }

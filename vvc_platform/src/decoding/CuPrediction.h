@@ -34,10 +34,10 @@ struct SlicePrediction
     vvcsyntax::LmcsModel const* lmcs = nullptr;
 };
 
-// Fills the references and weights from the picture buffer's lists of the slice. A reference of
-// the current picture's size takes the current scaling window, one of another size its whole
-// picture (the windows the conformance streams use; `windows`, when given, overrides per list
-// and index).
+// Fills the references and weights from the picture buffer's lists of the slice. A reference
+// takes the scaling window of its own parameter sets; one without them (a generated picture)
+// the current window when it has the current picture's size, else its whole picture. `windows`,
+// when given, overrides per list and index.
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
                         vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
                         ScalingWindow const (*windows)[kMaxRefs] = nullptr);
@@ -48,8 +48,9 @@ class CuPredictor
 public:
     // Predicts the unit `u` with motion `m` into dst. For CIIP, `intra` holds the planar
     // prediction of the unit (luma and chroma, at dst's layout) and `wIntra` its weight
-    // (CiipWeight). `dmvr`, when not null, receives the refinement per 16x16 subblock. False
-    // when the unit refers to references the slice lacks or its size is unusable.
+    // (CiipWeight); chroma narrower than 4 samples is not blended (CiipBlendsChroma). `dmvr`,
+    // when not null, receives the refinement per 16x16 subblock. False when the unit refers to
+    // references the slice lacks or its size is unusable.
     bool predict(SlicePrediction const& s, vvcslice::CodingUnit const& u, CuMotion const& m, PredBuf const& dst,
                  DmvrResult* dmvr = nullptr, PredBuf const* intra = nullptr, int wIntra = 1);
 

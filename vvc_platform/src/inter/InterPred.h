@@ -300,6 +300,9 @@ void GpmBlend(int32_t const* pA, int32_t const* pB, ptrdiff_t pStride, int w, in
 // blend of a (mapped, for luma with LMCS) inter prediction with the intra planar prediction in
 // place: inter = (w * intra + (4 - w) * inter + 2) >> 2.
 int CiipWeight(bool leftIntra, bool topIntra);
+// Chroma blocks narrower than 4 samples (4xN units in 4:2:0 and 4:2:2) keep their inter
+// prediction unblended: no intra prediction is made for them.
+inline bool CiipBlendsChroma(int chromaWidth) { return chromaWidth >= 4; }
 void CiipBlend(uint16_t* inter, ptrdiff_t interStride, uint16_t const* intra, ptrdiff_t intraStride, int w, int h,
                int wIntra);
 

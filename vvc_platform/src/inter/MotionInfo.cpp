@@ -20,7 +20,10 @@ int32_t Wrap18(int64_t v)
 
 int32_t Round1(int32_t v, int rightShift, int leftShift)
 {
-    int32_t const offset = rightShift == 0 ? 0 : int32_t(1) << (rightShift - 1);
+    // No right shift keeps the value (the rounding term would take 1 from positive values).
+    if (rightShift == 0)
+        return int32_t(uint32_t(v) << leftShift);
+    int32_t const offset = int32_t(1) << (rightShift - 1);
     return int32_t(uint32_t((v + offset - (v >= 0 ? 1 : 0)) >> rightShift) << leftShift);
 }
 
@@ -198,10 +201,12 @@ void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists
         }
 }
 
-bool MotionGrid::storeField(MotionField& field) const
+bool MotionGrid::storeField(MotionField& field, int32_t poc) const
 {
     if (!field.create(m_width, m_height))
         return false;
+    // The temporal candidates scale by the distance from this picture to its references.
+    field.poc = poc;
     for (int y = 0; y < m_height; y += 8)
         for (int x = 0; x < m_width; x += 8) {
             MotionInfo const& info = m_cells[index(x, y)];

@@ -225,9 +225,9 @@ public:
     // and 1, or null to store the derived ones; `refs` gives the reference POCs.
     void storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists const& refs,
                  Mv const (*refined)[2] = nullptr);
-    // Writes the picture's field for later temporal candidates (refined vectors); false when
-    // the field cannot be created.
-    bool storeField(MotionField& field) const;
+    // Writes the field of the picture with POC `poc` for later temporal candidates (refined
+    // vectors); false when the field cannot be created.
+    bool storeField(MotionField& field, int32_t poc) const;
 
 private:
     size_t index(int x, int y) const { return size_t(y >> 2) * size_t(m_stride) + size_t(x >> 2); }
