@@ -206,7 +206,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
     keep = m_keepRecent;
     // The cache's memory is made ready while the move decodes towards its first kept picture.
     if (keep)
-        m_cache.prepare(m_width, m_height, m_pixFmt);
+        m_cache.prepare(m_width, m_height, m_pixFmt, getOriginalFrameCount());
     // A kept picture serves while the stream is open and its file is there; a file that went away
     // is reported as a restart reports it, and a stream closed by a failed restart is reopened.
     if (keep && isOpened() && m_cache.contains(target) && QFileInfo::exists(m_fileName) &&

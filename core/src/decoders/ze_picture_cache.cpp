@@ -61,11 +61,11 @@ void ZePictureCache::ReleaseSlot(void* cache, uint8_t* data)
     static_cast<ZePictureCache*>(cache)->m_freeSlots.push_back(data);
 }
 
-void ZePictureCache::makeSlab(int64_t size)
+void ZePictureCache::makeSlab(int64_t size, int64_t pictures)
 {
 #ifdef __linux__
     // Room for as many pictures as the budget holds; memory is taken only where written.
-    int64_t const slotCount = size > 0 ? m_budget / size : 0;
+    int64_t const slotCount = size > 0 ? std::min(m_budget / size, pictures) : 0;
     if (slotCount <= 0)
         return;
     size_t const bytes = static_cast<size_t>(slotCount * size);
@@ -98,14 +98,15 @@ void ZePictureCache::makeSlab(int64_t size)
 #endif
 #else
     (void)size;
+    (void)pictures;
 #endif
 }
 
-void ZePictureCache::prepare(int width, int height, AVPixelFormat format)
+void ZePictureCache::prepare(int width, int height, AVPixelFormat format, int pictures)
 {
     int const size = width > 0 && height > 0 ? av_image_get_buffer_size(format, width, height, 1) : -1;
-    if (!m_slab && m_pictures.empty() && size > 0)
-        makeSlab(size);
+    if (!m_slab && m_pictures.empty() && size > 0 && pictures > 0)
+        makeSlab(size, pictures);
 }
 
 AVFrame* ZePictureCache::newPicture(AVFrame const* like, int64_t size)
@@ -117,7 +118,7 @@ AVFrame* ZePictureCache::newPicture(AVFrame const* like, int64_t size)
     picture->height = like->height;
     picture->format = like->format;
     if (!m_slab && m_pictures.empty())
-        makeSlab(size);
+        makeSlab(size, m_budget / size);
     if (size == m_slotBytes && !m_freeSlots.empty()) {
         uint8_t* slot = m_freeSlots.back();
         AVBufferRef* buf = av_buffer_create(slot, static_cast<size_t>(size), ReleaseSlot, this, 0);

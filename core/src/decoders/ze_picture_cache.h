@@ -34,10 +34,11 @@ public:
     int64_t bytes() const { return m_bytes; }
     int count() const { return static_cast<int>(m_pictures.size()); }
     bool contains(int number) const { return m_pictures.count(number) != 0; }
-    // Makes room for the budget's worth of pictures of this kind ahead of the first put: the
-    // system clears every page it hands out first, which a helper thread has it do meanwhile
-    // (a first fill of fresh memory would cost a move far more than the copies).
-    void prepare(int width, int height, AVPixelFormat format);
+    // Makes room for the budget's worth of pictures of this kind, at most `pictures` (a stream's
+    // length), ahead of the first put: the system clears every page it hands out first, which a
+    // helper thread has it do meanwhile (a first fill of fresh memory would cost a move far more
+    // than the copies).
+    void prepare(int width, int height, AVPixelFormat format, int pictures);
 
     // Keeps a copy of the picture as frame `number`; pictures farther from `focus` make room.
     // Nothing is kept when the picture itself would be the first to go or cannot be copied; a
@@ -53,8 +54,9 @@ private:
     AVFrame* newPicture(AVFrame const* like, int64_t size);
     static void ReleaseSlot(void* cache, uint8_t* data);
     static AVFrame* Planes(AVFrame const* picture);
-    // The slab for pictures of `size` bytes (none when the system gives no such mapping).
-    void makeSlab(int64_t size);
+    // The slab for up to `pictures` pictures of `size` bytes inside the budget (none when the
+    // system gives no such mapping).
+    void makeSlab(int64_t size, int64_t pictures);
     void releaseSlab();
 
     std::map<int, AVFrame*> m_pictures;

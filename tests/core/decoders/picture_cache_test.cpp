@@ -66,7 +66,7 @@ TEST(PictureCache, KeepsThePicturesNearestTheFocusInsideTheBudget)
         ZePictureCache cache;
         cache.setBudget(PictureBytes(w, h) * 5);
         if (c.prepared)
-            cache.prepare(w, h, AV_PIX_FMT_YUV420P);
+            cache.prepare(w, h, AV_PIX_FMT_YUV420P, 1000);
         std::vector<QString> md5;
         for (int n = 0; n < 20; ++n) {
             Picture p = MakePicture(w, h, n);
@@ -100,7 +100,7 @@ TEST(PictureCache, PicturesKeptWhileItsMemoryIsTakenStayIntact)
     int const count = 150;
     ZePictureCache cache;
     cache.setBudget(PictureBytes(w, h) * count);
-    cache.prepare(w, h, AV_PIX_FMT_YUV420P);
+    cache.prepare(w, h, AV_PIX_FMT_YUV420P, 1000);
     std::vector<QString> md5;
     for (int n = 0; n < count; ++n) {
         Picture p = MakePicture(w, h, n);
@@ -116,7 +116,7 @@ TEST(PictureCache, PicturesKeptWhileItsMemoryIsTakenStayIntact)
     // A new budget drops the memory, also while it is still being taken.
     for (int i = 0; i < 3; ++i) {
         cache.setBudget(PictureBytes(w, h) * count);
-        cache.prepare(w, h, AV_PIX_FMT_YUV420P);
+        cache.prepare(w, h, AV_PIX_FMT_YUV420P, 1000);
         cache.put(0, MakePicture(w, h, 1).get(), 0);
         ASSERT_TRUE(cache.get(0, frame));
         EXPECT_EQ(PictureMd5(frame), md5[1]);
