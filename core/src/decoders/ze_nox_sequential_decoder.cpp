@@ -155,6 +155,7 @@ ZeNoxCoreError ZeNoxSequentialDecoder::advance(Frame& frame)
         return ZE_NOX_CORE_END_OF_FILE;
     }
     const ZeNoxCoreError res = decodeNextPicture(frame);
+    ++m_decodedPictures;
     m_shownFrameNumber = m_curFrameNumber;
     if (res != ZE_NOX_CORE_OK && res != ZE_NOX_CORE_RESOLUTION_CHANGE)
         m_decoderFailed = true;
@@ -203,6 +204,9 @@ ZeNoxCoreError ZeNoxSequentialDecoder::reach(int target, Frame& frame, bool back
     if (keep)
         m_keepRecent = true;
     keep = m_keepRecent;
+    // The cache's memory is made ready while the move decodes towards its first kept picture.
+    if (keep)
+        m_cache.prepare(m_width, m_height, m_pixFmt, getOriginalFrameCount());
     // A kept picture serves while the stream is open and its file is there; a file that went away
     // is reported as a restart reports it, and a stream closed by a failed restart is reopened.
     if (keep && isOpened() && m_cache.contains(target) && QFileInfo::exists(m_fileName) &&

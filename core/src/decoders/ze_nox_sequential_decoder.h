@@ -42,10 +42,12 @@ public:
     ZeNoxCoreError getLastFrame(Frame& frame) override;
     ZeNoxCoreError getFrame(int n, Frame& frame) override;
 
-    // For tests and benchmarks: the random-access points found (the start not counted) and the
-    // kept pictures.
+    // For tests and benchmarks: the random-access points found (the start not counted), the
+    // kept pictures and the decoding steps taken since the decoder was made (each gives one
+    // picture or a failure).
     int randomAccessPointCount();
     ZePictureCache const& pictureCache() const { return m_cache; }
+    int64_t decodedPictureCount() const { return m_decodedPictures; }
 
 protected:
     ZeNoxSequentialDecoder(ZeStreamType type, QObject* parent);
@@ -111,6 +113,7 @@ private:
     ZePictureCache m_cache;
     bool m_keepRecent = false;    // set by the first backward move or jump
     bool m_decoderFailed = false; // the last decoding step failed
+    int64_t m_decodedPictures = 0;
 };
 
 } // namespace ze::nox::core

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -22,6 +23,9 @@ constexpr int64_t kReferenceBudget = 256 * kMiB;
 constexpr int64_t kReferencePicture = 1920LL * 1080 * 3 / 2; // 1080p 8-bit 4:2:0
 constexpr int64_t kMinBudget = 8 * kMiB;
 constexpr int64_t kMaxBudget = 1024 * kMiB;
+// The helper thread takes the slab's memory in steps of this size, so that a slab released
+// meanwhile is not waited for long.
+constexpr int64_t kPopulateStep = 16 * kMiB;
 
 int64_t Distance(int a, int b)
 {
@@ -38,6 +42,10 @@ ZePictureCache::~ZePictureCache()
 
 void ZePictureCache::releaseSlab()
 {
+    if (m_populate.joinable()) {
+        m_stopPopulating = true;
+        m_populate.join();
+    }
 #ifdef __linux__
     if (m_slab)
         munmap(m_slab, static_cast<size_t>(m_slabBytes));
@@ -53,6 +61,54 @@ void ZePictureCache::ReleaseSlot(void* cache, uint8_t* data)
     static_cast<ZePictureCache*>(cache)->m_freeSlots.push_back(data);
 }
 
+void ZePictureCache::makeSlab(int64_t size, int64_t pictures)
+{
+#ifdef __linux__
+    // Room for as many pictures as the budget holds; memory is taken only where written.
+    int64_t const slotCount = size > 0 ? std::min(m_budget / size, pictures) : 0;
+    if (slotCount <= 0)
+        return;
+    size_t const bytes = static_cast<size_t>(slotCount * size);
+    void* slab = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (slab == MAP_FAILED)
+        return;
+#ifdef MADV_HUGEPAGE
+    madvise(slab, bytes, MADV_HUGEPAGE);
+#endif
+    m_slab = static_cast<uint8_t*>(slab);
+    m_slabBytes = slotCount * size;
+    m_slotBytes = size;
+    for (int64_t i = slotCount - 1; i >= 0; --i)
+        m_freeSlots.push_back(m_slab + i * size);
+#ifdef MADV_POPULATE_WRITE
+    // Faults the pages in without writing them: slots the cache fills meanwhile keep their data.
+    // Without the advice (older systems) the pages are taken where first written.
+    m_stopPopulating = false;
+    try {
+        m_populate = std::thread([this, start = m_slab, bytes] {
+            for (size_t at = 0; at < bytes && !m_stopPopulating; at += kPopulateStep) {
+                size_t const n = std::min<size_t>(kPopulateStep, bytes - at);
+                if (madvise(start + at, n, MADV_POPULATE_WRITE) != 0)
+                    return;
+            }
+        });
+    } catch (std::system_error const&) {
+        // No thread: the pages are taken where first written.
+    }
+#endif
+#else
+    (void)size;
+    (void)pictures;
+#endif
+}
+
+void ZePictureCache::prepare(int width, int height, AVPixelFormat format, int pictures)
+{
+    int const size = width > 0 && height > 0 ? av_image_get_buffer_size(format, width, height, 1) : -1;
+    if (!m_slab && m_pictures.empty() && size > 0 && pictures > 0)
+        makeSlab(size, pictures);
+}
+
 AVFrame* ZePictureCache::newPicture(AVFrame const* like, int64_t size)
 {
     AVFrame* picture = av_frame_alloc();
@@ -61,25 +117,8 @@ AVFrame* ZePictureCache::newPicture(AVFrame const* like, int64_t size)
     picture->width = like->width;
     picture->height = like->height;
     picture->format = like->format;
-#ifdef __linux__
-    if (!m_slab && m_pictures.empty()) {
-        // Room for as many pictures as the budget holds; memory is taken only where written.
-        int64_t const slotCount = m_budget / size;
-        void* slab = slotCount > 0 ? mmap(nullptr, static_cast<size_t>(slotCount * size), PROT_READ | PROT_WRITE,
-                                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                               : MAP_FAILED;
-        if (slab != MAP_FAILED) {
-#ifdef MADV_HUGEPAGE
-            madvise(slab, static_cast<size_t>(slotCount * size), MADV_HUGEPAGE);
-#endif
-            m_slab = static_cast<uint8_t*>(slab);
-            m_slabBytes = slotCount * size;
-            m_slotBytes = size;
-            for (int64_t i = slotCount - 1; i >= 0; --i)
-                m_freeSlots.push_back(m_slab + i * size);
-        }
-    }
-#endif
+    if (!m_slab && m_pictures.empty())
+        makeSlab(size, m_budget / size);
     if (size == m_slotBytes && !m_freeSlots.empty()) {
         uint8_t* slot = m_freeSlots.back();
         AVBufferRef* buf = av_buffer_create(slot, static_cast<size_t>(size), ReleaseSlot, this, 0);
@@ -141,7 +180,7 @@ AVFrame* ZePictureCache::Planes(AVFrame const* picture)
 
 void ZePictureCache::put(int number, AVFrame const* picture, int focus)
 {
-    if (!picture || !picture->data[0] || picture->width <= 0 || picture->height <= 0)
+    if (!picture || !picture->data[0] || picture->width <= 0 || picture->height <= 0 || contains(number))
         return;
     int64_t const size = PictureBytes(picture);
     // A picture farther from the focus than the budget holds pictures would not stay.
@@ -158,9 +197,6 @@ void ZePictureCache::put(int number, AVFrame const* picture, int focus)
         av_frame_free(&old);
         m_pictures.erase(it);
     };
-    auto old = m_pictures.find(number);
-    if (old != m_pictures.end())
-        release(old);
     // Make room: the kept picture farthest from the focus goes, unless the new one is farther still.
     while (m_bytes + size > m_budget && !m_pictures.empty()) {
         auto first = m_pictures.begin();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -32,9 +34,15 @@ public:
     int64_t bytes() const { return m_bytes; }
     int count() const { return static_cast<int>(m_pictures.size()); }
     bool contains(int number) const { return m_pictures.count(number) != 0; }
+    // Makes room for the budget's worth of pictures of this kind, at most `pictures` (a stream's
+    // length), ahead of the first put: the system clears every page it hands out first, which a
+    // helper thread has it do meanwhile (a first fill of fresh memory would cost a move far more
+    // than the copies).
+    void prepare(int width, int height, AVPixelFormat format, int pictures);
 
     // Keeps a copy of the picture as frame `number`; pictures farther from `focus` make room.
-    // Nothing is kept when the picture itself would be the first to go or cannot be copied.
+    // Nothing is kept when the picture itself would be the first to go or cannot be copied; a
+    // picture kept already stays as it is (a decode gives the same picture every time).
     void put(int number, AVFrame const* picture, int focus);
     // The kept picture copied into the Frame; false when it is not kept (or cannot be copied).
     bool get(int number, Frame& frame) const;
@@ -46,6 +54,9 @@ private:
     AVFrame* newPicture(AVFrame const* like, int64_t size);
     static void ReleaseSlot(void* cache, uint8_t* data);
     static AVFrame* Planes(AVFrame const* picture);
+    // The slab for up to `pictures` pictures of `size` bytes inside the budget (none when the
+    // system gives no such mapping).
+    void makeSlab(int64_t size, int64_t pictures);
     void releaseSlab();
 
     std::map<int, AVFrame*> m_pictures;
@@ -55,6 +66,9 @@ private:
     int64_t m_slabBytes = 0;
     int64_t m_slotBytes = 0;
     std::vector<uint8_t*> m_freeSlots;
+    // Takes the slab's memory from the system, in the order the slots are used.
+    std::thread m_populate;
+    std::atomic_bool m_stopPopulating{false};
     int64_t m_bytes = 0;
     int64_t m_budget = 0;
 };
