@@ -386,6 +386,34 @@ TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
     }
 }
 
+TEST(VvcMotion, AffineAmvpFillsUpWithSingleCornersBottomLeftFirst)
+{
+    // A 4-parameter unit at (32, 32) with translational neighbours at its top-left corner (B2)
+    // and left of its bottom-left corner (A1) only: no inherited or constructed predictor, so
+    // the list is the bottom-left corner's vector, then the top-left one, each for all points.
+    SliceMotion const s = Slice(false);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, s, 28, 28, 4, 4, Uni(0, 0, Mv(16, 0)));
+    Put(g, s, 28, 44, 4, 4, Uni(0, 0, Mv(0, 32)));
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.affine = true;
+    cu.inter.refIdx[0] = 0;
+    struct Case
+    {
+        bool mvpFlag;
+        Mv expected;
+    } const cases[] = {{false, Mv(0, 32)}, {true, Mv(16, 0)}};
+    for (Case const& c : cases) {
+        cu.inter.mvpFlag[0] = c.mvpFlag;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        ASSERT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_EQ(m.cp[0][0], c.expected) << c.mvpFlag;
+        EXPECT_EQ(m.cp[0][1], c.expected) << c.mvpFlag;
+    }
+}
+
 TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
 {
     SliceMotion s = Slice(true);

@@ -425,7 +425,8 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, vvcslice::CodingUn
             list[n][2] = cpv[2];
             ++n;
         }
-        for (int k = 0; k < 3 && n < 2; ++k)
+        // Then single corners, each for all control points: bottom-left, top-right, top-left.
+        for (int k = 2; k >= 0 && n < 2; --k)
             if (has[k]) {
                 list[n][0] = list[n][1] = list[n][2] = cpv[k];
                 ++n;
