@@ -308,3 +308,51 @@ TEST(VvcSyntax, PictureHeaderVirtualBoundaries)
         EXPECT_EQ(ph.vbPosY, c.wantY);
     }
 }
+
+TEST(VvcSyntax, PictureHeaderCollocatedPictureWithItsReferenceLists)
+{
+    // Reference lists in the picture header, taken from the SPS's two lists of two entries each:
+    // the header says where the collocated picture is (list and index), for all its slices.
+    SeqParameterSet sps;
+    sps.log2MaxPocLsb = 4;
+    sps.temporalMvp = true;
+    for (int l = 0; l < 2; ++l) {
+        RefPicListStruct r;
+        r.numRefEntries = 2;
+        r.shortTerm = {true, true};
+        r.interLayer = {false, false};
+        r.deltaPocSt = {1, 1};
+        sps.numRefPicLists[l] = 1;
+        sps.rpl[l] = {r};
+    }
+    PicParameterSet pps;
+    pps.rplInfoInPh = true;
+    struct Case
+    {
+        bool fromL0;
+        uint32_t refIdx;
+    } const cases[] = {{true, 0}, {true, 1}, {false, 0}, {false, 1}};
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(false); // not gdr or irap
+        w.flag(false); // reference picture
+        w.flag(true);  // inter slices
+        w.flag(true);  // intra slices
+        w.ue(0);       // PPS id
+        w.u(3, 4);     // POC LSB
+        w.flag(true);  // list 0 from the SPS (list 1 follows it)
+        w.flag(true);  // temporal candidates
+        w.flag(c.fromL0);
+        w.ue(c.refIdx);
+        w.flag(false); // list 1 differences
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_TRUE(ph.temporalMvp);
+        EXPECT_EQ(ph.collocatedFromL0, c.fromL0) << c.fromL0 << " " << c.refIdx;
+        EXPECT_EQ(ph.collocatedRefIdx, int(c.refIdx)) << c.fromL0 << " " << c.refIdx;
+        EXPECT_NO_THROW(ReadTrailingBits(bs));
+    }
+}

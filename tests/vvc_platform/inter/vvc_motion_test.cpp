@@ -248,6 +248,31 @@ TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
     EXPECT_EQ(mv, Mv(40, -20));
 }
 
+TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
+{
+    // The collocated picture, POC 16, predicted from POC 0; DMVR refined its unit's vector.
+    SliceMotion colSlice;
+    colSlice.currPoc = 16;
+    colSlice.refs.num[0] = 1;
+    colSlice.refs.poc[0][0] = 0;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    CuMotion m;
+    m.cand = Uni(0, 0, Mv(64, -32));
+    Mv refined[16][2];
+    for (auto& r : refined)
+        r[0] = Mv(68, -32);
+    g.storeCu(48, 48, 16, 16, m, colSlice.refs, refined);
+    MotionField field;
+    ASSERT_TRUE(g.storeField(field, colSlice.currPoc));
+    // POC 8 predicting from POC 4: the refined vector, not the derived one, scaled by 4/16.
+    SliceMotion s = Slice(true);
+    s.colField = &field;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(17, -8));
+}
+
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
 {
     SliceMotion s = Slice(true);
@@ -555,4 +580,41 @@ TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
     older.push(both);
     EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 0, 2), Mv(40, 0));
     EXPECT_EQ(AmvpPredictor(s, g, older, 32, 32, 16, 16, 0, 0, 1, 2), Mv(8, 0));
+    // Only the four oldest entries are read: the newest of five gives nothing.
+    Hmvp full;
+    for (int k = 0; k < 4; ++k)
+        full.push(Uni(0, 1, Mv(4 * k, 0))); // POC 0
+    full.push(Uni(0, 0, Mv(40, 0)));
+    EXPECT_EQ(AmvpPredictor(s, g, full, 32, 32, 16, 16, 0, 0, 0, 2), Mv());
+}
+
+TEST(VvcMotion, MmvdOfAnEightByFourUnitOffsetsItsOneListUnscaled)
+{
+    // No neighbours: the base is the zero candidate, list 0 POC 4 (distance 4), list 1 POC 16
+    // (distance -8). Bi-predicted, list 1 takes the offset and list 0 the scaled one; an 8x4
+    // unit drops list 1 first, so list 0 takes the whole offset.
+    SliceMotion s = Slice(true);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    struct Case
+    {
+        int w, h;
+        uint8_t interDir;
+        Mv mv0, mv1;
+    } const cases[] = {
+        {16, 16, 3, Mv(-8, 0), Mv(16, 0)},
+        {8, 4, 1, Mv(16, 0), Mv()},
+        {4, 8, 1, Mv(16, 0), Mv()},
+    };
+    for (Case const& c : cases) {
+        vvcslice::CodingUnit cu = Unit(32, 32, c.w, c.h);
+        cu.inter.merge = vvcslice::MergeKind::Mmvd;
+        cu.inter.mmvdDistanceIdx = 2; // one sample
+        cu.inter.mmvdDirectionIdx = 0;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        EXPECT_EQ(m.cand.interDir, c.interDir) << c.w << "x" << c.h;
+        EXPECT_EQ(m.cand.mv[0], c.mv0) << c.w << "x" << c.h;
+        EXPECT_EQ(m.cand.mv[1], c.mv1) << c.w << "x" << c.h;
+    }
 }

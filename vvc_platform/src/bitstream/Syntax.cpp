@@ -1161,11 +1161,11 @@ void ParsePictureHeader(InputBitstream& bs, PictureHeaderParams& h, PicParameter
             h.temporalMvp = bs.readFlag();
             if (h.temporalMvp && pps.rplInfoInPh) {
                 int const n0 = h.rpl.list(0, sps).numRefEntries, n1 = h.rpl.list(1, sps).numRefEntries;
-                bool fromL0 = true;
                 if (n1 > 0)
-                    fromL0 = bs.readFlag();
-                if ((fromL0 && n0 > 1) || (!fromL0 && n1 > 1))
-                    Ue(bs, uint32_t(std::max(n0, n1)), "ph_collocated_ref_idx");
+                    h.collocatedFromL0 = bs.readFlag();
+                int const n = h.collocatedFromL0 ? n0 : n1;
+                if (n > 1)
+                    h.collocatedRefIdx = int(Ue(bs, uint32_t(n - 1), "ph_collocated_ref_idx"));
             }
         }
         if (sps.mmvdFullpelOnly)
@@ -1357,7 +1357,10 @@ void ParseSliceHeader(InputBitstream& bs, SliceHeaderParams& sh, int nalUnitType
     if (sh.sliceType != 2) {
         if (pps.cabacInitPresent)
             sh.cabacInit = bs.readFlag();
-        if (ph.temporalMvp && !pps.rplInfoInPh) {
+        if (ph.temporalMvp && pps.rplInfoInPh) {
+            sh.collocatedFromL0 = sh.sliceType == 1 || ph.collocatedFromL0;
+            sh.collocatedRefIdx = ph.collocatedRefIdx;
+        } else if (ph.temporalMvp) {
             if (sh.sliceType == 0)
                 sh.collocatedFromL0 = bs.readFlag();
             if ((sh.collocatedFromL0 && sh.numRefIdxActive[0] > 1) ||

@@ -248,6 +248,9 @@ struct PictureHeaderParams
     int cuQpDeltaSubdivIntra = 0, cuChromaQpOffsetSubdivIntra = 0, cuQpDeltaSubdivInter = 0,
         cuChromaQpOffsetSubdivInter = 0;
     bool temporalMvp = false;
+    // The collocated picture when the reference lists are in the picture header.
+    bool collocatedFromL0 = true;
+    int collocatedRefIdx = 0;
     bool mmvdFullpelOnly = false, mvdL1Zero = false, bdofDisabled = false, dmvrDisabled = false, profDisabled = false;
     PredWeightTable weights; // when the PPS puts it in the picture header
     int qpDelta = 0;

@@ -314,9 +314,10 @@ Mv AmvpPredictor(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp,
         if (TemporalMv(s, x, y, w, h, l, refIdx, col))
             list[n++] = RoundToPrecision(col, amvrShift);
     }
-    // The history from its oldest entry; an entry gives its vector of each list that predicts
-    // from the target picture (list l first).
-    for (int k = hmvp.size() - 1; k >= 0 && n < 2; --k) {
+    // The four oldest history entries, oldest first; an entry gives its vector of each list that
+    // predicts from the target picture (list l first).
+    int const oldest = hmvp.size() - 1;
+    for (int k = oldest; k >= 0 && k > oldest - 4 && n < 2; --k) {
         MotionCand const& c = hmvp.newest(k);
         for (int t = 0; t < 2 && n < 2; ++t) {
             int const ll = t ? 1 - l : l;
@@ -375,9 +376,10 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
         if (idx >= n)
             return false;
         MotionCand c = list[idx];
+        // The restriction comes first: an 8x4 MMVD unit's single list takes the offset unscaled.
+        RestrictBi(c, w, h);
         if (mmvd)
             ApplyMmvd(s, c, MmvdOffset(s, d.mmvdDistanceIdx, d.mmvdDirectionIdx));
-        RestrictBi(c, w, h);
         out.cand = c;
         out.ciip = d.merge == MergeKind::Ciip;
         return refOk(c);
