@@ -439,6 +439,29 @@ TEST(VvcMotion, AffineAmvpFillsUpWithSingleCornersBottomLeftFirst)
     }
 }
 
+TEST(VvcMotion, SubblockMergeWithoutAffineFallsBackToTheZeroCandidate)
+{
+    // Only the subblock temporal mode is enabled and it has no candidate here (no collocated
+    // field): the list's one entry is the zero candidate, of both lists in a B slice.
+    for (bool b : {false, true}) {
+        SliceMotion s = Slice(b);
+        s.sbtmvp = true;
+        s.maxNumSubblockMergeCand = 1;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        vvcslice::CodingUnit cu = Unit(32, 32, 16, 8);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m)) << b;
+        EXPECT_EQ(m.cand.interDir, b ? 3 : 1) << b;
+        EXPECT_EQ(m.cand.refIdx[0], 0) << b;
+        EXPECT_EQ(m.cand.refIdx[1], b ? 0 : -1) << b;
+        ASSERT_FALSE(m.sub.empty());
+        for (MotionCand const& sb : m.sub)
+            EXPECT_EQ(sb.mv[0], Mv()) << b;
+    }
+}
+
 TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
 {
     SliceMotion s = Slice(true);

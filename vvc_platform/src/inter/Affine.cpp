@@ -218,8 +218,6 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
             return true;
         out = CuMotion();
     }
-    if (!s.affine)
-        return false;
     auto emit = [&](MotionCand const& c, bool sixParam, Mv const cp[2][3]) {
         if (n++ != idx)
             return false;
@@ -230,6 +228,20 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         FinishAffine(out, w, h);
         return true;
     };
+    // Zero candidates fill the list, also where the subblock temporal one is the only mode.
+    auto zeroCandidates = [&] {
+        MotionCand z;
+        z.interDir = s.bSlice ? 3 : 1;
+        z.refIdx[0] = 0;
+        z.refIdx[1] = int8_t(s.bSlice ? 0 : -1);
+        Mv const zero[2][3];
+        while (n <= idx)
+            if (emit(z, false, zero))
+                return true;
+        return false;
+    };
+    if (!s.affine)
+        return zeroCandidates();
     // Inherited: the first affine neighbour of A0, A1, then of B0, B1, B2.
     std::pair<int, int> const groups[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, {-1, -1}},
                                               {{x + w, y - 1}, {x + w - 1, y - 1}, {x - 1, y - 1}}};
@@ -338,16 +350,7 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         if (emit(c, count == 3, cp))
             return true;
     }
-    // Zero candidates.
-    MotionCand z;
-    z.interDir = s.bSlice ? 3 : 1;
-    z.refIdx[0] = 0;
-    z.refIdx[1] = int8_t(s.bSlice ? 0 : -1);
-    Mv const zero[2][3];
-    while (n <= idx)
-        if (emit(z, false, zero))
-            return true;
-    return false;
+    return zeroCandidates();
 }
 
 bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, vvcslice::CodingUnit const& cu, CuMotion& out)
