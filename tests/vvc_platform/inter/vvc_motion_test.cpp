@@ -411,6 +411,33 @@ TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
     }
 }
 
+TEST(VvcMotion, SubblockMergeSkipsNeighboursInTheMergeEstimationRegion)
+{
+    // An affine unit 8x16 at (16, 16) left of the current 8x8 unit at (24, 16). With 4x4
+    // regions it is inherited; with 16x16 regions both lie in one region, the left and corner
+    // neighbours drop out and only the zero candidate is left.
+    struct Case
+    {
+        int log2ParMrgLevel;
+        Mv cp0;
+    } const cases[] = {{2, Mv(32, 0)}, {4, Mv()}};
+    for (Case const& c : cases) {
+        SliceMotion s = Slice(false);
+        s.affine = true;
+        s.maxNumSubblockMergeCand = 5;
+        s.log2ParMrgLevel = c.log2ParMrgLevel;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        g.storeCu(16, 16, 8, 16, AffineUnitMotion(Mv(0, 0), Mv(32, 0), 8, 16), s.refs);
+        vvcslice::CodingUnit cu = Unit(24, 16, 8, 8);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        EXPECT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2ParMrgLevel;
+    }
+}
+
 TEST(VvcMotion, AffineAmvpFillsUpWithSingleCornersBottomLeftFirst)
 {
     // A 4-parameter unit at (32, 32) with translational neighbours at its top-left corner (B2)

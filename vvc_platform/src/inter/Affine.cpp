@@ -149,7 +149,7 @@ static bool SubblockTemporal(SliceMotion const& s, MotionGrid const& grid, int x
         return false;
     MotionField const& col = *s.colField;
     Mv temp;
-    if (MotionInfo const* a1 = InterNeighbour(grid, x - 1, y + h - 1)) {
+    if (MotionInfo const* a1 = MergeNeighbour(s, grid, x, y, x - 1, y + h - 1)) {
         for (int l = 0; l < (s.bSlice ? 2 : 1); ++l) {
             int const r = a1->m.refIdx[l];
             if (a1->m.uses(l) && r >= 0 && r < s.refs.num[l] && s.refs.poc[l][r] == col.poc) {
@@ -249,7 +249,7 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         for (auto const& p : g) {
             if (p.first == -1 && p.second == -1)
                 break;
-            MotionInfo const* nb = InterNeighbour(grid, p.first, p.second);
+            MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second);
             if (!nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
                 continue;
             AffineUnit const& a = grid.affineUnits()[size_t(nb->affine)];
@@ -272,7 +272,7 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         for (auto const& p : pos[k]) {
             if (p.first == -1 && p.second == -1)
                 break;
-            if (MotionInfo const* nb = InterNeighbour(grid, p.first, p.second)) {
+            if (MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second)) {
                 corner[k] = nb->m;
                 has[k] = true;
                 break;
