@@ -356,3 +356,64 @@ TEST(VvcSyntax, PictureHeaderCollocatedPictureWithItsReferenceLists)
         EXPECT_NO_THROW(ReadTrailingBits(bs));
     }
 }
+
+TEST(VvcSyntax, PictureHeaderCollocatedPictureInferredOrOutOfRange)
+{
+    // The picture header's own lists (two short-term entries in list 0, `entries1` in list 1):
+    // where a list has one entry no index is sent, an empty list 1 sends no flag (list 0), and
+    // the index is bounded by the entries of the list it names.
+    SeqParameterSet sps;
+    sps.temporalMvp = true;
+    PicParameterSet pps;
+    pps.rplInfoInPh = true;
+    struct Case
+    {
+        int entries1;
+        int fromL0; // signalled flag, -1 when absent
+        int refIdx; // signalled index, -1 when absent
+        bool wantFromL0;
+        int wantRefIdx;
+        bool throws;
+    };
+    const Case cases[] = {
+        {1, 0, -1, false, 0, false}, // one entry in list 1: no index
+        {0, -1, 1, true, 1, false},  // list 1 empty: list 0 without a flag
+        {2, 0, 2, false, 0, true},   // index beyond list 1
+    };
+    for (Case const& c : cases) {
+        vvctest::BitWriter w;
+        w.flag(false); // not gdr or irap
+        w.flag(false); // non-reference
+        w.flag(true);  // inter slices allowed
+        w.flag(false); // no intra slices
+        w.ue(0);       // PPS id
+        w.u(3, 4);     // POC LSB
+        for (int entries : {2, c.entries1}) {
+            w.ue(uint32_t(entries));
+            for (int i = 0; i < entries; ++i) {
+                w.ue(uint32_t(i)); // abs_delta_poc_st: POC distance i + 1
+                w.flag(false);     // after the current picture
+            }
+        }
+        w.flag(true); // temporal candidates
+        if (c.fromL0 >= 0)
+            w.flag(c.fromL0 != 0);
+        if (c.refIdx >= 0)
+            w.ue(uint32_t(c.refIdx));
+        if (c.entries1 > 0)
+            w.flag(false); // mvd_l1_zero
+        w.trailingBits();
+        InputBitstream bs;
+        bs.getFifo() = w.data();
+        PictureHeaderParams ph;
+        if (c.throws) {
+            EXPECT_THROW(ParsePictureHeader(bs, ph, pps, sps), Exception) << c.refIdx;
+            continue;
+        }
+        ParsePictureHeader(bs, ph, pps, sps);
+        EXPECT_TRUE(ph.temporalMvp);
+        EXPECT_EQ(ph.collocatedFromL0, c.wantFromL0) << c.entries1 << " " << c.fromL0;
+        EXPECT_EQ(ph.collocatedRefIdx, c.wantRefIdx) << c.entries1 << " " << c.fromL0;
+        EXPECT_NO_THROW(ReadTrailingBits(bs)) << "the header ends where written";
+    }
+}

@@ -1,5 +1,6 @@
 // The prediction of whole inter coding units from their motion: when DMVR and BDOF apply, and
-// the dispatch of subblock temporal, GPM and CIIP units with the LMCS forward mapping.
+// the dispatch of subblock temporal, GPM and CIIP units (equal weights for bi-predicted CIIP)
+// with the LMCS forward mapping.
 
 #include "decoding/CuPrediction.h"
 
@@ -169,6 +170,13 @@ TEST(VvcCuPrediction, SubblockTemporalGpmAndCiip)
     ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 3));
     EXPECT_EQ(y[0], 400);
     EXPECT_EQ(cb[0], (3 * 500 + 300 + 2) >> 2);
+    // A bi-predicted CIIP unit averages its lists equally whatever BCW index it inherited
+    // (weights 3 and 5 would give 163): (500 + 3 * 150 + 2) >> 2.
+    c.cand = BiMotion(0, 0).cand;
+    c.cand.bcwIdx = 1;
+    ASSERT_TRUE(pred.predict(sl.s, uc, c, dst, nullptr, &intra, 1));
+    EXPECT_EQ(y[0], (500 + 3 * 150 + 2) >> 2);
+    EXPECT_EQ(cb[0], (500 + 3 * 350 + 2) >> 2);
 
     // A reference index beyond the slice's lists is refused.
     CuMotion bad;

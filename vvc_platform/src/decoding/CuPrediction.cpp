@@ -117,7 +117,9 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
             ok = ok && reference(s, m.cand, l, b.ref[l], b.weights[l]);
         }
         b.altHalfPel = m.cand.hpelIf;
-        b.bcwIdx = m.cand.bcwIdx;
+        // A combined inter/intra unit averages its two lists with equal weights; the index it
+        // inherited stays in its motion for later merge candidates.
+        b.bcwIdx = m.ciip ? kBcwDefault : m.cand.bcwIdx;
         b.dmvr = dmvrApplies(s, u, m);
         b.bdof = bdofApplies(s, u, m);
         ok = ok && m_pred.predict(s.pic, b, dst, dmvr);
