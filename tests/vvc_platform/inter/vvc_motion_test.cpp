@@ -439,6 +439,38 @@ TEST(VvcMotion, SubblockMergeSkipsNeighboursInTheMergeEstimationRegion)
     }
 }
 
+TEST(VvcMotion, SubblockTemporalDisplacementRoundsToTheNearestSample)
+{
+    // The left neighbour moves 7.75 samples down from the collocated picture: the unit's
+    // centre (24, 24) lands at row 32 (not 31), in the collocated rows with motion below the
+    // intra ones, so the candidate exists and takes their vector.
+    SliceMotion s = Slice(false);
+    s.sbtmvp = true;
+    s.maxNumSubblockMergeCand = 1;
+    MotionField col;
+    ASSERT_TRUE(col.create(128, 128));
+    col.poc = 4;
+    for (int y = 32; y < 128; y += 8)
+        for (int x = 0; x < 128; x += 8) {
+            ColMotion& e = col.at(x, y);
+            e.interDir = 1;
+            e.mv[0] = Mv(32, 0);
+            e.refPoc[0] = 0;
+        }
+    s.colField = &col;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, s, 8, 16, 8, 16, Uni(0, 0, Mv(0, 124)));
+    vvcslice::CodingUnit cu = Unit(16, 16, 16, 16);
+    cu.inter.merge = vvcslice::MergeKind::Subblock;
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+    ASSERT_EQ(m.kind, CuMotion::SubblockTemporal);
+    ASSERT_EQ(m.sub.size(), 4u);
+    for (MotionCand const& sb : m.sub)
+        EXPECT_EQ(sb.mv[0], Mv(32, 0));
+}
+
 TEST(VvcMotion, AffineAmvpFillsUpWithSingleCornersBottomLeftFirst)
 {
     // A 4-parameter unit at (32, 32) with translational neighbours at its top-left corner (B2)

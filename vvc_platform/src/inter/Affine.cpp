@@ -158,13 +158,15 @@ static bool SubblockTemporal(SliceMotion const& s, MotionGrid const& grid, int x
             }
         }
     }
+    // The displacement in whole samples, rounded to the nearest (halves toward zero).
+    temp = RoundMv(temp, 4, 0);
     int const ctb = 1 << s.log2CtuSize;
     int const xCtb = (x >> s.log2CtuSize) << s.log2CtuSize, yCtb = (y >> s.log2CtuSize) << s.log2CtuSize;
     int const right = std::min(s.rightBound >= 0 ? s.rightBound : s.picWidth - 1, col.lumaWidth() - 1);
     int const bottom = std::min(s.bottomBound >= 0 ? s.bottomBound : s.picHeight - 1, col.lumaHeight() - 1);
     auto colAt = [&](int xs, int ys) -> ColMotion const& {
-        int const xc = std::min(std::max(xs + (temp.x >> 4), xCtb), std::min(right, xCtb + ctb + 3));
-        int const yc = std::min(std::max(ys + (temp.y >> 4), yCtb), std::min(bottom, yCtb + ctb - 1));
+        int const xc = std::min(std::max(xs + temp.x, xCtb), std::min(right, xCtb + ctb + 3));
+        int const yc = std::min(std::max(ys + temp.y, yCtb), std::min(bottom, yCtb + ctb - 1));
         return col.at((xc >> 3) << 3, (yc >> 3) << 3);
     };
     int const lists = s.bSlice ? 2 : 1;
