@@ -599,7 +599,11 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
 ZeNoxCoreError ZeVvcDecoder::setUpOutputFor(Frame& frame)
 {
     Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
-    if (!next || m_reconFileName.empty() || reconOutput(next->layerId).isOpen())
+    if (!next || m_reconFileName.empty())
+        return ZE_NOX_CORE_OK;
+    // The picture goes into the frame of this call: the frame an earlier call bound may be gone.
+    VideoIOYuv const& output = reconOutput(next->layerId);
+    if (output.isOpen() && frame.isValid() && output.boundPlane() == frame.avFrame()->data[0])
         return ZE_NOX_CORE_OK;
     return xSetUpOutput(frame, next->layerId);
 }

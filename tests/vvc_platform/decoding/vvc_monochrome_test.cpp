@@ -71,10 +71,10 @@ struct Contexts
     }
 };
 
-// The slice data: the 8x8 block at (0, 0) split into four 4x4 planar units, the first with a
-// DC level of 1, then one 8x8 planar unit at (8, 0). No chroma mode, chroma coded flags or
-// chroma tree anywhere.
-std::vector<uint8_t> MonoSliceData()
+// The slice data: the 8x8 block at (0, 0) split into four 4x4 planar units with the DC levels
+// `dc` (-1, 0 or 1; by default only the first has one), then one 8x8 planar unit at (8, 0). No
+// chroma mode, chroma coded flags or chroma tree anywhere.
+std::vector<uint8_t> MonoSliceData(std::array<int, 4> const& dc = {1, 0, 0, 0})
 {
     Contexts c;
     Encoder e;
@@ -86,12 +86,12 @@ std::vector<uint8_t> MonoSliceData()
     for (int k = 0; k < 4; ++k) {
         e.encodeBin(c.mpm, 1);
         e.encodeBin(c.notPlanar, 0);
-        e.encodeBin(c.cbfY, k == 0 ? 1 : 0);
-        if (k == 0) {
+        e.encodeBin(c.cbfY, dc[size_t(k)] != 0 ? 1 : 0);
+        if (dc[size_t(k)] != 0) {
             e.encodeBin(c.lastX, 0);
             e.encodeBin(c.lastY, 0);
-            e.encodeBin(c.gt1, 0); // level 1
-            e.encodeBypass(0);     // positive
+            e.encodeBin(c.gt1, 0);             // level 1
+            e.encodeBypass(dc[size_t(k)] < 0); // sign
         }
     }
     e.encodeBin(c.split[1], 0); // 8x8 at (8, 0): not split (its left neighbour is smaller)
@@ -102,11 +102,32 @@ std::vector<uint8_t> MonoSliceData()
     return e.finish();
 }
 
+// Deblocking parameters of a slice header (present when the PPS allows overriding and `params`).
+struct SliceDeblocking
+{
+    bool params = false, disabled = false;
+    int beta = 0, tc = 0; // offsets div 2, luma
+};
+
+// Deblocking control of the PPS (present when `control`), and the pictures of the stream: IDR
+// pictures of POC 0, 1, ..., each with the slice data and these slice header parameters.
+struct DeblockingControl
+{
+    bool control = false, overrideEnabled = false, ppsDisabled = false;
+    int ppsBeta = 0, ppsTc = 0;
+    std::vector<SliceDeblocking> pictures = std::vector<SliceDeblocking>(1);
+};
+
+void WriteSe(BitWriter& w, int v)
+{
+    w.ue(v > 0 ? uint32_t(2 * v - 1) : uint32_t(-2 * v));
+}
+
 // The fixture's parameter sets (at `bitDepth`) as the bitstream carries them: SPS, PPS, then the
 // IDR slice with its picture header and `sliceData`, and a suffix SEI with the one-plane MD5
 // `md5` when given.
 std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::array<uint8_t, 16> const* md5,
-                                int bitDepth = 10)
+                                int bitDepth = 10, DeblockingControl const& dbk = {})
 {
     vvctest::StreamBuilder b;
     BitWriter w;
@@ -189,41 +210,63 @@ std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::arra
     p.ue(0);           // initial QP 26
     p.flag(false);     // CU QP delta
     p.flag(false);     // chroma tool offsets
-    p.flag(false);     // deblocking control
-    p.flag(false);     // picture header extension
-    p.flag(false);     // slice header extension
-    p.flag(false);     // extension
+    p.flag(dbk.control);
+    if (dbk.control) {
+        p.flag(dbk.overrideEnabled);
+        p.flag(dbk.ppsDisabled);
+        if (!dbk.ppsDisabled) {
+            WriteSe(p, dbk.ppsBeta);
+            WriteSe(p, dbk.ppsTc);
+        }
+    }
+    p.flag(false); // picture header extension
+    p.flag(false); // slice header extension
+    p.flag(false); // extension
     p.trailingBits();
     b.nal(Nal(16, p.data()));
 
-    BitWriter s;
-    s.flag(true);  // picture header in the slice header
-    s.flag(true);  // IRAP
-    s.flag(false); // reference picture
-    s.flag(false); // GDR
-    s.flag(false); // intra slices only
-    s.ue(0);       // PPS id
-    s.u(0, 8);     // POC LSB
-    s.flag(false); // no output of prior pictures
-    s.flag(true);  // ALF on
-    s.u(0, 3);     // fixed filter sets only
-    s.ue(0);       // slice QP delta
-    s.flag(true);  // SAO of luma
-    s.flag(true);  // byte alignment
-    s.alignZero();
-    s.bytes(sliceData);
-    b.nal(Nal(8, s.data()));
+    for (size_t pic = 0; pic < dbk.pictures.size(); ++pic) {
+        SliceDeblocking const& sd = dbk.pictures[pic];
+        BitWriter s;
+        s.flag(true);          // picture header in the slice header
+        s.flag(true);          // IRAP
+        s.flag(false);         // reference picture
+        s.flag(false);         // GDR
+        s.flag(false);         // intra slices only
+        s.ue(0);               // PPS id
+        s.u(uint32_t(pic), 8); // POC LSB
+        s.flag(false);         // no output of prior pictures
+        s.flag(true);          // ALF on
+        s.u(0, 3);             // fixed filter sets only
+        s.ue(0);               // slice QP delta
+        s.flag(true);          // SAO of luma
+        if (dbk.control && dbk.overrideEnabled) {
+            s.flag(sd.params);
+            if (sd.params) {
+                if (!dbk.ppsDisabled)
+                    s.flag(sd.disabled);
+                if (!sd.disabled) {
+                    WriteSe(s, sd.beta);
+                    WriteSe(s, sd.tc);
+                }
+            }
+        }
+        s.flag(true); // byte alignment
+        s.alignZero();
+        s.bytes(sliceData);
+        b.nal(Nal(8, s.data()));
 
-    if (md5) {
-        BitWriter sei;
-        sei.u(132, 8);
-        sei.u(18, 8);
-        sei.u(0, 8);    // MD5
-        sei.flag(true); // a single component
-        sei.u(0, 7);
-        sei.bytes(std::vector<uint8_t>(md5->begin(), md5->end()));
-        sei.trailingBits();
-        b.nal(Nal(24, sei.data()));
+        if (md5) {
+            BitWriter sei;
+            sei.u(132, 8);
+            sei.u(18, 8);
+            sei.u(0, 8);    // MD5
+            sei.flag(true); // a single component
+            sei.u(0, 7);
+            sei.bytes(std::vector<uint8_t>(md5->begin(), md5->end()));
+            sei.trailingBits();
+            b.nal(Nal(24, sei.data()));
+        }
     }
     return b.bytes();
 }
@@ -386,4 +429,92 @@ TEST(VvcMonochrome, StreamMatchesItsHashAndOutputsNeutralChroma)
                 }
         }
     }
+}
+
+TEST(VvcMonochrome, DeblockingParametersOfTheSliceHeaderGovernTheSlice)
+{
+    // A checker of +1 and -1 DC levels, whose 4x4 edges the deblocking filters. Parameters the
+    // slice header carries must give the picture that the same parameters in the PPS give: the
+    // offsets, the filter turned off, and the filter turned on where the PPS has it off; in a
+    // stream of several pictures each picture follows its own slice header.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::vector<uint8_t> const data = MonoSliceData({1, -1, -1, 1});
+    auto decode = [&](char const* name, DeblockingControl const& dbk) {
+        std::vector<std::vector<uint16_t>> pictures;
+        QString const path = QDir(dir.path()).filePath(QLatin1String(name));
+        EXPECT_TRUE(WriteAll(path, MonoStream(data, nullptr, 10, dbk)));
+        StreamCheckResult const r = CheckStream(path.toStdString());
+        EXPECT_EQ(r.syntaxErrors, 0) << name << ": " << r.syntaxError;
+        EXPECT_TRUE(r.sliceDataError.empty()) << name << ": " << r.sliceDataError;
+        ze::nox::core::ZeVvcDecoder dec;
+        EXPECT_EQ(dec.openFile(path, nullptr), ze::nox::core::ZE_NOX_CORE_OK) << name;
+        EXPECT_EQ(dec.getOriginalFrameCount(), int(dbk.pictures.size())) << name;
+        for (size_t i = 0; i < dbk.pictures.size(); ++i) {
+            ze::nox::core::Frame frame;
+            if ((i ? dec.getNextFrame(frame) : dec.getFirstFrame(frame)) != ze::nox::core::ZE_NOX_CORE_OK) {
+                ADD_FAILURE() << name << ": picture " << i << " not decoded";
+                break;
+            }
+            AVFrame const* f = frame.avFrame();
+            if (!f || !f->data[0] || f->format != AV_PIX_FMT_YUV420P10LE || f->width != 16 || f->height != 8) {
+                ADD_FAILURE() << name << ": picture " << i << " is not the 16x8 10-bit frame";
+                break;
+            }
+            std::vector<uint16_t> luma;
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 16; ++x)
+                    luma.push_back(reinterpret_cast<uint16_t const*>(f->data[0] + y * f->linesize[0])[x]);
+            pictures.push_back(luma);
+        }
+        return pictures;
+    };
+    auto one = [&](char const* name, DeblockingControl const& dbk) {
+        auto const p = decode(name, dbk);
+        return p.empty() ? std::vector<uint16_t>() : p[0];
+    };
+    DeblockingControl off, weak;
+    off.control = off.ppsDisabled = true;
+    weak.control = true;
+    weak.ppsBeta = weak.ppsTc = -2;
+    std::vector<uint16_t> const plain = one("plain.vvc", {}), unfiltered = one("off.vvc", off),
+                                weaker = one("weak.vvc", weak);
+    ASSERT_EQ(plain.size(), 128u);
+    EXPECT_NE(plain, unfiltered) << "the fixture's edges are filtered";
+    EXPECT_NE(plain, weaker) << "the offsets change the filtering";
+    EXPECT_NE(weaker, unfiltered);
+
+    SliceDeblocking const none, zero{true, false, 0, 0}, offsets{true, false, -2, -2}, disabled{true, true, 0, 0};
+    struct Case
+    {
+        char const* name;
+        bool ppsDisabled;
+        int ppsOffset;
+        SliceDeblocking slice;
+        std::vector<uint16_t> const* expected;
+    } const cases[] = {
+        {"slice-zero.vvc", false, 0, zero, &plain},          {"slice-offsets.vvc", false, 0, offsets, &weaker},
+        {"slice-back-to-zero.vvc", false, -2, zero, &plain}, {"slice-off.vvc", false, 0, disabled, &unfiltered},
+        {"slice-on.vvc", true, 0, offsets, &weaker},         {"pps-offsets-kept.vvc", false, -2, none, &weaker},
+        {"pps-off-kept.vvc", true, 0, none, &unfiltered},
+    };
+    DeblockingControl d;
+    d.control = d.overrideEnabled = true;
+    for (Case const& c : cases) {
+        d.ppsDisabled = c.ppsDisabled;
+        d.ppsBeta = d.ppsTc = c.ppsOffset;
+        d.pictures = {c.slice};
+        EXPECT_EQ(one(c.name, d), *c.expected) << c.name;
+    }
+
+    // Eight pictures alternating between parameters of their own and those of the PPS.
+    d.ppsDisabled = false;
+    d.ppsBeta = d.ppsTc = 0;
+    d.pictures = {offsets, none, disabled, none, offsets, zero, disabled, offsets};
+    std::vector<std::vector<uint16_t> const*> const expected = {&weaker, &plain, &unfiltered, &plain,
+                                                                &weaker, &plain, &unfiltered, &weaker};
+    std::vector<std::vector<uint16_t>> const pictures = decode("alternating.vvc", d);
+    ASSERT_EQ(pictures.size(), expected.size());
+    for (size_t i = 0; i < pictures.size(); ++i)
+        EXPECT_EQ(pictures[i], *expected[i]) << "picture " << i;
 }

@@ -143,6 +143,27 @@ TEST(VvcDeblock, FilterLengthsFromBlockSizes)
     }
 }
 
+TEST(VvcDeblock, SubblockEdgeLengthsInsideAUnit)
+{
+    // Edges on the 8x8 grid inside an affine or subblock temporal unit. The first and the last
+    // lie next to the unit's own edges even where those are not filtered (the picture boundary,
+    // a slice with deblocking off), and no transform edge marks them there.
+    struct Case
+    {
+        int offset, size;
+        bool tb4, tb8;
+        int len;
+    } const cases[] = {
+        {8, 16, false, false, 2},  {8, 128, false, false, 2}, {120, 128, false, false, 2},
+        {16, 32, false, false, 3}, {24, 32, false, false, 2}, {16, 64, false, true, 2},
+        {32, 64, true, false, 1},  {8, 64, true, true, 1},    {56, 128, false, true, 2},
+    };
+    for (Case const& c : cases)
+        EXPECT_EQ(SubblockEdgeLength(c.offset, c.size, c.tb4, c.tb8), c.len)
+            << c.offset << " of " << c.size << (c.tb4 ? ", transform edge 4 away" : "")
+            << (c.tb8 ? ", transform edge 8 away" : "");
+}
+
 TEST(VvcDeblock, BoundaryStrength)
 {
     BsSide intra, intraBdpcm, inter, interCoded, interJoint;
@@ -270,6 +291,36 @@ TEST(VvcDeblock, QpOfBothSidesAndOffsetsOfTheQSlice)
         ASSERT_TRUE(pic.run());
         for (int y = 0; y < 8; ++y)
             EXPECT_EQ(pic.row(0, y, 5, 6), k.expect) << k.name << " row " << y;
+    }
+}
+
+TEST(VvcDeblock, LumaAdaptiveQpOffsetFromTheLevelAtTheEdge)
+{
+    // The 500 | 600 step of the test above at QP 36 (both sides), luma level 550: the offset of
+    // the interval the level lies in (above its lower bound) is added to the QP; 37 shows as
+    // p0 = 521, 36 as 519.
+    struct Case
+    {
+        char const* name;
+        int lowest;
+        std::vector<int> bounds, offsets;
+        int p0;
+    };
+    for (Case const& k :
+         {Case{"off", 5, {}, {}, 519}, Case{"lowest interval", 1, {600}, {5}, 521},
+          Case{"above the bound", 0, {549}, {1}, 521}, Case{"at the bound", 0, {550}, {1}, 519},
+          Case{"third interval", 0, {100, 500}, {5, 1}, 521}, Case{"second of three", 0, {100, 550}, {1, 5}, 521}}) {
+        Pic pic(16, 8);
+        pic.map.ladfLowestQpOffset = k.lowest;
+        pic.map.ladfLowerBound = k.bounds;
+        pic.map.ladfQpOffset = k.offsets;
+        pic.fill(0, Step(500, 600, 8));
+        pic.lumaEdge(kEdgeVer, 8, 2, 3, 3);
+        for (BlockUnit& u : pic.map.units)
+            u.qp[0] = 36;
+        ASSERT_TRUE(pic.run());
+        for (int y = 0; y < 8; ++y)
+            EXPECT_EQ(pic.at(0, 7, y), k.p0) << k.name << " row " << y;
     }
 }
 

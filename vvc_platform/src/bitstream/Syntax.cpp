@@ -523,10 +523,12 @@ void ParseSps(InputBitstream& bs, SeqParameterSet& s)
     s.ladf = bs.readFlag();
     if (s.ladf) {
         int const intervals = int(bs.read(2)) + 2;
-        Se(bs, -63, 63, "sps_ladf_lowest_interval_qp_offset");
+        s.ladfLowestQpOffset = Se(bs, -63, 63, "sps_ladf_lowest_interval_qp_offset");
+        int bound = 0;
         for (int i = 0; i < intervals - 1; ++i) {
-            Se(bs, -63, 63, "sps_ladf_qp_offset");
-            Ue(bs, (1u << s.bitDepth) - 3, "sps_ladf_delta_threshold_minus1");
+            s.ladfQpOffset.push_back(Se(bs, -63, 63, "sps_ladf_qp_offset"));
+            bound += int(Ue(bs, (1u << s.bitDepth) - 3, "sps_ladf_delta_threshold_minus1")) + 1;
+            s.ladfLowerBound.push_back(bound);
         }
     }
     s.explicitScalingMatrix = bs.readFlag();

@@ -98,6 +98,10 @@ struct SeqParameterSet
     bool ibc = false;
     int maxNumIbcMergeCand = 0;
     bool ladf = false;
+    // Luma-adaptive deblocking: the QP offset of the lowest luma level interval, then of each
+    // further interval with the lowest luma level it starts above.
+    int ladfLowestQpOffset = 0;
+    std::vector<int> ladfQpOffset, ladfLowerBound;
     bool explicitScalingMatrix = false, scalingMatrixForLfnstDisabled = false;
     bool depQuant = false, signDataHiding = false;
     bool virtualBoundariesEnabled = false, virtualBoundariesPresent = false;

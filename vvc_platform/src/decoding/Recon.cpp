@@ -51,6 +51,11 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     m_dbk.chromaFormatIdc = sps.chromaFormatIdc;
     m_dbk.bitDepthY = m_dbk.bitDepthC = sps.bitDepth;
     m_dbk.ctbSizeY = sps.ctbSize();
+    if (sps.ladf) {
+        m_dbk.ladfLowestQpOffset = sps.ladfLowestQpOffset;
+        m_dbk.ladfQpOffset = sps.ladfQpOffset;
+        m_dbk.ladfLowerBound = sps.ladfLowerBound;
+    }
     m_dbk.slices.clear();
     m_tileColumnStart.assign(size_t(pps.picWidthInCtbs), 0);
     for (int tx = 0, x0 = 0; tx < pps.numTileColumns() && x0 < pps.picWidthInCtbs;

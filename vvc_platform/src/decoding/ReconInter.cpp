@@ -242,8 +242,7 @@ void IntraPictureReconstructor::motionEdges()
                 if (q.subblock)
                     e.maxLenQ = std::min<uint8_t>(e.maxLenQ, 5);
             }
-    // Subblock edges of affine and subblock temporal units on the 8x8 grid inside the unit:
-    // 3 samples each side, 2 where a transform edge lies 8 samples away.
+    // Subblock edges of affine and subblock temporal units on the 8x8 grid inside the unit.
     auto transformEdge = [&](EdgeDir d, int x4, int y4) {
         return x4 >= 0 && y4 >= 0 && x4 < w4 && y4 < h4 && (m_dbk.edge(d, x4, y4).kind & kTransformEdgeY);
     };
@@ -263,10 +262,11 @@ void IntraPictureReconstructor::motionEdges()
                     if (e.kind & kTransformEdgeY)
                         continue;
                     e.kind |= kPredictionEdge;
-                    int const step = 2; // 8 samples in units of 4
-                    bool const near = d == kEdgeVer ? transformEdge(dir, x4 - step, y4) || transformEdge(dir, x4 + step, y4)
-                                                    : transformEdge(dir, x4, y4 - step) || transformEdge(dir, x4, y4 + step);
-                    e.maxLenP = e.maxLenQ = near ? 2 : 3;
+                    auto transformAt = [&](int units) { // a transform edge 4 * units samples across
+                        return d == kEdgeVer ? transformEdge(dir, x4 - units, y4) || transformEdge(dir, x4 + units, y4)
+                                             : transformEdge(dir, x4, y4 - units) || transformEdge(dir, x4, y4 + units);
+                    };
+                    e.maxLenP = e.maxLenQ = uint8_t(SubblockEdgeLength(k, along, transformAt(1), transformAt(2)));
                     strength(dir, x4, y4);
                 }
         }

@@ -301,6 +301,18 @@ bool Consistent(DeblockMap const& m, DeblockPlane const planes[3])
     return true;
 }
 
+// The luma-adaptive QP offset of a luma edge segment from the level of its first and last line.
+int LadfQpOffset(DeblockMap const& m, uint16_t const* q0, ptrdiff_t o, ptrdiff_t lastLine)
+{
+    if (m.ladfQpOffset.empty())
+        return 0;
+    int const level = (q0[-o] + q0[lastLine - o] + q0[0] + q0[lastLine]) >> 2;
+    int offset = m.ladfLowestQpOffset;
+    for (size_t i = 0; i < m.ladfQpOffset.size() && i < m.ladfLowerBound.size() && level > m.ladfLowerBound[i]; ++i)
+        offset = m.ladfQpOffset[i];
+    return offset;
+}
+
 void FilterLuma(DeblockMap const& m, DeblockPlane const& pl, EdgeDir dir, int x4, int y4)
 {
     EdgeSegment const& e = m.edges[dir][size_t(y4) * size_t(m.unitsW()) + size_t(x4)];
@@ -322,8 +334,9 @@ void FilterLuma(DeblockMap const& m, DeblockPlane const& pl, EdgeDir dir, int x4
     if (lenP < 0 || lenQ < 0 || lines <= 0)
         return;
     SliceOffsets const& off = m.slices[uq.slice < m.slices.size() ? uq.slice : 0];
-    int const qp = (up.qp[0] + uq.qp[0] + 1) >> 1;
     uint16_t* first = pl.samples + ptrdiff_t(y) * pl.stride + x;
+    int const qp = ((up.qp[0] + uq.qp[0] + 1) >> 1) +
+                   LadfQpOffset(m, first, ver ? 1 : pl.stride, (ver ? pl.stride : 1) * (lines - 1));
     FilterLumaSegment(first, ver ? 1 : pl.stride, ver ? pl.stride : 1, lines, lenP, lenQ, bS, qp, off, m.bitDepthY,
                       !(up.noFilter & 1), !(uq.noFilter & 1));
 }
@@ -411,6 +424,13 @@ void LumaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLe
 void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ)
 {
     maxLenP = maxLenQ = (sizeP >= 8 && sizeQ >= 8) ? 3 : 1;
+}
+
+int SubblockEdgeLength(int offset, int size, bool transformEdge4Away, bool transformEdge8Away)
+{
+    if (transformEdge4Away)
+        return 1;
+    return offset == 8 || offset + 8 == size || transformEdge8Away ? 2 : 3;
 }
 
 int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge, int motionBs)

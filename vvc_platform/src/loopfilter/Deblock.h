@@ -88,6 +88,11 @@ struct DeblockMap
     int bitDepthY = 10, bitDepthC = 10;
     int ctbSizeY = 128;
     std::vector<SliceOffsets> slices = std::vector<SliceOffsets>(1);
+    // Luma-adaptive deblocking: the luma QP of an edge is raised by an offset chosen by the luma
+    // level there, (p0 + q0 of its first and fourth line) / 4: `ladfLowestQpOffset` up to
+    // ladfLowerBound[0], ladfQpOffset[i] above ladfLowerBound[i]. Off while the lists are empty.
+    int ladfLowestQpOffset = 0;
+    std::vector<int> ladfQpOffset, ladfLowerBound;
     std::vector<BlockUnit> units;      // unitsW() * unitsH(), row by row
     std::vector<EdgeSegment> edges[2]; // [EdgeDir], same layout as units
 
@@ -125,6 +130,11 @@ bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir d
 void LumaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
 // The same for chroma (sizes in chroma samples): 3 on both sides when both are 8 or more, else 1.
 void ChromaMaxFilterLengths(int sizeP, int sizeQ, uint8_t& maxLenP, uint8_t& maxLenQ);
+// Luma maximum filter length (both sides) of an edge on the 8x8 grid inside an affine or
+// subblock temporal unit, `offset` samples into the unit that is `size` samples across the edge:
+// 1 with a transform block edge 4 samples away on either side, 2 with the unit's own edge (whether
+// filtered or not) or a transform block edge 8 samples away, else 3.
+int SubblockEdgeLength(int offset, int size, bool transformEdge4Away, bool transformEdge8Away);
 
 // Building the map block by block. The reconstruction calls AddTransformBlock for every transform
 // block of the luma tree and of the chroma tree (in a single tree both for each transform unit),

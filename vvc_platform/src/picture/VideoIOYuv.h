@@ -14,6 +14,8 @@ public:
     bool open(std::string const& fileName, bool writeMode, int const fileBitDepth[2], int const msbExtendedBitDepth[2],
               int const internalBitDepth[2], unsigned char** planes, int const* planeSizes);
     bool isOpen() const { return m_open; }
+    // The first plane the output is bound to (null when closed).
+    unsigned char const* boundPlane() const { return m_planes[0]; }
     void close();
     // Writes one picture, cropped by the window, into the planes; a 4:0:0 picture fills chroma
     // planes it is given with the neutral value. False when nothing could be written: the output
