@@ -532,6 +532,20 @@ TEST_F(VvcDecoderTest, InterPicturesOfALowDelayStreamAreOutput)
     EXPECT_TRUE(frame.isValid());
 }
 
+TEST_F(VvcDecoderTest, OpeningGdrThatIsItsOwnRecoveryPointIsOutput)
+{
+    // The stream opens with a GDR picture with a recovery POC count of 0, all of it intra: it is
+    // complete, so it is output (and matches its picture hash), as are the 28 pictures after it.
+    ZeVvcDecoder dec;
+    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/GDR_A_ERICSSON_2.bit"), nullptr), ZE_NOX_CORE_OK);
+    EXPECT_EQ(dec.getOriginalFrameCount(), 29);
+    Frame frame;
+    ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
+    ASSERT_TRUE(frame.isValid());
+    EXPECT_EQ(frame.avFrame()->width, 176);
+    EXPECT_EQ(frame.avFrame()->height, 144);
+}
+
 namespace {
 
 // Per-frame MD5s of a stream's whole output through the decoder (empty when it does not open).

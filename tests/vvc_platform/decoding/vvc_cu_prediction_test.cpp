@@ -1,6 +1,6 @@
 // The prediction of whole inter coding units from their motion: when DMVR and BDOF apply, and
 // the dispatch of subblock temporal, GPM and CIIP units (equal weights for bi-predicted CIIP)
-// with the LMCS forward mapping.
+// with the LMCS forward mapping, and the scaling windows the references take.
 
 #include "decoding/CuPrediction.h"
 
@@ -224,4 +224,47 @@ TEST(VvcCuPrediction, CiipChromaOfNarrowUnits)
         EXPECT_EQ(cb[0], k.chroma) << k.w << "x" << k.h;
         EXPECT_EQ(cr[cr.size() - 1], k.chroma) << k.w << "x" << k.h;
     }
+}
+
+TEST(VvcCuPredictionReferences, ScalingWindowOfEachReferenceIsItsOwn)
+{
+    // The current picture (64x32) has no scaling window offsets; the reference of the same size
+    // was coded with a window 4 samples in from the left and 2 from the top (in chroma units of
+    // 4:2:0: 2 and 1). Its window, not the current one, sets the scaling ratio and offsets.
+    auto sps = std::make_shared<vvcsyntax::SeqParameterSet>();
+    sps->chromaFormatIdc = 1;
+    sps->bitDepth = 10;
+    vvcsyntax::PicParameterSet cur;
+    cur.picWidth = 64;
+    cur.picHeight = 32;
+    auto refPps = std::make_shared<vvcsyntax::PicParameterSet>(cur);
+    refPps->scalingWin[0] = 2; // left
+    refPps->scalingWin[2] = 1; // top
+    Picture ref;
+    ASSERT_TRUE(ref.samples.create(CHROMA_420, 64, 32, 10));
+    ref.seqSet = sps;
+    ref.picSet = refPps;
+    Picture generated; // a stand-in for a missing picture: no parameter sets
+    ASSERT_TRUE(generated.samples.create(CHROMA_420, 64, 32, 10));
+    SliceRefs refs;
+    refs.sliceType = 1;
+    refs.numActive[0] = 2;
+    for (Picture* p : {&ref, &generated}) {
+        RefPicEntry e;
+        e.pic = p;
+        refs.list[0].push_back(e);
+    }
+    SlicePrediction s;
+    SetSliceReferences(s, *sps, cur, refs, 1);
+    ASSERT_EQ(s.numRefs[0], 2);
+    RefPicture const& r = s.refs[0][0];
+    EXPECT_EQ(r.scalingLeft, 4);
+    EXPECT_EQ(r.scalingTop, 2);
+    EXPECT_EQ(r.scalingWidth, 60);
+    EXPECT_EQ(r.scalingHeight, 30);
+    RefPicture const& g = s.refs[0][1];
+    EXPECT_EQ(g.scalingLeft, 0);
+    EXPECT_EQ(g.scalingWidth, 64);
+    EXPECT_EQ(g.scalingHeight, 32);
+    EXPECT_EQ(s.pic.scalingWidth, 64);
 }

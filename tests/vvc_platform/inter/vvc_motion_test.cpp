@@ -87,6 +87,7 @@ TEST(VvcMotion, RoundingScalingAndWrapping)
     } const rounding[] = {
         {6, 2, 4},     {-6, 2, -4},  {-2, 2, 0},    {2, 2, 0},     {-10, 2, -8},
         {-8, 4, 0},    {-9, 4, -16},  {-24, 4, -16}, {-25, 4, -32}, {-31, 6, 0},   {-33, 6, -64},
+        {5, 0, 5},     {-5, 0, -5},   {0, 0, 0}, // affine 1/16 precision: unchanged
     };
     for (Case const& c : rounding)
         EXPECT_EQ(RoundToPrecision(Mv(c.v, 0), c.shift).x, c.expected) << c.v << " >> " << c.shift;

@@ -58,6 +58,8 @@ void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sp
                 ScalingWindow w = current;
                 if (windows)
                     w = windows[l][i];
+                else if (e.pic->seqSet && e.pic->picSet)
+                    w = ScalingWindowOf(*e.pic->seqSet, *e.pic->picSet); // the window it was coded with
                 else if (p.width(0) != pps.picWidth || p.height(0) != pps.picHeight)
                     w = ScalingWindow{0, 0, p.width(0), p.height(0)};
                 s.refs[l][i] = RefPictureOf(p, w);

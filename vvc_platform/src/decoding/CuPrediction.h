@@ -34,10 +34,10 @@ struct SlicePrediction
     vvcsyntax::LmcsModel const* lmcs = nullptr;
 };
 
-// Fills the references and weights from the picture buffer's lists of the slice. A reference of
-// the current picture's size takes the current scaling window, one of another size its whole
-// picture (the windows the conformance streams use; `windows`, when given, overrides per list
-// and index).
+// Fills the references and weights from the picture buffer's lists of the slice. A reference
+// takes the scaling window of its own parameter sets; one without them (a generated picture)
+// the current window when it has the current picture's size, else its whole picture. `windows`,
+// when given, overrides per list and index.
 void SetSliceReferences(SlicePrediction& s, vvcsyntax::SeqParameterSet const& sps,
                         vvcsyntax::PicParameterSet const& pps, SliceRefs const& refs, int currPoc,
                         ScalingWindow const (*windows)[kMaxRefs] = nullptr);

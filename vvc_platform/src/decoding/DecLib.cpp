@@ -219,10 +219,11 @@ void DecLib::startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::Pic
     pic.picSet = m_picSets[pps.id];
     pic.nonRefPic = sh.ph.nonRef;
     // Output flag: RASL pictures of a CRA that starts its sequence are not decoded at all; a GDR
-    // that starts its sequence and the pictures before its recovery point are not output.
+    // that starts its sequence and the pictures before its recovery point are not output. A GDR
+    // with a recovery POC count of 0 is its own recovery point: it is complete and output.
     if (type == NAL_UNIT_CODED_SLICE_GDR && m_curClvsStart) {
         m_recoveryPoc[layer] = pic.poc + sh.ph.recoveryPocCnt;
-        m_recovering[layer] = true;
+        m_recovering[layer] = sh.ph.recoveryPocCnt > 0;
     } else if (m_curIrapOrGdr) {
         m_recovering[layer] = false;
     }

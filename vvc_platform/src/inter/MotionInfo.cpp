@@ -20,7 +20,10 @@ int32_t Wrap18(int64_t v)
 
 int32_t Round1(int32_t v, int rightShift, int leftShift)
 {
-    int32_t const offset = rightShift == 0 ? 0 : int32_t(1) << (rightShift - 1);
+    // No right shift keeps the value (the rounding term would take 1 from positive values).
+    if (rightShift == 0)
+        return int32_t(uint32_t(v) << leftShift);
+    int32_t const offset = int32_t(1) << (rightShift - 1);
     return int32_t(uint32_t((v + offset - (v >= 0 ? 1 : 0)) >> rightShift) << leftShift);
 }
 
