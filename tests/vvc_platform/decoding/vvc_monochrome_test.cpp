@@ -116,6 +116,11 @@ struct DeblockingControl
     bool control = false, overrideEnabled = false, ppsDisabled = false;
     int ppsBeta = 0, ppsTc = 0;
     std::vector<SliceDeblocking> pictures = std::vector<SliceDeblocking>(1);
+    // Luma-adaptive deblocking in the SPS: the lowest interval's QP offset, then per further
+    // interval its lower bound (increasing) and QP offset.
+    bool ladf = false;
+    int ladfLowest = 0;
+    std::vector<int> ladfBounds, ladfOffsets;
 };
 
 void WriteSe(BitWriter& w, int v)
@@ -183,8 +188,21 @@ std::vector<uint8_t> MonoStream(std::vector<uint8_t> const& sliceData, std::arra
     for (int i = 0; i < 5; ++i)
         w.flag(false); // SBT, affine, BCW, CIIP, GPM
     w.ue(0);           // parallel merge level
-    for (int i = 0; i < 11; ++i)
-        w.flag(false); // ISP, MRL, MIP, palette, IBC, LADF, scaling matrix, DQ, SDH, VB, HRD
+    for (int i = 0; i < 5; ++i)
+        w.flag(false); // ISP, MRL, MIP, palette, IBC
+    w.flag(dbk.ladf);
+    if (dbk.ladf) {
+        w.u(uint32_t(dbk.ladfBounds.size() - 1), 2); // intervals - 2
+        WriteSe(w, dbk.ladfLowest);
+        int bound = 0;
+        for (size_t i = 0; i < dbk.ladfBounds.size(); ++i) {
+            WriteSe(w, dbk.ladfOffsets[i]);
+            w.ue(uint32_t(dbk.ladfBounds[i] - bound - 1)); // the step to this bound, minus 1
+            bound = dbk.ladfBounds[i];
+        }
+    }
+    for (int i = 0; i < 5; ++i)
+        w.flag(false); // scaling matrix, DQ, SDH, VB, HRD
     w.flag(false);     // field sequence
     w.flag(false);     // VUI
     w.flag(false);     // extension
@@ -506,6 +524,18 @@ TEST(VvcMonochrome, DeblockingParametersOfTheSliceHeaderGovernTheSlice)
         d.pictures = {c.slice};
         EXPECT_EQ(one(c.name, d), *c.expected) << c.name;
     }
+
+    // Luma-adaptive deblocking: the QP offset of the interval the luma level at the edges (about
+    // 512) lies in; -20 leaves the edges unfiltered.
+    DeblockingControl ladf;
+    ladf.ladf = true;
+    ladf.ladfLowest = -20;
+    ladf.ladfBounds = {1000};
+    ladf.ladfOffsets = {0};
+    EXPECT_EQ(one("ladf-lowest.vvc", ladf), unfiltered);
+    ladf.ladfBounds = {100, 1000};
+    ladf.ladfOffsets = {0, -20};
+    EXPECT_EQ(one("ladf-second.vvc", ladf), plain);
 
     // Eight pictures alternating between parameters of their own and those of the PPS.
     d.ppsDisabled = false;

@@ -88,7 +88,7 @@ struct DeblockMap
     int bitDepthY = 10, bitDepthC = 10;
     int ctbSizeY = 128;
     std::vector<SliceOffsets> slices = std::vector<SliceOffsets>(1);
-    // Luma-adaptive deblocking: the luma QP of an edge is raised by an offset chosen by the luma
+    // Luma-adaptive deblocking: the luma QP of an edge gets an offset chosen by the luma
     // level there, (p0 + q0 of its first and fourth line) / 4: `ladfLowestQpOffset` up to
     // ladfLowerBound[0], ladfQpOffset[i] above ladfLowerBound[i]. Off while the lists are empty.
     int ladfLowestQpOffset = 0;
