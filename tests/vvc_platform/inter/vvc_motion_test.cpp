@@ -276,8 +276,8 @@ TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
 
 TEST(VvcMotion, StoredFieldKeepsSixSignificantBitsOfEachVector)
 {
-    // Within [-64, 63] a component is kept as it is; beyond, to six significant bits (sign
-    // included), rounded half up (-62.5 sixteens to -62), also where the rounding carries.
+    // Within [-64, 63] a component is kept as it is; beyond, to six significant bits and the
+    // sign, rounded half up (-62.5 sixteenths to -62), also where the rounding carries.
     struct Case
     {
         int32_t in, want;
