@@ -412,6 +412,93 @@ TEST(VvcMotion, InheritedAffineAcrossACtuRowUsesTheBottomRowAbove)
     }
 }
 
+TEST(VvcMotion, SubblockMergeSkipsNeighboursInTheMergeEstimationRegion)
+{
+    // An affine unit 8x16 at (16, 16) left of the current 8x8 unit at (24, 16). With 4x4
+    // regions it is inherited; with 16x16 regions both lie in one region, the left and corner
+    // neighbours drop out and only the zero candidate is left.
+    struct Case
+    {
+        int log2ParMrgLevel;
+        Mv cp0;
+    } const cases[] = {{2, Mv(32, 0)}, {4, Mv()}};
+    for (Case const& c : cases) {
+        SliceMotion s = Slice(false);
+        s.affine = true;
+        s.maxNumSubblockMergeCand = 5;
+        s.log2ParMrgLevel = c.log2ParMrgLevel;
+        MotionGrid g;
+        ASSERT_TRUE(g.create(128, 128));
+        g.storeCu(16, 16, 8, 16, AffineUnitMotion(Mv(0, 0), Mv(32, 0), 8, 16), s.refs);
+        vvcslice::CodingUnit cu = Unit(24, 16, 8, 8);
+        cu.inter.merge = vvcslice::MergeKind::Subblock;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        EXPECT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_EQ(m.cp[0][0], c.cp0) << c.log2ParMrgLevel;
+    }
+}
+
+TEST(VvcMotion, SubblockTemporalDisplacementRoundsToTheNearestSample)
+{
+    // The left neighbour moves 7.75 samples down from the collocated picture: the unit's
+    // centre (24, 24) lands at row 32 (not 31), in the collocated rows with motion below the
+    // intra ones, so the candidate exists and takes their vector.
+    SliceMotion s = Slice(false);
+    s.sbtmvp = true;
+    s.maxNumSubblockMergeCand = 1;
+    MotionField col;
+    ASSERT_TRUE(col.create(128, 128));
+    col.poc = 4;
+    for (int y = 32; y < 128; y += 8)
+        for (int x = 0; x < 128; x += 8) {
+            ColMotion& e = col.at(x, y);
+            e.interDir = 1;
+            e.mv[0] = Mv(32, 0);
+            e.refPoc[0] = 0;
+        }
+    s.colField = &col;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, s, 8, 16, 8, 16, Uni(0, 0, Mv(0, 124)));
+    vvcslice::CodingUnit cu = Unit(16, 16, 16, 16);
+    cu.inter.merge = vvcslice::MergeKind::Subblock;
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+    ASSERT_EQ(m.kind, CuMotion::SubblockTemporal);
+    ASSERT_EQ(m.sub.size(), 4u);
+    for (MotionCand const& sb : m.sub)
+        EXPECT_EQ(sb.mv[0], Mv(32, 0));
+}
+
+TEST(VvcMotion, AffineAmvpFillsUpWithSingleCornersBottomLeftFirst)
+{
+    // A 4-parameter unit at (32, 32) with translational neighbours at its top-left corner (B2)
+    // and left of its bottom-left corner (A1) only: no inherited or constructed predictor, so
+    // the list is the bottom-left corner's vector, then the top-left one, each for all points.
+    SliceMotion const s = Slice(false);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, s, 28, 28, 4, 4, Uni(0, 0, Mv(16, 0)));
+    Put(g, s, 28, 44, 4, 4, Uni(0, 0, Mv(0, 32)));
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.affine = true;
+    cu.inter.refIdx[0] = 0;
+    struct Case
+    {
+        bool mvpFlag;
+        Mv expected;
+    } const cases[] = {{false, Mv(0, 32)}, {true, Mv(16, 0)}};
+    for (Case const& c : cases) {
+        cu.inter.mvpFlag[0] = c.mvpFlag;
+        CuMotion m;
+        ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+        ASSERT_EQ(m.kind, CuMotion::Affine);
+        EXPECT_EQ(m.cp[0][0], c.expected) << c.mvpFlag;
+        EXPECT_EQ(m.cp[0][1], c.expected) << c.mvpFlag;
+    }
+}
+
 TEST(VvcMotion, SubblockMergeWithoutAffineFallsBackToTheZeroCandidate)
 {
     // Only the subblock temporal mode is enabled and it has no candidate here (no collocated

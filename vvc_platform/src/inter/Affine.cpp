@@ -149,7 +149,7 @@ static bool SubblockTemporal(SliceMotion const& s, MotionGrid const& grid, int x
         return false;
     MotionField const& col = *s.colField;
     Mv temp;
-    if (MotionInfo const* a1 = InterNeighbour(grid, x - 1, y + h - 1)) {
+    if (MotionInfo const* a1 = MergeNeighbour(s, grid, x, y, x - 1, y + h - 1)) {
         for (int l = 0; l < (s.bSlice ? 2 : 1); ++l) {
             int const r = a1->m.refIdx[l];
             if (a1->m.uses(l) && r >= 0 && r < s.refs.num[l] && s.refs.poc[l][r] == col.poc) {
@@ -158,13 +158,15 @@ static bool SubblockTemporal(SliceMotion const& s, MotionGrid const& grid, int x
             }
         }
     }
+    // The displacement in whole samples, rounded to the nearest (halves toward zero).
+    temp = RoundMv(temp, 4, 0);
     int const ctb = 1 << s.log2CtuSize;
     int const xCtb = (x >> s.log2CtuSize) << s.log2CtuSize, yCtb = (y >> s.log2CtuSize) << s.log2CtuSize;
     int const right = std::min(s.rightBound >= 0 ? s.rightBound : s.picWidth - 1, col.lumaWidth() - 1);
     int const bottom = std::min(s.bottomBound >= 0 ? s.bottomBound : s.picHeight - 1, col.lumaHeight() - 1);
     auto colAt = [&](int xs, int ys) -> ColMotion const& {
-        int const xc = std::min(std::max(xs + (temp.x >> 4), xCtb), std::min(right, xCtb + ctb + 3));
-        int const yc = std::min(std::max(ys + (temp.y >> 4), yCtb), std::min(bottom, yCtb + ctb - 1));
+        int const xc = std::min(std::max(xs + temp.x, xCtb), std::min(right, xCtb + ctb + 3));
+        int const yc = std::min(std::max(ys + temp.y, yCtb), std::min(bottom, yCtb + ctb - 1));
         return col.at((xc >> 3) << 3, (yc >> 3) << 3);
     };
     int const lists = s.bSlice ? 2 : 1;
@@ -249,7 +251,7 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         for (auto const& p : g) {
             if (p.first == -1 && p.second == -1)
                 break;
-            MotionInfo const* nb = InterNeighbour(grid, p.first, p.second);
+            MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second);
             if (!nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
                 continue;
             AffineUnit const& a = grid.affineUnits()[size_t(nb->affine)];
@@ -272,7 +274,7 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
         for (auto const& p : pos[k]) {
             if (p.first == -1 && p.second == -1)
                 break;
-            if (MotionInfo const* nb = InterNeighbour(grid, p.first, p.second)) {
+            if (MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second)) {
                 corner[k] = nb->m;
                 has[k] = true;
                 break;
@@ -428,7 +430,8 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, vvcslice::CodingUn
             list[n][2] = cpv[2];
             ++n;
         }
-        for (int k = 0; k < 3 && n < 2; ++k)
+        // Then single corners, each for all control points: bottom-left, top-right, top-left.
+        for (int k = 2; k >= 0 && n < 2; --k)
             if (has[k]) {
                 list[n][0] = list[n][1] = list[n][2] = cpv[k];
                 ++n;

@@ -14,6 +14,14 @@ MotionInfo const* InterNeighbour(MotionGrid const& grid, int x, int y)
     return nb && nb->isInter() ? nb : nullptr;
 }
 
+MotionInfo const* MergeNeighbour(SliceMotion const& s, MotionGrid const& grid, int x, int y, int xn, int yn)
+{
+    int const mer = s.log2ParMrgLevel;
+    if ((x >> mer) == (xn >> mer) && (y >> mer) == (yn >> mer))
+        return nullptr;
+    return InterNeighbour(grid, xn, yn);
+}
+
 bool ColVector(SliceMotion const& s, ColMotion const& col, int l, int refIdx, bool sbFlag, Mv& mv)
 {
     if (!col.interDir || !s.colField || refIdx < 0 || refIdx >= s.refs.num[l] || refIdx >= kMaxRefs)
@@ -83,13 +91,7 @@ int MergeList(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hmvp, in
 {
     count = std::min(count, std::max(s.maxNumMergeCand, 1));
     int n = 0;
-    int const mer = s.log2ParMrgLevel;
-    // A neighbour in the unit's merge estimation region is not used.
-    auto spatial = [&](int xn, int yn) -> MotionInfo const* {
-        if ((x >> mer) == (xn >> mer) && (y >> mer) == (yn >> mer))
-            return nullptr;
-        return InterNeighbour(grid, xn, yn);
-    };
+    auto spatial = [&](int xn, int yn) { return MergeNeighbour(s, grid, x, y, xn, yn); };
     // B1 first, then A1 (dropped when it repeats B1), B0, A0, B2.
     MotionInfo const* b1 = spatial(x + w - 1, y - 1);
     MotionInfo const* a1 = spatial(x - 1, y + h - 1);

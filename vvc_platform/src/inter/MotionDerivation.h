@@ -8,6 +8,9 @@ namespace vvcinter {
 
 // The neighbour covering (x, y) when available and inter coded (not intra, block copy or palette).
 MotionInfo const* InterNeighbour(MotionGrid const& grid, int x, int y);
+// The same for a merge candidate of the unit at (x, y): none where the neighbour (xn, yn) lies
+// in the unit's merge estimation region.
+MotionInfo const* MergeNeighbour(SliceMotion const& s, MotionGrid const& grid, int x, int y, int xn, int yn);
 // The temporal vector of list l, reference refIdx, from one collocated entry (the subblock
 // temporal rule when sbFlag); false when it gives none.
 bool ColVector(SliceMotion const& s, ColMotion const& col, int l, int refIdx, bool sbFlag, Mv& mv);
