@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -374,6 +375,44 @@ TEST(VvcInterPred, DmvrFindsTheMirroredShift)
     for (int y = 0; y < 16; y++)
         for (int x = 0; x < 16; x++)
             EXPECT_EQ(out(0, x, y), 2 * (16 + x) + 5 * (16 + y) + 100);
+}
+
+TEST(VvcInterPred, DmvrRefinedPredictionReadsOnlyTheUnrefinedBlockAndItsTaps)
+{
+    // A texture, list 1 holding it four luma (two chroma) samples further left, both vectors at
+    // half a sample right: the mirrored search ends at (2, 0), so list 0 is predicted 2.5
+    // samples right (1.25 chroma samples), past the reference block of the unrefined motion.
+    // The refined prediction reads that block and its filter taps only ([x - 3, x + w + 3] for
+    // luma, [x - 1, x + w + 1] for chroma), as if the reference repeated its edge beyond.
+    auto tex = [](int x, int y) { return int(((unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u)) % 1024u); };
+    TestPlane y0(64, 64, tex), y1(64, 64, [&](int x, int y) { return tex(x + 4, y); });
+    TestPlane c0(32, 32, [&](int x, int y) { return tex(3 * x + 1, 5 * y); });
+    TestPlane c1(32, 32, [&](int x, int y) { return tex(3 * (x + 2) + 1, 5 * y); });
+    TestRef r0(y0, c0, c0), r1(y1, c1, c1);
+    InterPredictor pred;
+    Out out(16, 16);
+    InterBlock blk = Bi(16, 16, 16, 16, &r0.ref, {8, 0}, &r1.ref, {8, 0});
+    blk.dmvr = true;
+    DmvrResult res;
+    ASSERT_TRUE(pred.predict(Picture(64, 64), blk, out.buf(), &res));
+    ASSERT_EQ(res.numX, 1);
+    EXPECT_EQ(res.delta[0].x, 32);
+    EXPECT_EQ(res.delta[0].y, 0);
+
+    // The same refined vectors without DMVR, from references clamped to those blocks.
+    auto clamped = [](TestPlane const& p, int lo, int hi) {
+        return TestPlane(p.width, p.height, [&](int x, int y) {
+            auto c = [&](int v) { return std::min(std::max(v, lo), hi); };
+            return int(p.data[size_t(c(y)) * p.stride + c(x)]);
+        });
+    };
+    TestPlane y0c = clamped(y0, 13, 35), y1c = clamped(y1, 13, 35), c0c = clamped(c0, 7, 17),
+              c1c = clamped(c1, 7, 17);
+    TestRef q0(y0c, c0c, c0c), q1(y1c, c1c, c1c);
+    Out want(16, 16);
+    ASSERT_TRUE(pred.predict(Picture(64, 64), Bi(16, 16, 16, 16, &q0.ref, {40, 0}, &q1.ref, {-24, 0}), want.buf()));
+    for (int c = 0; c < 3; c++)
+        EXPECT_EQ(out.s[c], want.s[c]) << "plane " << c;
 }
 
 TEST(VvcInterPred, DmvrKeepsTheMotionOfMatchingPredictions)

@@ -274,6 +274,38 @@ TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
     EXPECT_EQ(mv, Mv(17, -8));
 }
 
+TEST(VvcMotion, StoredFieldKeepsSixSignificantBitsOfEachVector)
+{
+    // Within [-64, 63] a component is kept as it is; beyond, to six significant bits (sign
+    // included), rounded half up (-62.5 sixteens to -62), also where the rounding carries.
+    struct Case
+    {
+        int32_t in, want;
+    } const cases[] = {
+        {0, 0},         {31, 31},       {63, 63},     {-64, -64},    {64, 64},      {101, 102},
+        {-101, -100},   {-65, -64},     {127, 128},   {-128, -128},  {1000, 1008},  {-1000, -992},
+        {131071, 131072}, {-131072, -131072},
+    };
+    for (Case const& c : cases)
+        EXPECT_EQ(CompressMv(Mv(c.in, c.in)), Mv(c.want, c.want)) << c.in;
+    // The field of a picture holds the reduced vectors: an unscaled temporal candidate (same
+    // distance) gives them back, reduced.
+    SliceMotion prev = Slice(false);
+    prev.currPoc = 12;
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    Put(g, prev, 32, 32, 32, 32, Uni(0, 1, Mv(1000, -101)));
+    MotionField col;
+    ASSERT_TRUE(g.storeField(col, 12));
+    EXPECT_EQ(col.at(32, 32).mv[0], Mv(1008, -100));
+    SliceMotion s = Slice(false);
+    s.refs.poc[0][0] = -4; // POC 8 to -4: the collocated distance of 12
+    s.colField = &col;
+    Mv mv;
+    ASSERT_TRUE(TemporalMv(s, 32, 32, 16, 16, 0, 0, mv));
+    EXPECT_EQ(mv, Mv(1008, -100));
+}
+
 TEST(VvcMotion, AmvpTakesNeighboursOfTheTargetPictureAndRoundsToAmvr)
 {
     SliceMotion s = Slice(true);

@@ -84,6 +84,19 @@ ScaledPosition ScaledStart(InterPicture const& pic, RefPicture const& ref, RefSc
     return s;
 }
 
+// What DMVR's refined prediction of a w x h subblock may read: the reference block of the
+// unrefined integer motion (sample (0, 0) at (x, y)) with the taps of an N-tap filter,
+// [x - N / 2 + 1, x + w - 1 + N / 2] and likewise vertically; beyond it the edge repeats.
+RefClamp DmvrBox(int x, int y, int w, int h, int taps)
+{
+    RefClamp b;
+    b.boxLeft = x - taps / 2 + 1;
+    b.boxRight = x + w - 1 + taps / 2;
+    b.boxTop = y - taps / 2 + 1;
+    b.boxBottom = y + h - 1 + taps / 2;
+    return b;
+}
+
 bool ValidBlock(int w, int h)
 {
     return w >= 1 && h >= 1 && w <= kMaxCuSize && h <= kMaxCuSize;
@@ -242,13 +255,8 @@ bool InterPredictor::predict(InterPicture const& pic, InterBlock const& blk, Pre
                 int const xs = blk.x + x0, ys = blk.y + y0;
                 if (blk.luma) {
                     for (int l = 0; l < 2; l++) {
-                        // DMVR reads nothing beyond the reference block of the unrefined motion.
-                        RefClamp box;
-                        int const bx = xs + (blk.mv[l].x >> 4), by = ys + (blk.mv[l].y >> 4);
-                        box.boxLeft = bx - 3;
-                        box.boxRight = bx + sbW + 4;
-                        box.boxTop = by - 3;
-                        box.boxBottom = by + sbH + 4;
+                        RefClamp const box =
+                            DmvrBox(xs + (blk.mv[l].x >> 4), ys + (blk.mv[l].y >> 4), sbW, sbH, 8);
                         ok = ok && predictList(pic, *blk.ref[l], 0, xs, ys, sbW, sbH, mv[l], filter, bdof,
                                                blk.dmvr ? &box : nullptr, m_pred[l].data(), sbW + 2);
                     }
@@ -262,13 +270,8 @@ bool InterPredictor::predict(InterPicture const& pic, InterBlock const& blk, Pre
                     int const cw = sbW >> sx, ch = sbH >> sy;
                     for (int c = 1; c < 3; c++) {
                         for (int l = 0; l < 2; l++) {
-                            RefClamp box;
                             Mv const mc = ChromaMv(blk.mv[l], sx, sy);
-                            int const bx = (xs >> sx) + (mc.x >> 5), by = (ys >> sy) + (mc.y >> 5);
-                            box.boxLeft = bx - 1;
-                            box.boxRight = bx + cw + 2;
-                            box.boxTop = by - 1;
-                            box.boxBottom = by + ch + 2;
+                            RefClamp const box = DmvrBox((xs >> sx) + (mc.x >> 5), (ys >> sy) + (mc.y >> 5), cw, ch, 4);
                             ok = ok && predictList(pic, *blk.ref[l], c, xs >> sx, ys >> sy, cw, ch, mv[l], filter,
                                                    false, &box, m_pred[l].data(), cw);
                         }

@@ -27,6 +27,19 @@ int32_t Round1(int32_t v, int rightShift, int leftShift)
     return int32_t(uint32_t((v + offset - (v >= 0 ? 1 : 0)) >> rightShift) << leftShift);
 }
 
+int32_t Compress1(int32_t v)
+{
+    // Significant bits beyond the five below the sign are rounded away.
+    uint32_t m = uint32_t(v >= 0 ? v : -(v + 1)) | 31u;
+    int bits = 0;
+    while (m >>= 1)
+        ++bits;
+    int const shift = bits - 5;
+    if (shift <= 0)
+        return v;
+    return int32_t(uint32_t((v + (int32_t(1) << (shift - 1))) >> shift) << shift);
+}
+
 int32_t Scale1(int32_t v, int distScale)
 {
     int64_t const p = int64_t(distScale) * v;
@@ -55,6 +68,11 @@ Mv ClipMv(Mv mv)
 Mv WrapMv(Mv mv)
 {
     return Mv(Wrap18(mv.x), Wrap18(mv.y));
+}
+
+Mv CompressMv(Mv mv)
+{
+    return Mv(Compress1(mv.x), Compress1(mv.y));
 }
 
 Mv RoundMv(Mv mv, int rightShift, int leftShift)
@@ -217,7 +235,7 @@ bool MotionGrid::storeField(MotionField& field, int32_t poc) const
             c.interDir = info.m.interDir;
             for (int l = 0; l < 2; ++l)
                 if (info.m.uses(l)) {
-                    c.mv[l] = info.mvRefined[l];
+                    c.mv[l] = CompressMv(info.mvRefined[l]);
                     c.refPoc[l] = info.refPoc[l];
                     c.longTerm[l] = info.longTerm[l];
                 }

@@ -43,6 +43,9 @@ Mv WrapMv(Mv mv);
 // The rounding of motion vectors: right by `rightShift` to the nearest, halves toward zero,
 // then left by `leftShift`.
 Mv RoundMv(Mv mv, int rightShift, int leftShift);
+// A vector as the motion field of a picture keeps it for later temporal candidates: each
+// component with six significant bits (sign included), rounded half up.
+Mv CompressMv(Mv mv);
 // AMVR: `mv` (1/16) rounded to the precision 1 << shift sixteenths and back to 1/16 units.
 inline Mv RoundToPrecision(Mv mv, int shift) { return RoundMv(mv, shift, shift); }
 // The scale factor of POC distances tb / td (both clipped to [-128, 127]; td != 0), and a
