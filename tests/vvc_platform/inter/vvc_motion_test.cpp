@@ -276,8 +276,8 @@ TEST(VvcMotion, StoredFieldGivesLaterPicturesTheRefinedVectors)
 
 TEST(VvcMotion, StoredFieldKeepsSixSignificantBitsOfEachVector)
 {
-    // Within [-64, 63] a component is kept as it is; beyond, to six significant bits (sign
-    // included), rounded half up (-62.5 sixteens to -62), also where the rounding carries.
+    // Within [-64, 63] a component is kept as it is; beyond, to six significant bits and the
+    // sign, rounded half up (-62.5 sixteenths to -62), also where the rounding carries.
     struct Case
     {
         int32_t in, want;
@@ -585,6 +585,32 @@ TEST(VvcMotion, GpmPartsTakeTheListOfTheirParityAndStoreBothOnTheLine)
 
 // The motion stored for a 4x4 block is that of the part whose weight its samples take: part A
 // where all 16 samples are predicted from A alone, part B where none is.
+TEST(VvcMotion, GpmPartsDropTheHalfSampleFilterOfTheirCandidates)
+{
+    // B1 of the GPM unit was coded at half-sample precision (alternative filter). GPM predicts
+    // with the regular filters, and what it stores gives later merge candidates no such choice.
+    SliceMotion s = Slice(false);
+    MotionGrid g;
+    ASSERT_TRUE(g.create(128, 128));
+    MotionCand half = Uni(0, 0, Mv(8, 0));
+    half.hpelIf = true;
+    Put(g, s, 32, 16, 16, 16, half);
+    vvcslice::CodingUnit cu = Unit(32, 32, 16, 16);
+    cu.inter.merge = vvcslice::MergeKind::Gpm;
+    cu.inter.gpmCand[0] = 0;
+    cu.inter.gpmCand[1] = 1;
+    CuMotion m;
+    ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
+    ASSERT_EQ(m.kind, CuMotion::Gpm);
+    EXPECT_EQ(m.gpmCand[0].mv[0], Mv(8, 0));
+    EXPECT_FALSE(m.gpmCand[0].hpelIf);
+    GpmSplit(0, m.gpmAngle, m.gpmDistance);
+    g.storeCu(32, 32, 16, 16, m, s.refs);
+    for (int y = 32; y < 48; y += 4)
+        for (int x = 32; x < 48; x += 4)
+            EXPECT_FALSE(g.at(x, y).m.hpelIf) << x << "," << y;
+}
+
 TEST(VvcMotion, GpmStoredPartAgreesWithTheSampleWeights)
 {
     CuMotion m;

@@ -225,7 +225,8 @@ void ApplyMmvd(SliceMotion const& s, MotionCand& c, Mv offset)
 }
 
 // The uni-prediction motion of GPM part candidate idx: the list by the index's parity, or the
-// other one where the candidate does not use it.
+// other one where the candidate does not use it. GPM predicts with the regular filters, so the
+// candidate's half-sample filter choice is not kept (nor passed on to later merge candidates).
 static MotionCand GpmPart(MotionCand const& c, int idx)
 {
     int l = idx & 1;
@@ -235,7 +236,6 @@ static MotionCand GpmPart(MotionCand const& c, int idx)
     p.interDir = uint8_t(1 << l);
     p.refIdx[l] = c.refIdx[l];
     p.mv[l] = c.mv[l];
-    p.hpelIf = c.hpelIf;
     return p;
 }
 

@@ -29,7 +29,7 @@ int32_t Round1(int32_t v, int rightShift, int leftShift)
 
 int32_t Compress1(int32_t v)
 {
-    // Significant bits beyond the five below the sign are rounded away.
+    // Beyond seven bits of two's complement (the sign and six), the lower bits are rounded away.
     uint32_t m = uint32_t(v >= 0 ? v : -(v + 1)) | 31u;
     int bits = 0;
     while (m >>= 1)

@@ -44,7 +44,7 @@ Mv WrapMv(Mv mv);
 // then left by `leftShift`.
 Mv RoundMv(Mv mv, int rightShift, int leftShift);
 // A vector as the motion field of a picture keeps it for later temporal candidates: each
-// component with six significant bits (sign included), rounded half up.
+// component to six significant bits and the sign (exact within [-64, 63]), rounded half up.
 Mv CompressMv(Mv mv);
 // AMVR: `mv` (1/16) rounded to the precision 1 << shift sixteenths and back to 1/16 units.
 inline Mv RoundToPrecision(Mv mv, int shift) { return RoundMv(mv, shift, shift); }
