@@ -622,4 +622,36 @@ TEST(VvcDeblock, EdgesDerivedFromTransformBlocks)
     EXPECT_EQ(map.units.size(), 16u * 8u);
 }
 
+// A dual tree (as in the local one of small blocks in inter slices): five 16x16 luma blocks, the
+// first intra, the others predicted from a vector (block copy) with a coded residual in the third
+// only, under intra chroma blocks. Luma edges take the luma blocks' modes and chroma edges the
+// chroma blocks', whichever tree's blocks come first.
+TEST(VvcDeblock, DualTreeKeepsLumaAndChromaIntraApart)
+{
+    for (bool chromaFirst : {false, true}) {
+        DeblockMap map;
+        map.reset(80, 16);
+        auto add = [&map](bool chroma) {
+            for (int i = 0; i < 5; ++i) {
+                TransformBlock b;
+                b.chroma = chroma;
+                b.x = 16 * i, b.y = 0, b.w = 16, b.h = 16;
+                b.intra = chroma || i == 0;
+                b.cbf[0] = !chroma && i == 2;
+                AddTransformBlock(map, b);
+            }
+        };
+        add(chromaFirst);
+        add(!chromaFirst);
+        DeriveEdges(map);
+        int const bsY[4] = {2, 1, 1, 0}; // intra | copy, coded | uncoded twice, uncoded | uncoded
+        for (int i = 0; i < 4; ++i) {
+            EdgeSegment const& e = map.edge(kEdgeVer, 4 * (i + 1), 0);
+            EXPECT_EQ(e.bs[0], bsY[i]) << "edge at x " << 16 * (i + 1) << (chromaFirst ? ", chroma first" : "");
+            EXPECT_EQ(e.bs[1], 2) << "edge at x " << 16 * (i + 1);
+            EXPECT_EQ(e.bs[2], 2) << "edge at x " << 16 * (i + 1);
+        }
+    }
+}
+
 } // namespace

@@ -632,8 +632,7 @@ void IntraPictureReconstructor::deblock()
     vvcdeblock::DeriveEdges(m_dbk);
     if (m_anyInter)
         motionEdges();
-    // Luma edges between two block copy units: neither side is intra (in a dual tree the map's
-    // intra mark comes from the chroma tree).
+    // Luma edges between two block copy units: the block vector comparison.
     if (!m_ibcCell.empty())
         for (int d = 0; d < 2; ++d)
             for (int y4 = d; y4 < m_dbk.unitsH(); ++y4)

@@ -463,9 +463,9 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
     int const ch = b.chroma ? 1 : 0;
     int const sw = b.chroma ? SubWidth(map.chromaFormatIdc) : 1, sh = b.chroma ? SubHeight(map.chromaFormatIdc) : 1;
     const uint8_t tbW = uint8_t(std::min(255, b.w / sw)), tbH = uint8_t(std::min(255, b.h / sh));
-    const uint8_t mask =
-        b.chroma ? uint8_t(kIntra | kBdpcmC | kCbfCb | kCbfCr | kJointCbCr) : uint8_t(kIntra | kBdpcmY | kCiip | kCbfY);
-    uint8_t info = b.intra ? kIntra : 0;
+    const uint16_t mask = b.chroma ? uint16_t(kIntraC | kBdpcmC | kCbfCb | kCbfCr | kJointCbCr)
+                                   : uint16_t(kIntra | kBdpcmY | kCiip | kCbfY);
+    uint16_t info = b.intra ? uint16_t(b.chroma ? kIntraC : kIntra) : 0;
     if (b.chroma)
         info |= (b.bdpcm ? kBdpcmC : 0) | (b.cbf[0] ? kCbfCb : 0) | (b.cbf[1] ? kCbfCr : 0) |
                 (b.jointCbCr ? kJointCbCr : 0);
@@ -479,7 +479,7 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
     for (int y4 = y4a; y4 < y4b; ++y4)
         for (int x4 = x4a; x4 < x4b; ++x4) {
             BlockUnit& u = map.unit(x4, y4);
-            u.info = uint8_t((u.info & ~mask) | info);
+            u.info = uint16_t((u.info & ~mask) | info);
             u.tbW[ch] = tbW;
             u.tbH[ch] = tbH;
             u.slice = b.slice;
@@ -505,9 +505,9 @@ void DeriveEdges(DeblockMap& map)
     if (map.units.size() != size_t(w4) * size_t(h4) || map.edges[0].size() != map.units.size() ||
         map.edges[1].size() != map.units.size())
         return;
-    auto side = [](BlockUnit const& u) {
+    auto side = [](BlockUnit const& u, bool chroma) {
         BsSide s;
-        s.intra = u.info & kIntra;
+        s.intra = u.info & (chroma ? kIntraC : kIntra);
         s.bdpcm[0] = u.info & kBdpcmY;
         s.bdpcm[1] = u.info & kBdpcmC;
         s.ciip = u.info & kCiip;
@@ -525,15 +525,15 @@ void DeriveEdges(DeblockMap& map)
                     continue;
                 BlockUnit const& uq = map.unit(x4, y4);
                 BlockUnit const& up = d == kEdgeVer ? map.unit(x4 - 1, y4) : map.unit(x4, y4 - 1);
-                const BsSide p = side(up), q = side(uq);
                 bool const prediction = e.kind & kPredictionEdge;
                 if (e.kind & kTransformEdgeY) {
-                    e.bs[0] = uint8_t(BoundaryStrength(p, q, 0, true, prediction));
+                    e.bs[0] = uint8_t(BoundaryStrength(side(up, false), side(uq, false), 0, true, prediction));
                     if (e.maxLenP == 0 && e.maxLenQ == 0)
                         LumaMaxFilterLengths(d == kEdgeVer ? up.tbW[0] : up.tbH[0],
                                              d == kEdgeVer ? uq.tbW[0] : uq.tbH[0], e.maxLenP, e.maxLenQ);
                 }
                 if (e.kind & kTransformEdgeC) {
+                    const BsSide p = side(up, true), q = side(uq, true);
                     e.bs[1] = uint8_t(BoundaryStrength(p, q, 1, true, prediction));
                     e.bs[2] = uint8_t(BoundaryStrength(p, q, 2, true, prediction));
                     if (e.maxLenCP == 0 && e.maxLenCQ == 0)

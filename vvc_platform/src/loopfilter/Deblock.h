@@ -45,16 +45,19 @@ struct EdgeSegment
     uint8_t kind = 0; // EdgeKind bits; only DeriveEdges reads them
 };
 
-// What a block carries for its boundary strengths (BlockUnit::info).
-enum BlockInfo : uint8_t {
-    kIntra = 1,
+// What a block carries for its boundary strengths (BlockUnit::info). Luma and chroma keep their
+// own intra mark: in a dual tree (also the local one of small blocks in inter slices) a luma block
+// copy or inter unit may lie under intra chroma.
+enum BlockInfo : uint16_t {
+    kIntra = 1, // the luma block is intra
     kBdpcmY = 2,
     kBdpcmC = 4,
     kCiip = 8,
     kCbfY = 16,
     kCbfCb = 32,
     kCbfCr = 64,
-    kJointCbCr = 128
+    kJointCbCr = 128,
+    kIntraC = 256 // the chroma block is intra
 };
 
 // What the deblocking needs of the block covering a 4x4 luma unit (2x2 chroma in 4:2:0).
@@ -69,7 +72,7 @@ struct BlockUnit
     uint16_t slice = 0;   // index into DeblockMap::slices
     // Only for DeriveEdges: BlockInfo bits, and the transform block's width and height
     // ([0] luma samples, [1] chroma samples).
-    uint8_t info = 0;
+    uint16_t info = 0;
     uint8_t tbW[2] = {}, tbH[2] = {};
 };
 
