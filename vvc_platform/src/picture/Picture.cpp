@@ -2,17 +2,38 @@
 
 #include <algorithm>
 
+namespace {
+
+// A picture format the buffers accept: sizes bounded before any arithmetic on them.
+bool ValidPictureFormat(ChromaFormat format, int width, int height, int bitDepth)
+{
+    return width > 0 && height > 0 && width <= kMaxPictureDimension && height <= kMaxPictureDimension &&
+           int64_t(width) * height <= kMaxLumaPictureSize && format >= CHROMA_400 && format < NUM_CHROMA_FORMAT &&
+           bitDepth >= 8 && bitDepth <= 16;
+}
+
+// Horizontal and vertical chroma subsampling shifts of a format.
+int ChromaShiftX(ChromaFormat format)
+{
+    return format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
+}
+
+int ChromaShiftY(ChromaFormat format)
+{
+    return format == CHROMA_420 ? 1 : 0;
+}
+
+} // namespace
+
 bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
 {
     destroy();
-    if (width <= 0 || height <= 0 || width > kMaxPictureDimension || height > kMaxPictureDimension ||
-        int64_t(width) * height > kMaxLumaPictureSize || format < CHROMA_400 || format >= NUM_CHROMA_FORMAT ||
-        bitDepth < 8 || bitDepth > 16)
+    if (!ValidPictureFormat(format, width, height, bitDepth))
         return false;
     m_format = format;
     m_bitDepth = bitDepth;
-    int const sx = format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
-    int const sy = format == CHROMA_420 ? 1 : 0;
+    int const sx = ChromaShiftX(format);
+    int const sy = ChromaShiftY(format);
     for (int c = 0; c < (format == CHROMA_400 ? 1 : 3); ++c) {
         m_width[c] = c == 0 ? width : (width + sx) >> sx;
         m_height[c] = c == 0 ? height : (height + sy) >> sy;
@@ -45,14 +66,12 @@ PelUnitBuf PelStorage::view() const
 bool PaddedPelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
 {
     destroy();
-    if (width <= 0 || height <= 0 || width > kMaxPictureDimension || height > kMaxPictureDimension ||
-        int64_t(width) * height > kMaxLumaPictureSize || format < CHROMA_400 || format >= NUM_CHROMA_FORMAT ||
-        bitDepth < 8 || bitDepth > 16)
+    if (!ValidPictureFormat(format, width, height, bitDepth))
         return false;
     m_format = format;
     m_bitDepth = bitDepth;
-    int const sx = format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
-    int const sy = format == CHROMA_420 ? 1 : 0;
+    int const sx = ChromaShiftX(format);
+    int const sy = ChromaShiftY(format);
     for (int c = 0; c < numPlanes(); ++c) {
         int const shiftX = c == 0 ? 0 : sx, shiftY = c == 0 ? 0 : sy;
         m_width[c] = (width + shiftX) >> shiftX;
