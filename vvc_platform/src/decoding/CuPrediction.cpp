@@ -19,9 +19,6 @@ bool SymmetricShortTerm(SlicePrediction const& s, MotionCand const& c)
     return s.currPoc - s.refPoc[0][r0] == s.refPoc[1][r1] - s.currPoc;
 }
 
-int SubX(ChromaFormat f) { return f == CHROMA_420 || f == CHROMA_422 ? 1 : 0; }
-int SubY(ChromaFormat f) { return f == CHROMA_420 ? 1 : 0; }
-
 template <typename Block>
 void Place(Block& b, int x, int y, int w, int h)
 {
@@ -157,7 +154,7 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
         int const cols = w / sw, rows = h / sh;
         if (m.sub.size() < size_t(cols) * size_t(rows))
             return false;
-        int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
+        int const sx = ChromaShiftX(s.pic.chromaFormat), sy = ChromaShiftY(s.pic.chromaFormat);
         for (int j = 0; j < rows && ok; j++)
             for (int i = 0; i < cols && ok; i++) {
                 MotionCand const& c = m.sub[size_t(j) * size_t(cols) + size_t(i)];
@@ -198,7 +195,7 @@ bool CuPredictor::predict(SlicePrediction const& s, vvcslice::CodingUnit const& 
     if (s.lmcs && dst.samples[0])
         ForwardMapLuma(*s.lmcs, dst.samples[0], dst.stride[0], w, h);
     if (intra && m.ciip) {
-        int const sx = SubX(s.pic.chromaFormat), sy = SubY(s.pic.chromaFormat);
+        int const sx = ChromaShiftX(s.pic.chromaFormat), sy = ChromaShiftY(s.pic.chromaFormat);
         for (int c = 0; c < (s.pic.chromaFormat == CHROMA_400 ? 1 : 3); c++)
             if (dst.samples[c] && intra->samples[c] && (c == 0 || CiipBlendsChroma(w >> sx)))
                 CiipBlend(dst.samples[c], dst.stride[c], intra->samples[c], intra->stride[c], c ? w >> sx : w,

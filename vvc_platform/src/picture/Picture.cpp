@@ -12,17 +12,6 @@ bool ValidPictureFormat(ChromaFormat format, int width, int height, int bitDepth
            bitDepth >= 8 && bitDepth <= 16;
 }
 
-// Horizontal and vertical chroma subsampling shifts of a format.
-int ChromaShiftX(ChromaFormat format)
-{
-    return format == CHROMA_420 || format == CHROMA_422 ? 1 : 0;
-}
-
-int ChromaShiftY(ChromaFormat format)
-{
-    return format == CHROMA_420 ? 1 : 0;
-}
-
 } // namespace
 
 bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth)

@@ -43,6 +43,10 @@ void msg(MsgLevel level, char const* fmt, ...);
 
 enum ChromaFormat : int { CHROMA_400 = 0, CHROMA_420 = 1, CHROMA_422 = 2, CHROMA_444 = 3, NUM_CHROMA_FORMAT = 4 };
 
+// Horizontal and vertical subsampling shifts of the chroma planes of a format.
+inline int ChromaShiftX(ChromaFormat f) { return f == CHROMA_420 || f == CHROMA_422 ? 1 : 0; }
+inline int ChromaShiftY(ChromaFormat f) { return f == CHROMA_420 ? 1 : 0; }
+
 enum NalUnitType {
     NAL_UNIT_CODED_SLICE_TRAIL = 0,
     NAL_UNIT_CODED_SLICE_STSA = 1,
