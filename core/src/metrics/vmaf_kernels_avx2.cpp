@@ -129,12 +129,6 @@ inline __m256 OneMinusInDouble(__m256 v)
     return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
 }
 
-struct VifStatWork
-{
-    ScratchVector<float> pad[5];   // vertical sums with mirrored borders
-    ScratchVector<float> num, den; // per-sample values of four rows
-};
-
 // Numerator and denominator contributions of eight samples from the five filtered sums.
 inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e12, __m256& num, __m256& den)
 {
@@ -161,7 +155,7 @@ inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e1
     den = _mm256_blendv_ps(denHigh, _mm256_set1_ps(1.0f), low);
 }
 
-// Eight lanes for the shared VIF statistic row.
+// Eight lanes for the shared VIF.
 struct Lanes8
 {
     using Reg = __m256;
@@ -176,88 +170,8 @@ struct Lanes8
     {
         VifValues8(mu1, mu2, e11, e22, e12, num, den);
     }
+    static void Deinterleave(float const* pad, int n, float* e, float* o) { vmaf::Deinterleave(pad, n, e, o); }
 };
-
-void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
-                  VifStatWork& wk)
-{
-    int const w = ref.width;
-    int const h = ref.height;
-    numOut = 0.0;
-    denOut = 0.0;
-    if (w <= 0 || h <= 0)
-        return;
-    int const r = taps / 2;
-    std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + 8;
-    float* pad[5];
-    for (int m = 0; m < 5; ++m)
-        pad[m] = Scratch(wk.pad[m], padLen);
-    float* numRows = Scratch(wk.num, 4 * static_cast<std::size_t>(w));
-    float* denRows = Scratch(wk.den, 4 * static_cast<std::size_t>(w));
-    float accNum = 0.0f;
-    float accDen = 0.0f;
-    // Four rows at a time, their in-order row sums side by side (independent chains).
-    for (int y0 = 0; y0 < h; y0 += 4) {
-        int const rows = std::min(4, h - y0);
-        for (int i = 0; i < rows; ++i)
-            VifStatisticRowOf<Lanes8>(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
-                                      denRows + static_cast<std::ptrdiff_t>(i) * w);
-        AddRowSums(numRows, w, rows, &accNum);
-        AddRowSums(denRows, w, rows, &accDen);
-    }
-    numOut = accNum;
-    denOut = accDen;
-}
-
-struct VifWork
-{
-    VifStatWork stat;
-    ScratchVector<float> acc, even, odd;
-    ScratchVector<float const*> rows;
-};
-
-// Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
-PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, VifWork& wk)
-{
-    int const ow = s.width / 2;
-    int const oh = s.height / 2;
-    float* out = ScalePlane(plane, static_cast<std::size_t>(ow) * oh + 1);
-    PlaneView const v{out, ow, oh, ow};
-    if (ow == 0 || oh == 0)
-        return v;
-    int const r = taps / 2;
-    int const padLen = s.width + 2 * r;
-    float* pad = Scratch(wk.acc, static_cast<std::size_t>(padLen) + 8);
-    float* e = Scratch(wk.even, static_cast<std::size_t>(padLen) / 2 + 9);
-    float* o = Scratch(wk.odd, static_cast<std::size_t>(padLen) / 2 + 9);
-    float const** rows = Scratch(wk.rows, static_cast<std::size_t>(taps));
-    for (int i = 0; i < oh; ++i) {
-        for (int k = 0; k < taps; ++k)
-            rows[k] = s.row(MirrorIndex(2 * i - r + k, s.height));
-        VerticalFilter(rows, f, taps, s.width, pad + r);
-        MirrorBorders(pad, s.width, r);
-        Deinterleave(pad, padLen, e, o);
-        float* dst = out + static_cast<std::size_t>(i) * ow;
-        // Tap k of output j reads pad[2j + k]: even taps from e, odd taps from o.
-        int j = 0;
-        for (; j + 8 <= ow; j += 8) {
-            __m256 a = _mm256_setzero_ps();
-            for (int k = 0; k < taps; ++k) {
-                float const* src = (k & 1) ? o + (k >> 1) : e + (k >> 1);
-                a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(f[k]), _mm256_loadu_ps(src + j)));
-            }
-            _mm256_storeu_ps(dst + j, a);
-        }
-        for (; j < ow; ++j) {
-            float a = 0.0f;
-            float const* p = pad + 2 * j;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * p[k];
-            dst[j] = a;
-        }
-    }
-    return v;
-}
 
 // ---------------------------------------------------------------- SSIM
 
@@ -527,23 +441,7 @@ struct MotionWork
 
 VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
 {
-    static thread_local VifWork wk;
-    VifResult res;
-    PlaneView r = ref;
-    PlaneView d = dis;
-    for (int s = 0; s < 4; ++s) {
-        float const* f = kVifFilters[s];
-        int const taps = kVifTaps[s];
-        if (s > 0) {
-            int const g = (s & 1) ? 0 : 2; // alternate buffers so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, g, wk);
-            PlaneView const nd = VifReduce(d, f, taps, g + 1, wk);
-            r = nr;
-            d = nd;
-        }
-        VifStatistic(r, d, f, taps, res.num[s], res.den[s], wk.stat);
-    }
-    return res;
+    return VifOf<Lanes8>(ref, dis);
 }
 
 namespace {
