@@ -117,7 +117,7 @@ struct PoolSlot
 };
 
 // Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
-// and the blur write every sample that is read), so a slot costs memory only once used. When
+// writes every sample that is read), so a slot costs memory only once used. When
 // every slot is in use a new one is made; nullptr only when that allocation fails.
 class Pool
 {
@@ -187,19 +187,19 @@ struct ComboShared
     bool doSsim = true;
     vmaf::Kernels const* kernels = &vmaf::PortableKernels();
     FloatBuffer pullTmp[4]; // the pull's scratch; pulls never overlap, so one set serves all workers
+    // One kernel scratch region per worker, mapped before the workers start (UseThreadScratchRegion).
+    std::vector<FloatBuffer> scratchRegions;
+    std::atomic<int> nextRegion{0};
     std::mutex errorLock;
     std::string error;
     std::atomic<bool> failed{false};
     std::atomic<bool> stop{false};
-    std::mutex pullLock; // also guards the pools and the blur use counts
+    std::mutex pullLock; // also guards the pools
     int nextFrame = 0;
-    Pool refPool[4], disPool[4], blurPool[4];
-    // Motion scores that still need the blurred reference of a frame: the one against its
-    // predecessor and the one against its successor. At 0 the blur is released.
-    std::vector<signed char> blurUses;
+    Pool refPool[4], disPool[4];
     VmafFeatureArrays* arrays[4] = {};
-    // Frames whose offset and blur are finished (done outside the pull lock by the puller), and
-    // the motion score of each frame against its predecessor, per plane.
+    // Frames whose offset is applied (done outside the pull lock by the puller), and the motion
+    // score of each frame against its predecessor, per plane.
     std::mutex preparedLock;
     std::condition_variable preparedCv;
     std::vector<char> prepared;
@@ -268,21 +268,6 @@ struct ComboShared
         values = sad[f];
         return true;
     }
-    // Under pullLock: one use of frame's blur is over (or will never come).
-    void useBlur(int frame)
-    {
-        std::size_t const f = static_cast<std::size_t>(frame);
-        if (f < blurUses.size() && blurUses[f] > 0 && --blurUses[f] == 0)
-            for (int p = 0; p < 4; ++p)
-                blurPool[p].release(frame);
-    }
-    void setBlurUses(int frame, int uses)
-    {
-        std::size_t const f = static_cast<std::size_t>(frame);
-        if (f >= blurUses.size())
-            blurUses.resize(std::max<std::size_t>(blurUses.size() * 2, f + 1), 0);
-        blurUses[f] = static_cast<signed char>(uses);
-    }
 };
 
 bool Active(ComboShared const& s, int p)
@@ -295,8 +280,8 @@ PlaneView View(ComboShared const& s, int p, float const* data)
     return PlaneView{data, s.width[p], s.height[p], s.stride[p] / 4};
 }
 
-// -128 on both pictures and the blurred reference into blur.
-void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* tmp)
+// -128 on both pictures (the motion scores blur the offset reference as they go).
+void Prepare(ComboShared& s, int p, float* ref, float* dis)
 {
     std::ptrdiff_t const stride = s.stride[p] / 4;
     for (int y = 0; y < s.height[p]; ++y) {
@@ -307,26 +292,23 @@ void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* 
             d[x] -= 128.0f;
         }
     }
-    s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
 }
 
 struct FrameBuffers
 {
     float* ref[4] = {};
     float* dis[4] = {};
-    float* blur[4] = {};
 };
 
 // Takes the slots of a frame in every active plane; false when a pool is exhausted.
-bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb, bool withBlur)
+bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb)
 {
     for (int p = 0; p < 4; ++p) {
         if (!Active(s, p))
             continue;
         fb.ref[p] = s.refPool[p].take(frame);
         fb.dis[p] = s.disPool[p].take(frame);
-        fb.blur[p] = withBlur ? s.blurPool[p].take(frame) : nullptr;
-        if (!fb.ref[p] || !fb.dis[p] || (withBlur && !fb.blur[p]))
+        if (!fb.ref[p] || !fb.dis[p])
             return false;
     }
     return true;
@@ -412,13 +394,13 @@ void WorkerBody(ComboShared& s)
         std::lock_guard<std::mutex> lock(s.startLock);
         ++s.workerCount;
     }
-    std::vector<float> blurTmp;
-    for (int p = 0; p < 4; ++p)
-        blurTmp.resize(std::max(blurTmp.size(), static_cast<std::size_t>(s.width[p] + 8)));
+    std::size_t const region = static_cast<std::size_t>(s.nextRegion++);
+    if (region < s.scratchRegions.size())
+        vmaf::UseThreadScratchRegion(s.scratchRegions[region].data(), s.scratchRegions[region].size() * sizeof(float));
     auto prepare = [&](FrameBuffers const& fb) {
         for (int p = 0; p < 4; ++p)
             if (Active(s, p))
-                Prepare(s, p, fb.ref[p], fb.dis[p], fb.blur[p], blurTmp.data());
+                Prepare(s, p, fb.ref[p], fb.dis[p]);
     };
 
     for (;;) {
@@ -434,7 +416,7 @@ void WorkerBody(ComboShared& s)
                 return;
             n = s.nextFrame++;
             if (n == 0) {
-                if (!TakeSlots(s, 0, cur, true)) {
+                if (!TakeSlots(s, 0, cur)) {
                     s.fail("cannot allocate the picture buffers.");
                     return;
                 }
@@ -443,7 +425,6 @@ void WorkerBody(ComboShared& s)
                     s.stop = true;
                     return;
                 }
-                s.setBlurUses(0, 1); // the score of frame 1 against it
                 prepareCur = true;
             } else {
                 for (int p = 0; p < 4; ++p) {
@@ -451,8 +432,7 @@ void WorkerBody(ComboShared& s)
                         continue;
                     cur.ref[p] = s.refPool[p].find(n);
                     cur.dis[p] = s.disPool[p].find(n);
-                    cur.blur[p] = s.blurPool[p].find(n);
-                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p]) {
+                    if (!cur.ref[p] || !cur.dis[p]) {
                         s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
                         return;
                     }
@@ -460,27 +440,20 @@ void WorkerBody(ComboShared& s)
             }
             // One frame ahead: the successor is pulled before this frame is measured. Any
             // answer other than 0 ends the run after this frame, which is still measured.
-            if (!TakeSlots(s, n + 1, next, true)) {
+            if (!TakeSlots(s, n + 1, next)) {
                 ReleaseFrame(s, n + 1);
-                for (int p = 0; p < 4; ++p)
-                    s.blurPool[p].release(n + 1);
                 s.fail("cannot allocate the picture buffers.");
                 return;
             }
             hasNext = Pull(s, next) == 0;
-            if (hasNext) {
-                s.setBlurUses(n + 1, 2); // scores against frame n and against frame n + 2
-            } else {
+            if (!hasNext) {
                 ReleaseFrame(s, n + 1);
-                for (int p = 0; p < 4; ++p)
-                    s.blurPool[p].release(n + 1);
-                s.useBlur(n); // no score against a successor
                 s.stop = true;
             }
         }
         // The pulled frames' planes first (which hands the caller's frames back soonest), then
-        // their offset and blur, outside the lock, then the successor's motion score against
-        // this frame: a blur is released as soon as both its scores exist.
+        // their offset, outside the lock, then the successor's motion score against this frame
+        // (this frame's pictures stay until it is measured, so both are there).
         if (prepareCur)
             Fill(s, n, cur);
         if (hasNext)
@@ -499,12 +472,9 @@ void WorkerBody(ComboShared& s)
             for (int p = 0; p < 4; ++p)
                 if (Active(s, p))
                     values[static_cast<std::size_t>(p)] =
-                        s.kernels->motionScore(View(s, p, cur.blur[p]), View(s, p, next.blur[p]));
+                        s.kernels->blurredMotionScore(View(s, p, cur.ref[p]), View(s, p, next.ref[p]));
             s.markSad(n + 1, values);
             std::copy(values.begin(), values.end(), sadNext);
-            std::lock_guard<std::mutex> lock(s.pullLock);
-            s.useBlur(n);
-            s.useBlur(n + 1);
         }
         double motion[4] = {};
         double motion2[4] = {};
@@ -587,13 +557,26 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
         if (!Active(s, p))
             continue;
         std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
-        std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
         if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p]) ||
-            !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
+            !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
     }
+    // Each worker's kernel scratch, mapped here (fresh pages read as zero and cost memory only once
+    // written), so that no worker changes the address space while others fault their pages in.
+    // Three times the largest plane and 4 MiB: the kernels take about 1.1 times the plane at 1080p,
+    // 3.2 times at 720p; a worker that needs more takes the rest from the system as before.
+    std::size_t regionBytes = 0;
+    for (int p = 0; p < 4; ++p)
+        regionBytes = std::max(regionBytes, s.planeFloats[p] * sizeof(float));
+    regionBytes = regionBytes * 3 + (std::size_t(4) << 20);
+    s.scratchRegions.resize(static_cast<std::size_t>(n));
+    for (auto& r : s.scratchRegions)
+        if (!r.resize(regionBytes / sizeof(float))) {
+            s.scratchRegions.clear(); // the kernels allocate their scratch themselves
+            break;
+        }
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {

@@ -21,6 +21,8 @@ struct Kernels
     void (*motionBlur)(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp);
     double (*motionScore)(PlaneView const& a, PlaneView const& b);
     double (*mse)(PlaneView const& ref, PlaneView const& dis);
+    // motionScore of the motionBlur of a and b, without storing the blurred pictures.
+    double (*blurredMotionScore)(PlaneView const& a, PlaneView const& b);
 };
 
 Kernels const& PortableKernels();
@@ -59,6 +61,7 @@ double SsimAvx2(PlaneView const& ref, PlaneView const& dis, float addend);
 void MotionBlurAvx2(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp);
 double MotionScoreAvx2(PlaneView const& a, PlaneView const& b);
 double MeanSquaredErrorAvx2(PlaneView const& ref, PlaneView const& dis);
+double BlurredMotionScoreAvx2(PlaneView const& a, PlaneView const& b);
 // AVX-512 implementations (built with -mavx512f -mavx512dq -mavx512bw -mavx512vl). SSIM is the AVX2
 // code around the AVX-512 filter pass.
 VifResult VifAvx512(PlaneView const& ref, PlaneView const& dis);

@@ -434,8 +434,30 @@ float AdmCube3(float sum, float area)
 
 struct MotionWork
 {
-    ScratchVector<float> pad, diff;
+    ScratchVector<float> pad, diff, blurA, blurB;
 };
+
+// Row y of the 5-tap blur of src into out; pad holds width + 12 floats.
+inline void MotionBlurRow(PlaneView const& src, int y, float* pad, float* out)
+{
+    int const r = 2;
+    float const* rows[5];
+    for (int k = 0; k < 5; ++k)
+        rows[k] = src.row(MirrorIndex(y - r + k, src.height));
+    VerticalFilter(rows, kMotionFilter, 5, src.width, pad + r);
+    MirrorBorders(pad, src.width, r);
+    HorizontalFilter(pad, kMotionFilter, 5, src.width, out);
+}
+
+// |p - q| of w samples into d.
+inline void AbsDiffRow(float const* p, float const* q, int w, float* d)
+{
+    int x = 0;
+    for (; x + 8 <= w; x += 8)
+        _mm256_storeu_ps(d + x, Abs(_mm256_sub_ps(_mm256_loadu_ps(p + x), _mm256_loadu_ps(q + x))));
+    for (; x < w; ++x)
+        d[x] = std::fabs(p[x] - q[x]);
+}
 
 } // namespace
 
@@ -822,18 +844,9 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
 void MotionBlurAvx2(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float*)
 {
     static thread_local MotionWork wk;
-    int const w = src.width;
-    int const h = src.height;
-    int const r = 2;
-    float* pad = Scratch(wk.pad, static_cast<std::size_t>(w) + 2 * r + 8);
-    float const* rows[5];
-    for (int y = 0; y < h; ++y) {
-        for (int k = 0; k < 5; ++k)
-            rows[k] = src.row(MirrorIndex(y - r + k, h));
-        VerticalFilter(rows, kMotionFilter, 5, w, pad + r);
-        MirrorBorders(pad, w, r);
-        HorizontalFilter(pad, kMotionFilter, 5, w, dst + y * dstStride);
-    }
+    float* pad = Scratch(wk.pad, static_cast<std::size_t>(src.width) + 12);
+    for (int y = 0; y < src.height; ++y)
+        MotionBlurRow(src, y, pad, dst + y * dstStride);
 }
 
 double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
@@ -848,15 +861,31 @@ double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
     // side by side (independent chains), added to the total in row order.
     for (int y0 = 0; y0 < a.height; y0 += 4) {
         int const rows = std::min(4, a.height - y0);
+        for (int r = 0; r < rows; ++r)
+            AbsDiffRow(a.row(y0 + r), b.row(y0 + r), w, diff + static_cast<std::size_t>(r) * w);
+        AddRowSums(diff, w, rows, &accum);
+    }
+    return static_cast<double>(accum / static_cast<float>(a.width * a.height));
+}
+
+double BlurredMotionScoreAvx2(PlaneView const& a, PlaneView const& b)
+{
+    static thread_local MotionWork wk;
+    if (a.width <= 0 || a.height <= 0)
+        return 0.0;
+    int const w = a.width;
+    float* pad = Scratch(wk.pad, static_cast<std::size_t>(w) + 12);
+    float* ra = Scratch(wk.blurA, static_cast<std::size_t>(w));
+    float* rb = Scratch(wk.blurB, static_cast<std::size_t>(w));
+    float* diff = Scratch(wk.diff, static_cast<std::size_t>(w) * 4);
+    float accum = 0.0f;
+    // As MotionScoreAvx2 on the blurred rows, each made just before it is used.
+    for (int y0 = 0; y0 < a.height; y0 += 4) {
+        int const rows = std::min(4, a.height - y0);
         for (int r = 0; r < rows; ++r) {
-            float const* p = a.row(y0 + r);
-            float const* q = b.row(y0 + r);
-            float* dr = diff + static_cast<std::size_t>(r) * w;
-            int x = 0;
-            for (; x + 8 <= w; x += 8)
-                _mm256_storeu_ps(dr + x, Abs(_mm256_sub_ps(_mm256_loadu_ps(p + x), _mm256_loadu_ps(q + x))));
-            for (; x < w; ++x)
-                dr[x] = std::fabs(p[x] - q[x]);
+            MotionBlurRow(a, y0 + r, pad, ra);
+            MotionBlurRow(b, y0 + r, pad, rb);
+            AbsDiffRow(ra, rb, w, diff + static_cast<std::size_t>(r) * w);
         }
         AddRowSums(diff, w, rows, &accum);
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -64,8 +65,13 @@ bool ImageBase::newBuffer(int64_t samples)
     m_buffer.reset();
     m_capacity = 0;
     int64_t const bytes = static_cast<int64_t>(m_bytesPerSample) * (samples + 16);
-    // Zeroed, so margins and slack never hold stale values.
-    m_buffer = std::shared_ptr<uint8_t[]>(new uint8_t[static_cast<size_t>(bytes)]());
+    // Zeroed, so margins and slack never hold stale values. calloc: fresh pages from the system are
+    // known to be zero and are not cleared again, so a picture costs memory only as it is written (a
+    // 1080p picture's clearing at open had taken some 15 ms of a decoder's opening).
+    auto* data = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1));
+    if (!data)
+        throw std::bad_alloc();
+    m_buffer = std::shared_ptr<uint8_t[]>(data, [](uint8_t* p) { std::free(p); });
     m_capacity = bytes;
     return true;
 }
