@@ -18,7 +18,7 @@ namespace ze::nox::core::vmaf {
 
 Kernels const& PortableKernels()
 {
-    static Kernels const k{"portable",   &Vif, &Adm, &Ssim, &MotionBlur, &MotionScore, &MeanSquaredError,
+    static Kernels const k{"portable",         &Vif, &Adm, &Ssim, &MotionBlur, &MotionScore, &MeanSquaredError,
                            &BlurredMotionScore};
     return k;
 }
@@ -27,9 +27,14 @@ Kernels const* Avx2Kernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static Kernels const k{"avx2",          &VifAvx2,        &AdmAvx2,
-                           &SsimAvx2,       &MotionBlurAvx2, &MotionScoreAvx2,
-                           &MeanSquaredErrorAvx2, &BlurredMotionScoreAvx2};
+    static Kernels const k{"avx2",
+                           &VifAvx2,
+                           &AdmAvx2,
+                           &SsimAvx2,
+                           &MotionBlurAvx2,
+                           &MotionScoreAvx2,
+                           &MeanSquaredErrorAvx2,
+                           &BlurredMotionScoreAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;
@@ -41,8 +46,14 @@ Kernels const* Avx512Kernels()
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = Avx2Kernels() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                              __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-    static Kernels const k{"avx512",         &VifAvx512,           &AdmAvx2, &SsimAvx512, &MotionBlurAvx2,
-                           &MotionScoreAvx2, &MeanSquaredErrorAvx2, &BlurredMotionScoreAvx2};
+    static Kernels const k{"avx512",
+                           &VifAvx512,
+                           &AdmAvx2,
+                           &SsimAvx512,
+                           &MotionBlurAvx2,
+                           &MotionScoreAvx2,
+                           &MeanSquaredErrorAvx2,
+                           &BlurredMotionScoreAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;
@@ -244,9 +255,8 @@ void UseThreadScratchRegion(void* base, std::size_t bytes)
 void* AllocateThreadScratch(std::size_t bytes, bool* zeroed)
 {
     ThreadRegion& r = tRegion;
-    constexpr std::size_t kAlign = kRegionAlign;
     if (r.base != 0 && bytes <= r.size) {
-        std::size_t const need = (std::max<std::size_t>(bytes, 1) + kAlign - 1) / kAlign * kAlign;
+        std::size_t const need = (std::max<std::size_t>(bytes, 1) + kRegionAlign - 1) / kRegionAlign * kRegionAlign;
         if (need <= r.size - r.used) {
             void* p = reinterpret_cast<void*>(r.base + r.used);
             r.used += need;

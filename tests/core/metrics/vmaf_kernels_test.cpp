@@ -297,8 +297,7 @@ TEST(VmafSampleBuffers, ThreadScratchRegionServesThenFallsBack)
         std::vector<float, SampleAllocator<float>> a(1000);
         float* s = ThreadScratch(kThreadScratchSlots - 1, 5000);
         carvedOk = inRegion(a.data()) && inRegion(s) && inRegion(s + 4999) &&
-                   (s >= a.data() + 1000 || s + 5000 <= a.data()) &&
-                   reinterpret_cast<std::uintptr_t>(s) % 32 == 0 &&
+                   (s >= a.data() + 1000 || s + 5000 <= a.data()) && reinterpret_cast<std::uintptr_t>(s) % 32 == 0 &&
                    std::all_of(s, s + 5000, [](float v) { return v == 0.0f; });
         std::fill(a.begin(), a.end(), 3.0f);
         // Larger than what is left: from the system, and given back to it.
