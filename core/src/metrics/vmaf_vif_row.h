@@ -11,6 +11,8 @@
 #include "metrics/vmaf_vif.h"
 
 #include <cstddef>
+#include <tuple>
+#include <utility>
 
 namespace ze::nox::core::vmaf {
 
@@ -113,18 +115,15 @@ enum : int {
     kVifReduceOdd = 9,
 };
 
-// Numerator and denominator totals of one scale: four rows at a time, their in-order row sums side
-// by side (independent chains).
+// Numerator and denominator totals of one scale (0 and 0 for an empty plane): four rows at a time,
+// their in-order row sums side by side (independent chains).
 template <typename L>
-inline void VifStatisticOf(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut,
-                           double& denOut)
+inline std::pair<double, double> VifStatisticOf(PlaneView const& ref, PlaneView const& dis, float const* f, int taps)
 {
     int const w = ref.width;
     int const h = ref.height;
-    numOut = 0.0;
-    denOut = 0.0;
     if (w <= 0 || h <= 0)
-        return;
+        return {0.0, 0.0};
     int const r = taps / 2;
     std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + L::kWidth;
     float* pad[5];
@@ -142,8 +141,7 @@ inline void VifStatisticOf(PlaneView const& ref, PlaneView const& dis, float con
         AddRowSums(numRows, w, rows, &accNum);
         AddRowSums(denRows, w, rows, &accDen);
     }
-    numOut = accNum;
-    denOut = accDen;
+    return {accNum, accDen};
 }
 
 // Filters s with f and keeps even rows and columns into scale plane `plane` (stride s.width / 2).
@@ -222,7 +220,7 @@ inline VifResult VifOf(PlaneView const& ref, PlaneView const& dis)
             r = nr;
             d = nd;
         }
-        VifStatisticOf<L>(r, d, f, taps, res.num[s], res.den[s]);
+        std::tie(res.num[s], res.den[s]) = VifStatisticOf<L>(r, d, f, taps);
     }
     return res;
 }
