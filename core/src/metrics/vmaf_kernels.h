@@ -37,7 +37,8 @@ Kernels const* VectorKernels();
 Kernels const& SelectKernels(bool allowVector);
 
 // Per-thread scratch of the vector kernels, grown as needed and kept for the next frame (so a
-// worker's scratch is bounded by the largest plane it measures). The kernels run one after
+// worker's scratch is bounded by the largest plane it measures); from the thread's scratch region
+// when it has one (UseThreadScratchRegion). The kernels run one after
 // another on a thread, so they share it. Built without vector flags: any unit may call these.
 // One of the four quarter-size planes of VIF's reduced pictures and ADM's approximation bands.
 float* ScalePlane(int index, std::size_t floats);
