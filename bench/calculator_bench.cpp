@@ -1,9 +1,11 @@
 // Frames per second of the quality-metric calculator on the 1280x720 and 1920x1080 30-frame pairs
-// with 1 and 8 workers: Y4M files opened by the raw decoder, both decoded ahead on threads of their
-// own, converted and measured by the driver's workers, delivered. After the runs the speed-up of
-// 8 workers over 1 is printed per size, with the process's CPU time per frame of each (on a loaded
-// machine wall time says little about scaling, CPU time shows what the extra workers cost) and the
-// load average. Compare with vmaf_bench, the driver alone on preloaded planes.
+// and a 1920x1080 120-frame pair (a whole stream's throughput: with 30 frames over 8 workers the
+// first round, which first touches every buffer, and the last, which leaves workers idle, weigh a
+// quarter each) with 1 and 8 workers: Y4M files opened by the raw decoder, both decoded ahead on
+// threads of their own, converted and measured by the driver's workers, delivered. After the runs
+// the speed-up of 8 workers over 1 is printed per pair, with the process's CPU time per frame of
+// each (on a loaded machine wall time says little about scaling, CPU time shows what the extra
+// workers cost) and the load average. Compare with vmaf_bench, the driver alone on preloaded planes.
 
 #include "metrics/ze_quality_metric_calculator.h"
 
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 
 using namespace ze::nox::core;
@@ -33,8 +36,9 @@ ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, 
     return ZE_NOX_CORE_CANCELED;
 }
 
-// The pair of a size: 720p is the tests' T pair, 1080p the metric benchmarks' testsrc2 pair.
-std::pair<std::string, std::string> EnsurePair(int height)
+// The pair of a size: 720p is the tests' T pair, 1080p the metric benchmarks' testsrc2 pair of
+// `frames` frames.
+std::pair<std::string, std::string> EnsurePair(int height, int frames)
 {
     std::string cmd;
     std::pair<std::string, std::string> pair;
@@ -44,8 +48,9 @@ std::pair<std::string, std::string> EnsurePair(int height)
               std::string(SERAVIN_SOURCE_DIR) + "/tests/media/gen_vmaf.sh' '" + kDir + "'";
     } else {
         std::string const dir = kDir + "/../../bench/media";
-        pair = {dir + "/B_1920x1080_30f_420p_ref.y4m", dir + "/B_1920x1080_30f_420p_crf30.y4m"};
-        cmd = "bash '" + std::string(SERAVIN_SOURCE_DIR) + "/bench/gen_vmaf_pair.sh' '" + dir + "' 1920 1080 30";
+        std::string const n = std::to_string(frames);
+        pair = {dir + "/B_1920x1080_" + n + "f_420p_ref.y4m", dir + "/B_1920x1080_" + n + "f_420p_crf30.y4m"};
+        cmd = "bash '" + std::string(SERAVIN_SOURCE_DIR) + "/bench/gen_vmaf_pair.sh' '" + dir + "' 1920 1080 " + n;
     }
     if (QFile::exists(QString::fromStdString(pair.second)) || std::system(cmd.c_str()) == 0)
         return pair;
@@ -58,9 +63,10 @@ struct Figures
     double cpuMsPerFrame = 0.0;
 };
 
-std::map<std::pair<int, int>, Figures>& Results()
+// By height, frames of the pair and workers.
+std::map<std::tuple<int, int, int>, Figures>& Results()
 {
-    static std::map<std::pair<int, int>, Figures> results;
+    static std::map<std::tuple<int, int, int>, Figures> results;
     return results;
 }
 
@@ -75,7 +81,8 @@ double ProcessCpuSeconds()
 void BM_Calculator(benchmark::State& state)
 {
     int const height = static_cast<int>(state.range(0));
-    auto const [refPath, disPath] = EnsurePair(height);
+    int const pairFrames = static_cast<int>(state.range(2));
+    auto const [refPath, disPath] = EnsurePair(height, pairFrames);
     if (refPath.empty()) {
         state.SkipWithError("could not generate the pair");
         return;
@@ -108,13 +115,16 @@ void BM_Calculator(benchmark::State& state)
     state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
     state.counters["cpu_ms_per_frame"] = cpuMsPerFrame;
     if (seconds > 0.0)
-        Results()[{height, static_cast<int>(state.range(1))}] = {frames / seconds, cpuMsPerFrame};
+        Results()[{height, pairFrames, static_cast<int>(state.range(1))}] = {frames / seconds, cpuMsPerFrame};
 }
 BENCHMARK(BM_Calculator)
-    ->Args({720, 1})
-    ->Args({720, 8})
-    ->Args({1080, 1})
-    ->Args({1080, 8})
+    ->ArgNames({"height", "workers", "frames"})
+    ->Args({720, 1, 30})
+    ->Args({720, 8, 30})
+    ->Args({1080, 1, 30})
+    ->Args({1080, 8, 30})
+    ->Args({1080, 1, 120})
+    ->Args({1080, 8, 120})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);
@@ -127,14 +137,14 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (int height : {720, 1080}) {
-        auto const one = Results().find({height, 1});
-        auto const eight = Results().find({height, 8});
+    for (auto [height, frames] : {std::pair{720, 30}, std::pair{1080, 30}, std::pair{1080, 120}}) {
+        auto const one = Results().find({height, frames, 1});
+        auto const eight = Results().find({height, frames, 8});
         if (one != Results().end() && eight != Results().end())
-            std::printf(
-                "%dp: 8 workers %.2f fps, 1 worker %.2f fps, speed-up %.2f; CPU per frame %.1f ms and %.1f ms\n",
-                height, eight->second.fps, one->second.fps, eight->second.fps / one->second.fps,
-                eight->second.cpuMsPerFrame, one->second.cpuMsPerFrame);
+            std::printf("%dp, %d frames: 8 workers %.2f fps, 1 worker %.2f fps, speed-up %.2f; CPU per frame %.1f ms "
+                        "and %.1f ms\n",
+                        height, frames, eight->second.fps, one->second.fps, eight->second.fps / one->second.fps,
+                        eight->second.cpuMsPerFrame, one->second.cpuMsPerFrame);
     }
     double load[3] = {};
     if (getloadavg(load, 3) == 3)

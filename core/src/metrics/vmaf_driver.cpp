@@ -117,7 +117,7 @@ struct PoolSlot
 };
 
 // Set of plane buffers tagged with their frame index. Buffers are not zero-filled (the pull
-// and the blur write every sample that is read), so a slot costs memory only once used. When
+// writes every sample that is read), so a slot costs memory only once used. When
 // every slot is in use a new one is made; nullptr only when that allocation fails.
 class Pool
 {
@@ -166,6 +166,31 @@ private:
 
 using FrameDoneFn = bool (*)(void* runner, int frame, std::string& error);
 
+struct FrameBuffers
+{
+    float* ref[4] = {};
+    float* dis[4] = {};
+};
+
+// One piece of a frame's measurement: a feature group of one plane. A frame's pieces are taken by
+// whichever workers are free, so a few frames in flight keep every worker busy.
+enum class Part { Vif, Adm, PsnrSsim };
+
+// A frame in flight: its pictures and the pieces not finished yet (frame -1: a free entry).
+struct FrameWork
+{
+    int frame = -1;
+    int remaining = 0;
+    FrameBuffers fb;
+};
+
+struct Task
+{
+    FrameWork* work = nullptr;
+    int plane = 0;
+    Part part = Part::Vif;
+};
+
 struct ComboShared
 {
     std::mutex startLock;
@@ -187,24 +212,34 @@ struct ComboShared
     bool doSsim = true;
     vmaf::Kernels const* kernels = &vmaf::PortableKernels();
     FloatBuffer pullTmp[4]; // the pull's scratch; pulls never overlap, so one set serves all workers
+    // One kernel scratch region per worker, mapped before the workers start (UseThreadScratchRegion).
+    std::vector<FloatBuffer> scratchRegions;
+    std::atomic<int> nextRegion{0};
     std::mutex errorLock;
     std::string error;
     std::atomic<bool> failed{false};
     std::atomic<bool> stop{false};
-    std::mutex pullLock; // also guards the pools and the blur use counts
+    std::mutex pullLock; // the pull and nextFrame
+    std::mutex poolLock; // guards the pools (a frame is handed back while another is pulled)
     int nextFrame = 0;
-    Pool refPool[4], disPool[4], blurPool[4];
-    // Motion scores that still need the blurred reference of a frame: the one against its
-    // predecessor and the one against its successor. At 0 the blur is released.
-    std::vector<signed char> blurUses;
+    Pool refPool[4], disPool[4];
     VmafFeatureArrays* arrays[4] = {};
-    // Frames whose offset and blur are finished (done outside the pull lock by the puller), and
-    // the motion score of each frame against its predecessor, per plane.
+    // Frames whose offset is applied (done outside the pull lock by the puller), and the motion
+    // score of each frame against its predecessor, per plane.
     std::mutex preparedLock;
     std::condition_variable preparedCv;
     std::vector<char> prepared;
     std::vector<char> sadDone;
     std::vector<std::array<double, 4>> sad;
+    // Frames in flight (started, not delivered), at most maxInFlight, and their queued pieces,
+    // oldest frame first; stop, failed and these change under taskLock when workers may wait.
+    std::mutex taskLock;
+    std::condition_variable taskCv;
+    std::vector<FrameWork> frames; // maxInFlight entries
+    std::vector<Task> tasks;       // capacity for every piece of maxInFlight frames
+    int inFlight = 0;
+    int maxInFlight = 1;
+    bool pulling = false; // a worker is pulling: the others measure queued pieces meanwhile
 
     void fail(std::string const& text)
     {
@@ -213,10 +248,23 @@ struct ComboShared
             if (error.empty())
                 error = text;
         }
-        failed = true;
-        stop = true;
+        {
+            std::lock_guard<std::mutex> lock(taskLock);
+            failed = true;
+            stop = true;
+        }
+        taskCv.notify_all();
         std::lock_guard<std::mutex> lock(preparedLock);
         preparedCv.notify_all();
+    }
+    // No frame is started any more; the frames in flight are still measured.
+    void end()
+    {
+        {
+            std::lock_guard<std::mutex> lock(taskLock);
+            stop = true;
+        }
+        taskCv.notify_all();
     }
     void markPrepared(int frame)
     {
@@ -268,21 +316,6 @@ struct ComboShared
         values = sad[f];
         return true;
     }
-    // Under pullLock: one use of frame's blur is over (or will never come).
-    void useBlur(int frame)
-    {
-        std::size_t const f = static_cast<std::size_t>(frame);
-        if (f < blurUses.size() && blurUses[f] > 0 && --blurUses[f] == 0)
-            for (int p = 0; p < 4; ++p)
-                blurPool[p].release(frame);
-    }
-    void setBlurUses(int frame, int uses)
-    {
-        std::size_t const f = static_cast<std::size_t>(frame);
-        if (f >= blurUses.size())
-            blurUses.resize(std::max<std::size_t>(blurUses.size() * 2, f + 1), 0);
-        blurUses[f] = static_cast<signed char>(uses);
-    }
 };
 
 bool Active(ComboShared const& s, int p)
@@ -295,8 +328,8 @@ PlaneView View(ComboShared const& s, int p, float const* data)
     return PlaneView{data, s.width[p], s.height[p], s.stride[p] / 4};
 }
 
-// -128 on both pictures and the blurred reference into blur.
-void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* tmp)
+// -128 on both pictures (the motion scores blur the offset reference as they go).
+void Prepare(ComboShared& s, int p, float* ref, float* dis)
 {
     std::ptrdiff_t const stride = s.stride[p] / 4;
     for (int y = 0; y < s.height[p]; ++y) {
@@ -307,26 +340,18 @@ void Prepare(ComboShared& s, int p, float* ref, float* dis, float* blur, float* 
             d[x] -= 128.0f;
         }
     }
-    s.kernels->motionBlur(View(s, p, ref), blur, stride, tmp);
 }
 
-struct FrameBuffers
-{
-    float* ref[4] = {};
-    float* dis[4] = {};
-    float* blur[4] = {};
-};
-
 // Takes the slots of a frame in every active plane; false when a pool is exhausted.
-bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb, bool withBlur)
+bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb)
 {
+    std::lock_guard<std::mutex> lock(s.poolLock);
     for (int p = 0; p < 4; ++p) {
         if (!Active(s, p))
             continue;
         fb.ref[p] = s.refPool[p].take(frame);
         fb.dis[p] = s.disPool[p].take(frame);
-        fb.blur[p] = withBlur ? s.blurPool[p].take(frame) : nullptr;
-        if (!fb.ref[p] || !fb.dis[p] || (withBlur && !fb.blur[p]))
+        if (!fb.ref[p] || !fb.dis[p])
             return false;
     }
     return true;
@@ -334,6 +359,7 @@ bool TakeSlots(ComboShared& s, int frame, FrameBuffers& fb, bool withBlur)
 
 void ReleaseFrame(ComboShared& s, int frame)
 {
+    std::lock_guard<std::mutex> lock(s.poolLock);
     for (int p = 0; p < 4; ++p) {
         s.refPool[p].release(frame);
         s.disPool[p].release(frame);
@@ -362,186 +388,281 @@ void Fill(ComboShared& s, int frame, FrameBuffers& fb)
     s.fillFrame(frame, fb.ref, fb.dis, stride, s.userData);
 }
 
-// motion[p]: against the predecessor; motion2[p]: the smaller of that and the one against the
-// successor (0 and 0 for the first frame).
-void Measure(ComboShared& s, int n, FrameBuffers const& cur, double const motion[4], double const motion2[4])
+// Measures one piece of frame n; each piece stores only its own features.
+void MeasurePart(ComboShared& s, int n, int p, Part part, FrameBuffers const& cur)
 {
     vmaf::Kernels const& k = *s.kernels;
-    for (int p = 0; p < 4; ++p) {
-        if (!Active(s, p))
-            continue;
-        VmafFeatureArrays& a = *s.arrays[p];
-        PlaneView const r = View(s, p, cur.ref[p]);
-        PlaneView const d = View(s, p, cur.dis[p]);
-        std::size_t const idx = static_cast<std::size_t>(n);
-
+    VmafFeatureArrays& a = *s.arrays[p];
+    PlaneView const r = View(s, p, cur.ref[p]);
+    PlaneView const d = View(s, p, cur.dis[p]);
+    std::size_t const idx = static_cast<std::size_t>(n);
+    switch (part) {
+    case Part::PsnrSsim:
         // PSNR and SSIM read the offset samples: differences need no offset and SSIM adds the
         // 128 back as it reads (both exact on samples of the 8-bit scale in quarter steps).
         if (s.doPsnr && a.psnr)
             a.psnr->set(idx, Finite(vmaf::PsnrFromMse(k.mse(r, d), s.peak, s.cap)));
         if (s.doSsim && a.ssim)
             a.ssim->set(idx, Finite(k.ssim(r, d, 128.0f)));
-
+        break;
+    case Part::Adm: {
         vmaf::AdmResult const adm = k.adm(r, d);
         a.admNum.set(idx, adm.num);
         a.admDen.set(idx, adm.den);
-        for (int k = 0; k < 4; ++k) {
-            a.admNumScale[k].set(idx, adm.numScale[k]);
-            a.admDenScale[k].set(idx, adm.denScale[k]);
+        for (int i = 0; i < 4; ++i) {
+            a.admNumScale[i].set(idx, adm.numScale[i]);
+            a.admDenScale[i].set(idx, adm.denScale[i]);
         }
-
-        a.motion.set(idx, Finite(motion[p]));
-        a.motion2.set(idx, Finite(motion2[p]));
-
+        break;
+    }
+    case Part::Vif: {
         vmaf::VifResult const vif = k.vif(r, d);
         double num = 0.0;
         double den = 0.0;
-        for (int k = 0; k < 4; ++k) {
-            a.vifNumScale[k].set(idx, vif.num[k]);
-            a.vifDenScale[k].set(idx, vif.den[k]);
-            num += vif.num[k];
-            den += vif.den[k];
+        for (int i = 0; i < 4; ++i) {
+            a.vifNumScale[i].set(idx, vif.num[i]);
+            a.vifDenScale[i].set(idx, vif.den[i]);
+            num += vif.num[i];
+            den += vif.den[i];
         }
         a.vif.set(idx, Ratio(num, den));
+        break;
+    }
     }
 }
 
+// The last piece of a frame to finish delivers it and hands its pictures back.
+void FinishPart(ComboShared& s, FrameWork* work)
+{
+    int frame = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.taskLock);
+        if (--work->remaining > 0)
+            return;
+        frame = work->frame;
+    }
+    if (s.frameDone) {
+        std::string error;
+        bool ok;
+        {
+            std::lock_guard<std::mutex> lock(s.deliveryLock);
+            ok = s.frameDone(s.runner, frame, error);
+        }
+        if (!ok)
+            s.fail(error);
+    }
+    ReleaseFrame(s, frame);
+    {
+        std::lock_guard<std::mutex> lock(s.taskLock);
+        work->frame = -1;
+        --s.inFlight;
+    }
+    s.taskCv.notify_all();
+}
+
+// Queues the pieces of frame n, the luma's first and the largest first within a plane.
+void QueueFrame(ComboShared& s, int n, FrameBuffers const& cur)
+{
+    FrameWork* work = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(s.taskLock);
+        for (auto& w : s.frames)
+            if (w.frame < 0) {
+                work = &w;
+                break;
+            }
+        if (work) {
+            work->frame = n;
+            work->fb = cur;
+            work->remaining = 0;
+            for (int p = 0; p < 4; ++p) {
+                if (!Active(s, p))
+                    continue;
+                for (Part part : {Part::Vif, Part::Adm, Part::PsnrSsim}) {
+                    s.tasks.push_back(Task{work, p, part});
+                    ++work->remaining;
+                }
+            }
+            ++work->remaining; // held until every piece is queued, so none can finish the frame early
+        }
+    }
+    if (!work) {
+        s.fail("no room for frame " + std::to_string(n) + ".");
+        return;
+    }
+    s.taskCv.notify_all();
+    FinishPart(s, work);
+}
+
+// Starts the next frame: claims it (and pulls its successor, for the motion scores), writes and
+// offsets the pulled pictures, stores the frame's motion scores and queues its pieces. The
+// caller has counted the frame in flight; a frame that is not started is uncounted here.
+void StartFrame(ComboShared& s)
+{
+    auto notStarted = [&] {
+        {
+            std::lock_guard<std::mutex> lock(s.taskLock);
+            --s.inFlight;
+        }
+        s.taskCv.notify_all();
+    };
+    auto prepare = [&](FrameBuffers const& fb) {
+        for (int p = 0; p < 4; ++p)
+            if (Active(s, p))
+                Prepare(s, p, fb.ref[p], fb.dis[p]);
+    };
+    FrameBuffers cur;
+    FrameBuffers next;
+    bool hasNext = false;
+    bool prepareCur = false;
+    int n = 0;
+    {
+        // One worker pulls at a time (it may wait for the streams); the others take pieces.
+        struct PullDone
+        {
+            ComboShared& s;
+            ~PullDone()
+            {
+                {
+                    std::lock_guard<std::mutex> lock(s.taskLock);
+                    s.pulling = false;
+                }
+                s.taskCv.notify_all();
+            }
+        } pullDone{s};
+        // Only the pull itself (and the slot bookkeeping) happens under the lock.
+        std::unique_lock<std::mutex> lock(s.pullLock);
+        if (s.stop) {
+            notStarted();
+            return;
+        }
+        n = s.nextFrame++;
+        if (n == 0) {
+            if (!TakeSlots(s, 0, cur)) {
+                s.fail("cannot allocate the picture buffers.");
+                return;
+            }
+            int const rc = Pull(s, cur);
+            if (rc != 0) {
+                s.end();
+                notStarted();
+                return;
+            }
+            prepareCur = true;
+        } else {
+            std::lock_guard<std::mutex> poolLock(s.poolLock);
+            for (int p = 0; p < 4; ++p) {
+                if (!Active(s, p))
+                    continue;
+                cur.ref[p] = s.refPool[p].find(n);
+                cur.dis[p] = s.disPool[p].find(n);
+                if (!cur.ref[p] || !cur.dis[p]) {
+                    s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
+                    return;
+                }
+            }
+        }
+        // One frame ahead: the successor is pulled before this frame is measured. Any
+        // answer other than 0 ends the run after this frame, which is still measured.
+        if (!TakeSlots(s, n + 1, next)) {
+            ReleaseFrame(s, n + 1);
+            s.fail("cannot allocate the picture buffers.");
+            return;
+        }
+        hasNext = Pull(s, next) == 0;
+        if (!hasNext) {
+            ReleaseFrame(s, n + 1);
+            s.end();
+        }
+    }
+    // The pulled frames' planes first (which hands the caller's frames back soonest), then
+    // their offset, outside the lock, then the successor's motion score against this frame
+    // (this frame's pictures stay until it is measured, so both are there).
+    if (prepareCur)
+        Fill(s, n, cur);
+    if (hasNext)
+        Fill(s, n + 1, next);
+    if (prepareCur) {
+        prepare(cur);
+        s.markPrepared(n);
+    }
+    double sadNext[4] = {};
+    if (hasNext) {
+        prepare(next);
+        s.markPrepared(n + 1);
+        if (!s.waitPrepared(n, n))
+            return;
+        std::array<double, 4> values{};
+        for (int p = 0; p < 4; ++p)
+            if (Active(s, p))
+                values[static_cast<std::size_t>(p)] =
+                    s.kernels->blurredMotionScore(View(s, p, cur.ref[p]), View(s, p, next.ref[p]));
+        s.markSad(n + 1, values);
+        std::copy(values.begin(), values.end(), sadNext);
+    }
+    // motion: against the predecessor; motion2: the smaller of that and the one against the
+    // successor (0 and 0 for the first frame).
+    std::array<double, 4> motion{};
+    std::array<double, 4> motion2{};
+    if (n > 0) {
+        // Frame n's score against n - 1 comes from the worker that pulled frame n; it also
+        // means frame n is prepared.
+        if (!s.waitSad(n, motion))
+            return;
+        for (std::size_t p = 0; p < 4; ++p)
+            motion2[p] = hasNext ? std::min(motion[p], sadNext[p]) : motion[p];
+    } else if (!s.waitPrepared(0, 0)) {
+        return;
+    }
+    for (int p = 0; p < 4; ++p) {
+        if (!Active(s, p))
+            continue;
+        std::size_t const i = static_cast<std::size_t>(p);
+        s.arrays[p]->motion.set(static_cast<std::size_t>(n), Finite(motion[i]));
+        s.arrays[p]->motion2.set(static_cast<std::size_t>(n), Finite(motion2[i]));
+    }
+    QueueFrame(s, n, cur);
+}
+
+// A worker starts frames while fewer than the limit are in flight and otherwise measures the
+// queued pieces, oldest frame first; it waits only when there is neither.
 void WorkerBody(ComboShared& s)
 {
     {
         std::lock_guard<std::mutex> lock(s.startLock);
         ++s.workerCount;
     }
-    std::vector<float> blurTmp;
-    for (int p = 0; p < 4; ++p)
-        blurTmp.resize(std::max(blurTmp.size(), static_cast<std::size_t>(s.width[p] + 8)));
-    auto prepare = [&](FrameBuffers const& fb) {
-        for (int p = 0; p < 4; ++p)
-            if (Active(s, p))
-                Prepare(s, p, fb.ref[p], fb.dis[p], fb.blur[p], blurTmp.data());
-    };
-
+    std::size_t const region = static_cast<std::size_t>(s.nextRegion++);
+    if (region < s.scratchRegions.size())
+        vmaf::UseThreadScratchRegion(s.scratchRegions[region].data(), s.scratchRegions[region].size() * sizeof(float));
     for (;;) {
-        FrameBuffers cur;
-        FrameBuffers next;
-        bool hasNext = false;
-        bool prepareCur = false;
-        int n = 0;
+        Task task{};
+        bool start = false;
         {
-            // Only the pull itself (and the slot bookkeeping) happens under the lock.
-            std::unique_lock<std::mutex> lock(s.pullLock);
-            if (s.stop)
+            std::unique_lock<std::mutex> lock(s.taskLock);
+            s.taskCv.wait(lock, [&] {
+                return s.failed || (!s.stop && s.inFlight < s.maxInFlight && !s.pulling) || !s.tasks.empty() ||
+                       (s.stop && s.inFlight == 0);
+            });
+            if (s.failed)
                 return;
-            n = s.nextFrame++;
-            if (n == 0) {
-                if (!TakeSlots(s, 0, cur, true)) {
-                    s.fail("cannot allocate the picture buffers.");
-                    return;
-                }
-                int const rc = Pull(s, cur);
-                if (rc != 0) {
-                    s.stop = true;
-                    return;
-                }
-                s.setBlurUses(0, 1); // the score of frame 1 against it
-                prepareCur = true;
+            if (!s.stop && s.inFlight < s.maxInFlight && !s.pulling) {
+                ++s.inFlight;
+                s.pulling = true;
+                start = true;
+            } else if (!s.tasks.empty()) {
+                task = s.tasks.front();
+                s.tasks.erase(s.tasks.begin());
             } else {
-                for (int p = 0; p < 4; ++p) {
-                    if (!Active(s, p))
-                        continue;
-                    cur.ref[p] = s.refPool[p].find(n);
-                    cur.dis[p] = s.disPool[p].find(n);
-                    cur.blur[p] = s.blurPool[p].find(n);
-                    if (!cur.ref[p] || !cur.dis[p] || !cur.blur[p]) {
-                        s.fail("picture buffers of frame " + std::to_string(n) + " are missing.");
-                        return;
-                    }
-                }
-            }
-            // One frame ahead: the successor is pulled before this frame is measured. Any
-            // answer other than 0 ends the run after this frame, which is still measured.
-            if (!TakeSlots(s, n + 1, next, true)) {
-                ReleaseFrame(s, n + 1);
-                for (int p = 0; p < 4; ++p)
-                    s.blurPool[p].release(n + 1);
-                s.fail("cannot allocate the picture buffers.");
-                return;
-            }
-            hasNext = Pull(s, next) == 0;
-            if (hasNext) {
-                s.setBlurUses(n + 1, 2); // scores against frame n and against frame n + 2
-            } else {
-                ReleaseFrame(s, n + 1);
-                for (int p = 0; p < 4; ++p)
-                    s.blurPool[p].release(n + 1);
-                s.useBlur(n); // no score against a successor
-                s.stop = true;
-            }
-        }
-        // The pulled frames' planes first (which hands the caller's frames back soonest), then
-        // their offset and blur, outside the lock, then the successor's motion score against
-        // this frame: a blur is released as soon as both its scores exist.
-        if (prepareCur)
-            Fill(s, n, cur);
-        if (hasNext)
-            Fill(s, n + 1, next);
-        if (prepareCur) {
-            prepare(cur);
-            s.markPrepared(n);
-        }
-        double sadNext[4] = {};
-        if (hasNext) {
-            prepare(next);
-            s.markPrepared(n + 1);
-            if (!s.waitPrepared(n, n))
-                return;
-            std::array<double, 4> values{};
-            for (int p = 0; p < 4; ++p)
-                if (Active(s, p))
-                    values[static_cast<std::size_t>(p)] =
-                        s.kernels->motionScore(View(s, p, cur.blur[p]), View(s, p, next.blur[p]));
-            s.markSad(n + 1, values);
-            std::copy(values.begin(), values.end(), sadNext);
-            std::lock_guard<std::mutex> lock(s.pullLock);
-            s.useBlur(n);
-            s.useBlur(n + 1);
-        }
-        double motion[4] = {};
-        double motion2[4] = {};
-        if (n > 0) {
-            // Frame n's score against n - 1 comes from the worker that pulled frame n; it also
-            // means frame n is prepared.
-            std::array<double, 4> values{};
-            if (!s.waitSad(n, values))
-                return;
-            for (int p = 0; p < 4; ++p) {
-                motion[p] = values[static_cast<std::size_t>(p)];
-                motion2[p] = hasNext ? std::min(motion[p], sadNext[p]) : motion[p];
-            }
-        } else if (!s.waitPrepared(0, 0)) {
-            return;
-        }
-
-        Measure(s, n, cur, motion, motion2);
-
-        if (s.frameDone) {
-            std::string error;
-            bool ok;
-            {
-                std::lock_guard<std::mutex> lock(s.deliveryLock);
-                ok = s.frameDone(s.runner, n, error);
-            }
-            if (!ok) {
-                s.fail(error);
                 return;
             }
         }
-        {
-            std::lock_guard<std::mutex> lock(s.pullLock);
-            ReleaseFrame(s, n);
+        if (start) {
+            StartFrame(s);
+        } else {
+            MeasurePart(s, task.work->frame, task.plane, task.part, task.work->fb);
+            FinishPart(s, task.work);
         }
-        if (!hasNext)
-            return;
     }
 }
 
@@ -554,7 +675,16 @@ void Worker(ComboShared* s)
     } catch (...) {
         s->fail("worker failed");
     }
-    s->stop = true;
+    s->end();
+}
+
+// Frames measured at once: enough that while one frame is started (pulled, written, offset, its
+// motion score taken: a fifth of its work) and its largest piece (the luma VIF, a third) runs, the
+// other workers have pieces to take; fewer than one per worker, so that fewer pictures are in use
+// and the last frames are shared out rather than left to one worker each.
+int InFlightLimit(int workers)
+{
+    return std::max(1, (3 * workers + 3) / 4);
 }
 
 // Runs the worker pool; 0 when every worker was joined, -1 with error text otherwise.
@@ -583,24 +713,41 @@ int Combo(ComboShared& s, char const* fmt, int nThread, std::string& error)
     }
     s.cap = 100.0;
     int const n = vmaf::EffectiveThreadCount(nThread);
+    s.maxInFlight = InFlightLimit(n);
+    s.frames.resize(static_cast<std::size_t>(s.maxInFlight));
+    s.tasks.reserve(static_cast<std::size_t>(s.maxInFlight) * 12);
     for (int p = 0; p < 4; ++p) {
         if (!Active(s, p))
             continue;
-        std::size_t const pics = static_cast<std::size_t>(std::min(n + 1, 128));
-        std::size_t const blurs = static_cast<std::size_t>(std::min(n + 2, 128));
+        // The frames in flight and the successor pulled with the newest of them.
+        std::size_t const pics = static_cast<std::size_t>(s.maxInFlight + 1);
         if (!s.refPool[p].init(pics, s.planeFloats[p]) || !s.disPool[p].init(pics, s.planeFloats[p]) ||
-            !s.blurPool[p].init(blurs, s.planeFloats[p]) || !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
+            !s.pullTmp[p].resize(2 * s.planeFloats[p], false)) {
             error = "cannot allocate the picture pools.\n";
             return -1;
         }
     }
+    // Each worker's kernel scratch, mapped here (fresh pages read as zero and cost memory only once
+    // written), so that no worker changes the address space while others fault their pages in.
+    // Three times the largest plane and 4 MiB: the kernels take about 1.1 times the plane at 1080p,
+    // 3.2 times at 720p; a worker that needs more takes the rest from the system as before.
+    std::size_t regionBytes = 0;
+    for (int p = 0; p < 4; ++p)
+        regionBytes = std::max(regionBytes, s.planeFloats[p] * sizeof(float));
+    regionBytes = regionBytes * 3 + (std::size_t(4) << 20);
+    s.scratchRegions.resize(static_cast<std::size_t>(n));
+    for (auto& r : s.scratchRegions)
+        if (!r.resize(regionBytes / sizeof(float))) {
+            s.scratchRegions.clear(); // the kernels allocate their scratch themselves
+            break;
+        }
     std::vector<std::thread> threads;
     threads.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         try {
             threads.emplace_back(Worker, &s);
         } catch (std::exception const&) {
-            s.stop = true;
+            s.end();
             break;
         }
     }

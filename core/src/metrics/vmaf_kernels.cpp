@@ -18,7 +18,8 @@ namespace ze::nox::core::vmaf {
 
 Kernels const& PortableKernels()
 {
-    static Kernels const k{"portable", &Vif, &Adm, &Ssim, &MotionBlur, &MotionScore, &MeanSquaredError};
+    static Kernels const k{"portable",         &Vif, &Adm, &Ssim, &MotionBlur, &MotionScore, &MeanSquaredError,
+                           &BlurredMotionScore};
     return k;
 }
 
@@ -26,8 +27,14 @@ Kernels const* Avx2Kernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static Kernels const k{
-        "avx2", &VifAvx2, &AdmAvx2, &SsimAvx2, &MotionBlurAvx2, &MotionScoreAvx2, &MeanSquaredErrorAvx2};
+    static Kernels const k{"avx2",
+                           &VifAvx2,
+                           &AdmAvx2,
+                           &SsimAvx2,
+                           &MotionBlurAvx2,
+                           &MotionScoreAvx2,
+                           &MeanSquaredErrorAvx2,
+                           &BlurredMotionScoreAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;
@@ -39,8 +46,14 @@ Kernels const* Avx512Kernels()
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = Avx2Kernels() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                              __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-    static Kernels const k{"avx512",         &VifAvx512,           &AdmAvx2, &SsimAvx512, &MotionBlurAvx2,
-                           &MotionScoreAvx2, &MeanSquaredErrorAvx2};
+    static Kernels const k{"avx512",
+                           &VifAvx512,
+                           &AdmAvx2,
+                           &SsimAvx512,
+                           &MotionBlurAvx2,
+                           &MotionScoreAvx2,
+                           &MeanSquaredErrorAvx2,
+                           &BlurredMotionScoreAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;
@@ -55,13 +68,52 @@ Kernels const* VectorKernels()
 
 namespace {
 
-// Grows b to at least n floats, zero-filled when it grows (its content is not kept).
-float* Grow(FloatBuffer& b, std::size_t n)
+// One of a thread's scratch arrays (ThreadScratch, ScalePlane): grown as needed, given back when the
+// thread ends.
+class ScratchBlock
 {
-    if (b.size() < n && !b.resize(n))
-        throw std::bad_alloc();
-    return b.data();
-}
+public:
+    ScratchBlock() = default;
+    ScratchBlock(ScratchBlock const&) = delete;
+    ScratchBlock& operator=(ScratchBlock const&) = delete;
+    ~ScratchBlock() { FreeThreadScratch(m_data, m_floats * sizeof(float)); }
+
+    // At least n floats, zero-filled when it grows (its content is not kept).
+    float* grow(std::size_t n)
+    {
+        if (m_floats >= n && m_data)
+            return m_data;
+        if (n > SIZE_MAX / 2 / sizeof(float))
+            throw std::bad_alloc();
+        FreeThreadScratch(m_data, m_floats * sizeof(float));
+        m_data = nullptr;
+        m_floats = 0;
+        std::size_t const bytes = std::max<std::size_t>(n, 1) * sizeof(float);
+        bool zeroed = false;
+        void* p = AllocateThreadScratch(bytes, &zeroed);
+        if (!p)
+            throw std::bad_alloc();
+        if (!zeroed)
+            std::memset(p, 0, bytes);
+        m_data = static_cast<float*>(p);
+        m_floats = std::max<std::size_t>(n, 1);
+        return m_data;
+    }
+
+private:
+    float* m_data = nullptr;
+    std::size_t m_floats = 0;
+};
+
+// The calling thread's scratch region (UseThreadScratchRegion); plain data, so it stays readable
+// while the thread's other thread-local objects are destroyed and give their blocks back.
+struct ThreadRegion
+{
+    std::uintptr_t base = 0;
+    std::size_t size = 0;
+    std::size_t used = 0;
+};
+thread_local ThreadRegion tRegion;
 
 } // namespace
 
@@ -190,16 +242,51 @@ void FloatBuffer::release()
     m_size = 0;
 }
 
+// Blocks of a region start on whole cache lines and never share one.
+constexpr std::size_t kRegionAlign = 64;
+
+void UseThreadScratchRegion(void* base, std::size_t bytes)
+{
+    auto const a = reinterpret_cast<std::uintptr_t>(base);
+    std::size_t const skip = a % kRegionAlign ? kRegionAlign - a % kRegionAlign : 0;
+    tRegion = base && bytes > skip ? ThreadRegion{a + skip, bytes - skip, 0} : ThreadRegion{};
+}
+
+void* AllocateThreadScratch(std::size_t bytes, bool* zeroed)
+{
+    ThreadRegion& r = tRegion;
+    if (r.base != 0 && bytes <= r.size) {
+        std::size_t const need = (std::max<std::size_t>(bytes, 1) + kRegionAlign - 1) / kRegionAlign * kRegionAlign;
+        if (need <= r.size - r.used) {
+            void* p = reinterpret_cast<void*>(r.base + r.used);
+            r.used += need;
+            if (zeroed)
+                *zeroed = true;
+            return p;
+        }
+    }
+    return AllocateSamples(bytes, zeroed);
+}
+
+void FreeThreadScratch(void* p, std::size_t bytes)
+{
+    ThreadRegion const& r = tRegion;
+    auto const a = reinterpret_cast<std::uintptr_t>(p);
+    if (r.base != 0 && a >= r.base && a - r.base < r.size)
+        return; // the region is given back whole by its owner
+    FreeSamples(p, bytes);
+}
+
 float* ScalePlane(int index, std::size_t floats)
 {
-    static thread_local FloatBuffer planes[4];
-    return Grow(planes[index], floats);
+    static thread_local ScratchBlock planes[4];
+    return planes[index].grow(floats);
 }
 
 float* ThreadScratch(int slot, std::size_t floats)
 {
-    static thread_local FloatBuffer slots[kThreadScratchSlots];
-    return Grow(slots[slot], floats);
+    static thread_local ScratchBlock slots[kThreadScratchSlots];
+    return slots[slot].grow(floats);
 }
 
 Kernels const& SelectKernels(bool allowVector)

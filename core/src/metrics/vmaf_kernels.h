@@ -21,6 +21,8 @@ struct Kernels
     void (*motionBlur)(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp);
     double (*motionScore)(PlaneView const& a, PlaneView const& b);
     double (*mse)(PlaneView const& ref, PlaneView const& dis);
+    // motionScore of the motionBlur of a and b, without storing the blurred pictures.
+    double (*blurredMotionScore)(PlaneView const& a, PlaneView const& b);
 };
 
 Kernels const& PortableKernels();
@@ -35,7 +37,8 @@ Kernels const* VectorKernels();
 Kernels const& SelectKernels(bool allowVector);
 
 // Per-thread scratch of the vector kernels, grown as needed and kept for the next frame (so a
-// worker's scratch is bounded by the largest plane it measures). The kernels run one after
+// worker's scratch is bounded by the largest plane it measures); from the thread's scratch region
+// when it has one (UseThreadScratchRegion). The kernels run one after
 // another on a thread, so they share it. Built without vector flags: any unit may call these.
 // One of the four quarter-size planes of VIF's reduced pictures and ADM's approximation bands.
 float* ScalePlane(int index, std::size_t floats);
@@ -59,6 +62,7 @@ double SsimAvx2(PlaneView const& ref, PlaneView const& dis, float addend);
 void MotionBlurAvx2(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float* tmp);
 double MotionScoreAvx2(PlaneView const& a, PlaneView const& b);
 double MeanSquaredErrorAvx2(PlaneView const& ref, PlaneView const& dis);
+double BlurredMotionScoreAvx2(PlaneView const& a, PlaneView const& b);
 // AVX-512 implementations (built with -mavx512f -mavx512dq -mavx512bw -mavx512vl). SSIM is the AVX2
 // code around the AVX-512 filter pass.
 VifResult VifAvx512(PlaneView const& ref, PlaneView const& dis);

@@ -129,12 +129,6 @@ inline __m256 OneMinusInDouble(__m256 v)
     return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
 }
 
-struct VifStatWork
-{
-    ScratchVector<float> pad[5];   // vertical sums with mirrored borders
-    ScratchVector<float> num, den; // per-sample values of four rows
-};
-
 // Numerator and denominator contributions of eight samples from the five filtered sums.
 inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e12, __m256& num, __m256& den)
 {
@@ -161,7 +155,7 @@ inline void VifValues8(__m256 mu1, __m256 mu2, __m256 e11, __m256 e22, __m256 e1
     den = _mm256_blendv_ps(denHigh, _mm256_set1_ps(1.0f), low);
 }
 
-// Eight lanes for the shared VIF statistic row.
+// Eight lanes for the shared VIF.
 struct Lanes8
 {
     using Reg = __m256;
@@ -176,88 +170,8 @@ struct Lanes8
     {
         VifValues8(mu1, mu2, e11, e22, e12, num, den);
     }
+    static void Deinterleave(float const* pad, int n, float* e, float* o) { vmaf::Deinterleave(pad, n, e, o); }
 };
-
-void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut,
-                  VifStatWork& wk)
-{
-    int const w = ref.width;
-    int const h = ref.height;
-    numOut = 0.0;
-    denOut = 0.0;
-    if (w <= 0 || h <= 0)
-        return;
-    int const r = taps / 2;
-    std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + 8;
-    float* pad[5];
-    for (int m = 0; m < 5; ++m)
-        pad[m] = Scratch(wk.pad[m], padLen);
-    float* numRows = Scratch(wk.num, 4 * static_cast<std::size_t>(w));
-    float* denRows = Scratch(wk.den, 4 * static_cast<std::size_t>(w));
-    float accNum = 0.0f;
-    float accDen = 0.0f;
-    // Four rows at a time, their in-order row sums side by side (independent chains).
-    for (int y0 = 0; y0 < h; y0 += 4) {
-        int const rows = std::min(4, h - y0);
-        for (int i = 0; i < rows; ++i)
-            VifStatisticRowOf<Lanes8>(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
-                                      denRows + static_cast<std::ptrdiff_t>(i) * w);
-        AddRowSums(numRows, w, rows, &accNum);
-        AddRowSums(denRows, w, rows, &accDen);
-    }
-    numOut = accNum;
-    denOut = accDen;
-}
-
-struct VifWork
-{
-    VifStatWork stat;
-    ScratchVector<float> acc, even, odd;
-    ScratchVector<float const*> rows;
-};
-
-// Filters s with f and keeps even rows and columns into out (out stride = s.width / 2).
-PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane, VifWork& wk)
-{
-    int const ow = s.width / 2;
-    int const oh = s.height / 2;
-    float* out = ScalePlane(plane, static_cast<std::size_t>(ow) * oh + 1);
-    PlaneView const v{out, ow, oh, ow};
-    if (ow == 0 || oh == 0)
-        return v;
-    int const r = taps / 2;
-    int const padLen = s.width + 2 * r;
-    float* pad = Scratch(wk.acc, static_cast<std::size_t>(padLen) + 8);
-    float* e = Scratch(wk.even, static_cast<std::size_t>(padLen) / 2 + 9);
-    float* o = Scratch(wk.odd, static_cast<std::size_t>(padLen) / 2 + 9);
-    float const** rows = Scratch(wk.rows, static_cast<std::size_t>(taps));
-    for (int i = 0; i < oh; ++i) {
-        for (int k = 0; k < taps; ++k)
-            rows[k] = s.row(MirrorIndex(2 * i - r + k, s.height));
-        VerticalFilter(rows, f, taps, s.width, pad + r);
-        MirrorBorders(pad, s.width, r);
-        Deinterleave(pad, padLen, e, o);
-        float* dst = out + static_cast<std::size_t>(i) * ow;
-        // Tap k of output j reads pad[2j + k]: even taps from e, odd taps from o.
-        int j = 0;
-        for (; j + 8 <= ow; j += 8) {
-            __m256 a = _mm256_setzero_ps();
-            for (int k = 0; k < taps; ++k) {
-                float const* src = (k & 1) ? o + (k >> 1) : e + (k >> 1);
-                a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(f[k]), _mm256_loadu_ps(src + j)));
-            }
-            _mm256_storeu_ps(dst + j, a);
-        }
-        for (; j < ow; ++j) {
-            float a = 0.0f;
-            float const* p = pad + 2 * j;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * p[k];
-            dst[j] = a;
-        }
-    }
-    return v;
-}
 
 // ---------------------------------------------------------------- SSIM
 
@@ -520,30 +434,36 @@ float AdmCube3(float sum, float area)
 
 struct MotionWork
 {
-    ScratchVector<float> pad, diff;
+    ScratchVector<float> pad, diff, blurA, blurB;
 };
+
+// Row y of the 5-tap blur of src into out; pad holds width + 12 floats.
+inline void MotionBlurRow(PlaneView const& src, int y, float* pad, float* out)
+{
+    int const r = 2;
+    float const* rows[5];
+    for (int k = 0; k < 5; ++k)
+        rows[k] = src.row(MirrorIndex(y - r + k, src.height));
+    VerticalFilter(rows, kMotionFilter, 5, src.width, pad + r);
+    MirrorBorders(pad, src.width, r);
+    HorizontalFilter(pad, kMotionFilter, 5, src.width, out);
+}
+
+// |p - q| of w samples into d.
+inline void AbsDiffRow(float const* p, float const* q, int w, float* d)
+{
+    int x = 0;
+    for (; x + 8 <= w; x += 8)
+        _mm256_storeu_ps(d + x, Abs(_mm256_sub_ps(_mm256_loadu_ps(p + x), _mm256_loadu_ps(q + x))));
+    for (; x < w; ++x)
+        d[x] = std::fabs(p[x] - q[x]);
+}
 
 } // namespace
 
 VifResult VifAvx2(PlaneView const& ref, PlaneView const& dis)
 {
-    static thread_local VifWork wk;
-    VifResult res;
-    PlaneView r = ref;
-    PlaneView d = dis;
-    for (int s = 0; s < 4; ++s) {
-        float const* f = kVifFilters[s];
-        int const taps = kVifTaps[s];
-        if (s > 0) {
-            int const g = (s & 1) ? 0 : 2; // alternate buffers so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, g, wk);
-            PlaneView const nd = VifReduce(d, f, taps, g + 1, wk);
-            r = nr;
-            d = nd;
-        }
-        VifStatistic(r, d, f, taps, res.num[s], res.den[s], wk.stat);
-    }
-    return res;
+    return VifOf<Lanes8>(ref, dis);
 }
 
 namespace {
@@ -924,18 +844,9 @@ AdmResult AdmAvx2(PlaneView const& refIn, PlaneView const& disIn)
 void MotionBlurAvx2(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, float*)
 {
     static thread_local MotionWork wk;
-    int const w = src.width;
-    int const h = src.height;
-    int const r = 2;
-    float* pad = Scratch(wk.pad, static_cast<std::size_t>(w) + 2 * r + 8);
-    float const* rows[5];
-    for (int y = 0; y < h; ++y) {
-        for (int k = 0; k < 5; ++k)
-            rows[k] = src.row(MirrorIndex(y - r + k, h));
-        VerticalFilter(rows, kMotionFilter, 5, w, pad + r);
-        MirrorBorders(pad, w, r);
-        HorizontalFilter(pad, kMotionFilter, 5, w, dst + y * dstStride);
-    }
+    float* pad = Scratch(wk.pad, static_cast<std::size_t>(src.width) + 12);
+    for (int y = 0; y < src.height; ++y)
+        MotionBlurRow(src, y, pad, dst + y * dstStride);
 }
 
 double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
@@ -950,15 +861,31 @@ double MotionScoreAvx2(PlaneView const& a, PlaneView const& b)
     // side by side (independent chains), added to the total in row order.
     for (int y0 = 0; y0 < a.height; y0 += 4) {
         int const rows = std::min(4, a.height - y0);
+        for (int r = 0; r < rows; ++r)
+            AbsDiffRow(a.row(y0 + r), b.row(y0 + r), w, diff + static_cast<std::size_t>(r) * w);
+        AddRowSums(diff, w, rows, &accum);
+    }
+    return static_cast<double>(accum / static_cast<float>(a.width * a.height));
+}
+
+double BlurredMotionScoreAvx2(PlaneView const& a, PlaneView const& b)
+{
+    static thread_local MotionWork wk;
+    if (a.width <= 0 || a.height <= 0)
+        return 0.0;
+    int const w = a.width;
+    float* pad = Scratch(wk.pad, static_cast<std::size_t>(w) + 12);
+    float* ra = Scratch(wk.blurA, static_cast<std::size_t>(w));
+    float* rb = Scratch(wk.blurB, static_cast<std::size_t>(w));
+    float* diff = Scratch(wk.diff, static_cast<std::size_t>(w) * 4);
+    float accum = 0.0f;
+    // As MotionScoreAvx2 on the blurred rows, each made just before it is used.
+    for (int y0 = 0; y0 < a.height; y0 += 4) {
+        int const rows = std::min(4, a.height - y0);
         for (int r = 0; r < rows; ++r) {
-            float const* p = a.row(y0 + r);
-            float const* q = b.row(y0 + r);
-            float* dr = diff + static_cast<std::size_t>(r) * w;
-            int x = 0;
-            for (; x + 8 <= w; x += 8)
-                _mm256_storeu_ps(dr + x, Abs(_mm256_sub_ps(_mm256_loadu_ps(p + x), _mm256_loadu_ps(q + x))));
-            for (; x < w; ++x)
-                dr[x] = std::fabs(p[x] - q[x]);
+            MotionBlurRow(a, y0 + r, pad, ra);
+            MotionBlurRow(b, y0 + r, pad, rb);
+            AbsDiffRow(ra, rb, w, diff + static_cast<std::size_t>(r) * w);
         }
         AddRowSums(diff, w, rows, &accum);
     }

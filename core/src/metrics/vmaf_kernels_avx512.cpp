@@ -26,16 +26,6 @@ namespace {
 
 using namespace tables;
 
-// Scratch slots of this unit (ThreadScratch).
-enum : int {
-    kPad0 = 0, // kPad0 .. kPad0 + 4: the five vertical sums of a row with mirrored borders
-    kNumRows = 5,
-    kDenRows = 6,
-    kReduceAcc = 7,
-    kReduceEven = 8,
-    kReduceOdd = 9,
-};
-
 // ---------------------------------------------------------------- VIF
 
 // Log2Approx of sixteen values.
@@ -93,54 +83,8 @@ inline void VifValues16(__m512 mu1, __m512 mu2, __m512 e11, __m512 e22, __m512 e
     den = _mm512_mask_blend_ps(low, denHigh, one);
 }
 
-// Sixteen lanes for the shared VIF statistic row.
-struct Lanes16
-{
-    using Reg = __m512;
-    static constexpr int kWidth = 16;
-    static Reg Zero() { return _mm512_setzero_ps(); }
-    static Reg Set1(float v) { return _mm512_set1_ps(v); }
-    static Reg Load(float const* p) { return _mm512_loadu_ps(p); }
-    static void Store(float* p, Reg v) { _mm512_storeu_ps(p, v); }
-    static Reg Add(Reg a, Reg b) { return _mm512_add_ps(a, b); }
-    static Reg Mul(Reg a, Reg b) { return _mm512_mul_ps(a, b); }
-    static void Values(Reg mu1, Reg mu2, Reg e11, Reg e22, Reg e12, Reg& num, Reg& den)
-    {
-        VifValues16(mu1, mu2, e11, e22, e12, num, den);
-    }
-};
-
-void VifStatistic(PlaneView const& ref, PlaneView const& dis, float const* f, int taps, double& numOut, double& denOut)
-{
-    int const w = ref.width;
-    int const h = ref.height;
-    numOut = 0.0;
-    denOut = 0.0;
-    if (w <= 0 || h <= 0)
-        return;
-    int const r = taps / 2;
-    std::size_t const padLen = static_cast<std::size_t>(w) + 2 * r + 16;
-    float* pad[5];
-    for (int m = 0; m < 5; ++m)
-        pad[m] = ThreadScratch(kPad0 + m, padLen);
-    float* numRows = ThreadScratch(kNumRows, 4 * static_cast<std::size_t>(w));
-    float* denRows = ThreadScratch(kDenRows, 4 * static_cast<std::size_t>(w));
-    float accNum = 0.0f;
-    float accDen = 0.0f;
-    for (int y0 = 0; y0 < h; y0 += 4) {
-        int const rows = h - y0 < 4 ? h - y0 : 4;
-        for (int i = 0; i < rows; ++i)
-            VifStatisticRowOf<Lanes16>(ref, dis, f, taps, y0 + i, pad, numRows + static_cast<std::ptrdiff_t>(i) * w,
-                                       denRows + static_cast<std::ptrdiff_t>(i) * w);
-        AddRowSums(numRows, w, rows, &accNum);
-        AddRowSums(denRows, w, rows, &accDen);
-    }
-    numOut = accNum;
-    denOut = accDen;
-}
-
 // Splits pad into its even and odd samples: e[i] = pad[2i], o[i] = pad[2i + 1].
-inline void Deinterleave(float const* pad, int n, float* e, float* o)
+inline void DeinterleaveBy16(float const* pad, int n, float* e, float* o)
 {
     __m512i const evenIdx = _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
     __m512i const oddIdx = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
@@ -157,61 +101,23 @@ inline void Deinterleave(float const* pad, int n, float* e, float* o)
     }
 }
 
-// Filters s with f and keeps even rows and columns into scale plane `plane` (stride s.width / 2).
-PlaneView VifReduce(PlaneView const& s, float const* f, int taps, int plane)
+// Sixteen lanes for the shared VIF.
+struct Lanes16
 {
-    int const ow = s.width / 2;
-    int const oh = s.height / 2;
-    float* out = ScalePlane(plane, static_cast<std::size_t>(ow) * oh + 1);
-    PlaneView const v{out, ow, oh, ow};
-    if (ow == 0 || oh == 0)
-        return v;
-    int const r = taps / 2;
-    int const padLen = s.width + 2 * r;
-    float* pad = ThreadScratch(kReduceAcc, static_cast<std::size_t>(padLen) + 16);
-    float* e = ThreadScratch(kReduceEven, static_cast<std::size_t>(padLen) / 2 + 17);
-    float* o = ThreadScratch(kReduceOdd, static_cast<std::size_t>(padLen) / 2 + 17);
-    float const* rows[17];
-    for (int i = 0; i < oh; ++i) {
-        for (int k = 0; k < taps; ++k)
-            rows[k] = s.row(MirrorIndex(2 * i - r + k, s.height));
-        float* acc = pad + r;
-        int x = 0;
-        for (; x + 16 <= s.width; x += 16) {
-            __m512 a = _mm512_setzero_ps();
-            for (int k = 0; k < taps; ++k)
-                a = _mm512_add_ps(a, _mm512_mul_ps(_mm512_set1_ps(f[k]), _mm512_loadu_ps(rows[k] + x)));
-            _mm512_storeu_ps(acc + x, a);
-        }
-        for (; x < s.width; ++x) {
-            float a = 0.0f;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * rows[k][x];
-            acc[x] = a;
-        }
-        MirrorBorders(pad, s.width, r);
-        Deinterleave(pad, padLen, e, o);
-        float* dst = out + static_cast<std::size_t>(i) * ow;
-        // Tap k of output j reads pad[2j + k]: even taps from e, odd taps from o.
-        int j = 0;
-        for (; j + 16 <= ow; j += 16) {
-            __m512 a = _mm512_setzero_ps();
-            for (int k = 0; k < taps; ++k) {
-                float const* src = (k & 1) ? o + (k >> 1) : e + (k >> 1);
-                a = _mm512_add_ps(a, _mm512_mul_ps(_mm512_set1_ps(f[k]), _mm512_loadu_ps(src + j)));
-            }
-            _mm512_storeu_ps(dst + j, a);
-        }
-        for (; j < ow; ++j) {
-            float a = 0.0f;
-            float const* p = pad + 2 * j;
-            for (int k = 0; k < taps; ++k)
-                a += f[k] * p[k];
-            dst[j] = a;
-        }
+    using Reg = __m512;
+    static constexpr int kWidth = 16;
+    static Reg Zero() { return _mm512_setzero_ps(); }
+    static Reg Set1(float v) { return _mm512_set1_ps(v); }
+    static Reg Load(float const* p) { return _mm512_loadu_ps(p); }
+    static void Store(float* p, Reg v) { _mm512_storeu_ps(p, v); }
+    static Reg Add(Reg a, Reg b) { return _mm512_add_ps(a, b); }
+    static Reg Mul(Reg a, Reg b) { return _mm512_mul_ps(a, b); }
+    static void Values(Reg mu1, Reg mu2, Reg e11, Reg e22, Reg e12, Reg& num, Reg& den)
+    {
+        VifValues16(mu1, mu2, e11, e22, e12, num, den);
     }
-    return v;
-}
+    static void Deinterleave(float const* pad, int n, float* e, float* o) { DeinterleaveBy16(pad, n, e, o); }
+};
 
 } // namespace
 
@@ -239,22 +145,7 @@ void SsimFilterAvx512(float const* base, std::ptrdiff_t step, int n, float* dst)
 
 VifResult VifAvx512(PlaneView const& ref, PlaneView const& dis)
 {
-    VifResult res;
-    PlaneView r = ref;
-    PlaneView d = dis;
-    for (int s = 0; s < 4; ++s) {
-        float const* f = kVifFilters[s];
-        int const taps = kVifTaps[s];
-        if (s > 0) {
-            int const g = (s & 1) ? 0 : 2; // alternate planes so a scale never overwrites its input
-            PlaneView const nr = VifReduce(r, f, taps, g);
-            PlaneView const nd = VifReduce(d, f, taps, g + 1);
-            r = nr;
-            d = nd;
-        }
-        VifStatistic(r, d, f, taps, res.num[s], res.den[s]);
-    }
-    return res;
+    return VifOf<Lanes16>(ref, dis);
 }
 
 } // namespace ze::nox::core::vmaf

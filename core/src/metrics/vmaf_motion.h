@@ -11,4 +11,8 @@ void MotionBlur(PlaneView const& src, float* dst, std::ptrdiff_t dstStride, floa
 // Mean absolute difference of two blurred planes (per-row float sums).
 double MotionScore(PlaneView const& a, PlaneView const& b);
 
+// MotionScore of the blurs of a and b (same size), with the same bits, blurring row by row so that
+// no blurred picture is stored.
+double BlurredMotionScore(PlaneView const& a, PlaneView const& b);
+
 } // namespace ze::nox::core::vmaf

@@ -59,7 +59,19 @@ inline int MirrorRepeatIndex(int i, int n)
 void* AllocateSamples(std::size_t bytes, bool* zeroed = nullptr);
 void FreeSamples(void* p, std::size_t bytes);
 
-// Standard allocator on AllocateSamples, for the vector kernels' scratch arrays.
+// Scratch of the calling thread's kernels: carved from the thread's scratch region while it has one
+// with room left (no system call, zero-filled as fresh), else from AllocateSamples. Give it back with
+// FreeThreadScratch on the same thread and the same `bytes`; *zeroed as for AllocateSamples.
+void* AllocateThreadScratch(std::size_t bytes, bool* zeroed = nullptr);
+void FreeThreadScratch(void* p, std::size_t bytes);
+// Lets the calling thread's later kernel scratch come from [base, base + bytes), a zero-filled block
+// of the caller's (e.g. from AllocateSamples) that stays valid until the thread has ended: a worker
+// then makes no address-space changes while it measures, each of which would wait for every page
+// fault of the process in flight and hold up the faults that come after it. Blocks carved from the
+// region are never reused. Once per thread, before its first kernel call.
+void UseThreadScratchRegion(void* base, std::size_t bytes);
+
+// Standard allocator on AllocateThreadScratch, for the vector kernels' scratch arrays.
 template <typename T>
 struct SampleAllocator
 {
@@ -71,12 +83,12 @@ struct SampleAllocator
     }
     T* allocate(std::size_t n)
     {
-        void* p = n <= SIZE_MAX / sizeof(T) ? AllocateSamples(n * sizeof(T)) : nullptr;
+        void* p = n <= SIZE_MAX / sizeof(T) ? AllocateThreadScratch(n * sizeof(T)) : nullptr;
         if (!p)
             throw std::bad_alloc();
         return static_cast<T*>(p);
     }
-    void deallocate(T* p, std::size_t n) noexcept { FreeSamples(p, n * sizeof(T)); }
+    void deallocate(T* p, std::size_t n) noexcept { FreeThreadScratch(p, n * sizeof(T)); }
     template <typename U>
     bool operator==(SampleAllocator<U> const&) const noexcept
     {

@@ -229,6 +229,25 @@ TEST(VmafDriver, OneAndEightWorkersGiveIdenticalValues)
     EXPECT_LT(a.values[0][0], 100.0);
 }
 
+// A frame's pieces are measured by whichever workers are free, with fewer frames in flight than
+// workers: at every worker count, with pulls and deliveries of random lengths, each frame comes
+// out once, in order, with every piece of its own pictures in it (the values of one worker).
+TEST(VmafDriver, EveryWorkerCountGivesTheValuesOfOneWorker)
+{
+    Synthetic one;
+    one.frames = 24;
+    ASSERT_EQ(Measure(one, 1), 0);
+    for (int threads : {2, 3, 5, 8}) {
+        Synthetic s;
+        s.frames = 24;
+        s.randomDelays = true;
+        ASSERT_EQ(Measure(s, threads), 0);
+        EXPECT_EQ(s.delivered, Range(24)) << threads;
+        EXPECT_EQ(s.values, one.values) << threads;
+        EXPECT_FALSE(s.overlap) << threads;
+    }
+}
+
 // With the pull split in two, every claimed frame is filled exactly once, outside the pull
 // (fills run while other workers pull), and the values, the order and the ends are those of the
 // plain pull.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -133,7 +134,7 @@ TEST_P(VmafKernels, SsimMatchesPortableOnOffsetAndPlainSamples)
     }
 }
 
-TEST_P(VmafKernels, MotionBlurAndScoreMatchPortable)
+TEST_P(VmafKernels, MotionBlurAndScoresMatchPortable)
 {
     PlanePair const& p = m_pair;
     std::size_t const n = static_cast<std::size_t>(p.stride) * p.h;
@@ -144,6 +145,12 @@ TEST_P(VmafKernels, MotionBlurAndScoreMatchPortable)
         ASSERT_EQ(std::memcmp(a.data() + y * p.stride, b.data() + y * p.stride, sizeof(float) * p.w), 0) << "row " << y;
     PlaneView const va{a.data(), p.w, p.h, p.stride};
     EXPECT_TRUE(SameBits(PortableKernels().motionScore(va, p.disView()), m_vec->motionScore(va, p.disView())));
+
+    // The score blurring as it goes equals the score of the two stored blurs, in every table.
+    PortableKernels().motionBlur(p.disView(), b.data(), p.stride, tmp.data());
+    double const stored = PortableKernels().motionScore(va, {b.data(), p.w, p.h, p.stride});
+    EXPECT_TRUE(SameBits(stored, PortableKernels().blurredMotionScore(p.refView(), p.disView())));
+    EXPECT_TRUE(SameBits(stored, m_vec->blurredMotionScore(p.refView(), p.disView())));
 }
 
 // The vector sum runs on samples of the quarter grid only; one sample off it (in the vector part,
@@ -258,6 +265,53 @@ TEST(VmafSampleBuffers, AlignedZeroedMovableAtEverySize)
         v.push_back(i * 3);
     EXPECT_EQ(v[299999], 299999 * 3);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(v.data()) % 32, 0u);
+}
+
+} // namespace
+
+namespace {
+
+// A worker's scratch region: the kernels' scratch of that thread is carved from it (aligned, zero,
+// disjoint) until it is full, then comes from the system; giving a carved block back leaves the
+// region alone (the region here is an ordinary heap block, so freeing a carved block to the system
+// would abort), and the kernels measure on region scratch exactly as on their own.
+TEST(VmafSampleBuffers, ThreadScratchRegionServesThenFallsBack)
+{
+    PlanePair const p = MakePair(203, 61, 211, 7u);
+    Kernels const* vec = VectorKernels();
+    Kernels const& k = vec ? *vec : PortableKernels();
+    VifResult const want = k.vif(p.refView(), p.disView());
+    double const wantSsim = k.ssim(p.refView(), p.disView(), 128.0f);
+
+    std::vector<float> region(1 << 18, 0.0f); // 1 MiB
+    auto const inRegion = [&](void const* q) {
+        auto const a = reinterpret_cast<std::uintptr_t>(q);
+        auto const b = reinterpret_cast<std::uintptr_t>(region.data());
+        return a >= b && a - b < region.size() * sizeof(float);
+    };
+    bool carvedOk = false;
+    bool fellBack = false;
+    bool sameValues = false;
+    std::thread worker([&] {
+        UseThreadScratchRegion(region.data(), region.size() * sizeof(float));
+        std::vector<float, SampleAllocator<float>> a(1000);
+        float* s = ThreadScratch(kThreadScratchSlots - 1, 5000);
+        carvedOk = inRegion(a.data()) && inRegion(s) && inRegion(s + 4999) &&
+                   (s >= a.data() + 1000 || s + 5000 <= a.data()) && reinterpret_cast<std::uintptr_t>(s) % 32 == 0 &&
+                   std::all_of(s, s + 5000, [](float v) { return v == 0.0f; });
+        std::fill(a.begin(), a.end(), 3.0f);
+        // Larger than what is left: from the system, and given back to it.
+        std::vector<float, SampleAllocator<float>> big(300000);
+        fellBack = !inRegion(big.data()) && big[299999] == 0.0f;
+        VifResult const got = k.vif(p.refView(), p.disView());
+        sameValues = k.ssim(p.refView(), p.disView(), 128.0f) == wantSsim;
+        for (int i = 0; i < 4; ++i)
+            sameValues = sameValues && got.num[i] == want.num[i] && got.den[i] == want.den[i];
+    });
+    worker.join();
+    EXPECT_TRUE(carvedOk);
+    EXPECT_TRUE(fellBack);
+    EXPECT_TRUE(sameValues);
 }
 
 } // namespace
