@@ -548,7 +548,7 @@ TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
 {
     // References of 64 samples a side for a picture 48 wide, all scaling windows 48x64 at the
     // origin: the ratio is 1, so positions are the plain ones, but the references count as
-    // resampled and neither DMVR nor wrap-around applies to them.
+    // resampled and neither DMVR/BDOF, PROF nor wrap-around applies to them.
     auto tex = [](int x, int y) { return int(((unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u)) % 1024u); };
     TestPlane y0(64, 64, tex), y1(64, 64, [&](int x, int y) { return tex(x + 4, y); });
     TestRef r0(y0, y0, y0), r1(y1, y1, y1);
@@ -572,6 +572,25 @@ TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
     ASSERT_TRUE(pred.predict(own, blk, sameSize.buf(), &res));
     EXPECT_EQ(res.numX, 1);
     EXPECT_NE(sameSize.s[0], plain.s[0]);
+
+    // PROF likewise: an affine unit whose motion changes across it (dHorX 64) on the texture.
+    Mv const sub[4] = {Mv(8, 0), Mv(16, 0), Mv(8, 0), Mv(16, 0)};
+    AffineBlock a;
+    a.x = a.y = 16;
+    a.width = a.height = 8;
+    a.useList[0] = true;
+    a.ref[0] = &r0.ref;
+    a.subblockMv[0] = sub;
+    a.dHorX[0] = 64;
+    a.chroma = false;
+    AffineBlock noProf = a;
+    a.prof[0] = true;
+    Out profiled(8, 8), unprofiled(8, 8), profiledOwn(8, 8);
+    ASSERT_TRUE(pred.predictAffine(pic, a, profiled.buf()));
+    ASSERT_TRUE(pred.predictAffine(pic, noProf, unprofiled.buf()));
+    EXPECT_EQ(profiled.s[0], unprofiled.s[0]);
+    ASSERT_TRUE(pred.predictAffine(own, a, profiledOwn.buf()));
+    EXPECT_NE(profiledOwn.s[0], unprofiled.s[0]);
 
     // Wrap-around: a ramp reference 40 wide (window 32x8) for a picture 32 wide with the wrap
     // offset 32; the block 3 samples left of the edge clamps instead of reading the other side.
