@@ -544,6 +544,37 @@ TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
     }
 }
 
+TEST(VvcInterPred, ScaledChromaSitsWhereTheChromaSamplesAre)
+{
+    // A reference of half the size (16x16, chroma 8x8 holding the ramp 32x): chroma sample xC of
+    // the block at chroma column 8 reads the reference at (8 + xC) / 2 = 4, 4.5, 5, 5.5 where
+    // chroma is collocated with luma, 1/8 sample less where it is not (its phase offset scales
+    // with the ratio): 3.875, 4.375, 4.875, 5.375. On the ramp the filters at phases 0, 16 and
+    // 28 give 32 times the position; the one at 12/32, (-6, 46, 28, -4), weighs in at 13/32.
+    struct Case
+    {
+        bool collocated;
+        int expect[4];
+    } const cases[] = {{true, {128, 144, 160, 176}}, {false, {124, 141, 156, 173}}};
+    TestPlane y(16, 16, [](int x, int) { return 4 * x; });
+    TestPlane c(8, 8, [](int x, int) { return 32 * x; });
+    TestRef ref(y, c, c);
+    ref.ref.scalingWidth = ref.ref.scalingHeight = 16;
+    for (Case const& k : cases) {
+        InterPicture pic = Picture(32, 32);
+        pic.scalingWidth = pic.scalingHeight = 32;
+        pic.chromaHorCollocated = k.collocated;
+        InterPredictor pred;
+        Out out(8, 8);
+        InterBlock b = Uni(16, 16, 8, 8, &ref.ref, {0, 0});
+        b.luma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        for (int xC = 0; xC < 4; xC++)
+            for (int yC = 0; yC < 4; yC++)
+                EXPECT_EQ(out(1, xC, yC), k.expect[xC]) << k.collocated << ": " << xC << "," << yC;
+    }
+}
+
 TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
 {
     // References of 64 samples a side for a picture 48 wide, all scaling windows 48x64 at the
