@@ -32,6 +32,7 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     for (auto& d : m_done)
         d.assign(cells, -1);
     m_lumaMode.assign(cells, 0);
+    m_lumaCu.assign(cells, -1);
     m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
     m_ctuSlice.assign(m_ctuParams.size(), -1);
     m_lumaMip.assign(cells, 0);
@@ -313,10 +314,12 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         }
     }
     if (cu.tree != 1) {
+        ++m_lumaCuCount;
         for (int y = cu.y >> 2; y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y)
             for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
                 if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
                     continue;
+                m_lumaCu[size_t(y) * size_t(m_gridW) + size_t(x)] = m_lumaCuCount;
                 // A block copy unit counts as DC for the chroma blocks that look at its mode.
                 m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] =
                     int16_t(cu.ibc ? kDc : isInter(cu) ? kPlanar : cu.lumaMode);
@@ -450,8 +453,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
     bool const cbf[2] = {!res.empty(), false};
     int const qp[2] = {cu.qpY, 0};
-    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, isIntra(cu), cu.bdpcm, cbf, false, qp,
-                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
+    deblockBlock(cu, false, tb.x, tb.y, tb.w, tb.h, cbf, false, qp);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -509,7 +511,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     }
     // Luma-dependent chroma residual scaling.
     if (m_chromaScaling && w * h > 4 && (!res[1].empty() || !res[2].empty())) {
-        int const scale = chromaResidualScale(xC, yC);
+        int const scale = chromaResidualScale(cu, xC, yC);
         for (int c = 1; c <= 2; ++c)
             for (int32_t& r : res[c])
                 r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale, m_sps.bitDepth);
@@ -571,8 +573,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const qp[2] = {
         jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
         jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
-    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, isIntra(cu), cu.bdpcmChroma, cbf, joint, qp,
-                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
+    deblockBlock(cu, true, tbL.x, tbL.y, tbL.w, tbL.h, cbf, joint, qp);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) const
@@ -594,8 +595,8 @@ bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) co
     return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
 }
 
-void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm,
-                                             bool const cbf[2], bool joint, int const qp[2], bool ciip)
+void IntraPictureReconstructor::deblockBlock(IntraCodingUnit const& cu, bool chroma, int x, int y, int w, int h,
+                                             bool const cbf[2], bool joint, int const qp[2])
 {
     vvcdeblock::TransformBlock b;
     b.chroma = chroma;
@@ -603,9 +604,11 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     b.y = y;
     b.w = w;
     b.h = h;
-    b.intra = intra;
-    b.bdpcm = bdpcm;
-    b.ciip = ciip;
+    b.intra = isIntra(cu);
+    b.bdpcm = chroma ? cu.bdpcmChroma : cu.bdpcm;
+    b.ciip = isInter(cu) && cu.inter.merge == MergeKind::Ciip;
+    b.codingEdgeLeft = x == cu.x;
+    b.codingEdgeTop = y == cu.y;
     b.cbf[0] = cbf[0];
     b.cbf[1] = cbf[1];
     b.jointCbCr = joint;
@@ -742,10 +745,17 @@ void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
     }
 }
 
-int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
+int IntraPictureReconstructor::chromaResidualScale(IntraCodingUnit const& cu, int xC, int yC) const
 {
+    // The neighbours are those of the coding unit covering the top-left sample of the block's
+    // 64x64 area: a unit larger than the area uses its own top row and left column for each of
+    // its areas.
     int const size = std::min(m_sps.ctbSize(), 64);
-    int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    int x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    if (x0 >= cu.x && x0 < cu.x + cu.width && y0 >= cu.y && y0 < cu.y + cu.height) {
+        x0 = cu.x;
+        y0 = cu.y;
+    }
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
     // The neighbours are used under the intra rules: same slice and tile.

@@ -68,14 +68,15 @@ private:
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
-    // The chroma residual scale of a chroma block from the mapped luma next to its 64x64 area.
-    int chromaResidualScale(int xC, int yC) const;
+    // The chroma residual scale of a chroma block of `cu` from the mapped luma next to its 64x64
+    // area (next to the unit itself where it covers that area's top-left sample).
+    int chromaResidualScale(vvcslice::IntraCodingUnit const& cu, int xC, int yC) const;
     // Inverse luma mapping of the samples of the slices that use LMCS.
     void inverseMapLuma();
-    // Records a transform block for the deblocking (its edges, QPs and what its strengths
-    // depend on).
-    void deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm, bool const cbf[2], bool joint,
-                      int const qp[2], bool ciip = false);
+    // Records a transform block (x, y, w, h in luma samples) of the unit for the deblocking
+    // (its edges, QPs and what its strengths depend on).
+    void deblockBlock(vvcslice::IntraCodingUnit const& cu, bool chroma, int x, int y, int w, int h, bool const cbf[2],
+                      bool joint, int const qp[2]);
     int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
     int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
     // Loop filters may not read across the boundary between the CTUs (other slice or tile with
@@ -134,6 +135,10 @@ private:
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
+    // Per 4x4 luma area the coding unit (of the luma or single tree) covering it, in decoding
+    // order: the motion test of the deblocking applies on coding unit edges, not inside a unit.
+    std::vector<int32_t> m_lumaCu;
+    int32_t m_lumaCuCount = 0;
     // Block copy: the reference window, the history of vectors, per 4x4 luma area whether a
     // block copy unit covers it and its vector, and the prediction of the current unit per plane.
     vvcibc::ReferenceBuffer m_ibcBuf;
