@@ -544,6 +544,55 @@ TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
     }
 }
 
+TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
+{
+    // References of 64 samples a side for a picture 48 wide, all scaling windows 48x64 at the
+    // origin: the ratio is 1, so positions are the plain ones, but the references count as
+    // resampled and neither DMVR nor wrap-around applies to them.
+    auto tex = [](int x, int y) { return int(((unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u)) % 1024u); };
+    TestPlane y0(64, 64, tex), y1(64, 64, [&](int x, int y) { return tex(x + 4, y); });
+    TestRef r0(y0, y0, y0), r1(y1, y1, y1);
+    InterPicture pic = Picture(48, 64);
+    pic.scalingWidth = r0.ref.scalingWidth = r1.ref.scalingWidth = 48;
+    pic.scalingHeight = r0.ref.scalingHeight = r1.ref.scalingHeight = 64;
+    InterPredictor pred;
+    InterBlock blk = Bi(16, 16, 16, 16, &r0.ref, {8, 0}, &r1.ref, {8, 0});
+    blk.chroma = false;
+    blk.dmvr = blk.bdof = true;
+    Out refined(16, 16), plain(16, 16), sameSize(16, 16);
+    DmvrResult res;
+    ASSERT_TRUE(pred.predict(pic, blk, refined.buf(), &res));
+    EXPECT_EQ(res.numX, 0);
+    InterBlock unrefined = blk;
+    unrefined.dmvr = unrefined.bdof = false;
+    ASSERT_TRUE(pred.predict(pic, unrefined, plain.buf()));
+    EXPECT_EQ(refined.s[0], plain.s[0]);
+    // The same block from references of the picture's own size is refined (the search moves).
+    InterPicture own = Picture(64, 64);
+    ASSERT_TRUE(pred.predict(own, blk, sameSize.buf(), &res));
+    EXPECT_EQ(res.numX, 1);
+    EXPECT_NE(sameSize.s[0], plain.s[0]);
+
+    // Wrap-around: a ramp reference 40 wide (window 32x8) for a picture 32 wide with the wrap
+    // offset 32; the block 3 samples left of the edge clamps instead of reading the other side.
+    TestPlane ramp(40, 8, [](int x, int) { return 10 * x; });
+    TestRef wide(ramp, ramp, ramp);
+    wide.ref.scalingWidth = 32;
+    wide.ref.scalingHeight = 8;
+    InterPicture wrapPic = Picture(32, 8);
+    wrapPic.scalingWidth = 32;
+    wrapPic.scalingHeight = 8;
+    wrapPic.wrapAround = true;
+    wrapPic.wrapOffset = 32;
+    InterBlock b = Uni(0, 0, 8, 4, &wide.ref, {-3 * 16, 0});
+    b.chroma = false;
+    Out out(8, 4);
+    ASSERT_TRUE(pred.predict(wrapPic, b, out.buf()));
+    int const expect[8] = {0, 0, 0, 0, 10, 20, 30, 40};
+    for (int x = 0; x < 8; x++)
+        EXPECT_EQ(out(0, x, 1), expect[x]) << x;
+}
+
 TEST(VvcInterPred, ForwardMapOfTheInterLuma)
 {
     // 10 bits, 64 per bin: bin 0 squeezed to 32 codewords, bin 1 widened to 96, the rest as they

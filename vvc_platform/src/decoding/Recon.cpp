@@ -509,7 +509,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     }
     // Luma-dependent chroma residual scaling.
     if (m_chromaScaling && w * h > 4 && (!res[1].empty() || !res[2].empty())) {
-        int const scale = chromaResidualScale(xC, yC);
+        int const scale = chromaResidualScale(cu, xC, yC);
         for (int c = 1; c <= 2; ++c)
             for (int32_t& r : res[c])
                 r = vvcsyntax::LmcsModel::scaleChromaResidual(r, scale, m_sps.bitDepth);
@@ -742,10 +742,17 @@ void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
     }
 }
 
-int IntraPictureReconstructor::chromaResidualScale(int xC, int yC) const
+int IntraPictureReconstructor::chromaResidualScale(IntraCodingUnit const& cu, int xC, int yC) const
 {
+    // The neighbours are those of the coding unit covering the top-left sample of the block's
+    // 64x64 area: a unit larger than the area uses its own top row and left column for each of
+    // its areas.
     int const size = std::min(m_sps.ctbSize(), 64);
-    int const x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    int x0 = (xC * 2 / size) * size, y0 = (yC * 2 / size) * size;
+    if (x0 >= cu.x && x0 < cu.x + cu.width && y0 >= cu.y && y0 < cu.y + cu.height) {
+        x0 = cu.x;
+        y0 = cu.y;
+    }
     uint16_t const* luma = const_cast<PelStorage&>(m_pic).plane(0);
     const size_t stride = size_t(m_pic.planeWidth(0));
     // The neighbours are used under the intra rules: same slice and tile.

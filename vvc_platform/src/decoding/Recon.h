@@ -68,8 +68,9 @@ private:
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
-    // The chroma residual scale of a chroma block from the mapped luma next to its 64x64 area.
-    int chromaResidualScale(int xC, int yC) const;
+    // The chroma residual scale of a chroma block of `cu` from the mapped luma next to its 64x64
+    // area (next to the unit itself where it covers that area's top-left sample).
+    int chromaResidualScale(vvcslice::IntraCodingUnit const& cu, int xC, int yC) const;
     // Inverse luma mapping of the samples of the slices that use LMCS.
     void inverseMapLuma();
     // Records a transform block for the deblocking (its edges, QPs and what its strengths

@@ -83,6 +83,27 @@ void InheritCp(MotionGrid const& grid, AffineUnit const& a, int l, int log2Ctu, 
     cp[2] = m.at(x - a.x, y + h - a.y);
 }
 
+// The neighbour positions of the affine candidates of the unit (x, y, w, h), in groups: for the
+// inherited candidates (corners false) the left group (A0, A1) and the above group (B0, B1, B2);
+// for the constructed ones the corners top-left (B2, B3, A2), top-right (B1, B0) and bottom-left
+// (A1, A0). take(g, xn, yn) is called on the positions of each group g in order until it returns
+// true.
+template <class Take> void ScanNeighbours(bool corners, int x, int y, int w, int h, Take take)
+{
+    using Pos = std::pair<int, int>;
+    Pos const none(-1, -1);
+    Pos const inherited[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, none},
+                                 {{x + w, y - 1}, {x + w - 1, y - 1}, {x - 1, y - 1}}};
+    Pos const corner[3][3] = {{{x - 1, y - 1}, {x, y - 1}, {x - 1, y}},
+                              {{x + w - 1, y - 1}, {x + w, y - 1}, none},
+                              {{x - 1, y + h - 1}, {x - 1, y + h}, none}};
+    Pos const(*groups)[3] = corners ? corner : inherited;
+    for (int g = 0; g < (corners ? 3 : 2); ++g)
+        for (Pos const& p : groups[g])
+            if (p == none || take(g, p.first, p.second))
+                break;
+}
+
 } // namespace
 
 bool AffineSubblockMvs(Mv const cp[3], bool sixParam, int w, int h, bool bi, Mv* sub, int params[4])
@@ -245,41 +266,32 @@ bool SubblockMerge(SliceMotion const& s, MotionGrid const& grid, int x, int y, i
     if (!s.affine)
         return zeroCandidates();
     // Inherited: the first affine neighbour of A0, A1, then of B0, B1, B2.
-    std::pair<int, int> const groups[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, {-1, -1}},
-                                              {{x + w, y - 1}, {x + w - 1, y - 1}, {x - 1, y - 1}}};
-    for (auto const& g : groups)
-        for (auto const& p : g) {
-            if (p.first == -1 && p.second == -1)
-                break;
-            MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second);
-            if (!nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
-                continue;
-            AffineUnit const& a = grid.affineUnits()[size_t(nb->affine)];
-            Mv cp[2][3];
-            for (int l = 0; l < 2; ++l)
-                if (nb->m.uses(l))
-                    InheritCp(grid, a, l, s.log2CtuSize, x, y, w, h, cp[l]);
-            if (emit(nb->m, a.sixParam, cp))
-                return true;
-            break;
-        }
+    bool done = false;
+    ScanNeighbours(false, x, y, w, h, [&](int, int xn, int yn) {
+        MotionInfo const* nb = MergeNeighbour(s, grid, x, y, xn, yn);
+        if (done || !nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
+            return done;
+        AffineUnit const& a = grid.affineUnits()[size_t(nb->affine)];
+        Mv cp[2][3];
+        for (int l = 0; l < 2; ++l)
+            if (nb->m.uses(l))
+                InheritCp(grid, a, l, s.log2CtuSize, x, y, w, h, cp[l]);
+        done = emit(nb->m, a.sixParam, cp);
+        return true;
+    });
+    if (done)
+        return true;
     // Constructed from the corners: top-left (B2, B3, A2), top-right (B1, B0), bottom-left (A1,
     // A0) and the temporal bottom-right.
     MotionCand corner[4];
     bool has[4] = {};
-    std::pair<int, int> const pos[3][3] = {{{x - 1, y - 1}, {x, y - 1}, {x - 1, y}},
-                                           {{x + w - 1, y - 1}, {x + w, y - 1}, {-1, -1}},
-                                           {{x - 1, y + h - 1}, {x - 1, y + h}, {-1, -1}}};
-    for (int k = 0; k < 3; ++k)
-        for (auto const& p : pos[k]) {
-            if (p.first == -1 && p.second == -1)
-                break;
-            if (MotionInfo const* nb = MergeNeighbour(s, grid, x, y, p.first, p.second)) {
-                corner[k] = nb->m;
-                has[k] = true;
-                break;
-            }
+    ScanNeighbours(true, x, y, w, h, [&](int k, int xn, int yn) {
+        if (MotionInfo const* nb = MergeNeighbour(s, grid, x, y, xn, yn)) {
+            corner[k] = nb->m;
+            has[k] = true;
         }
+        return has[k];
+    });
     if (s.colField) {
         int const right = s.rightBound >= 0 ? s.rightBound : s.picWidth - 1;
         int const bottom = s.bottomBound >= 0 ? s.bottomBound : s.picHeight - 1;
@@ -387,43 +399,32 @@ bool AffineAmvp(SliceMotion const& s, MotionGrid const& grid, vvcslice::CodingUn
         auto round = [&](Mv v) { return RoundToPrecision(v, d.amvrShift); };
         Mv list[2][3];
         int n = 0;
-        std::pair<int, int> const groups[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, {-1, -1}},
-                                                  {{x + w, y - 1}, {x + w - 1, y - 1}, {x - 1, y - 1}}};
-        for (auto const& g : groups)
-            for (auto const& p : g) {
-                if (p.first == -1 && p.second == -1)
-                    break;
-                MotionInfo const* nb = InterNeighbour(grid, p.first, p.second);
-                if (!nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
-                    continue;
-                int const ll = listTo(nb->m);
-                if (ll < 0)
-                    continue;
-                Mv cp[3];
-                InheritCp(grid, grid.affineUnits()[size_t(nb->affine)], ll, s.log2CtuSize, x, y, w, h, cp);
-                for (int k = 0; k < 3; ++k)
-                    list[n][k] = round(cp[k]);
-                ++n;
-                break;
-            }
+        ScanNeighbours(false, x, y, w, h, [&](int, int xn, int yn) {
+            MotionInfo const* nb = InterNeighbour(grid, xn, yn);
+            if (!nb || nb->affine < 0 || size_t(nb->affine) >= grid.affineUnits().size())
+                return false;
+            int const ll = listTo(nb->m);
+            if (ll < 0)
+                return false;
+            Mv cp[3];
+            InheritCp(grid, grid.affineUnits()[size_t(nb->affine)], ll, s.log2CtuSize, x, y, w, h, cp);
+            for (int k = 0; k < 3; ++k)
+                list[n][k] = round(cp[k]);
+            ++n;
+            return true;
+        });
         // Constructed from the corner neighbours predicting from the target picture.
         Mv cpv[3];
         bool has[3] = {};
-        std::pair<int, int> const pos[3][3] = {{{x - 1, y - 1}, {x, y - 1}, {x - 1, y}},
-                                               {{x + w - 1, y - 1}, {x + w, y - 1}, {-1, -1}},
-                                               {{x - 1, y + h - 1}, {x - 1, y + h}, {-1, -1}}};
-        for (int k = 0; k < 3; ++k)
-            for (auto const& p : pos[k]) {
-                if (p.first == -1 && p.second == -1)
-                    break;
-                MotionInfo const* nb = InterNeighbour(grid, p.first, p.second);
-                int const ll = nb ? listTo(nb->m) : -1;
-                if (ll >= 0) {
-                    cpv[k] = round(nb->m.mv[ll]);
-                    has[k] = true;
-                    break;
-                }
+        ScanNeighbours(true, x, y, w, h, [&](int k, int xn, int yn) {
+            MotionInfo const* nb = InterNeighbour(grid, xn, yn);
+            int const ll = nb ? listTo(nb->m) : -1;
+            if (ll >= 0) {
+                cpv[k] = round(nb->m.mv[ll]);
+                has[k] = true;
             }
+            return has[k];
+        });
         if (n < 2 && has[0] && has[1] && (!d.affine6 || has[2])) {
             list[n][0] = cpv[0];
             list[n][1] = cpv[1];

@@ -18,7 +18,7 @@ Mv ChromaMv(Mv mv, int sx, int sy) { return {mv.x * 2 >> sx, mv.y * 2 >> sy}; }
 
 int ClipMvComponent(int v) { return std::min(std::max(v, -(1 << 17)), (1 << 17) - 1); }
 
-RefClamp PlaneClamp(InterPicture const& pic, RefPlane const& plane, int cIdx)
+RefClamp PlaneClamp(InterPicture const& pic, RefPlane const& plane, int cIdx, bool wrap = true)
 {
     int const sx = SubX(pic.chromaFormat, cIdx), sy = SubY(pic.chromaFormat, cIdx);
     RefClamp c;
@@ -30,7 +30,7 @@ RefClamp PlaneClamp(InterPicture const& pic, RefPlane const& plane, int cIdx)
         c.right = std::min(c.right, pic.subpicRight >> sx);
         c.bottom = std::min(c.bottom, pic.subpicBottom >> sy);
     }
-    if (pic.wrapAround && pic.wrapOffset > 0) {
+    if (wrap && pic.wrapAround && pic.wrapOffset > 0) {
         c.wrapOffset = pic.wrapOffset >> sx;
         c.picWidth = pic.width >> sx;
     }
@@ -55,6 +55,18 @@ RefScale ScaleOf(InterPicture const& pic, RefPicture const& ref)
     r.scaled = r.hori != (1 << 14) || r.vert != (1 << 14) || ref.scalingLeft != pic.scalingLeft ||
                ref.scalingTop != pic.scalingTop;
     return r;
+}
+
+// A reference of another picture size or scaling window than the current picture (when both
+// windows are known). Even at the ratio 1 DMVR, BDOF, PROF and wrap-around do not apply to it.
+bool Resampled(InterPicture const& pic, RefPicture const& ref)
+{
+    if (pic.scalingWidth <= 0 || pic.scalingHeight <= 0 || ref.scalingWidth <= 0 || ref.scalingHeight <= 0)
+        return false;
+    // Equal picture sizes, left/top offsets and window sizes make the right/bottom offsets equal.
+    return ref.planes[0].width != pic.width || ref.planes[0].height != pic.height ||
+           ref.scalingLeft != pic.scalingLeft || ref.scalingTop != pic.scalingTop ||
+           ref.scalingWidth != pic.scalingWidth || ref.scalingHeight != pic.scalingHeight;
 }
 
 // The position of sample (0, 0) of a block at (x, y) of plane cIdx in the scaled reference, and
@@ -124,7 +136,7 @@ bool InterPredictor::predictList(InterPicture const& pic, RefPicture const& ref,
     RefPlane const& plane = ref.planes[cIdx];
     if (!UsablePlane(plane))
         return false;
-    RefClamp clamp = PlaneClamp(pic, plane, cIdx);
+    RefClamp clamp = PlaneClamp(pic, plane, cIdx, !Resampled(pic, ref));
     if (box) {
         clamp.box = true;
         clamp.boxLeft = box->boxLeft;
@@ -219,8 +231,8 @@ bool InterPredictor::predict(InterPicture const& pic, InterBlock const& blk, Pre
     LumaFilter const filter = blk.altHalfPel ? LUMA_ALT_HALF : LUMA_REGULAR;
     bool ok = true;
 
-    bool const refined = bi && (blk.dmvr || blk.bdof) && w >= 8 && h >= 8 && !ScaleOf(pic, *blk.ref[0]).scaled &&
-                         !ScaleOf(pic, *blk.ref[1]).scaled;
+    bool const refined = bi && (blk.dmvr || blk.bdof) && w >= 8 && h >= 8 && !Resampled(pic, *blk.ref[0]) &&
+                         !Resampled(pic, *blk.ref[1]);
     if (refined) {
         // Subblocks of at most 16x16, each refined and predicted on its own.
         int const sbW = std::min(16, w), sbH = std::min(16, h);
@@ -324,7 +336,7 @@ bool InterPredictor::predictAffine(InterPicture const& pic, AffineBlock const& b
             if (!blk.useList[l])
                 continue;
             int diffMv[16][2];
-            bool const prof = blk.prof[l] && !ScaleOf(pic, *blk.ref[l]).scaled;
+            bool const prof = blk.prof[l] && !Resampled(pic, *blk.ref[l]);
             if (prof)
                 ProfDiffMv(blk.dHorX[l], blk.dHorY[l], blk.dVerX[l], blk.dVerY[l], bd, diffMv);
             int32_t sub[6 * 6];

@@ -63,7 +63,8 @@ struct InterPicture
     bool wrapAround = false;
     int wrapOffset = 0;
     // Scaling window of the current picture (as for RefPicture). With the windows of both set, a
-    // reference whose window differs is read scaled (and DMVR, BDOF and PROF are not applied to it).
+    // reference whose window differs is read scaled; DMVR, BDOF, PROF and wrap-around are not
+    // applied to a reference whose window or picture size differs.
     int scalingLeft = 0, scalingTop = 0;
     int scalingWidth = 0, scalingHeight = 0;
     // sps_chroma_horizontal/vertical_collocated_flag: where chroma samples sit, for scaling.
