@@ -32,6 +32,7 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
     for (auto& d : m_done)
         d.assign(cells, -1);
     m_lumaMode.assign(cells, 0);
+    m_lumaCu.assign(cells, -1);
     m_ctuParams.assign(size_t(pps.picWidthInCtbs) * size_t(pps.picHeightInCtbs), CtuFilterParams());
     m_ctuSlice.assign(m_ctuParams.size(), -1);
     m_lumaMip.assign(cells, 0);
@@ -313,10 +314,12 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
         }
     }
     if (cu.tree != 1) {
+        ++m_lumaCuCount;
         for (int y = cu.y >> 2; y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y)
             for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
                 if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
                     continue;
+                m_lumaCu[size_t(y) * size_t(m_gridW) + size_t(x)] = m_lumaCuCount;
                 // A block copy unit counts as DC for the chroma blocks that look at its mode.
                 m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] =
                     int16_t(cu.ibc ? kDc : isInter(cu) ? kPlanar : cu.lumaMode);

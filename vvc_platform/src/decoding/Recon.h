@@ -135,6 +135,10 @@ private:
     std::vector<uint8_t> m_sliceDeblock;                        // per slice: deblocking on
     std::vector<std::unique_ptr<AlfSliceFilters>> m_alfFilters; // per slice, null without ALF
     std::vector<int16_t> m_lumaMode;
+    // Per 4x4 luma area the coding unit (of the luma or single tree) covering it, in decoding
+    // order: the motion test of the deblocking applies on coding unit edges, not inside a unit.
+    std::vector<int32_t> m_lumaCu;
+    int32_t m_lumaCuCount = 0;
     // Block copy: the reference window, the history of vectors, per 4x4 luma area whether a
     // block copy unit covers it and its vector, and the prediction of the current unit per plane.
     vvcibc::ReferenceBuffer m_ibcBuf;

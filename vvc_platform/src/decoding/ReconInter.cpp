@@ -233,7 +233,12 @@ void IntraPictureReconstructor::motionEdges()
                 EdgeSegment& e = m_dbk.edge(EdgeDir(d), x4, y4);
                 if (!(e.kind & kTransformEdgeY))
                     continue;
-                strength(EdgeDir(d), x4, y4);
+                // Transform edges inside a coding unit take their strength from the residual
+                // only (subblock edges on them get the motion test below).
+                size_t const q4 = size_t(y4) * size_t(m_gridW) + size_t(x4);
+                size_t const p4 = d == kEdgeVer ? q4 - 1 : q4 - size_t(m_gridW);
+                if (q4 < m_lumaCu.size() && m_lumaCu[p4] != m_lumaCu[q4])
+                    strength(EdgeDir(d), x4, y4);
                 // Next to subblock edges 8 samples away the coding unit's edge filters 5 at most.
                 MotionInfo const& q = info(x4, y4);
                 MotionInfo const& p = d == kEdgeVer ? info(x4 - 1, y4) : info(x4, y4 - 1);
@@ -259,8 +264,10 @@ void IntraPictureReconstructor::motionEdges()
                     if (x4 >= w4 || y4 >= h4)
                         continue;
                     EdgeSegment& e = m_dbk.edge(dir, x4, y4);
-                    if (e.kind & kTransformEdgeY)
+                    if (e.kind & kTransformEdgeY) {
+                        strength(dir, x4, y4);
                         continue;
+                    }
                     e.kind |= kPredictionEdge;
                     auto transformAt = [&](int units) { // a transform edge 4 * units samples across
                         return d == kEdgeVer ? transformEdge(dir, x4 - units, y4) || transformEdge(dir, x4 + units, y4)
