@@ -544,11 +544,42 @@ TEST(VvcInterPred, ScaledReferenceOfAnotherSize)
     }
 }
 
+TEST(VvcInterPred, ScaledChromaSitsWhereTheChromaSamplesAre)
+{
+    // A reference of half the size (16x16, chroma 8x8 holding the ramp 32x): chroma sample xC of
+    // the block at chroma column 8 reads the reference at (8 + xC) / 2 = 4, 4.5, 5, 5.5 where
+    // chroma is collocated with luma, 1/8 sample less where it is not (its phase offset scales
+    // with the ratio): 3.875, 4.375, 4.875, 5.375. On the ramp the filters at phases 0, 16 and
+    // 28 give 32 times the position; the one at 12/32, (-6, 46, 28, -4), weighs in at 13/32.
+    struct Case
+    {
+        bool collocated;
+        int expect[4];
+    } const cases[] = {{true, {128, 144, 160, 176}}, {false, {124, 141, 156, 173}}};
+    TestPlane y(16, 16, [](int x, int) { return 4 * x; });
+    TestPlane c(8, 8, [](int x, int) { return 32 * x; });
+    TestRef ref(y, c, c);
+    ref.ref.scalingWidth = ref.ref.scalingHeight = 16;
+    for (Case const& k : cases) {
+        InterPicture pic = Picture(32, 32);
+        pic.scalingWidth = pic.scalingHeight = 32;
+        pic.chromaHorCollocated = k.collocated;
+        InterPredictor pred;
+        Out out(8, 8);
+        InterBlock b = Uni(16, 16, 8, 8, &ref.ref, {0, 0});
+        b.luma = false;
+        ASSERT_TRUE(pred.predict(pic, b, out.buf()));
+        for (int xC = 0; xC < 4; xC++)
+            for (int yC = 0; yC < 4; yC++)
+                EXPECT_EQ(out(1, xC, yC), k.expect[xC]) << k.collocated << ": " << xC << "," << yC;
+    }
+}
+
 TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
 {
     // References of 64 samples a side for a picture 48 wide, all scaling windows 48x64 at the
     // origin: the ratio is 1, so positions are the plain ones, but the references count as
-    // resampled and neither DMVR nor wrap-around applies to them.
+    // resampled and neither DMVR/BDOF, PROF nor wrap-around applies to them.
     auto tex = [](int x, int y) { return int(((unsigned(x) * 73856093u) ^ (unsigned(y) * 19349663u)) % 1024u); };
     TestPlane y0(64, 64, tex), y1(64, 64, [&](int x, int y) { return tex(x + 4, y); });
     TestRef r0(y0, y0, y0), r1(y1, y1, y1);
@@ -572,6 +603,25 @@ TEST(VvcInterPred, ReferenceOfAnotherPictureSizeIsNotRefinedNorWrapped)
     ASSERT_TRUE(pred.predict(own, blk, sameSize.buf(), &res));
     EXPECT_EQ(res.numX, 1);
     EXPECT_NE(sameSize.s[0], plain.s[0]);
+
+    // PROF likewise: an affine unit whose motion changes across it (dHorX 64) on the texture.
+    Mv const sub[4] = {Mv(8, 0), Mv(16, 0), Mv(8, 0), Mv(16, 0)};
+    AffineBlock a;
+    a.x = a.y = 16;
+    a.width = a.height = 8;
+    a.useList[0] = true;
+    a.ref[0] = &r0.ref;
+    a.subblockMv[0] = sub;
+    a.dHorX[0] = 64;
+    a.chroma = false;
+    AffineBlock noProf = a;
+    a.prof[0] = true;
+    Out profiled(8, 8), unprofiled(8, 8), profiledOwn(8, 8);
+    ASSERT_TRUE(pred.predictAffine(pic, a, profiled.buf()));
+    ASSERT_TRUE(pred.predictAffine(pic, noProf, unprofiled.buf()));
+    EXPECT_EQ(profiled.s[0], unprofiled.s[0]);
+    ASSERT_TRUE(pred.predictAffine(own, a, profiledOwn.buf()));
+    EXPECT_NE(profiledOwn.s[0], unprofiled.s[0]);
 
     // Wrap-around: a ramp reference 40 wide (window 32x8) for a picture 32 wide with the wrap
     // offset 32; the block 3 samples left of the edge clamps instead of reading the other side.
