@@ -654,4 +654,36 @@ TEST(VvcDeblock, DualTreeKeepsLumaAndChromaIntraApart)
     }
 }
 
+// Two CIIP units without residual in a single tree: a 64x64 one split into four 32x32 transform
+// blocks (the largest transform being 32) and a 32x64 one on its right. Strength 2 comes from
+// CIIP on coding block edges only; the edges between a unit's blocks get none.
+TEST(VvcDeblock, CiipGivesStrengthOnItsCodingBlockEdgesOnly)
+{
+    DeblockMap map;
+    map.reset(96, 64);
+    for (int y = 0; y < 64; y += 32)
+        for (int x = 0; x < 96; x += 32)
+            for (bool chroma : {false, true}) {
+                TransformBlock b;
+                b.chroma = chroma;
+                b.x = x, b.y = y, b.w = 32, b.h = 32;
+                b.intra = false;
+                b.ciip = true;
+                b.codingEdgeLeft = x != 32;
+                b.codingEdgeTop = y == 0; // both units are 64 high
+                AddTransformBlock(map, b);
+            }
+    DeriveEdges(map);
+    struct Expect
+    {
+        EdgeDir dir;
+        int x, y, bs;
+    };
+    for (Expect k : {Expect{kEdgeVer, 32, 0, 0}, Expect{kEdgeVer, 32, 60, 0}, Expect{kEdgeHor, 0, 32, 0},
+                     Expect{kEdgeHor, 28, 32, 0}, Expect{kEdgeHor, 64, 32, 0}, Expect{kEdgeVer, 64, 0, 2}, Expect{kEdgeVer, 64, 40, 2}})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(map.edge(k.dir, k.x / 4, k.y / 4).bs[c], k.bs)
+                << (k.dir == kEdgeVer ? "vertical " : "horizontal ") << k.x << "," << k.y << " component " << c;
+}
+
 } // namespace

@@ -453,8 +453,7 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
     bool const cbf[2] = {!res.empty(), false};
     int const qp[2] = {cu.qpY, 0};
-    deblockBlock(false, tb.x, tb.y, tb.w, tb.h, isIntra(cu), cu.bdpcm, cbf, false, qp,
-                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
+    deblockBlock(cu, false, tb.x, tb.y, tb.w, tb.h, cbf, false, qp);
 }
 
 void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect const& tbL, int lumaMode, bool lumaMip)
@@ -574,8 +573,7 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     int const qp[2] = {
         jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
         jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
-    deblockBlock(true, tbL.x, tbL.y, tbL.w, tbL.h, isIntra(cu), cu.bdpcmChroma, cbf, joint, qp,
-                 isInter(cu) && cu.inter.merge == MergeKind::Ciip);
+    deblockBlock(cu, true, tbL.x, tbL.y, tbL.w, tbL.h, cbf, joint, qp);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) const
@@ -597,8 +595,8 @@ bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) co
     return !m_pps.loopFilterAcrossTiles && tileOfCtu(a) != tileOfCtu(b);
 }
 
-void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm,
-                                             bool const cbf[2], bool joint, int const qp[2], bool ciip)
+void IntraPictureReconstructor::deblockBlock(IntraCodingUnit const& cu, bool chroma, int x, int y, int w, int h,
+                                             bool const cbf[2], bool joint, int const qp[2])
 {
     vvcdeblock::TransformBlock b;
     b.chroma = chroma;
@@ -606,9 +604,11 @@ void IntraPictureReconstructor::deblockBlock(bool chroma, int x, int y, int w, i
     b.y = y;
     b.w = w;
     b.h = h;
-    b.intra = intra;
-    b.bdpcm = bdpcm;
-    b.ciip = ciip;
+    b.intra = isIntra(cu);
+    b.bdpcm = chroma ? cu.bdpcmChroma : cu.bdpcm;
+    b.ciip = isInter(cu) && cu.inter.merge == MergeKind::Ciip;
+    b.codingEdgeLeft = x == cu.x;
+    b.codingEdgeTop = y == cu.y;
     b.cbf[0] = cbf[0];
     b.cbf[1] = cbf[1];
     b.jointCbCr = joint;

@@ -73,10 +73,10 @@ private:
     int chromaResidualScale(vvcslice::IntraCodingUnit const& cu, int xC, int yC) const;
     // Inverse luma mapping of the samples of the slices that use LMCS.
     void inverseMapLuma();
-    // Records a transform block for the deblocking (its edges, QPs and what its strengths
-    // depend on).
-    void deblockBlock(bool chroma, int x, int y, int w, int h, bool intra, bool bdpcm, bool const cbf[2], bool joint,
-                      int const qp[2], bool ciip = false);
+    // Records a transform block (x, y, w, h in luma samples) of the unit for the deblocking
+    // (its edges, QPs and what its strengths depend on).
+    void deblockBlock(vvcslice::IntraCodingUnit const& cu, bool chroma, int x, int y, int w, int h, bool const cbf[2],
+                      bool joint, int const qp[2]);
     int tileOfCtu(int ctu) const { return ctu >= 0 && size_t(ctu) < m_ctuTile.size() ? m_ctuTile[size_t(ctu)] : -1; }
     int ctuAt(int x, int y) const { return (y >> m_sps.log2CtuSize) * m_pps.picWidthInCtbs + (x >> m_sps.log2CtuSize); }
     // Loop filters may not read across the boundary between the CTUs (other slice or tile with

@@ -91,16 +91,17 @@ void InheritCp(MotionGrid const& grid, AffineUnit const& a, int l, int log2Ctu, 
 template <class Take> void ScanNeighbours(bool corners, int x, int y, int w, int h, Take take)
 {
     using Pos = std::pair<int, int>;
-    Pos const none(-1, -1);
-    Pos const inherited[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}, none},
+    Pos const inherited[2][3] = {{{x - 1, y + h}, {x - 1, y + h - 1}},
                                  {{x + w, y - 1}, {x + w - 1, y - 1}, {x - 1, y - 1}}};
     Pos const corner[3][3] = {{{x - 1, y - 1}, {x, y - 1}, {x - 1, y}},
-                              {{x + w - 1, y - 1}, {x + w, y - 1}, none},
-                              {{x - 1, y + h - 1}, {x - 1, y + h}, none}};
+                              {{x + w - 1, y - 1}, {x + w, y - 1}},
+                              {{x - 1, y + h - 1}, {x - 1, y + h}}};
+    int const inheritedCount[2] = {2, 3}, cornerCount[3] = {3, 2, 2};
     Pos const(*groups)[3] = corners ? corner : inherited;
+    int const* count = corners ? cornerCount : inheritedCount;
     for (int g = 0; g < (corners ? 3 : 2); ++g)
-        for (Pos const& p : groups[g])
-            if (p == none || take(g, p.first, p.second))
+        for (int i = 0; i < count[g]; ++i)
+            if (take(g, groups[g][i].first, groups[g][i].second))
                 break;
 }
 

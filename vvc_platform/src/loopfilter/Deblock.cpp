@@ -493,10 +493,10 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
     const uint8_t kind = b.chroma ? kTransformEdgeC : kTransformEdgeY;
     if (b.filterLeft && b.x > 0 && b.x % 4 == 0)
         for (int y4 = y4a; y4 < y4b; ++y4)
-            map.edge(kEdgeVer, x4a, y4).kind |= kind;
+            map.edge(kEdgeVer, x4a, y4).kind |= uint8_t(kind | (b.codingEdgeLeft ? kCodingEdge : 0));
     if (b.filterTop && b.y > 0 && b.y % 4 == 0)
         for (int x4 = x4a; x4 < x4b; ++x4)
-            map.edge(kEdgeHor, x4, y4a).kind |= kind;
+            map.edge(kEdgeHor, x4, y4a).kind |= uint8_t(kind | (b.codingEdgeTop ? kCodingEdge : 0));
 }
 
 void DeriveEdges(DeblockMap& map)
@@ -505,12 +505,14 @@ void DeriveEdges(DeblockMap& map)
     if (map.units.size() != size_t(w4) * size_t(h4) || map.edges[0].size() != map.units.size() ||
         map.edges[1].size() != map.units.size())
         return;
-    auto side = [](BlockUnit const& u, bool chroma) {
+    // A CIIP unit gives strength 2 on coding block edges only, not on the edges between the
+    // transform blocks of a unit larger than the largest transform.
+    auto side = [](BlockUnit const& u, bool chroma, bool codingEdge) {
         BsSide s;
         s.intra = u.info & (chroma ? kIntraC : kIntra);
         s.bdpcm[0] = u.info & kBdpcmY;
         s.bdpcm[1] = u.info & kBdpcmC;
-        s.ciip = u.info & kCiip;
+        s.ciip = codingEdge && (u.info & kCiip);
         s.cbf[0] = u.info & kCbfY;
         s.cbf[1] = u.info & kCbfCb;
         s.cbf[2] = u.info & kCbfCr;
@@ -525,15 +527,15 @@ void DeriveEdges(DeblockMap& map)
                     continue;
                 BlockUnit const& uq = map.unit(x4, y4);
                 BlockUnit const& up = d == kEdgeVer ? map.unit(x4 - 1, y4) : map.unit(x4, y4 - 1);
-                bool const prediction = e.kind & kPredictionEdge;
+                bool const prediction = e.kind & kPredictionEdge, coding = e.kind & kCodingEdge;
                 if (e.kind & kTransformEdgeY) {
-                    e.bs[0] = uint8_t(BoundaryStrength(side(up, false), side(uq, false), 0, true, prediction));
+                    e.bs[0] = uint8_t(BoundaryStrength(side(up, false, coding), side(uq, false, coding), 0, true, prediction));
                     if (e.maxLenP == 0 && e.maxLenQ == 0)
                         LumaMaxFilterLengths(d == kEdgeVer ? up.tbW[0] : up.tbH[0],
                                              d == kEdgeVer ? uq.tbW[0] : uq.tbH[0], e.maxLenP, e.maxLenQ);
                 }
                 if (e.kind & kTransformEdgeC) {
-                    const BsSide p = side(up, true), q = side(uq, true);
+                    const BsSide p = side(up, true, coding), q = side(uq, true, coding);
                     e.bs[1] = uint8_t(BoundaryStrength(p, q, 1, true, prediction));
                     e.bs[2] = uint8_t(BoundaryStrength(p, q, 2, true, prediction));
                     if (e.maxLenCP == 0 && e.maxLenCQ == 0)

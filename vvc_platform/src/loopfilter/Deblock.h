@@ -35,7 +35,7 @@ namespace vvcdeblock {
 enum EdgeDir : int { kEdgeVer = 0, kEdgeHor = 1 };
 
 // Kinds of edge a segment is (EdgeSegment::kind), set by AddTransformBlock and read by DeriveEdges.
-enum EdgeKind : uint8_t { kTransformEdgeY = 1, kTransformEdgeC = 2, kPredictionEdge = 4 };
+enum EdgeKind : uint8_t { kTransformEdgeY = 1, kTransformEdgeC = 2, kPredictionEdge = 4, kCodingEdge = 8 };
 
 struct EdgeSegment
 {
@@ -157,6 +157,9 @@ struct TransformBlock
     // Whether the left / top side is an edge to filter: false on the picture boundary (also
     // ignored there) and on the boundaries listed at the top of this file.
     bool filterLeft = true, filterTop = true;
+    // Whether the left / top side is also the coding unit's edge (not where a unit larger than
+    // the largest transform is split into several blocks).
+    bool codingEdgeLeft = true, codingEdgeTop = true;
 };
 
 // Records the block in the units it covers and marks its left and top sides (where they lie on
