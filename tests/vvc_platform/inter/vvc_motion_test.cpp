@@ -222,6 +222,59 @@ TEST(VvcMotion, TemporalCandidateScalesByPocDistanceAndChecksLongTerm)
     EXPECT_EQ(mv, Mv(-4, -4));
 }
 
+TEST(VvcMotion, TemporalVectorOfACollocatedUnitWithBothListsFollowsTheCollocatedListFlag)
+{
+    // The collocated picture (POC 16) has a unit predicting from POC 0 (list 0, distance 16) and
+    // POC 24 (list 1, distance -8), and one predicting from POC 24 through list 1 only. The
+    // current picture is POC 8: list 0 {4, 0}, list 1 {16, 12}, or {4, 0} in both lists (no
+    // reference after it).
+    ColMotion bi;
+    bi.interDir = 3;
+    bi.mv[0] = Mv(32, 0);
+    bi.refPoc[0] = 0;
+    bi.mv[1] = Mv(-64, 0);
+    bi.refPoc[1] = 24;
+    ColMotion l1Only = bi;
+    l1Only.interDir = 2;
+    MotionField field;
+    ASSERT_TRUE(field.create(128, 128));
+    field.poc = 16;
+    // From list 0 (to POC 0): 32 * 4 / 16 = 8; from list 1 (to POC 24): -64 * 4 / -8 = 32, with
+    // the current distance 4 to POC 4 (list 0 and, without backward references, list 1 entry 0).
+    struct Case
+    {
+        char const* what;
+        ColMotion const* col;
+        bool colFromL0, noBackward, sbFlag;
+        int l;
+        bool available;
+        int wantX;
+    } const cases[] = {
+        {"references on both sides, collocated from list 0: its list 1", &bi, true, false, false, 0, true, 32},
+        {"references on both sides, collocated from list 1: its list 0", &bi, false, false, false, 0, true, 8},
+        {"no backward reference: the list asked for (0)", &bi, true, true, false, 0, true, 8},
+        {"no backward reference: the list asked for (1)", &bi, false, true, false, 1, true, 32},
+        {"one list only: that list whatever the flag", &l1Only, false, false, false, 0, true, 32},
+        {"subblock rule: the same list, else none", &l1Only, false, false, true, 0, false, 0},
+        {"subblock rule, no backward reference: the other list", &l1Only, false, true, true, 0, true, 32},
+    };
+    for (Case const& c : cases) {
+        SliceMotion s = Slice(true);
+        if (c.noBackward) {
+            s.refs.poc[1][0] = 4;
+            s.refs.poc[1][1] = 0;
+        }
+        s.deriveListProperties();
+        ASSERT_EQ(s.noBackwardPred, c.noBackward) << c.what;
+        s.colField = &field;
+        s.colFromL0 = c.colFromL0;
+        Mv mv(99, 99);
+        ASSERT_EQ(ColVector(s, *c.col, c.l, 0, c.sbFlag, mv), c.available) << c.what;
+        if (c.available)
+            EXPECT_EQ(mv, Mv(c.wantX, 0)) << c.what;
+    }
+}
+
 TEST(VvcMotion, StoredFieldKeepsItsPictureNumberForTheScaling)
 {
     // A picture of POC 4 predicted from POC 0: its field scales by that distance of 4 later.
