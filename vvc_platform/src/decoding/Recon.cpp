@@ -660,16 +660,16 @@ void IntraPictureReconstructor::deblock()
         fail("deblocking refused the picture");
 }
 
-bool IntraPictureReconstructor::copyPicture(PelStorage& copy, char const* filter)
+bool IntraPictureReconstructor::filterOutput(char const* filter)
 {
-    if (!copy.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth)) {
+    if (m_filtered.planeWidth(0) == m_pic.planeWidth(0) && m_filtered.planeHeight(0) == m_pic.planeHeight(0) &&
+        !m_filtered.empty())
+        return true;
+    if (!m_filtered.create(ChromaFormat(m_sps.chromaFormatIdc), m_pps.picWidth, m_pps.picHeight, m_sps.bitDepth,
+                           false)) {
         fail(std::string("no memory for ") + filter);
         return false;
     }
-    for (int c = 0; c < 3; ++c)
-        if (copy.plane(c) && m_pic.plane(c))
-            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
-                      copy.plane(c));
     return true;
 }
 
@@ -680,18 +680,18 @@ void IntraPictureReconstructor::applyAlf()
         any = any || f;
     if (!any)
         return;
-    PelStorage input;
-    if (!copyPicture(input, "ALF"))
+    // ALF reads the picture after SAO and writes every sample of its output.
+    if (!filterOutput("ALF"))
         return;
     AlfPlaneIn in[3];
     AlfPlaneOut out[3];
     for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
-        if (!input.plane(c) || !m_pic.plane(c)) {
+        if (!m_filtered.plane(c) || !m_pic.plane(c)) {
             fail("ALF without its planes");
             return;
         }
-        in[c] = AlfPlaneIn{input.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
-        out[c] = AlfPlaneOut{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+        in[c] = AlfPlaneIn{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+        out[c] = AlfPlaneOut{m_filtered.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
     }
     AlfPictureInfo info;
     info.chromaFormatIdc = m_sps.chromaFormatIdc;
@@ -730,6 +730,8 @@ void IntraPictureReconstructor::applyAlf()
         }
     if (ApplyAlfPicture(info, in, out, ctbs) != AlfStatus::Ok)
         fail("ALF refused the picture");
+    else
+        std::swap(m_pic, m_filtered);
 }
 
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
@@ -822,9 +824,8 @@ void IntraPictureReconstructor::finishPicture()
 
 void IntraPictureReconstructor::applySao()
 {
-    // SAO reads the deblocked picture.
-    PelStorage input;
-    if (!copyPicture(input, "SAO"))
+    // SAO reads the deblocked picture and writes every sample of its output.
+    if (!filterOutput("SAO"))
         return;
     SaoPicture sp;
     sp.width = m_pps.picWidth;
@@ -832,10 +833,10 @@ void IntraPictureReconstructor::applySao()
     sp.ctbSize = m_sps.ctbSize();
     sp.widthInCtbs = m_pps.picWidthInCtbs;
     sp.bitDepth = m_sps.bitDepth;
-    PelUnitBuf const in = input.view();
+    PelUnitBuf const in = m_pic.view();
     for (int c = 0; c < 3; ++c) {
         sp.planes[c] = in.planes[c];
-        sp.out[c] = m_pic.plane(c);
+        sp.out[c] = m_filtered.plane(c);
     }
     // Offsets are signalled at up to 10-bit precision and scaled up for deeper samples.
     int const shift = m_sps.bitDepth - std::min(m_sps.bitDepth, 10);
@@ -855,5 +856,6 @@ void IntraPictureReconstructor::applySao()
     sp.vbX = m_vbX;
     sp.vbY = m_vbY;
     auto closed = [&](int a, int b) { return closedBoundary(a, b); };
-    ApplySaoToPicture(sp, params, closed);
+    if (ApplySaoToPicture(sp, params, closed))
+        std::swap(m_pic, m_filtered);
 }

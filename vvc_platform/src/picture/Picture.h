@@ -58,12 +58,21 @@ struct PelUnitBuf
     PlaneView plane(int c) const { return c >= 0 && c < 3 ? planes[c] : PlaneView(); }
 };
 
-// Sample storage of a picture: three planes of 16-bit samples, rows packed.
+// Sample storage of a picture: three planes of 16-bit samples, rows packed. The planes come from
+// the plane pool (picture/PlanePool.h) and go back to it.
 class PelStorage
 {
 public:
-    // False when the size is not usable; the storage is then empty.
-    bool create(ChromaFormat format, int width, int height, int bitDepth);
+    PelStorage() = default;
+    PelStorage(PelStorage const&) = default;
+    PelStorage(PelStorage&&) = default;
+    PelStorage& operator=(PelStorage const&) = default;
+    PelStorage& operator=(PelStorage&&) = default;
+    ~PelStorage() { destroy(); }
+
+    // False when the size is not usable; the storage is then empty. Every sample is grey
+    // (1 << (bitDepth - 1)), or with `grey` false unspecified (for a caller that writes them all).
+    bool create(ChromaFormat format, int width, int height, int bitDepth, bool grey = true);
     void destroy();
     bool empty() const { return m_samples[0].empty(); }
     PelUnitBuf view() const;
@@ -104,7 +113,15 @@ class PaddedPelStorage
 public:
     static constexpr int kLumaMargin = 144;
 
-    // False when the size is not usable; the storage is then empty.
+    PaddedPelStorage() = default;
+    PaddedPelStorage(PaddedPelStorage const&) = default;
+    PaddedPelStorage(PaddedPelStorage&&) = default;
+    PaddedPelStorage& operator=(PaddedPelStorage const&) = default;
+    PaddedPelStorage& operator=(PaddedPelStorage&&) = default;
+    ~PaddedPelStorage() { destroy(); }
+
+    // False when the size is not usable; the storage is then empty. Every sample is grey
+    // (1 << (bitDepth - 1)). The planes come from the plane pool and go back to it.
     bool create(ChromaFormat format, int width, int height, int bitDepth);
     void destroy();
     bool empty() const { return m_samples[0].empty(); }
@@ -127,6 +144,9 @@ public:
     PelUnitBuf view() const;
 
 private:
+    // The planes of create(), their samples unspecified.
+    bool allocate(ChromaFormat format, int width, int height, int bitDepth);
+
     ChromaFormat m_format = CHROMA_420;
     int m_bitDepth = 8;
     std::vector<uint16_t> m_samples[3];

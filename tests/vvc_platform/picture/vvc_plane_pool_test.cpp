@@ -1,0 +1,98 @@
+// Picture planes are reused: a plane given back serves a later picture of a size it fits, the
+// free planes stay within their bound, and a storage made from a reused plane is grey as a fresh
+// one.
+
+#include "picture/Picture.h"
+#include "picture/PlanePool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+TEST(VvcPlanePool, ReusesAPlaneOnlyForASizeItFits)
+{
+    vvcpool::ReleaseFreePlanes();
+    struct Case
+    {
+        char const* what;
+        size_t returned, taken;
+        bool reused;
+    } const cases[] = {
+        {"the same size", 1000, 1000, true},
+        {"a quarter smaller", 1000, 800, true},
+        {"more than a quarter smaller", 1000, 799, false},
+        {"larger", 1000, 1001, false},
+    };
+    for (Case const& c : cases) {
+        std::vector<uint16_t> plane = vvcpool::TakePlane(c.returned);
+        uint16_t const* const data = plane.data();
+        vvcpool::ReturnPlane(std::move(plane));
+        EXPECT_TRUE(plane.empty()) << c.what;
+        EXPECT_EQ(vvcpool::FreePlaneBytes(), c.returned * 2) << c.what;
+        std::vector<uint16_t> const again = vvcpool::TakePlane(c.taken);
+        EXPECT_EQ(again.size(), c.taken) << c.what;
+        EXPECT_EQ(again.data() == data, c.reused) << c.what;
+        EXPECT_EQ(vvcpool::FreePlaneBytes(), c.reused ? 0 : c.returned * 2) << c.what;
+        vvcpool::ReleaseFreePlanes();
+        EXPECT_EQ(vvcpool::FreePlaneBytes(), 0u);
+    }
+}
+
+TEST(VvcPlanePool, KeepsFreePlanesWithinTheBoundOldestLeavingFirst)
+{
+    vvcpool::ReleaseFreePlanes();
+    // Reserved, not touched: the memory of these planes is never written.
+    size_t const third = vvcpool::kMaxFreeBytes / 3 / sizeof(uint16_t) + 1;
+    uint16_t const* data[4] = {};
+    for (uint16_t const*& d : data) {
+        std::vector<uint16_t> plane;
+        plane.reserve(third);
+        d = plane.data();
+        vvcpool::ReturnPlane(std::move(plane));
+        EXPECT_LE(vvcpool::FreePlaneBytes(), vvcpool::kMaxFreeBytes);
+    }
+    EXPECT_EQ(vvcpool::FreePlaneBytes(), 2 * third * sizeof(uint16_t));
+    // The two newest are kept.
+    std::vector<uint16_t> a = vvcpool::TakePlane(third), b = vvcpool::TakePlane(third);
+    EXPECT_TRUE((a.data() == data[2] && b.data() == data[3]) || (a.data() == data[3] && b.data() == data[2]));
+    vvcpool::ReleaseFreePlanes();
+}
+
+TEST(VvcPlanePool, StoragesOfReusedPlanesAreGrey)
+{
+    vvcpool::ReleaseFreePlanes();
+    {
+        PelStorage rec;
+        ASSERT_TRUE(rec.create(CHROMA_420, 24, 16, 10));
+        for (int c = 0; c < 3; ++c)
+            std::fill_n(rec.plane(c), rec.planeWidth(c) * rec.planeHeight(c), uint16_t(7));
+        uint16_t const* const luma = rec.plane(0);
+        rec.destroy();
+        ASSERT_TRUE(rec.create(CHROMA_420, 24, 16, 10));
+        EXPECT_EQ(rec.plane(0), luma);
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < rec.planeWidth(c) * rec.planeHeight(c); ++i)
+                ASSERT_EQ(rec.plane(c)[i], 512) << c << " " << i;
+    }
+    // A storage gives its planes back when it goes.
+    EXPECT_GT(vvcpool::FreePlaneBytes(), 0u);
+    {
+        PaddedPelStorage pic;
+        ASSERT_TRUE(pic.create(CHROMA_420, 24, 16, 8));
+        std::fill_n(pic.origin(0) - pic.margin(0) * (pic.stride(0) + 1), pic.stride(0) * (16 + 2 * pic.margin(0)),
+                    uint16_t(7));
+        uint16_t const* const luma = pic.origin(0);
+        pic.destroy();
+        ASSERT_TRUE(pic.create(CHROMA_420, 24, 16, 8));
+        EXPECT_EQ(pic.origin(0), luma);
+        for (int c = 0; c < 3; ++c)
+            for (int y = -pic.margin(c); y < pic.height(c) + pic.margin(c); ++y)
+                for (int x = -pic.margin(c); x < pic.width(c) + pic.margin(c); ++x)
+                    ASSERT_EQ(pic.origin(c)[y * pic.stride(c) + x], 128) << c << " " << x << "," << y;
+    }
+    vvcpool::ReleaseFreePlanes();
+}
+
+} // namespace
