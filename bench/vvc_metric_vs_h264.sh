@@ -9,8 +9,7 @@ threads=${2:-8}
 build=${3:-build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/bench/decode_to_y4m" "$stream" "$work/ref.y4m" >/dev/null 2>&1
-frames=$(grep -c FRAME "$work/ref.y4m" || true)
+frames=$("$build/bench/decode_to_y4m" "$stream" "$work/ref.y4m" 2>/dev/null | awk '{print $1}')
 bytes=$(stat -c %s "$stream")
 kbps=$(( bytes * 8 * 25 / frames / 1000 ))
 pixfmt=$(head -c 100 "$work/ref.y4m" | grep -q 'C420p10' && echo yuv420p10le || echo yuv420p)
