@@ -782,11 +782,11 @@ TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
     EXPECT_EQ(AmvpPredictor(s, g, full, 32, 32, 16, 16, 0, 0, 0, 2), Mv());
 }
 
-TEST(VvcMotion, MmvdOfAnEightByFourUnitOffsetsItsOneListUnscaled)
+TEST(VvcMotion, MmvdOfAnEightByFourUnitKeepsTheListZeroOffsetOfTheBiPredictedBase)
 {
     // No neighbours: the base is the zero candidate, list 0 POC 4 (distance 4), list 1 POC 16
     // (distance -8). Bi-predicted, list 1 takes the offset and list 0 the scaled one; an 8x4
-    // unit drops list 1 first, so list 0 takes the whole offset.
+    // unit drops list 1 only after the offsets are set, so its list 0 keeps the scaled offset.
     SliceMotion s = Slice(true);
     MotionGrid g;
     ASSERT_TRUE(g.create(128, 128));
@@ -797,8 +797,8 @@ TEST(VvcMotion, MmvdOfAnEightByFourUnitOffsetsItsOneListUnscaled)
         Mv mv0, mv1;
     } const cases[] = {
         {16, 16, 3, Mv(-8, 0), Mv(16, 0)},
-        {8, 4, 1, Mv(16, 0), Mv()},
-        {4, 8, 1, Mv(16, 0), Mv()},
+        {8, 4, 1, Mv(-8, 0), Mv()},
+        {4, 8, 1, Mv(-8, 0), Mv()},
     };
     for (Case const& c : cases) {
         vvcslice::CodingUnit cu = Unit(32, 32, c.w, c.h);
