@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
-TEST(VvcPlanePool, ReusesAPlaneOnlyForASizeItFits)
+TEST(VvcPlanePool, ReusesAPlaneForTheSameReservedSize)
 {
     vvcpool::ReleaseFreePlanes();
+    // Small planes reserve whole 32-byte units; picture-sized ones whole huge pages (on Linux).
     struct Case
     {
         char const* what;
@@ -21,20 +23,28 @@ TEST(VvcPlanePool, ReusesAPlaneOnlyForASizeItFits)
         bool reused;
     } const cases[] = {
         {"the same size", 1000, 1000, true},
-        {"a quarter smaller", 1000, 800, true},
-        {"more than a quarter smaller", 1000, 799, false},
-        {"larger", 1000, 1001, false},
+        {"within the same 32 bytes", 1000, 1001, true},
+        {"larger", 1000, 1100, false},
+        {"smaller", 1000, 900, false},
+#if defined(__linux__)
+        {"a 1080p chroma plane and a larger one on the same huge page", 1104 * 684, 1 << 20, true},
+#endif
     };
     for (Case const& c : cases) {
-        std::vector<uint16_t> plane = vvcpool::TakePlane(c.returned);
+        vvcpool::Plane plane = vvcpool::TakePlane(c.returned);
+        ASSERT_EQ(plane.size(), c.returned) << c.what;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(plane.data()) % 32, 0u) << c.what;
+        EXPECT_GE(plane.reservedBytes(), c.returned * 2) << c.what;
+        plane.data()[c.returned - 1] = 1; // the whole plane is writable
         uint16_t const* const data = plane.data();
+        size_t const bytes = plane.reservedBytes();
         vvcpool::ReturnPlane(std::move(plane));
         EXPECT_TRUE(plane.empty()) << c.what;
-        EXPECT_EQ(vvcpool::FreePlaneBytes(), c.returned * 2) << c.what;
-        std::vector<uint16_t> const again = vvcpool::TakePlane(c.taken);
+        EXPECT_EQ(vvcpool::FreePlaneBytes(), bytes) << c.what;
+        vvcpool::Plane const again = vvcpool::TakePlane(c.taken);
         EXPECT_EQ(again.size(), c.taken) << c.what;
         EXPECT_EQ(again.data() == data, c.reused) << c.what;
-        EXPECT_EQ(vvcpool::FreePlaneBytes(), c.reused ? 0 : c.returned * 2) << c.what;
+        EXPECT_EQ(vvcpool::FreePlaneBytes(), c.reused ? 0 : bytes) << c.what;
         vvcpool::ReleaseFreePlanes();
         EXPECT_EQ(vvcpool::FreePlaneBytes(), 0u);
     }
@@ -43,19 +53,23 @@ TEST(VvcPlanePool, ReusesAPlaneOnlyForASizeItFits)
 TEST(VvcPlanePool, KeepsFreePlanesWithinTheBoundOldestLeavingFirst)
 {
     vvcpool::ReleaseFreePlanes();
-    // Reserved, not touched: the memory of these planes is never written.
+    // Fresh planes are not touched here: their memory is never written.
     size_t const third = vvcpool::kMaxFreeBytes / 3 / sizeof(uint16_t) + 1;
+    vvcpool::Plane planes[4];
     uint16_t const* data[4] = {};
-    for (uint16_t const*& d : data) {
-        std::vector<uint16_t> plane;
-        plane.reserve(third);
-        d = plane.data();
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = vvcpool::TakePlane(third);
+        ASSERT_FALSE(planes[i].empty());
+        data[i] = planes[i].data();
+    }
+    size_t const bytes = planes[0].reservedBytes();
+    for (vvcpool::Plane& plane : planes) {
         vvcpool::ReturnPlane(std::move(plane));
         EXPECT_LE(vvcpool::FreePlaneBytes(), vvcpool::kMaxFreeBytes);
     }
-    EXPECT_EQ(vvcpool::FreePlaneBytes(), 2 * third * sizeof(uint16_t));
+    EXPECT_EQ(vvcpool::FreePlaneBytes(), 2 * bytes);
     // The two newest are kept.
-    std::vector<uint16_t> a = vvcpool::TakePlane(third), b = vvcpool::TakePlane(third);
+    vvcpool::Plane const a = vvcpool::TakePlane(third), b = vvcpool::TakePlane(third);
     EXPECT_TRUE((a.data() == data[2] && b.data() == data[3]) || (a.data() == data[3] && b.data() == data[2]));
     vvcpool::ReleaseFreePlanes();
 }

@@ -1,5 +1,4 @@
 #include "picture/Picture.h"
-#include "picture/PlanePool.h"
 
 #include <algorithm>
 
@@ -28,6 +27,10 @@ bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth
         m_width[c] = c == 0 ? width : (width + sx) >> sx;
         m_height[c] = c == 0 ? height : (height + sy) >> sy;
         m_samples[c] = vvcpool::TakePlane(size_t(m_width[c]) * size_t(m_height[c]));
+        if (m_samples[c].empty()) {
+            destroy();
+            return false;
+        }
         if (grey)
             std::fill(m_samples[c].begin(), m_samples[c].end(), uint16_t(1u << (bitDepth - 1)));
     }
@@ -83,6 +86,10 @@ bool PaddedPelStorage::allocate(ChromaFormat format, int width, int height, int 
         m_stride[c] = ptrdiff_t(m_width[c]) + 2 * m_margin[c];
         m_offset[c] = m_stride[c] * m_margin[c] + m_margin[c];
         m_samples[c] = vvcpool::TakePlane(size_t(m_stride[c]) * size_t(m_height[c] + 2 * m_margin[c]));
+        if (m_samples[c].empty()) {
+            destroy();
+            return false;
+        }
     }
     return true;
 }

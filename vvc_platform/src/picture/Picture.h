@@ -3,10 +3,12 @@
 #include "bitstream/ParameterSets.h"
 #include "bitstream/Syntax.h"
 #include "picture/PictureHash.h"
+#include "picture/PlanePool.h"
 
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // Pictures of the decoded picture buffer.
@@ -65,9 +67,17 @@ class PelStorage
 public:
     PelStorage() = default;
     PelStorage(PelStorage const&) = default;
-    PelStorage(PelStorage&&) = default;
     PelStorage& operator=(PelStorage const&) = default;
-    PelStorage& operator=(PelStorage&&) = default;
+    // The source is empty after a move; the planes a move replaces go back to the pool.
+    PelStorage(PelStorage&& o) noexcept { swapWith(o); }
+    PelStorage& operator=(PelStorage&& o) noexcept
+    {
+        if (this != &o) {
+            destroy();
+            swapWith(o);
+        }
+        return *this;
+    }
     ~PelStorage() { destroy(); }
 
     // False when the size is not usable; the storage is then empty. Every sample is grey
@@ -87,9 +97,20 @@ public:
     int bitDepth() const { return m_bitDepth; }
 
 private:
+    void swapWith(PelStorage& o) noexcept
+    {
+        std::swap(m_format, o.m_format);
+        std::swap(m_bitDepth, o.m_bitDepth);
+        for (int c = 0; c < 3; ++c) {
+            m_samples[c].swap(o.m_samples[c]);
+            std::swap(m_width[c], o.m_width[c]);
+            std::swap(m_height[c], o.m_height[c]);
+        }
+    }
+
     ChromaFormat m_format = CHROMA_420;
     int m_bitDepth = 8;
-    std::vector<uint16_t> m_samples[3];
+    vvcpool::Plane m_samples[3];
     int m_width[3] = {};
     int m_height[3] = {};
 };
@@ -115,9 +136,17 @@ public:
 
     PaddedPelStorage() = default;
     PaddedPelStorage(PaddedPelStorage const&) = default;
-    PaddedPelStorage(PaddedPelStorage&&) = default;
     PaddedPelStorage& operator=(PaddedPelStorage const&) = default;
-    PaddedPelStorage& operator=(PaddedPelStorage&&) = default;
+    // The source is empty after a move; the planes a move replaces go back to the pool.
+    PaddedPelStorage(PaddedPelStorage&& o) noexcept { swapWith(o); }
+    PaddedPelStorage& operator=(PaddedPelStorage&& o) noexcept
+    {
+        if (this != &o) {
+            destroy();
+            swapWith(o);
+        }
+        return *this;
+    }
     ~PaddedPelStorage() { destroy(); }
 
     // False when the size is not usable; the storage is then empty. Every sample is grey
@@ -146,10 +175,23 @@ public:
 private:
     // The planes of create(), their samples unspecified.
     bool allocate(ChromaFormat format, int width, int height, int bitDepth);
+    void swapWith(PaddedPelStorage& o) noexcept
+    {
+        std::swap(m_format, o.m_format);
+        std::swap(m_bitDepth, o.m_bitDepth);
+        for (int c = 0; c < 3; ++c) {
+            m_samples[c].swap(o.m_samples[c]);
+            std::swap(m_width[c], o.m_width[c]);
+            std::swap(m_height[c], o.m_height[c]);
+            std::swap(m_margin[c], o.m_margin[c]);
+            std::swap(m_stride[c], o.m_stride[c]);
+            std::swap(m_offset[c], o.m_offset[c]);
+        }
+    }
 
     ChromaFormat m_format = CHROMA_420;
     int m_bitDepth = 8;
-    std::vector<uint16_t> m_samples[3];
+    vvcpool::Plane m_samples[3];
     int m_width[3] = {}, m_height[3] = {}, m_margin[3] = {};
     ptrdiff_t m_stride[3] = {}, m_offset[3] = {};
 };
