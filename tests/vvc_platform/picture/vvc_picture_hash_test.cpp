@@ -173,6 +173,56 @@ TEST(VvcPictureHash, PictureCheckNamesTheFirstPlaneThatDiffers)
     }
 }
 
+TEST(VvcPictureHash, PlanesHashedInStepGiveTheirOwnDigests)
+{
+    // Planes of many blocks, rows not a whole number of blocks, of different lengths (the longer
+    // one goes on alone), 8 and 10 bits; the reference is each plane's byte string in one piece.
+    struct Case
+    {
+        int lumaW, lumaH, chromaW, chromaH, bitDepth, numPlanes;
+    } const cases[] = {
+        {70, 9, 35, 5, 10, 3}, {64, 4, 32, 2, 10, 3}, {33, 40, 17, 20, 8, 3}, {100, 3, 50, 2, 10, 1},
+        {8, 2, 40, 30, 10, 3}, // the chroma planes outlast luma
+    };
+    uint32_t seed = 7;
+    auto plane = [&seed](int w, int h, int bitDepth) {
+        std::vector<uint16_t> v(size_t(w) * size_t(h));
+        for (uint16_t& s : v) {
+            seed = seed * 1664525u + 1013904223u;
+            s = uint16_t((seed >> 8) & ((1u << bitDepth) - 1));
+        }
+        return TestPlane(w, h, v);
+    };
+    for (Case const& k : cases) {
+        TestPlane const planes[3] = {plane(k.lumaW, k.lumaH, k.bitDepth), plane(k.chromaW, k.chromaH, k.bitDepth),
+                                     plane(k.chromaW, k.chromaH, k.bitDepth)};
+        PlaneView const views[3] = {planes[0].view(), planes[1].view(), planes[2].view()};
+        int const depth[3] = {k.bitDepth, k.bitDepth, k.bitDepth};
+        PictureHash hash;
+        hash.numPlanes = k.numPlanes;
+        for (int c = 0; c < 3; ++c) {
+            std::vector<uint8_t> bytes;
+            for (int y = 0; y < planes[c].height; ++y)
+                for (int x = 0; x < planes[c].width; ++x) {
+                    uint16_t const v = planes[c].samples[size_t(y) * size_t(planes[c].width + 3) + size_t(x)];
+                    bytes.push_back(uint8_t(v & 0xFF));
+                    if (k.bitDepth > 8)
+                        bytes.push_back(uint8_t(v >> 8));
+                }
+            Md5 md5;
+            md5.update(bytes.data(), bytes.size());
+            hash.planes[c].md5 = md5.finish();
+            EXPECT_EQ(ComputePlaneHash(PictureHashType::MD5, views[c], k.bitDepth), hash.planes[c]) << c;
+        }
+        EXPECT_EQ(CheckPictureHash(hash, views, depth), -1) << k.lumaW << "x" << k.lumaH;
+        for (int c = 0; c < k.numPlanes; ++c) {
+            PictureHash wrong = hash;
+            wrong.planes[c].md5[15] ^= 0x80;
+            EXPECT_EQ(CheckPictureHash(wrong, views, depth), c) << k.lumaW << "x" << k.lumaH;
+        }
+    }
+}
+
 TEST(VvcPictureHash, SeiMessagesAndHashPayloads)
 {
     const Bytes md5(16, 0xA5);

@@ -1,5 +1,6 @@
 #include "decoding/DecLib.h"
 
+#include "picture/PlanePool.h"
 #include "slice/SliceParser.h"
 
 #include <algorithm>
@@ -23,6 +24,8 @@ DecLib::DecLib()
 DecLib::~DecLib()
 {
     deletePicBuffer();
+    // The planes the decoder gave back are not kept once it closes.
+    vvcpool::ReleaseFreePlanes();
 }
 
 void DecLib::create()

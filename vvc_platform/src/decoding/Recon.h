@@ -41,6 +41,7 @@ public:
 
     bool ok() const { return m_error.empty(); }
     std::string const& error() const { return m_error; }
+    // The picture's planes; the filters of finishPicture leave it in other planes (fetch them after).
     PelStorage& picture() { return m_pic; }
     // Debugging aid: counts of the residual tools the picture used, one line of text.
     std::string toolStats() const;
@@ -66,6 +67,10 @@ private:
     // of the unit at (xCur, yCur) (available to it); null otherwise.
     vvcibc::BlockVector const* neighbourVector(int x, int y, int xCur, int yCur) const;
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
+    // Writes the w x h samples at (x0, y0) of plane c: the prediction plus the residual (none
+    // when null), clipped to the sample range.
+    void addResidual(int c, int x0, int y0, int w, int h, uint16_t const* pred, ptrdiff_t predStride,
+                     int32_t const* res, ptrdiff_t resStride);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
     // The chroma residual scale of a chroma block of `cu` from the mapped luma next to its 64x64
@@ -85,9 +90,10 @@ private:
     bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
     void deblock();
     void applyAlf();
-    // A copy of the reconstructed picture for a filter that reads what it overwrites; false, with
-    // the reconstruction failed, when there is no memory for it.
-    bool copyPicture(PelStorage& copy, char const* filter);
+    // The output planes of a filter that reads the whole picture while it writes every sample
+    // (m_filtered, the picture's size; its samples unspecified); false, with the reconstruction
+    // failed, when there is no memory for them. The filter then swaps them with m_pic.
+    bool filterOutput(char const* filter);
     void applySao();
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
@@ -111,6 +117,7 @@ private:
     vvcsyntax::SliceHeaderParams const* m_sh = nullptr;
     vvcsyntax::ChromaQpTables m_qpTables;
     PelStorage m_pic;
+    PelStorage m_filtered; // the other planes of SAO and ALF: input and output alternate
     int m_slice = 0;
     int m_maxTb = 64;
     // Per 4x4 luma area and plane kind (0 luma, 1 chroma): the slice that reconstructed it, -1

@@ -185,29 +185,37 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
     int const per = 2 * nbx + 2;  // subsampled positions per row
     int const vb = ctbY + ctbSize - 4;
     // Per row and block column: the four Laplacian sums over the block's four positions of the row.
+    // The Laplacians are computed at every position of the row (a loop that vectorises) and the
+    // sums take the subsampled ones.
     std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
-    std::vector<int32_t> lap(size_t(per) * 4);
+    int const span = 2 * per; // positions x0 - 2 .. x0 + 4 nbx + 1
+    std::vector<int32_t> lap(size_t(span) * 4);
+    int32_t* const lapH = lap.data();
+    int32_t* const lapV = lapH + span;
+    int32_t* const lapD0 = lapV + span;
+    int32_t* const lapD1 = lapD0 + span;
     for (int r = 0; r < rows; ++r) {
         int const yy = y0 - 2 + r;
         int const yu = vbActive && yy == vb ? yy : yy - 1;
         int const yd = vbActive && yy == vb - 1 ? yy : yy + 1;
-        uint16_t const* up = b.row(yu);
-        uint16_t const* cur = b.row(yy);
-        uint16_t const* dn = b.row(yd);
-        int const xs = x0 - 2 + (yy & 1);
-        for (int k = 0; k < per; ++k) {
-            int const xx = xs + 2 * k;
-            int const c2 = 2 * int(cur[xx]);
-            lap[size_t(4 * k)] = std::abs(c2 - cur[xx - 1] - cur[xx + 1]);
-            lap[size_t(4 * k + 1)] = std::abs(c2 - up[xx] - dn[xx]);
-            lap[size_t(4 * k + 2)] = std::abs(c2 - up[xx - 1] - dn[xx + 1]);
-            lap[size_t(4 * k + 3)] = std::abs(c2 - up[xx + 1] - dn[xx - 1]);
+        uint16_t const* up = b.row(yu) + x0 - 2;
+        uint16_t const* cur = b.row(yy) + x0 - 2;
+        uint16_t const* dn = b.row(yd) + x0 - 2;
+        for (int k = 0; k < span; ++k) {
+            int const c2 = 2 * int(cur[k]);
+            lapH[k] = std::abs(c2 - cur[k - 1] - cur[k + 1]);
+            lapV[k] = std::abs(c2 - up[k] - dn[k]);
+            lapD0[k] = std::abs(c2 - up[k - 1] - dn[k + 1]);
+            lapD1[k] = std::abs(c2 - up[k + 1] - dn[k - 1]);
         }
+        int const first = yy & 1; // the subsampled positions of the row: x0 - 2 + first + 2k
         int32_t* out = rowSums.data() + size_t(r) * size_t(nbx) * 4;
+        int32_t const* const dirs[4] = {lapH, lapV, lapD0, lapD1};
         for (int m = 0; m < nbx; ++m)
-            for (int d = 0; d < 4; ++d)
-                out[4 * m + d] = lap[size_t(4 * (2 * m) + d)] + lap[size_t(4 * (2 * m + 1) + d)] +
-                                 lap[size_t(4 * (2 * m + 2) + d)] + lap[size_t(4 * (2 * m + 3) + d)];
+            for (int d = 0; d < 4; ++d) {
+                int32_t const* l = dirs[d] + first + 4 * m;
+                out[4 * m + d] = l[0] + l[2] + l[4] + l[6];
+            }
     }
     for (int j = 0; j < nby; ++j) {
         int const by = y0 + 4 * j, yr = by - ctbY;
@@ -254,16 +262,24 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
             for (int bx = 0; bx < w; bx += 4) {
                 const AlfBlockClass k = clsRow[bx >> 2];
                 int const* t = kTransposeTaps[k.transposeIdx];
-                int const xe = std::min(bx + 4, w);
-                for (int j = 0; j < kAlfLumaTaps; ++j) {
-                    int const f = fs.coeff[k.filtIdx][t[j]], c = fs.clip[k.filtIdx][t[j]];
-                    int32_t* fc = taps.data() + size_t(j) * size_t(w);
-                    int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
-                    for (int x = bx; x < xe; ++x) {
-                        fc[x] = f;
-                        cc[x] = c;
+                int16_t const* coeff = fs.coeff[k.filtIdx];
+                int32_t const* clip = fs.clip[k.filtIdx];
+                int32_t* fc = taps.data() + bx;
+                int32_t* cc = taps.data() + size_t(kAlfLumaTaps) * size_t(w) + bx;
+                if (bx + 4 <= w) {
+                    // A whole block: four equal values per tap (one vector store each).
+                    for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w) {
+                        int32_t const f = coeff[t[j]], c = clip[t[j]];
+                        fc[0] = fc[1] = fc[2] = fc[3] = f;
+                        cc[0] = cc[1] = cc[2] = cc[3] = c;
                     }
+                    continue;
                 }
+                for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w)
+                    for (int x = 0; x < w - bx; ++x) {
+                        fc[x] = coeff[t[j]];
+                        cc[x] = clip[t[j]];
+                    }
             }
         }
         int const yr = y - ctbY;

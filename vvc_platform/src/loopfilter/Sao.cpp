@@ -131,11 +131,12 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
     }
 }
 
-void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                        std::function<bool(int ctuA, int ctuB)> const& closed)
 {
-    if (pic.ctbSize <= 0 || pic.widthInCtbs <= 0)
-        return;
+    if (pic.ctbSize <= 0 || pic.widthInCtbs <= 0 || int64_t(pic.widthInCtbs) * pic.ctbSize < pic.width ||
+        pic.bitDepth < 5 || pic.bitDepth > 16)
+        return false;
     int const heightInCtbs = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
     for (int c = 0; c < 3; ++c) {
         PlaneView const& src = pic.planes[c];
@@ -166,6 +167,7 @@ void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
                 ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb);
             }
     }
+    return true;
 }
 
 SaoKernels const& SaoPortableKernels()

@@ -32,10 +32,12 @@ struct SaoNeighbours
 void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, int y0, int width, int height,
               int bitDepth, SaoParams const& params, SaoNeighbours const& neighbours = SaoNeighbours());
 
-// SAO of a whole picture, CTB by CTB, from the deblocked picture `deblocked` into `out` (planes of
-// the same sizes). `params(ctuAddr, cIdx, p)` gives the CTB's parameters with their offsets
-// already scaled; `closed(ctuA, ctuB)` says whether the samples of CTU B may not be used for
-// those of CTU A. Virtual boundaries are in luma positions.
+// SAO of a whole picture, CTB by CTB, from the deblocked picture `planes` into `out` (planes of
+// the same sizes, every sample written: unfiltered CTBs are copied). `params(ctuAddr, cIdx, p)`
+// gives the CTB's parameters with their offsets already scaled; `closed(ctuA, ctuB)` says whether
+// the samples of CTU B may not be used for those of CTU A. Virtual boundaries are in luma
+// positions. False, with nothing written, when the CTBs do not cover the picture or the bit depth
+// is not one the filter takes.
 struct SaoPicture
 {
     int width = 0, height = 0; // luma
@@ -46,5 +48,5 @@ struct SaoPicture
     uint16_t* out[3] = {}; // output, strides as the input planes
     std::vector<int> vbX, vbY;
 };
-void ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                        std::function<bool(int ctuA, int ctuB)> const& closed);

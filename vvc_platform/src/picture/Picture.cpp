@@ -14,7 +14,7 @@ bool ValidPictureFormat(ChromaFormat format, int width, int height, int bitDepth
 
 } // namespace
 
-bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
+bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth, bool grey)
 {
     destroy();
     if (!ValidPictureFormat(format, width, height, bitDepth))
@@ -26,7 +26,13 @@ bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth
     for (int c = 0; c < (format == CHROMA_400 ? 1 : 3); ++c) {
         m_width[c] = c == 0 ? width : (width + sx) >> sx;
         m_height[c] = c == 0 ? height : (height + sy) >> sy;
-        m_samples[c].assign(size_t(m_width[c]) * size_t(m_height[c]), uint16_t(1u << (bitDepth - 1)));
+        m_samples[c] = vvcpool::TakePlane(size_t(m_width[c]) * size_t(m_height[c]));
+        if (m_samples[c].empty()) {
+            destroy();
+            return false;
+        }
+        if (grey)
+            std::fill(m_samples[c].begin(), m_samples[c].end(), uint16_t(1u << (bitDepth - 1)));
     }
     return true;
 }
@@ -34,7 +40,7 @@ bool PelStorage::create(ChromaFormat format, int width, int height, int bitDepth
 void PelStorage::destroy()
 {
     for (int c = 0; c < 3; ++c) {
-        std::vector<uint16_t>().swap(m_samples[c]);
+        vvcpool::ReturnPlane(std::move(m_samples[c]));
         m_width[c] = m_height[c] = 0;
     }
 }
@@ -54,6 +60,15 @@ PelUnitBuf PelStorage::view() const
 
 bool PaddedPelStorage::create(ChromaFormat format, int width, int height, int bitDepth)
 {
+    if (!allocate(format, width, height, bitDepth))
+        return false;
+    for (int c = 0; c < numPlanes(); ++c)
+        std::fill(m_samples[c].begin(), m_samples[c].end(), uint16_t(1u << (bitDepth - 1)));
+    return true;
+}
+
+bool PaddedPelStorage::allocate(ChromaFormat format, int width, int height, int bitDepth)
+{
     destroy();
     if (!ValidPictureFormat(format, width, height, bitDepth))
         return false;
@@ -70,8 +85,11 @@ bool PaddedPelStorage::create(ChromaFormat format, int width, int height, int bi
         m_margin[c] = kLumaMargin >> std::max(shiftX, shiftY);
         m_stride[c] = ptrdiff_t(m_width[c]) + 2 * m_margin[c];
         m_offset[c] = m_stride[c] * m_margin[c] + m_margin[c];
-        m_samples[c].assign(size_t(m_stride[c]) * size_t(m_height[c] + 2 * m_margin[c]),
-                            uint16_t(1u << (bitDepth - 1)));
+        m_samples[c] = vvcpool::TakePlane(size_t(m_stride[c]) * size_t(m_height[c] + 2 * m_margin[c]));
+        if (m_samples[c].empty()) {
+            destroy();
+            return false;
+        }
     }
     return true;
 }
@@ -79,7 +97,7 @@ bool PaddedPelStorage::create(ChromaFormat format, int width, int height, int bi
 void PaddedPelStorage::destroy()
 {
     for (int c = 0; c < 3; ++c) {
-        std::vector<uint16_t>().swap(m_samples[c]);
+        vvcpool::ReturnPlane(std::move(m_samples[c]));
         m_width[c] = m_height[c] = m_margin[c] = 0;
         m_stride[c] = m_offset[c] = 0;
     }
@@ -88,7 +106,7 @@ void PaddedPelStorage::destroy()
 bool PaddedPelStorage::assign(PelStorage const& picture)
 {
     if (picture.empty() ||
-        !create(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0), picture.bitDepth()))
+        !allocate(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0), picture.bitDepth()))
         return false;
     for (int c = 0; c < numPlanes(); ++c) {
         uint16_t const* src = picture.plane(c);

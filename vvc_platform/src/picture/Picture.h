@@ -3,10 +3,12 @@
 #include "bitstream/ParameterSets.h"
 #include "bitstream/Syntax.h"
 #include "picture/PictureHash.h"
+#include "picture/PlanePool.h"
 
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // Pictures of the decoded picture buffer.
@@ -58,12 +60,29 @@ struct PelUnitBuf
     PlaneView plane(int c) const { return c >= 0 && c < 3 ? planes[c] : PlaneView(); }
 };
 
-// Sample storage of a picture: three planes of 16-bit samples, rows packed.
+// Sample storage of a picture: three planes of 16-bit samples, rows packed. The planes come from
+// the plane pool (picture/PlanePool.h) and go back to it.
 class PelStorage
 {
 public:
-    // False when the size is not usable; the storage is then empty.
-    bool create(ChromaFormat format, int width, int height, int bitDepth);
+    PelStorage() = default;
+    PelStorage(PelStorage const&) = default;
+    PelStorage& operator=(PelStorage const&) = default;
+    // The source is empty after a move; the planes a move replaces go back to the pool.
+    PelStorage(PelStorage&& o) noexcept { swapWith(o); }
+    PelStorage& operator=(PelStorage&& o) noexcept
+    {
+        if (this != &o) {
+            destroy();
+            swapWith(o);
+        }
+        return *this;
+    }
+    ~PelStorage() { destroy(); }
+
+    // False when the size is not usable; the storage is then empty. Every sample is grey
+    // (1 << (bitDepth - 1)), or with `grey` false unspecified (for a caller that writes them all).
+    bool create(ChromaFormat format, int width, int height, int bitDepth, bool grey = true);
     void destroy();
     bool empty() const { return m_samples[0].empty(); }
     PelUnitBuf view() const;
@@ -78,9 +97,20 @@ public:
     int bitDepth() const { return m_bitDepth; }
 
 private:
+    void swapWith(PelStorage& o) noexcept
+    {
+        std::swap(m_format, o.m_format);
+        std::swap(m_bitDepth, o.m_bitDepth);
+        for (int c = 0; c < 3; ++c) {
+            m_samples[c].swap(o.m_samples[c]);
+            std::swap(m_width[c], o.m_width[c]);
+            std::swap(m_height[c], o.m_height[c]);
+        }
+    }
+
     ChromaFormat m_format = CHROMA_420;
     int m_bitDepth = 8;
-    std::vector<uint16_t> m_samples[3];
+    vvcpool::Plane m_samples[3];
     int m_width[3] = {};
     int m_height[3] = {};
 };
@@ -104,7 +134,23 @@ class PaddedPelStorage
 public:
     static constexpr int kLumaMargin = 144;
 
-    // False when the size is not usable; the storage is then empty.
+    PaddedPelStorage() = default;
+    PaddedPelStorage(PaddedPelStorage const&) = default;
+    PaddedPelStorage& operator=(PaddedPelStorage const&) = default;
+    // The source is empty after a move; the planes a move replaces go back to the pool.
+    PaddedPelStorage(PaddedPelStorage&& o) noexcept { swapWith(o); }
+    PaddedPelStorage& operator=(PaddedPelStorage&& o) noexcept
+    {
+        if (this != &o) {
+            destroy();
+            swapWith(o);
+        }
+        return *this;
+    }
+    ~PaddedPelStorage() { destroy(); }
+
+    // False when the size is not usable; the storage is then empty. Every sample is grey
+    // (1 << (bitDepth - 1)). The planes come from the plane pool and go back to it.
     bool create(ChromaFormat format, int width, int height, int bitDepth);
     void destroy();
     bool empty() const { return m_samples[0].empty(); }
@@ -127,9 +173,25 @@ public:
     PelUnitBuf view() const;
 
 private:
+    // The planes of create(), their samples unspecified.
+    bool allocate(ChromaFormat format, int width, int height, int bitDepth);
+    void swapWith(PaddedPelStorage& o) noexcept
+    {
+        std::swap(m_format, o.m_format);
+        std::swap(m_bitDepth, o.m_bitDepth);
+        for (int c = 0; c < 3; ++c) {
+            m_samples[c].swap(o.m_samples[c]);
+            std::swap(m_width[c], o.m_width[c]);
+            std::swap(m_height[c], o.m_height[c]);
+            std::swap(m_margin[c], o.m_margin[c]);
+            std::swap(m_stride[c], o.m_stride[c]);
+            std::swap(m_offset[c], o.m_offset[c]);
+        }
+    }
+
     ChromaFormat m_format = CHROMA_420;
     int m_bitDepth = 8;
-    std::vector<uint16_t> m_samples[3];
+    vvcpool::Plane m_samples[3];
     int m_width[3] = {}, m_height[3] = {}, m_margin[3] = {};
     ptrdiff_t m_stride[3] = {}, m_offset[3] = {};
 };

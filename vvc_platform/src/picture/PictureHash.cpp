@@ -23,38 +23,86 @@ inline uint32_t Rotl(uint32_t x, int n)
     return (x << n) | (x >> (32 - n));
 }
 
+// The 64 steps of the block transform for N independent messages at once. One message's steps
+// form a chain of dependent operations that leaves most of the processor's units idle; the steps
+// of different messages do not depend on each other, so interleaved they run side by side.
+template <int N>
+void Md5Transform(uint32_t* const state[], uint8_t const* const block[])
+{
+    uint32_t a[N], b[N], c[N], d[N];
+    for (int n = 0; n < N; ++n) {
+        a[n] = state[n][0];
+        b[n] = state[n][1];
+        c[n] = state[n][2];
+        d[n] = state[n][3];
+    }
+    auto word = [block](int n, int g) {
+        uint8_t const* p = block[n] + 4 * g;
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    };
+    // One step: the round's function f of b, c, d, then the rotation of the state words. The four
+    // rounds are separate loops so that each one's function and message order is fixed.
+    auto step = [&](int n, int i, uint32_t f, int g, int shift) {
+        const uint32_t next = d[n];
+        d[n] = c[n];
+        c[n] = b[n];
+        b[n] = b[n] + Rotl(a[n] + f + kMd5Sine[i] + word(n, g), shift);
+        a[n] = next;
+    };
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i)
+        for (int n = 0; n < N; ++n)
+            step(n, i, d[n] ^ (b[n] & (c[n] ^ d[n])), i, kMd5Shift[i & 3]);
+#pragma GCC unroll 16
+    for (int i = 16; i < 32; ++i)
+        for (int n = 0; n < N; ++n)
+            step(n, i, c[n] ^ (d[n] & (b[n] ^ c[n])), (5 * i + 1) & 15, kMd5Shift[4 + (i & 3)]);
+#pragma GCC unroll 16
+    for (int i = 32; i < 48; ++i)
+        for (int n = 0; n < N; ++n)
+            step(n, i, b[n] ^ c[n] ^ d[n], (3 * i + 5) & 15, kMd5Shift[8 + (i & 3)]);
+#pragma GCC unroll 16
+    for (int i = 48; i < 64; ++i)
+        for (int n = 0; n < N; ++n)
+            step(n, i, c[n] ^ (b[n] | ~d[n]), (7 * i) & 15, kMd5Shift[12 + (i & 3)]);
+    for (int n = 0; n < N; ++n) {
+        state[n][0] += a[n];
+        state[n][1] += b[n];
+        state[n][2] += c[n];
+        state[n][3] += d[n];
+    }
+}
+
 } // namespace
 
 Md5::Md5() : m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, m_buffer{} {}
 
 void Md5::block(uint8_t const* p)
 {
-    uint32_t m[16];
-    for (int i = 0; i < 16; ++i)
-        m[i] = uint32_t(p[4 * i]) | uint32_t(p[4 * i + 1]) << 8 | uint32_t(p[4 * i + 2]) << 16 |
-               uint32_t(p[4 * i + 3]) << 24;
-    uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
-    // One step: the round's function f of b, c, d, then the rotation of the state words. The four
-    // rounds are separate loops so that each one's function and message order is fixed.
-    auto step = [&](int i, uint32_t f, int g, int shift) {
-        const uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + Rotl(a + f + kMd5Sine[i] + m[g], shift);
-        a = next;
-    };
-    for (int i = 0; i < 16; ++i)
-        step(i, (b & c) | (~b & d), i, kMd5Shift[i & 3]);
-    for (int i = 16; i < 32; ++i)
-        step(i, (d & b) | (~d & c), (5 * i + 1) & 15, kMd5Shift[4 + (i & 3)]);
-    for (int i = 32; i < 48; ++i)
-        step(i, b ^ c ^ d, (3 * i + 5) & 15, kMd5Shift[8 + (i & 3)]);
-    for (int i = 48; i < 64; ++i)
-        step(i, c ^ (b | ~d), (7 * i) & 15, kMd5Shift[12 + (i & 3)]);
-    m_state[0] += a;
-    m_state[1] += b;
-    m_state[2] += c;
-    m_state[3] += d;
+    uint32_t* const state[1] = {m_state};
+    Md5Transform<1>(state, &p);
+}
+
+void Md5::updateInStep(Md5* const md5[], uint8_t const* const blocks[], int count)
+{
+    uint32_t* state[kMaxInStep] = {};
+    for (int n = 0; n < count; ++n) {
+        state[n] = md5[n]->m_state;
+        md5[n]->m_length += 64;
+    }
+    switch (count) {
+    case 1:
+        Md5Transform<1>(state, blocks);
+        break;
+    case 2:
+        Md5Transform<2>(state, blocks);
+        break;
+    case 3:
+        Md5Transform<3>(state, blocks);
+        break;
+    default:
+        break;
+    }
 }
 
 void Md5::update(uint8_t const* data, size_t size)
@@ -151,6 +199,119 @@ bool ParsePictureHash(std::vector<uint8_t> const& payload, PictureHash& hash)
     return true;
 }
 
+namespace {
+
+// The byte string of a plane's samples as the hash covers it, in 64-byte blocks: straight from
+// the rows where they hold the bytes as they are (two bytes per sample, low byte first, on a
+// little-endian machine), else from a converted row.
+class PlaneBytes
+{
+public:
+    PlaneBytes(PlaneView const& plane, bool twoBytes) : m_plane(plane), m_twoBytes(twoBytes)
+    {
+        uint16_t const probe = 1;
+        uint8_t first = 0;
+        std::memcpy(&first, &probe, 1);
+        m_direct = twoBytes && first == 1;
+        if (!m_direct)
+            m_row.resize(size_t(plane.width) * (twoBytes ? 2 : 1));
+    }
+    // The next whole block; null when fewer than 64 bytes are left (then in tail()).
+    uint8_t const* next()
+    {
+        for (;;) {
+            if (m_fill == 0 && m_left >= 64) {
+                uint8_t const* p = m_at;
+                m_at += 64;
+                m_left -= 64;
+                return p;
+            }
+            if (m_left == 0 && !nextRow())
+                return nullptr;
+            size_t const take = std::min(size_t(64) - m_fill, m_left);
+            std::memcpy(m_block + m_fill, m_at, take);
+            m_fill += take;
+            m_at += take;
+            m_left -= take;
+            if (m_fill == 64) {
+                m_fill = 0;
+                return m_block;
+            }
+        }
+    }
+    uint8_t const* tail() const { return m_block; }
+    size_t tailSize() const { return m_fill; }
+
+private:
+    bool nextRow()
+    {
+        if (m_y >= m_plane.height)
+            return false;
+        uint16_t const* s = m_plane.samples + ptrdiff_t(m_y++) * m_plane.stride;
+        size_t const w = size_t(m_plane.width);
+        if (m_direct) {
+            m_at = reinterpret_cast<uint8_t const*>(s);
+            m_left = 2 * w;
+            return true;
+        }
+        if (m_twoBytes)
+            for (size_t x = 0; x < w; ++x) {
+                m_row[2 * x] = uint8_t(s[x] & 0xFF);
+                m_row[2 * x + 1] = uint8_t(s[x] >> 8);
+            }
+        else
+            for (size_t x = 0; x < w; ++x)
+                m_row[x] = uint8_t(s[x]);
+        m_at = m_row.data();
+        m_left = m_row.size();
+        return true;
+    }
+
+    PlaneView m_plane;
+    bool m_twoBytes;
+    bool m_direct = false;
+    std::vector<uint8_t> m_row;
+    int m_y = 0;
+    uint8_t const* m_at = nullptr;
+    size_t m_left = 0;
+    uint8_t m_block[64] = {};
+    size_t m_fill = 0;
+};
+
+// The MD5 of up to three planes, their blocks hashed in step while more than one has blocks left.
+void Md5OfPlanes(PlaneView const planes[], int const bitDepth[], int count, PlaneHash out[])
+{
+    std::vector<PlaneBytes> bytes;
+    bytes.reserve(size_t(count));
+    Md5 md5[Md5::kMaxInStep];
+    int active[Md5::kMaxInStep] = {};
+    int numActive = 0;
+    for (int c = 0; c < count && c < Md5::kMaxInStep; ++c) {
+        bytes.emplace_back(planes[c], bitDepth[c] > 8);
+        active[numActive++] = c;
+    }
+    while (numActive > 0) {
+        Md5* streams[Md5::kMaxInStep] = {};
+        uint8_t const* blocks[Md5::kMaxInStep] = {};
+        int n = 0;
+        for (int k = 0; k < numActive;) {
+            int const c = active[k];
+            if (uint8_t const* block = bytes[size_t(c)].next()) {
+                streams[n] = &md5[c];
+                blocks[n++] = block;
+                ++k;
+                continue;
+            }
+            md5[c].update(bytes[size_t(c)].tail(), bytes[size_t(c)].tailSize());
+            out[c].md5 = md5[c].finish();
+            active[k] = active[--numActive];
+        }
+        Md5::updateInStep(streams, blocks, n);
+    }
+}
+
+} // namespace
+
 PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bitDepth)
 {
     PlaneHash out;
@@ -158,25 +319,9 @@ PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bit
     if (!plane.samples || plane.width <= 0 || plane.height <= 0)
         return out;
     switch (type) {
-    case PictureHashType::MD5: {
-        Md5 md5;
-        std::vector<uint8_t> row(size_t(plane.width) * (twoBytes ? 2 : 1));
-        for (int y = 0; y < plane.height; ++y) {
-            uint16_t const* s = plane.samples + ptrdiff_t(y) * plane.stride;
-            if (twoBytes) {
-                for (int x = 0; x < plane.width; ++x) {
-                    row[size_t(2 * x)] = uint8_t(s[x] & 0xFF);
-                    row[size_t(2 * x + 1)] = uint8_t(s[x] >> 8);
-                }
-            } else {
-                for (int x = 0; x < plane.width; ++x)
-                    row[size_t(x)] = uint8_t(s[x]);
-            }
-            md5.update(row.data(), row.size());
-        }
-        out.md5 = md5.finish();
+    case PictureHashType::MD5:
+        Md5OfPlanes(&plane, &bitDepth, 1, &out);
         break;
-    }
     case PictureHashType::CRC: {
         // CRC-16 with polynomial 0x1021 from 0xFFFF over the bytes, MSB first, then 16 zero bits.
         uint32_t crc = 0xFFFF;
@@ -219,6 +364,21 @@ PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bit
 
 int CheckPictureHash(PictureHash const& hash, PlaneView const planes[3], int const bitDepth[3])
 {
+    // MD5 of the planes together while all have their samples.
+    if (hash.type == PictureHashType::MD5) {
+        int const count = std::min(hash.numPlanes, 3);
+        bool usable = true;
+        for (int c = 0; c < count; ++c)
+            usable = usable && planes[c].samples && planes[c].width > 0 && planes[c].height > 0;
+        if (usable) {
+            PlaneHash computed[3];
+            Md5OfPlanes(planes, bitDepth, count, computed);
+            for (int c = 0; c < count; ++c)
+                if (computed[c] != hash.planes[c])
+                    return c;
+            return -1;
+        }
+    }
     for (int c = 0; c < hash.numPlanes && c < 3; ++c) {
         if (!planes[c].samples)
             return c;

@@ -66,6 +66,10 @@ public:
     Md5();
     void update(uint8_t const* data, size_t size);
     std::array<uint8_t, 16> finish();
+    // One 64-byte block for each of `count` (1 to kMaxInStep) digests at once, faster than one
+    // after the other; each digest must be at a block boundary (no partial block buffered).
+    static constexpr int kMaxInStep = 3;
+    static void updateInStep(Md5* const md5[], uint8_t const* const blocks[], int count);
 
 private:
     void block(uint8_t const* p);
