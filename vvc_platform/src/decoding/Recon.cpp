@@ -5,6 +5,7 @@
 #include "intra/Mip.h"
 #include "loopfilter/Sao.h"
 #include "residual/Transform.h"
+#include "util/WorkerPool.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -628,6 +629,18 @@ void IntraPictureReconstructor::deblockBlock(IntraCodingUnit const& cu, bool chr
     vvcdeblock::AddTransformBlock(m_dbk, b);
 }
 
+namespace {
+
+// Runs body(y0, y1) over [0, height) in bands of `band` rows, the bands in parallel.
+template <class Body>
+void ParallelRows(int height, int band, Body const& body)
+{
+    vvcutil::ParallelFor((height + band - 1) / band,
+                         [&](int i) { body(i * band, std::min(height, (i + 1) * band)); });
+}
+
+} // namespace
+
 void IntraPictureReconstructor::deblock()
 {
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
@@ -656,8 +669,21 @@ void IntraPictureReconstructor::deblock()
         planes[c].width = m_pic.planeWidth(c);
         planes[c].height = m_pic.planeHeight(c);
     }
-    if (!vvcdeblock::DeblockPicture(m_dbk, planes))
+    // The checks once (an empty range), then the edges in parallel: vertical edges of different
+    // unit rows are independent, and horizontal edges of different unit columns, and of different
+    // CTB rows since this map's filter lengths come from the block sizes. All vertical edges are
+    // done before any horizontal one.
+    if (!vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, 0, 0)) {
         fail("deblocking refused the picture");
+        return;
+    }
+    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH(), ctbUnits = m_sps.ctbSize() / 4;
+    ParallelRows(unitsH, 4, [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
+    int const bandW = 64, bands = (unitsW + bandW - 1) / bandW;
+    vvcutil::ParallelFor(((unitsH + ctbUnits - 1) / ctbUnits) * bands, [&](int i) {
+        int const y0 = (i / bands) * ctbUnits, x0 = (i % bands) * bandW;
+        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, y0, y0 + ctbUnits, x0, x0 + bandW);
+    });
 }
 
 bool IntraPictureReconstructor::copyPicture(PelStorage& copy, char const* filter)
@@ -667,9 +693,14 @@ bool IntraPictureReconstructor::copyPicture(PelStorage& copy, char const* filter
         return false;
     }
     for (int c = 0; c < 3; ++c)
-        if (copy.plane(c) && m_pic.plane(c))
-            std::copy(m_pic.plane(c), m_pic.plane(c) + size_t(m_pic.planeWidth(c)) * size_t(m_pic.planeHeight(c)),
-                      copy.plane(c));
+        if (copy.plane(c) && m_pic.plane(c)) {
+            const size_t w = size_t(m_pic.planeWidth(c));
+            uint16_t const* from = m_pic.plane(c);
+            uint16_t* to = copy.plane(c);
+            ParallelRows(m_pic.planeHeight(c), 64, [&](int y0, int y1) {
+                std::copy(from + size_t(y0) * w, from + size_t(y1) * w, to + size_t(y0) * w);
+            });
+        }
     return true;
 }
 
@@ -776,17 +807,19 @@ void IntraPictureReconstructor::inverseMapLuma()
     if (m_lmcsModel.inverseTable.size() != size_t(1) << m_sps.bitDepth)
         return;
     int const maxVal = (1 << m_sps.bitDepth) - 1;
-    for (int y = 0; y < m_pps.picHeight; ++y) {
-        uint16_t* row = luma + size_t(y) * size_t(stride);
-        // Runs of 4 samples share their slice.
-        for (int x4 = 0; x4 < m_gridW; ++x4) {
-            int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x4)];
-            if (slice < 0 || size_t(slice) >= m_sliceLmcs.size() || !m_sliceLmcs[size_t(slice)])
-                continue;
-            for (int x = x4 * 4; x < std::min(x4 * 4 + 4, m_pps.picWidth); ++x)
-                row[x] = table[std::min(int(row[x]), maxVal)];
+    ParallelRows(m_pps.picHeight, 64, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            uint16_t* row = luma + size_t(y) * size_t(stride);
+            // Runs of 4 samples share their slice.
+            for (int x4 = 0; x4 < m_gridW; ++x4) {
+                int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x4)];
+                if (slice < 0 || size_t(slice) >= m_sliceLmcs.size() || !m_sliceLmcs[size_t(slice)])
+                    continue;
+                for (int x = x4 * 4; x < std::min(x4 * 4 + 4, m_pps.picWidth); ++x)
+                    row[x] = table[std::min(int(row[x]), maxVal)];
+            }
         }
-    }
+    });
 }
 
 std::string IntraPictureReconstructor::toolStats() const

@@ -35,7 +35,8 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
 // SAO of a whole picture, CTB by CTB, from the deblocked picture `deblocked` into `out` (planes of
 // the same sizes). `params(ctuAddr, cIdx, p)` gives the CTB's parameters with their offsets
 // already scaled; `closed(ctuA, ctuB)` says whether the samples of CTU B may not be used for
-// those of CTU A. Virtual boundaries are in luma positions.
+// those of CTU A. Virtual boundaries are in luma positions. The CTB rows run in parallel on the
+// decoding threads (util/WorkerPool.h): `params` and `closed` are called from several at once.
 struct SaoPicture
 {
     int width = 0, height = 0; // luma
