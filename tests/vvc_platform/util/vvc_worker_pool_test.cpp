@@ -101,3 +101,41 @@ TEST(VvcWorkerPool, ThreadCountIsBounded)
     vvcutil::SetDecodingThreads(-3);
     EXPECT_GE(vvcutil::DecodingThreads(), 1) << "back to the default";
 }
+
+TEST(VvcWorkerPool, TaskRunsBesideItsOwnerAndIsWaitedFor)
+{
+    for (int threads : {1, 4}) {
+        Threads const use(threads);
+        std::vector<int> order;
+        {
+            vvcutil::Task task;
+            EXPECT_FALSE(task.running());
+            for (int k = 0; k < 5; ++k) {
+                // Each start waits for the work before: the works run one after the other, in order.
+                task.start([&order, k] {
+                    std::vector<int> squares(100);
+                    vvcutil::ParallelFor(100, [&](int i) { squares[size_t(i)] = i * i; });
+                    order.push_back(k + squares[99]);
+                });
+                EXPECT_EQ(task.running(), threads > 1);
+            }
+            task.wait();
+            EXPECT_FALSE(task.running());
+            EXPECT_EQ(order, std::vector<int>({9801, 9802, 9803, 9804, 9805})) << threads << " threads";
+            task.start([&order] { order.push_back(-1); });
+        } // the destructor waits
+        EXPECT_EQ(order.back(), -1) << threads << " threads";
+
+        vvcutil::Task failing;
+        bool thrown = false;
+        try {
+            failing.start([] { throw std::runtime_error("work failed"); });
+            failing.wait();
+        } catch (std::runtime_error const& e) {
+            thrown = true;
+            EXPECT_STREQ(e.what(), "work failed");
+        }
+        EXPECT_TRUE(thrown) << threads << " threads";
+        EXPECT_FALSE(failing.running());
+    }
+}

@@ -33,6 +33,8 @@ int DefaultThreads()
     return sDefault;
 }
 
+} // namespace
+
 struct Job
 {
     std::function<void(int)> const* body = nullptr;
@@ -61,6 +63,8 @@ struct Job
     bool wantsHelper() const { return next.load(std::memory_order_relaxed) < count && helpers < maxHelpers; }
 };
 
+namespace {
+
 class Pool
 {
 public:
@@ -69,14 +73,26 @@ public:
         Job job;
         job.body = &body;
         job.count = count;
-        job.maxHelpers = std::min(threads, count) - 1;
+        post(job, std::min(threads, count) - 1);
+        finish(job);
+    }
+
+    // Offers the job's items to up to `helpers` workers.
+    void post(Job& job, int helpers)
+    {
+        job.maxHelpers = helpers;
         {
             std::lock_guard<std::mutex> lock(m_lock);
-            while (int(m_workers.size()) < job.maxHelpers)
+            while (int(m_workers.size()) < helpers)
                 m_workers.emplace_back([this] { work(); });
             m_jobs.push_back(&job);
         }
         m_wake.notify_all();
+    }
+
+    // Runs the items no worker has taken, waits for those that have, and throws what an item threw.
+    void finish(Job& job)
+    {
         job.runItems();
         {
             // Every item has been taken; wait for the workers still running one.
@@ -145,6 +161,49 @@ void ParallelFor(int count, std::function<void(int)> const& body)
         return;
     }
     ThePool().run(count, threads, body);
+}
+
+struct Task::State
+{
+    std::function<void()> work;
+    std::function<void(int)> item;
+    Job job;
+};
+
+Task::Task() = default;
+
+Task::~Task()
+{
+    try {
+        wait();
+    } catch (...) {
+        // Nobody is left to tell.
+    }
+}
+
+void Task::start(std::function<void()> work)
+{
+    wait();
+    if (DecodingThreads() <= 1) {
+        work();
+        return;
+    }
+    m_state = std::make_unique<State>();
+    m_state->work = std::move(work);
+    State* const s = m_state.get();
+    s->item = [s](int) { s->work(); };
+    m_state->job.body = &m_state->item;
+    m_state->job.count = 1;
+    ThePool().post(m_state->job, 1);
+}
+
+void Task::wait()
+{
+    if (!m_state)
+        return;
+    std::unique_ptr<State> const state = std::move(m_state);
+    // The work runs here when no worker has taken it yet.
+    ThePool().finish(state->job);
 }
 
 } // namespace vvcutil
