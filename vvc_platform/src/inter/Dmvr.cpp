@@ -1,6 +1,7 @@
 // Decoder-side motion vector refinement: the search of one subblock over its bilinear
 // predictions.
 
+#include "inter/InterKernels.h"
 #include "inter/InterPred.h"
 
 #include <cstdlib>
@@ -9,15 +10,10 @@ namespace vvcinter {
 namespace {
 
 // SAD of every other row between list 0 moved by (dx, dy) and list 1 moved by (-dx, -dy).
-int MirroredSad(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h, int dx, int dy)
+int MirroredSad(InterKernels const& k, int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h, int dx,
+                int dy)
 {
-    int32_t const* a = p0 + dy * stride + dx;
-    int32_t const* b = p1 - dy * stride - dx;
-    int sum = 0;
-    for (int y = 0; y < h; y += 2, a += 2 * stride, b += 2 * stride)
-        for (int x = 0; x < w; x++)
-            sum += std::abs(a[x] - b[x]);
-    return sum;
+    return k.sad(p0 + dy * stride + dx, p1 - dy * stride - dx, 2 * stride, w, (h + 1) / 2);
 }
 
 // Sub-sample offset (1/16) of the minimum of the parabola through the costs left of, at and right
@@ -40,8 +36,10 @@ int SubSampleOffset(int left, int centre, int right)
 DmvrRefinement DmvrSearch(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h)
 {
     DmvrRefinement r;
+    // The bilinear predictions are of 10 bits whatever the bit depth.
+    InterKernels const& k = InterActiveKernels();
     int sad[5][5];
-    int centre = MirroredSad(p0, p1, stride, w, h, 0, 0);
+    int centre = MirroredSad(k, p0, p1, stride, w, h, 0, 0);
     centre -= centre >> 2;
     r.minSad = centre;
     if (centre < w * h)
@@ -49,7 +47,7 @@ DmvrRefinement DmvrSearch(int32_t const* p0, int32_t const* p1, ptrdiff_t stride
     int bestX = 0, bestY = 0;
     for (int dy = -2; dy <= 2; dy++)
         for (int dx = -2; dx <= 2; dx++) {
-            int const cost = dx == 0 && dy == 0 ? centre : MirroredSad(p0, p1, stride, w, h, dx, dy);
+            int const cost = dx == 0 && dy == 0 ? centre : MirroredSad(k, p0, p1, stride, w, h, dx, dy);
             sad[dy + 2][dx + 2] = cost;
             if (cost < r.minSad) {
                 r.minSad = cost;

@@ -2,6 +2,7 @@
 // when it lies inside, otherwise gathered with the clamp), then filtered horizontally and
 // vertically in contiguous loops.
 
+#include "inter/InterKernels.h"
 #include "inter/InterPred.h"
 
 #include <algorithm>
@@ -130,59 +131,55 @@ uint16_t const* ReadRegion(RefPlane const& p, RefClamp const& c, int x0, int y0,
     return buf;
 }
 
-template <int N, typename T, typename D>
-void FilterRows(T const* src, ptrdiff_t srcStride, int w, int h, int8_t const* c, int offset, int shift, D* dst,
-                ptrdiff_t dstStride)
-{
-    for (int y = 0; y < h; y++, src += srcStride, dst += dstStride)
-        for (int x = 0; x < w; x++) {
-            int sum = offset;
-            for (int i = 0; i < N; i++)
-                sum += c[i] * src[x + i];
-            dst[x] = D(sum >> shift);
-        }
-}
-
-template <int N, typename T>
-void FilterCols(T const* src, ptrdiff_t srcStride, int w, int h, int8_t const* c, int offset, int shift, int32_t* dst,
-                ptrdiff_t dstStride)
-{
-    for (int y = 0; y < h; y++, src += srcStride, dst += dstStride)
-        for (int x = 0; x < w; x++) {
-            int sum = offset;
-            for (int i = 0; i < N; i++)
-                sum += c[i] * src[x + i * srcStride];
-            dst[x] = sum >> shift;
-        }
-}
-
 // The separable N-tap filter with coefficients cH, cV (null: integer position in that direction).
 // Rounding offsets and shifts per pass: regular filters have none in the first pass, the bilinear
 // DMVR filter rounds in both.
 template <int N>
 void Interpolate(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int8_t const* cH,
-                 int8_t const* cV, int w, int h, int shiftCopy, int shift1, int shift2, bool round, int32_t* dst,
-                 ptrdiff_t dstStride, InterpScratch& s)
+                 int8_t const* cV, int w, int h, int bitDepth, int shiftCopy, int shift1, int shift2, bool round,
+                 int32_t* dst, ptrdiff_t dstStride, InterpScratch& s)
 {
     int const before = N / 2 - 1;
     int const rw = w + N - 1, rh = h + N - 1;
     ptrdiff_t stride = 0;
     uint16_t const* src = ReadRegion(plane, clamp, xInt - before, yInt - before, rw, rh, s.src.data(), stride);
-    int const off1 = round && shift1 > 0 ? 1 << (shift1 - 1) : 0;
-    int const off2 = round && shift2 > 0 ? 1 << (shift2 - 1) : 0;
+    InterKernels const& k = InterKernelsFor(bitDepth);
+    InterpPassArgs a;
+    a.w = w;
+    a.h = h;
+    a.taps = N;
+    a.offset = round && shift1 > 0 ? 1 << (shift1 - 1) : 0;
+    a.shift = shift1;
+    a.dst = dst;
+    a.dstStride = dstStride;
     if (!cH && !cV) {
-        uint16_t const* p = src + before * stride + before;
-        for (int y = 0; y < h; y++, p += stride, dst += dstStride)
-            for (int x = 0; x < w; x++)
-                dst[x] = shiftCopy >= 0 ? int32_t(p[x]) << shiftCopy : (p[x] + (1 << (-shiftCopy - 1))) >> -shiftCopy;
+        k.copy(src + before * stride + before, stride, w, h, shiftCopy, dst, dstStride);
     } else if (!cV) {
-        FilterRows<N>(src + before * stride, stride, w, h, cH, off1, shift1, dst, dstStride);
+        a.src = src + before * stride;
+        a.srcStride = stride;
+        a.coeff = cH;
+        k.rowsTo32(a);
     } else if (!cH) {
-        FilterCols<N>(src + before, stride, w, h, cV, off1, shift1, dst, dstStride);
+        a.src = src + before;
+        a.srcStride = stride;
+        a.coeff = cV;
+        k.colsOfSamples(a);
     } else {
         int16_t* tmp = s.tmp.data();
-        FilterRows<N>(src, stride, w, rh, cH, off1, shift1, tmp, w);
-        FilterCols<N>(tmp, w, w, h, cV, off2, shift2, dst, dstStride);
+        InterpPassArgs first = a;
+        first.src = src;
+        first.srcStride = stride;
+        first.h = rh;
+        first.coeff = cH;
+        first.dst = tmp;
+        first.dstStride = w;
+        k.rowsTo16(first);
+        a.src = tmp;
+        a.srcStride = w;
+        a.coeff = cV;
+        a.offset = round && shift2 > 0 ? 1 << (shift2 - 1) : 0;
+        a.shift = shift2;
+        k.colsOf16(a);
     }
 }
 
@@ -269,16 +266,16 @@ void InterpolateLuma(RefPlane const& plane, RefClamp const& clamp, int xInt, int
             return kLumaAffine[frac];
         return filter == LUMA_ALT_HALF && frac == 8 ? kLumaAltHalf : kLumaFilter[frac];
     };
-    Interpolate<8>(plane, clamp, xInt, yInt, coeff(xFrac & 15), coeff(yFrac & 15), w, h, Shift3(bitDepth),
-                   Shift1(bitDepth), 6, false, dst, dstStride, s);
+    Interpolate<8>(plane, clamp, xInt, yInt, coeff(xFrac & 15), coeff(yFrac & 15), w, h, bitDepth,
+                   Shift3(bitDepth), Shift1(bitDepth), 6, false, dst, dstStride, s);
 }
 
 void InterpolateChroma(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
                        int h, int bitDepth, int32_t* dst, ptrdiff_t dstStride, InterpScratch& s)
 {
     Interpolate<4>(plane, clamp, xInt, yInt, (xFrac & 31) ? kChromaFilter[xFrac & 31] : nullptr,
-                   (yFrac & 31) ? kChromaFilter[yFrac & 31] : nullptr, w, h, Shift3(bitDepth), Shift1(bitDepth), 6,
-                   false, dst, dstStride, s);
+                   (yFrac & 31) ? kChromaFilter[yFrac & 31] : nullptr, w, h, bitDepth, Shift3(bitDepth),
+                   Shift1(bitDepth), 6, false, dst, dstStride, s);
 }
 
 void InterpolateBilinear(RefPlane const& plane, RefClamp const& clamp, int xInt, int yInt, int xFrac, int yFrac, int w,
@@ -290,8 +287,8 @@ void InterpolateBilinear(RefPlane const& plane, RefClamp const& clamp, int xInt,
     int const shiftCopy = 10 - bitDepth;
     int const shift1 = bitDepth - 6;
     Interpolate<2>(plane, clamp, xInt, yInt, (xFrac & 15) ? kBilinear[xFrac & 15] : nullptr,
-                   (yFrac & 15) ? kBilinear[yFrac & 15] : nullptr, w, h, shiftCopy, shift1, 4, true, dst, dstStride,
-                   s);
+                   (yFrac & 15) ? kBilinear[yFrac & 15] : nullptr, w, h, bitDepth, shiftCopy, shift1, 4, true, dst,
+                   dstStride, s);
 }
 
 void InterpolateScaled(RefPlane const& plane, RefClamp const& clamp, ScaledPosition const& pos, int cIdx,

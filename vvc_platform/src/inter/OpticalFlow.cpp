@@ -2,6 +2,7 @@
 // affine subblocks. Both work on intermediate predictions with a 1-sample border of
 // integer-position samples; gradients are differences of neighbours at 8-bit precision.
 
+#include "inter/InterKernels.h"
 #include "inter/InterPred.h"
 
 #include <algorithm>
@@ -28,6 +29,12 @@ inline int Clip3(int lo, int hi, int v) { return v < lo ? lo : (v > hi ? hi : v)
 
 void BdofBlock(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h, int bitDepth, uint16_t* dst,
                ptrdiff_t dstStride)
+{
+    InterKernelsFor(bitDepth).bdof(p0, p1, stride, w, h, bitDepth, dst, dstStride);
+}
+
+void BdofBlockPortable(int32_t const* p0, int32_t const* p1, ptrdiff_t stride, int w, int h, int bitDepth,
+                       uint16_t* dst, ptrdiff_t dstStride)
 {
     // Per position of the bordered array (w + 2) x (h + 2): the gradients of both lists and the
     // difference, taken at the nearest inner sample for border positions.

@@ -1,6 +1,7 @@
 // Weighted sample prediction: from the 14-bit intermediate predictions to samples (default
 // averaging, BCW, explicit weighted prediction), GPM and CIIP blending, LMCS forward mapping.
 
+#include "inter/InterKernels.h"
 #include "inter/InterPred.h"
 
 #include <algorithm>
@@ -22,6 +23,12 @@ void UniToSamples(int32_t const* p, ptrdiff_t pStride, int w, int h, int bitDept
 
 void BiAverage(int32_t const* p0, int32_t const* p1, ptrdiff_t pStride, int w, int h, int bitDepth, uint16_t* dst,
                ptrdiff_t dstStride)
+{
+    InterKernelsFor(bitDepth).biAverage(p0, p1, pStride, w, h, bitDepth, dst, dstStride);
+}
+
+void BiAveragePortable(int32_t const* p0, int32_t const* p1, ptrdiff_t pStride, int w, int h, int bitDepth,
+                       uint16_t* dst, ptrdiff_t dstStride)
 {
     int const shift = std::max(3, 15 - bitDepth), offset = 1 << (shift - 1), maxVal = (1 << bitDepth) - 1;
     for (int y = 0; y < h; y++, p0 += pStride, p1 += pStride, dst += dstStride)
