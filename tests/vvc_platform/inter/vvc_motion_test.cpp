@@ -782,33 +782,38 @@ TEST(VvcMotion, AmvpHistoryFromTheOldestWithBothListsOfAnEntry)
     EXPECT_EQ(AmvpPredictor(s, g, full, 32, 32, 16, 16, 0, 0, 0, 2), Mv());
 }
 
-TEST(VvcMotion, MmvdOfAnEightByFourUnitOffsetsItsOneListUnscaled)
+TEST(VvcMotion, MmvdOfAnEightByFourUnitKeepsTheListZeroOffsetOfTheBiPredictedBase)
 {
-    // No neighbours: the base is the zero candidate, list 0 POC 4 (distance 4), list 1 POC 16
-    // (distance -8). Bi-predicted, list 1 takes the offset and list 0 the scaled one; an 8x4
-    // unit drops list 1 first, so list 0 takes the whole offset.
+    // No neighbours: the bases are the zero candidates. The first has list 0 POC 4 (distance 4)
+    // and list 1 POC 16 (distance -8): bi-predicted, list 1 takes the offset and list 0 the
+    // scaled one. The second has list 0 POC 0 (distance 8) and list 1 POC 12 (distance -4): list
+    // 0 takes the offset. An 8x4 unit drops list 1 only after the offsets are set, so its list 0
+    // keeps what the bi-predicted unit would give it.
     SliceMotion s = Slice(true);
     MotionGrid g;
     ASSERT_TRUE(g.create(128, 128));
     struct Case
     {
-        int w, h;
+        int w, h, base;
         uint8_t interDir;
         Mv mv0, mv1;
     } const cases[] = {
-        {16, 16, 3, Mv(-8, 0), Mv(16, 0)},
-        {8, 4, 1, Mv(16, 0), Mv()},
-        {4, 8, 1, Mv(16, 0), Mv()},
+        {16, 16, 0, 3, Mv(-8, 0), Mv(16, 0)},
+        {8, 4, 0, 1, Mv(-8, 0), Mv()},
+        {4, 8, 0, 1, Mv(-8, 0), Mv()},
+        {16, 16, 1, 3, Mv(16, 0), Mv(-8, 0)},
+        {8, 4, 1, 1, Mv(16, 0), Mv()},
     };
     for (Case const& c : cases) {
         vvcslice::CodingUnit cu = Unit(32, 32, c.w, c.h);
         cu.inter.merge = vvcslice::MergeKind::Mmvd;
+        cu.inter.mmvdCandFlag = c.base;
         cu.inter.mmvdDistanceIdx = 2; // one sample
         cu.inter.mmvdDirectionIdx = 0;
         CuMotion m;
         ASSERT_TRUE(DeriveCuMotion(s, g, Hmvp(), cu, m));
-        EXPECT_EQ(m.cand.interDir, c.interDir) << c.w << "x" << c.h;
-        EXPECT_EQ(m.cand.mv[0], c.mv0) << c.w << "x" << c.h;
-        EXPECT_EQ(m.cand.mv[1], c.mv1) << c.w << "x" << c.h;
+        EXPECT_EQ(m.cand.interDir, c.interDir) << c.w << "x" << c.h << " base " << c.base;
+        EXPECT_EQ(m.cand.mv[0], c.mv0) << c.w << "x" << c.h << " base " << c.base;
+        EXPECT_EQ(m.cand.mv[1], c.mv1) << c.w << "x" << c.h << " base " << c.base;
     }
 }

@@ -378,10 +378,11 @@ bool DeriveCuMotion(SliceMotion const& s, MotionGrid const& grid, Hmvp const& hm
         if (idx >= n)
             return false;
         MotionCand c = list[idx];
-        // The restriction comes first: an 8x4 MMVD unit's single list takes the offset unscaled.
-        RestrictBi(c, w, h);
+        // The offset comes first: an 8x4 MMVD unit keeps list 0 with the offset as a bi-predicted
+        // unit would give it (scaled when list 0 is the nearer reference).
         if (mmvd)
             ApplyMmvd(s, c, MmvdOffset(s, d.mmvdDistanceIdx, d.mmvdDirectionIdx));
+        RestrictBi(c, w, h);
         out.cand = c;
         out.ciip = d.merge == MergeKind::Ciip;
         return refOk(c);
