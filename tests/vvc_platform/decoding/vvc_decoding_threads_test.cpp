@@ -16,7 +16,7 @@ namespace {
 struct Decoded
 {
     StreamCheckResult check;
-    std::vector<int> pocs;        // output order
+    std::vector<int> pocs;         // output order
     std::vector<PlaneHash> hashes; // per output picture and plane
 };
 
@@ -40,9 +40,9 @@ TEST(VvcDecodingThreads, SeveralThreadsGiveWhatOneGives)
 {
     // ALF and CC-ALF, deblocking of a single tree, LMCS, several slices, wavefront entry points,
     // inter pictures that do not all match their hash, DMVR and BDOF.
-    for (char const* name : {"ALF_C_KDDI_3.bit", "DEBLOCKING_E_Ericsson_3.bit", "APSLMCS_D_Dolby_1.bit",
-                             "SLICES_A_HUAWEI_3.bit", "WPP_A_Sharp_3.bit", "LTRP_A_ERICSSON_3.bit",
-                             "DMVR_B_KDDI_4.bit"}) {
+    for (char const* name :
+         {"ALF_C_KDDI_3.bit", "DEBLOCKING_E_Ericsson_3.bit", "APSLMCS_D_Dolby_1.bit", "SLICES_A_HUAWEI_3.bit",
+          "WPP_A_Sharp_3.bit", "LTRP_A_ERICSSON_3.bit", "DMVR_B_KDDI_4.bit"}) {
         Decoded const one = Decode(name, 1);
         ASSERT_EQ(one.check.error, "") << name;
         ASSERT_FALSE(one.pocs.empty()) << name;

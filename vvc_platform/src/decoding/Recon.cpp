@@ -635,8 +635,7 @@ namespace {
 template <class Body>
 void ParallelRows(int height, int band, Body const& body)
 {
-    vvcutil::ParallelFor((height + band - 1) / band,
-                         [&](int i) { body(i * band, std::min(height, (i + 1) * band)); });
+    vvcutil::ParallelFor((height + band - 1) / band, [&](int i) { body(i * band, std::min(height, (i + 1) * band)); });
 }
 
 } // namespace
@@ -678,7 +677,8 @@ void IntraPictureReconstructor::deblock()
         return;
     }
     int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH(), ctbUnits = m_sps.ctbSize() / 4;
-    ParallelRows(unitsH, 4, [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
+    ParallelRows(unitsH, 4,
+                 [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
     int const bandW = 64, bands = (unitsW + bandW - 1) / bandW;
     vvcutil::ParallelFor(((unitsH + ctbUnits - 1) / ctbUnits) * bands, [&](int i) {
         int const y0 = (i / bands) * ctbUnits, x0 = (i % bands) * bandW;

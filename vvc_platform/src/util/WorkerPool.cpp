@@ -39,11 +39,11 @@ struct Job
 {
     std::function<void(int)> const* body = nullptr;
     int count = 0;
-    int maxHelpers = 0;         // workers that may join the caller
-    std::atomic<int> next{0};   // the next item to run
-    int helpers = 0;            // workers running items of the job (under the pool's lock)
+    int maxHelpers = 0;       // workers that may join the caller
+    std::atomic<int> next{0}; // the next item to run
+    int helpers = 0;          // workers running items of the job (under the pool's lock)
     std::mutex errorLock;
-    std::exception_ptr error;   // of the lowest item that threw
+    std::exception_ptr error; // of the lowest item that threw
     int errorItem = INT_MAX;
 
     void runItems()
