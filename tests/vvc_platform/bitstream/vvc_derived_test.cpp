@@ -130,7 +130,9 @@ TEST(VvcDerived, LmcsModel)
         q.deltaCw[6] = -q.deltaCw[5];
         const LmcsModel t = DeriveLmcs(q, bitDepth);
         ASSERT_EQ(t.inverseTable.size(), size_t(1) << bitDepth);
+        ASSERT_EQ(t.forwardTable.size(), size_t(1) << bitDepth);
         for (int v = 0; v < 1 << bitDepth; ++v) {
+            ASSERT_EQ(t.forward(v), t.computeForward(v)) << bitDepth << " bits, value " << v;
             ASSERT_EQ(t.inverse(v), t.computeInverse(v)) << bitDepth << " bits, value " << v;
             ASSERT_EQ(t.inverseIndex(v), t.computeInverseIndex(v)) << bitDepth << " bits, value " << v;
         }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -67,4 +68,54 @@ TEST(VvcTransformKernels, VectorStagesMatchPortable)
                                                             << bitDepth << " pattern " << pattern;
                             }
     EXPECT_STRNE(TransformActiveKernels().name, "portable");
+}
+
+// The vector residual add against the portable one: every block width up to 64 (the vector
+// bodies and their tails), prediction strides wider than the block, residuals at the extremes
+// that clip at both ends, the prediction alone, and the bit depths of the sample range.
+TEST(VvcTransformKernels, VectorResidualAddMatchesPortable)
+{
+    if (!TransformVectorKernels())
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(31);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int w = 1; w <= 64; ++w)
+            for (int h : {1, 2, 4, 7, 64})
+                for (bool withRes : {false, true}) {
+                    int const maxVal = (1 << bitDepth) - 1;
+                    const ptrdiff_t predStride = w + 5, dstStride = w + 9;
+                    // Predictions also above the range (a clip the add must apply).
+                    std::vector<uint16_t> pred(size_t(predStride * h));
+                    for (uint16_t& v : pred)
+                        v = uint16_t(rng() % (rng() % 8 == 0 ? 65536u : unsigned(maxVal + 1)));
+                    std::vector<int32_t> res(size_t(w * h));
+                    std::uniform_int_distribution<int32_t> any(-2 * maxVal - 2, 2 * maxVal + 2);
+                    for (int32_t& r : res)
+                        r = any(rng);
+                    std::vector<uint16_t> portable(size_t(dstStride * h), 0xBEEF), vector = portable;
+                    ResidualAddArgs a;
+                    a.pred = pred.data();
+                    a.predStride = predStride;
+                    a.res = withRes ? res.data() : nullptr;
+                    a.resStride = w;
+                    a.dstStride = dstStride;
+                    a.w = w;
+                    a.h = h;
+                    a.maxVal = maxVal;
+                    a.dst = portable.data();
+                    TransformPortableKernels().addResidual(a);
+                    a.dst = vector.data();
+                    TransformVectorKernels()->addResidual(a);
+                    ASSERT_EQ(vector, portable) << w << "x" << h << " bit depth " << bitDepth << " res " << withRes;
+                    // The portable add is the clipped sum, and leaves the samples right of the block.
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < dstStride; ++x) {
+                            int want = 0xBEEF;
+                            if (x < w) {
+                                int const v = pred[size_t(y * predStride + x)] + (withRes ? res[size_t(y * w + x)] : 0);
+                                want = std::min(std::max(v, 0), maxVal);
+                            }
+                            ASSERT_EQ(portable[size_t(y * dstStride + x)], want) << w << "x" << h << " at " << x;
+                        }
+                }
 }

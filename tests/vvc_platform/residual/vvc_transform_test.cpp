@@ -725,6 +725,42 @@ TEST(VvcScaling, ExtremeLevelsAndParameters)
     EXPECT_FALSE(ScaleTransformCoefficients(levels.data(), 24, 24, 24, bad, d.data(), 24));
 }
 
+// Products of a level and its scale around 2^31 with a result inside the coefficient range (16
+// bits, 32x32, dependent quantisation: bdShift 17; qP 65: scale 16 * 40 << 11, or 255 * 40 << 11
+// with a scaling matrix): each is exact, whichever the magnitude of the other levels of the block.
+TEST(VvcScaling, ProductsAround32BitsAreExact)
+{
+    struct Case
+    {
+        int32_t level;
+        uint8_t m; // 0: no scaling matrix
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {1638, 0, 16380}, {-1638, 0, -16380},   // level * scale + round just fits 32 bits
+        {1639, 0, 16390}, {-1639, 0, -16390},   // just beyond
+        {200, 255, 31875}, {-200, 255, -31875}, // beyond only through the matrix
+        {1, 0, 10},                             // a small level: (1310720 + 65536) >> 17
+    };
+    for (auto const& c : cases)
+        for (int32_t other : {0, 1, 1639}) {
+            Block levels(32 * 32, 0), d(levels.size(), 99);
+            levels[5] = c.level;
+            levels[32 * 7 + 3] = other;
+            std::vector<uint8_t> m(levels.size(), c.m);
+            ScalingParams p;
+            p.qp = 65;
+            p.bitDepth = 16;
+            p.depQuant = true;
+            p.m = c.m ? m.data() : nullptr;
+            ASSERT_TRUE(ScaleTransformCoefficients(levels.data(), 32, 32, 32, p, d.data(), 32));
+            EXPECT_EQ(d[5], c.expected) << c.level << " matrix " << int(c.m) << " other " << other;
+            int64_t const o = (int64_t(other) * (c.m ? c.m : 16) * 81920 + 65536) >> 17;
+            EXPECT_EQ(d[32 * 7 + 3], std::min<int64_t>(o, kCoeffMax)) << c.level << " other " << other;
+            EXPECT_EQ(d[32 * 31 + 31], 0);
+        }
+}
+
 TEST(VvcScaling, DependentQuantisationLevels)
 {
     // QStateTransTable[state][parity].

@@ -80,14 +80,16 @@ LmcsModel DeriveLmcs(LmcsParams const& p, int bitDepth)
     size_t const range = size_t(1) << bitDepth;
     m.inverseTable.resize(range);
     m.pieceTable.resize(range);
+    m.forwardTable.resize(range);
     for (size_t v = 0; v < range; ++v) {
+        m.forwardTable[v] = m.computeForward(int(v));
         m.inverseTable[v] = uint16_t(m.computeInverse(int(v)));
         m.pieceTable[v] = uint8_t(m.computeInverseIndex(int(v)));
     }
     return m;
 }
 
-int LmcsModel::forward(int sample) const
+int LmcsModel::computeForward(int sample) const
 {
     int const idx = std::min(std::max(sample >> log2OrgCw, 0), 15);
     return lmcsPivot[idx] + ((scaleCoeff[idx] * (sample - inputPivot[idx]) + (1 << 10)) >> 11);

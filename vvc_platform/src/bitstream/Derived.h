@@ -35,12 +35,18 @@ struct LmcsModel
     int invScaleCoeff[16] = {};
     int chromaScaleCoeff[16] = {};
     // Per mapped value from 0 to 2^bitDepth - 1: its inverse mapping and its piece, filled by
-    // DeriveLmcs so that the per-sample inverse mapping is one lookup.
+    // DeriveLmcs so that the per-sample inverse mapping is one lookup; per sample value the
+    // forward mapping, for the same reason.
     std::vector<uint16_t> inverseTable;
     std::vector<uint8_t> pieceTable;
+    std::vector<int32_t> forwardTable;
 
     // A predicted luma sample into the mapped domain.
-    int forward(int sample) const;
+    int forward(int sample) const
+    {
+        return unsigned(sample) < forwardTable.size() ? forwardTable[size_t(sample)] : computeForward(sample);
+    }
+    int computeForward(int sample) const;
     // A mapped luma sample back (the reconstruction's inverse mapping), clipped to the range.
     int inverse(int sample) const
     {

@@ -5,6 +5,7 @@
 #include "intra/Mip.h"
 #include "loopfilter/Sao.h"
 #include "residual/Transform.h"
+#include "residual/TransformKernels.h"
 #include "util/WorkerPool.h"
 
 #include <algorithm>
@@ -400,7 +401,17 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
     // sub-partition takes its own columns of it.
     int const pbW = cu.isp == 2 ? std::max(4, tb.w) : tb.w;
     int const pbX = cu.isp == 2 ? cu.x + (tb.x - cu.x) / pbW * pbW : tb.x;
-    if (tb.x == pbX) {
+    // The prediction of the block: read in place from the unit's prediction, or made here.
+    uint16_t const* pred = nullptr;
+    ptrdiff_t predStride = pbW;
+    if (unitPredicted(cu) && !cu.isp) {
+        if (m_unitPred[0].size() < size_t(cu.width) * size_t(cu.height)) {
+            fail("luma prediction missing");
+            return;
+        }
+        pred = &m_unitPred[0][size_t(tb.y - cu.y) * size_t(cu.width) + size_t(tb.x - cu.x)];
+        predStride = cu.width;
+    } else if (tb.x == pbX) {
         m_lumaPred.assign(size_t(pbW) * size_t(tb.h), 0);
         bool ok = true;
         if (unitPredicted(cu)) {
@@ -433,7 +444,8 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
         fail("luma prediction missing");
         return;
     }
-    uint16_t const* pred = m_lumaPred.data() + (tb.x - pbX);
+    if (!pred)
+        pred = m_lumaPred.data() + (tb.x - pbX);
     std::vector<int32_t>& res = m_res[0];
     res.clear();
     m_counts.noRes4x4 += tb.w == 4 && tb.h == 4 && !findBlock(cu, 0, tb.x, tb.y);
@@ -444,13 +456,8 @@ void IntraPictureReconstructor::lumaBlock(IntraCodingUnit const& cu, Rect const&
             return;
         }
     }
-    uint16_t* dst = m_pic.plane(0);
-    int const stride = m_pic.planeWidth(0), maxVal = (1 << m_sps.bitDepth) - 1;
-    for (int y = 0; y < tb.h && tb.y + y < m_pps.picHeight; ++y)
-        for (int x = 0; x < tb.w && tb.x + x < m_pps.picWidth; ++x) {
-            int v = pred[size_t(y * pbW + x)] + (res.empty() ? 0 : res[size_t(y * tb.w + x)]);
-            dst[size_t(tb.y + y) * size_t(stride) + size_t(tb.x + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
-        }
+    addResidual(0, tb.x, tb.y, std::min(tb.w, m_pps.picWidth - tb.x), std::min(tb.h, m_pps.picHeight - tb.y), pred,
+                predStride, res.empty() ? nullptr : res.data(), tb.w);
     markReconstructed(0, tb.x, tb.y, tb.w, tb.h);
     bool const cbf[2] = {!res.empty(), false};
     int const qp[2] = {cu.qpY, 0};
@@ -519,19 +526,25 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
     }
     PelUnitBuf const buf = m_pic.view();
     IntraPlane luma{buf.planes[0].samples, buf.planes[0].stride, buf.planes[0].width, buf.planes[0].height};
-    int const maxVal = (1 << m_sps.bitDepth) - 1;
     for (int c = 1; c <= 2; ++c) {
         IntraPlane plane{buf.planes[c].samples, buf.planes[c].stride, buf.planes[c].width, buf.planes[c].height};
         auto avail = [this, &tbL](int x, int y) { return available(1, x * 2, y * 2, tbL.x, tbL.y); };
         std::vector<uint16_t>& pred = m_chromaPred;
-        pred.assign(size_t(w) * size_t(h), 0);
         bool ok = true;
         if (unitPredicted(cu)) {
+            // The unit's prediction is used in place.
             int const cw = cu.width / 2;
-            for (int y = 0; y < h; ++y)
-                std::copy_n(&m_unitPred[c][size_t(yC - cu.y / 2 + y) * size_t(cw) + size_t(xC - cu.x / 2)], w,
-                            &pred[size_t(y) * size_t(w)]);
-        } else if (cu.chromaMode >= kModeLtCclm) {
+            if (m_unitPred[c].size() < size_t(cw) * size_t(cu.height / 2)) {
+                fail("chroma prediction missing");
+                return;
+            }
+            addResidual(c, xC, yC, std::min(w, m_pic.planeWidth(c) - xC), std::min(h, m_pic.planeHeight(c) - yC),
+                        &m_unitPred[c][size_t(yC - cu.y / 2) * size_t(cw) + size_t(xC - cu.x / 2)], cw,
+                        res[c].empty() ? nullptr : res[c].data(), w);
+            continue;
+        }
+        pred.assign(size_t(w) * size_t(h), 0);
+        if (cu.chromaMode >= kModeLtCclm) {
             CclmParams p;
             p.predModeIntra = cu.chromaMode;
             p.xTbC = xC;
@@ -558,13 +571,8 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
             fail("chroma prediction failed");
             return;
         }
-        uint16_t* dst = m_pic.plane(c);
-        int const stride = m_pic.planeWidth(c);
-        for (int y = 0; y < h && yC + y < m_pic.planeHeight(c); ++y)
-            for (int x = 0; x < w && xC + x < stride; ++x) {
-                int const v = pred[size_t(y * w + x)] + (res[c].empty() ? 0 : res[c][size_t(y * w + x)]);
-                dst[size_t(yC + y) * size_t(stride) + size_t(xC + x)] = uint16_t(std::min(std::max(v, 0), maxVal));
-            }
+        addResidual(c, xC, yC, std::min(w, m_pic.planeWidth(c) - xC), std::min(h, m_pic.planeHeight(c) - yC),
+                    pred.data(), w, res[c].empty() ? nullptr : res[c].data(), w);
     }
     markReconstructed(1, tbL.x, tbL.y, tbL.w, tbL.h);
     bool const joint = (blocks[1] && blocks[1]->jointCbCr) || (blocks[2] && blocks[2]->jointCbCr);
@@ -575,6 +583,24 @@ void IntraPictureReconstructor::chromaBlocks(IntraCodingUnit const& cu, Rect con
         jointBoth ? qpJoint : chromaQp(0, m_pps.cbQpOffset + m_sh->cbQpOffset + cu.chromaQpOffset[0]) - bd,
         jointBoth ? qpJoint : chromaQp(1, m_pps.crQpOffset + m_sh->crQpOffset + cu.chromaQpOffset[1]) - bd};
     deblockBlock(cu, true, tbL.x, tbL.y, tbL.w, tbL.h, cbf, joint, qp);
+}
+
+void IntraPictureReconstructor::addResidual(int c, int x0, int y0, int w, int h, uint16_t const* pred,
+                                            ptrdiff_t predStride, int32_t const* res, ptrdiff_t resStride)
+{
+    if (w <= 0 || h <= 0)
+        return;
+    ResidualAddArgs a;
+    a.dst = m_pic.plane(c) + size_t(y0) * size_t(m_pic.planeWidth(c)) + size_t(x0);
+    a.dstStride = m_pic.planeWidth(c);
+    a.pred = pred;
+    a.predStride = predStride;
+    a.res = res;
+    a.resStride = resStride;
+    a.w = w;
+    a.h = h;
+    a.maxVal = (1 << m_sps.bitDepth) - 1;
+    TransformActiveKernels().addResidual(a);
 }
 
 bool IntraPictureReconstructor::closedBoundary(int a, int b, bool deblocking) const
@@ -807,16 +833,29 @@ void IntraPictureReconstructor::inverseMapLuma()
     if (m_lmcsModel.inverseTable.size() != size_t(1) << m_sps.bitDepth)
         return;
     int const maxVal = (1 << m_sps.bitDepth) - 1;
-    ParallelRows(m_pps.picHeight, 64, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            uint16_t* row = luma + size_t(y) * size_t(stride);
-            // Runs of 4 samples share their slice.
-            for (int x4 = 0; x4 < m_gridW; ++x4) {
-                int const slice = m_done[0][size_t(y >> 2) * size_t(m_gridW) + size_t(x4)];
-                if (slice < 0 || size_t(slice) >= m_sliceLmcs.size() || !m_sliceLmcs[size_t(slice)])
+    auto const mapped = [this](int slice) {
+        return slice >= 0 && size_t(slice) < m_sliceLmcs.size() && m_sliceLmcs[size_t(slice)];
+    };
+    // 4x4 cells share their slice: each run of cells of mapped slices in a row of cells is mapped
+    // over its 4 sample rows. Bands of cell rows run in parallel.
+    ParallelRows((m_pps.picHeight + 3) >> 2, 16, [&](int y4Begin, int y4End) {
+        for (int y4 = y4Begin; y4 < y4End; ++y4) {
+            int const* done = m_done[0].data() + size_t(y4) * size_t(m_gridW);
+            for (int x4 = 0; x4 < m_gridW;) {
+                if (!mapped(done[x4])) {
+                    ++x4;
                     continue;
-                for (int x = x4 * 4; x < std::min(x4 * 4 + 4, m_pps.picWidth); ++x)
-                    row[x] = table[std::min(int(row[x]), maxVal)];
+                }
+                int end = x4 + 1;
+                while (end < m_gridW && mapped(done[end]))
+                    ++end;
+                int const x0 = x4 * 4, x1 = std::min(end * 4, m_pps.picWidth);
+                for (int y = y4 * 4; y < std::min(y4 * 4 + 4, m_pps.picHeight); ++y) {
+                    uint16_t* row = luma + size_t(y) * stride;
+                    for (int x = x0; x < x1; ++x)
+                        row[x] = table[std::min(int(row[x]), maxVal)];
+                }
+                x4 = end;
             }
         }
     });

@@ -66,6 +66,10 @@ private:
     // of the unit at (xCur, yCur) (available to it); null otherwise.
     vvcibc::BlockVector const* neighbourVector(int x, int y, int xCur, int yCur) const;
     void chromaBlocks(vvcslice::IntraCodingUnit const& cu, Rect const& tbLuma, int lumaMode, bool lumaMip);
+    // Writes the w x h samples at (x0, y0) of plane c: the prediction plus the residual (none
+    // when null), clipped to the sample range.
+    void addResidual(int c, int x0, int y0, int w, int h, uint16_t const* pred, ptrdiff_t predStride,
+                     int32_t const* res, ptrdiff_t resStride);
     bool residual(vvcslice::TransformBlock const& b, vvcslice::IntraCodingUnit const& cu, int mode, int collocatedMode,
                   bool collocatedMip, int qp, std::vector<int32_t>& res);
     // The chroma residual scale of a chroma block of `cu` from the mapped luma next to its 64x64

@@ -195,10 +195,19 @@ bool PredictAngularFrame(AngularFrame const& f, int refIdx, int angle, int invAn
         uint16_t* out = dst + fy * f.rowStep;
         if (luma) {
             int const* c = gaussian ? kFilterG[iFact] : kFilterC[iFact];
-            for (int fx = 0; fx < nW; ++fx) {
-                int const* s = ref + fx + iIdx;
-                int const v = (c[0] * s[0] + c[1] * s[1] + c[2] * s[2] + c[3] * s[3] + 32) >> 6;
-                out[fx * f.colStep] = uint16_t(Clip(v, maxVal));
+            int const c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+            int const* s = ref + iIdx;
+            if (f.colStep == 1) {
+                // Vertical modes: a contiguous row the compiler can vectorise.
+                for (int fx = 0; fx < nW; ++fx) {
+                    int const v = (c0 * s[fx] + c1 * s[fx + 1] + c2 * s[fx + 2] + c3 * s[fx + 3] + 32) >> 6;
+                    out[fx] = uint16_t(Clip(v, maxVal));
+                }
+            } else {
+                for (int fx = 0; fx < nW; ++fx) {
+                    int const v = (c0 * s[fx] + c1 * s[fx + 1] + c2 * s[fx + 2] + c3 * s[fx + 3] + 32) >> 6;
+                    out[fx * f.colStep] = uint16_t(Clip(v, maxVal));
+                }
             }
         } else if (iFact != 0) {
             for (int fx = 0; fx < nW; ++fx) {
@@ -249,10 +258,14 @@ void PdpcPlanarDc(IntraRefSamples const& r, int w, int h, int maxVal, uint16_t* 
 {
     int const nScale = (FloorLog2(unsigned(w)) + FloorLog2(unsigned(h)) - 2) >> 2;
     auto weight = [nScale](int d) { return 32 >> std::min((d << 1) >> nScale, 6); }; // 0 from 6 on
+    // Where both weights are 0 the prediction stays: rows below the top weight's reach change
+    // only in the columns the left weight reaches.
+    int const reach = 3 << nScale;
     for (int y = 0; y < h; ++y) {
         int const wT = weight(y);
         int const refL = r.left[y + 1];
-        for (int x = 0; x < w; ++x) {
+        int const xEnd = wT != 0 ? w : std::min(w, reach);
+        for (int x = 0; x < xEnd; ++x) {
             int const wL = weight(x);
             int const pred = dst[y * stride + x];
             int const v = (refL * wL + r.top[x + 1] * wT + (64 - wL - wT) * pred + 32) >> 6;

@@ -3,6 +3,7 @@
 #include "residual/Transform.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 namespace vvcresidual {
@@ -182,19 +183,54 @@ bool ScaleTransformCoefficients(int32_t const* levels, ptrdiff_t levelStride, in
     if (p.bdpcmDir >= 0)
         BdpcmAccumulate(acc, 32, w, h, p.bdpcmDir == 1);
 
+    // The clipped levels, the rows up to the last one holding a non-zero level (the rest scale to
+    // zero) and the largest magnitude.
+    int rows = 0;
+    int32_t maxAbs = 0;
     for (int y = 0; y < h; ++y) {
+        int32_t* a = acc + y * 32;
+        int32_t rowMax = 0;
+        for (int x = 0; x < w; ++x) {
+            const int32_t v = std::min(std::max(a[x], kCoeffMin), kCoeffMax);
+            a[x] = v;
+            rowMax = std::max(rowMax, v < 0 ? -v : v);
+        }
+        if (rowMax != 0)
+            rows = y + 1;
+        maxAbs = std::max(maxAbs, rowMax);
+    }
+    int mMax = 16;
+    if (p.m) {
+        mMax = 0;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < w; ++x)
+                mMax = std::max(mMax, int(p.m[y * nTbW + x]));
+    }
+    // Where no product can leave 32 bits the scaling is done in 32 bits: the same values, in
+    // twice the lanes.
+    bool const narrow = int64_t(maxAbs) * int64_t(mMax) * scale + round <= INT32_MAX;
+
+    for (int y = 0; y < rows; ++y) {
         int32_t const* src = acc + y * 32;
         int32_t* dst = d + y * dStride;
         uint8_t const* mRow = p.m ? p.m + y * nTbW : nullptr;
-        for (int x = 0; x < w; ++x) {
-            const int64_t ls = (mRow ? mRow[x] : 16) * scale;
-            const int64_t level = std::min(std::max(src[x], kCoeffMin), kCoeffMax);
-            const int64_t v = (level * ls + round) >> bdShift;
-            dst[x] = int32_t(std::min<int64_t>(std::max<int64_t>(v, kCoeffMin), kCoeffMax));
+        if (narrow) {
+            const int32_t scale32 = int32_t(scale), round32 = int32_t(round);
+            for (int x = 0; x < w; ++x) {
+                const int32_t ls = (mRow ? int32_t(mRow[x]) : 16) * scale32;
+                const int32_t v = (src[x] * ls + round32) >> bdShift;
+                dst[x] = std::min(std::max(v, kCoeffMin), kCoeffMax);
+            }
+        } else {
+            for (int x = 0; x < w; ++x) {
+                const int64_t ls = (mRow ? mRow[x] : 16) * scale;
+                const int64_t v = (int64_t(src[x]) * ls + round) >> bdShift;
+                dst[x] = int32_t(std::min<int64_t>(std::max<int64_t>(v, kCoeffMin), kCoeffMax));
+            }
         }
         std::fill(dst + w, dst + nTbW, 0);
     }
-    for (int y = h; y < nTbH; ++y)
+    for (int y = rows; y < nTbH; ++y)
         std::fill(d + y * dStride, d + y * dStride + nTbW, 0);
     return true;
 }

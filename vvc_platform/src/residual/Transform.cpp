@@ -7,6 +7,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 void TransformStages2DAvx2(TransformStagesArgs const& a);
+void TransformAddResidualAvx2(ResidualAddArgs const& a);
 #endif
 
 namespace vvcresidual {
@@ -985,7 +986,7 @@ std::atomic<bool> gAllowVectorTransforms{true};
 
 TransformKernels const& TransformPortableKernels()
 {
-    static TransformKernels const k{"portable", &trStages2DBody};
+    static TransformKernels const k{"portable", &trStages2DBody, &trAddResidualBody};
     return k;
 }
 
@@ -993,7 +994,7 @@ TransformKernels const* TransformVectorKernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static TransformKernels const k{"avx2", &TransformStages2DAvx2};
+    static TransformKernels const k{"avx2", &TransformStages2DAvx2, &TransformAddResidualAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;

@@ -80,4 +80,23 @@ void trStages2DBody(TransformStagesArgs const& a)
     }
 }
 
+void trAddResidualBody(ResidualAddArgs const& a)
+{
+    const int32_t maxVal = a.maxVal;
+    for (int y = 0; y < a.h; ++y) {
+        uint16_t* __restrict d = a.dst + y * a.dstStride;
+        uint16_t const* __restrict p = a.pred + y * a.predStride;
+        if (!a.res) {
+            for (int x = 0; x < a.w; ++x)
+                d[x] = uint16_t(p[x] > maxVal ? maxVal : p[x]);
+            continue;
+        }
+        int32_t const* __restrict r = a.res + y * a.resStride;
+        for (int x = 0; x < a.w; ++x) {
+            const int32_t v = int32_t(p[x]) + r[x];
+            d[x] = uint16_t(v < 0 ? 0 : (v > maxVal ? maxVal : v));
+        }
+    }
+}
+
 } // namespace

@@ -26,10 +26,27 @@ struct TransformStagesArgs
     ptrdiff_t resStride = 0;
 };
 
+// Reconstruction of a block from its prediction and residual: dst = Clip(0, maxVal, pred + res)
+// over w x h samples (res null: the prediction alone, clipped). Strides in samples; the three
+// buffers do not overlap. w and h from 0 up, maxVal from 1 to 65535.
+struct ResidualAddArgs
+{
+    uint16_t* dst = nullptr;
+    ptrdiff_t dstStride = 0;
+    uint16_t const* pred = nullptr;
+    ptrdiff_t predStride = 0;
+    int32_t const* res = nullptr;
+    ptrdiff_t resStride = 0;
+    int w = 0;
+    int h = 0;
+    int maxVal = 1023;
+};
+
 struct TransformKernels
 {
     char const* name;
     void (*stages2D)(TransformStagesArgs const&);
+    void (*addResidual)(ResidualAddArgs const&);
 };
 
 TransformKernels const& TransformPortableKernels();

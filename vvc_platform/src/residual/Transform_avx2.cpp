@@ -6,3 +6,8 @@ void TransformStages2DAvx2(TransformStagesArgs const& a)
 {
     trStages2DBody(a);
 }
+
+void TransformAddResidualAvx2(ResidualAddArgs const& a)
+{
+    trAddResidualBody(a);
+}
