@@ -267,14 +267,14 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
         return failed(ZE_NOX_CORE_RESOLUTION_CHANGE);
     }
     if (!m_lastWriteHadSamples) {
-        // The picture was decoded but the library gave no samples for it: an inter picture, or an
-        // intra picture whose samples differ from its picture hash.
+        // The picture was decoded but the library gave no samples for it: its samples differ from
+        // its picture hash or it could not be reconstructed, so showing or measuring it would mislead.
         failed(ZE_NOX_CORE_INTERNAL_ERROR);
         if (!m_noSamplesLogged) {
             qCritical().noquote()
                 << QStringLiteral(
-                       "VVC decoder: pictures of %1 cannot be decoded from frame %2 on (inter pictures are not "
-                       "decoded yet, and intra pictures only where they match their picture hash)")
+                       "VVC decoder: pictures of %1 cannot be decoded from frame %2 on (the picture is not "
+                       "complete or differs from its picture hash)")
                        .arg(m_fileName)
                        .arg(m_curFrameNumber + 1);
             m_noSamplesLogged = true;
