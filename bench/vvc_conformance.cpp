@@ -1,5 +1,5 @@
 // Conformance run of the VVC decoder over a folder of bitstreams (not run by ctest):
-//   vvc_conformance <streams folder> [md5 list] [-v]
+//   vvc_conformance <streams folder> [md5 list] [-v] [--threads N]
 // The md5 list holds "md5  name" lines with the MD5 of each stream's whole decoded output
 // (pictures in output order, cropped, Y then U then V, only Y for 4:0:0 streams, one byte per
 // sample at 8 bits, two little-endian bytes above); by default <folder>/md5.txt or
@@ -7,6 +7,8 @@
 // One line per stream: whether it is detected, its size, format and frame count, how many
 // pictures decode, how its pictures compare with their decoded picture hash SEI messages, and
 // whether the output MD5 matches; then a summary. -v also prints the decoder's messages.
+// --threads N decodes on N threads (default: the machine's cores, or SERAVIN_VVC_THREADS); the
+// results are the same with any number.
 // Debugging aids of the layer, on stderr: SERAVIN_VVC_TRACE=1 says why an intra picture was not
 // reconstructed, SERAVIN_VVC_STATS=1 prints per picture whether it matched its hash, the first
 // plane that did not and which planes differ ([YUV], '.' for a plane that matches), the residual
@@ -19,6 +21,7 @@
 
 #include "decoding/StreamCheck.h"
 #include "util/VvcCommon.h"
+#include "util/WorkerPool.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -84,8 +87,19 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     sVerbose = args.removeAll(QStringLiteral("-v")) > 0;
+    int const threadsAt = args.indexOf(QStringLiteral("--threads"));
+    if (threadsAt >= 0) {
+        bool ok = false;
+        int const threads = threadsAt + 1 < args.size() ? args[threadsAt + 1].toInt(&ok) : 0;
+        if (!ok || threads < 1) {
+            std::fprintf(stderr, "--threads needs a count of 1 or more\n");
+            return 2;
+        }
+        vvcutil::SetDecodingThreads(threads);
+        args.erase(args.begin() + threadsAt, args.begin() + threadsAt + 2);
+    }
     if (args.isEmpty()) {
-        std::fprintf(stderr, "usage: vvc_conformance <streams folder> [md5 list] [-v]\n");
+        std::fprintf(stderr, "usage: vvc_conformance <streams folder> [md5 list] [-v] [--threads N]\n");
         return 2;
     }
     qInstallMessageHandler(Messages);

@@ -28,6 +28,14 @@ DecLib::~DecLib()
     vvcpool::ReleaseFreePlanes();
 }
 
+void DecLib::waitForSamples(Picture const* pic) const
+{
+    if (m_finishing && (!pic || pic == m_finishing)) {
+        m_finishing = nullptr;
+        m_finish.wait();
+    }
+}
+
 void DecLib::create()
 {
     m_created = true;
@@ -37,6 +45,7 @@ void DecLib::init() {}
 
 void DecLib::destroy()
 {
+    waitForSamples(nullptr);
     m_created = false;
     m_vps.reset();
     m_sps.clear();
@@ -172,6 +181,11 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
         if (!sliceReferences(sh, sps))
             m_recon.reset();
+        // The samples and motion of the slice's references are read from here on.
+        for (auto const& list : m_pcPic->slices.back().list)
+            for (RefPicEntry const& e : list)
+                waitForSamples(e.pic);
+        waitForSamples(m_pcPic->slices.back().collocated);
         bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
         if (m_recon && !reconstructible)
             m_recon.reset();
@@ -325,6 +339,7 @@ bool DecLib::sliceReferences(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::
 
 void DecLib::deletePicBuffer()
 {
+    waitForSamples(nullptr);
     m_dpb.clear();
     m_listPic.clear();
     m_cur.reset();
@@ -340,12 +355,16 @@ void DecLib::flushOutput()
 
 std::shared_ptr<Picture> DecLib::takeOutput()
 {
-    return m_dpb.takeOutput();
+    std::shared_ptr<Picture> pic = m_dpb.takeOutput();
+    waitForSamples(pic.get());
+    return pic;
 }
 
 Picture const* DecLib::nextOutput() const
 {
-    return m_dpb.hasOutput() ? m_dpb.nextOutput().get() : nullptr;
+    Picture const* pic = m_dpb.hasOutput() ? m_dpb.nextOutput().get() : nullptr;
+    waitForSamples(pic);
+    return pic;
 }
 
 SPS const& DecLib::spsOfPps(int ppsId) const
@@ -614,37 +633,11 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     if (!m_pcPic)
         return;
     poc = m_pcPic->poc;
-    // The reconstructed samples are checked against the picture's hash and kept for reference,
-    // and for the output unless they differ from it: a picture without samples (a tool not
-    // reconstructed) or with a mismatch is one the output cannot give.
-    if (m_recon)
-        m_recon->finishPicture();
-    if (m_recon && !m_recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
-        std::fprintf(stderr, "picture %d not reconstructed: %s\n", m_pcPic->poc, m_recon->error().c_str());
-    std::string const stats = m_recon && std::getenv("SERAVIN_VVC_STATS") ? m_recon->toolStats() : std::string();
-    if (m_recon && m_recon->ok())
-        m_pcPic->samples.assign(m_recon->picture());
-    m_recon.reset();
-    int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
-    m_pcPic->hashMismatch = !checkPictureHash(*m_pcPic);
-    // Debugging aid: per picture, whether it matched its hash and the residual tools used.
-    if (std::getenv("SERAVIN_VVC_STATS")) {
-        // Which of the planes differ (Y, Cb, Cr), to tell luma-only tools from the others.
-        char planes[4] = "---";
-        PelUnitBuf const buf = m_pcPic->samples.view();
-        for (int c = 0; m_pcPic->hasHash && !buf.empty() && c < m_pcPic->hash.numPlanes && c < 3; ++c) {
-            PlaneView const v = buf.plane(c);
-            bool const differs = !v.samples || ComputePlaneHash(m_pcPic->hash.type, v, buf.bitDepth) != m_pcPic->hash.planes[c];
-            planes[c] = differs ? "YUV"[c] : '.';
-        }
-        std::fprintf(stderr, "picture %d poc %d %s %s plane %d [%s]: %s\n", m_hashStats.pictures - 1, m_pcPic->poc,
-                     m_pcPic->numIntraSlices == m_pcPic->numSlices ? "intra" : "inter",
-                     m_hashStats.checked == checkedBefore  ? (m_pcPic->hasHash ? "not reconstructed" : "no hash")
-                     : m_hashStats.matched > matchedBefore ? "match"
-                                                           : "MISMATCH",
-                     m_hashStats.lastPlane, planes, stats.c_str());
-    }
-    m_pcPic->heldRefs.clear();
+    // One picture is finished at a time, in decoding order (start waits for the one before).
+    std::shared_ptr<Picture> const pic = m_cur;
+    std::shared_ptr<IntraPictureReconstructor> const recon(std::move(m_recon));
+    m_finish.start([this, pic, recon] { finishSamples(*pic, recon.get()); });
+    m_finishing = m_finish.running() ? pic.get() : nullptr;
     m_dpb.addPicture(std::move(m_cur), m_limits);
     m_listPic.clear();
     for (auto const& p : m_dpb.pictures())
@@ -653,4 +646,38 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     m_decodedSlices.clear();
     m_phUnitValid = false;
     m_firstSliceInPicture = true;
+}
+
+void DecLib::finishSamples(Picture& pic, IntraPictureReconstructor* recon)
+{
+    // The reconstructed samples are checked against the picture's hash and kept for reference,
+    // and for the output unless they differ from it: a picture without samples (a tool not
+    // reconstructed) or with a mismatch is one the output cannot give.
+    if (recon)
+        recon->finishPicture();
+    if (recon && !recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
+        std::fprintf(stderr, "picture %d not reconstructed: %s\n", pic.poc, recon->error().c_str());
+    std::string const stats = recon && std::getenv("SERAVIN_VVC_STATS") ? recon->toolStats() : std::string();
+    if (recon && recon->ok())
+        pic.samples.assign(recon->picture());
+    int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
+    pic.hashMismatch = !checkPictureHash(pic);
+    // Debugging aid: per picture, whether it matched its hash and the residual tools used.
+    if (std::getenv("SERAVIN_VVC_STATS")) {
+        // Which of the planes differ (Y, Cb, Cr), to tell luma-only tools from the others.
+        char planes[4] = "---";
+        PelUnitBuf const buf = pic.samples.view();
+        for (int c = 0; pic.hasHash && !buf.empty() && c < pic.hash.numPlanes && c < 3; ++c) {
+            PlaneView const v = buf.plane(c);
+            bool const differs = !v.samples || ComputePlaneHash(pic.hash.type, v, buf.bitDepth) != pic.hash.planes[c];
+            planes[c] = differs ? "YUV"[c] : '.';
+        }
+        std::fprintf(stderr, "picture %d poc %d %s %s plane %d [%s]: %s\n", m_hashStats.pictures - 1, pic.poc,
+                     pic.numIntraSlices == pic.numSlices ? "intra" : "inter",
+                     m_hashStats.checked == checkedBefore  ? (pic.hasHash ? "not reconstructed" : "no hash")
+                     : m_hashStats.matched > matchedBefore ? "match"
+                                                           : "MISMATCH",
+                     m_hashStats.lastPlane, planes, stats.c_str());
+    }
+    pic.heldRefs.clear();
 }

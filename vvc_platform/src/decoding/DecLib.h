@@ -7,6 +7,7 @@
 #include "decoding/Recon.h"
 #include "picture/Dpb.h"
 #include "picture/Picture.h"
+#include "util/WorkerPool.h"
 
 #include <fstream>
 #include <list>
@@ -64,7 +65,11 @@ public:
     // While enabled, each finished picture with reconstructed samples is checked against its
     // decoded picture hash SEI message; the outcome is counted in hashStats().
     void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
-    PictureHashStats const& hashStats() const { return m_hashStats; }
+    PictureHashStats const& hashStats() const
+    {
+        waitForSamples(nullptr);
+        return m_hashStats;
+    }
     void setNoOutputPriorPicsFlag(bool flag) { m_noOutputPriorPicsFlag = flag; }
 
     // True when a picture is being decoded (or an EOS ended the last one) and the next NAL unit
@@ -80,7 +85,9 @@ public:
     // (by coded layer video sequence, then POC).
     // Completes the current picture: it enters the decoded picture buffer, and pictures are
     // output as the buffer's limits say. `pictureList` is the buffer's pictures (for their
-    // parameter sets; output goes through takeOutput).
+    // parameter sets; output goes through takeOutput). Its samples are finished (in-loop
+    // filters, hash check, motion field) on a worker while the next picture is decoded, until a
+    // slice refers to it, it is output, or the hash outcome is asked for.
     void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
     // Pictures output, in output order: the next one, or null when none is due.
     Picture const* nextOutput() const;
@@ -133,6 +140,11 @@ private:
         return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId;
     }
     SPS const& spsOfPps(int ppsId) const;
+    // The in-loop filters, the hash check and the motion field of a picture whose slices are
+    // decoded (recon null when it is not reconstructed).
+    void finishSamples(Picture& pic, IntraPictureReconstructor* recon);
+    // Returns once the samples of `pic` are finished (of every picture when null).
+    void waitForSamples(Picture const* pic) const;
     void decodeSlice(InputNALUnit& nalu);
     void decodeSei(InputNALUnit& nalu);
     // False when the picture's samples differ from its hash.
@@ -203,4 +215,7 @@ private:
     bool m_eosSeen[MAX_VPS_LAYERS];
     int m_prevTid0Poc[MAX_VPS_LAYERS];
     int m_clvsIndex = 0;
+    // The finishing of the last picture's samples, and that picture while it runs.
+    mutable vvcutil::Task m_finish;
+    mutable Picture const* m_finishing = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "loopfilter/Sao.h"
 #include "residual/Transform.h"
 #include "residual/TransformKernels.h"
+#include "util/WorkerPool.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -654,6 +655,17 @@ void IntraPictureReconstructor::deblockBlock(IntraCodingUnit const& cu, bool chr
     vvcdeblock::AddTransformBlock(m_dbk, b);
 }
 
+namespace {
+
+// Runs body(y0, y1) over [0, height) in bands of `band` rows, the bands in parallel.
+template <class Body>
+void ParallelRows(int height, int band, Body const& body)
+{
+    vvcutil::ParallelFor((height + band - 1) / band, [&](int i) { body(i * band, std::min(height, (i + 1) * band)); });
+}
+
+} // namespace
+
 void IntraPictureReconstructor::deblock()
 {
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
@@ -682,8 +694,22 @@ void IntraPictureReconstructor::deblock()
         planes[c].width = m_pic.planeWidth(c);
         planes[c].height = m_pic.planeHeight(c);
     }
-    if (!vvcdeblock::DeblockPicture(m_dbk, planes))
+    // The checks once (an empty range), then the edges in parallel: vertical edges of different
+    // unit rows are independent, and horizontal edges of different unit columns, and of different
+    // CTB rows since this map's filter lengths come from the block sizes. All vertical edges are
+    // done before any horizontal one.
+    if (!vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, 0, 0)) {
         fail("deblocking refused the picture");
+        return;
+    }
+    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH(), ctbUnits = m_sps.ctbSize() / 4;
+    ParallelRows(unitsH, 4,
+                 [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
+    int const bandW = 64, bands = (unitsW + bandW - 1) / bandW;
+    vvcutil::ParallelFor(((unitsH + ctbUnits - 1) / ctbUnits) * bands, [&](int i) {
+        int const y0 = (i / bands) * ctbUnits, x0 = (i % bands) * bandW;
+        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, y0, y0 + ctbUnits, x0, x0 + bandW);
+    });
 }
 
 bool IntraPictureReconstructor::filterOutput(char const* filter)
@@ -808,26 +834,28 @@ void IntraPictureReconstructor::inverseMapLuma()
         return slice >= 0 && size_t(slice) < m_sliceLmcs.size() && m_sliceLmcs[size_t(slice)];
     };
     // 4x4 cells share their slice: each run of cells of mapped slices in a row of cells is mapped
-    // over its 4 sample rows.
-    for (int y4 = 0; y4 < (m_pps.picHeight + 3) >> 2; ++y4) {
-        int const* done = m_done[0].data() + size_t(y4) * size_t(m_gridW);
-        for (int x4 = 0; x4 < m_gridW;) {
-            if (!mapped(done[x4])) {
-                ++x4;
-                continue;
+    // over its 4 sample rows. Bands of cell rows run in parallel.
+    ParallelRows((m_pps.picHeight + 3) >> 2, 16, [&](int y4Begin, int y4End) {
+        for (int y4 = y4Begin; y4 < y4End; ++y4) {
+            int const* done = m_done[0].data() + size_t(y4) * size_t(m_gridW);
+            for (int x4 = 0; x4 < m_gridW;) {
+                if (!mapped(done[x4])) {
+                    ++x4;
+                    continue;
+                }
+                int end = x4 + 1;
+                while (end < m_gridW && mapped(done[end]))
+                    ++end;
+                int const x0 = x4 * 4, x1 = std::min(end * 4, m_pps.picWidth);
+                for (int y = y4 * 4; y < std::min(y4 * 4 + 4, m_pps.picHeight); ++y) {
+                    uint16_t* row = luma + size_t(y) * stride;
+                    for (int x = x0; x < x1; ++x)
+                        row[x] = table[std::min(int(row[x]), maxVal)];
+                }
+                x4 = end;
             }
-            int end = x4 + 1;
-            while (end < m_gridW && mapped(done[end]))
-                ++end;
-            int const x0 = x4 * 4, x1 = std::min(end * 4, m_pps.picWidth);
-            for (int y = y4 * 4; y < std::min(y4 * 4 + 4, m_pps.picHeight); ++y) {
-                uint16_t* row = luma + size_t(y) * stride;
-                for (int x = x0; x < x1; ++x)
-                    row[x] = table[std::min(int(row[x]), maxVal)];
-            }
-            x4 = end;
         }
-    }
+    });
 }
 
 std::string IntraPictureReconstructor::toolStats() const

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-StreamCheckResult CheckStream(std::string const& path)
+StreamCheckResult CheckStream(std::string const& path, std::function<void(Picture const&)> const& output)
 {
     StreamCheckResult result;
     std::ifstream file(path, std::ios::in | std::ios::binary);
@@ -17,10 +17,13 @@ StreamCheckResult CheckStream(std::string const& path)
     dec.setDecodedPictureHashSEIEnabled(1);
     int skip = 0, pocLastDisplay = 0, poc = 0;
     std::list<Picture*>* pictures = nullptr;
-    // Pictures are not output here: once finished they are no longer needed.
+    // Without `output` pictures are not output: once finished they are no longer needed.
     auto finish = [&] {
         dec.finishPicture(poc, pictures, INFO, false);
-        if (pictures)
+        if (output)
+            while (auto const pic = dec.takeOutput())
+                output(*pic);
+        else if (pictures)
             for (Picture* pic : *pictures)
                 if (pic)
                     pic->setOutputMark(false);
@@ -45,6 +48,11 @@ StreamCheckResult CheckStream(std::string const& path)
             dec.decode(nal, skip, pocLastDisplay, -1, true);
         }
         finish();
+        if (output) {
+            dec.flushOutput();
+            while (auto const pic = dec.takeOutput())
+                output(*pic);
+        }
     } catch (Exception const& e) {
         result.error = e.what();
     }

@@ -2,6 +2,7 @@
 
 #include "decoding/DecLib.h"
 
+#include <functional>
 #include <string>
 
 // One pass of the decoder over a whole byte stream, for conformance checks and debugging: the
@@ -18,4 +19,6 @@ struct StreamCheckResult
     int chromaFormatIdc = -1;   // of the SPS of the lowest id at the end, -1 without one
 };
 
-StreamCheckResult CheckStream(std::string const& path);
+// `output`, when given, receives the pictures the buffer outputs, in output order; without it no
+// picture is output.
+StreamCheckResult CheckStream(std::string const& path, std::function<void(Picture const&)> const& output = {});

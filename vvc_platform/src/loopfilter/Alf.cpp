@@ -1,5 +1,6 @@
 #include "loopfilter/Alf.h"
 #include "loopfilter/AlfKernelBody.h"
+#include "util/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -692,8 +693,10 @@ AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfP
             if ((st = checkCtb(pic, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)])) !=
                 AlfStatus::Ok)
                 return st;
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)]);
+    // Each CTB reads the input and writes only its own area of the output: they run in parallel.
+    vvcutil::ParallelFor(rows * cols, [&](int i) {
+        int const r = i / cols, c = i % cols;
+        filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(i)]);
+    });
     return AlfStatus::Ok;
 }

@@ -166,7 +166,8 @@ AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int
 AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[], int ctbX, int ctbY,
                       AlfCtbParams const& ctb);
 
-// All CTBs of the picture; ctbs in raster order (PicWidthInCtbs * PicHeightInCtbs entries).
+// All CTBs of the picture; ctbs in raster order (PicWidthInCtbs * PicHeightInCtbs entries). The
+// CTBs are filtered in parallel on the decoding threads (util/WorkerPool.h).
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs);
 

@@ -385,15 +385,16 @@ void DeblockMap::reset(int pictureWidth, int pictureHeight)
     edges[1].assign(n, EdgeSegment{});
 }
 
-bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin, int unitRowEnd)
+bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin, int unitRowEnd,
+                  int unitColBegin, int unitColEnd)
 {
     if ((dir != kEdgeVer && dir != kEdgeHor) || !Consistent(map, planes))
         return false;
-    int const w4 = map.unitsW();
     int const y4Begin = std::max(0, unitRowBegin), y4End = std::min(map.unitsH(), unitRowEnd);
+    int const x4Begin = std::max(0, unitColBegin), x4End = std::min(map.unitsW(), unitColEnd);
     bool const chroma = map.chromaFormatIdc != 0;
     for (int y4 = std::max(y4Begin, dir == kEdgeHor ? 1 : 0); y4 < y4End; ++y4) {
-        for (int x4 = dir == kEdgeVer ? 1 : 0; x4 < w4; ++x4) {
+        for (int x4 = std::max(x4Begin, dir == kEdgeVer ? 1 : 0); x4 < x4End; ++x4) {
             FilterLuma(map, planes[0], dir, x4, y4);
             if (chroma)
                 FilterChroma(map, planes, dir, x4, y4);

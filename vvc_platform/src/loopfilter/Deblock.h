@@ -120,12 +120,14 @@ struct DeblockPlane
 // map implies (chroma: the luma size divided by the subsampling, rounded up).
 bool DeblockPicture(DeblockMap const& map, DeblockPlane const planes[3]);
 
-// One direction over the unit rows [unitRowBegin, unitRowEnd), for callers that split the work
-// (all vertical edges must be done before any horizontal one). Vertical edges of different rows
-// are independent; horizontal edges may be split at CTB rows when the filter lengths come from
-// the block sizes (the upper side of a CTB row edge is limited to 3 samples, so neither side
-// reaches what the other reads). The same checks as DeblockPicture.
-bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin, int unitRowEnd);
+// One direction over the unit rows [unitRowBegin, unitRowEnd) and unit columns [unitColBegin,
+// unitColEnd), for callers that split the work (all vertical edges must be done before any
+// horizontal one). Vertical edges of different rows are independent; horizontal edges of
+// different columns are, and they may be split at CTB rows when the filter lengths come from the
+// block sizes (the upper side of a CTB row edge is limited to 3 samples, so neither side reaches
+// what the other reads). The same checks as DeblockPicture.
+bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir dir, int unitRowBegin, int unitRowEnd,
+                  int unitColBegin = 0, int unitColEnd = 1 << 30);
 
 // Maximum filter lengths of a luma transform block edge from the sizes of the transform blocks
 // on both sides, measured across the edge: 1 when either is 4 or less, else 7 for a side of 32

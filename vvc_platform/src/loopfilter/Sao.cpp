@@ -1,5 +1,6 @@
 #include "loopfilter/Sao.h"
 #include "loopfilter/SaoKernelBody.h"
+#include "util/WorkerPool.h"
 
 #include <algorithm>
 #include <atomic>
@@ -138,10 +139,13 @@ bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
         pic.bitDepth < 5 || pic.bitDepth > 16)
         return false;
     int const heightInCtbs = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
-    for (int c = 0; c < 3; ++c) {
+    // Every CTB reads the deblocked input and writes its own area of the output: the CTB rows of
+    // the planes run in parallel.
+    vvcutil::ParallelFor(3 * heightInCtbs, [&](int item) {
+        int const c = item / heightInCtbs, ry = item % heightInCtbs;
         PlaneView const& src = pic.planes[c];
         if (!src.samples || !pic.out[c])
-            continue;
+            return;
         int const scale = c ? 2 : 1;
         int const ctb = pic.ctbSize / scale;
         // A luma boundary at v separates plane positions below and from ceil(v / scale) on.
@@ -150,23 +154,22 @@ bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
             nb.vbX.push_back((v + scale - 1) / scale);
         for (int v : pic.vbY)
             nb.vbY.push_back((v + scale - 1) / scale);
-        for (int ry = 0; ry < heightInCtbs; ++ry)
-            for (int rx = 0; rx < pic.widthInCtbs; ++rx) {
-                int const ctu = ry * pic.widthInCtbs + rx;
-                SaoParams p;
-                if (!params(ctu, c, p))
-                    p = SaoParams();
-                if (p.typeIdx == 2)
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            int const nx = rx + dx, ny = ry + dy;
-                            bool const inside = nx >= 0 && ny >= 0 && nx < pic.widthInCtbs && ny < heightInCtbs;
-                            nb.block[dy + 1][dx + 1] = !inside || !closed || !closed(ctu, ny * pic.widthInCtbs + nx);
-                        }
-                // Every sample is written: unfiltered CTBs are copied.
-                ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb);
-            }
-    }
+        for (int rx = 0; rx < pic.widthInCtbs; ++rx) {
+            int const ctu = ry * pic.widthInCtbs + rx;
+            SaoParams p;
+            if (!params(ctu, c, p))
+                p = SaoParams();
+            if (p.typeIdx == 2)
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        int const nx = rx + dx, ny = ry + dy;
+                        bool const inside = nx >= 0 && ny >= 0 && nx < pic.widthInCtbs && ny < heightInCtbs;
+                        nb.block[dy + 1][dx + 1] = !inside || !closed || !closed(ctu, ny * pic.widthInCtbs + nx);
+                    }
+            // Every sample is written: unfiltered CTBs are copied.
+            ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb);
+        }
+    });
     return true;
 }
 

@@ -37,7 +37,8 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
 // gives the CTB's parameters with their offsets already scaled; `closed(ctuA, ctuB)` says whether
 // the samples of CTU B may not be used for those of CTU A. Virtual boundaries are in luma
 // positions. False, with nothing written, when the CTBs do not cover the picture or the bit depth
-// is not one the filter takes.
+// is not one the filter takes. The CTB rows run in parallel on the decoding threads
+// (util/WorkerPool.h): `params` and `closed` are called from several at once.
 struct SaoPicture
 {
     int width = 0, height = 0; // luma

@@ -1,5 +1,7 @@
 #include "picture/PictureHash.h"
 
+#include "util/WorkerPool.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -379,11 +381,14 @@ int CheckPictureHash(PictureHash const& hash, PlaneView const planes[3], int con
             return -1;
         }
     }
-    for (int c = 0; c < hash.numPlanes && c < 3; ++c) {
-        if (!planes[c].samples)
+    // Otherwise each plane on its own, in parallel; the first that differs is answered.
+    int const n = std::max(0, std::min(hash.numPlanes, 3));
+    bool differs[3] = {};
+    vvcutil::ParallelFor(n, [&](int c) {
+        differs[c] = !planes[c].samples || ComputePlaneHash(hash.type, planes[c], bitDepth[c]) != hash.planes[c];
+    });
+    for (int c = 0; c < n; ++c)
+        if (differs[c])
             return c;
-        if (ComputePlaneHash(hash.type, planes[c], bitDepth[c]) != hash.planes[c])
-            return c;
-    }
     return -1;
 }

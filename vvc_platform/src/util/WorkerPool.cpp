@@ -1,0 +1,209 @@
+#include "util/WorkerPool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vvcutil {
+namespace {
+
+// Upper bound of the thread count: a bad environment value must not start thousands of threads.
+constexpr int kMaxThreads = 256;
+
+std::atomic<int> gThreads{0}; // set by SetDecodingThreads, 0 for the default
+
+int DefaultThreads()
+{
+    static int const sDefault = [] {
+        if (char const* env = std::getenv("SERAVIN_VVC_THREADS")) {
+            char* end = nullptr;
+            long const n = std::strtol(env, &end, 10);
+            if (end != env && *end == '\0' && n >= 1)
+                return int(std::min<long>(n, kMaxThreads));
+        }
+        return int(std::max(1u, std::min(std::thread::hardware_concurrency(), unsigned(kMaxThreads))));
+    }();
+    return sDefault;
+}
+
+} // namespace
+
+struct Job
+{
+    std::function<void(int)> const* body = nullptr;
+    int count = 0;
+    int maxHelpers = 0;       // workers that may join the caller
+    std::atomic<int> next{0}; // the next item to run
+    int helpers = 0;          // workers running items of the job (under the pool's lock)
+    std::mutex errorLock;
+    std::exception_ptr error; // of the lowest item that threw
+    int errorItem = INT_MAX;
+
+    void runItems()
+    {
+        for (int i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;) {
+            try {
+                (*body)(i);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(errorLock);
+                if (i < errorItem) {
+                    errorItem = i;
+                    error = std::current_exception();
+                }
+            }
+        }
+    }
+    bool wantsHelper() const { return next.load(std::memory_order_relaxed) < count && helpers < maxHelpers; }
+};
+
+namespace {
+
+class Pool
+{
+public:
+    void run(int count, int threads, std::function<void(int)> const& body)
+    {
+        Job job;
+        job.body = &body;
+        job.count = count;
+        post(job, std::min(threads, count) - 1);
+        finish(job);
+    }
+
+    // Offers the job's items to up to `helpers` workers.
+    void post(Job& job, int helpers)
+    {
+        job.maxHelpers = helpers;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            while (int(m_workers.size()) < helpers)
+                m_workers.emplace_back([this] { work(); });
+            m_jobs.push_back(&job);
+        }
+        m_wake.notify_all();
+    }
+
+    // Runs the items no worker has taken, waits for those that have, and throws what an item threw.
+    void finish(Job& job)
+    {
+        job.runItems();
+        {
+            // Every item has been taken; wait for the workers still running one.
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_jobs.erase(std::find(m_jobs.begin(), m_jobs.end(), &job));
+            m_idle.wait(lock, [&] { return job.helpers == 0; });
+        }
+        if (job.error)
+            std::rethrow_exception(job.error);
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        for (;;) {
+            Job* job = nullptr;
+            m_wake.wait(lock, [&] {
+                auto const it = std::find_if(m_jobs.begin(), m_jobs.end(), [](Job* j) { return j->wantsHelper(); });
+                job = it == m_jobs.end() ? nullptr : *it;
+                return job != nullptr;
+            });
+            ++job->helpers;
+            lock.unlock();
+            job->runItems();
+            lock.lock();
+            if (--job->helpers == 0)
+                m_idle.notify_all();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake, m_idle;
+    std::deque<Job*> m_jobs; // jobs whose caller has not returned, oldest first
+    std::vector<std::thread> m_workers;
+};
+
+Pool& ThePool()
+{
+    // Never destroyed: workers may still wait on it while the process exits.
+    static Pool* const sPool = new Pool;
+    return *sPool;
+}
+
+} // namespace
+
+void SetDecodingThreads(int threads)
+{
+    gThreads.store(std::max(0, std::min(threads, kMaxThreads)));
+}
+
+int DecodingThreads()
+{
+    int const n = gThreads.load();
+    return n > 0 ? n : DefaultThreads();
+}
+
+void ParallelFor(int count, std::function<void(int)> const& body)
+{
+    if (count <= 0)
+        return;
+    int const threads = DecodingThreads();
+    if (threads <= 1 || count == 1) {
+        for (int i = 0; i < count; ++i)
+            body(i);
+        return;
+    }
+    ThePool().run(count, threads, body);
+}
+
+struct Task::State
+{
+    std::function<void()> work;
+    std::function<void(int)> item;
+    Job job;
+};
+
+Task::Task() = default;
+
+Task::~Task()
+{
+    try {
+        wait();
+    } catch (...) {
+        // Nobody is left to tell.
+    }
+}
+
+void Task::start(std::function<void()> work)
+{
+    wait();
+    if (DecodingThreads() <= 1) {
+        work();
+        return;
+    }
+    m_state = std::make_unique<State>();
+    m_state->work = std::move(work);
+    State* const s = m_state.get();
+    s->item = [s](int) { s->work(); };
+    m_state->job.body = &m_state->item;
+    m_state->job.count = 1;
+    ThePool().post(m_state->job, 1);
+}
+
+void Task::wait()
+{
+    if (!m_state)
+        return;
+    std::unique_ptr<State> const state = std::move(m_state);
+    // The work runs here when no worker has taken it yet.
+    ThePool().finish(state->job);
+}
+
+} // namespace vvcutil

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+// One pool of worker threads for the whole process, shared by every decoder in it: several
+// decoders running at once (the playback of several streams, a metric run) share the same
+// workers instead of each bringing its own, so the machine is never oversubscribed.
+//
+// The thread count is the number of threads one ParallelFor may use, the caller included: the
+// machine's logical cores unless SERAVIN_VVC_THREADS (read once, at the first use) or
+// SetDecodingThreads() says otherwise. 1 runs everything on the calling thread.
+namespace vvcutil {
+
+// Sets the thread count (1 or more; 0 returns to the default). Takes effect for the ParallelFor
+// calls that start after it.
+void SetDecodingThreads(int threads);
+int DecodingThreads();
+
+// Runs body(i) for every i in [0, count) on the calling thread and the pool's workers, and
+// returns when all have run. Items must be independent of each other. An exception thrown by an
+// item is thrown here once the others have run: that of the lowest item that threw, the one a run
+// in order on one thread would meet first. May be called from inside an item.
+void ParallelFor(int count, std::function<void(int)> const& body);
+
+// Work that runs on a worker while its owner goes on. With one thread it runs at once, in start(),
+// which then throws what it threw.
+class Task
+{
+public:
+    Task();
+    ~Task(); // waits
+    Task(Task const&) = delete;
+    Task& operator=(Task const&) = delete;
+
+    // Waits for the work started before, then starts `work`.
+    void start(std::function<void()> work);
+    // Returns once the work has run (running it on this thread when no worker has taken it yet),
+    // throwing what it threw.
+    void wait();
+    bool running() const { return m_state != nullptr; }
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace vvcutil
