@@ -170,6 +170,9 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
         closeFile();
         return ZE_NOX_CORE_INTERNAL_ERROR;
     }
+    // The count and the sizes come from the headers: no picture is reconstructed in this pass.
+    if (m_decLib)
+        m_decLib->setHeadersOnly(true);
     int count = 0;
     OutputInfo first;
     Frame frame;

@@ -193,7 +193,7 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
             m_recon->startSlice(
                 sh, m_reconSlices++, [this](int apsType, int id) { return adaptationParameterSet(apsType, id); },
                 m_pcPic, m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
-        {
+        if (!m_headersOnly) {
             // The slice data is entropy decoded: it must end exactly where the unit does.
             auto const& rbsp = bs.getFifo();
             // The POC distances of the slice's references, as the buffer resolved them.
@@ -259,7 +259,7 @@ void DecLib::startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::Pic
     }
     m_recon.reset();
     m_reconSlices = 0;
-    if (m_decodedPictureHashSEIEnabled)
+    if (m_decodedPictureHashSEIEnabled && !m_headersOnly)
         m_recon = std::make_unique<IntraPictureReconstructor>(sps, pps);
     m_firstSliceOfPicture = true;
     m_irapOrGdrStart = (irap || type == NAL_UNIT_CODED_SLICE_GDR) && m_curClvsStart;

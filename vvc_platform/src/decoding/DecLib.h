@@ -65,6 +65,9 @@ public:
     // While enabled, each finished picture with reconstructed samples is checked against its
     // decoded picture hash SEI message; the outcome is counted in hashStats().
     void setDecodedPictureHashSEIEnabled(int enabled) { m_decodedPictureHashSEIEnabled = enabled; }
+    // Headers only: pictures are counted, ordered and output with their sizes, but their slice
+    // data is neither parsed nor reconstructed (a quick pass over a whole stream).
+    void setHeadersOnly(bool on) { m_headersOnly = on; }
     PictureHashStats const& hashStats() const
     {
         waitForSamples(nullptr);
@@ -169,6 +172,7 @@ private:
 
     TrQuant m_trQuant;
     int m_decodedPictureHashSEIEnabled = 0;
+    bool m_headersOnly = false;
     PictureHashStats m_hashStats;
     bool m_noOutputPriorPicsFlag = false;
     bool m_created = false;
