@@ -695,20 +695,21 @@ void IntraPictureReconstructor::deblock()
         planes[c].height = m_pic.planeHeight(c);
     }
     // The checks once (an empty range), then the edges in parallel: vertical edges of different
-    // unit rows are independent, and horizontal edges of different unit columns, and of different
-    // CTB rows since this map's filter lengths come from the block sizes. All vertical edges are
-    // done before any horizontal one.
+    // unit rows are independent, and horizontal edges of different unit columns. All vertical
+    // edges are done before any horizontal one.
     if (!vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, 0, 0)) {
         fail("deblocking refused the picture");
         return;
     }
-    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH(), ctbUnits = m_sps.ctbSize() / 4;
+    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH();
     ParallelRows(unitsH, 4,
                  [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
-    int const bandW = 64, bands = (unitsW + bandW - 1) / bandW;
-    vvcutil::ParallelFor(((unitsH + ctbUnits - 1) / ctbUnits) * bands, [&](int i) {
-        int const y0 = (i / bands) * ctbUnits, x0 = (i % bands) * bandW;
-        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, y0, y0 + ctbUnits, x0, x0 + bandW);
+    // Horizontal edges in bands of columns over the whole height: an edge reads samples that the
+    // edge above it may have filtered (4-sample blocks), so within a column they go top to bottom.
+    int const bandW = 16, bands = (unitsW + bandW - 1) / bandW;
+    vvcutil::ParallelFor(bands, [&](int i) {
+        int const x0 = i * bandW;
+        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, 0, unitsH, x0, x0 + bandW);
     });
 }
 
