@@ -179,9 +179,13 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
 void IntraPictureReconstructor::markReconstructed(int c, int x, int y, int w, int h)
 {
     int const x1 = std::min(x + w, m_pps.picWidth), y1 = std::min(y + h, m_pps.picHeight);
-    for (int yy = y >> 2; yy < (y1 + 3) >> 2; ++yy)
-        for (int xx = x >> 2; xx < (x1 + 3) >> 2; ++xx)
-            m_done[c][size_t(yy) * size_t(m_gridW) + size_t(xx)] = m_slice;
+    int const xx0 = x >> 2, xx1 = (x1 + 3) >> 2;
+    if (xx1 <= xx0)
+        return;
+    for (int yy = y >> 2; yy < (y1 + 3) >> 2; ++yy) {
+        int* row = m_done[c].data() + size_t(yy) * size_t(m_gridW);
+        std::fill(row + xx0, row + xx1, m_slice);
+    }
 }
 
 bool IntraPictureReconstructor::available(int c, int x, int y, int xCur, int yCur) const
@@ -317,16 +321,18 @@ void IntraPictureReconstructor::codingUnit(IntraCodingUnit const& cu)
     }
     if (cu.tree != 1) {
         ++m_lumaCuCount;
-        for (int y = cu.y >> 2; y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y)
-            for (int x = cu.x >> 2; x < std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2; ++x) {
-                if (size_t(y) * size_t(m_gridW) + size_t(x) >= m_lumaMode.size() || x >= m_gridW)
-                    continue;
-                m_lumaCu[size_t(y) * size_t(m_gridW) + size_t(x)] = m_lumaCuCount;
-                // A block copy unit counts as DC for the chroma blocks that look at its mode.
-                m_lumaMode[size_t(y) * size_t(m_gridW) + size_t(x)] =
-                    int16_t(cu.ibc ? kDc : isInter(cu) ? kPlanar : cu.lumaMode);
-                m_lumaMip[size_t(y) * size_t(m_gridW) + size_t(x)] = cu.mip;
-            }
+        // A block copy unit counts as DC for the chroma blocks that look at its mode.
+        int16_t const mode = int16_t(cu.ibc ? kDc : isInter(cu) ? kPlanar : cu.lumaMode);
+        int const x0 = cu.x >> 2, x1 = std::min(std::min(cu.x + cu.width, m_pps.picWidth + 3) >> 2, m_gridW);
+        for (int y = cu.y >> 2; x0 < x1 && y < std::min(cu.y + cu.height, m_pps.picHeight + 3) >> 2; ++y) {
+            const size_t row = size_t(y) * size_t(m_gridW);
+            if (row + size_t(x1) > m_lumaMode.size())
+                break; // below the grid
+            std::fill(m_lumaCu.begin() + ptrdiff_t(row) + x0, m_lumaCu.begin() + ptrdiff_t(row) + x1, m_lumaCuCount);
+            std::fill(m_lumaMode.begin() + ptrdiff_t(row) + x0, m_lumaMode.begin() + ptrdiff_t(row) + x1, mode);
+            std::fill(m_lumaMip.begin() + ptrdiff_t(row) + x0, m_lumaMip.begin() + ptrdiff_t(row) + x1,
+                      uint8_t(cu.mip));
+        }
     }
     for (size_t i = 0; i < tbs.size(); ++i) {
         if (cu.tree != 1)

@@ -740,13 +740,18 @@ bool InverseTransform(int32_t const* d, ptrdiff_t dStride, int nTbW, int nTbH, i
     for (int k = 0; k < nonZeroH; ++k) {
         int32_t const* src = d + k * dStride;
         int32_t* dst = in + k * 32;
+        int32_t any = 0;
         for (int x = 0; x < nonZeroW; ++x) {
             const int32_t v = std::min(std::max(src[x], kCoeffMin), kCoeffMax);
             dst[x] = v;
-            if (v != 0) {
-                rows = k + 1;
-                cols = std::max(cols, x + 1);
-            }
+            any |= v;
+        }
+        if (any != 0) {
+            int last = nonZeroW;
+            while (dst[last - 1] == 0)
+                --last;
+            rows = k + 1;
+            cols = std::max(cols, last);
         }
     }
     if (rows == 0) {
