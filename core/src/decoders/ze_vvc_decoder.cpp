@@ -459,7 +459,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
         if (!m_decLib)
             return ZE_NOX_CORE_END_OF_FILE;
         m_decLib->flushOutput();
-        if (m_decLib->nextOutput() && setUpOutputFor(frame) != ZE_NOX_CORE_OK)
+        if ((m_decLib->nextOutput() || m_heldField) && setUpOutputFor(frame) != ZE_NOX_CORE_OK)
             return ZE_NOX_CORE_NOT_OPENED;
         const ZeNoxCoreError r = xFlushOutput(m_pictureList, -1, true);
         return r == ZE_NOX_CORE_INVALID_PARAMETERS ? ZE_NOX_CORE_END_OF_FILE : r;
@@ -601,7 +601,10 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
 
 ZeNoxCoreError ZeVvcDecoder::setUpOutputFor(Frame& frame)
 {
+    // The next picture written: the decoder's next output, or at the end a field held for its pair.
     Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
+    if (!next)
+        next = m_heldField.get();
     if (!next || m_reconFileName.empty())
         return ZE_NOX_CORE_OK;
     // The picture goes into the frame of this call: the frame an earlier call bound may be gone.
@@ -614,6 +617,8 @@ ZeNoxCoreError ZeVvcDecoder::setUpOutputFor(Frame& frame)
 ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
 {
     Picture const* next = m_decLib ? m_decLib->nextOutput() : nullptr;
+    if (!next)
+        next = m_heldField.get();
     Picture const* first = next && next->sps && next->pps ? next : FirstPicture(m_pictureList);
     if (!first)
         return ZE_NOX_CORE_OK; // nothing decoded yet
