@@ -175,17 +175,19 @@ bool InterPredictor::predictList(InterPicture const& pic, RefPicture const& ref,
         // Border samples at the integer position nearest to their fractional one.
         int const bx = xInt + (xFrac >> halfBit) - 1, by = yInt + (yFrac >> halfBit) - 1;
         int const shift3 = std::max(2, 14 - pic.bitDepth);
-        auto fetch = [&](int i, int j) {
-            dst[j * dstStride + i] = int32_t(plane.samples[ptrdiff_t(clamp.y(by + j)) * plane.stride + clamp.x(bx + i)])
-                                     << shift3;
-        };
-        for (int i = 0; i < w + 2; i++) {
-            fetch(i, 0);
-            fetch(i, h + 1);
-        }
-        for (int j = 1; j <= h; j++) {
-            fetch(0, j);
-            fetch(w + 1, j);
+        int cols[kPredStride];
+        for (int i = 0; i < w + 2; i++)
+            cols[i] = clamp.x(bx + i);
+        for (int j = 0; j < h + 2; j++) {
+            uint16_t const* row = plane.samples + ptrdiff_t(clamp.y(by + j)) * plane.stride;
+            int32_t* out = dst + j * dstStride;
+            if (j == 0 || j == h + 1) {
+                for (int i = 0; i < w + 2; i++)
+                    out[i] = int32_t(row[cols[i]]) << shift3;
+            } else {
+                out[0] = int32_t(row[cols[0]]) << shift3;
+                out[w + 1] = int32_t(row[cols[w + 1]]) << shift3;
+            }
         }
     }
     return true;

@@ -6,6 +6,7 @@
 #include "inter/InterPred.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vvcinter {
 namespace {
@@ -121,11 +122,43 @@ uint16_t const* ReadRegion(RefPlane const& p, RefClamp const& c, int x0, int y0,
     int cols[kMaxRegion];
     for (int i = 0; i < w; i++)
         cols[i] = c.x(x0 + i);
+    // Without wrap-around the columns are a run of the first column, consecutive columns and a
+    // run of the last column: rows are then filled and copied rather than gathered.
+    int lead = 1;
+    while (lead < w && cols[lead] == cols[0])
+        lead++;
+    int mid = lead;
+    while (mid < w && cols[mid] == cols[mid - 1] + 1)
+        mid++;
+    int tail = mid;
+    while (tail < w && cols[tail] == cols[w - 1])
+        tail++;
+    bool const runs = tail == w;
     for (int r = 0; r < h; r++) {
         uint16_t const* row = p.samples + ptrdiff_t(c.y(y0 + r)) * p.stride;
         uint16_t* out = buf + ptrdiff_t(r) * w;
-        for (int i = 0; i < w; i++)
-            out[i] = row[cols[i]];
+        if (runs) {
+            // Rows are short: fixed-size copies of 8 samples (the last one overlapping) rather
+            // than library calls.
+            uint16_t const first = row[cols[0]], last = row[cols[w - 1]];
+            uint16_t const* mids = row + cols[lead - 1] + 1;
+            for (int i = 0; i < lead; i++)
+                out[i] = first;
+            int const n = mid - lead;
+            if (n >= 8) {
+                for (int k = 0; k + 8 <= n; k += 8)
+                    std::memcpy(out + lead + k, mids + k, 16);
+                std::memcpy(out + mid - 8, mids + n - 8, 16);
+            } else {
+                for (int k = 0; k < n; k++)
+                    out[lead + k] = mids[k];
+            }
+            for (int i = mid; i < w; i++)
+                out[i] = last;
+        } else {
+            for (int i = 0; i < w; i++)
+                out[i] = row[cols[i]];
+        }
     }
     stride = w;
     return buf;

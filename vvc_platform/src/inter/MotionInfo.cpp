@@ -189,32 +189,44 @@ void MotionGrid::storeCu(int x, int y, int w, int h, CuMotion const& m, RefLists
     }
     int const sbCols = std::max(w / std::max(m.sbW, 1), 1);
     int const n4w = w >> 2;
+    MotionInfo base;
+    base.mode = m.mode;
+    base.ciip = m.ciip;
+    base.subblock = m.kind == CuMotion::Affine || m.kind == CuMotion::SubblockTemporal;
+    base.affine = affineIdx;
+    auto setRefs = [&refs](MotionInfo& info) {
+        for (int l = 0; l < 2; ++l) {
+            int const r = info.m.refIdx[l];
+            if (info.m.uses(l) && r >= 0 && r < refs.num[l] && r < kMaxRefs) {
+                info.refPoc[l] = refs.poc[l][r];
+                info.longTerm[l] = refs.longTerm[l][r];
+            }
+        }
+    };
+    // One motion for the whole unit (neither subblocks nor GPM parts): its cells differ at most in
+    // the refined vectors.
+    bool const uniform = !(base.subblock && !m.sub.empty()) && m.kind != CuMotion::Gpm;
+    if (uniform) {
+        base.m = m.cand;
+        setRefs(base);
+    }
     for (int yy = 0; yy < h; yy += 4)
         for (int xx = 0; xx < w; xx += 4) {
             if (x + xx < 0 || y + yy < 0 || x + xx >= m_width || y + yy >= m_height)
                 continue;
-            MotionInfo info;
-            info.mode = m.mode;
-            info.ciip = m.ciip;
-            info.subblock = m.kind == CuMotion::Affine || m.kind == CuMotion::SubblockTemporal;
-            info.affine = affineIdx;
-            if (info.subblock && !m.sub.empty()) {
-                size_t const s = size_t(yy / m.sbH) * size_t(sbCols) + size_t(xx / m.sbW);
-                info.m = m.sub[std::min(s, m.sub.size() - 1)];
-            } else if (m.kind == CuMotion::Gpm) {
-                info.m = GpmStoredMotion(m, w, h, xx >> 2, yy >> 2);
-            } else {
-                info.m = m.cand;
-            }
-            for (int l = 0; l < 2; ++l) {
-                info.mvRefined[l] = refined ? refined[size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)][l] : info.m.mv[l];
-                int const r = info.m.refIdx[l];
-                if (info.m.uses(l) && r >= 0 && r < refs.num[l] && r < kMaxRefs) {
-                    info.refPoc[l] = refs.poc[l][r];
-                    info.longTerm[l] = refs.longTerm[l][r];
+            MotionInfo& info = m_cells[index(x + xx, y + yy)];
+            info = base;
+            if (!uniform) {
+                if (m.kind == CuMotion::Gpm) {
+                    info.m = GpmStoredMotion(m, w, h, xx >> 2, yy >> 2);
+                } else {
+                    size_t const s = size_t(yy / m.sbH) * size_t(sbCols) + size_t(xx / m.sbW);
+                    info.m = m.sub[std::min(s, m.sub.size() - 1)];
                 }
+                setRefs(info);
             }
-            m_cells[index(x + xx, y + yy)] = info;
+            for (int l = 0; l < 2; ++l)
+                info.mvRefined[l] = refined ? refined[size_t(yy >> 2) * size_t(n4w) + size_t(xx >> 2)][l] : info.m.mv[l];
             m_region[index(x + xx, y + yy)] = m_curRegion;
         }
 }
