@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -138,4 +140,79 @@ TEST(VvcWorkerPool, TaskRunsBesideItsOwnerAndIsWaitedFor)
         EXPECT_TRUE(thrown) << threads << " threads";
         EXPECT_FALSE(failing.running());
     }
+}
+
+TEST(VvcWorkerPool, SharedTasksRunOnceAfterWhatTheyWaitFor)
+{
+    for (int threads : {1, 4}) {
+        Threads const use(threads);
+        // A chain of pictures, each waiting for the one before, waited for from several threads.
+        std::mutex lock;
+        std::vector<int> order;
+        std::vector<std::atomic<int>> runs(24);
+        std::vector<std::shared_ptr<vvcutil::SharedTask>> tasks;
+        for (int k = 0; k < 24; ++k) {
+            std::shared_ptr<vvcutil::SharedTask> const before = k ? tasks.back() : nullptr;
+            tasks.push_back(vvcutil::SharedTask::Start([&, before, k] {
+                if (before)
+                    before->wait();
+                runs[size_t(k)].fetch_add(1);
+                std::lock_guard<std::mutex> guard(lock);
+                order.push_back(k);
+            }));
+        }
+        std::vector<std::thread> waiters;
+        for (int w = 0; w < 3; ++w)
+            waiters.emplace_back([&tasks, w] {
+                for (size_t k = size_t(w); k < tasks.size(); k += 3)
+                    tasks[k]->wait();
+            });
+        tasks.back()->wait();
+        for (auto& t : waiters)
+            t.join();
+        std::vector<int> expected(24);
+        for (int k = 0; k < 24; ++k) {
+            expected[size_t(k)] = k;
+            EXPECT_EQ(runs[size_t(k)].load(), 1) << threads << " threads, task " << k;
+            EXPECT_TRUE(tasks[size_t(k)]->done());
+        }
+        EXPECT_EQ(order, expected) << threads << " threads";
+
+        // What the work threw reaches every waiter.
+        auto const failing = vvcutil::SharedTask::Start([] { throw std::runtime_error("picture failed"); });
+        for (int w = 0; w < 2; ++w) {
+            try {
+                failing->wait();
+                ADD_FAILURE() << "no exception with " << threads << " threads";
+            } catch (std::runtime_error const& e) {
+                EXPECT_STREQ(e.what(), "picture failed");
+            }
+        }
+    }
+}
+
+TEST(VvcWorkerPool, WaitingRunsASharedTaskNoWorkerHasTaken)
+{
+    Threads const use(2);
+    std::mutex lock;
+    std::condition_variable cv;
+    bool release = false;
+    // More blocked tasks ahead of it than the pool can ever have workers: none is free for it.
+    std::vector<std::shared_ptr<vvcutil::SharedTask>> blockers;
+    for (int k = 0; k < 300; ++k)
+        blockers.push_back(vvcutil::SharedTask::Start([&] {
+            std::unique_lock<std::mutex> guard(lock);
+            cv.wait(guard, [&] { return release; });
+        }));
+    std::thread::id ranOn;
+    auto const task = vvcutil::SharedTask::Start([&ranOn] { ranOn = std::this_thread::get_id(); });
+    task->wait();
+    EXPECT_EQ(ranOn, std::this_thread::get_id()) << "the waiter ran it";
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        release = true;
+    }
+    cv.notify_all();
+    for (auto const& b : blockers)
+        b->wait();
 }

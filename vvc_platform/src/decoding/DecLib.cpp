@@ -28,12 +28,35 @@ DecLib::~DecLib()
     vvcpool::ReleaseFreePlanes();
 }
 
+void DecLib::retireOldest() const
+{
+    std::shared_ptr<PictureJob> const job = std::move(m_inFlight.front());
+    m_inFlight.pop_front();
+    std::exception_ptr error;
+    try {
+        job->task->wait();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    takeOutcome(*job);
+    if (error)
+        std::rethrow_exception(error);
+}
+
 void DecLib::waitForSamples(Picture const* pic) const
 {
-    if (m_finishing && (!pic || pic == m_finishing)) {
-        m_finishing = nullptr;
-        m_finish.wait();
+    if (!pic) {
+        while (!m_inFlight.empty())
+            retireOldest();
+        return;
     }
+    for (auto const& job : m_inFlight)
+        if (job->pic.get() == pic) {
+            job->task->wait();
+            break;
+        }
+    while (!m_inFlight.empty() && m_inFlight.front()->task->done())
+        retireOldest();
 }
 
 void DecLib::create()
@@ -76,7 +99,7 @@ vvcsyntax::AdaptationParameterSet const* DecLib::adaptationParameterSet(int type
     return type >= 0 && type < 3 && id >= 0 && id < 8 ? m_aps[type][id].get() : nullptr;
 }
 
-void DecLib::syntaxFailed(std::string const& text)
+void DecLib::syntaxFailed(std::string const& text) const
 {
     if (m_syntaxErrors++ == 0) {
         m_firstSyntaxError = text;
@@ -179,47 +202,39 @@ bool DecLib::readSlice(InputNALUnit const& nalu, InputBitstream bs)
         if (sliceIndex == 0)
             startPicture(sh, *pps, sps);
         m_decodedSlices.push_back({uint32_t(sh.subpicId), sh.sliceAddress});
-        if (!sliceReferences(sh, sps))
-            m_recon.reset();
-        // The samples and motion of the slice's references are read from here on.
-        for (auto const& list : m_pcPic->slices.back().list)
-            for (RefPicEntry const& e : list)
-                waitForSamples(e.pic);
-        waitForSamples(m_pcPic->slices.back().collocated);
-        bool const reconstructible = sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1;
-        if (m_recon && !reconstructible)
-            m_recon.reset();
-        if (m_recon)
-            m_recon->startSlice(
-                sh, m_reconSlices++, [this](int apsType, int id) { return adaptationParameterSet(apsType, id); },
-                m_pcPic, m_pcPic->slices.empty() ? nullptr : &m_pcPic->slices.back());
+        bool const refsFormed = sliceReferences(sh, sps);
         if (!m_headersOnly) {
-            // The slice data is entropy decoded: it must end exactly where the unit does.
+            // The slice data is entropy decoded with the rest of the picture, on a worker.
+            DeferredSlice d;
+            d.nalUnitType = type;
+            d.intra = m_lastSliceIntra;
+            d.stopsRecon = !refsFormed || !(sps.chromaFormatIdc == 0 || sps.chromaFormatIdc == 1);
+            d.sps = m_seqSets[sps.id];
+            d.pps = m_picSets[pps->id];
+            for (int t = 0; t < 3; ++t)
+                for (int id = 0; id < 8; ++id)
+                    d.aps[size_t(t * 8 + id)] = m_aps[t][id];
             auto const& rbsp = bs.getFifo();
+            d.data.assign(rbsp.begin() + ptrdiff_t(std::min<size_t>(sh.sliceDataByte, rbsp.size())), rbsp.end());
             // The POC distances of the slice's references, as the buffer resolved them.
-            vvcslice::RefDistances dist;
             if (!m_pcPic->slices.empty()) {
                 SliceRefs const& refs = m_pcPic->slices.back();
+                d.refs = &refs;
+                d.hasDistances = true;
                 for (int l = 0; l < 2; ++l)
                     for (int j = 0; j < refs.numActive[l] && size_t(j) < refs.list[l].size(); ++j) {
-                        dist.dist[l].push_back(m_pcPic->poc - refs.list[l][size_t(j)].poc);
-                        dist.longTerm[l].push_back(refs.list[l][size_t(j)].longTerm);
+                        d.distances.dist[l].push_back(m_pcPic->poc - refs.list[l][size_t(j)].poc);
+                        d.distances.longTerm[l].push_back(refs.list[l][size_t(j)].longTerm);
                     }
             }
-            auto const result = vvcslice::ParseSliceData(
-                rbsp.data() + sh.sliceDataByte, rbsp.size() - sh.sliceDataByte, sps, *pps, sh,
-                [this](int apsType, int id) { return adaptationParameterSet(apsType, id); }, m_recon.get(),
-                m_pcPic->slices.empty() ? nullptr : &dist);
-            if (!result.ok)
-                m_recon.reset();
-            ++(m_lastSliceIntra ? m_hashStats.intraSlices : m_hashStats.interSlices);
-            if (result.ok)
-                ++(m_lastSliceIntra ? m_hashStats.intraSlicesParsed : m_hashStats.interSlicesParsed);
-            else if (m_firstSliceDataError.empty())
-                m_firstSliceDataError = std::string(m_lastSliceIntra ? "" : "inter slice: ") + result.error;
+            d.sh = std::move(sh);
+            if (!m_job) { // the picture's first slice could not be read
+                m_job = std::make_shared<PictureJob>();
+                m_job->pic = m_cur;
+            }
+            m_job->slices.push_back(std::move(d));
         }
     } catch (std::exception const& e) {
-        m_recon.reset();
         syntaxFailed(std::string("NAL unit type ") + std::to_string(type) + ": " + e.what());
         return false;
     }
@@ -257,10 +272,10 @@ void DecLib::startPicture(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::Pic
         m_dpb.beforePicture(true, sh.noOutputOfPriorPics, m_limits);
         m_dpb.unmarkAll();
     }
-    m_recon.reset();
-    m_reconSlices = 0;
-    if (m_decodedPictureHashSEIEnabled && !m_headersOnly)
-        m_recon = std::make_unique<IntraPictureReconstructor>(sps, pps);
+    m_job = std::make_shared<PictureJob>();
+    m_job->pic = m_cur;
+    m_job->reconstruct = m_decodedPictureHashSEIEnabled && !m_headersOnly;
+    m_job->hashCheck = m_decodedPictureHashSEIEnabled;
     m_firstSliceOfPicture = true;
     m_irapOrGdrStart = (irap || type == NAL_UNIT_CODED_SLICE_GDR) && m_curClvsStart;
 }
@@ -340,6 +355,7 @@ bool DecLib::sliceReferences(vvcsyntax::SliceHeaderParams const& sh, vvcsyntax::
 void DecLib::deletePicBuffer()
 {
     waitForSamples(nullptr);
+    m_job.reset();
     m_dpb.clear();
     m_listPic.clear();
     m_cur.reset();
@@ -597,47 +613,37 @@ void DecLib::decodeSei(InputNALUnit& nalu)
     }
 }
 
-bool DecLib::checkPictureHash(Picture const& pic)
-{
-    ++m_hashStats.pictures;
-    bool const intra = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
-    m_hashStats.intraPictures += intra ? 1 : 0;
-    if (!pic.hasHash)
-        return true;
-    ++m_hashStats.withHash;
-    m_hashStats.intraWithHash += intra ? 1 : 0;
-    PelUnitBuf const buf = pic.samples.view();
-    if (!m_decodedPictureHashSEIEnabled || buf.empty())
-        return true;
-    PlaneView planes[3];
-    int bitDepth[3] = {};
-    for (int c = 0; c < 3; ++c) {
-        planes[c] = buf.plane(c);
-        bitDepth[c] = buf.bitDepth;
-    }
-    ++m_hashStats.checked;
-    int const plane = CheckPictureHash(pic.hash, planes, bitDepth);
-    m_hashStats.lastPlane = plane;
-    if (plane < 0) {
-        ++m_hashStats.matched;
-    } else if (m_hashStats.firstMismatch < 0) {
-        m_hashStats.firstMismatch = m_hashStats.pictures - 1;
-        m_hashStats.firstMismatchPlane = plane;
-    }
-    return plane < 0;
-}
-
 void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel, bool)
 {
     pictureList = &m_listPic;
     if (!m_pcPic)
         return;
     poc = m_pcPic->poc;
-    // One picture is finished at a time, in decoding order (start waits for the one before).
-    std::shared_ptr<Picture> const pic = m_cur;
-    std::shared_ptr<IntraPictureReconstructor> const recon(std::move(m_recon));
-    m_finish.start([this, pic, recon] { finishSamples(*pic, recon.get()); });
-    m_finishing = m_finish.running() ? pic.get() : nullptr;
+    std::shared_ptr<PictureJob> job = std::move(m_job);
+    if (!job) {
+        job = std::make_shared<PictureJob>();
+        job->pic = m_cur;
+    }
+    // The picture waits for the pictures in flight that its slices refer to.
+    auto const refersTo = [&](Picture const* ref) {
+        for (auto const& other : m_inFlight)
+            if (other->pic.get() == ref &&
+                std::find(job->waitsFor.begin(), job->waitsFor.end(), other->task) == job->waitsFor.end())
+                job->waitsFor.push_back(other->task);
+    };
+    for (SliceRefs const& refs : m_cur->slices) {
+        for (auto const& list : refs.list)
+            for (RefPicEntry const& e : list)
+                refersTo(e.pic);
+        refersTo(refs.collocated);
+    }
+    PictureJob* const running = job.get();
+    job->task = vvcutil::SharedTask::Start([running] { runJob(*running); });
+    m_inFlight.push_back(std::move(job));
+    // A bounded number of pictures in flight (each holds its planes and slice data).
+    size_t const maxInFlight = size_t(std::max(1, vvcutil::DecodingThreads())) + 1;
+    while (m_inFlight.size() > maxInFlight || (!m_inFlight.empty() && m_inFlight.front()->task->done()))
+        retireOldest();
     m_dpb.addPicture(std::move(m_cur), m_limits);
     m_listPic.clear();
     for (auto const& p : m_dpb.pictures())
@@ -648,8 +654,54 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     m_firstSliceInPicture = true;
 }
 
-void DecLib::finishSamples(Picture& pic, IntraPictureReconstructor* recon)
+void DecLib::runJob(PictureJob& job)
 {
+    for (auto const& ref : job.waitsFor) {
+        try {
+            ref->wait();
+        } catch (...) {
+            // Reported to the one who takes that picture's outcome.
+        }
+    }
+    job.waitsFor.clear();
+    Picture& pic = *job.pic;
+    std::unique_ptr<IntraPictureReconstructor> recon;
+    if (job.reconstruct && pic.seqSet && pic.picSet)
+        recon = std::make_unique<IntraPictureReconstructor>(*pic.seqSet, *pic.picSet);
+    int reconSlices = 0;
+    for (DeferredSlice& d : job.slices) {
+        try {
+            if (d.stopsRecon)
+                recon.reset();
+            auto const aps = [&d](int type, int id) -> vvcsyntax::AdaptationParameterSet const* {
+                return type >= 0 && type < 3 && id >= 0 && id < 8 ? d.aps[size_t(type * 8 + id)].get() : nullptr;
+            };
+            if (recon)
+                recon->startSlice(d.sh, reconSlices++, aps, &pic, d.refs);
+            // The slice data must end exactly where the unit does.
+            auto const result = vvcslice::ParseSliceData(d.data.data(), d.data.size(), *d.sps, *d.pps, d.sh, aps,
+                                                         recon.get(), d.hasDistances ? &d.distances : nullptr);
+            if (!result.ok)
+                recon.reset();
+            ++(d.intra ? job.intraSlices : job.interSlices);
+            if (result.ok)
+                ++(d.intra ? job.intraSlicesParsed : job.interSlicesParsed);
+            else if (job.sliceDataError.empty())
+                job.sliceDataError = std::string(d.intra ? "" : "inter slice: ") + result.error;
+        } catch (std::exception const& e) {
+            recon.reset();
+            job.syntaxErrors.push_back(std::string("NAL unit type ") + std::to_string(d.nalUnitType) + ": " +
+                                       e.what());
+            pic.syntaxComplete = false;
+        }
+    }
+    finishSamples(job, recon.get());
+    job.slices.clear();
+}
+
+void DecLib::finishSamples(PictureJob& job, IntraPictureReconstructor* recon)
+{
+    Picture& pic = *job.pic;
     // The reconstructed samples are checked against the picture's hash and kept for reference,
     // and for the output unless they differ from it: a picture without samples (a tool not
     // reconstructed) or with a mismatch is one the output cannot give.
@@ -660,24 +712,67 @@ void DecLib::finishSamples(Picture& pic, IntraPictureReconstructor* recon)
     std::string const stats = recon && std::getenv("SERAVIN_VVC_STATS") ? recon->toolStats() : std::string();
     if (recon && recon->ok())
         pic.samples.assign(recon->picture());
-    int const matchedBefore = m_hashStats.matched, checkedBefore = m_hashStats.checked;
-    pic.hashMismatch = !checkPictureHash(pic);
+    job.intraPicture = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
+    PelUnitBuf const buf = pic.samples.view();
+    if (pic.hasHash && job.hashCheck && !buf.empty()) {
+        PlaneView planes[3];
+        int bitDepth[3] = {};
+        for (int c = 0; c < 3; ++c) {
+            planes[c] = buf.plane(c);
+            bitDepth[c] = buf.bitDepth;
+        }
+        job.checked = true;
+        job.plane = CheckPictureHash(pic.hash, planes, bitDepth);
+    }
+    pic.hashMismatch = job.checked && job.plane >= 0;
     // Debugging aid: per picture, whether it matched its hash and the residual tools used.
     if (std::getenv("SERAVIN_VVC_STATS")) {
         // Which of the planes differ (Y, Cb, Cr), to tell luma-only tools from the others.
         char planes[4] = "---";
-        PelUnitBuf const buf = pic.samples.view();
         for (int c = 0; pic.hasHash && !buf.empty() && c < pic.hash.numPlanes && c < 3; ++c) {
             PlaneView const v = buf.plane(c);
             bool const differs = !v.samples || ComputePlaneHash(pic.hash.type, v, buf.bitDepth) != pic.hash.planes[c];
             planes[c] = differs ? "YUV"[c] : '.';
         }
-        std::fprintf(stderr, "picture %d poc %d %s %s plane %d [%s]: %s\n", m_hashStats.pictures - 1, pic.poc,
-                     pic.numIntraSlices == pic.numSlices ? "intra" : "inter",
-                     m_hashStats.checked == checkedBefore  ? (pic.hasHash ? "not reconstructed" : "no hash")
-                     : m_hashStats.matched > matchedBefore ? "match"
-                                                           : "MISMATCH",
-                     m_hashStats.lastPlane, planes, stats.c_str());
+        char line[256];
+        std::snprintf(line, sizeof line, "poc %d %s %s plane %d [%s]: ", pic.poc,
+                      pic.numIntraSlices == pic.numSlices ? "intra" : "inter",
+                      !job.checked     ? (pic.hasHash ? "not reconstructed" : "no hash")
+                      : job.plane < 0 ? "match"
+                                      : "MISMATCH",
+                      job.plane, planes);
+        job.statsLine = line + stats;
     }
     pic.heldRefs.clear();
+}
+
+void DecLib::takeOutcome(PictureJob const& job) const
+{
+    m_hashStats.intraSlices += job.intraSlices;
+    m_hashStats.intraSlicesParsed += job.intraSlicesParsed;
+    m_hashStats.interSlices += job.interSlices;
+    m_hashStats.interSlicesParsed += job.interSlicesParsed;
+    if (m_firstSliceDataError.empty())
+        m_firstSliceDataError = job.sliceDataError;
+    for (std::string const& text : job.syntaxErrors)
+        syntaxFailed(text);
+    Picture const& pic = *job.pic;
+    ++m_hashStats.pictures;
+    m_hashStats.intraPictures += job.intraPicture ? 1 : 0;
+    if (pic.hasHash) {
+        ++m_hashStats.withHash;
+        m_hashStats.intraWithHash += job.intraPicture ? 1 : 0;
+    }
+    if (job.checked) {
+        ++m_hashStats.checked;
+        m_hashStats.lastPlane = job.plane;
+        if (job.plane < 0) {
+            ++m_hashStats.matched;
+        } else if (m_hashStats.firstMismatch < 0) {
+            m_hashStats.firstMismatch = m_hashStats.pictures - 1;
+            m_hashStats.firstMismatchPlane = job.plane;
+        }
+    }
+    if (!job.statsLine.empty())
+        std::fprintf(stderr, "picture %d %s\n", m_hashStats.pictures - 1, job.statsLine.c_str());
 }

@@ -7,8 +7,11 @@
 #include "decoding/Recon.h"
 #include "picture/Dpb.h"
 #include "picture/Picture.h"
+#include "slice/SliceParser.h"
 #include "util/WorkerPool.h"
 
+#include <array>
+#include <deque>
 #include <fstream>
 #include <list>
 #include <map>
@@ -84,13 +87,12 @@ public:
     // Decodes one NAL unit; the answer is whether a picture was finished by it (never, here).
     bool decode(InputNALUnit& nalu, int& skipFrame, int& pocLastDisplay, int targetOlsIdx, bool);
     void executeLoopFilters() {}
-    // Completes the current picture: it joins the picture list, which is kept in output order
-    // (by coded layer video sequence, then POC).
     // Completes the current picture: it enters the decoded picture buffer, and pictures are
     // output as the buffer's limits say. `pictureList` is the buffer's pictures (for their
-    // parameter sets; output goes through takeOutput). Its samples are finished (in-loop
-    // filters, hash check, motion field) on a worker while the next picture is decoded, until a
-    // slice refers to it, it is output, or the hash outcome is asked for.
+    // parameter sets; output goes through takeOutput). Its slice data is decoded and its samples
+    // finished (in-loop filters, hash check, motion field) on a worker, once the pictures it
+    // refers to are finished, while later pictures are read and decoded; until it is output or
+    // the outcome is asked for. The outcome (counts, errors) is taken in decoding order.
     void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
     // Pictures output, in output order: the next one, or null when none is due.
     Picture const* nextOutput() const;
@@ -122,10 +124,22 @@ public:
     // alongside the parts the output needs. A unit whose complete syntax cannot be read does not
     // stop the decoding of the stream's properties: it is counted, the first such error kept,
     // and its picture marked (Picture::syntaxComplete).
-    int syntaxErrorCount() const { return m_syntaxErrors; }
+    int syntaxErrorCount() const
+    {
+        waitForSamples(nullptr);
+        return m_syntaxErrors;
+    }
     // The first intra slice whose slice data did not decode to its end, and why.
-    std::string const& sliceDataError() const { return m_firstSliceDataError; }
-    std::string const& syntaxError() const { return m_firstSyntaxError; }
+    std::string const& sliceDataError() const
+    {
+        waitForSamples(nullptr);
+        return m_firstSliceDataError;
+    }
+    std::string const& syntaxError() const
+    {
+        waitForSamples(nullptr);
+        return m_firstSyntaxError;
+    }
     vvcsyntax::SeqParameterSet const* seqParameterSet(int id) const;
     vvcsyntax::PicParameterSet const* picParameterSet(int id) const;
     vvcsyntax::AdaptationParameterSet const* adaptationParameterSet(int type, int id) const;
@@ -143,15 +157,50 @@ private:
         return layerId < 0 ? 0 : layerId >= MAX_VPS_LAYERS ? MAX_VPS_LAYERS - 1 : layerId;
     }
     SPS const& spsOfPps(int ppsId) const;
-    // The in-loop filters, the hash check and the motion field of a picture whose slices are
-    // decoded (recon null when it is not reconstructed).
-    void finishSamples(Picture& pic, IntraPictureReconstructor* recon);
-    // Returns once the samples of `pic` are finished (of every picture when null).
+    // What decoding a picture's slice data needs: the slice as read, kept until it is decoded.
+    struct DeferredSlice
+    {
+        int nalUnitType = 0;
+        bool intra = false;
+        bool stopsRecon = false; // its references could not be formed or its format is not reconstructed
+        vvcsyntax::SliceHeaderParams sh;
+        std::shared_ptr<vvcsyntax::SeqParameterSet const> sps;
+        std::shared_ptr<vvcsyntax::PicParameterSet const> pps;
+        std::array<std::shared_ptr<vvcsyntax::AdaptationParameterSet const>, 24> aps; // the APSs when it was read
+        std::vector<uint8_t> data;                                                  // the slice data
+        SliceRefs const* refs = nullptr;
+        bool hasDistances = false;
+        vvcslice::RefDistances distances;
+    };
+    // One picture's decoding on a worker, and its outcome, taken in decoding order.
+    struct PictureJob
+    {
+        std::shared_ptr<Picture> pic;
+        bool reconstruct = false;
+        bool hashCheck = false;
+        std::vector<DeferredSlice> slices;
+        std::vector<std::shared_ptr<vvcutil::SharedTask>> waitsFor; // the pictures it refers to
+        std::shared_ptr<vvcutil::SharedTask> task;
+        // Outcome.
+        int intraSlices = 0, intraSlicesParsed = 0, interSlices = 0, interSlicesParsed = 0;
+        std::string sliceDataError;
+        std::vector<std::string> syntaxErrors;
+        bool intraPicture = false, checked = false;
+        int plane = -1; // the first plane that differs from the hash, -1 if none (or not checked)
+        std::string statsLine; // debugging aid (SERAVIN_VVC_STATS)
+    };
+    // Decodes the picture's slice data and finishes its samples: the in-loop filters, the hash
+    // check and the motion field. Touches only the job and its picture.
+    static void runJob(PictureJob& job);
+    static void finishSamples(PictureJob& job, IntraPictureReconstructor* recon);
+    // Returns once the samples of `pic` are finished (of every picture when null), taking the
+    // outcome of the pictures finished before it.
     void waitForSamples(Picture const* pic) const;
+    // Takes the outcome of the oldest picture in flight once it is finished.
+    void retireOldest() const;
+    void takeOutcome(PictureJob const& job) const;
     void decodeSlice(InputNALUnit& nalu);
     void decodeSei(InputNALUnit& nalu);
-    // False when the picture's samples differ from its hash.
-    bool checkPictureHash(Picture const& pic);
     // The slice header and data of a slice unit read from `bs` (the unit's payload), once the
     // legacy pass has opened or passed over its picture; false on an error, which is counted.
     bool readSlice(InputNALUnit const& nalu, InputBitstream bs);
@@ -166,14 +215,14 @@ private:
     // Reads the complete syntax of a unit from a copy of its reader; false on an error, which is
     // counted.
     bool readFullSyntax(InputNALUnit const& nalu);
-    void syntaxFailed(std::string const& text);
+    void syntaxFailed(std::string const& text) const;
     // Layer id and new-picture test of a peeked unit; false when it is not a usable NAL unit.
     bool startsNewPicture(std::vector<uint8_t> const& bytes, int& layerId) const;
 
     TrQuant m_trQuant;
     int m_decodedPictureHashSEIEnabled = 0;
     bool m_headersOnly = false;
-    PictureHashStats m_hashStats;
+    mutable PictureHashStats m_hashStats;
     bool m_noOutputPriorPicsFlag = false;
     bool m_created = false;
 
@@ -187,13 +236,11 @@ private:
     vvcsyntax::PictureHeaderParams m_phUnit;
     bool m_phUnitValid = false; // a picture-header unit opened the current picture
     bool m_lastSliceIntra = false;
-    int m_syntaxErrors = 0;
-    std::string m_firstSliceDataError;
-    // Reconstruction of the current picture while all its slices are intra; its samples serve
-    // the picture hash check and the output.
-    std::unique_ptr<IntraPictureReconstructor> m_recon;
-    int m_reconSlices = 0;
-    std::string m_firstSyntaxError;
+    mutable int m_syntaxErrors = 0;
+    mutable std::string m_firstSliceDataError;
+    // The current picture's slices, decoded once the picture is complete.
+    std::shared_ptr<PictureJob> m_job;
+    mutable std::string m_firstSyntaxError;
     bool m_picSkipped = false; // the picture of the last picture header is passed over
 
     vvcdpb::DecodedPictureBuffer m_dpb;
@@ -219,7 +266,6 @@ private:
     bool m_eosSeen[MAX_VPS_LAYERS];
     int m_prevTid0Poc[MAX_VPS_LAYERS];
     int m_clvsIndex = 0;
-    // The finishing of the last picture's samples, and that picture while it runs.
-    mutable vvcutil::Task m_finish;
-    mutable Picture const* m_finishing = nullptr;
+    // Pictures being decoded on workers, in decoding order, whose outcome is not taken yet.
+    mutable std::deque<std::shared_ptr<PictureJob>> m_inFlight;
 };

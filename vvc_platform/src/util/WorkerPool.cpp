@@ -90,6 +90,18 @@ public:
         m_wake.notify_all();
     }
 
+    // Runs `work` on a worker once one is free; at least `threads` - 1 workers exist.
+    void detach(std::function<void()> task, int threads)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            while (int(m_workers.size()) < threads - 1)
+                m_workers.emplace_back([this] { work(); });
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+    }
+
     // Runs the items no worker has taken, waits for those that have, and throws what an item threw.
     void finish(Job& job)
     {
@@ -110,11 +122,20 @@ private:
         std::unique_lock<std::mutex> lock(m_lock);
         for (;;) {
             Job* job = nullptr;
+            // Items of running jobs first (they finish work already under way), then detached work.
             m_wake.wait(lock, [&] {
                 auto const it = std::find_if(m_jobs.begin(), m_jobs.end(), [](Job* j) { return j->wantsHelper(); });
                 job = it == m_jobs.end() ? nullptr : *it;
-                return job != nullptr;
+                return job != nullptr || !m_tasks.empty();
             });
+            if (!job) {
+                std::function<void()> const task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                lock.unlock();
+                task(); // does not throw: SharedTask keeps what its work threw
+                lock.lock();
+                continue;
+            }
             ++job->helpers;
             lock.unlock();
             job->runItems();
@@ -127,6 +148,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake, m_idle;
     std::deque<Job*> m_jobs; // jobs whose caller has not returned, oldest first
+    std::deque<std::function<void()>> m_tasks; // detached work not taken yet, oldest first
     std::vector<std::thread> m_workers;
 };
 
@@ -204,6 +226,70 @@ void Task::wait()
     std::unique_ptr<State> const state = std::move(m_state);
     // The work runs here when no worker has taken it yet.
     ThePool().finish(state->job);
+}
+
+struct SharedTask::State
+{
+    std::function<void()> work;
+    std::atomic<int> phase{0}; // 0 not started, 1 running, 2 done
+    std::mutex lock;
+    std::condition_variable doneCv;
+    std::exception_ptr error;
+};
+
+SharedTask::SharedTask(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+
+SharedTask::~SharedTask() = default;
+
+std::shared_ptr<SharedTask> SharedTask::Start(std::function<void()> work)
+{
+    auto state = std::make_unique<State>();
+    state->work = std::move(work);
+    auto task = std::make_shared<SharedTask>(std::move(state));
+    int const threads = DecodingThreads();
+    if (threads <= 1) {
+        task->tryRun();
+        return task;
+    }
+    // The pool holds the task until a worker has looked at it.
+    ThePool().detach([task] { task->tryRun(); }, threads);
+    return task;
+}
+
+void SharedTask::tryRun()
+{
+    State& s = *m_state;
+    int expected = 0;
+    if (!s.phase.compare_exchange_strong(expected, 1, std::memory_order_acq_rel))
+        return;
+    std::exception_ptr error;
+    try {
+        s.work();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    s.work = nullptr; // what it captured goes now, not with the last holder of the task
+    {
+        std::lock_guard<std::mutex> lock(s.lock);
+        s.error = error;
+        s.phase.store(2, std::memory_order_release);
+    }
+    s.doneCv.notify_all();
+}
+
+bool SharedTask::done() const
+{
+    return m_state->phase.load(std::memory_order_acquire) == 2;
+}
+
+void SharedTask::wait()
+{
+    tryRun();
+    State& s = *m_state;
+    std::unique_lock<std::mutex> lock(s.lock);
+    s.doneCv.wait(lock, [&] { return s.phase.load(std::memory_order_acquire) == 2; });
+    if (s.error)
+        std::rethrow_exception(s.error);
 }
 
 } // namespace vvcutil

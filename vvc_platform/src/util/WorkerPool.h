@@ -45,4 +45,25 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// Work that several threads may wait for, run once: on a worker, or on the first thread that waits
+// for it before a worker has taken it (so a wait never depends on a free worker). With one thread
+// it runs at once, in Start().
+class SharedTask
+{
+public:
+    static std::shared_ptr<SharedTask> Start(std::function<void()> work);
+    // Returns once the work has run, throwing what it threw (to every waiter).
+    void wait();
+    bool done() const;
+
+    struct State;
+    explicit SharedTask(std::unique_ptr<State> state);
+    ~SharedTask();
+
+private:
+    // Runs the work here unless it has started elsewhere.
+    void tryRun();
+    std::unique_ptr<State> m_state;
+};
+
 } // namespace vvcutil
