@@ -130,6 +130,8 @@ void ZeVvcDecoder::closeDecoder()
     m_pictureList = nullptr;
     m_heldNalu.reset();
     m_heldField.reset();
+    m_pendingError = nullptr;
+    m_writeDue = false;
     if (!m_reconFileName.empty())
         for (auto& output : m_reconOutputs)
             output.second->close();
@@ -464,103 +466,142 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextFrame(Frame& frame, bool writeOutput)
         const ZeNoxCoreError r = xFlushOutput(m_pictureList, -1, true);
         return r == ZE_NOX_CORE_INVALID_PARAMETERS ? ZE_NOX_CORE_END_OF_FILE : r;
     };
-    if (streamFailed() && !m_heldNalu)
+    // While the next output's samples are still being decoded, later pictures are read and
+    // decoded (with several threads). An error met meanwhile waits until the pictures due before
+    // it are written, so that it comes at the same picture as without decoding ahead.
+    auto outputDue = [this] {
+        if (!m_decLib->hasOutput()) {
+            m_writeDue = false;
+            return false;
+        }
+        return m_writeDue || m_pendingError || !m_decLib->canDecodeAhead() || m_decLib->outputReady();
+    };
+    if (m_pendingError && !(writeOutput && m_decLib && m_decLib->hasOutput())) {
+        std::exception_ptr const error = m_pendingError;
+        m_pendingError = nullptr;
+        std::rethrow_exception(error);
+    }
+    if (streamFailed() && !m_heldNalu && !m_pendingError)
         return flushOne();
 
     for (;;) {
         // Pictures the decoder has output are written one per call before more units are read.
-        if (writeOutput && m_decLib->nextOutput()) {
+        if (writeOutput && outputDue()) {
             const ZeNoxCoreError r = setUpOutputFor(frame);
             if (r != ZE_NOX_CORE_OK)
                 return r;
             if (xWriteOutput(m_pictureList, 0) != 0)
                 return ZE_NOX_CORE_OK;
         }
-        std::unique_ptr<InputNALUnit> nalu = std::move(m_heldNalu);
+        if (m_pendingError) { // nothing left to write before it
+            std::exception_ptr const error = m_pendingError;
+            m_pendingError = nullptr;
+            std::rethrow_exception(error);
+        }
+        std::unique_ptr<InputNALUnit> nalu;
         bool newPicture = false;
         bool newAccessUnit = false;
-        bool haveUnit = nalu != nullptr;
-        if (!nalu) {
-            nalu = std::make_unique<InputNALUnit>();
-            newPicture = m_decLib->isNewPicture(&m_bitstreamFile, m_byteStream.get());
-            if (newPicture) {
-                newAccessUnit = m_decLib->isNewAccessUnit(true, &m_bitstreamFile, m_byteStream.get());
-            } else {
-                AnnexBStats stats;
-                byteStreamNALUnit(*m_byteStream, nalu->getBitstream().getFifo(), stats);
-                if (nalu->getBitstream().getFifo().empty()) {
-                    // An empty unit between start codes is passed over; at the end of the data the
-                    // picture boundary below completes the last picture.
-                    if (!streamFailed()) {
-                        msg(ERROR, "Warning: Attempt to decode an empty NAL unit\n");
-                        continue;
-                    }
-                } else if (ReadOrDrop(*nalu)) {
-                    haveUnit = true;
+        bool failed = false;
+        bool eos = false;
+        try {
+            nalu = std::move(m_heldNalu);
+            bool haveUnit = nalu != nullptr;
+            if (!nalu) {
+                nalu = std::make_unique<InputNALUnit>();
+                newPicture = m_decLib->isNewPicture(&m_bitstreamFile, m_byteStream.get());
+                if (newPicture) {
+                    newAccessUnit = m_decLib->isNewAccessUnit(true, &m_bitstreamFile, m_byteStream.get());
                 } else {
-                    nalu = std::make_unique<InputNALUnit>(); // dropped
-                    if (!streamFailed())
-                        continue;
-                }
-            }
-        }
-        int const layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
-        int const type = nalu->m_nalUnitType;
-
-        if (haveUnit) {
-            if (m_decLib->getFirstSliceInPicture()) {
-                if (IsIdr(type)) {
-                    // The decoder outputs or discards the pictures before it (no_output_of_prior_pics).
-                    m_newClvs[layer] = true;
-                } else if (type == NAL_UNIT_CODED_SLICE_CRA) {
-                    m_newClvs[layer] = m_eosPresentInPu;
-                }
-            }
-
-            if ((m_maxTemporalLayer >= 0 && nalu->m_temporalId > m_maxTemporalLayer) ||
-                !xIsNaluWithinTargetDecLayerIdSet(nalu.get())) {
-                m_skippedNalPending = true;
-            } else {
-                if (m_skippedNalPending && nalu->isSlice()) {
-                    if (m_decLib->isSliceNaluFirstInAU(true, *nalu)) {
-                        m_decLib->resetAccessUnitNals();
-                        m_decLib->resetAccessUnitApsNals();
-                        m_decLib->resetAccessUnitPicInfo();
+                    AnnexBStats stats;
+                    byteStreamNALUnit(*m_byteStream, nalu->getBitstream().getFifo(), stats);
+                    if (nalu->getBitstream().getFifo().empty()) {
+                        // An empty unit between start codes is passed over; at the end of the data the
+                        // picture boundary below completes the last picture.
+                        if (!streamFailed()) {
+                            msg(ERROR, "Warning: Attempt to decode an empty NAL unit\n");
+                            continue;
+                        }
+                    } else if (ReadOrDrop(*nalu)) {
+                        haveUnit = true;
+                    } else {
+                        nalu = std::make_unique<InputNALUnit>(); // dropped
+                        if (!streamFailed())
+                            continue;
                     }
-                    m_skippedNalPending = false;
                 }
-                decodeUnit(*nalu);
             }
-            if (type == NAL_UNIT_EOS) {
-                m_eosPresentInPu = true;
-                m_newClvs[layer] = true;
-            } else if (m_eosPresentInPu && type != NAL_UNIT_EOB) {
-                VVC_THROW("When an EOS NAL unit is present in a PU, it shall be the last NAL unit among all NAL "
-                          "units within the PU other than other EOS NAL units or an EOB NAL unit");
+            int const layer = std::clamp(nalu->m_nuhLayerId, 0, kMaxLayers - 1);
+            int const type = nalu->m_nalUnitType;
+            if (haveUnit && writeOutput && m_decLib->hasOutput() &&
+                (type == NAL_UNIT_VPS || type == NAL_UNIT_SPS || type == NAL_UNIT_PPS)) {
+                // A parameter set may change how the pictures due before it are written: they go
+                // first, as without decoding ahead.
+                m_heldNalu = std::move(nalu);
+                m_writeDue = true;
+                continue;
             }
-        }
 
-        bool const failed = streamFailed();
-        bool const eos = type == NAL_UNIT_EOS;
-        if (newPicture || failed || eos) {
-            if (m_decLib->getFirstSliceInSequence(layer)) {
-                m_decLib->setFirstSliceInPicture(true);
-            } else if (!m_skippedNalPending) {
-                if (!(m_loopFiltered[layer] && failed)) {
-                    m_decLib->executeLoopFilters();
-                    m_decLib->finishPicture(m_lastPoc, m_pictureList, INFO, m_newClvs[layer]);
+            if (haveUnit) {
+                if (m_decLib->getFirstSliceInPicture()) {
+                    if (IsIdr(type)) {
+                        // The decoder outputs or discards the pictures before it (no_output_of_prior_pics).
+                        m_newClvs[layer] = true;
+                    } else if (type == NAL_UNIT_CODED_SLICE_CRA) {
+                        m_newClvs[layer] = m_eosPresentInPu;
+                    }
                 }
-                m_loopFiltered[layer] = eos;
-                if (eos)
-                    m_decLib->setFirstSliceInSequence(true, layer);
-                m_decLib->updateAssociatedIRAP();
-                m_decLib->updatePrevGDRInSameLayer();
-                m_decLib->updatePrevIRAPAndGDRSubpic();
+
+                if ((m_maxTemporalLayer >= 0 && nalu->m_temporalId > m_maxTemporalLayer) ||
+                    !xIsNaluWithinTargetDecLayerIdSet(nalu.get())) {
+                    m_skippedNalPending = true;
+                } else {
+                    if (m_skippedNalPending && nalu->isSlice()) {
+                        if (m_decLib->isSliceNaluFirstInAU(true, *nalu)) {
+                            m_decLib->resetAccessUnitNals();
+                            m_decLib->resetAccessUnitApsNals();
+                            m_decLib->resetAccessUnitPicInfo();
+                        }
+                        m_skippedNalPending = false;
+                    }
+                    decodeUnit(*nalu);
+                }
+                if (type == NAL_UNIT_EOS) {
+                    m_eosPresentInPu = true;
+                    m_newClvs[layer] = true;
+                } else if (m_eosPresentInPu && type != NAL_UNIT_EOB) {
+                    VVC_THROW("When an EOS NAL unit is present in a PU, it shall be the last NAL unit among all NAL "
+                              "units within the PU other than other EOS NAL units or an EOB NAL unit");
+                }
             }
+
+            failed = streamFailed();
+            eos = type == NAL_UNIT_EOS;
+            if (newPicture || failed || eos) {
+                if (m_decLib->getFirstSliceInSequence(layer)) {
+                    m_decLib->setFirstSliceInPicture(true);
+                } else if (!m_skippedNalPending) {
+                    if (!(m_loopFiltered[layer] && failed)) {
+                        m_decLib->executeLoopFilters();
+                        m_decLib->finishPicture(m_lastPoc, m_pictureList, INFO, m_newClvs[layer]);
+                    }
+                    m_loopFiltered[layer] = eos;
+                    if (eos)
+                        m_decLib->setFirstSliceInSequence(true, layer);
+                    m_decLib->updateAssociatedIRAP();
+                    m_decLib->updatePrevGDRInSameLayer();
+                    m_decLib->updatePrevIRAPAndGDRSubpic();
+                }
+            }
+        } catch (...) {
+            // Decoding ahead of a due output: the error waits for the pictures due before it.
+            if (!writeOutput || !m_decLib->hasOutput())
+                throw;
+            m_pendingError = std::current_exception();
+            continue;
         }
 
         bool written = false;
-        if (writeOutput && m_decLib->nextOutput()) {
+        if (writeOutput && outputDue()) {
             const ZeNoxCoreError r = setUpOutputFor(frame);
             if (r != ZE_NOX_CORE_OK)
                 return r;

@@ -2,6 +2,7 @@
 
 #include "decoders/ze_nox_sequential_decoder.h"
 
+#include <exception>
 #include <fstream>
 #include <list>
 #include <memory>
@@ -105,6 +106,9 @@ private:
     // An IDR unit read while pictures of its layer still wait for output: they are written one
     // per call before the unit is decoded.
     std::unique_ptr<InputNALUnit> m_heldNalu;
+    // An error met while decoding ahead of pictures due for output; thrown once they are written.
+    std::exception_ptr m_pendingError;
+    bool m_writeDue = false; // a parameter set waits until the pictures due are written
     OutputInfo m_lastOutput;
     bool m_noSamplesLogged = false;
 

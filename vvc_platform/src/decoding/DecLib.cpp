@@ -383,6 +383,27 @@ Picture const* DecLib::nextOutput() const
     return pic;
 }
 
+bool DecLib::outputReady() const
+{
+    if (!m_dpb.hasOutput())
+        return false;
+    Picture const* const pic = m_dpb.nextOutput().get();
+    for (auto const& job : m_inFlight)
+        if (job->pic.get() == pic)
+            return job->task->done();
+    return true;
+}
+
+size_t DecLib::maxInFlight()
+{
+    return size_t(std::max(1, vvcutil::DecodingThreads())) + 1;
+}
+
+bool DecLib::canDecodeAhead() const
+{
+    return !m_headersOnly && vvcutil::DecodingThreads() > 1 && m_inFlight.size() < maxInFlight();
+}
+
 SPS const& DecLib::spsOfPps(int ppsId) const
 {
     auto const pps = m_pps.find(ppsId);
@@ -641,8 +662,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     job->task = vvcutil::SharedTask::Start([running] { runJob(*running); });
     m_inFlight.push_back(std::move(job));
     // A bounded number of pictures in flight (each holds its planes and slice data).
-    size_t const maxInFlight = size_t(std::max(1, vvcutil::DecodingThreads())) + 1;
-    while (m_inFlight.size() > maxInFlight || (!m_inFlight.empty() && m_inFlight.front()->task->done()))
+    while (m_inFlight.size() > maxInFlight() || (!m_inFlight.empty() && m_inFlight.front()->task->done()))
         retireOldest();
     m_dpb.addPicture(std::move(m_cur), m_limits);
     m_listPic.clear();

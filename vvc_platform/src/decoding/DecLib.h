@@ -94,8 +94,15 @@ public:
     // refers to are finished, while later pictures are read and decoded; until it is output or
     // the outcome is asked for. The outcome (counts, errors) is taken in decoding order.
     void finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel msgl, bool associatedWithNewClvs);
-    // Pictures output, in output order: the next one, or null when none is due.
+    // Pictures output, in output order: the next one, or null when none is due (waits for its
+    // samples).
     Picture const* nextOutput() const;
+    // Without waiting: a picture is due for output, and its samples are finished.
+    bool hasOutput() const { return m_dpb.hasOutput(); }
+    bool outputReady() const;
+    // More pictures may be read and decoded before the due output is taken: several threads, and
+    // room for another picture in flight.
+    bool canDecodeAhead() const;
     std::shared_ptr<Picture> takeOutput();
     // The end of the stream: every picture still waiting is output.
     void flushOutput();
@@ -196,6 +203,7 @@ private:
     // Returns once the samples of `pic` are finished (of every picture when null), taking the
     // outcome of the pictures finished before it.
     void waitForSamples(Picture const* pic) const;
+    static size_t maxInFlight();
     // Takes the outcome of the oldest picture in flight once it is finished.
     void retireOldest() const;
     void takeOutcome(PictureJob const& job) const;
