@@ -17,6 +17,7 @@
 #include <sstream>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -251,17 +252,12 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
     AVFrame* ours = step.frame ? step.frame->avFrame() : nullptr;
     AVFrame* old = nullptr;
     if (step.result == ZE_NOX_CORE_OK && theirs && ours && ours->buf[0] && (old = av_frame_alloc())) {
-        // The caller's planes change places with the step's; unshared ones of the layout the
-        // step had are decoded into again, others are let go.
+        // The caller's planes change places with the step's: they are decoded into again when
+        // they fit and nobody else holds them.
         av_frame_move_ref(old, theirs);
         av_frame_move_ref(theirs, ours);
         av_frame_move_ref(ours, old);
         av_frame_free(&old);
-        bool const reusable = ours->buf[0] && av_frame_is_writable(ours) && ours->format == theirs->format &&
-                              ours->width == theirs->width && ours->height == theirs->height &&
-                              std::equal(ours->linesize, ours->linesize + 3, theirs->linesize);
-        if (!reusable)
-            step.frame->reset();
     } else {
         frame.reset();
         if (step.result == ZE_NOX_CORE_OK)
@@ -803,12 +799,19 @@ ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
     if (m_decLib->getVPS() && m_decLib->getVPS()->getMaxLayers() > 1 && !xIsNaluWithinTargetOutputLayerIdSet(&probe))
         return ZE_NOX_CORE_OK;
 
-    if (!frame.isValid()) {
+    {
+        // The picture is written as packed rows into unshared planes of its size and format: a
+        // Frame that holds others (a picture of another stream, planes another holder shows) gets
+        // new ones, or the picture would be lost or written over what the other holder shows.
         const ChromaFormat cf = sps.m_chromaFormatIdc;
         VVC_CHECK(cf < CHROMA_400 || cf >= NUM_CHROMA_FORMAT, "Invalid chroma format parameter");
         const OutputInfo info = outputInfoOf(*first);
         const AVPixelFormat fmt =
             getAvPixFmtFromVvcVtmParams(std::max(m_outputBitDepth[0], m_outputBitDepth[1]), cf, m_packedYuvMode);
+        int packed[4] = {};
+        if (frame.isValid() && (av_image_fill_linesizes(packed, fmt, info.width) < 0 ||
+                                !std::equal(packed, packed + 4, frame.avFrame()->linesize)))
+            frame.reset();
         if (!frame.allocatePicture(info.width, info.height, fmt))
             return ZE_NOX_CORE_NOT_OPENED;
     }
