@@ -76,7 +76,7 @@ private:
 
     // Decoding ahead: the thread decodes steps into m_ahead until it holds kAheadSteps, it is
     // cancelled, or a step fails (it ends after queueing that step).
-    static constexpr size_t kAheadSteps = 3;
+    static constexpr size_t kAheadSteps = 2; // with the one being decoded, three ahead
     void startAhead();
     // Cancels the thread (between pictures), waits for it and drops what it decoded ahead.
     void stopAhead();
