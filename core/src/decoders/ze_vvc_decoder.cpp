@@ -7,6 +7,7 @@
 #include "bitstream/AnnexBread.h"
 #include "decoding/DecLib.h"
 #include "picture/VideoIOYuv.h"
+#include "util/WorkerPool.h"
 
 #include <QDebug>
 
@@ -16,6 +17,7 @@
 #include <sstream>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -79,6 +81,7 @@ ZeNoxCoreError ZeVvcDecoder::openFile(QString const& fileName, StreamParams cons
 void ZeVvcDecoder::closeFile()
 {
     closeDecoder();
+    m_spareFrames.clear(); // the thread has stopped
     dropRandomAccess();
     m_fileName.clear();
     m_frameCount = 0;
@@ -119,6 +122,7 @@ ZeNoxCoreError ZeVvcDecoder::openDecoder()
 
 void ZeVvcDecoder::closeDecoder()
 {
+    stopAhead();
     // Pending pictures are dropped, not written: the planes the output was bound to may be gone.
     if (m_decLib) {
         m_decLib->deletePicBuffer();
@@ -233,6 +237,85 @@ ZeNoxCoreError ZeVvcDecoder::validate(QString const& fileName, int& frameCount, 
 
 ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
 {
+    bool aheadActive = false;
+    {
+        std::lock_guard<std::mutex> lock(m_aheadMutex);
+        aheadActive = m_aheadThread.joinable() || !m_ahead.empty();
+    }
+    if (!aheadActive && vvcutil::DecodingThreads() <= 1) {
+        Step step;
+        decodeStep(frame, m_curFrameNumber + 1, step);
+        return finishStep(step);
+    }
+    if (!aheadActive)
+        startAhead();
+    Step step = takeAhead();
+    AVFrame* theirs = frame.avFrame();
+    AVFrame* ours = step.frame ? step.frame->avFrame() : nullptr;
+    AVFrame* old = nullptr;
+    if (step.result == ZE_NOX_CORE_OK && theirs && ours && ours->buf[0] && (old = av_frame_alloc())) {
+        // The caller's planes change places with the step's: they are decoded into again when
+        // they fit and nobody else holds them.
+        av_frame_move_ref(old, theirs);
+        av_frame_move_ref(theirs, ours);
+        av_frame_move_ref(ours, old);
+        av_frame_free(&old);
+    } else {
+        frame.reset();
+        if (step.result == ZE_NOX_CORE_OK)
+            step.result = ZE_NOX_CORE_INTERNAL_ERROR;
+    }
+    if (step.frame) {
+        std::lock_guard<std::mutex> lock(m_aheadMutex);
+        m_spareFrames.push_back(std::move(step.frame));
+    }
+    m_aheadChanged.notify_all();
+    return finishStep(step);
+}
+
+namespace {
+
+void Emit(QtMsgType type, QString const& text)
+{
+    if (type == QtCriticalMsg)
+        qCritical().noquote() << text;
+    else
+        qWarning().noquote() << text;
+}
+
+} // namespace
+
+void ZeVvcDecoder::logLine(QtMsgType type, QString const& text) const
+{
+    if (m_stepLog)
+        m_stepLog->push_back(LogLine{type, text, false});
+    else
+        Emit(type, text);
+}
+
+ZeNoxCoreError ZeVvcDecoder::finishStep(Step& step)
+{
+    for (LogLine const& line : step.log) {
+        if (line.oncePerOpen) {
+            if (m_noSamplesLogged)
+                continue;
+            m_noSamplesLogged = true;
+        }
+        Emit(line.type, line.text);
+    }
+    if (step.counted)
+        ++m_curFrameNumber;
+    return step.result;
+}
+
+void ZeVvcDecoder::decodeStep(Frame& frame, int number, Step& step)
+{
+    struct StepLog
+    {
+        ZeVvcDecoder& dec;
+        ~StepLog() { dec.m_stepLog = nullptr; }
+    } const stepLog{*this};
+    m_stepLog = &step.log;
     m_lastWriteHadSamples = false;
     m_lastOutput = OutputInfo{}; // width 0 until a picture is written
     // Never a stale picture with a failure: the Frame may hold planes set up for a picture that
@@ -241,7 +324,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
         frame.reset();
         for (auto& output : m_reconOutputs)
             output.second->close();
-        return err;
+        step.result = err;
     };
     try {
         const ZeNoxCoreError r = decodeNextFrame(frame, true);
@@ -252,7 +335,7 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
             return failed(ZE_NOX_CORE_INTERNAL_ERROR);
         }
     } catch (std::exception const& e) {
-        qCritical().noquote() << QString::fromUtf8(e.what());
+        logLine(QtCriticalMsg, QString::fromUtf8(e.what()));
         return failed(ZE_NOX_CORE_INTERNAL_ERROR);
     }
     // A picture must be what the stream was opened as: parameters stored for another file of the
@@ -261,33 +344,117 @@ ZeNoxCoreError ZeVvcDecoder::decodeNextPicture(Frame& frame)
         (m_lastOutput.width != m_width || m_lastOutput.height != m_height ||
          getAvPixFmtFromVvcVtmParams(m_lastOutput.bitDepth, ChromaFormat(m_lastOutput.chromaFormat), m_packedYuvMode) !=
              m_pixFmt)) {
-        qWarning().noquote() << QStringLiteral("%1: frame %2 is %3x%4, the stream %5x%6")
-                                    .arg(ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE))
-                                    .arg(m_curFrameNumber + 1)
-                                    .arg(m_lastOutput.width)
-                                    .arg(m_lastOutput.height)
-                                    .arg(m_width)
-                                    .arg(m_height);
-        ++m_curFrameNumber;
+        logLine(QtWarningMsg, QStringLiteral("%1: frame %2 is %3x%4, the stream %5x%6")
+                                  .arg(ErrToString(ZE_NOX_CORE_RESOLUTION_CHANGE))
+                                  .arg(number)
+                                  .arg(m_lastOutput.width)
+                                  .arg(m_lastOutput.height)
+                                  .arg(m_width)
+                                  .arg(m_height));
+        step.counted = true;
         return failed(ZE_NOX_CORE_RESOLUTION_CHANGE);
     }
     if (!m_lastWriteHadSamples) {
         // The picture was decoded but the library gave no samples for it: its samples differ from
         // its picture hash or it could not be reconstructed, so showing or measuring it would mislead.
-        failed(ZE_NOX_CORE_INTERNAL_ERROR);
-        if (!m_noSamplesLogged) {
-            qCritical().noquote()
-                << QStringLiteral(
-                       "VVC decoder: pictures of %1 cannot be decoded from frame %2 on (the picture is not "
-                       "complete or differs from its picture hash)")
-                       .arg(m_fileName)
-                       .arg(m_curFrameNumber + 1);
-            m_noSamplesLogged = true;
-        }
-        return ZE_NOX_CORE_INTERNAL_ERROR;
+        step.log.push_back(LogLine{QtCriticalMsg,
+                                   QStringLiteral("VVC decoder: pictures of %1 cannot be decoded from frame %2 on (the "
+                                                  "picture is not complete or differs from its picture hash)")
+                                       .arg(m_fileName)
+                                       .arg(number),
+                                   true});
+        return failed(ZE_NOX_CORE_INTERNAL_ERROR);
     }
-    ++m_curFrameNumber;
-    return ZE_NOX_CORE_OK;
+    step.counted = true;
+    step.result = ZE_NOX_CORE_OK;
+}
+
+void ZeVvcDecoder::startAhead()
+{
+    {
+        // The pictures are made here, on the caller's thread, which they belong to.
+        std::lock_guard<std::mutex> lock(m_aheadMutex);
+        while (m_spareFrames.size() < kAheadSteps + 1)
+            m_spareFrames.push_back(std::make_unique<Frame>());
+        m_aheadCancel = false;
+        m_aheadEnded = false;
+    }
+    m_aheadThread = std::thread(&ZeVvcDecoder::runAhead, this, m_curFrameNumber + 1);
+}
+
+void ZeVvcDecoder::stopAhead()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_aheadMutex);
+        m_aheadCancel = true;
+    }
+    m_aheadChanged.notify_all();
+    if (m_aheadThread.joinable())
+        m_aheadThread.join();
+    std::lock_guard<std::mutex> lock(m_aheadMutex);
+    for (Step& step : m_ahead)
+        if (step.frame)
+            m_spareFrames.push_back(std::move(step.frame));
+    m_ahead.clear();
+    m_aheadCancel = false;
+    m_aheadEnded = false;
+}
+
+void ZeVvcDecoder::runAhead(int number)
+{
+    for (;;) {
+        std::unique_ptr<Frame> frame;
+        {
+            std::unique_lock<std::mutex> lock(m_aheadMutex);
+            m_aheadChanged.wait(lock, [this] {
+                return m_aheadCancel || (m_ahead.size() < kAheadSteps && !m_spareFrames.empty());
+            });
+            if (m_aheadCancel)
+                return;
+            frame = std::move(m_spareFrames.back());
+            m_spareFrames.pop_back();
+        }
+        Step step;
+        try {
+            decodeStep(*frame, number, step);
+        } catch (...) {
+            // Nothing may leave the thread (an allocation that failed outside the decoding).
+            step.result = ZE_NOX_CORE_INTERNAL_ERROR;
+        }
+        // The output lets go of the planes: they are the caller's once the step is taken.
+        for (auto& output : m_reconOutputs)
+            output.second->close();
+        bool const last = step.result != ZE_NOX_CORE_OK;
+        if (step.counted)
+            ++number;
+        step.frame = std::move(frame);
+        {
+            std::lock_guard<std::mutex> lock(m_aheadMutex);
+            m_ahead.push_back(std::move(step));
+            m_aheadEnded = last;
+        }
+        m_aheadChanged.notify_all();
+        if (last)
+            return; // decoding goes on, if asked to, from this state as on the caller's thread
+    }
+}
+
+ZeVvcDecoder::Step ZeVvcDecoder::takeAhead()
+{
+    Step step;
+    bool ended = false;
+    {
+        std::unique_lock<std::mutex> lock(m_aheadMutex);
+        m_aheadChanged.wait(lock, [this] { return !m_ahead.empty(); });
+        step = std::move(m_ahead.front());
+        m_ahead.pop_front();
+        ended = m_aheadEnded && m_ahead.empty();
+    }
+    m_aheadChanged.notify_all();
+    // The thread ends after its last step; a later request starts it again.
+    if (ended)
+        m_aheadThread.join();
+    return step;
 }
 
 ZeNoxCoreError ZeVvcDecoder::restart()
@@ -420,7 +587,7 @@ AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaForm
                                                         bool packedYuvMode) const
 {
     if (bitDepth != 8 && bitDepth != 10) {
-        qWarning().noquote() << QStringLiteral("VVC decoder: Invalid bit depth %1").arg(bitDepth);
+        logLine(QtWarningMsg, QStringLiteral("VVC decoder: Invalid bit depth %1").arg(bitDepth));
         return AV_PIX_FMT_NONE;
     }
     bool const eight = bitDepth == 8;
@@ -431,11 +598,11 @@ AVPixelFormat ZeVvcDecoder::getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaForm
         return eight ? AV_PIX_FMT_YUV422P : AV_PIX_FMT_YUV422P10LE;
     if (!packedYuvMode && chromaFormat == CHROMA_444)
         return eight ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV444P10LE;
-    qWarning().noquote()
-        << QStringLiteral("VVC decoder: Unknown combination of bit depth=%1, chromaFormat=%2 and packedYuvMode=%3")
-               .arg(bitDepth)
-               .arg(int(chromaFormat))
-               .arg(packedYuvMode);
+    logLine(QtWarningMsg,
+            QStringLiteral("VVC decoder: Unknown combination of bit depth=%1, chromaFormat=%2 and packedYuvMode=%3")
+                .arg(bitDepth)
+                .arg(int(chromaFormat))
+                .arg(packedYuvMode));
     return AV_PIX_FMT_NONE;
 }
 
@@ -673,12 +840,19 @@ ZeNoxCoreError ZeVvcDecoder::xSetUpOutput(Frame& frame, int layerId)
     if (m_decLib->getVPS() && m_decLib->getVPS()->getMaxLayers() > 1 && !xIsNaluWithinTargetOutputLayerIdSet(&probe))
         return ZE_NOX_CORE_OK;
 
-    if (!frame.isValid()) {
+    {
+        // The picture is written as packed rows into unshared planes of its size and format: a
+        // Frame that holds others (a picture of another stream, planes another holder shows) gets
+        // new ones, or the picture would be lost or written over what the other holder shows.
         const ChromaFormat cf = sps.m_chromaFormatIdc;
         VVC_CHECK(cf < CHROMA_400 || cf >= NUM_CHROMA_FORMAT, "Invalid chroma format parameter");
         const OutputInfo info = outputInfoOf(*first);
         const AVPixelFormat fmt =
             getAvPixFmtFromVvcVtmParams(std::max(m_outputBitDepth[0], m_outputBitDepth[1]), cf, m_packedYuvMode);
+        int packed[4] = {};
+        if (frame.isValid() && (av_image_fill_linesizes(packed, fmt, info.width) < 0 ||
+                                !std::equal(packed, packed + 4, frame.avFrame()->linesize)))
+            frame.reset();
         if (!frame.allocatePicture(info.width, info.height, fmt))
             return ZE_NOX_CORE_NOT_OPENED;
     }

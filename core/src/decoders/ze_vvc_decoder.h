@@ -1,12 +1,17 @@
 #pragma once
 
 #include "decoders/ze_nox_sequential_decoder.h"
+#include "display/frame.h"
 
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <fstream>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -24,6 +29,9 @@ namespace ze::nox::core {
 // parameters decodes the whole stream once to count its pictures. Backward moves and jumps start
 // at the IRAP picture (IDR, CRA) nearest before the target, with the parameter sets seen before
 // it; the RASL pictures of a CRA are reached from the IRAP picture before it.
+// With more than one decoding thread, pictures are decoded a few ahead of the caller on a thread
+// of the decoder's own; the caller gets the same pictures, failures and messages at the same
+// pictures as when they are decoded on its thread.
 class ZeVvcDecoder : public ZeNoxSequentialDecoder
 {
     Q_OBJECT
@@ -45,6 +53,37 @@ private:
     // Hands a NAL unit to the library, with the target layers a VPS sets.
     void decodeUnit(InputNALUnit& nalu);
     ZeNoxCoreError decodeNextPicture(Frame& frame) override;
+
+    // A message of a decoding step, given out when the caller reaches the step.
+    struct LogLine
+    {
+        QtMsgType type = QtWarningMsg;
+        QString text;
+        bool oncePerOpen = false; // given only the first time after an open
+    };
+    // The outcome of one decoding step: a picture (or the failure met at it) and what it logs.
+    struct Step
+    {
+        std::unique_ptr<Frame> frame; // the picture, when decoded ahead
+        ZeNoxCoreError result = ZE_NOX_CORE_OK;
+        bool counted = false; // the step moved the stream on to the next picture number
+        std::vector<LogLine> log;
+    };
+    // Decodes the next picture into the frame as picture number `number`, its outcome in `step`.
+    void decodeStep(Frame& frame, int number, Step& step);
+    // Gives out a step's messages and counts it; its result.
+    ZeNoxCoreError finishStep(Step& step);
+    void logLine(QtMsgType type, QString const& text) const;
+
+    // Decoding ahead: the thread decodes steps into m_ahead until it holds kAheadSteps, it is
+    // cancelled, or a step fails (it ends after queueing that step).
+    static constexpr size_t kAheadSteps = 2; // with the one being decoded, three ahead
+    void startAhead();
+    // Cancels the thread (between pictures), waits for it and drops what it decoded ahead.
+    void stopAhead();
+    void runAhead(int number);
+    // The next step decoded ahead, waiting for it.
+    Step takeAhead();
     AVPixelFormat getAvPixFmtFromVvcVtmParams(int bitDepth, ChromaFormat chromaFormat, bool packedYuvMode) const;
     bool xIsNaluWithinTargetDecLayerIdSet(InputNALUnit const* nalu) const;
     bool xIsNaluWithinTargetOutputLayerIdSet(InputNALUnit const* nalu) const;
@@ -111,6 +150,17 @@ private:
     bool m_writeDue = false; // a parameter set waits until the pictures due are written
     OutputInfo m_lastOutput;
     bool m_noSamplesLogged = false;
+
+    // Set while a step runs: its messages go there instead of to the log.
+    std::vector<LogLine>* m_stepLog = nullptr;
+
+    std::thread m_aheadThread;
+    std::mutex m_aheadMutex;
+    std::condition_variable m_aheadChanged; // a step queued or taken, or a cancel
+    std::deque<Step> m_ahead;               // decoded, not taken yet (guarded by m_aheadMutex)
+    std::vector<std::unique_ptr<Frame>> m_spareFrames; // pictures for the thread to reuse (guarded)
+    bool m_aheadCancel = false;                        // guarded
+    bool m_aheadEnded = false; // the thread queued its last step (guarded)
 
     static int m_decInstanceCount;
 };
