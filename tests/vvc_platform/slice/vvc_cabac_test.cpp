@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -127,4 +128,58 @@ TEST(VvcCabac, ReadsPastTheDataAreRecordedNotMade)
     none.init(nullptr, 100);
     none.decodeBypassBins(32);
     EXPECT_TRUE(none.overrun());
+}
+
+// Runs of bypass bins decoded at once give the bins, the position and the overrun that single
+// bypass bins give, on any data: arbitrary bytes (also ones whose first 9 bits exceed the
+// range, which no encoder writes) and runs that reach past the end of the data.
+TEST(VvcCabac, BypassRunsMatchSingleBins)
+{
+    std::mt19937 gen(11);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<uint8_t> data(size_t(gen() % 40));
+        for (auto& b : data)
+            b = uint8_t(gen());
+        if (round % 4 == 0 && data.size() >= 2)
+            data[0] = data[1] = 0xFF; // offset 511 against the range 510
+        CabacReader runs, single;
+        runs.init(data.data(), data.size());
+        single.init(data.data(), data.size());
+        ContextModel ctxA, ctxB;
+        ctxA.init(int(gen() % 64), int(gen() % 16), 32);
+        ctxB = ctxA;
+        for (int step = 0; step < 40; ++step) {
+            if (gen() % 3 == 0) {
+                ASSERT_EQ(runs.decodeBin(ctxA), single.decodeBin(ctxB)) << "round " << round << " step " << step;
+                continue;
+            }
+            int const n = int(gen() % 33);
+            uint32_t expected = 0;
+            for (int i = 0; i < n; ++i)
+                expected = (expected << 1) | single.decodeBypass();
+            ASSERT_EQ(runs.decodeBypassBins(n), expected) << "round " << round << " step " << step << " n " << n;
+            ASSERT_EQ(runs.bitPosition(), single.bitPosition()) << "round " << round << " step " << step;
+            ASSERT_EQ(runs.overrun(), single.overrun()) << "round " << round << " step " << step;
+        }
+    }
+}
+
+// At the end of the data: every bit is counted once, the position stops at the last bit, and
+// the overrun is set by the first bin that needs a bit beyond it, for data ending anywhere
+// relative to the reader's eight-byte loads.
+TEST(VvcCabac, PositionAndOverrunAtTheEndOfTheData)
+{
+    for (size_t size = 0; size <= 19; ++size) {
+        std::vector<uint8_t> data(size, 0x5C);
+        CabacReader r;
+        r.init(data.data(), data.size());
+        uint64_t const bits = uint64_t(size) * 8;
+        EXPECT_EQ(r.overrun(), bits < 9) << size;
+        for (uint64_t read = 9; read < bits + 3; ++read) {
+            ASSERT_EQ(r.bitPosition(), std::min(read, bits)) << size << " bytes, " << read << " bits";
+            ASSERT_EQ(r.bytePosition(), size_t(std::min(read, bits) / 8));
+            ASSERT_EQ(r.overrun(), read > bits) << size << " bytes, " << read << " bits";
+            r.decodeBypass();
+        }
+    }
 }

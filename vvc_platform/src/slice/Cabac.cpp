@@ -1,6 +1,7 @@
 #include "slice/Cabac.h"
 
 #include <algorithm>
+#include <cstring>
 
 void ContextModel::init(int initValue, int shiftIdx, int sliceQp)
 {
@@ -19,55 +20,68 @@ void ContextModel::init(int initValue, int shiftIdx, int sliceQp)
 void CabacReader::init(uint8_t const* data, size_t size)
 {
     m_data = data;
-    m_size = data ? size : 0;
-    m_bitPos = 0;
+    m_next = data;
+    m_end = data ? data + size : data;
+    m_cache = 0;
+    m_cacheBits = 0;
     m_overrun = false;
     m_range = 510;
-    m_offset = 0;
-    for (int i = 0; i < 9; ++i)
-        m_offset = (m_offset << 1) | readBit();
+    m_offset = readBits(9);
 }
 
-unsigned CabacReader::decodeBin(ContextModel& ctx)
+void CabacReader::refill(int n)
 {
-    int const pState = ctx.probability();
-    unsigned const valMps = unsigned(pState >> 14);
-    const uint32_t qRangeIdx = m_range >> 5;
-    const uint32_t lpsRange = ((qRangeIdx * (uint32_t(valMps ? 32767 - pState : pState) >> 9)) >> 1) + 4;
-    m_range -= lpsRange;
-    unsigned bin;
-    if (m_offset >= m_range) {
-        bin = !valMps;
-        m_offset -= m_range;
-        m_range = lpsRange;
+    if (m_end - m_next >= 8) {
+        uint64_t word;
+        std::memcpy(&word, m_next, 8);
+        word = __builtin_bswap64(word);
+        int const bytes = (64 - m_cacheBits) >> 3;
+        m_cache |= word >> m_cacheBits;
+        m_cacheBits += 8 * bytes;
+        m_next += bytes;
+        if (m_cacheBits < 64)
+            m_cache &= ~uint64_t(0) << (64 - m_cacheBits);
     } else {
-        bin = valMps;
+        while (m_cacheBits <= 56 && m_next < m_end) {
+            m_cache |= uint64_t(*m_next++) << (56 - m_cacheBits);
+            m_cacheBits += 8;
+        }
     }
-    ctx.update(bin);
-    if (m_range < 256) {
-        // Renormalise in one step: as many bits as the range needs to reach 9 bits again.
-        int const n = __builtin_clz(m_range) - 23;
-        m_range <<= n;
-        m_offset = (m_offset << n) | readBits(n);
+    if (m_cacheBits < n) {
+        // Past the end: the cache holds zeros below its last bit of data.
+        m_overrun = true;
+        m_cacheBits = n;
     }
-    return bin;
-}
-
-unsigned CabacReader::decodeBypass()
-{
-    m_offset = (m_offset << 1) | readBit();
-    if (m_offset >= m_range) {
-        m_offset -= m_range;
-        return 1;
-    }
-    return 0;
 }
 
 uint32_t CabacReader::decodeBypassBins(int numBins)
 {
+    numBins = std::min(numBins, 32);
     uint32_t value = 0;
-    for (int i = 0; i < numBins && i < 32; ++i)
-        value = (value << 1) | decodeBypass();
+    while (numBins > 0) {
+        int const k = std::min(numBins, 16);
+        numBins -= k;
+        if (m_offset >= m_range) {
+            // Only a broken stream gets here: bin by bin, as the single bypass bins go on.
+            for (int i = 0; i < k; ++i)
+                value = (value << 1) | decodeBypass();
+            continue;
+        }
+        // k bins at once: the offset with k more bits divided by the range, one quotient bit
+        // per bin (the remainder is the new offset).
+        uint32_t off = (m_offset << k) | readBits(k);
+        uint32_t bins = 0;
+        for (int i = k - 1; i >= 0; --i) {
+            uint32_t const r = m_range << i;
+            bins <<= 1;
+            if (off >= r) {
+                off -= r;
+                bins |= 1;
+            }
+        }
+        m_offset = off;
+        value = (value << k) | bins;
+    }
     return value;
 }
 
@@ -76,9 +90,9 @@ unsigned CabacReader::decodeTerminate()
     m_range -= 2;
     if (m_offset >= m_range)
         return 1; // the data ends here: the caller goes on at the byte boundary
-    while (m_range < 256) {
+    if (m_range < 256) {
         m_range <<= 1;
-        m_offset = (m_offset << 1) | readBit();
+        m_offset = (m_offset << 1) | readBits(1);
     }
     return 0;
 }

@@ -33,50 +33,71 @@ class CabacReader
 public:
     // Starts decoding the bytes [data, data + size): the first 9 bits form the offset.
     void init(uint8_t const* data, size_t size);
-    unsigned decodeBin(ContextModel& ctx);
-    unsigned decodeBypass();
+    unsigned decodeBin(ContextModel& ctx)
+    {
+        int const pState = ctx.probability();
+        unsigned const valMps = unsigned(pState >> 14);
+        uint32_t const qRangeIdx = m_range >> 5;
+        uint32_t const lpsRange = ((qRangeIdx * (uint32_t(valMps ? 32767 - pState : pState) >> 9)) >> 1) + 4;
+        m_range -= lpsRange;
+        unsigned bin;
+        if (m_offset >= m_range) {
+            bin = !valMps;
+            m_offset -= m_range;
+            m_range = lpsRange;
+        } else {
+            bin = valMps;
+        }
+        ctx.update(bin);
+        if (m_range < 256) {
+            // Renormalise in one step: as many bits as the range needs to reach 9 bits again.
+            int const n = __builtin_clz(m_range) - 23;
+            m_range <<= n;
+            m_offset = (m_offset << n) | readBits(n);
+        }
+        return bin;
+    }
+    unsigned decodeBypass()
+    {
+        m_offset = (m_offset << 1) | readBits(1);
+        if (m_offset >= m_range) {
+            m_offset -= m_range;
+            return 1;
+        }
+        return 0;
+    }
     // `numBins` bypass bins, the first one the most significant (numBins <= 32).
     uint32_t decodeBypassBins(int numBins);
     unsigned decodeTerminate();
     // True once a bin needed bits beyond the data.
     bool overrun() const { return m_overrun; }
     // Bytes consumed, counting the bits held in the offset register as read.
-    size_t bytePosition() const { return m_bitPos >> 3; }
-    // Bits read so far, the 9 bits of the initial offset included. After a terminating bin of 1
-    // the last bit read is the stop bit of the arithmetic code.
-    uint64_t bitPosition() const { return m_bitPos; }
+    size_t bytePosition() const { return size_t(bitPosition() >> 3); }
+    // Bits read so far, the 9 bits of the initial offset included (never more than the data
+    // holds). After a terminating bin of 1 the last bit read is the stop bit of the arithmetic code.
+    uint64_t bitPosition() const { return uint64_t(m_next - m_data) * 8 - uint64_t(m_cacheBits); }
 
 private:
-    unsigned readBit()
+    // `n` bits (1 to 25), the first one the most significant, from the bit cache; bits past the
+    // end of the data read as zeros and set the overrun.
+    uint32_t readBits(int n)
     {
-        if (m_bitPos >= uint64_t(m_size) * 8) {
-            m_overrun = true;
-            return 0;
-        }
-        unsigned const bit = (m_data[m_bitPos >> 3] >> (7 - (m_bitPos & 7))) & 1u;
-        ++m_bitPos;
-        return bit;
+        if (m_cacheBits < n)
+            refill(n);
+        uint32_t const v = uint32_t(m_cache >> (64 - n));
+        m_cache <<= n;
+        m_cacheBits -= n;
+        return v;
     }
-    // `n` bits (1 to 8), the first one the most significant; past the data as readBit().
-    unsigned readBits(int n)
-    {
-        if (m_bitPos + uint64_t(n) > uint64_t(m_size) * 8) {
-            unsigned v = 0;
-            for (int i = 0; i < n; ++i)
-                v = (v << 1) | readBit();
-            return v;
-        }
-        size_t const byte = size_t(m_bitPos >> 3);
-        int const used = int(m_bitPos & 7);
-        // The second byte is read only when the bits reach into it (and it is then inside).
-        uint32_t const word = uint32_t(m_data[byte]) << 8 | (used + n > 8 ? m_data[byte + 1] : 0u);
-        m_bitPos += uint64_t(n);
-        return (word >> (16 - used - n)) & ((1u << n) - 1);
-    }
+    // Fills the cache with whole bytes (eight at a time while that many are left); where the
+    // data cannot supply `n` bits, the missing ones are zeros.
+    void refill(int n);
 
     uint8_t const* m_data = nullptr;
-    size_t m_size = 0;
-    uint64_t m_bitPos = 0;
+    uint8_t const* m_next = nullptr; // the first byte not yet in the cache
+    uint8_t const* m_end = nullptr;
+    uint64_t m_cache = 0; // the next bits of the data from the most significant one, zeros below
+    int m_cacheBits = 0;
     uint32_t m_range = 510;
     uint32_t m_offset = 0;
     bool m_overrun = false;

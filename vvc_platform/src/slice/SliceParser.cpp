@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 
 namespace vvcslice {
 
@@ -878,7 +879,7 @@ private:
         cu.depth = uint8_t(n.depth);
         std::copy(std::begin(n.path), std::end(n.path), cu.path);
         CuState st;
-        m_out = IntraCodingUnit();
+        resetOut();
         m_out.tree = n.tree;
         m_out.x = n.x;
         m_out.y = n.y;
@@ -1453,10 +1454,26 @@ private:
         }
     }
 
+    // Starts the next coding unit: m_out cleared, its blocks' level buffers kept for reuse.
+    void resetOut()
+    {
+        std::vector<TransformBlock> blocks;
+        blocks.swap(m_out.blocks);
+        for (TransformBlock& b : blocks)
+            m_levelPool.push_back(std::move(b.levels));
+        blocks.clear();
+        m_out = CodingUnit();
+        m_out.blocks.swap(blocks);
+    }
+
     TransformBlock& newBlock(int cIdx, int x, int y, int w, int h, bool ts)
     {
         m_out.blocks.emplace_back();
         TransformBlock& b = m_out.blocks.back();
+        if (!m_levelPool.empty()) {
+            b.levels = std::move(m_levelPool.back());
+            m_levelPool.pop_back();
+        }
         b.cIdx = cIdx;
         b.x = x;
         b.y = y;
@@ -1527,40 +1544,31 @@ private:
         if ((lastSubBlock > 0 || lastScanPos > 0) && luma)
             st.mtsDcOnly = false;
 
-        std::array<uint8_t, 1024> pass1{};
-        std::array<int32_t, 1024> level{};
+        // The levels of the first pass and the absolute levels so far, in rows of the coded
+        // region with two zero columns right and two zero rows below: the template of a
+        // position reads its right and lower neighbours without bounds checks. Only the part
+        // a block of this size uses is cleared.
+        int const stride = w + 2;
+        size_t const area = size_t(stride) * size_t(h + 2);
+        std::memset(m_pass1.data(), 0, area);
+        std::memset(m_level.data(), 0, area * sizeof(int32_t));
+        uint8_t* const pass1 = m_pass1.data();
+        int32_t* const level = m_level.data();
         std::array<uint8_t, 64> sbCoded{};
         int remBins = ((1 << (log2ZoW + log2ZoH)) * 7) >> 2;
         int qState = 0;
         bool const dq = m_sh.depQuant;
         int const sigBase[3] = {luma ? C_SIG_L0 : C_SIG_C0, luma ? C_SIG_L1 : C_SIG_C1, luma ? C_SIG_L2 : C_SIG_C2};
-        auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
+        auto at = [stride](int x, int y) { return size_t(y) * size_t(stride) + size_t(x); };
         auto tmplPass1 = [&](int x, int y, int& sum, int& num) {
-            sum = num = 0;
-            auto add = [&](int xx, int yy) {
-                if (xx < w && yy < h) {
-                    const int v = pass1[at(xx, yy)];
-                    sum += v;
-                    num += v ? 1 : 0;
-                }
-            };
-            add(x + 1, y);
-            add(x + 2, y);
-            add(x, y + 1);
-            add(x, y + 2);
-            add(x + 1, y + 1);
+            uint8_t const* const p = pass1 + at(x, y);
+            int const a = p[1], b = p[2], c = p[stride], d = p[2 * stride], e = p[stride + 1];
+            sum = a + b + c + d + e;
+            num = (a != 0) + (b != 0) + (c != 0) + (d != 0) + (e != 0);
         };
         auto tmplLevel = [&](int x, int y, int base) {
-            int sum = 0;
-            auto add = [&](int xx, int yy) {
-                if (xx < w && yy < h)
-                    sum += level[at(xx, yy)];
-            };
-            add(x + 1, y);
-            add(x + 2, y);
-            add(x, y + 1);
-            add(x, y + 2);
-            add(x + 1, y + 1);
+            int32_t const* const p = level + at(x, y);
+            int const sum = p[1] + p[2] + p[stride] + p[2 * stride] + p[stride + 1];
             return std::min(std::max(sum - 5 * base, 0), 31);
         };
         for (int i = lastSubBlock; i >= 0; --i) {
@@ -1686,12 +1694,6 @@ private:
     {
         (void)cIdx;
         int const w = 1 << log2W, h = 1 << log2H;
-        struct Store
-        {
-            std::vector<int32_t>& coeff;
-            TransformBlock& out;
-            ~Store() { out.levels = coeff; }
-        };
         int log2SbW = std::min(log2W, log2H) < 2 ? 1 : 2, log2SbH = log2SbW;
         if (log2W + log2H > 3) {
             if (log2W < 2) {
@@ -1709,9 +1711,10 @@ private:
         auto const& sbScan = DiagScan(log2W - log2SbW, log2H - log2SbH);
         auto const& inScan = DiagScan(log2SbW, log2SbH);
         int const lastSubBlock = sbCols * sbRows - 1;
-        std::vector<int32_t> coeff(size_t(w) * size_t(h), 0);
-        Store store{coeff, out};
-        std::vector<uint8_t> sbCoded(size_t(sbCols) * size_t(sbRows), 0);
+        if (out.levels.size() != size_t(w) * size_t(h) || sbCols * sbRows > 256)
+            fail("transform skip block of an unexpected size");
+        std::vector<int32_t>& coeff = out.levels; // zeros from newBlock()
+        std::array<uint8_t, 256> sbCoded{};
         auto at = [w](int x, int y) { return size_t(y) * size_t(w) + size_t(x); };
         int remCcbs = ((1 << (log2W + log2H)) * 7) >> 2;
         bool inferSbCbf = true;
@@ -1825,6 +1828,10 @@ private:
     RefDistances const* m_refs = nullptr;
     std::vector<CtuFilterParams> m_ctuParams;
     IntraCodingUnit m_out; // the coding unit being decoded
+    std::vector<std::vector<int32_t>> m_levelPool; // level buffers of earlier units' blocks
+    // The residual's first-pass and absolute levels (a 32x32 region with its border).
+    std::array<uint8_t, 34 * 34> m_pass1{};
+    std::array<int32_t, 34 * 34> m_level{};
     CabacReader m_cabac;
     std::vector<ContextModel> m_ctx;
     int m_log2Ctb = 7, m_ctb = 128, m_picW = 0, m_picH = 0, m_minCb = 4, m_maxTb = 64, m_maxTs = 4;
