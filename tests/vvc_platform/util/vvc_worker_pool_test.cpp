@@ -191,7 +191,7 @@ TEST(VvcWorkerPool, SharedTasksRunOnceAfterWhatTheyWaitFor)
     }
 }
 
-TEST(VvcWorkerPool, WaitingRunsASharedTaskNoWorkerHasTaken)
+TEST(VvcWorkerPool, WaitingForASharedTaskNeedsNoFreeWorker)
 {
     Threads const use(2);
     std::mutex lock;
@@ -204,10 +204,12 @@ TEST(VvcWorkerPool, WaitingRunsASharedTaskNoWorkerHasTaken)
             std::unique_lock<std::mutex> guard(lock);
             cv.wait(guard, [&] { return release; });
         }));
-    std::thread::id ranOn;
-    auto const task = vvcutil::SharedTask::Start([&ranOn] { ranOn = std::this_thread::get_id(); });
-    task->wait();
-    EXPECT_EQ(ranOn, std::this_thread::get_id()) << "the waiter ran it";
+    std::atomic<bool> ran{false};
+    auto const task = vvcutil::SharedTask::Start([&ran] { ran = true; });
+    task->wait(); // returns while every worker is held by a blocker
+    EXPECT_TRUE(ran.load());
+    EXPECT_TRUE(task->done());
+    EXPECT_FALSE(blockers.back()->done());
     {
         std::lock_guard<std::mutex> guard(lock);
         release = true;
