@@ -645,21 +645,27 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         job = std::make_shared<PictureJob>();
         job->pic = m_cur;
     }
-    // The picture waits for the pictures in flight that its slices refer to.
-    auto const refersTo = [&](Picture const* ref) {
-        for (auto const& other : m_inFlight)
-            if (other->pic.get() == ref &&
-                std::find(job->waitsFor.begin(), job->waitsFor.end(), other->task) == job->waitsFor.end())
-                job->waitsFor.push_back(other->task);
-    };
-    for (SliceRefs const& refs : m_cur->slices) {
-        for (auto const& list : refs.list)
-            for (RefPicEntry const& e : list)
-                refersTo(e.pic);
-        refersTo(refs.collocated);
+    // The planes and the motion field of a reconstructed picture are made before its decoding
+    // starts: pictures that refer to it read their rows while it is decoded.
+    Picture& pic = *job->pic;
+    if (job->reconstruct && pic.seqSet && pic.picSet) {
+        vvcsyntax::SeqParameterSet const& sps = *pic.seqSet;
+        vvcsyntax::PicParameterSet const& pps = *pic.picSet;
+        pic.motion = std::make_shared<vvcinter::MotionField>();
+        pic.motion->poc = pic.poc;
+        if (pic.samples.allocate(ChromaFormat(sps.chromaFormatIdc), pps.picWidth, pps.picHeight, sps.bitDepth) &&
+            pic.motion->create(pps.picWidth, pps.picHeight))
+            pic.progress.begin();
+        else
+            job->reconstruct = false; // no memory for it: a picture without samples
+        for (DeferredSlice const& d : job->slices) {
+            job->sao = job->sao || d.sh.saoLuma || d.sh.saoChroma;
+            job->alf = job->alf || d.sh.alfEnabled;
+        }
     }
     PictureJob* const running = job.get();
     job->task = vvcutil::SharedTask::Start([running] { runJob(*running); });
+    pic.progress.setTask(job->task);
     m_inFlight.push_back(std::move(job));
     // A bounded number of pictures in flight (each holds its planes and slice data).
     while (m_inFlight.size() > maxInFlight() || (!m_inFlight.empty() && m_inFlight.front()->task->done()))
@@ -676,18 +682,24 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
 
 void DecLib::runJob(PictureJob& job)
 {
-    for (auto const& ref : job.waitsFor) {
-        try {
-            ref->wait();
-        } catch (...) {
-            // Reported to the one who takes that picture's outcome.
-        }
-    }
-    job.waitsFor.clear();
     Picture& pic = *job.pic;
     std::unique_ptr<IntraPictureReconstructor> recon;
-    if (job.reconstruct && pic.seqSet && pic.picSet)
+    bool const rows = job.reconstruct && pic.seqSet && pic.picSet;
+    // Pictures waiting on its rows go on once it is finished, whatever happens.
+    struct Finish
+    {
+        Picture& pic;
+        bool armed;
+        ~Finish()
+        {
+            if (armed && !pic.progress.complete())
+                pic.progress.finish(true);
+        }
+    } finish{pic, rows};
+    if (rows) {
         recon = std::make_unique<IntraPictureReconstructor>(*pic.seqSet, *pic.picSet);
+        recon->decodeInto(&pic, job.sao, job.alf);
+    }
     int reconSlices = 0;
     for (DeferredSlice& d : job.slices) {
         try {
@@ -703,6 +715,8 @@ void DecLib::runJob(PictureJob& job)
                                                          recon.get(), d.hasDistances ? &d.distances : nullptr);
             if (!result.ok)
                 recon.reset();
+            else if (recon)
+                recon->endSlice();
             ++(d.intra ? job.intraSlices : job.interSlices);
             if (result.ok)
                 ++(d.intra ? job.intraSlicesParsed : job.interSlicesParsed);
@@ -716,6 +730,7 @@ void DecLib::runJob(PictureJob& job)
         }
     }
     finishSamples(job, recon.get());
+    finish.armed = false;
     job.slices.clear();
 }
 
@@ -730,10 +745,12 @@ void DecLib::finishSamples(PictureJob& job, IntraPictureReconstructor* recon)
     if (recon && !recon->ok() && std::getenv("SERAVIN_VVC_TRACE"))
         std::fprintf(stderr, "picture %d not reconstructed: %s\n", pic.poc, recon->error().c_str());
     std::string const stats = recon && std::getenv("SERAVIN_VVC_STATS") ? recon->toolStats() : std::string();
-    if (recon && recon->ok())
-        pic.samples.assign(recon->picture());
+    bool const reconstructed = recon && recon->ok();
+    // Its rows are all written: the pictures waiting on them go on while the hash is checked.
+    if (job.reconstruct && pic.seqSet && pic.picSet)
+        pic.progress.finish(!reconstructed);
     job.intraPicture = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
-    PelUnitBuf const buf = pic.samples.view();
+    PelUnitBuf const buf = reconstructed ? pic.samples.view() : PelUnitBuf();
     if (pic.hasHash && job.hashCheck && !buf.empty()) {
         PlaneView planes[3];
         int bitDepth[3] = {};

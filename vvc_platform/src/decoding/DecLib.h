@@ -186,7 +186,7 @@ private:
         bool reconstruct = false;
         bool hashCheck = false;
         std::vector<DeferredSlice> slices;
-        std::vector<std::shared_ptr<vvcutil::SharedTask>> waitsFor; // the pictures it refers to
+        bool sao = false, alf = false; // a slice uses them
         std::shared_ptr<vvcutil::SharedTask> task;
         // Outcome.
         int intraSlices = 0, intraSlicesParsed = 0, interSlices = 0, interSlicesParsed = 0;
@@ -197,7 +197,8 @@ private:
         std::string statsLine; // debugging aid (SERAVIN_VVC_STATS)
     };
     // Decodes the picture's slice data and finishes its samples: the in-loop filters, the hash
-    // check and the motion field. Touches only the job and its picture.
+    // check and the motion field, row by row into the picture's planes (made beforehand), while
+    // the rows of the pictures it refers to become final. Touches only the job and its picture.
     static void runJob(PictureJob& job);
     static void finishSamples(PictureJob& job, IntraPictureReconstructor* recon);
     // Returns once the samples of `pic` are finished (of every picture when null), taking the

@@ -74,6 +74,8 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
 void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int sliceIndex, ApsLookup const& aps,
                                            Picture* current, SliceRefs const* refs)
 {
+    completeCtu(m_openCtu);
+    m_openCtu = -1;
     m_sh = &sh;
     m_slice = sliceIndex;
     m_ibcHistory.clear();
@@ -672,18 +674,24 @@ void ParallelRows(int height, int band, Body const& body)
 
 } // namespace
 
-void IntraPictureReconstructor::deblock()
+void IntraPictureReconstructor::deblockRows(int r0, int r1)
 {
+    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH();
+    int const u0 = std::min(unitsH, (r0 << m_sps.log2CtuSize) >> 2), u1 = std::min(unitsH, (r1 << m_sps.log2CtuSize) >> 2);
+    if (u0 >= u1)
+        return;
+    if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
+        inverseMapLuma(u0, u1);
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
         return;
-    vvcdeblock::DeriveEdges(m_dbk);
+    vvcdeblock::DeriveEdges(m_dbk, u0, u1);
     if (m_anyInter)
-        motionEdges();
+        motionEdges(u0, u1);
     // Luma edges between two block copy units: the block vector comparison.
     if (!m_ibcCell.empty())
         for (int d = 0; d < 2; ++d)
-            for (int y4 = d; y4 < m_dbk.unitsH(); ++y4)
-                for (int x4 = 1 - d; x4 < m_dbk.unitsW(); ++x4) {
+            for (int y4 = std::max(u0, d); y4 < u1; ++y4)
+                for (int x4 = 1 - d; x4 < unitsW; ++x4) {
                     vvcdeblock::EdgeSegment& e = m_dbk.edge(vvcdeblock::EdgeDir(d), x4, y4);
                     const size_t q = size_t(y4) * size_t(m_gridW) + size_t(x4);
                     const size_t p = d == vvcdeblock::kEdgeVer ? q - 1 : q - size_t(m_gridW);
@@ -701,21 +709,21 @@ void IntraPictureReconstructor::deblock()
         planes[c].height = m_pic.planeHeight(c);
     }
     // The checks once (an empty range), then the edges in parallel: vertical edges of different
-    // unit rows are independent, and horizontal edges of different unit columns. All vertical
-    // edges are done before any horizontal one.
+    // unit rows are independent, and horizontal edges of different unit columns. The vertical
+    // edges of the rows are done before their horizontal ones (those of the rows above are done).
     if (!vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, 0, 0)) {
         fail("deblocking refused the picture");
         return;
     }
-    int const unitsW = m_dbk.unitsW(), unitsH = m_dbk.unitsH();
-    ParallelRows(unitsH, 4,
-                 [&](int y0, int y1) { vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, y0, y1); });
-    // Horizontal edges in bands of columns over the whole height: an edge reads samples that the
-    // edge above it may have filtered (4-sample blocks), so within a column they go top to bottom.
+    ParallelRows(u1 - u0, 4, [&](int y0, int y1) {
+        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeVer, u0 + y0, u0 + y1);
+    });
+    // Horizontal edges in bands of columns: an edge reads samples that the edge above it may have
+    // filtered (4-sample blocks), so within a column they go top to bottom.
     int const bandW = 16, bands = (unitsW + bandW - 1) / bandW;
     vvcutil::ParallelFor(bands, [&](int i) {
         int const x0 = i * bandW;
-        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, 0, unitsH, x0, x0 + bandW);
+        vvcdeblock::DeblockEdges(m_dbk, planes, vvcdeblock::kEdgeHor, u0, u1, x0, x0 + bandW);
     });
 }
 
@@ -732,25 +740,23 @@ bool IntraPictureReconstructor::filterOutput(char const* filter)
     return true;
 }
 
-void IntraPictureReconstructor::applyAlf()
+void IntraPictureReconstructor::alfRows(int r0, int r1)
 {
-    bool any = false;
-    for (auto const& f : m_alfFilters)
-        any = any || f;
-    if (!any)
-        return;
-    // ALF reads the picture after SAO and writes every sample of its output.
     if (!filterOutput("ALF"))
         return;
+    // ALF reads the picture after SAO (in m_filtered) and writes back into m_pic, or without SAO
+    // from m_pic into m_filtered.
+    PelStorage& from = m_planSao ? m_filtered : m_pic;
+    PelStorage& to = m_planSao ? m_pic : m_filtered;
     AlfPlaneIn in[3];
     AlfPlaneOut out[3];
     for (int c = 0; c < (m_chroma ? 3 : 1); ++c) {
-        if (!m_filtered.plane(c) || !m_pic.plane(c)) {
+        if (!from.plane(c) || !to.plane(c)) {
             fail("ALF without its planes");
             return;
         }
-        in[c] = AlfPlaneIn{m_pic.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
-        out[c] = AlfPlaneOut{m_filtered.plane(c), m_pic.planeWidth(c), m_pic.planeWidth(c), m_pic.planeHeight(c)};
+        in[c] = AlfPlaneIn{from.plane(c), from.planeWidth(c), from.planeWidth(c), from.planeHeight(c)};
+        out[c] = AlfPlaneOut{to.plane(c), to.planeWidth(c), to.planeWidth(c), to.planeHeight(c)};
     }
     AlfPictureInfo info;
     info.chromaFormatIdc = m_sps.chromaFormatIdc;
@@ -761,11 +767,12 @@ void IntraPictureReconstructor::applyAlf()
     info.virtualBoundaryX = m_vbX;
     info.virtualBoundaryY = m_vbY;
     int const wC = m_pps.picWidthInCtbs, hC = m_pps.picHeightInCtbs;
-    std::vector<AlfCtbParams> ctbs(size_t(wC) * size_t(hC));
-    for (int y = 0; y < hC; ++y)
+    m_alfCtbs.resize(size_t(wC) * size_t(hC));
+    for (int y = r0; y < r1 && y < hC; ++y)
         for (int x = 0; x < wC; ++x) {
             int const ctu = y * wC + x;
-            AlfCtbParams& p = ctbs[size_t(ctu)];
+            AlfCtbParams& p = m_alfCtbs[size_t(ctu)];
+            p = AlfCtbParams();
             int const slice = m_ctuSlice[size_t(ctu)];
             if (slice < 0 || size_t(slice) >= m_alfFilters.size() || !m_alfFilters[size_t(slice)])
                 continue;
@@ -787,15 +794,19 @@ void IntraPictureReconstructor::applyAlf()
             if (!r && !b && x + 1 < wC && y + 1 < hC && closedBoundary(ctu, ctu + wC + 1))
                 p.noCross |= kAlfEdgeBottomRight;
         }
-    if (ApplyAlfPicture(info, in, out, ctbs) != AlfStatus::Ok)
+    if (ApplyAlfRows(info, in, out, m_alfCtbs, r0, r1) != AlfStatus::Ok)
         fail("ALF refused the picture");
-    else
-        std::swap(m_pic, m_filtered);
 }
 
 void IntraPictureReconstructor::ctu(CtuFilterParams const& p)
 {
+    completeCtu(m_openCtu);
+    m_openCtu = -1;
     if (p.ctuAddr >= 0 && size_t(p.ctuAddr) < m_ctuParams.size()) {
+        m_openCtu = p.ctuAddr;
+        // The temporal candidates of the CTU read the collocated motion of its CTU row.
+        if (m_colWait)
+            m_colRows.waitFor((p.ctuAddr / m_pps.picWidthInCtbs + 1) << m_sps.log2CtuSize);
         // The block vector history starts anew with each CTU row of a tile.
         if (m_tileColumnStart[size_t(p.ctuAddr % m_pps.picWidthInCtbs)]) {
             m_ibcHistory.clear();
@@ -826,7 +837,7 @@ int IntraPictureReconstructor::chromaResidualScale(IntraCodingUnit const& cu, in
     return m_lmcsModel.chromaScale(avg);
 }
 
-void IntraPictureReconstructor::inverseMapLuma()
+void IntraPictureReconstructor::inverseMapLuma(int y4Begin0, int y4End0)
 {
     if (m_lmcsModel.bitDepth != m_sps.bitDepth)
         return;
@@ -842,8 +853,12 @@ void IntraPictureReconstructor::inverseMapLuma()
     };
     // 4x4 cells share their slice: each run of cells of mapped slices in a row of cells is mapped
     // over its 4 sample rows. Bands of cell rows run in parallel.
-    ParallelRows((m_pps.picHeight + 3) >> 2, 16, [&](int y4Begin, int y4End) {
-        for (int y4 = y4Begin; y4 < y4End; ++y4) {
+    int const cellRows = (m_pps.picHeight + 3) >> 2;
+    y4End0 = std::min(y4End0, cellRows);
+    if (y4Begin0 >= y4End0)
+        return;
+    ParallelRows(y4End0 - y4Begin0, 16, [&](int y4Begin, int y4End) {
+        for (int y4 = y4Begin0 + y4Begin; y4 < y4Begin0 + y4End; ++y4) {
             int const* done = m_done[0].data() + size_t(y4) * size_t(m_gridW);
             for (int x4 = 0; x4 < m_gridW;) {
                 if (!mapped(done[x4])) {
@@ -880,23 +895,104 @@ std::string IntraPictureReconstructor::toolStats() const
     return text;
 }
 
+void IntraPictureReconstructor::RefRows::waitFor(int lumaLines)
+{
+    if (!noted) {
+        noted = true;
+        if (std::find(used->begin(), used->end(), progress) == used->end())
+            used->push_back(progress);
+    }
+    progress->waitFor(lumaLines);
+}
+
+void IntraPictureReconstructor::decodeInto(Picture* target, bool sao, bool alf)
+{
+    m_target = target;
+    m_planned = true;
+    m_planSao = sao;
+    m_planAlf = alf;
+    if ((sao || alf) && !filterOutput(sao ? "SAO" : "ALF"))
+        return;
+}
+
+void IntraPictureReconstructor::endSlice()
+{
+    completeCtu(m_openCtu);
+    m_openCtu = -1;
+}
+
+void IntraPictureReconstructor::completeCtu(int ctuAddr)
+{
+    int const w = m_pps.picWidthInCtbs, h = m_pps.picHeightInCtbs;
+    if (ctuAddr < 0 || ctuAddr >= w * h)
+        return;
+    if (m_rowCtus.empty())
+        m_rowCtus.assign(size_t(h), 0);
+    ++m_rowCtus[size_t(ctuAddr / w)];
+    int const before = m_rowsComplete;
+    while (m_rowsComplete < h && m_rowCtus[size_t(m_rowsComplete)] >= w)
+        ++m_rowsComplete;
+    if (m_planned && m_rowsComplete != before)
+        advanceRows(false);
+}
+
+void IntraPictureReconstructor::advanceRows(bool all)
+{
+    int const h = m_pps.picHeightInCtbs;
+    auto stage = [&](int& done, int to, void (IntraPictureReconstructor::*run)(int, int), bool on) {
+        to = std::max(std::min(to, h), done);
+        if (on && to > done && ok())
+            (this->*run)(done, to);
+        if (ok())
+            done = to;
+    };
+    stage(m_rowsDeblocked, all ? h : m_rowsComplete - 1, &IntraPictureReconstructor::deblockRows, true);
+    stage(m_rowsSao, all ? h : m_rowsDeblocked - 1, &IntraPictureReconstructor::saoRows, m_planSao);
+    stage(m_rowsAlf, all ? h : m_rowsSao - 1, &IntraPictureReconstructor::alfRows, m_planAlf);
+    stage(m_rowsOut, m_rowsAlf, &IntraPictureReconstructor::outputRows, m_target != nullptr);
+}
+
+void IntraPictureReconstructor::outputRows(int r0, int r1)
+{
+    int const y0 = r0 << m_sps.log2CtuSize, y1 = std::min(m_pps.picHeight, r1 << m_sps.log2CtuSize);
+    if (!m_target->samples.copyRows(finalPlanes(), y0, y1)) {
+        fail("picture planes not usable");
+        return;
+    }
+    if (m_target->motion && m_motion.width() > 0)
+        m_motion.storeFieldRows(*m_target->motion, y0, y1);
+    m_target->progress.publish(y1 >= m_pps.picHeight ? INT_MAX - 1 : y1);
+}
+
 void IntraPictureReconstructor::finishPicture()
 {
+    completeCtu(m_openCtu);
+    m_openCtu = -1;
+    if (!m_planned) {
+        m_planned = true;
+        m_planSao = m_sao;
+        m_planAlf = std::any_of(m_alfFilters.begin(), m_alfFilters.end(), [](auto const& f) { return f != nullptr; });
+    }
+    // Inverse luma mapping (in the deblocking stage), deblocking, SAO and ALF of the rows left.
+    if (ok())
+        advanceRows(true);
+    // A picture that read from a picture which failed fails too.
+    for (RowProgress const* p : m_usedRefs) {
+        p->waitFor(INT_MAX);
+        if (p->failed())
+            fail("a reference picture was not reconstructed");
+    }
     if (!ok())
         return;
-    if (std::find(m_sliceLmcs.begin(), m_sliceLmcs.end(), 1) != m_sliceLmcs.end())
-        inverseMapLuma();
-    deblock();
-    if (ok() && m_sao)
-        applySao();
-    if (ok())
-        applyAlf();
+    // The picture's planes are those of the final samples.
+    if (&finalPlanes() != &m_pic)
+        std::swap(m_pic, m_filtered);
     // The motion of the picture for the temporal candidates of later pictures.
-    if (ok() && m_current && m_current->motion && !m_motion.storeField(*m_current->motion, m_current->poc))
+    if (!m_target && m_current && m_current->motion && !m_motion.storeField(*m_current->motion, m_current->poc))
         fail("no memory for the motion field");
 }
 
-void IntraPictureReconstructor::applySao()
+void IntraPictureReconstructor::saoRows(int r0, int r1)
 {
     // SAO reads the deblocked picture and writes every sample of its output.
     if (!filterOutput("SAO"))
@@ -930,6 +1026,6 @@ void IntraPictureReconstructor::applySao()
     sp.vbX = m_vbX;
     sp.vbY = m_vbY;
     auto closed = [&](int a, int b) { return closedBoundary(a, b); };
-    if (ApplySaoToPicture(sp, params, closed))
-        std::swap(m_pic, m_filtered);
+    if (!ApplySaoToRows(sp, params, closed, r0, r1))
+        fail("SAO refused the picture");
 }

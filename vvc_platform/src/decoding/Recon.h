@@ -35,8 +35,16 @@ public:
                     Picture* current = nullptr, SliceRefs const* refs = nullptr);
     void codingUnit(vvcslice::IntraCodingUnit const& cu) override;
     void ctu(vvcslice::CtuFilterParams const& p) override;
-    // Inverse luma mapping, then the in-loop filters in their order: deblocking over the whole
-    // picture, SAO, ALF.
+    // The slice's data is complete (its last CTU too).
+    void endSlice();
+    // Decodes into `target` (whose samples and motion field are made, of this picture's size and
+    // format) row by row: each CTU row, once the rows around it let its filters run, is filtered
+    // and copied there, and target->progress published. `sao` and `alf`: whether a slice of the
+    // picture uses them. Without it the filters run in finishPicture.
+    void decodeInto(Picture* target, bool sao, bool alf);
+    // The CTU rows left: inverse luma mapping, then the in-loop filters in their order
+    // (deblocking, SAO, ALF). Waits for the references read to be finished: the picture fails
+    // when one of them did.
     void finishPicture();
 
     bool ok() const { return m_error.empty(); }
@@ -59,7 +67,7 @@ private:
     bool interPrediction(vvcslice::CodingUnit const& cu);
     // CIIP: the planar prediction of the unit per plane (m_intraPred) and its weight.
     int ciipIntra(vvcslice::CodingUnit const& cu);
-    void motionEdges();
+    void motionEdges(int y4Begin, int y4End);
     void storeNonInter(vvcslice::CodingUnit const& cu);
     // The block vector of a block copy unit and its prediction of the whole unit (m_ibcPred).
     bool blockCopy(vvcslice::IntraCodingUnit const& cu);
@@ -76,8 +84,8 @@ private:
     // The chroma residual scale of a chroma block of `cu` from the mapped luma next to its 64x64
     // area (next to the unit itself where it covers that area's top-left sample).
     int chromaResidualScale(vvcslice::IntraCodingUnit const& cu, int xC, int yC) const;
-    // Inverse luma mapping of the samples of the slices that use LMCS.
-    void inverseMapLuma();
+    // Inverse luma mapping of the samples of the slices that use LMCS, 4x4 cell rows [y4Begin, y4End).
+    void inverseMapLuma(int y4Begin, int y4End);
     // Records a transform block (x, y, w, h in luma samples) of the unit for the deblocking
     // (its edges, QPs and what its strengths depend on).
     void deblockBlock(vvcslice::IntraCodingUnit const& cu, bool chroma, int x, int y, int w, int h, bool const cbf[2],
@@ -88,13 +96,24 @@ private:
     // filtering across them off; another subpicture when that of ctuA, or for the deblocking
     // either of the two, keeps loop filters from crossing its boundary).
     bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
-    void deblock();
-    void applyAlf();
-    // The output planes of a filter that reads the whole picture while it writes every sample
-    // (m_filtered, the picture's size; its samples unspecified); false, with the reconstruction
-    // failed, when there is no memory for them. The filter then swaps them with m_pic.
+    // The CTU's samples and motion are complete; filters the rows that lets.
+    void completeCtu(int ctuAddr);
+    // Runs each stage over the CTU rows it may filter (all of them when `all`): a CTU row is
+    // deblocked (and inverse mapped) once the row below is reconstructed (until then intra
+    // prediction reads its samples unfiltered), SAO filters a row once the row below is deblocked,
+    // ALF once the row below has SAO; then the row is final.
+    void advanceRows(bool all);
+    // The stages over CTU rows [r0, r1).
+    void deblockRows(int r0, int r1);
+    void saoRows(int r0, int r1);
+    void alfRows(int r0, int r1);
+    void outputRows(int r0, int r1);
+    // The output planes of SAO and ALF (m_filtered, the picture's size; its samples unspecified);
+    // false, with the reconstruction failed, when there is no memory for them. SAO writes them
+    // from m_pic, ALF writes back into m_pic after SAO (else into them).
     bool filterOutput(char const* filter);
-    void applySao();
+    // The planes of the final samples.
+    PelStorage& finalPlanes() { return m_planSao != m_planAlf ? m_filtered : m_pic; }
     vvcslice::TransformBlock const* findBlock(vvcslice::IntraCodingUnit const& cu, int cIdx, int x, int y) const;
     void markReconstructed(int c, int x, int y, int w, int h);
     // Whether the luma position (x, y) of plane kind c (0 luma, 1 chroma) is reconstructed in the
@@ -178,6 +197,27 @@ private:
     std::vector<int32_t> m_res[3], m_jointRes[2];
     std::vector<uint16_t> m_chromaPred;
     std::string m_error;
+    // Row by row decoding: the target picture, which filters run, the CTU whose units arrive, the
+    // complete CTUs per CTU row, and how many rows (from the top) each stage has done.
+    Picture* m_target = nullptr;
+    bool m_planned = false, m_planSao = false, m_planAlf = false;
+    int m_openCtu = -1;
+    std::vector<int> m_rowCtus;
+    int m_rowsComplete = 0, m_rowsDeblocked = 0, m_rowsSao = 0, m_rowsAlf = 0, m_rowsOut = 0;
+    std::vector<AlfCtbParams> m_alfCtbs;
+    // The reference pictures of the slice as the prediction waits for their rows, its collocated
+    // picture, and every picture read while decoding this one.
+    struct RefRows final : vvcinter::ReferenceRows
+    {
+        RowProgress const* progress = nullptr;
+        std::vector<RowProgress const*>* used = nullptr;
+        bool noted = false;
+        void waitFor(int lumaLines) override;
+    };
+    RefRows m_refRows[2][vvcinter::kMaxRefs];
+    RefRows m_colRows;
+    bool m_colWait = false;
+    std::vector<RowProgress const*> m_usedRefs;
     // Residual tool counts for toolStats(): luma/chroma blocks by path, CUs by tool.
     struct ToolCounts
     {

@@ -35,6 +35,7 @@ void IntraPictureReconstructor::startInterSlice(SliceHeaderParams const& sh, Pic
     }
     m_current = current;
     m_refs = refs;
+    m_colWait = false;
     if (current && !current->motion)
         current->motion = std::make_shared<vvcinter::MotionField>();
     vvcinter::SliceMotion& s = m_sliceMotion;
@@ -68,6 +69,24 @@ void IntraPictureReconstructor::startInterSlice(SliceHeaderParams const& sh, Pic
     }
     vvcinter::SlicePrediction& sp = *m_slicePred;
     vvcinter::SetSliceReferences(sp, m_sps, m_pps, *refs, s.currPoc);
+    // Reads of a reference wait for its rows (it may still be decoded) and note that it was read.
+    for (int l = 0; l < 2; ++l)
+        for (int i = 0; i < sp.numRefs[l]; ++i) {
+            RefRows& rows = m_refRows[l][i];
+            rows = RefRows();
+            Picture const* pic = refs->list[l][size_t(i)].pic;
+            if (!pic)
+                continue;
+            rows.progress = &pic->progress;
+            rows.used = &m_usedRefs;
+            for (int c = 0; c < 3; ++c) {
+                vvcinter::RefPlane& plane = sp.refs[l][i].planes[c];
+                if (plane.samples) {
+                    plane.rows = &rows;
+                    plane.rowShift = c && m_sps.chromaFormatIdc == 1 ? 1 : 0;
+                }
+            }
+        }
     sp.dmvr = m_sps.dmvr && !sh.ph.dmvrDisabled;
     sp.bdof = m_sps.bdof && !sh.ph.bdofDisabled;
     sp.prof = m_sps.prof && !sh.ph.profDisabled;
@@ -75,7 +94,13 @@ void IntraPictureReconstructor::startInterSlice(SliceHeaderParams const& sh, Pic
     Picture const* col = refs->collocated;
     if (sh.ph.temporalMvp && col && col->motion && !col->motion->empty() &&
         col->motion->lumaWidth() == m_pps.picWidth && col->motion->lumaHeight() == m_pps.picHeight)
+    {
         s.colField = col->motion.get();
+        m_colRows = RefRows();
+        m_colRows.progress = &col->progress;
+        m_colRows.used = &m_usedRefs;
+        m_colWait = true;
+    }
     s.colFromL0 = sh.collocatedFromL0;
     s.deriveListProperties();
 }
@@ -211,10 +236,10 @@ int IntraPictureReconstructor::ciipIntra(CodingUnit const& cu)
     return vvcinter::CiipWeight(intraAt(cu.x - 1, cu.y + h - 1), intraAt(cu.x + w - 1, cu.y - 1));
 }
 
-void IntraPictureReconstructor::motionEdges()
+void IntraPictureReconstructor::motionEdges(int y4Begin, int y4End)
 {
     using namespace vvcdeblock;
-    int const w4 = m_dbk.unitsW(), h4 = m_dbk.unitsH();
+    int const w4 = m_dbk.unitsW(), h4 = m_dbk.unitsH(), rowsEnd = std::min(h4, y4End);
     auto info = [&](int x4, int y4) -> MotionInfo const& { return m_motion.at(x4 * 4, y4 * 4); };
     // Luma edges between units with motion where nothing else decided: the motion comparison
     // (edges between two block copy units are the block copy's own test).
@@ -228,7 +253,7 @@ void IntraPictureReconstructor::motionEdges()
         e.bs[0] = uint8_t(vvcinter::MotionEdgeStrength(p, q));
     };
     for (int d = 0; d < 2; ++d)
-        for (int y4 = d == kEdgeHor ? 1 : 0; y4 < h4; ++y4)
+        for (int y4 = std::max(y4Begin, d == kEdgeHor ? 1 : 0); y4 < rowsEnd; ++y4)
             for (int x4 = d == kEdgeVer ? 1 : 0; x4 < w4; ++x4) {
                 EdgeSegment& e = m_dbk.edge(EdgeDir(d), x4, y4);
                 if (!(e.kind & kTransformEdgeY))
@@ -252,6 +277,8 @@ void IntraPictureReconstructor::motionEdges()
         return x4 >= 0 && y4 >= 0 && x4 < w4 && y4 < h4 && (m_dbk.edge(d, x4, y4).kind & kTransformEdgeY);
     };
     for (Rect const& r : m_subblockUnits) {
+        if ((r.y >> 2) < y4Begin || (r.y >> 2) >= y4End)
+            continue;
         int const slice = m_done[0][size_t(r.y >> 2) * size_t(m_gridW) + size_t(r.x >> 2)];
         if (slice < 0 || size_t(slice) >= m_sliceDeblock.size() || !m_sliceDeblock[size_t(slice)])
             continue;

@@ -178,6 +178,7 @@ bool InterPredictor::predictList(InterPicture const& pic, RefPicture const& ref,
         int cols[kPredStride];
         for (int i = 0; i < w + 2; i++)
             cols[i] = clamp.x(bx + i);
+        AwaitRows(plane, clamp.y(by + h + 1));
         for (int j = 0; j < h + 2; j++) {
             uint16_t const* row = plane.samples + ptrdiff_t(clamp.y(by + j)) * plane.stride;
             int32_t* out = dst + j * dstStride;

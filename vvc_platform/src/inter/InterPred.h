@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
+
 // Inter sample prediction: fractional-sample interpolation (luma 8-tap with the alternative
 // half-sample 6-tap filter, affine luma 6-tap, chroma 4-tap), reference sample clamping with
 // horizontal wrap-around, scaled motion compensation for references of another size, decoder-side
@@ -32,6 +35,17 @@ constexpr int kMaxCuSize = 128;
 // or may not have padding around it; width and height are those of the picture, not the padding.
 // `margin`: how many samples of replicated edge (PaddedPelStorage) may be read around the
 // picture, which spares the clamp for blocks reaching into it.
+// A reference picture still being decoded: waitFor returns once its luma lines [0, lines) and
+// their margins are final (INT_MAX - 1: all of them, the margin below the picture too).
+class ReferenceRows
+{
+public:
+    virtual void waitFor(int lumaLines) = 0;
+
+protected:
+    ~ReferenceRows() = default;
+};
+
 struct RefPlane
 {
     uint16_t const* samples = nullptr; // sample (0, 0)
@@ -39,7 +53,17 @@ struct RefPlane
     int width = 0;
     int height = 0;
     int margin = 0;
+    ReferenceRows* rows = nullptr; // null: the reference is final
+    int rowShift = 0;              // plane rows to luma lines
 };
+
+// Before the plane's rows up to `lastRow` are read (rows of the margins included).
+inline void AwaitRows(RefPlane const& p, int lastRow)
+{
+    if (!p.rows)
+        return;
+    p.rows->waitFor(lastRow >= p.height - 1 ? INT_MAX - 1 : std::max(1, (lastRow + 1) << p.rowShift));
+}
 
 // A reference picture as the prediction reads it: its planes and its scaling window.
 struct RefPicture

@@ -115,6 +115,7 @@ uint16_t const* ReadRegion(RefPlane const& p, RefClamp const& c, int x0, int y0,
     if (c.box)
         inside = inside && x0 >= c.boxLeft && y0 >= c.boxTop && x0 + w - 1 <= c.boxRight &&
                  y0 + h - 1 <= c.boxBottom;
+    AwaitRows(p, inside ? y0 + h - 1 : c.y(y0 + h - 1));
     if (inside) {
         stride = p.stride;
         return p.samples + ptrdiff_t(y0) * p.stride + x0;
@@ -258,6 +259,7 @@ void InterpolateScaledN(RefPlane const& plane, RefClamp const& clamp, ScaledPosi
     int const rows = std::min(yLast - yFirst + N, kMaxScaledRows);
     int const shift1 = Shift1(bitDepth);
     int16_t* tmp = s.tmp.data();
+    AwaitRows(plane, clamp.y(yFirst - before + rows - 1));
     for (int r = 0; r < rows; r++) {
         uint16_t const* row = plane.samples + ptrdiff_t(clamp.y(yFirst - before + r)) * plane.stride;
         int16_t* out = tmp + ptrdiff_t(r) * w;

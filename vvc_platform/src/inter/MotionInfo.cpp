@@ -237,7 +237,15 @@ bool MotionGrid::storeField(MotionField& field, int32_t poc) const
         return false;
     // The temporal candidates scale by the distance from this picture to its references.
     field.poc = poc;
-    for (int y = 0; y < m_height; y += 8)
+    storeFieldRows(field, 0, m_height);
+    return true;
+}
+
+void MotionGrid::storeFieldRows(MotionField& field, int y0, int y1) const
+{
+    if (field.lumaWidth() != m_width || field.lumaHeight() != m_height)
+        return;
+    for (int y = std::max(y0, 0); y < std::min(y1, m_height); y += 8)
         for (int x = 0; x < m_width; x += 8) {
             MotionInfo const& info = m_cells[index(x, y)];
             ColMotion& c = field.at(x, y);
@@ -252,7 +260,6 @@ bool MotionGrid::storeField(MotionField& field, int32_t poc) const
                     c.longTerm[l] = info.longTerm[l];
                 }
         }
-    return true;
 }
 
 int MotionEdgeStrength(MotionInfo const& p, MotionInfo const& q)

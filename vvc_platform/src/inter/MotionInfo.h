@@ -231,6 +231,8 @@ public:
     // Writes the field of the picture with POC `poc` for later temporal candidates (refined
     // vectors); false when the field cannot be created.
     bool storeField(MotionField& field, int32_t poc) const;
+    // Luma rows [y0, y1) of the field (made for this grid's size; y0 a multiple of 8).
+    void storeFieldRows(MotionField& field, int y0, int y1) const;
 
 private:
     size_t index(int x, int y) const { return size_t(y >> 2) * size_t(m_stride) + size_t(x >> 2); }

@@ -681,22 +681,33 @@ AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlane
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs)
 {
+    return ApplyAlfRows(pic, in, out, ctbs, 0, pic.ctbSize > 0 ? (pic.height + pic.ctbSize - 1) / pic.ctbSize : 0);
+}
+
+AlfStatus ApplyAlfRows(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
+                       std::vector<AlfCtbParams> const& ctbs, int ctbRowBegin, int ctbRowEnd)
+{
     AlfStatus st = checkPicture(pic, in, out);
     if (st != AlfStatus::Ok)
         return st;
     int const cols = (pic.width + pic.ctbSize - 1) / pic.ctbSize, rows = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
     if (ctbs.size() != size_t(cols) * size_t(rows))
         return AlfStatus::InvalidArgument;
-    // Everything is checked before anything is written: a refused picture leaves the output as it was.
-    for (int r = 0; r < rows; ++r)
+    ctbRowBegin = std::max(ctbRowBegin, 0);
+    ctbRowEnd = std::min(ctbRowEnd, rows);
+    if (ctbRowBegin >= ctbRowEnd)
+        return AlfStatus::Ok;
+    // Everything is checked before anything is written: refused rows leave the output as it was.
+    for (int r = ctbRowBegin; r < ctbRowEnd; ++r)
         for (int c = 0; c < cols; ++c)
             if ((st = checkCtb(pic, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(r) * size_t(cols) + size_t(c)])) !=
                 AlfStatus::Ok)
                 return st;
     // Each CTB reads the input and writes only its own area of the output: they run in parallel.
-    vvcutil::ParallelFor(rows * cols, [&](int i) {
-        int const r = i / cols, c = i % cols;
-        filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(i)]);
+    int const first = ctbRowBegin * cols;
+    vvcutil::ParallelFor((ctbRowEnd - ctbRowBegin) * cols, [&](int i) {
+        int const r = (first + i) / cols, c = (first + i) % cols;
+        filterCtb(pic, in, out, c * pic.ctbSize, r * pic.ctbSize, ctbs[size_t(first + i)]);
     });
     return AlfStatus::Ok;
 }

@@ -170,6 +170,10 @@ AlfStatus ApplyAlfCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlane
 // CTBs are filtered in parallel on the decoding threads (util/WorkerPool.h).
 AlfStatus ApplyAlfPicture(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
                           std::vector<AlfCtbParams> const& ctbs);
+// The same for the CTB rows [ctbRowBegin, ctbRowEnd) (reading the input rows next to them); the
+// checks cover those rows.
+AlfStatus ApplyAlfRows(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut const out[],
+                       std::vector<AlfCtbParams> const& ctbs, int ctbRowBegin, int ctbRowEnd);
 
 // From the slice parser's per-CTU control (fields alf[3], alfUseAps, alfFilterIdx, alfAltIdx[2],
 // ccAlfIdc[2], e.g. CtuFilterParams); filters and noCross are the caller's.

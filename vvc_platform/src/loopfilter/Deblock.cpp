@@ -502,8 +502,13 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
 
 void DeriveEdges(DeblockMap& map)
 {
-    int const w4 = map.unitsW(), h4 = map.unitsH();
-    if (map.units.size() != size_t(w4) * size_t(h4) || map.edges[0].size() != map.units.size() ||
+    DeriveEdges(map, 0, map.unitsH());
+}
+
+void DeriveEdges(DeblockMap& map, int unitRowBegin, int unitRowEnd)
+{
+    int const w4 = map.unitsW(), h4 = std::min(map.unitsH(), unitRowEnd);
+    if (map.units.size() != size_t(w4) * size_t(map.unitsH()) || map.edges[0].size() != map.units.size() ||
         map.edges[1].size() != map.units.size())
         return;
     // A CIIP unit gives strength 2 on coding block edges only, not on the edges between the
@@ -521,7 +526,7 @@ void DeriveEdges(DeblockMap& map)
         return s;
     };
     for (int d = 0; d < 2; ++d)
-        for (int y4 = d == kEdgeHor ? 1 : 0; y4 < h4; ++y4)
+        for (int y4 = std::max(unitRowBegin, d == kEdgeHor ? 1 : 0); y4 < h4; ++y4)
             for (int x4 = d == kEdgeVer ? 1 : 0; x4 < w4; ++x4) {
                 EdgeSegment& e = map.edge(EdgeDir(d), x4, y4);
                 if (!(e.kind & (kTransformEdgeY | kTransformEdgeC)))

@@ -172,6 +172,9 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& block);
 // (BoundaryStrength(), no motion test), and the maximum filter lengths that are still 0 from both
 // sides' transform block sizes (LumaMaxFilterLengths(), ChromaMaxFilterLengths()).
 void DeriveEdges(DeblockMap& map);
+// The same for the edge segments of unit rows [unitRowBegin, unitRowEnd) only (their blocks, and
+// for horizontal edges the blocks above, recorded).
+void DeriveEdges(DeblockMap& map, int unitRowBegin, int unitRowEnd);
 
 // What the boundary strength depends on, for one side of an edge.
 struct BsSide

@@ -135,14 +135,25 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
 bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                        std::function<bool(int ctuA, int ctuB)> const& closed)
 {
+    return ApplySaoToRows(pic, params, closed, 0, pic.ctbSize > 0 ? (pic.height + pic.ctbSize - 1) / pic.ctbSize : 0);
+}
+
+bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                    std::function<bool(int ctuA, int ctuB)> const& closed, int ctbRowBegin, int ctbRowEnd)
+{
     if (pic.ctbSize <= 0 || pic.widthInCtbs <= 0 || int64_t(pic.widthInCtbs) * pic.ctbSize < pic.width ||
         pic.bitDepth < 5 || pic.bitDepth > 16)
         return false;
     int const heightInCtbs = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
+    ctbRowBegin = std::max(ctbRowBegin, 0);
+    ctbRowEnd = std::min(ctbRowEnd, heightInCtbs);
+    if (ctbRowBegin >= ctbRowEnd)
+        return true;
+    int const rowCount = ctbRowEnd - ctbRowBegin;
     // Every CTB reads the deblocked input and writes its own area of the output: the CTB rows of
     // the planes run in parallel.
-    vvcutil::ParallelFor(3 * heightInCtbs, [&](int item) {
-        int const c = item / heightInCtbs, ry = item % heightInCtbs;
+    vvcutil::ParallelFor(3 * rowCount, [&](int item) {
+        int const c = item / rowCount, ry = ctbRowBegin + item % rowCount;
         PlaneView const& src = pic.planes[c];
         if (!src.samples || !pic.out[c])
             return;

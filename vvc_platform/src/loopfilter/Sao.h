@@ -51,3 +51,7 @@ struct SaoPicture
 };
 bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                        std::function<bool(int ctuA, int ctuB)> const& closed);
+// The same for the CTB rows [ctbRowBegin, ctbRowEnd) of the output (reading the input rows next
+// to them).
+bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                    std::function<bool(int ctuA, int ctuB)> const& closed, int ctbRowBegin, int ctbRowEnd);

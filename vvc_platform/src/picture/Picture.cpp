@@ -1,4 +1,5 @@
 #include "picture/Picture.h"
+#include "util/WorkerPool.h"
 
 #include <algorithm>
 
@@ -108,37 +109,60 @@ bool PaddedPelStorage::assign(PelStorage const& picture)
     if (picture.empty() ||
         !allocate(picture.chromaFormat(), picture.planeWidth(0), picture.planeHeight(0), picture.bitDepth()))
         return false;
+    if (!copyRows(picture, 0, picture.planeHeight(0))) {
+        destroy();
+        return false;
+    }
+    return true;
+}
+
+bool PaddedPelStorage::copyRows(PelStorage const& picture, int y0, int y1)
+{
+    if (empty() || picture.chromaFormat() != m_format || picture.planeWidth(0) != m_width[0] ||
+        picture.planeHeight(0) != m_height[0] || y0 < 0 || y1 > m_height[0] || y0 >= y1)
+        return false;
     for (int c = 0; c < numPlanes(); ++c) {
         uint16_t const* src = picture.plane(c);
-        if (!src || picture.planeWidth(c) != m_width[c] || picture.planeHeight(c) != m_height[c]) {
-            destroy();
+        if (!src || picture.planeWidth(c) != m_width[c] || picture.planeHeight(c) != m_height[c])
             return false;
-        }
-        for (int y = 0; y < m_height[c]; ++y)
-            std::copy_n(src + ptrdiff_t(y) * m_width[c], m_width[c], origin(c) + y * m_stride[c]);
     }
-    extendMargins();
+    int const sy = ChromaShiftY(m_format);
+    for (int c = 0; c < numPlanes(); ++c) {
+        int const shift = c ? sy : 0;
+        // Chroma rows of the luma rows (the last one covers an odd picture height).
+        int const r0 = y0 >> shift, r1 = y1 == m_height[0] ? m_height[c] : y1 >> shift;
+        uint16_t const* src = picture.plane(c);
+        for (int y = r0; y < r1; ++y)
+            std::copy_n(src + ptrdiff_t(y) * m_width[c], m_width[c], origin(c) + y * m_stride[c]);
+        extendRows(c, r0, r1);
+    }
     return true;
+}
+
+void PaddedPelStorage::extendRows(int c, int y0, int y1)
+{
+    if (m_samples[c].empty() || y0 >= y1)
+        return;
+    int const m = m_margin[c], w = m_width[c], h = m_height[c];
+    ptrdiff_t const stride = m_stride[c];
+    uint16_t* const o = origin(c);
+    for (int y = y0; y < y1; ++y) {
+        uint16_t* row = o + y * stride;
+        std::fill(row - m, row, row[0]);
+        std::fill(row + w, row + w + m, row[w - 1]);
+    }
+    for (int y = 1; y <= m; ++y) {
+        if (y0 == 0)
+            std::copy_n(o - m, size_t(stride), o - m - y * stride);
+        if (y1 == h)
+            std::copy_n(o - m + (h - 1) * stride, size_t(stride), o - m + (h - 1 + y) * stride);
+    }
 }
 
 void PaddedPelStorage::extendMargins()
 {
-    for (int c = 0; c < numPlanes(); ++c) {
-        if (m_samples[c].empty())
-            continue;
-        int const m = m_margin[c], w = m_width[c], h = m_height[c];
-        ptrdiff_t const stride = m_stride[c];
-        uint16_t* const o = origin(c);
-        for (int y = 0; y < h; ++y) {
-            uint16_t* row = o + y * stride;
-            std::fill(row - m, row, row[0]);
-            std::fill(row + w, row + w + m, row[w - 1]);
-        }
-        for (int y = 1; y <= m; ++y) {
-            std::copy_n(o - m, size_t(stride), o - m - y * stride);
-            std::copy_n(o - m + (h - 1) * stride, size_t(stride), o - m + (h - 1 + y) * stride);
-        }
-    }
+    for (int c = 0; c < numPlanes(); ++c)
+        extendRows(c, 0, m_height[c]);
 }
 
 PelUnitBuf PaddedPelStorage::view() const
@@ -152,4 +176,46 @@ PelUnitBuf PaddedPelStorage::view() const
         if (!m_samples[c].empty())
             buf.planes[c] = {origin(c), m_stride[c], m_width[c], m_height[c]};
     return buf;
+}
+
+void RowProgress::begin()
+{
+    m_failed.store(false, std::memory_order_relaxed);
+    m_lines.store(0, std::memory_order_release);
+}
+
+void RowProgress::setTask(std::shared_ptr<vvcutil::SharedTask> task)
+{
+    m_task = std::move(task);
+}
+
+void RowProgress::publish(int lines)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (lines > m_lines.load(std::memory_order_relaxed))
+            m_lines.store(lines, std::memory_order_release);
+    }
+    m_changed.notify_all();
+}
+
+void RowProgress::finish(bool failed)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_failed.store(failed, std::memory_order_relaxed);
+        m_lines.store(INT_MAX, std::memory_order_release);
+    }
+    m_changed.notify_all();
+}
+
+void RowProgress::waitFor(int lines) const
+{
+    if (m_lines.load(std::memory_order_acquire) >= lines)
+        return;
+    // A picture no worker has taken yet is decoded here: a wait never needs a free worker.
+    if (m_task)
+        m_task->tryRun();
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_changed.wait(lock, [&] { return m_lines.load(std::memory_order_acquire) >= lines; });
 }

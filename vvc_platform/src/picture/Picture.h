@@ -5,9 +5,13 @@
 #include "picture/PictureHash.h"
 #include "picture/PlanePool.h"
 
+#include <atomic>
+#include <climits>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -24,27 +28,59 @@
 //    Entry refIdx of list X is `refs.list[X][refIdx]`; only the first `refs.numActive[X]`
 //    entries may be used by the slice data, and `entry.pic` is never null for them. A
 //    reference's samples are `entry.pic->samples` (padded planes, below; empty when that
-//    picture could not be reconstructed or did not match its hash: the units predicted from it
-//    fail), its motion field `entry.pic->motion` (null: no temporal candidates), its POC
+//    picture is not reconstructed), its motion field `entry.pic->motion` (null: no temporal
+//    candidates), its POC
 //    `entry.poc`, its parameter sets `entry.pic->seqSet` / `picSet` (size, scaling window).
 //  - The collocated picture of the slice (TMVP, SbTMVP) is `refs.collocated` (null when the
 //    picture header turns temporal MV prediction off); its motion field keeps the POCs and
 //    long-term flags of its own references.
-//  - The reconstructor makes the current picture's motion field (std::make_shared of the type in
-//    inter/MotionInfo.h) and stores it in `Picture::motion` when the picture starts, so that
-//    later pictures can use it as their collocated picture.
+//  - DecLib makes the planes and the motion field of a picture it reconstructs before the
+//    picture's decoding starts; the reconstructor writes them CTU row by CTU row, and
+//    `Picture::progress` says how far they are final. A later picture may be decoded at the
+//    same time: it waits on that progress for the rows it reads (RowProgress::waitFor), and
+//    fails when a picture it read from fails.
 //  - While a picture is decoded it keeps every picture it refers to alive (`heldRefs`), so a
 //    reference stays valid for its whole decoding even after the buffer's marking drops it
 //    (needed once several pictures are in flight).
 //
 // The samples: the reconstructor builds the picture in its own PelStorage (rows packed, no
-// margins; in-loop filters there), and when the picture is finished DecLib moves them into
+// margins; in-loop filters there) and copies each CTU row, once filtered, into
 // Picture::samples, whose planes have a margin of replicated edge samples on every side for
 // motion compensation. The reconstructor of a later picture only reads `samples`.
 
 namespace vvcinter {
 struct MotionField; // the per-picture motion field, defined in inter/MotionInfo.h
 }
+namespace vvcutil {
+class SharedTask;
+}
+
+// How far the samples and the motion field of a picture being decoded are final: luma lines
+// [0, lines()) with their margins (and the chroma lines and motion of those rows); complete once
+// the picture is finished, whether it was reconstructed or failed. Complete from the start for
+// a picture that is not decoded row by row.
+class RowProgress
+{
+public:
+    // Nothing is final yet.
+    void begin();
+    // The work that decodes the picture: a waiter runs it when no worker has taken it yet.
+    void setTask(std::shared_ptr<vvcutil::SharedTask> task);
+    void publish(int lines);
+    void finish(bool failed);
+    // Returns once `lines` luma lines are final or the picture is finished.
+    void waitFor(int lines) const;
+    bool complete() const { return m_lines.load(std::memory_order_acquire) == INT_MAX; }
+    // Meaningful once complete.
+    bool failed() const { return m_failed.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<int> m_lines{INT_MAX};
+    std::atomic<bool> m_failed{false};
+    std::shared_ptr<vvcutil::SharedTask> m_task;
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
+};
 
 class Picture;
 
@@ -158,6 +194,12 @@ public:
     bool assign(PelStorage const& picture);
     // Fills the margins from the edge samples (after the visible samples changed).
     void extendMargins();
+    // The planes of create(), their samples unspecified (for a caller that writes them all).
+    bool allocate(ChromaFormat format, int width, int height, int bitDepth);
+    // Copies luma rows [y0, y1) of `picture` (of this size and format) and the chroma rows of
+    // the same area, and fills their margins: left and right, above the picture with the first
+    // row, below it with the last.
+    bool copyRows(PelStorage const& picture, int y0, int y1);
 
     ChromaFormat chromaFormat() const { return m_format; }
     int bitDepth() const { return m_bitDepth; }
@@ -173,8 +215,8 @@ public:
     PelUnitBuf view() const;
 
 private:
-    // The planes of create(), their samples unspecified.
-    bool allocate(ChromaFormat format, int width, int height, int bitDepth);
+    // Margins of plane c's rows [y0, y1).
+    void extendRows(int c, int y0, int y1);
     void swapWith(PaddedPelStorage& o) noexcept
     {
         std::swap(m_format, o.m_format);
@@ -278,10 +320,15 @@ public:
     // pictures after it are decoded and checked too) but are not output.
     bool hashMismatch = false;
 
+    // Decoding progress of `samples` and `motion`.
+    RowProgress progress;
+    // The samples are those of a reconstructed picture (not of one that failed).
+    bool hasSamples() const { return !samples.empty() && !(progress.complete() && progress.failed()); }
+
     // The samples to output: none while empty or when they differ from the hash.
     PelUnitBuf getRecoBuf(bool = false) const
     {
-        if (!samples.empty() && !hashMismatch)
+        if (hasSamples() && !hashMismatch)
             return samples.view();
         PelUnitBuf buf;
         buf.chromaFormat = sps ? sps->m_chromaFormatIdc : CHROMA_420;

@@ -55,14 +55,14 @@ public:
     // Returns once the work has run, throwing what it threw (to every waiter).
     void wait();
     bool done() const;
+    // Runs the work here unless it has started elsewhere (then returns at once).
+    void tryRun();
 
     struct State;
     explicit SharedTask(std::unique_ptr<State> state);
     ~SharedTask();
 
 private:
-    // Runs the work here unless it has started elsewhere.
-    void tryRun();
     std::unique_ptr<State> m_state;
 };
 
