@@ -24,8 +24,9 @@ DecLib::DecLib()
 DecLib::~DecLib()
 {
     deletePicBuffer();
-    // The planes the decoder gave back are not kept once it closes.
+    // The planes and grids the decoder gave back are not kept once it closes.
     vvcpool::ReleaseFreePlanes();
+    IntraPictureReconstructor::ReleaseFreeGrids();
 }
 
 void DecLib::retireOldest() const

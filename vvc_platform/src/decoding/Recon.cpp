@@ -9,15 +9,96 @@
 #include "util/WorkerPool.h"
 
 #include <algorithm>
+#include <mutex>
 #include <cstdio>
 
 using namespace vvcsyntax;
 using namespace vvcslice;
 using vvcslice::MergeKind;
 
+struct IntraPictureReconstructor::Grids
+{
+    std::vector<int> done[2];
+    std::vector<int16_t> lumaMode;
+    std::vector<int32_t> lumaCu;
+    std::vector<uint8_t> lumaMip, ibcCell;
+    std::vector<vvcibc::BlockVector> bv;
+    std::vector<vvcdeblock::BlockUnit> units;
+    std::vector<vvcdeblock::EdgeSegment> edges[2];
+    vvcinter::MotionGrid motion;
+    void swapWith(IntraPictureReconstructor& r)
+    {
+        for (int k = 0; k < 2; ++k) {
+            done[k].swap(r.m_done[k]);
+            edges[k].swap(r.m_dbk.edges[k]);
+        }
+        lumaMode.swap(r.m_lumaMode);
+        lumaCu.swap(r.m_lumaCu);
+        lumaMip.swap(r.m_lumaMip);
+        ibcCell.swap(r.m_ibcCell);
+        bv.swap(r.m_bv);
+        units.swap(r.m_dbk.units);
+        std::swap(motion, r.m_motion.width() ? r.m_motion : r.m_motionSpare);
+    }
+};
+
+namespace {
+
+std::mutex gGridsLock;
+
+} // namespace
+
+std::vector<std::unique_ptr<IntraPictureReconstructor::Grids>>& IntraPictureReconstructor::freeGrids()
+{
+    static std::vector<std::unique_ptr<Grids>> free;
+    return free;
+}
+
+void IntraPictureReconstructor::takeGrids()
+{
+    std::unique_ptr<Grids> g;
+    {
+        std::lock_guard<std::mutex> lock(gGridsLock);
+        if (freeGrids().empty())
+            return;
+        g = std::move(freeGrids().back());
+        freeGrids().pop_back();
+    }
+    g->swapWith(*this);
+}
+
+void IntraPictureReconstructor::returnGrids()
+{
+    try {
+        auto g = std::make_unique<Grids>();
+        g->swapWith(*this);
+        std::lock_guard<std::mutex> lock(gGridsLock);
+        // As many as there may be pictures in flight.
+        if (freeGrids().size() < size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
+            freeGrids().push_back(std::move(g));
+    } catch (std::bad_alloc const&) {
+        // Not kept: the next picture makes its own.
+    }
+}
+
+void IntraPictureReconstructor::ReleaseFreeGrids()
+{
+    std::vector<std::unique_ptr<Grids>> leaving;
+    {
+        std::lock_guard<std::mutex> lock(gGridsLock);
+        leaving.swap(freeGrids());
+    }
+}
+
+IntraPictureReconstructor::~IntraPictureReconstructor()
+{
+    returnGrids();
+}
+
 IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps, PicParameterSet const& pps)
     : m_sps(sps), m_pps(pps), m_chroma(sps.chromaFormatIdc != 0)
 {
+    takeGrids();
     // Luma with 4:2:0 chroma, or luma alone.
     if (sps.chromaFormatIdc != 0 && sps.chromaFormatIdc != 1)
         fail("chroma format not reconstructed");
@@ -68,6 +149,9 @@ IntraPictureReconstructor::IntraPictureReconstructor(SeqParameterSet const& sps,
         m_ibcBuf.create(sps.ctbSize(), 2, 2);
         m_ibcCell.assign(cells, 0);
         m_bv.assign(cells, vvcibc::BlockVector());
+    } else {
+        m_ibcCell.clear(); // none: no block copy in the picture
+        m_bv.clear();
     }
 }
 

@@ -26,6 +26,11 @@ class IntraPictureReconstructor : public vvcslice::SliceDataSink
 {
 public:
     IntraPictureReconstructor(vvcsyntax::SeqParameterSet const& sps, vvcsyntax::PicParameterSet const& pps);
+    ~IntraPictureReconstructor() override;
+    // The grids kept for later pictures leave (a decoder calls it when it closes).
+    static void ReleaseFreeGrids();
+    IntraPictureReconstructor(IntraPictureReconstructor const&) = delete;
+    IntraPictureReconstructor& operator=(IntraPictureReconstructor const&) = delete;
 
     // The slice whose data is decoded next (its QPs and tools).
     // `aps` gives the LMCS and scaling list APSs the slice refers to. P and B slices need the
@@ -177,6 +182,7 @@ private:
     // references as the prediction reads them, the unit predictor, the CIIP intra prediction
     // per plane and the DMVR-refined vectors of the unit per 4x4.
     vvcinter::MotionGrid m_motion;
+    vvcinter::MotionGrid m_motionSpare; // a grid of an earlier picture, made anew when needed
     vvcinter::Hmvp m_hmvp;
     vvcinter::SliceMotion m_sliceMotion;
     Picture* m_current = nullptr;
@@ -197,6 +203,12 @@ private:
     std::vector<int32_t> m_res[3], m_jointRes[2];
     std::vector<uint16_t> m_chromaPred;
     std::string m_error;
+    // The picture-sized grids, kept from picture to picture (fresh memory for each would cost
+    // its page faults every time).
+    struct Grids;
+    static std::vector<std::unique_ptr<Grids>>& freeGrids(); // under its lock, a few more than in flight
+    void takeGrids();
+    void returnGrids();
     // Row by row decoding: the target picture, which filters run, the CTU whose units arrive, the
     // complete CTUs per CTU row, and how many rows (from the top) each stage has done.
     Picture* m_target = nullptr;

@@ -27,6 +27,7 @@ constexpr int kRegionsPerSlice = 1 << 12;
 void IntraPictureReconstructor::startInterSlice(SliceHeaderParams const& sh, Picture* current, SliceRefs const* refs)
 {
     if (m_motion.width() == 0) {
+        std::swap(m_motion, m_motionSpare); // its memory, if any
         if (!m_motion.create(m_pps.picWidth, m_pps.picHeight)) {
             fail("picture size not usable for motion");
             return;
