@@ -74,7 +74,7 @@ void IntraPictureReconstructor::returnGrids()
         g->swapWith(*this);
         std::lock_guard<std::mutex> lock(gGridsLock);
         // As many as there may be pictures in flight.
-        if (freeGrids().size() < size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
+        if (freeGrids().size() < 2 * size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
             freeGrids().push_back(std::move(g));
     } catch (std::bad_alloc const&) {
         // Not kept: the next picture makes its own.
