@@ -69,7 +69,8 @@ void BM_PlaneChecksum(benchmark::State& state)
 void BM_PictureMd5Check(benchmark::State& state)
 {
     int const bitDepth = int(state.range(0));
-    Plane const planes[3] = {Plane(1920, 1080, bitDepth, 1), Plane(960, 540, bitDepth, 2), Plane(960, 540, bitDepth, 3)};
+    Plane const planes[3] = {Plane(1920, 1080, bitDepth, 1), Plane(960, 540, bitDepth, 2),
+                             Plane(960, 540, bitDepth, 3)};
     PlaneView const views[3] = {planes[0].view, planes[1].view, planes[2].view};
     int const depth[3] = {bitDepth, bitDepth, bitDepth};
     PictureHash hash;

@@ -165,7 +165,8 @@ TEST(VvcPictureHash, PlaneHashesEqualTheirBytewiseDefinitionsAtEverySize)
         for (uint16_t& v : values) {
             seed = seed * 1664525u + 1013904223u;
             // Above 8 bits all 16 bits count; at 8 bits only the low byte does.
-            v = k.values[0] == 'z' ? 0 : k.values[0] == 'm' ? uint16_t(k.bitDepth > 8 ? 0xFFFF : 0xFF) : uint16_t(seed >> 9);
+            uint16_t const max = k.bitDepth > 8 ? 0xFFFF : 0xFF;
+            v = k.values[0] == 'z' ? 0 : k.values[0] == 'm' ? max : uint16_t(seed >> 9);
         }
         TestPlane const plane(k.width, k.height, values);
         bool const two = k.bitDepth > 8;
