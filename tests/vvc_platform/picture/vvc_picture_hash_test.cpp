@@ -81,6 +81,11 @@ TEST(VvcPictureHash, Md5OfKnownTexts)
     EXPECT_EQ(Md5Of(""), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(Md5Of("abc"), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(Md5Of("The quick brown fox jumps over the lazy dog"), "9e107d9d372bb6826bd81d3542a419d6");
+    EXPECT_EQ(Md5Of("a"), "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(Md5Of("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(Md5Of("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+    EXPECT_EQ(Md5Of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              "d174ab98d277d9f5a5611c2c9f419d9f");
     // 80 bytes: the length crosses a block and the padding needs a block of its own.
     const std::string digits = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
     EXPECT_EQ(Md5Of(digits), "57edf4a22be3c955ac49da2e2107b67a");
@@ -140,6 +145,63 @@ TEST(VvcPictureHash, PlaneHashesFollowTheirDefinitions)
         EXPECT_EQ(ComputePlaneHash(PictureHashType::CHECKSUM, c.plane.view(), c.bitDepth).value, c.sum) << c.name;
 }
 
+TEST(VvcPictureHash, PlaneHashesEqualTheirBytewiseDefinitionsAtEverySize)
+{
+    // Each hash against its definition over the plane's byte string, bit by bit for the CRC:
+    // tiny planes, rows that end inside a 64-byte block or fill it exactly, rows longer than the
+    // pieces converted at a time, all 16 bits of a sample set and extreme values.
+    struct Case
+    {
+        int width, height, bitDepth;
+        char const* values; // "random", "zero" or "max"
+    } const cases[] = {
+        {1, 1, 8, "random"},   {1, 1, 10, "max"},      {3, 1, 8, "max"},        {7, 3, 10, "random"},
+        {31, 3, 8, "random"},  {32, 2, 10, "random"},  {33, 5, 10, "zero"},     {64, 3, 8, "random"},
+        {1, 70, 10, "random"}, {9000, 2, 8, "random"}, {4097, 3, 10, "random"}, {4096, 2, 10, "max"},
+    };
+    uint32_t seed = 11;
+    for (Case const& k : cases) {
+        std::vector<uint16_t> values(size_t(k.width) * size_t(k.height));
+        for (uint16_t& v : values) {
+            seed = seed * 1664525u + 1013904223u;
+            // Above 8 bits all 16 bits count; at 8 bits only the low byte does.
+            uint16_t const max = k.bitDepth > 8 ? 0xFFFF : 0xFF;
+            v = k.values[0] == 'z' ? 0 : k.values[0] == 'm' ? max : uint16_t(seed >> 9);
+        }
+        TestPlane const plane(k.width, k.height, values);
+        bool const two = k.bitDepth > 8;
+        Bytes bytes;
+        uint32_t sum = 0;
+        for (int y = 0; y < k.height; ++y)
+            for (int x = 0; x < k.width; ++x) {
+                uint16_t const v = values[size_t(y) * size_t(k.width) + size_t(x)];
+                uint32_t const mask = uint32_t((x & 0xFF) ^ (y & 0xFF) ^ (x >> 8) ^ (y >> 8));
+                bytes.push_back(uint8_t(v));
+                sum += (v & 0xFFu) ^ mask;
+                if (two) {
+                    bytes.push_back(uint8_t(v >> 8));
+                    sum += uint32_t(v >> 8) ^ mask;
+                }
+            }
+        uint32_t crc = 0xFFFF;
+        bytes.push_back(0);
+        bytes.push_back(0);
+        for (uint8_t byte : bytes)
+            for (int bit = 7; bit >= 0; --bit) {
+                uint32_t const msb = crc >> 15;
+                crc = (((crc << 1) | ((byte >> bit) & 1u)) & 0xFFFF) ^ (msb ? 0x1021 : 0);
+            }
+        bytes.resize(bytes.size() - 2);
+        Md5 md5;
+        md5.update(bytes.data(), bytes.size());
+        std::string const name = std::to_string(k.width) + "x" + std::to_string(k.height) + " at " +
+                                 std::to_string(k.bitDepth) + " bits, " + k.values;
+        EXPECT_EQ(ComputePlaneHash(PictureHashType::MD5, plane.view(), k.bitDepth).md5, md5.finish()) << name;
+        EXPECT_EQ(ComputePlaneHash(PictureHashType::CRC, plane.view(), k.bitDepth).value, crc) << name;
+        EXPECT_EQ(ComputePlaneHash(PictureHashType::CHECKSUM, plane.view(), k.bitDepth).value, sum) << name;
+    }
+}
+
 TEST(VvcPictureHash, PictureCheckNamesTheFirstPlaneThatDiffers)
 {
     const TestPlane y(4, 2, {1, 2, 3, 4, 5, 6, 7, 8}), u(2, 1, {9, 10}), v(2, 1, {11, 12});
@@ -183,6 +245,8 @@ TEST(VvcPictureHash, PlanesHashedInStepGiveTheirOwnDigests)
     } const cases[] = {
         {70, 9, 35, 5, 10, 3}, {64, 4, 32, 2, 10, 3}, {33, 40, 17, 20, 8, 3}, {100, 3, 50, 2, 10, 1},
         {8, 2, 40, 30, 10, 3}, // the chroma planes outlast luma
+        {48, 20, 48, 20, 10, 3}, // planes of the same size
+        {9000, 2, 4500, 1, 8, 3}, // rows longer than the pieces converted at a time
     };
     uint32_t seed = 7;
     auto plane = [&seed](int w, int h, int bitDepth) {

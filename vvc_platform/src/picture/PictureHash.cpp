@@ -28,45 +28,49 @@ inline uint32_t Rotl(uint32_t x, int n)
 // The 64 steps of the block transform for N independent messages at once. One message's steps
 // form a chain of dependent operations that leaves most of the processor's units idle; the steps
 // of different messages do not depend on each other, so interleaved they run side by side.
+// Each step adds to `a` first what does not depend on `b` (constant, message word and, in the
+// second round, the part of the function that needs only c and d), so that the chain from one
+// step's `b` to the next is as short as it can be.
 template <int N>
 void Md5Transform(uint32_t* const state[], uint8_t const* const block[])
 {
-    uint32_t a[N], b[N], c[N], d[N];
+    uint32_t a[N], b[N], c[N], d[N], w[N][16];
     for (int n = 0; n < N; ++n) {
         a[n] = state[n][0];
         b[n] = state[n][1];
         c[n] = state[n][2];
         d[n] = state[n][3];
+        for (int g = 0; g < 16; ++g) {
+            uint8_t const* p = block[n] + 4 * g;
+            w[n][g] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        }
     }
-    auto word = [block](int n, int g) {
-        uint8_t const* p = block[n] + 4 * g;
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    };
-    // One step: the round's function f of b, c, d, then the rotation of the state words. The four
-    // rounds are separate loops so that each one's function and message order is fixed.
-    auto step = [&](int n, int i, uint32_t f, int g, int shift) {
+    // One step: the sum of the parts without b, the part with b, then the rotation of the state.
+    auto step = [&](int n, uint32_t early, uint32_t late, int shift) {
         const uint32_t next = d[n];
         d[n] = c[n];
         c[n] = b[n];
-        b[n] = b[n] + Rotl(a[n] + f + kMd5Sine[i] + word(n, g), shift);
+        b[n] = b[n] + Rotl(early + late, shift);
         a[n] = next;
     };
 #pragma GCC unroll 16
     for (int i = 0; i < 16; ++i)
         for (int n = 0; n < N; ++n)
-            step(n, i, d[n] ^ (b[n] & (c[n] ^ d[n])), i, kMd5Shift[i & 3]);
+            step(n, a[n] + kMd5Sine[i] + w[n][i], d[n] ^ (b[n] & (c[n] ^ d[n])), kMd5Shift[i & 3]);
+    // (b & d) | (c & ~d) as a sum: the two have no bit in common.
 #pragma GCC unroll 16
     for (int i = 16; i < 32; ++i)
         for (int n = 0; n < N; ++n)
-            step(n, i, c[n] ^ (d[n] & (b[n] ^ c[n])), (5 * i + 1) & 15, kMd5Shift[4 + (i & 3)]);
+            step(n, a[n] + kMd5Sine[i] + w[n][(5 * i + 1) & 15] + (c[n] & ~d[n]), b[n] & d[n],
+                 kMd5Shift[4 + (i & 3)]);
 #pragma GCC unroll 16
     for (int i = 32; i < 48; ++i)
         for (int n = 0; n < N; ++n)
-            step(n, i, b[n] ^ c[n] ^ d[n], (3 * i + 5) & 15, kMd5Shift[8 + (i & 3)]);
+            step(n, a[n] + kMd5Sine[i] + w[n][(3 * i + 5) & 15], b[n] ^ (c[n] ^ d[n]), kMd5Shift[8 + (i & 3)]);
 #pragma GCC unroll 16
     for (int i = 48; i < 64; ++i)
         for (int n = 0; n < N; ++n)
-            step(n, i, c[n] ^ (b[n] | ~d[n]), (7 * i) & 15, kMd5Shift[12 + (i & 3)]);
+            step(n, a[n] + kMd5Sine[i] + w[n][(7 * i) & 15], c[n] ^ (b[n] | ~d[n]), kMd5Shift[12 + (i & 3)]);
     for (int n = 0; n < N; ++n) {
         state[n][0] += a[n];
         state[n][1] += b[n];
@@ -203,21 +207,63 @@ bool ParsePictureHash(std::vector<uint8_t> const& payload, PictureHash& hash)
 
 namespace {
 
-// The byte string of a plane's samples as the hash covers it, in 64-byte blocks: straight from
-// the rows where they hold the bytes as they are (two bytes per sample, low byte first, on a
-// little-endian machine), else from a converted row.
+// The byte string of a plane's samples as the hash covers it. In runs: whole rows straight from
+// the picture where they hold the bytes as they are (two bytes per sample, low byte first, on a
+// little-endian machine) and each row is a whole number of 64-byte blocks; else converted, rows
+// one after the other, into runs of kRun bytes, so that only the last run ends inside a block.
+// In 64-byte blocks for the MD5: from the runs, a block that spans two runs copied together.
 class PlaneBytes
 {
 public:
+    static constexpr size_t kRun = 16384;
+
     PlaneBytes(PlaneView const& plane, bool twoBytes) : m_plane(plane), m_twoBytes(twoBytes)
     {
         uint16_t const probe = 1;
         uint8_t first = 0;
         std::memcpy(&first, &probe, 1);
-        m_direct = twoBytes && first == 1;
+        size_t const rowBytes = size_t(plane.width) * (twoBytes ? 2 : 1);
+        m_direct = twoBytes && first == 1 && rowBytes % 64 == 0;
         if (!m_direct)
-            m_row.resize(size_t(plane.width) * (twoBytes ? 2 : 1));
+            m_run.resize(kRun);
     }
+
+    // The next run of bytes; false after the last.
+    bool nextRun(uint8_t const*& data, size_t& size)
+    {
+        if (m_y >= m_plane.height)
+            return false;
+        if (m_direct) {
+            data = reinterpret_cast<uint8_t const*>(m_plane.samples + ptrdiff_t(m_y++) * m_plane.stride);
+            size = 2 * size_t(m_plane.width);
+            return true;
+        }
+        size_t const per = m_twoBytes ? 2 : 1;
+        size_t fill = 0;
+        while (fill < kRun && m_y < m_plane.height) {
+            uint16_t const* s = m_plane.samples + ptrdiff_t(m_y) * m_plane.stride + m_x;
+            size_t const n = std::min(size_t(m_plane.width - m_x), (kRun - fill) / per);
+            uint8_t* out = m_run.data() + fill;
+            if (m_twoBytes)
+                for (size_t x = 0; x < n; ++x) {
+                    out[2 * x] = uint8_t(s[x]);
+                    out[2 * x + 1] = uint8_t(s[x] >> 8);
+                }
+            else
+                for (size_t x = 0; x < n; ++x)
+                    out[x] = uint8_t(s[x]);
+            fill += n * per;
+            m_x += int(n);
+            if (m_x == m_plane.width) {
+                m_x = 0;
+                ++m_y;
+            }
+        }
+        data = m_run.data();
+        size = fill;
+        return true;
+    }
+
     // The next whole block; null when fewer than 64 bytes are left (then in tail()).
     uint8_t const* next()
     {
@@ -228,7 +274,7 @@ public:
                 m_left -= 64;
                 return p;
             }
-            if (m_left == 0 && !nextRow())
+            if (m_left == 0 && !nextRun(m_at, m_left))
                 return nullptr;
             size_t const take = std::min(size_t(64) - m_fill, m_left);
             std::memcpy(m_block + m_fill, m_at, take);
@@ -245,35 +291,12 @@ public:
     size_t tailSize() const { return m_fill; }
 
 private:
-    bool nextRow()
-    {
-        if (m_y >= m_plane.height)
-            return false;
-        uint16_t const* s = m_plane.samples + ptrdiff_t(m_y++) * m_plane.stride;
-        size_t const w = size_t(m_plane.width);
-        if (m_direct) {
-            m_at = reinterpret_cast<uint8_t const*>(s);
-            m_left = 2 * w;
-            return true;
-        }
-        if (m_twoBytes)
-            for (size_t x = 0; x < w; ++x) {
-                m_row[2 * x] = uint8_t(s[x] & 0xFF);
-                m_row[2 * x + 1] = uint8_t(s[x] >> 8);
-            }
-        else
-            for (size_t x = 0; x < w; ++x)
-                m_row[x] = uint8_t(s[x]);
-        m_at = m_row.data();
-        m_left = m_row.size();
-        return true;
-    }
-
     PlaneView m_plane;
     bool m_twoBytes;
     bool m_direct = false;
-    std::vector<uint8_t> m_row;
+    std::vector<uint8_t> m_run;
     int m_y = 0;
+    int m_x = 0;
     uint8_t const* m_at = nullptr;
     size_t m_left = 0;
     uint8_t m_block[64] = {};
@@ -312,6 +335,47 @@ void Md5OfPlanes(PlaneView const planes[], int const bitDepth[], int count, Plan
     }
 }
 
+// CRC-16 with polynomial 0x1021, bits MSB first. Feeding the bytes into a register that starts
+// at 0xFFFF, then 16 zero bits, gives the same as the table-driven form without the zero bits
+// started at 0x1D0F (0xFFFF moved on by those 16 bits). Table j holds the remainder of byte i
+// followed by j zero bytes, so that eight bytes take eight independent look-ups.
+struct Crc16Tables
+{
+    uint16_t t[8][256];
+};
+
+constexpr Crc16Tables MakeCrc16Tables()
+{
+    Crc16Tables r{};
+    for (int i = 0; i < 256; ++i) {
+        uint32_t crc = uint32_t(i) << 8;
+        for (int k = 0; k < 8; ++k)
+            crc = ((crc << 1) ^ ((crc & 0x8000) ? 0x1021 : 0)) & 0xFFFF;
+        r.t[0][i] = uint16_t(crc);
+    }
+    for (int j = 1; j < 8; ++j)
+        for (int i = 0; i < 256; ++i) {
+            uint32_t const prev = r.t[j - 1][i];
+            r.t[j][i] = uint16_t(((prev << 8) ^ r.t[0][prev >> 8]) & 0xFFFF);
+        }
+    return r;
+}
+
+constexpr Crc16Tables kCrc16 = MakeCrc16Tables();
+
+uint32_t Crc16Update(uint32_t crc, uint8_t const* p, size_t size)
+{
+    auto const& t = kCrc16.t;
+    for (; size >= 8; p += 8, size -= 8) {
+        crc ^= uint32_t(p[0]) << 8 | p[1];
+        crc = t[7][crc >> 8] ^ t[6][crc & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^
+              t[0][p[7]];
+    }
+    for (; size > 0; ++p, --size)
+        crc = ((crc << 8) & 0xFFFF) ^ t[0][(crc >> 8) ^ *p];
+    return crc;
+}
+
 } // namespace
 
 PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bitDepth)
@@ -325,36 +389,35 @@ PlaneHash ComputePlaneHash(PictureHashType type, PlaneView const& plane, int bit
         Md5OfPlanes(&plane, &bitDepth, 1, &out);
         break;
     case PictureHashType::CRC: {
-        // CRC-16 with polynomial 0x1021 from 0xFFFF over the bytes, MSB first, then 16 zero bits.
-        uint32_t crc = 0xFFFF;
-        auto feed = [&crc](uint32_t byte) {
-            for (int bit = 7; bit >= 0; --bit) {
-                const uint32_t msb = (crc >> 15) & 1;
-                crc = (((crc << 1) + ((byte >> bit) & 1)) & 0xFFFF) ^ (msb * 0x1021);
-            }
-        };
-        for (int y = 0; y < plane.height; ++y) {
-            uint16_t const* s = plane.samples + ptrdiff_t(y) * plane.stride;
-            for (int x = 0; x < plane.width; ++x) {
-                feed(s[x] & 0xFF);
-                if (twoBytes)
-                    feed(s[x] >> 8);
-            }
-        }
-        feed(0);
-        feed(0);
+        uint32_t crc = 0x1D0F;
+        PlaneBytes bytes(plane, twoBytes);
+        uint8_t const* run = nullptr;
+        size_t size = 0;
+        while (bytes.nextRun(run, size))
+            crc = Crc16Update(crc, run, size);
         out.value = crc;
         break;
     }
     case PictureHashType::CHECKSUM: {
+        // The mask of a position is (x & 0xFF) ^ (x >> 8) ^ (y & 0xFF) ^ (y >> 8): in each run
+        // of 256 samples of a row all but the first term are the same.
         uint32_t sum = 0;
         for (int y = 0; y < plane.height; ++y) {
             uint16_t const* s = plane.samples + ptrdiff_t(y) * plane.stride;
-            for (int x = 0; x < plane.width; ++x) {
-                const uint32_t mask = uint32_t((x & 0xFF) ^ (y & 0xFF) ^ (x >> 8) ^ (y >> 8));
-                sum += (s[x] & 0xFFu) ^ mask;
+            for (int x0 = 0; x0 < plane.width; x0 += 256) {
+                uint32_t const high = uint32_t((x0 >> 8) ^ (y & 0xFF) ^ (y >> 8));
+                int const n = std::min(256, plane.width - x0);
+                uint16_t const* r = s + x0;
+                uint32_t part = 0;
                 if (twoBytes)
-                    sum += (uint32_t(s[x]) >> 8) ^ mask;
+                    for (int i = 0; i < n; ++i) {
+                        uint32_t const mask = uint32_t(i) ^ high;
+                        part += ((r[i] & 0xFFu) ^ mask) + ((uint32_t(r[i]) >> 8) ^ mask);
+                    }
+                else
+                    for (int i = 0; i < n; ++i)
+                        part += (r[i] & 0xFFu) ^ uint32_t(i) ^ high;
+                sum += part;
             }
         }
         out.value = sum;
