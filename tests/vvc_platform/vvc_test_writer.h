@@ -310,4 +310,12 @@ inline std::vector<Pic> SimpleGop(int count)
     return pics;
 }
 
+// The default parameter sets with `count` pictures of SimpleGop.
+inline StreamPlan SimplePlan(int count)
+{
+    StreamPlan s;
+    s.pictures = SimpleGop(count);
+    return s;
+}
+
 } // namespace vvctest
