@@ -2,7 +2,7 @@
 
 // Damaged copies of small clips and a walk of each through the decoder factory, shared by the
 // broken-file tests and the longer fuzzing tool. No test framework here: the walk reports what
-// it saw and the caller judges it.
+// it saw, BrokenRules names the rules it broke, and the caller fails on them its own way.
 
 #include "test_support.h"
 #include "vvc_platform/vvc_test_writer.h"
@@ -115,6 +115,29 @@ inline Outcome Exercise(QString const& path, ZeStreamType type, StreamParams con
     CheckFrame(*d, frame, d->getFrame(0, frame), "frame 0", o);
     d->closeFile();
     return o;
+}
+
+// The rules a walk keeps on any file, damaged or not, that it broke, one line each; empty when it
+// kept them all: only result codes, a frame count not below 0, no more pictures than that count,
+// and every picture given with success of the stream's size and format.
+inline std::string BrokenRules(Outcome const& o)
+{
+    std::string out;
+    auto code = [&out](char const* what, ZeNoxCoreError e) {
+        if (!IsResultCode(e))
+            out += std::string(what) + " gave " + std::to_string(int(e)) + "\n";
+    };
+    code("create", o.create);
+    code("open", o.open);
+    for (ZeNoxCoreError e : o.results)
+        code("a step", e);
+    if (o.frameCount < 0)
+        out += "frame count " + std::to_string(o.frameCount) + "\n";
+    if (o.endless)
+        out += std::to_string(o.framesWalked) + " pictures walked, frame count " + std::to_string(o.frameCount) + "\n";
+    if (!o.badFrame.empty())
+        out += o.badFrame + "\n";
+    return out;
 }
 
 // ---- Seed clips ---------------------------------------------------------------------------
