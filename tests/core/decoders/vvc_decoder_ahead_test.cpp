@@ -135,7 +135,7 @@ TEST_F(VvcDecodeAheadTest, PicturesAreThoseOfTheCallersThread)
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = QString::fromStdString(StreamPath(c.name));
+        const QString path = StreamFile(c.name);
         ZeVvcDecoder probe;
         ASSERT_EQ(probe.openFile(path, nullptr), ZE_NOX_CORE_OK);
         int const frames = probe.getOriginalFrameCount();
@@ -156,7 +156,7 @@ TEST_F(VvcDecodeAheadTest, FailuresComeAtTheirPictureWithTheirMessages)
 {
     // Each stream is read to its end, back to its start and on; the thread stops at a failure and
     // goes on from there when asked.
-    QByteArray const whole = ReadAll(QString::fromStdString(StreamPath("MIP_A_HHI_3.bit")));
+    QByteArray const whole = ReadAll(StreamFile("MIP_A_HHI_3.bit"));
     std::vector<uint8_t> const mip(whole.begin(), whole.end());
     const StreamPlan plan = SimplePlan(4);
     const QString noSamples = file(QStringLiteral("nosamples.vvc"), BuildStream(plan));
@@ -207,8 +207,8 @@ TEST_F(VvcDecodeAheadTest, FailuresComeAtTheirPictureWithTheirMessages)
 TEST_F(VvcDecodeAheadTest, MovesWhilePicturesWaitGiveTheRightPictures)
 {
     // A stream with random-access points: jumps seek, backward moves restart or take kept copies.
-    const QString path = QString::fromStdString(StreamPath("RAP_B_HHI_1.bit"));
-    const QString other = QString::fromStdString(StreamPath("DMVR_B_KDDI_4.bit"));
+    const QString path = StreamFile("RAP_B_HHI_1.bit");
+    const QString other = StreamFile("DMVR_B_KDDI_4.bit");
     ZeVvcDecoder probe;
     ASSERT_EQ(probe.openFile(path, nullptr), ZE_NOX_CORE_OK);
     int const frames = probe.getOriginalFrameCount();
@@ -249,7 +249,7 @@ TEST_F(VvcDecodeAheadTest, PlanesTheCallerSharesAreNotDecodedInto)
 {
     DecodingThreads scope(4);
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QString::fromStdString(StreamPath("MIP_A_HHI_3.bit")), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("MIP_A_HHI_3.bit"), nullptr), ZE_NOX_CORE_OK);
     Frame frame;
     ASSERT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_OK);
     // Another holder of the first picture's planes, as a view showing it while the next is stepped.
@@ -270,7 +270,7 @@ TEST_F(VvcDecodeAheadTest, CallersFrameOfAnotherLayoutGetsThePicture)
 {
     // The Frame holds planes that do not fit the stream's pictures (a picture of another stream,
     // rows with padding): the picture is given in new planes, none is lost and the numbers hold.
-    const QString path = QString::fromStdString(StreamPath("MIP_A_HHI_3.bit"));
+    const QString path = StreamFile("MIP_A_HHI_3.bit");
     std::vector<Outcome> const whole = Decode(path, nullptr, 1, Nexts(2));
     ASSERT_EQ(whole[2].result, ZE_NOX_CORE_OK);
     struct Case

@@ -395,7 +395,7 @@ TEST_F(VvcDecoderTest, ConformanceStreamsOpeningWithAnyNonPictureUnitAreDetected
     const Case cases[] = {
         {"DCI_A_Tencent_3.bit", 2}, {"OPI_A_Nokia_1.bit", 17}, {"RAP_B_HHI_1.bit", 33}, {"STILL_A_KDDI_1.bit", 1}};
     for (Case const& c : cases) {
-        const QString path = QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + QLatin1String(c.name);
+        const QString path = StreamFile(c.name);
         ASSERT_TRUE(QFile::exists(path)) << c.name;
         ZeVvcDecoder dec;
         EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK) << c.name;
@@ -463,8 +463,8 @@ TEST_F(VvcDecoderTest, IntraStreamsDecodeThroughTheFactoryToTheirOutputMd5)
         const QString name = QLatin1String(c.name);
         const QString want = ExpectedMd5(name);
         ASSERT_FALSE(want.isEmpty());
-        ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(
-            ZE_STREAM_TYPE_VVC, QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + name, nullptr, nullptr, false, false);
+        ZeOpenedNoxDecoder opened =
+            CreateAndOpenNoxDecoder(ZE_STREAM_TYPE_VVC, StreamFile(c.name), nullptr, nullptr, false, false);
         ASSERT_EQ(opened.result, ZE_NOX_CORE_OK);
         ASSERT_TRUE(opened.decoder);
         ASSERT_EQ(opened.decoder->getOriginalFrameCount(), c.frames);
@@ -496,7 +496,7 @@ TEST_F(VvcDecoderTest, InterPicturesOfALowDelayStreamAreOutput)
     // Intra pictures and the low-delay inter pictures between them all decode, in order, and the
     // decoder starts again from the first one.
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DMVR_B_KDDI_4.bit"), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("DMVR_B_KDDI_4.bit"), nullptr), ZE_NOX_CORE_OK);
     Frame frame;
     ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
     EXPECT_TRUE(frame.isValid());
@@ -517,7 +517,7 @@ TEST_F(VvcDecoderTest, OpeningGdrThatIsItsOwnRecoveryPointIsOutput)
     // The stream opens with a GDR picture with a recovery POC count of 0, all of it intra: it is
     // complete, so it is output (and matches its picture hash), as are the 28 pictures after it.
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/GDR_A_ERICSSON_2.bit"), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("GDR_A_ERICSSON_2.bit"), nullptr), ZE_NOX_CORE_OK);
     EXPECT_EQ(dec.getOriginalFrameCount(), 29);
     Frame frame;
     ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);

@@ -1,9 +1,11 @@
 #pragma once
 
-// What the VVC decoder tests share: a fixture that writes the streams it opens into a folder of
-// its own, and a stream-parameters record that belongs to another file.
+// What the VVC decoder tests share: the committed streams' paths as the decoders take them, a
+// fixture that writes the streams it opens into a folder of its own, and a stream-parameters
+// record that belongs to another file.
 
 #include "test_support.h"
+#include "vvc_platform/vvc_test_streams.h"
 
 #include "decoders/ze_nox_decoder.h"
 
@@ -17,6 +19,11 @@
 #include <vector>
 
 namespace vvctest {
+
+inline QString StreamFile(char const* name)
+{
+    return QString::fromStdString(StreamPath(name));
+}
 
 class StreamFileTest : public ::testing::Test
 {
