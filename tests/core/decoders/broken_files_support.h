@@ -156,8 +156,7 @@ inline Bytes ReadBytes(QString const& path)
 
 inline Bytes SyntheticVvc()
 {
-    vvctest::StreamPlan s;
-    s.pictures = vvctest::SimpleGop(5);
+    vvctest::StreamPlan s = vvctest::SimplePlan(5);
     return vvctest::BuildStream(s);
 }
 
@@ -625,8 +624,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         // Parameter sets of sizes and fields out of range, as a writer would put them.
         auto variant = [](std::function<void(vvctest::StreamPlan&)> change) {
             return [change](Bytes& b) {
-                vvctest::StreamPlan s;
-                s.pictures = vvctest::SimpleGop(5);
+                vvctest::StreamPlan s = vvctest::SimplePlan(5);
                 change(s);
                 b = vvctest::BuildStream(s);
                 return true;
@@ -696,8 +694,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             }));
         add("an SPS between the pictures", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamPlan s;
-            s.pictures = vvctest::SimpleGop(3);
+            vvctest::StreamPlan s = vvctest::SimplePlan(3);
             sb.stream(s);
             vvctest::SeqParams big;
             big.width = 128;
@@ -709,8 +706,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         add("EOS in the middle", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamPlan s;
-            s.pictures = vvctest::SimpleGop(2);
+            vvctest::StreamPlan s = vvctest::SimplePlan(2);
             sb.stream(s);
             sb.nal(vvctest::Nal(21, {}));
             sb.nal(vvctest::Nal(21, {}));
