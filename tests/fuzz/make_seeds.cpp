@@ -117,8 +117,7 @@ void RawParamsSeeds()
 void VvcSeeds()
 {
     auto build = [](std::function<void(vvctest::StreamPlan&)> change) {
-        vvctest::StreamPlan s;
-        s.pictures = vvctest::SimpleGop(5);
+        vvctest::StreamPlan s = vvctest::SimplePlan(5);
         change(s);
         return FromBytes(vvctest::BuildStream(s));
     };

@@ -1,12 +1,13 @@
 #pragma once
 
-// The committed VVC test streams: their paths, and their NAL units as the byte stream reader
-// gives them.
+// The committed VVC test streams: their paths, their NAL units as the byte stream reader gives
+// them, and units (changed by a test) written back as a byte stream.
 
 #include "bitstream/AnnexBread.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -35,6 +36,27 @@ inline std::vector<std::vector<uint8_t>> ReadUnits(std::string const& path)
             units.push_back(nal);
     }
     return units;
+}
+
+// The units behind 4-byte start codes, as a byte stream.
+inline std::vector<uint8_t> ByteStream(std::vector<std::vector<uint8_t>> const& units)
+{
+    std::vector<uint8_t> out;
+    for (auto const& u : units) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), u.begin(), u.end());
+    }
+    return out;
+}
+
+// Indices of the slice units (the coded-picture unit types, 0 to 12) among a stream's units.
+inline std::vector<size_t> SliceUnits(std::vector<std::vector<uint8_t>> const& units)
+{
+    std::vector<size_t> slices;
+    for (size_t i = 0; i < units.size(); ++i)
+        if (units[i].size() > 2 && (units[i][1] >> 3) <= 12)
+            slices.push_back(i);
+    return slices;
 }
 
 } // namespace vvctest

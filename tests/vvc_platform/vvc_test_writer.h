@@ -76,6 +76,21 @@ inline std::vector<uint8_t> Nal(int type, std::vector<uint8_t> const& rbsp, int 
     return out;
 }
 
+// The picture size and its conformance window, as the SPS and the PPS both write them.
+template <typename Params>
+void PictureSize(BitWriter& w, Params const& p)
+{
+    w.ue(uint32_t(p.width));
+    w.ue(uint32_t(p.height));
+    w.flag(p.window);
+    if (p.window) {
+        w.ue(uint32_t(p.winLeft));
+        w.ue(uint32_t(p.winRight));
+        w.ue(uint32_t(p.winTop));
+        w.ue(uint32_t(p.winBottom));
+    }
+}
+
 struct SeqParams
 {
     int width = 64;
@@ -127,15 +142,7 @@ inline std::vector<uint8_t> SpsRbsp(SeqParams const& p)
     }
     w.flag(false); // GDR
     w.flag(false); // reference picture resampling
-    w.ue(uint32_t(p.width));
-    w.ue(uint32_t(p.height));
-    w.flag(p.window);
-    if (p.window) {
-        w.ue(uint32_t(p.winLeft));
-        w.ue(uint32_t(p.winRight));
-        w.ue(uint32_t(p.winTop));
-        w.ue(uint32_t(p.winBottom));
-    }
+    PictureSize(w, p);
     w.flag(false); // subpictures
     w.ue(uint32_t(p.bitDepth - 8));
     w.flag(false);
@@ -174,15 +181,7 @@ inline std::vector<uint8_t> PpsRbsp(PicParams const& p)
     w.u(uint32_t(p.ppsId), 6);
     w.u(uint32_t(p.spsId), 4);
     w.flag(false);
-    w.ue(uint32_t(p.width));
-    w.ue(uint32_t(p.height));
-    w.flag(p.window);
-    if (p.window) {
-        w.ue(uint32_t(p.winLeft));
-        w.ue(uint32_t(p.winRight));
-        w.ue(uint32_t(p.winTop));
-        w.ue(uint32_t(p.winBottom));
-    }
+    PictureSize(w, p);
     w.u(0, 9); // stands for the rest of the PPS
     w.trailingBits();
     return w.data();
@@ -308,6 +307,14 @@ inline std::vector<Pic> SimpleGop(int count)
     for (int i = 1; i < count; ++i)
         pics.push_back({0, i});
     return pics;
+}
+
+// The default parameter sets with `count` pictures of SimpleGop.
+inline StreamPlan SimplePlan(int count)
+{
+    StreamPlan s;
+    s.pictures = SimpleGop(count);
+    return s;
 }
 
 } // namespace vvctest

@@ -2,7 +2,7 @@
 
 // Damaged copies of small clips and a walk of each through the decoder factory, shared by the
 // broken-file tests and the longer fuzzing tool. No test framework here: the walk reports what
-// it saw and the caller judges it.
+// it saw, BrokenRules names the rules it broke, and the caller fails on them its own way.
 
 #include "test_support.h"
 #include "vvc_platform/vvc_test_writer.h"
@@ -117,6 +117,29 @@ inline Outcome Exercise(QString const& path, ZeStreamType type, StreamParams con
     return o;
 }
 
+// The rules a walk keeps on any file, damaged or not, that it broke, one line each; empty when it
+// kept them all: only result codes, a frame count not below 0, no more pictures than that count,
+// and every picture given with success of the stream's size and format.
+inline std::string BrokenRules(Outcome const& o)
+{
+    std::string out;
+    auto code = [&out](char const* what, ZeNoxCoreError e) {
+        if (!IsResultCode(e))
+            out += std::string(what) + " gave " + std::to_string(int(e)) + "\n";
+    };
+    code("create", o.create);
+    code("open", o.open);
+    for (ZeNoxCoreError e : o.results)
+        code("a step", e);
+    if (o.frameCount < 0)
+        out += "frame count " + std::to_string(o.frameCount) + "\n";
+    if (o.endless)
+        out += std::to_string(o.framesWalked) + " pictures walked, frame count " + std::to_string(o.frameCount) + "\n";
+    if (!o.badFrame.empty())
+        out += o.badFrame + "\n";
+    return out;
+}
+
 // ---- Seed clips ---------------------------------------------------------------------------
 
 enum class Kind { Y4M, Raw, H264, Hevc, Mjpeg, Ivf, Obu, AnnexB, Vvc };
@@ -133,8 +156,7 @@ inline Bytes ReadBytes(QString const& path)
 
 inline Bytes SyntheticVvc()
 {
-    vvctest::StreamPlan s;
-    s.pictures = vvctest::SimpleGop(5);
+    vvctest::StreamPlan s = vvctest::SimplePlan(5);
     return vvctest::BuildStream(s);
 }
 
@@ -602,8 +624,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         // Parameter sets of sizes and fields out of range, as a writer would put them.
         auto variant = [](std::function<void(vvctest::StreamPlan&)> change) {
             return [change](Bytes& b) {
-                vvctest::StreamPlan s;
-                s.pictures = vvctest::SimpleGop(5);
+                vvctest::StreamPlan s = vvctest::SimplePlan(5);
                 change(s);
                 b = vvctest::BuildStream(s);
                 return true;
@@ -673,8 +694,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
             }));
         add("an SPS between the pictures", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamPlan s;
-            s.pictures = vvctest::SimpleGop(3);
+            vvctest::StreamPlan s = vvctest::SimplePlan(3);
             sb.stream(s);
             vvctest::SeqParams big;
             big.width = 128;
@@ -686,8 +706,7 @@ inline std::vector<FieldCase> FieldCases(Kind kind)
         });
         add("EOS in the middle", [](Bytes& b) {
             vvctest::StreamBuilder sb;
-            vvctest::StreamPlan s;
-            s.pictures = vvctest::SimpleGop(2);
+            vvctest::StreamPlan s = vvctest::SimplePlan(2);
             sb.stream(s);
             sb.nal(vvctest::Nal(21, {}));
             sb.nal(vvctest::Nal(21, {}));

@@ -177,8 +177,7 @@ struct Vvc
     static ZeNoxDecoder* create() { return new ZeVvcDecoder; }
     static bool make(QString const& path)
     {
-        vvctest::StreamPlan plan;
-        plan.pictures = vvctest::SimpleGop(4);
+        vvctest::StreamPlan plan = vvctest::SimplePlan(4);
         return WriteAll(path, vvctest::BuildStream(plan));
     }
     static ZeNoxCoreError open(ZeNoxDecoder& d, QString const& path) { return d.openFile(path, nullptr); }

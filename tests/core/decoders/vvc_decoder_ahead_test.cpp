@@ -2,6 +2,7 @@
 // the same pictures, failures and messages at the same requests, also across moves made while
 // pictures wait in the queue.
 
+#include "core/decoders/vvc_decoder_test_support.h"
 #include "test_support.h"
 #include "vvc_platform/vvc_test_streams.h"
 #include "vvc_platform/vvc_test_writer.h"
@@ -10,9 +11,6 @@
 #include "display/frame.h"
 
 #include "util/WorkerPool.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -106,39 +104,18 @@ int Failures(std::vector<Outcome> const& outcomes)
     return n;
 }
 
-class VvcDecodeAheadTest : public ::testing::Test
+class VvcDecodeAheadTest : public StreamFileTest
 {
-protected:
-    QString file(QString const& name, std::vector<uint8_t> const& bytes)
-    {
-        const QString path = QDir(m_dir.path()).filePath(name);
-        EXPECT_TRUE(WriteAll(path, bytes));
-        return path;
-    }
-
-    QTemporaryDir m_dir;
 };
-
-std::vector<uint8_t> ByteStream(std::vector<std::vector<uint8_t>> const& units)
-{
-    std::vector<uint8_t> out;
-    for (auto const& u : units) {
-        out.insert(out.end(), {0, 0, 0, 1});
-        out.insert(out.end(), u.begin(), u.end());
-    }
-    return out;
-}
 
 // The units of a committed stream with the slice data of its slice unit `slice` changed by `damage`.
 std::vector<uint8_t> Damaged(char const* name, size_t slice, std::function<void(std::vector<uint8_t>&)> const& damage)
 {
     auto units = ReadUnits(StreamPath(name));
-    size_t seen = 0;
-    for (auto& u : units)
-        if (u.size() > 2 && (u[1] >> 3) <= 12 && seen++ == slice) {
-            damage(u);
-            break;
-        }
+    std::vector<size_t> const slices = SliceUnits(units);
+    EXPECT_LT(slice, slices.size()) << name;
+    if (slice < slices.size())
+        damage(units[slices[slice]]);
     return ByteStream(units);
 }
 
@@ -158,7 +135,7 @@ TEST_F(VvcDecodeAheadTest, PicturesAreThoseOfTheCallersThread)
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = QString::fromStdString(StreamPath(c.name));
+        const QString path = StreamFile(c.name);
         ZeVvcDecoder probe;
         ASSERT_EQ(probe.openFile(path, nullptr), ZE_NOX_CORE_OK);
         int const frames = probe.getOriginalFrameCount();
@@ -179,18 +156,11 @@ TEST_F(VvcDecodeAheadTest, FailuresComeAtTheirPictureWithTheirMessages)
 {
     // Each stream is read to its end, back to its start and on; the thread stops at a failure and
     // goes on from there when asked.
-    QByteArray const whole = ReadAll(QString::fromStdString(StreamPath("MIP_A_HHI_3.bit")));
+    QByteArray const whole = ReadAll(StreamFile("MIP_A_HHI_3.bit"));
     std::vector<uint8_t> const mip(whole.begin(), whole.end());
-    StreamPlan plan;
-    plan.pictures = SimpleGop(4);
+    const StreamPlan plan = SimplePlan(4);
     const QString noSamples = file(QStringLiteral("nosamples.vvc"), BuildStream(plan));
-    StreamParams stale;
-    stale.valid = true;
-    stale.type = ZE_STREAM_TYPE_VVC;
-    stale.width = 176;
-    stale.height = 144;
-    stale.pixFmt = AV_PIX_FMT_YUV420P;
-    stale.frames = 4;
+    const StreamParams stale = StaleRecord();
     struct Case
     {
         char const* name;
@@ -237,8 +207,8 @@ TEST_F(VvcDecodeAheadTest, FailuresComeAtTheirPictureWithTheirMessages)
 TEST_F(VvcDecodeAheadTest, MovesWhilePicturesWaitGiveTheRightPictures)
 {
     // A stream with random-access points: jumps seek, backward moves restart or take kept copies.
-    const QString path = QString::fromStdString(StreamPath("RAP_B_HHI_1.bit"));
-    const QString other = QString::fromStdString(StreamPath("DMVR_B_KDDI_4.bit"));
+    const QString path = StreamFile("RAP_B_HHI_1.bit");
+    const QString other = StreamFile("DMVR_B_KDDI_4.bit");
     ZeVvcDecoder probe;
     ASSERT_EQ(probe.openFile(path, nullptr), ZE_NOX_CORE_OK);
     int const frames = probe.getOriginalFrameCount();
@@ -279,7 +249,7 @@ TEST_F(VvcDecodeAheadTest, PlanesTheCallerSharesAreNotDecodedInto)
 {
     DecodingThreads scope(4);
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QString::fromStdString(StreamPath("MIP_A_HHI_3.bit")), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("MIP_A_HHI_3.bit"), nullptr), ZE_NOX_CORE_OK);
     Frame frame;
     ASSERT_EQ(dec.getNextFrame(frame), ZE_NOX_CORE_OK);
     // Another holder of the first picture's planes, as a view showing it while the next is stepped.
@@ -300,7 +270,7 @@ TEST_F(VvcDecodeAheadTest, CallersFrameOfAnotherLayoutGetsThePicture)
 {
     // The Frame holds planes that do not fit the stream's pictures (a picture of another stream,
     // rows with padding): the picture is given in new planes, none is lost and the numbers hold.
-    const QString path = QString::fromStdString(StreamPath("MIP_A_HHI_3.bit"));
+    const QString path = StreamFile("MIP_A_HHI_3.bit");
     std::vector<Outcome> const whole = Decode(path, nullptr, 1, Nexts(2));
     ASSERT_EQ(whole[2].result, ZE_NOX_CORE_OK);
     struct Case

@@ -1,5 +1,6 @@
 // The VVC decoder over the library layer: opening and validation, failures, navigation.
 
+#include "core/decoders/vvc_decoder_test_support.h"
 #include "test_support.h"
 #include "vvc_platform/vvc_test_streams.h"
 #include "vvc_platform/vvc_test_writer.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -25,27 +25,13 @@ using namespace vvctest;
 
 namespace {
 
-class VvcDecoderTest : public ::testing::Test
+class VvcDecoderTest : public StreamFileTest
 {
 protected:
-    QString file(QString const& name, std::vector<uint8_t> const& bytes)
-    {
-        const QString path = QDir(m_dir.path()).filePath(name);
-        EXPECT_TRUE(WriteAll(path, bytes));
-        return path;
-    }
     int criticalCount(QString const& part) const { return m_messages.count(QtCriticalMsg, part); }
 
-    QTemporaryDir m_dir;
     MessageCapture m_messages;
 };
-
-StreamPlan Plan(int pictures)
-{
-    StreamPlan s;
-    s.pictures = SimpleGop(pictures);
-    return s;
-}
 
 } // namespace
 
@@ -129,7 +115,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
          2, 64, 48, AV_PIX_FMT_YUV420P},
     };
     for (Case const& c : cases) {
-        StreamPlan s = Plan(5);
+        StreamPlan s = SimplePlan(5);
         c.change(s);
         const QString path = file(QStringLiteral("a.vvc"), BuildStream(s));
         ZeVvcDecoder dec;
@@ -149,7 +135,7 @@ TEST_F(VvcDecoderTest, OpensAndReportsStreamProperties)
 
 TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
 {
-    StreamPlan s = Plan(3);
+    StreamPlan s = SimplePlan(3);
     StreamBuilder b;
     b.stream(s);
     b.nal(Nal(21, {})); // EOS
@@ -178,7 +164,7 @@ TEST_F(VvcDecoderTest, EndOfSequenceAndEmptyUnits)
 TEST_F(VvcDecoderTest, FailureCodes)
 {
     auto stream = [](std::function<void(StreamPlan&)> change) {
-        StreamPlan s = Plan(3);
+        StreamPlan s = SimplePlan(3);
         change(s);
         return BuildStream(s);
     };
@@ -203,7 +189,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
 
     std::vector<uint8_t> sizeChange;
     {
-        StreamPlan s = Plan(2);
+        StreamPlan s = SimplePlan(2);
         StreamBuilder b;
         b.stream(s);
         s.sps.width = 32;
@@ -223,7 +209,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
     }
     std::vector<uint8_t> sliceWithoutPps;
     {
-        StreamPlan s = Plan(2);
+        StreamPlan s = SimplePlan(2);
         s.pps.ppsId = 5;
         StreamBuilder b;
         b.nal(Nal(15, SpsRbsp(s.sps)));
@@ -251,7 +237,7 @@ TEST_F(VvcDecoderTest, FailureCodes)
         {"parameter sets only",
          [] {
              StreamBuilder b;
-             b.parameterSets(Plan(1));
+             b.parameterSets(SimplePlan(1));
              return b.bytes();
          }(),
          ZE_NOX_CORE_STREAM_TYPE_NOT_DETECTED},
@@ -296,7 +282,7 @@ TEST_F(VvcDecoderTest, EncodedStreamsOfOtherFormatsAreNotDetected)
 
 TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
 {
-    StreamPlan s = Plan(3);
+    StreamPlan s = SimplePlan(3);
     s.phInSliceHeader = false;
     const std::vector<uint8_t> full = BuildStream(s);
     for (size_t len = 1; len < full.size(); ++len) {
@@ -329,14 +315,8 @@ TEST_F(VvcDecoderTest, TruncatedStreamsFailCleanly)
 // size is handed out, and the current number is never answered with a picture it does not hold.
 TEST_F(VvcDecoderTest, PicturesOfAnotherSizeThanTheParametersAreRefused)
 {
-    const QString path = file(QStringLiteral("stale.vvc"), BuildStream(Plan(4)));
-    StreamParams stale;
-    stale.valid = true;
-    stale.type = ZE_STREAM_TYPE_VVC;
-    stale.width = 176;
-    stale.height = 144;
-    stale.pixFmt = AV_PIX_FMT_YUV420P;
-    stale.frames = 4;
+    const QString path = file(QStringLiteral("stale.vvc"), BuildStream(SimplePlan(4)));
+    const StreamParams stale = StaleRecord();
     ZeVvcDecoder dec;
     ASSERT_EQ(dec.openFile(path, &stale), ZE_NOX_CORE_OK);
     Frame frame;
@@ -351,7 +331,7 @@ TEST_F(VvcDecoderTest, PicturesOfAnotherSizeThanTheParametersAreRefused)
 
 TEST_F(VvcDecoderTest, PicturesAreNotDecodedAndSaySoOncePerFile)
 {
-    const QString path = file(QStringLiteral("nav.vvc"), BuildStream(Plan(4)));
+    const QString path = file(QStringLiteral("nav.vvc"), BuildStream(SimplePlan(4)));
     ZeVvcDecoder dec;
     ASSERT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK);
     Frame frame;
@@ -415,7 +395,7 @@ TEST_F(VvcDecoderTest, ConformanceStreamsOpeningWithAnyNonPictureUnitAreDetected
     const Case cases[] = {
         {"DCI_A_Tencent_3.bit", 2}, {"OPI_A_Nokia_1.bit", 17}, {"RAP_B_HHI_1.bit", 33}, {"STILL_A_KDDI_1.bit", 1}};
     for (Case const& c : cases) {
-        const QString path = QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + QLatin1String(c.name);
+        const QString path = StreamFile(c.name);
         ASSERT_TRUE(QFile::exists(path)) << c.name;
         ZeVvcDecoder dec;
         EXPECT_EQ(dec.openFile(path, nullptr), ZE_NOX_CORE_OK) << c.name;
@@ -483,8 +463,8 @@ TEST_F(VvcDecoderTest, IntraStreamsDecodeThroughTheFactoryToTheirOutputMd5)
         const QString name = QLatin1String(c.name);
         const QString want = ExpectedMd5(name);
         ASSERT_FALSE(want.isEmpty());
-        ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(
-            ZE_STREAM_TYPE_VVC, QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/") + name, nullptr, nullptr, false, false);
+        ZeOpenedNoxDecoder opened =
+            CreateAndOpenNoxDecoder(ZE_STREAM_TYPE_VVC, StreamFile(c.name), nullptr, nullptr, false, false);
         ASSERT_EQ(opened.result, ZE_NOX_CORE_OK);
         ASSERT_TRUE(opened.decoder);
         ASSERT_EQ(opened.decoder->getOriginalFrameCount(), c.frames);
@@ -516,7 +496,7 @@ TEST_F(VvcDecoderTest, InterPicturesOfALowDelayStreamAreOutput)
     // Intra pictures and the low-delay inter pictures between them all decode, in order, and the
     // decoder starts again from the first one.
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/DMVR_B_KDDI_4.bit"), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("DMVR_B_KDDI_4.bit"), nullptr), ZE_NOX_CORE_OK);
     Frame frame;
     ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
     EXPECT_TRUE(frame.isValid());
@@ -537,7 +517,7 @@ TEST_F(VvcDecoderTest, OpeningGdrThatIsItsOwnRecoveryPointIsOutput)
     // The stream opens with a GDR picture with a recovery POC count of 0, all of it intra: it is
     // complete, so it is output (and matches its picture hash), as are the 28 pictures after it.
     ZeVvcDecoder dec;
-    ASSERT_EQ(dec.openFile(QStringLiteral(SERAVIN_VVC_TEST_DATA_DIR "/GDR_A_ERICSSON_2.bit"), nullptr), ZE_NOX_CORE_OK);
+    ASSERT_EQ(dec.openFile(StreamFile("GDR_A_ERICSSON_2.bit"), nullptr), ZE_NOX_CORE_OK);
     EXPECT_EQ(dec.getOriginalFrameCount(), 29);
     Frame frame;
     ASSERT_EQ(dec.getFirstFrame(frame), ZE_NOX_CORE_OK);
@@ -562,26 +542,6 @@ QStringList DecodedMd5s(QString const& path)
         out << PictureMd5(frame.avFrame());
     }
     return out;
-}
-
-std::vector<uint8_t> ByteStream(std::vector<std::vector<uint8_t>> const& units)
-{
-    std::vector<uint8_t> out;
-    for (auto const& u : units) {
-        out.insert(out.end(), {0, 0, 0, 1});
-        out.insert(out.end(), u.begin(), u.end());
-    }
-    return out;
-}
-
-// Indices of the slice units of a stream's units.
-std::vector<size_t> SliceUnits(std::vector<std::vector<uint8_t>> const& units)
-{
-    std::vector<size_t> slices;
-    for (size_t i = 0; i < units.size(); ++i)
-        if (units[i].size() > 2 && (units[i][1] >> 3) <= 12)
-            slices.push_back(i);
-    return slices;
 }
 
 } // namespace

@@ -96,6 +96,15 @@ protected:
         return project()->srcFileByName(path);
     }
 
+    // The 300-frame reference and an encode of it, the reference chosen: one stream to measure.
+    static ZeNoxSourceFile* addReferenceAndEncode()
+    {
+        ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
+        add(TestMediaPath("calc_300f_64x48_dis.y4m"));
+        ref->setIsRefFile(true);
+        return ref;
+    }
+
     static ZeNoxRdCurve* addCurve(QString const& name, QList<ZeNoxSourceFile*> const& files)
     {
         EXPECT_EQ(project()->addRdCurve(name), ZE_NOX_GUI_OK);
@@ -303,9 +312,7 @@ TEST_F(MetricsViewProject, CompleteRunDrawsCurvesRdPointsAndBdRates)
 TEST_F(MetricsViewProject, StopDuringRunIsNotFinished)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    addReferenceAndEncode();
     ASSERT_EQ(view.streams().size(), 1);
     ZeVideoStreamMetrics* stream = view.streams().begin().value();
 
@@ -402,9 +409,7 @@ namespace {
 TEST_F(MetricsViewProject, StreamEndingBeforeAnotherStartsDoesNotEndTheRun)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    addReferenceAndEncode();
     ASSERT_EQ(view.streams().size(), 1);
 
     QSignalSpy started(&view, &ZeMetricsView::started);
@@ -557,9 +562,7 @@ TEST_F(MetricsViewProject, RunEndsWhenEveryStartedCalculatorHasEnded)
 TEST_F(MetricsViewProject, RunIsNotOfferedDuringARun)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    addReferenceAndEncode();
     QPushButton* run = Child<QPushButton>(view, "runMetricsCalc");
     ZeVideoStreamMetrics* stream = view.streams().begin().value();
 
@@ -665,9 +668,7 @@ TEST_F(MetricsViewProject, MissingModelsFolderIsNamedWhenRunIsPressed)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    addReferenceAndEncode();
 
     struct Case
     {
@@ -759,9 +760,7 @@ namespace {
 TEST_F(MetricsViewProject, RunCutShortByRemovingTheReferenceIsNotFinished)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    ZeNoxSourceFile* ref = addReferenceAndEncode();
     ASSERT_EQ(view.streams().size(), 1);
     QSignalSpy stopped(&view, &ZeMetricsView::stopped);
     view.startCalculation();
@@ -779,9 +778,7 @@ TEST_F(MetricsViewProject, RunCutShortByRemovingTheReferenceIsNotFinished)
 TEST_F(MetricsViewProject, StoppedRunLabelsItsPartialValues)
 {
     ZeMetricsView view;
-    ZeNoxSourceFile* ref = add(TestMediaPath("calc_300f_64x48_ref.y4m"));
-    add(TestMediaPath("calc_300f_64x48_dis.y4m"));
-    ref->setIsRefFile(true);
+    addReferenceAndEncode();
     ZeVideoStreamMetrics* stream = view.streams().begin().value();
     QSignalSpy stopped(&view, &ZeMetricsView::stopped);
     view.startCalculation();

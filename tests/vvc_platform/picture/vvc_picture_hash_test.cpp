@@ -333,8 +333,7 @@ TEST(VvcPictureHash, SeiMessagesAndHashPayloads)
 TEST(VvcPictureHash, DecoderCountsPicturesWithHashes)
 {
     // Three pictures, the first two followed by a hash SEI (the second damaged), the third without.
-    StreamPlan plan;
-    plan.pictures = SimpleGop(3);
+    StreamPlan plan = SimplePlan(3);
     StreamBuilder b;
     b.parameterSets(plan);
     b.picture(plan, plan.pictures[0]);
