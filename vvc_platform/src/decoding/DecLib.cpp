@@ -4,6 +4,7 @@
 #include "slice/SliceParser.h"
 
 #include <algorithm>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,6 +12,43 @@ void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
 {
     m_initialised = true;
 }
+
+namespace {
+
+// Motion fields of pictures that left, kept for later pictures (as the planes are): a fresh one
+// costs its page faults every time.
+// (Never destroyed: a picture may leave after the statics at exit.)
+std::mutex& gFieldsLock = *new std::mutex;
+std::vector<std::unique_ptr<vvcinter::MotionField>>& gFreeFields = *new std::vector<std::unique_ptr<vvcinter::MotionField>>;
+
+std::shared_ptr<vvcinter::MotionField> TakeMotionField()
+{
+    std::unique_ptr<vvcinter::MotionField> f;
+    {
+        std::lock_guard<std::mutex> lock(gFieldsLock);
+        if (!gFreeFields.empty()) {
+            f = std::move(gFreeFields.back());
+            gFreeFields.pop_back();
+        }
+    }
+    if (!f)
+        f = std::make_unique<vvcinter::MotionField>();
+    return std::shared_ptr<vvcinter::MotionField>(f.release(), [](vvcinter::MotionField* field) {
+        std::unique_ptr<vvcinter::MotionField> kept(field);
+        std::lock_guard<std::mutex> lock(gFieldsLock);
+        if (gFreeFields.size() < 32)
+            gFreeFields.push_back(std::move(kept));
+    });
+}
+
+void ReleaseFreeMotionFields()
+{
+    std::vector<std::unique_ptr<vvcinter::MotionField>> leaving;
+    std::lock_guard<std::mutex> lock(gFieldsLock);
+    leaving.swap(gFreeFields);
+}
+
+} // namespace
 
 DecLib::DecLib()
 {
@@ -27,6 +65,7 @@ DecLib::~DecLib()
     // The planes and grids the decoder gave back are not kept once it closes.
     vvcpool::ReleaseFreePlanes();
     IntraPictureReconstructor::ReleaseFreeGrids();
+    ReleaseFreeMotionFields();
 }
 
 void DecLib::retireOldest() const
@@ -652,7 +691,7 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
     if (job->reconstruct && pic.seqSet && pic.picSet) {
         vvcsyntax::SeqParameterSet const& sps = *pic.seqSet;
         vvcsyntax::PicParameterSet const& pps = *pic.picSet;
-        pic.motion = std::make_shared<vvcinter::MotionField>();
+        pic.motion = TakeMotionField();
         pic.motion->poc = pic.poc;
         if (pic.samples.allocate(ChromaFormat(sps.chromaFormatIdc), pps.picWidth, pps.picHeight, sps.bitDepth) &&
             pic.motion->create(pps.picWidth, pps.picHeight))

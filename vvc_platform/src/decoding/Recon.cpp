@@ -44,14 +44,15 @@ struct IntraPictureReconstructor::Grids
 
 namespace {
 
-std::mutex gGridsLock;
+std::mutex& gGridsLock = *new std::mutex; // never destroyed, as the grids below
 
 } // namespace
 
 std::vector<std::unique_ptr<IntraPictureReconstructor::Grids>>& IntraPictureReconstructor::freeGrids()
 {
-    static std::vector<std::unique_ptr<Grids>> free;
-    return free;
+    // Never destroyed: a reconstruction may end after the statics at exit.
+    static auto* free = new std::vector<std::unique_ptr<Grids>>;
+    return *free;
 }
 
 void IntraPictureReconstructor::takeGrids()
