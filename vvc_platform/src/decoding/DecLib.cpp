@@ -4,9 +4,9 @@
 #include "slice/SliceParser.h"
 
 #include <algorithm>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
 {
@@ -16,10 +16,10 @@ void TrQuant::init(Quant const*, unsigned int, bool, bool, bool, bool)
 namespace {
 
 // Motion fields of pictures that left, kept for later pictures (as the planes are): a fresh one
-// costs its page faults every time.
-// (Never destroyed: a picture may leave after the statics at exit.)
+// costs its page faults every time. Never destroyed: a picture may leave after the statics at exit.
+using FreeFields = std::vector<std::unique_ptr<vvcinter::MotionField>>;
 std::mutex& gFieldsLock = *new std::mutex;
-std::vector<std::unique_ptr<vvcinter::MotionField>>& gFreeFields = *new std::vector<std::unique_ptr<vvcinter::MotionField>>;
+FreeFields& gFreeFields = *new FreeFields;
 
 std::shared_ptr<vvcinter::MotionField> TakeMotionField()
 {
@@ -43,7 +43,7 @@ std::shared_ptr<vvcinter::MotionField> TakeMotionField()
 
 void ReleaseFreeMotionFields()
 {
-    std::vector<std::unique_ptr<vvcinter::MotionField>> leaving;
+    FreeFields leaving;
     std::lock_guard<std::mutex> lock(gFieldsLock);
     leaving.swap(gFreeFields);
 }
@@ -696,8 +696,11 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         if (pic.samples.allocate(ChromaFormat(sps.chromaFormatIdc), pps.picWidth, pps.picHeight, sps.bitDepth) &&
             pic.motion->create(pps.picWidth, pps.picHeight))
             pic.progress.begin();
-        else
+        else {
             job->reconstruct = false; // no memory for it: a picture without samples
+            pic.motion.reset();
+            pic.samples.destroy();
+        }
         for (DeferredSlice const& d : job->slices) {
             job->sao = job->sao || d.sh.saoLuma || d.sh.saoChroma;
             job->alf = job->alf || d.sh.alfEnabled;
