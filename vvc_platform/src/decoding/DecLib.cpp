@@ -436,7 +436,8 @@ bool DecLib::outputReady() const
 
 size_t DecLib::maxInFlight()
 {
-    return size_t(std::max(1, vvcutil::DecodingThreads())) + 1;
+    // Twice the threads: pictures waiting for the rows of others leave their cores to later ones.
+    return 2 * size_t(std::max(1, vvcutil::DecodingThreads())) + 1;
 }
 
 bool DecLib::canDecodeAhead() const

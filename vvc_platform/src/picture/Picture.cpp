@@ -216,6 +216,7 @@ void RowProgress::waitFor(int lines) const
     // A picture no worker has taken yet is decoded here: a wait never needs a free worker.
     if (m_task)
         m_task->tryRun();
+    vvcutil::BlockedScope const blocked;
     std::unique_lock<std::mutex> lock(m_lock);
     m_changed.wait(lock, [&] { return m_lines.load(std::memory_order_acquire) >= lines; });
 }

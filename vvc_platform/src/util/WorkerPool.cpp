@@ -102,6 +102,30 @@ public:
         m_wake.notify_one();
     }
 
+    // A thread waits for work of other threads: while it does, one more worker may take detached
+    // work (up to twice the thread count in all), so that blocked threads do not leave the cores
+    // idle while pictures wait to be decoded.
+    void blockBegin(int threads)
+    {
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            ++m_blocked;
+            if (!m_tasks.empty()) {
+                if (m_idleWorkers == 0 && int(m_workers.size()) < std::min(threads - 1 + m_blocked, 2 * threads))
+                    m_workers.emplace_back([this] { work(); });
+                wake = true;
+            }
+        }
+        if (wake)
+            m_wake.notify_one();
+    }
+    void blockEnd()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        --m_blocked;
+    }
+
     // Runs the items no worker has taken, waits for those that have, and throws what an item threw.
     void finish(Job& job)
     {
@@ -123,11 +147,13 @@ private:
         for (;;) {
             Job* job = nullptr;
             // Items of running jobs first (they finish work already under way), then detached work.
+            ++m_idleWorkers;
             m_wake.wait(lock, [&] {
                 auto const it = std::find_if(m_jobs.begin(), m_jobs.end(), [](Job* j) { return j->wantsHelper(); });
                 job = it == m_jobs.end() ? nullptr : *it;
                 return job != nullptr || !m_tasks.empty();
             });
+            --m_idleWorkers;
             if (!job) {
                 std::function<void()> const task = std::move(m_tasks.front());
                 m_tasks.pop_front();
@@ -150,6 +176,8 @@ private:
     std::deque<Job*> m_jobs; // jobs whose caller has not returned, oldest first
     std::deque<std::function<void()>> m_tasks; // detached work not taken yet, oldest first
     std::vector<std::thread> m_workers;
+    int m_blocked = 0;     // threads waiting in a BlockedScope
+    int m_idleWorkers = 0; // workers waiting for work
 };
 
 Pool& ThePool()
@@ -170,6 +198,20 @@ int DecodingThreads()
 {
     int const n = gThreads.load();
     return n > 0 ? n : DefaultThreads();
+}
+
+BlockedScope::BlockedScope()
+{
+    int const threads = DecodingThreads();
+    if (threads > 1)
+        ThePool().blockBegin(threads);
+    m_counted = threads > 1;
+}
+
+BlockedScope::~BlockedScope()
+{
+    if (m_counted)
+        ThePool().blockEnd();
 }
 
 void ParallelFor(int count, std::function<void(int)> const& body)
@@ -286,8 +328,12 @@ void SharedTask::wait()
 {
     tryRun();
     State& s = *m_state;
+    if (s.phase.load(std::memory_order_acquire) != 2) {
+        BlockedScope const blocked;
+        std::unique_lock<std::mutex> lock(s.lock);
+        s.doneCv.wait(lock, [&] { return s.phase.load(std::memory_order_acquire) == 2; });
+    }
     std::unique_lock<std::mutex> lock(s.lock);
-    s.doneCv.wait(lock, [&] { return s.phase.load(std::memory_order_acquire) == 2; });
     if (s.error)
         std::rethrow_exception(s.error);
 }

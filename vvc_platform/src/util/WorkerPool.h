@@ -23,6 +23,21 @@ int DecodingThreads();
 // in order on one thread would meet first. May be called from inside an item.
 void ParallelFor(int count, std::function<void(int)> const& body);
 
+// The calling thread waits for work of other threads while it lives: meanwhile one more worker may
+// take work waiting to start, so that the threads that run stay as many as the thread count (the
+// pool then holds up to twice that many threads, most of them idle).
+class BlockedScope
+{
+public:
+    BlockedScope();
+    ~BlockedScope();
+    BlockedScope(BlockedScope const&) = delete;
+    BlockedScope& operator=(BlockedScope const&) = delete;
+
+private:
+    bool m_counted = false;
+};
+
 // Work that runs on a worker while its owner goes on. With one thread it runs at once, in start(),
 // which then throws what it threw.
 class Task
