@@ -370,7 +370,9 @@ void Prefetch(void const* p, size_t bytes)
     __builtin_prefetch(c + bytes - 1);
 }
 
-void FilterLuma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4)
+// ctbRow: a horizontal edge on a CTB row boundary.
+void FilterLuma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4,
+                bool ctbRow)
 {
     DeblockMap const& m = ps.m;
     DeblockPlane const& pl = ps.planes[0];
@@ -378,7 +380,7 @@ void FilterLuma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, B
     int const x = x4 * 4, y = y4 * 4;
     bool const ver = ps.ver;
     int lenP = NormaliseLumaLength(e.maxLenP), lenQ = NormaliseLumaLength(e.maxLenQ);
-    if (!ver && y % m.ctbSizeY == 0)
+    if (ctbRow)
         lenP = std::min(lenP, 3);
     lenP = FitLength(lenP, ver ? x : y);
     lenQ = FitLength(lenQ, ver ? pl.width - x : pl.height - y);
@@ -395,14 +397,14 @@ void FilterLuma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, B
 }
 
 // The chroma segment of a luma segment on the chroma 8x8 grid.
-void FilterChroma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4)
+void FilterChroma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4,
+                  bool ctbBoundary)
 {
     DeblockMap const& m = ps.m;
     bool const ver = ps.ver;
     int const sw = ps.sw, sh = ps.sh;
     int const xc = x4 * 4 / sw, yc = y4 * 4 / sh;
     SliceOffsets const& off = ps.offsets(uq);
-    bool const ctbBoundary = !ver && (y4 * 4) % m.ctbSizeY == 0;
     int const lenP = e.maxLenCP >= 3 ? 3 : 1, lenQ = e.maxLenCQ >= 3 ? 3 : 1;
 
     for (int c = 1; c <= 2; ++c) {
@@ -485,6 +487,7 @@ bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir d
         EdgeSegment const* edgeRow = map.edges[dir].data() + size_t(y4) * w4;
         BlockUnit const* unitRow = map.units.data() + size_t(y4) * w4;
         bool const chromaRow = chroma && (ver || y4 % chromaUnits == 0);
+        bool const ctbRow = !ver && (y4 * 4) % map.ctbSizeY == 0;
         // Horizontal edges are mostly done in narrow bands of columns down the picture, a stride
         // the hardware does not foresee: the map and the luma rows two unit rows on are asked for.
         if (!ver && y4 + 2 < y4End && x4First < x4End) {
@@ -503,9 +506,9 @@ bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir d
             BlockUnit const& uq = unitRow[x4];
             BlockUnit const& up = (&uq)[toP];
             if (e.bs[0])
-                FilterLuma(ps, e, up, uq, x4, y4);
+                FilterLuma(ps, e, up, uq, x4, y4, ctbRow);
             if (chromaRow && (e.bs[1] | e.bs[2]) && (!ver || x4 % chromaUnits == 0))
-                FilterChroma(ps, e, up, uq, x4, y4);
+                FilterChroma(ps, e, up, uq, x4, y4, ctbRow);
         }
     }
     return true;
@@ -595,8 +598,12 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
     int const x4b = std::min(w4, (std::min(b.x + b.w, map.width) + 3) / 4);
     int const y4b = std::min(h4, (std::min(b.y + b.h, map.height) + 3) / 4);
     int8_t const qp0 = int8_t(Clip3(-64, 63, b.qp[0])), qp1 = int8_t(Clip3(-64, 63, b.qp[1]));
-    // Row pointers taken once: the stores below are bytes, which the compiler must assume may
-    // change the vectors' own fields.
+    // Everything the loop needs in locals, row pointers taken once: the stores below are bytes,
+    // which the compiler must assume may change the block's and the vectors' fields.
+    bool const chroma = b.chroma;
+    uint16_t const slice = b.slice;
+    uint8_t const noFilterKeep = uint8_t(b.noFilter ? 0xff : ~noFilterBits),
+                  noFilterSet = b.noFilter ? noFilterBits : 0;
     BlockUnit* const units = map.units.data();
     for (int y4 = y4a; y4 < y4b; ++y4) {
         BlockUnit* const row = units + size_t(y4) * size_t(w4);
@@ -605,9 +612,9 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
             u.info = uint16_t((u.info & ~mask) | info);
             u.tbW[ch] = tbW;
             u.tbH[ch] = tbH;
-            u.slice = b.slice;
-            u.noFilter = uint8_t(b.noFilter ? (u.noFilter | noFilterBits) : (u.noFilter & ~noFilterBits));
-            if (b.chroma) {
+            u.slice = slice;
+            u.noFilter = uint8_t((u.noFilter & noFilterKeep) | noFilterSet);
+            if (chroma) {
                 u.qp[1] = qp0;
                 u.qp[2] = qp1;
             } else
@@ -696,12 +703,12 @@ int TcTable(int q)
 
 int DeriveBeta(int qp, int betaOffsetDiv2, int bitDepth)
 {
-    return BetaTable(qp + 2 * betaOffsetDiv2) * (1 << (bitDepth - 8));
+    return kBetaTable[Clip3(0, 63, qp + 2 * betaOffsetDiv2)] * (1 << (bitDepth - 8));
 }
 
 int DeriveTc(int qp, int bS, int tcOffsetDiv2, int bitDepth)
 {
-    int const t = TcTable(qp + 2 * (bS - 1) + 2 * tcOffsetDiv2);
+    int const t = kTcTable[Clip3(0, 65, qp + 2 * (bS - 1) + 2 * tcOffsetDiv2)];
     return bitDepth < 10 ? (t + (1 << (9 - bitDepth))) >> (10 - bitDepth) : t * (1 << (bitDepth - 10));
 }
 

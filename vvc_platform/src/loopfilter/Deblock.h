@@ -193,8 +193,10 @@ int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformE
 
 // The luma filters of a 4-line segment once its decisions are made. Line k starts at
 // first + k * lineStep (its q0); sample i of the line lies at i * o on the Q side and at
-// -(i + 1) * o on the P side. The portable kernels are the reference; the vector ones give the
-// same samples.
+// -(i + 1) * o on the P side. lumaShort4 reads p3..q3; lumaLong4 may read p7..q7 (the caller
+// keeps it for segments with 8 samples on either side in the plane). Both may store unchanged
+// samples back within what they read of their own 4 lines. The portable kernels are the
+// reference; the vector ones give the same samples.
 struct LumaShortFilter // the normal filter, or the strong one of three samples a side
 {
     bool strong = false;
