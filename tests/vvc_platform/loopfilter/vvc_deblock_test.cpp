@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -684,6 +685,155 @@ TEST(VvcDeblock, CiipGivesStrengthOnItsCodingBlockEdgesOnly)
         for (int c = 0; c < 3; ++c)
             EXPECT_EQ(map.edge(k.dir, k.x / 4, k.y / 4).bs[c], k.bs)
                 << (k.dir == kEdgeVer ? "vertical " : "horizontal ") << k.x << "," << k.y << " component " << c;
+}
+
+} // namespace
+
+namespace {
+
+// A 20x20 block with an edge through its middle (column or row 10), filled by one of the
+// patterns: random over the whole range, a step with a little noise (which the filters act on),
+// or the range's two ends only.
+struct KernelBlock
+{
+    static constexpr int kSize = 20, kEdge = 10;
+    std::vector<uint16_t> s = std::vector<uint16_t>(kSize * kSize);
+
+    void fill(std::mt19937& rng, int pattern, int bitDepth)
+    {
+        int const maxVal = (1 << bitDepth) - 1;
+        int const lo = int(rng() % uint32_t(maxVal + 1)), step = int(rng() % uint32_t(maxVal / 8 + 1));
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) {
+                int v;
+                if (pattern == 0)
+                    v = int(rng() % uint32_t(maxVal + 1));
+                else if (pattern == 1)
+                    v = lo + (x >= kEdge || y >= kEdge ? step : 0) + int(rng() % 5) - 2;
+                else
+                    v = rng() % 2 ? maxVal : 0;
+                s[size_t(y * kSize + x)] = uint16_t(std::clamp(v, 0, maxVal));
+            }
+    }
+    // The first line's q0 and the steps (o, lineStep) of a vertical or horizontal edge.
+    uint16_t* first(bool ver) { return s.data() + (ver ? 8 * kSize + kEdge : kEdge * kSize + 8); }
+    static ptrdiff_t o(bool ver) { return ver ? 1 : kSize; }
+    static ptrdiff_t lineStep(bool ver) { return ver ? kSize : 1; }
+};
+
+// The luma tC at the extremes of the table for a bit depth, and values between.
+std::vector<int> TcCases(int bitDepth, std::mt19937& rng)
+{
+    int const top = DeriveTc(65, 2, 0, bitDepth);
+    return {0, 1, 2, top / 2, top, 1 + int(rng() % uint32_t(top))};
+}
+
+// Every decision outcome of the normal and strong filters, both directions, bit depths 8 to 16,
+// tC from 0 to the table's top, on random, noisy-step and extreme blocks: the vector kernel gives
+// the portable kernel's samples, and leaves everything else in the block alone.
+TEST(VvcDeblockKernels, VectorShortFilterMatchesPortable)
+{
+    DeblockKernels const* vec = DeblockVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this CPU";
+    std::mt19937 rng(11);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int pattern = 0; pattern < 3; ++pattern)
+            for (int variant = 0; variant < 32; ++variant)
+                for (int tc : TcCases(bitDepth, rng))
+                    for (bool ver : {true, false}) {
+                        LumaShortFilter f;
+                        f.strong = variant & 1;
+                        f.filterP1 = variant & 2;
+                        f.filterQ1 = variant & 4;
+                        f.writeP = !(variant & 8);
+                        f.writeQ = !(variant & 16);
+                        f.tc = tc;
+                        f.maxVal = (1 << bitDepth) - 1;
+                        KernelBlock a;
+                        a.fill(rng, pattern, bitDepth);
+                        KernelBlock b = a;
+                        DeblockPortableKernels().lumaShort4(a.first(ver), a.o(ver), a.lineStep(ver), f);
+                        vec->lumaShort4(b.first(ver), b.o(ver), b.lineStep(ver), f);
+                        ASSERT_EQ(b.s, a.s) << "bit depth " << bitDepth << " pattern " << pattern << " variant "
+                                            << variant << " tc " << tc << (ver ? " vertical" : " horizontal");
+                    }
+}
+
+// The long-tap filter for every pair of lengths, either side kept, the same tables of blocks and tC.
+TEST(VvcDeblockKernels, VectorLongFilterMatchesPortable)
+{
+    DeblockKernels const* vec = DeblockVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this CPU";
+    std::mt19937 rng(12);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int pattern = 0; pattern < 3; ++pattern)
+            for (int lenP : {3, 5, 7})
+                for (int lenQ : {3, 5, 7})
+                    for (int writes = 1; writes < 4 && (lenP > 3 || lenQ > 3); ++writes)
+                        for (int tc : TcCases(bitDepth, rng))
+                            for (bool ver : {true, false}) {
+                                LumaLongFilter const f{lenP, lenQ, tc, (writes & 1) != 0, (writes & 2) != 0};
+                                KernelBlock a;
+                                a.fill(rng, pattern, bitDepth);
+                                KernelBlock b = a;
+                                DeblockPortableKernels().lumaLong4(a.first(ver), a.o(ver), a.lineStep(ver), f);
+                                vec->lumaLong4(b.first(ver), b.o(ver), b.lineStep(ver), f);
+                                ASSERT_EQ(b.s, a.s) << "bit depth " << bitDepth << " pattern " << pattern << " lengths "
+                                                    << lenP << "," << lenQ << " writes " << writes << " tc " << tc
+                                                    << (ver ? " vertical" : " horizontal");
+                            }
+}
+
+// Whole pictures from random edge maps (sizes that leave segments short of lines or of room near
+// the borders, CTB rows, every chroma format, 8 and 10 bits): the same planes with the vector
+// kernels allowed and not.
+TEST(VvcDeblockKernels, PicturesMatchWithAndWithoutVectorKernels)
+{
+    if (!DeblockVectorKernels())
+        GTEST_SKIP() << "no vector kernels on this CPU";
+    std::mt19937 rng(13);
+    for (int iter = 0; iter < 40; ++iter) {
+        int const w = 4 + int(rng() % 90), h = 4 + int(rng() % 90), fmt = int(rng() % 4);
+        int const bitDepth = iter % 2 ? 10 : 8;
+        Pic pic(w, h, fmt, bitDepth, 16 << (rng() % 4));
+        for (BlockUnit& u : pic.map.units) {
+            for (int c = 0; c < 3; ++c)
+                u.qp[c] = int8_t(20 + int(rng() % 44));
+            u.noFilter = uint8_t(rng() % 8 == 0 ? rng() % 8 : 0);
+        }
+        for (int d = 0; d < 2; ++d)
+            for (EdgeSegment& e : pic.map.edges[d]) {
+                for (uint8_t& b : e.bs)
+                    b = uint8_t(rng() % 3);
+                e.maxLenP = uint8_t(rng() % 8);
+                e.maxLenQ = uint8_t(rng() % 8);
+                e.maxLenCP = uint8_t(rng() % 4);
+                e.maxLenCQ = uint8_t(rng() % 4);
+            }
+        int const maxVal = (1 << bitDepth) - 1;
+        int const planesUsed = fmt == 0 ? 1 : 3;
+        // Smooth planes with small noise, so that most edges are filtered, long filters included.
+        int const base = int(rng() % uint32_t(maxVal / 2));
+        for (int c = 0; c < planesUsed; ++c)
+            pic.fill(c, [&](int x, int y) { return base + (x / 8 + y / 8) % 3 * 6 + int(rng() % 4); });
+        Pic const before = pic;
+        ASSERT_TRUE(pic.run());
+        Pic portable = before;
+        for (int c = 0; c < planesUsed; ++c)
+            portable.planes[c].samples = portable.plane[c].data();
+        DeblockAllowVectorKernels(false);
+        EXPECT_STREQ(DeblockActiveKernels().name, "portable");
+        bool const ok = portable.run();
+        DeblockAllowVectorKernels(true);
+        ASSERT_TRUE(ok);
+        for (int c = 0; c < planesUsed; ++c)
+            EXPECT_EQ(pic.plane[c], portable.plane[c]) << w << "x" << h << " format " << fmt << " plane " << c;
+        if (w >= 16 && h >= 16) {
+            EXPECT_NE(pic.plane[0], before.plane[0]) << "nothing filtered";
+        }
+    }
 }
 
 } // namespace

@@ -1,11 +1,24 @@
 #include "loopfilter/Deblock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 namespace vvcdeblock {
 
+// Deblock_avx2.cpp, and the weights and clipping factors it shares with the long filter here:
+// [lengths 3, 5, 7][sample i of the side].
+extern int const kLongFilterCoef[3][7];
+extern int const kLongFilterClip[3][7];
+void LumaShort4Avx2(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaShortFilter const& f);
+void LumaLong4Avx2(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaLongFilter const& f);
+
+int const kLongFilterCoef[3][7] = {{53, 32, 11}, {58, 45, 32, 19, 6}, {59, 50, 41, 32, 23, 14, 5}};
+int const kLongFilterClip[3][7] = {{6, 4, 2}, {6, 5, 4, 3, 2}, {6, 5, 4, 3, 2, 1, 1}};
+
 namespace {
+
+std::atomic<bool> gAllowVector{true};
 
 // beta' for Q = 0..63 and tC' for Q = 0..65.
 constexpr uint8_t kBetaTable[64] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
@@ -92,13 +105,11 @@ bool StrongLongLine(Line const& l, int dpq, int beta, int tc, int lenP, int lenQ
 }
 
 // Long-tap luma filter with lengths lenP, lenQ in {3, 5, 7}, not both 3.
-void LongFilterLine(Line const& l, int lenP, int lenQ, int tc, bool writeP, bool writeQ)
+void LongFilterLine(Line const& l, LumaLongFilter const& lf)
 {
-    static constexpr int kCoef3[3] = {53, 32, 11}, kCoef5[5] = {58, 45, 32, 19, 6},
-                         kCoef7[7] = {59, 50, 41, 32, 23, 14, 5};
-    static constexpr int kClip3[3] = {6, 4, 2}, kClip5[5] = {6, 5, 4, 3, 2}, kClip7[7] = {6, 5, 4, 3, 2, 1, 1};
-    auto coef = [](int len) { return len == 7 ? kCoef7 : (len == 5 ? kCoef5 : kCoef3); };
-    auto clip = [](int len) { return len == 7 ? kClip7 : (len == 5 ? kClip5 : kClip3); };
+    int const lenP = lf.lenP, lenQ = lf.lenQ, tc = lf.tc;
+    auto coef = [](int len) { return kLongFilterCoef[(len - 3) / 2]; };
+    auto clip = [](int len) { return kLongFilterClip[(len - 3) / 2]; };
 
     int p[8], q[8];
     for (int i = 0; i < 8; ++i) {
@@ -124,7 +135,7 @@ void LongFilterLine(Line const& l, int lenP, int lenQ, int tc, bool writeP, bool
 
     int const refP = (p[lenP - 1] + p[lenP] + 1) >> 1;
     int const refQ = (q[lenQ - 1] + q[lenQ] + 1) >> 1;
-    if (writeP) {
+    if (lf.writeP) {
         int const* f = coef(lenP);
         int const* t = clip(lenP);
         for (int i = 0; i < lenP; ++i) {
@@ -132,7 +143,7 @@ void LongFilterLine(Line const& l, int lenP, int lenQ, int tc, bool writeP, bool
             l.setP(i, Clip3(p[i] - c, p[i] + c, (mid * f[i] + refP * (64 - f[i]) + 32) >> 6));
         }
     }
-    if (writeQ) {
+    if (lf.writeQ) {
         int const* f = coef(lenQ);
         int const* t = clip(lenQ);
         for (int i = 0; i < lenQ; ++i) {
@@ -143,18 +154,18 @@ void LongFilterLine(Line const& l, int lenP, int lenQ, int tc, bool writeP, bool
 }
 
 // Strong (three samples a side) and normal luma filters of one line.
-void ShortFilterLine(Line const& l, bool strong, bool filterP1, bool filterQ1, int tc, int maxVal, bool writeP,
-                     bool writeQ)
+void ShortFilterLine(Line const& l, LumaShortFilter const& f)
 {
+    int const tc = f.tc, maxVal = f.maxVal;
     int const p0 = l.p(0), p1 = l.p(1), p2 = l.p(2), p3 = l.p(3);
     int const q0 = l.q(0), q1 = l.q(1), q2 = l.q(2), q3 = l.q(3);
-    if (strong) {
-        if (writeP) {
+    if (f.strong) {
+        if (f.writeP) {
             l.setP(0, Clip3(p0 - 3 * tc, p0 + 3 * tc, (p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3));
             l.setP(1, Clip3(p1 - 2 * tc, p1 + 2 * tc, (p2 + p1 + p0 + q0 + 2) >> 2));
             l.setP(2, Clip3(p2 - tc, p2 + tc, (2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3));
         }
-        if (writeQ) {
+        if (f.writeQ) {
             l.setQ(0, Clip3(q0 - 3 * tc, q0 + 3 * tc, (p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3));
             l.setQ(1, Clip3(q1 - 2 * tc, q1 + 2 * tc, (p0 + q0 + q1 + q2 + 2) >> 2));
             l.setQ(2, Clip3(q2 - tc, q2 + tc, (p0 + q0 + q1 + 3 * q2 + 2 * q3 + 4) >> 3));
@@ -166,27 +177,40 @@ void ShortFilterLine(Line const& l, bool strong, bool filterP1, bool filterQ1, i
         return;
     delta = Clip3(-tc, tc, delta);
     int const tc2 = tc >> 1;
-    if (writeP) {
+    if (f.writeP) {
         l.setP(0, Clip3(0, maxVal, p0 + delta));
-        if (filterP1)
+        if (f.filterP1)
             l.setP(1, Clip3(0, maxVal, p1 + Clip3(-tc2, tc2, (((p2 + p0 + 1) >> 1) - p1 + delta) >> 1)));
     }
-    if (writeQ) {
+    if (f.writeQ) {
         l.setQ(0, Clip3(0, maxVal, q0 - delta));
-        if (filterQ1)
+        if (f.filterQ1)
             l.setQ(1, Clip3(0, maxVal, q1 + Clip3(-tc2, tc2, (((q2 + q0 + 1) >> 1) - q1 - delta) >> 1)));
     }
 }
 
-// A luma edge segment: `lines` lines from `first`, each `lineStep` apart.
-void FilterLumaSegment(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, int lines, int lenP, int lenQ, int bS, int qp,
-                       SliceOffsets const& off, int bitDepth, bool writeP, bool writeQ)
+void ShortFilter4Portable(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaShortFilter const& f)
+{
+    for (int k = 0; k < 4; ++k)
+        ShortFilterLine(Line{first + lineStep * k, o}, f);
+}
+
+void LongFilter4Portable(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaLongFilter const& f)
+{
+    for (int k = 0; k < 4; ++k)
+        LongFilterLine(Line{first + lineStep * k, o}, f);
+}
+
+// A luma edge segment: `lines` lines from `first`, each `lineStep` apart. `room`: whether both
+// sides have 8 samples in the plane (the 4-line kernels may read that far).
+void FilterLumaSegment(DeblockKernels const& k, uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, int lines, bool room,
+                       int lenP, int lenQ, int bS, int qp, SliceOffsets const& off, int bitDepth, bool writeP,
+                       bool writeQ)
 {
     int const tc = DeriveTc(qp, bS, off.tcOffsetDiv2[0], bitDepth);
     int const beta = DeriveBeta(qp, off.betaOffsetDiv2[0], bitDepth);
     const Line l0{first, o};
     const Line l3{first + lineStep * (lines - 1), o};
-    int const maxVal = (1 << bitDepth) - 1;
 
     int const dp0 = SecondDiffP(l0), dq0 = SecondDiffQ(l0);
     int const dp3 = SecondDiffP(l3), dq3 = SecondDiffQ(l3);
@@ -201,21 +225,32 @@ void FilterLumaSegment(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, int lin
         if (dp0L + dq0L + dp3L + dq3L < beta &&
             StrongLongLine(l0, 2 * (dp0L + dq0L), beta, tc, lenP, lenQ, largeP, largeQ) &&
             StrongLongLine(l3, 2 * (dp3L + dq3L), beta, tc, lenP, lenQ, largeP, largeQ)) {
-            int const nP = largeP ? lenP : 3, nQ = largeQ ? lenQ : 3;
-            for (int k = 0; k < lines; ++k)
-                LongFilterLine(Line{first + lineStep * k, o}, nP, nQ, tc, writeP, writeQ);
+            LumaLongFilter const f{largeP ? lenP : 3, largeQ ? lenQ : 3, tc, writeP, writeQ};
+            if (lines == 4 && room)
+                k.lumaLong4(first, o, lineStep, f);
+            else
+                for (int i = 0; i < lines; ++i)
+                    LongFilterLine(Line{first + lineStep * i, o}, f);
             return;
         }
     }
     if (dp0 + dq0 + dp3 + dq3 >= beta)
         return;
     int const sideThreshold = (beta + (beta >> 1)) >> 3;
-    bool const filterP1 = lenP > 1 && lenQ > 1 && dp0 + dp3 < sideThreshold;
-    bool const filterQ1 = lenP > 1 && lenQ > 1 && dq0 + dq3 < sideThreshold;
-    bool const strong = lenP > 2 && lenQ > 2 && StrongShortLine(l0, 2 * (dp0 + dq0), beta, tc) &&
-                        StrongShortLine(l3, 2 * (dp3 + dq3), beta, tc);
-    for (int k = 0; k < lines; ++k)
-        ShortFilterLine(Line{first + lineStep * k, o}, strong, filterP1, filterQ1, tc, maxVal, writeP, writeQ);
+    LumaShortFilter f;
+    f.filterP1 = lenP > 1 && lenQ > 1 && dp0 + dp3 < sideThreshold;
+    f.filterQ1 = lenP > 1 && lenQ > 1 && dq0 + dq3 < sideThreshold;
+    f.strong = lenP > 2 && lenQ > 2 && StrongShortLine(l0, 2 * (dp0 + dq0), beta, tc) &&
+               StrongShortLine(l3, 2 * (dp3 + dq3), beta, tc);
+    f.tc = tc;
+    f.maxVal = (1 << bitDepth) - 1;
+    f.writeP = writeP;
+    f.writeQ = writeQ;
+    if (lines == 4)
+        k.lumaShort4(first, o, lineStep, f);
+    else
+        for (int i = 0; i < lines; ++i)
+            ShortFilterLine(Line{first + lineStep * i, o}, f);
 }
 
 // A chroma edge segment. On a horizontal CTB boundary only two rows above the edge are read (p1
@@ -313,54 +348,68 @@ int LadfQpOffset(DeblockMap const& m, uint16_t const* q0, ptrdiff_t o, ptrdiff_t
     return offset;
 }
 
-void FilterLuma(DeblockMap const& m, DeblockPlane const& pl, EdgeDir dir, int x4, int y4)
+// What the filters of one direction need of the picture, worked out once per call.
+struct EdgePass
 {
-    EdgeSegment const& e = m.edges[dir][size_t(y4) * size_t(m.unitsW()) + size_t(x4)];
-    int const bS = std::min<int>(e.bs[0], 2);
-    if (bS == 0)
-        return;
-    int const x = x4 * 4, y = y4 * 4;
-    bool const ver = dir == kEdgeVer;
-    int const px4 = ver ? x4 - 1 : x4, py4 = ver ? y4 : y4 - 1;
-    BlockUnit const& uq = m.units[size_t(y4) * size_t(m.unitsW()) + size_t(x4)];
-    BlockUnit const& up = m.units[size_t(py4) * size_t(m.unitsW()) + size_t(px4)];
+    DeblockMap const& m;
+    DeblockPlane const* planes;
+    bool ver;
+    int sw, sh; // chroma subsampling
+    DeblockKernels const& kernels;
+    // The offsets of the Q block's slice (the first slice's where the index is out of range).
+    SliceOffsets const& offsets(BlockUnit const& uq) const { return m.slices[uq.slice < numSlices ? uq.slice : 0]; }
+    size_t numSlices;
+};
 
+// Asks for the cache lines of [p, p + bytes) ahead of their use.
+void Prefetch(void const* p, size_t bytes)
+{
+    char const* const c = static_cast<char const*>(p);
+    for (size_t i = 0; i < bytes; i += 64)
+        __builtin_prefetch(c + i);
+    __builtin_prefetch(c + bytes - 1);
+}
+
+// ctbRow: a horizontal edge on a CTB row boundary.
+void FilterLuma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4,
+                bool ctbRow)
+{
+    DeblockMap const& m = ps.m;
+    DeblockPlane const& pl = ps.planes[0];
+    int const bS = std::min<int>(e.bs[0], 2);
+    int const x = x4 * 4, y = y4 * 4;
+    bool const ver = ps.ver;
     int lenP = NormaliseLumaLength(e.maxLenP), lenQ = NormaliseLumaLength(e.maxLenQ);
-    if (!ver && y % m.ctbSizeY == 0)
+    if (ctbRow)
         lenP = std::min(lenP, 3);
     lenP = FitLength(lenP, ver ? x : y);
     lenQ = FitLength(lenQ, ver ? pl.width - x : pl.height - y);
     int const lines = std::min(4, ver ? pl.height - y : pl.width - x);
     if (lenP < 0 || lenQ < 0 || lines <= 0)
         return;
-    SliceOffsets const& off = m.slices[uq.slice < m.slices.size() ? uq.slice : 0];
+    SliceOffsets const& off = ps.offsets(uq);
     uint16_t* first = pl.samples + ptrdiff_t(y) * pl.stride + x;
     int const qp = ((up.qp[0] + uq.qp[0] + 1) >> 1) +
                    LadfQpOffset(m, first, ver ? 1 : pl.stride, (ver ? pl.stride : 1) * (lines - 1));
-    FilterLumaSegment(first, ver ? 1 : pl.stride, ver ? pl.stride : 1, lines, lenP, lenQ, bS, qp, off, m.bitDepthY,
-                      !(up.noFilter & 1), !(uq.noFilter & 1));
+    int const before = ver ? x : y, after = ver ? pl.width - x : pl.height - y;
+    FilterLumaSegment(ps.kernels, first, ver ? 1 : pl.stride, ver ? pl.stride : 1, lines, before >= 8 && after >= 8,
+                      lenP, lenQ, bS, qp, off, m.bitDepthY, !(up.noFilter & 1), !(uq.noFilter & 1));
 }
 
-void FilterChroma(DeblockMap const& m, DeblockPlane const planes[3], EdgeDir dir, int x4, int y4)
+// The chroma segment of a luma segment on the chroma 8x8 grid.
+void FilterChroma(EdgePass const& ps, EdgeSegment const& e, BlockUnit const& up, BlockUnit const& uq, int x4, int y4,
+                  bool ctbBoundary)
 {
-    EdgeSegment const& e = m.edges[dir][size_t(y4) * size_t(m.unitsW()) + size_t(x4)];
-    if (e.bs[1] == 0 && e.bs[2] == 0)
-        return;
-    bool const ver = dir == kEdgeVer;
-    int const sw = SubWidth(m.chromaFormatIdc), sh = SubHeight(m.chromaFormatIdc);
+    DeblockMap const& m = ps.m;
+    bool const ver = ps.ver;
+    int const sw = ps.sw, sh = ps.sh;
     int const xc = x4 * 4 / sw, yc = y4 * 4 / sh;
-    if ((ver ? xc : yc) % 8 != 0)
-        return;
-    int const px4 = ver ? x4 - 1 : x4, py4 = ver ? y4 : y4 - 1;
-    BlockUnit const& uq = m.units[size_t(y4) * size_t(m.unitsW()) + size_t(x4)];
-    BlockUnit const& up = m.units[size_t(py4) * size_t(m.unitsW()) + size_t(px4)];
-    SliceOffsets const& off = m.slices[uq.slice < m.slices.size() ? uq.slice : 0];
-    bool const ctbBoundary = !ver && (y4 * 4) % m.ctbSizeY == 0;
+    SliceOffsets const& off = ps.offsets(uq);
     int const lenP = e.maxLenCP >= 3 ? 3 : 1, lenQ = e.maxLenCQ >= 3 ? 3 : 1;
 
     for (int c = 1; c <= 2; ++c) {
         int const bS = std::min<int>(e.bs[c], 2);
-        DeblockPlane const& pl = planes[c];
+        DeblockPlane const& pl = ps.planes[c];
         int const lines = std::min(4 / (ver ? sh : sw), ver ? pl.height - yc : pl.width - xc);
         int const before = ver ? xc : yc, after = ver ? pl.width - xc : pl.height - yc;
         if (bS == 0 || lines <= 0 || before < 4 || after < 4)
@@ -374,6 +423,34 @@ void FilterChroma(DeblockMap const& m, DeblockPlane const planes[3], EdgeDir dir
 }
 
 } // namespace
+
+DeblockKernels const& DeblockPortableKernels()
+{
+    static DeblockKernels const k{"portable", &ShortFilter4Portable, &LongFilter4Portable};
+    return k;
+}
+
+DeblockKernels const* DeblockVectorKernels()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static bool const sHas = __builtin_cpu_supports("avx2");
+    static DeblockKernels const k{"avx2", &LumaShort4Avx2, &LumaLong4Avx2};
+    return sHas ? &k : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+void DeblockAllowVectorKernels(bool allow)
+{
+    gAllowVector = allow;
+}
+
+DeblockKernels const& DeblockActiveKernels()
+{
+    DeblockKernels const* v = gAllowVector ? DeblockVectorKernels() : nullptr;
+    return v ? *v : DeblockPortableKernels();
+}
 
 void DeblockMap::reset(int pictureWidth, int pictureHeight)
 {
@@ -392,12 +469,46 @@ bool DeblockEdges(DeblockMap const& map, DeblockPlane const planes[3], EdgeDir d
         return false;
     int const y4Begin = std::max(0, unitRowBegin), y4End = std::min(map.unitsH(), unitRowEnd);
     int const x4Begin = std::max(0, unitColBegin), x4End = std::min(map.unitsW(), unitColEnd);
+    bool const ver = dir == kEdgeVer;
     bool const chroma = map.chromaFormatIdc != 0;
-    for (int y4 = std::max(y4Begin, dir == kEdgeHor ? 1 : 0); y4 < y4End; ++y4) {
-        for (int x4 = std::max(x4Begin, dir == kEdgeVer ? 1 : 0); x4 < x4End; ++x4) {
-            FilterLuma(map, planes[0], dir, x4, y4);
-            if (chroma)
-                FilterChroma(map, planes, dir, x4, y4);
+    EdgePass const ps{map,
+                      planes,
+                      ver,
+                      SubWidth(map.chromaFormatIdc),
+                      SubHeight(map.chromaFormatIdc),
+                      DeblockActiveKernels(),
+                      map.slices.size()};
+    // Chroma edges lie on the 8x8 chroma grid: every (2 * subsampling)-th unit across the edge.
+    int const chromaUnits = 2 * (ver ? ps.sw : ps.sh);
+    size_t const w4 = size_t(map.unitsW());
+    ptrdiff_t const toP = ver ? -1 : -ptrdiff_t(w4);
+    int const x4First = std::max(x4Begin, ver ? 1 : 0);
+    for (int y4 = std::max(y4Begin, ver ? 0 : 1); y4 < y4End; ++y4) {
+        EdgeSegment const* edgeRow = map.edges[dir].data() + size_t(y4) * w4;
+        BlockUnit const* unitRow = map.units.data() + size_t(y4) * w4;
+        bool const chromaRow = chroma && (ver || y4 % chromaUnits == 0);
+        bool const ctbRow = !ver && (y4 * 4) % map.ctbSizeY == 0;
+        // Horizontal edges are mostly done in narrow bands of columns down the picture, a stride
+        // the hardware does not foresee: the map and the luma rows two unit rows on are asked for.
+        if (!ver && y4 + 2 < y4End && x4First < x4End) {
+            size_t const ahead = size_t(y4 + 2) * w4 + size_t(x4First), n = size_t(x4End - x4First);
+            Prefetch(map.edges[dir].data() + ahead, n * sizeof(EdgeSegment));
+            Prefetch(map.units.data() + ahead, n * sizeof(BlockUnit));
+            DeblockPlane const& pl = planes[0];
+            for (int r = 0; r < 4 && 4 * (y4 + 2) + r < pl.height; ++r)
+                Prefetch(pl.samples + ptrdiff_t(4 * (y4 + 2) + r) * pl.stride + 4 * x4First,
+                         std::min(size_t(pl.width - 4 * x4First), 4 * n) * sizeof(uint16_t));
+        }
+        for (int x4 = x4First; x4 < x4End; ++x4) {
+            EdgeSegment const& e = edgeRow[x4];
+            if ((e.bs[0] | e.bs[1] | e.bs[2]) == 0)
+                continue;
+            BlockUnit const& uq = unitRow[x4];
+            BlockUnit const& up = (&uq)[toP];
+            if (e.bs[0])
+                FilterLuma(ps, e, up, uq, x4, y4, ctbRow);
+            if (chromaRow && (e.bs[1] | e.bs[2]) && (!ver || x4 % chromaUnits == 0))
+                FilterChroma(ps, e, up, uq, x4, y4, ctbRow);
         }
     }
     return true;
@@ -434,7 +545,9 @@ int SubblockEdgeLength(int offset, int size, bool transformEdge4Away, bool trans
     return offset == 8 || offset + 8 == size || transformEdge8Away ? 2 : 3;
 }
 
-int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge, int motionBs)
+namespace {
+
+inline int Strength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge, int motionBs)
 {
     if (cIdx < 0 || cIdx > 2)
         return 0;
@@ -452,6 +565,13 @@ int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformE
     if (cIdx == 0 && predictionEdge)
         return motionBs ? 1 : 0;
     return 0;
+}
+
+} // namespace
+
+int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge, int motionBs)
+{
+    return Strength(p, q, cIdx, transformEdge, predictionEdge, motionBs);
 }
 
 void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
@@ -477,27 +597,43 @@ void AddTransformBlock(DeblockMap& map, TransformBlock const& b)
     int const x4a = b.x / 4, y4a = b.y / 4;
     int const x4b = std::min(w4, (std::min(b.x + b.w, map.width) + 3) / 4);
     int const y4b = std::min(h4, (std::min(b.y + b.h, map.height) + 3) / 4);
-    for (int y4 = y4a; y4 < y4b; ++y4)
+    int8_t const qp0 = int8_t(Clip3(-64, 63, b.qp[0])), qp1 = int8_t(Clip3(-64, 63, b.qp[1]));
+    // Everything the loop needs in locals, row pointers taken once: the stores below are bytes,
+    // which the compiler must assume may change the block's and the vectors' fields.
+    bool const chroma = b.chroma;
+    uint16_t const slice = b.slice;
+    uint8_t const noFilterKeep = uint8_t(b.noFilter ? 0xff : ~noFilterBits),
+                  noFilterSet = b.noFilter ? noFilterBits : 0;
+    BlockUnit* const units = map.units.data();
+    for (int y4 = y4a; y4 < y4b; ++y4) {
+        BlockUnit* const row = units + size_t(y4) * size_t(w4);
         for (int x4 = x4a; x4 < x4b; ++x4) {
-            BlockUnit& u = map.unit(x4, y4);
+            BlockUnit& u = row[x4];
             u.info = uint16_t((u.info & ~mask) | info);
             u.tbW[ch] = tbW;
             u.tbH[ch] = tbH;
-            u.slice = b.slice;
-            u.noFilter = uint8_t(b.noFilter ? (u.noFilter | noFilterBits) : (u.noFilter & ~noFilterBits));
-            if (b.chroma) {
-                u.qp[1] = int8_t(Clip3(-64, 63, b.qp[0]));
-                u.qp[2] = int8_t(Clip3(-64, 63, b.qp[1]));
+            u.slice = slice;
+            u.noFilter = uint8_t((u.noFilter & noFilterKeep) | noFilterSet);
+            if (chroma) {
+                u.qp[1] = qp0;
+                u.qp[2] = qp1;
             } else
-                u.qp[0] = int8_t(Clip3(-64, 63, b.qp[0]));
+                u.qp[0] = qp0;
         }
+    }
     const uint8_t kind = b.chroma ? kTransformEdgeC : kTransformEdgeY;
-    if (b.filterLeft && b.x > 0 && b.x % 4 == 0)
+    if (b.filterLeft && b.x > 0 && b.x % 4 == 0) {
+        uint8_t const k = uint8_t(kind | (b.codingEdgeLeft ? kCodingEdge : 0));
+        EdgeSegment* const column = map.edges[kEdgeVer].data() + x4a;
         for (int y4 = y4a; y4 < y4b; ++y4)
-            map.edge(kEdgeVer, x4a, y4).kind |= uint8_t(kind | (b.codingEdgeLeft ? kCodingEdge : 0));
-    if (b.filterTop && b.y > 0 && b.y % 4 == 0)
+            column[size_t(y4) * size_t(w4)].kind |= k;
+    }
+    if (b.filterTop && b.y > 0 && b.y % 4 == 0) {
+        uint8_t const k = uint8_t(kind | (b.codingEdgeTop ? kCodingEdge : 0));
+        EdgeSegment* const row = map.edges[kEdgeHor].data() + size_t(y4a) * size_t(w4);
         for (int x4 = x4a; x4 < x4b; ++x4)
-            map.edge(kEdgeHor, x4, y4a).kind |= uint8_t(kind | (b.codingEdgeTop ? kCodingEdge : 0));
+            row[x4].kind |= k;
+    }
 }
 
 void DeriveEdges(DeblockMap& map)
@@ -525,30 +661,40 @@ void DeriveEdges(DeblockMap& map, int unitRowBegin, int unitRowEnd)
         s.jointCbCr = u.info & kJointCbCr;
         return s;
     };
-    for (int d = 0; d < 2; ++d)
-        for (int y4 = std::max(unitRowBegin, d == kEdgeHor ? 1 : 0); y4 < h4; ++y4)
-            for (int x4 = d == kEdgeVer ? 1 : 0; x4 < w4; ++x4) {
-                EdgeSegment& e = map.edge(EdgeDir(d), x4, y4);
-                if (!(e.kind & (kTransformEdgeY | kTransformEdgeC)))
+    BlockUnit const* const units = map.units.data();
+    for (int d = 0; d < 2; ++d) {
+        bool const ver = d == kEdgeVer;
+        ptrdiff_t const toP = ver ? -1 : -ptrdiff_t(w4);
+        EdgeSegment* const edges = map.edges[d].data();
+        for (int y4 = std::max(unitRowBegin, ver ? 0 : 1); y4 < h4; ++y4) {
+            EdgeSegment* const edgeRow = edges + size_t(y4) * size_t(w4);
+            BlockUnit const* const unitRow = units + size_t(y4) * size_t(w4);
+            for (int x4 = ver ? 1 : 0; x4 < w4; ++x4) {
+                EdgeSegment& e = edgeRow[x4];
+                uint8_t const kind = e.kind;
+                if (!(kind & (kTransformEdgeY | kTransformEdgeC)))
                     continue;
-                BlockUnit const& uq = map.unit(x4, y4);
-                BlockUnit const& up = d == kEdgeVer ? map.unit(x4 - 1, y4) : map.unit(x4, y4 - 1);
-                bool const prediction = e.kind & kPredictionEdge, coding = e.kind & kCodingEdge;
-                if (e.kind & kTransformEdgeY) {
-                    e.bs[0] = uint8_t(BoundaryStrength(side(up, false, coding), side(uq, false, coding), 0, true, prediction));
+                BlockUnit const& uq = unitRow[x4];
+                BlockUnit const& up = (&uq)[toP];
+                bool const prediction = kind & kPredictionEdge, coding = kind & kCodingEdge;
+                if (kind & kTransformEdgeY) {
+                    e.bs[0] =
+                        uint8_t(Strength(side(up, false, coding), side(uq, false, coding), 0, true, prediction, 0));
                     if (e.maxLenP == 0 && e.maxLenQ == 0)
-                        LumaMaxFilterLengths(d == kEdgeVer ? up.tbW[0] : up.tbH[0],
-                                             d == kEdgeVer ? uq.tbW[0] : uq.tbH[0], e.maxLenP, e.maxLenQ);
+                        LumaMaxFilterLengths(ver ? up.tbW[0] : up.tbH[0], ver ? uq.tbW[0] : uq.tbH[0], e.maxLenP,
+                                             e.maxLenQ);
                 }
-                if (e.kind & kTransformEdgeC) {
+                if (kind & kTransformEdgeC) {
                     const BsSide p = side(up, true, coding), q = side(uq, true, coding);
-                    e.bs[1] = uint8_t(BoundaryStrength(p, q, 1, true, prediction));
-                    e.bs[2] = uint8_t(BoundaryStrength(p, q, 2, true, prediction));
+                    e.bs[1] = uint8_t(Strength(p, q, 1, true, prediction, 0));
+                    e.bs[2] = uint8_t(Strength(p, q, 2, true, prediction, 0));
                     if (e.maxLenCP == 0 && e.maxLenCQ == 0)
-                        ChromaMaxFilterLengths(d == kEdgeVer ? up.tbW[1] : up.tbH[1],
-                                               d == kEdgeVer ? uq.tbW[1] : uq.tbH[1], e.maxLenCP, e.maxLenCQ);
+                        ChromaMaxFilterLengths(ver ? up.tbW[1] : up.tbH[1], ver ? uq.tbW[1] : uq.tbH[1], e.maxLenCP,
+                                               e.maxLenCQ);
                 }
             }
+        }
+    }
 }
 
 int BetaTable(int q)
@@ -562,12 +708,12 @@ int TcTable(int q)
 
 int DeriveBeta(int qp, int betaOffsetDiv2, int bitDepth)
 {
-    return BetaTable(qp + 2 * betaOffsetDiv2) * (1 << (bitDepth - 8));
+    return kBetaTable[Clip3(0, 63, qp + 2 * betaOffsetDiv2)] * (1 << (bitDepth - 8));
 }
 
 int DeriveTc(int qp, int bS, int tcOffsetDiv2, int bitDepth)
 {
-    int const t = TcTable(qp + 2 * (bS - 1) + 2 * tcOffsetDiv2);
+    int const t = kTcTable[Clip3(0, 65, qp + 2 * (bS - 1) + 2 * tcOffsetDiv2)];
     return bitDepth < 10 ? (t + (1 << (9 - bitDepth))) >> (10 - bitDepth) : t * (1 << (bitDepth - 10));
 }
 

@@ -194,6 +194,39 @@ struct BsSide
 int BoundaryStrength(BsSide const& p, BsSide const& q, int cIdx, bool transformEdge, bool predictionEdge,
                      int motionBs = 0);
 
+// The luma filters of a 4-line segment once its decisions are made. Line k starts at
+// first + k * lineStep (its q0); sample i of the line lies at i * o on the Q side and at
+// -(i + 1) * o on the P side. lumaShort4 reads p3..q3; lumaLong4 may read p7..q7 (the caller
+// keeps it for segments with 8 samples on either side in the plane). Both may store unchanged
+// samples back within what they read of their own 4 lines. The portable kernels are the
+// reference; the vector ones give the same samples.
+struct LumaShortFilter // the normal filter, or the strong one of three samples a side
+{
+    bool strong = false;
+    bool filterP1 = false, filterQ1 = false; // normal filter: whether p1 / q1 are modified too
+    int tc = 0;
+    int maxVal = 1023;
+    bool writeP = true, writeQ = true; // false: that side keeps its samples
+};
+struct LumaLongFilter // the long-tap filter, lenP and lenQ in {3, 5, 7}, not both 3
+{
+    int lenP = 7, lenQ = 7;
+    int tc = 0;
+    bool writeP = true, writeQ = true;
+};
+struct DeblockKernels
+{
+    char const* name;
+    void (*lumaShort4)(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaShortFilter const& f);
+    void (*lumaLong4)(uint16_t* first, ptrdiff_t o, ptrdiff_t lineStep, LumaLongFilter const& f);
+};
+DeblockKernels const& DeblockPortableKernels();
+// Null where the CPU lacks AVX2 (or the build is not for x86).
+DeblockKernels const* DeblockVectorKernels();
+// The kernels the filters use: the vector ones when allowed and present. Initially allowed.
+void DeblockAllowVectorKernels(bool allow);
+DeblockKernels const& DeblockActiveKernels();
+
 // The beta' and tC' tables indexed by Q (0..63 and 0..65; values outside are clipped).
 int BetaTable(int q);
 int TcTable(int q);
