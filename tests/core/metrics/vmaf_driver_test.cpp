@@ -169,13 +169,13 @@ int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string 
                         disableAvx, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver);
 }
 
-int MeasureSplit(SplitSynthetic& s, int threads)
+int MeasureSplit(SplitSynthetic& s, int threads, FillFrameCallbackFn fill = &SyntheticFill)
 {
     int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
     int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
     double pooled = -1;
     return compute_vmaf(&pooled, "yuv420p", widths, heights, &ClaimPull, &s, ModelPath().c_str(), nullptr, nullptr, 0,
-                        0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, &SyntheticFill);
+                        0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, fill);
 }
 
 std::vector<int> Range(int n)
@@ -323,12 +323,7 @@ TEST(VmafDriver, WorkersRunBelowTheCallersPriorityAndLeaveItAsItWas)
         NiceSynthetic s;
         s.frames = 6;
         int const before = ThreadNice();
-        int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
-        int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
-        double pooled = -1;
-        ASSERT_EQ(compute_vmaf(&pooled, "yuv420p", widths, heights, &ClaimPull, &s, ModelPath().c_str(), nullptr,
-                               nullptr, 0, 0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, &NiceFill),
-                  0);
+        ASSERT_EQ(MeasureSplit(s, threads, &NiceFill), 0);
         EXPECT_EQ(ThreadNice(), before);
         EXPECT_EQ(s.fillNice, std::vector<int>(6, std::min(19, before + vmaf::kWorkerNiceStep)));
     }
