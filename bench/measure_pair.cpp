@@ -1,7 +1,9 @@
 // measure_pair REF DIS THREADS: measures a whole pair of streams through the quality-metric
 // calculator as the application does (both files decoded, PSNR, SSIM and VMAF on Y, U and V) and
-// prints the frame count, the time and the frames per second. Exit code 0 only when every frame of
-// the pair was measured; for timing whole processes against other tools.
+// prints the frame count, the time and the frames per second, then the time to the first frame's
+// values and the rate after it (a stream's decoding may take long to give its first pictures).
+// Exit code 0 only when every frame of the pair was measured; for timing whole processes against
+// other tools.
 
 #include "metrics/ze_quality_metric_calculator.h"
 
@@ -39,12 +41,18 @@ int main(int argc, char** argv)
 
     ZeQualityMetricCalculator calc;
     calc.m_vmafModelsDir = QCoreApplication::applicationDirPath() + QStringLiteral("/models");
-    int frames = 0;
+    using Clock = std::chrono::steady_clock;
+    int frames = 0; // deliveries come one at a time, in frame order
+    Clock::time_point first;
     QObject::connect(
         &calc, &ZeQualityMetricCalculator::frameMetricsReady, &calc,
-        [&frames](int, QVector<double> const&) { ++frames; }, Qt::DirectConnection);
+        [&frames, &first](int, QVector<double> const&) {
+            if (frames++ == 0)
+                first = Clock::now();
+        },
+        Qt::DirectConnection);
 
-    auto const t0 = std::chrono::steady_clock::now();
+    auto const t0 = Clock::now();
     ZeNoxCoreError const rc = calc.start(
         QString::fromLocal8Bit(argv[2]), nullptr, QString::fromLocal8Bit(argv[1]), nullptr, static_cast<int>(threads),
         0, 1 << 30, 0, 1 << 30,
@@ -54,11 +62,15 @@ int main(int argc, char** argv)
         return 1;
     }
     calc.wait();
-    double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    auto const t1 = Clock::now();
+    double const seconds = std::chrono::duration<double>(t1 - t0).count();
     if (!calc.m_finished || frames == 0) {
         std::fprintf(stderr, "measurement did not finish (%d frames delivered)\n", frames);
         return 1;
     }
-    std::printf("%d frames, %.3f s, %.2f fps\n", frames, seconds, frames / seconds);
+    double const toFirst = std::chrono::duration<double>(first - t0).count();
+    double const after = std::chrono::duration<double>(t1 - first).count();
+    std::printf("%d frames, %.3f s, %.2f fps (first frame after %.3f s, then %.2f fps)\n", frames, seconds,
+                frames / seconds, toFirst, after > 0 ? (frames - 1) / after : 0.0);
     return 0;
 }

@@ -174,6 +174,10 @@ namespace vmaf {
 int PlaneStrideBytes(int width);
 // Worker count for a request: the processor count when 0 or above it.
 int EffectiveThreadCount(int requested);
+// How much lower than the thread that starts a measurement its workers run (in nice steps, up
+// to the lowest priority): the threads that decode the pictures go first, the workers use the
+// cores they leave. Where a thread's priority is not its own, the workers run as their caller.
+constexpr int kWorkerNiceStep = 5;
 } // namespace vmaf
 
 } // namespace ze::nox::core

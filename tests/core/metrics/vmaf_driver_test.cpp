@@ -23,6 +23,13 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 using namespace ze::nox::core;
 
 namespace {
@@ -162,13 +169,13 @@ int Measure(Synthetic& s, int threads, char const* fmt = "yuv420p", std::string 
                         disableAvx, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver);
 }
 
-int MeasureSplit(SplitSynthetic& s, int threads)
+int MeasureSplit(SplitSynthetic& s, int threads, FillFrameCallbackFn fill = &SyntheticFill)
 {
     int widths[4] = {s.w, (s.w + 1) / 2, (s.w + 1) / 2, 0};
     int heights[4] = {s.h, (s.h + 1) / 2, (s.h + 1) / 2, 0};
     double pooled = -1;
     return compute_vmaf(&pooled, "yuv420p", widths, heights, &ClaimPull, &s, ModelPath().c_str(), nullptr, nullptr, 0,
-                        0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, &SyntheticFill);
+                        0, 0, 0, 1, 1, 0, nullptr, threads, 1, 0, &SyntheticDeliver, fill);
 }
 
 std::vector<int> Range(int n)
@@ -281,6 +288,47 @@ TEST(VmafDriver, SplitPullFillsEveryClaimedFrameOnceOutsideThePull)
         }
     }
 }
+
+#ifdef __linux__
+namespace {
+
+int ThreadNice()
+{
+    errno = 0;
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+}
+
+struct NiceSynthetic : SplitSynthetic
+{
+    std::vector<int> fillNice; // under mutex
+};
+
+void NiceFill(int frame, float* ref[4], float* dis[4], int stride[4], void* user)
+{
+    auto& s = *static_cast<NiceSynthetic*>(user);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.fillNice.push_back(ThreadNice());
+    }
+    SyntheticFill(frame, ref, dis, stride, user);
+}
+
+} // namespace
+
+TEST(VmafDriver, WorkersRunBelowTheCallersPriorityAndLeaveItAsItWas)
+{
+    // The threads that decode for a run keep the caller's priority; the workers give way to them.
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        NiceSynthetic s;
+        s.frames = 6;
+        int const before = ThreadNice();
+        ASSERT_EQ(MeasureSplit(s, threads, &NiceFill), 0);
+        EXPECT_EQ(ThreadNice(), before);
+        EXPECT_EQ(s.fillNice, std::vector<int>(6, std::min(19, before + vmaf::kWorkerNiceStep)));
+    }
+}
+#endif
 
 TEST(VmafDriver, ArgumentChecksAndFailures)
 {
