@@ -1,7 +1,7 @@
 // Adaptive loop filter of the VVC layer: the fixed tables, filters derived from APS data, the 4x4
 // classification, the luma/chroma diamond filters with clipping, virtual boundaries and boundary
-// padding, the cross-component filter, the sample range at 10 bits, and the vector row kernel
-// against the portable one.
+// padding, the cross-component filter, the sample range at 10 bits, and the vector kernels
+// (row filters, classification) against the portable ones.
 
 #include "loopfilter/Alf.h"
 #include "loopfilter/AlfKernels.h"
@@ -807,4 +807,64 @@ TEST(VvcAlfKernels, VectorChromaAndCrossComponentRowsMatchPortable)
             vec->ccRow(a);
             ASSERT_EQ(outVector, outPortable) << "cross-component width " << width << " bit depth " << bitDepth;
         }
+}
+
+// The block classification: the vector kernel gives the portable one's classes for every strip
+// width (whole vectors, tails, more than one strip), the virtual boundary at and beside each block
+// row, the bit depths luma may have, random, flat, extreme and striped samples.
+TEST(VvcAlfKernels, VectorClassificationMatchesPortable)
+{
+    AlfKernels const* vec = AlfVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(7);
+    enum Samples { Random, Extremes, Flat, Stripes, Sparse };
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int blocksX : {1, 2, 3, 7, 8, 9, 16, 31, 32, 33, 45})
+            for (int blocksY : {1, 2, 5, 8})
+                for (Samples kind : {Random, Extremes, Flat, Stripes, Sparse}) {
+                    int const maxVal = (1 << bitDepth) - 1, margin = 3;
+                    int const stride = 4 * blocksX + 2 * margin + 16, rows = 4 * blocksY + 2 * margin;
+                    std::vector<uint16_t> plane(size_t(stride) * size_t(rows));
+                    for (int y = 0; y < rows; ++y)
+                        for (int x = 0; x < stride; ++x) {
+                            int v = 0;
+                            switch (kind) {
+                            case Random: v = int(rng() % unsigned(maxVal + 1)); break;
+                            case Extremes: v = (rng() % 2) * maxVal; break;
+                            case Flat: v = maxVal / 3; break;
+                            case Stripes: v = ((x + y / 2) & 1) * maxVal; break;
+                            case Sparse: v = rng() % 16 == 0 ? maxVal : maxVal / 2; break;
+                            }
+                            plane[size_t(y) * size_t(stride) + size_t(x)] = uint16_t(v);
+                        }
+                    std::vector<int> vbRows = {kAlfNoVirtualBoundary};
+                    for (int vb = 0; vb <= 4 * blocksY + 4; vb += 4)
+                        vbRows.push_back(vb);
+                    for (int vbRow : vbRows) {
+                        int const clsStride = blocksX + 1;
+                        std::vector<AlfBlockClass> portable(size_t(clsStride * blocksY), {99, 99});
+                        std::vector<AlfBlockClass> vector = portable;
+                        AlfClassifyArgs a;
+                        a.src = plane.data() + margin * stride + margin;
+                        a.stride = stride;
+                        a.blocksX = blocksX;
+                        a.blocksY = blocksY;
+                        a.vbRow = vbRow;
+                        a.bitDepth = bitDepth;
+                        a.clsStride = clsStride;
+                        a.cls = portable.data();
+                        AlfPortableKernels().classify(a);
+                        a.cls = vector.data();
+                        vec->classify(a);
+                        for (size_t i = 0; i < portable.size(); ++i) {
+                            ASSERT_EQ(vector[i].filtIdx, portable[i].filtIdx)
+                                << "block " << i << " of " << blocksX << "x" << blocksY << " samples " << kind
+                                << " bit depth " << bitDepth << " boundary " << vbRow;
+                            ASSERT_EQ(vector[i].transposeIdx, portable[i].transposeIdx)
+                                << "block " << i << " of " << blocksX << "x" << blocksY << " samples " << kind
+                                << " bit depth " << bitDepth << " boundary " << vbRow;
+                        }
+                    }
+                }
 }

@@ -3,6 +3,7 @@
 // Row kernels of the adaptive loop filter. The same source (AlfKernelBody.h) is built portable and
 // with AVX2; the vector build is used only where the CPU has AVX2 and gives the same samples.
 
+#include <cstddef>
 #include <cstdint>
 
 // One row of the luma 7x7 diamond. rows[]: the current row and the rows at -d1, +d1, -d2, +d2,
@@ -44,12 +45,42 @@ struct CcAlfRowArgs
     int bitDepth = 10;
 };
 
+// Class of one 4x4 luma block: filtIdx 0..24 and transposeIdx 0..3.
+struct AlfBlockClass
+{
+    uint8_t filtIdx = 0;
+    uint8_t transposeIdx = 0;
+};
+
+// Classification of blocksX x blocksY 4x4 luma blocks. src: the sample of the first block's top-left
+// corner in a padded copy (every sample outside the usable area already replaced), rows readable
+// from -3 to 4 * blocksY + 2 and columns from -3 to 4 * blocksX + 14 (the vector kernel reads whole
+// vectors past the last window). vbRow: the row (relative to src, a multiple of 4) of the ALF
+// virtual boundary, or kAlfNoVirtualBoundary. Classes go to cls[by * clsStride + bx].
+constexpr int kAlfNoVirtualBoundary = -(1 << 20);
+struct AlfClassifyArgs
+{
+    uint16_t const* src = nullptr;
+    ptrdiff_t stride = 0;
+    int blocksX = 0, blocksY = 0;
+    int vbRow = kAlfNoVirtualBoundary;
+    int bitDepth = 10;
+    AlfBlockClass* cls = nullptr;
+    int clsStride = 0;
+};
+
+// Block classes: the activity quantiser and the transpose index of each (main, secondary)
+// direction pair.
+constexpr int kAlfActivityTable[16] = {0, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4};
+constexpr int kAlfTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
+
 struct AlfKernels
 {
     char const* name;
     void (*lumaRow)(AlfLumaRowArgs const&);
     void (*chromaRow)(AlfChromaRowArgs const&);
     void (*ccRow)(CcAlfRowArgs const&);
+    void (*classify)(AlfClassifyArgs const&);
 };
 
 AlfKernels const& AlfPortableKernels();
