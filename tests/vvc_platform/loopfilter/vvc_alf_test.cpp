@@ -696,43 +696,53 @@ TEST(VvcAlfFiltering, RefusesWhatItCannotFilterWithoutWriting)
     }
 }
 
-TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
+TEST(VvcAlfKernels, VectorLumaRowsMatchPortable)
 {
     AlfKernels const* vec = AlfVectorKernels();
     if (!vec)
         GTEST_SKIP() << "no vector kernels on this processor";
+    // Block rows of 1 to 4 rows with both shifts, every width (whole vectors, tails), the bit depths
+    // luma may have, samples at random and at the range's ends, the largest coefficients.
     std::mt19937 rng(99);
-    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
-    for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129}) {
-        for (int shift : {7, 10}) {
-            int const pad = 3;
-            std::vector<uint16_t> rows[7];
-            for (auto& r : rows) {
-                r.resize(size_t(width + 2 * pad));
-                for (auto& v : r)
-                    v = uint16_t(rng() % 2 ? rng() % 1024 : (rng() % 2) * 1023);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129})
+            for (int rows = 1; rows <= 4; ++rows) {
+                int const maxVal = (1 << bitDepth) - 1, pad = 3;
+                auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
+                std::vector<uint16_t> src[4][7];
+                std::vector<uint16_t> outPortable[4], outVector[4];
+                std::vector<AlfLumaBlockTaps> taps(size_t((width + 3) / 4));
+                for (auto& t : taps)
+                    for (int j = 0; j < 12; ++j) {
+                        t.coeff[j] = int16_t(rng() % 4 == 0 ? (rng() % 2 ? 127 : -128) : int(rng() % 256) - 128);
+                        t.clip[j] = AlfClipValue(int(rng() % 4), bitDepth);
+                    }
+                AlfLumaRowsArgs a;
+                a.rows = rows;
+                a.taps = taps.data();
+                a.width = width;
+                a.maxVal = maxVal;
+                for (int r = 0; r < rows; ++r) {
+                    for (int k = 0; k < 7; ++k) {
+                        src[r][k].resize(size_t(width + 2 * pad + 16));
+                        for (auto& v : src[r][k])
+                            v = sample();
+                        a.src[r][k] = src[r][k].data() + pad;
+                    }
+                    a.shift[r] = rng() % 2 ? 7 : 10;
+                    outPortable[r].assign(size_t(width) + 1, 0xffff);
+                    outVector[r] = outPortable[r];
+                }
+                for (int r = 0; r < rows; ++r)
+                    a.dst[r] = outPortable[r].data();
+                AlfPortableKernels().lumaRows(a);
+                for (int r = 0; r < rows; ++r)
+                    a.dst[r] = outVector[r].data();
+                vec->lumaRows(a);
+                for (int r = 0; r < rows; ++r)
+                    ASSERT_EQ(outVector[r], outPortable[r])
+                        << "width " << width << " row " << r << " of " << rows << " bit depth " << bitDepth;
             }
-            std::vector<int32_t> taps(size_t(24 * width));
-            for (size_t i = 0; i < taps.size(); ++i)
-                taps[i] = i < size_t(12 * width) ? coeff(rng) : AlfClipValue(clip(rng), 10);
-            std::vector<uint16_t> outPortable(size_t(width), 0xffff), outVector(size_t(width), 0xffff);
-            AlfLumaRowArgs a;
-            for (int r = 0; r < 7; ++r)
-                a.rows[r] = rows[r].data() + pad;
-            for (int j = 0; j < 12; ++j) {
-                a.coeff[j] = taps.data() + size_t(j * width);
-                a.clip[j] = taps.data() + size_t((12 + j) * width);
-            }
-            a.width = width;
-            a.shift = shift;
-            a.maxVal = 1023;
-            a.dst = outPortable.data();
-            AlfPortableKernels().lumaRow(a);
-            a.dst = outVector.data();
-            vec->lumaRow(a);
-            ASSERT_EQ(outVector, outPortable) << "width " << width << " shift " << shift;
-        }
-    }
 
     // A whole picture with every filter on (virtual boundaries, CC-ALF from random coefficients),
     // vector kernels allowed and not: the same samples in every plane.

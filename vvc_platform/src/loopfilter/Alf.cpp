@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
-void AlfLumaRowAvx2(AlfLumaRowArgs const& a);
+void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a);
 void AlfChromaRowAvx2(AlfChromaRowArgs const& a);
 void AlfCcRowAvx2(CcAlfRowArgs const& a);
 void AlfClassifyAvx2(AlfClassifyArgs const& a);
@@ -259,69 +259,148 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
     kernels.classify(a);
 }
 
+// One row of the portable luma diamond: rows[] as in AlfLumaRowsArgs::src, coeff[j][x] and
+// clip[j][x] tap j's coefficient and clipping value for column x.
+struct AlfLumaRowArgs
+{
+    uint16_t const* rows[7] = {};
+    int32_t const* coeff[12] = {};
+    int32_t const* clip[12] = {};
+    uint16_t* dst = nullptr;
+    int width = 0;
+    int shift = 7;
+    int maxVal = 1023;
+};
+
+void alfLumaRowBody(AlfLumaRowArgs const& a)
+{
+    uint16_t const* __restrict p0 = a.rows[0];
+    uint16_t const* __restrict pU1 = a.rows[1];
+    uint16_t const* __restrict pD1 = a.rows[2];
+    uint16_t const* __restrict pU2 = a.rows[3];
+    uint16_t const* __restrict pD2 = a.rows[4];
+    uint16_t const* __restrict pU3 = a.rows[5];
+    uint16_t const* __restrict pD3 = a.rows[6];
+    int32_t const* __restrict f0 = a.coeff[0];
+    int32_t const* __restrict c0 = a.clip[0];
+    int32_t const* __restrict f1 = a.coeff[1];
+    int32_t const* __restrict c1 = a.clip[1];
+    int32_t const* __restrict f2 = a.coeff[2];
+    int32_t const* __restrict c2 = a.clip[2];
+    int32_t const* __restrict f3 = a.coeff[3];
+    int32_t const* __restrict c3 = a.clip[3];
+    int32_t const* __restrict f4 = a.coeff[4];
+    int32_t const* __restrict c4 = a.clip[4];
+    int32_t const* __restrict f5 = a.coeff[5];
+    int32_t const* __restrict c5 = a.clip[5];
+    int32_t const* __restrict f6 = a.coeff[6];
+    int32_t const* __restrict c6 = a.clip[6];
+    int32_t const* __restrict f7 = a.coeff[7];
+    int32_t const* __restrict c7 = a.clip[7];
+    int32_t const* __restrict f8 = a.coeff[8];
+    int32_t const* __restrict c8 = a.clip[8];
+    int32_t const* __restrict f9 = a.coeff[9];
+    int32_t const* __restrict c9 = a.clip[9];
+    int32_t const* __restrict f10 = a.coeff[10];
+    int32_t const* __restrict c10 = a.clip[10];
+    int32_t const* __restrict f11 = a.coeff[11];
+    int32_t const* __restrict c11 = a.clip[11];
+    uint16_t* __restrict dst = a.dst;
+    int const round = 1 << (a.shift - 1), shift = a.shift, maxVal = a.maxVal;
+    for (int x = 0; x < a.width; ++x) {
+        int const cur = p0[x];
+        int sum = f0[x] * (alfClipDiff(pD3[x], cur, c0[x]) + alfClipDiff(pU3[x], cur, c0[x]));
+        sum += f1[x] * (alfClipDiff(pD2[x + 1], cur, c1[x]) + alfClipDiff(pU2[x - 1], cur, c1[x]));
+        sum += f2[x] * (alfClipDiff(pD2[x], cur, c2[x]) + alfClipDiff(pU2[x], cur, c2[x]));
+        sum += f3[x] * (alfClipDiff(pD2[x - 1], cur, c3[x]) + alfClipDiff(pU2[x + 1], cur, c3[x]));
+        sum += f4[x] * (alfClipDiff(pD1[x + 2], cur, c4[x]) + alfClipDiff(pU1[x - 2], cur, c4[x]));
+        sum += f5[x] * (alfClipDiff(pD1[x + 1], cur, c5[x]) + alfClipDiff(pU1[x - 1], cur, c5[x]));
+        sum += f6[x] * (alfClipDiff(pD1[x], cur, c6[x]) + alfClipDiff(pU1[x], cur, c6[x]));
+        sum += f7[x] * (alfClipDiff(pD1[x - 1], cur, c7[x]) + alfClipDiff(pU1[x + 1], cur, c7[x]));
+        sum += f8[x] * (alfClipDiff(pD1[x - 2], cur, c8[x]) + alfClipDiff(pU1[x + 2], cur, c8[x]));
+        sum += f9[x] * (alfClipDiff(p0[x + 3], cur, c9[x]) + alfClipDiff(p0[x - 3], cur, c9[x]));
+        sum += f10[x] * (alfClipDiff(p0[x + 2], cur, c10[x]) + alfClipDiff(p0[x - 2], cur, c10[x]));
+        sum += f11[x] * (alfClipDiff(p0[x + 1], cur, c11[x]) + alfClipDiff(p0[x - 1], cur, c11[x]));
+        dst[x] = uint16_t(alfClamp(cur + ((sum + round) >> shift), maxVal));
+    }
+}
+
+// The portable luma kernel: the taps of each block are spread over its columns first, so the
+// row loop runs over plain arrays.
+void alfLumaRowsPortable(AlfLumaRowsArgs const& a)
+{
+    int const w = a.width;
+    thread_local std::vector<int32_t> taps;
+    if (taps.size() < size_t(2 * kAlfLumaTaps) * size_t(w))
+        taps.resize(size_t(2 * kAlfLumaTaps) * size_t(w));
+    AlfLumaRowArgs row;
+    for (int j = 0; j < kAlfLumaTaps; ++j) {
+        row.coeff[j] = taps.data() + size_t(j) * size_t(w);
+        row.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+    }
+    for (int x = 0; x < w; ++x) {
+        AlfLumaBlockTaps const& t = a.taps[x >> 2];
+        for (int j = 0; j < kAlfLumaTaps; ++j) {
+            taps[size_t(j) * size_t(w) + size_t(x)] = t.coeff[j];
+            taps[size_t(kAlfLumaTaps + j) * size_t(w) + size_t(x)] = t.clip[j];
+        }
+    }
+    row.width = w;
+    row.maxVal = a.maxVal;
+    for (int r = 0; r < a.rows; ++r) {
+        for (int k = 0; k < 7; ++k)
+            row.rows[k] = a.src[r][k];
+        row.dst = a.dst[r];
+        row.shift = a.shift[r];
+        alfLumaRowBody(row);
+    }
+}
+
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
-// The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
-// of its block row first, so the per-row kernel runs over plain arrays.
+// The kernel runs per block row with the transposed taps of its blocks.
 void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
                 bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
                 int clsStride, AlfKernels const& kernels)
 {
-    int const w = x1 - x0;
-    // Per thread, reused: each block row writes all taps of its columns before the rows read them.
-    thread_local std::vector<int32_t> taps;
-    if (taps.size() < size_t(2 * kAlfLumaTaps) * size_t(w))
-        taps.resize(size_t(2 * kAlfLumaTaps) * size_t(w));
-    AlfLumaRowArgs args;
-    for (int j = 0; j < kAlfLumaTaps; ++j) {
-        args.coeff[j] = taps.data() + size_t(j) * size_t(w);
-        args.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
-    }
+    int const w = x1 - x0, nbx = (w + 3) / 4;
+    thread_local std::vector<AlfLumaBlockTaps> taps;
+    if (taps.size() < size_t(nbx))
+        taps.resize(size_t(nbx));
+    AlfLumaRowsArgs args;
+    args.taps = taps.data();
     args.width = w;
     args.maxVal = (1 << bitDepth) - 1;
-    for (int y = y0; y < y1; ++y) {
-        if (((y - y0) & 3) == 0) {
-            AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
-            for (int bx = 0; bx < w; bx += 4) {
-                const AlfBlockClass k = clsRow[bx >> 2];
-                int const* t = kTransposeTaps[k.transposeIdx];
-                int16_t const* coeff = fs.coeff[k.filtIdx];
-                int32_t const* clip = fs.clip[k.filtIdx];
-                int32_t* fc = taps.data() + bx;
-                int32_t* cc = taps.data() + size_t(kAlfLumaTaps) * size_t(w) + bx;
-                if (bx + 4 <= w) {
-                    // A whole block: four equal values per tap (one vector store each).
-                    for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w) {
-                        int32_t const f = coeff[t[j]], c = clip[t[j]];
-                        fc[0] = fc[1] = fc[2] = fc[3] = f;
-                        cc[0] = cc[1] = cc[2] = cc[3] = c;
-                    }
-                    continue;
+    for (int by = y0; by < y1; by += 4) {
+        AlfBlockClass const* clsRow = cls.data() + size_t((by - y0) >> 2) * size_t(clsStride);
+        for (int bx = 0; bx < nbx; ++bx) {
+            const AlfBlockClass k = clsRow[bx];
+            int const* t = kTransposeTaps[k.transposeIdx];
+            for (int j = 0; j < kAlfLumaTaps; ++j) {
+                taps[size_t(bx)].coeff[j] = fs.coeff[k.filtIdx][t[j]];
+                taps[size_t(bx)].clip[j] = fs.clip[k.filtIdx][t[j]];
+            }
+        }
+        args.rows = std::min(4, y1 - by);
+        for (int r = 0; r < args.rows; ++r) {
+            int const y = by + r, yr = y - ctbY;
+            int d1 = 1, d2 = 2, d3 = 3, shift = 7;
+            if (vbActive) {
+                if (yr == ctbSize - 5 || yr == ctbSize - 4) {
+                    d1 = d2 = d3 = 0;
+                    shift = 10;
+                } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
+                    d1 = d2 = d3 = 1;
+                } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
+                    d2 = d3 = 2;
                 }
-                for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w)
-                    for (int x = 0; x < w - bx; ++x) {
-                        fc[x] = coeff[t[j]];
-                        cc[x] = clip[t[j]];
-                    }
             }
+            int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
+            for (int k = 0; k < 7; ++k)
+                args.src[r][k] = b.row(y + offsets[k]) + x0;
+            args.dst[r] = out.samples + ptrdiff_t(y) * out.stride + x0;
+            args.shift[r] = shift;
         }
-        int const yr = y - ctbY;
-        int d1 = 1, d2 = 2, d3 = 3, shift = 7;
-        if (vbActive) {
-            if (yr == ctbSize - 5 || yr == ctbSize - 4) {
-                d1 = d2 = d3 = 0;
-                shift = 10;
-            } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
-                d1 = d2 = d3 = 1;
-            } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
-                d2 = d3 = 2;
-            }
-        }
-        int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
-        for (int r = 0; r < 7; ++r)
-            args.rows[r] = b.row(y + offsets[r]) + x0;
-        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
-        args.shift = shift;
-        kernels.lumaRow(args);
+        kernels.lumaRows(args);
     }
 }
 
@@ -517,7 +596,7 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
 
 AlfKernels const& AlfPortableKernels()
 {
-    static AlfKernels const k{"portable", &alfLumaRowBody, &alfChromaRowBody, &alfCcRowBody,
+    static AlfKernels const k{"portable", &alfLumaRowsPortable, &alfChromaRowBody, &alfCcRowBody,
                                 &alfClassifyPortable};
     return k;
 }
@@ -526,7 +605,7 @@ AlfKernels const* AlfVectorKernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static AlfKernels const k{"avx2", &AlfLumaRowAvx2, &AlfChromaRowAvx2, &AlfCcRowAvx2,
+    static AlfKernels const k{"avx2", &AlfLumaRowsAvx2, &AlfChromaRowAvx2, &AlfCcRowAvx2,
                                 &AlfClassifyAvx2};
     return sHas ? &k : nullptr;
 #else

@@ -6,17 +6,24 @@
 #include <cstddef>
 #include <cstdint>
 
-// One row of the luma 7x7 diamond. rows[]: the current row and the rows at -d1, +d1, -d2, +d2,
-// -d3, +d3 (already moved to the first column filtered, readable 3 samples either side);
-// coeff[j][x] and clip[j][x]: tap j's coefficient and clipping value for column x (transposed).
-struct AlfLumaRowArgs
+// Taps of the luma filter of one 4x4 block, already transposed: coefficients and clipping values.
+struct AlfLumaBlockTaps
 {
-    uint16_t const* rows[7] = {};
-    int32_t const* coeff[12] = {};
-    int32_t const* clip[12] = {};
-    uint16_t* dst = nullptr;
+    int16_t coeff[12] = {};
+    int32_t clip[12] = {};
+};
+
+// The rows of one block row (1 to 4) of the luma 7x7 diamond. src[r]: row r and the rows at -d1,
+// +d1, -d2, +d2, -d3, +d3 (moved to the first column filtered, readable 3 samples before it and up
+// to 3 samples past the next multiple of 16 of width); taps[b]: the filter of columns 4b .. 4b + 3.
+struct AlfLumaRowsArgs
+{
+    int rows = 0;
+    uint16_t const* src[4][7] = {};
+    uint16_t* dst[4] = {};
+    int shift[4] = {};
+    AlfLumaBlockTaps const* taps = nullptr;
     int width = 0;
-    int shift = 7;
     int maxVal = 1023;
 };
 
@@ -77,7 +84,7 @@ constexpr int kAlfTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
 struct AlfKernels
 {
     char const* name;
-    void (*lumaRow)(AlfLumaRowArgs const&);
+    void (*lumaRows)(AlfLumaRowsArgs const&);
     void (*chromaRow)(AlfChromaRowArgs const&);
     void (*ccRow)(CcAlfRowArgs const&);
     void (*classify)(AlfClassifyArgs const&);

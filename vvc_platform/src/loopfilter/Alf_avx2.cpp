@@ -1,12 +1,8 @@
-// The ALF kernels built with AVX2 (this file only is compiled with -mavx2 on x86): the row filters
-// from the shared body, the classification written with intrinsics.
+// The ALF kernels built with AVX2 (this file only is compiled with -mavx2 on x86): the chroma and
+// cross-component rows from the shared body, the luma rows and the classification written with
+// intrinsics.
 
 #include "loopfilter/AlfKernelBody.h"
-
-void AlfLumaRowAvx2(AlfLumaRowArgs const& a)
-{
-    alfLumaRowBody(a);
-}
 
 void AlfChromaRowAvx2(AlfChromaRowArgs const& a)
 {
@@ -193,4 +189,88 @@ void AlfClassifyAvx2(AlfClassifyArgs const& a)
     }
     for (int bx = 0; bx < a.blocksX; bx += kStripBlocks)
         classifyStrip(a, a.src + 4 * bx, a.cls + bx, a.blocksX - bx < kStripBlocks ? a.blocksX - bx : kStripBlocks);
+}
+
+// Luma diamond with AVX2 intrinsics, 16 columns (4 blocks) at a time, up to 12 bits per sample
+// (wider goes to the portable kernel). The clipped differences are 16-bit; the taps are summed in
+// pairs by multiply-add against the two coefficients of each block, interleaved as the unpacked
+// differences are (columns 0-3 and 8-11 in the low half, 4-7 and 12-15 in the high one), and the
+// saturating pack of the two halves puts the columns back in order. Where the pack (or the
+// addition of the current sample) saturates, the result lies outside the sample range either way
+// and the clamp gives the same sample.
+
+namespace {
+
+// A 16-bit lane pattern: v in all four lanes of a 64-bit element.
+inline long long repeat4(int v)
+{
+    return (long long)(uint16_t(v)) * 0x0001000100010001LL;
+}
+
+inline __m256i clipDiff(__m256i v, __m256i cur, __m256i lo, __m256i hi)
+{
+    return _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(v, cur), lo), hi);
+}
+
+} // namespace
+
+void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a)
+{
+    if (a.maxVal > 4095) {
+        AlfPortableKernels().lumaRows(a);
+        return;
+    }
+    int const nb = (a.width + 3) / 4;
+    __m256i const zero = _mm256_setzero_si256(), maxVal = _mm256_set1_epi16(short(a.maxVal));
+    for (int x = 0; x < a.width; x += 16) {
+        // The taps of this chunk's blocks (the last block repeated past the end).
+        AlfLumaBlockTaps const* t[4];
+        for (int k = 0; k < 4; ++k)
+            t[k] = a.taps + (x / 4 + k < nb ? x / 4 + k : nb - 1);
+        __m256i clipHi[12], clipLo[12], coeffLo[6], coeffHi[6];
+        for (int j = 0; j < 12; ++j) {
+            clipHi[j] = _mm256_setr_epi64x(repeat4(t[0]->clip[j]), repeat4(t[1]->clip[j]), repeat4(t[2]->clip[j]),
+                                           repeat4(t[3]->clip[j]));
+            clipLo[j] = _mm256_sub_epi16(zero, clipHi[j]);
+        }
+        for (int i = 0; i < 6; ++i) {
+            int w[4];
+            for (int k = 0; k < 4; ++k)
+                w[k] = int(uint16_t(t[k]->coeff[2 * i])) | int(uint32_t(uint16_t(t[k]->coeff[2 * i + 1])) << 16);
+            coeffLo[i] = _mm256_setr_epi32(w[0], w[0], w[0], w[0], w[2], w[2], w[2], w[2]);
+            coeffHi[i] = _mm256_setr_epi32(w[1], w[1], w[1], w[1], w[3], w[3], w[3], w[3]);
+        }
+        for (int r = 0; r < a.rows; ++r) {
+            uint16_t const* const* p = a.src[r];
+            uint16_t const* p0 = p[0] + x;
+            uint16_t const *pU1 = p[1] + x, *pD1 = p[2] + x, *pU2 = p[3] + x, *pD2 = p[4] + x, *pU3 = p[5] + x,
+                           *pD3 = p[6] + x;
+            __m256i const cur = load16(p0);
+            auto tap = [&](int j, uint16_t const* s0, uint16_t const* s1) {
+                return _mm256_add_epi16(clipDiff(load16(s0), cur, clipLo[j], clipHi[j]),
+                                        clipDiff(load16(s1), cur, clipLo[j], clipHi[j]));
+            };
+            __m256i const d[12] = {
+                tap(0, pD3, pU3),         tap(1, pD2 + 1, pU2 - 1), tap(2, pD2, pU2),         tap(3, pD2 - 1, pU2 + 1),
+                tap(4, pD1 + 2, pU1 - 2), tap(5, pD1 + 1, pU1 - 1), tap(6, pD1, pU1),         tap(7, pD1 - 1, pU1 + 1),
+                tap(8, pD1 - 2, pU1 + 2), tap(9, p0 + 3, p0 - 3),   tap(10, p0 + 2, p0 - 2), tap(11, p0 + 1, p0 - 1),
+            };
+            __m256i sumLo = _mm256_set1_epi32(1 << (a.shift[r] - 1)), sumHi = sumLo;
+            for (int i = 0; i < 6; ++i) {
+                sumLo = _mm256_add_epi32(sumLo, _mm256_madd_epi16(_mm256_unpacklo_epi16(d[2 * i], d[2 * i + 1]), coeffLo[i]));
+                sumHi = _mm256_add_epi32(sumHi, _mm256_madd_epi16(_mm256_unpackhi_epi16(d[2 * i], d[2 * i + 1]), coeffHi[i]));
+            }
+            __m128i const shift = _mm_cvtsi32_si128(a.shift[r]);
+            __m256i const delta = _mm256_packs_epi32(_mm256_sra_epi32(sumLo, shift), _mm256_sra_epi32(sumHi, shift));
+            __m256i const res = _mm256_min_epi16(_mm256_max_epi16(_mm256_adds_epi16(cur, delta), zero), maxVal);
+            uint16_t* dst = a.dst[r] + x;
+            if (x + 16 <= a.width) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), res);
+            } else {
+                alignas(32) uint16_t tmp[16];
+                _mm256_store_si256(reinterpret_cast<__m256i*>(tmp), res);
+                std::memcpy(dst, tmp, size_t(a.width - x) * sizeof(uint16_t));
+            }
+        }
+    }
 }
