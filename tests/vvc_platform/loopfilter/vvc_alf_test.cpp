@@ -778,7 +778,7 @@ TEST(VvcAlfKernels, VectorChromaAndCrossComponentRowsMatchPortable)
             auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
             std::vector<uint16_t> rows[5];
             for (auto& r : rows) {
-                r.resize(size_t(2 * width + 2 * pad));
+                r.resize(size_t(2 * width + 2 * pad + 16)); // the vector chroma row reads whole vectors
                 for (auto& v : r)
                     v = sample();
             }

@@ -186,8 +186,11 @@ void alfClassifyPortable(AlfClassifyArgs const& a)
     int const nbx = a.blocksX, nby = a.blocksY;
     int const rows = 4 * nby + 4; // -2 .. 4 nby + 1
     int const per = 2 * nbx + 2;  // subsampled positions per row
-    int const vb = a.vbRow;
-    auto row = [&](int y) { return a.src + ptrdiff_t(y) * a.stride; };
+    int const vb = a.vbRow, bitDepth = a.bitDepth, clsStride = a.clsStride;
+    uint16_t const* const src = a.src;
+    ptrdiff_t const stride = a.stride;
+    AlfBlockClass* const cls = a.cls;
+    auto row = [&](int y) { return src + ptrdiff_t(y) * stride; };
     // Per row and block column: the four Laplacian sums over the block's four positions of the row.
     // The Laplacians are computed at every position of the row (a loop that vectorises) and the
     // sums take the subsampled ones.
@@ -237,7 +240,7 @@ void alfClassifyPortable(AlfClassifyArgs const& a)
                 for (int d = 0; d < 4; ++d)
                     sum[d] += rs[d];
             }
-            a.cls[ptrdiff_t(j) * a.clsStride + m] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, a.bitDepth);
+            cls[ptrdiff_t(j) * clsStride + m] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
         }
     }
 }
@@ -338,11 +341,16 @@ void alfLumaRowsPortable(AlfLumaRowsArgs const& a)
         row.coeff[j] = taps.data() + size_t(j) * size_t(w);
         row.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
     }
-    for (int x = 0; x < w; ++x) {
-        AlfLumaBlockTaps const& t = a.taps[x >> 2];
+    for (int bx = 0; bx < w; bx += 4) {
+        AlfLumaBlockTaps const& t = a.taps[bx >> 2];
+        int const n = std::min(4, w - bx);
         for (int j = 0; j < kAlfLumaTaps; ++j) {
-            taps[size_t(j) * size_t(w) + size_t(x)] = t.coeff[j];
-            taps[size_t(kAlfLumaTaps + j) * size_t(w) + size_t(x)] = t.clip[j];
+            int32_t* fc = taps.data() + size_t(j) * size_t(w) + size_t(bx);
+            int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w) + size_t(bx);
+            for (int x = 0; x < n; ++x) {
+                fc[x] = t.coeff[j];
+                cc[x] = t.clip[j];
+            }
         }
     }
     row.width = w;
@@ -366,6 +374,9 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
     thread_local std::vector<AlfLumaBlockTaps> taps;
     if (taps.size() < size_t(nbx))
         taps.resize(size_t(nbx));
+    // The transposed taps of each (class, transpose index) the region uses, derived once.
+    thread_local std::vector<AlfLumaBlockTaps> variants(size_t(kAlfNumClasses) * 4);
+    bool derived[kAlfNumClasses * 4] = {};
     AlfLumaRowsArgs args;
     args.taps = taps.data();
     args.width = w;
@@ -374,11 +385,17 @@ void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, in
         AlfBlockClass const* clsRow = cls.data() + size_t((by - y0) >> 2) * size_t(clsStride);
         for (int bx = 0; bx < nbx; ++bx) {
             const AlfBlockClass k = clsRow[bx];
-            int const* t = kTransposeTaps[k.transposeIdx];
-            for (int j = 0; j < kAlfLumaTaps; ++j) {
-                taps[size_t(bx)].coeff[j] = fs.coeff[k.filtIdx][t[j]];
-                taps[size_t(bx)].clip[j] = fs.clip[k.filtIdx][t[j]];
+            int const v = k.filtIdx * 4 + k.transposeIdx;
+            AlfLumaBlockTaps& vt = variants[size_t(v)];
+            if (!derived[v]) {
+                int const* t = kTransposeTaps[k.transposeIdx];
+                for (int j = 0; j < kAlfLumaTaps; ++j) {
+                    vt.coeff[j] = fs.coeff[k.filtIdx][t[j]];
+                    vt.clip[j] = fs.clip[k.filtIdx][t[j]];
+                }
+                derived[v] = true;
             }
+            taps[size_t(bx)] = vt;
         }
         args.rows = std::min(4, y1 - by);
         for (int r = 0; r < args.rows; ++r) {

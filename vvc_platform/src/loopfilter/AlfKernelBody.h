@@ -1,8 +1,8 @@
 #pragma once
 
-// Body of the ALF chroma and cross-component row kernels, included by the portable and the AVX2 translation unit. Everything
-// here has internal linkage and uses no library templates, so no AVX2 code can be shared with the
-// portable build by the linker.
+// Body of the ALF chroma and cross-component row kernels, included by the portable and the AVX2
+// translation unit. Everything here has internal linkage and uses no library templates, so no AVX2
+// code can be shared with the portable build by the linker.
 
 #include "loopfilter/AlfKernels.h"
 

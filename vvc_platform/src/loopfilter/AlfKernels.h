@@ -1,7 +1,9 @@
 #pragma once
 
-// Row kernels of the adaptive loop filter. The same source (AlfKernelBody.h) is built portable and
-// with AVX2; the vector build is used only where the CPU has AVX2 and gives the same samples.
+// Kernels of the adaptive loop filter: the luma, chroma and cross-component rows and the block
+// classification. The portable kernels are the reference. The AVX2 ones (the cross-component rows
+// built from the same source, AlfKernelBody.h; the luma and chroma rows and the classification
+// written with intrinsics) are used only where the CPU has AVX2 and give the same samples.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +30,8 @@ struct AlfLumaRowsArgs
 };
 
 // One row of the chroma 5x5 diamond. rows[]: the current row and the rows at -d1, +d1, -d2, +d2
-// (moved to the first column filtered, readable 2 samples either side); the filter's 6 taps.
+// (moved to the first column filtered, readable 2 samples before it and up to 2 samples past the
+// next multiple of 16 of width); the filter's 6 taps.
 struct AlfChromaRowArgs
 {
     uint16_t const* rows[5] = {};
@@ -41,7 +44,7 @@ struct AlfChromaRowArgs
 };
 
 // One row of the cross-component filter (4:2:0): luma[] the luma rows at 0, yM1, yP1, yP2, moved
-// to the luma column of the first chroma sample (readable 1 sample either side, and 2 * width
+// to the luma column of the first chroma sample (readable from 2 samples before it to 2 * width
 // samples on); the correction is added to dst, clipped to [0, 2^bitDepth - 1].
 struct CcAlfRowArgs
 {

@@ -1,18 +1,8 @@
-// The ALF kernels built with AVX2 (this file only is compiled with -mavx2 on x86): the chroma and
-// cross-component rows from the shared body, the luma rows and the classification written with
-// intrinsics.
+// The ALF kernels built with AVX2 (this file only is compiled with -mavx2 on x86), written with
+// intrinsics; the shared row bodies serve the sample ranges the vector code does not cover.
 
 #include "loopfilter/AlfKernelBody.h"
 
-void AlfChromaRowAvx2(AlfChromaRowArgs const& a)
-{
-    alfChromaRowBody(a);
-}
-
-void AlfCcRowAvx2(CcAlfRowArgs const& a)
-{
-    alfCcRowBody(a);
-}
 
 // Block classification with AVX2 intrinsics. The Laplacians are 16-bit (exact up to 12 bits per
 // sample, wider goes to the portable kernel), 16 columns at a time. A block's 8x8 window is four
@@ -201,6 +191,12 @@ void AlfClassifyAvx2(AlfClassifyArgs const& a)
 
 namespace {
 
+// Two coefficients as the 16-bit pair a multiply-add takes them in (first in the low half).
+inline int coeffPair(int first, int second)
+{
+    return int(uint32_t(uint16_t(first)) | (uint32_t(uint16_t(second)) << 16));
+}
+
 // A 16-bit lane pattern: v in all four lanes of a 64-bit element.
 inline long long repeat4(int v)
 {
@@ -210,6 +206,42 @@ inline long long repeat4(int v)
 inline __m256i clipDiff(__m256i v, __m256i cur, __m256i lo, __m256i hi)
 {
     return _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(v, cur), lo), hi);
+}
+
+// One tap of a diamond: the clipped differences of its two samples to the current one, added.
+inline __m256i clipPair(uint16_t const* s0, uint16_t const* s1, __m256i cur, __m256i lo, __m256i hi)
+{
+    return _mm256_add_epi16(clipDiff(load16(s0), cur, lo, hi), clipDiff(load16(s1), cur, lo, hi));
+}
+
+// The filtered samples from the taps d[0 .. 2 pairs): tap pairs weighted by the coefficient pairs
+// (coeffLo for columns 0-3 and 8-11, coeffHi for 4-7 and 12-15), rounded and shifted, added to the
+// current samples and clamped to [0, maxVal].
+inline __m256i diamondResult(__m256i const* d, __m256i const* coeffLo, __m256i const* coeffHi, int pairs,
+                             int shift, __m256i cur, __m256i maxVal)
+{
+    __m256i sumLo = _mm256_set1_epi32(1 << (shift - 1)), sumHi = sumLo;
+    for (int i = 0; i < pairs; ++i) {
+        __m256i const lo = _mm256_unpacklo_epi16(d[2 * i], d[2 * i + 1]);
+        __m256i const hi = _mm256_unpackhi_epi16(d[2 * i], d[2 * i + 1]);
+        sumLo = _mm256_add_epi32(sumLo, _mm256_madd_epi16(lo, coeffLo[i]));
+        sumHi = _mm256_add_epi32(sumHi, _mm256_madd_epi16(hi, coeffHi[i]));
+    }
+    __m128i const n = _mm_cvtsi32_si128(shift);
+    __m256i const delta = _mm256_packs_epi32(_mm256_sra_epi32(sumLo, n), _mm256_sra_epi32(sumHi, n));
+    return _mm256_min_epi16(_mm256_max_epi16(_mm256_adds_epi16(cur, delta), _mm256_setzero_si256()), maxVal);
+}
+
+// Stores the first n (> 0) of the 16 samples of v.
+inline void store16(uint16_t* dst, __m256i v, int n)
+{
+    if (n >= 16) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), v);
+        return;
+    }
+    alignas(32) uint16_t tmp[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(tmp), v);
+    std::memcpy(dst, tmp, size_t(n) * sizeof(uint16_t));
 }
 
 } // namespace
@@ -236,7 +268,7 @@ void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a)
         for (int i = 0; i < 6; ++i) {
             int w[4];
             for (int k = 0; k < 4; ++k)
-                w[k] = int(uint16_t(t[k]->coeff[2 * i])) | int(uint32_t(uint16_t(t[k]->coeff[2 * i + 1])) << 16);
+                w[k] = coeffPair(t[k]->coeff[2 * i], t[k]->coeff[2 * i + 1]);
             coeffLo[i] = _mm256_setr_epi32(w[0], w[0], w[0], w[0], w[2], w[2], w[2], w[2]);
             coeffHi[i] = _mm256_setr_epi32(w[1], w[1], w[1], w[1], w[3], w[3], w[3], w[3]);
         }
@@ -247,30 +279,114 @@ void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a)
                            *pD3 = p[6] + x;
             __m256i const cur = load16(p0);
             auto tap = [&](int j, uint16_t const* s0, uint16_t const* s1) {
-                return _mm256_add_epi16(clipDiff(load16(s0), cur, clipLo[j], clipHi[j]),
-                                        clipDiff(load16(s1), cur, clipLo[j], clipHi[j]));
+                return clipPair(s0, s1, cur, clipLo[j], clipHi[j]);
             };
             __m256i const d[12] = {
                 tap(0, pD3, pU3),         tap(1, pD2 + 1, pU2 - 1), tap(2, pD2, pU2),         tap(3, pD2 - 1, pU2 + 1),
                 tap(4, pD1 + 2, pU1 - 2), tap(5, pD1 + 1, pU1 - 1), tap(6, pD1, pU1),         tap(7, pD1 - 1, pU1 + 1),
                 tap(8, pD1 - 2, pU1 + 2), tap(9, p0 + 3, p0 - 3),   tap(10, p0 + 2, p0 - 2), tap(11, p0 + 1, p0 - 1),
             };
-            __m256i sumLo = _mm256_set1_epi32(1 << (a.shift[r] - 1)), sumHi = sumLo;
-            for (int i = 0; i < 6; ++i) {
-                sumLo = _mm256_add_epi32(sumLo, _mm256_madd_epi16(_mm256_unpacklo_epi16(d[2 * i], d[2 * i + 1]), coeffLo[i]));
-                sumHi = _mm256_add_epi32(sumHi, _mm256_madd_epi16(_mm256_unpackhi_epi16(d[2 * i], d[2 * i + 1]), coeffHi[i]));
-            }
-            __m128i const shift = _mm_cvtsi32_si128(a.shift[r]);
-            __m256i const delta = _mm256_packs_epi32(_mm256_sra_epi32(sumLo, shift), _mm256_sra_epi32(sumHi, shift));
-            __m256i const res = _mm256_min_epi16(_mm256_max_epi16(_mm256_adds_epi16(cur, delta), zero), maxVal);
-            uint16_t* dst = a.dst[r] + x;
-            if (x + 16 <= a.width) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), res);
-            } else {
-                alignas(32) uint16_t tmp[16];
-                _mm256_store_si256(reinterpret_cast<__m256i*>(tmp), res);
-                std::memcpy(dst, tmp, size_t(a.width - x) * sizeof(uint16_t));
-            }
+            store16(a.dst[r] + x, diamondResult(d, coeffLo, coeffHi, 6, a.shift[r], cur, maxVal), a.width - x);
         }
+    }
+}
+
+// Chroma diamond with AVX2 intrinsics, as the luma one with the same 6 taps in every column.
+void AlfChromaRowAvx2(AlfChromaRowArgs const& a)
+{
+    if (a.maxVal > 4095) {
+        alfChromaRowBody(a);
+        return;
+    }
+    __m256i const zero = _mm256_setzero_si256(), maxVal = _mm256_set1_epi16(short(a.maxVal));
+    __m256i clipHi[6], clipLo[6], coeff[3];
+    for (int j = 0; j < 6; ++j) {
+        clipHi[j] = _mm256_set1_epi16(short(a.clip[j]));
+        clipLo[j] = _mm256_sub_epi16(zero, clipHi[j]);
+    }
+    for (int i = 0; i < 3; ++i)
+        coeff[i] = _mm256_set1_epi32(coeffPair(a.coeff[2 * i], a.coeff[2 * i + 1]));
+    uint16_t const *p0 = a.rows[0], *pU1 = a.rows[1], *pD1 = a.rows[2], *pU2 = a.rows[3], *pD2 = a.rows[4];
+    for (int x = 0; x < a.width; x += 16) {
+        __m256i const cur = load16(p0 + x);
+        auto tap = [&](int j, uint16_t const* s0, uint16_t const* s1) {
+            return clipPair(s0, s1, cur, clipLo[j], clipHi[j]);
+        };
+        __m256i const d[6] = {
+            tap(0, pD2 + x, pU2 + x),         tap(1, pD1 + x + 1, pU1 + x - 1), tap(2, pD1 + x, pU1 + x),
+            tap(3, pD1 + x - 1, pU1 + x + 1), tap(4, p0 + x + 2, p0 + x - 2),   tap(5, p0 + x + 1, p0 + x - 1),
+        };
+        store16(a.dst + x, diamondResult(d, coeff, coeff, 3, a.shift, cur, maxVal), a.width - x);
+    }
+}
+
+namespace {
+
+// The luma samples p[0], p[2], .. p[30] (even) and p[1], p[3], .. p[31] (odd), in order.
+struct EvenOdd
+{
+    __m256i even, odd;
+};
+
+inline EvenOdd split(uint16_t const* p)
+{
+    __m256i const a = load16(p), b = load16(p + 16), low = _mm256_set1_epi32(0xffff);
+    EvenOdd r;
+    r.even = _mm256_permute4x64_epi64(_mm256_packus_epi32(_mm256_and_si256(a, low), _mm256_and_si256(b, low)), 0xd8);
+    r.odd = _mm256_permute4x64_epi64(_mm256_packus_epi32(_mm256_srli_epi32(a, 16), _mm256_srli_epi32(b, 16)), 0xd8);
+    return r;
+}
+
+} // namespace
+
+// Cross-component row with AVX2 intrinsics, 16 chroma samples at a time from 32 luma columns, as
+// the diamonds (16-bit differences, tap pairs by multiply-add); up to 12 bits per sample. The
+// columns short of a whole vector go to the shared row body.
+void AlfCcRowAvx2(CcAlfRowArgs const& a)
+{
+    int x = 0;
+    if (a.bitDepth <= 12) {
+        __m256i const coeff[4] = {
+            _mm256_set1_epi32(coeffPair(a.coeff[0], a.coeff[1])),
+            _mm256_set1_epi32(coeffPair(a.coeff[2], a.coeff[3])),
+            _mm256_set1_epi32(coeffPair(a.coeff[4], a.coeff[5])),
+            _mm256_set1_epi32(coeffPair(a.coeff[6], 0)),
+        };
+        __m256i const zero = _mm256_setzero_si256(), maxVal = _mm256_set1_epi16(short((1 << a.bitDepth) - 1));
+        __m256i const lo = _mm256_set1_epi32(-(1 << (a.bitDepth - 1)));
+        __m256i const hi = _mm256_set1_epi32((1 << (a.bitDepth - 1)) - 1);
+        __m256i const round = _mm256_set1_epi32(64);
+        for (; x + 16 <= a.width; x += 16) {
+            int const xL = 2 * x;
+            EvenOdd const r0 = split(a.luma[0] + xL), r0m = split(a.luma[0] + xL - 2);
+            EvenOdd const p1 = split(a.luma[2] + xL), p1m = split(a.luma[2] + xL - 2);
+            __m256i const c = r0.even;
+            __m256i const d[8] = {
+                _mm256_sub_epi16(split(a.luma[1] + xL).even, c), _mm256_sub_epi16(r0m.odd, c),
+                _mm256_sub_epi16(r0.odd, c),                     _mm256_sub_epi16(p1m.odd, c),
+                _mm256_sub_epi16(p1.even, c),                    _mm256_sub_epi16(p1.odd, c),
+                _mm256_sub_epi16(split(a.luma[3] + xL).even, c), zero,
+            };
+            __m256i sumLo = round, sumHi = round;
+            for (int i = 0; i < 4; ++i) {
+                __m256i const l = _mm256_unpacklo_epi16(d[2 * i], d[2 * i + 1]);
+                __m256i const h = _mm256_unpackhi_epi16(d[2 * i], d[2 * i + 1]);
+                sumLo = _mm256_add_epi32(sumLo, _mm256_madd_epi16(l, coeff[i]));
+                sumHi = _mm256_add_epi32(sumHi, _mm256_madd_epi16(h, coeff[i]));
+            }
+            sumLo = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(sumLo, 7), lo), hi);
+            sumHi = _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(sumHi, 7), lo), hi);
+            __m256i const v = _mm256_add_epi16(load16(a.dst + x), _mm256_packs_epi32(sumLo, sumHi));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(a.dst + x),
+                                _mm256_min_epi16(_mm256_max_epi16(v, zero), maxVal));
+        }
+    }
+    if (x < a.width) {
+        CcAlfRowArgs rest = a;
+        for (auto& l : rest.luma)
+            l += 2 * x;
+        rest.dst += x;
+        rest.width -= x;
+        alfCcRowBody(rest);
     }
 }
