@@ -1,6 +1,7 @@
 // Adaptive loop filter of the VVC layer at 10 bits on one thread: 1080p pictures filtered per
 // second with every filter on (luma with classification, chroma, cross-component), and the luma
-// classification alone over all CTBs; argument 1 the vector kernels, 0 the portable ones.
+// classification alone over all CTBs. First argument: 1 the vector kernels, 0 the portable ones;
+// second (pictures): 0 a luma filter with clipping from an APS, 1 the fixed filter sets.
 #include "loopfilter/Alf.h"
 #include "loopfilter/AlfKernels.h"
 #include "util/WorkerPool.h"
@@ -80,8 +81,12 @@ void BM_AlfPicture(benchmark::State& state)
     Picture& p = Pic();
     AlfAllowVectorKernels(state.range(0) != 0);
     vvcutil::SetDecodingThreads(1);
+    std::vector<AlfCtbParams> ctbs = p.ctbs;
+    if (state.range(1))
+        for (size_t i = 0; i < ctbs.size(); ++i)
+            ctbs[i].lumaFilterSet = int(i % kAlfNumFixedSets);
     for (auto _ : state) {
-        if (ApplyAlfPicture(p.info, p.pin, p.pout, p.ctbs) != AlfStatus::Ok)
+        if (ApplyAlfPicture(p.info, p.pin, p.pout, ctbs) != AlfStatus::Ok)
             state.SkipWithError("refused");
         benchmark::DoNotOptimize(p.out[0].data());
     }
@@ -108,7 +113,7 @@ void BM_AlfClassification(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_AlfPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AlfPicture)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AlfClassification)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -702,11 +702,13 @@ TEST(VvcAlfKernels, VectorLumaRowsMatchPortable)
     if (!vec)
         GTEST_SKIP() << "no vector kernels on this processor";
     // Block rows of 1 to 4 rows with both shifts, every width (whole vectors, tails), the bit depths
-    // luma may have, samples at random and at the range's ends, the largest coefficients.
+    // luma may have, samples at random and at the range's ends, the largest coefficients, clipping
+    // at random or nowhere (every clipping index 0).
     std::mt19937 rng(99);
     for (int bitDepth : {8, 10, 12, 16})
         for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129})
             for (int rows = 1; rows <= 4; ++rows) {
+                bool const clipping = rows != 3;
                 int const maxVal = (1 << bitDepth) - 1, pad = 3;
                 auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
                 std::vector<uint16_t> src[4][7];
@@ -715,7 +717,7 @@ TEST(VvcAlfKernels, VectorLumaRowsMatchPortable)
                 for (auto& t : taps)
                     for (int j = 0; j < 12; ++j) {
                         t.coeff[j] = int16_t(rng() % 4 == 0 ? (rng() % 2 ? 127 : -128) : int(rng() % 256) - 128);
-                        t.clip[j] = AlfClipValue(int(rng() % 4), bitDepth);
+                        t.clip[j] = AlfClipValue(clipping ? int(rng() % 4) : 0, bitDepth);
                     }
                 AlfLumaRowsArgs a;
                 a.rows = rows;

@@ -343,15 +343,21 @@ void alfLumaRowsPortable(AlfLumaRowsArgs const& a)
     }
     for (int bx = 0; bx < w; bx += 4) {
         AlfLumaBlockTaps const& t = a.taps[bx >> 2];
-        int const n = std::min(4, w - bx);
-        for (int j = 0; j < kAlfLumaTaps; ++j) {
-            int32_t* fc = taps.data() + size_t(j) * size_t(w) + size_t(bx);
-            int32_t* cc = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w) + size_t(bx);
-            for (int x = 0; x < n; ++x) {
+        int32_t* fc = taps.data() + size_t(bx);
+        int32_t* cc = taps.data() + size_t(kAlfLumaTaps) * size_t(w) + size_t(bx);
+        if (bx + 4 <= w) {
+            // A whole block: four equal values per tap (one vector store each).
+            for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w) {
+                fc[0] = fc[1] = fc[2] = fc[3] = t.coeff[j];
+                cc[0] = cc[1] = cc[2] = cc[3] = t.clip[j];
+            }
+            continue;
+        }
+        for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w)
+            for (int x = 0; x < w - bx; ++x) {
                 fc[x] = t.coeff[j];
                 cc[x] = t.clip[j];
             }
-        }
     }
     row.width = w;
     row.maxVal = a.maxVal;

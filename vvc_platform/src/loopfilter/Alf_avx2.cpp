@@ -246,6 +246,40 @@ inline void store16(uint16_t* dst, __m256i v, int n)
 
 } // namespace
 
+namespace {
+
+struct LumaChunk
+{
+    __m256i clipLo[12], clipHi[12], coeffLo[6], coeffHi[6];
+};
+
+// The rows of one 16-column chunk. Without clipping (every clipping value at least the largest
+// sample, so no difference reaches it) the clamps are left out.
+template <bool kClip>
+void lumaChunkRows(AlfLumaRowsArgs const& a, int x, LumaChunk const& k, __m256i maxVal)
+{
+    for (int r = 0; r < a.rows; ++r) {
+        uint16_t const* const* p = a.src[r];
+        uint16_t const* p0 = p[0] + x;
+        uint16_t const *pU1 = p[1] + x, *pD1 = p[2] + x, *pU2 = p[3] + x, *pD2 = p[4] + x, *pU3 = p[5] + x,
+                       *pD3 = p[6] + x;
+        __m256i const cur = load16(p0);
+        auto tap = [&](int j, uint16_t const* s0, uint16_t const* s1) {
+            if (kClip)
+                return clipPair(s0, s1, cur, k.clipLo[j], k.clipHi[j]);
+            return _mm256_add_epi16(_mm256_sub_epi16(load16(s0), cur), _mm256_sub_epi16(load16(s1), cur));
+        };
+        __m256i const d[12] = {
+            tap(0, pD3, pU3),         tap(1, pD2 + 1, pU2 - 1), tap(2, pD2, pU2),         tap(3, pD2 - 1, pU2 + 1),
+            tap(4, pD1 + 2, pU1 - 2), tap(5, pD1 + 1, pU1 - 1), tap(6, pD1, pU1),         tap(7, pD1 - 1, pU1 + 1),
+            tap(8, pD1 - 2, pU1 + 2), tap(9, p0 + 3, p0 - 3),   tap(10, p0 + 2, p0 - 2), tap(11, p0 + 1, p0 - 1),
+        };
+        store16(a.dst[r] + x, diamondResult(d, k.coeffLo, k.coeffHi, 6, a.shift[r], cur, maxVal), a.width - x);
+    }
+}
+
+} // namespace
+
 void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a)
 {
     if (a.maxVal > 4095) {
@@ -254,40 +288,31 @@ void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a)
     }
     int const nb = (a.width + 3) / 4;
     __m256i const zero = _mm256_setzero_si256(), maxVal = _mm256_set1_epi16(short(a.maxVal));
+    LumaChunk k;
     for (int x = 0; x < a.width; x += 16) {
         // The taps of this chunk's blocks (the last block repeated past the end).
         AlfLumaBlockTaps const* t[4];
-        for (int k = 0; k < 4; ++k)
-            t[k] = a.taps + (x / 4 + k < nb ? x / 4 + k : nb - 1);
-        __m256i clipHi[12], clipLo[12], coeffLo[6], coeffHi[6];
+        for (int b = 0; b < 4; ++b)
+            t[b] = a.taps + (x / 4 + b < nb ? x / 4 + b : nb - 1);
+        bool clips = false;
         for (int j = 0; j < 12; ++j) {
-            clipHi[j] = _mm256_setr_epi64x(repeat4(t[0]->clip[j]), repeat4(t[1]->clip[j]), repeat4(t[2]->clip[j]),
-                                           repeat4(t[3]->clip[j]));
-            clipLo[j] = _mm256_sub_epi16(zero, clipHi[j]);
+            for (int b = 0; b < 4; ++b)
+                clips = clips || t[b]->clip[j] < a.maxVal;
+            k.clipHi[j] = _mm256_setr_epi64x(repeat4(t[0]->clip[j]), repeat4(t[1]->clip[j]), repeat4(t[2]->clip[j]),
+                                             repeat4(t[3]->clip[j]));
+            k.clipLo[j] = _mm256_sub_epi16(zero, k.clipHi[j]);
         }
         for (int i = 0; i < 6; ++i) {
             int w[4];
-            for (int k = 0; k < 4; ++k)
-                w[k] = coeffPair(t[k]->coeff[2 * i], t[k]->coeff[2 * i + 1]);
-            coeffLo[i] = _mm256_setr_epi32(w[0], w[0], w[0], w[0], w[2], w[2], w[2], w[2]);
-            coeffHi[i] = _mm256_setr_epi32(w[1], w[1], w[1], w[1], w[3], w[3], w[3], w[3]);
+            for (int b = 0; b < 4; ++b)
+                w[b] = coeffPair(t[b]->coeff[2 * i], t[b]->coeff[2 * i + 1]);
+            k.coeffLo[i] = _mm256_setr_epi32(w[0], w[0], w[0], w[0], w[2], w[2], w[2], w[2]);
+            k.coeffHi[i] = _mm256_setr_epi32(w[1], w[1], w[1], w[1], w[3], w[3], w[3], w[3]);
         }
-        for (int r = 0; r < a.rows; ++r) {
-            uint16_t const* const* p = a.src[r];
-            uint16_t const* p0 = p[0] + x;
-            uint16_t const *pU1 = p[1] + x, *pD1 = p[2] + x, *pU2 = p[3] + x, *pD2 = p[4] + x, *pU3 = p[5] + x,
-                           *pD3 = p[6] + x;
-            __m256i const cur = load16(p0);
-            auto tap = [&](int j, uint16_t const* s0, uint16_t const* s1) {
-                return clipPair(s0, s1, cur, clipLo[j], clipHi[j]);
-            };
-            __m256i const d[12] = {
-                tap(0, pD3, pU3),         tap(1, pD2 + 1, pU2 - 1), tap(2, pD2, pU2),         tap(3, pD2 - 1, pU2 + 1),
-                tap(4, pD1 + 2, pU1 - 2), tap(5, pD1 + 1, pU1 - 1), tap(6, pD1, pU1),         tap(7, pD1 - 1, pU1 + 1),
-                tap(8, pD1 - 2, pU1 + 2), tap(9, p0 + 3, p0 - 3),   tap(10, p0 + 2, p0 - 2), tap(11, p0 + 1, p0 - 1),
-            };
-            store16(a.dst[r] + x, diamondResult(d, coeffLo, coeffHi, 6, a.shift[r], cur, maxVal), a.width - x);
-        }
+        if (clips)
+            lumaChunkRows<true>(a, x, k, maxVal);
+        else
+            lumaChunkRows<false>(a, x, k, maxVal);
     }
 }
 
