@@ -1,7 +1,7 @@
 // Adaptive loop filter of the VVC layer: the fixed tables, filters derived from APS data, the 4x4
 // classification, the luma/chroma diamond filters with clipping, virtual boundaries and boundary
-// padding, the cross-component filter, the sample range at 10 bits, and the vector row kernel
-// against the portable one.
+// padding, the cross-component filter, the sample range at 10 bits, and the vector kernels
+// (row filters, classification) against the portable ones.
 
 #include "loopfilter/Alf.h"
 #include "loopfilter/AlfKernels.h"
@@ -696,43 +696,55 @@ TEST(VvcAlfFiltering, RefusesWhatItCannotFilterWithoutWriting)
     }
 }
 
-TEST(VvcAlfKernels, VectorLumaRowMatchesPortable)
+TEST(VvcAlfKernels, VectorLumaRowsMatchPortable)
 {
     AlfKernels const* vec = AlfVectorKernels();
     if (!vec)
         GTEST_SKIP() << "no vector kernels on this processor";
+    // Block rows of 1 to 4 rows with both shifts, every width (whole vectors, tails), the bit depths
+    // luma may have, samples at random and at the range's ends, the largest coefficients, clipping
+    // at random or nowhere (every clipping index 0).
     std::mt19937 rng(99);
-    std::uniform_int_distribution<int> coeff(-128, 127), clip(0, 3);
-    for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129}) {
-        for (int shift : {7, 10}) {
-            int const pad = 3;
-            std::vector<uint16_t> rows[7];
-            for (auto& r : rows) {
-                r.resize(size_t(width + 2 * pad));
-                for (auto& v : r)
-                    v = uint16_t(rng() % 2 ? rng() % 1024 : (rng() % 2) * 1023);
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int width : {1, 3, 4, 7, 8, 15, 16, 17, 31, 64, 129})
+            for (int rows = 1; rows <= 4; ++rows) {
+                bool const clipping = rows != 3;
+                int const maxVal = (1 << bitDepth) - 1, pad = 3;
+                auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
+                std::vector<uint16_t> src[4][7];
+                std::vector<uint16_t> outPortable[4], outVector[4];
+                std::vector<AlfLumaBlockTaps> taps(size_t((width + 3) / 4));
+                for (auto& t : taps)
+                    for (int j = 0; j < 12; ++j) {
+                        t.coeff[j] = int16_t(rng() % 4 == 0 ? (rng() % 2 ? 127 : -128) : int(rng() % 256) - 128);
+                        t.clip[j] = AlfClipValue(clipping ? int(rng() % 4) : 0, bitDepth);
+                    }
+                AlfLumaRowsArgs a;
+                a.rows = rows;
+                a.taps = taps.data();
+                a.width = width;
+                a.maxVal = maxVal;
+                for (int r = 0; r < rows; ++r) {
+                    for (int k = 0; k < 7; ++k) {
+                        src[r][k].resize(size_t(width + 2 * pad + 16));
+                        for (auto& v : src[r][k])
+                            v = sample();
+                        a.src[r][k] = src[r][k].data() + pad;
+                    }
+                    a.shift[r] = rng() % 2 ? 7 : 10;
+                    outPortable[r].assign(size_t(width) + 1, 0xffff);
+                    outVector[r] = outPortable[r];
+                }
+                for (int r = 0; r < rows; ++r)
+                    a.dst[r] = outPortable[r].data();
+                AlfPortableKernels().lumaRows(a);
+                for (int r = 0; r < rows; ++r)
+                    a.dst[r] = outVector[r].data();
+                vec->lumaRows(a);
+                for (int r = 0; r < rows; ++r)
+                    ASSERT_EQ(outVector[r], outPortable[r])
+                        << "width " << width << " row " << r << " of " << rows << " bit depth " << bitDepth;
             }
-            std::vector<int32_t> taps(size_t(24 * width));
-            for (size_t i = 0; i < taps.size(); ++i)
-                taps[i] = i < size_t(12 * width) ? coeff(rng) : AlfClipValue(clip(rng), 10);
-            std::vector<uint16_t> outPortable(size_t(width), 0xffff), outVector(size_t(width), 0xffff);
-            AlfLumaRowArgs a;
-            for (int r = 0; r < 7; ++r)
-                a.rows[r] = rows[r].data() + pad;
-            for (int j = 0; j < 12; ++j) {
-                a.coeff[j] = taps.data() + size_t(j * width);
-                a.clip[j] = taps.data() + size_t((12 + j) * width);
-            }
-            a.width = width;
-            a.shift = shift;
-            a.maxVal = 1023;
-            a.dst = outPortable.data();
-            AlfPortableKernels().lumaRow(a);
-            a.dst = outVector.data();
-            vec->lumaRow(a);
-            ASSERT_EQ(outVector, outPortable) << "width " << width << " shift " << shift;
-        }
-    }
 
     // A whole picture with every filter on (virtual boundaries, CC-ALF from random coefficients),
     // vector kernels allowed and not: the same samples in every plane.
@@ -768,7 +780,7 @@ TEST(VvcAlfKernels, VectorChromaAndCrossComponentRowsMatchPortable)
             auto sample = [&] { return uint16_t(rng() % 2 ? rng() % unsigned(maxVal + 1) : (rng() % 2) * maxVal); };
             std::vector<uint16_t> rows[5];
             for (auto& r : rows) {
-                r.resize(size_t(2 * width + 2 * pad));
+                r.resize(size_t(2 * width + 2 * pad + 16)); // the vector chroma row reads whole vectors
                 for (auto& v : r)
                     v = sample();
             }
@@ -807,4 +819,64 @@ TEST(VvcAlfKernels, VectorChromaAndCrossComponentRowsMatchPortable)
             vec->ccRow(a);
             ASSERT_EQ(outVector, outPortable) << "cross-component width " << width << " bit depth " << bitDepth;
         }
+}
+
+// The block classification: the vector kernel gives the portable one's classes for every strip
+// width (whole vectors, tails, more than one strip), the virtual boundary at and beside each block
+// row, the bit depths luma may have, random, flat, extreme and striped samples.
+TEST(VvcAlfKernels, VectorClassificationMatchesPortable)
+{
+    AlfKernels const* vec = AlfVectorKernels();
+    if (!vec)
+        GTEST_SKIP() << "no vector kernels on this processor";
+    std::mt19937 rng(7);
+    enum Samples { Random, Extremes, Flat, Stripes, Sparse };
+    for (int bitDepth : {8, 10, 12, 16})
+        for (int blocksX : {1, 2, 3, 7, 8, 9, 16, 31, 32, 33, 45})
+            for (int blocksY : {1, 2, 5, 8})
+                for (Samples kind : {Random, Extremes, Flat, Stripes, Sparse}) {
+                    int const maxVal = (1 << bitDepth) - 1, margin = 3;
+                    int const stride = 4 * blocksX + 2 * margin + 16, rows = 4 * blocksY + 2 * margin;
+                    std::vector<uint16_t> plane(size_t(stride) * size_t(rows));
+                    for (int y = 0; y < rows; ++y)
+                        for (int x = 0; x < stride; ++x) {
+                            int v = 0;
+                            switch (kind) {
+                            case Random: v = int(rng() % unsigned(maxVal + 1)); break;
+                            case Extremes: v = (rng() % 2) * maxVal; break;
+                            case Flat: v = maxVal / 3; break;
+                            case Stripes: v = ((x + y / 2) & 1) * maxVal; break;
+                            case Sparse: v = rng() % 16 == 0 ? maxVal : maxVal / 2; break;
+                            }
+                            plane[size_t(y) * size_t(stride) + size_t(x)] = uint16_t(v);
+                        }
+                    std::vector<int> vbRows = {kAlfNoVirtualBoundary};
+                    for (int vb = 0; vb <= 4 * blocksY + 4; vb += 4)
+                        vbRows.push_back(vb);
+                    for (int vbRow : vbRows) {
+                        int const clsStride = blocksX + 1;
+                        std::vector<AlfBlockClass> portable(size_t(clsStride * blocksY), {99, 99});
+                        std::vector<AlfBlockClass> vector = portable;
+                        AlfClassifyArgs a;
+                        a.src = plane.data() + margin * stride + margin;
+                        a.stride = stride;
+                        a.blocksX = blocksX;
+                        a.blocksY = blocksY;
+                        a.vbRow = vbRow;
+                        a.bitDepth = bitDepth;
+                        a.clsStride = clsStride;
+                        a.cls = portable.data();
+                        AlfPortableKernels().classify(a);
+                        a.cls = vector.data();
+                        vec->classify(a);
+                        for (size_t i = 0; i < portable.size(); ++i) {
+                            ASSERT_EQ(vector[i].filtIdx, portable[i].filtIdx)
+                                << "block " << i << " of " << blocksX << "x" << blocksY << " samples " << kind
+                                << " bit depth " << bitDepth << " boundary " << vbRow;
+                            ASSERT_EQ(vector[i].transposeIdx, portable[i].transposeIdx)
+                                << "block " << i << " of " << blocksX << "x" << blocksY << " samples " << kind
+                                << " bit depth " << bitDepth << " boundary " << vbRow;
+                        }
+                    }
+                }
 }

@@ -7,9 +7,10 @@
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
-void AlfLumaRowAvx2(AlfLumaRowArgs const& a);
+void AlfLumaRowsAvx2(AlfLumaRowsArgs const& a);
 void AlfChromaRowAvx2(AlfChromaRowArgs const& a);
 void AlfCcRowAvx2(CcAlfRowArgs const& a);
+void AlfClassifyAvx2(AlfClassifyArgs const& a);
 #endif
 
 namespace {
@@ -44,7 +45,11 @@ public:
         m_y0 = y0 - kMargin;
         m_stride = w + 2 * kMargin;
         int const rows = h + 2 * kMargin;
-        m_samples.resize(size_t(m_stride) * size_t(rows));
+        // The vector classification reads up to 14 samples past a row's end (into the next row).
+        // The buffer only grows: every sample used is written below.
+        size_t const need = size_t(m_stride) * size_t(rows) + 16;
+        if (m_samples.size() < need)
+            m_samples.resize(need);
         bool const padTopLeft = (noCross & kAlfEdgeTopLeft) != 0;
         bool const padBottomRight = (noCross & kAlfEdgeBottomRight) != 0;
         for (int r = 0; r < rows; ++r) {
@@ -79,6 +84,7 @@ public:
     }
     // Row y (absolute), indexed by absolute x.
     uint16_t const* row(int y) const { return m_samples.data() + ptrdiff_t(y - m_y0) * m_stride - m_x0; }
+    ptrdiff_t stride() const { return m_stride; }
 
 private:
     std::vector<uint16_t> m_samples;
@@ -128,8 +134,6 @@ bool alfVirtualBoundaryActive(AlfPictureInfo const& pic, int ctbY)
     return ctbY + pic.ctbSize - 4 < pic.height;
 }
 
-constexpr int kVarTab[16] = {0, 1, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4};
-constexpr int kTransposeTable[8] = {0, 1, 0, 2, 2, 3, 1, 3};
 constexpr int kTransposeTaps[4][12] = {
     {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
     {9, 4, 10, 8, 1, 5, 11, 7, 3, 0, 2, 6},
@@ -164,44 +168,46 @@ AlfBlockClass classFromSums(int sumH, int sumV, int sumD0, int sumD1, int ac, in
     else if (hvd1 > int64_t(hvd0) * 2)
         dirS = 1;
     const int64_t act = (int64_t(sumH + sumV) * ac) >> (bitDepth + 4);
-    int filtIdx = kVarTab[act > 15 ? 15 : int(act)];
+    int filtIdx = kAlfActivityTable[act > 15 ? 15 : int(act)];
     if (dirS)
         filtIdx += (((dir1 & 1) << 1) + dirS) * 5;
     AlfBlockClass cls;
     cls.filtIdx = uint8_t(filtIdx);
-    cls.transposeIdx = uint8_t(kTransposeTable[dir1 * 2 + (dir2 >> 1)]);
+    cls.transposeIdx = uint8_t(kAlfTransposeTable[dir1 * 2 + (dir2 >> 1)]);
     return cls;
 }
 
-// Classes of all 4x4 blocks of the region [x0, x1) x [y0, y1) (x0, y0 multiples of 4) into
-// cls[(by / 4) * clsStride + bx / 4], from the subsampled Laplacians over each block's 8x8 window
-// (positions where x + y is even), computed once per region and summed per window. Next to the
+// The portable classification, from the subsampled Laplacians over each block's 8x8 window
+// (positions where x + y is even), computed once per row and summed per window. Next to the
 // virtual boundary the window stops at it (six rows, activity weighted 96 instead of 64), and the
 // vertical neighbours of the rows beside it repeat the row itself: only those windows read them.
-void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
-                    int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride)
+void alfClassifyPortable(AlfClassifyArgs const& a)
 {
-    int const nbx = (x1 - x0 + 3) / 4, nby = (y1 - y0 + 3) / 4;
-    int const rows = 4 * nby + 4; // y0 - 2 .. y0 + 4 nby + 1
+    int const nbx = a.blocksX, nby = a.blocksY;
+    int const rows = 4 * nby + 4; // -2 .. 4 nby + 1
     int const per = 2 * nbx + 2;  // subsampled positions per row
-    int const vb = ctbY + ctbSize - 4;
+    int const vb = a.vbRow, bitDepth = a.bitDepth, clsStride = a.clsStride;
+    uint16_t const* const src = a.src;
+    ptrdiff_t const stride = a.stride;
+    AlfBlockClass* const cls = a.cls;
+    auto row = [&](int y) { return src + ptrdiff_t(y) * stride; };
     // Per row and block column: the four Laplacian sums over the block's four positions of the row.
     // The Laplacians are computed at every position of the row (a loop that vectorises) and the
     // sums take the subsampled ones.
     std::vector<int32_t> rowSums(size_t(rows) * size_t(nbx) * 4);
-    int const span = 2 * per; // positions x0 - 2 .. x0 + 4 nbx + 1
+    int const span = 2 * per; // positions -2 .. 4 nbx + 1
     std::vector<int32_t> lap(size_t(span) * 4);
     int32_t* const lapH = lap.data();
     int32_t* const lapV = lapH + span;
     int32_t* const lapD0 = lapV + span;
     int32_t* const lapD1 = lapD0 + span;
     for (int r = 0; r < rows; ++r) {
-        int const yy = y0 - 2 + r;
-        int const yu = vbActive && yy == vb ? yy : yy - 1;
-        int const yd = vbActive && yy == vb - 1 ? yy : yy + 1;
-        uint16_t const* up = b.row(yu) + x0 - 2;
-        uint16_t const* cur = b.row(yy) + x0 - 2;
-        uint16_t const* dn = b.row(yd) + x0 - 2;
+        int const yy = r - 2;
+        int const yu = yy == vb ? yy : yy - 1;
+        int const yd = yy == vb - 1 ? yy : yy + 1;
+        uint16_t const* up = row(yu) - 2;
+        uint16_t const* cur = row(yy) - 2;
+        uint16_t const* dn = row(yd) - 2;
         for (int k = 0; k < span; ++k) {
             int const c2 = 2 * int(cur[k]);
             lapH[k] = std::abs(c2 - cur[k - 1] - cur[k + 1]);
@@ -209,7 +215,7 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
             lapD0[k] = std::abs(c2 - up[k - 1] - dn[k + 1]);
             lapD1[k] = std::abs(c2 - up[k + 1] - dn[k - 1]);
         }
-        int const first = yy & 1; // the subsampled positions of the row: x0 - 2 + first + 2k
+        int const first = yy & 1; // the subsampled positions of the row: -2 + first + 2k
         int32_t* out = rowSums.data() + size_t(r) * size_t(nbx) * 4;
         int32_t const* const dirs[4] = {lapH, lapV, lapD0, lapD1};
         for (int m = 0; m < nbx; ++m)
@@ -219,12 +225,11 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
             }
     }
     for (int j = 0; j < nby; ++j) {
-        int const by = y0 + 4 * j, yr = by - ctbY;
         int minJ = -2, maxJ = 5, ac = 64;
-        if (vbActive && yr == ctbSize - 8) {
+        if (4 * j == vb - 4) {
             maxJ = 3;
             ac = 96;
-        } else if (vbActive && yr == ctbSize - 4) {
+        } else if (4 * j == vb) {
             minJ = 0;
             ac = 96;
         }
@@ -235,72 +240,190 @@ void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ct
                 for (int d = 0; d < 4; ++d)
                     sum[d] += rs[d];
             }
-            cls[size_t(j) * size_t(clsStride) + size_t(m)] =
-                classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
+            cls[ptrdiff_t(j) * clsStride + m] = classFromSums(sum[0], sum[1], sum[2], sum[3], ac, bitDepth);
         }
     }
 }
 
+// Classes of all 4x4 blocks of the region [x0, x1) x [y0, y1) (x0, y0 multiples of 4) into
+// cls[(by / 4) * clsStride + bx / 4].
+void classifyRegion(PaddedBlock const& b, int x0, int x1, int y0, int y1, int ctbY, int ctbSize, bool vbActive,
+                    int bitDepth, std::vector<AlfBlockClass>& cls, int clsStride, AlfKernels const& kernels)
+{
+    AlfClassifyArgs a;
+    a.src = b.row(y0) + x0;
+    a.stride = b.stride();
+    a.blocksX = (x1 - x0 + 3) / 4;
+    a.blocksY = (y1 - y0 + 3) / 4;
+    a.vbRow = vbActive ? ctbY + ctbSize - 4 - y0 : kAlfNoVirtualBoundary;
+    a.bitDepth = bitDepth;
+    a.cls = cls.data();
+    a.clsStride = clsStride;
+    kernels.classify(a);
+}
+
+// One row of the portable luma diamond: rows[] as in AlfLumaRowsArgs::src, coeff[j][x] and
+// clip[j][x] tap j's coefficient and clipping value for column x.
+struct AlfLumaRowArgs
+{
+    uint16_t const* rows[7] = {};
+    int32_t const* coeff[12] = {};
+    int32_t const* clip[12] = {};
+    uint16_t* dst = nullptr;
+    int width = 0;
+    int shift = 7;
+    int maxVal = 1023;
+};
+
+void alfLumaRowBody(AlfLumaRowArgs const& a)
+{
+    uint16_t const* __restrict p0 = a.rows[0];
+    uint16_t const* __restrict pU1 = a.rows[1];
+    uint16_t const* __restrict pD1 = a.rows[2];
+    uint16_t const* __restrict pU2 = a.rows[3];
+    uint16_t const* __restrict pD2 = a.rows[4];
+    uint16_t const* __restrict pU3 = a.rows[5];
+    uint16_t const* __restrict pD3 = a.rows[6];
+    int32_t const* __restrict f0 = a.coeff[0];
+    int32_t const* __restrict c0 = a.clip[0];
+    int32_t const* __restrict f1 = a.coeff[1];
+    int32_t const* __restrict c1 = a.clip[1];
+    int32_t const* __restrict f2 = a.coeff[2];
+    int32_t const* __restrict c2 = a.clip[2];
+    int32_t const* __restrict f3 = a.coeff[3];
+    int32_t const* __restrict c3 = a.clip[3];
+    int32_t const* __restrict f4 = a.coeff[4];
+    int32_t const* __restrict c4 = a.clip[4];
+    int32_t const* __restrict f5 = a.coeff[5];
+    int32_t const* __restrict c5 = a.clip[5];
+    int32_t const* __restrict f6 = a.coeff[6];
+    int32_t const* __restrict c6 = a.clip[6];
+    int32_t const* __restrict f7 = a.coeff[7];
+    int32_t const* __restrict c7 = a.clip[7];
+    int32_t const* __restrict f8 = a.coeff[8];
+    int32_t const* __restrict c8 = a.clip[8];
+    int32_t const* __restrict f9 = a.coeff[9];
+    int32_t const* __restrict c9 = a.clip[9];
+    int32_t const* __restrict f10 = a.coeff[10];
+    int32_t const* __restrict c10 = a.clip[10];
+    int32_t const* __restrict f11 = a.coeff[11];
+    int32_t const* __restrict c11 = a.clip[11];
+    uint16_t* __restrict dst = a.dst;
+    int const round = 1 << (a.shift - 1), shift = a.shift, maxVal = a.maxVal;
+    for (int x = 0; x < a.width; ++x) {
+        int const cur = p0[x];
+        int sum = f0[x] * (alfClipDiff(pD3[x], cur, c0[x]) + alfClipDiff(pU3[x], cur, c0[x]));
+        sum += f1[x] * (alfClipDiff(pD2[x + 1], cur, c1[x]) + alfClipDiff(pU2[x - 1], cur, c1[x]));
+        sum += f2[x] * (alfClipDiff(pD2[x], cur, c2[x]) + alfClipDiff(pU2[x], cur, c2[x]));
+        sum += f3[x] * (alfClipDiff(pD2[x - 1], cur, c3[x]) + alfClipDiff(pU2[x + 1], cur, c3[x]));
+        sum += f4[x] * (alfClipDiff(pD1[x + 2], cur, c4[x]) + alfClipDiff(pU1[x - 2], cur, c4[x]));
+        sum += f5[x] * (alfClipDiff(pD1[x + 1], cur, c5[x]) + alfClipDiff(pU1[x - 1], cur, c5[x]));
+        sum += f6[x] * (alfClipDiff(pD1[x], cur, c6[x]) + alfClipDiff(pU1[x], cur, c6[x]));
+        sum += f7[x] * (alfClipDiff(pD1[x - 1], cur, c7[x]) + alfClipDiff(pU1[x + 1], cur, c7[x]));
+        sum += f8[x] * (alfClipDiff(pD1[x - 2], cur, c8[x]) + alfClipDiff(pU1[x + 2], cur, c8[x]));
+        sum += f9[x] * (alfClipDiff(p0[x + 3], cur, c9[x]) + alfClipDiff(p0[x - 3], cur, c9[x]));
+        sum += f10[x] * (alfClipDiff(p0[x + 2], cur, c10[x]) + alfClipDiff(p0[x - 2], cur, c10[x]));
+        sum += f11[x] * (alfClipDiff(p0[x + 1], cur, c11[x]) + alfClipDiff(p0[x - 1], cur, c11[x]));
+        dst[x] = uint16_t(alfClamp(cur + ((sum + round) >> shift), maxVal));
+    }
+}
+
+// The portable luma kernel: the taps of each block are spread over its columns first, so the
+// row loop runs over plain arrays.
+void alfLumaRowsPortable(AlfLumaRowsArgs const& a)
+{
+    int const w = a.width;
+    thread_local std::vector<int32_t> taps;
+    if (taps.size() < size_t(2 * kAlfLumaTaps) * size_t(w))
+        taps.resize(size_t(2 * kAlfLumaTaps) * size_t(w));
+    AlfLumaRowArgs row;
+    for (int j = 0; j < kAlfLumaTaps; ++j) {
+        row.coeff[j] = taps.data() + size_t(j) * size_t(w);
+        row.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
+    }
+    for (int bx = 0; bx < w; bx += 4) {
+        AlfLumaBlockTaps const& t = a.taps[bx >> 2];
+        int32_t* fc = taps.data() + size_t(bx);
+        int32_t* cc = taps.data() + size_t(kAlfLumaTaps) * size_t(w) + size_t(bx);
+        if (bx + 4 <= w) {
+            // A whole block: four equal values per tap (one vector store each).
+            for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w) {
+                fc[0] = fc[1] = fc[2] = fc[3] = t.coeff[j];
+                cc[0] = cc[1] = cc[2] = cc[3] = t.clip[j];
+            }
+            continue;
+        }
+        for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w)
+            for (int x = 0; x < w - bx; ++x) {
+                fc[x] = t.coeff[j];
+                cc[x] = t.clip[j];
+            }
+    }
+    row.width = w;
+    row.maxVal = a.maxVal;
+    for (int r = 0; r < a.rows; ++r) {
+        for (int k = 0; k < 7; ++k)
+            row.rows[k] = a.src[r][k];
+        row.dst = a.dst[r];
+        row.shift = a.shift[r];
+        alfLumaRowBody(row);
+    }
+}
+
 // Luma 7x7 diamond over [x0, x1) x [y0, y1); cls holds the classes of the 4x4 blocks from (x0, y0).
-// The coefficients and clipping values of each 4x4 block (transposed) are spread over the columns
-// of its block row first, so the per-row kernel runs over plain arrays.
+// The kernel runs per block row with the transposed taps of its blocks.
 void filterLuma(PaddedBlock const& b, AlfPlaneOut const& out, int x0, int x1, int y0, int y1, int ctbY, int ctbSize,
                 bool vbActive, int bitDepth, AlfLumaFilterSet const& fs, std::vector<AlfBlockClass> const& cls,
                 int clsStride, AlfKernels const& kernels)
 {
-    int const w = x1 - x0;
-    std::vector<int32_t> taps(size_t(2 * kAlfLumaTaps) * size_t(w));
-    AlfLumaRowArgs args;
-    for (int j = 0; j < kAlfLumaTaps; ++j) {
-        args.coeff[j] = taps.data() + size_t(j) * size_t(w);
-        args.clip[j] = taps.data() + size_t(kAlfLumaTaps + j) * size_t(w);
-    }
+    int const w = x1 - x0, nbx = (w + 3) / 4;
+    thread_local std::vector<AlfLumaBlockTaps> taps;
+    if (taps.size() < size_t(nbx))
+        taps.resize(size_t(nbx));
+    // The transposed taps of each (class, transpose index) the region uses, derived once.
+    thread_local std::vector<AlfLumaBlockTaps> variants(size_t(kAlfNumClasses) * 4);
+    bool derived[kAlfNumClasses * 4] = {};
+    AlfLumaRowsArgs args;
+    args.taps = taps.data();
     args.width = w;
     args.maxVal = (1 << bitDepth) - 1;
-    for (int y = y0; y < y1; ++y) {
-        if (((y - y0) & 3) == 0) {
-            AlfBlockClass const* clsRow = cls.data() + size_t((y - y0) >> 2) * size_t(clsStride);
-            for (int bx = 0; bx < w; bx += 4) {
-                const AlfBlockClass k = clsRow[bx >> 2];
+    for (int by = y0; by < y1; by += 4) {
+        AlfBlockClass const* clsRow = cls.data() + size_t((by - y0) >> 2) * size_t(clsStride);
+        for (int bx = 0; bx < nbx; ++bx) {
+            const AlfBlockClass k = clsRow[bx];
+            int const v = k.filtIdx * 4 + k.transposeIdx;
+            AlfLumaBlockTaps& vt = variants[size_t(v)];
+            if (!derived[v]) {
                 int const* t = kTransposeTaps[k.transposeIdx];
-                int16_t const* coeff = fs.coeff[k.filtIdx];
-                int32_t const* clip = fs.clip[k.filtIdx];
-                int32_t* fc = taps.data() + bx;
-                int32_t* cc = taps.data() + size_t(kAlfLumaTaps) * size_t(w) + bx;
-                if (bx + 4 <= w) {
-                    // A whole block: four equal values per tap (one vector store each).
-                    for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w) {
-                        int32_t const f = coeff[t[j]], c = clip[t[j]];
-                        fc[0] = fc[1] = fc[2] = fc[3] = f;
-                        cc[0] = cc[1] = cc[2] = cc[3] = c;
-                    }
-                    continue;
+                for (int j = 0; j < kAlfLumaTaps; ++j) {
+                    vt.coeff[j] = fs.coeff[k.filtIdx][t[j]];
+                    vt.clip[j] = fs.clip[k.filtIdx][t[j]];
                 }
-                for (int j = 0; j < kAlfLumaTaps; ++j, fc += w, cc += w)
-                    for (int x = 0; x < w - bx; ++x) {
-                        fc[x] = coeff[t[j]];
-                        cc[x] = clip[t[j]];
-                    }
+                derived[v] = true;
             }
+            taps[size_t(bx)] = vt;
         }
-        int const yr = y - ctbY;
-        int d1 = 1, d2 = 2, d3 = 3, shift = 7;
-        if (vbActive) {
-            if (yr == ctbSize - 5 || yr == ctbSize - 4) {
-                d1 = d2 = d3 = 0;
-                shift = 10;
-            } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
-                d1 = d2 = d3 = 1;
-            } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
-                d2 = d3 = 2;
+        args.rows = std::min(4, y1 - by);
+        for (int r = 0; r < args.rows; ++r) {
+            int const y = by + r, yr = y - ctbY;
+            int d1 = 1, d2 = 2, d3 = 3, shift = 7;
+            if (vbActive) {
+                if (yr == ctbSize - 5 || yr == ctbSize - 4) {
+                    d1 = d2 = d3 = 0;
+                    shift = 10;
+                } else if (yr == ctbSize - 6 || yr == ctbSize - 3) {
+                    d1 = d2 = d3 = 1;
+                } else if (yr == ctbSize - 7 || yr == ctbSize - 2) {
+                    d2 = d3 = 2;
+                }
             }
+            int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
+            for (int k = 0; k < 7; ++k)
+                args.src[r][k] = b.row(y + offsets[k]) + x0;
+            args.dst[r] = out.samples + ptrdiff_t(y) * out.stride + x0;
+            args.shift[r] = shift;
         }
-        int const offsets[7] = {0, -d1, d1, -d2, d2, -d3, d3};
-        for (int r = 0; r < 7; ++r)
-            args.rows[r] = b.row(y + offsets[r]) + x0;
-        args.dst = out.samples + ptrdiff_t(y) * out.stride + x0;
-        args.shift = shift;
-        kernels.lumaRow(args);
+        kernels.lumaRows(args);
     }
 }
 
@@ -445,8 +568,9 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
 
     const std::vector<int> xs = cuts(ctbX, cx1, pic.virtualBoundaryX);
     const std::vector<int> ys = cuts(ctbY, cy1, pic.virtualBoundaryY);
-    PaddedBlock lumaBlock, chromaBlock;
-    std::vector<AlfBlockClass> cls;
+    // Per thread, reused from CTB to CTB (no allocation or clearing per CTB).
+    thread_local PaddedBlock lumaBlock, chromaBlock;
+    thread_local std::vector<AlfBlockClass> cls;
     for (size_t iy = 0; iy + 1 < ys.size(); ++iy) {
         for (size_t ix = 0; ix + 1 < xs.size(); ++ix) {
             int const x0 = xs[ix], x1 = xs[ix + 1], y0 = ys[iy], y1 = ys[iy + 1];
@@ -459,7 +583,8 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
             if (lumaOn) {
                 int const clsStride = (x1 - x0 + 3) / 4;
                 cls.resize(size_t(clsStride) * size_t((y1 - y0 + 3) / 4));
-                classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride);
+                classifyRegion(lumaBlock, x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, cls, clsStride,
+                               kernels);
                 filterLuma(lumaBlock, out[0], x0, x1, y0, y1, ctbY, S, vbActive, pic.bitDepthLuma, *lumaSet, cls,
                            clsStride, kernels);
             } else {
@@ -494,7 +619,8 @@ void filterCtb(AlfPictureInfo const& pic, AlfPlaneIn const in[], AlfPlaneOut con
 
 AlfKernels const& AlfPortableKernels()
 {
-    static AlfKernels const k{"portable", &alfLumaRowBody, &alfChromaRowBody, &alfCcRowBody};
+    static AlfKernels const k{"portable", &alfLumaRowsPortable, &alfChromaRowBody, &alfCcRowBody,
+                                &alfClassifyPortable};
     return k;
 }
 
@@ -502,7 +628,8 @@ AlfKernels const* AlfVectorKernels()
 {
 #if defined(__x86_64__) || defined(__i386__)
     static bool const sHas = __builtin_cpu_supports("avx2");
-    static AlfKernels const k{"avx2", &AlfLumaRowAvx2, &AlfChromaRowAvx2, &AlfCcRowAvx2};
+    static AlfKernels const k{"avx2", &AlfLumaRowsAvx2, &AlfChromaRowAvx2, &AlfCcRowAvx2,
+                                &AlfClassifyAvx2};
     return sHas ? &k : nullptr;
 #else
     return nullptr;
@@ -659,7 +786,7 @@ AlfStatus AlfClassifyLuma(AlfPictureInfo const& pic, AlfPlaneIn const& luma, int
     b.fill(luma, x0, y0, w, h, lim, ctbX, ctbY, cx1, cy1, noCross);
     bool const vbActive = alfVirtualBoundaryActive(pic, ctbY);
     std::vector<AlfBlockClass> all(size_t(w / 4) * size_t(h / 4));
-    classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4);
+    classifyRegion(b, x0, x0 + w, y0, y0 + h, ctbY, S, vbActive, pic.bitDepthLuma, all, w / 4, AlfActiveKernels());
     for (int j = 0; j < h / 4; ++j)
         std::copy(all.begin() + ptrdiff_t(j) * (w / 4), all.begin() + ptrdiff_t(j + 1) * (w / 4),
                   cls + ptrdiff_t(j) * clsStride);

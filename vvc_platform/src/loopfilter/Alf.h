@@ -19,6 +19,7 @@
 //    contain it (boundary row at or below the picture's height).
 
 #include "bitstream/Syntax.h"
+#include "loopfilter/AlfKernels.h"
 
 #include <array>
 #include <cstddef>
@@ -95,13 +96,6 @@ struct AlfSliceFilters
 AlfStatus BuildAlfSliceFilters(AlfApsData const* const* lumaAps, int numLumaAps, AlfApsData const* chromaAps,
                                AlfApsData const* const ccAps[2], int bitDepthLuma, int bitDepthChroma,
                                AlfSliceFilters& out);
-
-// Class of one 4x4 luma block: filtIdx 0..24 and transposeIdx 0..3.
-struct AlfBlockClass
-{
-    uint8_t filtIdx = 0;
-    uint8_t transposeIdx = 0;
-};
 
 // Edges of a CTB its filters may not read across (bits of AlfCtbParams::noCross). The corner bits
 // are for raster-scan slices, where the above-left (below-right) CTB can lie in another slice while
