@@ -1,4 +1,5 @@
 #include "inter/MotionInfo.h"
+#include "util/HugePages.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -142,6 +143,7 @@ bool MotionGrid::create(int lumaWidth, int lumaHeight)
     }
     m_width = lumaWidth;
     m_height = lumaHeight;
+    vvcutil::ReserveLarge(m_cells, cells); // the largest of a picture's grids
     m_cells.assign(cells, MotionInfo());
     m_region.assign(cells, -1);
     m_affine.clear();
