@@ -1,8 +1,5 @@
 #pragma once
 
-#include <algorithm>
-#include <climits>
-
 // Inter sample prediction: fractional-sample interpolation (luma 8-tap with the alternative
 // half-sample 6-tap filter, affine luma 6-tap, chroma 4-tap), reference sample clamping with
 // horizontal wrap-around, scaled motion compensation for references of another size, decoder-side
@@ -22,6 +19,8 @@
 #include "inter/MotionInfo.h"
 #include "util/VvcCommon.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,11 +29,6 @@ namespace vvcinter {
 
 constexpr int kMaxCuSize = 128;
 
-// One colour plane of a reference picture. Samples are read at coordinates clamped to
-// [0, width - 1] x [0, height - 1] (or wrapped horizontally, see InterPicture), so the plane may
-// or may not have padding around it; width and height are those of the picture, not the padding.
-// `margin`: how many samples of replicated edge (PaddedPelStorage) may be read around the
-// picture, which spares the clamp for blocks reaching into it.
 // A reference picture still being decoded: waitFor returns once its luma lines [0, lines) and
 // their margins are final (INT_MAX - 1: all of them, the margin below the picture too).
 class ReferenceRows
@@ -46,6 +40,11 @@ protected:
     ~ReferenceRows() = default;
 };
 
+// One colour plane of a reference picture. Samples are read at coordinates clamped to
+// [0, width - 1] x [0, height - 1] (or wrapped horizontally, see InterPicture), so the plane may
+// or may not have padding around it; width and height are those of the picture, not the padding.
+// `margin`: how many samples of replicated edge (PaddedPelStorage) may be read around the
+// picture, which spares the clamp for blocks reaching into it.
 struct RefPlane
 {
     uint16_t const* samples = nullptr; // sample (0, 0)

@@ -29,8 +29,8 @@
 //    entries may be used by the slice data, and `entry.pic` is never null for them. A
 //    reference's samples are `entry.pic->samples` (padded planes, below; empty when that
 //    picture is not reconstructed), its motion field `entry.pic->motion` (null: no temporal
-//    candidates), its POC
-//    `entry.poc`, its parameter sets `entry.pic->seqSet` / `picSet` (size, scaling window).
+//    candidates), its POC `entry.poc`, its parameter sets `entry.pic->seqSet` / `picSet`
+//    (size, scaling window).
 //  - The collocated picture of the slice (TMVP, SbTMVP) is `refs.collocated` (null when the
 //    picture header turns temporal MV prediction off); its motion field keeps the POCs and
 //    long-term flags of its own references.
@@ -56,7 +56,7 @@ class SharedTask;
 }
 
 // How far the samples and the motion field of a picture being decoded are final: luma lines
-// [0, lines()) with their margins (and the chroma lines and motion of those rows); complete once
+// [0, lines) with their margins (and the chroma lines and motion of those rows); complete once
 // the picture is finished, whether it was reconstructed or failed. Complete from the start for
 // a picture that is not decoded row by row.
 class RowProgress
