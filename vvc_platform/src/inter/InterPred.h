@@ -61,7 +61,8 @@ inline void AwaitRows(RefPlane const& p, int lastRow)
 {
     if (!p.rows)
         return;
-    p.rows->waitFor(lastRow >= p.height - 1 ? INT_MAX - 1 : std::max(1, (lastRow + 1) << p.rowShift));
+    // Rows of the margin above the picture come with its first rows.
+    p.rows->waitFor(lastRow >= p.height - 1 ? INT_MAX - 1 : lastRow < 0 ? 1 : (lastRow + 1) << p.rowShift);
 }
 
 // A reference picture as the prediction reads it: its planes and its scaling window.
