@@ -695,9 +695,10 @@ void DecLib::finishPicture(int& poc, std::list<Picture*>*& pictureList, MsgLevel
         pic.motion = TakeMotionField();
         pic.motion->poc = pic.poc;
         if (pic.samples.allocate(ChromaFormat(sps.chromaFormatIdc), pps.picWidth, pps.picHeight, sps.bitDepth) &&
-            pic.motion->create(pps.picWidth, pps.picHeight))
+            pic.motion->create(pps.picWidth, pps.picHeight)) {
             pic.progress.begin();
-        else {
+            job->rows = true;
+        } else {
             job->reconstruct = false; // no memory for it: a picture without samples
             pic.motion.reset();
             pic.samples.destroy();
@@ -728,7 +729,7 @@ void DecLib::runJob(PictureJob& job)
 {
     Picture& pic = *job.pic;
     std::unique_ptr<IntraPictureReconstructor> recon;
-    bool const rows = job.reconstruct && pic.seqSet && pic.picSet;
+    bool const rows = job.rows;
     // Pictures waiting on its rows go on once it is finished, whatever happens.
     struct Finish
     {
@@ -791,7 +792,7 @@ void DecLib::finishSamples(PictureJob& job, IntraPictureReconstructor* recon)
     std::string const stats = recon && std::getenv("SERAVIN_VVC_STATS") ? recon->toolStats() : std::string();
     bool const reconstructed = recon && recon->ok();
     // Its rows are all written: the pictures waiting on them go on while the hash is checked.
-    if (job.reconstruct && pic.seqSet && pic.picSet)
+    if (job.rows)
         pic.progress.finish(!reconstructed);
     job.intraPicture = pic.syntaxComplete && pic.numSlices > 0 && pic.numIntraSlices == pic.numSlices;
     PelUnitBuf const buf = reconstructed ? pic.samples.view() : PelUnitBuf();

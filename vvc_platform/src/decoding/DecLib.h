@@ -186,6 +186,7 @@ private:
         bool reconstruct = false;
         bool hashCheck = false;
         std::vector<DeferredSlice> slices;
+        bool rows = false;             // decoded row by row into the picture's planes (made for it)
         bool sao = false, alf = false; // a slice uses them
         std::shared_ptr<vvcutil::SharedTask> task;
         // Outcome.

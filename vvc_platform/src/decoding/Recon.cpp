@@ -996,8 +996,6 @@ void IntraPictureReconstructor::decodeInto(Picture* target, bool sao, bool alf)
     m_planned = true;
     m_planSao = sao;
     m_planAlf = alf;
-    if (sao || alf)
-        filterOutput(sao ? "SAO" : "ALF");
 }
 
 void IntraPictureReconstructor::endSlice()
