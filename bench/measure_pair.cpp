@@ -3,8 +3,10 @@
 // prints the frame count, the time and the frames per second, then the time to the first frame's
 // values and the rate after it (a stream's decoding may take long to give its first pictures).
 // Exit code 0 only when every frame of the pair was measured; for timing whole processes against
-// other tools.
+// other tools. As in the application, each file is first opened as a project's file is (its type
+// found, its pictures counted) and the run then opens it with that record; only the run is timed.
 
+#include "decoders/ze_nox_decoder_factory.h"
 #include "metrics/ze_quality_metric_calculator.h"
 
 #include <QCoreApplication>
@@ -23,6 +25,20 @@ ZeNoxCoreError NoDialog(QString const&, int&, int&, int&, ImageInfo::IMG_TYPE&, 
     return ZE_NOX_CORE_CANCELED;
 }
 
+// The record a project keeps of the file once it is added, false when it does not open. The type
+// comes from the name, or, where the user would be asked, from the file's first bytes.
+bool RecordOf(QString const& fileName, StreamParams& params)
+{
+    ZeStreamType type = DetectStreamTypeByFilename(fileName);
+    if (type == ZE_STREAM_TYPE_UNKNOWN)
+        type = DetectStreamTypeByContent(fileName);
+    ZeOpenedNoxDecoder opened = CreateAndOpenNoxDecoder(type, fileName, nullptr, &NoDialog, false, true);
+    if (opened.result != ZE_NOX_CORE_OK)
+        return false;
+    params = opened.decoder->params();
+    return params.valid;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -37,6 +53,14 @@ int main(int argc, char** argv)
     if (!end || *end != '\0' || threads < 0 || threads > 1024) {
         std::fprintf(stderr, "bad thread count: %s\n", argv[3]);
         return 2;
+    }
+
+    QString const ref = QString::fromLocal8Bit(argv[1]);
+    QString const dis = QString::fromLocal8Bit(argv[2]);
+    StreamParams refParams, disParams;
+    if (!RecordOf(ref, refParams) || !RecordOf(dis, disParams)) {
+        std::fprintf(stderr, "cannot open the pair\n");
+        return 1;
     }
 
     ZeQualityMetricCalculator calc;
@@ -54,7 +78,7 @@ int main(int argc, char** argv)
 
     auto const t0 = Clock::now();
     ZeNoxCoreError const rc = calc.start(
-        QString::fromLocal8Bit(argv[2]), nullptr, QString::fromLocal8Bit(argv[1]), nullptr, static_cast<int>(threads),
+        dis, &disParams, ref, &refParams, static_cast<int>(threads),
         0, 1 << 30, 0, 1 << 30,
         {ZE_VIDEO_QUALITY_METRIC_PSNR, ZE_VIDEO_QUALITY_METRIC_SSIM, ZE_VIDEO_QUALITY_METRIC_VMAF}, &NoDialog);
     if (rc != ZE_NOX_CORE_OK) {

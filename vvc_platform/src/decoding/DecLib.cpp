@@ -66,6 +66,7 @@ DecLib::~DecLib()
     vvcpool::ReleaseFreePlanes();
     IntraPictureReconstructor::ReleaseFreeGrids();
     ReleaseFreeMotionFields();
+    vvcslice::ReleaseParserBuffers();
 }
 
 void DecLib::retireOldest() const

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace vvcslice {
 
@@ -229,6 +230,18 @@ struct CuRec
     int qp = 0;          // QpY
 };
 
+// A parse's picture-sized buffers, kept for later slices (as the reconstruction's grids are):
+// fresh ones would cost their page faults on every picture. Never destroyed: a parse may end
+// after the statics at exit.
+struct ParserBuffers
+{
+    std::vector<int> grid[2];
+    std::vector<CuRec> cus;
+};
+std::mutex& gBuffersLock = *new std::mutex;
+std::vector<ParserBuffers>& gFreeBuffers = *new std::vector<ParserBuffers>;
+constexpr size_t kMaxFreeBuffers = 64; // more than the slices in flight
+
 class Parser
 {
 public:
@@ -236,7 +249,27 @@ public:
            SliceDataSink* sink, RefDistances const* refs)
         : m_sps(sps), m_pps(pps), m_sh(sh), m_aps(aps), m_sink(sink), m_refs(refs)
     {
+        std::lock_guard<std::mutex> lock(gBuffersLock);
+        if (!gFreeBuffers.empty()) {
+            swapBuffers(gFreeBuffers.back());
+            gFreeBuffers.pop_back();
+        }
+        m_cus.clear();
     }
+    ~Parser()
+    {
+        try {
+            ParserBuffers kept;
+            swapBuffers(kept);
+            std::lock_guard<std::mutex> lock(gBuffersLock);
+            if (gFreeBuffers.size() < kMaxFreeBuffers)
+                gFreeBuffers.push_back(std::move(kept));
+        } catch (std::bad_alloc const&) {
+            // Not kept: a later parse makes its own.
+        }
+    }
+    Parser(Parser const&) = delete;
+    Parser& operator=(Parser const&) = delete;
 
     SliceParseResult run(uint8_t const* data, size_t size)
     {
@@ -256,6 +289,12 @@ public:
 
 private:
     [[noreturn]] void fail(std::string const& text) { throw ParseError{text}; }
+    void swapBuffers(ParserBuffers& b)
+    {
+        m_grid[0].swap(b.grid[0]);
+        m_grid[1].swap(b.grid[1]);
+        m_cus.swap(b.cus);
+    }
 
     unsigned bin(int ctx) { return m_cabac.decodeBin(m_ctx[size_t(ctx)]); }
     unsigned bypass() { return m_cabac.decodeBypass(); }
@@ -1966,6 +2005,13 @@ int PredictQpY(QgNeighbours const& q)
     int const a = q.left != kNoQp ? q.left : q.prev;
     int const b = q.above != kNoQp && q.aboveInCtu ? q.above : q.prev;
     return (a + b + 1) >> 1;
+}
+
+void ReleaseParserBuffers()
+{
+    std::vector<ParserBuffers> leaving;
+    std::lock_guard<std::mutex> lock(gBuffersLock);
+    leaving.swap(gFreeBuffers);
 }
 
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, SeqParameterSet const& sps,

@@ -192,6 +192,9 @@ void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2]);
 // Slices of every type: the sink receives the CTUs and coding units in decoding order. Parsing
 // needs nothing of the reconstruction or of derived motion; of the references only their POC
 // distances, `refs` as the picture buffer resolves them (null: HeaderRefDistances).
+// Frees the buffers parses keep for later ones (a decoder closing calls it).
+void ReleaseParserBuffers();
+
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                 vvcsyntax::PicParameterSet const& pps, vvcsyntax::SliceHeaderParams const& sh,
                                 ApsLookup const& aps, SliceDataSink* sink = nullptr,
