@@ -1,5 +1,7 @@
 #include "slice/SliceParser.h"
 
+#include "util/WorkerPool.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -240,7 +242,6 @@ struct ParserBuffers
 };
 std::mutex& gBuffersLock = *new std::mutex;
 std::vector<ParserBuffers>& gFreeBuffers = *new std::vector<ParserBuffers>;
-constexpr size_t kMaxFreeBuffers = 64; // more than the slices in flight
 
 class Parser
 {
@@ -262,7 +263,8 @@ public:
             ParserBuffers kept;
             swapBuffers(kept);
             std::lock_guard<std::mutex> lock(gBuffersLock);
-            if (gFreeBuffers.size() < kMaxFreeBuffers)
+            // As many as there may be pictures in flight.
+            if (gFreeBuffers.size() < 2 * size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
                 gFreeBuffers.push_back(std::move(kept));
         } catch (std::bad_alloc const&) {
             // Not kept: a later parse makes its own.
