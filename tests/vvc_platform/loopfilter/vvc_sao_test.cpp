@@ -184,6 +184,68 @@ TEST(VvcSao, EdgeOffsetNeighboursAcrossCtbCornersAndVirtualBoundaries)
     }
 }
 
+// A picture filtered in parts of lines (as rows are filtered while the picture is decoded) gives
+// the whole picture's result, and a part writes only its own lines: random 4:2:0 planes of
+// partial CTBs with band and edge offsets of every class, closed CTB pairs and a virtual boundary.
+TEST(VvcSao, LinesFilteredInPartsGiveTheWholePicture)
+{
+    int const w = 40, h = 42, ctb = 16;
+    std::mt19937 rng(7);
+    std::vector<Plane> planes;
+    for (int c = 0; c < 3; ++c) {
+        int const pw = c ? (w + 1) / 2 : w, ph = c ? (h + 1) / 2 : h;
+        std::vector<int> v(size_t(pw) * size_t(ph));
+        for (int& x : v)
+            x = int(rng() % 1024);
+        planes.emplace_back(pw, ph, v);
+    }
+    int const ctus = ((w + ctb - 1) / ctb) * ((h + ctb - 1) / ctb);
+    std::vector<SaoParams> params(size_t(3 * ctus));
+    for (SaoParams& p : params)
+        p = Params(int(rng() % 3), int(rng() % 15) - 7, int(rng() % 15) - 7, int(rng() % 15) - 7,
+                   int(rng() % 15) - 7, int(rng() % 32));
+    for (SaoParams& p : params)
+        p.eoClass &= 3;
+    auto run = [&](std::vector<std::pair<int, int>> const& parts) {
+        std::vector<std::vector<uint16_t>> out;
+        SaoPicture pic;
+        pic.width = w;
+        pic.height = h;
+        pic.ctbSize = ctb;
+        pic.widthInCtbs = (w + ctb - 1) / ctb;
+        pic.bitDepth = 10;
+        pic.vbY = {24};
+        for (int c = 0; c < 3; ++c) {
+            out.emplace_back(planes[size_t(c)].samples.size(), 0xFFFF);
+            pic.planes[c] = planes[size_t(c)].view();
+            pic.out[c] = out.back().data();
+        }
+        auto get = [&](int ctu, int c, SaoParams& p) {
+            p = params[size_t(3 * ctu + c)];
+            return p.typeIdx != 0;
+        };
+        auto closed = [](int a, int b) { return (a == 0 && b == 4) || (a == 4 && b == 0) || (a + b == 5); };
+        for (auto const& part : parts)
+            EXPECT_TRUE(ApplySaoToLines(pic, get, closed, part.first, part.second));
+        return out;
+    };
+    auto const whole = run({{0, h}});
+    EXPECT_EQ(run({{0, 8}, {8, 24}, {24, 40}, {40, h}}), whole);
+    EXPECT_EQ(run({{0, 16}, {16, 18}, {18, h}}), whole);
+    // Lines 8 to 24 alone: nothing else written.
+    auto const part = run({{8, 24}});
+    for (int c = 0; c < 3; ++c) {
+        int const pw = planes[size_t(c)].width, sh = c ? 1 : 0;
+        for (int y = 0; y < planes[size_t(c)].height; ++y)
+            for (int x = 0; x < pw; ++x) {
+                size_t const i = size_t(y) * size_t(pw) + size_t(x);
+                bool const inside = y >= (8 >> sh) && y < (24 >> sh);
+                EXPECT_EQ(part[size_t(c)][i], inside ? whole[size_t(c)][i] : 0xFFFF)
+                    << "plane " << c << " at " << x << "," << y;
+            }
+    }
+}
+
 // The vector edge-offset row against the portable one: every width, the bit depths SAO serves,
 // flat runs (signs of zero) and the range's ends, offsets that clip at both ends; then whole
 // planes of every edge class with vector kernels allowed and not.

@@ -1030,8 +1030,19 @@ void IntraPictureReconstructor::advanceRows(bool all)
             done = to;
     };
     stage(m_rowsDeblocked, all ? h : m_rowsComplete - 1, &IntraPictureReconstructor::deblockRows, true);
-    stage(m_rowsSao, all ? h : m_rowsDeblocked - 1, &IntraPictureReconstructor::saoRows, m_planSao);
-    stage(m_rowsAlf, all ? h : m_rowsSao - 1, &IntraPictureReconstructor::alfRows, m_planAlf);
+    // The deblocked rows are final but for the last one, whose bottom lines the deblocking of the
+    // next row changes. SAO filters the final rows, and with ALF also the first lines of the last
+    // deblocked row: ALF of the row above reads a few of them (below its virtual boundary), so
+    // that row is filtered and given out one row earlier.
+    int const lead = m_planSao && m_planAlf ? kSaoLeadLines : 0;
+    int const saoTo = all ? m_pps.picHeight
+                          : std::min(m_pps.picHeight, std::max(0, m_rowsDeblocked - 1) * m_sps.ctbSize() +
+                                                          (m_rowsDeblocked > 0 ? lead : 0));
+    if (m_planSao && saoTo > m_saoLines && ok())
+        saoLines(m_saoLines, saoTo);
+    if (ok())
+        m_saoLines = std::max(m_saoLines, saoTo);
+    stage(m_rowsAlf, all ? h : m_rowsDeblocked - 1, &IntraPictureReconstructor::alfRows, m_planAlf);
     stage(m_rowsOut, m_rowsAlf, &IntraPictureReconstructor::outputRows, m_target != nullptr);
 }
 
@@ -1075,7 +1086,7 @@ void IntraPictureReconstructor::finishPicture()
         fail("no memory for the motion field");
 }
 
-void IntraPictureReconstructor::saoRows(int r0, int r1)
+void IntraPictureReconstructor::saoLines(int y0, int y1)
 {
     // SAO reads the deblocked picture and writes every sample of its output.
     if (!filterOutput("SAO"))
@@ -1109,6 +1120,6 @@ void IntraPictureReconstructor::saoRows(int r0, int r1)
     sp.vbX = m_vbX;
     sp.vbY = m_vbY;
     auto closed = [&](int a, int b) { return closedBoundary(a, b); };
-    if (!ApplySaoToRows(sp, params, closed, r0, r1))
+    if (!ApplySaoToLines(sp, params, closed, y0, y1))
         fail("SAO refused the picture");
 }

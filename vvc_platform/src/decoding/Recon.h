@@ -110,7 +110,7 @@ private:
     void advanceRows(bool all);
     // The stages over CTU rows [r0, r1).
     void deblockRows(int r0, int r1);
-    void saoRows(int r0, int r1);
+    void saoLines(int y0, int y1); // luma lines
     void alfRows(int r0, int r1);
     void outputRows(int r0, int r1);
     // The output planes of SAO and ALF (m_filtered, the picture's size; its samples unspecified);
@@ -215,7 +215,12 @@ private:
     bool m_planned = false, m_planSao = false, m_planAlf = false;
     int m_openCtu = -1;
     std::vector<int> m_rowCtus;
-    int m_rowsComplete = 0, m_rowsDeblocked = 0, m_rowsSao = 0, m_rowsAlf = 0, m_rowsOut = 0;
+    int m_rowsComplete = 0, m_rowsDeblocked = 0, m_rowsAlf = 0, m_rowsOut = 0;
+    int m_saoLines = 0; // luma lines filtered by SAO
+    // Lines of a deblocked row ALF of the row above reads: 4 luma lines below its virtual
+    // boundary and the 3 its filter reaches, with room (fewer than a CTB's, whose last 7 lines
+    // the next row's deblocking may still change).
+    static constexpr int kSaoLeadLines = 8;
     std::vector<AlfCtbParams> m_alfCtbs;
     // The reference pictures of the slice as the prediction waits for their rows, its collocated
     // picture, and every picture read while decoding this one.

@@ -34,14 +34,16 @@ inline uint16_t Clip(int v, int maxVal)
 } // namespace
 
 void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, int y0, int width, int height,
-              int bitDepth, SaoParams const& p, SaoNeighbours const& nb)
+              int bitDepth, SaoParams const& p, SaoNeighbours const& nb, int rowBegin, int rowEnd)
 {
     if (!src.samples || !dst || bitDepth < 5 || bitDepth > 16)
         return;
     int const x1 = std::min(x0 + width, src.width), y1 = std::min(y0 + height, src.height);
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
-    if (x0 >= x1 || y0 >= y1)
+    // The rows written; y0 and y1 stay the block's bounds.
+    int const r0 = std::max(y0, rowBegin), r1 = std::min(y1, rowEnd);
+    if (x0 >= x1 || r0 >= r1)
         return;
     int const maxVal = (1 << bitDepth) - 1;
     auto srcRow = [&](int y) { return src.samples + ptrdiff_t(y) * src.stride; };
@@ -55,7 +57,7 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
         for (int k = 0; k < 32; ++k)
             bandOffset[k] = p.offsetVal[bandTable[k]];
         int const shift = bitDepth - 5;
-        for (int y = y0; y < y1; ++y) {
+        for (int y = r0; y < r1; ++y) {
             uint16_t const* s = srcRow(y);
             uint16_t* d = dstRow(y);
             for (int x = x0; x < x1; ++x)
@@ -64,7 +66,7 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
         return;
     }
     if (p.typeIdx != 2) {
-        for (int y = y0; y < y1; ++y)
+        for (int y = r0; y < r1; ++y)
             std::copy(srcRow(y) + x0, srcRow(y) + x1, dstRow(y) + x0);
         return;
     }
@@ -93,7 +95,7 @@ void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, 
     // Columns whose both neighbours are inside the plane.
     int const xs = std::max(x0, dxA < 0 || dxB < 0 ? 1 : 0);
     int const xe = std::min(x1, src.width - (dxA > 0 || dxB > 0 ? 1 : 0));
-    for (int y = y0; y < y1; ++y) {
+    for (int y = r0; y < r1; ++y) {
         uint16_t const* s = srcRow(y);
         uint16_t* d = dstRow(y);
         int const ay = y + dyA, by = y + dyB;
@@ -141,14 +143,26 @@ bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
 bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                     std::function<bool(int ctuA, int ctuB)> const& closed, int ctbRowBegin, int ctbRowEnd)
 {
+    if (pic.ctbSize <= 0)
+        return false;
+    int64_t const begin = std::max<int64_t>(ctbRowBegin, 0) * pic.ctbSize;
+    int64_t const end = std::min<int64_t>(int64_t(ctbRowEnd) * pic.ctbSize, pic.height);
+    return ApplySaoToLines(pic, params, closed, int(std::min<int64_t>(begin, pic.height)), int(std::max<int64_t>(end, 0)));
+}
+
+bool ApplySaoToLines(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                     std::function<bool(int ctuA, int ctuB)> const& closed, int lineBegin, int lineEnd)
+{
     if (pic.ctbSize <= 0 || pic.widthInCtbs <= 0 || int64_t(pic.widthInCtbs) * pic.ctbSize < pic.width ||
         pic.bitDepth < 5 || pic.bitDepth > 16)
         return false;
     int const heightInCtbs = (pic.height + pic.ctbSize - 1) / pic.ctbSize;
-    ctbRowBegin = std::max(ctbRowBegin, 0);
-    ctbRowEnd = std::min(ctbRowEnd, heightInCtbs);
-    if (ctbRowBegin >= ctbRowEnd)
+    lineBegin = std::max(lineBegin, 0);
+    lineEnd = std::min(lineEnd, pic.height);
+    if (lineBegin >= lineEnd)
         return true;
+    int const ctbRowBegin = lineBegin / pic.ctbSize;
+    int const ctbRowEnd = std::min(heightInCtbs, (lineEnd + pic.ctbSize - 1) / pic.ctbSize);
     int const rowCount = ctbRowEnd - ctbRowBegin;
     // Every CTB reads the deblocked input and writes its own area of the output: the CTB rows of
     // the planes run in parallel.
@@ -159,6 +173,8 @@ bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx,
             return;
         int const scale = c ? 2 : 1;
         int const ctb = pic.ctbSize / scale;
+        // The plane's lines of the luma lines (the last chroma line of an odd height included).
+        int const rowBegin = lineBegin / scale, rowEnd = (lineEnd + scale - 1) / scale;
         // A luma boundary at v separates plane positions below and from ceil(v / scale) on.
         SaoNeighbours nb;
         for (int v : pic.vbX)
@@ -178,7 +194,7 @@ bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx,
                         nb.block[dy + 1][dx + 1] = !inside || !closed || !closed(ctu, ny * pic.widthInCtbs + nx);
                     }
             // Every sample is written: unfiltered CTBs are copied.
-            ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb);
+            ApplySao(src, pic.out[c], src.stride, rx * ctb, ry * ctb, ctb, ctb, pic.bitDepth, p, nb, rowBegin, rowEnd);
         }
     });
     return true;

@@ -2,6 +2,7 @@
 
 #include "picture/PictureHash.h"
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -28,9 +29,11 @@ struct SaoNeighbours
 
 // Filters the block [x0, x0 + width) x [y0, y0 + height) of a plane: reads the deblocked plane
 // `src` (whole plane), writes the block into `dst` (a plane of the same size and layout). A
-// sample whose edge neighbours may not be used is left as it is.
+// sample whose edge neighbours may not be used is left as it is. Only the plane rows
+// [rowBegin, rowEnd) of the block are written (the block's bounds still decide its neighbours).
 void ApplySao(PlaneView const& src, uint16_t* dst, ptrdiff_t dstStride, int x0, int y0, int width, int height,
-              int bitDepth, SaoParams const& params, SaoNeighbours const& neighbours = SaoNeighbours());
+              int bitDepth, SaoParams const& params, SaoNeighbours const& neighbours = SaoNeighbours(),
+              int rowBegin = 0, int rowEnd = INT_MAX);
 
 // SAO of a whole picture, CTB by CTB, from the deblocked picture `planes` into `out` (planes of
 // the same sizes, every sample written: unfiltered CTBs are copied). `params(ctuAddr, cIdx, p)`
@@ -55,3 +58,7 @@ bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
 // to them).
 bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                     std::function<bool(int ctuA, int ctuB)> const& closed, int ctbRowBegin, int ctbRowEnd);
+// The same for the luma lines [lineBegin, lineEnd) of the output (and the chroma lines they
+// cover; both even, or lineEnd the picture height): a CTB row may be filtered in parts.
+bool ApplySaoToLines(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
+                     std::function<bool(int ctuA, int ctuB)> const& closed, int lineBegin, int lineEnd);
