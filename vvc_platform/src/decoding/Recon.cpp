@@ -93,6 +93,7 @@ void IntraPictureReconstructor::ReleaseFreeGrids()
 
 IntraPictureReconstructor::~IntraPictureReconstructor()
 {
+    waitFilters();
     returnGrids();
 }
 
@@ -161,6 +162,8 @@ void IntraPictureReconstructor::startSlice(SliceHeaderParams const& sh, int slic
 {
     completeCtu(m_openCtu);
     m_openCtu = -1;
+    // What the filters read of the slices changes here.
+    waitFilters();
     m_sh = &sh;
     m_slice = sliceIndex;
     m_ibcHistory.clear();
@@ -1016,10 +1019,38 @@ void IntraPictureReconstructor::completeCtu(int ctuAddr)
     while (m_rowsComplete < h && m_rowCtus[size_t(m_rowsComplete)] >= w)
         ++m_rowsComplete;
     if (m_planned && m_rowsComplete != before)
-        advanceRows(false);
+        startFilters();
 }
 
-void IntraPictureReconstructor::advanceRows(bool all)
+void IntraPictureReconstructor::startFilters()
+{
+    waitFilters();
+    int const rows = m_rowsComplete;
+    try {
+        handOverSubblocks();
+        m_filters.start([this, rows] { advanceRows(rows, false); });
+    } catch (std::exception const& e) {
+        fail(std::string("loop filters: ") + e.what());
+    }
+}
+
+void IntraPictureReconstructor::handOverSubblocks()
+{
+    m_filterSubblocks.insert(m_filterSubblocks.end(), m_subblockUnits.begin() + ptrdiff_t(m_subblocksHanded),
+                             m_subblockUnits.end());
+    m_subblocksHanded = m_subblockUnits.size();
+}
+
+void IntraPictureReconstructor::waitFilters()
+{
+    try {
+        m_filters.wait();
+    } catch (std::exception const& e) {
+        fail(std::string("loop filters: ") + e.what());
+    }
+}
+
+void IntraPictureReconstructor::advanceRows(int rowsComplete, bool all)
 {
     int const h = m_pps.picHeightInCtbs;
     auto stage = [&](int& done, int to, void (IntraPictureReconstructor::*run)(int, int), bool on) {
@@ -1029,7 +1060,7 @@ void IntraPictureReconstructor::advanceRows(bool all)
         if (ok())
             done = to;
     };
-    stage(m_rowsDeblocked, all ? h : m_rowsComplete - 1, &IntraPictureReconstructor::deblockRows, true);
+    stage(m_rowsDeblocked, all ? h : rowsComplete - 1, &IntraPictureReconstructor::deblockRows, true);
     // The deblocked rows are final but for the last one, whose bottom lines the deblocking of the
     // next row changes. SAO filters the final rows, and with ALF also the first lines of the last
     // deblocked row: ALF of the row above reads a few of them (below its virtual boundary), so
@@ -1068,8 +1099,14 @@ void IntraPictureReconstructor::finishPicture()
         m_planAlf = std::any_of(m_alfFilters.begin(), m_alfFilters.end(), [](auto const& f) { return f != nullptr; });
     }
     // Inverse luma mapping (in the deblocking stage), deblocking, SAO and ALF of the rows left.
+    waitFilters();
+    try {
+        handOverSubblocks();
+    } catch (std::bad_alloc const&) {
+        fail("no memory for the deblocking");
+    }
     if (ok())
-        advanceRows(true);
+        advanceRows(m_rowsComplete, true);
     // A picture that read from a picture which failed fails too.
     for (RowProgress const* p : m_usedRefs) {
         p->waitFor(INT_MAX);

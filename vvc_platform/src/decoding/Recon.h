@@ -10,8 +10,11 @@
 #include "picture/Picture.h"
 #include "slice/SliceParser.h"
 #include "bitstream/Syntax.h"
+#include "util/WorkerPool.h"
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,7 +55,8 @@ public:
     // when one of them did.
     void finishPicture();
 
-    bool ok() const { return m_error.empty(); }
+    bool ok() const { return !m_failed.load(std::memory_order_acquire); }
+    // Once the picture is finished (the filters of its rows may fail meanwhile).
     std::string const& error() const { return m_error; }
     // The picture's planes; the filters of finishPicture leave it in other planes (fetch them after).
     PelStorage& picture() { return m_pic; }
@@ -107,7 +111,13 @@ private:
     // deblocked (and inverse mapped) once the row below is reconstructed (until then intra
     // prediction reads its samples unfiltered), SAO filters a row once the row below is deblocked,
     // ALF once the row below has SAO; then the row is final.
-    void advanceRows(bool all);
+    // The stages of the rows of the first `rowsComplete` complete CTU rows (all: of every row).
+    void advanceRows(int rowsComplete, bool all);
+    // Row by row, the filters run on a worker behind the reconstruction: the rows they filter are
+    // no longer written, and what they read of the slices changes only once they have stopped.
+    void startFilters();
+    void waitFilters();
+    void handOverSubblocks();
     // The stages over CTU rows [r0, r1).
     void deblockRows(int r0, int r1);
     void saoLines(int y0, int y1); // luma lines
@@ -129,10 +139,14 @@ private:
     // Predicted as a whole unit before the residual (block copy, inter).
     static bool unitPredicted(vvcslice::CodingUnit const& cu) { return cu.ibc || isInter(cu); }
     static bool isIntra(vvcslice::CodingUnit const& cu) { return !unitPredicted(cu); }
+    // From the reconstruction or from the filters running behind it: the first failure stays.
     void fail(std::string const& text)
     {
-        if (m_error.empty())
+        std::lock_guard<std::mutex> lock(m_errorLock);
+        if (!m_failed.load(std::memory_order_relaxed)) {
             m_error = text;
+            m_failed.store(true, std::memory_order_release);
+        }
     }
 
     vvcsyntax::SeqParameterSet const& m_sps;
@@ -193,6 +207,9 @@ private:
     std::vector<uint16_t> m_intraPred[3];
     vvcinter::Mv m_refined[(vvcinter::kMaxCuSize / 4) * (vvcinter::kMaxCuSize / 4)][2];
     std::vector<Rect> m_subblockUnits;   // affine and subblock temporal units (their inner edges)
+    // Those the filters read, handed over while they stop (the reconstruction adds to the first).
+    std::vector<Rect> m_filterSubblocks;
+    size_t m_subblocksHanded = 0;
     std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
@@ -202,6 +219,8 @@ private:
     std::vector<Rect> m_tbs, m_tbTodo;
     std::vector<int32_t> m_res[3], m_jointRes[2];
     std::vector<uint16_t> m_chromaPred;
+    std::atomic<bool> m_failed{false};
+    std::mutex m_errorLock;
     std::string m_error;
     // The picture-sized grids, kept from picture to picture (fresh memory for each would cost
     // its page faults every time).
@@ -250,4 +269,5 @@ private:
         // and weightings applied.
         int biInt = 0, biFrac = 0, dmvr = 0, bdof = 0, bcw = 0, weighted = 0;
     } m_counts;
+    vvcutil::Task m_filters; // last: stopped before the members it uses go
 };

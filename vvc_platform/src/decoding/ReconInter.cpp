@@ -277,7 +277,7 @@ void IntraPictureReconstructor::motionEdges(int y4Begin, int y4End)
     auto transformEdge = [&](EdgeDir d, int x4, int y4) {
         return x4 >= 0 && y4 >= 0 && x4 < w4 && y4 < h4 && (m_dbk.edge(d, x4, y4).kind & kTransformEdgeY);
     };
-    for (Rect const& r : m_subblockUnits) {
+    for (Rect const& r : m_filterSubblocks) {
         if ((r.y >> 2) < y4Begin || (r.y >> 2) >= y4End)
             continue;
         int const slice = m_done[0][size_t(r.y >> 2) * size_t(m_gridW) + size_t(r.x >> 2)];
