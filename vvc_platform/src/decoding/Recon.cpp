@@ -773,7 +773,7 @@ void IntraPictureReconstructor::deblockRows(int r0, int r1)
     if (std::find(m_sliceDeblock.begin(), m_sliceDeblock.end(), 1) == m_sliceDeblock.end())
         return;
     vvcdeblock::DeriveEdges(m_dbk, u0, u1);
-    if (m_anyInter)
+    if (m_filterAnyInter)
         motionEdges(u0, u1);
     // Luma edges between two block copy units: the block vector comparison.
     if (!m_ibcCell.empty())
@@ -1027,18 +1027,19 @@ void IntraPictureReconstructor::startFilters()
     waitFilters();
     int const rows = m_rowsComplete;
     try {
-        handOverSubblocks();
+        handOverToFilters();
         m_filters.start([this, rows] { advanceRows(rows, false); });
     } catch (std::exception const& e) {
         fail(std::string("loop filters: ") + e.what());
     }
 }
 
-void IntraPictureReconstructor::handOverSubblocks()
+void IntraPictureReconstructor::handOverToFilters()
 {
     m_filterSubblocks.insert(m_filterSubblocks.end(), m_subblockUnits.begin() + ptrdiff_t(m_subblocksHanded),
                              m_subblockUnits.end());
     m_subblocksHanded = m_subblockUnits.size();
+    m_filterAnyInter = m_anyInter;
 }
 
 void IntraPictureReconstructor::waitFilters()
@@ -1101,7 +1102,7 @@ void IntraPictureReconstructor::finishPicture()
     // Inverse luma mapping (in the deblocking stage), deblocking, SAO and ALF of the rows left.
     waitFilters();
     try {
-        handOverSubblocks();
+        handOverToFilters();
     } catch (std::bad_alloc const&) {
         fail("no memory for the deblocking");
     }

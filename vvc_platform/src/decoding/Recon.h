@@ -117,7 +117,7 @@ private:
     // no longer written, and what they read of the slices changes only once they have stopped.
     void startFilters();
     void waitFilters();
-    void handOverSubblocks();
+    void handOverToFilters();
     // The stages over CTU rows [r0, r1).
     void deblockRows(int r0, int r1);
     void saoLines(int y0, int y1); // luma lines
@@ -207,9 +207,11 @@ private:
     std::vector<uint16_t> m_intraPred[3];
     vvcinter::Mv m_refined[(vvcinter::kMaxCuSize / 4) * (vvcinter::kMaxCuSize / 4)][2];
     std::vector<Rect> m_subblockUnits;   // affine and subblock temporal units (their inner edges)
-    // Those the filters read, handed over while they stop (the reconstruction adds to the first).
+    // What the filters read of these, handed over while they stop (the reconstruction adds to
+    // the units and sets m_anyInter as it goes).
     std::vector<Rect> m_filterSubblocks;
     size_t m_subblocksHanded = 0;
+    bool m_filterAnyInter = false;
     std::vector<uint8_t> m_tileColumnStart; // per CTB column: the first of a tile column
     std::vector<uint8_t> m_lumaMip;
     // The luma prediction of the current block (shared by ISP sub-partitions narrower than 4).
