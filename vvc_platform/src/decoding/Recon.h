@@ -105,13 +105,13 @@ private:
     // filtering across them off; another subpicture when that of ctuA, or for the deblocking
     // either of the two, keeps loop filters from crossing its boundary).
     bool closedBoundary(int ctuA, int ctuB, bool deblocking = false) const;
-    // The CTU's samples and motion are complete; filters the rows that lets.
+    // The CTU's samples and motion are complete; starts the filters of the rows that lets.
     void completeCtu(int ctuAddr);
-    // Runs each stage over the CTU rows it may filter (all of them when `all`): a CTU row is
-    // deblocked (and inverse mapped) once the row below is reconstructed (until then intra
-    // prediction reads its samples unfiltered), SAO filters a row once the row below is deblocked,
-    // ALF once the row below has SAO; then the row is final.
-    // The stages of the rows of the first `rowsComplete` complete CTU rows (all: of every row).
+    // Runs each stage over the CTU rows it may filter, of the first `rowsComplete` complete rows
+    // (all of them when `all`): a CTU row is deblocked (and inverse mapped) once the row below is
+    // reconstructed (until then intra prediction reads its samples unfiltered); SAO and ALF filter
+    // a row once the row below is deblocked (SAO then also filters the first lines of the row
+    // below, which ALF reads); then the row is final.
     void advanceRows(int rowsComplete, bool all);
     // Row by row, the filters run on a worker behind the reconstruction: the rows they filter are
     // no longer written, and what they read of the slices changes only once they have stopped.
