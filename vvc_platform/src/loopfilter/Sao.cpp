@@ -143,11 +143,9 @@ bool ApplySaoToPicture(SaoPicture const& pic, std::function<bool(int ctu, int cI
 bool ApplySaoToRows(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,
                     std::function<bool(int ctuA, int ctuB)> const& closed, int ctbRowBegin, int ctbRowEnd)
 {
-    if (pic.ctbSize <= 0)
-        return false;
-    int64_t const begin = std::max<int64_t>(ctbRowBegin, 0) * pic.ctbSize;
-    int64_t const end = std::min<int64_t>(int64_t(ctbRowEnd) * pic.ctbSize, pic.height);
-    return ApplySaoToLines(pic, params, closed, int(std::min<int64_t>(begin, pic.height)), int(std::max<int64_t>(end, 0)));
+    // The first luma line of a CTB row, inside the picture.
+    auto line = [&](int row) { return int(std::clamp<int64_t>(int64_t(row) * pic.ctbSize, 0, pic.height)); };
+    return ApplySaoToLines(pic, params, closed, line(ctbRowBegin), line(ctbRowEnd));
 }
 
 bool ApplySaoToLines(SaoPicture const& pic, std::function<bool(int ctu, int cIdx, SaoParams& p)> const& params,

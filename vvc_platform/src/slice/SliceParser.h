@@ -188,13 +188,13 @@ RefDistances HeaderRefDistances(vvcsyntax::SliceHeaderParams const& sh, vvcsynta
 // is none.
 void SymmetricMvdRefIdx(RefDistances const& refs, int refIdxSym[2]);
 
+// Frees the buffers parses keep for later ones (a decoder closing calls it).
+void ReleaseParserBuffers();
+
 // `data` is the slice data: the RBSP of the slice NAL unit from SliceHeaderParams::sliceDataByte.
 // Slices of every type: the sink receives the CTUs and coding units in decoding order. Parsing
 // needs nothing of the reconstruction or of derived motion; of the references only their POC
 // distances, `refs` as the picture buffer resolves them (null: HeaderRefDistances).
-// Frees the buffers parses keep for later ones (a decoder closing calls it).
-void ReleaseParserBuffers();
-
 SliceParseResult ParseSliceData(uint8_t const* data, size_t size, vvcsyntax::SeqParameterSet const& sps,
                                 vvcsyntax::PicParameterSet const& pps, vvcsyntax::SliceHeaderParams const& sh,
                                 ApsLookup const& aps, SliceDataSink* sink = nullptr,
