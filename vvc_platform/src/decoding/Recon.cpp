@@ -74,8 +74,7 @@ void IntraPictureReconstructor::returnGrids()
         auto g = std::make_unique<Grids>();
         g->swapWith(*this);
         std::lock_guard<std::mutex> lock(gGridsLock);
-        // As many as there may be pictures in flight.
-        if (freeGrids().size() < 2 * size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
+        if (freeGrids().size() < vvcutil::KeptPictureBuffers())
             freeGrids().push_back(std::move(g));
     } catch (std::bad_alloc const&) {
         // Not kept: the next picture makes its own.

@@ -263,8 +263,7 @@ public:
             ParserBuffers kept;
             swapBuffers(kept);
             std::lock_guard<std::mutex> lock(gBuffersLock);
-            // As many as there may be pictures in flight.
-            if (gFreeBuffers.size() < 2 * size_t(std::max(1, vvcutil::DecodingThreads())) + 2)
+            if (gFreeBuffers.size() < vvcutil::KeptPictureBuffers())
                 gFreeBuffers.push_back(std::move(kept));
         } catch (std::bad_alloc const&) {
             // Not kept: a later parse makes its own.

@@ -200,6 +200,11 @@ int DecodingThreads()
     return n > 0 ? n : DefaultThreads();
 }
 
+size_t KeptPictureBuffers()
+{
+    return 2 * size_t(std::max(1, DecodingThreads())) + 2;
+}
+
 BlockedScope::BlockedScope()
 {
     int const threads = DecodingThreads();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,9 @@ namespace vvcutil {
 // calls that start after it.
 void SetDecodingThreads(int threads);
 int DecodingThreads();
+// How many free picture-sized buffers of one kind a decoder pool keeps: more than the pictures
+// that may be in flight, so that none of them needs fresh memory.
+size_t KeptPictureBuffers();
 
 // Runs body(i) for every i in [0, count) on the calling thread and the pool's workers, and
 // returns when all have run. Items must be independent of each other. An exception thrown by an
